@@ -1,0 +1,76 @@
+#include "core/globals.h"
+
+#include <cstdio>
+
+void writeLogMsg(int, const char*) {}
+
+uint8_t g_debugSwitch = 0xFE;
+std::atomic<uint32_t> G_timeTicks{0};
+
+uint32_t g_port = 5005;
+uint32_t g_int_tcp_port = 5005;
+uint32_t g_BPS = 115200;
+uint32_t g_dataLen = 32;
+uint8_t g_networkMode = 1;
+uint8_t g_udpnetmode = 1;
+std::atomic<uint8_t> g_passby_trans_port{255};
+QString g_str_wifi_ip = "192.168.22.101";
+QString g_str_ip = "192.168.1.199";
+QString g_srt_mask = "255.255.255.0";
+QString g_str_gateway = "192.168.1.1";
+QString g_str_mac = "FF:FF:FF:FF:FF:FF";
+QString g_str_barcode = " ";
+QString g_Wenx_cloudserverip;
+uint32_t g_Wenx_cloudserverport = 0;
+QString g_Wenx_clouduserid;
+QString g_Wenx_controllername;
+uint8_t g_Wenx_cloud = 0;
+QString g_usb_grade_path;
+QString g_check_edid;
+QString g_imagelayoutpassword;
+QString g_rcv_sync_led;
+uint32_t g_check_source = 0;
+uint32_t g_zem_max_pixel = 0;
+uint32_t g_lcd_lang_valid = 0;
+char g_pid[33] = {0};
+uint8_t g_update_status = 0;
+
+uint8_t ScreenState = 1;
+uint32_t g_auto_lock_time = 30000;
+uint32_t g_back_to_mainwindow_time = 3000;
+
+namespace {
+struct PrnEnInit {
+    PrnEnInit(uint8_t* table) {
+        for (int i = 0; i <= 11; ++i)
+            if (i != 6) table[i] = 0x80;
+    }
+};
+}  // namespace
+uint8_t prnEn[400] = {0};
+static PrnEnInit prn_en_init(prnEn);
+
+std::atomic<uint8_t> g_page_focus{0};
+std::atomic<uint8_t> g_image_current{0};
+uint8_t g_zem_keys = 0;
+std::atomic<uint8_t> g_update_flag{0};
+std::atomic<uint8_t> g_language{0};
+QStringList factoryage_log;
+uint32_t factoryage_log_num = 0;
+
+std::atomic<uint32_t> g_source_online{0};
+std::atomic<uint32_t> g_c331_source_online{0};
+std::atomic<uint32_t> g_fpga_lcd_on{0};
+std::atomic<uint32_t> g_fpga_c331_start{0};
+std::atomic<uint8_t> g_set_led_para{0};
+std::atomic<uint8_t> g_set_led_setup{0};
+std::atomic<uint8_t> g_usb_grade{0};
+std::atomic<uint8_t> g_app_reset_flag{0};
+std::atomic<uint8_t> g_delay_usbserver{0};
+std::atomic<uint32_t> g_osd_update{0};
+
+std::atomic<uint8_t> pc_cmd_valid{0};
+std::atomic<uint32_t> pc_cmd_time{0};
+
+static uint8_t file_buf_storage[kFileBufSize];
+uint8_t* fileBuf_ravik = file_buf_storage;

@@ -1,0 +1,85 @@
+// The process-wide globals shared by the subsystems, with their start values. A global that
+// only one subsystem uses lives with that subsystem; the ones here cross subsystem lines.
+// Flags written by one thread and read by another are atomics.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+// Logging sink of the whole program: every call is accepted and dropped (level 1 error,
+// 2 warning, 3 info). Console output comes from the debug lines gated by g_debugSwitch.
+void writeLogMsg(int level, const char* text);
+
+// Console trace, printed when g_debugSwitch is 254.
+#define ZEM_DEBUG(...)                                       \
+    do {                                                     \
+        if (g_debugSwitch == 0xFE) std::printf(__VA_ARGS__); \
+    } while (0)
+
+extern uint8_t g_debugSwitch;              // 0xFE: console tracing on
+extern std::atomic<uint32_t> G_timeTicks;  // 10 ms ticks of the main window's timer
+
+// Links and network (configuration items fill these at start).
+extern uint32_t g_port;                           // TCP server port
+extern uint32_t g_int_tcp_port;                   // TCP port as the protocol reports it
+extern uint32_t g_BPS;                            // baud rate of both UARTs
+extern uint32_t g_dataLen;                        // UART read size factor
+extern uint8_t g_networkMode;                     // TCP server enabled
+extern uint8_t g_udpnetmode;                      // UDP 13769 served
+extern std::atomic<uint8_t> g_passby_trans_port;  // transport of a forwarded card frame, 255 none
+extern QString g_str_wifi_ip;
+extern QString g_str_ip;
+extern QString g_srt_mask;
+extern QString g_str_gateway;
+extern QString g_str_mac;
+extern QString g_str_barcode;
+extern QString g_Wenx_cloudserverip;
+extern uint32_t g_Wenx_cloudserverport;
+extern QString g_Wenx_clouduserid;
+extern QString g_Wenx_controllername;
+extern uint8_t g_Wenx_cloud;
+extern QString g_usb_grade_path;
+extern QString g_check_edid;
+extern QString g_imagelayoutpassword;
+extern QString g_rcv_sync_led;
+extern uint32_t g_check_source;  // source-enable mask, one bit per source
+extern uint32_t g_zem_max_pixel;
+extern uint32_t g_lcd_lang_valid;  // bit n enables panel language n
+extern char g_pid[33];             // device id: 32 lower-case hex digits
+extern uint8_t g_update_status;    // 1 when the start-up file names the standard program
+
+// Screen and panel.
+extern uint8_t ScreenState;                   // 1 LED screen on, 0 black
+extern uint32_t g_auto_lock_time;             // ticks
+extern uint32_t g_back_to_mainwindow_time;    // ticks
+extern uint8_t prnEn[400];                    // C331 debug topics: bit 7 of entry n
+extern std::atomic<uint8_t> g_page_focus;     // page in front, 0..26
+extern std::atomic<uint8_t> g_image_current;  // selected window 0..5
+extern uint8_t g_zem_keys;                    // USB keypad found at start-up
+extern std::atomic<uint8_t> g_update_flag;    // a firmware transfer runs
+extern std::atomic<uint8_t> g_language;       // 0..4
+extern QStringList factoryage_log;            // aging log
+extern uint32_t factoryage_log_num;
+
+// Hand-overs between the hardware threads.
+extern std::atomic<uint32_t> g_source_online;       // 0 none, 1 first video, 2 stable
+extern std::atomic<uint32_t> g_c331_source_online;  // C331 re-applied a changed input
+extern std::atomic<uint32_t> g_fpga_lcd_on;         // FPGA thread lit the panel path
+extern std::atomic<uint32_t> g_fpga_c331_start;     // C331 output panel initialised
+extern std::atomic<uint8_t> g_set_led_para;  // LED-size handshake, under _led_para_init_mutex
+extern std::atomic<uint8_t> g_set_led_setup;
+extern std::atomic<uint8_t> g_usb_grade;        // FPGA thread runs the USB upgrade
+extern std::atomic<uint8_t> g_app_reset_flag;   // reboot 300 ticks after it is raised
+extern std::atomic<uint8_t> g_delay_usbserver;  // the USB watcher may act
+extern std::atomic<uint32_t> g_osd_update;      // reload and re-apply the OSD menu
+
+// PC activity: a frame was accepted, and at which tick.
+extern std::atomic<uint8_t> pc_cmd_valid;
+extern std::atomic<uint32_t> pc_cmd_time;
+
+// The PC file transfer buffer (5 MiB).
+constexpr uint32_t kFileBufSize = 5 * 1024 * 1024;
+extern uint8_t* fileBuf_ravik;

@@ -1,0 +1,47 @@
+#include "core/utils.h"
+
+#include "core/globals.h"
+#include "platform/shell.h"
+
+std::mutex Utils::_system_mutex;
+std::mutex Utils::_usleep_mutex;
+std::mutex Utils::_led_para_init_mutex;
+std::mutex Utils::_bri_set_mutex;
+std::mutex Utils::_spi_mutex;
+std::mutex Utils::_fpga_multicast_mutex;
+std::mutex Utils::_c331_bnk_mutex;
+std::mutex Utils::_file_deal_mutex;
+std::mutex Utils::_source_init_mutex;
+std::mutex Utils::_check_nosig_mutex;
+std::mutex Utils::_source_hdminfo_mutex;
+std::mutex Utils::_test_signal_mutex;
+
+uint8_t Utils::BCC(const uint8_t* data, uint32_t len) {
+    uint8_t x = 0;
+    for (uint32_t i = 0; i < len; ++i) x ^= data[i];
+    return x;
+}
+
+int Utils::system_mutex(const QString& cmd, int* status) {
+    const QByteArray text = cmd.toLatin1();
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(_system_mutex);
+        rc = platform::shell().run(text.toStdString());
+    }
+    if (status) *status = rc;
+    return rc == 0 ? 0 : 255;
+}
+
+std::string Utils::shell_exec(const char* cmd, int n) {
+    (void)n;  // the line buffer only splits long lines; the text is the same
+    std::string out;
+    if (!cmd || platform::shell().capture(cmd, out) < 0) return {};
+    return out;
+}
+
+uint32_t Utils::getTimeSpace(uint32_t start) {
+    const uint32_t now = G_timeTicks;
+    if (now >= start) return now - start;
+    return now - start - 1;  // wrapped
+}

@@ -1,0 +1,54 @@
+// Shared utilities of every subsystem: the named mutexes, the XOR check byte, shell commands
+// through the platform's shell seam, tick time spans and raw MTD flash erase and write.
+//
+// Lock order, video-processor side: the C331 mutex (c331_manage::c331_mutex), then
+// _led_para_init_mutex or _bri_set_mutex, then _c331_bnk_mutex, then _spi_mutex.
+// _source_hdminfo_mutex is taken only outside the C331 mutex.
+// FPGA side: the FPGA manager's IRQ mutex, then _spi_mutex or its mirror mutex (never both).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class Utils {
+public:
+    static std::mutex _system_mutex;
+    static std::mutex _usleep_mutex;
+    static std::mutex _led_para_init_mutex;
+    static std::mutex _bri_set_mutex;
+    static std::mutex _spi_mutex;
+    static std::mutex _fpga_multicast_mutex;
+    static std::mutex _c331_bnk_mutex;
+    static std::mutex _file_deal_mutex;
+    static std::mutex _source_init_mutex;
+    static std::mutex _check_nosig_mutex;
+    static std::mutex _source_hdminfo_mutex;
+    static std::mutex _test_signal_mutex;
+
+    // XOR of len bytes; 0 for len 0.
+    static uint8_t BCC(const uint8_t* data, uint32_t len);
+
+    // Runs cmd (as Latin-1) through the shell under _system_mutex. status, when not null,
+    // receives the raw wait status. 0 when the command returned 0, else 255.
+    static int system_mutex(const QString& cmd, int* status = nullptr);
+
+    // Everything cmd prints, read through a line buffer of n bytes; empty when it can't start.
+    static std::string shell_exec(const char* cmd, int n);
+
+    // Ticks of G_timeTicks since start; one less when the counter wrapped.
+    static uint32_t getTimeSpace(uint32_t start);
+
+    // MTD erase of [start, start + length) through an open descriptor.
+    // 0 done, 8 an unlock or erase was refused (fd is then closed), 9 the device information
+    // could not be read or the request does not fit the device.
+    static int non_region_erase(int fd, uint32_t start, uint32_t length, int unlock);
+    // MTD write in pages of the device's write size. 0 done, 1 failed.
+    static int non_region_write(int fd, const uint8_t* data, uint32_t size, uint32_t offset);
+
+    // Network set-up of eth0 (address, netmask, gateway) through the shell.
+    static int getIPAddress();
+    static int initIPAddress();
+    static int init_resteth(const QString& ip, const QString& gateway, const QString& mask);
+};

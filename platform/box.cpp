@@ -1,0 +1,66 @@
+#include "platform/box.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/shell.h"
+#include "platform/sim/sim_box.h"
+
+namespace platform {
+namespace {
+Backend g_backend = Backend::Linux;
+std::string g_root;
+
+int mkdirs(const std::string& dir) {
+    if (dir.empty()) return 0;
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -ENOTDIR;
+    const auto slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+        const int rc = mkdirs(dir.substr(0, slash));
+        if (rc != 0) return rc;
+    }
+    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return -errno;
+    return 0;
+}
+}  // namespace
+
+void selectLinux() {
+    g_backend = Backend::Linux;
+    g_root.clear();
+    installShell(makeLinuxShell());
+}
+
+void selectSimulated(const std::string& root) {
+    g_backend = Backend::Simulated;
+    g_root = root;
+    while (g_root.size() > 1 && g_root.back() == '/') g_root.pop_back();
+    mkdirs(g_root);
+    sim::SimBox::reset();
+    installShell(sim::makeSimShell());
+}
+
+Backend backend() {
+    return g_backend;
+}
+bool simulated() {
+    return g_backend == Backend::Simulated;
+}
+const std::string& root() {
+    return g_root;
+}
+
+std::string path(const std::string& absolute) {
+    if (g_root.empty() || absolute.empty() || absolute[0] != '/') return absolute;
+    return g_root + absolute;
+}
+
+int makeParentDirs(const std::string& absolute) {
+    const std::string local = path(absolute);
+    const auto slash = local.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return 0;
+    return mkdirs(local.substr(0, slash));
+}
+
+}  // namespace platform

@@ -1,0 +1,30 @@
+// Which box the program runs on, chosen once at start: the real devices of the box, or the
+// simulated box with its chip models. Every absolute path of the program goes through path().
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+enum class Backend { Linux, Simulated };
+
+// The box: devices under "/dev", files under "/". Call once, before anything opens a device.
+void selectLinux();
+// The simulated box: every absolute path resolves under root (created when missing), every
+// shell command is recorded instead of run, devices are the chip models of platform/sim.
+// Tests may call it again to start over with a new root.
+void selectSimulated(const std::string& root);
+
+Backend backend();
+bool simulated();
+
+// The root prefix: empty on the box, a folder on the simulated box.
+const std::string& root();
+
+// An absolute path of the program ("/data/ram_device_info") as a path on this machine.
+std::string path(const std::string& absolute);
+
+// Creates the folders of an absolute program path's parent (mkdir -p); 0 or -errno.
+int makeParentDirs(const std::string& absolute);
+
+}  // namespace platform

@@ -1,0 +1,47 @@
+// One clock for every sleep and time reading of the program, so tests of timed paths can run
+// a 4-second or 300-tick wait in microseconds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Monotonic microseconds since an arbitrary start.
+    virtual uint64_t nowUs() = 0;
+    virtual void sleepUs(uint64_t us) = 0;
+};
+
+Clock& clock();
+// Replaces the clock (tests); nullptr restores the real one.
+void installClock(std::unique_ptr<Clock> c);
+
+inline void sleepUs(uint64_t us) {
+    clock().sleepUs(us);
+}
+inline void sleepMs(uint64_t ms) {
+    clock().sleepUs(ms * 1000);
+}
+inline uint64_t nowMs() {
+    return clock().nowUs() / 1000;
+}
+
+// A clock whose sleeps return (almost) at once and advance its time by the amount slept; advance()
+// moves it by hand. Safe to use from several threads.
+class FakeClock : public Clock {
+public:
+    uint64_t nowUs() override;
+    void sleepUs(uint64_t us) override;
+    void advance(uint64_t us);
+    uint64_t sleptUs() const;  // total of all sleeps so far
+
+private:
+    struct State;
+    std::shared_ptr<State> state_ = makeState();
+    static std::shared_ptr<State> makeState();
+};
+
+}  // namespace platform

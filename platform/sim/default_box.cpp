@@ -1,0 +1,10 @@
+// The simulated box the program starts on. Each device kind adds its models here.
+#include "platform/sim/sim_box.h"
+
+namespace platform::sim {
+
+void buildDefaultBox() {
+    SimBox::get();  // the SoC window and shell are part of every simulated box
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,28 @@
+// The simulated box: the models behind the device classes when platform::selectSimulated was
+// chosen. Each kind of device keeps its models here or in its own registry (SPI, I2C, ...);
+// buildDefaultBox() puts together the box the program runs on in simulation.
+#pragma once
+
+#include <memory>
+
+#include "platform/shell.h"
+#include "platform/sim/sim_soc.h"
+
+namespace platform::sim {
+
+class SimBox {
+public:
+    static SimBox& get();
+    // Starts over with fresh models (called by selectSimulated).
+    static void reset();
+
+    SimSoc soc;
+};
+
+std::unique_ptr<Shell> makeSimShell();
+
+// The box as the program sees it in simulation: every chip model present and answering,
+// with the default settings. Tests build their own boxes from the same models.
+void buildDefaultBox();
+
+}  // namespace platform::sim

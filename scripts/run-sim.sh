@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the program and starts it on the simulated box, with ./sim-root as the box's root
+# (or the folder given as the first argument). Stop it with Ctrl-C.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target zemT57N
+root=$(realpath -m "${1:-sim-root}")
+mkdir -p "$root"
+echo "simulated box root: $root"
+# Without a display the panel renders offscreen; set QT_QPA_PLATFORM=xcb to see it.
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+exec build/zemT57N --sim "$root"

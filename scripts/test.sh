@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the program and its tests twice (plain, and with AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs every test in both with ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+build_and_test() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    (cd "$dir" && ctest -j "$jobs" --output-on-failure)
+}
+
+build_and_test build
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    build_and_test build-asan -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
+
+# The protocol fuzz target, for a fixed number of runs, when it is there.
+if [ -x tests/fuzz/run.sh ]; then
+    tests/fuzz/run.sh
+fi

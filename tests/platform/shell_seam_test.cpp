@@ -1,0 +1,62 @@
+// The simulated shell: commands are recorded and answered, file effects stay in the root.
+#include <filesystem>
+
+#include "sim_fixture.h"
+
+namespace {
+
+class ShellSeamTest : public SimBoxTest {};
+
+TEST_F(ShellSeamTest, RecordsCommandsInOrderAndLogsThemUnderTheRoot) {
+    auto& sh = platform::shell();
+    EXPECT_EQ(sh.run("reboot"), 0);
+    EXPECT_EQ(sh.run("ifconfig eth0 192.168.1.5 netmask 255.255.255.0"), 0);
+    const std::vector<std::string> expected{"reboot",
+                                            "ifconfig eth0 192.168.1.5 netmask 255.255.255.0"};
+    EXPECT_EQ(commands(), expected);
+    EXPECT_EQ(readFile("/sim/shell.log"),
+              "reboot\nifconfig eth0 192.168.1.5 netmask 255.255.255.0\n");
+}
+
+TEST_F(ShellSeamTest, AnswersWithTheLongestMatchingPrefix) {
+    shell().answer("ifconfig", 0, "generic");
+    shell().answer("ifconfig eth0", 1, "eth0: error fetching interface information\n");
+    std::string out;
+    EXPECT_EQ(platform::shell().capture("ifconfig eth0 >/dev/null 2>&1", out), 1 << 8);
+    EXPECT_EQ(out, "eth0: error fetching interface information\n");
+    EXPECT_EQ(platform::shell().capture("ifconfig wlan0", out), 0);
+    EXPECT_EQ(out, "generic");
+}
+
+TEST_F(ShellSeamTest, CarriesOutFileCommandsInsideTheRootOnly) {
+    writeFile("/data/a.txt", "hello");
+    auto& sh = platform::shell();
+    EXPECT_EQ(sh.run("cp /data/a.txt /data/b.txt"), 0);
+    EXPECT_EQ(readFile("/data/b.txt"), "hello");
+    EXPECT_EQ(sh.run("mv /data/b.txt /data/c.txt"), 0);
+    EXPECT_FALSE(exists("/data/b.txt"));
+    EXPECT_EQ(readFile("/data/c.txt"), "hello");
+    EXPECT_EQ(sh.run("rm  -rf  /data/c.txt"), 0);
+    EXPECT_FALSE(exists("/data/c.txt"));
+    // A path that climbs out of the root is refused, and nothing outside is touched.
+    EXPECT_NE(sh.run("rm -rf /data/../../etc"), 0);
+    EXPECT_TRUE(std::filesystem::exists(root_));
+}
+
+TEST_F(ShellSeamTest, PathsResolveUnderTheRoot) {
+    EXPECT_EQ(platform::path("/data/ram_device_info"), root_ + "/data/ram_device_info");
+    EXPECT_EQ(platform::path("relative"), "relative");
+}
+
+TEST_F(ShellSeamTest, SocWindowRecordsWritesAndHoldsTheIdentityWords) {
+    std::unique_ptr<platform::SocWindow> win;
+    ASSERT_EQ(platform::openSocWindow(platform::SocWindowKind::Identity, win), 0);
+    EXPECT_EQ(win->read16(0x4058), 0x1234);
+    win->write16(0x400C, 0);
+    ASSERT_EQ(box().soc.writes().size(), 1u);
+    EXPECT_EQ(box().soc.writes()[0].offset, 0x400Cu);
+    box().soc.identity_open_error = -ENOENT;
+    EXPECT_EQ(platform::openSocWindow(platform::SocWindowKind::Identity, win), -ENOENT);
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#include "sim_fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+std::string makeTempDir(const char* tag) {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/zem-" + tag + "-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) return {};
+    return buf.data();
+}
+
+void removeTree(const std::string& dir) {
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+}
+
+void SimBoxTest::SetUp() {
+    root_ = makeTempDir("root");
+    ASSERT_FALSE(root_.empty());
+    platform::selectSimulated(root_);
+}
+
+void SimBoxTest::TearDown() {
+    // Singletons of the program may still run threads that write under the root, so it is
+    // only removed when the test passed and left no threads behind that matter.
+    if (!HasFailure()) removeTree(root_);
+}
+
+void SimBoxTest::writeFile(const std::string& absolute, const std::string& bytes) const {
+    platform::makeParentDirs(absolute);
+    std::ofstream(local(absolute), std::ios::binary) << bytes;
+}
+
+std::string SimBoxTest::readFile(const std::string& absolute) const {
+    std::ifstream in(local(absolute), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool SimBoxTest::exists(const std::string& absolute) const {
+    return std::filesystem::exists(local(absolute));
+}

@@ -1,0 +1,35 @@
+// The base fixture of every test that touches the box: a simulated box with its own
+// temporary root, so test processes can run side by side.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/box.h"
+#include "platform/sim/sim_box.h"
+#include "platform/sim/sim_shell.h"
+
+class SimBoxTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A program path ("/data/x") as a path on this machine.
+    std::string local(const std::string& absolute) const { return platform::path(absolute); }
+    // Writes or reads a whole file by its program path.
+    void writeFile(const std::string& absolute, const std::string& bytes) const;
+    std::string readFile(const std::string& absolute) const;
+    bool exists(const std::string& absolute) const;
+
+    platform::sim::SimShell& shell() const { return platform::sim::simShell(); }
+    std::vector<std::string> commands() const { return shell().commands(); }
+    platform::sim::SimBox& box() const { return platform::sim::SimBox::get(); }
+
+    std::string root_;
+};
+
+// A fresh temporary folder (removed by the fixture or by the caller).
+std::string makeTempDir(const char* tag);
+void removeTree(const std::string& dir);
