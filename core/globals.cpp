@@ -66,6 +66,7 @@ std::atomic<uint8_t> g_set_led_para{0};
 std::atomic<uint8_t> g_set_led_setup{0};
 std::atomic<uint8_t> g_usb_grade{0};
 std::atomic<uint8_t> g_app_reset_flag{0};
+std::atomic<uint32_t> G_reboot_tickTicks{0};
 std::atomic<uint8_t> g_delay_usbserver{0};
 std::atomic<uint32_t> g_osd_update{0};
 
