@@ -1,10 +1,12 @@
 // The simulated box the program starts on. Each device kind adds its models here.
 #include "platform/sim/sim_box.h"
+#include "platform/sim/sim_c331.h"
 
 namespace platform::sim {
 
 void buildDefaultBox() {
     SimBox::get();  // the SoC window and shell are part of every simulated box
+    attachSimC331();
 }
 
 }  // namespace platform::sim

@@ -1,0 +1,445 @@
+#include "platform/sim/sim_c331.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+namespace platform::sim {
+namespace {
+
+constexpr size_t kFrameLogSize = 1 << 18;
+constexpr size_t kHistorySize = 256;
+constexpr int kBusyPolls = 2;  // a started engine reports busy on this many polls
+constexpr uint32_t kBlock = 1u << 16;
+
+// Bank 4: the 2-D engine and the serial-flash engine.
+constexpr uint8_t kEngineBank = 0x04;
+constexpr uint8_t kEngineCommand = 0x08;
+constexpr uint8_t kEngineStatus = 0x17;
+constexpr uint8_t kFlashCommand = 0x48;
+constexpr uint8_t kFlashEraseOp = 0x4B;
+constexpr uint8_t kFlashAddress = 0x4E;  // 4 bytes, complete with the write of 0x51
+constexpr uint8_t kFlashData = 0x53;
+constexpr uint8_t kFlashStatus = 0x54;       // bit 0 DMA, 1 write, 3 erase busy
+constexpr uint8_t kFlashDataControl = 0x55;  // bit 5 write buffer empty, bit 7 read pending
+constexpr uint8_t kFlashReadStatus = 0x56;   // read: the flash's status; write: DMA length
+constexpr uint8_t kFlashDmaMode = 0x5A;
+// Bank 5: vertical-sync requests (0x08 input, 0x09 output) and their status (+0x1A).
+constexpr uint8_t kSyncBank = 0x05;
+constexpr uint8_t kFieldBank = 0xAB;
+constexpr uint8_t kIdBank = 0xB2;
+constexpr uint8_t kIdAddress = 0x08;
+constexpr uint8_t kLockAddress = 0x63;
+constexpr uint8_t kMeasureBank = 0xAE;
+constexpr uint8_t kWidthBank = 0xAF;
+
+}  // namespace
+
+C331InputTiming C331InputTiming::video(uint32_t htotal, uint32_t vtotal, uint32_t hact, double fps,
+                                       int lanes) {
+    C331InputTiming t;
+    t.htotal = htotal;
+    t.vtotal = vtotal;
+    t.fhw = htotal;
+    t.fvm = fps > 0 ? static_cast<uint32_t>(std::lround(200000000.0 / fps)) : 0;
+    t.active_width = hact;
+    t.lanes = lanes;
+    return t;
+}
+
+SimC331::SimC331() : regs_(256 * 128, 0) {
+    at(kIdBank, kIdAddress) = kChipId;
+    for (int port = 0; port < 6; ++port) setInputLocked(port, nullptr);
+}
+
+int SimC331::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speed_hz) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (len != 2 || !tx) return -EINVAL;
+    Frame frame{tx[0], tx[1], 0, speed_hz, !bus_error_};
+    ++frame_count_;
+    if (frame.ok) {
+        if (tx[0] & 0x80) {
+            const uint8_t address = tx[0] & 0x7F;
+            if (address == 0)
+                bank_ = tx[1];
+            else if (!absent_)
+                writeLocked(static_cast<uint8_t>(bank_), address, tx[1]);
+        } else {
+            frame.rx1 = absent_ ? 0xFF : readLocked(static_cast<uint8_t>(bank_), tx[0]);
+        }
+        if (rx) {
+            rx[0] = 0;
+            rx[1] = frame.rx1;
+        }
+    }
+    frames_.push_back(frame);
+    if (frames_.size() > kFrameLogSize) frames_.pop_front();
+    return frame.ok ? 0 : -EIO;
+}
+
+uint8_t SimC331::readLocked(uint8_t bank, uint8_t address) {
+    if (bank == kIdBank && address == kIdAddress) {
+        const bool bad = flaky_ && (id_reads_++ % 2 == 0);
+        return bad ? 0x00 : at(bank, address);
+    }
+    if (bank == kEngineBank) {
+        switch (address) {
+            case kEngineStatus:
+                return engineStatus();
+            case kFlashData:
+                return flashDataRead();
+            case kFlashStatus:
+                return flashStatus();
+            case kFlashDataControl:
+                return flashDataControl();
+            case kFlashReadStatus:
+                return flashReadStatus();
+            default:
+                break;
+        }
+    }
+    if (bank == kSyncBank && (address == 0x22 || address == 0x23))
+        return syncStatus(static_cast<uint8_t>(address - 0x1A));
+    if (bank == kFieldBank) return fieldCounter(address);
+    return at(bank, address);
+}
+
+void SimC331::writeLocked(uint8_t bank, uint8_t address, uint8_t value) {
+    auto& history = history_[static_cast<uint16_t>(bank << 8 | address)];
+    history.push_back(value);
+    if (history.size() > kHistorySize) history.pop_front();
+    write_log_.push_back({bank, address, value});
+    if (write_log_.size() > kFrameLogSize) write_log_.pop_front();
+    at(bank, address) = value;
+
+    if (bank == kEngineBank) {
+        switch (address) {
+            case kEngineCommand:
+                engine_busy_ = value ? kBusyPolls : 0;
+                break;
+            case kFlashCommand:
+                flashCommand(value);
+                break;
+            case kFlashAddress + 3:
+                flashAddressWritten();
+                break;
+            case kFlashData:
+                if (page_.size() < kBlock) page_.push_back(value);
+                break;
+            case kFlashDataControl:
+                if (value & 1) read_pending_ = 1;
+                break;
+            default:
+                break;
+        }
+    } else if (bank == kSyncBank && (address == 0x08 || address == 0x09)) {
+        sync_reads_[address - 0x08] = 0;
+    }
+}
+
+uint8_t SimC331::engineStatus() {
+    if (stuck_) return 0x01;
+    if (engine_busy_ > 0) {
+        --engine_busy_;
+        return 0x01;
+    }
+    return 0;
+}
+
+uint8_t SimC331::flashStatus() {
+    if (stuck_) return 0x0B;
+    if (flash_busy_ > 0) {
+        --flash_busy_;
+        return flash_busy_bits_;
+    }
+    return 0;
+}
+
+uint8_t SimC331::flashDataControl() {
+    uint8_t v = stuck_ ? 0x80 : 0x20;
+    if (read_pending_ > 0) {
+        --read_pending_;
+        v |= 0x80;
+    }
+    return v;
+}
+
+uint8_t SimC331::flashReadStatus() {
+    uint8_t v = wel_ ? 0x02 : 0;
+    if (stuck_) return v | 0x01;
+    if (flash_wip_ > 0) {
+        --flash_wip_;
+        v |= 0x01;
+    }
+    return v;
+}
+
+uint8_t SimC331::flashDataRead() {
+    const uint8_t v = flashByte(flash_ptr_);
+    flash_ptr_ = (flash_ptr_ + 1) % kFlashSize;
+    return v;
+}
+
+uint8_t SimC331::fieldCounter(uint8_t address) {
+    uint8_t& f = field_[address & 0x7F];
+    if (!frozen_ && ++field_reads_[address] % 2 == 0) f = (f + 1) & 3;
+    return static_cast<uint8_t>(f << 2 | f);
+}
+
+uint8_t SimC331::syncStatus(uint8_t request_address) {
+    const int i = request_address - 0x08;
+    if (frozen_) return 0;
+    // The sync arrives after the first poll that follows the request.
+    return sync_reads_[i]++ >= 1 ? at(kSyncBank, request_address) : 0;
+}
+
+void SimC331::flashCommand(uint8_t command) {
+    const uint32_t address = fieldLocked(kEngineBank, kFlashAddress, 4) % kFlashSize;
+    if (command == 2) {
+        Dma dma{address, fieldLocked(kEngineBank, kFlashReadStatus, 4) & 0x7FFFFFFF,
+                static_cast<uint8_t>(at(kEngineBank, kFlashDmaMode) & 15), 0};
+        if (dma.mode == 0) dma.target = fieldLocked(kEngineBank, 0x11, 4);
+        if (dma.mode == 1) dma.target = fieldLocked(kEngineBank, 0x27, 2);
+        if (dma.mode == 4) dma.target = at(0x09, 0x1F);
+        dmas_.push_back(dma);
+        flash_busy_bits_ = 0x01;
+        flash_busy_ = kBusyPolls;
+    } else if (command == 4) {
+        uint32_t size = kFlashSize;
+        switch (at(kEngineBank, kFlashEraseOp)) {
+            case 0x20:
+                size = 4096;
+                break;
+            case 0x52:
+                size = 32768;
+                break;
+            case 0xD8:
+                size = kBlock;
+                break;
+            default:
+                break;
+        }
+        flashErase(address & ~(size - 1), size);
+        flash_busy_bits_ = 0x08;
+        flash_busy_ = kBusyPolls;
+        flash_wip_ = 1;
+        wel_ = false;
+    } else if (command == 5) {
+        const uint8_t op = at(kEngineBank, kFlashEraseOp);
+        if (op == 0x04) wel_ = false;
+        if (op == 0x06) wel_ = true;
+    }
+}
+
+void SimC331::flashAddressWritten() {
+    flashProgramPending();
+    page_start_ = flash_ptr_ = fieldLocked(kEngineBank, kFlashAddress, 4) % kFlashSize;
+}
+
+void SimC331::flashProgramPending() {
+    if (page_.empty()) return;
+    // A page program wraps inside its 256-byte page, as the flash does.
+    for (size_t i = 0; i < page_.size(); ++i) {
+        const uint32_t a = (page_start_ & ~0xFFu) | ((page_start_ + i) & 0xFF);
+        flashProgram(a, page_[i]);
+    }
+    page_.clear();
+    flash_busy_bits_ = 0x02;
+    flash_busy_ = 1;
+    flash_wip_ = 1;
+}
+
+uint8_t SimC331::flashByte(uint32_t address) const {
+    auto it = flash_.find(address / kBlock);
+    return it == flash_.end() ? 0xFF : it->second[address % kBlock];
+}
+
+void SimC331::flashProgram(uint32_t address, uint8_t value) {
+    address %= kFlashSize;
+    auto& block = flash_[address / kBlock];
+    if (block.empty()) block.assign(kBlock, 0xFF);
+    block[address % kBlock] &= value;
+}
+
+void SimC331::flashErase(uint32_t address, uint32_t size) {
+    for (uint32_t a = address; a < address + size && a < kFlashSize;) {
+        auto it = flash_.find(a / kBlock);
+        const uint32_t in_block = std::min(kBlock - a % kBlock, address + size - a);
+        if (it != flash_.end()) {
+            if (in_block == kBlock)
+                flash_.erase(it);
+            else
+                std::fill_n(it->second.begin() + a % kBlock, in_block, 0xFF);
+        }
+        a += in_block;
+    }
+}
+
+uint32_t SimC331::fieldLocked(uint8_t bank, uint8_t address, int count) const {
+    uint32_t v = 0;
+    for (int i = 0; i < count; ++i) v |= static_cast<uint32_t>(at(bank, address + i)) << (8 * i);
+    return v;
+}
+
+void SimC331::setFieldLocked(uint8_t bank, uint8_t address, int count, uint32_t value) {
+    for (int i = 0; i < count; ++i) at(bank, address + i) = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void SimC331::setInputLocked(int port, const C331InputTiming* t) {
+    if (port < 0 || port > 5) return;
+    // The "plus 1" counts read one less than they measure; 0xFFFF / 0xFFFFFF mean no count.
+    const uint32_t ht = t ? t->htotal - 1 : 0xFFFF;
+    const uint32_t vt = t ? t->vtotal : 0xFFFF;
+    const uint32_t fhw = t ? t->fhw - 1 : 0xFFFF;
+    const uint32_t fvm = t ? t->fvm - 1 : 0xFFFFFF;
+    const uint32_t aw = t ? t->active_width : 0;
+    if (port < 4) {
+        setFieldLocked(kMeasureBank, 0x08 + 2 * port, 2, ht);
+        setFieldLocked(kMeasureBank, 0x20 + 2 * port, 2, vt);
+        setFieldLocked(kMeasureBank, 0x38 + 2 * port, 2, fhw);
+        setFieldLocked(kMeasureBank, 0x50 + 3 * port, 3, fvm);
+        setFieldLocked(kWidthBank, 0x08 + 2 * port, 2, aw);
+        return;
+    }
+    const int rx = port - 4;
+    setFieldLocked(kMeasureBank, 0x10 + 8 * rx, 2, ht);
+    setFieldLocked(kMeasureBank, 0x28 + 8 * rx, 2, vt);
+    setFieldLocked(kWidthBank, 0x10 + 8 * rx, 2, aw);
+    // Lane pairs: 8 lanes use four, 4 lanes two, fewer one; unlocked lanes count nothing
+    // beyond the first pair.
+    const int lanes = t ? t->lanes : 0;
+    const int pairs = lanes >= 8 ? 4 : lanes >= 4 ? 2 : 1;
+    const int good = !t ? 0 : t->locked ? pairs : 1;
+    for (int i = 0; i < 4; ++i) {
+        const bool valid = i < good;
+        setFieldLocked(kMeasureBank, 0x40 + 8 * rx + 2 * i, 2, valid ? fhw : 0xFFFF);
+        setFieldLocked(kMeasureBank, 0x5C + 0x0C * rx + 3 * i, 3, valid ? fvm : 0xFFFFFF);
+    }
+    uint8_t& lock = at(kIdBank, kLockAddress);
+    const uint8_t bit = static_cast<uint8_t>(1u << (5 + 2 * rx));
+    lock = (t && t->locked) ? (lock | bit) : (lock & ~bit);
+}
+
+void SimC331::setAbsent(bool absent) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    absent_ = absent;
+}
+void SimC331::setFlakyId(bool flaky) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flaky_ = flaky;
+}
+void SimC331::setBusError(bool error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bus_error_ = error;
+}
+void SimC331::setStuckBusy(bool stuck) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stuck_ = stuck;
+}
+void SimC331::setFramesStopped(bool stop) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frozen_ = stop;
+}
+
+void SimC331::setInputSignal(int port, const C331InputTiming& timing) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    setInputLocked(port, &timing);
+}
+void SimC331::clearInputSignal(int port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    setInputLocked(port, nullptr);
+}
+
+uint8_t SimC331::reg(uint8_t bank, uint8_t address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return at(bank, address);
+}
+
+uint32_t SimC331::field(uint32_t descriptor, uint32_t channel_offset) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto bank = static_cast<uint8_t>((descriptor >> 16) + channel_offset);
+    return fieldLocked(bank, static_cast<uint8_t>(descriptor >> 8), descriptor & 0xFF);
+}
+
+void SimC331::poke(uint8_t bank, uint8_t address, uint8_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    at(bank, address) = value;
+}
+
+int SimC331::selectedBank() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bank_;
+}
+
+std::vector<SimC331::Frame> SimC331::frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {frames_.begin(), frames_.end()};
+}
+
+void SimC331::clearFrames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.clear();
+    write_log_.clear();
+}
+
+std::vector<uint8_t> SimC331::writes(uint8_t bank, uint8_t address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = history_.find(static_cast<uint16_t>(bank << 8 | address));
+    if (it == history_.end()) return {};
+    return {it->second.begin(), it->second.end()};
+}
+
+std::vector<SimC331::Write> SimC331::writeLog() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {write_log_.begin(), write_log_.end()};
+}
+
+uint64_t SimC331::frameCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frame_count_;
+}
+
+std::vector<uint8_t> SimC331::flashRead(uint32_t address, uint32_t length) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint8_t> out(length);
+    for (uint32_t i = 0; i < length; ++i) out[i] = flashByte((address + i) % kFlashSize);
+    return out;
+}
+
+void SimC331::flashLoad(uint32_t address, const std::vector<uint8_t>& bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const uint32_t a = static_cast<uint32_t>((address + i) % kFlashSize);
+        auto& block = flash_[a / kBlock];
+        if (block.empty()) block.assign(kBlock, 0xFF);
+        block[a % kBlock] = bytes[i];
+    }
+}
+
+std::vector<SimC331::Dma> SimC331::dmas() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dmas_;
+}
+
+namespace {
+std::mutex g_chip_mutex;
+std::shared_ptr<SimC331>& chipSlot() {
+    static auto* slot = new std::shared_ptr<SimC331>();  // never destroyed: threads may use it
+    return *slot;
+}
+}  // namespace
+
+std::shared_ptr<SimC331> attachSimC331() {
+    auto chip = std::make_shared<SimC331>();
+    attachSpiModel(SimC331::kNode, chip);
+    std::lock_guard<std::mutex> lock(g_chip_mutex);
+    chipSlot() = chip;
+    return chip;
+}
+
+std::shared_ptr<SimC331> simC331() {
+    std::lock_guard<std::mutex> lock(g_chip_mutex);
+    return chipSlot();
+}
+
+}  // namespace platform::sim

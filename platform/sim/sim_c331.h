@@ -1,0 +1,150 @@
+// The simulated C331 video processor behind "/dev/spidev32766.0": 256 banks of 128 byte-wide
+// registers reached by 2-byte frames (bank select {0x80, bank}, write {0x80 | address, data},
+// read {address, 0xFF} with the data in the second answer byte). It behaves where the program
+// waits on it: the chip id, vertical-sync and field-counter status, V-by-One lock, the input
+// measurement registers of an injected input signal, the 2-D engine's busy bit and the
+// serial-flash engine of bank 4 with a 32 MiB flash. It records every frame and the writes of
+// each register, and injects faults.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/spi_bus.h"
+
+namespace platform::sim {
+
+// What the chip measures on one input port.
+struct C331InputTiming {
+    uint32_t htotal = 0;        // pixels per line
+    uint32_t vtotal = 0;        // lines per frame
+    uint32_t fhw = 0;           // field horizontal count
+    uint32_t fvm = 0;           // memory clocks (200 MHz) per field
+    uint32_t active_width = 0;  // active-width register
+    int lanes = 0;              // V-by-One ports: lanes in use (1, 2, 4 or 8)
+    bool locked = true;         // V-by-One ports: every lane locks
+
+    // A signal of htotal x vtotal at fps, hact pixels active.
+    static C331InputTiming video(uint32_t htotal, uint32_t vtotal, uint32_t hact, double fps,
+                                 int lanes = 0);
+};
+
+class SimC331 : public SpiModel {
+public:
+    static constexpr const char* kNode = "/dev/spidev32766.0";
+    static constexpr uint8_t kChipId = 0x24;
+    static constexpr uint32_t kFlashSize = 32u << 20;
+
+    struct Frame {
+        uint8_t tx0, tx1;  // what the program sent
+        uint8_t rx1;       // the answer byte
+        uint32_t speed_hz;
+        bool ok;  // false when the bus-error fault refused it
+    };
+    struct Write {
+        uint8_t bank, address, value;
+    };
+    struct Dma {
+        uint32_t flash_address, length;
+        uint8_t mode;
+        uint32_t target;
+    };
+
+    SimC331();
+
+    int transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speed_hz) override;
+
+    // ---- Faults and switches ----
+    void setAbsent(bool absent);       // no chip: every read answers 0xFF
+    void setFlakyId(bool flaky);       // the chip id reads 0x00 on every other read
+    void setBusError(bool error);      // every message fails with -EIO
+    void setStuckBusy(bool stuck);     // the 2-D and flash engines never finish
+    void setFramesStopped(bool stop);  // no vertical syncs: sync bits and field counters stay
+
+    // ---- Inputs ----
+    // Port 0..5 (4 and 5 are the V-by-One receivers) carries this signal.
+    void setInputSignal(int port, const C331InputTiming& timing);
+    void clearInputSignal(int port);
+
+    // ---- Registers ----
+    uint8_t reg(uint8_t bank, uint8_t address) const;
+    // A little-endian field by descriptor (bank << 16 | address << 8 | count).
+    uint32_t field(uint32_t descriptor, uint32_t channel_offset = 0) const;
+    void poke(uint8_t bank, uint8_t address, uint8_t value);  // as the hardware would
+    int selectedBank() const;
+
+    // ---- What the program sent ----
+    std::vector<Frame> frames() const;
+    void clearFrames();
+    // Values the program wrote to one register, oldest first (the newest 256 are kept).
+    std::vector<uint8_t> writes(uint8_t bank, uint8_t address) const;
+    // All register writes in order since the last clearFrames (bank selects excluded).
+    std::vector<Write> writeLog() const;
+    uint64_t frameCount() const;
+
+    // ---- Serial flash ----
+    std::vector<uint8_t> flashRead(uint32_t address, uint32_t length) const;
+    void flashLoad(uint32_t address, const std::vector<uint8_t>& bytes);  // as if programmed
+    std::vector<Dma> dmas() const;
+
+private:
+    uint8_t readLocked(uint8_t bank, uint8_t address);
+    void writeLocked(uint8_t bank, uint8_t address, uint8_t value);
+    uint8_t& at(uint8_t bank, uint8_t address) { return regs_[bank * 128 + (address & 0x7F)]; }
+    uint8_t at(uint8_t bank, uint8_t address) const { return regs_[bank * 128 + (address & 0x7F)]; }
+    uint32_t fieldLocked(uint8_t bank, uint8_t address, int count) const;
+    void setFieldLocked(uint8_t bank, uint8_t address, int count, uint32_t value);
+    void setInputLocked(int port, const C331InputTiming* timing);
+
+    uint8_t engineStatus();
+    uint8_t flashStatus();
+    uint8_t flashDataControl();
+    uint8_t flashReadStatus();
+    uint8_t flashDataRead();
+    uint8_t fieldCounter(uint8_t address);
+    uint8_t syncStatus(uint8_t request_address);
+    void flashCommand(uint8_t command);
+    void flashAddressWritten();
+    void flashProgramPending();
+    uint8_t flashByte(uint32_t address) const;
+    void flashProgram(uint32_t address, uint8_t value);
+    void flashErase(uint32_t address, uint32_t size);
+
+    mutable std::mutex mutex_;
+    std::vector<uint8_t> regs_;
+    int bank_ = 0;
+    bool absent_ = false, flaky_ = false, bus_error_ = false, stuck_ = false, frozen_ = false;
+    uint64_t id_reads_ = 0;
+
+    std::deque<Frame> frames_;
+    std::deque<Write> write_log_;
+    uint64_t frame_count_ = 0;
+    std::map<uint16_t, std::deque<uint8_t>> history_;
+
+    int engine_busy_ = 0;          // 2-D engine: busy polls left
+    int flash_busy_ = 0;           // flash engine: busy polls left
+    uint8_t flash_busy_bits_ = 0;  // which B4_SFLSTAT bits are busy
+    int flash_wip_ = 0;            // flash: WIP polls left
+    bool wel_ = false;
+    int read_pending_ = 0;
+    uint32_t flash_ptr_ = 0;     // read pointer of the data port
+    uint32_t page_start_ = 0;    // where the buffered bytes go
+    std::vector<uint8_t> page_;  // bytes written to the data port, not yet programmed
+    std::map<uint32_t, std::vector<uint8_t>> flash_;  // 64 KiB blocks; missing blocks are 0xFF
+    std::vector<Dma> dmas_;
+
+    std::map<uint8_t, int> field_reads_;  // reads per field-counter register
+    uint8_t field_[128] = {};
+    int sync_reads_[2] = {0, 0};  // polls since each sync request
+};
+
+// Makes a chip with the default settings and puts it behind its node.
+std::shared_ptr<SimC331> attachSimC331();
+// The chip attached by attachSimC331, or nullptr.
+std::shared_ptr<SimC331> simC331();
+
+}  // namespace platform::sim
