@@ -1,0 +1,133 @@
+// The source manager: powers and watches the six video inputs, brings up the FPGA boards'
+// clocks and resets, publishes each input's timing to the video processor and the parameter
+// RAM, rewrites the inputs' EDIDs and routes the audio of the audio window.
+//
+// Lock order: c331_manage::c331_mutex (short RAM reads) and Utils::_source_hdminfo_mutex are
+// never held together here; ZemRamPara::mutex only around the timing words.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/i2c_bus.h"
+#include "platform/soc_window.h"
+#include "video_io/receiver_link.h"
+
+class ZemRamPara;
+
+// Timing record of one receiver, as the video processor copies it.
+struct SOURCE_HDMI_INFO {
+    int Hact, Hsync, Hback, Hpol, Htotal;
+    int Vact, Vsync, Vback, Vpol, Vtotal;
+    float pfreq;  // MHz
+    int type;     // 1 the 4K receivers of sources 4 and 5, 0 the others
+    int datamode;
+    int lane;
+    int ip;  // interlaced
+    int nosignal;
+    int stable;  // the record is complete; guarded by Utils::_source_hdminfo_mutex
+};
+static_assert(sizeof(SOURCE_HDMI_INFO) == 17 * 4, "17 words per record");
+
+// Per source, 1 while an EDID uploaded by the PC waits to be written.
+extern std::atomic<uint8_t> edid_ram_table_from[6];
+
+class raviksource {
+public:
+    static constexpr int kSources = 6;
+    static constexpr int kFpgas = 2;
+    static constexpr int kTimingRam = 256;       // + 6 source: width, height, rate
+    static constexpr int kEdidRequestRam = 896;  // + 6 source: width, height, rate
+    static constexpr int kAudioWindowRam = 2112;
+    // SoC pad words of the input side, driven high to power and release.
+    static constexpr uint32_t kPowerA = 0x207940;
+    static constexpr uint32_t kPowerB = 0x207944;
+    static constexpr uint32_t kLineC = 0x2848;  // SDI transmitter
+    static constexpr uint32_t kLineD = 0x207800;
+    static constexpr uint32_t kFpgaReset[kFpgas] = {0x207858, 0x207864};
+    static constexpr uint16_t kPadHigh = 0x10;
+    // Status-block bits: byte 0 bit 7 the first EDID check is pending, bits 0..5 an EDID
+    // rewrite of that source is pending; byte 1 bit s the EEPROM of source s holds a valid
+    // EDID; byte 2 bit 1 the SDI-path transmitter answers, bit 2 the HDMI transmitter.
+    static constexpr uint8_t kStatusCheckPending = 0x80;
+
+    static raviksource* pInstance();
+    static raviksource* p_ravik_source;
+
+    // Opens the I2C bus and the pad window, takes g_check_source, queues uploaded EDID
+    // tables and starts checksourceThread. 0, or 255 when the thread could not start.
+    int initialize();
+    void checksourceThread();
+    // The light-up step: at g_source_online 1 with the FPGA and C331 flags up, goes to 2,
+    // writes the inputs' timings to the parameter RAM and emits refresh id 12.
+    void update_vid_info_delay();
+    // Recomputes the record of iTE6805 receiver idx (0: source 5, 1: source 4) from its last
+    // register snapshot, and prints it.
+    void iTE6805_Get_Hdmi(int idx);
+
+    // Where the PC's uploaded EDID table of a source is kept, and the call that queues it
+    // once written (refused, with nothing queued, unless it is a whole valid EDID). 0 or -1.
+    static std::string edid_table_path(int source);
+    int edid_table_uploaded(int source);
+
+    // Stops and joins the thread (tests only; the box never stops it).
+    void shutdown();
+
+    SOURCE_HDMI_INFO hdminfo[kSources];
+    ReceiverRegs ite6805_sys[2];  // last snapshots of sources 5 and 4
+    std::atomic<uint8_t> fpga_board_state[kFpgas];
+    std::atomic<uint8_t> edid_rewrite[kSources];
+    std::atomic<uint8_t> edid_written[kSources];
+    std::atomic<uint8_t> source_changed{0};
+    uint32_t check_source_mask = 0x3F;
+    // I2C errors seen, per source receiver (reported, never taken as data).
+    std::atomic<uint32_t> receiver_errors[kSources];
+
+private:
+    raviksource();
+    void powerInputs();
+    void bringUpBoards();
+    void pollReceivers();
+    void pollReceiver(int s);
+    void publish(int s, const SOURCE_HDMI_INFO& rec);
+    void edidPass();
+    void hotPlugPass(int s);
+    int rewriteEdid(int s);
+    int edidFor(int s, std::vector<uint8_t>& data, bool& from_table);
+    int writeEeprom(int s, const std::vector<uint8_t>& data);
+    void checkEeproms();
+    void probeTransmitters();
+    void audioPass();
+    void setStatusBit(int byte, uint8_t bit, bool on);
+    void queueUploadedTables();
+
+    ZemRamPara* para_ = nullptr;
+    std::unique_ptr<platform::I2cBus> bus_;
+    std::unique_ptr<platform::SocWindow> pads_;
+    std::thread thread_;
+    std::mutex wait_mutex_;
+    std::condition_variable wait_cv_;
+    bool stop_ = false;
+    bool eeproms_checked_ = false;
+    ReceiverLink link_[kSources];
+    uint64_t hpd_low_since_ms_[kSources] = {};
+    bool audio_error_logged_ = false;
+    bool clock_error_logged_[kFpgas] = {};
+    // Runs f holding the C331 mutex, unless an apply holds it: this thread never waits behind
+    // an apply (which may wait on the LED-size handshake). false when skipped this pass.
+    template <typename F>
+    bool withC331Lock(F f) {
+        std::unique_lock<std::mutex> lock(c331_mutex(), std::try_to_lock);
+        if (!lock.owns_lock()) return false;
+        f();
+        return true;
+    }
+    static std::mutex& c331_mutex();
+    static void raise_c331_apply();
+};

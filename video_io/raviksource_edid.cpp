@@ -1,0 +1,185 @@
+// The inputs' EDIDs: the EEPROM of each input is rewritten from its EDID request in the
+// parameter RAM or from a table the PC uploaded, and the source is then made to read it again
+// by a pulse of the input's hot-plug line.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "core/globals.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "platform/box.h"
+#include "platform/clock.h"
+#include "platform/sim/sim_receivers.h"
+#include "video_io/edid.h"
+#include "video_io/raviksource.h"
+
+namespace {
+
+using platform::sim::kEdidEepromAddr;
+
+constexpr size_t kEepromSize = 256;
+constexpr size_t kEepromPage = 8;  // bytes one write may hold without wrapping
+constexpr int kEepromWriteMs = 5;  // write cycle after each page
+constexpr size_t kReadChunk = 32;
+constexpr uint64_t kHotPlugLowMs = 200;  // long enough for every source to notice
+constexpr int kRefused = 1;              // a request that no EDID can answer
+
+// Reads a whole file by its program path; false when it is missing.
+bool readFile(const std::string& absolute, std::vector<uint8_t>& out) {
+    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    std::ifstream in(platform::path(absolute), std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+bool validTable(const std::vector<uint8_t>& t) {
+    return t.size() <= kEepromSize && edid::valid(t.data(), t.size());
+}
+
+}  // namespace
+
+std::string raviksource::edid_table_path(int source) {
+    return "/data/edidramtable/edid" + std::to_string(source) + ".bin";
+}
+
+int raviksource::edid_table_uploaded(int source) {
+    if (source < 0 || source >= kSources) return -1;
+    std::vector<uint8_t> table;
+    if (!readFile(edid_table_path(source), table) || !validTable(table)) {
+        std::fprintf(stderr, "source %d: uploaded EDID refused (size %zu or check byte wrong)\n",
+                     source, table.size());
+        return -1;
+    }
+    // The C331 apply turns a waiting table into a rewrite request.
+    std::lock_guard<std::mutex> lock(c331_mutex());
+    edid_ram_table_from[source] = 1;
+    raise_c331_apply();
+    return 0;
+}
+
+void raviksource::queueUploadedTables() {
+    for (int s = 0; s < kSources; ++s) {
+        std::vector<uint8_t> table;
+        if (readFile(edid_table_path(s), table)) edid_table_uploaded(s);
+    }
+}
+
+void raviksource::checkEeproms() {
+    if (!bus_) return;
+    for (int s = 0; s < kSources; ++s) {
+        uint8_t data[kEepromSize];
+        int rc = 0;
+        for (size_t off = 0; off < kEepromSize && rc == 0; off += kReadChunk) {
+            rc = bus_->readRegs(uint8_t(kEdidEepromAddr + s), uint8_t(off), data + off, kReadChunk);
+        }
+        const size_t len = rc == 0 ? edid::kBlockSize * (1 + data[126]) : 0;
+        const bool ok = rc == 0 && len <= kEepromSize && edid::valid(data, len);
+        if (rc != 0) std::fprintf(stderr, "source %d: EDID EEPROM not read (%d)\n", s, rc);
+        setStatusBit(1, uint8_t(1u << s), ok);
+    }
+    setStatusBit(0, kStatusCheckPending, false);
+    eeproms_checked_ = true;
+}
+
+void raviksource::edidPass() {
+    for (int s = 0; s < kSources; ++s) {
+        hotPlugPass(s);
+        if (edid_rewrite[s].load() != 1) continue;
+        if (edid_written[s].load() == 0) {
+            setStatusBit(0, uint8_t(1u << s), true);
+            const int rc = rewriteEdid(s);
+            if (rc == kRefused) {
+                withC331Lock([&] { edid_rewrite[s] = 0; });
+                setStatusBit(0, uint8_t(1u << s), false);
+            }
+            continue;  // a written EDID is announced on the next pass
+        }
+        // Written: announce it by pulling the hot-plug line low for a while.
+        bool announce = false;
+        withC331Lock([&] {
+            if (edid_rewrite[s].load() != 1 || edid_written[s].load() != 1) return;
+            std::lock_guard<std::mutex> sys(Utils::_system_mutex);
+            edid_rewrite[s] = 0;
+            announce = true;
+        });
+        if (!announce) continue;
+        setStatusBit(0, uint8_t(1u << s), false);
+        if (bus_ && ReceiverLink::setHotPlug(*bus_, s, false) == 0) {
+            hpd_low_since_ms_[s] = platform::nowMs() + 1;  // 0 means not low
+        }
+    }
+}
+
+void raviksource::hotPlugPass(int s) {
+    if (hpd_low_since_ms_[s] == 0 || platform::nowMs() + 1 - hpd_low_since_ms_[s] < kHotPlugLowMs) {
+        return;
+    }
+    if (bus_ && ReceiverLink::setHotPlug(*bus_, s, true) == 0) hpd_low_since_ms_[s] = 0;
+}
+
+// The EDID for source s: the uploaded table while one waits, else one built from the RAM
+// request. kRefused when neither gives a valid EDID.
+int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table) {
+    from_table = edid_ram_table_from[s].load() != 0;
+    if (from_table) {
+        if (readFile(edid_table_path(s), data) && validTable(data)) return 0;
+        std::fprintf(stderr, "source %d: uploaded EDID refused, nothing written\n", s);
+        edid_ram_table_from[s] = 0;
+        return kRefused;
+    }
+    int w = 0, h = 0, rate = 0;
+    const int base = kEdidRequestRam + 6 * s;
+    if (!withC331Lock([&] {
+            w = int16_t(para_->rd16(base));
+            h = int16_t(para_->rd16(base + 2));
+            rate = int16_t(para_->rd16(base + 4));
+        })) {
+        return -EBUSY;
+    }
+    data = edid::build(w, h, rate);
+    if (!data.empty()) return 0;
+    std::fprintf(stderr, "source %d: no EDID describes %dx%d at %d Hz\n", s, w, h, rate);
+    return kRefused;
+}
+
+int raviksource::rewriteEdid(int s) {
+    if (!para_ || !bus_) return -ENODEV;
+    std::vector<uint8_t> data;
+    bool from_table = false;
+    int rc = edidFor(s, data, from_table);
+    if (rc != 0) return rc;
+    rc = writeEeprom(s, data);
+    setStatusBit(1, uint8_t(1u << s), rc == 0);
+    if (rc != 0) {
+        std::fprintf(stderr, "source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
+        return rc;
+    }
+    if (from_table) {
+        edid_ram_table_from[s] = 0;
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        std::remove(platform::path(edid_table_path(s)).c_str());  // consumed
+    }
+    edid_written[s] = 1;
+    return 0;
+}
+
+int raviksource::writeEeprom(int s, const std::vector<uint8_t>& data) {
+    const uint8_t addr = uint8_t(kEdidEepromAddr + s);
+    for (size_t off = 0; off < data.size(); off += kEepromPage) {
+        const size_t n = std::min(kEepromPage, data.size() - off);
+        const int rc = bus_->writeRegs(addr, uint8_t(off), data.data() + off, n);
+        if (rc != 0) return rc;
+        platform::sleepMs(kEepromWriteMs);
+    }
+    std::vector<uint8_t> back(data.size());
+    for (size_t off = 0; off < data.size(); off += kReadChunk) {
+        const size_t n = std::min(kReadChunk, data.size() - off);
+        const int rc = bus_->readRegs(addr, uint8_t(off), back.data() + off, n);
+        if (rc != 0) return rc;
+    }
+    return back == data ? 0 : -EIO;
+}
