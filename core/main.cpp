@@ -1,11 +1,22 @@
 // The program: "/data/app/zemT57N -platform linuxfb" on the box; "--sim DIR" (or ZEM_SIM_ROOT)
-// runs it on the simulated box with DIR as its root.
+// runs it on the simulated box with DIR as its root. Brings the system up in its fixed order:
+// the configuration and the parameter store first, then the application and the main menu with
+// its tick, then the hardware managers, the home screen, the refresh connections and the links.
 #include <QApplication>
+#include <QTimer>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/config_engine.h"
+#include "core/globals.h"
+#include "core/sync_update.h"
+#include "core/zem_ram_para.h"
 #include "platform/box.h"
+#include "platform/clock.h"
+#include "platform/hid_keypad.h"
 #include "platform/sim/sim_box.h"
+#include "ui/shell/lock_window.h"
+#include "ui/shell/main_window.h"
 
 namespace {
 
@@ -34,6 +45,42 @@ int main(int argc, char** argv) {
         platform::selectSimulated(simRoot);
         platform::sim::buildDefaultBox();
     }
+
+    // Step 1: the USB front keypad.
+    g_zem_keys = uint8_t(check_hiddev());
+    // Step 2: configuration, device id and settings (the store keeps its file handle there).
+    ConfigEngine::pInstance();
+    // Step 3: the parameter store, loaded from "/data/ram_device_info".
+    ZemRamPara::pInstance();
+    // Step 4: the refresh hub.
+    SyncUpdate::pInstance();
+    // Step 5: the application.
     QApplication app(argc, argv);
+    // Step 6: the main menu.
+    g_mainwindow = new MainWindow(nullptr);
+    // Step 7: the 10 ms tick.
+    g_timer = new QTimer();
+    QObject::connect(g_timer, SIGNAL(timeout()), g_mainwindow, SLOT(slot_update_timer_ticks()));
+    g_timer->start(10);
+    // Step 8: the managers: raviksource, fpga_manage, c331_manage (starts the C331 thread).
+    // Step 9: the FPGA thread: fpga_manage::initialize_start.
+    // Step 10: the source manager and its source-check thread: raviksource::initialize.
+    // Step 11: the receivers, the video processor and the FPGAs settle.
+    platform::sleepMs(4000);
+    // Step 12: the home screen over the main menu.
+    g_lockwindow = new LockWindow(nullptr);
+    g_mainwindow->show();
+    g_page_focus = 0;
+    g_lockwindow->show();
+    // Step 13: the number keypad on the right half of the main menu.
+    // Step 14: refresh ids reach the hub in the main thread.
+    QObject::connect(ZemRamPara::p_zemrampara_config, &ZemRamPara::sig_update_para,
+                     SyncUpdate::pInstance(), &SyncUpdate::para_sync);
+    // Step 15: the keypad's LEDs.
+    if (g_zem_keys) SyncUpdate::pInstance()->update_usb_keyLed();
+    // Step 16: the USB hot-plug watcher: UsbServer, its sig_usb_update to SyncUpdate::para_sync.
+    // Step 17: the links: udpnetManage, Qz_uart_inout, networkManage, Qz_uart_inout_4G,
+    // T57_WIFI_CONFIG.
+    // Step 18: the event loop.
     return app.exec();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <array>
 #include <cstdint>
 #include <mutex>
 
@@ -13,6 +14,10 @@ struct CROP_PARA {
 
 extern uint8_t g_cut_source_state[30];  // crop bitmap: 40 bits per source 0..5
 
+// The defaults in the layout of the parameter file: markers 0xAA 0xAA, then byte k is the
+// default of RAM 766 + k (k = 2..3329), then zeros.
+extern const std::array<uint8_t, 4096> default_para_ramlist;
+
 class ZemRamPara : public QObject {
     Q_OBJECT
 
@@ -20,11 +25,34 @@ public:
     static constexpr int kRamSize = 4096;
     static constexpr int kModeCount = 16;
     static constexpr int kModeSize = 4098;  // markers 0xAA 0xAA + RAM 896..4095 (+ spare)
+    static constexpr int kModeFileSize = 4096;
     static constexpr int kModePayloadStart = 896;
+    static constexpr int kModePayloadSize = kRamSize - kModePayloadStart;
     static constexpr int kPersistStart = 768;  // RAM 768..4095 is saved to the file
+    static constexpr int kPersistSize = kRamSize - kPersistStart;
     static constexpr int kRegCount = 32;
     static constexpr int kCmdCount = 5;  // written through registers 160, 165, 162, 163, 164
     static constexpr int kStatusSize = 1024;
+    static constexpr int kWindowCount = 6;
+    static constexpr int kSourceCount = 6;
+    static constexpr int kCropCount = 40;
+    static constexpr int kLanguageCount = 5;
+
+    // RAM addresses the store itself works with.
+    static constexpr int kRamLanguage = 768;
+    static constexpr int kRamTestPattern = 864;
+    static constexpr int kRamCurrentMode = 866;
+    static constexpr int kRamModeSaveRequest = 868;
+    static constexpr int kRamEdid = 896;  // + 6 * source
+    static constexpr int kRamCropTable = 1472;
+    static constexpr int kRamCloseLed = 2116;
+    static constexpr int kRamOsdOn = 2124;
+    static constexpr int kRamWindow = 2272;  // + 26 * window
+    static constexpr int kWindowStride = 26;
+    static constexpr int kWinFlags = 0, kWinSource = 8, kWinOutFlags = 18;
+    static constexpr int kRamFade = 2816;
+
+    static constexpr const char* kParaFile = "/data/ram_device_info";
 
     static ZemRamPara* pInstance();
     static ZemRamPara* p_zemrampara_config;
@@ -44,6 +72,7 @@ public:
         ram[addr] = uint8_t(v);
         ram[addr + 1] = uint8_t(v >> 8);
     }
+    static int windowAddr(int w, int field) { return kRamWindow + kWindowStride * w + field; }
 
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
@@ -51,9 +80,50 @@ public:
     int test_signal(int id);
     void ram_para_save() { test_signal(1); }
 
+    // Persistence, run by the refresh hub: writes RAM 768..4095 to the parameter file when it
+    // differs from the shadow (or an earlier save failed), then copies RAM into the shadow.
+    // 0 nothing to write, 1 written, -1 the write failed and is retried at the next call.
+    int ram_para_persist();
+
+    // User modes (slot m = 0..15 holds user mode m + 1).
+    int ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
+    int ZemUserModeSaved(int m) const;
+    int ZemUserModeIndex(int cur, int dir) const;
+    int ZemGetCurrentModeIndex() const;
+    int mode_file_write(int m, int op);
+    int mode_file_deal(int m, int op);
+    // Refresh-hub steps: the save request in RAM 868, and the slot synchronisation (id 2).
+    void ZemUserModeSaveRequest();
+    void ZemUserModeSync();
+
+    // Windows, sources and crops.
+    void ZemCropSourceInit();
+    int ZemGetCropID(int s, int k) const;
+    int ZemAddCropID(int s) const;
+    int ZemGetSourceNum(int s, int n) const;
+    int ZemGetImageSource(const uint8_t* base, uint8_t w, int16_t* isCrop, char* cropIndex,
+                          uint8_t fromSlot) const;
+    void ZemSetImageSource(int k, int s, int w);
+    void ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const;
+    void ZemSetCropPara(int s, int k, const CROP_PARA* para);
+    void ZemAddNewCrop(int s, const CROP_PARA* para);
+    void ZemDeleteCrop(int s, int k);
+    void ZemSetImageFreeze();
+    void ZemSetImageBlack();
+    void ZemSetEDIDPara(int s, int16_t w, int16_t h, int16_t hz);
+    int ZemLanguageChanged();
+    int ZemSourceId_is_on(int id) const;
+
 signals:
     void sig_update_para(int id);
 
 private:
     ZemRamPara();
+    void ram_para_load();
+    void ram_para_write_defaults();
+    void startup_fixups();
+    int fix_language();
+    int find_crop(int s, int k) const;
+
+    bool save_pending_ = false;  // a parameter save failed; retry at the next refresh
 };

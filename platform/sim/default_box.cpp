@@ -1,4 +1,5 @@
 // The simulated box the program starts on. Each device kind adds its models here.
+#include "platform/hid_keypad.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_c331.h"
 
@@ -7,6 +8,7 @@ namespace platform::sim {
 void buildDefaultBox() {
     SimBox::get();  // the SoC window and shell are part of every simulated box
     attachSimC331();
+    simKeypad().attach();
 }
 
 }  // namespace platform::sim

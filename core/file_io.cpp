@@ -1,0 +1,70 @@
+#include "core/file_io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/box.h"
+
+namespace file_io {
+namespace {
+
+int writeAll(int fd, const uint8_t* p, size_t len) {
+    while (len > 0) {
+        const ssize_t n = ::write(fd, p, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -errno;
+        }
+        p += n;
+        len -= size_t(n);
+    }
+    return 0;
+}
+
+// The rename is only durable once the folder entry itself reached the disk.
+void syncFolder(const std::string& local) {
+    const auto slash = local.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : local.substr(0, slash ? slash : 1);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+int writeFileAtomic(const std::string& absPath, const void* data, size_t len) {
+    platform::makeParentDirs(absPath);
+    const std::string local = platform::path(absPath);
+    const std::string tmp = local + ".new";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return -errno;
+    int rc = writeAll(fd, static_cast<const uint8_t*>(data), len);
+    if (rc == 0 && ::fsync(fd) != 0) rc = -errno;
+    if (::close(fd) != 0 && rc == 0) rc = -errno;
+    if (rc == 0 && ::rename(tmp.c_str(), local.c_str()) != 0) rc = -errno;
+    if (rc != 0) {
+        ::unlink(tmp.c_str());
+        return rc;
+    }
+    syncFolder(local);
+    return 0;
+}
+
+long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap) {
+    const int fd = ::open(platform::path(absPath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -errno;
+    size_t got = 0;
+    while (got < cap) {
+        const ssize_t n = ::read(fd, buf + got, cap - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    ::close(fd);
+    return long(got);
+}
+
+}  // namespace file_io

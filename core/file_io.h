@@ -1,0 +1,19 @@
+// Files that survive a power cut: a whole file is written beside the old one, flushed, renamed
+// over it and the folder synced, so a reader finds the old file or the new one, never a mix.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace file_io {
+
+// Replaces the program path absPath ("/data/ram_device_info") with len bytes of data: writes
+// "<absPath>.new", fsyncs it, renames it over absPath and fsyncs the folder. Creates missing
+// parent folders. 0 on success, else -errno (the old file is then untouched).
+int writeFileAtomic(const std::string& absPath, const void* data, size_t len);
+
+// Reads at most cap bytes of the program path absPath into buf; the count read, or -errno.
+long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap);
+
+}  // namespace file_io

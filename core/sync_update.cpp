@@ -1,0 +1,143 @@
+#include "core/sync_update.h"
+
+#include <QDebug>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+#include "platform/hid_keypad.h"
+
+namespace {
+
+// Filled by the page units' static initialisers (constant-initialised, so always ready).
+std::atomic<SyncUpdate::PageGetter> g_pages[SyncUpdate::kPageCount];
+std::atomic<SyncUpdate::TipFn> g_show_tip{nullptr};
+
+constexpr int kPageMainMenu = 1;
+constexpr int kPageLinkOption = 10;
+constexpr int kPageLayout = 9;
+constexpr int kPageSmartMapping = 24;
+constexpr int kPageUsbUpgrade = 26;
+
+void showTip(int type) {
+    if (const SyncUpdate::TipFn show = g_show_tip.load()) show(type);
+}
+
+SyncPage* page(int id) {
+    const SyncUpdate::PageGetter get = id < SyncUpdate::kPageCount ? g_pages[id].load() : nullptr;
+    return get ? get() : nullptr;
+}
+
+// The tips of the USB disk pages after their refresh.
+void usbTip(int id) {
+    if (id == 100) {
+        ZEM_DEBUG("\n yes ,got the usb in");
+        showTip(3);
+    } else if (id == 101) {
+        ZEM_DEBUG("\n yes ,got the usb out");
+        showTip(4);
+    } else if (id == 102) {
+        showTip(5);
+    }
+}
+
+}  // namespace
+
+SyncUpdate* SyncUpdate::pInstance() {
+    static SyncUpdate* instance = new SyncUpdate();
+    return instance;
+}
+
+bool SyncUpdate::setPage(int id, PageGetter get) {
+    if (id < 0 || id >= kPageCount) return false;
+    g_pages[id] = get;
+    return true;
+}
+
+bool SyncUpdate::setTip(TipFn show) {
+    g_show_tip = show;
+    return true;
+}
+
+void SyncUpdate::para_sync(int id) {
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    if (!store) return;
+    if (g_page_focus != kPageLayout) {
+        const uint8_t w = g_image_current;
+        if (w >= ZemRamPara::kWindowCount ||
+            !(store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1))
+            g_image_current = 0;
+    }
+    if (g_zem_keys) update_usb_keyLed();
+    if (id == 105 || id == 106) return;
+    refresh_page(id);
+    store->ZemUserModeSaveRequest();
+    if (id == 2) store->ZemUserModeSync();
+    store->ram_para_persist();
+    if (g_page_focus == kPageLinkOption) showTip(1);
+}
+
+void SyncUpdate::refresh_page(int id) {
+    const int focus = g_page_focus;
+    if (focus >= kPageCount) {
+        ZemRamPara::p_zemrampara_config->ZemLanguageChanged();
+        return;
+    }
+    SyncPage* p = page(focus);
+    if (!p) return;  // page not open
+    p->refreshPage(id);
+    if (focus == kPageMainMenu && p->takeTipRequest()) showTip(1);
+    if (focus == kPageLinkOption) showTip(1);
+    if (focus == kPageSmartMapping || focus == kPageUsbUpgrade) usbTip(id);
+}
+
+void SyncUpdate::build_key_led(uint8_t report[5]) const {
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    std::memset(report, 0, 5);
+    report[0] = g_update_flag ? 0x5A : 0xA5;
+    const uint8_t w = g_image_current;
+    if (!store || w >= ZemRamPara::kWindowCount) return;
+    if (store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1) {
+        static const uint8_t kWindowLed[6][2] = {{0x01, 0}, {0x04, 0}, {0x10, 0},
+                                                 {0x40, 0}, {0, 0x01}, {0, 0x04}};
+        report[1] = kWindowLed[w][0];
+        report[2] = kWindowLed[w][1];
+    }
+    int16_t isCrop;
+    char index;
+    const int s = store->ZemGetImageSource(store->ram, w, &isCrop, &index, 0);
+    ZEM_DEBUG("\n update_usb_keyLed ...source_id =  %#x\n", s);
+    if (s < ZemRamPara::kSourceCount) {
+        bool signal;
+        {
+            std::lock_guard<std::mutex> lock(store->mutex);
+            signal =
+                store->rd16(256 + 6 * s) && store->rd16(258 + 6 * s) && store->rd16(260 + 6 * s);
+        }
+        // {byte, LED with signal, LED without} per source.
+        static const uint8_t kSourceLed[6][3] = {{2, 0x10, 0x20}, {2, 0x40, 0x80}, {3, 0x10, 0x20},
+                                                 {3, 0x40, 0x80}, {3, 0x01, 0x02}, {3, 0x04, 0x08}};
+        report[kSourceLed[s][0]] |= signal ? kSourceLed[s][1] : kSourceLed[s][2];
+    }
+    const uint16_t out = store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
+    report[4] = uint8_t((out & 0x0002 ? 0x01 : 0) | (out & 0x0001 ? 0x04 : 0));
+}
+
+void SyncUpdate::update_usb_keyLed() {
+    uint8_t report[5];
+    build_key_led(report);
+    if (std::memcmp(report, keyLed, sizeof report) == 0) return;
+    const int n = platform::keypadWrite(report, sizeof report);
+    if (n == -ENODEV)
+        qDebug() << "handle error";
+    else if (n < 0)
+        qDebug() << "handle write error";
+    // Only a report the keypad took counts as sent; a failed one is tried again next time.
+    if (n == int(sizeof report)) std::memcpy(keyLed, report, sizeof report);
+    ZEM_DEBUG("\n report[1] = %#x report[2] = %#x report[3] = %#x report[4] = %#x\n", report[1],
+              report[2], report[3], report[4]);
+    ZEM_DEBUG("\n keyLed[0] = %#x keyLed[1] = %#x keyLed[2] = %#x keyLed[3] = %#x\n", keyLed[0],
+              keyLed[1], keyLed[2], keyLed[3]);
+}

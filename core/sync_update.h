@@ -1,0 +1,60 @@
+// The refresh hub: every thread announces a change by a refresh id; the hub runs in the main
+// thread and, in a fixed order, corrects the current window, updates the keypad LEDs, refreshes
+// the page in focus, handles the user-mode steps and persists the parameter RAM.
+//
+// Pages live in the panel libraries, which core does not depend on. Each page's own unit tells
+// the hub how to reach it: a function returning that page's global pointer (null while the page
+// is closed), installed with ZEM_SYNC_PAGE next to the global's definition.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+
+// What the hub needs of a page.
+class SyncPage {
+public:
+    // The page's refresh, on the main thread; pages whose refresh takes no id ignore it.
+    virtual void refreshPage(int id) = 0;
+    // Main menu: its tip request (set after a user-mode save or recall), returned and cleared.
+    virtual bool takeTipRequest() { return false; }
+
+protected:
+    ~SyncPage() = default;
+};
+
+class SyncUpdate : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kPageCount = 27;  // page ids 0..26
+    using PageGetter = SyncPage* (*)();
+    using TipFn = void (*)(int type);
+
+    static SyncUpdate* pInstance();
+
+    // How the hub reaches page id; returns true so it can run from a static initialiser.
+    static bool setPage(int id, PageGetter get);
+    // How the hub shows a pop-up tip (1 done, 3 USB disk in, 4 USB disk out, 5 reading).
+    static bool setTip(TipFn show);
+
+    // Builds the keypad LED report and sends it when it differs from the last one sent.
+    void update_usb_keyLed();
+    // The report of the current state (built, not sent).
+    void build_key_led(uint8_t report[5]) const;
+
+    uint8_t keyLed[5] = {0, 0, 0, 0, 0};  // the last report the keypad took
+
+public slots:
+    void para_sync(int id);
+
+private:
+    SyncUpdate() = default;
+    void refresh_page(int id);
+};
+
+#define ZEM_SYNC_PAGE_CAT2(a, b) a##b
+#define ZEM_SYNC_PAGE_CAT(a, b) ZEM_SYNC_PAGE_CAT2(a, b)
+// In the unit that defines a page's global pointer: ZEM_SYNC_PAGE(3, g_inputchoose);
+#define ZEM_SYNC_PAGE(id, pointer)                                  \
+    static const bool ZEM_SYNC_PAGE_CAT(zem_sync_page_, __LINE__) = \
+        SyncUpdate::setPage(id, []() -> SyncPage* { return (pointer); })

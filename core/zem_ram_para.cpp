@@ -1,0 +1,231 @@
+// The parameter store: defaults, the load at start with its fix-ups, persistence, the
+// protocol's plain copy-in and the refresh signal.
+#include "core/zem_ram_para.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/config_engine.h"
+#include "core/file_io.h"
+#include "core/globals.h"
+#include "core/utils.h"
+#include "platform/box.h"
+#include "platform/clock.h"
+
+ZemRamPara* ZemRamPara::p_zemrampara_config = nullptr;
+
+namespace {
+
+constexpr int kFileBodyOffset = 2;  // file byte 2 holds RAM 768
+constexpr int kFileValidSize = kFileBodyOffset + ZemRamPara::kPersistSize;  // 3330
+
+struct DefaultTable {
+    std::array<uint8_t, 4096> b{};
+    constexpr void w16(int ramAddr, uint16_t v) {
+        b[size_t(ramAddr - 766)] = uint8_t(v);
+        b[size_t(ramAddr - 765)] = uint8_t(v >> 8);
+    }
+    constexpr void crop(int ramAddr, uint16_t width) {
+        const uint16_t words[5] = {2, 0, 0, width, 1080};
+        for (int i = 0; i < 5; ++i) w16(ramAddr + 2 * i, words[i]);
+    }
+};
+
+constexpr std::array<uint8_t, 4096> makeDefaults() {
+    DefaultTable t;
+    t.b[0] = 0xAA;
+    t.b[1] = 0xAA;
+    t.w16(770, 100);
+    for (int i = 0; i < 6; ++i) {  // EDID requests
+        t.w16(896 + 6 * i, i < 4 ? 1920 : 3840);
+        t.w16(898 + 6 * i, i < 4 ? 1080 : 2160);
+        t.w16(900 + 6 * i, 60);
+    }
+    const uint16_t screen[][2] = {{1376, 4},    {1378, 1920}, {1380, 1080}, {1386, 1},
+                                  {1388, 1},    {1390, 1920}, {1392, 1080}, {1412, 1920},
+                                  {1414, 1080}, {1420, 1920}, {1422, 1080}};
+    for (const auto& f : screen) t.w16(f[0], f[1]);
+    for (int k = 0; k < 40; ++k) t.crop(1472 + 10 * k, 1920);
+    for (int j = 0; j < 24; ++j) t.crop(1872 + 10 * j, 1872 + 10 * j == 2092 ? 0 : 1920);
+    const uint16_t picture[] = {100, 50, 10, 50, 2, 64, 64, 64};  // RAM 2176..2191
+    for (int i = 0; i < 8; ++i) t.w16(2176 + 2 * i, picture[i]);
+    for (int w = 0; w < 16; ++w) t.w16(2208 + 2 * w, uint16_t(w));
+    t.w16(2270, 1);
+    const uint16_t sources[6] = {2, 5, 3, 4, 1, 0};
+    for (int w = 0; w < 6; ++w) {
+        const int base = 2272 + 26 * w;
+        t.w16(base, w == 0 ? 1 : 0);
+        t.w16(base + 8, sources[w]);
+        t.w16(base + 14, 1920);
+        t.w16(base + 16, 1080);
+    }
+    return t.b;
+}
+
+// Reads the parameter file through the configuration engine's handle slot (a local handle
+// when there is no engine). The count read, or -1 when it does not open.
+long readParaFile(uint8_t* buf, size_t cap) {
+    FILE* local = nullptr;
+    FILE*& fp = ConfigEngine::p_config ? ConfigEngine::p_config->fp_ram_device_info : local;
+    fp = std::fopen(platform::path(ZemRamPara::kParaFile).c_str(), "rb");
+    if (!fp) return -1;
+    const size_t got = std::fread(buf, 1, cap, fp);
+    std::fclose(fp);
+    fp = nullptr;
+    return long(got);
+}
+
+// Every write meant to survive power loss ends with the system-wide flush and a short pause.
+void syncAndSettle() {
+    Utils::system_mutex("sync");
+    platform::sleepMs(100);
+}
+
+}  // namespace
+
+const std::array<uint8_t, 4096> default_para_ramlist = makeDefaults();
+
+ZemRamPara::ZemRamPara() {
+    std::memset(ram, 0, sizeof ram);
+    std::memset(shadow, 0, sizeof shadow);
+    std::memset(mode_ram, 0, sizeof mode_ram);
+    std::memset(reg, 0, sizeof reg);
+    std::memset(status, 0, sizeof status);
+}
+
+ZemRamPara* ZemRamPara::pInstance() {
+    if (!p_zemrampara_config) {
+        p_zemrampara_config = new ZemRamPara();
+        p_zemrampara_config->ram_para_load();
+        p_zemrampara_config->startup_fixups();
+    }
+    return p_zemrampara_config;
+}
+
+void ZemRamPara::ram_para_write_defaults() {
+    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    const int rc = file_io::writeFileAtomic(kParaFile, default_para_ramlist.data(),
+                                            default_para_ramlist.size());
+    if (rc != 0) ZEM_DEBUG("\n %s write failed (%d), defaults kept in memory\n", kParaFile, rc);
+    syncAndSettle();
+}
+
+// A file shorter than the marker and body, or with a bad marker, counts as missing: it is
+// replaced by the defaults, never half-loaded.
+void ZemRamPara::ram_para_load() {
+    uint8_t file[kFileValidSize];
+    long got;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        got = readParaFile(file, sizeof file);
+    }
+    if (got < 0) {
+        ZEM_DEBUG("\n %s file un exist \n", kParaFile);
+    } else {
+        ZEM_DEBUG("\n %s file exist \n", kParaFile);
+        if (got == kFileValidSize && file[0] == 0xAA && file[1] == 0xAA) {
+            std::memcpy(ram + kPersistStart, file + kFileBodyOffset, kPersistSize);
+            platform::sleepMs(100);
+            return;
+        }
+        if (got < 2)
+            ZEM_DEBUG("\n ram_valid : file of %ld bytes \n", got);
+        else if (got < kFileValidSize)
+            ZEM_DEBUG("\n ram file short: %ld bytes \n", got);
+        else
+            ZEM_DEBUG("\n ram_valid = %#x,%#x \n", file[0], file[1]);
+        std::remove(platform::path(kParaFile).c_str());
+        ZEM_DEBUG("\n delete %s ,use the default para\n", kParaFile);
+        platform::sleepMs(100);
+    }
+    ram_para_write_defaults();
+    std::memcpy(ram + kPersistStart, default_para_ramlist.data() + kFileBodyOffset, kPersistSize);
+    platform::sleepMs(100);
+}
+
+void ZemRamPara::startup_fixups() {
+    g_language = ram[kRamLanguage];
+    if ((g_lcd_lang_valid & 0x1) && (g_lcd_lang_valid & (1u << 17))) g_lcd_lang_valid &= 0xFFFE;
+    fix_language();
+    for (int w = 0; w < kWindowCount; ++w) {
+        const int a = windowAddr(w, kWinOutFlags);
+        wr16(a, rd16(a) & ~0x0002);
+    }
+    wr16(kRamCloseLed, 0);
+    std::memset(ram + kRamTestPattern, 0, 4);
+    ram[kRamModeSaveRequest + 1] = 0;
+    for (int k = 0; k < 16; ++k) {
+        ram[kRamFade + 4 * k] = 60;
+        ram[kRamFade + 2 + 4 * k] = 60;
+    }
+    ZemCropSourceInit();
+    std::memcpy(shadow, ram, kRamSize);
+    for (int m = 0; m < kModeCount; ++m) {
+        mode_file_deal(m, 0);
+        platform::sleepUs(100);
+    }
+    std::memset(status, 0, sizeof status);
+    status[0] = 0x80;
+    status[1] = 0x1F;
+    status[2] = 0x06;
+}
+
+int ZemRamPara::ram_para_persist() {
+    int a = kPersistStart;
+    while (a < kRamSize && ram[a] == shadow[a]) ++a;
+    if (a == kRamSize && !save_pending_) return 0;
+    if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, shadow[a], ram[a]);
+
+    // The whole file in its default layout, so any save leaves a complete, marked file.
+    uint8_t file[kRamSize] = {0xAA, 0xAA};
+    std::memcpy(file + kFileBodyOffset, ram + kPersistStart, kPersistSize);
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        rc = file_io::writeFileAtomic(kParaFile, file, sizeof file);
+        syncAndSettle();
+    }
+    std::memcpy(shadow, ram, kRamSize);
+    save_pending_ = rc != 0;
+    if (rc != 0) {
+        ZEM_DEBUG("\n %s save failed (%d), retried at the next refresh\n", kParaFile, rc);
+        writeLogMsg(1, "parameter file save failed");
+        return -1;
+    }
+    return 1;
+}
+
+int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr) {
+    if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
+    if (len) std::memcpy(ram + addr, data, len);
+    return 0;
+}
+
+int ZemRamPara::test_signal(int id) {
+    std::lock_guard<std::mutex> lock(Utils::_test_signal_mutex);
+    emit sig_update_para(id);
+    return 1;
+}
+
+// Language n is usable when it is one of the five panel languages and its bit is enabled.
+int ZemRamPara::fix_language() {
+    const uint8_t cur = ram[kRamLanguage];
+    if (cur < kLanguageCount && (g_lcd_lang_valid >> cur & 1)) return cur;
+    int n = 0;
+    while (n < kLanguageCount && !(g_lcd_lang_valid >> n & 1)) ++n;
+    if (n == kLanguageCount) {
+        if (cur < kLanguageCount) return cur;  // no language enabled: leave it
+        n = 1;                                 // out of range: English is the fallback
+    }
+    ram[kRamLanguage] = uint8_t(n);
+    ram[kRamLanguage + 1] = 0;
+    g_language = uint8_t(n);
+    return n;
+}
+
+int ZemRamPara::ZemLanguageChanged() {
+    if (rd16(kRamLanguage) == shadow16(kRamLanguage)) return 0;
+    g_language = ram[kRamLanguage];
+    fix_language();
+    return 1;
+}

@@ -1,0 +1,93 @@
+#include "platform/hid_keypad.h"
+
+#include <hidapi/hidapi.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "platform/box.h"
+
+namespace platform {
+namespace sim {
+
+void SimKeypad::attach(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    attached_ = on;
+}
+
+void SimKeypad::failWrites(int n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fail_writes_ = n;
+}
+
+std::vector<SimKeypad::Report> SimKeypad::reports() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reports_;
+}
+
+int SimKeypad::present() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return attached_ ? 1 : 0;
+}
+
+int SimKeypad::write(const uint8_t* report, size_t len) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!attached_) return -ENODEV;
+    if (fail_writes_ > 0) {
+        --fail_writes_;
+        return -EIO;
+    }
+    Report r{};
+    for (size_t i = 0; i < r.size() && i < len; ++i) r[i] = report[i];
+    reports_.push_back(r);
+    if (!root().empty()) {
+        makeParentDirs("/sim/keypad.log");
+        char line[32];
+        std::snprintf(line, sizeof line, "%02X %02X %02X %02X %02X\n", r[0], r[1], r[2], r[3],
+                      r[4]);
+        std::ofstream(path("/sim/keypad.log"), std::ios::app) << line;
+    }
+    return int(len);
+}
+
+SimKeypad& simKeypad() {
+    // One keypad per root: a test that starts over with a new root gets a fresh, detached one.
+    static std::string owner;
+    static std::unique_ptr<SimKeypad> keypad;
+    static std::mutex m;
+    std::lock_guard<std::mutex> lock(m);
+    if (!keypad || owner != root()) {
+        static std::vector<std::unique_ptr<SimKeypad>> retired;  // may still be referenced
+        if (keypad) retired.push_back(std::move(keypad));
+        keypad = std::make_unique<SimKeypad>();
+        owner = root();
+    }
+    return *keypad;
+}
+
+}  // namespace sim
+
+int keypadPresent() {
+    if (simulated()) return sim::simKeypad().present();
+    hid_device_info* list = hid_enumerate(kKeypadVendor, kKeypadProduct);
+    const int found = list ? 1 : 0;
+    hid_free_enumeration(list);
+    return found;
+}
+
+int keypadWrite(const uint8_t* report, size_t len) {
+    if (simulated()) return sim::simKeypad().write(report, len);
+    hid_device* dev = hid_open(kKeypadVendor, kKeypadProduct, nullptr);
+    if (!dev) return -ENODEV;
+    const int n = hid_write(dev, report, len);
+    hid_close(dev);
+    return n < 0 ? -EIO : n;
+}
+
+}  // namespace platform
+
+int check_hiddev() {
+    return platform::keypadPresent();
+}
