@@ -2,6 +2,7 @@
 #include "platform/hid_keypad.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_c331.h"
+#include "platform/sim/sim_fpga.h"
 
 namespace platform::sim {
 
@@ -9,6 +10,7 @@ void buildDefaultBox() {
     SimBox::get();  // the SoC window and shell are part of every simulated box
     attachSimC331();
     simKeypad().attach();
+    buildFpgaBoard();
 }
 
 }  // namespace platform::sim

@@ -1,0 +1,255 @@
+// The FPGA manager: owns the two FPGAs, their configuration flashes and the pad lines that route
+// the shared SPI bus, the register mirror and the sending-card tables served to the PC, and the
+// FPGA thread that brings the FPGAs up, watches them and applies the requests other threads
+// leave in flags.
+//
+// Lock order: irq_mutex, then rmw_mutex (one register's read-modify-write), then either
+// Utils::_spi_mutex or mirror_mutex (never both). Utils::_led_para_init_mutex is taken before
+// all of them by the handshake.
+#pragma once
+
+#include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "fpga/fpga_drv.h"
+#include "platform/soc_window.h"
+#include "platform/spi_bus.h"
+
+class rcvRecovery;
+
+struct TimeRealType {
+    uint8_t second;
+    uint8_t minute;
+    uint8_t hour;
+    uint8_t day;
+    uint8_t weekday;  // not filled
+    uint8_t month;
+    uint16_t year;
+};
+
+class fpga_manage {
+public:
+    // Pad words of the SoC window (0x10 high, 0 low).
+    static constexpr uint32_t fpga1_select = 0x207900;
+    static constexpr uint32_t fpga0_select = 0x207810;
+    static constexpr uint32_t fpga0_header = 0x207838;
+    static constexpr uint32_t fpga1_header = 0x207954;
+    static constexpr uint32_t fpga0_reset = 0x207858;
+    static constexpr uint32_t fpga0_flash_access = 0x207860;
+    static constexpr uint32_t fpga1_reset = 0x207864;
+    static constexpr uint32_t fpga1_flash_access = 0x207950;
+    static constexpr uint32_t fpga0_irq = 0x207908;
+    static constexpr uint32_t fpga1_irq = 0x207910;
+    static constexpr uint32_t receiver_power_a = 0x207940;
+    static constexpr uint32_t receiver_power_b = 0x207944;
+    static constexpr uint32_t input_line_c = 0x2848;
+    static constexpr uint32_t input_line_d = 0x207800;
+    static constexpr uint16_t kLineHigh = 0x10;
+
+    static constexpr int kRegCount = 170;
+    static constexpr int kParaSize = 1024;
+    static constexpr int kEthSize = 136;
+    static constexpr int kBringUpRunning = 3;  // mirror register 80
+    static constexpr int kLit = 18;            // start-up step
+    static constexpr int kVboDone = 7;         // V-by-One step
+    static constexpr uint32_t kParaFlashAddr = 0x308000;
+    static constexpr uint32_t kOnOffFlashAddr = 0x30E000;
+    static constexpr uint32_t kBrightFlashAddr = 0x30F000;
+    static const uint8_t RAM1[256];
+
+    static fpga_manage* p_fpga_manage;
+    static fpga_manage* pInstance();
+
+    // --- locks and hand-over flags ---
+    std::mutex mirror_mutex;
+    std::mutex irq_mutex;
+    std::mutex rmw_mutex;
+    std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer queued
+    uint8_t ram_check[2] = {};
+    uint8_t rst_active[2] = {};
+    uint32_t rst_start[2] = {};
+    std::atomic<uint8_t> output_status_request{0};  // under Utils::_system_mutex
+    std::atomic<uint8_t> bri_request{0};            // under Utils::_bri_set_mutex
+    QStringList usb_file_list;
+
+    // --- devices ---
+    fpga_drv* drv = nullptr;
+    std::unique_ptr<platform::SpiBus> spi[4];  // FPGA 0, FPGA 1, flash 2, flash 3
+    std::unique_ptr<platform::SocWindow> soc;
+    std::atomic<bool> fpga_ready{false};  // pads and buses set up: access allowed
+
+    // --- tables (per FPGA) ---
+    uint8_t reg_mirror[2][kRegCount] = {};
+    uint8_t ram_para[2][kParaSize] = {};
+    uint8_t ram_rx[2][kParaSize] = {};
+    uint8_t ram_tx[2][kParaSize] = {};
+    uint8_t eth_para[2][kEthSize] = {};
+    uint8_t eth_back_para[2][kEthSize] = {};
+    uint8_t* MCU_REG_func[2];
+    uint8_t* MCU_RAM_PARA_func[2];
+    uint8_t* MCU_RAM_RX_func[2];
+    uint8_t* MCU_RAM_TX_func[2];
+    uint8_t* MCU_RAM_ETH_PARA_func[2];
+    uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
+    uint8_t MCU_RAM_DEFAULT[2048] = {};
+    uint8_t MCU_RAM_EXTEND[1024] = {};
+    uint8_t MCU_RAM_CMD[1024] = {};
+    uint8_t MCU_RAM_ZOOM[1024] = {};
+
+    // --- bring-up bookkeeping ---
+    uint8_t reg0_bit3 = 0;
+    TimeRealType time_record = {};
+    uint32_t time_record_tick = 0;
+    uint8_t clock_record_started = 0;
+    uint8_t start_step[2] = {};
+    uint8_t phy_done[2] = {};
+    uint32_t step_time[2] = {};
+    uint8_t vbo_step[2] = {};
+    uint32_t passes_since_reset[2] = {};
+    uint8_t startup_polls[2] = {};
+    uint8_t startup_resets[2] = {};
+    uint16_t vbo_retry[2] = {};
+    uint8_t vbo_resets[2] = {};
+    uint8_t link_fault[2] = {};
+    uint8_t fault_substep[2] = {};
+    uint16_t fault_polls[2] = {};
+    uint32_t restart_tick[2] = {};
+    uint8_t rcv_pending[2] = {};
+    rcvRecovery* rcv_recovery = nullptr;
+
+    // --- LED-size handshake and link watch ---
+    uint32_t led_para_tick = 0;
+    uint32_t led_para_polls = 0;
+    uint16_t wlan_words[2] = {};
+
+    // ===== start-up and thread =====
+    int initialize();
+    int initialize_start();
+    void softinit();
+    static void* fpgamanageThread(void* arg);
+    void fpga_manage_deal();
+    // Wakes the thread before its next due time (a request was left for it).
+    void wake();
+    // Stops and joins the thread (tests only; the box never stops it).
+    void stop_thread();
+    // Source manager's FPGA board state (2: powered and out of reset).
+    static uint8_t board_state(int fpga);
+    // Drives a pad line of the window (the source thread uses the receiver and reset lines).
+    void drive_line(uint32_t line, uint16_t value);
+
+    // ===== register, RAM-area and flash access =====
+    int read_fpga_register(uint8_t reg, uint8_t* out, uint8_t fpga);
+    int write_fpga_register(uint8_t reg, uint8_t value, uint8_t fpga, uint8_t mask);
+    int write_fpga_ram(const uint8_t* buf, uint32_t address, uint32_t length, uint8_t area,
+                       uint8_t fpga);
+    int read_fpga_ram(uint8_t* out, uint32_t address, uint32_t length, uint8_t area, uint8_t fpga);
+    static uint32_t fpga_cmd_to_spi_data(uint8_t cmd, uint8_t area, uint32_t address);
+    static uint32_t fpga_reg_cmd_to_spi_data(uint8_t cmd, uint8_t reg, uint8_t mask);
+    void read_from_register(uint8_t reg, uint8_t fpga);
+    void write_to_0x00_register(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga);
+    void write_to_register(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga);
+    void fpga_flash_access() {}
+    // Flash of device 2 (FPGA 0) or 3 (FPGA 1): fpga_drv results (1 done, 0 refused, 2 failed).
+    int flash_erase(int device, uint32_t start_sector, int type, uint32_t count);
+    int flash_write(int device, uint32_t address, const uint8_t* data, uint32_t length);
+    int flash_read(int device, uint32_t address, uint32_t length, uint8_t* out);
+    int flash_uid(int device, uint8_t* out);
+
+    // ===== bring-up =====
+    void reset_fpga_rst(int fpga);
+    void check_fpga_rst();
+    void power_up_fpga_start(int mode, int fpga);
+    void power_up_check_fpga_status(int fpga);
+    int get_fpga_status();
+    uint8_t check_vbo_status(int fpga);
+    void run_clock_record();
+    void reg_IRQ_Dealwith(int fpga, int force);
+    int IT8563WE_Get(TimeRealType* out);
+
+    // ===== tables =====
+    int Dealwith_mcu_ram();
+    void fpgainit(int fpga);
+    int check_fpga_ram_param(int fpga);
+    void eth_param_init(int mode, int fpga);
+    void update_eth_state(int fpga);
+    void FPGA_to_RAM(int fpga);
+    void Version_to_RAM();
+    void PHY_status_to_RAM();
+    void T57_back_mcu_set_net_para(int fpga);
+    void T57_mcu_set_net_para(int fpga);
+    static int get_eth_param_addr(uint8_t port, uint16_t* x, uint16_t* y, uint16_t* w, uint16_t* h);
+    static void get_port_count_addr(uint8_t port, uint16_t* count, uint16_t* flag);
+    void get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y);
+    void get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom);
+    void get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y);
+    void get_eth_lcd_w_h(int fpga, uint16_t* w, uint16_t* h);
+    // The PC's view of the tables by function number (see fpga_tables.cpp): a pointer to the
+    // table of `fpga` and its size, or null for an unknown number.
+    uint8_t* table_by_function(int function, int fpga, uint32_t* size);
+    // PC reads and writes of a table under Utils::_fpga_multicast_mutex; 0 done, 1 out of range
+    // or unknown table.
+    int pc_read_table(int function, int fpga, uint32_t address, uint8_t* out, uint32_t length);
+    int pc_write_table(int function, int fpga, uint32_t address, const uint8_t* data,
+                       uint32_t length);
+
+    // ===== screen status and handshake =====
+    void SCREEN_fpgactrl_status(int status);
+    void SCREEN_fpgactrl_status2(int status, int fpga);
+    int set_output_status();
+    // Raised by the video-processor apply when parameter RAM 2116 changed.
+    void request_output_status();
+    void set_led_para_deal();
+    uint32_t get_wlan_state();
+    void check_wlanonline_state();
+
+    // ===== filled in by the receiving-card, schedule and upgrade work =====
+    void Power_ctrl_init();
+    void record_bright_change();
+    void record_onoff_time(int device);
+    void Checktime();
+    void OnOff_time();
+    void Brightness_manual_apply();
+    void Brightness_hand_dealwith();
+    int set_fpga_bri_val();
+    void clock_record_init();
+    void clock_record_deal();
+    void Rcv_data_from_eth(int fpga);
+    void irq_fallback_poll(int fpga);
+    void SmartMapping_deal();
+    void rcv_recovery_check_deal(int kind);
+    void save_para_deal();
+    void mapping_enable_deal();
+    void Check_search_card();
+    void usb_upgrade_manage_deal();
+    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame);
+
+    ~fpga_manage();
+    // Fresh bookkeeping and tables, as after construction (construction; tests).
+    void clear_state();
+
+private:
+    fpga_manage();
+    int fpga_transfer(uint32_t header, const uint8_t* tx, uint8_t* rx, uint32_t len, int fpga);
+    void set_line(uint32_t line, bool high);
+    int run_flash(int device, const std::function<int(platform::SpiBus*)>& op);
+    void startup_step(int fpga);
+    void vbo_action(int fpga);
+    void set_step(int fpga, uint8_t step);
+    bool waited(int fpga, uint32_t ticks) const;
+    bool bringup_in_progress();
+    void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
+    void save_cmd_table(uint32_t flash_addr, bool write);
+    void write_para_range(int fpga, uint16_t first, uint16_t last);
+
+    std::thread thread_;
+    std::mutex wake_mutex_;
+    std::condition_variable wake_cv_;
+    bool wake_flag_ = false;
+    bool stop_ = false;
+};

@@ -1,0 +1,130 @@
+// Screen statuses of the LED output, the black-screen request, the LED-size handshake with the
+// video-processor thread and the output ports' link state.
+#include "core/globals.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
+#include "video_io/raviksource.h"
+
+namespace {
+
+struct StatusBits {
+    uint8_t reg;
+    uint8_t mask;
+    uint8_t value;
+};
+
+// Register action of screen statuses 0..11 (mask 0: none).
+constexpr StatusBits kStatus[12] = {{0, 0x04, 0x04}, {0, 0x04, 0x00},  {0, 0x02, 0x02},
+                                    {0, 0x02, 0x00}, {3, 0x20, 0x20},  {3, 0x20, 0x00},
+                                    {0, 0, 0},       {23, 0x01, 0x00}, {23, 0x01, 0x01},
+                                    {22, 0, 0},      {23, 0x08, 0x08}, {23, 0x08, 0x00}};
+
+}  // namespace
+
+void fpga_manage::SCREEN_fpgactrl_status(int status) {
+    if (status < 0 || status > 9 || status == 6) return;
+    for (uint8_t i = 0; i < 2; ++i) {
+        if (status == 9) {
+            read_from_register(22, i);
+            continue;
+        }
+        const StatusBits& s = kStatus[status];
+        write_to_register(s.reg, s.mask, s.value, i);
+    }
+}
+
+void fpga_manage::SCREEN_fpgactrl_status2(int status, int fpga) {
+    if (fpga < 0 || fpga > 1) return;
+    switch (status) {
+        case 0:
+        case 1:
+            write_to_0x00_register(0, 0x04, kStatus[status].value, uint8_t(fpga));
+            return;
+        case 4:
+        case 5:
+        case 10:
+        case 11:
+            write_to_register(kStatus[status].reg, kStatus[status].mask, kStatus[status].value,
+                              uint8_t(fpga));
+            return;
+        default:
+            return;
+    }
+}
+
+int fpga_manage::set_output_status() {
+    if (get_fpga_status() == 0) return 0;
+    SCREEN_fpgactrl_status(ZemRamPara::pInstance()->rd16(2116) == 0 ? 1 : 0);
+    return 1;
+}
+
+void fpga_manage::request_output_status() {
+    {
+        std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+        output_status_request = 1;
+    }
+    wake();
+}
+
+void fpga_manage::set_led_para_deal() {
+    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+    if (g_set_led_para == 2) {
+        g_set_led_para = 0;
+        g_set_led_setup = 0;
+        reset_fpga_rst(0);
+        reset_fpga_rst(1);
+        return;
+    }
+    if (g_set_led_para != 1) return;
+    switch (g_set_led_setup.load()) {
+        case 0:
+            SCREEN_fpgactrl_status(0);
+            led_para_tick = G_timeTicks;
+            g_set_led_setup = 1;
+            break;
+        case 1:
+            if (Utils::getTimeSpace(led_para_tick) < 11) break;
+            led_para_tick = G_timeTicks;
+            SCREEN_fpgactrl_status(5);
+            g_set_led_setup = 2;
+            break;
+        case 2:
+            if (Utils::getTimeSpace(led_para_tick) < 31) break;
+            led_para_tick = G_timeTicks;
+            g_set_led_setup = 0;
+            g_set_led_para = 0;
+            break;
+        default:
+            break;
+    }
+}
+
+uint32_t fpga_manage::get_wlan_state() {
+    uint32_t mask = 0;
+    for (uint8_t i = 0; i < 2; ++i) {
+        if (reg_mirror[i][80] != kBringUpRunning) continue;
+        read_from_register(128, i);
+        read_from_register(144, i);
+        const uint32_t ports = (reg_mirror[i][128] | uint32_t(reg_mirror[i][144]) << 8) & 0x3FF;
+        mask |= ports << (10 * i);
+    }
+    return mask;
+}
+
+void fpga_manage::check_wlanonline_state() {
+    if (!raviksource::p_ravik_source) return;
+    uint16_t words[2] = {0, 0};
+    for (uint8_t i = 0; i < 2; ++i) {
+        if (board_state(i) != 2 || reg_mirror[i][80] != kBringUpRunning) continue;
+        read_from_register(128, i);
+        read_from_register(144, i);
+        words[i] = uint16_t(reg_mirror[i][128] + reg_mirror[i][144] * 256);
+    }
+    if (get_fpga_status() != 1) return;
+    if (words[0] == wlan_words[0] && words[1] == wlan_words[1]) return;
+    ZemRamPara::pInstance()->test_signal(11);
+    wlan_words[0] = words[0];
+    wlan_words[1] = words[1];
+}

@@ -1,0 +1,147 @@
+// Simulated FPGA board: the two FPGAs behind "/dev/spidev32766.1" and ".2", their 8 MiB
+// configuration flashes behind ".3" and ".4", and the SoC pad lines that route the shared bus.
+// Who answers a message is decided from the pad words at the moment it arrives, so a wrong
+// pad sequence shows up as an unanswered (all 0xFF) message and a count in `misrouted`.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_soc.h"
+
+namespace platform::sim {
+
+// Pad word offsets in the Pads window (high = 0x10, low = 0).
+struct FpgaPads {
+    static constexpr uint32_t kSelect[2] = {0x207810, 0x207900};
+    static constexpr uint32_t kHeader[2] = {0x207838, 0x207954};
+    static constexpr uint32_t kReset[2] = {0x207858, 0x207864};
+    static constexpr uint32_t kFlashAccess[2] = {0x207860, 0x207950};
+    static constexpr uint32_t kIrq[2] = {0x207908, 0x207910};
+    static constexpr uint32_t kRxPowerA = 0x207940;
+    static constexpr uint32_t kRxPowerB = 0x207944;
+    static constexpr uint32_t kHigh = 0x10;
+};
+
+// One configuration flash: serial NOR, erases to 0xFF, programs by AND within a 256-byte page,
+// needs write enable, and reports busy for a few status polls after a program or erase.
+class SimFpgaFlash {
+public:
+    static constexpr uint32_t kSize = 8u << 20;
+    SimFpgaFlash();
+
+    void transfer(const uint8_t* tx, uint8_t* rx, size_t len);
+
+    std::vector<uint8_t> mem;
+    std::array<uint8_t, 8> uid{};
+    int busy_polls = 3;       // status polls that still read busy after a program or erase
+    bool stuck_busy = false;  // fault: the busy bit never clears
+    int programs = 0;         // accepted page programs
+    int erases = 0;           // accepted erases
+    int ignored = 0;          // commands refused (no write enable, or busy)
+
+private:
+    bool wel_ = false;
+    int busy_ = 0;
+};
+
+// One FPGA's register file and RAM areas, with the behaviour the bring-up waits on.
+class SimFpga {
+public:
+    SimFpga();
+
+    // Fault switches.
+    bool never_ready = false;    // register 22 bit 7 never sets
+    bool vbo_error = false;      // register 22 bit 3 set, the link never locks
+    bool flapping_link = false;  // register 40 loses its lock bits on every other read
+
+    // What the FPGA measures of its input (area 1 bytes 116..123) and its port links.
+    void setInput(uint16_t width, uint16_t height, uint32_t period);
+    void setLinks(uint8_t reg128, uint8_t reg144);
+    std::array<uint8_t, 4> version = {0x20, 0x26, 0x04, 0x31};  // registers 28..31 (BCD)
+
+    bool running() const { return running_; }
+    int starts() const { return starts_; }
+    uint8_t reg(int n) const { return regs_[n & 0xFF]; }
+    std::vector<uint8_t> area(int n, int addr, int len) const;
+    // Picture on the LEDs: output lit, not black, LCD output enabled.
+    bool lit() const;
+    std::vector<int> writtenRegs() const { return written_regs_; }
+    void clearWrittenRegs() { written_regs_.clear(); }
+
+    // Bus side (the board calls these with its lock held).
+    void holdReset();
+    void releaseReset();
+    void header(const uint8_t* h);
+    void data(const uint8_t* tx, uint8_t* rx, size_t len);
+    bool headerPending() const { return pending_; }
+
+private:
+    uint8_t readReg(int n);
+    void writeReg(int n, uint8_t value, uint8_t mask);
+    std::vector<uint8_t>& areaRef(int n);
+
+    bool running_ = false;
+    int starts_ = 0;
+    std::array<uint8_t, 256> regs_{};
+    std::map<int, std::vector<uint8_t>> areas_;
+    uint8_t input_[8] = {};
+    uint8_t links_[2] = {};
+    int reg40_reads_ = 0;
+    bool pending_ = false;
+    uint8_t hdr_[4] = {};
+    std::vector<int> written_regs_;
+};
+
+class SimFpgaBoard : public std::enable_shared_from_this<SimFpgaBoard> {
+public:
+    static const char* const kNodes[4];  // FPGA 0, FPGA 1, flash 2, flash 3
+
+    struct Message {
+        int node;       // 0..3 as kNodes
+        bool header;    // the node's FPGA header line was high
+        bool answered;  // routed to its chip by the pads
+        std::vector<uint8_t> tx;
+    };
+
+    explicit SimFpgaBoard(SimSoc& soc);
+
+    // Puts the four node models in the SPI registry and follows the reset lines.
+    void attach();
+
+    std::array<SimFpga, 2> fpga;
+    std::array<SimFpgaFlash, 2> flash;
+    // Port chains and receiving cards attach here in a later step of the model.
+
+    std::vector<Message> messages() const;
+    void clearMessages();
+    int misrouted() const;
+    int protocolErrors() const;
+
+    // The node models call this.
+    int transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len);
+    void padWritten(uint32_t offset, uint16_t value);
+
+    mutable std::mutex mutex;
+
+private:
+    bool high(uint32_t offset) const { return soc_.word(offset) != 0; }
+    bool routedTo(int side, bool flash) const;
+
+    SimSoc& soc_;
+    std::vector<Message> log_;
+    int misrouted_ = 0;
+    int protocol_errors_ = 0;
+};
+
+// Builds the board on the simulated box's SoC window and attaches it; replaces an earlier one.
+std::shared_ptr<SimFpgaBoard> buildFpgaBoard();
+// The board last built (null before).
+std::shared_ptr<SimFpgaBoard> fpgaBoard();
+
+}  // namespace platform::sim
