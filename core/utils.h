@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/mtd.h"
+
 class Utils {
 public:
     static std::mutex _system_mutex;
@@ -40,15 +42,28 @@ public:
     // Ticks of G_timeTicks since start; one less when the counter wrapped.
     static uint32_t getTimeSpace(uint32_t start);
 
-    // MTD erase of [start, start + length) through an open descriptor.
-    // 0 done, 8 an unlock or erase was refused (fd is then closed), 9 the device information
-    // could not be read or the request does not fit the device.
-    static int non_region_erase(int fd, uint32_t start, uint32_t length, int unlock);
-    // MTD write in pages of the device's write size. 0 done, 1 failed.
-    static int non_region_write(int fd, const uint8_t* data, uint32_t size, uint32_t offset);
+    // MTD erase of length bytes from start, in whole erase blocks (length rounded up), each
+    // unlocked first when unlock is non-zero. Results: 0 done (also for length 0);
+    // 8 an unlock or erase was refused (mtd is then closed); 9 nothing erased: the device
+    // information could not be read, the device reports an erase size of 0, or the blocks
+    // would pass the partition's end.
+    static int non_region_erase(platform::MtdPartition& mtd, uint32_t start, uint32_t length,
+                                int unlock);
+    // MTD write of size bytes at offset in pages of the device's write size, then the tail.
+    // Results: 0 done; 1 failed: the device information could not be read, the device reports
+    // a write size of 0, the area passes the partition's end (nothing written), or a write
+    // came up short.
+    static int non_region_write(platform::MtdPartition& mtd, const uint8_t* data, uint32_t size,
+                                uint32_t offset);
 
-    // Network set-up of eth0 (address, netmask, gateway) through the shell.
+    // Loads the configuration items into their globals; 0, or 255 without a configuration.
     static int getIPAddress();
+    // Network set-up of eth0 (address, netmask, gateway) through the shell: initIPAddress with
+    // the configured values (reloading the globals), init_resteth with the ones given.
+    // 0 done; 255 when eth0 is not there, or when an address or mask is not a dotted IPv4
+    // address (then nothing runs at all).
     static int initIPAddress();
     static int init_resteth(const QString& ip, const QString& gateway, const QString& mask);
+    // Four dot-separated decimal parts 0..255, no sign, blank or leading zero.
+    static bool isDottedIPv4(const QString& text);
 };

@@ -1,0 +1,240 @@
+// The INI configuration, the globals it sets, the device id and the start-up program check.
+#include <gtest/gtest.h>
+
+#include <QStringList>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "core/globals.h"
+#include "core_fixture.h"
+#include "platform/sim/sim_soc.h"
+
+namespace {
+
+const char* kIni = "/data/configs/tcpip.ini";
+
+class ConfigEngineTest : public CoreTest {};
+
+TEST_F(ConfigEngineTest, WithoutAFileStartUpWritesEveryDefault) {
+    ASSERT_FALSE(exists(kIni));
+    freshConfig();
+    ASSERT_TRUE(exists(kIni));
+    EXPECT_NE(readFile(kIni).find("[config]"), std::string::npos);
+
+    const std::vector<std::pair<const char*, const char*>> defaults = {
+        {"TcpPort", "5005"},
+        {"UdpPort", "5008"},
+        {"IPAddress", "192.168.1.199"},
+        {"SubNetMask", "255.255.255.0"},
+        {"GateWay", "192.168.1.1"},
+        {"MAC", "FF:FF:FF:FF:FF:FF"},
+        {"Barcode", " "},
+        {"WifiIPAddress", "192.168.22.101"},
+        {"EDIDCheck", "Once"},
+        {"SourceCheck", "255"},
+        {"ImageLayoutPassword", "No"},
+        {"Wenxcloudserverip", " "},
+        {"Wenxcloudserverport", " "},
+        {"Wenxclouduserip", " "},
+        {"Wenxcloudcontrollername", " "},
+        {"ZemMaxPixel_UINT", "13107200"},
+        {"usbupgradedir", "ZEM-T73"},
+        {"ZemLCDLang", "65567"},
+    };
+    QSettings s(QString::fromStdString(local(kIni)), QSettings::IniFormat);
+    s.beginGroup("config");
+    EXPECT_EQ(s.childKeys().size(), 18);
+    for (const auto& [key, value] : defaults) EXPECT_EQ(s.value(key).toString(), value) << key;
+
+    EXPECT_EQ(g_port, 5005u);
+    EXPECT_EQ(g_int_tcp_port, 5005u);
+    EXPECT_EQ(g_str_ip, "192.168.1.199");
+    EXPECT_EQ(g_srt_mask, "255.255.255.0");
+    EXPECT_EQ(g_str_gateway, "192.168.1.1");
+    EXPECT_EQ(g_str_barcode, " ");
+    EXPECT_EQ(g_str_wifi_ip, "192.168.22.101");
+    EXPECT_EQ(g_check_edid, "Once");
+    EXPECT_EQ(g_imagelayoutpassword, "No");
+    EXPECT_EQ(g_check_source, 255u);
+    EXPECT_EQ(g_Wenx_cloudserverport, 0u);
+    EXPECT_EQ(g_Wenx_cloud, 0);
+    EXPECT_EQ(g_zem_max_pixel, 0xC80000u);
+    EXPECT_EQ(g_usb_grade_path, "ZEM-T73");
+    EXPECT_EQ(g_lcd_lang_valid, 0x1001Fu);
+    // Synchronous writes are asked for on the file.
+    const auto cmds = commands();
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "chattr +S /data/configs/tcpip.ini"), cmds.end());
+}
+
+TEST_F(ConfigEngineTest, AValueInTheFileWinsAndMissingKeysAreAdded) {
+    writeFile(kIni, "[config]\nTcpPort=6000\nIPAddress=\nSourceCheck=abc\n");
+    auto* c = freshConfig();
+    EXPECT_EQ(g_port, 6000u);
+    EXPECT_EQ(g_int_tcp_port, 6000u);
+    EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toString(), "6000");
+    // An empty value counts as missing; a number item holding text loads as 0 and is kept.
+    EXPECT_EQ(g_str_ip, "192.168.1.199");
+    EXPECT_EQ(iniValue(kIni, "config/IPAddress"), "192.168.1.199");
+    EXPECT_EQ(g_check_source, 0u);
+    EXPECT_EQ(iniValue(kIni, "config/SourceCheck"), "abc");
+    EXPECT_EQ(iniValue(kIni, "config/TcpPort"), "6000");
+    EXPECT_EQ(iniValue(kIni, "config/usbupgradedir"), "ZEM-T73");
+}
+
+TEST_F(ConfigEngineTest, AWriteReachesTheFileAndTheNextStart) {
+    auto* c = freshConfig();
+    c->write_config_variant(ConfigItem::IPAddress, QString("10.0.0.5"));
+    c->write_config_variant(ConfigItem::TcpPort, 7000);
+    EXPECT_EQ(c->read_config_variant(ConfigItem::IPAddress).toString(), "10.0.0.5");
+    EXPECT_EQ(iniValue(kIni, "config/IPAddress"), "10.0.0.5");
+    EXPECT_EQ(iniValue(kIni, "config/TcpPort"), "7000");
+    // Writers set the matching global themselves; the next start loads the file.
+    EXPECT_EQ(g_str_ip, "192.168.1.199");
+    freshConfig();
+    EXPECT_EQ(g_str_ip, "10.0.0.5");
+    EXPECT_EQ(g_port, 7000u);
+}
+
+TEST_F(ConfigEngineTest, TextWithCommasSurvivesTheRoundTrip) {
+    auto* c = freshConfig();
+    c->write_config_variant(ConfigItem::Barcode, QString("AB,12;x=\"y\""));
+    freshConfig();
+    EXPECT_EQ(g_str_barcode, "AB,12;x=\"y\"");
+    // A hand-edited file with an unquoted comma still reads as the whole text.
+    writeFile(kIni, "[config]\nBarcode=AB,CD\n");
+    freshConfig();
+    EXPECT_EQ(g_str_barcode, "AB,CD");
+}
+
+TEST_F(ConfigEngineTest, MemoryOnlyItemsAreNotWritten) {
+    auto* c = freshConfig();
+    c->items[ConfigItem::MAC].memoryOnly = true;
+    c->write_config_variant(ConfigItem::MAC, QString("00:11:22:33:44:55"));
+    EXPECT_EQ(c->read_config_variant(ConfigItem::MAC).toString(), "00:11:22:33:44:55");
+    EXPECT_EQ(iniValue(kIni, "config/MAC"), "FF:FF:FF:FF:FF:FF");
+}
+
+// Pages and protocol threads write at the same time: every last value lands, in memory and
+// in the file, and the file keeps all its keys.
+TEST_F(ConfigEngineTest, ConcurrentWritesAllLand) {
+    auto* c = freshConfig();
+    const ConfigItem::ConfigName ids[] = {ConfigItem::Barcode,   ConfigItem::MAC,
+                                          ConfigItem::EDIDCheck, ConfigItem::usbupgradedir,
+                                          ConfigItem::GateWay,   ConfigItem::Wenxclouduserip};
+    constexpr int kWrites = 40;
+    std::atomic<int> reads{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kWrites; ++i) {
+                c->write_config_variant(ids[t], QString("w%1-%2").arg(t).arg(i));
+                if (!c->read_config_variant(ConfigItem::TcpPort).toString().isEmpty()) ++reads;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(reads.load(), 6 * kWrites);
+    QSettings s(QString::fromStdString(local(kIni)), QSettings::IniFormat);
+    s.beginGroup("config");
+    EXPECT_EQ(s.childKeys().size(), 18);
+    for (int t = 0; t < 6; ++t) {
+        const QString last = QString("w%1-%2").arg(t).arg(kWrites - 1);
+        EXPECT_EQ(c->read_config_variant(ids[t]).toString(), last);
+        EXPECT_EQ(s.value(c->items[ids[t]].key.mid(7)).toString(), last);
+    }
+}
+
+TEST_F(ConfigEngineTest, KeysMapToIds) {
+    auto* c = freshConfig();
+    EXPECT_EQ(ConfigEngine::strToItem("IPAddress"), 2);
+    EXPECT_EQ(ConfigEngine::strToItem("config/IPAddress"), 2);
+    EXPECT_EQ(ConfigEngine::strToItem("ZemLCDLang"), 17);
+    EXPECT_EQ(ConfigEngine::strToItem("TcpPort"), 0);
+    // An unknown key is not mistaken for TcpPort.
+    EXPECT_EQ(ConfigEngine::strToItem("NoSuchKey"), -1);
+    EXPECT_EQ(ConfigEngine::strToItem("config/NoSuchKey"), -1);
+    EXPECT_EQ(ConfigEngine::strToItem(""), -1);
+    EXPECT_EQ(ConfigEngine::containsItemStr("config/GateWay"), 1);
+    EXPECT_EQ(ConfigEngine::containsItemStr("GateWay"), 0);
+    ConfigItem* gw = c->getConfigItem("config/GateWay");
+    ASSERT_NE(gw, nullptr);
+    EXPECT_EQ(gw->id, ConfigItem::GateWay);
+    EXPECT_EQ(gw->defaultValue.toString(), "192.168.1.1");
+    EXPECT_EQ(gw->fileName, kIni);
+    EXPECT_EQ(c->getConfigItem("GateWay"), nullptr);
+    EXPECT_FALSE(c->read_config_variant(ConfigItem::ConfigName(18)).isValid());
+}
+
+TEST_F(ConfigEngineTest, CloudIsOnAsSoonAsOneCloudSettingIsSet) {
+    freshConfig();
+    EXPECT_EQ(g_Wenx_cloud, 0);
+    writeFile(kIni, "[config]\nWenxcloudcontrollername=hall-3\n");
+    freshConfig();
+    EXPECT_EQ(g_Wenx_cloud, 1);
+    EXPECT_EQ(g_Wenx_controllername, "hall-3");
+    writeFile(kIni, "[config]\nWenxcloudserverport=9000\n");
+    freshConfig();
+    EXPECT_EQ(g_Wenx_cloudserverport, 9000u);
+    EXPECT_EQ(g_Wenx_cloud, 1);
+}
+
+struct IdCase {
+    uint16_t w0, w1, w2;
+    const char* id;
+};
+
+class DeviceIdTest : public CoreTest, public ::testing::WithParamInterface<IdCase> {};
+
+TEST_P(DeviceIdTest, ComesFromTheIdentificationWords) {
+    const IdCase& k = GetParam();
+    box().soc.setIdentity(k.w0, k.w1, k.w2);
+    freshConfig();
+    EXPECT_EQ(std::string(g_pid), k.id);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, DeviceIdTest,
+    ::testing::Values(IdCase{0x1234, 0x5678, 0x9abc, "1597bca0886b31023001305032627494"},
+                      IdCase{0, 0, 0, "00000000000000000000000000000000"},
+                      IdCase{0xffff, 0xffff, 0xffff, "fffffff0fffff00ff000f0f0f0f0ffff"}));
+
+TEST_F(ConfigEngineTest, ReadingTheIdClearsTheReadControlBitOnly) {
+    box().soc.setWord(platform::sim::SimSoc::kIdControl, 0x0e35 | 0x0100);
+    freshConfig();
+    const auto writes = box().soc.writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].offset, platform::sim::SimSoc::kIdControl);
+    EXPECT_EQ(writes[0].value, 0x0e35);
+}
+
+TEST_F(ConfigEngineTest, WithoutTheSocWindowConfigurationStillLoads) {
+    box().soc.identity_open_error = -EACCES;
+    writeFile(kIni, "[config]\nTcpPort=7001\n");
+    freshConfig();
+    EXPECT_EQ(std::string(g_pid), std::string(32, '0'));
+    EXPECT_EQ(g_port, 7001u);
+    EXPECT_TRUE(box().soc.writes().empty());
+}
+
+TEST_F(ConfigEngineTest, StartUpProgramCheck) {
+    const char* file = "/data/configs/led_load_config.ini";
+    freshConfig();
+    EXPECT_EQ(g_update_status, 0);  // no file
+    writeFile(file, "[app-1]\napp_path=/data/app/zemT57N -platform linuxfb\n");
+    factoryage_log << "aging line";
+    factoryage_log_num = 1;
+    // A later call reloads the check and empties the aging log.
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 1);
+    EXPECT_TRUE(factoryage_log.isEmpty());
+    EXPECT_EQ(factoryage_log_num, 0u);
+    writeFile(file, "[app-1]\napp_path=/data/app/zemT57N2 -platform linuxfb\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 0);
+    writeFile(file, "[app]\napp_path=/data/app/zemT57N -platform linuxfb\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 0);
+}
+
+}  // namespace
