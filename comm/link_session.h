@@ -1,0 +1,43 @@
+// One PC link's receive side: its framer, the routing of each checked frame (receiving-card
+// pass-through or box command), and the reply. Every transport (TCP client, UDP socket, serial
+// port) owns one session per peer or port.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "comm/protocol_phy.h"
+
+enum class LinkKind : uint8_t { Uart = 1, Tcp = 2, Udp = 3 };
+
+class link_session {
+public:
+    using SendFn = std::function<void(const uint8_t* wire, uint32_t len)>;
+
+    link_session(LinkKind kind, std::string peer);
+
+    // Feeds received bytes; each reply (and each card answer) goes out through send.
+    void feed(const uint8_t* data, size_t n, const SendFn& send);
+    // Handles one checked body in place (buffer of comm::kMaxBody bytes); the reply's wire
+    // length in wire, 0 for silence. Used by feed and by the fuzz target.
+    uint32_t handle(uint8_t* body, uint32_t len, const SendFn& send);
+
+    void setPeer(std::string peer) { peer_ = std::move(peer); }
+
+    // How long a card pass-through waits for the cards' answer.
+    static std::atomic<uint32_t> pass_wait_ms;
+    // Frames dropped by all links (framing errors).
+    static std::atomic<uint32_t> dropped_total;
+
+    protocol_phy phy;
+
+private:
+    uint32_t pass_through(uint8_t* body, uint32_t len, const SendFn& send);
+
+    LinkKind kind_;
+    std::string peer_;
+    std::unique_ptr<uint8_t[]> wire_;
+};

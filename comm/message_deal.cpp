@@ -1,0 +1,312 @@
+// The command table and the RAM and register commands of the PC protocol.
+#include "comm/message_deal.h"
+
+#include <cstring>
+
+#include "c331/c331_manage.h"
+#include "comm/comm_bridge.h"
+#include "comm/comm_hooks.h"
+#include "comm/field_reader.h"
+#include "comm/protocol_phy.h"
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+
+using namespace comm;
+
+std::mutex message_deal::file_mutex;
+
+namespace {
+
+int unknown_command(uint8_t* buf, uint32_t) {
+    return comm_status(buf, kUnknown);
+}
+
+struct Entry {
+    uint8_t cmd;
+    message_deal::Handler fn;
+};
+
+// The one table of box commands.
+const Entry kTable[] = {
+    {kCmdWriteRam, message_deal::write_ram},
+    {kCmdReadRam, message_deal::read_ram},
+    {kCmdEraseFlash, message_deal::cmd_erase_flash},
+    {kCmdWriteFlash, message_deal::cmd_write_flash},
+    {kCmdReadFlash, message_deal::cmd_read_flash},
+    {kCmdFileStart, message_deal::write_file_start},
+    {kCmdFileData, message_deal::write_file_data},
+    {kCmdFileEnd, message_deal::write_file_end},
+    {kCmdFileDelete, message_deal::delete_file_name},
+    {kCmdDeviceInfo, message_deal::get_device_info},
+    {kCmdNetSet, message_deal::net_ip_set},
+    {kCmdMacSet, message_deal::init_MAC_address},
+    {kCmdNetSearch, message_deal::net_eth_search},
+    {kCmdBarcode, message_deal::set_barcode},
+    {kCmdRtcSet, message_deal::write_rtc_time},
+    {kCmdRunTime, message_deal::Time_to_RAM},
+    {kCmdWriteReg, message_deal::write_register},
+};
+
+// A resolved protocol address: where its bytes are and how many follow it in its area.
+struct Area {
+    enum Kind { kNone, kRam, kMode, kStatus, kCardTotal, kFpga } kind = kNone;
+    uint8_t* p = nullptr;  // first byte at the address (null for kCardTotal and kFpga)
+    uint32_t room = 0;     // bytes from the address to the area's end
+    std::mutex* lock = nullptr;
+    fpga_table table;
+};
+
+Area resolve(uint32_t addr) {
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    Area a;
+    if (!store) return a;
+    if (addr < uint32_t(ZemRamPara::kRamSize)) {
+        a = {Area::kRam,
+             store->ram + addr,
+             ZemRamPara::kRamSize - addr,
+             &c331_manage::c331_mutex,
+             {}};
+    } else if (addr >= kModeBase && addr < kModeEnd) {
+        const uint32_t slot = (addr >> 12) - 1, off = addr & 0xFFF;
+        a = {Area::kMode, store->mode_ram[slot] + off, kModeSpan - off, nullptr, {}};
+    } else if (addr >= kStatusBase && addr - kStatusBase < uint32_t(ZemRamPara::kStatusSize)) {
+        const uint32_t off = addr - kStatusBase;
+        a = {Area::kStatus, store->status + off, ZemRamPara::kStatusSize - off, nullptr, {}};
+    } else if (addr >= kCardTotalBase && addr - kCardTotalBase < 4) {
+        a.kind = Area::kCardTotal;
+        a.room = 4 - (addr - kCardTotalBase);
+    } else if ((addr & 0xFF000000) == kFpgaBase) {
+        a.kind = Area::kFpga;
+        const uint32_t off = addr & 0xFFF;
+        if (comm_hooks::get().table)
+            a.table = comm_hooks::get().table((addr >> 16) & 0xFF, (addr >> 12) & 0xF);
+        if (a.table.data && off < a.table.size) {
+            a.p = a.table.data + off;
+            a.room = a.table.size - off;
+            a.lock = a.table.lock;
+        }
+    }
+    return a;
+}
+
+}  // namespace
+
+message_deal::Handler message_deal::handler(uint8_t cmd) {
+    for (const Entry& e : kTable)
+        if (e.cmd == cmd) return e.fn;
+    return unknown_command;
+}
+
+int message_deal::message_group_deal(uint8_t* buf, uint32_t len) {
+    if (len < kMinBody) return 0;
+    return handler(buf[9])(buf, len);
+}
+
+int message_deal::write_ram(uint8_t* buf, uint32_t len) {
+    FieldReader r(buf + kHeadLen, len - kMinBody);
+    const uint32_t addr = r.u32();
+    const uint16_t n = r.u16();
+    r.u16();
+    const uint8_t* data = r.bytes(n);
+    if (r.overflow()) return comm_status(buf, kBadLength);
+    if (r.remaining() != 0) return comm_status(buf, kRefused);  // data past the length
+    Area a = resolve(addr);
+    if (a.kind == Area::kFpga && !a.table.data) return comm_status(buf, kUnavailable);
+    if (!a.p || n > a.room) return comm_status(buf, kRefused);
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    int rc = 1;
+    switch (a.kind) {
+        case Area::kRam: {
+            // The C331 thread compares RAM with its shadow under this mutex; the PC has the
+            // change applied by a later register 11 write.
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            rc = store->ZemRamParaDeal(data, n, addr);
+            break;
+        }
+        case Area::kMode:
+            rc = store->ZemModeUserRamParaDeal(data, n, addr);
+            break;
+        case Area::kFpga: {
+            std::lock_guard<std::mutex> lock(*a.lock);
+            std::memmove(a.p, data, n);
+            rc = 0;
+            break;
+        }
+        default:
+            break;  // status block and card count are read only
+    }
+    return comm_status(buf, rc == 0 ? kDone : kRefused);
+}
+
+int message_deal::read_ram(uint8_t* buf, uint32_t len) {
+    FieldReader r(buf + kHeadLen, len - kMinBody);
+    const uint32_t addr = r.u32();
+    const uint16_t n = r.u16();
+    if (r.overflow()) return comm_status(buf, kBadLength);
+    Area a = resolve(addr);
+    uint8_t* out = buf + kHeadLen + 1;
+    if (a.kind == Area::kCardTotal) {
+        uint8_t total[4];
+        if (!comm_hooks::get().card_total) return comm_status(buf, kUnavailable);
+        put32(total, comm_hooks::get().card_total());
+        const uint32_t off = addr - kCardTotalBase;
+        if (n > a.room) return comm_status(buf, kRefused);
+        std::memcpy(out, total + off, n);
+        buf[10] = kDone;
+        return 1 + n;
+    }
+    if (a.kind == Area::kFpga && !a.table.data) return comm_status(buf, kUnavailable);
+    if (!a.p || n > a.room) return comm_status(buf, kRefused);
+    if (a.lock) {
+        std::lock_guard<std::mutex> lock(*a.lock);
+        std::memcpy(out, a.p, n);
+    } else {
+        std::memcpy(out, a.p, n);
+    }
+    buf[10] = kDone;
+    return 1 + n;
+}
+
+namespace {
+
+// Index in ZemRamPara::reg of the command byte behind registers 160..165 (161 has none).
+int command_slot(uint8_t reg) {
+    switch (reg) {
+        case 160:
+            return ZemRamPara::kRegCount + 0;
+        case 165:
+            return ZemRamPara::kRegCount + 1;
+        case 162:
+            return ZemRamPara::kRegCount + 2;
+        case 163:
+            return ZemRamPara::kRegCount + 3;
+        case 164:
+            return ZemRamPara::kRegCount + 4;
+        default:
+            return -1;
+    }
+}
+
+void raise_apply(uint8_t id) {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    c331_manage::raise_apply(id);
+}
+
+// One register of a write: 0 done, else a status.
+int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t value) {
+    if (reg < ZemRamPara::kRegCount) {
+        uint8_t& r = store->reg[reg];
+        r = uint8_t((r & ~mask) | (value & mask));
+        return message_deal::reg_cmd_run(reg, value & mask);
+    }
+    if (reg == 161) {
+        if (!((value & mask) & 0x02)) return kDone;
+        if (!comm_hooks::get().c331_print) return kUnavailable;
+        comm_hooks::get().c331_print();  // the dump goes to the console, not the reply
+        return kDone;
+    }
+    const int slot = command_slot(reg);
+    if (slot < 0) return kRefused;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        store->reg[slot] = reg == 163 ? uint8_t(value + 1) : uint8_t(value & mask);
+        // The C331 apply runs and clears the debug commands; 160 only stores.
+        if (reg != 160) c331_manage::raise_apply(1);
+    }
+    return kDone;
+}
+
+}  // namespace
+
+int message_deal::write_register(uint8_t* buf, uint32_t len) {
+    FieldReader r(buf + kHeadLen, len - kMinBody);
+    const uint8_t reg = r.u8();
+    const uint8_t mask = r.u8();
+    const uint8_t count = r.u8();
+    const uint8_t* values = r.bytes(count);
+    if (r.overflow() || count == 0) return comm_status(buf, kBadLength);
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    if (!store) return comm_status(buf, kUnavailable);
+    // Every register of the run must exist before any is written.
+    for (int i = 0; i < count; ++i) {
+        const int n = reg + i;
+        if (n > 255 || (n >= ZemRamPara::kRegCount && (n < 160 || n > 165)))
+            return comm_status(buf, kRefused);
+    }
+    uint8_t copy[256];
+    std::memcpy(copy, values, count);
+    int status = kDone;
+    for (int i = 0; i < count; ++i) {
+        const int rc = write_one_register(store, uint8_t(reg + i), mask, copy[i]);
+        if (rc != kDone) status = rc;
+    }
+    return comm_status(buf, uint8_t(status));
+}
+
+int message_deal::reg_cmd_run(uint8_t reg, uint8_t changed) {
+    switch (reg) {
+        case kRegComm:
+            return REG_comm_flag(changed);
+        case kRegCom1:
+            return REG_com1_flag(changed);
+        case kRegMcu:
+            return REG_mcu_flag(changed);
+        case kRegApp:
+            return REG_app_flag(changed);
+        case kRegUpdate0E:
+            return RegUpdate0E(changed);
+        default:
+            return kDone;  // a plain stored register
+    }
+}
+
+void message_deal::update_begin() {
+    if (g_update_flag == 0) emit comm_bridge::pInstance()->sig_update_start();
+    g_update_flag = 1;
+    if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(105);
+}
+
+void message_deal::update_end() {
+    if (g_update_flag != 0) emit comm_bridge::pInstance()->sig_update_over();
+    g_update_flag = 0;
+    if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(106);
+}
+
+int message_deal::REG_comm_flag(uint8_t value) {
+    value > 15 ? update_begin() : update_end();
+    return kDone;
+}
+
+int message_deal::REG_com1_flag(uint8_t value) {
+    (value & 0x7F) ? update_begin() : update_end();
+    return kDone;
+}
+
+int message_deal::REG_mcu_flag(uint8_t value) {
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    if (value & 0x02) {
+        // Recall of the user mode whose number the PC wrote to RAM 866.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        const uint16_t n = store->rd16(866);
+        if (n < 1 || n > ZemRamPara::kModeCount) return kRefused;
+        const uint8_t* slot = store->mode_ram[n - 1];
+        if (slot[0] != 0xAA || slot[1] != 0xAA) return kRefused;
+        const int payload = ZemRamPara::kRamSize - ZemRamPara::kModePayloadStart;
+        std::memcpy(store->ram + ZemRamPara::kModePayloadStart, slot + 2, payload);
+        store->wr16(866, n);
+        c331_manage::raise_apply(1);
+    }
+    if (value & 0x04) raise_apply(2);  // the C331 thread's refresh 2 syncs the slot files
+    if ((value & 0x08) && store->rd16(2124) == 1) {
+        g_osd_update = 1;
+        raise_apply(1);
+    }
+    if (!(value & 0x0E)) raise_apply(1);  // plain apply of the RAM the PC wrote
+    return kDone;
+}
+
+int message_deal::RegUpdate0E(uint8_t value) {
+    if (!(value & 0x08)) return kDone;
+    if (!comm_hooks::get().update_font) return kUnavailable;
+    return comm_hooks::get().update_font() == 0 ? kDone : kUnavailable;
+}

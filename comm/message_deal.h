@@ -1,0 +1,112 @@
+// The handlers of the PC protocol's box commands: one function per command byte in one table.
+// A handler gets the whole request body (header, data from offset 10, check byte) in a buffer
+// of comm::kMaxBody bytes, rewrites the data in place as its reply and returns the number of
+// reply data bytes from offset 10. Status bytes: comm::Status.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace comm {
+
+enum Status : uint8_t {
+    kDone = 0,
+    kRefused = 1,      // out of range, bad value, or not allowed now
+    kUnavailable = 2,  // the subsystem behind the command is missing or failed
+    kBadLength = 3,    // the request is shorter than its command needs
+    kUnknown = 0xFF,   // no handler for this command byte
+};
+
+// Protocol address map of the RAM read and write commands.
+constexpr uint32_t kRamBase = 0x0;      // parameter RAM, 4096 bytes
+constexpr uint32_t kModeBase = 0x1000;  // user-mode slots, 4096 addresses each
+constexpr uint32_t kModeEnd = 0x11000;
+constexpr uint32_t kModeSpan = 4098;             // bytes of a slot reachable from its base address
+constexpr uint32_t kStatusBase = 0x600880;       // status block, 1024 bytes, read only
+constexpr uint32_t kCardTotalBase = 0xA000007C;  // total receiving-card count, u32, read only
+// FPGA tables: kFpgaBase | function << 16 | fpga << 12 | offset.
+constexpr uint32_t kFpgaBase = 0x80000000;
+
+// Command bytes.
+enum Command : uint8_t {
+    kCmdWriteRam = 0x60,
+    kCmdReadRam = 0x61,
+    kCmdEraseFlash = 0x70,
+    kCmdWriteFlash = 0x71,
+    kCmdReadFlash = 0x72,
+    kCmdFileStart = 0x80,
+    kCmdFileData = 0x81,
+    kCmdFileEnd = 0x82,
+    kCmdFileDelete = 0x83,
+    kCmdDeviceInfo = 0x90,
+    kCmdNetSet = 0x91,
+    kCmdMacSet = 0x92,
+    kCmdNetSearch = 0x93,
+    kCmdBarcode = 0x94,
+    kCmdRtcSet = 0x95,
+    kCmdRunTime = 0x96,
+    kCmdWriteReg = 0xA0,
+};
+
+// Controller registers with their own actions.
+enum Register : uint8_t {
+    kRegComm = 9,       // > 15 starts a PC update, <= 15 ends it
+    kRegCom1 = 10,      // any of the low 7 bits starts a PC update, all clear ends it
+    kRegMcu = 11,       // apply parameters, recall or sync user modes, reload the OSD menu
+    kRegApp = 12,       // bit 0 install the received program, bit 1 reboot
+    kRegUpdate0E = 14,  // bit 3 reload the OSD fonts into the C331 flash
+};
+
+}  // namespace comm
+
+class message_deal {
+public:
+    using Handler = int (*)(uint8_t* buf, uint32_t len);
+
+    // Picks the handler by the command byte (offset 9). An unknown command answers kUnknown.
+    static int message_group_deal(uint8_t* buf, uint32_t len);
+    static Handler handler(uint8_t cmd);
+
+    // RAM over the address map.
+    static int write_ram(uint8_t* buf, uint32_t len);
+    static int read_ram(uint8_t* buf, uint32_t len);
+    // Register file.
+    static int write_register(uint8_t* buf, uint32_t len);
+    static int reg_cmd_run(uint8_t reg, uint8_t changed);
+    static int REG_comm_flag(uint8_t value);
+    static int REG_com1_flag(uint8_t value);
+    static int REG_mcu_flag(uint8_t value);
+    static int RegUpdate0E(uint8_t value);
+    static int REG_app_flag(uint8_t value);
+    // C331 serial flash.
+    static int cmd_erase_flash(uint8_t* buf, uint32_t len);
+    static int cmd_write_flash(uint8_t* buf, uint32_t len);
+    static int cmd_read_flash(uint8_t* buf, uint32_t len);
+    // File transfer.
+    static int write_file_start(uint8_t* buf, uint32_t len);
+    static int write_file_data(uint8_t* buf, uint32_t len);
+    static int write_file_end(uint8_t* buf, uint32_t len);
+    static int delete_file_name(uint8_t* buf, uint32_t len);
+    // Device identity and network.
+    static int get_device_info(uint8_t* buf, uint32_t len);
+    static int net_ip_set(uint8_t* buf, uint32_t len);
+    static int init_MAC_address(uint8_t* buf, uint32_t len);
+    static int net_eth_search(uint8_t* buf, uint32_t len);
+    static int set_barcode(uint8_t* buf, uint32_t len);
+    static int write_rtc_time(uint8_t* buf, uint32_t len);
+    static int Time_to_RAM(uint8_t* buf, uint32_t len);
+
+    // Starts or ends a PC update: the overlay request, g_update_flag and refresh 105 / 106.
+    static void update_begin();
+    static void update_end();
+
+    // Guards the file-transfer state and fileBuf_ravik against two links sending at once.
+    static std::mutex file_mutex;
+};
+
+// Answers a single status byte at offset 10.
+inline int comm_status(uint8_t* buf, uint8_t status) {
+    buf[10] = status;
+    return 1;
+}

@@ -1,0 +1,231 @@
+// PC file transfers (start, data, end with the MD5 check, delete) and the program install.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QSettings>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "comm/comm_bridge.h"
+#include "comm/field_reader.h"
+#include "comm/message_deal.h"
+#include "comm/protocol_phy.h"
+#include "core/globals.h"
+#include "core/md5.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "platform/box.h"
+#include "platform/clock.h"
+#include "platform/mtd.h"
+
+using namespace comm;
+
+namespace {
+
+enum class Sink { File, Mtd, Folder };
+
+struct FileKind {
+    char tag[5];
+    Sink sink;
+    const char* target;  // file, partition, or folder of named files
+    uint32_t limit;      // largest accepted file
+    bool update;         // a program or kernel: the upgrade overlay shows
+};
+
+const FileKind kKinds[] = {
+    {"ALIS", Sink::File, "/data/configs/alias.json", kFileBufSize, false},
+    {"OSDS", Sink::File, "/data/configs/omenu.json", kFileBufSize, false},
+    {"LOGO", Sink::Mtd, "/dev/mtd8", 0x60000, false},
+    {"FKRN", Sink::Mtd, "/dev/mtd10", 0x500000, true},
+    {"FMCU", Sink::File, "/data/app/zemT57N2", kFileBufSize, true},
+    {"SMAP", Sink::Folder, "/data/smartmapping/", kFileBufSize, false},  // kind 13
+    {"RCVR", Sink::Folder, "/data/rcvrecovery/", kFileBufSize, false},
+};
+// The per-mode OSD menu copies: "MO" and the mode number 01..10 in hexadecimal.
+const FileKind kModeCopy = {"MO", Sink::File, "/data/modes/MO", kFileBufSize, false};
+
+struct Transfer {
+    bool active = false;
+    const FileKind* kind = nullptr;
+    std::string target;
+    uint32_t total = 0;
+    uint32_t received = 0;
+};
+Transfer g_transfer;  // guarded by message_deal::file_mutex
+
+int hex_digit(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The kind and target of a tag (and name); null when the tag, mode number or name is bad.
+const FileKind* find_kind(const uint8_t* tag, const std::string& name, std::string& target) {
+    if (tag[0] == 'M' && tag[1] == 'O') {
+        const int hi = hex_digit(tag[2]), lo = hex_digit(tag[3]);
+        const int n = hi < 0 || lo < 0 ? 0 : hi * 16 + lo;
+        if (n < 1 || n > ZemRamPara::kModeCount) return nullptr;
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", n);
+        target = std::string(kModeCopy.target) + digits + ".json";
+        return &kModeCopy;
+    }
+    for (const FileKind& k : kKinds) {
+        if (std::memcmp(k.tag, tag, 4) != 0) continue;
+        target = k.target;
+        if (k.sink == Sink::Folder) {
+            if (name.empty() || name.size() > 64 || name == "." || name == ".." ||
+                name.find('/') != std::string::npos || name.find("..") != std::string::npos ||
+                name.find('\0') != std::string::npos)
+                return nullptr;
+            target += name;
+        }
+        return &k;
+    }
+    return nullptr;
+}
+
+// Writes the buffer beside the target, syncs it and renames it over, so a power cut leaves
+// either the old file or the new one.
+bool write_file(const std::string& target, const uint8_t* data, uint32_t n) {
+    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    platform::makeParentDirs(target);
+    const std::string real = platform::path(target), tmp = real + ".new";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    uint32_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, data + done, n - done);
+        if (w <= 0) break;
+        done += uint32_t(w);
+    }
+    const bool ok = done == n && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || ::rename(tmp.c_str(), real.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    Utils::system_mutex("sync");
+    platform::sleepMs(100);
+    return true;
+}
+
+bool write_mtd(const FileKind& k, const uint8_t* data, uint32_t n) {
+    platform::MtdPartition mtd;
+    if (mtd.open(k.target) != 0) return false;
+    if (Utils::non_region_erase(mtd, 0, k.limit, 1) != 0) return false;
+    return Utils::non_region_write(mtd, data, n, 0) == 0;
+}
+
+std::string read_name(FieldReader& r) {
+    const uint8_t n = r.u8();
+    const uint8_t* p = r.bytes(n);
+    return p ? std::string(reinterpret_cast<const char*>(p), n) : std::string();
+}
+
+void reboot_request() {
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+}
+
+}  // namespace
+
+int message_deal::write_file_start(uint8_t* buf, uint32_t len) {
+    FieldReader r(buf + kHeadLen, len - kMinBody);
+    const uint8_t* tag = r.bytes(4);
+    const uint32_t total = r.u32();
+    const std::string name = read_name(r);
+    if (r.overflow()) return comm_status(buf, kBadLength);
+    std::string target;
+    const FileKind* kind = find_kind(tag, name, target);
+    if (!kind || total == 0 || total > kind->limit) return comm_status(buf, kRefused);
+    {
+        std::lock_guard<std::mutex> lock(file_mutex);
+        g_transfer = {true, kind, target, total, 0};
+        md5.reset();
+    }
+    if (kind->update) update_begin();
+    return comm_status(buf, kDone);
+}
+
+int message_deal::write_file_data(uint8_t* buf, uint32_t len) {
+    FieldReader r(buf + kHeadLen, len - kMinBody);
+    const uint32_t offset = r.u32();
+    const uint16_t n = r.u16();
+    const uint8_t* data = r.bytes(n);
+    if (r.overflow()) return comm_status(buf, kBadLength);
+    std::lock_guard<std::mutex> lock(file_mutex);
+    Transfer& t = g_transfer;
+    // Pieces come in order; one may be sent again, none may leave a gap or pass the length.
+    if (!t.active || r.remaining() != 0 || offset > t.received || n > t.total - offset)
+        return comm_status(buf, kRefused);
+    std::memcpy(fileBuf_ravik + offset, data, n);
+    if (offset + n > t.received) t.received = offset + n;
+    return comm_status(buf, kDone);
+}
+
+int message_deal::write_file_end(uint8_t* buf, uint32_t len) {
+    FieldReader r(buf + kHeadLen, len - kMinBody);
+    const uint8_t* sum = r.bytes(16);
+    if (r.overflow()) return comm_status(buf, kBadLength);
+    std::unique_lock<std::mutex> lock(file_mutex);
+    Transfer t = g_transfer;
+    g_transfer.active = false;  // a failed end needs a new start
+    if (!t.active || t.received != t.total) return comm_status(buf, kRefused);
+    md5.reset();
+    md5.update(fileBuf_ravik, t.total);
+    if (std::memcmp(md5.digest(), sum, 16) != 0) return comm_status(buf, kRefused);
+    const bool ok = t.kind->sink == Sink::Mtd ? write_mtd(*t.kind, fileBuf_ravik, t.total)
+                                              : write_file(t.target, fileBuf_ravik, t.total);
+    lock.unlock();
+    if (!ok) return comm_status(buf, kUnavailable);
+    if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(103);
+    if (std::strcmp(t.kind->tag, "SMAP") == 0)
+        emit comm_bridge::pInstance()->sig_smartmapping_written();
+    return comm_status(buf, kDone);
+}
+
+int message_deal::delete_file_name(uint8_t* buf, uint32_t len) {
+    FieldReader r(buf + kHeadLen, len - kMinBody);
+    const uint8_t* tag = r.bytes(4);
+    const std::string name = read_name(r);
+    if (r.overflow()) return comm_status(buf, kBadLength);
+    std::string target;
+    const FileKind* kind = find_kind(tag, name, target);
+    if (!kind || kind->sink != Sink::Folder) return comm_status(buf, kRefused);
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        rc = std::remove(platform::path(target).c_str());
+    }
+    if (rc != 0) return comm_status(buf, kRefused);
+    Utils::system_mutex("sync");
+    emit comm_bridge::pInstance()->sig_file_deleted(std::strcmp(kind->tag, "SMAP") == 0 ? 0 : 1);
+    return comm_status(buf, kDone);
+}
+
+int message_deal::REG_app_flag(uint8_t value) {
+    if (value & 0x01) {
+        const std::string image = "/data/app/zemT57N2";
+        if (::access(platform::path(image).c_str(), F_OK) != 0) return kRefused;
+        // Shell commands name program paths; the shell seam places them on this machine.
+        Utils::system_mutex("chmod 777 -R /data/app");
+        platform::sleepMs(10);
+        Utils::system_mutex("mv /data/app/zemT57N2  /data/app/zemT57N");
+        if (g_update_status == 0) {
+            std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+            QSettings ini(
+                QString::fromStdString(platform::path("/data/configs/led_load_config.ini")),
+                QSettings::IniFormat);
+            ini.setValue("app-1/app_path", "/data/app/zemT57N -platform linuxfb");
+            ini.setValue("app-1/app_name", "zemT57N");
+            ini.sync();
+        }
+        Utils::system_mutex("sync");
+        reboot_request();
+    }
+    if (value & 0x02) reboot_request();
+    return kDone;
+}

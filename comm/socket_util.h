@@ -1,0 +1,31 @@
+// Small socket helpers shared by the TCP and UDP links.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+
+namespace comm {
+
+// The address the links listen on: every interface on the box, loopback on the simulated box.
+in_addr_t listen_address();
+// Where a UDP reply to a PC goes: the broadcast address on the box, loopback in simulation.
+in_addr_t broadcast_address();
+// "a.b.c.d:port" of an IPv4 socket address.
+std::string peer_name(const sockaddr_in& a);
+// A bound socket of type (SOCK_STREAM listening, or SOCK_DGRAM) on port (0: any free one);
+// its descriptor and the bound port in bound, or -1.
+int open_bound_socket(int type, uint16_t port, uint16_t& bound);
+// Sends all n bytes on a stream socket; false when the peer is gone or stalls.
+bool send_all(int fd, const uint8_t* data, uint32_t n);
+
+// A pipe that wakes a thread sleeping in poll(), for the tests' stop.
+struct Waker {
+    int fd[2] = {-1, -1};
+    void open();
+    void wake();
+    void close();
+};
+
+}  // namespace comm

@@ -1,0 +1,186 @@
+// The box commands through the handler table: what the PC gets back and what the box keeps.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+#include "c331/c331_manage.h"
+#include "comm/comm_bridge.h"
+#include "comm/message_deal.h"
+#include "comm_fixture.h"
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+
+namespace {
+
+// The reply's data from offset 10.
+Bytes data(const Bytes& reply) {
+    return reply.size() > 10 ? Bytes(reply.begin() + 10, reply.end()) : Bytes{};
+}
+uint8_t status(const Bytes& reply) {
+    return reply.size() > 10 ? reply[10] : 0xEE;
+}
+std::vector<int> pendingApplies() {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    std::vector<int> ids;
+    while (uint8_t id = c331_manage::take_apply()) ids.push_back(id);
+    return ids;
+}
+
+}  // namespace
+
+using Handlers = CommTest;
+
+TEST_F(Handlers, ParameterRamWriteAndReadBackWithSwappedHeader) {
+    const Bytes reply = handle(writeRam(0x800, {1, 2, 3}));
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), hex("10 f0 00 f1"));
+    EXPECT_EQ(reply[9], 0x60);
+    EXPECT_EQ(data(reply), Bytes{0});
+    EXPECT_EQ(store()->ram[0x801], 2);
+    EXPECT_EQ(data(handle(readRam(0x800, 3))), hex("00 01 02 03"));
+    EXPECT_TRUE(pendingApplies().empty());  // the PC applies through register 11
+}
+
+TEST_F(Handlers, RamWriteWaitsForTheC331Mutex) {
+    std::unique_lock<std::mutex> held(c331_manage::c331_mutex);
+    auto pc = std::async(std::launch::async, [&] { return handle(writeRam(0x900, {0x77})); });
+    EXPECT_EQ(pc.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_NE(store()->ram[0x900], 0x77);
+    held.unlock();
+    EXPECT_EQ(status(pc.get()), 0);
+    EXPECT_EQ(store()->ram[0x900], 0x77);
+}
+
+TEST_F(Handlers, AddressesAndLengthsPastAnAreaAreRefusedAndWriteNothing) {
+    const uint8_t before = store()->ram[4090];
+    EXPECT_EQ(status(handle(writeRam(4090, Bytes(7, 0x55)))), 1);
+    EXPECT_EQ(store()->ram[4090], before);
+    EXPECT_EQ(status(handle(writeRam(4090, Bytes(6, 0x55)))), 0);
+    EXPECT_EQ(status(handle(readRam(4095, 2))), 1);
+    EXPECT_EQ(status(handle(readRam(0x11000, 1))), 1);
+    EXPECT_EQ(status(handle(writeRam(0x11000, {1}))), 1);
+    EXPECT_EQ(status(handle(readRam(0x600880 + 1023, 2))), 1);
+    EXPECT_EQ(status(handle(readRam(0x7000000, 1))), 1);
+    EXPECT_EQ(status(handle(writeRam(0xFFFFFFFF, {1}))), 1);
+    // A length field larger than the data sent, and data past the length.
+    EXPECT_EQ(status(handle(body(0x60, cat({le32(0x10), le16(4), {0, 0}, {1, 2}})))), 3);
+    EXPECT_EQ(status(handle(body(0x60, cat({le32(0x10), le16(1), {0, 0}, {1, 2}})))), 1);
+    EXPECT_EQ(status(handle(body(0x61, {1, 2}))), 3);
+}
+
+TEST_F(Handlers, UserModeSlotsAreReachedButNotCrossed) {
+    EXPECT_EQ(status(handle(writeRam(0x3000, {0xAA, 0xAA, 9}))), 0);
+    EXPECT_EQ(store()->mode_ram[2][0], 0xAA);
+    EXPECT_EQ(store()->mode_ram[2][2], 9);
+    EXPECT_EQ(data(handle(readRam(0x3000, 3))), hex("00 aa aa 09"));
+    const uint8_t next = store()->mode_ram[3][0];
+    EXPECT_EQ(status(handle(writeRam(0x3FFF, {1, 2, 3, 4}))), 1);  // into slot 3
+    EXPECT_EQ(store()->mode_ram[3][0], next);
+    EXPECT_EQ(status(handle(writeRam(0x3FFF, {1, 2, 3}))), 0);  // the slot's last two bytes
+}
+
+TEST_F(Handlers, StatusBlockReadsButRefusesWrites) {
+    store()->status[6] = 0x42;
+    EXPECT_EQ(data(handle(readRam(0x600880 + 6, 1))), hex("00 42"));
+    EXPECT_EQ(status(handle(writeRam(0x600880, {1}))), 1);
+    EXPECT_EQ(store()->status[0], 0x80);
+}
+
+TEST_F(Handlers, MissingSubsystemsAnswerUnavailable) {
+    EXPECT_EQ(status(handle(readRam(0xA000007C, 4))), 2);  // card count
+    EXPECT_EQ(status(handle(readRam(0x80010000, 4))), 2);  // FPGA table
+    EXPECT_EQ(status(handle(body(0x72, cat({{4}, le32(0), le16(16)})))), 2);
+    EXPECT_EQ(status(handle(body(0x96, {}))), 2);
+}
+
+TEST_F(Handlers, UnknownCommandsGetAnErrorStatus) {
+    const Bytes reply = handle(body(0x33, {1, 2, 3}));
+    ASSERT_EQ(reply.size(), 11u);
+    EXPECT_EQ(reply[9], 0x33);
+    EXPECT_EQ(reply[10], 0xFF);
+}
+
+TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
+    EXPECT_EQ(status(handle(writeReg(11, 0xFF, {0}))), 0);
+    EXPECT_EQ(pendingApplies(), std::vector<int>{1});
+    EXPECT_EQ(status(handle(writeReg(11, 0xFF, {0x04}))), 0);
+    EXPECT_EQ(pendingApplies(), std::vector<int>{2});
+    // Recall of mode 3: its payload comes back into RAM 896..4095.
+    store()->mode_ram[2][0] = store()->mode_ram[2][1] = 0xAA;
+    store()->mode_ram[2][2 + (2176 - 896)] = 33;  // brightness of the mode
+    store()->wr16(866, 3);
+    EXPECT_EQ(status(handle(writeReg(11, 0x02, {0xFF}))), 0);
+    EXPECT_EQ(store()->ram[2176], 33);
+    EXPECT_EQ(pendingApplies(), std::vector<int>{1});
+    store()->wr16(866, 4);  // an empty slot
+    EXPECT_EQ(status(handle(writeReg(11, 0x02, {0x02}))), 1);
+    // OSD reload only while the OSD is on.
+    store()->wr16(2124, 1);
+    g_osd_update = 0;
+    handle(writeReg(11, 0x08, {0x08}));
+    EXPECT_EQ(g_osd_update, 1u);
+}
+
+TEST_F(Handlers, DebugCommandRegistersStoreAndRaiseTheApply) {
+    const int base = ZemRamPara::kRegCount;
+    EXPECT_EQ(status(handle(writeReg(162, 0x0F, {0xFF}))), 0);
+    EXPECT_EQ(store()->reg[base + 2], 0x0F);
+    EXPECT_EQ(pendingApplies(), std::vector<int>{1});
+    handle(writeReg(163, 0xFF, {4}));
+    EXPECT_EQ(store()->reg[base + 3], 5);
+    handle(writeReg(160, 0xF0, {0xFF}));
+    EXPECT_EQ(store()->reg[base], 0xF0);
+    EXPECT_EQ(pendingApplies(), std::vector<int>{1});  // 163 raised, 160 did not
+    EXPECT_EQ(status(handle(writeReg(5, 0x0F, {0xAB, 0xCD}))), 0);
+    EXPECT_EQ(store()->reg[5], 0x0B);
+    EXPECT_EQ(store()->reg[6], 0x0D);
+    EXPECT_EQ(status(handle(writeReg(40, 0xFF, {1}))), 1);
+    EXPECT_EQ(status(handle(writeReg(31, 0xFF, {1, 1}))), 1);  // 32 does not exist
+    EXPECT_EQ(status(handle(writeReg(1, 0xFF, {}))), 3);
+}
+
+TEST_F(Handlers, UpdateRegistersShowAndCloseTheOverlayOnce) {
+    int starts = 0, overs = 0;
+    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_update_start, [&] { ++starts; });
+    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_update_over, [&] { ++overs; });
+    std::vector<int> ids;
+    QObject::connect(store(), &ZemRamPara::sig_update_para, [&](int id) { ids.push_back(id); });
+    g_update_flag = 0;
+    handle(writeReg(9, 0xFF, {16}));
+    handle(writeReg(10, 0xFF, {0x01}));
+    EXPECT_EQ(g_update_flag, 1);
+    handle(writeReg(9, 0xFF, {15}));
+    EXPECT_EQ(g_update_flag, 0);
+    handle(writeReg(10, 0xFF, {0x80}));  // bit 7 alone ends it as well
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(overs, 1);
+    EXPECT_EQ(ids, (std::vector<int>{105, 105, 106, 106}));
+}
+
+TEST_F(Handlers, FlashCommandsCheckKindAlignmentAndRange) {
+    auto erase = [&](uint32_t unit, uint16_t count, uint8_t kind, uint8_t flash = 4) {
+        return status(handle(body(0x70, cat({{flash}, le32(unit), le16(count), {kind}}))));
+    };
+    EXPECT_EQ(erase(8, 1, 1), 2);       // valid: only the flash is missing
+    EXPECT_EQ(erase(4, 1, 1), 1);       // 32 KiB unit off its boundary
+    EXPECT_EQ(erase(8, 1, 2), 1);       // 64 KiB unit off its boundary
+    EXPECT_EQ(erase(0, 1, 3), 1);       // no such kind
+    EXPECT_EQ(erase(0, 1, 0, 3), 1);    // no such flash
+    EXPECT_EQ(erase(0x1FFF, 2, 0), 1);  // past the end
+    EXPECT_EQ(status(handle(body(0x72, cat({{4}, le32(0x2000000), le16(1)})))), 1);
+    EXPECT_EQ(status(handle(body(0x71, cat({{4}, le32(0x1FFFFFF), le16(2), {1, 2}})))), 1);
+}
+
+TEST_F(Handlers, RebootAndProgramInstall) {
+    G_timeTicks = 1234;
+    EXPECT_EQ(status(handle(writeReg(12, 0xFF, {0x01}))), 1);  // nothing received yet
+    EXPECT_EQ(g_app_reset_flag, 0);
+    writeFile("/data/app/zemT57N2", "new program");
+    g_update_status = 0;
+    EXPECT_EQ(status(handle(writeReg(12, 0xFF, {0x01}))), 0);
+    EXPECT_EQ(readFile("/data/app/zemT57N"), "new program");
+    EXPECT_NE(readFile("/data/configs/led_load_config.ini").find("zemT57N -platform linuxfb"),
+              std::string::npos);
+    EXPECT_EQ(g_app_reset_flag, 1);
+    EXPECT_EQ(G_reboot_tickTicks, 1234u);
+}
