@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "c331/c331_manage.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
 #include "core/sync_update.h"
@@ -17,6 +18,7 @@
 #include "platform/sim/sim_box.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
+#include "video_io/raviksource.h"
 
 namespace {
 
@@ -63,8 +65,11 @@ int main(int argc, char** argv) {
     QObject::connect(g_timer, SIGNAL(timeout()), g_mainwindow, SLOT(slot_update_timer_ticks()));
     g_timer->start(10);
     // Step 8: the managers: raviksource, fpga_manage, c331_manage (starts the C331 thread).
+    raviksource::pInstance();
+    c331_manage::pInstance();
     // Step 9: the FPGA thread: fpga_manage::initialize_start.
     // Step 10: the source manager and its source-check thread: raviksource::initialize.
+    raviksource::pInstance()->initialize();
     // Step 11: the receivers, the video processor and the FPGAs settle.
     platform::sleepMs(4000);
     // Step 12: the home screen over the main menu.

@@ -3,6 +3,7 @@
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
+#include "platform/sim/sim_receivers.h"
 
 namespace platform::sim {
 
@@ -11,6 +12,7 @@ void buildDefaultBox() {
     attachSimC331();
     simKeypad().attach();
     buildFpgaBoard();
+    buildDefaultInputs();
 }
 
 }  // namespace platform::sim

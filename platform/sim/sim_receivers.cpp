@@ -2,13 +2,14 @@
 
 #include <mutex>
 
+#include "platform/sim/sim_c331.h"
+
 namespace platform::sim {
 namespace {
 
 struct InputState {
     std::mutex mutex;
     SimInputSide side;
-    PortMeasureHook hook;
 };
 
 InputState& state() {
@@ -34,7 +35,7 @@ SimReceiver::SimReceiver(int src) : source(src) {
 void SimReceiver::plug(const VideoMode& m, bool yuv, int lanes) {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool four_k = source >= 4;
-    if (four_k && lanes == 0) lanes = m.pclk_khz > 300000 ? 8 : m.pclk_khz > 150000 ? 4 : 2;
+    if (four_k && lanes == 0) lanes = laneCount(m);
     regs_[kStatus] =
         uint8_t(kCable | kVideoOn | (m.interlaced ? kInterlaced : 0) | (yuv ? kYuv : 0));
     regs_[kLanes] = uint8_t(four_k ? lanes : 0);
@@ -99,24 +100,35 @@ SimInputSide& inputSide() {
     return s.side;
 }
 
-void setPortMeasureHook(PortMeasureHook hook) {
-    auto& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.hook = std::move(hook);
+void buildDefaultInputs() {
+    buildInputSide();
+    setInput(2, 1920, 1080, 60);
+}
+
+int laneCount(const VideoMode& m) {
+    return m.pclk_khz > 300000 ? 8 : m.pclk_khz > 150000 ? 4 : 2;
 }
 
 void setInput(int source, const VideoMode* mode, bool yuv) {
     if (source < 0 || source > 5) return;
-    PortMeasureHook hook;
     std::shared_ptr<SimReceiver> rx;
     {
         auto& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        hook = s.hook;
         rx = s.side.receiver[source];
     }
     // The chip measures first, so the program never sees the receiver ahead of the port.
-    if (hook) hook(kPortOfSource[source], mode);
+    if (auto chip = simC331()) {
+        const int port = kPortOfSource[source];
+        if (mode) {
+            const double fps = mode->pclk_khz * 1000.0 / (double(mode->htotal()) * mode->vtotal());
+            chip->setInputSignal(
+                port, C331InputTiming::video(mode->htotal(), mode->vtotal(), mode->hact, fps,
+                                             port >= 4 ? laneCount(*mode) : 0));
+        } else {
+            chip->clearInputSignal(port);
+        }
+    }
     if (!rx) return;
     if (mode) {
         rx->plug(*mode, yuv);

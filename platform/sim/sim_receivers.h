@@ -6,7 +6,6 @@
 // the program's receiver link reads that map. The box has no back end for its real receivers.
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include "platform/sim/sim_i2c.h"
@@ -72,14 +71,16 @@ struct SimInputSide {
 // source plugged in).
 SimInputSide& buildInputSide();
 SimInputSide& inputSide();
+// The input side of the box the program starts on: HDMI1 carries 1920x1080 at 60 Hz. Call
+// after the C331 is attached, so its port measures the signal too.
+void buildDefaultInputs();
 
-// The C331 end of an input: called with the C331 input port and the mode now on it
-// (nullptr: no signal) so the video processor's measurement shows the same signal.
-using PortMeasureHook = std::function<void(int port, const VideoMode* mode)>;
-void setPortMeasureHook(PortMeasureHook hook);
+// Link lanes a 4K receiver uses for a mode (the V-by-One ports of the C331 see the same).
+int laneCount(const VideoMode& mode);
 
 // One setting per input: the source plugs mode into the receiver of source id 0..5 (nullptr
-// unplugs it), and the C331 port that the receiver feeds measures the same timing.
+// unplugs it), and the port of the simulated C331 (when one is attached) that the receiver
+// feeds measures the same timing.
 void setInput(int source, const VideoMode* mode, bool yuv = false);
 // The standard mode (video_io/video_modes.h); false when there is none.
 bool setInput(int source, int width, int height, int rate, bool interlaced = false);
