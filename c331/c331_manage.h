@@ -69,102 +69,102 @@ public:
     static void shutdown();
 
     // ---- System parameters (chip start-up settings) ----
-    int32_t PS_CLK1, PS_MCLK, PS_REFCLK1, PS_REFCLK2;
-    int32_t PS_ACTHW, PS_ACTVW, PS_HTOTAL, PS_VTOTAL, PS_HSW, PS_HBP, PS_VSW, PS_VBP;
-    int32_t PS_VBOTX_MODE, PS_VBOTX_LAYOUT;
-    int32_t PS_PLLA[5], PS_PLLB[4];
-    int32_t PS_MEM_SC[8][5];
-    int32_t PS_DBD_STRIPES, PS_MEM_DBD[5], PS_DBD_BLOCK, PS_DBD_WORD;
-    int32_t PS_MEM_IP_I[8], PS_MEM_IP_P[8];
-    int32_t PS_MEM_IPYOFF[4], PS_MEM_MV[4], PS_MWI_IP[4];
-    int32_t PS_MEM_WMODE[6];
-    int32_t PS_VBO_2LANE, PS_VBO_4LANE, PS_VBO_8LANE, PS_VBO_WORD[3];
-    int32_t PS_SFL_ADDR, PS_MEM_OSD, PS_MEM_OSD1, PS_FONT_ADDR;
-    int32_t PS_MCLK4;  // a quarter of the memory clock: the input measurement's count clock
-    int32_t PS_MWI;
-    int32_t PS_OAOIHST, PS_OAOIHED, PS_OAOIVST, PS_OAOIVED, PS_ACTHST, PS_ACTVST;
-    int32_t PS_PANEL_HW, PS_PANEL_VW, PS_PANEL_HSHAPE, PS_PANEL_VSHAPE;
-    int32_t PS_BMP_ADDR, PS_BMP_HACT, PS_BMP_VACT, PS_BMPCP_ADDR;
-    int32_t PS_BG_HACT, PS_BG_VACT, PS_BG_COLOR, PS_BG_TRANS;
-    int32_t PS_CHAR_HST, PS_CHAR_VST, PS_CHAR_COLOR;
-    int32_t PS_CHAR_ADDR_32ASCII, PS_CHAR_ADDR_32CHN, PS_CHAR_ADDR_64ASCII, PS_CHAR_ADDR_64CHN;
-    int32_t PS_CHAR_SIZE_32ASCII, PS_CHAR_SIZE_32CHN, PS_CHAR_SIZE_64ASCII, PS_CHAR_SIZE_64CHN;
+    int32_t PS_CLK1{}, PS_MCLK{}, PS_REFCLK1{}, PS_REFCLK2{};
+    int32_t PS_ACTHW{}, PS_ACTVW{}, PS_HTOTAL{}, PS_VTOTAL{}, PS_HSW{}, PS_HBP{}, PS_VSW{}, PS_VBP{};
+    int32_t PS_VBOTX_MODE{}, PS_VBOTX_LAYOUT{};
+    int32_t PS_PLLA[5]{}, PS_PLLB[4]{};
+    int32_t PS_MEM_SC[8][5]{};
+    int32_t PS_DBD_STRIPES{}, PS_MEM_DBD[5]{}, PS_DBD_BLOCK{}, PS_DBD_WORD{};
+    int32_t PS_MEM_IP_I[8]{}, PS_MEM_IP_P[8]{};
+    int32_t PS_MEM_IPYOFF[4]{}, PS_MEM_MV[4]{}, PS_MWI_IP[4]{};
+    int32_t PS_MEM_WMODE[6]{};
+    int32_t PS_VBO_2LANE{}, PS_VBO_4LANE{}, PS_VBO_8LANE{}, PS_VBO_WORD[3]{};
+    int32_t PS_SFL_ADDR{}, PS_MEM_OSD{}, PS_MEM_OSD1{}, PS_FONT_ADDR{};
+    int32_t PS_MCLK4{};  // a quarter of the memory clock: the input measurement's count clock
+    int32_t PS_MWI{};
+    int32_t PS_OAOIHST{}, PS_OAOIHED{}, PS_OAOIVST{}, PS_OAOIVED{}, PS_ACTHST{}, PS_ACTVST{};
+    int32_t PS_PANEL_HW{}, PS_PANEL_VW{}, PS_PANEL_HSHAPE{}, PS_PANEL_VSHAPE{};
+    int32_t PS_BMP_ADDR{}, PS_BMP_HACT{}, PS_BMP_VACT{}, PS_BMPCP_ADDR{};
+    int32_t PS_BG_HACT{}, PS_BG_VACT{}, PS_BG_COLOR{}, PS_BG_TRANS{};
+    int32_t PS_CHAR_HST{}, PS_CHAR_VST{}, PS_CHAR_COLOR{};
+    int32_t PS_CHAR_ADDR_32ASCII{}, PS_CHAR_ADDR_32CHN{}, PS_CHAR_ADDR_64ASCII{}, PS_CHAR_ADDR_64CHN{};
+    int32_t PS_CHAR_SIZE_32ASCII{}, PS_CHAR_SIZE_32CHN{}, PS_CHAR_SIZE_64ASCII{}, PS_CHAR_SIZE_64CHN{};
 
     // ---- Per-window change state ----
-    int32_t g_chg_input[6];
-    int32_t g_chg_src[6];  // 1 source switched, 2 input channels re-adjusted, 3 timing changed
-    int32_t g_chg_mirror[6];
-    int32_t g_chg_dbd[6];
-    int32_t g_chg_fade[6];
-    int32_t g_chg_pri[6];
-    int32_t g_chg_overlay;
-    int32_t g_chg_global;  // entry 158 of the default table
+    int32_t g_chg_input[6]{};
+    int32_t g_chg_src[6]{};  // 1 source switched, 2 input channels re-adjusted, 3 timing changed
+    int32_t g_chg_mirror[6]{};
+    int32_t g_chg_dbd[6]{};
+    int32_t g_chg_fade[6]{};
+    int32_t g_chg_pri[6]{};
+    int32_t g_chg_overlay{};
+    int32_t g_chg_global{};  // entry 158 of the default table
 
     // ---- OSD requests and text ----
-    int32_t g_osd_setup_request;
-    int32_t g_osd_update_request;
-    uint32_t g_font_addr_32ASCII, g_font_addr_32CHN, g_font_addr_64ASCII, g_font_addr_64CHN;
-    uint8_t g_unicode_text[64][256];  // UTF-16BE
-    int32_t g_unicode_line;
+    int32_t g_osd_setup_request{};
+    int32_t g_osd_update_request{};
+    uint32_t g_font_addr_32ASCII{}, g_font_addr_32CHN{}, g_font_addr_64ASCII{}, g_font_addr_64CHN{};
+    uint8_t g_unicode_text[64][256]{};  // UTF-16BE
+    int32_t g_unicode_line{};
 
     // ---- Input-channel and DBD tables ----
-    int32_t g_ich_owner[8];
-    int32_t g_win_ich[6][8], g_win_ich_copy[6][8];
-    int32_t g_win_dbd_mem[6][4];
-    int32_t g_dbd_mem_owner[6];
-    int32_t g_win_order[6][5];
-    int32_t g_och_rec[8][4];
-    int32_t g_och_word[8], g_och_on[8];
+    int32_t g_ich_owner[8]{};
+    int32_t g_win_ich[6][8]{}, g_win_ich_copy[6][8]{};
+    int32_t g_win_dbd_mem[6][4]{};
+    int32_t g_dbd_mem_owner[6]{};
+    int32_t g_win_order[6][5]{};
+    int32_t g_och_rec[8][4]{};
+    int32_t g_och_word[8]{}, g_och_on[8]{};
 
     // ---- Per-window modes ----
-    int32_t PM_WIN_NUM[8];
-    int32_t PM_AREA_NUM[8];
-    int32_t PM_WIN_SHAPE[6][2];
-    int32_t PM_WIN_OFFSET[6][4];
-    int32_t PM_INPUT_OFFSET[6][4];
-    int32_t PM_INPUT_OFFSET_EN[6];
-    int32_t PM_INPUT[6];  // C331 input port of each window, 6 none
-    int32_t PM_OVERLAY[8];
-    int32_t PM_OVERLAY_PRI[6];
-    int32_t PM_WIN_HMIRROR[6], PM_WIN_VMIRROR[6];
-    int32_t PM_WIN_FADE_EN[6], PM_WIN_FADE_IN[6], PM_WIN_FADE_OUT[6];
-    int32_t PM_WIN_DBD_MODE[6];
-    int32_t PM_WIN_DBD_CLIP[6];
-    int32_t PM_WIN_STITCHING[6];
-    int32_t PM_OSD_EN, PM_OSD_HZOOM_EN, PM_OSD_VZOOM_EN, PM_OSD_DATA_MODE, PM_OSD_SCROLL_MODE;
-    int32_t PM_OSD_OUTPUT_OFFSET[4], PM_OSD_INPUT_OFFSET[4];
-    int32_t PM_GLOBAL_WORD, PM_GLOBAL_SWITCH, PM_OSD_UPDATE_BUTTON;
-    int32_t PM_OSD_SCROLL_SPEED, PM_OSD_CHAR_64DOT;
-    int32_t PM_HNR, PM_VNR, PM_TNR, PM_BNR, PM_MNR, PM_COMB, PM_IPEN, PM_DIAG, PM_MVFLT;
-    int32_t PM_22PD, PM_23PD, PM_22PDSQTH, PM_23PDSQTH, PM_24SF;
-    int32_t PM_IACTHST[6], PM_IACTVST[6];
+    int32_t PM_WIN_NUM[8]{};
+    int32_t PM_AREA_NUM[8]{};
+    int32_t PM_WIN_SHAPE[6][2]{};
+    int32_t PM_WIN_OFFSET[6][4]{};
+    int32_t PM_INPUT_OFFSET[6][4]{};
+    int32_t PM_INPUT_OFFSET_EN[6]{};
+    int32_t PM_INPUT[6]{};  // C331 input port of each window, 6 none
+    int32_t PM_OVERLAY[8]{};
+    int32_t PM_OVERLAY_PRI[6]{};
+    int32_t PM_WIN_HMIRROR[6]{}, PM_WIN_VMIRROR[6]{};
+    int32_t PM_WIN_FADE_EN[6]{}, PM_WIN_FADE_IN[6]{}, PM_WIN_FADE_OUT[6]{};
+    int32_t PM_WIN_DBD_MODE[6]{};
+    int32_t PM_WIN_DBD_CLIP[6]{};
+    int32_t PM_WIN_STITCHING[6]{};
+    int32_t PM_OSD_EN{}, PM_OSD_HZOOM_EN{}, PM_OSD_VZOOM_EN{}, PM_OSD_DATA_MODE{}, PM_OSD_SCROLL_MODE{};
+    int32_t PM_OSD_OUTPUT_OFFSET[4]{}, PM_OSD_INPUT_OFFSET[4]{};
+    int32_t PM_GLOBAL_WORD{}, PM_GLOBAL_SWITCH{}, PM_OSD_UPDATE_BUTTON{};
+    int32_t PM_OSD_SCROLL_SPEED{}, PM_OSD_CHAR_64DOT{};
+    int32_t PM_HNR{}, PM_VNR{}, PM_TNR{}, PM_BNR{}, PM_MNR{}, PM_COMB{}, PM_IPEN{}, PM_DIAG{}, PM_MVFLT{};
+    int32_t PM_22PD{}, PM_23PD{}, PM_22PDSQTH{}, PM_23PDSQTH{}, PM_24SF{};
+    int32_t PM_IACTHST[6]{}, PM_IACTVST[6]{};
 
     // ---- Measured input per C331 input port ----
     static constexpr int kPortInfoWords = 12;
     static constexpr int kPortNoSignal = 10;  // index of the no-signal word in PI_PORT_INFO
     static constexpr int kPortScan = 11;      // index of the scan flag
-    int32_t PI_PORT_INFO[7][kPortInfoWords];
-    int32_t PI_ACT[6][4];  // HST, HW, VST, VW
-    int32_t PI_STATE[6];
-    int32_t PI_UPDATE[6];
-    int32_t PI_SCAN_MODE[6];
-    ST_HDMI_INFO PI_HDMI_INFO[6];
-    int32_t PI_DBD_ACT[6][4];
-    double PI_FV[6];
-    double PI_FPICLK[6];
-    uint8_t PI_VBO_RETRY[2];
+    int32_t PI_PORT_INFO[7][kPortInfoWords]{};
+    int32_t PI_ACT[6][4]{};  // HST, HW, VST, VW
+    int32_t PI_STATE[6]{};
+    int32_t PI_UPDATE[6]{};
+    int32_t PI_SCAN_MODE[6]{};
+    ST_HDMI_INFO PI_HDMI_INFO[6]{};
+    int32_t PI_DBD_ACT[6][4]{};
+    double PI_FV[6]{};
+    double PI_FPICLK[6]{};
+    uint8_t PI_VBO_RETRY[2]{};
 
     // ---- Control block ----
-    uint32_t g_osd_font_mask;
-    int fd;  // SPI descriptor of the chip
-    c331_drv* drv;
+    uint32_t g_osd_font_mask{};
+    int fd = -1;  // SPI descriptor of the chip
+    c331_drv* drv = nullptr;
     std::atomic<uint8_t> thread_state{0};  // 0..4 probing, 5 start-up, 6 panel, 7 picture, 8 running
-    uint8_t applied[4096];  // the parameter RAM as last applied; guarded by c331_mutex
+    uint8_t applied[4096];  // the parameter RAM as last applied{}; guarded by c331_mutex
 
     // ---- Panel ----
-    ST_PANEL_INFO gPanel;
-    int32_t PS_HFP;
-    int32_t g_pattern_gen;  // a test pattern is shown: no input polling
+    ST_PANEL_INFO gPanel{};
+    int32_t PS_HFP{};
+    int32_t g_pattern_gen{};  // a test pattern is shown: no input polling
 
     // ---- Thread and start-up ----
     int initialize();
@@ -206,6 +206,15 @@ public:
     void wait1_pivs2(int fd);
     int wait_ifld_change(int fd, int port);
     int wait_ofld_change(int fd, int channel);
+    bool window_shows_port(int win, int port, bool* dbd);
+    bool port_record_stable(int port);
+    void check_port(int fd, int p, int first_win);
+    void port_lost(int fd, int p);
+    void port_remeasure(int fd, int p);
+    void vbo_rx_restart(int fd, int rx, int mask);
+    void vbo_rx_reset(int fd, int rx);
+    void vbo_lock_check(int fd, int p);
+    int wait_field_counter(int fd, int channel, int shift, int polls);
     // ---- end of input ports and measurement ----
 
     // ---- Operations of later work, called in place (each does nothing yet) ----
@@ -261,10 +270,9 @@ public:
     void start_chip();
     void start_panel();
     void start_picture();
-    void apply_turn();
     void poll_inputs();
-    void apply_changes();
-    bool apply_panel();
+    void apply_changes_locked(std::unique_lock<std::mutex>& lock);
+    bool apply_panel(std::unique_lock<std::mutex>& lock);
     void apply_picture();
     void apply_priorities();
     void apply_windows();
@@ -274,6 +282,8 @@ public:
     void apply_debug_commands();
     void init_panel_from_ram();
     void colour_temp_from_ram();
+    // Waits, without holding the C331 mutex, until the FPGA side has left step 1 of the
+    // LED-size handshake; false (logged) when it did not within its bound.
     bool wait_led_para_idle(std::unique_lock<std::mutex>& lock);
     bool changed16(int addr) const;
 

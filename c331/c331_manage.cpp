@@ -1,0 +1,522 @@
+// The C331 manager: the singleton, its thread (chip probing, start-up, panel, picture, then
+// apply and poll), and the compare-and-apply of parameter RAM changes in a fixed order.
+//
+// The thread waits for the apply flag on apply_cv and polls the inputs every kPollMs; it
+// compares the RAM with `applied`, its own copy of what it last applied.
+#include "c331/c331_manage.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "core/globals.h"
+#include "core/json_files.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "fpga/fpga_manage.h"
+#include "platform/clock.h"
+#include "video_io/raviksource.h"
+
+uint8_t g_force_bkcolor = 0;
+
+namespace {
+
+constexpr int kPollMs = 40;           // input polling period of the running thread
+constexpr int kProbeRetryMs = 10;     // pause after a chip id that did not answer
+constexpr int kLedParaWaitMs = 3000;  // the FPGA side blanks in about 0.4 s
+constexpr uint32_t kChipIdReg = 0xB20801;
+constexpr uint8_t kChipId = 0x24;
+const char kOmenuPath[] = "/data/configs/omenu.json";
+
+// Parameter RAM addresses read here.
+constexpr int kSplice = 1376, kLedW = 1378, kLedH = 1380, kOut1W = 1412, kOut1H = 1414;
+constexpr int kBrightness = 2176, kContrast = 2178, kSharpness = 2180, kSaturation = 2182;
+constexpr int kColourTemp = 2184, kRedGain = 2186, kGreenGain = 2188, kBlueGain = 2190;
+constexpr int kPriority = 2208;
+constexpr int kWindows = 2272, kWindowSize = 26;
+constexpr int kFades = 2816;
+constexpr int kPattern = 864;
+constexpr int kEdidRequest = 896;
+constexpr int kAudioWindow = 2112;
+constexpr int kAudioWord = 20;  // offset in a window block
+constexpr int kCloseLed = 2116;
+constexpr int kOsdOn = 2124;
+// Command bytes of the controller register file: registers 160, 165, 162, 163, 164.
+constexpr int kReg162 = ZemRamPara::kRegCount + 2;
+constexpr int kReg163 = ZemRamPara::kRegCount + 3;
+constexpr int kReg164 = ZemRamPara::kRegCount + 4;
+constexpr int kReg165 = ZemRamPara::kRegCount + 1;
+
+std::mutex g_instance_mutex;
+
+ZemRamPara* store() {
+    return ZemRamPara::p_zemrampara_config;
+}
+
+}  // namespace
+
+c331_manage::c331_manage() {
+    g_unicode_line = 0;
+    thread_state = 0;
+    writeLogMsg(3, "====c331_manage::c331_manage()=====");
+    drv = new c331_drv();
+    g_osd_font_mask = 0;
+    for (int p = 0; p < 6; ++p) {
+        PI_PORT_INFO[p][5] = 0;
+        PI_STATE[p] = 0;
+        PI_HDMI_INFO[p].nosignal = 1;
+    }
+}
+
+c331_manage::~c331_manage() = default;
+
+c331_manage* c331_manage::pInstance() {
+    std::lock_guard<std::mutex> lock(g_instance_mutex);
+    if (p_c331_manage) return p_c331_manage;  // made and started once
+    p_c331_manage = new c331_manage();
+    {
+        std::lock_guard<std::mutex> c331(c331_mutex);
+        while (take_apply() != 0) {
+        }
+    }
+    p_c331_manage->g_pattern_gen = 0;
+    p_c331_manage->initialize();
+    return p_c331_manage;
+}
+
+void c331_manage::shutdown() {
+    c331_manage* self = p_c331_manage;
+    if (!self) return;
+    {
+        std::lock_guard<std::mutex> lock(c331_mutex);
+        self->stop_ = true;
+    }
+    apply_cv.notify_all();
+    if (self->thread_.joinable()) self->thread_.join();
+}
+
+int c331_manage::initialize() {
+    fd = drv->initialize();
+    const uint32_t id = drv->read_C331(fd, kChipIdReg, 0);
+    ZEM_DEBUG("\n c331_manage::initialize c331_id = %02x \n", id);
+    try {
+        thread_ = std::thread(&c331_manage::c331manageThread, this);
+    } catch (const std::system_error&) {
+        writeLogMsg(1, "create check source thread failed");
+        ZEM_DEBUG("create manage thread failed\n");
+        return 255;
+    }
+    return 0;
+}
+
+void* c331_manage::c331manageThread(void* arg) {
+    if (!arg) return nullptr;
+    auto* self = static_cast<c331_manage*>(arg);
+    while (!self->stop_) self->run_state();
+    return nullptr;
+}
+
+void c331_manage::Sleep(int ms) {
+    platform::sleepMs(static_cast<uint64_t>(ms));
+}
+
+void c331_manage::run_state() {
+    switch (thread_state.load()) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            probe_chip();
+            break;
+        case 5:
+            start_chip();
+            break;
+        case 6:
+            start_panel();
+            break;
+        case 7:
+            start_picture();
+            break;
+        default:
+            c331managerdeal(this);
+            break;
+    }
+}
+
+void c331_manage::probe_chip() {
+    uint32_t id = 0;
+    const int rc = drv->read_C331_checked(fd, kChipIdReg, 0, &id);
+    if (rc == 0 && id == kChipId) {
+        ++thread_state;
+        ZEM_DEBUG("\n ok c331_id = 0x24x ");
+        return;
+    }
+    ZEM_DEBUG("\n error c331_id = %02x \n", id);
+    if (++probe_failures_ % 500 == 1) {
+        char text[96];
+        std::snprintf(text, sizeof text, "c331: chip id not read (%u tries, last %02x, rc %d)",
+                      probe_failures_, id, rc);
+        writeLogMsg(2, text);
+    }
+    std::unique_lock<std::mutex> lock(c331_mutex);
+    apply_cv.wait_for(lock, std::chrono::milliseconds(kProbeRetryMs),
+                      [this] { return stop_.load(); });
+}
+
+void c331_manage::start_chip() {
+    {
+        // What the chip is about to be given is the RAM from here on.
+        std::lock_guard<std::mutex> lock(c331_mutex);
+        if (store()) std::memcpy(applied, store()->ram, sizeof applied);
+    }
+    load_system_param();
+    define_param();
+    drv->init_reg_acc_param();
+    write_initial_setting(fd, 1);
+    set_rtct(fd, 1);
+    load_param();
+    check_input_port(fd);
+    load_char();
+    read_c331_font(fd);
+    update_font(fd);
+    thread_state = 6;
+    ZEM_DEBUG("\n ok c331_id  setup= %d \n", thread_state.load());
+}
+
+void c331_manage::init_panel_from_ram() {
+    ZemRamPara* s = store();
+    if (!s) return;
+    zemApi_PnlInit2(s->rd16(kLedW), s->rd16(kLedH), s->rd16(kOut1W), s->rd16(kOut1H),
+                    s->rd16(kSplice));
+}
+
+void c331_manage::start_panel() {
+    if (g_force_bkcolor == 1) {
+        for (uint32_t k = 0; k < 8; ++k) {
+            drv->write_C331(fd, 0x084903, 0xFF00, 16 * k);
+            drv->write_C331(fd, 0x084801, 1, 16 * k);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(c331_mutex);
+        init_panel_from_ram();
+    }
+    set_output(fd);
+    thread_state = 7;
+    g_fpga_c331_start = 1;
+}
+
+void c331_manage::colour_temp_from_ram() {
+    ZemRamPara* s = store();
+    const uint32_t word = s->ram[kColourTemp] | s->ram[kBlueGain] << 8 | s->ram[kGreenGain] << 16 |
+                          static_cast<uint32_t>(s->ram[kRedGain]) << 24;
+    c331_SetColorTemp(word);
+}
+
+void c331_manage::start_picture() {
+    ZemRamPara* s = store();
+    bool osd_on = false;
+    c331_SetBrightness(50);
+    if (s) {
+        std::lock_guard<std::mutex> lock(c331_mutex);
+        c331_SetContrast(s->rd16(kContrast));
+        c331_SetSharpness(s->rd16(kSharpness));
+        colour_temp_from_ram();
+        c331_SetSaturation(s->rd16(kSaturation));
+        osd_on = s->rd16(kOsdOn) == 1;
+    }
+    c331_debugEnv();
+    thread_state = 8;
+    zemApi_forceColorDisable(fd);
+    if (osd_on) {
+        zemApi_OsdSet(0, 1);
+        reload_osd_menu();
+        set_OSD_para();
+    } else {
+        ZEM_DEBUG("\n no osd file ");
+    }
+}
+
+void c331_manage::reload_osd_menu() {
+    get_json_omenu_para(kOmenuPath, &g_osd_list);
+}
+
+void c331_manage::c331managerdeal(void*) {
+    {
+        std::unique_lock<std::mutex> lock(c331_mutex);
+        apply_cv.wait_for(lock, std::chrono::milliseconds(kPollMs),
+                          [this] { return apply_pending() || stop_.load(); });
+        if (stop_) return;
+        if (apply_pending()) apply_changes_locked(lock);
+    }
+    poll_inputs();
+}
+
+bool c331_manage::changed16(int addr) const {
+    const ZemRamPara* s = store();
+    return s->rd16(addr) != static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);
+}
+
+bool c331_manage::wait_led_para_idle(std::unique_lock<std::mutex>& lock) {
+    const uint64_t deadline = platform::nowMs() + kLedParaWaitMs;
+    while (g_set_led_para.load() == 1) {
+        if (platform::nowMs() >= deadline) {
+            writeLogMsg(2, "c331: LED-size handshake stayed at 1; panel re-initialised anyway");
+            ZEM_DEBUG("\033[1m c331: g_set_led_para stayed 1 for %d ms \033[0m\n", kLedParaWaitMs);
+            return false;
+        }
+        // Producers may write meanwhile: the C331 mutex is not held while waiting.
+        lock.unlock();
+        Sleep(5);
+        lock.lock();
+    }
+    return true;
+}
+
+bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
+    const int words[5] = {kSplice, kLedW, kLedH, kOut1W, kOut1H};
+    bool changed = false;
+    for (int a : words) changed = changed || changed16(a);
+    if (!changed) return false;
+    wait_led_para_idle(lock);
+    init_panel_from_ram();
+    {
+        std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
+        g_set_led_para = 2;
+    }
+    if (store()->rd16(kOsdOn) != 0) g_osd_update = 1;
+    return true;
+}
+
+void c331_manage::apply_picture() {
+    ZemRamPara* s = store();
+    if (changed16(kBrightness)) {
+        c331_SetBrightness(50);
+        if (fpga_manage* f = fpga_manage::p_fpga_manage) {
+            {
+                std::lock_guard<std::mutex> bri(Utils::_bri_set_mutex);
+                f->bri_request = 1;
+            }
+            f->wake();
+        }
+    }
+    if (changed16(kContrast)) c331_SetContrast(s->rd16(kContrast));
+    if (changed16(kSharpness)) c331_SetSharpness(s->rd16(kSharpness));
+    if (changed16(kSaturation)) c331_SetSaturation(s->rd16(kSaturation));
+    if (changed16(kColourTemp) || changed16(kRedGain) || changed16(kGreenGain) ||
+        changed16(kBlueGain))
+        colour_temp_from_ram();
+}
+
+void c331_manage::apply_priorities() {
+    ZemRamPara* s = store();
+    for (int w = 0; w < 6; ++w) {
+        const int a = kPriority + 2 * w;
+        if (!changed16(a)) continue;
+        ZEM_DEBUG("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1,
+                  applied[a] | applied[a + 1] << 8, s->rd16(a));
+        c331_SetWinPriority(w, s->rd16(a));
+        c331_SetWinPriority1(fd);
+    }
+}
+
+void c331_manage::apply_window_source(int w) {
+    ZemRamPara* s = store();
+    const int a = kWindows + kWindowSize * w + 8;
+    const uint16_t v = s->rd16(a);
+    const uint16_t old = static_cast<uint16_t>(applied[a] | applied[a + 1] << 8);
+    if (v & 0x8000) {
+        const int c = v & 0xFF;
+        if (c < 40) {
+            const int e = 1472 + 10 * c;
+            const int rect[4] = {s->rd16(e + 2), s->rd16(e + 4), s->rd16(e + 6), s->rd16(e + 8)};
+            c331_SetInputsourceCrop(w, v);
+            c331_SetCrop(w, 1, rect);
+            c331_SetInputsource(w, s->rd16(e) & 0x0F);
+        }
+    } else if (old & 0x8000) {
+        c331_SetCrop(w, 0, nullptr);
+        c331_SetInputsource(w, v);
+    } else {
+        c331_SetInputsource(w, v);
+    }
+    if (w == s->rd16(kAudioWindow)) {
+        if (raviksource* src = raviksource::p_ravik_source) src->source_changed = 1;
+    }
+}
+
+void c331_manage::apply_windows() {
+    ZemRamPara* s = store();
+    for (int a = kWindows; a <= 2426; a += 2) {
+        if (!changed16(a)) continue;
+        const int w = (a - kWindows) / kWindowSize;
+        const int o = (a - kWindows) % kWindowSize;
+        ZEM_DEBUG("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", w, a - 2176,
+                  applied[a] | applied[a + 1] << 8, s->rd16(a));
+        const uint16_t v = s->rd16(a);
+        switch (o) {
+            case 0:
+            case 10:
+            case 12:
+            case 14:
+            case 16:
+                // The rebuild takes every window's current RAM: nothing more to compare.
+                zemApi_initEnvC331();
+                zemApi_MultiWinChAlloc(1);
+                zemApi_MultiWinChInit();
+                set_output(fd);
+                return;
+            case 4:
+                c331_SetWinAttr(w, v);
+                break;
+            case 8:
+                apply_window_source(w);
+                break;
+            case 18:
+                c331_SetWinOutput(fd, w, v);
+                break;
+            case 22:
+                c331_SetWinDbdMode(fd, w, v);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void c331_manage::apply_fades() {
+    ZemRamPara* s = store();
+    for (int w = 0; w < 6; ++w) {
+        for (int half = 0; half < 2; ++half) {
+            const int a = kFades + 4 * w + 2 * half;
+            if (!changed16(a)) continue;
+            ZEM_DEBUG("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", w, a - kFades, kFades,
+                      applied[a] | applied[a + 1] << 8, s->rd16(a));
+            (half == 0 ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[w] = s->rd16(a);
+        }
+    }
+}
+
+void c331_manage::apply_edid() {
+    // Every source whose request changed is passed on, not only the first.
+    raviksource* src = raviksource::p_ravik_source;
+    for (int i = 0; i < 6; ++i) {
+        const int a = kEdidRequest + 6 * i;
+        if (!(changed16(a) || changed16(a + 2) || changed16(a + 4) || edid_ram_table_from[i]))
+            continue;
+        if (src) {
+            src->edid_rewrite[i] = 1;
+            src->edid_written[i] = 0;
+        }
+    }
+}
+
+void c331_manage::apply_debug_commands() {
+    uint8_t* reg = store()->reg;
+    if (uint8_t v = reg[kReg162]) {
+        void (c331_manage::*const ops[8])(int) = {&c331_manage::input_slidebar,
+                                                  &c331_manage::output_slidebar,
+                                                  &c331_manage::disable_slidebar,
+                                                  &c331_manage::vbyone_rx_ch1_seq,
+                                                  &c331_manage::vbyone_rx_ch2_seq,
+                                                  &c331_manage::read_c331_b174bug,
+                                                  nullptr,
+                                                  &c331_manage::write_read_c331_b80_iacthstch5};
+        const int bit = __builtin_ctz(v);
+        if (bit == 6)
+            thread_state = 0;  // probe and start the chip again
+        else
+            (this->*ops[bit])(fd);
+        reg[kReg162] = 0;
+    }
+    if (reg[kReg163]) {
+        zemDbg_c331_param(reg[kReg163] - 1);
+        reg[kReg163] = 0;
+    }
+    if (reg[kReg164]) {
+        if (reg[kReg164] & 1) zemDbg_c331_print_regGrp(0);
+        reg[kReg164] = 0;
+    }
+    if (uint8_t v = reg[kReg165] & 0x0F) {
+        void (c331_manage::*const tests[4])(int) = {
+            &c331_manage::sync_c331_device_test_input,
+            &c331_manage::sync_c331_device_test_frame_lock,
+            &c331_manage::sync_c331_device_test_frame_lock_vbyrx2,
+            &c331_manage::sync_c331_device_test_frame_lock_vbyrx3};
+        (this->*tests[__builtin_ctz(v)])(fd);
+        reg[kReg165] = 0;
+    }
+}
+
+void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
+    ZemRamPara* s = store();
+    if (!s) {
+        while (take_apply() != 0) {
+        }
+        return;
+    }
+    apply_panel(lock);
+    apply_picture();
+    apply_priorities();
+    apply_windows();
+    apply_fades();
+    if (s->ram[kPattern] != applied[kPattern]) c331_SetPattern(s->ram[kPattern]);
+    apply_edid();
+    bool audio = false;
+    for (int w = 0; w < 6; ++w) audio = audio || changed16(kWindows + kWindowSize * w + kAudioWord);
+    if (audio) {
+        if (raviksource* src = raviksource::p_ravik_source) src->source_changed = 1;
+    }
+    if (changed16(kCloseLed)) {
+        if (fpga_manage* f = fpga_manage::p_fpga_manage) f->request_output_status();
+    }
+    if (changed16(kOsdOn)) {
+        zemApi_OsdSet(0, s->rd16(kOsdOn));
+        if (s->rd16(kOsdOn) != 0) g_osd_update = 1;
+    }
+    // All of the RAM has been applied now; the ids raised so far get their refresh.
+    std::memcpy(applied, s->ram, sizeof applied);
+    for (uint8_t id = take_apply(); id != 0; id = take_apply()) s->test_signal(id);
+    if (g_osd_update == 1) {
+        g_osd_update = 0;
+        reload_osd_menu();
+        set_OSD_para();
+    }
+    apply_debug_commands();
+}
+
+void c331_manage::poll_inputs() {
+    if (g_pattern_gen) return;
+    load_hdmi();
+    if (g_osd_update_request) {
+        update_osd(fd);
+        g_osd_update_request = 0;
+    } else if (g_osd_setup_request) {
+        set_osd(fd, 1);
+        set_scroll(fd);
+        g_osd_setup_request = 0;
+    }
+    check_input_port(fd);
+    for (int p = 0; p < 6; ++p) {
+        if (!PI_UPDATE[p]) continue;
+        for (int w = 0; w < 6; ++w) {
+            if (PM_INPUT[w] != p) continue;
+            std::printf(
+                "\n [c331_main]PI_UPDATE[%d]=%d   g_chg_hdmi[%d]=%d   PI_ACT  HST=%4d  "
+                "HW=%4d  VST=%4d  VW=%4d\n",
+                p, PI_UPDATE[p], p, 0, PI_ACT[p][0], PI_ACT[p][1], PI_ACT[p][2], PI_ACT[p][3]);
+            g_chg_src[w] = 3;
+            set_output(fd);
+            g_c331_source_online = 1;
+        }
+        PI_UPDATE[p] = 0;
+    }
+}
+
+int c331_manage::zemApi_inputCvtC331(int source) {
+    static const int ports[6] = {3, 2, 1, 0, 5, 4};
+    return (source >= 0 && source < 6) ? ports[source] : 255;
+}

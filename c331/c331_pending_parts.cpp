@@ -1,0 +1,52 @@
+// Chip operations that the thread and the apply call in their place but whose work comes with
+// the window, input-channel, picture, OSD, font and debug code; each does nothing yet.
+#include "c331/c331_manage.h"
+
+void c331_manage::zemApi_initEnvC331() {}
+void c331_manage::zemApi_MultiWinChAlloc(int) {}
+void c331_manage::zemApi_MultiWinChInit() {}
+// Only its hand-over part so far: the change flags it consumes are cleared at its end.
+void c331_manage::set_output(int) {
+    for (int w = 0; w < 6; ++w) g_chg_input[w] = g_chg_src[w] = g_chg_dbd[w] = g_chg_mirror[w] = 0;
+}
+void c331_manage::set_input_bkg(int, int) {}
+void c331_manage::set_ichsel(int, int) {}
+void c331_manage::zemApi_updateCrop(int) {}
+int c331_manage::zemDbg_c331_param(int) {
+    return 0;
+}
+void c331_manage::zemDbg_c331_print_regGrp(int) {}
+void c331_manage::c331_SetBrightness(int) {}
+void c331_manage::c331_SetContrast(int) {}
+void c331_manage::c331_SetSharpness(int) {}
+void c331_manage::c331_SetSaturation(int) {}
+void c331_manage::c331_SetColorTemp(uint32_t) {}
+void c331_manage::c331_debugEnv() {}
+void c331_manage::zemApi_forceColorDisable(int) {}
+void c331_manage::c331_SetWinPriority(int, int) {}
+void c331_manage::c331_SetWinPriority1(int) {}
+void c331_manage::c331_SetWinAttr(int, int) {}
+void c331_manage::c331_SetWinOutput(int, int, int) {}
+void c331_manage::c331_SetWinDbdMode(int, int, int) {}
+void c331_manage::c331_SetInputsourceCrop(int, int) {}
+void c331_manage::c331_SetCrop(int, int, const int*) {}
+void c331_manage::c331_SetPattern(int) {}
+void c331_manage::zemApi_OsdSet(int, int) {}
+void c331_manage::set_OSD_para() {}
+void c331_manage::update_osd(int) {}
+void c331_manage::set_osd(int, int) {}
+void c331_manage::set_scroll(int) {}
+void c331_manage::load_char() {}
+void c331_manage::read_c331_font(int) {}
+void c331_manage::update_font(int) {}
+void c331_manage::input_slidebar(int) {}
+void c331_manage::output_slidebar(int) {}
+void c331_manage::disable_slidebar(int) {}
+void c331_manage::vbyone_rx_ch1_seq(int) {}
+void c331_manage::vbyone_rx_ch2_seq(int) {}
+void c331_manage::read_c331_b174bug(int) {}
+void c331_manage::write_read_c331_b80_iacthstch5(int) {}
+void c331_manage::sync_c331_device_test_input(int) {}
+void c331_manage::sync_c331_device_test_frame_lock(int) {}
+void c331_manage::sync_c331_device_test_frame_lock_vbyrx2(int) {}
+void c331_manage::sync_c331_device_test_frame_lock_vbyrx3(int) {}
