@@ -1,0 +1,242 @@
+// The parameter RAM store: the file at start (missing, short, unmarked, valid), the start-up
+// fix-ups, persistence of RAM 768..4095 and the refresh signal.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QThread>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "core/globals.h"
+#include "store_fixture.h"
+
+namespace {
+
+class ParamStoreTest : public StoreTest {};
+
+TEST_F(ParamStoreTest, AFreshRootGetsTheDefaultFileAndLayout) {
+    ZemRamPara* s = startStore();
+    const std::string file = readFile(kParaFile);
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(0, std::memcmp(file.data(), default_para_ramlist.data(), 4096));
+
+    EXPECT_EQ(s->rd16(2272), 1) << "window 0 enabled";
+    EXPECT_EQ(s->rd16(2280), 2) << "window 0 shows HDMI1";
+    EXPECT_EQ(s->rd16(2272 + 26), 0) << "window 1 disabled";
+    EXPECT_EQ(s->rd16(1378), 1920);
+    EXPECT_EQ(s->rd16(1380), 1080);
+    EXPECT_EQ(s->rd16(2176), 100);
+    EXPECT_EQ(s->rd16(2184), 2);
+    EXPECT_EQ(s->rd16(896 + 6 * 4), 3840);
+    EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096));
+    EXPECT_EQ(s->status[0], 0x80);
+    EXPECT_EQ(s->status[1], 0x1F);
+    EXPECT_EQ(s->status[2], 0x06);
+    for (int m = 0; m < 16; ++m) EXPECT_EQ(s->mode_ram[m][0], 0xFF) << "no mode file " << m;
+    const auto cmds = commands();
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "sync"), cmds.end());
+}
+
+TEST_F(ParamStoreTest, AValidFileIsLoadedWithTheStartUpFixUps) {
+    uint8_t ram[4096];
+    defaultRam(ram);
+    put16(ram, 2176, 77);           // brightness
+    put16(ram, 768, 3);             // Vietnamese
+    put16(ram, 2272 + 18, 0x0003);  // window 0 black and frozen
+    put16(ram, 2272 + 26 * 5 + 18, 0x0102);
+    put16(ram, 2116, 1);      // close LED
+    put16(ram, 864, 5);       // test pattern
+    put16(ram, 866, 4);       // current user mode
+    put16(ram, 868, 0x0203);  // save request with a stray high byte
+    ram[2816] = 5;
+    ram[2818 + 4 * 15] = 9;
+    const std::string original = paraFile(ram);
+    writeFile(kParaFile, original);
+
+    ZemRamPara* s = startStore();
+    EXPECT_EQ(readFile(kParaFile), original) << "a valid file is not rewritten at start";
+    EXPECT_EQ(s->rd16(2176), 77);
+    EXPECT_EQ(s->ram[768], 3);
+    EXPECT_EQ(g_language, 3);
+    EXPECT_EQ(s->rd16(2272 + 18), 0x0001) << "frozen cleared, black kept";
+    EXPECT_EQ(s->rd16(2272 + 26 * 5 + 18), 0x0100);
+    EXPECT_EQ(s->rd16(2116), 0);
+    EXPECT_EQ(s->rd16(864), 0);
+    EXPECT_EQ(s->rd16(866), 0);
+    EXPECT_EQ(s->ram[868], 3);
+    EXPECT_EQ(s->ram[869], 0);
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_EQ(s->ram[2816 + 4 * k], 60);
+        EXPECT_EQ(s->ram[2818 + 4 * k], 60);
+    }
+    EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096));
+}
+
+TEST_F(ParamStoreTest, AShortOrUnmarkedFileCountsAsMissing) {
+    uint8_t ram[4096];
+    defaultRam(ram);
+    put16(ram, 2176, 77);
+    const std::string good = paraFile(ram);
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"empty", ""},
+        {"marker only", good.substr(0, 2)},
+        {"one byte short", good.substr(0, 3329)},
+        {"bad first marker", paraFile(ram, 0x55, 0xAA)},
+        {"bad second marker", paraFile(ram, 0xAA, 0x00)},
+    };
+    for (const auto& [name, bytes] : cases) {
+        writeFile(kParaFile, bytes);
+        ZemRamPara* s = startStore();
+        EXPECT_EQ(s->rd16(2176), 100) << name << ": defaults, never half-loaded";
+        const std::string file = readFile(kParaFile);
+        ASSERT_EQ(file.size(), 4096u) << name;
+        EXPECT_EQ(0, std::memcmp(file.data(), default_para_ramlist.data(), 4096)) << name;
+    }
+}
+
+TEST_F(ParamStoreTest, TheSavedLanguageIsCheckedAgainstTheEnabledLanguages) {
+    struct Case {
+        uint32_t mask;
+        uint8_t saved;
+        uint8_t expected;
+        uint32_t maskAfter;
+    };
+    const Case cases[] = {
+        {0x1001F, 3, 3, 0x1001F},   // all five enabled
+        {0x00003, 3, 0, 0x00003},   // only Chinese and English: the lowest enabled
+        {0x2001F, 0, 1, 0x0001E},   // bits 0 and 17: Chinese and the high bits dropped
+        {0x1001F, 16, 0, 0x1001F},  // bit 16 is no language
+        {0x00000, 2, 2, 0x00000},   // nothing enabled: left alone
+        {0x00000, 40, 1, 0x00000},  // nothing enabled and out of range: English
+    };
+    for (const Case& c : cases) {
+        uint8_t ram[4096];
+        defaultRam(ram);
+        ram[768] = c.saved;
+        writeFile(kParaFile, paraFile(ram));
+        g_lcd_lang_valid = c.mask;
+        ZemRamPara* s = startStore();
+        EXPECT_EQ(s->ram[768], c.expected) << "mask " << c.mask << " saved " << int(c.saved);
+        EXPECT_EQ(g_language, c.expected);
+        EXPECT_EQ(g_lcd_lang_valid, c.maskAfter);
+    }
+}
+
+TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten) {
+    ZemRamPara* s = startStore();
+    const std::string before = readFile(kParaFile);
+
+    s->wr16(256, 1920);  // a source timing: run-time state
+    EXPECT_EQ(s->ram_para_persist(), 0);
+    EXPECT_EQ(readFile(kParaFile), before);
+    EXPECT_EQ(s->shadow16(256), 0) << "a change below 768 never reaches the shadow this way";
+
+    s->ram[4095] = 0x5C;
+    s->ram[1000] = 0x11;
+    EXPECT_EQ(s->ram_para_persist(), 1);
+    const std::string after = readFile(kParaFile);
+    ASSERT_EQ(after.size(), 4096u);
+    EXPECT_EQ(uint8_t(after[0]), 0xAA);
+    EXPECT_EQ(uint8_t(after[1]), 0xAA);
+    EXPECT_EQ(0, std::memcmp(after.data() + 2, s->ram + 768, 3328));
+    EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096)) << "the whole RAM becomes the shadow";
+    EXPECT_EQ(s->ram_para_persist(), 0) << "nothing left to write";
+
+    startStore();
+    EXPECT_EQ(store().ram[4095], 0x5C) << "the saved file loads again";
+    EXPECT_EQ(store().ram[1000], 0x11);
+}
+
+TEST_F(ParamStoreTest, AFailedSaveIsRetriedAtTheNextRefresh) {
+    ZemRamPara* s = startStore();
+    const std::string before = readFile(kParaFile);
+    // A folder where the new file must go makes the write fail before the rename.
+    std::filesystem::create_directories(local(std::string(kParaFile) + ".new"));
+    s->wr16(2176, 42);
+    EXPECT_EQ(s->ram_para_persist(), -1);
+    EXPECT_EQ(readFile(kParaFile), before) << "the old file is untouched";
+    EXPECT_EQ(s->shadow16(2176), 42) << "readers see the change as accepted";
+
+    EXPECT_EQ(s->ram_para_persist(), -1) << "still failing, still pending";
+    std::filesystem::remove_all(local(std::string(kParaFile) + ".new"));
+    EXPECT_EQ(s->ram_para_persist(), 1) << "retried although RAM equals the shadow";
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 42);
+    EXPECT_EQ(s->ram_para_persist(), 0);
+}
+
+TEST_F(ParamStoreTest, AKillDuringASaveLeavesTheOldOrTheNewFile) {
+    ZemRamPara* s = startStore();
+    for (int round = 0; round < 8; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (uint8_t v = 0;; ++v) {
+                std::memset(s->ram + 768, v, 3328);
+                s->ram_para_persist();
+            }
+        }
+        ::usleep(2000 + 3000 * round);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const std::string file = readFile(kParaFile);
+        ASSERT_EQ(file.size(), 4096u) << "round " << round;
+        ASSERT_EQ(uint8_t(file[0]), 0xAA);
+        ASSERT_EQ(uint8_t(file[1]), 0xAA);
+        EXPECT_EQ(file.substr(2, 3328), std::string(3328, file[2])) << "one whole save, " << round;
+        EXPECT_EQ(file.substr(3330), std::string(766, '\0'));
+    }
+}
+
+TEST_F(ParamStoreTest, TheProtocolCopyStaysInsideTheRam) {
+    ZemRamPara* s = startStore();
+    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(s->ZemRamParaDeal(data, 6, 4090), 0);
+    EXPECT_EQ(s->ram[4095], 6);
+    EXPECT_EQ(s->ZemRamParaDeal(data + 1, 7, 4089), 0);
+    EXPECT_EQ(s->ram[4095], 8);
+    const uint8_t before = s->ram[4090];
+    EXPECT_EQ(s->ZemRamParaDeal(data, 7, 4090), 1);
+    EXPECT_EQ(s->ram[4090], before) << "nothing copied";
+    EXPECT_EQ(s->ZemRamParaDeal(data, 8, 0xFFFFFFFCu), 1) << "no wrap-around";
+    EXPECT_EQ(s->ZemRamParaDeal(data, 0, 4096), 0);
+    EXPECT_EQ(s->ZemRamParaDeal(data, 0, 4097), 1);
+}
+
+TEST_F(ParamStoreTest, ASignalledChangeIsSavedByTheHubInTheMainThread) {
+    struct Front : SyncPage {
+        QThread* ranOn = nullptr;
+        int calls = 0;
+        void refreshPage(int) override {
+            ranOn = QThread::currentThread();
+            ++calls;
+        }
+    };
+    static Front front;
+    SyncUpdate::setPage(0, [] { return static_cast<SyncPage*>(&front); });
+    ZemRamPara* s = startStore();
+    QObject::connect(s, &ZemRamPara::sig_update_para, &hub(), &SyncUpdate::para_sync);
+
+    std::thread worker([s] {
+        s->wr16(2178, 33);  // contrast
+        EXPECT_EQ(s->test_signal(1), 1);
+    });
+    worker.join();
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2178), 50)
+        << "nothing saved before the main thread runs";
+    EXPECT_EQ(front.calls, 0);
+    drainEvents();
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2178), 33);
+    EXPECT_EQ(front.calls, 1);
+    EXPECT_EQ(front.ranOn, app().thread());
+
+    s->wr16(2180, 7);
+    s->ram_para_save();
+    drainEvents();
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2180), 7);
+}
+
+}  // namespace

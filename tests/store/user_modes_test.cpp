@@ -1,0 +1,183 @@
+// User modes: save on request, the PC's slot writes and synchronisation, delete, the walk
+// over saved slots and the load at start, with the exact shell texts.
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "store_fixture.h"
+
+namespace {
+
+class UserModeTest : public StoreTest {
+protected:
+    bool ran(const std::string& cmd) const {
+        const auto c = commands();
+        return std::find(c.begin(), c.end(), cmd) != c.end();
+    }
+    // A saved mode file whose payload carries brightness b.
+    std::string modeFile(uint16_t brightness) const {
+        std::string f(4096, '\0');
+        f[0] = f[1] = char(0xAA);
+        const int off = 2 + 2176 - 896;
+        f[off] = char(brightness);
+        f[off + 1] = char(brightness >> 8);
+        return f;
+    }
+};
+
+TEST_F(UserModeTest, ASaveRequestWritesTheSlotFileAndCopiesTheOsdMenuWhenTheOsdIsOn) {
+    writeFile("/data/configs/omenu.json", "{\"osd\":1}");
+    ZemRamPara* s = startStore();
+    s->wr16(2124, 1);  // OSD on
+    s->wr16(2176, 64);
+    s->wr16(868, 3);
+    hub().para_sync(1);
+
+    const std::string file = readFile("/data/modes/custom_mode3");
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(0, std::memcmp(file.data() + 2, s->ram + 896, 3200));
+    EXPECT_EQ(s->ZemUserModeSaved(2), 1);
+    EXPECT_EQ(s->rd16(866), 3) << "the saved mode is the current one";
+    EXPECT_EQ(s->rd16(868), 0) << "request cleared";
+    EXPECT_TRUE(ran("cp  /data/configs/omenu.json /data/modes/MO03.json"));
+    EXPECT_EQ(readFile("/data/modes/MO03.json"), "{\"osd\":1}");
+    EXPECT_EQ(fileWord(readFile(kParaFile), 866), 3) << "persisted after the save";
+}
+
+TEST_F(UserModeTest, WithTheOsdOffNoMenuCopyIsMadeAndModeTenUsesHexDigits) {
+    ZemRamPara* s = startStore();
+    s->wr16(868, 10);
+    hub().para_sync(1);
+    EXPECT_TRUE(exists("/data/modes/custom_mode10"));
+    for (const auto& c : commands()) EXPECT_EQ(c.rfind("cp ", 0), std::string::npos) << c;
+
+    s->wr16(2124, 1);
+    s->wr16(868, 10);
+    hub().para_sync(1);
+    EXPECT_TRUE(ran("cp  /data/configs/omenu.json /data/modes/MO0a.json"));
+}
+
+TEST_F(UserModeTest, RequestsAlreadyHandledOrOutOfRangeDoNothing) {
+    ZemRamPara* s = startStore();
+    s->wr16(868, 4);
+    s->shadow[868] = 4;  // as if persisted before being handled
+    hub().para_sync(1);
+    EXPECT_FALSE(exists("/data/modes/custom_mode4"));
+
+    s->wr16(868, 17);
+    hub().para_sync(1);
+    EXPECT_EQ(s->rd16(868), 0) << "a request above 16 is cleared";
+    EXPECT_FALSE(exists("/data/modes/custom_mode17"));
+    for (int m = 0; m < 16; ++m) EXPECT_EQ(s->ZemUserModeSaved(m), 0);
+}
+
+TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
+    writeFile("/data/modes/custom_mode2", modeFile(30));
+    ZemRamPara* s = startStore();
+    ASSERT_EQ(s->ZemUserModeSaved(1), 1);
+    uint8_t before[ZemRamPara::kModeSize];
+    std::memcpy(before, s->mode_ram[1], sizeof before);
+    std::filesystem::create_directories(local("/data/modes/custom_mode2.new"));
+
+    s->wr16(2176, 90);
+    s->wr16(868, 2);
+    hub().para_sync(1);
+    EXPECT_EQ(0, std::memcmp(before, s->mode_ram[1], sizeof before));
+    EXPECT_EQ(s->rd16(866), 0) << "the mode did not become current";
+    EXPECT_EQ(s->rd16(868), 0);
+    EXPECT_EQ(readFile("/data/modes/custom_mode2"), modeFile(30));
+
+    EXPECT_EQ(s->mode_file_write(1, 2), 0);
+    EXPECT_EQ(s->ZemUserModeSaved(1), 1) << "the old markers stay";
+    EXPECT_EQ(s->mode_file_write(16, 2), 0);
+}
+
+TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFiles) {
+    writeFile("/data/modes/custom_mode3", modeFile(20));
+    writeFile("/data/modes/MO03.json", "{}");
+    ZemRamPara* s = startStore();
+    ASSERT_EQ(s->ZemUserModeSaved(2), 1);
+    s->mode_ram[2][1230] = 1;  // the mode was saved with the OSD on
+
+    const uint8_t del[2] = {0xFF, 0xFF};
+    EXPECT_EQ(s->ZemModeUserRamParaDeal(del, 2, 0x3000), 0) << "slot 2, marker byte 0";
+    uint8_t saved[4098] = {0xAA, 0xAA};
+    saved[2 + 2176 - 896] = 55;
+    EXPECT_EQ(s->ZemModeUserRamParaDeal(saved, 4098, 0x5000), 0) << "a whole slot";
+    EXPECT_EQ(s->ZemModeUserRamParaDeal(saved, 2, 0x11000), 1);
+    EXPECT_EQ(s->ZemModeUserRamParaDeal(saved, 2, 0x0FFF), 1);
+    EXPECT_EQ(s->ZemModeUserRamParaDeal(saved, 4, 0x5FFF), 1) << "past the slot end";
+    EXPECT_EQ(s->mode_ram[5][0], 0xFF) << "untouched";
+
+    s->wr16(868, 7);
+    s->shadow[868] = 7;
+    shell().clear();
+    hub().para_sync(2);
+    EXPECT_TRUE(ran("rm  -rf  /data/modes/custom_mode3"));
+    EXPECT_TRUE(ran("rm  -rf  /data/modes/MO03.json"));
+    EXPECT_FALSE(exists("/data/modes/custom_mode3"));
+    EXPECT_FALSE(exists("/data/modes/MO03.json"));
+    EXPECT_EQ(s->mode_ram[2][0], 0xFF) << "marked for deletion again";
+    EXPECT_EQ(s->rd16(868), 0);
+    const std::string five = readFile("/data/modes/custom_mode5");
+    ASSERT_EQ(five.size(), 4096u);
+    EXPECT_EQ(uint8_t(five[2 + 2176 - 896]), 55);
+
+    shell().clear();
+    hub().para_sync(1);
+    EXPECT_FALSE(ran("rm  -rf  /data/modes/custom_mode3")) << "only id 2 synchronises";
+}
+
+TEST_F(UserModeTest, StartLoadsSavedSlotsAndMarksMissingShortOrUnmarkedFiles) {
+    writeFile("/data/modes/custom_mode1", modeFile(11));
+    writeFile("/data/modes/custom_mode2", modeFile(12).substr(0, 4000));
+    std::string unmarked = modeFile(13);
+    unmarked[1] = 0;
+    writeFile("/data/modes/custom_mode3", unmarked);
+    ZemRamPara* s = startStore();
+    EXPECT_EQ(s->ZemUserModeSaved(0), 1);
+    EXPECT_EQ(s->mode_ram[0][2 + 2176 - 896], 11);
+    for (int m = 1; m < 16; ++m) {
+        EXPECT_EQ(s->mode_ram[m][0], 0xFF) << m;
+        EXPECT_EQ(s->mode_ram[m][1], 0xFF) << m;
+    }
+}
+
+TEST_F(UserModeTest, TheWalkFindsSavedSlotsInEachDirection) {
+    ZemRamPara* s = startStore();
+    for (int d = 0; d < 3; ++d) EXPECT_EQ(s->ZemUserModeIndex(5, d), 0x100);
+    s->mode_ram[2][0] = s->mode_ram[2][1] = 0xAA;
+    s->mode_ram[9][0] = s->mode_ram[9][1] = 0xAA;
+    EXPECT_EQ(s->ZemUserModeIndex(5, 1), 9);
+    EXPECT_EQ(s->ZemUserModeIndex(9, 1), 2);
+    EXPECT_EQ(s->ZemUserModeIndex(2, 0), 9);
+    EXPECT_EQ(s->ZemUserModeIndex(4, 2), 9);
+    EXPECT_EQ(s->ZemUserModeIndex(2, 2), 2);
+    EXPECT_EQ(s->ZemUserModeIndex(2, 3), 0x100);
+    EXPECT_EQ(s->ZemUserModeIndex(16, 1), 0x100);
+    s->mode_ram[2][0] = s->mode_ram[9][0] = 0;
+    s->mode_ram[5][0] = s->mode_ram[5][1] = 0xAA;
+    EXPECT_EQ(s->ZemUserModeIndex(5, 1), 5);
+    EXPECT_EQ(s->ZemUserModeIndex(5, 0), 5);
+
+    s->wr16(866, 17);
+    EXPECT_EQ(s->ZemGetCurrentModeIndex(), 0);
+    s->wr16(866, 16);
+    EXPECT_EQ(s->ZemGetCurrentModeIndex(), 16);
+}
+
+TEST_F(UserModeTest, DeletingReloadsTheSlotAsMarkedForDeletion) {
+    writeFile("/data/modes/custom_mode16", modeFile(1));
+    ZemRamPara* s = startStore();
+    ASSERT_EQ(s->ZemUserModeSaved(15), 1);
+    EXPECT_EQ(s->mode_file_deal(15, 1), 0);
+    EXPECT_TRUE(ran("rm  -rf  /data/modes/custom_mode16"));
+    EXPECT_FALSE(ran("rm  -rf  /data/modes/MO10.json")) << "mode saved with the OSD off";
+    EXPECT_FALSE(exists("/data/modes/custom_mode16"));
+    EXPECT_EQ(s->mode_ram[15][0], 0xFF);
+    EXPECT_EQ(s->mode_file_deal(16, 0), 0);
+}
+
+}  // namespace
