@@ -1,0 +1,60 @@
+#include "comm/qz_uart_inout.h"
+
+#include <vector>
+
+#include "core/globals.h"
+
+Qz_uart_inout* Qz_uart_inout::p_uart_inout = nullptr;
+Qz_uart_inout_4G* Qz_uart_inout_4G::p_uart_inout_4G = nullptr;
+
+namespace {
+// How often a waiting receive thread looks at its stop flag (tests only).
+constexpr int kWakeMs = 200;
+}  // namespace
+
+Qz_uart_inout* Qz_uart_inout::pInstance() {
+    if (!p_uart_inout) {
+        p_uart_inout = new Qz_uart_inout;
+        if (p_uart_inout->start() != 0) writeLogMsg(1, "PC UART: port not opened");
+    }
+    return p_uart_inout;
+}
+
+Qz_uart_inout_4G* Qz_uart_inout_4G::pInstance() {
+    if (!p_uart_inout_4G) {
+        p_uart_inout_4G = new Qz_uart_inout_4G;
+        if (p_uart_inout_4G->start() != 0) writeLogMsg(1, "4G UART: port not opened");
+    }
+    return p_uart_inout_4G;
+}
+
+int uart_link::start() {
+    const int rc = port.open(device, g_BPS);
+    if (rc != 0) {
+        ZEM_DEBUG("\n %s not opened (%d) \n", device.c_str(), rc);
+        return 255;
+    }
+    stopping_ = false;
+    thread_ = std::thread(&uart_link::receive_loop, this);
+    return 0;
+}
+
+void uart_link::stop() {
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
+    port.close();
+}
+
+void uart_link::receive_loop() {
+    std::vector<uint8_t> rx(4096);
+    while (!stopping_) {
+        const int n = port.read(rx.data(), rx.size(), kWakeMs);
+        if (n < 0) {
+            ZEM_DEBUG("\n %s read failed (%d) \n", device.c_str(), n);
+            return;
+        }
+        session_.feed(rx.data(), size_t(n), [&](const uint8_t* wire, uint32_t len) {
+            if (port.write(wire, len) != 0) ZEM_DEBUG("\n %s write failed \n", device.c_str());
+        });
+    }
+}

@@ -1,0 +1,185 @@
+// The named-frame table over every transport of the box: TCP, UDP and the PC UART's
+// pseudo-terminal. After each row the link must still answer.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <memory>
+
+#include "comm/network_manage.h"
+#include "comm/qz_uart_inout.h"
+#include "comm/udpnet_manage.h"
+#include "comm_fixture.h"
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+#include "platform/serial_port.h"
+
+namespace {
+
+struct Row {
+    const char* name;
+    Bytes wire;      // sent as is
+    Bytes expected;  // reply body without its check byte; empty: silence
+};
+
+Bytes reply(const Bytes& request, const Bytes& data) {
+    Bytes r = {request[2], request[3], request[0], request[1]};
+    for (size_t i = 4; i < 10; ++i) r.push_back(request[i]);
+    for (uint8_t d : data) r.push_back(d);
+    return r;
+}
+
+Bytes corrupt(Bytes w, size_t at, uint8_t x) {
+    w[at] ^= x;
+    return w;
+}
+
+std::vector<Row> table() {
+    const Bytes wr = writeRam(0x0C00, {0xA5, 0x5A, 0x01});
+    const Bytes rd = readRam(0x0C00, 3);
+    const Bytes good = wire(rd);
+    Bytes oversized = hex("a5a5a5");
+    oversized.insert(oversized.end(), 70000, 0x22);
+    oversized.push_back(0x5A);
+    Bytes badEscape = good;
+    badEscape.insert(badEscape.begin() + 6, {0x5B, 0x09});
+    return {
+        {"write RAM with bytes that need escaping", wire(wr), reply(wr, {0})},
+        {"read them back", good, reply(rd, {0, 0xA5, 0x5A, 0x01})},
+        {"write past the RAM", wire(writeRam(4095, {1, 2})), reply(writeRam(4095, {1, 2}), {1})},
+        {"write across a user-mode slot", wire(writeRam(0x1FFE, {1, 2, 3, 4, 5})),
+         reply(writeRam(0x1FFE, {1, 2, 3, 4, 5}), {1})},
+        {"read the status block", wire(readRam(0x600880, 3)),
+         reply(readRam(0x600880, 3), {0, 0x80, 0x1F, 0x06})},
+        {"unknown command", wire(body(0x5E, {})), reply(body(0x5E, {}), {0xFF})},
+        {"truncated frame", Bytes(good.begin(), good.end() - 3), {}},
+        {"bad check byte", corrupt(good, good.size() - 2, 0x40), {}},
+        {"bad escape pair", badEscape, {}},
+        {"oversized frame", oversized, {}},
+        {"noise only", hex("00 01 02 5a 5b 03"), {}},
+        {"too short for a header", hex("a5a5a5 10 f0 00 f1 5a"), {}},
+    };
+}
+
+enum class Via { Tcp, Udp, Pty };
+
+class Links : public CommTest, public ::testing::WithParamInterface<Via> {
+protected:
+    void SetUp() override {
+        CommTest::SetUp();
+        switch (GetParam()) {
+            case Via::Tcp:
+                networkManage::pInstance();
+                link = std::make_unique<TcpLink>(networkManage::p_networkManage->port);
+                break;
+            case Via::Udp:
+                udpnetManage::udp_port_setting = 0;
+                udpnetManage::wifi_port_setting = 0;
+                udpnetManage::pInstance();
+                link = std::make_unique<UdpLink>(udpnetManage::p_udpnetManage->port);
+                break;
+            case Via::Pty:
+                Qz_uart_inout::pInstance();
+                link = std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS2"));
+                break;
+        }
+    }
+    void TearDown() override {
+        link.reset();
+        if (networkManage::p_networkManage) networkManage::p_networkManage->stop();
+        if (udpnetManage::p_udpnetManage) udpnetManage::p_udpnetManage->stop();
+        if (Qz_uart_inout::p_uart_inout) Qz_uart_inout::p_uart_inout->stop();
+        CommTest::TearDown();
+    }
+    std::unique_ptr<Link> link;
+};
+
+}  // namespace
+
+TEST_P(Links, NamedFramesThenTheLinkStillAnswers) {
+    const Bytes probe = readRam(0x600880, 1);
+    pc_cmd_valid = 0;
+    for (const Row& row : table()) {
+        SCOPED_TRACE(row.name);
+        link->send(row.wire);
+        Bytes got;
+        if (row.expected.empty()) {
+            // Silence: the next thing that comes back is the probe's answer.
+            link->send(wire(probe));
+            ASSERT_TRUE(link->recv(got));
+            EXPECT_EQ(got, reply(probe, {0, 0x80}));
+        } else {
+            ASSERT_TRUE(link->recv(got));
+            EXPECT_EQ(toHex(got), toHex(row.expected));
+            EXPECT_EQ(link->ask(probe), reply(probe, {0, 0x80}));
+        }
+    }
+    EXPECT_EQ(pc_cmd_valid, 1);
+}
+
+TEST_P(Links, AFrameSplitIntoPiecesAndTwoFramesInOneWrite) {
+    const Bytes w = wire(readRam(0x600880, 2));
+    if (GetParam() != Via::Udp) {  // a datagram holds whole frames
+        link->send(Bytes(w.begin(), w.begin() + 5));
+        link->send(Bytes(w.begin() + 5, w.end()));
+        Bytes got;
+        ASSERT_TRUE(link->recv(got));
+        EXPECT_EQ(got, reply(readRam(0x600880, 2), {0, 0x80, 0x1F}));
+    }
+    link->send(cat({w, wire(readRam(0x600881, 1))}));
+    Bytes a, b;
+    ASSERT_TRUE(link->recv(a));
+    ASSERT_TRUE(link->recv(b));
+    EXPECT_EQ(b, reply(readRam(0x600881, 1), {0, 0x1F}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transports, Links, ::testing::Values(Via::Tcp, Via::Udp, Via::Pty), [](const auto& info) {
+        return std::string(info.param == Via::Tcp ? "Tcp" : info.param == Via::Udp ? "Udp" : "Pty");
+    });
+
+using TcpServer = CommTest;
+
+TEST_F(TcpServer, ManyClientsAtOnceEachWithItsOwnFramer) {
+    networkManage* server = networkManage::pInstance();
+    std::vector<std::unique_ptr<TcpLink>> clients;
+    for (int i = 0; i < 8; ++i) clients.push_back(std::make_unique<TcpLink>(server->port));
+    // Each client leaves half a frame pending while the others talk.
+    for (int i = 0; i < 8; ++i) {
+        const Bytes w = wire(writeRam(0xA00 + i, {uint8_t(i + 1)}));
+        clients[i]->send(Bytes(w.begin(), w.begin() + 7));
+    }
+    for (int i = 0; i < 8; ++i) {
+        const Bytes w = wire(writeRam(0xA00 + i, {uint8_t(i + 1)}));
+        clients[i]->send(Bytes(w.begin() + 7, w.end()));
+        Bytes got;
+        ASSERT_TRUE(clients[i]->recv(got));
+        EXPECT_EQ(got.back(), 0);
+    }
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(store()->ram[0xA00 + i], i + 1);
+    clients.resize(3);  // five leave
+    EXPECT_EQ(clients[2]->ask(readRam(0xA02, 1)), reply(readRam(0xA02, 1), {0, 3}));
+    server->stop();
+}
+
+using WifiSocket = CommTest;
+
+TEST_F(WifiSocket, EveryLineGetsAnErrorReply) {
+    udpnetManage::udp_port_setting = 0;
+    udpnetManage::wifi_port_setting = 0;
+    g_udpnetmode = 1;
+    udpnetManage* udp = udpnetManage::pInstance();
+    UdpLink peer(udp->wifi_port);
+    const std::string lines = "AT+SSID?\r\nAT+PASS=1\r\n";
+    peer.send(Bytes(lines.begin(), lines.end()));
+    char buf[64];
+    std::string got;
+    for (int i = 0; i < 2; ++i) {
+        pollfd p{peer.fd, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 2000), 1);
+        const ssize_t n = ::recv(peer.fd, buf, sizeof buf, 0);
+        got.append(buf, size_t(n));
+    }
+    EXPECT_EQ(got, "ERROR\r\nERROR\r\n");
+    udp->stop();
+}
