@@ -5,8 +5,8 @@
 #include "platform/box.h"
 
 ConfigEngine* CoreTest::freshConfig() {
-    static std::vector<ConfigEngine*> earlier;
-    if (ConfigEngine::p_config) earlier.push_back(ConfigEngine::p_config);
+    static auto* earlier = new std::vector<ConfigEngine*>;  // never freed, like the engine
+    if (ConfigEngine::p_config) earlier->push_back(ConfigEngine::p_config);
     ConfigEngine::p_config = nullptr;
     return ConfigEngine::pInstance();
 }
