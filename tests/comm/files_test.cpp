@@ -1,0 +1,211 @@
+// PC file transfers and the device, network, barcode and clock commands.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "comm/comm_bridge.h"
+#include "comm/comm_hooks.h"
+#include "comm/link_session.h"
+#include "comm_fixture.h"
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+
+namespace {
+
+uint8_t status(const Bytes& reply) {
+    return reply.size() > 10 ? reply[10] : 0xEE;
+}
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+Bytes start(const std::string& tag, uint32_t size, const std::string& name = "") {
+    return body(0x80, cat({text(tag), le32(size), {uint8_t(name.size())}, text(name)}));
+}
+Bytes piece(uint32_t offset, const std::string& data) {
+    return body(0x81, cat({le32(offset), le16(uint16_t(data.size())), text(data)}));
+}
+Bytes end(const Bytes& md5) {
+    return body(0x82, md5);
+}
+// RFC 1321 test value of "abc".
+const Bytes kMd5Abc = hex("900150983cd24fb0d6963f7d28e17f72");
+
+}  // namespace
+
+class Files : public CommTest {
+protected:
+    void SetUp() override {
+        CommTest::SetUp();
+        QObject::connect(store(), &ZemRamPara::sig_update_para,
+                         [this](int id) { refreshes.push_back(id); });
+    }
+    // Sends a whole file; the end's status.
+    uint8_t send(const std::string& tag, const std::string& data, const Bytes& md5,
+                 const std::string& name = "") {
+        if (status(handle(start(tag, uint32_t(data.size()), name))) != 0) return 0xF0;
+        for (size_t i = 0; i < data.size(); i += 2)
+            if (status(handle(piece(uint32_t(i), data.substr(i, 2)))) != 0) return 0xF1;
+        return status(handle(end(md5)));
+    }
+    std::vector<int> refreshes;
+};
+
+TEST_F(Files, AliasFileIsWrittenOnlyWhenItsDigestMatches) {
+    EXPECT_EQ(send("ALIS", "abc", hex("00112233445566778899aabbccddeeff")), 1);
+    EXPECT_FALSE(exists("/data/configs/alias.json"));
+    EXPECT_TRUE(refreshes.empty());
+    EXPECT_EQ(send("ALIS", "abc", kMd5Abc), 0);
+    EXPECT_EQ(readFile("/data/configs/alias.json"), "abc");
+    EXPECT_EQ(refreshes, std::vector<int>{103});
+    EXPECT_EQ(send("OSDS", "abc", kMd5Abc), 0);
+    EXPECT_EQ(readFile("/data/configs/omenu.json"), "abc");
+}
+
+TEST_F(Files, ModeCopiesTakeTwoHexDigitsFrom01To10) {
+    EXPECT_EQ(send("MO0a", "abc", kMd5Abc), 0);
+    EXPECT_EQ(readFile("/data/modes/MO0a.json"), "abc");
+    EXPECT_EQ(send("MO10", "abc", kMd5Abc), 0);
+    EXPECT_TRUE(exists("/data/modes/MO10.json"));
+    for (const char* bad : {"MO00", "MO11", "MOzz", "MO1 ", "XXXX"})
+        EXPECT_EQ(status(handle(start(bad, 3))), 1) << bad;
+}
+
+TEST_F(Files, OutOfOrderOversizedAndUnstartedTransfersAreRefused) {
+    EXPECT_EQ(status(handle(end(kMd5Abc))), 1);                     // end without a start
+    EXPECT_EQ(status(handle(piece(0, "ab"))), 1);                   // data without a start
+    EXPECT_EQ(status(handle(start("ALIS", kFileBufSize + 1))), 1);  // larger than the buffer
+    EXPECT_EQ(status(handle(start("LOGO", 0x60001))), 1);           // larger than the target
+    EXPECT_EQ(status(handle(start("ALIS", 0))), 1);
+    ASSERT_EQ(status(handle(start("ALIS", 3))), 0);
+    EXPECT_EQ(status(handle(piece(2, "c"))), 1);     // leaves a gap
+    EXPECT_EQ(status(handle(piece(0, "abcd"))), 1);  // data past the announced length
+    EXPECT_EQ(status(handle(piece(0, "ab"))), 0);
+    EXPECT_EQ(status(handle(end(kMd5Abc))), 1);   // one byte short
+    EXPECT_EQ(status(handle(piece(2, "c"))), 1);  // the failed end closed the transfer
+    EXPECT_FALSE(exists("/data/configs/alias.json"));
+}
+
+TEST_F(Files, NamedFilesStayInTheirFolder) {
+    int back = 0;
+    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_smartmapping_written,
+                     [&] { ++back; });
+    for (const char* bad : {"../x", "a/b", "..", ".", ""})
+        EXPECT_EQ(status(handle(start("SMAP", 3, bad))), 1) << bad;
+    EXPECT_EQ(send("SMAP", "abc", kMd5Abc, "scan1.bin"), 0);
+    EXPECT_EQ(readFile("/data/smartmapping/scan1.bin"), "abc");
+    EXPECT_EQ(back, 1);
+    int deleted = -1;
+    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_file_deleted,
+                     [&](int folder) { deleted = folder; });
+    const Bytes del = body(0x83, cat({text("SMAP"), {9}, text("scan1.bin")}));
+    EXPECT_EQ(status(handle(del)), 0);
+    EXPECT_FALSE(exists("/data/smartmapping/scan1.bin"));
+    EXPECT_EQ(deleted, 0);
+    EXPECT_EQ(status(handle(del)), 1);  // already gone
+    EXPECT_EQ(status(handle(body(0x83, cat({text("RCVR"), {5}, text("../ab")})))), 1);
+    EXPECT_EQ(status(handle(body(0x83, cat({text("ALIS"), {1}, text("a")})))), 1);
+}
+
+TEST_F(Files, ProgramTransferStartsTheUpdate) {
+    int starts = 0;
+    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_update_start, [&] { ++starts; });
+    g_update_flag = 0;
+    EXPECT_EQ(send("FMCU", "abc", kMd5Abc), 0);
+    EXPECT_EQ(readFile("/data/app/zemT57N2"), "abc");
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(g_update_flag, 1);
+    EXPECT_EQ(refreshes, (std::vector<int>{105, 103}));
+}
+
+using Device = CommTest;
+
+TEST_F(Device, InfoCarriesIdPortMacAndBarcode) {
+    std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
+    g_port = 5005;
+    g_str_mac = "00:11:22:33:44:55";
+    g_str_barcode = "SN42";
+    const Bytes r = handle(body(0x90, {}));
+    ASSERT_EQ(r.size(), 10u + 56 + 4);
+    EXPECT_EQ(r[10], 0);
+    EXPECT_EQ(std::string(r.begin() + 11, r.begin() + 43), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(Bytes(r.begin() + 43, r.begin() + 47), le32(5005));
+    EXPECT_EQ(std::string(r.begin() + 47, r.begin() + 64), "00:11:22:33:44:55");
+    EXPECT_EQ(r[65], 4);
+    EXPECT_EQ(std::string(r.begin() + 66, r.end()), "SN42");
+}
+
+TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
+    auto set = [&](const std::string& ip, const std::string& mask, const std::string& gw,
+                   const std::string& port) {
+        std::string t = ip + '\0' + mask + '\0' + gw + '\0' + port;
+        return status(handle(body(0x91, text(t))));
+    };
+    shell().clear();
+    EXPECT_EQ(set("192.168.1.256", "255.255.255.0", "192.168.1.1", "5005"), 1);
+    EXPECT_EQ(set("192.168.01.5", "255.255.255.0", "192.168.1.1", "5005"), 1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1", "5005"), 1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "0"), 1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "65536"), 1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "+80"), 1);
+    EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(set("192.168.1.50", "255.255.255.0", "192.168.1.1", "6000"), 0);
+    const std::string ini = readFile("/data/configs/tcpip.ini");
+    EXPECT_NE(ini.find("IPAddress=192.168.1.50"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("TcpPort=6000"), std::string::npos) << ini;
+    bool ifconfig = false;
+    for (const std::string& c : commands())
+        ifconfig |= c == "ifconfig eth0 192.168.1.50 netmask 255.255.255.0";
+    EXPECT_TRUE(ifconfig);
+}
+
+TEST_F(Device, MacAndBarcodeAreCheckedAndStored) {
+    EXPECT_EQ(status(handle(body(0x92, text("00:11:22:33:44:5G")))), 1);
+    EXPECT_EQ(status(handle(body(0x92, text("00:11:22:33:44:55")))), 0);
+    EXPECT_EQ(g_str_mac, "00:11:22:33:44:55");
+    EXPECT_EQ(status(handle(body(0x94, text(std::string(65, 'x'))))), 1);
+    const Bytes control = {0x61, 0x07};
+    EXPECT_EQ(status(handle(body(0x94, control))), 1);
+    EXPECT_EQ(status(handle(body(0x94, text("SN-0001")))), 0);
+    EXPECT_EQ(g_str_barcode, "SN-0001");
+    EXPECT_NE(readFile("/data/configs/tcpip.ini").find("SN-0001"), std::string::npos);
+}
+
+TEST_F(Device, ClockSetTakesOnlyValidBcd) {
+    shell().clear();
+    auto rtc = [&](const Bytes& t) { return status(handle(body(0x95, t))); };
+    EXPECT_EQ(rtc(hex("5a 30 12 06 00 12 26 20")), 1);  // seconds 5A
+    EXPECT_EQ(rtc(hex("00 60 12 06 00 12 26 20")), 1);  // minute 60
+    EXPECT_EQ(rtc(hex("00 30 24 06 00 12 26 20")), 1);  // hour 24
+    EXPECT_EQ(rtc(hex("00 30 12 00 00 12 26 20")), 1);  // day 0
+    EXPECT_EQ(rtc(hex("00 30 12 06 00 13 26 20")), 1);  // month 13
+    EXPECT_EQ(rtc(hex("00 30 12 06 00 12 26")), 3);
+    EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(rtc(hex("07 30 12 06 00 12 26 20")), 0);
+    ASSERT_GE(commands().size(), 2u);
+    EXPECT_EQ(commands()[0], "date -s \"2026-12-06 12:30:07\"");
+    EXPECT_EQ(commands()[1], "hwclock -w");
+}
+
+TEST_F(Device, CardPassThroughWithoutAnAnswerTimesOutAndTheLinkGoesOn) {
+    std::mutex irq;
+    int sent = 0, polls = 0;
+    comm_hooks& h = comm_hooks::get();
+    h.irq_mutex = &irq;
+    h.pc_to_eth = [&](uint32_t, uint8_t*) { return ++sent; };
+    h.poll_cards = [&] { ++polls; };
+    h.take_answer = [](uint8_t, uint8_t*, uint32_t) { return 0u; };
+    const Bytes toCard = body(0x61, {1, 2}, 0x0001, 0xF010);
+    EXPECT_TRUE(handle(toCard).empty());
+    EXPECT_EQ(sent, 1);
+    EXPECT_GT(polls, 1);
+    EXPECT_EQ(g_passby_trans_port, 2);  // TCP
+    EXPECT_EQ(status(handle(readRam(0, 1))), 0);
+    // A card answer queued by the FPGA side goes back to the PC as it is.
+    const Bytes answer = wire(body(0x61, {0, 9}, 0xF010, 0x0001));
+    h.take_answer = [&](uint8_t, uint8_t* out, uint32_t) {
+        std::copy(answer.begin(), answer.end(), out);
+        return uint32_t(answer.size());
+    };
+    EXPECT_EQ(handle(toCard), body(0x61, {0, 9}, 0xF010, 0x0001));
+    h = comm_hooks();
+}
