@@ -1,0 +1,192 @@
+// EDIDs: built for the requested modes, written to the inputs' EEPROMs, announced by a
+// hot-plug pulse, and uploaded tables checked before anything is written.
+#include "video_io/edid.h"
+
+#include <gmock/gmock.h>
+
+#include "c331/c331_manage.h"
+#include "video_io_fixture.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+struct Request {
+    int w, h, rate;
+    const char* preferred;  // as edid-decode names the first detailed timing
+    size_t blocks;
+};
+
+}  // namespace
+
+class EdidTest : public InputSideTest {
+protected:
+    // What the C331 apply does when the EDID request of source s changed.
+    void requestRewrite(int s, int w, int h, int rate) {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        para->wr16(896 + 6 * s, uint16_t(w));
+        para->wr16(898 + 6 * s, uint16_t(h));
+        para->wr16(900 + 6 * s, uint16_t(rate));
+        src->edid_written[s] = 0;
+        src->edid_rewrite[s] = 1;
+    }
+    void flagWaitingTable(int s) {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        src->edid_written[s] = 0;
+        src->edid_rewrite[s] = 1;
+    }
+    bool rewriteDone(int s) {
+        return waitFor([&] { return src->edid_written[s] == 1 && src->edid_rewrite[s] == 0; });
+    }
+    void upload(int s, const std::vector<uint8_t>& bytes) {
+        writeFile(raviksource::edid_table_path(s), std::string(bytes.begin(), bytes.end()));
+    }
+};
+
+TEST_F(EdidTest, RewrittenEdidsAreValidForEdidDecode) {
+    if (!edidDecodeAvailable()) GTEST_SKIP() << "edid-decode is not installed";
+    startSource();
+    const Request requests[] = {
+        {1920, 1080, 60, "1920x1080   60.000000 Hz  16:9", 2},
+        {3840, 2160, 60, "3840x2160   60.000000 Hz  16:9", 2},
+        {1280, 720, 50, "1280x720    50.000000 Hz  16:9", 2},
+        {1366, 768, 60, "1366x768", 1},
+        {1024, 768, 75, "1024x768", 1},
+        {2560, 1440, 60, "2560x1440", 2},
+    };
+    for (const auto& r : requests) {
+        SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h) + "@" +
+                     std::to_string(r.rate));
+        requestRewrite(2, r.w, r.h, r.rate);
+        ASSERT_TRUE(rewriteDone(2));
+        const auto bytes = eeprom(2, 128 * r.blocks);
+        EXPECT_EQ(bytes[126] + 1u, r.blocks);
+        const std::string verdict = edidDecode(bytes, root_);
+        EXPECT_THAT(verdict, HasSubstr("EDID conformity: PASS")) << verdict;
+        EXPECT_THAT(verdict, HasSubstr(r.preferred)) << verdict;
+        if (r.blocks == 2) {
+            EXPECT_THAT(verdict, HasSubstr("CTA-861 Extension Block"));
+        }
+    }
+}
+
+TEST_F(EdidTest, BuilderRefusesModesNoEdidCanDescribe) {
+    EXPECT_TRUE(edid::build(5000, 1080, 60).empty());   // wider than a detailed timing
+    EXPECT_TRUE(edid::build(3840, 2160, 120).empty());  // beyond the TMDS clock
+    EXPECT_TRUE(edid::build(1920, 1080, 0).empty());
+    EXPECT_TRUE(edid::build(-1, 1080, 60).empty());
+    const auto ok = edid::build(1920, 1080, 60);
+    EXPECT_TRUE(edid::valid(ok.data(), ok.size()));
+}
+
+TEST_F(EdidTest, ImpossibleRequestWritesNothingAndEndsTheRequest) {
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));  // first check done
+    side->eeprom[1]->clearWrites();
+    requestRewrite(1, 3840, 2160, 120);
+    ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[1] == 0; }));
+    EXPECT_EQ(src->edid_written[1], 0);
+    EXPECT_TRUE(side->eeprom[1]->writes().empty());
+    EXPECT_EQ(side->receiver[1]->hotPlugLowCount(), 0);
+}
+
+TEST_F(EdidTest, WrittenEdidIsAnnouncedByAHotPlugPulse) {
+    startSource();
+    requestRewrite(0, 1920, 1080, 60);
+    ASSERT_TRUE(rewriteDone(0));
+    ASSERT_TRUE(waitFor([&] { return side->receiver[0]->hotPlugLowCount() == 1; }));
+    EXPECT_TRUE(waitFor([&] { return side->receiver[0]->hotPlugHigh(); }));
+    EXPECT_EQ(side->receiver[3]->hotPlugLowCount(), 0);  // the other inputs stay
+    EXPECT_NE(para->status[1] & 0x01, 0);                // source 0 holds a valid EDID
+    EXPECT_EQ(para->status[0] & 0x01, 0);                // nothing pending
+}
+
+TEST_F(EdidTest, FlagWithMarkAlreadySetOnlyReannounces) {
+    // A page sets the flag and leaves an earlier mark: the EDID is not rewritten.
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));
+    side->eeprom[4]->clearWrites();
+    src->edid_written[4] = 1;
+    src->edid_rewrite[4] = 1;
+    ASSERT_TRUE(waitFor([&] { return side->receiver[4]->hotPlugLowCount() == 1; }));
+    EXPECT_EQ(src->edid_rewrite[4], 0);
+    EXPECT_TRUE(side->eeprom[4]->writes().empty());
+}
+
+TEST_F(EdidTest, EepromErrorIsRetriedNotMarkedWritten) {
+    startSource();
+    side->eeprom[5]->fail_errno = -EREMOTEIO;
+    requestRewrite(5, 1920, 1080, 60);
+    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x20) != 0; }));
+    EXPECT_EQ(src->edid_written[5], 0);
+    side->eeprom[5]->fail_errno = 0;
+    ASSERT_TRUE(rewriteDone(5));
+    const auto bytes = eeprom(5, 256);
+    EXPECT_TRUE(edid::valid(bytes.data(), 128 * (1 + bytes[126])));
+}
+
+TEST_F(EdidTest, UploadedTableIsWrittenAsItIsAndConsumed) {
+    startSource();
+    auto table = edid::build(1280, 720, 60);
+    table[8] = 0x10;  // another maker, so it can't be mistaken for a built one
+    table[127] = uint8_t(table[127] - 0x10 + 0x68);
+    ASSERT_TRUE(edid::valid(table.data(), table.size()));
+    upload(3, table);
+    ASSERT_EQ(src->edid_table_uploaded(3), 0);
+    EXPECT_EQ(edid_ram_table_from[3], 1);
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        EXPECT_TRUE(c331_manage::apply_pending());  // the C331 apply turns it into a request
+    }
+    flagWaitingTable(3);
+    ASSERT_TRUE(rewriteDone(3));
+    EXPECT_EQ(eeprom(3, table.size()), table);
+    EXPECT_EQ(edid_ram_table_from[3], 0);
+    EXPECT_FALSE(exists(raviksource::edid_table_path(3)));
+}
+
+TEST_F(EdidTest, BadUploadedTablesAreRefusedAndNothingIsWritten) {
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));
+    side->eeprom[2]->clearWrites();
+    auto table = edid::build(1920, 1080, 60);
+    auto bad_sum = table;
+    bad_sum[200] ^= 0x01;
+    upload(2, bad_sum);
+    EXPECT_EQ(src->edid_table_uploaded(2), -1);
+    upload(2, std::vector<uint8_t>(table.begin(), table.begin() + 100));
+    EXPECT_EQ(src->edid_table_uploaded(2), -1);
+    auto wrong_count = table;
+    wrong_count[126] = 2;  // claims a block that is not there
+    wrong_count[127] = uint8_t(wrong_count[127] - 1);
+    upload(2, wrong_count);
+    EXPECT_EQ(src->edid_table_uploaded(2), -1);
+    EXPECT_EQ(edid_ram_table_from[2], 0);
+
+    // A table spoiled after it was queued is refused when its turn comes.
+    upload(2, table);
+    ASSERT_EQ(src->edid_table_uploaded(2), 0);
+    upload(2, bad_sum);
+    flagWaitingTable(2);
+    ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[2] == 0; }));
+    EXPECT_EQ(src->edid_written[2], 0);
+    EXPECT_EQ(edid_ram_table_from[2], 0);
+    EXPECT_TRUE(side->eeprom[2]->writes().empty());
+}
+
+TEST_F(EdidTest, TablesWaitingAtStartAreQueued) {
+    upload(1, edid::build(1920, 1080, 50));
+    upload(4, {1, 2, 3});
+    startSource();
+    EXPECT_EQ(edid_ram_table_from[1], 1);
+    EXPECT_EQ(edid_ram_table_from[4], 0);
+}
+
+TEST_F(EdidTest, StartUpCheckReportsWhichEepromsHoldAnEdid) {
+    const auto good = edid::build(1920, 1080, 60);
+    for (size_t i = 0; i < good.size(); ++i) side->eeprom[2]->setReg(uint8_t(i), good[i]);
+    side->eeprom[3]->fail_errno = -EREMOTEIO;
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));
+    EXPECT_EQ(para->status[1] & 0x3F, 0x04);  // only source 2 (blank or silent elsewhere)
+}
