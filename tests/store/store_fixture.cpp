@@ -15,7 +15,6 @@ void StoreTest::SetUp() {
     g_image_current = 0;
     g_zem_keys = 0;
     g_update_flag = 0;
-    for (int id = 0; id < SyncUpdate::kPageCount; ++id) SyncUpdate::setPage(id, nullptr);
     SyncUpdate::setTip(nullptr);
     std::memset(hub().keyLed, 0, sizeof hub().keyLed);
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);

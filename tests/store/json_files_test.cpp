@@ -1,0 +1,237 @@
+// The alias and OSD menu files: valid files, broken ones (deleted, only the file read) and
+// hostile ones (no crash, nothing half-read).
+#include "core/json_files.h"
+
+#include <algorithm>
+
+#include "store_fixture.h"
+
+namespace {
+
+const char* kAlias = "/data/configs/alias.json";
+const char* kMenu = "/data/configs/omenu.json";
+
+class JsonFilesTest : public StoreTest {
+protected:
+    bool ran(const std::string& cmd) const {
+        const auto c = commands();
+        return std::find(c.begin(), c.end(), cmd) != c.end();
+    }
+    int alias(const std::string& category, int id, ALIAS_PARA* out = nullptr) {
+        ALIAS_PARA local;
+        return get_json_alias_para(out ? out : &local, category, id);
+    }
+};
+
+const char* kAliasFile = R"({
+  "version": 2,
+  "namelist": {
+    "source": [
+      {"id": 2, "valid": "on", "name": "Camera"},
+      {"id": "3", "valid": "on", "name": "Laptop"},
+      {"id": 4, "valid": "off", "name": "Hidden"},
+      {"id": 5, "valid": "OFF", "name": "Shown"},
+      {"id": 2, "valid": "on", "name": "Second"}
+    ],
+    "usermode": [ {"id": 0, "valid": "on", "name": ""} ],
+    "win": []
+  }
+})";
+
+TEST_F(JsonFilesTest, AliasLookups) {
+    writeFile(kAlias, kAliasFile);
+    ALIAS_PARA a;
+    EXPECT_EQ(get_json_alias_para(&a, "source", 2), 1);
+    EXPECT_EQ(a.name, "Camera") << "the first entry of an id wins";
+    EXPECT_EQ(a.id, 2);
+    EXPECT_EQ(a.valid, "on");
+    EXPECT_EQ(alias("source", 3), 1) << "an id given as a string";
+    EXPECT_EQ(get_json_alias_para(&a, "source", 4), 0);
+    EXPECT_EQ(a.name, "Hidden") << "the record is filled also when the alias is off";
+    EXPECT_EQ(alias("source", 5), 1) << "only \"off\" disables";
+    EXPECT_EQ(get_json_alias_para(&a, "usermode", 0), 0);
+    EXPECT_EQ(a.valid, "on");
+    EXPECT_EQ(a.name, "");
+
+    ALIAS_PARA mine;
+    mine.id = 77;
+    mine.name = "mine";
+    EXPECT_EQ(get_json_alias_para(&mine, "win", 1), 0) << "empty category";
+    EXPECT_EQ(get_json_alias_para(&mine, "crop", 1), 0) << "absent category";
+    EXPECT_EQ(get_json_alias_para(&mine, "source", 9), 0) << "absent id";
+    EXPECT_EQ(mine.id, 77);
+    EXPECT_EQ(mine.name, "mine");
+    EXPECT_TRUE(exists(kAlias));
+    EXPECT_TRUE(commands().empty()) << "a good file is never deleted";
+}
+
+TEST_F(JsonFilesTest, AMissingAliasFileIsNoAlias) {
+    EXPECT_EQ(alias("source", 2), 0);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(JsonFilesTest, ABrokenAliasFileIsDeletedAtTheFirstLookup) {
+    const std::vector<std::pair<const char*, std::string>> broken = {
+        {"truncated", std::string(kAliasFile).substr(0, 120)},
+        {"no namelist", R"({"names": {}})"},
+        {"id not a number",
+         R"({"namelist": {"source": [{"id": "two", "valid": "on", "name": "x"}]}})"},
+        {"id too large",
+         R"({"namelist": {"source": [{"id": 99999999999, "valid": "on", "name": "x"}]}})"},
+        {"id an object", R"({"namelist": {"source": [{"id": {}, "valid": "on", "name": "x"}]}})"},
+        {"no name", R"({"namelist": {"source": [{"id": 2, "valid": "on"}]}})"},
+        {"name an object",
+         R"({"namelist": {"source": [{"id": 2, "valid": "on", "name": {"a": 1}}]}})"},
+        {"category an object", R"({"namelist": {"source": {"id": 2}}})"},
+        {"deep nesting", std::string(200000, '[') + std::string(200000, ']')},
+        {"binary", std::string("\0\xff\x01{\"", 5)},
+    };
+    for (const auto& [name, text] : broken) {
+        shell().clear();
+        writeFile(kAlias, text);
+        ALIAS_PARA a;
+        a.name = "kept";
+        EXPECT_EQ(get_json_alias_para(&a, "source", 2), 0) << name;
+        EXPECT_EQ(a.name, "kept") << name;
+        EXPECT_TRUE(ran("rm -rf /data/configs/alias.json")) << name;
+        EXPECT_FALSE(exists(kAlias)) << name;
+        EXPECT_EQ(alias("source", 2), 0) << name;
+    }
+}
+
+const char* kMenuFile = R"({
+  "name": "subtitle",
+  "osdcount": 2,
+  "oactcount": "1",
+  "menu": [
+    {"type": 0, "status": "on",
+     "pos": {"x": 10, "y": 20, "w": 640, "h": 64, "layer": "buttom"},
+     "act": {"effect": 1, "speed": 3, "staytime": 5, "h_align": "center", "v_align": "bottom"},
+     "backpara": {"enable": "off", "color": "00FF00"},
+     "fontpara": {"startx": 1, "starty": 2, "fontw": 32, "fonth": 32, "wordspace": 0,
+                  "verticalspace": 0, "color": "FF0000"},
+     "texts": ["Hello\nWorld", "ignored"]},
+    {"type": 0, "status": "off",
+     "pos": {"x": 0, "y": 0, "w": 100, "h": 32},
+     "act": {"effect": 0, "speed": 0, "staytime": 0},
+     "backpara": {"enable": "on", "color": "000000"},
+     "fontpara": {"startx": 0, "starty": 0, "fontw": 64, "fonth": 64, "wordspace": 0,
+                  "verticalspace": 0, "color": "FFFFFF"},
+     "texts": ["Two"]},
+    {"type": 1, "status": "on", "pos": {"x": 5, "y": 6, "w": 7, "h": 8},
+     "act": {"effect": 2, "speed": 1, "staytime": 0}, "bmppara": {}, "start": 100, "end": 200},
+    {"type": 7, "status": "on"},
+    {"type": 7, "status": "on"}
+  ]
+})";
+
+TEST_F(JsonFilesTest, AMenuFileIsReadIntoItsFirstThreeItems) {
+    writeFile(kMenu, kMenuFile);
+    OSD_LIST list;
+    get_json_omenu_para(kMenu, &list);
+    EXPECT_EQ(list.osdcount, 2);
+    EXPECT_EQ(list.oactcount, 1);
+    const OMENU_PARA& a = list.menu[0];
+    EXPECT_EQ(a.status, "on");
+    EXPECT_EQ(a.w, 640);
+    EXPECT_EQ(a.layer, "buttom");
+    EXPECT_EQ(a.h_align, "center");
+    EXPECT_EQ(a.v_align, "bottom");
+    EXPECT_EQ(a.enable, "off");
+    EXPECT_EQ(a.color, "00FF00");
+    EXPECT_EQ(a.font_color, "FF0000");
+    EXPECT_EQ(a.fontw, 32);
+    EXPECT_EQ(a.texts, "Hello\nWorld");
+    const OMENU_PARA& b = list.menu[1];
+    EXPECT_EQ(b.h_align, "left") << "default";
+    EXPECT_EQ(b.v_align, "top");
+    EXPECT_EQ(b.layer, "");
+    EXPECT_EQ(list.menu[2].type, 1);
+    EXPECT_EQ(list.menu[2].start, 100);
+    EXPECT_EQ(list.menu[2].end, 200);
+    EXPECT_EQ(list.menu[2].x, 5);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(JsonFilesTest, ABitmapItemKeepsTheTextFieldsOfTheLastRead) {
+    writeFile(kMenu, kMenuFile);
+    OSD_LIST list;
+    get_json_omenu_para(kMenu, &list);
+    std::string swapped = kMenuFile;
+    const auto bitmap = swapped.find("{\"type\": 1");
+    const auto first = swapped.find("{\"type\": 0");
+    // The bitmap item takes slot 1 in the second read.
+    const std::string bitmapItem =
+        swapped.substr(bitmap, swapped.find('}', swapped.find("\"end\"", bitmap)) + 1 - bitmap);
+    swapped = swapped.substr(0, first) + bitmapItem + "]}";
+    writeFile(kMenu, swapped);
+    get_json_omenu_para(kMenu, &list);
+    ASSERT_EQ(list.osdcount, 2);
+    EXPECT_EQ(list.menu[0].type, 1);
+    EXPECT_EQ(list.menu[0].x, 5);
+    EXPECT_EQ(list.menu[0].h_align, "center");
+    EXPECT_EQ(list.menu[0].texts, "Hello\nWorld");
+    EXPECT_EQ(list.menu[0].font_color, "FF0000");
+}
+
+TEST_F(JsonFilesTest, ACountOfZeroOrAMissingFileShowsNothing) {
+    writeFile(kMenu, kMenuFile);
+    OSD_LIST list;
+    get_json_omenu_para(kMenu, &list);
+    std::string zero = kMenuFile;
+    zero.replace(zero.find("\"osdcount\": 2"), 13, "\"osdcount\": 0");
+    writeFile(kMenu, zero);
+    get_json_omenu_para(kMenu, &list);
+    EXPECT_EQ(list.osdcount, 0);
+    EXPECT_EQ(list.menu[0].texts, "Hello\nWorld") << "the OSD is left as it was";
+
+    get_json_omenu_para("/data/configs/none.json", &list);
+    EXPECT_EQ(list.osdcount, 0);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(JsonFilesTest, ABrokenMenuIsDeletedAndNothingOfItIsKept) {
+    std::string emptyTexts = kMenuFile;
+    emptyTexts.replace(emptyTexts.find("[\"Two\"]"), 7, "[]");
+    std::string noFont = kMenuFile;
+    noFont.replace(noFont.find("\"fontpara\""), 10, "\"fontparb\"");
+    std::string badInt = kMenuFile;
+    badInt.replace(badInt.find("\"w\": 640"), 8, "\"w\": 6.5");
+    const std::vector<std::pair<const char*, std::string>> broken = {
+        {"truncated", std::string(kMenuFile).substr(0, 300)},
+        {"empty texts in item 2", emptyTexts},
+        {"no fontpara", noFont},
+        {"not an integer", badInt},
+        {"no menu", R"({"name": "x", "osdcount": 1, "oactcount": 0})"},
+        {"empty menu", R"({"name": "x", "osdcount": 1, "oactcount": 0, "menu": []})"},
+        {"no name", R"({"osdcount": 0, "oactcount": 0})"},
+        {"deep nesting", "{\"menu\":" + std::string(100000, '[')},
+    };
+    for (const auto& [name, text] : broken) {
+        writeFile(kMenu, kMenuFile);
+        OSD_LIST list;
+        get_json_omenu_para(kMenu, &list);
+        shell().clear();
+        writeFile(kMenu, text);
+        list.osdcount = 5;
+        get_json_omenu_para(kMenu, &list);
+        EXPECT_EQ(list.osdcount, 0) << name;
+        EXPECT_EQ(list.menu[0].w, 640) << name << ": nothing half-read";
+        EXPECT_EQ(list.menu[1].texts, "Two") << name;
+        EXPECT_TRUE(ran("rm -rf /data/configs/omenu.json")) << name;
+        EXPECT_FALSE(exists(kMenu)) << name;
+    }
+}
+
+TEST_F(JsonFilesTest, ABrokenModeCopyDeletesThatCopyOnly) {
+    writeFile(kMenu, kMenuFile);
+    writeFile("/data/modes/MO03.json", "{\"name\": ");
+    OSD_LIST list;
+    get_json_omenu_para("/data/modes/MO03.json", &list);
+    EXPECT_EQ(list.osdcount, 0);
+    EXPECT_TRUE(ran("rm -rf /data/modes/MO03.json"));
+    EXPECT_FALSE(exists("/data/modes/MO03.json"));
+    EXPECT_TRUE(exists(kMenu));
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+// The refresh hub: routing of each refresh id to the page in focus through the page pointers,
+// the tips, the keypad LED report, and the steps that run for every id.
+#include <map>
+
+#include "core/globals.h"
+#include "platform/hid_keypad.h"
+#include "store_fixture.h"
+
+namespace {
+
+// A page as the hub sees it: records the ids it was refreshed with.
+struct FakePage : SyncPage {
+    std::vector<int> ids;
+    bool tipRequest = false;
+    void refreshPage(int id) override { ids.push_back(id); }
+    bool takeTipRequest() override {
+        const bool t = tipRequest;
+        tipRequest = false;
+        return t;
+    }
+};
+
+FakePage g_fake_pages[SyncUpdate::kPageCount];
+FakePage* g_open[SyncUpdate::kPageCount];  // the page pointers; null while a page is closed
+std::vector<int> g_tips;
+
+template <int Id>
+SyncPage* openPage() {
+    return g_open[Id];
+}
+
+template <int... Ids>
+void routeAll(std::integer_sequence<int, Ids...>) {
+    (SyncUpdate::setPage(Ids, &openPage<Ids>), ...);
+}
+
+class SyncUpdateTest : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        startStore();
+        routeAll(std::make_integer_sequence<int, SyncUpdate::kPageCount>());
+        for (int id = 0; id < SyncUpdate::kPageCount; ++id) {
+            g_fake_pages[id] = FakePage();
+            g_open[id] = &g_fake_pages[id];
+        }
+        g_tips.clear();
+        SyncUpdate::setTip([](int type) { g_tips.push_back(type); });
+    }
+    std::vector<int> refreshes(int page) const { return g_fake_pages[page].ids; }
+    int totalRefreshes() const {
+        size_t n = 0;
+        for (const auto& p : g_fake_pages) n += p.ids.size();
+        return int(n);
+    }
+};
+
+TEST_F(SyncUpdateTest, EachIdRefreshesOnlyThePageInFocus) {
+    const int ids[] = {1, 2, 11, 12, 99, 100, 101, 102, 103, 104};
+    for (int page = 0; page < SyncUpdate::kPageCount; ++page) {
+        g_page_focus = uint8_t(page);
+        for (int id : ids) hub().para_sync(id);
+        EXPECT_EQ(refreshes(page), std::vector<int>(std::begin(ids), std::end(ids))) << page;
+    }
+    EXPECT_EQ(totalRefreshes(), SyncUpdate::kPageCount * 10);
+}
+
+TEST_F(SyncUpdateTest, AClosedPageOrAPageNumberPastTheTableIsSkipped) {
+    g_page_focus = 7;
+    g_open[7] = nullptr;
+    store().wr16(2176, 12);
+    hub().para_sync(1);
+    EXPECT_EQ(totalRefreshes(), 0);
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 12) << "persistence still runs";
+
+    g_page_focus = 30;
+    store().ram[768] = 1;  // a language change seen by the check alone
+    hub().para_sync(1);
+    EXPECT_EQ(totalRefreshes(), 0);
+    EXPECT_EQ(g_language, 1);
+}
+
+TEST_F(SyncUpdateTest, FirmwareUpdateIdsStopBeforeThePagesAndTheFiles) {
+    g_page_focus = 3;
+    const std::string before = readFile(kParaFile);
+    for (int id : {105, 106}) {
+        store().wr16(2176, 13);
+        store().wr16(868, 2);
+        hub().para_sync(id);
+    }
+    EXPECT_EQ(totalRefreshes(), 0);
+    EXPECT_EQ(readFile(kParaFile), before);
+    EXPECT_FALSE(exists("/data/modes/custom_mode2"));
+}
+
+TEST_F(SyncUpdateTest, TipsFollowTheirPages) {
+    g_page_focus = 10;
+    hub().para_sync(1);
+    EXPECT_EQ(g_tips, (std::vector<int>{1, 1})) << "after the refresh and after persistence";
+
+    g_tips.clear();
+    g_page_focus = 1;
+    hub().para_sync(1);
+    EXPECT_TRUE(g_tips.empty());
+    g_fake_pages[1].tipRequest = true;
+    hub().para_sync(1);
+    EXPECT_EQ(g_tips, std::vector<int>{1});
+    EXPECT_FALSE(g_fake_pages[1].tipRequest) << "the request is cleared";
+
+    for (int page : {24, 26}) {
+        g_tips.clear();
+        g_page_focus = uint8_t(page);
+        for (int id : {100, 101, 102, 103}) hub().para_sync(id);
+        EXPECT_EQ(g_tips, (std::vector<int>{3, 4, 5})) << page;
+    }
+    g_tips.clear();
+    g_page_focus = 3;
+    hub().para_sync(100);
+    EXPECT_TRUE(g_tips.empty());
+    EXPECT_EQ(refreshes(3), std::vector<int>{100});
+}
+
+TEST_F(SyncUpdateTest, ADisabledCurrentWindowFallsBackToWindowZeroExceptOnTheLayoutPage) {
+    g_image_current = 3;
+    g_page_focus = 9;
+    hub().para_sync(1);
+    EXPECT_EQ(g_image_current, 3);
+    g_page_focus = 5;
+    hub().para_sync(1);
+    EXPECT_EQ(g_image_current, 0);
+    store().wr16(2272 + 26 * 2, 1);
+    g_image_current = 2;
+    hub().para_sync(1);
+    EXPECT_EQ(g_image_current, 2);
+}
+
+class KeypadTest : public SyncUpdateTest {
+protected:
+    void SetUp() override {
+        SyncUpdateTest::SetUp();
+        platform::sim::simKeypad().attach();
+        g_zem_keys = 1;
+    }
+    static std::vector<std::string> sent() {
+        std::vector<std::string> out;
+        for (const auto& r : platform::sim::simKeypad().reports()) {
+            char t[16];
+            std::snprintf(t, sizeof t, "%02X %02X %02X %02X %02X", r[0], r[1], r[2], r[3], r[4]);
+            out.push_back(t);
+        }
+        return out;
+    }
+};
+
+TEST_F(KeypadTest, TheReportShowsTheCurrentWindowItsSourceAndItsState) {
+    ZemRamPara& s = store();
+    s.wr16(2272 + 26, 1);            // window 1 enabled
+    s.wr16(2272 + 26 + 8, 4);        // HDMI3
+    s.wr16(2272 + 26 + 18, 0x0002);  // frozen
+    s.wr16(256 + 24, 1920);
+    s.wr16(258 + 24, 1080);
+    s.wr16(260 + 24, 60);
+    g_image_current = 1;
+    hub().para_sync(12);
+    EXPECT_EQ(sent(), std::vector<std::string>{"A5 04 00 01 01"});
+
+    hub().para_sync(12);
+    EXPECT_EQ(sent().size(), 1u) << "an unchanged report is not resent";
+
+    s.wr16(260 + 24, 0);             // HDMI3 lost its signal
+    s.wr16(2272 + 26 + 18, 0x0001);  // black
+    g_update_flag = 1;
+    hub().para_sync(105);
+    EXPECT_EQ(sent().back(), "5A 04 00 02 04");
+}
+
+TEST_F(KeypadTest, SourcesZeroAndOneAndWindowsFourAndFiveUseTheSecondByte) {
+    ZemRamPara& s = store();
+    s.wr16(2272 + 26 * 5, 1);
+    s.wr16(2272 + 26 * 5 + 8, 1);  // DVI without signal
+    g_image_current = 5;
+    hub().update_usb_keyLed();
+    s.wr16(2272 + 26 * 5 + 8, 0x8000);  // crop entry 0: source 2 (no signal)
+    hub().update_usb_keyLed();
+    EXPECT_EQ(sent(), (std::vector<std::string>{"A5 00 84 00 00", "A5 00 04 20 00"}));
+}
+
+TEST_F(KeypadTest, AReportTheKeypadDidNotTakeIsSentAgain) {
+    platform::sim::simKeypad().failWrites(1);
+    hub().para_sync(1);
+    EXPECT_TRUE(sent().empty());
+    hub().para_sync(1);
+    EXPECT_EQ(sent(), std::vector<std::string>{"A5 01 00 20 00"});
+
+    platform::sim::simKeypad().attach(false);
+    store().wr16(2272 + 18, 1);
+    hub().para_sync(1);
+    platform::sim::simKeypad().attach(true);
+    hub().para_sync(1);
+    EXPECT_EQ(sent().back(), "A5 01 00 20 04") << "sent once the keypad is back";
+}
+
+TEST_F(KeypadTest, WithoutTheKeypadAtStartNoReportIsSent) {
+    g_zem_keys = 0;
+    hub().para_sync(1);
+    EXPECT_TRUE(sent().empty());
+}
+
+}  // namespace
