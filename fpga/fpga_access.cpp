@@ -78,7 +78,8 @@ int fpga_manage::fpga_transfer(uint32_t header, const uint8_t* tx, uint8_t* rx, 
     set_line(kSelect[1 - fpga], true);
     int rc = drv->SPI_Transfer_Write(spi[fpga].get(), head, 4);
     set_line(kHeader[fpga], false);
-    const int rc2 = drv->SPI_Transfer(spi[fpga].get(), tx, rx, len);
+    // An empty data phase is left out: the bus takes no empty messages.
+    const int rc2 = len ? drv->SPI_Transfer(spi[fpga].get(), tx, rx, len) : 0;
     set_line(fpga0_select, true);
     set_line(fpga1_select, true);
     return rc < 0 ? rc : rc2;

@@ -318,7 +318,7 @@ void fpga_manage::vbo_action(int i) {
                 break;
             }
             ZEM_DEBUG("\n +++++++++++++++++FPGA[[%d]]_VBO_INIT_S2 error!!!++++++++++++++++\n", n);
-            if (++vbo_retry[i] < 5) break;
+            if (++vbo_retry[i] != 5) break;  // later polls wait for the pulse to end
             if (++vbo_resets[i] < 3) {
                 ZEM_DEBUG("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", n);
                 drive_line(i == 0 ? fpga0_reset : fpga1_reset, 0);

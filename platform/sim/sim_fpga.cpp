@@ -267,6 +267,8 @@ int SimFpgaBoard::transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len)
                 std::vector<uint8_t>(tx, tx + len)};
     if (!msg.answered) {
         ++misrouted_;
+    } else if (!isFlash && !fpga[side].running()) {
+        // Held in reset: its pins float, the message is lost.
     } else if (isFlash) {
         flash[side].transfer(tx, rx, len);
     } else if (msg.header) {

@@ -63,7 +63,7 @@ public:
     // What the FPGA measures of its input (area 1 bytes 116..123) and its port links.
     void setInput(uint16_t width, uint16_t height, uint32_t period);
     void setLinks(uint8_t reg128, uint8_t reg144);
-    std::array<uint8_t, 4> version = {0x20, 0x26, 0x04, 0x31};  // registers 28..31 (BCD)
+    std::array<uint8_t, 4> version = {0x20, 0x26, 0x12, 0x25};  // registers 28..31 (BCD)
 
     bool running() const { return running_; }
     int starts() const { return starts_; }

@@ -1,0 +1,279 @@
+// Screen statuses, the black-screen request, the LED-size handshake with the video-processor
+// side, port link state and the tables the PC sees.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/utils.h"
+#include "fpga_fixture.h"
+
+namespace {
+uint16_t word(const std::vector<uint8_t>& b, int at) {
+    return uint16_t(b[at] | b[at + 1] << 8);
+}
+}  // namespace
+
+class LitFpgaTest : public FpgaTest {
+protected:
+    void SetUp() override {
+        FpgaTest::SetUp();
+        g_source_online = 2;
+        powerUp(0);
+        powerUp(1);
+        ASSERT_TRUE(bothLit());
+        refresh_ids.clear();
+        board->clearMessages();
+    }
+    void startHandshake() {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+        g_set_led_setup = 0;
+    }
+};
+
+TEST_F(LitFpgaTest, ScreenStatusesSetTheirBitsOnBothFpgas) {
+    mgr->SCREEN_fpgactrl_status(0);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 4);
+    EXPECT_EQ(para->rd16(2116), 1);
+    EXPECT_TRUE(refreshed(1));
+    EXPECT_EQ(ScreenState, 0);
+
+    mgr->SCREEN_fpgactrl_status(1);
+    mgr->SCREEN_fpgactrl_status(8);
+    mgr->SCREEN_fpgactrl_status(2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(board->fpga[i].reg(0) & 6, 2);
+        EXPECT_EQ(board->fpga[i].reg(23) & 1, 1);
+    }
+    EXPECT_EQ(para->rd16(2116), 0);
+    mgr->SCREEN_fpgactrl_status(5);
+    mgr->SCREEN_fpgactrl_status(7);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(3) & 0x20, 0);
+    EXPECT_EQ(board->fpga[0].reg(23) & 1, 0);
+
+    board->clearMessages();
+    mgr->SCREEN_fpgactrl_status(6);
+    mgr->SCREEN_fpgactrl_status(10);
+    mgr->SCREEN_fpgactrl_status2(2, 0);
+    EXPECT_TRUE(board->messages().empty());
+    mgr->SCREEN_fpgactrl_status2(10, 1);
+    EXPECT_EQ(board->fpga[1].reg(23) & 8, 8);
+    EXPECT_EQ(board->fpga[0].reg(23) & 8, 0);
+}
+
+TEST_F(FpgaTest, BlackRequestWaitsUntilBothFpgasAreLit) {
+    g_source_online = 2;
+    powerUp(0);
+    powerUp(1);
+    runTicks(100);
+    para->wr16(2116, 1);
+    mgr->request_output_status();
+    runTicks(10);
+    EXPECT_EQ(mgr->output_status_request, 1);  // still starting
+    ASSERT_TRUE(runUntil([this] { return mgr->output_status_request == 0; }));
+    EXPECT_EQ(mgr->get_fpga_status(), 1);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 4);
+    EXPECT_EQ(ScreenState, 0);
+}
+
+TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
+    para->wr16(2116, 0);
+    startHandshake();
+    const uint32_t t0 = G_timeTicks;
+    runTicks(1);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 4);
+    EXPECT_EQ(g_set_led_setup, 1);
+    EXPECT_EQ(para->rd16(2116), 0);  // the handshake's black is not the user's
+    EXPECT_FALSE(refreshed(1));
+
+    ASSERT_TRUE(runUntil([this] { return (board->fpga[0].reg(3) & 0x20) == 0; }, 100));
+    const uint32_t t1 = G_timeTicks;
+    EXPECT_GE(t1 - t0, 11u);
+    ASSERT_TRUE(runUntil([] { return g_set_led_para == 0; }, 100));
+    EXPECT_GE(G_timeTicks - t1, 31u);
+    EXPECT_EQ(g_set_led_setup, 0);
+
+    // The video-processor side re-initialised its output: both FPGAs restart and light again.
+    box().soc.clearWrites();
+    {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 2;
+    }
+    runTicks(1);
+    EXPECT_EQ(g_set_led_para, 0);
+    EXPECT_EQ(resetPulses(0), 1);
+    EXPECT_EQ(resetPulses(1), 1);
+    runTicks(51);  // the pulse ends and the bring-up starts over
+    EXPECT_EQ(mgr->get_fpga_status(), 0);
+    EXPECT_FALSE(board->fpga[0].lit());
+    EXPECT_TRUE(bothLit());
+    EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
+}
+
+// The FPGA thread and a stand-in for the video-processor thread, on the box's tick.
+TEST_F(LitFpgaTest, HandshakeRunsEndToEndBetweenThreads) {
+    std::atomic<bool> stop{false};
+    std::thread ticker([&] {
+        while (!stop) {
+            ++G_timeTicks;
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    std::atomic<int> c331_steps{0};
+    std::thread c331([&] {
+        // Waits while the flag is 1, re-initialises its output, then hands over with 2.
+        while (!stop) {
+            {
+                std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+                if (c331_steps == 0 && g_set_led_para == 1) c331_steps = 1;
+                if (c331_steps == 1 && g_set_led_para == 0) {
+                    g_set_led_para = 2;
+                    c331_steps = 2;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    ASSERT_EQ(mgr->initialize_start(), 0);
+    startHandshake();
+    mgr->wake();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool relit = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (c331_steps == 2 && g_set_led_para == 0 && board->fpga[0].starts() >= 2 &&
+            board->fpga[1].starts() >= 2 && mgr->get_fpga_status() == 1) {
+            relit = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    mgr->stop_thread();
+    stop = true;
+    ticker.join();
+    c331.join();
+    EXPECT_TRUE(relit);
+    EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
+    EXPECT_EQ(board->misrouted(), 0);
+}
+
+TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {
+    board->fpga[1].setLinks(0xFF, 0x03);
+    mgr->MCU_REG_func[0][80] = 0;  // FPGA 0 not running
+    EXPECT_EQ(mgr->get_wlan_state(), 0x3FFu << 10);
+    mgr->MCU_REG_func[0][80] = 3;
+    board->fpga[0].setLinks(0x05, 0x02);
+    EXPECT_EQ(mgr->get_wlan_state(), (0x3FFu << 10) | 0x205u);
+
+    runTicks(1);  // the idle pass watches the links
+    EXPECT_TRUE(refreshed(11));
+    refresh_ids.clear();
+    runTicks(3);
+    EXPECT_FALSE(refreshed(11));  // unchanged
+}
+
+TEST_F(FpgaTest, NoLinkRefreshWhileAnFpgaIsNotLit) {
+    g_source_online = 1;
+    powerUp(0);
+    powerUp(1);
+    ASSERT_TRUE(runUntil([this] { return mgr->start_step[1] == 16; }));
+    board->fpga[0].setLinks(0x0F, 0);
+    mgr->check_wlanonline_state();
+    EXPECT_FALSE(refreshed(11));
+    EXPECT_EQ(mgr->wlan_words[0], 0);
+}
+
+TEST_F(LitFpgaTest, LinkLossClearsThePortsCardCount) {
+    board->fpga[0].setLinks(0x0F, 0x00);
+    mgr->update_eth_state(0);
+    uint8_t counts[2] = {5, 0};
+    mgr->MCU_RAM_PARA_func[0][108] = 5;
+    mgr->MCU_RAM_PARA_func[0][112] = 1;
+    mgr->write_fpga_ram(counts, 108, 2, 1, 0);
+    board->fpga[0].setLinks(0x0B, 0x00);  // port 2 lost
+    mgr->update_eth_state(0);
+    const auto a = board->fpga[0].area(1, 0, 1024);
+    EXPECT_EQ(word(a, 108), 0);
+    EXPECT_EQ(a[112], 0);
+    EXPECT_EQ(a[96] & 0x1B, 0x13);  // ports 0, 1, 3 linked; bit 3 (port 2) clear
+    EXPECT_EQ(mgr->MCU_RAM_PARA_func[0][96] & 0x08, 0);
+}
+
+TEST_F(LitFpgaTest, CommandTableSavesTheBrightnessTableThroughRegister2) {
+    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    cmd[0] = 0xAA, cmd[1] = 3, cmd[2] = 0xAA, cmd[6] = 49, cmd[7] = 0;
+    cmd[8] = 1;  // half-hour table
+    for (int k = 0; k < 48; ++k) cmd[9 + k] = uint8_t(k);
+    mgr->write_to_register(2, 0x04, 0x04, 0);
+    EXPECT_EQ(board->fpga[0].reg(2) & 0x06, 0);  // the FPGA never sees the handler bit
+    const auto& mem = board->flash[0].mem;
+    EXPECT_EQ(mem[0x30F000], 0xAA);
+    EXPECT_EQ(mem[0x30F000 + 9 + 47], 47);
+    EXPECT_EQ(mem[0x30F000 + 57], 0xFF);
+    EXPECT_EQ(g_change[17], 1u);
+}
+
+TEST_F(LitFpgaTest, CommandTableLengthIsBoundedByTheTable) {
+    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    std::fill(cmd, cmd + 1024, 0x11);
+    cmd[0] = 0xAA, cmd[1] = 2, cmd[2] = 0xAA, cmd[6] = 0xFF, cmd[7] = 0xFF;
+    auto& mem = board->flash[0].mem;
+    std::fill(mem.begin() + 0x30F000, mem.begin() + 0x310000, 0x00);
+    mgr->Dealwith_mcu_ram();
+    EXPECT_EQ(mem[0x30E000 + 1023], 0x11);
+    EXPECT_EQ(mem[0x30E000 + 1024], 0xFF);
+    EXPECT_EQ(mem[0x30F000], 0x00);  // the next sector is untouched
+    EXPECT_EQ(mgr->MCU_REG_func[0][66], 1);
+
+    cmd[2] = 0x55;  // erase only
+    mgr->Dealwith_mcu_ram();
+    EXPECT_EQ(mem[0x30E000], 0xFF);
+    EXPECT_EQ(mgr->MCU_REG_func[0][66], 0);
+}
+
+TEST_F(FpgaTest, GeometryHelpers) {
+    uint16_t x, y, w, h;
+    fpga_manage::get_eth_param_addr(1, &x, &y, &w, &h);
+    EXPECT_EQ(x, 19);
+    EXPECT_EQ(y, 21);
+    EXPECT_EQ(w, 23);
+    EXPECT_EQ(h, 25);
+    fpga_manage::get_eth_param_addr(9, &x, &y, nullptr, nullptr);
+    EXPECT_EQ(x, 584);
+    fpga_manage::get_eth_param_addr(16, &x, nullptr, nullptr, nullptr);
+    EXPECT_EQ(x, 8);
+
+    para->wr16(1382, 10);
+    mgr->MCU_RAM_ETH_BACK_PARA_func[0][0] = uint8_t(1000 & 0xFF);
+    mgr->MCU_RAM_ETH_BACK_PARA_func[0][1] = uint8_t(1000 >> 8);
+    mgr->T57_mcu_set_net_para(0);
+    uint16_t sw, sh;
+    mgr->get_eth_lcd_w_h(0, &sw, &sh);
+    EXPECT_EQ(sw, 1024);
+
+    mgr->eth_param_init(1, 1);
+    mgr->MCU_RAM_PARA_func[1][32] = 40;  // port 2 x = 40
+    uint16_t mx, my, r, b;
+    mgr->get_eth_min_x_y(1, &mx, &my);
+    mgr->get_eth_max_border(1, &r, &b);
+    EXPECT_EQ(mx, 0);
+    EXPECT_EQ(my, 0);
+    EXPECT_EQ(r, 1320);
+    EXPECT_EQ(b, 512);
+}
+
+TEST_F(FpgaTest, PcTableAccessIsBounded) {
+    const uint8_t data[4] = {1, 2, 3, 4};
+    EXPECT_EQ(mgr->pc_write_table(1, 1, 1020, data, 4), 0);
+    EXPECT_EQ(mgr->MCU_RAM_PARA_func[1][1023], 4);
+    EXPECT_EQ(mgr->pc_write_table(1, 1, 1021, data, 4), 1);
+    EXPECT_EQ(mgr->pc_write_table(1, 1, 0xFFFFFFFF, data, 4), 1);
+    EXPECT_EQ(mgr->pc_write_table(99, 0, 0, data, 4), 1);
+    EXPECT_EQ(mgr->pc_write_table(10, 0, 0, data, 1), 1);  // the mirror is read-only
+    uint8_t out[4] = {};
+    EXPECT_EQ(mgr->pc_read_table(1, 1, 1020, out, 4), 0);
+    EXPECT_EQ(out[3], 4);
+    EXPECT_EQ(mgr->pc_read_table(8, 0, 24, out, 4), 0);
+    EXPECT_EQ(out[0], 1);
+    EXPECT_EQ(out[1], 0x11);  // version bytes set at start
+    EXPECT_EQ(mgr->pc_read_table(4, 0, 130, out, 7), 1);
+}
