@@ -1,0 +1,120 @@
+#include "comm/wifi_config.h"
+
+#include <QString>
+#include <QStringList>
+#include <fstream>
+#include <string>
+
+#include "core/globals.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "platform/box.h"
+
+std::atomic<uint8_t> g_wifi_reset_flag{0};
+std::atomic<uint32_t> g_wifi_reset_ticks{0};
+T57_WIFI_CONFIG* T57_WIFI_CONFIG::p_wifi = nullptr;
+
+namespace {
+
+const char kHostapdConf[] = "/etc/rtl_hostapd_2G.conf";
+const char kUdhcpdConf[] = "/etc/udhcpd.conf";
+
+bool write_text(const char* absolute, const std::string& text) {
+    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    platform::makeParentDirs(absolute);
+    std::ofstream out(platform::path(absolute), std::ios::trunc);
+    out << text;
+    return bool(out.flush());
+}
+
+// The network of the access point: the first three parts of its address.
+QString subnet_prefix() {
+    const QStringList parts = g_str_wifi_ip.split('.');
+    return parts.size() == 4 ? parts.mid(0, 3).join('.') : QString("192.168.22");
+}
+
+std::string hostapd_conf() {
+    const std::string id(g_pid, g_pid + 32);
+    return "interface=wlan1\n"
+           "driver=nl80211\n"
+           "ssid=zemT57N-" +
+           id.substr(28, 4) +
+           "\n"
+           "hw_mode=g\n"
+           "channel=6\n";
+}
+
+std::string udhcpd_conf() {
+    const std::string net = subnet_prefix().toStdString();
+    return "start " + net + ".110\n" + "end " + net + ".200\n" +
+           "interface wlan1\n"
+           "opt subnet 255.255.255.0\n"
+           "opt router " +
+           g_str_wifi_ip.toStdString() + "\n";
+}
+
+}  // namespace
+
+T57_WIFI_CONFIG* T57_WIFI_CONFIG::pInstance() {
+    if (!p_wifi) {
+        p_wifi = new T57_WIFI_CONFIG;
+        p_wifi->thread_ = std::thread(&T57_WIFI_CONFIG::WiFi_Start_Thread, p_wifi);
+    }
+    return p_wifi;
+}
+
+void T57_WIFI_CONFIG::set_wifi_reset_flag() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    g_wifi_reset_ticks = G_timeTicks.load();
+    g_wifi_reset_flag = 1;
+    cv_.notify_all();
+}
+
+void T57_WIFI_CONFIG::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        cv_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+}
+
+bool T57_WIFI_CONFIG::switched_off() const {
+    const ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    return store && store->ram[774] == 1;
+}
+
+int T57_WIFI_CONFIG::bring_up() {
+    if (!write_text(kHostapdConf, hostapd_conf()) || !write_text(kUdhcpdConf, udhcpd_conf()))
+        return 255;
+    Utils::system_mutex("ifconfig wlan1 " + g_str_wifi_ip + " netmask 255.255.255.0 up");
+    Utils::system_mutex(QString("/usr/bin/hostapd -B ") + kHostapdConf);
+    Utils::system_mutex(QString("udhcpd ") + kUdhcpdConf);
+    // Replies to PC broadcasts must keep leaving through eth0.
+    Utils::system_mutex("route del 255.255.255.255 wlan1");
+    running = true;
+    return 0;
+}
+
+void T57_WIFI_CONFIG::take_down() {
+    Utils::system_mutex("kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`");
+    Utils::system_mutex("kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`");
+    running = false;
+}
+
+void T57_WIFI_CONFIG::WiFi_Start_Thread() {
+    bool first = true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (!first) {
+            cv_.wait(lock, [&] { return stopping_ || g_wifi_reset_flag != 0; });
+            if (stopping_) break;
+            g_wifi_reset_flag = 0;
+        }
+        first = false;
+        lock.unlock();
+        if (running) take_down();
+        if (!switched_off() && bring_up() != 0) writeLogMsg(1, "WiFi: configuration not written");
+        lock.lock();
+    }
+}

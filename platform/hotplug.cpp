@@ -1,0 +1,90 @@
+#include "platform/hotplug.h"
+
+#include <linux/netlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "platform/box.h"
+
+namespace platform {
+namespace {
+
+class NetlinkHotplug : public HotplugSource {
+public:
+    explicit NetlinkHotplug(int fd) : fd_(fd) {}
+    ~NetlinkHotplug() override { ::close(fd_); }
+    int wait(std::string& event, int timeout_ms) override {
+        pollfd p{fd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, timeout_ms);
+        if (r <= 0) return r < 0 && errno != EINTR ? -errno : 0;
+        char buf[4096];
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0) return 0;
+        event.assign(buf, size_t(n));
+        return 1;
+    }
+
+private:
+    int fd_;
+};
+
+struct SimQueue {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<std::string> events;
+};
+SimQueue& simQueue() {
+    static SimQueue* q = new SimQueue;  // shared by the test thread and the watcher, never freed
+    return *q;
+}
+
+class SimHotplug : public HotplugSource {
+public:
+    int wait(std::string& event, int timeout_ms) override {
+        SimQueue& q = simQueue();
+        std::unique_lock<std::mutex> lock(q.mutex);
+        auto ready = [&] { return !q.events.empty(); };
+        if (timeout_ms < 0)
+            q.cv.wait(lock, ready);
+        else if (!q.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            return 0;
+        event = q.events.front();
+        q.events.pop_front();
+        return 1;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<HotplugSource> openHotplug() {
+    if (simulated()) return std::make_unique<SimHotplug>();
+    const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+    if (fd < 0) return nullptr;
+    sockaddr_nl a{};
+    a.nl_family = AF_NETLINK;
+    a.nl_pid = 0;
+    a.nl_groups = 1;  // the kernel's uevent group
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<NetlinkHotplug>(fd);
+}
+
+namespace sim {
+void injectHotplug(const std::string& event) {
+    SimQueue& q = simQueue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.events.push_back(event);
+    q.cv.notify_all();
+}
+}  // namespace sim
+
+}  // namespace platform

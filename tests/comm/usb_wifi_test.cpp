@@ -1,0 +1,106 @@
+// The USB-disk watcher and the WiFi access point, driven through injected hot-plug events,
+// the files they write under the root and the shell commands they run.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <thread>
+
+#include "comm/usb_server.h"
+#include "comm/wifi_config.h"
+#include "comm_fixture.h"
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+#include "platform/hotplug.h"
+
+namespace {
+
+std::string uevent(const std::string& action, const std::string& dev, const std::string& type) {
+    return action + "@/devices/usb1/block/" + dev + "\nACTION=" + action +
+           "\nSUBSYSTEM=block\nDEVNAME=" + dev + "\nDEVTYPE=" + type + "\n";
+}
+
+// Waits (bounded) until pred holds.
+template <class Pred>
+bool eventually(Pred pred) {
+    for (int i = 0; i < 400 && !pred(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return pred();
+}
+
+bool ran(const std::vector<std::string>& cmds, const std::string& cmd) {
+    return std::find(cmds.begin(), cmds.end(), cmd) != cmds.end();
+}
+
+}  // namespace
+
+using UsbWatcher = CommTest;
+
+TEST_F(UsbWatcher, DiskEventsBecomeRefreshIdsOnlyAfterTheStartDelay) {
+    UsbServer* usb = UsbServer::pInstance();
+    std::vector<int> ids;
+    std::mutex m;
+    QObject::connect(usb, &UsbServer::sig_usb_update, [&](int id) {
+        std::lock_guard<std::mutex> lock(m);
+        ids.push_back(id);
+    });
+    auto seen = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        return ids;
+    };
+    usb->stop();  // events handed over directly below
+    writeFile("/proc/scsi/usb-storage", "");
+    g_delay_usbserver = 0;
+    usb->handle_event(uevent("add", "sda", "disk"));
+    EXPECT_TRUE(seen().empty());
+    g_delay_usbserver = 1;
+    const size_t before = seen().size();
+    usb->handle_event(uevent("add", "sdb", "disk"));
+    usb->handle_event(uevent("add", "sdb1", "partition"));
+    usb->handle_event(uevent("add", "mmcblk0", "disk"));     // not a USB disk
+    usb->handle_event(uevent("add", "sd;rm", "partition"));  // not a device name
+    usb->handle_event(uevent("remove", "sdb", "disk"));
+    const std::vector<int> all = seen();
+    EXPECT_EQ(std::vector<int>(all.begin() + before, all.end()), (std::vector<int>{100, 102, 101}));
+    EXPECT_TRUE(ran(commands(), "mount /dev/sdb1 /mnt/usb1"));
+    EXPECT_TRUE(ran(commands(), "umount -l /mnt/usb1"));
+    g_delay_usbserver = 0;
+    usb->handle_event(uevent("add", "sdc", "disk"));
+    EXPECT_EQ(seen().size(), all.size());
+}
+
+TEST_F(UsbWatcher, TheThreadActsOnInjectedEvents) {
+    std::atomic<int> got{0};
+    UsbServer* usb = UsbServer::pInstance();
+    QObject::connect(usb, &UsbServer::sig_usb_update, [&](int id) { got = id; });
+    g_delay_usbserver = 1;
+    platform::sim::injectHotplug(uevent("remove", "sda", "disk"));
+    EXPECT_TRUE(eventually([&] { return got == 101; }));
+    usb->stop();
+}
+
+using Wifi = CommTest;
+
+TEST_F(Wifi, StartsTheAccessPointAndRestartsItOnRequest) {
+    g_str_wifi_ip = "192.168.22.101";
+    T57_WIFI_CONFIG* wifi = T57_WIFI_CONFIG::pInstance();
+    ASSERT_TRUE(eventually([&] { return wifi->running.load(); }));
+    EXPECT_NE(readFile("/etc/rtl_hostapd_2G.conf").find("interface=wlan1"), std::string::npos);
+    EXPECT_NE(readFile("/etc/udhcpd.conf").find("opt router 192.168.22.101"), std::string::npos);
+    EXPECT_TRUE(ran(commands(), "/usr/bin/hostapd -B /etc/rtl_hostapd_2G.conf"));
+    EXPECT_TRUE(ran(commands(), "udhcpd /etc/udhcpd.conf"));
+    // Switched off: a restart request stops it and it stays down.
+    shell().clear();
+    store()->ram[774] = 1;
+    G_timeTicks = 77;
+    wifi->set_wifi_reset_flag();
+    EXPECT_TRUE(eventually([&] { return !wifi->running.load(); }));
+    EXPECT_EQ(g_wifi_reset_ticks, 77u);
+    EXPECT_TRUE(ran(commands(), "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`"));
+    EXPECT_FALSE(ran(commands(), "/usr/bin/hostapd -B /etc/rtl_hostapd_2G.conf"));
+    // Switched on again.
+    store()->ram[774] = 0;
+    wifi->set_wifi_reset_flag();
+    EXPECT_TRUE(eventually([&] { return wifi->running.load(); }));
+    wifi->stop();
+}
