@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
+#include "comm/comm_links.h"
+#include "comm/usb_server.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
 #include "core/sync_update.h"
@@ -84,8 +86,11 @@ int main(int argc, char** argv) {
     // Step 15: the keypad's LEDs.
     if (g_zem_keys) SyncUpdate::pInstance()->update_usb_keyLed();
     // Step 16: the USB hot-plug watcher: UsbServer, its sig_usb_update to SyncUpdate::para_sync.
+    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync);
     // Step 17: the links: udpnetManage, Qz_uart_inout, networkManage, Qz_uart_inout_4G,
     // T57_WIFI_CONFIG.
+    comm_start_links();
     // Step 18: the event loop.
     return app.exec();
 }
