@@ -105,6 +105,8 @@ int c331_drv::writeLocked(uint32_t descriptor, uint32_t value, uint32_t channel_
         const uint8_t frame[2] = {static_cast<uint8_t>(0x80 | (address + i)),
                                   static_cast<uint8_t>(value >> (8 * i))};
         rc = transfer(frame, nullptr, 2, kWriteHz);
+        // A write to address 0 is the bank-select frame: the chip now has that bank.
+        if (address + i == 0) bank = rc == 0 ? frame[1] : -1;
     }
     return rc;
 }

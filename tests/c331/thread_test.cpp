@@ -1,0 +1,228 @@
+// The C331 thread on the simulated chip: probing to the running state, parameter changes that
+// reach the chip and raise their refresh, the LED-size handshake, and the lost-update and
+// pending-id regressions.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "c331_fixture.h"
+#include "core/globals.h"
+#include "core/utils.h"
+#include "platform/clock.h"
+#include "video_io/raviksource.h"
+
+namespace {
+
+constexpr uint32_t kRouting = 0x035504;
+
+class C331ThreadTest : public C331Test {
+protected:
+    // Starts the thread and waits for the running state.
+    void startRunning() {
+        startManager();
+        ASSERT_TRUE(waitState(8));
+    }
+    size_t routingWrites() const { return chip->writes(0x03, 0x55).size(); }
+    // Runs of the start-up script: its transmitter bring-up writes 0x88 to 0xFF:02 once.
+    long scriptRuns() const {
+        const auto w = chip->writes(0xFF, 0x02);
+        return std::count(w.begin(), w.end(), 0x88);
+    }
+};
+
+TEST_F(C331ThreadTest, ProbesTheChipAndComesUpWithTheStoredPanel) {
+    startRunning();
+    EXPECT_EQ(g_fpga_c331_start.load(), 1u);
+    // The default screen: 1920 x 1080, copy splice, one channel.
+    EXPECT_EQ(store().rd16(1386), 1);
+    EXPECT_EQ(store().rd16(1388), 1);
+    EXPECT_EQ(store().rd16(1390), 1920);
+    EXPECT_EQ(store().rd16(1392), 1080);
+    EXPECT_EQ(chip->field(kRouting), 0x00000000u);
+    EXPECT_EQ(chip->field(0x084202), 1920u);  // active width of output channel 0
+    EXPECT_EQ(chip->field(0x084202, 16 * 7), 1920u);
+    // The start-up script ran once, PLL first.
+    EXPECT_EQ(scriptRuns(), 1);
+    EXPECT_EQ(chip->reg(0x02, 0x0A), 0x4C);  // PLL range code of the defaults
+}
+
+TEST_F(C331ThreadTest, AFlakyChipIdStillReachesTheRunningStateAfterFiveGoodReads) {
+    chip->setFlakyId(true);
+    startRunning();
+    int id_reads = 0;
+    int bank = -1;
+    for (const auto& f : chip->frames()) {
+        if (f.tx0 == 0x80) bank = f.tx1;
+        if (bank == 0xB2 && f.tx0 == 0x08) ++id_reads;
+    }
+    EXPECT_GE(id_reads, 10);  // one read at creation, then bad and good reads in turn
+    EXPECT_EQ(scriptRuns(), 1);
+}
+
+TEST_F(C331ThreadTest, WithoutAChipTheThreadKeepsProbingAndNeverStartsThePanel) {
+    chip->setAbsent(true);
+    startManager();
+    EXPECT_TRUE(waitFor([&] { return chip->frameCount() > 20; }));
+    EXPECT_LT(c331_manage::p_c331_manage->thread_state.load(), 1);
+    EXPECT_EQ(g_fpga_c331_start.load(), 0u);
+    EXPECT_EQ(scriptRuns(), 0);
+    // A producer is not kept waiting by the probing thread.
+    produce([](ZemRamPara& s) { s.wr16(1378, 3840); });
+    EXPECT_TRUE(c331_manage::c331_mutex.try_lock());
+    c331_manage::c331_mutex.unlock();
+}
+
+TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
+    startRunning();
+    uint32_t routing_at_refresh = 0xFFFFFFFF;
+    on_refresh = [&](int) { routing_at_refresh = chip->field(kRouting); };
+    produce([](ZemRamPara& s) {
+        s.wr16(1376, 3);
+        s.wr16(1378, 3840);
+        s.wr16(1380, 2160);
+        s.wr16(1412, 1920);
+    });
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(routing_at_refresh, 0x00010000u);
+    EXPECT_EQ(store().rd16(1386), 2);
+    EXPECT_EQ(store().rd16(1388), 1);
+    EXPECT_EQ(store().rd16(1382), 0);
+    EXPECT_EQ(g_set_led_para.load(), 2);
+}
+
+TEST_F(C331ThreadTest, OnlyTheFiveTriggerWordsReinitialiseThePanel) {
+    startRunning();
+    const size_t before = routingWrites();
+    produce([](ZemRamPara& s) { s.wr16(1382, 7); });
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(routingWrites(), before);
+    EXPECT_EQ(g_set_led_para.load(), 0);
+}
+
+TEST_F(C331ThreadTest, ThePanelWaitsForTheFpgaSideWithoutHoldingTheMutex) {
+    platform::installClock(nullptr);  // the wait's bound must not pass here
+    startRunning();
+    {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+    }
+    const size_t before = routingWrites();
+    produce([](ZemRamPara& s) {
+        s.wr16(1378, 1280);
+        s.wr16(1380, 720);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(routingWrites(), before);
+    EXPECT_TRUE(refreshes().empty());
+    // Another producer gets the mutex meanwhile, and its change joins the same apply.
+    produce([](ZemRamPara& s) {
+        s.wr16(1376, 3);
+        s.wr16(1412, 640);
+    });
+    {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 0;
+    }
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(routingWrites(), before + 1);         // one panel initialisation
+    EXPECT_EQ(chip->field(kRouting), 0x00010000u);  // splice 3
+    EXPECT_EQ(g_set_led_para.load(), 2);
+}
+
+TEST_F(C331ThreadTest, AHandshakeThatNeverMovesOnEndsAtItsBound) {
+    startRunning();
+    {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+    }
+    produce([](ZemRamPara& s) { s.wr16(1378, 1280); });
+    // The fake clock lets the 3-second bound pass at once.
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(store().rd16(1390), 1280);
+    EXPECT_EQ(g_set_led_para.load(), 2);
+}
+
+// A PC write with no flag, a refresh from another thread that persists the RAM into the
+// shadow, then register 11's flag: the change still reaches the chip.
+TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
+    startRunning();
+    const uint8_t pc_write[2] = {0x00, 0x0F};  // 3840
+    store().ZemRamParaDeal(pc_write, 2, 1378);
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        std::memcpy(store().shadow, store().ram, sizeof store().shadow);  // refresh 12 persisted
+    }
+    produce([](ZemRamPara&) {});  // register 11
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(store().rd16(1390), 3840);  // the channel is as wide as the new screen
+    EXPECT_EQ(chip->field(kRouting), 0x00000000u);
+    EXPECT_EQ(g_set_led_para.load(), 2);
+}
+
+TEST_F(C331ThreadTest, PendingRefreshIdsAreASet) {
+    startRunning();
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        c331_manage::raise_apply(2);
+        c331_manage::raise_apply(1);
+        c331_manage::raise_apply(2);
+    }
+    ASSERT_TRUE(waitRefresh(2));
+    ASSERT_TRUE(waitRefresh(1));
+    const auto ids = refreshes();
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 2), 1);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 1), 1);
+}
+
+TEST_F(C331ThreadTest, FadeTimesAreTakenIntoTheWindowModes) {
+    startRunning();
+    produce([](ZemRamPara& s) {
+        s.wr16(2816 + 4 * 2, 25);
+        s.wr16(2818 + 4 * 5, 90);
+    });
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(c331_manage::p_c331_manage->PM_WIN_FADE_IN[2], 25);
+    EXPECT_EQ(c331_manage::p_c331_manage->PM_WIN_FADE_OUT[5], 90);
+}
+
+TEST_F(C331ThreadTest, EveryChangedEdidRequestIsPassedOn) {
+    raviksource* src = raviksource::pInstance();
+    startRunning();
+    produce([](ZemRamPara& s) {
+        s.wr16(896 + 6 * 1, 1280);
+        s.wr16(900 + 6 * 4, 30);
+    });
+    ASSERT_TRUE(waitRefresh(1));
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(src->edid_rewrite[i].load(), (i == 1 || i == 4) ? 1 : 0) << "source " << i;
+    }
+}
+
+TEST_F(C331ThreadTest, TheAudioWindowsSourceOrAudioWordRaisesTheSourceChange) {
+    raviksource* src = raviksource::pInstance();
+    startRunning();
+    produce([](ZemRamPara& s) { s.wr16(2272 + 26 * 3 + 20, 0x80FF); });
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(src->source_changed.load(), 1);
+}
+
+TEST_F(C331ThreadTest, CreatingTheManagerTwiceStartsOneThread) {
+    c331_manage* first = startManager();
+    ASSERT_TRUE(waitState(8));
+    const long script_runs = scriptRuns();
+    EXPECT_EQ(c331_manage::pInstance(), first);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(scriptRuns(), script_runs);
+    EXPECT_EQ(first->thread_state.load(), 8);
+}
+
+TEST_F(C331ThreadTest, DebugCommandSixProbesAndStartsTheChipAgain) {
+    startRunning();
+    produce([](ZemRamPara& s) { s.reg[ZemRamPara::kRegCount + 2] = 0x40; });
+    ASSERT_TRUE(waitFor([&] { return scriptRuns() == 2; }));
+    EXPECT_TRUE(waitState(8));
+    EXPECT_EQ(store().reg[ZemRamPara::kRegCount + 2], 0);
+}
+
+}  // namespace
