@@ -170,6 +170,7 @@ TEST_F(ParamStoreTest, AFailedSaveIsRetriedAtTheNextRefresh) {
 
 TEST_F(ParamStoreTest, AKillDuringASaveLeavesTheOldOrTheNewFile) {
     ZemRamPara* s = startStore();
+    int saved = 0;
     for (int round = 0; round < 8; ++round) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
@@ -186,9 +187,14 @@ TEST_F(ParamStoreTest, AKillDuringASaveLeavesTheOldOrTheNewFile) {
         ASSERT_EQ(file.size(), 4096u) << "round " << round;
         ASSERT_EQ(uint8_t(file[0]), 0xAA);
         ASSERT_EQ(uint8_t(file[1]), 0xAA);
-        EXPECT_EQ(file.substr(2, 3328), std::string(3328, file[2])) << "one whole save, " << round;
-        EXPECT_EQ(file.substr(3330), std::string(766, '\0'));
+        const bool old =
+            file == std::string(default_para_ramlist.begin(), default_para_ramlist.end());
+        const bool whole = file.substr(2, 3328) == std::string(3328, file[2]) &&
+                           file.substr(3330) == std::string(766, '\0');
+        EXPECT_TRUE(old || whole) << "round " << round << ": neither the old nor one new file";
+        saved += !old;
     }
+    EXPECT_GT(saved, 0) << "the children never got to save";
 }
 
 TEST_F(ParamStoreTest, TheProtocolCopyStaysInsideTheRam) {
