@@ -8,19 +8,16 @@
 #include <functional>
 #include <mutex>
 
-struct fpga_table {
-    uint8_t* data = nullptr;
-    uint32_t size = 0;
-    std::mutex* lock = nullptr;  // held around every PC copy in or out
-};
-
 struct comm_hooks {
     static comm_hooks& get();
     // Fills the hooks of the subsystems that exist.
     static void wire();
 
-    // The table of a function number (1..9) of FPGA 0 or 1.
-    std::function<fpga_table(uint8_t function, uint8_t fpga)> table;
+    // PC reads and writes of the FPGA tables by function number (1..10) and FPGA (0, 1), at a
+    // byte offset: 0 done, 1 unknown table or out of range (nothing copied).
+    std::function<int(int function, int fpga, uint32_t off, uint8_t* out, uint32_t n)> table_read;
+    std::function<int(int function, int fpga, uint32_t off, const uint8_t* data, uint32_t n)>
+        table_write;
     // Total receiving-card count of both FPGAs.
     std::function<uint32_t()> card_total;
 
@@ -29,7 +26,8 @@ struct comm_hooks {
     std::function<int(uint32_t n, uint8_t* frame)> pc_to_eth;  // hand a PC frame to the cards
     std::function<void()> poll_cards;                          // one interrupt poll of both FPGAs
     // Takes the queued answer of transport (1 UART, 2 TCP, 3 UDP) into out (capacity cap);
-    // its wire length, 0 when none is ready.
+    // its wire length, 0 when none is ready. The box's version takes what the FPGA side left
+    // through comm_queue_card_answer.
     std::function<uint32_t(uint8_t transport, uint8_t* out, uint32_t cap)> take_answer;
 
     // C331 serial flash: 0 done, else failed.
@@ -43,3 +41,8 @@ struct comm_hooks {
     std::function<void()> record_timing;
     std::function<uint32_t(uint8_t* out, uint32_t cap)> run_time;
 };
+
+// The FPGA side's hand-over of the cards' answer (a wire frame) to the PC transport that sent
+// the request (1 UART, 2 TCP, 3 UDP); called under the FPGA manager's IRQ mutex, before it
+// sets its answer-ready byte. A later answer replaces one not yet taken.
+void comm_queue_card_answer(uint8_t transport, const uint8_t* wire, uint32_t len);

@@ -50,10 +50,8 @@ const Entry kTable[] = {
 // A resolved protocol address: where its bytes are and how many follow it in its area.
 struct Area {
     enum Kind { kNone, kRam, kMode, kStatus, kCardTotal, kFpga } kind = kNone;
-    uint8_t* p = nullptr;  // first byte at the address (null for kCardTotal and kFpga)
+    uint8_t* p = nullptr;  // first byte at the address (store areas only)
     uint32_t room = 0;     // bytes from the address to the area's end
-    std::mutex* lock = nullptr;
-    fpga_table table;
 };
 
 Area resolve(uint32_t addr) {
@@ -61,32 +59,27 @@ Area resolve(uint32_t addr) {
     Area a;
     if (!store) return a;
     if (addr < uint32_t(ZemRamPara::kRamSize)) {
-        a = {Area::kRam,
-             store->ram + addr,
-             ZemRamPara::kRamSize - addr,
-             &c331_manage::c331_mutex,
-             {}};
+        a = {Area::kRam, store->ram + addr, ZemRamPara::kRamSize - addr};
     } else if (addr >= kModeBase && addr < kModeEnd) {
         const uint32_t slot = (addr >> 12) - 1, off = addr & 0xFFF;
-        a = {Area::kMode, store->mode_ram[slot] + off, kModeSpan - off, nullptr, {}};
+        a = {Area::kMode, store->mode_ram[slot] + off, kModeSpan - off};
     } else if (addr >= kStatusBase && addr - kStatusBase < uint32_t(ZemRamPara::kStatusSize)) {
         const uint32_t off = addr - kStatusBase;
-        a = {Area::kStatus, store->status + off, ZemRamPara::kStatusSize - off, nullptr, {}};
+        a = {Area::kStatus, store->status + off, ZemRamPara::kStatusSize - off};
     } else if (addr >= kCardTotalBase && addr - kCardTotalBase < 4) {
-        a.kind = Area::kCardTotal;
-        a.room = 4 - (addr - kCardTotalBase);
+        a = {Area::kCardTotal, nullptr, 4 - (addr - kCardTotalBase)};
     } else if ((addr & 0xFF000000) == kFpgaBase) {
-        a.kind = Area::kFpga;
-        const uint32_t off = addr & 0xFFF;
-        if (comm_hooks::get().table)
-            a.table = comm_hooks::get().table((addr >> 16) & 0xFF, (addr >> 12) & 0xF);
-        if (a.table.data && off < a.table.size) {
-            a.p = a.table.data + off;
-            a.room = a.table.size - off;
-            a.lock = a.table.lock;
-        }
+        a.kind = Area::kFpga;  // the FPGA manager checks function, FPGA and range
     }
     return a;
+}
+
+// FPGA address fields: function << 16 | fpga << 12 | offset.
+int fpga_function(uint32_t addr) {
+    return int((addr >> 16) & 0xFF);
+}
+int fpga_number(uint32_t addr) {
+    return int((addr >> 12) & 0xF);
 }
 
 }  // namespace
@@ -110,31 +103,23 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
     const uint8_t* data = r.bytes(n);
     if (r.overflow()) return comm_status(buf, kBadLength);
     if (r.remaining() != 0) return comm_status(buf, kRefused);  // data past the length
-    Area a = resolve(addr);
-    if (a.kind == Area::kFpga && !a.table.data) return comm_status(buf, kUnavailable);
-    if (!a.p || n > a.room) return comm_status(buf, kRefused);
+    const Area a = resolve(addr);
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     int rc = 1;
-    switch (a.kind) {
-        case Area::kRam: {
-            // The C331 thread compares RAM with its shadow under this mutex; the PC has the
-            // change applied by a later register 11 write.
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            rc = store->ZemRamParaDeal(data, n, addr);
-            break;
-        }
-        case Area::kMode:
-            rc = store->ZemModeUserRamParaDeal(data, n, addr);
-            break;
-        case Area::kFpga: {
-            std::lock_guard<std::mutex> lock(*a.lock);
-            std::memmove(a.p, data, n);
-            rc = 0;
-            break;
-        }
-        default:
-            break;  // status block and card count are read only
-    }
+    if (a.kind == Area::kFpga) {
+        const auto& write = comm_hooks::get().table_write;
+        if (!write) return comm_status(buf, kUnavailable);
+        rc = fpga_number(addr) > 1
+                 ? 1
+                 : write(fpga_function(addr), fpga_number(addr), addr & 0xFFF, data, n);
+    } else if (a.kind == Area::kRam && n <= a.room) {
+        // The C331 thread compares RAM with its shadow under this mutex; the PC has the
+        // change applied by a later register 11 write.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        rc = store->ZemRamParaDeal(data, n, addr);
+    } else if (a.kind == Area::kMode && n <= a.room) {
+        rc = store->ZemModeUserRamParaDeal(data, n, addr);
+    }  // the status block and the card count are read only
     return comm_status(buf, rc == 0 ? kDone : kRefused);
 }
 
@@ -143,26 +128,30 @@ int message_deal::read_ram(uint8_t* buf, uint32_t len) {
     const uint32_t addr = r.u32();
     const uint16_t n = r.u16();
     if (r.overflow()) return comm_status(buf, kBadLength);
-    Area a = resolve(addr);
+    const Area a = resolve(addr);
     uint8_t* out = buf + kHeadLen + 1;
+    const comm_hooks& h = comm_hooks::get();
+    int rc = 1;
     if (a.kind == Area::kCardTotal) {
+        if (!h.card_total) return comm_status(buf, kUnavailable);
         uint8_t total[4];
-        if (!comm_hooks::get().card_total) return comm_status(buf, kUnavailable);
-        put32(total, comm_hooks::get().card_total());
-        const uint32_t off = addr - kCardTotalBase;
-        if (n > a.room) return comm_status(buf, kRefused);
-        std::memcpy(out, total + off, n);
-        buf[10] = kDone;
-        return 1 + n;
-    }
-    if (a.kind == Area::kFpga && !a.table.data) return comm_status(buf, kUnavailable);
-    if (!a.p || n > a.room) return comm_status(buf, kRefused);
-    if (a.lock) {
-        std::lock_guard<std::mutex> lock(*a.lock);
+        put32(total, h.card_total());
+        if (n <= a.room) {
+            std::memcpy(out, total + (addr - kCardTotalBase), n);
+            rc = 0;
+        }
+    } else if (a.kind == Area::kFpga) {
+        if (!h.table_read) return comm_status(buf, kUnavailable);
+        rc = fpga_number(addr) > 1
+                 ? 1
+                 : h.table_read(fpga_function(addr), fpga_number(addr), addr & 0xFFF, out, n);
+    } else if (a.p && n <= a.room) {
+        // RAM and user modes change under the C331 mutex; the copy is consistent with it.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         std::memcpy(out, a.p, n);
-    } else {
-        std::memcpy(out, a.p, n);
+        rc = 0;
     }
+    if (rc != 0) return comm_status(buf, kRefused);
     buf[10] = kDone;
     return 1 + n;
 }

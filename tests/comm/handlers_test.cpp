@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <future>
 
 #include "c331/c331_manage.h"
 #include "comm/comm_bridge.h"
+#include "comm/comm_hooks.h"
 #include "comm/message_deal.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
@@ -183,4 +185,26 @@ TEST_F(Handlers, RebootAndProgramInstall) {
               std::string::npos);
     EXPECT_EQ(g_app_reset_flag, 1);
     EXPECT_EQ(G_reboot_tickTicks, 1234u);
+}
+
+TEST_F(Handlers, FpgaTablesAreAddressedByFunctionFpgaAndOffset) {
+    uint8_t table[2][4][16] = {};
+    comm_hooks& h = comm_hooks::get();
+    h.table_read = [&](int fn, int fpga, uint32_t off, uint8_t* out, uint32_t n) {
+        if (fn < 1 || fn > 3 || off > 16 || n > 16 - off) return 1;
+        std::memcpy(out, table[fpga][fn] + off, n);
+        return 0;
+    };
+    h.table_write = [&](int fn, int fpga, uint32_t off, const uint8_t* d, uint32_t n) {
+        if (fn < 1 || fn > 3 || off > 16 || n > 16 - off) return 1;
+        std::memcpy(table[fpga][fn] + off, d, n);
+        return 0;
+    };
+    EXPECT_EQ(status(handle(writeRam(0x80021004, {7, 8}))), 0);  // function 2, FPGA 1, offset 4
+    EXPECT_EQ(table[1][2][5], 8);
+    EXPECT_EQ(data(handle(readRam(0x80021004, 2))), hex("00 07 08"));
+    EXPECT_EQ(status(handle(readRam(0x8002100F, 2))), 1);     // past the table
+    EXPECT_EQ(status(handle(writeRam(0x80022000, {1}))), 1);  // no FPGA 2
+    EXPECT_EQ(status(handle(writeRam(0x80090000, {1}))), 1);  // no such table
+    h = comm_hooks();
 }
