@@ -79,6 +79,7 @@ raviksource* raviksource::pInstance() {
 }
 
 int raviksource::initialize() {
+    if (thread_.joinable()) return 0;  // started once
     para_ = ZemRamPara::pInstance();
     int rc = platform::openI2cBus(platform::kI2cNode, bus_);
     if (rc != 0) {
