@@ -1,6 +1,8 @@
 #include "core/sync_update.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QThread>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -62,6 +64,12 @@ bool SyncUpdate::setTip(TipFn show) {
 }
 
 void SyncUpdate::para_sync(int id) {
+    // A worker that calls the hub directly is handed over to the main thread: pages are
+    // widgets and only that thread may touch them.
+    if (QCoreApplication::instance() && QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, "para_sync", Qt::QueuedConnection, Q_ARG(int, id));
+        return;
+    }
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store) return;
     if (g_page_focus != kPageLayout) {

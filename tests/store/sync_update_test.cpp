@@ -1,6 +1,8 @@
 // The refresh hub: routing of each refresh id to the page in focus through the page pointers,
 // the tips, the keypad LED report, and the steps that run for every id.
+#include <QThread>
 #include <map>
+#include <thread>
 
 #include "core/globals.h"
 #include "platform/hid_keypad.h"
@@ -63,6 +65,25 @@ TEST_F(SyncUpdateTest, EachIdRefreshesOnlyThePageInFocus) {
         EXPECT_EQ(refreshes(page), std::vector<int>(std::begin(ids), std::end(ids))) << page;
     }
     EXPECT_EQ(totalRefreshes(), SyncUpdate::kPageCount * 10);
+}
+
+TEST_F(SyncUpdateTest, ADirectCallFromAWorkerRunsInTheMainThread) {
+    struct Probe : FakePage {
+        QThread* ranOn = nullptr;
+        void refreshPage(int id) override {
+            ranOn = QThread::currentThread();
+            FakePage::refreshPage(id);
+        }
+    };
+    static Probe probe;
+    g_open[4] = &probe;
+    g_page_focus = 4;
+    std::thread worker([this] { hub().para_sync(12); });
+    worker.join();
+    EXPECT_TRUE(probe.ids.empty());
+    drainEvents();
+    EXPECT_EQ(probe.ids, std::vector<int>{12});
+    EXPECT_EQ(probe.ranOn, app().thread());
 }
 
 TEST_F(SyncUpdateTest, AClosedPageOrAPageNumberPastTheTableIsSkipped) {
