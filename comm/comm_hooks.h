@@ -46,3 +46,5 @@ struct comm_hooks {
 // the request (1 UART, 2 TCP, 3 UDP); called under the FPGA manager's IRQ mutex, before it
 // sets its answer-ready byte. A later answer replaces one not yet taken.
 void comm_queue_card_answer(uint8_t transport, const uint8_t* wire, uint32_t len);
+// The transport's side: takes a queued answer into out; its length, or 0 when none is there.
+uint32_t comm_take_card_answer(uint8_t transport, uint8_t* out, uint32_t cap);

@@ -1,0 +1,51 @@
+// The hooks of the box: calls into the FPGA and video-processor managers that exist at start.
+#include <cstring>
+
+#include "c331/c331_manage.h"
+#include "comm/comm_hooks.h"
+#include "fpga/fpga_manage.h"
+
+namespace {
+
+void wire_fpga(comm_hooks& h, fpga_manage* f) {
+    h.table_read = [f](int fn, int fpga, uint32_t off, uint8_t* out, uint32_t n) {
+        return f->pc_read_table(fn, fpga, off, out, n);
+    };
+    h.table_write = [f](int fn, int fpga, uint32_t off, const uint8_t* data, uint32_t n) {
+        return f->pc_write_table(fn, fpga, off, data, n);
+    };
+    h.irq_mutex = &f->irq_mutex;
+    h.pc_to_eth = [f](uint32_t n, uint8_t* frame) {
+        f->answer_ready = 0;
+        return f->Dealwith1_PC_to_eth(n, frame);
+    };
+    h.poll_cards = [f] {
+        f->reg_IRQ_Dealwith(0, 0);
+        f->reg_IRQ_Dealwith(1, 0);
+    };
+    h.take_answer = [f](uint8_t transport, uint8_t* out, uint32_t cap) -> uint32_t {
+        if (f->answer_ready != 1) return 0u;
+        const uint32_t n = comm_take_card_answer(transport, out, cap);
+        if (n) f->answer_ready = 0;
+        return n;
+    };
+}
+
+void wire_c331(comm_hooks& h, c331_manage* c) {
+    h.update_font = [c] {
+        c->read_c331_font(c->fd);
+        c->update_font(c->fd);
+        return 0;
+    };
+}
+
+}  // namespace
+
+// Only the subsystems that exist when the links start are reached; the C331 flash commands,
+// the register 161 dump, the card count and the operating-time record have no callee yet and
+// answer that they are unavailable.
+void comm_hooks::wire() {
+    comm_hooks& h = get();
+    if (fpga_manage::p_fpga_manage) wire_fpga(h, fpga_manage::p_fpga_manage);
+    if (c331_manage::p_c331_manage) wire_c331(h, c331_manage::p_c331_manage);
+}
