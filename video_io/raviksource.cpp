@@ -191,6 +191,7 @@ void raviksource::update_vid_info_delay() {
             para_->wr16(kTimingRam + 6 * s + 4, rate);
         }
     }
+    ZEM_DEBUG("source: video path stable, input timings published\n");
     para_->test_signal(12);
 }
 

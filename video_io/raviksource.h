@@ -72,7 +72,8 @@ public:
     void iTE6805_Get_Hdmi(int idx);
 
     // Where the PC's uploaded EDID table of a source is kept, and the call that queues it
-    // once written (refused, with nothing queued, unless it is a whole valid EDID). 0 or -1.
+    // once written (refused, with nothing queued, unless it is a whole valid EDID of at most
+    // 256 bytes). Takes the C331 mutex: call it without holding that. 0 or -1.
     static std::string edid_table_path(int source);
     int edid_table_uploaded(int source);
 
