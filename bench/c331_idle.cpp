@@ -1,0 +1,101 @@
+// The C331 thread on the simulated box: the process's CPU use while the box idles after
+// start-up (goal: under 1% of one core), and the time from a producer raising the apply flag
+// to the chip register being written (goal: median under 2 ms).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "c331/c331_manage.h"
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+#include "platform/box.h"
+#include "platform/sim/sim_box.h"
+#include "platform/sim/sim_c331.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// The simulated box with the parameter store and the C331 thread in its running state.
+bool startBox() {
+    static bool started = false;
+    if (started) return true;
+    char dir[] = "/tmp/zem-bench-c331-XXXXXX";
+    if (!mkdtemp(dir)) return false;
+    g_debugSwitch = 0;  // no console tracing while measuring
+    platform::selectSimulated(dir);
+    platform::sim::buildDefaultBox();
+    ZemRamPara::pInstance();
+    c331_manage* m = c331_manage::pInstance();
+    for (int i = 0; i < 5000 && m->thread_state.load() != 8; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    started = m->thread_state.load() == 8;
+    return started;
+}
+
+void BM_IdleCpu(benchmark::State& state) {
+    if (!startBox()) {
+        state.SkipWithError("the C331 thread did not come up");
+        return;
+    }
+    const double seconds = static_cast<double>(state.range(0));
+    for (auto _ : state) {
+        const double cpu0 = cpuSeconds();
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(wall);
+        state.counters["cpu_percent"] = 100.0 * (cpuSeconds() - cpu0) / wall;
+    }
+}
+BENCHMARK(BM_IdleCpu)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_ApplyLatency(benchmark::State& state) {
+    if (!startBox()) {
+        state.SkipWithError("the C331 thread did not come up");
+        return;
+    }
+    auto chip = platform::sim::simC331();
+    ZemRamPara* s = ZemRamPara::p_zemrampara_config;
+    std::vector<double> samples;
+    uint16_t width = 1920;
+    for (auto _ : state) {
+        width = width == 1920 ? 1280 : 1920;
+        g_set_led_para = 0;  // no FPGA side here: the handshake is idle
+        const auto t0 = Clock::now();
+        {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            s->wr16(1378, width);
+            c331_manage::raise_apply(1);
+        }
+        // The active width of output channel 0 follows the LED width.
+        while (chip->field(0x084202) != width) {
+        }
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        samples.push_back(ms);
+        state.SetIterationTime(ms / 1000.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let the apply finish
+    }
+    std::sort(samples.begin(), samples.end());
+    state.counters["median_ms"] = samples[samples.size() / 2];
+    state.counters["p99_ms"] = samples[samples.size() * 99 / 100];
+    state.counters["max_ms"] = samples.back();
+}
+BENCHMARK(BM_ApplyLatency)->Iterations(200)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
