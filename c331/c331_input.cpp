@@ -381,7 +381,7 @@ void c331_manage::c331_SetInputsource(int win, int source) {
         ZEM_DEBUG("    win:%d OOR, wincnt:%d\r\n", win, kWindows);
         return;
     }
-    const int port = zemApi_inputCvtC331(((source % 6) + 6) % 6);
+    const int port = zemApi_inputCvtC331(source % 6);  // a negative id maps to no port
     if (port == 255) {
         ZEM_DEBUG("    input:%d OOR\r\n", source);
         return;

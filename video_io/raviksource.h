@@ -100,7 +100,7 @@ private:
     void edidPass();
     void hotPlugPass(int s);
     int rewriteEdid(int s);
-    int edidFor(int s, std::vector<uint8_t>& data, bool& from_table);
+    int edidFor(int s, std::vector<uint8_t>& data, bool& from_table, uint16_t* req);
     int writeEeprom(int s, const std::vector<uint8_t>& data);
     void checkEeproms();
     void probeTransmitters();
@@ -120,8 +120,9 @@ private:
     uint64_t hpd_low_since_ms_[kSources] = {};
     bool audio_error_logged_ = false;
     bool clock_error_logged_[kFpgas] = {};
-    // Runs f holding the C331 mutex, unless an apply holds it: this thread never waits behind
-    // an apply (which may wait on the LED-size handshake). false when skipped this pass.
+    // Runs f holding the C331 mutex, unless an apply holds it: the frequent steps of this
+    // thread never wait behind an apply (which may wait on the LED-size handshake). false when
+    // skipped this pass. The rare EDID steps take the mutex and wait.
     template <typename F>
     bool withC331Lock(F f) {
         std::unique_lock<std::mutex> lock(c331_mutex(), std::try_to_lock);

@@ -91,21 +91,19 @@ void raviksource::edidPass() {
         if (edid_rewrite[s].load() != 1) continue;
         if (edid_written[s].load() == 0) {
             setStatusBit(0, uint8_t(1u << s), true);
-            const int rc = rewriteEdid(s);
-            if (rc == kRefused) {
-                withC331Lock([&] { edid_rewrite[s] = 0; });
-                setStatusBit(0, uint8_t(1u << s), false);
-            }
+            if (rewriteEdid(s) == kRefused) setStatusBit(0, uint8_t(1u << s), false);
             continue;  // a written EDID is announced on the next pass
         }
         // Written: announce it by pulling the hot-plug line low for a while.
         bool announce = false;
-        withC331Lock([&] {
-            if (edid_rewrite[s].load() != 1 || edid_written[s].load() != 1) return;
-            std::lock_guard<std::mutex> sys(Utils::_system_mutex);
-            edid_rewrite[s] = 0;
-            announce = true;
-        });
+        {
+            std::lock_guard<std::mutex> lock(c331_mutex());
+            if (edid_rewrite[s].load() == 1 && edid_written[s].load() == 1) {
+                std::lock_guard<std::mutex> sys(Utils::_system_mutex);
+                edid_rewrite[s] = 0;
+                announce = true;
+            }
+        }
         if (!announce) continue;
         setStatusBit(0, uint8_t(1u << s), false);
         if (bus_ && ReceiverLink::setHotPlug(*bus_, s, false) == 0) {
@@ -122,24 +120,19 @@ void raviksource::hotPlugPass(int s) {
 }
 
 // The EDID for source s: the uploaded table while one waits, else one built from the RAM
-// request. kRefused when neither gives a valid EDID.
-int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table) {
+// request (returned in req). kRefused when neither gives a valid EDID.
+int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table, uint16_t* req) {
     from_table = edid_ram_table_from[s].load() != 0;
     if (from_table) {
         if (readFile(edid_table_path(s), data) && validTable(data)) return 0;
         std::fprintf(stderr, "source %d: uploaded EDID refused, nothing written\n", s);
-        edid_ram_table_from[s] = 0;
         return kRefused;
     }
-    int w = 0, h = 0, rate = 0;
-    const int base = kEdidRequestRam + 6 * s;
-    if (!withC331Lock([&] {
-            w = int16_t(para_->rd16(base));
-            h = int16_t(para_->rd16(base + 2));
-            rate = int16_t(para_->rd16(base + 4));
-        })) {
-        return -EBUSY;
+    {
+        std::lock_guard<std::mutex> lock(c331_mutex());
+        for (int i = 0; i < 3; ++i) req[i] = para_->rd16(kEdidRequestRam + 6 * s + 2 * i);
     }
+    const int w = int16_t(req[0]), h = int16_t(req[1]), rate = int16_t(req[2]);
     data = edid::build(w, h, rate);
     if (!data.empty()) return 0;
     std::fprintf(stderr, "source %d: no EDID describes %dx%d at %d Hz\n", s, w, h, rate);
@@ -150,7 +143,13 @@ int raviksource::rewriteEdid(int s) {
     if (!para_ || !bus_) return -ENODEV;
     std::vector<uint8_t> data;
     bool from_table = false;
-    int rc = edidFor(s, data, from_table);
+    uint16_t req[3] = {};
+    int rc = edidFor(s, data, from_table, req);
+    if (rc == kRefused) {
+        std::lock_guard<std::mutex> lock(c331_mutex());
+        if (from_table) edid_ram_table_from[s] = 0;
+        edid_rewrite[s] = 0;
+    }
     if (rc != 0) return rc;
     rc = writeEeprom(s, data);
     setStatusBit(1, uint8_t(1u << s), rc == 0);
@@ -158,12 +157,29 @@ int raviksource::rewriteEdid(int s) {
         std::fprintf(stderr, "source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
         return rc;
     }
-    if (from_table) {
-        edid_ram_table_from[s] = 0;
+    // Marked written only when no newer request or table came in during the write; else the
+    // next pass writes again.
+    std::vector<uint8_t> table_now;
+    const bool table_same =
+        from_table && readFile(edid_table_path(s), table_now) && table_now == data;
+    bool confirmed = false;
+    {
+        std::lock_guard<std::mutex> lock(c331_mutex());
+        if (from_table) {
+            confirmed = table_same;
+            if (confirmed) edid_ram_table_from[s] = 0;
+        } else {
+            confirmed = edid_ram_table_from[s].load() == 0;
+            for (int i = 0; i < 3; ++i) {
+                confirmed = confirmed && para_->rd16(kEdidRequestRam + 6 * s + 2 * i) == req[i];
+            }
+        }
+        if (confirmed) edid_written[s] = 1;
+    }
+    if (table_same) {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
         std::remove(platform::path(edid_table_path(s)).c_str());  // consumed
     }
-    edid_written[s] = 1;
     return 0;
 }
 

@@ -214,6 +214,7 @@ TEST_F(C331InputTest, SourceSwitchOfAWindow) {
     EXPECT_EQ(c->PM_INPUT[0], 0);
     EXPECT_EQ(c->PI_STATE[0], 4);       // measured at once
     c->c331_SetInputsource(7, kHdmi1);  // no such window
+    c->c331_SetInputsource(0, -1);      // no such source
     EXPECT_EQ(c->PM_INPUT[0], 0);
 }
 
