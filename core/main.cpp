@@ -14,6 +14,7 @@
 #include "core/globals.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
+#include "fpga/fpga_manage.h"
 #include "platform/box.h"
 #include "platform/clock.h"
 #include "platform/hid_keypad.h"
@@ -68,8 +69,10 @@ int main(int argc, char** argv) {
     g_timer->start(10);
     // Step 8: the managers: raviksource, fpga_manage, c331_manage (starts the C331 thread).
     raviksource::pInstance();
+    fpga_manage::pInstance();
     c331_manage::pInstance();
     // Step 9: the FPGA thread: fpga_manage::initialize_start.
+    fpga_manage::pInstance()->initialize_start();
     // Step 10: the source manager and its source-check thread: raviksource::initialize.
     raviksource::pInstance()->initialize();
     // Step 11: the receivers, the video processor and the FPGAs settle.

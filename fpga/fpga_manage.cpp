@@ -110,10 +110,7 @@ void* fpga_manage::fpgamanageThread(void* arg) {
             self->usb_upgrade_manage_deal();
         else
             self->fpga_manage_deal();
-        // Every step is due on a 10 ms tick; during bring-up passes are also counted, so the
-        // thread then comes back sooner. A request (wake) cuts the wait short.
-        const auto wait = self->bringup_in_progress() ? std::chrono::milliseconds(1)
-                                                      : std::chrono::milliseconds(10);
+        const auto wait = std::chrono::milliseconds(self->next_pass_ms());
         std::unique_lock<std::mutex> lock(self->wake_mutex_);
         self->wake_cv_.wait_for(lock, wait, [self] { return self->wake_flag_ || self->stop_; });
         self->wake_flag_ = false;
@@ -136,6 +133,17 @@ void fpga_manage::stop_thread() {
     }
     wake_cv_.notify_one();
     if (thread_.joinable()) thread_.join();
+}
+
+int fpga_manage::next_pass_ms() {
+    // Bring-up also counts passes, so it comes back soon; timed steps and pending requests are
+    // due on the next 10 ms tick; an idle box only runs the link watches. A request (wake)
+    // cuts any wait short.
+    if (bringup_in_progress()) return 1;
+    if (g_set_led_para || g_usb_grade || g_send_para[0] || bri_request || output_status_request ||
+        pc_cmd_valid || get_fpga_status() != 1)
+        return 10;
+    return 50;
 }
 
 bool fpga_manage::bringup_in_progress() {

@@ -243,6 +243,7 @@ private:
     void set_step(int fpga, uint8_t step);
     bool waited(int fpga, uint32_t ticks) const;
     bool bringup_in_progress();
+    int next_pass_ms();  // wait before the next pass
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
     void save_cmd_table(uint32_t flash_addr, bool write);
     void write_para_range(int fpga, uint16_t first, uint16_t last);

@@ -1,0 +1,102 @@
+// The FPGA thread on the simulated box: the process's CPU use while both FPGAs run lit and the
+// box idles (goal for the whole process: under 1% of one core over 10 idle seconds).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+#include "fpga/fpga_manage.h"
+#include "platform/box.h"
+#include "platform/sim/sim_box.h"
+#include "platform/sim/sim_fpga.h"
+#include "video_io/raviksource.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+std::atomic<bool> g_ticking{false};
+
+// The 10 ms tick of the panel, which the FPGA steps count.
+void startTicker() {
+    if (g_ticking.exchange(true)) return;
+    std::thread([] {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ++G_timeTicks;
+        }
+    }).detach();
+}
+
+// The FPGA pair brought up and lit, with the FPGA thread running.
+bool startBox() {
+    static bool started = false;
+    if (started) return true;
+    char dir[] = "/tmp/zem-bench-fpga-XXXXXX";
+    if (!mkdtemp(dir)) return false;
+    g_debugSwitch = 0;
+    platform::selectSimulated(dir);
+    platform::sim::buildFpgaBoard();
+    ZemRamPara* para = ZemRamPara::pInstance();
+    para->wr16(1378, 1920);
+    para->wr16(1380, 1080);
+    fpga_manage* m = fpga_manage::pInstance();
+    raviksource* source = raviksource::pInstance();
+    for (int i = 0; i < 2; ++i) {
+        m->drive_line(i == 0 ? fpga_manage::fpga0_reset : fpga_manage::fpga1_reset,
+                      fpga_manage::kLineHigh);
+        source->fpga_board_state[i] = 2;
+    }
+    g_source_online = 2;
+    startTicker();
+    if (m->initialize_start() != 0) return false;
+    for (int i = 0; i < 20000 && m->get_fpga_status() != 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    started = m->get_fpga_status() == 1;
+    return started;
+}
+
+void BM_FpgaIdleCpu(benchmark::State& state) {
+    if (!startBox()) {
+        state.SkipWithError("the FPGA pair did not light");
+        return;
+    }
+    const double seconds = static_cast<double>(state.range(0));
+    for (auto _ : state) {
+        const double cpu0 = cpuSeconds();
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(wall);
+        state.counters["cpu_percent"] = 100.0 * (cpuSeconds() - cpu0) / wall;
+    }
+}
+BENCHMARK(BM_FpgaIdleCpu)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// One register read-modify-write over the bus, pads included.
+void BM_RegisterWrite(benchmark::State& state) {
+    if (!startBox()) {
+        state.SkipWithError("the FPGA pair did not light");
+        return;
+    }
+    fpga_manage* m = fpga_manage::pInstance();
+    uint8_t v = 0;
+    for (auto _ : state) m->write_to_register(26, 0xFF, v++, 0);
+}
+BENCHMARK(BM_RegisterWrite);
+
+}  // namespace
+
+BENCHMARK_MAIN();
