@@ -1,0 +1,180 @@
+// Load on the PC protocol's TCP server over loopback: 64 clients each sending 10,000
+// write-RAM / read-RAM pairs (every reply checked), and the round trip of one request against a
+// bare TCP echo of the same bytes.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/network_manage.h"
+#include "comm/protocol_phy.h"
+#include "core/config_engine.h"
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+#include "platform/box.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes frame(uint8_t cmd, const Bytes& data) {
+    Bytes b = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, cmd};
+    b.insert(b.end(), data.begin(), data.end());
+    uint8_t x = 0;
+    for (uint8_t v : b) x ^= v;
+    b.push_back(x);
+    Bytes w(b.size() * 2 + 4);
+    w.resize(protocol_phy::data_re_transf_meaning(w.data(), b.data(), uint32_t(b.size())));
+    return w;
+}
+
+Bytes write_ram(uint32_t addr, uint16_t value) {
+    return frame(0x60, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, 2, 0, 0, 0, uint8_t(value),
+                        uint8_t(value >> 8)});
+}
+Bytes read_ram(uint32_t addr) {
+    return frame(0x61, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, 2, 0});
+}
+
+int connect_to(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// Sends a request and reads one reply frame; its unescaped body, empty on failure.
+struct Client {
+    explicit Client(int f) : fd(f) {}
+    int fd;
+    uint8_t rx[4096];
+    size_t have = 0;
+    Bytes ask(const Bytes& w) {
+        if (::send(fd, w.data(), w.size(), MSG_NOSIGNAL) != ssize_t(w.size())) return {};
+        for (;;) {
+            for (size_t i = 0; i < have; ++i) {
+                if (rx[i] != 0x5A) continue;
+                size_t s = 0;
+                while (s < i && rx[s] == 0xA5) ++s;
+                Bytes body(i - s);
+                const int n = protocol_phy::data_transf_meaning(
+                    body.data(), rx + s, uint32_t(i - s), uint32_t(body.size()));
+                std::memmove(rx, rx + i + 1, have - i - 1);
+                have -= i + 1;
+                body.resize(n < 0 ? 0 : size_t(n));
+                return body;
+            }
+            const ssize_t n = ::recv(fd, rx + have, sizeof rx - have, 0);
+            if (n <= 0) return {};
+            have += size_t(n);
+        }
+    }
+};
+
+networkManage* box_server() {
+    static networkManage* server = [] {
+        char templ[] = "/tmp/zem-bench-XXXXXX";
+        platform::selectSimulated(::mkdtemp(templ));
+        g_debugSwitch = 0;
+        ConfigEngine::pInstance();
+        ZemRamPara::pInstance();
+        g_port = 0;
+        return networkManage::pInstance();
+    }();
+    return server;
+}
+
+void BM_Load64Clients(benchmark::State& state) {
+    const uint16_t port = box_server()->port;
+    constexpr int kClients = 64, kPairs = 10000;
+    std::atomic<long> wrong{0}, done{0};
+    for (auto _ : state) {
+        std::vector<std::thread> threads;
+        for (int c = 0; c < kClients; ++c) {
+            threads.emplace_back([&, c] {
+                Client cl{connect_to(port)};
+                const uint32_t addr = 0xC00 + 2 * c;  // each client owns one word
+                for (int i = 0; i < kPairs; ++i) {
+                    const Bytes w = cl.ask(write_ram(addr, uint16_t(i)));
+                    const Bytes r = cl.ask(read_ram(addr));
+                    const bool ok = w.size() == 12 && w[10] == 0 && r.size() == 14 && r[10] == 0 &&
+                                    r[11] == uint8_t(i) && r[12] == uint8_t(i >> 8);
+                    if (!ok) ++wrong;
+                    ++done;
+                }
+                ::close(cl.fd);
+            });
+        }
+        for (std::thread& t : threads) t.join();
+    }
+    state.counters["pairs"] = double(done.load());
+    state.counters["wrong"] = double(wrong.load());
+    state.counters["requests/s"] =
+        benchmark::Counter(double(done.load()) * 2, benchmark::Counter::kIsRate);
+    if (wrong) state.SkipWithError("wrong or missing replies");
+}
+BENCHMARK(BM_Load64Clients)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_RoundTripBox(benchmark::State& state) {
+    Client cl{connect_to(box_server()->port)};
+    const Bytes req = read_ram(0xC00);
+    for (auto _ : state) {
+        const Bytes r = cl.ask(req);
+        if (r.size() != 14) state.SkipWithError("bad reply");
+    }
+    ::close(cl.fd);
+}
+BENCHMARK(BM_RoundTripBox)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// A bare echo on loopback: the request comes back as its own reply.
+void BM_RoundTripEcho(benchmark::State& state) {
+    uint16_t port = 0;
+    const int lfd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t alen = sizeof a;
+    ::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(lfd, 1);
+    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &alen);
+    port = ntohs(a.sin_port);
+    std::thread echo([lfd] {
+        const int fd = ::accept(lfd, nullptr, nullptr);
+        uint8_t buf[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0 || ::send(fd, buf, size_t(n), MSG_NOSIGNAL) != n) break;
+        }
+        ::close(fd);
+    });
+    Client cl{connect_to(port)};
+    const Bytes req = read_ram(0xC00);
+    for (auto _ : state) {
+        if (cl.ask(req).empty()) state.SkipWithError("no echo");
+    }
+    ::close(cl.fd);
+    echo.join();
+    ::close(lfd);
+}
+BENCHMARK(BM_RoundTripEcho)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
