@@ -18,6 +18,8 @@ struct comm_hooks {
     std::function<int(int function, int fpga, uint32_t off, uint8_t* out, uint32_t n)> table_read;
     std::function<int(int function, int fpga, uint32_t off, const uint8_t* data, uint32_t n)>
         table_write;
+    // True when both FPGAs run (mirror register 80 is 3 on each).
+    std::function<bool()> fpgas_running;
     // Total receiving-card count of both FPGAs.
     std::function<uint32_t()> card_total;
 

@@ -9,6 +9,7 @@
 #include "comm/field_reader.h"
 #include "comm/protocol_phy.h"
 #include "core/globals.h"
+#include "core/utils.h"
 #include "core/zem_ram_para.h"
 
 using namespace comm;
@@ -205,6 +206,18 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
     return kDone;
 }
 
+// A new LED screen size reaches the outputs through the size handshake with the FPGA and C331
+// threads, once both FPGAs run.
+void led_size_handshake(const ZemRamPara* store) {
+    const bool changed =
+        store->rd16(1378) != store->shadow16(1378) || store->rd16(1380) != store->shadow16(1380);
+    const auto& running = comm_hooks::get().fpgas_running;
+    if (!changed || !running || !running()) return;
+    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+    g_set_led_para = 1;
+    g_set_led_setup = 0;
+}
+
 }  // namespace
 
 int message_deal::write_register(uint8_t* buf, uint32_t len) {
@@ -291,6 +304,7 @@ int message_deal::REG_mcu_flag(uint8_t value) {
         raise_apply(1);
     }
     if (!(value & 0x0E)) raise_apply(1);  // plain apply of the RAM the PC wrote
+    led_size_handshake(store);
     return kDone;
 }
 

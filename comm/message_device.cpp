@@ -1,5 +1,7 @@
 // Device identity, network, barcode, clock and C331 flash commands of the PC protocol.
 #include <QStringList>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -162,9 +164,7 @@ int message_deal::Time_to_RAM(uint8_t* buf, uint32_t) {
 
 namespace {
 
-bool flash_head(uint8_t* buf, uint32_t len, FieldReader& r, FlashHead& h) {
-    (void)buf;
-    (void)len;
+bool flash_head(FieldReader& r, FlashHead& h) {
     h.flash = r.u8();
     h.addr = r.u32();
     h.n = r.u16();
@@ -176,7 +176,7 @@ bool flash_head(uint8_t* buf, uint32_t len, FieldReader& r, FlashHead& h) {
 int message_deal::cmd_erase_flash(uint8_t* buf, uint32_t len) {
     FieldReader r(buf + kHeadLen, len - kMinBody);
     FlashHead h;
-    const bool ok = flash_head(buf, len, r, h);
+    const bool ok = flash_head(r, h);
     const uint8_t kind = r.u8();
     if (!ok || r.overflow()) return comm_status(buf, kBadLength);
     // Units of 4 KiB; a 32 or 64 KiB unit must start on its own boundary.
@@ -192,7 +192,7 @@ int message_deal::cmd_erase_flash(uint8_t* buf, uint32_t len) {
 int message_deal::cmd_write_flash(uint8_t* buf, uint32_t len) {
     FieldReader r(buf + kHeadLen, len - kMinBody);
     FlashHead h;
-    const bool ok = flash_head(buf, len, r, h);
+    const bool ok = flash_head(r, h);
     const uint8_t* data = r.bytes(h.n);
     if (!ok || r.overflow()) return comm_status(buf, kBadLength);
     if (h.flash != kFlashC331 || r.remaining() != 0 || h.n == 0 || h.addr >= kFlashEnd ||
@@ -206,7 +206,7 @@ int message_deal::cmd_write_flash(uint8_t* buf, uint32_t len) {
 int message_deal::cmd_read_flash(uint8_t* buf, uint32_t len) {
     FieldReader r(buf + kHeadLen, len - kMinBody);
     FlashHead h;
-    if (!flash_head(buf, len, r, h)) return comm_status(buf, kBadLength);
+    if (!flash_head(r, h)) return comm_status(buf, kBadLength);
     if (h.flash != kFlashC331 || h.n == 0 || h.addr >= kFlashEnd || h.n > kFlashEnd - h.addr)
         return comm_status(buf, kRefused);
     if (!comm_hooks::get().read_flash) return comm_status(buf, kUnavailable);

@@ -12,7 +12,10 @@ networkManage* networkManage::p_networkManage = nullptr;
 networkManage* networkManage::pInstance() {
     if (!p_networkManage) {
         p_networkManage = new networkManage;
-        if (p_networkManage->start() != 0) writeLogMsg(1, "TCP server: socket not opened");
+        if (!g_networkMode)
+            ZEM_DEBUG("\n TCP server switched off \n");
+        else if (p_networkManage->start() != 0)
+            writeLogMsg(1, "TCP server: socket not opened");
     }
     return p_networkManage;
 }

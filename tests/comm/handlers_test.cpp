@@ -208,3 +208,20 @@ TEST_F(Handlers, FpgaTablesAreAddressedByFunctionFpgaAndOffset) {
     EXPECT_EQ(status(handle(writeRam(0x80090000, {1}))), 1);  // no such table
     h = comm_hooks();
 }
+
+TEST_F(Handlers, Register11StartsTheLedSizeHandshakeWhenTheSizeChangedAndBothFpgasRun) {
+    bool running = false;
+    comm_hooks::get().fpgas_running = [&] { return running; };
+    g_set_led_para = 0;
+    g_set_led_setup = 5;
+    handle(writeReg(11, 0xFF, {0}));
+    EXPECT_EQ(g_set_led_para, 0);  // size unchanged
+    store()->wr16(1378, uint16_t(store()->shadow16(1378) + 64));
+    handle(writeReg(11, 0xFF, {0}));
+    EXPECT_EQ(g_set_led_para, 0);  // FPGAs not running
+    running = true;
+    handle(writeReg(11, 0xFF, {0}));
+    EXPECT_EQ(g_set_led_para, 1);
+    EXPECT_EQ(g_set_led_setup, 0);
+    comm_hooks::get() = comm_hooks();
+}
