@@ -416,20 +416,33 @@ void c331_manage::apply_edid() {
 
 void c331_manage::apply_debug_commands() {
     uint8_t* reg = store()->reg;
-    if (uint8_t v = reg[kReg162]) {
-        void (c331_manage::*const ops[8])(int) = {&c331_manage::input_slidebar,
-                                                  &c331_manage::output_slidebar,
-                                                  &c331_manage::disable_slidebar,
-                                                  &c331_manage::vbyone_rx_ch1_seq,
-                                                  &c331_manage::vbyone_rx_ch2_seq,
-                                                  &c331_manage::read_c331_b174bug,
-                                                  nullptr,
-                                                  &c331_manage::write_read_c331_b80_iacthstch5};
-        const int bit = __builtin_ctz(v);
-        if (bit == 6)
-            thread_state = 0;  // probe and start the chip again
-        else
-            (this->*ops[bit])(fd);
+    if (const uint8_t v = reg[kReg162]) {
+        switch (__builtin_ctz(v)) {
+            case 0:
+                input_slidebar(fd);
+                break;
+            case 1:
+                output_slidebar(fd);
+                break;
+            case 2:
+                disable_slidebar(fd);
+                break;
+            case 3:
+                vbyone_rx_ch1_seq(fd);
+                break;
+            case 4:
+                vbyone_rx_ch2_seq(fd);
+                break;
+            case 5:
+                read_c331_b174bug(fd);
+                break;
+            case 6:
+                thread_state = 0;
+                break;  // probe and start the chip again
+            default:
+                write_read_c331_b80_iacthstch5(fd);
+                break;
+        }
         reg[kReg162] = 0;
     }
     if (reg[kReg163]) {
@@ -440,13 +453,21 @@ void c331_manage::apply_debug_commands() {
         if (reg[kReg164] & 1) zemDbg_c331_print_regGrp(0);
         reg[kReg164] = 0;
     }
-    if (uint8_t v = reg[kReg165] & 0x0F) {
-        void (c331_manage::*const tests[4])(int) = {
-            &c331_manage::sync_c331_device_test_input,
-            &c331_manage::sync_c331_device_test_frame_lock,
-            &c331_manage::sync_c331_device_test_frame_lock_vbyrx2,
-            &c331_manage::sync_c331_device_test_frame_lock_vbyrx3};
-        (this->*tests[__builtin_ctz(v)])(fd);
+    if (const uint8_t v = reg[kReg165] & 0x0F) {
+        switch (__builtin_ctz(v)) {
+            case 0:
+                sync_c331_device_test_input(fd);
+                break;
+            case 1:
+                sync_c331_device_test_frame_lock(fd);
+                break;
+            case 2:
+                sync_c331_device_test_frame_lock_vbyrx2(fd);
+                break;
+            default:
+                sync_c331_device_test_frame_lock_vbyrx3(fd);
+                break;
+        }
         reg[kReg165] = 0;
     }
 }

@@ -9,6 +9,7 @@
 #include "c331_fixture.h"
 #include "core/globals.h"
 #include "core/utils.h"
+#include "fpga/fpga_manage.h"
 #include "platform/clock.h"
 #include "video_io/raviksource.h"
 
@@ -223,6 +224,27 @@ TEST_F(C331ThreadTest, DebugCommandSixProbesAndStartsTheChipAgain) {
     ASSERT_TRUE(waitFor([&] { return scriptRuns() == 2; }));
     EXPECT_TRUE(waitState(8));
     EXPECT_EQ(store().reg[ZemRamPara::kRegCount + 2], 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(C331ThreadTest, BrightnessAndCloseLedAreHandedToTheFpgaSide) {
+    fpga_manage* f = fpga_manage::pInstance();
+    startRunning();
+    produce([](ZemRamPara& s) { s.wr16(2178, 60); });  // contrast alone
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(f->bri_request.load(), 0);
+    EXPECT_EQ(f->output_status_request.load(), 0);
+    produce([](ZemRamPara& s) {
+        s.wr16(2176, 40);
+        s.wr16(2116, 1);
+    });
+    ASSERT_TRUE(waitRefresh(1, 2));
+    EXPECT_EQ(f->bri_request.load(), 1);
+    EXPECT_EQ(f->output_status_request.load(), 1);
+    f->stop_thread();
 }
 
 }  // namespace
