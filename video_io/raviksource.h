@@ -119,6 +119,7 @@ private:
     ReceiverLink link_[kSources];
     uint64_t hpd_low_since_ms_[kSources] = {};
     bool audio_error_logged_ = false;
+    bool edid_error_logged_[kSources] = {};
     bool clock_error_logged_[kFpgas] = {};
     // Runs f holding the C331 mutex, unless an apply holds it: the frequent steps of this
     // thread never wait behind an apply (which may wait on the LED-size handshake). false when

@@ -154,9 +154,13 @@ int raviksource::rewriteEdid(int s) {
     rc = writeEeprom(s, data);
     setStatusBit(1, uint8_t(1u << s), rc == 0);
     if (rc != 0) {
-        std::fprintf(stderr, "source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
+        if (!edid_error_logged_[s]) {
+            std::fprintf(stderr, "source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
+        }
+        edid_error_logged_[s] = true;
         return rc;
     }
+    edid_error_logged_[s] = false;
     // Marked written only when no newer request or table came in during the write; else the
     // next pass writes again.
     std::vector<uint8_t> table_now;
