@@ -280,8 +280,12 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
     const int words[5] = {kSplice, kLedW, kLedH, kOut1W, kOut1H};
     bool changed = false;
     for (int a : words) changed = changed || changed16(a);
+    if (changed) wait_led_para_idle(lock);
+    // From here the lock is held to the end of the turn. What the RAM holds now is what this
+    // turn applies; a write that lands later (the PC's unlocked RAM write) differs from it and
+    // is applied on the next turn.
+    std::memcpy(apply_snapshot, store()->ram, sizeof apply_snapshot);
     if (!changed) return false;
-    wait_led_para_idle(lock);
     init_panel_from_ram();
     {
         std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
@@ -498,8 +502,8 @@ void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
         zemApi_OsdSet(0, s->rd16(kOsdOn));
         if (s->rd16(kOsdOn) != 0) g_osd_update = 1;
     }
-    // All of the RAM has been applied now; the ids raised so far get their refresh.
-    std::memcpy(applied, s->ram, sizeof applied);
+    // The RAM as this turn found it has been applied; the ids raised so far get their refresh.
+    std::memcpy(applied, apply_snapshot, sizeof applied);
     for (uint8_t id = take_apply(); id != 0; id = take_apply()) s->test_signal(id);
     if (g_osd_update == 1) {
         g_osd_update = 0;

@@ -70,7 +70,8 @@ public:
 
     // ---- System parameters (chip start-up settings) ----
     int32_t PS_CLK1{}, PS_MCLK{}, PS_REFCLK1{}, PS_REFCLK2{};
-    int32_t PS_ACTHW{}, PS_ACTVW{}, PS_HTOTAL{}, PS_VTOTAL{}, PS_HSW{}, PS_HBP{}, PS_VSW{}, PS_VBP{};
+    int32_t PS_ACTHW{}, PS_ACTVW{}, PS_HTOTAL{}, PS_VTOTAL{}, PS_HSW{}, PS_HBP{}, PS_VSW{},
+        PS_VBP{};
     int32_t PS_VBOTX_MODE{}, PS_VBOTX_LAYOUT{};
     int32_t PS_PLLA[5]{}, PS_PLLB[4]{};
     int32_t PS_MEM_SC[8][5]{};
@@ -87,8 +88,10 @@ public:
     int32_t PS_BMP_ADDR{}, PS_BMP_HACT{}, PS_BMP_VACT{}, PS_BMPCP_ADDR{};
     int32_t PS_BG_HACT{}, PS_BG_VACT{}, PS_BG_COLOR{}, PS_BG_TRANS{};
     int32_t PS_CHAR_HST{}, PS_CHAR_VST{}, PS_CHAR_COLOR{};
-    int32_t PS_CHAR_ADDR_32ASCII{}, PS_CHAR_ADDR_32CHN{}, PS_CHAR_ADDR_64ASCII{}, PS_CHAR_ADDR_64CHN{};
-    int32_t PS_CHAR_SIZE_32ASCII{}, PS_CHAR_SIZE_32CHN{}, PS_CHAR_SIZE_64ASCII{}, PS_CHAR_SIZE_64CHN{};
+    int32_t PS_CHAR_ADDR_32ASCII{}, PS_CHAR_ADDR_32CHN{}, PS_CHAR_ADDR_64ASCII{},
+        PS_CHAR_ADDR_64CHN{};
+    int32_t PS_CHAR_SIZE_32ASCII{}, PS_CHAR_SIZE_32CHN{}, PS_CHAR_SIZE_64ASCII{},
+        PS_CHAR_SIZE_64CHN{};
 
     // ---- Per-window change state ----
     int32_t g_chg_input[6]{};
@@ -131,11 +134,13 @@ public:
     int32_t PM_WIN_DBD_MODE[6]{};
     int32_t PM_WIN_DBD_CLIP[6]{};
     int32_t PM_WIN_STITCHING[6]{};
-    int32_t PM_OSD_EN{}, PM_OSD_HZOOM_EN{}, PM_OSD_VZOOM_EN{}, PM_OSD_DATA_MODE{}, PM_OSD_SCROLL_MODE{};
+    int32_t PM_OSD_EN{}, PM_OSD_HZOOM_EN{}, PM_OSD_VZOOM_EN{}, PM_OSD_DATA_MODE{},
+        PM_OSD_SCROLL_MODE{};
     int32_t PM_OSD_OUTPUT_OFFSET[4]{}, PM_OSD_INPUT_OFFSET[4]{};
     int32_t PM_GLOBAL_WORD{}, PM_GLOBAL_SWITCH{}, PM_OSD_UPDATE_BUTTON{};
     int32_t PM_OSD_SCROLL_SPEED{}, PM_OSD_CHAR_64DOT{};
-    int32_t PM_HNR{}, PM_VNR{}, PM_TNR{}, PM_BNR{}, PM_MNR{}, PM_COMB{}, PM_IPEN{}, PM_DIAG{}, PM_MVFLT{};
+    int32_t PM_HNR{}, PM_VNR{}, PM_TNR{}, PM_BNR{}, PM_MNR{}, PM_COMB{}, PM_IPEN{}, PM_DIAG{},
+        PM_MVFLT{};
     int32_t PM_22PD{}, PM_23PD{}, PM_22PDSQTH{}, PM_23PDSQTH{}, PM_24SF{};
     int32_t PM_IACTHST[6]{}, PM_IACTVST[6]{};
 
@@ -158,8 +163,12 @@ public:
     uint32_t g_osd_font_mask{};
     int fd = -1;  // SPI descriptor of the chip
     c331_drv* drv = nullptr;
-    std::atomic<uint8_t> thread_state{0};  // 0..4 probing, 5 start-up, 6 panel, 7 picture, 8 running
-    uint8_t applied[4096];  // the parameter RAM as last applied{}; guarded by c331_mutex
+    // 0..4 probing, 5 start-up, 6 panel, 7 picture, 8 running.
+    std::atomic<uint8_t> thread_state{0};
+    // The parameter RAM as last applied, and the RAM as one apply turn found it; both
+    // guarded by c331_mutex.
+    uint8_t applied[4096]{};
+    uint8_t apply_snapshot[4096]{};
 
     // ---- Panel ----
     ST_PANEL_INFO gPanel{};
@@ -218,49 +227,49 @@ public:
     // ---- end of input ports and measurement ----
 
     // ---- Operations of later work, called in place (each does nothing yet) ----
-    void zemApi_initEnvC331();                           // window environment
-    void zemApi_MultiWinChAlloc(int mode);               // multi-window channel allocation
-    void zemApi_MultiWinChInit();                        // multi-window channel set-up
-    void set_output(int fd);                             // layers, overlay and output
-    void set_input_bkg(int port, int on);                // input-channel background
-    void set_ichsel(int fd, int win);                    // DBD input-channel select
-    void zemApi_updateCrop(int port);                    // crop of the windows on a port
-    int zemDbg_c331_param(int group);                    // parameter dump
-    void zemDbg_c331_print_regGrp(int group);            // register group dump
-    void c331_SetBrightness(int value);                  // picture controls
-    void c331_SetContrast(int value);                    // picture controls
-    void c331_SetSharpness(int value);                   // picture controls
-    void c331_SetSaturation(int value);                  // picture controls
-    void c331_SetColorTemp(uint32_t colour);             // picture controls
-    void c331_debugEnv();                                // empty debug hook
-    void zemApi_forceColorDisable(int fd);               // end of the forced background
-    void c331_SetWinPriority(int win, int value);        // window priority
-    void c331_SetWinPriority1(int fd);                   // layer order from the priorities
-    void c331_SetWinAttr(int win, int value);            // window mirror
-    void c331_SetWinOutput(int fd, int win, int value);  // window output attributes
-    void c331_SetWinDbdMode(int fd, int win, int value); // window DBD mode
-    void c331_SetInputsourceCrop(int win, int value);    // crop source of a window
-    void c331_SetCrop(int win, int on, const int* rect); // window crop rectangle
-    void c331_SetPattern(int value);                     // test patterns
-    void zemApi_OsdSet(int item, int value);             // OSD properties
-    void set_OSD_para();                                 // OSD menu to the chip
-    void update_osd(int fd);                             // OSD rendering
-    void set_osd(int fd, int buffer);                    // OSD rendering
-    void set_scroll(int fd);                             // OSD rendering
-    void load_char();                                    // OSD defaults
-    void read_c331_font(int fd);                         // fonts in the serial flash
-    void update_font(int fd);                            // fonts into chip memory
-    void input_slidebar(int fd);                         // debug commands
-    void output_slidebar(int fd);                        // debug commands
-    void disable_slidebar(int fd);                       // debug commands
-    void vbyone_rx_ch1_seq(int fd);                      // debug commands
-    void vbyone_rx_ch2_seq(int fd);                      // debug commands
-    void read_c331_b174bug(int fd);                      // debug commands
-    void write_read_c331_b80_iacthstch5(int fd);         // debug commands
-    void sync_c331_device_test_input(int fd);            // factory test sequences
-    void sync_c331_device_test_frame_lock(int fd);       // factory test sequences
-    void sync_c331_device_test_frame_lock_vbyrx2(int fd); // factory test sequences
-    void sync_c331_device_test_frame_lock_vbyrx3(int fd); // factory test sequences
+    void zemApi_initEnvC331();                             // window environment
+    void zemApi_MultiWinChAlloc(int mode);                 // multi-window channel allocation
+    void zemApi_MultiWinChInit();                          // multi-window channel set-up
+    void set_output(int fd);                               // layers, overlay and output
+    void set_input_bkg(int port, int on);                  // input-channel background
+    void set_ichsel(int fd, int win);                      // DBD input-channel select
+    void zemApi_updateCrop(int port);                      // crop of the windows on a port
+    int zemDbg_c331_param(int group);                      // parameter dump
+    void zemDbg_c331_print_regGrp(int group);              // register group dump
+    void c331_SetBrightness(int value);                    // picture controls
+    void c331_SetContrast(int value);                      // picture controls
+    void c331_SetSharpness(int value);                     // picture controls
+    void c331_SetSaturation(int value);                    // picture controls
+    void c331_SetColorTemp(uint32_t colour);               // picture controls
+    void c331_debugEnv();                                  // empty debug hook
+    void zemApi_forceColorDisable(int fd);                 // end of the forced background
+    void c331_SetWinPriority(int win, int value);          // window priority
+    void c331_SetWinPriority1(int fd);                     // layer order from the priorities
+    void c331_SetWinAttr(int win, int value);              // window mirror
+    void c331_SetWinOutput(int fd, int win, int value);    // window output attributes
+    void c331_SetWinDbdMode(int fd, int win, int value);   // window DBD mode
+    void c331_SetInputsourceCrop(int win, int value);      // crop source of a window
+    void c331_SetCrop(int win, int on, const int* rect);   // window crop rectangle
+    void c331_SetPattern(int value);                       // test patterns
+    void zemApi_OsdSet(int item, int value);               // OSD properties
+    void set_OSD_para();                                   // OSD menu to the chip
+    void update_osd(int fd);                               // OSD rendering
+    void set_osd(int fd, int buffer);                      // OSD rendering
+    void set_scroll(int fd);                               // OSD rendering
+    void load_char();                                      // OSD defaults
+    void read_c331_font(int fd);                           // fonts in the serial flash
+    void update_font(int fd);                              // fonts into chip memory
+    void input_slidebar(int fd);                           // debug commands
+    void output_slidebar(int fd);                          // debug commands
+    void disable_slidebar(int fd);                         // debug commands
+    void vbyone_rx_ch1_seq(int fd);                        // debug commands
+    void vbyone_rx_ch2_seq(int fd);                        // debug commands
+    void read_c331_b174bug(int fd);                        // debug commands
+    void write_read_c331_b80_iacthstch5(int fd);           // debug commands
+    void sync_c331_device_test_input(int fd);              // factory test sequences
+    void sync_c331_device_test_frame_lock(int fd);         // factory test sequences
+    void sync_c331_device_test_frame_lock_vbyrx2(int fd);  // factory test sequences
+    void sync_c331_device_test_frame_lock_vbyrx3(int fd);  // factory test sequences
     // OSD menu file read into g_osd_list (the parameter store's JSON files).
     void reload_osd_menu();
 
