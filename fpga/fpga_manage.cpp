@@ -553,6 +553,10 @@ void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
         if (!version_answers(reg_mirror[i][31])) {
             reg_mirror[i][80] = 0;
             restart_tick[i] = now_tick();
+            // The start-up steps run again too, or the FPGA would stay black after its link
+            // came back.
+            start_step[i] = 0;
+            phy_done[i] = 0;
         }
     }
     read_from_register(129, i);

@@ -122,9 +122,10 @@ void fpga_manage::check_wlanonline_state() {
         read_from_register(144, i);
         words[i] = uint16_t(reg_mirror[i][128] + reg_mirror[i][144] * 256);
     }
-    if (get_fpga_status() != 1) return;
+    ZemRamPara* para = ZemRamPara::p_zemrampara_config;
+    if (get_fpga_status() != 1 || !para) return;
     if (words[0] == wlan_words[0] && words[1] == wlan_words[1]) return;
-    ZemRamPara::pInstance()->test_signal(11);
+    para->test_signal(11);
     wlan_words[0] = words[0];
     wlan_words[1] = words[1];
 }

@@ -282,7 +282,19 @@ int SimFpgaBoard::transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len)
         fpga[side].data(tx, rx, len);
     }
     if (log_.size() < (1u << 18)) log_.push_back(std::move(msg));
+    if (!isFlash) syncIrq(side);
     return 0;
+}
+
+void SimFpgaBoard::syncIrq(int side) {
+    soc_.setWord(FpgaPads::kIrq[side], fpga[side].irq() ? 1 : 0);
+}
+
+void SimFpgaBoard::restartFpga(int i) {
+    std::lock_guard<std::mutex> lock(mutex);
+    fpga[i].holdReset();
+    fpga[i].releaseReset();
+    syncIrq(i);
 }
 
 void SimFpgaBoard::padWritten(uint32_t offset, uint16_t value) {
@@ -293,6 +305,7 @@ void SimFpgaBoard::padWritten(uint32_t offset, uint16_t value) {
             fpga[i].holdReset();
         else
             fpga[i].releaseReset();
+        syncIrq(i);
     }
 }
 

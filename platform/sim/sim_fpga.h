@@ -66,6 +66,8 @@ public:
     std::array<uint8_t, 4> version = {0x20, 0x26, 0x12, 0x25};  // registers 28..31 (BCD)
 
     bool running() const { return running_; }
+    // The interrupt line: a restart (register 22 bit 6) or bit 5 not yet acknowledged.
+    bool irq() const { return running_ && (regs_[22] & 0x60); }
     int starts() const { return starts_; }
     uint8_t reg(int n) const { return regs_[n & 0xFF]; }
     std::vector<uint8_t> area(int n, int addr, int len) const;
@@ -123,6 +125,9 @@ public:
     int misrouted() const;
     int protocolErrors() const;
 
+    // The FPGA reloads itself (as after a glitch), without its reset line.
+    void restartFpga(int i);
+
     // The node models call this.
     int transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len);
     void padWritten(uint32_t offset, uint16_t value);
@@ -132,6 +137,7 @@ public:
 private:
     bool high(uint32_t offset) const { return soc_.word(offset) != 0; }
     bool routedTo(int side, bool flash) const;
+    void syncIrq(int side);  // the FPGA's interrupt pad follows its line
 
     SimSoc& soc_;
     std::vector<Message> log_;

@@ -190,3 +190,23 @@ TEST(FpgaCreate, MakesTheCardFileFolders) {
     EXPECT_TRUE(std::filesystem::is_directory(platform::path("/data/rcvrecovery")));
     removeTree(root);
 }
+
+TEST_F(FpgaTest, InterruptPollCatchesAnFpgaThatReloadedItself) {
+    g_source_online = 2;
+    powerUp(0);
+    powerUp(1);
+    ASSERT_TRUE(bothLit());
+    runTicks(2);
+    EXPECT_EQ(box().soc.word(fpga_manage::fpga0_irq), 0);  // the start-up restart was taken
+
+    board->fpga[0].version[3] = 0x60;  // not answering yet after the reload
+    board->restartFpga(0);
+    EXPECT_EQ(box().soc.word(fpga_manage::fpga0_irq), 1);
+    runTicks(1);
+    EXPECT_EQ(mgr->MCU_REG_func[0][80], 0);
+    EXPECT_EQ(mgr->get_fpga_status(), 0);
+    ASSERT_TRUE(runUntil([this] { return mgr->vbo_step[0] == 1; }, 20));
+    board->fpga[0].version[3] = 0x25;
+    EXPECT_TRUE(bothLit());
+    EXPECT_TRUE(board->fpga[0].lit());
+}
