@@ -154,8 +154,10 @@ void c331_manage::probe_chip() {
         ZEM_DEBUG("\n ok c331_id = 0x24x ");
         return;
     }
-    ZEM_DEBUG("\n error c331_id = %02x \n", id);
-    if (++probe_failures_ % 500 == 1) {
+    // A missing chip is probed every kProbeRetryMs: the console hears of it now and then.
+    if (++probe_failures_ <= 10 || probe_failures_ % 100 == 0)
+        ZEM_DEBUG("\n error c331_id = %02x \n", id);
+    if (probe_failures_ % 500 == 1) {
         char text[96];
         std::snprintf(text, sizeof text, "c331: chip id not read (%u tries, last %02x, rc %d)",
                       probe_failures_, id, rc);
