@@ -99,4 +99,11 @@ BENCHMARK(BM_RegisterWrite);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    // The simulated box goes away with the process's statics: stop the thread first.
+    if (fpga_manage::p_fpga_manage) fpga_manage::p_fpga_manage->stop_thread();
+    return 0;
+}

@@ -281,7 +281,8 @@ int SimFpgaBoard::transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len)
     } else {
         fpga[side].data(tx, rx, len);
     }
-    if (log_.size() < (1u << 18)) log_.push_back(std::move(msg));
+    log_.push_back(std::move(msg));
+    if (log_.size() > kLogSize) log_.pop_front();
     if (!isFlash) syncIrq(side);
     return 0;
 }
@@ -311,7 +312,7 @@ void SimFpgaBoard::padWritten(uint32_t offset, uint16_t value) {
 
 std::vector<SimFpgaBoard::Message> SimFpgaBoard::messages() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return log_;
+    return {log_.begin(), log_.end()};
 }
 
 void SimFpgaBoard::clearMessages() {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -140,7 +141,8 @@ private:
     void syncIrq(int side);  // the FPGA's interrupt pad follows its line
 
     SimSoc& soc_;
-    std::vector<Message> log_;
+    std::deque<Message> log_;  // the newest kLogSize messages
+    static constexpr size_t kLogSize = 1 << 16;
     int misrouted_ = 0;
     int protocol_errors_ = 0;
 };
