@@ -1,6 +1,7 @@
 // Work of the FPGA pass that the brightness and schedule, receiving-card, operating-time and
 // USB-upgrade code fills in; each is called from its place in the pass already.
 #include "core/globals.h"
+#include "core/utils.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
 
@@ -30,8 +31,11 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t, const uint8_t*) {
 // Idle work while no PC frame is being served and both FPGAs run: the link watches now, the
 // card search and the schedules with their own code.
 void fpga_manage::Check_search_card() {
-    if (pc_cmd_valid != 0 || get_fpga_status() != 1) return;
-    check_vbo_status(0);
-    check_vbo_status(1);
-    check_wlanonline_state();
+    if (pc_cmd_valid == 0 && get_fpga_status() == 1) {
+        check_vbo_status(0);
+        check_vbo_status(1);
+        check_wlanonline_state();
+    } else if (Utils::getTimeSpace(pc_cmd_time) > 80) {
+        pc_cmd_valid = 0;  // the PC went quiet: the idle work may talk to the FPGAs again
+    }
 }

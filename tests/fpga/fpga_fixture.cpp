@@ -11,6 +11,7 @@ void FpgaTest::SetUp() {
     g_set_led_setup = 0;
     g_fpga_lcd_on = 0;
     g_usb_grade = 0;
+    pc_cmd_valid = 0;
     for (auto& w : g_change) w = 0;
     board = platform::sim::buildFpgaBoard();
     para = ZemRamPara::pInstance();

@@ -277,3 +277,15 @@ TEST_F(FpgaTest, PcTableAccessIsBounded) {
     EXPECT_EQ(out[1], 0x11);  // version bytes set at start
     EXPECT_EQ(mgr->pc_read_table(4, 0, 130, out, 7), 1);
 }
+
+TEST_F(LitFpgaTest, IdleLinkWatchWaitsWhileThePcIsTalking) {
+    pc_cmd_time = G_timeTicks.load();
+    pc_cmd_valid = 1;
+    board->fpga[0].setLinks(0x03, 0x00);
+    runTicks(80);
+    EXPECT_FALSE(refreshed(11));
+    EXPECT_EQ(pc_cmd_valid, 1);
+    ASSERT_TRUE(runUntil([] { return pc_cmd_valid == 0; }, 5));
+    runTicks(1);
+    EXPECT_TRUE(refreshed(11));
+}
