@@ -29,6 +29,10 @@ void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {
 }
 
 uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {
+    // A box's own reply (a broadcast one on UDP, or another box on the RS-485 bus) is no
+    // request: answering it would start an endless exchange.
+    const uint16_t src = le16(body + 2);
+    if (src == kAddrBox || src == kAddrBox + 1) return 0;
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
     if (le16(body) < kAddrCards && le16(body + 2) == kAddrPc) return pass_through(body, len, send);

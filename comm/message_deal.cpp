@@ -185,8 +185,13 @@ void raise_apply(uint8_t id) {
 // One register of a write: 0 done, else a status.
 int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t value) {
     if (reg < ZemRamPara::kRegCount) {
-        uint8_t& r = store->reg[reg];
-        r = uint8_t((r & ~mask) | (value & mask));
+        {
+            // Several links may write registers at once.
+            static std::mutex merge_mutex;
+            std::lock_guard<std::mutex> lock(merge_mutex);
+            uint8_t& r = store->reg[reg];
+            r = uint8_t((r & ~mask) | (value & mask));
+        }
         return message_deal::reg_cmd_run(reg, value & mask);
     }
     if (reg == 161) {

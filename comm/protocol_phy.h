@@ -23,6 +23,7 @@ constexpr uint32_t kMaxBody = 65536 + 64;
 constexpr uint32_t kMaxWire = 2 * kMaxBody + 4;
 
 constexpr uint16_t kAddrPc = 0xF010;
+constexpr uint16_t kAddrBox = 0xF100;    // the box itself (also 0xF101)
 constexpr uint16_t kAddrCards = 0xF000;  // destinations below this are receiving cards
 
 inline uint16_t le16(const uint8_t* p) {

@@ -58,6 +58,7 @@ std::vector<Row> table() {
         {"oversized frame", oversized, {}},
         {"noise only", hex("00 01 02 5a 5b 03"), {}},
         {"too short for a header", hex("a5a5a5 10 f0 00 f1 5a"), {}},
+        {"a box's own reply", wire(body(0x61, {0, 1, 2}, 0xF010, 0xF100)), {}},
     };
 }
 
