@@ -98,4 +98,10 @@ BENCHMARK(BM_ApplyLatency)->Iterations(200)->UseManualTime()->Unit(benchmark::kM
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    c331_manage::shutdown();  // the simulated box goes away with the process's statics
+    return 0;
+}
