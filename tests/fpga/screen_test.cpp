@@ -289,3 +289,43 @@ TEST_F(LitFpgaTest, IdleLinkWatchWaitsWhileThePcIsTalking) {
     runTicks(1);
     EXPECT_TRUE(refreshed(11));
 }
+
+TEST_F(LitFpgaTest, ManualBrightnessCommandSetsTheLevelAndSavesIt) {
+    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    cmd[0] = 0xAA, cmd[1] = 3, cmd[2] = 0xAA, cmd[6] = 49, cmd[7] = 0;
+    cmd[8] = 0x10;  // manual 0..255 (bit 4 is not part of the mode)
+    cmd[9] = 12;
+    mgr->Dealwith_mcu_ram();
+    EXPECT_EQ(mgr->MCU_REG_func[0][64], 12);
+    EXPECT_EQ(g_change[16], 12u);
+    EXPECT_EQ(board->flash[0].mem[0x30F000 + 9], 12);
+
+    cmd[8] = 1;  // half-hour table: the manual level stays
+    cmd[9] = 5;
+    mgr->Dealwith_mcu_ram();
+    EXPECT_EQ(mgr->MCU_REG_func[0][64], 12);
+    EXPECT_EQ(board->flash[0].mem[0x30F000 + 8], 1);
+
+    cmd[0] = 0x55;  // no command present
+    cmd[9] = 3;
+    mgr->Dealwith_mcu_ram();
+    EXPECT_EQ(mgr->MCU_REG_func[0][64], 12);
+}
+
+TEST_F(LitFpgaTest, BlackDuringTheHandshakeLeavesTheUsersSetting) {
+    {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+    }
+    mgr->write_to_register(0, 0x04, 0x04, 0);
+    EXPECT_EQ(ScreenState, 0);
+    EXPECT_EQ(para->rd16(2116), 0);
+    EXPECT_FALSE(refreshed(1));
+    {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 0;
+    }
+    mgr->write_to_register(0, 0x04, 0x00, 0);
+    EXPECT_EQ(ScreenState, 1);
+    EXPECT_TRUE(refreshed(1));
+}
