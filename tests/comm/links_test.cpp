@@ -62,7 +62,7 @@ std::vector<Row> table() {
     };
 }
 
-enum class Via { Tcp, Udp, Pty };
+enum class Via { Tcp, Udp, Pty, Pty4G };
 
 class Links : public CommTest, public ::testing::WithParamInterface<Via> {
 protected:
@@ -83,6 +83,10 @@ protected:
                 Qz_uart_inout::pInstance();
                 link = std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS2"));
                 break;
+            case Via::Pty4G:
+                Qz_uart_inout_4G::pInstance();
+                link = std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS1"));
+                break;
         }
     }
     void TearDown() override {
@@ -90,6 +94,7 @@ protected:
         if (networkManage::p_networkManage) networkManage::p_networkManage->stop();
         if (udpnetManage::p_udpnetManage) udpnetManage::p_udpnetManage->stop();
         if (Qz_uart_inout::p_uart_inout) Qz_uart_inout::p_uart_inout->stop();
+        if (Qz_uart_inout_4G::p_uart_inout_4G) Qz_uart_inout_4G::p_uart_inout_4G->stop();
         CommTest::TearDown();
     }
     std::unique_ptr<Link> link;
@@ -100,6 +105,7 @@ protected:
 TEST_P(Links, NamedFramesThenTheLinkStillAnswers) {
     const Bytes probe = readRam(0x600880, 1);
     pc_cmd_valid = 0;
+    G_timeTicks = 4321;
     for (const Row& row : table()) {
         SCOPED_TRACE(row.name);
         link->send(row.wire);
@@ -116,6 +122,7 @@ TEST_P(Links, NamedFramesThenTheLinkStillAnswers) {
         }
     }
     EXPECT_EQ(pc_cmd_valid, 1);
+    EXPECT_EQ(pc_cmd_time, 4321u);
 }
 
 TEST_P(Links, AFrameSplitIntoPiecesAndTwoFramesInOneWrite) {
@@ -134,10 +141,13 @@ TEST_P(Links, AFrameSplitIntoPiecesAndTwoFramesInOneWrite) {
     EXPECT_EQ(b, reply(readRam(0x600881, 1), {0, 0x1F}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Transports, Links, ::testing::Values(Via::Tcp, Via::Udp, Via::Pty), [](const auto& info) {
-        return std::string(info.param == Via::Tcp ? "Tcp" : info.param == Via::Udp ? "Udp" : "Pty");
-    });
+std::string viaName(const ::testing::TestParamInfo<Via>& info) {
+    static const char* const kNames[] = {"Tcp", "Udp", "Pty", "Pty4G"};
+    return kNames[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, Links,
+                         ::testing::Values(Via::Tcp, Via::Udp, Via::Pty, Via::Pty4G), viaName);
 
 using TcpServer = CommTest;
 
