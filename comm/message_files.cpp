@@ -115,7 +115,8 @@ bool write_file(const std::string& target, const uint8_t* data, uint32_t n) {
 bool write_mtd(const FileKind& k, const uint8_t* data, uint32_t n) {
     platform::MtdPartition mtd;
     if (mtd.open(k.target) != 0) return false;
-    if (Utils::non_region_erase(mtd, 0, k.limit, 1) != 0) return false;
+    // Erased without unlocking: NAND parts refuse MEMUNLOCK.
+    if (Utils::non_region_erase(mtd, 0, k.limit, 0) != 0) return false;
     return Utils::non_region_write(mtd, data, n, 0) == 0;
 }
 

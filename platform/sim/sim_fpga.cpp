@@ -165,6 +165,7 @@ uint8_t SimFpga::readReg(int n) {
 void SimFpga::writeReg(int n, uint8_t value, uint8_t mask) {
     if (!running_) return;
     written_regs_.push_back(n);
+    if (written_regs_.size() > kWrittenLogSize) written_regs_.pop_front();
     if ((n >= 28 && n <= 31) || n == 40 || n == 128 || n == 144) return;  // read-only
     if (n == 22) mask &= 0x67;
     regs_[n] = uint8_t((regs_[n] & ~mask) | (value & mask));

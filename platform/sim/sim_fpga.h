@@ -74,7 +74,7 @@ public:
     std::vector<uint8_t> area(int n, int addr, int len) const;
     // Picture on the LEDs: output lit, not black, LCD output enabled.
     bool lit() const;
-    std::vector<int> writtenRegs() const { return written_regs_; }
+    std::vector<int> writtenRegs() const { return {written_regs_.begin(), written_regs_.end()}; }
     void clearWrittenRegs() { written_regs_.clear(); }
 
     // Bus side (the board calls these with its lock held).
@@ -98,7 +98,8 @@ private:
     int reg40_reads_ = 0;
     bool pending_ = false;
     uint8_t hdr_[4] = {};
-    std::vector<int> written_regs_;
+    std::deque<int> written_regs_;  // the newest kWrittenLogSize register numbers
+    static constexpr size_t kWrittenLogSize = 1 << 16;
 };
 
 class SimFpgaBoard : public std::enable_shared_from_this<SimFpgaBoard> {

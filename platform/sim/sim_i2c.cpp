@@ -71,6 +71,7 @@ int SimRegisterChip::transfer(const uint8_t* w, size_t wlen, uint8_t* r, size_t 
     for (size_t i = 1; i < wlen; ++i) {
         regs_[pointer_] = w[i];
         writes_.push_back({pointer_, w[i]});
+        if (writes_.size() > kWriteLogSize) writes_.pop_front();
         onProgramWrite(pointer_, w[i]);
         ++pointer_;
     }
@@ -90,7 +91,7 @@ void SimRegisterChip::setReg(uint8_t index, uint8_t value) {
 
 std::vector<SimRegisterChip::RegWrite> SimRegisterChip::writes() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return writes_;
+    return {writes_.begin(), writes_.end()};
 }
 
 void SimRegisterChip::clearWrites() {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,7 +46,8 @@ protected:
 
 private:
     uint8_t pointer_ = 0;
-    std::vector<RegWrite> writes_;
+    std::deque<RegWrite> writes_;  // the newest kWriteLogSize writes
+    static constexpr size_t kWriteLogSize = 1 << 16;
 };
 
 }  // namespace platform::sim

@@ -119,6 +119,7 @@ SimShell::Reply SimShell::handle(const std::string& cmd) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         commands_.push_back(cmd);
+        if (commands_.size() > kCommandLogSize) commands_.erase(commands_.begin());
         size_t best = 0;
         for (const auto& [prefix, r] : answers_) {
             if (cmd.rfind(prefix, 0) == 0 && prefix.size() >= best) {

@@ -32,7 +32,8 @@ private:
     Reply handle(const std::string& cmd);
 
     mutable std::mutex mutex_;
-    std::vector<std::string> commands_;
+    std::vector<std::string> commands_;  // the newest kCommandLogSize commands
+    static constexpr size_t kCommandLogSize = 10000;
     std::map<std::string, Reply> answers_;
 };
 

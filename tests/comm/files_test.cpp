@@ -9,6 +9,7 @@
 #include "comm_fixture.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
+#include "platform/sim/sim_mtd.h"
 
 namespace {
 
@@ -115,6 +116,18 @@ TEST_F(Files, ProgramTransferStartsTheUpdate) {
     EXPECT_EQ(starts, 1);
     EXPECT_EQ(g_update_flag, 1);
     EXPECT_EQ(refreshes, (std::vector<int>{105, 103}));
+}
+
+TEST_F(Files, BootLogoIsErasedWithoutUnlockAndWrittenToItsPartition) {
+    auto mtd = platform::sim::simMtd("/dev/mtd8");
+    mtd->unlock_error = -EOPNOTSUPP;  // NAND refuses MEMUNLOCK
+    EXPECT_EQ(send("LOGO", "abc", kMd5Abc), 0);
+    const std::vector<uint8_t> flash = mtd->contents();
+    ASSERT_EQ(flash.size(), 0x60000u);
+    EXPECT_EQ(std::string(flash.begin(), flash.begin() + 3), "abc");
+    EXPECT_EQ(flash[3], 0xFF);
+    EXPECT_EQ(flash.back(), 0xFF);
+    for (const auto& op : mtd->ops()) EXPECT_NE(op.kind, platform::sim::SimMtd::Op::Unlock);
 }
 
 using Device = CommTest;

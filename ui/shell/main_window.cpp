@@ -27,9 +27,11 @@ bool MainWindow::takeTipRequest() {
 
 void MainWindow::slot_update_timer_ticks() {
     ++G_timeTicks;
-    // Repeats on every tick until the system goes down.
-    if (g_app_reset_flag && Utils::getTimeSpace(G_reboot_tickTicks) >= kRebootDelayTicks)
+    // A reboot that did not take the system down is tried again 3 s later, not on every tick.
+    if (g_app_reset_flag && Utils::getTimeSpace(G_reboot_tickTicks) >= kRebootDelayTicks) {
+        G_reboot_tickTicks = G_timeTicks.load();
         Utils::system_mutex("reboot");
+    }
     if (!g_delay_usbserver && Utils::getTimeSpace(g_delay_usbserver_ticks) >= kUsbServerDelayTicks)
         g_delay_usbserver = 1;
 }
