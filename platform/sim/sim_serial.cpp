@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <mutex>
 
+#include "platform/box.h"
 #include "platform/serial_port.h"
 
 namespace platform::sim {
@@ -21,6 +24,16 @@ struct Pty {
 };
 std::mutex g_mutex;
 std::map<std::string, Pty> g_ptys;
+
+// Tells a person or a tool where to attach: on the console and in "<root>/sim/serial-ports",
+// one "device pseudo-terminal" line per port. Caller holds g_mutex.
+void reportPorts(const std::string& device, const std::string& name) {
+    std::printf("simulated serial port %s: %s\n", device.c_str(), name.c_str());
+    std::fflush(stdout);
+    if (makeParentDirs("/sim/serial-ports") != 0) return;
+    std::ofstream out(path("/sim/serial-ports"), std::ios::trunc);
+    for (const auto& [dev, pty] : g_ptys) out << dev << ' ' << pty.name << '\n';
+}
 
 }  // namespace
 
@@ -44,6 +57,7 @@ int openSimSerial(const std::string& device) {
     Pty& p = g_ptys[device];
     if (p.keep >= 0) ::close(p.keep);
     p = {name, keep};
+    reportPorts(device, name);
     return master;
 }
 
