@@ -195,6 +195,8 @@ public:
     void zemApi_PnlInitOch3();
     int zemApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int W, int H);
     void zemApi_c331InitRegPanel();
+    // Output active area and active window of output channel k (both area copies).
+    void write_channel_area(int fd, uint32_t k);
     void zemApi_WriteRam(int address);
     static const ST_PANEL_TIMING* panel_timing_table(int* count);
 

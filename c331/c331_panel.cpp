@@ -252,16 +252,7 @@ void c331_manage::zemApi_c331InitRegPanel() {
         w(0x080A02, static_cast<uint32_t>(PS_HTOTAL - 2), off);
         w(0x080C02, static_cast<uint32_t>(PS_VTOTAL - 2), off);
         w(0x081D02, 64, off);
-        for (uint32_t copy = 0; copy < 2; ++copy) {
-            w(0x082802 + (copy << 11), static_cast<uint32_t>(PS_OAOIHST), off);
-            w(0x082A02 + (copy << 11), static_cast<uint32_t>(PS_OAOIHED), off);
-            w(0x082C02 + (copy << 11), static_cast<uint32_t>(PS_OAOIVST), off);
-            w(0x082E02 + (copy << 11), static_cast<uint32_t>(PS_OAOIVED), off);
-        }
-        w(0x084002, static_cast<uint32_t>(PS_ACTHST), off);
-        w(0x084202, static_cast<uint32_t>(PS_ACTHW), off);
-        w(0x084402, static_cast<uint32_t>(PS_ACTVST), off);
-        w(0x084602, static_cast<uint32_t>(PS_ACTVW + 1), off);
+        write_channel_area(fd, k);
     }
     ZEM_DEBUG("[zemApi_c331InitRegPanel] ochBW:%s\r\n", "OCHBW_2K4K30");
     w(0x035E04, 0x76543210);
@@ -290,4 +281,18 @@ void c331_manage::zemApi_c331InitRegPanel() {
     w(0x005001, 11);
     w(0x004801, 137);
     w(0x004D01, 137);
+}
+
+void c331_manage::write_channel_area(int fd, uint32_t k) {
+    const uint32_t off = 16 * k;
+    for (uint32_t copy = 0; copy < 2; ++copy) {
+        drv->write_C331(fd, 0x082802 + (copy << 11), static_cast<uint32_t>(PS_OAOIHST), off);
+        drv->write_C331(fd, 0x082A02 + (copy << 11), static_cast<uint32_t>(PS_OAOIHED), off);
+        drv->write_C331(fd, 0x082C02 + (copy << 11), static_cast<uint32_t>(PS_OAOIVST), off);
+        drv->write_C331(fd, 0x082E02 + (copy << 11), static_cast<uint32_t>(PS_OAOIVED), off);
+    }
+    drv->write_C331(fd, 0x084002, static_cast<uint32_t>(PS_ACTHST), off);
+    drv->write_C331(fd, 0x084202, static_cast<uint32_t>(PS_ACTHW), off);
+    drv->write_C331(fd, 0x084402, static_cast<uint32_t>(PS_ACTVST), off);
+    drv->write_C331(fd, 0x084602, static_cast<uint32_t>(PS_ACTVW + 1), off);
 }

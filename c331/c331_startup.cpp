@@ -243,16 +243,7 @@ void c331_manage::write_initial_setting(int fd, int pll) {
     for (uint32_t k = 0; k < 8; ++k) {
         const uint32_t off = 16 * k;
         w(0x080C02, static_cast<uint32_t>(PS_VTOTAL - 2), off);
-        for (uint32_t copy = 0; copy < 2; ++copy) {
-            w(0x082802 + (copy << 11), static_cast<uint32_t>(PS_OAOIHST), off);
-            w(0x082A02 + (copy << 11), static_cast<uint32_t>(PS_OAOIHED), off);
-            w(0x082C02 + (copy << 11), static_cast<uint32_t>(PS_OAOIVST), off);
-            w(0x082E02 + (copy << 11), static_cast<uint32_t>(PS_OAOIVED), off);
-        }
-        w(0x084002, static_cast<uint32_t>(PS_ACTHST), off);
-        w(0x084202, static_cast<uint32_t>(PS_ACTHW), off);
-        w(0x084402, static_cast<uint32_t>(PS_ACTVST), off);
-        w(0x084602, static_cast<uint32_t>(PS_ACTVW + 1), off);
+        write_channel_area(fd, k);
     }
 
     // Processing channels and windows: neutral defaults.

@@ -137,13 +137,13 @@ void fpga_manage::stop_thread() {
 
 int fpga_manage::next_pass_ms() {
     // Bring-up also counts passes, so it comes back soon; timed steps and pending requests are
-    // due on the next 10 ms tick; an idle box only runs the link watches. A request (wake)
-    // cuts any wait short.
+    // due on the next 10 ms tick; an idle box only runs the link watches, which act at most
+    // every 10 ticks. A request (wake) cuts any wait short.
     if (bringup_in_progress()) return 1;
     if (g_set_led_para || g_usb_grade || g_send_para[0] || bri_request || output_status_request ||
         pc_cmd_valid || get_fpga_status() != 1)
         return 10;
-    return 50;
+    return 100;
 }
 
 bool fpga_manage::bringup_in_progress() {

@@ -17,7 +17,7 @@ std::atomic<uint8_t> edid_ram_table_from[6];
 
 namespace {
 
-constexpr int kPassMs = 50;  // receivers are polled this often
+constexpr int kPassMs = 100;  // receivers are polled this often
 
 // The record the video processor takes for a receiver's snapshot; a receiver without video
 // gives a record with its timing cleared and nosignal set.

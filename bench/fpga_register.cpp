@@ -1,7 +1,7 @@
-// The FPGA thread on the simulated box: the process's CPU use while both FPGAs run lit and the
-// box idles (goal for the whole process: under 1% of one core over 10 idle seconds).
+// The FPGA pair on the simulated box, lit and running: the cost of one register
+// read-modify-write over the bus. The idle CPU of the whole program is measured by
+// bench_idle_process.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,13 +19,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double cpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 std::atomic<bool> g_ticking{false};
 
@@ -67,23 +60,6 @@ bool startBox() {
     started = m->get_fpga_status() == 1;
     return started;
 }
-
-void BM_FpgaIdleCpu(benchmark::State& state) {
-    if (!startBox()) {
-        state.SkipWithError("the FPGA pair did not light");
-        return;
-    }
-    const double seconds = static_cast<double>(state.range(0));
-    for (auto _ : state) {
-        const double cpu0 = cpuSeconds();
-        const auto t0 = Clock::now();
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.SetIterationTime(wall);
-        state.counters["cpu_percent"] = 100.0 * (cpuSeconds() - cpu0) / wall;
-    }
-}
-BENCHMARK(BM_FpgaIdleCpu)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // One register read-modify-write over the bus, pads included.
 void BM_RegisterWrite(benchmark::State& state) {

@@ -1,0 +1,77 @@
+// The whole program on the simulated box, as a person starts it: its CPU use over 10 idle
+// seconds once start-up is over (goal: under 1% of one core). The program runs as a child
+// process with its own root; its CPU time comes from /proc.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+// CPU time of all threads of a process, in seconds (the scheduler's nanosecond count, finer
+// than utime and stime); negative when it is gone.
+double cpuSeconds(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir) return -1;
+    unsigned long long ns = 0;
+    while (const dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(tasks + "/" + e->d_name + "/schedstat");
+        unsigned long long run = 0;
+        if (in >> run) ns += run;
+    }
+    closedir(dir);
+    return double(ns) / 1e9;
+}
+
+pid_t startProgram(const std::string& root) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (!freopen("/dev/null", "w", stdout)) _exit(127);
+        execl(ZEM_PROGRAM, ZEM_PROGRAM, "--sim", root.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+void BM_ProgramIdleCpu(benchmark::State& state) {
+    char dir[] = "/tmp/zem-bench-idle-XXXXXX";
+    if (!mkdtemp(dir)) {
+        state.SkipWithError("no temporary root");
+        return;
+    }
+    const pid_t pid = startProgram(dir);
+    // Start-up: the 4-second settling sleep, bring-up of the chips, the first light-up.
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    for (auto _ : state) {
+        const double cpu0 = cpuSeconds(pid);
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(state.range(0)));
+        const double cpu1 = cpuSeconds(pid);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (cpu0 < 0 || cpu1 < 0) {
+            state.SkipWithError("the program exited");
+            break;
+        }
+        state.SetIterationTime(wall);
+        state.counters["cpu_percent"] = 100.0 * (cpu1 - cpu0) / wall;
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    std::system((std::string("rm -rf ") + dir).c_str());
+}
+BENCHMARK(BM_ProgramIdleCpu)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
