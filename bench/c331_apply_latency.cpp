@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,18 +41,55 @@ bool startBox() {
     return started;
 }
 
+// When output channel 0's active width gets the high byte that was asked for. The chip tells
+// the benchmark from the C331 thread: polling the chip here would contend for its lock with
+// every frame the thread sends and measure that contention instead of the apply.
+struct WidthWatch {
+    std::mutex mutex;
+    std::condition_variable cv;
+    uint8_t want = 0;
+    bool seen = false;
+    Clock::time_point at;
+
+    void arm(uint8_t high) {
+        std::lock_guard<std::mutex> lock(mutex);
+        want = high;
+        seen = false;
+    }
+    void written(uint8_t bank, uint8_t address, uint8_t value) {
+        if (bank != 0x08 || address != 0x43) return;
+        const auto now = Clock::now();
+        std::lock_guard<std::mutex> lock(mutex);
+        if (seen || value != want) return;
+        seen = true;
+        at = now;
+        cv.notify_all();
+    }
+    bool wait(Clock::time_point* when) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(2), [this] { return seen; })) return false;
+        *when = at;
+        return true;
+    }
+};
+
 void BM_ApplyLatency(benchmark::State& state) {
     if (!startBox()) {
         state.SkipWithError("the C331 thread did not come up");
         return;
     }
     auto chip = platform::sim::simC331();
+    auto watch = std::make_shared<WidthWatch>();
+    chip->onWrite([watch](uint8_t bank, uint8_t address, uint8_t value) {
+        watch->written(bank, address, value);
+    });
     ZemRamPara* s = ZemRamPara::p_zemrampara_config;
     std::vector<double> samples;
     uint16_t width = 1920;
     for (auto _ : state) {
         width = width == 1920 ? 1280 : 1920;
         g_set_led_para = 0;  // no FPGA side here: the handshake is idle
+        watch->arm(static_cast<uint8_t>(width >> 8));
         const auto t0 = Clock::now();
         {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
@@ -57,13 +97,18 @@ void BM_ApplyLatency(benchmark::State& state) {
             c331_manage::raise_apply(1);
         }
         // The active width of output channel 0 follows the LED width.
-        while (chip->field(0x084202) != width) {
+        Clock::time_point t1;
+        if (!watch->wait(&t1)) {
+            state.SkipWithError("the LED width did not reach the chip");
+            break;
         }
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        const double ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
         samples.push_back(ms);
         state.SetIterationTime(ms / 1000.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let the apply finish
     }
+    chip->onWrite(nullptr);
+    if (samples.empty()) return;
     std::sort(samples.begin(), samples.end());
     state.counters["median_ms"] = samples[samples.size() / 2];
     state.counters["p99_ms"] = samples[samples.size() * 99 / 100];

@@ -53,17 +53,20 @@ SimC331::SimC331() : regs_(256 * 128, 0) {
 }
 
 int SimC331::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speed_hz) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (len != 2 || !tx) return -EINVAL;
     Frame frame{tx[0], tx[1], 0, speed_hz, !bus_error_};
     ++frame_count_;
+    std::shared_ptr<const WriteHook> hook;
     if (frame.ok) {
         if (tx[0] & 0x80) {
             const uint8_t address = tx[0] & 0x7F;
-            if (address == 0)
+            if (address == 0) {
                 bank_ = tx[1];
-            else if (!absent_)
+            } else if (!absent_) {
                 writeLocked(static_cast<uint8_t>(bank_), address, tx[1]);
+                hook = write_hook_;
+            }
         } else {
             frame.rx1 = absent_ ? 0xFF : readLocked(static_cast<uint8_t>(bank_), tx[0]);
         }
@@ -74,6 +77,9 @@ int SimC331::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speed
     }
     frames_.push_back(frame);
     if (frames_.size() > kFrameLogSize) frames_.pop_front();
+    const uint8_t bank = static_cast<uint8_t>(bank_);
+    lock.unlock();
+    if (hook) (*hook)(bank, tx[0] & 0x7F, tx[1]);
     return frame.ok ? 0 : -EIO;
 }
 
@@ -392,6 +398,11 @@ std::vector<uint8_t> SimC331::writes(uint8_t bank, uint8_t address) const {
 std::vector<SimC331::Write> SimC331::writeLog() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return {write_log_.begin(), write_log_.end()};
+}
+
+void SimC331::onWrite(WriteHook hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    write_hook_ = hook ? std::make_shared<const WriteHook>(std::move(hook)) : nullptr;
 }
 
 uint64_t SimC331::frameCount() const {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -85,6 +86,10 @@ public:
     // All register writes in order since the last clearFrames (bank selects excluded).
     std::vector<Write> writeLog() const;
     uint64_t frameCount() const;
+    // Called after each register write by the program (bank selects excluded), with the lock
+    // released, on the writing thread: an observer learns of a write without polling the chip.
+    using WriteHook = std::function<void(uint8_t bank, uint8_t address, uint8_t value)>;
+    void onWrite(WriteHook hook);  // an empty hook removes it
 
     // ---- Serial flash ----
     std::vector<uint8_t> flashRead(uint32_t address, uint32_t length) const;
@@ -124,6 +129,7 @@ private:
     std::deque<Write> write_log_;
     uint64_t frame_count_ = 0;
     std::map<uint16_t, std::deque<uint8_t>> history_;
+    std::shared_ptr<const WriteHook> write_hook_;
 
     int engine_busy_ = 0;          // 2-D engine: busy polls left
     int flash_busy_ = 0;           // flash engine: busy polls left
