@@ -18,14 +18,20 @@ link_session::link_session(LinkKind kind, std::string peer)
 void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {
     phy.feed(
         data, n, [&](uint8_t* body, uint32_t len) { handle(body, len, send); },
-        [&](protocol_phy::Drop why) {
-            ++dropped_total;
-            char line[160];
-            std::snprintf(line, sizeof line, "PC frame from %s dropped: %s", peer_.c_str(),
-                          protocol_drop_name(why));
-            writeLogMsg(2, line);
-            ZEM_DEBUG("\n %s \n", line);
-        });
+        [this](protocol_phy::Drop why) { report_drop(why); });
+}
+
+void link_session::end_input() {
+    phy.end_input([this](protocol_phy::Drop why) { report_drop(why); });
+}
+
+void link_session::report_drop(protocol_phy::Drop why) {
+    ++dropped_total;
+    char line[160];
+    std::snprintf(line, sizeof line, "PC frame from %s dropped: %s", peer_.c_str(),
+                  protocol_drop_name(why));
+    writeLogMsg(2, line);
+    ZEM_DEBUG("\n %s \n", line);
 }
 
 uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {

@@ -21,6 +21,8 @@ public:
 
     // Feeds received bytes; each reply (and each card answer) goes out through send.
     void feed(const uint8_t* data, size_t n, const SendFn& send);
+    // The input ended mid-frame or not (a UDP datagram): an open frame is dropped.
+    void end_input();
     // Handles one checked body in place (buffer of comm::kMaxBody bytes); the reply's wire
     // length in wire, 0 for silence. Used by feed and by the fuzz target.
     uint32_t handle(uint8_t* body, uint32_t len, const SendFn& send);
@@ -36,6 +38,7 @@ public:
 
 private:
     uint32_t pass_through(uint8_t* body, uint32_t len, const SendFn& send);
+    void report_drop(protocol_phy::Drop why);
 
     LinkKind kind_;
     std::string peer_;

@@ -61,7 +61,9 @@ uint32_t protocol_phy::build_reply(uint8_t* body, uint32_t n, uint8_t* out) {
     return data_re_transf_meaning(out, body, len + 1);
 }
 
-void protocol_phy::resetFramer() {
+void protocol_phy::end_input(const DropFn& onDrop) {
+    const bool open = state_ == kBody || state_ == kEscape || (state_ == kStarts && starts_ == 3);
+    if (open) drop(kShort, onDrop);
     state_ = kHunt;
     starts_ = 0;
     len_ = 0;

@@ -70,7 +70,9 @@ public:
     using FrameFn = std::function<void(uint8_t* body, uint32_t len)>;
     using DropFn = std::function<void(Drop why)>;
     void feed(const uint8_t* data, size_t n, const FrameFn& onFrame, const DropFn& onDrop = {});
-    void resetFramer();
+    // The input ended (a UDP datagram holds whole frames): a frame still open is dropped as
+    // truncated and the framer hunts for the next start.
+    void end_input(const DropFn& onDrop = {});
 
     uint32_t frames = 0;   // good frames delivered
     uint32_t dropped = 0;  // frames dropped for overflow, escape, check or length

@@ -75,10 +75,10 @@ void udpnetManage::udpacceptThread() {
         if (n <= 0) continue;
         requester = from;
         session.setPeer(comm::peer_name(from));
-        session.phy.resetFramer();  // a datagram holds whole frames
         session.feed(rx.data(), size_t(n), [&](const uint8_t* wire, uint32_t len) {
             send_reply(wire, len, from.sin_port);
         });
+        session.end_input();  // a datagram holds whole frames
     }
 }
 

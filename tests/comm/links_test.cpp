@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "comm/link_session.h"
 #include "comm/network_manage.h"
 #include "comm/qz_uart_inout.h"
 #include "comm/udpnet_manage.h"
@@ -139,6 +140,21 @@ TEST_P(Links, AFrameSplitIntoPiecesAndTwoFramesInOneWrite) {
     ASSERT_TRUE(link->recv(a));
     ASSERT_TRUE(link->recv(b));
     EXPECT_EQ(b, reply(readRam(0x600881, 1), {0, 0x1F}));
+}
+
+TEST_P(Links, EveryMalformedFrameIsCountedOnce) {
+    const Bytes probe = readRam(0x600880, 1);
+    const Bytes good = wire(probe);
+    Bytes badEscape = good;
+    badEscape.insert(badEscape.begin() + 6, {0x5B, 0x09});
+    const std::vector<Bytes> bad = {Bytes(good.begin(), good.end() - 3),
+                                    corrupt(good, good.size() - 2, 0x40), badEscape};
+    for (const Bytes& b : bad) {
+        const uint32_t before = link_session::dropped_total;
+        link->send(b);
+        EXPECT_EQ(link->ask(probe), reply(probe, {0, 0x80}));
+        EXPECT_EQ(link_session::dropped_total - before, 1u) << toHex(b);
+    }
 }
 
 std::string viaName(const ::testing::TestParamInfo<Via>& info) {
