@@ -119,6 +119,8 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         rc = store->ZemRamParaDeal(data, n, addr);
     } else if (a.kind == Area::kMode && n <= a.room) {
+        // Reads and recalls on the other links copy the slots under the same mutex.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         rc = store->ZemModeUserRamParaDeal(data, n, addr);
     }  // the status block and the card count are read only
     return comm_status(buf, rc == 0 ? kDone : kRefused);

@@ -43,14 +43,22 @@ TEST_F(Handlers, ParameterRamWriteAndReadBackWithSwappedHeader) {
     EXPECT_TRUE(pendingApplies().empty());  // the PC applies through register 11
 }
 
-TEST_F(Handlers, RamWriteWaitsForTheC331Mutex) {
-    std::unique_lock<std::mutex> held(c331_manage::c331_mutex);
-    auto pc = std::async(std::launch::async, [&] { return handle(writeRam(0x900, {0x77})); });
-    EXPECT_EQ(pc.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    EXPECT_NE(store()->ram[0x900], 0x77);
-    held.unlock();
-    EXPECT_EQ(status(pc.get()), 0);
-    EXPECT_EQ(store()->ram[0x900], 0x77);
+TEST_F(Handlers, RamAndUserModeWritesWaitForTheC331Mutex) {
+    // The parameter RAM and a user-mode slot: the C331 thread, a recall on another link and
+    // the reads copy them under this mutex.
+    for (uint32_t addr : {0x900u, 0x3010u}) {
+        SCOPED_TRACE(addr);
+        const uint8_t* at = addr < 0x1000 ? store()->ram + addr
+                                          : store()->mode_ram[(addr >> 12) - 1] + (addr & 0xFFF);
+        std::unique_lock<std::mutex> held(c331_manage::c331_mutex);
+        auto pc = std::async(std::launch::async, [&] { return handle(writeRam(addr, {0x77})); });
+        EXPECT_EQ(pc.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        EXPECT_NE(*at, 0x77);
+        held.unlock();
+        EXPECT_EQ(status(pc.get()), 0);
+        EXPECT_EQ(*at, 0x77);
+    }
+    EXPECT_TRUE(pendingApplies().empty());
 }
 
 TEST_F(Handlers, AddressesAndLengthsPastAnAreaAreRefusedAndWriteNothing) {
