@@ -136,19 +136,23 @@ void fpga_manage::stop_thread() {
 }
 
 int fpga_manage::next_pass_ms() {
-    // Bring-up also counts passes, so it comes back soon; timed steps and pending requests are
-    // due on the next 10 ms tick; an idle box only runs the link watches, which act at most
-    // every 10 ticks. A request (wake) cuts any wait short.
-    if (bringup_in_progress()) return 1;
+    // Only the stages that count passes (those after a reset, and the ready polls of start-up
+    // step 0) need the next pass soon. Timed steps, steps that wait for a source or the other
+    // FPGA, and pending requests are due on the next 10 ms tick; an idle box only runs the link
+    // watches, which act at most every 10 ticks. A request (wake) cuts any wait short.
+    if (counting_passes()) return 1;
     if (g_set_led_para || g_usb_grade || g_send_para[0] || bri_request || output_status_request ||
         pc_cmd_valid || get_fpga_status() != 1)
         return 10;
     return 100;
 }
 
-bool fpga_manage::bringup_in_progress() {
-    for (int i = 0; i < 2; ++i)
-        if (board_state(i) == 2 && (vbo_step[i] != kVboDone || start_step[i] != kLit)) return true;
+bool fpga_manage::counting_passes() {
+    for (int i = 0; i < 2; ++i) {
+        if (board_state(i) != 2 || rst_active[i]) continue;
+        const bool linked = reg_mirror[i][80] == kBringUpRunning && vbo_step[i] == kVboDone;
+        if (linked ? start_step[i] == 0 : passes_since_reset[i] < 301) return true;
+    }
     return false;
 }
 

@@ -138,6 +138,8 @@ public:
     void wake();
     // Stops and joins the thread (tests only; the box never stops it).
     void stop_thread();
+    // Milliseconds the thread waits before its next pass.
+    int next_pass_ms();
     // Source manager's FPGA board state (2: powered and out of reset).
     static uint8_t board_state(int fpga);
     // Drives a pad line of the window (the source thread uses the receiver and reset lines).
@@ -242,8 +244,7 @@ private:
     void vbo_action(int fpga);
     void set_step(int fpga, uint8_t step);
     bool waited(int fpga, uint32_t ticks) const;
-    bool bringup_in_progress();
-    int next_pass_ms();  // wait before the next pass
+    bool counting_passes();
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
     void save_cmd_table(uint32_t flash_addr, bool write);
     void write_para_range(int fpga, uint16_t first, uint16_t last);
