@@ -176,16 +176,20 @@ int ZemRamPara::ram_para_persist() {
     if (a == kRamSize && !save_pending_) return 0;
     if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, shadow[a], ram[a]);
 
+    // The shadow becomes what was saved, not the RAM after the flush and pause: a write landing
+    // meanwhile stays a change, so it is saved (and a save request in it seen) next time.
+    uint8_t saved[kRamSize];
+    std::memcpy(saved, ram, kRamSize);
     // The whole file in its default layout, so any save leaves a complete, marked file.
     uint8_t file[kRamSize] = {0xAA, 0xAA};
-    std::memcpy(file + kFileBodyOffset, ram + kPersistStart, kPersistSize);
+    std::memcpy(file + kFileBodyOffset, saved + kPersistStart, kPersistSize);
     int rc;
     {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
         rc = file_io::writeFileAtomic(kParaFile, file, sizeof file);
         syncAndSettle();
     }
-    std::memcpy(shadow, ram, kRamSize);
+    std::memcpy(shadow, saved, kRamSize);
     save_pending_ = rc != 0;
     if (rc != 0) {
         ZEM_DEBUG("\n %s save failed (%d), retried at the next refresh\n", kParaFile, rc);

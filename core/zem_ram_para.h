@@ -81,7 +81,7 @@ public:
     void ram_para_save() { test_signal(1); }
 
     // Persistence, run by the refresh hub: writes RAM 768..4095 to the parameter file when it
-    // differs from the shadow (or an earlier save failed), then copies RAM into the shadow.
+    // differs from the shadow (or an earlier save failed), then makes the shadow the RAM it saved.
     // 0 nothing to write, 1 written, -1 the write failed and is retried at the next call.
     int ram_para_persist();
 

@@ -7,9 +7,12 @@
 #include <QThread>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "core/globals.h"
+#include "platform/clock.h"
 #include "store_fixture.h"
 
 namespace {
@@ -149,6 +152,38 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     startStore();
     EXPECT_EQ(store().ram[4095], 0x5C) << "the saved file loads again";
     EXPECT_EQ(store().ram[1000], 0x11);
+}
+
+// The first pause of 100 ms or more runs a write, as a protocol thread would write the RAM
+// while the main thread waits for a save to settle.
+class WriteDuringPause : public platform::FakeClock {
+public:
+    explicit WriteDuringPause(std::function<void()> write) : write_(std::move(write)) {}
+    void sleepUs(uint64_t us) override {
+        FakeClock::sleepUs(us);
+        if (us >= 100000 && write_) std::exchange(write_, nullptr)();
+    }
+
+private:
+    std::function<void()> write_;
+};
+
+TEST_F(ParamStoreTest, AWriteLandingDuringASaveIsSavedAtTheNextRefresh) {
+    ZemRamPara* s = startStore();
+    platform::installClock(std::make_unique<WriteDuringPause>([s] {
+        s->wr16(2178, 21);  // contrast
+        s->wr16(868, 5);    // save the parameters as user mode 5
+    }));
+    s->wr16(2176, 40);
+    EXPECT_EQ(s->ram_para_persist(), 1);
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 40);
+    EXPECT_EQ(s->shadow16(2178), 50) << "the late write is still a change";
+
+    hub().para_sync(1);
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2178), 21);
+    EXPECT_EQ(s->ZemUserModeSaved(4), 1) << "the save request was not swallowed";
+    EXPECT_TRUE(exists("/data/modes/custom_mode5"));
+    EXPECT_EQ(s->rd16(866), 5);
 }
 
 TEST_F(ParamStoreTest, AFailedSaveIsRetriedAtTheNextRefresh) {
