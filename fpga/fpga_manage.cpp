@@ -220,9 +220,17 @@ void fpga_manage::fpga_manage_deal() {
             Check_search_card();
             break;
     }
-    if (output_status_request == 1 && set_output_status() == 1) {
-        std::lock_guard<std::mutex> lock(Utils::_system_mutex);
-        output_status_request = 0;
+    if (output_status_request == 1) {
+        // Taken before it is applied, so a request raised while it is being applied stays for
+        // the next pass instead of being cleared with this one.
+        {
+            std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+            output_status_request = 0;
+        }
+        if (set_output_status() != 1) {
+            std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+            output_status_request = 1;  // still starting: it waits
+        }
     }
     run_clock_record();
 }

@@ -329,3 +329,23 @@ TEST_F(LitFpgaTest, BlackDuringTheHandshakeLeavesTheUsersSetting) {
     EXPECT_EQ(ScreenState, 1);
     EXPECT_TRUE(refreshed(1));
 }
+
+TEST_F(LitFpgaTest, PictureRequestedWhileBlackIsAppliedIsNotLost) {
+    para->wr16(2116, 1);
+    mgr->request_output_status();
+    // The user turns the picture back on just as the pass finishes applying black (after the
+    // second FPGA's register write echoed into the parameter RAM).
+    int echoes = 0;
+    auto conn = QObject::connect(para, &ZemRamPara::sig_update_para, [&](int id) {
+        if (id != 1 || ++echoes != 2) return;
+        para->wr16(2116, 0);
+        mgr->request_output_status();
+    });
+    runTicks(1);
+    ASSERT_EQ(echoes, 2);
+    runTicks(2);
+    QObject::disconnect(conn);
+    EXPECT_EQ(mgr->output_status_request, 0);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 0) << "fpga " << i;
+    EXPECT_EQ(ScreenState, 1);
+}
