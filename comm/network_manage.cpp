@@ -5,6 +5,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+
 #include "core/globals.h"
 
 networkManage* networkManage::p_networkManage = nullptr;
@@ -42,16 +45,25 @@ void networkManage::stop() {
     waker_.close();
 }
 
-void networkManage::accept_client() {
+// Takes a waiting client; false when the box is out of descriptors or memory, so that the
+// listening socket, still readable, is left alone for a while instead of polled in a loop.
+bool networkManage::accept_client() {
     sockaddr_in a{};
     socklen_t alen = sizeof a;
     const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&a), &alen, SOCK_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) {
+        const int err = errno;
+        if (err != EMFILE && err != ENFILE && err != ENOBUFS && err != ENOMEM) return true;
+        writeLogMsg(1, "TCP server: no descriptor for a new client");
+        ZEM_DEBUG("\n TCP server: accept failed (%d), new clients wait 1 s \n", err);
+        return false;
+    }
     // A client that stops reading must not hold the other clients up for long.
     timeval tv{2, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     list_.push_back({fd, std::make_unique<link_session>(LinkKind::Tcp, comm::peer_name(a))});
     ++clients;
+    return true;
 }
 
 // Reads what the client sent and answers it; false when the client is gone.
@@ -67,16 +79,30 @@ bool networkManage::serve_client(Client& c, uint8_t* rx, size_t cap) {
 }
 
 void networkManage::acceptThread() {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kRetry = std::chrono::seconds(1);
     std::vector<uint8_t> rx(64 * 1024);
     std::vector<pollfd> fds;
+    Clock::time_point retry{};
     while (!stopping_) {
+        if (accept_paused_ && Clock::now() >= retry) accept_paused_ = false;
         fds.clear();
-        fds.push_back({listen_fd_, POLLIN, 0});
+        fds.push_back({accept_paused_ ? -1 : listen_fd_, POLLIN, 0});
         fds.push_back({waker_.fd[0], POLLIN, 0});
         for (const Client& c : list_) fds.push_back({c.fd, POLLIN, 0});
-        // Nothing to do until a client connects or sends: no timeout needed.
-        if (::poll(fds.data(), fds.size(), -1) < 0) continue;
-        if (fds[0].revents & POLLIN) accept_client();
+        // Nothing to do until a client connects or sends: no timeout needed, except for the
+        // retry of a paused accept.
+        int timeout = -1;
+        if (accept_paused_)
+            timeout =
+                int(std::chrono::duration_cast<std::chrono::milliseconds>(retry - Clock::now())
+                        .count()) +
+                1;
+        if (::poll(fds.data(), fds.size(), timeout) < 0) continue;
+        if ((fds[0].revents & POLLIN) && !accept_client()) {
+            accept_paused_ = true;
+            retry = Clock::now() + kRetry;
+        }
         size_t i = 2;
         for (auto it = list_.begin(); it != list_.end() && i < fds.size(); ++i) {
             const short ev = fds[i].revents;

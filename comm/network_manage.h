@@ -35,10 +35,11 @@ private:
         std::unique_ptr<link_session> session;
     };
     networkManage() = default;
-    void accept_client();
+    bool accept_client();
     bool serve_client(Client& c, uint8_t* rx, size_t cap);
 
     int listen_fd_ = -1;
+    bool accept_paused_ = false;  // out of descriptors: new clients wait a while
     comm::Waker waker_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;

@@ -2,9 +2,13 @@
 // pseudo-terminal. After each row the link must still answer.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "comm/link_session.h"
 #include "comm/network_manage.h"
@@ -186,6 +190,35 @@ TEST_F(TcpServer, ManyClientsAtOnceEachWithItsOwnFramer) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(store()->ram[0xA00 + i], i + 1);
     clients.resize(3);  // five leave
     EXPECT_EQ(clients[2]->ask(readRam(0xA02, 1)), reply(readRam(0xA02, 1), {0, 3}));
+    server->stop();
+}
+
+TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
+    networkManage* server = networkManage::pInstance();
+    const Bytes probe = readRam(0x600880, 1);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = std::min<rlim_t>(old.rlim_cur, 256);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fill;
+    for (int fd; (fd = ::socket(AF_INET, SOCK_STREAM, 0)) >= 0;) fill.push_back(fd);
+    ::close(fill.back());
+    fill.pop_back();
+    TcpLink late(server->port);  // takes the last descriptor: the server cannot accept it
+    ASSERT_GE(late.fd, 0);
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::getrusage(RUSAGE_SELF, &after);
+    auto ms = [](const rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000 +
+               (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+    };
+    for (int fd : fill) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_LT(ms(after) - ms(before), 100);  // a spinning thread would take about 300
+    EXPECT_EQ(late.ask(probe, 5000), reply(probe, {0, 0x80}));
     server->stop();
 }
 
