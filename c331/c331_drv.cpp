@@ -69,9 +69,9 @@ int c331_drv::transfer(const uint8_t* tx, uint8_t* rx, int len, uint32_t speed_h
             pads_->write16(kFpga1Select, 0x10);
         }
         rc = bus_->transfer(tx, rx, static_cast<size_t>(len), speed_hz);
+        if (rc != 0) ++errors;  // counted under the lock: the raw messages take no bank lock
     }
     if (rc != 0) {
-        ++errors;
         errno = -rc;
         std::perror("can't send spi message");
     }

@@ -172,7 +172,7 @@ void c331_manage::start_chip() {
     {
         // What the chip is about to be given is the RAM from here on.
         std::lock_guard<std::mutex> lock(c331_mutex);
-        if (store()) std::memcpy(applied, store()->ram, sizeof applied);
+        copy_ram(applied);
     }
     load_system_param();
     define_param();
@@ -257,6 +257,14 @@ void c331_manage::c331managerdeal(void*) {
     poll_inputs();
 }
 
+void c331_manage::copy_ram(uint8_t* to) {
+    ZemRamPara* s = store();
+    if (!s) return;
+    // The source thread writes its timing words under the store's own mutex only.
+    std::lock_guard<std::mutex> lock(s->mutex);
+    std::memcpy(to, s->ram, sizeof s->ram);
+}
+
 bool c331_manage::changed16(int addr) const {
     const ZemRamPara* s = store();
     return s->rd16(addr) != static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);
@@ -286,7 +294,7 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
     // From here the lock is held to the end of the turn. What the RAM holds now is what this
     // turn applies; a write that lands later (the PC's unlocked RAM write) differs from it and
     // is applied on the next turn.
-    std::memcpy(apply_snapshot, store()->ram, sizeof apply_snapshot);
+    copy_ram(apply_snapshot);
     if (!changed) return false;
     init_panel_from_ram();
     {

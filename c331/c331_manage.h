@@ -297,6 +297,8 @@ public:
     // LED-size handshake; false (logged) when it did not within its bound.
     bool wait_led_para_idle(std::unique_lock<std::mutex>& lock);
     bool changed16(int addr) const;
+    // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
+    void copy_ram(uint8_t* to);
 
     ~c331_manage();
 
