@@ -177,7 +177,9 @@ void fpga_manage::update_eth_state(int fpga) {
         get_port_count_addr(p, &count, &flag);
         put16(t, count, 0);
         t[flag] = 0;
-        write_para_range(fpga, count, flag);
+        // Two writes: for ports 0..3 the bytes between are the next port's count.
+        write_para_range(fpga, count, uint16_t(count + 1));
+        write_para_range(fpga, flag, flag);
     }
 }
 

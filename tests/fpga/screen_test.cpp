@@ -349,3 +349,26 @@ TEST_F(LitFpgaTest, PictureRequestedWhileBlackIsAppliedIsNotLost) {
     for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 0) << "fpga " << i;
     EXPECT_EQ(ScreenState, 1);
 }
+
+TEST_F(LitFpgaTest, LinkLossWritesOnlyThatPortsCountAndByte) {
+    board->fpga[0].setLinks(0xFF, 0x03);
+    mgr->update_eth_state(0);
+    const uint8_t port1[2] = {9, 0};  // the FPGA's count of port 1, beside port 0's
+    mgr->write_fpga_ram(port1, 102, 2, 1, 0);
+    board->clearMessages();
+    board->fpga[0].setLinks(0xFE, 0x03);  // port 0 lost
+    mgr->update_eth_state(0);
+
+    std::vector<std::vector<uint8_t>> writes;  // header and data of each area write
+    const auto msgs = messagesOn(0);
+    for (size_t k = 0; k + 1 < msgs.size(); ++k)
+        if (msgs[k].header && msgs[k].tx[0] == 0x02) {
+            auto w = msgs[k].tx;
+            w.insert(w.end(), msgs[k + 1].tx.begin(), msgs[k + 1].tx.end());
+            writes.push_back(w);
+        }
+    const std::vector<std::vector<uint8_t>> want = {
+        {0x02, 1, 96, 0, 0x1E}, {0x02, 1, 100, 0, 0, 0}, {0x02, 1, 104, 0, 0}};
+    EXPECT_EQ(writes, want);
+    EXPECT_EQ(board->fpga[0].area(1, 102, 2), (std::vector<uint8_t>{9, 0}));
+}
