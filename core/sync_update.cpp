@@ -101,12 +101,12 @@ void SyncUpdate::refresh_page(int id) {
     if (focus == kPageSmartMapping || focus == kPageUsbUpgrade) usbTip(id);
 }
 
-void SyncUpdate::build_key_led(uint8_t report[5]) const {
+int SyncUpdate::build_key_led(uint8_t report[5]) const {
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     std::memset(report, 0, 5);
     report[0] = g_update_flag ? 0x5A : 0xA5;
     const uint8_t w = g_image_current;
-    if (!store || w >= ZemRamPara::kWindowCount) return;
+    if (!store || w >= ZemRamPara::kWindowCount) return 0;
     if (store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1) {
         static const uint8_t kWindowLed[6][2] = {{0x01, 0}, {0x04, 0}, {0x10, 0},
                                                  {0x40, 0}, {0, 0x01}, {0, 0x04}};
@@ -116,7 +116,6 @@ void SyncUpdate::build_key_led(uint8_t report[5]) const {
     int16_t isCrop;
     char index;
     const int s = store->ZemGetImageSource(store->ram, w, &isCrop, &index, 0);
-    ZEM_DEBUG("\n update_usb_keyLed ...source_id =  %#x\n", s);
     if (s < ZemRamPara::kSourceCount) {
         bool signal;
         {
@@ -131,12 +130,14 @@ void SyncUpdate::build_key_led(uint8_t report[5]) const {
     }
     const uint16_t out = store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
     report[4] = uint8_t((out & 0x0002 ? 0x01 : 0) | (out & 0x0001 ? 0x04 : 0));
+    return s;
 }
 
 void SyncUpdate::update_usb_keyLed() {
     uint8_t report[5];
-    build_key_led(report);
+    const int source = build_key_led(report);
     if (std::memcmp(report, keyLed, sizeof report) == 0) return;
+    ZEM_DEBUG("\n update_usb_keyLed ...source_id =  %#x\n", source);
     const int n = platform::keypadWrite(report, sizeof report);
     if (n == -ENODEV)
         qDebug() << "handle error";

@@ -39,8 +39,8 @@ public:
 
     // Builds the keypad LED report and sends it when it differs from the last one sent.
     void update_usb_keyLed();
-    // The report of the current state (built, not sent).
-    void build_key_led(uint8_t report[5]) const;
+    // The report of the current state (built, not sent); the current window's source.
+    int build_key_led(uint8_t report[5]) const;
 
     uint8_t keyLed[5] = {0, 0, 0, 0, 0};  // the last report the keypad took
 
