@@ -1,5 +1,7 @@
 #include "comm/qz_uart_inout.h"
 
+#include <chrono>
+#include <cstdio>
 #include <vector>
 
 #include "core/globals.h"
@@ -47,12 +49,23 @@ void uart_link::stop() {
 
 void uart_link::receive_loop() {
     std::vector<uint8_t> rx(4096);
+    bool failing = false;
     while (!stopping_) {
         const int n = port.read(rx.data(), rx.size(), kWakeMs);
         if (n < 0) {
-            ZEM_DEBUG("\n %s read failed (%d) \n", device.c_str(), n);
-            return;
+            // A port error (a hang-up) may pass: report it once and try again shortly, without
+            // spinning while it lasts.
+            if (!failing) {
+                char line[96];
+                std::snprintf(line, sizeof line, "%s read failed (%d)", device.c_str(), n);
+                writeLogMsg(2, line);
+                ZEM_DEBUG("\n %s \n", line);
+            }
+            failing = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWakeMs));
+            continue;
         }
+        failing = false;
         session_.feed(rx.data(), size_t(n), [&](const uint8_t* wire, uint32_t len) {
             if (port.write(wire, len) != 0) ZEM_DEBUG("\n %s write failed \n", device.c_str());
         });

@@ -40,6 +40,9 @@ namespace sim {
 std::string serialPeerName(const std::string& device);
 // Opens the program side of a simulated serial device; its descriptor or -errno.
 int openSimSerial(const std::string& device);
+// Closes the model's own hold on the far end, so that once the test's end closes too the
+// program's side sees a hang-up (read errors) until a test attaches again.
+void releaseSimSerial(const std::string& device);
 }  // namespace sim
 
 }  // namespace platform

@@ -61,6 +61,14 @@ int openSimSerial(const std::string& device) {
     return master;
 }
 
+void releaseSimSerial(const std::string& device) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_ptys.find(device);
+    if (it == g_ptys.end() || it->second.keep < 0) return;
+    ::close(it->second.keep);
+    it->second.keep = -1;
+}
+
 std::string serialPeerName(const std::string& device) {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto it = g_ptys.find(device);

@@ -222,6 +222,23 @@ TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
     server->stop();
 }
 
+using SerialLink = CommTest;
+
+TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
+    Qz_uart_inout* uart = Qz_uart_inout::pInstance();
+    const std::string name = platform::sim::serialPeerName("/dev/ttyS2");
+    const Bytes probe = readRam(0x600880, 1);
+    {
+        PtyLink first(name);
+        EXPECT_EQ(first.ask(probe), reply(probe, {0, 0x80}));
+        platform::sim::releaseSimSerial("/dev/ttyS2");
+    }  // nobody holds the far end now: the program's reads fail
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    PtyLink again(name);
+    EXPECT_EQ(again.ask(probe, 3000), reply(probe, {0, 0x80}));
+    uart->stop();
+}
+
 using WifiSocket = CommTest;
 
 TEST_F(WifiSocket, EveryLineGetsAnErrorReply) {
