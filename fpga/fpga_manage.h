@@ -246,7 +246,7 @@ private:
     bool waited(int fpga, uint32_t ticks) const;
     bool counting_passes();
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
-    void save_cmd_table(uint32_t flash_addr, bool write);
+    bool save_cmd_table(uint32_t flash_addr, bool write);  // false: erase or write failed
     void write_para_range(int fpga, uint16_t first, uint16_t last);
 
     std::thread thread_;

@@ -257,17 +257,20 @@ int fpga_manage::check_fpga_ram_param(int i) {
 // ---------------------------------------------------------------------------------------
 // Command table
 
-void fpga_manage::save_cmd_table(uint32_t flash_addr, bool write) {
+bool fpga_manage::save_cmd_table(uint32_t flash_addr, bool write) {
     fpga_flash_access();
     if (flash_erase(2, flash_addr / 4096, 0, 1) != fpga_drv::kFlashDone) {
         writeLogMsg(1, "fpga command table: flash erase failed");
-        return;
+        return false;
     }
-    if (!write) return;
+    if (!write) return true;
     // The PC's length is bounded by the table (which also bounds it to the erased sector).
     const uint32_t len = std::min<uint32_t>(get16(MCU_RAM_CMD, 6) + 8u, sizeof MCU_RAM_CMD);
-    if (flash_write(2, flash_addr, MCU_RAM_CMD, len) != fpga_drv::kFlashDone)
+    if (flash_write(2, flash_addr, MCU_RAM_CMD, len) != fpga_drv::kFlashDone) {
         writeLogMsg(1, "fpga command table: flash write failed");
+        return false;
+    }
+    return true;
 }
 
 int fpga_manage::Dealwith_mcu_ram() {
@@ -280,8 +283,9 @@ int fpga_manage::Dealwith_mcu_ram() {
         case 2:
             OnOff_time();
             if (save == 0xAA || save == 0x55) {
-                save_cmd_table(kOnOffFlashAddr, save == 0xAA);
-                write_to_register(66, 0xFF, save == 0xAA ? 1 : 0, 0);
+                // Register 66 tells whether a table is in flash: a failed save leaves none.
+                const bool done = save_cmd_table(kOnOffFlashAddr, save == 0xAA);
+                write_to_register(66, 0xFF, save == 0xAA && done ? 1 : 0, 0);
             }
             break;
         case 3:

@@ -6,6 +6,7 @@
 
 #include "core/utils.h"
 #include "fpga_fixture.h"
+#include "platform/clock.h"
 
 namespace {
 uint16_t word(const std::vector<uint8_t>& b, int at) {
@@ -371,4 +372,18 @@ TEST_F(LitFpgaTest, LinkLossWritesOnlyThatPortsCountAndByte) {
         {0x02, 1, 96, 0, 0x1E}, {0x02, 1, 100, 0, 0, 0}, {0x02, 1, 104, 0, 0}};
     EXPECT_EQ(writes, want);
     EXPECT_EQ(board->fpga[0].area(1, 102, 2), (std::vector<uint8_t>{9, 0}));
+}
+
+TEST_F(LitFpgaTest, OnOffTableThatCouldNotBeSavedIsNotMarkedSaved) {
+    platform::installClock(std::make_unique<platform::FakeClock>());
+    board->flash[0].stuck_busy = true;
+    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    cmd[0] = 0xAA, cmd[1] = 2, cmd[2] = 0xAA, cmd[6] = 4, cmd[7] = 0, cmd[8] = 1;
+    mgr->Dealwith_mcu_ram();
+    EXPECT_EQ(mgr->MCU_REG_func[0][66], 0);
+    board->flash[0].stuck_busy = false;
+    mgr->Dealwith_mcu_ram();
+    EXPECT_EQ(mgr->MCU_REG_func[0][66], 1);
+    EXPECT_EQ(board->flash[0].mem[0x30E000 + 8], 1);
+    platform::installClock(nullptr);
 }
