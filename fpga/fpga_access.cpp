@@ -118,6 +118,11 @@ void fpga_manage::read_from_register(uint8_t reg, uint8_t fpga) {
     reg_mirror[fpga][reg] = value;
 }
 
+void fpga_manage::set_mirror(int fpga, uint8_t reg, uint8_t value) {
+    std::lock_guard<std::mutex> lock(mirror_mutex);
+    reg_mirror[fpga & 1][reg] = value;
+}
+
 void fpga_manage::mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga,
                                uint8_t* merged) {
     std::lock_guard<std::mutex> lock(mirror_mutex);

@@ -373,10 +373,10 @@ void fpga_manage::vbo_action(int i) {
             ZEM_DEBUG("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S6++++++++++++++++++++++++ !!!\n",
                       n);
             write_to_register(23, 0x01, 0x01, i);
-            reg_mirror[i][80] = kBringUpRunning;
+            set_mirror(i, 80, kBringUpRunning);
             fpgainit(i);
             SCREEN_fpgactrl_status2(0, i);
-            reg_mirror[i][80] = kBringUpRunning;
+            set_mirror(i, 80, kBringUpRunning);
             step_time[i] = now_tick();
             vbo_step[i] = kVboDone;
             return;  // S6 keeps the V-by-One time stamp
@@ -563,7 +563,7 @@ void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
         write_to_register(22, 0x60, 0x00, i);
         read_from_register(31, i);
         if (!version_answers(reg_mirror[i][31])) {
-            reg_mirror[i][80] = 0;
+            set_mirror(i, 80, 0);
             restart_tick[i] = now_tick();
             // The start-up steps run again too, or the FPGA would stay black after its link
             // came back.

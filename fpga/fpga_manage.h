@@ -5,7 +5,8 @@
 //
 // Lock order: irq_mutex, then rmw_mutex (one register's read-modify-write), then either
 // Utils::_spi_mutex or mirror_mutex (never both). Utils::_led_para_init_mutex is taken before
-// all of them by the handshake.
+// all of them by the handshake. Utils::_fpga_multicast_mutex (the PC's table access) may be held
+// when mirror_mutex is taken.
 #pragma once
 
 #include <QStringList>
@@ -245,6 +246,7 @@ private:
     void set_step(int fpga, uint8_t step);
     bool waited(int fpga, uint32_t ticks) const;
     bool counting_passes();
+    void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
     bool save_cmd_table(uint32_t flash_addr, bool write);  // false: erase or write failed
     void write_para_range(int fpga, uint16_t first, uint16_t last);

@@ -362,6 +362,11 @@ int fpga_manage::pc_read_table(int function, int fpga, uint32_t address, uint8_t
     uint8_t* table = table_by_function(function, fpga, &size);
     if (!table || !out || address > size || length > size - address) return 1;
     std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+    if (function == 10) {  // other threads refresh the mirror under its own mutex
+        std::lock_guard<std::mutex> mirror(mirror_mutex);
+        std::memcpy(out, table + address, length);
+        return 0;
+    }
     std::memcpy(out, table + address, length);
     return 0;
 }

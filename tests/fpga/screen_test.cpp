@@ -277,6 +277,10 @@ TEST_F(FpgaTest, PcTableAccessIsBounded) {
     EXPECT_EQ(out[0], 1);
     EXPECT_EQ(out[1], 0x11);  // version bytes set at start
     EXPECT_EQ(mgr->pc_read_table(4, 0, 130, out, 7), 1);
+    mgr->MCU_REG_func[1][169] = 0x5A;
+    EXPECT_EQ(mgr->pc_read_table(10, 1, 169, out, 1), 0);
+    EXPECT_EQ(out[0], 0x5A);
+    EXPECT_EQ(mgr->pc_read_table(10, 1, 169, out, 2), 1);
 }
 
 TEST_F(LitFpgaTest, IdleLinkWatchWaitsWhileThePcIsTalking) {
