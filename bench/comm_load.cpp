@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,15 +89,23 @@ struct Client {
     }
 };
 
+char g_root[] = "/tmp/zem-bench-XXXXXX";
+
 networkManage* box_server() {
     static networkManage* server = [] {
-        char templ[] = "/tmp/zem-bench-XXXXXX";
-        platform::selectSimulated(::mkdtemp(templ));
+        platform::selectSimulated(::mkdtemp(g_root));
         g_debugSwitch = 0;
         ConfigEngine::pInstance();
         ZemRamPara::pInstance();
         g_port = 0;
-        return networkManage::pInstance();
+        networkManage* s = networkManage::pInstance();
+        // The run leaves nothing behind: the server stops and its temporary root goes.
+        std::atexit([] {
+            networkManage::p_networkManage->stop();
+            std::error_code ec;
+            std::filesystem::remove_all(g_root, ec);
+        });
+        return s;
     }();
     return server;
 }
