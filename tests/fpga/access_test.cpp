@@ -227,3 +227,69 @@ TEST_F(FpgaTest, UniqueIdIsReadInOneMessage) {
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].tx.size(), 13u);
 }
+
+TEST_F(FpgaTest, FlashOperationsRouteTheBusAndRunTheirCommandSequence) {
+    // Command heads on flash 3, with runs of status polls folded into one.
+    const auto commands = [this] {
+        std::vector<Bytes> cmds;
+        for (auto& m : messagesOn(3)) {
+            EXPECT_TRUE(m.answered);
+            const Bytes head(m.tx.begin(), m.tx.begin() + std::min<size_t>(m.tx.size(), 4));
+            if (head == Bytes{0x05, 0xFF} && !cmds.empty() && cmds.back() == head) continue;
+            cmds.push_back(head);
+        }
+        board->clearMessages();
+        return cmds;
+    };
+    const uint8_t data[2] = {0x12, 0x34};
+    ASSERT_EQ(mgr->flash_write(3, 0x30E0FF, data, 2), fpga_drv::kFlashDone);
+    // Write enable and program for each of the two chunks across the page end, each followed
+    // by busy polls.
+    EXPECT_EQ(commands(), (std::vector<Bytes>{{0x06},
+                                              {0x02, 0x30, 0xE0, 0xFF},
+                                              {0x05, 0xFF},
+                                              {0x06},
+                                              {0x02, 0x30, 0xE1, 0x00},
+                                              {0x05, 0xFF}}));
+    ASSERT_EQ(mgr->flash_erase(3, 0x30F, 0, 1), fpga_drv::kFlashDone);
+    // A busy wait first, then write enable, busy wait, erase, busy wait.
+    EXPECT_EQ(commands(),
+              (std::vector<Bytes>{
+                  {0x05, 0xFF}, {0x06}, {0x05, 0xFF}, {0x20, 0x30, 0xF0, 0x00}, {0x05, 0xFF}}));
+    EXPECT_EQ(board->flash[1].mem[0x30E0FF], 0x12);
+    EXPECT_EQ(board->flash[1].mem[0x30E100], 0x34);
+    EXPECT_EQ(board->flash[1].ignored, 0);
+    EXPECT_EQ(board->misrouted(), 0);
+
+    // Each operation: FPGA 0 off the bus, FPGA 1's flash taken; then handed back and parked.
+    std::vector<std::pair<uint32_t, uint16_t>> seq;
+    for (auto& w : box().soc.writes()) seq.push_back({w.offset, w.value});
+    const std::vector<std::pair<uint32_t, uint16_t>> one = {
+        {fpga_manage::fpga0_select, 0x10},    {fpga_manage::fpga1_select, 0},
+        {fpga_manage::fpga1_flash_access, 0}, {fpga_manage::fpga1_flash_access, 0x10},
+        {fpga_manage::fpga0_select, 0x10},    {fpga_manage::fpga1_select, 0x10}};
+    std::vector<std::pair<uint32_t, uint16_t>> two = one;
+    two.insert(two.end(), one.begin(), one.end());
+    EXPECT_EQ(seq, two);
+}
+
+TEST_F(FpgaTest, MessagesOnABusRoutedElsewhereAreNotAnswered) {
+    powerUp(kFpga0);
+    // FPGA 0 addressed while the pads still route the bus to FPGA 1 (as a transfer that forgot
+    // its select lines would): the FPGA never sees it and the read gives no value.
+    box().soc.setWord(fpga_manage::fpga1_select, 0);
+    std::unique_ptr<platform::SpiBus> bus;
+    ASSERT_EQ(platform::openSpiBus("/dev/spidev32766.1", fpga_drv::kSpeedHz, bus), 0);
+    const uint8_t head[4] = {0x05, 0, 31, 0};
+    ASSERT_EQ(bus->transfer(head, nullptr, 4, fpga_drv::kSpeedHz), 0);
+    EXPECT_EQ(board->misrouted(), 1);
+    // Flash 2 while FPGA 0's flash-access line is high: the FPGA keeps its flash.
+    box().soc.setWord(fpga_manage::fpga1_select, 0x10);
+    box().soc.setWord(fpga_manage::fpga0_select, 0);
+    ASSERT_EQ(platform::openSpiBus("/dev/spidev32766.3", fpga_drv::kSpeedHz, bus), 0);
+    uint8_t tx[6] = {0x0B, 0, 0, 0, 0xFF, 0xFF}, rx[6] = {};
+    board->flash[0].mem[0] = 0x00;
+    ASSERT_EQ(bus->transfer(tx, rx, 6, fpga_drv::kSpeedHz), 0);
+    EXPECT_EQ(rx[5], 0xFF);
+    EXPECT_EQ(board->misrouted(), 2);
+}

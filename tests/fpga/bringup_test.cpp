@@ -225,3 +225,53 @@ TEST_F(FpgaTest, BringUpWaitingForASourceOrTheOtherFpgaPollsOnTheTick) {
     ASSERT_TRUE(bothLit());
     EXPECT_EQ(mgr->next_pass_ms(), 100);
 }
+
+TEST_F(FpgaTest, StartUpStepsKeepTheirTickWaits) {
+    g_source_online = 2;
+    powerUp(0);
+    powerUp(1);
+    ASSERT_TRUE(runUntil([this] { return mgr->vbo_step[0] == fpga_manage::kVboDone; }));
+    // With one pass per tick, a step that waits more than n ticks moves n + 1 ticks after the
+    // step before it.
+    std::vector<std::pair<int, uint32_t>> steps = {{mgr->start_step[0], G_timeTicks.load()}};
+    ASSERT_TRUE(runUntil(
+        [&] {
+            if (mgr->start_step[0] != steps.back().first)
+                steps.push_back({mgr->start_step[0], G_timeTicks.load()});
+            return mgr->start_step[0] == fpga_manage::kLit;
+        },
+        2000))
+        << state();
+    const std::vector<std::pair<int, uint32_t>> want = {{0, 0},  {7, 11},  {1, 11},  {8, 31},
+                                                        {2, 6},  {9, 11},  {10, 1},  {3, 6},
+                                                        {14, 0}, {15, 11}, {16, 31}, {18, 21}};
+    ASSERT_EQ(steps.size(), want.size());
+    for (size_t k = 1; k < steps.size(); ++k) {
+        EXPECT_EQ(steps[k].first, want[k].first);
+        if (want[k].second == 0) continue;  // step 3 moves when the other FPGA's PHY is done
+        EXPECT_EQ(steps[k].second - steps[k - 1].second, want[k].second)
+            << "step " << want[k].first;
+    }
+}
+
+TEST_F(FpgaTest, VByOneStepsAreSixTicksApart) {
+    powerUp(0);
+    std::vector<std::pair<int, uint32_t>> steps = {{mgr->vbo_step[0], G_timeTicks.load()}};
+    ASSERT_TRUE(runUntil(
+        [&] {
+            if (mgr->vbo_step[0] != steps.back().first)
+                steps.push_back({mgr->vbo_step[0], G_timeTicks.load()});
+            return mgr->vbo_step[0] == fpga_manage::kVboDone;
+        },
+        2000));
+    const std::vector<int> want = {0, 1, 2, 3, 5, 6, 7};
+    ASSERT_EQ(steps.size(), want.size());
+    for (size_t k = 2; k < steps.size(); ++k) {
+        EXPECT_EQ(steps[k].first, want[k]);
+        EXPECT_EQ(steps[k].second - steps[k - 1].second, 6u) << "step " << want[k];
+    }
+    // Bits 6 and 7 of register 3 set, register 23 bit 0 set, register 22 bit 5 cleared.
+    EXPECT_EQ(board->fpga[0].reg(3) & 0xC0, 0xC0);
+    EXPECT_EQ(board->fpga[0].reg(23) & 0x01, 0x01);
+    EXPECT_EQ(board->fpga[0].reg(22) & 0x20, 0);
+}
