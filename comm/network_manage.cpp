@@ -1,5 +1,7 @@
 #include "comm/network_manage.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -61,6 +63,13 @@ bool networkManage::accept_client() {
     // A client that stops reading must not hold the other clients up for long.
     timeval tv{2, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    // A PC that vanishes without closing (switched off, cable pulled) is found by keep-alive
+    // probes after about 90 s of silence, so its socket and buffers do not pile up.
+    const int on = 1, idle = 60, interval = 10, count = 3;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
     list_.push_back({fd, std::make_unique<link_session>(LinkKind::Tcp, comm::peer_name(a))});
     ++clients;
     return true;

@@ -1,6 +1,8 @@
 // The named-frame table over every transport of the box: TCP, UDP and the PC UART's
 // pseudo-terminal. After each row the link must still answer.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -237,6 +239,26 @@ TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
     PtyLink again(name);
     EXPECT_EQ(again.ask(probe, 3000), reply(probe, {0, 0x80}));
     uart->stop();
+}
+
+TEST_F(TcpServer, APeerThatVanishesIsFoundByKeepAlive) {
+    // A PC switched off mid-connection sends no FIN; without keep-alive probes its socket and
+    // buffers would stay for ever on a box that runs for months.
+    networkManage* server = networkManage::pInstance();
+    TcpLink pc(server->port);
+    const Bytes probe = readRam(0x600880, 1);
+    ASSERT_EQ(pc.ask(probe), reply(probe, {0, 0x80}));
+    const int fd = server->last_client;
+    int on = 0, idle = 0, count = 0;
+    socklen_t n = sizeof(int);
+    ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &n), 0);
+    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &n);
+    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, &n);
+    EXPECT_EQ(on, 1);
+    EXPECT_GT(idle, 0);
+    EXPECT_LE(idle, 300);
+    EXPECT_GT(count, 0);
+    server->stop();
 }
 
 using WifiSocket = CommTest;
