@@ -248,3 +248,47 @@ TEST_F(C331ThreadTest, BrightnessAndCloseLedAreHandedToTheFpgaSide) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the neighbours had been handed when the panel was programmed and when the refresh came.
+struct HandOver {
+    uint8_t brightness = 0xFF, edid = 0xFF, close_led = 0xFF;
+};
+
+TEST_F(C331ThreadTest, OneApplyProgramsThePanelFirstAndRefreshesLast) {
+    fpga_manage* f = fpga_manage::pInstance();
+    f->stop_thread();  // the requests stay as the apply left them
+    raviksource* src = raviksource::pInstance();
+    startRunning();
+    auto now = [&] {
+        return HandOver{f->bri_request.load(), src->edid_rewrite[0].load(),
+                        f->output_status_request.load()};
+    };
+    HandOver at_panel, at_refresh;
+    bool panel_seen = false;
+    chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t) {
+        if (bank != 0x03 || address != 0x55 || panel_seen) return;
+        panel_seen = true;  // the routing word: the panel is being programmed
+        at_panel = now();
+    });
+    on_refresh = [&](int) { at_refresh = now(); };
+    produce([](ZemRamPara& s) {
+        s.wr16(2176, 30);    // brightness
+        s.wr16(2116, 1);     // close LED
+        s.wr16(896, 1024);   // EDID request of source 0
+        s.wr16(1378, 1280);  // LED width
+    });
+    ASSERT_TRUE(waitRefresh(1));
+    chip->onWrite(nullptr);
+    ASSERT_TRUE(panel_seen);
+    EXPECT_EQ(at_panel.brightness, 0);
+    EXPECT_EQ(at_panel.edid, 0);
+    EXPECT_EQ(at_panel.close_led, 0);
+    EXPECT_EQ(at_refresh.brightness, 1);
+    EXPECT_EQ(at_refresh.edid, 1);
+    EXPECT_EQ(at_refresh.close_led, 1);
+    EXPECT_EQ(store().rd16(1390), 1280);
+}
+
+}  // namespace
