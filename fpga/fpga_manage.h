@@ -249,7 +249,6 @@ private:
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
     bool save_cmd_table(uint32_t flash_addr, bool write);  // false: erase or write failed
-    void write_para_range(int fpga, uint16_t first, uint16_t last);
 
     std::thread thread_;
     std::mutex wake_mutex_;

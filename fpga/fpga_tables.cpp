@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "core/globals.h"
 #include "core/utils.h"
@@ -150,41 +151,55 @@ void fpga_manage::T57_mcu_set_net_para(int fpga) {
 // ---------------------------------------------------------------------------------------
 // Link state and version
 
-void fpga_manage::write_para_range(int fpga, uint16_t first, uint16_t last) {
-    write_fpga_ram(ram_para[fpga] + first, first, uint32_t(last - first + 1), 1, uint8_t(fpga));
-}
-
 void fpga_manage::update_eth_state(int fpga) {
     read_from_register(128, fpga);
     read_from_register(144, fpga);
-    const uint8_t r128 = reg_mirror[fpga][128], r144 = reg_mirror[fpga][144];
-    uint8_t* t = ram_para[fpga];
-    const uint8_t b96 = uint8_t((t[96] & ~0x1B) | (r128 & 0x03) | (r128 & 0x0C) << 1);
-    const uint8_t b512 = uint8_t((t[512] & 0xF0) | (r128 >> 4));
-    const std::pair<int, uint8_t> bytes[] = {{96, b96}, {512, b512}, {513, r144}};
-    for (const auto& [at, v] : bytes) {
-        if (t[at] == v) continue;
-        t[at] = v;
-        write_para_range(fpga, uint16_t(at), uint16_t(at));
+    uint8_t r128, r144;
+    {
+        std::lock_guard<std::mutex> lock(mirror_mutex);
+        r128 = reg_mirror[fpga][128];
+        r144 = reg_mirror[fpga][144];
     }
-    static constexpr uint8_t kBit96[4] = {0x01, 0x02, 0x08, 0x10};
-    for (uint8_t p = 0; p < 10; ++p) {
-        const bool linked = p < 4   ? (t[96] & kBit96[p])
-                            : p < 8 ? (t[512] & (1 << (p - 4)))
-                                    : (t[513] & (1 << (p - 8)));
-        if (linked) continue;
-        uint16_t count, flag;
-        get_port_count_addr(p, &count, &flag);
-        put16(t, count, 0);
-        t[flag] = 0;
-        // Two writes: for ports 0..3 the bytes between are the next port's count.
-        write_para_range(fpga, count, uint16_t(count + 1));
-        write_para_range(fpga, flag, flag);
+    // The bytes to send are taken under the PC's table lock and sent after it is released.
+    struct Span {
+        uint16_t at;
+        uint8_t len;
+        uint8_t bytes[2];
+    };
+    std::vector<Span> sends;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        uint8_t* t = ram_para[fpga];
+        const uint8_t b96 = uint8_t((t[96] & ~0x1B) | (r128 & 0x03) | (r128 & 0x0C) << 1);
+        const uint8_t b512 = uint8_t((t[512] & 0xF0) | (r128 >> 4));
+        const std::pair<int, uint8_t> bytes[] = {{96, b96}, {512, b512}, {513, r144}};
+        for (const auto& [at, v] : bytes) {
+            if (t[at] == v) continue;
+            t[at] = v;
+            sends.push_back({uint16_t(at), 1, {v, 0}});
+        }
+        static constexpr uint8_t kBit96[4] = {0x01, 0x02, 0x08, 0x10};
+        for (uint8_t p = 0; p < 10; ++p) {
+            const bool linked = p < 4   ? (t[96] & kBit96[p])
+                                : p < 8 ? (t[512] & (1 << (p - 4)))
+                                        : (t[513] & (1 << (p - 8)));
+            if (linked) continue;
+            uint16_t count, flag;
+            get_port_count_addr(p, &count, &flag);
+            put16(t, count, 0);
+            t[flag] = 0;
+            // Two writes: for ports 0..3 the bytes between are the next port's count.
+            sends.push_back({count, 2, {0, 0}});
+            sends.push_back({flag, 1, {0, 0}});
+        }
     }
+    for (const Span& s : sends) write_fpga_ram(s.bytes, s.at, s.len, 1, uint8_t(fpga));
 }
 
 void fpga_manage::FPGA_to_RAM(int fpga) {
     for (uint8_t reg = 28; reg <= 31; ++reg) read_from_register(reg, fpga);
+    std::lock_guard<std::mutex> tables(Utils::_fpga_multicast_mutex);
+    std::lock_guard<std::mutex> mirror(mirror_mutex);
     std::memcpy(MCU_RAM_CMD + 12, reg_mirror[fpga] + 28, 4);
 }
 
@@ -201,30 +216,38 @@ void fpga_manage::PHY_status_to_RAM() {
 // Load and check at bring-up
 
 void fpga_manage::fpgainit(int i) {
-    uint8_t* t = ram_para[i];
     write_to_register(22, 0x20, 0x00, uint8_t(i));
     record_bright_change();
     record_onoff_time(i + 2);
     for (int k = 0; k < 3; ++k) read_from_register(21, uint8_t(i));
     uint8_t marker = 0;
+    uint8_t saved[kParaSize];
     fpga_flash_access();
-    const bool saved = flash_read(i + 2, kParaFlashAddr, 1, &marker) == fpga_drv::kFlashDone &&
-                       marker == 0xAA &&
-                       flash_read(i + 2, kParaFlashAddr + 1, kParaSize, t) == fpga_drv::kFlashDone;
-    if (saved) {
-        std::memset(t + 96, 0, 32);
-        T57_back_mcu_set_net_para(i);
-        if (i == 0) T57_mcu_set_net_para(0);
-    } else {
-        std::memcpy(t, RAM1, sizeof RAM1);
-        for (int r = 296; r < 360; r += 4) std::memcpy(t + r, kRecord, 4);
-        t[496] = 0;
-        t[498] = 0;
-        eth_param_init(1, i);
-        T57_back_mcu_set_net_para(i);
+    const bool from_flash =
+        flash_read(i + 2, kParaFlashAddr, 1, &marker) == fpga_drv::kFlashDone && marker == 0xAA &&
+        flash_read(i + 2, kParaFlashAddr + 1, kParaSize, saved) == fpga_drv::kFlashDone;
+    uint8_t image[kParaSize];
+    {
+        // The PC reads and writes these tables from its own threads.
+        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        uint8_t* t = ram_para[i];
+        if (from_flash) {
+            std::memcpy(t, saved, kParaSize);
+            std::memset(t + 96, 0, 32);
+            T57_back_mcu_set_net_para(i);
+            if (i == 0) T57_mcu_set_net_para(0);
+        } else {
+            std::memcpy(t, RAM1, sizeof RAM1);
+            for (int r = 296; r < 360; r += 4) std::memcpy(t + r, kRecord, 4);
+            t[496] = 0;
+            t[498] = 0;
+            eth_param_init(1, i);
+            T57_back_mcu_set_net_para(i);
+        }
+        for (int k = 0; k < 10; ++k) t[276 + k] = uint8_t(i * 10 + 1 + k);
+        std::memcpy(image, t, kParaSize);
     }
-    for (int k = 0; k < 10; ++k) t[276 + k] = uint8_t(i * 10 + 1 + k);
-    write_fpga_ram(t, 0, kParaSize, 1, uint8_t(i));
+    write_fpga_ram(image, 0, kParaSize, 1, uint8_t(i));
     update_eth_state(i);
     FPGA_to_RAM(i);
     write_to_register(2, 0x08, 0x08, uint8_t(i));
@@ -241,6 +264,7 @@ int fpga_manage::check_fpga_ram_param(int i) {
     const auto same_word = [&](uint16_t at) {
         uint8_t got[2] = {0, 0};
         if (read_fpga_ram(got, at, 2, 1, uint8_t(i)) < 0) return false;
+        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
         return got[0] == ram_para[i][at] && got[1] == ram_para[i][at + 1];
     };
     for (uint8_t p = 0; p < 10; ++p) {
