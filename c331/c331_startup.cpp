@@ -258,18 +258,23 @@ void c331_manage::write_initial_setting(int fd, int pll) {
         w(0x116C02, 0x3210, 16 * k);
     }
 
-    // Input ports: frame stores of the channels, CMOS capture and motion memory.
-    for (uint32_t c = 0; c < 6; ++c)
+    // Input ports: frame stores of the channels, CMOS capture and motion memory. The last
+    // channel and the last CMOS capture hold the right half of a line whose left half is in
+    // the channel before: that one's addresses plus 1920 pixels of 4 bytes.
+    constexpr uint32_t kHalfLine = 7680;
+    for (uint32_t c = 0; c < 8; ++c) {
+        const uint32_t from = c < 7 ? c : 6;
+        const uint32_t plus = c < 7 ? 0 : kHalfLine;
         for (uint32_t i = 0; i < 5; ++i)
-            w(0x160804 + (i << 10), static_cast<uint32_t>(PS_MEM_SC[c][i]), 16 * c);
-    for (uint32_t c = 6; c < 8; ++c)  // the second halves of the V-by-One ports
-        for (uint32_t i = 0; i < 5; ++i)
-            w(0x160804 + (i << 10), static_cast<uint32_t>(PS_MEM_SC[c - 2][i]) + 7680, 16 * c);
+            w(0x160804 + (i << 10), static_cast<uint32_t>(PS_MEM_SC[from][i]) + plus, 16 * c);
+    }
     for (uint32_t k = 0; k < 4; ++k) {
         const uint32_t off = 16 * k;
+        const uint32_t from = k < 3 ? k : 2;
+        const uint32_t plus = k < 3 ? 0 : kHalfLine;
         w(0x006004 + (k << 10), static_cast<uint32_t>(PS_MEM_IP_I[k]));
-        w(0x106004, static_cast<uint32_t>(PS_MEM_IP_I[k]) + (k == 3 ? 7680 : 0), off);
-        w(0x106404, static_cast<uint32_t>(PS_MEM_IP_P[k]) + (k == 3 ? 7680 : 0), off);
+        w(0x106004, static_cast<uint32_t>(PS_MEM_IP_I[from]) + plus, off);
+        w(0x106404, static_cast<uint32_t>(PS_MEM_IP_P[from]) + plus, off);
         w(0x106804, static_cast<uint32_t>(PS_MEM_MV[k]), off);
         w(0x140801 + (k << 8), static_cast<uint32_t>(PS_MEM_IPYOFF[k]));
         w(0x170801 + (k << 8), static_cast<uint32_t>(PS_MWI_IP[k]));

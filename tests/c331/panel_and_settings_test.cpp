@@ -190,8 +190,13 @@ TEST_F(SettingsTest, TheStartUpScriptProgramsTheDefaultMemoryMap) {
     EXPECT_EQ(chip->field(0x042B02), (0x70000000u >> 16) | 0x8000);
     EXPECT_EQ(chip->field(0x004701), 33u);  // the panel's PLL set A replaced the script's
     EXPECT_EQ(chip->field(0x160804), 0u);
-    EXPECT_EQ(chip->field(0x160804, 16 * 7), uint32_t(m->PS_MEM_SC[5][0]) + 7680);
     EXPECT_EQ(chip->field(0x161004, 16 * 2), 0x11000000u + 0x4000u);
+    // Only the ports in banks 0x40 and 0x86 hold another port's addresses plus 7680.
+    EXPECT_EQ(chip->field(0x160804, 16 * 6), uint32_t(m->PS_MEM_SC[6][0]));
+    EXPECT_EQ(chip->field(0x161804, 16 * 7), uint32_t(m->PS_MEM_SC[6][4]) + 7680);
+    EXPECT_EQ(chip->field(0x106004, 16 * 2), uint32_t(m->PS_MEM_IP_I[2]));
+    EXPECT_EQ(chip->field(0x106004, 16 * 3), uint32_t(m->PS_MEM_IP_I[2]) + 7680);
+    EXPECT_EQ(chip->field(0x106404, 16 * 3), uint32_t(m->PS_MEM_IP_P[2]) + 7680);
 }
 
 }  // namespace
