@@ -306,11 +306,14 @@ int message_deal::REG_mcu_flag(uint8_t value) {
         c331_manage::raise_apply(1);
     }
     if (value & 0x04) raise_apply(2);  // the C331 thread's refresh 2 syncs the slot files
-    if ((value & 0x08) && store->rd16(2124) == 1) {
+    const bool osd = (value & 0x08) && store->rd16(2124) == 1;
+    if (osd) {
         g_osd_update = 1;
         raise_apply(1);
     }
-    if (!(value & 0x0E)) raise_apply(1);  // plain apply of the RAM the PC wrote
+    // Every other write (an OSD reload while the OSD is off included) applies the RAM the PC
+    // wrote.
+    if (!(value & 0x06) && !osd) raise_apply(1);
     led_size_handshake(store);
     return kDone;
 }

@@ -125,10 +125,16 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     store()->wr16(866, 4);  // an empty slot
     EXPECT_EQ(status(handle(writeReg(11, 0x02, {0x02}))), 1);
     // OSD reload only while the OSD is on.
-    store()->wr16(2124, 1);
+    pendingApplies();
+    store()->wr16(2124, 0);
     g_osd_update = 0;
+    EXPECT_EQ(status(handle(writeReg(11, 0x08, {0x08}))), 0);
+    EXPECT_EQ(g_osd_update, 0u);
+    EXPECT_EQ(pendingApplies(), std::vector<int>{1});  // the RAM is still applied
+    store()->wr16(2124, 1);
     handle(writeReg(11, 0x08, {0x08}));
     EXPECT_EQ(g_osd_update, 1u);
+    EXPECT_EQ(pendingApplies(), std::vector<int>{1});
 }
 
 TEST_F(Handlers, DebugCommandRegistersStoreAndRaiseTheApply) {
