@@ -118,6 +118,11 @@ void fpga_manage::read_from_register(uint8_t reg, uint8_t fpga) {
     reg_mirror[fpga][reg] = value;
 }
 
+uint8_t fpga_manage::mirror(int fpga, uint8_t reg) {
+    std::lock_guard<std::mutex> lock(mirror_mutex);
+    return reg_mirror[fpga & 1][reg];
+}
+
 void fpga_manage::set_mirror(int fpga, uint8_t reg, uint8_t value) {
     std::lock_guard<std::mutex> lock(mirror_mutex);
     reg_mirror[fpga & 1][reg] = value;

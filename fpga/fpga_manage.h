@@ -155,6 +155,7 @@ public:
     static uint32_t fpga_cmd_to_spi_data(uint8_t cmd, uint8_t area, uint32_t address);
     static uint32_t fpga_reg_cmd_to_spi_data(uint8_t cmd, uint8_t reg, uint8_t mask);
     void read_from_register(uint8_t reg, uint8_t fpga);
+    uint8_t mirror(int fpga, uint8_t reg);  // a mirror byte, read under mirror_mutex
     void write_to_0x00_register(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga);
     void write_to_register(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga);
     void fpga_flash_access() {}

@@ -104,10 +104,10 @@ void fpga_manage::set_led_para_deal() {
 uint32_t fpga_manage::get_wlan_state() {
     uint32_t mask = 0;
     for (uint8_t i = 0; i < 2; ++i) {
-        if (reg_mirror[i][80] != kBringUpRunning) continue;
+        if (mirror(i, 80) != kBringUpRunning) continue;
         read_from_register(128, i);
         read_from_register(144, i);
-        const uint32_t ports = (reg_mirror[i][128] | uint32_t(reg_mirror[i][144]) << 8) & 0x3FF;
+        const uint32_t ports = (mirror(i, 128) | uint32_t(mirror(i, 144)) << 8) & 0x3FF;
         mask |= ports << (10 * i);
     }
     return mask;
@@ -117,10 +117,10 @@ void fpga_manage::check_wlanonline_state() {
     if (!raviksource::p_ravik_source) return;
     uint16_t words[2] = {0, 0};
     for (uint8_t i = 0; i < 2; ++i) {
-        if (board_state(i) != 2 || reg_mirror[i][80] != kBringUpRunning) continue;
+        if (board_state(i) != 2 || mirror(i, 80) != kBringUpRunning) continue;
         read_from_register(128, i);
         read_from_register(144, i);
-        words[i] = uint16_t(reg_mirror[i][128] + reg_mirror[i][144] * 256);
+        words[i] = uint16_t(mirror(i, 128) + mirror(i, 144) * 256);
     }
     ZemRamPara* para = ZemRamPara::p_zemrampara_config;
     if (get_fpga_status() != 1 || !para) return;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -90,7 +91,7 @@ private:
     std::vector<uint8_t>& areaRef(int n);
 
     bool running_ = false;
-    int starts_ = 0;
+    std::atomic<int> starts_{0};  // read by tests while the FPGA thread runs
     std::array<uint8_t, 256> regs_{};
     std::map<int, std::vector<uint8_t>> areas_;
     uint8_t input_[8] = {};
