@@ -291,9 +291,9 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
     bool changed = false;
     for (int a : words) changed = changed || changed16(a);
     if (changed) wait_led_para_idle(lock);
-    // From here the lock is held to the end of the turn. What the RAM holds now is what this
-    // turn applies; a write that lands later (the PC's unlocked RAM write) differs from it and
-    // is applied on the next turn.
+    // From here the lock is held to the end of the turn, so what the RAM holds now is what this
+    // turn applies; the panel's own channel geometry (RAM 1382..1394) is written after it and
+    // triggers nothing.
     copy_ram(apply_snapshot);
     if (!changed) return false;
     init_panel_from_ram();
