@@ -86,8 +86,9 @@ public:
     // All register writes in order since the last clearFrames (bank selects excluded).
     std::vector<Write> writeLog() const;
     uint64_t frameCount() const;
-    // Called after each register write by the program (bank selects excluded), with the lock
-    // released, on the writing thread: an observer learns of a write without polling the chip.
+    // Called after each register write by the program (bank selects excluded), with the chip's
+    // lock released, on the writing thread: an observer learns of a write without polling the
+    // chip. The node's message is still in progress, so the hook must not send on the bus.
     using WriteHook = std::function<void(uint8_t bank, uint8_t address, uint8_t value)>;
     void onWrite(WriteHook hook);  // an empty hook removes it
 
