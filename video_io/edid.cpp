@@ -13,6 +13,9 @@ constexpr uint32_t kHdmi14Khz = 340000;      // above this the HDMI Forum block 
 constexpr uint32_t kMaxTmdsKhz = 600000;
 constexpr uint32_t kMaxDtdKhz = 655350;  // a detailed timing stores 10 kHz units in 16 bits
 constexpr uint32_t kMinDtdKhz = 10000;   // sinks read slower clocks as invalid
+// The range-limits descriptor holds the line rate in whole kHz in one byte, with 1 kHz of margin
+// above the mode's own.
+constexpr double kMaxLineKhz = 254.0;
 
 void checksum(uint8_t* block) {
     uint8_t sum = 0;
@@ -190,7 +193,8 @@ bool modeForRequest(int width, int height, int rate, VideoMode& out) {
         return false;
     }
     return out.pclk_khz >= kMinDtdKhz && out.pclk_khz <= std::min(kMaxDtdKhz, kMaxTmdsKhz) &&
-           out.htotal() - out.hact < 4096 && out.vtotal() - out.vact < 4096;
+           out.htotal() - out.hact < 4096 && out.vtotal() - out.vact < 4096 &&
+           hfreqKhz(out) <= kMaxLineKhz;
 }
 
 std::vector<uint8_t> build(int width, int height, int rate) {

@@ -53,6 +53,7 @@ TEST_F(EdidTest, RewrittenEdidsAreValidForEdidDecode) {
         {1366, 768, 60, "1366x768", 1},
         {1024, 768, 75, "1024x768", 1},
         {2560, 1440, 60, "2560x1440", 2},
+        {384, 4000, 60, "384x4000", 1},  // a tall, narrow LED wall
     };
     for (const auto& r : requests) {
         SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h) + "@" +
@@ -75,6 +76,9 @@ TEST_F(EdidTest, BuilderRefusesModesNoEdidCanDescribe) {
     EXPECT_TRUE(edid::build(3840, 2160, 120).empty());  // beyond the TMDS clock
     EXPECT_TRUE(edid::build(1920, 1080, 0).empty());
     EXPECT_TRUE(edid::build(-1, 1080, 60).empty());
+    // More lines a second than the range-limits descriptor can state (255 kHz).
+    EXPECT_TRUE(edid::build(320, 4095, 120).empty());
+    EXPECT_TRUE(edid::build(320, 2161, 240).empty());
     const auto ok = edid::build(1920, 1080, 60);
     EXPECT_TRUE(edid::valid(ok.data(), ok.size()));
 }
