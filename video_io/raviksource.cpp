@@ -91,6 +91,10 @@ int raviksource::initialize() {
     if (rc != 0) std::fprintf(stderr, "source: pad window did not open (%d)\n", rc);
     check_source_mask = g_check_source & 0x3F;
     queueUploadedTables();
+    {
+        std::lock_guard<std::mutex> lock(wait_mutex_);
+        stop_ = false;  // a thread stopped by shutdown() can be started again
+    }
     try {
         thread_ = std::thread([this] { checksourceThread(); });
     } catch (const std::system_error&) {

@@ -30,6 +30,24 @@ constexpr uint8_t kAudioMute = 0x08;
 
 constexpr int kWindowBase = 2272;  // + 26 w: window records
 constexpr int kCropBase = 1472;    // + 10 c: crop table
+constexpr int kCrops = 40;
+
+// The expander's output for the audio window's words: the source a window's source word names
+// (directly, or through its crop entry) with its audio on or muted. A window, crop or source
+// that does not exist is muted rather than routed by a wrapped number.
+uint8_t audioSelection(const ZemRamPara& p) {
+    const int w = p.rd16(raviksource::kAudioWindowRam);
+    if (w >= raviksource::kSources) return kAudioMute;
+    const uint16_t src_word = p.rd16(kWindowBase + 26 * w + 8);
+    const uint16_t audio = p.rd16(kWindowBase + 26 * w + 20);
+    int src = src_word & 0xFF;
+    if (src_word & 0x8000) {
+        if (src >= kCrops) return kAudioMute;
+        src = p.rd16(kCropBase + 10 * src) & 0xFF;  // crop id word: bits 0..7 the source
+    }
+    if (src >= raviksource::kSources) return kAudioMute;
+    return uint8_t(src | ((audio & 0x8000) ? 0 : kAudioMute));
+}
 
 }  // namespace
 
@@ -78,15 +96,7 @@ void raviksource::audioPass() {
     // Cleared before the RAM is read, so a change raised during the write is not lost.
     const bool read = withC331Lock([&] {
         source_changed = 0;
-        const int w = para_ ? para_->ram[kAudioWindowRam] % 6 : 0;
-        if (!para_) return;
-        const uint16_t src_word = para_->rd16(kWindowBase + 26 * w + 8);
-        const uint16_t audio = para_->rd16(kWindowBase + 26 * w + 20);
-        int src = src_word & 0xFF;
-        if ((src_word & 0x8000) && (src_word & 0xFF) < 40) {
-            src = para_->rd16(kCropBase + 10 * (src_word & 0xFF)) & 0x0F;
-        }
-        value = uint8_t((src % 6) | ((audio & 0x8000) ? 0 : kAudioMute));
+        if (para_) value = audioSelection(*para_);
     });
     if (!read) return;
     int rc = bus_->writeReg(kAudioExpanderAddr, kExpanderConfig, 0x00);

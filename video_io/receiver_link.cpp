@@ -45,7 +45,8 @@ int ReceiverLink::setHotPlug(platform::I2cBus& bus, int source, bool high) {
 
 ReceiverLink::Change ReceiverLink::update(int rc, const ReceiverRegs& regs) {
     if (rc != 0) {
-        if (++failures < kLostAfter || !has_video) return Change::None;
+        if (failures < kLostAfter) ++failures;  // a silent receiver is polled for years
+        if (failures < kLostAfter || !has_video) return Change::None;
         has_video = false;
         return Change::VideoOff;
     }

@@ -39,7 +39,7 @@ public:
 
     static constexpr int kLostAfter = 3;
     bool has_video = false;
-    int failures = 0;  // failed reads in a row
+    int failures = 0;  // failed reads in a row, up to kLostAfter
 
 private:
     uint8_t events_ = 0;

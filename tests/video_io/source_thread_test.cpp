@@ -3,6 +3,8 @@
 // the FPGA boards' bring-up, the audio selection and the transmitter bits.
 #include <gmock/gmock.h>
 
+#include <limits>
+
 #include "c331/c331_manage.h"
 #include "video_io_fixture.h"
 
@@ -239,6 +241,36 @@ TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     EXPECT_EQ(expander.reg(0x01), 0x08 | kHdmi4);  // crop source, muted
 }
 
+TEST_F(SourceThreadTest, AudioOfAWindowOrCropThatDoesNotExistIsMuted) {
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        para->wr16(2272 + 26 + 8, kHdmi2);  // window 1: HDMI2, audio on
+        para->wr16(2272 + 26 + 20, 0x80FF);
+        para->wr16(2272 + 26 * 2 + 8, 0x8000 | 45);  // window 2: crop 45, beyond the table
+        para->wr16(2272 + 26 * 2 + 20, 0x80FF);
+        para->wr16(2112, 7);  // no such window
+    }
+    startSource();
+    auto& expander = *side->audio_expander;
+    src->source_changed = 1;
+    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
+    EXPECT_EQ(expander.reg(0x01), 0x08);
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        para->wr16(2112, 1);
+    }
+    src->source_changed = 1;
+    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
+    EXPECT_EQ(expander.reg(0x01), kHdmi2);
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        para->wr16(2112, 2);
+    }
+    src->source_changed = 1;
+    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
+    EXPECT_EQ(expander.reg(0x01), 0x08);
+}
+
 TEST_F(SourceThreadTest, TransmitterPresenceBits) {
     platform::sim::attachI2cDevice(platform::kI2cNode, platform::sim::kHdmiTransmitterAddr,
                                    nullptr);
@@ -264,4 +296,25 @@ TEST_F(SourceThreadTest, Ite6805SnapshotRecomputesTheRecord) {
     src->iTE6805_Get_Hdmi(0);
     EXPECT_EQ(record(kHdmi4).Htotal, 0);
     EXPECT_EQ(record(kHdmi4).nosignal, 1);
+}
+
+// A receiver that never answers (as every receiver on the box without its back end) is read
+// every pass for as long as the box runs: its count of failed reads must not wrap.
+TEST(ReceiverLinkTest, FailedReadCountDoesNotWrap) {
+    ReceiverLink link;
+    ReceiverRegs none;
+    link.failures = std::numeric_limits<int>::max() - 1;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(link.update(-EREMOTEIO, none), ReceiverLink::Change::None);
+    EXPECT_GE(link.failures, ReceiverLink::kLostAfter);
+    ReceiverRegs on;
+    on.valid = true;
+    on.status = platform::sim::SimReceiver::kVideoOn;
+    EXPECT_EQ(link.update(0, on), ReceiverLink::Change::VideoOn);
+    EXPECT_EQ(link.failures, 0);
+    // A later outage is still noticed after the same number of failed reads.
+    for (int i = 1; i < ReceiverLink::kLostAfter; ++i) {
+        EXPECT_EQ(link.update(-EIO, none), ReceiverLink::Change::None);
+    }
+    EXPECT_EQ(link.update(-EIO, none), ReceiverLink::Change::VideoOff);
 }
