@@ -23,6 +23,8 @@ public:
     LinuxI2cBus& operator=(const LinuxI2cBus&) = delete;
 
     int transfer(uint8_t addr, const uint8_t* w, size_t wlen, uint8_t* r, size_t rlen) override {
+        // A message's length is 16 bits: a longer one would go out cut short yet report success.
+        if (wlen > kMaxMessage || rlen > kMaxMessage) return -EINVAL;
         i2c_msg msgs[2];
         int n = 0;
         if (wlen > 0) {
@@ -36,6 +38,7 @@ public:
     }
 
 private:
+    static constexpr size_t kMaxMessage = 0xFFFF;
     int fd_;
 };
 
