@@ -98,7 +98,9 @@ void udpnetManage::udp_13769_acceptThread() {
             if (rx[i] == '\n') ++lines;
         if (lines == 0 || rx[n - 1] != '\n') ++lines;
         std::lock_guard<std::mutex> lock(queue_mutex_);
-        for (int i = 0; i < lines; ++i) queue_.push_back({from, kWifiError});
+        // Bounded: a flood of lines gets no more answers than the queue holds.
+        for (int i = 0; i < lines && queue_.size() < kMaxTextReplies; ++i)
+            queue_.push_back({from, kWifiError});
         queue_cv_.notify_one();
     }
 }

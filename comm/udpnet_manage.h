@@ -33,6 +33,9 @@ public:
     void udp_13769_acceptThread();
     void udp_13769_sendThread();
 
+    // Text replies waiting to go out on the WiFi socket at most; lines beyond are not answered.
+    static constexpr size_t kMaxTextReplies = 64;
+
     uint16_t port = 0;
     uint16_t wifi_port = 0;
     sockaddr_in requester{};  // the last PC that sent a frame (pass-through answers go there)

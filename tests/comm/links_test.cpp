@@ -304,6 +304,28 @@ TEST_F(WifiSocket, EveryLineGetsAnErrorReply) {
     udp->stop();
 }
 
+TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
+    // One small datagram must not turn into thousands of replies or an ever longer queue.
+    udpnetManage::udp_port_setting = 0;
+    udpnetManage::wifi_port_setting = 0;
+    g_udpnetmode = 1;
+    udpnetManage* udp = udpnetManage::pInstance();
+    UdpLink peer(udp->wifi_port);
+    peer.send(Bytes(2000, '\n'));
+    int replies = 0;
+    char buf[64];
+    for (pollfd p{peer.fd, POLLIN, 0}; ::poll(&p, 1, 300) == 1; ++replies)
+        ASSERT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
+    EXPECT_EQ(replies, int(udpnetManage::kMaxTextReplies));
+    // The socket still answers the next line.
+    const std::string line = "AT\r\n";
+    peer.send(Bytes(line.begin(), line.end()));
+    pollfd p{peer.fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    EXPECT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
+    udp->stop();
+}
+
 using SimulatedPorts = CommTest;
 
 TEST_F(SimulatedPorts, TheBoxReportsWhereEachSerialPortCanBeReached) {
