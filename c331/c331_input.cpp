@@ -110,8 +110,14 @@ void c331_manage::load_hdmi() {
     if (!src) return;
     for (int p = 0; p < kPorts; ++p) {
         const int s = zemApi_GetPortDevId(p);
-        if (!port_record_stable(p)) continue;
-        const SOURCE_HDMI_INFO& in = src->hdminfo[s];
+        // The whole record is copied under the lock: the source thread rewrites it while this
+        // thread runs, and a record read half before and half after a change is no timing.
+        SOURCE_HDMI_INFO in;
+        {
+            std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+            in = src->hdminfo[s];
+        }
+        if (in.stable == 0) continue;
         ST_HDMI_INFO& out = PI_HDMI_INFO[p];
         bool changed = false;
         auto take = [&](int& dst, int v, const char* name) {

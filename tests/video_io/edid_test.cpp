@@ -85,7 +85,7 @@ TEST_F(EdidTest, BuilderRefusesModesNoEdidCanDescribe) {
 
 TEST_F(EdidTest, ImpossibleRequestWritesNothingAndEndsTheRequest) {
     startSource();
-    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));  // first check done
+    ASSERT_TRUE(waitFor([&] { return (status(0) & 0x80) == 0; }));  // first check done
     side->eeprom[1]->clearWrites();
     requestRewrite(1, 3840, 2160, 120);
     ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[1] == 0; }));
@@ -101,14 +101,14 @@ TEST_F(EdidTest, WrittenEdidIsAnnouncedByAHotPlugPulse) {
     ASSERT_TRUE(waitFor([&] { return side->receiver[0]->hotPlugLowCount() == 1; }));
     EXPECT_TRUE(waitFor([&] { return side->receiver[0]->hotPlugHigh(); }));
     EXPECT_EQ(side->receiver[3]->hotPlugLowCount(), 0);  // the other inputs stay
-    EXPECT_NE(para->status[1] & 0x01, 0);                // source 0 holds a valid EDID
-    EXPECT_EQ(para->status[0] & 0x01, 0);                // nothing pending
+    EXPECT_NE(status(1) & 0x01, 0);                      // source 0 holds a valid EDID
+    EXPECT_EQ(status(0) & 0x01, 0);                      // nothing pending
 }
 
 TEST_F(EdidTest, FlagWithMarkAlreadySetOnlyReannounces) {
     // A page sets the flag and leaves an earlier mark: the EDID is not rewritten.
     startSource();
-    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));
+    ASSERT_TRUE(waitFor([&] { return (status(0) & 0x80) == 0; }));
     side->eeprom[4]->clearWrites();
     src->edid_written[4] = 1;
     src->edid_rewrite[4] = 1;
@@ -121,7 +121,7 @@ TEST_F(EdidTest, EepromErrorIsRetriedNotMarkedWritten) {
     startSource();
     side->eeprom[5]->fail_errno = -EREMOTEIO;
     requestRewrite(5, 1920, 1080, 60);
-    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x20) != 0; }));
+    ASSERT_TRUE(waitFor([&] { return (status(0) & 0x20) != 0; }));
     EXPECT_EQ(src->edid_written[5], 0);
     side->eeprom[5]->fail_errno = 0;
     ASSERT_TRUE(rewriteDone(5));
@@ -151,7 +151,7 @@ TEST_F(EdidTest, UploadedTableIsWrittenAsItIsAndConsumed) {
 
 TEST_F(EdidTest, BadUploadedTablesAreRefusedAndNothingIsWritten) {
     startSource();
-    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));
+    ASSERT_TRUE(waitFor([&] { return (status(0) & 0x80) == 0; }));
     side->eeprom[2]->clearWrites();
     auto table = edid::build(1920, 1080, 60);
     auto bad_sum = table;
@@ -191,6 +191,6 @@ TEST_F(EdidTest, StartUpCheckReportsWhichEepromsHoldAnEdid) {
     for (size_t i = 0; i < good.size(); ++i) side->eeprom[2]->setReg(uint8_t(i), good[i]);
     side->eeprom[3]->fail_errno = -EREMOTEIO;
     startSource();
-    ASSERT_TRUE(waitFor([&] { return (para->status[0] & 0x80) == 0; }));
-    EXPECT_EQ(para->status[1] & 0x3F, 0x04);  // only source 2 (blank or silent elsewhere)
+    ASSERT_TRUE(waitFor([&] { return (status(0) & 0x80) == 0; }));
+    EXPECT_EQ(status(1) & 0x3F, 0x04);  // only source 2 (blank or silent elsewhere)
 }

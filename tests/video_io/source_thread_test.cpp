@@ -276,8 +276,8 @@ TEST_F(SourceThreadTest, TransmitterPresenceBits) {
                                    nullptr);
     para->status[2] = 0x06;
     startSource();
-    ASSERT_TRUE(waitFor([&] { return (para->status[2] & 0x04) == 0; }));
-    EXPECT_EQ(para->status[2] & 0x02, 0x02);
+    ASSERT_TRUE(waitFor([&] { return (status(2) & 0x04) == 0; }));
+    EXPECT_EQ(status(2) & 0x02, 0x02);
 }
 
 TEST_F(SourceThreadTest, Ite6805SnapshotRecomputesTheRecord) {

@@ -66,6 +66,11 @@ uint16_t InputSideTest::ram16(int addr) const {
     return para->rd16(addr);
 }
 
+uint8_t InputSideTest::status(int byte) const {
+    std::lock_guard<std::mutex> lock(para->mutex);
+    return para->status[byte];
+}
+
 std::vector<uint16_t> InputSideTest::timingInRam(int source) const {
     const int base = raviksource::kTimingRam + 6 * source;
     return {ram16(base), ram16(base + 2), ram16(base + 4)};

@@ -31,6 +31,8 @@ protected:
     bool refreshed(int id) const;
     // Parameter RAM word and the timing words of a source.
     uint16_t ram16(int addr) const;
+    // A byte of the parameter store's status block, as the source thread leaves it.
+    uint8_t status(int byte) const;
     std::vector<uint16_t> timingInRam(int source) const;
     // What the video processor and the FPGA thread would do for the light-up.
     void pretendPathReady();
