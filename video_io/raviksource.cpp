@@ -151,11 +151,14 @@ void raviksource::pollReceiver(int s) {
             ZEM_DEBUG("source %d: receiver read failed (%d)\n", s, rc);
             writeLogMsg(2, "receiver read failed");
         }
-    } else if (s >= 4) {
+    }
+    const ReceiverLink::Change change = link.update(rc, regs);
+    if (s >= 4 && (rc == 0 || change == ReceiverLink::Change::VideoOff)) {
+        // A receiver given up on leaves an empty snapshot (regs after a failed read), so the
+        // debug recompute can't bring its last video back.
         std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
         ite6805_sys[5 - s] = regs;
     }
-    const ReceiverLink::Change change = link.update(rc, regs);
     if (change == ReceiverLink::Change::None) return;
     const bool on = change == ReceiverLink::Change::VideoOn;
     ZEM_DEBUG("source %d: video %s\n", s, on ? "on" : "off");

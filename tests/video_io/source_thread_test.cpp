@@ -298,6 +298,17 @@ TEST_F(SourceThreadTest, Ite6805SnapshotRecomputesTheRecord) {
     EXPECT_EQ(record(kHdmi4).nosignal, 1);
 }
 
+TEST_F(SourceThreadTest, Ite6805ThatStoppedAnsweringLeavesNoSignalBehind) {
+    startSource();
+    ASSERT_TRUE(platform::sim::setInput(kHdmi3, 3840, 2160, 30));
+    ASSERT_TRUE(recordShows(kHdmi3, 3840));
+    side->receiver[kHdmi3]->fail_errno = -EREMOTEIO;
+    ASSERT_TRUE(recordLost(kHdmi3));
+    src->iTE6805_Get_Hdmi(1);  // the debug command must not bring the old timing back
+    EXPECT_EQ(record(kHdmi3).nosignal, 1);
+    EXPECT_EQ(record(kHdmi3).Hact, 0);
+}
+
 // A receiver that never answers (as every receiver on the box without its back end) is read
 // every pass for as long as the box runs: its count of failed reads must not wrap.
 TEST(ReceiverLinkTest, FailedReadCountDoesNotWrap) {
