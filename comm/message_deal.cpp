@@ -179,11 +179,6 @@ int command_slot(uint8_t reg) {
     }
 }
 
-void raise_apply(uint8_t id) {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    c331_manage::raise_apply(id);
-}
-
 // One register of a write: 0 done, else a status.
 int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t value) {
     if (reg < ZemRamPara::kRegCount) {
@@ -213,13 +208,23 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
     return kDone;
 }
 
+// The LED screen size as the C331 thread last applied it, once it runs; before that, as last
+// saved. Not the shadow alone: a refresh between the PC's write and this register would hide
+// the change. Caller holds the C331 mutex, which guards the applied copy.
+uint16_t applied16(const ZemRamPara* store, int addr) {
+    const c331_manage* c = c331_manage::p_c331_manage;
+    if (!c || c->thread_state.load() != 8) return store->shadow16(addr);
+    return uint16_t(c->applied[addr] | c->applied[addr + 1] << 8);
+}
+
 // A new LED screen size reaches the outputs through the size handshake with the FPGA and C331
-// threads, once both FPGAs run.
-void led_size_handshake(const ZemRamPara* store) {
+// threads, once both FPGAs run. Caller holds the C331 mutex and raises the apply only after
+// this: a C331 thread that found no handshake would re-initialise the panel at once, and the
+// FPGA side's blanking would then never end in a reset.
+void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run) {
     const bool changed =
-        store->rd16(1378) != store->shadow16(1378) || store->rd16(1380) != store->shadow16(1380);
-    const auto& running = comm_hooks::get().fpgas_running;
-    if (!changed || !running || !running()) return;
+        store->rd16(1378) != applied16(store, 1378) || store->rd16(1380) != applied16(store, 1380);
+    if (!changed || !fpgas_run) return;
     std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
     g_set_led_para = 1;
     g_set_led_setup = 0;
@@ -293,9 +298,12 @@ int message_deal::REG_com1_flag(uint8_t value) {
 
 int message_deal::REG_mcu_flag(uint8_t value) {
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    // Asked before the C331 mutex: the FPGA side's locks come after it.
+    const auto& running = comm_hooks::get().fpgas_running;
+    const bool fpgas_run = running && running();
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     if (value & 0x02) {
         // Recall of the user mode whose number the PC wrote to RAM 866.
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         const uint16_t n = store->rd16(866);
         if (n < 1 || n > ZemRamPara::kModeCount) return kRefused;
         const uint8_t* slot = store->mode_ram[n - 1];
@@ -303,18 +311,18 @@ int message_deal::REG_mcu_flag(uint8_t value) {
         const int payload = ZemRamPara::kRamSize - ZemRamPara::kModePayloadStart;
         std::memcpy(store->ram + ZemRamPara::kModePayloadStart, slot + 2, payload);
         store->wr16(866, n);
-        c331_manage::raise_apply(1);
     }
-    if (value & 0x04) raise_apply(2);  // the C331 thread's refresh 2 syncs the slot files
+    led_size_handshake_locked(store, fpgas_run);
+    if (value & 0x02) c331_manage::raise_apply(1);
+    if (value & 0x04) c331_manage::raise_apply(2);  // refresh 2 syncs the slot files
     const bool osd = (value & 0x08) && store->rd16(2124) == 1;
     if (osd) {
         g_osd_update = 1;
-        raise_apply(1);
+        c331_manage::raise_apply(1);
     }
     // Every other write (an OSD reload while the OSD is off included) applies the RAM the PC
     // wrote.
-    if (!(value & 0x06) && !osd) raise_apply(1);
-    led_size_handshake(store);
+    if (!(value & 0x06) && !osd) c331_manage::raise_apply(1);
     return kDone;
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <thread>
 
 #include "c331/c331_manage.h"
 #include "comm/comm_bridge.h"
@@ -237,5 +238,26 @@ TEST_F(Handlers, Register11StartsTheLedSizeHandshakeWhenTheSizeChangedAndBothFpg
     handle(writeReg(11, 0xFF, {0}));
     EXPECT_EQ(g_set_led_para, 1);
     EXPECT_EQ(g_set_led_setup, 0);
+    comm_hooks::get() = comm_hooks();
+}
+
+TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply) {
+    comm_hooks::get().fpgas_running = [] { return true; };
+    g_set_led_para = 0;
+    // A stand-in for the C331 thread: it takes the apply the moment it is raised and notes
+    // whether the handshake had started, which decides whether it waits for the FPGA side.
+    std::promise<int> seen;
+    std::thread c331([&] {
+        std::unique_lock<std::mutex> lock(c331_manage::c331_mutex);
+        c331_manage::apply_cv.wait(lock, [] { return c331_manage::apply_pending(); });
+        seen.set_value(g_set_led_para.load());
+        while (c331_manage::take_apply() != 0) {
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the stand-in is waiting
+    store()->wr16(1380, uint16_t(store()->shadow16(1380) + 32));
+    handle(writeReg(11, 0xFF, {0}));
+    c331.join();
+    EXPECT_EQ(seen.get_future().get(), 1);
     comm_hooks::get() = comm_hooks();
 }
