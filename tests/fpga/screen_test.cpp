@@ -391,3 +391,27 @@ TEST_F(LitFpgaTest, OnOffTableThatCouldNotBeSavedIsNotMarkedSaved) {
     EXPECT_EQ(board->flash[0].mem[0x30E000 + 8], 1);
     platform::installClock(nullptr);
 }
+
+TEST_F(FpgaTest, PcTableTrafficDuringBringUpNeitherBlocksNorBreaksIt) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> served{0};
+    std::thread pc([&] {
+        uint8_t buf[170];
+        while (!stop) {
+            served += mgr->pc_read_table(10, 0, 0, buf, 170) == 0;
+            served += mgr->pc_read_table(1, 1, 0, buf, 128) == 0;
+            served += mgr->pc_write_table(9, 0, 0, buf, 16) == 0;
+            std::this_thread::yield();
+        }
+    });
+    while (served == 0) std::this_thread::yield();  // the PC is talking before bring-up starts
+    g_source_online = 2;
+    powerUp(0);
+    powerUp(1);
+    const bool lit = bool(bothLit());
+    stop = true;
+    pc.join();
+    EXPECT_TRUE(lit) << state();
+    EXPECT_EQ(mgr->ram_check[0], 1);
+    EXPECT_EQ(mgr->ram_check[1], 1);
+}
