@@ -154,14 +154,32 @@ TEST_F(C331InputTest, InterlacedStatesByLinesAndRate) {
     startStopped(port);
     struct Case {
         int w, h, rate, state;
-    } cases[] = {{1920, 1080, 60, 5}, {1920, 1080, 50, 6}, {1440, 480, 60, 7}, {1440, 576, 50, 8}};
+        uint8_t sync;  // the port's byte of the sync-polarity register
+    } cases[] = {{1920, 1080, 60, 5, 7},
+                 {1920, 1080, 50, 6, 7},
+                 {1440, 480, 60, 7, 4},
+                 {1440, 576, 50, 8, 4}};
     for (const auto& k : cases) {
         SCOPED_TRACE(k.h);
         feed(kHdmi1, k.w, k.h, k.rate, true);
         EXPECT_EQ(c->PI_STATE[port], k.state);
         EXPECT_EQ(c->PI_SCAN_MODE[port], 1);
+        EXPECT_EQ(chip->reg(0x06, uint8_t(0x38 + port)), k.sync);
     }
     feed(kHdmi1, 1920, 1080, 60);  // progressive again
+    EXPECT_EQ(c->PI_STATE[port], 4);
+    EXPECT_EQ(c->PI_SCAN_MODE[port], 0);
+
+    // Interlaced with 600 lines a field: no interlaced state, read as progressive.
+    const VideoMode odd{0, 1920, 88, 44, 148, 540, 20, 5, 35, true, true, true, 50, 66000};
+    ASSERT_EQ(odd.vtotal(), 600);
+    platform::sim::setInput(kHdmi1, &odd);
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        return src->hdminfo[kHdmi1].Vtotal == 600;
+    }));
+    turn();
+    EXPECT_EQ(c->PI_HDMI_INFO[port].ip, 1);
     EXPECT_EQ(c->PI_STATE[port], 4);
     EXPECT_EQ(c->PI_SCAN_MODE[port], 0);
 }
