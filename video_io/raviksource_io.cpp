@@ -56,8 +56,10 @@ void raviksource::bringUpBoards() {
     for (int f = 0; f < kFpgas; ++f) {
         const uint8_t state = fpga_board_state[f].load();
         if (state == 1) {
-            // The clock has run for a pass since its set-up: release the FPGA.
-            if (pads_) pads_->write16(kFpgaReset[f], kPadHigh);
+            // The clock has run for a pass since its set-up: release the FPGA. Without the pad
+            // window the reset line can't be driven, and the FPGA is not reported released.
+            if (!pads_) continue;
+            pads_->write16(kFpgaReset[f], kPadHigh);
             fpga_board_state[f] = 2;
             continue;
         }

@@ -209,6 +209,15 @@ TEST_F(SourceThreadTest, FpgaStaysInResetWhileItsClockChipIsSilent) {
     EXPECT_EQ(box().soc.word(raviksource::kFpgaReset[1]), 0x10);
 }
 
+TEST_F(SourceThreadTest, FpgaIsNotReportedReleasedWithoutItsResetLine) {
+    box().soc.pads_open_error = -EACCES;  // the pad window does not open
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return src->fpga_board_state[0] == 1; }));
+    settle();
+    EXPECT_EQ(int(src->fpga_board_state[0]), 1);
+    EXPECT_EQ(int(src->fpga_board_state[1]), 1);
+}
+
 TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     // Window 1 shows HDMI2 with its audio on; window 0 a crop of HDMI4 with audio off.
     {
