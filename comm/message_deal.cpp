@@ -115,8 +115,10 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
                  : write(fpga_function(addr), fpga_number(addr), addr & 0xFFF, data, n);
     } else if (a.kind == Area::kRam && n <= a.room) {
         // The C331 thread compares RAM with its shadow under this mutex; the PC has the
-        // change applied by a later register 11 write.
+        // change applied by a later register 11 write. The source thread writes the timing
+        // words under the store's own mutex, which comes after the C331 mutex.
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        std::lock_guard<std::mutex> timings(store->mutex);
         rc = store->ZemRamParaDeal(data, n, addr);
     } else if (a.kind == Area::kMode && n <= a.room) {
         // Reads and recalls on the other links copy the slots under the same mutex.
@@ -149,8 +151,10 @@ int message_deal::read_ram(uint8_t* buf, uint32_t len) {
                  ? 1
                  : h.table_read(fpga_function(addr), fpga_number(addr), addr & 0xFFF, out, n);
     } else if (a.p && n <= a.room) {
-        // RAM and user modes change under the C331 mutex; the copy is consistent with it.
+        // RAM and user modes change under the C331 mutex, the timing words and the status
+        // block's input bits under the store's own; the copy is consistent with both.
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        std::lock_guard<std::mutex> timings(ZemRamPara::p_zemrampara_config->mutex);
         std::memcpy(out, a.p, n);
         rc = 0;
     }

@@ -179,7 +179,10 @@ int ZemRamPara::ram_para_persist() {
     // The shadow becomes what was saved, not the RAM after the flush and pause: a write landing
     // meanwhile stays a change, so it is saved (and a save request in it seen) next time.
     uint8_t saved[kRamSize];
-    std::memcpy(saved, ram, kRamSize);
+    {
+        std::lock_guard<std::mutex> lock(mutex);  // the source thread's timing words
+        std::memcpy(saved, ram, kRamSize);
+    }
     // The whole file in its default layout, so any save leaves a complete, marked file.
     uint8_t file[kRamSize] = {0xAA, 0xAA};
     std::memcpy(file + kFileBodyOffset, saved + kPersistStart, kPersistSize);
