@@ -4,6 +4,7 @@
 // its tick, then the hardware managers, the home screen, the refresh connections and the links.
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,6 +44,9 @@ std::string takeSimRoot(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Trace lines go out whole and at once, as on the box's serial console, also when the
+    // console is a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string simRoot = takeSimRoot(argc, argv);
     if (simRoot.empty()) {
         platform::selectLinux();

@@ -1,94 +1,9 @@
-// The fixture of the protocol tests: a simulated box with its parameter store, frame builders,
-// and clients that speak the wire protocol to the links over loopback or a pseudo-terminal.
+// The fixture of the protocol tests: a simulated box with its parameter store; the frame
+// builders and PC-side clients are in pc_link.h.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
+#include "pc_link.h"
 #include "sim_fixture.h"
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes hex(const std::string& text);  // "a5 5a" or "a55a"
-std::string toHex(const Bytes& b);
-
-// A box-command body: destination 0xF100, source 0xF010, then cmd and data; no check byte.
-Bytes body(uint8_t cmd, const Bytes& data, uint16_t dest = 0xF100, uint16_t src = 0xF010);
-// The wire frame of a body (check byte appended, escaped, start and end bytes).
-Bytes wire(const Bytes& body);
-Bytes le32(uint32_t v);
-Bytes le16(uint16_t v);
-Bytes cat(std::initializer_list<Bytes> parts);
-
-// A write-RAM and read-RAM body.
-Bytes writeRam(uint32_t addr, const Bytes& data);
-Bytes readRam(uint32_t addr, uint16_t n);
-Bytes writeReg(uint8_t reg, uint8_t mask, const Bytes& values);
-
-// Collects the replies of a link: unescaped, checked bodies (check byte removed).
-class ReplyReader {
-public:
-    // Adds received bytes; returns the complete bodies so far.
-    void add(const uint8_t* p, size_t n);
-    std::vector<Bytes> bodies;
-    int bad = 0;  // replies that failed their own check
-
-private:
-    Bytes acc_;
-    bool in_ = false;
-};
-
-// A client over one transport; recv waits up to ms for one reply body.
-class Link {
-public:
-    virtual ~Link() = default;
-    virtual void send(const Bytes& wire) = 0;
-    // The next reply body, or false after ms without one.
-    bool recv(Bytes& out, int ms = 2000);
-    // Sends a body and waits for its reply body.
-    Bytes ask(const Bytes& body, int ms = 2000);
-
-protected:
-    virtual int readSome(uint8_t* p, size_t cap, int ms) = 0;
-    ReplyReader reader_;
-    size_t next_ = 0;
-};
-
-class TcpLink : public Link {
-public:
-    explicit TcpLink(uint16_t port);
-    ~TcpLink() override;
-    void send(const Bytes& wire) override;
-    int fd = -1;
-
-protected:
-    int readSome(uint8_t* p, size_t cap, int ms) override;
-};
-
-// Sends datagrams to the box's UDP port; listens on its own port for the (broadcast) replies.
-class UdpLink : public Link {
-public:
-    explicit UdpLink(uint16_t port);
-    ~UdpLink() override;
-    void send(const Bytes& wire) override;
-    int fd = -1;
-    uint16_t port_;
-
-protected:
-    int readSome(uint8_t* p, size_t cap, int ms) override;
-};
-
-class PtyLink : public Link {
-public:
-    explicit PtyLink(const std::string& name);
-    ~PtyLink() override;
-    void send(const Bytes& wire) override;
-    int fd = -1;
-
-protected:
-    int readSome(uint8_t* p, size_t cap, int ms) override;
-};
 
 class CommTest : public SimBoxTest {
 protected:
