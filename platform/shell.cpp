@@ -22,8 +22,22 @@ public:
     }
 };
 
+// Before a back end is chosen nothing runs: a test or tool that forgot to choose the simulated
+// box must not reboot or re-address the machine it runs on.
+class UnselectedShell : public Shell {
+public:
+    int run(const std::string& cmd) override {
+        std::fprintf(stderr, "shell: no box selected, not running \"%s\"\n", cmd.c_str());
+        return -1;
+    }
+    int capture(const std::string& cmd, std::string& out) override {
+        out.clear();
+        return run(cmd);
+    }
+};
+
 std::mutex g_install_mutex;
-std::unique_ptr<Shell> g_shell;
+std::unique_ptr<Shell> g_shell = std::make_unique<UnselectedShell>();
 
 }  // namespace
 
@@ -33,7 +47,6 @@ std::unique_ptr<Shell> makeLinuxShell() {
 
 Shell& shell() {
     std::lock_guard<std::mutex> lock(g_install_mutex);
-    if (!g_shell) g_shell = makeLinuxShell();
     return *g_shell;
 }
 

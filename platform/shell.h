@@ -17,6 +17,8 @@ public:
     virtual int capture(const std::string& cmd, std::string& out) = 0;
 };
 
+// The shell of the chosen box; before platform::selectLinux or selectSimulated, one that runs
+// nothing and fails every command.
 Shell& shell();
 void installShell(std::unique_ptr<Shell> s);
 std::unique_ptr<Shell> makeLinuxShell();

@@ -1,6 +1,7 @@
 // The simulated shell: commands are recorded and answered, file effects stay in the root.
 #include <filesystem>
 
+#include "core/utils.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -60,3 +61,14 @@ TEST_F(ShellSeamTest, SocWindowRecordsWritesAndHoldsTheIdentityWords) {
 }
 
 }  // namespace
+
+TEST(ShellBeforeABoxIsChosen, RunsNothingAndFails) {
+    // No fixture: nothing has chosen a back end in this process (ctest runs each case alone).
+    if (!platform::root().empty()) GTEST_SKIP() << "a simulated box was chosen earlier";
+    std::string out = "stale";
+    EXPECT_EQ(platform::shell().run("touch /tmp/zem-must-not-exist"), -1);
+    EXPECT_EQ(platform::shell().capture("echo hi", out), -1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(Utils::system_mutex("reboot"), 255);
+    EXPECT_FALSE(std::filesystem::exists("/tmp/zem-must-not-exist"));
+}
