@@ -13,11 +13,11 @@
 namespace comm {
 
 in_addr_t listen_address() {
-    return htonl(platform::simulated() ? INADDR_LOOPBACK : INADDR_ANY);
+    return htonl(platform::onBox() ? INADDR_ANY : INADDR_LOOPBACK);
 }
 
 in_addr_t broadcast_address() {
-    return htonl(platform::simulated() ? INADDR_LOOPBACK : INADDR_BROADCAST);
+    return htonl(platform::onBox() ? INADDR_BROADCAST : INADDR_LOOPBACK);
 }
 
 std::string peer_name(const sockaddr_in& a) {

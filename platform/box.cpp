@@ -9,7 +9,7 @@
 
 namespace platform {
 namespace {
-Backend g_backend = Backend::Linux;
+Backend g_backend = Backend::Unselected;
 std::string g_root;
 
 int mkdirs(const std::string& dir) {
@@ -44,6 +44,10 @@ void selectSimulated(const std::string& root) {
 Backend backend() {
     return g_backend;
 }
+bool onBox() {
+    return g_backend == Backend::Linux;
+}
+
 bool simulated() {
     return g_backend == Backend::Simulated;
 }

@@ -6,7 +6,8 @@
 
 namespace platform {
 
-enum class Backend { Linux, Simulated };
+// Unselected until main or a test fixture chooses: then no device opens and no command runs.
+enum class Backend { Unselected, Linux, Simulated };
 
 // The box: devices under "/dev", files under "/". Call once, before anything opens a device.
 void selectLinux();
@@ -17,6 +18,8 @@ void selectSimulated(const std::string& root);
 
 Backend backend();
 bool simulated();
+// The box's own devices were chosen (selectLinux).
+bool onBox();
 
 // The root prefix: empty on the box, a folder on the simulated box.
 const std::string& root();

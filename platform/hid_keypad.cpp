@@ -71,6 +71,7 @@ SimKeypad& simKeypad() {
 
 int keypadPresent() {
     if (simulated()) return sim::simKeypad().present();
+    if (!onBox()) return 0;
     hid_device_info* list = hid_enumerate(kKeypadVendor, kKeypadProduct);
     const int found = list ? 1 : 0;
     hid_free_enumeration(list);
@@ -79,6 +80,7 @@ int keypadPresent() {
 
 int keypadWrite(const uint8_t* report, size_t len) {
     if (simulated()) return sim::simKeypad().write(report, len);
+    if (!onBox()) return -ENODEV;
     hid_device* dev = hid_open(kKeypadVendor, kKeypadProduct, nullptr);
     if (!dev) return -ENODEV;
     const int n = hid_write(dev, report, len);

@@ -65,6 +65,7 @@ public:
 
 std::unique_ptr<HotplugSource> openHotplug() {
     if (simulated()) return std::make_unique<SimHotplug>();
+    if (!onBox()) return nullptr;
     const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
     if (fd < 0) return nullptr;
     sockaddr_nl a{};

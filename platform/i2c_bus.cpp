@@ -1,5 +1,6 @@
 #include "platform/i2c_bus.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/box.h"
@@ -21,6 +22,7 @@ int I2cBus::readRegs(uint8_t addr, uint8_t reg, uint8_t* data, size_t n) {
 
 int openI2cBus(const std::string& node, std::unique_ptr<I2cBus>& out) {
     if (simulated()) return sim::openSimI2cBus(node, out);
+    if (!onBox()) return -ENODEV;
     return openLinuxI2cBus(node, out);
 }
 

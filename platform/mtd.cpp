@@ -11,6 +11,7 @@ namespace platform {
 int MtdPartition::open(const std::string& device) {
     dev_.reset();
     std::unique_ptr<MtdDevice> dev;
+    if (!simulated() && !onBox()) return -ENODEV;
     const int rc = simulated() ? sim::openSimMtd(device, dev) : openLinuxMtd(device, dev);
     if (rc == 0) dev_ = std::move(dev);
     return rc;

@@ -53,6 +53,7 @@ SerialPort& SerialPort::operator=(SerialPort&& o) noexcept {
 
 int SerialPort::open(const std::string& device, uint32_t baud) {
     close();
+    if (!simulated() && !onBox()) return -ENODEV;
     int fd = simulated() ? sim::openSimSerial(device)
                          : ::open(path(device).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return simulated() ? fd : -errno;

@@ -67,6 +67,7 @@ int openSimSpiBus(const std::string& node, std::unique_ptr<SpiBus>& out) {
 
 int openSpiBus(const std::string& node, uint32_t max_speed_hz, std::unique_ptr<SpiBus>& out) {
     if (simulated()) return sim::openSimSpiBus(node, out);
+    if (!onBox()) return -ENODEV;
     return openLinuxSpiBus(node, max_speed_hz, out);
 }
 

@@ -2,6 +2,8 @@
 #include <filesystem>
 
 #include "core/utils.h"
+#include "platform/serial_port.h"
+#include "platform/spi_bus.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -62,7 +64,7 @@ TEST_F(ShellSeamTest, SocWindowRecordsWritesAndHoldsTheIdentityWords) {
 
 }  // namespace
 
-TEST(ShellBeforeABoxIsChosen, RunsNothingAndFails) {
+TEST(BeforeABoxIsChosen, NoCommandRunsAndNoDeviceOpens) {
     // No fixture: nothing has chosen a back end in this process (ctest runs each case alone).
     if (!platform::root().empty()) GTEST_SKIP() << "a simulated box was chosen earlier";
     std::string out = "stale";
@@ -71,4 +73,10 @@ TEST(ShellBeforeABoxIsChosen, RunsNothingAndFails) {
     EXPECT_EQ(out, "");
     EXPECT_EQ(Utils::system_mutex("reboot"), 255);
     EXPECT_FALSE(std::filesystem::exists("/tmp/zem-must-not-exist"));
+    std::unique_ptr<platform::SpiBus> spi;
+    EXPECT_EQ(platform::openSpiBus("/dev/spidev32766.0", 10000000, spi), -ENODEV);
+    std::unique_ptr<platform::SocWindow> soc;
+    EXPECT_EQ(platform::openSocWindow(platform::SocWindowKind::Pads, soc), -ENODEV);
+    platform::SerialPort port;
+    EXPECT_EQ(port.open("/dev/ttyS2", 115200), -ENODEV);
 }
