@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program and its tests twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test in both with ctest.
+# UndefinedBehaviorSanitizer), runs every test in both with ctest, and runs the protocol fuzz
+# target for a fixed number of runs. ctest's summary of the sanitizer run is the last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,10 +15,6 @@ build_and_test() {
 }
 
 build_and_test build
+tests/fuzz/run.sh
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     build_and_test build-asan -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
-
-# The protocol fuzz target, for a fixed number of runs, when it is there.
-if [ -x tests/fuzz/run.sh ]; then
-    tests/fuzz/run.sh
-fi
