@@ -187,6 +187,10 @@ public:
     void define_param();
     void load_param();
     void write_initial_setting(int fd, int pll);
+    int start_pll(int fd);
+    void write_clock_and_output_setup(int fd);
+    void write_memory_map(int fd);
+    void start_vbo_transmitter(int fd, int code);
     void set_rtct(int fd, int mode);
     int pll_range_code() const;
 

@@ -200,21 +200,30 @@ int c331_manage::pll_range_code() const {
 }
 
 void c331_manage::write_initial_setting(int fd, int pll) {
+    const int code = pll == 1 ? start_pll(fd) : 0x4C;
+    write_clock_and_output_setup(fd);
+    write_memory_map(fd);
+    if (pll == 1) start_vbo_transmitter(fd, code);
+}
+
+// The PLL is started first; its lock range picks the V-by-One transmitter's range code.
+int c331_manage::start_pll(int fd) {
+    auto w = [&](uint32_t desc, uint32_t v) { drv->write_C331(fd, desc, v, 0); };
+    w(0xFF0001, 8);
+    w(0xFF0101, 0);
+    w(0xFF0201, 200);
+    w(0xFF0301, 0);
+    w(0xFF0401, 0x61);
+    w(0xFF0503, 1);
+    Sleep(20);
+    return pll_range_code();
+}
+
+// Clocks and resets, the two PLL sets, the output timing and the output channels.
+void c331_manage::write_clock_and_output_setup(int fd) {
     auto w = [&](uint32_t desc, uint32_t v, uint32_t off = 0) {
         drv->write_C331(fd, desc, v, off);
     };
-    int code = 0x4C;
-    if (pll == 1) {
-        w(0xFF0001, 8);
-        w(0xFF0101, 0);
-        w(0xFF0201, 200);
-        w(0xFF0301, 0);
-        w(0xFF0401, 0x61);
-        w(0xFF0503, 1);
-        Sleep(20);
-        code = pll_range_code();
-    }
-    // Global set-up: clocks and resets, then the two PLL sets.
     w(0x000101, 0x01);
     w(0x000201, 0x0F);
     w(0x000301, 0x00);
@@ -222,7 +231,6 @@ void c331_manage::write_initial_setting(int fd, int pll) {
     for (int i = 0; i < 5; ++i) w(0x004701 + (i << 8), static_cast<uint32_t>(PS_PLLA[i]));
     for (int i = 0; i < 4; ++i) w(0x005101 + (i << 8), static_cast<uint32_t>(PS_PLLB[i]));
 
-    // Output timing.
     w(0x034001, static_cast<uint32_t>(PS_HSW / 2 - 1));
     w(0x034401, static_cast<uint32_t>(PS_HSW / 2 - 1));
     w(0x034501, static_cast<uint32_t>(PS_VSW - 1));
@@ -241,12 +249,16 @@ void c331_manage::write_initial_setting(int fd, int pll) {
 
     // Output channels: active area, totals.
     for (uint32_t k = 0; k < 8; ++k) {
-        const uint32_t off = 16 * k;
-        w(0x080C02, static_cast<uint32_t>(PS_VTOTAL - 2), off);
+        w(0x080C02, static_cast<uint32_t>(PS_VTOTAL - 2), 16 * k);
         write_channel_area(fd, k);
     }
+}
 
-    // Processing channels and windows: neutral defaults.
+// Neutral processing channels and windows, then where each input's frames live.
+void c331_manage::write_memory_map(int fd) {
+    auto w = [&](uint32_t desc, uint32_t v, uint32_t off = 0) {
+        drv->write_C331(fd, desc, v, off);
+    };
     for (uint32_t k = 0; k < 8; ++k) {
         w(0x0E0D02, 0, 16 * k);
         w(0x100801, 0x00, 16 * k);
@@ -258,9 +270,9 @@ void c331_manage::write_initial_setting(int fd, int pll) {
         w(0x116C02, 0x3210, 16 * k);
     }
 
-    // Input ports: frame stores of the channels, CMOS capture and motion memory. The last
-    // channel and the last CMOS capture hold the right half of a line whose left half is in
-    // the channel before: that one's addresses plus 1920 pixels of 4 bytes.
+    // Frame stores of the channels, CMOS capture and motion memory. The last channel and the
+    // last CMOS capture hold the right half of a line whose left half is in the channel
+    // before: that one's addresses plus 1920 pixels of 4 bytes.
     constexpr uint32_t kHalfLine = 7680;
     for (uint32_t c = 0; c < 8; ++c) {
         const uint32_t from = c < 7 ? c : 6;
@@ -279,32 +291,34 @@ void c331_manage::write_initial_setting(int fd, int pll) {
         w(0x140801 + (k << 8), static_cast<uint32_t>(PS_MEM_IPYOFF[k]));
         w(0x170801 + (k << 8), static_cast<uint32_t>(PS_MWI_IP[k]));
     }
+}
 
-    if (pll == 1) {
-        w(0xFF0201, 0);
-        w(0xFF0401, 0);
-        w(0x012601, 0);
-        Sleep(1);
-        static const uint8_t phy[][2] = {{0x20, 0x03}, {0x21, 0x3C}, {0x22, 0x10}, {0x23, 0x44},
-                                         {0x24, 0x0F}, {0x25, 0x01}, {0x26, 0x01}};
-        for (const auto& e : phy) w(0x010001 | e[0] << 8, e[1]);
-        Sleep(1);
-        w(0xFF0201, 0x88);
-        Sleep(1);
-        w(0xFF0201, 0xC8);
-        Sleep(1);
-        w(0xFF0401, 0x61);
-        Sleep(20);
-        const uint32_t mode = PS_VBOTX_MODE == 1 ? 5 : 9;
-        w(0x020A01, static_cast<uint32_t>(code));
-        w(0x020801, mode);
-        w(0x020B01, 1);
-        static const uint8_t steps[] = {14, 15, 13, 15, 11, 15, 7, 15};
-        for (uint8_t s : steps) w(0x027F01, s);
-        w(0x027A01, static_cast<uint32_t>(code));
-        w(0x027801, mode);
-        w(0x027B01, 1);
-    }
+// The V-by-One transmitter's PHY and its start sequence, with the PLL's range code.
+void c331_manage::start_vbo_transmitter(int fd, int code) {
+    auto w = [&](uint32_t desc, uint32_t v) { drv->write_C331(fd, desc, v, 0); };
+    w(0xFF0201, 0);
+    w(0xFF0401, 0);
+    w(0x012601, 0);
+    Sleep(1);
+    static const uint8_t phy[][2] = {{0x20, 0x03}, {0x21, 0x3C}, {0x22, 0x10}, {0x23, 0x44},
+                                     {0x24, 0x0F}, {0x25, 0x01}, {0x26, 0x01}};
+    for (const auto& e : phy) w(0x010001 | e[0] << 8, e[1]);
+    Sleep(1);
+    w(0xFF0201, 0x88);
+    Sleep(1);
+    w(0xFF0201, 0xC8);
+    Sleep(1);
+    w(0xFF0401, 0x61);
+    Sleep(20);
+    const uint32_t mode = PS_VBOTX_MODE == 1 ? 5 : 9;
+    w(0x020A01, static_cast<uint32_t>(code));
+    w(0x020801, mode);
+    w(0x020B01, 1);
+    static const uint8_t steps[] = {14, 15, 13, 15, 11, 15, 7, 15};
+    for (uint8_t s : steps) w(0x027F01, s);
+    w(0x027A01, static_cast<uint32_t>(code));
+    w(0x027801, mode);
+    w(0x027B01, 1);
 }
 
 void c331_manage::set_rtct(int fd, int mode) {
