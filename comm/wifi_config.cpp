@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -81,6 +82,8 @@ void T57_WIFI_CONFIG::stop() {
 
 bool T57_WIFI_CONFIG::switched_off() const {
     const ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    // Parameter writers change the RAM under the C331 mutex.
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     return store && store->ram[774] == 1;
 }
 

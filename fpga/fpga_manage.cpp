@@ -62,7 +62,9 @@ void fpga_manage::clear_state() {
     for (int i = 0; i < 2; ++i) {
         ram_check[i] = rst_active[i] = 0;
         rst_start[i] = step_time[i] = passes_since_reset[i] = restart_tick[i] = 0;
-        start_step[i] = phy_done[i] = vbo_step[i] = 0;
+        start_step[i] = 0;
+        phy_done[i] = 0;
+        vbo_step[i] = 0;
         startup_polls[i] = startup_resets[i] = vbo_resets[i] = 0;
         vbo_retry[i] = fault_polls[i] = 0;
         link_fault[i] = fault_substep[i] = rcv_pending[i] = 0;
@@ -237,8 +239,9 @@ void fpga_manage::fpga_manage_deal() {
 
 int fpga_manage::get_fpga_status() {
     for (int i = 0; i < 2; ++i) {
-        if (reg_mirror[i][80] != kBringUpRunning || vbo_step[i] != kVboDone ||
-            start_step[i] != kLit || (reg_mirror[i][0] & 8))
+        // Pages and the links ask too: the mirror through its lock, the steps are atomics.
+        if (mirror(i, 80) != kBringUpRunning || vbo_step[i] != kVboDone || start_step[i] != kLit ||
+            (mirror(i, 0) & 8))
             return 0;
     }
     return 1;

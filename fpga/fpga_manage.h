@@ -108,10 +108,10 @@ public:
     TimeRealType time_record = {};
     uint32_t time_record_tick = 0;
     uint8_t clock_record_started = 0;
-    uint8_t start_step[2] = {};
+    std::atomic<uint8_t> start_step[2] = {};  // also read by get_fpga_status callers
     uint8_t phy_done[2] = {};
     uint32_t step_time[2] = {};
-    uint8_t vbo_step[2] = {};
+    std::atomic<uint8_t> vbo_step[2] = {};
     uint32_t passes_since_reset[2] = {};
     uint8_t startup_polls[2] = {};
     uint8_t startup_resets[2] = {};

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "c331/c331_manage.h"
 #include "comm/usb_server.h"
 #include "comm/wifi_config.h"
 #include "comm_fixture.h"
@@ -79,7 +80,14 @@ TEST_F(UsbWatcher, TheThreadActsOnInjectedEvents) {
     usb->stop();
 }
 
-using Wifi = CommTest;
+class Wifi : public CommTest {
+protected:
+    // As a settings page does: the RAM byte under the C331 mutex.
+    void setWifiOff(uint8_t off) {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        store()->ram[774] = off;
+    }
+};
 
 TEST_F(Wifi, StartsTheAccessPointAndRestartsItOnRequest) {
     g_str_wifi_ip = "192.168.22.101";
@@ -91,7 +99,7 @@ TEST_F(Wifi, StartsTheAccessPointAndRestartsItOnRequest) {
     EXPECT_TRUE(ran(commands(), "udhcpd /etc/udhcpd.conf"));
     // Switched off: a restart request stops it and it stays down.
     shell().clear();
-    store()->ram[774] = 1;
+    setWifiOff(1);
     G_timeTicks = 77;
     wifi->set_wifi_reset_flag();
     EXPECT_TRUE(eventually([&] { return !wifi->running.load(); }));
@@ -99,7 +107,7 @@ TEST_F(Wifi, StartsTheAccessPointAndRestartsItOnRequest) {
     EXPECT_TRUE(ran(commands(), "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`"));
     EXPECT_FALSE(ran(commands(), "/usr/bin/hostapd -B /etc/rtl_hostapd_2G.conf"));
     // Switched on again.
-    store()->ram[774] = 0;
+    setWifiOff(0);
     wifi->set_wifi_reset_flag();
     EXPECT_TRUE(eventually([&] { return wifi->running.load(); }));
     wifi->stop();

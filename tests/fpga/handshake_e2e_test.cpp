@@ -39,13 +39,15 @@ TEST_F(FpgaC331Box, LedSizeChangeBlanksReinitialisesAndRelightsWithTheC331Thread
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
+    // In start-up order: the source manager exists before the FPGA thread reads it.
+    raviksource* source = raviksource::pInstance();
     fpga_manage* f = fpga_manage::pInstance();
     c331_manage* c = c331_manage::pInstance();
     ASSERT_EQ(f->initialize_start(), 0);
     for (int i = 0; i < 2; ++i) {  // the source thread's part
         f->drive_line(i == 0 ? fpga_manage::fpga0_reset : fpga_manage::fpga1_reset,
                       fpga_manage::kLineHigh);
-        raviksource::pInstance()->fpga_board_state[i] = 2;
+        source->fpga_board_state[i] = 2;
     }
     g_source_online = 2;
     const bool up = waitFor([&] { return f->get_fpga_status() == 1 && c->thread_state == 8; }, 60);

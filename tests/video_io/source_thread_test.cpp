@@ -232,8 +232,8 @@ TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     startSource();
     auto& expander = *side->audio_expander;
     src->source_changed = 1;
-    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
-    EXPECT_EQ(expander.reg(0x01), kHdmi2);
+    // The request is taken before the write goes out: wait for the write itself.
+    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0 && expander.reg(0x01) == kHdmi2; }));
     EXPECT_EQ(expander.reg(0x03), 0x00);
 
     {
@@ -246,8 +246,9 @@ TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     EXPECT_EQ(src->source_changed, 1);  // kept until the write succeeds
     EXPECT_EQ(expander.reg(0x01), kHdmi2);
     expander.fail_errno = 0;
-    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
-    EXPECT_EQ(expander.reg(0x01), 0x08 | kHdmi4);  // crop source, muted
+    // Crop source, muted.
+    ASSERT_TRUE(
+        waitFor([&] { return src->source_changed == 0 && expander.reg(0x01) == (0x08 | kHdmi4); }));
 }
 
 TEST_F(SourceThreadTest, AudioOfAWindowOrCropThatDoesNotExistIsMuted) {
