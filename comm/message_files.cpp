@@ -1,5 +1,4 @@
 // PC file transfers (start, data, end with the MD5 check, delete) and the program install.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QSettings>
@@ -11,6 +10,7 @@
 #include "comm/field_reader.h"
 #include "comm/message_deal.h"
 #include "comm/protocol_phy.h"
+#include "core/file_io.h"
 #include "core/globals.h"
 #include "core/md5.h"
 #include "core/utils.h"
@@ -91,24 +91,8 @@ const FileKind* find_kind(const uint8_t* tag, const std::string& name, std::stri
 // either the old file or the new one.
 bool write_file(const std::string& target, const uint8_t* data, uint32_t n) {
     std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-    platform::makeParentDirs(target);
-    const std::string real = platform::path(target), tmp = real + ".new";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) return false;
-    uint32_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(fd, data + done, n - done);
-        if (w <= 0) break;
-        done += uint32_t(w);
-    }
-    const bool ok = done == n && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), real.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    Utils::system_mutex("sync");
-    platform::sleepMs(100);
+    if (file_io::writeFileAtomic(target, data, n) != 0) return false;
+    file_io::syncAndSettle();
     return true;
 }
 

@@ -2,10 +2,10 @@
 
 #include <QString>
 #include <QStringList>
-#include <fstream>
 #include <string>
 
 #include "c331/c331_manage.h"
+#include "core/file_io.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -22,10 +22,7 @@ const char kUdhcpdConf[] = "/etc/udhcpd.conf";
 
 bool write_text(const char* absolute, const std::string& text) {
     std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-    platform::makeParentDirs(absolute);
-    std::ofstream out(platform::path(absolute), std::ios::trunc);
-    out << text;
-    return bool(out.flush());
+    return file_io::writeFileAtomic(absolute, text.data(), text.size()) == 0;
 }
 
 // The network of the access point: the first three parts of its address.

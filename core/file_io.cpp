@@ -5,7 +5,9 @@
 
 #include <cerrno>
 
+#include "core/utils.h"
 #include "platform/box.h"
+#include "platform/clock.h"
 
 namespace file_io {
 namespace {
@@ -51,6 +53,11 @@ int writeFileAtomic(const std::string& absPath, const void* data, size_t len) {
     }
     syncFolder(local);
     return 0;
+}
+
+void syncAndSettle() {
+    Utils::system_mutex("sync");
+    platform::sleepMs(100);
 }
 
 long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap) {

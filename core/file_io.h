@@ -13,6 +13,10 @@ namespace file_io {
 // parent folders. 0 on success, else -errno (the old file is then untouched).
 int writeFileAtomic(const std::string& absPath, const void* data, size_t len);
 
+// The system-wide flush ("sync" through the shell) and a 100 ms pause that end every write
+// meant to survive power loss.
+void syncAndSettle();
+
 // Reads at most cap bytes of the program path absPath into buf; the count read, or -errno.
 long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap);
 

@@ -92,8 +92,7 @@ int ZemRamPara::mode_file_write(int m, int op) {
             writeLogMsg(1, "user mode file write failed");
             return 0;
         }
-        Utils::system_mutex("sync");
-        platform::sleepMs(100);
+        file_io::syncAndSettle();
     }
     if (op == 0) {
         const std::string cmd = "cp  /data/configs/omenu.json " + osdCopyFile(m);
@@ -127,8 +126,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
         const long got = file_io::readFileBytes(slotFile(m), file, sizeof file);
         if (got == kModeFileSize && markedSaved(file)) {
             std::memcpy(slot, file, kModeFileSize);
-            Utils::system_mutex("sync");
-            platform::sleepMs(100);
+            file_io::syncAndSettle();
             return 1;
         }
         if (got >= 0) ZEM_DEBUG("\n user mode %d file unusable (%ld bytes)\n", m + 1, got);

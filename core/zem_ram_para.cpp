@@ -75,12 +75,6 @@ long readParaFile(uint8_t* buf, size_t cap) {
     return long(got);
 }
 
-// Every write meant to survive power loss ends with the system-wide flush and a short pause.
-void syncAndSettle() {
-    Utils::system_mutex("sync");
-    platform::sleepMs(100);
-}
-
 }  // namespace
 
 const std::array<uint8_t, 4096> default_para_ramlist = makeDefaults();
@@ -107,7 +101,7 @@ void ZemRamPara::ram_para_write_defaults() {
     const int rc = file_io::writeFileAtomic(kParaFile, default_para_ramlist.data(),
                                             default_para_ramlist.size());
     if (rc != 0) ZEM_DEBUG("\n %s write failed (%d), defaults kept in memory\n", kParaFile, rc);
-    syncAndSettle();
+    file_io::syncAndSettle();
 }
 
 // A file shorter than the marker and body, or with a bad marker, counts as missing: it is
@@ -190,7 +184,7 @@ int ZemRamPara::ram_para_persist() {
     {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
         rc = file_io::writeFileAtomic(kParaFile, file, sizeof file);
-        syncAndSettle();
+        file_io::syncAndSettle();
     }
     std::memcpy(shadow, saved, kRamSize);
     save_pending_ = rc != 0;
