@@ -7,8 +7,6 @@
 namespace platform::sim {
 namespace {
 
-constexpr size_t kFrameLogSize = 1 << 18;
-constexpr size_t kHistorySize = 256;
 constexpr int kBusyPolls = 2;  // a started engine reports busy on this many polls
 constexpr uint32_t kBlock = 1u << 16;
 
@@ -75,8 +73,7 @@ int SimC331::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speed
             rx[1] = frame.rx1;
         }
     }
-    frames_.push_back(frame);
-    if (frames_.size() > kFrameLogSize) frames_.pop_front();
+    frames_.push(frame);
     const uint8_t bank = static_cast<uint8_t>(bank_);
     lock.unlock();
     if (hook) (*hook)(bank, tx[0] & 0x7F, tx[1]);
@@ -111,11 +108,8 @@ uint8_t SimC331::readLocked(uint8_t bank, uint8_t address) {
 }
 
 void SimC331::writeLocked(uint8_t bank, uint8_t address, uint8_t value) {
-    auto& history = history_[static_cast<uint16_t>(bank << 8 | address)];
-    history.push_back(value);
-    if (history.size() > kHistorySize) history.pop_front();
-    write_log_.push_back({bank, address, value});
-    if (write_log_.size() > kFrameLogSize) write_log_.pop_front();
+    history_.try_emplace(static_cast<uint16_t>(bank << 8 | address), 256).first->second.push(value);
+    write_log_.push({bank, address, value});
     at(bank, address) = value;
 
     if (bank == kEngineBank) {
@@ -379,7 +373,7 @@ int SimC331::selectedBank() const {
 
 std::vector<SimC331::Frame> SimC331::frames() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {frames_.begin(), frames_.end()};
+    return frames_.snapshot();
 }
 
 void SimC331::clearFrames() {
@@ -392,12 +386,12 @@ std::vector<uint8_t> SimC331::writes(uint8_t bank, uint8_t address) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = history_.find(static_cast<uint16_t>(bank << 8 | address));
     if (it == history_.end()) return {};
-    return {it->second.begin(), it->second.end()};
+    return it->second.snapshot();
 }
 
 std::vector<SimC331::Write> SimC331::writeLog() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {write_log_.begin(), write_log_.end()};
+    return write_log_.snapshot();
 }
 
 void SimC331::onWrite(WriteHook hook) {

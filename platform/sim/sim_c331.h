@@ -8,13 +8,13 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/sim/bounded_log.h"
 #include "platform/spi_bus.h"
 
 namespace platform::sim {
@@ -126,10 +126,10 @@ private:
     bool absent_ = false, flaky_ = false, bus_error_ = false, stuck_ = false, frozen_ = false;
     uint64_t id_reads_ = 0;
 
-    std::deque<Frame> frames_;
-    std::deque<Write> write_log_;
+    BoundedLog<Frame> frames_{1 << 18};
+    BoundedLog<Write> write_log_{1 << 18};
     uint64_t frame_count_ = 0;
-    std::map<uint16_t, std::deque<uint8_t>> history_;
+    std::map<uint16_t, BoundedLog<uint8_t>> history_;  // the newest 256 writes per register
     std::shared_ptr<const WriteHook> write_hook_;
 
     int engine_busy_ = 0;          // 2-D engine: busy polls left

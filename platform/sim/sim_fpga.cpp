@@ -164,8 +164,7 @@ uint8_t SimFpga::readReg(int n) {
 
 void SimFpga::writeReg(int n, uint8_t value, uint8_t mask) {
     if (!running_) return;
-    written_regs_.push_back(n);
-    if (written_regs_.size() > kWrittenLogSize) written_regs_.pop_front();
+    written_regs_.push(n);
     if ((n >= 28 && n <= 31) || n == 40 || n == 128 || n == 144) return;  // read-only
     if (n == 22) mask &= 0x67;
     regs_[n] = uint8_t((regs_[n] & ~mask) | (value & mask));
@@ -282,8 +281,7 @@ int SimFpgaBoard::transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len)
     } else {
         fpga[side].data(tx, rx, len);
     }
-    log_.push_back(std::move(msg));
-    if (log_.size() > kLogSize) log_.pop_front();
+    log_.push(std::move(msg));
     if (!isFlash) syncIrq(side);
     return 0;
 }
@@ -313,7 +311,7 @@ void SimFpgaBoard::padWritten(uint32_t offset, uint16_t value) {
 
 std::vector<SimFpgaBoard::Message> SimFpgaBoard::messages() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return {log_.begin(), log_.end()};
+    return log_.snapshot();
 }
 
 void SimFpgaBoard::clearMessages() {

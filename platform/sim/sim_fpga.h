@@ -7,13 +7,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/sim/bounded_log.h"
 #include "platform/sim/sim_soc.h"
 
 namespace platform::sim {
@@ -75,7 +75,7 @@ public:
     std::vector<uint8_t> area(int n, int addr, int len) const;
     // Picture on the LEDs: output lit, not black, LCD output enabled.
     bool lit() const;
-    std::vector<int> writtenRegs() const { return {written_regs_.begin(), written_regs_.end()}; }
+    std::vector<int> writtenRegs() const { return written_regs_.snapshot(); }
     void clearWrittenRegs() { written_regs_.clear(); }
 
     // Bus side (the board calls these with its lock held).
@@ -99,8 +99,7 @@ private:
     int reg40_reads_ = 0;
     bool pending_ = false;
     uint8_t hdr_[4] = {};
-    std::deque<int> written_regs_;  // the newest kWrittenLogSize register numbers
-    static constexpr size_t kWrittenLogSize = 1 << 16;
+    BoundedLog<int> written_regs_{1 << 16};
 };
 
 class SimFpgaBoard : public std::enable_shared_from_this<SimFpgaBoard> {
@@ -143,8 +142,7 @@ private:
     void syncIrq(int side);  // the FPGA's interrupt pad follows its line
 
     SimSoc& soc_;
-    std::deque<Message> log_;  // the newest kLogSize messages
-    static constexpr size_t kLogSize = 1 << 16;
+    BoundedLog<Message> log_{1 << 16};
     int misrouted_ = 0;
     int protocol_errors_ = 0;
 };

@@ -70,8 +70,7 @@ int SimRegisterChip::transfer(const uint8_t* w, size_t wlen, uint8_t* r, size_t 
     if (wlen > 0) pointer_ = w[0];
     for (size_t i = 1; i < wlen; ++i) {
         regs_[pointer_] = w[i];
-        writes_.push_back({pointer_, w[i]});
-        if (writes_.size() > kWriteLogSize) writes_.pop_front();
+        writes_.push({pointer_, w[i]});
         onProgramWrite(pointer_, w[i]);
         ++pointer_;
     }
@@ -91,7 +90,7 @@ void SimRegisterChip::setReg(uint8_t index, uint8_t value) {
 
 std::vector<SimRegisterChip::RegWrite> SimRegisterChip::writes() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {writes_.begin(), writes_.end()};
+    return writes_.snapshot();
 }
 
 void SimRegisterChip::clearWrites() {

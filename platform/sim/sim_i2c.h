@@ -4,13 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/i2c_bus.h"
+#include "platform/sim/bounded_log.h"
 
 namespace platform::sim {
 
@@ -46,8 +46,7 @@ protected:
 
 private:
     uint8_t pointer_ = 0;
-    std::deque<RegWrite> writes_;  // the newest kWriteLogSize writes
-    static constexpr size_t kWriteLogSize = 1 << 16;
+    BoundedLog<RegWrite> writes_{1 << 16};
 };
 
 }  // namespace platform::sim

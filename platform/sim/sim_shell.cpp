@@ -118,8 +118,7 @@ SimShell::Reply SimShell::handle(const std::string& cmd) {
     bool answered = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        commands_.push_back(cmd);
-        if (commands_.size() > kCommandLogSize) commands_.erase(commands_.begin());
+        commands_.push(cmd);
         size_t best = 0;
         for (const auto& [prefix, r] : answers_) {
             if (cmd.rfind(prefix, 0) == 0 && prefix.size() >= best) {
@@ -149,7 +148,7 @@ int SimShell::capture(const std::string& cmd, std::string& out) {
 
 std::vector<std::string> SimShell::commands() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return commands_;
+    return commands_.snapshot();
 }
 
 void SimShell::clear() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/shell.h"
+#include "platform/sim/bounded_log.h"
 
 namespace platform::sim {
 
@@ -32,8 +33,7 @@ private:
     Reply handle(const std::string& cmd);
 
     mutable std::mutex mutex_;
-    std::vector<std::string> commands_;  // the newest kCommandLogSize commands
-    static constexpr size_t kCommandLogSize = 10000;
+    BoundedLog<std::string> commands_{10000};
     std::map<std::string, Reply> answers_;
 };
 

@@ -47,7 +47,7 @@ void SimSoc::setIdentity(uint16_t w0, uint16_t w1, uint16_t w2) {
 
 std::vector<SimSoc::Write> SimSoc::writes() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {writes_.begin(), writes_.end()};
+    return writes_.snapshot();
 }
 
 void SimSoc::clearWrites() {
@@ -65,8 +65,7 @@ void SimSoc::programWrite(uint32_t offset, uint16_t value) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         words_[offset] = value;
-        writes_.push_back({offset, value});
-        if (writes_.size() > kWriteLogSize) writes_.pop_front();
+        writes_.push({offset, value});
         hooks = hooks_;
     }
     for (auto& hook : hooks) hook(offset, value);

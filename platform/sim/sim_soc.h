@@ -3,13 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/sim/bounded_log.h"
 #include "platform/soc_window.h"
 
 namespace platform::sim {
@@ -52,8 +52,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::map<uint32_t, uint16_t> words_;
-    std::deque<Write> writes_;  // the newest kWriteLogSize writes
-    static constexpr size_t kWriteLogSize = 1 << 16;
+    BoundedLog<Write> writes_{1 << 16};
     std::vector<std::function<void(uint32_t, uint16_t)>> hooks_;
 };
 
