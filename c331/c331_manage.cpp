@@ -267,7 +267,7 @@ void c331_manage::copy_ram(uint8_t* to) {
 
 bool c331_manage::changed16(int addr) const {
     const ZemRamPara* s = store();
-    return s->rd16(addr) != static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);
+    return s->rd16(addr) != applied16(addr);
 }
 
 bool c331_manage::wait_led_para_idle(std::unique_lock<std::mutex>& lock) {
@@ -330,8 +330,8 @@ void c331_manage::apply_priorities() {
     for (int w = 0; w < 6; ++w) {
         const int a = kPriority + 2 * w;
         if (!changed16(a)) continue;
-        ZEM_DEBUG("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1,
-                  applied[a] | applied[a + 1] << 8, s->rd16(a));
+        ZEM_DEBUG("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1, applied16(a),
+                  s->rd16(a));
         c331_SetWinPriority(w, s->rd16(a));
         c331_SetWinPriority1(fd);
     }
@@ -341,7 +341,7 @@ void c331_manage::apply_window_source(int w) {
     ZemRamPara* s = store();
     const int a = kWindows + kWindowSize * w + 8;
     const uint16_t v = s->rd16(a);
-    const uint16_t old = static_cast<uint16_t>(applied[a] | applied[a + 1] << 8);
+    const uint16_t old = applied16(a);
     if (v & 0x8000) {
         const int c = v & 0xFF;
         if (c < 40) {
@@ -368,8 +368,8 @@ void c331_manage::apply_windows() {
         if (!changed16(a)) continue;
         const int w = (a - kWindows) / kWindowSize;
         const int o = (a - kWindows) % kWindowSize;
-        ZEM_DEBUG("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", w, a - 2176,
-                  applied[a] | applied[a + 1] << 8, s->rd16(a));
+        ZEM_DEBUG("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", w, a - 2176, applied16(a),
+                  s->rd16(a));
         const uint16_t v = s->rd16(a);
         switch (o) {
             case 0:
@@ -408,7 +408,7 @@ void c331_manage::apply_fades() {
             const int a = kFades + 4 * w + 2 * half;
             if (!changed16(a)) continue;
             ZEM_DEBUG("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", w, a - kFades, kFades,
-                      applied[a] | applied[a + 1] << 8, s->rd16(a));
+                      applied16(a), s->rd16(a));
             (half == 0 ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[w] = s->rd16(a);
         }
     }

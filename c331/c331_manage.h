@@ -300,6 +300,10 @@ public:
     // Waits, without holding the C331 mutex, until the FPGA side has left step 1 of the
     // LED-size handshake; false (logged) when it did not within its bound.
     bool wait_led_para_idle(std::unique_lock<std::mutex>& lock);
+    // A 16-bit word of the RAM as last applied. Caller holds c331_mutex.
+    uint16_t applied16(int addr) const {
+        return static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);
+    }
     bool changed16(int addr) const;
     // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
     void copy_ram(uint8_t* to);

@@ -218,7 +218,7 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
 uint16_t applied16(const ZemRamPara* store, int addr) {
     const c331_manage* c = c331_manage::p_c331_manage;
     if (!c || c->thread_state.load() != 8) return store->shadow16(addr);
-    return uint16_t(c->applied[addr] | c->applied[addr + 1] << 8);
+    return c->applied16(addr);
 }
 
 // A new LED screen size reaches the outputs through the size handshake with the FPGA and C331
