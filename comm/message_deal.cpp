@@ -15,6 +15,7 @@
 using namespace comm;
 
 std::mutex message_deal::file_mutex;
+std::mutex message_deal::command_mutex;
 
 namespace {
 
@@ -186,13 +187,9 @@ int command_slot(uint8_t reg) {
 // One register of a write: 0 done, else a status.
 int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t value) {
     if (reg < ZemRamPara::kRegCount) {
-        {
-            // Several links may write registers at once.
-            static std::mutex merge_mutex;
-            std::lock_guard<std::mutex> lock(merge_mutex);
-            uint8_t& r = store->reg[reg];
-            r = uint8_t((r & ~mask) | (value & mask));
-        }
+        // Only box commands write these, one at a time under the command mutex.
+        uint8_t& r = store->reg[reg];
+        r = uint8_t((r & ~mask) | (value & mask));
         return message_deal::reg_cmd_run(reg, value & mask);
     }
     if (reg == 161) {

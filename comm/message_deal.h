@@ -103,6 +103,10 @@ public:
 
     // Guards the file-transfer state and fileBuf_ravik against two links sending at once.
     static std::mutex file_mutex;
+    // Held around every box command of every link (TCP, UDP, both serial ports), so the
+    // handlers never run two at a time: they share the identity and network globals, the
+    // transfer and the register file. The card pass-through waits outside it.
+    static std::mutex command_mutex;
 };
 
 // Answers a single status byte at offset 10.

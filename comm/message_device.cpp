@@ -74,12 +74,12 @@ int message_deal::get_device_info(uint8_t* buf, uint32_t) {
     uint8_t* out = buf + kHeadLen;
     out[0] = kDone;
     std::memcpy(out + 1, g_pid, 32);
-    put32(out + 33, g_port);
-    const QByteArray mac = g_str_mac.toLatin1().left(17);
+    put32(out + 33, Utils::configValue(g_port));
+    const QByteArray mac = Utils::configValue(g_str_mac).toLatin1().left(17);
     std::memset(out + 37, 0, 17);
     std::memcpy(out + 37, mac.constData(), size_t(mac.size()));
     out[54] = g_update_status;
-    const QByteArray code = g_str_barcode.toLatin1().left(kMaxText);
+    const QByteArray code = Utils::configValue(g_str_barcode).toLatin1().left(kMaxText);
     out[55] = uint8_t(code.size());
     std::memcpy(out + 56, code.constData(), size_t(code.size()));
     return 56 + code.size();
@@ -107,11 +107,18 @@ int message_deal::init_MAC_address(uint8_t* buf, uint32_t len) {
     if (!request_text(buf, len, 17, mac) || !valid_mac(mac)) return comm_status(buf, kRefused);
     if (!config()) return comm_status(buf, kUnavailable);
     config()->write_config_variant(ConfigItem::MAC, mac);
-    g_str_mac = mac;
+    QString ip, gateway, mask;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+        g_str_mac = mac;
+        ip = g_str_ip;
+        gateway = g_str_gateway;
+        mask = g_srt_mask;
+    }
     Utils::system_mutex("ifconfig eth0 down");
     Utils::system_mutex("ifconfig eth0 hw ether " + mac);
     Utils::system_mutex("ifconfig eth0 up");
-    const int rc = Utils::init_resteth(g_str_ip, g_str_gateway, g_srt_mask);
+    const int rc = Utils::init_resteth(ip, gateway, mask);
     return comm_status(buf, rc == 0 ? kDone : kUnavailable);
 }
 
@@ -129,6 +136,7 @@ int message_deal::set_barcode(uint8_t* buf, uint32_t len) {
         return comm_status(buf, kRefused);
     if (!config()) return comm_status(buf, kUnavailable);
     config()->write_config_variant(ConfigItem::Barcode, code);
+    std::lock_guard<std::mutex> lock(Utils::_config_mutex);
     g_str_barcode = code;
     return comm_status(buf, kDone);
 }

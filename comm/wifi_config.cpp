@@ -26,8 +26,8 @@ bool write_text(const char* absolute, const std::string& text) {
 }
 
 // The network of the access point: the first three parts of its address.
-QString subnet_prefix() {
-    const QStringList parts = g_str_wifi_ip.split('.');
+QString subnet_prefix(const QString& ip) {
+    const QStringList parts = ip.split('.');
     return parts.size() == 4 ? parts.mid(0, 3).join('.') : QString("192.168.22");
 }
 
@@ -42,13 +42,13 @@ std::string hostapd_conf() {
            "channel=6\n";
 }
 
-std::string udhcpd_conf() {
-    const std::string net = subnet_prefix().toStdString();
+std::string udhcpd_conf(const QString& ip) {
+    const std::string net = subnet_prefix(ip).toStdString();
     return "start " + net + ".110\n" + "end " + net + ".200\n" +
            "interface wlan1\n"
            "opt subnet 255.255.255.0\n"
            "opt router " +
-           g_str_wifi_ip.toStdString() + "\n";
+           ip.toStdString() + "\n";
 }
 
 }  // namespace
@@ -85,9 +85,10 @@ bool T57_WIFI_CONFIG::switched_off() const {
 }
 
 int T57_WIFI_CONFIG::bring_up() {
-    if (!write_text(kHostapdConf, hostapd_conf()) || !write_text(kUdhcpdConf, udhcpd_conf()))
+    const QString ip = Utils::configValue(g_str_wifi_ip);
+    if (!write_text(kHostapdConf, hostapd_conf()) || !write_text(kUdhcpdConf, udhcpd_conf(ip)))
         return 255;
-    Utils::system_mutex("ifconfig wlan1 " + g_str_wifi_ip + " netmask 255.255.255.0 up");
+    Utils::system_mutex("ifconfig wlan1 " + ip + " netmask 255.255.255.0 up");
     Utils::system_mutex(QString("/usr/bin/hostapd -B ") + kHostapdConf);
     Utils::system_mutex(QString("udhcpd ") + kUdhcpdConf);
     // Replies to PC broadcasts must keep leaving through eth0.

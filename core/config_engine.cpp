@@ -220,6 +220,7 @@ int Utils::getIPAddress() {
     auto number = [c](ConfigItem::ConfigName id) {
         return c->read_config_variant(id).toString().trimmed().toUInt();
     };
+    std::lock_guard<std::mutex> lock(_config_mutex);
     g_str_ip = text(ConfigItem::IPAddress);
     g_str_gateway = text(ConfigItem::GateWay);
     g_srt_mask = text(ConfigItem::SubNetMask);

@@ -22,7 +22,8 @@ void writeLogMsg(int level, const char* text);
 extern uint8_t g_debugSwitch;              // 0xFE: console tracing on
 extern std::atomic<uint32_t> G_timeTicks;  // 10 ms ticks of the main window's timer
 
-// Links and network (configuration items fill these at start).
+// Links and network (configuration items fill these at start). The configuration's values and
+// g_str_mac change under Utils::_config_mutex; other threads read them with Utils::configValue.
 extern uint32_t g_port;                           // TCP server port
 extern uint32_t g_int_tcp_port;                   // TCP port as the protocol reports it
 extern uint32_t g_BPS;                            // baud rate of both UARTs

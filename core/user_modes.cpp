@@ -1,8 +1,11 @@
 // User modes: the 16 slots of the parameter store, their files under "/data/modes/", the save
 // request in RAM 868 and the synchronisation the PC asks for with refresh id 2.
+// The PC writes and recalls slots under the C331 mutex, so the main thread changes and reads
+// them under it too; the slow file writes run on copies, outside it.
 #include <QDebug>
 #include <cstring>
 
+#include "c331/c331_manage.h"
 #include "core/file_io.h"
 #include "core/globals.h"
 #include "core/utils.h"
@@ -28,6 +31,18 @@ bool markedSaved(const uint8_t* slot) {
 }
 bool markedDeleted(const uint8_t* slot) {
     return slot[0] == 0xFF || slot[1] == 0xFF;
+}
+
+// The end of a slot save: op 0 copies the OSD menu beside the mode when the OSD is on.
+void finishSave(int m, int op, bool osdOn) {
+    if (op == 0) {
+        const std::string cmd = "cp  /data/configs/omenu.json " + osdCopyFile(m);
+        qDebug() << QString::fromStdString(cmd);
+        ZEM_DEBUG("\n %s \n", cmd.c_str());
+        if (osdOn) Utils::system_mutex(QString::fromStdString(cmd));
+    }
+    Utils::system_mutex("sync");
+    platform::sleepUs(100);
 }
 
 }  // namespace
@@ -75,33 +90,38 @@ int ZemRamPara::ZemGetCurrentModeIndex() const {
     return n <= kModeCount ? n : 0;
 }
 
+// Writes one slot image (markers 0xAA 0xAA and the payload) to the slot file; false when the
+// file could not be written.
+bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
+    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    const int rc = file_io::writeFileAtomic(slotFile(m), image, kModeFileSize);
+    if (rc != 0) {
+        ZEM_DEBUG("\n user mode %d file write failed (%d)\n", m + 1, rc);
+        qDebug() << "user mode save failed:" << QString::fromStdString(slotFile(m));
+        writeLogMsg(1, "user mode file write failed");
+        return false;
+    }
+    file_io::syncAndSettle();
+    return true;
+}
+
 // On failure the slot keeps the markers it had, so memory never claims a mode the disk lacks.
 int ZemRamPara::mode_file_write(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
-    uint8_t* slot = mode_ram[m];
-    const uint8_t oldMarkers[2] = {slot[0], slot[1]};
+    uint8_t image[kModeFileSize];
+    bool osdOn;
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-        slot[0] = slot[1] = 0xAA;
-        const int rc = file_io::writeFileAtomic(slotFile(m), slot, kModeFileSize);
-        if (rc != 0) {
-            slot[0] = oldMarkers[0];
-            slot[1] = oldMarkers[1];
-            ZEM_DEBUG("\n user mode %d file write failed (%d)\n", m + 1, rc);
-            qDebug() << "user mode save failed:" << QString::fromStdString(slotFile(m));
-            writeLogMsg(1, "user mode file write failed");
-            return 0;
-        }
-        file_io::syncAndSettle();
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        std::memcpy(image, mode_ram[m], kModeFileSize);
+        osdOn = rd16(kRamOsdOn) == 1;
     }
-    if (op == 0) {
-        const std::string cmd = "cp  /data/configs/omenu.json " + osdCopyFile(m);
-        qDebug() << QString::fromStdString(cmd);
-        ZEM_DEBUG("\n %s \n", cmd.c_str());
-        if (rd16(kRamOsdOn) == 1) Utils::system_mutex(QString::fromStdString(cmd));
+    image[0] = image[1] = 0xAA;
+    if (!write_slot_file(m, image)) return 0;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        mode_ram[m][0] = mode_ram[m][1] = 0xAA;
     }
-    Utils::system_mutex("sync");
-    platform::sleepUs(100);
+    finishSave(m, op, osdOn);
     return 1;
 }
 
@@ -112,60 +132,78 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     if (op == 1) {
         Utils::system_mutex(QString("rm  -rf  /data/modes/custom_mode%1").arg(m + 1));
         platform::sleepUs(100);
-        if ((slot[kSlotOsdFlag] | slot[kSlotOsdFlag + 1] << 8) == 1) {
-            Utils::system_mutex(QString::fromStdString("rm  -rf  " + osdCopyFile(m)));
-            slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
+        bool osdCopy;
+        {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            osdCopy = (slot[kSlotOsdFlag] | slot[kSlotOsdFlag + 1] << 8) == 1;
+            if (osdCopy) slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
         }
+        if (osdCopy) Utils::system_mutex(QString::fromStdString("rm  -rf  " + osdCopyFile(m)));
         platform::sleepUs(100);
         Utils::system_mutex("sync");
         platform::sleepUs(100);
     }
+    uint8_t file[kModeFileSize];
+    bool loaded = false;
     {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-        uint8_t file[kModeFileSize];
         const long got = file_io::readFileBytes(slotFile(m), file, sizeof file);
-        if (got == kModeFileSize && markedSaved(file)) {
-            std::memcpy(slot, file, kModeFileSize);
-            file_io::syncAndSettle();
-            return 1;
-        }
-        if (got >= 0) ZEM_DEBUG("\n user mode %d file unusable (%ld bytes)\n", m + 1, got);
+        loaded = got == kModeFileSize && markedSaved(file);
+        if (loaded) file_io::syncAndSettle();
+        if (!loaded && got >= 0)
+            ZEM_DEBUG("\n user mode %d file unusable (%ld bytes)\n", m + 1, got);
     }
-    slot[0] = slot[1] = 0xFF;
-    return 0;
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    if (loaded)
+        std::memcpy(slot, file, kModeFileSize);
+    else
+        slot[0] = slot[1] = 0xFF;
+    return loaded ? 1 : 0;
 }
 
 void ZemRamPara::ZemUserModeSaveRequest() {
-    const uint16_t n = rd16(kRamModeSaveRequest);
-    if (n == 0 || n == shadow16(kRamModeSaveRequest)) return;
-    if (n > kModeCount) {
-        ZEM_DEBUG("\n user mode save request %u ignored\n", n);
+    uint16_t n;
+    uint8_t image[kModeFileSize] = {0xAA, 0xAA};
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        n = rd16(kRamModeSaveRequest);
+        if (n == 0 || n == shadow16(kRamModeSaveRequest)) return;
+        if (n > kModeCount) {
+            ZEM_DEBUG("\n user mode save request %u ignored\n", n);
+            wr16(kRamModeSaveRequest, 0);
+            return;
+        }
+        std::memcpy(image + 2, ram + kModePayloadStart, kModePayloadSize);
+    }
+    // Written from a copy: the disk must hold the mode before the slot and RAM 866 claim it.
+    const bool saved = write_slot_file(n - 1, image);
+    bool osdOn;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        if (saved) {
+            std::memcpy(mode_ram[n - 1], image, kModeFileSize);
+            wr16(kRamCurrentMode, n);
+        }
         wr16(kRamModeSaveRequest, 0);
-        return;
+        osdOn = rd16(kRamOsdOn) == 1;
     }
-    uint8_t* slot = mode_ram[n - 1];
-    uint8_t before[kModeSize];
-    std::memcpy(before, slot, kModeSize);
-    const uint16_t modeBefore = rd16(kRamCurrentMode);
-    slot[0] = slot[1] = 0xAA;
-    wr16(kRamCurrentMode, n);
-    std::memcpy(slot + 2, ram + kModePayloadStart, kModePayloadSize);
-    if (!mode_file_write(n - 1, 0)) {
-        // The disk lacks the mode: the slot and the current mode stay as they were.
-        std::memcpy(slot, before, kModeSize);
-        wr16(kRamCurrentMode, modeBefore);
-    }
-    wr16(kRamModeSaveRequest, 0);
-    ZEM_DEBUG("\n user mode save change ,%#x \n", slot[0]);
+    if (saved) finishSave(n - 1, 0, osdOn);
+    ZEM_DEBUG("\n user mode save change ,%#x \n", saved ? 0xAA : 0);
 }
 
 void ZemRamPara::ZemUserModeSync() {
+    uint8_t markers[kModeCount][2];
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        for (int m = 0; m < kModeCount; ++m) std::memcpy(markers[m], mode_ram[m], 2);
+    }
     for (int m = 0; m < kModeCount; ++m) {
-        const uint8_t* slot = mode_ram[m];
-        if (markedDeleted(slot)) {
+        const uint8_t* mark = markers[m];
+        if (markedDeleted(mark)) {
             mode_file_deal(m, 1);
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
             wr16(kRamModeSaveRequest, 0);
-        } else if (slot[0] == 0xAA || slot[1] == 0xAA) {
+        } else if (mark[0] == 0xAA || mark[1] == 0xAA) {
             mode_file_write(m, 2);
         }
     }

@@ -15,6 +15,7 @@ std::mutex Utils::_source_init_mutex;
 std::mutex Utils::_check_nosig_mutex;
 std::mutex Utils::_source_hdminfo_mutex;
 std::mutex Utils::_test_signal_mutex;
+std::mutex Utils::_config_mutex;
 
 uint8_t Utils::BCC(const uint8_t* data, uint32_t len) {
     uint8_t x = 0;

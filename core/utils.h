@@ -1,10 +1,16 @@
 // Shared utilities of every subsystem: the named mutexes, the XOR check byte, shell commands
 // through the platform's shell seam, tick time spans and raw MTD flash erase and write.
 //
-// Lock order, video-processor side: the C331 mutex (c331_manage::c331_mutex), then
-// _led_para_init_mutex or _bri_set_mutex, then _c331_bnk_mutex, then _spi_mutex.
-// _source_hdminfo_mutex is taken only outside the C331 mutex.
-// FPGA side: the FPGA manager's IRQ mutex, then _spi_mutex or its mirror mutex (never both).
+// Lock order, outermost first. The PC links' command mutex (message_deal::command_mutex) comes
+// before every other: a box command may take any of them, and nothing holding one takes it.
+// Video-processor side: the C331 mutex (c331_manage::c331_mutex), then the store's own mutex
+// (ZemRamPara::mutex) or _led_para_init_mutex or _bri_set_mutex, then _c331_bnk_mutex, then
+// _spi_mutex. _source_hdminfo_mutex is taken only outside the C331 mutex.
+// FPGA side: the FPGA manager's IRQ mutex, then _spi_mutex or its mirror mutex (never both);
+// the card pass-through takes the IRQ mutex outside the command mutex.
+// Files: _file_deal_mutex, then _system_mutex (the "sync" that ends a save); neither is held
+// under the C331 mutex by the main thread, whose file writes take seconds.
+// _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
 #pragma once
 
 #include <QString>
@@ -28,6 +34,16 @@ public:
     static std::mutex _check_nosig_mutex;
     static std::mutex _source_hdminfo_mutex;
     static std::mutex _test_signal_mutex;
+    // Guards the globals that getIPAddress loads from the configuration, and g_str_mac: the
+    // PC's commands change them while the main and WiFi threads read them.
+    static std::mutex _config_mutex;
+
+    // A copy of one of those globals, taken under _config_mutex.
+    template <typename T>
+    static T configValue(const T& global) {
+        std::lock_guard<std::mutex> lock(_config_mutex);
+        return global;
+    }
 
     // XOR of len bytes; 0 for len 0.
     static uint8_t BCC(const uint8_t* data, uint32_t len);
@@ -56,7 +72,8 @@ public:
     static int non_region_write(platform::MtdPartition& mtd, const uint8_t* data, uint32_t size,
                                 uint32_t offset);
 
-    // Loads the configuration items into their globals; 0, or 255 without a configuration.
+    // Loads the configuration items into their globals under _config_mutex; 0, or 255 without a
+    // configuration.
     static int getIPAddress();
     // Network set-up of eth0 (address, netmask, gateway) through the shell: initIPAddress with
     // the configured values (reloading the globals), init_resteth with the ones given.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "c331/c331_manage.h"
 #include "core/config_engine.h"
 #include "core/file_io.h"
 #include "core/globals.h"
@@ -139,7 +140,10 @@ void ZemRamPara::ram_para_load() {
 
 void ZemRamPara::startup_fixups() {
     g_language = ram[kRamLanguage];
-    if ((g_lcd_lang_valid & 0x1) && (g_lcd_lang_valid & (1u << 17))) g_lcd_lang_valid &= 0xFFFE;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+        if ((g_lcd_lang_valid & 0x1) && (g_lcd_lang_valid & (1u << 17))) g_lcd_lang_valid &= 0xFFFE;
+    }
     fix_language();
     for (int w = 0; w < kWindowCount; ++w) {
         const int a = windowAddr(w, kWinOutFlags);
@@ -165,16 +169,17 @@ void ZemRamPara::startup_fixups() {
 }
 
 int ZemRamPara::ram_para_persist() {
-    int a = kPersistStart;
-    while (a < kRamSize && ram[a] == shadow[a]) ++a;
-    if (a == kRamSize && !save_pending_) return 0;
-    if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, shadow[a], ram[a]);
-
-    // The shadow becomes what was saved, not the RAM after the flush and pause: a write landing
-    // meanwhile stays a change, so it is saved (and a save request in it seen) next time.
+    // The PC's writes and recalls and the C331 thread change the RAM under the C331 mutex, the
+    // source thread its timing words under the store's own: the compare and the copy hold both,
+    // so a save never captures a half-recalled mode. The file write runs without them.
     uint8_t saved[kRamSize];
     {
-        std::lock_guard<std::mutex> lock(mutex);  // the source thread's timing words
+        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        int a = kPersistStart;
+        while (a < kRamSize && ram[a] == shadow[a]) ++a;
+        if (a == kRamSize && !save_pending_) return 0;
+        if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, shadow[a], ram[a]);
+        std::lock_guard<std::mutex> timings(mutex);
         std::memcpy(saved, ram, kRamSize);
     }
     // The whole file in its default layout, so any save leaves a complete, marked file.
@@ -186,7 +191,13 @@ int ZemRamPara::ram_para_persist() {
         rc = file_io::writeFileAtomic(kParaFile, file, sizeof file);
         file_io::syncAndSettle();
     }
-    std::memcpy(shadow, saved, kRamSize);
+    // The shadow becomes what was saved, not the RAM after the flush and pause: a write landing
+    // meanwhile stays a change, so it is saved (and a save request in it seen) next time. The
+    // PC's register 11 reads the shadow under the C331 mutex.
+    {
+        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        std::memcpy(shadow, saved, kRamSize);
+    }
     save_pending_ = rc != 0;
     if (rc != 0) {
         ZEM_DEBUG("\n %s save failed (%d), retried at the next refresh\n", kParaFile, rc);
@@ -211,9 +222,10 @@ int ZemRamPara::test_signal(int id) {
 // Language n is usable when it is one of the five panel languages and its bit is enabled.
 int ZemRamPara::fix_language() {
     const uint8_t cur = ram[kRamLanguage];
-    if (cur < kLanguageCount && (g_lcd_lang_valid >> cur & 1)) return cur;
+    const uint32_t valid = Utils::configValue(g_lcd_lang_valid);
+    if (cur < kLanguageCount && (valid >> cur & 1)) return cur;
     int n = 0;
-    while (n < kLanguageCount && !(g_lcd_lang_valid >> n & 1)) ++n;
+    while (n < kLanguageCount && !(valid >> n & 1)) ++n;
     if (n == kLanguageCount) {
         if (cur < kLanguageCount) return cur;  // no language enabled: leave it
         n = 1;                                 // out of range: English is the fallback

@@ -85,7 +85,10 @@ public:
     // 0 nothing to write, 1 written, -1 the write failed and is retried at the next call.
     int ram_para_persist();
 
-    // User modes (slot m = 0..15 holds user mode m + 1).
+    // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex
+    // (the PC writes and recalls them): ZemModeUserRamParaDeal and the queries expect the
+    // caller to hold it where a PC may write at the same time; the file operations and the
+    // refresh-hub steps take it themselves.
     int ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
     int ZemUserModeSaved(int m) const;
     int ZemUserModeIndex(int cur, int dir) const;
@@ -124,6 +127,7 @@ private:
     void startup_fixups();
     int fix_language();
     int find_crop(int s, int k) const;
+    bool write_slot_file(int m, const uint8_t* image);
 
     bool save_pending_ = false;  // a parameter save failed; retry at the next refresh
 };

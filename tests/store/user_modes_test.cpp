@@ -1,9 +1,13 @@
 // User modes: save on request, the PC's slot writes and synchronisation, delete, the walk
 // over saved slots and the load at start, with the exact shell texts.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <future>
 
+#include "c331/c331_manage.h"
 #include "store_fixture.h"
 
 namespace {
@@ -178,6 +182,48 @@ TEST_F(UserModeTest, DeletingReloadsTheSlotAsMarkedForDeletion) {
     EXPECT_FALSE(exists("/data/modes/custom_mode16"));
     EXPECT_EQ(s->mode_ram[15][0], 0xFF);
     EXPECT_EQ(s->mode_file_deal(16, 0), 0);
+}
+
+// A PC recall (or slot write) changes two words under the C331 mutex while the main thread's
+// save steps run: each step waits for it, so its file holds both words or neither.
+TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
+    struct Row {
+        const char* name;
+        std::function<void(ZemRamPara&)> prepare;
+        std::function<void(ZemRamPara&)> step;
+        const char* file;
+        int offset;  // of the first word in the file; the second follows it
+        std::function<uint8_t*(ZemRamPara&)> words;
+    };
+    auto ramAt = [](ZemRamPara& s) { return s.ram + 2176; };
+    const Row rows[] = {
+        {"parameter save", [](ZemRamPara&) {}, [](ZemRamPara& s) { s.ram_para_persist(); },
+         kParaFile, 2 + 2176 - 768, ramAt},
+        {"user-mode save", [](ZemRamPara& s) { s.wr16(868, 3); },
+         [](ZemRamPara& s) { s.ZemUserModeSaveRequest(); }, "/data/modes/custom_mode3",
+         2 + 2176 - 896, ramAt},
+        {"user-mode synchronisation",
+         [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xAA; },
+         [](ZemRamPara& s) { s.ZemUserModeSync(); }, "/data/modes/custom_mode5", 2 + 2176 - 896,
+         [](ZemRamPara& s) { return s.mode_ram[4] + 2 + 2176 - 896; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ZemRamPara* s = startStore();
+        row.prepare(*s);
+        uint8_t* words = row.words(*s);
+        std::unique_lock<std::mutex> recall(c331_manage::c331_mutex);
+        words[0] = 0x11;  // the first half of the change
+        auto step = std::async(std::launch::async, [&] { row.step(*s); });
+        EXPECT_EQ(step.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        words[2] = 0x22;
+        recall.unlock();
+        step.get();
+        const std::string file = readFile(row.file);
+        ASSERT_GT(file.size(), size_t(row.offset + 2));
+        EXPECT_EQ(uint8_t(file[row.offset]), 0x11);
+        EXPECT_EQ(uint8_t(file[row.offset + 2]), 0x22);
+    }
 }
 
 }  // namespace
