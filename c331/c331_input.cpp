@@ -382,16 +382,24 @@ void c331_manage::check_port(int fd, int p, int first_win) {
     zemApi_updateCrop(p);
 }
 
+// Window `win` is a record index. A source id beyond the six inputs is refused (logged once),
+// not folded onto another input: the window keeps what it shows.
 void c331_manage::c331_SetInputsource(int win, int source) {
-    if (win < 0 || win >= kWindows) {
-        ZEM_DEBUG("    win:%d OOR, wincnt:%d\r\n", win, kWindows);
+    if (win < 0 || win >= gMwin.wincnt || win >= kWindows) {
+        ZEM_DEBUG("    win:%d OOR, wincnt:%d\r\n", win, gMwin.wincnt);
         return;
     }
-    const int port = zemApi_inputCvtC331(source % 6);  // a negative id maps to no port
+    const int port = zemApi_inputCvtC331(source);
     if (port == 255) {
         ZEM_DEBUG("    input:%d OOR\r\n", source);
+        char text[80];
+        std::snprintf(text, sizeof text, "c331: window record %d asks for source %d; ignored", win,
+                      source);
+        log_bad_ram(kBadSource, win, text);
         return;
     }
+    clear_bad_ram(kBadSource, win);
+    gWininfo[win].input = uint8_t(source);
     PM_INPUT[win] = port;
     g_chg_src[win] = 1;
     ZEM_DEBUG("[c331_SetInputsource] win_%d, port_%d\n", win, port);

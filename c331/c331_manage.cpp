@@ -5,6 +5,7 @@
 // compares the RAM with `applied`, its own copy of what it last applied.
 #include "c331/c331_manage.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,7 @@ constexpr int kColourTemp = 2184, kRedGain = 2186, kGreenGain = 2188, kBlueGain 
 constexpr int kPriority = 2208;
 constexpr int kWindows = 2272, kWindowSize = 26;
 constexpr int kFades = 2816;
+constexpr int kCropTable = 1472, kCrops = 40;
 constexpr int kPattern = 864;
 constexpr int kEdidRequest = 896;
 constexpr int kAudioWindow = 2112;
@@ -332,30 +334,39 @@ void c331_manage::apply_priorities() {
         if (!changed16(a)) continue;
         ZEM_DEBUG("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1, applied16(a),
                   s->rd16(a));
-        c331_SetWinPriority(w, s->rd16(a));
+        // A disabled window has no record: its priority takes effect with the next rebuild.
+        if (g_win_record[w] < 0) continue;
+        c331_SetWinPriority(g_win_record[w], s->rd16(a));
         c331_SetWinPriority1(fd);
     }
 }
 
+// The source word of RAM window w, applied to its record (a disabled window has none: the next
+// rebuild reads its word).
 void c331_manage::apply_window_source(int w) {
     ZemRamPara* s = store();
     const int a = kWindows + kWindowSize * w + 8;
     const uint16_t v = s->rd16(a);
     const uint16_t old = applied16(a);
+    const int r = g_win_record[w];
     if (v & 0x8000) {
         const int c = v & 0xFF;
-        if (c < 40) {
-            const int e = 1472 + 10 * c;
+        if (c >= kCrops) {
+            char text[80];
+            std::snprintf(text, sizeof text, "c331: window %d names crop %d (40 crops); ignored", w,
+                          c);
+            log_bad_ram(kBadCrop, w, text);
+        } else if (r >= 0) {
+            clear_bad_ram(kBadCrop, w);
+            const int e = kCropTable + 10 * c;
             const int rect[4] = {s->rd16(e + 2), s->rd16(e + 4), s->rd16(e + 6), s->rd16(e + 8)};
-            c331_SetInputsourceCrop(w, v);
-            c331_SetCrop(w, 1, rect);
-            c331_SetInputsource(w, s->rd16(e) & 0x0F);
+            c331_SetInputsourceCrop(r, v);
+            c331_SetCrop(r, 1, rect);
+            c331_SetInputsource(r, s->rd16(e) & 0x0F);
         }
-    } else if (old & 0x8000) {
-        c331_SetCrop(w, 0, nullptr);
-        c331_SetInputsource(w, v);
-    } else {
-        c331_SetInputsource(w, v);
+    } else if (r >= 0) {
+        if (old & 0x8000) c331_SetCrop(r, 0, nullptr);
+        c331_SetInputsource(r, v);
     }
     if (w == s->rd16(kAudioWindow)) {
         if (raviksource* src = raviksource::p_ravik_source) src->source_changed = 1;
@@ -383,17 +394,17 @@ void c331_manage::apply_windows() {
                 zemApi_MultiWinChInit();
                 set_output(fd);
                 return;
-            case 4:
-                c331_SetWinAttr(w, v);
-                break;
             case 8:
                 apply_window_source(w);
                 break;
+            case 4:
             case 18:
-                c331_SetWinOutput(fd, w, v);
-                break;
             case 22:
-                c331_SetWinDbdMode(fd, w, v);
+                // The chip's tables are by record: a disabled window has none.
+                if (g_win_record[w] < 0) break;
+                if (o == 4) c331_SetWinAttr(g_win_record[w], v);
+                if (o == 18) c331_SetWinOutput(fd, g_win_record[w], v);
+                if (o == 22) c331_SetWinDbdMode(fd, g_win_record[w], v);
                 break;
             default:
                 break;
@@ -409,7 +420,9 @@ void c331_manage::apply_fades() {
             if (!changed16(a)) continue;
             ZEM_DEBUG("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", w, a - kFades, kFades,
                       applied16(a), s->rd16(a));
-            (half == 0 ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[w] = s->rd16(a);
+            if (g_win_record[w] < 0) continue;  // read again when the window is rebuilt
+            (half == 0 ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[g_win_record[w]] =
+                std::min<int>(s->rd16(a), kMaxFadeFrames);
         }
     }
 }

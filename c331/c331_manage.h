@@ -40,6 +40,44 @@ struct ST_PANEL_INFO {
     uint8_t one_och;
 };
 
+// A rectangle of the window geometry: start and size, horizontal then vertical.
+struct _ImageWindowDef_st {
+    int32_t hst, hw, vst, vw;
+};
+// A window's piece on one output-channel column (hst, hw) and row (vst, vw).
+struct _ImageWindowDef2_St {
+    int32_t hst, hw, vst, vw;
+    int32_t hfirst, hlast, vfirst, vlast;
+};
+// Scaling of a window: mode 0 one to one, 1 shrink, 2 zoom; ratios in 16.16.
+struct _ScalingSt {
+    int32_t hmode, vmode, hshrink, vshrink, hzoom, vzoom;
+};
+
+// One enabled window as the chip shows it (32 bytes); records are packed in window order.
+struct ST_WIN_INFO {
+    struct {
+        int16_t x, y, w, h;  // on the LED canvas, the panel's led_x / led_y included
+    } rect;
+    uint8_t rotate;          // mirror 0..3 (bit 0 horizontal, bit 1 vertical)
+    uint8_t outFlag;         // bit 0 black, bit 1 freeze
+    uint8_t winEn;           // low byte of the window's flags word
+    uint8_t input;           // source id 0..5
+    uint8_t cropIdx;         // crop-table index when the window shows a crop
+    uint8_t layer;           // 0..5, unique among the records
+    uint8_t ochLst[8];       // processing channel of each piece, 0xFF empty
+    uint8_t ochPosLst[8];    // output channel (screen position) of each piece, 0xFF empty
+    uint8_t totalh, totalv;  // output-channel columns and rows the window spans
+};
+
+struct ST_RECT {
+    int32_t x, y, w, h;
+};
+struct ST_MWIN {
+    int32_t wincnt;  // records in use, 1..6
+    ST_RECT* pwin;   // one rectangle per record
+};
+
 // One entry of the output timing table: a frame total.
 struct ST_PANEL_TIMING {
     int32_t htt, vtt;
@@ -118,6 +156,29 @@ public:
     int32_t g_win_order[6][5]{};
     int32_t g_och_rec[8][4]{};
     int32_t g_och_word[8]{}, g_och_on[8]{};
+    int32_t g_win_dbd_addr[6][5]{};  // a DBD window's five frame addresses
+    int32_t g_win_dbd_stripes[6]{};  // and its line width in stripes
+
+    // ---- Window records, geometry and channel sharing (by record index) ----
+    ST_WIN_INFO gWininfo[6]{};
+    ST_RECT g_mwin_rect[6]{};
+    ST_MWIN gMwin{1, g_mwin_rect};
+    // RAM window 0..5 to its record index, -1 when the window has no record (disabled). The
+    // apply finds changed words by RAM window; the chip tables are by record.
+    int32_t g_win_record[6]{-1, -1, -1, -1, -1, -1};
+    int32_t g_win_crop[6][4]{};  // crop rectangle of each record: x, y, width, height
+    _ImageWindowDef_st IWIN[6]{}, OWIN[6]{};
+    int32_t g_och_owner[8]{}, g_och_borrowed[8]{};  // 0xFF free, while sharing channels out
+    int32_t g_overlay_reload{};                     // the chip parameters were loaded again
+    int32_t g_och_layer[8][8]{}, g_och_layer_cnt[8]{};
+    int32_t g_win_num_copy[8]{};  // PM_WIN_NUM as set_output last applied it
+    uint8_t g_cap_limit[6]{}, g_win_split[6]{};
+    int32_t PM_MEM_WMODE[6]{};
+    int32_t g_win_frozen[6]{};
+
+    // A fade time is one byte of the parameter RAM; a larger word from the PC is clamped, so one
+    // fade (a frame per step, under the C331 mutex) lasts at most about 4 s at 60 Hz.
+    static constexpr int kMaxFadeFrames = 255;
 
     // ---- Per-window modes ----
     int32_t PM_WIN_NUM[8]{};
@@ -232,14 +293,88 @@ public:
     int wait_field_counter(int fd, int channel, int shift, int polls);
     // ---- end of input ports and measurement ----
 
+    // ---- Input channels and DBD inputs ----
+    int ich_need(int win) const;
+    int check_ich_all(int exclude);
+    int check_ich(int interlaced, int pair);
+    int adjust_ich(int interlaced, int pair, int win);
+    int set_input(int win, int port);
+    void reset_ich(int win);
+    void set_ichsel(int fd, int win);
+    void set_idual(int fd, int channel, int on, int port);
+    void set_display_window_ich_dbd(int fd, int win, int mode);
+    int check_dbd_input(int fd, int port);
+    int set_dbd_mem(int fd, int win);
+    void reset_dbd_mem(int win);
+    void set_input_bkg(int port, int on);
+    void rebuild_ich_lists();
+    bool port_interlaced(int port) const;
+    int move_ich_owner(int from, const int* to, int count);
+    int dbd_width(int win) const;
+
+    // ---- Window geometry and scaling ----
+    void calc_iwin2(int win);
+    void calc_owin2(int win);
+    void calc_oact(const _ImageWindowDef_st* rect, _ImageWindowDef2_St* piece, int win);
+    static void calc_scaling(const _ImageWindowDef_st* in, const _ImageWindowDef_st* out,
+                             _ScalingSt* result);
+    int check_stitching_win(int* win, int* pair);
+    static const uint8_t lut_set_lut_vzoom_4sym[24];
+    void set_lut_vzoom_4sym(int fd, int mode, int ch);
+    void set_input_bkg2(int fd, int win, int onoff);
+    int zemApi_IsPatternGen() const { return g_pattern_gen; }
+
+    // ---- Multi-window channel allocation ----
+    void zemApi_initEnvC331();
+    void zemApi_initEnvC331Default();
+    void zemApi_MultiWinInit();
+    void zemApi_MultiWinGet(ST_MWIN* out);
+    void zemApi_PreviewCh() {}
+    void zemApi_MultiWinChAlloc(char init);
+    void zemApi_MultiWinChOverlay();
+    void zemApi_MultiWinChInit();
+    int zemApi_OchGetWinOffset1(const ST_WIN_INFO* rec, int type);
+    int zemApi_CropGetOffset(int port, const int* rect, int type);
+    void c331_SetCrop(int win, int on, const int* rect);
+    void zemApi_updateCrop(int port);
+    // A window's record from its RAM words; false (logged once) when a table index in them is
+    // out of range, so the previous layout stays.
+    bool window_record_from_ram(int w, ST_WIN_INFO* rec, int k);
+    bool window_valid(int rec, int ram_win);
+    void crop_offsets(int rec, int port);
+    int ram_port(int rec) const;  // C331 port of a record's source, 6 when none
+    // Logs a bad parameter-RAM value once per item and window until the window is good again.
+    enum BadRamItem { kBadCrop, kBadSource, kBadInput };
+    void log_bad_ram(int item, int win, const char* text);
+    void clear_bad_ram(int item, int win);
+    uint32_t bad_ram_logged_[4]{};
+
+    // ---- Layers, overlay and output ----
+    void set_output(int fd);
+    void update_overlay_info();
+    void set_overlay(int fd);
+    void reset_layer_coef(int fd, int mode);
+    void set_layer_coef(int fd, int win, int cnt, int dir);
+    void reset_act(int fd, int mode);
+
+    // ---- Window display on the channels ----
+    void set_display_window_ich(int fd, const _ImageWindowDef_st* in, const _ImageWindowDef_st* out,
+                                int win);
+    void set_display_window_och(int fd, const _ImageWindowDef_st* in, const _ImageWindowDef_st* out,
+                                int win);
+    void set_freeze(int fd, int on);
+    void wait1_povs(int fd, int k);
+    void get_och(int win, int* och);
+    void set_oscwct(int fd, int k);
+
+    // ---- Input-channel image processing ----
+    void set_lut_hshrnk(int fd, int ratio, int ich, int pair);
+    void set_lut_vshrnk_4sym(int fd, int ratio, int ich, int pair);
+    void set_iscwct(int fd, int win);
+    void set_mct(int fd, int win, int mode);
+    void set_ip(int fd, int ich);
+
     // ---- Operations of later work, called in place (each does nothing yet) ----
-    void zemApi_initEnvC331();                             // window environment
-    void zemApi_MultiWinChAlloc(int mode);                 // multi-window channel allocation
-    void zemApi_MultiWinChInit();                          // multi-window channel set-up
-    void set_output(int fd);                               // layers, overlay and output
-    void set_input_bkg(int port, int on);                  // input-channel background
-    void set_ichsel(int fd, int win);                      // DBD input-channel select
-    void zemApi_updateCrop(int port);                      // crop of the windows on a port
     int zemDbg_c331_param(int group);                      // parameter dump
     void zemDbg_c331_print_regGrp(int group);              // register group dump
     void c331_SetBrightness(int value);                    // picture controls
@@ -255,7 +390,6 @@ public:
     void c331_SetWinOutput(int fd, int win, int value);    // window output attributes
     void c331_SetWinDbdMode(int fd, int win, int value);   // window DBD mode
     void c331_SetInputsourceCrop(int win, int value);      // crop source of a window
-    void c331_SetCrop(int win, int on, const int* rect);   // window crop rectangle
     void c331_SetPattern(int value);                       // test patterns
     void zemApi_OsdSet(int item, int value);               // OSD properties
     void set_OSD_para();                                   // OSD menu to the chip

@@ -2,16 +2,22 @@
 // the window, input-channel, picture, OSD, font and debug code; each does nothing yet.
 #include "c331/c331_manage.h"
 
-void c331_manage::zemApi_initEnvC331() {}
-void c331_manage::zemApi_MultiWinChAlloc(int) {}
-void c331_manage::zemApi_MultiWinChInit() {}
-// Only its hand-over part so far: the change flags it consumes are cleared at its end.
-void c331_manage::set_output(int) {
-    for (int w = 0; w < 6; ++w) g_chg_input[w] = g_chg_src[w] = g_chg_dbd[w] = g_chg_mirror[w] = 0;
-}
-void c331_manage::set_input_bkg(int, int) {}
-void c331_manage::set_ichsel(int, int) {}
-void c331_manage::zemApi_updateCrop(int) {}
+void c331_manage::update_overlay_info() {}
+void c331_manage::set_overlay(int) {}
+void c331_manage::reset_layer_coef(int, int) {}
+void c331_manage::set_layer_coef(int, int, int, int) {}
+void c331_manage::reset_act(int, int) {}
+void c331_manage::set_display_window_och(int, const _ImageWindowDef_st*, const _ImageWindowDef_st*,
+                                         int) {}
+void c331_manage::set_freeze(int, int) {}
+void c331_manage::wait1_povs(int, int) {}
+void c331_manage::get_och(int, int*) {}
+void c331_manage::set_oscwct(int, int) {}
+void c331_manage::set_lut_hshrnk(int, int, int, int) {}
+void c331_manage::set_lut_vshrnk_4sym(int, int, int, int) {}
+void c331_manage::set_iscwct(int, int) {}
+void c331_manage::set_mct(int, int, int) {}
+void c331_manage::set_ip(int, int) {}
 int c331_manage::zemDbg_c331_param(int) {
     return 0;
 }
@@ -28,8 +34,6 @@ void c331_manage::c331_SetWinPriority1(int) {}
 void c331_manage::c331_SetWinAttr(int, int) {}
 void c331_manage::c331_SetWinOutput(int, int, int) {}
 void c331_manage::c331_SetWinDbdMode(int, int, int) {}
-void c331_manage::c331_SetInputsourceCrop(int, int) {}
-void c331_manage::c331_SetCrop(int, int, const int*) {}
 void c331_manage::c331_SetPattern(int) {}
 void c331_manage::zemApi_OsdSet(int, int) {}
 void c331_manage::set_OSD_para() {}

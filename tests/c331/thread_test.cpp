@@ -176,15 +176,18 @@ TEST_F(C331ThreadTest, PendingRefreshIdsAreASet) {
     EXPECT_EQ(std::count(ids.begin(), ids.end(), 1), 1);
 }
 
-TEST_F(C331ThreadTest, FadeTimesAreTakenIntoTheWindowModes) {
+TEST_F(C331ThreadTest, FadeTimesAreTakenIntoTheWindowModesAndClamped) {
     startRunning();
     produce([](ZemRamPara& s) {
-        s.wr16(2816 + 4 * 2, 25);
-        s.wr16(2818 + 4 * 5, 90);
+        s.wr16(2816, 25);
+        s.wr16(2818, 0x1234);  // a PC word beyond the byte the RAM keeps
+        s.wr16(2818 + 4 * 5, 90);  // window 5 is off: no record to take it
     });
     ASSERT_TRUE(waitRefresh(1));
-    EXPECT_EQ(c331_manage::p_c331_manage->PM_WIN_FADE_IN[2], 25);
-    EXPECT_EQ(c331_manage::p_c331_manage->PM_WIN_FADE_OUT[5], 90);
+    c331_manage* c = c331_manage::p_c331_manage;
+    EXPECT_EQ(c->PM_WIN_FADE_IN[0], 25);
+    EXPECT_EQ(c->PM_WIN_FADE_OUT[0], c331_manage::kMaxFadeFrames);
+    EXPECT_NE(c->PM_WIN_FADE_OUT[5], 90);
 }
 
 TEST_F(C331ThreadTest, EveryChangedEdidRequestIsPassedOn) {

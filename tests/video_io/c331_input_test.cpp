@@ -228,7 +228,9 @@ TEST_F(C331InputTest, SourceSwitchOfAWindow) {
         return src->hdminfo[kHdmi2].stable == 1;
     }));
     c->load_hdmi();
-    c->c331_SetInputsource(0, kHdmi2 + 6);  // taken modulo 6
+    c->c331_SetInputsource(0, kHdmi2 + 6);  // no such source: refused, not folded
+    EXPECT_EQ(c->PM_INPUT[0], 6);
+    c->c331_SetInputsource(0, kHdmi2);
     EXPECT_EQ(c->PM_INPUT[0], 0);
     EXPECT_EQ(c->PI_STATE[0], 4);       // measured at once
     c->c331_SetInputsource(7, kHdmi1);  // no such window

@@ -1,0 +1,84 @@
+// Two windows written by the PC (a RAM write, then register 11) on the simulated box with HDMI1
+// and HDMI2 plugged in at different timings: the C331 measures both ports and ends with the
+// windows' channels, port selection and geometry, and the apply emits its refresh.
+#include <gmock/gmock.h>
+
+#include "c331/c331_manage.h"
+#include "comm/link_session.h"
+#include "pc_link.h"
+#include "platform/sim/sim_c331.h"
+#include "video_io_fixture.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr int kHdmi1 = 2, kHdmi2 = 3;
+constexpr int kPort1 = 1, kPort2 = 0;  // their C331 ports
+
+// A PC frame body through a TCP session, as the transports feed it; the reply body.
+Bytes handle(const Bytes& b) {
+    static link_session session(LinkKind::Tcp, "test");
+    Bytes w = wire(b);
+    ReplyReader r;
+    session.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+    return r.bodies.empty() ? Bytes{} : r.bodies.back();
+}
+
+// Window block words from +0 to +16: flags, -, mirror, -, source, x, y, width, height.
+Bytes windowBlock(int source, int x, int y, int w, int h) {
+    return cat({le16(1), le16(0), le16(0), le16(0), le16(uint16_t(source)), le16(uint16_t(x)),
+                le16(uint16_t(y)), le16(uint16_t(w)), le16(uint16_t(h))});
+}
+
+class PcWindowsTest : public InputSideTest {
+protected:
+    void TearDown() override {
+        c331_manage::shutdown();
+        InputSideTest::TearDown();
+    }
+};
+
+TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
+    auto chip = platform::sim::attachSimC331();
+    ASSERT_TRUE(platform::sim::setInput(kHdmi1, 1920, 1080, 60));
+    ASSERT_TRUE(platform::sim::setInput(kHdmi2, 1280, 720, 50));
+    startSource();
+    c331_manage* c = c331_manage::pInstance();
+    ASSERT_TRUE(waitFor([&] { return c->thread_state == 8; }, 20000));
+    // Both ports measured at once, each with its own timing.
+    ASSERT_TRUE(waitFor([&] {
+        return chip->field(0x00AE0A02) + 1 == 2200 && chip->field(0x00AE0802) + 1 == 1980;
+    }));
+
+    const Bytes windows = cat({windowBlock(kHdmi1, 0, 0, 960, 1080), le16(0), le16(0), le16(0),
+                               le16(0), windowBlock(kHdmi2, 960, 0, 960, 1080)});
+    ASSERT_EQ(handle(writeRam(2272, windows)).at(10), 0);
+    const size_t before = refreshes().size();
+    g_c331_source_online = 0;
+    ASSERT_EQ(handle(writeReg(11, 0xFF, {0})).at(10), 0);
+    ASSERT_TRUE(waitFor([&] { return refreshes().size() > before; }));
+    EXPECT_EQ(refreshes()[before], 1);
+    // The layout change has the inputs measured again and the windows re-applied with them.
+    ASSERT_TRUE(waitFor([&] { return g_c331_source_online == 1; }));
+    settle();
+    c331_manage::shutdown();
+
+    EXPECT_EQ(c->gMwin.wincnt, 2);
+    EXPECT_THAT(std::vector<int>(c->PM_WIN_NUM, c->PM_WIN_NUM + 3), ElementsAre(0, 1, 6));
+    EXPECT_THAT(std::vector<int>(c->PM_OVERLAY, c->PM_OVERLAY + 3), ElementsAre(1, 1, 3));
+    EXPECT_EQ(chip->reg(0x00, 0x08) & 1, 1);  // channel enables
+    EXPECT_EQ(chip->reg(0x00, 0x09) & 1, 1);
+    EXPECT_EQ(chip->reg(0x00, 0x0A) & 1, 0);
+    EXPECT_EQ(chip->reg(0x00, 0x10), 2 * kPort1);  // input channel 0 selects HDMI1's port
+    EXPECT_EQ(chip->reg(0x00, 0x11), 2 * kPort2);  // input channel 1 HDMI2's
+    auto rect = [](const _ImageWindowDef_st& r) {
+        return std::vector<int>{r.hst, r.hw, r.vst, r.vw};
+    };
+    EXPECT_THAT(rect(c->IWIN[0]), ElementsAre(0, 1920, 0, 1080));
+    EXPECT_THAT(rect(c->OWIN[0]), ElementsAre(0, 960, 0, 1080));
+    EXPECT_THAT(rect(c->IWIN[1]), ElementsAre(0, 1280, 0, 720));
+    EXPECT_THAT(rect(c->OWIN[1]), ElementsAre(960, 960, 0, 1080));
+}
+
+}  // namespace
