@@ -379,8 +379,8 @@ void c331_manage::apply_windows() {
         if (!changed16(a)) continue;
         const int w = (a - kWindows) / kWindowSize;
         const int o = (a - kWindows) % kWindowSize;
-        ZEM_DEBUG("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", w, a - 2176, applied16(a),
-                  s->rd16(a));
+        ZEM_DEBUG("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", unsigned(w), unsigned(a - 2176),
+                  applied16(a), s->rd16(a));
         const uint16_t v = s->rd16(a);
         switch (o) {
             case 0:
@@ -418,8 +418,8 @@ void c331_manage::apply_fades() {
         for (int half = 0; half < 2; ++half) {
             const int a = kFades + 4 * w + 2 * half;
             if (!changed16(a)) continue;
-            ZEM_DEBUG("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", w, a - kFades, kFades,
-                      applied16(a), s->rd16(a));
+            ZEM_DEBUG("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", unsigned(w),
+                      unsigned(a - kFades), unsigned(kFades), applied16(a), s->rd16(a));
             if (g_win_record[w] < 0) continue;  // read again when the window is rebuilt
             (half == 0 ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[g_win_record[w]] =
                 std::min<int>(s->rd16(a), kMaxFadeFrames);

@@ -68,7 +68,7 @@ const FileKind* find_kind(const uint8_t* tag, const std::string& name, std::stri
         const int n = hi < 0 || lo < 0 ? 0 : hi * 16 + lo;
         if (n < 1 || n > ZemRamPara::kModeCount) return nullptr;
         char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", n);
+        std::snprintf(digits, sizeof digits, "%02x", unsigned(n));
         target = std::string(kModeCopy.target) + digits + ".json";
         return &kModeCopy;
     }

@@ -143,7 +143,7 @@ void ConfigEngine::deviceId(uint16_t w0, uint16_t w1, uint16_t w2, char out[32])
     static const char kHex[] = "0123456789abcdef";
     for (int i = 0; i < 32; ++i) {
         out[i] = kHex[v[i]];
-        ZEM_DEBUG(" %#x ", v[i]);
+        ZEM_DEBUG(" %#x ", unsigned(v[i]));
         ZEM_DEBUG(" %#x ", unsigned(out[i]));
     }
 }

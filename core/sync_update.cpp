@@ -137,7 +137,7 @@ void SyncUpdate::update_usb_keyLed() {
     uint8_t report[5];
     const int source = build_key_led(report);
     if (std::memcmp(report, keyLed, sizeof report) == 0) return;
-    ZEM_DEBUG("\n update_usb_keyLed ...source_id =  %#x\n", source);
+    ZEM_DEBUG("\n update_usb_keyLed ...source_id =  %#x\n", unsigned(source));
     const int n = platform::keypadWrite(report, sizeof report);
     if (n == -ENODEV)
         qDebug() << "handle error";
