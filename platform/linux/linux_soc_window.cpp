@@ -20,15 +20,21 @@ public:
     ~MappedWindow() override { ::munmap(const_cast<uint8_t*>(base_), size_); }
 
     uint16_t read16(uint32_t offset) override {
-        if (offset + 2 > size_) return 0;
+        if (!holdsWord(offset)) return 0;
         return *reinterpret_cast<volatile uint16_t*>(base_ + offset);
     }
     void write16(uint32_t offset, uint16_t value) override {
-        if (offset + 2 > size_) return;
+        if (!holdsWord(offset)) return;
         *reinterpret_cast<volatile uint16_t*>(base_ + offset) = value;
     }
 
 private:
+    // An odd offset into the device mapping is a bus error on ARM, which kills the program; the
+    // subtraction form keeps offsets near 2^32 from wrapping past the check.
+    bool holdsWord(uint32_t offset) const {
+        return offset % 2 == 0 && size_ >= 2 && offset <= size_ - 2;
+    }
+
     volatile uint8_t* base_;
     size_t size_;
 };
@@ -43,6 +49,9 @@ struct __attribute__((packed)) MsysWindowRecord {
 };
 static_assert(sizeof(MsysWindowRecord) == 20, "the msys record is 20 bytes");
 constexpr unsigned long kMsysRequestWindow = 0x5315;
+
+static_assert(sizeof(off_t) == 8,
+              "physical addresses need 64-bit file offsets (_FILE_OFFSET_BITS=64)");
 
 int mapMem(uint64_t address, uint32_t size, std::unique_ptr<SocWindow>& out) {
     const int fd = ::open(path("/dev/mem").c_str(), O_RDWR | O_SYNC);
