@@ -183,20 +183,34 @@ TEST_F(Device, MacAndBarcodeAreCheckedAndStored) {
     EXPECT_NE(readFile("/data/configs/tcpip.ini").find("SN-0001"), std::string::npos);
 }
 
-TEST_F(Device, ClockSetTakesOnlyValidBcd) {
+// Seconds, minutes, hours, day, weekday, month, year and century, in BCD.
+TEST_F(Device, ClockSetTakesOnlyValidDatesTheBoxCanHold) {
     shell().clear();
     auto rtc = [&](const Bytes& t) { return status(handle(body(0x95, t))); };
-    EXPECT_EQ(rtc(hex("5a 30 12 06 00 12 26 20")), 1);  // seconds 5A
-    EXPECT_EQ(rtc(hex("00 60 12 06 00 12 26 20")), 1);  // minute 60
-    EXPECT_EQ(rtc(hex("00 30 24 06 00 12 26 20")), 1);  // hour 24
-    EXPECT_EQ(rtc(hex("00 30 12 00 00 12 26 20")), 1);  // day 0
-    EXPECT_EQ(rtc(hex("00 30 12 06 00 13 26 20")), 1);  // month 13
+    const struct {
+        const char* what;
+        const char* time;
+    } refused[] = {
+        {"seconds 5A", "5a 30 12 06 00 12 26 20"},
+        {"minute 60", "00 60 12 06 00 12 26 20"},
+        {"hour 24", "00 30 24 06 00 12 26 20"},
+        {"day 0", "00 30 12 00 00 12 26 20"},
+        {"month 13", "00 30 12 06 00 13 26 20"},
+        {"30 February", "00 00 00 30 00 02 26 20"},
+        {"before 1970", "59 59 23 31 00 12 69 19"},
+        {"past signed 32-bit seconds", "08 14 03 19 00 01 38 20"},
+        {"year 9999", "00 00 00 01 00 01 99 99"},
+    };
+    for (const auto& c : refused) EXPECT_EQ(rtc(hex(c.time)), 1) << c.what;
     EXPECT_EQ(rtc(hex("00 30 12 06 00 12 26")), 3);
     EXPECT_TRUE(commands().empty());
     EXPECT_EQ(rtc(hex("07 30 12 06 00 12 26 20")), 0);
-    ASSERT_GE(commands().size(), 2u);
-    EXPECT_EQ(commands()[0], "date -s \"2026-12-06 12:30:07\"");
-    EXPECT_EQ(commands()[1], "hwclock -w");
+    EXPECT_EQ(rtc(hex("00 00 00 01 00 01 70 19")), 0);
+    EXPECT_EQ(rtc(hex("07 14 03 19 00 01 38 20")), 0);
+    const std::vector<std::string> expected{"date -s \"2026-12-06 12:30:07\"", "hwclock -w",
+                                            "date -s \"1970-01-01 00:00:00\"", "hwclock -w",
+                                            "date -s \"2038-01-19 03:14:07\"", "hwclock -w"};
+    EXPECT_EQ(commands(), expected);
 }
 
 TEST_F(Device, CardPassThroughWithoutAnAnswerTimesOutAndTheLinkGoesOn) {
