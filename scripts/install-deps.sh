@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need.
+# Installs the Debian packages the build, the tests and the benchmarks need. With --armhf, also
+# what the box's own architecture needs instead: the cross compiler, the armhf libraries and
+# qemu-user to run the tests.
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config clang qtbase5-dev libboost-dev libhidapi-dev libudev-dev
       libgtest-dev libgmock-dev libbenchmark-dev libssl-dev edid-decode libclang-rt-14-dev)
+if [ "${1:-}" = "--armhf" ]; then
+    pkgs=(crossbuild-essential-armhf qemu-user qtbase5-dev:armhf libboost-dev:armhf
+          libhidapi-dev:armhf libudev-dev:armhf libgtest-dev:armhf libgmock-dev:armhf)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -10,5 +16,10 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+# apt is shared: wait for another install to finish rather than fail on its lock.
+apt=($sudo apt-get -qq -o DPkg::Lock::Timeout=1800)
+if [ "${1:-}" = "--armhf" ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+    $sudo dpkg --add-architecture armhf
+fi
+"${apt[@]}" update
+DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y "${missing[@]}" >/dev/null

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program and its tests twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer), runs every test in both with ctest, and runs the protocol fuzz
-# target for a fixed number of runs. ctest's summary of the sanitizer run is the last line.
+# target for a fixed number of runs; then cross-builds for the box (32-bit ARM) and runs every
+# test again under qemu-user. ctest's summary of the armhf run is the last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,3 +19,7 @@ build_and_test build
 tests/fuzz/run.sh
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     build_and_test build-asan -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
+
+# --- armhf: the box's own architecture, cross-built, every test under qemu-user ---
+scripts/install-deps.sh --armhf
+build_and_test build-armhf -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF

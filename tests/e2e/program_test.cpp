@@ -66,7 +66,8 @@ protected:
         if (pid_ == 0) {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) ::_exit(127);
-            ::execl(ZEM_PROGRAM, ZEM_PROGRAM, "--sim", root_.c_str(), static_cast<char*>(nullptr));
+            const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root_.c_str(), nullptr};
+            ::execv(argv[0], const_cast<char**>(argv));
             ::_exit(127);
         }
         ASSERT_GT(pid_, 0);
