@@ -85,7 +85,7 @@ bool c331_manage::window_record_from_ram(int w, ST_WIN_INFO* rec, int k) {
     }
     int layer = ram16(kPriority + 2 * w);
     if (layer > 5) {
-        ZEM_DEBUG(" WIN%d PRIORITY:%x OOR,reset to %d", w, layer, layer % 6);
+        ZEM_DEBUG(" WIN%d PRIORITY:%x OOR,reset to %d", w, unsigned(layer), layer % 6);
         layer %= 6;
     }
     rec->layer = uint8_t(layer);

@@ -188,7 +188,7 @@ void ZemRamPara::ZemUserModeSaveRequest() {
         osdOn = rd16(kRamOsdOn) == 1;
     }
     if (saved) finishSave(n - 1, 0, osdOn);
-    ZEM_DEBUG("\n user mode save change ,%#x \n", saved ? 0xAA : 0);
+    ZEM_DEBUG("\n user mode save change ,%#x \n", saved ? 0xAAu : 0u);
 }
 
 void ZemRamPara::ZemUserModeSync() {
