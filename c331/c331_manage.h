@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "c331/c331_drv.h"
+#include "core/json_files.h"
 
 // The receiver timing as the C331 side keeps it per input port (the source manager's record
 // without its stable word).
@@ -142,11 +143,32 @@ public:
     int32_t g_chg_global{};  // entry 158 of the default table
 
     // ---- OSD requests and text ----
+    static constexpr int kOsdLines = 64;
+    static constexpr int kOsdLineChars = 128;
     int32_t g_osd_setup_request{};
     int32_t g_osd_update_request{};
-    uint32_t g_font_addr_32ASCII{}, g_font_addr_32CHN{}, g_font_addr_64ASCII{}, g_font_addr_64CHN{};
-    uint8_t g_unicode_text[64][256]{};  // UTF-16BE
+    // Chip-memory addresses of the four glyph sets, and which fonts the flash holds (bit 0 wide
+    // 32, 1 narrow 32, 2 wide 64, 3 narrow 64); written by whichever thread reloads the fonts.
+    std::atomic<uint32_t> g_font_addr_32ASCII{}, g_font_addr_32CHN{}, g_font_addr_64ASCII{},
+        g_font_addr_64CHN{};
+    uint8_t g_unicode_text[kOsdLines][2 * kOsdLineChars]{};  // UTF-16BE, 0x0000 ends a row
     int32_t g_unicode_line{};
+    int32_t g_osd_zoom2x{};                   // 64-dot glyphs drawn at twice their size again
+    int32_t g_osd_layer_bottom{};             // 1 OSD on the bottom layer
+    int32_t g_osd_h_alignment_ravik{};        // 0 left, 1 centre, 2 right, 3 justify
+    int32_t g_osd_v_alignment_value_ravik{};  // vertical offset of the text block
+    // Per text line: start offset, remainder, gap after each character (justify), wide and
+    // narrow character counts, length in characters.
+    int32_t g_osd_max_line_x_ravik[kOsdLines]{};
+    int32_t g_osd_line_remainder[kOsdLines]{};
+    int32_t g_osd_hmargin_ravik[kOsdLines]{};
+    int32_t g_osd_line_cn[kOsdLines]{};
+    int32_t g_osd_line_en[kOsdLines]{};
+    int32_t g_osd_line_len[kOsdLines]{};
+    int32_t g_osd_mwi{}, g_osd_mwi_shift{};  // canvas pitch
+    struct {
+        int32_t HST, HW, VST, VW;
+    } OSD_WIN{};  // the OSD band on the panel after clipping
 
     // ---- Input-channel and DBD tables ----
     int32_t g_ich_owner[8]{};
@@ -221,7 +243,7 @@ public:
     uint8_t PI_VBO_RETRY[2]{};
 
     // ---- Control block ----
-    uint32_t g_osd_font_mask{};
+    std::atomic<uint32_t> g_osd_font_mask{};
     int fd = -1;  // SPI descriptor of the chip
     c331_drv* drv = nullptr;
     // 0..4 probing, 5 start-up, 6 panel, 7 picture, 8 running.
@@ -391,14 +413,6 @@ public:
     void c331_SetWinDbdMode(int fd, int win, int value);   // window DBD mode
     void c331_SetInputsourceCrop(int win, int value);      // crop source of a window
     void c331_SetPattern(int value);                       // test patterns
-    void zemApi_OsdSet(int item, int value);               // OSD properties
-    void set_OSD_para();                                   // OSD menu to the chip
-    void update_osd(int fd);                               // OSD rendering
-    void set_osd(int fd, int buffer);                      // OSD rendering
-    void set_scroll(int fd);                               // OSD rendering
-    void load_char();                                      // OSD defaults
-    void read_c331_font(int fd);                           // fonts in the serial flash
-    void update_font(int fd);                              // fonts into chip memory
     void input_slidebar(int fd);                           // debug commands
     void output_slidebar(int fd);                          // debug commands
     void disable_slidebar(int fd);                         // debug commands
@@ -412,6 +426,69 @@ public:
     void sync_c331_device_test_frame_lock_vbyrx3(int fd);  // factory test sequences
     // OSD menu file read into g_osd_list (the parameter store's JSON files).
     void reload_osd_menu();
+
+    // ---- Serial flash behind the chip (bank 4 engine) and the OSD fonts ----
+    // Flash layout: fonts at 0x000000 (narrow 32), 0x010000 (wide 32), 0x410000 (narrow 64),
+    // 0x450000 (wide 64), each a 35-byte header and its glyphs; the OSD bitmap and palette
+    // from 0xED9800. Every operation holds flash_mutex throughout, so callers on different
+    // threads (PC links, USB upgrade, panel, this thread) never interleave on the engine.
+    // Lock order: c331_mutex, flash_mutex, then the register-access locks.
+    static constexpr uint32_t kFlashSize = 0x2000000;
+    static constexpr int kFontHeaderSize = 35;
+    static const uint32_t osd_char_txt[15];  // character-mode defaults (load_char)
+    static const uint32_t osd_bmp_txt[4];    // bitmap defaults (load_bmp)
+    std::recursive_mutex flash_mutex;        // also held across a whole OSD redraw
+    // Results: 0 done; -EINVAL refused before anything was sent (outside the flash, crossing a
+    // region's end, or a zero-length erase unit); -ETIMEDOUT the engine did not finish;
+    // another negative errno when the bus failed.
+    int erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_t kind);
+    int write_flash(int fd, uint32_t address, uint32_t length, const uint8_t* data);
+    int read_flash(int fd, uint32_t address, uint32_t length, uint8_t* out);
+    // Which fonts the flash holds: g_osd_font_mask and byte 6 of the status block.
+    int read_c331_font(int fd);
+    // Copies the present glyph sets into chip memory at PS_FONT_ADDR, back to back.
+    int update_font(int fd);
+    void load_char();
+    void load_bmp();
+    void zemApi_debug_printf_unicode(uint32_t code, int fd);
+
+    // ---- OSD properties and text ----
+    int zemApi_OsdSet(int type, int value);
+    int zemApi_OsdSetUnicode(int lines, const int* lengths, const uint32_t (*codes)[kOsdLineChars]);
+    // Glyph widths in panel pixels of narrow and wide characters, and the zoom factor that
+    // divides them back to canvas pixels, for the current font size.
+    int osd_narrow_width() const;
+    int osd_wide_width() const;
+    int osd_zoom() const;
+    int osd_line_width(int line) const;
+
+    // ---- OSD menu item to the chip ----
+    // Applies the first item of list (the parsed OSD menu file).
+    void set_OSD_para(OSD_LIST* list);
+    void set_OSD_para() { set_OSD_para(&g_osd_list); }
+
+    // ---- OSD rendering ----
+    struct OsdCut {
+        int32_t x[8], w[8];  // per channel column
+        int32_t y[8], h[8];  // per channel row
+    };
+    void update_osd(int fd);
+    void set_osd(int fd, int second);
+    void set_scroll(int fd);
+    void calc_osd(OsdCut* cut);
+    void gen_char(int fd);
+    int osd_put_unicode_string(int fd, int row, int x, int y, int fg, int bg, int gw, int gh,
+                               uint32_t base, int dot64);
+    int osd_put_unicode_string_1char_ravik(int fd, int row, int start, int count, int x, int y,
+                                           int fg, int bg, int gw, int gh, uint32_t base,
+                                           int dot64);
+    int osd_paint(int fd, int x, int w, int y, int h, int colour, uint32_t base);
+    int osd_copy(int fd, uint32_t src, uint32_t dst, int w, int h, int linear);
+    int osd_write_dma_sfl(int fd, uint32_t flash_address, uint32_t target, int mode,
+                          uint32_t length);
+    void set_char_color(int fd);
+    void wait1_povs(int fd, int k);
+    int osd_stride() const;  // bytes of one canvas row
 
     // ---- Thread internals ----
     void run_state();  // one step of the state machine

@@ -35,14 +35,6 @@ void c331_manage::c331_SetWinAttr(int, int) {}
 void c331_manage::c331_SetWinOutput(int, int, int) {}
 void c331_manage::c331_SetWinDbdMode(int, int, int) {}
 void c331_manage::c331_SetPattern(int) {}
-void c331_manage::zemApi_OsdSet(int, int) {}
-void c331_manage::set_OSD_para() {}
-void c331_manage::update_osd(int) {}
-void c331_manage::set_osd(int, int) {}
-void c331_manage::set_scroll(int) {}
-void c331_manage::load_char() {}
-void c331_manage::read_c331_font(int) {}
-void c331_manage::update_font(int) {}
 void c331_manage::input_slidebar(int) {}
 void c331_manage::output_slidebar(int) {}
 void c331_manage::disable_slidebar(int) {}
@@ -54,3 +46,10 @@ void c331_manage::sync_c331_device_test_input(int) {}
 void c331_manage::sync_c331_device_test_frame_lock(int) {}
 void c331_manage::sync_c331_device_test_frame_lock_vbyrx2(int) {}
 void c331_manage::sync_c331_device_test_frame_lock_vbyrx3(int) {}
+int c331_manage::zemApi_OsdSet(int, int) {
+    return 0;
+}
+void c331_manage::set_OSD_para(OSD_LIST*) {}
+void c331_manage::update_osd(int) {}
+void c331_manage::set_osd(int, int) {}
+void c331_manage::set_scroll(int) {}

@@ -36,18 +36,27 @@ void wire_fpga(comm_hooks& h, fpga_manage* f) {
 }
 
 void wire_c331(comm_hooks& h, c331_manage* c) {
+    h.erase_flash = [c](uint32_t first_unit, uint32_t count, uint8_t kind) {
+        return c->erase_flash(c->fd, first_unit, count, kind);
+    };
+    h.write_flash = [c](uint32_t addr, uint32_t len, const uint8_t* data) {
+        return c->write_flash(c->fd, addr, len, data);
+    };
+    h.read_flash = [c](uint32_t addr, uint32_t len, uint8_t* out) {
+        return c->read_flash(c->fd, addr, len, out);
+    };
     h.update_font = [c] {
-        c->read_c331_font(c->fd);
-        c->update_font(c->fd);
-        return 0;
+        const int rc = c->read_c331_font(c->fd);
+        const int loaded = c->update_font(c->fd);
+        return rc != 0 ? rc : loaded;
     };
 }
 
 }  // namespace
 
-// Only the subsystems that exist when the links start are reached; the C331 flash commands,
-// the register 161 dump, the card count and the operating-time record have no callee yet and
-// answer that they are unavailable.
+// Only the subsystems that exist when the links start are reached; the register 161 dump, the
+// card count and the operating-time record have no callee yet and answer that they are
+// unavailable.
 void comm_hooks::wire() {
     comm_hooks& h = get();
     if (fpga_manage::p_fpga_manage) wire_fpga(h, fpga_manage::p_fpga_manage);

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -184,6 +185,11 @@ int message_deal::Time_to_RAM(uint8_t* buf, uint32_t) {
 
 namespace {
 
+// A flash operation's result for the PC: refused (a region crossed) or failed.
+uint8_t flash_status(int rc) {
+    return rc == 0 ? kDone : rc == -EINVAL ? kRefused : kUnavailable;
+}
+
 bool flash_head(FieldReader& r, FlashHead& h) {
     h.flash = r.u8();
     h.addr = r.u32();
@@ -205,8 +211,7 @@ int message_deal::cmd_erase_flash(uint8_t* buf, uint32_t len) {
         h.addr >= kFlashEnd / 4096 || uint64_t(h.n) * kUnit[kind] > kFlashEnd / 4096 - h.addr)
         return comm_status(buf, kRefused);
     if (!comm_hooks::get().erase_flash) return comm_status(buf, kUnavailable);
-    return comm_status(
-        buf, comm_hooks::get().erase_flash(h.addr, h.n, kind) == 0 ? kDone : kUnavailable);
+    return comm_status(buf, flash_status(comm_hooks::get().erase_flash(h.addr, h.n, kind)));
 }
 
 int message_deal::cmd_write_flash(uint8_t* buf, uint32_t len) {
@@ -219,8 +224,7 @@ int message_deal::cmd_write_flash(uint8_t* buf, uint32_t len) {
         h.n > kFlashEnd - h.addr)
         return comm_status(buf, kRefused);
     if (!comm_hooks::get().write_flash) return comm_status(buf, kUnavailable);
-    return comm_status(
-        buf, comm_hooks::get().write_flash(h.addr, h.n, data) == 0 ? kDone : kUnavailable);
+    return comm_status(buf, flash_status(comm_hooks::get().write_flash(h.addr, h.n, data)));
 }
 
 int message_deal::cmd_read_flash(uint8_t* buf, uint32_t len) {

@@ -14,6 +14,7 @@ constexpr uint32_t kBlock = 1u << 16;
 constexpr uint8_t kEngineBank = 0x04;
 constexpr uint8_t kEngineCommand = 0x08;
 constexpr uint8_t kEngineStatus = 0x17;
+constexpr uint8_t kEngineFifo = 0x29;
 constexpr uint8_t kFlashCommand = 0x48;
 constexpr uint8_t kFlashEraseOp = 0x4B;
 constexpr uint8_t kFlashAddress = 0x4E;  // 4 bytes, complete with the write of 0x51
@@ -115,7 +116,8 @@ void SimC331::writeLocked(uint8_t bank, uint8_t address, uint8_t value) {
     if (bank == kEngineBank) {
         switch (address) {
             case kEngineCommand:
-                engine_busy_ = value ? kBusyPolls : 0;
+            case kEngineFifo:
+                engineWrite(address, value);
                 break;
             case kFlashCommand:
                 flashCommand(value);
@@ -254,7 +256,30 @@ uint8_t SimC331::flashByte(uint32_t address) const {
     return it == flash_.end() ? 0xFF : it->second[address % kBlock];
 }
 
+void SimC331::engineWrite(uint8_t address, uint8_t value) {
+    if (address == kEngineFifo) {
+        if (fifo_.size() < 4096) fifo_.push_back(value);
+        return;
+    }
+    engine_busy_ = value ? kBusyPolls : 0;
+    if (value == 0) return;
+    Draw d{value,
+           fieldLocked(kEngineBank, 0x0D, 4),
+           fieldLocked(kEngineBank, 0x11, 4),
+           static_cast<uint16_t>(fieldLocked(kEngineBank, 0x1E, 2) + 1),
+           static_cast<uint16_t>(fieldLocked(kEngineBank, 0x20, 2) + 1),
+           static_cast<uint16_t>(fieldLocked(kEngineBank, 0x0B, 2)),
+           at(kEngineBank, 0x1C),
+           at(kEngineBank, 0x1B),
+           at(kEngineBank, 0x22),
+           at(kEngineBank, 0x24),
+           std::move(fifo_)};
+    fifo_.clear();
+    draws_.push(std::move(d));
+}
+
 void SimC331::flashProgram(uint32_t address, uint8_t value) {
+    if (flash_protected_) return;
     address %= kFlashSize;
     auto& block = flash_[address / kBlock];
     if (block.empty()) block.assign(kBlock, 0xFF);
@@ -262,6 +287,7 @@ void SimC331::flashProgram(uint32_t address, uint8_t value) {
 }
 
 void SimC331::flashErase(uint32_t address, uint32_t size) {
+    if (flash_protected_) return;
     for (uint32_t a = address; a < address + size && a < kFlashSize;) {
         auto it = flash_.find(a / kBlock);
         const uint32_t in_block = std::min(kBlock - a % kBlock, address + size - a);
@@ -339,6 +365,11 @@ void SimC331::setStuckBusy(bool stuck) {
 void SimC331::setFramesStopped(bool stop) {
     std::lock_guard<std::mutex> lock(mutex_);
     frozen_ = stop;
+}
+
+void SimC331::setFlashProtected(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_protected_ = on;
 }
 
 void SimC331::setInputSignal(int port, const C331InputTiming& timing) {
@@ -424,6 +455,16 @@ void SimC331::flashLoad(uint32_t address, const std::vector<uint8_t>& bytes) {
 std::vector<SimC331::Dma> SimC331::dmas() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return dmas_;
+}
+
+std::vector<SimC331::Draw> SimC331::draws() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return draws_.snapshot();
+}
+
+void SimC331::clearDraws() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    draws_.clear();
 }
 
 namespace {

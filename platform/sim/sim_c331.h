@@ -49,6 +49,18 @@ public:
     struct Write {
         uint8_t bank, address, value;
     };
+    // One command of the 2-D engine (1 fill, 2 copy, 3 character generator) with the
+    // registers it was started with; fifo holds the bytes queued to the character FIFO since
+    // the previous command (the glyph-height byte first, then five bytes a character).
+    struct Draw {
+        uint8_t command;
+        uint32_t source, target;             // 0x040D, 0x0411
+        uint16_t w, h;                       // 0x041E + 1, 0x0420 + 1
+        uint16_t colour;                     // 0x040B
+        uint8_t src_pitch, dst_pitch, mode;  // 0x041C, 0x041B, 0x0422
+        uint8_t count;                       // 0x0424: characters - 1
+        std::vector<uint8_t> fifo;
+    };
     struct Dma {
         uint32_t flash_address, length;
         uint8_t mode;
@@ -65,6 +77,7 @@ public:
     void setBusError(bool error);      // every message fails with -EIO
     void setStuckBusy(bool stuck);     // the 2-D and flash engines never finish
     void setFramesStopped(bool stop);  // no vertical syncs: sync bits and field counters stay
+    void setFlashProtected(bool on);   // the flash ignores erases and programs
 
     // ---- Inputs ----
     // Port 0..5 (4 and 5 are the V-by-One receivers) carries this signal.
@@ -96,6 +109,9 @@ public:
     std::vector<uint8_t> flashRead(uint32_t address, uint32_t length) const;
     void flashLoad(uint32_t address, const std::vector<uint8_t>& bytes);  // as if programmed
     std::vector<Dma> dmas() const;
+    // What the 2-D engine was asked to draw, oldest first.
+    std::vector<Draw> draws() const;
+    void clearDraws();
 
 private:
     uint8_t readLocked(uint8_t bank, uint8_t address);
@@ -119,6 +135,7 @@ private:
     uint8_t flashByte(uint32_t address) const;
     void flashProgram(uint32_t address, uint8_t value);
     void flashErase(uint32_t address, uint32_t size);
+    void engineWrite(uint8_t address, uint8_t value);
 
     mutable std::mutex mutex_;
     std::vector<uint8_t> regs_;
@@ -143,6 +160,9 @@ private:
     std::vector<uint8_t> page_;  // bytes written to the data port, not yet programmed
     std::map<uint32_t, std::vector<uint8_t>> flash_;  // 64 KiB blocks; missing blocks are 0xFF
     std::vector<Dma> dmas_;
+    bool flash_protected_ = false;
+    std::vector<uint8_t> fifo_;  // character FIFO since the last 2-D command
+    BoundedLog<Draw> draws_{1 << 14};
 
     std::map<uint8_t, int> field_reads_;  // reads per field-counter register
     uint8_t field_[128] = {};
