@@ -487,7 +487,6 @@ public:
     int osd_write_dma_sfl(int fd, uint32_t flash_address, uint32_t target, int mode,
                           uint32_t length);
     void set_char_color(int fd);
-    void wait1_povs(int fd, int k);
     int osd_stride() const;  // bytes of one canvas row
 
     // ---- Thread internals ----
