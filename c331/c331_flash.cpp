@@ -337,7 +337,7 @@ void c331_manage::zemApi_debug_printf_unicode(uint32_t code, int fd) {
     } else if (code >= 0x4E00 && code <= 0x9FFF) {
         at = osd_char_txt[9] + (code - 0x4E00) * 128;
     } else {
-        std::printf("\t unicode:%x OOR, rang:%x - %x, return;\n", code, 0x4E00, 0x9FFF);
+        std::printf("\t unicode:%x OOR, rang:%x - %x, return;\n", code, 0x4E00u, 0x9FFFu);
         return;
     }
     uint8_t cell[128];
