@@ -21,3 +21,29 @@ void post_send_para_task(uint8_t task);
 
 // Output freeze of the handshake: nothing sets it.
 extern std::atomic<uint8_t> g_freeze_out;
+
+// Words of g_change used by the card search and the mailbox jobs.
+constexpr int kSearchEnableWord = 34;  // 15: the automatic search runs
+constexpr int kSearchBusyWord = 42;
+constexpr int kSearchCycleWord = 43;
+constexpr int kProgressWord = 44;    // progress counter of a job, 0..99
+constexpr int kSearchTimeWord = 45;  // end of the last search cycle; also the job tick
+
+// The quick-lighting record the smart-mapping page fills before task 1.
+struct LINE_TYPE {
+    uint16_t cabinet_width;
+    uint16_t cabinet_height;
+    uint16_t x_offset;
+    uint16_t y_offset;
+    uint8_t port;     // 0..19, 10..19 are FPGA 1's ports 0..9
+    uint8_t rows;     // cabinets per column
+    uint8_t columns;  // cabinets per row
+    uint8_t routing;  // 1..16, the cabling order
+};
+extern LINE_TYPE line_type;
+
+// The values of a RAM-reset frame: [10] the low byte of word, [11] and [13] half.
+struct SCAN_PARA {
+    uint32_t word;
+    uint16_t half;
+};

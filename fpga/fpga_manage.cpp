@@ -81,6 +81,7 @@ void fpga_manage::clear_state() {
     clock_record_started = 0;
     time_record_tick = 0;
     led_para_tick = led_para_polls = 0;
+    clear_card_state();
 }
 
 uint8_t fpga_manage::board_state(int fpga) {
@@ -560,6 +561,7 @@ void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
         return;
     }
     rcv_pending[i] = 0;
+    fallback_on[i] = 0;
     write_to_register(22, 0x20, 0x00, i);
     read_from_register(22, i);
     if (reg_mirror[i][22] & 0x40) {

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "fpga/fpga_drv.h"
+#include "fpga/fpga_globals.h"
 #include "platform/soc_window.h"
 #include "platform/spi_bus.h"
 
@@ -223,21 +224,120 @@ public:
     int set_fpga_bri_val();
     void clock_record_init();
     void clock_record_deal();
-    void Rcv_data_from_eth(int fpga);
-    void irq_fallback_poll(int fpga);
     void SmartMapping_deal();
     void rcv_recovery_check_deal(int kind);
     void save_para_deal();
     void mapping_enable_deal();
-    void Check_search_card();
     void usb_upgrade_manage_deal();
+
+    // ===== receiving-card frames (rcv_frames.cpp) =====
+    static constexpr uint16_t kAllCards = 0x0FFF;  // every card on every port
+    static constexpr uint16_t kPortCards = 0xFFE;  // all cards of one port (card index)
+    static constexpr uint32_t kPortBuffer = 1024;  // a port pair's transmit or receive buffer
+    static constexpr uint32_t kMinCardFrame = 11;  // header and check byte
+    static constexpr int kPortsPerFpga = 10;
+    static constexpr uint32_t kBoardPortMask = 0x3FF;
+    static constexpr int kRxPairs = 5;
+    // Builders: the frame into out; the length (or check byte, as each says) is returned, and
+    // all but the card-position frame store it at g_send_para byte 12. A frame whose data
+    // would not fit a transmit buffer is not built (0).
+    uint8_t rcv_card_cmd_create(uint8_t* out, uint8_t port);  // check byte; 23 bytes
+    uint8_t load_write_ram_cmd_create(uint8_t port, uint16_t card, uint32_t address,
+                                      const uint8_t* data, uint16_t len, uint8_t* out,
+                                      bool broadcast);  // check byte; len + 19 bytes
+    uint16_t load_write_reg_cmd_create(uint8_t port, uint16_t card, const uint8_t* data,
+                                       uint16_t len, uint8_t* out, bool broadcast);
+    uint16_t load_write_user_defined_cmd_create(uint8_t port, uint16_t card, const uint8_t* data,
+                                                uint16_t len, uint8_t* out, bool broadcast);
+    uint16_t save_para2flash_cmd_create(uint8_t port, uint16_t card, uint8_t* out, bool broadcast);
+    uint16_t rcv_active_firmware_cmd_create(uint8_t port, uint16_t card, const uint8_t* data,
+                                            uint16_t len, uint8_t* out);
+    uint16_t rcv_reconfig_cmd_create(uint8_t port, uint16_t card, const uint8_t* data, uint16_t len,
+                                     uint8_t* out);
+    uint16_t load_search_rxc_cmd_create(uint8_t port, const uint8_t* data, uint16_t len,
+                                        uint8_t* out);
+    uint8_t ram_reset_cmd_create(uint8_t* out, const SCAN_PARA& scan, uint8_t port);  // 15
+    uint8_t save_para_cmd_create(uint8_t* out, uint8_t port);                         // 13
+    uint8_t mapping_enable_cmd_create(uint8_t port, uint8_t* out);                    // 15
+    // Position of card `index` in the quick-lighting screen of line_type; false (x and y
+    // unchanged) for a routing, size or index outside it.
+    bool get_rcvcard_x_y(uint16_t index, uint16_t* x, uint16_t* y);
+    uint16_t get_port_card_num(uint8_t port);  // port 0..19; 0 above
+    uint16_t check_netport_card(int fpga);     // sum of the ten ports, wrapping
+    // 1 once the port pair's transmit buffer is free, 0 after 3 s or for a port above 15.
+    int wait_fpga_send_ready(uint8_t port, int fpga);
+    int check_multi_port_send(uint32_t mask, const uint8_t* frame);
+
+    // ===== port send and receive, PC pass-through (rcv_ports.cpp) =====
+    // 0 sent; -EINVAL for a bad port or length, -EBUSY (logged) when the transmit buffer
+    // stayed busy: the frame is then not sent.
+    int Send_to_port(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
+    void Rcv_data_from_eth(int fpga);
+    void update_eth_rcv_num(const uint8_t* frame, uint8_t port, int fpga);
+    void check_fpga_net_data_status(int fpga);
+    void irq_fallback_poll(int fpga);
+    // A PC frame for the cards (under irq_mutex): 1 handed to the ports (or nothing to send
+    // for its mode), 0 refused (length) or not sent (transmit buffer busy).
     int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame);
+    // Sends to every linked port with cards of both FPGAs; the number of failed sends.
+    int multi_port_send(uint8_t* frame, uint32_t n);
+
+    // Pass-through state (under irq_mutex).
+    uint8_t multi_port_pass = 0;
+    uint32_t answered_ports = 0;  // port + 16 * FPGA
+    uint32_t multi_send_time = 0;
+    std::atomic<uint8_t> multi_waiting{0};  // cleared under Utils::_system_mutex
+    uint8_t expected_kind = 0;
+    uint8_t all_cards_source = 0;
+    uint8_t answer_flag = 0;                   // answer_buffer holds a reply for the controller
+    uint8_t answer_buffer[130] = {};           // bytes 9..138 of that reply
+    std::atomic<uint32_t> dropped_replies{0};  // replies that named no port or were cut
+    std::atomic<uint32_t> send_failures{0};    // frames not sent: transmit buffer busy
+    uint8_t fallback_on[2] = {};
+    uint32_t fallback_tick[2] = {};
+
+    // ===== card search and counts (rcv_search.cpp) =====
+    void Check_search_card();
+    void Search_Card_Cmd();
+    void CHECK_search_cmd_status();
+    void check_error_rcv_search_card_cmd(uint8_t port, int fpga, uint32_t config_id,
+                                         uint32_t device_id, uint8_t flag);
+    void deal_with_search_concurrent(int fpga);
+    void Search_concurrent_back_result(uint8_t* frame, int group, int fpga, uint32_t len);
+    std::atomic<uint32_t> search_sent{0};       // port + 16 * FPGA
+    std::atomic<uint32_t> search_answered{0};   // 8 * FPGA + pair; bits 31, 30: evaluate
+    std::atomic<uint16_t> total_card_count{0};  // PC address 0xA000007C
 
     ~fpga_manage();
     // Fresh bookkeeping and tables, as after construction (construction; tests).
     void clear_state();
+    void clear_card_state();  // pass-through and search state (rcv_ports.cpp)
 
 private:
+    struct RxFrame {
+        uint8_t b[kPortBuffer];
+        uint32_t len;
+        int pair;
+        bool good;
+    };
+    uint8_t fresh_register(uint8_t reg, int fpga);  // read into the mirror, then the value
+    static bool receive_flag(int pair, uint8_t r129, uint8_t r145);
+    bool read_receive(int fpga, int pair, RxFrame& rx);  // false: length outside the buffer
+    void release_receive(int fpga, int pair);
+    void drop_reply(int fpga, const char* why);
+    static int reply_port(int fpga, int group, uint16_t source, uint8_t p);  // -1: none
+    void route_reply(RxFrame& rx, int fpga);
+    void fill_answer_buffer(const RxFrame& rx);
+    void forward_to_pc(RxFrame& rx, int fpga);
+    uint32_t expected_ports();
+    void combined_answer(RxFrame& rx);
+    void queue_for_pc(const RxFrame& rx);
+    void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
+    uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
+    RxFrame rx_frame{};            // under irq_mutex
+    uint8_t pc_frame[kPortBuffer] = {};
+    uint8_t pc_wire[2 * kPortBuffer + 4] = {};
+
     fpga_manage();
     int fpga_transfer(uint32_t header, const uint8_t* tx, uint8_t* rx, uint32_t len, int fpga);
     void set_line(uint32_t line, bool high);

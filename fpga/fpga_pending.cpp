@@ -17,25 +17,8 @@ int fpga_manage::set_fpga_bri_val() {
 }  // brightness request; 1 when sent
 void fpga_manage::clock_record_init() {}           // operating-time record start
 void fpga_manage::clock_record_deal() {}           // operating-time record step
-void fpga_manage::Rcv_data_from_eth(int) {}        // received card frames
-void fpga_manage::irq_fallback_poll(int) {}        // slow receive poll while a PC frame waits
 void fpga_manage::SmartMapping_deal() {}           // mailbox task 1
 void fpga_manage::rcv_recovery_check_deal(int) {}  // mailbox tasks 2, 5, 6
 void fpga_manage::save_para_deal() {}              // mailbox task 3
 void fpga_manage::mapping_enable_deal() {}         // mailbox task 4
 void fpga_manage::usb_upgrade_manage_deal() {}     // USB upgrade step
-int fpga_manage::Dealwith1_PC_to_eth(uint32_t, const uint8_t*) {
-    return 1;
-}  // PC frame to cards
-
-// Idle work while no PC frame is being served and both FPGAs run: the link watches now, the
-// card search and the schedules with their own code.
-void fpga_manage::Check_search_card() {
-    if (pc_cmd_valid == 0 && get_fpga_status() == 1) {
-        check_vbo_status(0);
-        check_vbo_status(1);
-        check_wlanonline_state();
-    } else if (Utils::getTimeSpace(pc_cmd_time) > 80) {
-        pc_cmd_valid = 0;  // the PC went quiet: the idle work may talk to the FPGAs again
-    }
-}

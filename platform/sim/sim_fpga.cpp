@@ -123,6 +123,7 @@ void SimFpga::holdReset() {
     regs_.fill(0);
     areas_.clear();
     pending_ = false;
+    for (auto& q : rx_queue_) q.clear();
 }
 
 void SimFpga::releaseReset() {
@@ -153,6 +154,9 @@ uint8_t SimFpga::readReg(int n) {
             const bool drop = flapping_link && (reg40_reads_++ % 2 == 1);
             return locked && !drop ? 0x1C : 0;
         }
+        case 129:
+        case 145:
+            return portStatus(n);
         case 128:
             return links_[0];
         case 144:
@@ -168,6 +172,7 @@ void SimFpga::writeReg(int n, uint8_t value, uint8_t mask) {
     if ((n >= 28 && n <= 31) || n == 40 || n == 128 || n == 144) return;  // read-only
     if (n == 22) mask &= 0x67;
     regs_[n] = uint8_t((regs_[n] & ~mask) | (value & mask));
+    portRegisterWritten(n, uint8_t(value & mask));
 }
 
 void SimFpga::header(const uint8_t* h) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/sim/bounded_log.h"
+#include "platform/sim/sim_cards.h"
 #include "platform/sim/sim_soc.h"
 
 namespace platform::sim {
@@ -78,6 +80,23 @@ public:
     std::vector<int> writtenRegs() const { return written_regs_.snapshot(); }
     void clearWrittenRegs() { written_regs_.clear(); }
 
+    // Receiving cards behind the ten output ports and the port pairs' buffers
+    // (sim_fpga_ports.cpp). A port carries frames only while its link bit is set.
+    std::array<SimPort, 10> ports;
+    uint8_t stuck_busy_pairs = 0;  // fault: transmit buffers (bit per pair) that never free
+    struct Sent {
+        int port;  // 0..15, the port selected when the pair started
+        CardFrame frame;
+    };
+    std::vector<Sent> sentFrames() const { return sent_.snapshot(); }
+    void clearSentFrames() { sent_.clear(); }
+    int unroutedSends() const { return unrouted_sends_; }
+    void setPortLink(int port, bool up);  // a change raises the interrupt
+    // Replies that late cards held back come back now.
+    void releaseHeld();
+    // A reply as no card of the model would make it (tests of the receive side's checks).
+    void injectReply(int pair, CardFrame reply) { queueReply(pair, std::move(reply)); }
+
     // Bus side (the board calls these with its lock held).
     void holdReset();
     void releaseReset();
@@ -89,6 +108,12 @@ private:
     uint8_t readReg(int n);
     void writeReg(int n, uint8_t value, uint8_t mask);
     std::vector<uint8_t>& areaRef(int n);
+    uint8_t portStatus(int reg) const;
+    void portRegisterWritten(int reg, uint8_t bits);
+    void transmit(int pair);
+    void queueReply(int pair, CardFrame reply);
+    void loadReceive(int pair);
+    bool receivePending() const;
 
     bool running_ = false;
     std::atomic<int> starts_{0};  // read by tests while the FPGA thread runs
@@ -100,6 +125,9 @@ private:
     bool pending_ = false;
     uint8_t hdr_[4] = {};
     BoundedLog<int> written_regs_{1 << 16};
+    std::array<std::deque<CardFrame>, 5> rx_queue_;  // replies waiting for the receive buffer
+    BoundedLog<Sent> sent_{4096};
+    int unrouted_sends_ = 0;  // started with no port of the pair selected, or past port 9
 };
 
 class SimFpgaBoard : public std::enable_shared_from_this<SimFpgaBoard> {
@@ -120,7 +148,16 @@ public:
 
     std::array<SimFpga, 2> fpga;
     std::array<SimFpgaFlash, 2> flash;
-    // Port chains and receiving cards attach here in a later step of the model.
+
+    // Receiving cards by output port 0..19 (10..19 are FPGA 1's ports 0..9); the caller holds
+    // `mutex` while the FPGA thread or a link may run.
+    void setCards(int port, int count);  // count fresh cards, and the port's link up
+    SimPort& port(int port) { return fpga[(port / 10) & 1].ports[port % 10]; }
+    SimCard& card(int port, int index) { return this->port(port).cards.at(index); }
+    // These take `mutex` themselves and raise the interrupt line.
+    void setLink(int port, bool up);
+    void releaseHeld();
+    void injectReply(int fpga, int pair, CardFrame reply);
 
     std::vector<Message> messages() const;
     void clearMessages();

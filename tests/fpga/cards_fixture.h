@@ -1,0 +1,30 @@
+// Both FPGAs lit with receiving cards behind their ports: plugging cards, running search
+// cycles, and PC frames for the cards handed to the pass-through as a transport would.
+#pragma once
+
+#include "fpga_fixture.h"
+#include "pc_link.h"
+
+// A PC frame for the cards (check byte appended).
+Bytes cardFrame(uint16_t dest, uint8_t kind, uint8_t mode, uint8_t port, uint8_t cmd,
+                const Bytes& data = {});
+
+class CardsTest : public FpgaTest {
+protected:
+    void SetUp() override;
+
+    // count cards behind port 0..19 (10..19: FPGA 1), its link up.
+    void plug(int port, int count);
+    // Runs the FPGA passes of two search cycles (odd and even ports) and their replies.
+    void searchCycles(int cycles = 2);
+    // The card count of port 0..19 as the FPGA's RAM area 1 holds it.
+    uint16_t areaCount(int port) const;
+    // Frames sent on port 0..19 so far.
+    std::vector<Bytes> sentOn(int port) const;
+
+    // Hands a frame to the pass-through as transport 2 (TCP) does, then polls as the transport
+    // loop does, at most `polls` times: the answer body (check byte kept), empty for none.
+    Bytes passThrough(const Bytes& frame, int polls = 20, int* result = nullptr);
+    // Polls once more for an answer (as the transport keeps doing).
+    Bytes pollAnswer(int polls = 20);
+};
