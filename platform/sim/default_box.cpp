@@ -11,7 +11,9 @@ void buildDefaultBox() {
     SimBox::get();  // the SoC window and shell are part of every simulated box
     attachSimC331();
     simKeypad().attach();
-    buildFpgaBoard();
+    // Four receiving cards behind every output port of both FPGAs.
+    auto fpgas = buildFpgaBoard();
+    for (int port = 0; port < 20; ++port) fpgas->setCards(port, 4);
     buildDefaultInputs();
 }
 
