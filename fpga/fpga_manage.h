@@ -3,10 +3,11 @@
 // FPGA thread that brings the FPGAs up, watches them and applies the requests other threads
 // leave in flags.
 //
-// Lock order: irq_mutex, then rmw_mutex (one register's read-modify-write), then either
-// Utils::_spi_mutex or mirror_mutex (never both). Utils::_led_para_init_mutex is taken before
-// all of them by the handshake. Utils::_fpga_multicast_mutex (the PC's table access) may be held
-// when mirror_mutex is taken.
+// Lock order: irq_mutex, then port_send_mutex (one frame onto a port), then rmw_mutex (one
+// register's read-modify-write), then either Utils::_spi_mutex or mirror_mutex (never both).
+// Utils::_led_para_init_mutex is taken before all of them by the handshake.
+// Utils::_fpga_multicast_mutex (the PC's table access) may be held when mirror_mutex is taken;
+// the card code takes it under irq_mutex.
 #pragma once
 
 #include <QStringList>
@@ -72,6 +73,7 @@ public:
     std::mutex mirror_mutex;
     std::mutex irq_mutex;
     std::mutex rmw_mutex;
+    std::mutex port_send_mutex;
     std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer queued
     uint8_t ram_check[2] = {};
     uint8_t rst_active[2] = {};

@@ -63,6 +63,9 @@ int fpga_manage::Send_to_port(const uint8_t* frame, uint32_t n, uint8_t port, in
         ZEM_DEBUG("\n Send_to_port: refused (port %d, %u bytes)\n", port, n);
         return -EINVAL;
     }
+    // The FPGA thread's own sends run beside the PC's: one frame at a time goes through the
+    // select, buffer, length and start registers.
+    std::lock_guard<std::mutex> lock(port_send_mutex);
     if (!wait_fpga_send_ready(port, fpga)) {
         // Sending into a busy buffer would overwrite the frame still going out.
         ++send_failures;
