@@ -256,6 +256,7 @@ void c331_manage::c331managerdeal(void*) {
         if (stop_) return;
         if (apply_pending()) apply_changes_locked(lock);
     }
+    run_deferred_debug();
     poll_inputs();
 }
 
@@ -480,6 +481,7 @@ void c331_manage::apply_debug_commands() {
         if (reg[kReg164] & 1) zemDbg_c331_print_regGrp(0);
         reg[kReg164] = 0;
     }
+    // Bits 4..7 start nothing; the byte is cleared either way.
     if (const uint8_t v = reg[kReg165] & 0x0F) {
         switch (__builtin_ctz(v)) {
             case 0:
@@ -495,8 +497,8 @@ void c331_manage::apply_debug_commands() {
                 sync_c331_device_test_frame_lock_vbyrx3(fd);
                 break;
         }
-        reg[kReg165] = 0;
     }
+    reg[kReg165] = 0;
 }
 
 void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {

@@ -397,33 +397,20 @@ public:
     void set_ip(int fd, int ich);
 
     // ---- Operations of later work, called in place (each does nothing yet) ----
-    int zemDbg_c331_param(int group);                      // parameter dump
-    void zemDbg_c331_print_regGrp(int group);              // register group dump
-    void c331_SetBrightness(int value);                    // picture controls
-    void c331_SetContrast(int value);                      // picture controls
-    void c331_SetSharpness(int value);                     // picture controls
-    void c331_SetSaturation(int value);                    // picture controls
-    void c331_SetColorTemp(uint32_t colour);               // picture controls
-    void c331_debugEnv();                                  // empty debug hook
-    void zemApi_forceColorDisable(int fd);                 // end of the forced background
-    void c331_SetWinPriority(int win, int value);          // window priority
-    void c331_SetWinPriority1(int fd);                     // layer order from the priorities
-    void c331_SetWinAttr(int win, int value);              // window mirror
-    void c331_SetWinOutput(int fd, int win, int value);    // window output attributes
-    void c331_SetWinDbdMode(int fd, int win, int value);   // window DBD mode
-    void c331_SetInputsourceCrop(int win, int value);      // crop source of a window
-    void c331_SetPattern(int value);                       // test patterns
-    void input_slidebar(int fd);                           // debug commands
-    void output_slidebar(int fd);                          // debug commands
-    void disable_slidebar(int fd);                         // debug commands
-    void vbyone_rx_ch1_seq(int fd);                        // debug commands
-    void vbyone_rx_ch2_seq(int fd);                        // debug commands
-    void read_c331_b174bug(int fd);                        // debug commands
-    void write_read_c331_b80_iacthstch5(int fd);           // debug commands
-    void sync_c331_device_test_input(int fd);              // factory test sequences
-    void sync_c331_device_test_frame_lock(int fd);         // factory test sequences
-    void sync_c331_device_test_frame_lock_vbyrx2(int fd);  // factory test sequences
-    void sync_c331_device_test_frame_lock_vbyrx3(int fd);  // factory test sequences
+    void c331_SetBrightness(int value);                   // picture controls
+    void c331_SetContrast(int value);                     // picture controls
+    void c331_SetSharpness(int value);                    // picture controls
+    void c331_SetSaturation(int value);                   // picture controls
+    void c331_SetColorTemp(uint32_t colour);              // picture controls
+    void c331_debugEnv();                                 // empty debug hook
+    void zemApi_forceColorDisable(int fd);                // end of the forced background
+    void c331_SetWinPriority(int win, int value);         // window priority
+    void c331_SetWinPriority1(int fd);                    // layer order from the priorities
+    void c331_SetWinAttr(int win, int value);             // window mirror
+    void c331_SetWinOutput(int fd, int win, int value);   // window output attributes
+    void c331_SetWinDbdMode(int fd, int win, int value);  // window DBD mode
+    void c331_SetInputsourceCrop(int win, int value);     // crop source of a window
+    void c331_SetPattern(int value);                      // test patterns
     // OSD menu file read into g_osd_list (the parameter store's JSON files).
     void reload_osd_menu();
 
@@ -451,6 +438,33 @@ public:
     void load_char();
     void load_bmp();
     void zemApi_debug_printf_unicode(uint32_t code, int fd);
+
+    // ---- Service commands: dumps to the console and factory test sequences ----
+    // Topic t (mod 14) of the manager's state; 0 the full parameter dump.
+    int zemDbg_c331_param(int topic);
+    int zemDbg_c331_param();
+    void zemDbg_c331_print_regGrp(int group);
+    // Every register read and printed with its descriptor (the PC's register 161); runs on the
+    // caller's thread.
+    void c331_print();
+    // Work a dump asked for inside an apply turn that must run outside the C331 mutex.
+    bool hdmi_recompute_pending = false;
+    void run_deferred_debug();
+    void dump_ports() const;
+    void dump_memory() const;
+    void dump_port_info() const;
+    void input_slidebar(int fd);
+    void output_slidebar(int fd);
+    void disable_slidebar(int fd);
+    void vbyone_rx_ch1_seq(int fd);
+    void vbyone_rx_ch2_seq(int fd);
+    void read_c331_b174bug(int fd);
+    void write_read_c331_b80_iacthstch5(int fd);
+    void sync_c331_device_test_input(int fd);
+    void sync_c331_device_test_frame_lock(int fd);
+    void sync_c331_device_test_frame_lock_vbyrx2(int fd);
+    void sync_c331_device_test_frame_lock_vbyrx3(int fd);
+    void frame_lock_test(int fd, uint32_t lock, uint32_t sync, uint32_t total, bool vbo2);
 
     // ---- OSD properties and text ----
     int zemApi_OsdSet(int type, int value);

@@ -18,10 +18,6 @@ void c331_manage::set_lut_vshrnk_4sym(int, int, int, int) {}
 void c331_manage::set_iscwct(int, int) {}
 void c331_manage::set_mct(int, int, int) {}
 void c331_manage::set_ip(int, int) {}
-int c331_manage::zemDbg_c331_param(int) {
-    return 0;
-}
-void c331_manage::zemDbg_c331_print_regGrp(int) {}
 void c331_manage::c331_SetBrightness(int) {}
 void c331_manage::c331_SetContrast(int) {}
 void c331_manage::c331_SetSharpness(int) {}
@@ -35,21 +31,3 @@ void c331_manage::c331_SetWinAttr(int, int) {}
 void c331_manage::c331_SetWinOutput(int, int, int) {}
 void c331_manage::c331_SetWinDbdMode(int, int, int) {}
 void c331_manage::c331_SetPattern(int) {}
-void c331_manage::input_slidebar(int) {}
-void c331_manage::output_slidebar(int) {}
-void c331_manage::disable_slidebar(int) {}
-void c331_manage::vbyone_rx_ch1_seq(int) {}
-void c331_manage::vbyone_rx_ch2_seq(int) {}
-void c331_manage::read_c331_b174bug(int) {}
-void c331_manage::write_read_c331_b80_iacthstch5(int) {}
-void c331_manage::sync_c331_device_test_input(int) {}
-void c331_manage::sync_c331_device_test_frame_lock(int) {}
-void c331_manage::sync_c331_device_test_frame_lock_vbyrx2(int) {}
-void c331_manage::sync_c331_device_test_frame_lock_vbyrx3(int) {}
-int c331_manage::zemApi_OsdSet(int, int) {
-    return 0;
-}
-void c331_manage::set_OSD_para(OSD_LIST*) {}
-void c331_manage::update_osd(int) {}
-void c331_manage::set_osd(int, int) {}
-void c331_manage::set_scroll(int) {}

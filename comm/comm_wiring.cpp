@@ -45,6 +45,7 @@ void wire_c331(comm_hooks& h, c331_manage* c) {
     h.read_flash = [c](uint32_t addr, uint32_t len, uint8_t* out) {
         return c->read_flash(c->fd, addr, len, out);
     };
+    h.c331_print = [c] { c->c331_print(); };
     h.update_font = [c] {
         const int rc = c->read_c331_font(c->fd);
         const int loaded = c->update_font(c->fd);
@@ -54,9 +55,8 @@ void wire_c331(comm_hooks& h, c331_manage* c) {
 
 }  // namespace
 
-// Only the subsystems that exist when the links start are reached; the register 161 dump, the
-// card count and the operating-time record have no callee yet and answer that they are
-// unavailable.
+// Only the subsystems that exist when the links start are reached; the card count and the
+// operating-time record have no callee yet and answer that they are unavailable.
 void comm_hooks::wire() {
     comm_hooks& h = get();
     if (fpga_manage::p_fpga_manage) wire_fpga(h, fpga_manage::p_fpga_manage);

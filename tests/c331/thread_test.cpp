@@ -180,7 +180,7 @@ TEST_F(C331ThreadTest, FadeTimesAreTakenIntoTheWindowModesAndClamped) {
     startRunning();
     produce([](ZemRamPara& s) {
         s.wr16(2816, 25);
-        s.wr16(2818, 0x1234);  // a PC word beyond the byte the RAM keeps
+        s.wr16(2818, 0x1234);      // a PC word beyond the byte the RAM keeps
         s.wr16(2818 + 4 * 5, 90);  // window 5 is off: no record to take it
     });
     ASSERT_TRUE(waitRefresh(1));

@@ -1,0 +1,112 @@
+// Service commands of the register file: each runs inside an apply turn on the C331 thread and
+// clears its byte; the sequences leave their registers on the simulated chip; the whole-register
+// dump prints one line per register read.
+#include <regex>
+#include <sstream>
+
+#include "c331_fixture.h"
+
+namespace {
+
+constexpr int kReg165 = ZemRamPara::kRegCount + 1, kReg162 = ZemRamPara::kRegCount + 2,
+              kReg163 = ZemRamPara::kRegCount + 3, kReg164 = ZemRamPara::kRegCount + 4;
+
+class ServiceTest : public C331Test {
+protected:
+    void SetUp() override {
+        C331Test::SetUp();
+        c = startManager();
+        ASSERT_TRUE(waitState(8));
+    }
+    // Writes a command byte as the PC's register write does, and waits until the apply
+    // cleared it.
+    bool run(int slot, uint8_t value, const std::function<void(c331_manage&)>& before = {}) {
+        chip->clearFrames();
+        produce([&](ZemRamPara& s) {
+            if (before) before(*c);
+            s.reg[slot] = value;
+        });
+        return waitFor([&] {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            return store().reg[slot] == 0;
+        });
+    }
+    // The last value written to a register of output channel k, or -1.
+    int last(uint8_t bank, uint8_t address, int k = 0) const {
+        const auto w = chip->writes(uint8_t(bank + 16 * k), address);
+        return w.empty() ? -1 : w.back();
+    }
+    c331_manage* c = nullptr;
+};
+
+TEST_F(ServiceTest, EachCommandByteRunsItsSequenceAndIsCleared) {
+    struct Case {
+        const char* name;
+        int slot;
+        uint8_t value;
+        uint8_t bank, address;
+        int channel, want;
+    };
+    const Case cases[] = {
+        {"162 bit 0 input bars", kReg162, 0x01, 0x08, 0x57, 4, 0x89},
+        {"162 bit 1 output bars", kReg162, 0x02, 0x08, 0x57, 3, 9},
+        {"162 bit 2 bars off", kReg162, 0x04, 0x08, 0x57, 5, 0},
+        {"162 bit 3 V-by-One 1", kReg162, 0x08, 0x02, 0x4C, 0, 0xAB},
+        {"162 bit 4 V-by-One 2", kReg162, 0x10, 0x02, 0x68, 0, 0xAB},
+        {"165 bit 0 input sync", kReg165, 0x01, 0x00, 0x4B, 0, 0x10},
+        {"165 bit 1 frame lock", kReg165, 0x02, 0x08, 0x0C, 7, 5489 & 0xFF},
+        {"165 bit 3 frame lock 3", kReg165, 0x08, 0x08, 0x18, 0, 2},
+        {"163 topic 6 white", kReg163, 6 + 1, 0x08, 0x48, 7, 1},
+        {"163 topic 9 zoom", kReg163, 9 + 1, 0x1A, 0x4B, 0, 3},
+        {"164 bit 0 register groups", kReg164, 0x01, 0x00, 0x00, 0, -1},
+    };
+    for (const Case& k : cases) {
+        ASSERT_TRUE(run(k.slot, k.value)) << k.name;
+        if (k.want >= 0) EXPECT_EQ(last(k.bank, k.address, k.channel), k.want) << k.name;
+    }
+}
+
+TEST_F(ServiceTest, OnlyTheLowestBitRunsAndTheOthersAreLost) {
+    ASSERT_TRUE(run(kReg162, 0x03));
+    EXPECT_EQ(last(0x08, 0x57, 4), 0x89);  // input bars
+    EXPECT_EQ(last(0x08, 0x57, 0), -1);    // no output bars
+    ASSERT_TRUE(run(kReg165, 0xF0));       // bits 4..7 start nothing
+    EXPECT_TRUE(chip->writes(0x00, 0x55).empty());
+}
+
+TEST_F(ServiceTest, FrameLockOnTheSecondReceiverUsesTheOutputTotalPlusATenth) {
+    ASSERT_TRUE(run(kReg165, 0x04, [](c331_manage& m) { m.gPanel.VTT = 2250; }));
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(chip->field(0x080C02, 16 * k), 2475u) << k;
+        EXPECT_EQ(chip->field(0x081E02, 16 * k), 1u) << k;
+    }
+    EXPECT_EQ(chip->field(0x080F01), 0x84u);
+}
+
+TEST_F(ServiceTest, WriteReadBackRaisesTheInputStartBy100) {
+    chip->poke(0x50, 0x17, 20);
+    ASSERT_TRUE(run(kReg162, 0x80));
+    EXPECT_EQ(chip->field(0x501702), 120u);
+}
+
+TEST_F(ServiceTest, TheWholeRegisterDumpPrintsOneLinePerRead) {
+    c331_manage::shutdown();
+    chip->clearFrames();
+    testing::internal::CaptureStdout();
+    c->c331_print();
+    const std::string out = testing::internal::GetCapturedStdout();
+    std::istringstream lines(out);
+    const std::regex form("[0-9A-F]{6}  [0-9A-F]{8}h");
+    int count = 0, bad = 0;
+    for (std::string l; std::getline(lines, l);) {
+        ++count;
+        bad += !std::regex_match(l, form);
+    }
+    EXPECT_EQ(bad, 0);
+    size_t reads = 0;
+    for (const auto& f : chip->frames()) reads += !(f.tx0 & 0x80);
+    EXPECT_EQ(size_t(count), reads);
+    EXPECT_EQ(out.substr(0, 8), "000101  ");
+}
+
+}  // namespace
