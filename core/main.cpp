@@ -22,6 +22,7 @@
 #include "platform/sim/sim_box.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
+#include "ui/shell/number_keyboard.h"
 #include "video_io/raviksource.h"
 
 namespace {
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     // dispatcher does that for less than glib's.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+    panelSetFont();
     // Step 6: the main menu.
     g_mainwindow = new MainWindow(nullptr);
     // Step 7: the 10 ms tick.
@@ -89,6 +91,7 @@ int main(int argc, char** argv) {
     g_page_focus = 0;
     g_lockwindow->show();
     // Step 13: the number keypad on the right half of the main menu.
+    g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
     // Step 14: refresh ids reach the hub in the main thread.
     QObject::connect(ZemRamPara::p_zemrampara_config, &ZemRamPara::sig_update_para,
                      SyncUpdate::pInstance(), &SyncUpdate::para_sync);

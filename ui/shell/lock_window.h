@@ -1,20 +1,37 @@
-// The home screen (page 0): shown over the main menu at start. Its contents are built by the
-// panel pages.
+// The home screen (page 0): shown over the main menu at start and after Back on the main menu.
+// OK, a touch or main_Button leads to the main menu; Mode to the user-mode page.
 #pragma once
 
 #include <QDialog>
 
-#include "core/sync_update.h"
+#include "ui/shell/panel_frame.h"
 
-class LockWindow : public QDialog, public SyncPage {
+namespace Ui {
+class LockWindow;
+}
+
+class LockWindow : public QDialog, public PageFrame {
     Q_OBJECT
 
 public:
     explicit LockWindow(QWidget* parent = nullptr);
+    ~LockWindow() override;
 
-    // Page 0 refresh.
     void syncUpdate();
     void refreshPage(int id) override;
+    void language_changed() override;
+
+public slots:
+    void on_main_Button_clicked();
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void keyOk() override;
+    void keyBack() override {}
+
+private:
+    Ui::LockWindow* ui;
 };
 
 extern LockWindow* g_lockwindow;

@@ -1,37 +1,528 @@
 #include "ui/shell/main_window.h"
 
+#include <QDateTime>
+#include <QDebug>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <cstring>
+
+#include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "fpga/fpga_manage.h"
+#include "ui/shell/lock_window.h"
+#include "ui/shell/number_keyboard.h"
+#include "ui/shell/tip.h"
+#include "ui_main_window.h"
 
 MainWindow* g_mainwindow = nullptr;
 QTimer* g_timer = nullptr;
+QFrame* g_mode[16] = {};
+uint8_t g_mode_select = 0;
 uint32_t g_delay_usbserver_ticks = 0;
+uint32_t G_factoryage_ticks = 0;
+uint32_t factoryage_log_diff3 = 0, factoryage_log_diff5 = 0, factoryage_log_diff10 = 0,
+         factoryage_log_diff20 = 0, factoryage_log_diffmore = 0;
+uint32_t factoryage_log2_diff3 = 0, factoryage_log2_diff5 = 0, factoryage_log2_diff10 = 0,
+         factoryage_log2_diff20 = 0, factoryage_log2_diffmore = 0;
+TickHooks g_tick_hooks;
 
-ZEM_SYNC_PAGE(1, g_mainwindow);
+ZEM_PANEL_PAGE(kPageMain, g_mainwindow);
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
-    setFixedSize(320, 240);
+namespace {
+
+constexpr int kRamKeyLock = 772;
+constexpr int kRamAudioWindow = 2112;
+constexpr int kWinAudio = 20;
+constexpr uint16_t kAudioOn = 0x80FF;
+
+// clang-format off
+const Texts kTitleCall = {"用户模式调用", "User mode invocation", "Загрузка настроек",
+                          "Điều chỉnh chế độ", "用戶模式調用"};
+const Texts kTitleSave = {"用户模式保存", "User mode save", "Сохранение настроек", "Chế độ lưu",
+                          "用戶模式保存"};
+const Texts kUsing = {"使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD"};
+// clang-format on
+
+const char* const kGridStyle =
+    "#widget_mode{background-color: rgb(255, 255, 255);border:1px groove gray;border-radius:1px;}";
+// No border either: a platform style would otherwise draw its own button over the cell.
+const char* const kCellButton = "background-color:transparent;border:none;";
+const char* const kCellButtonFocus =
+    "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);";
+const char* const kCellSaved = "background-color: #212435;border-radius:5px;";
+const char* const kCellBlank = "background-color: #B2B2B2;border-radius:5px;";
+const char* const kCellSelected = "background-color: #00D65B;border-radius:5px;";
+
+ZemRamPara& store() {
+    return *ZemRamPara::p_zemrampara_config;
 }
 
-void MainWindow::syncUpdate() {}
+// Step counters of one FPGA, from the smallest step up.
+uint32_t* const kStepCounts[2][5] = {
+    {&factoryage_log_diff3, &factoryage_log_diff5, &factoryage_log_diff10, &factoryage_log_diff20,
+     &factoryage_log_diffmore},
+    {&factoryage_log2_diff3, &factoryage_log2_diff5, &factoryage_log2_diff10,
+     &factoryage_log2_diff20, &factoryage_log2_diffmore}};
+
+// Register 42 counts modulo 256; a step of 0 counts nowhere.
+void countStep(int fpga, int prev, int cur) {
+    const int step = cur - prev + (prev > cur ? 256 : 0);
+    if (step <= 0) return;
+    const int bucket = step < 3 ? 0 : step < 5 ? 1 : step <= 9 ? 2 : step <= 19 ? 3 : 4;
+    ++*kStepCounts[fpga][bucket];
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), PageFrame(this, "MainWindow"), ui(new Ui::MainWindow) {
+    ui->setupUi(this);
+    setFixedSize(320, 240);
+    ui->widget->hide();
+    grid_font_.setPointSize(9);
+    mode_init();
+    pointer_ = new QLabel(this);
+    setPicture(pointer_, pictureOf("pointer"));
+    pointer_->hide();
+    setPicture(ui->label_IP, pictureOf("ip"));
+    setIcon(ui->Button_lock, pictureOf("unlock"), 16, 16);
+    setIcon(ui->tools, pictureOf("tools"), 16, 16);
+    setIcon(ui->toolButton3, picture("uncall"), 24, 36);
+    setIcon(ui->toolButton4, picture("unsave"), 24, 36);
+    g_numberkeyboard = new NumberKeyboard(nullptr);
+    g_numberkeyboard->setWindowFlags(g_numberkeyboard->windowFlags() | Qt::FramelessWindowHint);
+    g_tip = new TIP(nullptr);
+    menulist_init();
+    language_changed();
+}
+
+MainWindow::~MainWindow() {
+    delete ui;
+}
+
+// ---- Refresh and language ----
 
 void MainWindow::refreshPage(int) {
     syncUpdate();
 }
 
 bool MainWindow::takeTipRequest() {
-    const bool set = tip_request != 0;
-    tip_request = 0;
+    const bool set = preset_done != 0;
+    preset_done = 0;
     return set;
 }
 
+int MainWindow::audioWindow() {
+    const int w = store().ram[kRamAudioWindow];
+    return w < ZemRamPara::kWindowCount ? w : 0;
+}
+
+void MainWindow::syncUpdate() {
+    if (store().ZemLanguageChanged() == 1) language_changed();
+    const int audio = ZemRamPara::windowAddr(audioWindow(), kWinAudio);
+    bool same = true;
+    for (int a : {int(ZemRamPara::kRamCloseLed), audio, kRamKeyLock})
+        same = same && store().rd16(a) == store().shadow16(a);
+    if (!same) para_init();
+    ip_changed();
+}
+
+void MainWindow::language_changed() {
+    setIcon(ui->machinestate, picture("machinestate"), 64, 64);
+    static const QSize kInputSize[kLanguageCount] = {
+        {64, 64}, {90, 64}, {96, 76}, {96, 76}, {64, 64}};
+    const QSize input = kInputSize[panelLanguage()];
+    setIcon(ui->inputchoose, picture("inputchoose"), input.width(), input.height());
+    setIcon(ui->custommode, picture("custommode"), 64, 64);
+    setIcon(ui->option, picture("option"), 64, 64);
+    setIcon(ui->toolButton3, picture("uncall"), 24, 36);
+    setIcon(ui->toolButton4, picture("unsave"), 24, 36);
+    para_init();
+    ip_changed();
+}
+
+void MainWindow::para_init() {
+    const bool ledClosed = store().rd16(ZemRamPara::kRamCloseLed) == 1;
+    setIcon(ui->toolButton1, pictureOf(ledClosed ? "closeled" : "uncloseled"), 24, 36);
+    const bool soundOn = store().rd16(ZemRamPara::windowAddr(audioWindow(), kWinAudio)) & 0x8000;
+    setIcon(ui->toolButton2, pictureOf(soundOn ? "unslience" : "slience"), 24, 36);
+    l_lock_state = store().rd16(kRamKeyLock) == 1;
+    setIcon(ui->Button_lock, pictureOf(l_lock_state ? "lock" : "unlock"), 16, 16);
+}
+
+void MainWindow::ip_changed() {
+    ui->label_IPaddr->setText(g_str_ip);
+}
+
+// ---- Focus and keys ----
+
+void MainWindow::menulist_init() {
+    showMenuList(0);
+    grid_index = 0;
+}
+
+void MainWindow::showMenuList(int index) {
+    using namespace panel_style;
+    focus.setItems({{ui->machinestate, kMenuNormal, kMenuFocus},
+                    {ui->inputchoose, kMenuNormal, kMenuFocus},
+                    {ui->custommode, kMenuNormal, kMenuFocus},
+                    {ui->option, kMenuNormal, kMenuFocus},
+                    {ui->Button_lock, kSmallNormal, kSmallFocus},
+                    {ui->tools, kSmallNormal, kSmallFocus}},
+                   index);
+}
+
+bool MainWindow::barShown() const {
+    return !ui->widget->isHidden();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* e) {
+    tracePress(e->key());
+}
+
+void MainWindow::keyReleaseEvent(QKeyEvent* e) {
+    dispatchKey(e->key());
+}
+
+void MainWindow::keyLeft() {
+    if (gridOpen())
+        on_usermodesel_clicked(0);
+    else
+        focus.move(-1);
+}
+
+void MainWindow::keyRight() {
+    if (gridOpen())
+        on_usermodesel_clicked(1);
+    else
+        focus.move(+1);
+}
+
+void MainWindow::keyOk() {
+    if (gridOpen()) {
+        grid_buttons[grid_index]->click();
+        return;
+    }
+    ZEM_DEBUG(barShown() ? "\n unhidden ui_select = %#x ,l_lock_state = %#x ,l_call_state=%#x\n"
+                         : "\n ishidden ui_select = %#x ,l_lock_state = %#x l_call_state=%#x\n",
+              focus.ui_select, l_lock_state, l_call_state);
+    PageFrame::keyOk();
+}
+
+void MainWindow::keyMode() {
+    panel::modeShortcut();
+}
+
+void MainWindow::keyBack() {
+    using namespace panel_style;
+    if (gridOpen()) {
+        on_deletewidgetmode_clicked();
+        return;
+    }
+    if (barShown()) {
+        ui->widget->hide();
+        focus.clearFocus();
+        showMenuList(5);
+        on_toolusermode_clicked();
+        return;
+    }
+    mode_window_close();
+    g_lockwindow = new LockWindow(nullptr);
+    g_page_focus = kPageHome;
+    g_lockwindow->show();
+}
+
+// ---- Openers ----
+
+void MainWindow::on_machinestate_clicked() {
+    mode_window_close();
+    qDebug() << "MainWindow: the device status page is not built yet";
+}
+
+void MainWindow::on_inputchoose_clicked() {
+    mode_window_close();
+    qDebug() << "MainWindow: the source switch page is not built yet";
+}
+
+void MainWindow::on_custommode_clicked() {
+    mode_window_close();
+    qDebug() << "MainWindow: the user-mode page is not built yet";
+}
+
+void MainWindow::on_option_clicked() {
+    mode_window_close();
+    qDebug() << "MainWindow: the options menu is not built yet";
+}
+
+// ---- Key lock and tools ----
+
+void MainWindow::on_Button_lock_clicked() {
+    const uint16_t locked = (store().rd16(kRamKeyLock) + 1) & 1;
+    l_lock_state = !l_lock_state;
+    setIcon(ui->Button_lock, pictureOf(l_lock_state ? "lock" : "unlock"), 16, 16);
+    store().wr16(kRamKeyLock, locked);
+    // The lock has no effect on the chip, but it must reach the parameter file even when
+    // nothing else is refreshed before the box is switched off.
+    QMetaObject::invokeMethod(SyncUpdate::pInstance(), "para_sync", Qt::QueuedConnection,
+                              Q_ARG(int, 1));
+}
+
+void MainWindow::on_tools_clicked() {
+    using namespace panel_style;
+    if (!barShown()) {
+        ui->widget->show();
+        focus.clearFocus();
+        grid_index = 0;
+        focus.setItems({{ui->toolButton1, kSmallNormal, kSmallFocus},
+                        {ui->toolButton2, kSmallNormal, kSmallFocus},
+                        {ui->toolButton3, kSmallNormal, kSmallFocus},
+                        {ui->toolButton4, kSmallNormal, kSmallFocus}},
+                       0);
+        return;
+    }
+    resetGridTools();
+    if (widget_mode) widget_mode->hide();
+    grid_index = 0;
+    ui->widget->hide();
+    showMenuList(5);
+}
+
+void MainWindow::on_toolButton1_clicked() {
+    const uint16_t closed = (store().rd16(ZemRamPara::kRamCloseLed) + 1) & 1;
+    setIcon(ui->toolButton1, pictureOf(closed ? "closeled" : "uncloseled"), 24, 36);
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    c331_manage::raise_apply(1);
+    store().wr16(ZemRamPara::kRamCloseLed, closed);
+}
+
+void MainWindow::on_toolButton2_clicked() {
+    int w = store().ram[kRamAudioWindow];
+    if (w >= ZemRamPara::kWindowCount ||
+        store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) == 0) {
+        store().wr16(kRamAudioWindow, 0);
+        w = 0;
+    }
+    const int audio = ZemRamPara::windowAddr(w, kWinAudio);
+    const bool soundOn = store().rd16(audio) & 0x8000;
+    setIcon(ui->toolButton2, pictureOf(soundOn ? "slience" : "unslience"), 24, 36);
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    c331_manage::raise_apply(1);
+    store().wr16(audio, soundOn ? 0 : kAudioOn);
+}
+
+void MainWindow::on_toolButton3_clicked() {
+    openGrid(true);
+}
+
+void MainWindow::on_toolButton4_clicked() {
+    openGrid(false);
+}
+
+// CALL (call true) or SAVE: the grid opens on the current slot when it is saved, else on the
+// next saved one.
+void MainWindow::openGrid(bool call) {
+    uint8_t& own = call ? l_call_state : l_save_state;
+    uint8_t& other = call ? l_save_state : l_call_state;
+    own = 1;
+    if (other) {
+        other = 0;
+        setIcon(call ? ui->toolButton4 : ui->toolButton3, picture(call ? "unsave" : "uncall"), 24,
+                36);
+    }
+    focus.clearFocus();
+    const int r = store().ZemUserModeIndex(grid_index, 2);
+    if (r < ZemRamPara::kModeCount) {
+        grid_index = uint8_t(r);
+        setIcon(call ? ui->toolButton3 : ui->toolButton4, picture(call ? "call" : "save"), 24, 36);
+    } else {
+        grid_index = 0;
+    }
+    showGrid();
+    pointer_->setGeometry(281, call ? 148 : 188, 9, 12);
+    pointer_->show();
+    pointer_->raise();
+}
+
+void MainWindow::showGrid() {
+    mode_init();
+    widget_mode->setGeometry(11, 6, 270, 230);
+    grid_title_->setText(text(l_call_state ? kTitleCall : kTitleSave));
+    widget_mode->show();
+    widget_mode->raise();
+}
+
+void MainWindow::on_usermodesel_clicked(int direction) {
+    const int r = store().ZemUserModeIndex(grid_index, direction);
+    if (l_save_state)
+        grid_index = uint8_t((grid_index + (direction ? 1 : 15)) % 16);
+    else
+        grid_index = uint8_t(r < ZemRamPara::kModeCount ? r : 0);
+    showGrid();
+}
+
+// ---- The preset grid ----
+
+void MainWindow::mode_init() {
+    // The old grid may be the sender of the click being handled: it goes once that is over.
+    if (widget_mode) {
+        widget_mode->hide();
+        widget_mode->setObjectName("widget_mode_old");
+        widget_mode->deleteLater();
+    }
+    widget_mode = new QWidget(ui->centralWidget);
+    widget_mode->setObjectName("widget_mode");
+    widget_mode->setStyleSheet(kGridStyle);
+    widget_mode->hide();
+    grid_title_ = new QLabel(widget_mode);
+    grid_title_->setFont(grid_font_);
+    grid_title_->setGeometry(10, 5, 210, 28);
+    grid_title_->setStyleSheet("background-color: rgb(255, 255, 255);");
+    const int current = store().ZemGetCurrentModeIndex();
+    for (int i = 0; i < ZemRamPara::kModeCount; ++i) {
+        const QRect cell(15 + 63 * (i % 4), 33 + 45 * (i / 4), 50, 40);
+        const bool saved = store().ZemUserModeSaved(i) == 1;
+        auto* frame = new QFrame(widget_mode);
+        frame->setGeometry(cell);
+        frame->setStyleSheet(saved ? kCellSaved : kCellBlank);
+        g_mode[i] = frame;
+        auto* number = new QLabel(QString::number(i + 1), widget_mode);
+        number->setGeometry(cell.x(), cell.y(), 12, 12);
+        number->setAlignment(Qt::AlignCenter);
+        number->setStyleSheet(
+            "background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;");
+        auto* icon = new QLabel(frame);
+        icon->setGeometry(17, 12, 16, 16);
+        setPicture(icon, pictureOf(saved ? "mode_exist" : "mode_blank"));
+        auto* using_ = new QLabel(text(kUsing), frame);
+        using_->setAlignment(Qt::AlignCenter);
+        using_->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
+        using_->hide();
+        if (saved && i + 1 == current) {
+            icon->setGeometry(17, 7, 16, 16);
+            using_->setGeometry(7, 23, 36, 17);
+            using_->show();
+        }
+        auto* button = new QPushButton(widget_mode);
+        button->setGeometry(cell);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setObjectName(QString::number(i));
+        const bool focused = i == grid_index && (saved ? gridOpen() : l_save_state);
+        button->setStyleSheet(focused ? kCellButtonFocus : kCellButton);
+        connect(button, &QPushButton::clicked, this, &MainWindow::zem_button_mode_clicked);
+        grid_buttons[i] = button;
+    }
+}
+
+void MainWindow::zem_button_mode_clicked() {
+    if (g_mode_select < 16 && g_mode[g_mode_select])
+        g_mode[g_mode_select]->setStyleSheet(
+            store().ZemUserModeSaved(g_mode_select) == 1 ? kCellSaved : kCellBlank);
+    const int slot = sender() ? sender()->objectName().toInt() : grid_index;
+    if (slot < 0 || slot >= ZemRamPara::kModeCount) return;
+    g_mode_select = uint8_t(slot);
+    if (l_save_state) {
+        if (slot + 1 != store().rd16(ZemRamPara::kRamModeSaveRequest)) {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            store().wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(slot + 1));
+            c331_manage::raise_apply(1);
+        }
+        l_save_state = 0;
+        on_toolButton4_clicked();
+        preset_done = 1;
+    } else if (l_call_state && store().ZemUserModeSaved(slot) == 1) {
+        {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            std::memcpy(store().ram + ZemRamPara::kModePayloadStart, store().mode_ram[slot] + 2,
+                        ZemRamPara::kModePayloadSize);
+            store().ram[ZemRamPara::kRamCurrentMode] = uint8_t(slot + 1);
+            std::memset(store().ram + ZemRamPara::kRamCurrentMode + 1, 0, 3);
+            c331_manage::raise_apply(1);
+        }
+        l_call_state = 0;
+        grid_index = uint8_t(slot);
+        on_toolButton3_clicked();
+        preset_done = 1;
+    }
+    g_mode[g_mode_select]->setStyleSheet(kCellSelected);
+}
+
+void MainWindow::resetGridTools() {
+    l_call_state = 0;
+    l_save_state = 0;
+    setIcon(ui->toolButton3, picture("uncall"), 24, 36);
+    setIcon(ui->toolButton4, picture("unsave"), 24, 36);
+    pointer_->hide();
+}
+
+void MainWindow::on_deletewidgetmode_clicked() {
+    resetGridTools();
+    if (widget_mode) widget_mode->hide();
+    focus.select(focus.ui_select);
+}
+
+void MainWindow::on_toolusermode_clicked() {
+    if (!gridOpen()) return;
+    resetGridTools();
+    widget_mode->hide();
+}
+
+void MainWindow::mode_window_close() {
+    if (!widget_mode) return;
+    l_call_state = 0;
+    l_save_state = 0;
+    widget_mode->hide();
+    pointer_->hide();
+}
+
+// ---- The 10 ms tick ----
+
 void MainWindow::slot_update_timer_ticks() {
     ++G_timeTicks;
+    if (g_update_flag && g_tick_hooks.overlay_step) g_tick_hooks.overlay_step();
+    if (g_tip_flag && g_tip) g_tip->tip_outtime_deal();
     // A reboot that did not take the system down is tried again 3 s later, not on every tick.
     if (g_app_reset_flag && Utils::getTimeSpace(G_reboot_tickTicks) >= kRebootDelayTicks) {
         G_reboot_tickTicks = G_timeTicks.load();
         Utils::system_mutex("reboot");
     }
+    if (Utils::getTimeSpace(G_factoryage_ticks) >= kAgingPeriodTicks) {
+        G_factoryage_ticks = G_timeTicks;
+        fpga_manage* fpga = fpga_manage::p_fpga_manage;
+        if (fpga && !pc_cmd_valid && fpga->get_fpga_status()) getagelog();
+        if (g_tick_hooks.agelog_redraw) g_tick_hooks.agelog_redraw();
+        G_factoryage_ticks = G_timeTicks;
+    }
     if (!g_delay_usbserver && Utils::getTimeSpace(g_delay_usbserver_ticks) >= kUsbServerDelayTicks)
         g_delay_usbserver = 1;
+}
+
+void MainWindow::getagelog() {
+    QString entry;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+        entry = QDateTime::currentDateTime().toString("MM-dd hh:mm");
+    }
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    for (uint8_t f = 0; f < 2; ++f)
+        for (uint8_t reg : {40, 42, 43}) fpga->read_from_register(reg, f);
+    for (uint8_t f = 0; f < 2; ++f)
+        for (uint8_t reg : {42, 40, 43}) entry += ' ' + QString::number(fpga->mirror(f, reg));
+    factoryage_log.append(entry);
+    if (factoryage_log.size() > kAgingLogMax) factoryage_log.removeFirst();
+    if (factoryage_log.size() < 2) return;
+    const QStringList cur = factoryage_log.last().split(' ');
+    const QStringList prev = factoryage_log.at(factoryage_log.size() - 2).split(' ');
+    for (int f = 0; f < 2; ++f)
+        countStep(f, prev.value(2 + 3 * f).toInt(), cur.value(2 + 3 * f).toInt());
+}
+
+void MainWindow::update_start() {
+    if (g_tick_hooks.overlay_start) g_tick_hooks.overlay_start();
+}
+
+void MainWindow::update_over() {
+    if (g_tick_hooks.overlay_over) g_tick_hooks.overlay_over();
 }

@@ -1,36 +1,123 @@
-// The main menu (page 1): lies under every other page for the whole run and owns the program's
-// 10 ms tick. Its menu contents are built by the panel pages.
+// The main menu (page 1): lies under every other page for the whole run. Four big buttons
+// (status, source switch, user modes, options), the key lock, the tools bar (close LED, mute,
+// CALL and SAVE) with its 4 x 4 preset grid, and the program's 10 ms tick. Its constructor
+// makes the number keypad and the pop-up tip.
 #pragma once
 
+#include <QFont>
 #include <QMainWindow>
+#include <QString>
 #include <cstdint>
 
-#include "core/sync_update.h"
+#include "ui/shell/panel_frame.h"
 
+class QFrame;
+class QLabel;
+class QPushButton;
 class QTimer;
+namespace Ui {
+class MainWindow;
+}
 
-class MainWindow : public QMainWindow, public SyncPage {
+class MainWindow : public QMainWindow, public PageFrame {
     Q_OBJECT
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    // Page 1 refresh (the menu re-reads its fields here once it has them).
     void syncUpdate();
     void refreshPage(int id) override;
     bool takeTipRequest() override;
+    void language_changed() override;
 
-    uint8_t tip_request = 0;  // set after a user-mode save or recall; shows the "done" tip
+    // Aging sample: the six FPGA registers into one log line and the step counts.
+    void getagelog();
+    // The preset grid closes (states cleared, grid and pointer hidden; the bar stays).
+    void mode_window_close();
+
+    uint8_t preset_done = 0;         // a CALL or SAVE from the grid; the next refresh shows the tip
+    uint8_t l_call_state = 0;        // the grid is open for CALL
+    uint8_t l_save_state = 0;        // the grid is open for SAVE
+    uint8_t l_lock_state = 0;        // the key lock is shown as on
+    uint8_t grid_index = 0;          // the slot with the grid focus
+    QWidget* widget_mode = nullptr;  // the preset grid
+    QPushButton* grid_buttons[16] = {};
+    Ui::MainWindow* ui;
 
 public slots:
-    // The 10 ms tick.
     void slot_update_timer_ticks();
+    // The upgrade overlay; other threads reach these queued.
+    void update_start();
+    void update_over();
+
+    void on_machinestate_clicked();
+    void on_inputchoose_clicked();
+    void on_custommode_clicked();
+    void on_option_clicked();
+    void on_Button_lock_clicked();
+    void on_tools_clicked();
+    void on_toolButton1_clicked();
+    void on_toolButton2_clicked();
+    void on_toolButton3_clicked();
+    void on_toolButton4_clicked();
+    void zem_button_mode_clicked();
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void keyLeft() override;
+    void keyRight() override;
+    void keyOk() override;
+    void keyMode() override;
+    void keyBack() override;
+
+private:
+    bool barShown() const;
+    bool gridOpen() const { return l_call_state || l_save_state; }
+    void para_init();
+    void ip_changed();
+    void menulist_init();
+    void showMenuList(int index);
+    void mode_init();
+    void showGrid();
+    void openGrid(bool call);
+    void on_usermodesel_clicked(int direction);
+    void on_deletewidgetmode_clicked();
+    void on_toolusermode_clicked();
+    void resetGridTools();
+    int audioWindow();
+
+    QLabel* pointer_ = nullptr;
+    QLabel* grid_title_ = nullptr;
+    QFont grid_font_;
 };
 
 extern MainWindow* g_mainwindow;
 extern QTimer* g_timer;
+extern QFrame* g_mode[16];     // the cell frames of the current grid, by slot
+extern uint8_t g_mode_select;  // the slot last touched in the grid
 
 // Ticks of the tick-based delays owned by the main window.
 constexpr uint32_t kRebootDelayTicks = 300;      // 3 s after g_app_reset_flag
 constexpr uint32_t kUsbServerDelayTicks = 1000;  // 10 s after start
+constexpr uint32_t kAgingPeriodTicks = 18000;    // 3 minutes
+constexpr int kAgingLogMax = 3360;               // 7 days of samples
 extern uint32_t g_delay_usbserver_ticks;
+extern uint32_t G_factoryage_ticks;
+
+// Steps of register 42 between two aging samples, per FPGA: 1..2, 3..4, 5..9, 10..19, 20+.
+extern uint32_t factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10,
+    factoryage_log_diff20, factoryage_log_diffmore;
+extern uint32_t factoryage_log2_diff3, factoryage_log2_diff5, factoryage_log2_diff10,
+    factoryage_log2_diff20, factoryage_log2_diffmore;
+
+// What the tick does for pages built elsewhere: the upgrade overlay's animation step, its
+// opening and closing, and the open aging page's redraw. Null until those pages install them.
+struct TickHooks {
+    void (*overlay_step)() = nullptr;
+    void (*overlay_start)() = nullptr;
+    void (*overlay_over)() = nullptr;
+    void (*agelog_redraw)() = nullptr;
+};
+extern TickHooks g_tick_hooks;

@@ -1,0 +1,334 @@
+// Draws the panel's pictures from the table in pictures.cpp and writes them with a resource
+// file that lists them under "/png". Usage: zem_pngen PNG_DIR QRC_FILE
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextStream>
+#include <cmath>
+#include <cstdio>
+
+#include "pictures.h"
+
+namespace {
+
+const char* const kFontFamily = "WenQuanYi Micro Hei";
+
+QPen pen(const QColor& c, qreal width) {
+    return QPen(c, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+void drawLock(QPainter& p, const QRectF& r, const QColor& c, bool open) {
+    const qreal s = std::min(r.width(), r.height());
+    const QRectF body(r.center().x() - 0.38 * s, r.center().y() - 0.05 * s, 0.76 * s, 0.5 * s);
+    p.setPen(pen(c, s * 0.11));
+    const QRectF shackle(body.left() + 0.14 * s, r.center().y() - 0.45 * s, 0.48 * s, 0.7 * s);
+    p.drawArc(shackle.translated(open ? 0.22 * s : 0, open ? -0.06 * s : 0), 0, 180 * 16);
+    if (!open) {
+        p.drawLine(QPointF(shackle.left(), shackle.center().y()),
+                   QPointF(shackle.left(), body.top()));
+        p.drawLine(QPointF(shackle.right(), shackle.center().y()),
+                   QPointF(shackle.right(), body.top()));
+    } else {
+        p.drawLine(QPointF(shackle.right() + 0.22 * s, shackle.center().y() - 0.06 * s),
+                   QPointF(shackle.right() + 0.22 * s, body.top()));
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(c);
+    p.drawRoundedRect(body, s * 0.08, s * 0.08);
+}
+
+void drawScreen(QPainter& p, const QRectF& r, const QColor& c, qreal w) {
+    p.setPen(pen(c, w));
+    p.setBrush(Qt::NoBrush);
+    const QRectF scr(r.left(), r.top(), r.width(), r.height() * 0.75);
+    p.drawRoundedRect(scr, w, w);
+    p.drawLine(QPointF(r.center().x(), scr.bottom()), QPointF(r.center().x(), r.bottom()));
+    p.drawLine(QPointF(r.left() + r.width() * 0.25, r.bottom()),
+               QPointF(r.right() - r.width() * 0.25, r.bottom()));
+}
+
+void drawConnector(QPainter& p, const QRectF& r, const QColor& c, const char* label,
+                   bool trapezoid) {
+    QPainterPath shape;
+    const QRectF b = r.adjusted(1, 2, -1, -2);
+    if (trapezoid) {
+        shape.moveTo(b.topLeft());
+        shape.lineTo(b.topRight());
+        shape.lineTo(b.right() - b.width() * 0.12, b.bottom());
+        shape.lineTo(b.left() + b.width() * 0.12, b.bottom());
+        shape.closeSubpath();
+    } else {
+        shape.addRoundedRect(b, 3, 3);
+    }
+    p.setPen(pen(c, 1.5));
+    p.setBrush(QColor(c.red(), c.green(), c.blue(), 60));
+    p.drawPath(shape);
+    QFont f(kFontFamily);
+    f.setPixelSize(int(b.height() * 0.55));
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(c);
+    p.drawText(b, Qt::AlignCenter, label);
+}
+
+void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
+    const QColor c = pic.dimmed ? pic.accent.darker(180) : pic.accent;
+    const qreal s = std::min(r.width(), r.height());
+    const qreal w = std::max(1.2, s * 0.08);
+    const QPointF m = r.center();
+    QRectF sq(m.x() - s / 2, m.y() - s / 2, s, s);
+    p.setBrush(Qt::NoBrush);
+    switch (pic.icon) {
+        case Icon::Status: {  // a screen with a pulse line
+            drawScreen(p, sq.adjusted(w, w, -w, -w), c, w);
+            QPainterPath pulse;
+            const QRectF in = sq.adjusted(s * 0.2, s * 0.2, -s * 0.2, -s * 0.45);
+            pulse.moveTo(in.left(), in.center().y());
+            pulse.lineTo(in.left() + in.width() * 0.35, in.center().y());
+            pulse.lineTo(in.left() + in.width() * 0.5, in.top());
+            pulse.lineTo(in.left() + in.width() * 0.62, in.bottom());
+            pulse.lineTo(in.left() + in.width() * 0.72, in.center().y());
+            pulse.lineTo(in.right(), in.center().y());
+            p.setPen(pen(QColor(255, 255, 255), w * 0.8));
+            p.drawPath(pulse);
+            break;
+        }
+        case Icon::Input: {  // an arrow going into a screen
+            drawScreen(p, sq.adjusted(s * 0.3, w, -w, -w), c, w);
+            p.setPen(pen(QColor(255, 255, 255), w));
+            const qreal y = sq.top() + s * 0.38;
+            p.drawLine(QPointF(sq.left() + w, y), QPointF(sq.left() + s * 0.55, y));
+            p.drawLine(QPointF(sq.left() + s * 0.42, y - s * 0.12),
+                       QPointF(sq.left() + s * 0.55, y));
+            p.drawLine(QPointF(sq.left() + s * 0.42, y + s * 0.12),
+                       QPointF(sq.left() + s * 0.55, y));
+            break;
+        }
+        case Icon::Modes: {  // a 2 x 2 grid of presets
+            p.setPen(Qt::NoPen);
+            const qreal g = s * 0.4;
+            for (int i = 0; i < 4; ++i) {
+                p.setBrush(i == 0 ? c : QColor(255, 255, 255));
+                p.drawRoundedRect(QRectF(sq.left() + s * 0.07 + (i % 2) * (g + s * 0.06),
+                                         sq.top() + s * 0.07 + (i / 2) * (g + s * 0.06), g, g),
+                                  s * 0.06, s * 0.06);
+            }
+            break;
+        }
+        case Icon::Option:
+        case Icon::Tools: {  // a gear
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            QPainterPath gear;
+            const int teeth = 8;
+            for (int i = 0; i < teeth * 2; ++i) {
+                const qreal a = M_PI * i / teeth;
+                const qreal rad = (i % 2 ? 0.36 : 0.47) * s;
+                const QPointF q(m.x() + rad * std::cos(a), m.y() + rad * std::sin(a));
+                i == 0 ? gear.moveTo(q) : gear.lineTo(q);
+            }
+            gear.closeSubpath();
+            QPainterPath hole;
+            hole.addEllipse(m, s * 0.15, s * 0.15);
+            p.drawPath(gear.subtracted(hole));
+            break;
+        }
+        case Icon::Lock:
+        case Icon::Unlock:
+            drawLock(p, sq, c, pic.icon == Icon::Unlock);
+            break;
+        case Icon::Ip: {  // a globe
+            p.setPen(pen(c, w));
+            const qreal rad = s * 0.42;
+            p.drawEllipse(m, rad, rad);
+            p.drawEllipse(m, rad * 0.45, rad);
+            p.drawLine(QPointF(m.x() - rad, m.y()), QPointF(m.x() + rad, m.y()));
+            break;
+        }
+        case Icon::Pointer: {  // a triangle pointing right
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            const QPointF tri[] = {r.topLeft(), QPointF(r.right(), m.y()), r.bottomLeft()};
+            p.drawPolygon(tri, 3);
+            break;
+        }
+        case Icon::LedOn:
+        case Icon::LedOff: {  // an LED wall, crossed out when closed
+            p.setPen(Qt::NoPen);
+            p.setBrush(pic.icon == Icon::LedOn ? QColor(255, 255, 255) : QColor(110, 110, 120));
+            const qreal d = s * 0.16;
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x)
+                    p.drawEllipse(
+                        QPointF(sq.left() + s * (0.2 + 0.2 * x), sq.top() + s * (0.2 + 0.2 * y)),
+                        d / 2, d / 2);
+            if (pic.icon == Icon::LedOff) {
+                p.setPen(pen(c, w * 1.4));
+                p.drawLine(sq.topLeft() + QPointF(w, w), sq.bottomRight() - QPointF(w, w));
+            }
+            break;
+        }
+        case Icon::SoundOn:
+        case Icon::SoundOff: {  // a speaker with waves, or crossed
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(255, 255, 255));
+            const QPointF body[] = {
+                {sq.left() + s * 0.1, m.y() - s * 0.14},  {sq.left() + s * 0.3, m.y() - s * 0.14},
+                {sq.left() + s * 0.55, m.y() - s * 0.38}, {sq.left() + s * 0.55, m.y() + s * 0.38},
+                {sq.left() + s * 0.3, m.y() + s * 0.14},  {sq.left() + s * 0.1, m.y() + s * 0.14}};
+            p.drawPolygon(body, 6);
+            p.setPen(pen(c, w));
+            if (pic.icon == Icon::SoundOn) {
+                p.setBrush(Qt::NoBrush);
+                p.drawArc(QRectF(m.x() - s * 0.15, m.y() - s * 0.25, s * 0.5, s * 0.5), -50 * 16,
+                          100 * 16);
+            } else {
+                p.drawLine(QPointF(m.x() + s * 0.15, m.y() - s * 0.15),
+                           QPointF(m.x() + s * 0.4, m.y() + s * 0.15));
+                p.drawLine(QPointF(m.x() + s * 0.15, m.y() + s * 0.15),
+                           QPointF(m.x() + s * 0.4, m.y() - s * 0.15));
+            }
+            break;
+        }
+        case Icon::Call:
+        case Icon::Save: {  // a preset card with an arrow out of it or into it
+            p.setPen(pen(c, w));
+            p.drawRoundedRect(sq.adjusted(s * 0.1, s * 0.3, -s * 0.1, -s * 0.05), w, w);
+            const bool out = pic.icon == Icon::Call;
+            const QPointF top(m.x(), sq.top() + w), bottom(m.x(), m.y() + s * 0.2);
+            p.drawLine(top, bottom);
+            const QPointF tip = out ? top : bottom;
+            const qreal dir = out ? 1 : -1;
+            p.drawLine(tip, tip + QPointF(-s * 0.18, dir * s * 0.18));
+            p.drawLine(tip, tip + QPointF(s * 0.18, dir * s * 0.18));
+            break;
+        }
+        case Icon::ModeSaved:
+        case Icon::ModeBlank: {  // a page, filled when a mode is saved
+            p.setPen(pen(c, w));
+            p.setBrush(pic.icon == Icon::ModeSaved ? QBrush(c) : QBrush(Qt::NoBrush));
+            p.drawRoundedRect(sq.adjusted(s * 0.18, s * 0.08, -s * 0.18, -s * 0.08), w, w);
+            if (pic.icon == Icon::ModeSaved) {
+                p.setPen(pen(QColor(255, 255, 255), w));
+                p.drawLine(QPointF(m.x() - s * 0.15, m.y()), QPointF(m.x() + s * 0.15, m.y()));
+            }
+            break;
+        }
+        case Icon::Check: {  // a round green check mark
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawEllipse(m, s * 0.45, s * 0.45);
+            QPainterPath tick;
+            tick.moveTo(m.x() - s * 0.22, m.y());
+            tick.lineTo(m.x() - s * 0.05, m.y() + s * 0.17);
+            tick.lineTo(m.x() + s * 0.24, m.y() - s * 0.16);
+            p.setPen(pen(QColor(255, 255, 255), s * 0.09));
+            p.setBrush(Qt::NoBrush);
+            p.drawPath(tick);
+            break;
+        }
+        case Icon::Hdmi:
+            drawConnector(p, r, c, "HDMI", true);
+            break;
+        case Icon::Dvi:
+            drawConnector(p, r, c, "DVI", false);
+            break;
+        case Icon::Ext:
+            drawConnector(p, r, c, "EXT", false);
+            break;
+    }
+}
+
+// Splits at the space nearest the middle when one line is too wide.
+QStringList fitLines(const QString& text, const QFont& font, qreal width) {
+    if (QFontMetricsF(font).horizontalAdvance(text) <= width || !text.contains(' ')) return {text};
+    int best = -1;
+    for (int i = 0; i < text.size(); ++i)
+        if (text[i] == ' ' &&
+            (best < 0 || std::abs(i - text.size() / 2) < std::abs(best - text.size() / 2)))
+            best = i;
+    return {text.left(best), text.mid(best + 1)};
+}
+
+// The largest pixel size at which the words fit the box, in one or two lines.
+QFont wordsFont(const QString& text, const QSizeF& box, QStringList* lines) {
+    QFont f(kFontFamily);
+    // Words under an icon stay small and alike from picture to picture.
+    for (int px = std::min(int(box.height()), 12); px >= 6; --px) {
+        f.setPixelSize(px);
+        *lines = fitLines(text, f, box.width());
+        const QFontMetricsF fm(f);
+        qreal wide = 0;
+        for (const QString& l : *lines) wide = std::max(wide, fm.horizontalAdvance(l));
+        if (wide <= box.width() && fm.height() * lines->size() <= box.height() + 1) return f;
+    }
+    return f;
+}
+
+QImage draw(const Picture& pic, QSize size, const char* words) {
+    QImage img(size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    QRectF iconBox(QPointF(0, 0), QSizeF(size));
+    if (words) {
+        const qreal textHeight = size.height() >= 48 ? size.height() * 0.3 : size.height() / 3.0;
+        iconBox.setHeight(size.height() - textHeight);
+        const QRectF textBox(0, iconBox.bottom(), size.width(), textHeight);
+        QStringList lines;
+        const QString text = QString::fromUtf8(words);
+        p.setFont(wordsFont(text, textBox.size(), &lines));
+        p.setPen(QColor(255, 255, 255));
+        p.drawText(textBox, Qt::AlignCenter, lines.join('\n'));
+        iconBox.adjust(2, 2, -2, -1);
+    }
+    drawIcon(p, pic, iconBox);
+    return img;
+}
+
+QSize sizeFor(const Picture& pic, int lang) {
+    if (lang == 1 && !pic.english_size.isEmpty()) return pic.english_size;
+    if ((lang == 2 || lang == 3) && !pic.wide_size.isEmpty()) return pic.wide_size;
+    return pic.size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s PNG_DIR QRC_FILE\n", argv[0]);
+        return 2;
+    }
+    QGuiApplication app(argc, argv);
+    const QString dir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(dir);
+    QStringList files;
+    for (int i = 0; i < kPictureCount; ++i) {
+        const Picture& pic = kPictures[i];
+        const int variants = pic.words[0] ? kLanguages : 1;
+        for (int lang = 0; lang < variants; ++lang) {
+            const QString file = QString(kLanguagePrefix[lang]) + pic.name + ".png";
+            const QImage img =
+                draw(pic, sizeFor(pic, lang), pic.words[0] ? pic.words[lang] : nullptr);
+            if (!img.save(dir + "/" + file)) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(dir + "/" + file));
+                return 1;
+            }
+            files << file;
+        }
+    }
+    QFile qrc(QString::fromLocal8Bit(argv[2]));
+    if (!qrc.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 1;
+    QTextStream out(&qrc);
+    out << "<!DOCTYPE RCC><RCC version=\"1.0\">\n<qresource prefix=\"/png\">\n";
+    for (const QString& f : files)
+        out << "    <file alias=\"" << f << "\">png/" << f << "</file>\n";
+    out << "</qresource>\n</RCC>\n";
+    return 0;
+}

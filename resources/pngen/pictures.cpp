@@ -1,0 +1,59 @@
+#include "pictures.h"
+
+const char* const kLanguagePrefix[kLanguages] = {"", "en_", "ru_", "vn_", "tn_"};
+
+namespace {
+
+const QColor kWhite(255, 255, 255);
+const QColor kOrange(255, 171, 84);
+const QColor kBlue(0x47, 0x77, 0xFF);
+const QColor kGreen(0x51, 0xBB, 0x28);
+const QColor kGrey(150, 152, 160);
+const QColor kRed(230, 70, 60);
+
+}  // namespace
+
+// clang-format off
+const Picture kPictures[] = {
+    // The main menu's four big buttons.
+    {"machinestate", {64, 64}, Icon::Status, kBlue,
+     {"设备状态", "Status", "Состояние", "Trạng thái", "設備狀態"}},
+    {"inputchoose", {64, 64}, Icon::Input, kGreen,
+     {"信号切换", "Source switch", "Выбор источника", "Chọn nguồn vào", "信號切換"},
+     {96, 76}, {90, 64}},
+    {"custommode", {64, 64}, Icon::Modes, kOrange,
+     {"用户模式", "User mode", "Режимы", "Chế độ", "用戶模式"}},
+    {"option", {64, 64}, Icon::Option, kWhite,
+     {"设置", "Options", "Настройки", "Cài đặt", "設置"}},
+    // Small pictures without words.
+    {"lock", {16, 16}, Icon::Lock, kOrange, {}},
+    {"unlock", {16, 16}, Icon::Unlock, kWhite, {}},
+    {"tools", {16, 16}, Icon::Tools, kWhite, {}},
+    {"ip", {16, 16}, Icon::Ip, kBlue, {}},
+    {"pointer", {9, 12}, Icon::Pointer, kOrange, {}},
+    {"mode_exist", {16, 16}, Icon::ModeSaved, kGreen, {}},
+    {"mode_blank", {16, 16}, Icon::ModeBlank, kWhite, {}},
+    {"check_180", {180, 180}, Icon::Check, kGreen, {}},
+    // The tools bar.
+    {"closeled", {24, 36}, Icon::LedOff, kRed, {}},
+    {"uncloseled", {24, 36}, Icon::LedOn, kWhite, {}},
+    {"slience", {24, 36}, Icon::SoundOff, kRed, {}},
+    {"unslience", {24, 36}, Icon::SoundOn, kWhite, {}},
+    {"call", {24, 36}, Icon::Call, kOrange, {"调用", "CALL", "ЗАГР", "GỌI", "調用"}},
+    {"uncall", {24, 36}, Icon::Call, kWhite, {"调用", "CALL", "ЗАГР", "GỌI", "調用"}},
+    {"save", {24, 36}, Icon::Save, kOrange, {"保存", "SAVE", "СОХР", "LƯU", "保存"}},
+    {"unsave", {24, 36}, Icon::Save, kWhite, {"保存", "SAVE", "СОХР", "LƯU", "保存"}},
+    // The inputs: offline, online ("lv") and the no-signal variant ("_1").
+    {"HDMI", {40, 24}, Icon::Ext, kGrey, {}},
+    {"DVI", {40, 24}, Icon::Dvi, kGrey, {}},
+    {"HDMI13", {40, 24}, Icon::Hdmi, kGrey, {}},
+    {"HDMI13_1", {40, 24}, Icon::Hdmi, kGrey, {}, {}, {}, true},
+    {"HDMI20", {40, 24}, Icon::Hdmi, kBlue, {}},
+    {"extlv", {40, 24}, Icon::Ext, kGreen, {}},
+    {"dvilv", {40, 24}, Icon::Dvi, kGreen, {}},
+    {"HDMI13_lv", {40, 24}, Icon::Hdmi, kGreen, {}},
+    {"HDMI20_lv", {40, 24}, Icon::Hdmi, kGreen, {}},
+};
+// clang-format on
+
+const int kPictureCount = int(sizeof kPictures / sizeof kPictures[0]);

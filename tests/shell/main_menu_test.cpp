@@ -1,0 +1,240 @@
+// The main menu's tools as a user works them: the tools bar, CALL and SAVE through the preset
+// grid up to the check-mark tip, the key lock across a restart, mute and close LED, and the
+// tip's types and time-out.
+#include <QLabel>
+#include <QPushButton>
+
+#include "c331/c331_manage.h"
+#include "core/globals.h"
+#include "page_driver.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/tip.h"
+#include "ui_main_window.h"
+
+namespace {
+
+bool takeApply() {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    bool any = false;
+    while (c331_manage::take_apply() != 0) any = true;
+    return any;
+}
+
+class MainMenu : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        takeApply();
+        startPanel();
+        key(kKeyOk);
+    }
+    Ui::MainWindow& menu() const { return *g_mainwindow->ui; }
+    QString styleOf(QWidget* w) const { return w->styleSheet(); }
+    // From the main menu's first item to tool button n of the bar.
+    void focusTool(int n) {
+        keys({kKeyLeft, kKeyOk});
+        for (int i = 1; i < n; ++i) key(kKeyRight);
+    }
+    void openTool(int n) {
+        focusTool(n);
+        key(kKeyOk);
+    }
+    bool gridFocusOn(int slot) const {
+        return g_mainwindow->grid_index == slot &&
+               g_mainwindow->grid_buttons[slot]->styleSheet().contains("255,171,84");
+    }
+    QLabel* usingLabel(int slot) const {
+        for (QLabel* l : g_mode[slot]->findChildren<QLabel*>())
+            if (!l->text().isEmpty()) return l;
+        return nullptr;
+    }
+    // Shows the tip and checks it stays 300 ticks.
+    std::vector<Step> tipShownFor300Ticks(const Step& show, const QRect& where) {
+        return {show, [this, where] {
+                    EXPECT_TRUE(g_tip->isVisible());
+                    EXPECT_EQ(g_tip->geometry(), where);
+                    shot("tip");
+                    tick(TIP::kShowTicks - 1);
+                    EXPECT_TRUE(g_tip->isVisible());
+                    tick(1);
+                    EXPECT_FALSE(g_tip->isVisible());
+                    EXPECT_EQ(g_tip_flag, 0);
+                }};
+    }
+};
+
+TEST_F(MainMenu, TheToolsBarOpensOnItsFirstButtonAndBackReturnsToTools) {
+    using namespace panel_style;
+    focusTool(1);
+    EXPECT_TRUE(menu().widget->isVisible());
+    EXPECT_EQ(styleOf(menu().toolButton1), kSmallFocus);
+    shot("bar");
+    key(kKeyLeft);
+    EXPECT_EQ(styleOf(menu().toolButton4), kSmallFocus) << "the bar's focus wraps";
+    keys({kKeyRight, kKeyRight});
+    EXPECT_EQ(styleOf(menu().toolButton2), kSmallFocus);
+    key(kKeyBack);
+    EXPECT_FALSE(menu().widget->isVisible());
+    EXPECT_EQ(styleOf(menu().tools), kSmallFocus);
+    EXPECT_EQ(styleOf(menu().toolButton2), kSmallNormal);
+    click("tools");  // a touch opens it too, and again closes it
+    EXPECT_TRUE(menu().widget->isVisible());
+    click("tools");
+    EXPECT_FALSE(menu().widget->isVisible());
+}
+
+TEST_F(MainMenu, CallRecallsASavedSlotAndTheNextRefreshShowsTheCheckMark) {
+    saveSlot(2, 0x5A);
+    saveSlot(9, 0x77);
+    openTool(3);
+    ASSERT_TRUE(g_mainwindow->widget_mode->isVisible());
+    EXPECT_TRUE(gridFocusOn(2)) << "the grid opens on the first saved slot";
+    shot("grid");
+    key(kKeyRight);
+    EXPECT_TRUE(gridFocusOn(9));
+    key(kKeyRight);
+    EXPECT_TRUE(gridFocusOn(2)) << "CALL steps over saved slots only, with wrap";
+    key(kKeyLeft);
+    EXPECT_TRUE(gridFocusOn(9));
+    takeApply();
+    key(kKeyOk);
+    EXPECT_EQ(store().ram[2000], 0x77);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 10);
+    EXPECT_TRUE(takeApply());
+    EXPECT_TRUE(g_mainwindow->l_call_state) << "the grid stays open for CALL";
+    ASSERT_NE(usingLabel(9), nullptr);
+    EXPECT_TRUE(usingLabel(9)->isVisibleTo(g_mainwindow));
+    EXPECT_EQ(usingLabel(9)->text(), "Using");
+    EXPECT_EQ(g_mode[9]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
+    shot("called");
+    session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
+                                QRect(100, 60, 120, 120)));
+    EXPECT_EQ(g_mainwindow->preset_done, 0);
+    refresh(1);  // no second tip
+    EXPECT_FALSE(g_tip->isVisible());
+}
+
+TEST_F(MainMenu, CallOnABlankSlotChangesNothing) {
+    saveSlot(4, 1);
+    openTool(3);
+    click("0");  // a touch on blank slot 1
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 0);
+    EXPECT_FALSE(takeApply());
+    EXPECT_EQ(g_mainwindow->preset_done, 0);
+}
+
+TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
+    saveSlot(0, 1);
+    openTool(4);
+    EXPECT_TRUE(gridFocusOn(0));
+    keys({kKeyLeft});
+    EXPECT_TRUE(gridFocusOn(15)) << "SAVE steps over blank slots too, with wrap";
+    keys({kKeyRight, kKeyRight, kKeyRight});
+    EXPECT_TRUE(gridFocusOn(2));
+    store().ram[2000] = 0x42;
+    key(kKeyOk);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 3);
+    EXPECT_TRUE(takeApply());
+    EXPECT_TRUE(g_mainwindow->l_save_state);
+    shot("requested");
+    // The C331 thread's refresh saves the slot; the main menu shows the check mark.
+    session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
+                                QRect(100, 60, 120, 120)));
+    EXPECT_EQ(store().ZemUserModeSaved(2), 1);
+    EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x42);
+    EXPECT_TRUE(exists("/data/modes/custom_mode3"));
+    // SAVE on the slot already requested writes nothing but still counts as done.
+    store().wr16(ZemRamPara::kRamModeSaveRequest, 3);
+    store().shadow[ZemRamPara::kRamModeSaveRequest] = 3;
+    click("2");
+    EXPECT_FALSE(takeApply());
+    EXPECT_EQ(g_mainwindow->preset_done, 1);
+    key(kKeyBack);
+    EXPECT_FALSE(g_mainwindow->widget_mode->isVisible());
+    EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kSmallFocus);
+}
+
+TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
+    click("Button_lock");
+    EXPECT_EQ(store().rd16(772), 1);
+    EXPECT_FALSE(takeApply()) << "the lock has no effect on the chip";
+    settle();  // its refresh
+    shot("locked");
+    const std::string file = readFile("/data/ram_device_info");
+    ASSERT_GE(file.size(), 8u);
+    EXPECT_EQ(uint8_t(file[2 + 772 - 768]), 1) << "the lock reached the parameter file";
+    // The box restarts.
+    delete ZemRamPara::p_zemrampara_config;
+    ZemRamPara::p_zemrampara_config = nullptr;
+    ZemRamPara::pInstance();
+    EXPECT_EQ(store().rd16(772), 1);
+    delete g_mainwindow;
+    g_mainwindow = new MainWindow(nullptr);
+    g_mainwindow->show();
+    g_page_focus = kPageMain;
+    EXPECT_EQ(g_mainwindow->l_lock_state, 1);
+    EXPECT_EQ(g_mainwindow->ui->Button_lock->icon().pixmap(16, 16).toImage(),
+              QIcon(":/png/lock.png").pixmap(16, 16).toImage());
+    click("Button_lock");
+    EXPECT_EQ(store().rd16(772), 0);
+    EXPECT_EQ(g_mainwindow->l_lock_state, 0);
+}
+
+TEST_F(MainMenu, MuteAndCloseLedToggleTheirWordsWithTheApplyFlag) {
+    const int audio0 = ZemRamPara::windowAddr(0, 20);
+    store().wr16(ZemRamPara::windowAddr(0, 0), 1);
+    store().wr16(2112, 0);
+    store().wr16(audio0, 0x80FF);
+    store().wr16(ZemRamPara::kRamCloseLed, 0);
+    openTool(2);
+    EXPECT_EQ(store().rd16(audio0), 0);
+    EXPECT_TRUE(takeApply());
+    click("toolButton2");
+    EXPECT_EQ(store().rd16(audio0), 0x80FF);
+    store().wr16(2112, 9);  // no such window: the mute acts on window 0 and the word is reset
+    click("toolButton2");
+    EXPECT_EQ(store().rd16(2112), 0);
+    EXPECT_EQ(store().rd16(audio0), 0);
+    click("toolButton1");
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCloseLed), 1);
+    EXPECT_TRUE(takeApply());
+    shot("muted-closed");
+    click("toolButton1");
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCloseLed), 0);
+}
+
+TEST_F(MainMenu, TipsOfEachTypeAndLanguageVanishAfter300Ticks) {
+    session(tipShownFor300Ticks([] { g_tip->tip_create(1); }, QRect(100, 60, 120, 120)));
+    // Russian is disabled here: the USB text comes in English.
+    g_lcd_lang_valid = 0x1B;
+    g_language = 2;
+    session({[] { g_tip->tip_create(4); },
+             [this] {
+                 QLabel* label = g_tip->content()->findChild<QLabel*>();
+                 ASSERT_NE(label, nullptr);
+                 EXPECT_EQ(label->text(), "USB drive is unplugged.");
+                 EXPECT_EQ(g_tip->geometry(), QRect(50, 60, 220, 120));
+                 shot("usb-out-en");
+                 // A second tip replaces the contents and keeps the running time-out.
+                 tick(100);
+                 g_tip->tip_create(3);
+                 tick(199);
+                 EXPECT_TRUE(g_tip->isVisible());
+                 tick(1);
+                 EXPECT_FALSE(g_tip->isVisible());
+             }});
+    for (uint8_t lang : {0, 2, 3, 4}) {
+        g_lcd_lang_valid = 0x1F;
+        g_language = lang;
+        session({[] { g_tip->tip_create(5); },
+                 [this, lang] {
+                     shot(QString("reading-%1").arg(lang));
+                     tick(TIP::kShowTicks);
+                 }});
+    }
+    g_tip->tip_create(2);
+    EXPECT_FALSE(g_tip->isVisible());
+    EXPECT_EQ(g_tip_flag, 0);
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+#include "page_driver.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+#include "c331/c331_manage.h"
+#include "core/globals.h"
+#include "core/sync_update.h"
+#include "platform/clock.h"
+#include "ui/shell/lock_window.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/number_keyboard.h"
+#include "ui/shell/tip.h"
+
+QApplication& panelApp() {
+    static int argc = 1;
+    static char name[] = "panel_tests";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication* app = [] {
+        auto* a = new QApplication(argc, argv);
+        panelSetFont();
+        return a;
+    }();
+    return *app;
+}
+
+void PanelTest::SetUp() {
+    SimBoxTest::SetUp();
+    panelApp();
+    platform::installClock(std::make_unique<platform::FakeClock>());
+    g_debugSwitch = 0;
+    g_lcd_lang_valid = 0x1F;
+    g_page_focus = 0;
+    g_image_current = 0;
+    g_zem_keys = 0;
+    G_timeTicks = 0;
+    // A fresh store from this test's root (test programs run several cases in one process).
+    delete ZemRamPara::p_zemrampara_config;
+    ZemRamPara::p_zemrampara_config = nullptr;
+    ZemRamPara* store = ZemRamPara::pInstance();
+    store->ram[ZemRamPara::kRamLanguage] = 1;  // English unless a test chooses
+    g_language = 1;
+    std::memcpy(store->shadow, store->ram, sizeof store->ram);
+    SyncUpdate::setTip([](int type) {
+        if (g_tip) g_tip->tip_create(type);
+    });
+    QObject::connect(store, &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::UniqueConnection);
+}
+
+void PanelTest::TearDown() {
+    delete g_lockwindow;
+    g_lockwindow = nullptr;
+    delete g_mainwindow;
+    g_mainwindow = nullptr;
+    delete g_tip;
+    g_tip = nullptr;
+    delete g_numberkeyboard;
+    g_numberkeyboard = nullptr;
+    settle();
+    platform::installClock(nullptr);
+    SimBoxTest::TearDown();
+}
+
+void PanelTest::startPanel() {
+    g_mainwindow = new MainWindow(nullptr);
+    g_mainwindow->show();
+    g_lockwindow = new LockWindow(nullptr);
+    g_page_focus = kPageHome;
+    g_lockwindow->show();
+    g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
+    settle();
+}
+
+QWidget* PanelTest::front() const {
+    PageFrame* page = panel::front();
+    return page ? page->widget() : nullptr;
+}
+
+void PanelTest::key(int code) {
+    QWidget* page = front();
+    ASSERT_NE(page, nullptr) << "no page in front (id " << int(g_page_focus) << ")";
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &press);
+    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier);
+    QCoreApplication::sendEvent(page, &release);
+}
+
+void PanelTest::keys(std::initializer_list<int> codes) {
+    for (int c : codes) key(c);
+}
+
+void PanelTest::click(const QString& name) {
+    QWidget* page = front();
+    ASSERT_NE(page, nullptr);
+    for (QAbstractButton* b : page->findChildren<QAbstractButton*>(name)) {
+        if (b->isVisibleTo(page) && page->isVisible()) {
+            b->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no visible button " << name.toStdString() << " on page " << int(g_page_focus);
+}
+
+void PanelTest::tick(int n) {
+    for (int i = 0; i < n; ++i) g_mainwindow->slot_update_timer_ticks();
+}
+
+void PanelTest::refresh(int id) {
+    QMetaObject::invokeMethod(SyncUpdate::pInstance(), "para_sync", Qt::QueuedConnection,
+                              Q_ARG(int, id));
+    settle();
+}
+
+void PanelTest::settle() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+void PanelTest::session(std::vector<Step> steps, int timeout_ms) {
+    struct State {
+        std::deque<Step> queue;
+        int started = 0;
+        int returned = 0;
+        std::function<void()> runNext;
+    };
+    auto st = std::make_shared<State>();
+    st->queue.assign(steps.begin(), steps.end());
+    State* s = st.get();
+    // Each step posts its successor first, so the successor runs inside the loop the step
+    // opens, or after it when it opens none.
+    const std::weak_ptr<State> weak = st;
+    auto post = [weak] {
+        QTimer::singleShot(0, [weak] {
+            if (auto alive = weak.lock()) alive->runNext();
+        });
+    };
+    s->runNext = [s, post] {
+        if (s->queue.empty()) return;
+        Step step = s->queue.front();
+        s->queue.pop_front();
+        post();
+        ++s->started;
+        step();
+        ++s->returned;
+    };
+    // Past the time: fail, drop the rest and close every modal loop so the steps return.
+    QTimer unwinder;
+    unwinder.setInterval(20);
+    QObject::connect(&unwinder, &QTimer::timeout, [] {
+        g_tip_flag = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QDialog*>(w)) d->hide();
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [s, &unwinder, timeout_ms] {
+        ADD_FAILURE() << "session stuck: " << s->returned << " steps returned, "
+                      << s->started - s->returned << " still in a loop, " << s->queue.size()
+                      << " not run after " << timeout_ms << " ms";
+        s->queue.clear();
+        unwinder.start();
+    });
+    watchdog.start(timeout_ms);
+    post();
+    while (!s->queue.empty() || s->started != s->returned)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    s->runNext = nullptr;
+    settle();
+}
+
+QImage PanelTest::panelImage() const {
+    QImage img(320, 240, QImage::Format_ARGB32);
+    img.fill(QColor(0, 0, 0));
+    QPainter p(&img);
+    const QPoint origin = g_mainwindow ? g_mainwindow->pos() : QPoint();
+    auto draw = [&](QWidget* w) {
+        if (w && w->isVisible()) p.drawPixmap(w->pos() - origin, w->grab());
+    };
+    draw(g_mainwindow);
+    PageFrame* frontPage = panel::front();
+    for (int id = 0; id < kPageCount; ++id) {
+        PageFrame* page = panel::page(id);
+        if (page && page != frontPage && id != kPageMain) draw(page->widget());
+    }
+    if (frontPage) draw(frontPage->widget());
+    draw(g_numberkeyboard);
+    draw(g_tip);
+    return img;
+}
+
+void PanelTest::shot(const QString& state) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const QString dir = ZEM_SCREENSHOT_DIR;
+    QDir().mkpath(dir);
+    const QString file =
+        QString("%1/%2.%3-%4.png").arg(dir, info->test_suite_name(), info->name(), state);
+    EXPECT_TRUE(panelImage().save(file)) << file.toStdString();
+}
+
+void PanelTest::saveSlot(int slot, uint8_t marker) {
+    uint8_t* m = store().mode_ram[slot];
+    std::memcpy(m + 2, store().ram + ZemRamPara::kModePayloadStart, ZemRamPara::kModePayloadSize);
+    m[0] = m[1] = 0xAA;
+    m[2 + 2000 - ZemRamPara::kModePayloadStart] = marker;
+}

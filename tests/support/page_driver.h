@@ -1,0 +1,61 @@
+// The panel under the offscreen platform, driven as a person would: a simulated box with a fake
+// clock and a fresh parameter store, the main menu with the home screen over it as at start,
+// keys and touches on the page in front, the 10 ms tick by hand, sessions of steps that run
+// inside the nested loops the pages and tips open (with a watchdog), and screenshots of the
+// panel under the build folder.
+#pragma once
+
+#include <QApplication>
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "core/zem_ram_para.h"
+#include "sim_fixture.h"
+#include "ui/shell/panel_frame.h"
+
+// The Qt application of a test program (offscreen, with the panel's font).
+QApplication& panelApp();
+
+class PanelTest : public SimBoxTest {
+protected:
+    using Step = std::function<void()>;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // The main menu, then the home screen over it, as the program starts them.
+    void startPanel();
+
+    // A key pressed and released on the page in front (the front keys or keypad letters).
+    void key(int code);
+    void keys(std::initializer_list<int> codes);
+    // A touch on a visible button of the page in front, by object name.
+    void click(const QString& name);
+    // The main menu's tick, n times.
+    void tick(int n);
+    // A refresh id, as a worker raises it (queued), then the events it causes.
+    void refresh(int id);
+    // Runs pending events (queued refreshes, deferred deletes).
+    void settle();
+    // Runs each step after the one before, inside whatever nested loop that one opened (a page,
+    // a tip); the test fails, and every loop is closed, when they have not all run and returned
+    // within the time.
+    void session(std::vector<Step> steps, int timeout_ms = 10000);
+
+    // The panel as a person sees it, and the same saved as <Suite>.<Test>-<state>.png.
+    QImage panelImage() const;
+    void shot(const QString& state);
+
+    QWidget* front() const;
+    template <class T = QWidget>
+    T* find(const QString& name) const {
+        QWidget* page = front();
+        return page ? page->findChild<T*>(name) : nullptr;
+    }
+    ZemRamPara& store() const { return *ZemRamPara::p_zemrampara_config; }
+    // A saved user-mode slot whose payload has `marker` at RAM address 2000.
+    void saveSlot(int slot, uint8_t marker);
+};

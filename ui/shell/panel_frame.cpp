@@ -1,0 +1,301 @@
+#include "ui/shell/panel_frame.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDebug>
+#include <QKeyEvent>
+#include <QLabel>
+
+#include "core/zem_ram_para.h"
+#include "ui/shell/main_window.h"
+
+uint8_t g_mode_shortcut_key = 0;
+
+KeyAction keyAction(int key) {
+    switch (key) {
+        case kKeyLeft:
+        case 'S':
+            return KeyAction::Left;
+        case kKeyRight:
+        case 'R':
+            return KeyAction::Right;
+        case kKeyOk:
+        case 'Q':
+            return KeyAction::Ok;
+        case kKeyMode:
+        case 'M':
+            return KeyAction::Mode;
+        case kKeyBack:
+        case 'O':
+            return KeyAction::Back;
+        default:
+            return KeyAction::Other;
+    }
+}
+
+bool keyLocked() {
+    const ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    return store && store->rd16(772) != 0;
+}
+
+void zem_keyboard::update_usb_keyEvent(int key) {
+    ZEM_DEBUG("\n======update_usb_keyEvent===== key = %#x\n", key);
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    if (!store || keyLocked() || key < 'A' || key > 'P') return;
+    if (key <= 'F') {
+        const int w = key - 'A';
+        if (w > 0 && !(store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1)) return;
+        if (g_image_current != w) {
+            g_image_current = uint8_t(w);
+            store->test_signal(1);
+        }
+        return;
+    }
+    // 'G'..'L': EXT, DVI, HDMI3, HDMI4, HDMI1, HDMI2.
+    static const int kSourceOfLetter[6] = {0, 1, 4, 5, 2, 3};
+    if (key <= 'L')
+        store->ZemSetImageSource(0, kSourceOfLetter[key - 'G'], g_image_current);
+    else if (key == 'N')
+        store->ZemSetImageFreeze();
+    else if (key == 'P')
+        store->ZemSetImageBlack();
+}
+
+// ---- Languages ----
+
+namespace {
+const char* const kPrefix[kLanguageCount] = {"", "en_", "ru_", "vn_", "tn_"};
+}
+
+int panelLanguage() {
+    const int lang = g_language;
+    if (lang != 1 && lang < kLanguageCount && (g_lcd_lang_valid >> lang & 1)) return lang;
+    return 1;
+}
+
+QString text(const Texts& texts) {
+    return QString::fromUtf8(texts[panelLanguage()]);
+}
+
+QString picture(const char* name) {
+    return QString(":/png/") + kPrefix[panelLanguage()] + name + ".png";
+}
+
+QString pictureOf(const char* name) {
+    return QString(":/png/") + name + ".png";
+}
+
+void setPicture(QLabel* label, const QString& file) {
+    label->setScaledContents(true);
+    label->setPixmap(QPixmap(file));
+}
+
+void setIcon(QAbstractButton* button, const QString& file, int w, int h) {
+    button->setIcon(QIcon(file));
+    button->setIconSize(QSize(w, h));
+}
+
+const char* const kPanelFontFamily = "WenQuanYi Micro Hei";
+
+void panelSetFont() {
+    QFont font(kPanelFontFamily);
+    font.setPointSize(9);
+    QApplication::setFont(font);
+}
+
+// ---- Styles ----
+
+namespace panel_style {
+const char* const kMenuNormal =
+    "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px";
+const char* const kMenuFocus =
+    "background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);border-radius:10px;"
+    "padding:2px 4px;";
+const char* const kSmallNormal =
+    "background-color: rgb(33, 36, 53);border:1px;border-radius:1px;padding:1px 1px";
+const char* const kSmallFocus =
+    "background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);border-radius:1px;"
+    "padding:1px 1px";
+const char* const kSmallEdit =
+    "background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);border-radius:1px;"
+    "padding:1px 1px";
+}  // namespace panel_style
+
+// ---- Focus ring ----
+
+void FocusRing::setItems(std::vector<Item> items, int index) {
+    items_ = std::move(items);
+    for (const Item& item : items_) item.widget->setStyleSheet(item.normal);
+    select(index);
+}
+
+void FocusRing::select(int index) {
+    if (items_.empty()) return;
+    if (ui_select < items_.size())
+        items_[ui_select].widget->setStyleSheet(items_[ui_select].normal);
+    ui_select = uint8_t(index);
+    items_[ui_select].widget->setStyleSheet(items_[ui_select].focus);
+}
+
+void FocusRing::move(int step) {
+    const int n = size();
+    if (n == 0) return;
+    select((ui_select + step + n) % n);
+}
+
+void FocusRing::clearFocus() {
+    if (ui_select < items_.size())
+        items_[ui_select].widget->setStyleSheet(items_[ui_select].normal);
+}
+
+QWidget* FocusRing::focused() const {
+    return ui_select < items_.size() ? items_[ui_select].widget : nullptr;
+}
+
+// ---- Key dispatch ----
+
+PageFrame::PageFrame(QWidget* self, const char* className) : class_name_(className), self_(self) {}
+
+void PageFrame::tracePress(int key) const {
+    const KeyAction a = keyAction(key);
+    if (a == KeyAction::Ok)
+        qDebug("this is OK button(%s)[Press]\n", class_name_);
+    else if (a == KeyAction::Back)
+        qDebug("this is back button(%s)[Press]\n", class_name_);
+}
+
+void PageFrame::keyOk() {
+    if (auto* button = qobject_cast<QAbstractButton*>(focus.focused())) button->click();
+}
+
+void PageFrame::keyMode() {
+    panel::modeShortcut();
+}
+
+void PageFrame::dispatchKey(int key) {
+    qDebug("in %s keyReleaseEvent event %#x", class_name_, key);
+    // The page may close itself while it acts; the letter then goes to a keypad handler of
+    // our own instead of the deleted page's.
+    const QPointer<QWidget> alive(self_);
+    const char* name = class_name_;
+    switch (keyAction(key)) {
+        case KeyAction::Left:
+            qDebug("this is left-code [%s][Release] ui_select=%#x", name, focus.ui_select);
+            keyLeft();
+            break;
+        case KeyAction::Right:
+            qDebug("this is right-code [%s][Release] ui_select=%#x", name, focus.ui_select);
+            keyRight();
+            break;
+        case KeyAction::Ok:
+            qDebug("this is OK button(%s)[Release],g_lockwindow=%p\n", name,
+                   static_cast<void*>(panel::page(kPageHome)));
+            keyOk();
+            break;
+        case KeyAction::Mode:
+            if (keyLocked()) return;  // not even the keypad sees it
+            qDebug("this is mode-code [%s][Release]", name);
+            keyMode();
+            break;
+        case KeyAction::Back:
+            qDebug("this is back button(%s)[Release]\n", name);
+            keyBack();
+            break;
+        case KeyAction::Other:
+            break;
+    }
+    if (alive)
+        keypad.update_usb_keyEvent(key);
+    else
+        zem_keyboard().update_usb_keyEvent(key);
+}
+
+// ---- Pages by id ----
+
+namespace panel {
+namespace {
+
+// Filled by the page units' static initialisers; read on the GUI thread only.
+PageSlot g_slots[kPageCount];
+
+// Where a page's Back leads; the first open candidate wins (the crop editor returns to the
+// source page while that is open, the source page to the layout page while that is open).
+int parentOf(int id) {
+    switch (id) {
+        case 2:
+        case 4:
+        case 5:
+            return kPageMain;
+        case 3:
+            return page(kPageImageLayout) ? kPageImageLayout : kPageMain;
+        case 7:
+            return page(kPageInputChoose) ? kPageInputChoose : kPageOption;
+        case 8:
+            return kPageInputChoose;
+        case 13:
+        case 14:
+            return kPageOutputSet;
+        case 15:
+        case 17:
+        case 18:
+        case 23:
+        case 25:
+            return kPageAdvancedOption;
+        case 19:
+        case 20:
+            return kPageImageQuality;
+        case 21:
+        case 22:
+        case 26:
+            return kPageLinkOption;
+        default:
+            return id >= kPageOutputSet && id < kPageCount ? kPageOption : kPageMain;
+    }
+}
+
+void closeOpen(int id) {
+    PageFrame* p = page(id);
+    if (!p) return;
+    p->widget()->setAttribute(Qt::WA_DeleteOnClose);
+    p->widget()->close();
+    g_slots[id].clear();
+}
+
+}  // namespace
+
+bool registerPage(int id, PageSlot slot) {
+    if (id < 0 || id >= kPageCount) return false;
+    g_slots[id] = slot;
+    return true;
+}
+
+PageFrame* page(int id) {
+    if (id < 0 || id >= kPageCount) return nullptr;
+    const PageSlot slot = g_slots[id];
+    return slot.get ? slot.get() : nullptr;
+}
+
+void back(PageFrame* p, int id, int parent) {
+    p->widget()->setAttribute(Qt::WA_DeleteOnClose);
+    p->widget()->close();
+    if (id >= 0 && id < kPageCount && g_slots[id].clear) g_slots[id].clear();
+    if (PageFrame* to = page(parent)) to->language_changed();
+    g_page_focus = uint8_t(parent);
+}
+
+void modeShortcut() {
+    const int front = g_page_focus;
+    if (keyLocked() || front == kPageCustomMode) return;
+    if (front == kPageHome) {
+        closeOpen(kPageHome);
+    } else {
+        for (int id = front; id > kPageMain && id < kPageCount; id = parentOf(id)) closeOpen(id);
+    }
+    if (g_mainwindow) {
+        g_mainwindow->mode_window_close();
+        g_mode_shortcut_key = 1;
+        g_mainwindow->on_custommode_clicked();
+    }
+}
+
+}  // namespace panel

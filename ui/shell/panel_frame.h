@@ -1,0 +1,178 @@
+// The frame every panel page lives in: page ids and where each page's global pointer lives,
+// opening a page in a nested loop and Back to its parent, the Mode shortcut, the five front keys
+// with their keypad letter twins, the keypad's own letters, the in-page focus ring, the language
+// in force with its pictures and texts, and the shared colours and styles.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <vector>
+
+#include "core/globals.h"
+#include "core/sync_update.h"
+
+class QAbstractButton;
+class QKeyEvent;
+class QLabel;
+
+// Page ids (the numbers g_page_focus holds).
+enum PageId : int {
+    kPageHome = 0,
+    kPageMain = 1,
+    kPageMachineState = 2,
+    kPageInputChoose = 3,
+    kPageCustomMode = 4,
+    kPageOption = 5,
+    kPageOutputSet = 6,
+    kPageInputCut = 7,
+    kPageEdidSet = 8,
+    kPageImageLayout = 9,
+    kPageLinkOption = 10,
+    kPageImageQuality = 11,
+    kPageAdvancedOption = 12,
+    kPageCount = 27,
+};
+
+// The front keys (Qt key codes) and their letter twins on the USB keypad.
+enum PanelKey : int {
+    kKeyLeft = 0x01000033,
+    kKeyRight = 0x01000034,
+    kKeyOk = 0x01000035,
+    kKeyMode = 0x01000063,
+    kKeyBack = 0x010000B7,
+};
+enum class KeyAction { Left, Right, Ok, Mode, Back, Other };
+KeyAction keyAction(int key);
+
+extern uint8_t g_mode_shortcut_key;  // the user-mode page was opened by the Mode shortcut
+
+// The keypad's letters 'A'..'P': window, source, freeze and black of the selected window.
+class zem_keyboard {
+public:
+    void update_usb_keyEvent(int key);
+};
+
+// Parameter RAM 772: while not 0 the keypad letters and the Mode key do nothing.
+bool keyLocked();
+
+// ---- Languages: 0 Simplified Chinese, 1 English, 2 Russian, 3 Vietnamese, 4 Traditional
+// Chinese. ----
+constexpr int kLanguageCount = 5;
+// The language in force: g_language when its bit is set in g_lcd_lang_valid, else English.
+int panelLanguage();
+// A text of the five languages, in the language in force.
+using Texts = const char* const[kLanguageCount];
+QString text(const Texts& texts);
+// ":/png/" + language prefix + name + ".png"; pictureOf without prefix (pictures without words).
+QString picture(const char* name);
+QString pictureOf(const char* name);
+// Sets a label's picture scaled to the label, or a button's icon at the given size.
+void setPicture(QLabel* label, const QString& file);
+void setIcon(QAbstractButton* button, const QString& file, int w, int h);
+
+// The application font: one family that draws all five languages.
+extern const char* const kPanelFontFamily;
+void panelSetFont();
+
+// ---- Colours and styles shared by all pages. ----
+namespace panel_style {
+extern const char* const kMenuNormal;  // big menu button
+extern const char* const kMenuFocus;
+extern const char* const kSmallNormal;  // small item
+extern const char* const kSmallFocus;
+extern const char* const kSmallEdit;  // a value being changed
+}  // namespace panel_style
+
+// The in-page focus: a ring of items, each with its own normal and focus style.
+class FocusRing {
+public:
+    struct Item {
+        QWidget* widget;
+        QString normal;
+        QString focus;
+    };
+    // Takes a new list and puts the focus on `index` (styling every item).
+    void setItems(std::vector<Item> items, int index = 0);
+    // Moves the focus by +1 or -1, wrapping at both ends.
+    void move(int step);
+    void select(int index);
+    // Drops the focus style (the ring keeps its index).
+    void clearFocus();
+    QWidget* focused() const;
+    int size() const { return int(items_.size()); }
+
+    uint8_t ui_select = 0;
+
+private:
+    std::vector<Item> items_;
+};
+
+// What every page offers the frame. The page's own key handler hands each released key to
+// dispatchKey, which traces it, acts through the hooks and passes it on to the keypad.
+class PageFrame : public SyncPage {
+public:
+    PageFrame(QWidget* self, const char* className);
+    virtual ~PageFrame() = default;
+
+    // Re-texts the page in the language in force and re-reads its shown values.
+    virtual void language_changed() = 0;
+    QWidget* widget() const { return self_; }
+
+protected:
+    void dispatchKey(int key);
+    void tracePress(int key) const;
+    virtual void keyLeft() { focus.move(-1); }
+    virtual void keyRight() { focus.move(+1); }
+    virtual void keyOk();  // clicks the focused button
+    virtual void keyMode();
+    virtual void keyBack() = 0;
+
+    FocusRing focus;
+    zem_keyboard keypad;
+    const char* class_name_;
+
+private:
+    QWidget* self_;
+};
+
+// ---- Pages by id. ----
+namespace panel {
+
+struct PageSlot {
+    PageFrame* (*get)();  // the page's global pointer
+    void (*clear)();      // sets it to 0
+};
+bool registerPage(int id, PageSlot slot);
+// The open page with that id, or null.
+PageFrame* page(int id);
+// The page in front (by g_page_focus).
+inline PageFrame* front() {
+    return page(g_page_focus);
+}
+
+// Opening (in the opener's slot): a new page with no parent in its global pointer, the page id,
+// then the page's nested loop; returns once it has closed.
+template <class Page>
+void open(Page*& global, int id) {
+    global = new Page(nullptr);
+    g_page_focus = uint8_t(id);
+    global->exec();
+}
+
+// Back: the page closes (deleted once the loop regains control), its pointer becomes 0, the
+// parent re-texts itself, and the parent's id comes to the front last.
+void back(PageFrame* page, int id, int parent);
+
+// The Mode shortcut from the page in front: closes the open chain above the main menu (or the
+// home screen), then shows the user-mode page. Nothing while the key lock is on.
+void modeShortcut();
+
+}  // namespace panel
+
+// In the unit that defines a page's global pointer: the hub's route and the frame's slot.
+#define ZEM_PANEL_PAGE(id, pointer)                                                       \
+    ZEM_SYNC_PAGE(id, pointer);                                                           \
+    static const bool ZEM_SYNC_PAGE_CAT(zem_panel_page_, __LINE__) = panel::registerPage( \
+        id, {[]() -> PageFrame* { return (pointer); }, []() { (pointer) = nullptr; }})

@@ -1,0 +1,79 @@
+#include "ui/shell/tip.h"
+
+#include <QFrame>
+#include <QLabel>
+
+#include "core/globals.h"
+#include "ui/shell/panel_frame.h"
+#include "ui_tip.h"
+
+TIP* g_tip = nullptr;
+uint8_t g_tip_flag = 0;
+
+namespace {
+
+// clang-format off
+const Texts kUsbIn = {"U盘已接入\n请稍候…", "USB driver is connected,please wait...",
+                      "Драйвер USB подключен,\nпожалуйста,подождите...",
+                      "Usb đã truy cập\nxin vui lòng chờ …", "U盤已接入\n請稍候…"};
+const Texts kUsbOut = {"U盘已拔出", "USB drive is unplugged.", "USB-накопитель отключен \nот сети.",
+                       "USB Thì không kết nối.", "U盤已拔出"};
+const Texts kReading = {"正在读取中，请稍候…", "Reading the data,pls wait",
+                        "Прочитайте данные,\nпожалуйста,подождите",
+                        "Đang đọc,xin vui lòng chờ …", "正在讀取中，請稍候…"};
+// clang-format on
+
+}  // namespace
+
+TIP::TIP(QWidget* parent) : QDialog(parent), ui(new Ui::TIP) {
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+}
+
+TIP::~TIP() {
+    delete ui;
+}
+
+void TIP::tip_create(int type) {
+    delete frame_;
+    frame_ = nullptr;
+    const Texts* words = type == 3   ? &kUsbIn
+                         : type == 4 ? &kUsbOut
+                         : type == 5 ? &kReading
+                                     : nullptr;
+    if (type != 1 && !words) return;
+    const QRect box = type == 1 ? QRect(0, 0, 120, 120) : QRect(0, 0, 220, 120);
+    setGeometry(type == 1 ? QRect(100, 60, 120, 120) : QRect(50, 60, 220, 120));
+    frame_ = new QFrame(this);
+    frame_->setGeometry(box);
+    frame_->setStyleSheet("background-color:rgb(136, 138, 133);");
+    auto* label = new QLabel(frame_);
+    if (type == 1) {
+        label->setGeometry(20, 20, 80, 80);
+        setPicture(label, pictureOf("check_180"));
+        label->raise();
+    } else {
+        label->setGeometry(5, 5, 200, 100);
+        label->setStyleSheet("font: 15px");
+        label->setAlignment(Qt::AlignCenter);
+        label->setText(text(*words));
+    }
+    frame_->show();
+    tip_show();
+}
+
+void TIP::tip_show() {
+    // A tip created while one is shown only replaces the contents; the running one keeps its
+    // time-out and its loop.
+    if (g_tip_flag) return;
+    g_tip_flag = 1;
+    exec();
+}
+
+void TIP::tip_outtime_deal() {
+    if (++ticks_ < kShowTicks) return;
+    hide();
+    ticks_ = 0;
+    g_tip_flag = 0;
+    ZEM_DEBUG("\n tip over! ");
+}

@@ -1,0 +1,39 @@
+// The panel's single pop-up (g_tip): a check mark after an action, or a line about the USB
+// disk. Shown modally over the page in front; the 10 ms tick hides it after 300 ticks.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+class QFrame;
+namespace Ui {
+class TIP;
+}
+
+extern uint8_t g_tip_flag;  // a tip is shown; the tick times it out
+
+class TIP : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kShowTicks = 300;
+
+    explicit TIP(QWidget* parent = nullptr);
+    ~TIP() override;
+
+    // Builds the tip of a type (1 check mark, 3 USB disk in, 4 USB disk out, 5 reading) and
+    // shows it; returns once it is hidden again. Other types show nothing.
+    void tip_create(int type);
+    void tip_show();
+    // The tick's part: hides the tip after kShowTicks ticks.
+    void tip_outtime_deal();
+
+    QFrame* content() const { return frame_; }
+
+private:
+    Ui::TIP* ui;
+    QFrame* frame_ = nullptr;
+    int ticks_ = 0;
+};
+
+extern TIP* g_tip;
