@@ -81,6 +81,8 @@ void SyncUpdate::para_sync(int id) {
     if (g_zem_keys) update_usb_keyLed();
     if (id == 105 || id == 106) return;
     refresh_page(id);
+    // The page shows its change now, not after the parameter file's flush and pause below.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     store->ZemUserModeSaveRequest();
     if (id == 2) store->ZemUserModeSync();
     store->ram_para_persist();

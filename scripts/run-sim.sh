@@ -9,6 +9,9 @@ cmake --build build -j "$(nproc)" --target zemT57N
 root=$(realpath -m "${1:-sim-root}")
 mkdir -p "$root"
 echo "simulated box root: $root"
-# Without a display the panel renders offscreen; set QT_QPA_PLATFORM=xcb to see it.
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# With a display the 320 x 240 panel opens in a window (keys S, R, Q, M, O are Left, Right,
+# OK, Mode and Back); without one it renders offscreen.
+if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    export QT_QPA_PLATFORM=offscreen
+fi
 exec build/zemT57N --sim "$root"

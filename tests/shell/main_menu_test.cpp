@@ -49,7 +49,7 @@ protected:
         return nullptr;
     }
     // Shows the tip and checks it stays 300 ticks.
-    std::vector<Step> tipShownFor300Ticks(const Step& show, const QRect& where) {
+    std::vector<Item> tipShownFor300Ticks(const Step& show, const QRect& where) {
         return {show, [this, where] {
                     EXPECT_TRUE(g_tip->isVisible());
                     EXPECT_EQ(g_tip->geometry(), where);

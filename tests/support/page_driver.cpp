@@ -126,9 +126,9 @@ void PanelTest::settle() {
     }
 }
 
-void PanelTest::session(std::vector<Step> steps, int timeout_ms) {
+void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
     struct State {
-        std::deque<Step> queue;
+        std::deque<Item> queue;
         int started = 0;
         int returned = 0;
         std::function<void()> runNext;
@@ -139,16 +139,21 @@ void PanelTest::session(std::vector<Step> steps, int timeout_ms) {
     // Each step posts its successor first, so the successor runs inside the loop the step
     // opens, or after it when it opens none.
     const std::weak_ptr<State> weak = st;
-    auto post = [weak] {
-        QTimer::singleShot(0, [weak] {
-            if (auto alive = weak.lock()) alive->runNext();
+    auto post = [weak](int ms) {
+        QTimer::singleShot(ms, [weak] {
+            auto alive = weak.lock();
+            if (alive && alive->runNext) alive->runNext();
         });
     };
     s->runNext = [s, post] {
         if (s->queue.empty()) return;
-        Step step = s->queue.front();
+        if (s->queue.front().ready && !s->queue.front().ready()) {
+            post(5);
+            return;
+        }
+        Step step = s->queue.front().run;
         s->queue.pop_front();
-        post();
+        post(0);
         ++s->started;
         step();
         ++s->returned;
@@ -171,7 +176,7 @@ void PanelTest::session(std::vector<Step> steps, int timeout_ms) {
         unwinder.start();
     });
     watchdog.start(timeout_ms);
-    post();
+    post(0);
     while (!s->queue.empty() || s->started != s->returned)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     s->runNext = nullptr;

@@ -22,6 +22,20 @@ QApplication& panelApp();
 class PanelTest : public SimBoxTest {
 protected:
     using Step = std::function<void()>;
+    // A step of a session: an action, or a wait until a condition holds (events keep running,
+    // so a refresh from a worker can open its tip meanwhile).
+    struct Item {
+        Item(Step s) : run(std::move(s)) {}
+        template <class F, class = decltype(Step(std::declval<F>()))>
+        Item(F f) : run(std::move(f)) {}
+        static Item until(std::function<bool()> ready) {
+            Item i([] {});
+            i.ready = std::move(ready);
+            return i;
+        }
+        Step run;
+        std::function<bool()> ready;
+    };
 
     void SetUp() override;
     void TearDown() override;
@@ -43,7 +57,7 @@ protected:
     // Runs each step after the one before, inside whatever nested loop that one opened (a page,
     // a tip); the test fails, and every loop is closed, when they have not all run and returned
     // within the time.
-    void session(std::vector<Step> steps, int timeout_ms = 10000);
+    void session(std::vector<Item> steps, int timeout_ms = 10000);
 
     // The panel as a person sees it, and the same saved as <Suite>.<Test>-<state>.png.
     QImage panelImage() const;
