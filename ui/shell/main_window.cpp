@@ -206,9 +206,13 @@ void MainWindow::keyOk() {
         grid_buttons[grid_index]->click();
         return;
     }
-    ZEM_DEBUG(barShown() ? "\n unhidden ui_select = %#x ,l_lock_state = %#x ,l_call_state=%#x\n"
-                         : "\n ishidden ui_select = %#x ,l_lock_state = %#x l_call_state=%#x\n",
-              focus.ui_select, l_lock_state, l_call_state);
+    const unsigned select = focus.ui_select, lock = l_lock_state, call = l_call_state;
+    if (barShown())
+        ZEM_DEBUG("\n unhidden ui_select = %#x ,l_lock_state = %#x ,l_call_state=%#x\n", select,
+                  lock, call);
+    else
+        ZEM_DEBUG("\n ishidden ui_select = %#x ,l_lock_state = %#x l_call_state=%#x\n", select,
+                  lock, call);
     PageFrame::keyOk();
 }
 

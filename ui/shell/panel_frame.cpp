@@ -39,7 +39,7 @@ bool keyLocked() {
 }
 
 void zem_keyboard::update_usb_keyEvent(int key) {
-    ZEM_DEBUG("\n======update_usb_keyEvent===== key = %#x\n", key);
+    ZEM_DEBUG("\n======update_usb_keyEvent===== key = %#x\n", unsigned(key));
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store || keyLocked() || key < 'A' || key > 'P') return;
     if (key <= 'F') {
@@ -173,18 +173,20 @@ void PageFrame::keyMode() {
 }
 
 void PageFrame::dispatchKey(int key) {
-    qDebug("in %s keyReleaseEvent event %#x", class_name_, key);
+    qDebug("in %s keyReleaseEvent event %#x", class_name_, unsigned(key));
     // The page may close itself while it acts; the letter then goes to a keypad handler of
     // our own instead of the deleted page's.
     const QPointer<QWidget> alive(self_);
     const char* name = class_name_;
     switch (keyAction(key)) {
         case KeyAction::Left:
-            qDebug("this is left-code [%s][Release] ui_select=%#x", name, focus.ui_select);
+            qDebug("this is left-code [%s][Release] ui_select=%#x", name,
+                   unsigned(focus.ui_select));
             keyLeft();
             break;
         case KeyAction::Right:
-            qDebug("this is right-code [%s][Release] ui_select=%#x", name, focus.ui_select);
+            qDebug("this is right-code [%s][Release] ui_select=%#x", name,
+                   unsigned(focus.ui_select));
             keyRight();
             break;
         case KeyAction::Ok:
