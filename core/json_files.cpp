@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <QString>
+// Boost's JSON parser includes the old <boost/bind.hpp> and uses its placeholders unqualified:
+// ask for them in the global namespace, as it needs, instead of getting the deprecation note.
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cerrno>

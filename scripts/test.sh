@@ -8,9 +8,15 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 
+# CMake's configure output is shown only when configuring fails.
+configure() {
+    local log
+    log=$(cmake -S . "$@" 2>&1) || { printf '%s\n' "$log" >&2; return 1; }
+}
+
 build_and_test() {
     local dir=$1; shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    configure -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     cmake --build "$dir" -j "$jobs"
     (cd "$dir" && ctest -j "$jobs" --output-on-failure)
 }
