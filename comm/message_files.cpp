@@ -12,6 +12,7 @@
 #include "comm/protocol_phy.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/json_files.h"
 #include "core/md5.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -34,8 +35,9 @@ struct FileKind {
 };
 
 const FileKind kKinds[] = {
-    {"ALIS", Sink::File, "/data/configs/alias.json", kFileBufSize, false},
-    {"OSDS", Sink::File, "/data/configs/omenu.json", kFileBufSize, false},
+    // The JSON files: a larger one would be written and then never read.
+    {"ALIS", Sink::File, "/data/configs/alias.json", kJsonFileMax, false},
+    {"OSDS", Sink::File, "/data/configs/omenu.json", kJsonFileMax, false},
     {"LOGO", Sink::Mtd, "/dev/mtd8", 0x60000, false},
     {"FKRN", Sink::Mtd, "/dev/mtd10", 0x500000, true},
     {"FMCU", Sink::File, "/data/app/zemT57N2", kFileBufSize, true},
@@ -43,7 +45,7 @@ const FileKind kKinds[] = {
     {"RCVR", Sink::Folder, "/data/rcvrecovery/", kFileBufSize, false},
 };
 // The per-mode OSD menu copies: "MO" and the mode number 01..10 in hexadecimal.
-const FileKind kModeCopy = {"MO", Sink::File, "/data/modes/MO", kFileBufSize, false};
+const FileKind kModeCopy = {"MO", Sink::File, "/data/modes/MO", kJsonFileMax, false};
 
 struct Transfer {
     bool active = false;

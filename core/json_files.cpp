@@ -24,8 +24,7 @@ namespace {
 
 namespace pt = boost::property_tree;
 
-constexpr size_t kMaxJsonSize = 1 << 20;  // far above any menu or alias file the PC sends
-constexpr int kMaxDepth = 32;             // the parser recurses once per level
+constexpr int kMaxDepth = 32;  // the parser recurses once per level
 
 // The file as read, and which file it was, so a delete never hits a newer one.
 struct JsonFile {
@@ -47,10 +46,10 @@ int readJson(const std::string& absPath, JsonFile& out) {
     out.ino = st.st_ino;
     char buf[4096];
     ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0 && out.text.size() <= kMaxJsonSize)
+    while ((n = ::read(fd, buf, sizeof buf)) > 0 && out.text.size() <= kJsonFileMax)
         out.text.append(buf, size_t(n));
     ::close(fd);
-    return out.text.size() > kMaxJsonSize ? -1 : 1;
+    return out.text.size() > kJsonFileMax ? -1 : 1;
 }
 
 // Nesting beyond any real file would only exhaust the stack of the recursive parser.

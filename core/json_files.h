@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+// A JSON file larger than this is not read (the PC's menu and alias files are far smaller).
+constexpr uint32_t kJsonFileMax = 1 << 20;
+
 struct ALIAS_PARA {
     int32_t id = 0;
     std::string valid;  // "off" disables the alias

@@ -8,6 +8,7 @@
 #include "comm/link_session.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
+#include "core/json_files.h"
 #include "core/zem_ram_para.h"
 #include "platform/sim/sim_mtd.h"
 
@@ -74,7 +75,7 @@ TEST_F(Files, ModeCopiesTakeTwoHexDigitsFrom01To10) {
 TEST_F(Files, OutOfOrderOversizedAndUnstartedTransfersAreRefused) {
     EXPECT_EQ(status(handle(end(kMd5Abc))), 1);                     // end without a start
     EXPECT_EQ(status(handle(piece(0, "ab"))), 1);                   // data without a start
-    EXPECT_EQ(status(handle(start("ALIS", kFileBufSize + 1))), 1);  // larger than the buffer
+    EXPECT_EQ(status(handle(start("FMCU", kFileBufSize + 1))), 1);  // larger than the buffer
     EXPECT_EQ(status(handle(start("LOGO", 0x60001))), 1);           // larger than the target
     EXPECT_EQ(status(handle(start("ALIS", 0))), 1);
     ASSERT_EQ(status(handle(start("ALIS", 3))), 0);
@@ -84,6 +85,15 @@ TEST_F(Files, OutOfOrderOversizedAndUnstartedTransfersAreRefused) {
     EXPECT_EQ(status(handle(end(kMd5Abc))), 1);   // one byte short
     EXPECT_EQ(status(handle(piece(2, "c"))), 1);  // the failed end closed the transfer
     EXPECT_FALSE(exists("/data/configs/alias.json"));
+}
+
+TEST_F(Files, JsonFilesAreRefusedAboveTheSizeTheBoxReads) {
+    for (const char* tag : {"ALIS", "OSDS", "MO01", "MO10"}) {
+        EXPECT_EQ(status(handle(start(tag, kJsonFileMax + 1))), 1) << tag;
+        EXPECT_EQ(status(handle(start(tag, kJsonFileMax))), 0) << tag;
+    }
+    // Kinds that are not JSON keep the transfer buffer's limit.
+    EXPECT_EQ(status(handle(start("SMAP", kJsonFileMax + 1, "scan1.bin"))), 0);
 }
 
 TEST_F(Files, NamedFilesStayInTheirFolder) {

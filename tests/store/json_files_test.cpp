@@ -65,6 +65,17 @@ TEST_F(JsonFilesTest, AliasLookups) {
     EXPECT_TRUE(commands().empty()) << "a good file is never deleted";
 }
 
+// The PC's upload takes JSON files up to this same size (comm/message_files.cpp).
+TEST_F(JsonFilesTest, AnAliasFileUpToTheLimitIsReadOneByteMoreIsDeleted) {
+    std::string text = kAliasFile;
+    text.resize(kJsonFileMax, ' ');
+    writeFile(kAlias, text);
+    EXPECT_EQ(alias("source", 2), 1);
+    writeFile(kAlias, text + " ");
+    EXPECT_EQ(alias("source", 2), 0);
+    EXPECT_FALSE(exists(kAlias));
+}
+
 TEST_F(JsonFilesTest, AMissingAliasFileIsNoAlias) {
     EXPECT_EQ(alias("source", 2), 0);
     EXPECT_TRUE(commands().empty());
