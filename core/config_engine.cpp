@@ -1,5 +1,6 @@
 #include "core/config_engine.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <memory>
 
@@ -96,6 +97,7 @@ ConfigEngine* ConfigEngine::pInstance() {
 
 void ConfigEngine::load() {
     Utils::getIPAddress();
+    readMac();
     readUpdateStatus();
     factoryage_log.clear();
     factoryage_log_num = 0;
@@ -164,6 +166,22 @@ void ConfigEngine::readDeviceId() {
     ZEM_DEBUG("\n mmap uuid161= %#x ,%#X ,%#x \n", w[0], w[1], w[2]);
     deviceId(w[0], w[1], w[2], g_pid);
     g_pid[32] = '\0';
+}
+
+// The MAC the device information reports: eth0's own as the interface query prints it (busybox
+// "HWaddr 00:11:...", newer tools "ether 00:11:..."); when the interface can't be asked, the one
+// the PC set last, which the configuration keeps across a restart.
+void ConfigEngine::readMac() {
+    static const QRegularExpression kPrinted(
+        "(?:HWaddr|ether)\\s+([0-9A-Fa-f]{2}(?::[0-9A-Fa-f]{2}){5})\\b");
+    static const QRegularExpression kText("^[0-9A-Fa-f]{2}(?::[0-9A-Fa-f]{2}){5}$");
+    const QString printed = QString::fromStdString(Utils::shell_exec("ifconfig eth0", 100));
+    const QRegularExpressionMatch m = kPrinted.match(printed);
+    const QString configured = p_config->read_config_variant(ConfigItem::MAC).toString().trimmed();
+    if (m.hasMatch())
+        g_str_mac = m.captured(1);
+    else if (kText.match(configured).hasMatch())
+        g_str_mac = configured;
 }
 
 void ConfigEngine::readUpdateStatus() {

@@ -92,6 +92,7 @@ private:
     ConfigEngine();
     static void readDeviceId();
     static void readUpdateStatus();
+    static void readMac();
     static void load();
     bool validId(int id) const;
 

@@ -96,6 +96,37 @@ TEST_F(ConfigEngineTest, AWriteReachesTheFileAndTheNextStart) {
     EXPECT_EQ(g_port, 7000u);
 }
 
+// The device information reports g_str_mac: after a restart it is the interface's own MAC when
+// eth0 can be asked, else the MAC the PC set (kept in the configuration), never FF:FF:...
+TEST_F(ConfigEngineTest, TheMacAfterARestartIsTheInterfacesOrTheConfiguredOne) {
+    const std::string busybox =
+        "eth0      Link encap:Ethernet  HWaddr 00:1A:2B:3C:4D:5E  \n"
+        "          inet addr:192.168.1.199  Bcast:192.168.1.255  Mask:255.255.255.0\n";
+    const std::string netTools =
+        "eth0: flags=4163<UP,BROADCAST,RUNNING,MULTICAST>  mtu 1500\n"
+        "        ether 00:1a:2b:3c:4d:5f  txqueuelen 1000  (Ethernet)\n";
+    struct Case {
+        const char* name;
+        std::string configured, printed;
+        QString shown;
+    } cases[] = {
+        {"interface not asked", "02:11:22:33:44:55", "", "02:11:22:33:44:55"},
+        {"busybox ifconfig", "02:11:22:33:44:55", busybox, "00:1A:2B:3C:4D:5E"},
+        {"net-tools ifconfig", "02:11:22:33:44:55", netTools, "00:1a:2b:3c:4d:5f"},
+        {"no such interface", "02:11:22:33:44:55",
+         "ifconfig: eth0: error fetching interface information: Device not found\n",
+         "02:11:22:33:44:55"},
+        {"configured text not a MAC", "02:11:22:33:44", "", "FF:FF:FF:FF:FF:FF"},
+    };
+    for (const Case& c : cases) {
+        freshConfig()->write_config_variant(ConfigItem::MAC, QString::fromStdString(c.configured));
+        shell().answer("ifconfig eth0", 0, c.printed);
+        g_str_mac = "FF:FF:FF:FF:FF:FF";  // power-on value
+        freshConfig();
+        EXPECT_EQ(g_str_mac, c.shown) << c.name;
+    }
+}
+
 TEST_F(ConfigEngineTest, TextWithCommasSurvivesTheRoundTrip) {
     auto* c = freshConfig();
     c->write_config_variant(ConfigItem::Barcode, QString("AB,12;x=\"y\""));
