@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/box.h"
 
@@ -26,23 +28,50 @@ std::string peer_name(const sockaddr_in& a) {
     return std::string(ip) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
+int listen_port(uint16_t port) {
+    const char* env = platform::onBox() ? nullptr : std::getenv("ZEM_SIM_PORT_OFFSET");
+    if (port == 0 || !env || !*env) return port;
+    char* end = nullptr;
+    const unsigned long offset = std::strtoul(env, &end, 10);
+    if (*end != '\0' || offset > 60000) {
+        std::fprintf(stderr, "ZEM_SIM_PORT_OFFSET=%s ignored: not a number 0..60000\n", env);
+        return port;
+    }
+    return port + int(offset) > 65535 ? -1 : port + int(offset);
+}
+
+namespace {
+
+// Names the port and the reason on the console, whatever the debug switch: a link that does not
+// listen must not go unnoticed.
+int bind_failed(int type, int port, int fd, const char* reason) {
+    std::fprintf(stderr, "%s port %d not opened: %s\n", type == SOCK_STREAM ? "TCP" : "UDP", port,
+                 reason);
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+}  // namespace
+
 int open_bound_socket(int type, uint16_t port, uint16_t& bound) {
+    const int want = listen_port(port);
+    if (want < 0) return bind_failed(type, port, -1, "ZEM_SIM_PORT_OFFSET takes it past 65535");
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0) return bind_failed(type, want, fd, std::strerror(errno));
     const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // A restarted server may listen again at once; datagram sockets get no reuse, or a second
+    // program would share the port without a word.
+    if (type == SOCK_STREAM) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (type == SOCK_DGRAM) ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(port);
+    a.sin_port = htons(uint16_t(want));
     a.sin_addr.s_addr = listen_address();
     socklen_t alen = sizeof a;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         (type == SOCK_STREAM && ::listen(fd, 64) != 0) ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &alen) != 0) {
-        ::close(fd);
-        return -1;
-    }
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &alen) != 0)
+        return bind_failed(type, want, fd, std::strerror(errno));
     bound = ntohs(a.sin_port);
     return fd;
 }

@@ -14,8 +14,13 @@ in_addr_t listen_address();
 in_addr_t broadcast_address();
 // "a.b.c.d:port" of an IPv4 socket address.
 std::string peer_name(const sockaddr_in& a);
-// A bound socket of type (SOCK_STREAM listening, or SOCK_DGRAM) on port (0: any free one);
-// its descriptor and the bound port in bound, or -1.
+// The port the links listen on for the box's port: the same on the box; on the simulated box
+// shifted by ZEM_SIM_PORT_OFFSET (0..60000), so that a second instance can run beside the
+// first. Port 0 (any free one) stays 0; -1 when the sum passes 65535.
+int listen_port(uint16_t port);
+// A bound socket of type (SOCK_STREAM listening, or SOCK_DGRAM) on listen_port(port); its
+// descriptor and the bound port in bound, or -1 after an error on the console that names the
+// port and the reason.
 int open_bound_socket(int type, uint16_t port, uint16_t& bound);
 // Sends all n bytes on a stream socket; false when the peer is gone or stalls.
 bool send_all(int fd, const uint8_t* data, uint32_t n);
