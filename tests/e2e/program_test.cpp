@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -80,6 +81,18 @@ protected:
         if (!HasFailure()) removeTree(root_);
     }
     bool running() { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+    // What scripts/sim-ready.sh prints for this box.
+    std::string readyLine() const {
+        const std::string cmd = std::string(ZEM_SOURCE_DIR "/scripts/sim-ready.sh ") + root_ + " " +
+                                std::to_string(pid_);
+        std::string out;
+        if (FILE* p = ::popen(cmd.c_str(), "r")) {
+            char buf[512];
+            while (std::fgets(buf, sizeof buf, p)) out += buf;
+            ::pclose(p);
+        }
+        return out;
+    }
     std::string console() const { return slurp(root_ + "/console.log"); }
 
     std::string root_;
@@ -101,6 +114,13 @@ TEST_F(Program, StartsLightsTheScreenAndServesThePc) {
         seconds(60)))
         << console();
     ASSERT_TRUE(running());
+
+    // The line scripts/run-sim.sh prints when the box is up says where it listens.
+    const std::string ready = readyLine();
+    for (const std::string& part :
+         {"TCP 127.0.0.1:" + std::to_string(port_), std::string("serial /dev/ttyS1 at /dev/pts/"),
+          ", root " + root_})
+        EXPECT_NE(ready.find(part), std::string::npos) << part << " not in: " << ready;
 
     // Its identity: the device id derived from the simulated SoC's identification words.
     const Bytes info = pc->ask(body(0x90, {}));
