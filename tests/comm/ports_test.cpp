@@ -32,18 +32,6 @@ std::string notOpened(const char* link, uint16_t port) {
 
 using Ports = CommTest;
 
-TEST_F(Ports, APortAnotherProgramHoldsIsNamedWithTheReason) {
-    for (const auto& [type, link] : {std::pair{SOCK_STREAM, "TCP"}, {SOCK_DGRAM, "UDP"}}) {
-        HeldPort held(type);
-        ASSERT_GE(held.fd, 0) << link;
-        uint16_t bound = 0;
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(comm::open_bound_socket(type, held.port, bound), -1) << link;
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), notOpened(link, held.port));
-        EXPECT_EQ(bound, 0) << link;
-    }
-}
-
 TEST_F(Ports, ASecondBoxGetsNoTcpOrUdpListenerAndSaysSo) {
     HeldPort tcp(SOCK_STREAM), udp(SOCK_DGRAM);
     g_port = tcp.port;
