@@ -178,6 +178,7 @@ void ConfigEngine::readMac() {
     const QString printed = QString::fromStdString(Utils::shell_exec("ifconfig eth0", 100));
     const QRegularExpressionMatch m = kPrinted.match(printed);
     const QString configured = p_config->read_config_variant(ConfigItem::MAC).toString().trimmed();
+    std::lock_guard<std::mutex> lock(Utils::_config_mutex);
     if (m.hasMatch())
         g_str_mac = m.captured(1);
     else if (kText.match(configured).hasMatch())
