@@ -1,11 +1,9 @@
 // Device identity, network, barcode, clock and C331 flash commands of the PC protocol.
-#include <QDateTime>
 #include <QStringList>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "comm/comm_hooks.h"
@@ -52,21 +50,6 @@ bool valid_mac(const QString& text) {
         if (i % 3 == 2 ? c != ':' : !std::isxdigit(c.toLatin1())) return false;
     }
     return true;
-}
-
-bool bcd(uint8_t v, int lo, int hi, int& out) {
-    if ((v >> 4) > 9 || (v & 0xF) > 9) return false;
-    out = (v >> 4) * 10 + (v & 0xF);
-    return out >= lo && out <= hi;
-}
-
-// The box's kernel, "date" and "hwclock" keep the clock as signed 32-bit seconds from 1970 (in
-// UTC), however wide this program's own time is; a date past that would not be set, or would
-// wrap. Also refuses dates the calendar lacks (30 February).
-bool box_holds_clock(int year, int month, int day, int hour, int min, int sec) {
-    const QDateTime t(QDate(year, month, day), QTime(hour, min, sec), Qt::UTC);
-    return t.isValid() && t.toSecsSinceEpoch() >= 0 &&
-           t.toSecsSinceEpoch() <= std::numeric_limits<int32_t>::max();
 }
 
 ConfigEngine* config() {
@@ -157,19 +140,17 @@ int message_deal::write_rtc_time(uint8_t* buf, uint32_t len) {
     FieldReader r(buf + kHeadLen, len - kMinBody);
     const uint8_t* t = r.bytes(8);
     if (r.overflow()) return comm_status(buf, kBadLength);
-    int sec, min, hour, day, month, year, century;
-    if (!bcd(t[0], 0, 59, sec) || !bcd(t[1], 0, 59, min) || !bcd(t[2], 0, 23, hour) ||
-        !bcd(t[3], 1, 31, day) || !bcd(t[5], 1, 12, month) || !bcd(t[6], 0, 99, year) ||
-        !bcd(t[7], 19, 99, century) ||
-        !box_holds_clock(century * 100 + year, month, day, hour, min, sec))
+    // Seconds, minutes, hours, day, weekday (ignored), month, year, century.
+    Utils::ClockValue c;
+    if (!Utils::clock_from_bcd({t[7], t[6], t[5], t[3], t[2], t[1], t[0]}, c))
         return comm_status(buf, kRefused);
     const QString cmd = QString("date -s \"%1-%2-%3 %4:%5:%6\"")
-                            .arg(century * 100 + year, 4, 10, QChar('0'))
-                            .arg(month, 2, 10, QChar('0'))
-                            .arg(day, 2, 10, QChar('0'))
-                            .arg(hour, 2, 10, QChar('0'))
-                            .arg(min, 2, 10, QChar('0'))
-                            .arg(sec, 2, 10, QChar('0'));
+                            .arg(c.year, 4, 10, QChar('0'))
+                            .arg(c.month, 2, 10, QChar('0'))
+                            .arg(c.day, 2, 10, QChar('0'))
+                            .arg(c.hour, 2, 10, QChar('0'))
+                            .arg(c.minute, 2, 10, QChar('0'))
+                            .arg(c.second, 2, 10, QChar('0'));
     if (Utils::system_mutex(cmd) != 0) return comm_status(buf, kRefused);
     Utils::system_mutex("hwclock -w");
     if (comm_hooks::get().record_timing) comm_hooks::get().record_timing();

@@ -1,5 +1,8 @@
 #include "core/utils.h"
 
+#include <QDateTime>
+#include <limits>
+
 #include "core/globals.h"
 #include "platform/shell.h"
 
@@ -21,6 +24,30 @@ uint8_t Utils::BCC(const uint8_t* data, uint32_t len) {
     uint8_t x = 0;
     for (uint32_t i = 0; i < len; ++i) x ^= data[i];
     return x;
+}
+
+namespace {
+
+bool bcd_field(uint8_t v, int lo, int hi, int& out) {
+    if ((v >> 4) > 9 || (v & 0xF) > 9) return false;
+    out = (v >> 4) * 10 + (v & 0xF);
+    return out >= lo && out <= hi;
+}
+
+}  // namespace
+
+bool Utils::clock_from_bcd(const BcdClock& in, ClockValue& out) {
+    int century = 0, year = 0;
+    if (!bcd_field(in.century, 19, 99, century) || !bcd_field(in.year, 0, 99, year) ||
+        !bcd_field(in.month, 1, 12, out.month) || !bcd_field(in.day, 1, 31, out.day) ||
+        !bcd_field(in.hour, 0, 23, out.hour) || !bcd_field(in.minute, 0, 59, out.minute) ||
+        !bcd_field(in.second, 0, 59, out.second))
+        return false;
+    out.year = century * 100 + year;
+    const QDateTime t(QDate(out.year, out.month, out.day), QTime(out.hour, out.minute, out.second),
+                      Qt::UTC);
+    return t.isValid() && t.toSecsSinceEpoch() >= 0 &&
+           t.toSecsSinceEpoch() <= std::numeric_limits<int32_t>::max();
 }
 
 int Utils::system_mutex(const QString& cmd, int* status) {

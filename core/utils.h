@@ -45,6 +45,19 @@ public:
         return global;
     }
 
+    // A clock setting as the PC or the command table gives it, every field in BCD.
+    struct BcdClock {
+        uint8_t century, year, month, day, hour, minute, second;
+    };
+    struct ClockValue {
+        int year, month, day, hour, minute, second;
+    };
+    // The plain values of a BCD clock setting, or false when a byte is not BCD, a field is out
+    // of range, the calendar lacks the date (30 February), or the box can't hold the moment: its
+    // kernel, "date" and "hwclock" keep the clock as signed 32-bit seconds from 1970 (UTC).
+    // Nothing is built from a setting refused here.
+    static bool clock_from_bcd(const BcdClock& in, ClockValue& out);
+
     // XOR of len bytes; 0 for len 0.
     static uint8_t BCC(const uint8_t* data, uint32_t len);
 
