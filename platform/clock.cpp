@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -18,6 +19,7 @@ public:
     void sleepUs(uint64_t us) override {
         std::this_thread::sleep_for(std::chrono::microseconds(us));
     }
+    int64_t wallSeconds() override { return int64_t(std::time(nullptr)); }
 };
 
 RealClock g_real;
@@ -40,9 +42,13 @@ void installClock(std::unique_ptr<Clock> c) {
     g_clock.store(g_installed ? g_installed.get() : &g_real, std::memory_order_release);
 }
 
+constexpr int64_t kFakeWallStart = 1767225600;  // 2026-01-01 00:00:00 UTC
+
 struct FakeClock::State {
     std::atomic<uint64_t> now{1000000};
     std::atomic<uint64_t> slept{0};
+    // Wall-clock microseconds less `now`.
+    std::atomic<int64_t> wall_offset_us{kFakeWallStart * 1000000 - 1000000};
 };
 
 std::shared_ptr<FakeClock::State> FakeClock::makeState() {
@@ -67,6 +73,14 @@ void FakeClock::advance(uint64_t us) {
 
 uint64_t FakeClock::sleptUs() const {
     return state_->slept.load();
+}
+
+int64_t FakeClock::wallSeconds() {
+    return (int64_t(state_->now.load()) + state_->wall_offset_us.load()) / 1000000;
+}
+
+void FakeClock::setWall(int64_t seconds) {
+    state_->wall_offset_us = seconds * 1000000 - int64_t(state_->now.load());
 }
 
 }  // namespace platform

@@ -13,6 +13,8 @@ public:
     // Monotonic microseconds since an arbitrary start.
     virtual uint64_t nowUs() = 0;
     virtual void sleepUs(uint64_t us) = 0;
+    // Wall-clock seconds since 1970 (UTC): the system clock that "date" sets on the box.
+    virtual int64_t wallSeconds() = 0;
 };
 
 Clock& clock();
@@ -30,13 +32,16 @@ inline uint64_t nowMs() {
 }
 
 // A clock whose sleeps return (almost) at once and advance its time by the amount slept; advance()
-// moves it by hand. Safe to use from several threads.
+// moves it by hand. Its wall clock runs with it from 2026-01-01 00:00:00 UTC until setWall()
+// moves it. Safe to use from several threads.
 class FakeClock : public Clock {
 public:
     uint64_t nowUs() override;
     void sleepUs(uint64_t us) override;
     void advance(uint64_t us);
-    uint64_t sleptUs() const;  // total of all sleeps so far
+    uint64_t sleptUs() const;
+    int64_t wallSeconds() override;
+    void setWall(int64_t seconds);  // total of all sleeps so far
 
 private:
     struct State;
