@@ -149,7 +149,7 @@ void fpga_manage::write_to_0x00_register(uint8_t reg, uint8_t mask, uint8_t valu
     if (!is_fpga_reg(reg)) return;
     // The read, merge and send of one register run as one step, so two threads writing
     // different bits of it do not undo each other.
-    std::lock_guard<std::mutex> rmw(rmw_mutex);
+    std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
     read_from_register(reg, fpga);
     uint8_t merged = 0;
     mirror_merge(reg, mask, value, fpga, &merged);
@@ -165,7 +165,7 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
     if (!is_fpga_reg(reg)) return;
     uint8_t merged = 0;
     {
-        std::lock_guard<std::mutex> rmw(rmw_mutex);
+        std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
         read_from_register(reg, fpga);
         mirror_merge(reg, mask, value, fpga, &merged);
         // Register 2 bits 1 and 2 are the manager's own; the FPGA never sees them.

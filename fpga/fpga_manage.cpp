@@ -12,6 +12,7 @@
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/rcv_recovery.h"
+#include "platform/clock.h"
 #include "video_io/raviksource.h"
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
@@ -191,10 +192,7 @@ void fpga_manage::fpga_manage_deal() {
     }
     for (int i = 0; i < 2; ++i)
         if (board_state(i) == 2) power_up_check_fpga_status(i);
-    if (bri_request && set_fpga_bri_val() == 1) {
-        std::lock_guard<std::mutex> lock(Utils::_bri_set_mutex);
-        bri_request = 0;
-    }
+    if (bri_request) set_fpga_bri_val();  // the apply takes the request
     if (g_set_led_para || g_freeze_out) set_led_para_deal();
     if (get_fpga_status() == 1 && Utils::getTimeSpace(time_record_tick) >= 26) {
         time_record_tick = now_tick();
@@ -261,7 +259,7 @@ void fpga_manage::run_clock_record() {
 int fpga_manage::IT8563WE_Get(TimeRealType* out) {
     if (!out) return 1;
     std::lock_guard<std::mutex> lock(Utils::_system_mutex);
-    const std::time_t t = std::time(nullptr);
+    const auto t = std::time_t(platform::clock().wallSeconds());
     std::tm tm{};
     localtime_r(&t, &tm);
     out->second = uint8_t(tm.tm_sec);

@@ -36,6 +36,16 @@ struct TimeRealType {
     uint16_t year;
 };
 
+// The on/off schedule as loaded: up to four daily times to light the screen and to black it
+// (entries 0..3 of each array are used), each armed until it fires once that day.
+struct OnOffSchedule {
+    uint8_t count;
+    uint8_t off_by_schedule;  // the schedule blacked the screen
+    uint8_t day;              // day of month last seen
+    uint8_t on_hour[8], on_minute[8], off_hour[8], off_minute[8];
+    uint8_t on_armed[8], off_armed[8];
+};
+
 class fpga_manage {
 public:
     // Pad words of the SoC window (0x10 high, 0 low).
@@ -72,7 +82,7 @@ public:
     // --- locks and hand-over flags ---
     std::mutex mirror_mutex;
     std::mutex irq_mutex;
-    std::mutex rmw_mutex;
+    std::recursive_mutex rmw_mutex;
     std::mutex port_send_mutex;
     std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer queued
     uint8_t ram_check[2] = {};
@@ -215,15 +225,43 @@ public:
     uint32_t get_wlan_state();
     void check_wlanonline_state();
 
-    // ===== filled in by the receiving-card, schedule and upgrade work =====
+    // ===== brightness, on/off schedule and clock setting (fpga_bright.cpp) =====
+    // The brightness and schedule state is guarded by rmw_mutex: the PC's command table runs
+    // under it (register 2) from the PC's thread, the tasks run on the FPGA thread.
+    static constexpr int kRamBrightness = 2176;  // parameter RAM, 0..100 %
+    static constexpr int kHalfHours = 48;
+    static constexpr int kBrightTableSize = 57;
+    static constexpr int kOnOffTableSize = 50;
+    std::atomic<uint32_t> bri_mode{0};  // byte 8 of the brightness table
+    uint8_t HalfHourValue[kHalfHours];
+    uint8_t half_hour_index = 255;
+    int bri_ram_seen = -1;  // RAM 2176 as this side last wrote or applied it; -1 none yet
+    OnOffSchedule onoff{};
+
+    // Register 6 value of level v in a mode: 16, 17 and 2 take 0..255 as it is; every other
+    // mode a level 1..16 as v x 16 - 1, with 0 taken as 1 and levels past 16 as 16.
+    static uint8_t bri_register_value(uint32_t mode, uint32_t level);
+    // Register 6 value of a brightness of ram % (at most 100) through the request: at least
+    // 15 outside modes 16 and 17.
+    static uint8_t bri_request_value(uint32_t mode, uint32_t ram);
     void Power_ctrl_init();
+    void Power_ctrl_reset();
     void record_bright_change();
-    void record_onoff_time(int device);
-    void Checktime();
-    void OnOff_time();
-    void Brightness_manual_apply();
-    void Brightness_hand_dealwith();
+    void Brightness_init(const uint8_t* table);
+    // The brightness apply: 1 applied (or no port has link), 0 when the FPGAs disagree.
+    int Brightness_hand_dealwith();
     int set_fpga_bri_val();
+    // The PC's manual level of the command table (in the form of mode 0 or 16) is in soft
+    // register 64: the brightness switches to that mode and applies it.
+    void Brightness_manual_apply(uint8_t mode);
+    void Extension_function();
+    void Brightness_task();
+    void Brightness_hand_change();
+    void Brightness_time_change();
+    void record_onoff_time(int device);
+    void OnOff_time();
+    void dealwith_onoff();
+    void Checktime();
     void clock_record_init();
     void clock_record_deal();
     void SmartMapping_deal();
@@ -352,6 +390,12 @@ private:
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
     bool save_cmd_table(uint32_t flash_addr, bool write);  // false: erase or write failed
+    // Erases the flash 2 sector at flash_addr and, with data, writes len bytes there.
+    bool save_flash_table(uint32_t flash_addr, const uint8_t* data, uint32_t len);
+    bool take_bri_request();            // under Utils::_bri_set_mutex
+    void set_bri_level(uint8_t level);  // soft register 64 of both FPGAs and word 16
+    void echo_brightness(uint32_t mode, uint8_t value);
+    void save_manual_table(uint8_t level);
 
     std::thread thread_;
     std::mutex wake_mutex_;

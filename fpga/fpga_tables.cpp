@@ -281,20 +281,23 @@ int fpga_manage::check_fpga_ram_param(int i) {
 // ---------------------------------------------------------------------------------------
 // Command table
 
-bool fpga_manage::save_cmd_table(uint32_t flash_addr, bool write) {
+bool fpga_manage::save_flash_table(uint32_t flash_addr, const uint8_t* data, uint32_t len) {
     fpga_flash_access();
     if (flash_erase(2, flash_addr / 4096, 0, 1) != fpga_drv::kFlashDone) {
-        writeLogMsg(1, "fpga command table: flash erase failed");
+        writeLogMsg(1, "fpga table: flash erase failed");
         return false;
     }
-    if (!write) return true;
-    // The PC's length is bounded by the table (which also bounds it to the erased sector).
-    const uint32_t len = std::min<uint32_t>(get16(MCU_RAM_CMD, 6) + 8u, sizeof MCU_RAM_CMD);
-    if (flash_write(2, flash_addr, MCU_RAM_CMD, len) != fpga_drv::kFlashDone) {
-        writeLogMsg(1, "fpga command table: flash write failed");
+    if (data && flash_write(2, flash_addr, data, len) != fpga_drv::kFlashDone) {
+        writeLogMsg(1, "fpga table: flash write failed");
         return false;
     }
     return true;
+}
+
+bool fpga_manage::save_cmd_table(uint32_t flash_addr, bool write) {
+    // The PC's length is bounded by the table (which also bounds it to the erased sector).
+    const uint32_t len = std::min<uint32_t>(get16(MCU_RAM_CMD, 6) + 8u, sizeof MCU_RAM_CMD);
+    return save_flash_table(flash_addr, write ? MCU_RAM_CMD : nullptr, len);
 }
 
 int fpga_manage::Dealwith_mcu_ram() {
@@ -322,7 +325,7 @@ int fpga_manage::Dealwith_mcu_ram() {
             } else {
                 write_to_register(64, 0xFF, MCU_RAM_CMD[9], 0);
                 g_change[16] = MCU_RAM_CMD[9];
-                Brightness_manual_apply();
+                Brightness_manual_apply(MCU_RAM_CMD[8]);
                 if (save == 0xAA) {
                     save_cmd_table(kBrightFlashAddr, true);
                     g_change[17] = 1;

@@ -27,6 +27,7 @@ void fpga_manage::Check_search_card() {
         check_vbo_status(0);
         check_vbo_status(1);
         Search_Card_Cmd();
+        Extension_function();
         check_wlanonline_state();
     } else if (Utils::getTimeSpace(pc_cmd_time) > kSearchPeriod) {
         pc_cmd_valid = 0;  // the PC went quiet: the idle work may talk to the cards again

@@ -1,0 +1,352 @@
+// LED brightness (register 6 of both FPGAs) by hand, by a table of half-hour levels, the
+// screen's daily on/off schedule, the tables of both in FPGA 0's flash, and the clock command of
+// the PC's command table.
+#include <algorithm>
+#include <cstring>
+
+#include "core/globals.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
+
+namespace {
+
+// g_change words of this file.
+enum BrightWord {
+    kApplyCleared = 9,
+    kApplyLinked = 12,
+    kApplying = 13,
+    kTaskOn = 14,
+    kTaskTick = 15,
+    kLevelWord = 16,
+    kTableChanged = 17,
+    kRepeats = 18,
+    kTableLoaded = 19,
+    kManualPending = 20,
+    kSensorFailures = 26,
+    kReplyState = 31,
+};
+
+constexpr uint8_t kManualMode = 16;
+constexpr uint32_t kStepTicks = 1000;   // half-hour and manual steps
+constexpr uint32_t kSensorTicks = 200;  // light-sensor reads
+constexpr uint8_t kFullLevel = 16;      // the level without a saved table: full brightness
+
+uint32_t now_tick() {
+    return G_timeTicks.load();
+}
+
+uint8_t from_bcd(uint8_t v) {
+    return uint8_t((v >> 4) * 10 + (v & 0x0F));
+}
+
+bool raw_levels(uint32_t mode) {
+    return mode == 16 || mode == 17 || mode == 2;
+}
+
+}  // namespace
+
+uint8_t fpga_manage::bri_register_value(uint32_t mode, uint32_t level) {
+    if (raw_levels(mode)) return uint8_t(std::min<uint32_t>(level, 255));
+    return uint8_t(std::clamp<uint32_t>(level, 1, 16) * 16 - 1);
+}
+
+uint8_t fpga_manage::bri_request_value(uint32_t mode, uint32_t ram) {
+    const uint32_t value = std::min<uint32_t>(ram, 100) * 255 / 100;
+    return uint8_t(mode == 16 || mode == 17 ? value : std::max<uint32_t>(value, 15));
+}
+
+void fpga_manage::Power_ctrl_init() {
+    for (int w = 21; w <= 25; ++w) g_change[w] = 0;
+}
+
+void fpga_manage::Power_ctrl_reset() {
+    for (int w = 21; w <= 24; ++w) g_change[w] = 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Brightness table
+
+void fpga_manage::set_bri_level(uint8_t level) {
+    write_to_register(64, 0xFF, level, 0);
+    write_to_register(64, 0xFF, level, 1);
+    g_change[kLevelWord] = level;
+}
+
+void fpga_manage::record_bright_change() {
+    if (mirror(0, 80) != kBringUpRunning && mirror(1, 80) != kBringUpRunning) return;
+    fpga_flash_access();
+    uint8_t table[kBrightTableSize];
+    if (flash_read(2, kBrightFlashAddr, sizeof table, table) != fpga_drv::kFlashDone ||
+        table[0] != 0xAA) {
+        std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+        g_change[kTaskOn] = 0;
+        set_bri_level(kFullLevel);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        std::memcpy(MCU_RAM_CMD, table, sizeof table);
+    }
+    Brightness_init(table);
+}
+
+void fpga_manage::Brightness_init(const uint8_t* table) {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    bri_mode = table[8];
+    half_hour_index = 255;
+    g_change[kTableLoaded] = 0xFFFFFFFFu;
+    g_change[kTaskOn] = 0;
+    g_change[kManualPending] = 0;
+    switch (table[8]) {
+        case 0:
+        case 16:
+            set_bri_level(table[9]);
+            g_change[kRepeats] = 0;
+            g_change[kTaskOn] = 1;
+            break;
+        case 1:
+        case 17:
+            std::memcpy(HalfHourValue, table + 9, kHalfHours);
+            g_change[kTaskOn] = 1;
+            break;
+        case 2:
+            g_change[kTaskOn] = 1;
+            break;
+        default:
+            break;  // no automatic brightness
+    }
+}
+
+void fpga_manage::save_manual_table(uint8_t level) {
+    uint8_t table[kBrightTableSize] = {0xAA, 3, 0xAA, 0, 0, 0, kHalfHours + 1, 0, kManualMode};
+    std::memset(table + 9, level, kHalfHours);
+    save_flash_table(kBrightFlashAddr, table, sizeof table);
+    // The panel's or PC's change ends a half-hour or sensor mode now, as the saved table will
+    // after the next load.
+    Brightness_init(table);
+}
+
+// ---------------------------------------------------------------------------------------
+// The apply
+
+bool fpga_manage::take_bri_request() {
+    std::lock_guard<std::mutex> lock(Utils::_bri_set_mutex);
+    return bri_request.exchange(0) != 0;
+}
+
+// Parameter RAM 2176 follows the applied brightness so the panel shows it, unless it already
+// stands for this value, or it changed since this side last saw it: then a change of the
+// user's is on its way as a request and must not be overwritten.
+void fpga_manage::echo_brightness(uint32_t mode, uint8_t value) {
+    ZemRamPara* para = ZemRamPara::pInstance();
+    const uint16_t ram = para->rd16(kRamBrightness);
+    if (bri_request_value(mode, ram) == value) return;
+    if (bri_ram_seen >= 0 && ram != bri_ram_seen) return;
+    const uint16_t shown = uint16_t(value * 100 / 255);
+    bri_ram_seen = shown;
+    if (shown == ram) return;
+    para->wr16(kRamBrightness, shown);
+    para->test_signal(1);
+}
+
+int fpga_manage::Brightness_hand_dealwith() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    g_change[kApplyCleared] = 0;
+    g_change[kApplyLinked] = 0;
+    g_change[kApplying] = 1;
+    const uint32_t mode = bri_mode;
+    const bool requested = take_bri_request();  // before the RAM is read: a later change waits
+    const uint16_t ram = ZemRamPara::pInstance()->rd16(kRamBrightness);
+    // A request whose RAM is the value this side wrote there itself is no change of the user's:
+    // the video processor's apply passed the echo back.
+    const bool request = requested && ram != bri_ram_seen;
+    uint8_t value;
+    if (request) {
+        value = bri_request_value(mode, ram);
+        bri_ram_seen = ram;
+        set_bri_level(value);
+        // A value raised to the least the mode allows shows at once, as the manual mode it
+        // switches to will show it.
+        echo_brightness(kManualMode, value);
+    } else {
+        value = bri_register_value(mode, mirror(0, 64));
+        echo_brightness(mode, value);
+    }
+    int agreed = 1;
+    if (mirror(0, 128) || mirror(0, 144) || mirror(1, 128) || mirror(1, 144)) {
+        g_change[kApplyLinked] = 2;
+        {
+            std::lock_guard<std::mutex> tables(Utils::_fpga_multicast_mutex);
+            ram_para[0][256] = 1;
+        }
+        for (uint8_t i = 0; i < 2; ++i) {
+            write_to_register(6, 0xFF, value, i);
+            write_to_register(3, 0x04, 0x04, i);
+        }
+        read_from_register(6, 0);
+        read_from_register(6, 1);
+        g_change[kReplyState] = 1;
+        agreed = mirror(0, 6) == mirror(1, 6) ? 1 : 0;
+    }
+    g_change[kApplying] = 0;
+    // The user's value is kept even when the FPGAs disagree: the manual step retries it.
+    if (request) save_manual_table(value);
+    return agreed;
+}
+
+int fpga_manage::set_fpga_bri_val() {
+    if (get_fpga_status() == 0) return 0;
+    Brightness_hand_dealwith();
+    return 1;
+}
+
+void fpga_manage::Brightness_manual_apply(uint8_t mode) {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    bri_mode = mode & kManualMode;
+    half_hour_index = 255;
+    g_change[kManualPending] = 1;
+    g_change[kTaskOn] = 1;
+    if (get_fpga_status() == 1) Brightness_hand_dealwith();
+}
+
+// ---------------------------------------------------------------------------------------
+// Tasks of the idle work
+
+void fpga_manage::Extension_function() {
+    if (g_change[kTableChanged].exchange(0)) record_bright_change();
+    if (g_change[kTaskOn]) Brightness_task();
+    if (mirror(0, 66) == 1) dealwith_onoff();
+}
+
+void fpga_manage::Brightness_task() {
+    const uint32_t mode = bri_mode;
+    if (Utils::getTimeSpace(g_change[kTaskTick]) < (mode == 2 ? kSensorTicks : kStepTicks)) return;
+    if (mode == 1 || mode == 17)
+        Brightness_time_change();
+    else if (mode == 0 || mode == 16)
+        Brightness_hand_change();
+    g_change[kTaskTick] = now_tick();
+}
+
+void fpga_manage::Brightness_hand_change() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    if (g_change[kManualPending]) {
+        g_change[kManualPending] = 0;
+        g_change[kRepeats] = 0;
+    } else if (g_change[kRepeats] > 4) {
+        return;
+    }
+    const int agreed = Brightness_hand_dealwith();
+    if (++g_change[kRepeats] == 5 && !agreed) g_change[kRepeats] = 0;
+}
+
+void fpga_manage::Brightness_time_change() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    const int minute = time_record.minute + time_record.hour * 60;
+    const int index = std::min(minute >= 1440 ? minute / 30 - 1 : minute / 30, kHalfHours - 1);
+    if (index == half_hour_index && !g_change[kManualPending]) {
+        if (g_change[kRepeats] < 2) {
+            Brightness_hand_dealwith();
+            ++g_change[kRepeats];
+        }
+        return;
+    }
+    set_bri_level(HalfHourValue[index]);
+    Brightness_hand_dealwith();
+    half_hour_index = uint8_t(index);
+    g_change[kRepeats] = 0;
+    g_change[kManualPending] = 0;
+    Brightness_hand_dealwith();
+    g_change[kRepeats] = 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// On/off schedule
+
+void fpga_manage::record_onoff_time(int device) {
+    if (mirror(0, 80) != kBringUpRunning && device != 2) return;
+    fpga_flash_access();
+    uint8_t table[kOnOffTableSize];
+    if (flash_read(2, kOnOffFlashAddr, sizeof table, table) != fpga_drv::kFlashDone ||
+        table[0] != 0xAA)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        std::memcpy(MCU_RAM_CMD, table, sizeof table);
+    }
+    OnOff_time();
+    write_to_register(66, 0xFF, 1, 0);
+}
+
+void fpga_manage::OnOff_time() {
+    uint8_t table[kOnOffTableSize];
+    {
+        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        std::memcpy(table, MCU_RAM_CMD, sizeof table);
+    }
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    onoff.count = std::min<uint8_t>(table[8], 4);
+    std::memset(onoff.on_armed, 0, sizeof onoff.on_armed);
+    std::memset(onoff.off_armed, 0, sizeof onoff.off_armed);
+    for (int k = 0; k < onoff.count; ++k) {
+        const uint8_t* e = table + 9 + 4 * k;
+        onoff.on_hour[k] = from_bcd(e[0]);
+        onoff.on_minute[k] = from_bcd(e[1]);
+        onoff.off_hour[k] = from_bcd(e[2]);
+        onoff.off_minute[k] = from_bcd(e[3]);
+        onoff.on_armed[k] = 1;
+        onoff.off_armed[k] = 1;
+    }
+}
+
+void fpga_manage::dealwith_onoff() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    const TimeRealType now = time_record;
+    const auto at = [&now](uint8_t hour, uint8_t minute) {
+        return hour == now.hour && minute == now.minute;
+    };
+    for (int k = 0; k < onoff.count; ++k) {
+        if (!onoff.on_armed[k] || !at(onoff.on_hour[k], onoff.on_minute[k])) continue;
+        SCREEN_fpgactrl_status(1);
+        onoff.on_armed[k] = 0;
+        onoff.off_by_schedule = 0;
+        Power_ctrl_reset();
+    }
+    for (int k = 0; k < onoff.count; ++k) {
+        if (!onoff.off_armed[k] || !at(onoff.off_hour[k], onoff.off_minute[k])) continue;
+        SCREEN_fpgactrl_status(0);
+        onoff.off_armed[k] = 0;
+        onoff.off_by_schedule = 1;
+        Power_ctrl_reset();
+    }
+    if (now.day != onoff.day) {
+        for (int k = 0; k < onoff.count; ++k) onoff.on_armed[k] = onoff.off_armed[k] = 1;
+        onoff.day = now.day;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Clock command
+
+void fpga_manage::Checktime() {
+    Utils::BcdClock bcd;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        const uint8_t* t = MCU_RAM_CMD + 8;
+        bcd = {t[1], t[0], t[2], t[3], t[4], t[5], t[6]};
+    }
+    Utils::ClockValue c;
+    if (!Utils::clock_from_bcd(bcd, c)) {
+        writeLogMsg(1, "fpga command table: clock setting refused (not a date the box can hold)");
+        return;
+    }
+    Utils::system_mutex(QString("date \"%1-%2-%3 %4:%5:%6\";hwclock -wu")
+                            .arg(c.year)
+                            .arg(c.month)
+                            .arg(c.day)
+                            .arg(c.hour)
+                            .arg(c.minute)
+                            .arg(c.second));
+}

@@ -1,0 +1,301 @@
+// Brightness by hand, by the half-hour table and through the PC's command table, the daily
+// on/off schedule and the clock command, on the simulated FPGA pair with the fake wall clock.
+#include <array>
+#include <ctime>
+#include <memory>
+
+#include "core/utils.h"
+#include "fpga_fixture.h"
+#include "platform/clock.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kBrightTable = fpga_manage::kBrightFlashAddr;
+constexpr uint32_t kOnOffTable = fpga_manage::kOnOffFlashAddr;
+
+// A brightness table as the PC saves it: mode, then the manual level or 48 half-hour levels.
+Bytes brightTable(uint8_t mode, const Bytes& levels) {
+    Bytes t = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, mode};
+    t.insert(t.end(), levels.begin(), levels.end());
+    t.resize(fpga_manage::kBrightTableSize, levels.empty() ? 0 : levels.back());
+    return t;
+}
+
+// On/off entries as BCD hours and minutes: on hour, on minute, off hour, off minute.
+Bytes onOffTable(const std::vector<std::array<uint8_t, 4>>& entries, uint8_t count) {
+    Bytes t = {0xAA, 2, 0xAA, 0, 0, 0, uint8_t(1 + 4 * entries.size()), 0, count};
+    for (const auto& e : entries) t.insert(t.end(), e.begin(), e.end());
+    return t;
+}
+
+}  // namespace
+
+class BrightTest : public FpgaTest {
+protected:
+    void SetUp() override {
+        auto clock = std::make_unique<platform::FakeClock>();
+        clock_ = clock.get();
+        platform::installClock(std::move(clock));
+        FpgaTest::SetUp();
+        g_source_online = 2;
+        for (auto& f : board->fpga) f.setLinks(0x01, 0x00);
+        setClock(7, 10);
+    }
+    void TearDown() override {
+        FpgaTest::TearDown();
+        platform::installClock(nullptr);
+    }
+
+    void light() {
+        powerUp(0);
+        powerUp(1);
+        ASSERT_TRUE(bothLit());
+    }
+    // The box's local time on 5 March 2026 (plus days).
+    void setClock(int hour, int minute, int second = 0, int days = 0) {
+        std::tm tm{};
+        tm.tm_year = 126;
+        tm.tm_mon = 2;
+        tm.tm_mday = 5 + days;
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = second;
+        tm.tm_isdst = -1;
+        clock_->setWall(int64_t(std::mktime(&tm)));
+    }
+    // Long enough for the clock refresh and one brightness step.
+    void runStep() { runTicks(1100); }
+
+    void writeFlash(uint32_t at, const Bytes& bytes) {
+        auto& mem = board->flash[0].mem;
+        std::fill(mem.begin() + at, mem.begin() + at + 4096, 0xFF);
+        std::copy(bytes.begin(), bytes.end(), mem.begin() + at);
+    }
+    Bytes flash(uint32_t at, size_t n) const {
+        const auto& mem = board->flash[0].mem;
+        return Bytes(mem.begin() + at, mem.begin() + at + n);
+    }
+    // The PC's command table, then register 2 bit 2, as the PC runs it.
+    void pcCommand(const Bytes& table) {
+        ASSERT_EQ(mgr->pc_write_table(8, 0, 0, table.data(), uint32_t(table.size())), 0);
+        mgr->write_to_register(2, 0x04, 0x04, 0);
+    }
+    // What the video processor's apply does when parameter RAM 2176 changed.
+    void request(int percent) {
+        para->wr16(fpga_manage::kRamBrightness, uint16_t(percent));
+        std::lock_guard<std::mutex> lock(Utils::_bri_set_mutex);
+        mgr->bri_request = 1;
+    }
+    void loadTable(const Bytes& table) {
+        writeFlash(kBrightTable, table);
+        g_change[17] = 1;
+        runStep();
+    }
+    int reg6(int i) const { return board->fpga[i].reg(6); }
+    int ram() const { return para->rd16(fpga_manage::kRamBrightness); }
+    bool black() const { return (board->fpga[0].reg(0) & 4) && (board->fpga[1].reg(0) & 4); }
+
+    platform::FakeClock* clock_ = nullptr;
+};
+
+TEST_F(BrightTest, WithoutASavedTableTheScreenLightsAtFullBrightness) {
+    light();
+    EXPECT_EQ(reg6(0), 255);
+    EXPECT_EQ(reg6(1), 255);
+    EXPECT_EQ(g_change[14], 0u);  // no task
+    EXPECT_EQ(g_change[16], 16u);
+}
+
+// Level 0 and levels past 16 are clamped to 1..16 in the level modes instead of wrapping.
+TEST_F(BrightTest, ManualLevelsBecomeRegisterValuesByMode) {
+    light();
+    const struct {
+        uint8_t mode, level;
+        int reg, percent;
+    } cases[] = {
+        {0, 1, 15, 5}, {0, 16, 255, 100},  {0, 0, 15, 5}, {0, 40, 255, 100},
+        {16, 0, 0, 0}, {16, 200, 200, 78}, {16, 7, 7, 2},
+    };
+    for (const auto& c : cases) {
+        loadTable(brightTable(c.mode, {c.level}));
+        EXPECT_EQ(reg6(0), c.reg) << int(c.mode) << "/" << int(c.level);
+        EXPECT_EQ(reg6(1), c.reg);
+        EXPECT_EQ(ram(), c.percent) << "the panel shows the applied value";
+    }
+}
+
+TEST_F(BrightTest, TablesInFlashAreLoadedAtBringUp) {
+    Bytes levels(48);
+    for (int i = 0; i < 48; ++i) levels[i] = uint8_t(i + 1);
+    writeFlash(kBrightTable, brightTable(17, levels));
+    writeFlash(kOnOffTable, onOffTable({{0x07, 0x00, 0x07, 0x11}}, 1));
+    light();
+    runStep();
+    EXPECT_EQ(reg6(0), 15);  // 07:10 is slot 14
+    EXPECT_EQ(mgr->mirror(0, 66), 1);
+    setClock(7, 11);
+    runTicks(30);
+    EXPECT_TRUE(black());
+}
+
+TEST_F(BrightTest, HalfHourTableFollowsTheClockAcrossTheDay) {
+    light();
+    Bytes levels(48);
+    for (int i = 0; i < 48; ++i) levels[i] = uint8_t(5 * i);
+    loadTable(brightTable(17, levels));
+    const struct {
+        int hour, minute, second, slot;
+    } times[] = {{0, 29, 59, 0}, {7, 29, 59, 14}, {7, 30, 0, 15}, {13, 0, 0, 26}, {23, 59, 59, 47}};
+    for (const auto& t : times) {
+        setClock(t.hour, t.minute, t.second);
+        runStep();
+        EXPECT_EQ(reg6(0), 5 * t.slot) << t.hour << ":" << t.minute;
+        EXPECT_EQ(reg6(1), 5 * t.slot);
+    }
+    // Levels of mode 1 are 1..16.
+    loadTable(brightTable(1, Bytes(48, 4)));
+    EXPECT_EQ(reg6(0), 63);
+}
+
+// 3 % through the request is 7: raised to 15 outside modes 16 and 17 (and shown as the 5 % it
+// is). The value is saved as a mode-16 table and the mode switches to it at once.
+TEST_F(BrightTest, RequestSwitchesToManualAndSavesItsTable) {
+    light();
+    const struct {
+        uint8_t mode, level;
+        int reg, shown;
+    } cases[] = {{0, 8, 15, 5}, {16, 100, 7, 3}};
+    for (const auto& c : cases) {
+        loadTable(brightTable(c.mode, {c.level}));
+        refresh_ids.clear();
+        request(3);
+        runTicks(1);
+        EXPECT_EQ(mgr->bri_request, 0);
+        EXPECT_EQ(reg6(0), c.reg) << int(c.mode);
+        EXPECT_EQ(reg6(1), c.reg);
+        EXPECT_EQ(ram(), c.shown);
+        EXPECT_EQ(refreshed(1), c.shown != 3);
+        Bytes saved = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+        saved.resize(57, uint8_t(c.reg));
+        EXPECT_EQ(flash(kBrightTable, 57), saved);
+        EXPECT_EQ(mgr->bri_mode, 16u);
+        runTicks(6000);  // the manual step repeats without touching the value shown
+        EXPECT_EQ(reg6(0), c.reg);
+        EXPECT_EQ(ram(), c.shown);
+    }
+}
+
+TEST_F(BrightTest, ManualChangeInHalfHourModeIsNotOverwrittenLater) {
+    light();
+    Bytes levels(48);
+    for (int i = 0; i < 48; ++i) levels[i] = uint8_t(100 + i);
+    loadTable(brightTable(17, levels));
+    EXPECT_EQ(reg6(0), 114);
+    request(40);
+    runTicks(1);
+    EXPECT_EQ(reg6(0), 102);
+    setClock(7, 30);
+    runTicks(3000);
+    EXPECT_EQ(reg6(0), 102);
+    EXPECT_EQ(ram(), 40);
+    EXPECT_EQ(flash(kBrightTable, 10), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 102}));
+}
+
+// The thread writes the applied value into RAM 2176 for the panel; when the video processor
+// passes that back as a request, the half-hour mode goes on.
+TEST_F(BrightTest, EchoOfTheAppliedValueIsNoManualChange) {
+    light();
+    Bytes levels(48);
+    for (int i = 0; i < 48; ++i) levels[i] = uint8_t(2 * i);
+    loadTable(brightTable(17, levels));
+    EXPECT_EQ(ram(), 28 * 100 / 255);
+    request(ram());
+    runTicks(1);
+    EXPECT_EQ(mgr->bri_mode, 17u);
+    setClock(8, 0);
+    runStep();
+    EXPECT_EQ(reg6(0), 32);
+    EXPECT_EQ(flash(kBrightTable, 9).back(), 17);
+}
+
+TEST_F(BrightTest, PcManualLevelSwitchesModeUntilTheTableIsLoadedAgain) {
+    light();
+    loadTable(brightTable(1, Bytes(48, 2)));
+    EXPECT_EQ(reg6(0), 31);
+    pcCommand({0xAA, 3, 0x00, 0, 0, 0, 2, 0, 0, 4});  // manual level 4, apply only
+    EXPECT_EQ(reg6(0), 63);
+    EXPECT_EQ(reg6(1), 63);
+    setClock(8, 0);
+    runTicks(3000);
+    EXPECT_EQ(reg6(0), 63);
+    g_change[17] = 1;  // the saved half-hour table again
+    runStep();
+    EXPECT_EQ(reg6(0), 31);
+}
+
+TEST_F(BrightTest, RequestWithoutPortLinksKeepsTheValueForLater) {
+    for (auto& f : board->fpga) f.setLinks(0, 0);
+    light();
+    const int before = reg6(0);
+    request(50);
+    runTicks(1);
+    EXPECT_EQ(reg6(0), before);  // nothing reaches the FPGAs without a link
+    EXPECT_EQ(flash(kBrightTable, 10), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 127}));
+    for (int i = 0; i < 2; ++i) {
+        board->fpga[i].setLinks(0x03, 0);
+        mgr->update_eth_state(i);
+    }
+    runStep();
+    EXPECT_EQ(reg6(0), 127);
+}
+
+TEST_F(BrightTest, ScheduleBlacksAndLightsTheScreenOncePerDay) {
+    light();
+    // Six entries count as four: the fifth (10:00 off) never fires. The third turns the
+    // screen on and black in the same minute.
+    pcCommand(onOffTable({{0x08, 0x00, 0x20, 0x00},
+                          {0x30, 0x00, 0x30, 0x00},
+                          {0x12, 0x30, 0x12, 0x30},
+                          {0x30, 0x00, 0x30, 0x00},
+                          {0x30, 0x00, 0x10, 0x00}},
+                         6));
+    EXPECT_EQ(mgr->mirror(0, 66), 1);
+    EXPECT_EQ(flash(kOnOffTable, 9), (Bytes{0xAA, 2, 0xAA, 0, 0, 0, 21, 0, 6}));
+    const auto at = [this](int hour, int minute, int day) {
+        setClock(hour, minute, 0, day);
+        runTicks(30);
+        return black();
+    };
+    EXPECT_FALSE(at(10, 0, 0));
+    EXPECT_FALSE(at(19, 59, 0));
+    EXPECT_TRUE(at(20, 0, 0));
+    EXPECT_EQ(para->rd16(2116), 1);  // the panel follows
+    mgr->SCREEN_fpgactrl_status(1);  // the user lights it within the same minute
+    EXPECT_FALSE(at(20, 0, 0));      // each time fires once a day
+    EXPECT_TRUE(at(12, 30, 1));      // on, then black, in one step
+    EXPECT_TRUE(at(13, 0, 1));
+    EXPECT_FALSE(at(8, 0, 2));  // the next morning
+}
+
+TEST_F(BrightTest, ClockCommandSetsTheDateThroughTheShell) {
+    light();
+    shell().clear();
+    // Year in the century, century, month, day, hour, minute, second (BCD).
+    pcCommand({0xAA, 1, 0, 0, 0, 0, 7, 0, 0x24, 0x20, 0x05, 0x07, 0x09, 0x05, 0x03});
+    EXPECT_EQ(commands(), std::vector<std::string>{"date \"2024-5-7 9:5:3\";hwclock -wu"});
+    const Bytes refused[] = {
+        {0x24, 0x20, 0x13, 0x07, 0x09, 0x05, 0x03},  // month 13
+        {0x26, 0x20, 0x02, 0x30, 0x09, 0x05, 0x03},  // 30 February
+        {0x2A, 0x20, 0x05, 0x07, 0x09, 0x05, 0x03},  // not BCD
+        {0x40, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00},  // past what the box's clock holds
+        {0x24, 0x20, 0x05, 0x07, 0x24, 0x05, 0x03},  // hour 24
+    };
+    for (const Bytes& t : refused) {
+        Bytes cmd = {0xAA, 1, 0, 0, 0, 0, 7, 0};
+        cmd.insert(cmd.end(), t.begin(), t.end());
+        pcCommand(cmd);
+    }
+    EXPECT_EQ(commands().size(), 1u);
+}
