@@ -39,7 +39,8 @@ struct comm_hooks {
     std::function<void()> c331_print;  // register 161 bit 1
     std::function<int()> update_font;  // register 14 bit 3: read the fonts, then write them
 
-    // Operating time: after the clock was set; the record for the PC (out 64 bytes).
+    // Operating time: after the clock was set; the record for the PC (out 64 bytes), its
+    // length, 0 while it has not been read from the flash.
     std::function<void()> record_timing;
     std::function<uint32_t(uint8_t* out, uint32_t cap)> run_time;
 };

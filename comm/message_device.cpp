@@ -160,6 +160,7 @@ int message_deal::write_rtc_time(uint8_t* buf, uint32_t len) {
 int message_deal::Time_to_RAM(uint8_t* buf, uint32_t) {
     if (!comm_hooks::get().run_time) return comm_status(buf, kUnavailable);
     const uint32_t n = comm_hooks::get().run_time(buf + kHeadLen + 1, 64);
+    if (n == 0) return comm_status(buf, kUnavailable);  // not read from the flash yet
     buf[kHeadLen] = kDone;
     return 1 + int(n);
 }

@@ -349,4 +349,5 @@ void fpga_manage::Checktime() {
                             .arg(c.hour)
                             .arg(c.minute)
                             .arg(c.second));
+    clock_record.dealwith_record_timing();
 }

@@ -80,6 +80,7 @@ void fpga_manage::clear_state() {
     answer_ready = 0;
     reg0_bit3 = 0;
     clock_record_started = 0;
+    clock_record.clear();
     time_record_tick = 0;
     led_para_tick = led_para_polls = 0;
     clear_card_state();
@@ -249,10 +250,10 @@ int fpga_manage::get_fpga_status() {
 void fpga_manage::run_clock_record() {
     if (get_fpga_status() != 1) return;
     if (!clock_record_started) {
-        clock_record_init();
+        clock_record.clock_record_init();
         clock_record_started = 1;
     } else {
-        clock_record_deal();
+        clock_record.clock_record_deal();
     }
 }
 

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_globals.h"
 #include "platform/soc_window.h"
@@ -121,6 +122,7 @@ public:
     TimeRealType time_record = {};
     uint32_t time_record_tick = 0;
     uint8_t clock_record_started = 0;
+    clock_record_run clock_record{*this};     // operating time in FPGA 0's flash
     std::atomic<uint8_t> start_step[2] = {};  // also read by get_fpga_status callers
     uint8_t phy_done[2] = {};
     uint32_t step_time[2] = {};
@@ -262,8 +264,6 @@ public:
     void OnOff_time();
     void dealwith_onoff();
     void Checktime();
-    void clock_record_init();
-    void clock_record_deal();
     void SmartMapping_deal();
     void rcv_recovery_check_deal(int kind);
     void save_para_deal();

@@ -1,12 +1,10 @@
-// Work of the FPGA pass that the receiving-card, operating-time and USB-upgrade code fills in;
+// Work of the FPGA pass that the mailbox-job and USB-upgrade code fills in;
 // each is called from its place in the pass already.
 #include "core/globals.h"
 #include "core/utils.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
 
-void fpga_manage::clock_record_init() {}           // operating-time record start
-void fpga_manage::clock_record_deal() {}           // operating-time record step
 void fpga_manage::SmartMapping_deal() {}           // mailbox task 1
 void fpga_manage::rcv_recovery_check_deal(int) {}  // mailbox tasks 2, 5, 6
 void fpga_manage::save_para_deal() {}              // mailbox task 3

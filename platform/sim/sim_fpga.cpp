@@ -17,6 +17,10 @@ SimFpgaFlash::SimFpgaFlash() : mem(kSize, 0xFF) {
 
 void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
     if (len == 0) return;
+    if (power_cut_after == 0) {
+        std::fill_n(rx, len, 0);
+        return;
+    }
     const uint8_t cmd = tx[0];
     const uint32_t addr =
         len >= 4 ? (uint32_t(tx[1]) << 16 | uint32_t(tx[2]) << 8 | tx[3]) % kSize : 0;
@@ -43,7 +47,10 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
                 return;
             }
             const uint32_t page = addr & ~0xFFu;
-            for (size_t k = 4; k < len; ++k) mem[page + ((addr + (k - 4)) & 0xFF)] &= tx[k];
+            for (size_t k = 4; k < len && power_cut_after != 0; ++k) {
+                mem[page + ((addr + (k - 4)) & 0xFF)] &= tx[k];
+                if (power_cut_after > 0) --power_cut_after;
+            }
             ++programs;
             break;
         }
@@ -56,6 +63,7 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
             }
             const uint32_t size = cmd == 0x20 ? 0x1000 : cmd == 0x52 ? 0x8000 : 0x10000;
             std::fill_n(mem.begin() + (addr & ~(size - 1)), size, 0xFF);
+            if (power_cut_after > 0) --power_cut_after;
             ++erases;
             break;
         }

@@ -45,9 +45,12 @@ public:
     std::array<uint8_t, 8> uid{};
     int busy_polls = 3;       // status polls that still read busy after a program or erase
     bool stuck_busy = false;  // fault: the busy bit never clears
-    int programs = 0;         // accepted page programs
-    int erases = 0;           // accepted erases
-    int ignored = 0;          // commands refused (no write enable, or busy)
+    // Fault: the power goes after this many more programmed bytes or erases (-1: never); from
+    // then on the flash takes no command and reads as zeros, until it is set to -1 again.
+    int power_cut_after = -1;
+    int programs = 0;  // accepted page programs
+    int erases = 0;    // accepted erases
+    int ignored = 0;   // commands refused (no write enable, or busy)
 
 private:
     bool wel_ = false;
