@@ -82,6 +82,9 @@ c331_manage* c331_manage::pInstance() {
         std::lock_guard<std::mutex> c331(c331_mutex);
         while (take_apply() != 0) {
         }
+        // What the box loaded is the state before any change: a change raised while the chip
+        // is probed or started is still a difference when the first apply runs.
+        p_c331_manage->copy_ram(p_c331_manage->applied);
     }
     p_c331_manage->g_pattern_gen = 0;
     p_c331_manage->initialize();
@@ -171,11 +174,6 @@ void c331_manage::probe_chip() {
 }
 
 void c331_manage::start_chip() {
-    {
-        // What the chip is about to be given is the RAM from here on.
-        std::lock_guard<std::mutex> lock(c331_mutex);
-        copy_ram(applied);
-    }
     load_system_param();
     define_param();
     drv->init_reg_acc_param();

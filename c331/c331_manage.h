@@ -248,8 +248,8 @@ public:
     c331_drv* drv = nullptr;
     // 0..4 probing, 5 start-up, 6 panel, 7 picture, 8 running.
     std::atomic<uint8_t> thread_state{0};
-    // The parameter RAM as last applied, and the RAM as one apply turn found it; both
-    // guarded by c331_mutex.
+    // The parameter RAM as last applied (the RAM as loaded until the first apply), and the
+    // RAM as one apply turn found it; both guarded by c331_mutex.
     uint8_t applied[4096]{};
     uint8_t apply_snapshot[4096]{};
 

@@ -295,3 +295,43 @@ TEST_F(C331ThreadTest, OneApplyProgramsThePanelFirstAndRefreshesLast) {
 }
 
 }  // namespace
+
+namespace {
+
+// Changes raised while the chip is missing, or probed again after the debug command, reach it
+// with the first apply once it answers.
+TEST_F(C331ThreadTest, ChangesRaisedBeforeTheChipStartsAreAppliedOnceItRuns) {
+    fpga_manage* f = fpga_manage::pInstance();
+    f->stop_thread();  // the requests stay as the apply left them
+    raviksource* src = raviksource::pInstance();
+    chip->setAbsent(true);
+    c331_manage* m = startManager();
+    // The chip is absent: it answers once the change is raised.
+    auto raiseWhileProbing = [&](uint16_t close_led, int source, uint16_t edid_width) {
+        const uint64_t frames = chip->frameCount();
+        ASSERT_TRUE(waitFor([&] { return chip->frameCount() > frames + 3; }));
+        ASSERT_LT(m->thread_state.load(), 5);
+        const auto ids = refreshes();
+        const int applies_before = int(std::count(ids.begin(), ids.end(), 1));
+        f->output_status_request = 0;
+        src->edid_rewrite[source] = 0;
+        produce([&](ZemRamPara& s) {
+            s.wr16(2116, close_led);
+            s.wr16(896 + 6 * source, edid_width);
+            s.wr16(2272 + 8, uint16_t(source));  // window 1's source
+        });
+        chip->setAbsent(false);
+        ASSERT_TRUE(waitRefresh(1, applies_before + 1));
+        EXPECT_EQ(f->output_status_request.load(), 1);
+        EXPECT_EQ(src->edid_rewrite[source].load(), 1);
+        EXPECT_EQ(m->PM_INPUT[0], c331_manage::zemApi_inputCvtC331(source));
+    };
+    raiseWhileProbing(1, 4, 1366);
+    ASSERT_TRUE(waitState(8));
+    chip->setAbsent(true);
+    produce([](ZemRamPara& s) { s.reg[ZemRamPara::kRegCount + 2] = 0x40; });  // probe again
+    ASSERT_TRUE(waitFor([&] { return m->thread_state.load() < 5; }));
+    raiseWhileProbing(0, 3, 1440);
+}
+
+}  // namespace
