@@ -168,6 +168,8 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
         std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
         read_from_register(reg, fpga);
         mirror_merge(reg, mask, value, fpga, &merged);
+        // The command table's register traffic comes before the register-2 byte.
+        if (reg == 2 && (merged & 4)) Dealwith_mcu_ram();
         // Register 2 bits 1 and 2 are the manager's own; the FPGA never sees them.
         const uint8_t sent = reg == 2 ? uint8_t(merged & ~0x06) : merged;
         write_fpga_register(reg, sent, fpga, mask);
@@ -180,7 +182,6 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
             para->test_signal(1);
         }
     }
-    if (reg == 2 && (merged & 4)) Dealwith_mcu_ram();
 }
 
 int fpga_manage::run_flash(int device, const std::function<int(platform::SpiBus*)>& op) {

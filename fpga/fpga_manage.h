@@ -4,10 +4,11 @@
 // leave in flags.
 //
 // Lock order: irq_mutex, then port_send_mutex (one frame onto a port), then rmw_mutex (one
-// register's read-modify-write), then either Utils::_spi_mutex or mirror_mutex (never both).
-// Utils::_led_para_init_mutex is taken before all of them by the handshake.
-// Utils::_fpga_multicast_mutex (the PC's table access) may be held when mirror_mutex is taken;
-// the card code takes it under irq_mutex.
+// register's read-modify-write, which for register 2 includes the command-table handler with
+// its flash access and register writes, hence recursive), then either Utils::_spi_mutex or
+// mirror_mutex (never both). Utils::_led_para_init_mutex is taken before all of them by the
+// handshake. Utils::_fpga_multicast_mutex (the PC's table access) may be held when mirror_mutex
+// is taken; the card code takes it under irq_mutex.
 #pragma once
 
 #include <QStringList>

@@ -204,8 +204,18 @@ TEST_F(LitFpgaTest, CommandTableSavesTheBrightnessTableThroughRegister2) {
     cmd[0] = 0xAA, cmd[1] = 3, cmd[2] = 0xAA, cmd[6] = 49, cmd[7] = 0;
     cmd[8] = 1;  // half-hour table
     for (int k = 0; k < 48; ++k) cmd[9 + k] = uint8_t(k);
+    board->clearMessages();
     mgr->write_to_register(2, 0x04, 0x04, 0);
     EXPECT_EQ(board->fpga[0].reg(2) & 0x06, 0);  // the FPGA never sees the handler bit
+    // The handler's flash traffic comes before the register-2 byte.
+    const auto msgs = board->messages();
+    size_t last_flash = 0, reg2_write = 0;
+    for (size_t i = 0; i < msgs.size(); ++i) {
+        if (msgs[i].node == 2) last_flash = i;
+        if (msgs[i].header && msgs[i].tx[0] == 0x04 && msgs[i].tx[2] == 2) reg2_write = i;
+    }
+    EXPECT_GT(last_flash, 0u);
+    EXPECT_GT(reg2_write, last_flash);
     const auto& mem = board->flash[0].mem;
     EXPECT_EQ(mem[0x30F000], 0xAA);
     EXPECT_EQ(mem[0x30F000 + 9 + 47], 47);
