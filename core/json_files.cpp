@@ -147,37 +147,22 @@ const pt::ptree* getObject(const pt::ptree& node, const char* key) {
     return child ? &*child : nullptr;
 }
 
-// The entry of id in the category arrays of "namelist": 1 found, 0 none, -1 broken.
-int findAlias(const pt::ptree& tree, const std::string& category, int id, ALIAS_PARA& out,
-              std::string& why) {
+// The entry of id in the category arrays of "namelist": true when found with its valid and
+// name. Entries without an integer id, and categories that are no list, are passed over.
+bool findAlias(const pt::ptree& tree, const std::string& category, int id, ALIAS_PARA& out) {
     const pt::ptree* names = getObject(tree, "namelist");
-    if (!names) {
-        why = "no namelist";
-        return -1;
-    }
+    if (!names) return false;
     for (const auto& member : *names) {
-        if (member.first != category) continue;
-        if (!isArray(member.second)) {
-            why = "category is not a list";
-            return -1;
-        }
+        if (member.first != category || !isArray(member.second)) continue;
         for (const auto& entry : member.second) {
             int32_t eid;
-            if (!getInt(entry.second, "id", eid)) {
-                why = "entry without an integer id";
-                return -1;
-            }
-            if (eid != id) continue;
+            if (!getInt(entry.second, "id", eid) || eid != id) continue;
             out.id = eid;
-            if (!getText(entry.second, "valid", out.valid) ||
-                !getText(entry.second, "name", out.name)) {
-                why = "entry without valid or name";
-                return -1;
-            }
-            return 1;
+            return getText(entry.second, "valid", out.valid) &&
+                   getText(entry.second, "name", out.name);
         }
     }
-    return 0;
+    return false;
 }
 
 bool readArea(const pt::ptree& item, OMENU_PARA& m) {
@@ -267,11 +252,9 @@ bool readMenu(const pt::ptree& tree, const char* path, OSD_LIST& list, std::stri
     ZEM_DEBUG(" \n file_name: %s , osdcount: %d , oactcount: %d\n", path, list.osdcount,
               list.oactcount);
     if (list.osdcount == 0) return true;
+    // The items are read while they exist: a count without a menu leaves them as they were.
     const pt::ptree* menu = getObject(tree, "menu");
-    if (!menu || !isArray(*menu) || menu->empty()) {
-        why = "no menu items";
-        return false;
-    }
+    if (!menu || !isArray(*menu)) return true;
     int n = 0;
     for (auto it = menu->begin(); it != menu->end() && n < 3; ++it, ++n) {
         if (!readItem(it->second, list.menu[n])) {
@@ -293,17 +276,17 @@ int get_json_alias_para(ALIAS_PARA* para, std::string category, int id) {
     if (r == 0) return 0;
     pt::ptree tree;
     std::string why = "file too large";
-    ALIAS_PARA found;
-    const int match = r > 0 && parse(f, tree, why) ? findAlias(tree, category, id, found, why) : -1;
-    if (match < 0) {
+    if (r < 0 || !parse(f, tree, why)) {
         dropBroken(kPath, f, why.c_str());
         return 0;
     }
-    if (match == 0) return 0;
+    ALIAS_PARA found;
+    if (!findAlias(tree, category, id, found)) return 0;
     *para = found;
     return para->valid != "off" && !para->name.empty() ? 1 : 0;
 }
 
+// Only a file that does not parse is deleted; one that lacks a field shows no OSD and stays.
 void get_json_omenu_para(const char* path, OSD_LIST* list) {
     list->osdcount = 0;
     if (!path) return;
@@ -312,9 +295,13 @@ void get_json_omenu_para(const char* path, OSD_LIST* list) {
     if (r == 0) return;
     pt::ptree tree;
     std::string why = "file too large";
-    OSD_LIST copy = *list;
-    if (r < 0 || !parse(f, tree, why) || !readMenu(tree, path, copy, why)) {
+    if (r < 0 || !parse(f, tree, why)) {
         dropBroken(path, f, why.c_str());
+        return;
+    }
+    OSD_LIST copy = *list;
+    if (!readMenu(tree, path, copy, why)) {
+        ZEM_DEBUG("json: %s not used: %s\n", path, why.c_str());
         return;
     }
     *list = copy;

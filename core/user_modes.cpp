@@ -125,7 +125,9 @@ int ZemRamPara::mode_file_write(int m, int op) {
     return 1;
 }
 
-// A slot file shorter than a slot or without the saved marker counts as missing.
+// The slot takes the file as it is, markers included: a short or unmarked file is no reason
+// to delete it. Only a 0xFF marker, which no save writes, reads as empty, so that the next
+// synchronisation deletes a file only for a slot the PC or the panel deleted.
 int ZemRamPara::mode_file_deal(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
     uint8_t* slot = mode_ram[m];
@@ -144,21 +146,23 @@ int ZemRamPara::mode_file_deal(int m, int op) {
         platform::sleepUs(100);
     }
     uint8_t file[kModeFileSize];
-    bool loaded = false;
+    long got;
     {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-        const long got = file_io::readFileBytes(slotFile(m), file, sizeof file);
-        loaded = got == kModeFileSize && markedSaved(file);
-        if (loaded) file_io::syncAndSettle();
-        if (!loaded && got >= 0)
-            ZEM_DEBUG("\n user mode %d file unusable (%ld bytes)\n", m + 1, got);
+        got = file_io::readFileBytes(slotFile(m), file, sizeof file);
+        if (got >= 0) file_io::syncAndSettle();
     }
+    if (got >= 0 && got < kModeFileSize)
+        ZEM_DEBUG("\n user mode %d file short (%ld bytes)\n", m + 1, got);
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    if (loaded)
-        std::memcpy(slot, file, kModeFileSize);
-    else
+    if (got < 0) {
         slot[0] = slot[1] = 0xFF;
-    return loaded ? 1 : 0;
+        return 0;
+    }
+    std::memcpy(slot, file, size_t(got));
+    for (long i = 0; i < 2 && i < got; ++i)
+        if (slot[i] == 0xFF) slot[i] = 0;
+    return 1;
 }
 
 void ZemRamPara::ZemUserModeSaveRequest() {

@@ -1,5 +1,6 @@
-// The alias and OSD menu files: valid files, broken ones (deleted, only the file read) and
-// hostile ones (no crash, nothing half-read).
+// The alias and OSD menu files: valid files, files that parse but lack something (kept),
+// files that do not parse (deleted, only the file read) and hostile ones (no crash, nothing
+// half-read).
 #include "core/json_files.h"
 
 #include <algorithm>
@@ -81,32 +82,46 @@ TEST_F(JsonFilesTest, AMissingAliasFileIsNoAlias) {
     EXPECT_TRUE(commands().empty());
 }
 
-TEST_F(JsonFilesTest, ABrokenAliasFileIsDeletedAtTheFirstLookup) {
-    const std::vector<std::pair<const char*, std::string>> broken = {
-        {"truncated", std::string(kAliasFile).substr(0, 120)},
-        {"no namelist", R"({"names": {}})"},
-        {"id not a number",
-         R"({"namelist": {"source": [{"id": "two", "valid": "on", "name": "x"}]}})"},
-        {"id too large",
-         R"({"namelist": {"source": [{"id": 99999999999, "valid": "on", "name": "x"}]}})"},
-        {"id an object", R"({"namelist": {"source": [{"id": {}, "valid": "on", "name": "x"}]}})"},
-        {"no name", R"({"namelist": {"source": [{"id": 2, "valid": "on"}]}})"},
-        {"name an object",
-         R"({"namelist": {"source": [{"id": 2, "valid": "on", "name": {"a": 1}}]}})"},
-        {"category an object", R"({"namelist": {"source": {"id": 2}}})"},
-        {"deep nesting", std::string(200000, '[') + std::string(200000, ']')},
-        {"binary", std::string("\0\xff\x01{\"", 5)},
+// Only a file that does not parse is deleted; one that parses but lacks something is no alias
+// (or, for an entry without an integer id, that entry is skipped).
+TEST_F(JsonFilesTest, OnlyAnAliasFileThatDoesNotParseIsDeleted) {
+    struct Case {
+        const char* name;
+        std::string text;
+        int result;
+        bool deleted;
     };
-    for (const auto& [name, text] : broken) {
+    const std::vector<Case> cases = {
+        {"truncated", std::string(kAliasFile).substr(0, 120), 0, true},
+        {"deep nesting", std::string(200000, '[') + std::string(200000, ']'), 0, true},
+        {"binary", std::string("\0\xff\x01{\"", 5), 0, true},
+        {"no namelist", R"({"names": {}})", 0, false},
+        {"id not a number",
+         R"({"namelist": {"source": [{"id": "two", "valid": "on", "name": "x"},
+                                     {"id": 2, "valid": "on", "name": "kept"}]}})",
+         1, false},
+        {"id too large",
+         R"({"namelist": {"source": [{"id": 99999999999, "valid": "on", "name": "x"},
+                                     {"id": 2, "valid": "on", "name": "kept"}]}})",
+         1, false},
+        {"id an object",
+         R"({"namelist": {"source": [{"valid": "on", "name": "x"}, {"id": {}, "name": "y"},
+                                     {"id": 2, "valid": "on", "name": "kept"}]}})",
+         1, false},
+        {"no name", R"({"namelist": {"source": [{"id": 2, "valid": "on"}]}})", 0, false},
+        {"name an object",
+         R"({"namelist": {"source": [{"id": 2, "valid": "on", "name": {"a": 1}}]}})", 0, false},
+        {"category an object", R"({"namelist": {"source": {"id": 2}}})", 0, false},
+    };
+    for (const auto& c : cases) {
         shell().clear();
-        writeFile(kAlias, text);
+        writeFile(kAlias, c.text);
         ALIAS_PARA a;
-        a.name = "kept";
-        EXPECT_EQ(get_json_alias_para(&a, "source", 2), 0) << name;
-        EXPECT_EQ(a.name, "kept") << name;
-        EXPECT_TRUE(ran("rm -rf /data/configs/alias.json")) << name;
-        EXPECT_FALSE(exists(kAlias)) << name;
-        EXPECT_EQ(alias("source", 2), 0) << name;
+        a.name = "mine";
+        EXPECT_EQ(get_json_alias_para(&a, "source", 2), c.result) << c.name;
+        EXPECT_EQ(a.name, c.result ? "kept" : "mine") << c.name;
+        EXPECT_EQ(ran("rm -rf /data/configs/alias.json"), c.deleted) << c.name;
+        EXPECT_EQ(exists(kAlias), !c.deleted) << c.name;
     }
 }
 
@@ -201,36 +216,44 @@ TEST_F(JsonFilesTest, ACountOfZeroOrAMissingFileShowsNothing) {
     EXPECT_TRUE(commands().empty());
 }
 
-TEST_F(JsonFilesTest, ABrokenMenuIsDeletedAndNothingOfItIsKept) {
+// Only a menu that does not parse is deleted. One that parses but lacks a field shows no OSD
+// and leaves the last menu as it was; a count with no items is read as far as it goes.
+TEST_F(JsonFilesTest, OnlyAMenuThatDoesNotParseIsDeleted) {
     std::string emptyTexts = kMenuFile;
     emptyTexts.replace(emptyTexts.find("[\"Two\"]"), 7, "[]");
     std::string noFont = kMenuFile;
     noFont.replace(noFont.find("\"fontpara\""), 10, "\"fontparb\"");
     std::string badInt = kMenuFile;
     badInt.replace(badInt.find("\"w\": 640"), 8, "\"w\": 6.5");
-    const std::vector<std::pair<const char*, std::string>> broken = {
-        {"truncated", std::string(kMenuFile).substr(0, 300)},
-        {"empty texts in item 2", emptyTexts},
-        {"no fontpara", noFont},
-        {"not an integer", badInt},
-        {"no menu", R"({"name": "x", "osdcount": 1, "oactcount": 0})"},
-        {"empty menu", R"({"name": "x", "osdcount": 1, "oactcount": 0, "menu": []})"},
-        {"no name", R"({"osdcount": 0, "oactcount": 0})"},
-        {"deep nesting", "{\"menu\":" + std::string(100000, '[')},
+    struct Case {
+        const char* name;
+        std::string text;
+        int osdcount;
+        bool deleted;
     };
-    for (const auto& [name, text] : broken) {
+    const std::vector<Case> cases = {
+        {"truncated", std::string(kMenuFile).substr(0, 300), 0, true},
+        {"deep nesting", "{\"menu\":" + std::string(100000, '['), 0, true},
+        {"empty texts in item 2", emptyTexts, 0, false},
+        {"no fontpara", noFont, 0, false},
+        {"not an integer", badInt, 0, false},
+        {"no name", R"({"osdcount": 0, "oactcount": 0})", 0, false},
+        {"no menu", R"({"name": "x", "osdcount": 1, "oactcount": 0})", 1, false},
+        {"empty menu", R"({"name": "x", "osdcount": 1, "oactcount": 0, "menu": []})", 1, false},
+    };
+    for (const auto& c : cases) {
         writeFile(kMenu, kMenuFile);
         OSD_LIST list;
         get_json_omenu_para(kMenu, &list);
         shell().clear();
-        writeFile(kMenu, text);
+        writeFile(kMenu, c.text);
         list.osdcount = 5;
         get_json_omenu_para(kMenu, &list);
-        EXPECT_EQ(list.osdcount, 0) << name;
-        EXPECT_EQ(list.menu[0].w, 640) << name << ": nothing half-read";
-        EXPECT_EQ(list.menu[1].texts, "Two") << name;
-        EXPECT_TRUE(ran("rm -rf /data/configs/omenu.json")) << name;
-        EXPECT_FALSE(exists(kMenu)) << name;
+        EXPECT_EQ(list.osdcount, c.osdcount) << c.name;
+        EXPECT_EQ(list.menu[0].w, 640) << c.name << ": nothing half-read";
+        EXPECT_EQ(list.menu[1].texts, "Two") << c.name;
+        EXPECT_EQ(ran("rm -rf /data/configs/omenu.json"), c.deleted) << c.name;
+        EXPECT_EQ(exists(kMenu), !c.deleted) << c.name;
     }
 }
 

@@ -134,19 +134,32 @@ TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFile
     EXPECT_FALSE(ran("rm  -rf  /data/modes/custom_mode3")) << "only id 2 synchronises";
 }
 
-TEST_F(UserModeTest, StartLoadsSavedSlotsAndMarksMissingShortOrUnmarkedFiles) {
+// Markers come from the file as they are; the synchronisation after start deletes no file that
+// only looked odd (short, unmarked, or with the 0xFF marker no save writes).
+TEST_F(UserModeTest, StartTakesFilesAsTheyAreAndSynchronisationKeepsThem) {
     writeFile("/data/modes/custom_mode1", modeFile(11));
     writeFile("/data/modes/custom_mode2", modeFile(12).substr(0, 4000));
     std::string unmarked = modeFile(13);
     unmarked[1] = 0;
     writeFile("/data/modes/custom_mode3", unmarked);
+    std::string erased = modeFile(14);
+    erased[0] = erased[1] = char(0xFF);
+    writeFile("/data/modes/custom_mode4", erased);
     ZemRamPara* s = startStore();
     EXPECT_EQ(s->ZemUserModeSaved(0), 1);
     EXPECT_EQ(s->mode_ram[0][2 + 2176 - 896], 11);
-    for (int m = 1; m < 16; ++m) {
-        EXPECT_EQ(s->mode_ram[m][0], 0xFF) << m;
-        EXPECT_EQ(s->mode_ram[m][1], 0xFF) << m;
-    }
+    EXPECT_EQ(s->ZemUserModeSaved(1), 1) << "a short file is read as far as it goes";
+    EXPECT_EQ(s->mode_ram[1][2 + 2176 - 896], 12);
+    EXPECT_EQ(s->mode_ram[2][0], 0xAA);
+    EXPECT_EQ(s->mode_ram[2][1], 0);
+    EXPECT_EQ(s->ZemUserModeSaved(3), 0);
+    for (int m = 4; m < 16; ++m) EXPECT_EQ(s->mode_ram[m][0], 0xFF) << "no file: " << m;
+
+    hub().para_sync(2);
+    EXPECT_EQ(readFile("/data/modes/custom_mode1"), modeFile(11));
+    EXPECT_EQ(readFile("/data/modes/custom_mode2").size(), 4096u);
+    EXPECT_TRUE(exists("/data/modes/custom_mode3"));
+    EXPECT_EQ(readFile("/data/modes/custom_mode4"), erased);
 }
 
 TEST_F(UserModeTest, TheWalkFindsSavedSlotsInEachDirection) {
