@@ -46,7 +46,7 @@ C331InputTiming C331InputTiming::video(uint32_t htotal, uint32_t vtotal, uint32_
     return t;
 }
 
-SimC331::SimC331() : regs_(256 * 128, 0) {
+SimC331::SimC331() : regs_(256 * 128, 0), flash_("/sim/c331-flash.bin", kFlashSize) {
     at(kIdBank, kIdAddress) = kChipId;
     for (int port = 0; port < 6; ++port) setInputLocked(port, nullptr);
 }
@@ -252,8 +252,7 @@ void SimC331::flashProgramPending() {
 }
 
 uint8_t SimC331::flashByte(uint32_t address) const {
-    auto it = flash_.find(address / kBlock);
-    return it == flash_.end() ? 0xFF : it->second[address % kBlock];
+    return flash_[address % kFlashSize];
 }
 
 void SimC331::engineWrite(uint8_t address, uint8_t value) {
@@ -280,25 +279,12 @@ void SimC331::engineWrite(uint8_t address, uint8_t value) {
 
 void SimC331::flashProgram(uint32_t address, uint8_t value) {
     if (flash_protected_) return;
-    address %= kFlashSize;
-    auto& block = flash_[address / kBlock];
-    if (block.empty()) block.assign(kBlock, 0xFF);
-    block[address % kBlock] &= value;
+    flash_.program(address % kFlashSize, value);
 }
 
 void SimC331::flashErase(uint32_t address, uint32_t size) {
     if (flash_protected_) return;
-    for (uint32_t a = address; a < address + size && a < kFlashSize;) {
-        auto it = flash_.find(a / kBlock);
-        const uint32_t in_block = std::min(kBlock - a % kBlock, address + size - a);
-        if (it != flash_.end()) {
-            if (in_block == kBlock)
-                flash_.erase(it);
-            else
-                std::fill_n(it->second.begin() + a % kBlock, in_block, 0xFF);
-        }
-        a += in_block;
-    }
+    flash_.erase(address, size);
 }
 
 uint32_t SimC331::fieldLocked(uint8_t bank, uint8_t address, int count) const {
@@ -445,10 +431,7 @@ std::vector<uint8_t> SimC331::flashRead(uint32_t address, uint32_t length) const
 void SimC331::flashLoad(uint32_t address, const std::vector<uint8_t>& bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (size_t i = 0; i < bytes.size(); ++i) {
-        const uint32_t a = static_cast<uint32_t>((address + i) % kFlashSize);
-        auto& block = flash_[a / kBlock];
-        if (block.empty()) block.assign(kBlock, 0xFF);
-        block[a % kBlock] = bytes[i];
+        flash_[(address + i) % kFlashSize] = bytes[i];
     }
 }
 

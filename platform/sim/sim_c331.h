@@ -3,8 +3,8 @@
 // read {address, 0xFF} with the data in the second answer byte). It behaves where the program
 // waits on it: the chip id, vertical-sync and field-counter status, V-by-One lock, the input
 // measurement registers of an injected input signal, the 2-D engine's busy bit and the
-// serial-flash engine of bank 4 with a 32 MiB flash. It records every frame and the writes of
-// each register, and injects faults.
+// serial-flash engine of bank 4 with a 32 MiB flash (kept in "<root>/sim/c331-flash.bin"). It
+// records every frame and the writes of each register, and injects faults.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/sim/bounded_log.h"
+#include "platform/sim/flash_image.h"
 #include "platform/spi_bus.h"
 
 namespace platform::sim {
@@ -158,7 +159,7 @@ private:
     uint32_t flash_ptr_ = 0;     // read pointer of the data port
     uint32_t page_start_ = 0;    // where the buffered bytes go
     std::vector<uint8_t> page_;  // bytes written to the data port, not yet programmed
-    std::map<uint32_t, std::vector<uint8_t>> flash_;  // 64 KiB blocks; missing blocks are 0xFF
+    FlashImage flash_;
     std::vector<Dma> dmas_;
     bool flash_protected_ = false;
     std::vector<uint8_t> fifo_;  // character FIFO since the last 2-D command

@@ -11,7 +11,7 @@ namespace platform::sim {
 // ---------------------------------------------------------------------------------------
 // Configuration flash
 
-SimFpgaFlash::SimFpgaFlash() : mem(kSize, 0xFF) {
+SimFpgaFlash::SimFpgaFlash(const std::string& file) : mem(file, kSize) {
     for (size_t i = 0; i < uid.size(); ++i) uid[i] = uint8_t(0xC0 + i);
 }
 
@@ -48,7 +48,7 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
             }
             const uint32_t page = addr & ~0xFFu;
             for (size_t k = 4; k < len && power_cut_after != 0; ++k) {
-                mem[page + ((addr + (k - 4)) & 0xFF)] &= tx[k];
+                mem.program(page + ((addr + (k - 4)) & 0xFF), tx[k]);
                 if (power_cut_after > 0) --power_cut_after;
             }
             ++programs;
@@ -62,7 +62,7 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
                 return;
             }
             const uint32_t size = cmd == 0x20 ? 0x1000 : cmd == 0x52 ? 0x8000 : 0x10000;
-            std::fill_n(mem.begin() + (addr & ~(size - 1)), size, 0xFF);
+            mem.erase(addr & ~(size - 1), size);
             if (power_cut_after > 0) --power_cut_after;
             ++erases;
             break;
@@ -241,7 +241,9 @@ std::shared_ptr<SimFpgaBoard> g_board;
 
 }  // namespace
 
-SimFpgaBoard::SimFpgaBoard(SimSoc& soc) : soc_(soc) {
+SimFpgaBoard::SimFpgaBoard(SimSoc& soc)
+    : flash{SimFpgaFlash("/sim/fpga-flash-1.bin"), SimFpgaFlash("/sim/fpga-flash-2.bin")},
+      soc_(soc) {
     // Power-on pad state: bus parked, both FPGAs held in reset, flashes left to the FPGAs.
     for (int i = 0; i < 2; ++i) {
         soc_.setWord(FpgaPads::kSelect[i], FpgaPads::kHigh);

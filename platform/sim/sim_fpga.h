@@ -1,5 +1,6 @@
 // Simulated FPGA board: the two FPGAs behind "/dev/spidev32766.1" and ".2", their 8 MiB
-// configuration flashes behind ".3" and ".4", and the SoC pad lines that route the shared bus.
+// configuration flashes behind ".3" and ".4" (kept in "<root>/sim/fpga-flash-1.bin" and
+// "-2.bin"), and the SoC pad lines that route the shared bus.
 // Who answers a message is decided from the pad words at the moment it arrives, so a wrong
 // pad sequence shows up as an unanswered (all 0xFF) message and a count in `misrouted`.
 #pragma once
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/sim/bounded_log.h"
+#include "platform/sim/flash_image.h"
 #include "platform/sim/sim_cards.h"
 #include "platform/sim/sim_soc.h"
 
@@ -37,11 +39,12 @@ struct FpgaPads {
 class SimFpgaFlash {
 public:
     static constexpr uint32_t kSize = 8u << 20;
-    SimFpgaFlash();
+    // The flash's bytes live in file, a program path.
+    explicit SimFpgaFlash(const std::string& file);
 
     void transfer(const uint8_t* tx, uint8_t* rx, size_t len);
 
-    std::vector<uint8_t> mem;
+    FlashImage mem;
     std::array<uint8_t, 8> uid{};
     int busy_polls = 3;       // status polls that still read busy after a program or erase
     bool stuck_busy = false;  // fault: the busy bit never clears

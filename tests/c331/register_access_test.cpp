@@ -165,6 +165,8 @@ TEST_F(RegisterAccessTest, SerialFlashProgramsByAndAndErasesToOnes) {
     program(0x2000, 0x42);
     drv.write_C331(fd, 0x044E04, 0x2000, 0);
     EXPECT_EQ(drv.read_C331(fd, 0x045301, 0), 0x42u);
+    // The flash keeps its contents across a restart of the box.
+    EXPECT_EQ(platform::sim::attachSimC331()->flashRead(0x2000, 1)[0], 0x42);
 }
 
 }  // namespace

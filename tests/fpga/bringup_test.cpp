@@ -140,6 +140,7 @@ TEST_F(FpgaTest, ParameterTableIsLoadedFromTheFlashCopy) {
     put(60, 1000), put(62, 500);
     saved[1 + 100] = 7;  // a stale card count: the link bytes start from zero
     ASSERT_EQ(mgr->flash_write(2, fpga_manage::kParaFlashAddr, saved.data(), 1025), 1);
+    startBoard();          // the flash keeps its copy across a restart of the box
     para->wr16(1382, 10);  // global offset of the LED screen
     para->wr16(1384, 4);
 

@@ -13,7 +13,6 @@ void FpgaTest::SetUp() {
     g_usb_grade = 0;
     pc_cmd_valid = 0;
     for (auto& w : g_change) w = 0;
-    board = platform::sim::buildFpgaBoard();
     para = ZemRamPara::pInstance();
     para->wr16(1378, 1920);  // LED screen 1920 x 1080
     para->wr16(1380, 1080);
@@ -25,6 +24,11 @@ void FpgaTest::SetUp() {
     raviksource* source = raviksource::pInstance();
     source->fpga_board_state[0] = 0;
     source->fpga_board_state[1] = 0;
+    startBoard();
+}
+
+void FpgaTest::startBoard() {
+    board = platform::sim::buildFpgaBoard();
     mgr = fpga_manage::pInstance();
     mgr->clear_state();
     ASSERT_EQ(mgr->initialize(), 0);

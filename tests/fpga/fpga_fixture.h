@@ -23,6 +23,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // A fresh board under the same root (the box restarted) and the manager set up on it.
+    void startBoard();
     // What the source-check thread does: release the FPGA's reset and mark its board ready.
     void powerUp(int fpga);
     // One FPGA pass per tick.
