@@ -82,26 +82,6 @@ TEST_F(PanelTest, OutputTimingComesFromTheTableOfFrameTotals) {
     EXPECT_EQ(vtt, 1212);
 }
 
-TEST(PanelTimingTable, HoldsItsRowsInOrder) {
-    int count = 0;
-    const ST_PANEL_TIMING* t = c331_manage::panel_timing_table(&count);
-    ASSERT_EQ(count, 5199);
-    EXPECT_EQ(t[0].htt, 660);
-    EXPECT_EQ(t[0].vtt, 15000);
-    EXPECT_EQ(t[count - 1].htt, 8280);
-    EXPECT_EQ(t[count - 1].vtt, 1196);
-    EXPECT_TRUE(std::any_of(
-        t, t + count, [](const ST_PANEL_TIMING& r) { return r.htt == 1752 && r.vtt == 5651; }));
-    for (int i = 0; i < count; ++i) {
-        if (i) {
-            EXPECT_GE(t[i].htt, t[i - 1].htt);
-        }
-        const long long product = 1LL * t[i].htt * t[i].vtt;
-        EXPECT_GE(product, 5100000);
-        EXPECT_LE(product, 9970000);
-    }
-}
-
 class SettingsTest : public PanelTest {
 protected:
     // A manager whose thread has come up and stopped: its operations run on this thread.

@@ -212,21 +212,6 @@ TEST_F(FpgaTest, InterruptPollCatchesAnFpgaThatReloadedItself) {
     EXPECT_TRUE(board->fpga[0].lit());
 }
 
-TEST_F(FpgaTest, BringUpWaitingForASourceOrTheOtherFpgaPollsOnTheTick) {
-    g_source_online = 1;
-    powerUp(0);
-    raviksource::pInstance()->fpga_board_state[1] = 1;
-    EXPECT_EQ(mgr->next_pass_ms(), 1);  // passes after the reset are counted
-    ASSERT_TRUE(runUntil([this] { return mgr->start_step[0] == 3; }));
-    EXPECT_EQ(mgr->next_pass_ms(), 10);  // FPGA 1 never comes: no millisecond wake-ups
-    powerUp(1);
-    ASSERT_TRUE(runUntil([this] { return mgr->start_step[1] == 16; }));
-    EXPECT_EQ(mgr->next_pass_ms(), 10);  // both black at 16 until the source is stable
-    g_source_online = 2;
-    ASSERT_TRUE(bothLit());
-    EXPECT_EQ(mgr->next_pass_ms(), 100);
-}
-
 TEST_F(FpgaTest, StartUpStepsKeepTheirTickWaits) {
     g_source_online = 2;
     powerUp(0);

@@ -111,52 +111,6 @@ TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
     EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
 }
 
-// The FPGA thread and a stand-in for the video-processor thread, on the box's tick.
-TEST_F(LitFpgaTest, HandshakeRunsEndToEndBetweenThreads) {
-    std::atomic<bool> stop{false};
-    std::thread ticker([&] {
-        while (!stop) {
-            ++G_timeTicks;
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-        }
-    });
-    std::atomic<int> c331_steps{0};
-    std::thread c331([&] {
-        // Waits while the flag is 1, re-initialises its output, then hands over with 2.
-        while (!stop) {
-            {
-                std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-                if (c331_steps == 0 && g_set_led_para == 1) c331_steps = 1;
-                if (c331_steps == 1 && g_set_led_para == 0) {
-                    g_set_led_para = 2;
-                    c331_steps = 2;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-    });
-    ASSERT_EQ(mgr->initialize_start(), 0);
-    startHandshake();
-    mgr->wake();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool relit = false;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (c331_steps == 2 && g_set_led_para == 0 && board->fpga[0].starts() >= 2 &&
-            board->fpga[1].starts() >= 2 && mgr->get_fpga_status() == 1) {
-            relit = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    mgr->stop_thread();
-    stop = true;
-    ticker.join();
-    c331.join();
-    EXPECT_TRUE(relit);
-    EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
-    EXPECT_EQ(board->misrouted(), 0);
-}
-
 TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {
     board->fpga[1].setLinks(0xFF, 0x03);
     mgr->MCU_REG_func[0][80] = 0;  // FPGA 0 not running

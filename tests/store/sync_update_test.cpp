@@ -221,21 +221,6 @@ TEST_F(KeypadTest, AReportTheKeypadDidNotTakeIsSentAgain) {
     EXPECT_EQ(sent().back(), "A5 01 00 20 04") << "sent once the keypad is back";
 }
 
-TEST_F(KeypadTest, TheConsoleTracesOnlyAReportThatGoesOut) {
-    testing::internal::CaptureStdout();
-    hub().para_sync(1);
-    hub().para_sync(1);
-    hub().para_sync(12);
-    std::fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
-    size_t traces = 0;
-    for (size_t at = 0;
-         (at = out.find("update_usb_keyLed ...source_id =  0x2", at)) != std::string::npos; ++at)
-        ++traces;
-    EXPECT_EQ(traces, 1u) << out;
-    EXPECT_EQ(sent().size(), 1u);
-}
-
 TEST_F(KeypadTest, WithoutTheKeypadAtStartNoReportIsSent) {
     g_zem_keys = 0;
     hub().para_sync(1);
