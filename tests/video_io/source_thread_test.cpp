@@ -218,67 +218,51 @@ TEST_F(SourceThreadTest, FpgaIsNotReportedReleasedWithoutItsResetLine) {
     EXPECT_EQ(int(src->fpga_board_state[1]), 1);
 }
 
+// The expander gets the audio window's source, muted (bit 3) for a crop whose audio is off and
+// for a window or crop that does not exist; a failed write keeps the request.
 TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
-    // Window 1 shows HDMI2 with its audio on; window 0 a crop of HDMI4 with audio off.
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        para->wr16(2112, 1);
-        para->wr16(2272 + 26 + 8, kHdmi2);
-        para->wr16(2272 + 26 + 20, 0x80FF);
+        para->wr16(2272 + 8, 0x8007);  // window 0: crop 7 of HDMI4, audio off
         para->wr16(1472 + 10 * 7, 0x8000 | kHdmi4);
-        para->wr16(2272 + 8, 0x8007);
         para->wr16(2272 + 20, 0);
-    }
-    startSource();
-    auto& expander = *side->audio_expander;
-    src->source_changed = 1;
-    // The request is taken before the write goes out: wait for the write itself.
-    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0 && expander.reg(0x01) == kHdmi2; }));
-    EXPECT_EQ(expander.reg(0x03), 0x00);
-
-    {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        para->wr16(2112, 0);
-    }
-    expander.fail_errno = -EREMOTEIO;
-    src->source_changed = 1;
-    settle();
-    EXPECT_EQ(src->source_changed, 1);  // kept until the write succeeds
-    EXPECT_EQ(expander.reg(0x01), kHdmi2);
-    expander.fail_errno = 0;
-    // Crop source, muted.
-    ASSERT_TRUE(
-        waitFor([&] { return src->source_changed == 0 && expander.reg(0x01) == (0x08 | kHdmi4); }));
-}
-
-TEST_F(SourceThreadTest, AudioOfAWindowOrCropThatDoesNotExistIsMuted) {
-    {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         para->wr16(2272 + 26 + 8, kHdmi2);  // window 1: HDMI2, audio on
         para->wr16(2272 + 26 + 20, 0x80FF);
         para->wr16(2272 + 26 * 2 + 8, 0x8000 | 45);  // window 2: crop 45, beyond the table
         para->wr16(2272 + 26 * 2 + 20, 0x80FF);
-        para->wr16(2112, 7);  // no such window
     }
     startSource();
     auto& expander = *side->audio_expander;
-    src->source_changed = 1;
-    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
-    EXPECT_EQ(expander.reg(0x01), 0x08);
+    auto audioOf = [&](uint16_t window) {
+        {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            para->wr16(2112, window);
+        }
+        src->source_changed = 1;
+        // The request is taken before the write goes out: wait for the write itself.
+        const uint8_t before = expander.reg(0x01);
+        waitFor([&] { return src->source_changed == 0 && expander.reg(0x01) != before; });
+        return expander.reg(0x01);
+    };
+    EXPECT_EQ(audioOf(1), kHdmi2);
+    EXPECT_EQ(audioOf(0), 0x08 | kHdmi4);
+    EXPECT_EQ(audioOf(1), kHdmi2);
+    EXPECT_EQ(audioOf(2), 0x08);
+    EXPECT_EQ(audioOf(1), kHdmi2);
+    EXPECT_EQ(audioOf(7), 0x08);  // no such window
+    EXPECT_EQ(expander.reg(0x03), 0x00);
+
+    expander.fail_errno = -EREMOTEIO;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         para->wr16(2112, 1);
     }
     src->source_changed = 1;
-    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
-    EXPECT_EQ(expander.reg(0x01), kHdmi2);
-    {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        para->wr16(2112, 2);
-    }
-    src->source_changed = 1;
-    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0; }));
+    settle();
+    EXPECT_EQ(src->source_changed, 1);  // kept until the write succeeds
     EXPECT_EQ(expander.reg(0x01), 0x08);
+    expander.fail_errno = 0;
+    ASSERT_TRUE(waitFor([&] { return src->source_changed == 0 && expander.reg(0x01) == kHdmi2; }));
 }
 
 TEST_F(SourceThreadTest, TransmitterPresenceBits) {
