@@ -54,7 +54,8 @@ TEST_F(SourceThreadTest, PluggedSourceFillsItsRecord) {
     EXPECT_FLOAT_EQ(r.pfreq, 148.5f);
     EXPECT_EQ(r.ip, 0);
     EXPECT_EQ(r.type, 0);
-    EXPECT_EQ(g_source_online, 1u);
+    // The thread raises the light-up step just after it publishes the record.
+    EXPECT_TRUE(waitFor([] { return g_source_online == 1; }));
     // Nothing reaches the RAM before the video path is ready.
     EXPECT_FALSE(refreshed(12));
     EXPECT_EQ(record(kHdmi2).stable, 0);
