@@ -23,6 +23,9 @@ uint32_t now_tick() {
 }  // namespace
 
 void fpga_manage::Check_search_card() {
+    // An FPGA held in reset still shows its last status, but frames sent to it never leave: each
+    // would wait out its send bound, and the thread would stall for half a minute.
+    if (rst_active[0] || rst_active[1]) return;
     if (pc_cmd_valid == 0 && get_fpga_status() == 1) {
         check_vbo_status(0);
         check_vbo_status(1);

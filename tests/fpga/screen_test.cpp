@@ -104,7 +104,11 @@ TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
     EXPECT_EQ(g_set_led_para, 0);
     EXPECT_EQ(resetPulses(0), 1);
     EXPECT_EQ(resetPulses(1), 1);
-    runTicks(51);  // the pulse ends and the bring-up starts over
+    board->clearMessages();
+    runTicks(50);
+    EXPECT_TRUE(messagesOn(0).empty());  // nothing reaches an FPGA held in reset
+    EXPECT_TRUE(messagesOn(1).empty());
+    runTicks(1);  // the pulse ends and the bring-up starts over
     EXPECT_EQ(mgr->get_fpga_status(), 0);
     EXPECT_FALSE(board->fpga[0].lit());
     EXPECT_TRUE(bothLit());
