@@ -1,6 +1,6 @@
-// LED brightness (register 6 of both FPGAs) by hand, by a table of half-hour levels, the
-// screen's daily on/off schedule, the tables of both in FPGA 0's flash, and the clock command of
-// the PC's command table.
+// LED brightness (register 6 of both FPGAs) by hand, by a table of half-hour levels or from a
+// light-sensor card, the screen's daily on/off schedule, the tables of both in FPGA 0's flash, and
+// the clock command of the PC's command table.
 #include <algorithm>
 #include <cstring>
 
@@ -9,11 +9,13 @@
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
+#include "platform/clock.h"
 
 namespace {
 
 // g_change words of this file.
 enum BrightWord {
+    kSensorBad = 6,
     kApplyCleared = 9,
     kApplyLinked = 12,
     kApplying = 13,
@@ -25,13 +27,19 @@ enum BrightWord {
     kTableLoaded = 19,
     kManualPending = 20,
     kSensorFailures = 26,
+    kSensorGroup = 27,
+    kSensorAddress = 28,
+    kNewSample = 29,
+    kExpectedReply = 30,
     kReplyState = 31,
 };
 
 constexpr uint8_t kManualMode = 16;
 constexpr uint32_t kStepTicks = 1000;   // half-hour and manual steps
 constexpr uint32_t kSensorTicks = 200;  // light-sensor reads
-constexpr uint8_t kFullLevel = 16;      // the level without a saved table: full brightness
+constexpr uint32_t kSensorWaitTicks = 35;
+constexpr uint32_t kSensorFailureLimit = 10;
+constexpr uint8_t kFullLevel = 16;  // the level without a saved table: full brightness
 
 uint32_t now_tick() {
     return G_timeTicks.load();
@@ -223,7 +231,9 @@ void fpga_manage::Extension_function() {
 void fpga_manage::Brightness_task() {
     const uint32_t mode = bri_mode;
     if (Utils::getTimeSpace(g_change[kTaskTick]) < (mode == 2 ? kSensorTicks : kStepTicks)) return;
-    if (mode == 1 || mode == 17)
+    if (mode == 2)
+        Brightness_auto_change();
+    else if (mode == 1 || mode == 17)
         Brightness_time_change();
     else if (mode == 0 || mode == 16)
         Brightness_hand_change();
@@ -260,6 +270,115 @@ void fpga_manage::Brightness_time_change() {
     g_change[kManualPending] = 0;
     Brightness_hand_dealwith();
     g_change[kRepeats] = 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Light sensor
+
+void fpga_manage::Brightness_auto_change() {
+    Brightness_check_VMF();
+    if (g_change[kSensorAddress]) Brightness_read_VMF_value();
+    Brightness_auto_filter();
+    Brightness_hand_dealwith();
+}
+
+// The first port, FPGA 0's before FPGA 1's, whose search reply marked it with a light sensor.
+void fpga_manage::Brightness_check_VMF() {
+    static constexpr uint16_t kPortByte[16] = {104, 106, 112, 114, 562, 566, 570, 574,
+                                               642, 646, 650, 654, 658, 662, 666, 670};
+    std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+    for (uint32_t f = 0; f < 2; ++f)
+        for (uint32_t p = 0; p < 16; ++p) {
+            if (!ram_para[f][kPortByte[p]]) continue;
+            g_change[kSensorAddress] = 0x4000 + 0x1000 * (p % 4);
+            g_change[kSensorGroup] = f * 4 + p / 4 + 1;
+            return;
+        }
+    g_change[kSensorAddress] = 0;
+    g_change[kSensorGroup] = 0;
+}
+
+void fpga_manage::Brightness_read_VMF_value() {
+    const uint32_t address = g_change[kSensorAddress], group = g_change[kSensorGroup];
+    if (address < 0x4000 || address > 0x7000 || group < 1 || group > 8) return;
+    uint8_t frame[19] = {uint8_t(address),
+                         uint8_t(address >> 8),
+                         0x00,
+                         0xF0,
+                         0x10,
+                         0xBB,
+                         0x03,
+                         0x00,
+                         0x00,
+                         0x61,
+                         0x00,
+                         0x00,
+                         0x02,
+                         0x80,
+                         0x80,
+                         0x00,
+                         0x00,
+                         0x00};
+    frame[18] = Utils::BCC(frame, 18);
+    const uint8_t port = uint8_t(4 * ((group - 1) % 4) + (address - 0x4000) / 0x1000);
+    const int fpga = group <= 4 ? 0 : 1;
+    g_change[kReplyState] = 0;
+    g_change[kNewSample] = 0;
+    g_change[kExpectedReply] = 0x61;
+    {
+        // Cleared before the send: a transport thread's poll may take the reply at once.
+        std::lock_guard<std::mutex> lock(irq_mutex);
+        answer_flag = 0;
+    }
+    bool good = false;
+    if (Send_to_port(frame, sizeof frame, port, fpga) == 0) {
+        const uint32_t start = G_timeTicks;
+        const uint64_t deadline = platform::nowMs() + 10 * kSensorWaitTicks;
+        while (!good && Utils::getTimeSpace(start) <= kSensorWaitTicks &&
+               platform::nowMs() <= deadline) {
+            {
+                std::lock_guard<std::mutex> lock(irq_mutex);
+                reg_IRQ_Dealwith(0, 0);
+                reg_IRQ_Dealwith(1, 0);
+                if (answer_flag) good = take_sensor_reply();
+            }
+            if (!good) platform::sleepMs(2);
+        }
+    }
+    if (good) {
+        g_change[kSensorFailures] = 0;  // failures in a row
+    } else {
+        ++g_change[kSensorFailures];
+    }
+}
+
+// Under irq_mutex, with the answer buffer filled: command byte, status byte, 128 data bytes.
+bool fpga_manage::take_sensor_reply() {
+    answer_flag = 0;
+    if (answer_buffer[0] != g_change[kExpectedReply] || answer_buffer[1] != 0) {
+        g_change[kSensorBad] = 2;
+        write_to_register(85, 0xFF, uint8_t(mirror(0, 85) + 1), 0);
+        return false;
+    }
+    std::memcpy(sensor_data, answer_buffer + 2, sizeof sensor_data);
+    g_change[kNewSample] = 1;
+    g_change[kReplyState] = 1;
+    return true;
+}
+
+void fpga_manage::Brightness_auto_filter() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    int level = mirror(0, 64);
+    if (g_change[kNewSample] && sensor_data[49] == 0xFF) {
+        const int target = sensor_data[53];
+        level += target > level ? 1 : target < level ? -1 : 0;
+        g_change[kNewSample] = 0;
+    }
+    if (g_change[kSensorFailures] >= kSensorFailureLimit) {
+        level = 255;
+        g_change[kSensorFailures] = 0;
+    }
+    set_bri_level(uint8_t(level));
 }
 
 // ---------------------------------------------------------------------------------------

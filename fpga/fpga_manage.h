@@ -240,6 +240,7 @@ public:
     uint8_t half_hour_index = 255;
     int bri_ram_seen = -1;  // RAM 2176 as this side last wrote or applied it; -1 none yet
     OnOffSchedule onoff{};
+    uint8_t sensor_data[128] = {};  // the light sensor's last good reading page
 
     // Register 6 value of level v in a mode: 16, 17 and 2 take 0..255 as it is; every other
     // mode a level 1..16 as v x 16 - 1, with 0 taken as 1 and levels past 16 as 16.
@@ -261,6 +262,12 @@ public:
     void Brightness_task();
     void Brightness_hand_change();
     void Brightness_time_change();
+    // Light sensor: find its port, read it (waits at most 35 ticks for the reply), move the
+    // level one step towards what it asks for, apply.
+    void Brightness_auto_change();
+    void Brightness_check_VMF();
+    void Brightness_read_VMF_value();
+    void Brightness_auto_filter();
     void record_onoff_time(int device);
     void OnOff_time();
     void dealwith_onoff();
@@ -397,6 +404,7 @@ private:
     void set_bri_level(uint8_t level);  // soft register 64 of both FPGAs and word 16
     void echo_brightness(uint32_t mode, uint8_t value);
     void save_manual_table(uint8_t level);
+    bool take_sensor_reply();  // under irq_mutex
 
     std::thread thread_;
     std::mutex wake_mutex_;

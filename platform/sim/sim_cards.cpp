@@ -69,7 +69,19 @@ void nothing(SimCard&, const CardFrame&) {}
 void statusOk(const Chain&, const SimCard&, const CardFrame&, CardFrame& r) {
     r.push_back(0);
 }
+constexpr uint8_t kSensorKind = 0xBB;
+constexpr size_t kSensorPage = 128;
+
 void readRamAnswer(const Chain&, const SimCard& c, const CardFrame& f, CardFrame& r) {
+    if (c.light_sensor && f[5] == kSensorKind) {
+        // Status 0, then the reading page.
+        r.push_back(0);
+        CardFrame page(kSensorPage, 0);
+        page[49] = c.light_valid ? 0xFF : 0x00;
+        page[53] = c.light_level;
+        r.insert(r.end(), page.begin(), page.end());
+        return;
+    }
     // Same layout as the write: address, length, two zero bytes, the bytes read.
     const uint32_t addr = le32(f, 10);
     size_t len = std::min<size_t>(le16(f, 14), 1000);
@@ -83,7 +95,9 @@ void readRamAnswer(const Chain&, const SimCard& c, const CardFrame& f, CardFrame
 void searchAnswer(const Chain& chain, const SimCard& c, const CardFrame& f, CardFrame& r) {
     r.push_back(0);  // a valid count
     put16(r, uint16_t(chain.counted));
-    r.push_back(chain.port.port_byte);
+    const bool sensor = std::any_of(chain.port.cards.begin(), chain.port.cards.end(),
+                                    [](const SimCard& k) { return k.light_sensor; });
+    r.push_back(uint8_t(chain.port.port_byte | (sensor ? 1 : 0)));
     put16(r, 0);
     if (f.size() < 30 || f[16] != 1) return;
     put16(r, 0);  // bytes 16..17
@@ -123,12 +137,14 @@ std::vector<CardFrame> SimPort::deliver(int portNo, const CardFrame& f) {
     if (dest != 0x0FFF && ((dest >> 12) & 3) != (portNo & 3)) return {};
     const int index = dest & 0xFFF;
     const bool all = index >= 0xFFE;
+    const bool to_sensor = (dest & 0xC000) == 0x4000;  // the port's light sensor
     const CardCommand& cmd = commandOf(f[9]);
 
     int replier = -1;
     for (size_t i = 0; i < cards.size(); ++i) {
         SimCard& c = cards[i];
-        if ((!all && int(i) != index) || c.silent) continue;
+        const bool addressed = to_sensor ? c.light_sensor : all || int(i) == index;
+        if (!addressed || c.silent) continue;
         ++c.frames;
         cmd.act(c, f);
         replier = int(i);  // of a frame to all cards, the last card answers for the chain

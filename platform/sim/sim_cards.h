@@ -3,8 +3,9 @@
 // the FPGA transmits on a port reaches the cards; their replies come back through the port
 // pair's receive buffer.
 //
-// To teach the cards another frame kind (the light sensor, say), add a row to kCardCommands in
-// sim_cards.cpp: the command byte, what the card does with the frame and the data it answers.
+// To teach the cards another command, add a row to kCardCommands in sim_cards.cpp: the command
+// byte, what the card does with the frame and the data it answers. A light-sensor card answers
+// the read command of the sensor frame kind with its reading page.
 #pragma once
 
 #include <array>
@@ -34,6 +35,13 @@ struct SimCard {
     bool hold_replies = false;    // answers late: replies wait for SimFpgaBoard::releaseHeld
     bool needs_recovery = false;  // a search with config id names it
 
+    // A light-sensor card: it answers the sensor read (kind 0xBB, addressed 0x4000 plus the
+    // port bits) with its reading page: byte 49 0xFF while the reading is valid, byte 53 the
+    // level it asks for. Its port's search reply carries a non-zero per-port byte.
+    bool light_sensor = false;
+    bool light_valid = true;
+    uint8_t light_level = 0;
+
     // Whether the card took frames at all (for tests of routing).
     int frames = 0;
 };
@@ -41,7 +49,7 @@ struct SimCard {
 // One output port: a link and the chain of cards on it (card 0 next to the port).
 struct SimPort {
     std::vector<SimCard> cards;
-    uint8_t port_byte = 1;       // the per-port byte of a search reply
+    uint8_t port_byte = 0;       // the per-port byte of a search reply (1 with a light sensor)
     std::deque<CardFrame> held;  // replies of cards that answer late
 
     // A frame transmitted on port `port` (0..9 of its FPGA): the cards act on it; returns

@@ -1,5 +1,6 @@
 // Brightness by hand, by the half-hour table and through the PC's command table, the daily
 // on/off schedule and the clock command, on the simulated FPGA pair with the fake wall clock.
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <memory>
@@ -249,6 +250,46 @@ TEST_F(BrightTest, RequestWithoutPortLinksKeepsTheValueForLater) {
     }
     runStep();
     EXPECT_EQ(reg6(0), 127);
+}
+
+// The light sensor on FPGA 1's port 6 (group 6, card address 0x6000): each read moves the
+// level one step towards what it asks for; bad readings leave it, and ten failed reads in a row
+// give full brightness.
+TEST_F(BrightTest, SensorModeFollowsTheLightSensor) {
+    {
+        std::lock_guard<std::mutex> lock(board->mutex);
+        board->setCards(16, 2);
+        board->card(16, 1).light_sensor = true;
+        board->card(16, 1).light_level = 20;
+    }
+    light();
+    runTicks(200);  // the card search marks the sensor's port
+    loadTable(brightTable(2, {}));
+    EXPECT_EQ(g_change[27], 6u);
+    EXPECT_EQ(g_change[28], 0x6000u);
+    const auto sensorSteps = [this](int n) {
+        for (int i = 0; i < n; ++i) runTicks(201);
+        return reg6(0);
+    };
+    EXPECT_EQ(sensorSteps(3), 20);  // 16 (no table before), 17, ... 20 with the load's step
+    EXPECT_EQ(reg6(1), 20);
+    board->card(16, 1).light_level = 18;
+    EXPECT_EQ(sensorSteps(1), 19);
+    EXPECT_EQ(sensorSteps(5), 18);
+    auto sent = board->fpga[1].sentFrames();
+    sent.erase(
+        std::remove_if(sent.begin(), sent.end(), [](const auto& f) { return f.frame[5] != 0xBB; }),
+        sent.end());
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back().port, 6);
+    EXPECT_EQ(sent.back().frame, (Bytes{0x00, 0x60, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61,
+                                        0x00, 0x00, 0x02, 0x80, 0x80, 0x00, 0x00, 0x00, 0x5B}));
+    board->card(16, 1).light_valid = false;
+    board->card(16, 1).light_level = 100;
+    EXPECT_EQ(sensorSteps(3), 18);
+    board->card(16, 1).silent = true;
+    EXPECT_EQ(sensorSteps(9), 18);
+    EXPECT_EQ(sensorSteps(1), 255);
 }
 
 TEST_F(BrightTest, ScheduleBlacksAndLightsTheScreenOncePerDay) {
