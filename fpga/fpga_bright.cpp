@@ -423,22 +423,18 @@ void fpga_manage::OnOff_time() {
 void fpga_manage::dealwith_onoff() {
     std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
     const TimeRealType now = time_record;
-    const auto at = [&now](uint8_t hour, uint8_t minute) {
-        return hour == now.hour && minute == now.minute;
-    };
-    for (int k = 0; k < onoff.count; ++k) {
-        if (!onoff.on_armed[k] || !at(onoff.on_hour[k], onoff.on_minute[k])) continue;
-        SCREEN_fpgactrl_status(1);
-        onoff.on_armed[k] = 0;
-        onoff.off_by_schedule = 0;
-        Power_ctrl_reset();
-    }
-    for (int k = 0; k < onoff.count; ++k) {
-        if (!onoff.off_armed[k] || !at(onoff.off_hour[k], onoff.off_minute[k])) continue;
-        SCREEN_fpgactrl_status(0);
-        onoff.off_armed[k] = 0;
-        onoff.off_by_schedule = 1;
-        Power_ctrl_reset();
+    // The on times first, then the off times: one entry with both the same ends black.
+    for (const bool on : {true, false}) {
+        for (int k = 0; k < onoff.count; ++k) {
+            uint8_t& armed = on ? onoff.on_armed[k] : onoff.off_armed[k];
+            const uint8_t hour = on ? onoff.on_hour[k] : onoff.off_hour[k];
+            const uint8_t minute = on ? onoff.on_minute[k] : onoff.off_minute[k];
+            if (!armed || hour != now.hour || minute != now.minute) continue;
+            SCREEN_fpgactrl_status(on ? 1 : 0);
+            armed = 0;
+            onoff.off_by_schedule = on ? 0 : 1;
+            Power_ctrl_reset();
+        }
     }
     if (now.day != onoff.day) {
         for (int k = 0; k < onoff.count; ++k) onoff.on_armed[k] = onoff.off_armed[k] = 1;
