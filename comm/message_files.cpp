@@ -197,20 +197,7 @@ int message_deal::REG_app_flag(uint8_t value) {
     if (value & 0x01) {
         const std::string image = "/data/app/zemT57N2";
         if (::access(platform::path(image).c_str(), F_OK) != 0) return kRefused;
-        // Shell commands name program paths; the shell seam places them on this machine.
-        Utils::system_mutex("chmod 777 -R /data/app");
-        platform::sleepMs(10);
-        Utils::system_mutex("mv /data/app/zemT57N2  /data/app/zemT57N");
-        if (g_update_status == 0) {
-            std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-            QSettings ini(
-                QString::fromStdString(platform::path("/data/configs/led_load_config.ini")),
-                QSettings::IniFormat);
-            ini.setValue("app-1/app_path", "/data/app/zemT57N -platform linuxfb");
-            ini.setValue("app-1/app_name", "zemT57N");
-            ini.sync();
-        }
-        Utils::system_mutex("sync");
+        file_io::installNewProgram();
         reboot_request();
     }
     if (value & 0x02) reboot_request();

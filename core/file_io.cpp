@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QSettings>
 #include <cerrno>
 
+#include "core/globals.h"
 #include "core/utils.h"
 #include "platform/box.h"
 #include "platform/clock.h"
@@ -58,6 +60,22 @@ int writeFileAtomic(const std::string& absPath, const void* data, size_t len) {
 void syncAndSettle() {
     Utils::system_mutex("sync");
     platform::sleepMs(100);
+}
+
+void installNewProgram() {
+    // Shell commands name program paths; the shell seam places them on this machine.
+    Utils::system_mutex("chmod 777 -R /data/app");
+    platform::sleepMs(10);
+    Utils::system_mutex("mv /data/app/zemT57N2  /data/app/zemT57N");
+    if (g_update_status == 0) {
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        QSettings ini(QString::fromStdString(platform::path("/data/configs/led_load_config.ini")),
+                      QSettings::IniFormat);
+        ini.setValue("app-1/app_path", "/data/app/zemT57N -platform linuxfb");
+        ini.setValue("app-1/app_name", "zemT57N");
+        ini.sync();
+    }
+    Utils::system_mutex("sync");
 }
 
 long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap) {

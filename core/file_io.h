@@ -17,6 +17,11 @@ int writeFileAtomic(const std::string& absPath, const void* data, size_t len);
 // meant to survive power loss.
 void syncAndSettle();
 
+// Installs "/data/app/zemT57N2" as the program (moved over "/data/app/zemT57N" through the
+// shell) and, unless the start-up file already names it, records it there; ends with "sync".
+// The caller then asks for the reboot.
+void installNewProgram();
+
 // Reads at most cap bytes of the program path absPath into buf; the count read, or -errno.
 long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap);
 
