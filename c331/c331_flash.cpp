@@ -173,6 +173,10 @@ bool fontPresent(const uint8_t* h, const FontSlot& slot) {
 
 }  // namespace
 
+bool c331_manage::flash_region_fits(uint32_t address, uint32_t length) {
+    return insideOneRegion(address, length);
+}
+
 int c331_manage::erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_t kind) {
     const uint32_t unit = kind == 0 ? 4096u : kind == 1 ? 32768u : 65536u;
     const uint64_t start = uint64_t(first_unit) * 4096u;

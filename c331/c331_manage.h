@@ -429,6 +429,8 @@ public:
     // region's end, or a zero-length erase unit); -ETIMEDOUT the engine did not finish;
     // another negative errno when the bus failed.
     int erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_t kind);
+    // True when [address, address + length) lies inside one region of the flash.
+    static bool flash_region_fits(uint32_t address, uint32_t length);
     int write_flash(int fd, uint32_t address, uint32_t length, const uint8_t* data);
     int read_flash(int fd, uint32_t address, uint32_t length, uint8_t* out);
     // Which fonts the flash holds: g_osd_font_mask and byte 6 of the status block.

@@ -278,6 +278,19 @@ public:
     void mapping_enable_deal();
     void usb_upgrade_manage_deal();
 
+    // ===== USB-disk upgrade (one step per pass while g_usb_grade is set) =====
+    uint32_t usb_file_count = 0;
+    uint8_t downing_mcu = 0, downing_txc1 = 0, downing_txc2 = 0, downing_osd = 0;
+    QString usb_upgrade_time;
+    int usb_installed = 0, usb_failed = 0, usb_refused = 0;  // of the last job
+    void usb_upgrade_deal();
+    void get_usb_file_list_path();
+    void usb_upgrade_main_deal();
+    // Each child: true when written and read back equal (the flags are set by the caller).
+    bool update_muc_file(const char* package, uint32_t offset, uint32_t length);
+    bool update_txc_file(const char* package, uint8_t device, uint32_t offset);
+    bool update_c331_osd_font_file(const char* package, uint32_t offset, uint32_t length);
+
     // ===== receiving-card frames (rcv_frames.cpp) =====
     static constexpr uint16_t kAllCards = 0x0FFF;  // every card on every port
     static constexpr uint16_t kPortCards = 0xFFE;  // all cards of one port (card index)

@@ -9,4 +9,3 @@ void fpga_manage::SmartMapping_deal() {}           // mailbox task 1
 void fpga_manage::rcv_recovery_check_deal(int) {}  // mailbox tasks 2, 5, 6
 void fpga_manage::save_para_deal() {}              // mailbox task 3
 void fpga_manage::mapping_enable_deal() {}         // mailbox task 4
-void fpga_manage::usb_upgrade_manage_deal() {}     // USB upgrade step

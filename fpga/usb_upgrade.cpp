@@ -1,0 +1,393 @@
+// The USB-disk upgrade: package files on the disk carry the program, each FPGA's firmware and
+// the OSD fonts. The FPGA thread runs the job one step per pass while g_usb_grade is set (start,
+// list, write, end). Every package is checked whole against its file size and each child's
+// target before anything is erased; each child is read back after writing and counts as
+// installed only when it reads back equal.
+#include "fpga/usb_upgrade.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "c331/c331_manage.h"
+#include "core/file_io.h"
+#include "core/globals.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
+#include "platform/box.h"
+#include "platform/clock.h"
+
+usb_upgrade_report* usb_upgrade_report::pInstance() {
+    static auto* report = new usb_upgrade_report();  // lives as long as the process
+    return report;
+}
+
+namespace {
+
+constexpr uint16_t kControllerType = 0x9752;
+constexpr uint32_t kHeaderSize = 49, kEntrySize = 21;
+constexpr uint32_t kFpgaHeaderSize = 64, kFontHeaderSize = 35;
+constexpr uint8_t kApp = 10, kFpga0 = 7, kFpga1 = 8, kFont = 13;
+// The bitstream ends before the saved port parameters in the configuration flash.
+constexpr uint32_t kFirmwareRegion = fpga_manage::kParaFlashAddr;
+constexpr uint32_t kFpgaPiece = 32768, kFontPiece = 16384;
+constexpr uint8_t kAppVersion[6] = {25, 9, 26, 11, 2, 0};  // year, month, date, hard, soft, fuc
+const char kNewProgram[] = "/data/app/zemT57N2";
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t le16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+uint8_t bcd(uint8_t v) {
+    return uint8_t((v >> 4) * 10 + (v & 15));
+}
+
+struct Child {
+    uint8_t type;
+    uint32_t len, offset;
+    uint8_t version[6];
+    uint32_t fpga_len = 0;      // FPGA: bitstream length from its own header
+    uint32_t font_address = 0;  // font: where it goes in the C331 flash
+    bool font_known = false;    // font: its coding names a place
+};
+
+struct Package {
+    uint8_t publish = 0;
+    uint16_t controller = 0;
+    std::vector<Child> children;
+};
+
+// n bytes at off of a package file (a path on this machine); false when the file is shorter.
+bool readAt(const std::string& file, uint64_t off, uint32_t n, uint8_t* out) {
+    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) return false;
+    const bool ok = fseeko(f, off_t(off), SEEK_SET) == 0 && std::fread(out, 1, n, f) == n;
+    std::fclose(f);
+    return ok;
+}
+
+uint64_t fileSize(const std::string& file) {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+uint32_t fontAddress(uint8_t coding, uint8_t height) {
+    if (height == 64) return coding == 1 ? 0x410000 : 0x450000;
+    if (height == 32) return coding == 1 ? 0x000000 : 0x010000;
+    return 0x000000;
+}
+
+// Checks one child against the file and its target; false with the reason.
+bool checkChild(const std::string& file, uint64_t size, Child& c, std::string& why) {
+    if (c.type != kApp && c.type != kFpga0 && c.type != kFpga1 && c.type != kFont) return true;
+    if (uint64_t(c.offset) + c.len > size) {
+        why = "child past the end of the file";
+        return false;
+    }
+    if (c.type == kApp) {
+        if (c.len == 0 || c.len > kFileBufSize) why = "program child empty or larger than 5 MiB";
+        return why.empty();
+    }
+    if (c.type == kFont) {
+        uint8_t h[kFontHeaderSize];
+        if (c.len < kFontHeaderSize || !readAt(file, c.offset, kFontHeaderSize, h)) {
+            why = "font child shorter than its header";
+            return false;
+        }
+        c.font_known = h[5] <= 1;
+        c.font_address = fontAddress(h[5], h[18]);
+        if (c.font_known && !c331_manage::flash_region_fits(c.font_address, c.len))
+            why = "font child larger than its place in the flash";
+        return why.empty();
+    }
+    uint8_t h[kFpgaHeaderSize];
+    if (c.len < kFpgaHeaderSize || !readAt(file, c.offset, kFpgaHeaderSize, h)) {
+        why = "firmware child shorter than its header";
+        return false;
+    }
+    c.fpga_len = le32(h + 31);
+    if (uint64_t(kFpgaHeaderSize) + c.fpga_len > c.len) why = "bitstream longer than its child";
+    if (c.fpga_len > kFirmwareRegion) why = "bitstream larger than the firmware area";
+    return why.empty();
+}
+
+// Reads and checks a whole package; false with the reason when any part of it is wrong.
+bool readPackage(const std::string& file, Package& p, std::string& why) {
+    const uint64_t size = fileSize(file);
+    uint8_t h[kHeaderSize];
+    if (size < kHeaderSize || !readAt(file, 0, kHeaderSize, h)) {
+        why = "shorter than its header";
+        return false;
+    }
+    p.publish = h[2];
+    p.controller = le16(h + 18);
+    const uint16_t count = le16(h + 47);
+    ZEM_DEBUG("\n FileType = %#x \n\n FileVersion = %#x \n\n PublishType = %#x \n", h[0], h[1],
+              h[2]);
+    ZEM_DEBUG("\n ControllerType = %#x \n\n FileNum = %#x \n", p.controller, count);
+    if (p.controller != kControllerType) {
+        why = "made for another controller";
+        return false;
+    }
+    if (kHeaderSize + uint64_t(kEntrySize) * count > size) {
+        why = "child table past the end of the file";
+        return false;
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        uint8_t e[kEntrySize];
+        if (!readAt(file, kHeaderSize + kEntrySize * k, kEntrySize, e)) {
+            why = "child table unreadable";
+            return false;
+        }
+        Child c{e[0], le32(e + 1), le32(e + 5), {}};
+        std::memcpy(c.version, e + 9, 6);
+        ZEM_DEBUG("\n file_type = %#x \n\n file_len = %#x \n\n file_offset = %#x \n", c.type, c.len,
+                  c.offset);
+        if (!checkChild(file, size, c, why)) return false;
+        p.children.push_back(c);
+    }
+    return true;
+}
+
+void report(const char* text) {
+    writeLogMsg(2, text);
+    ZEM_DEBUG("\n %s \n", text);
+}
+
+}  // namespace
+
+void fpga_manage::usb_upgrade_manage_deal() {
+    usb_upgrade_deal();
+}
+
+void fpga_manage::usb_upgrade_deal() {
+    usb_upgrade_report* r = usb_upgrade_report::pInstance();
+    TimeRealType t{};
+    switch (g_send_para[1].load()) {
+        case 0:
+            if (g_update_flag == 0) emit r->sig_update_start();
+            IT8563WE_Get(&t);
+            usb_upgrade_time = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+            g_update_flag = 1;
+            usb_file_count = 0;
+            usb_installed = usb_failed = usb_refused = 0;
+            emit r->sig_qround_bar_update(0);
+            g_send_para[1] = 1;
+            break;
+        case 1:
+            get_usb_file_list_path();
+            ZEM_DEBUG("\n usb_updata_list = %u \n", usb_file_count);
+            emit r->sig_qround_bar_update(10);
+            g_send_para[1] = 2;
+            break;
+        case 2:
+            usb_upgrade_main_deal();
+            g_send_para[1] = 3;
+            break;
+        case 3:
+            IT8563WE_Get(&t);
+            usb_upgrade_time += QString("    %1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+            if (g_update_flag) emit r->sig_update_over();
+            emit r->sig_qround_bar_update(100);
+            emit r->sig_usb_upgrade_result(usb_installed, usb_failed, usb_refused);
+            if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) s->test_signal(104);
+            g_update_flag = 0;
+            g_send_para[1] = 0;
+            g_usb_grade = 0;
+            break;
+        default:
+            break;
+    }
+}
+
+void fpga_manage::get_usb_file_list_path() {
+    const std::string sub = g_usb_grade_path == " " ? "" : g_usb_grade_path.toStdString();
+    const QDir dir(QString::fromStdString(platform::path("/mnt/usb1/" + sub)));
+    usb_file_list.clear();
+    uint8_t n = 0;
+    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted)) {
+        if (f.suffix() != "ZEM" && f.suffix() != "ZEMZK") continue;
+        usb_file_list.append(f.absoluteFilePath());
+        ZEM_DEBUG("\n %s \n", f.absoluteFilePath().toLocal8Bit().constData());
+        if (++n == 0) break;  // the count is 8 bits wide: at most 255 packages a job
+    }
+    usb_file_count = n;
+}
+
+void fpga_manage::usb_upgrade_main_deal() {
+    if (usb_file_count == 0) return;
+    downing_mcu = downing_txc1 = downing_txc2 = downing_osd = 0;
+    for (uint32_t i = 0; i < usb_file_count && i < uint32_t(usb_file_list.size()); ++i) {
+        const std::string file = usb_file_list[int(i)].toStdString();
+        ZEM_DEBUG("ready to downing file name  %s\n", file.c_str());
+        Package p;
+        std::string why;
+        if (!readPackage(file, p, why)) {
+            report(("usb upgrade: " + file + " refused: " + why).c_str());
+            ++usb_refused;
+            continue;
+        }
+        const bool same_skips = p.publish == 0x80;
+        for (const Child& c : p.children) {
+            bool ok = true, written = false;
+            if (c.type == kApp) {
+                if (same_skips && std::memcmp(c.version, kAppVersion, 6) == 0) continue;
+                written = true;
+                ok = update_muc_file(file.c_str(), c.offset, c.len);
+                if (ok) downing_mcu = 1;
+            } else if (c.type == kFpga0 || c.type == kFpga1) {
+                const int f = c.type == kFpga0 ? 0 : 1;
+                const bool same =
+                    bcd(mirror(f, 31)) == c.version[0] && bcd(mirror(f, 30)) == c.version[1] &&
+                    bcd(mirror(f, 29)) == c.version[2] && mirror(f, 28) == c.version[5];
+                if (same_skips && same) continue;
+                written = true;
+                ok = update_txc_file(file.c_str(), uint8_t(2 + f), c.offset);
+                if (ok) (f == 0 ? downing_txc1 : downing_txc2) = 1;
+            } else if (c.type == kFont && c.font_known) {
+                uint8_t present = 0;
+                if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) {
+                    std::lock_guard<std::mutex> lock(s->mutex);
+                    present = s->status[6];
+                }
+                if ((present & 0x3F) == 0x3F) continue;  // every font is there already
+                written = true;
+                ok = update_c331_osd_font_file(file.c_str(), c.offset, c.len);
+                if (ok) downing_osd = 1;
+            }
+            if (!written) continue;
+            ++(ok ? usb_installed : usb_failed);
+        }
+        emit usb_upgrade_report::pInstance()->sig_qround_bar_update(
+            int(10 + 80 * (i + 1) / usb_file_count));
+    }
+    ZEM_DEBUG("\n downing_mcu = %#x ,downing_txc1 = %#x ,downing_osd = %#x\n", downing_mcu,
+              downing_txc1, downing_osd);
+    if (!downing_mcu) {
+        if (downing_txc1) reset_fpga_rst(0);
+        if (downing_txc2) reset_fpga_rst(1);
+        c331_manage* c = c331_manage::p_c331_manage;
+        if (downing_osd && c) {
+            c->read_c331_font(c->fd);
+            c->update_font(c->fd);
+        }
+        return;
+    }
+    if (g_app_reset_flag) return;
+    file_io::installNewProgram();
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+}
+
+bool fpga_manage::update_muc_file(const char* package, uint32_t offset, uint32_t length) {
+    std::vector<uint8_t> image(length);
+    if (!readAt(package, offset, length, image.data())) return false;
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        rc = file_io::writeFileAtomic(kNewProgram, image.data(), image.size());
+    }
+    file_io::syncAndSettle();
+    if (rc != 0) {
+        report("usb upgrade: the new program could not be written");
+        return false;
+    }
+    std::vector<uint8_t> back(size_t(length) + 1);
+    long n;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        n = file_io::readFileBytes(kNewProgram, back.data(), back.size());
+    }
+    if (n != long(length) || std::memcmp(back.data(), image.data(), length) != 0) {
+        report("usb upgrade: the new program reads back different; not installed");
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Erases [base + from, base + from + length) in 32 KiB blocks where a whole aligned block
+// lies inside, 4 KiB sectors elsewhere; erase(sector, kind) is 0 for done.
+template <typename Erase>
+bool eraseSpan(uint32_t base, uint32_t length, Erase erase) {
+    for (uint32_t b = 0; b < length;) {
+        const uint32_t sector = (base + b) / 4096;
+        const bool block = sector % 8 == 0 && uint64_t(b) + 32768 <= length;
+        if (!erase(sector, block ? 1 : 0)) return false;
+        b += block ? 32768 : 4096;
+    }
+    return true;
+}
+
+// Copies length bytes from the package at `from` in pieces, writing and reading each back.
+template <typename Write, typename Read>
+bool copySpan(const char* package, uint64_t from, uint32_t length, uint32_t piece, Write write,
+              Read read) {
+    std::vector<uint8_t> data(piece), back(piece);
+    for (uint32_t at = 0; at < length; at += piece) {
+        const uint32_t n = std::min(piece, length - at);
+        if (!readAt(package, from + at, n, data.data()) || !write(at, data.data(), n) ||
+            !read(at, back.data(), n) || std::memcmp(back.data(), data.data(), n) != 0)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool fpga_manage::update_txc_file(const char* package, uint8_t device, uint32_t offset) {
+    uint8_t h[kFpgaHeaderSize];
+    if (!readAt(package, offset, kFpgaHeaderSize, h)) return false;
+    const uint32_t length = le32(h + 31);
+    ZEM_DEBUG("\n file_type = %#x (1-FCG,2-ACG)\n\n file_len = %#x \n", h[16], length);
+    const bool ok =
+        eraseSpan(0, length,
+                  [&](uint32_t sector, int kind) {
+                      return flash_erase(device, sector, kind, 1) == fpga_drv::kFlashDone;
+                  }) &&
+        copySpan(
+            package, uint64_t(offset) + kFpgaHeaderSize, length, kFpgaPiece,
+            [&](uint32_t at, const uint8_t* d, uint32_t n) {
+                return flash_write(device, at, d, n) == fpga_drv::kFlashDone;
+            },
+            [&](uint32_t at, uint8_t* out, uint32_t n) {
+                return flash_read(device, at, n, out) == fpga_drv::kFlashDone;
+            });
+    if (!ok) report("usb upgrade: FPGA firmware not written or reads back different");
+    ZEM_DEBUG("\n write over !!!!!\n ");
+    return ok;
+}
+
+bool fpga_manage::update_c331_osd_font_file(const char* package, uint32_t offset, uint32_t length) {
+    c331_manage* c = c331_manage::p_c331_manage;
+    uint8_t h[kFontHeaderSize];
+    if (!c || !readAt(package, offset, kFontHeaderSize, h) || h[5] > 1) return false;
+    const uint32_t address = fontAddress(h[5], h[18]);
+    ZEM_DEBUG("\n osd flash_addr = %#x ,en_coding = %#x file_len = %#x\n", address, h[5], length);
+    const bool ok = eraseSpan(address, length,
+                              [&](uint32_t sector, int kind) {
+                                  return c->erase_flash(c->fd, sector, 1, uint8_t(kind)) == 0;
+                              }) &&
+                    copySpan(
+                        package, offset, length, kFontPiece,
+                        [&](uint32_t at, const uint8_t* d, uint32_t n) {
+                            return c->write_flash(c->fd, address + at, n, d) == 0;
+                        },
+                        [&](uint32_t at, uint8_t* out, uint32_t n) {
+                            return c->read_flash(c->fd, address + at, n, out) == 0;
+                        });
+    if (!ok) report("usb upgrade: font not written or reads back different");
+    return ok;
+}

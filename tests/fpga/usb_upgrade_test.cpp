@@ -1,0 +1,274 @@
+// The USB-disk upgrade: packages built in the test on the simulated disk, run step by step as
+// the FPGA thread does. Each child alone and all together; every bad package leaves flashes and
+// files as they were; a flash that refuses or reads back wrong fails the child; a power cut
+// while the program is written leaves the old file whole.
+#include "fpga/usb_upgrade.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <algorithm>
+#include <thread>
+
+#include "c331/c331_manage.h"
+#include "core/file_io.h"
+#include "fpga_fixture.h"
+#include "platform/sim/sim_c331.h"
+#include "ui/shell/main_window.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct ChildSpec {
+    uint8_t type;
+    Bytes image;
+    std::array<uint8_t, 6> version{1, 1, 1, 1, 1, 1};
+};
+
+void put32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// A package: the 49-byte header, 21-byte entries, then the images back to back.
+Bytes package(const std::vector<ChildSpec>& children, uint16_t controller = 0x9752,
+              uint8_t publish = 0) {
+    Bytes p(49 + 21 * children.size(), 0);
+    p[2] = publish;
+    p[18] = uint8_t(controller), p[19] = uint8_t(controller >> 8);
+    p[47] = uint8_t(children.size());
+    for (size_t k = 0; k < children.size(); ++k) {
+        const size_t e = 49 + 21 * k;
+        p[e] = children[k].type;
+        put32(p, e + 1, uint32_t(children[k].image.size()));
+        put32(p, e + 5, uint32_t(p.size()));
+        std::copy(children[k].version.begin(), children[k].version.end(), p.begin() + e + 9);
+        p.insert(p.end(), children[k].image.begin(), children[k].image.end());
+    }
+    return p;
+}
+
+Bytes bytes(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7);
+    return b;
+}
+
+// A firmware child: the 64-byte header with the bitstream length, then the bitstream.
+Bytes firmware(const Bytes& bitstream) {
+    Bytes f(64, 0);
+    f[16] = 1;
+    put32(f, 31, uint32_t(bitstream.size()));
+    f.insert(f.end(), bitstream.begin(), bitstream.end());
+    return f;
+}
+
+Bytes font(int dots, bool narrow, size_t glyph_bytes) {
+    Bytes f(35, 0);
+    f[0] = 'P', f[5] = narrow ? 1 : 0, f[17] = f[18] = uint8_t(dots);
+    const Bytes g = bytes(glyph_bytes, 3);
+    f.insert(f.end(), g.begin(), g.end());
+    return f;
+}
+
+class UsbUpgradeTest : public FpgaTest {
+protected:
+    void SetUp() override {
+        FpgaTest::SetUp();
+        g_usb_grade_path = " ";
+        g_app_reset_flag = 0;
+        g_update_status = 0;
+        chip = platform::sim::attachSimC331();
+        c331 = c331_manage::pInstance();
+        for (int i = 0; i < 5000 && c331->thread_state != 8; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(c331->thread_state.load(), 8);
+        c331_manage::shutdown();  // the test alone drives the chip from here
+        usb_upgrade_report* r = usb_upgrade_report::pInstance();
+        QObject::connect(r, &usb_upgrade_report::sig_usb_upgrade_result, r,
+                         [this](int i, int f, int x) {
+                             result = {i, f, x};
+                         });
+        QObject::connect(r, &usb_upgrade_report::sig_update_start, r, [this] { ++overlay; });
+        QObject::connect(r, &usb_upgrade_report::sig_update_over, r, [this] { --overlay; });
+        QObject::connect(r, &usb_upgrade_report::sig_qround_bar_update, r,
+                         [this](int p) { progress.push_back(p); });
+    }
+    void TearDown() override {
+        QObject::disconnect(usb_upgrade_report::pInstance(), nullptr, nullptr, nullptr);
+        FpgaTest::TearDown();
+    }
+    void onDisk(const std::string& name, const Bytes& b) {
+        writeFile("/mnt/usb1/" + name, std::string(b.begin(), b.end()));
+    }
+    // Starts the job as the upgrade page does and runs it, one step per FPGA pass.
+    void runJob() {
+        g_send_para[1] = 0;
+        g_usb_grade = 1;
+        for (int pass = 0; pass < 10 && g_usb_grade; ++pass) mgr->usb_upgrade_manage_deal();
+        ASSERT_EQ(g_usb_grade.load(), 0);
+    }
+    Bytes fpgaFlash(int side, size_t n) const {
+        const auto& m = board->flash[side].mem;
+        return Bytes(m.begin(), m.begin() + long(n));
+    }
+    bool ran(const std::string& cmd) const {
+        const auto c = commands();
+        return std::find(c.begin(), c.end(), cmd) != c.end();
+    }
+    std::shared_ptr<platform::sim::SimC331> chip;
+    c331_manage* c331 = nullptr;
+    std::array<int, 3> result{-1, -1, -1};
+    int overlay = 0;
+    std::vector<int> progress;
+};
+
+TEST_F(UsbUpgradeTest, EachChildAloneIsWrittenReadBackAndTakesEffect) {
+    const Bytes bits0 = bytes(40000, 1), bits1 = bytes(5000, 2), program = bytes(3000, 9);
+    const Bytes narrow = font(32, true, 4 * 128);
+    struct Case {
+        const char* name;
+        ChildSpec child;
+    };
+    for (const Case& k :
+         {Case{"FPGA 0", {7, firmware(bits0)}}, Case{"FPGA 1", {8, firmware(bits1)}},
+          Case{"font", {13, narrow}}, Case{"program", {10, program}}}) {
+        onDisk("pkg.ZEM", package({k.child}));
+        const int resets0 = resetPulses(0), resets1 = resetPulses(1);
+        runJob();
+        EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0})) << k.name;
+        EXPECT_EQ(resetPulses(0) - resets0, k.child.type == 7 ? 1 : 0) << k.name;
+        EXPECT_EQ(resetPulses(1) - resets1, k.child.type == 8 ? 1 : 0) << k.name;
+    }
+    EXPECT_EQ(fpgaFlash(0, bits0.size()), bits0);
+    EXPECT_EQ(fpgaFlash(1, bits1.size()), bits1);
+    EXPECT_EQ(chip->flashRead(0, uint32_t(narrow.size())), narrow);
+    EXPECT_EQ(c331->g_osd_font_mask.load(), 0x2u);                 // reloaded after writing
+    EXPECT_TRUE(ran("mv /data/app/zemT57N2  /data/app/zemT57N"));  // the shell seam moves it
+    EXPECT_EQ(readFile("/data/app/zemT57N"), std::string(program.begin(), program.end()));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+    EXPECT_EQ(overlay, 0);
+    EXPECT_EQ(progress.back(), 100);
+}
+
+TEST_F(UsbUpgradeTest, APackageWithEverythingInstallsAllAndTheBoxReboots) {
+    const Bytes bits = bytes(70000, 4), program = bytes(2000, 5), wide = font(32, false, 3 * 128);
+    onDisk("all.ZEM",
+           package({{7, firmware(bits)}, {8, firmware(bits)}, {13, wide}, {10, program}}));
+    onDisk("notes.zem", package({{10, bytes(10, 1)}}));  // lower-case suffix: not a package
+    const int resets = resetPulses(0);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{4, 0, 0}));
+    EXPECT_EQ(fpgaFlash(0, bits.size()), bits);
+    EXPECT_EQ(fpgaFlash(1, bits.size()), bits);
+    EXPECT_EQ(chip->flashRead(0x10000, uint32_t(wide.size())), wide);
+    EXPECT_EQ(resetPulses(0), resets);  // the reboot brings the new firmware up
+    static int argc = 1;
+    static char arg0[] = "test";
+    static char* argv[] = {arg0, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+    MainWindow window(nullptr);
+    for (int t = 0; t < 301; ++t) window.slot_update_timer_ticks();
+    EXPECT_TRUE(ran("reboot"));
+}
+
+// Nothing of a bad package is erased or written, whatever its other children are.
+TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
+    const Bytes good = firmware(bytes(9000, 6));
+    Bytes truncated = package({{7, good}});
+    truncated.resize(truncated.size() - 10);
+    Bytes lying = package({{7, good}, {13, font(32, true, 128)}});
+    put32(lying, 49 + 21 * 1 + 1, 0x01000000);  // the font entry claims 16 MiB
+    Bytes long_bitstream = package({{8, good}});
+    put32(long_bitstream, 49 + 21 + 31, 0x7FFFFFFF);  // bitstream length in the firmware header
+    Bytes big_font = package({{13, font(32, true, 0x10000)}});  // past the narrow font's place
+    struct Case {
+        const char* name;
+        Bytes file;
+    };
+    for (const Case& k :
+         {Case{"truncated", truncated}, Case{"lying length", lying},
+          Case{"bitstream past its child", long_bitstream}, Case{"font past its region", big_font},
+          Case{"another controller", package({{7, good}, {13, font(32, true, 128)}}, 0x1234)},
+          Case{"header only", Bytes(20, 0)}}) {
+        onDisk("bad.ZEMZK", k.file);
+        board->clearMessages();
+        chip->clearFrames();
+        runJob();
+        EXPECT_EQ(result, (std::array<int, 3>{0, 0, 1})) << k.name;
+        EXPECT_EQ(board->flash[0].erases + board->flash[1].erases, 0) << k.name;
+        const auto log = chip->writeLog();
+        EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const auto& w) {
+            return w.bank == 0x04 && w.address == 0x48;
+        })) << k.name;  // no flash command at all
+    }
+    EXPECT_FALSE(exists("/data/app/zemT57N"));
+    EXPECT_FALSE(ran("mv /data/app/zemT57N2  /data/app/zemT57N"));
+}
+
+TEST_F(UsbUpgradeTest, AFlashThatDoesNotTakeTheDataFailsTheChildAndNothingTakesEffect) {
+    onDisk("fw.ZEM", package({{7, firmware(bytes(5000, 8))}, {13, font(64, true, 512)}}));
+    chip->setFlashProtected(true);
+    board->flash[0].stuck_busy = true;
+    const int resets = resetPulses(0);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{0, 2, 0}));
+    EXPECT_EQ(resetPulses(0), resets);
+    EXPECT_EQ(c331->g_osd_font_mask.load(), 0u);
+}
+
+TEST_F(UsbUpgradeTest, SkippedAndUnknownChildrenKeepWhatEarlierChildrenDid) {
+    const Bytes program = bytes(500, 3);
+    std::array<uint8_t, 6> running = {25, 9, 26, 11, 2, 0};
+    // A written FPGA child, then an unknown one and the running program's own version.
+    onDisk("a.ZEM",
+           package({{7, firmware(bytes(4096, 1))}, {99, bytes(10, 0)}, {10, program, running}},
+                   0x9752, 0x80));
+    const int resets = resetPulses(0);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0}));
+    EXPECT_EQ(resetPulses(0), resets + 1);
+    EXPECT_FALSE(exists("/data/app/zemT57N2"));
+}
+
+TEST_F(UsbUpgradeTest, FontsAreLeftAloneWhileAllFourArePresent) {
+    for (const auto& [at, dots, narrow] : std::vector<std::tuple<uint32_t, int, bool>>{
+             {0, 32, true}, {0x10000, 32, false}, {0x410000, 64, true}, {0x450000, 64, false}})
+        chip->flashLoad(at, font(dots, narrow, 8));
+    c331->read_c331_font(c331->fd);
+    onDisk("f.ZEMZK", package({{13, font(32, true, 256)}}));
+    chip->clearFrames();
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{0, 0, 0}));
+    const auto log = chip->writeLog();
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(),
+                             [](const auto& w) { return w.bank == 0x04 && w.address == 0x53; }));
+}
+
+// The new program is written beside the old one and renamed over it: a writer killed at any
+// moment leaves the old file or the whole new one.
+TEST_F(UsbUpgradeTest, APowerCutWhileTheProgramIsWrittenLeavesTheOldFileWhole) {
+    const std::string old_image(100000, 'o');
+    writeFile("/data/app/zemT57N2", old_image);
+    const Bytes image = bytes(4 << 20, 1);
+    onDisk("big.ZEM", package({{10, image}}));
+    const std::string pkg = local("/mnt/usb1/big.ZEM");
+    for (int delay_us : {0, 300, 2000, 8000}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) mgr->update_muc_file(pkg.c_str(), 49 + 21, uint32_t(image.size()));
+        }
+        usleep(useconds_t(delay_us));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        const std::string now = readFile("/data/app/zemT57N2");
+        EXPECT_TRUE(now == old_image || now == std::string(image.begin(), image.end()))
+            << delay_us << " us: " << now.size() << " bytes";
+    }
+}
+
+}  // namespace
