@@ -412,25 +412,30 @@ void c331_manage::disable_slidebar(int fd) {
     std::printf("\n disable_slidebar over ");
 }
 
+namespace {
+
+// Reset of V-by-One receiver rx (0, 1): its lane reset value, then the receiver's three
+// set-up registers, 0x1C apart.
+void vbyoneReset(RegWriter& e, int rx) {
+    const uint32_t at = 0x1C00u * uint32_t(rx);
+    e.w(0x027F01, rx == 0 ? 14 : 13);
+    e.w(0x027F01, 15);
+    e.w(0x024001 + at, 5);
+    e.w(0x024F01 + at, 255);
+    e.w(0x024C01 + at, 0xAB);
+}
+
+}  // namespace
+
 void c331_manage::vbyone_rx_ch1_seq(int fd) {
     RegWriter e{drv, fd};
-    for (const auto& [d, v] : {std::pair<uint32_t, uint32_t>{0x027F01, 14},
-                               {0x027F01, 15},
-                               {0x024001, 5},
-                               {0x024F01, 255},
-                               {0x024C01, 0xAB}})
-        e.w(d, v);
+    vbyoneReset(e, 0);
     std::printf("\n vbyone_rx_ch1_seq over ");
 }
 
 void c331_manage::vbyone_rx_ch2_seq(int fd) {
     RegWriter e{drv, fd};
-    for (const auto& [d, v] : {std::pair<uint32_t, uint32_t>{0x027F01, 13},
-                               {0x027F01, 15},
-                               {0x025C01, 5},
-                               {0x026B01, 255},
-                               {0x026801, 0xAB}})
-        e.w(d, v);
+    vbyoneReset(e, 1);
     std::printf("\n vbyone_rx_ch2_seq over ");
 }
 
