@@ -325,21 +325,3 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
     EXPECT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
     udp->stop();
 }
-
-using SimulatedPorts = CommTest;
-
-TEST_F(SimulatedPorts, TheBoxReportsWhereEachSerialPortCanBeReached) {
-    Qz_uart_inout::pInstance();
-    Qz_uart_inout_4G::pInstance();
-    const std::string ports = readFile("/sim/serial-ports");
-    const std::string ttyS2 = platform::sim::serialPeerName("/dev/ttyS2");
-    const std::string ttyS1 = platform::sim::serialPeerName("/dev/ttyS1");
-    ASSERT_FALSE(ttyS2.empty());
-    EXPECT_EQ(ports, "/dev/ttyS1 " + ttyS1 + "\n/dev/ttyS2 " + ttyS2 + "\n");
-    // The reported name is the far end of the program's port: a frame sent there is answered.
-    PtyLink link(ttyS2);
-    const Bytes probe = readRam(0x600880, 1);
-    EXPECT_EQ(link.ask(probe), reply(probe, {0, 0x80}));
-    Qz_uart_inout::p_uart_inout->stop();
-    Qz_uart_inout_4G::p_uart_inout_4G->stop();
-}
