@@ -407,17 +407,24 @@ void c331_manage::c331_SetInputsource(int win, int source) {
     set_output(fd);
 }
 
+// Polls a millisecond apart, so the 45 polls span a frame of the slowest input (24 Hz).
 void c331_manage::wait1_pivs(int fd, int channel) {
     if (channel < 0 || channel > 7) return;
     const uint32_t bit = 1u << channel;
     const uint32_t status = desc(0xA8, 0x3F + 5 * channel, 1);
     drv->write_c331_mask(fd, kLatch, 0x80, 0x80, 0);
     drv->write_C331(fd, kSyncRequest, bit, 0);
-    for (int i = 0; i <= 45; ++i) {
-        if ((drv->read_C331(fd, kSyncStatus, 0) & bit) || drv->read_C331(fd, status, 0) == 0xFF) {
-            break;
-        }
-        if (i == 45) ZEM_DEBUG("[wait1_pivs] ch%d: no frame after 45 polls\n", channel);
+    bool seen = false;
+    for (int i = 0; i < 45 && !seen; ++i) {
+        seen = (drv->read_C331(fd, kSyncStatus, 0) & bit) || drv->read_C331(fd, status, 0) == 0xFF;
+        if (!seen) Sleep(1);
+    }
+    if (!seen) {
+        char text[80];
+        std::snprintf(text, sizeof text, "c331: no input frame on channel %d within 45 ms",
+                      channel);
+        writeLogMsg(2, text);
+        ZEM_DEBUG("\033[1m%s\033[0m\n", text);
     }
     drv->write_C331(fd, kSyncRequest, 0, 0);
     drv->write_c331_mask(fd, kLatch, 0, 0x80, 0);

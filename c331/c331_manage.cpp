@@ -298,6 +298,9 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
     copy_ram(apply_snapshot);
     if (!changed) return false;
     init_panel_from_ram();
+    // As every other layout change: the new channels get their windows, layers and idle
+    // channels from the one output apply.
+    set_output(fd);
     {
         std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
         g_set_led_para = 2;

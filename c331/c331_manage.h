@@ -373,6 +373,7 @@ public:
 
     // ---- Layers, overlay and output ----
     void set_output(int fd);
+    uint32_t output_applies{};  // set_output calls since start (debug dump and tests)
     void update_overlay_info();
     void set_overlay(int fd);
     void reset_layer_coef(int fd, int mode);
@@ -385,7 +386,7 @@ public:
     void set_display_window_och(int fd, const _ImageWindowDef_st* in, const _ImageWindowDef_st* out,
                                 int win);
     void set_freeze(int fd, int on);
-    void wait1_povs(int fd, int k);
+    bool wait1_povs(int fd, int k);  // false (logged) when no frame came
     void get_och(int win, int* och);
     void set_oscwct(int fd, int k);
 
@@ -395,22 +396,52 @@ public:
     void set_iscwct(int fd, int win);
     void set_mct(int fd, int win, int mode);
     void set_ip(int fd, int ich);
+    void set_mvflt(int fd, int ich, int port);
+    void set_diag(int fd, int ich, int port);
+    void set_ipregs(int fd, int ich, int port);
+    void set_comb(int fd, int ich, int port);
+    void set_nr(int fd, int ich, int port);
+    void set_nr_block(int fd, int ich, int port);
+    void set_nr_tpx(int fd, int ich, int port);
+    void set_nr_hvpx(int fd, int ich, int port);
+    void set_nr_mosq(int fd, int ich, int port);
+    void set_nr_b_480i(int fd, int ich, int port);
+    void set_nr_b_480p(int fd, int ich, int port);
+    void set_nr_b_1080i(int fd, int ich, int port);
+    void set_nr_b_720p(int fd, int ich, int port);
+    void set_nr_b_1080p(int fd, int ich, int port);
+    void set_nr_b_format(int ich, int format);  // format 0..4: 480i, 480p, 1080i, 720p, 1080p
+    // One register of input channel ich's banks (bank + 16 x ich); a run of one-byte registers.
+    void ich_write(int ich, int bank, int address, int count, uint32_t value);
+    void ich_write_run(int ich, int bank, int first, int last, uint32_t value);
+    bool any_nr() const;
+    static const uint32_t lut[10][24];    // vertical shrink coefficients by row
+    int32_t nren_old[4]{-1, -1, -1, -1};  // noise-reduction mode last written per CMOS port
+    int32_t PI_IFH[6]{}, PI_IFV[6]{};     // measured input frame size
 
-    // ---- Operations of later work, called in place (each does nothing yet) ----
-    void c331_SetBrightness(int value);                   // picture controls
-    void c331_SetContrast(int value);                     // picture controls
-    void c331_SetSharpness(int value);                    // picture controls
-    void c331_SetSaturation(int value);                   // picture controls
-    void c331_SetColorTemp(uint32_t colour);              // picture controls
-    void c331_debugEnv();                                 // empty debug hook
-    void zemApi_forceColorDisable(int fd);                // end of the forced background
-    void c331_SetWinPriority(int win, int value);         // window priority
-    void c331_SetWinPriority1(int fd);                    // layer order from the priorities
-    void c331_SetWinAttr(int win, int value);             // window mirror
-    void c331_SetWinOutput(int fd, int win, int value);   // window output attributes
-    void c331_SetWinDbdMode(int fd, int win, int value);  // window DBD mode
-    void c331_SetInputsourceCrop(int win, int value);     // crop source of a window
-    void c331_SetPattern(int value);                      // test patterns
+    // ---- Picture controls, window attributes and test patterns ----
+    void c331_SetBrightness(int value);
+    void c331_SetContrast(int value);
+    void c331_SetSharpness(int value);
+    void c331_SetSaturation(int value);
+    void c331_SetColorTemp(uint32_t colour);
+    void c331_debugEnv();
+    void zemApi_forceColorDisable(int fd);
+    void c331_SetWinPriority(int win, int value);
+    void c331_SetWinPriority1(int fd);
+    void c331_SetWinAttr(int win, int value);
+    void c331_SetWinOutput(int fd, int win, int value);
+    void c331_SetWinDbdMode(int fd, int win, int value);
+    void win_freeze_sel(int fd, int win, int flags);
+    void c331_SetInputsourceCrop(int win, int value);
+    // 0, or -1 (logged, nothing written) while more than one window is open.
+    int c331_SetPattern(int value);
+    static int dbd_code(int mode);
+    int ram_window(int rec) const;  // the RAM window of a record, -1 none
+    // Output channels of a record's pieces into och (8); their count.
+    int window_och(int rec, int* och) const;
+    void write_all_och(uint32_t descriptor, uint32_t value);  // on all eight output channels
+
     // OSD menu file read into g_osd_list (the parameter store's JSON files).
     void reload_osd_menu();
 

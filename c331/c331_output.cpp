@@ -2,6 +2,8 @@
 // channels of changed windows, their input and output sides, the layer order and overlay,
 // idle channels off, the change hidden behind a freeze or a fade. Every layout, crop, source
 // and input-timing change ends here, on the C331 thread.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "c331/c331_manage.h"
@@ -13,6 +15,7 @@ constexpr int kCaptureLimit = 0x880;  // widest input capture with the 2-lane tr
 }  // namespace
 
 void c331_manage::set_output(int fd) {
+    ++output_applies;
     for (int w = 0; w < kWindows; ++w) reset_ich(w);
     for (int w = 0; w < kWindows; ++w) {
         const bool setup = g_chg_src[w] == 1 || g_chg_src[w] == 3 || g_chg_dbd[w] ||
@@ -92,4 +95,104 @@ void c331_manage::set_output(int fd) {
     }
     for (int w = 0; w < kWindows; ++w)
         g_chg_input[w] = g_chg_src[w] = g_chg_dbd[w] = g_chg_mirror[w] = 0;
+}
+
+void c331_manage::update_overlay_info() {
+    for (int k = 0; k < 8; ++k) {
+        int n = 0;
+        for (int c = 0; c < 8 && n < 8; ++c)
+            if (PM_OVERLAY[c] == k + 1) g_och_layer[k][n++] = c;
+        g_och_layer_cnt[k] = n;
+        auto pri = [&](int c) {
+            const int w = PM_WIN_NUM[c];
+            return w >= 0 && w < kWindows ? PM_OVERLAY_PRI[w] : 0;
+        };
+        int* l = g_och_layer[k];
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                if (pri(l[i]) > pri(l[j])) std::swap(l[i], l[j]);
+    }
+}
+
+void c331_manage::set_overlay(int fd) {
+    for (int k = 0; k < 8; ++k) {
+        uint32_t order = 0;
+        for (int i = 0; i < g_och_layer_cnt[k]; ++i)
+            order |= uint32_t(g_och_layer[k][i] + 8) << (4 * i);
+        drv->write_C331(fd, 0x0E0B04, order, 16 * uint32_t(k));
+    }
+}
+
+void c331_manage::reset_layer_coef(int fd, int mode) {
+    const uint32_t extended = mode == 1 ? 256 : mode == 2 ? 512 : 0;
+    for (int k = 0; k < 4; ++k) {
+        const uint32_t off = 16 * uint32_t(k);
+        const uint32_t v = g_och_layer_cnt[k] > 0 ? 128 : 0;
+        for (int i = 0; i < 16; ++i) {
+            const int top = i == 0 ? -1 : 31 - __builtin_clz(unsigned(i));
+            for (int j = 0; j < 5; ++j) {
+                const bool shown = i == 0 ? j == 0 : j == top + 1;
+                drv->write_C331(fd, 0x0E0001 | uint32_t(0x11 + 5 * i + j) << 8, shown ? v : 0, off);
+            }
+            drv->write_C331(fd, 0x0E0F02, extended, off);
+        }
+    }
+}
+
+void c331_manage::set_layer_coef(int fd, int w, int cnt, int dir) {
+    std::printf("set_layer_coef  win=%d  cnt=%d  dir=%d\n", w, cnt, dir);
+    if (cnt < 0 || w < 0 || w >= kWindows) return;
+    cnt = std::min(cnt, kMaxFadeFrames);
+    for (int s = 0; s <= cnt; ++s) {
+        const int a = cnt == 0 ? 128 : 128 * s / cnt;
+        const int mine = dir ? a : 128 - a, below = 128 - mine;
+        drv->write_C331(fd, 0x002201, 0xFF, 0);
+        drv->write_C331(fd, 0x002301, 0xFF, 0);
+        for (int k = 0; k < 4; ++k) {
+            if (g_och_layer_cnt[k] == 0) continue;
+            int p = -1;
+            for (int i = 0; i < g_och_layer_cnt[k]; ++i)
+                if (PM_WIN_NUM[g_och_layer[k][i]] == w) p = i;
+            if (p < 0) continue;
+            const uint32_t off = 16 * uint32_t(k);
+            drv->write_C331(fd, 0x0E0F02, p == 4 ? 256 : p >= 5 ? 512 : 0, off);
+            p = std::min(p, 3);
+            for (int i = 1; i < 16; ++i) {
+                if (!(i & (1 << p)) || (i >> (p + 1))) continue;  // holds p, nothing higher
+                int lower = -1;
+                if (p >= 1 && (i & (1 << (p - 1)))) {
+                    lower = p - 1;
+                } else if (p >= 2 && (i & (1 << (p - 2)))) {
+                    lower = p - 2;
+                } else if (p == 3 && (i & 1)) {
+                    lower = 0;
+                }
+                drv->write_C331(fd, 0x0E0001 | uint32_t(0x11 + 5 * i + p + 1) << 8, uint32_t(mine),
+                                off);
+                const int j = lower >= 0 ? lower + 1 : 0;  // the background takes it otherwise
+                drv->write_C331(fd, 0x0E0001 | uint32_t(0x11 + 5 * i + j) << 8, uint32_t(below),
+                                off);
+            }
+        }
+        drv->write_C331(fd, 0x002201, 0xA9, 0);
+        drv->write_C331(fd, 0x002301, 0xCB, 0);
+        // A frame that never comes ends the ramp at its last step instead of waiting per step.
+        if (!wait1_povs(fd, 0) && s < cnt) s = cnt - 1;
+    }
+}
+
+void c331_manage::reset_act(int fd, int mode) {
+    if (mode == 0 || mode == 2) {
+        for (int i = 0; i < 8; ++i)
+            if (g_ich_owner[i] == -1) drv->write_C331(fd, 0x101902, 0, 16 * uint32_t(i));
+    }
+    if (mode == 1 || mode == 2) {
+        for (int k = 0; k < 8; ++k) {
+            const int w = PM_WIN_NUM[k];
+            const bool used = w >= 0 && w < kWindows &&
+                              PM_WIN_SHAPE[w][0] * PM_WIN_SHAPE[w][1] != 0 &&
+                              PM_AREA_NUM[k] < PM_WIN_SHAPE[w][0] * PM_WIN_SHAPE[w][1];
+            if (!used) drv->write_C331(fd, 0x084202, 0, 16 * uint32_t(k));
+        }
+    }
 }

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cmath>
 
+#include "platform/clock.h"
+
 namespace platform::sim {
 namespace {
 
@@ -135,7 +137,7 @@ void SimC331::writeLocked(uint8_t bank, uint8_t address, uint8_t value) {
                 break;
         }
     } else if (bank == kSyncBank && (address == 0x08 || address == 0x09)) {
-        sync_reads_[address - 0x08] = 0;
+        sync_request_us_[address - 0x08] = platform::clock().nowUs();
     }
 }
 
@@ -189,10 +191,10 @@ uint8_t SimC331::fieldCounter(uint8_t address) {
 }
 
 uint8_t SimC331::syncStatus(uint8_t request_address) {
-    const int i = request_address - 0x08;
     if (frozen_) return 0;
-    // The sync arrives after the first poll that follows the request.
-    return sync_reads_[i]++ >= 1 ? at(kSyncBank, request_address) : 0;
+    const uint64_t period = static_cast<uint64_t>(1e6 / frame_hz_);
+    const uint64_t next = (sync_request_us_[request_address - 0x08] / period + 1) * period;
+    return platform::clock().nowUs() >= next ? at(kSyncBank, request_address) : 0;
 }
 
 void SimC331::flashCommand(uint8_t command) {
@@ -356,6 +358,11 @@ void SimC331::setFramesStopped(bool stop) {
 void SimC331::setFlashProtected(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     flash_protected_ = on;
+}
+
+void SimC331::setFrameRate(double hz) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_hz_ = hz > 1 ? hz : 1;
 }
 
 void SimC331::setInputSignal(int port, const C331InputTiming& timing) {
