@@ -41,7 +41,7 @@ TEST_F(C331ThreadTest, ProbesTheChipAndComesUpWithTheStoredPanel) {
     EXPECT_EQ(store().rd16(1390), 1920);
     EXPECT_EQ(store().rd16(1392), 1080);
     EXPECT_EQ(chip->field(kRouting), 0x00000000u);
-    EXPECT_EQ(chip->field(0x084202), 1920u);  // active width of output channel 0
+    EXPECT_EQ(chip->field(0x084202), 1920u);       // active width of output channel 0
     EXPECT_EQ(chip->field(0x084202, 16 * 7), 0u);  // idle channels are switched off
     // The start-up script ran once, PLL first.
     EXPECT_EQ(scriptRuns(), 1);

@@ -3,85 +3,12 @@
 // channels and their port selection, and the window geometry; bad words keep the last layout.
 #include <gmock/gmock.h>
 
-#include "c331_fixture.h"
-#include "core/globals.h"
+#include "window_fixture.h"
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 namespace {
-
-constexpr int kHdmi1 = 2, kHdmi2 = 3, kHdmi3 = 4, kHdmi4 = 5;  // source ids
-constexpr int kPortOf[6] = {3, 2, 1, 0, 5, 4};
-
-struct Rect {
-    int x, y, w, h;
-};
-
-class WindowsTest : public C331Test {
-protected:
-    void SetUp() override {
-        C331Test::SetUp();
-        c = startManager();
-        ASSERT_TRUE(waitState(8));
-        // Every port measured as a 1920 x 1080 progressive RGB input (the thread measures
-        // nothing here: no receiver runs).
-        for (int p = 0; p < 6; ++p) measure(p, 1920, 1080);
-    }
-    // A port's measurement as the input side leaves it. Set before producing: the apply's
-    // mutex hands it to the thread.
-    void measure(int port, int hw, int vw, int state = 4, int scan = 0) {
-        const int act[4] = {192, hw, 41, vw};
-        for (int i = 0; i < 4; ++i) c->PI_ACT[port][i] = c->PI_DBD_ACT[port][i] = act[i];
-        c->PI_STATE[port] = state;
-        c->PI_SCAN_MODE[port] = scan;
-    }
-    static void window(ZemRamPara& s, int w, int source, Rect r, int flags = 1) {
-        const int b = 2272 + 26 * w;
-        s.wr16(b, uint16_t(flags));
-        s.wr16(b + 8, uint16_t(source));
-        s.wr16(b + 10, uint16_t(r.x));
-        s.wr16(b + 12, uint16_t(r.y));
-        s.wr16(b + 14, uint16_t(r.w));
-        s.wr16(b + 16, uint16_t(r.h));
-    }
-    static void screen(ZemRamPara& s, int splice, int w, int h, int out1w, int out1h) {
-        s.wr16(1376, uint16_t(splice));
-        s.wr16(1378, uint16_t(w));
-        s.wr16(1380, uint16_t(h));
-        s.wr16(1412, uint16_t(out1w));
-        s.wr16(1414, uint16_t(out1h));
-    }
-    // Applies a RAM change and stops the thread, so the test reads the manager's tables.
-    void apply(const std::function<void(ZemRamPara&)>& change) {
-        step(change);
-        c331_manage::shutdown();
-    }
-    // Applies a RAM change and waits for its refresh, the thread going on.
-    void step(const std::function<void(ZemRamPara&)>& change) {
-        produce(change);
-        ASSERT_TRUE(waitRefresh(1, ++applies_));
-    }
-    int applies_ = 0;
-    std::vector<int> list(int rec) const {
-        const ST_WIN_INFO& r = c->gWininfo[rec];
-        return std::vector<int>(r.ochLst, r.ochLst + r.totalh * r.totalv);
-    }
-    std::vector<int> enables() const {
-        std::vector<int> v;
-        for (int k = 0; k < 8; ++k) v.push_back(chip->reg(0x00, uint8_t(0x08 + k)) & 1);
-        return v;
-    }
-    std::vector<int> ichOf(int rec) const {
-        std::vector<int> v;
-        for (int c331 : c->g_win_ich[rec])
-            if (c331 >= 0) v.push_back(c331);
-        return v;
-    }
-    static std::vector<int> rect(const _ImageWindowDef_st& r) { return {r.hst, r.hw, r.vst, r.vw}; }
-
-    c331_manage* c = nullptr;
-};
 
 TEST_F(WindowsTest, OneWindowFullScreenOnTheDefaultPanel) {
     step([](ZemRamPara& s) { window(s, 0, kHdmi1, {0, 0, 960, 540}); });

@@ -59,9 +59,23 @@ TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
     ASSERT_EQ(handle(writeReg(11, 0xFF, {0})).at(10), 0);
     ASSERT_TRUE(waitFor([&] { return refreshes().size() > before; }));
     EXPECT_EQ(refreshes()[before], 1);
-    // The layout change has the inputs measured again and the windows re-applied with them.
+    // The layout change has the inputs measured again and the windows re-applied with them:
+    // each input channel captures its port's active picture.
     ASSERT_TRUE(waitFor([&] { return g_c331_source_online == 1; }));
     settle();
+    EXPECT_EQ(chip->reg(0x00, 0x10), 2 * kPort1);  // input channel 0 selects HDMI1's port
+    EXPECT_EQ(chip->reg(0x00, 0x11), 2 * kPort2);  // input channel 1 HDMI2's
+    EXPECT_EQ(chip->field(0x101902), 1920u);       // their capture widths
+    EXPECT_EQ(chip->field(0x101902, 16), 1280u);
+
+    // The PC switches window 1 to HDMI1: its channel selects that port and captures 1920.
+    const size_t switched = refreshes().size();
+    ASSERT_EQ(handle(writeRam(2272 + 26 + 8, le16(kHdmi1))).at(10), 0);
+    ASSERT_EQ(handle(writeReg(11, 0xFF, {0})).at(10), 0);
+    ASSERT_TRUE(waitFor([&] { return refreshes().size() > switched; }));
+    settle();
+    EXPECT_EQ(chip->reg(0x00, 0x11), 2 * kPort1);
+    EXPECT_EQ(chip->field(0x101902, 16), 1920u);
     c331_manage::shutdown();
 
     EXPECT_EQ(c->gMwin.wincnt, 2);
@@ -70,15 +84,17 @@ TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
     EXPECT_EQ(chip->reg(0x00, 0x08) & 1, 1);  // channel enables
     EXPECT_EQ(chip->reg(0x00, 0x09) & 1, 1);
     EXPECT_EQ(chip->reg(0x00, 0x0A) & 1, 0);
-    EXPECT_EQ(chip->reg(0x00, 0x10), 2 * kPort1);  // input channel 0 selects HDMI1's port
-    EXPECT_EQ(chip->reg(0x00, 0x11), 2 * kPort2);  // input channel 1 HDMI2's
     auto rect = [](const _ImageWindowDef_st& r) {
         return std::vector<int>{r.hst, r.hw, r.vst, r.vw};
     };
     EXPECT_THAT(rect(c->IWIN[0]), ElementsAre(0, 1920, 0, 1080));
     EXPECT_THAT(rect(c->OWIN[0]), ElementsAre(0, 960, 0, 1080));
-    EXPECT_THAT(rect(c->IWIN[1]), ElementsAre(0, 1280, 0, 720));
+    EXPECT_THAT(rect(c->IWIN[1]), ElementsAre(0, 1920, 0, 1080));
     EXPECT_THAT(rect(c->OWIN[1]), ElementsAre(960, 960, 0, 1080));
+    // The output channels read their windows where they lie on the screen.
+    EXPECT_EQ(chip->field(0x084002), uint32_t(c->PS_ACTHST));
+    EXPECT_EQ(chip->field(0x084002, 16), uint32_t(960 + c->PS_ACTHST));
+    EXPECT_EQ(chip->field(0x084202, 16), 960u);
 }
 
 }  // namespace
