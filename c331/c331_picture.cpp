@@ -72,7 +72,7 @@ void c331_manage::c331_SetBrightness(int value) {
     int32_t data = (v - 50) * 1024 / 50;
     if (v < 50) data &= 0xFFF;
     ZEM_DEBUG("\r\n[c331_SetBrightness] %d\n", v);
-    ZEM_DEBUG("\t data:%04x\r\n", data);
+    ZEM_DEBUG("\t data:%04x\r\n", unsigned(data));
     set_rtct(fd, 2);
     for (int a : {0x3A, 0x3C, 0x3E}) write_all_och(desc(0x0C, a, 2), uint32_t(data));
     set_rtct(fd, 1);
@@ -87,7 +87,7 @@ void c331_manage::c331_SetContrast(int value) {
         for (int a : {0x28, 0x2A, 0x2C}) drv->write_C331(fd, desc(0x0C, a, 2), data, 16 * k);
     }
     set_rtct(fd, 1);
-    ZEM_DEBUG("\r\n[c331_SetContrast] val:%d, data:%d\r\n", v, data);
+    ZEM_DEBUG("\r\n[c331_SetContrast] val:%d, data:%u\r\n", v, data);
 }
 
 void c331_manage::c331_SetSaturation(int value) {
@@ -124,7 +124,7 @@ void c331_manage::c331_SetColorTemp(uint32_t word) {
 void c331_manage::c331_SetSharpness(int value) {
     const int v = pictureValue(value);
     const int s = v > 9 ? v - 10 : 0;
-    ZEM_DEBUG("[c331_SetSharpness] :%04x\r\n", v);
+    ZEM_DEBUG("[c331_SetSharpness] :%04x\r\n", unsigned(v));
     // The gain register is a byte: 90 x 12.8 would wrap to 0x80, so the gain is clamped.
     const uint32_t gain = uint32_t(std::min(int(s * 12.8), 255));
     const uint32_t enable = s > 0 ? 6 : 0;
@@ -185,7 +185,7 @@ void c331_manage::c331_SetWinPriority1(int fd) {
 
 void c331_manage::c331_SetWinAttr(int win, int value) {
     if (win < 0 || win >= gMwin.wincnt || win >= kWindows) return;
-    ZEM_DEBUG("[c331_SetWinAttr] win:%d, data:%x\r\n", win, value);
+    ZEM_DEBUG("[c331_SetWinAttr] win:%d, data:%x\r\n", win, unsigned(value));
     gWininfo[win].rotate = uint8_t(value & 3);
     g_chg_mirror[win] = 1;
     PM_WIN_HMIRROR[win] = value & 1;
