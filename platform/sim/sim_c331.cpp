@@ -10,6 +10,7 @@ namespace platform::sim {
 namespace {
 
 constexpr int kBusyPolls = 2;  // a started engine reports busy on this many polls
+constexpr uint64_t kFrameHz = 60;
 constexpr uint32_t kBlock = 1u << 16;
 
 // Bank 4: the 2-D engine and the serial-flash engine.
@@ -190,9 +191,11 @@ uint8_t SimC331::fieldCounter(uint8_t address) {
     return static_cast<uint8_t>(f << 2 | f);
 }
 
+// Vertical syncs come at the panel's 60 Hz on the program's clock: a requested sync is seen once
+// the next frame boundary has passed. Computed on read, so an idle chip wakes nobody.
 uint8_t SimC331::syncStatus(uint8_t request_address) {
     if (frozen_) return 0;
-    const uint64_t period = static_cast<uint64_t>(1e6 / frame_hz_);
+    constexpr uint64_t period = 1000000 / kFrameHz;
     const uint64_t next = (sync_request_us_[request_address - 0x08] / period + 1) * period;
     return platform::clock().nowUs() >= next ? at(kSyncBank, request_address) : 0;
 }
@@ -358,11 +361,6 @@ void SimC331::setFramesStopped(bool stop) {
 void SimC331::setFlashProtected(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     flash_protected_ = on;
-}
-
-void SimC331::setFrameRate(double hz) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    frame_hz_ = hz > 1 ? hz : 1;
 }
 
 void SimC331::setInputSignal(int port, const C331InputTiming& timing) {

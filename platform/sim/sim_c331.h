@@ -79,10 +79,6 @@ public:
     void setStuckBusy(bool stuck);     // the 2-D and flash engines never finish
     void setFramesStopped(bool stop);  // no vertical syncs: sync bits and field counters stay
     void setFlashProtected(bool on);   // the flash ignores erases and programs
-    // Frames per second of the output and input vertical syncs (60 by default). A requested sync
-    // is seen once the next frame boundary of the program's clock has passed: computed on read,
-    // so an idle chip costs nothing.
-    void setFrameRate(double hz);
 
     // ---- Inputs ----
     // Port 0..5 (4 and 5 are the V-by-One receivers) carries this signal.
@@ -172,7 +168,6 @@ private:
     std::map<uint8_t, int> field_reads_;  // reads per field-counter register
     uint8_t field_[128] = {};
     uint64_t sync_request_us_[2] = {0, 0};  // program clock at each sync request
-    double frame_hz_ = 60.0;
 };
 
 // Makes a chip with the default settings and puts it behind its node.
