@@ -2,6 +2,7 @@
 // mailbox.
 #pragma once
 
+#include <QString>
 #include <atomic>
 #include <cstdint>
 
@@ -16,6 +17,8 @@ constexpr int kSendParaSize = 36;
 extern std::atomic<uint8_t> g_send_para[kSendParaSize];
 uint16_t send_para_u16(int offset);
 void set_send_para_u16(int offset, uint16_t value);
+uint32_t send_para_u32(int offset);
+void set_send_para_u32(int offset, uint32_t value);
 // A page posts a task: step 0 first, then the task number the thread looks at.
 void post_send_para_task(uint8_t task);
 
@@ -47,3 +50,6 @@ struct SCAN_PARA {
     uint32_t word;
     uint16_t half;
 };
+
+// The scan file the smart-mapping page chose for task 2, as a full program path.
+extern QString g_qzfile_name;

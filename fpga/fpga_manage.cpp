@@ -11,6 +11,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
+#include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/clock.h"
 #include "video_io/raviksource.h"
@@ -51,11 +52,13 @@ fpga_manage::fpga_manage() {
         MCU_RAM_ETH_BACK_PARA_func[i] = eth_back_para[i];
     }
     rcv_recovery = new rcvRecovery();
+    job_events = new rcv_job_events();
     clear_state();
 }
 
 fpga_manage::~fpga_manage() {
     delete rcv_recovery;
+    delete job_events;
 }
 
 void fpga_manage::clear_state() {

@@ -27,6 +27,7 @@
 #include "platform/spi_bus.h"
 
 class rcvRecovery;
+class rcv_job_events;
 
 struct TimeRealType {
     uint8_t second;
@@ -272,10 +273,6 @@ public:
     void OnOff_time();
     void dealwith_onoff();
     void Checktime();
-    void SmartMapping_deal();
-    void rcv_recovery_check_deal(int kind);
-    void save_para_deal();
-    void mapping_enable_deal();
     void usb_upgrade_manage_deal();
 
     // ===== USB-disk upgrade (one step per pass while g_usb_grade is set) =====
@@ -357,6 +354,21 @@ public:
     uint8_t fallback_on[2] = {};
     uint32_t fallback_tick[2] = {};
 
+    // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
+    void SmartMapping_deal();                // task 1
+    void save_para_deal();                   // task 3
+    void mapping_enable_deal();              // task 4
+    void rcv_recovery_check_deal(int kind);  // tasks 5 (0 query), 6 (1 recovery), 2 (2 scan)
+    // One step of the replay of the operation the reader holds; 1 when it has finished.
+    int load_rcv_xy_operate(const QString& path, uint32_t position, bool scan);
+    rcv_job_events* job_events = nullptr;  // progress and the recovery list, for the pages
+    // The card a query found, for the next recovery; valid 0 when there is none.
+    struct RecoveryTarget {
+        uint8_t valid, screen, net_index, net, card;
+    };
+    RecoveryTarget recovery_target{};
+    std::atomic<uint32_t> replay_failures{0};  // operations that ended without success
+
     // ===== card search and counts (rcv_search.cpp) =====
     void Check_search_card();
     void Search_Card_Cmd();
@@ -395,7 +407,44 @@ private:
     void queue_for_pc(const RxFrame& rx);
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
-    RxFrame rx_frame{};            // under irq_mutex
+    // Mailbox jobs.
+    bool job_paused();  // the PC talks to the cards: waits start again
+    void job_progress(int value);
+    void job_step(uint8_t step);
+    void job_wait_begins(int progress, int cap);
+    void job_tick_progress();
+    bool job_wait(uint32_t limit);  // acknowledged or timed out
+    void job_send(uint8_t port, const uint8_t* frame, uint32_t n);
+    void job_end();
+    void port_walk_job(bool mapping);
+    void recovery_error(const char* text);
+    void recovery_start_steps(int kind, uint8_t step);
+    void recovery_walk_steps(int kind, uint8_t step);
+    void recovery_smart_steps(int kind, uint8_t step);
+    void recovery_end_steps(int kind, uint8_t step);
+    void open_recovery_file();
+    void open_scan_file();
+    void choose_recovery_path();
+    void read_net(int kind);
+    void begin_operation(uint8_t next_step, uint32_t data);
+    void run_operation(int kind, uint8_t read_step, uint8_t after_last);
+    void send_query();
+    void wait_query();
+    void next_net();
+    void recovery_done(int kind);
+    void replay_failed(const char* why);
+    void choose_replay();
+    void replay_send(uint8_t sub, uint32_t position, bool scan);
+    void replay_wait(bool scan);
+    void next_card_or_finish(uint8_t sent, bool scan, uint16_t card);
+    int progress_base_ = 0, progress_cap_ = 99;
+    uint32_t replay_limit_ = 0;  // ms of the current operation's acknowledgement wait
+    uint8_t replay_sub_ = 0;     // the send sub-step a wait belongs to
+    uint8_t replay_read_failures_ = 0;
+    uint8_t job_frame_[kPortBuffer] = {};
+    uint8_t replay_data_[kPortBuffer] = {};
+
+    RxFrame rx_frame{};  // under irq_mutex
     uint8_t pc_frame[kPortBuffer] = {};
     uint8_t pc_wire[2 * kPortBuffer + 4] = {};
 

@@ -53,6 +53,8 @@ void fpga_manage::clear_card_state() {
     search_sent = 0;
     search_answered = 0;
     total_card_count = 0;
+    recovery_target = {};
+    replay_failures = 0;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,0 +1,362 @@
+// Mailbox tasks 5, 6 and 2 on a stored receiving-card configuration, one step per FPGA pass:
+// the query asks each net of each screen whether a card needs recovery (kind 0), the recovery
+// replays the found card's stored operations onto it (kind 1), and the scan load replays a scan
+// file's block onto all cards of the chosen port (kind 2).
+#include <algorithm>
+
+#include "core/globals.h"
+#include "core/utils.h"
+#include "core/zem_ram_para.h"
+#include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/rcv_job_events.h"
+#include "fpga/rcv_recovery.h"
+
+namespace {
+
+uint32_t now_tick() {
+    return G_timeTicks.load();
+}
+
+enum SendPara : int {
+    kTask = 0,
+    kStep = 1,
+    kCardIndex = 8,
+    kStepTick = 20,
+    kScreen = 24,
+    kNet = 25,
+    kStartCard = 26,
+    kOperation = 27,
+    kSubStep = 28,
+    kCardToRecover = 30,
+};
+
+constexpr uint16_t kNoReplyYet = 65535;
+constexpr uint16_t kNoCard = 255;
+constexpr uint8_t kDone = 33, kError = 34, kErrorEnd = 35;
+constexpr uint32_t kQueryWait = 500;
+
+enum Kind { kQuery = 0, kRecovery = 1, kScanLoad = 2 };
+
+void restamp_job() {
+    g_change[kSearchTimeWord] = now_tick();
+}
+
+}  // namespace
+
+void fpga_manage::recovery_error(const char* text) {
+    ZEM_DEBUG("%s", text);
+    job_step(kError);
+}
+
+void fpga_manage::rcv_recovery_check_deal(int kind) {
+    if (job_paused()) return;
+    const uint8_t step = g_send_para[kStep];
+    if (step <= 4)
+        recovery_start_steps(kind, step);
+    else if (step <= 15)
+        recovery_walk_steps(kind, step);
+    else if (step >= 17 && step <= 19)
+        recovery_smart_steps(kind, step);
+    else if (step >= kDone)
+        recovery_end_steps(kind, step);
+}
+
+void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
+    rcvRecovery& r = *rcv_recovery;
+    switch (step) {
+        case 0:
+            if (get_fpga_status() != 1) return recovery_error("\n there is a error about fpga!!! ");
+            job_step(1);
+            ZEM_DEBUG("\n check rcv.... ");
+            restamp_job();
+            return;
+        case 1: {
+            const uint32_t t = Utils::getTimeSpace(g_change[kSearchTimeWord]);
+            if (t >= 80) job_progress(int(std::min<uint32_t>(100 * t / 500, 99)));
+            if (t > 240) job_step(2);
+            return;
+        }
+        case 2:
+            return kind == kScanLoad ? open_scan_file() : open_recovery_file();
+        case 3:
+            for (uint8_t i = 0; i < r.sub_file_count(); ++i)
+                if (r.get_rcvPackedFileInfo(i)) return recovery_error("\n check file error ");
+            job_step(4);
+            restamp_job();
+            return;
+        case 4:
+            set_send_para_u16(kCardToRecover, kNoReplyYet);
+            // Without a screen sub-file there is nothing to walk.
+            if (!r.has_sub_file(rcvRecovery::kScreenFile))
+                return recovery_error("\n no file type error ");
+            job_step(5);
+            return;
+        default:
+            return;
+    }
+}
+
+void fpga_manage::open_recovery_file() {
+    rcvRecovery& r = *rcv_recovery;
+    if (r.get_dir_file("/data/rcvrecovery")) return recovery_error("\n check file error ");
+    const QStringList files = r.files(true);
+    if (files.size() != 1) {
+        ZEM_DEBUG("\n more file error ");
+        return job_step(kDone);
+    }
+    ZEM_DEBUG("\n recovery_files_nmae  %s  !/n", files.front().toLocal8Bit().constData());
+    r.file_path = "/data/rcvrecovery/QZFX";
+    if (r.get_rcvPackedFileNum()) return recovery_error("\n check file error ");
+    job_step(3);
+    restamp_job();
+}
+
+void fpga_manage::open_scan_file() {
+    rcvRecovery& r = *rcv_recovery;
+    if ((r.get_dir_file("/data/smartmapping") || r.files(false).isEmpty()) &&
+        r.get_dir_file("/mnt/usb1/"))
+        return recovery_error("\n check file error ");
+    if (r.files(false).isEmpty()) {
+        ZEM_DEBUG("\n more file error ");
+        return job_step(kDone);
+    }
+    r.init_para();
+    r.file_path = g_qzfile_name;
+    ZEM_DEBUG("\n smart_files_nmae  %s  !/n", g_qzfile_name.toLocal8Bit().constData());
+    job_step(17);
+    restamp_job();
+}
+
+void fpga_manage::recovery_walk_steps(int kind, uint8_t step) {
+    rcvRecovery& r = *rcv_recovery;
+    switch (step) {
+        case 5:
+            job_progress(5 * 100 / 35);
+            ZEM_DEBUG("\n now in RECOVERY_RCV_GET_SCREEN_NUM ");
+            if (r.update_rcvScreenHead()) return recovery_error("\n check screen net error ");
+            if (kind == kRecovery) {
+                // Only a target that the last query found, on the net where it found it.
+                if (!recovery_target.valid) return recovery_error("\n no card to recover ");
+                g_send_para[kScreen] = recovery_target.screen;
+                g_send_para[kNet] = recovery_target.net_index;
+                ZEM_DEBUG("\n now start to  recovery screen%d ,net%d \n",
+                          recovery_target.screen + 1, recovery_target.net + 1);
+            } else {
+                g_send_para[kScreen] = 0;
+            }
+            return job_step(6);
+        case 6:
+            if (r.update_rcvScreenIDinfo(g_send_para[kScreen]))
+                return recovery_error("\n check screen net error ");
+            if (kind == kQuery) {
+                const int screens = r.screen_head.screen_num;
+                job_progress((g_send_para[kScreen] * 100 + 100) / (screens + 1));
+                return job_step(8);
+            }
+            ZEM_DEBUG("\n now start to check file ....");
+            return job_step(7);
+        case 7:
+            return choose_recovery_path();
+        case 8:
+            job_progress(8 * 100 / 35);
+            if (r.update_rcvXYscreenNetnum())
+                return recovery_error("\n rcv xy file screen_net num error ");
+            if (kind == kQuery) g_send_para[kNet] = 0;
+            ZEM_DEBUG("\n now start to recovery net_index = %#x \n", g_send_para[kNet].load());
+            return job_step(9);
+        case 9:
+            return read_net(kind);
+        case 10:
+            if (r.update_rcvXYrcvOperateTimes(g_send_para[kStartCard], false) ||
+                r.check_operations(false, false))
+                return recovery_error("\n rcv xy file rcv operate times error ");
+            g_send_para[kOperation] = 0;
+            return job_step(11);
+        case 11:
+            if (r.update_rcvXYrcvOperatepara(g_send_para[kOperation], false))
+                return recovery_error("\n rcv xy file rcv operate times error ");
+            return begin_operation(12, r.operation_data(false, false));
+        case 12:
+            return run_operation(kind, 11, kDone);
+        case 13:
+            return send_query();
+        case 14:
+            return wait_query();
+        case 15:
+            return next_net();
+        default:
+            return;
+    }
+}
+
+void fpga_manage::choose_recovery_path() {
+    const rcvRecovery& r = *rcv_recovery;
+    if (r.screen_record.rcv_para_len == 0) {
+        if (r.screen_record.rcv_xy_len == 0)
+            return recovery_error("\n screen file all len  error ");
+        if (!r.has_sub_file(rcvRecovery::kXyFile)) return recovery_error("\n no file type error ");
+        return job_step(8);
+    }
+    if (!r.has_sub_file(rcvRecovery::kSmartFile)) return recovery_error("\n no file type error ");
+    job_step(17);
+}
+
+void fpga_manage::read_net(int kind) {
+    rcvRecovery& r = *rcv_recovery;
+    const uint8_t net = g_send_para[kNet];
+    set_send_para_u16(kCardToRecover, kNoReplyYet);
+    if (r.update_rcvXYscreenNetpara(net))
+        return recovery_error("\n rcv xy file screen_net para error ");
+    if (kind == kQuery) return job_step(13);
+    if (recovery_target.card >= r.net_record.net_rcv_num ||
+        r.net_record.net_ledx != recovery_target.net)
+        return recovery_error("\n rcv xy file screen_net para error ");
+    g_send_para[kStartCard] = recovery_target.card;
+    job_step(10);
+    job_progress(28);
+}
+
+void fpga_manage::begin_operation(uint8_t next_step, uint32_t data) {
+    rcvRecovery& r = *rcv_recovery;
+    r.operate_data_offset = data;
+    g_send_para[kSubStep] = 20;
+    ZEM_DEBUG("\n now in operate_data_offset = %#x\n", data);
+    const int k = g_send_para[kOperation], n = r.rcv_operate_times;
+    job_step(next_step);
+    job_wait_begins((k * 100 + 100) / (n + 1), 99);
+}
+
+void fpga_manage::run_operation(int kind, uint8_t read_step, uint8_t after_last) {
+    rcvRecovery& r = *rcv_recovery;
+    job_tick_progress();
+    if (load_rcv_xy_operate(r.file_path, r.operate_data_offset, kind == kScanLoad) != 1) return;
+    const uint8_t next = uint8_t(g_send_para[kOperation] + 1);
+    g_send_para[kOperation] = next;
+    if (next < r.rcv_operate_times) {
+        g_send_para[kSubStep] = 20;
+        return job_step(read_step);
+    }
+    job_step(after_last);
+}
+
+void fpga_manage::send_query() {
+    rcvRecovery& r = *rcv_recovery;
+    const uint16_t net = r.net_record.net_ledx;
+    if (net > 19) return recovery_error("\n rcv xy file screen_net para error ");
+    const uint8_t flag = r.files(true).isEmpty() ? 0 : 1;
+    check_error_rcv_search_card_cmd(uint8_t(net % 10), net / 10, r.config_id(), 0, flag);
+    ZEM_DEBUG("\n fpga%d_sel, net%d ,config_id_enalbe = %#x\n", net / 10 + 1, net + 1, flag);
+    ZEM_DEBUG("\n check screen_index = %#x , net_index = %#x \n", g_send_para[kScreen].load(),
+              g_send_para[kNet].load());
+    job_step(14);
+    job_wait_begins(progress_base_, 99);
+}
+
+void fpga_manage::wait_query() {
+    job_tick_progress();
+    const uint16_t card = send_para_u16(kCardToRecover);
+    if (card != kNoReplyYet) {
+        ZEM_DEBUG("\n rcv back info ...%#x\n", card);
+        return job_step(card == kNoCard ? 15 : kDone);
+    }
+    if (Utils::getTimeSpace(send_para_u32(kStepTick)) > kQueryWait) {
+        ZEM_DEBUG("\n timeout!!! ");
+        job_step(15);
+    }
+}
+
+void fpga_manage::next_net() {
+    const rcvRecovery& r = *rcv_recovery;
+    const uint8_t net = uint8_t(g_send_para[kNet] + 1);
+    if (net < r.screen_net_num) {
+        g_send_para[kNet] = net;
+        return job_step(9);
+    }
+    g_send_para[kNet] = 0;
+    const uint8_t screen = uint8_t(g_send_para[kScreen] + 1);
+    g_send_para[kScreen] = screen;
+    ZEM_DEBUG("\n current_screen_index = %#x , screen_num = %#x \n", screen,
+              r.screen_head.screen_num);
+    job_step(screen >= r.screen_head.screen_num ? kDone : 6);
+}
+
+void fpga_manage::recovery_smart_steps(int kind, uint8_t step) {
+    rcvRecovery& r = *rcv_recovery;
+    const bool scan = kind == kScanLoad;
+    switch (step) {
+        case 17: {
+            if (r.update_smartDebugingOperateTimes(scan))
+                return recovery_error("\n rcv xy file rcv operate times error ");
+            const uint16_t port = scan ? line_type.port : recovery_target.net;
+            const uint16_t cards = port < 20 ? get_port_card_num(uint8_t(port)) : 0;
+            if (cards == 0 || (!scan && recovery_target.card >= cards))
+                return recovery_error("\n rcv xy file rcv operate times error ");
+            r.net_record.net_ledx = port;
+            if (!scan) g_send_para[kStartCard] = recovery_target.card;
+            if (r.check_operations(true, scan))
+                return recovery_error("\n rcv xy file rcv operate times error ");
+            g_send_para[kOperation] = 0;
+            return job_step(18);
+        }
+        case 18:
+            if (r.update_smartDebugingOperatepara(g_send_para[kOperation], scan))
+                return recovery_error("\n rcv xy file rcv operate times error ");
+            ZEM_DEBUG("\n in operate_para_data_offset=%#x ,net_index = %#x \n",
+                      r.operation_data(true, scan), g_send_para[kNet].load());
+            return begin_operation(19, r.operation_data(true, scan));
+        case 19:
+            // After a screen's smart-debugging data, a recovery goes on with the card's own.
+            run_operation(kind, 18, scan ? kDone : 8);
+            if (!scan && g_send_para[kStep] == 8) g_send_para[kOperation] = 0;
+            return;
+        default:
+            return;
+    }
+}
+
+void fpga_manage::recovery_end_steps(int kind, uint8_t step) {
+    switch (step) {
+        case kDone:
+            return recovery_done(kind);
+        case kError:
+            job_progress(100);
+            job_step(kErrorEnd);
+            restamp_job();
+            return;
+        case kErrorEnd:
+            if (Utils::getTimeSpace(g_change[kSearchTimeWord]) <= 100) return;
+            set_send_para_u16(kTask, 0);
+            restamp_job();
+            ZemRamPara::pInstance()->test_signal(1);
+            return;
+        default:
+            return;
+    }
+}
+
+void fpga_manage::recovery_done(int kind) {
+    const uint16_t card = send_para_u16(kCardToRecover);
+    ZEM_DEBUG("\n the number of rcv need to recovery is %#x \n", card);
+    ZemRamPara* para = ZemRamPara::pInstance();
+    const bool found = kind == kQuery && card != kNoCard && card != kNoReplyYet;
+    if (found) {
+        const rcvRecovery& r = *rcv_recovery;
+        recovery_target = {1, g_send_para[kScreen], g_send_para[kNet],
+                           uint8_t(r.net_record.net_ledx), uint8_t(card)};
+        const auto two = [](int v) { return QString("%1").arg(v, 2, 10, QChar('0')); };
+        emit job_events->sig_recovery_list({two(recovery_target.screen + 1) + "/" +
+                                            two(recovery_target.net + 1) + "/" + two(card + 1) +
+                                            "/" + two(r.net_record.net_rcv_num)});
+        para->test_signal(1);
+    } else if (kind != kScanLoad) {
+        // Nothing (left) to recover: no later recovery may replay onto a stale card.
+        const bool listed = recovery_target.valid;
+        recovery_target = {};
+        emit job_events->sig_recovery_list({});
+        if (listed) para->test_signal(99);
+    }
+    job_progress(100);  // to the page of the task, before the task is cleared
+    set_send_para_u16(kTask, 0);
+    ZEM_DEBUG("\n over!!! ");
+}

@@ -1,0 +1,361 @@
+// The receiving-card jobs of the command mailbox, from the page's write of the task to task 0:
+// quick lighting, saving into the cards, mapping, the query and recovery from the stored
+// configuration, the scan load, and files that must be refused.
+#include <QObject>
+#include <algorithm>
+
+#include "card_files.h"
+#include "cards_fixture.h"
+#include "fpga/rcv_job_events.h"
+#include "fpga/rcv_recovery.h"
+
+namespace {
+
+Bytes pattern(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7);
+    return b;
+}
+
+class JobsTest : public CardsTest {
+protected:
+    void SetUp() override {
+        CardsTest::SetUp();
+        auto* ev = mgr->job_events;
+        conns = {QObject::connect(ev, &rcv_job_events::sig_smartmapping_progress,
+                                  [this](int v) { smart.push_back(v); }),
+                 QObject::connect(ev, &rcv_job_events::sig_recovery_progress,
+                                  [this](int v) { recovery.push_back(v); }),
+                 QObject::connect(ev, &rcv_job_events::sig_recovery_list,
+                                  [this](const QStringList& l) { lists.push_back(l); })};
+    }
+    void TearDown() override {
+        for (auto& c : conns) QObject::disconnect(c);
+        CardsTest::TearDown();
+    }
+    // Posts a task as a page does and runs FPGA passes until the job sets the task back to 0.
+    // Only the job's own frames are on the ports from then on.
+    ::testing::AssertionResult runTask(uint8_t task, int maxTicks = 20000) {
+        startJob(task);
+        if (runUntil([] { return g_send_para[0] == 0; }, maxTicks))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "task " << int(task) << " still at step " << int(g_send_para[1]);
+    }
+    void startJob(uint8_t task) {
+        g_change[kSearchEnableWord] = 0;
+        for (auto& f : board->fpga) f.clearSentFrames();
+        post_send_para_task(task);
+    }
+    // Progress rises (never back to 1 in the middle) and ends with one 100.
+    static ::testing::AssertionResult wellFormed(const std::vector<int>& p) {
+        if (p.empty() || p.back() != 100) return ::testing::AssertionFailure() << "no end";
+        if (std::count(p.begin(), p.end(), 100) != 1)
+            return ::testing::AssertionFailure() << "100 before the end";
+        for (int v : p)
+            if (v < 0 || v > 100) return ::testing::AssertionFailure() << v;
+        return ::testing::AssertionSuccess();
+    }
+    void writeBytes(const std::string& path, const Bytes& b) const {
+        writeFile(path, std::string(b.begin(), b.end()));
+    }
+    std::vector<Bytes> sentBy(int port, uint8_t command) const {
+        std::vector<Bytes> out;
+        for (const Bytes& f : sentOn(port))
+            if (f.size() > 9 && f[9] == command) out.push_back(f);
+        return out;
+    }
+
+    std::vector<int> smart, recovery;
+    std::vector<QStringList> lists;
+    std::vector<QMetaObject::Connection> conns;
+};
+
+// The configuration of the tests: screen 0 (config 0x1111) with one net on port 4 of 2 cards;
+// screen 1 (config 0x2222) with smart-debugging data and nets on ports 3 (1 card) and 14
+// (3 cards). Card 1 of port 14 has its own RAM, register and save operations.
+const Bytes kRam = pattern(1500, 3);
+std::vector<CardScreen> twoScreens() {
+    const std::vector<CardOp> card1 = {
+        {1, 1, 0x200, kRam}, {1, 2, 0, {5, 0xFF, 2, 0x12, 0x34}}, {2, 0, 0, {}}};
+    const std::vector<CardOp> plain = {{1, 1, 0x10, {1, 2, 3}}};
+    return {
+        {0x1111, {}, {{4, {plain, plain}}}},
+        {0x2222, {{1, 2, 0, {10, 0xFF, 1, 0x42}}}, {{3, {plain}}, {14, {plain, card1, plain}}}}};
+}
+
+}  // namespace
+
+TEST_F(JobsTest, QuickLightingPlacesEachCardThenResetsTheirRam) {
+    plug(2, 3);
+    searchCycles(3);
+    line_type = {128, 64, 8, 4, 2, 1, 3, 2};  // one row of three, left to right
+    ASSERT_TRUE(runTask(1));
+    const auto positions = sentBy(2, 0x60);
+    ASSERT_EQ(positions.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(positions[i][0], i);  // card index
+        const auto& ram = board->card(2, i).ram;
+        EXPECT_EQ(ram[0x180] | ram[0x181] << 8, 128 * i + 8);
+        EXPECT_EQ(ram[0x182] | ram[0x183] << 8, 4);
+    }
+    EXPECT_EQ(sentBy(2, 0xA0).size(), 1u);
+    EXPECT_EQ(board->card(2, 2).regs[1], 0xFF);
+    EXPECT_TRUE(wellFormed(smart));
+    EXPECT_EQ(smart[smart.size() - 2], 90);
+}
+
+TEST_F(JobsTest, SaveAndMappingGoToEveryPortWithCards) {
+    plug(4, 2);
+    plug(15, 1);
+    searchCycles(3);
+    ASSERT_TRUE(runTask(3));
+    EXPECT_EQ(sentBy(4, 0x81).size(), 1u);
+    EXPECT_EQ(sentBy(15, 0x81).size(), 1u);
+    EXPECT_EQ(board->card(4, 1).saves, 1);
+    EXPECT_EQ(board->card(15, 0).saves, 1);
+    EXPECT_TRUE(wellFormed(smart));
+    EXPECT_EQ(smart[smart.size() - 2], 95);
+
+    g_send_para[16] = 9;
+    smart.clear();
+    ASSERT_TRUE(runTask(4));
+    ASSERT_EQ(sentBy(15, 0xA0).size(), 1u);
+    EXPECT_EQ(sentBy(15, 0xA0)[0][13], 9);
+    EXPECT_EQ(board->card(15, 0).regs[3], 9);
+    EXPECT_TRUE(wellFormed(smart));
+}
+
+TEST_F(JobsTest, ASilentPortCostsItsTimeLimitAndPcTrafficRestartsTheWait) {
+    plug(6, 8);
+    searchCycles(3);
+    for (auto& c : board->port(6).cards) c.silent = true;
+    post_send_para_task(3);
+    ASSERT_TRUE(runUntil([] { return g_send_para[1] == 3; }));
+    runTicks(1000);
+    pc_cmd_valid = 1;  // the PC talks to the cards for a while
+    pc_cmd_time = G_timeTicks.load();
+    runTicks(50);
+    ASSERT_EQ(g_send_para[1], 3);
+    // 8 cards: 2000 ticks from the end of the PC pause, not from the send.
+    runTicks(1990 + 30);
+    EXPECT_EQ(g_send_para[1], 3);
+    ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 500));
+    EXPECT_TRUE(wellFormed(smart));
+}
+
+TEST_F(JobsTest, AQueryFindsTheCardThenTheRecoveryRestoresItsStoredConfiguration) {
+    writeBytes("/data/rcvrecovery/QZFX", packedFile(twoScreens()));
+    plug(4, 2);
+    plug(3, 1);
+    plug(14, 3);
+    for (int port : {4, 3, 14})
+        for (auto& c : board->port(port).cards) c.config_id = port == 4 ? 0x1111 : 0x2222;
+    board->card(14, 1).needs_recovery = true;
+    searchCycles(3);
+
+    ASSERT_TRUE(runTask(5));
+    ASSERT_FALSE(lists.empty());
+    EXPECT_EQ(lists.back(), QStringList{"02/15/02/03"});
+    EXPECT_EQ(mgr->recovery_target.valid, 1);
+    EXPECT_EQ(mgr->recovery_target.card, 1);
+    EXPECT_EQ(sentBy(4, 0x10).back()[16], 1);  // the search asked with the config id
+    EXPECT_TRUE(wellFormed(recovery));
+    EXPECT_TRUE(refreshed(1));
+
+    recovery.clear();
+    board->clearMessages();
+    ASSERT_TRUE(runTask(6));
+    const platform::sim::SimCard& card = board->card(14, 1);
+    EXPECT_TRUE(std::equal(kRam.begin(), kRam.end(), card.ram.begin() + 0x200));
+    EXPECT_EQ(card.regs[5], 0x12);
+    EXPECT_EQ(card.regs[6], 0x34);
+    EXPECT_EQ(card.regs[10], 0x42);  // the screen's smart-debugging data came first
+    EXPECT_EQ(card.saves, 1);
+    EXPECT_EQ(card.saved_ram, card.ram);
+    EXPECT_EQ(board->card(14, 0).regs[10], 0);  // only the card to recover
+    EXPECT_EQ(mgr->replay_failures, 0u);
+    EXPECT_TRUE(wellFormed(recovery));
+    EXPECT_TRUE(lists.back().isEmpty());
+    EXPECT_EQ(mgr->recovery_target.valid, 0);
+}
+
+TEST_F(JobsTest, AQueryThatFindsNothingClearsTheTargetSoNoRecoveryRuns) {
+    writeBytes("/data/rcvrecovery/QZFX", packedFile(twoScreens()));
+    plug(4, 2);
+    plug(14, 3);
+    board->card(14, 1).needs_recovery = true;
+    for (int port : {4, 14})
+        for (auto& c : board->port(port).cards) c.config_id = port == 4 ? 0x1111 : 0x2222;
+    searchCycles(3);
+    ASSERT_TRUE(runTask(5));
+    ASSERT_EQ(mgr->recovery_target.valid, 1);
+
+    board->card(14, 1).needs_recovery = false;  // repaired meanwhile
+    refresh_ids.clear();
+    ASSERT_TRUE(runTask(5, 40000));  // port 3 is silent: its net waits out its 500 ticks
+    EXPECT_TRUE(lists.back().isEmpty());
+    EXPECT_EQ(mgr->recovery_target.valid, 0);
+    EXPECT_TRUE(refreshed(99));
+
+    recovery.clear();
+    startJob(6);
+    ASSERT_TRUE(runUntil([] { return g_send_para[1] == 35; }));
+    runTicks(90);
+    EXPECT_NE(g_send_para[0], 0);  // the error end waits 100 ticks more
+    ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 20));
+    EXPECT_TRUE(sentOn(14).empty());
+    EXPECT_TRUE(wellFormed(recovery));
+}
+
+TEST_F(JobsTest, AScanFileLoadsOntoEveryCardOfThePort) {
+    const Bytes ram = pattern(2500, 9);
+    const std::vector<CardOp> ops = {{1, 1, 0x100, ram},
+                                     {1, 2, 0, {7, 0x0F, 1, 0x05}},
+                                     {3, 0, 0, {0xAB}},
+                                     {6, 0, 0, {}, 3000},
+                                     {2, 0, 0, {}, 500}};
+    writeBytes("/data/smartmapping/wall.qzfile", scanFile(ops));
+    g_qzfile_name = "/data/smartmapping/wall.qzfile";
+    plug(7, 3);
+    plug(8, 2);
+    searchCycles(3);
+    line_type.port = 7;
+    ASSERT_TRUE(runTask(2));
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const auto& c = board->card(7, i);
+        EXPECT_TRUE(std::equal(ram.begin(), ram.end(), c.ram.begin() + 0x100));
+        EXPECT_EQ(c.regs[7], 0x05);
+        EXPECT_EQ(c.activations, 1);
+        EXPECT_EQ(c.saves, 1);
+    }
+    // Packets of 1000, 1000 and 500 bytes to every card at once; firmware to each card in
+    // turn, the last first.
+    const auto packets = sentBy(7, 0x60);
+    ASSERT_EQ(packets.size(), 3u);
+    EXPECT_EQ(packets[2].size(), 500u + 19);
+    EXPECT_EQ(packets[2][0] | packets[2][1] << 8, 0x0FFF);
+    EXPECT_EQ((packets[1][10] | packets[1][11] << 8), 0x100 + 1000);
+    const auto firmware = sentBy(7, 0xB4);
+    ASSERT_EQ(firmware.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(firmware[i][0], 2 - i);
+    EXPECT_TRUE(sentOn(8).empty() || sentBy(8, 0x60).empty());
+    EXPECT_EQ(mgr->replay_failures, 0u);
+    EXPECT_TRUE(wellFormed(smart));
+}
+
+TEST_F(JobsTest, ALostAcknowledgementIsResentAndAnAbsentOneGivesUp) {
+    writeBytes("/data/smartmapping/a.qzfile", scanFile({{1, 2, 0, {1, 0xFF, 1, 9}, 300}}));
+    g_qzfile_name = "/data/smartmapping/a.qzfile";
+    plug(5, 1);
+    searchCycles(3);
+    line_type.port = 5;
+    board->card(5, 0).hold_replies = true;  // the first answer is lost
+    startJob(2);
+    ASSERT_TRUE(runUntil([this] { return !sentBy(5, 0xA0).empty(); }));
+    board->card(5, 0).hold_replies = false;
+    board->port(5).held.clear();
+    ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }));
+    EXPECT_EQ(sentBy(5, 0xA0).size(), 2u);
+    EXPECT_EQ(mgr->replay_failures, 0u);
+
+    board->card(5, 0).silent = true;
+    ASSERT_TRUE(runTask(2));
+    EXPECT_EQ(sentBy(5, 0xA0).size(), 4u);  // the first send and three more
+    EXPECT_EQ(mgr->replay_failures, 1u);
+}
+
+TEST_F(JobsTest, OperationsWithoutAFrameEndReportedInsteadOfStaying) {
+    writeBytes("/data/smartmapping/a.qzfile", scanFile({{4, 0, 0, {1}},
+                                                        {0x33, 0, 0, {}},
+                                                        {1, 3, 0, {1}},
+                                                        {16, 0, 0, Bytes(1001, 0)},
+                                                        {16, 0, 0, {0x55, 1}}}));
+    g_qzfile_name = "/data/smartmapping/a.qzfile";
+    plug(5, 1);
+    searchCycles(3);
+    line_type.port = 5;
+    ASSERT_TRUE(runTask(2, 3000));
+    EXPECT_EQ(mgr->replay_failures, 4u);
+    EXPECT_EQ(board->card(5, 0).other_commands, 1);  // the user-defined frame still went out
+}
+
+TEST_F(JobsTest, BadFilesAreRefusedAndNothingIsSentFromThem) {
+    plug(4, 2);
+    plug(14, 3);
+    searchCycles(3);
+    const Bytes good = packedFile(twoScreens());
+    const auto with = [&](size_t at, const Bytes& bytes) {
+        Bytes b = good;
+        std::copy(bytes.begin(), bytes.end(), b.begin() + at);
+        return b;
+    };
+    const uint32_t o10 = 40;
+    struct Case {
+        const char* name;
+        Bytes file;
+    };
+    const Case cases[] = {
+        {"more sub-files than the table holds", with(3, {7})},
+        {"cut short inside the screen records", Bytes(good.begin(), good.begin() + o10 + 60)},
+        {"more screens than records", with(o10 + 20, {9})},
+        {"no screen sub-file", with(4, {0x20})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes("/data/rcvrecovery/QZFX", c.file);
+        recovery.clear();
+        ASSERT_TRUE(runTask(5, 30000));
+        EXPECT_TRUE(sentOn(4).empty());
+        EXPECT_TRUE(sentOn(14).empty());
+        EXPECT_TRUE(wellFormed(recovery));
+    }
+}
+
+TEST_F(JobsTest, AScanFileThatLiesAboutItsOperationsSendsNothing) {
+    plug(5, 1);
+    searchCycles(3);
+    line_type.port = 5;
+    Bytes lying = scanFile({{1, 1, 0, pattern(100, 1)}, {1, 2, 0, {1, 0xFF, 1, 2}}});
+    Bytes many = lying;
+    many[16] = 0x2C;  // 300 operations: past what one-byte indexes reach
+    many[17] = 0x01;
+    Bytes past = lying;
+    past[20 + 4] = 0xE8;  // the first operation's data runs past the end of the file
+    past[20 + 5] = 0x03;
+    for (const Bytes& f : {many, past, Bytes(lying.begin(), lying.begin() + 30)}) {
+        writeBytes("/data/smartmapping/a.qzfile", f);
+        g_qzfile_name = "/data/smartmapping/a.qzfile";
+        smart.clear();
+        ASSERT_TRUE(runTask(2));
+        EXPECT_TRUE(sentOn(5).empty());
+        EXPECT_TRUE(wellFormed(smart));
+    }
+}
+
+TEST_F(JobsTest, TwoRecoveryFilesEndTheQueryAtOnce) {
+    writeBytes("/data/rcvrecovery/QZFX", packedFile(twoScreens()));
+    writeFile("/data/rcvrecovery/other", "x");
+    plug(4, 2);
+    searchCycles(3);
+    ASSERT_TRUE(runTask(5, 400));
+    EXPECT_TRUE(sentOn(4).empty());
+    EXPECT_TRUE(wellFormed(recovery));
+}
+
+TEST_F(JobsTest, ProgressStaysBelowOneHundredThroughALongWait) {
+    writeBytes("/data/smartmapping/a.qzfile",
+               scanFile({{1, 2, 0, {1, 0xFF, 1, 9}, 200000}}));  // 200 s to acknowledge
+    g_qzfile_name = "/data/smartmapping/a.qzfile";
+    plug(5, 1);
+    searchCycles(3);
+    line_type.port = 5;
+    board->card(5, 0).silent = true;
+    startJob(2);
+    runTicks(12000);  // 120 s: the counter would have wrapped at 100
+    ASSERT_NE(g_send_para[0], 0);
+    ASSERT_FALSE(smart.empty());
+    EXPECT_EQ(smart.back(), 99);
+    EXPECT_TRUE(std::is_sorted(smart.begin(), smart.end()));
+}

@@ -1,0 +1,95 @@
+// The reader of the stored card configurations, record by record.
+#include "card_files.h"
+#include "fpga/rcv_recovery.h"
+#include "sim_fixture.h"
+
+namespace {
+
+class RecoveryReader : public SimBoxTest {
+protected:
+    void SetUp() override {
+        SimBoxTest::SetUp();
+        r.file_path = "/data/rcvrecovery/QZFX";
+    }
+    void write(const Bytes& b) {
+        writeFile("/data/rcvrecovery/QZFX", std::string(b.begin(), b.end()));
+    }
+    bool readTable() {
+        if (r.get_rcvPackedFileNum()) return false;
+        for (uint8_t i = 0; i < r.sub_file_count(); ++i)
+            if (r.get_rcvPackedFileInfo(i)) return false;
+        return true;
+    }
+    rcvRecovery r;
+};
+
+CardOp op(size_t n) {
+    return {1, 1, 0, Bytes(n, 0x11)};
+}
+
+}  // namespace
+
+TEST_F(RecoveryReader, WalksScreensNetsCardsAndOperations) {
+    const CardNet net{9, {{op(1), op(2), op(3)}, {op(4)}, {op(5), op(6)}}};
+    write(packedFile({{0xA1, {}, {net}}, {0xB2, {op(7)}, {net}}}));
+    ASSERT_TRUE(readTable());
+    ASSERT_EQ(r.update_rcvScreenHead(), 0);
+    EXPECT_EQ(r.screen_head.screen_num, 2);
+    EXPECT_EQ(r.update_rcvScreenIDinfo(2), 1);  // past the screens: nothing read
+    ASSERT_EQ(r.update_rcvScreenIDinfo(1), 0);
+    EXPECT_EQ(r.config_id(), 0xB2u);
+    ASSERT_EQ(r.update_rcvXYscreenNetnum(), 0);
+    ASSERT_EQ(r.update_rcvXYscreenNetpara(0), 0);
+    EXPECT_EQ(r.net_record.net_ledx, 9);
+    EXPECT_EQ(r.net_record.net_rcv_num, 3);
+    // Cards of 3 and 1 operations come first: card 2 is 4 + 54 + 4 + 18 bytes in.
+    ASSERT_EQ(r.update_rcvXYrcvOperateTimes(2, false), 0);
+    EXPECT_EQ(r.card_record_offset, 80u);
+    EXPECT_EQ(r.rcv_operate_times, 2);
+    ASSERT_EQ(r.update_rcvXYrcvOperatepara(1, false), 0);
+    EXPECT_EQ(r.operate_record.dataLen, 6u);
+    Bytes data(6);
+    ASSERT_EQ(r.update_rcvOperatedata(r.operation_data(false, false), data.data(), 6), 0);
+    EXPECT_EQ(data, Bytes(6, 0x11));
+    EXPECT_EQ(r.update_rcvXYrcvOperatepara(2, false), 1);   // past its operations
+    EXPECT_EQ(r.update_rcvXYrcvOperateTimes(3, false), 1);  // past the net's cards
+    EXPECT_EQ(r.update_rcvXYscreenNetpara(1), 1);           // past the screen's nets
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(false), 0);
+    EXPECT_EQ(r.rcv_operate_times, 1);
+    EXPECT_EQ(r.check_operations(true, false), 0);
+}
+
+TEST_F(RecoveryReader, TheLastSubFileOfATypeCountsAndAMissingFileIsAFailure) {
+    Bytes f = packedFile({{0xA1, {}, {{1, {{op(1)}}}}}});
+    f[3] = 4;  // a fourth table entry, of type 10, pointing at a second screen sub-file
+    const Bytes second =
+        cat({{0, 0, 1, 0}, Bytes(16, 0), {1}, Bytes(11, 0), le32(0xC3), Bytes(48, 0)});
+    const uint32_t at = uint32_t(f.size());
+    f.insert(f.begin() + 40, {10, 0, 0, 0});
+    const Bytes len = le32(uint32_t(second.size())), off = le32(at + 12);
+    f.insert(f.begin() + 44, len.begin(), len.end());
+    f.insert(f.begin() + 48, off.begin(), off.end());
+    f.insert(f.end(), second.begin(), second.end());
+    // The table grew by 12 bytes: shift the three offsets already in it.
+    for (int e = 0; e < 3; ++e) f[4 + 12 * e + 8] = uint8_t(f[4 + 12 * e + 8] + 12);
+    write(f);
+    ASSERT_TRUE(readTable());
+    ASSERT_EQ(r.update_rcvScreenHead(), 0);
+    ASSERT_EQ(r.update_rcvScreenIDinfo(0), 0);
+    EXPECT_EQ(r.config_id(), 0xC3u);
+
+    r.file_path = "/data/rcvrecovery/none";
+    EXPECT_EQ(r.get_rcvPackedFileNum(), 1);
+}
+
+TEST_F(RecoveryReader, FolderListsByExactName) {
+    writeFile("/data/rcvrecovery/QZFX", "x");
+    writeFile("/data/smartmapping/a.qzfile", "x");
+    EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 0);
+    EXPECT_EQ(r.files(true), QStringList{"QZFX"});
+    EXPECT_EQ(r.get_dir_file("/data/smartmapping/"), 0);  // not one of the three names
+    EXPECT_TRUE(r.files(false).isEmpty());
+    EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 0);
+    EXPECT_EQ(r.files(false), QStringList{"a.qzfile"});
+    EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 1);  // no disk
+}
