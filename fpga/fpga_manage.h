@@ -438,6 +438,7 @@ private:
     void replay_wait(bool scan);
     void next_card_or_finish(uint8_t sent, bool scan, uint16_t card);
     int progress_base_ = 0, progress_cap_ = 99;
+    int last_progress_ = 0;
     uint32_t replay_limit_ = 0;  // ms of the current operation's acknowledgement wait
     uint8_t replay_sub_ = 0;     // the send sub-step a wait belongs to
     uint8_t replay_read_failures_ = 0;

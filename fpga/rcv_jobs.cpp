@@ -47,6 +47,9 @@ bool fpga_manage::job_paused() {
 }
 
 void fpga_manage::job_progress(int value) {
+    // The ring only moves forward; 100 ends the job, and the next starts from 0.
+    value = std::max(value, last_progress_);
+    last_progress_ = value >= 100 ? 0 : value;
     const uint8_t task = g_send_para[kTask];
     if (task == 5 || task == 6)
         emit job_events->sig_recovery_progress(value);

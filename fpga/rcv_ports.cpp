@@ -55,6 +55,7 @@ void fpga_manage::clear_card_state() {
     total_card_count = 0;
     recovery_target = {};
     replay_failures = 0;
+    last_progress_ = 0;
 }
 
 // ---------------------------------------------------------------------------------------

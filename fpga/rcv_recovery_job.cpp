@@ -250,7 +250,11 @@ void fpga_manage::send_query() {
     ZEM_DEBUG("\n check screen_index = %#x , net_index = %#x \n", g_send_para[kScreen].load(),
               g_send_para[kNet].load());
     job_step(14);
-    job_wait_begins(progress_base_, 99);
+    // Within the share of its screen, the progress rises net by net.
+    const int screens = r.screen_head.screen_num + 1, nets = std::max<int>(r.screen_net_num, 1);
+    const int base = g_send_para[kScreen] * 100 + 100;
+    job_wait_begins((base + 100 * g_send_para[kNet] / nets) / screens,
+                    std::min((base + 100) / screens - 1, 99));
 }
 
 void fpga_manage::wait_query() {
