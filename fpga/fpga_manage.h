@@ -380,6 +380,9 @@ public:
     std::atomic<uint32_t> search_sent{0};       // port + 16 * FPGA
     std::atomic<uint32_t> search_answered{0};   // 8 * FPGA + pair; bits 31, 30: evaluate
     std::atomic<uint16_t> total_card_count{0};  // PC address 0xA000007C
+    // Config id of the screen a query asks about: a search reply with it names the card to
+    // recover (the reply may be read on a PC link's thread).
+    std::atomic<uint32_t> query_config_id{0};
 
     ~fpga_manage();
     // Fresh bookkeeping and tables, as after construction (construction; tests).

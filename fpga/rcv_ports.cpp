@@ -56,6 +56,7 @@ void fpga_manage::clear_card_state() {
     recovery_target = {};
     replay_failures = 0;
     last_progress_ = 0;
+    query_config_id = 0;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -245,6 +245,7 @@ void fpga_manage::send_query() {
     const uint16_t net = r.net_record.net_ledx;
     if (net > 19) return recovery_error("\n rcv xy file screen_net para error ");
     const uint8_t flag = r.files(true).isEmpty() ? 0 : 1;
+    query_config_id = r.config_id();
     check_error_rcv_search_card_cmd(uint8_t(net % 10), net / 10, r.config_id(), 0, flag);
     ZEM_DEBUG("\n fpga%d_sel, net%d ,config_id_enalbe = %#x\n", net / 10 + 1, net + 1, flag);
     ZEM_DEBUG("\n check screen_index = %#x , net_index = %#x \n", g_send_para[kScreen].load(),

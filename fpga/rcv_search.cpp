@@ -8,7 +8,6 @@
 #include "core/utils.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
-#include "fpga/rcv_recovery.h"
 
 namespace {
 
@@ -132,9 +131,9 @@ void fpga_manage::Search_concurrent_back_result(uint8_t* frame, int group, int f
     const int port = frame[7] - 1;
     if (port >= kPortsPerFpga) return drop_reply(fpga, "search reply names no port");
     store_port_count(fpga, uint8_t(port), uint16_t(frame[11] | frame[12] << 8), frame[13]);
-    if (len > 17 && rcv_recovery) {
+    if (len > 17) {
         const uint32_t id = uint32_t(frame[18]) | uint32_t(frame[19]) << 8 |
                             uint32_t(frame[20]) << 16 | uint32_t(frame[21]) << 24;
-        if (id == rcv_recovery->config_id()) set_send_para_u16(30, frame[22]);
+        if (id == query_config_id) set_send_para_u16(30, frame[22]);
     }
 }
