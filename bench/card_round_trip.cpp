@@ -121,6 +121,7 @@ uint16_t startBox() {
         networkManage* server = networkManage::pInstance();
         std::atexit([] {
             networkManage::p_networkManage->stop();
+            fpga_manage::p_fpga_manage->stop_thread();  // before the simulated board goes
             std::error_code ec;
             std::filesystem::remove_all(g_root, ec);
         });
