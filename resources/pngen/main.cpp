@@ -241,6 +241,86 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
         case Icon::Ext:
             drawConnector(p, r, c, "EXT", false);
             break;
+        case Icon::Delete: {  // a backspace key: a left-pointing tag with a cross
+            QPainterPath tag;
+            tag.moveTo(sq.left() + s * 0.05, m.y());
+            tag.lineTo(sq.left() + s * 0.35, sq.top() + s * 0.2);
+            tag.lineTo(sq.right() - s * 0.05, sq.top() + s * 0.2);
+            tag.lineTo(sq.right() - s * 0.05, sq.bottom() - s * 0.2);
+            tag.lineTo(sq.left() + s * 0.35, sq.bottom() - s * 0.2);
+            tag.closeSubpath();
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawPath(tag);
+            p.setPen(pen(QColor(255, 255, 255), w));
+            p.drawLine(QPointF(m.x() - s * 0.05, m.y() - s * 0.14),
+                       QPointF(m.x() + s * 0.23, m.y() + s * 0.14));
+            p.drawLine(QPointF(m.x() - s * 0.05, m.y() + s * 0.14),
+                       QPointF(m.x() + s * 0.23, m.y() - s * 0.14));
+            break;
+        }
+        case Icon::Dot:
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawEllipse(m, s * 0.45, s * 0.45);
+            break;
+        case Icon::Led: {  // a wall of LED modules
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            const qreal g = s * 0.42;
+            for (int i = 0; i < 4; ++i)
+                p.drawRect(QRectF(sq.left() + s * 0.06 + (i % 2) * (g + s * 0.04),
+                                  sq.top() + s * 0.06 + (i / 2) * (g + s * 0.04), g, g));
+            break;
+        }
+        case Icon::Bright: {  // a sun
+            p.setPen(pen(c, w));
+            p.setBrush(c);
+            p.drawEllipse(m, s * 0.2, s * 0.2);
+            for (int i = 0; i < 8; ++i) {
+                const qreal a = M_PI * i / 4;
+                p.drawLine(QPointF(m.x() + s * 0.3 * std::cos(a), m.y() + s * 0.3 * std::sin(a)),
+                           QPointF(m.x() + s * 0.45 * std::cos(a), m.y() + s * 0.45 * std::sin(a)));
+            }
+            break;
+        }
+        case Icon::Contrast: {  // a circle, half filled
+            p.setPen(pen(c, w));
+            p.drawEllipse(m, s * 0.42, s * 0.42);
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawPie(QRectF(m.x() - s * 0.42, m.y() - s * 0.42, s * 0.84, s * 0.84), 90 * 16,
+                      180 * 16);
+            break;
+        }
+        case Icon::Menu: {  // three bars
+            p.setPen(pen(c, w * 1.2));
+            for (int i = 0; i < 3; ++i) {
+                const qreal y = sq.top() + s * (0.25 + 0.25 * i);
+                p.drawLine(QPointF(sq.left() + s * 0.15, y), QPointF(sq.right() - s * 0.15, y));
+            }
+            break;
+        }
+        case Icon::Current: {  // a filled circle with a small tick
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawEllipse(m, s * 0.48, s * 0.48);
+            p.setPen(pen(QColor(255, 255, 255), s * 0.14));
+            p.drawLine(QPointF(m.x() - s * 0.25, m.y()),
+                       QPointF(m.x() - s * 0.05, m.y() + s * 0.2));
+            p.drawLine(QPointF(m.x() - s * 0.05, m.y() + s * 0.2),
+                       QPointF(m.x() + s * 0.27, m.y() - s * 0.2));
+            break;
+        }
+        case Icon::Freeze: {  // a snowflake
+            p.setPen(pen(c, w));
+            for (int i = 0; i < 3; ++i) {
+                const qreal a = M_PI * i / 3 + M_PI / 2;
+                const QPointF d(s * 0.45 * std::cos(a), s * 0.45 * std::sin(a));
+                p.drawLine(m - d, m + d);
+            }
+            break;
+        }
     }
 }
 

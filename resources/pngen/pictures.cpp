@@ -53,6 +53,18 @@ const Picture kPictures[] = {
     {"dvilv", {40, 24}, Icon::Dvi, kGreen, {}},
     {"HDMI13_lv", {40, 24}, Icon::Hdmi, kGreen, {}},
     {"HDMI20_lv", {40, 24}, Icon::Hdmi, kGreen, {}},
+    // The number keypad, the source page and the home screen.
+    {"delete", {20, 20}, Icon::Delete, QColor(40, 44, 60), {}},
+    {"state_on", {7, 7}, Icon::Dot, kGreen, {}},
+    {"state_off", {7, 7}, Icon::Dot, kGrey, {}},
+    {"LED", {16, 16}, Icon::Led, kBlue, {}},
+    {"bright", {16, 16}, Icon::Bright, kOrange, {}},
+    {"contrast", {16, 16}, Icon::Contrast, kWhite, {}},
+    {"volume_open", {16, 16}, Icon::SoundOn, kGreen, {}},
+    {"volume_close", {16, 16}, Icon::SoundOff, kRed, {}},
+    {"menu_status", {20, 20}, Icon::Menu, kWhite, {}},
+    {"osd_yes", {12, 12}, Icon::Current, kGreen, {}},
+    {"freeze", {16, 16}, Icon::Freeze, QColor(120, 200, 255), {}},
 };
 // clang-format on
 

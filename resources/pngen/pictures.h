@@ -28,6 +28,14 @@ enum class Icon {
     Hdmi,
     Dvi,
     Ext,
+    Delete,
+    Dot,
+    Led,
+    Bright,
+    Contrast,
+    Menu,
+    Current,
+    Freeze,
 };
 
 // The language order of the panel: Simplified Chinese, English, Russian, Vietnamese,

@@ -40,6 +40,7 @@ void PanelTest::SetUp() {
     g_page_focus = 0;
     g_image_current = 0;
     g_zem_keys = 0;
+    g_mode_shortcut_key = 0;
     G_timeTicks = 0;
     // A fresh store from this test's root (test programs run several cases in one process).
     delete ZemRamPara::p_zemrampara_config;
@@ -80,6 +81,8 @@ void PanelTest::startPanel() {
 }
 
 QWidget* PanelTest::front() const {
+    // The keypad is modal over the page that opened it.
+    if (g_numberkeyboard && g_numberkeyboard->isVisible()) return g_numberkeyboard;
     PageFrame* page = panel::front();
     return page ? page->widget() : nullptr;
 }

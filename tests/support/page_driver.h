@@ -63,6 +63,7 @@ protected:
     QImage panelImage() const;
     void shot(const QString& state);
 
+    // The page in front, or the number keypad while it is open over it.
     QWidget* front() const;
     template <class T = QWidget>
     T* find(const QString& name) const {

@@ -1,36 +1,195 @@
 #include "ui/shell/lock_window.h"
 
+#include <QEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
 
+#include "core/globals.h"
+#include "core/json_files.h"
 #include "core/zem_ram_para.h"
 #include "ui/shell/main_window.h"
 #include "ui_lock_window.h"
+#include "video_io/sourceinfo.h"
 
 LockWindow* g_lockwindow = nullptr;
 
 ZEM_PANEL_PAGE(kPageHome, g_lockwindow);
 
+namespace {
+
+constexpr int kRamLedWidth = 1378, kRamLedHeight = 1380;
+constexpr int kRamBright = 2176, kRamContrast = 2178;
+constexpr int kRamAudioWindow = 2112;
+constexpr int kWinAudio = 20;
+
+// clang-format off
+const Texts kLedSize = {"LED屏:%1 x %2", "LED size:%1 x %2", "Размер LED:%1 x %2", "Led:%1 x %2", "LED屏:%1 x %2"};
+const Texts kNoSignal = {"无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"};
+const Texts kBlack = {"黑屏", "Black", "Черный", "Quay lại", "黑屏"};
+const Texts kOff = {"未开启", "Close", "Откл", "Đóng", "未開啟"};
+// clang-format on
+
+const char* const kTileColour[6] = {
+    "background-color: #867AE9;font: 20px", "background-color: #EBA83A;font: 20px",
+    "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
+    "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px"};
+
+ZemRamPara& store() {
+    return *ZemRamPara::p_zemrampara_config;
+}
+
+int16_t word(int addr) {
+    return int16_t(store().rd16(addr));
+}
+
+}  // namespace
+
 LockWindow::LockWindow(QWidget* parent)
     : QDialog(parent), PageFrame(this, "LockWindow"), ui(new Ui::LockWindow) {
     ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    setFixedSize(320, 240);
+    ui->widget->installEventFilter(this);
+    setIcon(ui->main_Button, pictureOf("menu_status"), 20, 20);
+    ui->main_Button->hide();
+    setPicture(ui->label_ip, pictureOf("ip"));
+    setPicture(ui->label_LED_icon, pictureOf("LED"));
+    setPicture(ui->label_bright_icon, pictureOf("bright"));
+    setPicture(ui->label_contrast_icon, pictureOf("contrast"));
+    ui->label_volume->hide();
+    para_init();
+    image_init();
+    ip_changed();
     language_changed();
+    ZEM_DEBUG("\n LockWindow::LockWindow ");
 }
 
 LockWindow::~LockWindow() {
     delete ui;
+    if (g_lockwindow == this) g_lockwindow = nullptr;
+}
+
+void LockWindow::ledSizeText() {
+    ui->label_input->setText(text(kLedSize).arg(word(kRamLedWidth)).arg(word(kRamLedHeight)));
+}
+
+void LockWindow::para_init() {
+    ledSizeText();
+    ui->label_bright->setText(QString::number(word(kRamBright)));
+    ui->label_contrast->setText(QString::number(word(kRamContrast)));
+    setPicture(ui->label_volume_icon, pictureOf(volume_check() ? "volume_open" : "volume_close"));
+}
+
+bool LockWindow::volume_check() const {
+    int w = store().ram[kRamAudioWindow];
+    if (w >= ZemRamPara::kWindowCount) w = 0;
+    return store().rd16(ZemRamPara::windowAddr(w, kWinAudio)) & 0x8000;
+}
+
+void LockWindow::ip_changed() {
+    ui->label_IPaddr->setText(g_str_ip);
+}
+
+void LockWindow::language_changed() {
+    ledSizeText();
+    image_init();
+}
+
+void LockWindow::image_init() {
+    const uint16_t closeLed = store().rd16(ZemRamPara::kRamCloseLed);
+    delete tiles;
+    tiles = new QFrame(this);
+    tiles->setGeometry(0, 74, 320, 160);
+    tiles->installEventFilter(this);
+    for (int w = 0; w < ZemRamPara::kWindowCount; ++w) buildTile(w, closeLed);
+    tiles->show();
+}
+
+void LockWindow::buildTile(int w, uint16_t closeLed) {
+    const int x = 155 * (w % 2), y = 50 * (w / 2);
+    QFont font10;
+    font10.setPixelSize(10);
+    auto* badge = new QLabel(QString::number(w + 1), tiles);
+    badge->setGeometry(10 + x, 10 + y, 40, 40);
+    badge->setStyleSheet(kTileColour[w]);
+    badge->setAlignment(Qt::AlignCenter);
+    auto* name = new QLabel(tiles);
+    name->setGeometry(55 + x, 13 + y, 100, 15);
+    name->setStyleSheet("color: rgb(255, 255, 255)");
+    name->setFont(font10);
+    auto* status = new QLabel(tiles);
+    status->setFont(font10);
+    if (w == g_image_current) {
+        auto* mark = new QLabel(badge);
+        mark->setGeometry(28, 0, 12, 12);
+        setPicture(mark, pictureOf("osd_yes"));
+    }
+    const uint16_t flags = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags));
+    if (w != 0 && flags != 1) {
+        status->setGeometry(55 + x, 20 + y, 40, 15);
+        status->setStyleSheet("color: rgb(255, 255, 255)");
+        status->setText(text(kOff));
+        return;
+    }
+    const WindowInput in = sourceinfo::window_input(w);
+    QString title = sourceinfo::window_name(in);
+    if (!in.crop) {
+        ALIAS_PARA alias;
+        if (get_json_alias_para(&alias, "source", in.source) == 1)
+            title = QFontMetrics(font10).elidedText(QString::fromStdString(alias.name),
+                                                    Qt::ElideRight, 206, Qt::TextShowMnemonic);
+    }
+    name->setText(title);
+    const uint16_t out = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
+    QString state = sourceinfo::window_timing(in);
+    if (state.isEmpty()) state = text(kNoSignal);
+    if (closeLed == 1 || (out & 1)) state = text(kBlack);
+    status->setGeometry(55 + x, 28 + y, 100, 12);
+    status->setStyleSheet("color: rgb(255, 255, 255);");
+    status->setText(state);
+    if ((out & 2) || closeLed == 2) {
+        auto* freeze = new QLabel(badge);
+        freeze->setGeometry(0, 0, 16, 16);
+        setPicture(freeze, pictureOf("freeze"));
+    }
 }
 
 void LockWindow::syncUpdate() {
-    if (ZemRamPara::p_zemrampara_config->ZemLanguageChanged() == 1) language_changed();
+    if (store().ZemLanguageChanged() == 1) language_changed();
+    auto differs = [](int a) { return store().rd16(a) != store().shadow16(a); };
+    if (differs(kRamLedWidth) || differs(kRamLedHeight)) ledSizeText();
+    if (differs(kRamBright)) ui->label_bright->setText(QString::number(word(kRamBright)));
+    if (differs(kRamContrast)) ui->label_contrast->setText(QString::number(word(kRamContrast)));
+    int w = store().ram[kRamAudioWindow];
+    if (w >= ZemRamPara::kWindowCount) w = 0;
+    if (differs(ZemRamPara::windowAddr(w, kWinAudio)))
+        setPicture(ui->label_volume_icon,
+                   pictureOf(volume_check() ? "volume_open" : "volume_close"));
+    image_init();
+    ip_changed();
 }
 
-void LockWindow::refreshPage(int) {
-    syncUpdate();
+// ---- Leaving ----
+
+// A touch anywhere on the touch area or the tiles (not on the icon row) leads to the main
+// menu; the touch area takes every mouse event.
+bool LockWindow::eventFilter(QObject*, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonRelease:
+            on_main_Button_clicked();
+            return true;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+            return true;
+        default:
+            return false;
+    }
 }
 
-void LockWindow::language_changed() {}
+void LockWindow::on_main_Button_clicked() {
+    panel::back(this, kPageHome, kPageMain);
+}
 
 void LockWindow::keyPressEvent(QKeyEvent* e) {
     tracePress(e->key());
@@ -42,9 +201,5 @@ void LockWindow::keyReleaseEvent(QKeyEvent* e) {
 
 void LockWindow::keyOk() {
     on_main_Button_clicked();
-}
-
-// The home screen goes and the main menu, re-texted, comes to the front.
-void LockWindow::on_main_Button_clicked() {
-    panel::back(this, kPageHome, kPageMain);
+    if (g_mainwindow) g_mainwindow->show();
 }

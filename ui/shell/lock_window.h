@@ -1,11 +1,14 @@
-// The home screen (page 0): shown over the main menu at start and after Back on the main menu.
-// OK, a touch or main_Button leads to the main menu; Mode to the user-mode page.
+// The home screen (page 0): LED screen size, IP address, brightness, contrast, sound, and one
+// tile per video window (number, source, signal, black, freeze, the current window). Shown
+// over the main menu at start and after Back there; OK or a touch leads to the main menu,
+// Mode to the user-mode page. It changes no parameter.
 #pragma once
 
 #include <QDialog>
 
 #include "ui/shell/panel_frame.h"
 
+class QFrame;
 namespace Ui {
 class LockWindow;
 }
@@ -18,20 +21,31 @@ public:
     ~LockWindow() override;
 
     void syncUpdate();
-    void refreshPage(int id) override;
+    void refreshPage(int) override { syncUpdate(); }
     void language_changed() override;
+    void para_init();
+    bool volume_check() const;
+    void image_init();
+    void ip_changed();
+
+    QFrame* tiles = nullptr;  // the six window tiles, rebuilt on every refresh
+    Ui::LockWindow* ui;
 
 public slots:
     void on_main_Button_clicked();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
+    void keyLeft() override {}
+    void keyRight() override {}
     void keyOk() override;
     void keyBack() override {}
 
 private:
-    Ui::LockWindow* ui;
+    void ledSizeText();
+    void buildTile(int w, uint16_t closeLed);
 };
 
 extern LockWindow* g_lockwindow;

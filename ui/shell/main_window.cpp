@@ -12,6 +12,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
+#include "ui/input/input_choose.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/tip.h"
@@ -248,7 +249,7 @@ void MainWindow::on_machinestate_clicked() {
 
 void MainWindow::on_inputchoose_clicked() {
     mode_window_close();
-    qDebug() << "MainWindow: the source switch page is not built yet";
+    panel::open(g_inputchoose, kPageInputChoose);
 }
 
 void MainWindow::on_custommode_clicked() {

@@ -1,44 +1,166 @@
 #include "ui/shell/number_keyboard.h"
 
+#include <QDebug>
+#include <QKeyEvent>
 #include <QPushButton>
+#include <QRegExpValidator>
 
 #include "ui_number_keyboard.h"
 
 NumberKeyboard* g_numberkeyboard = nullptr;
+QString l_str;
+QPointer<QLineEdit> g_lineedit;
+
+namespace {
+
+const char* const kWhite = "background-color: rgb(255, 255, 255);border:1px ;";
+const char* const kWhiteFocus =
+    "background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
+const char* const kBlue = "background-color: rgb(71, 119, 255);border:1px ;";
+const char* const kBlueFocus =
+    "background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);";
+
+constexpr int kDigit0 = 9, kClear = 10, kDelete = 11, kCancel = 12, kOk = 13;
+
+const Texts kCancelText = {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"};
+const Texts kOkText = {"确定", "OK", "OK", "Đồng ý", "確定"};
+
+}  // namespace
 
 NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::NumberKeyboard) {
     ui->setupUi(this);
-    for (QPushButton* b : findChildren<QPushButton*>()) {
-        if (b->text().size() == 1 && b->text()[0].isDigit())
-            connect(b, &QPushButton::clicked, this, &NumberKeyboard::digitClicked);
-    }
+    ui->lineEdit->setValidator(
+        new QRegExpValidator(QRegExp("[*0-9]+$", Qt::CaseSensitive), ui->lineEdit));
+    setIcon(ui->ButtonX, pictureOf("delete"), 20, 20);
+    // A touch on a digit enters it as OK on it does.
+    for (int i = 0; i <= kDigit0; ++i)
+        connect(button(i), &QPushButton::clicked, this, [this, i] { activate(i); });
+    menulist_init();
 }
 
 NumberKeyboard::~NumberKeyboard() {
     delete ui;
 }
 
-void NumberKeyboard::label_show(const QString& title, const QString& entry) {
-    ui->label_title->setText(title);
-    ui->label_entry->setText(entry);
+QPushButton* NumberKeyboard::button(int index) const {
+    QPushButton* const list[kItems] = {ui->Button1,      ui->Button2,  ui->Button3, ui->Button4,
+                                       ui->Button5,      ui->Button6,  ui->Button7, ui->Button8,
+                                       ui->Button9,      ui->Button0,  ui->ButtonC, ui->ButtonX,
+                                       ui->Button_close, ui->Button_ok};
+    return list[index];
+}
+
+void NumberKeyboard::menulist_init() {
+    std::vector<FocusRing::Item> items;
+    for (int i = 0; i < kItems; ++i)
+        items.push_back(
+            {button(i), i == kOk ? kBlue : kWhite, i == kOk ? kBlueFocus : kWhiteFocus});
+    focus_.setItems(items, 0);
+    focus_.clearFocus();  // the border first shows after a move
+}
+
+void NumberKeyboard::label_show(const QString& title, const QString& text) {
+    ui->label->setText(title);
+    l_str.clear();
+    ui->lineEdit->setText(text);
+    language_changed();
+}
+
+void NumberKeyboard::language_changed() {
+    ui->Button_close->setText(::text(kCancelText));
+    ui->Button_ok->setText(::text(kOkText));
+}
+
+void NumberKeyboard::open_for(QObject* owner, QLineEdit* field, const QString& title,
+                              const QString& text) {
+    owner_ = owner;
+    g_lineedit = field;
+    label_show(title, text);
+    exec();
+}
+
+QString NumberKeyboard::text() const {
+    return ui->lineEdit->text();
+}
+
+void NumberKeyboard::digit(int d) {
+    if (d == 0 && l_str.toLongLong() == 0) {
+        ui->lineEdit->setText("0");
+        l_str.clear();
+        return;
+    }
+    l_str += QString::number(d);
+    ui->lineEdit->setText(l_str);
+}
+
+void NumberKeyboard::activate(int index) {
+    if (index < kDigit0)
+        digit(index + 1);
+    else if (index == kDigit0)
+        digit(0);
+    else if (index == kClear)
+        on_ButtonC_clicked();
+    else if (index == kDelete)
+        on_ButtonX_clicked();
+    else if (index == kCancel)
+        on_Button_close_clicked();
+    else
+        on_Button_ok_clicked();
+}
+
+void NumberKeyboard::keyPressEvent(QKeyEvent* e) {
+    const KeyAction a = keyAction(e->key());
+    if (a == KeyAction::Ok) qDebug("this is OK button(NumberKeyboard)[Press]\n");
+    if (a == KeyAction::Back) qDebug("this is back button(NumberKeyboard)[Press]\n");
+}
+
+// The keypad's own four keys only: Mode and the keypad letters do nothing while it is open.
+void NumberKeyboard::keyReleaseEvent(QKeyEvent* e) {
+    switch (keyAction(e->key())) {
+        case KeyAction::Left:
+            focus_.move(-1);
+            break;
+        case KeyAction::Right:
+            focus_.move(+1);
+            break;
+        case KeyAction::Ok:
+            activate(focus_.ui_select);
+            break;
+        case KeyAction::Back:
+            on_Button_close_clicked();
+            break;
+        default:
+            break;
+    }
+}
+
+void NumberKeyboard::on_ButtonC_clicked() {
+    ui->lineEdit->setText("0");
     l_str.clear();
 }
 
-void NumberKeyboard::type(QChar c) {
-    if (!c.isDigit()) return;
-    l_str += c;
-    ui->label_entry->setText(l_str);
-}
-
-void NumberKeyboard::digitClicked() {
-    if (auto* b = qobject_cast<QPushButton*>(sender())) type(b->text()[0]);
+void NumberKeyboard::on_ButtonX_clicked() {
+    QString t = ui->lineEdit->text();
+    t.chop(1);
+    ui->lineEdit->setText(t);
+    l_str = t;
 }
 
 void NumberKeyboard::on_Button_ok_clicked() {
+    const QString t = ui->lineEdit->text();
     hide();
-    emit sendKeyBoardUIDataToLineEdit(ui->label_entry->text());
+    emit sendKeyBoardUIDataToLineEdit(t);
 }
 
 void NumberKeyboard::on_Button_close_clicked() {
     hide();
+}
+
+My_lineEdit::My_lineEdit(QWidget* parent) : QLineEdit(parent) {
+    setText(QString());
+}
+
+void My_lineEdit::mousePressEvent(QMouseEvent* e) {
+    emit send_show(text());
+    QLineEdit::mousePressEvent(e);
 }

@@ -154,7 +154,10 @@ QWidget* FocusRing::focused() const {
 
 // ---- Key dispatch ----
 
-PageFrame::PageFrame(QWidget* self, const char* className) : class_name_(className), self_(self) {}
+PageFrame::PageFrame(QWidget* self, const char* className) : class_name_(className), self_(self) {
+    // Every page covers the panel; a dialog would otherwise centre itself on a larger screen.
+    self->move(g_mainwindow ? g_mainwindow->pos() : QPoint(0, 0));
+}
 
 void PageFrame::tracePress(int key) const {
     const KeyAction a = keyAction(key);

@@ -128,6 +128,8 @@ protected:
     virtual void keyOk();  // clicks the focused button
     virtual void keyMode();
     virtual void keyBack() = 0;
+    // The focus index the traces print (pages with levels keep their own).
+    virtual int focusIndex() const { return focus.ui_select; }
 
     FocusRing focus;
     zem_keyboard keypad;

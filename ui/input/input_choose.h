@@ -1,0 +1,85 @@
+// The source switch page (page 3): for each enabled window, which input feeds it, a whole
+// source or one of its crops. Three levels: 0 the window tabs and the two buttons, 1 the six
+// sources, 2 the choices of one source (the whole source, then its crops, three a page).
+// Keys only; OK at level 2 applies the choice to the current window.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+#include "ui/shell/panel_frame.h"
+
+class QFrame;
+class QLabel;
+namespace Ui {
+class InputChoose;
+}
+
+class InputChoose : public QDialog, public PageFrame {
+    Q_OBJECT
+
+public:
+    explicit InputChoose(QWidget* parent = nullptr);
+    ~InputChoose() override;
+
+    void syncUpdate(int id);
+    void refreshPage(int id) override { syncUpdate(id); }
+    void language_changed() override;
+    void initSource();
+    void crop_source_num_update();
+
+    uint8_t ui_seltype = 0;    // level: 0 tabs and buttons, 1 sources, 2 crop list
+    uint8_t ui_select = 0;     // focus index within the level
+    uint8_t current_page = 0;  // page of the crop list, 3 entries a page
+    uint8_t last_page = 0;
+    uint8_t tab_count = 0;
+    uint8_t tab_windows[6] = {};
+    uint8_t current_window = 0;
+    uint8_t saved_tab = 0;
+    uint8_t source_number = 0;  // the highlighted source (its list is shown)
+    uint8_t source_pos = 0;     // its position in the source row
+    uint8_t source_id = 0;      // the source in use by the current window
+    int16_t source_type = 0;    // 1: the current window uses a crop
+    uint8_t crop_id = 0;        // the crop-table record in use
+    uint8_t choice_counts[6] = {};
+    QFrame* tab_bar = nullptr;
+    QFrame* tab_focus = nullptr;
+    QLabel* tab_sources[6] = {};
+    QFrame* frame = nullptr;  // the crop area
+    Ui::InputChoose* ui;
+
+public slots:
+    void zem_source_button_clicked();
+    void slot_Button_back_clicked();
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void keyLeft() override;
+    void keyRight() override;
+    void keyOk() override;
+    void keyBack() override;
+    int focusIndex() const override { return ui_select; }
+
+private:
+    enum { kButtonInputCut = 6, kButtonEdid = 7 };
+    void menulist_init();
+    void initMenu();
+    QString TextCreate(int window) const;
+    void imagemenu();
+    void image_select();
+    void on_Button_source_clicked();
+    void para_uiselect_init();
+    int source_current_check();
+    int inUsePosition() const;
+    void source_name_update();
+    void source_check_update();
+    void input_source_changed(int window);
+    int tabOf(int window) const;
+    void placeTabFocus();
+    void moveInList(int step);
+    void zem_button_inputcut_clicked();
+    void zem_button_EDID_clicked();
+};
+
+extern InputChoose* g_inputchoose;
