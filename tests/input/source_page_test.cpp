@@ -346,14 +346,7 @@ TEST_F(SourcePage, EachLanguage) {
             keys({kKeyOk, kKeyOk});
             shot(QString("lang%1").arg(lang));
         }});
-        delete g_lockwindow;
-        g_lockwindow = nullptr;
-        delete g_mainwindow;
-        g_mainwindow = nullptr;
-        delete g_tip;
-        g_tip = nullptr;
-        delete g_numberkeyboard;
-        g_numberkeyboard = nullptr;
+        stopPanel();
     }
 }
 

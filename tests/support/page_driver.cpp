@@ -57,6 +57,12 @@ void PanelTest::SetUp() {
 }
 
 void PanelTest::TearDown() {
+    stopPanel();
+    platform::installClock(nullptr);
+    SimBoxTest::TearDown();
+}
+
+void PanelTest::stopPanel() {
     delete g_lockwindow;
     g_lockwindow = nullptr;
     delete g_mainwindow;
@@ -66,8 +72,6 @@ void PanelTest::TearDown() {
     delete g_numberkeyboard;
     g_numberkeyboard = nullptr;
     settle();
-    platform::installClock(nullptr);
-    SimBoxTest::TearDown();
 }
 
 void PanelTest::startPanel() {

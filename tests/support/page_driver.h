@@ -42,6 +42,8 @@ protected:
 
     // The main menu, then the home screen over it, as the program starts them.
     void startPanel();
+    // Deletes what startPanel made (a test that starts the panel more than once).
+    void stopPanel();
 
     // A key pressed and released on the page in front (the front keys or keypad letters).
     void key(int code);
