@@ -169,6 +169,7 @@ TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     ZemRamPara::pInstance();
     EXPECT_EQ(store().rd16(772), 1);
     delete g_mainwindow;
+    g_mainwindow = nullptr;
     g_mainwindow = new MainWindow(nullptr);
     g_mainwindow->show();
     g_page_focus = kPageMain;

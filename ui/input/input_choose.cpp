@@ -301,22 +301,29 @@ void InputChoose::on_Button_source_clicked() {
 
 // ---- Level 0 ----
 
-void InputChoose::imagemenu() {
+bool InputChoose::imagemenu() {
     if (ui_select < tab_count) {
         current_window = tab_windows[ui_select];
         saved_tab = ui_select;
         ui->button_inputcut->setStyleSheet(kButton);
         ui->button_EDID->setStyleSheet(kButton);
         placeTabFocus();
-        if (g_image_current != current_window) {
-            g_image_current = current_window;
-            store().test_signal(1);
-        }
-        return;
+        if (g_image_current == current_window) return false;
+        g_image_current = current_window;
+        return true;
     }
     placeTabFocus();
     ui->button_inputcut->setStyleSheet(ui_select == kButtonInputCut ? kButtonFocus : kButton);
     ui->button_EDID->setStyleSheet(ui_select == kButtonEdid ? kButtonFocus : kButton);
+    return false;
+}
+
+// The focus moved at level 0: the page follows it, and only then announces a newly selected
+// window (the refresh runs inside that call on the GUI thread and finds the page settled).
+void InputChoose::followFocus() {
+    const bool selected = imagemenu();
+    image_select();
+    if (selected) store().test_signal(1);
 }
 
 void InputChoose::image_select() {
@@ -358,8 +365,7 @@ void InputChoose::keyLeft() {
             ui_select = uint8_t(tab_count - 1);
         else
             --ui_select;
-        imagemenu();
-        image_select();
+        followFocus();
     } else if (ui_seltype == 1) {
         ui_select = uint8_t((ui_select + 5) % 6);
         image_select();
@@ -373,8 +379,7 @@ void InputChoose::keyRight() {
         ++ui_select;
         if (ui_select == tab_count) ui_select = kButtonInputCut;
         if (ui_select > kButtonEdid) ui_select = 0;
-        imagemenu();
-        image_select();
+        followFocus();
     } else if (ui_seltype == 1) {
         ui_select = uint8_t((ui_select + 1) % 6);
         image_select();
@@ -436,8 +441,7 @@ void InputChoose::keyBack() {
         // Back to the tabs re-reads the current window's source, as a move there does.
         ui_seltype = 0;
         ui_select = saved_tab;
-        imagemenu();
-        image_select();
+        followFocus();
         return;
     }
     ui_seltype = 1;

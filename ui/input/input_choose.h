@@ -66,7 +66,8 @@ private:
     void menulist_init();
     void initMenu();
     QString TextCreate(int window) const;
-    void imagemenu();
+    bool imagemenu();
+    void followFocus();
     void image_select();
     void on_Button_source_clicked();
     void para_uiselect_init();
