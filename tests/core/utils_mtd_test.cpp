@@ -89,14 +89,7 @@ TEST_F(MtdUtilsTest, EraseRoundsUpToWholeBlocksAndUnlocksEachFirst) {
         std::all_of(bytes.begin() + 0x20000, bytes.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
-TEST_F(MtdUtilsTest, NothingToDoIsDone) {
-    EXPECT_EQ(Utils::non_region_erase(mtd, 0, 0, 0), 0);
-    EXPECT_EQ(Utils::non_region_write(mtd, nullptr, 0, 0), 0);
-    EXPECT_TRUE(opsOf(SimMtd::Op::Erase).empty());
-    EXPECT_TRUE(opsOf(SimMtd::Op::Write).empty());
-}
-
-TEST_F(MtdUtilsTest, UnreadableDeviceInformationIsAFailure) {
+TEST_F(MtdUtilsTest, UnreadableOrZeroSizedDeviceInformationIsAFailure) {
     model->info_error = -EIO;
     const auto data = pattern(4096);
     EXPECT_EQ(Utils::non_region_erase(mtd, 0, 0x60000, 0), 9);
@@ -104,6 +97,14 @@ TEST_F(MtdUtilsTest, UnreadableDeviceInformationIsAFailure) {
     EXPECT_TRUE(opsOf(SimMtd::Op::Erase).empty());
     EXPECT_TRUE(opsOf(SimMtd::Op::Write).empty());
     EXPECT_TRUE(mtd.isOpen());
+
+    auto broken = std::make_shared<SimMtd>("/dev/mtd8", 0x60000, 0, 0);
+    platform::sim::attachMtd(broken);
+    platform::MtdPartition dev;
+    ASSERT_EQ(dev.open("/dev/mtd8"), 0);
+    EXPECT_EQ(Utils::non_region_erase(dev, 0, 0x60000, 0), 9);
+    EXPECT_EQ(Utils::non_region_write(dev, data.data(), 4096, 0), 1);
+    EXPECT_EQ(broken->ops().size(), 2u);  // the two information reads, nothing else
 }
 
 TEST_F(MtdUtilsTest, ARefusedEraseStopsAndClosesTheDevice) {
@@ -141,6 +142,9 @@ TEST_F(MtdUtilsTest, AShortWriteIsAFailureAndNothingFollows) {
 TEST_F(MtdUtilsTest, AreasPastTheEndAreRefusedBeforeAnythingChanges) {
     programZeros();
     const auto data = pattern(0x1000);
+    // Nothing to do is done.
+    EXPECT_EQ(Utils::non_region_erase(mtd, 0, 0, 0), 0);
+    EXPECT_EQ(Utils::non_region_write(mtd, nullptr, 0, 0), 0);
     // The rounded-up blocks would pass the end even though start + length does not wrap.
     EXPECT_EQ(Utils::non_region_erase(mtd, 0x40000, 0x20001, 0), 9);
     EXPECT_EQ(Utils::non_region_erase(mtd, 0xFFFE0000u, 0x40000, 0), 9);  // would wrap
@@ -154,17 +158,6 @@ TEST_F(MtdUtilsTest, AreasPastTheEndAreRefusedBeforeAnythingChanges) {
     // The last page and the last block themselves are fine.
     EXPECT_EQ(Utils::non_region_write(mtd, data.data(), 0x800, 0x5F800), 0);
     EXPECT_EQ(Utils::non_region_erase(mtd, 0x40000, 0x20000, 0), 0);
-}
-
-TEST_F(MtdUtilsTest, ADeviceWithZeroSizedUnitsIsRefused) {
-    auto broken = std::make_shared<SimMtd>("/dev/mtd8", 0x60000, 0, 0);
-    platform::sim::attachMtd(broken);
-    platform::MtdPartition dev;
-    ASSERT_EQ(dev.open("/dev/mtd8"), 0);
-    const auto data = pattern(4096);
-    EXPECT_EQ(Utils::non_region_erase(dev, 0, 0x60000, 0), 9);
-    EXPECT_EQ(Utils::non_region_write(dev, data.data(), 4096, 0), 1);
-    EXPECT_EQ(broken->ops().size(), 2u);  // the two information reads, nothing else
 }
 
 TEST_F(MtdUtilsTest, TheLargerPartitionTakesAFiveMebibyteProgram) {
