@@ -23,9 +23,11 @@ protected:
         PanelTest::SetUp();
         platform::installClock(nullptr);  // the threads wait in real time
         platform::sim::buildDefaultBox();
+        // In start-up order: the FPGA thread reads the source manager.
+        raviksource* source = raviksource::pInstance();
         c331_manage::pInstance();
         fpga_manage::pInstance()->initialize_start();
-        raviksource::pInstance()->initialize();
+        source->initialize();
         QObject::connect(
             &store(), &ZemRamPara::sig_update_para, &store(),
             [this](int) {
