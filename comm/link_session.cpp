@@ -54,36 +54,55 @@ uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {
     return w;
 }
 
-// Hands a frame for the receiving cards to the FPGA manager and waits, bounded, for the
-// cards' answer; without an answer the link goes on serving.
+// A frame for the receiving cards goes to the FPGA manager; the cards' answer, when one comes
+// within pass_wait_ms, goes back to this link.
 uint32_t link_session::pass_through(uint8_t* body, uint32_t len, const SendFn& send) {
     comm_hooks& h = comm_hooks::get();
     if (!h.irq_mutex || !h.pc_to_eth || !h.poll_cards || !h.take_answer) {
         ZEM_DEBUG("\n card frame from %s: no FPGA manager \n", peer_.c_str());
         return 0;
     }
+    card_frame_.assign(body, body + len);
+    card_wait_ = CardWait::Queued;
+    if (cards_apart) return 0;
+    send_card_frame();
+    const uint64_t end = platform::nowMs() + pass_wait_ms.load();
+    while (platform::nowMs() < end) {
+        if (const uint32_t w = take_card_answer(send)) return w;
+        platform::sleepMs(1);
+    }
+    card_timeout();
+    return 0;
+}
+
+void link_session::send_card_frame() {
+    comm_hooks& h = comm_hooks::get();
     g_passby_trans_port = uint8_t(kind_);
     {
         std::lock_guard<std::mutex> lock(*h.irq_mutex);
-        h.pc_to_eth(len, body);
+        h.pc_to_eth(uint32_t(card_frame_.size()), card_frame_.data());
     }
-    const uint64_t end = platform::nowMs() + pass_wait_ms.load();
-    while (platform::nowMs() < end) {
-        uint32_t w;
-        {
-            std::lock_guard<std::mutex> lock(*h.irq_mutex);
-            h.poll_cards();
-            w = h.take_answer(uint8_t(kind_), wire_.get(), kMaxWire);
-        }
-        if (w) {
-            if (send) send(wire_.get(), w);
-            return w;
-        }
-        platform::sleepMs(1);
+    card_wait_ = CardWait::Sent;
+}
+
+uint32_t link_session::take_card_answer(const SendFn& send) {
+    comm_hooks& h = comm_hooks::get();
+    uint32_t w;
+    {
+        std::lock_guard<std::mutex> lock(*h.irq_mutex);
+        h.poll_cards();
+        w = h.take_answer(uint8_t(kind_), wire_.get(), kMaxWire);
     }
+    if (!w) return 0;
+    card_wait_ = CardWait::None;
+    if (send) send(wire_.get(), w);
+    return w;
+}
+
+void link_session::card_timeout() {
+    card_wait_ = CardWait::None;
     char line[120];
     std::snprintf(line, sizeof line, "card frame from %s: no answer", peer_.c_str());
     writeLogMsg(2, line);
     ZEM_DEBUG("\n %s \n", line);
-    return 0;
 }

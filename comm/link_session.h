@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "comm/protocol_phy.h"
 
@@ -28,6 +29,22 @@ public:
     uint32_t handle(uint8_t* body, uint32_t len, const SendFn& send);
 
     void setPeer(std::string peer) { peer_ = std::move(peer); }
+    const std::string& peer() const { return peer_; }
+
+    // A transport that serves many peers on one thread (TCP) sets this: a frame for the cards
+    // then waits in the session (card_wait) instead of holding the thread, and the transport
+    // drives the wait with the steps below. The others wait in handle, bounded.
+    bool cards_apart = false;
+    enum class CardWait : uint8_t { None, Queued, Sent };
+    CardWait card_wait() const { return card_wait_; }
+    // Hands the queued frame to the cards. One frame of a transport is out at a time: the
+    // cards' answer is kept per transport.
+    void send_card_frame();
+    // One look for the cards' answer; its wire length when it came and went out through send,
+    // else 0.
+    uint32_t take_card_answer(const SendFn& send);
+    // The wait ran out without an answer: logged, and the session serves again.
+    void card_timeout();
 
     // How long a card pass-through waits for the cards' answer.
     static std::atomic<uint32_t> pass_wait_ms;
@@ -43,4 +60,6 @@ private:
     LinkKind kind_;
     std::string peer_;
     std::unique_ptr<uint8_t[]> wire_;
+    CardWait card_wait_ = CardWait::None;
+    std::vector<uint8_t> card_frame_;  // the queued frame for the cards
 };

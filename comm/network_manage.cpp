@@ -4,11 +4,11 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <cstdio>
 
 #include "core/globals.h"
 
@@ -52,7 +52,8 @@ void networkManage::stop() {
 bool networkManage::accept_client() {
     sockaddr_in a{};
     socklen_t alen = sizeof a;
-    const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&a), &alen, SOCK_CLOEXEC);
+    const int fd =
+        ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&a), &alen, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
         if (err != EMFILE && err != ENFILE && err != ENOBUFS && err != ENOMEM) return true;
@@ -60,9 +61,6 @@ bool networkManage::accept_client() {
         ZEM_DEBUG("\n TCP server: accept failed (%d), new clients wait 1 s \n", err);
         return false;
     }
-    // A client that stops reading must not hold the other clients up for long.
-    timeval tv{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     // A PC that vanishes without closing (switched off, cable pulled) is found by keep-alive
     // probes after about 90 s of silence, so its socket and buffers do not pile up.
     const int on = 1, idle = 60, interval = 10, count = 3;
@@ -70,43 +68,126 @@ bool networkManage::accept_client() {
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    list_.push_back({fd, std::make_unique<link_session>(LinkKind::Tcp, comm::peer_name(a))});
+    Client c;
+    c.fd = fd;
+    c.session = std::make_unique<link_session>(LinkKind::Tcp, comm::peer_name(a));
+    c.session->cards_apart = true;
+    list_.push_back(std::move(c));
     ++clients;
+    return true;
+}
+
+void networkManage::queue_reply(Client& c, const uint8_t* wire, uint32_t len) {
+    if (c.overflow) return;
+    if (len > kMaxQueued - (c.out.size() - c.sent)) {
+        c.overflow = true;
+        return;
+    }
+    c.out.erase(c.out.begin(), c.out.begin() + long(c.sent));
+    c.sent = 0;
+    c.out.insert(c.out.end(), wire, wire + len);
+}
+
+// Sends what the socket takes now; false when the client is gone.
+bool networkManage::flush(Client& c) {
+    while (c.sent < c.out.size()) {
+        const ssize_t n =
+            ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            c.sent += size_t(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+            return false;
+        }
+    }
+    c.out.clear();
+    c.sent = 0;
     return true;
 }
 
 // Reads what the client sent and answers it; false when the client is gone.
 bool networkManage::serve_client(Client& c, uint8_t* rx, size_t cap) {
     const ssize_t n = ::recv(c.fd, rx, cap, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
     if (n <= 0) return false;
-    bool alive = true;
     last_client = c.fd;
-    c.session->feed(rx, size_t(n), [&](const uint8_t* wire, uint32_t len) {
-        if (alive && !comm::send_all(c.fd, wire, len)) alive = false;
-    });
-    return alive;
+    c.session->feed(rx, size_t(n),
+                    [&](const uint8_t* wire, uint32_t len) { queue_reply(c, wire, len); });
+    return flush(c);
+}
+
+void networkManage::drop(std::list<Client>::iterator& it, const char* why) {
+    if (why) {
+        char line[160];
+        std::snprintf(line, sizeof line, "TCP client %s dropped: %s", it->session->peer().c_str(),
+                      why);
+        writeLogMsg(2, line);
+        ZEM_DEBUG("\n %s \n", line);
+    }
+    ::close(it->fd);
+    it = list_.erase(it);
+    --clients;
+}
+
+// TCP has one card frame out at a time (the cards' answer is kept per transport): the client
+// whose frame is out is looked at every millisecond until its answer comes or its wait runs
+// out, then the next waiting client's frame goes. Other clients are served meanwhile. The poll
+// timeout this needs: 1 ms while a frame is out, else none.
+int networkManage::card_step() {
+    Client* out = nullptr;
+    Client* next = nullptr;
+    for (Client& c : list_) {
+        const link_session::CardWait w = c.session->card_wait();
+        if (w == link_session::CardWait::Sent) out = &c;
+        if (w == link_session::CardWait::Queued && !next) next = &c;
+    }
+    if (out) {
+        Client& c = *out;
+        if (c.session->take_card_answer(
+                [&](const uint8_t* wire, uint32_t len) { queue_reply(c, wire, len); })) {
+            out = nullptr;
+        } else if (Clock::now() >= c.card_deadline) {
+            c.session->card_timeout();
+            out = nullptr;
+        }
+    }
+    if (!out && next) {
+        next->session->send_card_frame();
+        next->card_deadline = Clock::now() + std::chrono::milliseconds(link_session::pass_wait_ms);
+        out = next;
+    }
+    return out ? 1 : -1;
 }
 
 void networkManage::acceptThread() {
-    using Clock = std::chrono::steady_clock;
     constexpr auto kRetry = std::chrono::seconds(1);
     std::vector<uint8_t> rx(64 * 1024);
     std::vector<pollfd> fds;
     Clock::time_point retry{};
+    int card_timeout = -1;
     while (!stopping_) {
         if (accept_paused_ && Clock::now() >= retry) accept_paused_ = false;
         fds.clear();
         fds.push_back({accept_paused_ ? -1 : listen_fd_, POLLIN, 0});
         fds.push_back({waker_.fd[0], POLLIN, 0});
-        for (const Client& c : list_) fds.push_back({c.fd, POLLIN, 0});
-        // Nothing to do until a client connects or sends: no timeout needed, except for the
-        // retry of a paused accept.
-        int timeout = -1;
-        if (accept_paused_)
-            timeout =
+        // A client waiting for the cards is not read meanwhile: its wait is its own.
+        for (const Client& c : list_) {
+            const bool waits = c.session->card_wait() != link_session::CardWait::None;
+            fds.push_back(
+                {c.fd, short((waits ? 0 : POLLIN) | (c.sent < c.out.size() ? POLLOUT : 0)), 0});
+        }
+        // Nothing to do until a client connects, sends or can take its replies: no timeout
+        // needed, except for a card wait and the retry of a paused accept.
+        int timeout = card_timeout;
+        if (accept_paused_) {
+            const int retry_ms =
                 int(std::chrono::duration_cast<std::chrono::milliseconds>(retry - Clock::now())
                         .count()) +
                 1;
+            timeout = timeout < 0 ? retry_ms : std::min(timeout, retry_ms);
+        }
         if (::poll(fds.data(), fds.size(), timeout) < 0) continue;
         if ((fds[0].revents & POLLIN) && !accept_client()) {
             accept_paused_ = true;
@@ -115,13 +196,20 @@ void networkManage::acceptThread() {
         size_t i = 2;
         for (auto it = list_.begin(); it != list_.end() && i < fds.size(); ++i) {
             const short ev = fds[i].revents;
-            if (ev && !((ev & POLLIN) && serve_client(*it, rx.data(), rx.size()))) {
-                ::close(it->fd);
-                it = list_.erase(it);
-                --clients;
-            } else {
+            bool alive = true;
+            if (ev & POLLIN)
+                alive = serve_client(*it, rx.data(), rx.size());
+            else if (ev & (POLLERR | POLLHUP | POLLNVAL))
+                alive = false;
+            if (alive && (ev & POLLOUT)) alive = flush(*it);
+            if (!alive)
+                drop(it, nullptr);
+            else if (it->overflow)
+                drop(it, "its replies were not read");
+            else
                 ++it;
-            }
         }
+        // A card answer taken here goes out when the client's socket is next writable.
+        card_timeout = card_step();
     }
 }

@@ -1,8 +1,10 @@
 // The TCP server of the PC protocol on g_port: any number of clients at once, each with its own
-// framer, served by one thread that waits in poll().
+// framer and its own bounded queue of replies, served by one thread that waits in poll(). A
+// client that stops reading or waits for the receiving cards holds up nobody else.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -25,18 +27,31 @@ public:
     void stop();
     void acceptThread();
 
+    // Reply bytes a client may leave unread: room for two of the largest replies. A client
+    // past it is dropped.
+    static constexpr size_t kMaxQueued = 2 * comm::kMaxWire;
+
     uint16_t port = 0;                 // the bound port
     std::atomic<uint32_t> clients{0};  // connected clients
     std::atomic<int> last_client{-1};  // socket of the last client that sent a frame
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Client {
-        int fd;
+        int fd = -1;
         std::unique_ptr<link_session> session;
+        std::vector<uint8_t> out;  // replies not yet sent, from offset sent
+        size_t sent = 0;
+        bool overflow = false;
+        Clock::time_point card_deadline{};
     };
     networkManage() = default;
     bool accept_client();
     bool serve_client(Client& c, uint8_t* rx, size_t cap);
+    void queue_reply(Client& c, const uint8_t* wire, uint32_t len);
+    bool flush(Client& c);
+    int card_step();
+    void drop(std::list<Client>::iterator& it, const char* why);
 
     int listen_fd_ = -1;
     bool accept_paused_ = false;  // out of descriptors: new clients wait a while

@@ -9,10 +9,12 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
 
+#include "comm/comm_hooks.h"
 #include "comm/link_session.h"
 #include "comm/network_manage.h"
 #include "comm/qz_uart_inout.h"
@@ -20,6 +22,7 @@
 #include "comm_fixture.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
+#include "platform/clock.h"
 #include "platform/serial_port.h"
 
 namespace {
@@ -324,4 +327,86 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
     ASSERT_EQ(::poll(&p, 1, 2000), 1);
     EXPECT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
     udp->stop();
+}
+
+// A PC that sends and never reads its replies holds up nobody else: it is dropped once its
+// queue is full.
+TEST_F(TcpServer, AClientThatNeverReadsItsRepliesIsDroppedWithoutHoldingUpOthers) {
+    networkManage* server = networkManage::pInstance();
+    TcpLink deaf(server->port), other(server->port);
+    const Bytes probe = readRam(0x600880, 1);
+    ASSERT_EQ(deaf.ask(probe), reply(probe, {0, 0x80}));
+    // Far more reply bytes than its queue and the socket buffers hold.
+    const Bytes big = wire(readRam(0, 4096));
+    Bytes flood;
+    for (int i = 0; i < 200; ++i) flood.insert(flood.end(), big.begin(), big.end());
+    std::thread flooding([&] { deaf.send(flood); });
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(other.ask(probe, 1000), reply(probe, {0, 0x80}));
+    EXPECT_TRUE(eventually([&] { return server->clients == 1; }));
+    flooding.join();
+    EXPECT_EQ(other.ask(probe), reply(probe, {0, 0x80}));
+    server->stop();
+}
+
+// A PC whose frame waits for receiving cards that do not answer waits alone: the others are
+// served meanwhile, and it is served again once its wait ends.
+TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
+    std::mutex irq;
+    std::atomic<int> sent{0};
+    comm_hooks& h = comm_hooks::get();
+    h.irq_mutex = &irq;
+    h.pc_to_eth = [&](uint32_t, uint8_t*) { return ++sent; };
+    h.poll_cards = [] {};
+    h.take_answer = [](uint8_t, uint8_t*, uint32_t) { return 0u; };
+    link_session::pass_wait_ms = 3000;
+    platform::installClock(nullptr);  // the wait is in real time, as on the box
+    networkManage* server = networkManage::pInstance();
+    TcpLink cards(server->port), other(server->port);
+    const Bytes probe = readRam(0x600880, 1);
+    cards.send(wire(body(0x61, {1, 2}, 0x0001, 0xF010)));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(other.ask(probe, 1000), reply(probe, {0, 0x80}));
+    EXPECT_EQ(sent, 1);
+    EXPECT_EQ(cards.ask(probe, 5000), reply(probe, {0, 0x80}));
+    server->stop();
+    link_session::pass_wait_ms = 500;
+    h = comm_hooks();
+}
+
+// The cards' answer goes back to the TCP client that asked, and a second client's card frame
+// waits its turn (the answer is kept per transport) without holding up box commands.
+TEST_F(TcpServer, CardAnswersGoToTheClientThatAskedOneFrameAtATime) {
+    std::mutex irq;
+    std::vector<uint8_t> last;  // the frame now with the cards (under irq)
+    int answerIn = -1;          // polls until the cards answer (under irq)
+    comm_hooks& h = comm_hooks::get();
+    h.irq_mutex = &irq;
+    h.pc_to_eth = [&](uint32_t n, uint8_t* f) {
+        last.assign(f, f + n);
+        answerIn = 20;
+        return 0;
+    };
+    h.poll_cards = [&] {
+        if (answerIn > 0) --answerIn;
+    };
+    h.take_answer = [&](uint8_t transport, uint8_t* out, uint32_t) {
+        if (transport != 2 || answerIn != 0) return 0u;
+        answerIn = -1;
+        // The card answers with the request's data byte.
+        const Bytes a = wire(body(0x61, {0, last[10]}, 0xF010, 0x0001));
+        std::copy(a.begin(), a.end(), out);
+        return uint32_t(a.size());
+    };
+    networkManage* server = networkManage::pInstance();
+    TcpLink first(server->port), second(server->port), other(server->port);
+    first.send(wire(body(0x61, {0x11}, 0x0001, 0xF010)));
+    second.send(wire(body(0x61, {0x22}, 0x0002, 0xF010)));
+    const Bytes probe = readRam(0x600880, 1);
+    EXPECT_EQ(other.ask(probe), reply(probe, {0, 0x80}));
+    Bytes a, b;
+    ASSERT_TRUE(first.recv(a));
+    ASSERT_TRUE(second.recv(b));
+    EXPECT_EQ(a, body(0x61, {0, 0x11}, 0xF010, 0x0001));
+    EXPECT_EQ(b, body(0x61, {0, 0x22}, 0xF010, 0x0001));
+    server->stop();
+    h = comm_hooks();
 }

@@ -21,14 +21,6 @@ std::string uevent(const std::string& action, const std::string& dev, const std:
            "\nSUBSYSTEM=block\nDEVNAME=" + dev + "\nDEVTYPE=" + type + "\n";
 }
 
-// Waits (bounded) until pred holds.
-template <class Pred>
-bool eventually(Pred pred) {
-    for (int i = 0; i < 400 && !pred(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return pred();
-}
-
 bool ran(const std::vector<std::string>& cmds, const std::string& cmd) {
     return std::find(cmds.begin(), cmds.end(), cmd) != cmds.end();
 }

@@ -31,17 +31,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-bool waitFor(const std::function<bool()>& pred, int seconds) {
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return pred();
-}
-
 Bytes text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
@@ -130,7 +119,8 @@ protected:
             source->fpga_board_state[i] = 2;
         }
         g_source_online = 2;
-        return waitFor([&] { return f->get_fpga_status() == 1 && c->thread_state == 8; }, 120);
+        return eventually([&] { return f->get_fpga_status() == 1 && c->thread_state == 8; },
+                          120000);
     }
 
     void startLinks() {
@@ -205,6 +195,6 @@ TEST_F(MixedTraffic, FourPcsOnFourLinksWhileTheChipThreadsRun) {
             if (exists("/data/modes/custom_mode" + std::to_string(m))) return true;
         return false;
     };
-    EXPECT_TRUE(waitFor(saved, 10));
+    EXPECT_TRUE(eventually(saved, 10000));
     for (auto& pc : pcs) EXPECT_EQ(pc->ask(body(0x90, {})).at(10), 0);
 }

@@ -1,9 +1,11 @@
 #include "sim_fixture.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 std::string makeTempDir(const char* tag) {
     const char* base = std::getenv("TMPDIR");
@@ -12,6 +14,15 @@ std::string makeTempDir(const char* tag) {
     buf.push_back('\0');
     if (!::mkdtemp(buf.data())) return {};
     return buf.data();
+}
+
+bool eventually(const std::function<bool()>& pred, int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return pred();
 }
 
 void removeTree(const std::string& dir) {

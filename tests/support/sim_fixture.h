@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ protected:
 
     std::string root_;
 };
+
+// Waits, bounded by ms, until pred holds; false when it never did.
+bool eventually(const std::function<bool()>& pred, int ms = 2000);
 
 // A fresh temporary folder (removed by the fixture or by the caller).
 std::string makeTempDir(const char* tag);
