@@ -3,6 +3,7 @@
 #include <string>
 
 #include "comm/comm_hooks.h"
+#include "comm/message_deal.h"
 #include "comm/network_manage.h"
 #include "comm/qz_uart_inout.h"
 #include "comm/udpnet_manage.h"
@@ -28,6 +29,7 @@ void report_links() {
 }  // namespace
 
 void comm_start_links() {
+    message_deal::remove_partial_transfers();
     comm_hooks::wire();
     udpnetManage::pInstance();
     Qz_uart_inout::pInstance();

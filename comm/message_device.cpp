@@ -35,14 +35,6 @@ bool request_text(const uint8_t* buf, uint32_t len, uint32_t max, QString& out) 
     return true;
 }
 
-bool valid_port(const QString& text, uint32_t& port) {
-    if (text.isEmpty() || text.size() > 5) return false;
-    for (QChar c : text)
-        if (c < '0' || c > '9') return false;
-    port = text.toUInt();
-    return port >= 1 && port <= 65535;
-}
-
 bool valid_mac(const QString& text) {
     if (text.size() != 17) return false;
     for (int i = 0; i < 17; ++i) {
@@ -86,7 +78,7 @@ int message_deal::net_ip_set(uint8_t* buf, uint32_t len) {
     const QStringList f = text.split(QChar('\0'));
     uint32_t port = 0;
     if (f.size() != 4 || !Utils::isDottedIPv4(f[0]) || !Utils::isDottedIPv4(f[1]) ||
-        !Utils::isDottedIPv4(f[2]) || !valid_port(f[3], port))
+        !Utils::isDottedIPv4(f[2]) || !Utils::isPort(f[3], port))
         return comm_status(buf, kRefused);
     if (!config()) return comm_status(buf, kUnavailable);
     // Address, gateway, netmask, port: the order the configuration takes them in.

@@ -4,6 +4,8 @@
 #include <QSettings>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
 
 #include "comm/comm_bridge.h"
@@ -63,6 +65,17 @@ int hex_digit(uint8_t c) {
     return -1;
 }
 
+// The atomic writer's half-written file beside its target.
+bool partial_file(const std::string& name) {
+    static const std::string kSuffix = ".new";
+    return name.size() >= kSuffix.size() &&
+           name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+}
+
+std::string folder_of(const std::string& path) {
+    return path.substr(0, path.rfind('/') + 1);
+}
+
 // The kind and target of a tag (and name); null when the tag, mode number or name is bad.
 const FileKind* find_kind(const uint8_t* tag, const std::string& name, std::string& target) {
     if (tag[0] == 'M' && tag[1] == 'O') {
@@ -80,7 +93,7 @@ const FileKind* find_kind(const uint8_t* tag, const std::string& name, std::stri
         if (k.sink == Sink::Folder) {
             if (name.empty() || name.size() > 64 || name == "." || name == ".." ||
                 name.find('/') != std::string::npos || name.find("..") != std::string::npos ||
-                name.find('\0') != std::string::npos)
+                name.find('\0') != std::string::npos || partial_file(name))
                 return nullptr;
             target += name;
         }
@@ -202,4 +215,22 @@ int message_deal::REG_app_flag(uint8_t value) {
     }
     if (value & 0x02) reboot_request();
     return kDone;
+}
+
+void message_deal::remove_partial_transfers() {
+    std::set<std::string> folders = {folder_of(kModeCopy.target)};
+    for (const FileKind& k : kKinds)
+        if (k.sink != Sink::Mtd) folders.insert(folder_of(k.target));
+    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(platform::path(folder), ec)) {
+            if (!e.is_regular_file(ec) || !partial_file(e.path().filename().string())) continue;
+            std::filesystem::remove(e.path(), ec);
+            const std::string line =
+                "partial transfer removed: " + folder + e.path().filename().string();
+            writeLogMsg(2, line.c_str());
+            ZEM_DEBUG("\n %s \n", line.c_str());
+        }
+    }
 }

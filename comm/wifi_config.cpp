@@ -2,9 +2,11 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 #include <string>
 
 #include "c331/c331_manage.h"
+#include "core/config_engine.h"
 #include "core/file_io.h"
 #include "core/globals.h"
 #include "core/utils.h"
@@ -51,6 +53,22 @@ std::string udhcpd_conf(const QString& ip) {
            ip.toStdString() + "\n";
 }
 
+// The configured address of the access point. It ends up on a root shell's command line, so
+// anything but a plain address is refused, as for eth0, and the default address is used.
+QString access_point_address() {
+    const QString ip = Utils::configValue(g_str_wifi_ip);
+    if (Utils::isDottedIPv4(ip)) return ip;
+    const ConfigEngine* c = ConfigEngine::p_config;
+    if (!c) return {};
+    const QString fallback = c->items[ConfigItem::WifiIPAddress].defaultValue.toString();
+    char line[160];
+    std::snprintf(line, sizeof line, "WiFi: WifiIPAddress \"%s\" is not an address, %s used",
+                  qPrintable(ip.left(32)), qPrintable(fallback));
+    writeLogMsg(1, line);
+    ZEM_DEBUG("\n %s \n", line);
+    return fallback;
+}
+
 }  // namespace
 
 T57_WIFI_CONFIG* T57_WIFI_CONFIG::pInstance() {
@@ -85,7 +103,8 @@ bool T57_WIFI_CONFIG::switched_off() const {
 }
 
 int T57_WIFI_CONFIG::bring_up() {
-    const QString ip = Utils::configValue(g_str_wifi_ip);
+    const QString ip = access_point_address();
+    if (ip.isEmpty()) return 255;
     if (!write_text(kHostapdConf, hostapd_conf()) || !write_text(kUdhcpdConf, udhcpd_conf(ip)))
         return 255;
     Utils::system_mutex("ifconfig wlan1 " + ip + " netmask 255.255.255.0 up");

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <cstdio>
 #include <memory>
 
 #include "core/globals.h"
@@ -52,6 +53,22 @@ const ItemDef kItems[ConfigItem::ItemCount] = {
     {"usbupgradedir", "ZEM-T73", 0},
     {"ZemLCDLang", 0x1001Fu, 1},
 };
+
+// The configured TCP port; one that is not a port 1..65535 would move the server to a wrapped or
+// random port, so it is refused for the default, with a log line.
+uint32_t tcpPort(ConfigEngine& c) {
+    const QString text = c.read_config_variant(ConfigItem::TcpPort).toString().trimmed();
+    uint32_t port = 0;
+    if (Utils::isPort(text, port)) return port;
+    port = c.items[ConfigItem::TcpPort].defaultValue.toUInt();
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "configuration: TcpPort \"%s\" is not a port 1..65535, %u used",
+                  qPrintable(text.left(32)), port);
+    writeLogMsg(1, line);
+    ZEM_DEBUG("\n %s \n", line);
+    return port;
+}
 
 }  // namespace
 
@@ -243,7 +260,7 @@ int Utils::getIPAddress() {
     g_str_ip = text(ConfigItem::IPAddress);
     g_str_gateway = text(ConfigItem::GateWay);
     g_srt_mask = text(ConfigItem::SubNetMask);
-    g_port = g_int_tcp_port = number(ConfigItem::TcpPort);
+    g_port = g_int_tcp_port = tcpPort(*c);
     g_str_barcode = text(ConfigItem::Barcode);
     g_str_wifi_ip = text(ConfigItem::WifiIPAddress);
     g_check_edid = text(ConfigItem::EDIDCheck);

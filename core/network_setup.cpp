@@ -50,6 +50,14 @@ bool Utils::isDottedIPv4(const QString& text) {
     return true;
 }
 
+bool Utils::isPort(const QString& text, uint32_t& port) {
+    if (text.isEmpty() || text.size() > 5) return false;
+    for (const QChar c : text)
+        if (c < '0' || c > '9') return false;
+    port = text.toUInt();
+    return port >= 1 && port <= 65535;
+}
+
 int Utils::initIPAddress() {
     // The values that getIPAddress is about to load, checked before anything runs; the
     // commands use these same checked texts.

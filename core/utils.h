@@ -96,4 +96,6 @@ public:
     static int init_resteth(const QString& ip, const QString& gateway, const QString& mask);
     // Four dot-separated decimal parts 0..255, no sign, blank or leading zero.
     static bool isDottedIPv4(const QString& text);
+    // A TCP or UDP port: 1..5 decimal digits, 1..65535; the number in port.
+    static bool isPort(const QString& text, uint32_t& port);
 };

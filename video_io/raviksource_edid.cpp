@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "core/globals.h"
 #include "core/utils.h"
@@ -27,12 +26,15 @@ constexpr size_t kReadChunk = 32;
 constexpr uint64_t kHotPlugLowMs = 200;  // long enough for every source to notice
 constexpr int kRefused = 1;              // a request that no EDID can answer
 
-// Reads a whole file by its program path; false when it is missing.
+// Reads an uploaded table by its program path: at most one byte more than the EEPROM holds, so
+// a larger file is seen as too large without being read whole. False when it is missing.
 bool readFile(const std::string& absolute, std::vector<uint8_t>& out) {
     std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
     std::ifstream in(platform::path(absolute), std::ios::binary);
     if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    out.resize(kEepromSize + 1);
+    in.read(reinterpret_cast<char*>(out.data()), std::streamsize(out.size()));
+    out.resize(size_t(in.gcount()));
     return true;
 }
 

@@ -5,7 +5,12 @@
 
 #include "comm/comm_bridge.h"
 #include "comm/comm_hooks.h"
+#include "comm/comm_links.h"
 #include "comm/link_session.h"
+#include "comm/network_manage.h"
+#include "comm/qz_uart_inout.h"
+#include "comm/udpnet_manage.h"
+#include "comm/wifi_config.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
 #include "core/json_files.h"
@@ -100,7 +105,8 @@ TEST_F(Files, NamedFilesStayInTheirFolder) {
     int back = 0;
     QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_smartmapping_written,
                      [&] { ++back; });
-    for (const char* bad : {"../x", "a/b", "..", ".", ""})
+    // A ".new" name is the temporary file of another transfer's write.
+    for (const char* bad : {"../x", "a/b", "..", ".", "", "scan1.bin.new"})
         EXPECT_EQ(status(handle(start("SMAP", 3, bad))), 1) << bad;
     EXPECT_EQ(send("SMAP", "abc", kMd5Abc, "scan1.bin"), 0);
     EXPECT_EQ(readFile("/data/smartmapping/scan1.bin"), "abc");
@@ -115,6 +121,27 @@ TEST_F(Files, NamedFilesStayInTheirFolder) {
     EXPECT_EQ(status(handle(del)), 1);  // already gone
     EXPECT_EQ(status(handle(body(0x83, cat({text("RCVR"), {5}, text("../ab")})))), 1);
     EXPECT_EQ(status(handle(body(0x83, cat({text("ALIS"), {1}, text("a")})))), 1);
+}
+
+TEST_F(Files, HalfWrittenFilesOfAKilledTransferAreRemovedAtStart) {
+    const char* const partial[] = {"/data/configs/alias.json.new", "/data/app/zemT57N2.new",
+                                   "/data/smartmapping/scan1.bin.new", "/data/rcvrecovery/r.new",
+                                   "/data/modes/MO01.json.new"};
+    const char* const kept[] = {"/data/configs/alias.json", "/data/smartmapping/scan1.bin",
+                                "/data/modes/custom_mode1"};
+    for (const char* f : partial) writeFile(f, "half");
+    for (const char* f : kept) writeFile(f, "whole");
+    g_port = 0;
+    udpnetManage::udp_port_setting = 0;
+    udpnetManage::wifi_port_setting = 0;
+    comm_start_links();
+    for (const char* f : partial) EXPECT_FALSE(exists(f)) << f;
+    for (const char* f : kept) EXPECT_EQ(readFile(f), "whole") << f;
+    networkManage::p_networkManage->stop();
+    udpnetManage::p_udpnetManage->stop();
+    Qz_uart_inout::p_uart_inout->stop();
+    Qz_uart_inout_4G::p_uart_inout_4G->stop();
+    T57_WIFI_CONFIG::p_wifi->stop();
 }
 
 TEST_F(Files, ProgramTransferStartsTheUpdate) {

@@ -11,6 +11,7 @@
 #include "comm/wifi_config.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
+#include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "platform/hotplug.h"
 
@@ -102,5 +103,28 @@ TEST_F(Wifi, StartsTheAccessPointAndRestartsItOnRequest) {
     setWifiOff(0);
     wifi->set_wifi_reset_flag();
     EXPECT_TRUE(eventually([&] { return wifi->running.load(); }));
+    wifi->stop();
+}
+
+TEST_F(Wifi, AnAccessPointAddressThatIsNoAddressIsRefusedForTheDefault) {
+    const char* const bad[] = {"192.168.22.1; reboot", "192.168.22",          "300.1.1.1", "",
+                               "192.168.022.1",        "1.2.3.4 up; rm -rf /"};
+    const std::string kUp = "ifconfig wlan1 192.168.22.101 netmask 255.255.255.0 up";
+    g_str_wifi_ip = bad[0];
+    T57_WIFI_CONFIG* wifi = T57_WIFI_CONFIG::pInstance();
+    for (const char* b : bad) {
+        SCOPED_TRACE(b);
+        {
+            std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+            g_str_wifi_ip = b;
+        }
+        shell().clear();
+        wifi->set_wifi_reset_flag();
+        ASSERT_TRUE(eventually([&] { return ran(commands(), kUp); }));
+        for (const std::string& c : commands())
+            EXPECT_TRUE(c.rfind("ifconfig wlan1", 0) != 0 || c == kUp) << c;
+        EXPECT_NE(readFile("/etc/udhcpd.conf").find("opt router 192.168.22.101\n"),
+                  std::string::npos);
+    }
     wifi->stop();
 }

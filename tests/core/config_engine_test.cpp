@@ -253,3 +253,20 @@ TEST_F(ConfigEngineTest, StartUpProgramCheck) {
 }
 
 }  // namespace
+
+TEST_F(ConfigEngineTest, ATcpPortThatIsNoPortIsRefusedForTheDefault) {
+    const struct {
+        const char* text;
+        uint32_t port;
+    } rows[] = {{"6000", 6000},  {"1", 1},        {"65535", 65535}, {"0", 5005},
+                {"65536", 5005}, {"70000", 5005}, {"-1", 5005},     {"abc", 5005},
+                {"50 05", 5005}, {"5005x", 5005}, {"123456", 5005}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        writeFile(kIni, std::string("[config]\nTcpPort=") + row.text + "\n");
+        freshConfig();
+        EXPECT_EQ(g_port, row.port);
+        EXPECT_EQ(g_int_tcp_port, row.port);
+        EXPECT_EQ(iniValue(kIni, "config/TcpPort"), row.text) << "the file is left as it is";
+    }
+}

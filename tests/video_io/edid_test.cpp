@@ -3,6 +3,9 @@
 #include "video_io/edid.h"
 
 #include <gmock/gmock.h>
+#include <sys/resource.h>
+
+#include <filesystem>
 
 #include "c331/c331_manage.h"
 #include "video_io_fixture.h"
@@ -193,4 +196,18 @@ TEST_F(EdidTest, StartUpCheckReportsWhichEepromsHoldAnEdid) {
     startSource();
     ASSERT_TRUE(waitFor([&] { return (status(0) & 0x80) == 0; }));
     EXPECT_EQ(status(1) & 0x3F, 0x04);  // only source 2 (blank or silent elsewhere)
+}
+
+TEST_F(EdidTest, AnUploadLargerThanTheTableIsRefusedWithoutBeingReadWhole) {
+    startSource();
+    const auto table = edid::build(1920, 1080, 60);
+    upload(4, table);
+    // A valid table followed by 256 MiB (a sparse file: no disk is used).
+    std::filesystem::resize_file(local(raviksource::edid_table_path(4)), 256u << 20);
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(src->edid_table_uploaded(4), -1);
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kB more at the peak";
+    EXPECT_EQ(edid_ram_table_from[4], 0);
 }
