@@ -41,7 +41,12 @@ int udpnetManage::start() {
 }
 
 void udpnetManage::stop() {
-    stopping_ = true;
+    {
+        // Under the queue's mutex, so the send thread cannot miss it between its check and its
+        // wait.
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        stopping_ = true;
+    }
     waker_.wake();
     queue_cv_.notify_all();
     for (std::thread* t : {&pc_thread_, &wifi_rx_thread_, &wifi_tx_thread_})
