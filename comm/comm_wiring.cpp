@@ -27,6 +27,7 @@ void wire_fpga(comm_hooks& h, fpga_manage* f) {
         f->reg_IRQ_Dealwith(0, 0);
         f->reg_IRQ_Dealwith(1, 0);
     };
+    h.card_total = [f] { return uint32_t(f->total_card_count.load()); };
     h.record_timing = [f] { f->clock_record.dealwith_record_timing(); };
     h.run_time = [f](uint8_t* out, uint32_t cap) { return f->clock_record.pc_record(out, cap); };
     h.take_answer = [f](uint8_t transport, uint8_t* out, uint32_t cap) -> uint32_t {
@@ -57,8 +58,8 @@ void wire_c331(comm_hooks& h, c331_manage* c) {
 
 }  // namespace
 
-// Only the subsystems that exist when the links start are reached; the card count has no callee
-// yet and answers that it is unavailable.
+// Only the subsystems that exist when the links start are reached; a hook left empty answers
+// that it is unavailable.
 void comm_hooks::wire() {
     comm_hooks& h = get();
     if (fpga_manage::p_fpga_manage) wire_fpga(h, fpga_manage::p_fpga_manage);
