@@ -259,4 +259,17 @@ TEST_F(ClockRecordTest, CountsWhileBothFpgasRunAndThePcReadsIt) {
     EXPECT_EQ(pcMinutes(), 33u);
     EXPECT_EQ(ask(body(0x95, hex("07 30 12 06 00 12 26 20")))[10], 0);
     EXPECT_EQ(bytes(kMain + 44, 1), Bytes{0x5A});
+
+    // The program starts again on the same box: the flash (a file under the root) keeps the
+    // 32 minutes stepped so far.
+    startBoard();
+    comm_hooks::wire();
+    EXPECT_EQ(ask(body(0x96, {}))[10], 2);  // not read before the LED output runs again
+    powerUp(0);
+    powerUp(1);
+    ASSERT_TRUE(bothLit());
+    EXPECT_EQ(pcMinutes(), 32u);
+    passMinutes(30);
+    EXPECT_EQ(pcMinutes(), 62u);
+    EXPECT_EQ(marked(kMain), 2);
 }
