@@ -22,6 +22,29 @@ void set_send_para_u32(int offset, uint32_t value);
 // A page posts a task: step 0 first, then the task number the thread looks at.
 void post_send_para_task(uint8_t task);
 
+// Byte offsets of the mailbox fields the jobs use.
+namespace send_para {
+enum Offset : int {
+    kTask = 0,
+    kStep = 1,
+    kPort = 2,
+    kPackets = 3,
+    kPacket = 4,
+    kAck = 6,
+    kCardIndex = 8,     // u16
+    kCardCount = 10,    // u16
+    kFrameLength = 12,  // u16
+    kStepTick = 20,     // u32
+    kScreen = 24,
+    kNet = 25,
+    kStartCard = 26,
+    kOperation = 27,
+    kSubStep = 28,
+    kCardToRecover = 30,  // u16
+    kResends = 32,
+};
+}  // namespace send_para
+
 // Output freeze of the handshake: nothing sets it.
 extern std::atomic<uint8_t> g_freeze_out;
 

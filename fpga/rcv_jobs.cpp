@@ -16,16 +16,7 @@ uint32_t now_tick() {
     return G_timeTicks.load();
 }
 
-enum SendPara : int {
-    kTask = 0,
-    kStep = 1,
-    kPort = 2,
-    kAck = 6,
-    kCardIndex = 8,
-    kCardCount = 10,
-    kFrameLength = 12,
-    kStepTick = 20,
-};
+using namespace send_para;
 
 constexpr uint32_t kLightingLimit = 1200;  // ticks a card has to acknowledge
 

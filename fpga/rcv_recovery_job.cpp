@@ -18,18 +18,7 @@ uint32_t now_tick() {
     return G_timeTicks.load();
 }
 
-enum SendPara : int {
-    kTask = 0,
-    kStep = 1,
-    kCardIndex = 8,
-    kStepTick = 20,
-    kScreen = 24,
-    kNet = 25,
-    kStartCard = 26,
-    kOperation = 27,
-    kSubStep = 28,
-    kCardToRecover = 30,
-};
+using namespace send_para;
 
 constexpr uint16_t kNoReplyYet = 65535;
 constexpr uint16_t kNoCard = 255;

@@ -15,18 +15,7 @@ uint32_t now_tick() {
     return G_timeTicks.load();
 }
 
-enum SendPara : int {
-    kPackets = 3,
-    kPacket = 4,
-    kAck = 6,
-    kCardIndex = 8,
-    kCardCount = 10,
-    kFrameLength = 12,
-    kStepTick = 20,
-    kStartCard = 26,
-    kSubStep = 28,
-    kResends = 32,
-};
+using namespace send_para;
 
 enum SubStep : uint8_t {
     kBegin = 20,
