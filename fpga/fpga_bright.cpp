@@ -41,10 +41,6 @@ constexpr uint32_t kSensorWaitTicks = 35;
 constexpr uint32_t kSensorFailureLimit = 10;
 constexpr uint8_t kFullLevel = 16;  // the level without a saved table: full brightness
 
-uint32_t now_tick() {
-    return G_timeTicks.load();
-}
-
 uint8_t from_bcd(uint8_t v) {
     return uint8_t((v >> 4) * 10 + (v & 0x0F));
 }

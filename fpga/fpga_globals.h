@@ -6,6 +6,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/globals.h"
+
+// The 10 ms tick count the FPGA work times itself by.
+inline uint32_t now_tick() {
+    return G_timeTicks.load();
+}
+
 // Ticks of timed activities and request words; each user names the words it takes.
 constexpr int kChangeWords = 64;
 extern std::atomic<uint32_t> g_change[kChangeWords];

@@ -21,9 +21,6 @@ fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 namespace {
 std::mutex g_instance_mutex;
 
-uint32_t now_tick() {
-    return G_timeTicks.load();
-}
 bool version_answers(uint8_t reg31) {
     return reg31 >= 25 && reg31 <= 48;
 }

@@ -12,10 +12,6 @@
 
 namespace {
 
-uint32_t now_tick() {
-    return G_timeTicks.load();
-}
-
 using namespace send_para;
 
 constexpr uint32_t kLightingLimit = 1200;  // ticks a card has to acknowledge

@@ -14,10 +14,6 @@
 
 namespace {
 
-uint32_t now_tick() {
-    return G_timeTicks.load();
-}
-
 using namespace send_para;
 
 constexpr uint16_t kNoReplyYet = 65535;

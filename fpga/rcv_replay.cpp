@@ -11,10 +11,6 @@
 
 namespace {
 
-uint32_t now_tick() {
-    return G_timeTicks.load();
-}
-
 using namespace send_para;
 
 enum SubStep : uint8_t {

@@ -15,10 +15,6 @@ constexpr uint32_t kEvaluate = 0x80000000u;  // search-answered: the cycle is to
 constexpr uint32_t kOddCycle = 0x40000000u;  // ... and it searched odd ports first
 constexpr uint32_t kSearchPeriod = 80;
 
-uint32_t now_tick() {
-    return G_timeTicks.load();
-}
-
 }  // namespace
 
 void fpga_manage::Check_search_card() {

@@ -62,7 +62,9 @@ TEST_F(ServiceTest, EachCommandByteRunsItsSequenceAndIsCleared) {
     };
     for (const Case& k : cases) {
         ASSERT_TRUE(run(k.slot, k.value)) << k.name;
-        if (k.want >= 0) EXPECT_EQ(last(k.bank, k.address, k.channel), k.want) << k.name;
+        if (k.want >= 0) {
+            EXPECT_EQ(last(k.bank, k.address, k.channel), k.want) << k.name;
+        }
     }
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <thread>
 
+#include "box_links.h"
 #include "comm/comm_hooks.h"
 #include "comm/link_session.h"
 #include "comm/network_manage.h"
@@ -73,39 +74,15 @@ std::vector<Row> table() {
     };
 }
 
-enum class Via { Tcp, Udp, Pty, Pty4G };
-
 class Links : public CommTest, public ::testing::WithParamInterface<Via> {
 protected:
     void SetUp() override {
         CommTest::SetUp();
-        switch (GetParam()) {
-            case Via::Tcp:
-                networkManage::pInstance();
-                link = std::make_unique<TcpLink>(networkManage::p_networkManage->port);
-                break;
-            case Via::Udp:
-                udpnetManage::udp_port_setting = 0;
-                udpnetManage::wifi_port_setting = 0;
-                udpnetManage::pInstance();
-                link = std::make_unique<UdpLink>(udpnetManage::p_udpnetManage->port);
-                break;
-            case Via::Pty:
-                Qz_uart_inout::pInstance();
-                link = std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS2"));
-                break;
-            case Via::Pty4G:
-                Qz_uart_inout_4G::pInstance();
-                link = std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS1"));
-                break;
-        }
+        link = startBoxLink(GetParam());
     }
     void TearDown() override {
         link.reset();
-        if (networkManage::p_networkManage) networkManage::p_networkManage->stop();
-        if (udpnetManage::p_udpnetManage) udpnetManage::p_udpnetManage->stop();
-        if (Qz_uart_inout::p_uart_inout) Qz_uart_inout::p_uart_inout->stop();
-        if (Qz_uart_inout_4G::p_uart_inout_4G) Qz_uart_inout_4G::p_uart_inout_4G->stop();
+        stopBoxLinks();
         CommTest::TearDown();
     }
     std::unique_ptr<Link> link;
@@ -165,11 +142,6 @@ TEST_P(Links, EveryMalformedFrameIsCountedOnce) {
         EXPECT_EQ(link->ask(probe), reply(probe, {0, 0x80}));
         EXPECT_EQ(link_session::dropped_total - before, 1u) << toHex(b);
     }
-}
-
-std::string viaName(const ::testing::TestParamInfo<Via>& info) {
-    static const char* const kNames[] = {"Tcp", "Udp", "Pty", "Pty4G"};
-    return kNames[int(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, Links,

@@ -3,17 +3,12 @@
 #include <memory>
 #include <mutex>
 
+#include "box_links.h"
 #include "cards_fixture.h"
 #include "comm/comm_hooks.h"
-#include "comm/network_manage.h"
-#include "comm/qz_uart_inout.h"
-#include "comm/udpnet_manage.h"
 #include "core/config_engine.h"
-#include "platform/serial_port.h"
 
 namespace {
-
-enum class Via { Tcp, Udp, Pty };
 
 class CardLinks : public CardsTest, public ::testing::WithParamInterface<Via> {
 protected:
@@ -26,29 +21,10 @@ protected:
         g_port = 0;
         comm_hooks::wire();
     }
-    void startLink() {
-        switch (GetParam()) {
-            case Via::Tcp:
-                networkManage::pInstance();
-                link = std::make_unique<TcpLink>(networkManage::p_networkManage->port);
-                break;
-            case Via::Udp:
-                udpnetManage::udp_port_setting = 0;
-                udpnetManage::wifi_port_setting = 0;
-                udpnetManage::pInstance();
-                link = std::make_unique<UdpLink>(udpnetManage::p_udpnetManage->port);
-                break;
-            case Via::Pty:
-                Qz_uart_inout::pInstance();
-                link = std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS2"));
-                break;
-        }
-    }
+    void startLink() { link = startBoxLink(GetParam()); }
     void TearDown() override {
         link.reset();
-        if (networkManage::p_networkManage) networkManage::p_networkManage->stop();
-        if (udpnetManage::p_udpnetManage) udpnetManage::p_udpnetManage->stop();
-        if (Qz_uart_inout::p_uart_inout) Qz_uart_inout::p_uart_inout->stop();
+        stopBoxLinks();
         CardsTest::TearDown();
     }
     // The frame's body without its check byte, as the PC sends it (the link adds the check).
@@ -59,11 +35,6 @@ protected:
     }
     std::unique_ptr<Link> link;
 };
-
-std::string viaName(const ::testing::TestParamInfo<Via>& info) {
-    static const char* const kNames[] = {"Tcp", "Udp", "Pty"};
-    return kNames[int(info.param)];
-}
 
 }  // namespace
 

@@ -1,0 +1,38 @@
+#include "box_links.h"
+
+#include "comm/network_manage.h"
+#include "comm/qz_uart_inout.h"
+#include "comm/udpnet_manage.h"
+#include "platform/serial_port.h"
+
+std::unique_ptr<Link> startBoxLink(Via via) {
+    switch (via) {
+        case Via::Tcp:
+            networkManage::pInstance();
+            return std::make_unique<TcpLink>(networkManage::p_networkManage->port);
+        case Via::Udp:
+            udpnetManage::udp_port_setting = 0;
+            udpnetManage::wifi_port_setting = 0;
+            udpnetManage::pInstance();
+            return std::make_unique<UdpLink>(udpnetManage::p_udpnetManage->port);
+        case Via::Pty:
+            Qz_uart_inout::pInstance();
+            return std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS2"));
+        case Via::Pty4G:
+            Qz_uart_inout_4G::pInstance();
+            return std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS1"));
+    }
+    return nullptr;
+}
+
+void stopBoxLinks() {
+    if (networkManage::p_networkManage) networkManage::p_networkManage->stop();
+    if (udpnetManage::p_udpnetManage) udpnetManage::p_udpnetManage->stop();
+    if (Qz_uart_inout::p_uart_inout) Qz_uart_inout::p_uart_inout->stop();
+    if (Qz_uart_inout_4G::p_uart_inout_4G) Qz_uart_inout_4G::p_uart_inout_4G->stop();
+}
+
+std::string viaName(const ::testing::TestParamInfo<Via>& info) {
+    static const char* const kNames[] = {"Tcp", "Udp", "Pty", "Pty4G"};
+    return kNames[int(info.param)];
+}
