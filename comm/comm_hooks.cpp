@@ -1,42 +1,62 @@
 #include "comm/comm_hooks.h"
 
-#include <cstring>
-#include <memory>
+#include <cstdio>
 
-namespace {
-
-// The cards' answer waiting for its transport (guarded by the FPGA manager's IRQ mutex).
-struct CardAnswer {
-    uint8_t transport = 0;
-    uint32_t len = 0;
-    std::unique_ptr<uint8_t[]> wire;
-};
-CardAnswer& card_answer() {
-    static CardAnswer* a = new CardAnswer;  // never destroyed: link threads outlive main
-    return *a;
-}
-
-}  // namespace
+#include "core/globals.h"
 
 comm_hooks& comm_hooks::get() {
     static comm_hooks* hooks = new comm_hooks;  // never destroyed: link threads outlive main
     return *hooks;
 }
 
-void comm_queue_card_answer(uint8_t transport, const uint8_t* wire, uint32_t len) {
-    CardAnswer& a = card_answer();
-    if (!a.wire) a.wire.reset(new uint8_t[131072]);
-    if (len > 131072) return;
-    std::memcpy(a.wire.get(), wire, len);
-    a.len = len;
-    a.transport = transport;
+card_turns& card_turns::get() {
+    static card_turns* turns = new card_turns;  // never destroyed: link threads outlive main
+    return *turns;
 }
 
-uint32_t comm_take_card_answer(uint8_t transport, uint8_t* out, uint32_t cap) {
-    CardAnswer& a = card_answer();
-    if (a.len == 0 || a.transport != transport || a.len > cap) return 0;
-    std::memcpy(out, a.wire.get(), a.len);
-    const uint32_t n = a.len;
-    a.len = 0;
-    return n;
+uint32_t card_turns::take(time_point until) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!changed_.wait_until(lock, until, [this] { return holder_ == 0; })) return 0;
+    if (++last_ == 0) ++last_;  // 0 means no turn
+    holder_ = last_;
+    answered_ = false;
+    answer_.clear();
+    return holder_;
+}
+
+void card_turns::deliver(uint32_t t, const uint8_t* body, uint32_t len) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (t == holder_ && !answered_) {
+            answer_.assign(body, body + len);
+            answered_ = true;
+            changed_.notify_all();
+            return;
+        }
+        ++late_;
+    }
+    writeLogMsg(2, "card answer dropped: its asker no longer waits");
+    ZEM_DEBUG("\n card answer of turn %u dropped: its asker no longer waits \n", t);
+}
+
+bool card_turns::wait_answer(uint32_t t, time_point until, std::vector<uint8_t>& out) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!changed_.wait_until(lock, until, [&] { return t != holder_ || answered_; })) return false;
+    if (t != holder_) return false;
+    out.swap(answer_);
+    answered_ = false;
+    return true;
+}
+
+void card_turns::release(uint32_t t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (t != holder_) return;
+    holder_ = 0;
+    answered_ = false;
+    changed_.notify_all();
+}
+
+uint32_t card_turns::late_answers() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return late_;
 }

@@ -4,9 +4,12 @@
 // comm::kUnavailable. The box fills them at start (comm_wiring.cpp); tests install fakes.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 struct comm_hooks {
     static comm_hooks& get();
@@ -23,14 +26,15 @@ struct comm_hooks {
     // Total receiving-card count of both FPGAs.
     std::function<uint32_t()> card_total;
 
-    // Card pass-through (all three called with irq_mutex held).
+    // Card pass-through (both called with irq_mutex held).
     std::mutex* irq_mutex = nullptr;
-    std::function<int(uint32_t n, uint8_t* frame)> pc_to_eth;  // hand a PC frame to the cards
-    std::function<void()> poll_cards;                          // one interrupt poll of both FPGAs
-    // Takes the queued answer of transport (1 UART, 2 TCP, 3 UDP) into out (capacity cap);
-    // its wire length, 0 when none is ready. The box's version takes what the FPGA side left
-    // through comm_queue_card_answer.
-    std::function<uint32_t(uint8_t transport, uint8_t* out, uint32_t cap)> take_answer;
+    // The cards' answer to a PC frame: its body, check byte included. Called under irq_mutex
+    // by whichever thread reads it from the FPGA.
+    using AnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
+    // Hands a PC frame to the cards; its answer goes to `answer`, once. 1 handed over (or
+    // nothing to send for its mode), 0 refused: too short or long, or not sent.
+    std::function<int(uint32_t n, uint8_t* frame, AnswerFn answer)> pc_to_eth;
+    std::function<void()> poll_cards;  // one interrupt poll of both FPGAs
 
     // C331 serial flash: 0 done, else failed.
     std::function<int(uint32_t first_unit, uint32_t count, uint8_t kind)> erase_flash;
@@ -45,9 +49,34 @@ struct comm_hooks {
     std::function<uint32_t(uint8_t* out, uint32_t cap)> run_time;
 };
 
-// The FPGA side's hand-over of the cards' answer (a wire frame) to the PC transport that sent
-// the request (1 UART, 2 TCP, 3 UDP); called under the FPGA manager's IRQ mutex, before it
-// sets its answer-ready byte. A later answer replaces one not yet taken.
-void comm_queue_card_answer(uint8_t transport, const uint8_t* wire, uint32_t len);
-// The transport's side: takes a queued answer into out; its length, or 0 when none is there.
-uint32_t comm_take_card_answer(uint8_t transport, uint8_t* out, uint32_t cap);
+// The cards take one PC frame at a time, whichever link it came from: a link takes the turn,
+// sends, and waits for the answer meant for its frame alone. An answer that comes after its
+// asker stopped waiting is dropped and counted.
+//
+// Lock order: the FPGA manager's IRQ mutex, then this one (answers are handed in under it).
+class card_turns {
+public:
+    using time_point = std::chrono::steady_clock::time_point;
+    static card_turns& get();
+
+    // Takes the turn, waiting until `until` while another link holds it; the turn's number,
+    // 0 when it stayed taken.
+    uint32_t take(time_point until);
+    // The answer for turn t: kept when t is still waiting, else dropped as late.
+    void deliver(uint32_t t, const uint8_t* body, uint32_t len);
+    // Waits until `until` for turn t's answer; true with it in out.
+    bool wait_answer(uint32_t t, time_point until, std::vector<uint8_t>& out);
+    // Ends turn t (answered or given up): the next link's frame may go.
+    void release(uint32_t t);
+
+    uint32_t late_answers();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint32_t holder_ = 0;  // the turn whose frame is with the cards, 0 none
+    uint32_t last_ = 0;
+    bool answered_ = false;
+    std::vector<uint8_t> answer_;
+    uint32_t late_ = 0;
+};

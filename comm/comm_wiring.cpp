@@ -1,5 +1,6 @@
 // The hooks of the box: calls into the FPGA and video-processor managers that exist at start.
 #include <cstring>
+#include <utility>
 
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
@@ -19,9 +20,8 @@ void wire_fpga(comm_hooks& h, fpga_manage* f) {
         return f->MCU_REG_func[0][80] == 3 && f->MCU_REG_func[1][80] == 3;
     };
     h.irq_mutex = &f->irq_mutex;
-    h.pc_to_eth = [f](uint32_t n, uint8_t* frame) {
-        f->answer_ready = 0;
-        return f->Dealwith1_PC_to_eth(n, frame);
+    h.pc_to_eth = [f](uint32_t n, uint8_t* frame, comm_hooks::AnswerFn answer) {
+        return f->Dealwith1_PC_to_eth(n, frame, std::move(answer));
     };
     h.poll_cards = [f] {
         f->reg_IRQ_Dealwith(0, 0);
@@ -30,12 +30,6 @@ void wire_fpga(comm_hooks& h, fpga_manage* f) {
     h.card_total = [f] { return uint32_t(f->total_card_count.load()); };
     h.record_timing = [f] { f->clock_record.dealwith_record_timing(); };
     h.run_time = [f](uint8_t* out, uint32_t cap) { return f->clock_record.pc_record(out, cap); };
-    h.take_answer = [f](uint8_t transport, uint8_t* out, uint32_t cap) -> uint32_t {
-        if (f->answer_ready != 1) return 0u;
-        const uint32_t n = comm_take_card_answer(transport, out, cap);
-        if (n) f->answer_ready = 0;
-        return n;
-    };
 }
 
 void wire_c331(comm_hooks& h, c331_manage* c) {

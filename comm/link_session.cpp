@@ -1,19 +1,26 @@
 #include "comm/link_session.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "comm/comm_hooks.h"
 #include "comm/message_deal.h"
 #include "core/globals.h"
-#include "platform/clock.h"
 
 using namespace comm;
 
 std::atomic<uint32_t> link_session::pass_wait_ms{500};
 std::atomic<uint32_t> link_session::dropped_total{0};
 
+namespace {
+std::atomic<uint32_t> g_next_link_id{1};
+// Between looks at the FPGAs' receive flags while a card frame waits: an answer another
+// thread reads (the FPGA thread, another link) ends the wait at once.
+constexpr auto kCardPoll = std::chrono::milliseconds(1);
+}  // namespace
+
 link_session::link_session(LinkKind kind, std::string peer)
-    : kind_(kind), peer_(std::move(peer)), wire_(new uint8_t[kMaxWire]) {}
+    : kind_(kind), peer_(std::move(peer)), id_(g_next_link_id++), wire_(new uint8_t[kMaxWire]) {}
 
 void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {
     phy.feed(
@@ -44,6 +51,7 @@ uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {
     if (le16(body) < kAddrCards && le16(body + 2) == kAddrPc) return pass_through(body, len, send);
     int n;
     {
+        message_deal::calling_link = id_;
         std::lock_guard<std::mutex> lock(message_deal::command_mutex);
         n = message_deal::message_group_deal(body, len);
     }
@@ -54,55 +62,95 @@ uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {
     return w;
 }
 
-// A frame for the receiving cards goes to the FPGA manager; the cards' answer, when one comes
-// within pass_wait_ms, goes back to this link.
+// A frame for the receiving cards goes to the FPGA manager when no other link's frame is with
+// the cards; their answer, when one comes within pass_wait_ms, goes back to this link.
 uint32_t link_session::pass_through(uint8_t* body, uint32_t len, const SendFn& send) {
     comm_hooks& h = comm_hooks::get();
-    if (!h.irq_mutex || !h.pc_to_eth || !h.poll_cards || !h.take_answer) {
-        ZEM_DEBUG("\n card frame from %s: no FPGA manager \n", peer_.c_str());
-        return 0;
-    }
     card_frame_.assign(body, body + len);
-    card_wait_ = CardWait::Queued;
-    if (cards_apart) return 0;
-    send_card_frame();
-    const uint64_t end = platform::nowMs() + pass_wait_ms.load();
-    while (platform::nowMs() < end) {
-        if (const uint32_t w = take_card_answer(send)) return w;
-        platform::sleepMs(1);
+    card_reply_ = 0;
+    if (!h.irq_mutex || !h.pc_to_eth || !h.poll_cards) {
+        refuse_card_frame(kUnavailable, "no FPGA manager", send);
+        return card_reply_;
     }
-    card_timeout();
-    return 0;
+    card_wait_ = CardWait::Queued;
+    card_until_ = Steady::now() + std::chrono::milliseconds(pass_wait_ms.load());
+    if (cards_apart) return 0;
+    if (!send_card_frame(send, card_until_)) return card_reply_;
+    while (card_wait_ == CardWait::Sent) await_card_answer(send, Steady::now() + kCardPoll);
+    return card_reply_;
 }
 
-void link_session::send_card_frame() {
+void link_session::card_step(const SendFn& send) {
+    if (card_wait_ == CardWait::Queued) send_card_frame(send, Steady::now());
+    if (card_wait_ == CardWait::Sent) await_card_answer(send, Steady::now());
+}
+
+bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_until) {
+    card_turns& turns = card_turns::get();
+    const uint32_t turn = turns.take(turn_until);
+    if (!turn) {
+        if (Steady::now() >= card_until_)
+            refuse_card_frame(kRefused, "the cards stayed busy with another link's frame", send);
+        return false;
+    }
     comm_hooks& h = comm_hooks::get();
-    g_passby_trans_port = uint8_t(kind_);
+    int rc;
     {
         std::lock_guard<std::mutex> lock(*h.irq_mutex);
-        h.pc_to_eth(uint32_t(card_frame_.size()), card_frame_.data());
+        g_passby_trans_port = uint8_t(kind_);
+        rc = h.pc_to_eth(uint32_t(card_frame_.size()), card_frame_.data(),
+                         [turn](const uint8_t* answer, uint32_t n) {
+                             card_turns::get().deliver(turn, answer, n);
+                         });
     }
+    if (rc != 1) {
+        turns.release(turn);
+        refuse_card_frame(kRefused, "refused by the FPGA manager", send);
+        return false;
+    }
+    card_turn_ = turn;
     card_wait_ = CardWait::Sent;
+    card_until_ = Steady::now() + std::chrono::milliseconds(pass_wait_ms.load());
+    return true;
 }
 
-uint32_t link_session::take_card_answer(const SendFn& send) {
+void link_session::await_card_answer(const SendFn& send, Steady::time_point until) {
     comm_hooks& h = comm_hooks::get();
-    uint32_t w;
     {
         std::lock_guard<std::mutex> lock(*h.irq_mutex);
         h.poll_cards();
-        w = h.take_answer(uint8_t(kind_), wire_.get(), kMaxWire);
     }
-    if (!w) return 0;
-    card_wait_ = CardWait::None;
-    if (send) send(wire_.get(), w);
-    return w;
-}
-
-void link_session::card_timeout() {
-    card_wait_ = CardWait::None;
+    if (card_turns::get().wait_answer(card_turn_, std::min(until, card_until_), card_frame_)) {
+        end_card_wait();
+        card_reply_ = protocol_phy::data_re_transf_meaning(wire_.get(), card_frame_.data(),
+                                                           uint32_t(card_frame_.size()));
+        if (send) send(wire_.get(), card_reply_);
+        return;
+    }
+    if (Steady::now() < card_until_) return;
+    end_card_wait();
     char line[120];
     std::snprintf(line, sizeof line, "card frame from %s: no answer", peer_.c_str());
     writeLogMsg(2, line);
     ZEM_DEBUG("\n %s \n", line);
+}
+
+void link_session::end_card_wait() {
+    card_turns::get().release(card_turn_);
+    card_turn_ = 0;
+    card_wait_ = CardWait::None;
+}
+
+void link_session::refuse_card_frame(uint8_t status, const char* why, const SendFn& send) {
+    card_wait_ = CardWait::None;
+    char line[160];
+    std::snprintf(line, sizeof line, "card frame from %s (%zu bytes) not sent: %s", peer_.c_str(),
+                  card_frame_.size(), why);
+    writeLogMsg(2, line);
+    ZEM_DEBUG("\n %s \n", line);
+    uint8_t body[kHeadLen + 2] = {};
+    std::copy_n(card_frame_.begin(), std::min<size_t>(card_frame_.size(), kHeadLen), body);
+    body[kHeadLen] = status;
+    card_reply_ = protocol_phy::build_reply(body, 1, wire_.get());
+    if (send) send(wire_.get(), card_reply_);
 }

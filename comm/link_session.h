@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,23 +31,20 @@ public:
 
     void setPeer(std::string peer) { peer_ = std::move(peer); }
     const std::string& peer() const { return peer_; }
+    // Names the link to the handlers (a file transfer belongs to the link that started it).
+    uint32_t id() const { return id_; }
 
     // A transport that serves many peers on one thread (TCP) sets this: a frame for the cards
     // then waits in the session (card_wait) instead of holding the thread, and the transport
-    // drives the wait with the steps below. The others wait in handle, bounded.
+    // drives the wait with card_step. The others wait in handle, bounded.
     bool cards_apart = false;
     enum class CardWait : uint8_t { None, Queued, Sent };
     CardWait card_wait() const { return card_wait_; }
-    // Hands the queued frame to the cards. One frame of a transport is out at a time: the
-    // cards' answer is kept per transport.
-    void send_card_frame();
-    // One look for the cards' answer; its wire length when it came and went out through send,
-    // else 0.
-    uint32_t take_card_answer(const SendFn& send);
-    // The wait ran out without an answer: logged, and the session serves again.
-    void card_timeout();
+    // One look, without waiting: sends the queued frame once the cards are free of other
+    // links' frames, passes their answer on through send, or ends a wait that ran out.
+    void card_step(const SendFn& send);
 
-    // How long a card pass-through waits for the cards' answer.
+    // How long a card frame waits for the cards to be free, then for their answer.
     static std::atomic<uint32_t> pass_wait_ms;
     // Frames dropped by all links (framing errors).
     static std::atomic<uint32_t> dropped_total;
@@ -54,12 +52,25 @@ public:
     protocol_phy phy;
 
 private:
+    using Steady = std::chrono::steady_clock;
     uint32_t pass_through(uint8_t* body, uint32_t len, const SendFn& send);
+    // Sends the queued frame once the turn is free (waiting until turn_until); false when it
+    // is still queued or was refused (then answered).
+    bool send_card_frame(const SendFn& send, Steady::time_point turn_until);
+    // Passes the answer on when it comes by `until`; ends a wait that ran out.
+    void await_card_answer(const SendFn& send, Steady::time_point until);
+    // The PC's answer to a card frame the box did not send: its header and a status.
+    void refuse_card_frame(uint8_t status, const char* why, const SendFn& send);
+    void end_card_wait();
     void report_drop(protocol_phy::Drop why);
 
     LinkKind kind_;
     std::string peer_;
+    uint32_t id_;
     std::unique_ptr<uint8_t[]> wire_;
     CardWait card_wait_ = CardWait::None;
-    std::vector<uint8_t> card_frame_;  // the queued frame for the cards
+    std::vector<uint8_t> card_frame_;  // the frame for the cards, then their answer
+    uint32_t card_turn_ = 0;           // while Sent
+    Steady::time_point card_until_{};  // end of the present wait
+    uint32_t card_reply_ = 0;          // wire length of what the card frame got back
 };

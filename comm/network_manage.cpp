@@ -131,34 +131,17 @@ void networkManage::drop(std::list<Client>::iterator& it, const char* why) {
     --clients;
 }
 
-// TCP has one card frame out at a time (the cards' answer is kept per transport): the client
-// whose frame is out is looked at every millisecond until its answer comes or its wait runs
-// out, then the next waiting client's frame goes. Other clients are served meanwhile. The poll
-// timeout this needs: 1 ms while a frame is out, else none.
+// A client's card frame waits its turn with the cards (one frame of all links is out at a time),
+// then for its answer; other clients are served meanwhile. The poll timeout this needs: 1 ms
+// while a frame waits, else none.
 int networkManage::card_step() {
-    Client* out = nullptr;
-    Client* next = nullptr;
+    bool waiting = false;
     for (Client& c : list_) {
-        const link_session::CardWait w = c.session->card_wait();
-        if (w == link_session::CardWait::Sent) out = &c;
-        if (w == link_session::CardWait::Queued && !next) next = &c;
+        if (c.session->card_wait() == link_session::CardWait::None) continue;
+        c.session->card_step([&](const uint8_t* wire, uint32_t len) { queue_reply(c, wire, len); });
+        waiting = waiting || c.session->card_wait() != link_session::CardWait::None;
     }
-    if (out) {
-        Client& c = *out;
-        if (c.session->take_card_answer(
-                [&](const uint8_t* wire, uint32_t len) { queue_reply(c, wire, len); })) {
-            out = nullptr;
-        } else if (Clock::now() >= c.card_deadline) {
-            c.session->card_timeout();
-            out = nullptr;
-        }
-    }
-    if (!out && next) {
-        next->session->send_card_frame();
-        next->card_deadline = Clock::now() + std::chrono::milliseconds(link_session::pass_wait_ms);
-        out = next;
-    }
-    return out ? 1 : -1;
+    return waiting ? 1 : -1;
 }
 
 void networkManage::acceptThread() {

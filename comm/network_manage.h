@@ -43,7 +43,6 @@ private:
         std::vector<uint8_t> out;  // replies not yet sent, from offset sent
         size_t sent = 0;
         bool overflow = false;
-        Clock::time_point card_deadline{};
     };
     networkManage() = default;
     bool accept_client();

@@ -87,7 +87,7 @@ public:
     std::mutex irq_mutex;
     std::recursive_mutex rmw_mutex;
     std::mutex port_send_mutex;
-    std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer queued
+    std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer handed over
     uint8_t ram_check[2] = {};
     uint8_t rst_active[2] = {};
     uint32_t rst_start[2] = {};
@@ -334,9 +334,12 @@ public:
     void update_eth_rcv_num(const uint8_t* frame, uint8_t port, int fpga);
     void check_fpga_net_data_status(int fpga);
     void irq_fallback_poll(int fpga);
+    // The cards' answer to a PC frame: its body with the check byte (under irq_mutex).
+    using CardAnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
     // A PC frame for the cards (under irq_mutex): 1 handed to the ports (or nothing to send
-    // for its mode), 0 refused (length) or not sent (transmit buffer busy).
-    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame);
+    // for its mode), 0 refused (length) or not sent (transmit buffer busy). Its answer goes
+    // to `answer`, once; a frame sent later takes the place of one still unanswered.
+    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {});
     // Sends to every linked port with cards of both FPGAs; the number of failed sends.
     int multi_port_send(uint8_t* frame, uint32_t n);
 
@@ -347,12 +350,14 @@ public:
     std::atomic<uint8_t> multi_waiting{0};  // cleared under Utils::_system_mutex
     uint8_t expected_kind = 0;
     uint8_t all_cards_source = 0;
-    uint8_t answer_flag = 0;                   // answer_buffer holds a reply for the controller
-    uint8_t answer_buffer[130] = {};           // bytes 9..138 of that reply
-    std::atomic<uint32_t> dropped_replies{0};  // replies that named no port or were cut
-    std::atomic<uint32_t> send_failures{0};    // frames not sent: transmit buffer busy
+    uint8_t answer_flag = 0;                     // answer_buffer holds a reply for the controller
+    uint8_t answer_buffer[130] = {};             // bytes 9..138 of that reply
+    std::atomic<uint32_t> dropped_replies{0};    // replies that named no port or were cut
+    std::atomic<uint32_t> unclaimed_answers{0};  // answers for the PC that nobody waits for
+    std::atomic<uint32_t> send_failures{0};      // frames not sent: transmit buffer busy
     uint8_t fallback_on[2] = {};
     uint32_t fallback_tick[2] = {};
+    CardAnswerFn pc_answer;  // where the answer to the PC frame out goes (under irq_mutex)
 
     // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
     void SmartMapping_deal();                // task 1
@@ -408,6 +413,7 @@ private:
     uint32_t expected_ports();
     void combined_answer(RxFrame& rx);
     void queue_for_pc(const RxFrame& rx);
+    int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
     // Mailbox jobs.
@@ -450,7 +456,6 @@ private:
 
     RxFrame rx_frame{};  // under irq_mutex
     uint8_t pc_frame[kPortBuffer] = {};
-    uint8_t pc_wire[2 * kPortBuffer + 4] = {};
 
     fpga_manage();
     int fpga_transfer(uint32_t header, const uint8_t* tx, uint8_t* rx, uint32_t len, int fpga);

@@ -1,6 +1,7 @@
 // Card frames through the output ports: the send on one port, the receive side that reads and
 // routes the cards' replies, and the pass-through of PC frames to one port or to all ports with
-// the combined answer handed back to the PC transport that asked.
+// the combined answer handed back to the PC link that asked, through the call it gave with its
+// frame.
 //
 // Ports 2k and 2k + 1 form pair k and share one transmit buffer (RAM area 3 + 2k) and one receive
 // buffer (area 2 + 2k). Everything here but Send_to_port runs under irq_mutex.
@@ -9,8 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "comm/comm_hooks.h"
-#include "comm/protocol_phy.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "fpga/fpga_globals.h"
@@ -48,7 +47,9 @@ void fpga_manage::clear_card_state() {
     multi_waiting = 0;
     expected_kind = all_cards_source = answer_flag = 0;
     dropped_replies = 0;
+    unclaimed_answers = 0;
     send_failures = 0;
+    pc_answer = nullptr;
     fallback_on[0] = fallback_on[1] = 0;
     search_sent = 0;
     search_answered = 0;
@@ -250,11 +251,17 @@ void fpga_manage::combined_answer(RxFrame& rx) {
 }
 
 void fpga_manage::queue_for_pc(const RxFrame& rx) {
-    const uint8_t transport = g_passby_trans_port.exchange(255);
-    if (transport < 1 || transport > 3) return;
-    const uint32_t n = protocol_phy::data_re_transf_meaning(pc_wire, rx.b, rx.len);
-    comm_queue_card_answer(transport, pc_wire, n);
+    g_passby_trans_port = 255;
+    if (!pc_answer) {
+        ++unclaimed_answers;
+        writeLogMsg(2, "card answer for the PC dropped: no PC frame waits for it");
+        return;
+    }
+    // Taken first: the asker's frame is answered once, whatever comes after.
+    const CardAnswerFn answer = std::move(pc_answer);
+    pc_answer = nullptr;
     answer_ready = 1;
+    answer(rx.b, rx.len);
 }
 
 void fpga_manage::update_eth_rcv_num(const uint8_t* frame, uint8_t port, int fpga) {
@@ -299,7 +306,9 @@ void fpga_manage::irq_fallback_poll(int fpga) {
 // ---------------------------------------------------------------------------------------
 // PC pass-through
 
-int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame) {
+int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer) {
+    answer_ready = 0;
+    pc_answer = nullptr;
     if (!frame || n < kMinCardFrame || n >= kPortBuffer) {
         char line[96];
         std::snprintf(line, sizeof line, "PC card frame of %u bytes refused (%u..%u)", n,
@@ -308,6 +317,12 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame) {
         ZEM_DEBUG("\n %s \n", line);
         return 0;
     }
+    const int rc = pass_to_ports(n, frame);
+    if (rc == 1) pc_answer = std::move(answer);
+    return rc;
+}
+
+int fpga_manage::pass_to_ports(uint32_t n, const uint8_t* frame) {
     uint8_t* f = pc_frame;
     std::memcpy(f, frame, n);
     multi_port_pass = 0;

@@ -255,9 +255,12 @@ TEST_F(Device, CardPassThroughWithoutAnAnswerTimesOutAndTheLinkGoesOn) {
     int sent = 0, polls = 0;
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;
-    h.pc_to_eth = [&](uint32_t, uint8_t*) { return ++sent; };
+    comm_hooks::AnswerFn answerTo;
+    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn answer) {
+        answerTo = std::move(answer);
+        return ++sent, 1;
+    };
     h.poll_cards = [&] { ++polls; };
-    h.take_answer = [](uint8_t, uint8_t*, uint32_t) { return 0u; };
     const Bytes toCard = body(0x61, {1, 2}, 0x0001, 0xF010);
     EXPECT_TRUE(handle(toCard).empty());
     EXPECT_EQ(sent, 1);
@@ -265,11 +268,9 @@ TEST_F(Device, CardPassThroughWithoutAnAnswerTimesOutAndTheLinkGoesOn) {
     EXPECT_EQ(g_passby_trans_port, 2);  // TCP
     EXPECT_EQ(status(handle(readRam(0, 1))), 0);
     // A card answer queued by the FPGA side goes back to the PC as it is.
-    const Bytes answer = wire(body(0x61, {0, 9}, 0xF010, 0x0001));
-    h.take_answer = [&](uint8_t, uint8_t* out, uint32_t) {
-        std::copy(answer.begin(), answer.end(), out);
-        return uint32_t(answer.size());
-    };
+    Bytes answer = body(0x61, {0, 9}, 0xF010, 0x0001);
+    answer.push_back(0x61 ^ 9 ^ 0x10 ^ 0xF0 ^ 0x01);  // its check byte
+    h.poll_cards = [&] { answerTo(answer.data(), uint32_t(answer.size())); };
     EXPECT_EQ(handle(toCard), body(0x61, {0, 9}, 0xF010, 0x0001));
     h = comm_hooks();
 }

@@ -327,9 +327,8 @@ TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
     std::atomic<int> sent{0};
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;
-    h.pc_to_eth = [&](uint32_t, uint8_t*) { return ++sent; };
+    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn) { return ++sent, 1; };
     h.poll_cards = [] {};
-    h.take_answer = [](uint8_t, uint8_t*, uint32_t) { return 0u; };
     link_session::pass_wait_ms = 3000;
     platform::installClock(nullptr);  // the wait is in real time, as on the box
     networkManage* server = networkManage::pInstance();
@@ -345,28 +344,30 @@ TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
 }
 
 // The cards' answer goes back to the TCP client that asked, and a second client's card frame
-// waits its turn (the answer is kept per transport) without holding up box commands.
+// waits its turn (one frame is with the cards at a time) without holding up box commands.
 TEST_F(TcpServer, CardAnswersGoToTheClientThatAskedOneFrameAtATime) {
     std::mutex irq;
-    std::vector<uint8_t> last;  // the frame now with the cards (under irq)
-    int answerIn = -1;          // polls until the cards answer (under irq)
+    std::vector<uint8_t> last;      // the frame now with the cards (under irq)
+    comm_hooks::AnswerFn answerTo;  // its asker (under irq)
+    int answerIn = -1;              // polls until the cards answer (under irq)
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;
-    h.pc_to_eth = [&](uint32_t n, uint8_t* f) {
+    h.pc_to_eth = [&](uint32_t n, uint8_t* f, comm_hooks::AnswerFn answer) {
+        EXPECT_EQ(answerIn, -1);  // the previous frame was answered first
         last.assign(f, f + n);
+        answerTo = std::move(answer);
         answerIn = 20;
-        return 0;
+        return 1;
     };
     h.poll_cards = [&] {
-        if (answerIn > 0) --answerIn;
-    };
-    h.take_answer = [&](uint8_t transport, uint8_t* out, uint32_t) {
-        if (transport != 2 || answerIn != 0) return 0u;
-        answerIn = -1;
-        // The card answers with the request's data byte.
-        const Bytes a = wire(body(0x61, {0, last[10]}, 0xF010, 0x0001));
-        std::copy(a.begin(), a.end(), out);
-        return uint32_t(a.size());
+        if (answerIn > 0 && --answerIn == 0) {
+            answerIn = -1;
+            // The card answers with the request's data byte.
+            Bytes a = body(0x61, {0, last[10]}, 0xF010, 0x0001);
+            a.push_back(0);
+            for (size_t i = 0; i + 1 < a.size(); ++i) a.back() ^= a[i];
+            answerTo(a.data(), uint32_t(a.size()));
+        }
     };
     networkManage* server = networkManage::pInstance();
     TcpLink first(server->port), second(server->port), other(server->port);

@@ -1,12 +1,18 @@
 // A PC talking to the receiving cards through each transport of the box: a frame to one card,
 // a frame to all ports, and the total card count at 0xA000007C.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "box_links.h"
 #include "cards_fixture.h"
 #include "comm/comm_hooks.h"
 #include "core/config_engine.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -72,3 +78,95 @@ TEST_P(CardLinks, ACardIsReadOnOnePortAndOnAllPorts) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, CardLinks, ::testing::Values(Via::Tcp, Via::Udp, Via::Pty),
                          viaName);
+
+namespace {
+
+// All four links at once, as a PC, a serial controller and a second PC on a site.
+class AllCardLinks : public CardsTest {
+protected:
+    void SetUp() override {
+        CardsTest::SetUp();
+        ConfigEngine::pInstance();
+        g_port = 0;
+        comm_hooks::wire();
+    }
+    void startLinks() {
+        for (Via via : kVias) links.push_back(startBoxLink(via));
+    }
+    void TearDown() override {
+        links.clear();
+        stopBoxLinks();
+        CardsTest::TearDown();
+    }
+    static Bytes request(uint16_t dest, uint8_t port, uint32_t addr, uint16_t n) {
+        Bytes f = cardFrame(dest, 0x67, 1, port, 0x61, cat({le32(addr), le16(n)}));
+        f.pop_back();
+        return f;
+    }
+    // The error answer of a card frame the box refused: the header turned round and a status.
+    static Bytes refusal(const Bytes& request, uint8_t status) {
+        Bytes r = {request[2], request[3], request[0], request[1]};
+        r.insert(r.end(), request.begin() + 4, request.begin() + 10);
+        r.push_back(status);
+        return r;
+    }
+    static constexpr Via kVias[4] = {Via::Tcp, Via::Udp, Via::Pty, Via::Pty4G};
+    std::vector<std::unique_ptr<Link>> links;
+};
+
+}  // namespace
+
+// Each link loops a card read of its own length; every answer must come back, to its asker.
+TEST_F(AllCardLinks, CardReadsOnFourLinksAtOnceNeitherCrossNorGetLost) {
+    plug(2, 1);
+    searchCycles(3);
+    for (int i = 0; i < 16; ++i) board->card(2, 0).ram[0x40 + i] = uint8_t(0x30 + i);
+    startLinks();
+    constexpr int kRounds = 60;
+    std::atomic<int> wrong{0}, lost{0};
+    std::vector<std::thread> pcs;
+    for (size_t l = 0; l < links.size(); ++l)
+        pcs.emplace_back([&, l] {
+            const uint16_t n = uint16_t(l + 1);  // the link's own answer length
+            for (int r = 0; r < kRounds; ++r) {
+                const Bytes got = links[l]->ask(request(0, 3, 0x40, n), 1000);
+                if (got.empty()) {
+                    ++lost;
+                    continue;
+                }
+                const Bytes want(board->card(2, 0).ram.begin() + 0x40,
+                                 board->card(2, 0).ram.begin() + 0x40 + n);
+                if (got.size() != 18u + n ||
+                    !std::equal(want.begin(), want.end(), got.begin() + 18))
+                    ++wrong;
+            }
+        });
+    for (std::thread& t : pcs) t.join();
+    std::printf("card answers of %d: %d to the wrong link, %d lost\n", kRounds * 4, wrong.load(),
+                lost.load());
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(lost, 0);
+}
+
+// A card frame the box will not send is answered with a status, on every link, and the link
+// goes on answering card reads.
+TEST_F(AllCardLinks, AFrameTheBoxRefusesIsAnsweredWithAnErrorStatus) {
+    plug(0, 1);
+    plug(4, 1);
+    searchCycles(3);
+    board->card(4, 0).ram[0x10] = 0x42;
+    board->fpga[0].stuck_busy_pairs = 1;  // ports 0 and 1 never free their transmit buffer
+    platform::installClock(std::make_unique<platform::FakeClock>());  // its 3 s wait at once
+    startLinks();
+    Bytes tooLong = cardFrame(0, 0x67, 1, 5, 0x60, Bytes(1013, 0));
+    tooLong.pop_back();  // 1024 bytes with its check byte: more than a transmit area
+    const Bytes busy = request(0, 1, 0x10, 1);
+    for (size_t l = 0; l < links.size(); ++l) {
+        SCOPED_TRACE(viaName({kVias[l], l}));
+        EXPECT_EQ(links[l]->ask(tooLong), refusal(tooLong, 1));
+        EXPECT_EQ(links[l]->ask(busy), refusal(busy, 1));
+        const Bytes good = links[l]->ask(request(0, 5, 0x10, 1));
+        ASSERT_EQ(good.size(), 19u);
+        EXPECT_EQ(good[18], 0x42);
+    }
+}

@@ -1,8 +1,5 @@
 #include "cards_fixture.h"
 
-#include "comm/comm_hooks.h"
-#include "comm/protocol_phy.h"
-
 void CardsTest::SetUp() {
     FpgaTest::SetUp();
     g_source_online = 2;
@@ -47,13 +44,24 @@ Bytes cardFrame(uint16_t dest, uint8_t kind, uint8_t mode, uint8_t port, uint8_t
     return f;
 }
 
+fpga_manage::CardAnswerFn CardsTest::keepAnswer() {
+    answered_ = false;
+    return [this](const uint8_t* body, uint32_t n) {
+        answer_.assign(body, body + n);
+        answered_ = true;
+    };
+}
+
+void CardsTest::armAnswer() {
+    std::lock_guard<std::mutex> lock(mgr->irq_mutex);
+    mgr->pc_answer = keepAnswer();
+}
+
 Bytes CardsTest::passThrough(const Bytes& frame, int polls, int* result) {
-    g_passby_trans_port = 2;
     int rc;
     {
         std::lock_guard<std::mutex> lock(mgr->irq_mutex);
-        mgr->answer_ready = 0;
-        rc = mgr->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data());
+        rc = mgr->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data(), keepAnswer());
     }
     if (result) *result = rc;
     return pollAnswer(polls);
@@ -64,17 +72,9 @@ Bytes CardsTest::pollAnswer(int polls) {
         std::lock_guard<std::mutex> lock(mgr->irq_mutex);
         mgr->reg_IRQ_Dealwith(0, 0);
         mgr->reg_IRQ_Dealwith(1, 0);
-        if (mgr->answer_ready != 1) continue;
-        uint8_t wire[4096];
-        const uint32_t n = comm_take_card_answer(2, wire, sizeof wire);
-        mgr->answer_ready = 0;
-        // The wire frame without start and end bytes, un-escaped: the body with its check byte.
-        uint32_t s = 0;
-        while (s < n && wire[s] == 0xA5) ++s;
-        Bytes body(n);
-        const int len = protocol_phy::data_transf_meaning(body.data(), wire + s, n - s - 1, n);
-        body.resize(size_t(len < 0 ? 0 : len));
-        return body;
+        if (!answered_) continue;
+        answered_ = false;
+        return answer_;
     }
     return {};
 }

@@ -22,9 +22,16 @@ protected:
     // Frames sent on port 0..19 so far.
     std::vector<Bytes> sentOn(int port) const;
 
-    // Hands a frame to the pass-through as transport 2 (TCP) does, then polls as the transport
-    // loop does, at most `polls` times: the answer body (check byte kept), empty for none.
+    // Hands a frame to the pass-through as a link does, then polls as the link does while it
+    // waits, at most `polls` times: the answer body (check byte kept), empty for none.
     Bytes passThrough(const Bytes& frame, int polls = 20, int* result = nullptr);
-    // Polls once more for an answer (as the transport keeps doing).
+    // Polls once more for an answer (as the link keeps doing).
     Bytes pollAnswer(int polls = 20);
+    // Waits for a PC answer as if a PC frame were out (for replies the test injects).
+    void armAnswer();
+
+private:
+    fpga_manage::CardAnswerFn keepAnswer();
+    Bytes answer_;  // the last answer handed over (under mgr->irq_mutex)
+    bool answered_ = false;
 };

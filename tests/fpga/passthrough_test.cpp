@@ -169,7 +169,7 @@ TEST_F(PassThrough, RepliesThatNameNoPortOrAreCutShortAreDroppedAndCounted) {
             {le16(0xF010), le16(source), {0x10, 0xAA, 0xFF, p, 0, 0x10, 0}, le16(9), {1, 0, 0}}));
     };
     board->setLink(5, true);  // a port without link has its count cleared
-    g_passby_trans_port = 2;
+    armAnswer();
     board->injectReply(0, 2, search(0x1000, 6));
     EXPECT_FALSE(pollAnswer().empty());
     EXPECT_EQ(mgr->get_port_card_num(5), 9);
@@ -177,7 +177,7 @@ TEST_F(PassThrough, RepliesThatNameNoPortOrAreCutShortAreDroppedAndCounted) {
     board->injectReply(0, 2, search(0x1000, 12));
     board->injectReply(0, 4, search(0x3000, 0));
     board->injectReply(0, 0, {1, 2, 3, 4, 5});  // shorter than a header
-    g_passby_trans_port = 2;
+    armAnswer();
     EXPECT_TRUE(pollAnswer(10).empty());
     EXPECT_EQ(mgr->dropped_replies, 3u);
     EXPECT_EQ(board->fpga[0].reg(129) & 0x55, 0);  // every buffer released
@@ -204,4 +204,24 @@ TEST_F(PassThrough, RepliesToTheControllerAcknowledgeOrFillTheAnswerBuffer) {
     EXPECT_EQ(mgr->answer_buffer[0], 0x61);       // frame byte 9 on
     EXPECT_EQ(mgr->answer_buffer[18 - 9], 0x77);  // the byte read
     EXPECT_EQ(g_send_para[6], 0);                 // kind 0x66 is no acknowledgement
+}
+
+// An answer goes only to the frame it belongs to: one that comes after its frame was given up
+// (here: the next frame was refused) reaches nobody and is counted.
+TEST_F(PassThrough, AnAnswerNobodyWaitsForIsDroppedAndCounted) {
+    plug(2, 1);
+    searchNow();
+    board->card(2, 0).hold_replies = true;
+    EXPECT_TRUE(passThrough(readCard(0, 3, 0, 1), 3).empty());
+    int rc = -1;
+    EXPECT_TRUE(passThrough(cardFrame(0, 0x67, 1, 3, 0x60, Bytes(1013, 0)), 1, &rc).empty());
+    EXPECT_EQ(rc, 0);
+    board->releaseHeld();
+    EXPECT_TRUE(pollAnswer().empty());
+    EXPECT_EQ(mgr->unclaimed_answers, 1u);
+    EXPECT_EQ(mgr->answer_ready, 0);
+    // The card still answers the next frame, to its asker.
+    board->card(2, 0).hold_replies = false;
+    EXPECT_FALSE(passThrough(readCard(0, 3, 0, 1)).empty());
+    EXPECT_EQ(mgr->unclaimed_answers, 1u);
 }
