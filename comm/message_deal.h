@@ -106,6 +106,8 @@ public:
 
     // Guards the file-transfer state and fileBuf_ravik against two links sending at once.
     static std::mutex file_mutex;
+    // The link whose frame this thread handles (link_session::id): a file transfer is its.
+    static thread_local uint32_t calling_link;
     // Held around every box command of every link (TCP, UDP, both serial ports), so the
     // handlers never run two at a time: they share the identity and network globals, the
     // transfer and the register file. The card pass-through waits outside it.

@@ -24,6 +24,8 @@
 
 using namespace comm;
 
+thread_local uint32_t message_deal::calling_link = 0;
+
 namespace {
 
 enum class Sink { File, Mtd, Folder };
@@ -49,14 +51,25 @@ const FileKind kKinds[] = {
 // The per-mode OSD menu copies: "MO" and the mode number 01..10 in hexadecimal.
 const FileKind kModeCopy = {"MO", Sink::File, "/data/modes/MO", kJsonFileMax, false};
 
+// A transfer left this long without a piece gives way to another link's start: a PC that
+// went away mid-file must not keep the box from taking files.
+constexpr uint64_t kAbandonedMs = 10000;
+
 struct Transfer {
     bool active = false;
     const FileKind* kind = nullptr;
     std::string target;
     uint32_t total = 0;
     uint32_t received = 0;
+    uint32_t link = 0;     // the link that started it (link_session::id)
+    uint64_t last_ms = 0;  // its last start or piece
 };
 Transfer g_transfer;  // guarded by message_deal::file_mutex
+
+// Another link's transfer is under way: this link's start, data or end changes nothing.
+bool held_by_other_link(const Transfer& t) {
+    return t.active && t.link != message_deal::calling_link;
+}
 
 int hex_digit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -143,7 +156,10 @@ int message_deal::write_file_start(uint8_t* buf, uint32_t len) {
     if (!kind || total == 0 || total > kind->limit) return comm_status(buf, kRefused);
     {
         std::lock_guard<std::mutex> lock(file_mutex);
-        g_transfer = {true, kind, target, total, 0};
+        const uint64_t now = platform::nowMs();
+        if (held_by_other_link(g_transfer) && now - g_transfer.last_ms < kAbandonedMs)
+            return comm_status(buf, kRefused);
+        g_transfer = {true, kind, target, total, 0, calling_link, now};
         md5.reset();
     }
     if (kind->update) update_begin();
@@ -159,20 +175,23 @@ int message_deal::write_file_data(uint8_t* buf, uint32_t len) {
     std::lock_guard<std::mutex> lock(file_mutex);
     Transfer& t = g_transfer;
     // Pieces come in order; one may be sent again, none may leave a gap or pass the length.
-    if (!t.active || r.remaining() != 0 || offset > t.received || n > t.total - offset)
+    if (!t.active || held_by_other_link(t) || r.remaining() != 0 || offset > t.received ||
+        n > t.total - offset)
         return comm_status(buf, kRefused);
     std::memcpy(fileBuf_ravik + offset, data, n);
     if (offset + n > t.received) t.received = offset + n;
+    t.last_ms = platform::nowMs();
     return comm_status(buf, kDone);
 }
 
 int message_deal::write_file_end(uint8_t* buf, uint32_t len) {
     FieldReader r(buf + kHeadLen, len - kMinBody);
     const uint8_t* sum = r.bytes(16);
-    if (r.overflow()) return comm_status(buf, kBadLength);
     std::unique_lock<std::mutex> lock(file_mutex);
+    if (held_by_other_link(g_transfer)) return comm_status(buf, kRefused);
     Transfer t = g_transfer;
-    g_transfer.active = false;  // a failed end needs a new start
+    g_transfer.active = false;  // every end closes it: a failed one needs a new start
+    if (r.overflow()) return comm_status(buf, kBadLength);
     if (!t.active || t.received != t.total) return comm_status(buf, kRefused);
     md5.reset();
     md5.update(fileBuf_ravik, t.total);
