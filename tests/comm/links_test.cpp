@@ -383,3 +383,39 @@ TEST_F(TcpServer, CardAnswersGoToTheClientThatAskedOneFrameAtATime) {
     server->stop();
     h = comm_hooks();
 }
+
+using CardTurns = CommTest;
+
+// A card answer that comes after its link stopped waiting is counted and reaches nobody: the
+// next frame gets its own answer.
+TEST_F(CardTurns, ALateAnswerIsDroppedAndCounted) {
+    std::mutex irq;
+    std::vector<comm_hooks::AnswerFn> askers;  // one per frame sent (under irq)
+    Bytes answer;                              // what the cards answer on the next poll
+    comm_hooks& h = comm_hooks::get();
+    h.irq_mutex = &irq;
+    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn a) {
+        askers.push_back(std::move(a));
+        return 1;
+    };
+    h.poll_cards = [&] {
+        if (!answer.empty()) askers.back()(answer.data(), uint32_t(answer.size()));
+    };
+    link_session::pass_wait_ms = 20;
+    const uint32_t late = card_turns::get().late_answers();
+    EXPECT_TRUE(handle(body(0x61, {1}, 0x0001, 0xF010)).empty());
+    Bytes first = body(0x61, {0, 1}, 0xF010, 0x0001), second = body(0x61, {0, 2}, 0xF010, 0x0001);
+    for (Bytes* b : {&first, &second}) {
+        uint8_t x = 0;
+        for (uint8_t v : *b) x ^= v;
+        b->push_back(x);
+    }
+    askers[0](first.data(), uint32_t(first.size()));
+    EXPECT_EQ(card_turns::get().late_answers() - late, 1u);
+    answer = second;
+    second.pop_back();
+    EXPECT_EQ(handle(body(0x61, {2}, 0x0001, 0xF010)), second);
+    EXPECT_EQ(askers.size(), 2u);
+    link_session::pass_wait_ms = 500;
+    h = comm_hooks();
+}

@@ -121,6 +121,7 @@ TEST_F(AllCardLinks, CardReadsOnFourLinksAtOnceNeitherCrossNorGetLost) {
     plug(2, 1);
     searchCycles(3);
     for (int i = 0; i < 16; ++i) board->card(2, 0).ram[0x40 + i] = uint8_t(0x30 + i);
+    const Bytes ram(board->card(2, 0).ram.begin() + 0x40, board->card(2, 0).ram.begin() + 0x50);
     startLinks();
     constexpr int kRounds = 60;
     std::atomic<int> wrong{0}, lost{0};
@@ -134,10 +135,8 @@ TEST_F(AllCardLinks, CardReadsOnFourLinksAtOnceNeitherCrossNorGetLost) {
                     ++lost;
                     continue;
                 }
-                const Bytes want(board->card(2, 0).ram.begin() + 0x40,
-                                 board->card(2, 0).ram.begin() + 0x40 + n);
                 if (got.size() != 18u + n ||
-                    !std::equal(want.begin(), want.end(), got.begin() + 18))
+                    !std::equal(ram.begin(), ram.begin() + n, got.begin() + 18))
                     ++wrong;
             }
         });
