@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cards_fixture.h"
 #include "comm/comm_hooks.h"
 #include "core/config_engine.h"
+#include "core/md5.h"
 #include "platform/clock.h"
 
 namespace {
@@ -168,4 +170,75 @@ TEST_F(AllCardLinks, AFrameTheBoxRefusesIsAnsweredWithAnErrorStatus) {
         ASSERT_EQ(good.size(), 19u);
         EXPECT_EQ(good[18], 0x42);
     }
+}
+
+namespace {
+
+Bytes fileStart(const std::string& tag, uint32_t size, const std::string& name) {
+    return body(0x80, cat({Bytes(tag.begin(), tag.end()),
+                           le32(size),
+                           {uint8_t(name.size())},
+                           Bytes(name.begin(), name.end())}));
+}
+Bytes filePiece(const std::string& data) {
+    return body(0x81, cat({le32(0), le16(uint16_t(data.size())), Bytes(data.begin(), data.end())}));
+}
+Bytes fileEnd(const std::string& data) {
+    MD5 md5;
+    md5.update(data.data(), unsigned(data.size()));
+    return body(0x82, Bytes(md5.digest(), md5.digest() + 16));
+}
+
+}  // namespace
+
+// Two links read cards while the other two upload files: each read gets its own answer, and
+// each upload either waits its turn (status 1 at its start) or lands whole in its own file.
+TEST_F(AllCardLinks, CardReadsAndUploadsOnFourLinksAtOnce) {
+    plug(2, 1);
+    searchCycles(3);
+    for (int i = 0; i < 16; ++i) board->card(2, 0).ram[0x40 + i] = uint8_t(0x30 + i);
+    const Bytes ram(board->card(2, 0).ram.begin() + 0x40, board->card(2, 0).ram.begin() + 0x50);
+    startLinks();
+    constexpr int kRounds = 30, kUploads = 8;  // a file's write and sync takes far longer
+    std::atomic<int> wrong{0}, lost{0}, uploads{0};
+    const auto status = [](const Bytes& reply) { return reply.size() > 10 ? reply[10] : 0xEE; };
+    const auto reads = [&](size_t l) {
+        const uint16_t n = uint16_t(l + 1);
+        for (int r = 0; r < kRounds; ++r) {
+            const Bytes got = links[l]->ask(request(0, 3, 0x40, n), 1000);
+            if (got.empty())
+                ++lost;
+            else if (got.size() != 18u + n ||
+                     !std::equal(ram.begin(), ram.begin() + n, got.begin() + 18))
+                ++wrong;
+        }
+    };
+    const auto uploadsOn = [&](size_t l) {
+        for (int r = 0; r < kUploads; ++r) {
+            const std::string name = "l" + std::to_string(l) + ".b";
+            const std::string data = name + " round " + std::to_string(r);
+            Link& link = *links[l];
+            uint8_t s;
+            while ((s = status(link.ask(fileStart("RCVR", uint32_t(data.size()), name)))) == 1) {
+            }
+            if (s != 0 || status(link.ask(filePiece(data))) != 0 ||
+                status(link.ask(fileEnd(data))) != 0) {
+                ++wrong;
+                continue;
+            }
+            ++uploads;
+            if (readFile("/data/rcvrecovery/" + name) != data) ++wrong;
+        }
+    };
+    std::vector<std::thread> pcs;
+    pcs.emplace_back(reads, 0);
+    pcs.emplace_back(uploadsOn, 1);
+    pcs.emplace_back(reads, 2);
+    pcs.emplace_back(uploadsOn, 3);
+    for (std::thread& t : pcs) t.join();
+    std::printf("mixed load: %d card answers or uploads wrong, %d card answers lost, %d uploads\n",
+                wrong.load(), lost.load(), uploads.load());
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(uploads, 2 * kUploads);
 }
