@@ -22,6 +22,10 @@ constexpr auto kCardPoll = std::chrono::milliseconds(1);
 link_session::link_session(LinkKind kind, std::string peer)
     : kind_(kind), peer_(std::move(peer)), id_(g_next_link_id++), wire_(new uint8_t[kMaxWire]) {}
 
+link_session::~link_session() {
+    if (card_wait_ == CardWait::Sent) end_card_wait();
+}
+
 void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {
     phy.feed(
         data, n, [&](uint8_t* body, uint32_t len) { handle(body, len, send); },

@@ -20,6 +20,10 @@ public:
     using SendFn = std::function<void(const uint8_t* wire, uint32_t len)>;
 
     link_session(LinkKind kind, std::string peer);
+    // A link that goes (a TCP client leaving) while its card frame is out frees the cards.
+    ~link_session();
+    link_session(const link_session&) = delete;
+    link_session& operator=(const link_session&) = delete;
 
     // Feeds received bytes; each reply (and each card answer) goes out through send.
     void feed(const uint8_t* data, size_t n, const SendFn& send);

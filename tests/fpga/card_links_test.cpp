@@ -1,5 +1,7 @@
 // A PC talking to the receiving cards through each transport of the box: a frame to one card,
 // a frame to all ports, and the total card count at 0xA000007C.
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -241,4 +243,28 @@ TEST_F(AllCardLinks, CardReadsAndUploadsOnFourLinksAtOnce) {
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(uploads, 2 * kUploads);
+}
+
+// A TCP client that leaves while the cards have not answered its frame does not keep the
+// other links from the cards.
+TEST_F(AllCardLinks, AClientLeavingWhileItsCardFrameIsOutFreesTheCards) {
+    plug(2, 1);
+    plug(4, 1);
+    searchCycles(3);
+    board->card(2, 0).hold_replies = true;
+    board->card(4, 0).ram[0x10] = 0x42;
+    startLinks();
+    const size_t before = sentOn(2).size();
+    links[0]->send(wire(request(0, 3, 0x10, 1)));
+    ASSERT_TRUE(eventually([&] { return sentOn(2).size() > before; }));
+    // Reset, not closed: the box sees the socket fail at once, while the frame is out.
+    const linger reset{1, 0};
+    ::setsockopt(static_cast<TcpLink&>(*links[0]).fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    links[0].reset();
+    for (size_t l = 1; l < links.size(); ++l) {
+        SCOPED_TRACE(viaName({kVias[l], l}));
+        const Bytes got = links[l]->ask(request(0, 5, 0x10, 1));
+        ASSERT_EQ(got.size(), 19u);
+        EXPECT_EQ(got[18], 0x42);
+    }
 }
