@@ -54,9 +54,9 @@ bool startPanel() {
     ZemRamPara* store = ZemRamPara::pInstance();
     QObject::connect(store, &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync);
-    g_mainwindow = new MainWindow(nullptr);
-    g_mainwindow->show();
-    g_page_focus = kPageMain;
+    panel::start();
+    // The home screen steps aside, as after OK on it: the main menu is in front.
+    panel::back(panel::page(kPageHome));
     QCoreApplication::processEvents();
     return true;
 }

@@ -20,9 +20,8 @@
 #include "platform/clock.h"
 #include "platform/hid_keypad.h"
 #include "platform/sim/sim_box.h"
-#include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
-#include "ui/shell/number_keyboard.h"
+#include "ui/shell/panel_frame.h"
 #include "video_io/raviksource.h"
 
 namespace {
@@ -69,8 +68,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
     panelSetFont();
-    // Step 6: the main menu.
-    g_mainwindow = new MainWindow(nullptr);
+    // Step 6: the main menu, with its number keypad and tip.
+    panel::createMenu();
     // Step 7: the 10 ms tick.
     g_timer = new QTimer();
     QObject::connect(g_timer, SIGNAL(timeout()), g_mainwindow, SLOT(slot_update_timer_ticks()));
@@ -86,12 +85,8 @@ int main(int argc, char** argv) {
     // Step 11: the receivers, the video processor and the FPGAs settle.
     platform::sleepMs(4000);
     // Step 12: the home screen over the main menu.
-    g_lockwindow = new LockWindow(nullptr);
-    g_mainwindow->show();
-    g_page_focus = 0;
-    g_lockwindow->show();
     // Step 13: the number keypad on the right half of the main menu.
-    g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
+    panel::start();
     // Step 14: refresh ids reach the hub in the main thread.
     QObject::connect(ZemRamPara::p_zemrampara_config, &ZemRamPara::sig_update_para,
                      SyncUpdate::pInstance(), &SyncUpdate::para_sync);

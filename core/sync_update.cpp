@@ -17,12 +17,6 @@ namespace {
 std::atomic<SyncUpdate::PageGetter> g_pages[SyncUpdate::kPageCount];
 std::atomic<SyncUpdate::TipFn> g_show_tip{nullptr};
 
-constexpr int kPageMainMenu = 1;
-constexpr int kPageLinkOption = 10;
-constexpr int kPageLayout = 9;
-constexpr int kPageSmartMapping = 24;
-constexpr int kPageUsbUpgrade = 26;
-
 void showTip(int type) {
     if (const SyncUpdate::TipFn show = g_show_tip.load()) show(type);
 }
@@ -72,7 +66,7 @@ void SyncUpdate::para_sync(int id) {
     }
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store) return;
-    if (g_page_focus != kPageLayout) {
+    if (g_page_focus != kPageImageLayout) {
         const uint8_t w = g_image_current;
         if (w >= ZemRamPara::kWindowCount ||
             !(store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1))
@@ -98,9 +92,9 @@ void SyncUpdate::refresh_page(int id) {
     SyncPage* p = page(focus);
     if (!p) return;  // page not open
     p->refreshPage(id);
-    if (focus == kPageMainMenu && p->takeTipRequest()) showTip(1);
+    if (focus == kPageMain && p->takeTipRequest()) showTip(1);
     if (focus == kPageLinkOption) showTip(1);
-    if (focus == kPageSmartMapping || focus == kPageUsbUpgrade) usbTip(id);
+    if (focus == kPageSmartMapping || focus == kPageFirmwareUsbGrade) usbTip(id);
 }
 
 int SyncUpdate::build_key_led(uint8_t report[5]) const {

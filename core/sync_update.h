@@ -10,6 +10,8 @@
 #include <QObject>
 #include <cstdint>
 
+#include "core/page_table.h"
+
 // What the hub needs of a page.
 class SyncPage {
 public:
@@ -26,7 +28,7 @@ class SyncUpdate : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int kPageCount = 27;  // page ids 0..26
+    static constexpr int kPageCount = ::kPageCount;
     using PageGetter = SyncPage* (*)();
     using TipFn = void (*)(int type);
 

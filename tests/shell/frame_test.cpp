@@ -153,23 +153,18 @@ TEST_F(PanelFrame, BackOnTheMainMenuShowsAHomeScreenAndModeThereLeavesIt) {
 }
 
 // A page of the chain above the main menu, for the frame's open, Back and Mode rules.
-class ChainPage : public QDialog, public PageFrame {
+class ChainPage : public PanelPage<QDialog, ChainPage> {
 public:
-    ChainPage(int id, int parent) : PageFrame(this, "ChainPage"), id_(id), parent_(parent) {
-        setFixedSize(320, 240);
+    explicit ChainPage(int id) : PanelPage(id, nullptr) {
         auto* b = new QPushButton("item", this);
         focus.setItems({{b, panel_style::kSmallNormal, panel_style::kSmallFocus}});
     }
-    void refreshPage(int) override {}
+    void syncUpdate() {}
     void language_changed() override { ++retexts; }
     int retexts = 0;
 
 protected:
-    void keyReleaseEvent(QKeyEvent* e) override { dispatchKey(e->key()); }
-    void keyBack() override { panel::back(this, id_, parent_); }
-
-private:
-    int id_, parent_;
+    void keyBack() override { panel::back(this); }
 };
 ChainPage* g_option_page = nullptr;
 ChainPage* g_output_page = nullptr;
@@ -181,13 +176,13 @@ TEST_F(PanelFrame, ModeClosesTheOpenChainInnermostFirstAndBackRetextsTheParent) 
                                          [] { g_output_page = nullptr; }});
     QPointer<QWidget> option, output;
     auto openOption = [&] {
-        g_option_page = new ChainPage(kPageOption, kPageMain);
+        g_option_page = new ChainPage(kPageOption);
         option = g_option_page;
         g_page_focus = kPageOption;
         g_option_page->exec();
     };
     auto openOutput = [&] {
-        g_output_page = new ChainPage(kPageOutputSet, kPageOption);
+        g_output_page = new ChainPage(kPageOutputSet);
         output = g_output_page;
         g_page_focus = kPageOutputSet;
         g_output_page->exec();

@@ -49,9 +49,6 @@ void PanelTest::SetUp() {
     store->ram[ZemRamPara::kRamLanguage] = 1;  // English unless a test chooses
     g_language = 1;
     std::memcpy(store->shadow, store->ram, sizeof store->ram);
-    SyncUpdate::setTip([](int type) {
-        if (g_tip) g_tip->tip_create(type);
-    });
     QObject::connect(store, &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync, Qt::UniqueConnection);
 }
@@ -75,12 +72,7 @@ void PanelTest::stopPanel() {
 }
 
 void PanelTest::startPanel() {
-    g_mainwindow = new MainWindow(nullptr);
-    g_mainwindow->show();
-    g_lockwindow = new LockWindow(nullptr);
-    g_page_focus = kPageHome;
-    g_lockwindow->show();
-    g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
+    panel::start();
     settle();
 }
 

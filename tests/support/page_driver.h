@@ -40,7 +40,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The main menu, then the home screen over it, as the program starts them.
+    // The panel as the program starts it (the main menu, then the home screen over it).
     void startPanel();
     // Deletes what startPanel made (a test that starts the panel more than once).
     void stopPanel();

@@ -14,8 +14,6 @@
 
 InputChoose* g_inputchoose = nullptr;
 
-ZEM_PANEL_PAGE(kPageInputChoose, g_inputchoose);
-
 namespace {
 
 constexpr int kEntriesPerPage = 3;
@@ -85,9 +83,8 @@ QLabel* label(QWidget* parent, const QRect& r, const QString& text, const char* 
 }  // namespace
 
 InputChoose::InputChoose(QWidget* parent)
-    : QDialog(parent), PageFrame(this, "InputChoose"), ui(new Ui::InputChoose) {
+    : PanelPage(kPageInputChoose, parent), ui(new Ui::InputChoose) {
     ui->setupUi(this);
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     menulist_init();
     store().ZemCropSourceInit();
     crop_source_num_update();
@@ -349,14 +346,6 @@ void InputChoose::para_uiselect_init() {
 
 // ---- Keys ----
 
-void InputChoose::keyPressEvent(QKeyEvent* e) {
-    tracePress(e->key());
-}
-
-void InputChoose::keyReleaseEvent(QKeyEvent* e) {
-    dispatchKey(e->key());
-}
-
 void InputChoose::keyLeft() {
     if (ui_seltype == 0) {
         if (ui_select == 0)
@@ -481,8 +470,7 @@ void InputChoose::zem_button_EDID_clicked() {
 }
 
 void InputChoose::slot_Button_back_clicked() {
-    panel::back(this, kPageInputChoose,
-                panel::page(kPageImageLayout) ? kPageImageLayout : kPageMain);
+    panel::back(this);
 }
 
 // ---- Refresh ----

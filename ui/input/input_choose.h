@@ -15,7 +15,7 @@ namespace Ui {
 class InputChoose;
 }
 
-class InputChoose : public QDialog, public PageFrame {
+class InputChoose : public PanelPage<QDialog, InputChoose> {
     Q_OBJECT
 
 public:
@@ -23,7 +23,6 @@ public:
     ~InputChoose() override;
 
     void syncUpdate(int id);
-    void refreshPage(int id) override { syncUpdate(id); }
     void language_changed() override;
     void initSource();
     void crop_source_num_update();
@@ -53,8 +52,6 @@ public slots:
     void slot_Button_back_clicked();
 
 protected:
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override;

@@ -14,8 +14,6 @@
 
 LockWindow* g_lockwindow = nullptr;
 
-ZEM_PANEL_PAGE(kPageHome, g_lockwindow);
-
 namespace {
 
 constexpr int kRamLedWidth = 1378, kRamLedHeight = 1380;
@@ -45,10 +43,8 @@ int16_t word(int addr) {
 
 }  // namespace
 
-LockWindow::LockWindow(QWidget* parent)
-    : QDialog(parent), PageFrame(this, "LockWindow"), ui(new Ui::LockWindow) {
+LockWindow::LockWindow(QWidget* parent) : PanelPage(kPageHome, parent), ui(new Ui::LockWindow) {
     ui->setupUi(this);
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     ui->widget->installEventFilter(this);
     setIcon(ui->main_Button, pictureOf("menu_status"), 20, 20);
     ui->main_Button->hide();
@@ -188,15 +184,7 @@ bool LockWindow::eventFilter(QObject*, QEvent* event) {
 }
 
 void LockWindow::on_main_Button_clicked() {
-    panel::back(this, kPageHome, kPageMain);
-}
-
-void LockWindow::keyPressEvent(QKeyEvent* e) {
-    tracePress(e->key());
-}
-
-void LockWindow::keyReleaseEvent(QKeyEvent* e) {
-    dispatchKey(e->key());
+    panel::back(this);
 }
 
 void LockWindow::keyOk() {

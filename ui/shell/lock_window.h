@@ -13,7 +13,7 @@ namespace Ui {
 class LockWindow;
 }
 
-class LockWindow : public QDialog, public PageFrame {
+class LockWindow : public PanelPage<QDialog, LockWindow> {
     Q_OBJECT
 
 public:
@@ -21,7 +21,6 @@ public:
     ~LockWindow() override;
 
     void syncUpdate();
-    void refreshPage(int) override { syncUpdate(); }
     void language_changed() override;
     void para_init();
     bool volume_check() const;
@@ -36,8 +35,6 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
     void keyLeft() override {}
     void keyRight() override {}
     void keyOk() override;

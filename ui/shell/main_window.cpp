@@ -30,8 +30,6 @@ uint32_t factoryage_log2_diff3 = 0, factoryage_log2_diff5 = 0, factoryage_log2_d
          factoryage_log2_diff20 = 0, factoryage_log2_diffmore = 0;
 TickHooks g_tick_hooks;
 
-ZEM_PANEL_PAGE(kPageMain, g_mainwindow);
-
 namespace {
 
 constexpr int kRamKeyLock = 772;
@@ -78,10 +76,8 @@ void countStep(int fpga, int prev, int cur) {
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), PageFrame(this, "MainWindow"), ui(new Ui::MainWindow) {
+MainWindow::MainWindow(QWidget* parent) : PanelPage(kPageMain, parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
-    setFixedSize(320, 240);
     ui->widget->hide();
     grid_font_.setPointSize(9);
     mode_init();
@@ -105,10 +101,6 @@ MainWindow::~MainWindow() {
 }
 
 // ---- Refresh and language ----
-
-void MainWindow::refreshPage(int) {
-    syncUpdate();
-}
 
 bool MainWindow::takeTipRequest() {
     const bool set = preset_done != 0;
@@ -178,14 +170,6 @@ void MainWindow::showMenuList(int index) {
 
 bool MainWindow::barShown() const {
     return !ui->widget->isHidden();
-}
-
-void MainWindow::keyPressEvent(QKeyEvent* e) {
-    tracePress(e->key());
-}
-
-void MainWindow::keyReleaseEvent(QKeyEvent* e) {
-    dispatchKey(e->key());
 }
 
 void MainWindow::keyLeft() {

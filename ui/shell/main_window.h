@@ -19,7 +19,7 @@ namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow, public PageFrame {
+class MainWindow : public PanelPage<QMainWindow, MainWindow> {
     Q_OBJECT
 
 public:
@@ -27,7 +27,6 @@ public:
     ~MainWindow() override;
 
     void syncUpdate();
-    void refreshPage(int id) override;
     bool takeTipRequest() override;
     void language_changed() override;
 
@@ -64,8 +63,6 @@ public slots:
     void zem_button_mode_clicked();
 
 protected:
-    void keyPressEvent(QKeyEvent* e) override;
-    void keyReleaseEvent(QKeyEvent* e) override;
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override;

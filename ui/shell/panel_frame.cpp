@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QKeyEvent>
 #include <QLabel>
+#include <utility>
 
 #include "core/zem_ram_para.h"
 #include "ui/shell/main_window.h"
@@ -154,7 +155,8 @@ QWidget* FocusRing::focused() const {
 
 // ---- Key dispatch ----
 
-PageFrame::PageFrame(QWidget* self, const char* className) : class_name_(className), self_(self) {
+PageFrame::PageFrame(QWidget* self, int id)
+    : class_name_(page_table::className(id)), self_(self), id_(id) {
     // Every page covers the panel; a dialog would otherwise centre itself on a larger screen.
     self->move(g_mainwindow ? g_mainwindow->pos() : QPoint(0, 0));
 }
@@ -220,42 +222,21 @@ void PageFrame::dispatchKey(int key) {
 namespace panel {
 namespace {
 
-// Filled by the page units' static initialisers; read on the GUI thread only.
+// Filled by registerPages; read on the GUI thread only.
 PageSlot g_slots[kPageCount];
 
-// Where a page's Back leads; the first open candidate wins (the crop editor returns to the
-// source page while that is open, the source page to the layout page while that is open).
-int parentOf(int id) {
-    switch (id) {
-        case 2:
-        case 4:
-        case 5:
-            return kPageMain;
-        case 3:
-            return page(kPageImageLayout) ? kPageImageLayout : kPageMain;
-        case 7:
-            return page(kPageInputChoose) ? kPageInputChoose : kPageOption;
-        case 8:
-            return kPageInputChoose;
-        case 13:
-        case 14:
-            return kPageOutputSet;
-        case 15:
-        case 17:
-        case 18:
-        case 23:
-        case 25:
-            return kPageAdvancedOption;
-        case 19:
-        case 20:
-            return kPageImageQuality;
-        case 21:
-        case 22:
-        case 26:
-            return kPageLinkOption;
-        default:
-            return id >= kPageOutputSet && id < kPageCount ? kPageOption : kPageMain;
-    }
+// The hub reaches page Id through the same slot as the frame.
+template <int Id>
+SyncPage* hubPage() {
+    return page(Id);
+}
+template <int... Ids>
+void routeHub(std::integer_sequence<int, Ids...>) {
+    (SyncUpdate::setPage(Ids, &hubPage<Ids>), ...);
+}
+
+bool isOpen(int id) {
+    return page(id) != nullptr;
 }
 
 void closeOpen(int id) {
@@ -271,6 +252,7 @@ void closeOpen(int id) {
 bool registerPage(int id, PageSlot slot) {
     if (id < 0 || id >= kPageCount) return false;
     g_slots[id] = slot;
+    routeHub(std::make_integer_sequence<int, kPageCount>());
     return true;
 }
 
@@ -280,7 +262,13 @@ PageFrame* page(int id) {
     return slot.get ? slot.get() : nullptr;
 }
 
-void back(PageFrame* p, int id, int parent) {
+int parentOf(int id) {
+    return page_table::parentOf(id, &isOpen);
+}
+
+void back(PageFrame* p) {
+    const int id = p->pageId();
+    const int parent = parentOf(id);
     p->widget()->setAttribute(Qt::WA_DeleteOnClose);
     p->widget()->close();
     if (id >= 0 && id < kPageCount && g_slots[id].clear) g_slots[id].clear();
@@ -296,11 +284,10 @@ void modeShortcut() {
     } else {
         for (int id = front; id > kPageMain && id < kPageCount; id = parentOf(id)) closeOpen(id);
     }
-    if (g_mainwindow) {
-        g_mainwindow->mode_window_close();
-        g_mode_shortcut_key = 1;
-        g_mainwindow->on_custommode_clicked();
-    }
+    if (!g_mainwindow) return;
+    g_mainwindow->mode_window_close();
+    g_mode_shortcut_key = 1;
+    g_mainwindow->on_custommode_clicked();
 }
 
 }  // namespace panel

@@ -1,9 +1,10 @@
-// The frame every panel page lives in: page ids and where each page's global pointer lives,
+// The frame every panel page lives in: the page base, where each page's global pointer lives,
 // opening a page in a nested loop and Back to its parent, the Mode shortcut, the five front keys
 // with their keypad letter twins, the keypad's own letters, the in-page focus ring, the language
 // in force with its pictures and texts, and the shared colours and styles.
 #pragma once
 
+#include <QKeyEvent>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -11,29 +12,11 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "core/page_table.h"
 #include "core/sync_update.h"
 
 class QAbstractButton;
-class QKeyEvent;
 class QLabel;
-
-// Page ids (the numbers g_page_focus holds).
-enum PageId : int {
-    kPageHome = 0,
-    kPageMain = 1,
-    kPageMachineState = 2,
-    kPageInputChoose = 3,
-    kPageCustomMode = 4,
-    kPageOption = 5,
-    kPageOutputSet = 6,
-    kPageInputCut = 7,
-    kPageEdidSet = 8,
-    kPageImageLayout = 9,
-    kPageLinkOption = 10,
-    kPageImageQuality = 11,
-    kPageAdvancedOption = 12,
-    kPageCount = 27,
-};
 
 // The front keys (Qt key codes) and their letter twins on the USB keypad.
 enum PanelKey : int {
@@ -113,12 +96,13 @@ private:
 // dispatchKey, which traces it, acts through the hooks and passes it on to the keypad.
 class PageFrame : public SyncPage {
 public:
-    PageFrame(QWidget* self, const char* className);
+    PageFrame(QWidget* self, int id);
     virtual ~PageFrame() = default;
 
     // Re-texts the page in the language in force and re-reads its shown values.
     virtual void language_changed() = 0;
     QWidget* widget() const { return self_; }
+    int pageId() const { return id_; }
 
 protected:
     void dispatchKey(int key);
@@ -137,6 +121,37 @@ protected:
 
 private:
     QWidget* self_;
+    int id_;
+};
+
+namespace panel_detail {
+// The page's refresh: syncUpdate(id) where the page takes the id, else syncUpdate().
+template <class P>
+auto refresh(P* page, int id, int) -> decltype(page->syncUpdate(id), void()) {
+    page->syncUpdate(id);
+}
+template <class P>
+void refresh(P* page, int, long) {
+    page->syncUpdate();
+}
+}  // namespace panel_detail
+
+// The base of every page: a frameless 320 x 240 top-level Widget (QDialog, QMainWindow) whose
+// keys, trace name and refresh go through the frame. A page writes only its hooks:
+//   class Option : public PanelPage<QDialog, Option> { ... };
+//   Option::Option(QWidget* parent) : PanelPage(kPageOption, parent), ui(new Ui::Option) {...}
+template <class Widget, class Self>
+class PanelPage : public Widget, public PageFrame {
+public:
+    PanelPage(int id, QWidget* parent) : Widget(parent), PageFrame(this, id) {
+        this->setWindowFlags(this->windowFlags() | Qt::FramelessWindowHint);
+        this->setFixedSize(320, 240);
+    }
+    void refreshPage(int id) override { panel_detail::refresh(static_cast<Self*>(this), id, 0); }
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override { tracePress(e->key()); }
+    void keyReleaseEvent(QKeyEvent* e) override { dispatchKey(e->key()); }
 };
 
 // ---- Pages by id. ----
@@ -146,13 +161,28 @@ struct PageSlot {
     PageFrame* (*get)();  // the page's global pointer
     void (*clear)();      // sets it to 0
 };
+// How the frame and the refresh hub reach page id.
 bool registerPage(int id, PageSlot slot);
+template <class Page, Page*& global>
+bool registerPage(int id) {
+    return registerPage(id, {[]() -> PageFrame* { return global; }, [] { global = nullptr; }});
+}
+// Every page of the program, from the one table of page units (called by start()).
+void registerPages();
 // The open page with that id, or null.
 PageFrame* page(int id);
 // The page in front (by g_page_focus).
 inline PageFrame* front() {
     return page(g_page_focus);
 }
+// Where Back from page id leads now.
+int parentOf(int id);
+
+// The panel as the program starts it, in two steps: the main menu (with its number keypad and
+// tip, the tip installed on the refresh hub), then the main menu shown with the home screen
+// over it and the keypad placed on the right half. start() makes the menu when not made yet.
+void createMenu();
+void start();
 
 // Opening (in the opener's slot): a new page with no parent in its global pointer, the page id,
 // then the page's nested loop; returns once it has closed.
@@ -164,17 +194,11 @@ void open(Page*& global, int id) {
 }
 
 // Back: the page closes (deleted once the loop regains control), its pointer becomes 0, the
-// parent re-texts itself, and the parent's id comes to the front last.
-void back(PageFrame* page, int id, int parent);
+// parent the page table names re-texts itself, and the parent's id comes to the front last.
+void back(PageFrame* page);
 
 // The Mode shortcut from the page in front: closes the open chain above the main menu (or the
 // home screen), then shows the user-mode page. Nothing while the key lock is on.
 void modeShortcut();
 
 }  // namespace panel
-
-// In the unit that defines a page's global pointer: the hub's route and the frame's slot.
-#define ZEM_PANEL_PAGE(id, pointer)                                                       \
-    ZEM_SYNC_PAGE(id, pointer);                                                           \
-    static const bool ZEM_SYNC_PAGE_CAT(zem_panel_page_, __LINE__) = panel::registerPage( \
-        id, {[]() -> PageFrame* { return (pointer); }, []() { (pointer) = nullptr; }})

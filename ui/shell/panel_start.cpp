@@ -1,0 +1,36 @@
+// The one table of page units and the panel's start. The table references every page's global
+// pointer, so the linker keeps each page unit of the static UI libraries.
+#include "core/sync_update.h"
+#include "ui/input/input_choose.h"
+#include "ui/shell/lock_window.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/number_keyboard.h"
+#include "ui/shell/panel_frame.h"
+#include "ui/shell/tip.h"
+
+namespace panel {
+
+void registerPages() {
+    registerPage<LockWindow, g_lockwindow>(kPageHome);
+    registerPage<MainWindow, g_mainwindow>(kPageMain);
+    registerPage<InputChoose, g_inputchoose>(kPageInputChoose);
+}
+
+void createMenu() {
+    registerPages();
+    g_mainwindow = new MainWindow(nullptr);
+    SyncUpdate::setTip([](int type) {
+        if (g_tip) g_tip->tip_create(type);
+    });
+}
+
+void start() {
+    if (!g_mainwindow) createMenu();
+    g_mainwindow->show();
+    g_lockwindow = new LockWindow(nullptr);
+    g_page_focus = kPageHome;
+    g_lockwindow->show();
+    g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
+}
+
+}  // namespace panel
