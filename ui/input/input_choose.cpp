@@ -8,6 +8,8 @@
 #include "core/globals.h"
 #include "core/json_files.h"
 #include "core/zem_ram_para.h"
+#include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui/shell/tip.h"
 #include "ui_input_choose.h"
 #include "video_io/sourceinfo.h"
@@ -48,17 +50,7 @@ const char* const kTabColour[6] = {
 const Texts kTitle = {"信源切换", "Source switch", "Переключение источника", "Chuyển đổi nguồn", "信源切換"};
 const Texts kInputCut = {"输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"};
 const Texts kEdid = {"设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"};
-const Texts kNoSignal = {"无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"};
-const Texts kUsing = {"使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD"};
 // clang-format on
-
-ZemRamPara& store() {
-    return *ZemRamPara::p_zemrampara_config;
-}
-
-bool differs(int addr) {
-    return store().rd16(addr) != store().shadow16(addr);
-}
 
 // A window gets a tab when it is window 0 or the low byte of its on/off word is exactly 1.
 bool hasTab(int w) {
@@ -140,7 +132,7 @@ void InputChoose::initMenu() {
         tab_sources[w] = label(tab, QRect(0, 1, 30, 12), TextCreate(w), "");
         auto* mark = new QLabel(tab);
         mark->setGeometry(33, 1, 7, 7);
-        setPicture(mark, pictureOf("state_on"));
+        setPicture(mark, pictureOf(pic::kStateOn));
         tab_windows[k++] = uint8_t(w);
     }
     tab_count = uint8_t(k);
@@ -258,7 +250,7 @@ void InputChoose::initSource() {
         cell->setStyleSheet(focused ? kCellFocus : e == inUse ? kCellInUse : kCellOther);
         auto* state = new QLabel(cell);
         state->setGeometry(3, 5, 7, 7);
-        setPicture(state, pictureOf(e == inUse ? "state_on" : "state_off"));
+        setPicture(state, pictureOf(e == inUse ? pic::kStateOn : pic::kStateOff));
         auto* input = new QLabel(cell);
         input->setGeometry(12, 5, 25, 8);
         sourceinfo::set_source_pixmap(input, source_number);
@@ -276,11 +268,11 @@ void InputChoose::initSource() {
                 size = QString("%1x%2").arg(crop.para[3]).arg(crop.para[4]);
             }
         }
-        if (size.isEmpty()) size = text(kNoSignal);
+        if (size.isEmpty()) size = text(words::kNoSignal);
         label(cell, QRect(3, 15, 80, 12), name, kCellText)->setFont(font10);
         label(cell, QRect(3, 30, 88, 12), size, kCellText)->setFont(font10);
         if (e == inUse) {
-            auto* badge = label(cell, QRect(60, 0, 30, 12), text(kUsing), kBadge);
+            auto* badge = label(cell, QRect(60, 0, 30, 12), text(words::kUsing), kBadge);
             badge->setAlignment(Qt::AlignCenter);
         }
     }
@@ -480,13 +472,14 @@ void InputChoose::syncUpdate(int id) {
     bool rebuild = false;
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w) {
         const int source = ZemRamPara::windowAddr(w, ZemRamPara::kWinSource);
-        if (tab_sources[w] && differs(source)) input_source_changed(w);
-        rebuild = rebuild || differs(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) ||
-                  (w == current_window && differs(source));
+        if (tab_sources[w] && wordChanged(source)) input_source_changed(w);
+        rebuild = rebuild || wordChanged(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) ||
+                  (w == current_window && wordChanged(source));
     }
     bool timing = false, anyTiming = false;
     for (int s = 0; s < sourceinfo::kSources; ++s) {
-        const bool changed = differs(256 + 6 * s) || differs(258 + 6 * s) || differs(260 + 6 * s);
+        const bool changed =
+            wordChanged(256 + 6 * s) || wordChanged(258 + 6 * s) || wordChanged(260 + 6 * s);
         anyTiming = anyTiming || changed;
         timing = timing || (changed && s == source_number);
     }

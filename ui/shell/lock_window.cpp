@@ -9,6 +9,8 @@
 #include "core/json_files.h"
 #include "core/zem_ram_para.h"
 #include "ui/shell/main_window.h"
+#include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui_lock_window.h"
 #include "video_io/sourceinfo.h"
 
@@ -18,24 +20,15 @@ namespace {
 
 constexpr int kRamLedWidth = 1378, kRamLedHeight = 1380;
 constexpr int kRamBright = 2176, kRamContrast = 2178;
-constexpr int kRamAudioWindow = 2112;
-constexpr int kWinAudio = 20;
 
 // clang-format off
 const Texts kLedSize = {"LED屏:%1 x %2", "LED size:%1 x %2", "Размер LED:%1 x %2", "Led:%1 x %2", "LED屏:%1 x %2"};
-const Texts kNoSignal = {"无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"};
-const Texts kBlack = {"黑屏", "Black", "Черный", "Quay lại", "黑屏"};
-const Texts kOff = {"未开启", "Close", "Откл", "Đóng", "未開啟"};
 // clang-format on
 
 const char* const kTileColour[6] = {
     "background-color: #867AE9;font: 20px", "background-color: #EBA83A;font: 20px",
     "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
     "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px"};
-
-ZemRamPara& store() {
-    return *ZemRamPara::p_zemrampara_config;
-}
 
 int16_t word(int addr) {
     return int16_t(store().rd16(addr));
@@ -46,12 +39,12 @@ int16_t word(int addr) {
 LockWindow::LockWindow(QWidget* parent) : PanelPage(kPageHome, parent), ui(new Ui::LockWindow) {
     ui->setupUi(this);
     ui->widget->installEventFilter(this);
-    setIcon(ui->main_Button, pictureOf("menu_status"), 20, 20);
+    setIcon(ui->main_Button, pictureOf(pic::kMenuStatus), 20, 20);
     ui->main_Button->hide();
-    setPicture(ui->label_ip, pictureOf("ip"));
-    setPicture(ui->label_LED_icon, pictureOf("LED"));
-    setPicture(ui->label_bright_icon, pictureOf("bright"));
-    setPicture(ui->label_contrast_icon, pictureOf("contrast"));
+    setPicture(ui->label_ip, pictureOf(pic::kIp));
+    setPicture(ui->label_LED_icon, pictureOf(pic::kLed));
+    setPicture(ui->label_bright_icon, pictureOf(pic::kBright));
+    setPicture(ui->label_contrast_icon, pictureOf(pic::kContrast));
     ui->label_volume->hide();
     para_init();
     image_init();
@@ -73,13 +66,12 @@ void LockWindow::para_init() {
     ledSizeText();
     ui->label_bright->setText(QString::number(word(kRamBright)));
     ui->label_contrast->setText(QString::number(word(kRamContrast)));
-    setPicture(ui->label_volume_icon, pictureOf(volume_check() ? "volume_open" : "volume_close"));
+    setPicture(ui->label_volume_icon,
+               pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));
 }
 
 bool LockWindow::volume_check() const {
-    int w = store().ram[kRamAudioWindow];
-    if (w >= ZemRamPara::kWindowCount) w = 0;
-    return store().rd16(ZemRamPara::windowAddr(w, kWinAudio)) & 0x8000;
+    return store().rd16(audioWord()) & 0x8000;
 }
 
 void LockWindow::ip_changed() {
@@ -118,13 +110,13 @@ void LockWindow::buildTile(int w, uint16_t closeLed) {
     if (w == g_image_current) {
         auto* mark = new QLabel(badge);
         mark->setGeometry(28, 0, 12, 12);
-        setPicture(mark, pictureOf("osd_yes"));
+        setPicture(mark, pictureOf(pic::kOsdYes));
     }
     const uint16_t flags = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags));
     if (w != 0 && flags != 1) {
         status->setGeometry(55 + x, 20 + y, 40, 15);
         status->setStyleSheet("color: rgb(255, 255, 255)");
-        status->setText(text(kOff));
+        status->setText(text(words::kClose));
         return;
     }
     const WindowInput in = sourceinfo::window_input(w);
@@ -138,29 +130,26 @@ void LockWindow::buildTile(int w, uint16_t closeLed) {
     name->setText(title);
     const uint16_t out = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
     QString state = sourceinfo::window_timing(in);
-    if (state.isEmpty()) state = text(kNoSignal);
-    if (closeLed == 1 || (out & 1)) state = text(kBlack);
+    if (state.isEmpty()) state = text(words::kNoSignal);
+    if (closeLed == 1 || (out & 1)) state = text(words::kBlack);
     status->setGeometry(55 + x, 28 + y, 100, 12);
     status->setStyleSheet("color: rgb(255, 255, 255);");
     status->setText(state);
     if ((out & 2) || closeLed == 2) {
         auto* freeze = new QLabel(badge);
         freeze->setGeometry(0, 0, 16, 16);
-        setPicture(freeze, pictureOf("freeze"));
+        setPicture(freeze, pictureOf(pic::kFreeze));
     }
 }
 
 void LockWindow::syncUpdate() {
     if (store().ZemLanguageChanged() == 1) language_changed();
-    auto differs = [](int a) { return store().rd16(a) != store().shadow16(a); };
-    if (differs(kRamLedWidth) || differs(kRamLedHeight)) ledSizeText();
-    if (differs(kRamBright)) ui->label_bright->setText(QString::number(word(kRamBright)));
-    if (differs(kRamContrast)) ui->label_contrast->setText(QString::number(word(kRamContrast)));
-    int w = store().ram[kRamAudioWindow];
-    if (w >= ZemRamPara::kWindowCount) w = 0;
-    if (differs(ZemRamPara::windowAddr(w, kWinAudio)))
+    if (wordChanged(kRamLedWidth) || wordChanged(kRamLedHeight)) ledSizeText();
+    if (wordChanged(kRamBright)) ui->label_bright->setText(QString::number(word(kRamBright)));
+    if (wordChanged(kRamContrast)) ui->label_contrast->setText(QString::number(word(kRamContrast)));
+    if (wordChanged(audioWord()))
         setPicture(ui->label_volume_icon,
-                   pictureOf(volume_check() ? "volume_open" : "volume_close"));
+                   pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));
     image_init();
     ip_changed();
 }

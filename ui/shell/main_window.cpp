@@ -15,6 +15,8 @@
 #include "ui/input/input_choose.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui/shell/tip.h"
 #include "ui_main_window.h"
 
@@ -34,7 +36,6 @@ namespace {
 
 constexpr int kRamKeyLock = 772;
 constexpr int kRamAudioWindow = 2112;
-constexpr int kWinAudio = 20;
 constexpr uint16_t kAudioOn = 0x80FF;
 
 // clang-format off
@@ -42,7 +43,6 @@ const Texts kTitleCall = {"用户模式调用", "User mode invocation", "Заг�
                           "Điều chỉnh chế độ", "用戶模式調用"};
 const Texts kTitleSave = {"用户模式保存", "User mode save", "Сохранение настроек", "Chế độ lưu",
                           "用戶模式保存"};
-const Texts kUsing = {"使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD"};
 // clang-format on
 
 const char* const kGridStyle =
@@ -54,10 +54,6 @@ const char* const kCellButtonFocus =
 const char* const kCellSaved = "background-color: #212435;border-radius:5px;";
 const char* const kCellBlank = "background-color: #B2B2B2;border-radius:5px;";
 const char* const kCellSelected = "background-color: #00D65B;border-radius:5px;";
-
-ZemRamPara& store() {
-    return *ZemRamPara::p_zemrampara_config;
-}
 
 // Step counters of one FPGA, from the smallest step up.
 uint32_t* const kStepCounts[2][5] = {
@@ -82,13 +78,13 @@ MainWindow::MainWindow(QWidget* parent) : PanelPage(kPageMain, parent), ui(new U
     grid_font_.setPointSize(9);
     mode_init();
     pointer_ = new QLabel(this);
-    setPicture(pointer_, pictureOf("pointer"));
+    setPicture(pointer_, pictureOf(pic::kPointer));
     pointer_->hide();
-    setPicture(ui->label_IP, pictureOf("ip"));
-    setIcon(ui->Button_lock, pictureOf("unlock"), 16, 16);
-    setIcon(ui->tools, pictureOf("tools"), 16, 16);
-    setIcon(ui->toolButton3, picture("uncall"), 24, 36);
-    setIcon(ui->toolButton4, picture("unsave"), 24, 36);
+    setPicture(ui->label_IP, pictureOf(pic::kIp));
+    setIcon(ui->Button_lock, pictureOf(pic::kUnlock), 16, 16);
+    setIcon(ui->tools, pictureOf(pic::kTools), 16, 16);
+    setIcon(ui->toolButton3, picture(pic::kUncall), 24, 36);
+    setIcon(ui->toolButton4, picture(pic::kUnsave), 24, 36);
     g_numberkeyboard = new NumberKeyboard(nullptr);
     g_numberkeyboard->setWindowFlags(g_numberkeyboard->windowFlags() | Qt::FramelessWindowHint);
     g_tip = new TIP(nullptr);
@@ -108,42 +104,36 @@ bool MainWindow::takeTipRequest() {
     return set;
 }
 
-int MainWindow::audioWindow() {
-    const int w = store().ram[kRamAudioWindow];
-    return w < ZemRamPara::kWindowCount ? w : 0;
-}
-
 void MainWindow::syncUpdate() {
     if (store().ZemLanguageChanged() == 1) language_changed();
-    const int audio = ZemRamPara::windowAddr(audioWindow(), kWinAudio);
-    bool same = true;
-    for (int a : {int(ZemRamPara::kRamCloseLed), audio, kRamKeyLock})
-        same = same && store().rd16(a) == store().shadow16(a);
-    if (!same) para_init();
+    bool changed = false;
+    for (int a : {int(ZemRamPara::kRamCloseLed), audioWord(), kRamKeyLock})
+        changed = changed || wordChanged(a);
+    if (changed) para_init();
     ip_changed();
 }
 
 void MainWindow::language_changed() {
-    setIcon(ui->machinestate, picture("machinestate"), 64, 64);
+    setIcon(ui->machinestate, picture(pic::kMachineState), 64, 64);
     static const QSize kInputSize[kLanguageCount] = {
         {64, 64}, {90, 64}, {96, 76}, {96, 76}, {64, 64}};
     const QSize input = kInputSize[panelLanguage()];
-    setIcon(ui->inputchoose, picture("inputchoose"), input.width(), input.height());
-    setIcon(ui->custommode, picture("custommode"), 64, 64);
-    setIcon(ui->option, picture("option"), 64, 64);
-    setIcon(ui->toolButton3, picture("uncall"), 24, 36);
-    setIcon(ui->toolButton4, picture("unsave"), 24, 36);
+    setIcon(ui->inputchoose, picture(pic::kInputChoose), input.width(), input.height());
+    setIcon(ui->custommode, picture(pic::kCustomMode), 64, 64);
+    setIcon(ui->option, picture(pic::kOption), 64, 64);
+    setIcon(ui->toolButton3, picture(pic::kUncall), 24, 36);
+    setIcon(ui->toolButton4, picture(pic::kUnsave), 24, 36);
     para_init();
     ip_changed();
 }
 
 void MainWindow::para_init() {
     const bool ledClosed = store().rd16(ZemRamPara::kRamCloseLed) == 1;
-    setIcon(ui->toolButton1, pictureOf(ledClosed ? "closeled" : "uncloseled"), 24, 36);
-    const bool soundOn = store().rd16(ZemRamPara::windowAddr(audioWindow(), kWinAudio)) & 0x8000;
-    setIcon(ui->toolButton2, pictureOf(soundOn ? "unslience" : "slience"), 24, 36);
+    setIcon(ui->toolButton1, pictureOf(ledClosed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
+    const bool soundOn = store().rd16(audioWord()) & 0x8000;
+    setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kUnsilence : pic::kSilence), 24, 36);
     l_lock_state = store().rd16(kRamKeyLock) == 1;
-    setIcon(ui->Button_lock, pictureOf(l_lock_state ? "lock" : "unlock"), 16, 16);
+    setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
 }
 
 void MainWindow::ip_changed() {
@@ -251,7 +241,7 @@ void MainWindow::on_option_clicked() {
 void MainWindow::on_Button_lock_clicked() {
     const uint16_t locked = (store().rd16(kRamKeyLock) + 1) & 1;
     l_lock_state = !l_lock_state;
-    setIcon(ui->Button_lock, pictureOf(l_lock_state ? "lock" : "unlock"), 16, 16);
+    setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
     store().wr16(kRamKeyLock, locked);
     // The lock has no effect on the chip, but it must reach the parameter file even when
     // nothing else is refreshed before the box is switched off.
@@ -281,22 +271,21 @@ void MainWindow::on_tools_clicked() {
 
 void MainWindow::on_toolButton1_clicked() {
     const uint16_t closed = (store().rd16(ZemRamPara::kRamCloseLed) + 1) & 1;
-    setIcon(ui->toolButton1, pictureOf(closed ? "closeled" : "uncloseled"), 24, 36);
+    setIcon(ui->toolButton1, pictureOf(closed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     c331_manage::raise_apply(1);
     store().wr16(ZemRamPara::kRamCloseLed, closed);
 }
 
 void MainWindow::on_toolButton2_clicked() {
-    int w = store().ram[kRamAudioWindow];
+    // The sound follows a window that is there: an unknown or unused one hands it to window 0.
+    const int w = store().ram[kRamAudioWindow];
     if (w >= ZemRamPara::kWindowCount ||
-        store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) == 0) {
+        store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) == 0)
         store().wr16(kRamAudioWindow, 0);
-        w = 0;
-    }
-    const int audio = ZemRamPara::windowAddr(w, kWinAudio);
+    const int audio = audioWord();
     const bool soundOn = store().rd16(audio) & 0x8000;
-    setIcon(ui->toolButton2, pictureOf(soundOn ? "slience" : "unslience"), 24, 36);
+    setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kSilence : pic::kUnsilence), 24, 36);
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     c331_manage::raise_apply(1);
     store().wr16(audio, soundOn ? 0 : kAudioOn);
@@ -318,14 +307,15 @@ void MainWindow::openGrid(bool call) {
     own = 1;
     if (other) {
         other = 0;
-        setIcon(call ? ui->toolButton4 : ui->toolButton3, picture(call ? "unsave" : "uncall"), 24,
-                36);
+        setIcon(call ? ui->toolButton4 : ui->toolButton3,
+                picture(call ? pic::kUnsave : pic::kUncall), 24, 36);
     }
     focus.clearFocus();
     const int r = store().ZemUserModeIndex(grid_index, 2);
     if (r < ZemRamPara::kModeCount) {
         grid_index = uint8_t(r);
-        setIcon(call ? ui->toolButton3 : ui->toolButton4, picture(call ? "call" : "save"), 24, 36);
+        setIcon(call ? ui->toolButton3 : ui->toolButton4, picture(call ? pic::kCall : pic::kSave),
+                24, 36);
     } else {
         grid_index = 0;
     }
@@ -384,8 +374,8 @@ void MainWindow::mode_init() {
             "background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;");
         auto* icon = new QLabel(frame);
         icon->setGeometry(17, 12, 16, 16);
-        setPicture(icon, pictureOf(saved ? "mode_exist" : "mode_blank"));
-        auto* using_ = new QLabel(text(kUsing), frame);
+        setPicture(icon, pictureOf(saved ? pic::kModeExist : pic::kModeBlank));
+        auto* using_ = new QLabel(text(words::kUsing), frame);
         using_->setAlignment(Qt::AlignCenter);
         using_->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
         using_->hide();
@@ -441,8 +431,8 @@ void MainWindow::zem_button_mode_clicked() {
 void MainWindow::resetGridTools() {
     l_call_state = 0;
     l_save_state = 0;
-    setIcon(ui->toolButton3, picture("uncall"), 24, 36);
-    setIcon(ui->toolButton4, picture("unsave"), 24, 36);
+    setIcon(ui->toolButton3, picture(pic::kUncall), 24, 36);
+    setIcon(ui->toolButton4, picture(pic::kUnsave), 24, 36);
     pointer_->hide();
 }
 

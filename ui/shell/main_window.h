@@ -83,7 +83,6 @@ private:
     void on_deletewidgetmode_clicked();
     void on_toolusermode_clicked();
     void resetGridTools();
-    int audioWindow();
 
     QLabel* pointer_ = nullptr;
     QLabel* grid_title_ = nullptr;

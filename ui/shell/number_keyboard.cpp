@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QRegExpValidator>
 
+#include "ui/shell/panel_texts.h"
 #include "ui_number_keyboard.h"
 
 NumberKeyboard* g_numberkeyboard = nullptr;
@@ -22,16 +23,13 @@ const char* const kBlueFocus =
 
 constexpr int kDigit0 = 9, kClear = 10, kDelete = 11, kCancel = 12, kOk = 13;
 
-const Texts kCancelText = {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"};
-const Texts kOkText = {"确定", "OK", "OK", "Đồng ý", "確定"};
-
 }  // namespace
 
 NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::NumberKeyboard) {
     ui->setupUi(this);
     ui->lineEdit->setValidator(
         new QRegExpValidator(QRegExp("[*0-9]+$", Qt::CaseSensitive), ui->lineEdit));
-    setIcon(ui->ButtonX, pictureOf("delete"), 20, 20);
+    setIcon(ui->ButtonX, pictureOf(pic::kDelete), 20, 20);
     // A touch on a digit enters it as OK on it does.
     for (int i = 0; i <= kDigit0; ++i)
         connect(button(i), &QPushButton::clicked, this, [this, i] { activate(i); });
@@ -67,8 +65,8 @@ void NumberKeyboard::label_show(const QString& title, const QString& text) {
 }
 
 void NumberKeyboard::language_changed() {
-    ui->Button_close->setText(::text(kCancelText));
-    ui->Button_ok->setText(::text(kOkText));
+    ui->Button_close->setText(::text(words::kCancel));
+    ui->Button_ok->setText(::text(words::kOk));
 }
 
 void NumberKeyboard::open_for(QObject* owner, QLineEdit* field, const QString& title,

@@ -78,12 +78,12 @@ QString text(const Texts& texts) {
     return QString::fromUtf8(texts[panelLanguage()]);
 }
 
-QString picture(const char* name) {
-    return QString(":/png/") + kPrefix[panelLanguage()] + name + ".png";
+QString picture(PictureName name) {
+    return QString(":/png/") + kPrefix[panelLanguage()] + name.name + ".png";
 }
 
-QString pictureOf(const char* name) {
-    return QString(":/png/") + name + ".png";
+QString pictureOf(PictureName name) {
+    return QString(":/png/") + name.name + ".png";
 }
 
 void setPicture(QLabel* label, const QString& file) {

@@ -14,6 +14,7 @@
 #include "core/globals.h"
 #include "core/page_table.h"
 #include "core/sync_update.h"
+#include "ui/shell/picture_names.h"
 
 class QAbstractButton;
 class QLabel;
@@ -49,8 +50,8 @@ int panelLanguage();
 using Texts = const char* const[kLanguageCount];
 QString text(const Texts& texts);
 // ":/png/" + language prefix + name + ".png"; pictureOf without prefix (pictures without words).
-QString picture(const char* name);
-QString pictureOf(const char* name);
+QString picture(PictureName name);
+QString pictureOf(PictureName name);
 // Sets a label's picture scaled to the label, or a button's icon at the given size.
 void setPicture(QLabel* label, const QString& file);
 void setIcon(QAbstractButton* button, const QString& file, int w, int h);

@@ -50,7 +50,7 @@ void TIP::tip_create(int type) {
     auto* label = new QLabel(frame_);
     if (type == 1) {
         label->setGeometry(20, 20, 80, 80);
-        setPicture(label, pictureOf("check_180"));
+        setPicture(label, pictureOf(pic::kCheck));
         label->raise();
     } else {
         label->setGeometry(5, 5, 200, 100);

@@ -1,0 +1,87 @@
+// The helpers every page shares: the keypad number reader, the picture names (each one drawn in
+// every language) and the parameter-RAM reads.
+#include <QImage>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include "page_driver.h"
+#include "ui/shell/keypad_number.h"
+#include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
+
+namespace {
+
+TEST(KeypadNumber, ReadsDigitsInRangeAndNamesEachFault) {
+    struct Case {
+        const char* text;
+        int min, max;
+        int status;
+        int value;  // when kNumberOk
+    };
+    const Case cases[] = {
+        {"0", 0, 255, kNumberOk, 0},
+        {"255", 0, 255, kNumberOk, 255},
+        {"007", 0, 255, kNumberOk, 7},
+        {"256", 0, 255, kNumberAbove, 0},
+        {"5", 10, 20, kNumberBelow, 0},
+        {"", 0, 255, kNumberEmpty, 0},
+        {"-1", 0, 255, kNumberNotDigits, 0},
+        {"1.5", 0, 255, kNumberNotDigits, 0},
+        {"12a", 0, 255, kNumberNotDigits, 0},
+        {"*", 0, 255, kNumberNotDigits, 0},
+        // Longer than any int: above the range, not a wrapped small number.
+        {"99999999999999999999999", 0, 65535, kNumberAbove, 0},
+        {"4294967297", 0, INT_MAX, kNumberAbove, 0},
+        {"2147483647", 0, INT_MAX, kNumberOk, INT_MAX},
+        {"000000000000000000000042", 0, 100, kNumberOk, 42},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        int value = -7;
+        EXPECT_EQ(readKeypadNumber(QString::fromUtf8(c.text), c.min, c.max, &value), c.status);
+        EXPECT_EQ(value, c.status == kNumberOk ? c.value : -7) << "left alone on a fault";
+    }
+}
+
+class PageHelpers : public PanelTest {};
+
+TEST_F(PageHelpers, EveryPictureNameIsDrawnInEveryLanguage) {
+    static const char* const kPrefixes[kLanguageCount] = {"", "en_", "ru_", "vn_", "tn_"};
+    for (int lang = 0; lang < kLanguageCount; ++lang) {
+        g_language = uint8_t(lang);
+        ASSERT_EQ(panelLanguage(), lang);
+        for (const PictureName& p : pic::kWorded) {
+            SCOPED_TRACE(p.name);
+            EXPECT_EQ(picture(p), QString(":/png/") + kPrefixes[lang] + p.name + ".png");
+            EXPECT_FALSE(QImage(picture(p)).isNull()) << picture(p).toStdString();
+        }
+    }
+    for (const PictureName& p : pic::kPlain) {
+        SCOPED_TRACE(p.name);
+        EXPECT_FALSE(QImage(pictureOf(p)).isNull()) << pictureOf(p).toStdString();
+    }
+}
+
+TEST_F(PageHelpers, SharedWordsAndRamReads) {
+    g_language = 1;
+    EXPECT_EQ(text(words::kNoSignal), "No signal");
+    EXPECT_EQ(text(words::kCancel), "Cancle");
+    const int flags3 = ZemRamPara::windowAddr(3, ZemRamPara::kWinFlags);
+    store().wr16(flags3, 1);
+    EXPECT_TRUE(windowOn(3));
+    EXPECT_TRUE(wordChanged(flags3)) << "not persisted yet";
+    std::memcpy(store().shadow, store().ram, sizeof store().ram);
+    EXPECT_FALSE(wordChanged(flags3));
+    store().wr16(flags3, 0);
+    EXPECT_FALSE(windowOn(3));
+    EXPECT_FALSE(windowOn(ZemRamPara::kWindowCount));
+    // The audio window: RAM 2112 names it; a byte past the windows means window 0.
+    for (const auto& c : {std::pair<int, int>{4, 4}, {5, 5}, {6, 0}, {0xFF, 0}}) {
+        store().ram[2112] = uint8_t(c.first);
+        EXPECT_EQ(audioWindow(), c.second) << c.first;
+        EXPECT_EQ(audioWord(), ZemRamPara::windowAddr(c.second, 20));
+    }
+}
+
+}  // namespace

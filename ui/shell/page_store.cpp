@@ -1,0 +1,28 @@
+#include "ui/shell/page_store.h"
+
+namespace {
+constexpr int kRamAudioWindow = 2112;
+constexpr int kWinAudio = 20;
+}  // namespace
+
+ZemRamPara& store() {
+    return *ZemRamPara::p_zemrampara_config;
+}
+
+bool wordChanged(int addr) {
+    return store().rd16(addr) != store().shadow16(addr);
+}
+
+int audioWindow() {
+    const int w = store().ram[kRamAudioWindow];
+    return w < ZemRamPara::kWindowCount ? w : 0;
+}
+
+int audioWord() {
+    return ZemRamPara::windowAddr(audioWindow(), kWinAudio);
+}
+
+bool windowOn(int w) {
+    return w >= 0 && w < ZemRamPara::kWindowCount &&
+           (store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1);
+}
