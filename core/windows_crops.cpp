@@ -79,6 +79,13 @@ int ZemRamPara::ZemGetSourceNum(int s, int n) const {
     return count;
 }
 
+int ZemRamPara::ZemGetCropCount(int s) const {
+    if (!validSource(s)) return 0;
+    int count = 0;
+    for (int c = 1; c <= kCropCount; ++c) count += bitmapHas(s, c);
+    return count;
+}
+
 int ZemRamPara::find_crop(int s, int k) const {
     const int number = ZemGetCropID(s, k);
     if (number == 0) return -1;

@@ -104,6 +104,9 @@ public:
     int ZemGetCropID(int s, int k) const;
     int ZemAddCropID(int s) const;
     int ZemGetSourceNum(int s, int n) const;
+    // The crops of source s the bitmap names (after ZemCropSourceInit): what pages count and
+    // list. Records with a crop number above 40 or a repeated number are not among them.
+    int ZemGetCropCount(int s) const;
     int ZemGetImageSource(const uint8_t* base, uint8_t w, int16_t* isCrop, char* cropIndex,
                           uint8_t fromSlot) const;
     void ZemSetImageSource(int k, int s, int w);

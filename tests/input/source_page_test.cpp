@@ -382,3 +382,48 @@ TEST_F(SourcePage, FromTheHomeScreenToHdmi2OnWindow0AndBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SourcePage, ApplyingACropOnTheSecondListPageKeepsThatPageAndCell) {
+    for (int n = 1; n <= 4; ++n) setCrop(10 + n, kHdmi1, n, 100 * n, 50 * n);
+    std::vector<Item> steps = apply(0, 4);  // HDMI1, crop 4: list page 2, second cell
+    steps.push_back([this] {
+        EXPECT_EQ(store().rd16(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource)), 0x800E);
+        takeApply();
+        // The C331 thread's refresh after the apply rebuilds the page.
+        SyncUpdate::pInstance()->para_sync(1);
+        EXPECT_EQ(page().current_page, 1);
+        EXPECT_EQ(page().ui_select, 1);
+        ASSERT_EQ(cells().size(), 2u);
+        EXPECT_EQ(cells()[1].name, "HDMI1_crop4");
+        EXPECT_TRUE(cells()[1].badge);
+        shot("kept");
+        store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource), kHdmi1);
+        key(kKeyOk);  // a second OK applies the same crop again
+    });
+    steps.push_back([this] { tick(TIP::kShowTicks); });
+    steps.push_back([this] {
+        EXPECT_EQ(store().rd16(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource)), 0x800E);
+    });
+    onPage(steps);
+}
+
+TEST_F(SourcePage, RecordsTheCropBitmapCannotNameAreNeitherCountedNorListed) {
+    setCrop(0, kHdmi1, 1, 640, 360);
+    setCrop(1, kHdmi1, 41, 320, 240);  // a crop number past 40
+    setCrop(2, kHdmi1, 1, 800, 600);   // crop 1 again, from the PC
+    onPage({[this] {
+        const QString row = plain(page().ui->sourcelistseq0name);
+        EXPECT_NE(row.indexOf("HDMI1(2)"), -1) << row.toStdString();
+        keys({kKeyOk, kKeyOk});
+        ASSERT_EQ(cells().size(), 2u);
+        EXPECT_EQ(cells()[1].name, "HDMI1_crop1");
+        EXPECT_EQ(cells()[1].size, "640x360");
+        keys({kKeyRight, kKeyRight});
+        EXPECT_EQ(page().ui_select, 0) << "the list has two entries and wraps";
+        shot("two-entries");
+    }});
+}
+
+}  // namespace

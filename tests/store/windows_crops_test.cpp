@@ -74,6 +74,14 @@ TEST_F(CropTest, TheBitmapIgnoresEntriesItCannotHold) {
     EXPECT_EQ(s->ZemGetCropID(6, 1), 0);
     EXPECT_EQ(s->ZemAddCropID(6), 0);
     EXPECT_EQ(s->ZemGetCropID(2, 1), 40);
+    // What pages count: the bitmap's crops, not the records naming the source.
+    EXPECT_EQ(s->ZemGetSourceNum(2, 40), 2);
+    EXPECT_EQ(s->ZemGetCropCount(2), 1);
+    EXPECT_EQ(s->ZemGetCropCount(0), 1);
+    EXPECT_EQ(s->ZemGetCropCount(6), 0);
+    setEntry(5, 0, 9, true);  // crop 9 of source 0 once more
+    s->ZemCropSourceInit();
+    EXPECT_EQ(s->ZemGetCropCount(0), 1);
 }
 
 TEST_F(CropTest, AddEditGetAndDeleteACrop) {

@@ -163,7 +163,7 @@ void InputChoose::input_source_changed(int window) {
 
 void InputChoose::crop_source_num_update() {
     for (int s = 0; s < sourceinfo::kSources; ++s)
-        choice_counts[s] = uint8_t(store().ZemGetSourceNum(s, ZemRamPara::kCropCount) + 1);
+        choice_counts[s] = uint8_t(store().ZemGetCropCount(s) + 1);
     source_name_update();
     source_check_update();
 }
@@ -196,7 +196,7 @@ void InputChoose::source_check_update() {
 // ---- Crop area ----
 
 int InputChoose::source_current_check() {
-    const int entries = store().ZemGetSourceNum(source_number, ZemRamPara::kCropCount) + 1;
+    const int entries = store().ZemGetCropCount(source_number) + 1;
     last_page = uint8_t((entries + kEntriesPerPage - 1) / kEntriesPerPage - 1);
     return entries;
 }
@@ -433,8 +433,12 @@ void InputChoose::keyBack() {
 
 // ---- Actions ----
 
+int InputChoose::listEntry() const {
+    return kEntriesPerPage * current_page + ui_select;
+}
+
 void InputChoose::zem_source_button_clicked() {
-    const int e = kEntriesPerPage * current_page + ui_select;
+    const int e = listEntry();
     // A list a refresh shortened, or a crop the table no longer holds, is refused: the window
     // would otherwise fall back to EXT.
     if (e >= source_current_check()) return;
@@ -494,7 +498,12 @@ void InputChoose::syncUpdate(int id) {
             saved_tab = 0;
             if (ui_seltype == 0 && ui_select < kButtonInputCut) ui_select = 0;
         }
-        image_select();
+        // In the list (after this page's own apply too) the page and cell stay while their
+        // entry is still there, so a second OK applies the same choice.
+        if (ui_seltype == 2 && listEntry() < source_current_check())
+            on_Button_source_clicked();
+        else
+            image_select();
         initMenu();
     } else if (ui_seltype == 0 && g_image_current != current_window) {
         current_window = g_image_current;

@@ -76,6 +76,8 @@ private:
     int tabOf(int window) const;
     void placeTabFocus();
     void moveInList(int step);
+    // The list entry with the focus at level 2 (0 the whole source, then the crops).
+    int listEntry() const;
     void zem_button_inputcut_clicked();
     void zem_button_EDID_clicked();
 };
