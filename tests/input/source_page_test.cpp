@@ -426,4 +426,19 @@ TEST_F(SourcePage, RecordsTheCropBitmapCannotNameAreNeitherCountedNorListed) {
     }});
 }
 
+// The key trace names the focus the page itself keeps (its level's index).
+TEST_F(SourcePage, KeyTracesPrintThePagesOwnFocusIndex) {
+    static QStringList traces;
+    traces.clear();
+    const QtMessageHandler old = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& m) { traces << m; });
+    onPage({[this] {
+        keys({kKeyRight, kKeyRight});  // from the tab to the crop editor (6), then EDID (7)
+        EXPECT_EQ(page().ui_select, 7);
+    }});
+    qInstallMessageHandler(old);
+    EXPECT_TRUE(traces.contains("this is right-code [InputChoose][Release] ui_select=0x6"))
+        << traces.join("\n").toStdString();
+}
+
 }  // namespace

@@ -282,3 +282,24 @@ TEST_F(PanelFrame, TheApplicationFontDrawsEveryTextOfTheFiveLanguages) {
 }
 
 }  // namespace
+
+namespace {
+
+// Mode leaves the main menu in front (the user-mode page is not there to take over), so the
+// hub still reaches a page: a language chosen on the PC redraws the menu.
+TEST_F(PanelFrame, AfterModeTheMenuIsInFrontAndRedrawsALanguageChangeFromThePc) {
+    key(kKeyBack);  // the home screen again
+    ASSERT_EQ(g_page_focus, kPageHome);
+    key(kKeyMode);
+    settle();
+    EXPECT_EQ(g_lockwindow, nullptr);
+    EXPECT_EQ(g_page_focus, kPageMain);
+    ASSERT_EQ(panel::front(), static_cast<PageFrame*>(g_mainwindow));
+    store().ram[ZemRamPara::kRamLanguage] = 0;  // register 11 from the PC
+    refresh(1);
+    EXPECT_EQ(panelLanguage(), 0);
+    EXPECT_EQ(iconImage(menu().inputchoose), resourceImage(":/png/inputchoose.png"));
+    shot("menu-zh");
+}
+
+}  // namespace

@@ -185,13 +185,11 @@ void PageFrame::dispatchKey(int key) {
     const char* name = class_name_;
     switch (keyAction(key)) {
         case KeyAction::Left:
-            qDebug("this is left-code [%s][Release] ui_select=%#x", name,
-                   unsigned(focus.ui_select));
+            qDebug("this is left-code [%s][Release] ui_select=%#x", name, unsigned(focusIndex()));
             keyLeft();
             break;
         case KeyAction::Right:
-            qDebug("this is right-code [%s][Release] ui_select=%#x", name,
-                   unsigned(focus.ui_select));
+            qDebug("this is right-code [%s][Release] ui_select=%#x", name, unsigned(focusIndex()));
             keyRight();
             break;
         case KeyAction::Ok:
@@ -285,6 +283,8 @@ void modeShortcut() {
         for (int id = front; id > kPageMain && id < kPageCount; id = parentOf(id)) closeOpen(id);
     }
     if (!g_mainwindow) return;
+    // The main menu is in front now; the user-mode page, once it opens, takes over.
+    g_page_focus = kPageMain;
     g_mainwindow->mode_window_close();
     g_mode_shortcut_key = 1;
     g_mainwindow->on_custommode_clicked();
