@@ -56,6 +56,8 @@ void TIP::tip_create(int type) {
         label->setGeometry(5, 5, 200, 100);
         label->setStyleSheet("font: 15px");
         label->setAlignment(Qt::AlignCenter);
+        // The English lines are wider than the label; they wrap instead of being cut.
+        label->setWordWrap(true);
         label->setText(text(*words));
     }
     frame_->show();
@@ -63,6 +65,8 @@ void TIP::tip_create(int type) {
 }
 
 void TIP::tip_show() {
+    // Over any page opened since the tip was last shown, but not over the upgrade overlay.
+    if (!g_update_flag) raise();
     // A tip created while one is shown only replaces the contents; the running one keeps its
     // time-out and its loop.
     if (g_tip_flag) return;

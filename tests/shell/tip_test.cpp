@@ -1,0 +1,93 @@
+// The pop-up tip of each type in each language: its words fit the label whole, and a tip shown
+// again comes in front of a page opened since it was first shown.
+#include "ui/shell/tip.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+
+#include "page_driver.h"
+#include "ui/input/input_choose.h"
+#include "ui/shell/main_window.h"
+
+namespace {
+
+class Tip : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        startPanel();
+        key(kKeyOk);  // the main menu
+    }
+};
+
+// Counts the tip's raises.
+class RaiseWatch : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::ZOrderChange) ++raises;
+        return false;
+    }
+    int raises = 0;
+};
+
+TEST_F(Tip, EveryTypeInEveryLanguageReadsWhole) {
+    static const char* const kLanguageName[kLanguageCount] = {"zh_CN", "en", "ru", "vi", "zh_TW"};
+    for (int type : {3, 4, 5}) {
+        for (int lang = 0; lang < kLanguageCount; ++lang) {
+            SCOPED_TRACE(testing::Message() << "type " << type << " language " << lang);
+            g_language = uint8_t(lang);
+            session({[type] { g_tip->tip_create(type); },
+                     [this, type, lang] {
+                         auto* label = g_tip->content()->findChild<QLabel*>();
+                         ASSERT_NE(label, nullptr);
+                         label->ensurePolished();
+                         const int flags =
+                             int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+                         const QRect room = label->contentsRect();
+                         const QRect used =
+                             QFontMetrics(label->font()).boundingRect(room, flags, label->text());
+                         EXPECT_TRUE(room.contains(used))
+                             << label->text().toStdString() << ": " << used.width() << " x "
+                             << used.height() << " in " << room.width() << " x " << room.height();
+                         shot(QString("type%1-%2").arg(type).arg(kLanguageName[lang]));
+                         tick(TIP::kShowTicks);
+                     }});
+        }
+    }
+    session({[] { g_tip->tip_create(1); },
+             [this] {
+                 shot("type1");
+                 tick(TIP::kShowTicks);
+             }});
+}
+
+TEST_F(Tip, ATipShownAgainComesInFrontOfAPageOpenedSinceAndNotOverTheUpgrade) {
+    RaiseWatch watch;
+    g_tip->installEventFilter(&watch);
+    session({[] { g_tip->tip_create(1); }, [this] { tick(TIP::kShowTicks); },
+             [] { g_mainwindow->on_inputchoose_clicked(); },  // a newer page
+             [&watch] {
+                 ASSERT_NE(g_inputchoose, nullptr);
+                 watch.raises = 0;
+                 g_tip->tip_create(1);
+             },
+             [this, &watch] {
+                 EXPECT_GE(watch.raises, 1);
+                 const QPoint centre = g_tip->geometry().center();
+                 if (QGuiApplication::platformName() == "xcb") {  // a display with stacking
+                     EXPECT_EQ(QApplication::topLevelAt(centre), g_tip);
+                 }
+                 shot("over-newer-page");
+                 // While the upgrade overlay is up the tip stays under it.
+                 watch.raises = 0;
+                 g_update_flag = 1;
+                 g_tip->tip_create(1);
+                 g_update_flag = 0;
+                 EXPECT_EQ(watch.raises, 0);
+                 tick(TIP::kShowTicks);
+             },
+             [this] { key(kKeyBack); }});
+    EXPECT_EQ(g_inputchoose, nullptr);
+}
+
+}  // namespace
