@@ -171,9 +171,9 @@ ChainPage* g_output_page = nullptr;
 
 TEST_F(PanelFrame, ModeClosesTheOpenChainInnermostFirstAndBackRetextsTheParent) {
     panel::registerPage(kPageOption, {[]() -> PageFrame* { return g_option_page; },
-                                      [] { g_option_page = nullptr; }});
+                                      [] { g_option_page = nullptr; }, nullptr});
     panel::registerPage(kPageOutputSet, {[]() -> PageFrame* { return g_output_page; },
-                                         [] { g_output_page = nullptr; }});
+                                         [] { g_output_page = nullptr; }, nullptr});
     QPointer<QWidget> option, output;
     auto openOption = [&] {
         g_option_page = new ChainPage(kPageOption);
@@ -205,6 +205,9 @@ TEST_F(PanelFrame, ModeClosesTheOpenChainInnermostFirstAndBackRetextsTheParent) 
     EXPECT_TRUE(option.isNull() && output.isNull()) << "closed pages are deleted";
     EXPECT_EQ(g_mode_shortcut_key, 1);
     EXPECT_TRUE(g_mainwindow->isVisible());
+    // The stand-in pages leave the program's table as they found it.
+    panel::registerPage(kPageOption, {});
+    panel::registerPage(kPageOutputSet, {});
 }
 
 // The picture a button shows, as pixels.

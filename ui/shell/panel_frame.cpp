@@ -254,6 +254,14 @@ bool registerPage(int id, PageSlot slot) {
     return true;
 }
 
+bool registered(int id) {
+    return id >= 0 && id < kPageCount && g_slots[id].get;
+}
+
+void openRegistered(int id) {
+    if (registered(id) && g_slots[id].open) g_slots[id].open();
+}
+
 PageFrame* page(int id) {
     if (id < 0 || id >= kPageCount) return nullptr;
     const PageSlot slot = g_slots[id];

@@ -158,16 +158,25 @@ protected:
 // ---- Pages by id. ----
 namespace panel {
 
+template <class Page>
+void open(Page*& global, int id);
+
 struct PageSlot {
     PageFrame* (*get)();  // the page's global pointer
     void (*clear)();      // sets it to 0
+    void (*open)();       // opens the page in a nested loop (null: shown, not opened)
 };
 // How the frame and the refresh hub reach page id.
 bool registerPage(int id, PageSlot slot);
-template <class Page, Page*& global>
-bool registerPage(int id) {
-    return registerPage(id, {[]() -> PageFrame* { return global; }, [] { global = nullptr; }});
+// A page opened with open() from its parent: registerPage<kPageOption, Option, g_option>();
+template <int Id, class Page, Page*& global>
+bool registerPage() {
+    return registerPage(Id, {[]() -> PageFrame* { return global; }, [] { global = nullptr; },
+                             [] { open(global, Id); }});
 }
+// A page of its own: registered, and opened by the frame with that id.
+bool registered(int id);
+void openRegistered(int id);
 // Every page of the program, from the one table of page units (called by start()).
 void registerPages();
 // The open page with that id, or null.

@@ -11,9 +11,12 @@
 namespace panel {
 
 void registerPages() {
-    registerPage<LockWindow, g_lockwindow>(kPageHome);
-    registerPage<MainWindow, g_mainwindow>(kPageMain);
-    registerPage<InputChoose, g_inputchoose>(kPageInputChoose);
+    // The home screen and the main menu are shown, not opened.
+    registerPage(kPageHome, {[]() -> PageFrame* { return g_lockwindow; },
+                             [] { g_lockwindow = nullptr; }, nullptr});
+    registerPage(kPageMain, {[]() -> PageFrame* { return g_mainwindow; },
+                             [] { g_mainwindow = nullptr; }, nullptr});
+    registerPage<kPageInputChoose, InputChoose, g_inputchoose>();
 }
 
 void createMenu() {
