@@ -1,10 +1,14 @@
 #include "page_driver.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -216,4 +220,64 @@ void PanelTest::saveSlot(int slot, uint8_t marker) {
     std::memcpy(m + 2, store().ram + ZemRamPara::kModePayloadStart, ZemRamPara::kModePayloadSize);
     m[0] = m[1] = 0xAA;
     m[2 + 2000 - ZemRamPara::kModePayloadStart] = marker;
+}
+
+namespace {
+
+// The size a label's text needs, laid out as the label lays it out.
+QSize labelNeeds(const QLabel* label, const QRect& room) {
+    const bool rich = label->textFormat() == Qt::RichText ||
+                      (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+    if (!rich) {
+        // Lines are laid out at the font's full height; the ink of the text must fit, the empty
+        // room above and below a line's glyphs may be cut.
+        const QFontMetrics fm(label->font());
+        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+        const QSize laid = fm.boundingRect(room, flags, label->text()).size();
+        const int spare = fm.height() - fm.tightBoundingRect(label->text()).height();
+        return QSize(laid.width(), laid.height() - std::max(0, spare));
+    }
+    QTextDocument doc;
+    doc.setDefaultFont(label->font());
+    doc.setDocumentMargin(0);
+    doc.setHtml(label->text());
+    if (label->wordWrap()) doc.setTextWidth(room.width());
+    return QSize(int(std::ceil(label->wordWrap() ? doc.size().width() : doc.idealWidth())),
+                 int(std::ceil(doc.size().height())));
+}
+
+QSize buttonNeeds(const QAbstractButton* b) {
+    const QFontMetrics fm(b->font());
+    int w = fm.horizontalAdvance(b->text());
+    if (!b->icon().isNull()) w += b->iconSize().width() + 4;
+    return QSize(w, fm.height());
+}
+
+}  // namespace
+
+std::vector<std::string> PanelTest::textsNotFitting(QWidget* root) {
+    std::vector<std::string> out;
+    auto check = [&out](const QWidget* w, const QString& text, QSize needs, QRect room) {
+        if (needs.width() <= room.width() && needs.height() <= room.height()) return;
+        out.push_back(QString("%1: %2 (%3 x %4 in %5 x %6)")
+                          .arg(w->objectName(), text)
+                          .arg(needs.width())
+                          .arg(needs.height())
+                          .arg(room.width())
+                          .arg(room.height())
+                          .toStdString());
+    };
+    for (QLabel* l : root->findChildren<QLabel*>()) {
+        if (!l->isVisibleTo(root) || l->text().isEmpty()) continue;
+        l->ensurePolished();
+        const QRect room =
+            l->contentsRect().adjusted(l->margin(), l->margin(), -l->margin(), -l->margin());
+        check(l, l->text(), labelNeeds(l, room), room);
+    }
+    for (QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
+        if (!b->isVisibleTo(root) || b->text().isEmpty()) continue;
+        b->ensurePolished();
+        check(b, b->text(), buttonNeeds(b), b->contentsRect());
+    }
+    return out;
 }

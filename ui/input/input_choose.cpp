@@ -104,6 +104,7 @@ void InputChoose::language_changed() {
     ui->label_title->setText(text(kTitle));
     ui->button_inputcut->setText(text(kInputCut));
     ui->button_EDID->setText(text(kEdid));
+    initSource();  // the list's words
 }
 
 int InputChoose::tabOf(int window) const {
@@ -272,7 +273,8 @@ void InputChoose::initSource() {
         label(cell, QRect(3, 15, 80, 12), name, kCellText)->setFont(font10);
         label(cell, QRect(3, 30, 88, 12), size, kCellText)->setFont(font10);
         if (e == inUse) {
-            auto* badge = label(cell, QRect(60, 0, 30, 12), text(words::kUsing), kBadge);
+            auto* badge = label(cell, QRect(60, 0, 30, 12), QString(), kBadge);
+            setFittedText(badge, text(words::kUsing));
             badge->setAlignment(Qt::AlignCenter);
         }
     }

@@ -125,6 +125,7 @@ void MainWindow::language_changed() {
     setIcon(ui->toolButton4, picture(pic::kUnsave), 24, 36);
     para_init();
     ip_changed();
+    if (gridOpen()) showGrid();
 }
 
 void MainWindow::para_init() {
@@ -375,13 +376,14 @@ void MainWindow::mode_init() {
         auto* icon = new QLabel(frame);
         icon->setGeometry(17, 12, 16, 16);
         setPicture(icon, pictureOf(saved ? pic::kModeExist : pic::kModeBlank));
-        auto* using_ = new QLabel(text(words::kUsing), frame);
+        auto* using_ = new QLabel(frame);
         using_->setAlignment(Qt::AlignCenter);
         using_->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
         using_->hide();
         if (saved && i + 1 == current) {
             icon->setGeometry(17, 7, 16, 16);
             using_->setGeometry(7, 23, 36, 17);
+            setFittedText(using_, text(words::kUsing));
             using_->show();
         }
         auto* button = new QPushButton(widget_mode);

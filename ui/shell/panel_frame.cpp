@@ -96,6 +96,12 @@ void setIcon(QAbstractButton* button, const QString& file, int w, int h) {
     button->setIconSize(QSize(w, h));
 }
 
+void setFittedText(QLabel* label, const QString& text) {
+    label->ensurePolished();
+    const int room = label->contentsRect().width() - 2 * label->margin();
+    label->setText(QFontMetrics(label->font()).elidedText(text, Qt::ElideRight, room));
+}
+
 const char* const kPanelFontFamily = "WenQuanYi Micro Hei";
 
 void panelSetFont() {

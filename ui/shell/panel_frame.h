@@ -55,6 +55,9 @@ QString pictureOf(PictureName name);
 // Sets a label's picture scaled to the label, or a button's icon at the given size.
 void setPicture(QLabel* label, const QString& file);
 void setIcon(QAbstractButton* button, const QString& file, int w, int h);
+// Sets a one-line label's text, elided at the right ("…") where the label's font and width cannot
+// hold it whole. Call once the label has its geometry and style.
+void setFittedText(QLabel* label, const QString& text);
 
 // The application font: one family that draws all five languages.
 extern const char* const kPanelFontFamily;

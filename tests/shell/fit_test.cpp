@@ -1,0 +1,83 @@
+// Every text of the frame's pages fits its widget in the panel font, in all five languages:
+// one table per page of the states that show different texts.
+#include <QLabel>
+#include <cstring>
+
+#include "page_driver.h"
+#include "ui/input/input_choose.h"
+#include "ui/shell/lock_window.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/number_keyboard.h"
+
+namespace {
+
+const char* const kLanguageName[kLanguageCount] = {"zh_CN", "en", "ru", "vi", "zh_TW"};
+
+class TextsFit : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        saveSlot(0, 1);
+        store().ram[ZemRamPara::kRamCurrentMode] = 1;  // slot 1 in use: its cell says so
+        for (int w = 0; w < 6; ++w) store().wr16(ZemRamPara::windowAddr(w, 0), 1);
+        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        startPanel();
+    }
+    // The page in front in each language: every text fits, and a screenshot of each.
+    void inEachLanguage(const char* state, const std::function<QWidget*()>& page) {
+        for (int lang = 0; lang < kLanguageCount; ++lang) {
+            SCOPED_TRACE(kLanguageName[lang]);
+            store().ram[ZemRamPara::kRamLanguage] = uint8_t(lang);
+            store().shadow[ZemRamPara::kRamLanguage] = 0xEE;  // a language change
+            refresh(1);
+            if (PageFrame* f = panel::front()) f->language_changed();
+            QWidget* root = page();
+            ASSERT_NE(root, nullptr);
+            for (const std::string& t : textsNotFitting(root)) ADD_FAILURE() << t;
+            shot(QString("%1-%2").arg(state, kLanguageName[lang]));
+        }
+    }
+};
+
+TEST_F(TextsFit, HomeScreen) {
+    inEachLanguage("home", [] { return g_lockwindow; });
+}
+
+TEST_F(TextsFit, MainMenuWithItsToolsAndGrids) {
+    key(kKeyOk);
+    inEachLanguage("menu", [] { return g_mainwindow; });
+    click("tools");
+    inEachLanguage("tools", [] { return g_mainwindow; });
+    click("toolButton3");
+    inEachLanguage("call", [] { return g_mainwindow; });
+    EXPECT_EQ(find<QWidget>("widget_mode")->findChildren<QLabel*>().first()->text(), "用戶模式調用")
+        << "the open grid takes the new language";
+    click("toolButton4");
+    inEachLanguage("save", [] { return g_mainwindow; });
+}
+
+TEST_F(TextsFit, SourcePageAtEachLevel) {
+    key(kKeyOk);
+    session({[] { g_mainwindow->on_inputchoose_clicked(); },
+             [this] {
+                 inEachLanguage("tabs", [] { return g_inputchoose; });
+                 key(kKeyOk);
+                 key(kKeyOk);
+                 inEachLanguage("list", [] { return g_inputchoose; });
+                 QStringList words;
+                 for (QLabel* l : g_inputchoose->frame->findChildren<QLabel*>()) words << l->text();
+                 EXPECT_TRUE(words.contains("無信號")) << "the list takes the new language";
+                 while (g_inputchoose) key(kKeyBack);
+             }});
+}
+
+TEST_F(TextsFit, NumberKeypad) {
+    key(kKeyOk);
+    session({[] { g_numberkeyboard->open_for(nullptr, nullptr, "1..255", "12"); },
+             [this] {
+                 inEachLanguage("keypad", [] { return g_numberkeyboard; });
+                 key(kKeyBack);
+             }});
+}
+
+}  // namespace
