@@ -85,3 +85,29 @@ TEST_F(PageHelpers, SharedWordsAndRamReads) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LevelFocus, EachLevelKeepsItsIndexWhileALowerOneIsShown) {
+    LevelFocus f;
+    f.index() = 4;
+    f.down();
+    EXPECT_EQ(f.level, 1);
+    EXPECT_EQ(f.index(), 0);
+    f.index() = 2;
+    f.down(1);
+    EXPECT_EQ(f.level, 2);
+    EXPECT_EQ(f.index(), 1);
+    f.down(5);  // no level below the last
+    EXPECT_EQ(f.level, 2);
+    EXPECT_TRUE(f.up());
+    EXPECT_EQ(f.level, 1);
+    EXPECT_EQ(f.index(), 2);
+    EXPECT_TRUE(f.up());
+    EXPECT_EQ(f.index(), 4);
+    EXPECT_FALSE(f.up());
+    EXPECT_EQ(f.level, 0);
+    EXPECT_EQ(f.index(), 4);
+}
+
+}  // namespace

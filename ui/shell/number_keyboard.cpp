@@ -107,9 +107,7 @@ void NumberKeyboard::activate(int index) {
 }
 
 void NumberKeyboard::keyPressEvent(QKeyEvent* e) {
-    const KeyAction a = keyAction(e->key());
-    if (a == KeyAction::Ok) qDebug("this is OK button(NumberKeyboard)[Press]\n");
-    if (a == KeyAction::Back) qDebug("this is back button(NumberKeyboard)[Press]\n");
+    traceKeyPress("NumberKeyboard", e->key());
 }
 
 // The keypad's own four keys only: Mode and the keypad letters do nothing while it is open.

@@ -128,7 +128,18 @@ const char* const kSmallEdit =
     "padding:1px 1px";
 }  // namespace panel_style
 
-// ---- Focus ring ----
+// ---- Focus ----
+
+void LevelFocus::down(uint8_t to) {
+    if (level + 1 >= kLevels) return;
+    select[++level] = to;
+}
+
+bool LevelFocus::up() {
+    if (level == 0) return false;
+    --level;
+    return true;
+}
 
 void FocusRing::setItems(std::vector<Item> items, int index) {
     items_ = std::move(items);
@@ -167,12 +178,16 @@ PageFrame::PageFrame(QWidget* self, int id)
     self->move(g_mainwindow ? g_mainwindow->pos() : QPoint(0, 0));
 }
 
-void PageFrame::tracePress(int key) const {
+void traceKeyPress(const char* className, int key) {
     const KeyAction a = keyAction(key);
     if (a == KeyAction::Ok)
-        qDebug("this is OK button(%s)[Press]\n", class_name_);
+        qDebug("this is OK button(%s)[Press]\n", className);
     else if (a == KeyAction::Back)
-        qDebug("this is back button(%s)[Press]\n", class_name_);
+        qDebug("this is back button(%s)[Press]\n", className);
+}
+
+void PageFrame::tracePress(int key) const {
+    traceKeyPress(class_name_, key);
 }
 
 void PageFrame::keyOk() {

@@ -29,6 +29,8 @@ enum PanelKey : int {
 };
 enum class KeyAction { Left, Right, Ok, Mode, Back, Other };
 KeyAction keyAction(int key);
+// The press trace of a window of the panel: a line naming it for OK and Back.
+void traceKeyPress(const char* className, int key);
 
 extern uint8_t g_mode_shortcut_key;  // the user-mode page was opened by the Mode shortcut
 
@@ -71,6 +73,23 @@ extern const char* const kSmallNormal;  // small item
 extern const char* const kSmallFocus;
 extern const char* const kSmallEdit;  // a value being changed
 }  // namespace panel_style
+
+// The focus of a page with levels (a list, then the entries of one of its items): the level,
+// the index on each level (kept while a lower level is shown), and one saved index the page
+// gives its own meaning (the chosen tab, say). The page's traces print index().
+struct LevelFocus {
+    static constexpr int kLevels = 3;
+    uint8_t level = 0;
+    uint8_t select[kLevels] = {};
+    uint8_t saved = 0;
+
+    uint8_t& index() { return select[level]; }
+    uint8_t index() const { return select[level]; }
+    // One level down, the focus on `to`; the index of the level left stays for up().
+    void down(uint8_t to = 0);
+    // One level up, back on that level's index; false on the top level.
+    bool up();
+};
 
 // The in-page focus: a ring of items, each with its own normal and focus style.
 class FocusRing {
