@@ -1,30 +1,21 @@
 // Raw bytes into one link's framer and, for every frame that passes, the handler table, as the
-// serial and TCP transports run them; no sockets.
+// serial and TCP transports run them; no sockets. The box has both FPGAs lit with cards behind
+// some ports and the C331 at rest, so card frames, FPGA tables, the serial flash and the
+// operating time answer as on a working box.
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
-#include <string>
 
+#include "comm/comm_hooks.h"
 #include "comm/link_session.h"
-#include "core/config_engine.h"
-#include "core/globals.h"
-#include "core/zem_ram_para.h"
-#include "platform/box.h"
-#include "platform/clock.h"
+#include "common/fuzz_box.h"
 
 namespace {
 
 struct Box {
     Box() {
-        g_debugSwitch = 0;  // no console trace per frame
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/zem-fuzz-XXXXXX";
-        const char* root = ::mkdtemp(&templ[0]);
-        platform::selectSimulated(root ? root : "/tmp/zem-fuzz");
-        platform::installClock(std::make_unique<platform::FakeClock>());
-        ConfigEngine::pInstance();
-        ZemRamPara::pInstance();
-        link_session::pass_wait_ms = 0;
+        fuzz::startFpgas();
+        fuzz::startC331AtRest();
+        comm_hooks::wire();
+        link_session::pass_wait_ms = 10;  // on the fake clock: ten looks for the cards' answer
     }
     link_session serial{LinkKind::Uart, "fuzz-uart"};
     link_session tcp{LinkKind::Tcp, "fuzz-tcp"};

@@ -1,10 +1,24 @@
 #!/usr/bin/env bash
-# Builds the protocol fuzz target with clang (libFuzzer and AddressSanitizer) and runs it for a
-# fixed number of runs from the seed frames.
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer)
+# and runs each for a fixed number of runs from its seeds with its dictionary, several targets
+# at once. ZEM_FUZZ_SCALE (percent, 100 by default) scales every target's runs alike; a target
+# name as argument runs only that one.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${ZEM_FUZZ_BUILD:-$here/../../build-fuzz}"
-runs="${ZEM_FUZZ_RUNS:-200000}"
+scale="${ZEM_FUZZ_SCALE:-100}"
+
+# Runs per target: each takes at most about 30 s on one core of the development machine.
+declare -A runs=(
+    [protocol]=200000
+    [files]=150000
+    [json]=40000
+    [edid]=200000
+    [usb_package]=20000
+    [osd_font]=20000
+    [card_files]=200000
+)
+targets=("${@:-${!runs[@]}}")
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -13,25 +27,52 @@ trap 'rm -rf "$work"' EXIT
 # installs leave out: say so plainly instead of failing deep inside the build.
 printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
     >"$work/probe.cpp"
-if ! clang++ -fsanitize=fuzzer,address "$work/probe.cpp" -o "$work/probe" >"$work/probe.log" 2>&1; then
+if ! clang++ -fsanitize=fuzzer,address,undefined "$work/probe.cpp" -o "$work/probe" \
+    >"$work/probe.log" 2>&1; then
     cat "$work/probe.log"
     echo "fuzz: clang++ cannot link a libFuzzer target; install clang's runtime (libclang-rt-dev)" >&2
     exit 1
 fi
 
+names=()
+for t in "${targets[@]}"; do names+=("fuzz_$t"); done
 if ! { CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Debug &&
-    cmake --build "$build" -j "$(nproc)" --target fuzz_protocol; } >"$work/build.log" 2>&1; then
+    cmake --build "$build" -j "$(nproc)" --target "${names[@]}"; } >"$work/build.log" 2>&1; then
     tail -n 60 "$work/build.log"
-    echo "fuzz: the fuzz target did not build" >&2
+    echo "fuzz: the fuzz targets did not build" >&2
     exit 1
 fi
 
-mkdir "$work/corpus"
-cp "$here"/seeds/* "$work/corpus"/
-# The target's simulated box root goes under $work as well.
-if ! TMPDIR="$work" ASAN_OPTIONS=detect_leaks=0 "$build/fuzz_protocol" -runs="$runs" \
-    -max_len=4096 -seed=1 "$work/corpus" >"$work/log" 2>&1; then
-    tail -n 40 "$work/log"
-    exit 1
-fi
-grep -E "^Done|INITED" "$work/log"
+# One target: its own corpus copy and simulated box root under $work/<target>; an input that
+# fails is kept in the build folder's crashes/ to run again.
+run_target() {
+    local t=$1 dir="$work/$1"
+    mkdir -p "$dir/corpus" "$dir/tmp" "$build/crashes"
+    cp "$here/seeds/$t"/* "$dir/corpus"/
+    TMPDIR="$dir/tmp" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+        "$build/fuzz_$t" -runs=$((runs[$t] * scale / 100)) -max_len=4096 -seed=1 \
+        -dict="$here/dict/$t.dict" -artifact_prefix="$build/crashes/$t-" "$dir/corpus" \
+        >"$dir/log" 2>&1
+}
+
+jobs=$(( $(nproc) > 1 ? $(nproc) / 2 : 1 ))
+pids=()
+for t in "${targets[@]}"; do
+    while (( $(jobs -rp | wc -l) >= jobs )); do wait -n || true; done
+    run_target "$t" &
+    pids+=("$!:$t")
+done
+
+failed=0
+for entry in "${pids[@]}"; do
+    t=${entry#*:}
+    if ! wait "${entry%%:*}"; then
+        tail -n 40 "$work/$t/log"
+        echo "fuzz: $t failed" >&2
+        failed=1
+    fi
+done
+for t in "${targets[@]}"; do
+    printf '%-12s %s\n' "$t" "$(grep -E '^Done' "$work/$t/log" || true) $(grep -oE 'cov: [0-9]+' "$work/$t/log" | tail -n 1)"
+done
+exit $failed
