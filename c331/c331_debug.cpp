@@ -3,6 +3,8 @@
 // receiver resets, measured frame sizes, a write/read-back test, frame-lock set-ups). They run
 // on the C331 thread inside an apply turn, except the whole-register dump (register 161),
 // which runs on the protocol's thread and relies on the per-access locks.
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "c331/c331_manage.h"
@@ -16,6 +18,16 @@ namespace {
 const char kTopics[14][20] = {"c331_param", "c331_win", "c331_mem", "c331_mwi", "c331_mw1s",
                               "c331_PI",    "none",     "none",     "none",     "none",
                               "none",       "none",     "none",     "none"};
+
+// An input not measured since the last invalidation holds 0xFF bytes, so its clock is not a
+// number; the dump prints what the box's ARM conversion gives (0 for it, the limits beyond
+// them) instead of converting out of range.
+int32_t clockWord(float mhz) {
+    if (std::isnan(mhz)) return 0;
+    if (mhz >= 2147483647.0f) return INT32_MAX;
+    if (mhz <= -2147483648.0f) return INT32_MIN;
+    return int32_t(mhz);
+}
 
 void ruler() {
     std::printf("////////////////////////////////////////////////////////////\n");
@@ -286,9 +298,10 @@ int c331_manage::zemDbg_c331_param() {
     std::printf("<<===PI HDMI INFO\r\n");
     for (int p = 0; p < 4; ++p) {
         const ST_HDMI_INFO& h = PI_HDMI_INFO[p];
-        const int32_t words[] = {h.Hact,  h.Hsync, h.Hback,    h.Hpol,    h.Htotal,         h.Vact,
-                                 h.Vsync, h.Vback, h.Vpol,     h.Vtotal,  int32_t(h.pfreq), h.type,
-                                 h.lane,  h.ip,    h.datamode, h.nosignal};
+        const int32_t words[] = {
+            h.Hact,  h.Hsync, h.Hback,    h.Hpol,    h.Htotal,           h.Vact,
+            h.Vsync, h.Vback, h.Vpol,     h.Vtotal,  clockWord(h.pfreq), h.type,
+            h.lane,  h.ip,    h.datamode, h.nosignal};
         const char* names[] = {"Hact",  "Hsync", "Hback",    "Hpol",    "Htotal", "Vact",
                                "Vsync", "Vback", "Vpol",     "Vtotal",  "pfreq",  "type",
                                "lane",  "ip",    "datamode", "nosignal"};

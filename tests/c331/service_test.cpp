@@ -111,4 +111,13 @@ TEST_F(ServiceTest, TheWholeRegisterDumpPrintsOneLinePerRead) {
     EXPECT_EQ(out.substr(0, 8), "000101  ");
 }
 
+TEST_F(ServiceTest, TheParameterDumpPrintsTheClockOfAnUnmeasuredInputAsZero) {
+    // Inputs not measured again since the start hold 0xFF bytes: their clock is not a number.
+    c331_manage::shutdown();
+    testing::internal::CaptureStdout();
+    c->zemDbg_c331_param(0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("PI_HDMI_INFO[0].pfreq :0 "), std::string::npos) << out;
+}
+
 }  // namespace
