@@ -167,3 +167,34 @@ def packed(screens):
 net = (9, [[b"\x11"], [b"\x22\x22", b"\x33" * 3]])
 put("card_files", "recovery", b"\x00" + packed([(0xA1, [], [net]), (0xB2, [b"\x44" * 7], [net])]))
 put("card_files", "scan", b"\x01" + bytes(16) + op_block([b"\x55" * 4, b"\x66" * 9]))
+
+
+# --- protocol: frames the test frames lack (the rest of seeds/protocol are the tests' own) ---
+def wire(body):
+    x = 0
+    for b in body:
+        x ^= b
+    body = body + bytes([x])
+    out = b"\xA5\xA5\xA5"
+    for b in body:
+        out += {0xA5: b"\xA6\x02", 0xA6: b"\xA6\x01", 0x5A: b"\x5B\x02", 0x5B: b"\x5B\x01"}.get(
+            b, bytes([b]))
+    return out + b"\x5A"
+
+
+def box(cmd, data=b""):
+    return wire(b"\x00\xF1\x10\xF0" + le16(len(data)) + b"\0\0\0" + bytes([cmd]) + data)
+
+
+def card(dest, port, cmd, data):
+    return wire(le16(dest) + b"\x10\xF0\x10\x67\x01" + bytes([port, 0, cmd]) + data)
+
+
+put("protocol", "flash_read.bin", box(0x72, b"\x04" + le32(0x10000) + le16(64)))
+put("protocol", "flash_write.bin", box(0x71, b"\x04" + le32(0xED9000) + le16(4) + b"\1\2\3\4"))
+put("protocol", "operating_time.bin", box(0x96))
+put("protocol", "table_write.bin", box(0x60, le32(0x80011000) + le16(4) + b"\0\0" + b"\7" * 4))
+put("protocol", "mirror_read.bin", box(0x61, le32(0x800A0000) + le16(170)))
+put("protocol", "card_read.bin", card(0x0001, 1, 0x61, le32(0x100) + le16(8) + b"\0\0"))
+put("protocol", "card_all_ports.bin", card(0x0FFE, 0xFF, 0x61, le32(0) + le16(2) + b"\0\0"))
+put("protocol", "card_fpga1.bin", card(0x0000, 13, 0x60, le32(0x20) + le16(2) + b"\0\0\x11\x22"))
