@@ -18,8 +18,9 @@ declare -A runs=(
     [usb_package]=30000
     [osd_font]=60000
     [card_files]=40000
+    [keypad]=800
 )
-targets=(protocol files json edid usb_package osd_font card_files)
+targets=(protocol files json edid usb_package osd_font card_files keypad)
 if (($#)); then targets=("$@"); fi
 for t in "${targets[@]}"; do
     [[ -n "${runs[$t]:-}" ]] || { echo "fuzz: no target $t" >&2; exit 1; }
@@ -55,7 +56,7 @@ run_target() {
     mkdir -p "$dir/corpus" "$dir/tmp" "$build/crashes"
     cp "$here/seeds/$t"/* "$dir/corpus"/
     TMPDIR="$dir/tmp" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-        "$build/fuzz_$t" -runs=$((runs[$t] * scale / 100)) -max_len=4096 -seed=1 \
+        "$build/fuzz_$t" -runs=$((runs[$t] * scale / 100)) -max_len=4096 -seed=1 -timeout=60 \
         -dict="$here/dict/$t.dict" -artifact_prefix="$build/crashes/$t-" "$dir/corpus" \
         >"$dir/log" 2>&1
 }
