@@ -147,18 +147,10 @@ Feeder* startPanel() {
     panelSetFont();
     g_lcd_lang_valid = 0x1F;
     g_zem_keys = 0;
-    ZemRamPara* store = ZemRamPara::pInstance();
-    SyncUpdate::setTip([](int type) {
-        if (g_tip) g_tip->tip_create(type);
-    });
-    QObject::connect(store, &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
+    // As the program starts the panel, refreshes reaching the hub on this thread.
+    panel::start();
+    QObject::connect(ZemRamPara::pInstance(), &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync);
-    g_mainwindow = new MainWindow(nullptr);
-    g_mainwindow->show();
-    g_lockwindow = new LockWindow(nullptr);
-    g_page_focus = 0;
-    g_lockwindow->show();
-    g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
     return new Feeder;
 }
 
