@@ -76,6 +76,61 @@ void drawConnector(QPainter& p, const QRectF& r, const QColor& c, const char* la
     p.drawText(b, Qt::AlignCenter, label);
 }
 
+// Outputs 1 and 2 of the LED screen as two numbered boxes: side by side, one over the other,
+// or each the whole picture.
+void drawSplice(QPainter& p, Icon kind, const QRectF& r, const QColor& c) {
+    const QRectF in = r.adjusted(1, 1, -1, -1);
+    QRectF one = in, two = in;
+    if (kind == Icon::SpliceHorizontal) {
+        one.setRight(in.center().x());
+        two.setLeft(in.center().x());
+    } else if (kind == Icon::SpliceVertical) {
+        one.setBottom(in.center().y());
+        two.setTop(in.center().y());
+    } else {
+        one.setRight(in.center().x() - 2);
+        two.setLeft(in.center().x() + 2);
+    }
+    QFont f(kFontFamily);
+    f.setPixelSize(std::max(6, int(std::min(one.height(), one.width()) * 0.7)));
+    p.setFont(f);
+    const QRectF boxes[2] = {one, two};
+    for (int i = 0; i < 2; ++i) {
+        p.setPen(pen(QColor(255, 255, 255), 1));
+        p.setBrush(i == 0 ? c : c.darker(160));
+        p.drawRect(boxes[i].adjusted(0.5, 0.5, -0.5, -0.5));
+        p.drawText(boxes[i], Qt::AlignCenter, kind == Icon::SpliceCopy ? "1=2" : i ? "2" : "1");
+    }
+}
+
+// A test pattern as the wall shows it, with a thin frame so a black tile is seen.
+void drawPattern(QPainter& p, Icon kind, const QRectF& r, const QColor& c) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(kind == Icon::PatternFill ? c : QColor(0, 0, 0));
+    p.drawRect(r);
+    if (kind == Icon::PatternBars) {
+        static const QColor kBars[8] = {Qt::white,   Qt::yellow, Qt::cyan, Qt::green,
+                                        Qt::magenta, Qt::red,    Qt::blue, Qt::black};
+        for (int i = 0; i < 8; ++i) {
+            p.setBrush(kBars[i]);
+            p.drawRect(QRectF(r.left() + r.width() * i / 8, r.top(), r.width() / 8, r.height()));
+        }
+    }
+    p.setPen(pen(c, 1.5));
+    for (int i = 1; i < 8; ++i) {
+        if (kind == Icon::PatternVLines) {
+            const qreal x = r.left() + r.width() * i / 8;
+            p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
+        } else if (kind == Icon::PatternHLines) {
+            const qreal y = r.top() + r.height() * i / 8;
+            p.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
+        }
+    }
+    p.setPen(pen(QColor(120, 120, 130), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r.adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
 void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
     const QColor c = pic.dimmed ? pic.accent.darker(180) : pic.accent;
     const qreal s = std::min(r.width(), r.height());
@@ -312,6 +367,31 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
                        QPointF(m.x() + s * 0.27, m.y() - s * 0.2));
             break;
         }
+        case Icon::Warning: {  // a triangle with an exclamation mark
+            QPainterPath tri;
+            tri.moveTo(m.x(), sq.top() + w);
+            tri.lineTo(sq.right() - w / 2, sq.bottom() - w / 2);
+            tri.lineTo(sq.left() + w / 2, sq.bottom() - w / 2);
+            tri.closeSubpath();
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawPath(tri);
+            p.setPen(pen(QColor(16, 16, 28), w));
+            p.drawLine(QPointF(m.x(), sq.top() + s * 0.35), QPointF(m.x(), sq.top() + s * 0.65));
+            p.drawPoint(QPointF(m.x(), sq.top() + s * 0.8));
+            break;
+        }
+        case Icon::SpliceHorizontal:
+        case Icon::SpliceVertical:
+        case Icon::SpliceCopy:
+            drawSplice(p, pic.icon, r, c);
+            break;
+        case Icon::PatternFill:
+        case Icon::PatternBars:
+        case Icon::PatternVLines:
+        case Icon::PatternHLines:
+            drawPattern(p, pic.icon, r, c);
+            break;
         case Icon::Freeze: {  // a snowflake
             p.setPen(pen(c, w));
             for (int i = 0; i < 3; ++i) {

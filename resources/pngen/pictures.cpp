@@ -65,6 +65,20 @@ const Picture kPictures[] = {
     {"menu_status", {20, 20}, Icon::Menu, kWhite, {}},
     {"osd_yes", {12, 12}, Icon::Current, kGreen, {}},
     {"freeze", {16, 16}, Icon::Freeze, QColor(120, 200, 255), {}},
+    // The LED set-up page: the warning and the three splice modes.
+    {"warning", {16, 16}, Icon::Warning, QColor(255, 200, 40), {}},
+    {"out_horizontal", {70, 20}, Icon::SpliceHorizontal, kBlue, {}},
+    {"out_vertical", {70, 20}, Icon::SpliceVertical, kBlue, {}},
+    {"out_copy", {70, 20}, Icon::SpliceCopy, kBlue, {}},
+    // The test pattern tiles.
+    {"img_test1", {50, 50}, Icon::PatternFill, QColor(255, 0, 0), {}},
+    {"img_test2", {50, 50}, Icon::PatternFill, QColor(0, 255, 0), {}},
+    {"img_test3", {50, 50}, Icon::PatternFill, QColor(0, 0, 255), {}},
+    {"img_test4", {50, 50}, Icon::PatternFill, kWhite, {}},
+    {"img_test5", {50, 50}, Icon::PatternFill, QColor(0, 0, 0), {}},
+    {"img_test6", {50, 50}, Icon::PatternBars, kWhite, {}},
+    {"img_test7", {50, 50}, Icon::PatternVLines, kWhite, {}},
+    {"img_test8", {50, 50}, Icon::PatternHLines, kWhite, {}},
 };
 // clang-format on
 

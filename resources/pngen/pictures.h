@@ -36,6 +36,14 @@ enum class Icon {
     Menu,
     Current,
     Freeze,
+    Warning,
+    SpliceHorizontal,  // two outputs side by side
+    SpliceVertical,    // one over the other
+    SpliceCopy,        // both show the whole picture
+    PatternFill,       // a test pattern: the whole tile in the accent colour
+    PatternBars,
+    PatternVLines,
+    PatternHLines,
 };
 
 // The language order of the panel: Simplified Chinese, English, Russian, Vietnamese,

@@ -49,4 +49,10 @@ constexpr PictureName kPlain[] = {kLed,       kBright,     kCheck,      kContras
                                   kStateOn,   kStateOff,   kTools,      kLock,      kUnlock,
                                   kCloseLed,  kUncloseLed, kSilence,    kUnsilence, kModeExist,
                                   kModeBlank, kVolumeOpen, kVolumeClose};
+// The LED set-up page's warning and splice modes (in its combo's order), and the test pattern
+// tiles 1..8: without words.
+constexpr PictureName kWarning{"warning"};
+constexpr PictureName kSplice[] = {{"out_horizontal"}, {"out_vertical"}, {"out_copy"}};
+constexpr PictureName kTestPattern[] = {{"img_test1"}, {"img_test2"}, {"img_test3"}, {"img_test4"},
+                                        {"img_test5"}, {"img_test6"}, {"img_test7"}, {"img_test8"}};
 }  // namespace pic
