@@ -2,11 +2,15 @@
 // pointer, so the linker keeps each page unit of the static UI libraries.
 #include "core/sync_update.h"
 #include "ui/input/input_choose.h"
+#include "ui/led/lcdshow.h"
+#include "ui/led/ledset.h"
+#include "ui/led/test_chart.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
+#include "ui/system/linkcom.h"
 
 namespace panel {
 
@@ -17,6 +21,10 @@ void registerPages() {
     registerPage(kPageMain, {[]() -> PageFrame* { return g_mainwindow; },
                              [] { g_mainwindow = nullptr; }, nullptr});
     registerPage<kPageInputChoose, InputChoose, g_inputchoose>();
+    registerPage<kPageLedSet, ledset, g_ledset>();
+    registerPage<kPageLcdShow, lcdshow, g_lcdshow>();
+    registerPage<kPageTestChart, test_chart, g_test_chart>();
+    registerPage<kPageLinkCom, linkcom, g_linkcom>();
 }
 
 void createMenu() {

@@ -1,0 +1,32 @@
+// The serial link page (page 21): the serial port's fixed settings, 115200 baud, 8 data bits,
+// 1 stop bit. Read-only: only Back and Mode act.
+#pragma once
+
+#include <QDialog>
+
+#include "ui/shell/panel_frame.h"
+
+namespace Ui {
+class linkcom;
+}
+
+class linkcom : public PanelPage<QDialog, linkcom> {
+    Q_OBJECT
+
+public:
+    explicit linkcom(QWidget* parent = nullptr);
+    ~linkcom() override;
+
+    void language_changed() override;
+    void syncUpdate();
+
+    Ui::linkcom* ui;
+
+public slots:
+    void slot_Button_back_clicked();
+
+protected:
+    void keyBack() override { slot_Button_back_clicked(); }
+};
+
+extern linkcom* g_linkcom;
