@@ -1,6 +1,7 @@
 #include "ui/led/lcdshow.h"
 
 #include "core/globals.h"
+#include "ui/led/no_touch.h"
 #include "ui/shell/page_store.h"
 #include "ui_lcdshow.h"
 
@@ -26,7 +27,7 @@ const uint32_t kTicks[lcdshow::kRows][lcdshow::kEntries] = {{3000, 6000, 120000}
 const Texts kTitle = {"液晶显示", "LCD display", "ЖК дисплей", "Màn hình LCD", "液晶顯示"};
 const Texts kBackLabel = {"返回主界面时长", "To main interface", "Возврат к главному", "Quay lại màn hình chính", "返回主界麵時長"};
 const Texts kLockLabel = {"自动锁屏", "Auto-screen lock", "Автоблокировка", "Tự đọng khoá màn hình", "自動鎖屏"};
-const Texts kNever = {"从不", "Never", "Отключить", "Không bao giờ khoá", "從不"};
+const Texts kNever = {"从不", "Never", "Отключить", "Không bao giờ", "從不"};
 const Texts k30 = {"30", "30", "30", "30", "30"};
 const Texts k60 = {"60", "60", "60", "60", "60"};
 const Texts k5min = {"5分钟", "5min", "5 мин", "5 phút", "5分鐘"};
@@ -55,8 +56,7 @@ void storeEntry(int row, int entry) {
 lcdshow::lcdshow(QWidget* parent) : PanelPage(kPageLcdShow, parent), ui(new Ui::lcdshow) {
     ui->setupUi(this);
     // A touched combo would show an entry that is not in force: touch does nothing here.
-    for (int row = 0; row < kRows; ++row)
-        combo(row)->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (int row = 0; row < kRows; ++row) ignoreTouch(combo(row));
     para_init();
     menulist_init();
     language_changed();

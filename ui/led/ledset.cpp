@@ -6,6 +6,7 @@
 #include "c331/c331_manage.h"
 #include "comm/led_size.h"
 #include "fpga/fpga_manage.h"
+#include "ui/led/no_touch.h"
 #include "ui/shell/keypad_number.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/page_store.h"
@@ -90,7 +91,7 @@ ledset::ledset(QWidget* parent) : PanelPage(kPageLedSet, parent), ui(new Ui::led
     ui->setupUi(this);
     setPicture(ui->label_warning, pictureOf(pic::kWarning));
     // A touched combo would show a splice that Apply does not write: touch does nothing here.
-    ui->comboBox->setAttribute(Qt::WA_TransparentForMouseEvents);
+    ignoreTouch(ui->comboBox);
     for (My_lineEdit* field :
          {ui->lineEdit_ledw, ui->lineEdit_ledh, ui->lineEdit_out1_width, ui->lineEdit_out1_height})
         connect(field, &My_lineEdit::send_show, this, &ledset::show_numberkeyboard_ui);
