@@ -12,10 +12,11 @@
 
 namespace {
 
-// The text's advance within the width, and its letters' height within the height.
+// The text's advance within the width, and its letters' height within the height (a pixel
+// cut off above and below a centred line is not seen).
 bool fits(const QWidget* w, const QString& text, int width, int height) {
     const QFontMetrics fm(w->font());
-    return fm.horizontalAdvance(text) <= width && QFontInfo(w->font()).pixelSize() <= height;
+    return fm.horizontalAdvance(text) <= width && QFontInfo(w->font()).pixelSize() <= height + 1;
 }
 
 QString entry(const QWidget* w, const QString& text) {

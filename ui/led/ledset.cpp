@@ -90,6 +90,9 @@ bool areaTooLarge(int w, int h) {
 ledset::ledset(QWidget* parent) : PanelPage(kPageLedSet, parent), ui(new Ui::ledset) {
     ui->setupUi(this);
     setPicture(ui->label_warning, pictureOf(pic::kWarning));
+    // The OUT2 fields only show values: drawn as the others, never focused.
+    ui->lineEdit_out2_width->setStyleSheet(kEditNormal);
+    ui->lineEdit_out2_height->setStyleSheet(kEditNormal);
     // A touched combo would show a splice that Apply does not write: touch does nothing here.
     ignoreTouch(ui->comboBox);
     for (My_lineEdit* field :
