@@ -82,7 +82,8 @@ TEST_F(RegisteredPages, EachIsItsRowsClassAndTheIdInFrontFollowsOpenBackAndMode)
             for (int n = 0; n < 4 && panel::page(id); ++n) key(kKeyBack);
             EXPECT_EQ(panel::page(id), nullptr);
             EXPECT_EQ(g_page_focus, parent) << "after Back";
-            EXPECT_NE(panel::front(), nullptr);
+            // A page whose menu is not built yet is opened alone: nothing is behind it.
+            if (panel::registered(parent)) EXPECT_NE(panel::front(), nullptr);
         });
         for (Item& i : openChain(id)) steps.push_back(i);
         steps.push_back([this, id] {
