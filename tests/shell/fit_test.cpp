@@ -5,9 +5,13 @@
 
 #include "page_driver.h"
 #include "ui/input/input_choose.h"
+#include "ui/led/lcdshow.h"
+#include "ui/led/ledset.h"
+#include "ui/led/test_chart.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui/system/linkcom.h"
 
 namespace {
 
@@ -76,6 +80,47 @@ TEST_F(TextsFit, NumberKeypad) {
     session({[] { g_numberkeyboard->open_for(nullptr, nullptr, "1..255", "12"); },
              [this] {
                  inEachLanguage("keypad", [] { return g_numberkeyboard; });
+                 key(kKeyBack);
+             }});
+}
+
+// The LED set-up, LCD display, test pattern and serial link pages, opened alone until their
+// menus are built; the combo being edited where there is one.
+TEST_F(TextsFit, LedSetPage) {
+    key(kKeyOk);
+    session({[] { panel::open(g_ledset, kPageLedSet); },
+             [this] {
+                 inEachLanguage("ledset", [] { return g_ledset; });
+                 keys({kKeyRight, kKeyRight, kKeyOk, kKeyRight});
+                 inEachLanguage("ledset-combo", [] { return g_ledset; });
+                 keys({kKeyLeft, kKeyOk, kKeyBack});
+             }});
+}
+
+TEST_F(TextsFit, LcdShowPage) {
+    key(kKeyOk);
+    session({[] { panel::open(g_lcdshow, kPageLcdShow); },
+             [this] {
+                 key(kKeyOk);
+                 inEachLanguage("lcdshow", [] { return g_lcdshow; });
+                 key(kKeyBack);
+             }});
+}
+
+TEST_F(TextsFit, TestChartPage) {
+    key(kKeyOk);
+    session({[] { panel::open(g_test_chart, kPageTestChart); },
+             [this] {
+                 inEachLanguage("test_chart", [] { return g_test_chart; });
+                 key(kKeyBack);
+             }});
+}
+
+TEST_F(TextsFit, LinkComPage) {
+    key(kKeyOk);
+    session({[] { panel::open(g_linkcom, kPageLinkCom); },
+             [this] {
+                 inEachLanguage("linkcom", [] { return g_linkcom; });
                  key(kKeyBack);
              }});
 }
