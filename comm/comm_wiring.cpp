@@ -4,7 +4,6 @@
 
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
-#include "comm/led_size.h"
 #include "fpga/fpga_manage.h"
 
 namespace {
@@ -16,7 +15,10 @@ void wire_fpga(comm_hooks& h, fpga_manage* f) {
     h.table_write = [f](int fn, int fpga, uint32_t off, const uint8_t* data, uint32_t n) {
         return f->pc_write_table(fn, fpga, off, data, n);
     };
-    h.fpgas_running = [f] { return led_fpgas_running(f); };
+    h.fpgas_running = [f] {
+        std::lock_guard<std::mutex> lock(f->mirror_mutex);
+        return f->MCU_REG_func[0][80] == 3 && f->MCU_REG_func[1][80] == 3;
+    };
     h.irq_mutex = &f->irq_mutex;
     h.pc_to_eth = [f](uint32_t n, uint8_t* frame, comm_hooks::AnswerFn answer) {
         return f->Dealwith1_PC_to_eth(n, frame, std::move(answer));

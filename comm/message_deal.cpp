@@ -7,7 +7,6 @@
 #include "comm/comm_bridge.h"
 #include "comm/comm_hooks.h"
 #include "comm/field_reader.h"
-#include "comm/led_size.h"
 #include "comm/protocol_phy.h"
 #include "core/globals.h"
 #include "core/utils.h"
@@ -210,7 +209,34 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
     return kDone;
 }
 
+// The LED screen size as the C331 thread last applied it, once it runs; before that, as last
+// saved. Not the shadow alone: a refresh between the PC's write and this register would hide
+// the change. Caller holds the C331 mutex, which guards the applied copy.
+uint16_t applied16(const ZemRamPara* store, int addr) {
+    const c331_manage* c = c331_manage::p_c331_manage;
+    if (!c || c->thread_state.load() != 8) return store->shadow16(addr);
+    return c->applied16(addr);
+}
+
 }  // namespace
+
+// A new LED screen size reaches the outputs through the size handshake with the FPGA and C331
+// threads, once both FPGAs run. Caller holds the C331 mutex and raises the apply only after
+// this: a C331 thread that found no handshake would re-initialise the panel at once, and the
+// FPGA side's blanking would then never end in a reset.
+void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run) {
+    const bool changed =
+        store->rd16(1378) != applied16(store, 1378) || store->rd16(1380) != applied16(store, 1380);
+    if (!changed || !fpgas_run) return;
+    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+    g_set_led_para = 1;
+    g_set_led_setup = 0;
+}
+
+bool led_fpgas_running() {
+    const auto& running = comm_hooks::get().fpgas_running;
+    return running && running();
+}
 
 int message_deal::write_register(uint8_t* buf, uint32_t len) {
     FieldReader r(buf + kHeadLen, len - kMinBody);
@@ -279,8 +305,7 @@ int message_deal::REG_com1_flag(uint8_t value) {
 int message_deal::REG_mcu_flag(uint8_t value) {
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     // Asked before the C331 mutex: the FPGA side's locks come after it.
-    const auto& running = comm_hooks::get().fpgas_running;
-    const bool fpgas_run = running && running();
+    const bool fpgas_run = led_fpgas_running();
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     if (value & 0x02) {
         // Recall of the user mode whose number the PC wrote to RAM 866.

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+class ZemRamPara;
+
 namespace comm {
 
 enum Status : uint8_t {
@@ -119,3 +121,9 @@ inline int comm_status(uint8_t* buf, uint8_t status) {
     buf[10] = status;
     return 1;
 }
+
+// The LED-size handshake of a recall (by the PC or on the panel). Whether both FPGAs run is asked
+// before the C331 mutex (the FPGA side's locks come after it); then, holding it, a new LED
+// screen size starts the handshake with the FPGA and C331 threads, before the apply is raised.
+bool led_fpgas_running();
+void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run);

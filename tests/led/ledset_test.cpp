@@ -12,6 +12,7 @@
 
 #include "c331/c331_manage.h"
 #include "combo_fit.h"
+#include "comm/comm_hooks.h"
 #include "core/globals.h"
 #include "fpga/fpga_manage.h"
 #include "page_driver.h"
@@ -273,10 +274,12 @@ protected:
         setFpgas(0, 0);
         LedSetPage::TearDown();
     }
-    // The FPGA manager's mirror of register 80 (3: the FPGA runs); its thread stays off.
+    // The FPGA manager's mirror of register 80 (3: the FPGA runs), reached as the program
+    // reaches it once its links start; the FPGA thread stays off.
     static void setFpgas(uint8_t f0, uint8_t f1) {
         fpga_manage* f = fpga_manage::pInstance();
         f->stop_thread();
+        comm_hooks::wire();
         std::lock_guard<std::mutex> lock(f->mirror_mutex);
         f->MCU_REG_func[0][80] = f0;
         f->MCU_REG_func[1][80] = f1;

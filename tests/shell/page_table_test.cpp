@@ -83,7 +83,9 @@ TEST_F(RegisteredPages, EachIsItsRowsClassAndTheIdInFrontFollowsOpenBackAndMode)
             EXPECT_EQ(panel::page(id), nullptr);
             EXPECT_EQ(g_page_focus, parent) << "after Back";
             // A page whose menu is not built yet is opened alone: nothing is behind it.
-            if (panel::registered(parent)) EXPECT_NE(panel::front(), nullptr);
+            if (panel::registered(parent)) {
+                EXPECT_NE(panel::front(), nullptr);
+            }
         });
         for (Item& i : openChain(id)) steps.push_back(i);
         steps.push_back([this, id] {

@@ -4,8 +4,7 @@
 #include <mutex>
 
 #include "c331/c331_manage.h"
-#include "comm/led_size.h"
-#include "fpga/fpga_manage.h"
+#include "comm/message_deal.h"
 #include "ui/led/no_touch.h"
 #include "ui/shell/keypad_number.h"
 #include "ui/shell/number_keyboard.h"
@@ -294,7 +293,7 @@ void ledset::on_Button_apply1_clicked() {
     const Outputs o = outputs(w, h);
     showOutputs(o);
     // Asked before the C331 mutex: the FPGA side's locks come after it.
-    const bool fpgas_run = led_fpgas_running(fpga_manage::p_fpga_manage);
+    const bool fpgas_run = led_fpgas_running();
     bool changed = false;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
