@@ -72,7 +72,9 @@ c331_manage::c331_manage() {
     }
 }
 
-c331_manage::~c331_manage() = default;
+c331_manage::~c331_manage() {
+    delete drv;  // closes the chip's bus and the SoC pad window
+}
 
 c331_manage* c331_manage::pInstance() {
     std::lock_guard<std::mutex> lock(g_instance_mutex);
@@ -91,7 +93,8 @@ c331_manage* c331_manage::pInstance() {
     return p_c331_manage;
 }
 
-void c331_manage::shutdown() {
+void c331_manage::stop_thread() {
+    std::lock_guard<std::mutex> instance(g_instance_mutex);
     c331_manage* self = p_c331_manage;
     if (!self) return;
     {
@@ -100,6 +103,13 @@ void c331_manage::shutdown() {
     }
     apply_cv.notify_all();
     if (self->thread_.joinable()) self->thread_.join();
+}
+
+void c331_manage::shutdown() {
+    stop_thread();
+    std::lock_guard<std::mutex> instance(g_instance_mutex);
+    delete p_c331_manage;
+    p_c331_manage = nullptr;
 }
 
 int c331_manage::initialize() {

@@ -104,7 +104,11 @@ public:
     // Signalled by raise_apply; the C331 thread waits on it with c331_mutex.
     static std::condition_variable apply_cv;
 
-    // Stops and joins the thread (tests and benchmarks only; the box never stops it).
+    // Stops and joins the thread; the manager and its chip stay for the caller alone (tests
+    // and benchmarks only; the box never stops it).
+    static void stop_thread();
+    // Stops the thread and releases the manager with the devices it holds, so that the next
+    // pInstance() starts afresh on the box selected then.
     static void shutdown();
 
     // ---- System parameters (chip start-up settings) ----

@@ -80,21 +80,24 @@ long readParaFile(uint8_t* buf, size_t cap) {
 
 const std::array<uint8_t, 4096> default_para_ramlist = makeDefaults();
 
-ZemRamPara::ZemRamPara() {
+ZemRamPara::ZemRamPara() = default;
+
+ZemRamPara* ZemRamPara::pInstance() {
+    if (!p_zemrampara_config) {
+        p_zemrampara_config = new ZemRamPara();
+        p_zemrampara_config->reload();
+    }
+    return p_zemrampara_config;
+}
+
+void ZemRamPara::reload() {
     std::memset(ram, 0, sizeof ram);
     std::memset(shadow, 0, sizeof shadow);
     std::memset(mode_ram, 0, sizeof mode_ram);
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
-}
-
-ZemRamPara* ZemRamPara::pInstance() {
-    if (!p_zemrampara_config) {
-        p_zemrampara_config = new ZemRamPara();
-        p_zemrampara_config->ram_para_load();
-        p_zemrampara_config->startup_fixups();
-    }
-    return p_zemrampara_config;
+    ram_para_load();
+    startup_fixups();
 }
 
 void ZemRamPara::ram_para_write_defaults() {

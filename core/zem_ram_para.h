@@ -55,6 +55,9 @@ public:
     static constexpr const char* kParaFile = "/data/ram_device_info";
 
     static ZemRamPara* pInstance();
+    // Forgets everything held and loads the store again from the box selected now, as at
+    // start (tests and benchmarks that move to a fresh root in one process).
+    void reload();
     static ZemRamPara* p_zemrampara_config;
 
     // Guards the per-source timing words (RAM 256..291) that the source thread writes.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program and its tests three times (plain; AddressSanitizer with
-# UndefinedBehaviorSanitizer; ThreadSanitizer), runs every test in each with ctest, and runs
-# the protocol fuzz target for a fixed number of runs; then cross-builds for the box (32-bit
+# UndefinedBehaviorSanitizer; ThreadSanitizer), runs every test in each with ctest (in the
+# AddressSanitizer build also each test program whole), and runs the protocol fuzz target for
+# a fixed number of runs; then cross-builds for the box (32-bit
 # ARM) and runs every test again under qemu-user. ctest's summary of the armhf run is the last
 # line.
 set -euo pipefail
@@ -26,6 +27,21 @@ build_and_test build
 tests/fuzz/run.sh
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     build_and_test build-asan -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
+# Each test program once more whole, all its cases in one process, so that what one case
+# leaves in a singleton reaches the next (ctest gives every case a process of its own).
+whole_run() {
+    local log="$1.whole.log"
+    timeout 1200 env QT_QPA_PLATFORM=offscreen "$1" >"$log" 2>&1 && return
+    tail -n 60 "$log" >&2
+    echo "$1 failed when run whole (log: $log)" >&2
+    return 1
+}
+export -f whole_run
+# Not yet: the links' servers and the source thread keep what one case set up for the next.
+not_whole='/(comm|video_io)_tests$'
+ls build-asan/tests/*_tests | grep -Ev "$not_whole" |
+    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+        xargs -P "$jobs" -I{} bash -c 'whole_run {}'
 # A race report fails its test (exit code 66); tests/tsan.supp names the Qt frames it skips.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
     build_and_test build-tsan -DZEM_TSAN=ON -DZEM_BENCH=OFF

@@ -11,7 +11,7 @@ void C331Test::SetUp() {
     SimBoxTest::SetUp();
     platform::installClock(std::make_unique<platform::FakeClock>());
     chip = platform::sim::attachSimC331();
-    ZemRamPara::pInstance();
+    ZemRamPara::pInstance()->reload();  // the store outlives a test when a program runs whole
     connection_ = QObject::connect(
         &store(), &ZemRamPara::sig_update_para, &store(),
         [this](int id) {

@@ -134,7 +134,7 @@ TEST_F(DisplayTest, OverlappingWindowsAreLayeredByPriority) {
 }
 
 TEST_F(DisplayTest, PictureControlsAtTheirEndsAndBeyond) {
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     struct {
         int value;
         uint32_t brightness, contrast, saturation;
@@ -174,7 +174,7 @@ TEST_F(DisplayTest, PictureControlsAtTheirEndsAndBeyond) {
 }
 
 TEST_F(DisplayTest, TestPatternsOnOneWindowAndRefusedWithTwo) {
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     // The default layout: one window on output channel 0.
     const uint8_t first[20] = {4, 4, 4, 4, 4, 1, 0x0E, 0x0F, 0, 0, 8, 5, 0x0E, 1, 3, 3, 6, 9, 2, 3};
     for (int n = 1; n <= 21; ++n) {
@@ -195,7 +195,7 @@ TEST_F(DisplayTest, TestPatternsOnOneWindowAndRefusedWithTwo) {
 }
 
 TEST_F(DisplayTest, ShrinkFiltersByRatio) {
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     // Vertical tables: 1080 lines into 540, 1000 and 810; register 0x70 is the first coefficient.
     struct {
         int in, out;
@@ -217,7 +217,7 @@ TEST_F(DisplayTest, ShrinkFiltersByRatio) {
 }
 
 TEST_F(DisplayTest, DeinterlacerAndNoiseReductionPresets) {
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     c->g_ich_owner[0] = 0;
     c->PM_INPUT[0] = 1;
     // Progressive 1080p with block noise reduction 3.

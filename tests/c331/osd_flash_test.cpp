@@ -23,7 +23,7 @@ protected:
     c331_manage& idleManager() {
         c331_manage* c = startManager();
         EXPECT_TRUE(waitState(8));
-        c331_manage::shutdown();
+        c331_manage::stop_thread();
         chip->clearFrames();
         return *c;
     }

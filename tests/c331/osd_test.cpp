@@ -20,7 +20,7 @@ protected:
         chip->flashLoad(0x010000, fontFile(32, false, 2));
         c331_manage* c = startManager();
         EXPECT_TRUE(waitState(8));
-        c331_manage::shutdown();
+        c331_manage::stop_thread();
         c->PS_PANEL_HW = 1920;
         c->PS_PANEL_VW = 1080;
         c->PS_PANEL_HSHAPE = 2;
@@ -329,7 +329,7 @@ TEST_F(OsdTest, TheMenuFileReachesTheEngineWhenTheOsdIsSwitchedOn) {
     ASSERT_TRUE(waitFor([&] { return !charDraws().empty(); }));
     const Draw d = charDraws().front();
     EXPECT_EQ(glyphs(d), (std::vector<int>{'H' - 0x20, 'I' - 0x20}));
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     EXPECT_EQ(d.target, uint32_t(c->PS_MEM_OSD) + 8 + uint32_t(c->osd_stride()) * 4);
     EXPECT_EQ(chip->field(0x091602), uint32_t(c->PS_ACTVST + 40 + 1));
 }

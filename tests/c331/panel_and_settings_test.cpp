@@ -69,7 +69,7 @@ TEST_F(PanelTest, EverySpliceModeGivesItsChannelGeometryAndRouting) {
 
 TEST_F(PanelTest, OutputTimingComesFromTheTableOfFrameTotals) {
     startRunning();
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     c331_manage* m = c331_manage::p_c331_manage;
     // 1920 x 1080 copy: target 1984 x 1092, the first row not smaller in both.
     EXPECT_EQ(m->gPanel.HTT, 1984);
@@ -91,7 +91,7 @@ protected:
     // A manager whose thread has come up and stopped: its operations run on this thread.
     c331_manage* stopped() {
         startRunning();
-        c331_manage::shutdown();
+        c331_manage::stop_thread();
         return c331_manage::p_c331_manage;
     }
 };

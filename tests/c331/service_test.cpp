@@ -92,7 +92,7 @@ TEST_F(ServiceTest, WriteReadBackRaisesTheInputStartBy100) {
 }
 
 TEST_F(ServiceTest, TheWholeRegisterDumpPrintsOneLinePerRead) {
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     chip->clearFrames();
     testing::internal::CaptureStdout();
     c->c331_print();

@@ -262,7 +262,9 @@ struct HandOver {
 TEST_F(C331ThreadTest, OneApplyProgramsThePanelFirstAndRefreshesLast) {
     fpga_manage* f = fpga_manage::pInstance();
     f->stop_thread();  // the requests stay as the apply left them
+    f->clear_state();  // and none is left from an earlier test in this process
     raviksource* src = raviksource::pInstance();
+    src->edid_rewrite[0] = 0;
     startRunning();
     auto now = [&] {
         return HandOver{f->bri_request.load(), src->edid_rewrite[0].load(),
@@ -303,7 +305,9 @@ namespace {
 TEST_F(C331ThreadTest, ChangesRaisedBeforeTheChipStartsAreAppliedOnceItRuns) {
     fpga_manage* f = fpga_manage::pInstance();
     f->stop_thread();  // the requests stay as the apply left them
+    f->clear_state();  // and none is left from an earlier test in this process
     raviksource* src = raviksource::pInstance();
+    src->edid_rewrite[0] = 0;
     chip->setAbsent(true);
     c331_manage* m = startManager();
     // The chip is absent: it answers once the change is raised.

@@ -54,7 +54,7 @@ protected:
     // Applies a RAM change and stops the thread, so the test reads the manager's tables.
     void apply(const std::function<void(ZemRamPara&)>& change) {
         step(change);
-        c331_manage::shutdown();
+        c331_manage::stop_thread();
     }
     // Applies a RAM change and waits for its refresh, the thread going on.
     void step(const std::function<void(ZemRamPara&)>& change) {

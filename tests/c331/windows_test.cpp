@@ -265,7 +265,7 @@ TEST_F(WindowsTest, MoreInputChannelsThanTheChipHasLeaveLaterWindowsWithout) {
 
 // The Part's worked numbers.
 TEST_F(WindowsTest, ScalingRatiosAndChannelPieces) {
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     struct {
         int in, out, mode, ratio;
     } cases[] = {{1920, 1280, 1, 43680}, {1280, 1920, 2, 43680}, {3840, 1920, 1, 32760},
@@ -295,7 +295,7 @@ TEST_F(WindowsTest, ScalingRatiosAndChannelPieces) {
 }
 
 TEST_F(WindowsTest, InputChannelPlacementRules) {
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     auto owners = [&](std::vector<int> o) {
         for (int k = 0; k < 8; ++k) c->g_ich_owner[k] = o[k];
     };

@@ -2,6 +2,8 @@
 // builders and PC-side clients are in pc_link.h.
 #pragma once
 
+#include <QObject>
+
 #include "pc_link.h"
 #include "sim_fixture.h"
 
@@ -12,4 +14,6 @@ protected:
     static class ZemRamPara* store();
     // Runs one body through the handler table directly; the reply body without check byte.
     Bytes handle(const Bytes& body);
+    // Context of the test's connections to the singletons' signals: they end with the test.
+    QObject scope;
 };

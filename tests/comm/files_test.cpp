@@ -43,8 +43,9 @@ class Files : public CommTest {
 protected:
     void SetUp() override {
         CommTest::SetUp();
-        QObject::connect(store(), &ZemRamPara::sig_update_para,
-                         [this](int id) { refreshes.push_back(id); });
+        QObject::connect(
+            store(), &ZemRamPara::sig_update_para, &scope,
+            [this](int id) { refreshes.push_back(id); }, Qt::DirectConnection);
     }
     // Sends a whole file; the end's status.
     uint8_t send(const std::string& tag, const std::string& data, const Bytes& md5,
@@ -103,8 +104,9 @@ TEST_F(Files, JsonFilesAreRefusedAboveTheSizeTheBoxReads) {
 
 TEST_F(Files, NamedFilesStayInTheirFolder) {
     int back = 0;
-    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_smartmapping_written,
-                     [&] { ++back; });
+    QObject::connect(
+        comm_bridge::pInstance(), &comm_bridge::sig_smartmapping_written, &scope, [&] { ++back; },
+        Qt::DirectConnection);
     // A ".new" name is the temporary file of another transfer's write.
     for (const char* bad : {"../x", "a/b", "..", ".", "", "scan1.bin.new"})
         EXPECT_EQ(status(handle(start("SMAP", 3, bad))), 1) << bad;
@@ -112,8 +114,9 @@ TEST_F(Files, NamedFilesStayInTheirFolder) {
     EXPECT_EQ(readFile("/data/smartmapping/scan1.bin"), "abc");
     EXPECT_EQ(back, 1);
     int deleted = -1;
-    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_file_deleted,
-                     [&](int folder) { deleted = folder; });
+    QObject::connect(
+        comm_bridge::pInstance(), &comm_bridge::sig_file_deleted, &scope,
+        [&](int folder) { deleted = folder; }, Qt::DirectConnection);
     const Bytes del = body(0x83, cat({text("SMAP"), {9}, text("scan1.bin")}));
     EXPECT_EQ(status(handle(del)), 0);
     EXPECT_FALSE(exists("/data/smartmapping/scan1.bin"));
@@ -146,7 +149,9 @@ TEST_F(Files, HalfWrittenFilesOfAKilledTransferAreRemovedAtStart) {
 
 TEST_F(Files, ProgramTransferStartsTheUpdate) {
     int starts = 0;
-    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_update_start, [&] { ++starts; });
+    QObject::connect(
+        comm_bridge::pInstance(), &comm_bridge::sig_update_start, &scope, [&] { ++starts; },
+        Qt::DirectConnection);
     g_update_flag = 0;
     EXPECT_EQ(send("FMCU", "abc", kMd5Abc), 0);
     EXPECT_EQ(readFile("/data/app/zemT57N2"), "abc");

@@ -158,10 +158,16 @@ TEST_F(Handlers, DebugCommandRegistersStoreAndRaiseTheApply) {
 
 TEST_F(Handlers, UpdateRegistersShowAndCloseTheOverlayOnce) {
     int starts = 0, overs = 0;
-    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_update_start, [&] { ++starts; });
-    QObject::connect(comm_bridge::pInstance(), &comm_bridge::sig_update_over, [&] { ++overs; });
+    QObject::connect(
+        comm_bridge::pInstance(), &comm_bridge::sig_update_start, &scope, [&] { ++starts; },
+        Qt::DirectConnection);
+    QObject::connect(
+        comm_bridge::pInstance(), &comm_bridge::sig_update_over, &scope, [&] { ++overs; },
+        Qt::DirectConnection);
     std::vector<int> ids;
-    QObject::connect(store(), &ZemRamPara::sig_update_para, [&](int id) { ids.push_back(id); });
+    QObject::connect(
+        store(), &ZemRamPara::sig_update_para, &scope, [&](int id) { ids.push_back(id); },
+        Qt::DirectConnection);
     g_update_flag = 0;
     handle(writeReg(9, 0xFF, {16}));
     handle(writeReg(10, 0xFF, {0x01}));

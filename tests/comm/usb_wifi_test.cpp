@@ -34,10 +34,13 @@ TEST_F(UsbWatcher, DiskEventsBecomeRefreshIdsOnlyAfterTheStartDelay) {
     UsbServer* usb = UsbServer::pInstance();
     std::vector<int> ids;
     std::mutex m;
-    QObject::connect(usb, &UsbServer::sig_usb_update, [&](int id) {
-        std::lock_guard<std::mutex> lock(m);
-        ids.push_back(id);
-    });
+    QObject::connect(
+        usb, &UsbServer::sig_usb_update, &scope,
+        [&](int id) {
+            std::lock_guard<std::mutex> lock(m);
+            ids.push_back(id);
+        },
+        Qt::DirectConnection);
     auto seen = [&] {
         std::lock_guard<std::mutex> lock(m);
         return ids;
@@ -66,7 +69,8 @@ TEST_F(UsbWatcher, DiskEventsBecomeRefreshIdsOnlyAfterTheStartDelay) {
 TEST_F(UsbWatcher, TheThreadActsOnInjectedEvents) {
     std::atomic<int> got{0};
     UsbServer* usb = UsbServer::pInstance();
-    QObject::connect(usb, &UsbServer::sig_usb_update, [&](int id) { got = id; });
+    QObject::connect(
+        usb, &UsbServer::sig_usb_update, &scope, [&](int id) { got = id; }, Qt::DirectConnection);
     g_delay_usbserver = 1;
     platform::sim::injectHotplug(uevent("remove", "sda", "disk"));
     EXPECT_TRUE(eventually([&] { return got == 101; }));

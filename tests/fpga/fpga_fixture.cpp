@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "c331/c331_manage.h"
+
 void FpgaTest::SetUp() {
     SimBoxTest::SetUp();
     g_debugSwitch = 0;
@@ -38,6 +40,7 @@ void FpgaTest::startBoard() {
 }
 
 void FpgaTest::TearDown() {
+    c331_manage::shutdown();  // a test that started the chip leaves none to the next one
     QObject::disconnect(refresh_conn);
     SimBoxTest::TearDown();
 }

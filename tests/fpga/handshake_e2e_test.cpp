@@ -73,7 +73,7 @@ TEST_F(FpgaC331Box, LedSizeChangeBlanksReinitialisesAndRelightsWithTheC331Thread
             60);
     }
     f->stop_thread();
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     stop = true;
     ticker.join();
     ASSERT_TRUE(up) << "fpga status " << f->get_fpga_status() << ", c331 state "

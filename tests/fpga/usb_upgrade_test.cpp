@@ -85,7 +85,7 @@ protected:
         for (int i = 0; i < 5000 && c331->thread_state != 8; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_EQ(c331->thread_state.load(), 8);
-        c331_manage::shutdown();  // the test alone drives the chip from here
+        c331_manage::stop_thread();  // the test alone drives the chip from here
         usb_upgrade_report* r = usb_upgrade_report::pInstance();
         QObject::connect(r, &usb_upgrade_report::sig_usb_upgrade_result, r,
                          [this](int i, int f, int x) {

@@ -37,7 +37,7 @@ protected:
     void startStopped(int port) {
         startSource();
         startChip();
-        c331_manage::shutdown();
+        c331_manage::stop_thread();
         for (int w = 0; w < 6; ++w) {
             c->PM_INPUT[w] = w == 0 ? port : 6;
             c->PM_WIN_DBD_MODE[w] = 0;

@@ -76,7 +76,7 @@ TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
     settle();
     EXPECT_EQ(chip->reg(0x00, 0x11), 2 * kPort1);
     EXPECT_EQ(chip->field(0x101902, 16), 1920u);
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
 
     EXPECT_EQ(c->gMwin.wincnt, 2);
     EXPECT_THAT(std::vector<int>(c->PM_WIN_NUM, c->PM_WIN_NUM + 3), ElementsAre(0, 1, 6));
