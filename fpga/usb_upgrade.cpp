@@ -1,8 +1,9 @@
 // The USB-disk upgrade: package files on the disk carry the program, each FPGA's firmware and
 // the OSD fonts. The FPGA thread runs the job one step per pass while g_usb_grade is set (start,
-// list, write, end). Every package is checked whole against its file size and each child's
-// target before anything is erased; each child is read back after writing and counts as
-// installed only when it reads back equal.
+// list, write, end). Every package is checked whole against its file size, and each child it
+// gives against its target, before anything is erased: program and firmware children come only
+// from packages for this controller type, font children from any. Each child is read back after
+// writing and counts as installed only when it reads back equal.
 #include "fpga/usb_upgrade.h"
 
 #include <sys/stat.h>
@@ -88,13 +89,21 @@ uint32_t fontAddress(uint8_t coding, uint8_t height) {
     return 0x000000;
 }
 
-// Checks one child against the file and its target; false with the reason.
-bool checkChild(const std::string& file, uint64_t size, Child& c, std::string& why) {
+// The program and firmware children are for one controller type only; fonts are for any.
+bool taken(uint8_t type, uint16_t controller) {
+    if (type == kFont) return true;
+    return (type == kApp || type == kFpga0 || type == kFpga1) && controller == kControllerType;
+}
+
+// Checks one child against the file and, when it is taken, its target; false with the reason.
+bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Child& c,
+                std::string& why) {
     if (c.type != kApp && c.type != kFpga0 && c.type != kFpga1 && c.type != kFont) return true;
     if (uint64_t(c.offset) + c.len > size) {
         why = "child past the end of the file";
         return false;
     }
+    if (!taken(c.type, controller)) return true;
     if (c.type == kApp) {
         if (c.len == 0 || c.len > kFileBufSize) why = "program child empty or larger than 5 MiB";
         return why.empty();
@@ -136,10 +145,6 @@ bool readPackage(const std::string& file, Package& p, std::string& why) {
     ZEM_DEBUG("\n FileType = %#x \n\n FileVersion = %#x \n\n PublishType = %#x \n", h[0], h[1],
               h[2]);
     ZEM_DEBUG("\n ControllerType = %#x \n\n FileNum = %#x \n", p.controller, count);
-    if (p.controller != kControllerType) {
-        why = "made for another controller";
-        return false;
-    }
     if (kHeaderSize + uint64_t(kEntrySize) * count > size) {
         why = "child table past the end of the file";
         return false;
@@ -154,8 +159,8 @@ bool readPackage(const std::string& file, Package& p, std::string& why) {
         std::memcpy(c.version, e + 9, 6);
         ZEM_DEBUG("\n file_type = %#x \n\n file_len = %#x \n\n file_offset = %#x \n", c.type, c.len,
                   c.offset);
-        if (!checkChild(file, size, c, why)) return false;
-        p.children.push_back(c);
+        if (!checkChild(file, size, p.controller, c, why)) return false;
+        if (taken(c.type, p.controller)) p.children.push_back(c);
     }
     return true;
 }

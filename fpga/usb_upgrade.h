@@ -17,7 +17,7 @@ signals:
     // Progress of the job, 0..100; 100 when it has ended.
     void sig_qround_bar_update(int percent);
     // The job ended: children installed, children that failed (written wrongly or refused by
-    // the flash) and packages refused whole (short, lying or for another controller).
+    // the flash) and packages refused whole (short or lying).
     void sig_usb_upgrade_result(int installed, int failed, int refused);
 
 private:

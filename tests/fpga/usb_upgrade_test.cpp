@@ -192,7 +192,6 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
     for (const Case& k :
          {Case{"truncated", truncated}, Case{"lying length", lying},
           Case{"bitstream past its child", long_bitstream}, Case{"font past its region", big_font},
-          Case{"another controller", package({{7, good}, {13, font(32, true, 128)}}, 0x1234)},
           Case{"header only", Bytes(20, 0)}}) {
         onDisk("bad.ZEMZK", k.file);
         board->clearMessages();
@@ -207,6 +206,29 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
     }
     EXPECT_FALSE(exists("/data/app/zemT57N"));
     EXPECT_FALSE(ran("mv /data/app/zemT57N2  /data/app/zemT57N"));
+}
+
+// Font children are taken from a package of any controller type; the program and firmware
+// children of another controller's package are passed over, whole package checks still hold.
+TEST_F(UsbUpgradeTest, AnotherControllersPackageGivesItsFontsOnly) {
+    const Bytes narrow = font(32, true, 2 * 128);
+    const Bytes firmware0 = firmware(bytes(9000, 6));
+    onDisk("other.ZEMZK", package({{7, firmware0}, {10, bytes(700, 2)}, {13, narrow}}, 0x1234));
+    const int resets = resetPulses(0);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0}));
+    EXPECT_EQ(chip->flashRead(0, uint32_t(narrow.size())), narrow);
+    EXPECT_EQ(c331->g_osd_font_mask.load(), 0x2u);
+    EXPECT_EQ(board->flash[0].erases + board->flash[1].erases, 0);
+    EXPECT_EQ(resetPulses(0), resets);
+    EXPECT_FALSE(exists("/data/app/zemT57N2"));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+
+    Bytes truncated = package({{7, firmware0}, {13, narrow}}, 0x1234);
+    truncated.resize(truncated.size() - 10);
+    onDisk("other.ZEMZK", truncated);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{0, 0, 1}));
 }
 
 TEST_F(UsbUpgradeTest, AFlashThatDoesNotTakeTheDataFailsTheChildAndNothingTakesEffect) {
