@@ -235,6 +235,9 @@ void c331_manage::zemApi_MultiWinChAlloc(char init) {
     int S = 0;
     for (int k = 0; k < gMwin.wincnt && k < kWindows; ++k) {
         ST_WIN_INFO& rec = gWininfo[k];
+        // A window of no width or height shows nothing: it takes no channel and leaves the
+        // start channel to the next window, as if it were off.
+        if (rec.rect.w <= 0 || rec.rect.h <= 0) continue;
         const int x1 = rec.rect.x, y1 = rec.rect.y;
         const int x2 = x1 + rec.rect.w, y2 = y1 + rec.rect.h;
         int E = -1;

@@ -152,6 +152,39 @@ INSTANTIATE_TEST_SUITE_P(
                    {1, 2, 3, 4, 5, 6, 7, 8}}),
     [](const ::testing::TestParamInfo<SpliceCase>& i) { return std::string(i.param.name); });
 
+// A window of no width or height between two others in the 2 x 2 grid: it takes no channel,
+// and the windows after it get theirs as if it were off.
+class EmptyWindowTest : public WindowsTest, public ::testing::WithParamInterface<Rect> {};
+
+TEST_P(EmptyWindowTest, TakesNoChannelAndLeavesTheOthersTheirs) {
+    const Rect empty = GetParam();
+    apply([&](ZemRamPara& s) {
+        screen(s, 2, 8192, 2160, 8192, 1080);
+        window(s, 0, kHdmi1, {0, 0, 4096, 2160});
+        window(s, 1, kHdmi2, empty);
+        window(s, 2, kHdmi3, {4096, 0, 4096, 2160});
+    });
+    ASSERT_EQ(c->gPanel.arrang, 7);
+    ASSERT_EQ(c->gMwin.wincnt, 3);
+    EXPECT_THAT(list(0), ElementsAre(0, 2));
+    EXPECT_THAT(list(1), ElementsAre());
+    EXPECT_THAT(list(2), ElementsAre(1, 3));
+    EXPECT_THAT(std::vector<int>(c->PM_WIN_NUM, c->PM_WIN_NUM + 8),
+                ElementsAre(0, 2, 0, 2, 6, 6, 6, 6));
+    EXPECT_THAT(std::vector<int>(c->PM_OVERLAY, c->PM_OVERLAY + 8),
+                ElementsAre(1, 2, 3, 4, 5, 6, 7, 8));
+    EXPECT_THAT(std::vector<int>(c->PM_WIN_SHAPE[1], c->PM_WIN_SHAPE[1] + 2), ElementsAre(0, 0));
+    EXPECT_TRUE(ichOf(1).empty());  // nor an input channel
+    EXPECT_FALSE(ichOf(2).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(NoWidthOrNoHeight, EmptyWindowTest,
+                         ::testing::Values(Rect{4096, 0, 0, 2160}, Rect{0, 0, 8192, 0}),
+                         [](const ::testing::TestParamInfo<Rect>& i) {
+                             return i.param.w == 0 ? std::string("NoWidth")
+                                                   : std::string("NoHeight");
+                         });
+
 TEST_F(WindowsTest, TwoHdmiWindowsSideBySideGetTheirPortsAndGeometry) {
     measure(kPortOf[kHdmi2], 1280, 720);
     apply([](ZemRamPara& s) {
