@@ -283,6 +283,8 @@ public:
 
     // ---- Output panel ----
     int zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
+    // Output 1's width or height (`what`) held inside the LED screen's, logged when it was not.
+    static int output_within_led(const char* what, int out1, int led);
     void zemApi_PnlInitOch3();
     int zemApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int W, int H);
     void zemApi_c331InitRegPanel();

@@ -54,6 +54,19 @@ const ST_PANEL_TIMING* c331_manage::panel_timing_table(int* count) {
     return table.data();
 }
 
+// Output 2 is what output 1 leaves of the LED screen: an output 1 larger than the screen
+// would leave it a wrapped, huge size.
+int c331_manage::output_within_led(const char* what, int out1, int led) {
+    if (out1 >= 0 && out1 <= led) return out1;
+    const int clamped = out1 < 0 ? 0 : led;
+    char text[112];
+    std::snprintf(text, sizeof text, "c331: output 1 %s %d outside the LED screen's %d; %d taken",
+                  what, out1, led, clamped);
+    writeLogMsg(2, text);
+    ZEM_DEBUG("%s\n", text);
+    return clamped;
+}
+
 int c331_manage::zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice) {
     std::memset(&gPanel, 0, sizeof gPanel);
     ST_PANEL_INFO& p = gPanel;
@@ -65,13 +78,15 @@ int c331_manage::zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
     switch (p.splice) {
         case 1:
         case 2:
+            out1h = output_within_led("height", out1h, p.ledH);
             p.out1w = p.ledW;
             p.out1h = static_cast<uint16_t>(out1h);
-            p.out2h = static_cast<uint16_t>(ledH - out1h);
+            p.out2h = static_cast<uint16_t>(p.ledH - out1h);
             break;
         case 3:
+            out1w = output_within_led("width", out1w, p.ledW);
             p.out1w = static_cast<uint16_t>(out1w);
-            p.out2w = static_cast<uint16_t>(ledW - out1w);
+            p.out2w = static_cast<uint16_t>(p.ledW - out1w);
             p.out1h = p.ledH;
             break;
         case 0:

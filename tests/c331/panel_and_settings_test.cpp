@@ -67,6 +67,56 @@ TEST_F(PanelTest, EverySpliceModeGivesItsChannelGeometryAndRouting) {
     }
 }
 
+// Output 1 wider or higher than the LED screen is held to it, and said so: output 2 is then
+// empty instead of a wrapped 64616, and the panel is the one the screen's own size gives.
+TEST_F(PanelTest, AnOutputLargerThanTheLedScreenIsHeldToIt) {
+    g_debugSwitch = 254;
+    startRunning();
+    struct Case {
+        const char* name;
+        int splice, ledW, ledH, out1w, out1h;
+        const char* line;
+    } cases[] = {
+        {"horizontal", 3, 1000, 1080, 1920, 1080,
+         "output 1 width 1920 outside the LED screen's 1000; 1000 taken"},
+        {"vertical", 2, 1920, 1000, 1920, 1080,
+         "output 1 height 1080 outside the LED screen's 1000; 1000 taken"},
+    };
+    int applied = 0;
+    auto panelFor = [&](const Case& c, int out1w, int out1h) {
+        produce([&](ZemRamPara& s) {
+            s.wr16(1376, uint16_t(c.splice));
+            s.wr16(1378, uint16_t(c.ledW));
+            s.wr16(1380, uint16_t(c.ledH));
+            s.wr16(1412, uint16_t(out1w));
+            s.wr16(1414, uint16_t(out1h));
+        });
+        EXPECT_TRUE(waitRefresh(1, ++applied));
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        std::vector<int> ram;
+        for (int a = 1382; a <= 1394; a += 2) ram.push_back(store().rd16(a));
+        return ram;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::internal::CaptureStdout();
+        const std::vector<int> held = panelFor(c, c.out1w, c.out1h);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find(c.line), std::string::npos);
+        EXPECT_EQ(held[0], 0);  // led_x
+        EXPECT_EQ(held[1], 0);  // led_y
+        EXPECT_LE(held[4], c.ledW);
+        const std::vector<int> own =
+            panelFor(c, c.splice == 3 ? c.ledW : c.out1w, c.splice == 3 ? c.out1h : c.ledH);
+        EXPECT_EQ(held, own);
+    }
+    c331_manage::stop_thread();
+    const ST_PANEL_INFO& p = c331_manage::p_c331_manage->gPanel;
+    EXPECT_EQ(p.out1h, 1000);
+    EXPECT_EQ(p.out2h, 0);
+    EXPECT_LE(c331_manage::p_c331_manage->PS_ACTHW, 1920);
+}
+
 TEST_F(PanelTest, OutputTimingComesFromTheTableOfFrameTotals) {
     startRunning();
     c331_manage::stop_thread();
