@@ -462,11 +462,12 @@ public:
     static const uint32_t osd_char_txt[15];  // character-mode defaults (load_char)
     static const uint32_t osd_bmp_txt[4];    // bitmap defaults (load_bmp)
     std::recursive_mutex flash_mutex;        // also held across a whole OSD redraw
-    // Results: 0 done; -EINVAL refused before anything was sent (outside the flash, crossing a
-    // region's end, or a zero-length erase unit); -ETIMEDOUT the engine did not finish;
+    // Results: 0 done; -EINVAL refused before anything was sent (outside the flash, nothing to
+    // write, or a block erase off its block's boundary); -ETIMEDOUT the engine did not finish;
     // another negative errno when the bus failed.
     int erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_t kind);
-    // True when [address, address + length) lies inside one region of the flash.
+    // True when [address, address + length) lies inside one region of the flash (a font's
+    // place); erase and write themselves do not ask it.
     static bool flash_region_fits(uint32_t address, uint32_t length);
     int write_flash(int fd, uint32_t address, uint32_t length, const uint8_t* data);
     int read_flash(int fd, uint32_t address, uint32_t length, uint8_t* out);

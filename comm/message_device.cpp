@@ -159,7 +159,7 @@ int message_deal::Time_to_RAM(uint8_t* buf, uint32_t) {
 
 namespace {
 
-// A flash operation's result for the PC: refused (a region crossed) or failed.
+// A flash operation's result for the PC: refused (outside the flash) or failed.
 uint8_t flash_status(int rc) {
     return rc == 0 ? kDone : rc == -EINVAL ? kRefused : kUnavailable;
 }

@@ -76,21 +76,44 @@ TEST_F(FlashTest, EraseUnitsOfEachKind) {
     EXPECT_EQ(chip->flashRead(0x20000, 0x10000), Bytes(0x10000, 0xFF));
 }
 
-TEST_F(FlashTest, OperationsOutsideTheFlashOrAcrossARegionAreRefusedBeforeAnythingIsSent) {
+TEST_F(FlashTest, OperationsOutsideTheFlashAreRefusedBeforeAnythingIsSent) {
     c331_manage& c = idleManager();
-    chip->flashLoad(0xF000, Bytes(0x2000, 0x00));
+    chip->flashLoad(0x1FFE000, Bytes(0x2000, 0x00));
     const Bytes data(0x40, 0x11);
-    EXPECT_EQ(c.write_flash(c.fd, 0xFFF0, 0x20, data.data()), -EINVAL);  // narrow 32 into wide 32
     EXPECT_EQ(c.write_flash(c.fd, 0x1FFFFF0, 0x20, data.data()), -EINVAL);
+    EXPECT_EQ(c.write_flash(c.fd, 0x2000000, 1, data.data()), -EINVAL);
     EXPECT_EQ(c.write_flash(c.fd, 0, 0, data.data()), -EINVAL);
-    EXPECT_EQ(c.erase_flash(c.fd, 0x0F, 2, 0), -EINVAL);    // 0xF000..0x10FFF crosses
-    EXPECT_EQ(c.erase_flash(c.fd, 0x400, 2, 2), -EINVAL);   // 0x400000 + 128 KiB crosses
-    EXPECT_EQ(c.erase_flash(c.fd, 0x1FFF, 2, 0), -EINVAL);  // past the flash
-    EXPECT_EQ(c.erase_flash(c.fd, 4, 1, 1), -EINVAL);       // a 32 KiB block off its boundary
+    EXPECT_EQ(c.erase_flash(c.fd, 0x1FFF, 2, 0), -EINVAL);   // past the flash
+    EXPECT_EQ(c.erase_flash(c.fd, 0x1FF8, 2, 1), -EINVAL);   // the second block past it
+    EXPECT_EQ(c.erase_flash(c.fd, 0xFFFFF, 1, 0), -EINVAL);  // far past it
+    EXPECT_EQ(c.erase_flash(c.fd, 4, 1, 1), -EINVAL);        // a 32 KiB block off its boundary
     Bytes out(16);
     EXPECT_EQ(c.read_flash(c.fd, 0x1FFFFF8, 16, out.data()), -EINVAL);
     EXPECT_TRUE(chip->frames().empty());
-    EXPECT_EQ(chip->flashRead(0xF000, 0x2000), Bytes(0x2000, 0x00));
+    EXPECT_EQ(chip->flashRead(0x1FFE000, 0x2000), Bytes(0x2000, 0x00));
+}
+
+// Erases and writes inside the flash go through wherever they lie: PC and factory tools erase
+// blocks that span the end of one font and the start of the next, or of a font and the bitmap.
+TEST_F(FlashTest, ErasesAndWritesAcrossTheFontsAndTheBitmapGoThrough) {
+    c331_manage& c = idleManager();
+    chip->flashLoad(0x6000, Bytes(0x14000, 0x00));
+    ASSERT_EQ(c.erase_flash(c.fd, 8, 2, 1), 0);  // 32 KiB blocks at 0x8000 and 0x10000
+    EXPECT_EQ(addressWrites(), (std::vector<uint32_t>{0x8000, 0x10000}));
+    EXPECT_EQ(chip->flashRead(0x7FFF, 1), Bytes{0x00});
+    EXPECT_EQ(chip->flashRead(0x8000, 0x10000), Bytes(0x10000, 0xFF));
+    EXPECT_EQ(chip->flashRead(0x18000, 1), Bytes{0x00});
+    // The 64 KiB block holding the bitmap's start also holds the end of the wide 64-dot font.
+    chip->flashLoad(0xEC0000, Bytes(0x30000, 0x00));
+    chip->clearFrames();
+    ASSERT_EQ(c.erase_flash(c.fd, 0xED0, 1, 2), 0);
+    EXPECT_EQ(addressWrites(), (std::vector<uint32_t>{0xED0000}));
+    EXPECT_EQ(chip->flashRead(0xECFFFF, 1), Bytes{0x00});
+    EXPECT_EQ(chip->flashRead(0xED0000, 0x10000), Bytes(0x10000, 0xFF));
+    EXPECT_EQ(chip->flashRead(0xEE0000, 1), Bytes{0x00});
+    const Bytes data = pattern(0x40, 7);
+    ASSERT_EQ(c.write_flash(c.fd, 0xFFF0, 0x40, data.data()), 0);  // narrow 32 into wide 32
+    EXPECT_EQ(chip->flashRead(0xFFF0, 0x40), data);
 }
 
 TEST_F(FlashTest, AnEngineThatNeverFinishesFailsEveryOperationInsteadOfHanging) {
@@ -202,7 +225,10 @@ TEST_F(FlashTest, FontsWrittenOverTcpAreReadBackAndFoundAtStartUp) {
     const Bytes back = pc.ask(body(0x72, cat({{4}, le32(0), le16(uint16_t(font.size()))})));
     ASSERT_EQ(back.size(), 11 + font.size());
     EXPECT_EQ(Bytes(back.begin() + 11, back.end()), font);
-    EXPECT_EQ(status(pc.ask(body(0x71, cat({{4}, le32(0xFFFF), le16(2), {1, 2}})))), 1);
+    // Across the end of one font into the next goes through; past the flash's end does not.
+    EXPECT_EQ(status(pc.ask(body(0x71, cat({{4}, le32(0xFFFF), le16(2), {1, 2}})))), 0);
+    EXPECT_EQ(chip->flashRead(0xFFFF, 2), (Bytes{1, 2}));
+    EXPECT_EQ(status(pc.ask(body(0x71, cat({{4}, le32(0x1FFFFFF), le16(2), {1, 2}})))), 1);
 
     EXPECT_EQ(status(pc.ask(writeReg(14, 0x08, {0x08}))), 0);
     EXPECT_EQ(pc.ask(readRam(0x600886, 1)).back(), 0x01);
