@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QVector>
 #include <algorithm>
-#include <cctype>
+#include <cstdlib>
 #include <memory>
 
 #include "c331/c331_manage.h"
@@ -15,23 +15,12 @@ namespace {
 
 constexpr int kLedW = 1378, kLedH = 1380;  // parameter RAM
 
-// "RRGGBB" (optionally after blanks and a 0x prefix) as the chip's 0xBBGGRR; false for any
-// other text, which is refused rather than read as some colour.
-bool bgrFromHex(const std::string& text, int32_t* bgr) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0) i += 2;
-    if (text.size() - i != 6) return false;
-    uint32_t rgb = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        rgb = rgb << 4 |
-              uint32_t(std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                                   : std::tolower(c) - 'a' + 10);
-    }
-    *bgr = int32_t((rgb & 0xFF) << 16 | (rgb & 0xFF00) | rgb >> 16);
-    return true;
+// A colour text RRGGBB as the chip's 0xBBGGRR. The text reads as a base-16 number: optional
+// blanks, sign and 0x, then hex digits up to the first other character; a text that starts
+// otherwise reads 0 (black). PC tools write their files for this reading.
+int32_t bgrFromText(const std::string& text) {
+    const uint32_t rgb = uint32_t(std::strtoull(text.c_str(), nullptr, 16));
+    return int32_t((rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF));
 }
 
 struct FontSize {
@@ -58,8 +47,6 @@ void c331_manage::set_OSD_para(OSD_LIST* list) {
         m.w = std::min<int32_t>(m.w, s->rd16(kLedW));
         m.y = std::min<int32_t>(m.y, s->rd16(kLedH));
     }
-    // A colour text that is refused keeps the colour shown before this item.
-    const int32_t last_char_colour = PS_CHAR_COLOR, last_bg_colour = PS_BG_COLOR;
     load_char();
     g_osd_h_alignment_ravik = 0;
     g_osd_v_alignment_value_ravik = 0;
@@ -110,11 +97,10 @@ void c331_manage::set_OSD_para(OSD_LIST* list) {
     zemApi_OsdSet(10, m.w);
     zemApi_OsdSet(11, m.y);
     zemApi_OsdSet(12, m.h);
-    int32_t colour = 0;
-    zemApi_OsdSet(17, bgrFromHex(m.font_color, &colour) ? colour : last_char_colour);
+    zemApi_OsdSet(17, bgrFromText(m.font_color));
     zemApi_OsdSet(13, m.speed * 10);
     if (m.enable != "off") {
-        zemApi_OsdSet(16, bgrFromHex(m.color, &colour) ? colour : last_bg_colour);
+        zemApi_OsdSet(16, bgrFromText(m.color));
         zemApi_OsdSet(18, 0);
     } else {
         zemApi_OsdSet(18, 1);

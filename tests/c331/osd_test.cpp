@@ -195,21 +195,25 @@ TEST_F(OsdTest, MenuItemFieldsBecomeProperties) {
     c331_manage& c = idleManager();
     store().wr16(1378, 1920);
     store().wr16(1380, 1080);
+    // Colour texts read as base-16 numbers up to the first other character; red and blue
+    // swap places.
     struct Colour {
         const char* text;
-        int32_t bgr;  // -1: refused, the colour before stays
+        int32_t bgr;
     };
     for (const Colour& k :
          {Colour{"FF0000", 0x0000FF}, Colour{"0x00ff80", 0x80FF00}, Colour{" 123456", 0x563412},
-          Colour{"#FF0000", -1}, Colour{"FF00", -1}, Colour{"GG0000", -1}, Colour{"FF00001", -1}}) {
+          Colour{"#FF0000", 0}, Colour{"FF00", 0x00FF00}, Colour{"GG0000", 0},
+          Colour{"FF00001", 0x0100F0}, Colour{"12G456", 0x120000}, Colour{"+0X0000ff", 0xFF0000},
+          Colour{"-1", 0xFFFFFF}, Colour{"", 0}, Colour{"  \t 0x", 0}}) {
         c.PS_CHAR_COLOR = 0x010203;
         c.PS_BG_COLOR = 0x040506;
         OSD_LIST list = textItem("x");
         list.menu[0].font_color = k.text;
         list.menu[0].color = k.text;
         c.set_OSD_para(&list);
-        EXPECT_EQ(c.PS_CHAR_COLOR, k.bgr < 0 ? 0x010203 : k.bgr) << k.text;
-        EXPECT_EQ(c.PS_BG_COLOR, k.bgr < 0 ? 0x040506 : k.bgr) << k.text;
+        EXPECT_EQ(c.PS_CHAR_COLOR, k.bgr) << k.text;
+        EXPECT_EQ(c.PS_BG_COLOR, k.bgr) << k.text;
     }
     struct Size {
         int w, h, hzoom, dot64, zoom2x;
