@@ -181,7 +181,7 @@ void c331_manage::dump_port_info() const {
 // The full parameter dump: one "\t label :value \r\n" line per field.
 int c331_manage::zemDbg_c331_param() {
     auto line = [](const char* label, long long v) { std::printf("\t %-10s:%lld \r\n", label, v); };
-    std::printf("[zemDbg_c331_param]\r\n<<===OCH SETTINGS\r\n");
+    std::printf("[zemDbg_c331_param]\r\n<<===OCH SPEC\r\n");
     const struct {
         const char* label;
         int32_t v;

@@ -113,11 +113,27 @@ TEST_F(ServiceTest, TheWholeRegisterDumpPrintsOneLinePerRead) {
 
 TEST_F(ServiceTest, TheParameterDumpPrintsTheClockOfAnUnmeasuredInputAsZero) {
     // Inputs not measured again since the start hold 0xFF bytes: their clock is not a number.
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     testing::internal::CaptureStdout();
     c->zemDbg_c331_param(0);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("PI_HDMI_INFO[0].pfreq :0 "), std::string::npos) << out;
+}
+
+// Field tools find the sections of the parameter dump by their headings, in this order.
+TEST_F(ServiceTest, TheParameterDumpKeepsItsSectionHeadings) {
+    c331_manage::stop_thread();
+    testing::internal::CaptureStdout();
+    c->zemDbg_c331_param();
+    const std::string out = testing::internal::GetCapturedStdout();
+    size_t at = 0;
+    for (const char* heading :
+         {"[zemDbg_c331_param]\r", "<<===OCH SPEC\r", "\t PS_ACTHW  :", "<<===PS VBO\r",
+          "<<===PM_WIN_SHAPE\r", "<<===PM_OVERLAY\r", "<<===OSD_WIN\r", "<<===PI HDMI INFO\r"}) {
+        const size_t found = out.find(heading, at);
+        ASSERT_NE(found, std::string::npos) << heading;
+        at = found;
+    }
 }
 
 }  // namespace
