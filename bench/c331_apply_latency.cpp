@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_root.h"
 #include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
@@ -30,10 +31,8 @@ using Clock = std::chrono::steady_clock;
 bool startBox() {
     static bool started = false;
     if (started) return true;
-    char dir[] = "/tmp/zem-bench-c331-XXXXXX";
-    if (!mkdtemp(dir)) return false;
+    if (!selectBenchRoot("c331")) return false;
     g_debugSwitch = 0;  // no console tracing while measuring
-    platform::selectSimulated(dir);
     platform::sim::buildDefaultBox();
     ZemRamPara::pInstance();
     c331_manage* m = c331_manage::pInstance();

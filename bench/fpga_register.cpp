@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bench_root.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -37,10 +38,8 @@ void startTicker() {
 bool startBox() {
     static bool started = false;
     if (started) return true;
-    char dir[] = "/tmp/zem-bench-fpga-XXXXXX";
-    if (!mkdtemp(dir)) return false;
+    if (!selectBenchRoot("fpga")) return false;
     g_debugSwitch = 0;
-    platform::selectSimulated(dir);
     platform::sim::buildFpgaBoard();
     ZemRamPara* para = ZemRamPara::pInstance();
     para->wr16(1378, 1920);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_root.h"
 #include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/sync_update.h"
@@ -45,10 +46,8 @@ QApplication& app() {
 }
 
 bool startPanel() {
-    char dir[] = "/tmp/zem-bench-panel-XXXXXX";
-    if (!mkdtemp(dir)) return false;
+    if (!selectBenchRoot("panel")) return false;
     g_debugSwitch = 0;
-    platform::selectSimulated(dir);
     app();
     panelSetFont();
     ZemRamPara* store = ZemRamPara::pInstance();
