@@ -91,7 +91,7 @@ std::shared_ptr<platform::sim::SimC331> startC331AtRest() {
     c331_manage* c = c331_manage::pInstance();
     for (int i = 0; i < 5000 && c->thread_state.load() != 8; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    c331_manage::shutdown();
+    c331_manage::stop_thread();
     return chip;
 }
 
