@@ -18,6 +18,7 @@
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
 #include "platform/clock.h"
+#include "platform/thread_name.h"
 #include "video_io/raviksource.h"
 
 uint8_t g_force_bkcolor = 0;
@@ -118,6 +119,7 @@ int c331_manage::initialize() {
     ZEM_DEBUG("\n c331_manage::initialize c331_id = %02x \n", id);
     try {
         thread_ = std::thread(&c331_manage::c331manageThread, this);
+        platform::nameThread(thread_, "c331");
     } catch (const std::system_error&) {
         writeLogMsg(1, "create check source thread failed");
         ZEM_DEBUG("create manage thread failed\n");

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "core/globals.h"
+#include "platform/thread_name.h"
 
 networkManage* networkManage::p_networkManage = nullptr;
 
@@ -31,6 +32,7 @@ int networkManage::start() {
     waker_.open();
     stopping_ = false;
     thread_ = std::thread(&networkManage::acceptThread, this);
+    platform::nameThread(thread_, "tcp");
     return 0;
 }
 

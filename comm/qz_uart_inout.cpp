@@ -1,17 +1,17 @@
 #include "comm/qz_uart_inout.h"
 
-#include <chrono>
 #include <cstdio>
 #include <vector>
 
 #include "core/globals.h"
+#include "platform/thread_name.h"
 
 Qz_uart_inout* Qz_uart_inout::p_uart_inout = nullptr;
 Qz_uart_inout_4G* Qz_uart_inout_4G::p_uart_inout_4G = nullptr;
 
 namespace {
-// How often a waiting receive thread looks at its stop flag (tests only).
-constexpr int kWakeMs = 200;
+// How long a failing port rests before it is read again.
+constexpr int kRetryMs = 200;
 }  // namespace
 
 Qz_uart_inout* Qz_uart_inout::pInstance() {
@@ -38,11 +38,13 @@ int uart_link::start() {
     }
     stopping_ = false;
     thread_ = std::thread(&uart_link::receive_loop, this);
+    platform::nameThread(thread_, device.substr(device.rfind('/') + 1).c_str());
     return 0;
 }
 
 void uart_link::stop() {
     stopping_ = true;
+    port.interrupt();
     if (thread_.joinable()) thread_.join();
     port.close();
 }
@@ -51,7 +53,8 @@ void uart_link::receive_loop() {
     std::vector<uint8_t> rx(4096);
     bool failing = false;
     while (!stopping_) {
-        const int n = port.read(rx.data(), rx.size(), kWakeMs);
+        // Blocks until bytes come or stop() interrupts the port: an idle link never wakes.
+        const int n = port.read(rx.data(), rx.size(), -1);
         if (n < 0) {
             // A port error (a hang-up) may pass: report it once and try again shortly, without
             // spinning while it lasts.
@@ -62,7 +65,7 @@ void uart_link::receive_loop() {
                 ZEM_DEBUG("\n %s \n", line);
             }
             failing = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(kWakeMs));
+            port.pause(kRetryMs);
             continue;
         }
         failing = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "platform/thread_name.h"
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
 uint16_t udpnetManage::udp_port_setting = 5008;
@@ -31,11 +32,14 @@ int udpnetManage::start() {
     waker_.open();
     stopping_ = false;
     pc_thread_ = std::thread(&udpnetManage::udpacceptThread, this);
+    platform::nameThread(pc_thread_, "udp");
     if (g_udpnetmode) {
         wifi_fd_ = comm::open_bound_socket(SOCK_DGRAM, wifi_port_setting, wifi_port);
         if (wifi_fd_ < 0) return 255;
         wifi_rx_thread_ = std::thread(&udpnetManage::udp_13769_acceptThread, this);
         wifi_tx_thread_ = std::thread(&udpnetManage::udp_13769_sendThread, this);
+        platform::nameThread(wifi_rx_thread_, "wifi-text-rx");
+        platform::nameThread(wifi_tx_thread_, "wifi-text-tx");
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "core/globals.h"
 #include "core/utils.h"
 #include "platform/box.h"
+#include "platform/thread_name.h"
 
 UsbServer* UsbServer::p_usb_server = nullptr;
 
@@ -53,20 +54,21 @@ int UsbServer::start() {
     source_ = platform::openHotplug();
     if (!source_) return 255;
     thread_ = std::thread(&UsbServer::acceptThread, this);
+    platform::nameThread(thread_, "usb");
     return 0;
 }
 
 void UsbServer::stop() {
     stopping_ = true;
-    platform::sim::injectHotplug("");  // wakes the simulated source
+    if (source_) source_->interrupt();
     if (thread_.joinable()) thread_.join();
 }
 
 void UsbServer::acceptThread() {
     std::string event;
     while (!stopping_) {
-        // Bounded so a stop is seen; an idle box wakes once a second.
-        const int rc = source_->wait(event, 1000);
+        // Blocks until an event comes or stop() interrupts the source: an idle box never wakes.
+        const int rc = source_->wait(event, -1);
         if (rc < 0) {
             ZEM_DEBUG("\n hot-plug source failed (%d) \n", rc);
             return;

@@ -12,6 +12,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
+#include "platform/thread_name.h"
 
 std::atomic<uint8_t> g_wifi_reset_flag{0};
 std::atomic<uint32_t> g_wifi_reset_ticks{0};
@@ -75,6 +76,7 @@ T57_WIFI_CONFIG* T57_WIFI_CONFIG::pInstance() {
     if (!p_wifi) {
         p_wifi = new T57_WIFI_CONFIG;
         p_wifi->thread_ = std::thread(&T57_WIFI_CONFIG::WiFi_Start_Thread, p_wifi);
+        platform::nameThread(p_wifi->thread_, "wifi-ap");
     }
     return p_wifi;
 }

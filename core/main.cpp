@@ -10,6 +10,7 @@
 
 #include "c331/c331_manage.h"
 #include "comm/comm_links.h"
+#include "comm/sim_control.h"
 #include "comm/usb_server.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
@@ -95,6 +96,8 @@ int main(int argc, char** argv) {
     // Step 16: the USB hot-plug watcher: UsbServer, its sig_usb_update to SyncUpdate::para_sync.
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync);
+    // The simulated box's control channel, before the links report the box ready.
+    if (platform::simulated()) sim_control::pInstance()->open();
     // Step 17: the links: udpnetManage, Qz_uart_inout, networkManage, Qz_uart_inout_4G,
     // T57_WIFI_CONFIG.
     comm_start_links();

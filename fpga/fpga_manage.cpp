@@ -14,6 +14,7 @@
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/clock.h"
+#include "platform/thread_name.h"
 #include "video_io/raviksource.h"
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
@@ -100,6 +101,7 @@ int fpga_manage::initialize_start() {
     stop_ = false;
     try {
         thread_ = std::thread([this] { fpgamanageThread(this); });
+        platform::nameThread(thread_, "fpga");
     } catch (const std::system_error&) {
         writeLogMsg(1, "create check source thread failed");
         return 255;

@@ -2,6 +2,7 @@
 
 #include <linux/netlink.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,21 +19,32 @@ namespace {
 
 class NetlinkHotplug : public HotplugSource {
 public:
-    explicit NetlinkHotplug(int fd) : fd_(fd) {}
-    ~NetlinkHotplug() override { ::close(fd_); }
+    NetlinkHotplug(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
+    ~NetlinkHotplug() override {
+        ::close(fd_);
+        ::close(wake_fd_);
+    }
     int wait(std::string& event, int timeout_ms) override {
-        pollfd p{fd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, timeout_ms);
+        pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+        const int r = ::poll(p, 2, timeout_ms);
         if (r <= 0) return r < 0 && errno != EINTR ? -errno : 0;
+        if (p[1].revents) return 0;  // interrupted: stays readable, so later waits end too
         char buf[4096];
         const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
         if (n <= 0) return 0;
         event.assign(buf, size_t(n));
         return 1;
     }
+    void interrupt() override {
+        const uint64_t one = 1;
+        if (::write(wake_fd_, &one, sizeof one) < 0) {
+            // Only a counter overflow fails, and then the source is interrupted already.
+        }
+    }
 
 private:
     int fd_;
+    int wake_fd_;
 };
 
 struct SimQueue {
@@ -50,15 +62,25 @@ public:
     int wait(std::string& event, int timeout_ms) override {
         SimQueue& q = simQueue();
         std::unique_lock<std::mutex> lock(q.mutex);
-        auto ready = [&] { return !q.events.empty(); };
+        auto ready = [&] { return interrupted_ || !q.events.empty(); };
         if (timeout_ms < 0)
             q.cv.wait(lock, ready);
         else if (!q.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
             return 0;
+        if (interrupted_) return 0;
         event = q.events.front();
         q.events.pop_front();
         return 1;
     }
+    void interrupt() override {
+        SimQueue& q = simQueue();
+        std::lock_guard<std::mutex> lock(q.mutex);
+        interrupted_ = true;
+        q.cv.notify_all();
+    }
+
+private:
+    bool interrupted_ = false;  // guarded by the queue's mutex
 };
 
 }  // namespace
@@ -72,11 +94,13 @@ std::unique_ptr<HotplugSource> openHotplug() {
     a.nl_family = AF_NETLINK;
     a.nl_pid = 0;
     a.nl_groups = 1;  // the kernel's uevent group
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         ::close(fd);
+        if (wake >= 0) ::close(wake);
         return nullptr;
     }
-    return std::make_unique<NetlinkHotplug>(fd);
+    return std::make_unique<NetlinkHotplug>(fd, wake);
 }
 
 namespace sim {

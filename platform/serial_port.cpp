@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,7 +47,8 @@ SerialPort& SerialPort::operator=(SerialPort&& o) noexcept {
     if (this != &o) {
         close();
         fd_ = o.fd_;
-        o.fd_ = -1;
+        wake_fd_ = o.wake_fd_;
+        o.fd_ = o.wake_fd_ = -1;
     }
     return *this;
 }
@@ -62,20 +64,42 @@ int SerialPort::open(const std::string& device, uint32_t baud) {
         ::close(fd);
         return rc;
     }
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        const int err = -errno;
+        ::close(fd);
+        return err;
+    }
     fd_ = fd;
+    wake_fd_ = wake;
     return 0;
 }
 
 void SerialPort::close() {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (wake_fd_ >= 0) ::close(wake_fd_);
+    fd_ = wake_fd_ = -1;
+}
+
+void SerialPort::interrupt() {
+    if (wake_fd_ < 0) return;
+    const uint64_t one = 1;
+    if (::write(wake_fd_, &one, sizeof one) < 0) {
+        // Only a counter overflow fails, and then the port is interrupted already.
+    }
+}
+
+bool SerialPort::pause(int timeout_ms) {
+    pollfd p{wake_fd_, POLLIN, 0};
+    return ::poll(&p, 1, timeout_ms) > 0;
 }
 
 int SerialPort::read(uint8_t* buf, size_t cap, int timeout_ms) {
-    pollfd p{fd_, POLLIN, 0};
-    const int r = ::poll(&p, 1, timeout_ms);
+    // The eventfd stays readable once written, so every later read returns at once too.
+    pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    const int r = ::poll(p, 2, timeout_ms);
     if (r < 0) return errno == EINTR ? 0 : -errno;
-    if (r == 0) return 0;
+    if (r == 0 || p[1].revents) return 0;
     const ssize_t n = ::read(fd_, buf, cap);
     if (n < 0) return errno == EAGAIN || errno == EINTR ? 0 : -errno;
     return int(n);

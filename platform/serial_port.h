@@ -13,7 +13,9 @@ namespace platform {
 class SerialPort {
 public:
     SerialPort() = default;
-    SerialPort(SerialPort&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    SerialPort(SerialPort&& o) noexcept : fd_(o.fd_), wake_fd_(o.wake_fd_) {
+        o.fd_ = o.wake_fd_ = -1;
+    }
     SerialPort& operator=(SerialPort&& o) noexcept;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -26,12 +28,19 @@ public:
     int fd() const { return fd_; }
 
     // Waits up to timeout_ms (-1 forever) for bytes; the count read, 0 on timeout, or -errno.
+    // Returns 0 at once from the first interrupt() on, until the port is opened again.
     int read(uint8_t* buf, size_t cap, int timeout_ms);
+    // Ends a read that waits (and every later one), from any thread: how a reader is stopped
+    // without waking it periodically.
+    void interrupt();
+    // Waits up to timeout_ms or until interrupt(); true when interrupted.
+    bool pause(int timeout_ms);
     // Writes all n bytes; 0 or -errno.
     int write(const uint8_t* buf, size_t n);
 
 private:
     int fd_ = -1;
+    int wake_fd_ = -1;  // an eventfd that interrupt() makes readable
 };
 
 namespace sim {

@@ -11,6 +11,7 @@
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
 #include "platform/clock.h"
+#include "platform/thread_name.h"
 
 raviksource* raviksource::p_ravik_source = nullptr;
 std::atomic<uint8_t> edid_ram_table_from[6];
@@ -97,6 +98,7 @@ int raviksource::initialize() {
     }
     try {
         thread_ = std::thread([this] { checksourceThread(); });
+        platform::nameThread(thread_, "source");
     } catch (const std::system_error&) {
         writeLogMsg(1, "create check source thread failed");
         return 255;

@@ -7,6 +7,7 @@
 
 #include "platform/shell.h"
 #include "platform/sim/sim_soc.h"
+#include "platform/sim/sim_usb_disk.h"
 
 namespace platform::sim {
 
@@ -17,6 +18,7 @@ public:
     static void reset();
 
     SimSoc soc;
+    SimUsbDisk usb_disk;
 };
 
 std::unique_ptr<Shell> makeSimShell();

@@ -54,6 +54,7 @@ void save(SimCard& c, const CardFrame&) {
     c.saved_ram = c.ram;
     c.saved_regs = c.regs;
     ++c.saves;
+    c.needs_recovery = false;  // what it saved is a whole configuration again
 }
 void reconfig(SimCard& c, const CardFrame&) {
     ++c.reconfigs;

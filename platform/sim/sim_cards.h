@@ -33,7 +33,7 @@ struct SimCard {
     bool bad_check = false;       // answers with a wrong check byte
     bool extra = false;           // not expected: acts and answers, but no search counts it
     bool hold_replies = false;    // answers late: replies wait for SimFpgaBoard::releaseHeld
-    bool needs_recovery = false;  // a search with config id names it
+    bool needs_recovery = false;  // a search with config id names it, until it saves (0x81)
 
     // A light-sensor card: it answers the sensor read (kind 0xBB, addressed 0x4000 plus the
     // port bits) with its reading page: byte 49 0xFF while the reading is valid, byte 53 the

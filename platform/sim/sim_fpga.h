@@ -98,6 +98,7 @@ public:
     void clearSentFrames() { sent_.clear(); }
     int unroutedSends() const { return unrouted_sends_; }
     void setPortLink(int port, bool up);  // a change raises the interrupt
+    bool portLink(int port) const;
     // Replies that late cards held back come back now.
     void releaseHeld();
     // A reply as no card of the model would make it (tests of the receive side's checks).

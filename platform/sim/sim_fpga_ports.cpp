@@ -43,6 +43,10 @@ void SimFpga::setPortLink(int port, bool up) {
     if (reg != was && running_) regs_[22] |= 0x20;
 }
 
+bool SimFpga::portLink(int port) const {
+    return port >= 0 && port <= 15 && (links_[port / 8] & (1 << (port % 8)));
+}
+
 uint8_t SimFpga::portStatus(int reg) const {
     // Busy bits: 129 bit 2k + 1 for pairs 0..3, 145 bit 2(k - 4) + 1 for pairs 4..7.
     uint8_t busy = 0;

@@ -88,6 +88,14 @@ int makeDirs(const std::vector<std::string>& args) {
     return rc;
 }
 
+// "mount DEVICE DIR" and "umount [-l] DIR" of the simulated USB disk.
+int mountEffect(const std::string& command, const std::vector<std::string>& args) {
+    SimUsbDisk& disk = SimBox::get().usb_disk;
+    if (command == "mount" && args.size() == 2) return disk.mount(args[0], args[1]);
+    if (command == "umount" && args.size() == 1) return disk.unmount(args[0]);
+    return -1;
+}
+
 // The file effects the program relies on, carried out inside the root; -1 when the command
 // has none.
 int fileEffect(const std::string& cmd) {
@@ -101,7 +109,7 @@ int fileEffect(const std::string& cmd) {
     if (w[0] == "mv") return copyOrMove(true, args);
     if (w[0] == "rm") return remove(opts, args);
     if (w[0] == "mkdir") return makeDirs(args);
-    return -1;
+    return mountEffect(w[0], args);
 }
 
 void appendLog(const std::string& cmd) {

@@ -1,6 +1,7 @@
 // The simulated box's shell: records every command (in memory and in "<root>/sim/shell.log"),
 // runs nothing, answers with a status and output that tests can set, and carries out the file
-// effects of "cp", "mv", "rm", "mkdir" inside the root only.
+// effects of "cp", "mv", "rm", "mkdir" inside the root only, and the mount and umount of the
+// simulated USB disk.
 #pragma once
 
 #include <map>

@@ -1,0 +1,190 @@
+#include "comm/sim_control.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "fpga/fpga_manage.h"
+#include "fpga/rcv_job_events.h"
+#include "fpga/usb_upgrade.h"
+#include "platform/box.h"
+#include "platform/thread_name.h"
+
+sim_control* sim_control::p_sim_control = nullptr;
+
+namespace {
+
+constexpr const char* kSocket = "/sim/ctl";
+constexpr int kLineWaitMs = 5000;      // a client that connects and sends nothing is dropped
+constexpr int kPanelWaitSeconds = 10;  // the GUI thread may be busy drawing a page
+
+SimArgs words(const std::string& line) {
+    std::istringstream in(line);
+    SimArgs w;
+    for (std::string s; in >> s;) w.push_back(s);
+    return w;
+}
+
+// Reads one line (up to the new line or the end of what the client sends); false when the
+// client sends nothing in time, or too much.
+bool readLine(int fd, std::string& line) {
+    char buf[256];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kLineWaitMs) <= 0) return false;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return !line.empty();
+        line.append(buf, size_t(n));
+        const size_t nl = line.find('\n');
+        if (nl != std::string::npos) {
+            line.resize(nl);
+            return true;
+        }
+        if (line.size() > size_t(sim_control::kLineLimit)) return false;
+    }
+}
+
+void sendAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += size_t(n);
+    }
+}
+
+}  // namespace
+
+sim_control* sim_control::pInstance() {
+    if (!p_sim_control) p_sim_control = new sim_control;
+    return p_sim_control;
+}
+
+sim_control::sim_control() {
+    // The jobs' ends, kept for status; direct connections, so the FPGA thread writes them.
+    if (fpga_manage* fpga = fpga_manage::p_fpga_manage)
+        QObject::connect(fpga->job_events, &rcv_job_events::sig_recovery_list,
+                         [this](const QStringList& list) {
+                             std::lock_guard<std::mutex> lock(results_mutex_);
+                             results_.queried = true;
+                             results_.recovery_list = list;
+                         });
+    QObject::connect(usb_upgrade_report::pInstance(), &usb_upgrade_report::sig_usb_upgrade_result,
+                     [this](int installed, int failed, int refused) {
+                         std::lock_guard<std::mutex> lock(results_mutex_);
+                         results_.upgraded = true;
+                         results_.installed = installed;
+                         results_.failed = failed;
+                         results_.refused = refused;
+                     });
+}
+
+sim_control::JobResults sim_control::jobResults() const {
+    std::lock_guard<std::mutex> lock(results_mutex_);
+    return results_;
+}
+
+int sim_control::open() {
+    if (!platform::simulated() || thread_.joinable()) return 255;
+    const std::string file = platform::path(kSocket);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (platform::makeParentDirs(kSocket) != 0 || file.size() >= sizeof a.sun_path) {
+        std::fprintf(stderr, "control channel %s not opened: the path is longer than %zu bytes\n",
+                     file.c_str(), sizeof a.sun_path - 1);
+        return 255;
+    }
+    std::memcpy(a.sun_path, file.c_str(), file.size() + 1);
+    ::unlink(file.c_str());  // left by an earlier run of this box
+    listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listen_fd_, 4) != 0) {
+        std::fprintf(stderr, "control channel %s not opened: %s\n", file.c_str(),
+                     std::strerror(errno));
+        if (listen_fd_ >= 0) ::close(listen_fd_);
+        listen_fd_ = -1;
+        return 255;
+    }
+    waker_.open();
+    stopping_ = false;
+    thread_ = std::thread(&sim_control::acceptThread, this);
+    platform::nameThread(thread_, "sim-ctl");
+    return 0;
+}
+
+void sim_control::stop() {
+    if (!thread_.joinable()) return;
+    stopping_ = true;
+    waker_.wake();
+    thread_.join();
+    ::close(listen_fd_);
+    listen_fd_ = -1;
+    waker_.close();
+}
+
+void sim_control::acceptThread() {
+    while (!stopping_) {
+        // Sleeps until a client comes or stop() wakes it.
+        pollfd p[2] = {{listen_fd_, POLLIN, 0}, {waker_.fd[0], POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
+        if (stopping_ || !(p[0].revents & POLLIN)) continue;
+        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        serve(fd);
+        ::close(fd);
+    }
+}
+
+void sim_control::serve(int fd) {
+    std::string line;
+    if (!readLine(fd, line)) {
+        sendAll(fd, "error: send one command line of at most " + std::to_string(kLineLimit) +
+                        " bytes\n");
+        return;
+    }
+    sendAll(fd, execute(line) + "\n");
+}
+
+std::string sim_control::execute(const std::string& line) {
+    if (line.size() > size_t(kLineLimit)) return "error: the line is longer than 512 bytes";
+    return sim_control_dispatch(words(line));
+}
+
+std::string sim_control_on_panel(const std::function<std::string()>& work) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return "error: the panel is not running";
+    struct Call {
+        std::mutex mutex;
+        std::condition_variable done_cv;
+        bool done = false;
+        std::string answer;
+    };
+    auto call = std::make_shared<Call>();
+    QMetaObject::invokeMethod(
+        app,
+        [call, work] {
+            std::string answer = work();
+            std::lock_guard<std::mutex> lock(call->mutex);
+            call->answer = std::move(answer);
+            call->done = true;
+            call->done_cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(call->mutex);
+    if (!call->done_cv.wait_for(lock, std::chrono::seconds(kPanelWaitSeconds),
+                                [&] { return call->done; }))
+        return "error: the panel did not answer within " + std::to_string(kPanelWaitSeconds) + " s";
+    return call->answer;
+}

@@ -1,0 +1,63 @@
+// The simulated box's control channel: a Unix socket at "<root>/sim/ctl" (local only) through
+// which a person, a script (scripts/sim-ctl.sh) or a check from outside works the simulated
+// devices and the panel as a test jig works a bench box: plug a USB disk, give an input a
+// signal, put cards behind a port and set their faults, press keys, touch, take a screenshot,
+// start the mailbox jobs, and read one status line per device.
+//
+// A client connects, sends one command line and reads the answer until the box closes the
+// connection: "ok", the status lines, or one line "error: why". Only the program started with
+// --sim opens it.
+#pragma once
+
+#include <QStringList>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/socket_util.h"
+
+class sim_control {
+public:
+    static sim_control* pInstance();
+    static sim_control* p_sim_control;
+
+    // Opens the socket and starts its thread; 0, or 255 when it does not open (said on stderr).
+    int open();
+    void stop();  // tests only
+    void acceptThread();
+
+    // One command line and its answer (without the final new line).
+    std::string execute(const std::string& line);
+
+    // What the jobs last reported, for status (written from the FPGA thread).
+    struct JobResults {
+        bool queried = false;
+        QStringList recovery_list;
+        bool upgraded = false;
+        int installed = 0, failed = 0, refused = 0;
+    };
+    JobResults jobResults() const;
+
+    static constexpr int kLineLimit = 512;
+
+private:
+    sim_control();
+    void serve(int fd);
+
+    int listen_fd_ = -1;
+    comm::Waker waker_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    mutable std::mutex results_mutex_;
+    JobResults results_;
+};
+
+// The command handlers (sim_control_commands.cpp): the words of a line, the answer.
+using SimArgs = std::vector<std::string>;
+std::string sim_control_dispatch(const SimArgs& words);
+// Runs work on the main (GUI) thread, queued behind what is already waiting there, and returns
+// its answer; an error once the panel has not answered for a while.
+std::string sim_control_on_panel(const std::function<std::string()>& work);

@@ -1,0 +1,89 @@
+#include "platform/sim/sim_usb_disk.h"
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/box.h"
+#include "platform/hotplug.h"
+
+namespace platform::sim {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr int kMountFailed = 32;  // mount's and umount's exit status for a failure
+
+// The kernel's event, in the new-line form the simulated source takes.
+std::string uevent(const std::string& action, const std::string& dev, const std::string& type) {
+    return action + "@/devices/platform/usb/block/" + dev + "\nACTION=" + action +
+           "\nSUBSYSTEM=block\nDEVNAME=" + dev + "\nDEVTYPE=" + type + "\n";
+}
+
+bool safeProgramPath(const std::string& p) {
+    return !p.empty() && p[0] == '/' && p.find("..") == std::string::npos;
+}
+
+}  // namespace
+
+int SimUsbDisk::plug(const std::string& contents) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (state_.plugged) return -EBUSY;
+        std::error_code ec;
+        if (!safeProgramPath(contents) || !fs::is_directory(path(contents), ec)) return -ENOENT;
+        state_.plugged = true;
+        state_.contents = contents;
+    }
+    std::error_code ec;
+    fs::create_directories(path("/proc/scsi/usb-storage"), ec);
+    injectHotplug(uevent("add", kDisk, "disk"));
+    injectHotplug(uevent("add", kPartition, "partition"));
+    return 0;
+}
+
+int SimUsbDisk::unplug() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!state_.plugged) return -ENODEV;
+        state_.plugged = false;
+    }
+    std::error_code ec;
+    fs::remove_all(path("/proc/scsi/usb-storage"), ec);
+    injectHotplug(uevent("remove", kPartition, "partition"));
+    injectHotplug(uevent("remove", kDisk, "disk"));
+    return 0;
+}
+
+int SimUsbDisk::mount(const std::string& device, const std::string& dir) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_.plugged || device != std::string("/dev/") + kPartition) return -1;
+    if (!state_.mounted_at.empty() || !safeProgramPath(dir)) return kMountFailed;
+    const fs::path at = path(dir);
+    std::error_code ec;
+    // A mount point is an empty folder; the files show through a link to the disk's folder.
+    if (fs::exists(at, ec) && (!fs::is_directory(at, ec) || !fs::is_empty(at, ec)))
+        return kMountFailed;
+    fs::remove(at, ec);
+    fs::create_directories(at.parent_path(), ec);
+    fs::create_directory_symlink(path(state_.contents), at, ec);
+    if (ec) return kMountFailed;
+    state_.mounted_at = dir;
+    return 0;
+}
+
+int SimUsbDisk::unmount(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.mounted_at.empty() || dir != state_.mounted_at) return -1;
+    const fs::path at = path(dir);
+    std::error_code ec;
+    fs::remove(at, ec);  // the link only, never the disk's files
+    fs::create_directory(at, ec);
+    state_.mounted_at.clear();
+    return 0;
+}
+
+SimUsbDisk::State SimUsbDisk::state() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_;
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,41 @@
+// The USB disk of the simulated box: a folder under the root holds the disk's files. Plugging it
+// in raises the kernel's hot-plug events for the disk "sda" and its partition "sda1" on the
+// event source the USB watcher waits on, and creates "/proc/scsi/usb-storage" as the USB storage
+// driver does; the shell's "mount /dev/sda1 DIR" then shows the files at DIR, and "umount"
+// takes them away again. Pulling it raises the removal events.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace platform::sim {
+
+class SimUsbDisk {
+public:
+    // contents: a folder, as a program path ("/sim/usb-disk"). 0, -ENOENT when it is no folder,
+    // -EBUSY when a disk is plugged in already.
+    int plug(const std::string& contents);
+    // 0, or -ENODEV when no disk is plugged in.
+    int unplug();
+
+    // The shell's side: exit status of "mount DEVICE DIR" and "umount [-l] DIR", or -1 when
+    // the command is not about this disk (it is then only recorded).
+    int mount(const std::string& device, const std::string& dir);
+    int unmount(const std::string& dir);
+
+    struct State {
+        bool plugged = false;
+        std::string contents;    // program path of the files
+        std::string mounted_at;  // program path, empty when not mounted
+    };
+    State state() const;
+
+    static constexpr const char* kDisk = "sda";
+    static constexpr const char* kPartition = "sda1";
+
+private:
+    mutable std::mutex mutex_;
+    State state_;
+};
+
+}  // namespace platform::sim
