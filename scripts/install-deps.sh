@@ -5,11 +5,11 @@
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config clang qtbase5-dev libboost-dev libhidapi-dev libudev-dev
       libgtest-dev libgmock-dev libbenchmark-dev libssl-dev edid-decode libclang-rt-14-dev
-      fonts-wqy-microhei)
+      fonts-wqy-microhei socat)
 if [ "${1:-}" = "--armhf" ]; then
     pkgs=(crossbuild-essential-armhf qemu-user qtbase5-dev:armhf libboost-dev:armhf
           libhidapi-dev:armhf libudev-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
-          fonts-wqy-microhei)
+          fonts-wqy-microhei socat)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,19 +1,33 @@
 #!/usr/bin/env bash
 # Builds the program and starts it on the simulated box, with ./sim-root as the box's root (or
-# the folder given as the first argument), and prints one line when it is ready and where it
-# listens. Stop it with Ctrl-C. ZEM_SIM_PORT_OFFSET=N moves its ports up by N, for a second box.
+# the folder given), and prints one line when it is ready and where it listens. Stop it with
+# Ctrl-C, or SIGTERM when it runs in the background. The whole console (the box's traces) goes
+# to DIR/sim/console.log; the terminal shows what the program writes to stderr and the ready
+# line. With --console the terminal shows the whole console too.
+# ZEM_SIM_PORT_OFFSET=N moves its ports up by N, for a second box.
+# Usage: scripts/run-sim.sh [--console] [DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+console=0
+if [ "${1:-}" = "--console" ]; then
+    console=1
+    shift
+fi
 scripts/install-deps.sh
 log=$(cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo 2>&1) || { printf '%s\n' "$log" >&2; exit 1; }
-cmake --build build -j "$(nproc)" --target zemT57N
+log=$(cmake --build build -j "$(nproc)" --target zemT57N 2>&1) || { printf '%s\n' "$log" >&2; exit 1; }
 root=$(realpath -m "${1:-sim-root}")
-mkdir -p "$root"
+mkdir -p "$root/sim"
 rm -f "$root/sim/links"  # the program writes it anew once its links are up
+console_log=$root/sim/console.log
+: >"$console_log"
 # With a display the 320 x 240 panel opens in a window (keys S, R, Q, M, O are Left, Right,
 # OK, Mode and Back); without one it renders offscreen.
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
 fi
 scripts/sim-ready.sh "$root" $$ &
-exec build/zemT57N --sim "$root"
+if [ $console = 1 ]; then
+    exec build/zemT57N --sim "$root" > >(tee -a "$console_log") 2> >(tee -a "$console_log" >&2)
+fi
+exec build/zemT57N --sim "$root" >>"$console_log" 2> >(tee -a "$console_log" >&2)
