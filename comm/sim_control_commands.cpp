@@ -12,6 +12,7 @@
 #include "comm/sim_control.h"
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/box.h"
 #include "platform/sim/sim_box.h"
@@ -257,7 +258,11 @@ std::string jobCommand(const SimArgs& w) {
 std::string fpgaLines() {
     auto b = board();
     if (!b) return "fpga: none\n";
-    std::string out;
+    // The models run once loaded; the FPGA thread is ready (and runs jobs) once it has brought
+    // both up and lit them.
+    fpga_manage* work = fpga_manage::p_fpga_manage;
+    const bool ready = work && work->get_fpga_status() == 1;
+    std::string out = std::string("fpga thread: ") + (ready ? "ready" : "starting") + "\n";
     std::lock_guard<std::mutex> lock(b->mutex);
     for (int i = 0; i < 2; ++i)
         out += "fpga " + std::to_string(i + 1) + ": " +

@@ -2,107 +2,15 @@
 // the screen for the simulated HDMI1 input, and a PC on TCP reads its identity, writes a
 // parameter, has it applied and finds it saved.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
-#include <sstream>
-#include <thread>
 
 #include "pc_link.h"
-#include "sim_fixture.h"
+#include "program_fixture.h"
 
 namespace {
 
 using std::chrono::seconds;
-using Clock = std::chrono::steady_clock;
-
-// Polls until check() holds or the time runs out.
-bool eventually(const std::function<bool()>& check, seconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (check()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return check();
-}
-
-uint16_t freeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-std::string slurp(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-class Program : public ::testing::Test {
-protected:
-    void SetUp() override {
-        root_ = makeTempDir("program");
-        ASSERT_FALSE(root_.empty());
-        port_ = freeTcpPort();
-        // A box whose PC port is free on this machine; every other setting takes its default.
-        std::filesystem::create_directories(root_ + "/data/configs");
-        std::ofstream(root_ + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port_ << "\n";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) ::_exit(127);
-            const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root_.c_str(), nullptr};
-            ::execv(argv[0], const_cast<char**>(argv));
-            ::_exit(127);
-        }
-        ASSERT_GT(pid_, 0);
-    }
-    void TearDown() override {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (!HasFailure()) removeTree(root_);
-    }
-    bool running() { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-    // What scripts/sim-ready.sh prints for this box.
-    std::string readyLine() const {
-        const std::string cmd = std::string(ZEM_SOURCE_DIR "/scripts/sim-ready.sh ") + root_ + " " +
-                                std::to_string(pid_);
-        std::string out;
-        if (FILE* p = ::popen(cmd.c_str(), "r")) {
-            char buf[512];
-            while (std::fgets(buf, sizeof buf, p)) out += buf;
-            ::pclose(p);
-        }
-        return out;
-    }
-    std::string console() const { return slurp(root_ + "/console.log"); }
-
-    std::string root_;
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
-};
-
-uint8_t status(const Bytes& reply) {
-    return reply.size() > 10 ? reply[10] : 0xEE;
-}
 
 TEST_F(Program, StartsLightsTheScreenAndServesThePc) {
     std::unique_ptr<TcpLink> pc;

@@ -1,0 +1,144 @@
+#include "program_fixture.h"
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "sim_fixture.h"
+
+using std::chrono::seconds;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+uint16_t freeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+}  // namespace
+
+bool eventually(const std::function<bool()>& check, seconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (check()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return check();
+}
+
+std::string slurp(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+uint8_t status(const Bytes& reply) {
+    return reply.size() > 10 ? reply[10] : 0xEE;
+}
+
+void Program::SetUp() {
+    root_ = makeTempDir("program");
+    ASSERT_FALSE(root_.empty());
+    port_ = freeTcpPort();
+    // A box whose PC port is free on this machine; every other setting takes its default.
+    std::filesystem::create_directories(root_ + "/data/configs");
+    std::ofstream(root_ + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port_ << "\n";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) ::_exit(127);
+        const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root_.c_str(), nullptr};
+        ::execv(argv[0], const_cast<char**>(argv));
+        ::_exit(127);
+    }
+    ASSERT_GT(pid_, 0);
+}
+
+void Program::TearDown() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (!HasFailure()) removeTree(root_);
+}
+
+bool Program::running() {
+    return ::waitpid(pid_, nullptr, WNOHANG) == 0;
+}
+
+std::string Program::readyLine() const {
+    const std::string cmd =
+        std::string(ZEM_SOURCE_DIR "/scripts/sim-ready.sh ") + root_ + " " + std::to_string(pid_);
+    std::string out;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, p)) out += buf;
+        ::pclose(p);
+    }
+    return out;
+}
+
+std::string Program::console() const {
+    return slurp(root_ + "/console.log");
+}
+
+std::string Program::ctl(const std::string& line) const {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    const std::string path = root_ + "/sim/ctl";
+    if (path.size() >= sizeof a.sun_path) return "";
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return "";
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string out = line + "\n";
+        if (::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size())) {
+            char buf[4096];
+            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+                answer.append(buf, size_t(n));
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+bool Program::ctlReady() const {
+    return eventually([&] { return ctl("status").rfind("fpga thread: ", 0) == 0; }, seconds(60));
+}
+
+bool Program::ctlOk(const std::string& line) const {
+    return eventually([&] { return ctl(line) == "ok\n"; }, seconds(60));
+}
+
+std::string Program::statusLine(const std::string& prefix) const {
+    std::istringstream in(ctl("status"));
+    for (std::string l; std::getline(in, l);)
+        if (l.rfind(prefix, 0) == 0) return l;
+    return "";
+}
+
+std::string Program::screenshot(const std::string& name) const {
+    const std::string file = "/sim/shots/" + name + ".png";
+    if (ctl("screenshot " + file) != "ok\n") return "";
+    return slurp(root_ + file);
+}

@@ -1,0 +1,45 @@
+// The program as a person starts it on the simulated box, in its own process with its own root
+// and a free PC port, and the ways a test reaches it from outside: TCP, the control channel
+// (ROOT/sim/ctl), the files under its root and its console.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "pc_link.h"
+
+// Polls until check() holds or the time runs out.
+bool eventually(const std::function<bool()>& check, std::chrono::seconds limit);
+std::string slurp(const std::string& file);
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    bool running();
+    // What scripts/sim-ready.sh prints for this box.
+    std::string readyLine() const;
+    std::string console() const;
+
+    // One command on the control channel and the box's answer ("" when it can't be reached).
+    std::string ctl(const std::string& line) const;
+    // Waits until the channel answers status (the box is up); false after a minute.
+    bool ctlReady() const;
+    // Repeats a command until it is answered ok (a USB plug waits for the watcher), for a minute.
+    bool ctlOk(const std::string& line) const;
+    // The status line that starts with prefix ("job: "), or "".
+    std::string statusLine(const std::string& prefix) const;
+    // A screenshot of the panel, as PNG bytes.
+    std::string screenshot(const std::string& name) const;
+
+    std::string root_;
+    uint16_t port_ = 0;
+    pid_t pid_ = -1;
+};
+
+uint8_t status(const Bytes& reply);

@@ -1,0 +1,229 @@
+// The simulated box driven from outside through its control channel (ROOT/sim/ctl) and
+// scripts/sim-ctl.sh, as a person with only the README does: a USB disk's package upgrades the
+// program, the firmware and the fonts, a corrupt one writes nothing; a card that needs recovery
+// is found and restored; a source given to HDMI2 reaches the parameter RAM and the home screen;
+// keys and screenshots round-trip.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "card_files.h"
+#include "pc_link.h"
+#include "program_fixture.h"
+#include "usb_package.h"
+
+namespace {
+
+using std::chrono::seconds;
+namespace fs = std::filesystem;
+
+// Runs scripts/sim-ctl.sh with the box's root and the words; its output.
+std::string script(const std::string& root, const std::string& words) {
+    const std::string cmd = std::string(ZEM_SOURCE_DIR "/scripts/sim-ctl.sh ") + root + " " + words;
+    std::string out;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, p)) out += buf;
+        ::pclose(p);
+    }
+    return out;
+}
+
+void writeBytes(const std::string& file, const usb_package::Bytes& b) {
+    fs::create_directories(fs::path(file).parent_path());
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+std::string bytesOf(const usb_package::Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+
+// Two screenshots that both exist and differ (the panel draws the same state the same way).
+bool differ(const std::string& a, const std::string& b) {
+    return !a.empty() && !b.empty() && a != b;
+}
+
+class SimControl : public Program {
+protected:
+    void SetUp() override {
+        Program::SetUp();
+        ASSERT_TRUE(ctlReady()) << console();
+        ASSERT_TRUE(eventually([&] { return statusLine("fpga thread: ") == "fpga thread: ready"; },
+                               seconds(60)));
+    }
+    bool jobEnds() const {
+        return eventually([&] { return statusLine("job: ") == "job: idle"; }, seconds(120));
+    }
+};
+
+TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothing) {
+    using namespace usb_package;
+    const Bytes bits = bytes(70000, 4), program = bytes(2000, 5), wide = font(32, false, 3 * 128);
+    const std::string disk = root_ + "-disk";  // a folder of this machine, outside the root
+    writeBytes(disk + "/ZEM-T73/all.ZEM", package({{kFpga0, firmware(bits)},
+                                                   {kFpga1, firmware(bits)},
+                                                   {kFont, wide},
+                                                   {kProgram, program}}));
+    // The watcher listens once the panel has run for 10 s: the script's plug says so until then.
+    ASSERT_TRUE(
+        eventually([&] { return script(root_, "usb plug " + disk) == "ok\n"; }, seconds(60)));
+    ASSERT_TRUE(eventually(
+        [&] { return statusLine("usb disk: ").find("mounted at /mnt/usb1") != std::string::npos; },
+        seconds(20)));
+    ASSERT_EQ(ctl("job usb"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("usb upgrade: "), "usb upgrade: 4 installed, 0 failed, 0 refused");
+    EXPECT_EQ(slurp(root_ + "/sim/fpga-flash-1.bin").substr(0, bits.size()), bytesOf(bits));
+    EXPECT_EQ(slurp(root_ + "/sim/fpga-flash-2.bin").substr(0, bits.size()), bytesOf(bits));
+    EXPECT_EQ(slurp(root_ + "/sim/c331-flash.bin").substr(0x10000, wide.size()), bytesOf(wide));
+    EXPECT_EQ(slurp(root_ + "/data/app/zemT57N"), bytesOf(program));
+
+    // Pulled, and a disk with a package cut short plugged in: refused whole, nothing written.
+    ASSERT_EQ(script(root_, "usb unplug"), "ok\n");
+    ASSERT_TRUE(
+        eventually([&] { return statusLine("usb disk: ") == "usb disk: none"; }, seconds(5)));
+    Bytes cut = package({{kFpga0, firmware(bytes(9000, 6))}, {kProgram, bytes(100, 7)}});
+    cut.resize(cut.size() - 10);
+    fs::remove_all(disk);
+    writeBytes(disk + "/ZEM-T73/cut.ZEM", cut);
+    const std::string flash = slurp(root_ + "/sim/fpga-flash-1.bin");
+    ASSERT_EQ(script(root_, "usb plug " + disk), "ok\n");
+    ASSERT_TRUE(eventually(
+        [&] { return statusLine("usb disk: ").find("mounted at /mnt/usb1") != std::string::npos; },
+        seconds(20)));
+    ASSERT_EQ(ctl("job usb"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("usb upgrade: "), "usb upgrade: 0 installed, 0 failed, 1 refused");
+    EXPECT_EQ(slurp(root_ + "/sim/fpga-flash-1.bin"), flash);
+    EXPECT_EQ(slurp(root_ + "/data/app/zemT57N"), bytesOf(program));
+    fs::remove_all(disk);
+}
+
+TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecovery) {
+    const Bytes ram = {0xDE, 0xAD, 0xBE, 0xEF};
+    const std::vector<CardOp> restore = {
+        {1, 1, 0x200, ram}, {1, 2, 0, {5, 0xFF, 2, 0x12, 0x34}}, {2, 0, 0, {}}};
+    const std::vector<CardOp> plain = {{1, 1, 0x10, {1, 2, 3}}};
+    // What the PC saved: one screen whose net on port 15 (index 14) has four cards.
+    const Bytes qzfx = packedFile(
+        {{0x2222, {{1, 2, 0, {10, 0xFF, 1, 0x42}}}, {{14, {plain, restore, plain, plain}}}}});
+    EXPECT_EQ(ctl("card 15 2 needs-recovery"),
+              "error: the recovery file /data/rcvrecovery/QZFX has no screen on port 15\n");
+    writeBytes(root_ + "/data/rcvrecovery/QZFX", qzfx);
+    ASSERT_EQ(ctl("card 15 2 needs-recovery"), "ok\n");
+    EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link up, card 2 needs-recovery");
+
+    ASSERT_EQ(ctl("job query"), "ok\n");
+    EXPECT_EQ(ctl("job recover"), "error: a job is running; wait until status says job: idle\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: 01/15/02/04");
+
+    ASSERT_EQ(ctl("job recover"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link up");
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: empty");
+}
+
+TEST_F(SimControl, Hdmi2GivenASignalReachesTheRamAndTheHomeScreenOnceWindow0ShowsIt) {
+    std::unique_ptr<TcpLink> pc;
+    ASSERT_TRUE(eventually(
+        [&] {
+            pc = std::make_unique<TcpLink>(port_);
+            return pc->fd >= 0;
+        },
+        seconds(30)));
+    const std::string before = screenshot("home-before");
+    ASSERT_EQ(ctl("input HDMI2 1280x720@50"), "ok\n");
+    EXPECT_EQ(statusLine("input HDMI2: "), "input HDMI2: 1280x720@50");
+    const Bytes timing = cat({le16(1280), le16(720), le16(50)});
+    EXPECT_TRUE(eventually(
+        [&] {
+            const Bytes r = pc->ask(readRam(274, 6));
+            return status(r) == 0 && Bytes(r.begin() + 11, r.end()) == timing;
+        },
+        seconds(30)));
+    // The PC switches window 0 to HDMI2 (source id 3) and applies it.
+    ASSERT_EQ(status(pc->ask(writeRam(2280, le16(3)))), 0);
+    ASSERT_EQ(status(pc->ask(writeReg(11, 0xFF, {0}))), 0);
+    EXPECT_TRUE(eventually([&] { return differ(screenshot("home-after"), before); }, seconds(20)));
+    // Pulled: the input reports no signal.
+    ASSERT_EQ(ctl("input HDMI2 off"), "ok\n");
+    EXPECT_EQ(statusLine("input HDMI2: "), "input HDMI2: no signal");
+}
+
+TEST_F(SimControl, KeysMoveThePanelAndScreenshotsShowIt) {
+    const std::string shot = root_ + "-shots/home.png";
+    ASSERT_EQ(script(root_, "screenshot " + shot), "ok\n");
+    const std::string home = slurp(shot);
+    ASSERT_EQ(home.substr(1, 3), "PNG");
+    ASSERT_EQ(ctl("key OK"), "ok\n");  // the home screen opens the main menu
+    std::string menu;
+    EXPECT_TRUE(eventually(
+        [&] {
+            menu = screenshot("menu");
+            return differ(menu, home);
+        },
+        seconds(10)));
+    ASSERT_EQ(ctl("key Back"), "ok\n");
+    EXPECT_TRUE(eventually([&] { return screenshot("home-again") == home; }, seconds(10)));
+    fs::remove_all(root_ + "-shots");
+}
+
+TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
+    const struct {
+        const char* line;
+        const char* answer;
+    } cases[] = {
+        {"", "error: no command"},
+        {"reboot now",
+         "error: unknown command reboot (usb, input, cards, card, link, key, touch, "
+         "screenshot, status, job)"},
+        {"usb plug /no/such/folder", nullptr},  // refused until the watcher listens, or no folder
+        {"usb plug ../../etc", nullptr},
+        {"usb unplug", "error: no USB disk is plugged in"},
+        {"input HDMI5 1920x1080@60", "error: no input HDMI5 (EXT, DVI, HDMI1..HDMI4)"},
+        {"input HDMI1 1920x1080", "error: usage: input EXT|DVI|HDMI1..HDMI4 WxH@HZ|off"},
+        {"input HDMI1 1921x1080@60", "error: no standard video mode 1921x1080@60"},
+        {"cards 0 4", "error: usage: cards PORT(1..20) N(0..255)"},
+        {"cards 21 4", "error: usage: cards PORT(1..20) N(0..255)"},
+        {"cards 1 256", "error: usage: cards PORT(1..20) N(0..255)"},
+        {"card 1 5 silent", "error: port 1 has 4 cards"},
+        {"card 1 1 broken",
+         "error: usage: card PORT(1..20) INDEX(1..) ok|silent|bad-check|needs-recovery"},
+        {"link 3 sideways", "error: usage: link PORT(1..20) up|down"},
+        {"key Enter", "error: usage: key Left|Right|OK|Mode|Back|A..S"},
+        {"touch 320 10", "error: usage: touch X(0..319) Y(0..239)"},
+        {"screenshot shot.png",
+         "error: usage: screenshot FILE (a path under the box's root, as /sim/shot.png)"},
+        {"screenshot /../shot.png",
+         "error: usage: screenshot FILE (a path under the box's root, as /sim/shot.png)"},
+        {"job erase", "error: usage: job usb|query|recover"},
+        {"status now", "error: usage: status"},
+    };
+    for (const auto& c : cases) {
+        const std::string answer = ctl(c.line);
+        if (c.answer)
+            EXPECT_EQ(answer, std::string(c.answer) + "\n") << c.line;
+        else
+            EXPECT_EQ(answer.rfind("error: ", 0), 0u) << c.line << ": " << answer;
+    }
+    // A line too long is refused, and the next command is answered.
+    EXPECT_EQ(ctl(std::string(600, 'x')).rfind("error: ", 0), 0u);
+    // The device commands act: cards, faults and links show in the status.
+    ASSERT_EQ(ctl("cards 3 2"), "ok\n");
+    ASSERT_EQ(ctl("card 3 1 silent"), "ok\n");
+    ASSERT_EQ(ctl("card 3 2 bad-check"), "ok\n");
+    EXPECT_EQ(statusLine("port 3: "), "port 3: 2 cards, link up, card 1 silent, card 2 bad-check");
+    ASSERT_EQ(ctl("link 3 down"), "ok\n");
+    ASSERT_EQ(ctl("card 3 1 ok"), "ok\n");
+    EXPECT_EQ(statusLine("port 3: "), "port 3: 2 cards, link down, card 2 bad-check");
+    ASSERT_EQ(ctl("cards 3 0"), "ok\n");
+    EXPECT_EQ(statusLine("port 3: "), "port 3: 0 cards, link down");
+    EXPECT_TRUE(running());
+}
+
+}  // namespace
