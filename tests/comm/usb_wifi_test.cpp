@@ -1,8 +1,10 @@
 // The USB-disk watcher and the WiFi access point, driven through injected hot-plug events,
 // the files they write under the root and the shell commands they run.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "platform/hotplug.h"
+#include "platform/sim/sim_box.h"
 
 namespace {
 
@@ -74,6 +77,49 @@ TEST_F(UsbWatcher, TheThreadActsOnInjectedEvents) {
     g_delay_usbserver = 1;
     platform::sim::injectHotplug(uevent("remove", "sda", "disk"));
     EXPECT_TRUE(eventually([&] { return got == 101; }));
+    usb->stop();
+}
+
+TEST_F(UsbWatcher, ASimulatedDiskIsMountedOnItsEventsAndGoesWhenPulled) {
+    platform::sim::SimUsbDisk& disk = box().usb_disk;
+    UsbServer* usb = UsbServer::pInstance();
+    std::vector<int> ids;
+    std::mutex m;
+    QObject::connect(usb, &UsbServer::sig_usb_update, [&](int id) {
+        std::lock_guard<std::mutex> lock(m);
+        ids.push_back(id);
+    });
+    auto seen = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        return ids;
+    };
+    g_delay_usbserver = 1;
+    EXPECT_EQ(disk.plug("/sim/disk"), -ENOENT);  // no such folder
+    EXPECT_EQ(disk.plug("/sim/../etc"), -ENOENT);
+    EXPECT_EQ(disk.unplug(), -ENODEV);
+    writeFile("/sim/disk/ZEM-T73/a.ZEM", "package");
+    writeFile("/mnt/usb1/left", "x");  // a mount point in use: mount fails, nothing shows
+    ASSERT_EQ(disk.plug("/sim/disk"), 0);
+    EXPECT_EQ(disk.plug("/sim/disk"), -EBUSY);
+    ASSERT_TRUE(eventually([&] { return seen() == std::vector<int>{100}; })) << seen().size();
+    EXPECT_TRUE(exists("/proc/scsi/usb-storage"));
+    EXPECT_TRUE(disk.state().mounted_at.empty());
+    ASSERT_EQ(disk.unplug(), 0);
+    ASSERT_TRUE(eventually([&] { return seen() == std::vector<int>{100, 101}; }));
+
+    ::unlink(local("/mnt/usb1/left").c_str());
+    ASSERT_EQ(disk.plug("/sim/disk"), 0);
+    ASSERT_TRUE(eventually([&] { return seen().size() == 4; }));
+    EXPECT_EQ(seen(), (std::vector<int>{100, 101, 100, 102}));
+    EXPECT_TRUE(ran(commands(), "mount /dev/sda1 /mnt/usb1"));
+    EXPECT_EQ(disk.state().mounted_at, "/mnt/usb1");
+    EXPECT_EQ(readFile("/mnt/usb1/ZEM-T73/a.ZEM"), "package");
+    ASSERT_EQ(disk.unplug(), 0);
+    ASSERT_TRUE(eventually([&] { return seen().size() == 5; }));
+    EXPECT_EQ(seen().back(), 101);
+    EXPECT_FALSE(exists("/mnt/usb1/ZEM-T73"));
+    EXPECT_FALSE(exists("/proc/scsi/usb-storage"));
+    EXPECT_EQ(readFile("/sim/disk/ZEM-T73/a.ZEM"), "package");  // the disk keeps its files
     usb->stop();
 }
 

@@ -1,0 +1,73 @@
+// An idle box wakes only for its tick and pollers: the serial receive threads and the USB
+// watcher sleep until bytes, an event or a stop come, and still answer and stop at once.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "box_links.h"
+#include "comm/qz_uart_inout.h"
+#include "comm/usb_server.h"
+#include "comm_fixture.h"
+#include "core/globals.h"
+#include "platform/hotplug.h"
+
+namespace {
+
+// The times each named thread of this process has gone to sleep and been woken (voluntary
+// context switches), by name.
+std::map<std::string, long> wakeUps() {
+    std::map<std::string, long> out;
+    DIR* dir = ::opendir("/proc/self/task");
+    if (!dir) return out;
+    while (dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string task = std::string("/proc/self/task/") + e->d_name;
+        std::string name, line;
+        std::getline(std::ifstream(task + "/comm"), name);
+        std::ifstream status(task + "/status");
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                out[name] = std::stol(line.substr(line.find(':') + 1));
+    }
+    ::closedir(dir);
+    return out;
+}
+
+}  // namespace
+
+using IdleLinks = CommTest;
+
+TEST_F(IdleLinks, SerialThreadsAndTheUsbWatcherSleepUntilSomethingComes) {
+    auto pc = startBoxLink(Via::Pty);
+    auto modem = startBoxLink(Via::Pty4G);
+    UsbServer* usb = UsbServer::pInstance();
+    std::atomic<int> got{0};
+    QObject::connect(usb, &UsbServer::sig_usb_update, [&](int id) { got = id; });
+    // Each thread has come to its wait: the links answer and the watcher has handled an event.
+    g_delay_usbserver = 1;
+    platform::sim::injectHotplug(
+        "remove@/block/sda\nACTION=remove\nSUBSYSTEM=block\nDEVNAME=sda\nDEVTYPE=disk\n");
+    ASSERT_TRUE(eventually([&] { return got == 101; }));
+    ASSERT_EQ(pc->ask(body(0x90, {})).size() > 10, true);
+    ASSERT_EQ(modem->ask(body(0x90, {})).size() > 10, true);
+
+    const auto before = wakeUps();
+    for (const char* name : {"ttyS1", "ttyS2", "usb"}) ASSERT_EQ(before.count(name), 1u) << name;
+    // Longer than the longest old wake-up period (the watcher's second).
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const auto after = wakeUps();
+    for (const char* name : {"ttyS1", "ttyS2", "usb"})
+        EXPECT_EQ(after.at(name) - before.at(name), 0) << name << " woke while idle";
+
+    // Still answering, and a stop ends each wait at once.
+    EXPECT_GT(pc->ask(body(0x90, {})).size(), 10u);
+    stopBoxLinks();
+    usb->stop();
+    const auto stopped = wakeUps();
+    for (const char* name : {"ttyS1", "ttyS2", "usb"}) EXPECT_EQ(stopped.count(name), 0u) << name;
+}
