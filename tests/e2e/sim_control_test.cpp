@@ -170,6 +170,9 @@ TEST_F(SimControl, KeysMoveThePanelAndScreenshotsShowIt) {
         seconds(10)));
     ASSERT_EQ(ctl("key Back"), "ok\n");
     EXPECT_TRUE(eventually([&] { return screenshot("home-again") == home; }, seconds(10)));
+    // A touch on the home screen opens the main menu too.
+    ASSERT_EQ(ctl("touch 160 120"), "ok\n");
+    EXPECT_TRUE(eventually([&] { return screenshot("menu-again") == menu; }, seconds(10)));
     fs::remove_all(root_ + "-shots");
 }
 
