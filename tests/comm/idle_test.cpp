@@ -18,10 +18,14 @@
 
 namespace {
 
-// The times each named thread of this process has gone to sleep and been woken (voluntary
-// context switches), by name.
-std::map<std::string, long> wakeUps() {
-    std::map<std::string, long> out;
+struct ThreadState {
+    long wakeups = 0;  // times it went to sleep and was woken (voluntary context switches)
+    char state = '?';  // 'S' while it sleeps in a wait
+};
+
+// Each named thread of this process, by name.
+std::map<std::string, ThreadState> threads() {
+    std::map<std::string, ThreadState> out;
     DIR* dir = ::opendir("/proc/self/task");
     if (!dir) return out;
     while (dirent* e = ::readdir(dir)) {
@@ -29,13 +33,26 @@ std::map<std::string, long> wakeUps() {
         const std::string task = std::string("/proc/self/task/") + e->d_name;
         std::string name, line;
         std::getline(std::ifstream(task + "/comm"), name);
+        ThreadState& t = out[name];
         std::ifstream status(task + "/status");
-        while (std::getline(status, line))
+        while (std::getline(status, line)) {
+            if (line.rfind("State:", 0) == 0) t.state = line[line.find_first_not_of(" \t", 6)];
             if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-                out[name] = std::stol(line.substr(line.find(':') + 1));
+                t.wakeups = std::stol(line.substr(line.find(':') + 1));
+        }
     }
     ::closedir(dir);
     return out;
+}
+
+const char* const kIdle[] = {"ttyS1", "ttyS2", "usb"};
+
+// Every watched thread asleep: the replies and the event are done with.
+bool allAsleep() {
+    const auto now = threads();
+    for (const char* name : kIdle)
+        if (!now.count(name) || now.at(name).state != 'S') return false;
+    return true;
 }
 
 }  // namespace
@@ -56,18 +73,19 @@ TEST_F(IdleLinks, SerialThreadsAndTheUsbWatcherSleepUntilSomethingComes) {
     ASSERT_EQ(pc->ask(body(0x90, {})).size() > 10, true);
     ASSERT_EQ(modem->ask(body(0x90, {})).size() > 10, true);
 
-    const auto before = wakeUps();
-    for (const char* name : {"ttyS1", "ttyS2", "usb"}) ASSERT_EQ(before.count(name), 1u) << name;
+    ASSERT_TRUE(eventually(allAsleep));
+    const auto before = threads();
     // Longer than the longest old wake-up period (the watcher's second).
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    const auto after = wakeUps();
-    for (const char* name : {"ttyS1", "ttyS2", "usb"})
-        EXPECT_EQ(after.at(name) - before.at(name), 0) << name << " woke while idle";
+    const auto after = threads();
+    for (const char* name : kIdle)
+        EXPECT_EQ(after.at(name).wakeups - before.at(name).wakeups, 0)
+            << name << " woke while idle";
 
     // Still answering, and a stop ends each wait at once.
     EXPECT_GT(pc->ask(body(0x90, {})).size(), 10u);
     stopBoxLinks();
     usb->stop();
-    const auto stopped = wakeUps();
-    for (const char* name : {"ttyS1", "ttyS2", "usb"}) EXPECT_EQ(stopped.count(name), 0u) << name;
+    const auto stopped = threads();
+    for (const char* name : kIdle) EXPECT_EQ(stopped.count(name), 0u) << name;
 }
