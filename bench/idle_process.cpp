@@ -1,5 +1,5 @@
 // The whole program on the simulated box, as a person starts it: its CPU use over 10 idle
-// seconds once start-up is over (goal: under 1% of one core and about 160 wake-ups a second,
+// seconds once start-up is over (goal: under 1% of one core and about 145 wake-ups a second,
 // with the card search running over four cards behind each of the 20 ports). The program runs
 // as a child process with its own root; its CPU time and wake-ups come from /proc.
 #include <benchmark/benchmark.h>
