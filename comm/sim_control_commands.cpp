@@ -296,8 +296,9 @@ std::string inputLines() {
             out += "no signal\n";
             continue;
         }
-        const uint32_t hact = u16At(*rx, SimReceiver::kTiming), htotal = u16At(*rx, 0x10);
-        const uint32_t vact = u16At(*rx, 0x12), vtotal = u16At(*rx, 0x1A);
+        // The timing block: u16 Hact Hsync Hback Hpol Htotal Vact Vsync Vback Vpol Vtotal.
+        auto field = [&](int i) { return u16At(*rx, uint8_t(SimReceiver::kTiming + 2 * i)); };
+        const uint32_t hact = field(0), htotal = field(4), vact = field(5), vtotal = field(9);
         const uint32_t khz =
             u16At(*rx, SimReceiver::kPixelClock) | u16At(*rx, SimReceiver::kPixelClock + 2) << 16;
         const uint64_t frame = uint64_t(htotal) * vtotal;
