@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTimer>
@@ -20,6 +19,7 @@
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui/shell/panel_view.h"
 #include "ui/shell/tip.h"
 
 QApplication& panelApp() {
@@ -81,10 +81,7 @@ void PanelTest::startPanel() {
 }
 
 QWidget* PanelTest::front() const {
-    // The keypad is modal over the page that opened it.
-    if (g_numberkeyboard && g_numberkeyboard->isVisible()) return g_numberkeyboard;
-    PageFrame* page = panel::front();
-    return page ? page->widget() : nullptr;
+    return panel::keyTarget();
 }
 
 void PanelTest::key(int code) {
@@ -187,23 +184,7 @@ void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
 }
 
 QImage PanelTest::panelImage() const {
-    QImage img(320, 240, QImage::Format_ARGB32);
-    img.fill(QColor(0, 0, 0));
-    QPainter p(&img);
-    const QPoint origin = g_mainwindow ? g_mainwindow->pos() : QPoint();
-    auto draw = [&](QWidget* w) {
-        if (w && w->isVisible()) p.drawPixmap(w->pos() - origin, w->grab());
-    };
-    draw(g_mainwindow);
-    PageFrame* frontPage = panel::front();
-    for (int id = 0; id < kPageCount; ++id) {
-        PageFrame* page = panel::page(id);
-        if (page && page != frontPage && id != kPageMain) draw(page->widget());
-    }
-    if (frontPage) draw(frontPage->widget());
-    draw(g_numberkeyboard);
-    draw(g_tip);
-    return img;
+    return panel::image();
 }
 
 void PanelTest::shot(const QString& state) {
