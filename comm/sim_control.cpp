@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <sstream>
 
@@ -162,26 +163,59 @@ std::string sim_control::execute(const std::string& line) {
     return sim_control_dispatch(words(line));
 }
 
+namespace {
+
+// A command's work for the main thread, and its answer.
+struct PanelCall {
+    std::function<std::string()> work;
+    std::mutex mutex;
+    std::condition_variable done_cv;
+    bool done = false;
+    std::string answer;
+};
+
+// Calls handed to the main thread. They travel through this queue under its mutex, not inside
+// the posted event: Qt's event queue synchronises with a futex ThreadSanitizer does not see.
+struct PanelQueue {
+    std::mutex mutex;
+    std::deque<std::shared_ptr<PanelCall>> calls;
+};
+PanelQueue& panelQueue() {
+    static auto* q = new PanelQueue;  // shared by the channel and the main thread, never freed
+    return *q;
+}
+
+// On the main thread: the oldest call waiting.
+void runPanelCall() {
+    std::shared_ptr<PanelCall> call;
+    {
+        PanelQueue& q = panelQueue();
+        std::lock_guard<std::mutex> lock(q.mutex);
+        if (q.calls.empty()) return;
+        call = q.calls.front();
+        q.calls.pop_front();
+    }
+    std::string answer = call->work();
+    std::lock_guard<std::mutex> lock(call->mutex);
+    call->answer = std::move(answer);
+    call->done = true;
+    call->done_cv.notify_all();
+}
+
+}  // namespace
+
 std::string sim_control_on_panel(const std::function<std::string()>& work) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return "error: the panel is not running";
-    struct Call {
-        std::mutex mutex;
-        std::condition_variable done_cv;
-        bool done = false;
-        std::string answer;
-    };
-    auto call = std::make_shared<Call>();
+    auto call = std::make_shared<PanelCall>();
+    call->work = work;
+    {
+        PanelQueue& q = panelQueue();
+        std::lock_guard<std::mutex> lock(q.mutex);
+        q.calls.push_back(call);
+    }
     QMetaObject::invokeMethod(
-        app,
-        [call, work] {
-            std::string answer = work();
-            std::lock_guard<std::mutex> lock(call->mutex);
-            call->answer = std::move(answer);
-            call->done = true;
-            call->done_cv.notify_all();
-        },
-        Qt::QueuedConnection);
+        app, [] { runPanelCall(); }, Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(call->mutex);
     if (!call->done_cv.wait_for(lock, std::chrono::seconds(kPanelWaitSeconds),
                                 [&] { return call->done; }))
