@@ -53,12 +53,8 @@ uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
     if (le16(body) < kAddrCards && le16(body + 2) == kAddrPc) return pass_through(body, len, send);
-    int n;
-    {
-        message_deal::calling_link = id_;
-        std::lock_guard<std::mutex> lock(message_deal::command_mutex);
-        n = message_deal::message_group_deal(body, len);
-    }
+    message_deal::calling_link = id_;
+    const int n = message_deal::message_group_deal(body, len);
     // Silence is an answer only on serial and UDP; TCP always gets at least the header.
     if (n <= 0 && kind_ != LinkKind::Tcp) return 0;
     const uint32_t w = protocol_phy::build_reply(body, uint32_t(n < 0 ? 0 : n), wire_.get());

@@ -26,28 +26,37 @@ int unknown_command(uint8_t* buf, uint32_t) {
 struct Entry {
     uint8_t cmd;
     message_deal::Handler fn;
+    bool configuration;  // runs under message_deal::command_mutex
 };
 
-// The one table of box commands.
+// The one table of box commands. The others guard their own state: the store and the RAM
+// under the C331 and store mutexes, the transfer under file_mutex, the flash under the
+// chip's flash lock, the register file per register.
 const Entry kTable[] = {
-    {kCmdWriteRam, message_deal::write_ram},
-    {kCmdReadRam, message_deal::read_ram},
-    {kCmdEraseFlash, message_deal::cmd_erase_flash},
-    {kCmdWriteFlash, message_deal::cmd_write_flash},
-    {kCmdReadFlash, message_deal::cmd_read_flash},
-    {kCmdFileStart, message_deal::write_file_start},
-    {kCmdFileData, message_deal::write_file_data},
-    {kCmdFileEnd, message_deal::write_file_end},
-    {kCmdFileDelete, message_deal::delete_file_name},
-    {kCmdDeviceInfo, message_deal::get_device_info},
-    {kCmdNetSet, message_deal::net_ip_set},
-    {kCmdMacSet, message_deal::init_MAC_address},
-    {kCmdNetSearch, message_deal::net_eth_search},
-    {kCmdBarcode, message_deal::set_barcode},
-    {kCmdRtcSet, message_deal::write_rtc_time},
-    {kCmdRunTime, message_deal::Time_to_RAM},
-    {kCmdWriteReg, message_deal::write_register},
+    {kCmdWriteRam, message_deal::write_ram, false},
+    {kCmdReadRam, message_deal::read_ram, false},
+    {kCmdEraseFlash, message_deal::cmd_erase_flash, false},
+    {kCmdWriteFlash, message_deal::cmd_write_flash, false},
+    {kCmdReadFlash, message_deal::cmd_read_flash, false},
+    {kCmdFileStart, message_deal::write_file_start, false},
+    {kCmdFileData, message_deal::write_file_data, false},
+    {kCmdFileEnd, message_deal::write_file_end, false},
+    {kCmdFileDelete, message_deal::delete_file_name, false},
+    {kCmdDeviceInfo, message_deal::get_device_info, false},
+    {kCmdNetSet, message_deal::net_ip_set, true},
+    {kCmdMacSet, message_deal::init_MAC_address, true},
+    {kCmdNetSearch, message_deal::net_eth_search, false},
+    {kCmdBarcode, message_deal::set_barcode, true},
+    {kCmdRtcSet, message_deal::write_rtc_time, true},
+    {kCmdRunTime, message_deal::Time_to_RAM, false},
+    {kCmdWriteReg, message_deal::write_register, false},
 };
+
+const Entry* find_entry(uint8_t cmd) {
+    for (const Entry& e : kTable)
+        if (e.cmd == cmd) return &e;
+    return nullptr;
+}
 
 // A resolved protocol address: where its bytes are and how many follow it in its area.
 struct Area {
@@ -87,14 +96,17 @@ int fpga_number(uint32_t addr) {
 }  // namespace
 
 message_deal::Handler message_deal::handler(uint8_t cmd) {
-    for (const Entry& e : kTable)
-        if (e.cmd == cmd) return e.fn;
-    return unknown_command;
+    const Entry* e = find_entry(cmd);
+    return e ? e->fn : unknown_command;
 }
 
 int message_deal::message_group_deal(uint8_t* buf, uint32_t len) {
     if (len < kMinBody) return 0;
-    return handler(buf[9])(buf, len);
+    const Entry* e = find_entry(buf[9]);
+    if (!e) return unknown_command(buf, len);
+    if (!e->configuration) return e->fn(buf, len);
+    std::lock_guard<std::mutex> lock(command_mutex);
+    return e->fn(buf, len);
 }
 
 int message_deal::write_ram(uint8_t* buf, uint32_t len) {
@@ -187,9 +199,12 @@ int command_slot(uint8_t reg) {
 // One register of a write: 0 done, else a status.
 int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t value) {
     if (reg < ZemRamPara::kRegCount) {
-        // Only box commands write these, one at a time under the command mutex.
-        uint8_t& r = store->reg[reg];
-        r = uint8_t((r & ~mask) | (value & mask));
+        // Only box commands write these; the action (a font load among them) runs after.
+        {
+            std::lock_guard<std::mutex> lock(message_deal::command_mutex);
+            uint8_t& r = store->reg[reg];
+            r = uint8_t((r & ~mask) | (value & mask));
+        }
         return message_deal::reg_cmd_run(reg, value & mask);
     }
     if (reg == 161) {

@@ -110,9 +110,10 @@ public:
     static std::mutex file_mutex;
     // The link whose frame this thread handles (link_session::id): a file transfer is its.
     static thread_local uint32_t calling_link;
-    // Held around every box command of every link (TCP, UDP, both serial ports), so the
-    // handlers never run two at a time: they share the identity and network globals, the
-    // transfer and the register file. The card pass-through waits outside it.
+    // Held by the short commands that change the configuration (network, MAC, barcode, clock)
+    // and around each write of the register file, so two links' changes never interleave.
+    // Long jobs (flash erase and write, dumps, font loads, file writes) run outside it: a link
+    // busy with one holds up no other link's reads.
     static std::mutex command_mutex;
 };
 

@@ -1,8 +1,9 @@
 // Shared utilities of every subsystem: the named mutexes, the XOR check byte, shell commands
 // through the platform's shell seam, tick time spans and raw MTD flash erase and write.
 //
-// Lock order, outermost first. The PC links' command mutex (message_deal::command_mutex) comes
-// before every other: a box command may take any of them, and nothing holding one takes it.
+// Lock order, outermost first. The PC links' command mutex (message_deal::command_mutex), held
+// by the configuration commands and register writes only, comes before every other: a box
+// command may take any of them, and nothing holding one takes it.
 // Video-processor side: the C331 mutex (c331_manage::c331_mutex), then the store's own mutex
 // (ZemRamPara::mutex) or _led_para_init_mutex or _bri_set_mutex, then _c331_bnk_mutex, then
 // _spi_mutex. _source_hdminfo_mutex is taken only outside the C331 mutex.

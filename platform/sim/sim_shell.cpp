@@ -1,5 +1,6 @@
 #include "platform/sim/sim_shell.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -121,11 +122,35 @@ void appendLog(const std::string& cmd) {
 
 }  // namespace
 
+void SimShell::waitIfHeld(std::unique_lock<std::mutex>& lock, const std::string& cmd) {
+    if (hold_prefix_.empty() || cmd.rfind(hold_prefix_, 0) != 0) return;
+    ++held_;
+    held_cv_.notify_all();
+    held_cv_.wait_for(lock, std::chrono::seconds(30), [this] { return hold_prefix_.empty(); });
+    --held_;
+}
+
+void SimShell::hold(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_prefix_ = prefix;
+}
+
+void SimShell::release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_prefix_.clear();
+    held_cv_.notify_all();
+}
+
+bool SimShell::waitHeld(int ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return held_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return held_ > 0; });
+}
+
 SimShell::Reply SimShell::handle(const std::string& cmd) {
     Reply reply{0, {}};
     bool answered = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         commands_.push(cmd);
         size_t best = 0;
         for (const auto& [prefix, r] : answers_) {
@@ -136,6 +161,7 @@ SimShell::Reply SimShell::handle(const std::string& cmd) {
             }
         }
         appendLog(cmd);
+        waitIfHeld(lock, cmd);
     }
     if (!answered) {
         const int rc = fileEffect(cmd);

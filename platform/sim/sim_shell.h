@@ -4,6 +4,7 @@
 // simulated USB disk.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -25,6 +26,14 @@ public:
     // A command that starts with prefix exits with exit_code and prints output, from now on;
     // the longest matching prefix wins. Without an answer a command exits 0 and prints nothing.
     void answer(const std::string& prefix, int exit_code, const std::string& output = "");
+    // Fault switch: a command that starts with prefix waits, from now on, until release(), as
+    // a slow one on the box would ("sync" behind a busy flash). A held command is recorded
+    // before it waits; the wait gives up after 30 s so that a failing test still ends.
+    void hold(const std::string& prefix);
+    // Lets the held commands go and holds no more.
+    void release();
+    // Waits up to ms until a command is held; false when none came.
+    bool waitHeld(int ms);
 
 private:
     struct Reply {
@@ -32,8 +41,12 @@ private:
         std::string output;
     };
     Reply handle(const std::string& cmd);
+    void waitIfHeld(std::unique_lock<std::mutex>& lock, const std::string& cmd);
 
     mutable std::mutex mutex_;
+    std::condition_variable held_cv_;
+    std::string hold_prefix_;  // empty: nothing is held
+    int held_ = 0;             // commands waiting in hold
     BoundedLog<std::string> commands_{10000};
     std::map<std::string, Reply> answers_;
 };
