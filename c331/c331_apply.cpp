@@ -30,3 +30,9 @@ uint8_t c331_manage::take_apply() {
     }
     return 0;
 }
+
+std::bitset<256> c331_manage::take_all_apply() {
+    const std::bitset<256> ids = g_pending_apply;
+    g_pending_apply.reset();
+    return ids;
+}

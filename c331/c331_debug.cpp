@@ -369,6 +369,10 @@ void c331_manage::zemDbg_c331_print_regGrp(int grp) {
 // Every register of the banks the chip documents is read and printed with its descriptor.
 void c331_manage::c331_print() {
     for (uint32_t bank = 0; bank < 256; ++bank) {
+        // Bank 4 holds the flash engine: reading its data port takes a byte from a running flash
+        // read, so that bank waits for the flash lock.
+        std::unique_lock<std::recursive_mutex> flash(flash_mutex, std::defer_lock);
+        if (bank == kFlashEngineBank) flash.lock();
         for (uint32_t address = 1; address < 0x80; ++address) {
             const uint32_t d = bank << 16 | address << 8 | 1;
             std::printf("%06X  %08Xh\n", d, drv->read_C331(fd, d, 0));

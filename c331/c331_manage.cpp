@@ -308,6 +308,7 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
     // turn applies; the panel's own channel geometry (RAM 1382..1394) is written after it and
     // triggers nothing.
     copy_ram(apply_snapshot);
+    turn_ids = take_all_apply();
     if (!changed) return false;
     init_panel_from_ram();
     // As every other layout change: the new channels get their windows, layers and idle
@@ -521,6 +522,7 @@ void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
         }
         return;
     }
+    turn_lock = &lock;
     apply_panel(lock);
     apply_picture();
     apply_priorities();
@@ -542,7 +544,10 @@ void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
     }
     // The RAM as this turn found it has been applied; the ids raised so far get their refresh.
     std::memcpy(applied, apply_snapshot, sizeof applied);
-    for (uint8_t id = take_apply(); id != 0; id = take_apply()) s->test_signal(id);
+    turn_lock = nullptr;
+    for (size_t id = 1; id < turn_ids.size(); ++id)
+        if (turn_ids.test(id)) s->test_signal(uint8_t(id));
+    turn_ids.reset();
     if (g_osd_update == 1) {
         g_osd_update = 0;
         reload_osd_menu();

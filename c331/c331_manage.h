@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <bitset>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -101,6 +102,8 @@ public:
     static bool apply_pending();
     // Takes the lowest pending refresh id and clears it; 0 when none. Caller holds c331_mutex.
     static uint8_t take_apply();
+    // Takes every pending refresh id at once. Caller holds c331_mutex.
+    static std::bitset<256> take_all_apply();
     // Signalled by raise_apply; the C331 thread waits on it with c331_mutex.
     static std::condition_variable apply_cv;
 
@@ -256,6 +259,10 @@ public:
     // RAM as one apply turn found it; both guarded by c331_mutex.
     uint8_t applied[4096]{};
     uint8_t apply_snapshot[4096]{};
+    // The refresh ids the snapshot answers; ids raised later wait for the next turn.
+    std::bitset<256> turn_ids;
+    // The apply turn's hold of c331_mutex, released for a fade ramp; null outside a turn.
+    std::unique_lock<std::mutex>* turn_lock = nullptr;
 
     // ---- Panel ----
     ST_PANEL_INFO gPanel{};
@@ -458,6 +465,7 @@ public:
     // threads (PC links, USB upgrade, panel, this thread) never interleave on the engine.
     // Lock order: c331_mutex, flash_mutex, then the register-access locks.
     static constexpr uint32_t kFlashSize = 0x2000000;
+    static constexpr uint32_t kFlashEngineBank = 4;
     static constexpr int kFontHeaderSize = 35;
     static const uint32_t osd_char_txt[15];  // character-mode defaults (load_char)
     static const uint32_t osd_bmp_txt[4];    // bitmap defaults (load_bmp)

@@ -12,6 +12,23 @@
 namespace {
 constexpr int kWindows = 6;
 constexpr int kCaptureLimit = 0x880;  // widest input capture with the 2-lane transmitter mode
+
+// Releases a held lock for a scope and takes it again at its end.
+class Released {
+public:
+    explicit Released(std::unique_lock<std::mutex>* lock)
+        : lock_(lock && lock->owns_lock() ? lock : nullptr) {
+        if (lock_) lock_->unlock();
+    }
+    ~Released() {
+        if (lock_) lock_->lock();
+    }
+    Released(const Released&) = delete;
+    Released& operator=(const Released&) = delete;
+
+private:
+    std::unique_lock<std::mutex>* lock_;
+};
 }  // namespace
 
 void c331_manage::set_output(int fd) {
@@ -143,6 +160,9 @@ void c331_manage::set_layer_coef(int fd, int w, int cnt, int dir) {
     std::printf("set_layer_coef  win=%d  cnt=%d  dir=%d\n", w, cnt, dir);
     if (cnt < 0 || w < 0 || w >= kWindows) return;
     cnt = std::min(cnt, kMaxFadeFrames);
+    // A ramp lasts up to 255 frames: the RAM's readers and writers on other threads go on
+    // meanwhile (the turn applies its snapshot; later changes wait for the next turn).
+    const Released released(turn_lock);
     for (int s = 0; s <= cnt; ++s) {
         const int a = cnt == 0 ? 128 : 128 * s / cnt;
         const int mine = dir ? a : 128 - a, below = 128 - mine;

@@ -1,0 +1,93 @@
+// The chip shared by the C331 thread and the PC links: a fade ramp leaves the parameter RAM to
+// the links' reads and writes while it runs, and the register dump waits for a running flash
+// read instead of taking bytes from its data port.
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "comm/link_session.h"
+#include "pc_link.h"
+#include "window_fixture.h"
+
+namespace {
+
+constexpr int kContrast = 2178;
+
+// A PC on a link of its own: reads the contrast word, writes a new one and has it applied
+// (register 11), on its own thread; the read's reply body.
+std::future<Bytes> pcOnAnotherLink(uint8_t contrast) {
+    return std::async(std::launch::async, [contrast] {
+        link_session pc(LinkKind::Tcp, "pc");
+        std::vector<Bytes> replies;
+        for (const Bytes& b : {readRam(kContrast, 2), writeRam(kContrast, {contrast, 0}),
+                               writeReg(11, 0xFF, {0x01})}) {
+            const Bytes w = wire(b);
+            ReplyReader r;
+            pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t len) { r.add(p, len); });
+            replies.push_back(r.bodies.empty() ? Bytes{} : r.bodies.back());
+        }
+        return replies.front();
+    });
+}
+
+using SharedChip = WindowsTest;
+
+TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
+    step([](ZemRamPara& s) {
+        s.wr16(2816, 30);
+        s.wr16(2818, 30);
+        s.wr16(2272 + 18, 4);  // fade on
+        s.wr16(kContrast, 40);
+        window(s, 0, kHdmi1, {0, 0, 1920, 1000});
+    });
+    // At the ramp's first frame a PC on another link reads the RAM and changes the contrast.
+    std::atomic<bool> armed{true};
+    bool answered_during_ramp = false;
+    std::future<Bytes> pc;
+    chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
+        if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
+        pc = pcOnAnotherLink(41);
+        // Bounded: a ramp that held the RAM would keep the PC waiting until its end.
+        answered_during_ramp = pc.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    });
+    produce([](ZemRamPara& s) { s.wr16(2272 + 8, kHdmi2); });
+    ASSERT_TRUE(waitRefresh(1, applies_ + 2));  // the switch, then the contrast change
+    chip->onWrite(nullptr);
+    ASSERT_TRUE(pc.valid());
+    const Bytes reply = pc.get();
+    EXPECT_FALSE(armed.load());
+    EXPECT_TRUE(answered_during_ramp);
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(reply[10], 0);
+    EXPECT_EQ(reply[11], 40);
+    // The change made during the ramp was applied by the next turn, not taken by this one.
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    EXPECT_EQ(c->applied16(kContrast), 41);
+}
+
+TEST_F(SharedChip, TheRegisterDumpWaitsForARunningFlashRead) {
+    c331_manage::shutdown();  // the test alone drives the chip from here
+    Bytes stored(64 * 1024);
+    for (size_t i = 0; i < stored.size(); ++i) stored[i] = uint8_t(i * 7 + i / 251);
+    chip->flashLoad(0x120000, stored);
+    // The read has set up its engine and is about to take its bytes one by one when a PC asks
+    // for the dump (register 161) on another thread; the dump passes bank 4 long before the
+    // read's 64 KiB are in.
+    std::atomic<bool> armed{true};
+    std::thread dump;
+    chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
+        if (bank != 4 || address != 0x55 || value != 0 || !armed.exchange(false)) return;
+        dump = std::thread([this] { c->c331_print(); });
+    });
+    Bytes got(stored.size());
+    EXPECT_EQ(c->read_flash(c->fd, 0x120000, uint32_t(got.size()), got.data()), 0);
+    chip->onWrite(nullptr);
+    EXPECT_FALSE(armed.load());
+    if (dump.joinable()) dump.join();
+    EXPECT_TRUE(got == stored);
+}
+
+}  // namespace
