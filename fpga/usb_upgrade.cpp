@@ -217,7 +217,9 @@ void fpga_manage::usb_upgrade_deal() {
 }
 
 void fpga_manage::get_usb_file_list_path() {
-    const std::string sub = g_usb_grade_path == " " ? "" : g_usb_grade_path.toStdString();
+    // A network set on a PC link reloads the configuration meanwhile.
+    const QString folder = Utils::configValue(g_usb_grade_path);
+    const std::string sub = folder == " " ? "" : folder.toStdString();
     const QDir dir(QString::fromStdString(platform::path("/mnt/usb1/" + sub)));
     usb_file_list.clear();
     uint8_t n = 0;

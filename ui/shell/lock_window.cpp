@@ -7,6 +7,7 @@
 
 #include "core/globals.h"
 #include "core/json_files.h"
+#include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/page_store.h"
@@ -75,7 +76,7 @@ bool LockWindow::volume_check() const {
 }
 
 void LockWindow::ip_changed() {
-    ui->label_IPaddr->setText(g_str_ip);
+    ui->label_IPaddr->setText(Utils::configValue(g_str_ip));
 }
 
 void LockWindow::language_changed() {

@@ -138,7 +138,7 @@ void MainWindow::para_init() {
 }
 
 void MainWindow::ip_changed() {
-    ui->label_IPaddr->setText(g_str_ip);
+    ui->label_IPaddr->setText(Utils::configValue(g_str_ip));
 }
 
 // ---- Focus and keys ----

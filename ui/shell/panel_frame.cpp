@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <utility>
 
+#include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "ui/shell/main_window.h"
 
@@ -70,7 +71,8 @@ const char* const kPrefix[kLanguageCount] = {"", "en_", "ru_", "vn_", "tn_"};
 
 int panelLanguage() {
     const int lang = g_language;
-    if (lang != 1 && lang < kLanguageCount && (g_lcd_lang_valid >> lang & 1)) return lang;
+    if (lang != 1 && lang < kLanguageCount && (Utils::configValue(g_lcd_lang_valid) >> lang & 1))
+        return lang;
     return 1;
 }
 
