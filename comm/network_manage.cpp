@@ -11,9 +11,14 @@
 #include <cstdio>
 
 #include "core/globals.h"
+#include "platform/memory.h"
 #include "platform/thread_name.h"
 
 networkManage* networkManage::p_networkManage = nullptr;
+
+namespace {
+constexpr size_t kKeptQueue = 4096;  // reply-queue capacity a client keeps between bursts
+}
 
 networkManage* networkManage::pInstance() {
     if (!p_networkManage) {
@@ -63,6 +68,10 @@ bool networkManage::accept_client() {
         ZEM_DEBUG("\n TCP server: accept failed (%d), new clients wait 1 s \n", err);
         return false;
     }
+    if (list_.size() >= kMaxClients) {
+        refuse(fd, a);
+        return true;
+    }
     // A PC that vanishes without closing (switched off, cable pulled) is found by keep-alive
     // probes after about 90 s of silence, so its socket and buffers do not pile up.
     const int on = 1, idle = 60, interval = 10, count = 3;
@@ -77,6 +86,16 @@ bool networkManage::accept_client() {
     list_.push_back(std::move(c));
     ++clients;
     return true;
+}
+
+void networkManage::refuse(int fd, const sockaddr_in& a) {
+    ++refused;
+    ::close(fd);
+    char line[160];
+    std::snprintf(line, sizeof line, "TCP client %s refused: %u clients connected",
+                  comm::peer_name(a).c_str(), unsigned(kMaxClients));
+    writeLogMsg(2, line);
+    ZEM_DEBUG("\n %s \n", line);
 }
 
 void networkManage::queue_reply(Client& c, const uint8_t* wire, uint32_t len) {
@@ -104,7 +123,11 @@ bool networkManage::flush(Client& c) {
             return false;
         }
     }
-    c.out.clear();
+    // A burst's large queue is given back once sent, so idle clients hold no more than a reply.
+    if (c.out.capacity() > kKeptQueue)
+        std::vector<uint8_t>().swap(c.out);
+    else
+        c.out.clear();
     c.sent = 0;
     return true;
 }
@@ -131,6 +154,9 @@ void networkManage::drop(std::list<Client>::iterator& it, const char* why) {
     ::close(it->fd);
     it = list_.erase(it);
     --clients;
+    // The C library keeps the freed buffers of many clients otherwise, and the box has little
+    // memory to spare.
+    if (list_.empty()) platform::releaseFreeMemory();
 }
 
 // A client's card frame waits its turn with the cards (one frame of all links is out at a time),

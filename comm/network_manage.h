@@ -1,7 +1,10 @@
-// The TCP server of the PC protocol on g_port: any number of clients at once, each with its own
-// framer and its own bounded queue of replies, served by one thread that waits in poll(). A
-// client that stops reading or waits for the receiving cards holds up nobody else.
+// The TCP server of the PC protocol on g_port: up to kMaxClients clients at once, each with its
+// own framer (one unfinished frame of at most comm::kMaxBody bytes) and its own bounded queue
+// of replies, served by one thread that waits in poll(). A client that stops reading or waits
+// for the receiving cards holds up nobody else.
 #pragma once
+
+#include <netinet/in.h>
 
 #include <atomic>
 #include <chrono>
@@ -30,9 +33,13 @@ public:
     // Reply bytes a client may leave unread: room for two of the largest replies. A client
     // past it is dropped.
     static constexpr size_t kMaxQueued = 2 * comm::kMaxWire;
+    // Clients served at once; one more is accepted, logged and closed at once. Each may hold
+    // its frame buffers and kMaxQueued bytes: 64 of them stay within the box's memory.
+    static constexpr size_t kMaxClients = 64;
 
     uint16_t port = 0;                 // the bound port
     std::atomic<uint32_t> clients{0};  // connected clients
+    std::atomic<uint32_t> refused{0};  // clients refused for the limit, since start
     std::atomic<int> last_client{-1};  // socket of the last client that sent a frame
 
 private:
@@ -46,6 +53,7 @@ private:
     };
     networkManage() = default;
     bool accept_client();
+    void refuse(int fd, const sockaddr_in& a);
     bool serve_client(Client& c, uint8_t* rx, size_t cap);
     void queue_reply(Client& c, const uint8_t* wire, uint32_t len);
     bool flush(Client& c);

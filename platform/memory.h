@@ -1,0 +1,15 @@
+// The process's own memory: giving freed heap back to the kernel, and the resident size that
+// the kernel counts against the box's little memory.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Returns the C library's free heap pages to the kernel where it keeps them (glibc); nothing
+// elsewhere.
+void releaseFreeMemory();
+// The process's resident bytes, 0 when the kernel does not tell.
+uint64_t residentBytes();
+
+}  // namespace platform
