@@ -1,6 +1,7 @@
 // Load on the PC protocol's TCP server over loopback: 64 clients each sending 10,000
-// write-RAM / read-RAM pairs (every reply checked), and the round trip of one request against a
-// bare TCP echo of the same bytes.
+// write-RAM / read-RAM pairs (every reply checked), the round trip of one request against a
+// bare TCP echo of the same bytes, and the resident memory of 1,000 clients that come with
+// unfinished frames and unread replies and go.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +24,7 @@
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -140,6 +143,61 @@ void BM_Load64Clients(benchmark::State& state) {
     if (wrong) state.SkipWithError("wrong or missing replies");
 }
 BENCHMARK(BM_Load64Clients)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+Bytes read_ram_block(uint32_t addr, uint16_t n) {
+    return frame(0x61, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, uint8_t(n), uint8_t(n >> 8)});
+}
+
+double megabytes(uint64_t bytes) {
+    return double(bytes) / (1024.0 * 1024.0);
+}
+
+// Waits (bounded) until the server has as many clients as wanted.
+void wait_clients(networkManage* server, uint32_t wanted) {
+    for (int i = 0; i < 500 && server->clients.load() != wanted; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// 1,000 PCs in four waves of 250: each asks for 32 replies of 4 KiB that it never reads, then
+// sends 64 KiB of a frame that never ends, and leaves. Resident memory at the start, with a
+// wave connected, and after all have left.
+void BM_ThousandClientsComeAndGo(benchmark::State& state) {
+    networkManage* server = box_server();
+    constexpr int kWaves = 4, kPerWave = 250, kUnread = 32;
+    Bytes asks;
+    for (int i = 0; i < kUnread; ++i) {
+        const Bytes r = read_ram_block(0, 4096);
+        asks.insert(asks.end(), r.begin(), r.end());
+    }
+    Bytes open_frame(3, 0xA5);
+    open_frame.resize(3 + 65536, 0x11);
+    uint64_t start = 0, peak = 0, end = 0;
+    for (auto _ : state) {
+        wait_clients(server, 0);
+        start = platform::residentBytes();
+        for (int w = 0; w < kWaves; ++w) {
+            std::vector<int> fds;
+            for (int c = 0; c < kPerWave; ++c) {
+                const int fd = connect_to(server->port);
+                if (fd < 0) continue;
+                ::send(fd, asks.data(), asks.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                ::send(fd, open_frame.data(), open_frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                fds.push_back(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the box reads it all
+            peak = std::max(peak, platform::residentBytes());
+            for (int fd : fds) ::close(fd);
+            wait_clients(server, 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        end = platform::residentBytes();
+    }
+    state.counters["start_MB"] = megabytes(start);
+    state.counters["peak_MB"] = megabytes(peak);
+    state.counters["end_MB"] = megabytes(end);
+    state.counters["kept_MB"] = megabytes(end > start ? end - start : 0);
+}
+BENCHMARK(BM_ThousandClientsComeAndGo)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_RoundTripBox(benchmark::State& state) {
     Client cl{connect_to(box_server()->port)};
