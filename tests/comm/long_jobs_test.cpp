@@ -18,30 +18,33 @@
 
 namespace {
 
-// Where a held job waits: it enters, then waits until the test opens it (bounded, so that a
-// failing test still ends).
+// Where a held job waits: it enters, then waits until the test opens the gate (bounded, so
+// that a failing test still ends). Opening lets go of the jobs inside only.
 class Gate {
 public:
     void pass() {
         std::unique_lock<std::mutex> lock(m_);
-        in_ = true;
+        const uint32_t opened = opened_;
+        ++inside_;
         cv_.notify_all();
-        cv_.wait_for(lock, std::chrono::seconds(30), [this] { return open_; });
+        cv_.wait_for(lock, std::chrono::seconds(30), [&] { return opened_ != opened; });
+        --inside_;
     }
     bool entered(int ms) {
         std::unique_lock<std::mutex> lock(m_);
-        return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return in_; });
+        return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return inside_ > 0; });
     }
     void open() {
         std::lock_guard<std::mutex> lock(m_);
-        open_ = true;
+        ++opened_;
         cv_.notify_all();
     }
 
 private:
     std::mutex m_;
     std::condition_variable cv_;
-    bool in_ = false, open_ = false;
+    int inside_ = 0;
+    uint32_t opened_ = 0;
 };
 
 Bytes text(const std::string& s) {
@@ -56,14 +59,24 @@ class LongJobs : public CommTest {
 protected:
     void SetUp() override {
         CommTest::SetUp();
+        // The jobs' hooks are in place before the links' threads start.
+        comm_hooks& h = comm_hooks::get();
+        h.erase_flash = [g = erasing](uint32_t, uint32_t, uint8_t) {
+            g->pass();
+            return 0;
+        };
+        h.c331_print = [g = dumping] { g->pass(); };
+        h.update_font = [g = loading] {
+            g->pass();
+            return 0;
+        };
         udpnetManage::udp_port_setting = 0;
         udpnetManage::wifi_port_setting = 0;
         tcp = networkManage::pInstance();
         udp = udpnetManage::pInstance();
     }
     void TearDown() override {
-        gate->open();
-        shell().release();
+        releaseJobs();
         tcp->stop();
         udp->stop();
         // The next case of this process starts the links afresh.
@@ -74,65 +87,54 @@ protected:
         comm_hooks::get() = comm_hooks();
         CommTest::TearDown();
     }
+    void releaseJobs() {
+        for (const auto& g : {erasing, dumping, loading}) g->open();
+        shell().release();
+    }
 
     networkManage* tcp = nullptr;
     udpnetManage* udp = nullptr;
-    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    const std::shared_ptr<Gate> erasing = std::make_shared<Gate>();
+    const std::shared_ptr<Gate> dumping = std::make_shared<Gate>();
+    const std::shared_ptr<Gate> loading = std::make_shared<Gate>();
 };
 
 struct Job {
     const char* name;
-    std::function<void(const std::shared_ptr<Gate>&, UdpLink&)>
-        prepare;                         // hooks and earlier requests
-    Bytes request;                       // the long one
-    std::function<bool(Gate&)> started;  // the job is at its held step
+    std::function<void(UdpLink&)> prepare;  // earlier requests of the job
+    Bytes request;                          // the long one
+    std::function<bool()> started;          // the job is at its held step
 };
 
 TEST_F(LongJobs, AnotherLinksReadsAreAnsweredWhileAJobRuns) {
     const std::string json = "{\"a\":1}";
+    auto none = [](UdpLink&) {};
     const Job jobs[] = {
-        {"flash erase",
-         [](const std::shared_ptr<Gate>& gate, UdpLink&) {
-             comm_hooks::get().erase_flash = [gate](uint32_t, uint32_t, uint8_t) {
-                 gate->pass();
-                 return 0;
-             };
-         },
-         body(0x70, cat({{4}, le32(0), le16(4096), {0}})),
-         [](Gate& gate) { return gate.entered(5000); }},
-        {"register dump",
-         [](const std::shared_ptr<Gate>& gate, UdpLink&) {
-             comm_hooks::get().c331_print = [gate] { gate->pass(); };
-         },
-         writeReg(161, 0x02, {0x02}), [](Gate& gate) { return gate.entered(5000); }},
-        {"font load",
-         [](const std::shared_ptr<Gate>& gate, UdpLink&) {
-             comm_hooks::get().update_font = [gate] {
-                 gate->pass();
-                 return 0;
-             };
-         },
-         writeReg(14, 0x08, {0x08}), [](Gate& gate) { return gate.entered(5000); }},
+        {"flash erase", none, body(0x70, cat({{4}, le32(0), le16(4096), {0}})),
+         [this] { return erasing->entered(5000); }},
+        {"register dump", none, writeReg(161, 0x02, {0x02}),
+         [this] { return dumping->entered(5000); }},
+        {"font load", none, writeReg(14, 0x08, {0x08}), [this] { return loading->entered(5000); }},
         {"upload save",
-         [&json](const std::shared_ptr<Gate>&, UdpLink& pc) {
+         [&json, this](UdpLink& pc) {
              ASSERT_EQ(
                  status(pc.ask(body(0x80, cat({text("ALIS"), le32(uint32_t(json.size())), {0}})))),
                  0);
              ASSERT_EQ(status(pc.ask(
                            body(0x81, cat({le32(0), le16(uint16_t(json.size())), text(json)})))),
                        0);
-             platform::sim::simShell().hold("sync");
+             shell().hold("sync");
          },
          // MD5 of {"a":1}
          body(0x82, hex("bb6cb5c68df4652941caf652a366f2d8")),
-         [](Gate&) { return platform::sim::simShell().waitHeld(5000); }},
+         [this] { return shell().waitHeld(5000); }},
     };
     for (const Job& job : jobs) {
         SCOPED_TRACE(job.name);
         UdpLink pc(udp->port);
-        job.prepare(gate, pc);
+        job.prepare(pc);
         pc.send(wire(job.request));
-        ASSERT_TRUE(job.started(*gate));
+        ASSERT_TRUE(job.started());
         TcpLink other(tcp->port);
         const Bytes info = other.ask(body(0x90, {}));
         const Bytes ram = other.ask(readRam(0xA02, 2));
@@ -141,11 +143,9 @@ TEST_F(LongJobs, AnotherLinksReadsAreAnsweredWhileAJobRuns) {
         // Both answers came while the job was still running: its own reply is not out yet.
         Bytes done;
         EXPECT_FALSE(pc.recv(done, 0));
-        gate->open();
-        shell().release();
+        releaseJobs();
         EXPECT_TRUE(pc.recv(done, 5000));
         EXPECT_EQ(status(done), 0);
-        gate = std::make_shared<Gate>();
     }
 }
 
