@@ -1,7 +1,8 @@
 // Load on the PC protocol's TCP server over loopback: 64 clients each sending 10,000
 // write-RAM / read-RAM pairs (every reply checked), the round trip of one request against a
-// bare TCP echo of the same bytes, and the resident memory of 1,000 clients that come with
-// unfinished frames and unread replies and go.
+// bare TCP echo of the same bytes, the resident memory of 1,000 clients that come with
+// unfinished frames and unread replies and go, and the time TCP's reads take while the UDP link
+// runs a long job on the video processor (a flash erase, the register dump).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -18,13 +19,17 @@
 #include <thread>
 #include <vector>
 
+#include "c331/c331_manage.h"
+#include "comm/comm_hooks.h"
 #include "comm/network_manage.h"
 #include "comm/protocol_phy.h"
+#include "comm/udpnet_manage.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
 #include "platform/memory.h"
+#include "platform/sim/sim_box.h"
 
 namespace {
 
@@ -198,6 +203,101 @@ void BM_ThousandClientsComeAndGo(benchmark::State& state) {
     state.counters["kept_MB"] = megabytes(end > start ? end - start : 0);
 }
 BENCHMARK(BM_ThousandClientsComeAndGo)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The box server with the simulated chips, the C331 thread running and the UDP link open on a
+// free loopback port; the UDP port, 0 when the C331 did not start.
+uint16_t box_with_chips() {
+    static const uint16_t udp_port = [] {
+        box_server();
+        platform::sim::buildDefaultBox();
+        c331_manage* c = c331_manage::pInstance();
+        for (int i = 0; i < 5000 && c->thread_state.load() != 8; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (c->thread_state.load() != 8) return uint16_t(0);
+        comm_hooks::wire();
+        udpnetManage::udp_port_setting = 0;
+        udpnetManage::wifi_port_setting = 0;
+        return udpnetManage::pInstance()->port;
+    }();
+    return udp_port;
+}
+
+// A PC on UDP: sends one request and waits (bounded) for its reply.
+bool udp_job(uint16_t port, const Bytes& w, int timeout_s) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a.sin_port = htons(port);
+    const timeval tv{timeout_s, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::sendto(fd, w.data(), w.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    uint8_t reply[2048];
+    const bool answered = ::recv(fd, reply, sizeof reply, 0) > 0;
+    ::close(fd);
+    return answered;
+}
+
+// TCP reads device information and RAM, one after the other, while a UDP job runs; the job's
+// time, the reads done meanwhile and the longest of them.
+void reads_during(benchmark::State& state, const Bytes& job) {
+    const uint16_t udp_port = box_with_chips();
+    if (!udp_port) {
+        state.SkipWithError("the C331 did not start");
+        return;
+    }
+    double job_ms = 0, longest_ms = 0;
+    long reads = 0, failed = 0;
+    for (auto _ : state) {
+        std::atomic<bool> running{true};
+        std::thread pc([&] {
+            Client cl{connect_to(box_server()->port)};
+            for (int i = 0; running; ++i) {
+                // A read that began during the job counts, even when the job held it to its end.
+                const auto t0 = std::chrono::steady_clock::now();
+                const Bytes r = cl.ask(i % 2 ? read_ram(0xC00) : frame(0x90, {}));
+                const std::chrono::duration<double, std::milli> took =
+                    std::chrono::steady_clock::now() - t0;
+                if (r.size() < 14) ++failed;
+                longest_ms = std::max(longest_ms, took.count());
+                ++reads;
+            }
+            ::close(cl.fd);
+        });
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool done = udp_job(udp_port, job, 60);
+        job_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                     .count();
+        running = false;
+        pc.join();
+        if (!done) state.SkipWithError("the job got no reply");
+    }
+    state.counters["job_ms"] = job_ms;
+    state.counters["reads"] = double(reads);
+    state.counters["longest_read_ms"] = longest_ms;
+    if (failed) state.SkipWithError("a read got no reply");
+}
+
+// The 17 MiB OSD bitmap region of the C331 flash (0xED9000 to its end) in 4 KiB units.
+void BM_ReadsWhileUdpErasesTheOsdRegion(benchmark::State& state) {
+    const uint32_t first = 0xED9, count = 0x2000 - 0xED9;
+    reads_during(state, frame(0x70, {4, uint8_t(first), uint8_t(first >> 8), 0, 0, uint8_t(count),
+                                     uint8_t(count >> 8), 0}));
+}
+BENCHMARK(BM_ReadsWhileUdpErasesTheOsdRegion)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Register 161 bit 1: every register of every bank to the console.
+void BM_ReadsWhileUdpDumpsTheRegisters(benchmark::State& state) {
+    reads_during(state, frame(0xA0, {161, 0x02, 1, 0x02}));
+}
+BENCHMARK(BM_ReadsWhileUdpDumpsTheRegisters)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_RoundTripBox(benchmark::State& state) {
     Client cl{connect_to(box_server()->port)};
