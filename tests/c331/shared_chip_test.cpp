@@ -69,7 +69,7 @@ TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
 }
 
 TEST_F(SharedChip, TheRegisterDumpWaitsForARunningFlashRead) {
-    c331_manage::shutdown();  // the test alone drives the chip from here
+    c331_manage::stop_thread();  // the test alone drives the chip from here
     Bytes stored(64 * 1024);
     for (size_t i = 0; i < stored.size(); ++i) stored[i] = uint8_t(i * 7 + i / 251);
     chip->flashLoad(0x120000, stored);
