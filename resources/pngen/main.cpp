@@ -401,6 +401,17 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
             }
             break;
         }
+        case Icon::Add: {  // a plus in a ring
+            p.setPen(pen(c, w));
+            p.drawEllipse(m, s * 0.42, s * 0.42);
+            p.drawLine(QPointF(m.x() - s * 0.22, m.y()), QPointF(m.x() + s * 0.22, m.y()));
+            p.drawLine(QPointF(m.x(), m.y() - s * 0.22), QPointF(m.x(), m.y() + s * 0.22));
+            break;
+        }
+        case Icon::HintOk:  // the key caps the hint line names
+        case Icon::HintBack:
+            drawConnector(p, r, c, pic.icon == Icon::HintOk ? "OK" : "BACK", false);
+            break;
     }
 }
 

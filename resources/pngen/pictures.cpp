@@ -79,6 +79,19 @@ const Picture kPictures[] = {
     {"img_test6", {50, 50}, Icon::PatternBars, kWhite, {}},
     {"img_test7", {50, 50}, Icon::PatternVLines, kWhite, {}},
     {"img_test8", {50, 50}, Icon::PatternHLines, kWhite, {}},
+    // The options menu (English sizes as its icons are set), the crop editor and the hints.
+    {"output_set", {55, 60}, Icon::Led, kBlue, {"输出设置", "Output", "Выход", "Đầu ra", "輸出設置"}, {55, 60}, {75, 60}},
+    {"input_cut", {55, 60}, Icon::Input, kGreen, {"输入截取", "Crop", "Обрезка", "Cắt", "輸入截取"}, {70, 60}, {70, 60}},
+    {"image_layout", {55, 60}, Icon::Modes, kOrange, {"画面布局", "Layout", "Окна", "Bố cục", "畫面佈局"}, {55, 60}, {70, 60}},
+    {"link_set", {55, 60}, Icon::Ip, kBlue, {"通讯设置", "Link", "Связь", "Kết nối", "通訊設置"}, {70, 60}, {70, 60}},
+    {"image_quality", {55, 60}, Icon::Bright, kOrange, {"图像效果", "Picture", "Картинка", "Hình ảnh", "圖像效果"}, {55, 60}, {75, 60}},
+    {"test_chart", {55, 60}, Icon::Status, kWhite, {"测试画面", "Test", "Тест", "Kiểm tra", "測試畫面"}},
+    {"smart_mapping", {55, 60}, Icon::Menu, kGreen, {"智能走线", "Mapping", "Карта", "Ánh xạ", "智能走線"}},
+    {"AdvanceButton", {55, 60}, Icon::Tools, kWhite, {"高级设置", "Advanced", "Дополн.", "Nâng cao", "高級設置"}, {70, 60}, {54, 60}},
+    {"advance_option", {54, 60}, Icon::Tools, kWhite, {"高级设置", "Advanced", "Дополн.", "Nâng cao", "高級設置"}},
+    {"add", {20, 20}, Icon::Add, kOrange, {}},
+    {"OK_Enter", {51, 17}, Icon::HintOk, kOrange, {}},
+    {"back_return", {56, 17}, Icon::HintBack, kWhite, {}},
 };
 // clang-format on
 

@@ -44,6 +44,9 @@ enum class Icon {
     PatternBars,
     PatternVLines,
     PatternHLines,
+    Add,
+    HintOk,
+    HintBack,
 };
 
 // The language order of the panel: Simplified Chinese, English, Russian, Vietnamese,

@@ -15,6 +15,7 @@
 #include "ui/input/input_choose.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui/shell/option.h"
 #include "ui/shell/page_store.h"
 #include "ui/shell/panel_texts.h"
 #include "ui/shell/tip.h"
@@ -234,7 +235,7 @@ void MainWindow::on_custommode_clicked() {
 
 void MainWindow::on_option_clicked() {
     mode_window_close();
-    qDebug() << "MainWindow: the options menu is not built yet";
+    panel::open(g_option, kPageOption);
 }
 
 // ---- Key lock and tools ----

@@ -1,13 +1,17 @@
 // The one table of page units and the panel's start. The table references every page's global
 // pointer, so the linker keeps each page unit of the static UI libraries.
 #include "core/sync_update.h"
+#include "ui/input/image_quality.h"
 #include "ui/input/input_choose.h"
+#include "ui/input/link_option.h"
+#include "ui/input/output_set.h"
 #include "ui/led/lcdshow.h"
 #include "ui/led/ledset.h"
 #include "ui/led/test_chart.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui/shell/option.h"
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
 #include "ui/system/linkcom.h"
@@ -25,6 +29,10 @@ void registerPages() {
     registerPage<kPageLcdShow, lcdshow, g_lcdshow>();
     registerPage<kPageTestChart, test_chart, g_test_chart>();
     registerPage<kPageLinkCom, linkcom, g_linkcom>();
+    registerPage<kPageOption, Option, g_option>();
+    registerPage<kPageOutputSet, OutputSet, g_outputset>();
+    registerPage<kPageLinkOption, LinkOption, g_linkoption>();
+    registerPage<kPageImageQuality, ImageQuality, g_imagequality>();
 }
 
 void createMenu() {

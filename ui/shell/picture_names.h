@@ -17,8 +17,20 @@ constexpr PictureName kCall{"call"};
 constexpr PictureName kUncall{"uncall"};
 constexpr PictureName kSave{"save"};
 constexpr PictureName kUnsave{"unsave"};
-constexpr PictureName kWorded[] = {kMachineState, kInputChoose, kCustomMode, kOption,
-                                   kCall,         kUncall,      kSave,       kUnsave};
+// The options menu; the English advanced entry has a name of its own.
+constexpr PictureName kOutputSet{"output_set"};
+constexpr PictureName kInputCut{"input_cut"};
+constexpr PictureName kImageLayout{"image_layout"};
+constexpr PictureName kLinkSet{"link_set"};
+constexpr PictureName kImageQuality{"image_quality"};
+constexpr PictureName kTestChart{"test_chart"};
+constexpr PictureName kSmartMapping{"smart_mapping"};
+constexpr PictureName kAdvanceButton{"AdvanceButton"};
+constexpr PictureName kAdvanceOption{"advance_option"};
+constexpr PictureName kWorded[] = {
+    kMachineState, kInputChoose, kCustomMode,   kOption,        kCall,         kUncall,
+    kSave,         kUnsave,      kOutputSet,    kInputCut,      kImageLayout,  kLinkSet,
+    kImageQuality, kTestChart,   kSmartMapping, kAdvanceButton, kAdvanceOption};
 
 // Without words: one file.
 constexpr PictureName kLed{"LED"};
@@ -44,11 +56,14 @@ constexpr PictureName kModeExist{"mode_exist"};
 constexpr PictureName kModeBlank{"mode_blank"};
 constexpr PictureName kVolumeOpen{"volume_open"};
 constexpr PictureName kVolumeClose{"volume_close"};
-constexpr PictureName kPlain[] = {kLed,       kBright,     kCheck,      kContrast,  kDelete,
-                                  kFreeze,    kIp,         kMenuStatus, kOsdYes,    kPointer,
-                                  kStateOn,   kStateOff,   kTools,      kLock,      kUnlock,
-                                  kCloseLed,  kUncloseLed, kSilence,    kUnsilence, kModeExist,
-                                  kModeBlank, kVolumeOpen, kVolumeClose};
+constexpr PictureName kAdd{"add"};
+constexpr PictureName kOkEnter{"OK_Enter"};
+constexpr PictureName kBackReturn{"back_return"};
+constexpr PictureName kPlain[] = {
+    kLed,        kBright,      kCheck,      kContrast, kDelete,    kFreeze,    kIp,
+    kMenuStatus, kOsdYes,      kPointer,    kStateOn,  kStateOff,  kTools,     kLock,
+    kUnlock,     kCloseLed,    kUncloseLed, kSilence,  kUnsilence, kModeExist, kModeBlank,
+    kVolumeOpen, kVolumeClose, kAdd,        kOkEnter,  kBackReturn};
 // The LED set-up page's warning and splice modes (in its combo's order), and the test pattern
 // tiles 1..8: without words.
 constexpr PictureName kWarning{"warning"};

@@ -1,0 +1,163 @@
+// The output, communication and picture menus: the focus ring for two and three entries, the
+// words of each language fitting their buttons, the LED size line, touch (opens on the output
+// and picture menus, nothing on the communication menu), Back to the options menu and the Mode
+// shortcut closing the menus above the main menu.
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/globals.h"
+#include "page_driver.h"
+#include "text_fit.h"
+#include "ui/input/image_quality.h"
+#include "ui/input/link_option.h"
+#include "ui/input/output_set.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/option.h"
+#include "ui_image_quality.h"
+#include "ui_link_option.h"
+#include "ui_output_set.h"
+
+namespace {
+
+const char* const kFocus =
+    "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
+    "rgb(255,171,84);border-radius:10px;padding:2px 4px";
+
+QStringList g_log;
+void keepLog(QtMsgType, const QMessageLogContext&, const QString& msg) {
+    g_log << msg;
+}
+
+struct Menu {
+    const char* name;
+    int optionEntry;  // focus index on the options menu
+    int id;
+    std::vector<const char*> buttons;
+    const char* touched;  // log word of a touch on the first button, null: a touch opens nothing
+};
+const Menu kMenus[] = {
+    {"output", 0, kPageOutputSet, {"Button_ledset", "Button_lanset"}, "LED screen page"},
+    {"link", 3, kPageLinkOption, {"Button_com", "Button_wlan", "Button_usb"}, nullptr},
+    {"quality", 4, kPageImageQuality, {"Button_quality", "Button_temperature"}, "picture quality"},
+};
+
+class SubMenuPage : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        g_log.clear();
+        old_ = qInstallMessageHandler(keepLog);
+    }
+    void TearDown() override {
+        qInstallMessageHandler(old_);
+        PanelTest::TearDown();
+    }
+    // Home screen, main menu, options menu, its entry, then the steps on the sub-menu.
+    void onMenu(const Menu& m, std::vector<Item> steps) {
+        startPanel();
+        key(kKeyOk);
+        std::vector<Item> all = {[this] {
+                                     keys({kKeyRight, kKeyRight, kKeyRight, kKeyOk});
+                                 },
+                                 [this, m] {
+                                     for (int i = 0; i < m.optionEntry; ++i) key(kKeyRight);
+                                     key(kKeyOk);
+                                 }};
+        all.insert(all.end(), steps.begin(), steps.end());
+        session(all);
+    }
+    int focusedOf(const Menu& m) const {
+        for (size_t i = 0; i < m.buttons.size(); ++i)
+            if (find<QPushButton>(m.buttons[i])->styleSheet() == kFocus) return int(i);
+        return -1;
+    }
+    QtMessageHandler old_ = nullptr;
+};
+
+TEST_F(SubMenuPage, RingsWrapBothWaysAndOkOpensTheFocusedEntry) {
+    for (const Menu& m : kMenus) {
+        SCOPED_TRACE(m.name);
+        onMenu(m, {[&] {
+                   EXPECT_EQ(g_page_focus, m.id);
+                   const int n = int(m.buttons.size());
+                   EXPECT_EQ(focusedOf(m), 0);
+                   key(kKeyLeft);
+                   EXPECT_EQ(focusedOf(m), n - 1);
+                   key(kKeyRight);
+                   EXPECT_EQ(focusedOf(m), 0);
+                   for (int i = 0; i < n - 1; ++i) key(kKeyRight);
+                   EXPECT_EQ(focusedOf(m), n - 1);
+                   g_log.clear();
+                   key(kKeyOk);
+                   EXPECT_TRUE(g_log.join('\n').contains("not built yet"));
+                   EXPECT_EQ(g_page_focus, m.id);
+                   shot(QString(m.name) + "-last");
+                   key(kKeyBack);
+                   EXPECT_EQ(g_page_focus, kPageOption);
+                   key(kKeyBack);
+               }});
+        EXPECT_EQ(g_page_focus, kPageMain);
+        stopPanel();
+    }
+}
+
+TEST_F(SubMenuPage, TouchOpensOnTheOutputAndPictureMenusOnly) {
+    for (const Menu& m : kMenus) {
+        SCOPED_TRACE(m.name);
+        onMenu(m, {[&] {
+                   g_log.clear();
+                   click(m.buttons[0]);
+                   const QString log = g_log.join('\n');
+                   if (m.touched)
+                       EXPECT_TRUE(log.contains(m.touched)) << log.toStdString();
+                   else
+                       EXPECT_FALSE(log.contains("not built")) << log.toStdString();
+                   keys({kKeyBack, kKeyBack});
+               }});
+        stopPanel();
+    }
+}
+
+TEST_F(SubMenuPage, EveryLanguageFitsAndTheLedLineShowsTheLiveSize) {
+    store().wr16(1378, 1920);
+    store().wr16(1380, 1080);
+    for (const Menu& m : kMenus) {
+        SCOPED_TRACE(m.name);
+        onMenu(m, {[&] {
+                   PageFrame* page = panel::front();
+                   for (int lang = 0; lang < 5; ++lang) {
+                       g_language = uint8_t(lang);
+                       page->language_changed();
+                       const auto wide = textsTooWide(page->widget());
+                       EXPECT_TRUE(wide.empty()) << lang << ": " << (wide.empty() ? "" : wide[0]);
+                       shot(QString("%1-language-%2").arg(m.name).arg(lang));
+                   }
+                   g_language = 1;
+                   page->language_changed();
+                   if (m.id == kPageOutputSet) {
+                       EXPECT_EQ(g_outputset->ui->label_info->text(),
+                                 "LED Screen can be set:1920x1080");
+                       // The live size, read again when the page is re-texted.
+                       store().wr16(1378, 3840);
+                       page->language_changed();
+                       EXPECT_EQ(g_outputset->ui->label_info->text(),
+                                 "LED Screen can be set:3840x1080");
+                       store().wr16(1378, 1920);
+                   }
+                   keys({kKeyBack, kKeyBack});
+               }});
+        stopPanel();
+    }
+}
+
+TEST_F(SubMenuPage, ModeClosesTheMenusAboveTheMainMenu) {
+    onMenu(kMenus[1], {[this] {
+               key(kKeyMode);
+               EXPECT_EQ(g_linkoption, nullptr);
+               EXPECT_EQ(g_option, nullptr);
+               EXPECT_EQ(g_mode_shortcut_key, 1);
+           }});
+    EXPECT_NE(g_mainwindow, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// The options menu as a user works it: the focus ring both ways with its styles, the pictures
+// and title in each language (the English advanced picture has its own name), the entries by OK
+// and by touch, Smart mapping by OK only, a USB disk mounted, Back, and the Mode shortcut.
+#include "ui/shell/option.h"
+
+#include <QPushButton>
+
+#include "core/globals.h"
+#include "page_driver.h"
+#include "text_fit.h"
+#include "ui/input/output_set.h"
+#include "ui/shell/main_window.h"
+#include "ui_option.h"
+
+namespace {
+
+const char* const kFocusStyle =
+    "background-color: rgb(33, 36, 53); border:2px solid "
+    "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
+
+// Log lines of the openers of pages not built yet.
+QStringList g_log;
+void keepLog(QtMsgType, const QMessageLogContext&, const QString& msg) {
+    g_log << msg;
+}
+
+class OptionPage : public PanelTest {
+protected:
+    // From the home screen to the main menu, its fourth entry, OK; the steps run on the menu.
+    void onPage(std::vector<Item> steps, bool backAtEnd = true) {
+        startPanel();
+        key(kKeyOk);
+        std::vector<Item> all = {[this] { keys({kKeyRight, kKeyRight, kKeyRight, kKeyOk}); }};
+        all.insert(all.end(), steps.begin(), steps.end());
+        if (backAtEnd) all.push_back([this] { key(kKeyBack); });
+        session(all);
+    }
+    Option& page() const { return *g_option; }
+    // The entry with the focus style, in focus order; -1 for none.
+    int focused() const {
+        const QPushButton* buttons[8] = {page().ui->output_set,    page().ui->input_cut,
+                                         page().ui->image_layout,  page().ui->link_set,
+                                         page().ui->image_quality, page().ui->test_chart,
+                                         page().ui->smart_mapping, page().ui->AdvanceButton};
+        for (int i = 0; i < 8; ++i)
+            if (buttons[i]->styleSheet() == kFocusStyle) return i;
+        return -1;
+    }
+};
+
+TEST_F(OptionPage, FocusRingsBothWaysAndMainMenuComesBack) {
+    onPage({[this] {
+        ASSERT_NE(g_option, nullptr);
+        EXPECT_EQ(g_page_focus, kPageOption);
+        EXPECT_EQ(page().ui->output_set->styleSheet(), kFocusStyle);
+        key(kKeyLeft);
+        EXPECT_EQ(focused(), 7);
+        EXPECT_EQ(page().ui->AdvanceButton->styleSheet(), kFocusStyle);
+        EXPECT_NE(page().ui->output_set->styleSheet(), kFocusStyle);
+        key(kKeyRight);
+        EXPECT_EQ(focused(), 0);
+        for (int i = 0; i < 5; ++i) key('R');
+        EXPECT_EQ(focused(), 5);
+        EXPECT_EQ(page().ui->test_chart->styleSheet(), kFocusStyle);
+        shot("focus-test-chart");
+    }});
+    EXPECT_EQ(g_option, nullptr);
+    EXPECT_EQ(g_page_focus, kPageMain);
+}
+
+TEST_F(OptionPage, EachLanguageHasItsTitleAndPictures) {
+    struct Case {
+        int language;
+        const char* title;
+        const char* advance;
+        int outputWidth;
+    };
+    const Case cases[] = {
+        {0, "设置", ":/png/AdvanceButton.png", 55},
+        {1, "Setting", ":/png/en_advance_option.png", 75},
+        {2, "Настройки", ":/png/ru_AdvanceButton.png", 55},
+        {3, "Cài đặt", ":/png/vn_AdvanceButton.png", 55},
+        {4, "設置", ":/png/tn_AdvanceButton.png", 55},
+    };
+    onPage({[&] {
+        for (const Case& c : cases) {
+            g_language = uint8_t(c.language);
+            page().language_changed();
+            EXPECT_EQ(page().ui->label_title->text(), QString::fromUtf8(c.title));
+            EXPECT_FALSE(QIcon(c.advance).isNull()) << c.advance;
+            EXPECT_EQ(page().ui->output_set->iconSize(), QSize(c.outputWidth, 60));
+            EXPECT_FALSE(page().ui->smart_mapping->icon().isNull());
+            EXPECT_TRUE(textsTooWide(&page()).empty()) << c.language;
+            shot(QString("language-%1").arg(c.language));
+        }
+        // A language whose bit is off falls back to English.
+        g_language = 2;
+        g_lcd_lang_valid = 0x1F & ~(1 << 2);
+        page().language_changed();
+        EXPECT_EQ(page().ui->label_title->text(), "Setting");
+    }});
+}
+
+TEST_F(OptionPage, SmartMappingOpensByOkOnlyOtherEntriesByTouchToo) {
+    g_log.clear();
+    const QtMessageHandler old = qInstallMessageHandler(keepLog);
+    onPage({[this] {
+                EXPECT_FALSE(page().ui->smart_mapping->isEnabled());
+                click("smart_mapping");
+                EXPECT_FALSE(g_log.join('\n').contains("smart mapping"));
+                for (int i = 0; i < 6; ++i) key(kKeyRight);
+                key(kKeyOk);
+                EXPECT_TRUE(g_log.join('\n').contains("smart mapping page is not built"));
+                EXPECT_EQ(g_page_focus, kPageOption);
+                click("output_set");  // the output menu's loop runs the next steps
+            },
+            [this] {
+                EXPECT_EQ(g_page_focus, kPageOutputSet);
+                EXPECT_NE(g_outputset, nullptr);
+                key(kKeyBack);
+            },
+            [this] {
+                EXPECT_EQ(g_page_focus, kPageOption);
+                EXPECT_EQ(focused(), 6);  // where the user left it
+            }});
+    qInstallMessageHandler(old);
+}
+
+TEST_F(OptionPage, UsbDiskMountedClosesTheMenu) {
+    onPage({[this] {
+               // Any other refresh leaves it open.
+               refresh(1);
+               EXPECT_NE(g_option, nullptr);
+               refresh(102);
+               EXPECT_EQ(g_option, nullptr);
+               EXPECT_EQ(g_page_focus, kPageMain);
+           }},
+           false);
+    EXPECT_EQ(g_page_focus, kPageMain);
+}
+
+TEST_F(OptionPage, ModeKeyRefusedWhileLocked) {
+    store().wr16(772, 1);
+    onPage({[this] {
+        key(kKeyMode);
+        EXPECT_EQ(g_page_focus, kPageOption);
+        EXPECT_NE(g_option, nullptr);
+    }});
+}
+
+}  // namespace

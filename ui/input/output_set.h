@@ -1,0 +1,37 @@
+// The output menu (page 6): LED screen set-up and the output ports, with the LED screen size.
+#pragma once
+
+#include <QDialog>
+
+#include "ui/input/sub_menu.h"
+
+namespace Ui {
+class OutputSet;
+}
+
+class OutputSet : public PanelPage<QDialog, OutputSet> {
+    Q_OBJECT
+
+public:
+    explicit OutputSet(QWidget* parent = nullptr);
+    ~OutputSet() override;
+
+    void syncUpdate();
+    void language_changed() override;
+    void slot_Button_back_clicked() { panel::back(this); }
+
+    Ui::OutputSet* ui;
+
+public slots:
+    void on_Button_ledset_clicked();
+    void on_Button_lanset_clicked();
+
+protected:
+    void keyOk() override { menu.open(focus.ui_select); }
+    void keyBack() override { slot_Button_back_clicked(); }
+
+private:
+    SubMenu menu;
+};
+
+extern OutputSet* g_outputset;
