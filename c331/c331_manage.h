@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "c331/c331_drv.h"
@@ -588,5 +589,10 @@ private:
     std::atomic<bool> stop_{false};
     uint32_t probe_failures_ = 0;
 };
+
+// An OSD colour text as the chip reads it, as 0xRRGGBB: a base-16 number (optional blanks, sign
+// and 0x, then hex digits up to the first other character); a text that starts otherwise reads 0
+// (black). PC tools write their files for this reading.
+uint32_t osd_rgb_from_text(const std::string& text);
 
 extern uint8_t g_force_bkcolor;  // 1: force the background colour at panel start

@@ -15,11 +15,9 @@ namespace {
 
 constexpr int kLedW = 1378, kLedH = 1380;  // parameter RAM
 
-// A colour text RRGGBB as the chip's 0xBBGGRR. The text reads as a base-16 number: optional
-// blanks, sign and 0x, then hex digits up to the first other character; a text that starts
-// otherwise reads 0 (black). PC tools write their files for this reading.
+// A colour text RRGGBB as the chip's 0xBBGGRR.
 int32_t bgrFromText(const std::string& text) {
-    const uint32_t rgb = uint32_t(std::strtoull(text.c_str(), nullptr, 16));
+    const uint32_t rgb = osd_rgb_from_text(text);
     return int32_t((rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF));
 }
 
@@ -114,4 +112,8 @@ void c331_manage::set_OSD_para(OSD_LIST* list) {
     if (h >= 0) zemApi_OsdSet(34, h);
     const int v = indexOf(m.v_align, {"top", "center", "bottom"});
     if (v >= 0) zemApi_OsdSet(35, v);
+}
+
+uint32_t osd_rgb_from_text(const std::string& text) {
+    return uint32_t(std::strtoull(text.c_str(), nullptr, 16)) & 0xFFFFFF;
 }

@@ -20,12 +20,6 @@ std::string slotFile(int m) {
     return "/data/modes/custom_mode" + std::to_string(m + 1);
 }
 
-std::string osdCopyFile(int m) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/data/modes/MO%02x.json", unsigned(m + 1));
-    return name;
-}
-
 bool markedSaved(const uint8_t* slot) {
     return slot[0] == 0xAA && slot[1] == 0xAA;
 }
@@ -36,7 +30,7 @@ bool markedDeleted(const uint8_t* slot) {
 // The end of a slot save: op 0 copies the OSD menu beside the mode when the OSD is on.
 void finishSave(int m, int op, bool osdOn) {
     if (op == 0) {
-        const std::string cmd = "cp  /data/configs/omenu.json " + osdCopyFile(m);
+        const std::string cmd = "cp  /data/configs/omenu.json " + ZemRamPara::osdCopyFile(m);
         qDebug() << QString::fromStdString(cmd);
         ZEM_DEBUG("\n %s \n", cmd.c_str());
         if (osdOn) Utils::system_mutex(QString::fromStdString(cmd));
@@ -56,6 +50,12 @@ int ZemRamPara::ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32
     if (len) std::memcpy(mode_ram[k - 1] + offset, data, len);
     ZEM_DEBUG("\n write ram_user_mode = %#x \n", k);
     return 0;
+}
+
+std::string ZemRamPara::osdCopyFile(int m) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/data/modes/MO%02x.json", unsigned(m + 1));
+    return name;
 }
 
 int ZemRamPara::ZemUserModeSaved(int m) const {
@@ -140,7 +140,8 @@ int ZemRamPara::mode_file_deal(int m, int op) {
             osdCopy = (slot[kSlotOsdFlag] | slot[kSlotOsdFlag + 1] << 8) == 1;
             if (osdCopy) slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
         }
-        if (osdCopy) Utils::system_mutex(QString::fromStdString("rm  -rf  " + osdCopyFile(m)));
+        if (osdCopy)
+            Utils::system_mutex(QString::fromStdString("rm  -rf  " + ZemRamPara::osdCopyFile(m)));
         platform::sleepUs(100);
         Utils::system_mutex("sync");
         platform::sleepUs(100);

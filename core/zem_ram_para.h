@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 struct CROP_PARA {
     int para[5];  // id word (bits 0..7 source, 8..14 crop number - 1, bit 15 valid), x, y, w, h
@@ -94,6 +95,8 @@ public:
     // refresh-hub steps take it themselves.
     int ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
     int ZemUserModeSaved(int m) const;
+    // The copy of the OSD file saved with slot m ("/data/modes/MO" + two hex digits + ".json").
+    static std::string osdCopyFile(int m);
     int ZemUserModeIndex(int cur, int dir) const;
     int ZemGetCurrentModeIndex() const;
     int mode_file_write(int m, int op);

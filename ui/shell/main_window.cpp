@@ -12,6 +12,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
+#include "ui/input/custom_mode.h"
 #include "ui/input/input_choose.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/number_keyboard.h"
@@ -230,7 +231,9 @@ void MainWindow::on_inputchoose_clicked() {
 
 void MainWindow::on_custommode_clicked() {
     mode_window_close();
-    qDebug() << "MainWindow: the user-mode page is not built yet";
+    g_custommode = new CustomMode(nullptr);
+    g_page_focus = kPageCustomMode;
+    g_custommode->show();
 }
 
 void MainWindow::on_option_clicked() {

@@ -1,6 +1,7 @@
 // The one table of page units and the panel's start. The table references every page's global
 // pointer, so the linker keeps each page unit of the static UI libraries.
 #include "core/sync_update.h"
+#include "ui/input/custom_mode.h"
 #include "ui/input/image_quality.h"
 #include "ui/input/input_choose.h"
 #include "ui/input/link_option.h"
@@ -29,6 +30,9 @@ void registerPages() {
     registerPage<kPageLcdShow, lcdshow, g_lcdshow>();
     registerPage<kPageTestChart, test_chart, g_test_chart>();
     registerPage<kPageLinkCom, linkcom, g_linkcom>();
+    // The user-mode page is shown over the main menu, not opened in a loop.
+    registerPage(kPageCustomMode, {[]() -> PageFrame* { return g_custommode; },
+                                   [] { g_custommode = nullptr; }, nullptr});
     registerPage<kPageOption, Option, g_option>();
     registerPage<kPageOutputSet, OutputSet, g_outputset>();
     registerPage<kPageLinkOption, LinkOption, g_linkoption>();
