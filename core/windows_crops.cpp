@@ -140,17 +140,26 @@ void ZemRamPara::ZemSetCropPara(int s, int k, const CROP_PARA* para) {
     c331_manage::raise_apply(1);
 }
 
-void ZemRamPara::ZemAddNewCrop(int s, const CROP_PARA* para) {
-    const int number = ZemAddCropID(s);
-    if (number == 0) return;  // bad source, or all 40 crop numbers taken
-    int i = 0;
-    while (i < kCropCount && cropId(ram, i).valid) ++i;
-    if (i == kCropCount) return;
+// Record and crop number come from the table itself, under the mutex: the bitmap may be stale
+// (a PC change not yet seen) and a writer may take a record meanwhile.
+int ZemRamPara::ZemAddNewCrop(int s, const CROP_PARA* para) {
+    if (!validSource(s)) return -1;
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    uint8_t* e = ram + kRamCropTable + kCropStride * i;
+    bool used[kCropCount + 1] = {};
+    int record = -1;
+    for (int i = 0; i < kCropCount; ++i) {
+        const CropId c = cropId(ram, i);
+        if (!c.valid && record < 0) record = i;
+        if (c.valid && c.source == s && c.number <= kCropCount) used[c.number] = true;
+    }
+    int number = 1;
+    while (number <= kCropCount && used[number]) ++number;
+    if (record < 0 || number > kCropCount) return -1;
+    uint8_t* e = ram + kRamCropTable + kCropStride * record;
     put16(e, 0x8000 | ((number - 1) & 0x7F) << 8 | s);
     for (int f = 1; f < 5; ++f) put16(e + 2 * f, para->para[f]);
     c331_manage::raise_apply(1);
+    return record;
 }
 
 void ZemRamPara::ZemDeleteCrop(int s, int k) {
@@ -159,6 +168,28 @@ void ZemRamPara::ZemDeleteCrop(int s, int k) {
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     put16(ram + kRamCropTable + kCropStride * i, 0);
     c331_manage::raise_apply(1);
+}
+
+bool ZemRamPara::cropStillIs(int record, uint16_t id) const {
+    return record >= 0 && record < kCropCount && (id & 0x8000) &&
+           rd16(kRamCropTable + kCropStride * record) == id;
+}
+
+int ZemRamPara::ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para) {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    if (!cropStillIs(record, id)) return -1;
+    uint8_t* e = ram + kRamCropTable + kCropStride * record;
+    for (int f = 1; f < 5; ++f) put16(e + 2 * f, para->para[f]);
+    c331_manage::raise_apply(1);
+    return 0;
+}
+
+int ZemRamPara::ZemDeleteCropAt(int record, uint16_t id) {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    if (!cropStillIs(record, id)) return -1;
+    put16(ram + kRamCropTable + kCropStride * record, 0);
+    c331_manage::raise_apply(1);
+    return 0;
 }
 
 void ZemRamPara::ZemSetImageFreeze() {

@@ -118,8 +118,14 @@ public:
     void ZemSetImageSource(int k, int s, int w);
     void ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const;
     void ZemSetCropPara(int s, int k, const CROP_PARA* para);
-    void ZemAddNewCrop(int s, const CROP_PARA* para);
+    // The rectangle as a new crop of source s, in the first free record under the lowest crop
+    // number s does not use; returns the record, or -1 (no such source, or no room).
+    int ZemAddNewCrop(int s, const CROP_PARA* para);
     void ZemDeleteCrop(int s, int k);
+    // The crop of record `record` while its id word is still `id` (a refresh may have freed or
+    // renumbered it meanwhile): 0 done, -1 nothing changed.
+    int ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para);
+    int ZemDeleteCropAt(int record, uint16_t id);
     void ZemSetImageFreeze();
     void ZemSetImageBlack();
     void ZemSetEDIDPara(int s, int16_t w, int16_t h, int16_t hz);
@@ -136,6 +142,7 @@ private:
     void startup_fixups();
     int fix_language();
     int find_crop(int s, int k) const;
+    bool cropStillIs(int record, uint16_t id) const;
     bool write_slot_file(int m, const uint8_t* image);
 
     bool save_pending_ = false;  // a parameter save failed; retry at the next refresh

@@ -125,24 +125,57 @@ TEST_F(CropTest, AFullTableOrAFullSourceTakesNoNewCrop) {
     uint8_t before[4096];
     std::memcpy(before, s->ram, sizeof before);
     CROP_PARA add = {{0, 1, 1, 1, 1}};
-    s->ZemAddNewCrop(4, &add);
+    EXPECT_EQ(s->ZemAddNewCrop(4, &add), -1);
     EXPECT_EQ(0, std::memcmp(before, s->ram, sizeof before)) << "a 41st crop is not added";
 
     for (int k = 0; k < 40; ++k)
         if (k != 20) setEntry(k, 2, k + 1, true);
     setEntry(20, 0, 0, false);
     s->ZemCropSourceInit();
-    s->ZemAddNewCrop(2, &add);
+    EXPECT_EQ(s->ZemAddNewCrop(2, &add), 20);
     EXPECT_EQ(s->rd16(1472 + 200), 0x8000 | 20 << 8 | 2) << "the free number 21, the free entry";
 
-    // A bitmap not yet rebuilt after a delete still has all 40 numbers taken: nothing added.
+    // The table decides, not a bitmap not yet rebuilt after a delete: the freed number and
+    // record are taken again.
     s->ZemCropSourceInit();
     setEntry(20, 0, 0, false);
+    EXPECT_EQ(s->ZemAddNewCrop(2, &add), 20);
+    EXPECT_EQ(s->rd16(1472 + 200), 0x8000 | 20 << 8 | 2);
     std::memcpy(before, s->ram, sizeof before);
-    s->ZemAddNewCrop(2, &add);
+    EXPECT_EQ(s->ZemAddNewCrop(2, &add), -1) << "the table is full";
     EXPECT_EQ(0, std::memcmp(before, s->ram, sizeof before));
-    s->ZemAddNewCrop(7, &add);
+    EXPECT_EQ(s->ZemAddNewCrop(7, &add), -1);
     EXPECT_EQ(0, std::memcmp(before, s->ram, sizeof before)) << "no source 7";
+}
+
+TEST_F(CropTest, RecordBoundEditAndDeleteActOnlyWhileTheRecordIsUnchanged) {
+    setEntry(0, 3, 1, true);
+    setEntry(1, 3, 3, true);
+    s->ZemCropSourceInit();
+    const uint16_t id = s->rd16(1472 + 10);
+    CROP_PARA edit = {{0, 5, 6, 7, 8}};
+    struct Case {
+        const char* name;
+        int record;
+        uint16_t id;
+        int rc;
+    };
+    const Case cases[] = {
+        {"another crop number now", 1, uint16_t(id - 0x100), -1},
+        {"record out of range", 40, id, -1},
+        {"a free record", 2, 0, -1},
+        {"unchanged", 1, id, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(s->ZemSetCropParaAt(c.record, c.id, &edit), c.rc) << c.name;
+        EXPECT_EQ(applies().size(), c.rc == 0 ? 1u : 0u) << c.name;
+    }
+    EXPECT_EQ(s->rd16(1472 + 10 + 2), 5);
+    EXPECT_EQ(s->ZemDeleteCropAt(1, uint16_t(id ^ 1)), -1) << "another source";
+    EXPECT_EQ(s->rd16(1472 + 10), id);
+    EXPECT_EQ(s->ZemDeleteCropAt(1, id), 0);
+    EXPECT_EQ(s->rd16(1472 + 10), 0);
+    EXPECT_EQ(s->ZemDeleteCropAt(1, id), -1) << "already gone";
 }
 
 TEST_F(CropTest, ASourceChangeEndsTheCurrentUserModeOnlyWhenItIsInForce) {

@@ -8,6 +8,8 @@
 #include "core/globals.h"
 #include "core/json_files.h"
 #include "core/zem_ram_para.h"
+#include "ui/input/input_cut.h"
+#include "ui/input/source_row.h"
 #include "ui/shell/page_store.h"
 #include "ui/shell/panel_texts.h"
 #include "ui/shell/tip.h"
@@ -55,14 +57,6 @@ const Texts kEdid = {"设置EDID", "EDID Settings", "Настройка EDID", "
 // A window gets a tab when it is window 0 or the low byte of its on/off word is exactly 1.
 bool hasTab(int w) {
     return w == 0 || (store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 0xFF) == 1;
-}
-
-// The alias of a thing, elided at the right to a width, or an empty text.
-QString alias(const char* category, int id, const QFont& font, int width) {
-    ALIAS_PARA para;
-    if (get_json_alias_para(&para, category, id) != 1) return QString();
-    return QFontMetrics(font).elidedText(QString::fromStdString(para.name), Qt::ElideRight, width,
-                                         Qt::TextShowMnemonic);
 }
 
 QLabel* label(QWidget* parent, const QRect& r, const QString& text, const char* style) {
@@ -173,15 +167,7 @@ void InputChoose::source_name_update() {
     QLabel* const names[6] = {ui->sourcelistseq0name, ui->sourcelistseq1name,
                               ui->sourcelistseq2name, ui->sourcelistseq3name,
                               ui->sourcelistseq4name, ui->sourcelistseq5name};
-    QFont small;
-    small.setPixelSize(9);
-    for (int p = 0; p < sourceinfo::kSources; ++p) {
-        const uint8_t s = sourceinfo::get_source_id_by_listseq(uint8_t(p));
-        QString name = alias("source", s, small, names[p]->width() - 16);
-        if (name.isEmpty()) name = sourceinfo::get_source_name_by_listseq(uint8_t(p));
-        names[p]->setText(
-            sourceinfo::get_source_specialstyle1_by_sourceid(s, name, choice_counts[s]));
-    }
+    sourceRowNames(names, choice_counts);
 }
 
 void InputChoose::source_check_update() {
@@ -263,7 +249,7 @@ void InputChoose::initSource() {
             int record = ZemRamPara::kCropCount;
             store().ZemGetCropPara(source_number, e, &crop, &record);
             if (record < ZemRamPara::kCropCount) {
-                name = alias("crop", record, font10, 80);
+                name = aliasName("crop", record, font10, 80);
                 if (name.isEmpty())
                     name = sourceName + QString("_crop%1").arg(((crop.para[0] >> 8) & 0x7F) + 1);
                 size = QString("%1x%2").arg(crop.para[3]).arg(crop.para[4]);
@@ -460,7 +446,7 @@ void InputChoose::zem_source_button_clicked() {
 }
 
 void InputChoose::zem_button_inputcut_clicked() {
-    qDebug() << "InputChoose: the crop editor is not built yet";
+    panel::open(g_inputcut, kPageInputCut);
 }
 
 void InputChoose::zem_button_EDID_clicked() {

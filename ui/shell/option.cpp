@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "ui/input/image_quality.h"
+#include "ui/input/input_cut.h"
 #include "ui/input/link_option.h"
 #include "ui/input/output_set.h"
 #include "ui/shell/page_store.h"
@@ -98,7 +99,7 @@ void Option::on_output_set_clicked() {
 }
 
 void Option::on_input_cut_clicked() {
-    qDebug() << "Option: the crop editor is not built yet";
+    panel::open(g_inputcut, kPageInputCut);
 }
 
 void Option::on_image_layout_clicked() {

@@ -4,6 +4,7 @@
 #include "ui/input/custom_mode.h"
 #include "ui/input/image_quality.h"
 #include "ui/input/input_choose.h"
+#include "ui/input/input_cut.h"
 #include "ui/input/link_option.h"
 #include "ui/input/output_set.h"
 #include "ui/led/lcdshow.h"
@@ -35,6 +36,7 @@ void registerPages() {
                                    [] { g_custommode = nullptr; }, nullptr});
     registerPage<kPageOption, Option, g_option>();
     registerPage<kPageOutputSet, OutputSet, g_outputset>();
+    registerPage<kPageInputCut, InputCut, g_inputcut>();
     registerPage<kPageLinkOption, LinkOption, g_linkoption>();
     registerPage<kPageImageQuality, ImageQuality, g_imagequality>();
 }
