@@ -4,13 +4,16 @@
 #include <cstring>
 
 #include "page_driver.h"
+#include "ui/input/custom_mode.h"
 #include "ui/input/input_choose.h"
+#include "ui/input/input_cut.h"
 #include "ui/led/lcdshow.h"
 #include "ui/led/ledset.h"
 #include "ui/led/test_chart.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui/shell/option.h"
 #include "ui/system/linkcom.h"
 
 namespace {
@@ -72,6 +75,42 @@ TEST_F(TextsFit, SourcePageAtEachLevel) {
                  for (QLabel* l : g_inputchoose->frame->findChildren<QLabel*>()) words << l->text();
                  EXPECT_TRUE(words.contains("無信號")) << "the list takes the new language";
                  while (g_inputchoose) key(kKeyBack);
+             }});
+}
+
+TEST_F(TextsFit, OptionsMenu) {
+    key(kKeyOk);
+    session({[] { g_mainwindow->on_option_clicked(); },
+             [this] {
+                 inEachLanguage("options", [] { return g_option; });
+                 key(kKeyBack);
+             }});
+}
+
+TEST_F(TextsFit, OutputMenu) {
+    key(kKeyOk);
+    session({[] { g_mainwindow->on_option_clicked(); }, [this] { key(kKeyOk); },
+             [this] {
+                 inEachLanguage("output", [] { return panel::front()->widget(); });
+                 keys({kKeyBack, kKeyBack});
+             }});
+}
+
+TEST_F(TextsFit, UserModePageOfASavedMode) {
+    key(kKeyMode);
+    inEachLanguage("usermode", [] { return g_custommode; });
+}
+
+TEST_F(TextsFit, CropEditorAddForm) {
+    key(kKeyOk);
+    session({[] { g_mainwindow->on_option_clicked(); },
+             [this] {
+                 keys({kKeyRight, kKeyOk});
+             },
+             [this] {
+                 keys({kKeyOk, kKeyOk});  // the list, then Add
+                 inEachLanguage("crop-add", [] { return g_inputcut; });
+                 keys({kKeyBack, kKeyBack, kKeyBack, kKeyBack});
              }});
 }
 

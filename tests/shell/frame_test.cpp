@@ -3,12 +3,14 @@
 // through a chain of open pages, and the five languages with their pictures and font.
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 
 #include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "page_driver.h"
+#include "ui/input/custom_mode.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui_lock_window.h"
@@ -288,21 +290,25 @@ TEST_F(PanelFrame, TheApplicationFontDrawsEveryTextOfTheFiveLanguages) {
 
 namespace {
 
-// Mode leaves the main menu in front (the user-mode page is not there to take over), so the
-// hub still reaches a page: a language chosen on the PC redraws the menu.
-TEST_F(PanelFrame, AfterModeTheMenuIsInFrontAndRedrawsALanguageChangeFromThePc) {
+// Mode from the home screen shows the user-mode page over the main menu, and the hub reaches
+// it: a language chosen on the PC re-texts it; its Back then leads home.
+TEST_F(PanelFrame, AfterModeTheUserModePageIsInFrontAndRedrawsALanguageChangeFromThePc) {
     key(kKeyBack);  // the home screen again
     ASSERT_EQ(g_page_focus, kPageHome);
     key(kKeyMode);
     settle();
     EXPECT_EQ(g_lockwindow, nullptr);
-    EXPECT_EQ(g_page_focus, kPageMain);
-    ASSERT_EQ(panel::front(), static_cast<PageFrame*>(g_mainwindow));
+    EXPECT_EQ(g_page_focus, kPageCustomMode);
+    ASSERT_NE(g_custommode, nullptr);
+    ASSERT_EQ(panel::front(), static_cast<PageFrame*>(g_custommode));
     store().ram[ZemRamPara::kRamLanguage] = 0;  // register 11 from the PC
     refresh(1);
     EXPECT_EQ(panelLanguage(), 0);
-    EXPECT_EQ(iconImage(menu().inputchoose), resourceImage(":/png/inputchoose.png"));
-    shot("menu-zh");
+    EXPECT_EQ(g_custommode->findChild<QLabel*>("label_title")->text(), "用户模式");
+    shot("user-mode-zh");
+    key(kKeyBack);
+    settle();
+    EXPECT_EQ(g_page_focus, kPageHome);
 }
 
 }  // namespace

@@ -227,11 +227,12 @@ QSize labelNeeds(const QLabel* label, const QRect& room) {
                  int(std::ceil(doc.size().height())));
 }
 
+// A button draws a line break as a new line.
 QSize buttonNeeds(const QAbstractButton* b) {
-    const QFontMetrics fm(b->font());
-    int w = fm.horizontalAdvance(b->text());
+    const QSize text = QFontMetrics(b->font()).size(0, b->text());
+    int w = text.width();
     if (!b->icon().isNull()) w += b->iconSize().width() + 4;
-    return QSize(w, fm.height());
+    return QSize(w, text.height());
 }
 
 }  // namespace
