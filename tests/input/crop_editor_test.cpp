@@ -11,7 +11,6 @@
 #include "core/globals.h"
 #include "core/sync_update.h"
 #include "page_driver.h"
-#include "text_fit.h"
 #include "ui/input/custom_mode.h"
 #include "ui/input/input_choose.h"
 #include "ui/input/input_cut.h"
@@ -288,16 +287,20 @@ TEST_F(CropEditor, RefusedValuesKeepTheFormOpenWithTheFieldMarked) {
     }});
 }
 
-TEST_F(CropEditor, ARecordNumberedPastFortyShowsNoUnfilledValuesAndOpensNoForm) {
+TEST_F(CropEditor, ARecordNumberedPastFortyIsNotAnEntry) {
     setCrop(0, kHdmi1, 41);
+    setCrop(1, kHdmi1, 2);
     saveShadow();
     onEditor({[this] {
+        EXPECT_EQ(page().entry_counts[kHdmi1], 2) << "the source row counts crop 2 only";
         toEntry(1);
-        EXPECT_EQ(names().value(1), "HDMI1");
-        EXPECT_EQ(sizes().value(1), "");
+        EXPECT_EQ(names(), QStringList({"HDMI1", "HDMI1_crop2"}));
+        key(kKeyRight);
+        EXPECT_EQ(entry(), -1) << "no entry past crop 2";
+        key(kKeyLeft);
         key(kKeyOk);
-        EXPECT_EQ(page().level, InputCut::kList);
-        EXPECT_FALSE(form().frame_add->isVisible());
+        EXPECT_EQ(form().label_change_source->text(), "Name:HDMI1-Crop-1");
+        EXPECT_EQ(form().lineEdit_X->text(), "20") << "crop 2's own values";
     }});
 }
 
@@ -403,7 +406,7 @@ TEST_F(CropEditor, EveryLanguageFitsInTheListAndTheEditForm) {
         for (int lang = 0; lang < 5; ++lang) {
             g_language = uint8_t(lang);
             page().language_changed();
-            const auto wide = textsTooWide(&page(), 0);
+            const auto wide = textsNotFitting(&page());
             EXPECT_TRUE(wide.empty()) << lang << ": " << (wide.empty() ? "" : wide[0]);
             shot(QString("language-%1").arg(lang));
         }

@@ -14,7 +14,6 @@
 #include "comm/comm_hooks.h"
 #include "core/globals.h"
 #include "page_driver.h"
-#include "text_fit.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/zemcontrol.h"
@@ -184,7 +183,7 @@ TEST_F(UserModePage, EveryLanguageFits) {
         g_language = uint8_t(lang);
         page().language_changed();
         page().zem_button_mode_clicked();
-        const auto wide = textsTooWide(&page(), 0);
+        const auto wide = textsNotFitting(&page());
         EXPECT_TRUE(wide.empty()) << lang << ": " << (wide.empty() ? "" : wide[0]);
         shot(QString("language-%1").arg(lang));
     }

@@ -7,7 +7,6 @@
 
 #include "core/globals.h"
 #include "page_driver.h"
-#include "text_fit.h"
 #include "ui/input/image_quality.h"
 #include "ui/input/link_option.h"
 #include "ui/input/output_set.h"
@@ -128,7 +127,7 @@ TEST_F(SubMenuPage, EveryLanguageFitsAndTheLedLineShowsTheLiveSize) {
                    for (int lang = 0; lang < 5; ++lang) {
                        g_language = uint8_t(lang);
                        page->language_changed();
-                       const auto wide = textsTooWide(page->widget());
+                       const auto wide = textsNotFitting(page->widget());
                        EXPECT_TRUE(wide.empty()) << lang << ": " << (wide.empty() ? "" : wide[0]);
                        shot(QString("%1-language-%2").arg(m.name).arg(lang));
                    }

@@ -7,7 +7,6 @@
 
 #include "core/globals.h"
 #include "page_driver.h"
-#include "text_fit.h"
 #include "ui/input/output_set.h"
 #include "ui/shell/main_window.h"
 #include "ui_option.h"
@@ -90,7 +89,7 @@ TEST_F(OptionPage, EachLanguageHasItsTitleAndPictures) {
             EXPECT_FALSE(QIcon(c.advance).isNull()) << c.advance;
             EXPECT_EQ(page().ui->output_set->iconSize(), QSize(c.outputWidth, 60));
             EXPECT_FALSE(page().ui->smart_mapping->icon().isNull());
-            EXPECT_TRUE(textsTooWide(&page()).empty()) << c.language;
+            EXPECT_TRUE(textsNotFitting(&page()).empty()) << c.language;
             shot(QString("language-%1").arg(c.language));
         }
         // A language whose bit is off falls back to English.

@@ -144,7 +144,7 @@ void InputCut::menulist_init() {
 
 void InputCut::crop_source_num_update() {
     for (int s = 0; s < sourceinfo::kSources; ++s)
-        entry_counts[s] = uint8_t(store().ZemGetSourceNum(s, ZemRamPara::kCropCount) + 1);
+        entry_counts[s] = uint8_t(store().ZemGetCropCount(s) + 1);
     QLabel* const names[6] = {ui->sourcelistseq0name, ui->sourcelistseq1name,
                               ui->sourcelistseq2name, ui->sourcelistseq3name,
                               ui->sourcelistseq4name, ui->sourcelistseq5name};
@@ -152,7 +152,7 @@ void InputCut::crop_source_num_update() {
 }
 
 int InputCut::source_current_check() {
-    max_source_info = store().ZemGetSourceNum(current_source, ZemRamPara::kCropCount) + 1;
+    max_source_info = store().ZemGetCropCount(current_source) + 1;
     last_page = uint8_t(max_source_info / kPerPage - (max_source_info % kPerPage == 0 ? 1 : 0));
     return max_source_info;
 }
