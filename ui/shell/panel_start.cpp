@@ -31,9 +31,10 @@ void registerPages() {
     registerPage<kPageLcdShow, lcdshow, g_lcdshow>();
     registerPage<kPageTestChart, test_chart, g_test_chart>();
     registerPage<kPageLinkCom, linkcom, g_linkcom>();
-    // The user-mode page is shown over the main menu, not opened in a loop.
-    registerPage(kPageCustomMode, {[]() -> PageFrame* { return g_custommode; },
-                                   [] { g_custommode = nullptr; }, nullptr});
+    // The user-mode page is shown over the main menu, without a loop of its own.
+    registerPage(kPageCustomMode,
+                 {[]() -> PageFrame* { return g_custommode; }, [] { g_custommode = nullptr; },
+                  [] { g_mainwindow->on_custommode_clicked(); }});
     registerPage<kPageOption, Option, g_option>();
     registerPage<kPageOutputSet, OutputSet, g_outputset>();
     registerPage<kPageInputCut, InputCut, g_inputcut>();
