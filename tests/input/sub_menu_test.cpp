@@ -32,12 +32,16 @@ struct Menu {
     int optionEntry;  // focus index on the options menu
     int id;
     std::vector<const char*> buttons;
-    const char* touched;  // log word of a touch on the first button, null: a touch opens nothing
+    const char* touched;  // log word of a touch on the last button, null: a touch opens nothing
 };
 const Menu kMenus[] = {
-    {"output", 0, kPageOutputSet, {"Button_ledset", "Button_lanset"}, "LED screen page"},
+    {"output", 0, kPageOutputSet, {"Button_ledset", "Button_lanset"}, "output port page"},
     {"link", 3, kPageLinkOption, {"Button_com", "Button_wlan", "Button_usb"}, nullptr},
-    {"quality", 4, kPageImageQuality, {"Button_quality", "Button_temperature"}, "picture quality"},
+    {"quality",
+     4,
+     kPageImageQuality,
+     {"Button_quality", "Button_temperature"},
+     "colour temperature"},
 };
 
 class SubMenuPage : public PanelTest {
@@ -105,7 +109,7 @@ TEST_F(SubMenuPage, TouchOpensOnTheOutputAndPictureMenusOnly) {
         SCOPED_TRACE(m.name);
         onMenu(m, {[&] {
                    g_log.clear();
-                   click(m.buttons[0]);
+                   click(m.buttons.back());
                    const QString log = g_log.join('\n');
                    if (m.touched)
                        EXPECT_TRUE(log.contains(m.touched)) << log.toStdString();
@@ -157,6 +161,32 @@ TEST_F(SubMenuPage, ModeClosesTheMenusAboveTheMainMenu) {
                EXPECT_EQ(g_mode_shortcut_key, 1);
            }});
     EXPECT_NE(g_mainwindow, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The pages built under the menus open from their entries and Back returns to the menu.
+TEST_F(SubMenuPage, OutputAndLinkMenusOpenTheirBuiltPages) {
+    struct Case {
+        int menu;
+        int page;
+    };
+    for (const Case c : {Case{0, kPageLedSet}, Case{1, kPageLinkCom}}) {
+        SCOPED_TRACE(c.page);
+        const Menu& m = kMenus[c.menu];
+        onMenu(m, {[this] { key(kKeyOk); },
+                   [this, c, m] {
+                       EXPECT_EQ(g_page_focus, c.page);
+                       ASSERT_NE(panel::page(c.page), nullptr);
+                       for (int n = 0; n < 5 && panel::page(c.page); ++n) key(kKeyBack);
+                       EXPECT_EQ(g_page_focus, m.id);
+                       keys({kKeyBack, kKeyBack});
+                   }});
+        EXPECT_EQ(g_page_focus, kPageMain);
+        stopPanel();
+    }
 }
 
 }  // namespace

@@ -86,8 +86,9 @@ TEST_F(RegisteredPages, EachIsItsRowsClassAndTheIdInFrontFollowsOpenBackAndMode)
             if (panel::registered(parent)) {
                 EXPECT_NE(panel::front(), nullptr);
             }
-            // The chain is opened again from the main menu.
-            while (g_page_focus > kPageMain && panel::front()) key(kKeyBack);
+            // The rest of the chain closes, so it is opened again from the main menu.
+            for (int at = parent; at > kPageMain && at < kPageCount; at = panel::parentOf(at))
+                if (PageFrame* open = panel::page(at)) panel::back(open);
         });
         for (Item& i : openChain(id)) steps.push_back(i);
         steps.push_back([this, id] {

@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "ui/shell/page_store.h"
+#include "ui/system/linkcom.h"
 #include "ui_link_option.h"
 
 LinkOption* g_linkoption = nullptr;
@@ -42,7 +43,7 @@ void LinkOption::syncUpdate() {
 }
 
 void LinkOption::on_Button_linkcom_clicked() {
-    qDebug() << "LinkOption: the serial link page is not built yet";
+    panel::open(g_linkcom, kPageLinkCom);
 }
 
 void LinkOption::on_Button_linkwlan_clicked() {

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QLabel>
 
+#include "ui/led/ledset.h"
 #include "ui/shell/page_store.h"
 #include "ui_output_set.h"
 
@@ -49,7 +50,7 @@ void OutputSet::syncUpdate() {
 }
 
 void OutputSet::on_Button_ledset_clicked() {
-    qDebug() << "OutputSet: the LED screen page is not built yet";
+    panel::open(g_ledset, kPageLedSet);
 }
 
 void OutputSet::on_Button_lanset_clicked() {

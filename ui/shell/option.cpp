@@ -7,6 +7,7 @@
 #include "ui/input/input_cut.h"
 #include "ui/input/link_option.h"
 #include "ui/input/output_set.h"
+#include "ui/led/test_chart.h"
 #include "ui/shell/page_store.h"
 #include "ui_option.h"
 
@@ -115,7 +116,7 @@ void Option::on_image_quality_clicked() {
 }
 
 void Option::on_test_chart_clicked() {
-    qDebug() << "Option: the test chart page is not built yet";
+    panel::open(g_test_chart, kPageTestChart);
 }
 
 void Option::on_smart_mapping_clicked() {
