@@ -412,6 +412,37 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
         case Icon::HintBack:
             drawConnector(p, r, c, pic.icon == Icon::HintOk ? "OK" : "BACK", false);
             break;
+        case Icon::Bar: {  // a rounded bar down the whole box, a notch of white at the top
+            const QRectF bar = r.adjusted(r.width() * 0.25, 1, -r.width() * 0.25, -1);
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawRoundedRect(bar, bar.width() / 2, bar.width() / 2);
+            p.setBrush(QColor(255, 255, 255));
+            p.drawEllipse(QPointF(bar.center().x(), bar.top() + bar.width()), bar.width() * 0.3,
+                          bar.width() * 0.3);
+            break;
+        }
+        case Icon::Mirror:
+        case Icon::MirrorH:
+        case Icon::MirrorV:
+        case Icon::MirrorHV: {  // an "F"-like flag, flipped as the mode flips the picture
+            const bool h = pic.icon == Icon::MirrorH || pic.icon == Icon::MirrorHV;
+            const bool v = pic.icon == Icon::MirrorV || pic.icon == Icon::MirrorHV;
+            p.setPen(pen(c, w));
+            p.drawRoundedRect(sq.adjusted(w, w, -w, -w), s * 0.1, s * 0.1);
+            p.save();
+            p.translate(m);
+            p.scale(h ? -1 : 1, v ? -1 : 1);
+            QPainterPath flag;
+            flag.moveTo(-s * 0.18, s * 0.28);
+            flag.lineTo(-s * 0.18, -s * 0.28);
+            flag.lineTo(s * 0.2, -s * 0.28);
+            flag.moveTo(-s * 0.18, -s * 0.02);
+            flag.lineTo(s * 0.1, -s * 0.02);
+            p.drawPath(flag);
+            p.restore();
+            break;
+        }
     }
 }
 

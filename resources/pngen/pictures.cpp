@@ -92,6 +92,21 @@ const Picture kPictures[] = {
     {"add", {20, 20}, Icon::Add, kOrange, {}},
     {"OK_Enter", {51, 17}, Icon::HintOk, kOrange, {}},
     {"back_return", {56, 17}, Icon::HintBack, kWhite, {}},
+    // The status page: its three section marks and the output ports' links.
+    {"output_state", {15, 65}, Icon::Bar, kOrange, {}},
+    {"input_state", {15, 55}, Icon::Bar, kGreen, {}},
+    {"version_state", {15, 40}, Icon::Bar, kBlue, {}},
+    {"online", {16, 14}, Icon::Dot, kGreen, {}},
+    {"offline", {16, 14}, Icon::Dot, kGrey, {}},
+    // The window layout page's mirror modes: none, horizontal, vertical, both.
+    {"mirror1_on", {32, 32}, Icon::Mirror, kOrange, {}},
+    {"mirror2_on", {32, 32}, Icon::MirrorH, kOrange, {}},
+    {"mirror3_on", {32, 32}, Icon::MirrorV, kOrange, {}},
+    {"mirror4_on", {32, 32}, Icon::MirrorHV, kOrange, {}},
+    {"mirror1_off", {32, 32}, Icon::Mirror, kGrey, {}},
+    {"mirror2_off", {32, 32}, Icon::MirrorH, kGrey, {}},
+    {"mirror3_off", {32, 32}, Icon::MirrorV, kGrey, {}},
+    {"mirror4_off", {32, 32}, Icon::MirrorHV, kGrey, {}},
 };
 // clang-format on
 

@@ -47,6 +47,11 @@ enum class Icon {
     Add,
     HintOk,
     HintBack,
+    Bar,     // a section mark filling its box
+    Mirror,  // a shape and its mirror image; the accent lit, grey unlit
+    MirrorH,
+    MirrorV,
+    MirrorHV,
 };
 
 // The language order of the panel: Simplified Chinese, English, Russian, Vietnamese,

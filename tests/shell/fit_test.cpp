@@ -44,6 +44,16 @@ protected:
             shot(QString("%1-%2").arg(state, kLanguageName[lang]));
         }
     }
+    // A page opened by its id from the main menu, in each language, then closed by Back.
+    void openedInEachLanguage(int id) {
+        key(kKeyOk);
+        session({[id] { panel::openRegistered(id); },
+                 [this, id] {
+                     inEachLanguage(page_table::className(id),
+                                    [id] { return panel::page(id)->widget(); });
+                     while (panel::page(id)) key(kKeyBack);
+                 }});
+    }
 };
 
 TEST_F(TextsFit, HomeScreen) {
@@ -162,6 +172,18 @@ TEST_F(TextsFit, LinkComPage) {
                  inEachLanguage("linkcom", [] { return g_linkcom; });
                  key(kKeyBack);
              }});
+}
+
+TEST_F(TextsFit, PictureQualityPage) {
+    openedInEachLanguage(kPageQuality);
+}
+
+TEST_F(TextsFit, ColourTemperaturePage) {
+    openedInEachLanguage(kPageTemperature);
+}
+
+TEST_F(TextsFit, StatusPage) {
+    openedInEachLanguage(kPageMachineState);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "ui/input/custom_mode.h"
 #include "ui/input/input_choose.h"
 #include "ui/shell/lock_window.h"
+#include "ui/shell/machine_state.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/page_store.h"
@@ -221,7 +222,7 @@ void MainWindow::keyBack() {
 
 void MainWindow::on_machinestate_clicked() {
     mode_window_close();
-    qDebug() << "MainWindow: the device status page is not built yet";
+    panel::open(g_machinestate, kPageMachineState);
 }
 
 void MainWindow::on_inputchoose_clicked() {

@@ -7,10 +7,13 @@
 #include "ui/input/input_cut.h"
 #include "ui/input/link_option.h"
 #include "ui/input/output_set.h"
+#include "ui/input/quality.h"
+#include "ui/input/temperature.h"
 #include "ui/led/lcdshow.h"
 #include "ui/led/ledset.h"
 #include "ui/led/test_chart.h"
 #include "ui/shell/lock_window.h"
+#include "ui/shell/machine_state.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/option.h"
@@ -40,6 +43,9 @@ void registerPages() {
     registerPage<kPageInputCut, InputCut, g_inputcut>();
     registerPage<kPageLinkOption, LinkOption, g_linkoption>();
     registerPage<kPageImageQuality, ImageQuality, g_imagequality>();
+    registerPage<kPageMachineState, MachineState, g_machinestate>();
+    registerPage<kPageQuality, quality, g_quality>();
+    registerPage<kPageTemperature, temperature, g_temperature>();
 }
 
 void createMenu() {

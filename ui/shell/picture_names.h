@@ -59,11 +59,23 @@ constexpr PictureName kVolumeClose{"volume_close"};
 constexpr PictureName kAdd{"add"};
 constexpr PictureName kOkEnter{"OK_Enter"};
 constexpr PictureName kBackReturn{"back_return"};
+constexpr PictureName kOutputState{"output_state"};
+constexpr PictureName kInputState{"input_state"};
+constexpr PictureName kVersionState{"version_state"};
+constexpr PictureName kOnline{"online"};
+constexpr PictureName kOffline{"offline"};
+constexpr PictureName kMirrorOn[4] = {
+    {"mirror1_on"}, {"mirror2_on"}, {"mirror3_on"}, {"mirror4_on"}};
+constexpr PictureName kMirrorOff[4] = {
+    {"mirror1_off"}, {"mirror2_off"}, {"mirror3_off"}, {"mirror4_off"}};
 constexpr PictureName kPlain[] = {
-    kLed,        kBright,      kCheck,      kContrast, kDelete,    kFreeze,    kIp,
-    kMenuStatus, kOsdYes,      kPointer,    kStateOn,  kStateOff,  kTools,     kLock,
-    kUnlock,     kCloseLed,    kUncloseLed, kSilence,  kUnsilence, kModeExist, kModeBlank,
-    kVolumeOpen, kVolumeClose, kAdd,        kOkEnter,  kBackReturn};
+    kLed,          kBright,       kCheck,       kContrast,    kDelete,       kFreeze,
+    kIp,           kMenuStatus,   kOsdYes,      kPointer,     kStateOn,      kStateOff,
+    kTools,        kLock,         kUnlock,      kCloseLed,    kUncloseLed,   kSilence,
+    kUnsilence,    kModeExist,    kModeBlank,   kVolumeOpen,  kVolumeClose,  kAdd,
+    kOkEnter,      kBackReturn,   kOutputState, kInputState,  kVersionState, kOnline,
+    kOffline,      kMirrorOn[0],  kMirrorOn[1], kMirrorOn[2], kMirrorOn[3],  kMirrorOff[0],
+    kMirrorOff[1], kMirrorOff[2], kMirrorOff[3]};
 // The LED set-up page's warning and splice modes (in its combo's order), and the test pattern
 // tiles 1..8: without words.
 constexpr PictureName kWarning{"warning"};

@@ -1,0 +1,96 @@
+#include "ui/input/picture_value.h"
+
+#include <QLineEdit>
+#include <algorithm>
+#include <mutex>
+
+#include "c331/c331_manage.h"
+#include "ui/shell/page_store.h"
+
+namespace {
+constexpr int kPictureFirst = 2176;
+constexpr int kPictureEnd = 2192;
+// default_para_ramlist holds the default of RAM a at a - 766.
+constexpr int kDefaultsBase = 766;
+
+void writeLocked(int addr, int value) {
+    store().wr16(addr, uint16_t(std::clamp(value, 0, 100)));
+    c331_manage::raise_apply(1);
+}
+}  // namespace
+
+void PictureValue::begin(const QLineEdit* field) {
+    current = saved = field->text().toInt();
+}
+
+bool PictureValue::step(Op op, int addr) {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    const bool plain = op == Up || op == Down;
+    if (plain && c331_manage::apply_pending()) return false;
+    switch (op) {
+        case Up:
+            ++current;
+            break;
+        case Down:
+            --current;
+            break;
+        case Commit:
+            saved = current;
+            break;
+        case Revert:
+            current = saved;
+            break;
+    }
+    current = std::clamp(current, 0, 100);
+    if (addr >= 0) writeLocked(addr, current);
+    return true;
+}
+
+void writePictureWord(int addr, int value) {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    writeLocked(addr, value);
+}
+
+void resetPictureWords() {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    std::copy(default_para_ramlist.begin() + (kPictureFirst - kDefaultsBase),
+              default_para_ramlist.begin() + (kPictureEnd - kDefaultsBase),
+              store().ram + kPictureFirst);
+    c331_manage::raise_apply(1);
+}
+
+int pictureWord(int addr) {
+    return int16_t(store().rd16(addr));
+}
+
+namespace picture_style {
+const char* const kField =
+    "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, "
+    "255);";
+const char* const kFieldFocus =
+    "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid "
+    "rgb(255,171,84);";
+const char* const kFieldEdit =
+    "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,0,0);";
+}  // namespace picture_style
+
+void PictureEdit::begin(QLineEdit* field) {
+    editing_ = 1;
+    field_ = field;
+    value_.begin(field);
+    field->setStyleSheet(picture_style::kFieldEdit);
+}
+
+void PictureEdit::step(PictureValue::Op op, int addr) {
+    if (field_ && value_.step(op, addr)) field_->setText(QString::number(value_.current));
+}
+
+void PictureEdit::end(PictureValue::Op op, int addr) {
+    editing_ = 0;
+    step(op, addr);
+    if (field_) field_->setStyleSheet(picture_style::kFieldFocus);
+}
+
+void PictureEdit::reread(QLineEdit* field, int addr) const {
+    if (!editing()) field->setText(QString::number(pictureWord(addr)));
+}
