@@ -186,4 +186,8 @@ TEST_F(TextsFit, StatusPage) {
     openedInEachLanguage(kPageMachineState);
 }
 
+TEST_F(TextsFit, AdvancedOptionsMenu) {
+    openedInEachLanguage(kPageAdvancedOption);
+}
+
 }  // namespace

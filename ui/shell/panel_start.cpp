@@ -12,6 +12,7 @@
 #include "ui/led/lcdshow.h"
 #include "ui/led/ledset.h"
 #include "ui/led/test_chart.h"
+#include "ui/shell/advanced_option.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/machine_state.h"
 #include "ui/shell/main_window.h"
@@ -44,6 +45,7 @@ void registerPages() {
     registerPage<kPageLinkOption, LinkOption, g_linkoption>();
     registerPage<kPageImageQuality, ImageQuality, g_imagequality>();
     registerPage<kPageMachineState, MachineState, g_machinestate>();
+    registerPage<kPageAdvancedOption, AdvancedOption, g_advancedoption>();
     registerPage<kPageQuality, quality, g_quality>();
     registerPage<kPageTemperature, temperature, g_temperature>();
 }

@@ -1,0 +1,182 @@
+// The advanced options menu: the recovery entry by whether the recovery folder holds files
+// (empty, filled, 256 files, missing, a file the PC finished, a PC delete from a link thread),
+// and the access code of the aging entry typed on the keypad.
+#include "ui/shell/advanced_option.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <thread>
+
+#include "comm/comm_bridge.h"
+#include "fpga/fpga_manage.h"
+#include "page_driver.h"
+#include "ui/shell/number_keyboard.h"
+
+namespace {
+
+const char* const kFocus =
+    "background-color: rgb(33, 36, 53); border:2px solid "
+    "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
+const char* const kUnavailable =
+    "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
+const char* const kUnavailableFocus =
+    "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px "
+    "4px;color:rgb(255,255,255)";
+
+// Child pages not part of the program yet stand in as counters of their openers.
+int g_opened[kPageCount];
+
+template <int Id>
+void standIn() {
+    panel::registerPage(Id,
+                        {[]() -> PageFrame* { return nullptr; }, [] {}, [] { ++g_opened[Id]; }});
+}
+
+class AdvancedOptions : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        fpga_manage::pInstance();
+        removeTree(local("/data/rcvrecovery"));
+        std::fill(std::begin(g_opened), std::end(g_opened), 0);
+        startPanel();
+        standIn<kPageRcvRecovery>();
+        standIn<kPageFactoryAge>();
+        key(kKeyOk);
+    }
+    void TearDown() override {
+        for (int id : {kPageRcvRecovery, kPageFactoryAge}) panel::registerPage(id, {});
+        PanelTest::TearDown();
+    }
+    void recoveryFiles(int n) {
+        for (int i = 0; i < n; ++i)
+            writeFile("/data/rcvrecovery/rcv" + std::to_string(i) + ".bin", "x");
+    }
+    // The page opened from the options menu's entry; Back at the end of the body's step.
+    void onPage(const Step& body) {
+        session({[] { panel::openRegistered(kPageAdvancedOption); },
+                 [this, body] {
+                     body();
+                     if (g_advancedoption) key(kKeyBack);
+                 }});
+    }
+    QString recoveryStyle() { return find<QPushButton>("Button_rcv_recovery")->styleSheet(); }
+};
+
+TEST_F(AdvancedOptions, RecoveryEntryByTheFolder) {
+    struct Case {
+        const char* name;
+        int files;  // -1: no folder
+        bool available;
+    };
+    const Case cases[] = {
+        {"missing", -1, false}, {"empty", 0, false}, {"one", 1, true}, {"256", 256, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        removeTree(local("/data/rcvrecovery"));
+        if (c.files >= 0) platform::makeParentDirs("/data/rcvrecovery/x");
+        recoveryFiles(c.files);
+        g_opened[kPageRcvRecovery] = 0;
+        onPage([&] {
+            keys({kKeyRight, kKeyRight});
+            EXPECT_EQ(recoveryStyle(), c.available ? QString(kFocus) : QString(kUnavailableFocus));
+            key(kKeyOk);
+            EXPECT_EQ(g_opened[kPageRcvRecovery], c.available ? 1 : 0);
+            shot(c.name);
+            key(kKeyRight);
+            if (!c.available) EXPECT_EQ(recoveryStyle(), QString(kUnavailable));
+        });
+    }
+}
+
+TEST_F(AdvancedOptions, AFileThePcFinishedAndFilesThePcDeleted) {
+    platform::makeParentDirs("/data/rcvrecovery/x");
+    onPage([&] {
+        keys({kKeyRight, kKeyRight});
+        recoveryFiles(1);
+        refresh(1);
+        EXPECT_EQ(recoveryStyle(), QString(kUnavailableFocus)) << "only the file end recounts";
+        refresh(103);
+        EXPECT_EQ(recoveryStyle(), QString(kFocus));
+        removeTree(local("/data/rcvrecovery"));
+        platform::makeParentDirs("/data/rcvrecovery/x");
+        std::thread link([] { emit comm_bridge::pInstance()->sig_file_deleted(1); });
+        link.join();
+        settle();
+        EXPECT_EQ(recoveryStyle(), QString(kUnavailableFocus));
+        key(kKeyOk);
+        EXPECT_EQ(g_opened[kPageRcvRecovery], 0);
+        shot("deleted");
+    });
+}
+
+TEST_F(AdvancedOptions, ADeleteActsOnlyWithThePageInFront) {
+    platform::makeParentDirs("/data/rcvrecovery/x");
+    recoveryFiles(2);
+    onPage([&] {
+        removeTree(local("/data/rcvrecovery"));
+        platform::makeParentDirs("/data/rcvrecovery/x");
+        g_page_focus = kPageFactory;  // a child page over it
+        emit comm_bridge::pInstance()->sig_file_deleted(1);
+        settle();
+        g_page_focus = kPageAdvancedOption;
+        keys({kKeyRight, kKeyRight});
+        EXPECT_EQ(recoveryStyle(), QString(kFocus));
+        emit comm_bridge::pInstance()->sig_file_deleted(0);  // the smart-mapping folder
+        settle();
+        EXPECT_EQ(recoveryStyle(), QString(kFocus));
+    });
+}
+
+TEST_F(AdvancedOptions, AgingOpensOnlyWithTheRightCode) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> buttons;
+        int opened;
+    };
+    const Case cases[] = {
+        {"right", {"Button9", "Button5", "Button6", "Button9"}, 1},
+        {"wrong", {"Button1", "Button2", "Button3", "Button4"}, 0},
+        {"five digits", {"Button9", "Button5", "Button6", "Button9", "Button1"}, 0},
+        {"asterisks", {}, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_opened[kPageFactoryAge] = 0;
+        session({[] { panel::openRegistered(kPageAdvancedOption); },
+                 [this] {
+                     keys({kKeyLeft, kKeyOk});
+                 },  // Aging: the keypad's loop
+                 [this, &c] {
+                     EXPECT_EQ(front(), g_numberkeyboard);
+                     EXPECT_EQ(g_numberkeyboard->text(), "**********");
+                     for (const char* b : c.buttons) click(b);
+                     shot(c.name);
+                     click("Button_ok");
+                 },
+                 [this, &c] {
+                     EXPECT_EQ(g_opened[kPageFactoryAge], c.opened);
+                     EXPECT_EQ(g_page_focus, kPageAdvancedOption);
+                     key(kKeyBack);
+                 }});
+    }
+}
+
+TEST_F(AdvancedOptions, TheCodeIsAskedInRussianAsPassword) {
+    store().ram[ZemRamPara::kRamLanguage] = 2;
+    g_language = 2;
+    session({[] { panel::openRegistered(kPageAdvancedOption); },
+             [this] {
+                 keys({kKeyLeft, kKeyOk});
+             },
+             [this] {
+                 for (const std::string& t : textsNotFitting(g_numberkeyboard)) ADD_FAILURE() << t;
+                 QStringList texts;
+                 for (QLabel* l : g_numberkeyboard->findChildren<QLabel*>()) texts << l->text();
+                 EXPECT_TRUE(texts.contains("Пароль")) << texts.join("|").toStdString();
+                 shot("password");
+                 click("Button_close");
+             },
+             [this] { key(kKeyBack); }});
+}
+
+}  // namespace
