@@ -186,6 +186,16 @@ TEST_F(TextsFit, StatusPage) {
     openedInEachLanguage(kPageMachineState);
 }
 
+TEST_F(TextsFit, EdidPageWithItsEditRow) {
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageEdidSet); },
+             [this] {
+                 key(kKeyOk);
+                 inEachLanguage("edid", [] { return panel::page(kPageEdidSet)->widget(); });
+                 while (panel::page(kPageEdidSet)) key(kKeyBack);
+             }});
+}
+
 TEST_F(TextsFit, AdvancedOptionsMenu) {
     openedInEachLanguage(kPageAdvancedOption);
 }

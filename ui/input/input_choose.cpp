@@ -8,6 +8,7 @@
 #include "core/globals.h"
 #include "core/json_files.h"
 #include "core/zem_ram_para.h"
+#include "ui/input/edid_set.h"
 #include "ui/input/input_cut.h"
 #include "ui/input/source_row.h"
 #include "ui/shell/page_store.h"
@@ -450,7 +451,7 @@ void InputChoose::zem_button_inputcut_clicked() {
 }
 
 void InputChoose::zem_button_EDID_clicked() {
-    qDebug() << "InputChoose: the EDID page is not built yet";
+    panel::open(g_edidset, kPageEdidSet);
 }
 
 void InputChoose::slot_Button_back_clicked() {

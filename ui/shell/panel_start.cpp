@@ -2,6 +2,7 @@
 // pointer, so the linker keeps each page unit of the static UI libraries.
 #include "core/sync_update.h"
 #include "ui/input/custom_mode.h"
+#include "ui/input/edid_set.h"
 #include "ui/input/image_quality.h"
 #include "ui/input/input_choose.h"
 #include "ui/input/input_cut.h"
@@ -45,6 +46,7 @@ void registerPages() {
     registerPage<kPageLinkOption, LinkOption, g_linkoption>();
     registerPage<kPageImageQuality, ImageQuality, g_imagequality>();
     registerPage<kPageMachineState, MachineState, g_machinestate>();
+    registerPage<kPageEdidSet, EDIDset, g_edidset>();
     registerPage<kPageAdvancedOption, AdvancedOption, g_advancedoption>();
     registerPage<kPageQuality, quality, g_quality>();
     registerPage<kPageTemperature, temperature, g_temperature>();
