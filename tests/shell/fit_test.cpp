@@ -196,6 +196,10 @@ TEST_F(TextsFit, EdidPageWithItsEditRow) {
              }});
 }
 
+TEST_F(TextsFit, WindowLayoutPage) {
+    openedInEachLanguage(kPageImageLayout);
+}
+
 TEST_F(TextsFit, AdvancedOptionsMenu) {
     openedInEachLanguage(kPageAdvancedOption);
 }

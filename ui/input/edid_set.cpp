@@ -6,6 +6,7 @@
 #include "ui/input/input_choose.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui_edid_set.h"
 #include "video_io/edid.h"
 #include "video_io/sourceinfo.h"
@@ -44,8 +45,6 @@ const char* const kCardText = "background-color:#212435;color:#FFFFFF";
 // clang-format off
 const Texts kTitle = {"设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"};
 const Texts kEdidSource = {"EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:"};
-const Texts kW = {"宽", "W", "Шир.", "Rộng", "寬"};  // "Ширина" is wider than its label
-const Texts kH = {"高", "H", "Высота", "Cao", "高"};
 const Texts kFreq = {"刷新率", "Refresh rate", "Частота", "Tần số", "刷新率"};
 const Texts kButtonText[3] = {{"删除", "Delete", "Удалить", "Xoá bỏ", "删除"},
                               {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"},
@@ -118,8 +117,8 @@ void EDIDset::menulist_init() {
 void EDIDset::language_changed() {
     ui->label_title->setText(text(kTitle));
     ui->label_edid_source->setText(text(kEdidSource) + source_name);
-    ui->label_W->setText(text(kW));
-    ui->label_H->setText(text(kH));
+    ui->label_W->setText(text(words::kWidth));
+    ui->label_H->setText(text(words::kHeight));
     ui->label_freq->setText(text(kFreq));
     for (int b = 0; b < 3; ++b) buttons[b]->setText(text(kButtonText[b]));
 }

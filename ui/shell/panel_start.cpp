@@ -3,6 +3,7 @@
 #include "core/sync_update.h"
 #include "ui/input/custom_mode.h"
 #include "ui/input/edid_set.h"
+#include "ui/input/image_layout.h"
 #include "ui/input/image_quality.h"
 #include "ui/input/input_choose.h"
 #include "ui/input/input_cut.h"
@@ -46,6 +47,7 @@ void registerPages() {
     registerPage<kPageLinkOption, LinkOption, g_linkoption>();
     registerPage<kPageImageQuality, ImageQuality, g_imagequality>();
     registerPage<kPageMachineState, MachineState, g_machinestate>();
+    registerPage<kPageImageLayout, ImageLayout, g_imagelayout>();
     registerPage<kPageEdidSet, EDIDset, g_edidset>();
     registerPage<kPageAdvancedOption, AdvancedOption, g_advancedoption>();
     registerPage<kPageQuality, quality, g_quality>();

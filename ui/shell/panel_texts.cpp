@@ -8,5 +8,7 @@ const Texts kBlack = {"黑屏", "Black", "Черный", "Quay lại", "黑屏"}
 const Texts kClose = {"未开启", "Close", "Откл", "Đóng", "未開啟"};
 const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
 const Texts kCancel = {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"};
+const Texts kWidth = {"宽", "W", "Шир.", "Rộng", "寬"};
+const Texts kHeight = {"高", "H", "Высота", "Cao", "高"};
 // clang-format on
 }  // namespace words

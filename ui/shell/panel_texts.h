@@ -10,4 +10,7 @@ extern const Texts kBlack;
 extern const Texts kClose;
 extern const Texts kOk;
 extern const Texts kCancel;
+// The two sides of a size (the Russian "Ширина" is wider than the labels that show it).
+extern const Texts kWidth;
+extern const Texts kHeight;
 }  // namespace words
