@@ -123,25 +123,32 @@ protected:
 
 TEST_F(SourcePage, OneWindowRingsThroughItsTabAndTheTwoButtons) {
     onPage({[this] {
-        EXPECT_EQ(page().tab_count, 1);
-        EXPECT_EQ(tabText(0), "HDMI1");
-        EXPECT_EQ(cells()[0].size, "1920x1080@60Hz");
-        EXPECT_TRUE(cells()[0].badge);
-        shot("start");
-        key(kKeyRight);
-        EXPECT_EQ(page().ui_select, 6);
-        EXPECT_EQ(page().ui->button_inputcut->styleSheet(),
-                  "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);");
-        key(kKeyRight);
-        EXPECT_EQ(page().ui_select, 7);
-        key(kKeyRight);
-        EXPECT_EQ(page().ui_select, 0);
-        key(kKeyLeft);
-        EXPECT_EQ(page().ui_select, 7);
-        key(kKeyOk);  // the EDID page is not built: nothing opens
-        EXPECT_EQ(g_page_focus, kPageInputChoose);
-        key(kKeyRight);
-    }});
+                EXPECT_EQ(page().tab_count, 1);
+                EXPECT_EQ(tabText(0), "HDMI1");
+                EXPECT_EQ(cells()[0].size, "1920x1080@60Hz");
+                EXPECT_TRUE(cells()[0].badge);
+                shot("start");
+                key(kKeyRight);
+                EXPECT_EQ(page().ui_select, 6);
+                EXPECT_EQ(page().ui->button_inputcut->styleSheet(),
+                          "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);");
+                key(kKeyRight);
+                EXPECT_EQ(page().ui_select, 7);
+                key(kKeyRight);
+                EXPECT_EQ(page().ui_select, 0);
+                key(kKeyLeft);
+                EXPECT_EQ(page().ui_select, 7);
+                key(kKeyOk);  // the EDID page's loop
+            },
+            [this] {
+                EXPECT_EQ(g_page_focus, kPageEdidSet);
+                key(kKeyBack);
+            },
+            [this] {
+                EXPECT_EQ(g_page_focus, kPageInputChoose);
+                EXPECT_EQ(page().ui_select, 7) << "Back from the EDID page keeps the button";
+                key(kKeyRight);
+            }});
 }
 
 TEST_F(SourcePage, SixWindowsSelectWhileMovingAndWindowWordsFromThePcShowNoName) {
