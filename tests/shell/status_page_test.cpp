@@ -57,6 +57,12 @@ protected:
     }
     void TearDown() override {
         g_source_online = 0;
+        // The manager outlives this box: it lets go of the box's pads and buses, as before
+        // the bring-up, so a later test's FPGA thread starts on its own box.
+        mgr->fpga_ready = false;
+        mgr->clear_state();
+        mgr->soc.reset();
+        for (auto& bus : mgr->spi) bus.reset();
         PanelTest::TearDown();
     }
     // Opens the page from the main menu, runs the body on it and leaves by Back (in the same
