@@ -3,6 +3,7 @@
 // the inputs' signal, and the serial number the PC sets.
 #include <QLabel>
 #include <QRegularExpression>
+#include <thread>
 
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
@@ -45,10 +46,15 @@ protected:
                             fpga_manage::kLineHigh);
             raviksource::pInstance()->fpga_board_state[i] = 2;
         }
-        for (int t = 0; t < 3000 && mgr->get_fpga_status() != 1; ++t) {
-            ++G_timeTicks;
-            mgr->fpga_manage_deal();
-        }
+        // The bring-up runs on its own thread as on the box, so its refreshes reach the panel
+        // queued.
+        std::thread fpgaThread([this] {
+            for (int t = 0; t < 3000 && mgr->get_fpga_status() != 1; ++t) {
+                ++G_timeTicks;
+                mgr->fpga_manage_deal();
+            }
+        });
+        fpgaThread.join();
         ASSERT_EQ(mgr->get_fpga_status(), 1)
             << "both FPGAs running: steps " << int(mgr->start_step[0]) << " "
             << int(mgr->start_step[1]);
