@@ -147,4 +147,35 @@ TEST_F(OptionPage, ModeKeyRefusedWhileLocked) {
     }});
 }
 
+// The layout and advanced entries open their pages, by OK and by touch; Back returns here.
+TEST_F(OptionPage, LayoutAndAdvancedEntriesOpenTheirPages) {
+    struct Case {
+        const char* button;
+        int entry;
+        int page;
+    };
+    for (const Case c : {Case{"image_layout", 2, kPageImageLayout},
+                         Case{"AdvanceButton", 7, kPageAdvancedOption}}) {
+        SCOPED_TRACE(c.button);
+        onPage({[this, c] {
+                    for (int i = 0; i < c.entry; ++i) key(kKeyRight);
+                    key(kKeyOk);
+                },
+                [this, c] {
+                    EXPECT_EQ(g_page_focus, c.page);
+                    key(kKeyBack);
+                },
+                [this, c] {
+                    EXPECT_EQ(g_page_focus, kPageOption);
+                    click(c.button);
+                },
+                [this, c] {
+                    EXPECT_EQ(g_page_focus, c.page);
+                    key(kKeyBack);
+                }});
+        EXPECT_EQ(g_page_focus, kPageMain);
+        stopPanel();
+    }
+}
+
 }  // namespace

@@ -1,8 +1,9 @@
 #include "ui/input/image_quality.h"
 
-#include <QDebug>
 #include <QLabel>
 
+#include "ui/input/quality.h"
+#include "ui/input/temperature.h"
 #include "ui/shell/page_store.h"
 #include "ui_image_quality.h"
 
@@ -40,9 +41,9 @@ void ImageQuality::syncUpdate() {
 }
 
 void ImageQuality::on_Button_quality_clicked() {
-    qDebug() << "ImageQuality: the picture quality page is not built yet";
+    panel::open(g_quality, kPageQuality);
 }
 
 void ImageQuality::on_Button_temperature_clicked() {
-    qDebug() << "ImageQuality: the colour temperature page is not built yet";
+    panel::open(g_temperature, kPageTemperature);
 }

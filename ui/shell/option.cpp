@@ -3,11 +3,13 @@
 #include <QDebug>
 #include <QLabel>
 
+#include "ui/input/image_layout.h"
 #include "ui/input/image_quality.h"
 #include "ui/input/input_cut.h"
 #include "ui/input/link_option.h"
 #include "ui/input/output_set.h"
 #include "ui/led/test_chart.h"
+#include "ui/shell/advanced_option.h"
 #include "ui/shell/page_store.h"
 #include "ui_option.h"
 
@@ -104,7 +106,7 @@ void Option::on_input_cut_clicked() {
 }
 
 void Option::on_image_layout_clicked() {
-    qDebug() << "Option: the window layout page is not built yet";
+    panel::open(g_imagelayout, kPageImageLayout);
 }
 
 void Option::on_link_set_clicked() {
@@ -125,5 +127,5 @@ void Option::on_smart_mapping_clicked() {
 }
 
 void Option::on_AdvanceButton_clicked() {
-    qDebug() << "Option: the advanced options page is not built yet";
+    panel::open(g_advancedoption, kPageAdvancedOption);
 }
