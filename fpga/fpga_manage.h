@@ -226,7 +226,10 @@ public:
     // Raised by the video-processor apply when parameter RAM 2116 changed.
     void request_output_status();
     void set_led_para_deal();
+    // The output ports' links, bit n port n (0..9 FPGA 0, 10..19 FPGA 1; 0 for an FPGA that
+    // does not run): read over SPI, or only from the mirror the FPGA thread keeps.
     uint32_t get_wlan_state();
+    uint32_t wlan_state_mirror();
     void check_wlanonline_state();
 
     // ===== brightness, on/off schedule and clock setting (fpga_bright.cpp) =====

@@ -102,11 +102,18 @@ void fpga_manage::set_led_para_deal() {
 }
 
 uint32_t fpga_manage::get_wlan_state() {
-    uint32_t mask = 0;
     for (uint8_t i = 0; i < 2; ++i) {
         if (mirror(i, 80) != kBringUpRunning) continue;
         read_from_register(128, i);
         read_from_register(144, i);
+    }
+    return wlan_state_mirror();
+}
+
+uint32_t fpga_manage::wlan_state_mirror() {
+    uint32_t mask = 0;
+    for (uint8_t i = 0; i < 2; ++i) {
+        if (mirror(i, 80) != kBringUpRunning) continue;
         const uint32_t ports = (mirror(i, 128) | uint32_t(mirror(i, 144)) << 8) & 0x3FF;
         mask |= ports << (10 * i);
     }

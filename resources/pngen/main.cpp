@@ -212,6 +212,13 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
             p.drawPolygon(tri, 3);
             break;
         }
+        case Icon::PointerLeft: {  // a triangle pointing left
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            const QPointF tri[] = {r.topRight(), QPointF(r.left(), m.y()), r.bottomRight()};
+            p.drawPolygon(tri, 3);
+            break;
+        }
         case Icon::LedOn:
         case Icon::LedOff: {  // an LED wall, crossed out when closed
             p.setPen(Qt::NoPen);

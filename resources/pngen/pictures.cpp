@@ -107,6 +107,11 @@ const Picture kPictures[] = {
     {"mirror2_off", {32, 32}, Icon::MirrorH, kGrey, {}},
     {"mirror3_off", {32, 32}, Icon::MirrorV, kGrey, {}},
     {"mirror4_off", {32, 32}, Icon::MirrorHV, kGrey, {}},
+    // The output ports page: the row's scroll arrows and the ports' links.
+    {"ltri", {14, 14}, Icon::PointerLeft, kOrange, {}},
+    {"rtri", {14, 14}, Icon::Pointer, kOrange, {}},
+    {"online_up", {12, 10}, Icon::Dot, kGreen, {}},
+    {"offline_up", {12, 10}, Icon::Dot, kGrey, {}},
 };
 // clang-format on
 

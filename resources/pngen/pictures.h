@@ -52,6 +52,7 @@ enum class Icon {
     MirrorH,
     MirrorV,
     MirrorHV,
+    PointerLeft,
 };
 
 // The language order of the panel: Simplified Chinese, English, Russian, Vietnamese,

@@ -23,6 +23,7 @@
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
 #include "ui/system/linkcom.h"
+#include "ui/system/netset.h"
 
 namespace panel {
 
@@ -52,6 +53,7 @@ void registerPages() {
     registerPage<kPageAdvancedOption, AdvancedOption, g_advancedoption>();
     registerPage<kPageQuality, quality, g_quality>();
     registerPage<kPageTemperature, temperature, g_temperature>();
+    registerPage<kPageNetSet, netset, g_netset>();
 }
 
 void createMenu() {

@@ -82,4 +82,10 @@ constexpr PictureName kWarning{"warning"};
 constexpr PictureName kSplice[] = {{"out_horizontal"}, {"out_vertical"}, {"out_copy"}};
 constexpr PictureName kTestPattern[] = {{"img_test1"}, {"img_test2"}, {"img_test3"}, {"img_test4"},
                                         {"img_test5"}, {"img_test6"}, {"img_test7"}, {"img_test8"}};
+// The output ports page's scroll arrows and port links: without words.
+constexpr PictureName kLeftArrow{"ltri"};
+constexpr PictureName kRightArrow{"rtri"};
+constexpr PictureName kPortOnline{"online_up"};
+constexpr PictureName kPortOffline{"offline_up"};
+constexpr PictureName kPortsPage[] = {kLeftArrow, kRightArrow, kPortOnline, kPortOffline};
 }  // namespace pic
