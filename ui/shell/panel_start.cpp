@@ -23,6 +23,7 @@
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
 #include "ui/system/linkcom.h"
+#include "ui/system/linkwlan.h"
 #include "ui/system/netset.h"
 
 namespace panel {
@@ -54,6 +55,7 @@ void registerPages() {
     registerPage<kPageQuality, quality, g_quality>();
     registerPage<kPageTemperature, temperature, g_temperature>();
     registerPage<kPageNetSet, netset, g_netset>();
+    registerPage<kPageLinkWlan, linkwlan, g_linkwlan>();
 }
 
 void createMenu() {
