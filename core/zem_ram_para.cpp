@@ -2,6 +2,7 @@
 // protocol's plain copy-in and the refresh signal.
 #include "core/zem_ram_para.h"
 
+#include <QThread>
 #include <cstdio>
 #include <cstring>
 
@@ -217,6 +218,13 @@ int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr)
 }
 
 int ZemRamPara::test_signal(int id) {
+    // On the store's own thread the refresh runs inline, and it saves under the C331 mutex: held
+    // across it, this lock would invert the C331 thread's order (C331 mutex, then this lock for
+    // its refresh) and the two would wait for each other. Only workers' queued emits need it.
+    if (QThread::currentThread() == thread()) {
+        emit sig_update_para(id);
+        return 1;
+    }
     std::lock_guard<std::mutex> lock(Utils::_test_signal_mutex);
     emit sig_update_para(id);
     return 1;
