@@ -25,6 +25,7 @@
 #include "ui/system/linkcom.h"
 #include "ui/system/linkwlan.h"
 #include "ui/system/netset.h"
+#include "ui/system/othersetup.h"
 
 namespace panel {
 
@@ -56,6 +57,7 @@ void registerPages() {
     registerPage<kPageTemperature, temperature, g_temperature>();
     registerPage<kPageNetSet, netset, g_netset>();
     registerPage<kPageLinkWlan, linkwlan, g_linkwlan>();
+    registerPage<kPageOtherSetup, othersetup, g_othersetup>();
 }
 
 void createMenu() {
