@@ -239,9 +239,9 @@ uint16_t applied16(const ZemRamPara* store, int addr) {
 // threads, once both FPGAs run. Caller holds the C331 mutex and raises the apply only after
 // this: a C331 thread that found no handshake would re-initialise the panel at once, and the
 // FPGA side's blanking would then never end in a reset.
-void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run) {
-    const bool changed =
-        store->rd16(1378) != applied16(store, 1378) || store->rd16(1380) != applied16(store, 1380);
+void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run, bool splice_too) {
+    const auto differs = [store](int addr) { return store->rd16(addr) != applied16(store, addr); };
+    const bool changed = differs(1378) || differs(1380) || (splice_too && differs(1376));
     if (!changed || !fpgas_run) return;
     std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
     g_set_led_para = 1;

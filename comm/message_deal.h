@@ -126,5 +126,7 @@ inline int comm_status(uint8_t* buf, uint8_t status) {
 // The LED-size handshake of a recall (by the PC or on the panel). Whether both FPGAs run is asked
 // before the C331 mutex (the FPGA side's locks come after it); then, holding it, a new LED
 // screen size starts the handshake with the FPGA and C331 threads, before the apply is raised.
+// With splice_too a changed splice mode (RAM 1376) hands over as well: the factory reset
+// restores it with the size.
 bool led_fpgas_running();
-void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run);
+void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run, bool splice_too = false);

@@ -22,6 +22,7 @@
 #include "ui/shell/option.h"
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
+#include "ui/system/factory.h"
 #include "ui/system/linkcom.h"
 #include "ui/system/linkwlan.h"
 #include "ui/system/netset.h"
@@ -58,6 +59,7 @@ void registerPages() {
     registerPage<kPageNetSet, netset, g_netset>();
     registerPage<kPageLinkWlan, linkwlan, g_linkwlan>();
     registerPage<kPageOtherSetup, othersetup, g_othersetup>();
+    registerPage<kPageFactory, factory, g_factory>();
 }
 
 void createMenu() {
