@@ -14,7 +14,11 @@
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/option.h"
+#include "ui/system/factory.h"
 #include "ui/system/linkcom.h"
+#include "ui/system/linkwlan.h"
+#include "ui/system/netset.h"
+#include "ui/system/othersetup.h"
 
 namespace {
 
@@ -202,6 +206,19 @@ TEST_F(TextsFit, WindowLayoutPage) {
 
 TEST_F(TextsFit, AdvancedOptionsMenu) {
     openedInEachLanguage(kPageAdvancedOption);
+TEST_F(TextsFit, SystemPagesOfTheAdvancedAndLinkMenus) {
+    const std::pair<int, const char*> pages[] = {{kPageNetSet, "ports"},
+                                                 {kPageLinkWlan, "ethernet"},
+                                                 {kPageOtherSetup, "other"},
+                                                 {kPageFactory, "factory"}};
+    for (auto p : pages) {
+        SCOPED_TRACE(p.second);
+        session({[p] { panel::openRegistered(p.first); },
+                 [this, p] {
+                     inEachLanguage(p.second, [] { return panel::front()->widget(); });
+                     key(kKeyBack);
+                 }});
+    }
 }
 
 }  // namespace

@@ -290,6 +290,27 @@ TEST_F(OtherPage, TouchingACombosDoesNothing) {
     }});
 }
 
+TEST_F(OtherPage, EveryChoiceFitsItsComboInEveryLanguage) {
+    enableWindows(0x3F);
+    onPage({[this] {
+        for (int lang = 0; lang < kLanguageCount; ++lang) {
+            SCOPED_TRACE(lang);
+            store().ram[ZemRamPara::kRamLanguage] = uint8_t(lang);
+            store().test_signal(1);
+            for (int item = 0; item < othersetup::kItems; ++item) {
+                QComboBox* c = combo(item);
+                const QFontMetrics fm(c->font());
+                // The border, the text's margins and the empty arrow take about 26 pixels of the
+                // width.
+                for (const QString& e : entries(item))
+                    EXPECT_LE(fm.horizontalAdvance(e) + 26, c->width())
+                        << e.toStdString() << " in " << c->objectName().toStdString();
+            }
+            shot(QString("lang%1").arg(lang));
+        }
+    }});
+}
+
 // ---- With the C331 thread ----
 
 class OtherPageOnTheChip : public OtherPage {
