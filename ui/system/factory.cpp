@@ -8,6 +8,7 @@
 #include "core/globals.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
+#include "ui/led/no_touch.h"
 #include "ui/shell/page_store.h"
 #include "ui/system/net_address.h"
 #include "ui_factory.h"
@@ -88,7 +89,7 @@ bool fpga0Running() {
 factory::factory(QWidget* parent) : PanelPage(kPageFactory, parent), ui(new Ui::factory) {
     ui->setupUi(this);
     // A touched combo would show a language that is neither applied nor chosen.
-    ui->Box_lang_2->setAttribute(Qt::WA_TransparentForMouseEvents);
+    ignoreTouch(ui->Box_lang_2);
     menulist_init();
     language_changed();
 }

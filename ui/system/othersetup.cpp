@@ -6,6 +6,7 @@
 #include "c331/c331_manage.h"
 #include "comm/wifi_config.h"
 #include "core/utils.h"
+#include "ui/led/no_touch.h"
 #include "ui/shell/page_store.h"
 #include "ui_othersetup.h"
 
@@ -69,7 +70,7 @@ othersetup::othersetup(QWidget* parent)
     : PanelPage(kPageOtherSetup, parent), ui(new Ui::othersetup) {
     ui->setupUi(this);
     // A touched combo would show a choice that is not in force: the rows are worked by keys.
-    for (int i = 0; i < kItems; ++i) combo(i)->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (int i = 0; i < kItems; ++i) ignoreTouch(combo(i));
     menulist_init();
     language_changed();
     para_init();
