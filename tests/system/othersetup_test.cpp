@@ -343,7 +343,10 @@ protected:
 };
 
 TEST_F(OtherPageOnTheChip, FadeAndPointToPointReachTheVideoProcessor) {
-    store().wr16(outFlags(0), 0);
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);  // the C331 thread runs
+        store().wr16(outFlags(0), 0);
+    }
     int dbd_before = 0;
     startPanel();
     session({Item::until([] { return chip([](c331_manage&) { return true; }); }),
