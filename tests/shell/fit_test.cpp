@@ -206,6 +206,8 @@ TEST_F(TextsFit, WindowLayoutPage) {
 
 TEST_F(TextsFit, AdvancedOptionsMenu) {
     openedInEachLanguage(kPageAdvancedOption);
+}
+
 TEST_F(TextsFit, SystemPagesOfTheAdvancedAndLinkMenus) {
     const std::pair<int, const char*> pages[] = {{kPageNetSet, "ports"},
                                                  {kPageLinkWlan, "ethernet"},
