@@ -36,7 +36,7 @@ struct Menu {
     int lastPage;         // the page the last entry opens, 0 while that page is not built
 };
 const Menu kMenus[] = {
-    {"output", 0, kPageOutputSet, {"Button_ledset", "Button_lanset"}, "output port page", 0},
+    {"output", 0, kPageOutputSet, {"Button_ledset", "Button_lanset"}, nullptr, kPageNetSet},
     {"link", 3, kPageLinkOption, {"Button_com", "Button_wlan", "Button_usb"}, nullptr, 0},
     {"quality",
      4,
@@ -190,12 +190,17 @@ namespace {
 TEST_F(SubMenuPage, MenusOpenTheirBuiltPages) {
     struct Case {
         int menu;
+        int entry;  // Right presses before OK
         int page;
     };
-    for (const Case c : {Case{0, kPageLedSet}, Case{1, kPageLinkCom}, Case{2, kPageQuality}}) {
+    for (const Case c : {Case{0, 0, kPageLedSet}, Case{0, 1, kPageNetSet}, Case{1, 0, kPageLinkCom},
+                         Case{1, 1, kPageLinkWlan}, Case{2, 0, kPageQuality}}) {
         SCOPED_TRACE(c.page);
         const Menu& m = kMenus[c.menu];
-        onMenu(m, {[this] { key(kKeyOk); },
+        onMenu(m, {[this, c] {
+                       for (int i = 0; i < c.entry; ++i) key(kKeyRight);
+                       key(kKeyOk);
+                   },
                    [this, c, m] {
                        EXPECT_EQ(g_page_focus, c.page);
                        ASSERT_NE(panel::page(c.page), nullptr);

@@ -5,6 +5,7 @@
 
 #include "ui/shell/page_store.h"
 #include "ui/system/linkcom.h"
+#include "ui/system/linkwlan.h"
 #include "ui_link_option.h"
 
 LinkOption* g_linkoption = nullptr;
@@ -47,7 +48,7 @@ void LinkOption::on_Button_linkcom_clicked() {
 }
 
 void LinkOption::on_Button_linkwlan_clicked() {
-    qDebug() << "LinkOption: the Ethernet page is not built yet";
+    panel::open(g_linkwlan, kPageLinkWlan);
 }
 
 void LinkOption::on_Button_firmware_usbgrade_clicked() {

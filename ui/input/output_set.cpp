@@ -1,10 +1,10 @@
 #include "ui/input/output_set.h"
 
-#include <QDebug>
 #include <QLabel>
 
 #include "ui/led/ledset.h"
 #include "ui/shell/page_store.h"
+#include "ui/system/netset.h"
 #include "ui_output_set.h"
 
 OutputSet* g_outputset = nullptr;
@@ -54,5 +54,5 @@ void OutputSet::on_Button_ledset_clicked() {
 }
 
 void OutputSet::on_Button_lanset_clicked() {
-    qDebug() << "OutputSet: the output port page is not built yet";
+    panel::open(g_netset, kPageNetSet);
 }
