@@ -9,16 +9,6 @@ lcdshow* g_lcdshow = nullptr;
 
 namespace {
 
-const char* const kComboNormal =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboFocus =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboEdit =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-
 // The ticks of each row's entries; "never" is 20 minutes.
 const uint32_t kTicks[lcdshow::kRows][lcdshow::kEntries] = {{3000, 6000, 120000},
                                                             {30000, 60000, 120000}};
@@ -80,8 +70,8 @@ void lcdshow::para_init() {
 }
 
 void lcdshow::menulist_init() {
-    focus.setItems({{ui->comboBox_back, kComboNormal, kComboFocus},
-                    {ui->comboBox_lock, kComboNormal, kComboFocus}},
+    focus.setItems({{ui->comboBox_back, panel_style::kComboNormal, panel_style::kComboFocus},
+                    {ui->comboBox_lock, panel_style::kComboNormal, panel_style::kComboFocus}},
                    0);
     edit_flag = 0;
     selection = uint8_t(entryOf(0));
@@ -123,7 +113,7 @@ void lcdshow::keyOk() {
         selection = uint8_t(entryOf(focus.ui_select));
         combo(focus.ui_select)->setCurrentIndex(selection);
         edit_flag = 1;
-        combo(focus.ui_select)->setStyleSheet(kComboEdit);
+        combo(focus.ui_select)->setStyleSheet(panel_style::kComboEdit);
         return;
     }
     endEditing();

@@ -34,15 +34,6 @@ const char* const kButtonNormal =
 const char* const kButtonFocus =
     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid "
     "rgb(255,171,84);";
-const char* const kComboNormal =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboFocus =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboEdit =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
 
 // clang-format off
 const Texts kTitle = {"LED设置", "LED Setting", "Настройка LED", "Cài đặt LED", "LED設置"};
@@ -111,7 +102,7 @@ ledset::~ledset() {
 void ledset::menulist_init() {
     focus.setItems({{ui->lineEdit_ledw, kEditNormal, kEditFocus},
                     {ui->lineEdit_ledh, kEditNormal, kEditFocus},
-                    {ui->comboBox, kComboNormal, kComboFocus},
+                    {ui->comboBox, panel_style::kComboNormal, panel_style::kComboFocus},
                     {ui->lineEdit_out1_width, kEditNormal, kEditFocus},
                     {ui->lineEdit_out1_height, kEditNormal, kEditFocus},
                     {ui->Button_apply, kButtonNormal, kButtonFocus},
@@ -350,10 +341,10 @@ void ledset::keyOk() {
         case kCombo:
             if (!combo_edit) {
                 combo_edit = 1;
-                ui->comboBox->setStyleSheet(kComboEdit);
+                ui->comboBox->setStyleSheet(panel_style::kComboEdit);
             } else {
                 on_comboBox_currentIndexChanged(combo_index);
-                ui->comboBox->setStyleSheet(kComboFocus);
+                ui->comboBox->setStyleSheet(panel_style::kComboFocus);
                 combo_edit = 0;
             }
             return;

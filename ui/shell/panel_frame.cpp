@@ -128,6 +128,15 @@ const char* const kSmallFocus =
 const char* const kSmallEdit =
     "background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);border-radius:1px;"
     "padding:1px 1px";
+const char* const kComboNormal =
+    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
+    "rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
+const char* const kComboFocus =
+    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
+    "rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
+const char* const kComboEdit =
+    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
+    "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
 }  // namespace panel_style
 
 // ---- Focus ----

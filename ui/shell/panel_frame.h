@@ -71,7 +71,10 @@ extern const char* const kMenuNormal;  // big menu button
 extern const char* const kMenuFocus;
 extern const char* const kSmallNormal;  // small item
 extern const char* const kSmallFocus;
-extern const char* const kSmallEdit;  // a value being changed
+extern const char* const kSmallEdit;    // a value being changed
+extern const char* const kComboNormal;  // a combo box
+extern const char* const kComboFocus;
+extern const char* const kComboEdit;
 }  // namespace panel_style
 
 // The focus of a page with levels (a list, then the entries of one of its items): the level,

@@ -18,15 +18,6 @@ factory* g_factory = nullptr;
 
 namespace {
 
-const char* const kComboNormal =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboFocus =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboEdit =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
 const char* const kButtonNormal = "color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);";
 const char* const kButtonFocus = "color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);";
 
@@ -99,7 +90,7 @@ factory::~factory() {
 }
 
 void factory::menulist_init() {
-    focus.setItems({{ui->Box_lang_2, kComboNormal, kComboFocus},
+    focus.setItems({{ui->Box_lang_2, panel_style::kComboNormal, panel_style::kComboFocus},
                     {ui->Button_rst1, kButtonNormal, kButtonFocus},
                     {ui->Button_rst2, kButtonNormal, kButtonFocus},
                     {ui->Button_rst3, kButtonNormal, kButtonFocus}},
@@ -144,7 +135,7 @@ void factory::syncUpdate() {
 
 void factory::setLanguageEdit(bool on) {
     lang_edit = on ? 1 : 0;
-    ui->Box_lang_2->setStyleSheet(on ? kComboEdit : kComboFocus);
+    ui->Box_lang_2->setStyleSheet(on ? panel_style::kComboEdit : panel_style::kComboFocus);
 }
 
 void factory::on_Button_lang_clicked() {
