@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "page_driver.h"
-#include "ui/shell/machine_state.h"
 #include "ui/shell/qround_progress_bar.h"
 
 namespace {
@@ -24,16 +23,14 @@ protected:
     void SetUp() override {
         PanelTest::SetUp();
         startPanel();
-        // A page of the panel to carry the ring, in front as a job page would be.
-        page.reset(g_machinestate = new MachineState(nullptr));
-        g_page_focus = kPageMachineState;
+        // A dialog to carry the ring, as a job page would.
+        page.reset(new QDialog(nullptr));
         page->show();
         QRoundProgressBar::create_qround_bar(page.get());
         settle();
     }
     void TearDown() override {
         page.reset();
-        g_machinestate = nullptr;
         PanelTest::TearDown();
     }
     QImage ring() const { return g_qround_bar->grab().toImage(); }
@@ -118,7 +115,6 @@ TEST_F(ProgressRing, ProgressFromAWorkerArrivesQueued) {
 TEST_F(ProgressRing, ARingDeletedWithItsPageClearsThePointer) {
     progress(20);
     page.reset();
-    g_machinestate = nullptr;
     EXPECT_TRUE(g_qround_bar.isNull());
     auto other = std::make_unique<QDialog>();
     QRoundProgressBar::create_qround_bar(other.get());
