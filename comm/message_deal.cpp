@@ -296,14 +296,13 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t changed) {
 }
 
 void message_deal::update_begin() {
-    if (g_update_flag == 0) emit comm_bridge::pInstance()->sig_update_start();
-    g_update_flag = 1;
+    if (g_update_flag.fetch_or(kUpdateByPc) == 0) emit comm_bridge::pInstance()->sig_update_start();
     if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(105);
 }
 
 void message_deal::update_end() {
-    if (g_update_flag != 0) emit comm_bridge::pInstance()->sig_update_over();
-    g_update_flag = 0;
+    if (g_update_flag.fetch_and(uint8_t(~kUpdateByPc)) & kUpdateByPc)
+        emit comm_bridge::pInstance()->sig_update_over();
     if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(106);
 }
 

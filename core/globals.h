@@ -60,9 +60,13 @@ extern uint8_t prnEn[400];                    // C331 debug topics: bit 7 of ent
 extern std::atomic<uint8_t> g_page_focus;     // page in front, 0..26
 extern std::atomic<uint8_t> g_image_current;  // selected window 0..5
 extern uint8_t g_zem_keys;                    // USB keypad found at start-up
-extern std::atomic<uint8_t> g_update_flag;    // a firmware transfer runs
-extern std::atomic<uint8_t> g_language;       // 0..4
-extern QStringList factoryage_log;            // aging log
+extern std::atomic<uint8_t> g_update_flag;    // a firmware transfer runs: one bit per path
+// The bits of g_update_flag: each upgrade path sets and clears only its own (fetch_or,
+// fetch_and), so the end of one never ends the other's overlay.
+constexpr uint8_t kUpdateByPc = 1;
+constexpr uint8_t kUpdateByUsb = 2;
+extern std::atomic<uint8_t> g_language;  // 0..4
+extern QStringList factoryage_log;       // aging log
 extern uint32_t factoryage_log_num;
 
 // Hand-overs between the hardware threads.

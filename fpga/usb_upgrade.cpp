@@ -181,10 +181,9 @@ void fpga_manage::usb_upgrade_deal() {
     TimeRealType t{};
     switch (g_send_para[1].load()) {
         case 0:
-            if (g_update_flag == 0) emit r->sig_update_start();
+            if (g_update_flag.fetch_or(kUpdateByUsb) == 0) emit r->sig_update_start();
             IT8563WE_Get(&t);
             usb_upgrade_time = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
-            g_update_flag = 1;
             usb_file_count = 0;
             usb_installed = usb_failed = usb_refused = 0;
             emit r->sig_qround_bar_update(0);
@@ -203,11 +202,11 @@ void fpga_manage::usb_upgrade_deal() {
         case 3:
             IT8563WE_Get(&t);
             usb_upgrade_time += QString("    %1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
-            if (g_update_flag) emit r->sig_update_over();
+            if (g_update_flag.fetch_and(uint8_t(~kUpdateByUsb)) & kUpdateByUsb)
+                emit r->sig_update_over();
             emit r->sig_qround_bar_update(100);
             emit r->sig_usb_upgrade_result(usb_installed, usb_failed, usb_refused);
             if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) s->test_signal(104);
-            g_update_flag = 0;
             g_send_para[1] = 0;
             g_usb_grade = 0;
             break;

@@ -448,6 +448,23 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
             flag.lineTo(s * 0.1, -s * 0.02);
             p.drawPath(flag);
             p.restore();
+        case Icon::Update: {  // a chip with an arrow going up into it
+            drawScreen(p, sq.adjusted(s * 0.15, s * 0.35, -s * 0.15, -s * 0.05), c, w);
+            p.setPen(pen(QColor(255, 255, 255), w));
+            p.drawLine(QPointF(m.x(), sq.top() + s * 0.05), QPointF(m.x(), m.y() + s * 0.25));
+            const QPointF head[] = {QPointF(m.x() - s * 0.15, sq.top() + s * 0.2),
+                                    QPointF(m.x(), sq.top() + s * 0.05),
+                                    QPointF(m.x() + s * 0.15, sq.top() + s * 0.2)};
+            p.drawPolyline(head, 3);
+            break;
+        }
+        case Icon::Previous:
+        case Icon::Next: {  // a chevron pointing up (previous page) or down (next page)
+            p.setPen(pen(c, w * 1.5));
+            const qreal dy = pic.icon == Icon::Previous ? -s * 0.2 : s * 0.2;
+            const QPointF v[] = {QPointF(m.x() - s * 0.3, m.y() - dy), QPointF(m.x(), m.y() + dy),
+                                 QPointF(m.x() + s * 0.3, m.y() - dy)};
+            p.drawPolyline(v, 3);
             break;
         }
     }

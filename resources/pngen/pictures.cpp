@@ -112,6 +112,10 @@ const Picture kPictures[] = {
     {"rtri", {14, 14}, Icon::Pointer, kOrange, {}},
     {"online_up", {12, 10}, Icon::Dot, kGreen, {}},
     {"offline_up", {12, 10}, Icon::Dot, kGrey, {}},
+    // The upgrade overlay and the paging arrows of the file lists.
+    {"update", {64, 64}, Icon::Update, kBlue, {}},
+    {"previous", {20, 20}, Icon::Previous, kWhite, {}},
+    {"next", {20, 20}, Icon::Next, kWhite, {}},
 };
 // clang-format on
 

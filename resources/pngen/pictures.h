@@ -53,6 +53,9 @@ enum class Icon {
     MirrorV,
     MirrorHV,
     PointerLeft,
+    Update,
+    Previous,
+    Next,
 };
 
 // The language order of the panel: Simplified Chinese, English, Russian, Vietnamese,

@@ -244,3 +244,21 @@ TEST_F(UsbUpgradeTest, APowerCutWhileTheProgramIsWrittenLeavesTheOldFileWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// The job's end during a PC update leaves the PC's bit, and so the PC's overlay; its start
+// during one asks for no second overlay.
+TEST_F(UsbUpgradeTest, TheJobKeepsAPcUpdatesFlagBit) {
+    onDisk("pkg.ZEM", package({{10, bytes(100, 3)}}));
+    g_update_flag = kUpdateByPc;
+    runJob();
+    EXPECT_EQ(g_update_flag.load(), kUpdateByPc);
+    EXPECT_EQ(overlay, 0) << "neither a start nor an end of the overlay";
+    g_update_flag = 0;
+    runJob();
+    EXPECT_EQ(g_update_flag.load(), 0);
+    EXPECT_EQ(overlay, 0) << "one start, one end";
+}
+
+}  // namespace

@@ -21,6 +21,7 @@
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/panel_view.h"
 #include "ui/shell/tip.h"
+#include "ui/system/firmware_update.h"
 
 QApplication& panelApp() {
     static int argc = 1;
@@ -72,6 +73,9 @@ void PanelTest::stopPanel() {
     g_tip = nullptr;
     delete g_numberkeyboard;
     g_numberkeyboard = nullptr;
+    delete g_move_update;
+    g_move_update = nullptr;
+    g_update_flag = 0;
     settle();
 }
 

@@ -1,6 +1,8 @@
 // The one table of page units and the panel's start. The table references every page's global
 // pointer, so the linker keeps each page unit of the static UI libraries.
+#include "comm/comm_bridge.h"
 #include "core/sync_update.h"
+#include "fpga/usb_upgrade.h"
 #include "ui/input/custom_mode.h"
 #include "ui/input/edid_set.h"
 #include "ui/input/image_layout.h"
@@ -23,6 +25,7 @@
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
 #include "ui/system/factory.h"
+#include "ui/system/firmware_update.h"
 #include "ui/system/linkcom.h"
 #include "ui/system/linkwlan.h"
 #include "ui/system/netset.h"
@@ -62,9 +65,40 @@ void registerPages() {
     registerPage<kPageFactory, factory, g_factory>();
 }
 
+namespace {
+
+// The overlay of both upgrade paths, driven by the main tick.
+void installTickHooks() {
+    g_tick_hooks.overlay_step = [] {
+        if (g_move_update) g_move_update->update_time_deal();
+    };
+    g_tick_hooks.overlay_start = firmware_update_start;
+    g_tick_hooks.overlay_over = firmware_update_over;
+}
+
+// What the worker threads ask of the panel arrives queued on the main thread; the main menu,
+// which lives for the whole run, receives it and hands it on.
+void connectWorkers() {
+    constexpr auto kQueued = Qt::QueuedConnection;
+    comm_bridge* bridge = comm_bridge::pInstance();
+    usb_upgrade_report* usb = usb_upgrade_report::pInstance();
+    QObject::connect(bridge, &comm_bridge::sig_update_start, g_mainwindow,
+                     &MainWindow::update_start, kQueued);
+    QObject::connect(bridge, &comm_bridge::sig_update_over, g_mainwindow, &MainWindow::update_over,
+                     kQueued);
+    QObject::connect(usb, &usb_upgrade_report::sig_update_start, g_mainwindow,
+                     &MainWindow::update_start, kQueued);
+    QObject::connect(usb, &usb_upgrade_report::sig_update_over, g_mainwindow,
+                     &MainWindow::update_over, kQueued);
+}
+
+}  // namespace
+
 void createMenu() {
     registerPages();
+    installTickHooks();
     g_mainwindow = new MainWindow(nullptr);
+    connectWorkers();
     SyncUpdate::setTip([](int type) {
         if (g_tip) g_tip->tip_create(type);
     });

@@ -10,6 +10,7 @@
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
+#include "ui/system/firmware_update.h"
 
 namespace panel {
 namespace {
@@ -41,8 +42,9 @@ bool postKey(int code) {
 bool postTouch(QPoint at) {
     // The topmost of what image() draws takes the touch: a tip, the keypad, the front page.
     QWidget* top = nullptr;
-    for (QWidget* w : {static_cast<QWidget*>(g_tip), static_cast<QWidget*>(g_numberkeyboard),
-                       keyTarget(), static_cast<QWidget*>(g_mainwindow)}) {
+    for (QWidget* w : {static_cast<QWidget*>(g_move_update), static_cast<QWidget*>(g_tip),
+                       static_cast<QWidget*>(g_numberkeyboard), keyTarget(),
+                       static_cast<QWidget*>(g_mainwindow)}) {
         if (shown(w) && w->geometry().contains(at + panelOrigin())) {
             top = w;
             break;
@@ -80,6 +82,7 @@ QImage image() {
     if (frontPage) draw(frontPage->widget());
     draw(g_numberkeyboard);
     draw(g_tip);
+    draw(g_move_update);  // the upgrade overlay is above everything
     return img;
 }
 

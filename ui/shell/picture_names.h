@@ -56,6 +56,9 @@ constexpr PictureName kModeExist{"mode_exist"};
 constexpr PictureName kModeBlank{"mode_blank"};
 constexpr PictureName kVolumeOpen{"volume_open"};
 constexpr PictureName kVolumeClose{"volume_close"};
+constexpr PictureName kUpdate{"update"};
+constexpr PictureName kPrevious{"previous"};
+constexpr PictureName kNext{"next"};
 constexpr PictureName kAdd{"add"};
 constexpr PictureName kOkEnter{"OK_Enter"};
 constexpr PictureName kBackReturn{"back_return"};
@@ -69,13 +72,13 @@ constexpr PictureName kMirrorOn[4] = {
 constexpr PictureName kMirrorOff[4] = {
     {"mirror1_off"}, {"mirror2_off"}, {"mirror3_off"}, {"mirror4_off"}};
 constexpr PictureName kPlain[] = {
-    kLed,          kBright,       kCheck,       kContrast,    kDelete,       kFreeze,
-    kIp,           kMenuStatus,   kOsdYes,      kPointer,     kStateOn,      kStateOff,
-    kTools,        kLock,         kUnlock,      kCloseLed,    kUncloseLed,   kSilence,
-    kUnsilence,    kModeExist,    kModeBlank,   kVolumeOpen,  kVolumeClose,  kAdd,
-    kOkEnter,      kBackReturn,   kOutputState, kInputState,  kVersionState, kOnline,
-    kOffline,      kMirrorOn[0],  kMirrorOn[1], kMirrorOn[2], kMirrorOn[3],  kMirrorOff[0],
-    kMirrorOff[1], kMirrorOff[2], kMirrorOff[3]};
+    kLed,          kBright,       kCheck,        kContrast,    kDelete,       kFreeze,
+    kIp,           kMenuStatus,   kOsdYes,       kPointer,     kStateOn,      kStateOff,
+    kTools,        kLock,         kUnlock,       kCloseLed,    kUncloseLed,   kSilence,
+    kUnsilence,    kModeExist,    kModeBlank,    kVolumeOpen,  kVolumeClose,  kAdd,
+    kOkEnter,      kBackReturn,   kOutputState,  kInputState,  kVersionState, kOnline,
+    kOffline,      kMirrorOn[0],  kMirrorOn[1],  kMirrorOn[2], kMirrorOn[3],  kMirrorOff[0],
+    kMirrorOff[1], kMirrorOff[2], kMirrorOff[3], kUpdate,      kPrevious,     kNext};
 // The LED set-up page's warning and splice modes (in its combo's order), and the test pattern
 // tiles 1..8: without words.
 constexpr PictureName kWarning{"warning"};

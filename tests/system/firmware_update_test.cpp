@@ -1,0 +1,170 @@
+// The upgrade overlay: its opening and closing, its animation by the main tick, its texts, and
+// the two upgrade paths (the PC's register 9 over TCP, the USB job) each keeping the other's
+// overlay up.
+#include "ui/system/firmware_update.h"
+
+#include <QLabel>
+
+#include "box_links.h"
+#include "page_driver.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/tip.h"
+
+namespace {
+
+class Overlay : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        startPanel();
+    }
+    void TearDown() override {
+        stopBoxLinks();
+        PanelTest::TearDown();
+    }
+    // A PC update: register 9 written with value over TCP, then the queued requests run.
+    void pcRegister9(Link& pc, uint8_t value) {
+        pc.ask(writeReg(9, 0xFF, {value}));
+        settle();
+    }
+    static QString overlayText() { return g_move_update->text_label->text(); }
+};
+
+TEST_F(Overlay, OneOverlayForTwoStartsAndAFreshOneAfterTheEnd) {
+    firmware_update_over();  // nothing to close
+    EXPECT_EQ(g_move_update, nullptr);
+    firmware_update_start();
+    FirmwareUpdate* first = g_move_update;
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->geometry(), QRect(g_mainwindow->pos(), QSize(320, 240)));
+    g_update_flag = kUpdateByPc;
+    tick(150);
+    firmware_update_start();
+    EXPECT_EQ(g_move_update, first) << "the same overlay, its animation kept";
+    EXPECT_NE(first->icon_label->y(), FirmwareUpdate::kIconTop);
+    g_update_flag = 0;
+    firmware_update_over();
+    settle();
+    EXPECT_EQ(g_move_update, nullptr);
+    firmware_update_start();
+    EXPECT_EQ(g_move_update->icon_label->y(), FirmwareUpdate::kIconTop);
+    EXPECT_EQ(g_move_update->direction, 1);
+    EXPECT_EQ(overlayText(), "Updating ");
+    shot("shown");
+}
+
+TEST_F(Overlay, TheTickMovesTheIconWithinItsRangeAndAddsADotEachSecond) {
+    firmware_update_start();
+    g_update_flag = kUpdateByPc;
+    std::vector<int> ys;
+    for (int i = 0; i < 448; ++i) {  // two full cycles
+        tick(1);
+        ys.push_back(g_move_update->icon_label->y());
+    }
+    EXPECT_EQ(*std::min_element(ys.begin(), ys.end()), FirmwareUpdate::kIconTop);
+    EXPECT_EQ(*std::max_element(ys.begin(), ys.end()), FirmwareUpdate::kIconBottom);
+    EXPECT_EQ(ys[1], 61) << "one pixel per 20 ms";
+    EXPECT_EQ(ys[111], 116);
+    EXPECT_EQ(ys[113], 115) << "turns at the bottom";
+    EXPECT_EQ(ys[223], 60);
+    EXPECT_EQ(ys[225], 61) << "turns at the top";
+    // G_timeTicks is 448: four text steps so far, the text at "." ...
+    EXPECT_EQ(overlayText(), "Updating .");
+    struct Step {
+        const char* text;
+        int x, w;
+    };
+    const Step steps[] = {{"Updating ..", 88, 143}, {"Updating ...", 82, 156}};
+    for (const Step& s : steps) {
+        tick(100);
+        EXPECT_EQ(overlayText(), s.text);
+        EXPECT_EQ(g_move_update->text_label->geometry(), QRect(s.x, 200, s.w, 17));
+    }
+    shot("dots");
+    // With the flag clear the overlay stands still.
+    g_update_flag = 0;
+    const int y = g_move_update->icon_label->y();
+    tick(10);
+    EXPECT_EQ(g_move_update->icon_label->y(), y);
+}
+
+TEST_F(Overlay, ChineseWhereInForceElseEnglish) {
+    struct Case {
+        int language;
+        uint8_t valid;
+        const char* base;
+        int width;
+    };
+    const Case cases[] = {{0, 0x1F, "升级中，请勿断电 ", 13 * 9},
+                          {4, 0x1F, "昇級中，請勿斷電 ", 13 * 9},
+                          {0, 0x1E, "Updating ", 15 * 9},
+                          {2, 0x1F, "Updating ", 15 * 9},
+                          {3, 0x1F, "Updating ", 15 * 9}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.language);
+        g_language = uint8_t(c.language);
+        g_lcd_lang_valid = c.valid;
+        firmware_update_start();
+        EXPECT_EQ(overlayText(), QString::fromUtf8(c.base));
+        EXPECT_EQ(g_move_update->text_label->width(), c.width);
+        EXPECT_EQ(g_move_update->text_label->x(), (320 - c.width) / 2);
+        shot(QString("language-%1").arg(c.language));
+        firmware_update_over();
+        settle();
+    }
+}
+
+// Pages and tips opened after the overlay come up under it.
+TEST_F(Overlay, StaysAbovePagesAndTipsOpenedLater) {
+    struct Watch : QObject {
+        int raises = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::ZOrderChange) ++raises;
+            return false;
+        }
+    } watch;
+    firmware_update_start();
+    g_update_flag = kUpdateByPc;
+    g_move_update->installEventFilter(&watch);
+    session({[] { g_mainwindow->on_inputchoose_clicked(); },
+             Item::until([&watch] { return watch.raises >= 1; }),  // raised again over the page
+             [&watch] {
+                 watch.raises = 0;
+                 g_tip->tip_create(3);
+             },
+             Item::until([&watch] { return watch.raises >= 1; }),  // raised again over the tip
+             [this] {
+                 shot("over-page-and-tip");
+                 tick(TIP::kShowTicks);
+             },
+             [this] { key(kKeyBack); }});
+    g_move_update->removeEventFilter(&watch);
+    EXPECT_NE(g_move_update, nullptr);
+}
+
+TEST_F(Overlay, APcUpdateOverTcpShowsAndRemovesItsOverlayButNotAUsbOne) {
+    std::unique_ptr<Link> pc = startBoxLink(Via::Tcp);
+    pcRegister9(*pc, 0x20);
+    ASSERT_NE(g_move_update, nullptr);
+    EXPECT_EQ(g_update_flag, kUpdateByPc);
+    tick(4);
+    EXPECT_EQ(g_move_update->icon_label->y(), 62) << "the tick animates it";
+    pcRegister9(*pc, 15);
+    EXPECT_EQ(g_move_update, nullptr);
+    EXPECT_EQ(g_update_flag, 0);
+
+    // A USB upgrade's overlay: the PC's start and end leave it.
+    g_update_flag |= kUpdateByUsb;
+    firmware_update_start();
+    FirmwareUpdate* usb = g_move_update;
+    pcRegister9(*pc, 0x20);
+    pcRegister9(*pc, 3);
+    EXPECT_EQ(g_move_update, usb);
+    EXPECT_EQ(g_update_flag, kUpdateByUsb);
+    pcRegister9(*pc, 3);  // an end with no PC update running
+    EXPECT_EQ(g_move_update, usb);
+    shot("usb-kept");
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "ui/system/firmware_update.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+
+#include "core/globals.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/panel_frame.h"
+#include "ui_firmware_update.h"
+
+FirmwareUpdate* g_move_update = nullptr;
+
+namespace {
+
+constexpr int kIconSize = 64;
+constexpr int kTextTop = 200;
+constexpr int kTextHeight = 17;
+
+// Chinese where that language is in force, English in every other case.
+QString baseText(int* charWidth) {
+    static Texts kBase = {"升级中，请勿断电 ", "Updating ", "Updating ", "Updating ",
+                          "昇級中，請勿斷電 "};
+    const int lang = panelLanguage();
+    if (charWidth) *charWidth = (lang == 0 || lang == 4) ? 13 : 15;
+    return text(kBase);
+}
+
+}  // namespace
+
+FirmwareUpdate::FirmwareUpdate(QWidget* parent) : QDialog(parent), ui(new Ui::FirmwareUpdate) {
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setFixedSize(320, 240);
+    setAttribute(Qt::WA_DeleteOnClose);
+    icon_label = new QLabel(this);
+    icon_label->setObjectName("label_icon");
+    icon_label->setGeometry(128, kIconTop, kIconSize, kIconSize);
+    setPicture(icon_label, pictureOf(pic::kUpdate));
+    icon_x = icon_label->x();
+    icon_y = icon_label->y();
+    text_label = new QLabel(this);
+    text_label->setObjectName("label_text");
+    text_label->setAlignment(Qt::AlignCenter);
+    text_label->setStyleSheet("color: #FFFFFF;font: 13px");
+    language_changed();
+    // Pages and tips opened later come up over it; it goes back on top.
+    qApp->installEventFilter(this);
+}
+
+FirmwareUpdate::~FirmwareUpdate() {
+    qApp->removeEventFilter(this);
+    delete ui;
+}
+
+void FirmwareUpdate::language_changed() {
+    int charWidth = 0;
+    const QString base = baseText(&charWidth);
+    const int w = charWidth * base.size();
+    text_label->setText(base);
+    text_label->setGeometry((320 - w) / 2, kTextTop, w, kTextHeight);
+}
+
+bool FirmwareUpdate::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Show && watched != this && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow())
+        QMetaObject::invokeMethod(this, "raise", Qt::QueuedConnection);
+    return false;
+}
+
+void FirmwareUpdate::update_time_deal() {
+    const uint32_t t = G_timeTicks;
+    if (t % 2 == 0) handleTimerID1();
+    if (t % 100 == 0) handleTimerID2();
+    repaint();
+}
+
+void FirmwareUpdate::handleTimerID1() {
+    const int y = icon_label->y();
+    if (direction) {
+        icon_y = y != kIconBottom ? y + 1 : kIconBottom - 1;
+        if (y == kIconBottom) direction = 0;
+    } else {
+        icon_y = y != kIconTop ? y - 1 : kIconTop + 1;
+        if (y == kIconTop) direction = 1;
+    }
+    icon_label->setGeometry(icon_x, icon_y, kIconSize, kIconSize);
+}
+
+void FirmwareUpdate::handleTimerID2() {
+    static const char* const kDots[3] = {"...", ".", ".."};
+    ++text_steps;
+    const QString line = baseText(nullptr) + kDots[text_steps % 3];
+    const int w = 13 * line.size();
+    text_label->setText(line);
+    text_label->setGeometry((320 - w) / 2, kTextTop, w, kTextHeight);
+}
+
+void firmware_update_start() {
+    if (!g_move_update) {
+        g_move_update = new FirmwareUpdate(nullptr);
+        if (g_mainwindow) g_move_update->move(g_mainwindow->pos());  // over the whole panel
+    }
+    g_move_update->show();
+    g_move_update->raise();
+}
+
+void firmware_update_over() {
+    // The end of one path's update leaves the overlay of another's that still runs.
+    if (!g_move_update || g_update_flag != 0) return;
+    g_move_update->close();
+    g_move_update = nullptr;
+    ZEM_DEBUG("\n update_over !!!");
+}
