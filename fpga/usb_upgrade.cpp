@@ -215,20 +215,24 @@ void fpga_manage::usb_upgrade_deal() {
     }
 }
 
-void fpga_manage::get_usb_file_list_path() {
+QStringList usbUpgradeFiles() {
     // A network set on a PC link reloads the configuration meanwhile.
     const QString folder = Utils::configValue(g_usb_grade_path);
     const std::string sub = folder == " " ? "" : folder.toStdString();
     const QDir dir(QString::fromStdString(platform::path("/mnt/usb1/" + sub)));
-    usb_file_list.clear();
-    uint8_t n = 0;
+    QStringList files;
     for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted)) {
         if (f.suffix() != "ZEM" && f.suffix() != "ZEMZK") continue;
-        usb_file_list.append(f.absoluteFilePath());
+        files.append(f.absoluteFilePath());
         ZEM_DEBUG("\n %s \n", f.absoluteFilePath().toLocal8Bit().constData());
-        if (++n == 0) break;  // the count is 8 bits wide: at most 255 packages a job
+        if (files.size() == kUsbFileMax) break;
     }
-    usb_file_count = n;
+    return files;
+}
+
+void fpga_manage::get_usb_file_list_path() {
+    usb_file_list = usbUpgradeFiles();
+    usb_file_count = uint32_t(usb_file_list.size());
 }
 
 void fpga_manage::usb_upgrade_main_deal() {

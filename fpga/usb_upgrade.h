@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 
 class usb_upgrade_report : public QObject {
     Q_OBJECT
@@ -23,3 +24,9 @@ signals:
 private:
     usb_upgrade_report() = default;
 };
+
+// The upgrade files on the USB disk: "ZEM" packages and "ZEMZK" font libraries (suffix as
+// written) of the upgrade folder ("/mnt/usb1/" and g_usb_grade_path, " " the disk itself), in
+// directory order, at most kUsbFileMax. The page lists them and the job writes them.
+constexpr int kUsbFileMax = 100;
+QStringList usbUpgradeFiles();

@@ -15,6 +15,7 @@
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/option.h"
 #include "ui/system/factory.h"
+#include "ui/system/firmware_usbgrade.h"
 #include "ui/system/linkcom.h"
 #include "ui/system/linkwlan.h"
 #include "ui/system/netset.h"
@@ -221,6 +222,18 @@ TEST_F(TextsFit, SystemPagesOfTheAdvancedAndLinkMenus) {
                      key(kKeyBack);
                  }});
     }
+}
+
+TEST_F(TextsFit, UsbUpgradePage) {
+    g_usb_grade_path = " ";
+    session({[] { panel::openRegistered(kPageFirmwareUsbGrade); },
+             [this] {
+                 inEachLanguage("no-file", [] { return g_firmware_usbgrade; });
+                 writeFile("/mnt/usb1/a-long-package-name-2026.ZEM", "x");
+                 g_firmware_usbgrade->get_file_list_smartpath();
+                 inEachLanguage("list", [] { return g_firmware_usbgrade; });
+                 key(kKeyBack);
+             }});
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "ui/shell/tip.h"
 #include "ui/system/factory.h"
 #include "ui/system/firmware_update.h"
+#include "ui/system/firmware_usbgrade.h"
 #include "ui/system/linkcom.h"
 #include "ui/system/linkwlan.h"
 #include "ui/system/netset.h"
@@ -63,6 +64,7 @@ void registerPages() {
     registerPage<kPageLinkWlan, linkwlan, g_linkwlan>();
     registerPage<kPageOtherSetup, othersetup, g_othersetup>();
     registerPage<kPageFactory, factory, g_factory>();
+    registerPage<kPageFirmwareUsbGrade, firmware_usbgrade, g_firmware_usbgrade>();
 }
 
 namespace {
@@ -90,6 +92,12 @@ void connectWorkers() {
                      &MainWindow::update_start, kQueued);
     QObject::connect(usb, &usb_upgrade_report::sig_update_over, g_mainwindow,
                      &MainWindow::update_over, kQueued);
+    QObject::connect(
+        usb, &usb_upgrade_report::sig_usb_upgrade_result, g_mainwindow,
+        [](int installed, int failed, int refused) {
+            if (g_firmware_usbgrade) g_firmware_usbgrade->upgradeResult(installed, failed, refused);
+        },
+        kQueued);
 }
 
 }  // namespace

@@ -1,0 +1,208 @@
+// The USB upgrade page on the simulated disk: the list with its marks and pages, the folder it
+// reads, OK that starts the job only when there is something to write and nothing else runs,
+// and the end line and touch lines that tell the job's true outcome.
+#include "ui/system/firmware_usbgrade.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRegExp>
+#include <cstdio>
+
+#include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
+#include "page_driver.h"
+#include "platform/box.h"
+#include "platform/sim/sim_fpga.h"
+#include "ui/shell/tip.h"
+#include "ui/system/firmware_update.h"
+#include "ui_firmware_usbgrade.h"
+#include "usb_package.h"
+
+namespace {
+
+using namespace usb_package;
+
+class UsbPage : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        g_usb_grade_path = " ";
+        g_usb_grade = 0;
+        for (auto& b : g_send_para) b = 0;
+        board = platform::sim::buildFpgaBoard();
+        mgr = fpga_manage::pInstance();
+        mgr->clear_state();
+        ASSERT_EQ(mgr->initialize(), 0);
+        startPanel();
+    }
+    void TearDown() override {
+        g_usb_grade = 0;
+        g_app_reset_flag = 0;
+        PanelTest::TearDown();
+    }
+    void onDisk(const std::string& path, const Bytes& b) {
+        writeFile("/mnt/usb1/" + path, std::string(b.begin(), b.end()));
+    }
+    // The names shown on the current list page, and which are marked.
+    QStringList shown() const {
+        QStringList names;
+        for (QLabel* l : g_firmware_usbgrade->list.slot_labels)
+            if (l) names << QString(l->text()).remove(QRegExp("<[^>]*>"));
+        return names;
+    }
+    // The job as the FPGA thread runs it, one step per pass, then the refresh it raises.
+    void runJob() {
+        for (int pass = 0; pass < 10 && g_usb_grade; ++pass) mgr->usb_upgrade_manage_deal();
+        refresh(104);  // last in its step: the next step runs once the queued requests have
+    }
+    QString logLine() const { return g_firmware_usbgrade->ui->label_log->text(); }
+    void open(std::vector<Item> steps) {
+        steps.insert(steps.begin(), Item([] { panel::openRegistered(kPageFirmwareUsbGrade); }));
+        steps.push_back([this] {
+            if (g_firmware_usbgrade) key(kKeyBack);
+        });
+        session(std::move(steps));
+    }
+    std::shared_ptr<platform::sim::SimFpgaBoard> board;
+    fpga_manage* mgr = nullptr;
+};
+
+TEST_F(UsbPage, ListsPackagesAndFontsFourAPageInTheChosenFolder) {
+    struct Case {
+        const char* folder;  // g_usb_grade_path
+        const char* dir;     // below /mnt/usb1/
+        int files;
+        int pages;
+    };
+    const Case cases[] = {{" ", "", 9, 3}, {"up/", "up/", 4, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        g_usb_grade_path = c.folder;
+        for (int i = 0; i < c.files; ++i)
+            onDisk(std::string(c.dir) + "f" + std::to_string(i) + (i % 3 ? ".ZEM" : ".ZEMZK"),
+                   package({{10, bytes(10, uint8_t(i))}}));
+        onDisk(std::string(c.dir) + "lower.zem", bytes(10, 1));
+        onDisk(std::string(c.dir) + "more.ZEM.bak", bytes(10, 1));
+        open({[this, c] {
+            firmware_usbgrade* p = g_firmware_usbgrade;
+            ASSERT_NE(p, nullptr);
+            EXPECT_EQ(p->file_list.size(), c.files) << "no other suffix, no other letter case";
+            EXPECT_EQ(p->list.last_page, c.pages - 1);
+            QStringList all;
+            for (int page = 0; page < c.pages; ++page) {
+                all << shown();
+                for (QLabel* l : p->list.slot_labels)
+                    if (l) EXPECT_TRUE(l->styleSheet().contains("#4777FF")) << "the job writes it";
+                shot(QString("page-%1-%2").arg(page).arg(c.files));
+                EXPECT_EQ(p->list.next_arrow != nullptr, page < c.pages - 1);
+                EXPECT_EQ(p->list.previous_arrow != nullptr, page > 0);
+                if (p->list.next_arrow) p->list.next_arrow->click();
+            }
+            EXPECT_EQ(all.size(), c.files);
+            EXPECT_EQ(all.filter(".ZEMZK").size(), (c.files + 2) / 3);
+            p->list.next();
+            EXPECT_EQ(p->list.current_page, 0) << "past the last page comes the first";
+        }});
+    }
+}
+
+TEST_F(UsbPage, AtMostAHundredOf256FilesAndTheJobWritesThemAll) {
+    for (int i = 0; i < 256; ++i)
+        onDisk("p" + std::to_string(i) + ".ZEM", package({{10, bytes(10, uint8_t(i))}}, 0x1234));
+    open({[this] {
+              EXPECT_EQ(g_firmware_usbgrade->file_list.size(), 100);
+              key(kKeyOk);
+              runJob();
+          },
+          [this] {
+              EXPECT_EQ(mgr->usb_refused, 100) << "a job of 256 files still writes 100, not none";
+              EXPECT_TRUE(logLine().contains("#FF0000")) << "refused packages: a red end line";
+              shot("red-end");
+          }});
+}
+
+TEST_F(UsbPage, OkStartsTheJobUnderTheOverlayAndTheEndLineIsGreen) {
+    onDisk("prog.ZEM", package({{10, bytes(300, 5)}}));
+    open({[this] {
+              click("Button_grade");
+              EXPECT_TRUE(logLine().isEmpty()) << "no line before any upgrade";
+              key(kKeyOk);
+              EXPECT_EQ(g_usb_grade.load(), 1);
+              EXPECT_EQ(g_send_para[send_para::kStep].load(), 0);
+              mgr->usb_upgrade_manage_deal();  // the job's first step asks for the overlay
+          },
+          Item::until([] { return g_move_update != nullptr; }),
+          [this] {
+              ASSERT_NE(g_move_update, nullptr);
+              EXPECT_EQ(g_update_flag.load(), kUpdateByUsb);
+              click("Button_grade");
+              EXPECT_TRUE(logLine().contains("Dont power off")) << "in the job";
+              shot("overlay");
+              const int y = g_move_update->icon_label->y();
+              tick(4);
+              EXPECT_NE(g_move_update->icon_label->y(), y) << "the tick keeps moving it";
+              key(kKeyOk);  // refused: once a page
+              key(kKeyMode);
+              EXPECT_NE(g_firmware_usbgrade, nullptr) << "Mode refused after OK";
+              runJob();
+          },
+          Item::until([this] { return !logLine().isEmpty() && !logLine().contains("Dont"); }),
+          [this] {
+              EXPECT_EQ(g_move_update, nullptr);
+              EXPECT_TRUE(logLine().contains("#51BB28")) << logLine().toStdString();
+              EXPECT_TRUE(logLine().contains("downing over"));
+              click("Button_grade");
+              EXPECT_TRUE(logLine().contains("#51BB28")) << "the touch line after the job";
+              shot("green-end");
+          },
+          [this] { key(kKeyBack); }});
+    EXPECT_EQ(g_firmware_usbgrade, nullptr) << "Back always";
+}
+
+TEST_F(UsbPage, OkIsRefusedWithNoFileWhileATaskRunsAndDuringAPcUpdate) {
+    struct Case {
+        const char* what;
+        bool file;
+        uint8_t task;
+        uint8_t update;
+    };
+    const Case cases[] = {{"no file", false, 0, 0},
+                          {"a mailbox task", true, 5, 0},
+                          {"a PC update", true, 0, kUpdateByPc}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.file) onDisk("prog.ZEM", package({{10, bytes(30, 5)}}));
+        g_send_para[send_para::kTask] = c.task;
+        g_send_para[send_para::kStep] = 0x33;
+        g_update_flag = c.update;
+        open({[this] {
+            key(kKeyOk);
+            EXPECT_EQ(g_usb_grade.load(), 0);
+            EXPECT_EQ(g_send_para[send_para::kStep].load(), 0x33) << "the step left alone";
+            EXPECT_EQ(g_firmware_usbgrade->file_downing, 0);
+            shot("refused");
+        }});
+        g_send_para[send_para::kTask] = 0;
+        g_update_flag = 0;
+    }
+}
+
+TEST_F(UsbPage, ADiskRemovedOrMountedIsReadAgain) {
+    open({[this] {
+              EXPECT_NE(g_firmware_usbgrade->list.frame_file->findChild<QLabel*>("label_empty"),
+                        nullptr);
+              shot("no-file");
+              onDisk("new.ZEM", package({{10, bytes(30, 5)}}));
+              refresh(102);
+          },
+          Item::until([this] { return !shown().isEmpty(); }),  // under the "reading" tip
+          [this] {
+              EXPECT_EQ(shown(), QStringList{"new.ZEM"});
+              tick(TIP::kShowTicks);
+          },
+          [] { std::remove(platform::path("/mnt/usb1/new.ZEM").c_str()); },
+          [this] { refresh(101); }, Item::until([this] { return shown().isEmpty(); }),
+          [this] { tick(TIP::kShowTicks); }});
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+#include "ui/system/firmware_usbgrade.h"
+
+#include <QFileInfo>
+
+#include "core/globals.h"
+#include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/usb_upgrade.h"
+#include "ui/shell/job_gate.h"
+#include "ui/shell/page_store.h"
+#include "ui_firmware_usbgrade.h"
+
+firmware_usbgrade* g_firmware_usbgrade = nullptr;
+
+namespace {
+
+const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB  để cập nhập",
+                      "USB昇級"};
+const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
+const Texts kNoFile = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!",
+                       "Không có tập tin để tải!", "無加載文件!"};
+
+const char* const kButtonNormal = "color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
+const char* const kButtonFocus = "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
+
+// The box clock as "h:m:s", no leading zeros.
+QString timeText() {
+    TimeRealType t{};
+    if (fpga_manage* fpga = fpga_manage::p_fpga_manage) fpga->IT8563WE_Get(&t);
+    return QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+}
+
+}  // namespace
+
+firmware_usbgrade::firmware_usbgrade(QWidget* parent)
+    : PanelPage(kPageFirmwareUsbGrade, parent), ui(new Ui::firmware_usbgrade) {
+    ui->setupUi(this);
+    ui->label_log->setText(QString());
+    focus.setItems({{ui->Button_grade, kButtonNormal, kButtonFocus}});
+    get_file_list_smartpath();
+    language_changed();
+}
+
+firmware_usbgrade::~firmware_usbgrade() {
+    delete ui;
+}
+
+void firmware_usbgrade::language_changed() {
+    setFittedText(ui->label_usb_update, text(kTitle));
+    ui->Button_grade->setText(text(kOk));
+    upgrade_file_list();  // the no-file text
+}
+
+void firmware_usbgrade::get_file_list_smartpath() {
+    file_list = usbUpgradeFiles();
+    package_count = font_count = 0;
+    for (const QString& f : file_list) ++(f.endsWith(".ZEM") ? package_count : font_count);
+    list.current_page = 0;
+    upgrade_file_list();
+}
+
+void firmware_usbgrade::upgrade_file_list() {
+    // Every listed file is marked: the job writes each of them.
+    list.draw(
+        ui->frame, file_list.size(), text(kNoFile),
+        [this](int i) {
+            const QString name = QFileInfo(file_list.at(i)).fileName();
+            return PagedList::Entry{QString("<font color = #FFFFFF >%1</font>").arg(name), true};
+        },
+        [this](int k) { list.select(k); });
+}
+
+void firmware_usbgrade::syncUpdate(int id) {
+    switch (id) {
+        case 100:  // a disk plugged in: nothing to read until it is mounted
+            return;
+        case 101:
+        case 102:
+            list.file_select = 0;
+            get_file_list_smartpath();
+            return;
+        default:
+            break;
+    }
+    if (store().ZemLanguageChanged()) language_changed();
+    if (id == 104 && file_downing) on_Button_grade_clicked();
+}
+
+void firmware_usbgrade::menulist_button_ok_page() {
+    // Once a page, only with something to write, and only while nothing else runs.
+    if (file_downing || file_list.isEmpty() || !panel::jobGateOpen()) return;
+    file_downing = 1;
+    job_running = 1;
+    start_time = timeText();
+    g_send_para[send_para::kStep] = 0;
+    g_usb_grade = 1;
+}
+
+void firmware_usbgrade::upgradeResult(int, int failed, int refused) {
+    if (!job_running) return;  // an upgrade this page did not start
+    job_running = 0;
+    result_failed_ = failed;
+    result_refused_ = refused;
+    result_known_ = true;
+}
+
+void firmware_usbgrade::endLine(bool good, const QString& times) {
+    ui->label_log->setText(QString("<font style = 'font-size:13px' color = %1 >%2</font>")
+                               .arg(good ? "#51BB28" : "#FF0000", "downing over<br>" + times));
+    ui->label_log->show();
+}
+
+void firmware_usbgrade::on_Button_grade_clicked() {
+    if (!file_downing) return;  // nothing started: nothing to report
+    if (job_running) {
+        ui->label_log->setText(
+            QString("<font style = 'font-size:12px' color = #FF0000 >%1</font>")
+                .arg("downing ,Dont power off !!<br>" + start_time + "    " + timeText()));
+        ui->label_log->show();
+        return;
+    }
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    endLine(result_known_ && result_failed_ == 0 && result_refused_ == 0,
+            fpga ? fpga->usb_upgrade_time : start_time);
+}
+
+void firmware_usbgrade::keyMode() {
+    if (!file_downing) PageFrame::keyMode();
+}
+
+void firmware_usbgrade::keyBack() {
+    panel::back(this);
+}

@@ -1,0 +1,59 @@
+// The USB upgrade page (page 26): the upgrade packages and font libraries on the USB disk, four
+// a page, and OK to have the FPGA thread install them under the upgrade overlay. The end line
+// says whether everything was installed.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <cstdint>
+
+#include "ui/shell/paged_list.h"
+#include "ui/shell/panel_frame.h"
+
+namespace Ui {
+class firmware_usbgrade;
+}
+
+class firmware_usbgrade : public PanelPage<QDialog, firmware_usbgrade> {
+    Q_OBJECT
+
+public:
+    explicit firmware_usbgrade(QWidget* parent = nullptr);
+    ~firmware_usbgrade() override;
+
+    void syncUpdate(int id);
+    void language_changed() override;
+    // Reads the upgrade folder, then draws the list.
+    void get_file_list_smartpath();
+    void upgrade_file_list();
+    void menulist_button_ok_page();
+
+    QStringList file_list;
+    uint8_t package_count = 0;
+    uint8_t font_count = 0;
+    uint8_t file_downing = 0;  // this page started an upgrade
+    uint8_t job_running = 0;   // ... which has not ended yet
+    QString start_time;        // of the upgrade, for the touch line
+    PagedList list;
+    Ui::firmware_usbgrade* ui;
+
+public slots:
+    void on_Button_grade_clicked();
+    // The job's end: what it installed, what failed and what it refused.
+    void upgradeResult(int installed, int failed, int refused);
+
+protected:
+    void keyLeft() override {}
+    void keyRight() override {}
+    void keyOk() override { menulist_button_ok_page(); }
+    void keyMode() override;
+    void keyBack() override;
+
+private:
+    void endLine(bool good, const QString& times);
+    int result_failed_ = 0;
+    int result_refused_ = 0;
+    bool result_known_ = false;
+};
+
+extern firmware_usbgrade* g_firmware_usbgrade;
