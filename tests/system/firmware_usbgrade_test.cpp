@@ -91,8 +91,9 @@ TEST_F(UsbPage, ListsPackagesAndFontsFourAPageInTheChosenFolder) {
             QStringList all;
             for (int page = 0; page < c.pages; ++page) {
                 all << shown();
-                for (QLabel* l : p->list.slot_labels)
+                for (QLabel* l : p->list.slot_labels) {
                     if (l) EXPECT_TRUE(l->styleSheet().contains("#4777FF")) << "the job writes it";
+                }
                 shot(QString("page-%1-%2").arg(page).arg(c.files));
                 EXPECT_EQ(p->list.next_arrow != nullptr, page < c.pages - 1);
                 EXPECT_EQ(p->list.previous_arrow != nullptr, page > 0);
