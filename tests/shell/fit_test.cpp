@@ -15,6 +15,7 @@
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/option.h"
 #include "ui/system/factory.h"
+#include "ui/system/factoryage.h"
 #include "ui/system/firmware_usbgrade.h"
 #include "ui/system/linkcom.h"
 #include "ui/system/linkwlan.h"

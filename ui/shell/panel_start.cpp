@@ -25,6 +25,7 @@
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/tip.h"
 #include "ui/system/factory.h"
+#include "ui/system/factoryage.h"
 #include "ui/system/firmware_update.h"
 #include "ui/system/firmware_usbgrade.h"
 #include "ui/system/linkcom.h"
@@ -65,6 +66,7 @@ void registerPages() {
     registerPage<kPageOtherSetup, othersetup, g_othersetup>();
     registerPage<kPageFactory, factory, g_factory>();
     registerPage<kPageFirmwareUsbGrade, firmware_usbgrade, g_firmware_usbgrade>();
+    registerPage<kPageFactoryAge, factoryage, g_factoryage>();
 }
 
 namespace {
@@ -76,6 +78,9 @@ void installTickHooks() {
     };
     g_tick_hooks.overlay_start = firmware_update_start;
     g_tick_hooks.overlay_over = firmware_update_over;
+    g_tick_hooks.agelog_redraw = [] {
+        if (g_factoryage) g_factoryage->update_agelog();
+    };
 }
 
 // What the worker threads ask of the panel arrives queued on the main thread; the main menu,
