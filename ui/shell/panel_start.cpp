@@ -2,6 +2,8 @@
 // pointer, so the linker keeps each page unit of the static UI libraries.
 #include "comm/comm_bridge.h"
 #include "core/sync_update.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
 #include "ui/input/custom_mode.h"
 #include "ui/input/edid_set.h"
@@ -15,6 +17,7 @@
 #include "ui/input/temperature.h"
 #include "ui/led/lcdshow.h"
 #include "ui/led/ledset.h"
+#include "ui/led/rcv_recovery.h"
 #include "ui/led/test_chart.h"
 #include "ui/shell/advanced_option.h"
 #include "ui/shell/lock_window.h"
@@ -67,6 +70,7 @@ void registerPages() {
     registerPage<kPageFactory, factory, g_factory>();
     registerPage<kPageFirmwareUsbGrade, firmware_usbgrade, g_firmware_usbgrade>();
     registerPage<kPageFactoryAge, factoryage, g_factoryage>();
+    registerPage<kPageRcvRecovery, rcv_recovery, g_rcv_recovery>();
 }
 
 namespace {
@@ -103,6 +107,32 @@ void connectWorkers() {
             if (g_firmware_usbgrade) g_firmware_usbgrade->upgradeResult(installed, failed, refused);
         },
         kQueued);
+    QObject::connect(
+        bridge, &comm_bridge::sig_file_deleted, g_mainwindow,
+        [](int folder) {
+            if (folder == 1 && g_rcv_recovery && g_page_focus == kPageRcvRecovery)
+                g_rcv_recovery->menulist_back_page();
+        },
+        kQueued);
+}
+
+// The FPGA thread's receiving-card jobs report to the recovery page (the manager is made after
+// the menu).
+void connectCardJobs() {
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga || !fpga->job_events) return;
+    QObject::connect(
+        fpga->job_events, &rcv_job_events::sig_recovery_progress, g_mainwindow,
+        [](int value) {
+            if (g_rcv_recovery) emit g_rcv_recovery->sig_qround_bar_update(value);
+        },
+        Qt::QueuedConnection);
+    QObject::connect(
+        fpga->job_events, &rcv_job_events::sig_recovery_list, g_mainwindow,
+        [](const QStringList& entries) {
+            if (g_rcv_recovery) g_rcv_recovery->setResultList(entries);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -119,6 +149,7 @@ void createMenu() {
 
 void start() {
     if (!g_mainwindow) createMenu();
+    connectCardJobs();
     g_mainwindow->show();
     g_lockwindow = new LockWindow(nullptr);
     g_page_focus = kPageHome;

@@ -1,0 +1,115 @@
+#include "ui/led/rcv_recovery.h"
+
+#include "ui/shell/job_gate.h"
+#include "ui/shell/qround_progress_bar.h"
+#include "ui_rcv_recovery.h"
+
+rcv_recovery* g_rcv_recovery = nullptr;
+
+namespace {
+
+const Texts kTitle = {"接收卡自恢复", "Receiving card self recovery",
+                      "Самовосстановление приемной карты", "Thẻ nhận tự phục hồi", "接收卡自恢複"};
+const Texts kUpdate = {"接收卡更新", "Receiving card update", "Получить обновление карты",
+                       "Nhận thông tin cập nhập về thẻ", "接收卡更新"};
+const Texts kQuery = {"查询", "Query", "Считать", "Tìm hiểu", "查詢"};
+const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"};
+const Texts kNoCards = {"暂无接收卡需要更新!", "No receiving cards that need to be updated!",
+                        "Обновление принимающих карт не требуется!",
+                        "Chưa có thẻ nhận nào để cập nhật!", "暫無接收卡需要更新!"};
+// The entry words: Chinese where in force, English in every other language.
+const Texts kFound = {"发现", "Find", "Find", "Find", "髮現"};
+const Texts kScreen = {"屏幕", "Screen", "Screen", "Screen", "屏幕"};
+const Texts kPort = {"网口LED", "LED", "LED", "LED", "網口LED"};
+const Texts kCard = {"接收卡", "Rcv", "Rcv", "Rcv", "接收卡"};
+
+const char* const kButtonNormal = "color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
+const char* const kButtonFocus = "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
+
+}  // namespace
+
+rcv_recovery::rcv_recovery(QWidget* parent)
+    : PanelPage(kPageRcvRecovery, parent), ui(new Ui::rcv_recovery) {
+    ui->setupUi(this);
+    focus.setItems({{ui->Button_check, kButtonNormal, kButtonFocus},
+                    {ui->Button_self_covery, kButtonNormal, kButtonFocus}});
+    language_changed();
+}
+
+rcv_recovery::~rcv_recovery() {
+    delete ui;
+}
+
+void rcv_recovery::language_changed() {
+    setFittedText(ui->label_title, text(kTitle));
+    setFittedText(ui->label_rcv_update, text(kUpdate));
+    ui->Button_check->setText(text(kQuery));
+    ui->Button_self_covery->setText(text(kRecovery));
+    rcv_self_recovery_file_list();
+}
+
+void rcv_recovery::rcv_self_recovery_file_list() {
+    list.draw(
+        ui->frame, shown_count, text(kNoCards),
+        [this](int i) {
+            const QStringList p = result_list.value(i).split('/');
+            if (p.size() < 4) return PagedList::Entry{};
+            const bool red = p[2].toInt() > p[3].toInt();
+            recovery_blocked = red;  // the last drawn entry decides
+            const QString card =
+                QString("<font color = %1 >%2</font>").arg(red ? "#FF0000" : "#FFFFFF", p[2]);
+            return PagedList::Entry{text(kFound) + ' ' + text(kScreen) + p[0] + ", " + text(kPort) +
+                                        p[1] + ", " + text(kCard) + card,
+                                    false};
+        },
+        [this](int k) { list.select(k); });
+}
+
+void rcv_recovery::setResultList(const QStringList& entries) {
+    result_list = entries;
+    shown_count = uint8_t(std::min(entries.size(), 255));
+    rcv_self_recovery_file_list();
+}
+
+bool rcv_recovery::startJob(uint8_t task) {
+    // The ring closes the gate: post first.
+    if (!panel::postJob(task)) return false;
+    QRoundProgressBar::create_qround_bar(this);
+    connect(this, &rcv_recovery::sig_qround_bar_update, g_qround_bar.data(),
+            &QRoundProgressBar::para_sync, Qt::QueuedConnection);
+    return true;
+}
+
+void rcv_recovery::menulist_button_ok_page() {
+    if (!panel::jobGateOpen()) return;
+    if (focus.ui_select == 0) {
+        shown_count = 0;  // the stored list stays; only a new list shows again
+        rcv_self_recovery_file_list();
+        startJob(5);
+        return;
+    }
+    // Recovery acts only on a shown entry that does not block it.
+    if (recovery_blocked) return;
+    if (shown_count == 0) {
+        focus.select(0);
+        return;
+    }
+    startJob(6);
+}
+
+void rcv_recovery::keyLeft() {
+    if (g_qround_bar.isNull()) focus.move(-1);
+}
+
+void rcv_recovery::keyRight() {
+    if (g_qround_bar.isNull()) focus.move(+1);
+}
+
+void rcv_recovery::keyMode() {
+    if (g_qround_bar.isNull()) PageFrame::keyMode();
+}
+
+void rcv_recovery::menulist_back_page() {
+    // The ring keeps the page open while the FPGA thread may still report to it.
+    if (g_qround_bar.isNull()) panel::back(this);
+}

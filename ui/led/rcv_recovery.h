@@ -1,0 +1,52 @@
+// The receiving-card self-recovery page (page 25): Query (task 5) finds the cards that differ
+// from their saved files, Recovery (task 6) restores them, each under the progress ring. The
+// FPGA thread's result list arrives queued; Recovery acts only on an entry the page shows.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <cstdint>
+
+#include "ui/shell/paged_list.h"
+#include "ui/shell/panel_frame.h"
+
+namespace Ui {
+class rcv_recovery;
+}
+
+class rcv_recovery : public PanelPage<QDialog, rcv_recovery> {
+    Q_OBJECT
+
+public:
+    explicit rcv_recovery(QWidget* parent = nullptr);
+    ~rcv_recovery() override;
+
+    void syncUpdate(int) {}
+    void language_changed() override;
+    void rcv_self_recovery_file_list();
+    void menulist_button_ok_page();
+    void menulist_back_page();
+    // The FPGA thread's whole result list (empty: nothing to recover).
+    void setResultList(const QStringList& entries);
+
+    QStringList result_list;
+    uint8_t shown_count = 0;
+    uint32_t recovery_blocked = 0;  // the last drawn entry's card is past its net's cards
+    PagedList list;
+    Ui::rcv_recovery* ui;
+
+signals:
+    void sig_qround_bar_update(int value);
+
+protected:
+    void keyLeft() override;
+    void keyRight() override;
+    void keyOk() override { menulist_button_ok_page(); }
+    void keyMode() override;
+    void keyBack() override { menulist_back_page(); }
+
+private:
+    bool startJob(uint8_t task);
+};
+
+extern rcv_recovery* g_rcv_recovery;
