@@ -13,6 +13,7 @@
 #include "page_driver.h"
 #include "platform/box.h"
 #include "platform/sim/sim_fpga.h"
+#include "ui/input/link_option.h"
 #include "ui/shell/tip.h"
 #include "ui/system/firmware_update.h"
 #include "ui_firmware_usbgrade.h"
@@ -109,15 +110,20 @@ TEST_F(UsbPage, ListsPackagesAndFontsFourAPageInTheChosenFolder) {
 }
 
 TEST_F(UsbPage, AtMostAHundredOf256FilesAndTheJobWritesThemAll) {
-    for (int i = 0; i < 256; ++i)
-        onDisk("p" + std::to_string(i) + ".ZEM", package({{10, bytes(10, uint8_t(i))}}, 0x1234));
+    // Each cut short: its child runs past the end of the file, so the job refuses it.
+    for (int i = 0; i < 256; ++i) {
+        Bytes cut = package({{10, bytes(100, uint8_t(i))}});
+        cut.resize(cut.size() - 50);
+        onDisk("p" + std::to_string(i) + ".ZEM", cut);
+    }
     open({[this] {
               EXPECT_EQ(g_firmware_usbgrade->file_list.size(), 100);
               key(kKeyOk);
               runJob();
           },
           [this] {
-              EXPECT_EQ(mgr->usb_refused, 100) << "a job of 256 files still writes 100, not none";
+              EXPECT_EQ(mgr->usb_file_count, 100u);
+              EXPECT_EQ(mgr->usb_refused, 100) << "a job of 256 files still reads 100, not none";
               EXPECT_TRUE(logLine().contains("#FF0000")) << "refused packages: a red end line";
               shot("red-end");
           }});
@@ -205,6 +211,24 @@ TEST_F(UsbPage, ADiskRemovedOrMountedIsReadAgain) {
           [] { std::remove(platform::path("/mnt/usb1/new.ZEM").c_str()); },
           [this] { refresh(101); }, Item::until([this] { return shown().isEmpty(); }),
           [this] { tick(TIP::kShowTicks); }});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UsbPage, LinkOptionOpensItAndBackReturnsThere) {
+    session({[] { panel::openRegistered(kPageLinkOption); },
+             [] { g_linkoption->on_Button_firmware_usbgrade_clicked(); },
+             [this] {
+                 EXPECT_EQ(g_page_focus, kPageFirmwareUsbGrade);
+                 key(kKeyBack);
+             },
+             [this] {
+                 EXPECT_EQ(g_page_focus, kPageLinkOption);
+                 key(kKeyBack);
+             }});
+    EXPECT_EQ(g_firmware_usbgrade, nullptr);
 }
 
 }  // namespace

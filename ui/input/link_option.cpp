@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "ui/shell/page_store.h"
+#include "ui/system/firmware_usbgrade.h"
 #include "ui/system/linkcom.h"
 #include "ui/system/linkwlan.h"
 #include "ui_link_option.h"
@@ -52,5 +53,5 @@ void LinkOption::on_Button_linkwlan_clicked() {
 }
 
 void LinkOption::on_Button_firmware_usbgrade_clicked() {
-    qDebug() << "LinkOption: the USB upgrade page is not built yet";
+    panel::open(g_firmware_usbgrade, kPageFirmwareUsbGrade);
 }
