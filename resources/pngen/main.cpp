@@ -448,6 +448,8 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
             flag.lineTo(s * 0.1, -s * 0.02);
             p.drawPath(flag);
             p.restore();
+            break;
+        }
         case Icon::Update: {  // a chip with an arrow going up into it
             drawScreen(p, sq.adjusted(s * 0.15, s * 0.35, -s * 0.15, -s * 0.05), c, w);
             p.setPen(pen(QColor(255, 255, 255), w));
