@@ -11,6 +11,7 @@
 #include <QTextStream>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "pictures.h"
 
@@ -104,6 +105,36 @@ void drawSplice(QPainter& p, Icon kind, const QRectF& r, const QColor& c) {
 }
 
 // A test pattern as the wall shows it, with a thin frame so a black tile is seen.
+// Cabling order n (1..16) through 3 x 2 cabinets: the corner it starts from (n - 1) mod 4,
+// along rows or columns, snaking or returning to the same side each line.
+void drawRouting(QPainter& p, const QRectF& r, const QColor& c, int n) {
+    const int k = std::max(0, n - 1);
+    const bool right = k % 2 == 0, down = k % 4 < 2, byColumn = k / 4 % 2, snake = k < 8;
+    const int cols = 3, rows = 2;
+    std::vector<QPointF> path;
+    const int lines = byColumn ? cols : rows, along = byColumn ? rows : cols;
+    for (int l = 0; l < lines; ++l)
+        for (int a = 0; a < along; ++a) {
+            const bool back = snake && l % 2 == 1;
+            const int a2 = back ? along - 1 - a : a;
+            int col = byColumn ? l : a2, row = byColumn ? a2 : l;
+            if (!right) col = cols - 1 - col;
+            if (!down) row = rows - 1 - row;
+            path.emplace_back(r.left() + r.width() * (col + 0.5) / cols,
+                              r.top() + r.height() * (row + 0.5) / rows);
+        }
+    p.setPen(QPen(QColor(120, 120, 130), 1));
+    for (int i = 0; i < cols * rows; ++i)
+        p.drawRect(QRectF(r.left() + r.width() * (i % cols) / cols + 1,
+                          r.top() + r.height() * (i / cols) / rows + 1, r.width() / cols - 2,
+                          r.height() / rows - 2));
+    p.setPen(QPen(c, 1.5));
+    for (size_t i = 1; i < path.size(); ++i) p.drawLine(path[i - 1], path[i]);
+    p.setPen(Qt::NoPen);
+    p.setBrush(c);
+    p.drawEllipse(path.front(), 2.5, 2.5);
+}
+
 void drawPattern(QPainter& p, Icon kind, const QRectF& r, const QColor& c) {
     p.setPen(Qt::NoPen);
     p.setBrush(kind == Icon::PatternFill ? c : QColor(0, 0, 0));
@@ -205,6 +236,19 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
             p.drawLine(QPointF(m.x() - rad, m.y()), QPointF(m.x() + rad, m.y()));
             break;
         }
+        case Icon::Switch: {  // a slide switch, the knob right when on
+            p.setPen(Qt::NoPen);
+            p.setBrush(pic.dimmed ? QColor(90, 92, 100) : c);
+            const qreal h = r.height();
+            p.drawRoundedRect(r, h / 2, h / 2);
+            p.setBrush(QColor(255, 255, 255));
+            const qreal x = pic.dimmed ? r.left() + h / 2 : r.right() - h / 2;
+            p.drawEllipse(QPointF(x, m.y()), h * 0.38, h * 0.38);
+            break;
+        }
+        case Icon::Routing:
+            drawRouting(p, r, c, QString(pic.name).remove("line").toInt());
+            break;
         case Icon::Pointer: {  // a triangle pointing right
             p.setPen(Qt::NoPen);
             p.setBrush(c);

@@ -116,6 +116,25 @@ const Picture kPictures[] = {
     {"update", {64, 64}, Icon::Update, kBlue, {}},
     {"previous", {20, 20}, Icon::Previous, kWhite, {}},
     {"next", {20, 20}, Icon::Next, kWhite, {}},
+    // The smart-mapping wizard: the list's paging, the mapping switch, routings.
+    {"button_on", {40, 20}, Icon::Switch, kGreen, {}},
+    {"button_off", {40, 20}, Icon::Switch, kGreen, {}, {}, {}, true},
+    {"line1", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line2", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line3", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line4", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line5", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line6", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line7", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line8", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line9", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line10", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line11", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line12", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line13", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line14", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line15", {40, 25}, Icon::Routing, kOrange, {}},
+    {"line16", {40, 25}, Icon::Routing, kOrange, {}},
 };
 // clang-format on
 

@@ -56,6 +56,8 @@ enum class Icon {
     Update,
     Previous,
     Next,
+    Switch,   // dimmed: off
+    Routing,  // the cabling order named by the picture's number
 };
 
 // The language order of the panel: Simplified Chinese, English, Russian, Vietnamese,

@@ -91,4 +91,12 @@ constexpr PictureName kRightArrow{"rtri"};
 constexpr PictureName kPortOnline{"online_up"};
 constexpr PictureName kPortOffline{"offline_up"};
 constexpr PictureName kPortsPage[] = {kLeftArrow, kRightArrow, kPortOnline, kPortOffline};
+// The smart-mapping wizard: paging, the mapping switch and the 16 routings.
+constexpr PictureName kPrevious{"previous"};
+constexpr PictureName kNext{"next"};
+constexpr PictureName kButtonOn{"button_on"};
+constexpr PictureName kButtonOff{"button_off"};
+constexpr PictureName kRouting[] = {
+    {"line1"}, {"line2"},  {"line3"},  {"line4"},  {"line5"},  {"line6"},  {"line7"},  {"line8"},
+    {"line9"}, {"line10"}, {"line11"}, {"line12"}, {"line13"}, {"line14"}, {"line15"}, {"line16"}};
 }  // namespace pic
