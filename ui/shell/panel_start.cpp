@@ -18,6 +18,7 @@
 #include "ui/led/lcdshow.h"
 #include "ui/led/ledset.h"
 #include "ui/led/rcv_recovery.h"
+#include "ui/led/smart_mapping.h"
 #include "ui/led/test_chart.h"
 #include "ui/shell/advanced_option.h"
 #include "ui/shell/lock_window.h"
@@ -71,6 +72,7 @@ void registerPages() {
     registerPage<kPageFirmwareUsbGrade, firmware_usbgrade, g_firmware_usbgrade>();
     registerPage<kPageFactoryAge, factoryage, g_factoryage>();
     registerPage<kPageRcvRecovery, rcv_recovery, g_rcv_recovery>();
+    registerPage<kPageSmartMapping, SmartMapping, g_smartmapping>();
 }
 
 namespace {
@@ -142,6 +144,7 @@ void createMenu() {
     installTickHooks();
     g_mainwindow = new MainWindow(nullptr);
     connectWorkers();
+    SmartMapping::connectPc(g_mainwindow);
     SyncUpdate::setTip([](int type) {
         if (g_tip) g_tip->tip_create(type);
     });
