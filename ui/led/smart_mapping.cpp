@@ -111,6 +111,11 @@ const Field* fieldNamed(const QString& name) {
         if (name == f.name) return &f;
     return nullptr;
 }
+// A field's value as a job takes it, within the field's range.
+int fieldValue(const QLineEdit* field) {
+    const Field* f = fieldNamed(field->objectName());
+    return std::max(f->min, std::min(field->text().toInt(), f->max));
+}
 
 // The regular "qzfile" files of a folder as program paths, in directory order.
 QStringList scanFilesIn(const QString& dir) {
@@ -143,6 +148,7 @@ SmartMapping::SmartMapping(QWidget* parent)
     for (int n = 1; n <= 16; ++n) {
         auto* b = findChild<QToolButton*>(QString("Button_route%1").arg(n));
         setIcon(b, pictureOf(pic::kRouting[n - 1]), 40, 25);
+        connect(b, &QToolButton::clicked, this, [this, n] { route_clicked(n); });
     }
     for (const Field& f : kFields)
         connect(findChild<My_lineEdit*>(f.name), &My_lineEdit::send_show, this,
@@ -192,6 +198,10 @@ bool SmartMapping::startJob(uint8_t task) {
 
 void SmartMapping::on_Button_send_clicked() {
     if (ringShown()) return;
+    lighting.rows = uint8_t(fieldValue(ui->lineEdit_line));
+    lighting.columns = uint8_t(fieldValue(ui->lineEdit_column));
+    lighting.x_offset = uint16_t(fieldValue(ui->lineEdit_horzion));
+    lighting.y_offset = uint16_t(fieldValue(ui->lineEdit_vert));
     startJob(1);
 }
 
@@ -373,8 +383,8 @@ void SmartMapping::on_Button_mapping_clicked() {
 }
 
 void SmartMapping::on_Button_next_clicked() {
-    lighting.cabinet_width = uint16_t(ui->lineEdit_X->text().toUInt());
-    lighting.cabinet_height = uint16_t(ui->lineEdit_Y->text().toUInt());
+    lighting.cabinet_width = uint16_t(fieldValue(ui->lineEdit_X));
+    lighting.cabinet_height = uint16_t(fieldValue(ui->lineEdit_Y));
     enterScreen(kPort);
 }
 
@@ -714,15 +724,7 @@ void SmartMapping::confirmString(QString typed) {
     if (rc == kNumberAbove) v = f->max;
     if (rc == kNumberBelow) v = f->min;
     if (rc == kNumberEmpty || rc == kNumberNotDigits) return;  // the field keeps its value
-    storeField(field, v);
-}
-
-void SmartMapping::storeField(QLineEdit* field, int v) {
     field->setText(QString::number(v));
-    if (field == ui->lineEdit_line) lighting.rows = uint8_t(v);
-    if (field == ui->lineEdit_column) lighting.columns = uint8_t(v);
-    if (field == ui->lineEdit_horzion) lighting.x_offset = uint16_t(v);
-    if (field == ui->lineEdit_vert) lighting.y_offset = uint16_t(v);
 }
 
 // ---- Scan files ----

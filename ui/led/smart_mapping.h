@@ -49,6 +49,8 @@ public:
     // The PC's scan-file writes and deletions reach the wizard (and the option page) on the
     // main thread, for as long as context lives.
     static void connectPc(QObject* context);
+    // The item under the keys: the top item at level 0, else the screen's focus index.
+    int keyFocus() const { return focusIndex(); }
 
     // The values the next lighting job takes, and the scan file chosen for a load.
     LINE_TYPE lighting{};
@@ -169,7 +171,6 @@ private:
     void textsMapping();
     void textsTopRow();
     void countScanFiles();
-    void storeField(QLineEdit* field, int value);
 
     QString edited_field;
     QPushButton* selected_group = nullptr;

@@ -1,0 +1,505 @@
+// The smart-mapping wizard as a user works it: the top row with and without scan files, each
+// screen's keys (key tables), port tiles, routing, the keypad fields held to their ranges, the
+// four jobs posted through the job gate under the ring (and refused with the mailbox busy, in
+// an upgrade, in a firmware update), the scan-file list of both folders with its paging, a USB
+// disk pulled, and the PC's write or deletion of a scan file closing the page.
+#include "ui/led/smart_mapping.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <thread>
+
+#include "comm/comm_bridge.h"
+#include "core/globals.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/rcv_job_events.h"
+#include "page_driver.h"
+#include "ui/shell/number_keyboard.h"
+#include "ui/shell/qround_progress_bar.h"
+#include "ui_smart_mapping.h"
+
+namespace {
+
+using S = SmartMapping;
+constexpr int kKeypadOk = 13;
+
+class SmartMappingPage : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        mgr = fpga_manage::pInstance();
+        mgr->stop_thread();
+        for (auto& b : g_send_para) b = 0;
+        g_usb_grade = 0;
+        g_update_flag = 0;
+        line_type = {};
+        g_qzfile_name.clear();
+        startPanel();
+    }
+    // Opens the wizard as its menu does, runs the steps inside it, and closes it.
+    void onPage(std::vector<Item> steps) {
+        steps.insert(steps.begin(), [] { panel::openRegistered(kPageSmartMapping); });
+        steps.push_back([this] {
+            if (g_qround_bar) finishJob();
+            while (g_smartmapping) {
+                while (g_smartmapping->level) key(kKeyBack);
+                key(kKeyBack);
+            }
+        });
+        session(steps);
+    }
+    static int screen() { return g_smartmapping->ui->stackedWidget->currentIndex(); }
+    static QString style(const char* name) {
+        return g_smartmapping->findChild<QWidget*>(name)->styleSheet();
+    }
+    static bool focused(const char* name) { return style(name).contains("255,171,84"); }
+    void scanFile(const std::string& dir, const std::string& name) {
+        writeFile(dir + "/" + name, "scan");
+    }
+    // The FPGA thread's end of a task: mailbox cleared, then 100 from its own thread.
+    void finishJob() {
+        set_send_para_u16(0, 0);
+        progress(100);
+    }
+    void progress(int value) {
+        std::thread fpga([this, value] { emit mgr->job_events->sig_smartmapping_progress(value); });
+        fpga.join();
+        settle();
+    }
+    // Digits typed on the open keypad, then its OK.
+    void type(const QString& digits) {
+        for (const QChar c : digits) pressKeypad(c == '0' ? 9 : c.digitValue() - 1);
+        pressKeypad(kKeypadOk);
+    }
+    void pressKeypad(int item) {
+        ASSERT_TRUE(g_numberkeyboard->isVisible());
+        while (g_numberkeyboard->ui_select() != item) key(kKeyRight);
+        key(kKeyOk);
+    }
+    // From the top row to quick-lighting step 3 (screen 2), by keys.
+    void toLayout() {
+        key(kKeyOk);               // screen 0, on width
+        keys({kKeyLeft, kKeyOk});  // Next
+        keys({kKeyLeft, kKeyOk});  // screen 1: Next from the first group
+        ASSERT_EQ(screen(), S::kLayout);
+    }
+    void moveTo(int index) {
+        for (int i = 0; i < 8 && g_smartmapping->keyFocus() != index; ++i) key(kKeyRight);
+    }
+
+    // Register 0 in the manager's mirror, as the FPGA holds it.
+    void setRegister0(int fpga, uint8_t value) {
+        std::lock_guard<std::mutex> lock(mgr->mirror_mutex);
+        mgr->MCU_REG_func[fpga][0] = value;
+    }
+
+    fpga_manage* mgr = nullptr;
+};
+
+// ---- Top row ----
+
+TEST_F(SmartMappingPage, TopRowSkipsLoadScanOnlyWithoutScanFiles) {
+    struct Row {
+        int files;
+        int key;
+        std::vector<int> screens;  // after each press
+    };
+    const Row rows[] = {
+        {0, kKeyRight, {S::kCuring, S::kMapping, S::kCabinet}},
+        {0, kKeyLeft, {S::kMapping, S::kCuring, S::kCabinet}},
+        {1, kKeyRight, {S::kScanPort, S::kCuring, S::kMapping, S::kCabinet}},
+        {1, kKeyLeft, {S::kMapping, S::kCuring, S::kScanPort, S::kCabinet}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.files << " files, key " << r.key);
+        if (r.files) scanFile("/mnt/usb1", "a.qzfile");
+        onPage({[&] {
+            EXPECT_EQ(style("Button_loadscan").contains("gray"), r.files == 0);
+            for (int s : r.screens) {
+                key(r.key);
+                EXPECT_EQ(screen(), s);
+                EXPECT_EQ(g_smartmapping->level, 0);
+            }
+            shot(r.files ? "top-with-files" : "top-without-files");
+        }});
+    }
+}
+
+// ---- Quick lighting ----
+
+TEST_F(SmartMappingPage, QuickLightingKeysWalkTheThreeStepsAndBack) {
+    struct Row {
+        int key;
+        int screen;
+        const char* focused;  // the widget under the keys
+    };
+    const Row rows[] = {
+        {kKeyOk, S::kCabinet, "lineEdit_X"},
+        {kKeyRight, S::kCabinet, "lineEdit_Y"},
+        {kKeyRight, S::kCabinet, "Button_next"},
+        {kKeyOk, S::kPort, "Button_wlan1"},
+        {kKeyLeft, S::kPort, "Button_next_2"},
+        {kKeyRight, S::kPort, "Button_wlan1"},
+        {kKeyOk, S::kPort, nullptr},
+        {kKeyBack, S::kPort, "Button_wlan1"},
+        {kKeyLeft, S::kPort, "Button_next_2"},
+        {kKeyOk, S::kLayout, "lineEdit_line"},
+        {kKeyLeft, S::kLayout, "Button_send"},
+        {kKeyLeft, S::kLayout, "Button_front_3"},
+        {kKeyOk, S::kPort, "Button_wlan1"},
+        {kKeyBack, S::kCabinet, "lineEdit_X"},
+        {kKeyBack, S::kCabinet, nullptr},
+    };
+    onPage({[&] {
+        int n = 0;
+        for (const Row& r : rows) {
+            SCOPED_TRACE(n++);
+            key(r.key);
+            EXPECT_EQ(screen(), r.screen);
+            if (r.focused) EXPECT_TRUE(focused(r.focused));
+            shot(QString("lighting-%1").arg(n));
+        }
+        EXPECT_EQ(g_smartmapping->level, 0) << "Back from step 1 leaves for the top row";
+    }});
+}
+
+TEST_F(SmartMappingPage, TilesFollowTheKeysAndBackRestoresTheEarlierPort) {
+    onPage({[&] {
+        keys({kKeyOk, kKeyLeft, kKeyOk});  // screen 1
+        keys({kKeyRight, kKeyOk});         // group LED9~16 in tile mode
+        EXPECT_EQ(g_smartmapping->tile_mode, 1);
+        EXPECT_EQ(g_smartmapping->lighting.port, 8);
+        keys({kKeyLeft, kKeyLeft});
+        EXPECT_EQ(g_smartmapping->lighting.port, 14);
+        shot("tiles");
+        key(kKeyBack);
+        EXPECT_EQ(g_smartmapping->lighting.port, 0) << "the port before the tile mode";
+        // Group 3 has four tiles: Right after the last returns to the first.
+        keys({kKeyRight, kKeyOk, kKeyRight, kKeyRight, kKeyRight});
+        EXPECT_EQ(g_smartmapping->lighting.port, 19);
+        key(kKeyRight);
+        EXPECT_EQ(g_smartmapping->lighting.port, 16);
+        key(kKeyOk);
+        EXPECT_EQ(g_smartmapping->tile_mode, 0);
+        EXPECT_EQ(g_smartmapping->saved_port, 16);
+        // A touched tile is chosen and the keys come back to the group.
+        click("2");
+        EXPECT_EQ(g_smartmapping->lighting.port, 18);
+        EXPECT_TRUE(focused("Button_wlan3"));
+    }});
+}
+
+TEST_F(SmartMappingPage, RoutingChoiceAndCancel) {
+    onPage({[&] {
+        toLayout();
+        keys({kKeyRight, kKeyRight, kKeyOk});  // Button_route
+        EXPECT_EQ(screen(), S::kRouting);
+        EXPECT_TRUE(focused("Button_route1")) << "the stored routing 1";
+        keys({kKeyRight, kKeyRight});
+        shot("routing");
+        key(kKeyOk);
+        EXPECT_EQ(screen(), S::kLayout);
+        EXPECT_EQ(g_smartmapping->lighting.routing, 3);
+        EXPECT_TRUE(focused("Button_route"));
+        EXPECT_TRUE(g_smartmapping->ui->Button_route->text().endsWith("3"));
+        keys({kKeyOk, kKeyLeft, kKeyLeft, kKeyLeft, kKeyOk});  // Cancel
+        EXPECT_EQ(screen(), S::kLayout);
+        EXPECT_EQ(g_smartmapping->lighting.routing, 3);
+        click("Button_route");
+        click("Button_route16");
+        EXPECT_EQ(g_smartmapping->lighting.routing, 16);
+    }});
+}
+
+// Entries are held to what the cards take: rows and columns 1..255, sizes 1..65535, offsets
+// 0..65535; a lighting job carries them whole.
+TEST_F(SmartMappingPage, KeypadEntriesAreHeldToTheirRanges) {
+    struct Row {
+        int field;  // focus index on screen 2
+        const char* typed;
+        const char* shown;
+    };
+    const Row rows[] = {{0, "300", "255"}, {0, "0", "1"},         {1, "256", "255"},
+                        {1, "7", "7"},     {3, "70000", "65535"}, {4, "0", "0"}};
+    std::vector<Item> steps = {[this] { toLayout(); }};
+    for (const Row& r : rows) {
+        steps.push_back([this, r] {
+            while (g_smartmapping->keyFocus() != r.field) key(kKeyRight);
+            key(kKeyOk);
+        });
+        steps.push_back([this, r] { type(r.typed); });
+        steps.push_back([this, r] {
+            auto* f = g_smartmapping->findChild<QLineEdit*>(
+                QStringList{"lineEdit_line", "lineEdit_column", "", "lineEdit_horzion",
+                            "lineEdit_vert"}[r.field]);
+            EXPECT_EQ(f->text(), r.shown) << r.typed;
+        });
+    }
+    steps.push_back([this] {
+        shot("entries");
+        moveTo(6);
+        key(kKeyOk);
+        EXPECT_EQ(g_send_para[0], 1);
+        EXPECT_EQ(line_type.rows, 1);
+        EXPECT_EQ(line_type.columns, 7);
+        EXPECT_EQ(line_type.x_offset, 65535);
+        EXPECT_EQ(line_type.y_offset, 0);
+    });
+    onPage(steps);
+}
+
+// ---- Jobs ----
+
+TEST_F(SmartMappingPage, LightingRunsUnderTheRingWhichHoldsThePageAndItsInputs) {
+    onPage({[&] {
+        toLayout();
+        click("Button_send");
+        EXPECT_EQ(g_send_para[0], 1);
+        ASSERT_FALSE(g_qround_bar.isNull());
+        EXPECT_EQ(line_type.routing, 1);
+        EXPECT_EQ(line_type.port, 0);
+        progress(40);
+        EXPECT_EQ(g_qround_bar->value(), 40);
+        shot("lighting-ring");
+        // Under the ring: Previous and Back are refused, keys and screen stay together.
+        click("Button_front_3");
+        key(kKeyBack);
+        EXPECT_EQ(screen(), S::kLayout);
+        EXPECT_EQ(g_smartmapping->shortcut_step, 2);
+        // The routing may be chosen again, but the running job keeps its own.
+        click("Button_route");
+        click("Button_route5");
+        EXPECT_EQ(g_smartmapping->lighting.routing, 5);
+        EXPECT_EQ(line_type.routing, 1);
+        click("Button_send");  // a second press does nothing
+        EXPECT_EQ(line_type.routing, 1);
+        key(kKeyMode);
+        EXPECT_NE(g_smartmapping, nullptr) << "Mode does not leave under the ring";
+        finishJob();
+        EXPECT_TRUE(g_qround_bar.isNull());
+    }});
+    EXPECT_EQ(g_smartmapping, nullptr);
+}
+
+TEST_F(SmartMappingPage, PostsAreRefusedWhileAnythingElseRuns) {
+    struct Row {
+        const char* what;
+        std::function<void()> set;
+    };
+    const Row rows[] = {
+        {"task byte set", [] { g_send_para[0] = 5; }},
+        {"error tail", [] { set_send_para_u16(0, 0x1E02); }},
+        {"USB upgrade",
+         [] {
+             g_usb_grade = 1;
+             g_send_para[1] = 2;
+         }},
+        {"firmware update", [] { g_update_flag = 1; }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        onPage({[&] {
+            r.set();
+            const uint16_t before = send_para_u16(0);
+            // Mapping first: not even its register writes may happen.
+            setRegister0(0, 0);
+            setRegister0(1, 0);
+            keys({kKeyLeft, kKeyOk, kKeyOk});
+            EXPECT_EQ(mgr->mirror(0, 0) & 0x80, 0);
+            key(kKeyBack);
+            keys({kKeyLeft, kKeyOk, kKeyOk});  // curing
+            EXPECT_EQ(send_para_u16(0), before);
+            EXPECT_TRUE(g_qround_bar.isNull());
+            for (auto& b : g_send_para) b = 0;
+            g_usb_grade = 0;
+            g_update_flag = 0;
+        }});
+    }
+}
+
+TEST_F(SmartMappingPage, MappingSwitchesBothFpgasOnUnlessBothAreOn) {
+    onPage({[&] {
+        setRegister0(0, 0x80);  // FPGA 0 only: off
+        setRegister0(1, 0);
+        keys({kKeyLeft, kKeyOk});
+        EXPECT_EQ(screen(), S::kMapping);
+        key(kKeyOk);
+        EXPECT_EQ(g_send_para[0], 4);
+        EXPECT_EQ(send_para_u32(16), 9u);
+        EXPECT_EQ(mgr->mirror(0, 0) & 0x80, 0x80);
+        EXPECT_EQ(mgr->mirror(1, 0) & 0x80, 0x80);
+        shot("mapping-on");
+        keys({kKeyBack, kKeyBack, kKeyMode});
+        EXPECT_NE(g_smartmapping, nullptr) << "neither Back nor Mode leaves under the ring";
+        EXPECT_EQ(g_smartmapping->level, 0);
+        finishJob();
+        key(kKeyOk);
+        key(kKeyOk);
+        EXPECT_EQ(send_para_u32(16), 0u);
+        EXPECT_EQ(mgr->mirror(0, 0) & 0x80, 0);
+        EXPECT_EQ(mgr->mirror(1, 0) & 0x80, 0);
+        finishJob();
+        key(kKeyBack);
+        keys({kKeyLeft, kKeyOk, kKeyOk});
+        EXPECT_EQ(g_send_para[0], 3) << "curing";
+        shot("curing");
+    }});
+}
+
+// ---- Scan files ----
+
+TEST_F(SmartMappingPage, TheListPagesThroughAtMostOneHundredFiles) {
+    struct Row {
+        int internal, usb;
+        int count, last_page;
+        int on_first_page;
+    };
+    const Row rows[] = {
+        {0, 0, 0, 0, 0}, {3, 0, 3, 0, 3}, {2, 2, 4, 1, 3}, {0, 6, 6, 1, 3}, {60, 41, 100, 33, 3}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.internal << " + " << r.usb);
+        removeTree(local("/data/smartmapping"));
+        removeTree(local("/mnt/usb1"));
+        for (int i = 0; i < r.internal; ++i)
+            scanFile("/data/smartmapping", "in" + std::to_string(i) + ".qzfile");
+        for (int i = 0; i < r.usb; ++i)
+            scanFile("/mnt/usb1", "usb" + std::to_string(i) + ".qzfile");
+        scanFile("/data/smartmapping", "notes.txt");
+        onPage({[&] {
+            click("Button_loadscan");
+            keys({kKeyOk, kKeyLeft, kKeyOk});  // Next
+            EXPECT_EQ(screen(), S::kScanFiles);
+            EXPECT_EQ(g_smartmapping->file_count, r.count);
+            EXPECT_EQ(g_smartmapping->last_page, r.last_page);
+            QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
+            EXPECT_EQ(frame->findChildren<QPushButton*>(QRegularExpression("^\\d$")).size(),
+                      r.on_first_page);
+            EXPECT_EQ(frame->findChild<QPushButton*>("Button_next_page") != nullptr,
+                      r.last_page > 0);
+            EXPECT_EQ(frame->findChild<QLabel*>("label_no_file") != nullptr, r.count == 0);
+            shot(QString("files-%1").arg(r.count));
+        }});
+    }
+}
+
+TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
+    for (int i = 0; i < 2; ++i)
+        scanFile("/data/smartmapping", "in" + std::to_string(i) + ".qzfile");
+    for (int i = 0; i < 2; ++i) scanFile("/mnt/usb1", "usb" + std::to_string(i) + ".qzfile");
+    onPage({[&] {
+        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+        ASSERT_EQ(screen(), S::kScanFiles);
+        keys({kKeyRight, kKeyRight, kKeyRight});  // the fourth file, on page 2
+        EXPECT_EQ(g_smartmapping->current_page, 1);
+        EXPECT_EQ(g_smartmapping->file_select, 3);
+        key(kKeyRight);
+        EXPECT_EQ(g_smartmapping->current_page, 0) << "past the last file: the first";
+        keys({kKeyLeft, kKeyRight, kKeyRight});
+        EXPECT_EQ(g_smartmapping->file_select, 2);
+        EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/mnt/usb1/usb"));
+        shot("files-focus");
+        keys({kKeyOk, kKeyOk});  // choose, then Load
+        EXPECT_EQ(g_send_para[0], 2);
+        EXPECT_EQ(g_qzfile_name, g_smartmapping->chosen_file);
+        const QString loading = g_qzfile_name;
+        // The disk pulled in the load: the list follows, the job keeps its file.
+        removeTree(local("/mnt/usb1"));
+        refresh(101);
+        EXPECT_EQ(g_smartmapping->file_count, 2);
+        EXPECT_EQ(g_qzfile_name, loading);
+        finishJob();
+        EXPECT_EQ(g_smartmapping->chosen_file,
+                  "/data/smartmapping/" + QFileInfo(g_smartmapping->files[0]).fileName());
+    }});
+}
+
+TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
+    scanFile("/mnt/usb1", "a.qzfile");
+    scanFile("/mnt/usb1", "b\nc.qzfile");
+    onPage({[&] {
+        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+        QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
+        QStringList shown;
+        for (QLabel* l : frame->findChildren<QLabel*>()) shown << l->text();
+        EXPECT_TRUE(shown.contains("bc.qzfile")) << shown.join(",").toStdString();
+        // Back to screen 4 by touch: the keys follow.
+        click("Button_front_6");
+        EXPECT_EQ(screen(), S::kScanPort);
+        EXPECT_EQ(g_smartmapping->loadscan_step, 0);
+        removeTree(local("/mnt/usb1"));
+        refresh(101);
+        EXPECT_EQ(screen(), S::kScanFiles) << "the list is shown again";
+        EXPECT_EQ(g_smartmapping->loadscan_step, 1);
+        EXPECT_EQ(g_smartmapping->file_count, 0);
+        EXPECT_TRUE(g_smartmapping->chosen_file.isEmpty());
+        shot("disk-pulled");
+        keys({kKeyRight, kKeyOk});  // Load without a file: nothing
+        EXPECT_EQ(g_send_para[0], 0);
+    }});
+}
+
+TEST_F(SmartMappingPage, ManyOtherFilesDoNotCountAsScanFiles) {
+    for (int i = 0; i < 256; ++i) scanFile("/data/smartmapping", "f" + std::to_string(i) + ".bin");
+    onPage({[&] {
+        EXPECT_EQ(g_smartmapping->scan_file_count, 0);
+        EXPECT_TRUE(style("Button_loadscan").contains("gray"));
+    }});
+    scanFile("/mnt/usb1", "x.qzfile");
+    onPage({[&] { EXPECT_EQ(g_smartmapping->scan_file_count, 1); }});
+}
+
+// ---- The PC's close ----
+
+TEST_F(SmartMappingPage, ThePcsWriteOrDeletionClosesAnIdlePageOnly) {
+    const auto fromPc = [this](bool written) {
+        std::thread pc([written] {
+            if (written)
+                emit comm_bridge::pInstance()->sig_smartmapping_written();
+            else
+                emit comm_bridge::pInstance()->sig_file_deleted(0);
+        });
+        pc.join();
+        settle();
+    };
+    for (bool written : {true, false}) {
+        SCOPED_TRACE(written ? "written" : "deleted");
+        onPage({[&] {
+            std::thread pc([] { emit comm_bridge::pInstance()->sig_file_deleted(1); });
+            pc.join();
+            settle();
+            EXPECT_NE(g_smartmapping, nullptr) << "a recovery file is not ours";
+            keys({kKeyLeft, kKeyLeft, kKeyOk, kKeyOk});  // curing under the ring
+            ASSERT_FALSE(g_qround_bar.isNull());
+            fromPc(written);
+            EXPECT_NE(g_smartmapping, nullptr) << "not under a ring";
+            finishJob();
+            fromPc(written);
+            EXPECT_EQ(g_smartmapping, nullptr);
+        }});
+    }
+}
+
+TEST_F(SmartMappingPage, ThePcsCloseShutsAnOpenKeypadWithoutDelivering) {
+    QPointer<QLineEdit> field;
+    onPage({[&] { key(kKeyOk), key(kKeyOk); },
+            [&] {
+                ASSERT_TRUE(g_numberkeyboard->isVisible());
+                pressKeypad(4);  // a 5 typed
+                field = g_smartmapping->ui->lineEdit_X;
+                std::thread pc([] { emit comm_bridge::pInstance()->sig_smartmapping_written(); });
+                pc.join();
+                settle();
+                EXPECT_FALSE(g_numberkeyboard->isVisible());
+            },
+            [&] {
+                settle();
+                EXPECT_EQ(g_smartmapping, nullptr);
+                EXPECT_TRUE(field.isNull() || field->text() == "128") << "nothing delivered";
+            }});
+}
+
+}  // namespace
