@@ -20,6 +20,7 @@
 #include "page_driver.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/qround_progress_bar.h"
+#include "ui/shell/tip.h"
 #include "ui_smart_mapping.h"
 
 namespace {
@@ -32,25 +33,33 @@ protected:
     void SetUp() override {
         PanelTest::SetUp();
         mgr = fpga_manage::pInstance();
-        mgr->stop_thread();
         for (auto& b : g_send_para) b = 0;
         g_usb_grade = 0;
         g_update_flag = 0;
         line_type = {};
         g_qzfile_name.clear();
         startPanel();
+        // The test plays the FPGA thread's part in the jobs.
+        mgr->stop_thread();
     }
     // Opens the wizard as its menu does, runs the steps inside it, and closes it.
+    // Events run inside a step run the session's next one, so the page closes in the last.
     void onPage(std::vector<Item> steps) {
         steps.insert(steps.begin(), [] { panel::openRegistered(kPageSmartMapping); });
-        steps.push_back([this] {
+        Step last = steps.back().run;
+        steps.back().run = [this, last] {
+            last();
             if (g_qround_bar) finishJob();
             while (g_smartmapping) {
-                while (g_smartmapping->level) key(kKeyBack);
-                key(kKeyBack);
+                while (g_smartmapping && g_smartmapping->level) key(kKeyBack);
+                if (g_smartmapping) key(kKeyBack);
             }
-        });
+        };
         session(steps);
+    }
+    // The USB tip a refresh opens (its loop runs the steps that follow).
+    static Item tipShown() {
+        return Item::until([] { return g_tip->isVisible(); });
     }
     static int screen() { return g_smartmapping->ui->stackedWidget->currentIndex(); }
     static QString style(const char* name) {
@@ -391,55 +400,61 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
         scanFile("/data/smartmapping", "in" + std::to_string(i) + ".qzfile");
     for (int i = 0; i < 2; ++i) scanFile("/mnt/usb1", "usb" + std::to_string(i) + ".qzfile");
     onPage({[&] {
-        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
-        ASSERT_EQ(screen(), S::kScanFiles);
-        keys({kKeyRight, kKeyRight, kKeyRight});  // the fourth file, on page 2
-        EXPECT_EQ(g_smartmapping->current_page, 1);
-        EXPECT_EQ(g_smartmapping->file_select, 3);
-        key(kKeyRight);
-        EXPECT_EQ(g_smartmapping->current_page, 0) << "past the last file: the first";
-        keys({kKeyLeft, kKeyRight, kKeyRight});
-        EXPECT_EQ(g_smartmapping->file_select, 2);
-        EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/mnt/usb1/usb"));
-        shot("files-focus");
-        keys({kKeyOk, kKeyOk});  // choose, then Load
-        EXPECT_EQ(g_send_para[0], 2);
-        EXPECT_EQ(g_qzfile_name, g_smartmapping->chosen_file);
-        const QString loading = g_qzfile_name;
-        // The disk pulled in the load: the list follows, the job keeps its file.
-        removeTree(local("/mnt/usb1"));
-        refresh(101);
-        EXPECT_EQ(g_smartmapping->file_count, 2);
-        EXPECT_EQ(g_qzfile_name, loading);
-        finishJob();
-        EXPECT_EQ(g_smartmapping->chosen_file,
-                  "/data/smartmapping/" + QFileInfo(g_smartmapping->files[0]).fileName());
-    }});
+                keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+                ASSERT_EQ(screen(), S::kScanFiles);
+                keys({kKeyRight, kKeyRight, kKeyRight});  // the fourth file, on page 2
+                EXPECT_EQ(g_smartmapping->current_page, 1);
+                EXPECT_EQ(g_smartmapping->file_select, 3);
+                key(kKeyRight);
+                EXPECT_EQ(g_smartmapping->current_page, 0) << "past the last file: the first";
+                keys({kKeyLeft, kKeyRight, kKeyRight});
+                EXPECT_EQ(g_smartmapping->file_select, 2);
+                EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/mnt/usb1/usb"));
+                shot("files-focus");
+                keys({kKeyOk, kKeyOk});  // choose, then Load
+                EXPECT_EQ(g_send_para[0], 2);
+                EXPECT_EQ(g_qzfile_name, g_smartmapping->chosen_file);
+                removeTree(local("/mnt/usb1"));
+                refresh(101);
+            },
+            tipShown(),
+            [&] {
+                EXPECT_EQ(g_smartmapping->file_count, 2);
+                EXPECT_TRUE(g_qzfile_name.startsWith("/mnt/usb1/usb"));
+                tick(TIP::kShowTicks);
+            },
+            [&] {
+                finishJob();
+                EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/data/smartmapping/in"));
+            }});
 }
 
 TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
     scanFile("/mnt/usb1", "a.qzfile");
     scanFile("/mnt/usb1", "b\nc.qzfile");
     onPage({[&] {
-        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
-        QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
-        QStringList shown;
-        for (QLabel* l : frame->findChildren<QLabel*>()) shown << l->text();
-        EXPECT_TRUE(shown.contains("bc.qzfile")) << shown.join(",").toStdString();
-        // Back to screen 4 by touch: the keys follow.
-        click("Button_front_6");
-        EXPECT_EQ(screen(), S::kScanPort);
-        EXPECT_EQ(g_smartmapping->loadscan_step, 0);
-        removeTree(local("/mnt/usb1"));
-        refresh(101);
-        EXPECT_EQ(screen(), S::kScanFiles) << "the list is shown again";
-        EXPECT_EQ(g_smartmapping->loadscan_step, 1);
-        EXPECT_EQ(g_smartmapping->file_count, 0);
-        EXPECT_TRUE(g_smartmapping->chosen_file.isEmpty());
-        shot("disk-pulled");
-        keys({kKeyRight, kKeyOk});  // Load without a file: nothing
-        EXPECT_EQ(g_send_para[0], 0);
-    }});
+                keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+                QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
+                QStringList shown;
+                for (QLabel* l : frame->findChildren<QLabel*>()) shown << l->text();
+                EXPECT_TRUE(shown.contains("bc.qzfile")) << shown.join(",").toStdString();
+                // Back to screen 4 by touch: the keys follow.
+                click("Button_front_6");
+                EXPECT_EQ(screen(), S::kScanPort);
+                EXPECT_EQ(g_smartmapping->loadscan_step, 0);
+                removeTree(local("/mnt/usb1"));
+                refresh(101);
+            },
+            tipShown(), [&] { tick(TIP::kShowTicks); },
+            [&] {
+                EXPECT_EQ(screen(), S::kScanFiles) << "the list is shown again";
+                EXPECT_EQ(g_smartmapping->loadscan_step, 1);
+                EXPECT_EQ(g_smartmapping->file_count, 0);
+                EXPECT_TRUE(g_smartmapping->chosen_file.isEmpty());
+                shot("disk-pulled");
+                keys({kKeyRight, kKeyOk});  // Load without a file: nothing
+                EXPECT_EQ(g_send_para[0], 0);
+            }});
 }
 
 TEST_F(SmartMappingPage, ManyOtherFilesDoNotCountAsScanFiles) {
