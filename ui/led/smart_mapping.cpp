@@ -128,6 +128,44 @@ QStringList scanFilesIn(const QString& dir) {
     return out;
 }
 
+// The smallest font the panel still reads.
+constexpr int kMinPoint = 5;
+
+// A label's font made smaller, step by step, until its text fits the label.
+void shrinkToFit(QLabel* label) {
+    label->ensurePolished();
+    QFont f = label->font();
+    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect room = label->contentsRect();
+    while (f.pointSize() > kMinPoint) {
+        const QSize needs = QFontMetrics(f).boundingRect(room, flags, label->text()).size();
+        if (needs.width() <= room.width() && needs.height() <= room.height()) break;
+        f.setPointSize(f.pointSize() - 1);
+    }
+    label->setFont(f);
+}
+
+// A button's words on a wrapping label over it (a button draws one line only), in the font
+// that fits; the label lets touches through to the button.
+void setButtonWords(QAbstractButton* button, const QString& words, int pt, QRect area = {}) {
+    auto* label = button->findChild<QLabel*>("words");
+    if (!label) {
+        label = new QLabel(button);
+        label->setObjectName("words");
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        label->setStyleSheet("background: transparent; border: none; color: rgb(255, 255, 255);");
+    }
+    label->setGeometry(area.isNull() ? button->rect().adjusted(2, 1, -2, -1) : area);
+    QFont f = label->font();
+    f.setPointSize(pt);
+    label->setFont(f);
+    label->setText(words);
+    label->show();
+    shrinkToFit(label);
+}
+
 QFont pointFont(const QFont& base, int pt) {
     QFont f(base);
     f.setPointSize(pt);
@@ -147,7 +185,7 @@ SmartMapping::SmartMapping(QWidget* parent)
     lighting.routing = 1;
     for (int n = 1; n <= 16; ++n) {
         auto* b = findChild<QToolButton*>(QString("Button_route%1").arg(n));
-        setIcon(b, pictureOf(pic::kRouting[n - 1]), 40, 25);
+        setIcon(b, pictureOf(pic::kRouting[n - 1]), 36, 22);
         connect(b, &QToolButton::clicked, this, [this, n] { route_clicked(n); });
     }
     for (const Field& f : kFields)
@@ -278,24 +316,16 @@ void SmartMapping::keyMode() {
 
 void SmartMapping::showScreen(Screen s) {
     ui->stackedWidget->setCurrentIndex(s);
-    switch (s) {
-        case kCabinet:
-            return textsCabinet();
-        case kPort:
-            return textsPort();
-        case kLayout:
-            return textsLayout();
-        case kRouting:
-            return textsRouting();
-        case kScanPort:
-            return textsScanPort();
-        case kScanFiles:
-            return textsFiles();
-        case kCuring:
-            return textsCuring();
-        case kMapping:
-            return textsMapping();
-    }
+    using TextsOf = void (SmartMapping::*)();
+    static constexpr TextsOf kTextsOf[] = {&SmartMapping::textsCabinet,  &SmartMapping::textsPort,
+                                         &SmartMapping::textsLayout,   &SmartMapping::textsRouting,
+                                         &SmartMapping::textsScanPort, &SmartMapping::textsFiles,
+                                         &SmartMapping::textsCuring,   &SmartMapping::textsMapping};
+    (this->*kTextsOf[s])();
+    // Texts too long for their place in a language get a smaller font.
+    for (QLabel* l : ui->stackedWidget->currentWidget()->findChildren<QLabel*>(
+             QString(), Qt::FindDirectChildrenOnly))
+        shrinkToFit(l);
 }
 
 void SmartMapping::enterScreen(Screen s) {
@@ -417,8 +447,15 @@ void SmartMapping::route_clicked(int n) {
 
 void SmartMapping::line_select(int n) {
     lighting.routing = uint8_t(n);
-    setIcon(ui->Button_route, pictureOf(pic::kRouting[(n - 1) % 16]), 30, 20);
+    setIcon(ui->Button_route, pictureOf(pic::kRouting[(n - 1) % 16]), 24, 16);
     ui->Button_route->setText(text(kRoutingText).arg(n));
+    QFont f = ui->Button_route->font();
+    f.setPointSize(8);
+    const int room = ui->Button_route->contentsRect().width() - 24 - 4;
+    while (f.pointSize() > kMinPoint &&
+           QFontMetrics(f).horizontalAdvance(ui->Button_route->text()) > room)
+        f.setPointSize(f.pointSize() - 1);
+    ui->Button_route->setFont(f);
 }
 
 void SmartMapping::on_Button_front_6_clicked() {
@@ -919,7 +956,7 @@ void SmartMapping::textsPort() {
     static constexpr int kFirst[] = {1, 9, 17}, kLast[] = {8, 16, 20};
     for (int i = 0; i < 6; ++i)
         groups[i]->setText(text(kGroup).arg(kFirst[i % 3]).arg(kLast[i % 3]));
-    ui->Button_front_2->setText(text(kPrevious));
+    setButtonWords(ui->Button_front_2, text(kPrevious), 8);
     ui->Button_next_2->setText(text(kNext));
 }
 
@@ -930,14 +967,17 @@ void SmartMapping::textsLayout() {
     ui->label_routeway->setText(text(kRouteWay));
     ui->label_horizon->setText(text(kHorizon));
     ui->label_vert->setText(text(kVert));
-    ui->Button_front_3->setText(text(kPrevious));
+    setButtonWords(ui->Button_front_3, text(kPrevious), 8);
     ui->Button_send->setText(text(kSend));
     line_select(lighting.routing);
 }
 
 void SmartMapping::textsRouting() {
-    for (int n = 1; n <= 16; ++n)
-        findChild<QToolButton*>(QString("Button_route%1").arg(n))->setText(QString::number(n));
+    for (int n = 1; n <= 16; ++n) {
+        findChild<QToolButton*>(QString("Button_route%1").arg(n))->setText(QString());
+        setButtonWords(findChild<QToolButton*>(QString("Button_route%1").arg(n)),
+                       QString::number(n), 7, QRect(1, 27, 38, 12));
+    }
     ui->Button_cancel->setText(text(kCancel));
 }
 
@@ -950,7 +990,7 @@ void SmartMapping::textsScanPort() {
 void SmartMapping::textsFiles() {
     ui->label_step2_6->setText(text(kScanStep2));
     ui->label_step2_7->setText(text(kDetected));
-    ui->Button_front_6->setText(text(kPrevious));
+    setButtonWords(ui->Button_front_6, text(kPrevious), 8);
     ui->Button_load->setText(text(kLoad));
     if (file_frame) {
         if (auto* empty = file_frame->findChild<QLabel*>("label_no_file"))
@@ -975,10 +1015,9 @@ void SmartMapping::textsTopRow() {
     const bool chinese = lang == 0 || lang == 4;
     static constexpr int kChineseY[] = {42, 77, 111, 145}, kOtherY[] = {42, 87, 132, 177};
     for (int i = 0; i < kTopItems; ++i) {
-        top[i]->setText(text(*words[i]));
         const int pt = chinese ? 9 : (lang == 1 || i >= 2) ? 7 : 6;
-        top[i]->setFont(pointFont(top[i]->font(), pt));
         top[i]->setGeometry(5, chinese ? kChineseY[i] : kOtherY[i], 65, chinese ? 20 : 30);
+        setButtonWords(top[i], text(*words[i]), pt);
         const char* style = i != top_focus ? kStyleNormal : level ? kStyleActive : kStyleFocus;
         if (i == kTopLoadScan && scan_file_count == 0) style = kStyleDimmed;
         top[i]->setStyleSheet(style);
