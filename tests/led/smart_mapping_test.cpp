@@ -169,7 +169,9 @@ TEST_F(SmartMappingPage, QuickLightingKeysWalkTheThreeStepsAndBack) {
             SCOPED_TRACE(n++);
             key(r.key);
             EXPECT_EQ(screen(), r.screen);
-            if (r.focused) EXPECT_TRUE(focused(r.focused));
+            if (r.focused) {
+                EXPECT_TRUE(focused(r.focused));
+            }
             shot(QString("lighting-%1").arg(n));
         }
         EXPECT_EQ(g_smartmapping->level, 0) << "Back from step 1 leaves for the top row";
