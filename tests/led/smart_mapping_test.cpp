@@ -13,6 +13,7 @@
 #include <QStackedWidget>
 #include <thread>
 
+#include "box_links.h"
 #include "comm/comm_bridge.h"
 #include "core/globals.h"
 #include "fpga/fpga_manage.h"
@@ -517,6 +518,42 @@ TEST_F(SmartMappingPage, ThePcsCloseShutsAnOpenKeypadWithoutDelivering) {
                 EXPECT_EQ(g_smartmapping, nullptr);
                 EXPECT_TRUE(field.isNull() || field->text() == "128") << "nothing delivered";
             }});
+}
+
+// The PC over TCP on loopback: a scan file written while the job runs leaves the page; one
+// written or deleted once it has ended closes it.
+TEST_F(SmartMappingPage, ThePcsTransferAndDeletionOverTcp) {
+    std::unique_ptr<Link> pc = startBoxLink(Via::Tcp);
+    const auto bytes = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+    const auto status = [](const Bytes& reply) { return reply.size() > 5 ? reply[5] : -1; };
+    const auto transfer = [&](const std::string& name) {
+        EXPECT_EQ(status(pc->ask(body(
+                      0x80, cat({bytes("SMAP"), le32(3), {uint8_t(name.size())}, bytes(name)})))),
+                  0);
+        EXPECT_EQ(status(pc->ask(body(0x81, cat({le32(0), le16(3), bytes("abc")})))), 0);
+        EXPECT_EQ(status(pc->ask(body(0x82, hex("900150983cd24fb0d6963f7d28e17f72")))), 0);
+        settle();
+    };
+    const auto remove = [&](const std::string& name) {
+        EXPECT_EQ(
+            status(pc->ask(body(0x83, cat({bytes("SMAP"), {uint8_t(name.size())}, bytes(name)})))),
+            0);
+        settle();
+    };
+    onPage({[&] {
+        keys({kKeyLeft, kKeyLeft, kKeyOk, kKeyOk});  // curing under the ring
+        transfer("a.qzfile");
+        remove("a.qzfile");
+        EXPECT_NE(g_smartmapping, nullptr) << "the job keeps the page";
+        finishJob();
+        transfer("b.qzfile");
+        EXPECT_EQ(g_smartmapping, nullptr);
+    }});
+    onPage({[&] {
+        remove("b.qzfile");
+        EXPECT_EQ(g_smartmapping, nullptr);
+    }});
+    stopBoxLinks();
 }
 
 }  // namespace
