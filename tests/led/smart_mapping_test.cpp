@@ -180,6 +180,7 @@ TEST_F(SmartMappingPage, QuickLightingKeysWalkTheThreeStepsAndBack) {
 }
 
 TEST_F(SmartMappingPage, TilesFollowTheKeysAndBackRestoresTheEarlierPort) {
+    scanFile("/mnt/usb1", "a.qzfile");
     onPage({[&] {
         keys({kKeyOk, kKeyLeft, kKeyOk});  // screen 1
         keys({kKeyRight, kKeyOk});         // group LED9~16 in tile mode
@@ -202,6 +203,14 @@ TEST_F(SmartMappingPage, TilesFollowTheKeysAndBackRestoresTheEarlierPort) {
         click("2");
         EXPECT_EQ(g_smartmapping->lighting.port, 18);
         EXPECT_TRUE(focused("Button_wlan3"));
+        // The same on load scan's port screen: Back drops the port the keys moved to.
+        keys({kKeyBack, kKeyBack, kKeyRight, kKeyOk});
+        ASSERT_EQ(screen(), S::kScanPort);
+        keys({kKeyLeft, kKeyOk, kKeyRight});  // LED9~16, then its second tile
+        EXPECT_EQ(g_smartmapping->lighting.port, 9);
+        key(kKeyBack);
+        EXPECT_EQ(g_smartmapping->lighting.port, 18);
+        EXPECT_EQ(g_smartmapping->loadscan_tile_mode, 0);
     }});
 }
 

@@ -317,10 +317,10 @@ void SmartMapping::keyMode() {
 void SmartMapping::showScreen(Screen s) {
     ui->stackedWidget->setCurrentIndex(s);
     using TextsOf = void (SmartMapping::*)();
-    static constexpr TextsOf kTextsOf[] = {&SmartMapping::textsCabinet,  &SmartMapping::textsPort,
-                                         &SmartMapping::textsLayout,   &SmartMapping::textsRouting,
-                                         &SmartMapping::textsScanPort, &SmartMapping::textsFiles,
-                                         &SmartMapping::textsCuring,   &SmartMapping::textsMapping};
+    static constexpr TextsOf kTextsOf[] = {
+        &SmartMapping::textsCabinet, &SmartMapping::textsPort,     &SmartMapping::textsLayout,
+        &SmartMapping::textsRouting, &SmartMapping::textsScanPort, &SmartMapping::textsFiles,
+        &SmartMapping::textsCuring,  &SmartMapping::textsMapping};
     (this->*kTextsOf[s])();
     // Texts too long for their place in a language get a smaller font.
     for (QLabel* l : ui->stackedWidget->currentWidget()->findChildren<QLabel*>(
@@ -728,7 +728,7 @@ void SmartMapping::keyBack() {
             return on_Button_cancel_clicked();
         case kScanPort:
             if (loadscan_tile_mode) {
-                if (loadscan_tile_chosen) lighting.port = saved_port;
+                lighting.port = saved_port;  // what the keys moved over is not a choice
                 groupClicked(port_group, kScanPort);
                 loadscan_tile_mode = 0;
                 return focus.select(port_group);
