@@ -20,8 +20,10 @@
 #include "fpga/rcv_job_events.h"
 #include "page_driver.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui/shell/option.h"
 #include "ui/shell/qround_progress_bar.h"
 #include "ui/shell/tip.h"
+#include "ui_option.h"
 #include "ui_smart_mapping.h"
 
 namespace {
@@ -563,6 +565,35 @@ TEST_F(SmartMappingPage, ThePcsTransferAndDeletionOverTcp) {
         EXPECT_EQ(g_smartmapping, nullptr);
     }});
     stopBoxLinks();
+}
+
+// From the options menu: a deletion by the PC re-texts the menu in front, OK on its entry opens
+// the wizard, and Mode there closes both.
+TEST_F(SmartMappingPage, OpenedFromTheOptionsMenuWhichModeClosesWithIt) {
+    g_lcd_lang_valid = 0x1F;
+    session({[] { panel::openRegistered(kPageOption); },
+             [this] {
+                 const QString before = g_option->ui->label_title->text();
+                 g_language = g_language == 2 ? 1 : 2;
+                 std::thread pc([] { emit comm_bridge::pInstance()->sig_file_deleted(0); });
+                 pc.join();
+                 settle();
+                 EXPECT_NE(g_option->ui->label_title->text(), before) << "re-texted";
+                 key(kKeyBack);
+             }});
+    session({[] { panel::openRegistered(kPageOption); },
+             [this] {
+                 for (int i = 0; i < 6; ++i) key(kKeyRight);
+                 key(kKeyOk);
+             },
+             [this] {
+                 ASSERT_NE(g_smartmapping, nullptr);
+                 shot("from-options");
+                 key(kKeyMode);
+                 EXPECT_EQ(g_smartmapping, nullptr);
+                 EXPECT_EQ(g_option, nullptr);
+             }});
+    EXPECT_EQ(g_page_focus, kPageCustomMode);
 }
 
 }  // namespace

@@ -447,11 +447,12 @@ void SmartMapping::route_clicked(int n) {
 
 void SmartMapping::line_select(int n) {
     lighting.routing = uint8_t(n);
-    setIcon(ui->Button_route, pictureOf(pic::kRouting[(n - 1) % 16]), 24, 16);
+    ui->Button_route->ensurePolished();
+    setIcon(ui->Button_route, pictureOf(pic::kRouting[(n - 1) % 16]), 21, 14);
     ui->Button_route->setText(text(kRoutingText).arg(n));
     QFont f = ui->Button_route->font();
     f.setPointSize(8);
-    const int room = ui->Button_route->contentsRect().width() - 24 - 4;
+    const int room = ui->Button_route->contentsRect().width() - 21 - 4;
     while (f.pointSize() > kMinPoint &&
            QFontMetrics(f).horizontalAdvance(ui->Button_route->text()) > room)
         f.setPointSize(f.pointSize() - 1);

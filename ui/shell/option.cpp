@@ -8,6 +8,7 @@
 #include "ui/input/input_cut.h"
 #include "ui/input/link_option.h"
 #include "ui/input/output_set.h"
+#include "ui/led/smart_mapping.h"
 #include "ui/led/test_chart.h"
 #include "ui/shell/advanced_option.h"
 #include "ui/shell/page_store.h"
@@ -123,7 +124,7 @@ void Option::on_test_chart_clicked() {
 
 void Option::on_smart_mapping_clicked() {
     if (!smart_mapping_valid) return;
-    qDebug() << "Option: the smart mapping page is not built yet";
+    panel::open(g_smartmapping, kPageSmartMapping);
 }
 
 void Option::on_AdvanceButton_clicked() {
