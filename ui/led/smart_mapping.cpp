@@ -516,7 +516,6 @@ void SmartMapping::ringRouting() {
 void SmartMapping::ringScanPort(bool entered) {
     loadscan_step = 0;
     loadscan_tile_mode = 0;
-    loadscan_tile_chosen = 0;
     showScreen(kScanPort);
     const int group = std::min(lighting.port / 8, 2);
     focus.setItems({{ui->Button_wlan5, kStyleNormal, kStyleFocus},
@@ -603,7 +602,6 @@ void SmartMapping::stepTile(int step, Screen s) {
 
 void SmartMapping::zem_button_wlan_clicked() {
     const int tile = sender() ? sender()->objectName().toInt() : port_tile;
-    const Screen s = Screen(ui->stackedWidget->currentIndex());
     port_tile = uint8_t(std::min(tile, groupTiles() - 1));
     lighting.port = uint8_t(port_group * 8 + port_tile);
     saved_port = lighting.port;
@@ -611,7 +609,6 @@ void SmartMapping::zem_button_wlan_clicked() {
         box->setStyleSheet(box->objectName() == QString("tile%1").arg(port_tile) ? kTileCurrent
                                                                                  : kTileOther);
     // The choice ends the tile mode; the keys are back on the group.
-    if (s == kScanPort && loadscan_tile_mode) loadscan_tile_chosen = 1;
     tile_mode = loadscan_tile_mode = 0;
     focus.select(port_group);
 }

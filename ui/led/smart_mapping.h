@@ -68,7 +68,6 @@ public:
     uint8_t port_tile = 0;
     uint8_t loadscan_step = 0;
     uint8_t loadscan_tile_mode = 0;
-    uint8_t loadscan_tile_chosen = 0;
     uint8_t file_page_shown = 0;
 
     // The scan-file list: internal files first, then the USB disk's.
