@@ -225,89 +225,65 @@ TEST_F(TextsFit, SystemPagesOfTheAdvancedAndLinkMenus) {
                      key(kKeyBack);
                  }});
     }
-    TEST_F(TextsFit, SmartMappingWizard) {
-        writeFile("/data/smartmapping/screen.qzfile", "scan");
-        writeFile("/mnt/usb1/usb.qzfile", "scan");
-        key(kKeyOk);
-        session({[] { panel::openRegistered(kPageSmartMapping); },
-                 [this] {
-                     const auto page = [] { return g_smartmapping; };
-                     inEachLanguage("smart-cabinet", page);
-                     keys({kKeyOk, kKeyLeft, kKeyOk});
-                     inEachLanguage("smart-port", page);
-                     keys({kKeyLeft, kKeyOk});
-                     inEachLanguage("smart-layout", page);
-                     keys({kKeyRight, kKeyRight, kKeyOk});
-                     inEachLanguage("smart-routing", page);
-                     keys({kKeyBack, kKeyBack, kKeyBack, kKeyBack, kKeyRight, kKeyOk});
-                     inEachLanguage("smart-scan-port", page);
-                     keys({kKeyLeft, kKeyOk});
-                     inEachLanguage("smart-files", page);
-                     keys({kKeyBack, kKeyBack, kKeyRight});
-                     inEachLanguage("smart-curing", page);
-                     key(kKeyRight);
-                     inEachLanguage("smart-mapping", page);
-                     while (g_smartmapping) key(kKeyBack);
-                 }});
-    }
+}
 
-    TEST_F(TextsFit, UsbUpgradePage) {
-        g_usb_grade_path = " ";
-        session({[] { panel::openRegistered(kPageFirmwareUsbGrade); },
-                 [this] {
-                     inEachLanguage("no-file", [] { return g_firmware_usbgrade; });
-                     writeFile("/mnt/usb1/a-long-package-name-2026.ZEM", "x");
-                     g_firmware_usbgrade->get_file_list_smartpath();
-                     inEachLanguage("list", [] { return g_firmware_usbgrade; });
-                     key(kKeyBack);
-                 }});
-    }
+TEST_F(TextsFit, UsbUpgradePage) {
+    g_usb_grade_path = " ";
+    session({[] { panel::openRegistered(kPageFirmwareUsbGrade); },
+             [this] {
+                 inEachLanguage("no-file", [] { return g_firmware_usbgrade; });
+                 writeFile("/mnt/usb1/a-long-package-name-2026.ZEM", "x");
+                 g_firmware_usbgrade->get_file_list_smartpath();
+                 inEachLanguage("list", [] { return g_firmware_usbgrade; });
+                 key(kKeyBack);
+             }});
+}
 
-    TEST_F(TextsFit, AgingPage) {
-        for (int i = 0; i < 3360; ++i) factoryage_log << "12-31 23:59 255 31 255 255 0 255";
-        session({[] { panel::openRegistered(kPageFactoryAge); },
-                 [this] {
-                     for (int page = 1; page < 420; ++page) click("ButtonNext");
-                     inEachLanguage("last-page", [] { return g_factoryage; });
-                     key(kKeyBack);
-                 }});
-        factoryage_log.clear();
-    }
+TEST_F(TextsFit, AgingPage) {
+    for (int i = 0; i < 3360; ++i) factoryage_log << "12-31 23:59 255 31 255 255 0 255";
+    session({[] { panel::openRegistered(kPageFactoryAge); },
+             [this] {
+                 for (int page = 1; page < 420; ++page) click("ButtonNext");
+                 inEachLanguage("last-page", [] { return g_factoryage; });
+                 key(kKeyBack);
+             }});
+    factoryage_log.clear();
+}
 
-    TEST_F(TextsFit, RecoveryPage) {
-        session({[] { panel::openRegistered(kPageRcvRecovery); },
-                 [this] {
-                     inEachLanguage("no-cards", [] { return g_rcv_recovery; });
-                     g_rcv_recovery->setResultList({"12/20/99/98"});
-                     inEachLanguage("found", [] { return g_rcv_recovery; });
-                     key(kKeyBack);
-                 }});
-    }
+TEST_F(TextsFit, RecoveryPage) {
+    session({[] { panel::openRegistered(kPageRcvRecovery); },
+             [this] {
+                 inEachLanguage("no-cards", [] { return g_rcv_recovery; });
+                 g_rcv_recovery->setResultList({"12/20/99/98"});
+                 inEachLanguage("found", [] { return g_rcv_recovery; });
+                 key(kKeyBack);
+             }});
+}
 
-    TEST_F(TextsFit, SmartMappingWizard) {
-        writeFile("/data/smartmapping/screen.qzfile", "scan");
-        writeFile("/mnt/usb1/usb.qzfile", "scan");
-        key(kKeyOk);
-        session({[] { panel::openRegistered(kPageSmartMapping); },
-                 [this] {
-                     const auto page = [] { return g_smartmapping; };
-                     inEachLanguage("smart-cabinet", page);
-                     keys({kKeyOk, kKeyLeft, kKeyOk});
-                     inEachLanguage("smart-port", page);
-                     keys({kKeyLeft, kKeyOk});
-                     inEachLanguage("smart-layout", page);
-                     keys({kKeyRight, kKeyRight, kKeyOk});
-                     inEachLanguage("smart-routing", page);
-                     keys({kKeyBack, kKeyBack, kKeyBack, kKeyBack, kKeyRight, kKeyOk});
-                     inEachLanguage("smart-scan-port", page);
-                     keys({kKeyLeft, kKeyOk});
-                     inEachLanguage("smart-files", page);
-                     keys({kKeyBack, kKeyBack, kKeyRight});
-                     inEachLanguage("smart-curing", page);
-                     key(kKeyRight);
-                     inEachLanguage("smart-mapping", page);
-                     while (g_smartmapping) key(kKeyBack);
-                 }});
-    }
+TEST_F(TextsFit, SmartMappingWizard) {
+    writeFile("/data/smartmapping/screen.qzfile", "scan");
+    writeFile("/mnt/usb1/usb.qzfile", "scan");
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageSmartMapping); },
+             [this] {
+                 const auto page = [] { return g_smartmapping; };
+                 inEachLanguage("smart-cabinet", page);
+                 keys({kKeyOk, kKeyLeft, kKeyOk});
+                 inEachLanguage("smart-port", page);
+                 keys({kKeyLeft, kKeyOk});
+                 inEachLanguage("smart-layout", page);
+                 keys({kKeyRight, kKeyRight, kKeyOk});
+                 inEachLanguage("smart-routing", page);
+                 keys({kKeyBack, kKeyBack, kKeyBack, kKeyBack, kKeyRight, kKeyOk});
+                 inEachLanguage("smart-scan-port", page);
+                 keys({kKeyLeft, kKeyOk});
+                 inEachLanguage("smart-files", page);
+                 keys({kKeyBack, kKeyBack, kKeyRight});
+                 inEachLanguage("smart-curing", page);
+                 key(kKeyRight);
+                 inEachLanguage("smart-mapping", page);
+                 while (g_smartmapping) key(kKeyBack);
+             }});
+}
 
 }  // namespace

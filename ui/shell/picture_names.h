@@ -91,9 +91,8 @@ constexpr PictureName kRightArrow{"rtri"};
 constexpr PictureName kPortOnline{"online_up"};
 constexpr PictureName kPortOffline{"offline_up"};
 constexpr PictureName kPortsPage[] = {kLeftArrow, kRightArrow, kPortOnline, kPortOffline};
-// The smart-mapping wizard: paging, the mapping switch and the 16 routings.
-constexpr PictureName kPrevious{"previous"};
-constexpr PictureName kNext{"next"};
+// The smart-mapping wizard: the mapping switch and the 16 routings (its paging arrows are the
+// lists' kPrevious and kNext).
 constexpr PictureName kButtonOn{"button_on"};
 constexpr PictureName kButtonOff{"button_off"};
 constexpr PictureName kRouting[] = {
