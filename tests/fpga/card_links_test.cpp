@@ -109,8 +109,9 @@ protected:
     }
     // The error answer of a card frame the box refused: the header turned round and a status.
     static Bytes refusal(const Bytes& request, uint8_t status) {
-        Bytes r = {request[2], request[3], request[0], request[1]};
-        r.insert(r.end(), request.begin() + 4, request.begin() + 10);
+        Bytes r(request.begin(), request.begin() + 10);
+        std::swap(r[0], r[2]);
+        std::swap(r[1], r[3]);
         r.push_back(status);
         return r;
     }
