@@ -16,26 +16,13 @@
 #include "core/json_files.h"
 #include "core/zem_ram_para.h"
 #include "platform/sim/sim_mtd.h"
+#include "transfer_frames.h"
 
 namespace {
 
 uint8_t status(const Bytes& reply) {
     return reply.size() > 10 ? reply[10] : 0xEE;
 }
-Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-Bytes start(const std::string& tag, uint32_t size, const std::string& name = "") {
-    return body(0x80, cat({text(tag), le32(size), {uint8_t(name.size())}, text(name)}));
-}
-Bytes piece(uint32_t offset, const std::string& data) {
-    return body(0x81, cat({le32(offset), le16(uint16_t(data.size())), text(data)}));
-}
-Bytes end(const Bytes& md5) {
-    return body(0x82, md5);
-}
-// RFC 1321 test value of "abc".
-const Bytes kMd5Abc = hex("900150983cd24fb0d6963f7d28e17f72");
 
 }  // namespace
 

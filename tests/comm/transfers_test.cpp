@@ -10,22 +10,9 @@
 #include "box_links.h"
 #include "comm_fixture.h"
 #include "platform/clock.h"
+#include "transfer_frames.h"
 
 namespace {
-
-Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-Bytes start(const std::string& tag, uint32_t size, const std::string& name = "") {
-    return body(0x80, cat({text(tag), le32(size), {uint8_t(name.size())}, text(name)}));
-}
-Bytes piece(uint32_t offset, const std::string& data) {
-    return body(0x81, cat({le32(offset), le16(uint16_t(data.size())), text(data)}));
-}
-Bytes end(const Bytes& md5) {
-    return body(0x82, md5);
-}
-const Bytes kMd5Abc = hex("900150983cd24fb0d6963f7d28e17f72");  // RFC 1321: "abc"
 
 constexpr Via kVias[4] = {Via::Tcp, Via::Udp, Via::Pty, Via::Pty4G};
 

@@ -85,9 +85,8 @@ bool Program::running() {
     return ::waitpid(pid_, nullptr, WNOHANG) == 0;
 }
 
-std::string Program::readyLine() const {
-    const std::string cmd =
-        std::string(ZEM_SOURCE_DIR "/scripts/sim-ready.sh ") + root_ + " " + std::to_string(pid_);
+std::string scriptOutput(const std::string& script, const std::string& args) {
+    const std::string cmd = std::string(ZEM_SOURCE_DIR "/scripts/") + script + " " + args;
     std::string out;
     if (FILE* p = ::popen(cmd.c_str(), "r")) {
         char buf[512];
@@ -95,6 +94,10 @@ std::string Program::readyLine() const {
         ::pclose(p);
     }
     return out;
+}
+
+std::string Program::readyLine() const {
+    return scriptOutput("sim-ready.sh", root_ + " " + std::to_string(pid_));
 }
 
 std::string Program::console() const {

@@ -15,6 +15,8 @@
 // Polls until check() holds or the time runs out.
 bool eventually(const std::function<bool()>& check, std::chrono::seconds limit);
 std::string slurp(const std::string& file);
+// What one of the project's scripts (scripts/NAME) prints; it reaches only the box's root.
+std::string scriptOutput(const std::string& script, const std::string& args);
 
 class Program : public ::testing::Test {
 protected:

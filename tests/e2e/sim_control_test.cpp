@@ -22,14 +22,7 @@ namespace fs = std::filesystem;
 
 // Runs scripts/sim-ctl.sh with the box's root and the words; its output.
 std::string script(const std::string& root, const std::string& words) {
-    const std::string cmd = std::string(ZEM_SOURCE_DIR "/scripts/sim-ctl.sh ") + root + " " + words;
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, p)) out += buf;
-        ::pclose(p);
-    }
-    return out;
+    return scriptOutput("sim-ctl.sh", root + " " + words);
 }
 
 void writeBytes(const std::string& file, const usb_package::Bytes& b) {
