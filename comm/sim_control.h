@@ -1,8 +1,8 @@
 // The simulated box's control channel: a Unix socket at "<root>/sim/ctl" (local only) through
 // which a person, a script (scripts/sim-ctl.sh) or a check from outside works the simulated
 // devices and the panel as a test jig works a bench box: plug a USB disk, give an input a
-// signal, put cards behind a port and set their faults, press keys, touch, take a screenshot,
-// start the mailbox jobs, and read one status line per device.
+// signal, read an input's EDID EEPROM out, put cards behind a port and set their faults, press
+// keys, touch, take a screenshot, start the mailbox jobs, and read one status line per device.
 //
 // A client connects, sends one command line and reads the answer until the box closes the
 // connection: "ok", the status lines, or one line "error: why". Only the program started with

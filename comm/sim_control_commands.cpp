@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "c331/c331_manage.h"
 #include "comm/sim_control.h"
@@ -16,6 +17,7 @@
 #include "fpga/rcv_recovery.h"
 #include "platform/box.h"
 #include "platform/sim/sim_box.h"
+#include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/sim_receivers.h"
 #include "ui/shell/panel_frame.h"
@@ -29,6 +31,8 @@ const std::string kOk = "ok";
 constexpr int kPorts = 20;
 constexpr uint8_t kTaskQuery = 5, kTaskRecover = 6;
 const char* const kInputs[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
+constexpr int kEdidEepromSize = 256;
+constexpr int kFpgaBrightnessReg = 6;
 
 std::string error(const std::string& why) {
     return "error: " + why;
@@ -101,6 +105,25 @@ std::string inputCommand(const SimArgs& w) {
     if (!platform::sim::setInput(source, int(width), int(height), int(rate)))
         return error("no standard video mode " + w[2]);
     return kOk;
+}
+
+// A jig reading an input's EDID EEPROM out whole, to a file under the root.
+std::string edidCommand(const SimArgs& w) {
+    if (w.size() != 3 || !programPath(w[2]))
+        return error(
+            "usage: edid EXT|DVI|HDMI1..HDMI4 FILE (a path under the box's root, as "
+            "/sim/edid.bin)");
+    const int source = inputByName(w[1]);
+    if (source < 0) return error("no input " + w[1] + " (EXT, DVI, HDMI1..HDMI4)");
+    const auto eeprom = platform::sim::inputSide().eeprom[source];
+    if (!eeprom) return error("input " + w[1] + " has no EDID EEPROM");
+    std::string bytes(kEdidEepromSize, '\0');
+    for (int i = 0; i < kEdidEepromSize; ++i) bytes[size_t(i)] = char(eeprom->reg(uint8_t(i)));
+    const std::string& file = w[2];
+    if (platform::makeParentDirs(file) != 0) return error("no folder for " + file);
+    std::ofstream out(platform::path(file), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    return out.flush() ? kOk : error("could not write " + file);
 }
 
 // ---- cards and links ----
@@ -266,7 +289,8 @@ std::string fpgaLines() {
     std::lock_guard<std::mutex> lock(b->mutex);
     for (int i = 0; i < 2; ++i)
         out += "fpga " + std::to_string(i + 1) + ": " +
-               (b->fpga[size_t(i)].running() ? "running" : "not running") + "\n";
+               (b->fpga[size_t(i)].running() ? "running" : "not running") + ", brightness " +
+               std::to_string(b->fpga[size_t(i)].reg(kFpgaBrightnessReg)) + "\n";
     for (int p = 0; p < kPorts; ++p) {
         const auto& cards = b->port(p).cards;
         out += "port " + std::to_string(p + 1) + ": " + std::to_string(cards.size()) +
@@ -316,12 +340,24 @@ std::string usbLine() {
            "\n";
 }
 
+// Output channel 0's colour registers (bank 0x0C) as the picture controls last wrote them.
+std::string c331PictureLine() {
+    const auto chip = platform::sim::simC331();
+    if (!chip) return "";
+    auto field = [&](uint8_t address) {
+        return std::to_string(chip->field(0x0Cu << 16 | uint32_t(address) << 8 | 2));
+    };
+    return "c331 picture: brightness " + field(0x3A) + ", contrast " + field(0x28) +
+           ", saturation " + field(0x1B) + "\n";
+}
+
 std::string c331Line() {
     const c331_manage* c = c331_manage::p_c331_manage;
     if (!c) return "c331: not started\n";
     const int state = c->thread_state;
-    return state >= 8 ? "c331: running\n"
-                      : "c331: starting (stage " + std::to_string(state) + " of 8)\n";
+    return (state >= 8 ? "c331: running\n"
+                       : "c331: starting (stage " + std::to_string(state) + " of 8)\n") +
+           c331PictureLine();
 }
 
 std::string jobLines() {
@@ -355,10 +391,9 @@ struct Command {
     std::string (*run)(const SimArgs&);
 };
 constexpr Command kCommands[] = {
-    {"usb", usbCommand},       {"input", inputCommand},
-    {"cards", cardsCommand},   {"card", cardCommand},
-    {"link", linkCommand},     {"key", keyCommand},
-    {"touch", touchCommand},   {"screenshot", screenshotCommand},
+    {"usb", usbCommand},       {"input", inputCommand}, {"edid", edidCommand},
+    {"cards", cardsCommand},   {"card", cardCommand},   {"link", linkCommand},
+    {"key", keyCommand},       {"touch", touchCommand}, {"screenshot", screenshotCommand},
     {"status", statusCommand}, {"job", jobCommand},
 };
 
@@ -369,5 +404,5 @@ std::string sim_control_dispatch(const SimArgs& w) {
     for (const Command& c : kCommands)
         if (w[0] == c.name) return c.run(w);
     return error("unknown command " + w[0] +
-                 " (usb, input, cards, card, link, key, touch, screenshot, status, job)");
+                 " (usb, input, edid, cards, card, link, key, touch, screenshot, status, job)");
 }

@@ -5,6 +5,7 @@
 #
 #   usb plug HOSTDIR | usb unplug       a USB disk holding HOSTDIR's files, plugged in or pulled
 #   input EXT|DVI|HDMI1..4 WxH@HZ|off   a source plugged into an input, or pulled
+#   edid EXT|DVI|HDMI1..4 FILE          the input's EDID EEPROM read out to FILE (256 bytes)
 #   cards PORT N                        N receiving cards behind output port PORT (1..20)
 #   card PORT INDEX ok|silent|bad-check|needs-recovery
 #   link PORT up|down
@@ -15,7 +16,8 @@
 #   job usb|query|recover               the USB upgrade, card query or recovery, as the pages
 #
 # The box itself touches only its root: this script copies a USB disk's files into
-# DIR/sim/usb-disk.* and the screenshot out of DIR/sim/screenshots.
+# DIR/sim/usb-disk.* and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
+# DIR/sim/edid.
 set -euo pipefail
 if [ $# -lt 2 ]; then
     sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
@@ -51,6 +53,14 @@ case "${1:-} ${2:-}" in
     ask screenshot "/sim/$shot" >/dev/null || { ask screenshot "/sim/$shot"; exit 1; }
     mkdir -p "$(dirname "$2")"
     mv "$root/sim/$shot" "$2"
+    echo ok
+    ;;
+"edid "*)
+    [ $# -eq 3 ] || { echo "usage: edid INPUT FILE" >&2; exit 2; }
+    out=edid/edid-$$.bin
+    ask edid "$2" "/sim/$out" >/dev/null || { ask edid "$2" "/sim/$out"; exit 1; }
+    mkdir -p "$(dirname "$3")"
+    mv "$root/sim/$out" "$3"
     echo ok
     ;;
 *)

@@ -176,7 +176,7 @@ TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
     } cases[] = {
         {"", "error: no command"},
         {"reboot now",
-         "error: unknown command reboot (usb, input, cards, card, link, key, touch, "
+         "error: unknown command reboot (usb, input, edid, cards, card, link, key, touch, "
          "screenshot, status, job)"},
         {"usb plug /no/such/folder", nullptr},  // refused until the watcher listens, or no folder
         {"usb plug ../../etc", nullptr},
@@ -184,6 +184,11 @@ TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
         {"input HDMI5 1920x1080@60", "error: no input HDMI5 (EXT, DVI, HDMI1..HDMI4)"},
         {"input HDMI1 1920x1080", "error: usage: input EXT|DVI|HDMI1..HDMI4 WxH@HZ|off"},
         {"input HDMI1 1921x1080@60", "error: no standard video mode 1921x1080@60"},
+        {"edid HDMI5 /sim/edid.bin", "error: no input HDMI5 (EXT, DVI, HDMI1..HDMI4)"},
+        {"edid HDMI1 edid.bin",
+         "error: usage: edid EXT|DVI|HDMI1..HDMI4 FILE (a path under the box's root, as "
+         "/sim/edid.bin)"},
+        {"edid HDMI1", nullptr},
         {"cards 0 4", "error: usage: cards PORT(1..20) N(0..255)"},
         {"cards 21 4", "error: usage: cards PORT(1..20) N(0..255)"},
         {"cards 1 256", "error: usage: cards PORT(1..20) N(0..255)"},
