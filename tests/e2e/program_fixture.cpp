@@ -62,6 +62,10 @@ void Program::SetUp() {
     // A box whose PC port is free on this machine; every other setting takes its default.
     std::filesystem::create_directories(root_ + "/data/configs");
     std::ofstream(root_ + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port_ << "\n";
+    start();
+}
+
+void Program::start() {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -79,6 +83,17 @@ void Program::TearDown() {
         ::waitpid(pid_, nullptr, 0);
     }
     if (!HasFailure()) removeTree(root_);
+}
+
+void Program::restart() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // The console of the first run stays beside the new one.
+    std::filesystem::rename(root_ + "/console.log", root_ + "/console-before-restart.log");
+    start();
 }
 
 bool Program::running() {
@@ -138,6 +153,17 @@ std::string Program::statusLine(const std::string& prefix) const {
     for (std::string l; std::getline(in, l);)
         if (l.rfind(prefix, 0) == 0) return l;
     return "";
+}
+
+void Program::shot(const std::string& state) const {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string png = screenshot(state);
+    ASSERT_FALSE(png.empty()) << state;
+    std::filesystem::create_directories(ZEM_SCREENSHOT_DIR);
+    std::ofstream(std::string(ZEM_SCREENSHOT_DIR) + "/" + info->test_suite_name() + "." +
+                      info->name() + "-" + state + ".png",
+                  std::ios::binary)
+        << png;
 }
 
 std::string Program::screenshot(const std::string& name) const {

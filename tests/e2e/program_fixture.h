@@ -23,6 +23,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Starts the program on root_; SetUp starts it once.
+    void start();
+    // The box switched off (killed, as a power cut) and on again on the same root.
+    void restart();
+
     bool running();
     // What scripts/sim-ready.sh prints for this box.
     std::string readyLine() const;
@@ -38,6 +43,8 @@ protected:
     std::string statusLine(const std::string& prefix) const;
     // A screenshot of the panel, as PNG bytes.
     std::string screenshot(const std::string& name) const;
+    // A screenshot kept with the page tests' ones (build/screenshots), named after the test.
+    void shot(const std::string& state) const;
 
     std::string root_;
     uint16_t port_ = 0;
