@@ -85,6 +85,19 @@ protected:
         moveTo(kKeypadOk);
         keys({"OK"});
     }
+    // A step on the field being edited, pressed again as a user would while the field does not
+    // move: a step taken while the C331 thread has not yet taken the last apply (an OK's
+    // commit, say) is dropped.
+    bool stepTaken(const char* key) const {
+        const std::string before = screenshot("before-step");
+        return eventually(
+            [&] {
+                keys({key});
+                const std::string after = screenshot("after-step");
+                return !after.empty() && after != before;
+            },
+            seconds(20));
+    }
     uint16_t savedWord(int addr) const {
         const std::string file = slurp(root_ + "/data/ram_device_info");
         const size_t at = 2 + size_t(addr) - kRamFileFirst;
@@ -109,8 +122,7 @@ TEST_F(PanelChains, PictureStepsReachTheFpgasAndTheC331AndSurviveARestart) {
         statusReads("c331 picture: ", "c331 picture: brightness 0, contrast 511, saturation 511"));
     openQualityPage();
     shot("quality");
-    // Each step is written at once; the next waits until the chips have it, as a step taken
-    // while the apply is still pending is dropped.
+    // Each step is written at once; the next waits until the chips have it.
     const struct {
         const char* key;
         const char* fpga;  // both FPGAs' register 6
@@ -130,7 +142,7 @@ TEST_F(PanelChains, PictureStepsReachTheFpgasAndTheC331AndSurviveARestart) {
             continue;
         }
         SCOPED_TRACE(std::string(s.key) + " to " + s.fpga + ", " + s.c331);
-        keys({s.key});
+        ASSERT_TRUE(stepTaken(s.key));
         EXPECT_TRUE(statusReads("fpga 1: ", std::string("fpga 1: running, ") + s.fpga));
         EXPECT_TRUE(statusReads("fpga 2: ", std::string("fpga 2: running, ") + s.fpga));
         EXPECT_TRUE(statusReads("c331 picture: ", std::string("c331 picture: ") + s.c331));
