@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "pc_link.h"
@@ -104,8 +105,14 @@ protected:
         if (file.size() < at + 2 || file.compare(0, 2, "\xAA\xAA") != 0) return 0xFFFF;
         return uint16_t(uint8_t(file[at]) | uint8_t(file[at + 1]) << 8);
     }
+    // The head of the brightness table in FPGA 0's flash image ("" before it exists).
     std::string brightTable() const {
-        return slurp(root_ + "/sim/fpga-flash-1.bin").substr(kBrightTable, kBrightLevel + 1);
+        std::ifstream in(root_ + "/sim/fpga-flash-1.bin", std::ios::binary);
+        std::string head(kBrightLevel + 1, '\0');
+        if (!in.seekg(std::streamoff(kBrightTable)) ||
+            !in.read(&head[0], std::streamsize(head.size())))
+            return "";
+        return head;
     }
     // From the home screen: the main menu, Settings, Image quality, Picture quality.
     void openQualityPage() const {
