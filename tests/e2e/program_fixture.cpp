@@ -92,7 +92,8 @@ void Program::restart() {
         pid_ = -1;
     }
     // The console of the first run stays beside the new one.
-    std::filesystem::rename(root_ + "/console.log", root_ + "/console-before-restart.log");
+    std::error_code ignored;
+    std::filesystem::rename(root_ + "/console.log", root_ + "/console-before-restart.log", ignored);
     start();
 }
 
