@@ -113,16 +113,20 @@ void* fpga_manage::fpgamanageThread(void* arg) {
     auto* self = static_cast<fpga_manage*>(arg);
     if (!self) return nullptr;
     for (;;) {
-        if (g_usb_grade)
-            self->usb_upgrade_manage_deal();
-        else
-            self->fpga_manage_deal();
+        self->thread_pass();
         const auto wait = std::chrono::milliseconds(self->next_pass_ms());
         std::unique_lock<std::mutex> lock(self->wake_mutex_);
         self->wake_cv_.wait_for(lock, wait, [self] { return self->wake_flag_ || self->stop_; });
         self->wake_flag_ = false;
         if (self->stop_) return nullptr;
     }
+}
+
+void fpga_manage::thread_pass() {
+    if (g_usb_grade)
+        usb_upgrade_manage_deal();
+    else
+        fpga_manage_deal();
 }
 
 void fpga_manage::wake() {

@@ -152,6 +152,8 @@ public:
     void softinit();
     static void* fpgamanageThread(void* arg);
     void fpga_manage_deal();
+    // One pass of the thread: the USB upgrade's step while one runs, else the FPGA work.
+    void thread_pass();
     // Wakes the thread before its next due time (a request was left for it).
     void wake();
     // Stops and joins the thread (tests only; the box never stops it).

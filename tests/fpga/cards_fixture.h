@@ -1,5 +1,5 @@
-// Both FPGAs lit with receiving cards behind their ports: plugging cards, running search
-// cycles, and PC frames for the cards handed to the pass-through as a transport would.
+// Both FPGAs lit with receiving cards behind their ports (plugging and search cycles come from
+// SimFpgas), and PC frames for the cards handed to the pass-through as a transport would.
 #pragma once
 
 #include "fpga_fixture.h"
@@ -12,15 +12,6 @@ Bytes cardFrame(uint16_t dest, uint8_t kind, uint8_t mode, uint8_t port, uint8_t
 class CardsTest : public FpgaTest {
 protected:
     void SetUp() override;
-
-    // count cards behind port 0..19 (10..19: FPGA 1), its link up.
-    void plug(int port, int count);
-    // Runs the FPGA passes of two search cycles (odd and even ports) and their replies.
-    void searchCycles(int cycles = 2);
-    // The card count of port 0..19 as the FPGA's RAM area 1 holds it.
-    uint16_t areaCount(int port) const;
-    // Frames sent on port 0..19 so far.
-    std::vector<Bytes> sentOn(int port) const;
 
     // Hands a frame to the pass-through as a link does, then polls as the link does while it
     // waits, at most `polls` times: the answer body (check byte kept), empty for none.

@@ -59,12 +59,6 @@ protected:
     void writeBytes(const std::string& path, const Bytes& b) const {
         writeFile(path, std::string(b.begin(), b.end()));
     }
-    std::vector<Bytes> sentBy(int port, uint8_t command) const {
-        std::vector<Bytes> out;
-        for (const Bytes& f : sentOn(port))
-            if (f.size() > 9 && f[9] == command) out.push_back(f);
-        return out;
-    }
 
     std::vector<int> smart, recovery;
     std::vector<QStringList> lists;
@@ -91,7 +85,7 @@ TEST_F(JobsTest, QuickLightingPlacesEachCardThenResetsTheirRam) {
     searchCycles(3);
     line_type = {128, 64, 8, 4, 2, 1, 3, 2};  // one row of three, left to right
     ASSERT_TRUE(runTask(1));
-    const auto positions = sentBy(2, 0x60);
+    const auto positions = sentOn(2, 0x60);
     ASSERT_EQ(positions.size(), 3u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(positions[i][0], i);  // card index
@@ -99,7 +93,7 @@ TEST_F(JobsTest, QuickLightingPlacesEachCardThenResetsTheirRam) {
         EXPECT_EQ(ram[0x180] | ram[0x181] << 8, 128 * i + 8);
         EXPECT_EQ(ram[0x182] | ram[0x183] << 8, 4);
     }
-    EXPECT_EQ(sentBy(2, 0xA0).size(), 1u);
+    EXPECT_EQ(sentOn(2, 0xA0).size(), 1u);
     EXPECT_EQ(board->card(2, 2).regs[1], 0xFF);
     EXPECT_TRUE(wellFormed(smart));
     EXPECT_EQ(smart[smart.size() - 2], 90);
@@ -110,8 +104,8 @@ TEST_F(JobsTest, SaveAndMappingGoToEveryPortWithCards) {
     plug(15, 1);
     searchCycles(3);
     ASSERT_TRUE(runTask(3));
-    EXPECT_EQ(sentBy(4, 0x81).size(), 1u);
-    EXPECT_EQ(sentBy(15, 0x81).size(), 1u);
+    EXPECT_EQ(sentOn(4, 0x81).size(), 1u);
+    EXPECT_EQ(sentOn(15, 0x81).size(), 1u);
     EXPECT_EQ(board->card(4, 1).saves, 1);
     EXPECT_EQ(board->card(15, 0).saves, 1);
     EXPECT_TRUE(wellFormed(smart));
@@ -120,8 +114,8 @@ TEST_F(JobsTest, SaveAndMappingGoToEveryPortWithCards) {
     g_send_para[16] = 9;
     smart.clear();
     ASSERT_TRUE(runTask(4));
-    ASSERT_EQ(sentBy(15, 0xA0).size(), 1u);
-    EXPECT_EQ(sentBy(15, 0xA0)[0][13], 9);
+    ASSERT_EQ(sentOn(15, 0xA0).size(), 1u);
+    EXPECT_EQ(sentOn(15, 0xA0)[0][13], 9);
     EXPECT_EQ(board->card(15, 0).regs[3], 9);
     EXPECT_TRUE(wellFormed(smart));
 }
@@ -159,7 +153,7 @@ TEST_F(JobsTest, AQueryFindsTheCardThenTheRecoveryRestoresItsStoredConfiguration
     EXPECT_EQ(lists.back(), QStringList{"02/15/02/03"});
     EXPECT_EQ(mgr->recovery_target.valid, 1);
     EXPECT_EQ(mgr->recovery_target.card, 1);
-    EXPECT_EQ(sentBy(4, 0x10).back()[16], 1);  // the search asked with the config id
+    EXPECT_EQ(sentOn(4, 0x10).back()[16], 1);  // the search asked with the config id
     EXPECT_TRUE(wellFormed(recovery));
     EXPECT_TRUE(refreshed(1));
 
@@ -232,15 +226,15 @@ TEST_F(JobsTest, AScanFileLoadsOntoEveryCardOfThePort) {
     }
     // Packets of 1000, 1000 and 500 bytes to every card at once; firmware to each card in
     // turn, the last first.
-    const auto packets = sentBy(7, 0x60);
+    const auto packets = sentOn(7, 0x60);
     ASSERT_EQ(packets.size(), 3u);
     EXPECT_EQ(packets[2].size(), 500u + 19);
     EXPECT_EQ(packets[2][0] | packets[2][1] << 8, 0x0FFF);
     EXPECT_EQ((packets[1][10] | packets[1][11] << 8), 0x100 + 1000);
-    const auto firmware = sentBy(7, 0xB4);
+    const auto firmware = sentOn(7, 0xB4);
     ASSERT_EQ(firmware.size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(firmware[i][0], 2 - i);
-    EXPECT_TRUE(sentOn(8).empty() || sentBy(8, 0x60).empty());
+    EXPECT_TRUE(sentOn(8).empty() || sentOn(8, 0x60).empty());
     EXPECT_EQ(mgr->replay_failures, 0u);
     EXPECT_TRUE(wellFormed(smart));
 }
@@ -253,16 +247,16 @@ TEST_F(JobsTest, ALostAcknowledgementIsResentAndAnAbsentOneGivesUp) {
     line_type.port = 5;
     board->card(5, 0).hold_replies = true;  // the first answer is lost
     startJob(2);
-    ASSERT_TRUE(runUntil([this] { return !sentBy(5, 0xA0).empty(); }));
+    ASSERT_TRUE(runUntil([this] { return !sentOn(5, 0xA0).empty(); }));
     board->card(5, 0).hold_replies = false;
     board->port(5).held.clear();
     ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }));
-    EXPECT_EQ(sentBy(5, 0xA0).size(), 2u);
+    EXPECT_EQ(sentOn(5, 0xA0).size(), 2u);
     EXPECT_EQ(mgr->replay_failures, 0u);
 
     board->card(5, 0).silent = true;
     ASSERT_TRUE(runTask(2));
-    EXPECT_EQ(sentBy(5, 0xA0).size(), 4u);  // the first send and three more
+    EXPECT_EQ(sentOn(5, 0xA0).size(), 4u);  // the first send and three more
     EXPECT_EQ(mgr->replay_failures, 1u);
 }
 
