@@ -48,7 +48,8 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
             }
             const uint32_t page = addr & ~0xFFu;
             for (size_t k = 4; k < len && power_cut_after != 0; ++k) {
-                mem.program(page + ((addr + (k - 4)) & 0xFF), tx[k]);
+                const uint32_t at = page + ((addr + (k - 4)) & 0xFF);
+                if (!worn(at)) mem.program(at, tx[k]);
                 if (power_cut_after > 0) --power_cut_after;
             }
             ++programs;
@@ -62,7 +63,7 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
                 return;
             }
             const uint32_t size = cmd == 0x20 ? 0x1000 : cmd == 0x52 ? 0x8000 : 0x10000;
-            mem.erase(addr & ~(size - 1), size);
+            erase(addr & ~(size - 1), size);
             if (power_cut_after > 0) --power_cut_after;
             ++erases;
             break;
@@ -82,6 +83,15 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
     }
     wel_ = false;
     busy_ = busy_polls;
+}
+
+// Erases the unit but its worn cells.
+void SimFpgaFlash::erase(uint32_t address, uint32_t size) {
+    const uint32_t end = address + size;
+    const uint32_t worn_from = std::clamp(worn_begin, address, end);
+    const uint32_t worn_to = std::clamp(std::max(worn_end, worn_from), worn_from, end);
+    mem.erase(address, worn_from - address);
+    mem.erase(worn_to, end - worn_to);
 }
 
 // ---------------------------------------------------------------------------------------

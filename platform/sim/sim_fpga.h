@@ -51,11 +51,17 @@ public:
     // Fault: the power goes after this many more programmed bytes or erases (-1: never); from
     // then on the flash takes no command and reads as zeros, until it is set to -1 again.
     int power_cut_after = -1;
+    // Fault: worn cells in [worn_begin, worn_end) no longer change; programs and erases there
+    // are taken, busy as usual, and the status register tells nothing, as on a worn-out part.
+    uint32_t worn_begin = 0, worn_end = 0;
     int programs = 0;  // accepted page programs
     int erases = 0;    // accepted erases
     int ignored = 0;   // commands refused (no write enable, or busy)
 
 private:
+    bool worn(uint32_t address) const { return address >= worn_begin && address < worn_end; }
+    void erase(uint32_t address, uint32_t size);
+
     bool wel_ = false;
     int busy_ = 0;
 };

@@ -219,6 +219,26 @@ TEST_F(FpgaTest, StuckBusyFlashIsReportedAsAFailure) {
     platform::installClock(nullptr);
 }
 
+// Worn cells take programs and erases as done and keep their bytes: only reading back tells.
+TEST_F(FpgaTest, WornCellsReportDoneButKeepTheirBytes) {
+    auto& flash = board->flash[0];
+    std::fill(flash.mem.begin(), flash.mem.begin() + 0x3000, 0x5A);
+    flash.worn_begin = 0x1800;
+    flash.worn_end = 0x1900;
+    ASSERT_EQ(mgr->flash_erase(kFlash2, 0, 0, 3), fpga_drv::kFlashDone);
+    const Bytes data(0x3000, 0x21);
+    ASSERT_EQ(mgr->flash_write(kFlash2, 0, data.data(), uint32_t(data.size())),
+              fpga_drv::kFlashDone);
+    Bytes back(data.size());
+    ASSERT_EQ(mgr->flash_read(kFlash2, 0, uint32_t(back.size()), back.data()),
+              fpga_drv::kFlashDone);
+    for (uint32_t a : {0x0u, 0x17FFu, 0x1900u, 0x2FFFu}) EXPECT_EQ(back[a], 0x21) << a;
+    for (uint32_t a : {0x1800u, 0x18FFu}) EXPECT_EQ(back[a], 0x5A) << "worn " << a;
+    EXPECT_EQ(flash.erases, 3);
+    EXPECT_EQ(flash.programs, 0x30);
+    EXPECT_EQ(flash.ignored, 0);
+}
+
 TEST_F(FpgaTest, UniqueIdIsReadInOneMessage) {
     uint8_t id[8] = {};
     ASSERT_EQ(mgr->flash_uid(3, id), fpga_drv::kFlashDone);

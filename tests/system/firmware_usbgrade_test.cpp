@@ -6,10 +6,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegExp>
+#include <array>
 #include <cstdio>
 
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/usb_upgrade.h"
 #include "page_driver.h"
 #include "platform/box.h"
 #include "platform/sim/sim_fpga.h"
@@ -63,6 +65,12 @@ protected:
             if (g_firmware_usbgrade) key(kKeyBack);
         });
         session(std::move(steps));
+    }
+    // Times the reset line went low.
+    int resets(uint32_t pad) const {
+        int n = 0;
+        for (const auto& w : box().soc.writes()) n += w.offset == pad && w.value == 0;
+        return n;
     }
     std::shared_ptr<platform::sim::SimFpgaBoard> board;
     fpga_manage* mgr = nullptr;
@@ -165,6 +173,63 @@ TEST_F(UsbPage, OkStartsTheJobUnderTheOverlayAndTheEndLineIsGreen) {
           },
           [this] { key(kKeyBack); }});
     EXPECT_EQ(g_firmware_usbgrade, nullptr) << "Back always";
+}
+
+// FPGA 0's flash does not take its firmware, in two ways a part fails: cells that keep their
+// bytes while every command reports done (only reading back tells), and a busy bit that never
+// clears. FPGA 1's child of the same package goes in.
+TEST_F(UsbPage, AFlashThatRefusesTheFirmwareEndsInARedLineAndItsFpgaIsNotRestarted) {
+    using platform::sim::SimFpgaFlash;
+    struct Case {
+        const char* what;
+        void (*fault)(SimFpgaFlash&);
+    };
+    const Case cases[] = {
+        {"worn", [](SimFpgaFlash& f) { f.worn_begin = 0x9000, f.worn_end = 0x9100; }},
+        {"stuck-busy", [](SimFpgaFlash& f) { f.stuck_busy = true; }},
+    };
+    const Bytes bits = bytes(70000, 3);  // three 32 KiB pieces: the second meets the worn cells
+    onDisk("fw.ZEM", package({{kFpga0, firmware(bits)}, {kFpga1, firmware(bits)}}));
+    std::array<int, 3> result{-1, -1, -1};
+    const auto conn = QObject::connect(usb_upgrade_report::pInstance(),
+                                       &usb_upgrade_report::sig_usb_upgrade_result,
+                                       [&result](int i, int f, int x) {
+                                           result = {i, f, x};
+                                       });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.fault(board->flash[0]);
+        box().soc.clearWrites();
+        open({[this] {
+                  key(kKeyOk);
+                  mgr->usb_upgrade_manage_deal();
+              },
+              Item::until([] { return g_move_update != nullptr; }),
+              [this, c] {
+                  EXPECT_TRUE(g_move_update->isVisible());
+                  shot(QString("overlay-") + c.what);
+                  runJob();
+              },
+              Item::until([this] { return !logLine().isEmpty() && !logLine().contains("Dont"); }),
+              [this, c] {
+                  EXPECT_EQ(g_move_update, nullptr);
+                  EXPECT_TRUE(logLine().contains("#FF0000")) << logLine().toStdString();
+                  EXPECT_TRUE(logLine().contains("downing over"));
+                  shot(QString("red-end-") + c.what);
+                  click("Button_grade");
+                  EXPECT_TRUE(logLine().contains("#FF0000")) << "the touch line after the job";
+              }});
+        EXPECT_EQ(result, (std::array<int, 3>{1, 1, 0})) << "FPGA 1 installed, FPGA 0 failed";
+        EXPECT_EQ(resets(fpga_manage::fpga0_reset), 0) << "not restarted on a broken bitstream";
+        EXPECT_EQ(resets(fpga_manage::fpga1_reset), 1);
+        EXPECT_EQ(mgr->downing_txc1, 0);
+        const auto& mem = board->flash[0].mem;
+        EXPECT_FALSE(std::equal(bits.begin(), bits.end(), mem.begin()));
+        EXPECT_TRUE(std::equal(bits.begin(), bits.end(), board->flash[1].mem.begin()));
+        board->flash[0].worn_end = 0;
+        board->flash[0].stuck_busy = false;
+    }
+    QObject::disconnect(conn);
 }
 
 TEST_F(UsbPage, OkIsRefusedWithNoFileWhileATaskRunsAndDuringAPcUpdate) {
