@@ -126,6 +126,8 @@ bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Chi
         return false;
     }
     c.fpga_len = le32(h + 31);
+    // An empty bitstream would count as installed and restart the FPGA on what the flash holds.
+    if (c.fpga_len == 0) why = "firmware child without a bitstream";
     if (uint64_t(kFpgaHeaderSize) + c.fpga_len > c.len) why = "bitstream longer than its child";
     if (c.fpga_len > kFirmwareRegion) why = "bitstream larger than the firmware area";
     return why.empty();

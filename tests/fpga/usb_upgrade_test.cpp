@@ -139,10 +139,10 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
         const char* name;
         Bytes file;
     };
-    for (const Case& k :
-         {Case{"truncated", truncated}, Case{"lying length", lying},
-          Case{"bitstream past its child", long_bitstream}, Case{"font past its region", big_font},
-          Case{"header only", Bytes(20, 0)}}) {
+    for (const Case& k : {Case{"truncated", truncated}, Case{"lying length", lying},
+                          Case{"bitstream past its child", long_bitstream},
+                          Case{"font past its region", big_font}, Case{"header only", Bytes(20, 0)},
+                          Case{"firmware without a bitstream", package({{7, firmware({})}})}}) {
         onDisk("bad.ZEMZK", k.file);
         board->clearMessages();
         chip->clearFrames();
