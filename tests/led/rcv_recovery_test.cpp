@@ -8,12 +8,14 @@
 #include <QPushButton>
 #include <thread>
 
+#include "card_files.h"
 #include "comm/comm_bridge.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_job_events.h"
 #include "page_driver.h"
 #include "platform/sim/sim_fpga.h"
+#include "sim_fpgas.h"
 #include "ui/shell/qround_progress_bar.h"
 
 namespace {
@@ -128,6 +130,148 @@ TEST_F(RecoveryPage, ThePcsDeletionClosesThePageUnlessAJobRuns) {
           Item::until([] { return g_qround_bar.isNull(); }),
           [] { emit comm_bridge::pInstance()->sig_file_deleted(1); },
           Item::until([] { return g_rcv_recovery == nullptr; })});
+}
+
+}  // namespace
+
+// The page on the simulated cards: the FPGA passes run on a thread of their own, as the FPGA
+// thread runs beside the panel, and the job's list and progress reach the page queued.
+namespace {
+
+// What the PC saved for one screen (config 0x1111): a net on port 5 (index 4) of `cards`
+// cards; the fourth, when there is one, has its own RAM, register and save operations.
+const Bytes kRam = {0xDE, 0xAD, 0xBE, 0xEF, 0x01};
+Bytes savedScreen(size_t cards) {
+    const std::vector<CardOp> plain = {{1, 1, 0x10, {1, 2, 3}}};
+    const std::vector<CardOp> fourth = {
+        {1, 1, 0x200, kRam}, {1, 2, 0, {5, 0xFF, 2, 0x12, 0x34}}, {2, 0, 0, {}}};
+    std::vector<std::vector<CardOp>> ops(cards, plain);
+    if (cards > 3) ops[3] = fourth;
+    return packedFile({{0x1111, {}, {{4, ops}}}});
+}
+
+class RecoveryOnCards : public RecoveryPage {
+protected:
+    static constexpr int kPort = 4;
+    void SetUp() override {
+        PanelTest::SetUp();
+        for (auto& b : g_send_para) b = 0;
+        ASSERT_TRUE(fpgas.start());
+        startPanel();
+    }
+    // `plugged` cards on the port, found by the search; the fourth needs recovery.
+    void cards(int plugged, const Bytes& saved) {
+        save(saved);
+        fpgas.plug(kPort, plugged);
+        for (auto& c : fpgas.board->port(kPort).cards) c.config_id = 0x1111;
+        fourth().needs_recovery = true;
+        fpgas.searchCycles(3);
+    }
+    void save(const Bytes& saved) {
+        writeFile("/data/rcvrecovery/QZFX", std::string(saved.begin(), saved.end()));
+    }
+    platform::sim::SimCard& fourth() { return fpgas.board->card(kPort, 3); }
+    void clearSent() {
+        for (auto& f : fpgas.board->fpga) f.clearSentFrames();
+    }
+    // The FPGA thread runs the posted task to its end (byte 0 back at 0).
+    void runTask() {
+        EXPECT_TRUE(fpgas.runOnFpgaThread([] { return g_send_para[send_para::kTask] == 0; }, 40000))
+            << "task still at step " << int(g_send_para[send_para::kStep]);
+    }
+    static Item ringClosed() {
+        return Item::until([] { return g_qround_bar.isNull(); });
+    }
+    SimFpgas fpgas;
+};
+
+TEST_F(RecoveryOnCards, QueryFindsTheCardAndRecoveryRestoresIt) {
+    cards(12, savedScreen(12));
+    open({[this] {
+              key(kKeyOk);  // Query
+              EXPECT_EQ(g_send_para[send_para::kTask].load(), 5);
+              shot("query");
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              EXPECT_EQ(g_rcv_recovery->result_list, QStringList{"01/05/04/12"});
+              ASSERT_EQ(shownTexts().size(), 1);
+              EXPECT_EQ(shownTexts()[0],
+                        "Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>");
+              EXPECT_EQ(fourth().saves, 0) << "the query changes no card";
+              shot("found");
+              clearSent();
+              key(kKeyRight);
+              key(kKeyOk);  // Recovery
+              EXPECT_EQ(g_send_para[send_para::kTask].load(), 6);
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              EXPECT_TRUE(shownTexts().isEmpty()) << "restored: nothing left to show";
+              shot("restored");
+          }});
+    const platform::sim::SimCard& card = fourth();
+    EXPECT_TRUE(std::equal(kRam.begin(), kRam.end(), card.ram.begin() + 0x200));
+    EXPECT_EQ(card.regs[5], 0x12);
+    EXPECT_EQ(card.regs[6], 0x34);
+    EXPECT_EQ(card.saves, 1);
+    EXPECT_EQ(card.saved_ram, card.ram);
+    EXPECT_FALSE(card.needs_recovery);
+    for (int other : {0, 2, 4, 11}) EXPECT_EQ(fpgas.board->card(kPort, other).saves, 0) << other;
+    EXPECT_EQ(fpgas.sentOn(kPort, 0x81).size(), 1u) << "one save, on the card's port";
+}
+
+// A red entry (the card lies past the cards its net was saved with), then a list that the last
+// query, ending in error, did not confirm: Recovery posts nothing and the port hears no frame.
+TEST_F(RecoveryOnCards, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
+    cards(4, savedScreen(2));
+    open({[this] {
+              key(kKeyOk);
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              EXPECT_EQ(g_rcv_recovery->result_list, QStringList{"01/05/04/02"});
+              EXPECT_TRUE(shownTexts().value(0).contains("#FF0000"));
+              shot("red");
+              clearSent();
+              key(kKeyRight);
+              key(kKeyOk);
+              EXPECT_EQ(g_send_para[send_para::kTask].load(), 0) << "refused on a red entry";
+              EXPECT_TRUE(fpgas.sentOn(kPort).empty());
+              save(savedScreen(4));
+              key(kKeyLeft);
+              key(kKeyOk);
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              EXPECT_EQ(g_rcv_recovery->result_list, QStringList{"01/05/04/04"});
+              // FPGA 0 reloads itself and does not answer yet: a query now ends in error.
+              fpgas.board->fpga[0].version[3] = 0x60;
+              fpgas.board->restartFpga(0);
+              fpgas.runTicks(1);
+              ASSERT_EQ(fpgas.mgr->get_fpga_status(), 0);
+              key(kKeyOk);  // Query still in focus
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              EXPECT_TRUE(shownTexts().isEmpty()) << "the erring query's list is not shown";
+              EXPECT_EQ(fpgas.mgr->recovery_target.valid, 1) << "the FPGA side kept its target";
+              shot("after-error");
+              fpgas.board->fpga[0].version[3] = 0x25;
+              ASSERT_TRUE(fpgas.bothLit());
+              clearSent();
+              key(kKeyRight);
+              key(kKeyOk);
+              EXPECT_EQ(g_send_para[send_para::kTask].load(), 0) << "nothing shown: refused";
+          }});
+    EXPECT_TRUE(fpgas.sentOn(kPort).empty());
+    EXPECT_EQ(fourth().saves, 0);
+    EXPECT_TRUE(fourth().needs_recovery);
 }
 
 }  // namespace
