@@ -15,6 +15,7 @@
 #include "page_driver.h"
 #include "platform/box.h"
 #include "platform/sim/sim_fpga.h"
+#include "sim_fpgas.h"
 #include "ui/input/link_option.h"
 #include "ui/shell/tip.h"
 #include "ui/system/firmware_update.h"
@@ -32,10 +33,9 @@ protected:
         g_usb_grade_path = " ";
         g_usb_grade = 0;
         for (auto& b : g_send_para) b = 0;
-        board = platform::sim::buildFpgaBoard();
-        mgr = fpga_manage::pInstance();
-        mgr->clear_state();
-        ASSERT_EQ(mgr->initialize(), 0);
+        fpgas.startBoard();
+        board = fpgas.board;
+        mgr = fpgas.mgr;
         startPanel();
     }
     void TearDown() override {
@@ -53,10 +53,17 @@ protected:
             if (l) names << QString(l->text()).remove(QRegExp("<[^>]*>"));
         return names;
     }
-    // The job as the FPGA thread runs it, one step per pass, then the refresh it raises.
+    // The job's first step (it asks for the overlay), then the rest, on a thread of their own as
+    // the FPGA thread runs them: the job's signals and its refresh reach the page queued.
+    void firstStep() {
+        fpgas.runOnFpgaThread([] { return g_send_para[send_para::kStep] != 0; }, 1);
+    }
     void runJob() {
-        for (int pass = 0; pass < 10 && g_usb_grade; ++pass) mgr->usb_upgrade_manage_deal();
-        refresh(104);  // last in its step: the next step runs once the queued requests have
+        EXPECT_TRUE(fpgas.runOnFpgaThread([] { return g_usb_grade == 0; }, 10));
+    }
+    // Waits for the end line that the job's end draws.
+    Item jobEnded() {
+        return Item::until([this] { return !logLine().isEmpty() && !logLine().contains("Dont"); });
     }
     QString logLine() const { return g_firmware_usbgrade->ui->label_log->text(); }
     void open(std::vector<Item> steps) {
@@ -72,6 +79,7 @@ protected:
         for (const auto& w : box().soc.writes()) n += w.offset == pad && w.value == 0;
         return n;
     }
+    SimFpgas fpgas;
     std::shared_ptr<platform::sim::SimFpgaBoard> board;
     fpga_manage* mgr = nullptr;
 };
@@ -129,6 +137,7 @@ TEST_F(UsbPage, AtMostAHundredOf256FilesAndTheJobWritesThemAll) {
               key(kKeyOk);
               runJob();
           },
+          jobEnded(),
           [this] {
               EXPECT_EQ(mgr->usb_file_count, 100u);
               EXPECT_EQ(mgr->usb_refused, 100) << "a job of 256 files still reads 100, not none";
@@ -145,7 +154,7 @@ TEST_F(UsbPage, OkStartsTheJobUnderTheOverlayAndTheEndLineIsGreen) {
               key(kKeyOk);
               EXPECT_EQ(g_usb_grade.load(), 1);
               EXPECT_EQ(g_send_para[send_para::kStep].load(), 0);
-              mgr->usb_upgrade_manage_deal();  // the job's first step asks for the overlay
+              firstStep();
           },
           Item::until([] { return g_move_update != nullptr; }),
           [this] {
@@ -162,7 +171,7 @@ TEST_F(UsbPage, OkStartsTheJobUnderTheOverlayAndTheEndLineIsGreen) {
               EXPECT_NE(g_firmware_usbgrade, nullptr) << "Mode refused after OK";
               runJob();
           },
-          Item::until([this] { return !logLine().isEmpty() && !logLine().contains("Dont"); }),
+          jobEnded(),
           [this] {
               EXPECT_EQ(g_move_update, nullptr);
               EXPECT_TRUE(logLine().contains("#51BB28")) << logLine().toStdString();
@@ -202,7 +211,7 @@ TEST_F(UsbPage, AFlashThatRefusesTheFirmwareEndsInARedLineAndItsFpgaIsNotRestart
         box().soc.clearWrites();
         open({[this] {
                   key(kKeyOk);
-                  mgr->usb_upgrade_manage_deal();
+                  firstStep();
               },
               Item::until([] { return g_move_update != nullptr; }),
               [this, c] {
@@ -210,7 +219,7 @@ TEST_F(UsbPage, AFlashThatRefusesTheFirmwareEndsInARedLineAndItsFpgaIsNotRestart
                   shot(QString("overlay-") + c.what);
                   runJob();
               },
-              Item::until([this] { return !logLine().isEmpty() && !logLine().contains("Dont"); }),
+              jobEnded(),
               [this, c] {
                   EXPECT_EQ(g_move_update, nullptr);
                   EXPECT_TRUE(logLine().contains("#FF0000")) << logLine().toStdString();
