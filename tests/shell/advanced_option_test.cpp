@@ -84,7 +84,9 @@ TEST_F(AdvancedOptions, RecoveryEntryByTheFolder) {
             EXPECT_EQ(g_opened[kPageRcvRecovery], c.available ? 1 : 0);
             shot(c.name);
             key(kKeyRight);
-            if (!c.available) EXPECT_EQ(recoveryStyle(), QString(kUnavailable));
+            if (!c.available) {
+                EXPECT_EQ(recoveryStyle(), QString(kUnavailable));
+            }
         });
     }
 }

@@ -95,7 +95,9 @@ TEST_F(RegisteredPages, EachIsItsRowsClassAndTheIdInFrontFollowsOpenBackAndMode)
             ASSERT_EQ(g_page_focus, id);
             key(kKeyMode);
             // Mode on the user-mode page itself does nothing.
-            if (id != kPageCustomMode) EXPECT_EQ(panel::page(id), nullptr);
+            if (id != kPageCustomMode) {
+                EXPECT_EQ(panel::page(id), nullptr);
+            }
             EXPECT_EQ(g_page_focus,
                       panel::page(kPageCustomMode) ? int(kPageCustomMode) : int(kPageMain))
                 << "after Mode";
