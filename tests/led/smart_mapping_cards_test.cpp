@@ -222,37 +222,42 @@ TEST_F(SmartMappingCards, MappingSwitchesBothFpgasAndTheCards) {
     }});
 }
 
-// A USB upgrade started while the wizard is open: Send is refused, the upgrade runs once to its
-// end, and nothing reaches the cards afterwards.
+// A USB upgrade started while the wizard is open, Send pressed before the FPGA thread took it
+// up and once it is half-way: refused, the upgrade runs once to its end, and nothing reaches the
+// cards afterwards.
 TEST_F(SmartMappingCards, APostDuringAUsbUpgradeIsRefused) {
     plugAndFind({{0, 3}});
     std::vector<int> upgrade;
     const auto conn = QObject::connect(usb_upgrade_report::pInstance(),
                                        &usb_upgrade_report::sig_qround_bar_update,
                                        [&upgrade](int v) { upgrade.push_back(v); });
-    onPage({[&] {
-        key(kKeyOk);
-        keys({kKeyLeft, kKeyOk, kKeyLeft, kKeyOk});
-        ASSERT_EQ(screen(), S::kLayout);
-        // As the upgrade page's OK: step 0, then the flag the FPGA thread looks at.
-        g_send_para[send_para::kStep] = 0;
-        g_usb_grade = 1;
-        ASSERT_TRUE(fpgas.runOnFpgaThread([] { return g_send_para[1] == 2; }));
-        settle();
-        moveTo(6);
-        key(kKeyOk);  // Send
-        EXPECT_TRUE(g_qround_bar.isNull());
-        EXPECT_EQ(g_send_para[0], 0);
-        EXPECT_EQ(g_send_para[1], 2) << "the upgrade's step stays";
-        shot("upgrade");
-        ASSERT_TRUE(fpgas.runOnFpgaThread([] { return g_usb_grade == 0; }));
-        fpgas.runOnFpgaThread([] { return false; }, 500);
-        settle();
-        EXPECT_EQ(upgrade, (std::vector<int>{0, 10, 100})) << "the upgrade ran once";
-        EXPECT_TRUE(fpgas.sentOn(0, 0x60).empty());
-        EXPECT_TRUE(emitted.empty());
-        shot("upgrade-over");
-    }});
+    for (const uint8_t step : {0, 2}) {
+        SCOPED_TRACE(int(step));
+        upgrade.clear();
+        onPage({[&] {
+            key(kKeyOk);
+            keys({kKeyLeft, kKeyOk, kKeyLeft, kKeyOk});
+            ASSERT_EQ(screen(), S::kLayout);
+            // As the upgrade page's OK: step 0, then the flag the FPGA thread looks at.
+            g_send_para[send_para::kStep] = 0;
+            g_usb_grade = 1;
+            ASSERT_TRUE(fpgas.runOnFpgaThread([step] { return g_send_para[1] == step; }));
+            settle();
+            moveTo(6);
+            key(kKeyOk);  // Send
+            EXPECT_TRUE(g_qround_bar.isNull());
+            EXPECT_EQ(g_send_para[0], 0);
+            EXPECT_EQ(g_send_para[1], step) << "the upgrade's step stays";
+            shot(QString("upgrade-step%1").arg(step));
+            ASSERT_TRUE(fpgas.runOnFpgaThread([] { return g_usb_grade == 0; }));
+            fpgas.runOnFpgaThread([] { return false; }, 500);
+            settle();
+            EXPECT_EQ(upgrade, (std::vector<int>{0, 10, 100})) << "the upgrade ran once";
+            EXPECT_TRUE(fpgas.sentOn(0, 0x60).empty());
+            EXPECT_TRUE(emitted.empty());
+            shot("upgrade-over");
+        }});
+    }
     QObject::disconnect(conn);
 }
 
