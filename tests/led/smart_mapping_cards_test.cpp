@@ -184,6 +184,40 @@ TEST_F(SmartMappingCards, AScanFileLoadsOntoThePortsCardsFromTheBoxAndFromTheDis
     }
 }
 
+// A load onto a port without cards ends in error: its 100 closes the ring a second before the
+// task byte clears. Load pressed in that second is refused (a post then would be wiped and its
+// ring never close); pressed after it, it runs.
+TEST_F(SmartMappingCards, AJobEndingInErrorTakesNoPostUntilItsTailHasPassed) {
+    plugAndFind({{5, 1}});
+    const Bytes file = scanFile({{1, 1, 0x100, {1, 2, 3}}});
+    writeFile("/data/smartmapping/wall.qzfile", std::string(file.begin(), file.end()));
+    const auto ended = [this] { return !emitted.empty() && emitted.back() == 100; };
+    onPage({[&] {
+        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});  // LED1's list
+        ASSERT_EQ(screen(), S::kScanFiles);
+        keys({kKeyOk, kKeyOk});  // choose, then Load
+        ASSERT_FALSE(g_qround_bar.isNull());
+        ASSERT_TRUE(fpgas.runOnFpgaThread(ended));
+        settle();
+        EXPECT_TRUE(g_qround_bar.isNull());
+        ASSERT_EQ(g_send_para[0], 2) << "in the error tail";
+        const uint8_t step = g_send_para[1];
+        keys({kKeyOk, kKeyOk});  // Load again
+        EXPECT_TRUE(g_qround_bar.isNull());
+        EXPECT_EQ(g_send_para[1], step);
+        shot("error-tail");
+        ASSERT_TRUE(fpgas.runOnFpgaThread([] { return g_send_para[0] == 0; }));
+        emitted.clear();
+        keys({kKeyOk, kKeyOk});
+        EXPECT_FALSE(g_qround_bar.isNull());
+        ASSERT_TRUE(fpgas.runOnFpgaThread([] { return g_send_para[0] == 0; }));
+        settle();
+        EXPECT_TRUE(ended());
+        EXPECT_TRUE(g_qround_bar.isNull());
+        EXPECT_TRUE(fpgas.sentOn(5, 0x60).empty());
+    }});
+}
+
 TEST_F(SmartMappingCards, SavingStoresTheParametersOfEveryCard) {
     plugAndFind({{4, 2}, {15, 1}});
     onPage({[&] {
