@@ -88,12 +88,16 @@ protected:
     void moveTo(int index) {
         for (int i = 0; i < 8 && g_smartmapping->keyFocus() != index; ++i) key(kKeyRight);
     }
-    // On a port screen, in tile mode of the first group: Right `tile` times, then OK.
-    void chooseTile(int tile) {
+    // On a port screen from its first group: the group of port, its tile mode, the tile, OK;
+    // then back past the first group to Next, and OK.
+    void choosePortAndGoOn(int port) {
+        for (int g = 0; g < port / 8; ++g) key(kKeyRight);
         key(kKeyOk);
-        for (int i = 0; i < tile; ++i) key(kKeyRight);
+        for (int t = 0; t < port % 8; ++t) key(kKeyRight);
         key(kKeyOk);
-        EXPECT_EQ(g_smartmapping->lighting.port, tile);
+        EXPECT_EQ(g_smartmapping->lighting.port, port);
+        for (int g = 0; g <= port / 8; ++g) key(kKeyLeft);
+        key(kKeyOk);
     }
     void plugAndFind(std::initializer_list<std::pair<int, int>> ports) {
         for (auto [port, count] : ports) fpgas.plug(port, count);
@@ -119,8 +123,7 @@ TEST_F(SmartMappingCards, LightingPlacesThePortsThreeCardsAtTheLayoutHeldToItsRa
     onPage({[&] {
                 key(kKeyOk);               // screen 0
                 keys({kKeyLeft, kKeyOk});  // Next
-                chooseTile(2);             // LED3
-                keys({kKeyLeft, kKeyOk});  // Next
+                choosePortAndGoOn(2);      // LED3
                 ASSERT_EQ(screen(), S::kLayout);
                 key(kKeyOk);  // rows
             },
@@ -152,35 +155,39 @@ TEST_F(SmartMappingCards, LightingPlacesThePortsThreeCardsAtTheLayoutHeldToItsRa
 // The scan file chosen in the list is loaded onto every card of the chosen port, from the box's
 // folder and from the USB disk alike.
 TEST_F(SmartMappingCards, AScanFileLoadsOntoThePortsCardsFromTheBoxAndFromTheDisk) {
-    plugAndFind({{1, 2}, {0, 1}});
+    plugAndFind({{1, 2}, {11, 2}, {0, 1}});
     const Bytes ram = {1, 2, 3, 4, 5, 6, 7, 8};
     const Bytes file = scanFile({{1, 1, 0x100, ram}, {1, 2, 0, {7, 0x0F, 1, 0x05}}});
-    for (const char* dir : {"/data/smartmapping", "/mnt/usb1"}) {
+    struct Row {
+        const char* dir;
+        int port;  // LED2 of FPGA 0, LED12 of FPGA 1
+    };
+    for (const Row& r : {Row{"/data/smartmapping", 1}, Row{"/mnt/usb1", 11}}) {
+        const std::string dir = r.dir;
+        const QString where = dir[1] == 'd' ? "box" : "disk";
         SCOPED_TRACE(dir);
         removeTree(local("/data/smartmapping"));
         removeTree(local("/mnt/usb1"));
-        writeFile(std::string(dir) + "/wall.qzfile", std::string(file.begin(), file.end()));
+        writeFile(dir + "/wall.qzfile", std::string(file.begin(), file.end()));
         for (auto& f : fpgas.board->fpga) f.clearSentFrames();
         onPage({[&] {
             keys({kKeyRight, kKeyOk});  // Load scan
             ASSERT_EQ(screen(), S::kScanPort);
-            chooseTile(1);             // LED2
-            keys({kKeyLeft, kKeyOk});  // Next
+            choosePortAndGoOn(r.port);
             ASSERT_EQ(screen(), S::kScanFiles);
-            shot(QString("list-%1").arg(dir[1] == 'd' ? "box" : "disk"));
+            shot("list-" + where);
             keys({kKeyOk, kKeyOk});  // choose, then Load
-            EXPECT_EQ(g_qzfile_name.toStdString(), std::string(dir) + "/wall.qzfile");
-            runJob(dir[1] == 'd' ? "load-box" : "load-disk");
+            EXPECT_EQ(g_qzfile_name.toStdString(), dir + "/wall.qzfile");
+            runJob("load-" + where);
             for (int i = 0; i < 2; ++i) {
                 SCOPED_TRACE(i);
-                const auto& c = fpgas.board->card(1, i);
+                const auto& c = fpgas.board->card(r.port, i);
                 EXPECT_TRUE(std::equal(ram.begin(), ram.end(), c.ram.begin() + 0x100));
                 EXPECT_EQ(c.regs[7], 0x05);
             }
-            EXPECT_TRUE(fpgas.sentOn(0, 0x60).empty()) << "only the chosen port";
+            for (int other : {0, 1, 11})
+                if (other != r.port) EXPECT_TRUE(fpgas.sentOn(other, 0x60).empty()) << other;
         }});
-        fpgas.board->card(1, 0).regs[7] = 0;
-        fpgas.board->card(1, 1).regs[7] = 0;
     }
 }
 
