@@ -41,6 +41,7 @@ protected:
     }
     void TearDown() override {
         QObject::disconnect(progress_conn);
+        fpgas.release();
         PanelTest::TearDown();
     }
     // Opens the wizard, runs the steps inside it, and leaves it by Back. Events run inside a
@@ -186,7 +187,7 @@ TEST_F(SmartMappingCards, AScanFileLoadsOntoThePortsCardsFromTheBoxAndFromTheDis
                 EXPECT_EQ(c.regs[7], 0x05);
             }
             for (int other : {0, 1, 11})
-                if (other != r.port) EXPECT_TRUE(fpgas.sentOn(other, 0x60).empty()) << other;
+                EXPECT_TRUE(other == r.port || fpgas.sentOn(other, 0x60).empty()) << other;
         }});
     }
 }

@@ -3,15 +3,14 @@
 // the inputs' signal, and the serial number the PC sets.
 #include <QLabel>
 #include <QRegularExpression>
-#include <thread>
 
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "page_driver.h"
 #include "platform/sim/sim_fpga.h"
+#include "sim_fpgas.h"
 #include "ui/shell/machine_state.h"
 #include "ui/shell/main_window.h"
-#include "video_io/raviksource.h"
 #include "video_io/sourceinfo.h"
 
 namespace {
@@ -27,48 +26,20 @@ class StatusPage : public PanelTest {
 protected:
     void SetUp() override {
         PanelTest::SetUp();
-        store().wr16(1378, 1920);  // LED screen 1920 x 1080 at 0, 0
-        store().wr16(1380, 1080);
-        store().wr16(1382, 0);
-        store().wr16(1384, 0);
-        store().wr16(2116, 0);
-        board = platform::sim::buildFpgaBoard();
-        board->fpga[0].version = {0x05, 0x18, 0x07, 0x24};  // registers 28..31
-        board->fpga[1].version = {0x1a, 0x26, 0x09, 0x25};
-        mgr = fpga_manage::pInstance();
-        mgr->clear_state();
-        ASSERT_EQ(mgr->initialize(), 0);
-        mgr->softinit();
-        G_timeTicks = 1000;
-        g_source_online = 2;  // the source thread's word that lets the FPGAs light
-        for (int i = 0; i < 2; ++i) {
-            mgr->drive_line(i == 0 ? fpga_manage::fpga0_reset : fpga_manage::fpga1_reset,
-                            fpga_manage::kLineHigh);
-            raviksource::pInstance()->fpga_board_state[i] = 2;
-        }
+        fpgas.clearFpgaSide();  // an LED screen of 1920 x 1080 at 0, 0
+        fpgas.startBoard();
+        fpgas.board->fpga[0].version = {0x05, 0x18, 0x07, 0x24};  // registers 28..31
+        fpgas.board->fpga[1].version = {0x1a, 0x26, 0x09, 0x25};
         // The bring-up runs on its own thread as on the box, so its refreshes reach the panel
         // queued.
-        std::thread fpgaThread([this] {
-            for (int t = 0; t < 3000 && mgr->get_fpga_status() != 1; ++t) {
-                ++G_timeTicks;
-                mgr->fpga_manage_deal();
-            }
-        });
-        fpgaThread.join();
-        ASSERT_EQ(mgr->get_fpga_status(), 1)
-            << "both FPGAs running: steps " << int(mgr->start_step[0]) << " "
-            << int(mgr->start_step[1]);
+        fpgas.powerUpBoth();
+        ASSERT_TRUE(fpgas.runOnFpgaThread([this] { return fpgas.mgr->get_fpga_status() == 1; }))
+            << fpgas.state();
         startPanel();
         key(kKeyOk);
     }
     void TearDown() override {
-        g_source_online = 0;
-        // The manager outlives this box: it lets go of the box's pads and buses, as before
-        // the bring-up, so a later test's FPGA thread starts on its own box.
-        mgr->fpga_ready = false;
-        mgr->clear_state();
-        mgr->soc.reset();
-        for (auto& bus : mgr->spi) bus.reset();
+        fpgas.release();
         PanelTest::TearDown();
     }
     // Opens the page from the main menu, runs the body on it and leaves by Back (in the same
@@ -85,8 +56,7 @@ protected:
     }
     bool online(int p) { return icon(portIcon(p)) == picture(":/png/online.png"); }
 
-    std::shared_ptr<platform::sim::SimFpgaBoard> board;
-    fpga_manage* mgr = nullptr;
+    SimFpgas fpgas;
 };
 
 TEST_F(StatusPage, VersionsOfTheProgramAndBothFpgas) {
@@ -103,14 +73,14 @@ TEST_F(StatusPage, VersionsOfTheProgramAndBothFpgas) {
 }
 
 TEST_F(StatusPage, PortLinksFollowRefreshElevenOnly) {
-    board->fpga[0].setLinks(0x03, 0x00);  // ports 1 and 2
+    fpgas.board->fpga[0].setLinks(0x03, 0x00);  // ports 1 and 2
     onPage([&] {
         for (int p = 1; p <= 20; ++p) EXPECT_EQ(online(p), p <= 2) << "port " << p;
         EXPECT_LT(portIcon(1)->y(), portIcon(2)->y()) << "port 1 above port 2";
         EXPECT_EQ(portIcon(19)->x(), portIcon(20)->x());
         EXPECT_LT(portIcon(19)->y(), portIcon(20)->y());
         shot("two-ports");
-        board->fpga[1].setLinks(0x00, 0x02);  // FPGA 2's port 10 is port 20
+        fpgas.board->fpga[1].setLinks(0x00, 0x02);  // FPGA 2's port 10 is port 20
         refresh(1);
         EXPECT_FALSE(online(20)) << "an ordinary refresh keeps the strip";
         refresh(11);

@@ -44,14 +44,27 @@ void SimFpgas::startBoard() {
     return light();
 }
 
-::testing::AssertionResult SimFpgas::light() {
+void SimFpgas::powerUpBoth() {
     g_source_online = 2;
     g_passby_trans_port = 255;
     powerUp(0);
     powerUp(1);
+}
+
+::testing::AssertionResult SimFpgas::light() {
+    powerUpBoth();
     ::testing::AssertionResult lit = bothLit();
     board->clearMessages();
     return lit;
+}
+
+void SimFpgas::release() {
+    if (!mgr) return;
+    g_source_online = 0;
+    mgr->fpga_ready = false;
+    mgr->clear_state();
+    mgr->soc.reset();
+    for (auto& bus : mgr->spi) bus.reset();
 }
 
 void SimFpgas::powerUp(int fpga) {

@@ -25,10 +25,15 @@ public:
     void clearFpgaSide();
     // A fresh board under the same root (the box restarted) and the manager set up on it.
     void startBoard();
-    // Both FPGAs powered up and lit, with a source online.
+    // A source online and both FPGAs powered up (they light over the next passes).
+    void powerUpBoth();
+    // The same, then passes until both are lit.
     ::testing::AssertionResult light();
     // clearFpgaSide, startBoard and light.
     ::testing::AssertionResult start();
+    // The manager outlives the box: it lets go of the box's pads and buses, as before the
+    // bring-up, so a later test's FPGA thread starts on its own box.
+    void release();
 
     // What the source-check thread does: release the FPGA's reset and mark its board ready.
     void powerUp(int fpga);
