@@ -17,6 +17,7 @@
 #include "ui/led/smart_mapping.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/qround_progress_bar.h"
+#include "ui/shell/tip.h"
 #include "ui_smart_mapping.h"
 
 namespace {
@@ -224,6 +225,36 @@ TEST_F(SmartMappingCards, AJobEndingInErrorTakesNoPostUntilItsTailHasPassed) {
         EXPECT_TRUE(g_qround_bar.isNull());
         EXPECT_TRUE(fpgas.sentOn(5, 0x60).empty());
     }});
+}
+
+// The USB disk pulled after Load, before the FPGA side opened the file: the job ends in error,
+// the ring closes and nothing reaches the cards.
+TEST_F(SmartMappingCards, ADiskPulledInALoadEndsItWithNothingSent) {
+    plugAndFind({{0, 2}});
+    const Bytes file = scanFile({{1, 1, 0x100, {1, 2, 3}}});
+    writeFile("/mnt/usb1/wall.qzfile", std::string(file.begin(), file.end()));
+    onPage({[&] {
+                keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});  // LED1's list
+                keys({kKeyOk, kKeyOk});                       // choose, then Load
+                ASSERT_FALSE(g_qround_bar.isNull());
+                removeTree(local("/mnt/usb1"));
+                refresh(101);
+            },
+            Item::until([] { return g_tip->isVisible(); }),
+            [&] {
+                shot("disk-pulled");
+                tick(TIP::kShowTicks);
+            },
+            [&] {
+                ASSERT_TRUE(fpgas.runOnFpgaThread([] { return g_send_para[0] == 0; }));
+                settle();
+                ASSERT_FALSE(emitted.empty());
+                EXPECT_EQ(emitted.back(), 100);
+                EXPECT_TRUE(g_qround_bar.isNull());
+                EXPECT_TRUE(fpgas.sentOn(0, 0x60).empty());
+                EXPECT_EQ(fpgas.board->card(0, 0).ram[0x100], 0);
+                shot("load-ended");
+            }});
 }
 
 TEST_F(SmartMappingCards, SavingStoresTheParametersOfEveryCard) {
