@@ -38,3 +38,11 @@ void comm_start_links() {
     T57_WIFI_CONFIG::pInstance();
     if (platform::simulated()) report_links();
 }
+
+void comm_stop_links() {
+    udpnetManage::shutdown();
+    Qz_uart_inout::shutdown();
+    networkManage::shutdown();
+    Qz_uart_inout_4G::shutdown();
+    T57_WIFI_CONFIG::shutdown();
+}

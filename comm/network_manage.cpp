@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "core/globals.h"
+#include "core/singleton.h"
 #include "platform/memory.h"
 #include "platform/thread_name.h"
 
@@ -29,6 +30,10 @@ networkManage* networkManage::pInstance() {
             writeLogMsg(1, "TCP server: socket not opened");
     }
     return p_networkManage;
+}
+
+void networkManage::shutdown() {
+    release_singleton(p_networkManage);
 }
 
 int networkManage::start() {

@@ -28,6 +28,8 @@ public:
     int start();
     // Stops and joins the thread and closes every socket (tests only: the box never stops).
     void stop();
+    // Stops the link and releases it with its sockets and clients (tests only).
+    static void shutdown();
     void acceptThread();
 
     // Reply bytes a client may leave unread: room for two of the largest replies. A client

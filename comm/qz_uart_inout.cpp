@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "core/singleton.h"
 #include "platform/thread_name.h"
 
 Qz_uart_inout* Qz_uart_inout::p_uart_inout = nullptr;
@@ -22,12 +23,20 @@ Qz_uart_inout* Qz_uart_inout::pInstance() {
     return p_uart_inout;
 }
 
+void Qz_uart_inout::shutdown() {
+    release_singleton(p_uart_inout);
+}
+
 Qz_uart_inout_4G* Qz_uart_inout_4G::pInstance() {
     if (!p_uart_inout_4G) {
         p_uart_inout_4G = new Qz_uart_inout_4G;
         if (p_uart_inout_4G->start() != 0) writeLogMsg(1, "4G UART: port not opened");
     }
     return p_uart_inout_4G;
+}
+
+void Qz_uart_inout_4G::shutdown() {
+    release_singleton(p_uart_inout_4G);
 }
 
 int uart_link::start() {

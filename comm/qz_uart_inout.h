@@ -32,6 +32,8 @@ class Qz_uart_inout : public uart_link {
 public:
     static Qz_uart_inout* pInstance();
     static Qz_uart_inout* p_uart_inout;
+    // Stops the link and releases it with its port (tests only).
+    static void shutdown();
     void receive_thread() { receive_loop(); }
 
 private:
@@ -42,6 +44,8 @@ class Qz_uart_inout_4G : public uart_link {
 public:
     static Qz_uart_inout_4G* pInstance();
     static Qz_uart_inout_4G* p_uart_inout_4G;
+    // Stops the link and releases it with its port (tests only).
+    static void shutdown();
     void receive_thread_4G() { receive_loop(); }
 
 private:

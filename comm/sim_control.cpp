@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "core/singleton.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
@@ -71,6 +72,10 @@ void sendAll(int fd, const std::string& text) {
 sim_control* sim_control::pInstance() {
     if (!p_sim_control) p_sim_control = new sim_control;
     return p_sim_control;
+}
+
+void sim_control::shutdown() {
+    release_singleton(p_sim_control);
 }
 
 sim_control::sim_control() {

@@ -27,6 +27,8 @@ public:
     // Opens the socket and starts its thread; 0, or 255 when it does not open (said on stderr).
     int open();
     void stop();  // tests only
+    // Stops the channel and releases it (tests only).
+    static void shutdown();
     void acceptThread();
 
     // One command line and its answer (without the final new line).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "core/singleton.h"
 #include "platform/thread_name.h"
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
@@ -24,6 +25,10 @@ udpnetManage* udpnetManage::pInstance() {
         if (p_udpnetManage->start() != 0) writeLogMsg(1, "UDP links: socket not opened");
     }
     return p_udpnetManage;
+}
+
+void udpnetManage::shutdown() {
+    release_singleton(p_udpnetManage);
 }
 
 int udpnetManage::start() {

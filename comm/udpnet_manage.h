@@ -28,6 +28,8 @@ public:
 
     int start();
     void stop();  // tests only
+    // Stops the link and releases it with its sockets and clients (tests only).
+    static void shutdown();
 
     void udpacceptThread();
     void udp_13769_acceptThread();

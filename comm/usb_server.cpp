@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/globals.h"
+#include "core/singleton.h"
 #include "core/utils.h"
 #include "platform/box.h"
 #include "platform/thread_name.h"
@@ -48,6 +49,10 @@ UsbServer* UsbServer::pInstance() {
         if (p_usb_server->start() != 0) writeLogMsg(1, "USB watcher: no hot-plug events");
     }
     return p_usb_server;
+}
+
+void UsbServer::shutdown() {
+    release_singleton(p_usb_server);
 }
 
 int UsbServer::start() {

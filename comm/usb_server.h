@@ -22,6 +22,8 @@ public:
     // Acts on one event (the thread's step; tests call it through the injected source).
     void handle_event(const std::string& event);
     void stop();  // tests only
+    // Stops the watcher and releases it with its event source (tests only).
+    static void shutdown();
 
 signals:
     void sig_usb_update(int id);

@@ -9,6 +9,7 @@
 #include "core/config_engine.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/singleton.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
@@ -79,6 +80,10 @@ T57_WIFI_CONFIG* T57_WIFI_CONFIG::pInstance() {
         platform::nameThread(p_wifi->thread_, "wifi-ap");
     }
     return p_wifi;
+}
+
+void T57_WIFI_CONFIG::shutdown() {
+    release_singleton(p_wifi);
 }
 
 void T57_WIFI_CONFIG::set_wifi_reset_flag() {

@@ -21,6 +21,8 @@ public:
     void set_wifi_reset_flag();
     void WiFi_Start_Thread();
     void stop();  // tests only
+    // Stops the thread and releases the singleton (tests only).
+    static void shutdown();
 
     std::atomic<bool> running{false};  // hostapd and udhcpd were started
 

@@ -127,11 +127,7 @@ TEST_F(Files, HalfWrittenFilesOfAKilledTransferAreRemovedAtStart) {
     comm_start_links();
     for (const char* f : partial) EXPECT_FALSE(exists(f)) << f;
     for (const char* f : kept) EXPECT_EQ(readFile(f), "whole") << f;
-    networkManage::p_networkManage->stop();
-    udpnetManage::p_udpnetManage->stop();
-    Qz_uart_inout::p_uart_inout->stop();
-    Qz_uart_inout_4G::p_uart_inout_4G->stop();
-    T57_WIFI_CONFIG::p_wifi->stop();
+    comm_stop_links();
 }
 
 TEST_F(Files, ProgramTransferStartsTheUpdate) {

@@ -86,7 +86,7 @@ TEST_F(IdleLinks, SerialThreadsAndTheUsbWatcherSleepUntilSomethingComes) {
     // qemu-user a joined thread may linger a moment in /proc).
     EXPECT_GT(pc->ask(body(0x90, {})).size(), 10u);
     stopBoxLinks();
-    usb->stop();
+    UsbServer::shutdown();
     EXPECT_TRUE(eventually([] {
         const auto left = threads();
         for (const char* name : kIdle)

@@ -144,6 +144,16 @@ TEST_P(Links, EveryMalformedFrameIsCountedOnce) {
     }
 }
 
+// Stopped and started again (as each case of a test program does), a link answers afresh.
+TEST_P(Links, ALinkStoppedAndStartedAgainAnswers) {
+    const Bytes probe = readRam(0x600880, 1);
+    ASSERT_EQ(link->ask(probe), reply(probe, {0, 0x80}));
+    link.reset();
+    stopBoxLinks();
+    link = startBoxLink(GetParam());
+    EXPECT_EQ(link->ask(probe), reply(probe, {0, 0x80}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, Links,
                          ::testing::Values(Via::Tcp, Via::Udp, Via::Pty, Via::Pty4G), viaName);
 
@@ -168,7 +178,7 @@ TEST_F(TcpServer, ManyClientsAtOnceEachWithItsOwnFramer) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(store()->ram[0xA00 + i], i + 1);
     clients.resize(3);  // five leave
     EXPECT_EQ(clients[2]->ask(readRam(0xA02, 1)), reply(readRam(0xA02, 1), {0, 3}));
-    server->stop();
+    networkManage::shutdown();
 }
 
 TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
@@ -217,13 +227,13 @@ TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
     }
     EXPECT_EQ(replies.bodies[0], reply(probe, {0, 0x80}));
     ::close(late);
-    server->stop();
+    networkManage::shutdown();
 }
 
 using SerialLink = CommTest;
 
 TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
-    Qz_uart_inout* uart = Qz_uart_inout::pInstance();
+    Qz_uart_inout::pInstance();
     const std::string name = platform::sim::serialPeerName("/dev/ttyS2");
     const Bytes probe = readRam(0x600880, 1);
     {
@@ -234,7 +244,7 @@ TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     PtyLink again(name);
     EXPECT_EQ(again.ask(probe, 3000), reply(probe, {0, 0x80}));
-    uart->stop();
+    Qz_uart_inout::shutdown();
 }
 
 TEST_F(TcpServer, APeerThatVanishesIsFoundByKeepAlive) {
@@ -254,7 +264,7 @@ TEST_F(TcpServer, APeerThatVanishesIsFoundByKeepAlive) {
     EXPECT_GT(idle, 0);
     EXPECT_LE(idle, 300);
     EXPECT_GT(count, 0);
-    server->stop();
+    networkManage::shutdown();
 }
 
 using WifiSocket = CommTest;
@@ -276,7 +286,7 @@ TEST_F(WifiSocket, EveryLineGetsAnErrorReply) {
         got.append(buf, size_t(n));
     }
     EXPECT_EQ(got, "ERROR\r\nERROR\r\n");
-    udp->stop();
+    udpnetManage::shutdown();
 }
 
 TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
@@ -298,7 +308,7 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
     pollfd p{peer.fd, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 2000), 1);
     EXPECT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
-    udp->stop();
+    udpnetManage::shutdown();
 }
 
 // A PC that sends and never reads its replies holds up nobody else: it is dropped once its
@@ -317,7 +327,7 @@ TEST_F(TcpServer, AClientThatNeverReadsItsRepliesIsDroppedWithoutHoldingUpOthers
     EXPECT_TRUE(eventually([&] { return server->clients == 1; }));
     flooding.join();
     EXPECT_EQ(other.ask(probe), reply(probe, {0, 0x80}));
-    server->stop();
+    networkManage::shutdown();
 }
 
 // A PC whose frame waits for receiving cards that do not answer waits alone: the others are
@@ -338,7 +348,7 @@ TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(other.ask(probe, 1000), reply(probe, {0, 0x80}));
     EXPECT_EQ(sent, 1);
     EXPECT_EQ(cards.ask(probe, 5000), reply(probe, {0, 0x80}));
-    server->stop();
+    networkManage::shutdown();
     link_session::pass_wait_ms = 500;
     h = comm_hooks();
 }
@@ -380,7 +390,7 @@ TEST_F(TcpServer, CardAnswersGoToTheClientThatAskedOneFrameAtATime) {
     ASSERT_TRUE(second.recv(b));
     EXPECT_EQ(a, body(0x61, {0, 0x11}, 0xF010, 0x0001));
     EXPECT_EQ(b, body(0x61, {0, 0x22}, 0xF010, 0x0001));
-    server->stop();
+    networkManage::shutdown();
     h = comm_hooks();
 }
 

@@ -77,14 +77,6 @@ protected:
     }
     void TearDown() override {
         releaseJobs();
-        tcp->stop();
-        udp->stop();
-        // The next case of this process starts the links afresh.
-        delete networkManage::p_networkManage;
-        networkManage::p_networkManage = nullptr;
-        delete udpnetManage::p_udpnetManage;
-        udpnetManage::p_udpnetManage = nullptr;
-        comm_hooks::get() = comm_hooks();
         CommTest::TearDown();
     }
     void releaseJobs() {

@@ -16,12 +16,6 @@ protected:
         CommTest::SetUp();
         tcp = networkManage::pInstance();
     }
-    void TearDown() override {
-        tcp->stop();
-        delete networkManage::p_networkManage;  // the next case starts the server afresh
-        networkManage::p_networkManage = nullptr;
-        CommTest::TearDown();
-    }
     // A new PC and whether the box answers its device-information request.
     bool served(std::vector<std::unique_ptr<TcpLink>>& pcs) {
         pcs.push_back(std::make_unique<TcpLink>(tcp->port));

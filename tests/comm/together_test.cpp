@@ -67,12 +67,6 @@ protected:
         tcp = networkManage::pInstance();
         udp = udpnetManage::pInstance();
     }
-    void TearDown() override {
-        tcp->stop();
-        udp->stop();
-        CommTest::TearDown();
-    }
-
     // Sends the two changes in turn over UDP while TCP reads the device information, for about
     // a second; the readings that were neither value.
     std::vector<std::string> run(const Race& race) {

@@ -77,7 +77,7 @@ TEST_F(UsbWatcher, TheThreadActsOnInjectedEvents) {
     g_delay_usbserver = 1;
     platform::sim::injectHotplug(uevent("remove", "sda", "disk"));
     EXPECT_TRUE(eventually([&] { return got == 101; }));
-    usb->stop();
+    UsbServer::shutdown();
 }
 
 TEST_F(UsbWatcher, ASimulatedDiskIsMountedOnItsEventsAndGoesWhenPulled) {
@@ -120,7 +120,7 @@ TEST_F(UsbWatcher, ASimulatedDiskIsMountedOnItsEventsAndGoesWhenPulled) {
     EXPECT_FALSE(exists("/mnt/usb1/ZEM-T73"));
     EXPECT_FALSE(exists("/proc/scsi/usb-storage"));
     EXPECT_EQ(readFile("/sim/disk/ZEM-T73/a.ZEM"), "package");  // the disk keeps its files
-    usb->stop();
+    UsbServer::shutdown();
 }
 
 class Wifi : public CommTest {
@@ -153,7 +153,7 @@ TEST_F(Wifi, StartsTheAccessPointAndRestartsItOnRequest) {
     setWifiOff(0);
     wifi->set_wifi_reset_flag();
     EXPECT_TRUE(eventually([&] { return wifi->running.load(); }));
-    wifi->stop();
+    T57_WIFI_CONFIG::shutdown();
 }
 
 TEST_F(Wifi, AnAccessPointAddressThatIsNoAddressIsRefusedForTheDefault) {
@@ -176,5 +176,5 @@ TEST_F(Wifi, AnAccessPointAddressThatIsNoAddressIsRefusedForTheDefault) {
         EXPECT_NE(readFile("/etc/udhcpd.conf").find("opt router 192.168.22.101\n"),
                   std::string::npos);
     }
-    wifi->stop();
+    T57_WIFI_CONFIG::shutdown();
 }

@@ -16,9 +16,7 @@
 #include "c331/c331_manage.h"
 #include "comm/comm_links.h"
 #include "comm/network_manage.h"
-#include "comm/qz_uart_inout.h"
 #include "comm/udpnet_manage.h"
-#include "comm/wifi_config.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
 #include "core/sync_update.h"
@@ -95,10 +93,7 @@ protected:
         });
     }
     void TearDown() override {
-        for (auto* l : links) l->stop();
-        networkManage::p_networkManage->stop();
-        udpnetManage::p_udpnetManage->stop();
-        T57_WIFI_CONFIG::p_wifi->stop();
+        comm_stop_links();
         fpga_manage::p_fpga_manage->stop_thread();
         c331_manage::shutdown();
         stopTicks = true;
@@ -128,11 +123,9 @@ protected:
         udpnetManage::udp_port_setting = 0;
         udpnetManage::wifi_port_setting = 0;
         comm_start_links();
-        links = {Qz_uart_inout::p_uart_inout, Qz_uart_inout_4G::p_uart_inout_4G};
     }
 
     ZemRamPara* store = nullptr;
-    std::vector<uart_link*> links;
     std::atomic<bool> stopTicks{false};
     std::thread ticker;
 };

@@ -1,5 +1,6 @@
 #include "box_links.h"
 
+#include "comm/comm_links.h"
 #include "comm/network_manage.h"
 #include "comm/qz_uart_inout.h"
 #include "comm/udpnet_manage.h"
@@ -26,10 +27,7 @@ std::unique_ptr<Link> startBoxLink(Via via) {
 }
 
 void stopBoxLinks() {
-    if (networkManage::p_networkManage) networkManage::p_networkManage->stop();
-    if (udpnetManage::p_udpnetManage) udpnetManage::p_udpnetManage->stop();
-    if (Qz_uart_inout::p_uart_inout) Qz_uart_inout::p_uart_inout->stop();
-    if (Qz_uart_inout_4G::p_uart_inout_4G) Qz_uart_inout_4G::p_uart_inout_4G->stop();
+    comm_stop_links();
 }
 
 std::string viaName(const ::testing::TestParamInfo<Via>& info) {

@@ -252,7 +252,7 @@ TEST_F(OtherPage, WifiOffKillsTheAccessPointAndOnAsksForItsRestart) {
         EXPECT_EQ(takeApply(), 1);
         shot("wifi-on");
     }});
-    T57_WIFI_CONFIG::p_wifi->stop();
+    T57_WIFI_CONFIG::shutdown();
 }
 
 TEST_F(OtherPage, ProjectionRowBackWhileEditingAndALanguageChange) {
