@@ -111,6 +111,9 @@ void c331_manage::shutdown() {
     std::lock_guard<std::mutex> instance(g_instance_mutex);
     delete p_c331_manage;
     p_c331_manage = nullptr;
+    // Requests nobody took go with the manager: they must not reach the next one.
+    std::lock_guard<std::mutex> c331(c331_mutex);
+    take_all_apply();
 }
 
 int c331_manage::initialize() {

@@ -111,8 +111,8 @@ public:
     // Stops and joins the thread; the manager and its chip stay for the caller alone (tests
     // and benchmarks only; the box never stops it).
     static void stop_thread();
-    // Stops the thread and releases the manager with the devices it holds, so that the next
-    // pInstance() starts afresh on the box selected then.
+    // Stops the thread and releases the manager with the devices it holds and the applies
+    // still pending, so that the next pInstance() starts afresh on the box selected then.
     static void shutdown();
 
     // ---- System parameters (chip start-up settings) ----

@@ -221,6 +221,18 @@ TEST_F(C331ThreadTest, CreatingTheManagerTwiceStartsOneThread) {
     EXPECT_EQ(first->thread_state.load(), 8);
 }
 
+// A change raised after the thread stopped goes with the manager: whoever waits for an apply
+// next (a new manager, a test's stand-in) does not see it.
+TEST_F(C331ThreadTest, ShutdownDropsTheAppliesItsThreadDidNotTake) {
+    startRunning();
+    c331_manage::stop_thread();
+    produce([](ZemRamPara& s) { s.wr16(2178, 61); });
+    produce([](ZemRamPara& s) { s.wr16(2180, 7); }, 2);
+    c331_manage::shutdown();
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    EXPECT_FALSE(c331_manage::apply_pending());
+}
+
 TEST_F(C331ThreadTest, DebugCommandSixProbesAndStartsTheChipAgain) {
     startRunning();
     produce([](ZemRamPara& s) { s.reg[ZemRamPara::kRegCount + 2] = 0x40; });
