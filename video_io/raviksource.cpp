@@ -7,6 +7,7 @@
 
 #include "c331/c331_manage.h"
 #include "core/globals.h"
+#include "core/singleton.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
@@ -94,7 +95,7 @@ int raviksource::initialize() {
     queueUploadedTables();
     {
         std::lock_guard<std::mutex> lock(wait_mutex_);
-        stop_ = false;  // a thread stopped by shutdown() can be started again
+        stop_ = false;  // a thread stopped by stop() can be started again
     }
     try {
         thread_ = std::thread([this] { checksourceThread(); });
@@ -107,6 +108,10 @@ int raviksource::initialize() {
 }
 
 void raviksource::shutdown() {
+    release_singleton(p_ravik_source);
+}
+
+void raviksource::stop() {
     {
         std::lock_guard<std::mutex> lock(wait_mutex_);
         stop_ = true;

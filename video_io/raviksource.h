@@ -78,7 +78,11 @@ public:
     int edid_table_uploaded(int source);
 
     // Stops and joins the thread (tests only; the box never stops it).
-    void shutdown();
+    void stop();
+    // Stops the thread and releases the manager with its bus, pad window and what it learnt of
+    // the inputs, so that the next pInstance() starts afresh on the box selected then (tests
+    // only). The C331 and FPGA threads, which read the manager, are stopped first.
+    static void shutdown();
 
     SOURCE_HDMI_INFO hdminfo[kSources];
     ReceiverRegs ite6805_sys[2];  // last snapshots of sources 5 and 4

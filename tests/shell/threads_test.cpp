@@ -38,9 +38,10 @@ protected:
         key(kKeyOk);
     }
     void TearDown() override {
-        raviksource::pInstance()->shutdown();
-        fpga_manage::pInstance()->stop_thread();
+        // The readers of the source manager stop before it goes.
         c331_manage::shutdown();
+        fpga_manage::pInstance()->stop_thread();
+        raviksource::shutdown();
         PanelTest::TearDown();
     }
     bool appliedAndSaved(int addr) const { return store().shadow16(addr) == store().rd16(addr); }

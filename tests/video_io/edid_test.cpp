@@ -198,6 +198,19 @@ TEST_F(EdidTest, StartUpCheckReportsWhichEepromsHoldAnEdid) {
     EXPECT_EQ(status(1) & 0x3F, 0x04);  // only source 2 (blank or silent elsewhere)
 }
 
+// Shut down and started again, the source manager checks the EEPROMs anew, as at a start of
+// the box.
+TEST_F(EdidTest, AManagerStartedAgainChecksTheEepromsAgain) {
+    const auto good = edid::build(1920, 1080, 60);
+    for (size_t i = 0; i < good.size(); ++i) side->eeprom[2]->setReg(uint8_t(i), good[i]);
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return (status(1) & 0x3F) == 0x04; }));
+    raviksource::shutdown();
+    for (size_t i = 0; i < good.size(); ++i) side->eeprom[5]->setReg(uint8_t(i), good[i]);
+    startSource();
+    EXPECT_TRUE(waitFor([&] { return (status(1) & 0x3F) == 0x24; }));
+}
+
 TEST_F(EdidTest, AnUploadLargerThanTheTableIsRefusedWithoutBeingReadWhole) {
     startSource();
     const auto table = edid::build(1920, 1080, 60);

@@ -12,6 +12,7 @@ void InputSideTest::SetUp() {
     platform::sim::detachAllI2cDevices();
     side = &platform::sim::buildInputSide();
     para = ZemRamPara::pInstance();
+    para->reload();  // the store outlives a case when the program runs whole
     g_check_source = 0x3F;
     g_source_online = 0;
     g_c331_source_online = 0;
@@ -26,7 +27,8 @@ void InputSideTest::SetUp() {
 }
 
 void InputSideTest::TearDown() {
-    if (src) src->shutdown();
+    raviksource::shutdown();
+    src = nullptr;
     QObject::disconnect(conn_);
     SimBoxTest::TearDown();
 }
