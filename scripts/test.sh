@@ -37,11 +37,8 @@ whole_run() {
     return 1
 }
 export -f whole_run
-# Not yet: the links' servers, the source thread and the pending applies keep what one case set
-# up for the next (the comm, video_io and led programs, the FPGA program's card-link cases).
-not_whole='/(comm|video_io|led)_tests$'
-ls build-asan/tests/*_tests | grep -Ev "$not_whole" |
-    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 GTEST_FILTER='-*CardLinks*' \
+ls build-asan/tests/*_tests |
+    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
         xargs -P "$jobs" -I{} bash -c 'whole_run {}'
 # A race report fails its test (exit code 66); tests/tsan.supp names the Qt frames it skips.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
