@@ -2,6 +2,10 @@
 
 #include <mutex>
 
+#include "platform/i2c_bus.h"
+#include "platform/sim/sim_fpga.h"
+#include "platform/spi_bus.h"
+
 namespace platform::sim {
 namespace {
 std::mutex g_mutex;
@@ -15,6 +19,10 @@ SimBox& SimBox::get() {
 }
 
 void SimBox::reset() {
+    // Before the SoC goes: the FPGA board works on it.
+    detachAllSpiModels();
+    detachAllI2cDevices();
+    forgetFpgaBoard();
     std::lock_guard<std::mutex> lock(g_mutex);
     g_box = std::make_unique<SimBox>();
 }

@@ -14,7 +14,8 @@ namespace platform::sim {
 class SimBox {
 public:
     static SimBox& get();
-    // Starts over with fresh models (called by selectSimulated).
+    // Starts over with fresh models (called by selectSimulated): the chip models of the
+    // previous box leave their buses too, so a bus opened afterwards finds none of them.
     static void reset();
 
     SimSoc soc;

@@ -367,4 +367,9 @@ std::shared_ptr<SimFpgaBoard> fpgaBoard() {
     return g_board;
 }
 
+void forgetFpgaBoard() {
+    std::lock_guard<std::mutex> lock(g_board_mutex);
+    g_board.reset();
+}
+
 }  // namespace platform::sim

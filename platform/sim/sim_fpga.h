@@ -199,7 +199,9 @@ private:
 
 // Builds the board on the simulated box's SoC window and attaches it; replaces an earlier one.
 std::shared_ptr<SimFpgaBoard> buildFpgaBoard();
-// The board last built (null before).
+// The board last built on the box selected now (null before).
 std::shared_ptr<SimFpgaBoard> fpgaBoard();
+// Lets go of the board of a box being replaced (SimBox::reset): it works on that box's SoC.
+void forgetFpgaBoard();
 
 }  // namespace platform::sim
