@@ -57,6 +57,15 @@ fpga_manage::fpga_manage() {
 fpga_manage::~fpga_manage() {
     delete rcv_recovery;
     delete job_events;
+    delete drv;
+}
+
+void fpga_manage::shutdown() {
+    std::lock_guard<std::mutex> lock(g_instance_mutex);
+    if (!p_fpga_manage) return;
+    p_fpga_manage->stop_thread();
+    delete p_fpga_manage;
+    p_fpga_manage = nullptr;
 }
 
 void fpga_manage::clear_state() {

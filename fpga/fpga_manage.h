@@ -158,6 +158,10 @@ public:
     void wake();
     // Stops and joins the thread (tests only; the box never stops it).
     void stop_thread();
+    // Stops the thread and releases the manager with its buses, pad window and tables, so that
+    // the next pInstance() starts afresh on the box selected then (tests only). The C331
+    // thread, which hands requests to it, is stopped first.
+    static void shutdown();
     // Milliseconds the thread waits before its next pass.
     int next_pass_ms();
     // Source manager's FPGA board state (2: powered and out of reset).

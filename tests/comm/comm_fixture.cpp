@@ -1,10 +1,6 @@
 #include "comm_fixture.h"
 
-#include "c331/c331_manage.h"
-#include "comm/comm_hooks.h"
-#include "comm/comm_links.h"
 #include "comm/link_session.h"
-#include "comm/usb_server.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
@@ -16,14 +12,6 @@ void CommTest::SetUp() {
     ConfigEngine::pInstance();
     ZemRamPara::pInstance();
     g_port = 0;  // each test process gets its own free port
-}
-
-void CommTest::TearDown() {
-    comm_stop_links();
-    UsbServer::shutdown();
-    c331_manage::shutdown();
-    comm_hooks::get() = comm_hooks();
-    SimBoxTest::TearDown();
 }
 
 ZemRamPara* CommTest::store() {

@@ -10,9 +10,6 @@
 class CommTest : public SimBoxTest {
 protected:
     void SetUp() override;
-    // Releases the links, the USB watcher and the C331 manager with the applies the handlers
-    // raised, and empties the hooks: the next case of the process starts from none of them.
-    void TearDown() override;
     // The store of the box (made once per process).
     static class ZemRamPara* store();
     // Runs one body through the handler table directly; the reply body without check byte.

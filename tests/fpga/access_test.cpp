@@ -130,6 +130,7 @@ TEST(FpgaInit, NoAccessAfterThePadWindowFailed) {
     EXPECT_TRUE(board->messages().empty());
     EXPECT_TRUE(platform::sim::SimBox::get().soc.writes().empty());
     EXPECT_EQ(value, 0x5A);
+    fpga_manage::shutdown();  // the next case of the process makes its own
     removeTree(root);
 }
 

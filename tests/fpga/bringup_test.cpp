@@ -188,6 +188,7 @@ TEST(FpgaCreate, MakesTheCardFileFolders) {
     fpga_manage::pInstance();
     EXPECT_TRUE(std::filesystem::is_directory(platform::path("/data/smartmapping")));
     EXPECT_TRUE(std::filesystem::is_directory(platform::path("/data/rcvrecovery")));
+    fpga_manage::shutdown();  // the next case of the process makes its own
     removeTree(root);
 }
 

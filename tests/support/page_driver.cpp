@@ -60,8 +60,6 @@ void PanelTest::SetUp() {
 
 void PanelTest::TearDown() {
     stopPanel();
-    // The applies the pages raised, with no C331 thread to take them, end with the case.
-    c331_manage::shutdown();
     platform::installClock(nullptr);
     SimBoxTest::TearDown();
 }

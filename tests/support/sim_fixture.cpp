@@ -7,6 +7,14 @@
 #include <sstream>
 #include <thread>
 
+#include "c331/c331_manage.h"
+#include "comm/comm_hooks.h"
+#include "comm/comm_links.h"
+#include "comm/sim_control.h"
+#include "comm/usb_server.h"
+#include "fpga/fpga_manage.h"
+#include "video_io/raviksource.h"
+
 std::string makeTempDir(const char* tag) {
     const char* base = std::getenv("TMPDIR");
     std::string templ = std::string(base && *base ? base : "/tmp") + "/zem-" + tag + "-XXXXXX";
@@ -37,6 +45,15 @@ void SimBoxTest::SetUp() {
 }
 
 void SimBoxTest::TearDown() {
+    // Links first (they call into the managers), then the C331 thread, which hands work to the
+    // FPGA manager, which reads the source manager.
+    comm_stop_links();
+    UsbServer::shutdown();
+    sim_control::shutdown();
+    c331_manage::shutdown();
+    fpga_manage::shutdown();
+    raviksource::shutdown();
+    comm_hooks::get() = comm_hooks();
     // Singletons of the program may still run threads that write under the root, so it is
     // only removed when the test passed and left no threads behind that matter.
     if (!HasFailure()) removeTree(root_);

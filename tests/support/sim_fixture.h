@@ -15,6 +15,9 @@
 class SimBoxTest : public ::testing::Test {
 protected:
     void SetUp() override;
+    // Releases the program's singletons that hold this case's devices, files or requests (the
+    // links, the managers, the hooks into them): the next case selects a new box, and a
+    // singleton kept from this one would work on freed devices or hand its state on.
     void TearDown() override;
 
     // A program path ("/data/x") as a path on this machine.
