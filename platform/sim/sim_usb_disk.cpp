@@ -55,8 +55,9 @@ int SimUsbDisk::unplug() {
 
 int SimUsbDisk::mount(const std::string& device, const std::string& dir) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!state_.plugged || device != std::string("/dev/") + kPartition) return -1;
-    if (!state_.mounted_at.empty() || !safeProgramPath(dir)) return kMountFailed;
+    if (device != std::string("/dev/") + kPartition) return -1;
+    // The partition of a disk that was pulled is gone: mount fails as it does on the box.
+    if (!state_.plugged || !state_.mounted_at.empty() || !safeProgramPath(dir)) return kMountFailed;
     const fs::path at = path(dir);
     std::error_code ec;
     // A mount point is an empty folder; the files show through a link to the disk's folder.

@@ -19,7 +19,8 @@ public:
     int unplug();
 
     // The shell's side: exit status of "mount DEVICE DIR" and "umount [-l] DIR", or -1 when
-    // the command is not about this disk (it is then only recorded).
+    // the command is not about this disk (it is then only recorded). Mounting the partition
+    // while no disk is plugged in fails.
     int mount(const std::string& device, const std::string& dir);
     int unmount(const std::string& dir);
 

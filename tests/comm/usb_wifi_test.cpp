@@ -123,6 +123,26 @@ TEST_F(UsbWatcher, ASimulatedDiskIsMountedOnItsEventsAndGoesWhenPulled) {
     UsbServer::shutdown();
 }
 
+// The watcher may take the partition's event after the disk was pulled (it was still queued):
+// the mount fails as it does for a device that is gone, and nothing is announced.
+TEST_F(UsbWatcher, APartitionEventAfterItsDiskWasPulledMountsNothing) {
+    UsbServer* usb = UsbServer::pInstance();
+    std::vector<int> ids;
+    QObject::connect(
+        usb, &UsbServer::sig_usb_update, &scope, [&](int id) { ids.push_back(id); },
+        Qt::DirectConnection);
+    usb->stop();  // events handed over directly below
+    g_delay_usbserver = 1;
+    platform::sim::SimUsbDisk& disk = box().usb_disk;
+    writeFile("/sim/disk/ZEM-T73/a.ZEM", "package");
+    ASSERT_EQ(disk.plug("/sim/disk"), 0);
+    ASSERT_EQ(disk.unplug(), 0);
+    usb->handle_event(uevent("add", "sda1", "partition"));
+    EXPECT_TRUE(ids.empty());
+    EXPECT_TRUE(disk.state().mounted_at.empty());
+    EXPECT_FALSE(exists("/mnt/usb1/ZEM-T73/a.ZEM"));
+}
+
 class Wifi : public CommTest {
 protected:
     // As a settings page does: the RAM byte under the C331 mutex.
