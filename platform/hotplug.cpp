@@ -110,6 +110,12 @@ void injectHotplug(const std::string& event) {
     q.events.push_back(event);
     q.cv.notify_all();
 }
+
+void dropHotplugEvents() {
+    SimQueue& q = simQueue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.events.clear();
+}
 }  // namespace sim
 
 }  // namespace platform

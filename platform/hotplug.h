@@ -26,6 +26,8 @@ namespace sim {
 // Queues an event for the simulated box's source: the event source the watcher waits on, as
 // the kernel's netlink socket is on the box.
 void injectHotplug(const std::string& event);
+// Drops the events nobody took (SimBox::reset): they were the replaced box's.
+void dropHotplugEvents();
 }  // namespace sim
 
 }  // namespace platform

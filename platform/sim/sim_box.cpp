@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/hotplug.h"
 #include "platform/i2c_bus.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/spi_bus.h"
@@ -23,6 +24,7 @@ void SimBox::reset() {
     detachAllSpiModels();
     detachAllI2cDevices();
     forgetFpgaBoard();
+    dropHotplugEvents();
     std::lock_guard<std::mutex> lock(g_mutex);
     g_box = std::make_unique<SimBox>();
 }

@@ -15,7 +15,8 @@ class SimBox {
 public:
     static SimBox& get();
     // Starts over with fresh models (called by selectSimulated): the chip models of the
-    // previous box leave their buses too, so a bus opened afterwards finds none of them.
+    // previous box leave their buses too, so a bus opened afterwards finds none of them, and
+    // its hot-plug events nobody took go.
     static void reset();
 
     SimSoc soc;

@@ -239,7 +239,7 @@ TEST_F(FlashTest, FontsWrittenOverTcpAreReadBackAndFoundAtStartUp) {
     EXPECT_EQ(status(pc.ask(writeReg(162, 0xFF, {0x40}))), 0);  // bring the chip up again
     ASSERT_TRUE(waitFor([&] { return chip->dmas().size() > dmas_before && c->thread_state == 8; }));
     EXPECT_EQ(chip->dmas().back().flash_address, 0x23u);
-    networkManage::p_networkManage->stop();
+    networkManage::shutdown();
 }
 
 // Several callers on one engine: a font load never falls inside another caller's write, and
