@@ -42,7 +42,6 @@ protected:
     }
     void TearDown() override {
         QObject::disconnect(progress_conn);
-        fpgas.release();
         PanelTest::TearDown();
     }
     // Opens the wizard, runs the steps inside it, and leaves it by Back. Events run inside a

@@ -38,10 +38,6 @@ protected:
         startPanel();
         key(kKeyOk);
     }
-    void TearDown() override {
-        fpgas.release();
-        PanelTest::TearDown();
-    }
     // Opens the page from the main menu, runs the body on it and leaves by Back (in the same
     // step: the body's own event runs must not reach a later step).
     void onPage(const Step& body) {

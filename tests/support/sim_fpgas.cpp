@@ -58,15 +58,6 @@ void SimFpgas::powerUpBoth() {
     return lit;
 }
 
-void SimFpgas::release() {
-    if (!mgr) return;
-    g_source_online = 0;
-    mgr->fpga_ready = false;
-    mgr->clear_state();
-    mgr->soc.reset();
-    for (auto& bus : mgr->spi) bus.reset();
-}
-
 void SimFpgas::powerUp(int fpga) {
     mgr->drive_line(fpga == 0 ? fpga_manage::fpga0_reset : fpga_manage::fpga1_reset,
                     fpga_manage::kLineHigh);

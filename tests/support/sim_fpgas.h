@@ -31,9 +31,6 @@ public:
     ::testing::AssertionResult light();
     // clearFpgaSide, startBoard and light.
     ::testing::AssertionResult start();
-    // The manager outlives the box: it lets go of the box's pads and buses, as before the
-    // bring-up, so a later test's FPGA thread starts on its own box.
-    void release();
 
     // What the source-check thread does: release the FPGA's reset and mark its board ready.
     void powerUp(int fpga);
