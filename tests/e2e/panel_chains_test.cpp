@@ -209,13 +209,8 @@ TEST_F(PanelChains, A720pEdidTypedOnTheEdidPageReachesTheHdmi1Eeprom) {
                    (uint8_t(b[59]) | (uint8_t(b[61]) >> 4) << 8) == 720;
         },
         seconds(30)));
-    std::unique_ptr<TcpLink> pc;
-    ASSERT_TRUE(eventually(
-        [&] {
-            pc = std::make_unique<TcpLink>(port_);
-            return pc->fd >= 0;
-        },
-        seconds(30)));
+    const std::unique_ptr<TcpLink> pc = connectPc(seconds(30));
+    ASSERT_TRUE(pc);
     constexpr uint8_t kHdmi1Bit = 1 << 2;
     ASSERT_TRUE(eventually(
         [&] {

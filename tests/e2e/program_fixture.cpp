@@ -141,6 +141,17 @@ std::string Program::ctl(const std::string& line) const {
     return answer;
 }
 
+std::unique_ptr<TcpLink> Program::connectPc(std::chrono::seconds limit) const {
+    std::unique_ptr<TcpLink> pc;
+    const bool up = eventually(
+        [&] {
+            pc = std::make_unique<TcpLink>(port_);
+            return pc->fd >= 0;
+        },
+        limit);
+    return up ? std::move(pc) : nullptr;
+}
+
 bool Program::ctlReady() const {
     return eventually([&] { return ctl("status").rfind("fpga thread: ", 0) == 0; }, seconds(60));
 }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "pc_link.h"
@@ -35,6 +36,8 @@ protected:
 
     // One command on the control channel and the box's answer ("" when it can't be reached).
     std::string ctl(const std::string& line) const;
+    // A PC connected to the box's TCP port, once the box listens (null after `limit`).
+    std::unique_ptr<TcpLink> connectPc(std::chrono::seconds limit) const;
     // Waits until the channel answers status (the box is up); false after a minute.
     bool ctlReady() const;
     // Repeats a command until it is answered ok (a USB plug waits for the watcher), for a minute.

@@ -13,14 +13,8 @@ namespace {
 using std::chrono::seconds;
 
 TEST_F(Program, StartsLightsTheScreenAndServesThePc) {
-    std::unique_ptr<TcpLink> pc;
-    ASSERT_TRUE(eventually(
-        [&] {
-            pc = std::make_unique<TcpLink>(port_);
-            return pc->fd >= 0;
-        },
-        seconds(60)))
-        << console();
+    const std::unique_ptr<TcpLink> pc = connectPc(seconds(60));
+    ASSERT_TRUE(pc) << console();
     ASSERT_TRUE(running());
 
     // The line scripts/run-sim.sh prints when the box is up says where it listens.

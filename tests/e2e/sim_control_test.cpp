@@ -122,13 +122,8 @@ TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecove
 }
 
 TEST_F(SimControl, Hdmi2GivenASignalReachesTheRamAndTheHomeScreenOnceWindow0ShowsIt) {
-    std::unique_ptr<TcpLink> pc;
-    ASSERT_TRUE(eventually(
-        [&] {
-            pc = std::make_unique<TcpLink>(port_);
-            return pc->fd >= 0;
-        },
-        seconds(30)));
+    const std::unique_ptr<TcpLink> pc = connectPc(seconds(30));
+    ASSERT_TRUE(pc);
     const std::string before = screenshot("home-before");
     ASSERT_EQ(ctl("input HDMI2 1280x720@50"), "ok\n");
     EXPECT_EQ(statusLine("input HDMI2: "), "input HDMI2: 1280x720@50");

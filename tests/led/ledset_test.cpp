@@ -87,23 +87,13 @@ protected:
             at_ = (at_ + 1) % 7;
         }
     }
-    // The digits and OK on the open keypad.
-    void type(const QString& digits) {
-        for (const QChar c : digits) pressKeypad(c == '0' ? 9 : c.digitValue() - 1);
-        pressKeypad(kKeypadOk);
-    }
-    void pressKeypad(int item) {
-        ASSERT_TRUE(g_numberkeyboard->isVisible());
-        while (g_numberkeyboard->ui_select() != item) key(kKeyRight);
-        key(kKeyOk);
-    }
     // Two steps: OK on a field (the keypad's loop), then the digits and OK there.
     std::vector<Item> entry(int item, const QString& digits) {
         return {[this, item] {
                     moveTo(item);
                     key(kKeyOk);
                 },
-                [this, digits] { type(digits); }};
+                [this, digits] { typeOnKeypad(digits); }};
     }
     // OK on the combo, Left or Right n times in its edit mode, OK.
     void chooseSplice(int steps) {
@@ -547,7 +537,7 @@ TEST_F(LedSetOnTheChip, ApplyReachesTheOutputPanelWhileTheCheckMarkShows) {
              moveTo(ledset::kLedW);
              key(kKeyOk);
          },
-         [this] { type("1280"); },
+         [this] { typeOnKeypad("1280"); },
          [this] {
              moveTo(ledset::kApply);
              key(kKeyOk);

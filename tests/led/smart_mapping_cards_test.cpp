@@ -23,7 +23,6 @@
 namespace {
 
 using S = SmartMapping;
-constexpr int kKeypadOk = 13;
 constexpr uint8_t kMappingBit = 0x80;
 
 class SmartMappingCards : public PanelTest {
@@ -76,16 +75,6 @@ protected:
         shot(name + "-done");
     }
     static int screen() { return g_smartmapping->ui->stackedWidget->currentIndex(); }
-    // Digits typed on the open keypad, then its OK.
-    void type(const QString& digits) {
-        for (const QChar c : digits) pressKeypad(c == '0' ? 9 : c.digitValue() - 1);
-        pressKeypad(kKeypadOk);
-    }
-    void pressKeypad(int item) {
-        ASSERT_TRUE(g_numberkeyboard->isVisible());
-        while (g_numberkeyboard->ui_select() != item) key(kKeyRight);
-        key(kKeyOk);
-    }
     void moveTo(int index) {
         for (int i = 0; i < 8 && g_smartmapping->keyFocus() != index; ++i) key(kKeyRight);
     }
@@ -128,12 +117,12 @@ TEST_F(SmartMappingCards, LightingPlacesThePortsThreeCardsAtTheLayoutHeldToItsRa
                 ASSERT_EQ(screen(), S::kLayout);
                 key(kKeyOk);  // rows
             },
-            [&] { type("256"); },
+            [&] { typeOnKeypad("256"); },
             [&] {
                 moveTo(3);
                 key(kKeyOk);  // horizontal offset
             },
-            [&] { type("70000"); },
+            [&] { typeOnKeypad("70000"); },
             [&] {
                 moveTo(6);
                 key(kKeyOk);  // Send

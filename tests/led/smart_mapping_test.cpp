@@ -29,7 +29,6 @@
 namespace {
 
 using S = SmartMapping;
-constexpr int kKeypadOk = 13;
 
 class SmartMappingPage : public PanelTest {
 protected:
@@ -81,16 +80,6 @@ protected:
         std::thread fpga([this, value] { emit mgr->job_events->sig_smartmapping_progress(value); });
         fpga.join();
         settle();
-    }
-    // Digits typed on the open keypad, then its OK.
-    void type(const QString& digits) {
-        for (const QChar c : digits) pressKeypad(c == '0' ? 9 : c.digitValue() - 1);
-        pressKeypad(kKeypadOk);
-    }
-    void pressKeypad(int item) {
-        ASSERT_TRUE(g_numberkeyboard->isVisible());
-        while (g_numberkeyboard->ui_select() != item) key(kKeyRight);
-        key(kKeyOk);
     }
     // From the top row to quick-lighting step 3 (screen 2), by keys.
     void toLayout() {
@@ -254,7 +243,7 @@ TEST_F(SmartMappingPage, KeypadEntriesAreHeldToTheirRanges) {
             while (g_smartmapping->keyFocus() != r.field) key(kKeyRight);
             key(kKeyOk);
         });
-        steps.push_back([this, r] { type(r.typed); });
+        steps.push_back([this, r] { typeOnKeypad(r.typed); });
         steps.push_back([this, r] {
             auto* f = g_smartmapping->findChild<QLineEdit*>(
                 QStringList{"lineEdit_line", "lineEdit_column", "", "lineEdit_horzion",

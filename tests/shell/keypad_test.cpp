@@ -47,11 +47,6 @@ protected:
         delete host;
         PanelTest::TearDown();
     }
-    // Moves the keypad's focus with Right to an item and presses OK there.
-    void press(int item) {
-        while (g_numberkeyboard->ui_select() != item) key(kKeyRight);
-        key(kKeyOk);
-    }
     QString shown() const { return g_numberkeyboard->text(); }
     // Opens the keypad on the field, runs the steps on it, and ends with the keypad hidden.
     void onKeypad(const std::vector<Step>& steps) {
@@ -101,9 +96,9 @@ TEST_F(Keypad, TypedSequencesGiveTheTextsThePartNames) {
         SCOPED_TRACE(c.name);
         page->field->setText("1920");
         onKeypad({[&] {
-            for (int item : c.items) press(item);
+            for (int item : c.items) pressKeypad(item);
             EXPECT_EQ(shown(), c.shows);
-            press(kOk);
+            pressKeypad(kOk);
         }});
         EXPECT_EQ(page->field->text(), c.shows);
     }
@@ -111,15 +106,15 @@ TEST_F(Keypad, TypedSequencesGiveTheTextsThePartNames) {
 }
 
 TEST_F(Keypad, OkWithoutTypingSendsTheOldValueAndCancelOrBackSendNothing) {
-    onKeypad({[this] { press(kOk); }});
+    onKeypad({[this] { pressKeypad(kOk); }});
     EXPECT_EQ(page->field->text(), "1920");
     EXPECT_EQ(sent, 1);
     onKeypad({[this] {
-        press(3);
-        press(kCancel);
+        pressKeypad(3);
+        pressKeypad(kCancel);
     }});
     onKeypad({[this] {
-        press(3);
+        pressKeypad(3);
         key('O');
     }});
     EXPECT_EQ(sent, 1);
@@ -146,7 +141,7 @@ TEST_F(Keypad, ATouchOnADigitEntersItAndOtherKeysDoNothing) {
 TEST_F(Keypad, OnlyThePageThatOpenedTheKeypadTakesItsResult) {
     FieldPage other(host);
     other.field->setText("7");
-    onKeypad({[this] { press(kOk); }});
+    onKeypad({[this] { pressKeypad(kOk); }});
     EXPECT_EQ(page->confirmed, 1);
     EXPECT_EQ(other.confirmed, 0);
     EXPECT_EQ(other.field->text(), "7");

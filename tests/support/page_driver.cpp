@@ -113,6 +113,19 @@ void PanelTest::click(const QString& name) {
     ADD_FAILURE() << "no visible button " << name.toStdString() << " on page " << int(g_page_focus);
 }
 
+void PanelTest::pressKeypad(int item) {
+    ASSERT_TRUE(g_numberkeyboard->isVisible());
+    for (int n = 0; n < 14 && g_numberkeyboard->ui_select() != item; ++n) key(kKeyRight);
+    ASSERT_EQ(g_numberkeyboard->ui_select(), item);
+    key(kKeyOk);
+}
+
+void PanelTest::typeOnKeypad(const QString& digits) {
+    constexpr int kOk = 13;
+    for (const QChar c : digits) pressKeypad(c == '0' ? 9 : c.digitValue() - 1);
+    pressKeypad(kOk);
+}
+
 void PanelTest::tick(int n) {
     for (int i = 0; i < n; ++i) g_mainwindow->slot_update_timer_ticks();
 }

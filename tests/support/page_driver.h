@@ -50,6 +50,10 @@ protected:
     void keys(std::initializer_list<int> codes);
     // A touch on a visible button of the page in front, by object name.
     void click(const QString& name);
+    // On the open number keypad: Right to an item (0-8 the digits 1-9, 9 the 0, 13 OK), then OK.
+    void pressKeypad(int item);
+    // Digits typed on the open number keypad with the front keys, then its OK.
+    void typeOnKeypad(const QString& digits);
     // The main menu's tick, n times.
     void tick(int n);
     // A refresh id, as a worker raises it (queued), then the events it causes.

@@ -72,10 +72,6 @@ protected:
         if (g_linkwlan->ui->Button_apply->styleSheet().contains("rgb(255,171,84)")) return 12;
         return 13;
     }
-    void press(int item) {
-        while (g_numberkeyboard->ui_select() != item) key(kKeyRight);
-        key(kKeyOk);
-    }
     // Types into field `index` on the keypad (C, the digits, OK; an empty text by deleting).
     std::vector<Item> type(int index, const QString& digits) {
         return {[this, index] {
@@ -85,12 +81,12 @@ protected:
                 [this, digits] {
                     EXPECT_TRUE(g_numberkeyboard->isVisible());
                     if (digits.isEmpty()) {
-                        while (!g_numberkeyboard->text().isEmpty()) press(kDelete);
+                        while (!g_numberkeyboard->text().isEmpty()) pressKeypad(kDelete);
                     } else {
-                        press(kClear);
-                        for (QChar c : digits) press(c == '0' ? 9 : c.digitValue() - 1);
+                        pressKeypad(kClear);
+                        for (QChar c : digits) pressKeypad(c == '0' ? 9 : c.digitValue() - 1);
                     }
-                    press(kOkItem);
+                    pressKeypad(kOkItem);
                 }};
     }
     void apply() {
