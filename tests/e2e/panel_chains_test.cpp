@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 
+#include "local_command.h"
 #include "pc_link.h"
 #include "program_fixture.h"
 
@@ -31,17 +32,6 @@ constexpr uint32_t kStatusBlock = 0x600880;
 constexpr int kKeypadItems = 14, kKeypadOk = 13;
 int keypadIndex(char digit) {
     return digit == '0' ? 9 : digit - '1';
-}
-
-// edid-decode's whole verdict on a file of this machine.
-std::string edidDecode(const std::string& file) {
-    std::string out;
-    FILE* p = ::popen(("/usr/bin/edid-decode --check '" + file + "' 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-    return out;
 }
 
 class PanelChains : public Program {
@@ -219,7 +209,7 @@ TEST_F(PanelChains, A720pEdidTypedOnTheEdidPageReachesTheHdmi1Eeprom) {
         },
         seconds(30)));
     ASSERT_EQ(readOut().size(), 256u);
-    const std::string verdict = edidDecode(file);
+    const std::string verdict = edidDecodeFile(file);
     EXPECT_THAT(verdict, HasSubstr("EDID conformity: PASS")) << verdict;
     EXPECT_THAT(verdict, HasSubstr("DTD 1:  1280x720    60.000000 Hz  16:9")) << verdict;
     std::filesystem::remove_all(root_ + "-edid");

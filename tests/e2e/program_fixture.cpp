@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "local_command.h"
 #include "sim_fixture.h"
 
 using std::chrono::seconds;
@@ -102,14 +103,7 @@ bool Program::running() {
 }
 
 std::string scriptOutput(const std::string& script, const std::string& args) {
-    const std::string cmd = std::string(ZEM_SOURCE_DIR "/scripts/") + script + " " + args;
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, p)) out += buf;
-        ::pclose(p);
-    }
-    return out;
+    return commandOutput(std::string(ZEM_SOURCE_DIR "/scripts/") + script + " " + args);
 }
 
 std::string Program::readyLine() const {

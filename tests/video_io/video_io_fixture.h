@@ -11,6 +11,7 @@
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
+#include "local_command.h"
 #include "platform/sim/sim_receivers.h"
 #include "sim_fixture.h"
 #include "video_io/raviksource.h"
@@ -51,4 +52,3 @@ private:
 
 // edid-decode's verdict on an EDID: its whole output.
 std::string edidDecode(const std::vector<uint8_t>& edid, const std::string& dir);
-bool edidDecodeAvailable();
