@@ -269,7 +269,11 @@ TEST_F(C331InputTest, ARefusedEdidRequestIsPutBackAndNotTakenForANewOne) {
 
     para->ZemSetEDIDPara(kHdmi1, 4096, 2160, 120);
     ASSERT_TRUE(waitFor([&] { return request() == std::vector<int>{1280, 720, 60}; }));
-    c331_manage::raise_apply(1);  // any later change makes the apply compare the RAM again
+    {
+        // Any later change makes the apply compare the RAM again.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        c331_manage::raise_apply(1);
+    }
     settle();
     EXPECT_TRUE(side->eeprom[kHdmi1]->writes().empty());
     EXPECT_EQ(side->receiver[kHdmi1]->hotPlugLowCount(), 1);
