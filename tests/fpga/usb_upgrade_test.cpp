@@ -1,7 +1,8 @@
 // The USB-disk upgrade: packages built in the test on the simulated disk, run step by step as
 // the FPGA thread does. Each child alone and all together; every bad package leaves flashes and
 // files as they were; a flash that refuses or reads back wrong fails the child; a power cut
-// while the program is written leaves the old file whole.
+// while the program is written leaves the old file whole, one while a font is written leaves the
+// font absent; files past the limit are counted and reported.
 #include "fpga/usb_upgrade.h"
 
 #include <signal.h>
