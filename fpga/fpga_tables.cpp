@@ -287,7 +287,11 @@ bool fpga_manage::save_flash_table(uint32_t flash_addr, const uint8_t* data, uin
         writeLogMsg(1, "fpga table: flash erase failed");
         return false;
     }
-    if (data && flash_write(2, flash_addr, data, len) != fpga_drv::kFlashDone) {
+    // A table is taken only when its first byte is 0xAA: that byte goes last, so a write cut
+    // short by a power loss leaves no table rather than part of one.
+    if (data && len > 0 &&
+        ((len > 1 && flash_write(2, flash_addr + 1, data + 1, len - 1) != fpga_drv::kFlashDone) ||
+         flash_write(2, flash_addr, data, 1) != fpga_drv::kFlashDone)) {
         writeLogMsg(1, "fpga table: flash write failed");
         return false;
     }

@@ -187,6 +187,7 @@ void fpga_manage::usb_upgrade_deal() {
             IT8563WE_Get(&t);
             usb_upgrade_time = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
             usb_file_count = 0;
+            usb_left_out = 0;
             usb_installed = usb_failed = usb_refused = 0;
             emit r->sig_qround_bar_update(0);
             g_send_para[1] = 1;
@@ -217,24 +218,39 @@ void fpga_manage::usb_upgrade_deal() {
     }
 }
 
-QStringList usbUpgradeFiles() {
+QStringList usbUpgradeFiles(int* left_out) {
     // A network set on a PC link reloads the configuration meanwhile.
     const QString folder = Utils::configValue(g_usb_grade_path);
     const std::string sub = folder == " " ? "" : folder.toStdString();
     const QDir dir(QString::fromStdString(platform::path("/mnt/usb1/" + sub)));
     QStringList files;
+    int past_limit = 0;
     for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted)) {
         if (f.suffix() != "ZEM" && f.suffix() != "ZEMZK") continue;
+        if (files.size() == kUsbFileMax) {
+            ++past_limit;
+            continue;
+        }
         files.append(f.absoluteFilePath());
         ZEM_DEBUG("\n %s \n", f.absoluteFilePath().toLocal8Bit().constData());
-        if (files.size() == kUsbFileMax) break;
     }
+    if (left_out) *left_out = past_limit;
     return files;
 }
 
 void fpga_manage::get_usb_file_list_path() {
-    usb_file_list = usbUpgradeFiles();
+    int left_out = 0;
+    usb_file_list = usbUpgradeFiles(&left_out);
     usb_file_count = uint32_t(usb_file_list.size());
+    usb_left_out = left_out;
+    if (left_out > 0) {
+        // Said whatever the trace switch: the files past the limit are never looked at.
+        const std::string line = "usb upgrade: " + std::to_string(left_out) +
+                                 " files left out, at most " + std::to_string(kUsbFileMax) +
+                                 " are read";
+        writeLogMsg(2, line.c_str());
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
 }
 
 void fpga_manage::usb_upgrade_main_deal() {
@@ -385,21 +401,28 @@ bool fpga_manage::update_txc_file(const char* package, uint8_t device, uint32_t 
 bool fpga_manage::update_c331_osd_font_file(const char* package, uint32_t offset, uint32_t length) {
     c331_manage* c = c331_manage::p_c331_manage;
     uint8_t h[kFontHeaderSize];
-    if (!c || !readAt(package, offset, kFontHeaderSize, h) || h[5] > 1) return false;
+    if (!c || length < kFontHeaderSize || !readAt(package, offset, kFontHeaderSize, h) || h[5] > 1)
+        return false;
     const uint32_t address = fontAddress(h[5], h[18]);
     ZEM_DEBUG("\n osd flash_addr = %#x ,en_coding = %#x file_len = %#x\n", address, h[5], length);
+    // A font counts as present by its header's type byte: the glyphs go first, then the rest of
+    // the header, the type byte last, so a write cut short leaves the font absent.
+    const auto copy = [&](uint32_t from, uint32_t n) {
+        return copySpan(
+            package, uint64_t(offset) + from, n, kFontPiece,
+            [&](uint32_t at, const uint8_t* d, uint32_t k) {
+                return c->write_flash(c->fd, address + from + at, k, d) == 0;
+            },
+            [&](uint32_t at, uint8_t* out, uint32_t k) {
+                return c->read_flash(c->fd, address + from + at, k, out) == 0;
+            });
+    };
     const bool ok = eraseSpan(address, length,
                               [&](uint32_t sector, int kind) {
                                   return c->erase_flash(c->fd, sector, 1, uint8_t(kind)) == 0;
                               }) &&
-                    copySpan(
-                        package, offset, length, kFontPiece,
-                        [&](uint32_t at, const uint8_t* d, uint32_t n) {
-                            return c->write_flash(c->fd, address + at, n, d) == 0;
-                        },
-                        [&](uint32_t at, uint8_t* out, uint32_t n) {
-                            return c->read_flash(c->fd, address + at, n, out) == 0;
-                        });
+                    copy(kFontHeaderSize, length - kFontHeaderSize) &&
+                    copy(1, kFontHeaderSize - 1) && copy(0, 1);
     if (!ok) report("usb upgrade: font not written or reads back different");
     return ok;
 }

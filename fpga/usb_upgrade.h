@@ -27,6 +27,7 @@ private:
 
 // The upgrade files on the USB disk: "ZEM" packages and "ZEMZK" font libraries (suffix as
 // written) of the upgrade folder ("/mnt/usb1/" and g_usb_grade_path, " " the disk itself), in
-// directory order, at most kUsbFileMax. The page lists them and the job writes them.
+// directory order, at most kUsbFileMax. The page lists them and the job writes them; left_out,
+// when given, gets the number of upgrade files past the limit.
 constexpr int kUsbFileMax = 100;
-QStringList usbUpgradeFiles();
+QStringList usbUpgradeFiles(int* left_out = nullptr);

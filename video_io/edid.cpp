@@ -207,6 +207,28 @@ std::vector<uint8_t> build(int width, int height, int rate) {
     return out;
 }
 
+bool requestOf(const uint8_t* data, size_t size, int& width, int& height, int& rate) {
+    if (!valid(data, size)) return false;
+    const uint8_t* d = data + 54;
+    const uint32_t khz = uint32_t(d[0] | d[1] << 8) * 10;
+    const int hact = d[2] | (d[4] >> 4) << 8, hblank = d[3] | (d[4] & 15) << 8;
+    const int vact = d[5] | (d[7] >> 4) << 8, vblank = d[6] | (d[7] & 15) << 8;
+    if (khz == 0 || hact == 0 || vact == 0) return false;  // a display descriptor comes first
+    width = hact;
+    height = d[17] & 0x80 ? 2 * vact : vact;  // interlaced: a field's lines
+    const double hz = khz * 1000.0 / (double(hact + hblank) * (vact + vblank));
+    rate = int(std::lround(hz));
+    // Built clocks are rounded down to 0.25 MHz, so the rate asked for may lie a little above.
+    for (int r = int(std::floor(hz)); r <= int(std::ceil(hz * 1.05)); ++r) {
+        const std::vector<uint8_t> built = build(width, height, r);
+        if (built.size() == size && std::equal(built.begin(), built.end(), data)) {
+            rate = r;
+            break;
+        }
+    }
+    return true;
+}
+
 bool valid(const uint8_t* data, size_t size) {
     if (size == 0 || size % kBlockSize != 0 || std::memcmp(data, kHeader, sizeof kHeader) != 0) {
         return false;

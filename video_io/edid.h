@@ -21,6 +21,11 @@ bool modeForRequest(int width, int height, int rate, VideoMode& out);
 // can't be described.
 std::vector<uint8_t> build(int width, int height, int rate);
 
+// The request an EDID answers: the frame size and rate of its preferred (first detailed)
+// timing; for an EDID that build() made, exactly the request it was built for. false when data
+// is not a whole EDID or names no detailed timing first.
+bool requestOf(const uint8_t* data, size_t size, int& width, int& height, int& rate);
+
 // True when data is a whole EDID: 128 bytes per block, the fixed header, the extension count
 // matching the size, and every block summing to 0.
 bool valid(const uint8_t* data, size_t size);

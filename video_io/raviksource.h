@@ -106,6 +106,9 @@ private:
     int rewriteEdid(int s);
     int edidFor(int s, std::vector<uint8_t>& data, bool& from_table, uint16_t* req);
     int writeEeprom(int s, const std::vector<uint8_t>& data);
+    // The EDID in source s's EEPROM: 0 with its length (0 when it holds none), or the bus error.
+    int readEeprom(int s, std::vector<uint8_t>& data, size_t& len);
+    void putBackRequest(int s, const uint16_t* refused);
     void checkEeproms();
     void probeTransmitters();
     void audioPass();

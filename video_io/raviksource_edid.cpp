@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -70,18 +71,27 @@ void raviksource::queueUploadedTables() {
     }
 }
 
+int raviksource::readEeprom(int s, std::vector<uint8_t>& data, size_t& len) {
+    data.assign(kEepromSize, 0);
+    len = 0;
+    for (size_t off = 0; off < kEepromSize; off += kReadChunk) {
+        const int rc = bus_->readRegs(uint8_t(kEdidEepromAddr + s), uint8_t(off), data.data() + off,
+                                      kReadChunk);
+        if (rc != 0) return rc;
+    }
+    const size_t n = edid::kBlockSize * (1 + data[126]);
+    if (n <= kEepromSize && edid::valid(data.data(), n)) len = n;
+    return 0;
+}
+
 void raviksource::checkEeproms() {
     if (!bus_) return;
     for (int s = 0; s < kSources; ++s) {
-        uint8_t data[kEepromSize];
-        int rc = 0;
-        for (size_t off = 0; off < kEepromSize && rc == 0; off += kReadChunk) {
-            rc = bus_->readRegs(uint8_t(kEdidEepromAddr + s), uint8_t(off), data + off, kReadChunk);
-        }
-        const size_t len = rc == 0 ? edid::kBlockSize * (1 + data[126]) : 0;
-        const bool ok = rc == 0 && len <= kEepromSize && edid::valid(data, len);
+        std::vector<uint8_t> data;
+        size_t len = 0;
+        const int rc = readEeprom(s, data, len);
         if (rc != 0) std::fprintf(stderr, "source %d: EDID EEPROM not read (%d)\n", s, rc);
-        setStatusBit(1, uint8_t(1u << s), ok);
+        setStatusBit(1, uint8_t(1u << s), len > 0);
     }
     setStatusBit(0, kStatusCheckPending, false);
     eeproms_checked_ = true;
@@ -134,11 +144,44 @@ int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table, ui
         std::lock_guard<std::mutex> lock(c331_mutex());
         for (int i = 0; i < 3; ++i) req[i] = para_->rd16(kEdidRequestRam + 6 * s + 2 * i);
     }
-    const int w = int16_t(req[0]), h = int16_t(req[1]), rate = int16_t(req[2]);
-    data = edid::build(w, h, rate);
+    data = edid::build(req[0], req[1], req[2]);  // the RAM words are unsigned
     if (!data.empty()) return 0;
-    std::fprintf(stderr, "source %d: no EDID describes %dx%d at %d Hz\n", s, w, h, rate);
+    std::fprintf(stderr, "source %d: no EDID describes %ux%u at %u Hz\n", s, unsigned(req[0]),
+                 unsigned(req[1]), unsigned(req[2]));
     return kRefused;
+}
+
+// A refused request goes back to what the input announces (the defaults when its EEPROM holds no
+// EDID), so that a PC reading the request back sees the refusal, and nothing impossible is kept
+// or saved. A newer request that came in meanwhile is left for the next pass.
+void raviksource::putBackRequest(int s, const uint16_t* refused) {
+    std::vector<uint8_t> data;
+    size_t len = 0;
+    int mode[3] = {};
+    uint16_t back[3];
+    const int base = kEdidRequestRam + 6 * s;
+    const bool announced = readEeprom(s, data, len) == 0 && len > 0 &&
+                           edid::requestOf(data.data(), len, mode[0], mode[1], mode[2]);
+    for (int i = 0; i < 3; ++i) {
+        const size_t d = size_t(base + 2 * i - 766);  // the defaults' layout
+        back[i] = announced ? uint16_t(mode[i])
+                            : uint16_t(default_para_ramlist[d] | default_para_ramlist[d + 1] << 8);
+    }
+    {
+        std::lock_guard<std::mutex> lock(c331_mutex());
+        for (int i = 0; i < 3; ++i) {
+            if (para_->rd16(base + 2 * i) != refused[i]) return;
+        }
+        c331_manage* chip = c331_manage::p_c331_manage;
+        for (int i = 0; i < 3; ++i) {
+            para_->wr16(base + 2 * i, back[i]);
+            // Already in effect: the apply must not take it for a new request.
+            if (chip) std::memcpy(chip->applied + base + 2 * i, para_->ram + base + 2 * i, 2);
+        }
+    }
+    std::fprintf(stderr, "source %d: EDID request put back to %ux%u at %u Hz\n", s,
+                 unsigned(back[0]), unsigned(back[1]), unsigned(back[2]));
+    para_->test_signal(1);  // saved again, without the refused values
 }
 
 int raviksource::rewriteEdid(int s) {
@@ -148,9 +191,12 @@ int raviksource::rewriteEdid(int s) {
     uint16_t req[3] = {};
     int rc = edidFor(s, data, from_table, req);
     if (rc == kRefused) {
-        std::lock_guard<std::mutex> lock(c331_mutex());
-        if (from_table) edid_ram_table_from[s] = 0;
-        edid_rewrite[s] = 0;
+        {
+            std::lock_guard<std::mutex> lock(c331_mutex());
+            if (from_table) edid_ram_table_from[s] = 0;
+            edid_rewrite[s] = 0;
+        }
+        if (!from_table) putBackRequest(s, req);
     }
     if (rc != 0) return rc;
     rc = writeEeprom(s, data);

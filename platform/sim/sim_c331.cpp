@@ -282,14 +282,18 @@ void SimC331::engineWrite(uint8_t address, uint8_t value) {
     draws_.push(std::move(d));
 }
 
+bool SimC331::flashTakesWork() {
+    if (flash_protected_ || flash_cut_after_ == 0) return false;
+    if (flash_cut_after_ > 0) --flash_cut_after_;
+    return true;
+}
+
 void SimC331::flashProgram(uint32_t address, uint8_t value) {
-    if (flash_protected_) return;
-    flash_.program(address % kFlashSize, value);
+    if (flashTakesWork()) flash_.program(address % kFlashSize, value);
 }
 
 void SimC331::flashErase(uint32_t address, uint32_t size) {
-    if (flash_protected_) return;
-    flash_.erase(address, size);
+    if (flashTakesWork()) flash_.erase(address, size);
 }
 
 uint32_t SimC331::fieldLocked(uint8_t bank, uint8_t address, int count) const {
@@ -361,6 +365,11 @@ void SimC331::setFramesStopped(bool stop) {
 void SimC331::setFlashProtected(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     flash_protected_ = on;
+}
+
+void SimC331::setFlashPowerCut(int after) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_cut_after_ = after;
 }
 
 void SimC331::setInputSignal(int port, const C331InputTiming& timing) {

@@ -79,6 +79,9 @@ public:
     void setStuckBusy(bool stuck);     // the 2-D and flash engines never finish
     void setFramesStopped(bool stop);  // no vertical syncs: sync bits and field counters stay
     void setFlashProtected(bool on);   // the flash ignores erases and programs
+    // The power goes after this many more programmed bytes or erases (-1: never): from then on
+    // the flash keeps what it holds and takes no erase or program until this is -1 again.
+    void setFlashPowerCut(int after);
 
     // ---- Inputs ----
     // Port 0..5 (4 and 5 are the V-by-One receivers) carries this signal.
@@ -134,6 +137,7 @@ private:
     void flashAddressWritten();
     void flashProgramPending();
     uint8_t flashByte(uint32_t address) const;
+    bool flashTakesWork();  // false while protected or cut off; counts down to a power cut
     void flashProgram(uint32_t address, uint8_t value);
     void flashErase(uint32_t address, uint32_t size);
     void engineWrite(uint8_t address, uint8_t value);
@@ -162,6 +166,7 @@ private:
     FlashImage flash_;
     std::vector<Dma> dmas_;
     bool flash_protected_ = false;
+    int flash_cut_after_ = -1;
     std::vector<uint8_t> fifo_;  // character FIFO since the last 2-D command
     BoundedLog<Draw> draws_{1 << 14};
 

@@ -1,7 +1,8 @@
 // The USB-disk upgrade: packages built in the test on the simulated disk, run step by step as
 // the FPGA thread does. Each child alone and all together; every bad package leaves flashes and
 // files as they were; a flash that refuses or reads back wrong fails the child; a power cut
-// while the program is written leaves the old file whole.
+// while the program is written leaves the old file whole, one while a font is written leaves the
+// font absent; files past the limit are counted and reported.
 #include "fpga/usb_upgrade.h"
 
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "c331/c331_manage.h"
+#include "comm/sim_control.h"
 #include "core/file_io.h"
 #include "fpga_fixture.h"
 #include "platform/sim/sim_c331.h"
@@ -63,6 +65,12 @@ protected:
     Bytes fpgaFlash(int side, size_t n) const {
         const auto& m = board->flash[side].mem;
         return Bytes(m.begin(), m.begin() + long(n));
+    }
+    // The control channel's status line of the last upgrade.
+    static std::string upgradeLine() {
+        const std::string status = sim_control::pInstance()->execute("status");
+        const size_t at = status.find("usb upgrade: ");
+        return at == std::string::npos ? status : status.substr(at, status.find('\n', at) - at);
     }
     bool ran(const std::string& cmd) const {
         const auto c = commands();
@@ -218,6 +226,55 @@ TEST_F(UsbUpgradeTest, FontsAreLeftAloneWhileAllFourArePresent) {
     const auto log = chip->writeLog();
     EXPECT_TRUE(std::none_of(log.begin(), log.end(),
                              [](const auto& w) { return w.bank == 0x04 && w.address == 0x53; }));
+}
+
+// A power cut at any point of a font's erase and write leaves the font absent after the
+// restart, so the factory page shows it missing; only the whole font counts as present.
+TEST_F(UsbUpgradeTest, AFontWriteCutShortReadsAsAbsentAfterTheRestart) {
+    const Bytes narrow = font(32, true, 3 * 128);
+    onDisk("f.ZEMZK", package({{13, narrow}}));
+    const int glyphs = int(narrow.size()) - 35;
+    // One sector erase, then each programmed byte counts towards the cut.
+    const int whole = 1 + int(narrow.size());
+    for (int cut : {0, 1, 2, 36, glyphs, glyphs + 1, glyphs + 20, whole - 2, whole - 1, whole}) {
+        chip->flashLoad(0, Bytes(4096, 0xFF));
+        c331->read_c331_font(c331->fd);
+        ASSERT_EQ(c331->g_osd_font_mask.load() & 0x2u, 0u);
+        chip->setFlashPowerCut(cut);
+        runJob();
+        chip->setFlashPowerCut(-1);  // the power is back: the box starts and checks its fonts
+        c331->read_c331_font(c331->fd);
+        const bool present = (c331->g_osd_font_mask.load() & 0x2u) != 0;
+        EXPECT_EQ(present, cut == whole) << "cut after " << cut;
+        EXPECT_EQ(result, (std::array<int, 3>{cut == whole ? 1 : 0, cut == whole ? 0 : 1, 0}))
+            << "cut after " << cut;
+    }
+    EXPECT_EQ(chip->flashRead(0, uint32_t(narrow.size())), narrow);
+}
+
+// At most a hundred files are read, in directory order; the rest are counted, logged and
+// shown on the control channel's status line.
+TEST_F(UsbUpgradeTest, FilesPastTheLimitAreCountedAndReported) {
+    sim_control::pInstance();  // takes the job's result as the running box does
+    for (int i = 0; i < 130; ++i) {
+        Bytes cut = package({{10, bytes(100, uint8_t(i))}});
+        cut.resize(cut.size() - 50);
+        onDisk("p" + std::to_string(i) + ".ZEM", cut);
+    }
+    testing::internal::CaptureStderr();
+    runJob();
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, (std::array<int, 3>{0, 0, 100}));
+    EXPECT_EQ(mgr->usb_left_out.load(), 30);
+    EXPECT_NE(console.find("usb upgrade: 30 files left out, at most 100 are read"),
+              std::string::npos);
+    EXPECT_EQ(upgradeLine(), "usb upgrade: 0 installed, 0 failed, 100 refused, 30 left out");
+
+    for (int i = 0; i < 30; ++i)
+        std::remove(local("/mnt/usb1/p" + std::to_string(i) + ".ZEM").c_str());
+    runJob();
+    EXPECT_EQ(mgr->usb_left_out.load(), 0);
+    EXPECT_EQ(upgradeLine(), "usb upgrade: 0 installed, 0 failed, 100 refused");
 }
 
 // The new program is written beside the old one and renamed over it: a writer killed at any

@@ -1,6 +1,6 @@
 // An input travels from the simulated receiver to the C331: the video processor copies the
 // receiver's record, measures its port, sets the port's state and active area, and the light-up
-// completes with the timing in the parameter RAM.
+// completes with the timing in the parameter RAM. An EDID request goes the other way.
 #include <gmock/gmock.h>
 
 #include <cmath>
@@ -250,4 +250,32 @@ TEST_F(C331InputTest, FrameWaitsAreBounded) {
     c->wait1_pivs(c->fd, 3);  // returns after its polls
     EXPECT_EQ(chip->reg(0x05, 0x08), 0);
     EXPECT_EQ(chip->reg(0x00, 0x29) & 0x80, 0);
+}
+
+// A request the PC writes and no EDID can describe goes through the video processor's apply to
+// the source thread, which puts it back to what the EEPROM announces; the apply then sees
+// nothing new, so the EEPROM is not rewritten and the source is not made to read it again.
+TEST_F(C331InputTest, ARefusedEdidRequestIsPutBackAndNotTakenForANewOne) {
+    constexpr int kBase = 896 + 6 * kHdmi1;
+    const auto request = [&] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return std::vector<int>{para->rd16(kBase), para->rd16(kBase + 2), para->rd16(kBase + 4)};
+    };
+    startSource();
+    startChip();
+    para->ZemSetEDIDPara(kHdmi1, 1280, 720, 60);
+    ASSERT_TRUE(waitFor([&] { return side->receiver[kHdmi1]->hotPlugLowCount() == 1; }));
+    side->eeprom[kHdmi1]->clearWrites();
+
+    para->ZemSetEDIDPara(kHdmi1, 4096, 2160, 120);
+    ASSERT_TRUE(waitFor([&] { return request() == std::vector<int>{1280, 720, 60}; }));
+    {
+        // Any later change makes the apply compare the RAM again.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        c331_manage::raise_apply(1);
+    }
+    settle();
+    EXPECT_TRUE(side->eeprom[kHdmi1]->writes().empty());
+    EXPECT_EQ(side->receiver[kHdmi1]->hotPlugLowCount(), 1);
+    EXPECT_EQ(src->edid_rewrite[kHdmi1], 0);
 }

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "c331/c331_manage.h"
@@ -40,6 +41,10 @@ protected:
     }
     bool rewriteDone(int s) {
         return waitFor([&] { return src->edid_written[s] == 1 && src->edid_rewrite[s] == 0; });
+    }
+    int saveRequests() const {
+        const auto ids = refreshes();
+        return int(std::count(ids.begin(), ids.end(), 1));
     }
     void upload(int s, const std::vector<uint8_t>& bytes) {
         writeFile(raviksource::edid_table_path(s), std::string(bytes.begin(), bytes.end()));
@@ -95,6 +100,91 @@ TEST_F(EdidTest, ImpossibleRequestWritesNothingAndEndsTheRequest) {
     EXPECT_EQ(src->edid_written[1], 0);
     EXPECT_TRUE(side->eeprom[1]->writes().empty());
     EXPECT_EQ(side->receiver[1]->hotPlugLowCount(), 0);
+}
+
+TEST_F(EdidTest, EveryBuiltEdidNamesTheRequestItWasBuiltFor) {
+    int built = 0;
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{640, 480},
+                                                               {1024, 768},
+                                                               {1280, 720},
+                                                               {1366, 768},
+                                                               {1920, 1080},
+                                                               {2560, 1440},
+                                                               {3840, 2160},
+                                                               {384, 4000},
+                                                               {64, 64},
+                                                               {4095, 100}}) {
+        for (int rate : {1, 24, 25, 30, 50, 59, 60, 75, 100, 120, 144, 240}) {
+            const auto e = edid::build(w, h, rate);
+            if (e.empty()) continue;
+            ++built;
+            int rw = 0, rh = 0, rr = 0;
+            ASSERT_TRUE(edid::requestOf(e.data(), e.size(), rw, rh, rr));
+            EXPECT_EQ(std::vector<int>({rw, rh, rr}), std::vector<int>({w, h, rate}));
+        }
+    }
+    EXPECT_GT(built, 60);
+    const std::vector<uint8_t> blank(128, 0);
+    int w, h, rate;
+    EXPECT_FALSE(edid::requestOf(blank.data(), blank.size(), w, h, rate));
+}
+
+// A request that no EDID can describe is put back to what the input's EEPROM announces (the
+// defaults when it holds none): the PC reads the refusal back, the console names the values as
+// they were sent, and the parameter file, saved before and after, ends without them.
+TEST_F(EdidTest, AnImpossibleRequestIsPutBackToWhatTheEepromHolds) {
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return (status(0) & 0x80) == 0; }));
+    struct Case {
+        const char* name;
+        int source, w, h, rate;
+        std::vector<int> after;  // the request in RAM, the file and the EEPROM afterwards
+    };
+    const Case cases[] = {
+        {"valid", 3, 1280, 720, 60, {1280, 720, 60}},
+        {"0x0@0", 3, 0, 0, 0, {1280, 720, 60}},
+        {"4096x2160@120", 3, 4096, 2160, 120, {1280, 720, 60}},
+        {"65535x65535@255", 3, 65535, 65535, 255, {1280, 720, 60}},
+        {"valid again", 3, 1024, 768, 75, {1024, 768, 75}},
+        {"blank EEPROM", 1, 65535, 65535, 255, {1920, 1080, 60}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int base = 896 + 6 * c.source;
+        const bool refused = edid::build(c.w, c.h, c.rate).empty();
+        const int saves_before = saveRequests();
+        side->eeprom[c.source]->clearWrites();
+        testing::internal::CaptureStderr();
+        requestRewrite(c.source, c.w, c.h, c.rate);
+        para->ram_para_persist();  // the PC's write was saved before the source thread saw it
+        if (refused) {
+            ASSERT_TRUE(waitFor([&] { return saveRequests() > saves_before; }));
+        } else {
+            ASSERT_TRUE(rewriteDone(c.source));
+        }
+        const std::string console = testing::internal::GetCapturedStderr();
+        para->ram_para_persist();  // what the refresh hub does on that refresh
+        EXPECT_EQ(src->edid_rewrite[c.source], 0);
+        EXPECT_EQ(std::vector<int>({ram16(base), ram16(base + 2), ram16(base + 4)}), c.after);
+        const std::string file = readFile(ZemRamPara::kParaFile);
+        ASSERT_EQ(file.size(), 4096u);
+        std::vector<int> saved;
+        for (int i = 0; i < 3; ++i) {
+            const size_t at = size_t(base + 2 * i - 766);
+            saved.push_back(uint8_t(file[at]) | uint8_t(file[at + 1]) << 8);
+        }
+        EXPECT_EQ(saved, c.after);
+        EXPECT_THAT(console, ::testing::Not(HasSubstr("-1x-1")));
+        if (refused) {
+            EXPECT_TRUE(side->eeprom[c.source]->writes().empty());
+            EXPECT_THAT(console, HasSubstr(std::to_string(c.w) + "x" + std::to_string(c.h)));
+        }
+        if (c.source == 1) continue;  // nothing in that EEPROM to agree with
+        const auto bytes = eeprom(c.source, 256);
+        int w = 0, h = 0, rate = 0;
+        ASSERT_TRUE(edid::requestOf(bytes.data(), 128 * (1 + bytes[126]), w, h, rate));
+        EXPECT_EQ(std::vector<int>({w, h, rate}), c.after);
+    }
 }
 
 TEST_F(EdidTest, WrittenEdidIsAnnouncedByAHotPlugPulse) {
