@@ -20,7 +20,8 @@ networkManage* networkManage::p_networkManage = nullptr;
 
 namespace {
 constexpr size_t kKeptQueue = 4096;  // reply-queue capacity a client keeps between bursts
-}
+constexpr int kHeaps = 4;            // the C library's default on a two-core 32-bit box
+}  // namespace
 
 networkManage* networkManage::pInstance() {
     if (!p_networkManage) {
@@ -38,6 +39,9 @@ void networkManage::shutdown() {
 }
 
 int networkManage::start() {
+    // Each client's thread would otherwise get a heap of its own, which keeps its free pages
+    // after the client has left.
+    platform::limitHeaps(kHeaps);
     listen_fd_ = comm::open_bound_socket(SOCK_STREAM, uint16_t(g_port), port);
     if (listen_fd_ < 0) return 255;
     waker_.open();
