@@ -253,11 +253,9 @@ void networkManage::acceptThread() {
                         .count()) +
                 1;
         if (::poll(fds, 3, timeout) < 0) continue;
+        if (fds[2].revents & POLLIN) left_.drain();
         // A place freed by a client that left is taken by the next one.
-        if (fds[2].revents & POLLIN) {
-            left_.drain();
-            reap_finished();
-        }
+        reap_finished();
         if ((fds[0].revents & POLLIN) && !accept_client()) {
             accept_paused_ = true;
             retry = Clock::now() + kRetry;

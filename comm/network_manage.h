@@ -53,8 +53,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    // All but finished are the client thread's own; the accept thread joins the thread once
-    // finished is set.
+    // Set up by the accept thread before the client's thread starts; then all but thread and
+    // finished are that thread's own. The accept thread joins it once finished is set.
     struct Client {
         networkManage* server = nullptr;
         int fd = -1;
