@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "comm/comm_hooks.h"
 #include "comm/network_manage.h"
 #include "comm_fixture.h"
 
@@ -103,6 +105,47 @@ TEST_F(TcpClients, ARequestBehindItsOwnLongJobWaitsWhileAnotherClientIsServed) {
     EXPECT_EQ(first[10], 0);
     EXPECT_EQ(second[9], 0x61);
     EXPECT_EQ(second[10], 0);
+}
+
+// Receiving cards that answer a frame a few polls after it was sent, with its data byte. Their
+// hooks are in place before the server's threads start.
+class TcpCards : public CommTest {
+protected:
+    void SetUp() override {
+        CommTest::SetUp();
+        comm_hooks& h = comm_hooks::get();
+        h.irq_mutex = &irq;
+        h.pc_to_eth = [this](uint32_t n, uint8_t* f, comm_hooks::AnswerFn answer) {
+            asked.assign(f, f + n);
+            answerTo = std::move(answer);
+            polls = 5;
+            return 1;
+        };
+        h.poll_cards = [this] {
+            if (polls <= 0 || --polls > 0) return;
+            Bytes a = body(0x61, {0, asked[10]}, 0xF010, 0x0001);
+            a.push_back(0);
+            for (size_t i = 0; i + 1 < a.size(); ++i) a.back() ^= a[i];
+            answerTo(a.data(), uint32_t(a.size()));
+        };
+        tcp = networkManage::pInstance();
+    }
+    networkManage* tcp = nullptr;
+    std::mutex irq;
+    Bytes asked;                    // the frame with the cards (under irq)
+    comm_hooks::AnswerFn answerTo;  // its asker (under irq)
+    int polls = 0;                  // polls until the cards answer (under irq)
+};
+
+// A card frame and a box command sent together: the cards' answer comes first, as asked.
+TEST_F(TcpCards, ACardAnswerComesBeforeTheReplyToTheRequestSentBehindIt) {
+    TcpLink pc(tcp->port);
+    pc.send(cat({wire(body(0x61, {0x11}, 0x0001, 0xF010)), wire(readRam(0x600880, 1))}));
+    Bytes first, second;
+    ASSERT_TRUE(pc.recv(first));
+    ASSERT_TRUE(pc.recv(second));
+    EXPECT_EQ(first, body(0x61, {0, 0x11}, 0xF010, 0x0001));
+    EXPECT_EQ(second, body(0x61, {0, 0x80}, 0xF010, 0xF100));
 }
 
 }  // namespace
