@@ -2,7 +2,8 @@
 // write-RAM / read-RAM pairs (every reply checked), the round trip of one request against a
 // bare TCP echo of the same bytes, the resident memory of 1,000 clients that come with
 // unfinished frames and unread replies and go, and the time TCP's reads take while the UDP link
-// runs a long job on the video processor (a flash erase, the register dump).
+// or another TCP client runs a long job (a flash erase and the register dump on the video
+// processor, uploads back to back).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -10,11 +11,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +29,7 @@
 #include "comm/udpnet_manage.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
+#include "core/md5.h"
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
 #include "platform/memory.h"
@@ -239,16 +243,35 @@ bool udp_job(uint16_t port, const Bytes& w, int timeout_s) {
     return answered;
 }
 
-// TCP reads device information and RAM, one after the other, while a UDP job runs; the job's
-// time, the reads done meanwhile and the longest of them.
-void reads_during(benchmark::State& state, const Bytes& job) {
-    const uint16_t udp_port = box_with_chips();
-    if (!udp_port) {
+// A PC on TCP: asks each request in turn; true when every reply came with status 0.
+bool tcp_job(const std::vector<Bytes>& requests) {
+    Client cl{connect_to(box_server()->port)};
+    bool ok = cl.fd >= 0;
+    for (const Bytes& w : requests) {
+        if (!ok) break;
+        const Bytes r = cl.ask(w);
+        ok = r.size() > 10 && r[10] == 0;
+    }
+    ::close(cl.fd);
+    return ok;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+// Another TCP client reads device information and RAM, one after the other, while a PC runs a
+// job; the job's time, the reads done meanwhile, their median and the longest of them.
+void reads_during(benchmark::State& state, const std::function<bool()>& job) {
+    if (!box_with_chips()) {
         state.SkipWithError("the C331 did not start");
         return;
     }
-    double job_ms = 0, longest_ms = 0;
-    long reads = 0, failed = 0;
+    double job_ms = 0;
+    std::vector<double> took_ms;
+    long failed = 0;
     for (auto _ : state) {
         std::atomic<bool> running{true};
         std::thread pc([&] {
@@ -257,44 +280,111 @@ void reads_during(benchmark::State& state, const Bytes& job) {
                 // A read that began during the job counts, even when the job held it to its end.
                 const auto t0 = std::chrono::steady_clock::now();
                 const Bytes r = cl.ask(i % 2 ? read_ram(0xC00) : frame(0x90, {}));
-                const std::chrono::duration<double, std::milli> took =
-                    std::chrono::steady_clock::now() - t0;
+                took_ms.push_back(
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                        .count());
                 if (r.size() < 14) ++failed;
-                longest_ms = std::max(longest_ms, took.count());
-                ++reads;
             }
             ::close(cl.fd);
         });
         const auto t0 = std::chrono::steady_clock::now();
-        const bool done = udp_job(udp_port, job, 60);
+        const bool done = job();
         job_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                      .count();
         running = false;
         pc.join();
-        if (!done) state.SkipWithError("the job got no reply");
+        if (!done) state.SkipWithError("the job failed or got no reply");
     }
     state.counters["job_ms"] = job_ms;
-    state.counters["reads"] = double(reads);
-    state.counters["longest_read_ms"] = longest_ms;
+    state.counters["reads"] = double(took_ms.size());
+    state.counters["median_read_ms"] = median(took_ms);
+    state.counters["longest_read_ms"] =
+        took_ms.empty() ? 0 : *std::max_element(took_ms.begin(), took_ms.end());
     if (failed) state.SkipWithError("a read got no reply");
 }
 
 // The 17 MiB OSD bitmap region of the C331 flash (0xED9000 to its end) in 4 KiB units.
-void BM_ReadsWhileUdpErasesTheOsdRegion(benchmark::State& state) {
+Bytes erase_osd_region() {
     const uint32_t first = 0xED9, count = 0x2000 - 0xED9;
-    reads_during(state, frame(0x70, {4, uint8_t(first), uint8_t(first >> 8), 0, 0, uint8_t(count),
-                                     uint8_t(count >> 8), 0}));
+    return frame(0x70, {4, uint8_t(first), uint8_t(first >> 8), 0, 0, uint8_t(count),
+                        uint8_t(count >> 8), 0});
+}
+
+// Register 161 bit 1: every register of every bank to the console.
+Bytes dump_registers() {
+    return frame(0xA0, {161, 0x02, 1, 0x02});
+}
+
+// Twenty smart-mapping files of 64 KiB, one after the other, in pieces of 16 KiB.
+std::vector<Bytes> uploads() {
+    constexpr uint32_t kFiles = 20, kSize = 64 * 1024, kPiece = 16 * 1024;
+    std::vector<Bytes> requests;
+    for (uint32_t f = 0; f < kFiles; ++f) {
+        Bytes file(kSize);
+        for (uint32_t i = 0; i < kSize; ++i) file[i] = uint8_t(i * 7 + f);
+        const std::string name = "bench" + std::to_string(f);
+        Bytes start = {'S',
+                       'M',
+                       'A',
+                       'P',
+                       uint8_t(kSize),
+                       uint8_t(kSize >> 8),
+                       uint8_t(kSize >> 16),
+                       uint8_t(kSize >> 24),
+                       uint8_t(name.size())};
+        start.insert(start.end(), name.begin(), name.end());
+        requests.push_back(frame(0x80, start));
+        for (uint32_t off = 0; off < kSize; off += kPiece) {
+            Bytes piece = {uint8_t(off),       uint8_t(off >> 8), uint8_t(off >> 16),
+                           uint8_t(off >> 24), uint8_t(kPiece),   uint8_t(kPiece >> 8)};
+            piece.insert(piece.end(), file.begin() + off, file.begin() + off + kPiece);
+            requests.push_back(frame(0x81, piece));
+        }
+        MD5 sum;
+        sum.update(file.data(), kSize);
+        const uint8_t* d = sum.digest();
+        requests.push_back(frame(0x82, Bytes(d, d + 16)));
+    }
+    return requests;
+}
+
+void BM_ReadsWhileUdpErasesTheOsdRegion(benchmark::State& state) {
+    reads_during(state, [] { return udp_job(box_with_chips(), erase_osd_region(), 60); });
 }
 BENCHMARK(BM_ReadsWhileUdpErasesTheOsdRegion)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-// Register 161 bit 1: every register of every bank to the console.
 void BM_ReadsWhileUdpDumpsTheRegisters(benchmark::State& state) {
-    reads_during(state, frame(0xA0, {161, 0x02, 1, 0x02}));
+    reads_during(state, [] { return udp_job(box_with_chips(), dump_registers(), 60); });
 }
 BENCHMARK(BM_ReadsWhileUdpDumpsTheRegisters)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The same jobs from another TCP client of the same server.
+void BM_ReadsWhileTcpErasesTheOsdRegion(benchmark::State& state) {
+    reads_during(state, [] { return tcp_job({erase_osd_region()}); });
+}
+BENCHMARK(BM_ReadsWhileTcpErasesTheOsdRegion)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ReadsWhileTcpDumpsTheRegisters(benchmark::State& state) {
+    reads_during(state, [] { return tcp_job({dump_registers()}); });
+}
+BENCHMARK(BM_ReadsWhileTcpDumpsTheRegisters)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ReadsWhileTcpUploadsBackToBack(benchmark::State& state) {
+    reads_during(state, [] { return tcp_job(uploads()); });
+}
+BENCHMARK(BM_ReadsWhileTcpUploadsBackToBack)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -1,18 +1,26 @@
 // The whole program on the simulated box, as a person starts it: its CPU use over 10 idle
 // seconds once start-up is over (goal: under 1% of one core and about 145 wake-ups a second,
-// with the card search running over four cards behind each of the 20 ports). The program runs
-// as a child process with its own root; its CPU time and wake-ups come from /proc.
+// with the card search running over four cards behind each of the 20 ports), alone and with
+// 64 PCs connected over TCP that were answered once and then stay silent. The program runs as
+// a child process with its own root; its CPU time and wake-ups come from /proc.
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "comm/protocol_phy.h"
 
 namespace {
 
@@ -49,6 +57,37 @@ pid_t startProgram(const std::string& root) {
     return pid;
 }
 
+// The program's TCP port from "<root>/sim/links"; 0 when it is not listening.
+uint16_t tcpPort(const std::string& root) {
+    std::ifstream in(root + "/sim/links");
+    std::string link, port;
+    while (in >> link >> port)
+        if (link == "tcp" && port != "none") return uint16_t(std::stoi(port));
+    return 0;
+}
+
+// A PC that connects and asks for the device information once; its socket, -1 when the
+// program did not answer.
+int answeredPc(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    // Device information: destination 0xF100, source 0xF010, command 0x90, XOR check.
+    const uint8_t body[] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x90, 0x81};
+    uint8_t ask[2 * sizeof body + 4], reply[512];
+    const uint32_t n = protocol_phy::data_re_transf_meaning(ask, body, sizeof body);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::send(fd, ask, n, MSG_NOSIGNAL) != ssize_t(n) || ::recv(fd, reply, sizeof reply, 0) <= 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 void BM_ProgramIdleCpu(benchmark::State& state) {
     char dir[] = "/tmp/zem-bench-idle-XXXXXX";
     if (!mkdtemp(dir)) {
@@ -58,6 +97,15 @@ void BM_ProgramIdleCpu(benchmark::State& state) {
     const pid_t pid = startProgram(dir);
     // Start-up: the 4-second settling sleep, bring-up of the chips, the first light-up.
     std::this_thread::sleep_for(std::chrono::seconds(10));
+    // Another program on this machine may hold the port: ZEM_SIM_PORT_OFFSET moves it.
+    const uint16_t port = tcpPort(dir);
+    std::vector<int> pcs;
+    for (int i = 0; port && i < state.range(1); ++i) pcs.push_back(answeredPc(port));
+    if (state.range(1) && !port)
+        state.SkipWithError("the program's TCP server is not listening");
+    else if (std::count(pcs.begin(), pcs.end(), -1) > 0)
+        state.SkipWithError("a PC was not answered");
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the work of their requests ends
     for (auto _ : state) {
         double wake0 = 0, wake1 = 0;
         const double cpu0 = cpuSeconds(pid, &wake0);
@@ -74,11 +122,19 @@ void BM_ProgramIdleCpu(benchmark::State& state) {
         state.counters["cpu_percent"] = 100.0 * (cpu1 - cpu0) / wall;
         state.counters["wakeups_per_s"] = (wake1 - wake0) / wall;
     }
+    for (int fd : pcs)
+        if (fd >= 0) ::close(fd);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     std::system((std::string("rm -rf ") + dir).c_str());
 }
-BENCHMARK(BM_ProgramIdleCpu)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+// Seconds measured, idle PCs connected.
+BENCHMARK(BM_ProgramIdleCpu)
+    ->Args({10, 0})
+    ->Args({10, 64})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -3,10 +3,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -19,7 +19,8 @@ networkManage* networkManage::p_networkManage = nullptr;
 
 namespace {
 constexpr size_t kKeptQueue = 4096;  // reply-queue capacity a client keeps between bursts
-}
+constexpr int kHeaps = 4;            // the C library's default on a two-core 32-bit box
+}  // namespace
 
 networkManage* networkManage::pInstance() {
     if (!p_networkManage) {
@@ -37,9 +38,13 @@ void networkManage::shutdown() {
 }
 
 int networkManage::start() {
+    // Each client's thread would otherwise get a heap of its own, which keeps its free pages
+    // after the client has left.
+    platform::limitHeaps(kHeaps);
     listen_fd_ = comm::open_bound_socket(SOCK_STREAM, uint16_t(g_port), port);
     if (listen_fd_ < 0) return 255;
     waker_.open();
+    left_.open();
     stopping_ = false;
     thread_ = std::thread(&networkManage::acceptThread, this);
     platform::nameThread(thread_, "tcp");
@@ -51,12 +56,13 @@ void networkManage::stop() {
     stopping_ = true;
     waker_.wake();
     thread_.join();
-    for (Client& c : list_) ::close(c.fd);
+    for (Client& c : list_) pthread_join(c.thread, nullptr);
     list_.clear();
     clients = 0;
     ::close(listen_fd_);
     listen_fd_ = -1;
     waker_.close();
+    left_.close();
 }
 
 // Takes a waiting client; false when the box is out of descriptors or memory, so that the
@@ -84,11 +90,17 @@ bool networkManage::accept_client() {
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    Client c;
+    Client& c = list_.emplace_back();
+    c.server = this;
     c.fd = fd;
     c.session = std::make_unique<link_session>(LinkKind::Tcp, comm::peer_name(a));
-    c.session->cards_apart = true;
-    list_.push_back(std::move(c));
+    if (!start_client_thread(c)) {
+        ::close(fd);
+        list_.pop_back();
+        writeLogMsg(1, "TCP server: no thread for a new client");
+        ZEM_DEBUG("\n TCP server: no thread for client %s \n", comm::peer_name(a).c_str());
+        return false;
+    }
     ++clients;
     return true;
 }
@@ -101,6 +113,48 @@ void networkManage::refuse(int fd, const sockaddr_in& a) {
                   comm::peer_name(a).c_str(), unsigned(kMaxClients));
     writeLogMsg(2, line);
     ZEM_DEBUG("\n %s \n", line);
+}
+
+bool networkManage::start_client_thread(Client& c) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    pthread_attr_setstacksize(&attr, kClientStack);
+    const bool started = pthread_create(&c.thread, &attr, &networkManage::client_main, &c) == 0;
+    pthread_attr_destroy(&attr);
+    if (started) pthread_setname_np(c.thread, "tcp-client");
+    return started;
+}
+
+void* networkManage::client_main(void* client) {
+    Client& c = *static_cast<Client*>(client);
+    c.server->serve(c);
+    return nullptr;
+}
+
+// A client's thread: sleeps in poll() until the client sends, can take its pending replies,
+// leaves, or the server stops; runs the client's commands in the order they came.
+void networkManage::serve(Client& c) {
+    std::vector<uint8_t> rx(16 * 1024);
+    pollfd fds[2] = {{c.fd, POLLIN, 0}, {waker_.fd[0], POLLIN, 0}};
+    const char* why = nullptr;
+    while (!stopping_) {
+        fds[0].events = short(POLLIN | (c.sent < c.out.size() ? POLLOUT : 0));
+        if (::poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents) break;
+        const short ev = fds[0].revents;
+        bool alive = true;
+        if (ev & POLLIN)
+            alive = serve_client(c, rx.data(), rx.size());
+        else if (ev & (POLLERR | POLLHUP | POLLNVAL))
+            alive = false;
+        if (alive && (ev & POLLOUT)) alive = flush(c);
+        if (!alive) break;
+        if (c.overflow) {
+            why = "its replies were not read";
+            break;
+        }
+    }
+    leave(c, why);
 }
 
 void networkManage::queue_reply(Client& c, const uint8_t* wire, uint32_t len) {
@@ -148,84 +202,63 @@ bool networkManage::serve_client(Client& c, uint8_t* rx, size_t cap) {
     return flush(c);
 }
 
-void networkManage::drop(std::list<Client>::iterator& it, const char* why) {
+// The end of a client's thread: its socket and buffers go now, the thread itself when the
+// accept thread joins it.
+void networkManage::leave(Client& c, const char* why) {
     if (why) {
         char line[160];
-        std::snprintf(line, sizeof line, "TCP client %s dropped: %s", it->session->peer().c_str(),
+        std::snprintf(line, sizeof line, "TCP client %s dropped: %s", c.session->peer().c_str(),
                       why);
         writeLogMsg(2, line);
         ZEM_DEBUG("\n %s \n", line);
     }
-    ::close(it->fd);
-    it = list_.erase(it);
-    --clients;
+    ::close(c.fd);
+    c.session.reset();
+    std::vector<uint8_t>().swap(c.out);
+    c.finished = true;
+    left_.wake();
+}
+
+void networkManage::reap_finished() {
+    bool any = false;
+    for (auto it = list_.begin(); it != list_.end();) {
+        if (!it->finished) {
+            ++it;
+            continue;
+        }
+        pthread_join(it->thread, nullptr);
+        it = list_.erase(it);
+        --clients;
+        any = true;
+    }
     // The C library keeps the freed buffers of many clients otherwise, and the box has little
     // memory to spare.
-    if (list_.empty()) platform::releaseFreeMemory();
+    if (any && list_.empty()) platform::releaseFreeMemory();
 }
 
-// A client's card frame waits its turn with the cards (one frame of all links is out at a time),
-// then for its answer; other clients are served meanwhile. The poll timeout this needs: 1 ms
-// while a frame waits, else none.
-int networkManage::card_step() {
-    bool waiting = false;
-    for (Client& c : list_) {
-        if (c.session->card_wait() == link_session::CardWait::None) continue;
-        c.session->card_step([&](const uint8_t* wire, uint32_t len) { queue_reply(c, wire, len); });
-        waiting = waiting || c.session->card_wait() != link_session::CardWait::None;
-    }
-    return waiting ? 1 : -1;
-}
-
+// Takes new clients and joins the threads of those that left; the clients' own threads serve
+// them. Sleeps in poll() without a timeout, but for the retry of a paused accept.
 void networkManage::acceptThread() {
     constexpr auto kRetry = std::chrono::seconds(1);
-    std::vector<uint8_t> rx(64 * 1024);
-    std::vector<pollfd> fds;
     Clock::time_point retry{};
-    int card_timeout = -1;
     while (!stopping_) {
         if (accept_paused_ && Clock::now() >= retry) accept_paused_ = false;
-        fds.clear();
-        fds.push_back({accept_paused_ ? -1 : listen_fd_, POLLIN, 0});
-        fds.push_back({waker_.fd[0], POLLIN, 0});
-        // A client waiting for the cards is not read meanwhile: its wait is its own.
-        for (const Client& c : list_) {
-            const bool waits = c.session->card_wait() != link_session::CardWait::None;
-            fds.push_back(
-                {c.fd, short((waits ? 0 : POLLIN) | (c.sent < c.out.size() ? POLLOUT : 0)), 0});
-        }
-        // Nothing to do until a client connects, sends or can take its replies: no timeout
-        // needed, except for a card wait and the retry of a paused accept.
-        int timeout = card_timeout;
-        if (accept_paused_) {
-            const int retry_ms =
+        pollfd fds[3] = {{accept_paused_ ? -1 : listen_fd_, POLLIN, 0},
+                         {waker_.fd[0], POLLIN, 0},
+                         {left_.fd[0], POLLIN, 0}};
+        int timeout = -1;
+        if (accept_paused_)
+            timeout =
                 int(std::chrono::duration_cast<std::chrono::milliseconds>(retry - Clock::now())
                         .count()) +
                 1;
-            timeout = timeout < 0 ? retry_ms : std::min(timeout, retry_ms);
-        }
-        if (::poll(fds.data(), fds.size(), timeout) < 0) continue;
+        if (::poll(fds, 3, timeout) < 0) continue;
+        if (fds[2].revents & POLLIN) left_.drain();
+        // A place freed by a client that left is taken by the next one.
+        reap_finished();
         if ((fds[0].revents & POLLIN) && !accept_client()) {
             accept_paused_ = true;
             retry = Clock::now() + kRetry;
         }
-        size_t i = 2;
-        for (auto it = list_.begin(); it != list_.end() && i < fds.size(); ++i) {
-            const short ev = fds[i].revents;
-            bool alive = true;
-            if (ev & POLLIN)
-                alive = serve_client(*it, rx.data(), rx.size());
-            else if (ev & (POLLERR | POLLHUP | POLLNVAL))
-                alive = false;
-            if (alive && (ev & POLLOUT)) alive = flush(*it);
-            if (!alive)
-                drop(it, nullptr);
-            else if (it->overflow)
-                drop(it, "its replies were not read");
-            else
-                ++it;
-        }
-        // A card answer taken here goes out when the client's socket is next writable.
-        card_timeout = card_step();
     }
 }

@@ -96,6 +96,12 @@ void Waker::wake() {
     if (fd[1] >= 0) (void)!::write(fd[1], &c, 1);
 }
 
+void Waker::drain() {
+    char buf[64];
+    while (fd[0] >= 0 && ::read(fd[0], buf, sizeof buf) > 0) {
+    }
+}
+
 void Waker::close() {
     for (int& f : fd) {
         if (f >= 0) ::close(f);

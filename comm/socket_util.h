@@ -25,11 +25,13 @@ int open_bound_socket(int type, uint16_t port, uint16_t& bound);
 // Sends all n bytes on a stream socket; false when the peer is gone or stalls.
 bool send_all(int fd, const uint8_t* data, uint32_t n);
 
-// A pipe that wakes a thread sleeping in poll(), for the tests' stop.
+// A pipe that wakes a thread sleeping in poll(), for the tests' stop or another thread's news.
 struct Waker {
     int fd[2] = {-1, -1};
     void open();
     void wake();
+    // Empties the pipe, so that a reader polls for the next wake.
+    void drain();
     void close();
 };
 

@@ -16,6 +16,14 @@ void releaseFreeMemory() {
 #endif
 }
 
+void limitHeaps(int n) {
+#if defined(__GLIBC__)
+    ::mallopt(M_ARENA_MAX, n);
+#else
+    (void)n;
+#endif
+}
+
 uint64_t residentBytes() {
     // The process's own figure from procfs, not a file of the box: no root prefix.
     std::FILE* f = std::fopen("/proc/self/statm", "r");

@@ -9,6 +9,9 @@ namespace platform {
 // Returns the C library's free heap pages to the kernel where it keeps them (glibc); nothing
 // elsewhere.
 void releaseFreeMemory();
+// Lets the C library keep at most n heaps for the process's threads (glibc makes up to eight
+// per core, one per busy thread, and gives back none of their free pages); nothing elsewhere.
+void limitHeaps(int n);
 // The process's resident bytes, 0 when the kernel does not tell.
 uint64_t residentBytes();
 

@@ -1,6 +1,7 @@
 // A long job on one link (a flash erase, the register dump, a font load, an upload's save)
-// holds up no other link: while the job is still running on UDP, TCP's device information and
-// RAM reads are answered. The jobs are held at their slow step until the reads are in.
+// holds up no other link: while the job is still running on UDP or on one TCP client, another
+// TCP client's device information and RAM reads are answered. The jobs are held at their slow
+// step until the reads are in.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -84,6 +85,8 @@ protected:
         shell().release();
     }
 
+    void readsAnsweredWhileJobsRun(const std::function<std::unique_ptr<Link>()>& newPc);
+
     networkManage* tcp = nullptr;
     udpnetManage* udp = nullptr;
     const std::shared_ptr<Gate> erasing = std::make_shared<Gate>();
@@ -93,14 +96,15 @@ protected:
 
 struct Job {
     const char* name;
-    std::function<void(UdpLink&)> prepare;  // earlier requests of the job
-    Bytes request;                          // the long one
-    std::function<bool()> started;          // the job is at its held step
+    std::function<void(Link&)> prepare;  // earlier requests of the job
+    Bytes request;                       // the long one
+    std::function<bool()> started;       // the job is at its held step
 };
 
-TEST_F(LongJobs, AnotherLinksReadsAreAnsweredWhileAJobRuns) {
+// Runs each job on a PC of its own, held at its slow step while another TCP client reads.
+void LongJobs::readsAnsweredWhileJobsRun(const std::function<std::unique_ptr<Link>()>& newPc) {
     const std::string json = "{\"a\":1}";
-    auto none = [](UdpLink&) {};
+    auto none = [](Link&) {};
     const Job jobs[] = {
         {"flash erase", none, body(0x70, cat({{4}, le32(0), le16(4096), {0}})),
          [this] { return erasing->entered(5000); }},
@@ -108,7 +112,7 @@ TEST_F(LongJobs, AnotherLinksReadsAreAnsweredWhileAJobRuns) {
          [this] { return dumping->entered(5000); }},
         {"font load", none, writeReg(14, 0x08, {0x08}), [this] { return loading->entered(5000); }},
         {"upload save",
-         [&json, this](UdpLink& pc) {
+         [&json, this](Link& pc) {
              ASSERT_EQ(
                  status(pc.ask(body(0x80, cat({text("ALIS"), le32(uint32_t(json.size())), {0}})))),
                  0);
@@ -123,9 +127,9 @@ TEST_F(LongJobs, AnotherLinksReadsAreAnsweredWhileAJobRuns) {
     };
     for (const Job& job : jobs) {
         SCOPED_TRACE(job.name);
-        UdpLink pc(udp->port);
-        job.prepare(pc);
-        pc.send(wire(job.request));
+        const std::unique_ptr<Link> pc = newPc();
+        job.prepare(*pc);
+        pc->send(wire(job.request));
         ASSERT_TRUE(job.started());
         TcpLink other(tcp->port);
         const Bytes info = other.ask(body(0x90, {}));
@@ -134,11 +138,20 @@ TEST_F(LongJobs, AnotherLinksReadsAreAnsweredWhileAJobRuns) {
         EXPECT_EQ(status(ram), 0);
         // Both answers came while the job was still running: its own reply is not out yet.
         Bytes done;
-        EXPECT_FALSE(pc.recv(done, 0));
+        EXPECT_FALSE(pc->recv(done, 0));
         releaseJobs();
-        EXPECT_TRUE(pc.recv(done, 5000));
+        EXPECT_TRUE(pc->recv(done, 5000));
         EXPECT_EQ(status(done), 0);
     }
+}
+
+TEST_F(LongJobs, AnotherLinksReadsAreAnsweredWhileAJobRuns) {
+    readsAnsweredWhileJobsRun([this] { return std::make_unique<UdpLink>(udp->port); });
+}
+
+// Two PCs on TCP: one's long job holds up none of the other's requests.
+TEST_F(LongJobs, AnotherTcpClientsReadsAreAnsweredWhileAJobRuns) {
+    readsAnsweredWhileJobsRun([this] { return std::make_unique<TcpLink>(tcp->port); });
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Four PCs at once, one on each link (TCP, UDP and both serial ports), sending a mix of box
-// commands while the C331 and FPGA threads run and the main thread saves what they change. Run
-// in the ThreadSanitizer build, this is the race check of the links.
+// Five PCs at once, one on each link (TCP, UDP and both serial ports) and a second one on TCP,
+// sending a mix of box commands while the C331 and FPGA threads run and the main thread saves
+// what they change. Run in the ThreadSanitizer build, this is the race check of the links.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -132,7 +132,7 @@ protected:
 
 }  // namespace
 
-TEST_F(MixedTraffic, FourPcsOnFourLinksWhileTheChipThreadsRun) {
+TEST_F(MixedTraffic, FivePcsOnFourLinksWhileTheChipThreadsRun) {
     ASSERT_TRUE(startBox());
     startLinks();
     std::vector<std::unique_ptr<Link>> pcs;
@@ -140,12 +140,14 @@ TEST_F(MixedTraffic, FourPcsOnFourLinksWhileTheChipThreadsRun) {
     pcs.push_back(std::make_unique<UdpLink>(udpnetManage::p_udpnetManage->port));
     pcs.push_back(std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS2")));
     pcs.push_back(std::make_unique<PtyLink>(platform::sim::serialPeerName("/dev/ttyS1")));
+    pcs.push_back(std::make_unique<TcpLink>(networkManage::p_networkManage->port));
+    const int kPcs = int(pcs.size());
 
     constexpr int kRounds = 6;
     std::atomic<int> unanswered{0}, wrong{0}, answered{0};
     std::atomic<int> done{0};
     std::vector<std::thread> threads;
-    for (int n = 0; n < 4; ++n) {
+    for (int n = 0; n < kPcs; ++n) {
         threads.emplace_back([&, n] {
             const std::vector<Request> requests = mix(n);
             for (int round = 0; round < kRounds; ++round) {
@@ -172,7 +174,7 @@ TEST_F(MixedTraffic, FourPcsOnFourLinksWhileTheChipThreadsRun) {
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (done == 4) loop.quit();
+        if (done == kPcs) loop.quit();
     });
     poll.start(20);
     loop.exec();
@@ -180,7 +182,7 @@ TEST_F(MixedTraffic, FourPcsOnFourLinksWhileTheChipThreadsRun) {
 
     EXPECT_EQ(unanswered, 0);
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(answered, 4 * kRounds * int(mix(0).size()));
+    EXPECT_EQ(answered, kPcs * kRounds * int(mix(0).size()));
     // What the PCs did is kept: a saved mode's file, and the box still answers each link.
     auto saved = [&] {
         QCoreApplication::processEvents();
