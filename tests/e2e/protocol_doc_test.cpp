@@ -176,7 +176,9 @@ protected:
         SCOPED_TRACE("docs/protocol.md:" + std::to_string(pc.line));
         ASSERT_FALSE(bodyOf(pc.tokens).empty()) << "malformed PC frame";
         // A frame that gets no answer may be wrong on purpose.
-        if (!answers.empty()) EXPECT_TRUE(checkByteRight(bodyOf(pc.tokens))) << "wrong check byte";
+        if (!answers.empty()) {
+            EXPECT_TRUE(checkByteRight(bodyOf(pc.tokens))) << "wrong check byte";
+        }
         Bytes got;
         while (pc_->recv(got, 50)) ADD_FAILURE() << "late answer " << toHex(got);
         pc_->send(bytesOf(pc.tokens));
