@@ -98,4 +98,16 @@ TEST_F(ScriptsOnABox, AKilledBoxIsNotTakenForARunningOne) {
     EXPECT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
 }
 
+class PlainStart : public Program {
+protected:
+    PlainStart() { stderrToFile_ = true; }
+};
+
+TEST_F(PlainStart, TheTerminalShowsNoWarningOfQtAtStart) {
+    ASSERT_TRUE(ctlReady()) << console();
+    ASSERT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
+    EXPECT_EQ(errors().find("QStandardPaths"), std::string::npos) << errors();
+    EXPECT_EQ(errors().find("Qt"), std::string::npos) << errors();
+}
+
 }  // namespace
