@@ -195,7 +195,7 @@ protected:
             // An answer that comes once the box has acted: asked again until it does.
             const auto end = Clock::now() + seconds(20);
             while (!ok && box.later && Clock::now() < end) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                std::this_thread::sleep_for(seconds(1));  // the card search waits for a quiet PC
                 pc_->send(bytesOf(pc.tokens));
                 ok = pc_->recv(got) && matches(want, got);
             }
