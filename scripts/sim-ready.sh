@@ -36,7 +36,9 @@ for _ in $(seq 1200); do  # at most 2 minutes
     fi
     sleep 0.1
 done
-[[ -s $links ]] && answers || fail "the box with root $root is not ready after 2 minutes"
+if ! [[ -s $links ]] || ! answers; then
+    fail "the box with root $root is not ready after 2 minutes"
+fi
 
 where() {  # where <link>: "127.0.0.1:port", or "not listening"
     local port
