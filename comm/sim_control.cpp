@@ -1,6 +1,7 @@
 #include "comm/sim_control.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -29,6 +31,32 @@ namespace {
 constexpr const char* kSocket = "/sim/ctl";
 constexpr int kLineWaitMs = 5000;      // a client that connects and sends nothing is dropped
 constexpr int kPanelWaitSeconds = 10;  // the GUI thread may be busy drawing a page
+
+// A stopped box must not pass for a running one: at a clean exit (the end of the program,
+// Ctrl-C, SIGTERM, SIGHUP) its socket and its links file go.
+const std::string* g_leftovers[2] = {};
+
+void removeLeftovers() {
+    for (const std::string* file : g_leftovers)
+        if (file) ::unlink(file->c_str());
+}
+
+void stopOnSignal(int sig) {
+    removeLeftovers();
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);  // ends the program as the signal would have
+}
+
+void removeAtExit() {
+    if (g_leftovers[0]) return;
+    g_leftovers[0] = new std::string(platform::path(kSocket));
+    g_leftovers[1] = new std::string(platform::path("/sim/links"));
+    std::atexit(removeLeftovers);
+    struct sigaction a {};
+    a.sa_handler = stopOnSignal;
+    sigemptyset(&a.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &a, nullptr);
+}
 
 SimArgs words(const std::string& line) {
     std::istringstream in(line);
@@ -123,6 +151,7 @@ int sim_control::open() {
         listen_fd_ = -1;
         return 255;
     }
+    removeAtExit();
     waker_.open();
     stopping_ = false;
     thread_ = std::thread(&sim_control::acceptThread, this);

@@ -2,6 +2,8 @@
 // runs it on the simulated box with DIR as its root. Brings the system up in its fixed order:
 // the configuration and the parameter store first, then the application and the main menu with
 // its tick, then the hardware managers, the home screen, the refresh connections and the links.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -42,6 +44,16 @@ std::string takeSimRoot(int& argc, char** argv) {
     return root;
 }
 
+// Qt keeps its runtime files in a private folder named by XDG_RUNTIME_DIR; a shell without a
+// login session (a container, su, ssh as root) sets none, and Qt then warns at every start. The
+// simulated box gets one under its root.
+void giveRuntimeFolder() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    if (platform::makeParentDirs("/sim/runtime/") != 0) return;
+    const std::string dir = platform::path("/sim/runtime");
+    if (::chmod(dir.c_str(), 0700) == 0) qputenv("XDG_RUNTIME_DIR", dir.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,6 +66,7 @@ int main(int argc, char** argv) {
     } else {
         platform::selectSimulated(simRoot);
         platform::sim::buildDefaultBox();
+        giveRuntimeFolder();
     }
 
     // Step 1: the USB front keypad.

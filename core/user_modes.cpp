@@ -31,8 +31,13 @@ bool markedDeleted(const uint8_t* slot) {
 void finishSave(int m, int op, bool osdOn) {
     if (op == 0) {
         const std::string cmd = "cp  /data/configs/omenu.json " + ZemRamPara::osdCopyFile(m);
-        qDebug() << QString::fromStdString(cmd);
-        ZEM_DEBUG("\n %s \n", cmd.c_str());
+        // The line says what happened: the copy's command, or that there was none to make.
+        const std::string line = osdOn
+                                     ? cmd
+                                     : "user mode " + std::to_string(m + 1) +
+                                           " saved without a copy of the OSD menu (the OSD is off)";
+        qDebug().noquote() << QString::fromStdString(line);
+        ZEM_DEBUG("\n %s \n", line.c_str());
         if (osdOn) Utils::system_mutex(QString::fromStdString(cmd));
     }
     Utils::system_mutex("sync");

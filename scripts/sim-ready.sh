@@ -1,19 +1,44 @@
 #!/usr/bin/env bash
-# Waits until the program on the simulated box with root DIR has started its links, then prints
-# one line saying where it listens: the TCP and UDP ports, the serial pseudo-terminals and the
-# root. It reads what the program writes under DIR/sim/ ("links", "serial-ports").
-# Usage: scripts/sim-ready.sh DIR [PID]   (with PID, gives up when that process ends)
+# Prints one line saying where the running program on the simulated box with root DIR listens:
+# the TCP and UDP ports, the serial pseudo-terminals and the root. The box runs when its control
+# channel (the Unix socket DIR/sim/ctl) answers; the program writes DIR/sim/links once its links
+# are up and removes both at a clean exit.
+# With PID (the program's process), waits until that box is ready and gives up when the process
+# ends; without it, reports a box that runs now, or says that none does.
+# Errors print "error: ..." and exit with status 1.
 set -euo pipefail
-root=$1
+if [ $# -lt 1 ] || [ $# -gt 2 ] || [ -z "$1" ]; then
+    echo "usage: scripts/sim-ready.sh DIR [PID]" >&2
+    exit 1
+fi
+root=$(realpath -m "$1")
 pid=${2:-}
 links=$root/sim/links
+sock=$root/sim/ctl
 
+fail() {
+    echo "error: $*" >&2
+    exit 1
+}
+command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
+
+answers() {  # whether a program listens on the control socket
+    [[ -S $sock ]] && [[ -n $(printf 'status\n' | socat -t 10 - "UNIX-CONNECT:$sock" 2>/dev/null) ]]
+}
+
+if [[ -z $pid ]] && ! answers; then
+    fail "no box runs with root $root"
+fi
 for _ in $(seq 1200); do  # at most 2 minutes
-    [[ -s $links ]] && break
-    if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then exit 1; fi
+    if [[ -s $links ]] && answers; then break; fi
+    if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then
+        fail "the program (process $pid) ended before the box with root $root was ready"
+    fi
     sleep 0.1
 done
-[[ -s $links ]] || { echo "simulated box not ready after 2 minutes (no $links)" >&2; exit 1; }
+if ! [[ -s $links ]] || ! answers; then
+    fail "the box with root $root is not ready after 2 minutes"
+fi
 
 where() {  # where <link>: "127.0.0.1:port", or "not listening"
     local port

@@ -71,6 +71,10 @@ void Program::start() {
     if (pid_ == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) ::_exit(127);
+        if (stderrToFile_) {
+            ::unsetenv("XDG_RUNTIME_DIR");
+            if (!std::freopen((root_ + "/errors.log").c_str(), "w", stderr)) ::_exit(127);
+        }
         const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root_.c_str(), nullptr};
         ::execv(argv[0], const_cast<char**>(argv));
         ::_exit(127);
@@ -112,6 +116,10 @@ std::string Program::readyLine() const {
 
 std::string Program::console() const {
     return slurp(root_ + "/console.log");
+}
+
+std::string Program::errors() const {
+    return slurp(root_ + "/errors.log");
 }
 
 std::string Program::ctl(const std::string& line) const {

@@ -49,7 +49,12 @@ protected:
     // A screenshot kept with the page tests' ones (build/screenshots), named after the test.
     void shot(const std::string& state) const;
 
+    // What the program wrote to stderr, when stderrToFile_ was set before the start (the
+    // terminal's part of its output, as a person starting it in a plain shell sees it).
+    std::string errors() const;
+
     std::string root_;
+    bool stderrToFile_ = false;  // and started as from a shell without a login session
     uint16_t port_ = 0;
     pid_t pid_ = -1;
 };

@@ -1,11 +1,14 @@
 // User modes: save on request, the PC's slot writes and synchronisation, delete, the walk
 // over saved slots and the load at start, with the exact shell texts.
+#include <QtGlobal>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <string>
+#include <vector>
 
 #include "c331/c331_manage.h"
 #include "store_fixture.h"
@@ -61,6 +64,34 @@ TEST_F(UserModeTest, WithTheOsdOffNoMenuCopyIsMadeAndModeTenUsesHexDigits) {
     s->wr16(868, 10);
     hub().para_sync(1);
     EXPECT_TRUE(ran("cp  /data/configs/omenu.json /data/modes/MO0a.json"));
+}
+
+// The Qt debug lines of a save: what a person sees on the terminal.
+std::vector<std::string>* g_debugLines = nullptr;
+void collectDebugLine(QtMsgType, const QMessageLogContext&, const QString& text) {
+    if (g_debugLines) g_debugLines->push_back(text.toStdString());
+}
+
+TEST_F(UserModeTest, TheLineOfASaveSaysWhetherTheOsdMenuWasCopied) {
+    std::vector<std::string> lines;
+    g_debugLines = &lines;
+    const QtMessageHandler before = qInstallMessageHandler(collectDebugLine);
+    ZemRamPara* s = startStore();
+    s->wr16(868, 2);
+    hub().para_sync(1);
+    s->wr16(2124, 1);
+    s->wr16(868, 3);
+    hub().para_sync(1);
+    qInstallMessageHandler(before);
+    g_debugLines = nullptr;
+
+    const auto shown = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(shown("user mode 2 saved without a copy of the OSD menu (the OSD is off)"));
+    EXPECT_FALSE(shown("cp  /data/configs/omenu.json /data/modes/MO02.json"));
+    EXPECT_TRUE(shown("cp  /data/configs/omenu.json /data/modes/MO03.json"));
+    EXPECT_TRUE(ran("cp  /data/configs/omenu.json /data/modes/MO03.json"));
 }
 
 TEST_F(UserModeTest, RequestsAlreadyHandledOrOutOfRangeDoNothing) {
