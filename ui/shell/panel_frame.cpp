@@ -5,6 +5,9 @@
 #include <QDebug>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <functional>
 #include <utility>
 
 #include "core/utils.h"
@@ -102,6 +105,46 @@ void setFittedText(QLabel* label, const QString& text) {
     label->ensurePolished();
     const int room = label->contentsRect().width() - 2 * label->margin();
     label->setText(QFontMetrics(label->font()).elidedText(text, Qt::ElideRight, room));
+}
+
+namespace {
+
+// The largest point size, from the widget's own down to 6, at which `fits` holds.
+void shrinkFont(QWidget* w, const std::function<bool(const QFontMetrics&)>& fits) {
+    const char* const kOwn = "ownPointSize";
+    if (!w->property(kOwn).isValid()) w->setProperty(kOwn, w->font().pointSize());
+    QFont font = w->font();
+    for (int pt = w->property(kOwn).toInt(); pt >= 6; --pt) {
+        font.setPointSize(pt);
+        if (fits(QFontMetrics(font))) break;
+    }
+    w->setFont(font);
+}
+
+}  // namespace
+
+void setShrunkText(QLabel* label, const QString& text) {
+    label->ensurePolished();
+    const QRect room = label->contentsRect().adjusted(label->margin(), label->margin(),
+                                                      -label->margin(), -label->margin());
+    shrinkFont(label, [&](const QFontMetrics& fm) {
+        const QSize needs = fm.size(0, text);
+        return needs.width() <= room.width() && needs.height() <= room.height();
+    });
+    label->setText(text);
+}
+
+void setShrunkText(QAbstractButton* button, const QString& text) {
+    button->ensurePolished();
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const QRect room =
+        button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    shrinkFont(button, [&](const QFontMetrics& fm) {
+        const QSize needs = fm.size(0, text);
+        return needs.width() <= room.width() && needs.height() <= room.height();
+    });
+    button->setText(text);
 }
 
 const char* const kPanelFontFamily = "WenQuanYi Micro Hei";

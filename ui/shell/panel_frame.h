@@ -60,6 +60,10 @@ void setIcon(QAbstractButton* button, const QString& file, int w, int h);
 // Sets a one-line label's text, elided at the right ("…") where the label's font and width cannot
 // hold it whole. Call once the label has its geometry and style.
 void setFittedText(QLabel* label, const QString& text);
+// Sets a label's or a button's text whole, in a smaller font where the widget's own font cannot
+// hold it (down to 6 points); a later shorter text takes the widget's own font again.
+void setShrunkText(QLabel* label, const QString& text);
+void setShrunkText(QAbstractButton* button, const QString& text);
 
 // The application font: one family that draws all five languages.
 extern const char* const kPanelFontFamily;
