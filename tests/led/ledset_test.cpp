@@ -319,6 +319,28 @@ TEST_F(LedSetApply, ChangedValuesWriteTheScreenAndStartTheHandshakeWithBothFpgas
     });
 }
 
+TEST_F(LedSetApply, ASpliceChangeAloneStartsTheHandshake) {
+    setFpgas(3, 3);
+    onPage({[this] {
+                moveTo(ledset::kCombo);
+                keys({kKeyOk, kKeyRight, kKeyOk});  // the next splice, committed
+                moveTo(ledset::kApply);
+                key(kKeyOk);
+            },
+            [this] {
+                ASSERT_TRUE(g_tip->isVisible());
+                EXPECT_NE(store().rd16(1376), kHorizontal);
+                EXPECT_EQ(store().rd16(1378), 1920) << "the size as it was";
+                EXPECT_EQ(g_set_led_para, 1);
+                EXPECT_EQ(g_set_led_setup, 0);
+                tick(TIP::kShowTicks);
+            },
+            [this] {
+                EXPECT_FALSE(g_tip->isVisible());
+                key(kKeyBack);
+            }});
+}
+
 TEST_F(LedSetApply, OneFpgaDownLeavesTheHandshakeAlone) {
     for (const auto& state : {std::make_pair(3, 1), std::make_pair(0, 3)}) {
         setFpgas(uint8_t(state.first), uint8_t(state.second));

@@ -23,13 +23,19 @@ const char* const kUnavailableFocus =
     "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px "
     "4px;color:rgb(255,255,255)";
 
-// Child pages not part of the program yet stand in as counters of their openers.
+// Child pages not part of the program yet stand in as counters of their openers, noting
+// whether the keypad was still open over the menu.
 int g_opened[kPageCount];
+bool g_keypad_open_at[kPageCount];
 
 template <int Id>
 void standIn() {
-    panel::registerPage(Id,
-                        {[]() -> PageFrame* { return nullptr; }, [] {}, [] { ++g_opened[Id]; }});
+    panel::registerPage(Id, {[]() -> PageFrame* { return nullptr; }, [] {},
+                             [] {
+                                 ++g_opened[Id];
+                                 g_keypad_open_at[Id] =
+                                     g_numberkeyboard && g_numberkeyboard->isVisible();
+                             }});
 }
 
 class AdvancedOptions : public PanelTest {
@@ -157,10 +163,28 @@ TEST_F(AdvancedOptions, AgingOpensOnlyWithTheRightCode) {
                  },
                  [this, &c] {
                      EXPECT_EQ(g_opened[kPageFactoryAge], c.opened);
+                     EXPECT_FALSE(g_keypad_open_at[kPageFactoryAge])
+                         << "the keypad has closed before the aging page opens";
                      EXPECT_EQ(g_page_focus, kPageAdvancedOption);
                      key(kKeyBack);
                  }});
     }
+}
+
+TEST_F(AdvancedOptions, OkAndBackHintsUnderTheMenu) {
+    onPage([this] {
+        for (auto hint : {std::make_pair("label_note_OK", pic::kOkEnter),
+                          std::make_pair("label_note_back", pic::kBackReturn)}) {
+            auto* label = find<QLabel>(hint.first);
+            ASSERT_NE(label, nullptr) << hint.first;
+            EXPECT_TRUE(label->isVisible());
+            const QImage shown = label->pixmap(Qt::ReturnByValue).toImage();
+            ASSERT_FALSE(shown.isNull());
+            EXPECT_EQ(shown, QPixmap(pictureOf(hint.second)).toImage());
+            EXPECT_EQ(label->y(), 220) << "under the menu, where the options menu has it";
+        }
+        shot("hints");
+    });
 }
 
 TEST_F(AdvancedOptions, TheCodeIsAskedInRussianAsPassword) {

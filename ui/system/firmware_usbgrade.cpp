@@ -83,7 +83,15 @@ void firmware_usbgrade::syncUpdate(int id) {
             break;
     }
     if (store().ZemLanguageChanged()) language_changed();
-    if (id == 104 && file_downing) on_Button_grade_clicked();
+    if (id != 104) return;
+    if (file_downing) {
+        on_Button_grade_clicked();
+    } else {
+        // A job started by an earlier visit of the page: its end is told all the same.
+        fpga_manage* fpga = fpga_manage::p_fpga_manage;
+        endLine(result_known_ && result_failed_ == 0 && result_refused_ == 0,
+                fpga ? fpga->usb_upgrade_time : QString());
+    }
 }
 
 void firmware_usbgrade::menulist_button_ok_page() {
@@ -97,7 +105,6 @@ void firmware_usbgrade::menulist_button_ok_page() {
 }
 
 void firmware_usbgrade::upgradeResult(int, int failed, int refused) {
-    if (!job_running) return;  // an upgrade this page did not start
     job_running = 0;
     result_failed_ = failed;
     result_refused_ = refused;
