@@ -418,6 +418,34 @@ TEST_F(LedSetPage, ASizeCutBelowOut1TakesTheOutputsAlong) {
     }
 }
 
+// A size stored by other means past the page's limits: Apply holds it to them once more.
+TEST_F(LedSetPage, ApplyHoldsAStoredSizeToTheCopyWidthAndTheArea) {
+    struct Stored {
+        int mode, w, h;
+        int want_w, want_h;
+    };
+    const Stored cases[] = {
+        {kCopy, 10000, 1080, ledset::kCopyMaxWidth, 1080},
+        {kHorizontal, ledset::kMaxSize, ledset::kMaxSize, ledset::kMaxSize,
+         ledset::kMaxArea / ledset::kMaxSize},
+    };
+    for (const Stored& c : cases) {
+        SCOPED_TRACE(c.w);
+        setScreen(c.w, c.h, c.mode, c.w / 2, c.h);
+        onPage({[this] {
+                    moveTo(ledset::kApply);
+                    key(kKeyOk);
+                },
+                [&] {
+                    tick(TIP::kShowTicks);
+                    EXPECT_EQ(store().rd16(1378), c.want_w);
+                    EXPECT_EQ(store().rd16(1380), c.want_h);
+                    EXPECT_EQ(shown().w, c.want_w) << "the fields show what was written";
+                }});
+        stopPanel();
+    }
+}
+
 // ---- Refresh, touch, leaving ----
 
 TEST_F(LedSetPage, ANewSizeFromElsewhereRefillsTheFields) {
