@@ -88,10 +88,7 @@ TEST_F(OptionPage, EachLanguageHasItsTitleAndPictures) {
             page().language_changed();
             EXPECT_EQ(page().ui->label_title->text(), QString::fromUtf8(c.title));
             EXPECT_FALSE(QIcon(c.advance).isNull()) << c.advance;
-            const QSize size = page().ui->AdvanceButton->iconSize();
-            EXPECT_EQ(page().ui->AdvanceButton->icon().pixmap(size).toImage(),
-                      QIcon(c.advance).pixmap(size).toImage())
-                << "the entry shows " << c.advance;
+            EXPECT_EQ(page().ui->AdvanceButton->property(kIconFileProperty).toString(), c.advance);
             EXPECT_EQ(page().ui->output_set->iconSize(), QSize(c.outputWidth, 60));
             EXPECT_FALSE(page().ui->smart_mapping->icon().isNull());
             EXPECT_TRUE(textsNotFitting(&page()).empty()) << c.language;

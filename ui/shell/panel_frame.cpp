@@ -91,12 +91,15 @@ QString pictureOf(PictureName name) {
     return QString(":/png/") + name.name + ".png";
 }
 
+const char* const kIconFileProperty = "iconFile";
+
 void setPicture(QLabel* label, const QString& file) {
     label->setScaledContents(true);
     label->setPixmap(QPixmap(file));
 }
 
 void setIcon(QAbstractButton* button, const QString& file, int w, int h) {
+    button->setProperty(kIconFileProperty, file);
     button->setIcon(QIcon(file));
     button->setIconSize(QSize(w, h));
 }

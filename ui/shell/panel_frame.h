@@ -54,7 +54,10 @@ QString text(const Texts& texts);
 // ":/png/" + language prefix + name + ".png"; pictureOf without prefix (pictures without words).
 QString picture(PictureName name);
 QString pictureOf(PictureName name);
-// Sets a label's picture scaled to the label, or a button's icon at the given size.
+// Sets a label's picture scaled to the label, or a button's icon at the given size; the button
+// keeps the icon's file name in its property kIconFileProperty (pictures of two names may look
+// alike).
+extern const char* const kIconFileProperty;
 void setPicture(QLabel* label, const QString& file);
 void setIcon(QAbstractButton* button, const QString& file, int w, int h);
 // Sets a one-line label's text, elided at the right ("…") where the label's font and width cannot
