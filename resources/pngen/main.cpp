@@ -59,8 +59,8 @@ void drawPlainConnector(QPainter& p, const QRectF& r, const QColor& c) {
     p.setPen(pen(c, 1.5));
     p.setBrush(QColor(c.red(), c.green(), c.blue(), 60));
     p.drawRoundedRect(b, 4, 4);
-    const QRectF slot = b.adjusted(b.width() * 0.15, b.height() * 0.3, -b.width() * 0.15,
-                                   -b.height() * 0.3);
+    const QRectF slot =
+        b.adjusted(b.width() * 0.15, b.height() * 0.3, -b.width() * 0.15, -b.height() * 0.3);
     p.setPen(Qt::NoPen);
     p.setBrush(c);
     constexpr int kPins = 7;
