@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <functional>
 #include <utility>
 
 #include "core/utils.h"
@@ -112,14 +111,16 @@ void setFittedText(QLabel* label, const QString& text) {
 
 namespace {
 
-// The largest point size, from the widget's own down to 6, at which `fits` holds.
-void shrinkFont(QWidget* w, const std::function<bool(const QFontMetrics&)>& fits) {
+// The text in the widget's own font, or in the largest smaller one (down to 6 points) in which
+// it fits the room.
+void shrinkFont(QWidget* w, const QRect& room, const QString& text) {
     const char* const kOwn = "ownPointSize";
     if (!w->property(kOwn).isValid()) w->setProperty(kOwn, w->font().pointSize());
     QFont font = w->font();
     for (int pt = w->property(kOwn).toInt(); pt >= 6; --pt) {
         font.setPointSize(pt);
-        if (fits(QFontMetrics(font))) break;
+        const QSize needs = QFontMetrics(font).size(0, text);
+        if (needs.width() <= room.width() && needs.height() <= room.height()) break;
     }
     w->setFont(font);
 }
@@ -128,12 +129,8 @@ void shrinkFont(QWidget* w, const std::function<bool(const QFontMetrics&)>& fits
 
 void setShrunkText(QLabel* label, const QString& text) {
     label->ensurePolished();
-    const QRect room = label->contentsRect().adjusted(label->margin(), label->margin(),
-                                                      -label->margin(), -label->margin());
-    shrinkFont(label, [&](const QFontMetrics& fm) {
-        const QSize needs = fm.size(0, text);
-        return needs.width() <= room.width() && needs.height() <= room.height();
-    });
+    const int m = label->margin();
+    shrinkFont(label, label->contentsRect().adjusted(m, m, -m, -m), text);
     label->setText(text);
 }
 
@@ -141,12 +138,9 @@ void setShrunkText(QAbstractButton* button, const QString& text) {
     button->ensurePolished();
     QStyleOptionButton option;
     option.initFrom(button);
-    const QRect room =
-        button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    shrinkFont(button, [&](const QFontMetrics& fm) {
-        const QSize needs = fm.size(0, text);
-        return needs.width() <= room.width() && needs.height() <= room.height();
-    });
+    shrinkFont(button,
+               button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button),
+               text);
     button->setText(text);
 }
 

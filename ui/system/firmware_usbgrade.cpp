@@ -84,14 +84,10 @@ void firmware_usbgrade::syncUpdate(int id) {
     }
     if (store().ZemLanguageChanged()) language_changed();
     if (id != 104) return;
-    if (file_downing) {
+    if (file_downing)
         on_Button_grade_clicked();
-    } else {
-        // A job started by an earlier visit of the page: its end is told all the same.
-        fpga_manage* fpga = fpga_manage::p_fpga_manage;
-        endLine(result_known_ && result_failed_ == 0 && result_refused_ == 0,
-                fpga ? fpga->usb_upgrade_time : QString());
-    }
+    else
+        jobEnd();  // a job an earlier visit of the page started
 }
 
 void firmware_usbgrade::menulist_button_ok_page() {
@@ -126,6 +122,10 @@ void firmware_usbgrade::on_Button_grade_clicked() {
         ui->label_log->show();
         return;
     }
+    jobEnd();
+}
+
+void firmware_usbgrade::jobEnd() {
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     endLine(result_known_ && result_failed_ == 0 && result_refused_ == 0,
             fpga ? fpga->usb_upgrade_time : start_time);
