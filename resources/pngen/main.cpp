@@ -53,6 +53,22 @@ void drawScreen(QPainter& p, const QRectF& r, const QColor& c, qreal w) {
                QPointF(r.right() - r.width() * 0.25, r.bottom()));
 }
 
+// A plug face: a rounded shell with a row of pins, and no name.
+void drawPlainConnector(QPainter& p, const QRectF& r, const QColor& c) {
+    const QRectF b = r.adjusted(2, 4, -2, -4);
+    p.setPen(pen(c, 1.5));
+    p.setBrush(QColor(c.red(), c.green(), c.blue(), 60));
+    p.drawRoundedRect(b, 4, 4);
+    const QRectF slot =
+        b.adjusted(b.width() * 0.15, b.height() * 0.3, -b.width() * 0.15, -b.height() * 0.3);
+    p.setPen(Qt::NoPen);
+    p.setBrush(c);
+    constexpr int kPins = 7;
+    const qreal step = slot.width() / kPins;
+    for (int i = 0; i < kPins; ++i)
+        p.drawRect(QRectF(slot.left() + step * (i + 0.2), slot.top(), step * 0.6, slot.height()));
+}
+
 void drawConnector(QPainter& p, const QRectF& r, const QColor& c, const char* label,
                    bool trapezoid) {
     QPainterPath shape;
@@ -346,6 +362,9 @@ void drawIcon(QPainter& p, const Picture& pic, const QRectF& r) {
             break;
         case Icon::Ext:
             drawConnector(p, r, c, "EXT", false);
+            break;
+        case Icon::Connector:
+            drawPlainConnector(p, r, c);
             break;
         case Icon::Delete: {  // a backspace key: a left-pointing tag with a cross
             QPainterPath tag;

@@ -44,7 +44,8 @@ const Picture kPictures[] = {
     {"save", {24, 36}, Icon::Save, kOrange, {"保存", "SAVE", "СОХР", "LƯU", "保存"}},
     {"unsave", {24, 36}, Icon::Save, kWhite, {"保存", "SAVE", "СОХР", "LƯU", "保存"}},
     // The inputs: offline, online ("lv") and the no-signal variant ("_1").
-    {"HDMI", {40, 24}, Icon::Ext, kGrey, {}},
+    // The one picture of the crop editor and the EDID page for EXT and the four HDMI inputs.
+    {"HDMI", {40, 24}, Icon::Connector, kGrey, {}},
     {"DVI", {40, 24}, Icon::Dvi, kGrey, {}},
     {"HDMI13", {40, 24}, Icon::Hdmi, kGrey, {}},
     {"HDMI13_1", {40, 24}, Icon::Hdmi, kGrey, {}, {}, {}, true},

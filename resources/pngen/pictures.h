@@ -28,6 +28,7 @@ enum class Icon {
     Hdmi,
     Dvi,
     Ext,
+    Connector,  // a video connector naming no input
     Delete,
     Dot,
     Led,

@@ -319,6 +319,28 @@ TEST_F(LedSetApply, ChangedValuesWriteTheScreenAndStartTheHandshakeWithBothFpgas
     });
 }
 
+TEST_F(LedSetApply, ASpliceChangeAloneStartsTheHandshake) {
+    setFpgas(3, 3);
+    onPage({[this] {
+                moveTo(ledset::kCombo);
+                keys({kKeyOk, kKeyRight, kKeyOk});  // the next splice, committed
+                moveTo(ledset::kApply);
+                key(kKeyOk);
+            },
+            [this] {
+                ASSERT_TRUE(g_tip->isVisible());
+                EXPECT_NE(store().rd16(1376), kHorizontal);
+                EXPECT_EQ(store().rd16(1378), 1920) << "the size as it was";
+                EXPECT_EQ(g_set_led_para, 1);
+                EXPECT_EQ(g_set_led_setup, 0);
+                tick(TIP::kShowTicks);
+            },
+            [this] {
+                EXPECT_FALSE(g_tip->isVisible());
+                key(kKeyBack);
+            }});
+}
+
 TEST_F(LedSetApply, OneFpgaDownLeavesTheHandshakeAlone) {
     for (const auto& state : {std::make_pair(3, 1), std::make_pair(0, 3)}) {
         setFpgas(uint8_t(state.first), uint8_t(state.second));
@@ -392,6 +414,34 @@ TEST_F(LedSetPage, ASizeCutBelowOut1TakesTheOutputsAlong) {
                                                    tick(TIP::kShowTicks);
                                                    EXPECT_EQ(written(), c.after);
                                                }}));
+        stopPanel();
+    }
+}
+
+// A size stored by other means past the page's limits: Apply holds it to them once more.
+TEST_F(LedSetPage, ApplyHoldsAStoredSizeToTheCopyWidthAndTheArea) {
+    struct Stored {
+        int mode, w, h;
+        int want_w, want_h;
+    };
+    const Stored cases[] = {
+        {kCopy, 10000, 1080, ledset::kCopyMaxWidth, 1080},
+        {kHorizontal, ledset::kMaxSize, ledset::kMaxSize, ledset::kMaxSize,
+         ledset::kMaxArea / ledset::kMaxSize},
+    };
+    for (const Stored& c : cases) {
+        SCOPED_TRACE(c.w);
+        setScreen(c.w, c.h, c.mode, c.w / 2, c.h);
+        onPage({[this] {
+                    moveTo(ledset::kApply);
+                    key(kKeyOk);
+                },
+                [&] {
+                    tick(TIP::kShowTicks);
+                    EXPECT_EQ(store().rd16(1378), c.want_w);
+                    EXPECT_EQ(store().rd16(1380), c.want_h);
+                    EXPECT_EQ(shown().w, c.want_w) << "the fields show what was written";
+                }});
         stopPanel();
     }
 }

@@ -460,6 +460,25 @@ TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
             }});
 }
 
+// The files screen left for the top row, then Right on to the mapping item: a disk change
+// afterwards stays on the mapping screen.
+TEST_F(SmartMappingPage, BrowsingToMappingLeavesTheFilesScreenBehind) {
+    scanFile("/mnt/usb1", "a.qzfile");
+    onPage({[&] {
+                keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+                ASSERT_EQ(screen(), S::kScanFiles);
+                keys({kKeyBack, kKeyBack, kKeyRight, kKeyRight});
+                ASSERT_EQ(screen(), S::kMapping);
+                removeTree(local("/mnt/usb1"));
+                refresh(101);
+            },
+            tipShown(), [&] { tick(TIP::kShowTicks); },
+            [&] {
+                EXPECT_EQ(screen(), S::kMapping) << "not pulled back to the files";
+                shot("mapping-after-disk-change");
+            }});
+}
+
 TEST_F(SmartMappingPage, ManyOtherFilesDoNotCountAsScanFiles) {
     for (int i = 0; i < 256; ++i) scanFile("/data/smartmapping", "f" + std::to_string(i) + ".bin");
     onPage({[&] {

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QThread>
 #include <thread>
 
 #include "comm/comm_bridge.h"
@@ -23,13 +24,18 @@ const char* const kUnavailableFocus =
     "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px "
     "4px;color:rgb(255,255,255)";
 
-// Child pages not part of the program yet stand in as counters of their openers.
+// Child pages not part of the program yet stand in as counters of their openers, noting how
+// many event loops ran when they were opened.
 int g_opened[kPageCount];
+int g_loops_at[kPageCount];
 
 template <int Id>
 void standIn() {
-    panel::registerPage(Id,
-                        {[]() -> PageFrame* { return nullptr; }, [] {}, [] { ++g_opened[Id]; }});
+    panel::registerPage(Id, {[]() -> PageFrame* { return nullptr; }, [] {},
+                             [] {
+                                 ++g_opened[Id];
+                                 g_loops_at[Id] = QThread::currentThread()->loopLevel();
+                             }});
 }
 
 class AdvancedOptions : public PanelTest {
@@ -144,8 +150,10 @@ TEST_F(AdvancedOptions, AgingOpensOnlyWithTheRightCode) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         g_opened[kPageFactoryAge] = 0;
+        int menu_loops = 0;
         session({[] { panel::openRegistered(kPageAdvancedOption); },
-                 [this] {
+                 [this, &menu_loops] {
+                     menu_loops = QThread::currentThread()->loopLevel();
                      keys({kKeyLeft, kKeyOk});
                  },  // Aging: the keypad's loop
                  [this, &c] {
@@ -155,12 +163,31 @@ TEST_F(AdvancedOptions, AgingOpensOnlyWithTheRightCode) {
                      shot(c.name);
                      click("Button_ok");
                  },
-                 [this, &c] {
+                 [this, &c, &menu_loops] {
                      EXPECT_EQ(g_opened[kPageFactoryAge], c.opened);
+                     if (c.opened)
+                         EXPECT_EQ(g_loops_at[kPageFactoryAge], menu_loops)
+                             << "opened from the menu's loop, once the keypad's has returned";
                      EXPECT_EQ(g_page_focus, kPageAdvancedOption);
                      key(kKeyBack);
                  }});
     }
+}
+
+TEST_F(AdvancedOptions, OkAndBackHintsUnderTheMenu) {
+    onPage([this] {
+        for (auto hint : {std::make_pair("label_note_OK", pic::kOkEnter),
+                          std::make_pair("label_note_back", pic::kBackReturn)}) {
+            auto* label = find<QLabel>(hint.first);
+            ASSERT_NE(label, nullptr) << hint.first;
+            EXPECT_TRUE(label->isVisible());
+            const QImage shown = label->pixmap(Qt::ReturnByValue).toImage();
+            ASSERT_FALSE(shown.isNull());
+            EXPECT_EQ(shown, QPixmap(pictureOf(hint.second)).toImage());
+            EXPECT_EQ(label->y(), 220) << "under the menu, where the options menu has it";
+        }
+        shot("hints");
+    });
 }
 
 TEST_F(AdvancedOptions, TheCodeIsAskedInRussianAsPassword) {

@@ -1,7 +1,12 @@
 // Every text of the frame's pages fits its widget in the panel font, in all five languages:
 // one table per page of the states that show different texts.
+#include <QAbstractButton>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTextDocument>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "page_driver.h"
 #include "ui/input/custom_mode.h"
@@ -16,6 +21,8 @@
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/option.h"
+#include "ui/shell/panel_texts.h"
+#include "ui/shell/panel_view.h"
 #include "ui/system/factory.h"
 #include "ui/system/factoryage.h"
 #include "ui/system/firmware_usbgrade.h"
@@ -28,6 +35,57 @@ namespace {
 
 const char* const kLanguageName[kLanguageCount] = {"zh_CN", "en", "ru", "vi", "zh_TW"};
 
+// The values a page fills in at run time, at their longest: put into the page in front after
+// each language change; and the labels that may show them cut short with "…".
+struct RunTime {
+    std::function<void()> fill;
+    std::function<bool(const QLabel*)> elides;
+};
+
+// Each named field of the page in front shows `value`.
+std::function<void()> fieldsAt(QStringList names, QString value) {
+    return [names, value] {
+        for (const QString& n : names) {
+            QWidget* page = panel::keyTarget();
+            ASSERT_NE(page, nullptr);
+            auto* field = page->findChild<QLineEdit*>(n);
+            ASSERT_NE(field, nullptr) << n.toStdString();
+            field->setText(value);
+        }
+    };
+}
+
+// The texts under root cut short with "…" where `elides` allows none.
+std::vector<std::string> textsElided(QWidget* root,
+                                     const std::function<bool(const QLabel*)>& elides) {
+    std::vector<std::string> out;
+    const QString dots = QString::fromUtf8("…");
+    for (QLabel* l : root->findChildren<QLabel*>()) {
+        QTextDocument doc;
+        doc.setHtml(l->text());
+        if (!l->isVisibleTo(root) || !doc.toPlainText().endsWith(dots)) continue;
+        if (!elides || !elides(l))
+            out.push_back((l->objectName() + ": cut to " + l->text()).toStdString());
+    }
+    for (QAbstractButton* b : root->findChildren<QAbstractButton*>())
+        if (b->isVisibleTo(root) && b->text().endsWith(dots))
+            out.push_back((b->objectName() + ": cut to " + b->text()).toStdString());
+    return out;
+}
+
+// The "using" badge of the mode grid and the source list is cut in Russian (a 7-px font the
+// width of a cell).
+bool usingBadge(const QLabel* l) {
+    QString shown = l->text();
+    shown.chop(1);
+    return text(words::kUsing).startsWith(shown);
+}
+
+bool inList(const PagedList& list, const QLabel* l) {
+    return std::find(std::begin(list.slot_labels), std::end(list.slot_labels), l) !=
+           std::end(list.slot_labels);
+}
+
 class TextsFit : public PanelTest {
 protected:
     void SetUp() override {
@@ -39,26 +97,33 @@ protected:
         startPanel();
     }
     // The page in front in each language: every text fits, and a screenshot of each.
-    void inEachLanguage(const char* state, const std::function<QWidget*()>& page) {
+    void inEachLanguage(const char* state, const std::function<QWidget*()>& page,
+                        const RunTime& run_time = {}) {
         for (int lang = 0; lang < kLanguageCount; ++lang) {
             SCOPED_TRACE(kLanguageName[lang]);
             store().ram[ZemRamPara::kRamLanguage] = uint8_t(lang);
             store().shadow[ZemRamPara::kRamLanguage] = 0xEE;  // a language change
-            refresh(1);
+            if (!without_refresh) refresh(1);
+            g_language = uint8_t(lang);  // also where the page's refresh does not read it
             if (PageFrame* f = panel::front()) f->language_changed();
+            if (run_time.fill) run_time.fill();
             QWidget* root = page();
             ASSERT_NE(root, nullptr);
             for (const std::string& t : textsNotFitting(root)) ADD_FAILURE() << t;
+            for (const std::string& t : textsElided(root, run_time.elides)) ADD_FAILURE() << t;
             shot(QString("%1-%2").arg(state, kLanguageName[lang]));
         }
     }
+    // The language set without a refresh (one that would open the page's tip).
+    bool without_refresh = false;
     // A page opened by its id from the main menu, in each language, then closed by Back.
-    void openedInEachLanguage(int id) {
+    void openedInEachLanguage(int id, const RunTime& run_time = {}) {
         key(kKeyOk);
         session({[id] { panel::openRegistered(id); },
-                 [this, id] {
-                     inEachLanguage(page_table::className(id),
-                                    [id] { return panel::page(id)->widget(); });
+                 [this, id, run_time] {
+                     inEachLanguage(
+                         page_table::className(id), [id] { return panel::page(id)->widget(); },
+                         run_time);
                      while (panel::page(id)) key(kKeyBack);
                  }});
     }
@@ -74,21 +139,21 @@ TEST_F(TextsFit, MainMenuWithItsToolsAndGrids) {
     click("tools");
     inEachLanguage("tools", [] { return g_mainwindow; });
     click("toolButton3");
-    inEachLanguage("call", [] { return g_mainwindow; });
+    inEachLanguage("call", [] { return g_mainwindow; }, {nullptr, usingBadge});
     EXPECT_EQ(find<QWidget>("widget_mode")->findChildren<QLabel*>().first()->text(), "用戶模式調用")
         << "the open grid takes the new language";
     click("toolButton4");
-    inEachLanguage("save", [] { return g_mainwindow; });
+    inEachLanguage("save", [] { return g_mainwindow; }, {nullptr, usingBadge});
 }
 
 TEST_F(TextsFit, SourcePageAtEachLevel) {
     key(kKeyOk);
     session({[] { g_mainwindow->on_inputchoose_clicked(); },
              [this] {
-                 inEachLanguage("tabs", [] { return g_inputchoose; });
+                 inEachLanguage("tabs", [] { return g_inputchoose; }, {nullptr, usingBadge});
                  key(kKeyOk);
                  key(kKeyOk);
-                 inEachLanguage("list", [] { return g_inputchoose; });
+                 inEachLanguage("list", [] { return g_inputchoose; }, {nullptr, usingBadge});
                  QStringList words;
                  for (QLabel* l : g_inputchoose->frame->findChildren<QLabel*>()) words << l->text();
                  EXPECT_TRUE(words.contains("無信號")) << "the list takes the new language";
@@ -101,6 +166,16 @@ TEST_F(TextsFit, OptionsMenu) {
     session({[] { g_mainwindow->on_option_clicked(); },
              [this] {
                  inEachLanguage("options", [] { return g_option; });
+                 key(kKeyBack);
+             }});
+}
+
+TEST_F(TextsFit, CommunicationMenu) {
+    without_refresh = true;
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageLinkOption); },
+             [this] {
+                 inEachLanguage("communication", [] { return panel::front()->widget(); });
                  key(kKeyBack);
              }});
 }
@@ -127,7 +202,10 @@ TEST_F(TextsFit, CropEditorAddForm) {
              },
              [this] {
                  keys({kKeyOk, kKeyOk});  // the list, then Add
-                 inEachLanguage("crop-add", [] { return g_inputcut; });
+                 inEachLanguage(
+                     "crop-add", [] { return g_inputcut; },
+                     {fieldsAt({"lineEdit_X", "lineEdit_Y", "lineEdit_W", "lineEdit_H"}, "32767"),
+                      nullptr});
                  keys({kKeyBack, kKeyBack, kKeyBack, kKeyBack});
              }});
 }
@@ -137,6 +215,9 @@ TEST_F(TextsFit, NumberKeypad) {
     session({[] { g_numberkeyboard->open_for(nullptr, nullptr, "1..255", "12"); },
              [this] {
                  inEachLanguage("keypad", [] { return g_numberkeyboard; });
+                 // The access code's ten asterisks, the longest line a page puts there.
+                 inEachLanguage("keypad-code", [] { return g_numberkeyboard; },
+                                {fieldsAt({"lineEdit"}, "**********"), nullptr});
                  key(kKeyBack);
              }});
 }
@@ -147,7 +228,12 @@ TEST_F(TextsFit, LedSetPage) {
     key(kKeyOk);
     session({[] { panel::open(g_ledset, kPageLedSet); },
              [this] {
-                 inEachLanguage("ledset", [] { return g_ledset; });
+                 inEachLanguage("ledset", [] { return g_ledset; },
+                                {fieldsAt({"lineEdit_ledw", "lineEdit_ledh", "lineEdit_out1_width",
+                                           "lineEdit_out1_height", "lineEdit_out2_width",
+                                           "lineEdit_out2_height"},
+                                          QString::number(ledset::kMaxSize)),
+                                 nullptr});
                  keys({kKeyRight, kKeyRight, kKeyOk, kKeyRight});
                  inEachLanguage("ledset-combo", [] { return g_ledset; });
                  keys({kKeyLeft, kKeyOk, kKeyBack});
@@ -194,12 +280,23 @@ TEST_F(TextsFit, StatusPage) {
     openedInEachLanguage(kPageMachineState);
 }
 
+// The serial number at the 64 characters the PC may set: cut short with "…", never mid-glyph.
+TEST_F(TextsFit, StatusPageWithTheLongestSerialNumber) {
+    const QString kept = g_str_barcode;
+    g_str_barcode = QString(64, 'W');
+    openedInEachLanguage(kPageMachineState,
+                         {nullptr, [](const QLabel* l) { return l->objectName() == "label_2"; }});
+    g_str_barcode = kept;
+}
+
 TEST_F(TextsFit, EdidPageWithItsEditRow) {
     key(kKeyOk);
     session({[] { panel::openRegistered(kPageEdidSet); },
              [this] {
                  key(kKeyOk);
-                 inEachLanguage("edid", [] { return panel::page(kPageEdidSet)->widget(); });
+                 // The widest size a detailed timing can carry.
+                 inEachLanguage("edid", [] { return panel::page(kPageEdidSet)->widget(); },
+                                {fieldsAt({"lineEdit_W", "lineEdit_H"}, "4095"), nullptr});
                  while (panel::page(kPageEdidSet)) key(kKeyBack);
              }});
 }
@@ -213,17 +310,25 @@ TEST_F(TextsFit, AdvancedOptionsMenu) {
 }
 
 TEST_F(TextsFit, SystemPagesOfTheAdvancedAndLinkMenus) {
-    const std::pair<int, const char*> pages[] = {{kPageNetSet, "ports"},
-                                                 {kPageLinkWlan, "ethernet"},
-                                                 {kPageOtherSetup, "other"},
-                                                 {kPageFactory, "factory"}};
-    for (auto p : pages) {
-        SCOPED_TRACE(p.second);
-        session({[p] { panel::openRegistered(p.first); },
-                 [this, p] {
-                     inEachLanguage(p.second, [] { return panel::front()->widget(); });
-                     key(kKeyBack);
-                 }});
+    QStringList octets;
+    for (const char* row : {"Ip", "Mask", "Gate"})
+        for (int o = 1; o <= 4; ++o) octets << QString("lineEdit%1%2").arg(row).arg(o);
+    const struct {
+        int id;
+        const char* name;
+        std::function<void()> fill;
+    } pages[] = {{kPageNetSet, "ports", nullptr},
+                 {kPageLinkWlan, "ethernet", fieldsAt(octets, "255")},
+                 {kPageOtherSetup, "other", nullptr},
+                 {kPageFactory, "factory", nullptr}};
+    for (const auto& p : pages) {
+        SCOPED_TRACE(p.name);
+        session(
+            {[&p] { panel::openRegistered(p.id); },
+             [this, &p] {
+                 inEachLanguage(p.name, [] { return panel::front()->widget(); }, {p.fill, nullptr});
+                 key(kKeyBack);
+             }});
     }
 }
 
@@ -232,9 +337,32 @@ TEST_F(TextsFit, UsbUpgradePage) {
     session({[] { panel::openRegistered(kPageFirmwareUsbGrade); },
              [this] {
                  inEachLanguage("no-file", [] { return g_firmware_usbgrade; });
-                 writeFile("/mnt/usb1/a-long-package-name-2026.ZEM", "x");
-                 g_firmware_usbgrade->get_file_list_smartpath();
-                 inEachLanguage("list", [] { return g_firmware_usbgrade; });
+                 // Five names as long as the disk's file system allows: a page of four, then one.
+                 for (int i = 0; i < 5; ++i)
+                     writeFile("/mnt/usb1/" + std::string(250, char('W' - i)) + ".ZEM", "x");
+                 firmware_usbgrade* p = g_firmware_usbgrade;
+                 p->get_file_list_smartpath();
+                 const RunTime rows{nullptr, [p](const QLabel* l) { return inList(p->list, l); }};
+                 inEachLanguage(
+                     "list", [] { return g_firmware_usbgrade; }, rows);
+                 // The job's lines: under way, then its end, good and failed.
+                 p->file_downing = p->job_running = 1;
+                 p->start_time = "23:59:59";
+                 click("Button_grade");
+                 inEachLanguage(
+                     "running", [] { return g_firmware_usbgrade; }, rows);
+                 // Without an FPGA manager the end line gives the start time: as long as the
+                 // job's start and end.
+                 p->start_time = "23:59:59    23:59:59";
+                 p->upgradeResult(5, 0, 0);
+                 click("Button_grade");
+                 inEachLanguage(
+                     "end", [] { return g_firmware_usbgrade; }, rows);
+                 p->job_running = 1;
+                 p->upgradeResult(0, 5, 0);
+                 click("Button_grade");
+                 inEachLanguage(
+                     "error", [] { return g_firmware_usbgrade; }, rows);
                  key(kKeyBack);
              }});
 }
@@ -254,8 +382,13 @@ TEST_F(TextsFit, RecoveryPage) {
     session({[] { panel::openRegistered(kPageRcvRecovery); },
              [this] {
                  inEachLanguage("no-cards", [] { return g_rcv_recovery; });
-                 g_rcv_recovery->setResultList({"12/20/99/98"});
-                 inEachLanguage("found", [] { return g_rcv_recovery; });
+                 // The widest numbers the FPGA side writes, a page of four and one more.
+                 g_rcv_recovery->setResultList(
+                     {"255/20/255/254", "255/20/255/255", "99/20/99/98", "99/20/99/99", "1/1/1/1"});
+                 const RunTime rows{
+                     nullptr, [](const QLabel* l) { return inList(g_rcv_recovery->list, l); }};
+                 inEachLanguage(
+                     "found", [] { return g_rcv_recovery; }, rows);
                  key(kKeyBack);
              }});
 }
@@ -267,21 +400,33 @@ TEST_F(TextsFit, SmartMappingWizard) {
     session({[] { panel::openRegistered(kPageSmartMapping); },
              [this] {
                  const auto page = [] { return g_smartmapping; };
-                 inEachLanguage("smart-cabinet", page);
+                 const RunTime numbers{
+                     [] {
+                         for (auto f : {std::make_pair("lineEdit_X", "65535"),
+                                        {"lineEdit_Y", "65535"},
+                                        {"lineEdit_line", "255"},
+                                        {"lineEdit_column", "255"},
+                                        {"lineEdit_horzion", "65535"},
+                                        {"lineEdit_vert", "65535"}})
+                             if (auto* e = g_smartmapping->findChild<QLineEdit*>(f.first))
+                                 e->setText(f.second);
+                     },
+                     nullptr};
+                 inEachLanguage("smart-cabinet", page, numbers);
                  keys({kKeyOk, kKeyLeft, kKeyOk});
-                 inEachLanguage("smart-port", page);
+                 inEachLanguage("smart-port", page, numbers);
                  keys({kKeyLeft, kKeyOk});
-                 inEachLanguage("smart-layout", page);
+                 inEachLanguage("smart-layout", page, numbers);
                  keys({kKeyRight, kKeyRight, kKeyOk});
-                 inEachLanguage("smart-routing", page);
+                 inEachLanguage("smart-routing", page, numbers);
                  keys({kKeyBack, kKeyBack, kKeyBack, kKeyBack, kKeyRight, kKeyOk});
-                 inEachLanguage("smart-scan-port", page);
+                 inEachLanguage("smart-scan-port", page, numbers);
                  keys({kKeyLeft, kKeyOk});
-                 inEachLanguage("smart-files", page);
+                 inEachLanguage("smart-files", page, numbers);
                  keys({kKeyBack, kKeyBack, kKeyRight});
-                 inEachLanguage("smart-curing", page);
+                 inEachLanguage("smart-curing", page, numbers);
                  key(kKeyRight);
-                 inEachLanguage("smart-mapping", page);
+                 inEachLanguage("smart-mapping", page, numbers);
                  while (g_smartmapping) key(kKeyBack);
              }});
 }

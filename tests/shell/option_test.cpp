@@ -88,6 +88,7 @@ TEST_F(OptionPage, EachLanguageHasItsTitleAndPictures) {
             page().language_changed();
             EXPECT_EQ(page().ui->label_title->text(), QString::fromUtf8(c.title));
             EXPECT_FALSE(QIcon(c.advance).isNull()) << c.advance;
+            EXPECT_EQ(page().ui->AdvanceButton->property(kIconFileProperty).toString(), c.advance);
             EXPECT_EQ(page().ui->output_set->iconSize(), QSize(c.outputWidth, 60));
             EXPECT_FALSE(page().ui->smart_mapping->icon().isNull());
             EXPECT_TRUE(textsNotFitting(&page()).empty()) << c.language;

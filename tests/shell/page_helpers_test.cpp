@@ -63,6 +63,29 @@ TEST_F(PageHelpers, EveryPictureNameIsDrawnInEveryLanguage) {
     }
 }
 
+// The shape a picture draws, whatever its colour.
+QImage inkOf(const QString& file) {
+    const QImage image = QImage(file).convertToFormat(QImage::Format_ARGB32);
+    QImage ink(image.size(), QImage::Format_Mono);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ink.setPixel(x, y, qAlpha(image.pixel(x, y)) > 128 ? 1 : 0);
+    return ink;
+}
+
+// EXT and the four HDMI inputs share the "HDMI" picture: it names none of the inputs.
+TEST_F(PageHelpers, TheSharedInputPictureIsNoNamedConnector) {
+    const QImage shared = inkOf(":/png/HDMI.png");
+    ASSERT_FALSE(shared.isNull());
+    for (const char* named : {":/png/extlv.png", ":/png/dvilv.png", ":/png/HDMI13_lv.png",
+                              ":/png/HDMI20_lv.png", ":/png/DVI.png", ":/png/HDMI13.png"}) {
+        SCOPED_TRACE(named);
+        const QImage other = inkOf(named);
+        ASSERT_FALSE(other.isNull());
+        EXPECT_FALSE(shared == other) << "drawn as " << named;
+    }
+}
+
 TEST_F(PageHelpers, SharedWordsAndRamReads) {
     g_language = 1;
     EXPECT_EQ(text(words::kNoSignal), "No signal");

@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTextDocument>
 #include <QTimer>
 #include <cmath>
@@ -227,13 +230,19 @@ QSize labelNeeds(const QLabel* label, const QRect& room) {
     const bool rich = label->textFormat() == Qt::RichText ||
                       (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
     if (!rich) {
-        // Lines are laid out at the font's full height; the ink of the text must fit, the empty
-        // room above and below a line's glyphs may be cut.
+        // Lines are laid out at the font's full height, placed by the label's alignment; the ink
+        // of the text must fit where it is drawn, the empty room above and below the glyphs may
+        // be cut.
         const QFontMetrics fm(label->font());
         const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-        const QSize laid = fm.boundingRect(room, flags, label->text()).size();
-        const int spare = fm.height() - fm.tightBoundingRect(label->text()).height();
-        return QSize(laid.width(), laid.height() - std::max(0, spare));
+        const QRect laid = fm.boundingRect(room, flags, label->text());
+        const QStringList lines = label->text().split('\n');
+        const int inkTop = laid.top() + fm.ascent() + fm.tightBoundingRect(lines.first()).top();
+        const int inkBottom = laid.top() + fm.lineSpacing() * (lines.size() - 1) + fm.ascent() +
+                              fm.tightBoundingRect(lines.last()).bottom();
+        const int over = std::max(0, room.top() - inkTop) + std::max(0, inkBottom - room.bottom());
+        const int ink = inkBottom - inkTop + 1;
+        return QSize(laid.width(), over > 0 ? room.height() + over : std::min(ink, room.height()));
     }
     QTextDocument doc;
     doc.setDefaultFont(label->font());
@@ -246,10 +255,38 @@ QSize labelNeeds(const QLabel* label, const QRect& room) {
 
 // A button draws a line break as a new line.
 QSize buttonNeeds(const QAbstractButton* b) {
-    const QSize text = QFontMetrics(b->font()).size(0, b->text());
+    const QFontMetrics fm(b->font());
+    const QSize text = fm.size(0, b->text());
     int w = text.width();
     if (!b->icon().isNull()) w += b->iconSize().width() + 4;
-    return QSize(w, text.height());
+    // Centred lines: the empty room above and below the glyphs may be cut.
+    const int spare = fm.height() - fm.tightBoundingRect(b->text()).height();
+    return QSize(w, text.height() - std::max(0, spare));
+}
+
+// Where a button draws its text: inside its border and padding.
+QRect buttonRoom(const QAbstractButton* b) {
+    QStyleOptionButton option;
+    option.initFrom(b);
+    return b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+}
+
+// Where a line edit draws its text: inside its frame, its text margins and the two pixels it
+// keeps on each side.
+QRect lineEditRoom(const QLineEdit* e) {
+    QStyleOptionFrame option;
+    option.initFrom(e);
+    option.rect = e->rect();
+    option.lineWidth =
+        e->hasFrame() ? e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, e) : 0;
+    const QRect r = e->style()->subElementRect(QStyle::SE_LineEditContents, &option, e);
+    return r.marginsRemoved(e->textMargins()).adjusted(2, 0, -2, 0);
+}
+
+// The width of a line edit's text and the height of its ink.
+QSize lineEditNeeds(const QLineEdit* e, const QRect&) {
+    const QFontMetrics fm(e->font());
+    return QSize(fm.horizontalAdvance(e->text()), fm.tightBoundingRect(e->text()).height());
 }
 
 }  // namespace
@@ -276,7 +313,13 @@ std::vector<std::string> PanelTest::textsNotFitting(QWidget* root) {
     for (QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
         if (!b->isVisibleTo(root) || b->text().isEmpty()) continue;
         b->ensurePolished();
-        check(b, b->text(), buttonNeeds(b), b->contentsRect());
+        check(b, b->text(), buttonNeeds(b), buttonRoom(b));
+    }
+    for (QLineEdit* e : root->findChildren<QLineEdit*>()) {
+        if (!e->isVisibleTo(root) || e->text().isEmpty()) continue;
+        e->ensurePolished();
+        const QRect room = lineEditRoom(e);
+        check(e, e->text(), lineEditNeeds(e, room), room);
     }
     return out;
 }

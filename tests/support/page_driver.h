@@ -77,8 +77,8 @@ protected:
         return page ? page->findChild<T*>(name) : nullptr;
     }
     ZemRamPara& store() const { return *ZemRamPara::p_zemrampara_config; }
-    // The texts under root (labels and buttons shown) that do not fit their widget in its font,
-    // each as "object name: text (needed w x h in w x h)"; empty when all fit.
+    // The texts under root (labels, buttons and line edits shown) that do not fit their widget in
+    // its font, each as "object name: text (needed w x h in w x h)"; empty when all fit.
     static std::vector<std::string> textsNotFitting(QWidget* root);
     // A saved user-mode slot whose payload has `marker` at RAM address 2000.
     void saveSlot(int slot, uint8_t marker);

@@ -108,9 +108,11 @@ TEST_F(UsbPage, ListsPackagesAndFontsFourAPageInTheChosenFolder) {
             QStringList all;
             for (int page = 0; page < c.pages; ++page) {
                 all << shown();
+                const QRect frame = p->list.frame_file->rect().adjusted(1, 1, -1, -1);
                 for (QLabel* l : p->list.slot_labels) {
                     if (!l) continue;
                     EXPECT_TRUE(l->styleSheet().contains("#4777FF")) << "the job writes it";
+                    EXPECT_TRUE(frame.contains(l->geometry())) << "inside the frame's border";
                 }
                 shot(QString("page-%1-%2").arg(page).arg(c.files));
                 EXPECT_EQ(p->list.next_arrow != nullptr, page < c.pages - 1);
@@ -239,6 +241,28 @@ TEST_F(UsbPage, AFlashThatRefusesTheFirmwareEndsInARedLineAndItsFpgaIsNotRestart
         board->flash[0].stuck_busy = false;
     }
     QObject::disconnect(conn);
+}
+
+TEST_F(UsbPage, ThePageOpenedAgainDuringTheJobShowsItsEnd) {
+    onDisk("prog.ZEM", package({{10, bytes(300, 5)}}));
+    session({[] { panel::openRegistered(kPageFirmwareUsbGrade); },
+             [this] {
+                 key(kKeyOk);
+                 EXPECT_EQ(g_usb_grade.load(), 1);
+                 key(kKeyBack);
+             },
+             [] { panel::openRegistered(kPageFirmwareUsbGrade); },
+             [this] {
+                 EXPECT_EQ(g_firmware_usbgrade->file_downing, 0) << "a page of its own";
+                 runJob();
+             },
+             jobEnded(),
+             [this] {
+                 EXPECT_TRUE(logLine().contains("downing over")) << logLine().toStdString();
+                 EXPECT_TRUE(logLine().contains("#51BB28"));
+                 shot("end-after-reopening");
+                 key(kKeyBack);
+             }});
 }
 
 TEST_F(UsbPage, OkIsRefusedWithNoFileWhileATaskRunsAndDuringAPcUpdate) {

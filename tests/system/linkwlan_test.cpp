@@ -204,6 +204,25 @@ TEST_F(EthernetPage, ApplyStoresOnlyGoodChangedAddresses) {
     }
 }
 
+TEST_F(EthernetPage, ARefusedOctetKeepsItsValueInARedFieldUntilAGoodOneIsTyped) {
+    configure("192.168.1.199", "255.255.255.0", "192.168.1.1");
+    const char* const kRed = "rgb(255,0,0)";
+    onPage(join({type(3, "300"),
+                 {[this, kRed] {
+                     EXPECT_EQ(row(0), "192,168,1,199") << "the old value stays";
+                     EXPECT_TRUE(field(3)->styleSheet().contains(kRed)) << "with the focus on it";
+                     key(kKeyRight);
+                     EXPECT_TRUE(field(3)->styleSheet().contains(kRed)) << "and once it has left";
+                     EXPECT_FALSE(field(4)->styleSheet().contains(kRed));
+                     shot("refused-octet");
+                 }},
+                 type(3, "7"),
+                 {[this, kRed] {
+                     EXPECT_EQ(row(0), "192,168,1,7");
+                     EXPECT_FALSE(field(3)->styleSheet().contains(kRed));
+                 }}}));
+}
+
 TEST_F(EthernetPage, AStoredAddressTooShortShowsEmptyFieldsAndApplyRefusesItInRed) {
     configure("192.168.1", "255.255.255.0", "192.168.1.1");
     shell().clear();

@@ -21,7 +21,7 @@ void SubMenu::setup(FocusRing& focus, std::vector<SubMenuEntry> entries) {
 
 void SubMenu::retext(QLabel* title, const Texts& words) const {
     title->setText(text(words));
-    for (const SubMenuEntry& e : entries_) e.button->setText(text(*e.words));
+    for (const SubMenuEntry& e : entries_) setShrunkText(e.button, text(*e.words));
 }
 
 void SubMenu::open(int index) const {

@@ -294,7 +294,8 @@ void ledset::on_Button_apply1_clicked() {
             changed = changed || wordChanged(addr);
         if (changed) {
             writeWindows(w, h);
-            led_size_handshake_locked(&store(), fpgas_run);
+            // A new splice re-initialises the output panel: the FPGAs are blanked and reset too.
+            led_size_handshake_locked(&store(), fpgas_run, true);
         }
         c331_manage::raise_apply(1);
     }

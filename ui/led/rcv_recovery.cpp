@@ -41,10 +41,10 @@ rcv_recovery::~rcv_recovery() {
 }
 
 void rcv_recovery::language_changed() {
-    setFittedText(ui->label_title, text(kTitle));
-    setFittedText(ui->label_rcv_update, text(kUpdate));
-    ui->Button_check->setText(text(kQuery));
-    ui->Button_self_covery->setText(text(kRecovery));
+    setShrunkText(ui->label_title, text(kTitle));
+    setShrunkText(ui->label_rcv_update, text(kUpdate));
+    setShrunkText(ui->Button_check, text(kQuery));
+    setShrunkText(ui->Button_self_covery, text(kRecovery));
     rcv_self_recovery_file_list();
 }
 

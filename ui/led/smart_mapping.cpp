@@ -381,6 +381,8 @@ void SmartMapping::selectTop(int item) {
             showScreen(kCuring);
             break;
         case kTopMapping:
+            // Its screen is the one shown now: a later disk change leaves the files screen alone.
+            file_page_shown = 0;
             showMappingState();
             showScreen(kMapping);
             break;

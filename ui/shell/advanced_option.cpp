@@ -45,6 +45,8 @@ const Texts kCodeTitle = {"key", "key", "Пароль", "key", "key"};
 AdvancedOption::AdvancedOption(QWidget* parent)
     : PanelPage(kPageAdvancedOption, parent), ui(new Ui::AdvancedOption) {
     ui->setupUi(this);
+    setPicture(ui->label_note_OK, pictureOf(pic::kOkEnter));
+    setPicture(ui->label_note_back, pictureOf(pic::kBackReturn));
     language_changed();
     if (g_numberkeyboard)
         connect(g_numberkeyboard, &NumberKeyboard::sendKeyBoardUIDataToLineEdit, this,

@@ -75,7 +75,7 @@ MachineState::MachineState(QWidget* parent)
     source_check();
     // A single blank is the configuration's "no barcode yet".
     const QString barcode = Utils::configValue(g_str_barcode);
-    if (barcode != " ") ui->label_2->setText("SN:" + barcode);
+    if (barcode != " ") setFittedText(ui->label_2, "SN:" + barcode);
 }
 
 MachineState::~MachineState() {

@@ -3,6 +3,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <algorithm>
 
 #include "ui/shell/panel_frame.h"
@@ -12,6 +14,49 @@ namespace {
 const char* const kEntryStyle = "background-color: rgb(33, 36, 53);color: #FFFFFF";
 const char* const kMarkedStyle = "background-color:#4777FF;color: #FFFFFF;";
 const char* const kArrowStyle = "background-color: rgb(33, 36, 53);";
+constexpr int kFontPoints = 7;
+constexpr int kRowStep = 21;  // four rows of 20 inside the 90-px frame
+constexpr int kEntryWidth = 220;
+constexpr int kEmptyWidth = 270;
+
+// A label of the list, in the list's font: a label with a style sheet of its own does not take
+// its parent's font.
+QLabel* listLabel(QFrame* frame, const QRect& place, const char* style) {
+    auto* label = new QLabel(frame);
+    QFont font = label->font();
+    font.setPointSize(kFontPoints);
+    label->setFont(font);
+    label->setGeometry(place);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setStyleSheet(style);
+    return label;
+}
+
+// An entry's rich text as it stands when it fits the label, else cut to the characters that fit
+// before a "…", each run keeping its colour.
+QString elidedEntry(const QLabel* label, const QString& rich) {
+    QTextDocument doc;
+    doc.setHtml(rich);
+    const QString plain = doc.toPlainText();
+    const QFontMetrics fm(label->font());
+    const QString cut = fm.elidedText(plain, Qt::ElideRight, label->contentsRect().width());
+    if (cut == plain) return rich;
+    int keep = cut.size() - 1;  // the characters before the "…"
+    QString out;
+    QString colour;
+    for (QTextBlock::iterator it = doc.begin().begin(); !it.atEnd() && keep > 0; ++it) {
+        const QTextFragment f = it.fragment();
+        const QString part = f.text().left(keep).toHtmlEscaped();
+        keep -= f.text().size();
+        colour = f.charFormat().hasProperty(QTextFormat::ForegroundBrush)
+                     ? f.charFormat().foreground().color().name()
+                     : QString();
+        out += colour.isEmpty() ? part : QString("<font color = %1 >%2</font>").arg(colour, part);
+    }
+    const QString dots = QString::fromUtf8("…");
+    return out +
+           (colour.isEmpty() ? dots : QString("<font color = %1 >%2</font>").arg(colour, dots));
+}
 
 QPushButton* arrow(QFrame* frame, PictureName name, int y) {
     auto* b = new QPushButton(frame);
@@ -56,16 +101,11 @@ void PagedList::redraw() {
     frame_file->setGeometry(10, 50, 280, 90);
     frame_file->setStyleSheet(
         "#frame_file{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}");
-    QFont font = frame_file->font();
-    font.setPointSize(7);
-    frame_file->setFont(font);
     if (count_ == 0) {
-        auto* label = new QLabel(frame_file);
+        // No arrows beside it: the line takes the frame's width.
+        QLabel* label = listLabel(frame_file, QRect(5, 5, kEmptyWidth, 20), kEntryStyle);
         label->setObjectName("label_empty");
-        label->setGeometry(5, 5, 220, 20);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        label->setStyleSheet(kEntryStyle);
-        setFittedText(label, empty_);
+        label->setText(empty_);
     }
     const int first = kPerPage * current_page;
     const int end = std::min(count_, first + kPerPage);
@@ -73,11 +113,9 @@ void PagedList::redraw() {
         const Entry e = entry_(i);
         if (e.text.isEmpty()) continue;
         const int k = i - first;
-        const QRect place(5, 5 + 25 * k, 220, 20);
-        auto* label = new QLabel(e.text, frame_file);
-        label->setGeometry(place);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        label->setStyleSheet(e.marked ? kMarkedStyle : kEntryStyle);
+        const QRect place(5, 5 + kRowStep * k, kEntryWidth, 20);
+        QLabel* label = listLabel(frame_file, place, e.marked ? kMarkedStyle : kEntryStyle);
+        label->setText(elidedEntry(label, e.text));
         slot_labels[k] = label;
         auto* button = new QPushButton(frame_file);
         button->setObjectName(QString::number(k));
@@ -91,7 +129,7 @@ void PagedList::redraw() {
         QObject::connect(previous_arrow, &QPushButton::clicked, frame_file, [this] { previous(); });
     }
     if (current_page < last_page) {
-        next_arrow = arrow(frame_file, pic::kNext, 65);
+        next_arrow = arrow(frame_file, pic::kNext, 5 + kRowStep * (kPerPage - 1));
         QObject::connect(next_arrow, &QPushButton::clicked, frame_file, [this] { next(); });
     }
     frame_file->show();

@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <utility>
 
 #include "core/utils.h"
@@ -88,12 +90,15 @@ QString pictureOf(PictureName name) {
     return QString(":/png/") + name.name + ".png";
 }
 
+const char* const kIconFileProperty = "iconFile";
+
 void setPicture(QLabel* label, const QString& file) {
     label->setScaledContents(true);
     label->setPixmap(QPixmap(file));
 }
 
 void setIcon(QAbstractButton* button, const QString& file, int w, int h) {
+    button->setProperty(kIconFileProperty, file);
     button->setIcon(QIcon(file));
     button->setIconSize(QSize(w, h));
 }
@@ -102,6 +107,41 @@ void setFittedText(QLabel* label, const QString& text) {
     label->ensurePolished();
     const int room = label->contentsRect().width() - 2 * label->margin();
     label->setText(QFontMetrics(label->font()).elidedText(text, Qt::ElideRight, room));
+}
+
+namespace {
+
+// The text in the widget's own font, or in the largest smaller one (down to 6 points) in which
+// it fits the room.
+void shrinkFont(QWidget* w, const QRect& room, const QString& text) {
+    const char* const kOwn = "ownPointSize";
+    if (!w->property(kOwn).isValid()) w->setProperty(kOwn, w->font().pointSize());
+    QFont font = w->font();
+    for (int pt = w->property(kOwn).toInt(); pt >= 6; --pt) {
+        font.setPointSize(pt);
+        const QSize needs = QFontMetrics(font).size(0, text);
+        if (needs.width() <= room.width() && needs.height() <= room.height()) break;
+    }
+    w->setFont(font);
+}
+
+}  // namespace
+
+void setShrunkText(QLabel* label, const QString& text) {
+    label->ensurePolished();
+    const int m = label->margin();
+    shrinkFont(label, label->contentsRect().adjusted(m, m, -m, -m), text);
+    label->setText(text);
+}
+
+void setShrunkText(QAbstractButton* button, const QString& text) {
+    button->ensurePolished();
+    QStyleOptionButton option;
+    option.initFrom(button);
+    shrinkFont(button,
+               button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button),
+               text);
+    button->setText(text);
 }
 
 const char* const kPanelFontFamily = "WenQuanYi Micro Hei";

@@ -54,12 +54,19 @@ QString text(const Texts& texts);
 // ":/png/" + language prefix + name + ".png"; pictureOf without prefix (pictures without words).
 QString picture(PictureName name);
 QString pictureOf(PictureName name);
-// Sets a label's picture scaled to the label, or a button's icon at the given size.
+// Sets a label's picture scaled to the label, or a button's icon at the given size; the button
+// keeps the icon's file name in its property kIconFileProperty (pictures of two names may look
+// alike).
+extern const char* const kIconFileProperty;
 void setPicture(QLabel* label, const QString& file);
 void setIcon(QAbstractButton* button, const QString& file, int w, int h);
 // Sets a one-line label's text, elided at the right ("…") where the label's font and width cannot
 // hold it whole. Call once the label has its geometry and style.
 void setFittedText(QLabel* label, const QString& text);
+// Sets a label's or a button's text whole, in a smaller font where the widget's own font cannot
+// hold it (down to 6 points); a later shorter text takes the widget's own font again.
+void setShrunkText(QLabel* label, const QString& text);
+void setShrunkText(QAbstractButton* button, const QString& text);
 
 // The application font: one family that draws all five languages.
 extern const char* const kPanelFontFamily;

@@ -83,7 +83,11 @@ void firmware_usbgrade::syncUpdate(int id) {
             break;
     }
     if (store().ZemLanguageChanged()) language_changed();
-    if (id == 104 && file_downing) on_Button_grade_clicked();
+    if (id != 104) return;
+    if (file_downing)
+        on_Button_grade_clicked();
+    else
+        jobEnd();  // a job an earlier visit of the page started
 }
 
 void firmware_usbgrade::menulist_button_ok_page() {
@@ -97,7 +101,6 @@ void firmware_usbgrade::menulist_button_ok_page() {
 }
 
 void firmware_usbgrade::upgradeResult(int, int failed, int refused) {
-    if (!job_running) return;  // an upgrade this page did not start
     job_running = 0;
     result_failed_ = failed;
     result_refused_ = refused;
@@ -119,6 +122,10 @@ void firmware_usbgrade::on_Button_grade_clicked() {
         ui->label_log->show();
         return;
     }
+    jobEnd();
+}
+
+void firmware_usbgrade::jobEnd() {
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     endLine(result_known_ && result_failed_ == 0 && result_refused_ == 0,
             fpga ? fpga->usb_upgrade_time : start_time);

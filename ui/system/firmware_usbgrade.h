@@ -51,6 +51,7 @@ protected:
 
 private:
     void endLine(bool good, const QString& times);
+    void jobEnd();  // the end line of the job's outcome
     int result_failed_ = 0;
     int result_refused_ = 0;
     bool result_known_ = false;

@@ -30,6 +30,11 @@ const char* const kFieldRight =
     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, "
     "255, 255);border-bottom:1px solid rgb(255, 255, 255);border-right:1px solid rgb(255, 255, "
     "255);";
+// A field whose typed value was refused: red, with the focus border while it has the focus.
+const char* const kFieldBad =
+    "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);";
+const char* const kFieldBadFocus =
+    "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);";
 const char* const kRowLabel = "color:rgb(255,255,255);";
 const char* const kRowLabelBad = "color:rgb(255,0,0);";
 
@@ -100,12 +105,25 @@ QString linkwlan::rowText(int row) const {
 
 void linkwlan::menulist_init() {
     std::vector<FocusRing::Item> items;
-    for (int r = 0; r < kRows; ++r)
-        for (int o = 0; o < kOctets; ++o)
-            items.push_back({fields[r][o], fieldStyle(o), kFieldFocus});
+    for (int r = 0; r < kRows; ++r) {
+        for (int o = 0; o < kOctets; ++o) {
+            const bool bad = bad_fields >> (r * kOctets + o) & 1;
+            items.push_back({fields[r][o], bad ? kFieldBad : fieldStyle(o),
+                             bad ? kFieldBadFocus : kFieldFocus});
+        }
+    }
     items.push_back({ui->Button_apply, kButtonNormal, kButtonFocus});
     items.push_back({ui->Button_cancle, kButtonNormal, kButtonFocus});
-    focus.setItems(items, 0);
+    focus.setItems(items, focus.ui_select);
+}
+
+void linkwlan::markField(const QWidget* field, bool bad) {
+    for (int i = 0; i < kApply; ++i) {
+        if (fields[i / kOctets][i % kOctets] != field) continue;
+        const uint16_t bit = uint16_t(1u << i);
+        bad_fields = uint16_t(bad ? bad_fields | bit : bad_fields & ~bit);
+    }
+    menulist_init();
 }
 
 void linkwlan::language_changed() {
@@ -139,11 +157,13 @@ void linkwlan::show_numberkeyboard_ui(QString) {
     g_numberkeyboard->open_for(this, field, mask ? "Mask" : "IP", field->text());
 }
 
-// An octet is 0..255 and loses its leading zeros; anything else leaves the field as it was.
+// An octet is 0..255 and loses its leading zeros; anything else leaves the field as it was,
+// marked red until a good value is typed into it.
 void linkwlan::confirmString(QString typed) {
     if (!g_numberkeyboard || !g_numberkeyboard->opened_by(this) || !g_lineedit) return;
     int v = 0;
     const int rc = readKeypadNumber(typed, 0, 255, &v);
+    markField(g_lineedit, rc != kNumberOk);
     if (rc != kNumberOk) {
         ZEM_DEBUG("\n octet \"%s\" refused (%d) \n", qPrintable(typed), rc);
         return;

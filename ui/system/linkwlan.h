@@ -1,8 +1,8 @@
 // The Ethernet address page (page 22): eth0's address, netmask and gateway as three rows of
 // four octet fields, each typed on the number keypad, applied together to the configuration
-// and eth0. An octet above 255 or an empty one is refused at the keypad; Apply refuses a row
-// that is not an address (one loaded from a configuration file changed by other means) and
-// marks it red.
+// and eth0. An octet above 255 or an empty one is refused at the keypad and its field marked
+// red; Apply refuses a row that is not an address (one loaded from a configuration file changed
+// by other means) and marks it red.
 #pragma once
 
 #include <QDialog>
@@ -48,9 +48,11 @@ private:
     void fillRow(int row, const QString& address);
     QString rowText(int row) const;
     void markRow(int row, bool bad);
+    void markField(const QWidget* field, bool bad);
 
     My_lineEdit* fields[kRows][kOctets] = {};
     QLabel* row_labels[kRows] = {};
+    uint16_t bad_fields = 0;  // bit r * kOctets + o: the octet typed last was refused
 };
 
 extern linkwlan* g_linkwlan;
