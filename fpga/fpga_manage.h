@@ -89,7 +89,9 @@ public:
     std::mutex port_send_mutex;
     std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer handed over
     uint8_t ram_check[2] = {};
-    uint8_t rst_active[2] = {};
+    // A reset pulse in progress. Atomic: a plain read of both bytes may be widened by the
+    // compiler into one load that takes in answer_ready, which the link threads write.
+    std::atomic<uint8_t> rst_active[2] = {};
     uint32_t rst_start[2] = {};
     std::atomic<uint8_t> output_status_request{0};  // under Utils::_system_mutex
     std::atomic<uint8_t> bri_request{0};            // under Utils::_bri_set_mutex
