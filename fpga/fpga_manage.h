@@ -365,10 +365,22 @@ public:
     uint8_t answer_buffer[130] = {};             // bytes 9..138 of that reply
     std::atomic<uint32_t> dropped_replies{0};    // replies that named no port or were cut
     std::atomic<uint32_t> unclaimed_answers{0};  // answers for the PC that nobody waits for
-    std::atomic<uint32_t> send_failures{0};      // frames not sent: transmit buffer busy
+    // Answers for the PC while a frame waits, but from another port or card or to another
+    // command: dropped.
+    std::atomic<uint32_t> unmatched_answers{0};
+    std::atomic<uint32_t> send_failures{0};  // frames not sent: transmit buffer busy
     uint8_t fallback_on[2] = {};
     uint32_t fallback_tick[2] = {};
     CardAnswerFn pc_answer;  // where the answer to the PC frame out goes (under irq_mutex)
+    // What the answer to the PC frame out must be: from one of the ports it went to (port +
+    // 16 * FPGA), from its card (kAnyCard for a frame to all cards) and to its command.
+    static constexpr uint16_t kAnyCard = 0xFFFF;
+    struct PcFrameWait {
+        uint32_t ports;
+        uint16_t card;
+        uint8_t command;
+    };
+    PcFrameWait pc_wait{};  // under irq_mutex
 
     // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
     void SmartMapping_deal();                // task 1
@@ -429,6 +441,12 @@ private:
     uint32_t expected_ports();
     void combined_answer(RxFrame& rx);
     void queue_for_pc(const RxFrame& rx);
+    bool answer_matches(const RxFrame& rx, int fpga) const;  // to the PC frame out
+    void drop_unmatched(const RxFrame& rx, int fpga);
+    // Routes the answers already received (at most a few), before a PC frame goes out.
+    void drain_answers();
+    // Send_to_port for a PC frame: the port is then one its answer may come from.
+    int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
