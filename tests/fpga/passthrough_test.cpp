@@ -3,6 +3,7 @@
 // replies it must drop.
 #include "cards_fixture.h"
 #include "comm/sim_control.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -273,4 +274,22 @@ TEST_F(PassThrough, AnswersFromAnotherPortCardOrCommandAreDroppedAndCounted) {
     const std::string status = sim_control::pInstance()->execute("status");
     EXPECT_NE(status.find(" late, 4 not matching\n"), std::string::npos) << status;
     sim_control::shutdown();
+}
+
+// An FPGA in its reset pulse, or brought up again after it, takes no PC frame: the frame is
+// refused at once, and goes out again once the FPGA runs.
+TEST_F(PassThrough, AFrameForAnFpgaInResetIsRefusedAtOnce) {
+    plug(12, 1);
+    searchNow();
+    platform::installClock(std::make_unique<platform::FakeClock>());  // a send bound at once
+    const size_t before = sentOn(12).size();
+    mgr->reset_fpga_rst(1);
+    int rc = -1;
+    EXPECT_TRUE(passThrough(readCard(0, 13, 0, 1), 3, &rc).empty());
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(mgr->send_failures, 0u);  // not left to wait out the send bound
+    EXPECT_EQ(sentOn(12).size(), before);
+    ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[1] && mgr->get_fpga_status() == 1; }));
+    EXPECT_FALSE(passThrough(readCard(0, 13, 0, 1), 20, &rc).empty());
+    EXPECT_EQ(rc, 1);
 }
