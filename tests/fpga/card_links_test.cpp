@@ -96,8 +96,11 @@ TEST_P(CardLinks, AnAnswerAfterTheWaitIsDroppedAndTheNextFrameGetsItsOwn) {
     Bytes got;
     EXPECT_FALSE(link->recv(got, 300));
     const uint32_t late = mgr->unclaimed_answers;
-    board->card(2, 0).hold_replies = false;
-    board->card(2, 0).ram[0x10] = 0x22;
+    {
+        std::lock_guard<std::mutex> lock(board->mutex);  // the link threads reach the cards
+        board->card(2, 0).hold_replies = false;
+        board->card(2, 0).ram[0x10] = 0x22;
+    }
     board->releaseHeld();  // the answer with 0x11 waits in the receive buffer now
     const Bytes again = link->ask(read);
     ASSERT_EQ(again.size(), 19u);

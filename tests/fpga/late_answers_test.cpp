@@ -127,8 +127,11 @@ protected:
         upgraded = true;
     }
     bool bothLitAgain() {
-        std::lock_guard<std::mutex> lock(board->mutex);
-        return board->fpga[0].lit() && board->fpga[1].lit() && mgr->get_fpga_status() == 1;
+        {
+            std::lock_guard<std::mutex> lock(board->mutex);
+            if (!board->fpga[0].lit() || !board->fpga[1].lit()) return false;
+        }
+        return mgr->get_fpga_status() == 1;
     }
     void tick() {
         ++G_timeTicks;
