@@ -28,8 +28,8 @@ constexpr LinkCard kLinks[] = {{Via::Tcp, 2, 0},  {Via::Tcp, 13, 0}, {Via::Udp, 
 constexpr int kBoxWaitMs = 100;  // the box's wait for an answer, shortened for the test
 // The PC waits longer than the box can take to decide (its turn, a send held up by the FPGA
 // thread's flash writes, its wait) before it sends again.
-constexpr int kPcWaitMs = 800;
-constexpr size_t kImage = 1 << 18;  // an FPGA image that keeps the FPGA thread busy a while
+constexpr int kPcWaitMs = 2000;
+constexpr size_t kImage = 1 << 17;  // an FPGA image that keeps the FPGA thread busy a while
 
 uint8_t portByte(const LinkCard& l) {
     return uint8_t(l.port < 10 ? l.port + 1 : l.port - 10 + 11);
@@ -62,12 +62,12 @@ struct Tally {
     int operator[](Verdict v) const { return counts[int(v)].load(); }
 };
 
-// What one link does through the upgrades and for four rounds after them: rounds of a write of a
+// What one link does through the upgrades and for two rounds after them: rounds of a write of a
 // value of its own and a read of it, the read one byte longer each round (an earlier read's answer
 // has another length). Each answer must come from its own card and to the frame it just sent.
 void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool>& upgraded,
                 Tally& t) {
-    for (int r = 0, after = 0; after < 4; ++r) {
+    for (int r = 0, after = 0; after < 2; ++r) {
         if (upgraded) ++after;
         const uint16_t n = uint16_t(1 + r % 8);
         const Bytes value(n, uint8_t(16 * index + r % 16));
@@ -83,7 +83,7 @@ void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool
         t.count(current ? read : Verdict::Late);
     }
     Bytes extra;  // nothing comes after the last answer
-    while (link.recv(extra, kPcWaitMs)) t.count(Verdict::Late);
+    while (link.recv(extra, 3 * kBoxWaitMs)) t.count(Verdict::Late);
 }
 
 class LateAnswers : public CardsTest {
@@ -107,11 +107,11 @@ protected:
         uint32_t seed = 12345;
         while (!done) {
             seed = seed * 1103515245u + 12345u;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20 + (seed >> 16) % 130));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 + (seed >> 16) % 120));
             board->releaseHeld();
         }
     }
-    // The FPGA thread's passes (1 ms a tick) through two upgrades from the USB disk, one per
+    // The FPGA thread's passes (0.2 ms a tick) through two upgrades from the USB disk, one per
     // FPGA, each time until both FPGAs are lit again.
     void upgradeTwice(std::atomic<bool>& upgraded) {
         using namespace usb_package;
@@ -136,7 +136,7 @@ protected:
     void tick() {
         ++G_timeTicks;
         mgr->thread_pass();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
 
     std::vector<std::unique_ptr<Link>> links;
