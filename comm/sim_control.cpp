@@ -108,21 +108,26 @@ void sim_control::shutdown() {
 
 sim_control::sim_control() {
     // The jobs' ends, kept for status; direct connections, so the FPGA thread writes them.
+    // Through context_, so that they end with the channel: the senders outlive it.
     if (fpga_manage* fpga = fpga_manage::p_fpga_manage)
-        QObject::connect(fpga->job_events, &rcv_job_events::sig_recovery_list,
-                         [this](const QStringList& list) {
-                             std::lock_guard<std::mutex> lock(results_mutex_);
-                             results_.queried = true;
-                             results_.recovery_list = list;
-                         });
-    QObject::connect(usb_upgrade_report::pInstance(), &usb_upgrade_report::sig_usb_upgrade_result,
-                     [this](int installed, int failed, int refused) {
-                         std::lock_guard<std::mutex> lock(results_mutex_);
-                         results_.upgraded = true;
-                         results_.installed = installed;
-                         results_.failed = failed;
-                         results_.refused = refused;
-                     });
+        QObject::connect(
+            fpga->job_events, &rcv_job_events::sig_recovery_list, &context_,
+            [this](const QStringList& list) {
+                std::lock_guard<std::mutex> lock(results_mutex_);
+                results_.queried = true;
+                results_.recovery_list = list;
+            },
+            Qt::DirectConnection);
+    QObject::connect(
+        usb_upgrade_report::pInstance(), &usb_upgrade_report::sig_usb_upgrade_result, &context_,
+        [this](int installed, int failed, int refused) {
+            std::lock_guard<std::mutex> lock(results_mutex_);
+            results_.upgraded = true;
+            results_.installed = installed;
+            results_.failed = failed;
+            results_.refused = refused;
+        },
+        Qt::DirectConnection);
 }
 
 sim_control::JobResults sim_control::jobResults() const {

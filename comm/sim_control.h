@@ -9,6 +9,7 @@
 // --sim opens it.
 #pragma once
 
+#include <QObject>
 #include <QStringList>
 #include <atomic>
 #include <functional>
@@ -55,6 +56,7 @@ private:
     std::thread thread_;
     mutable std::mutex results_mutex_;
     JobResults results_;
+    QObject context_;  // of the jobs' connections
 };
 
 // The command handlers (sim_control_commands.cpp): the words of a line, the answer.

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "c331/c331_manage.h"
+#include "comm/comm_hooks.h"
 #include "comm/sim_control.h"
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
@@ -286,6 +287,10 @@ std::string fpgaLines() {
     fpga_manage* work = fpga_manage::p_fpga_manage;
     const bool ready = work && work->get_fpga_status() == 1;
     std::string out = std::string("fpga thread: ") + (ready ? "ready" : "starting") + "\n";
+    if (work)  // answers no frame out could take: after their frame's wait, or another's
+        out += "card answers dropped: " +
+               std::to_string(work->unclaimed_answers + card_turns::get().late_answers()) +
+               " late, " + std::to_string(work->unmatched_answers) + " not matching\n";
     std::lock_guard<std::mutex> lock(b->mutex);
     for (int i = 0; i < 2; ++i)
         out += "fpga " + std::to_string(i + 1) + ": " +

@@ -566,7 +566,8 @@ uint8_t fpga_manage::check_vbo_status(int i) {
 
 void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
     if (i < 0 || i > 1 || !fpga_ready) return;
-    const uint8_t state = reg_mirror[i][80];
+    // The mirror through its lock: the FPGA thread and the jobs' sends write it meanwhile.
+    const uint8_t state = mirror(i, 80);
     if (state != 2 && state != kBringUpRunning) return;
     const bool due = force == 1 || (soc->read16(i == 0 ? fpga0_irq : fpga1_irq) & 1);
     if (!due) {
@@ -578,10 +579,10 @@ void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
     fallback_on[i] = 0;
     write_to_register(22, 0x20, 0x00, i);
     read_from_register(22, i);
-    if (reg_mirror[i][22] & 0x40) {
+    if (mirror(i, 22) & 0x40) {
         write_to_register(22, 0x60, 0x00, i);
         read_from_register(31, i);
-        if (!version_answers(reg_mirror[i][31])) {
+        if (!version_answers(mirror(i, 31))) {
             set_mirror(i, 80, 0);
             restart_tick[i] = now_tick();
             // The start-up steps run again too, or the FPGA would stay black after its link
@@ -592,6 +593,6 @@ void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
     }
     read_from_register(129, i);
     read_from_register(145, i);
-    if ((reg_mirror[i][129] & 0x55) || (reg_mirror[i][145] & 0x55)) Rcv_data_from_eth(i);
+    if ((mirror(i, 129) & 0x55) || (mirror(i, 145) & 0x55)) Rcv_data_from_eth(i);
     update_eth_state(i);
 }

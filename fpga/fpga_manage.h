@@ -89,7 +89,9 @@ public:
     std::mutex port_send_mutex;
     std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer handed over
     uint8_t ram_check[2] = {};
-    uint8_t rst_active[2] = {};
+    // A reset pulse in progress. Atomic: a plain read of both bytes may be widened by the
+    // compiler into one load that takes in answer_ready, which the link threads write.
+    std::atomic<uint8_t> rst_active[2] = {};
     uint32_t rst_start[2] = {};
     std::atomic<uint8_t> output_status_request{0};  // under Utils::_system_mutex
     std::atomic<uint8_t> bri_request{0};            // under Utils::_bri_set_mutex
@@ -364,18 +366,35 @@ public:
     uint8_t answer_buffer[130] = {};             // bytes 9..138 of that reply
     std::atomic<uint32_t> dropped_replies{0};    // replies that named no port or were cut
     std::atomic<uint32_t> unclaimed_answers{0};  // answers for the PC that nobody waits for
-    std::atomic<uint32_t> send_failures{0};      // frames not sent: transmit buffer busy
+    // Answers for the PC while a frame waits, but from another port or card or to another
+    // command: dropped.
+    std::atomic<uint32_t> unmatched_answers{0};
+    std::atomic<uint32_t> send_failures{0};  // frames not sent: transmit buffer busy
     uint8_t fallback_on[2] = {};
     uint32_t fallback_tick[2] = {};
     CardAnswerFn pc_answer;  // where the answer to the PC frame out goes (under irq_mutex)
+    // What the answer to the PC frame out must be: from one of the ports it went to (port +
+    // 16 * FPGA), from its card (kAnyCard for a frame to all cards) and to its command.
+    static constexpr uint16_t kAnyCard = 0xFFFF;
+    struct PcFrameWait {
+        uint32_t ports;
+        uint16_t card;
+        uint8_t command;
+    };
+    PcFrameWait pc_wait{};  // under irq_mutex
 
     // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
     void SmartMapping_deal();                // task 1
     void save_para_deal();                   // task 3
     void mapping_enable_deal();              // task 4
     void rcv_recovery_check_deal(int kind);  // tasks 5 (0 query), 6 (1 recovery), 2 (2 scan)
-    // One step of the replay of the operation the reader holds; 1 when it has finished.
+    // One step of the replay of the operation the reader holds; 1 when it has finished, 0
+    // while it runs, -1 when it went past its time bound (the job then ends as failed).
     int load_rcv_xy_operate(const QString& path, uint32_t position, bool scan);
+    // A replay of a card file starts (its time bound runs from now); true, logged, once it
+    // has run past that bound.
+    void replay_begins();
+    bool replay_past_bound();
     rcv_job_events* job_events = nullptr;  // progress and the recovery list, for the pages
     // The card a query found, for the next recovery; valid 0 when there is none.
     struct RecoveryTarget {
@@ -423,6 +442,12 @@ private:
     uint32_t expected_ports();
     void combined_answer(RxFrame& rx);
     void queue_for_pc(const RxFrame& rx);
+    bool answer_matches(const RxFrame& rx, int fpga) const;  // to the PC frame out
+    void drop_unmatched(const RxFrame& rx, int fpga);
+    // Routes the answers already received (at most a few), before a PC frame goes out.
+    void drain_answers();
+    // Send_to_port for a PC frame: the port is then one its answer may come from.
+    int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
@@ -456,6 +481,8 @@ private:
     void replay_send(uint8_t sub, uint32_t position, bool scan);
     void replay_wait(bool scan);
     void next_card_or_finish(uint8_t sent, bool scan, uint16_t card);
+    int sleep_step(uint32_t ticks);  // load_rcv_xy_operate's result while a sleep runs
+    uint32_t replay_start_ = 0;      // tick the replay started
     int progress_base_ = 0, progress_cap_ = 99;
     int last_progress_ = 0;
     uint32_t replay_limit_ = 0;  // ms of the current operation's acknowledgement wait

@@ -48,6 +48,8 @@ void fpga_manage::clear_card_state() {
     expected_kind = all_cards_source = answer_flag = 0;
     dropped_replies = 0;
     unclaimed_answers = 0;
+    unmatched_answers = 0;
+    pc_wait = {};
     send_failures = 0;
     pc_answer = nullptr;
     fallback_on[0] = fallback_on[1] = 0;
@@ -179,6 +181,7 @@ void fpga_manage::route_reply(RxFrame& rx, int fpga) {
             const int port = reply_port(fpga, group, source, p == 0xFF ? 0 : p);
             if (port < 0) return drop_reply(fpga, "names no port");
             if (kind != expected_kind) return;  // an answer to another request
+            if (pc_answer && !answer_matches(rx, fpga)) return drop_unmatched(rx, fpga);
             answered_ports |= 1u << (port + 16 * fpga);
         }
         if (search && dest == kPc) {
@@ -207,10 +210,31 @@ void fpga_manage::fill_answer_buffer(const RxFrame& rx) {
     answer_flag = 1;
 }
 
+bool fpga_manage::answer_matches(const RxFrame& rx, int fpga) const {
+    const uint16_t source = get16(rx.b + 2);
+    const int port = 4 * (rx.pair / 2) + port_bits(source);  // where it came in
+    if (!(pc_wait.ports & (1u << (port + 16 * fpga)))) return false;
+    if (rx.b[9] != pc_wait.command) return false;
+    return pc_wait.card == kAnyCard || (source & 0xFFF) == pc_wait.card;
+}
+
+void fpga_manage::drop_unmatched(const RxFrame& rx, int fpga) {
+    ++unmatched_answers;
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "FPGA %d: card answer dropped: card %04X, command %02X match no frame out",
+                  fpga + 1, get16(rx.b + 2), rx.b[9]);
+    writeLogMsg(2, line);
+    ZEM_DEBUG("\n %s \n", line);
+}
+
 void fpga_manage::forward_to_pc(RxFrame& rx, int fpga) {
     uint8_t* b = rx.b;
     const uint32_t check = rx.len - 1;
     const uint8_t p = b[7];
+    // Only the answer to the frame out goes to its asker: one to an earlier frame (given up or
+    // replaced) or to another port, card or command would pass for it.
+    if (pc_answer && !answer_matches(rx, fpga)) return drop_unmatched(rx, fpga);
     if (p == 0xFF || multi_port_pass) return combined_answer(rx);
     if (p == 0) {
         // The PC counts the ports of both FPGAs: FPGA 1's port 0 is 17.
@@ -260,6 +284,7 @@ void fpga_manage::queue_for_pc(const RxFrame& rx) {
     // Taken first: the asker's frame is answered once, whatever comes after.
     const CardAnswerFn answer = std::move(pc_answer);
     pc_answer = nullptr;
+    pc_wait = {};
     answer_ready = 1;
     answer(rx.b, rx.len);
 }
@@ -308,7 +333,11 @@ void fpga_manage::irq_fallback_poll(int fpga) {
 
 int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer) {
     answer_ready = 0;
+    // The frame before is given up: what its cards answered by now is dropped, so that no
+    // late answer can pass for this frame's.
     pc_answer = nullptr;
+    pc_wait = {};
+    drain_answers();
     if (!frame || n < kMinCardFrame || n >= kPortBuffer) {
         char line[96];
         std::snprintf(line, sizeof line, "PC card frame of %u bytes refused (%u..%u)", n,
@@ -318,7 +347,32 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswe
         return 0;
     }
     const int rc = pass_to_ports(n, frame);
-    if (rc == 1) pc_answer = std::move(answer);
+    if (rc == 1 && pc_wait.ports) {
+        pc_answer = std::move(answer);
+        pc_wait.command = frame[9];
+        const uint16_t dest = get16(frame);
+        // Bits 14..15 address a port's light sensor, not a card by its index.
+        const bool any = (dest & 0xFFF) >= kPortCards || (dest & 0xC000);
+        pc_wait.card = any ? kAnyCard : uint16_t(dest & 0xFFF);
+    }
+    return rc;
+}
+
+void fpga_manage::drain_answers() {
+    constexpr int kMostFrames = 16;  // more than the receive buffers and their queues hold
+    if (!fpga_ready) return;
+    for (int f = 0; f < 2; ++f)
+        for (int i = 0; i < kMostFrames && (soc->read16(f == 0 ? fpga0_irq : fpga1_irq) & 1); ++i)
+            reg_IRQ_Dealwith(f, 0);
+}
+
+int fpga_manage::pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga) {
+    // An FPGA in its reset pulse or bring-up takes no frames: its transmit buffer would hold
+    // the PC's frame (and the FPGA thread, which brings it up) for the whole send bound.
+    if (fpga < 0 || fpga > 1 || rst_active[fpga] || mirror(fpga, 80) != kBringUpRunning)
+        return -EAGAIN;
+    const int rc = Send_to_port(frame, n, port, fpga);
+    if (rc == 0 && port < 16) pc_wait.ports |= 1u << (port + 16 * fpga);
     return rc;
 }
 
@@ -344,10 +398,10 @@ int fpga_manage::pass_to_ports(uint32_t n, const uint8_t* frame) {
     if (p == 0 && addressed) {
         const uint8_t port = port_bits(get16(f));
         ZEM_DEBUG("FRAME_NETPORT : %d   port_num : %d\n", p, port);
-        return Send_to_port(f, n, port, 0) == 0 ? 1 : 0;
+        return pc_send(f, n, port, 0) == 0 ? 1 : 0;
     }
     if (p == 0) {
-        const int a = Send_to_port(f, n, 0, 0), b = Send_to_port(f, n, 0, 1);
+        const int a = pc_send(f, n, 0, 0), b = pc_send(f, n, 0, 1);
         return a == 0 && b == 0 ? 1 : 0;
     }
     if (p > 42) return 1;
@@ -355,7 +409,7 @@ int fpga_manage::pass_to_ports(uint32_t n, const uint8_t* frame) {
     const uint8_t port = uint8_t(p <= 10 ? p - 1 : p - 11);
     if (port > 15) return 1;  // beyond the FPGA's sixteen ports: nothing is sent
     patch_port_bits(f, 0, port & 3, n - 1);
-    return Send_to_port(f, n, port, fpga) == 0 ? 1 : 0;
+    return pc_send(f, n, port, fpga) == 0 ? 1 : 0;
 }
 
 uint32_t fpga_manage::link_word(int fpga) {
@@ -374,7 +428,7 @@ int fpga_manage::multi_port_send(uint8_t* frame, uint32_t n) {
                 if (!(links[f] & (1u << port)) || get_port_card_num(uint8_t(10 * f + port)) == 0)
                     continue;
                 patch_port_bits(frame, 0, port & 3, n - 1);
-                if (Send_to_port(frame, n, port, f) != 0) ++failed;
+                if (pc_send(frame, n, port, f) != 0) ++failed;
             }
     multi_waiting = 1;
     multi_send_time = G_timeTicks;

@@ -35,8 +35,11 @@ void fpga_manage::recovery_error(const char* text) {
 }
 
 void fpga_manage::rcv_recovery_check_deal(int kind) {
-    if (job_paused()) return;
     const uint8_t step = g_send_para[kStep];
+    // Checked first: a replay that PC traffic keeps pausing must end too.
+    if (kind != kQuery && step > 0 && step < kDone && replay_past_bound())
+        return recovery_error("\n replay stopped at its time bound ");
+    if (job_paused()) return;
     if (step <= 4)
         recovery_start_steps(kind, step);
     else if (step <= 15)
@@ -52,6 +55,7 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
     switch (step) {
         case 0:
             if (get_fpga_status() != 1) return recovery_error("\n there is a error about fpga!!! ");
+            replay_begins();
             job_step(1);
             ZEM_DEBUG("\n check rcv.... ");
             restamp_job();
@@ -215,7 +219,9 @@ void fpga_manage::begin_operation(uint8_t next_step, uint32_t data) {
 void fpga_manage::run_operation(int kind, uint8_t read_step, uint8_t after_last) {
     rcvRecovery& r = *rcv_recovery;
     job_tick_progress();
-    if (load_rcv_xy_operate(r.file_path, r.operate_data_offset, kind == kScanLoad) != 1) return;
+    const int done = load_rcv_xy_operate(r.file_path, r.operate_data_offset, kind == kScanLoad);
+    if (done < 0) return recovery_error("\n replay stopped at its time bound ");
+    if (done != 1) return;
     const uint8_t next = uint8_t(g_send_para[kOperation] + 1);
     g_send_para[kOperation] = next;
     if (next < r.rcv_operate_times) {

@@ -1,6 +1,7 @@
 // Replay of one stored operation onto the cards of a port, a step per call: RAM data in packets
 // of 1000 bytes, each frame waiting for the card's acknowledgement within the record's time
 // limit and sent again up to three times.
+#include <algorithm>
 #include <cstdio>
 
 #include "core/globals.h"
@@ -32,6 +33,10 @@ enum SubStep : uint8_t {
 constexpr uint32_t kPacketSize = 1000;
 constexpr uint8_t kMaxResends = 3;
 constexpr uint8_t kMaxReadRetries = 50;  // a file that went away ends the operation
+// Bounds on what a file from outside may ask for: a longer sleep, or a replay that runs
+// longer, would hold the mailbox (and every later job) for as long as the file says.
+constexpr uint32_t kSleepCapTicks = 6000;    // 60 s
+constexpr uint32_t kReplayCapTicks = 60000;  // 10 minutes
 
 void sub_step(uint8_t s) {
     g_send_para[kSubStep] = s;
@@ -82,9 +87,7 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
             replay_send(sub, position, scan);
             return 0;
         case kSleeping:
-            if (Utils::getTimeSpace(send_para_u32(kStepTick)) >= op.timeticks / 10)
-                sub_step(kFinished);
-            return 0;
+            return sleep_step(op.timeticks / 10);
         case kWaiting:
             replay_wait(scan);
             return 0;
@@ -93,6 +96,35 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
         default:
             return 0;
     }
+}
+
+void fpga_manage::replay_begins() {
+    replay_start_ = now_tick();
+}
+
+bool fpga_manage::replay_past_bound() {
+    if (Utils::getTimeSpace(replay_start_) <= kReplayCapTicks) return false;
+    ++replay_failures;
+    const char* line = "card file replay ran past 10 minutes: stopped";
+    writeLogMsg(2, line);
+    ZEM_DEBUG("\n %s \n", line);
+    return true;
+}
+
+int fpga_manage::sleep_step(uint32_t ticks) {
+    const uint32_t slept = Utils::getTimeSpace(send_para_u32(kStepTick));
+    if (slept < std::min(ticks, kSleepCapTicks)) return 0;
+    if (ticks <= kSleepCapTicks) {
+        sub_step(kFinished);
+        return 0;
+    }
+    ++replay_failures;
+    char line[128];
+    std::snprintf(line, sizeof line, "card file sleep of %u ms cut at 60 s: the replay fails",
+                  rcv_recovery->operate_record.timeticks);
+    writeLogMsg(2, line);
+    ZEM_DEBUG("\n %s \n", line);
+    return -1;
 }
 
 void fpga_manage::choose_replay() {

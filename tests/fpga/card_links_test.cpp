@@ -14,6 +14,7 @@
 #include "box_links.h"
 #include "cards_fixture.h"
 #include "comm/comm_hooks.h"
+#include "comm/link_session.h"
 #include "core/config_engine.h"
 #include "core/md5.h"
 #include "platform/clock.h"
@@ -35,6 +36,7 @@ protected:
     void TearDown() override {
         link.reset();
         stopBoxLinks();
+        link_session::pass_wait_ms = 500;
         CardsTest::TearDown();
     }
     // The frame's body without its check byte, as the PC sends it (the link adds the check).
@@ -78,6 +80,33 @@ TEST_P(CardLinks, ACardIsReadOnOnePortAndOnAllPorts) {
     ASSERT_EQ(total.size(), 15u);
     EXPECT_EQ(total[10], 0);
     EXPECT_EQ(total[11], 5);
+}
+
+// When the box's wait for the cards' answer passes, nothing goes back to the PC; an answer that
+// comes after it is dropped, and the next, identical frame gets its own answer, not that one.
+TEST_P(CardLinks, AnAnswerAfterTheWaitIsDroppedAndTheNextFrameGetsItsOwn) {
+    plug(2, 1);
+    searchCycles(3);
+    board->card(2, 0).ram[0x10] = 0x11;
+    board->card(2, 0).hold_replies = true;
+    link_session::pass_wait_ms = 50;
+    startLink();
+    const Bytes read = request(0, 3, 0x10, 1);
+    link->send(wire(read));
+    Bytes got;
+    EXPECT_FALSE(link->recv(got, 300));
+    const uint32_t late = mgr->unclaimed_answers;
+    {
+        std::lock_guard<std::mutex> lock(board->mutex);  // the link threads reach the cards
+        board->card(2, 0).hold_replies = false;
+        board->card(2, 0).ram[0x10] = 0x22;
+    }
+    board->releaseHeld();  // the answer with 0x11 waits in the receive buffer now
+    const Bytes again = link->ask(read);
+    ASSERT_EQ(again.size(), 19u);
+    EXPECT_EQ(again[18], 0x22);
+    EXPECT_EQ(mgr->unclaimed_answers, late + 1);
+    EXPECT_FALSE(link->recv(got, 100));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, CardLinks, ::testing::Values(Via::Tcp, Via::Udp, Via::Pty),

@@ -22,9 +22,9 @@ fpga_manage::CardAnswerFn CardsTest::keepAnswer() {
     };
 }
 
-void CardsTest::armAnswer() {
+void CardsTest::armAnswer(const Bytes& frame) {
     std::lock_guard<std::mutex> lock(mgr->irq_mutex);
-    mgr->pc_answer = keepAnswer();
+    mgr->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data(), keepAnswer());
 }
 
 Bytes CardsTest::passThrough(const Bytes& frame, int polls, int* result) {

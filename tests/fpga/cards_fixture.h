@@ -18,8 +18,8 @@ protected:
     Bytes passThrough(const Bytes& frame, int polls = 20, int* result = nullptr);
     // Polls once more for an answer (as the link keeps doing).
     Bytes pollAnswer(int polls = 20);
-    // Waits for a PC answer as if a PC frame were out (for replies the test injects).
-    void armAnswer();
+    // Hands a PC frame to the pass-through without polling: the test injects its answer.
+    void armAnswer(const Bytes& frame);
 
 private:
     fpga_manage::CardAnswerFn keepAnswer();

@@ -6,6 +6,7 @@
 
 #include "card_files.h"
 #include "cards_fixture.h"
+#include "comm/sim_control.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 
@@ -352,4 +353,74 @@ TEST_F(JobsTest, ProgressStaysBelowOneHundredThroughALongWait) {
     ASSERT_FALSE(smart.empty());
     EXPECT_EQ(smart.back(), 99);
     EXPECT_TRUE(std::is_sorted(smart.begin(), smart.end()));
+}
+
+namespace {
+
+// A marker write to card RAM 0x40 after the operations that must stop the replay: it shows
+// whether the replay went on.
+const CardOp kMarker = {1, 1, 0x40, {0x5A}};
+
+}  // namespace
+
+// A sleep or a whole replay longer than its bound ends the job as failed: the page's ring ends,
+// the marker after it never reaches the card, and the next job runs.
+TEST_F(JobsTest, AScanFileSleepingPastItsBoundsEndsAsFailed) {
+    struct Case {
+        const char* name;
+        std::vector<CardOp> ops;
+        int still_running_at;  // ticks after the start
+    };
+    std::vector<CardOp> long_replay(11, CardOp{6, 0, 0, {}, 59000});  // 649 s of legal sleeps
+    long_replay.push_back(kMarker);
+    const Case cases[] = {
+        {"one sleep of 0xFFFFFFFF ms", {{6, 0, 0, {}, 0xFFFFFFFF}, kMarker}, 5900},
+        {"eleven sleeps of 59 s", long_replay, 59500},
+    };
+    plug(5, 1);
+    searchCycles(3);
+    line_type.port = 5;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes("/data/smartmapping/a.qzfile", scanFile(c.ops));
+        g_qzfile_name = "/data/smartmapping/a.qzfile";  // as the smart-mapping page's Load
+        smart.clear();
+        const uint32_t failures = mgr->replay_failures;
+        startJob(2);
+        runTicks(c.still_running_at);
+        EXPECT_EQ(g_send_para[0], 2);  // the bound is not cut short either
+        ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 1500));
+        EXPECT_EQ(board->card(5, 0).ram[0x40], 0);
+        EXPECT_EQ(mgr->replay_failures, failures + 1);
+        EXPECT_TRUE(wellFormed(smart));
+    }
+}
+
+TEST_F(JobsTest, ARecoverySleepingForeverEndsAsFailedAndTheJobsRunAfterIt) {
+    const std::vector<CardOp> card = {{6, 0, 0, {}, 0xFFFFFFFF}, kMarker};
+    writeBytes("/data/rcvrecovery/QZFX", packedFile({{0x3333, {}, {{5, {card}}}}}));
+    plug(5, 1);
+    board->card(5, 0).config_id = 0x3333;
+    board->card(5, 0).needs_recovery = true;
+    searchCycles(3);
+    ASSERT_TRUE(runTask(5));
+    ASSERT_EQ(mgr->recovery_target.valid, 1);
+
+    recovery.clear();
+    startJob(6);
+    runTicks(5900);
+    EXPECT_EQ(g_send_para[0], 6);
+    ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 1500));
+    EXPECT_EQ(board->card(5, 0).ram[0x40], 0);
+    EXPECT_EQ(mgr->replay_failures, 1u);
+    EXPECT_TRUE(wellFormed(recovery));
+
+    // The control channel's jobs, as a test jig starts them, are taken and run to their end.
+    sim_control* ctl = sim_control::pInstance();
+    EXPECT_EQ(ctl->execute("job usb"), "ok");
+    EXPECT_TRUE(runUntil([] { return g_usb_grade == 0; }));
+    EXPECT_EQ(ctl->execute("job query"), "ok");
+    EXPECT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 20000));
+    EXPECT_TRUE(ctl->jobResults().queried);
+    sim_control::shutdown();
 }

@@ -2,6 +2,8 @@
 // routing of what comes back: answers for the PC, acknowledgements and the answer buffer, and
 // replies it must drop.
 #include "cards_fixture.h"
+#include "comm/sim_control.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -22,6 +24,12 @@ bool checkOk(const Bytes& f) {
 Bytes readCard(uint16_t dest, uint8_t port, uint32_t addr, uint16_t n, uint8_t mode = 1) {
     return cardFrame(dest, 0x67, mode, port, 0x61, cat({le32(addr), le16(n)}));
 }
+
+// A clock whose waits pass at once, for the life of the object.
+struct FakeTime {
+    FakeTime() { platform::installClock(std::make_unique<platform::FakeClock>()); }
+    ~FakeTime() { platform::installClock(nullptr); }
+};
 
 class PassThrough : public CardsTest {
 protected:
@@ -168,16 +176,17 @@ TEST_F(PassThrough, RepliesThatNameNoPortOrAreCutShortAreDroppedAndCounted) {
         return sealed(cat(
             {le16(0xF010), le16(source), {0x10, 0xAA, 0xFF, p, 0, 0x10, 0}, le16(9), {1, 0, 0}}));
     };
-    board->setLink(5, true);  // a port without link has its count cleared
-    armAnswer();
+    board->setLink(5, true);                           // a port without link has its count cleared
+    const Bytes ask = cardFrame(0, 0xAA, 1, 6, 0x10);  // the search of port 5 they answer
+    armAnswer(ask);
     board->injectReply(0, 2, search(0x1000, 6));
     EXPECT_FALSE(pollAnswer().empty());
     EXPECT_EQ(mgr->get_port_card_num(5), 9);
     EXPECT_EQ(mgr->dropped_replies, 0u);
+    armAnswer(ask);
     board->injectReply(0, 2, search(0x1000, 12));
     board->injectReply(0, 4, search(0x3000, 0));
     board->injectReply(0, 0, {1, 2, 3, 4, 5});  // shorter than a header
-    armAnswer();
     EXPECT_TRUE(pollAnswer(10).empty());
     EXPECT_EQ(mgr->dropped_replies, 3u);
     EXPECT_EQ(board->fpga[0].reg(129) & 0x55, 0);  // every buffer released
@@ -224,4 +233,69 @@ TEST_F(PassThrough, AnAnswerNobodyWaitsForIsDroppedAndCounted) {
     board->card(2, 0).hold_replies = false;
     EXPECT_FALSE(passThrough(readCard(0, 3, 0, 1)).empty());
     EXPECT_EQ(mgr->unclaimed_answers, 1u);
+}
+
+// While a frame waits, an answer from another port, another card or to another command is not
+// its answer: dropped and counted, and the frame still gets its own.
+TEST_F(PassThrough, AnswersFromAnotherPortCardOrCommandAreDroppedAndCounted) {
+    plug(4, 2);
+    plug(5, 2);
+    searchNow();
+    board->card(4, 1).hold_replies = true;
+    board->card(4, 1).ram[0x30] = 0x66;
+    EXPECT_TRUE(passThrough(readCard(1, 5, 0x30, 1), 3).empty());  // card 1 of port 4
+    // Ports 4 and 5 are pair 2; their cards' address bits are 0 and 1.
+    const auto reply = [](uint16_t source, uint8_t p, uint8_t cmd) {
+        return sealed(cat({le16(0xF010),
+                           le16(source),
+                           {0x10, 0x67, 1, p, 0, cmd},
+                           le32(0x30),
+                           le16(1),
+                           {0, 0, 0x99}}));
+    };
+    struct Case {
+        const char* name;
+        int fpga;
+        Bytes frame;
+    };
+    const Case cases[] = {
+        {"the other port of the pair", 0, reply(0x1001, 6, 0x61)},
+        {"the same port of the other FPGA", 1, reply(0x0001, 5, 0x61)},
+        {"another card of the port", 0, reply(0x0000, 5, 0x61)},
+        {"another command", 0, reply(0x0001, 5, 0x60)},
+    };
+    uint32_t dropped = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        board->injectReply(c.fpga, 2, c.frame);
+        EXPECT_TRUE(pollAnswer(5).empty());
+        EXPECT_EQ(mgr->unmatched_answers, ++dropped);
+    }
+    board->releaseHeld();
+    const Bytes own = pollAnswer();
+    ASSERT_EQ(own.size(), 20u);
+    EXPECT_EQ(own[18], 0x66);
+    EXPECT_EQ(mgr->unmatched_answers, dropped);
+    // The count as a test jig reads it on the control channel.
+    const std::string status = sim_control::pInstance()->execute("status");
+    EXPECT_NE(status.find(" late, 4 not matching\n"), std::string::npos) << status;
+    sim_control::shutdown();
+}
+
+// An FPGA in its reset pulse, or brought up again after it, takes no PC frame: the frame is
+// refused at once, and goes out again once the FPGA runs.
+TEST_F(PassThrough, AFrameForAnFpgaInResetIsRefusedAtOnce) {
+    plug(12, 1);
+    searchNow();
+    const FakeTime fake;  // a send bound passes at once
+    const size_t before = sentOn(12).size();
+    mgr->reset_fpga_rst(1);
+    int rc = -1;
+    EXPECT_TRUE(passThrough(readCard(0, 13, 0, 1), 3, &rc).empty());
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(mgr->send_failures, 0u);  // not left to wait out the send bound
+    EXPECT_EQ(sentOn(12).size(), before);
+    ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[1] && mgr->get_fpga_status() == 1; }));
+    EXPECT_FALSE(passThrough(readCard(0, 13, 0, 1), 20, &rc).empty());
+    EXPECT_EQ(rc, 1);
 }

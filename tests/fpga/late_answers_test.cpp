@@ -1,0 +1,187 @@
+// Card answers that come late, while the FPGA thread is busy with USB upgrades: six PC links
+// (two TCP clients, two UDP clients, both serial ports) write and read back their own card,
+// and each gets only the answers to its own frames, never one that its box gave up on.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "box_links.h"
+#include "cards_fixture.h"
+#include "comm/comm_hooks.h"
+#include "comm/link_session.h"
+#include "core/config_engine.h"
+#include "usb_package.h"
+
+namespace {
+
+// Each link's own card: port 2 (FPGA 0) and port 13 (FPGA 1, its port 3), three cards each.
+struct LinkCard {
+    Via via;
+    int port;
+    uint16_t card;
+};
+constexpr LinkCard kLinks[] = {{Via::Tcp, 2, 0},  {Via::Tcp, 13, 0}, {Via::Udp, 2, 1},
+                               {Via::Udp, 13, 1}, {Via::Pty, 2, 2},  {Via::Pty4G, 13, 2}};
+constexpr int kBoxWaitMs = 100;  // the box's wait for an answer, shortened for the test
+// The PC waits longer than the box can take to decide (its turn, a send held up by the FPGA
+// thread's flash writes, its wait) before it sends again.
+constexpr int kPcWaitMs = 2000;
+constexpr size_t kImage = 1 << 17;  // an FPGA image that keeps the FPGA thread busy a while
+
+uint8_t portByte(const LinkCard& l) {
+    return uint8_t(l.port < 10 ? l.port + 1 : l.port - 10 + 11);
+}
+// The PC's body of a card frame (the link adds the check byte).
+Bytes request(const LinkCard& l, uint8_t cmd, const Bytes& data) {
+    Bytes f = cardFrame(l.card, 0x67, 1, portByte(l), cmd, data);
+    f.pop_back();
+    return f;
+}
+
+enum class Verdict { Answered, Refused, Lost, WrongLink, Late };
+
+// An answer to the frame with command cmd whose answer has `size` bytes.
+Verdict judge(const Bytes& a, const LinkCard& l, uint8_t cmd, size_t size) {
+    if (a.empty()) return Verdict::Lost;
+    if (a.size() < 11 || (a[2] | a[3] << 8) != l.card || a[7] != portByte(l))
+        return Verdict::WrongLink;
+    if (a[9] != cmd) return Verdict::Late;
+    if (a.size() == 11 && a[10] == 1) return Verdict::Refused;  // the cards stayed busy
+    return a.size() == size ? Verdict::Answered : Verdict::Late;
+}
+
+struct Tally {
+    std::atomic<int> counts[5] = {};
+    bool count(Verdict v) {
+        ++counts[int(v)];
+        return v == Verdict::Answered;
+    }
+    int operator[](Verdict v) const { return counts[int(v)].load(); }
+};
+
+// What one link does through the upgrades and for two rounds after them: rounds of a write of a
+// value of its own and a read of it, the read one byte longer each round (an earlier read's answer
+// has another length). Each answer must come from its own card and to the frame it just sent.
+void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool>& upgraded,
+                Tally& t) {
+    for (int r = 0, after = 0; after < 2; ++r) {
+        if (upgraded) ++after;
+        const uint16_t n = uint16_t(1 + r % 8);
+        const Bytes value(n, uint8_t(16 * index + r % 16));
+        const Bytes write = request(l, 0x60, cat({le32(0x100), le16(n), {0, 0}, value}));
+        const Verdict written = judge(link.ask(write, kPcWaitMs), l, 0x60, 11);
+        if (written == Verdict::Refused)  // the PC tries again a little later
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!t.count(written)) continue;
+        const Bytes got = link.ask(request(l, 0x61, cat({le32(0x100), le16(n)})), kPcWaitMs);
+        const Verdict read = judge(got, l, 0x61, 18u + n);
+        const bool current =
+            read != Verdict::Answered || std::equal(value.begin(), value.end(), got.begin() + 18);
+        t.count(current ? read : Verdict::Late);
+    }
+    Bytes extra;  // nothing comes after the last answer
+    while (link.recv(extra, 3 * kBoxWaitMs)) t.count(Verdict::Late);
+}
+
+class LateAnswers : public CardsTest {
+protected:
+    void SetUp() override {
+        CardsTest::SetUp();
+        ConfigEngine::pInstance();
+        g_port = 0;
+        g_usb_grade_path = " ";
+        comm_hooks::wire();
+        link_session::pass_wait_ms = kBoxWaitMs;
+    }
+    void TearDown() override {
+        links.clear();
+        stopBoxLinks();
+        link_session::pass_wait_ms = 500;
+        CardsTest::TearDown();
+    }
+    // Held answers come back at uneven times, some after the box stopped waiting for them.
+    void releaseCardsUntil(const std::atomic<bool>& done) {
+        uint32_t seed = 12345;
+        while (!done) {
+            seed = seed * 1103515245u + 12345u;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 + (seed >> 16) % 120));
+            board->releaseHeld();
+        }
+    }
+    // The FPGA thread's passes (0.2 ms a tick) through two upgrades from the USB disk, one per
+    // FPGA, each time until both FPGAs are lit again.
+    void upgradeTwice(std::atomic<bool>& upgraded) {
+        using namespace usb_package;
+        for (uint8_t type : {kFpga0, kFpga1}) {
+            const Bytes pkg = package({{type, firmware(bytes(kImage, type))}});
+            writeFile("/mnt/usb1/fpga.ZEM", std::string(pkg.begin(), pkg.end()));
+            g_send_para[1] = 0;
+            g_usb_grade = 1;
+            for (int t = 0; t < 20000 && g_usb_grade; ++t) tick();
+            for (int t = 0; t < 3000 && !bothLitAgain(); ++t) tick();
+            lit_again += bothLitAgain();
+        }
+        upgraded = true;
+    }
+    bool bothLitAgain() {
+        {
+            std::lock_guard<std::mutex> lock(board->mutex);
+            if (!board->fpga[0].lit() || !board->fpga[1].lit()) return false;
+        }
+        return mgr->get_fpga_status() == 1;
+    }
+    void tick() {
+        ++G_timeTicks;
+        mgr->thread_pass();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+
+    std::vector<std::unique_ptr<Link>> links;
+    int lit_again = 0;  // upgrades after which both FPGAs were lit again
+};
+
+}  // namespace
+
+TEST_F(LateAnswers, SixLinksThroughTwoFpgaUpgradesGetOnlyTheirOwnAnswers) {
+    plug(2, 3);
+    plug(13, 3);
+    searchCycles(3);
+    g_change[kSearchEnableWord] = 0;  // only the links' frames on the ports from here
+    for (int p : {2, 13})
+        for (auto& c : board->port(p).cards) c.hold_replies = true;
+    for (const LinkCard& l : kLinks) links.push_back(startBoxLink(l.via));
+
+    std::atomic<bool> done{false};
+    std::atomic<bool> upgraded{false};
+    Tally tally;
+    std::thread cards([&] { releaseCardsUntil(done); });
+    std::thread fpga([&] { upgradeTwice(upgraded); });
+    std::vector<std::thread> pcs;
+    for (size_t i = 0; i < links.size(); ++i)
+        pcs.emplace_back([&, i] { linkRounds(*links[i], kLinks[i], int(i), upgraded, tally); });
+    for (std::thread& t : pcs) t.join();
+    fpga.join();
+    done = true;
+    cards.join();
+
+    const uint32_t dropped =
+        mgr->unclaimed_answers + mgr->unmatched_answers + card_turns::get().late_answers();
+    std::printf(
+        "six links: %d answered, %d refused, %d lost; %d on the wrong link, %d late; "
+        "%u answers dropped by the box\n",
+        tally[Verdict::Answered], tally[Verdict::Refused], tally[Verdict::Lost],
+        tally[Verdict::WrongLink], tally[Verdict::Late], dropped);
+    EXPECT_EQ(lit_again, 2);
+    for (int side : {0, 1}) {  // both upgrades went through
+        const auto& mem = board->flash[side].mem;
+        EXPECT_EQ(Bytes(mem.begin(), mem.begin() + kImage),
+                  usb_package::bytes(kImage, uint8_t(7 + side)));
+    }
+    EXPECT_EQ(tally[Verdict::WrongLink], 0);
+    EXPECT_EQ(tally[Verdict::Late], 0);
+    EXPECT_GT(tally[Verdict::Answered], 0);
+    EXPECT_GT(dropped, 0u);  // answers did come after the box gave up on them
+}
