@@ -74,15 +74,9 @@ uint32_t link_session::pass_through(uint8_t* body, uint32_t len, const SendFn& s
     }
     card_wait_ = CardWait::Queued;
     card_until_ = Steady::now() + std::chrono::milliseconds(pass_wait_ms.load());
-    if (cards_apart) return 0;
     if (!send_card_frame(send, card_until_)) return card_reply_;
     while (card_wait_ == CardWait::Sent) await_card_answer(send, Steady::now() + kCardPoll);
     return card_reply_;
-}
-
-void link_session::card_step(const SendFn& send) {
-    if (card_wait_ == CardWait::Queued) send_card_frame(send, Steady::now());
-    if (card_wait_ == CardWait::Sent) await_card_answer(send, Steady::now());
 }
 
 bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_until) {

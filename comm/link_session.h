@@ -38,15 +38,8 @@ public:
     // Names the link to the handlers (a file transfer belongs to the link that started it).
     uint32_t id() const { return id_; }
 
-    // A transport that serves many peers on one thread (TCP) sets this: a frame for the cards
-    // then waits in the session (card_wait) instead of holding the thread, and the transport
-    // drives the wait with card_step. The others wait in handle, bounded.
-    bool cards_apart = false;
+    // A frame for the cards waits in handle, bounded, on the link's own thread.
     enum class CardWait : uint8_t { None, Queued, Sent };
-    CardWait card_wait() const { return card_wait_; }
-    // One look, without waiting: sends the queued frame once the cards are free of other
-    // links' frames, passes their answer on through send, or ends a wait that ran out.
-    void card_step(const SendFn& send);
 
     // How long a card frame waits for the cards to be free, then for their answer.
     static std::atomic<uint32_t> pass_wait_ms;
