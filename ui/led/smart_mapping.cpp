@@ -924,18 +924,14 @@ void SmartMapping::keyFiles(KeyAction a) {
 }
 
 void SmartMapping::syncUpdate(int id) {
-    if (id == 100) return;
-    if (id == 101 || id == 102) {
-        countScanFiles();
-        if (file_page_shown) {
-            on_Button_next_5_clicked();
-        } else {
-            file_select = 0;
-            textsTopRow();
-        }
-        return;
+    if (id != 101 && id != 102) return;
+    countScanFiles();
+    if (file_page_shown) {
+        on_Button_next_5_clicked();
+    } else {
+        file_select = 0;
+        textsTopRow();
     }
-    if (store().ZemLanguageChanged() == 1) language_changed();
 }
 
 // ---- Texts ----
