@@ -1011,10 +1011,11 @@ void SmartMapping::textsTopRow() {
     for (int i = 0; i < kTopItems; ++i) {
         const int pt = chinese ? 9 : (lang == 1 || i >= 2) ? 7 : 6;
         top[i]->setGeometry(5, chinese ? kChineseY[i] : kOtherY[i], 65, chinese ? 20 : 30);
-        setButtonWords(top[i], text(*words[i]), pt);
         const char* style = i != top_focus ? kStyleNormal : level ? kStyleActive : kStyleFocus;
         if (i == kTopLoadScan && scan_file_count == 0) style = kStyleDimmed;
+        // Styled first: the words are fitted in the font the style leaves them.
         top[i]->setStyleSheet(style);
+        setButtonWords(top[i], text(*words[i]), pt);
     }
 }
 
