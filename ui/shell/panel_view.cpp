@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWidget>
+#include <QWindow>
 
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
@@ -31,11 +32,28 @@ QWidget* keyTarget() {
     return page ? page->widget() : nullptr;
 }
 
+QWindow* keyWindow() {
+    // The window on top takes the keys, as the box's window stack gives them: the modal window
+    // (a tip, the keypad, a page's loop), else the page in front. The platform's focus window
+    // follows only once its queued activation has run, which a key sent at once overtakes.
+    QWidget* top = QApplication::activeModalWidget();
+    if (!top) {
+        PageFrame* page = front();
+        if (page && page->widget()->isVisible()) top = page->widget();
+    }
+    if (top) return top->window()->windowHandle();
+    QWindow* focus = QGuiApplication::focusWindow();
+    return focus && focus->isVisible() ? focus : nullptr;
+}
+
 bool postKey(int code) {
-    QWidget* target = keyTarget();
-    if (!target) return false;
-    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, code, Qt::NoModifier));
-    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, code, Qt::NoModifier));
+    QWindow* window = keyWindow();
+    if (!window) return false;
+    // A keypad letter carries its text, as the keypad's keyboard reports it. The window hands
+    // the key to its focus widget unless a modal window blocks it.
+    const QString text = code < Qt::Key_Escape ? QString(QChar(code)) : QString();
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+        QCoreApplication::postEvent(window, new QKeyEvent(type, code, Qt::NoModifier, text));
     return true;
 }
 
