@@ -54,12 +54,25 @@ void giveRuntimeFolder() {
     if (::chmod(dir.c_str(), 0700) == 0) qputenv("XDG_RUNTIME_DIR", dir.c_str());
 }
 
+QtMessageHandler g_qt_default_handler = nullptr;
+
+// Qt's debug and info lines are the box's traces: they go to the console (stdout) with the
+// printf traces, and stderr keeps the warnings and errors.
+void traceToConsole(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtDebugMsg || type == QtInfoMsg) {
+        std::fputs(qPrintable(qFormatLogMessage(type, context, text) + '\n'), stdout);
+        return;
+    }
+    g_qt_default_handler(type, context, text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Trace lines go out whole and at once, as on the box's serial console, also when the
     // console is a file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    g_qt_default_handler = qInstallMessageHandler(traceToConsole);
     const std::string simRoot = takeSimRoot(argc, argv);
     if (simRoot.empty()) {
         platform::selectLinux();

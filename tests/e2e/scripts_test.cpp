@@ -103,11 +103,17 @@ protected:
     PlainStart() { stderrToFile_ = true; }
 };
 
-TEST_F(PlainStart, TheTerminalShowsNoWarningOfQtAtStart) {
+TEST_F(PlainStart, TheTerminalShowsNoWarningOfQtAtStartAndNoKeyTraces) {
     ASSERT_TRUE(ctlReady()) << console();
     ASSERT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
+    // A key's traces belong to the console, not among the errors.
+    ASSERT_EQ(ctl("key Right"), "ok\n");
+    ASSERT_TRUE(eventually(
+        [&] { return console().find("this is right-code [") != std::string::npos; }, seconds(10)))
+        << console();
     EXPECT_EQ(errors().find("QStandardPaths"), std::string::npos) << errors();
     EXPECT_EQ(errors().find("Qt"), std::string::npos) << errors();
+    EXPECT_EQ(errors().find("right-code"), std::string::npos) << errors();
 }
 
 }  // namespace
