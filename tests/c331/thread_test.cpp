@@ -70,8 +70,12 @@ TEST_F(C331ThreadTest, WithoutAChipTheThreadKeepsProbingAndNeverStartsThePanel) 
     EXPECT_EQ(scriptRuns(), 0);
     // A producer is not kept waiting by the probing thread.
     produce([](ZemRamPara& s) { s.wr16(1378, 3840); });
-    EXPECT_TRUE(c331_manage::c331_mutex.try_lock());
-    c331_manage::c331_mutex.unlock();
+    // The thread takes the lock for an instant at each probe, so the first try may meet it.
+    EXPECT_TRUE(waitFor([] {
+        if (!c331_manage::c331_mutex.try_lock()) return false;
+        c331_manage::c331_mutex.unlock();
+        return true;
+    }));
 }
 
 TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
