@@ -38,16 +38,7 @@ class PanelChains : public Program {
 protected:
     void SetUp() override {
         Program::SetUp();
-        ASSERT_TRUE(boxUp()) << console();
-    }
-    // The panel answers and both chip threads run.
-    bool boxUp() const {
-        return ctlReady() && eventually(
-                                 [&] {
-                                     return statusLine("fpga thread: ") == "fpga thread: ready" &&
-                                            statusLine("c331: ") == "c331: running";
-                                 },
-                                 seconds(60));
+        ASSERT_TRUE(chipsRunning()) << console();
     }
     void keys(std::initializer_list<const char*> names) const {
         for (const char* k : names) ASSERT_EQ(ctl(std::string("key ") + k), "ok\n") << k;
@@ -159,7 +150,7 @@ TEST_F(PanelChains, PictureStepsReachTheFpgasAndTheC331AndSurviveARestart) {
         },
         seconds(20)));
     restart();
-    ASSERT_TRUE(boxUp()) << console();
+    ASSERT_TRUE(chipsRunning()) << console();
     EXPECT_TRUE(statusReads("fpga 1: ", "fpga 1: running, brightness 247"));
     EXPECT_TRUE(statusReads("fpga 2: ", "fpga 2: running, brightness 247"));
     EXPECT_TRUE(

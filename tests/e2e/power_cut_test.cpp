@@ -25,15 +25,7 @@ class PowerCut : public Program {
 protected:
     void SetUp() override {
         Program::SetUp();
-        ASSERT_TRUE(boxUp()) << console();
-    }
-    bool boxUp() const {
-        return ctlReady() && eventually(
-                                 [&] {
-                                     return statusLine("fpga thread: ") == "fpga thread: ready" &&
-                                            statusLine("c331: ") == "c331: running";
-                                 },
-                                 seconds(60));
+        ASSERT_TRUE(chipsRunning()) << console();
     }
     // Status byte 6 as the PC reads it, or -1.
     int fontBits() const {
@@ -76,7 +68,7 @@ TEST_F(PowerCut, AFontCutByAPowerLossReadsAsAbsentAfterTheRestart) {
     const std::string last_glyphs(wide.end() - 64, wide.end());
     ASSERT_NE(flash(kWide32 + wide.size() - 64, 64), last_glyphs) << "the write ended too soon";
     restart();
-    ASSERT_TRUE(boxUp()) << console();
+    ASSERT_TRUE(chipsRunning()) << console();
     EXPECT_NE(flash(kWide32, 1), "P");
     const int after = fontBits();
     ASSERT_GE(after, 0);

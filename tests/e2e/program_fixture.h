@@ -40,6 +40,8 @@ protected:
     std::unique_ptr<TcpLink> connectPc(std::chrono::seconds limit) const;
     // Waits until the channel answers status (the box is up); false after a minute.
     bool ctlReady() const;
+    // Waits until the channel answers and both chip threads run; false after a minute each.
+    bool chipsRunning() const;
     // Repeats a command until it is answered ok (a USB plug waits for the watcher), for a minute.
     bool ctlOk(const std::string& line) const;
     // The status line that starts with prefix ("job: "), or "".
