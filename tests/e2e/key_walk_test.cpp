@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <sstream>
@@ -52,7 +53,7 @@ std::vector<Step> walkSteps(uint32_t seed) {
     for (int i = 0; i < kKeysPerWalk; ++i) {
         Step s;
         s.key = below(100) < kFrontKeyPercent
-                    ? kFrontKeys[below(5)]
+                    ? kFrontKeys[below(int(std::size(kFrontKeys)))]
                     : std::string(1, char('A' + below(kLastLetter - 'A' + 1)));
         if (below(100) < kShortGapPercent) {
             s.gap_ms = below(kShortGapMs);
@@ -115,6 +116,7 @@ const Route kRoutes[] = {
     {kPageFirmwareUsbGrade, kPageLinkOption, {"key Right", "key Right", "key OK"}, nullptr},
 };
 constexpr int kRouteTries = 8;
+constexpr int kOpenTries = 3;  // whole routes from the home screen
 
 const Route* routeTo(int page) {
     for (const Route& r : kRoutes)
@@ -147,7 +149,7 @@ protected:
         prepareBox();
     }
     void TearDown() override {
-        std::cout << "key walks: " << tally_.summary() << std::endl;
+        if (tally_.walks) std::cout << "key walks: " << tally_.summary() << std::endl;
         Program::TearDown();
     }
 
@@ -244,13 +246,23 @@ protected:
                std::to_string(r->from) + " (front: " + std::to_string(front().page) + ")";
     }
 
+    // A tip drops keys until it closes: a route whose keys it took in part is taken again.
+    std::string openFromHome(int page) {
+        std::string failure;
+        for (int t = 0; t < kOpenTries; ++t) {
+            if (!goHome()) return "the home screen did not show before the walk";
+            failure = open(page);
+            if (failure.empty() || !running()) break;
+        }
+        return failure;
+    }
+
     // One walk from the home screen through page start; "" when the box came through it.
     std::string walk(uint32_t seed, int start) {
         const std::string where =
             "seed " + std::to_string(seed) + " from page " + std::to_string(start) + ": ";
         ++tally_.walks;
-        if (!goHome()) return where + "the home screen did not show before the walk";
-        const std::string opened = open(start);
+        const std::string opened = openFromHome(start);
         if (!opened.empty()) return where + opened;
         const auto began = Clock::now();
         const std::string failure = pressKeys(walkSteps(seed));
@@ -308,7 +320,21 @@ const WalkGroup kGroups[] = {
     {18, {1119, 1120, 1121, 1122, 1123, 1124, 1125, 1126, 1127}},
 };
 
-class KeyWalks : public KeyWalk, public ::testing::WithParamInterface<WalkGroup> {};
+// The walks with fixed seeds run in the AddressSanitizer build, where a key that reaches freed
+// memory is caught where it does; in the other builds they would only add to the run time.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+class KeyWalks : public KeyWalk, public ::testing::WithParamInterface<WalkGroup> {
+protected:
+    void SetUp() override {
+        if (!kAddressSanitizer) GTEST_SKIP() << "the key walks run in the AddressSanitizer build";
+        KeyWalk::SetUp();
+    }
+};
 
 TEST_P(KeyWalks, FromEachPageLeaveTheBoxAliveAndNamingThePageInFront) {
     const WalkGroup& g = GetParam();
@@ -327,8 +353,8 @@ INSTANTIATE_TEST_SUITE_P(Pages, KeyWalks, ::testing::ValuesIn(kGroups),
                              return std::to_string(info.param.first) + "To" + std::to_string(last);
                          });
 
-// Each walk starts on page seed % 27. After a failure the box is switched off and on again;
-// the seeds walked on it since it started are printed, for ZEM_KEY_WALK_SEEDS to replay.
+// Each walk starts on page seed % 27. After a failure the walks go on on a new box; the seeds
+// walked on the old one since it started are printed, for ZEM_KEY_WALK_SEEDS to replay.
 TEST_F(KeyWalk, DISABLED_RandomSeedsForAsLongAsGiven) {
     const char* given = std::getenv("ZEM_KEY_WALK_SEEDS");
     const char* secs = std::getenv("ZEM_KEY_WALK_SECONDS");
@@ -349,8 +375,10 @@ TEST_F(KeyWalk, DISABLED_RandomSeedsForAsLongAsGiven) {
         if (failure.empty()) continue;
         record(failure + "\n  seeds walked on this box:" + box_seeds);
         box_seeds.clear();
-        restart();
-        prepareBox();
+        // A new box on a new root: a box switched off with the disk mounted keeps the mount
+        // point, where no disk mounts after.
+        Program::TearDown();
+        SetUp();
         if (HasFatalFailure()) break;
     }
     EXPECT_EQ(tally_.failures.size(), 0u);
