@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "card_files.h"
 #include "pc_link.h"
@@ -162,6 +163,25 @@ TEST_F(SimControl, KeysMoveThePanelAndScreenshotsShowIt) {
     ASSERT_EQ(ctl("touch 160 120"), "ok\n");
     EXPECT_TRUE(eventually([&] { return screenshot("menu-again") == menu; }, seconds(10)));
     fs::remove_all(root_ + "-shots");
+}
+
+// A source applied on the source page shows its check mark; Back pressed at once, while it
+// shows, is dropped as the panel's own keys are, and the page closes only once it has gone.
+TEST_F(SimControl, KeysWhileTheCheckMarkShowsAreDroppedAndTheBoxLives) {
+    using std::chrono::milliseconds;
+    // To the source page and its entry list: the menu's source page, a tab, the list.
+    for (const char* k : {"OK", "Right", "OK", "OK", "OK"}) {
+        ASSERT_EQ(ctl(std::string("key ") + k), "ok\n") << k;
+        std::this_thread::sleep_for(milliseconds(400));
+    }
+    for (const char* k : {"OK", "Back", "Back", "Back"})  // apply, and Back under the tip
+        ASSERT_EQ(ctl(std::string("key ") + k), "ok\n") << k;
+    std::this_thread::sleep_for(seconds(4));  // the tip has gone
+    ASSERT_EQ(ctl("key Back"), "ok\n");
+    std::this_thread::sleep_for(seconds(1));
+    EXPECT_TRUE(running()) << console();
+    EXPECT_NE(statusLine("fpga thread: "), "");
+    shot("after-six-keys");
 }
 
 TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {

@@ -3,6 +3,7 @@
 // window word under the C331 mutex, the apply flag, the tip), the refresh after it, crops
 // deleted or out of order, window words from the PC, id 103, and a receiver plugged.
 #include <QLabel>
+#include <QPointer>
 #include <QRegularExpression>
 #include <cstring>
 
@@ -245,6 +246,24 @@ TEST_F(SourcePage, ApplyingACropWritesTheWindowWordRaisesTheFlagAndShowsTheTip) 
         EXPECT_EQ(store().rd16(ZemRamPara::windowAddr(1, ZemRamPara::kWinSource)), kHdmi3);
         EXPECT_EQ(store().rd16(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource)), kHdmi1)
             << "window 0 untouched";
+    });
+    onPage(steps);
+}
+
+// The check mark is modal: Back pressed under it is blocked. A page closed (and freed) while
+// its OK waits in the tip's loop is left alone once the tip has gone.
+TEST_F(SourcePage, TheCheckMarkBlocksBackAndAPageClosedUnderItIsLeftAlone) {
+    std::vector<Item> steps = {apply(0, 0).front()};
+    steps.push_back([this] {
+        ASSERT_TRUE(g_tip->isVisible());
+        keys({kKeyBack, kKeyBack, kKeyBack});
+        EXPECT_EQ(g_page_focus, kPageInputChoose);
+        EXPECT_EQ(page().ui_seltype, 2) << "still in the list";
+        const QPointer<QWidget> was(g_inputchoose);
+        panel::back(&page());
+        settle();
+        EXPECT_TRUE(was.isNull()) << "freed while its OK is in the tip's loop";
+        tick(TIP::kShowTicks);
     });
     onPage(steps);
 }

@@ -5,7 +5,12 @@
 #include <QMetaObject>
 #include <set>
 
+#include "c331/c331_manage.h"
+#include "comm/link_session.h"
 #include "page_driver.h"
+#include "pc_link.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/tip.h"
 
 namespace {
 
@@ -111,6 +116,74 @@ TEST_F(RegisteredPages, EachIsItsRowsClassAndTheIdInFrontFollowsOpenBackAndMode)
         ASSERT_EQ(g_page_focus, kPageMain);
     }
     EXPECT_GE(opened, 1);
+}
+
+// A PC frame body through a TCP session, as the transports feed it; the reply body.
+Bytes pcAsks(const Bytes& b) {
+    static link_session session(LinkKind::Tcp, "test");
+    const Bytes w = wire(b);
+    ReplyReader r;
+    session.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+    return r.bodies.empty() ? Bytes{} : r.bodies.back();
+}
+
+QImage drawn(PageFrame* page) {
+    return page->widget()->grab().toImage();
+}
+
+// The page is drawn in the language in force, whole: re-texting it again changes nothing.
+void expectRetexted(PageFrame* page, int language, const char* what) {
+    ASSERT_NE(page, nullptr) << what;
+    EXPECT_EQ(panelLanguage(), language) << what;
+    const QImage shown = drawn(page);
+    page->language_changed();
+    EXPECT_TRUE(drawn(page) == shown) << what << " still shows the old language";
+}
+
+// With any page of the table in front, the PC's language (RAM 768, then register 11 and the
+// refresh of the apply) re-texts that page, and its parent after Back.
+TEST_F(RegisteredPages, ALanguageFromThePcReachesThePageInFrontAndItsParent) {
+    constexpr int kChinese = 0;
+    for (int id = kPageHome; id < kPageCount; ++id) {
+        SCOPED_TRACE(page_table::className(id));
+        ASSERT_TRUE(panel::registered(id));
+        store().ram[ZemRamPara::kRamLanguage] = 1;
+        store().shadow[ZemRamPara::kRamLanguage] = 1;
+        g_language = 1;
+        g_mainwindow->language_changed();
+        std::vector<Item> steps;
+        if (id == kPageHome)
+            steps.push_back([this] { key(kKeyBack); });  // the main menu leaves for a home screen
+        else if (id > kPageMain)
+            steps = openChain(id);
+        steps.push_back([id] {
+            ASSERT_EQ(g_page_focus, id);
+            ASSERT_EQ(pcAsks(writeRam(ZemRamPara::kRamLanguage, {kChinese, 0})).at(10), 0);
+            ASSERT_EQ(pcAsks(writeReg(11, 0xFF, {0x01})).at(10), 0);
+            {
+                std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                EXPECT_NE(c331_manage::take_apply(), 0) << "register 11 asks for the apply";
+            }
+            SyncUpdate::pInstance()->para_sync(1);  // the apply's refresh
+        });
+        steps.push_back([this, id] {
+            tick(TIP::kShowTicks);  // a tip the refresh showed (the link menu's) goes
+            expectRetexted(panel::page(id), kChinese, "the page in front");
+            shot(QString(page_table::className(id)) + "-zh");
+            if (id <= kPageMain) return;
+            const int parent = panel::parentOf(id);
+            for (int n = 0; n < 5 && panel::page(id); ++n) key(kKeyBack);
+            ASSERT_EQ(panel::page(id), nullptr);
+            expectRetexted(panel::page(parent), kChinese, "its parent after Back");
+            for (int at = parent; at > kPageMain && at < kPageCount; at = panel::parentOf(at))
+                if (PageFrame* open = panel::page(at)) panel::back(open);
+        });
+        session(steps);
+        while (g_page_focus > kPageMain && panel::front()) key(kKeyBack);
+        g_mode_shortcut_key = 0;
+        if (g_page_focus == kPageHome) key(kKeyOk);
+        ASSERT_EQ(g_page_focus, kPageMain);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -89,12 +90,14 @@ QWidget* PanelTest::front() const {
 }
 
 void PanelTest::key(int code) {
-    QWidget* page = front();
-    ASSERT_NE(page, nullptr) << "no page in front (id " << int(g_page_focus) << ")";
-    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
-    QCoreApplication::sendEvent(page, &press);
-    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier);
-    QCoreApplication::sendEvent(page, &release);
+    // The window the box's keys reach, so a modal tip or keypad blocks the page beneath.
+    QWindow* window = panel::keyWindow();
+    ASSERT_NE(window, nullptr) << "no page in front (id " << int(g_page_focus) << ")";
+    const QString text = code < Qt::Key_Escape ? QString(QChar(code)) : QString();
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(window, &press);
+    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(window, &release);
 }
 
 void PanelTest::keys(std::initializer_list<int> codes) {

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSettings>
+#include <QWindow>
 #include <cstring>
 
 #include "c331/c331_manage.h"
@@ -18,6 +19,8 @@
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "page_driver.h"
+#include "ui/shell/panel_view.h"
+#include "ui/system/firmware_update.h"
 #include "ui_factory.h"
 #include "video_io/raviksource.h"
 
@@ -333,6 +336,35 @@ TEST_F(FactoryPage, ARefreshWithANewLanguageEndsTheEditStateAndTouchesDoNothing)
         EXPECT_EQ(takeApply(), 0) << "a touched reset button does nothing";
         shot("traditional");
     }});
+}
+
+// The upgrade overlay hides the page: keys from the panel and from the control channel are
+// dropped until it closes, so no reset runs unseen.
+TEST_F(FactoryPage, KeysUnderTheUpgradeOverlayChangeNothing) {
+    scramble();
+    const std::vector<uint8_t> before(store().ram, store().ram + sizeof store().ram);
+    onPage({[&] {
+                focusOn(factory::kResetAll);
+                g_update_flag = kUpdateByPc;
+                firmware_update_start();
+                for (int k : {kKeyRight, kKeyOk, kKeyOk}) {
+                    key(k);
+                    QWindow* window = panel::keyWindow();
+                    ASSERT_TRUE(panel::postKey(k));
+                    QCoreApplication::sendPostedEvents(window);
+                }
+                EXPECT_EQ(focused(), factory::kResetAll);
+                EXPECT_EQ(g_page_focus, kPageFactory);
+                EXPECT_TRUE(std::equal(before.begin(), before.end(), store().ram))
+                    << "nothing reset";
+                shot("under-overlay");
+                g_update_flag = 0;
+                firmware_update_over();
+            },
+            [this] {
+                key(kKeyRight);
+                EXPECT_EQ(focused(), factory::kLanguage) << "keys work again once it has gone";
+            }});
 }
 
 }  // namespace

@@ -138,7 +138,11 @@ TEST_F(Overlay, StaysAbovePagesAndTipsOpenedLater) {
                  shot("over-page-and-tip");
                  tick(TIP::kShowTicks);
              },
-             [this] { key(kKeyBack); }});
+             [this] {
+                 key(kKeyBack);
+                 EXPECT_EQ(g_page_focus, kPageInputChoose) << "the key is dropped under it";
+                 panel::back(panel::front());
+             }});
     g_move_update->removeEventFilter(&watch);
     EXPECT_NE(g_move_update, nullptr);
 }

@@ -143,10 +143,6 @@ void CustomMode::language_changed() {
     ui->label_blank->setText(text(kBlank));
 }
 
-void CustomMode::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
-}
-
 CustomMode::Slot CustomMode::slotCopy() const {
     Slot s;
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);

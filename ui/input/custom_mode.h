@@ -25,7 +25,6 @@ public:
     explicit CustomMode(QWidget* parent = nullptr);
     ~CustomMode() override;
 
-    void syncUpdate();
     void language_changed() override;
     void lcd_para_init();
     void image_para_init();

@@ -124,7 +124,6 @@ void EDIDset::language_changed() {
 }
 
 void EDIDset::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
     if (level != 0) return;  // an edit in progress stays on screen
     const int base = ZemRamPara::kRamEdid + 6 * source_id;
     for (int a = base; a < base + 6; ++a)

@@ -129,11 +129,12 @@ void ImageLayout::redraw() {
     image_para_update();
 }
 
+void ImageLayout::languageRefresh() {
+    menulist_init();
+    language_changed();
+}
+
 void ImageLayout::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) {
-        menulist_init();
-        return language_changed();
-    }
     if (std::memcmp(drawn, store().ram + ZemRamPara::windowAddr(ui_select, 0), sizeof drawn) != 0)
         redraw();
 }

@@ -33,6 +33,7 @@ public slots:
     void slot_Button_back_clicked();
 
 protected:
+    void languageRefresh() override;
     void keyLeft() override { showWindow(-1); }
     void keyRight() override { showWindow(+1); }
     void keyOk() override {}

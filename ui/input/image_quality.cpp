@@ -36,10 +36,6 @@ void ImageQuality::language_changed() {
     menu.retext(ui->label_title, kTitle);
 }
 
-void ImageQuality::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
-}
-
 void ImageQuality::on_Button_quality_clicked() {
     panel::open(g_quality, kPageQuality);
 }

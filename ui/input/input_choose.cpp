@@ -400,8 +400,7 @@ void InputChoose::keyOk() {
         para_uiselect_init();
         on_Button_source_clicked();
     } else {
-        zem_source_button_clicked();
-        input_source_changed(current_window);
+        if (zem_source_button_clicked()) input_source_changed(current_window);
     }
 }
 
@@ -426,24 +425,24 @@ int InputChoose::listEntry() const {
     return kEntriesPerPage * current_page + ui_select;
 }
 
-void InputChoose::zem_source_button_clicked() {
+bool InputChoose::zem_source_button_clicked() {
     const int e = listEntry();
     // A list a refresh shortened, or a crop the table no longer holds, is refused: the window
     // would otherwise fall back to EXT.
-    if (e >= source_current_check()) return;
+    if (e >= source_current_check()) return true;
     int record = 0;
     if (e > 0) {
         CROP_PARA crop{};
         record = ZemRamPara::kCropCount;
         store().ZemGetCropPara(source_number, e, &crop, &record);
-        if (record >= ZemRamPara::kCropCount) return;
+        if (record >= ZemRamPara::kCropCount) return true;
     }
     source_type = e > 0;
     crop_id = uint8_t(record);
     store().ZemSetImageSource(e, source_number, current_window);
     source_id = source_number;
     initSource();
-    if (g_tip) g_tip->tip_create(1);
+    return !g_tip || staysOpen([] { g_tip->tip_create(1); });
 }
 
 void InputChoose::zem_button_inputcut_clicked() {
@@ -461,7 +460,6 @@ void InputChoose::slot_Button_back_clicked() {
 // ---- Refresh ----
 
 void InputChoose::syncUpdate(int id) {
-    if (store().ZemLanguageChanged() == 1) language_changed();
     bool rebuild = false;
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w) {
         const int source = ZemRamPara::windowAddr(w, ZemRamPara::kWinSource);

@@ -48,7 +48,8 @@ public:
     Ui::InputChoose* ui;
 
 public slots:
-    void zem_source_button_clicked();
+    // Gives the current window the entry in focus; false when the page closed under its tip.
+    bool zem_source_button_clicked();
     void slot_Button_back_clicked();
 
 protected:

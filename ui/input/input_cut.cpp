@@ -526,11 +526,12 @@ void InputCut::slot_Button_back_clicked() {
 
 // ---- Refresh ----
 
+void InputCut::languageRefresh() {
+    language_changed();
+    if (ui->frame_add->isVisible()) ui->label_change_source->setText(namePrefix() + form_name);
+}
+
 void InputCut::syncUpdate(int id) {
-    if (store().ZemLanguageChanged() == 1) {
-        language_changed();
-        if (ui->frame_add->isVisible()) ui->label_change_source->setText(namePrefix() + form_name);
-    }
     bool changed = false;
     for (int a = ZemRamPara::kRamCropTable; a < kCropTableEnd && !changed; ++a)
         changed = store().ram[a] != store().shadow[a];

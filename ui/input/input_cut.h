@@ -56,6 +56,7 @@ public slots:
     void confirmString(QString text);
 
 protected:
+    void languageRefresh() override;
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override;

@@ -40,10 +40,6 @@ void LinkOption::language_changed() {
     menu.retext(ui->label_title, kTitle);
 }
 
-void LinkOption::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
-}
-
 void LinkOption::on_Button_linkcom_clicked() {
     panel::open(g_linkcom, kPageLinkCom);
 }

@@ -17,7 +17,6 @@ public:
     explicit LinkOption(QWidget* parent = nullptr);
     ~LinkOption() override;
 
-    void syncUpdate();
     void language_changed() override;
     void slot_Button_back_clicked() { panel::back(this); }
     void on_Button_linkcom_clicked();

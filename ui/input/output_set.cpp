@@ -45,10 +45,6 @@ void OutputSet::language_changed() {
         text(kInfo).arg(store().rd16(kRamLedWidth)).arg(store().rd16(kRamLedHeight)));
 }
 
-void OutputSet::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
-}
-
 void OutputSet::on_Button_ledset_clicked() {
     panel::open(g_ledset, kPageLedSet);
 }

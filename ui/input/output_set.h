@@ -16,7 +16,6 @@ public:
     explicit OutputSet(QWidget* parent = nullptr);
     ~OutputSet() override;
 
-    void syncUpdate();
     void language_changed() override;
     void slot_Button_back_clicked() { panel::back(this); }
 

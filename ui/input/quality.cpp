@@ -60,7 +60,6 @@ void quality::language_changed() {
 }
 
 void quality::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
     para_init();
 }
 

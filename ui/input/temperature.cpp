@@ -87,11 +87,13 @@ void temperature::language_changed() {
     ui->label_name_blue->setText(text(kBlue));
 }
 
+void temperature::languageRefresh() {
+    language_changed();
+    endPresetEdit();  // the list is refilled in the new language; nothing written
+    para_init();
+}
+
 void temperature::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) {
-        language_changed();
-        endPresetEdit();  // the list is refilled in the new language; nothing written
-    }
     para_init();
 }
 

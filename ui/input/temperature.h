@@ -32,6 +32,7 @@ public slots:
     void slot_Button_back_clicked();
 
 protected:
+    void languageRefresh() override;
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override;

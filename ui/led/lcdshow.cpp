@@ -83,8 +83,7 @@ void lcdshow::language_changed() {
     ui->label_autolock->setText(text(kLockLabel));
 }
 
-void lcdshow::syncUpdate() {
-    if (store().ZemLanguageChanged() != 1) return;
+void lcdshow::languageRefresh() {
     language_changed();
     para_init();
     if (edit_flag) endEditing();

@@ -24,7 +24,6 @@ public:
     ~lcdshow() override;
 
     void language_changed() override;
-    void syncUpdate();
     void para_init();
     void menulist_init();
     // Store the chosen entry in the row's global.
@@ -39,6 +38,7 @@ public slots:
     void slot_Button_back_clicked();
 
 protected:
+    void languageRefresh() override;
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override;

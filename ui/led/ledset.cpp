@@ -161,7 +161,6 @@ void ledset::para_init() {
 
 void ledset::syncUpdate() {
     const bool sizeChanged = wordChanged(kRamLedW) || wordChanged(kRamLedH);
-    if (store().ZemLanguageChanged() == 1) language_changed();
     if (sizeChanged) para_init();
 }
 

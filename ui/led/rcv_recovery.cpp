@@ -1,5 +1,6 @@
 #include "ui/led/rcv_recovery.h"
 
+#include "fpga/fpga_globals.h"
 #include "ui/shell/job_gate.h"
 #include "ui/shell/qround_progress_bar.h"
 #include "ui_rcv_recovery.h"
@@ -63,6 +64,11 @@ void rcv_recovery::rcv_self_recovery_file_list() {
                                     false};
         },
         [this](int k) { list.select(k); });
+}
+
+void rcv_recovery::syncUpdate(int id) {
+    const uint16_t cards = send_para_u16(send_para::kCardToRecover);
+    if (id == 99 || (cards != 255 && cards != 65535)) rcv_self_recovery_file_list();
 }
 
 void rcv_recovery::setResultList(const QStringList& entries) {

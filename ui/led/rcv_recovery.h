@@ -21,7 +21,8 @@ public:
     explicit rcv_recovery(QWidget* parent = nullptr);
     ~rcv_recovery() override;
 
-    void syncUpdate(int) {}
+    // A cleared list (99) or cards the FPGA thread found to recover: the list is drawn again.
+    void syncUpdate(int id);
     void language_changed() override;
     void rcv_self_recovery_file_list();
     void menulist_button_ok_page();

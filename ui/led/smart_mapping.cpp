@@ -924,18 +924,14 @@ void SmartMapping::keyFiles(KeyAction a) {
 }
 
 void SmartMapping::syncUpdate(int id) {
-    if (id == 100) return;
-    if (id == 101 || id == 102) {
-        countScanFiles();
-        if (file_page_shown) {
-            on_Button_next_5_clicked();
-        } else {
-            file_select = 0;
-            textsTopRow();
-        }
-        return;
+    if (id != 101 && id != 102) return;
+    countScanFiles();
+    if (file_page_shown) {
+        on_Button_next_5_clicked();
+    } else {
+        file_select = 0;
+        textsTopRow();
     }
-    if (store().ZemLanguageChanged() == 1) language_changed();
 }
 
 // ---- Texts ----
@@ -1015,10 +1011,11 @@ void SmartMapping::textsTopRow() {
     for (int i = 0; i < kTopItems; ++i) {
         const int pt = chinese ? 9 : (lang == 1 || i >= 2) ? 7 : 6;
         top[i]->setGeometry(5, chinese ? kChineseY[i] : kOtherY[i], 65, chinese ? 20 : 30);
-        setButtonWords(top[i], text(*words[i]), pt);
         const char* style = i != top_focus ? kStyleNormal : level ? kStyleActive : kStyleFocus;
         if (i == kTopLoadScan && scan_file_count == 0) style = kStyleDimmed;
+        // Styled first: the words are fitted in the font the style leaves them.
         top[i]->setStyleSheet(style);
+        setButtonWords(top[i], text(*words[i]), pt);
     }
 }
 

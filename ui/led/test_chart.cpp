@@ -86,10 +86,6 @@ void test_chart::language_changed() {
     ui->Button_closetest->setText(text(kCloseText));
 }
 
-void test_chart::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
-}
-
 void test_chart::keyOk() {
     if (focus.ui_select == kClose)
         slot_Button_back_clicked();

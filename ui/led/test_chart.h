@@ -24,7 +24,7 @@ public:
     ~test_chart() override;
 
     void language_changed() override;
-    void syncUpdate();
+
     void menulist_init();
 
     Ui::test_chart* ui;

@@ -94,7 +94,7 @@ void AdvancedOption::language_changed() {
 }
 
 void AdvancedOption::syncUpdate(int id) {
-    if (store().ZemLanguageChanged() == 1 || id == kRefreshPcFileEnd) language_changed();
+    if (id == kRefreshPcFileEnd) language_changed();
 }
 
 void AdvancedOption::openChild(int id) {
@@ -125,9 +125,11 @@ void AdvancedOption::on_Button_factory_clicked() {
 void AdvancedOption::on_Button_age_clicked() {
     if (!g_numberkeyboard) return;
     code_accepted = 0;
-    const QPointer<AdvancedOption> alive(this);
-    g_numberkeyboard->open_for(this, nullptr, text(kCodeTitle), "**********");
-    if (!alive || !code_accepted) return;
+    if (!staysOpen([this] {
+            g_numberkeyboard->open_for(this, nullptr, text(kCodeTitle), "**********");
+        }) ||
+        !code_accepted)
+        return;
     code_accepted = 0;
     openChild(kPageFactoryAge);
 }

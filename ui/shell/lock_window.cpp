@@ -144,7 +144,6 @@ void LockWindow::buildTile(int w, uint16_t closeLed) {
 }
 
 void LockWindow::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
     if (wordChanged(kRamLedWidth) || wordChanged(kRamLedHeight)) ledSizeText();
     if (wordChanged(kRamBright)) ui->label_bright->setText(QString::number(word(kRamBright)));
     if (wordChanged(kRamContrast)) ui->label_contrast->setText(QString::number(word(kRamContrast)));

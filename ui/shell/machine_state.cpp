@@ -125,7 +125,6 @@ void MachineState::language_changed() {
 }
 
 void MachineState::syncUpdate(int id) {
-    if (store().ZemLanguageChanged() == 1) language_changed();
     source_check();
     if (fpga_manage::p_fpga_manage && id == 11) initWlan();
 }

@@ -108,7 +108,6 @@ bool MainWindow::takeTipRequest() {
 }
 
 void MainWindow::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
     bool changed = false;
     for (int a : {int(ZemRamPara::kRamCloseLed), audioWord(), kRamKeyLock})
         changed = changed || wordChanged(a);

@@ -92,8 +92,7 @@ void Option::slot_Button_back_clicked() {
 
 void Option::syncUpdate(int id) {
     // A USB disk mounted: the menu gives way to the main menu.
-    if (id == 102) return slot_Button_back_clicked();
-    if (store().ZemLanguageChanged() == 1) language_changed();
+    if (id == 102) slot_Button_back_clicked();
 }
 
 // ---- Entries ----

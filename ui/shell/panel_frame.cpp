@@ -209,6 +209,17 @@ void PageFrame::keyMode() {
     panel::modeShortcut();
 }
 
+bool PageFrame::staysOpen(const std::function<void()>& work) {
+    const QPointer<QWidget> alive(self_);
+    work();
+    return alive && panel::page(id_) == this;
+}
+
+void PageFrame::languageStep() {
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    if (store && store->ZemLanguageChanged() == 1) languageRefresh();
+}
+
 void PageFrame::dispatchKey(int key) {
     qDebug("in %s keyReleaseEvent event %#x", class_name_, unsigned(key));
     // The page may close itself while it acts; the letter then goes to a keypad handler of
@@ -225,8 +236,7 @@ void PageFrame::dispatchKey(int key) {
             keyRight();
             break;
         case KeyAction::Ok:
-            qDebug("this is OK button(%s)[Release],g_lockwindow=%p\n", name,
-                   static_cast<void*>(panel::page(kPageHome)));
+            qDebug("this is OK button(%s)[Release]\n", name);
             keyOk();
             break;
         case KeyAction::Mode:

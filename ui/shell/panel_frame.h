@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "core/globals.h"
@@ -131,6 +132,16 @@ public:
     int pageId() const { return id_; }
 
 protected:
+    // Runs work that may close this page: a nested loop (a tip, the number keypad, a child
+    // page), where refreshes, keys and the Mode shortcut run, or a refresh's own steps. True
+    // when the page is still the open page of its id afterwards; the caller then re-reads what
+    // it held before. False: the caller returns at once and touches nothing of the page.
+    bool staysOpen(const std::function<void()>& work);
+    // Every refresh ends with this step, after the page's own: a new language from the
+    // parameter RAM re-texts the page in front.
+    void languageStep();
+    // What a new language does to the page; pages with more to do than re-texting add it here.
+    virtual void languageRefresh() { language_changed(); }
     void dispatchKey(int key);
     void tracePress(int key) const;
     virtual void keyLeft() { focus.move(-1); }
@@ -151,15 +162,18 @@ private:
 };
 
 namespace panel_detail {
-// The page's refresh: syncUpdate(id) where the page takes the id, else syncUpdate().
+// The page's own refresh steps: syncUpdate(id) where the page takes the id, else syncUpdate(),
+// none where the page has no steps beyond the language.
 template <class P>
 auto refresh(P* page, int id, int) -> decltype(page->syncUpdate(id), void()) {
     page->syncUpdate(id);
 }
 template <class P>
-void refresh(P* page, int, long) {
+auto refresh(P* page, int, long) -> decltype(page->syncUpdate(), void()) {
     page->syncUpdate();
 }
+template <class P>
+void refresh(P*, int, ...) {}
 }  // namespace panel_detail
 
 // The base of every page: a frameless 320 x 240 top-level Widget (QDialog, QMainWindow) whose
@@ -173,7 +187,10 @@ public:
         this->setWindowFlags(this->windowFlags() | Qt::FramelessWindowHint);
         this->setFixedSize(320, 240);
     }
-    void refreshPage(int id) override { panel_detail::refresh(static_cast<Self*>(this), id, 0); }
+    void refreshPage(int id) override {
+        if (staysOpen([this, id] { panel_detail::refresh(static_cast<Self*>(this), id, 0); }))
+            languageStep();
+    }
 
 protected:
     void keyPressEvent(QKeyEvent* e) override { tracePress(e->key()); }

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWidget>
+#include <QWindow>
 
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
@@ -31,11 +32,25 @@ QWidget* keyTarget() {
     return page ? page->widget() : nullptr;
 }
 
+QWindow* keyWindow() {
+    // The modal window on top first: the platform makes a window the focus window only once
+    // its queued activation has run, which a key sent at once would overtake.
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal->window()->windowHandle();
+    // A platform without a window stack (offscreen) leaves the focus on a window that closed.
+    QWindow* focus = QGuiApplication::focusWindow();
+    if (focus && focus->isVisible()) return focus;
+    PageFrame* page = front();
+    return page ? page->widget()->window()->windowHandle() : nullptr;
+}
+
 bool postKey(int code) {
-    QWidget* target = keyTarget();
-    if (!target) return false;
-    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, code, Qt::NoModifier));
-    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, code, Qt::NoModifier));
+    QWindow* window = keyWindow();
+    if (!window) return false;
+    // A keypad letter carries its text, as the keypad's keyboard reports it. The window hands
+    // the key to its focus widget unless a modal window blocks it.
+    const QString text = code < Qt::Key_Escape ? QString(QChar(code)) : QString();
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+        QCoreApplication::postEvent(window, new QKeyEvent(type, code, Qt::NoModifier, text));
     return true;
 }
 

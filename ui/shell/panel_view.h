@@ -6,14 +6,19 @@
 #include <QPoint>
 
 class QWidget;
+class QWindow;
 
 namespace panel {
 
 // The number keypad while it is open over a page, else the page in front; null before the
 // panel exists.
 QWidget* keyTarget();
-// A key pressed and released on keyTarget(), delivered through the event queue so a key that
-// opens a page (a nested loop) does not hold the caller; false when there is no target.
+// The window a key of the panel goes to, as Qt routes the box's own keys: the active modal
+// window, else the focus window, else the page in front; null before the panel exists.
+QWindow* keyWindow();
+// A key pressed and released on keyWindow(), queued to that window as the box's keys reach it:
+// a modal window (a tip, the keypad) blocks it from the pages beneath, and a key that opens a
+// page (a nested loop) does not hold the caller; false when there is no window.
 bool postKey(int code);
 // A touch at a point of the panel (0..319, 0..239) on the widget under it, pressed and
 // released through the event queue; false when nothing of the panel is there.

@@ -122,8 +122,7 @@ void factory::showFontLines() {
 
 // A language change (this row's, or a reset's) shows the language in force, and the row's
 // choice follows it: OK, OK after a reset must not bring the earlier language back.
-void factory::syncUpdate() {
-    if (store().ZemLanguageChanged() != 1) return;
+void factory::languageRefresh() {
     const int lang = g_language;
     if (lang >= 0 && lang < kLanguages) {
         if (focus.ui_select == kLanguage && lang_edit) setLanguageEdit(false);

@@ -22,7 +22,6 @@ public:
     ~factory() override;
 
     void language_changed() override;
-    void syncUpdate();
     void on_Button_lang_clicked();
     void on_Button_reset1_clicked();
     void on_Button_reset2_clicked();
@@ -38,6 +37,7 @@ public slots:
     void slot_Button_back_clicked();
 
 protected:
+    void languageRefresh() override;
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override;

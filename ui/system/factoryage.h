@@ -24,7 +24,6 @@ public:
     explicit factoryage(QWidget* parent = nullptr);
     ~factoryage() override;
 
-    void syncUpdate() {}
     void language_changed() override {}  // the same texts in every language
     void ageloginit();
     void update_agelog();

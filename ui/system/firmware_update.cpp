@@ -44,7 +44,8 @@ FirmwareUpdate::FirmwareUpdate(QWidget* parent) : QDialog(parent), ui(new Ui::Fi
     text_label->setAlignment(Qt::AlignCenter);
     text_label->setStyleSheet("color: #FFFFFF;font: 13px");
     language_changed();
-    // Pages and tips opened later come up over it; it goes back on top.
+    // Pages and tips opened later come up over it; it goes back on top. It stays non-modal (its
+    // start returns at once), yet keys meant for the pages beneath end here.
     qApp->installEventFilter(this);
 }
 
@@ -62,6 +63,9 @@ void FirmwareUpdate::language_changed() {
 }
 
 bool FirmwareUpdate::eventFilter(QObject* watched, QEvent* e) {
+    // The pages beneath can't be seen: their keys, from any route, are dropped.
+    if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) && isVisible())
+        return true;
     if (e->type() == QEvent::Show && watched != this && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->isWindow())
         QMetaObject::invokeMethod(this, "raise", Qt::QueuedConnection);

@@ -71,18 +71,11 @@ void firmware_usbgrade::upgrade_file_list() {
 }
 
 void firmware_usbgrade::syncUpdate(int id) {
-    switch (id) {
-        case 100:  // a disk plugged in: nothing to read until it is mounted
-            return;
-        case 101:
-        case 102:
-            list.file_select = 0;
-            get_file_list_smartpath();
-            return;
-        default:
-            break;
+    // A disk plugged in (100) has nothing to read until it is mounted.
+    if (id == 101 || id == 102) {
+        list.file_select = 0;
+        get_file_list_smartpath();
     }
-    if (store().ZemLanguageChanged()) language_changed();
     if (id == 104 && file_downing) on_Button_grade_clicked();
 }
 

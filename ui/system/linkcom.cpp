@@ -30,10 +30,6 @@ void linkcom::language_changed() {
     ui->label_stop->setText(text(kStop));
 }
 
-void linkcom::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
-}
-
 void linkcom::slot_Button_back_clicked() {
     panel::back(this);
 }

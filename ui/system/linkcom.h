@@ -18,7 +18,6 @@ public:
     ~linkcom() override;
 
     void language_changed() override;
-    void syncUpdate();
 
     Ui::linkcom* ui;
 

@@ -117,10 +117,6 @@ void linkwlan::language_changed() {
     ui->Button_cancle->setText(text(kCancelText));
 }
 
-void linkwlan::syncUpdate() {
-    if (store().ZemLanguageChanged() == 1) language_changed();
-}
-
 void linkwlan::keyOk() {
     const int i = focus.ui_select;
     if (i < kApply)

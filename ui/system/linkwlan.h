@@ -29,7 +29,7 @@ public:
     ~linkwlan() override;
 
     void language_changed() override;
-    void syncUpdate();
+
     void on_Button_net_apply_clicked();
 
     Ui::linkwlan* ui;

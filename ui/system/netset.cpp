@@ -91,7 +91,6 @@ void netset::syncUpdate(int id) {
         fpga_manage* f = fpga_manage::p_fpga_manage;
         initWlan(f ? f->wlan_state_mirror() : 0);
     }
-    if (store().ZemLanguageChanged() == 1) language_changed();
 }
 
 void netset::wlan_para_get(unsigned short port) {

@@ -130,8 +130,7 @@ void othersetup::para_init() {
     setList(ui->dbd_state, {&kOff, &kOn}, pointToPoint || store().rd16(kRamPointToPoint) ? 1 : 0);
 }
 
-void othersetup::syncUpdate() {
-    if (store().ZemLanguageChanged() != 1) return;
+void othersetup::languageRefresh() {
     language_changed();
     if (edit_flag) {
         edit_flag = 0;

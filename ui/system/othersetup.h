@@ -24,7 +24,6 @@ public:
     ~othersetup() override;
 
     void language_changed() override;
-    void syncUpdate();
     // The six lists and their shown choices from the parameter RAM.
     void para_init();
     // Commits edit_index on the focused item.
@@ -43,6 +42,7 @@ public slots:
     void slot_Button_back_clicked();
 
 protected:
+    void languageRefresh() override;
     void keyLeft() override { step(-1); }
     void keyRight() override { step(+1); }
     void keyOk() override;
