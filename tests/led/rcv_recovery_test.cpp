@@ -118,6 +118,30 @@ TEST_F(RecoveryPage, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
           }});
 }
 
+// A refresh redraws the list on a cleared list (99) or while the mailbox names cards to
+// recover; with no card named (255, 65535) it leaves the list as drawn.
+TEST_F(RecoveryPage, TheRefreshRedrawsTheListOnAClearedListOrCardsToRecover) {
+    open({[this] {
+        const QString entry = "Find Screen01, LED02, Rcv<font color = #FFFFFF >03</font>";
+        // Stored but not drawn yet, as the FPGA thread leaves them.
+        g_rcv_recovery->result_list = QStringList{"01/02/03/09"};
+        g_rcv_recovery->shown_count = 1;
+        for (uint16_t none : {uint16_t(255), uint16_t(65535)}) {
+            set_send_para_u16(send_para::kCardToRecover, none);
+            SyncUpdate::pInstance()->para_sync(1);
+            EXPECT_TRUE(shownTexts().isEmpty()) << none;
+        }
+        SyncUpdate::pInstance()->para_sync(99);
+        EXPECT_EQ(shownTexts(), QStringList{entry}) << "99";
+        g_rcv_recovery->rcv_self_recovery_file_list();  // the entry drawn, whatever came before
+        g_rcv_recovery->shown_count = 0;
+        set_send_para_u16(send_para::kCardToRecover, 2);
+        SyncUpdate::pInstance()->para_sync(1);
+        EXPECT_TRUE(shownTexts().isEmpty()) << "a named card: drawn again, now without entries";
+        set_send_para_u16(send_para::kCardToRecover, 255);
+    }});
+}
+
 TEST_F(RecoveryPage, ThePcsDeletionClosesThePageUnlessAJobRuns) {
     open({[this] {
               key(kKeyOk);

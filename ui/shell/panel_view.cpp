@@ -33,14 +33,17 @@ QWidget* keyTarget() {
 }
 
 QWindow* keyWindow() {
-    // The modal window on top first: the platform makes a window the focus window only once
-    // its queued activation has run, which a key sent at once would overtake.
-    if (QWidget* modal = QApplication::activeModalWidget()) return modal->window()->windowHandle();
-    // A platform without a window stack (offscreen) leaves the focus on a window that closed.
+    // The window on top takes the keys, as the box's window stack gives them: the modal window
+    // (a tip, the keypad, a page's loop), else the page in front. The platform's focus window
+    // follows only once its queued activation has run, which a key sent at once overtakes.
+    QWidget* top = QApplication::activeModalWidget();
+    if (!top) {
+        PageFrame* page = front();
+        if (page && page->widget()->isVisible()) top = page->widget();
+    }
+    if (top) return top->window()->windowHandle();
     QWindow* focus = QGuiApplication::focusWindow();
-    if (focus && focus->isVisible()) return focus;
-    PageFrame* page = front();
-    return page ? page->widget()->window()->windowHandle() : nullptr;
+    return focus && focus->isVisible() ? focus : nullptr;
 }
 
 bool postKey(int code) {

@@ -13,8 +13,8 @@ namespace panel {
 // The number keypad while it is open over a page, else the page in front; null before the
 // panel exists.
 QWidget* keyTarget();
-// The window a key of the panel goes to, as Qt routes the box's own keys: the active modal
-// window, else the focus window, else the page in front; null before the panel exists.
+// The window a key of the panel goes to: the active modal window, else the page in front, else
+// the focus window; null before the panel exists.
 QWindow* keyWindow();
 // A key pressed and released on keyWindow(), queued to that window as the box's keys reach it:
 // a modal window (a tip, the keypad) blocks it from the pages beneath, and a key that opens a
