@@ -389,9 +389,20 @@ std::string jobLines() {
     return out;
 }
 
+// The page in front, asked on the panel's thread: "page: ID NAME", or "page: none".
+std::string pageLine() {
+    return "page: " + sim_control_on_panel([] {
+               const PageFrame* front = panel::front();
+               if (!front) return std::string("none");
+               return std::to_string(front->pageId()) + " " +
+                      page_table::className(front->pageId());
+           }) +
+           "\n";
+}
+
 std::string statusCommand(const SimArgs& w) {
     if (w.size() != 1) return error("usage: status");
-    return fpgaLines() + inputLines() + usbLine() + c331Line() + jobLines();
+    return fpgaLines() + inputLines() + usbLine() + c331Line() + pageLine() + jobLines();
 }
 
 struct Command {

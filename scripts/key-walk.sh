@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Random key walks on the built program (the simulated box, driven through its control channel)
+# for SECONDS, each from a page of its own; prints the seed of every walk that failed, with the
+# seeds walked before it on the same box, and the count of walks, keys and pages reached.
+# --seeds replays a list of seeds on one box, in turn. The whole log (the box's stderr with any
+# sanitizer report) stays in BUILD/key-walk.log. Exits 1 when a walk failed.
+# Build first, e.g. the AddressSanitizer build:
+#   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
+#   cmake --build build-asan --target zemT57N e2e_tests
+# Usage: scripts/key-walk.sh SECONDS [BUILD]        (BUILD: build-asan when not given)
+#        scripts/key-walk.sh --seeds "S1 S2 ..." [BUILD]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+usage() {
+    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+    exit 2
+}
+[ $# -ge 1 ] || usage
+unset ZEM_KEY_WALK_SEEDS
+seconds=0
+if [ "$1" = "--seeds" ]; then
+    [ $# -ge 2 ] || usage
+    export ZEM_KEY_WALK_SEEDS=$2
+    shift 2
+else
+    [[ $1 =~ ^[0-9]+$ ]] || usage
+    seconds=$1
+    shift
+fi
+build=${1:-build-asan}
+tests=$build/tests/e2e_tests
+[ -x "$tests" ] || { echo "no $tests: build the e2e_tests target in $build first" >&2; exit 2; }
+log=$build/key-walk.log
+export ZEM_KEY_WALK_SECONDS=$seconds QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+status=0
+"$tests" --gtest_also_run_disabled_tests \
+    --gtest_filter='KeyWalk.DISABLED_RandomSeedsForAsLongAsGiven' >"$log" 2>&1 || status=$?
+grep -E '^(key walk|  seeds walked)' "$log" || true
+reports=$(grep -c -E '^(==[0-9]+==ERROR|SUMMARY): ' "$log" || true)
+[ "$reports" = 0 ] || echo "sanitizer reports: $reports lines (the stacks are in $log)"
+if [ $status -ne 0 ]; then
+    echo "FAILED (log: $log)"
+    exit 1
+fi
+echo "passed (log: $log)"
