@@ -10,7 +10,6 @@
 #include <fstream>
 
 #include "c331/c331_manage.h"
-#include "comm/sim_control.h"
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
@@ -20,6 +19,7 @@
 #include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/sim_receivers.h"
+#include "simctl/sim_control.h"
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/panel_view.h"
 
