@@ -12,7 +12,6 @@
 
 #include "c331/c331_manage.h"
 #include "comm/comm_links.h"
-#include "comm/sim_control.h"
 #include "comm/usb_server.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
@@ -23,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/hid_keypad.h"
 #include "platform/sim/sim_box.h"
+#include "simctl/sim_control.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/panel_frame.h"
 #include "video_io/raviksource.h"

@@ -10,9 +10,9 @@
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
 #include "comm/comm_links.h"
-#include "comm/sim_control.h"
 #include "comm/usb_server.h"
 #include "fpga/fpga_manage.h"
+#include "simctl/sim_control.h"
 #include "video_io/raviksource.h"
 
 std::string makeTempDir(const char* tag) {

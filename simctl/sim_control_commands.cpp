@@ -11,7 +11,6 @@
 
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
-#include "comm/sim_control.h"
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
@@ -21,6 +20,7 @@
 #include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/sim_receivers.h"
+#include "simctl/sim_control.h"
 #include "ui/shell/panel_frame.h"
 #include "ui/shell/panel_view.h"
 

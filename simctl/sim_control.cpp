@@ -1,4 +1,4 @@
-#include "comm/sim_control.h"
+#include "simctl/sim_control.h"
 
 #include <poll.h>
 #include <signal.h>
