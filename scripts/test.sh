@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the program and its tests three times (plain; AddressSanitizer with
-# UndefinedBehaviorSanitizer; ThreadSanitizer), runs every test in each (with ctest, but each
-# test program whole in the AddressSanitizer build), and runs the fuzz targets for a fixed
-# number of runs; then cross-builds for the box (32-bit
-# ARM) and runs every test again under qemu-user. ctest's summary of the armhf run is the last
-# line.
+# UndefinedBehaviorSanitizer; ThreadSanitizer), runs every test in each (with ctest; in the
+# AddressSanitizer build each test program whole instead, but for those that start the program
+# itself), and runs the fuzz targets for a fixed number of runs; then cross-builds for the box
+# (32-bit ARM) and runs every test again under qemu-user. ctest's summary of the armhf run is
+# the last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -29,8 +29,11 @@ tests/fuzz/run.sh
 # The AddressSanitizer build runs each test program whole, all its cases in one process, so
 # that what one case leaves in a singleton reaches the next; the other builds run every case
 # in a process of its own through ctest, so running them one by one here too would only repeat.
+# The cases that start the program itself keep nothing in the test's singletons: ctest runs
+# them side by side.
 configure -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
 cmake --build build-asan -j "$jobs"
+program_tests='^(e2e|simctl)$'  # their folders under tests/, and ctest labels
 whole_run() {
     local log="$1.whole.log"
     timeout 1200 env QT_QPA_PLATFORM=offscreen "$1" >"$log" 2>&1 && return
@@ -39,11 +42,16 @@ whole_run() {
     return 1
 }
 export -f whole_run
-asan_programs=(build-asan/tests/*_tests)
+asan_programs=()
+for p in build-asan/tests/*_tests; do
+    [[ $(basename "$p" _tests) =~ $program_tests ]] || asan_programs+=("$p")
+done
 printf '%s\n' "${asan_programs[@]}" |
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
         xargs -P "$jobs" -I{} bash -c 'whole_run {}'
 echo "AddressSanitizer build: ${#asan_programs[@]} passed, 0 failed (test programs run whole)"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest -j "$jobs" -L "$program_tests" --output-on-failure)
 # A race report fails its test (exit code 66); tests/tsan.supp names the Qt frames it skips.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
     build_and_test build-tsan -DZEM_TSAN=ON -DZEM_BENCH=OFF

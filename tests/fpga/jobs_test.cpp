@@ -6,9 +6,9 @@
 
 #include "card_files.h"
 #include "cards_fixture.h"
-#include "comm/sim_control.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
+#include "simctl/sim_control.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // routing of what comes back: answers for the PC, acknowledgements and the answer buffer, and
 // replies it must drop.
 #include "cards_fixture.h"
-#include "comm/sim_control.h"
 #include "platform/clock.h"
+#include "simctl/sim_control.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "c331/c331_manage.h"
-#include "comm/sim_control.h"
 #include "core/file_io.h"
 #include "fpga_fixture.h"
 #include "platform/sim/sim_c331.h"
+#include "simctl/sim_control.h"
 #include "ui/shell/main_window.h"
 #include "usb_package.h"
 
