@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 usage() {
     sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-    exit 2
+    exit 1
 }
 [ $# -ge 1 ] || usage
 unset ZEM_KEY_WALK_SEEDS
@@ -29,7 +29,7 @@ else
 fi
 build=${1:-build-asan}
 tests=$build/tests/e2e_tests
-[ -x "$tests" ] || { echo "no $tests: build the e2e_tests target in $build first" >&2; exit 2; }
+[ -x "$tests" ] || { echo "error: no $tests: build the e2e_tests target in $build first" >&2; exit 1; }
 log=$build/key-walk.log
 export ZEM_KEY_WALK_SECONDS=$seconds QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
