@@ -156,9 +156,7 @@ protected:
     // Cards (one needing recovery, so that the recovery page has work), a USB disk with an
     // upgrade package and a scan file, and a signal on HDMI2.
     void prepareBox() {
-        ASSERT_TRUE(ctlReady()) << console();
-        ASSERT_TRUE(eventually([&] { return statusLine("fpga thread: ") == "fpga thread: ready"; },
-                               seconds(60)));
+        ASSERT_TRUE(fpgaReady()) << console();
         using namespace usb_package;
         const std::vector<CardOp> plain = {{1, 1, 0x10, {1, 2, 3}}};
         const std::vector<CardOp> restore = {{1, 1, 0x200, {0xDE, 0xAD}}, {2, 0, 0, {}}};

@@ -164,9 +164,7 @@ class ProtocolDoc : public Program {
 protected:
     void SetUp() override {
         Program::SetUp();
-        ASSERT_TRUE(ctlReady()) << console();
-        ASSERT_TRUE(eventually([&] { return statusLine("fpga thread: ") == "fpga thread: ready"; },
-                               seconds(60)));
+        ASSERT_TRUE(fpgaReady()) << console();
         pc_ = connectPc(seconds(30));
         ASSERT_TRUE(pc_);
     }

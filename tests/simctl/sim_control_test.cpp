@@ -45,9 +45,7 @@ class SimControl : public Program {
 protected:
     void SetUp() override {
         Program::SetUp();
-        ASSERT_TRUE(ctlReady()) << console();
-        ASSERT_TRUE(eventually([&] { return statusLine("fpga thread: ") == "fpga thread: ready"; },
-                               seconds(60)));
+        ASSERT_TRUE(fpgaReady()) << console();
     }
     bool jobEnds() const {
         return eventually([&] { return statusLine("job: ") == "job: idle"; }, seconds(120));

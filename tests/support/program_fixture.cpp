@@ -158,13 +158,15 @@ bool Program::ctlReady() const {
     return eventually([&] { return ctl("status").rfind("fpga thread: ", 0) == 0; }, seconds(60));
 }
 
+bool Program::fpgaReady() const {
+    return ctlReady() &&
+           eventually([&] { return statusLine("fpga thread: ") == "fpga thread: ready"; },
+                      seconds(60));
+}
+
 bool Program::chipsRunning() const {
-    return ctlReady() && eventually(
-                             [&] {
-                                 return statusLine("fpga thread: ") == "fpga thread: ready" &&
-                                        statusLine("c331: ") == "c331: running";
-                             },
-                             seconds(60));
+    return fpgaReady() &&
+           eventually([&] { return statusLine("c331: ") == "c331: running"; }, seconds(60));
 }
 
 bool Program::ctlOk(const std::string& line) const {

@@ -40,7 +40,9 @@ protected:
     std::unique_ptr<TcpLink> connectPc(std::chrono::seconds limit) const;
     // Waits until the channel answers status (the box is up); false after a minute.
     bool ctlReady() const;
-    // Waits until the channel answers and both chip threads run; false after a minute each.
+    // Waits until the channel answers and the FPGA thread runs jobs; false after a minute each.
+    bool fpgaReady() const;
+    // The same, and the C331 thread runs too.
     bool chipsRunning() const;
     // Repeats a command until it is answered ok (a USB plug waits for the watcher), for a minute.
     bool ctlOk(const std::string& line) const;
