@@ -27,9 +27,10 @@ constexpr LinkCard kLinks[] = {{Via::Tcp, 2, 0},  {Via::Tcp, 13, 0}, {Via::Udp, 
                                {Via::Udp, 13, 1}, {Via::Pty, 2, 2},  {Via::Pty4G, 13, 2}};
 constexpr int kBoxWaitMs = 100;  // the box's wait for an answer, shortened for the test
 // The PC waits longer than the box can take to decide (its turn, a send held up by the FPGA
-// thread's flash writes, its wait) before it sends again.
-constexpr int kPcWaitMs = 2000;
-constexpr size_t kImage = 1 << 17;  // an FPGA image that keeps the FPGA thread busy a while
+// thread's flash writes, its wait) before it sends again, also under an emulator: a reply that
+// came after that would be taken for a late answer.
+constexpr int kPcWaitMs = 5000;
+constexpr size_t kImage = 1 << 16;  // an FPGA image that keeps the FPGA thread busy a while
 
 uint8_t portByte(const LinkCard& l) {
     return uint8_t(l.port < 10 ? l.port + 1 : l.port - 10 + 11);
