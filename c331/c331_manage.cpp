@@ -286,6 +286,12 @@ bool c331_manage::changed16(int addr) const {
     return s->rd16(addr) != applied16(addr);
 }
 
+void c331_manage::take_as_applied16(int addr) {
+    const uint16_t v = store()->rd16(addr);
+    applied[addr] = uint8_t(v);
+    applied[addr + 1] = uint8_t(v >> 8);
+}
+
 bool c331_manage::wait_led_para_idle(std::unique_lock<std::mutex>& lock) {
     const uint64_t deadline = platform::nowMs() + kLedParaWaitMs;
     while (g_set_led_para.load() == 1) {

@@ -578,6 +578,9 @@ public:
         return static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);
     }
     bool changed16(int addr) const;
+    // Takes the RAM's word at addr as already applied: a writer that put a value back, which
+    // the apply must not take for a change. Caller holds c331_mutex.
+    void take_as_applied16(int addr);
     // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
     void copy_ram(uint8_t* to);
 

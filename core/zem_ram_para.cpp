@@ -81,6 +81,12 @@ long readParaFile(uint8_t* buf, size_t cap) {
 
 const std::array<uint8_t, 4096> default_para_ramlist = makeDefaults();
 
+uint16_t default_ram16(int addr) {
+    constexpr int kDefaultsBase = 766;  // table byte k holds the default of RAM 766 + k
+    const size_t k = size_t(addr - kDefaultsBase);
+    return uint16_t(default_para_ramlist[k] | default_para_ramlist[k + 1] << 8);
+}
+
 ZemRamPara::ZemRamPara() = default;
 
 ZemRamPara* ZemRamPara::pInstance() {

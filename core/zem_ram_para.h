@@ -18,6 +18,8 @@ extern uint8_t g_cut_source_state[30];  // crop bitmap: 40 bits per source 0..5
 // The defaults in the layout of the parameter file: markers 0xAA 0xAA, then byte k is the
 // default of RAM 766 + k (k = 2..3329), then zeros.
 extern const std::array<uint8_t, 4096> default_para_ramlist;
+// The default of the 16-bit word at RAM addr (768..4094).
+uint16_t default_ram16(int addr);
 
 class ZemRamPara : public QObject {
     Q_OBJECT

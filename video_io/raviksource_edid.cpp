@@ -162,11 +162,8 @@ void raviksource::putBackRequest(int s, const uint16_t* refused) {
     const int base = kEdidRequestRam + 6 * s;
     const bool announced = readEeprom(s, data, len) == 0 && len > 0 &&
                            edid::requestOf(data.data(), len, mode[0], mode[1], mode[2]);
-    for (int i = 0; i < 3; ++i) {
-        const size_t d = size_t(base + 2 * i - 766);  // the defaults' layout
-        back[i] = announced ? uint16_t(mode[i])
-                            : uint16_t(default_para_ramlist[d] | default_para_ramlist[d + 1] << 8);
-    }
+    for (int i = 0; i < 3; ++i)
+        back[i] = announced ? uint16_t(mode[i]) : default_ram16(base + 2 * i);
     {
         std::lock_guard<std::mutex> lock(c331_mutex());
         for (int i = 0; i < 3; ++i) {
@@ -176,7 +173,7 @@ void raviksource::putBackRequest(int s, const uint16_t* refused) {
         for (int i = 0; i < 3; ++i) {
             para_->wr16(base + 2 * i, back[i]);
             // Already in effect: the apply must not take it for a new request.
-            if (chip) std::memcpy(chip->applied + base + 2 * i, para_->ram + base + 2 * i, 2);
+            if (chip) chip->take_as_applied16(base + 2 * i);
         }
     }
     std::fprintf(stderr, "source %d: EDID request put back to %ux%u at %u Hz\n", s,
