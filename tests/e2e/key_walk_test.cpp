@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -29,7 +28,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Clock = std::chrono::steady_clock;
-namespace fs = std::filesystem;
 
 constexpr int kKeysPerWalk = 20;
 // A key is one of the five front keys this often, else one of the keypad's letters A..S.
@@ -169,17 +167,10 @@ protected:
         ASSERT_EQ(ctl("input HDMI2 1280x720@50"), "ok\n");
         // The USB watcher listens once the panel has run for 10 s.
         ASSERT_TRUE(ctlOk("usb plug /sim/walk-disk"));
-        ASSERT_TRUE(eventually(
-            [&] {
-                return statusLine("usb disk: ").find("mounted at /mnt/usb1") != std::string::npos;
-            },
-            seconds(20)));
+        ASSERT_TRUE(usbMounted());
     }
     void write(const std::string& file, const usb_package::Bytes& b) const {
-        const fs::path p = root_ + file;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+        writeBytes(root_ + file, b);
     }
 
     // The page status names in front, or why it names none.

@@ -47,10 +47,7 @@ TEST_F(PowerCut, AFontCutByAPowerLossReadsAsAbsentAfterTheRestart) {
     using namespace usb_package;
     const Bytes wide = font(32, false, 0x100000);
     const std::string disk = root_ + "-disk";
-    fs::create_directories(disk + "/ZEM-T73");
-    const Bytes p = package({{kFont, wide}});
-    std::ofstream(disk + "/ZEM-T73/font.ZEMZK", std::ios::binary)
-        .write(reinterpret_cast<const char*>(p.data()), std::streamsize(p.size()));
+    writeBytes(disk + "/ZEM-T73/font.ZEMZK", package({{kFont, wide}}));
     const int before = fontBits();
     ASSERT_GE(before, 0);
     ASSERT_EQ(before & kWide32Bit, 0);
@@ -58,9 +55,7 @@ TEST_F(PowerCut, AFontCutByAPowerLossReadsAsAbsentAfterTheRestart) {
     ASSERT_TRUE(eventually(
         [&] { return scriptOutput("sim-ctl.sh", root_ + " usb plug " + disk) == "ok\n"; },
         seconds(60)));
-    ASSERT_TRUE(eventually(
-        [&] { return statusLine("usb disk: ").find("mounted at /mnt/usb1") != std::string::npos; },
-        seconds(20)));
+    ASSERT_TRUE(usbMounted());
     ASSERT_EQ(ctl("job usb"), "ok\n");
     // Switched off once the first glyphs are in the flash, long before the whole font is.
     const std::string first_glyphs(wide.begin() + 35, wide.begin() + 35 + 64);

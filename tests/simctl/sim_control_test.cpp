@@ -26,12 +26,6 @@ std::string script(const std::string& root, const std::string& words) {
     return scriptOutput("sim-ctl.sh", root + " " + words);
 }
 
-void writeBytes(const std::string& file, const usb_package::Bytes& b) {
-    fs::create_directories(fs::path(file).parent_path());
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
-
 std::string bytesOf(const usb_package::Bytes& b) {
     return std::string(b.begin(), b.end());
 }
@@ -63,9 +57,7 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     // The watcher listens once the panel has run for 10 s: the script's plug says so until then.
     ASSERT_TRUE(
         eventually([&] { return script(root_, "usb plug " + disk) == "ok\n"; }, seconds(60)));
-    ASSERT_TRUE(eventually(
-        [&] { return statusLine("usb disk: ").find("mounted at /mnt/usb1") != std::string::npos; },
-        seconds(20)));
+    ASSERT_TRUE(usbMounted());
     ASSERT_EQ(ctl("job usb"), "ok\n");
     ASSERT_TRUE(jobEnds());
     EXPECT_EQ(statusLine("usb upgrade: "), "usb upgrade: 4 installed, 0 failed, 0 refused");
@@ -84,9 +76,7 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     writeBytes(disk + "/ZEM-T73/cut.ZEM", cut);
     const std::string flash = slurp(root_ + "/sim/fpga-flash-1.bin");
     ASSERT_EQ(script(root_, "usb plug " + disk), "ok\n");
-    ASSERT_TRUE(eventually(
-        [&] { return statusLine("usb disk: ").find("mounted at /mnt/usb1") != std::string::npos; },
-        seconds(20)));
+    ASSERT_TRUE(usbMounted());
     ASSERT_EQ(ctl("job usb"), "ok\n");
     ASSERT_TRUE(jobEnds());
     EXPECT_EQ(statusLine("usb upgrade: "), "usb upgrade: 0 installed, 0 failed, 1 refused");

@@ -52,6 +52,12 @@ std::string slurp(const std::string& file) {
     return ss.str();
 }
 
+void writeBytes(const std::string& file, const Bytes& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 uint8_t status(const Bytes& reply) {
     return reply.size() > 10 ? reply[10] : 0xEE;
 }
@@ -156,6 +162,12 @@ std::unique_ptr<TcpLink> Program::connectPc(std::chrono::seconds limit) const {
 
 bool Program::ctlReady() const {
     return eventually([&] { return ctl("status").rfind("fpga thread: ", 0) == 0; }, seconds(60));
+}
+
+bool Program::usbMounted() const {
+    return eventually(
+        [&] { return statusLine("usb disk: ").find("mounted at /mnt/usb1") != std::string::npos; },
+        seconds(20));
 }
 
 bool Program::fpgaReady() const {

@@ -16,6 +16,8 @@
 // Polls until check() holds or the time runs out.
 bool eventually(const std::function<bool()>& check, std::chrono::seconds limit);
 std::string slurp(const std::string& file);
+// Writes bytes to a file of this machine, making its folders.
+void writeBytes(const std::string& file, const Bytes& bytes);
 // What one of the project's scripts (scripts/NAME) prints; it reaches only the box's root.
 std::string scriptOutput(const std::string& script, const std::string& args);
 
@@ -46,6 +48,8 @@ protected:
     bool chipsRunning() const;
     // Repeats a command until it is answered ok (a USB plug waits for the watcher), for a minute.
     bool ctlOk(const std::string& line) const;
+    // Waits until status says a USB disk is mounted; false after 20 s.
+    bool usbMounted() const;
     // The status line that starts with prefix ("job: "), or "".
     std::string statusLine(const std::string& prefix) const;
     // A screenshot of the panel, as PNG bytes.
