@@ -69,15 +69,6 @@ protected:
     // Long enough for the clock refresh and one brightness step.
     void runStep() { runTicks(1100); }
 
-    void writeFlash(uint32_t at, const Bytes& bytes) {
-        auto& mem = board->flash[0].mem;
-        std::fill(mem.begin() + at, mem.begin() + at + 4096, 0xFF);
-        std::copy(bytes.begin(), bytes.end(), mem.begin() + at);
-    }
-    Bytes flash(uint32_t at, size_t n) const {
-        const auto& mem = board->flash[0].mem;
-        return Bytes(mem.begin() + at, mem.begin() + at + n);
-    }
     // The PC's command table, then register 2 bit 2, as the PC runs it.
     void pcCommand(const Bytes& table) {
         ASSERT_EQ(mgr->pc_write_table(8, 0, 0, table.data(), uint32_t(table.size())), 0);

@@ -27,18 +27,7 @@ Bytes onOff(uint8_t hour) {
 
 }  // namespace
 
-class FlashCutTest : public FpgaTest {
-protected:
-    void put(uint32_t at, const Bytes& bytes) {
-        auto& mem = board->flash[0].mem;
-        std::fill(mem.begin() + at, mem.begin() + at + 4096, 0xFF);
-        std::copy(bytes.begin(), bytes.end(), mem.begin() + at);
-    }
-    Bytes flash(uint32_t at, size_t n) const {
-        const auto& mem = board->flash[0].mem;
-        return Bytes(mem.begin() + at, mem.begin() + at + long(n));
-    }
-};
+using FlashCutTest = FpgaTest;
 
 TEST_F(FlashCutTest, ATableCutShortReadsAsNoTable) {
     const Table tables[] = {
@@ -49,7 +38,7 @@ TEST_F(FlashCutTest, ATableCutShortReadsAsNoTable) {
         // One sector erase, then each programmed byte counts towards the cut.
         const int whole = 1 + int(t.new_table.size());
         for (int cut = 0; cut <= whole; ++cut) {
-            put(t.at, t.old_table);
+            writeFlash(t.at, t.old_table);
             std::copy(t.new_table.begin(), t.new_table.end(), mgr->MCU_RAM_CMD);
             board->flash[0].power_cut_after = cut;
             mgr->Dealwith_mcu_ram();

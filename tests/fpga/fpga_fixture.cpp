@@ -40,3 +40,14 @@ int FpgaTest::resetPulses(int fpga) const {
 bool FpgaTest::refreshed(int id) const {
     return std::find(refresh_ids.begin(), refresh_ids.end(), id) != refresh_ids.end();
 }
+
+void FpgaTest::writeFlash(uint32_t at, const std::vector<uint8_t>& bytes) {
+    auto& mem = board->flash[0].mem;
+    std::fill(mem.begin() + at, mem.begin() + at + 4096, 0xFF);
+    std::copy(bytes.begin(), bytes.end(), mem.begin() + at);
+}
+
+std::vector<uint8_t> FpgaTest::flash(uint32_t at, size_t n) const {
+    const auto& mem = board->flash[0].mem;
+    return std::vector<uint8_t>(mem.begin() + at, mem.begin() + at + long(n));
+}
