@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_loopback.h"
 #include "comm/comm_hooks.h"
 #include "comm/network_manage.h"
 #include "comm/protocol_phy.h"
@@ -66,17 +67,8 @@ struct Client {
 };
 
 int connect_to(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    const int fd = connectLoopback(port);
+    if (fd < 0) return -1;
     timeval tv{2, 0};  // a lost answer fails the run instead of hanging it
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     return fd;

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_loopback.h"
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
 #include "comm/network_manage.h"
@@ -56,21 +57,6 @@ Bytes write_ram(uint32_t addr, uint16_t value) {
 }
 Bytes read_ram(uint32_t addr) {
     return frame(0x61, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, 2, 0});
-}
-
-int connect_to(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
 }
 
 // Sends a request and reads one reply frame; its unescaped body, empty on failure.
@@ -130,7 +116,7 @@ void BM_Load64Clients(benchmark::State& state) {
         std::vector<std::thread> threads;
         for (int c = 0; c < kClients; ++c) {
             threads.emplace_back([&, c] {
-                Client cl{connect_to(port)};
+                Client cl{connectLoopback(port)};
                 const uint32_t addr = 0xC00 + 2 * c;  // each client owns one word
                 for (int i = 0; i < kPairs; ++i) {
                     const Bytes w = cl.ask(write_ram(addr, uint16_t(i)));
@@ -187,7 +173,7 @@ void BM_ThousandClientsComeAndGo(benchmark::State& state) {
         for (int w = 0; w < kWaves; ++w) {
             std::vector<int> fds;
             for (int c = 0; c < kPerWave; ++c) {
-                const int fd = connect_to(server->port);
+                const int fd = connectLoopback(server->port);
                 if (fd < 0) continue;
                 ::send(fd, asks.data(), asks.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
                 ::send(fd, open_frame.data(), open_frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -245,7 +231,7 @@ bool udp_job(uint16_t port, const Bytes& w, int timeout_s) {
 
 // A PC on TCP: asks each request in turn; true when every reply came with status 0.
 bool tcp_job(const std::vector<Bytes>& requests) {
-    Client cl{connect_to(box_server()->port)};
+    Client cl{connectLoopback(box_server()->port)};
     bool ok = cl.fd >= 0;
     for (const Bytes& w : requests) {
         if (!ok) break;
@@ -275,7 +261,7 @@ void reads_during(benchmark::State& state, const std::function<bool()>& job) {
     for (auto _ : state) {
         std::atomic<bool> running{true};
         std::thread pc([&] {
-            Client cl{connect_to(box_server()->port)};
+            Client cl{connectLoopback(box_server()->port)};
             for (int i = 0; running; ++i) {
                 // A read that began during the job counts, even when the job held it to its end.
                 const auto t0 = std::chrono::steady_clock::now();
@@ -390,7 +376,7 @@ BENCHMARK(BM_ReadsWhileTcpUploadsBackToBack)
     ->Unit(benchmark::kMillisecond);
 
 void BM_RoundTripBox(benchmark::State& state) {
-    Client cl{connect_to(box_server()->port)};
+    Client cl{connectLoopback(box_server()->port)};
     const Bytes req = read_ram(0xC00);
     for (auto _ : state) {
         const Bytes r = cl.ask(req);
@@ -421,7 +407,7 @@ void BM_RoundTripEcho(benchmark::State& state) {
         }
         ::close(fd);
     });
-    Client cl{connect_to(port)};
+    Client cl{connectLoopback(port)};
     const Bytes req = read_ram(0xC00);
     for (auto _ : state) {
         if (cl.ask(req).empty()) state.SkipWithError("no echo");

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_loopback.h"
 #include "comm/protocol_phy.h"
 
 namespace {
@@ -69,19 +70,15 @@ uint16_t tcpPort(const std::string& root) {
 // A PC that connects and asks for the device information once; its socket, -1 when the
 // program did not answer.
 int answeredPc(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = connectLoopback(port);
+    if (fd < 0) return -1;
     const timeval tv{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     // Device information: destination 0xF100, source 0xF010, command 0x90, XOR check.
     const uint8_t body[] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x90, 0x81};
     uint8_t ask[2 * sizeof body + 4], reply[512];
     const uint32_t n = protocol_phy::data_re_transf_meaning(ask, body, sizeof body);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::send(fd, ask, n, MSG_NOSIGNAL) != ssize_t(n) || ::recv(fd, reply, sizeof reply, 0) <= 0) {
+    if (::send(fd, ask, n, MSG_NOSIGNAL) != ssize_t(n) || ::recv(fd, reply, sizeof reply, 0) <= 0) {
         ::close(fd);
         return -1;
     }
