@@ -24,7 +24,6 @@ public:
     ~test_chart() override;
 
     void language_changed() override;
-
     void menulist_init();
 
     Ui::test_chart* ui;

@@ -29,7 +29,6 @@ public:
     ~linkwlan() override;
 
     void language_changed() override;
-
     void on_Button_net_apply_clicked();
 
     Ui::linkwlan* ui;
