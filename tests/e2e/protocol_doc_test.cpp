@@ -1,7 +1,8 @@
 // Every worked example of docs/protocol.md sent to the program as a PC would send it: the
 // frames a PC line gives go to the box over TCP, the box lines are the answers it must give,
-// and the sim-ctl lines set the simulated box up first. The examples are read out of the
-// document itself, so it can't drift from what the box does.
+// and the sim-ctl lines set the simulated box up first; the lines under a sim-ctl line are lines
+// its output must come to hold. The examples are read out of the document itself, so it can't
+// drift from what the box does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,11 +23,11 @@ using Clock = std::chrono::steady_clock;
 constexpr int kAny = -1;  // ".." in a frame: a byte that differs from box to box
 
 struct Step {
-    enum Kind { Pc, Box, Ctl } kind;
+    enum Kind { Pc, Box, Ctl, Out } kind;
     int line;                 // in docs/protocol.md
     bool later = false;       // "box (...)": the answer comes once the box has acted
     std::vector<int> tokens;  // wire bytes, kAny for ".."
-    std::string ctl;          // the control command of a sim-ctl line
+    std::string ctl;          // the control command of a sim-ctl line, or a line of its output
 };
 
 struct Example {
@@ -100,14 +101,21 @@ std::vector<Example> examples(const std::string& file) {
             continue;
         }
         const std::string trimmed = text.substr(std::min(text.size(), text.find_first_not_of(' ')));
+        const Step::Kind last = current.steps.empty() ? Step::Out : current.steps.back().kind;
         std::vector<int> more;
-        if (!current.steps.empty() && continuation(trimmed, more)) {
+        if ((last == Step::Pc || last == Step::Box) && continuation(trimmed, more)) {
             std::vector<int>& tokens = current.steps.back().tokens;
             tokens.insert(tokens.end(), more.begin(), more.end());
             continue;
         }
         Step step;
-        if (!parseStep(trimmed, line, step)) continue;
+        if (!parseStep(trimmed, line, step)) {
+            // Under a sim-ctl line: a line its output must hold.
+            if (!current.steps.empty() && (last == Step::Ctl || last == Step::Out) &&
+                !trimmed.empty())
+                current.steps.push_back({Step::Out, line, false, {}, trimmed});
+            continue;
+        }
         if (current.steps.empty()) current.line = line;
         current.steps.push_back(step);
     }
@@ -201,12 +209,42 @@ protected:
         }
     }
 
+    // Whether each wanted line is a whole line of the output.
+    static bool holdsLines(const std::string& output, const std::vector<std::string>& wanted) {
+        const std::string text = "\n" + output + "\n";
+        return std::all_of(wanted.begin(), wanted.end(), [&](const std::string& w) {
+            return text.find("\n" + w + "\n") != std::string::npos;
+        });
+    }
+
+    // A sim-ctl line: answered ok, or, with output lines under it, run again until its output
+    // holds them (the box may still be acting on what came before).
+    void control(const Step& s, const std::vector<std::string>& wanted) {
+        SCOPED_TRACE("docs/protocol.md:" + std::to_string(s.line));
+        if (wanted.empty()) {
+            EXPECT_TRUE(ctlOk(s.ctl)) << s.ctl;
+            return;
+        }
+        std::string output;
+        EXPECT_TRUE(eventually(
+            [&] {
+                output = ctl(s.ctl);
+                return holdsLines(output, wanted);
+            },
+            seconds(30)))
+            << s.ctl << " answered:\n"
+            << output;
+    }
+
     void run(const Example& e) {
         SCOPED_TRACE("example at docs/protocol.md:" + std::to_string(e.line));
         for (size_t i = 0; i < e.steps.size(); ++i) {
             const Step& s = e.steps[i];
             if (s.kind == Step::Ctl) {
-                EXPECT_TRUE(ctlOk(s.ctl)) << s.ctl;
+                std::vector<std::string> wanted;
+                while (i + 1 < e.steps.size() && e.steps[i + 1].kind == Step::Out)
+                    wanted.push_back(e.steps[++i].ctl);
+                control(s, wanted);
                 continue;
             }
             ASSERT_EQ(s.kind, Step::Pc) << "box line without a PC line, line " << s.line;
