@@ -196,7 +196,13 @@ protected:
             SCOPED_TRACE("docs/protocol.md:" + std::to_string(box.line));
             const std::vector<int> want = bodyOf(box.tokens);
             ASSERT_FALSE(want.empty()) << "malformed box frame";
-            ASSERT_TRUE(checkByteRight(want)) << "wrong check byte";
+            if (!checkByteRight(want)) {
+                // An answer shown with a wrong check byte: the PC gets it and drops it.
+                const int dropped = pc_->badReplies();
+                EXPECT_FALSE(pc_->recv(got, 1500)) << "answer " << toHex(got);
+                EXPECT_EQ(pc_->badReplies(), dropped + 1) << "no answer with a wrong check byte";
+                continue;
+            }
             bool ok = pc_->recv(got) && matches(want, got);
             // An answer that comes once the box has acted: asked again until it does.
             const auto end = Clock::now() + seconds(20);

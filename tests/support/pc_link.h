@@ -47,6 +47,8 @@ public:
     bool recv(Bytes& out, int ms = 2000);
     // Sends a body and waits for its reply body.
     Bytes ask(const Bytes& body, int ms = 2000);
+    // Replies dropped so far because their check byte was wrong.
+    int badReplies() const { return reader_.bad; }
 
 protected:
     virtual int readSome(uint8_t* p, size_t cap, int ms) = 0;
