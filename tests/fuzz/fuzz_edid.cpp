@@ -1,5 +1,5 @@
-// An EDID table the PC uploaded for an input, as the source thread takes it at start or after
-// the upload. The first byte picks the input.
+// An EDID table left in "/data/edidramtable" for an input, as the source thread takes it at
+// start (no PC command writes one). The first byte picks the input.
 #include <cstdint>
 #include <string>
 
