@@ -56,6 +56,8 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
         case 0:
             if (get_fpga_status() != 1) return recovery_error("\n there is a error about fpga!!! ");
             replay_begins();
+            // A job that ends before it asks a card must not report the last search's answer.
+            set_send_para_u16(kCardToRecover, kNoReplyYet);
             job_step(1);
             ZEM_DEBUG("\n check rcv.... ");
             restamp_job();

@@ -337,6 +337,10 @@ TEST_F(JobsTest, TwoRecoveryFilesEndTheQueryAtOnce) {
     ASSERT_TRUE(runTask(5, 400));
     EXPECT_TRUE(sentOn(4).empty());
     EXPECT_TRUE(wellFormed(recovery));
+    // No card was asked, so none is listed: not the answer a search left from before.
+    ASSERT_FALSE(lists.empty());
+    EXPECT_TRUE(lists.back().isEmpty());
+    EXPECT_EQ(mgr->recovery_target.valid, 0);
 }
 
 TEST_F(JobsTest, ProgressStaysBelowOneHundredThroughALongWait) {
