@@ -1,6 +1,7 @@
 // The command table and the RAM and register commands of the PC protocol.
 #include "comm/message_deal.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "c331/c331_manage.h"
@@ -9,6 +10,7 @@
 #include "comm/field_reader.h"
 #include "comm/protocol_phy.h"
 #include "core/globals.h"
+#include "core/led_size.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 
@@ -233,6 +235,31 @@ uint16_t applied16(const ZemRamPara* store, int addr) {
     return c->applied16(addr);
 }
 
+// A set of LED size words (the splice, the screen and output 1) outside what the box drives is
+// refused whole: the five words go back to what the C331 last applied, before the apply's
+// refresh saves the RAM, so the PC reads the old size back. One line for each refusal. Caller
+// holds the C331 mutex.
+void refuse_led_size_locked(ZemRamPara* store) {
+    using namespace led_size;
+    if (allowed(store->rd16(kRamSplice), store->rd16(kRamWidth), store->rd16(kRamHeight),
+                store->rd16(kRamOut1Width), store->rd16(kRamOut1Height)))
+        return;
+    bool changed = false;
+    for (int a : kRamWords) changed = changed || store->rd16(a) != applied16(store, a);
+    if (!changed) return;
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "register 11: LED size %u x %u (splice %u, output 1 %u x %u) refused; %u x %u "
+                  "kept",
+                  unsigned(store->rd16(kRamWidth)), unsigned(store->rd16(kRamHeight)),
+                  unsigned(store->rd16(kRamSplice)), unsigned(store->rd16(kRamOut1Width)),
+                  unsigned(store->rd16(kRamOut1Height)), unsigned(applied16(store, kRamWidth)),
+                  unsigned(applied16(store, kRamHeight)));
+    for (int a : kRamWords) store->wr16(a, applied16(store, a));
+    writeLogMsg(2, line);
+    std::fprintf(stderr, "%s\n", line);
+}
+
 }  // namespace
 
 // A new LED screen size reaches the outputs through the size handshake with the FPGA and C331
@@ -331,6 +358,7 @@ int message_deal::REG_mcu_flag(uint8_t value) {
         std::memcpy(store->ram + ZemRamPara::kModePayloadStart, slot + 2, payload);
         store->wr16(866, n);
     }
+    refuse_led_size_locked(store);
     led_size_handshake_locked(store, fpgas_run);
     if (value & 0x02) c331_manage::raise_apply(1);
     if (value & 0x04) c331_manage::raise_apply(2);  // refresh 2 syncs the slot files

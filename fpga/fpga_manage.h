@@ -389,11 +389,12 @@ public:
     void mapping_enable_deal();              // task 4
     void rcv_recovery_check_deal(int kind);  // tasks 5 (0 query), 6 (1 recovery), 2 (2 scan)
     // One step of the replay of the operation the reader holds; 1 when it has finished, 0
-    // while it runs, -1 when it went past its time bound (the job then ends as failed).
+    // while it runs.
     int load_rcv_xy_operate(const QString& path, uint32_t position, bool scan);
-    // A replay of a card file starts (its time bound runs from now); true, logged, once it
-    // has run past that bound.
+    // A replay of a card file starts: its time bound runs from now, 60 s and the time limits
+    // of each block it checks (replay_bound_adds); true, logged, once it has run past it.
     void replay_begins();
+    void replay_bound_adds(uint64_t ms);
     bool replay_past_bound();
     rcv_job_events* job_events = nullptr;  // progress and the recovery list, for the pages
     // The card a query found, for the next recovery; valid 0 when there is none.
@@ -481,8 +482,8 @@ private:
     void replay_send(uint8_t sub, uint32_t position, bool scan);
     void replay_wait(bool scan);
     void next_card_or_finish(uint8_t sent, bool scan, uint16_t card);
-    int sleep_step(uint32_t ticks);  // load_rcv_xy_operate's result while a sleep runs
-    uint32_t replay_start_ = 0;      // tick the replay started
+    uint32_t replay_start_ = 0;        // tick the replay started
+    uint32_t replay_bound_ticks_ = 0;  // how long it may run
     int progress_base_ = 0, progress_cap_ = 99;
     int last_progress_ = 0;
     uint32_t replay_limit_ = 0;  // ms of the current operation's acknowledgement wait

@@ -1,6 +1,7 @@
 #include "fpga/rcv_recovery.h"
 
 #include <QDir>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -220,7 +221,9 @@ uint8_t rcvRecovery::read_operate(uint32_t records, uint8_t k, const char* what)
     if (k >= rcv_operate_times && refuse("operation index past the operation count")) return 1;
     uint8_t b[kOperateSize];
     if (!read_at(records + kOperateSize * k, b, kOperateSize, what)) return 1;
-    operate_record = {get32(b), get32(b + 4), get32(b + 8), get32(b + 12), b[16], b[17]};
+    const OperateRecord op = {get32(b), get32(b + 4), get32(b + 8), get32(b + 12), b[16], b[17]};
+    if (op.type == kSleep && op.timeticks > kSleepCapMs && refuse("a sleep above 60 s")) return 1;
+    operate_record = op;
     ZEM_DEBUG("\t offset        = %#x \n", operate_record.offset);
     ZEM_DEBUG("\t dataLen       = %#x \n", operate_record.dataLen);
     ZEM_DEBUG("\t targetAddr    = %#x \n", operate_record.targetAddr);
@@ -276,7 +279,31 @@ uint32_t rcvRecovery::operation_data(bool smart, bool scan) const {
     return (smart ? smart_block(scan) : net_block()) + operate_record.offset;
 }
 
-uint8_t rcvRecovery::check_operations(bool smart, bool scan) {
+uint32_t rcvRecovery::wait_limit_ms(const OperateRecord& op, uint16_t cards) {
+    if (op.type != kRamToFlash) return op.timeticks;
+    return uint32_t(std::min<uint64_t>(op.timeticks + 1000ull * cards, UINT32_MAX));
+}
+
+uint64_t rcvRecovery::limit_ms(const OperateRecord& op, uint16_t cards, bool scan) {
+    const uint64_t wait = wait_limit_ms(op, cards);
+    switch (op.type) {
+        case kWrite:
+            if (op.target == kRam) return wait * (op.dataLen / kPacketSize + 1);
+            return op.target == kRegister ? wait : 0;
+        case kActiveFirmware:
+        case kReconfig:
+            return scan ? wait * std::max<uint16_t>(cards, 1) : wait;
+        case kRamToFlash:
+        case kSleep:
+        case kSearchRxc:
+        case kUserDefined:
+            return wait;
+        default:
+            return 0;
+    }
+}
+
+uint8_t rcvRecovery::check_operations(bool smart, bool scan, uint16_t cards) {
     const OperateRecord kept = operate_record;
     const uint32_t records = smart ? smart_block(scan) + 4 : net_block() + card_record_offset + 4;
     uint8_t last = 0;
@@ -290,12 +317,16 @@ uint8_t rcvRecovery::check_operations(bool smart, bool scan) {
     if (!fits(records, kOperateSize * rcv_operate_times) &&
         refuse("more operations than the file holds"))
         return 1;
+    uint64_t sum = 0;
     for (uint16_t k = 0; k < rcv_operate_times; ++k) {
         if (read_operate(records, uint8_t(k), "operation")) return 1;
         if (!fits(operation_data(smart, scan), operate_record.dataLen) &&
             refuse("operation data outside the file"))
             return 1;
+        sum += limit_ms(operate_record, cards, scan);
     }
+    if (sum > kLimitCeilingMs && refuse("time limits adding up to more than 60 minutes")) return 1;
     operate_record = kept;
+    limit_sum_ms = sum;
     return 0;
 }

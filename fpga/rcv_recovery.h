@@ -51,6 +51,19 @@ public:
         uint32_t offset, dataLen, targetAddr, timeticks;
         uint8_t type, target;
     };
+    // What a file may ask for: a sleep above kSleepCapMs is refused when its record is read, and
+    // a block whose operations' time limits add up to more than kLimitCeilingMs when it is
+    // checked.
+    static constexpr uint32_t kSleepCapMs = 60000;                  // 60 s
+    static constexpr uint64_t kLimitCeilingMs = 60ull * 60 * 1000;  // 60 minutes
+    static constexpr uint32_t kPacketSize = 1000;                   // RAM data per frame
+    // How long one frame of the operation may wait for its acknowledgement: the record's
+    // limit, and for a save 1 s more for each of the port's cards, which save in turn.
+    static uint32_t wait_limit_ms(const OperateRecord& op, uint16_t cards);
+    // The operation's own time limit: each of its frames waiting out its limit once (a RAM
+    // write has a frame a packet, a scan's firmware or reconfiguration one a card), or the
+    // sleep. 0 for what is not replayed.
+    static uint64_t limit_ms(const OperateRecord& op, uint16_t cards, bool scan);
 
     rcvRecovery() = default;
     ~rcvRecovery() = default;
@@ -80,9 +93,11 @@ public:
     uint8_t update_rcvOperatedata(uint32_t position, uint8_t* buffer, uint16_t length);
     uint8_t update_rcvDealData(uint8_t* buffer, uint32_t* length);
     // Before anything of a card's (or a smart-debugging block's) operations is sent: every one
-    // of the rcv_operate_times records, and its data, must lie in the file. XY operations of the
-    // current card (smart false), or the smart-debugging block (of a scan file with scan).
-    uint8_t check_operations(bool smart, bool scan);
+    // of the rcv_operate_times records, and its data, must lie in the file, and their limits
+    // (for a port of `cards` cards) add up to at most kLimitCeilingMs, kept in limit_sum_ms.
+    // XY operations of the current card (smart false), or the smart-debugging block (of a scan
+    // file with scan).
+    uint8_t check_operations(bool smart, bool scan, uint16_t cards);
     // Absolute position of the current operation's data.
     uint32_t operation_data(bool smart, bool scan) const;
 
@@ -110,6 +125,7 @@ public:
     uint16_t screen_net_num = 0;
     uint32_t card_record_offset = 0;
     uint16_t rcv_operate_times = 0;
+    uint64_t limit_sum_ms = 0;  // of the block check_operations last took
 
 private:
     // Reads len bytes at pos of file_path (read-only); false when the file is missing or

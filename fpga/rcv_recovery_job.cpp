@@ -158,12 +158,16 @@ void fpga_manage::recovery_walk_steps(int kind, uint8_t step) {
             return job_step(9);
         case 9:
             return read_net(kind);
-        case 10:
+        case 10: {
+            const uint16_t port = r.net_record.net_ledx;
+            const uint16_t cards = port < 20 ? get_port_card_num(uint8_t(port)) : 0;
             if (r.update_rcvXYrcvOperateTimes(g_send_para[kStartCard], false) ||
-                r.check_operations(false, false))
+                r.check_operations(false, false, cards))
                 return recovery_error("\n rcv xy file rcv operate times error ");
+            replay_bound_adds(r.limit_sum_ms);
             g_send_para[kOperation] = 0;
             return job_step(11);
+        }
         case 11:
             if (r.update_rcvXYrcvOperatepara(g_send_para[kOperation], false))
                 return recovery_error("\n rcv xy file rcv operate times error ");
@@ -221,9 +225,7 @@ void fpga_manage::begin_operation(uint8_t next_step, uint32_t data) {
 void fpga_manage::run_operation(int kind, uint8_t read_step, uint8_t after_last) {
     rcvRecovery& r = *rcv_recovery;
     job_tick_progress();
-    const int done = load_rcv_xy_operate(r.file_path, r.operate_data_offset, kind == kScanLoad);
-    if (done < 0) return recovery_error("\n replay stopped at its time bound ");
-    if (done != 1) return;
+    if (load_rcv_xy_operate(r.file_path, r.operate_data_offset, kind == kScanLoad) != 1) return;
     const uint8_t next = uint8_t(g_send_para[kOperation] + 1);
     g_send_para[kOperation] = next;
     if (next < r.rcv_operate_times) {
@@ -292,8 +294,9 @@ void fpga_manage::recovery_smart_steps(int kind, uint8_t step) {
                 return recovery_error("\n rcv xy file rcv operate times error ");
             r.net_record.net_ledx = port;
             if (!scan) g_send_para[kStartCard] = recovery_target.card;
-            if (r.check_operations(true, scan))
+            if (r.check_operations(true, scan, cards))
                 return recovery_error("\n rcv xy file rcv operate times error ");
+            replay_bound_adds(r.limit_sum_ms);
             g_send_para[kOperation] = 0;
             return job_step(18);
         }

@@ -30,13 +30,12 @@ enum SubStep : uint8_t {
     kFinished = 32,
 };
 
-constexpr uint32_t kPacketSize = 1000;
+constexpr uint32_t kPacketSize = rcvRecovery::kPacketSize;
 constexpr uint8_t kMaxResends = 3;
 constexpr uint8_t kMaxReadRetries = 50;  // a file that went away ends the operation
-// Bounds on what a file from outside may ask for: a longer sleep, or a replay that runs
-// longer, would hold the mailbox (and every later job) for as long as the file says.
-constexpr uint32_t kSleepCapTicks = 6000;    // 60 s
-constexpr uint32_t kReplayCapTicks = 60000;  // 10 minutes
+// A replay may run for its file's own time limits and this much more (the job's other steps,
+// the PC's pauses), and no longer: it would hold the mailbox and every later job.
+constexpr uint32_t kReplayMarginTicks = 6000;  // 60 s
 
 void sub_step(uint8_t s) {
     g_send_para[kSubStep] = s;
@@ -87,7 +86,10 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
             replay_send(sub, position, scan);
             return 0;
         case kSleeping:
-            return sleep_step(op.timeticks / 10);
+            // The reader refused a sleep above its cap.
+            if (Utils::getTimeSpace(send_para_u32(kStepTick)) >= op.timeticks / 10)
+                sub_step(kFinished);
+            return 0;
         case kWaiting:
             replay_wait(scan);
             return 0;
@@ -100,31 +102,22 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
 
 void fpga_manage::replay_begins() {
     replay_start_ = now_tick();
+    replay_bound_ticks_ = kReplayMarginTicks;
+}
+
+void fpga_manage::replay_bound_adds(uint64_t ms) {
+    replay_bound_ticks_ += uint32_t(std::min<uint64_t>(ms / 10, UINT32_MAX - replay_bound_ticks_));
 }
 
 bool fpga_manage::replay_past_bound() {
-    if (Utils::getTimeSpace(replay_start_) <= kReplayCapTicks) return false;
+    if (Utils::getTimeSpace(replay_start_) <= replay_bound_ticks_) return false;
     ++replay_failures;
-    const char* line = "card file replay ran past 10 minutes: stopped";
+    char line[96];
+    std::snprintf(line, sizeof line, "card file replay ran past its bound of %u s: stopped",
+                  replay_bound_ticks_ / 100);
     writeLogMsg(2, line);
     ZEM_DEBUG("\n %s \n", line);
     return true;
-}
-
-int fpga_manage::sleep_step(uint32_t ticks) {
-    const uint32_t slept = Utils::getTimeSpace(send_para_u32(kStepTick));
-    if (slept < std::min(ticks, kSleepCapTicks)) return 0;
-    if (ticks <= kSleepCapTicks) {
-        sub_step(kFinished);
-        return 0;
-    }
-    ++replay_failures;
-    char line[128];
-    std::snprintf(line, sizeof line, "card file sleep of %u ms cut at 60 s: the replay fails",
-                  rcv_recovery->operate_record.timeticks);
-    writeLogMsg(2, line);
-    ZEM_DEBUG("\n %s \n", line);
-    return -1;
 }
 
 void fpga_manage::choose_replay() {
@@ -145,7 +138,7 @@ void fpga_manage::choose_replay() {
             }
             break;
         case rcvRecovery::kRamToFlash:
-            replay_limit_ = op.timeticks + 1000u * cards;  // each card saves in turn
+            replay_limit_ = rcvRecovery::wait_limit_ms(op, cards);  // each card saves in turn
             next = kSave;
             break;
         case rcvRecovery::kActiveFirmware:

@@ -4,6 +4,7 @@
 
 #include "platform/hotplug.h"
 #include "platform/i2c_bus.h"
+#include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/spi_bus.h"
 
@@ -24,6 +25,7 @@ void SimBox::reset() {
     detachAllSpiModels();
     detachAllI2cDevices();
     forgetFpgaBoard();
+    forgetSimC331();
     dropHotplugEvents();
     std::lock_guard<std::mutex> lock(g_mutex);
     g_box = std::make_unique<SimBox>();

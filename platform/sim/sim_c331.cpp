@@ -34,6 +34,12 @@ constexpr uint8_t kIdAddress = 0x08;
 constexpr uint8_t kLockAddress = 0x63;
 constexpr uint8_t kMeasureBank = 0xAE;
 constexpr uint8_t kWidthBank = 0xAF;
+// Outputs: the routing word (a byte a transmitter port: the output channel it carries, two
+// ports a transmitter) and each channel's active area of interest (bank 0x08 + channel).
+constexpr uint8_t kRoutingBank = 0x03;
+constexpr uint8_t kRouting = 0x55;
+constexpr uint8_t kChannelBank = 0x08;
+constexpr uint8_t kAreaHStart = 0x28, kAreaHEnd = 0x2A, kAreaVStart = 0x2C, kAreaVEnd = 0x2E;
 
 }  // namespace
 
@@ -381,6 +387,26 @@ void SimC331::clearInputSignal(int port) {
     setInputLocked(port, nullptr);
 }
 
+bool SimC331::transmitterPicture(int tx, uint32_t* width, uint32_t* height) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (absent_ || tx < 0 || tx > 1 || !history_.count(uint16_t(kRoutingBank << 8 | kRouting)))
+        return false;
+    const uint32_t routing = fieldLocked(kRoutingBank, kRouting, 4);
+    const uint8_t first = uint8_t(routing >> (16 * tx)) & 7;
+    const uint8_t second = uint8_t(routing >> (16 * tx + 8)) & 7;
+    // Ports carry channels in rising order: a second port that names no channel above the
+    // first's repeats a channel (one channel a transmitter) and adds nothing to the picture.
+    const uint32_t channels = second > first ? 2 : 1;
+    const auto bank = uint8_t(kChannelBank + first);
+    const auto span = [&](uint8_t start, uint8_t end) {
+        const uint32_t a = fieldLocked(bank, start, 2), b = fieldLocked(bank, end, 2);
+        return b > a ? b - a : 0;
+    };
+    *width = channels * span(kAreaHStart, kAreaHEnd);
+    *height = span(kAreaVStart, kAreaVEnd);
+    return true;
+}
+
 uint8_t SimC331::reg(uint8_t bank, uint8_t address) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return at(bank, address);
@@ -483,6 +509,11 @@ std::shared_ptr<SimC331> attachSimC331() {
 std::shared_ptr<SimC331> simC331() {
     std::lock_guard<std::mutex> lock(g_chip_mutex);
     return chipSlot();
+}
+
+void forgetSimC331() {
+    std::lock_guard<std::mutex> lock(g_chip_mutex);
+    chipSlot().reset();
 }
 
 }  // namespace platform::sim

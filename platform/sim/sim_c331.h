@@ -88,6 +88,12 @@ public:
     void setInputSignal(int port, const C331InputTiming& timing);
     void clearInputSignal(int port);
 
+    // ---- Outputs ----
+    // The picture transmitter tx (0 to FPGA 0, 1 to FPGA 1) carries: the active area of the
+    // output channels routed to it, side by side. False with the chip absent, or before the
+    // panel set-up wrote the routing word.
+    bool transmitterPicture(int tx, uint32_t* width, uint32_t* height) const;
+
     // ---- Registers ----
     uint8_t reg(uint8_t bank, uint8_t address) const;
     // A little-endian field by descriptor (bank << 16 | address << 8 | count).
@@ -179,5 +185,7 @@ private:
 std::shared_ptr<SimC331> attachSimC331();
 // The chip attached by attachSimC331, or nullptr.
 std::shared_ptr<SimC331> simC331();
+// Lets go of the chip of a box being replaced (SimBox::reset): the new box has none yet.
+void forgetSimC331();
 
 }  // namespace platform::sim

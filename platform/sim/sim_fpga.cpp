@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/sim/sim_box.h"
+#include "platform/sim/sim_c331.h"
 #include "platform/spi_bus.h"
 
 namespace platform::sim {
@@ -97,11 +98,33 @@ void SimFpgaFlash::erase(uint32_t address, uint32_t size) {
 // ---------------------------------------------------------------------------------------
 // FPGA
 
+namespace {
+
+constexpr uint16_t kUnroutedWidth = 1920, kUnroutedHeight = 1080;
+constexpr uint32_t kRoutedPeriod = 833333;
+
+}  // namespace
+
 SimFpga::SimFpga() {
-    setInput(1920, 1080, 833333);
+    storeInput(kUnroutedWidth, kUnroutedHeight, kRoutedPeriod);
 }
 
 void SimFpga::setInput(uint16_t width, uint16_t height, uint32_t period) {
+    input_fixed_ = true;
+    storeInput(width, height, period);
+}
+
+void SimFpga::routedInput(uint32_t width, uint32_t height) {
+    if (input_fixed_) return;
+    storeInput(uint16_t(std::min<uint32_t>(width, 0xFFFF)),
+               uint16_t(std::min<uint32_t>(height, 0xFFFF)), kRoutedPeriod);
+}
+
+bool SimFpga::readingInput() const {
+    return pending_ && hdr_[0] == 0x03 && hdr_[1] == 1;
+}
+
+void SimFpga::storeInput(uint16_t width, uint16_t height, uint32_t period) {
     const uint8_t bytes[8] = {uint8_t(width),        uint8_t(width >> 8),  uint8_t(height),
                               uint8_t(height >> 8),  uint8_t(period),      uint8_t(period >> 8),
                               uint8_t(period >> 16), uint8_t(period >> 24)};
@@ -304,6 +327,7 @@ int SimFpgaBoard::transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len)
     } else if (!fpga[side].headerPending()) {
         ++protocol_errors_;
     } else {
+        if (fpga[side].readingInput()) measureRouted(side);
         fpga[side].data(tx, rx, len);
     }
     log_.push(std::move(msg));
@@ -313,6 +337,14 @@ int SimFpgaBoard::transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len)
 
 void SimFpgaBoard::syncIrq(int side) {
     soc_.setWord(FpgaPads::kIrq[side], fpga[side].irq() ? 1 : 0);
+}
+
+// FPGA side i measures what the video processor's transmitter i carries; with the chip absent
+// or before its panel set-up, 1920 x 1080.
+void SimFpgaBoard::measureRouted(int side) {
+    uint32_t width = kUnroutedWidth, height = kUnroutedHeight;
+    if (const auto chip = simC331()) chip->transmitterPicture(side, &width, &height);
+    fpga[side].routedInput(width, height);
 }
 
 void SimFpgaBoard::restartFpga(int i) {

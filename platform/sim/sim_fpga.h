@@ -76,8 +76,13 @@ public:
     bool vbo_error = false;      // register 22 bit 3 set, the link never locks
     bool flapping_link = false;  // register 40 loses its lock bits on every other read
 
-    // What the FPGA measures of its input (area 1 bytes 116..123) and its port links.
+    // What the FPGA measures of its input (area 1 bytes 116..123): the picture the video
+    // processor routes to it, which the board passes on when the measurement is read, and
+    // 1920 x 1080 before there is one. setInput fixes a measurement for tests instead.
     void setInput(uint16_t width, uint16_t height, uint32_t period);
+    void routedInput(uint32_t width, uint32_t height);
+    bool readingInput() const;  // the message under way reads area 1
+    // Its port links.
     void setLinks(uint8_t reg128, uint8_t reg144);
     std::array<uint8_t, 4> version = {0x20, 0x26, 0x12, 0x25};  // registers 28..31 (BCD)
 
@@ -132,7 +137,9 @@ private:
     std::atomic<int> starts_{0};  // read by tests while the FPGA thread runs
     std::array<uint8_t, 256> regs_{};
     std::map<int, std::vector<uint8_t>> areas_;
+    void storeInput(uint16_t width, uint16_t height, uint32_t period);
     uint8_t input_[8] = {};
+    bool input_fixed_ = false;  // setInput: the routed picture no longer counts
     uint8_t links_[2] = {};
     int reg40_reads_ = 0;
     bool pending_ = false;
@@ -190,6 +197,7 @@ private:
     bool high(uint32_t offset) const { return soc_.word(offset) != 0; }
     bool routedTo(int side, bool flash) const;
     void syncIrq(int side);  // the FPGA's interrupt pad follows its line
+    void measureRouted(int side);
 
     SimSoc& soc_;
     BoundedLog<Message> log_{1 << 16};

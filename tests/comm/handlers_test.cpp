@@ -1,6 +1,7 @@
 // The box commands through the handler table: what the PC gets back and what the box keeps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -265,5 +266,61 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
     handle(writeReg(11, 0xFF, {0}));
     c331.join();
     EXPECT_EQ(seen.get_future().get(), 1);
+    comm_hooks::get() = comm_hooks();
+}
+
+// The LED size words the PC writes before register 11 are refused together when any is out of
+// the box's range: they read back as before, the FPGAs are not told of a new size, and one line
+// says so for each refused apply. A size in range is taken, however large.
+TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
+    comm_hooks::get().fpgas_running = [] { return true; };
+    struct Case {
+        const char* name;
+        uint16_t splice, w, h, out1w, out1h;
+        bool taken;
+    } cases[] = {
+        {"65535 x 65535", 4, 65535, 65535, 1920, 1080, false},
+        {"a side below 512", 4, 511, 1080, 1920, 1080, false},
+        {"a side above 16376", 3, 16377, 600, 8000, 600, false},
+        {"more than 13,107,200 pixels", 3, 6400, 2049, 3200, 2049, false},
+        {"wider than 8188 in copy", 4, 8189, 1080, 8189, 1080, false},
+        {"output 1 wider than the screen", 3, 3840, 2160, 3841, 2160, false},
+        {"output 1 below 512", 2, 1920, 2160, 1920, 511, false},
+        {"output 1 higher than the screen", 2, 1920, 2160, 1920, 2161, false},
+        {"splice 0", 0, 1920, 1080, 1920, 1080, false},
+        {"splice 5", 5, 1920, 1080, 1920, 1080, false},
+        {"4096 x 2160 copy", 4, 4096, 2160, 4096, 2160, true},
+        {"16376 x 800 horizontal", 3, 16376, 800, 8188, 800, true},
+        {"6400 x 2048 vertical", 2, 6400, 2048, 6400, 1024, true},
+    };
+    const auto words = [&] {
+        const Bytes d = data(handle(readRam(1376, 6)));
+        const Bytes o = data(handle(readRam(1412, 4)));
+        return std::vector<int>{d[1] | d[2] << 8, d[3] | d[4] << 8, d[5] | d[6] << 8,
+                                o[1] | o[2] << 8, o[3] | o[4] << 8};
+    };
+    // What the box last applied: with no C331 thread, what it last saved.
+    std::memcpy(store()->shadow, store()->ram, sizeof store()->ram);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<int> before = words();
+        g_set_led_para = 0;
+        ASSERT_EQ(status(handle(writeRam(1376, cat({le16(c.splice), le16(c.w), le16(c.h)})))), 0);
+        ASSERT_EQ(status(handle(writeRam(1412, cat({le16(c.out1w), le16(c.out1h)})))), 0);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(status(handle(writeReg(11, 0xFF, {0}))), 0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::vector<int> wrote = {c.splice, c.w, c.h, c.out1w, c.out1h};
+        EXPECT_EQ(words(), c.taken ? wrote : before);
+        EXPECT_EQ(g_set_led_para, c.taken ? 1 : 0);
+        const auto refusals = std::count(err.begin(), err.end(), '\n');
+        EXPECT_EQ(refusals, c.taken ? 0 : 1) << err;
+        if (!c.taken)
+            EXPECT_NE(err.find("LED size " + std::to_string(c.w) + " x " + std::to_string(c.h)),
+                      std::string::npos)
+                << err;
+        // As the refresh after the apply saves the RAM.
+        std::memcpy(store()->shadow, store()->ram, sizeof store()->ram);
+    }
     comm_hooks::get() = comm_hooks();
 }

@@ -367,19 +367,21 @@ const CardOp kMarker = {1, 1, 0x40, {0x5A}};
 
 }  // namespace
 
-// A sleep or a whole replay longer than its bound ends the job as failed: the page's ring ends,
-// the marker after it never reaches the card, and the next job runs.
+// A file that asks for a sleep above 60 s, or for time limits adding up to more than 60
+// minutes, is refused when it is read: the job ends at once as failed, nothing reaches the
+// card (the marker after them included), and the next job runs.
 TEST_F(JobsTest, AScanFileSleepingPastItsBoundsEndsAsFailed) {
     struct Case {
         const char* name;
         std::vector<CardOp> ops;
-        int still_running_at;  // ticks after the start
     };
-    std::vector<CardOp> long_replay(11, CardOp{6, 0, 0, {}, 59000});  // 649 s of legal sleeps
-    long_replay.push_back(kMarker);
+    std::vector<CardOp> too_long(62, CardOp{6, 0, 0, {}, 59000});  // 3658 s of legal sleeps
+    too_long.push_back(kMarker);
     const Case cases[] = {
-        {"one sleep of 0xFFFFFFFF ms", {{6, 0, 0, {}, 0xFFFFFFFF}, kMarker}, 5900},
-        {"eleven sleeps of 59 s", long_replay, 59500},
+        {"one sleep of 0xFFFFFFFF ms", {{6, 0, 0, {}, 0xFFFFFFFF}, kMarker}},
+        {"one sleep of 60.001 s", {{6, 0, 0, {}, 60001}, kMarker}},
+        {"sixty-two sleeps of 59 s", too_long},
+        {"a register write waiting 3601 s", {{1, 2, 0, {1, 0xFF, 1, 9}, 3601000}, kMarker}},
     };
     plug(5, 1);
     searchCycles(3);
@@ -389,15 +391,56 @@ TEST_F(JobsTest, AScanFileSleepingPastItsBoundsEndsAsFailed) {
         writeBytes("/data/smartmapping/a.qzfile", scanFile(c.ops));
         g_qzfile_name = "/data/smartmapping/a.qzfile";  // as the smart-mapping page's Load
         smart.clear();
-        const uint32_t failures = mgr->replay_failures;
         startJob(2);
-        runTicks(c.still_running_at);
-        EXPECT_EQ(g_send_para[0], 2);  // the bound is not cut short either
-        ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 1500));
+        ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 1000));
+        EXPECT_TRUE(sentOn(5).empty());
         EXPECT_EQ(board->card(5, 0).ram[0x40], 0);
-        EXPECT_EQ(mgr->replay_failures, failures + 1);
+        EXPECT_EQ(mgr->replay_failures, 0u);  // refused before any operation ran
         EXPECT_TRUE(wellFormed(smart));
     }
+}
+
+// A replay may take as long as its file's own time limits: eleven sleeps of 59 s (649 s) run
+// to their end and the marker after them arrives.
+TEST_F(JobsTest, AReplayLongerThanTenMinutesWithinItsOwnLimitsRunsToItsEnd) {
+    std::vector<CardOp> ops(11, CardOp{6, 0, 0, {}, 59000});
+    ops.push_back(kMarker);
+    writeBytes("/data/smartmapping/a.qzfile", scanFile(ops));
+    g_qzfile_name = "/data/smartmapping/a.qzfile";
+    plug(5, 1);
+    searchCycles(3);
+    line_type.port = 5;
+    startJob(2);
+    ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 66000));
+    EXPECT_EQ(board->card(5, 0).ram[0x40], 0x5A);
+    EXPECT_EQ(mgr->replay_failures, 0u);
+    EXPECT_TRUE(wellFormed(smart));
+}
+
+// The whole replay is bound to its file's time limits plus 60 s: PC traffic that keeps pausing
+// a replay of a 30 s sleep and the marker (0.2 s) stops it as failed 90.2 s after its start,
+// not before, and the job ends once the PC is quiet.
+TEST_F(JobsTest, AReplayThatPcTrafficKeepsPausingStopsAtItsLimitsPlus60s) {
+    writeBytes("/data/smartmapping/a.qzfile", scanFile({{6, 0, 0, {}, 30000}, kMarker}));
+    g_qzfile_name = "/data/smartmapping/a.qzfile";
+    plug(5, 1);
+    searchCycles(3);
+    line_type.port = 5;
+    startJob(2);
+    const uint32_t begun = G_timeTicks + 1;  // the job's first pass
+    ASSERT_TRUE(runUntil([] { return g_send_para[1] == 19; }));
+    // The job's error end waits for the PC to go quiet, as every step of a job does.
+    const auto pcTalks = [] {
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+        return g_send_para[1] >= 34;
+    };
+    EXPECT_FALSE(runUntil(pcTalks, int(begun + 9020 - 50 - G_timeTicks)));
+    EXPECT_TRUE(runUntil(pcTalks, 100));
+    EXPECT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 500));
+    EXPECT_EQ(board->card(5, 0).ram[0x40], 0);
+    EXPECT_EQ(mgr->replay_failures, 1u);
+    EXPECT_TRUE(wellFormed(smart));
 }
 
 TEST_F(JobsTest, ARecoverySleepingForeverEndsAsFailedAndTheJobsRunAfterIt) {
@@ -412,11 +455,10 @@ TEST_F(JobsTest, ARecoverySleepingForeverEndsAsFailedAndTheJobsRunAfterIt) {
 
     recovery.clear();
     startJob(6);
-    runTicks(5900);
-    EXPECT_EQ(g_send_para[0], 6);
-    ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 1500));
+    // Refused when the card's operations are read: nothing is replayed.
+    ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 1000));
     EXPECT_EQ(board->card(5, 0).ram[0x40], 0);
-    EXPECT_EQ(mgr->replay_failures, 1u);
+    EXPECT_EQ(mgr->replay_failures, 0u);
     EXPECT_TRUE(wellFormed(recovery));
 
     // The control channel's jobs, as a test jig starts them, are taken and run to their end.

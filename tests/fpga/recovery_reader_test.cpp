@@ -27,6 +27,11 @@ CardOp op(size_t n) {
     return {1, 1, 0, Bytes(n, 0x11)};
 }
 
+std::string scanText(const std::vector<CardOp>& ops) {
+    const Bytes b = scanFile(ops);
+    return std::string(b.begin(), b.end());
+}
+
 }  // namespace
 
 TEST_F(RecoveryReader, WalksScreensNetsCardsAndOperations) {
@@ -56,7 +61,7 @@ TEST_F(RecoveryReader, WalksScreensNetsCardsAndOperations) {
     EXPECT_EQ(r.update_rcvXYscreenNetpara(1), 1);           // past the screen's nets
     ASSERT_EQ(r.update_smartDebugingOperateTimes(false), 0);
     EXPECT_EQ(r.rcv_operate_times, 1);
-    EXPECT_EQ(r.check_operations(true, false), 0);
+    EXPECT_EQ(r.check_operations(true, false, 1), 0);
 }
 
 TEST_F(RecoveryReader, TheLastSubFileOfATypeCountsAndAMissingFileIsAFailure) {
@@ -92,4 +97,77 @@ TEST_F(RecoveryReader, FolderListsByExactName) {
     EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 0);
     EXPECT_EQ(r.files(false), QStringList{"a.qzfile"});
     EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 1);  // no disk
+}
+
+// What a block's operations may take, as the replay bound adds it up: each frame waits its limit
+// once (a RAM write a frame a packet, a save 1 s more a card, a scan's firmware a card).
+TEST_F(RecoveryReader, ABlockAddsUpItsOwnTimeLimits) {
+    struct Case {
+        const char* name;
+        CardOp op;
+        uint64_t ms;  // in a scan file, on a port of 4 cards
+    } cases[] = {
+        {"RAM write of 2500 bytes: 3 packets", {1, 1, 0, Bytes(2500, 1), 200}, 600},
+        {"register write", {1, 2, 0, {1, 2}, 200}, 200},
+        {"save", {2, 0, 0, {}, 500}, 4500},
+        {"firmware to each card", {3, 0, 0, {1}, 100}, 400},
+        {"sleep", {6, 0, 0, {}, 60000}, 60000},
+        {"write to flash: not replayed", {1, 3, 0, {1}, 700}, 0},
+    };
+    r.file_path = "/data/smartmapping/a.qzfile";
+    uint64_t all = 0;
+    std::vector<CardOp> ops;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile("/data/smartmapping/a.qzfile", scanText({c.op}));
+        ASSERT_EQ(r.update_smartDebugingOperateTimes(true), 0);
+        ASSERT_EQ(r.check_operations(true, true, 4), 0);
+        EXPECT_EQ(r.limit_sum_ms, c.ms);
+        all += c.ms;
+        ops.push_back(c.op);
+    }
+    writeFile("/data/smartmapping/a.qzfile", scanText(ops));
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(true), 0);
+    ASSERT_EQ(r.check_operations(true, true, 4), 0);
+    EXPECT_EQ(r.limit_sum_ms, all);
+
+    // A recovery sends firmware to its one card only.
+    r.file_path = "/data/rcvrecovery/QZFX";
+    write(packedFile({{0xA1, {{3, 0, 0, {1}, 100}}, {{9, {{op(1)}}}}}}));
+    ASSERT_TRUE(readTable());
+    ASSERT_EQ(r.update_rcvScreenHead(), 0);
+    ASSERT_EQ(r.update_rcvScreenIDinfo(0), 0);
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(false), 0);
+    ASSERT_EQ(r.check_operations(true, false, 4), 0);
+    EXPECT_EQ(r.limit_sum_ms, 100u);
+}
+
+// A sleep above 60 s is refused as its record is read, and a block whose limits add up to more
+// than 60 minutes when it is checked; exactly at the bounds they are taken.
+TEST_F(RecoveryReader, ASleepAboveTheCapOrABlockAboveTheCeilingIsRefusedWhenRead) {
+    r.file_path = "/data/smartmapping/a.qzfile";
+    const auto read = [&](const std::vector<CardOp>& ops) {
+        writeFile("/data/smartmapping/a.qzfile", scanText(ops));
+        EXPECT_EQ(r.update_smartDebugingOperateTimes(true), 0);
+        return r.update_smartDebugingOperatepara(0, true);
+    };
+    EXPECT_EQ(read({{6, 0, 0, {}, 60000}}), 0);
+    EXPECT_EQ(r.operate_record.timeticks, 60000u);
+    EXPECT_EQ(read({{6, 0, 0, {}, 60001}}), 1);
+    EXPECT_EQ(r.operate_record.timeticks, 60000u);  // the member keeps its old value
+    EXPECT_EQ(r.check_operations(true, true, 1), 1);
+    EXPECT_EQ(read({{6, 0, 0, {}, 0xFFFFFFFF}}), 1);
+
+    const std::vector<CardOp> hour(60, CardOp{6, 0, 0, {}, 60000});
+    EXPECT_EQ(read(hour), 0);
+    EXPECT_EQ(r.check_operations(true, true, 1), 0);
+    std::vector<CardOp> more = hour;
+    more.push_back({1, 2, 0, {1, 2}, 1});
+    EXPECT_EQ(read(more), 0);
+    EXPECT_EQ(r.check_operations(true, true, 1), 1);
+    // A save's wait grows with the port's cards: the same block passes or not by their count.
+    const std::vector<CardOp> saves(255, CardOp{2, 0, 0, {}, 10000});
+    EXPECT_EQ(read(saves), 0);
+    EXPECT_EQ(r.check_operations(true, true, 4), 0);  // 255 x 14 s
+    EXPECT_EQ(r.check_operations(true, true, 5), 1);  // 255 x 15 s
 }

@@ -14,7 +14,7 @@ namespace {
 constexpr int kEach = 4;  // records walked per level: the counts go up to 255
 
 void operations(rcvRecovery& r, bool smart, bool scan) {
-    if (r.check_operations(smart, scan)) return;
+    if (r.check_operations(smart, scan, 4)) return;  // limits counted for a port of 4 cards
     std::vector<uint8_t> data(0x10000);
     for (int k = 0; k < std::min<int>(r.rcv_operate_times, kEach); ++k) {
         const uint8_t rc = smart ? r.update_smartDebugingOperatepara(uint8_t(k), scan)

@@ -200,3 +200,18 @@ TEST_F(HomeScreen, EachLanguage) {
 }
 
 }  // namespace
+
+// A size above 32767 that the RAM holds reads as the number it is, in every language, and fits.
+TEST_F(HomeScreen, AnLedSizeAboveTheSignedRangeShowsAsItsNumber) {
+    store().wr16(1378, 40000);
+    store().wr16(1380, 65535);
+    for (uint8_t lang = 0; lang < 5; ++lang) {
+        store().ram[768] = lang;
+        store().shadow[768] = 0xEE;
+        refresh(1);
+        EXPECT_TRUE(home().label_input->text().endsWith("40000 x 65535"))
+            << home().label_input->text().toStdString();
+        EXPECT_EQ(textsNotFitting(g_lockwindow), std::vector<std::string>{});
+        shot(QString("large-lang%1").arg(lang));
+    }
+}

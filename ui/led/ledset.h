@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "core/led_size.h"
 #include "ui/shell/panel_frame.h"
 
 class QLineEdit;
@@ -23,12 +24,16 @@ public:
     // Focus indexes.
     enum { kLedW, kLedH, kCombo, kOut1W, kOut1H, kApply, kCancel };
     // Splice modes as RAM 1376 holds them, and the combo entries.
-    enum : uint8_t { kModeVertical = 2, kModeHorizontal = 3, kModeCopy = 4 };
+    enum : uint8_t {
+        kModeVertical = led_size::kVertical,
+        kModeHorizontal = led_size::kHorizontal,
+        kModeCopy = led_size::kCopy
+    };
     enum { kEntryHorizontal, kEntryVertical, kEntryCopy };
-    static constexpr int kMinSize = 512;
-    static constexpr int kMaxSize = 16376;
-    static constexpr int kCopyMaxWidth = 8188;
-    static constexpr int32_t kMaxArea = 13107200;
+    static constexpr int kMinSize = led_size::kMinSide;
+    static constexpr int kMaxSize = led_size::kMaxSide;
+    static constexpr int kCopyMaxWidth = led_size::kCopyMaxWidth;
+    static constexpr int32_t kMaxArea = led_size::kMaxArea;
 
     explicit ledset(QWidget* parent = nullptr);
     ~ledset() override;

@@ -60,7 +60,8 @@ LockWindow::~LockWindow() {
 }
 
 void LockWindow::ledSizeText() {
-    ui->label_input->setText(text(kLedSize).arg(word(kRamLedWidth)).arg(word(kRamLedHeight)));
+    ui->label_input->setText(
+        text(kLedSize).arg(store().rd16(kRamLedWidth)).arg(store().rd16(kRamLedHeight)));
 }
 
 void LockWindow::para_init() {

@@ -1,0 +1,38 @@
+// The LED screen sizes the box drives: what the LED set-up page lets a user enter and what a
+// PC's register write 11 takes, in the parameter RAM's words 1376 (splice), 1378 and 1380
+// (width, height), 1412 and 1414 (output 1).
+#pragma once
+
+#include <cstdint>
+
+namespace led_size {
+
+constexpr int kRamSplice = 1376, kRamWidth = 1378, kRamHeight = 1380;
+constexpr int kRamOut1Width = 1412, kRamOut1Height = 1414;
+constexpr int kRamWords[5] = {kRamSplice, kRamWidth, kRamHeight, kRamOut1Width, kRamOut1Height};
+
+enum : uint8_t { kVertical = 2, kHorizontal = 3, kCopy = 4 };  // splice modes
+constexpr int kMinSide = 512;
+constexpr int kMaxSide = 16376;
+constexpr int kCopyMaxWidth = 8188;
+constexpr int32_t kMaxArea = 13107200;
+
+// Whether the five words describe a screen the box drives: each side 512..16376, at most
+// 13,107,200 pixels, at most 8188 wide in copy splice, output 1 from 512 up to the width
+// (horizontal) or the height (vertical), and one of the three splice modes.
+constexpr bool allowed(int splice, int w, int h, int out1w, int out1h) {
+    const auto side = [](int v) { return v >= kMinSide && v <= kMaxSide; };
+    if (!side(w) || !side(h) || int64_t(w) * h > kMaxArea) return false;
+    switch (splice) {
+        case kHorizontal:
+            return out1w >= kMinSide && out1w <= w;
+        case kVertical:
+            return out1h >= kMinSide && out1h <= h;
+        case kCopy:
+            return w <= kCopyMaxWidth;
+        default:
+            return false;
+    }
+}
+
+}  // namespace led_size
