@@ -3,10 +3,13 @@
 // windows' channels, port selection and geometry, and the apply emits its refresh.
 #include <gmock/gmock.h>
 
+#include <future>
+
 #include "c331/c331_manage.h"
 #include "comm/link_session.h"
 #include "pc_link.h"
 #include "platform/sim/sim_c331.h"
+#include "video_io/edid.h"
 #include "video_io_fixture.h"
 
 using ::testing::ElementsAre;
@@ -31,11 +34,32 @@ Bytes windowBlock(int source, int x, int y, int w, int h) {
                 le16(uint16_t(y)), le16(uint16_t(w)), le16(uint16_t(h))});
 }
 
+// A PC on a link of its own sends these bodies on its own thread; the status of each reply.
+std::future<std::vector<int>> pcOnAnotherLink(std::vector<Bytes> bodies) {
+    return std::async(std::launch::async, [bodies] {
+        link_session pc(LinkKind::Tcp, "pc");
+        std::vector<int> status;
+        for (const Bytes& b : bodies) {
+            const Bytes w = wire(b);
+            ReplyReader r;
+            pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+            status.push_back(r.bodies.empty() ? -1 : r.bodies.back().at(10));
+        }
+        return status;
+    });
+}
+
 class PcWindowsTest : public InputSideTest {
 protected:
     void TearDown() override {
         c331_manage::shutdown();
         InputSideTest::TearDown();
+    }
+    // Has register 11 applied and waits for the apply's refresh.
+    bool applyRegister11() {
+        const size_t before = refreshes().size();
+        return handle(writeReg(11, 0xFF, {0})).at(10) == 0 &&
+               waitFor([&] { return refreshes().size() > before; });
     }
 };
 
@@ -95,6 +119,54 @@ TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
     EXPECT_EQ(chip->field(0x084002), uint32_t(c->PS_ACTHST));
     EXPECT_EQ(chip->field(0x084002, 16), uint32_t(960 + c->PS_ACTHST));
     EXPECT_EQ(chip->field(0x084202, 16), 960u);
+}
+
+// Window 0 switches from HDMI1 to HDMI2 with a fade; at the fade-out's first frame a PC on
+// another link writes source 0's EDID request. Register 11 follows once the source thread has
+// done what the switch's turn asked of it. The request reaches the EEPROM once, announced once.
+TEST_F(PcWindowsTest, AnEdidRequestMadeDuringAFadeIsWrittenToTheEepromOnce) {
+    constexpr int kSource = 0, kRequest = 896 + 6 * kSource;
+    auto chip = platform::sim::attachSimC331();
+    ASSERT_TRUE(platform::sim::setInput(kHdmi1, 1920, 1080, 60));
+    ASSERT_TRUE(platform::sim::setInput(kHdmi2, 1280, 720, 50));
+    startSource();
+    c331_manage* c = c331_manage::pInstance();
+    ASSERT_TRUE(waitFor([&] { return c->thread_state == 8; }, 20000));
+    ASSERT_EQ(handle(writeRam(2816, cat({le16(4), le16(4)}))).at(10), 0);  // fade times
+    ASSERT_EQ(handle(writeRam(2272, cat({windowBlock(kHdmi1, 0, 0, 1920, 1080), le16(4)}))).at(10),
+              0);  // fade on
+    ASSERT_TRUE(applyRegister11());
+    ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[kSource] == 0; }));
+    side->eeprom[kSource]->clearWrites();
+    const int pulses = side->receiver[kSource]->hotPlugLowCount();
+
+    std::atomic<bool> armed{true};
+    std::future<std::vector<int>> pc;
+    chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
+        if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
+        pc = pcOnAnotherLink({writeRam(kRequest, cat({le16(1024), le16(768), le16(75)}))});
+        pc.wait_for(std::chrono::seconds(2));
+    });
+    ASSERT_EQ(handle(writeRam(2272 + 8, le16(kHdmi2))).at(10), 0);
+    ASSERT_TRUE(applyRegister11());
+    chip->onWrite(nullptr);
+    ASSERT_FALSE(armed.load());
+    ASSERT_TRUE(pc.valid());
+    EXPECT_THAT(pc.get(), ElementsAre(0));
+    ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[kSource] == 0; }));
+    ASSERT_TRUE(applyRegister11());
+    ASSERT_TRUE(waitFor([&] {
+        return src->edid_rewrite[kSource] == 0 && src->edid_written[kSource] == 1 &&
+               side->receiver[kSource]->hotPlugLowCount() > pulses;
+    }));
+    int writes = 0;
+    for (const auto& w : side->eeprom[kSource]->writes()) writes += w.reg == 0;
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(side->receiver[kSource]->hotPlugLowCount(), pulses + 1);
+    const auto bytes = eeprom(kSource, 256);
+    int w = 0, h = 0, rate = 0;
+    ASSERT_TRUE(edid::requestOf(bytes.data(), 128 * (1 + bytes[126]), w, h, rate));
+    EXPECT_THAT(std::vector<int>({w, h, rate}), ElementsAre(1024, 768, 75));
 }
 
 }  // namespace
