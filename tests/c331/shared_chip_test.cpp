@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "comm/comm_hooks.h"
 #include "comm/link_session.h"
 #include "pc_link.h"
 #include "window_fixture.h"
@@ -110,6 +111,36 @@ TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnc
     EXPECT_EQ(selects, 1);
     EXPECT_EQ(c->output_applies - outputs, 2u);
     EXPECT_EQ(c->PM_INPUT[c->g_win_record[1]], kPort);
+}
+
+// One turn takes a new LED height, then fades window 0 to another source. A PC's register 11
+// during the ramp finds the height applied already: it starts no LED-size handshake, which
+// no later turn would finish.
+TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
+    comm_hooks::get().fpgas_running = [] { return true; };
+    step([](ZemRamPara& s) {
+        s.wr16(2816, 4);
+        s.wr16(2818, 4);
+        s.wr16(2272 + 18, 4);  // fade on
+        window(s, 0, kHdmi1, {0, 0, 1920, 1000});
+    });
+    std::atomic<bool> armed{true};
+    std::future<Bytes> pc;
+    chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
+        if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
+        pc = pcSends({writeReg(11, 0xFF, {0x01})});
+        pc.wait_for(std::chrono::seconds(2));
+    });
+    produce([](ZemRamPara& s) {
+        s.wr16(1380, 1040);  // LED height
+        s.wr16(2272 + 8, kHdmi2);
+    });
+    ASSERT_TRUE(waitRefresh(1, applies_ + 2));
+    chip->onWrite(nullptr);
+    ASSERT_FALSE(armed.load());
+    ASSERT_TRUE(pc.valid());
+    EXPECT_EQ(pc.get().at(10), 0);
+    EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
 TEST_F(SharedChip, TheRegisterDumpWaitsForARunningFlashRead) {
