@@ -209,15 +209,18 @@ TEST_F(PcWindowsTest, AnEdidRequestPutBackDuringAFadeWritesNothing) {
     ASSERT_EQ(handle(writeRam(2272 + 8, le16(kHdmi2))).at(10), 0);
     bool put_back = false;
     atTheRamp([&] {
-        {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            src->edid_written[kSource] = 0;
-            src->edid_rewrite[kSource] = 1;  // what an earlier turn would have asked
-        }
-        put_back = waitFor([&] {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);  // the put-back's
-            return para->rd16(kRequest) == 1280;
-        });
+        // On a thread of its own: the C331 mutex comes before the chip's register lock.
+        put_back = std::async(std::launch::async, [&] {
+                       {
+                           std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                           src->edid_written[kSource] = 0;
+                           src->edid_rewrite[kSource] = 1;  // what an earlier turn would ask
+                       }
+                       return waitFor([&] {
+                           std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                           return para->rd16(kRequest) == 1280;
+                       });
+                   }).get();
     });
     ASSERT_TRUE(applyRegister11(1));  // the put-back saves the RAM with a refresh of its own
     chip->onWrite(nullptr);
