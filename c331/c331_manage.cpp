@@ -2,7 +2,8 @@
 // apply and poll), and the compare-and-apply of parameter RAM changes in a fixed order.
 //
 // The thread waits for the apply flag on apply_cv and polls the inputs every kPollMs; it
-// compares the RAM with `applied`, its own copy of what it last applied.
+// compares the RAM with `applied`, its own copy of what it last applied, and takes each word it
+// applies into that copy as it reads it.
 #include "c331/c331_manage.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ constexpr int kSplice = 1376, kLedW = 1378, kLedH = 1380, kOut1W = 1412, kOut1H 
 constexpr int kBrightness = 2176, kContrast = 2178, kSharpness = 2180, kSaturation = 2182;
 constexpr int kColourTemp = 2184, kRedGain = 2186, kGreenGain = 2188, kBlueGain = 2190;
 constexpr int kPriority = 2208;
-constexpr int kWindows = 2272, kWindowSize = 26;
+constexpr int kWindows = 2272, kWindowSize = 26, kWindowsEnd = kWindows + 6 * kWindowSize - 2;
 constexpr int kFades = 2816;
 constexpr int kCropTable = 1472, kCrops = 40;
 constexpr int kPattern = 864;
@@ -292,6 +293,18 @@ void c331_manage::take_as_applied16(int addr) {
     applied[addr + 1] = uint8_t(v >> 8);
 }
 
+bool c331_manage::take_change16(int addr) {
+    if (!changed16(addr)) return false;
+    take_as_applied16(addr);
+    return true;
+}
+
+bool c331_manage::take_changes16(std::initializer_list<int> addrs) {
+    bool any = false;
+    for (int a : addrs) any = take_change16(a) || any;  // every word taken, none skipped
+    return any;
+}
+
 bool c331_manage::wait_led_para_idle(std::unique_lock<std::mutex>& lock) {
     const uint64_t deadline = platform::nowMs() + kLedParaWaitMs;
     while (g_set_led_para.load() == 1) {
@@ -313,12 +326,12 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
     bool changed = false;
     for (int a : words) changed = changed || changed16(a);
     if (changed) wait_led_para_idle(lock);
-    // From here the lock is held to the end of the turn, so what the RAM holds now is what this
-    // turn applies; the panel's own channel geometry (RAM 1382..1394) is written after it and
-    // triggers nothing.
-    copy_ram(apply_snapshot);
+    // The ids raised so far are answered by this turn; later ones wait for the next.
     turn_ids = take_all_apply();
     if (!changed) return false;
+    // Read now, after the wait: the panel's own channel geometry (RAM 1382..1394) is written
+    // after it and triggers nothing.
+    for (int a : words) take_as_applied16(a);
     init_panel_from_ram();
     // As every other layout change: the new channels get their windows, layers and idle
     // channels from the one output apply.
@@ -333,7 +346,7 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
 
 void c331_manage::apply_picture() {
     ZemRamPara* s = store();
-    if (changed16(kBrightness)) {
+    if (take_change16(kBrightness)) {
         c331_SetBrightness(50);
         if (fpga_manage* f = fpga_manage::p_fpga_manage) {
             {
@@ -343,21 +356,19 @@ void c331_manage::apply_picture() {
             f->wake();
         }
     }
-    if (changed16(kContrast)) c331_SetContrast(s->rd16(kContrast));
-    if (changed16(kSharpness)) c331_SetSharpness(s->rd16(kSharpness));
-    if (changed16(kSaturation)) c331_SetSaturation(s->rd16(kSaturation));
-    if (changed16(kColourTemp) || changed16(kRedGain) || changed16(kGreenGain) ||
-        changed16(kBlueGain))
-        colour_temp_from_ram();
+    if (take_change16(kContrast)) c331_SetContrast(s->rd16(kContrast));
+    if (take_change16(kSharpness)) c331_SetSharpness(s->rd16(kSharpness));
+    if (take_change16(kSaturation)) c331_SetSaturation(s->rd16(kSaturation));
+    if (take_changes16({kColourTemp, kRedGain, kGreenGain, kBlueGain})) colour_temp_from_ram();
 }
 
 void c331_manage::apply_priorities() {
     ZemRamPara* s = store();
     for (int w = 0; w < 6; ++w) {
         const int a = kPriority + 2 * w;
-        if (!changed16(a)) continue;
-        ZEM_DEBUG("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1, applied16(a),
-                  s->rd16(a));
+        const uint16_t old = applied16(a);
+        if (!take_change16(a)) continue;
+        ZEM_DEBUG("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", w + 1, old, s->rd16(a));
         // A disabled window has no record: its priority takes effect with the next rebuild.
         if (g_win_record[w] < 0) continue;
         c331_SetWinPriority(g_win_record[w], s->rd16(a));
@@ -366,12 +377,10 @@ void c331_manage::apply_priorities() {
 }
 
 // The source word of RAM window w, applied to its record (a disabled window has none: the next
-// rebuild reads its word).
-void c331_manage::apply_window_source(int w) {
+// rebuild reads its word); old is the word it replaces.
+void c331_manage::apply_window_source(int w, uint16_t old) {
     ZemRamPara* s = store();
-    const int a = kWindows + kWindowSize * w + 8;
-    const uint16_t v = s->rd16(a);
-    const uint16_t old = applied16(a);
+    const uint16_t v = s->rd16(kWindows + kWindowSize * w + 8);
     const int r = g_win_record[w];
     if (v & 0x8000) {
         const int c = v & 0xFF;
@@ -399,12 +408,14 @@ void c331_manage::apply_window_source(int w) {
 
 void c331_manage::apply_windows() {
     ZemRamPara* s = store();
-    for (int a = kWindows; a <= 2426; a += 2) {
-        if (!changed16(a)) continue;
+    for (int a = kWindows; a <= kWindowsEnd; a += 2) {
         const int w = (a - kWindows) / kWindowSize;
         const int o = (a - kWindows) % kWindowSize;
-        ZEM_DEBUG("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", unsigned(w), unsigned(a - 2176),
-                  applied16(a), s->rd16(a));
+        if (o == kAudioWord) continue;  // the source manager's, compared after
+        const uint16_t old = applied16(a);
+        if (!take_change16(a)) continue;
+        ZEM_DEBUG("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", unsigned(w), unsigned(a - 2176), old,
+                  s->rd16(a));
         const uint16_t v = s->rd16(a);
         switch (o) {
             case 0:
@@ -413,13 +424,15 @@ void c331_manage::apply_windows() {
             case 14:
             case 16:
                 // The rebuild takes every window's current RAM: nothing more to compare.
+                for (int b = kWindows; b <= kWindowsEnd; b += 2)
+                    if ((b - kWindows) % kWindowSize != kAudioWord) take_as_applied16(b);
                 zemApi_initEnvC331();
                 zemApi_MultiWinChAlloc(1);
                 zemApi_MultiWinChInit();
                 set_output(fd);
                 return;
             case 8:
-                apply_window_source(w);
+                apply_window_source(w, old);
                 break;
             case 4:
             case 18:
@@ -441,9 +454,10 @@ void c331_manage::apply_fades() {
     for (int w = 0; w < 6; ++w) {
         for (int half = 0; half < 2; ++half) {
             const int a = kFades + 4 * w + 2 * half;
-            if (!changed16(a)) continue;
+            const uint16_t old = applied16(a);
+            if (!take_change16(a)) continue;
             ZEM_DEBUG("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", unsigned(w),
-                      unsigned(a - kFades), unsigned(kFades), applied16(a), s->rd16(a));
+                      unsigned(a - kFades), unsigned(kFades), old, s->rd16(a));
             if (g_win_record[w] < 0) continue;  // read again when the window is rebuilt
             (half == 0 ? PM_WIN_FADE_IN : PM_WIN_FADE_OUT)[g_win_record[w]] =
                 std::min<int>(s->rd16(a), kMaxFadeFrames);
@@ -456,8 +470,7 @@ void c331_manage::apply_edid() {
     raviksource* src = raviksource::p_ravik_source;
     for (int i = 0; i < 6; ++i) {
         const int a = kEdidRequest + 6 * i;
-        if (!(changed16(a) || changed16(a + 2) || changed16(a + 4) || edid_ram_table_from[i]))
-            continue;
+        if (!(take_changes16({a, a + 2, a + 4}) || edid_ram_table_from[i])) continue;
         if (src) {
             src->edid_rewrite[i] = 1;
             src->edid_written[i] = 0;
@@ -531,28 +544,34 @@ void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
         }
         return;
     }
+    // A fade ramp releases the lock: each step compares the RAM as it finds it and takes what it
+    // applies as applied there, so a change made meanwhile is applied by this turn or the next,
+    // never by both.
     turn_lock = &lock;
     apply_panel(lock);
     apply_picture();
     apply_priorities();
     apply_windows();
     apply_fades();
-    if (s->ram[kPattern] != applied[kPattern]) c331_SetPattern(s->ram[kPattern]);
+    if (s->ram[kPattern] != applied[kPattern]) {
+        applied[kPattern] = s->ram[kPattern];
+        c331_SetPattern(s->ram[kPattern]);
+    }
     apply_edid();
     bool audio = false;
-    for (int w = 0; w < 6; ++w) audio = audio || changed16(kWindows + kWindowSize * w + kAudioWord);
+    for (int w = 0; w < 6; ++w)
+        audio = take_change16(kWindows + kWindowSize * w + kAudioWord) || audio;
     if (audio) {
         if (raviksource* src = raviksource::p_ravik_source) src->source_changed = 1;
     }
-    if (changed16(kCloseLed)) {
+    if (take_change16(kCloseLed)) {
         if (fpga_manage* f = fpga_manage::p_fpga_manage) f->request_output_status();
     }
-    if (changed16(kOsdOn)) {
+    if (take_change16(kOsdOn)) {
         zemApi_OsdSet(0, s->rd16(kOsdOn));
         if (s->rd16(kOsdOn) != 0) g_osd_update = 1;
     }
-    // The RAM as this turn found it has been applied; the ids raised so far get their refresh.
-    std::memcpy(applied, apply_snapshot, sizeof applied);
+    // The ids raised before the turn began get their refresh.
     turn_lock = nullptr;
     for (size_t id = 1; id < turn_ids.size(); ++id)
         if (turn_ids.test(id)) s->test_signal(uint8_t(id));

@@ -11,6 +11,7 @@
 #include <bitset>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -256,11 +257,10 @@ public:
     c331_drv* drv = nullptr;
     // 0..4 probing, 5 start-up, 6 panel, 7 picture, 8 running.
     std::atomic<uint8_t> thread_state{0};
-    // The parameter RAM as last applied (the RAM as loaded until the first apply), and the
-    // RAM as one apply turn found it; both guarded by c331_mutex.
+    // The parameter RAM as last applied (the RAM as loaded until the first apply), guarded by
+    // c331_mutex: an apply turn takes each word into it as it reads the word to apply it.
     uint8_t applied[4096]{};
-    uint8_t apply_snapshot[4096]{};
-    // The refresh ids the snapshot answers; ids raised later wait for the next turn.
+    // The refresh ids one apply turn answers; ids raised later wait for the next turn.
     std::bitset<256> turn_ids;
     // The apply turn's hold of c331_mutex, released for a fade ramp; null outside a turn.
     std::unique_lock<std::mutex>* turn_lock = nullptr;
@@ -564,7 +564,7 @@ public:
     void apply_picture();
     void apply_priorities();
     void apply_windows();
-    void apply_window_source(int w);
+    void apply_window_source(int w, uint16_t old);
     void apply_fades();
     void apply_edid();
     void apply_debug_commands();
@@ -581,6 +581,11 @@ public:
     // Takes the RAM's word at addr as already applied: a writer that put a value back, which
     // the apply must not take for a change. Caller holds c331_mutex.
     void take_as_applied16(int addr);
+    // Whether the RAM's word at addr differs from the applied copy; when it does, the word is
+    // taken as applied, for the caller to apply under the same hold of c331_mutex. The list form
+    // takes every word of a setting that spans several.
+    bool take_change16(int addr);
+    bool take_changes16(std::initializer_list<int> addrs);
     // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
     void copy_ram(uint8_t* to);
 

@@ -161,7 +161,7 @@ void c331_manage::set_layer_coef(int fd, int w, int cnt, int dir) {
     if (cnt < 0 || w < 0 || w >= kWindows) return;
     cnt = std::min(cnt, kMaxFadeFrames);
     // A ramp lasts up to 255 frames: the RAM's readers and writers on other threads go on
-    // meanwhile (the turn applies its snapshot; later changes wait for the next turn).
+    // meanwhile (the turn's later steps see their changes, and take what they apply as applied).
     const Released released(turn_lock);
     for (int s = 0; s <= cnt; ++s) {
         const int a = cnt == 0 ? 128 : 128 * s / cnt;

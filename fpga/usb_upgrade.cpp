@@ -99,11 +99,11 @@ bool taken(uint8_t type, uint16_t controller) {
 bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Child& c,
                 std::string& why) {
     if (c.type != kApp && c.type != kFpga0 && c.type != kFpga1 && c.type != kFont) return true;
+    if (!taken(c.type, controller)) return true;  // ignored whatever it holds
     if (uint64_t(c.offset) + c.len > size) {
         why = "child past the end of the file";
         return false;
     }
-    if (!taken(c.type, controller)) return true;
     if (c.type == kApp) {
         if (c.len == 0 || c.len > kFileBufSize) why = "program child empty or larger than 5 MiB";
         return why.empty();

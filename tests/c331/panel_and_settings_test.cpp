@@ -1,6 +1,7 @@
 // The output panel for every splice mode, reached through the apply as a user's change would,
 // and the chip start-up settings on a stopped manager.
 #include <algorithm>
+#include <vector>
 
 #include "c331_fixture.h"
 #include "core/globals.h"
@@ -63,6 +64,42 @@ TEST_F(PanelTest, EverySpliceModeGivesItsChannelGeometryAndRouting) {
         for (uint32_t k = 0; k < 8 && c.och_w > 0; ++k) {
             const bool used = chip->reg(0x00, uint8_t(0x08 + k)) & 1;
             EXPECT_EQ(chip->field(0x084202, 16 * k) != 0, used) << "channel " << k;
+        }
+    }
+}
+
+// The colour temperature written to RAM 2184..2190 reaches every output channel's matrix:
+// the custom gains (64 per step) or a preset's, red, green and blue on the diagonal.
+TEST_F(PanelTest, TheColourTemperatureOfTheRamReachesTheMatrix) {
+    startRunning();
+    struct Case {
+        const char* name;
+        int preset, red, green, blue;
+        std::vector<uint32_t> diagonal;
+    } cases[] = {
+        {"custom", 0, 100, 50, 10, {6400, 3200, 640}},
+        {"custom, green alone", 0, 0, 64, 0, {0, 4096, 0}},
+        {"warm", 1, 100, 50, 10, {8845, 8113, 7056}},
+        {"nature", 2, 100, 50, 10, {8192, 8192, 8192}},
+        {"cool", 3, 100, 50, 10, {6944, 8282, 10978}},
+    };
+    int applied = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        produce([&](ZemRamPara& s) {
+            s.wr16(2184, uint16_t(c.preset));
+            s.wr16(2186, uint16_t(c.red));
+            s.wr16(2188, uint16_t(c.green));
+            s.wr16(2190, uint16_t(c.blue));
+        });
+        ASSERT_TRUE(waitRefresh(1, ++applied));
+        for (uint32_t k : {0u, 7u}) {
+            EXPECT_EQ(
+                std::vector<uint32_t>({chip->field(0x0C5B02, 16 * k), chip->field(0x0C6302, 16 * k),
+                                       chip->field(0x0C6B02, 16 * k)}),
+                c.diagonal)
+                << "channel " << k;
+            EXPECT_EQ(chip->field(0x0C5D02, 16 * k), 0u);  // off the diagonal
         }
     }
 }

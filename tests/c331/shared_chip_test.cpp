@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "comm/comm_hooks.h"
 #include "comm/link_session.h"
 #include "pc_link.h"
 #include "window_fixture.h"
@@ -16,14 +17,12 @@ namespace {
 
 constexpr int kContrast = 2178;
 
-// A PC on a link of its own: reads the contrast word, writes a new one and has it applied
-// (register 11), on its own thread; the read's reply body.
-std::future<Bytes> pcOnAnotherLink(uint8_t contrast) {
-    return std::async(std::launch::async, [contrast] {
+// A PC on a link of its own sends these bodies in turn, on its own thread; the first reply body.
+std::future<Bytes> pcSends(std::vector<Bytes> bodies) {
+    return std::async(std::launch::async, [bodies] {
         link_session pc(LinkKind::Tcp, "pc");
         std::vector<Bytes> replies;
-        for (const Bytes& b : {readRam(kContrast, 2), writeRam(kContrast, {contrast, 0}),
-                               writeReg(11, 0xFF, {0x01})}) {
+        for (const Bytes& b : bodies) {
             const Bytes w = wire(b);
             ReplyReader r;
             pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t len) { r.add(p, len); });
@@ -31,6 +30,12 @@ std::future<Bytes> pcOnAnotherLink(uint8_t contrast) {
         }
         return replies.front();
     });
+}
+
+// Reads the contrast word, writes a new one and has it applied (register 11).
+std::future<Bytes> pcOnAnotherLink(uint8_t contrast) {
+    return pcSends(
+        {readRam(kContrast, 2), writeRam(kContrast, {contrast, 0}), writeReg(11, 0xFF, {0x01})});
 }
 
 using SharedChip = WindowsTest;
@@ -66,6 +71,76 @@ TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
     // The change made during the ramp was applied by the next turn, not taken by this one.
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     EXPECT_EQ(c->applied16(kContrast), 41);
+}
+
+// Window 0 switches source with a fade; at the fade-out's first frame a PC on another link
+// switches window 1 to another source and sets register 11. Window 1's input channel selects
+// the new port once, and the chip's output is set up once for each switch.
+TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnce) {
+    constexpr int kWindow1Source = 2272 + 26 + 8;
+    constexpr int kSource1 = 1, kPort = 2;  // an HDMI port: one input channel selects it
+    step([](ZemRamPara& s) {
+        for (int w : {0, 1}) {
+            s.wr16(2816 + 4 * w, 4);
+            s.wr16(2818 + 4 * w, 4);
+            s.wr16(2272 + 26 * w + 18, 4);  // fade on
+        }
+        window(s, 0, kHdmi1, {0, 0, 960, 1000});
+        window(s, 1, kHdmi1, {960, 0, 960, 1000});
+    });
+    const int ich = c->g_win_ich[c->g_win_record[1]][0];
+    ASSERT_GE(ich, 0);
+    std::atomic<bool> armed{true};
+    std::future<Bytes> pc;
+    chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
+        if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
+        pc = pcSends({writeRam(kWindow1Source, le16(kSource1)), writeReg(11, 0xFF, {0x01})});
+        pc.wait_for(std::chrono::seconds(2));
+    });
+    chip->clearFrames();
+    const uint32_t outputs = c->output_applies;
+    produce([](ZemRamPara& s) { s.wr16(2272 + 8, kHdmi2); });
+    ASSERT_TRUE(waitRefresh(1, applies_ + 2));  // the fade's turn, then the PC's
+    chip->onWrite(nullptr);
+    ASSERT_FALSE(armed.load());
+    ASSERT_TRUE(pc.valid());
+    EXPECT_EQ(pc.get().at(10), 0);
+    int selects = 0;
+    for (const auto& w : chip->writeLog())
+        selects += w.bank == 0 && w.address == 0x10 + ich && w.value == 2 * kPort;
+    EXPECT_EQ(selects, 1);
+    EXPECT_EQ(c->output_applies - outputs, 2u);
+    EXPECT_EQ(c->PM_INPUT[c->g_win_record[1]], kPort);
+}
+
+// One turn takes a new LED height, then fades window 0 to another source. A PC's register 11
+// during the ramp finds the height applied already: it starts no LED-size handshake, which
+// no later turn would finish.
+TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
+    comm_hooks::get().fpgas_running = [] { return true; };
+    step([](ZemRamPara& s) {
+        s.wr16(2816, 4);
+        s.wr16(2818, 4);
+        s.wr16(2272 + 18, 4);  // fade on
+        window(s, 0, kHdmi1, {0, 0, 1920, 1000});
+    });
+    std::atomic<bool> armed{true};
+    std::future<Bytes> pc;
+    chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
+        if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
+        pc = pcSends({writeReg(11, 0xFF, {0x01})});
+        pc.wait_for(std::chrono::seconds(2));
+    });
+    produce([](ZemRamPara& s) {
+        s.wr16(1380, 1040);  // LED height
+        s.wr16(2272 + 8, kHdmi2);
+    });
+    ASSERT_TRUE(waitRefresh(1, applies_ + 2));
+    chip->onWrite(nullptr);
+    ASSERT_FALSE(armed.load());
+    ASSERT_TRUE(pc.valid());
+    EXPECT_EQ(pc.get().at(10), 0);
+    EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
 TEST_F(SharedChip, TheRegisterDumpWaitsForARunningFlashRead) {

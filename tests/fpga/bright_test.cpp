@@ -89,6 +89,26 @@ protected:
     int ram() const { return para->rd16(fpga_manage::kRamBrightness); }
     bool black() const { return (board->fpga[0].reg(0) & 4) && (board->fpga[1].reg(0) & 4); }
 
+    // The sensor card (card 1 of FPGA 1's port 6) asking for level, found, and sensor mode on.
+    void lightWithSensor(uint8_t level) {
+        {
+            std::lock_guard<std::mutex> lock(board->mutex);
+            board->setCards(16, 2);
+            board->card(16, 1).light_sensor = true;
+            board->card(16, 1).light_level = level;
+        }
+        light();
+        runTicks(200);  // the card search marks the sensor's port
+        loadTable(brightTable(2, {}));
+        EXPECT_EQ(g_change[27], 6u);
+        EXPECT_EQ(g_change[28], 0x6000u);
+    }
+    // n sensor reads, each a step; the level afterwards.
+    int sensorSteps(int n) {
+        for (int i = 0; i < n; ++i) runTicks(201);
+        return reg6(0);
+    }
+
     platform::FakeClock* clock_ = nullptr;
 };
 
@@ -247,21 +267,7 @@ TEST_F(BrightTest, RequestWithoutPortLinksKeepsTheValueForLater) {
 // level one step towards what it asks for; bad readings leave it, and ten failed reads in a row
 // give full brightness.
 TEST_F(BrightTest, SensorModeFollowsTheLightSensor) {
-    {
-        std::lock_guard<std::mutex> lock(board->mutex);
-        board->setCards(16, 2);
-        board->card(16, 1).light_sensor = true;
-        board->card(16, 1).light_level = 20;
-    }
-    light();
-    runTicks(200);  // the card search marks the sensor's port
-    loadTable(brightTable(2, {}));
-    EXPECT_EQ(g_change[27], 6u);
-    EXPECT_EQ(g_change[28], 0x6000u);
-    const auto sensorSteps = [this](int n) {
-        for (int i = 0; i < n; ++i) runTicks(201);
-        return reg6(0);
-    };
+    lightWithSensor(20);
     EXPECT_EQ(sensorSteps(3), 20);  // 16 (no table before), 17, ... 20 with the load's step
     EXPECT_EQ(reg6(1), 20);
     board->card(16, 1).light_level = 18;
@@ -281,6 +287,20 @@ TEST_F(BrightTest, SensorModeFollowsTheLightSensor) {
     board->card(16, 1).silent = true;
     EXPECT_EQ(sensorSteps(9), 18);
     EXPECT_EQ(sensorSteps(1), 255);
+}
+
+// A sensor that fails now and then: a good reading starts the count of failures afresh, so
+// scattered failures never give full brightness.
+TEST_F(BrightTest, ScatteredSensorFailuresKeepTheLevel) {
+    lightWithSensor(20);
+    ASSERT_EQ(sensorSteps(3), 20);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        board->card(16, 1).silent = true;
+        EXPECT_EQ(sensorSteps(9), 20);
+        board->card(16, 1).silent = false;
+        EXPECT_EQ(sensorSteps(1), 20);
+    }
 }
 
 TEST_F(BrightTest, ScheduleBlacksAndLightsTheScreenOncePerDay) {

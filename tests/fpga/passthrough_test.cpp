@@ -139,6 +139,32 @@ TEST_F(PassThrough, ASilentPortOrAnUnexpectedAnswerForwardsNoPartialAnswer) {
     EXPECT_EQ(mgr->multi_port_pass, 0);
 }
 
+// A port that answers a frame for all ports with another frame kind has not answered it: the
+// combined answer waits for that port's own answer.
+TEST_F(PassThrough, AnAnswerOfAnotherKindDoesNotCompleteTheAnswerOfAllPorts) {
+    plug(0, 1);
+    plug(1, 1);
+    plug(14, 1);  // FPGA 1's port 4: pair 2, port bits 0
+    searchNow();
+    board->card(14, 0).hold_replies = true;
+    EXPECT_TRUE(passThrough(readCard(0x0FFF, 0xFF, 0, 4), 3).empty());
+    EXPECT_EQ(mgr->answered_ports, 0x3u);
+    board->injectReply(1, 2,
+                       sealed(cat({le16(0xF010),
+                                   le16(0x0000),
+                                   {0x10, 0x66, 1, 0xFF, 0, 0x61},
+                                   le32(0),
+                                   le16(4),
+                                   {1, 2, 3, 4}})));
+    EXPECT_TRUE(pollAnswer(5).empty());
+    EXPECT_EQ(mgr->answered_ports, 0x3u);
+    board->releaseHeld();
+    const Bytes answer = pollAnswer();
+    ASSERT_FALSE(answer.empty());
+    EXPECT_EQ(answer[5], 0x67);
+    EXPECT_EQ(answer[7], 0xFF);
+}
+
 TEST_F(PassThrough, ABadCheckByteIsForwardedButNeverCollected) {
     plug(0, 1);
     plug(1, 1);

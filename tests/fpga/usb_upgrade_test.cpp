@@ -189,6 +189,31 @@ TEST_F(UsbUpgradeTest, AnotherControllersPackageGivesItsFontsOnly) {
     EXPECT_EQ(result, (std::array<int, 3>{0, 0, 1}));
 }
 
+// The program and firmware children of another controller's package are ignored even when they
+// point past the end of the file: its fonts still apply.
+TEST_F(UsbUpgradeTest, AnotherControllersChildPastTheEndIsIgnoredAndItsFontsApply) {
+    const Bytes narrow = font(32, true, 2 * 128);
+    struct Case {
+        const char* name;
+        size_t field;  // of the first child's entry: its length or its offset
+    };
+    for (const Case& k : {Case{"length", 1}, Case{"offset", 5}}) {
+        SCOPED_TRACE(k.name);
+        for (uint8_t type : {kFpga0, kFpga1, kProgram}) {
+            SCOPED_TRACE(int(type));
+            Bytes file = package({{type, firmware(bytes(4096, 6))}, {kFont, narrow}}, 0x1234);
+            put32(file, 49 + k.field, 0x01000000);  // 16 MiB: past the end of the file
+            onDisk("other.ZEMZK", file);
+            chip->flashLoad(0, Bytes(narrow.size(), 0xFF));
+            runJob();
+            EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0}));
+            EXPECT_EQ(chip->flashRead(0, uint32_t(narrow.size())), narrow);
+            EXPECT_EQ(board->flash[0].erases + board->flash[1].erases, 0);
+            EXPECT_FALSE(exists("/data/app/zemT57N2"));
+        }
+    }
+}
+
 TEST_F(UsbUpgradeTest, AFlashThatDoesNotTakeTheDataFailsTheChildAndNothingTakesEffect) {
     onDisk("fw.ZEM", package({{7, firmware(bytes(5000, 8))}, {13, font(64, true, 512)}}));
     chip->setFlashProtected(true);

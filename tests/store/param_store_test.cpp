@@ -143,6 +143,25 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     EXPECT_EQ(store().ram[1000], 0x11);
 }
 
+// A change to either end of the saved range alone is saved: the language (RAM 768) chosen on
+// the panel is the one the next start shows.
+TEST_F(ParamStoreTest, AChangeAtEitherEndOfTheSavedRangeAloneIsSaved) {
+    struct Case {
+        const char* name;
+        int addr;
+        uint8_t value;
+    } cases[] = {{"language", ZemRamPara::kRamLanguage, 2}, {"last byte", 4095, 0x5C}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZemRamPara* s = startStore();
+        ASSERT_NE(s->ram[c.addr], c.value);
+        s->ram[c.addr] = c.value;
+        EXPECT_EQ(s->ram_para_persist(), 1);
+        startStore();
+        EXPECT_EQ(store().ram[c.addr], c.value) << "the saved file loads again";
+    }
+}
+
 // The first pause of 100 ms or more runs a write, as a protocol thread would write the RAM
 // while the main thread waits for a save to settle.
 class WriteDuringPause : public platform::FakeClock {

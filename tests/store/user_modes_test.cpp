@@ -165,6 +165,45 @@ TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFile
     EXPECT_FALSE(ran("rm  -rf  /data/modes/custom_mode3")) << "only id 2 synchronises";
 }
 
+// Either marker byte at 0xFF marks a slot for deletion: the PC may write one byte of them.
+TEST_F(UserModeTest, EitherMarkerByteAt0xFFDeletesTheSlotsFile) {
+    struct Case {
+        const char* name;
+        uint8_t marker[2];
+    } cases[] = {{"first byte", {0xFF, 0xAA}}, {"second byte", {0xAA, 0xFF}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile("/data/modes/custom_mode4", modeFile(20));
+        ZemRamPara* s = startStore();
+        ASSERT_EQ(s->ZemUserModeSaved(3), 1);
+        EXPECT_EQ(s->ZemModeUserRamParaDeal(c.marker, 2, 0x4000), 0);
+        hub().para_sync(2);
+        EXPECT_FALSE(exists("/data/modes/custom_mode4"));
+        EXPECT_EQ(s->mode_ram[3][0], 0xFF);
+    }
+}
+
+// Deleting a slot saved with the OSD on deletes its OSD menu copy and clears the slot's OSD
+// flag: a copy the PC uploads later under that name is not deleted with the slot again.
+TEST_F(UserModeTest, ADeletedSlotsOsdFlagIsClearedWithItsCopy) {
+    writeFile("/data/modes/custom_mode3", modeFile(20));
+    writeFile("/data/modes/MO03.json", "{}");
+    ZemRamPara* s = startStore();
+    s->mode_ram[2][1230] = 1;  // saved with the OSD on
+    const uint8_t del[2] = {0xFF, 0xFF};
+    ASSERT_EQ(s->ZemModeUserRamParaDeal(del, 2, 0x3000), 0);
+    hub().para_sync(2);
+    EXPECT_FALSE(exists("/data/modes/MO03.json"));
+    EXPECT_EQ(s->mode_ram[2][1230], 0);
+    EXPECT_EQ(s->mode_ram[2][1231], 0);
+
+    writeFile("/data/modes/MO03.json", "{\"uploaded\": 1}");
+    shell().clear();
+    hub().para_sync(2);  // the slot is still marked for deletion
+    EXPECT_FALSE(ran("rm  -rf  /data/modes/MO03.json"));
+    EXPECT_EQ(readFile("/data/modes/MO03.json"), "{\"uploaded\": 1}");
+}
+
 // Markers come from the file as they are; the synchronisation after start deletes no file that
 // only looked odd (short, unmarked, or with the 0xFF marker no save writes).
 TEST_F(UserModeTest, StartTakesFilesAsTheyAreAndSynchronisationKeepsThem) {

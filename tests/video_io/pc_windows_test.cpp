@@ -3,10 +3,16 @@
 // windows' channels, port selection and geometry, and the apply emits its refresh.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <functional>
+#include <future>
+#include <memory>
+
 #include "c331/c331_manage.h"
 #include "comm/link_session.h"
 #include "pc_link.h"
 #include "platform/sim/sim_c331.h"
+#include "video_io/edid.h"
 #include "video_io_fixture.h"
 
 using ::testing::ElementsAre;
@@ -31,11 +37,59 @@ Bytes windowBlock(int source, int x, int y, int w, int h) {
                 le16(uint16_t(y)), le16(uint16_t(w)), le16(uint16_t(h))});
 }
 
+// A PC on a link of its own sends these bodies on its own thread; the status of each reply.
+std::future<std::vector<int>> pcOnAnotherLink(std::vector<Bytes> bodies) {
+    return std::async(std::launch::async, [bodies] {
+        link_session pc(LinkKind::Tcp, "pc");
+        std::vector<int> status;
+        for (const Bytes& b : bodies) {
+            const Bytes w = wire(b);
+            ReplyReader r;
+            pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+            status.push_back(r.bodies.empty() ? -1 : r.bodies.back().at(10));
+        }
+        return status;
+    });
+}
+
 class PcWindowsTest : public InputSideTest {
 protected:
     void TearDown() override {
         c331_manage::shutdown();
         InputSideTest::TearDown();
+    }
+    // HDMI1 and HDMI2 plugged in, the C331 running, window 0 on HDMI1 with a fade of 4 frames.
+    void startWithAFadingWindow() {
+        chip = platform::sim::attachSimC331();
+        ASSERT_TRUE(platform::sim::setInput(kHdmi1, 1920, 1080, 60));
+        ASSERT_TRUE(platform::sim::setInput(kHdmi2, 1280, 720, 50));
+        startSource();
+        c331_manage* c = c331_manage::pInstance();
+        ASSERT_TRUE(waitFor([&] { return c->thread_state == 8; }, 20000));
+        ASSERT_EQ(handle(writeRam(2816, cat({le16(4), le16(4)}))).at(10), 0);        // fade times
+        const Bytes window = cat({windowBlock(kHdmi1, 0, 0, 1920, 1080), le16(4)});  // fade on
+        ASSERT_EQ(handle(writeRam(2272, window)).at(10), 0);
+        ASSERT_TRUE(applyRegister11());
+    }
+    // Runs f on the C331 thread at the first frame of the next fade ramp.
+    void atTheRamp(std::function<void()> f) {
+        chip->onWrite([this, f](uint8_t bank, uint8_t address, uint8_t value) {
+            if (bank != 0 || address != 0x22 || value != 0xA9 || !ramp_armed.exchange(false))
+                return;
+            f();
+        });
+    }
+    std::shared_ptr<platform::sim::SimC331> chip;
+    std::atomic<bool> ramp_armed{true};
+    // Has register 11 applied and waits for the apply's refresh, and `others` more of id 1.
+    bool applyRegister11(int others = 0) {
+        const auto applies = [this] {
+            const auto ids = refreshes();
+            return std::count(ids.begin(), ids.end(), 1);
+        };
+        const auto before = applies();
+        return handle(writeReg(11, 0xFF, {0})).at(10) == 0 &&
+               waitFor([&] { return applies() >= before + 1 + others; });
     }
 };
 
@@ -95,6 +149,89 @@ TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
     EXPECT_EQ(chip->field(0x084002), uint32_t(c->PS_ACTHST));
     EXPECT_EQ(chip->field(0x084002, 16), uint32_t(960 + c->PS_ACTHST));
     EXPECT_EQ(chip->field(0x084202, 16), 960u);
+}
+
+// Window 0 switches from HDMI1 to HDMI2 with a fade; at the fade-out's first frame a PC on
+// another link writes source 0's EDID request. Register 11 follows once the source thread has
+// done what the switch's turn asked of it. The request reaches the EEPROM once, announced once.
+TEST_F(PcWindowsTest, AnEdidRequestMadeDuringAFadeIsWrittenToTheEepromOnce) {
+    constexpr int kSource = 0, kRequest = 896 + 6 * kSource;
+    ASSERT_NO_FATAL_FAILURE(startWithAFadingWindow());
+    ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[kSource] == 0; }));
+    side->eeprom[kSource]->clearWrites();
+    const int pulses = side->receiver[kSource]->hotPlugLowCount();
+
+    std::future<std::vector<int>> pc;
+    atTheRamp([&] {
+        pc = pcOnAnotherLink({writeRam(kRequest, cat({le16(1024), le16(768), le16(75)}))});
+        pc.wait_for(std::chrono::seconds(2));
+    });
+    ASSERT_EQ(handle(writeRam(2272 + 8, le16(kHdmi2))).at(10), 0);
+    ASSERT_TRUE(applyRegister11());
+    chip->onWrite(nullptr);
+    ASSERT_FALSE(ramp_armed.load());
+    ASSERT_TRUE(pc.valid());
+    EXPECT_THAT(pc.get(), ElementsAre(0));
+    ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[kSource] == 0; }));
+    ASSERT_TRUE(applyRegister11());
+    ASSERT_TRUE(waitFor([&] {
+        return src->edid_rewrite[kSource] == 0 && src->edid_written[kSource] == 1 &&
+               side->receiver[kSource]->hotPlugLowCount() > pulses;
+    }));
+    int writes = 0;
+    for (const auto& w : side->eeprom[kSource]->writes()) writes += w.reg == 0;
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(side->receiver[kSource]->hotPlugLowCount(), pulses + 1);
+    const auto bytes = eeprom(kSource, 256);
+    int w = 0, h = 0, rate = 0;
+    ASSERT_TRUE(edid::requestOf(bytes.data(), 128 * (1 + bytes[126]), w, h, rate));
+    EXPECT_THAT(std::vector<int>({w, h, rate}), ElementsAre(1024, 768, 75));
+}
+
+// A request no EDID can describe is put back while another turn fades a window: the put-back
+// stays taken as applied, so no later turn writes the EEPROM with what it already announces.
+TEST_F(PcWindowsTest, AnEdidRequestPutBackDuringAFadeWritesNothing) {
+    constexpr int kSource = 0, kRequest = 896 + 6 * kSource;  // no source plugged in
+    ASSERT_NO_FATAL_FAILURE(startWithAFadingWindow());
+    // The input announces 1280 x 720 at 60 Hz.
+    ASSERT_EQ(handle(writeRam(kRequest, cat({le16(1280), le16(720), le16(60)}))).at(10), 0);
+    ASSERT_TRUE(applyRegister11());
+    ASSERT_TRUE(waitFor([&] {
+        return src->edid_rewrite[kSource] == 0 && src->edid_written[kSource] == 1 &&
+               side->receiver[kSource]->hotPlugHigh();
+    }));
+    side->eeprom[kSource]->clearWrites();
+    const int pulses = side->receiver[kSource]->hotPlugLowCount();
+
+    // The PC asks for an impossible mode; the source thread has not taken the request yet when
+    // the turn that switches window 0 begins, and puts it back during the ramp.
+    ASSERT_EQ(handle(writeRam(kRequest, cat({le16(65535), le16(65535), le16(255)}))).at(10), 0);
+    ASSERT_EQ(handle(writeRam(2272 + 8, le16(kHdmi2))).at(10), 0);
+    bool put_back = false;
+    atTheRamp([&] {
+        // On a thread of its own: the C331 mutex comes before the chip's register lock.
+        put_back = std::async(std::launch::async, [&] {
+                       {
+                           std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                           src->edid_written[kSource] = 0;
+                           src->edid_rewrite[kSource] = 1;  // what an earlier turn would ask
+                       }
+                       return waitFor([&] {
+                           std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                           return para->rd16(kRequest) == 1280;
+                       });
+                   }).get();
+    });
+    ASSERT_TRUE(applyRegister11(1));  // the put-back saves the RAM with a refresh of its own
+    chip->onWrite(nullptr);
+    ASSERT_FALSE(ramp_armed.load());
+    EXPECT_TRUE(put_back);
+    ASSERT_TRUE(applyRegister11());
+    ASSERT_TRUE(waitFor([&] { return src->edid_rewrite[kSource] == 0; }));
+    EXPECT_THAT(std::vector<int>({ram16(kRequest), ram16(kRequest + 2), ram16(kRequest + 4)}),
+                ElementsAre(1280, 720, 60));
+    EXPECT_TRUE(side->eeprom[kSource]->writes().empty());
+    EXPECT_EQ(side->receiver[kSource]->hotPlugLowCount(), pulses);
 }
 
 }  // namespace
