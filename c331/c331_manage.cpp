@@ -17,7 +17,6 @@
 #include "core/json_files.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
-#include "fpga/fpga_manage.h"
 #include "platform/clock.h"
 #include "platform/thread_name.h"
 #include "video_io/raviksource.h"
@@ -348,13 +347,7 @@ void c331_manage::apply_picture() {
     ZemRamPara* s = store();
     if (take_change16(kBrightness)) {
         c331_SetBrightness(50);
-        if (fpga_manage* f = fpga_manage::p_fpga_manage) {
-            {
-                std::lock_guard<std::mutex> bri(Utils::_bri_set_mutex);
-                f->bri_request = 1;
-            }
-            f->wake();
-        }
+        if (auto tell = fpga_brightness_changed.load()) tell();
     }
     if (take_change16(kContrast)) c331_SetContrast(s->rd16(kContrast));
     if (take_change16(kSharpness)) c331_SetSharpness(s->rd16(kSharpness));
@@ -565,7 +558,7 @@ void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
         if (raviksource* src = raviksource::p_ravik_source) src->source_changed = 1;
     }
     if (take_change16(kCloseLed)) {
-        if (fpga_manage* f = fpga_manage::p_fpga_manage) f->request_output_status();
+        if (auto tell = fpga_close_led_changed.load()) tell();
     }
     if (take_change16(kOsdOn)) {
         zemApi_OsdSet(0, s->rd16(kOsdOn));

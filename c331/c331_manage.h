@@ -108,6 +108,11 @@ public:
     static std::bitset<256> take_all_apply();
     // Signalled by raise_apply; the C331 thread waits on it with c331_mutex.
     static std::condition_variable apply_cv;
+    // The FPGA thread's share of an apply, installed by the FPGA manager so that this library
+    // calls none of its: a new brightness to take, a new LED close to send. Unset, the C331
+    // applies alone.
+    static std::atomic<void (*)()> fpga_brightness_changed;
+    static std::atomic<void (*)()> fpga_close_led_changed;
 
     // Stops and joins the thread; the manager and its chip stay for the caller alone (tests
     // and benchmarks only; the box never stops it).

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -34,6 +35,8 @@ fpga_manage* fpga_manage::pInstance() {
         p_fpga_manage->rcv_recovery->check_file_dir("/data/smartmapping");
         p_fpga_manage->rcv_recovery->check_file_dir("/data/rcvrecovery");
         p_fpga_manage->initialize();
+        c331_manage::fpga_brightness_changed = &brightness_changed;
+        c331_manage::fpga_close_led_changed = &close_led_changed;
     }
     return p_fpga_manage;
 }
@@ -144,6 +147,20 @@ void fpga_manage::wake() {
         wake_flag_ = true;
     }
     wake_cv_.notify_one();
+}
+
+void fpga_manage::brightness_changed() {
+    fpga_manage* f = p_fpga_manage;
+    if (!f) return;
+    {
+        std::lock_guard<std::mutex> bri(Utils::_bri_set_mutex);
+        f->bri_request = 1;
+    }
+    f->wake();
+}
+
+void fpga_manage::close_led_changed() {
+    if (fpga_manage* f = p_fpga_manage) f->request_output_status();
 }
 
 void fpga_manage::stop_thread() {

@@ -233,6 +233,10 @@ public:
     int set_output_status();
     // Raised by the video-processor apply when parameter RAM 2116 changed.
     void request_output_status();
+    // The video-processor apply's calls when the brightness (RAM 2176) or the LED close (RAM
+    // 2116) changed: passed on to the running manager, if any.
+    static void brightness_changed();
+    static void close_led_changed();
     void set_led_para_deal();
     // The output ports' links, bit n port n (0..9 FPGA 0, 10..19 FPGA 1; 0 for an FPGA that
     // does not run): read over SPI, or only from the mirror the FPGA thread keeps.
