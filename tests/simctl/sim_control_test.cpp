@@ -198,6 +198,7 @@ TEST_F(QuietSimControl, AListATouchOpenedIsNamedAndClosedByAKeyAndPrintsNothing)
         ASSERT_EQ(ctl("touch 162 152"), "ok\n");  // the list's box
         EXPECT_EQ(statusLine("pop-up: "), "pop-up: list of comboBox_P2P");
         EXPECT_TRUE(differ(screenshot(std::string("list-before-") + k), page));
+        shot(std::string("list-before-") + k);
         ASSERT_EQ(ctl(std::string("key ") + k), "ok\n");
         EXPECT_EQ(statusLine("pop-up: "), "pop-up: none");
         EXPECT_EQ(statusLine("page: "), layout);
