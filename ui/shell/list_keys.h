@@ -1,6 +1,6 @@
-// A combo box whose list a touch opens, while the pages' keys step its entries without opening
-// it: the keys never reach an open list's own handling (where F4, the Left key's code, would be
-// the only one to close it), and they must not act on the page under it either.
+// A combo box whose list a touch opens; no page opens it by its keys. Left's code is F4, the
+// only key an open list knows (it closes the list at the press, leaving the release to the
+// page); the list swallows every other key, Back and Mode among them.
 #pragma once
 
 class QComboBox;
