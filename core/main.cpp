@@ -56,10 +56,18 @@ void giveRuntimeFolder() {
 
 QtMessageHandler g_qt_default_handler = nullptr;
 
+// A platform's note that it lacks a window feature: the offscreen platform (the simulated box
+// without a display) stacks no windows and grabs nothing, yet Qt raises a combo box's list each
+// time it opens and grabs the keys for it.
+bool platformLacks(const QString& text) {
+    return text.startsWith("This plugin does not support ");
+}
+
 // Qt's debug and info lines are the box's traces: they go to the console (stdout) with the
-// printf traces, and stderr keeps the warnings and errors.
+// printf traces, and so do a platform's notes on what it lacks; stderr keeps the warnings and
+// errors.
 void traceToConsole(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (type == QtDebugMsg || type == QtInfoMsg) {
+    if (type == QtDebugMsg || type == QtInfoMsg || platformLacks(text)) {
         std::fputs(qPrintable(qFormatLogMessage(type, context, text) + '\n'), stdout);
         return;
     }

@@ -2,6 +2,7 @@
 // Device commands act on the simulated models from the channel's thread (each model has its own
 // lock); panel commands run queued on the main thread; jobs start through the mailbox as the
 // pages start them.
+#include <QComboBox>
 #include <QImage>
 #include <QString>
 #include <cerrno>
@@ -389,20 +390,29 @@ std::string jobLines() {
     return out;
 }
 
-// The page in front, asked on the panel's thread: "page: ID NAME", or "page: none".
-std::string pageLine() {
-    return "page: " + sim_control_on_panel([] {
-               const PageFrame* front = panel::front();
-               if (!front) return std::string("none");
-               return std::to_string(front->pageId()) + " " +
-                      page_table::className(front->pageId());
-           }) +
-           "\n";
+// What a person meets on top: the page in front, "page: ID NAME" or "page: none", and what is
+// open over it, "pop-up: NAME" (a combo box's open list as "list of OBJECT", a tip or the
+// keypad by class) or "pop-up: none"; both asked on the panel's thread at once.
+std::string panelLines() {
+    const std::string lines = sim_control_on_panel([] {
+        const PageFrame* front = panel::front();
+        std::string out = "page: " + (front ? std::to_string(front->pageId()) + " " +
+                                                  page_table::className(front->pageId())
+                                            : std::string("none"));
+        out += "\npop-up: ";
+        const QWidget* over = panel::overPage();
+        const auto* combo = over ? qobject_cast<const QComboBox*>(over->parentWidget()) : nullptr;
+        out += combo  ? "list of " + combo->objectName().toStdString()
+               : over ? std::string(over->metaObject()->className())
+                      : std::string("none");
+        return out + "\n";
+    });
+    return lines.rfind("error: ", 0) == 0 ? "page: " + lines + "\n" : lines;
 }
 
 std::string statusCommand(const SimArgs& w) {
     if (w.size() != 1) return error("usage: status");
-    return fpgaLines() + inputLines() + usbLine() + c331Line() + pageLine() + jobLines();
+    return fpgaLines() + inputLines() + usbLine() + c331Line() + panelLines() + jobLines();
 }
 
 struct Command {

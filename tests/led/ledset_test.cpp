@@ -319,6 +319,19 @@ TEST_F(LedSetApply, ChangedValuesWriteTheScreenAndStartTheHandshakeWithBothFpgas
     });
 }
 
+// The check mark is modal: a touch on a field beside it opens no keypad inside its loop, and a
+// touch on the tip does nothing.
+TEST_F(LedSetApply, TouchesWhileTheCheckMarkShowsReachNothingBeneath) {
+    setFpgas(3, 3);
+    applyNewWidth([this] {
+        touch(panelPoint(g_ledset->ui->lineEdit_ledh));
+        touch(panelPoint(g_tip));
+        EXPECT_FALSE(g_numberkeyboard->isVisible()) << "the keypad opened under the tip";
+        EXPECT_TRUE(g_tip->isVisible());
+        shot("touched");
+    });
+}
+
 TEST_F(LedSetApply, ASpliceChangeAloneStartsTheHandshake) {
     setFpgas(3, 3);
     onPage({[this] {

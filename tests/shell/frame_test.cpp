@@ -50,26 +50,6 @@ protected:
     }
 };
 
-QStringList g_trace;
-void keepTrace(QtMsgType, const QMessageLogContext&, const QString& msg) {
-    g_trace << msg;
-}
-
-// OK is traced with the page's name alone, the same on every run and every page.
-TEST_F(PanelFrame, OkIsTracedWithThePageNameAlone) {
-    g_trace.clear();
-    const QtMessageHandler old = qInstallMessageHandler(keepTrace);
-    key(kKeyBack);  // a home screen again
-    key(kKeyOk);    // the main menu
-    key(kKeyMode);  // the user-mode page
-    key(kKeyOk);
-    qInstallMessageHandler(old);
-    for (const char* page : {"LockWindow", "CustomMode"})
-        EXPECT_TRUE(g_trace.contains(QString("this is OK button(%1)[Release]\n").arg(page)))
-            << page << ": " << g_trace.join('|').toStdString();
-    EXPECT_FALSE(g_trace.join('|').contains("g_lockwindow"));
-}
-
 TEST_F(PanelFrame, TheFocusWrapsBothWaysAndCarriesTheFocusStyle) {
     using namespace panel_style;
     EXPECT_EQ(styleOf(menu().machinestate), kMenuFocus);

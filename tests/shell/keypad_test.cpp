@@ -1,12 +1,16 @@
 // The number keypad as a user works it from a page: the front keys over its 14 items, digits
-// by key and by touch, C and delete, OK and Cancel, keys it ignores, and the page protocol
-// (only the page that opened it takes the result; the field pointer never outlives the field).
+// by key and by touch, C and delete, OK and Cancel, keys it ignores, a touch beside it, and the
+// page protocol (only the page that opened it takes the result; the field pointer never outlives
+// the field).
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "core/globals.h"
 #include "page_driver.h"
+#include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
+#include "ui_main_window.h"
 
 namespace {
 
@@ -136,6 +140,22 @@ TEST_F(Keypad, ATouchOnADigitEntersItAndOtherKeysDoNothing) {
         click("Button_ok");
     }});
     EXPECT_EQ(page->field->text(), "30");
+}
+
+// The keypad is modal: a touch on the main menu beside it reaches nothing, one on its buttons
+// works them.
+TEST_F(Keypad, ATouchBesideItReachesNothingBeneathAndOneOnItsButtonsWorksThem) {
+    onKeypad({[this] {
+        touch(panelPoint(g_mainwindow->ui->machinestate));
+        EXPECT_EQ(g_page_focus, kPageMain) << "the device status page opened under the keypad";
+        EXPECT_EQ(QApplication::activeModalWidget(), g_numberkeyboard);
+        for (const char* button : {"ButtonC", "Button7", "Button_ok"}) {
+            if (QString(button) == "Button_ok") shot("touched");
+            touch(panelPoint(find<QPushButton>(button)));
+        }
+    }});
+    EXPECT_EQ(page->field->text(), "7");
+    EXPECT_EQ(sent, 1);
 }
 
 TEST_F(Keypad, OnlyThePageThatOpenedTheKeypadTakesItsResult) {

@@ -119,6 +119,20 @@ void PanelTest::click(const QString& name) {
     ADD_FAILURE() << "no visible button " << name.toStdString() << " on page " << int(g_page_focus);
 }
 
+void PanelTest::touch(QPoint at) {
+    ASSERT_TRUE(panel::postTouch(at)) << "nothing of the panel at " << at.x() << ", " << at.y();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::sendPostedEvents(nullptr, type);
+}
+
+QPoint PanelTest::panelPoint(const QWidget* w) {
+    return panelPoint(w, w->rect());
+}
+
+QPoint PanelTest::panelPoint(const QWidget* w, const QRect& inside) {
+    return w->mapToGlobal(inside.center()) - (g_mainwindow ? g_mainwindow->pos() : QPoint());
+}
+
 void PanelTest::pressKeypad(int item) {
     ASSERT_TRUE(g_numberkeyboard->isVisible());
     for (int n = 0; n < 14 && g_numberkeyboard->ui_select() != item; ++n) key(kKeyRight);

@@ -50,6 +50,13 @@ protected:
     void keys(std::initializer_list<int> codes);
     // A touch on a visible button of the page in front, by object name.
     void click(const QString& name);
+    // A touch at a point of the panel as the box's touch screen gives it, to the window on top
+    // there, which hands it on as Qt does; pressed and released at once, before other queued
+    // events (a session's next step).
+    void touch(QPoint at);
+    // The point of the panel at the centre of a shown widget, or of a rectangle in it.
+    static QPoint panelPoint(const QWidget* w);
+    static QPoint panelPoint(const QWidget* w, const QRect& inside);
     // On the open number keypad: Right to an item (0-8 the digits 1-9, 9 the 0, 13 OK), then OK.
     void pressKeypad(int item);
     // Digits typed on the open number keypad with the front keys, then its OK.

@@ -1,6 +1,6 @@
 // The upgrade overlay: its opening and closing, its animation by the main tick, its texts, and
 // the two upgrade paths (the PC's register 9 over TCP, the USB job) each keeping the other's
-// overlay up.
+// overlay up, the keys it takes and when it is raised.
 #include "ui/system/firmware_update.h"
 
 #include <QLabel>
@@ -8,6 +8,7 @@
 #include "box_links.h"
 #include "page_driver.h"
 #include "ui/shell/main_window.h"
+#include "ui/shell/panel_view.h"
 #include "ui/shell/tip.h"
 
 namespace {
@@ -145,6 +146,33 @@ TEST_F(Overlay, StaysAbovePagesAndTipsOpenedLater) {
              }});
     g_move_update->removeEventFilter(&watch);
     EXPECT_NE(g_move_update, nullptr);
+}
+
+// The overlay watches no window of the others: the panel's keys are sent to it and end there,
+// and it is raised over a page opened later only while it shows.
+TEST_F(Overlay, TakesThePanelsKeysAndIsRaisedOnlyWhileShown) {
+    struct Watch : QObject {
+        int raises = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::ZOrderChange) ++raises;
+            return false;
+        }
+    } watch;
+    firmware_update_start();
+    g_update_flag = kUpdateByPc;
+    EXPECT_EQ(panel::keyWindow(), g_move_update->windowHandle());
+    for (int k : {int(kKeyOk), int(kKeyMode), int(Qt::Key_Escape), int(Qt::Key_Return)}) key(k);
+    EXPECT_EQ(g_page_focus, kPageHome) << "a key reached the home screen under the overlay";
+    EXPECT_TRUE(g_move_update->isVisible()) << "a key closed the overlay";
+    g_move_update->hide();
+    g_move_update->installEventFilter(&watch);
+    session({[] { g_mainwindow->on_inputchoose_clicked(); },
+             [] {},  // what the page's showing queued has run
+             [this, &watch] {
+                 EXPECT_EQ(watch.raises, 0) << "raised while hidden";
+                 panel::back(panel::front());
+             }});
+    g_move_update->removeEventFilter(&watch);
 }
 
 TEST_F(Overlay, APcUpdateOverTcpShowsAndRemovesItsOverlayButNotAUsbOne) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/json_files.h"
+#include "ui/shell/list_keys.h"
 #include "ui/shell/page_store.h"
 #include "ui/shell/panel_texts.h"
 #include "ui_image_layout.h"
@@ -58,6 +59,7 @@ int p2pItem(uint16_t mode) {
 ImageLayout::ImageLayout(QWidget* parent)
     : PanelPage(kPageImageLayout, parent), ui(new Ui::ImageLayout) {
     ui->setupUi(this);
+    closeListOnKeys(ui->comboBox_P2P);  // a touch opens its list
     menulist_init();
     for (const Texts& item : kP2pItems) ui->comboBox_P2P->addItem(text(item));
     language_changed();

@@ -1,5 +1,6 @@
 #include "ui/input/temperature.h"
 
+#include "ui/shell/list_keys.h"
 #include "ui/shell/page_store.h"
 #include "ui_temperature.h"
 
@@ -37,6 +38,7 @@ const Texts kPresets[kPresetCount] = {
 temperature::temperature(QWidget* parent)
     : PanelPage(kPageTemperature, parent), ui(new Ui::temperature) {
     ui->setupUi(this);
+    closeListOnKeys(ui->comboBox_type);  // a touch opens its list
     para_init();
     menulist_init();
     language_changed();

@@ -33,10 +33,11 @@ QWidget* keyTarget() {
 }
 
 QWindow* keyWindow() {
-    // The window on top takes the keys, as the box's window stack gives them: the modal window
-    // (a tip, the keypad, a page's loop), else the page in front. The platform's focus window
-    // follows only once its queued activation has run, which a key sent at once overtakes.
-    QWidget* top = QApplication::activeModalWidget();
+    // The window on top takes the keys, as the box's window stack gives them: the overlay, the
+    // modal window (a tip, the keypad, a page's loop), else the page in front. The platform's
+    // focus window follows only once its queued activation has run, which a key sent at once
+    // overtakes.
+    QWidget* top = shown(g_move_update) ? g_move_update : QApplication::activeModalWidget();
     if (!top) {
         PageFrame* page = front();
         if (page && page->widget()->isVisible()) top = page->widget();
@@ -57,30 +58,44 @@ bool postKey(int code) {
     return true;
 }
 
+std::vector<QWidget*> windows() {
+    std::vector<QWidget*> out;
+    auto add = [&out](QWidget* w) {
+        if (shown(w)) out.push_back(w);
+    };
+    add(g_mainwindow);
+    PageFrame* frontPage = front();
+    for (int id = 0; id < kPageCount; ++id) {
+        PageFrame* open = page(id);
+        if (open && open != frontPage && id != kPageMain) add(open->widget());
+    }
+    if (frontPage) add(frontPage->widget());
+    add(g_numberkeyboard);
+    add(g_tip);
+    add(QApplication::activePopupWidget());
+    add(g_move_update);  // the upgrade overlay is above everything
+    return out;
+}
+
 bool postTouch(QPoint at) {
-    // The topmost of what image() draws takes the touch: a tip, the keypad, the front page.
-    QWidget* top = nullptr;
-    for (QWidget* w : {static_cast<QWidget*>(g_move_update), static_cast<QWidget*>(g_tip),
-                       static_cast<QWidget*>(g_numberkeyboard), keyTarget(),
-                       static_cast<QWidget*>(g_mainwindow)}) {
-        if (shown(w) && w->geometry().contains(at + panelOrigin())) {
-            top = w;
-            break;
+    // The box's touch reaches the window on top at the point; the window, not this function,
+    // decides which child takes it, or that a modal window or an open list takes it instead.
+    const QPoint global = at + panelOrigin();
+    const std::vector<QWidget*> stack = windows();
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+        QWindow* window = (*it)->windowHandle();
+        if (!window || !(*it)->geometry().contains(global)) continue;
+        const QPointF local = window->mapFromGlobal(global);
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            const Qt::MouseButtons held =
+                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+            QCoreApplication::postEvent(
+                window,
+                new QMouseEvent(type, local, local, global, Qt::LeftButton, held, Qt::NoModifier));
         }
+        return true;
     }
-    if (!top) return false;
-    const QPoint inTop = at + panelOrigin() - top->pos();
-    QWidget* target = top->childAt(inTop);
-    if (!target) target = top;
-    const QPoint local = target->mapFrom(top, inTop);
-    const QPoint global = top->mapToGlobal(inTop);
-    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        const Qt::MouseButtons held =
-            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
-        QCoreApplication::postEvent(
-            target, new QMouseEvent(type, local, global, Qt::LeftButton, held, Qt::NoModifier));
-    }
-    return true;
+    return false;
 }
 
 QImage image() {
@@ -88,20 +103,20 @@ QImage image() {
     img.fill(QColor(0, 0, 0));
     QPainter p(&img);
     const QPoint origin = panelOrigin();
-    auto draw = [&](QWidget* w) {
-        if (shown(w)) p.drawPixmap(w->pos() - origin, w->grab());
-    };
-    draw(g_mainwindow);
-    PageFrame* frontPage = front();
-    for (int id = 0; id < kPageCount; ++id) {
-        PageFrame* open = page(id);
-        if (open && open != frontPage && id != kPageMain) draw(open->widget());
-    }
-    if (frontPage) draw(frontPage->widget());
-    draw(g_numberkeyboard);
-    draw(g_tip);
-    draw(g_move_update);  // the upgrade overlay is above everything
+    for (QWidget* w : windows()) p.drawPixmap(w->pos() - origin, w->grab());
     return img;
+}
+
+QWidget* overPage() {
+    if (QWidget* popup = QApplication::activePopupWidget()) return popup;
+    QWidget* modal = QApplication::activeModalWidget();
+    for (int id = 0; modal && id < kPageCount; ++id)
+        if (PageFrame* open = page(id); open && open->widget() == modal) return nullptr;
+    return modal;
+}
+
+void raiseShown(QWidget* window) {
+    if (shown(window)) window->raise();
 }
 
 }  // namespace panel

@@ -5,6 +5,7 @@
 
 #include "core/globals.h"
 #include "ui/shell/panel_frame.h"
+#include "ui/shell/panel_view.h"
 #include "ui_tip.h"
 
 TIP* g_tip = nullptr;
@@ -65,13 +66,25 @@ void TIP::tip_create(int type) {
 }
 
 void TIP::tip_show() {
-    // Over any page opened since the tip was last shown, but not over the upgrade overlay.
-    if (!g_update_flag) raise();
     // A tip created while one is shown only replaces the contents; the running one keeps its
     // time-out and its loop.
-    if (g_tip_flag) return;
+    if (g_tip_flag) {
+        comeInFront();
+        return;
+    }
     g_tip_flag = 1;
     exec();
+}
+
+void TIP::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    comeInFront();
+}
+
+void TIP::comeInFront() {
+    // Over any page opened since the tip was last shown (a window shown again keeps its old
+    // place in a display's stack), but not over the upgrade overlay.
+    if (!g_update_flag) panel::raiseShown(this);
 }
 
 void TIP::tip_outtime_deal() {

@@ -30,7 +30,12 @@ public:
 
     QFrame* content() const { return frame_; }
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
+    void comeInFront();
+
     Ui::TIP* ui;
     QFrame* frame_ = nullptr;
     int ticks_ = 0;

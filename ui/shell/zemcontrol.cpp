@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include "ui/shell/list_keys.h"
+
 namespace {
 const char* const kLabelDefault =
     "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)";
@@ -26,6 +28,7 @@ zemcontrol::zemcontrol(QRect boxRect, QRect left, QRect right, QWidget* parent)
     box->setGeometry(boxRect);
     box->setFont(font_);
     box->setFocusPolicy(Qt::NoFocus);
+    closeListOnKeys(box);  // a touch opens its list; the owner's keys step the entries
     right_label->setGeometry(right);
     right_label->setFont(font_);
     left_label->setGeometry(left);

@@ -1,12 +1,14 @@
 #include "ui/system/firmware_update.h"
 
 #include <QApplication>
-#include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QWindow>
 
 #include "core/globals.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/panel_frame.h"
+#include "ui/shell/panel_view.h"
 #include "ui_firmware_update.h"
 
 FirmwareUpdate* g_move_update = nullptr;
@@ -44,13 +46,15 @@ FirmwareUpdate::FirmwareUpdate(QWidget* parent) : QDialog(parent), ui(new Ui::Fi
     text_label->setAlignment(Qt::AlignCenter);
     text_label->setStyleSheet("color: #FFFFFF;font: 13px");
     language_changed();
-    // Pages and tips opened later come up over it; it goes back on top. It stays non-modal (its
-    // start returns at once), yet keys meant for the pages beneath end here.
-    qApp->installEventFilter(this);
+    // Pages and tips opened later come up over it and take the focus; it goes back on top while
+    // it shows. It stays non-modal (its start returns at once); panel::keyWindow() sends it the
+    // panel's keys meanwhile.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focus) {
+        if (focus != windowHandle()) panel::raiseShown(this);
+    });
 }
 
 FirmwareUpdate::~FirmwareUpdate() {
-    qApp->removeEventFilter(this);
     delete ui;
 }
 
@@ -62,14 +66,13 @@ void FirmwareUpdate::language_changed() {
     text_label->setGeometry((320 - w) / 2, kTextTop, w, kTextHeight);
 }
 
-bool FirmwareUpdate::eventFilter(QObject* watched, QEvent* e) {
-    // The pages beneath can't be seen: their keys, from any route, are dropped.
-    if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) && isVisible())
-        return true;
-    if (e->type() == QEvent::Show && watched != this && watched->isWidgetType() &&
-        static_cast<QWidget*>(watched)->isWindow())
-        QMetaObject::invokeMethod(this, "raise", Qt::QueuedConnection);
-    return false;
+// The pages beneath can't be seen: their keys end here, Escape and Enter included.
+void FirmwareUpdate::keyPressEvent(QKeyEvent* e) {
+    e->accept();
+}
+
+void FirmwareUpdate::keyReleaseEvent(QKeyEvent* e) {
+    e->accept();
 }
 
 void FirmwareUpdate::update_time_deal() {
@@ -106,7 +109,7 @@ void firmware_update_start() {
         if (g_mainwindow) g_move_update->move(g_mainwindow->pos());  // over the whole panel
     }
     g_move_update->show();
-    g_move_update->raise();
+    panel::raiseShown(g_move_update);  // shown already, under a page opened since
 }
 
 void firmware_update_over() {

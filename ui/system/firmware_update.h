@@ -37,7 +37,8 @@ public:
     uint8_t direction = 1;  // 1 moving down, 0 moving up
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
 };
 
 extern FirmwareUpdate* g_move_update;
