@@ -4,11 +4,14 @@
 #include "comm/network_manage.h"
 #include "comm/qz_uart_inout.h"
 #include "comm/udpnet_manage.h"
+#include "core/globals.h"
 #include "platform/serial_port.h"
 
 std::unique_ptr<Link> startBoxLink(Via via) {
     switch (via) {
         case Via::Tcp:
+            // Any free port, whatever the configuration read: test programs run side by side.
+            g_port = 0;
             networkManage::pInstance();
             return std::make_unique<TcpLink>(networkManage::p_networkManage->port);
         case Via::Udp:
