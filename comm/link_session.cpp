@@ -32,6 +32,12 @@ void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {
         [this](protocol_phy::Drop why) { report_drop(why); });
 }
 
+size_t link_session::feed_one(const uint8_t* data, size_t n, const SendFn& send) {
+    return phy.feed_one(
+        data, n, [&](uint8_t* body, uint32_t len) { handle(body, len, send); },
+        [this](protocol_phy::Drop why) { report_drop(why); });
+}
+
 void link_session::end_input() {
     phy.end_input([this](protocol_phy::Drop why) { report_drop(why); });
 }

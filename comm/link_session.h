@@ -27,6 +27,8 @@ public:
 
     // Feeds received bytes; each reply (and each card answer) goes out through send.
     void feed(const uint8_t* data, size_t n, const SendFn& send);
+    // The same, but handles at most one frame: the bytes taken (n when no frame ended).
+    size_t feed_one(const uint8_t* data, size_t n, const SendFn& send);
     // The input ended mid-frame or not (a UDP datagram): an open frame is dropped.
     void end_input();
     // Handles one checked body in place (buffer of comm::kMaxBody bytes); the reply's wire
