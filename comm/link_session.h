@@ -47,6 +47,8 @@ public:
     static std::atomic<uint32_t> pass_wait_ms;
     // Frames dropped by all links (framing errors).
     static std::atomic<uint32_t> dropped_total;
+    // Card frames of all links that their mode or port byte sends nowhere (not answered).
+    static std::atomic<uint32_t> unsent_total;
 
     protocol_phy phy;
 
@@ -54,7 +56,7 @@ private:
     using Steady = std::chrono::steady_clock;
     uint32_t pass_through(uint8_t* body, uint32_t len, const SendFn& send);
     // Sends the queued frame once the turn is free (waiting until turn_until); false when it
-    // is still queued or was refused (then answered).
+    // is still queued, was refused (then answered) or goes to no port.
     bool send_card_frame(const SendFn& send, Steady::time_point turn_until);
     // Passes the answer on when it comes by `until`; ends a wait that ran out.
     void await_card_answer(const SendFn& send, Steady::time_point until);
