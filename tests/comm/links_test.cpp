@@ -347,6 +347,7 @@ TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
     TcpLink cards(server->port), other(server->port);
     const Bytes probe = readRam(0x600880, 1);
     cards.send(wire(body(0x61, {1, 2}, 0x0001, 0xF010)));
+    ASSERT_TRUE(eventually([&] { return sent == 1; }));  // its frame is with the cards
     for (int i = 0; i < 5; ++i) EXPECT_EQ(other.ask(probe, 1000), reply(probe, {0, 0x80}));
     EXPECT_EQ(sent, 1);
     EXPECT_EQ(cards.ask(probe, 5000), reply(probe, {0, 0x80}));
