@@ -31,8 +31,10 @@ struct comm_hooks {
     // The cards' answer to a PC frame: its body, check byte included. Called under irq_mutex
     // by whichever thread reads it from the FPGA.
     using AnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
-    // Hands a PC frame to the cards; its answer goes to `answer`, once. 1 handed over (or
-    // nothing to send for its mode), 0 refused: too short or long, or not sent.
+    // Hands a PC frame to the cards; its answer goes to `answer`, once. 1 handed over, 0
+    // refused: too short or long, or not sent; kNotSentByRule: its mode or port byte sends it
+    // to no port, so no answer can come.
+    static constexpr int kNotSentByRule = 2;
     std::function<int(uint32_t n, uint8_t* frame, AnswerFn answer)> pc_to_eth;
     std::function<void()> poll_cards;  // one interrupt poll of both FPGAs
 

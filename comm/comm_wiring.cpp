@@ -8,6 +8,9 @@
 
 namespace {
 
+static_assert(comm_hooks::kNotSentByRule == fpga_manage::kNotSentByRule,
+              "the pass-through's results are the hook's");
+
 void wire_fpga(comm_hooks& h, fpga_manage* f) {
     h.table_read = [f](int fn, int fpga, uint32_t off, uint8_t* out, uint32_t n) {
         return f->pc_read_table(fn, fpga, off, out, n);

@@ -11,6 +11,7 @@ using namespace comm;
 
 std::atomic<uint32_t> link_session::pass_wait_ms{500};
 std::atomic<uint32_t> link_session::dropped_total{0};
+std::atomic<uint32_t> link_session::unsent_total{0};
 
 namespace {
 std::atomic<uint32_t> g_next_link_id{1};
@@ -28,6 +29,12 @@ link_session::~link_session() {
 
 void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {
     phy.feed(
+        data, n, [&](uint8_t* body, uint32_t len) { handle(body, len, send); },
+        [this](protocol_phy::Drop why) { report_drop(why); });
+}
+
+size_t link_session::feed_one(const uint8_t* data, size_t n, const SendFn& send) {
+    return phy.feed_one(
         data, n, [&](uint8_t* body, uint32_t len) { handle(body, len, send); },
         [this](protocol_phy::Drop why) { report_drop(why); });
 }
@@ -96,6 +103,14 @@ bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_u
                          [turn](const uint8_t* answer, uint32_t n) {
                              card_turns::get().deliver(turn, answer, n);
                          });
+    }
+    if (rc == comm_hooks::kNotSentByRule) {
+        // No answer can come: the cards are free for the next frame at once, and the PC, as
+        // for any frame the cards leave unanswered, gets nothing.
+        turns.release(turn);
+        card_wait_ = CardWait::None;
+        ++unsent_total;
+        return false;
     }
     if (rc != 1) {
         turns.release(turn);

@@ -27,6 +27,8 @@ public:
 
     // Feeds received bytes; each reply (and each card answer) goes out through send.
     void feed(const uint8_t* data, size_t n, const SendFn& send);
+    // The same, but handles at most one frame: the bytes taken (n when no frame ended).
+    size_t feed_one(const uint8_t* data, size_t n, const SendFn& send);
     // The input ended mid-frame or not (a UDP datagram): an open frame is dropped.
     void end_input();
     // Handles one checked body in place (buffer of comm::kMaxBody bytes); the reply's wire
@@ -45,6 +47,8 @@ public:
     static std::atomic<uint32_t> pass_wait_ms;
     // Frames dropped by all links (framing errors).
     static std::atomic<uint32_t> dropped_total;
+    // Card frames of all links that their mode or port byte sends nowhere (not answered).
+    static std::atomic<uint32_t> unsent_total;
 
     protocol_phy phy;
 
@@ -52,7 +56,7 @@ private:
     using Steady = std::chrono::steady_clock;
     uint32_t pass_through(uint8_t* body, uint32_t len, const SendFn& send);
     // Sends the queued frame once the turn is free (waiting until turn_until); false when it
-    // is still queued or was refused (then answered).
+    // is still queued, was refused (then answered) or goes to no port.
     bool send_card_frame(const SendFn& send, Steady::time_point turn_until);
     // Passes the answer on when it comes by `until`; ends a wait that ran out.
     void await_card_answer(const SendFn& send, Steady::time_point until);

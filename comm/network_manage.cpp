@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "core/globals.h"
 #include "core/singleton.h"
@@ -16,10 +18,30 @@
 #include "platform/thread_name.h"
 
 networkManage* networkManage::p_networkManage = nullptr;
+std::atomic<uint32_t> networkManage::stall_ms{10000};
+std::atomic<uint32_t> networkManage::silence_ms{30000};
 
 namespace {
-constexpr size_t kKeptQueue = 4096;  // reply-queue capacity a client keeps between bursts
-constexpr int kHeaps = 4;            // the C library's default on a two-core 32-bit box
+constexpr size_t kKeptQueue = 4096;       // reply-queue capacity a client keeps between bursts
+constexpr size_t kReadChunk = 16 * 1024;  // received bytes a client's thread takes at once
+constexpr int kHeaps = 4;                 // the C library's default on a two-core 32-bit box
+
+int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// True when the socket shows one of events, a hang-up or an error now.
+bool socket_shows(int fd, short events) {
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (events | POLLHUP | POLLERR | POLLNVAL));
+}
+
+void log_line(const char* line) {
+    writeLogMsg(2, line);
+    ZEM_DEBUG("\n %s \n", line);
+}
 }  // namespace
 
 networkManage* networkManage::pInstance() {
@@ -46,6 +68,7 @@ int networkManage::start() {
     waker_.open();
     left_.open();
     stopping_ = false;
+    listening = true;
     thread_ = std::thread(&networkManage::acceptThread, this);
     platform::nameThread(thread_, "tcp");
     return 0;
@@ -56,11 +79,16 @@ void networkManage::stop() {
     stopping_ = true;
     waker_.wake();
     thread_.join();
-    for (Client& c : list_) pthread_join(c.thread, nullptr);
+    for (Client& c : list_) {
+        pthread_join(c.thread, nullptr);
+        ::close(c.fd);
+        c.waker.close();
+    }
     list_.clear();
     clients = 0;
-    ::close(listen_fd_);
+    if (listen_fd_ >= 0) ::close(listen_fd_);
     listen_fd_ = -1;
+    listening = false;
     waker_.close();
     left_.close();
 }
@@ -79,9 +107,13 @@ bool networkManage::accept_client() {
         ZEM_DEBUG("\n TCP server: accept failed (%d), new clients wait 1 s \n", err);
         return false;
     }
+    const std::string name = comm::peer_name(a);
     if (list_.size() >= kMaxClients) {
-        refuse(fd, a);
-        return true;
+        const std::vector<Client*> placed = placed_clients();
+        if (placed.size() >= kMaxClients && !evict_silent(name, placed)) {
+            refuse(fd, a);
+            return true;
+        }
     }
     // A PC that vanishes without closing (switched off, cable pulled) is found by keep-alive
     // probes after about 90 s of silence, so its socket and buffers do not pile up.
@@ -93,15 +125,61 @@ bool networkManage::accept_client() {
     Client& c = list_.emplace_back();
     c.server = this;
     c.fd = fd;
-    c.session = std::make_unique<link_session>(LinkKind::Tcp, comm::peer_name(a));
-    if (!start_client_thread(c)) {
+    c.address = a.sin_addr.s_addr;
+    c.name = name;
+    c.heard_ms = now_ms();
+    c.session = std::make_unique<link_session>(LinkKind::Tcp, name);
+    c.waker.open();
+    if (c.waker.fd[0] < 0 || !start_client_thread(c)) {
         ::close(fd);
+        c.waker.close();
         list_.pop_back();
         writeLogMsg(1, "TCP server: no thread for a new client");
-        ZEM_DEBUG("\n TCP server: no thread for client %s \n", comm::peer_name(a).c_str());
+        ZEM_DEBUG("\n TCP server: no thread for client %s \n", name.c_str());
         return false;
     }
     ++clients;
+    return true;
+}
+
+// The clients that hold a place: neither ending nor evicted, nor idle with their peer gone (a
+// close that the client's own thread has not seen yet). Their sockets stay open until the
+// accept thread closes them, so they may be looked at here.
+std::vector<networkManage::Client*> networkManage::placed_clients() {
+    std::vector<Client*> placed;
+    for (Client& c : list_)
+        if (!c.leaving && !c.evicted && !(c.quiet && socket_shows(c.fd, POLLRDHUP)))
+            placed.push_back(&c);
+    return placed;
+}
+
+// Gives a silent client's place to the newcomer: among those silent for silence_ms, the one
+// whose address holds the most places (a tool that leaks sockets before a lone idle PC), then
+// the one silent longest. False when none is silent.
+bool networkManage::evict_silent(const std::string& newcomer, const std::vector<Client*>& placed) {
+    const int64_t now = now_ms();
+    Client* victim = nullptr;
+    size_t victim_share = 0;
+    for (Client* c : placed) {
+        if (!c->quiet || now - c->heard_ms < int64_t(silence_ms.load())) continue;
+        const size_t share = size_t(std::count_if(
+            placed.begin(), placed.end(), [c](Client* o) { return o->address == c->address; }));
+        const bool before = !victim || share > victim_share ||
+                            (share == victim_share && c->heard_ms < victim->heard_ms);
+        if (!before) continue;
+        victim = c;
+        victim_share = share;
+    }
+    if (!victim) return false;
+    victim->evicted = true;
+    victim->waker.wake();
+    ++evicted;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "TCP client %s dropped: silent for %lld s, its place given to %s",
+                  victim->name.c_str(), static_cast<long long>((now - victim->heard_ms) / 1000),
+                  newcomer.c_str());
+    log_line(line);
     return true;
 }
 
@@ -111,8 +189,7 @@ void networkManage::refuse(int fd, const sockaddr_in& a) {
     char line[160];
     std::snprintf(line, sizeof line, "TCP client %s refused: %u clients connected",
                   comm::peer_name(a).c_str(), unsigned(kMaxClients));
-    writeLogMsg(2, line);
-    ZEM_DEBUG("\n %s \n", line);
+    log_line(line);
 }
 
 bool networkManage::start_client_thread(Client& c) {
@@ -131,39 +208,106 @@ void* networkManage::client_main(void* client) {
     return nullptr;
 }
 
-// A client's thread: sleeps in poll() until the client sends, can take its pending replies,
-// leaves, or the server stops; runs the client's commands in the order they came.
+// A client's thread: handles what the client sent, frame by frame while its replies have room,
+// and sleeps in poll() until the client sends, takes its replies, leaves, loses its place or
+// the server stops. Ends when the client has gone, or has closed its side and taken every
+// reply.
 void networkManage::serve(Client& c) {
-    std::vector<uint8_t> rx(16 * 1024);
-    pollfd fds[2] = {{c.fd, POLLIN, 0}, {waker_.fd[0], POLLIN, 0}};
-    const char* why = nullptr;
-    while (!stopping_) {
-        fds[0].events = short(POLLIN | (c.sent < c.out.size() ? POLLOUT : 0));
-        if (::poll(fds, 2, -1) < 0) continue;
-        if (fds[1].revents) break;
-        const short ev = fds[0].revents;
-        bool alive = true;
-        if (ev & POLLIN)
-            alive = serve_client(c, rx.data(), rx.size());
-        else if (ev & (POLLERR | POLLHUP | POLLNVAL))
-            alive = false;
-        if (alive && (ev & POLLOUT)) alive = flush(c);
-        if (!alive) break;
-        if (c.overflow) {
-            why = "its replies were not read";
-            break;
-        }
+    c.rx.resize(kReadChunk);
+    pollfd fds[3] = {{c.fd, 0, 0}, {waker_.fd[0], POLLIN, 0}, {c.waker.fd[0], POLLIN, 0}};
+    while (!c.done) {
+        handle_received(c);
+        if (c.done || (c.input_ended && queued(c) == 0)) break;
+        wait_for_socket(c, fds);
     }
-    leave(c, why);
+    leave(c);
+}
+
+// Handles the received frames one at a time until its replies reach kMaxQueued. Between two
+// frames, a client that has gone or lost its place, or a server that stops, ends it at once:
+// not after the rest of what it sent.
+void networkManage::handle_received(Client& c) {
+    const link_session::SendFn queue = [&](const uint8_t* wire, uint32_t len) {
+        queue_reply(c, wire, len);
+    };
+    while (c.rx_at < c.rx_end && !c.held) {
+        c.rx_at += c.session->feed_one(c.rx.data() + c.rx_at, c.rx_end - c.rx_at, queue);
+        if (stopping_ || c.evicted || socket_shows(c.fd, 0)) return end(c);
+        if (queued(c) >= kKeptQueue && !flush(c)) return end(c);
+        if (queued(c) >= kMaxQueued) hold(c, true);
+    }
+    // Idle once its last reply is sent: marked before, as the client may act on the reply at
+    // once (close and let a new client take its place).
+    if (c.rx_at == c.rx_end) c.quiet = true;
+    if (queued(c) > 0 && !flush(c)) end(c);
+}
+
+// Sleeps until the client sends (unless its replies are held up or it has closed its side),
+// its socket takes replies, it goes or loses its place, or the server stops. Waiting replies
+// give the socket stall_ms to take a byte.
+void networkManage::wait_for_socket(Client& c, pollfd* fds) {
+    const bool reading = !c.held && !c.input_ended, writing = queued(c) > 0;
+    fds[0].events = short((reading ? POLLIN : 0) | (writing ? POLLOUT : 0));
+    const auto stall_end = c.progress + std::chrono::milliseconds(stall_ms.load());
+    int timeout = -1;
+    if (writing)
+        timeout = int(std::max<int64_t>(
+            0, std::chrono::ceil<std::chrono::milliseconds>(stall_end - Clock::now()).count()));
+    // Idle: a candidate for giving its place, until its next byte comes.
+    c.quiet = !writing;
+    if (::poll(fds, 3, timeout) < 0) {
+        if (errno == EINTR) return;
+        ZEM_DEBUG("\n TCP client %s: poll failed (%d) \n", c.name.c_str(), errno);
+        return end(c, "its socket could not be waited on");
+    }
+    if (fds[1].revents || fds[2].revents) return end(c);  // the stop, or its place is taken
+    const short ev = fds[0].revents;
+    if ((ev & POLLOUT) && !flush(c)) return end(c);
+    if (ev & (POLLERR | POLLHUP | POLLNVAL)) return end(c);
+    if (ev & POLLIN) receive(c);
+    if (c.done) return;
+    if (queued(c) > 0 && Clock::now() >= c.progress + std::chrono::milliseconds(stall_ms.load()))
+        return end(c, "its replies were not read");
+    if (queued(c) < kMaxQueued / 2) hold(c, false);
+}
+
+void networkManage::hold(Client& c, bool on) {
+    if (c.held == on) return;
+    c.held = on;
+    if (on)
+        ++held_up;
+    else
+        --held_up;
+}
+
+void networkManage::receive(Client& c) {
+    const ssize_t n = ::recv(c.fd, c.rx.data(), c.rx.size(), 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (n < 0) return end(c);
+    // A FIN ends the reading only: the replies to what came before it still go out.
+    if (n == 0) {
+        c.input_ended = true;
+        return;
+    }
+    c.quiet = false;
+    c.heard_ms = now_ms();
+    c.rx_at = 0;
+    c.rx_end = size_t(n);
+    last_client = c.fd;
+}
+
+void networkManage::end(Client& c, const char* why) {
+    c.done = true;
+    c.why = why;
 }
 
 void networkManage::queue_reply(Client& c, const uint8_t* wire, uint32_t len) {
-    if (c.overflow) return;
-    if (len > kMaxQueued - (c.out.size() - c.sent)) {
-        c.overflow = true;
-        return;
+    if (queued(c) == 0) {
+        c.out.clear();
+        c.progress = Clock::now();  // the socket's time to take them starts now
+    } else {
+        c.out.erase(c.out.begin(), c.out.begin() + long(c.sent));
     }
-    c.out.erase(c.out.begin(), c.out.begin() + long(c.sent));
     c.sent = 0;
     c.out.insert(c.out.end(), wire, wire + len);
 }
@@ -175,6 +319,7 @@ bool networkManage::flush(Client& c) {
             ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.sent += size_t(n);
+            c.progress = Clock::now();
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
@@ -191,30 +336,20 @@ bool networkManage::flush(Client& c) {
     return true;
 }
 
-// Reads what the client sent and answers it; false when the client is gone.
-bool networkManage::serve_client(Client& c, uint8_t* rx, size_t cap) {
-    const ssize_t n = ::recv(c.fd, rx, cap, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
-    if (n <= 0) return false;
-    last_client = c.fd;
-    c.session->feed(rx, size_t(n),
-                    [&](const uint8_t* wire, uint32_t len) { queue_reply(c, wire, len); });
-    return flush(c);
-}
-
-// The end of a client's thread: its socket and buffers go now, the thread itself when the
-// accept thread joins it.
-void networkManage::leave(Client& c, const char* why) {
-    if (why) {
+// The end of a client's thread: its buffers go now, and the peer is told; its socket, waker
+// and thread go when the accept thread joins it.
+void networkManage::leave(Client& c) {
+    c.leaving = true;
+    hold(c, false);
+    if (c.why) {
         char line[160];
-        std::snprintf(line, sizeof line, "TCP client %s dropped: %s", c.session->peer().c_str(),
-                      why);
-        writeLogMsg(2, line);
-        ZEM_DEBUG("\n %s \n", line);
+        std::snprintf(line, sizeof line, "TCP client %s dropped: %s", c.name.c_str(), c.why);
+        log_line(line);
     }
-    ::close(c.fd);
+    ::shutdown(c.fd, SHUT_RDWR);
     c.session.reset();
     std::vector<uint8_t>().swap(c.out);
+    std::vector<uint8_t>().swap(c.rx);
     c.finished = true;
     left_.wake();
 }
@@ -227,6 +362,8 @@ void networkManage::reap_finished() {
             continue;
         }
         pthread_join(it->thread, nullptr);
+        ::close(it->fd);
+        it->waker.close();
         it = list_.erase(it);
         --clients;
         any = true;
@@ -252,7 +389,11 @@ void networkManage::acceptThread() {
                 int(std::chrono::duration_cast<std::chrono::milliseconds>(retry - Clock::now())
                         .count()) +
                 1;
-        if (::poll(fds, 3, timeout) < 0) continue;
+        if (::poll(fds, 3, timeout) < 0) {
+            if (errno == EINTR) continue;
+            stop_listening(errno);
+            return;
+        }
         if (fds[2].revents & POLLIN) left_.drain();
         // A place freed by a client that left is taken by the next one.
         reap_finished();
@@ -261,4 +402,18 @@ void networkManage::acceptThread() {
             retry = Clock::now() + kRetry;
         }
     }
+}
+
+// The accept thread cannot wait any more: new clients are refused by the system from now on,
+// the connected ones are served to their end.
+void networkManage::stop_listening(int err) {
+    char line[120];
+    std::snprintf(line, sizeof line, "TCP server: poll failed (%s), no longer listening",
+                  std::strerror(err));
+    writeLogMsg(1, line);
+    ZEM_DEBUG("\n %s \n", line);
+    reap_finished();
+    ::close(listen_fd_);
+    listen_fd_ = -1;
+    listening = false;
 }

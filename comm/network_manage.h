@@ -3,10 +3,13 @@
 // replies and its own thread, which waits in poll() on the client's socket and runs its
 // commands one after the other. A client busy with a long command (a flash erase, a register
 // dump, a file's save), waiting for the receiving cards or no longer reading holds up nobody
-// else, and its replies keep the order of its requests.
+// else, and its replies keep the order of its requests. A client whose replies pile up is read
+// no further until it takes them; one that has gone is ended between two of its frames; a
+// silent one gives its place to a new client when all places are taken.
 #pragma once
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -15,6 +18,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,31 +41,55 @@ public:
     void acceptThread();
 
     // Reply bytes a client may leave unread: room for two of the largest replies. A client
-    // past it is dropped.
+    // that reaches it is read no further until half of it is sent.
     static constexpr size_t kMaxQueued = 2 * comm::kMaxWire;
-    // Clients served at once; one more is accepted, logged and closed at once. Each may hold
-    // its frame buffers and kMaxQueued bytes: 64 of them stay within the box's memory.
+    // Clients served at once; one more takes the place of a silent client, or is logged and
+    // closed at once. Each may hold its frame buffers and kMaxQueued bytes and one more reply:
+    // 64 of them stay within the box's memory.
     static constexpr size_t kMaxClients = 64;
     // Stack of a client's thread: the commands need a few KiB; 64 default stacks of 8 MiB would
     // take a sixth of a 32-bit address space.
     static constexpr size_t kClientStack = 256 * 1024;
+    // A client whose socket takes no byte for this long while its replies wait is dropped.
+    static std::atomic<uint32_t> stall_ms;
+    // A client that sent nothing for this long, runs no command and has no reply waiting is
+    // silent: at the bound, a new client takes its place.
+    static std::atomic<uint32_t> silence_ms;
 
-    uint16_t port = 0;                 // the bound port
-    std::atomic<uint32_t> clients{0};  // connected clients
-    std::atomic<uint32_t> refused{0};  // clients refused for the limit, since start
-    std::atomic<int> last_client{-1};  // socket of the last client that sent a frame
+    uint16_t port = 0;                   // the bound port
+    std::atomic<uint32_t> clients{0};    // connected clients
+    std::atomic<uint32_t> refused{0};    // clients refused for the limit, since start
+    std::atomic<uint32_t> evicted{0};    // silent clients whose place a new one took, since start
+    std::atomic<uint32_t> held_up{0};    // clients read no further until they take their replies
+    std::atomic<int> last_client{-1};    // socket of the last client that sent a frame
+    std::atomic<bool> listening{false};  // new clients are taken
 
 private:
     using Clock = std::chrono::steady_clock;
-    // Set up by the accept thread before the client's thread starts; then all but thread and
-    // finished are that thread's own. The accept thread joins it once finished is set.
+    // Set up by the accept thread before the client's thread starts; then the thread's own but
+    // for the atomics, which the accept thread reads. The accept thread joins the thread once
+    // finished is set, then closes the socket and the waker: their numbers stay the client's
+    // until then.
     struct Client {
         networkManage* server = nullptr;
         int fd = -1;
+        in_addr_t address = 0;  // the peer's
+        std::string name;       // "a.b.c.d:port" of the peer
         std::unique_ptr<link_session> session;
+        std::vector<uint8_t> rx;  // received bytes, handled from rx_at to rx_end
+        size_t rx_at = 0, rx_end = 0;
+        bool input_ended = false;  // the peer sent its FIN
         std::vector<uint8_t> out;  // replies not yet sent, from offset sent
         size_t sent = 0;
-        bool overflow = false;
+        bool held = false;             // its replies reached kMaxQueued: not read meanwhile
+        Clock::time_point progress{};  // the socket last took a byte, or replies began to wait
+        bool done = false;             // the thread ends, logging why when set
+        const char* why = nullptr;
+        comm::Waker waker;  // the accept thread's: the client's place was taken
+        std::atomic<bool> evicted{false};
+        std::atomic<bool> quiet{false};    // waits for the peer with nothing to do
+        std::atomic<int64_t> heard_ms{0};  // when a byte last came (Clock, in ms)
+        std::atomic<bool> leaving{false};  // its thread has begun to end
         pthread_t thread{};
         std::atomic<bool> finished{false};
     };
@@ -71,11 +99,19 @@ private:
     bool start_client_thread(Client& c);
     static void* client_main(void* client);
     void serve(Client& c);
-    bool serve_client(Client& c, uint8_t* rx, size_t cap);
+    void handle_received(Client& c);
+    void wait_for_socket(Client& c, pollfd* fds);
+    void receive(Client& c);
+    static void end(Client& c, const char* why = nullptr);
+    static size_t queued(const Client& c) { return c.out.size() - c.sent; }
+    void hold(Client& c, bool on);
     void queue_reply(Client& c, const uint8_t* wire, uint32_t len);
     bool flush(Client& c);
-    void leave(Client& c, const char* why);
+    void leave(Client& c);
     void reap_finished();
+    void stop_listening(int err);
+    std::vector<Client*> placed_clients();
+    bool evict_silent(const std::string& newcomer, const std::vector<Client*>& placed);
 
     int listen_fd_ = -1;
     bool accept_paused_ = false;  // out of descriptors: new clients wait a while

@@ -77,70 +77,87 @@ void protocol_phy::drop(Drop why, const DropFn& onDrop) {
     overflow_ = false;
 }
 
-void protocol_phy::finish(const FrameFn& onFrame, const DropFn& onDrop) {
+bool protocol_phy::finish(const FrameFn& onFrame, const DropFn& onDrop) {
     state_ = kHunt;
-    if (overflow_) return drop(kOverflow, onDrop);
-    if (len_ < kMinBody) return drop(kShort, onDrop);
-    if (Utils::BCC(body_.get(), len_ - 1) != body_[len_ - 1]) return drop(kBadCheck, onDrop);
+    Drop why = kNone;
+    if (overflow_)
+        why = kOverflow;
+    else if (len_ < kMinBody)
+        why = kShort;
+    else if (Utils::BCC(body_.get(), len_ - 1) != body_[len_ - 1])
+        why = kBadCheck;
+    if (why != kNone) {
+        drop(why, onDrop);
+        return false;
+    }
     const uint32_t len = len_;
     len_ = 0;
     ++frames;
     onFrame(body_.get(), len);
+    return true;
 }
 
 void protocol_phy::feed(const uint8_t* data, size_t n, const FrameFn& onFrame,
                         const DropFn& onDrop) {
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = data[i];
-        if (b == kStart && state_ != kStarts) {
-            // A start byte inside a frame cuts it short: resynchronise on it.
-            if (state_ != kHunt) drop(kShort, onDrop);
-            state_ = kStarts;
-            starts_ = 1;
-            continue;
-        }
-        switch (state_) {
-            case kHunt:
-                break;  // noise between frames
-            case kStarts:
-                if (b == kStart) {
-                    if (starts_ < 3) ++starts_;
-                    break;
-                }
-                if (starts_ < 3) {
-                    state_ = kHunt;  // too few start bytes: noise
-                    break;
-                }
-                state_ = kBody;
-                len_ = 0;
-                overflow_ = false;
-                [[fallthrough]];
-            case kBody:
-                if (b == kEnd) {
-                    finish(onFrame, onDrop);
-                } else if (b == kEscA5 || b == kEsc5A) {
-                    escape_ = b;
-                    state_ = kEscape;
-                } else if (len_ < kMaxBody) {
-                    body_[len_++] = b;
-                } else {
-                    overflow_ = true;
-                }
-                break;
-            case kEscape:
-                if (b != 1 && b != 2) {
-                    drop(kBadEscape, onDrop);
-                    state_ = kHunt;
-                    break;
-                }
-                state_ = kBody;
-                if (len_ < kMaxBody)
-                    body_[len_++] = b == 2 ? uint8_t(escape_ - 1) : escape_;
-                else
-                    overflow_ = true;
-                break;
-        }
+    for (size_t i = 0; i < n; ++i) step(data[i], onFrame, onDrop);
+}
+
+size_t protocol_phy::feed_one(const uint8_t* data, size_t n, const FrameFn& onFrame,
+                              const DropFn& onDrop) {
+    for (size_t i = 0; i < n; ++i)
+        if (step(data[i], onFrame, onDrop)) return i + 1;
+    return n;
+}
+
+bool protocol_phy::step(uint8_t b, const FrameFn& onFrame, const DropFn& onDrop) {
+    if (b == kStart && state_ != kStarts) {
+        // A start byte inside a frame cuts it short: resynchronise on it.
+        if (state_ != kHunt) drop(kShort, onDrop);
+        state_ = kStarts;
+        starts_ = 1;
+        return false;
     }
+    switch (state_) {
+        case kHunt:
+            break;  // noise between frames
+        case kStarts:
+            if (b == kStart) {
+                if (starts_ < 3) ++starts_;
+                break;
+            }
+            if (starts_ < 3) {
+                state_ = kHunt;  // too few start bytes: noise
+                break;
+            }
+            state_ = kBody;
+            len_ = 0;
+            overflow_ = false;
+            [[fallthrough]];
+        case kBody:
+            if (b == kEnd) return finish(onFrame, onDrop);
+            if (b == kEscA5 || b == kEsc5A) {
+                escape_ = b;
+                state_ = kEscape;
+            } else if (len_ < kMaxBody) {
+                body_[len_++] = b;
+            } else {
+                overflow_ = true;
+            }
+            break;
+        case kEscape:
+            if (b != 1 && b != 2) {
+                drop(kBadEscape, onDrop);
+                state_ = kHunt;
+                break;
+            }
+            state_ = kBody;
+            if (len_ < kMaxBody)
+                body_[len_++] = b == 2 ? uint8_t(escape_ - 1) : escape_;
+            else
+                overflow_ = true;
+            break;
+    }
+    return false;
 }
 
 const char* protocol_drop_name(protocol_phy::Drop why) {

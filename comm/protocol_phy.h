@@ -70,6 +70,10 @@ public:
     using FrameFn = std::function<void(uint8_t* body, uint32_t len)>;
     using DropFn = std::function<void(Drop why)>;
     void feed(const uint8_t* data, size_t n, const FrameFn& onFrame, const DropFn& onDrop = {});
+    // The same, but stops after the first frame delivered: the bytes taken (n when no frame
+    // ended in them).
+    size_t feed_one(const uint8_t* data, size_t n, const FrameFn& onFrame,
+                    const DropFn& onDrop = {});
     // The input ended (a UDP datagram holds whole frames): a frame still open is dropped as
     // truncated and the framer hunts for the next start.
     void end_input(const DropFn& onDrop = {});
@@ -80,7 +84,9 @@ public:
     uint8_t* body() { return body_.get(); }
 
 private:
-    void finish(const FrameFn& onFrame, const DropFn& onDrop);
+    // Takes one byte; true when it ended a frame that was delivered.
+    bool step(uint8_t b, const FrameFn& onFrame, const DropFn& onDrop);
+    bool finish(const FrameFn& onFrame, const DropFn& onDrop);
     void drop(Drop why, const DropFn& onDrop);
 
     State state_ = kHunt;

@@ -352,9 +352,11 @@ public:
     void irq_fallback_poll(int fpga);
     // The cards' answer to a PC frame: its body with the check byte (under irq_mutex).
     using CardAnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
-    // A PC frame for the cards (under irq_mutex): 1 handed to the ports (or nothing to send
-    // for its mode), 0 refused (length) or not sent (transmit buffer busy). Its answer goes
-    // to `answer`, once; a frame sent later takes the place of one still unanswered.
+    // A PC frame for the cards (under irq_mutex): 1 handed to the ports, 0 refused (length)
+    // or not sent (transmit buffer busy), kNotSentByRule when its mode or port byte sends it
+    // nowhere. Its answer goes to `answer`, once; a frame sent later takes the place of one
+    // still unanswered.
+    static constexpr int kNotSentByRule = 2;
     int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {});
     // Sends to every linked port with cards of both FPGAs; the number of failed sends.
     int multi_port_send(uint8_t* frame, uint32_t n);

@@ -386,7 +386,7 @@ int fpga_manage::pass_to_ports(uint32_t n, const uint8_t* frame) {
     }
     const uint8_t mode = f[6], p = f[7];
     const bool addressed = mode == 1 || mode == 3 || mode == 0xFF;
-    if (!addressed && mode != 0) return 1;
+    if (!addressed && mode != 0) return kNotSentByRule;
     if (addressed && p == 0xFF) {
         multi_port_pass = 1;
         answered_ports = 0;
@@ -404,10 +404,10 @@ int fpga_manage::pass_to_ports(uint32_t n, const uint8_t* frame) {
         const int a = pc_send(f, n, 0, 0), b = pc_send(f, n, 0, 1);
         return a == 0 && b == 0 ? 1 : 0;
     }
-    if (p > 42) return 1;
-    const int fpga = p <= 10 ? 0 : 1;
-    const uint8_t port = uint8_t(p <= 10 ? p - 1 : p - 11);
-    if (port > 15) return 1;  // beyond the FPGA's sixteen ports: nothing is sent
+    // Ports 1..10 of each FPGA: the board has no others, though the FPGA would send on them.
+    if (p > 2 * kPortsPerFpga) return kNotSentByRule;
+    const int fpga = p <= kPortsPerFpga ? 0 : 1;
+    const uint8_t port = uint8_t(p <= kPortsPerFpga ? p - 1 : p - 1 - kPortsPerFpga);
     patch_port_bits(f, 0, port & 3, n - 1);
     return pc_send(f, n, port, fpga) == 0 ? 1 : 0;
 }

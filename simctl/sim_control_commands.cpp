@@ -12,6 +12,7 @@
 
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
+#include "comm/link_session.h"
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
@@ -291,7 +292,8 @@ std::string fpgaLines() {
     if (work)  // answers no frame out could take: after their frame's wait, or another's
         out += "card answers dropped: " +
                std::to_string(work->unclaimed_answers + card_turns::get().late_answers()) +
-               " late, " + std::to_string(work->unmatched_answers) + " not matching\n";
+               " late, " + std::to_string(work->unmatched_answers) + " not matching\n" +
+               "card frames sent to no port: " + std::to_string(link_session::unsent_total) + "\n";
     std::lock_guard<std::mutex> lock(b->mutex);
     for (int i = 0; i < 2; ++i)
         out += "fpga " + std::to_string(i + 1) + ": " +

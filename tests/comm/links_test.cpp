@@ -312,8 +312,9 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
 }
 
 // A PC that sends and never reads its replies holds up nobody else: it is dropped once its
-// queue is full.
+// socket has taken nothing for the stall time.
 TEST_F(TcpServer, AClientThatNeverReadsItsRepliesIsDroppedWithoutHoldingUpOthers) {
+    networkManage::stall_ms = 200;
     networkManage* server = networkManage::pInstance();
     TcpLink deaf(server->port), other(server->port);
     const Bytes probe = readRam(0x600880, 1);
@@ -321,13 +322,14 @@ TEST_F(TcpServer, AClientThatNeverReadsItsRepliesIsDroppedWithoutHoldingUpOthers
     // Far more reply bytes than its queue and the socket buffers hold.
     const Bytes big = wire(readRam(0, 4096));
     Bytes flood;
-    for (int i = 0; i < 200; ++i) flood.insert(flood.end(), big.begin(), big.end());
+    for (int i = 0; i < 2000; ++i) flood.insert(flood.end(), big.begin(), big.end());
     std::thread flooding([&] { deaf.send(flood); });
     for (int i = 0; i < 5; ++i) EXPECT_EQ(other.ask(probe, 1000), reply(probe, {0, 0x80}));
     EXPECT_TRUE(eventually([&] { return server->clients == 1; }));
     flooding.join();
     EXPECT_EQ(other.ask(probe), reply(probe, {0, 0x80}));
     networkManage::shutdown();
+    networkManage::stall_ms = 10000;
 }
 
 // A PC whose frame waits for receiving cards that do not answer waits alone: the others are
@@ -345,6 +347,7 @@ TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
     TcpLink cards(server->port), other(server->port);
     const Bytes probe = readRam(0x600880, 1);
     cards.send(wire(body(0x61, {1, 2}, 0x0001, 0xF010)));
+    ASSERT_TRUE(eventually([&] { return sent == 1; }));  // its frame is with the cards
     for (int i = 0; i < 5; ++i) EXPECT_EQ(other.ask(probe, 1000), reply(probe, {0, 0x80}));
     EXPECT_EQ(sent, 1);
     EXPECT_EQ(cards.ask(probe, 5000), reply(probe, {0, 0x80}));

@@ -1,8 +1,17 @@
 // The TCP server's clients: 64 PCs are served at once, the next is refused (closed at once and
-// counted), and a place that frees up is taken by the next PC. Each PC gets its replies in the
-// order of its requests, while the others are served beside it.
+// counted) unless a silent PC gives its place, and a place that frees up is taken by the next
+// PC. Each PC gets its replies in the order of its requests, however many it sends before
+// reading, while the others are served beside it. A PC that has gone holds nothing.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,18 +24,83 @@
 
 namespace {
 
+Bytes flashRead(uint32_t addr, uint16_t n) {
+    return body(0x72, cat({{4}, le32(addr), le16(n)}));
+}
+
+Bytes train(const Bytes& request, size_t bytes) {
+    const Bytes w = wire(request);
+    Bytes out;
+    while (out.size() + w.size() <= bytes) out.insert(out.end(), w.begin(), w.end());
+    return out;
+}
+
+// True when the box ends the PC's connection: what it still sent is read and dropped.
+bool endedByBox(const TcpLink& pc) {
+    uint8_t buf[4096];
+    for (pollfd p{pc.fd, POLLIN, 0}; ::poll(&p, 1, 5000) == 1;) {
+        const ssize_t n = ::recv(pc.fd, buf, sizeof buf, 0);
+        if (n <= 0) return n == 0 || errno == ECONNRESET;
+    }
+    return false;
+}
+
+// Ends a PC's connection with a reset, as a tool that is killed or times out does.
+void reset(TcpLink& pc) {
+    const linger now{1, 0};
+    ::setsockopt(pc.fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    ::close(pc.fd);
+    pc.fd = -1;
+}
+
+// The C331 flash as a hook: reads give a pattern of every byte value; the first read waits
+// while the gate is shut. Kept by the fixture until the server has stopped.
+struct FlashGate {
+    void install(bool shut) {
+        open = !shut;
+        comm_hooks::get().read_flash = [this](uint32_t addr, uint32_t n, uint8_t* out) {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (reads++ == 0) opened.wait(lock, [this] { return open; });
+            for (uint32_t i = 0; i < n; ++i) out[i] = uint8_t(addr + i);
+            return 0;
+        };
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        opened.notify_all();
+    }
+    int count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return reads;
+    }
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = true;
+    int reads = 0;
+};
+
 class TcpClients : public CommTest {
 protected:
     void SetUp() override {
         CommTest::SetUp();
         tcp = networkManage::pInstance();
     }
+    void TearDown() override {
+        flash.release();
+        networkManage::shutdown();
+        networkManage::stall_ms = 10000;
+        networkManage::silence_ms = 30000;
+        CommTest::TearDown();
+    }
     // A new PC and whether the box answers its device-information request.
-    bool served(std::vector<std::unique_ptr<TcpLink>>& pcs) {
-        pcs.push_back(std::make_unique<TcpLink>(tcp->port));
+    bool served(std::vector<std::unique_ptr<TcpLink>>& pcs, const char* from = nullptr) {
+        pcs.push_back(std::make_unique<TcpLink>(tcp->port, from));
         return !pcs.back()->ask(body(0x90, {})).empty();
     }
+    bool served(TcpLink& pc) { return !pc.ask(body(0x90, {})).empty(); }
     networkManage* tcp = nullptr;
+    FlashGate flash;
 };
 
 TEST_F(TcpClients, TheClientPastTheLimitIsRefusedAndAFreedPlaceIsTaken) {
@@ -43,6 +117,167 @@ TEST_F(TcpClients, TheClientPastTheLimitIsRefusedAndAFreedPlaceIsTaken) {
     ASSERT_TRUE(eventually([&] { return tcp->clients == networkManage::kMaxClients - 1; }));
     EXPECT_TRUE(served(pcs));
     EXPECT_EQ(tcp->refused.load(), 1u);
+}
+
+// A PC that sends many requests before it reads gets every reply, however far they pass the
+// reply bound: the box reads no further until the PC has taken half of them.
+TEST_F(TcpClients, RequestsSentBeforeReadingAreAllAnswered) {
+    flash.install(false);
+    struct Case {
+        const char* name;
+        Bytes request;
+        int count;
+        uint32_t size;  // of each reply's data
+    };
+    const Case cases[] = {
+        {"100 RAM reads of 4 KiB", readRam(0, 4096), 100, 4096},
+        {"ten flash reads of 32,000 bytes", flashRead(0, 32000), 10, 32000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TcpLink pc(tcp->port);
+        pc.send(train(c.request, c.count * wire(c.request).size()));
+        int answered = 0;
+        for (Bytes got; answered < c.count && pc.recv(got, 5000); ++answered)
+            ASSERT_EQ(got.size(), 11 + c.size) << answered;
+        EXPECT_EQ(answered, c.count);
+    }
+}
+
+// A PC that closes its side after its requests gets every reply, then the close.
+TEST_F(TcpClients, AClientThatClosesItsSideGetsEveryReplyThenTheClose) {
+    flash.install(false);
+    constexpr int kReads = 100;  // 6 MB: more than the sockets (about 4 MiB on loopback) hold
+    TcpLink pc(tcp->port);
+    pc.send(train(flashRead(0, 60000), kReads * wire(flashRead(0, 60000)).size()));
+    ::shutdown(pc.fd, SHUT_WR);
+    ASSERT_TRUE(eventually([&] { return tcp->held_up == 1; }, 10000));
+    int answered = 0;
+    for (Bytes got; answered < kReads && pc.recv(got, 5000); ++answered)
+        ASSERT_EQ(got.size(), 11u + 60000) << answered;
+    EXPECT_EQ(answered, kReads);
+    EXPECT_TRUE(endedByBox(pc));
+}
+
+// A PC that sends and never reads is held up, then dropped when its socket has taken nothing
+// for the stall time; one still held up when the server stops does not hold up the stop.
+TEST_F(TcpClients, AClientThatNeverReadsIsHeldUpThenDroppedAndDoesNotHoldUpTheStop) {
+    flash.install(false);
+    for (const bool stopFirst : {false, true}) {
+        SCOPED_TRACE(stopFirst ? "the server stops" : "the stall time passes");
+        networkManage::stall_ms = stopFirst ? 600000 : 100;
+        TcpLink deaf(tcp->port), other(tcp->port);
+        // Replies far beyond what the sockets and the reply bound hold.
+        deaf.send(train(flashRead(0, 60000), 200 * wire(flashRead(0, 60000)).size()));
+        if (stopFirst) {
+            ASSERT_TRUE(eventually([&] { return tcp->held_up == 1; }, 10000));
+            std::atomic<bool> stopped{false};
+            std::thread stopping([&] {
+                networkManage::shutdown();
+                stopped = true;
+            });
+            EXPECT_TRUE(eventually([&] { return stopped.load(); }, 5000));
+            stopping.join();
+        } else {
+            EXPECT_TRUE(served(other));
+            EXPECT_TRUE(eventually([&] { return tcp->clients == 1 && tcp->held_up == 0; }));
+            EXPECT_TRUE(endedByBox(deaf));
+            EXPECT_TRUE(served(other));
+        }
+    }
+}
+
+// A PC that resets its connection while the box works through its requests is ended between
+// two of them: the rest are not run for nobody.
+TEST_F(TcpClients, AClientThatResetsIsEndedBetweenTwoOfItsRequests) {
+    flash.install(true);
+    TcpLink pc(tcp->port);
+    pc.send(train(flashRead(0, 16), 10000));
+    ASSERT_TRUE(eventually([&] { return flash.count() == 1; }));
+    reset(pc);
+    flash.release();
+    EXPECT_TRUE(eventually([&] { return tcp->clients == 0; }));
+    EXPECT_LE(flash.count(), 2);
+}
+
+// 64 PCs queue long flash reads and reset at once: a new PC is served, and their threads end.
+TEST_F(TcpClients, ClientsThatQueueLongReadsAndResetLeaveTheirPlaces) {
+    flash.install(false);
+    std::vector<std::unique_ptr<TcpLink>> pcs;
+    for (size_t i = 0; i < networkManage::kMaxClients; ++i)
+        pcs.push_back(std::make_unique<TcpLink>(tcp->port));
+    for (auto& pc : pcs) pc->send(train(flashRead(0, 60000), 16 * 1024));
+    for (auto& pc : pcs) reset(*pc);
+    EXPECT_TRUE(eventually(
+        [&] {
+            TcpLink pc(tcp->port);
+            return !pc.ask(body(0x90, {}), 500).empty();
+        },
+        10000));
+    EXPECT_TRUE(eventually([&] { return tcp->clients == 0; }, 10000));
+}
+
+// At the bound a new PC takes the place of a silent one: of the address holding the most
+// places, the one silent longest. A lone silent PC keeps its place, so does a PC whose request
+// is under way, and nobody gives a place while places are free.
+TEST_F(TcpClients, AtTheBoundANewClientTakesASilentClientsPlace) {
+    flash.install(true);
+    networkManage::silence_ms = 0;  // every idle client counts as silent at once
+    std::vector<std::unique_ptr<TcpLink>> pcs;
+    ASSERT_TRUE(served(pcs, "127.0.0.2"));  // the lone PC, silent longest
+    for (size_t i = 1; i < networkManage::kMaxClients; ++i) ASSERT_TRUE(served(pcs)) << i;
+    EXPECT_EQ(tcp->evicted.load(), 0u);
+    TcpLink& lone = *pcs[0];
+    TcpLink& busy = *pcs[1];
+    busy.send(wire(flashRead(0, 16)));
+    ASSERT_TRUE(eventually([&] { return flash.count() == 1; }));
+    TcpLink newcomer(tcp->port);
+    EXPECT_TRUE(served(newcomer));
+    EXPECT_EQ(tcp->evicted.load(), 1u);
+    EXPECT_EQ(tcp->refused.load(), 0u);
+    EXPECT_TRUE(endedByBox(*pcs[2]));  // the first idle PC of the crowded address
+    EXPECT_TRUE(served(lone));
+    EXPECT_TRUE(served(*pcs[3]));
+    flash.release();
+    Bytes got;
+    ASSERT_TRUE(busy.recv(got));
+    EXPECT_EQ(got.size(), 11u + 16);
+}
+
+// At the bound, a PC that closes gives its place to one that connects right after it.
+TEST_F(TcpClients, AtTheBoundAClosedPlaceIsTakenAtOnce) {
+    std::vector<std::unique_ptr<TcpLink>> pcs;
+    for (size_t i = 0; i < networkManage::kMaxClients; ++i) ASSERT_TRUE(served(pcs)) << i;
+    int taken = 0;
+    for (int i = 0; i < 30; ++i) {
+        pcs.erase(pcs.begin());
+        if (served(pcs))
+            ++taken;
+        else
+            pcs.pop_back();
+    }
+    EXPECT_EQ(taken, 30);
+    EXPECT_EQ(tcp->refused.load(), 0u);
+}
+
+// A wait that fails for another reason than a signal ends the client, and in the accept thread
+// ends the listening, instead of spinning a core: here a descriptor limit below the number of
+// sockets waited on.
+TEST_F(TcpClients, AFailedWaitEndsTheClientAndTheListeningInsteadOfSpinning) {
+    TcpLink pc(tcp->port);
+    ASSERT_TRUE(served(pc));
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit one = old;
+    one.rlim_cur = 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
+    pc.send(wire(body(0x90, {})));  // wakes the client's thread
+    const bool ended = endedByBox(pc);
+    const bool stopped = eventually([&] { return !tcp->listening; });
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(TcpLink(tcp->port).fd, -1);
 }
 
 // Several PCs each send a train of RAM writes and read-backs of their own word in one go, all

@@ -18,6 +18,7 @@
 #include "core/config_engine.h"
 #include "core/md5.h"
 #include "platform/clock.h"
+#include "simctl/sim_control.h"
 
 namespace {
 
@@ -129,8 +130,10 @@ protected:
     void TearDown() override {
         links.clear();
         stopBoxLinks();
+        link_session::pass_wait_ms = 500;
         CardsTest::TearDown();
     }
+    static uint16_t word(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
     static Bytes request(uint16_t dest, uint8_t port, uint32_t addr, uint16_t n) {
         Bytes f = cardFrame(dest, 0x67, 1, port, 0x61, cat({le32(addr), le16(n)}));
         f.pop_back();
@@ -202,6 +205,37 @@ TEST_F(AllCardLinks, AFrameTheBoxRefusesIsAnsweredWithAnErrorStatus) {
         ASSERT_EQ(good.size(), 19u);
         EXPECT_EQ(good[18], 0x42);
     }
+}
+
+// A card frame whose port byte names no port of the board (23: FPGA 1's port 13) is not sent
+// nor answered, and holds up nothing: another link's card read and the box command sent behind
+// it are answered at once. The control channel's status counts it.
+TEST_F(AllCardLinks, AFrameForNoPortIsNotAnsweredAndHoldsUpNothing) {
+    plug(4, 1);
+    searchCycles(3);
+    board->card(4, 0).ram[0x10] = 0x42;
+    link_session::pass_wait_ms = 60000;  // a frame left waiting would hold everything a minute
+    startLinks();
+    const uint32_t before = link_session::unsent_total;
+    const Bytes probe = readRam(0x600880, 1);
+    for (size_t l = 0; l < links.size(); ++l) {
+        SCOPED_TRACE(viaName({kVias[l], l}));
+        links[l]->send(wire(request(0, 23, 0x10, 1)));
+        const Bytes other = links[(l + 1) % links.size()]->ask(request(0, 5, 0x10, 1));
+        ASSERT_EQ(other.size(), 19u);
+        EXPECT_EQ(other[18], 0x42);
+        const Bytes next = links[l]->ask(probe);
+        ASSERT_EQ(next.size(), 12u);  // the box's reply to the probe, not a card frame's
+        EXPECT_EQ(word(next, 2), 0xF100);
+        EXPECT_EQ(next[11], 0x80);
+    }
+    EXPECT_EQ(link_session::unsent_total - before, links.size());
+    const std::string status = sim_control::pInstance()->execute("status");
+    EXPECT_NE(status.find("card frames sent to no port: " +
+                          std::to_string(link_session::unsent_total) + "\n"),
+              std::string::npos)
+        << status;
+    sim_control::shutdown();
 }
 
 namespace {

@@ -127,10 +127,12 @@ sockaddr_in loopback(uint16_t port) {
 }
 }  // namespace
 
-TcpLink::TcpLink(uint16_t port) {
+TcpLink::TcpLink(uint16_t port, const char* from) {
     fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    sockaddr_in a = loopback(port), own = loopback(0);
+    const bool bound = !from || (::inet_pton(AF_INET, from, &own.sin_addr) == 1 &&
+                                 ::bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own) == 0);
+    if (!bound || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         ::close(fd);
         fd = -1;
     }

@@ -58,7 +58,8 @@ protected:
 
 class TcpLink : public Link {
 public:
-    explicit TcpLink(uint16_t port);
+    // From `from`, a loopback address ("127.0.0.2"), when given: the box tells PCs apart by it.
+    explicit TcpLink(uint16_t port, const char* from = nullptr);
     ~TcpLink() override;
     void send(const Bytes& wire) override;
     int fd = -1;
