@@ -20,14 +20,24 @@ bool saidLately(const std::map<std::string, uint64_t>::const_iterator& it, uint6
     return now >= it->second && now - it->second < kLogRepeatMs;
 }
 
+SaidErrors& saidErrors() {
+    static auto* said = new SaidErrors;  // used by threads that may outlive static destructors
+    return *said;
+}
+
 }  // namespace
+
+void writeLogMsgForget() {
+    std::lock_guard<std::mutex> lock(saidErrors().mutex);
+    saidErrors().last_ms.clear();
+}
 
 void writeLogMsg(int level, const char* text) {
     if (level != 1 || !text) return;
-    static auto* said = new SaidErrors;  // used by threads that may outlive static destructors
     const uint64_t now = platform::nowMs();
-    std::lock_guard<std::mutex> lock(said->mutex);
-    auto& last = said->last_ms;
+    SaidErrors& said = saidErrors();
+    std::lock_guard<std::mutex> lock(said.mutex);
+    auto& last = said.last_ms;
     const auto it = last.find(text);
     if (it != last.end() && saidLately(it, now)) return;
     if (last.size() >= 256) {

@@ -16,6 +16,9 @@
 // g_debugSwitch.
 constexpr uint64_t kLogRepeatMs = 60000;
 void writeLogMsg(int level, const char* text);
+// Tests only: every error text may be said again at once (the cases of one test process share
+// the log, each with a clock of its own).
+void writeLogMsgForget();
 
 // Console trace, printed when g_debugSwitch is 254.
 #define ZEM_DEBUG(...)                                       \

@@ -17,6 +17,7 @@ protected:
 };
 
 TEST_F(LogTest, ErrorsReachStderrEachTextOnceAMinute) {
+    writeLogMsgForget();
     testing::internal::CaptureStderr();
     writeLogMsg(1, "log test: port not opened");
     writeLogMsg(1, "log test: port not opened");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "c331/c331_manage.h"
+#include "core/globals.h"
 #include "store_fixture.h"
 
 namespace {
@@ -116,6 +117,7 @@ TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
     std::memcpy(before, s->mode_ram[1], sizeof before);
     std::filesystem::create_directories(local("/data/modes/custom_mode2.new"));
 
+    writeLogMsgForget();
     testing::internal::CaptureStderr();
     s->wr16(2176, 90);
     s->wr16(868, 2);
