@@ -199,7 +199,10 @@ int message_deal::write_file_end(uint8_t* buf, uint32_t len) {
     const bool ok = t.kind->sink == Sink::Mtd ? write_mtd(*t.kind, fileBuf_ravik, t.total)
                                               : write_file(t.target, fileBuf_ravik, t.total);
     lock.unlock();
-    if (!ok) return comm_status(buf, kUnavailable);
+    if (!ok) {
+        writeLogMsg(1, ("file transfer: " + t.target + " could not be saved").c_str());
+        return comm_status(buf, kUnavailable);
+    }
     if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(103);
     if (std::strcmp(t.kind->tag, "SMAP") == 0)
         emit comm_bridge::pInstance()->sig_smartmapping_written();

@@ -28,16 +28,30 @@ std::string peer_name(const sockaddr_in& a) {
     return std::string(ip) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
-int listen_port(uint16_t port) {
+int port_offset() {
     const char* env = platform::onBox() ? nullptr : std::getenv("ZEM_SIM_PORT_OFFSET");
-    if (port == 0 || !env || !*env) return port;
+    if (!env || !*env) return 0;
     char* end = nullptr;
+    errno = 0;
     const unsigned long offset = std::strtoul(env, &end, 10);
-    if (*end != '\0' || offset > 60000) {
-        std::fprintf(stderr, "ZEM_SIM_PORT_OFFSET=%s ignored: not a number 0..60000\n", env);
-        return port;
-    }
-    return port + int(offset) > 65535 ? -1 : port + int(offset);
+    const bool digits = env[0] >= '0' && env[0] <= '9' && *end == '\0' && errno == 0;
+    return digits && offset <= (unsigned long)kMaxPortOffset ? int(offset) : -1;
+}
+
+int check_port_offset() {
+    if (port_offset() >= 0) return 0;
+    std::fprintf(stderr,
+                 "error: ZEM_SIM_PORT_OFFSET=%s: the offset must be a whole number from 0 to %d\n",
+                 std::getenv("ZEM_SIM_PORT_OFFSET"), kMaxPortOffset);
+    return 1;
+}
+
+int listen_port(uint16_t port) {
+    const int offset = port_offset();
+    if (port == 0 || offset == 0) return port;
+    // A bad offset would put a second box on the first one's ports.
+    if (offset < 0 || port + offset > 65535) return -1;
+    return port + offset;
 }
 
 namespace {
@@ -55,7 +69,10 @@ int bind_failed(int type, int port, int fd, const char* reason) {
 
 int open_bound_socket(int type, uint16_t port, uint16_t& bound) {
     const int want = listen_port(port);
-    if (want < 0) return bind_failed(type, port, -1, "ZEM_SIM_PORT_OFFSET takes it past 65535");
+    if (want < 0)
+        return bind_failed(type, port, -1,
+                           port_offset() < 0 ? "ZEM_SIM_PORT_OFFSET is bad"
+                                             : "ZEM_SIM_PORT_OFFSET takes it past 65535");
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0) return bind_failed(type, want, fd, std::strerror(errno));
     const int one = 1;

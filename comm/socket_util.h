@@ -14,9 +14,16 @@ in_addr_t listen_address();
 in_addr_t broadcast_address();
 // "a.b.c.d:port" of an IPv4 socket address.
 std::string peer_name(const sockaddr_in& a);
+// ZEM_SIM_PORT_OFFSET on the simulated box, which moves its ports so that a second instance
+// can run beside the first: 0 when unset (and on the box), -1 when it is not a whole number
+// 0..kMaxPortOffset.
+constexpr int kMaxPortOffset = 60000;
+int port_offset();
+// 0, or 1 after one error on stderr when port_offset() is -1: the program stops at start.
+int check_port_offset();
 // The port the links listen on for the box's port: the same on the box; on the simulated box
-// shifted by ZEM_SIM_PORT_OFFSET (0..60000), so that a second instance can run beside the
-// first. Port 0 (any free one) stays 0; -1 when the sum passes 65535.
+// shifted by port_offset(). Port 0 (any free one) stays 0; -1 when the sum passes 65535 or
+// the offset is bad.
 int listen_port(uint16_t port);
 // A bound socket of type (SOCK_STREAM listening, or SOCK_DGRAM) on listen_port(port); its
 // descriptor and the bound port in bound, or -1 after an error on the console that names the

@@ -31,13 +31,19 @@ void udpnetManage::shutdown() {
     release_singleton(p_udpnetManage);
 }
 
+// Each socket opens on its own: a PC port another program holds leaves the WiFi text socket
+// served, and the other way round.
 int udpnetManage::start() {
-    fd_ = comm::open_bound_socket(SOCK_DGRAM, udp_port_setting, port);
-    if (fd_ < 0) return 255;
     waker_.open();
     stopping_ = false;
-    pc_thread_ = std::thread(&udpnetManage::udpacceptThread, this);
-    platform::nameThread(pc_thread_, "udp");
+    int rc = 0;
+    fd_ = comm::open_bound_socket(SOCK_DGRAM, udp_port_setting, port);
+    if (fd_ >= 0) {
+        pc_thread_ = std::thread(&udpnetManage::udpacceptThread, this);
+        platform::nameThread(pc_thread_, "udp");
+    } else {
+        rc = 255;
+    }
     if (g_udpnetmode) {
         wifi_fd_ = comm::open_bound_socket(SOCK_DGRAM, wifi_port_setting, wifi_port);
         if (wifi_fd_ < 0) return 255;
@@ -46,7 +52,7 @@ int udpnetManage::start() {
         platform::nameThread(wifi_rx_thread_, "wifi-text-rx");
         platform::nameThread(wifi_tx_thread_, "wifi-text-tx");
     }
-    return 0;
+    return rc;
 }
 
 void udpnetManage::stop() {

@@ -1,8 +1,52 @@
 #include "core/globals.h"
 
 #include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
 
-void writeLogMsg(int, const char*) {}
+#include "platform/clock.h"
+
+namespace {
+
+// When each error text was last written; kept small, since most texts are fixed strings.
+struct SaidErrors {
+    std::mutex mutex;
+    std::map<std::string, uint64_t> last_ms;
+};
+
+// Whether the text was said within kLogRepeatMs; a clock that went back (a new one) says again.
+bool saidLately(const std::map<std::string, uint64_t>::const_iterator& it, uint64_t now) {
+    return now >= it->second && now - it->second < kLogRepeatMs;
+}
+
+SaidErrors& saidErrors() {
+    static auto* said = new SaidErrors;  // used by threads that may outlive static destructors
+    return *said;
+}
+
+}  // namespace
+
+void writeLogMsgForget() {
+    std::lock_guard<std::mutex> lock(saidErrors().mutex);
+    saidErrors().last_ms.clear();
+}
+
+void writeLogMsg(int level, const char* text) {
+    if (level != 1 || !text) return;
+    const uint64_t now = platform::nowMs();
+    SaidErrors& said = saidErrors();
+    std::lock_guard<std::mutex> lock(said.mutex);
+    auto& last = said.last_ms;
+    const auto it = last.find(text);
+    if (it != last.end() && saidLately(it, now)) return;
+    if (last.size() >= 256) {
+        for (auto i = last.begin(); i != last.end();)
+            i = saidLately(i, now) ? std::next(i) : last.erase(i);
+    }
+    last[text] = now;
+    std::fprintf(stderr, "%s\n", text);
+}
 
 uint8_t g_debugSwitch = 0xFE;
 std::atomic<uint32_t> G_timeTicks{0};

@@ -9,9 +9,16 @@
 #include <cstdint>
 #include <cstdio>
 
-// Logging sink of the whole program: every call is accepted and dropped (level 1 error,
-// 2 warning, 3 info). Console output comes from the debug lines gated by g_debugSwitch.
+// Logging sink of the whole program (level 1 error, 2 warning, 3 info). Errors go to stderr,
+// the terminal of a person running the program, each distinct text at most once a minute
+// (kLogRepeatMs of the platform clock); warnings and information are dropped, so that a load of
+// bad frames does not flood the terminal. Console traces come from the debug lines gated by
+// g_debugSwitch.
+constexpr uint64_t kLogRepeatMs = 60000;
 void writeLogMsg(int level, const char* text);
+// Tests only: every error text may be said again at once (the cases of one test process share
+// the log, each with a clock of its own).
+void writeLogMsgForget();
 
 // Console trace, printed when g_debugSwitch is 254.
 #define ZEM_DEBUG(...)                                       \

@@ -12,6 +12,7 @@
 
 #include "c331/c331_manage.h"
 #include "comm/comm_links.h"
+#include "comm/socket_util.h"
 #include "comm/usb_server.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
@@ -23,6 +24,7 @@
 #include "platform/hid_keypad.h"
 #include "platform/sim/sim_box.h"
 #include "simctl/sim_control.h"
+#include "simctl/sim_root.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/panel_frame.h"
 #include "video_io/raviksource.h"
@@ -85,7 +87,9 @@ int main(int argc, char** argv) {
     if (simRoot.empty()) {
         platform::selectLinux();
     } else {
+        // A start that can't work stops here, with its one error, before the box is built.
         platform::selectSimulated(simRoot);
+        if (comm::check_port_offset() != 0 || sim_root_claim() != 0) return 1;
         platform::sim::buildDefaultBox();
         giveRuntimeFolder();
     }

@@ -102,8 +102,8 @@ bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
     const int rc = file_io::writeFileAtomic(slotFile(m), image, kModeFileSize);
     if (rc != 0) {
         ZEM_DEBUG("\n user mode %d file write failed (%d)\n", m + 1, rc);
-        qDebug() << "user mode save failed:" << QString::fromStdString(slotFile(m));
-        writeLogMsg(1, "user mode file write failed");
+        writeLogMsg(
+            1, ("user mode " + std::to_string(m + 1) + " save failed: " + slotFile(m)).c_str());
         return false;
     }
     file_io::syncAndSettle();

@@ -111,7 +111,10 @@ void ZemRamPara::ram_para_write_defaults() {
     std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
     const int rc = file_io::writeFileAtomic(kParaFile, default_para_ramlist.data(),
                                             default_para_ramlist.size());
-    if (rc != 0) ZEM_DEBUG("\n %s write failed (%d), defaults kept in memory\n", kParaFile, rc);
+    if (rc != 0) {
+        ZEM_DEBUG("\n %s write failed (%d), defaults kept in memory\n", kParaFile, rc);
+        writeLogMsg(1, "parameter file save failed");
+    }
     file_io::syncAndSettle();
 }
 

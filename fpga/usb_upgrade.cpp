@@ -167,8 +167,8 @@ bool readPackage(const std::string& file, Package& p, std::string& why) {
     return true;
 }
 
-void report(const char* text) {
-    writeLogMsg(2, text);
+void report(const char* text, int level = 2) {
+    writeLogMsg(level, text);
     ZEM_DEBUG("\n %s \n", text);
 }
 
@@ -328,7 +328,7 @@ bool fpga_manage::update_muc_file(const char* package, uint32_t offset, uint32_t
     }
     file_io::syncAndSettle();
     if (rc != 0) {
-        report("usb upgrade: the new program could not be written");
+        report("usb upgrade: the new program could not be written", 1);
         return false;
     }
     std::vector<uint8_t> back(size_t(length) + 1);

@@ -1,20 +1,57 @@
 #!/usr/bin/env bash
-# Builds the program and starts it on the simulated box, with ./sim-root as the box's root (or
-# the folder given), and prints one line when it is ready and where it listens. Stop it with
+# Builds the program and starts it on the simulated box, with DIR as the box's root: the folder
+# given, else ZEM_SIM_ROOT, else ./sim-root (a relative one is taken from the folder you run the
+# script in). It prints one line when the box is ready and where it listens. Stop it with
 # Ctrl-C, or SIGTERM when it runs in the background. The build shows its progress on a
 # terminal; it runs as many parallel jobs as the machine has cores, or
 # CMAKE_BUILD_PARALLEL_LEVEL=N. The whole console (the box's traces) goes to
 # DIR/sim/console.log; the terminal shows what the program writes to stderr and the ready line.
 # With --console the terminal shows the whole console too.
-# ZEM_SIM_PORT_OFFSET=N moves its ports up by N, for a second box.
+# ZEM_SIM_PORT_OFFSET=N (0..60000) moves its ports up by N, for a second box.
+# One box runs on a root at a time: a second start on it stops with an error.
 # Usage: scripts/run-sim.sh [--console] [DIR]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+usage() {
+    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
+}
+fail() {
+    echo "error: $*" >&2
+    exit 1
+}
 console=0
-if [ "${1:-}" = "--console" ]; then
-    console=1
-    shift
-fi
+dir=
+for arg in "$@"; do
+    case $arg in
+    -h | --help)
+        usage
+        exit 0
+        ;;
+    --console) console=1 ;;
+    -*) fail "unknown option $arg (scripts/run-sim.sh --help says how it is used)" ;;
+    *)
+        [ -z "$dir" ] || fail "one DIR only, not $dir and $arg"
+        dir=$arg
+        ;;
+    esac
+done
+dir=${dir:-${ZEM_SIM_ROOT:-sim-root}}
+root=$(realpath -m -- "$dir")  # from the caller's folder, before the script changes its own
+mkdir -p "$root/sim"
+lock=$root/sim/lock
+
+# Opens the root's lock on descriptor 9 and fails when a box holds it: the program takes it for
+# its life. The caller closes it again (exec 9>&-) before the program starts.
+hold_root() {
+    exec 9>>"$lock"
+    flock -n 9 && return
+    local pid
+    pid=$(tr -d '\n' <"$lock")
+    fail "a box${pid:+ (pid $pid)} already runs with root $root"
+}
+hold_root
+exec 9>&-
+
+cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 # The build's percentage on one line of a terminal; nothing elsewhere.
@@ -46,11 +83,11 @@ if [ $built -ne 0 ]; then
     exit 1
 fi
 echo "built in $((SECONDS - start)) s; starting the simulated box"
-root=$(realpath -m "${1:-sim-root}")
-mkdir -p "$root/sim"
+hold_root  # a box may have started on the root while this one was built
 rm -f "$root/sim/links"  # the program writes it anew once its links are up
 console_log=$root/sim/console.log
 : >"$console_log"
+exec 9>&-
 # With a display the 320 x 240 panel opens in a window (keys S, R, Q, M, O are Left, Right,
 # OK, Mode and Back); without one it renders offscreen.
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

@@ -19,17 +19,29 @@
 #
 # The box itself touches only its root: this script copies a USB disk's files into
 # DIR/sim/usb-disk.* and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
-# DIR/sim/edid.
+# DIR/sim/edid. FILE's missing folders are made. A relative DIR or FILE is taken from the
+# folder you run the script in.
 set -euo pipefail
-if [ $# -lt 2 ]; then
-    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-    exit 1
-fi
+usage() {
+    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
+}
 fail() {
     echo "error: $*" >&2
     exit 1
 }
-root=$(realpath -m "$1")
+for arg in "$@"; do
+    case $arg in -h | --help)
+        usage
+        exit 0
+        ;;
+    esac
+done
+case ${1:-} in -*) fail "unknown option $1 (scripts/sim-ctl.sh --help says how it is used)" ;; esac
+if [ $# -lt 2 ]; then
+    usage >&2
+    exit 1
+fi
+root=$(realpath -m -- "$1")
 shift
 sock=$root/sim/ctl
 [ -S "$sock" ] || fail "no box runs with root $root (no $sock)"
@@ -42,6 +54,19 @@ ask() {  # ask WORDS...: the box's answer; the status says whether it was an err
         fail "no box runs with root $root (nothing answers on $sock)"
     printf '%s\n' "$answer"
     [[ $answer != error:* ]]
+}
+
+# fetch BOXFILE FILE WORDS...: the box writes /sim/BOXFILE for the command WORDS, and the
+# script moves it out of the root to FILE; a FILE that can't be written leaves nothing behind.
+fetch() {
+    local box=$1 to=$2 answer
+    shift 2
+    answer=$(ask "$@" "/sim/$box") || { [ -z "$answer" ] || printf '%s\n' "$answer"; exit 1; }
+    if ! { mkdir -p -- "$(dirname -- "$to")" && mv -fT -- "$root/sim/$box" "$to"; } 2>/dev/null; then
+        rm -f -- "$root/sim/$box"
+        fail "cannot write $to"
+    fi
+    echo ok
 }
 
 case "${1:-} ${2:-}" in
@@ -60,19 +85,11 @@ case "${1:-} ${2:-}" in
     ;;
 "screenshot "*)
     [ $# -eq 2 ] || fail "usage: screenshot FILE"
-    shot=screenshots/shot-$$.png
-    ask screenshot "/sim/$shot" >/dev/null || { ask screenshot "/sim/$shot"; exit 1; }
-    mkdir -p "$(dirname "$2")"
-    mv "$root/sim/$shot" "$2"
-    echo ok
+    fetch "screenshots/shot-$$.png" "$2" screenshot
     ;;
 "edid "*)
     [ $# -eq 3 ] || fail "usage: edid EXT|DVI|HDMI1..4 FILE"
-    out=edid/edid-$$.bin
-    ask edid "$2" "/sim/$out" >/dev/null || { ask edid "$2" "/sim/$out"; exit 1; }
-    mkdir -p "$(dirname "$3")"
-    mv "$root/sim/$out" "$3"
-    echo ok
+    fetch "edid/edid-$$.bin" "$3" edid "$2"
     ;;
 *)
     ask "$@"

@@ -5,21 +5,32 @@
 # are up and removes both at a clean exit.
 # With PID (the program's process), waits until that box is ready and gives up when the process
 # ends; without it, reports a box that runs now, or says that none does.
+# A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
 set -euo pipefail
-if [ $# -lt 1 ] || [ $# -gt 2 ] || [ -z "$1" ]; then
-    echo "usage: scripts/sim-ready.sh DIR [PID]" >&2
-    exit 1
-fi
-root=$(realpath -m "$1")
-pid=${2:-}
-links=$root/sim/links
-sock=$root/sim/ctl
-
+usage="usage: scripts/sim-ready.sh DIR [PID]"
 fail() {
     echo "error: $*" >&2
     exit 1
 }
+for arg in "$@"; do
+    case $arg in
+    -h | --help)
+        sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
+        echo "$usage"
+        exit 0
+        ;;
+    -*) fail "unknown option $arg ($usage)" ;;
+    esac
+done
+if [ $# -lt 1 ] || [ $# -gt 2 ] || [ -z "$1" ]; then
+    echo "$usage" >&2
+    exit 1
+fi
+root=$(realpath -m -- "$1")
+pid=${2:-}
+links=$root/sim/links
+sock=$root/sim/ctl
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
 
 answers() {  # whether a program listens on the control socket

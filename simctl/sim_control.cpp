@@ -41,10 +41,11 @@ void removeLeftovers() {
         if (file) ::unlink(file->c_str());
 }
 
+// The action is back to the default on entry (SA_RESETHAND): the signal raised again, pending
+// until the handler returns, ends the program as it would have.
 void stopOnSignal(int sig) {
     removeLeftovers();
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);  // ends the program as the signal would have
+    ::raise(sig);
 }
 
 void removeAtExit() {
@@ -54,8 +55,14 @@ void removeAtExit() {
     std::atexit(removeLeftovers);
     struct sigaction a {};
     a.sa_handler = stopOnSignal;
+    a.sa_flags = SA_RESETHAND;
     sigemptyset(&a.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &a, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the starter ignores (SIGHUP under nohup) stays ignored.
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &a, nullptr);
+    }
 }
 
 SimArgs words(const std::string& line) {
@@ -135,18 +142,27 @@ sim_control::JobResults sim_control::jobResults() const {
     return results_;
 }
 
+int sim_control::checkSocketPath() {
+    const std::string file = platform::path(kSocket);
+    if (file.size() < sizeof(sockaddr_un::sun_path)) return 0;
+    std::fprintf(stderr,
+                 "error: control channel %s not opened: the path is longer than %zu bytes\n",
+                 file.c_str(), sizeof(sockaddr_un::sun_path) - 1);
+    return 255;
+}
+
 int sim_control::open() {
-    if (!platform::simulated() || thread_.joinable()) return 255;
+    if (!platform::simulated() || thread_.joinable() || checkSocketPath() != 0) return 255;
     const std::string file = platform::path(kSocket);
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
-    if (platform::makeParentDirs(kSocket) != 0 || file.size() >= sizeof a.sun_path) {
-        std::fprintf(stderr, "control channel %s not opened: the path is longer than %zu bytes\n",
-                     file.c_str(), sizeof a.sun_path - 1);
+    if (const int rc = platform::makeParentDirs(kSocket)) {
+        std::fprintf(stderr, "control channel %s not opened: %s\n", file.c_str(),
+                     std::strerror(-rc));
         return 255;
     }
     std::memcpy(a.sun_path, file.c_str(), file.size() + 1);
-    ::unlink(file.c_str());  // left by an earlier run of this box
+    ::unlink(file.c_str());  // left by an earlier run of this box: this one holds the root's lock
     listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::listen(listen_fd_, 4) != 0) {

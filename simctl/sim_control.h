@@ -27,6 +27,9 @@ public:
 
     // Opens the socket and starts its thread; 0, or 255 when it does not open (said on stderr).
     int open();
+    // 0, or 255 after an error on stderr when the socket's path under the root is too long for
+    // a Unix socket: checked at start, before the box runs without its channel.
+    static int checkSocketPath();
     void stop();  // tests only
     // Stops the channel and releases it (tests only).
     static void shutdown();

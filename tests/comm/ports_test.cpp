@@ -1,6 +1,8 @@
 // Where the links listen: a port another program holds is an error on the console naming the port
-// and the reason, for TCP and UDP alike, and the simulated box can be moved to other ports.
+// and the reason, for TCP and UDP alike, and leaves the other sockets served; the simulated box
+// can be moved to other ports, and only by a whole number.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,15 +46,57 @@ TEST_F(Ports, ASecondBoxGetsNoTcpOrUdpListenerAndSaysSo) {
     EXPECT_NE(console.find(notOpened("UDP", udp.port)), std::string::npos) << console;
 }
 
+size_t count(const std::string& text, const std::string& line) {
+    size_t n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(Ports, AUdpPortHeldElsewhereLeavesTheWifiTextSocketServedAndIsSaidOnceAMinute) {
+    HeldPort udp(SOCK_DGRAM);
+    udpnetManage::udp_port_setting = udp.port;
+    udpnetManage::wifi_port_setting = 0;
+    g_udpnetmode = 1;
+    writeLogMsgForget();  // an earlier case of this process may have said it
+    testing::internal::CaptureStderr();
+    udpnetManage::pInstance();
+    udpnetManage::shutdown();
+    udpnetManage* links = udpnetManage::pInstance();  // a second start, within the minute
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count(console, notOpened("UDP", udp.port)), 2u) << console;
+    EXPECT_EQ(count(console, "UDP links: socket not opened\n"), 1u) << console;
+
+    EXPECT_EQ(links->port, 0);
+    ASSERT_NE(links->wifi_port, 0);
+    UdpLink phone(links->wifi_port);
+    const std::string line = "AT\r\n";
+    phone.send(Bytes(line.begin(), line.end()));
+    char buf[16];
+    pollfd p{phone.fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    EXPECT_EQ(std::string(buf, size_t(::recv(phone.fd, buf, sizeof buf, 0))), "ERROR\r\n");
+    udpnetManage::shutdown();
+}
+
 TEST_F(Ports, TheSimulatedBoxListensOnTheBoxsPortsPlusItsOffset) {
     struct Case {
         const char* offset;
         uint16_t port;
         int listens;
     } cases[] = {
-        {"", 5008, 5008},      {"100", 5005, 5105}, {"100", 0, 0},       // any free port stays so
-        {"100", 65500, -1},    {"-5", 5008, 5008},  {"5x", 5008, 5008},  // ignored, said so
-        {"60001", 5008, 5008},
+        {"", 5008, 5008},
+        {"100", 5005, 5105},
+        {"100", 0, 0},  // any free port stays so
+        {"100", 65500, -1},
+        {"60000", 5008, 65008},
+        // A bad offset opens no port: the default ones may be the first box's.
+        {"-5", 5008, -1},
+        {"5x", 5008, -1},
+        {"60001", 5008, -1},
+        {"60500", 5008, -1},
+        {"+5", 5008, -1},
+        {" 5", 5008, -1},
+        {"99999999999999999999", 5008, -1},
     };
     for (const Case& c : cases) {
         ::setenv("ZEM_SIM_PORT_OFFSET", c.offset, 1);

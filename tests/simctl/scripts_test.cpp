@@ -1,11 +1,17 @@
 // The scripts a person uses beside the program, as the README shows them: without arguments
-// they say how they are used, their errors start with "error: " and exit with status 1, and
-// they tell a running box from one that stopped cleanly or was killed.
+// they say how they are used, --help prints that with status 0, their errors start with
+// "error: " and exit with status 1, and they tell a running box from one that stopped cleanly
+// or was killed. The program's own errors reach the terminal, and a box started under nohup
+// lives through a hang-up.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "local_command.h"
 #include "program_fixture.h"
@@ -16,8 +22,9 @@ namespace {
 using std::chrono::seconds;
 namespace fs = std::filesystem;
 
-CommandResult script(const std::string& name, const std::string& args) {
-    return commandResult(std::string(ZEM_SOURCE_DIR "/scripts/") + name + " " + args);
+CommandResult script(const std::string& name, const std::string& args,
+                     const std::string& before = "") {
+    return commandResult(before + ZEM_SOURCE_DIR "/scripts/" + name + " " + args);
 }
 
 void expectResult(const CommandResult& r, const std::string& output, int status) {
@@ -40,6 +47,45 @@ TEST(Scripts, WithoutArgumentsSayHowTheyAreUsedAndWithoutABoxSaySo) {
     expectResult(script("sim-ctl.sh", root + " status"),
                  "error: no box runs with root " + root + " (no " + root + "/sim/ctl)\n", 1);
     removeTree(root);
+}
+
+TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
+    struct Case {
+        const char* script;
+        const char* args;
+        std::string output;  // the start of it, for the usages
+        int status;
+    } cases[] = {
+        {"run-sim.sh", "--help", "Builds the program and starts it", 0},
+        {"run-sim.sh", "somewhere -h", "Builds the program and starts it", 0},
+        {"sim-ready.sh", "--help", "Prints one line saying where", 0},
+        {"sim-ctl.sh", "--help", "Sends one command", 0},
+        {"sim-ctl.sh", "somewhere status --help", "Sends one command", 0},
+        {"run-sim.sh", "--bogus",
+         "error: unknown option --bogus (scripts/run-sim.sh --help says how it is used)\n", 1},
+        {"run-sim.sh", "somewhere --console -x",
+         "error: unknown option -x (scripts/run-sim.sh --help says how it is used)\n", 1},
+        {"run-sim.sh", "one two", "error: one DIR only, not one and two\n", 1},
+        {"sim-ready.sh", "--bogus somewhere",
+         "error: unknown option --bogus (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
+        {"sim-ctl.sh", "--bogus status",
+         "error: unknown option --bogus (scripts/sim-ctl.sh --help says how it is used)\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.script) + " " + c.args);
+        // The time limit guards against a build all the same.
+        const CommandResult r =
+            script(c.script, std::string(c.args) + " </dev/null", "timeout 120 ");
+        EXPECT_EQ(r.output.substr(0, c.output.size()), c.output) << r.output;
+        EXPECT_EQ(r.status, c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(r.output.find("building"), std::string::npos);
+            EXPECT_NE(r.output.find(std::string("sage: scripts/") + c.script), std::string::npos)
+                << r.output;
+        } else {
+            EXPECT_EQ(r.output, c.output);
+        }
+    }
 }
 
 class ScriptsOnABox : public Program {
@@ -98,6 +144,45 @@ TEST_F(ScriptsOnABox, AKilledBoxIsNotTakenForARunningOne) {
     EXPECT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
 }
 
+TEST_F(ScriptsOnABox, AFileThatCantBeWrittenIsAnErrorAndLeavesNothingInTheRoot) {
+    const std::string notAFolder = root_ + "-file";
+    std::ofstream(notAFolder) << "a file, not a folder";
+    for (const std::string& file : {notAFolder + "/shot.png", notAFolder + "/in/edid.bin"}) {
+        const std::string words =
+            file.find("shot") != std::string::npos ? "screenshot " + file : "edid HDMI1 " + file;
+        SCOPED_TRACE(words);
+        expectResult(script("sim-ctl.sh", ctlScript(words)), "error: cannot write " + file + "\n",
+                     1);
+    }
+    for (const char* folder : {"/sim/screenshots", "/sim/edid"})
+        EXPECT_TRUE(fs::is_empty(root_ + folder)) << folder;
+    // Missing folders are made.
+    const std::string made = root_ + "-out/new/folders/shot.png";
+    expectResult(script("sim-ctl.sh", ctlScript("screenshot " + made)), "ok\n", 0);
+    EXPECT_EQ(slurp(made).substr(1, 3), "PNG");
+    removeTree(root_ + "-out");
+    fs::remove(notAFolder);
+}
+
+class UnderNohup : public ScriptsOnABox {
+protected:
+    UnderNohup() { ignoreHangUp_ = true; }
+};
+
+TEST_F(UnderNohup, TheBoxLivesThroughAHangUpAndStopsCleanlyOnSigterm) {
+    ::kill(pid_, SIGHUP);
+    EXPECT_EQ(ctl("status").rfind("fpga thread: ", 0), 0u);
+    EXPECT_TRUE(running());
+    // SIGTERM still removes the files, then ends the program as the signal does.
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid_, &status, 0), pid_);
+    pid_ = -1;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_FALSE(leftBehind("links"));
+    EXPECT_FALSE(leftBehind("ctl"));
+}
+
 class PlainStart : public Program {
 protected:
     PlainStart() { stderrToFile_ = true; }
@@ -114,6 +199,32 @@ TEST_F(PlainStart, TheTerminalShowsNoWarningOfQtAtStartAndNoKeyTraces) {
     EXPECT_EQ(errors().find("QStandardPaths"), std::string::npos) << errors();
     EXPECT_EQ(errors().find("Qt"), std::string::npos) << errors();
     EXPECT_EQ(errors().find("right-code"), std::string::npos) << errors();
+}
+
+// A port the box can't open is an error on the terminal, each line once.
+TEST_F(PlainStart, APortHeldElsewhereIsSaidOnTheTerminalOnce) {
+    ASSERT_TRUE(ctlReady()) << console();
+    kill();
+    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(held, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port_);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(held, 1), 0);
+    start();
+    ASSERT_EQ(readyLine().rfind("simulated box ready: TCP not listening", 0), 0u) << readyLine();
+    const std::string terminal = errors();
+    for (const std::string& line :
+         {"TCP port " + std::to_string(port_) + " not opened: Address already in use\n",
+          std::string("TCP server: socket not opened\n")}) {
+        const size_t first = terminal.find(line);
+        EXPECT_NE(first, std::string::npos) << line << terminal;
+        EXPECT_EQ(terminal.find(line, first + 1), std::string::npos) << line << terminal;
+    }
+    ::close(held);
 }
 
 }  // namespace

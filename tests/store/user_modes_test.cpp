@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "c331/c331_manage.h"
+#include "core/globals.h"
 #include "store_fixture.h"
 
 namespace {
@@ -116,6 +117,8 @@ TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
     std::memcpy(before, s->mode_ram[1], sizeof before);
     std::filesystem::create_directories(local("/data/modes/custom_mode2.new"));
 
+    writeLogMsgForget();
+    testing::internal::CaptureStderr();
     s->wr16(2176, 90);
     s->wr16(868, 2);
     hub().para_sync(1);
@@ -127,6 +130,9 @@ TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
     EXPECT_EQ(s->mode_file_write(1, 2), 0);
     EXPECT_EQ(s->ZemUserModeSaved(1), 1) << "the old markers stay";
     EXPECT_EQ(s->mode_file_write(16, 2), 0);
+    // On the terminal, once for the two failures in a row.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "user mode 2 save failed: /data/modes/custom_mode2\n");
 }
 
 TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFiles) {

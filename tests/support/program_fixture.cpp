@@ -77,6 +77,7 @@ void Program::start() {
     if (pid_ == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) ::_exit(127);
+        if (ignoreHangUp_) ::signal(SIGHUP, SIG_IGN);
         if (stderrToFile_) {
             ::unsetenv("XDG_RUNTIME_DIR");
             if (!std::freopen((root_ + "/errors.log").c_str(), "w", stderr)) ::_exit(127);
@@ -89,19 +90,19 @@ void Program::start() {
 }
 
 void Program::TearDown() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    kill();
     if (!HasFailure()) removeTree(root_);
 }
 
+void Program::kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
 void Program::restart() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
+    kill();
     // The console of the first run stays beside the new one.
     std::error_code ignored;
     std::filesystem::rename(root_ + "/console.log", root_ + "/console-before-restart.log", ignored);
@@ -114,6 +115,13 @@ bool Program::running() {
 
 std::string scriptOutput(const std::string& script, const std::string& args) {
     return commandOutput(std::string(ZEM_SOURCE_DIR "/scripts/") + script + " " + args);
+}
+
+CommandResult programRun(const std::string& root, const std::string& env) {
+    std::string command = "env QT_QPA_PLATFORM=offscreen " + env + " timeout 120";
+    for (const char* word : {ZEM_PROGRAM_COMMAND, "--sim"})
+        command += std::string(" '") + word + "'";
+    return commandResult(command + " '" + root + "' </dev/null");
 }
 
 std::string Program::readyLine() const {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "local_command.h"
 #include "pc_link.h"
 
 // Polls until check() holds or the time runs out.
@@ -20,6 +21,9 @@ std::string slurp(const std::string& file);
 void writeBytes(const std::string& file, const Bytes& bytes);
 // What one of the project's scripts (scripts/NAME) prints; it reaches only the box's root.
 std::string scriptOutput(const std::string& script, const std::string& args);
+// The program started on root with the environment settings env ("NAME=value ..."), run to
+// its end (at most 2 minutes): what it printed on stdout and stderr, and its exit status.
+CommandResult programRun(const std::string& root, const std::string& env);
 
 class Program : public ::testing::Test {
 protected:
@@ -28,8 +32,11 @@ protected:
 
     // Starts the program on root_; SetUp starts it once.
     void start();
-    // The box switched off (killed, as a power cut) and on again on the same root.
+    // The box switched off (killed, as a power cut) and on again on the same root, once the
+    // old process has ended: it holds the root's lock until then.
     void restart();
+    // Kills the box and waits until its process has ended.
+    void kill();
 
     bool running();
     // What scripts/sim-ready.sh prints for this box.
@@ -63,6 +70,7 @@ protected:
 
     std::string root_;
     bool stderrToFile_ = false;  // and started as from a shell without a login session
+    bool ignoreHangUp_ = false;  // started under nohup
     uint16_t port_ = 0;
     pid_t pid_ = -1;
 };

@@ -1,0 +1,57 @@
+#include "simctl/sim_root.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/box.h"
+#include "simctl/sim_control.h"
+
+namespace {
+
+constexpr const char* kLock = "/sim/lock";
+
+// The pid the holder wrote, or "" while it has not yet written it.
+std::string holderPid(int fd) {
+    char buf[32] = {};
+    const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+    std::string pid(buf, size_t(n > 0 ? n : 0));
+    while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+    return pid;
+}
+
+int refuse(int fd) {
+    const std::string pid = holderPid(fd);
+    const std::string box = pid.empty() ? "a box" : "a box (pid " + pid + ")";
+    std::fprintf(stderr, "error: %s already runs with root %s\n", box.c_str(),
+                 platform::root().c_str());
+    ::close(fd);
+    return 1;
+}
+
+}  // namespace
+
+int sim_root_claim() {
+    if (sim_control::checkSocketPath() != 0) return 1;
+    const std::string file = platform::path(kLock);
+    const int rc = platform::makeParentDirs(kLock);
+    // Never closed: the lock lasts as long as the process. Not handed to any child either.
+    const int fd = rc == 0 ? ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (fd >= 0 && errno == EWOULDBLOCK) return refuse(fd);
+        std::fprintf(stderr, "error: %s can't be locked: %s\n", file.c_str(),
+                     std::strerror(rc ? -rc : errno));
+        if (fd >= 0) ::close(fd);
+        return 1;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != ssize_t(pid.size()))
+        std::fprintf(stderr, "%s: the pid could not be written: %s\n", file.c_str(),
+                     std::strerror(errno));
+    return 0;
+}

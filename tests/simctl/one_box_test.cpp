@@ -1,0 +1,127 @@
+// One box per root, and starts that can't work stop at once with one error: a second box on a
+// running root, from the program or from scripts/run-sim.sh (with its DIR read from the
+// caller's folder, or ZEM_SIM_ROOT, or ./sim-root), leaves the first box's channel and files
+// alone; a bad port offset or a root too long for the control socket stops the program before
+// it builds its box.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "local_command.h"
+#include "program_fixture.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using std::chrono::seconds;
+namespace fs = std::filesystem;
+
+// scripts/run-sim.sh started in folder with the environment settings env. It stops before
+// building when the root is taken; the time limit guards against a build all the same.
+CommandResult runSim(const std::string& folder, const std::string& env, const std::string& args) {
+    return commandResult("cd '" + folder + "' && env " + env +
+                         " timeout 120 " ZEM_SOURCE_DIR "/scripts/run-sim.sh " + args +
+                         " </dev/null");
+}
+
+CommandResult scriptIn(const std::string& folder, const std::string& name,
+                       const std::string& args) {
+    return commandResult("cd '" + folder + "' && " ZEM_SOURCE_DIR "/scripts/" + name + " " + args);
+}
+
+class OneBoxPerRoot : public Program {
+protected:
+    void SetUp() override {
+        Program::SetUp();
+        ASSERT_TRUE(ctlReady()) << console();
+        ASSERT_TRUE(eventually([&] { return fs::exists(root_ + "/sim/links"); }, seconds(30)));
+    }
+    std::string taken() const {
+        return "error: a box (pid " + std::to_string(pid_) + ") already runs with root " + root_ +
+               "\n";
+    }
+    // The first box's files that a second start must not touch.
+    std::string files() const {
+        std::string all;
+        for (const char* f : {"links", "serial-ports", "console.log", "lock"})
+            all += std::string(f) + ":" + slurp(root_ + "/sim/" + f) + "\n";
+        return all;
+    }
+    void expectFirstBoxIntact(const std::string& before) {
+        EXPECT_EQ(files(), before);
+        EXPECT_TRUE(running());
+        EXPECT_EQ(ctl("status").rfind("fpga thread: ", 0), 0u);
+        EXPECT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
+    }
+};
+
+TEST_F(OneBoxPerRoot, ASecondProgramOnTheRootIsRefusedAndTheFirstKeepsItsChannelAndFiles) {
+    std::ofstream(root_ + "/sim/console.log") << "the first box's console\n";
+    const std::string before = files();
+    const CommandResult second = programRun(root_, "");
+    EXPECT_EQ(second.output, taken());
+    EXPECT_EQ(second.status, 1);
+    expectFirstBoxIntact(before);
+}
+
+TEST_F(OneBoxPerRoot, RunSimFindsTheRootTakenWhereverItsDirComesFrom) {
+    std::ofstream(root_ + "/sim/console.log") << "the first box's console\n";
+    const std::string before = files();
+    const std::string parent = fs::path(root_).parent_path(), name = fs::path(root_).filename();
+    // The caller's folder holds a ./sim-root that is the running box's root.
+    const std::string caller = makeTempDir("caller");
+    fs::create_directory_symlink(root_, caller + "/sim-root");
+    struct Case {
+        std::string folder, env, args;
+    } cases[] = {
+        {"/", "", root_},
+        {parent, "", name},                           // relative to the caller's folder
+        {parent, "", name + " --console"},            // options in any order
+        {parent, "ZEM_SIM_ROOT=" + name, ""},         // the environment, then
+        {parent, "ZEM_SIM_ROOT=/nonexistent", name},  // the argument first
+        {caller, "", ""},                             // ./sim-root last
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder + " " + c.env + " run-sim.sh " + c.args);
+        const CommandResult r = runSim(c.folder, c.env, c.args);
+        EXPECT_EQ(r.output, taken());
+        EXPECT_EQ(r.status, 1);
+    }
+    expectFirstBoxIntact(before);
+    // The other scripts read a relative DIR the same way.
+    const std::string ready = scriptIn(parent, "sim-ready.sh", name).output;
+    EXPECT_NE(ready.find(", root " + root_ + "\n"), std::string::npos) << ready;
+    EXPECT_EQ(scriptIn(parent, "sim-ctl.sh", name + " key Right").output, "ok\n");
+    removeTree(caller);
+}
+
+// The program stops before it builds its box: nothing is made under the root.
+TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
+    const std::string base = makeTempDir("start");
+    const std::string longRoot = base + "/" + std::string(110, 'r');
+    struct Case {
+        std::string root, env, error;
+    } cases[] = {
+        {base + "/a", "ZEM_SIM_PORT_OFFSET=60500",
+         "error: ZEM_SIM_PORT_OFFSET=60500: the offset must be a whole number from 0 to 60000\n"},
+        {base + "/b", "ZEM_SIM_PORT_OFFSET=5x",
+         "error: ZEM_SIM_PORT_OFFSET=5x: the offset must be a whole number from 0 to 60000\n"},
+        {base + "/c", "ZEM_SIM_PORT_OFFSET=-100",
+         "error: ZEM_SIM_PORT_OFFSET=-100: the offset must be a whole number from 0 to 60000\n"},
+        {longRoot, "",
+         "error: control channel " + longRoot +
+             "/sim/ctl not opened: the path is longer than 107 bytes\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.env + " " + c.root);
+        const CommandResult r = programRun(c.root, c.env);
+        EXPECT_EQ(r.output, c.error);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_FALSE(fs::exists(c.root + "/sim"));
+    }
+    removeTree(base);
+}
+
+}  // namespace
