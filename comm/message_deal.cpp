@@ -256,8 +256,7 @@ void refuse_led_size_locked(ZemRamPara* store) {
                   unsigned(store->rd16(kRamOut1Height)), unsigned(applied16(store, kRamWidth)),
                   unsigned(applied16(store, kRamHeight)));
     for (int a : kRamWords) store->wr16(a, applied16(store, a));
-    writeLogMsg(2, line);
-    std::fprintf(stderr, "%s\n", line);
+    writeLogMsg(1, line);
 }
 
 }  // namespace
