@@ -85,6 +85,33 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     fs::remove_all(disk);
 }
 
+// A box stopped with a disk mounted (as a person stops it, or switched off) and started again
+// on the same root: the next disk, one without packages, mounts, and the upgrade reads it, not
+// the first one.
+TEST_F(SimControl, AfterARestartTheNextDiskIsMountedAndTheFirstOneIsNotRead) {
+    using namespace usb_package;
+    const std::string with = root_ + "-disk", without = root_ + "-empty";
+    writeBytes(with + "/ZEM-T73/all.ZEM", package({{kProgram, bytes(2000, 5)}}));
+    writeBytes(without + "/readme.txt", bytes(10, 1));
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(sig);
+        ASSERT_TRUE(
+            eventually([&] { return script(root_, "usb plug " + with) == "ok\n"; }, seconds(60)));
+        ASSERT_TRUE(usbMounted());
+        restart(sig);
+        ASSERT_TRUE(fpgaReady()) << console();
+        ASSERT_TRUE(eventually([&] { return script(root_, "usb plug " + without) == "ok\n"; },
+                               seconds(60)));
+        EXPECT_TRUE(usbMounted()) << statusLine("usb disk: ");
+        ASSERT_EQ(ctl("job usb"), "ok\n");
+        ASSERT_TRUE(jobEnds());
+        EXPECT_EQ(statusLine("usb upgrade: "), "usb upgrade: 0 installed, 0 failed, 0 refused");
+        ASSERT_EQ(script(root_, "usb unplug"), "ok\n");
+    }
+    fs::remove_all(with);
+    fs::remove_all(without);
+}
+
 TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecovery) {
     const Bytes ram = {0xDE, 0xAD, 0xBE, 0xEF};
     const std::vector<CardOp> restore = {

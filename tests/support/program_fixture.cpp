@@ -96,9 +96,9 @@ void Program::TearDown() {
     if (!HasFailure()) removeTree(root_);
 }
 
-void Program::restart() {
+void Program::restart(int sig) {
     if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
+        ::kill(pid_, sig);
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }

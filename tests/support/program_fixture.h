@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -28,8 +29,9 @@ protected:
 
     // Starts the program on root_; SetUp starts it once.
     void start();
-    // The box switched off (killed, as a power cut) and on again on the same root.
-    void restart();
+    // The box stopped by sig and started again on the same root: SIGKILL switches it off (a
+    // power cut), SIGTERM stops it as a person does.
+    void restart(int sig = SIGKILL);
 
     bool running();
     // What scripts/sim-ready.sh prints for this box.
