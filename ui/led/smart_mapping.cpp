@@ -750,7 +750,7 @@ void SmartMapping::show_numberkeyboard_ui(QString) {
     const Field* f = field ? fieldNamed(field->objectName()) : nullptr;
     if (!f || !g_numberkeyboard) return;
     edited_field = field->objectName();
-    g_numberkeyboard->open_for(this, field, text(*f->title), field->text());
+    g_numberkeyboard->open_for(this, field, *f->title, field->text());
 }
 
 void SmartMapping::confirmString(QString typed) {
