@@ -29,8 +29,10 @@ protected:
 
     // Starts the program on root_; SetUp starts it once.
     void start();
-    // The box stopped by sig and started again on the same root: SIGKILL switches it off (a
-    // power cut), SIGTERM stops it as a person does.
+    // The box stopped by sig, and waited for: SIGKILL switches it off (a power cut), SIGTERM
+    // stops it as a person does.
+    void stop(int sig);
+    // The same, then started again on the same root.
     void restart(int sig = SIGKILL);
 
     bool running();
