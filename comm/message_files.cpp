@@ -124,12 +124,15 @@ bool write_file(const std::string& target, const uint8_t* data, uint32_t n) {
     return true;
 }
 
+// Written in place: a raw partition can't be renamed over, so a cut write leaves it erased or
+// torn. The read-back makes a write the flash did not take fail, as a cut one would.
 bool write_mtd(const FileKind& k, const uint8_t* data, uint32_t n) {
     platform::MtdPartition mtd;
     if (mtd.open(k.target) != 0) return false;
     // Erased without unlocking: NAND parts refuse MEMUNLOCK.
     if (Utils::non_region_erase(mtd, 0, k.limit, 0) != 0) return false;
-    return Utils::non_region_write(mtd, data, n, 0) == 0;
+    return Utils::non_region_write(mtd, data, n, 0) == 0 &&
+           Utils::non_region_verify(mtd, data, n, 0) == 0;
 }
 
 std::string read_name(FieldReader& r) {

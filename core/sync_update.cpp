@@ -16,6 +16,7 @@ namespace {
 // Filled by the page units' static initialisers (constant-initialised, so always ready).
 std::atomic<SyncUpdate::PageGetter> g_pages[SyncUpdate::kPageCount];
 std::atomic<SyncUpdate::TipFn> g_show_tip{nullptr};
+std::atomic<SyncUpdate::RetextFn> g_retext_widgets{nullptr};
 
 void showTip(int type) {
     if (const SyncUpdate::TipFn show = g_show_tip.load()) show(type);
@@ -57,6 +58,11 @@ bool SyncUpdate::setTip(TipFn show) {
     return true;
 }
 
+bool SyncUpdate::setRetext(RetextFn retext) {
+    g_retext_widgets = retext;
+    return true;
+}
+
 void SyncUpdate::para_sync(int id) {
     // A worker that calls the hub directly is handed over to the main thread: pages are
     // widgets and only that thread may touch them.
@@ -74,7 +80,9 @@ void SyncUpdate::para_sync(int id) {
     }
     if (g_zem_keys) update_usb_keyLed();
     if (id == 105 || id == 106) return;
-    refresh_page(id);
+    // Applied here, whatever page is in front or none: a page closed by its own refresh, or
+    // one not open, would miss it, and the persist below hides it from every later refresh.
+    refresh_page(id, store->ZemLanguageChanged() == 1);
     // The page shows its change now, not after the parameter file's flush and pause below.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     store->ZemUserModeSaveRequest();
@@ -83,18 +91,22 @@ void SyncUpdate::para_sync(int id) {
     if (g_page_focus == kPageLinkOption) showTip(1);
 }
 
-void SyncUpdate::refresh_page(int id) {
+void SyncUpdate::refresh_page(int id, bool new_language) {
     const int focus = g_page_focus;
-    if (focus >= kPageCount) {
-        ZemRamPara::p_zemrampara_config->ZemLanguageChanged();
-        return;
-    }
     SyncPage* p = page(focus);
+    if (p) p->refreshPage(id);
+    // Before the tips below, whose loops run further refreshes.
+    if (new_language) retext();
     if (!p) return;  // page not open
-    p->refreshPage(id);
     if (focus == kPageMain && p->takeTipRequest()) showTip(1);
     if (focus == kPageLinkOption) showTip(1);
     if (focus == kPageSmartMapping || focus == kPageFirmwareUsbGrade) usbTip(id);
+}
+
+void SyncUpdate::retext() {
+    // The page in front now: the refresh may have closed the one it reached.
+    if (SyncPage* p = page(g_page_focus)) p->retext();
+    if (const RetextFn widgets = g_retext_widgets.load()) widgets();
 }
 
 int SyncUpdate::build_key_led(uint8_t report[5]) const {

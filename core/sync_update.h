@@ -1,6 +1,7 @@
 // The refresh hub: every thread announces a change by a refresh id; the hub runs in the main
-// thread and, in a fixed order, corrects the current window, updates the keypad LEDs, refreshes
-// the page in focus, handles the user-mode steps and persists the parameter RAM.
+// thread and, in a fixed order, corrects the current window, updates the keypad LEDs, applies a
+// new language, refreshes the page in focus, re-texts it, handles the user-mode steps and
+// persists the parameter RAM.
 //
 // Pages live in the panel libraries, which core does not depend on. Each page's own unit tells
 // the hub how to reach it: a function returning that page's global pointer (null while the page
@@ -17,6 +18,8 @@ class SyncPage {
 public:
     // The page's refresh, on the main thread; pages whose refresh takes no id ignore it.
     virtual void refreshPage(int id) = 0;
+    // The page's texts in the language the hub has just applied (g_language).
+    virtual void retext() {}
     // Main menu: its tip request (set after a user-mode save or recall), returned and cleared.
     virtual bool takeTipRequest() { return false; }
 
@@ -31,6 +34,7 @@ public:
     static constexpr int kPageCount = ::kPageCount;
     using PageGetter = SyncPage* (*)();
     using TipFn = void (*)(int type);
+    using RetextFn = void (*)();
 
     static SyncUpdate* pInstance();
 
@@ -38,6 +42,8 @@ public:
     static bool setPage(int id, PageGetter get);
     // How the hub shows a pop-up tip (1 done, 3 USB disk in, 4 USB disk out, 5 reading).
     static bool setTip(TipFn show);
+    // What re-texts the shared widgets outside the pages (the number keypad) after a new language.
+    static bool setRetext(RetextFn retext);
 
     // Builds the keypad LED report and sends it when it differs from the last one sent.
     void update_usb_keyLed();
@@ -51,7 +57,8 @@ public slots:
 
 private:
     SyncUpdate() = default;
-    void refresh_page(int id);
+    void refresh_page(int id, bool new_language);
+    void retext();
 };
 
 #define ZEM_SYNC_PAGE_CAT2(a, b) a##b

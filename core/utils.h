@@ -85,6 +85,10 @@ public:
     // came up short.
     static int non_region_write(platform::MtdPartition& mtd, const uint8_t* data, uint32_t size,
                                 uint32_t offset);
+    // Reads size bytes at offset back and compares them with data: 0 the same; 1 they differ
+    // or could not be read (logged).
+    static int non_region_verify(platform::MtdPartition& mtd, const uint8_t* data, uint32_t size,
+                                 uint32_t offset);
 
     // Loads the configuration items into their globals under _config_mutex; 0, or 255 without a
     // configuration.

@@ -1,4 +1,7 @@
-// Raw flash erase and write of the file transfer ("/dev/mtd8", "/dev/mtd10").
+// Raw flash erase, write and read-back of the file transfer ("/dev/mtd8", "/dev/mtd10").
+#include <cstring>
+#include <vector>
+
 #include "core/globals.h"
 #include "core/utils.h"
 
@@ -75,6 +78,23 @@ int Utils::non_region_write(platform::MtdPartition& mtd, const uint8_t* data, ui
     if (tail != 0 && mtd.pwrite(data, tail, offset) != ssize_t(tail)) {
         ZEM_DEBUG("\n nand non_region_write error %#x,size=%#x \n", pages, size);
         return 1;
+    }
+    return 0;
+}
+
+int Utils::non_region_verify(platform::MtdPartition& mtd, const uint8_t* data, uint32_t size,
+                             uint32_t offset) {
+    constexpr uint32_t kChunk = 0x10000;  // read in pieces: the partition may be 5 MiB
+    std::vector<uint8_t> back(size < kChunk ? size : kChunk);
+    for (uint32_t done = 0; done < size;) {
+        const uint32_t n = size - done < kChunk ? size - done : kChunk;
+        if (mtd.pread(back.data(), n, offset + done) != ssize_t(n) ||
+            std::memcmp(back.data(), data + done, n) != 0) {
+            ZEM_DEBUG("\n MTD read-back differs or fails in %#x bytes at %#x \n", n, offset + done);
+            writeLogMsg(1, "MTD: the partition does not read back what was written");
+            return 1;
+        }
+        done += n;
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
+#include "platform/mounts.h"
 
 namespace {
 
@@ -105,9 +106,13 @@ void fpga_manage::open_recovery_file() {
 
 void fpga_manage::open_scan_file() {
     rcvRecovery& r = *rcv_recovery;
+    // The disk's folder is read only while the disk is mounted there.
+    const bool disk = platform::usbDiskMounted();
     if ((r.get_dir_file("/data/smartmapping") || r.files(false).isEmpty()) &&
-        r.get_dir_file("/mnt/usb1/"))
+        (!disk || r.get_dir_file("/mnt/usb1/")))
         return recovery_error("\n check file error ");
+    if (!disk && g_qzfile_name.startsWith(QString(platform::kUsbMountPoint) + '/'))
+        return recovery_error("\n USB disk not mounted ");
     if (r.files(false).isEmpty()) {
         ZEM_DEBUG("\n more file error ");
         return job_step(kDone);

@@ -25,6 +25,7 @@
 #include "fpga/fpga_manage.h"
 #include "platform/box.h"
 #include "platform/clock.h"
+#include "platform/mounts.h"
 
 usb_upgrade_report* usb_upgrade_report::pInstance() {
     static auto* report = new usb_upgrade_report();  // lives as long as the process
@@ -225,6 +226,9 @@ QStringList usbUpgradeFiles(int* left_out) {
     const QDir dir(QString::fromStdString(platform::path("/mnt/usb1/" + sub)));
     QStringList files;
     int past_limit = 0;
+    if (left_out) *left_out = 0;
+    // The folder outlives the disk (a failed mount, a program restart): not a disk to read.
+    if (!platform::usbDiskMounted()) return files;
     for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted)) {
         if (f.suffix() != "ZEM" && f.suffix() != "ZEMZK") continue;
         if (files.size() == kUsbFileMax) {

@@ -33,4 +33,8 @@ ssize_t MtdPartition::pwrite(const void* data, size_t n, uint32_t offset) {
     return dev_ ? dev_->pwrite(data, n, offset) : -EBADF;
 }
 
+ssize_t MtdPartition::pread(void* out, size_t n, uint32_t offset) {
+    return dev_ ? dev_->pread(out, n, offset) : -EBADF;
+}
+
 }  // namespace platform

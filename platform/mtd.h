@@ -1,5 +1,5 @@
 // Raw flash partitions ("/dev/mtd8", "/dev/mtd10"): the MTD character device with MEMGETINFO,
-// MEMUNLOCK, MEMERASE and pwrite on the box, a file under the root on the simulated box.
+// MEMUNLOCK, MEMERASE, pwrite and pread on the box, a file under the root on the simulated box.
 #pragma once
 
 #include <sys/types.h>
@@ -26,6 +26,8 @@ public:
     virtual int unlock(uint32_t start, uint32_t length) = 0;
     virtual int erase(uint32_t start, uint32_t length) = 0;
     virtual ssize_t pwrite(const void* data, size_t n, uint32_t offset) = 0;
+    // The bytes read (fewer at the partition's end) or a negative errno.
+    virtual ssize_t pread(void* out, size_t n, uint32_t offset) = 0;
 };
 
 // An opened partition, used like a descriptor: move-only, closed by close() or when dropped.
@@ -48,6 +50,7 @@ public:
     int unlock(uint32_t start, uint32_t length);
     int erase(uint32_t start, uint32_t length);
     ssize_t pwrite(const void* data, size_t n, uint32_t offset);
+    ssize_t pread(void* out, size_t n, uint32_t offset);
 
 private:
     std::unique_ptr<MtdDevice> dev_;

@@ -22,6 +22,7 @@
 #include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
 #include "platform/box.h"
+#include "platform/sim/sim_usb_disk.h"
 #include "platform/thread_name.h"
 
 sim_control* sim_control::p_sim_control = nullptr;
@@ -33,12 +34,14 @@ constexpr int kLineWaitMs = 5000;      // a client that connects and sends nothi
 constexpr int kPanelWaitSeconds = 10;  // the GUI thread may be busy drawing a page
 
 // A stopped box must not pass for a running one: at a clean exit (the end of the program,
-// Ctrl-C, SIGTERM, SIGHUP) its socket and its links file go.
+// Ctrl-C, SIGTERM, SIGHUP) its socket and its links file go, and its USB disk's mount point
+// is an empty folder again.
 const std::string* g_leftovers[2] = {};
 
 void removeLeftovers() {
     for (const std::string* file : g_leftovers)
         if (file) ::unlink(file->c_str());
+    platform::sim::SimUsbDisk::clearMountAtStop();
 }
 
 // The action is back to the default on entry (SA_RESETHAND): the signal raised again, pending

@@ -34,6 +34,10 @@ public:
         const ssize_t rc = ::pwrite(fd_, data, n, offset);
         return rc < 0 ? -errno : rc;
     }
+    ssize_t pread(void* out, size_t n, uint32_t offset) override {
+        const ssize_t rc = ::pread(fd_, out, n, offset);
+        return rc < 0 ? -errno : rc;
+    }
 
 private:
     int request(unsigned long req, uint32_t start, uint32_t length) {

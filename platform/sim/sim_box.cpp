@@ -29,6 +29,7 @@ void SimBox::reset() {
     dropHotplugEvents();
     std::lock_guard<std::mutex> lock(g_mutex);
     g_box = std::make_unique<SimBox>();
+    g_box->usb_disk.clearStaleMount();
 }
 
 }  // namespace platform::sim

@@ -22,6 +22,9 @@ public:
     ssize_t pwrite(const void* data, size_t n, uint32_t offset) override {
         return model_->pwrite(data, n, offset);
     }
+    ssize_t pread(void* out, size_t n, uint32_t offset) override {
+        return model_->pread(out, n, offset);
+    }
 
 private:
     std::shared_ptr<SimMtd> model_;
@@ -143,9 +146,25 @@ ssize_t SimMtd::pwrite(const void* data, size_t n, uint32_t offset) {
     } else {
         size_t take = n < capacity_ - offset ? n : capacity_ - offset;
         if (covers(short_write_at, offset, take)) take = size_t(short_write_at - offset);
-        rc = programFile(static_cast<const uint8_t*>(data), take, offset);
+        std::vector<uint8_t> bytes(static_cast<const uint8_t*>(data),
+                                   static_cast<const uint8_t*>(data) + take);
+        if (covers(stuck_byte_at, offset, take)) bytes[size_t(stuck_byte_at - offset)] = 0xFF;
+        rc = programFile(bytes.data(), take, offset);
     }
     record(Op::Write, offset, uint32_t(n), rc);
+    return rc;
+}
+
+ssize_t SimMtd::pread(void* out, size_t n, uint32_t offset) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ssize_t rc = 0;  // as mtdchar: nothing at or past the end
+    if (offset < capacity_) {
+        const size_t take = n < capacity_ - offset ? n : capacity_ - offset;
+        ensureFile();
+        const int io = fileIo(root + device, false, static_cast<uint8_t*>(out), take, offset);
+        rc = io != 0 ? io : ssize_t(take);
+    }
+    record(Op::Read, offset, uint32_t(n), rc);
     return rc;
 }
 

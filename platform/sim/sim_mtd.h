@@ -16,10 +16,10 @@ namespace platform::sim {
 class SimMtd {
 public:
     struct Op {
-        enum Kind { Info, Unlock, Erase, Write } kind;
+        enum Kind { Info, Unlock, Erase, Write, Read } kind;
         uint32_t offset;
         uint32_t length;
-        int64_t result;  // 0, bytes written, or a negative errno
+        int64_t result;  // 0, bytes written or read, or a negative errno
     };
 
     // A 128 KiB erase block and 2 KiB page, as on the box's SPI NAND.
@@ -38,7 +38,10 @@ public:
     int unlock_error = 0;           // MEMUNLOCK fails with this negative errno
     int64_t erase_refused_at = -1;  // an erase over this byte offset fails with -EIO
     int64_t short_write_at = -1;    // a write over this byte offset stops just before it
-    int open_error = 0;             // opening the device fails with this negative errno
+    // A write over this byte offset reports every byte written, but that cell keeps what it
+    // held (a worn cell, a bit flip on the bus).
+    int64_t stuck_byte_at = -1;
+    int open_error = 0;  // opening the device fails with this negative errno
 
     // Every request so far, in order.
     std::vector<Op> ops() const;
@@ -50,6 +53,7 @@ public:
     int unlock(uint32_t start, uint32_t length);
     int erase(uint32_t start, uint32_t length);
     ssize_t pwrite(const void* data, size_t n, uint32_t offset);
+    ssize_t pread(void* out, size_t n, uint32_t offset);
 
     const std::string root;  // the root the model was made under
 

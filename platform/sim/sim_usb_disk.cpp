@@ -1,7 +1,12 @@
 #include "platform/sim/sim_usb_disk.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/box.h"
 #include "platform/hotplug.h"
@@ -11,6 +16,26 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMountFailed = 32;  // mount's and umount's exit status for a failure
+constexpr const char* kMountNote = "/sim/usb-mount";  // the program path of the mount point
+
+// The host paths of the mount point and its note while mounted, empty otherwise, kept as plain
+// characters for the stop signal's handler.
+char g_mount_link[4096];
+char g_mount_note[4096];
+
+void keepForStop(const std::string& link, const std::string& note) {
+    if (link.size() >= sizeof g_mount_link || note.size() >= sizeof g_mount_note) return;
+    std::memcpy(g_mount_note, note.c_str(), note.size() + 1);
+    std::memcpy(g_mount_link, link.c_str(), link.size() + 1);
+}
+
+// The mount point back to an empty folder, as umount leaves it.
+void emptyMountPoint(const fs::path& at) {
+    std::error_code ec;
+    if (!fs::is_symlink(at, ec)) return;  // a folder of its own is no mount of this disk
+    fs::remove(at, ec);                   // the link only, never the disk's files
+    fs::create_directory(at, ec);
+}
 
 // The kernel's event, in the new-line form the simulated source takes.
 std::string uevent(const std::string& action, const std::string& dev, const std::string& type) {
@@ -68,18 +93,36 @@ int SimUsbDisk::mount(const std::string& device, const std::string& dir) {
     fs::create_directory_symlink(path(state_.contents), at, ec);
     if (ec) return kMountFailed;
     state_.mounted_at = dir;
+    std::ofstream(path(kMountNote)) << dir;
+    keepForStop(at.string(), path(kMountNote));
     return 0;
 }
 
 int SimUsbDisk::unmount(const std::string& dir) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_.mounted_at.empty() || dir != state_.mounted_at) return -1;
-    const fs::path at = path(dir);
-    std::error_code ec;
-    fs::remove(at, ec);  // the link only, never the disk's files
-    fs::create_directory(at, ec);
+    emptyMountPoint(path(dir));
     state_.mounted_at.clear();
+    g_mount_link[0] = '\0';
+    std::error_code ec;
+    fs::remove(path(kMountNote), ec);
     return 0;
+}
+
+void SimUsbDisk::clearStaleMount() {
+    g_mount_link[0] = '\0';  // a mount of the box before belongs to that box
+    std::string dir;
+    if (!std::getline(std::ifstream(path(kMountNote)), dir)) return;
+    if (safeProgramPath(dir)) emptyMountPoint(path(dir));
+    std::error_code ec;
+    fs::remove(path(kMountNote), ec);
+}
+
+void SimUsbDisk::clearMountAtStop() {
+    if (!g_mount_link[0]) return;
+    ::unlink(g_mount_link);
+    ::mkdir(g_mount_link, 0755);
+    ::unlink(g_mount_note);
 }
 
 SimUsbDisk::State SimUsbDisk::state() const {

@@ -2,7 +2,9 @@
 // in raises the kernel's hot-plug events for the disk "sda" and its partition "sda1" on the
 // event source the USB watcher waits on, and creates "/proc/scsi/usb-storage" as the USB storage
 // driver does; the shell's "mount /dev/sda1 DIR" then shows the files at DIR, and "umount"
-// takes them away again. Pulling it raises the removal events.
+// takes them away again. Pulling it raises the removal events. The mount is noted in
+// "/sim/usb-mount" under the root, so that a box stopped without cleaning up (kill -9) finds
+// the mount point it left at its next start.
 #pragma once
 
 #include <mutex>
@@ -30,6 +32,13 @@ public:
         std::string mounted_at;  // program path, empty when not mounted
     };
     State state() const;
+
+    // A simulated box starts with no disk: the mount point a stopped box left behind becomes an
+    // empty folder again (called by SimBox::reset, that is at every start).
+    void clearStaleMount();
+    // At the box's stop (the end of the program, or its stop signals): the mount point becomes an
+    // empty folder. Safe in a signal handler: it only unlinks and makes a folder.
+    static void clearMountAtStop();
 
     static constexpr const char* kDisk = "sda";
     static constexpr const char* kPartition = "sda1";

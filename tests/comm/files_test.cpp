@@ -155,6 +155,26 @@ TEST_F(Files, BootLogoIsErasedWithoutUnlockAndWrittenToItsPartition) {
     for (const auto& op : mtd->ops()) EXPECT_NE(op.kind, platform::sim::SimMtd::Op::Unlock);
 }
 
+// The boot logo and the kernel are written in place: a partition that does not read back what
+// was written fails the file's end with status 2, so the PC sends it again.
+TEST_F(Files, APartitionThatReadsBackOtherBytesFailsTheEnd) {
+    struct Row {
+        const char* tag;
+        const char* device;
+    };
+    for (const Row& r : {Row{"LOGO", "/dev/mtd8"}, Row{"FKRN", "/dev/mtd10"}}) {
+        SCOPED_TRACE(r.tag);
+        auto mtd = platform::sim::simMtd(r.device);
+        mtd->stuck_byte_at = 1;
+        EXPECT_EQ(send(r.tag, "abc", kMd5Abc), 2);
+        EXPECT_EQ(mtd->contents()[1], 0xFF) << "the cell kept its erased value";
+        mtd->stuck_byte_at = -1;
+        EXPECT_EQ(send(r.tag, "abc", kMd5Abc), 0);
+        const std::vector<uint8_t> flash = mtd->contents();
+        EXPECT_EQ(std::string(flash.begin(), flash.begin() + 3), "abc");
+    }
+}
+
 using Device = CommTest;
 
 TEST_F(Device, InfoCarriesIdPortMacAndBarcode) {

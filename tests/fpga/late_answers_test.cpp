@@ -94,6 +94,7 @@ protected:
         ConfigEngine::pInstance();
         g_port = 0;
         g_usb_grade_path = " ";
+        mountUsbDisk();
         comm_hooks::wire();
         link_session::pass_wait_ms = kBoxWaitMs;
     }

@@ -29,6 +29,7 @@ class UsbUpgradeTest : public FpgaTest {
 protected:
     void SetUp() override {
         FpgaTest::SetUp();
+        mountUsbDisk();
         g_usb_grade_path = " ";
         g_app_reset_flag = 0;
         g_update_status = 0;
@@ -131,6 +132,27 @@ TEST_F(UsbUpgradeTest, APackageWithEverythingInstallsAllAndTheBoxReboots) {
     MainWindow window(nullptr);
     for (int t = 0; t < 301; ++t) window.slot_update_timer_ticks();
     EXPECT_TRUE(ran("reboot"));
+}
+
+// Only a mounted disk is read: the folder that a failed mount, a pulled disk or a program
+// restart leaves behind is no disk, whatever files it holds.
+TEST_F(UsbUpgradeTest, TheFolderIsReadOnlyWhileTheDiskIsMountedThere) {
+    const Bytes program = bytes(3000, 9);
+    onDisk("pkg.ZEM", package({{10, program}}));
+    ASSERT_EQ(box().usb_disk.unmount("/mnt/usb1"), 0);
+    ASSERT_EQ(box().usb_disk.unplug(), 0);
+    writeFile("/mnt/usb1/left.ZEM", std::string(package({{10, program}}).size(), 'x'));
+    EXPECT_TRUE(usbUpgradeFiles().isEmpty());
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{0, 0, 0}));
+    EXPECT_FALSE(exists("/data/app/zemT57N2"));
+
+    ASSERT_EQ(box().usb_disk.plug("/sim/usb-disk"), 0);
+    ::unlink(local("/mnt/usb1/left.ZEM").c_str());  // a mount point is an empty folder
+    ASSERT_EQ(box().usb_disk.mount("/dev/sda1", "/mnt/usb1"), 0);
+    EXPECT_EQ(usbUpgradeFiles().size(), 1);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0}));
 }
 
 // Nothing of a bad package is erased or written, whatever its other children are.

@@ -5,13 +5,18 @@
 #include "common/fuzz_box.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
+#include "platform/sim/sim_box.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
         fuzz::startFpgas();
         fuzz::startC331AtRest();
         g_usb_grade_path = " ";
-        return true;
+        // Only a mounted disk is read: the package goes onto one.
+        fuzz::writeFile("/sim/usb-disk/.keep", nullptr, 0);
+        fuzz::removeFile("/sim/usb-disk/.keep");
+        platform::sim::SimUsbDisk& disk = platform::sim::SimBox::get().usb_disk;
+        return disk.plug("/sim/usb-disk") == 0 && disk.mount("/dev/sda1", "/mnt/usb1") == 0;
     }();
     (void)ready;
     fuzz::writeFile("/mnt/usb1/fuzz.ZEM", data, size);

@@ -397,6 +397,22 @@ TEST_F(CropEditor, ModeReachesTheUserModePageWhoseBackEndsHome) {
     }});
 }
 
+// The PC changes the language while the crop editor is in front: the list's first cell, the
+// source without a signal, says so in the new language.
+TEST_F(CropEditor, APcLanguageChangeReTextsTheFirstCell) {
+    for (int word = 0; word < 3; ++word) store().wr16(256 + 6 * kHdmi1 + 2 * word, 0);
+    saveShadow();
+    onEditor({[this] {
+                  ASSERT_EQ(sizes().value(0), "No signal");
+                  pcLanguage(2);
+              },
+              languageIs(2),
+              [this] {
+                  EXPECT_EQ(sizes().value(0), QString::fromUtf8("Нет сигнала"));
+                  shot("pc-language");
+              }});
+}
+
 TEST_F(CropEditor, EveryLanguageFitsInTheListAndTheEditForm) {
     setCrop(0, kHdmi1, 1);
     saveShadow();

@@ -32,6 +32,7 @@ protected:
         line_type = {128, 64, 0, 0, 0, 1, 1, 1};  // sizes and offsets of an earlier visit
         g_qzfile_name.clear();
         g_update_flag = 0;
+        mountUsbDisk();
         ASSERT_TRUE(fpgas.start());
         // What the FPGA thread emits, recorded on that thread (read once it has been joined).
         progress_conn =
@@ -157,7 +158,7 @@ TEST_F(SmartMappingCards, AScanFileLoadsOntoThePortsCardsFromTheBoxAndFromTheDis
         const QString where = dir[1] == 'd' ? "box" : "disk";
         SCOPED_TRACE(dir);
         removeTree(local("/data/smartmapping"));
-        removeTree(local("/mnt/usb1"));
+        mountUsbDisk();
         writeFile(dir + "/wall.qzfile", std::string(file.begin(), file.end()));
         for (auto& f : fpgas.board->fpga) f.clearSentFrames();
         onPage({[&] {
@@ -225,7 +226,9 @@ TEST_F(SmartMappingCards, ADiskPulledInALoadEndsItWithNothingSent) {
                 keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});  // LED1's list
                 keys({kKeyOk, kKeyOk});                       // choose, then Load
                 ASSERT_FALSE(g_qround_bar.isNull());
-                removeTree(local("/mnt/usb1"));
+                pullUsbDisk();
+                // The same file in the folder the disk left behind, which is no disk.
+                writeFile("/mnt/usb1/wall.qzfile", std::string(file.begin(), file.end()));
                 refresh(101);
             },
             Item::until([] { return g_tip->isVisible(); }),

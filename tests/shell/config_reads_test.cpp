@@ -49,6 +49,7 @@ protected:
         store().ram[ZemRamPara::kRamLanguage] = 2;
         store().shadow[ZemRamPara::kRamLanguage] = 2;
         g_language = 2;
+        mountUsbDisk();
         writeFile("/mnt/usb1/upgrade/box.ZEM", "package");
         startPanel();
     }

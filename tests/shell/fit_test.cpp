@@ -338,6 +338,7 @@ TEST_F(TextsFit, UsbUpgradePage) {
              [this] {
                  inEachLanguage("no-file", [] { return g_firmware_usbgrade; });
                  // Five names as long as the disk's file system allows: a page of four, then one.
+                 mountUsbDisk();
                  for (int i = 0; i < 5; ++i)
                      writeFile("/mnt/usb1/" + std::string(250, char('W' - i)) + ".ZEM", "x");
                  firmware_usbgrade* p = g_firmware_usbgrade;
@@ -395,6 +396,7 @@ TEST_F(TextsFit, RecoveryPage) {
 
 TEST_F(TextsFit, SmartMappingWizard) {
     writeFile("/data/smartmapping/screen.qzfile", "scan");
+    mountUsbDisk();
     writeFile("/mnt/usb1/usb.qzfile", "scan");
     key(kKeyOk);
     session({[] { panel::openRegistered(kPageSmartMapping); },

@@ -3,6 +3,7 @@
 // page protocol (only the page that opened it takes the result; the field pointer never outlives
 // the field).
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -168,6 +169,27 @@ TEST_F(Keypad, OnlyThePageThatOpenedTheKeypadTakesItsResult) {
     // The field goes while the keypad remembers it: the pointer clears itself.
     delete page->field;
     EXPECT_TRUE(g_lineedit.isNull());
+}
+
+// The PC changes the language while the keypad is open: its buttons, and a title given in every
+// language, follow at once, not when it is opened again.
+TEST_F(Keypad, APcLanguageChangeReTextsTheOpenKeypad) {
+    static const Texts kTitle = {"宽", "W", "Ш", "R", "寬"};
+    const auto title = [this] { return find<QLabel>("label")->text(); };
+    QObject owner;
+    session({[&] { g_numberkeyboard->open_for(&owner, nullptr, kTitle, "12"); },
+             [&] {
+                 EXPECT_EQ(title(), "W");
+                 pcLanguage(4);
+             },
+             languageIs(4),
+             [&] {
+                 EXPECT_EQ(find<QPushButton>("Button_ok")->text(), QString::fromUtf8("確定"));
+                 EXPECT_EQ(title(), QString::fromUtf8("寬"));
+                 shot("pc-language");
+                 key(kKeyBack);
+             }});
+    EXPECT_FALSE(g_numberkeyboard->isVisible());
 }
 
 TEST_F(Keypad, EachLanguageTextsTheBottomButtons) {

@@ -204,7 +204,7 @@ TEST_F(PlainStart, TheTerminalShowsNoWarningOfQtAtStartAndNoKeyTraces) {
 // A port the box can't open is an error on the terminal, each line once.
 TEST_F(PlainStart, APortHeldElsewhereIsSaidOnTheTerminalOnce) {
     ASSERT_TRUE(ctlReady()) << console();
-    kill();
+    stop(SIGKILL);
     const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     ::setsockopt(held, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);

@@ -84,6 +84,39 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     fs::remove_all(disk);
 }
 
+// A box stopped with a disk mounted (as a person stops it, or switched off) and started again
+// on the same root: the next disk, one without packages, mounts, and the upgrade reads it, not
+// the first one. One restart per case: a restart waits for the watcher again.
+class UsbRestart : public SimControl, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UsbRestart, TheNextDiskIsMountedAndTheFirstOneIsNotRead) {
+    using namespace usb_package;
+    const std::string with = root_ + "-disk", without = root_ + "-empty";
+    writeBytes(with + "/ZEM-T73/all.ZEM", package({{kProgram, bytes(2000, 5)}}));
+    writeBytes(without + "/readme.txt", bytes(10, 1));
+    ASSERT_TRUE(
+        eventually([&] { return script(root_, "usb plug " + with) == "ok\n"; }, seconds(60)));
+    ASSERT_TRUE(usbMounted());
+    stop(GetParam());
+    if (GetParam() == SIGTERM)
+        EXPECT_FALSE(fs::is_symlink(root_ + "/mnt/usb1")) << "a stopped box keeps no mount";
+    restart(GetParam());
+    ASSERT_TRUE(fpgaReady()) << console();
+    ASSERT_TRUE(
+        eventually([&] { return script(root_, "usb plug " + without) == "ok\n"; }, seconds(60)));
+    EXPECT_TRUE(usbMounted()) << statusLine("usb disk: ");
+    ASSERT_EQ(ctl("job usb"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("usb upgrade: "), "usb upgrade: 0 installed, 0 failed, 0 refused");
+    fs::remove_all(with);
+    fs::remove_all(without);
+}
+
+INSTANTIATE_TEST_SUITE_P(StoppedBy, UsbRestart, ::testing::Values(SIGTERM, SIGKILL),
+                         [](const ::testing::TestParamInfo<int>& i) {
+                             return i.param == SIGTERM ? "Sigterm" : "Sigkill";
+                         });
+
 TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecovery) {
     const Bytes ram = {0xDE, 0xAD, 0xBE, 0xEF};
     const std::vector<CardOp> restore = {

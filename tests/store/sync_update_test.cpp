@@ -1,6 +1,7 @@
 // The refresh hub: routing of each refresh id to the page in focus through the page pointers,
 // the tips, the keypad LED report, and the steps that run for every id.
 #include <QThread>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -14,7 +15,15 @@ namespace {
 struct FakePage : SyncPage {
     std::vector<int> ids;
     bool tipRequest = false;
-    void refreshPage(int id) override { ids.push_back(id); }
+    int retexts = 0;
+    uint8_t languageAtRefresh = 0xFF;
+    std::function<void()> onRefresh;  // what the page's own refresh does besides
+    void refreshPage(int id) override {
+        ids.push_back(id);
+        languageAtRefresh = g_language;
+        if (onRefresh) onRefresh();
+    }
+    void retext() override { ++retexts; }
     bool takeTipRequest() override {
         const bool t = tipRequest;
         tipRequest = false;
@@ -25,6 +34,7 @@ struct FakePage : SyncPage {
 FakePage g_fake_pages[SyncUpdate::kPageCount];
 FakePage* g_open[SyncUpdate::kPageCount];  // the page pointers; null while a page is closed
 std::vector<int> g_tips;
+int g_widget_retexts = 0;
 
 template <int Id>
 SyncPage* openPage() {
@@ -48,6 +58,12 @@ protected:
         }
         g_tips.clear();
         SyncUpdate::setTip([](int type) { g_tips.push_back(type); });
+        g_widget_retexts = 0;
+        SyncUpdate::setRetext([] { ++g_widget_retexts; });
+    }
+    void TearDown() override {
+        SyncUpdate::setRetext(nullptr);
+        StoreTest::TearDown();
     }
     std::vector<int> refreshes(int page) const { return g_fake_pages[page].ids; }
     int totalRefreshes() const {
@@ -99,6 +115,50 @@ TEST_F(SyncUpdateTest, AClosedPageOrAPageNumberPastTheTableIsSkipped) {
     hub().para_sync(1);
     EXPECT_EQ(totalRefreshes(), 0);
     EXPECT_EQ(g_language, 1);
+}
+
+// A language the PC wrote (RAM 768, then an apply) is applied by the hub before it routes the
+// refresh, whatever page is in front: one that closes in its own refresh, one that is not open,
+// or none. The page in front afterwards and the shared widgets re-text once; the next refresh,
+// after the persist, changes nothing.
+TEST_F(SyncUpdateTest, ALanguageFromThePcIsAppliedWhateverPageIsInFront) {
+    struct Case {
+        const char* name;
+        int focus;
+        bool open;
+        bool closes;   // its refresh closes it, back to page 5
+        int retexted;  // the page re-texted afterwards, -1 none
+    };
+    const Case cases[] = {{"open", 7, true, false, 7},
+                          {"closed by its refresh", 24, true, true, 5},
+                          {"not open", 7, false, false, -1},
+                          {"no numbered page", 30, false, false, -1}};
+    uint8_t language = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int id = 0; id < SyncUpdate::kPageCount; ++id) {
+            g_fake_pages[id] = FakePage();
+            g_open[id] = &g_fake_pages[id];
+        }
+        g_widget_retexts = 0;
+        g_page_focus = uint8_t(c.focus);
+        if (c.focus < SyncUpdate::kPageCount && !c.open) g_open[c.focus] = nullptr;
+        if (c.closes)
+            g_fake_pages[c.focus].onRefresh = [f = c.focus] {
+                g_open[f] = nullptr;
+                g_page_focus = 5;
+            };
+        language = language == 1 ? 2 : 1;
+        store().ram[768] = language;
+        hub().para_sync(1);
+        EXPECT_EQ(g_language, language);
+        if (c.open) EXPECT_EQ(g_fake_pages[c.focus].languageAtRefresh, language);
+        for (int id = 0; id < SyncUpdate::kPageCount; ++id)
+            EXPECT_EQ(g_fake_pages[id].retexts, id == c.retexted ? 1 : 0) << id;
+        EXPECT_EQ(g_widget_retexts, 1);
+        hub().para_sync(1);
+        EXPECT_EQ(g_widget_retexts, 1) << "the persist took the change";
+    }
 }
 
 TEST_F(SyncUpdateTest, FirmwareUpdateIdsStopBeforeThePagesAndTheFiles) {

@@ -156,6 +156,20 @@ void PanelTest::refresh(int id) {
     settle();
 }
 
+void PanelTest::pcLanguage(uint8_t language) {
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        store().ram[ZemRamPara::kRamLanguage] = language;
+        store().ram[ZemRamPara::kRamLanguage + 1] = 0;
+    }
+    QMetaObject::invokeMethod(SyncUpdate::pInstance(), "para_sync", Qt::QueuedConnection,
+                              Q_ARG(int, 1));
+}
+
+PanelTest::Item PanelTest::languageIs(uint8_t language) {
+    return Item::until([language] { return g_language == language; });
+}
+
 void PanelTest::settle() {
     for (int i = 0; i < 3; ++i) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

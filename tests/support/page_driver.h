@@ -65,6 +65,10 @@ protected:
     void tick(int n);
     // A refresh id, as a worker raises it (queued), then the events it causes.
     void refresh(int id);
+    // The PC's language change: RAM 768 written as the PC writes it, then its apply's refresh,
+    // queued (a step waits for it with languageIs).
+    void pcLanguage(uint8_t language);
+    static Item languageIs(uint8_t language);
     // Runs pending events (queued refreshes, deferred deletes).
     void settle();
     // Runs each step after the one before, inside whatever nested loop that one opened (a page,

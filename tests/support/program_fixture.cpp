@@ -90,19 +90,20 @@ void Program::start() {
 }
 
 void Program::TearDown() {
-    kill();
+    stop(SIGKILL);
     if (!HasFailure()) removeTree(root_);
 }
 
-void Program::kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+void Program::stop(int sig) {
+    if (pid_ > 0) {
+        ::kill(pid_, sig);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 }
 
-void Program::restart() {
-    kill();
+void Program::restart(int sig) {
+    stop(sig);
     // The console of the first run stays beside the new one.
     std::error_code ignored;
     std::filesystem::rename(root_ + "/console.log", root_ + "/console-before-restart.log", ignored);

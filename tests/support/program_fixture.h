@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -32,11 +33,11 @@ protected:
 
     // Starts the program on root_; SetUp starts it once.
     void start();
-    // The box switched off (killed, as a power cut) and on again on the same root, once the
-    // old process has ended: it holds the root's lock until then.
-    void restart();
-    // Kills the box and waits until its process has ended.
-    void kill();
+    // The box stopped by sig, and waited for, so that it has let go of the root's lock: SIGKILL
+    // switches it off (a power cut), SIGTERM stops it as a person does.
+    void stop(int sig);
+    // The same, then started again on the same root.
+    void restart(int sig = SIGKILL);
 
     bool running();
     // What scripts/sim-ready.sh prints for this box.

@@ -71,6 +71,22 @@ std::string SimBoxTest::readFile(const std::string& absolute) const {
     return ss.str();
 }
 
+void SimBoxTest::pullUsbDisk() const {
+    platform::sim::SimUsbDisk& disk = box().usb_disk;
+    disk.unmount("/mnt/usb1");
+    disk.unplug();
+}
+
+void SimBoxTest::mountUsbDisk() const {
+    pullUsbDisk();
+    removeTree(local("/sim/usb-disk"));
+    std::error_code ec;
+    std::filesystem::create_directories(local("/sim/usb-disk"), ec);
+    platform::sim::SimUsbDisk& disk = box().usb_disk;
+    ASSERT_EQ(disk.plug("/sim/usb-disk"), 0);
+    ASSERT_EQ(disk.mount("/dev/sda1", "/mnt/usb1"), 0);
+}
+
 bool SimBoxTest::exists(const std::string& absolute) const {
     return std::filesystem::exists(local(absolute));
 }

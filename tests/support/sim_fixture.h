@@ -27,6 +27,13 @@ protected:
     std::string readFile(const std::string& absolute) const;
     bool exists(const std::string& absolute) const;
 
+    // A new, empty USB disk (a folder under the root) plugged in and mounted at /mnt/usb1, as
+    // the watcher mounts it, in place of the one before: what a test then writes under
+    // /mnt/usb1 is on the disk.
+    void mountUsbDisk() const;
+    // The disk unmounted as the watcher does it, and pulled.
+    void pullUsbDisk() const;
+
     platform::sim::SimShell& shell() const { return platform::sim::simShell(); }
     std::vector<std::string> commands() const { return shell().commands(); }
     platform::sim::SimBox& box() const { return platform::sim::SimBox::get(); }

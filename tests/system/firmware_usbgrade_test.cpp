@@ -32,6 +32,7 @@ protected:
         PanelTest::SetUp();
         g_usb_grade_path = " ";
         g_usb_grade = 0;
+        mountUsbDisk();
         for (auto& b : g_send_para) b = 0;
         fpgas.startBoard();
         board = fpgas.board;
@@ -306,7 +307,11 @@ TEST_F(UsbPage, ADiskRemovedOrMountedIsReadAgain) {
               EXPECT_EQ(shown(), QStringList{"new.ZEM"});
               tick(TIP::kShowTicks);
           },
-          [] { std::remove(platform::path("/mnt/usb1/new.ZEM").c_str()); },
+          [this] {
+              pullUsbDisk();
+              // What a failed mount or a restart leaves behind: a folder, which is no disk.
+              onDisk("left.ZEM", package({{10, bytes(30, 6)}}));
+          },
           [this] { refresh(101); }, Item::until([this] { return shown().isEmpty(); }),
           [this] { tick(TIP::kShowTicks); }});
 }

@@ -242,8 +242,8 @@ void EDIDset::show_numberkeyboard_ui(QString) {
 
 void EDIDset::openKeypad(QLineEdit* field) {
     if (!g_numberkeyboard) return;
-    const QString title = text(field == ui->lineEdit_W ? kKeypadW : kKeypadH);
-    g_numberkeyboard->open_for(this, field, title, field->text());
+    g_numberkeyboard->open_for(this, field, field == ui->lineEdit_W ? kKeypadW : kKeypadH,
+                               field->text());
 }
 
 void EDIDset::confirmString(QString typed) {

@@ -385,10 +385,10 @@ void InputCut::para_changed_over() {
 // ---- Keypad ----
 
 void InputCut::openKeypad(QLineEdit* field) {
-    QString title = field->objectName().mid(9);  // "X", "Y", "W", "H"
-    if (field == ui->lineEdit_W) title = text(kKeypadW);
-    if (field == ui->lineEdit_H) title = text(kKeypadH);
-    g_numberkeyboard->open_for(this, field, title, field->text());
+    if (field == ui->lineEdit_W || field == ui->lineEdit_H)
+        return g_numberkeyboard->open_for(
+            this, field, field == ui->lineEdit_W ? kKeypadW : kKeypadH, field->text());
+    g_numberkeyboard->open_for(this, field, field->objectName().mid(9), field->text());  // X, Y
 }
 
 void InputCut::show_numberkeyboard_ui(QString) {
@@ -528,6 +528,7 @@ void InputCut::slot_Button_back_clicked() {
 
 void InputCut::languageRefresh() {
     language_changed();
+    source_init();  // the first cell's "No signal"
     if (ui->frame_add->isVisible()) ui->label_change_source->setText(namePrefix() + form_name);
 }
 

@@ -211,7 +211,7 @@ void ledset::show_numberkeyboard_ui(QString) {
     if (!field || !g_numberkeyboard) return;
     edited_field = field->objectName();
     const bool width = field == ui->lineEdit_ledw || field == ui->lineEdit_out1_width;
-    g_numberkeyboard->open_for(this, field, text(width ? kKeypadW : kKeypadH), field->text());
+    g_numberkeyboard->open_for(this, field, width ? kKeypadW : kKeypadH, field->text());
 }
 
 void ledset::confirmString(QString typed) {

@@ -14,6 +14,7 @@
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_job_events.h"
 #include "platform/box.h"
+#include "platform/mounts.h"
 #include "ui/shell/job_gate.h"
 #include "ui/shell/keypad_number.h"
 #include "ui/shell/number_keyboard.h"
@@ -121,6 +122,7 @@ int fieldValue(const QLineEdit* field) {
 QStringList scanFilesIn(const QString& dir) {
     const QDir d(QString::fromStdString(platform::path(dir.toStdString())));
     QStringList out;
+    if (dir == kUsbDir && !platform::usbDiskMounted()) return out;
     const QString prefix = dir.endsWith('/') ? dir : dir + '/';
     for (const QFileInfo& info :
          d.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted))
@@ -748,7 +750,7 @@ void SmartMapping::show_numberkeyboard_ui(QString) {
     const Field* f = field ? fieldNamed(field->objectName()) : nullptr;
     if (!f || !g_numberkeyboard) return;
     edited_field = field->objectName();
-    g_numberkeyboard->open_for(this, field, text(*f->title), field->text());
+    g_numberkeyboard->open_for(this, field, *f->title, field->text());
 }
 
 void SmartMapping::confirmString(QString typed) {

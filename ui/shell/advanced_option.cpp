@@ -127,9 +127,8 @@ void AdvancedOption::on_Button_factory_clicked() {
 void AdvancedOption::on_Button_age_clicked() {
     if (!g_numberkeyboard) return;
     code_accepted = 0;
-    if (!staysOpen([this] {
-            g_numberkeyboard->open_for(this, nullptr, text(kCodeTitle), "**********");
-        }) ||
+    if (!staysOpen(
+            [this] { g_numberkeyboard->open_for(this, nullptr, kCodeTitle, "**********"); }) ||
         !code_accepted)
         return;
     code_accepted = 0;

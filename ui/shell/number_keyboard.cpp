@@ -65,6 +65,7 @@ void NumberKeyboard::label_show(const QString& title, const QString& text) {
 }
 
 void NumberKeyboard::language_changed() {
+    if (title_) ui->label->setText(::text(*title_));
     ui->Button_close->setText(::text(words::kCancel));
     ui->Button_ok->setText(::text(words::kOk));
 }
@@ -73,7 +74,17 @@ void NumberKeyboard::open_for(QObject* owner, QLineEdit* field, const QString& t
                               const QString& text) {
     owner_ = owner;
     g_lineedit = field;
+    title_ = nullptr;
     label_show(title, text);
+    exec();
+}
+
+void NumberKeyboard::open_for(QObject* owner, QLineEdit* field, const Texts& title,
+                              const QString& text) {
+    owner_ = owner;
+    g_lineedit = field;
+    title_ = &title;
+    label_show(::text(title), text);
     exec();
 }
 

@@ -32,11 +32,15 @@ public:
 
     // Title and text; empties l_str and re-texts the bottom buttons. Shows nothing.
     void label_show(const QString& title, const QString& text);
+    // The buttons, and a title given in every language, in the language in force: also while
+    // the keypad is open, when the PC changes the language.
     void language_changed();
     void menulist_init();
     // The page protocol: owner opens the keypad for field (null for a value without a field),
     // modally; returns once it is hidden.
     void open_for(QObject* owner, QLineEdit* field, const QString& title, const QString& text);
+    // The same with a title that follows the language.
+    void open_for(QObject* owner, QLineEdit* field, const Texts& title, const QString& text);
     // The keypad's result belongs to owner: it was the last to open it.
     bool opened_by(const QObject* owner) const { return owner && owner_ == owner; }
     QString text() const;
@@ -63,6 +67,7 @@ private:
     Ui::NumberKeyboard* ui;
     FocusRing focus_;
     QPointer<QObject> owner_;
+    const Texts* title_ = nullptr;  // the title's words, when it has some in each language
 };
 
 extern NumberKeyboard* g_numberkeyboard;

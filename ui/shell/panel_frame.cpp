@@ -255,11 +255,6 @@ bool PageFrame::staysOpen(const std::function<void()>& work) {
     return alive && panel::page(id_) == this;
 }
 
-void PageFrame::languageStep() {
-    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
-    if (store && store->ZemLanguageChanged() == 1) languageRefresh();
-}
-
 void PageFrame::dispatchKey(int key) {
     qDebug("in %s keyReleaseEvent event %#x", class_name_, unsigned(key));
     // The page may close itself while it acts; the letter then goes to a keypad handler of

@@ -132,6 +132,7 @@ class PageFrame : public SyncPage {
 public:
     PageFrame(QWidget* self, int id);
     virtual ~PageFrame() = default;
+    void retext() override { languageRefresh(); }
 
     // Re-texts the page in the language in force and re-reads its shown values.
     virtual void language_changed() = 0;
@@ -144,9 +145,6 @@ protected:
     // when the page is still the open page of its id afterwards; the caller then re-reads what
     // it held before. False: the caller returns at once and touches nothing of the page.
     bool staysOpen(const std::function<void()>& work);
-    // Every refresh ends with this step, after the page's own: a new language from the
-    // parameter RAM re-texts the page in front.
-    void languageStep();
     // What a new language does to the page; pages with more to do than re-texting add it here.
     virtual void languageRefresh() { language_changed(); }
     void dispatchKey(int key);
@@ -194,10 +192,7 @@ public:
         this->setWindowFlags(this->windowFlags() | Qt::FramelessWindowHint);
         this->setFixedSize(320, 240);
     }
-    void refreshPage(int id) override {
-        if (staysOpen([this, id] { panel_detail::refresh(static_cast<Self*>(this), id, 0); }))
-            languageStep();
-    }
+    void refreshPage(int id) override { panel_detail::refresh(static_cast<Self*>(this), id, 0); }
 
 protected:
     void keyPressEvent(QKeyEvent* e) override { tracePress(e->key()); }

@@ -148,6 +148,9 @@ void createMenu() {
     SyncUpdate::setTip([](int type) {
         if (g_tip) g_tip->tip_create(type);
     });
+    SyncUpdate::setRetext([] {
+        if (g_numberkeyboard) g_numberkeyboard->language_changed();
+    });
 }
 
 void start() {
