@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "comm/comm_hooks.h"
-#include "comm/link_session.h"
 #include "pc_link.h"
 #include "window_fixture.h"
 
@@ -17,24 +16,9 @@ namespace {
 
 constexpr int kContrast = 2178;
 
-// A PC on a link of its own sends these bodies in turn, on its own thread; the first reply body.
-std::future<Bytes> pcSends(std::vector<Bytes> bodies) {
-    return std::async(std::launch::async, [bodies] {
-        link_session pc(LinkKind::Tcp, "pc");
-        std::vector<Bytes> replies;
-        for (const Bytes& b : bodies) {
-            const Bytes w = wire(b);
-            ReplyReader r;
-            pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t len) { r.add(p, len); });
-            replies.push_back(r.bodies.empty() ? Bytes{} : r.bodies.back());
-        }
-        return replies.front();
-    });
-}
-
 // Reads the contrast word, writes a new one and has it applied (register 11).
-std::future<Bytes> pcOnAnotherLink(uint8_t contrast) {
-    return pcSends(
+std::future<std::vector<Bytes>> pcOnAnotherLink(uint8_t contrast) {
+    return sessionSends(
         {readRam(kContrast, 2), writeRam(kContrast, {contrast, 0}), writeReg(11, 0xFF, {0x01})});
 }
 
@@ -51,7 +35,7 @@ TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
     // At the ramp's first frame a PC on another link reads the RAM and changes the contrast.
     std::atomic<bool> armed{true};
     bool answered_during_ramp = false;
-    std::future<Bytes> pc;
+    std::future<std::vector<Bytes>> pc;
     chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
         if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
         pc = pcOnAnotherLink(41);
@@ -62,7 +46,7 @@ TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
     ASSERT_TRUE(waitRefresh(1, applies_ + 2));  // the switch, then the contrast change
     chip->onWrite(nullptr);
     ASSERT_TRUE(pc.valid());
-    const Bytes reply = pc.get();
+    const Bytes reply = pc.get().front();
     EXPECT_FALSE(armed.load());
     EXPECT_TRUE(answered_during_ramp);
     ASSERT_EQ(reply.size(), 13u);
@@ -91,10 +75,10 @@ TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnc
     const int ich = c->g_win_ich[c->g_win_record[1]][0];
     ASSERT_GE(ich, 0);
     std::atomic<bool> armed{true};
-    std::future<Bytes> pc;
+    std::future<std::vector<Bytes>> pc;
     chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
         if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
-        pc = pcSends({writeRam(kWindow1Source, le16(kSource1)), writeReg(11, 0xFF, {0x01})});
+        pc = sessionSends({writeRam(kWindow1Source, le16(kSource1)), writeReg(11, 0xFF, {0x01})});
         pc.wait_for(std::chrono::seconds(2));
     });
     chip->clearFrames();
@@ -104,7 +88,7 @@ TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnc
     chip->onWrite(nullptr);
     ASSERT_FALSE(armed.load());
     ASSERT_TRUE(pc.valid());
-    EXPECT_EQ(pc.get().at(10), 0);
+    EXPECT_EQ(pc.get().back().at(10), 0);
     int selects = 0;
     for (const auto& w : chip->writeLog())
         selects += w.bank == 0 && w.address == 0x10 + ich && w.value == 2 * kPort;
@@ -125,10 +109,10 @@ TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
         window(s, 0, kHdmi1, {0, 0, 1920, 1000});
     });
     std::atomic<bool> armed{true};
-    std::future<Bytes> pc;
+    std::future<std::vector<Bytes>> pc;
     chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
         if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
-        pc = pcSends({writeReg(11, 0xFF, {0x01})});
+        pc = sessionSends({writeReg(11, 0xFF, {0x01})});
         pc.wait_for(std::chrono::seconds(2));
     });
     produce([](ZemRamPara& s) {
@@ -139,7 +123,7 @@ TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
     chip->onWrite(nullptr);
     ASSERT_FALSE(armed.load());
     ASSERT_TRUE(pc.valid());
-    EXPECT_EQ(pc.get().at(10), 0);
+    EXPECT_EQ(pc.get().back().at(10), 0);
     EXPECT_EQ(g_set_led_para.load(), 2);
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "comm/link_session.h"
 #include "comm/protocol_phy.h"
 
 Bytes hex(const std::string& text) {
@@ -192,4 +193,18 @@ void PtyLink::send(const Bytes& w) {
 int PtyLink::readSome(uint8_t* p, size_t cap, int ms) {
     if (wait_readable(fd, ms) <= 0) return 0;
     return int(::read(fd, p, cap));
+}
+
+std::future<std::vector<Bytes>> sessionSends(std::vector<Bytes> bodies) {
+    return std::async(std::launch::async, [bodies] {
+        link_session pc(LinkKind::Tcp, "pc");
+        std::vector<Bytes> replies;
+        for (const Bytes& b : bodies) {
+            const Bytes w = wire(b);
+            ReplyReader r;
+            pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+            replies.push_back(r.bodies.empty() ? Bytes{} : r.bodies.back());
+        }
+        return replies;
+    });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ private:
     Bytes acc_;
     bool in_ = false;
 };
+
+// A PC on a link session of its own, with no socket, sends these bodies in turn on its own
+// thread: the last reply body of each (empty where none came).
+std::future<std::vector<Bytes>> sessionSends(std::vector<Bytes> bodies);
 
 // A client over one transport; recv waits up to ms for one reply body.
 class Link {

@@ -31,6 +31,15 @@ protected:
     static QString overlayText() { return g_move_update->text_label->text(); }
 };
 
+// Counts the times a window is raised.
+struct RaiseCounter : QObject {
+    int raises = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::ZOrderChange) ++raises;
+        return false;
+    }
+};
+
 TEST_F(Overlay, OneOverlayForTwoStartsAndAFreshOneAfterTheEnd) {
     firmware_update_over();  // nothing to close
     EXPECT_EQ(g_move_update, nullptr);
@@ -118,13 +127,7 @@ TEST_F(Overlay, ChineseWhereInForceElseEnglish) {
 
 // Pages and tips opened after the overlay come up under it.
 TEST_F(Overlay, StaysAbovePagesAndTipsOpenedLater) {
-    struct Watch : QObject {
-        int raises = 0;
-        bool eventFilter(QObject*, QEvent* e) override {
-            if (e->type() == QEvent::ZOrderChange) ++raises;
-            return false;
-        }
-    } watch;
+    RaiseCounter watch;
     firmware_update_start();
     g_update_flag = kUpdateByPc;
     g_move_update->installEventFilter(&watch);
@@ -151,13 +154,7 @@ TEST_F(Overlay, StaysAbovePagesAndTipsOpenedLater) {
 // The overlay watches no window of the others: the panel's keys are sent to it and end there,
 // and it is raised over a page opened later only while it shows.
 TEST_F(Overlay, TakesThePanelsKeysAndIsRaisedOnlyWhileShown) {
-    struct Watch : QObject {
-        int raises = 0;
-        bool eventFilter(QObject*, QEvent* e) override {
-            if (e->type() == QEvent::ZOrderChange) ++raises;
-            return false;
-        }
-    } watch;
+    RaiseCounter watch;
     firmware_update_start();
     g_update_flag = kUpdateByPc;
     EXPECT_EQ(panel::keyWindow(), g_move_update->windowHandle());
