@@ -327,7 +327,7 @@ TEST_F(AllCardLinks, AClientLeavingWhileItsCardFrameIsOutFreesTheCards) {
     links[0].reset();
     for (size_t l = 1; l < links.size(); ++l) {
         SCOPED_TRACE(viaName({kVias[l], l}));
-        const Bytes got = links[l]->ask(request(0, 5, 0x10, 1));
+        const Bytes got = links[l]->ask(request(0, 5, 0x10, 1), 10000);  // a loaded machine
         ASSERT_EQ(got.size(), 19u);
         EXPECT_EQ(got[18], 0x42);
     }
