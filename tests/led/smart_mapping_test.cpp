@@ -5,6 +5,7 @@
 // disk pulled, and the PC's write or deletion of a scan file closing the page.
 #include "ui/led/smart_mapping.h"
 
+#include <QAbstractButton>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
@@ -128,6 +129,44 @@ TEST_F(SmartMappingPage, TopRowSkipsLoadScanOnlyWithoutScanFiles) {
             shot(r.files ? "top-with-files" : "top-without-files");
         }});
     }
+}
+
+// Next and Previous read as such in every language, on every screen that has them.
+TEST_F(SmartMappingPage, NextAndPreviousReadRightInRussianAndVietnamese) {
+    const struct {
+        int language;
+        const char* next;
+        const char* previous;
+    } cases[] = {{2, "Далее", "Назад"}, {3, "Bước tiếp theo", "Thao tác\nphía trước"}};
+    // The words of a button: its text, or those of the wrapping label over it.
+    const auto words = [](const char* name) {
+        auto* b = g_smartmapping->findChild<QAbstractButton*>(name);
+        auto* label = b->findChild<QLabel*>("words");
+        return label ? label->text() : b->text();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        g_language = uint8_t(c.language);
+        store().ram[ZemRamPara::kRamLanguage] = uint8_t(c.language);
+        scanFile("/mnt/usb1", "a.qzfile");
+        onPage({[&] {
+            key(kKeyOk);
+            EXPECT_EQ(words("Button_next"), c.next);
+            keys({kKeyLeft, kKeyOk});
+            EXPECT_EQ(words("Button_next_2"), c.next);
+            EXPECT_EQ(words("Button_front_2"), c.previous);
+            keys({kKeyLeft, kKeyOk});
+            EXPECT_EQ(words("Button_front_3"), c.previous);
+            keys({kKeyBack, kKeyBack, kKeyBack, kKeyRight, kKeyOk});
+            ASSERT_EQ(screen(), S::kScanPort);
+            EXPECT_EQ(words("Button_next_5"), c.next);
+            keys({kKeyLeft, kKeyOk});
+            ASSERT_EQ(screen(), S::kScanFiles);
+            EXPECT_EQ(words("Button_front_6"), c.previous);
+            shot(QString("files-%1").arg(c.language));
+        }});
+    }
+    g_language = 1;
 }
 
 // ---- Quick lighting ----
@@ -460,23 +499,35 @@ TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
             }});
 }
 
-// The files screen left for the top row, then Right on to the mapping item: a disk change
-// afterwards stays on the mapping screen.
-TEST_F(SmartMappingPage, BrowsingToMappingLeavesTheFilesScreenBehind) {
-    scanFile("/mnt/usb1", "a.qzfile");
-    onPage({[&] {
-                keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
-                ASSERT_EQ(screen(), S::kScanFiles);
-                keys({kKeyBack, kKeyBack, kKeyRight, kKeyRight});
-                ASSERT_EQ(screen(), S::kMapping);
-                removeTree(local("/mnt/usb1"));
-                refresh(101);
-            },
-            tipShown(), [&] { tick(TIP::kShowTicks); },
-            [&] {
-                EXPECT_EQ(screen(), S::kMapping) << "not pulled back to the files";
-                shot("mapping-after-disk-change");
-            }});
+// The files screen left for the top row, then on to each top item: a disk change afterwards
+// stays on that item's screen.
+TEST_F(SmartMappingPage, BrowsingTheTopRowLeavesTheFilesScreenBehind) {
+    const struct {
+        const char* item;
+        std::vector<int> keys;  // from Load scan on the top row
+        int screen;
+    } cases[] = {{"debugging screen", {kKeyLeft}, S::kCabinet},
+                 {"load scan", {}, S::kScanPort},
+                 {"curing", {kKeyRight}, S::kCuring},
+                 {"mapping", {kKeyRight, kKeyRight}, S::kMapping}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        scanFile("/mnt/usb1", "a.qzfile");
+        onPage({[&] {
+                    keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+                    ASSERT_EQ(screen(), S::kScanFiles);
+                    keys({kKeyBack, kKeyBack});
+                    for (int k : c.keys) key(k);
+                    ASSERT_EQ(screen(), c.screen);
+                    removeTree(local("/mnt/usb1"));
+                    refresh(101);
+                },
+                tipShown(), [&] { tick(TIP::kShowTicks); },
+                [&] {
+                    EXPECT_EQ(screen(), c.screen) << "not pulled back to the files";
+                    shot(QString("after-disk-change-%1").arg(c.screen));
+                }});
+    }
 }
 
 TEST_F(SmartMappingPage, ManyOtherFilesDoNotCountAsScanFiles) {

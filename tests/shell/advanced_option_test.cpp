@@ -190,6 +190,18 @@ TEST_F(AdvancedOptions, OkAndBackHintsUnderTheMenu) {
     });
 }
 
+// The recovery entry's one Russian word, too long for a line, is broken with a hyphen.
+TEST_F(AdvancedOptions, TheRussianRecoveryWordBreaksWithAHyphen) {
+    store().ram[ZemRamPara::kRamLanguage] = 2;
+    g_language = 2;
+    onPage([this] {
+        const QStringList lines = find<QPushButton>("Button_rcv_recovery")->text().split('\n');
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_TRUE(lines[0].endsWith('-')) << lines.join("|").toStdString();
+        shot("russian");
+    });
+}
+
 TEST_F(AdvancedOptions, TheCodeIsAskedInRussianAsPassword) {
     store().ram[ZemRamPara::kRamLanguage] = 2;
     g_language = 2;

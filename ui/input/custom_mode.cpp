@@ -13,6 +13,7 @@
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui/shell/zemcontrol.h"
 #include "ui_custom_mode.h"
 #include "video_io/sourceinfo.h"
@@ -42,7 +43,6 @@ const Texts kLedSize = {"LED参数:%1x%2", "LED size:%1x%2", "Размер LED:%
 const Texts kBriOn = {"亮度:%1 对比度:%2 音量:开启", "Bri:%1 CTRST:%2 Volume:ON", "Ярк:%1 Контр:%2 Звук:ВКЛ", "Sáng:%1 T.phản:%2 Âm:BẬT", "亮度:%1 對比度:%2 音量:開啟"};
 const Texts kBriOff = {"亮度:%1 对比度:%2 音量:关闭", "Bri:%1 CTRST:%2 Volume:OFF", "Ярк:%1 Контр:%2 Звук:ВЫКЛ", "Sáng:%1 T.phản:%2 Âm:TẮT", "亮度:%1 對比度:%2 音量:關閉"};
 // The Using mark, short enough for its 60-pixel badge.
-const Texts kUsingMark = {"使用中\u00AD", "Using", "Активен", "sử dụng", "使用中\u00AD"};
 const Texts kOn = {"开启", "ON", "ВКЛ", "ON", "開啟"};
 const Texts kOff = {"关闭", "OFF", "ВЫКЛ", "OFF", "關閉"};
 // The OSD info line: Simplified and Traditional Chinese have their own words, every other
@@ -139,7 +139,7 @@ void CustomMode::language_changed() {
     ui->label_title->setText(text(kTitle));
     ui->Button_delete->setText(text(kDelete));
     ui->Button_use->setText(text(kInvoke));
-    ui->label_using->setText(text(kUsingMark));
+    ui->label_using->setText(text(words::kUsing));
     ui->label_blank->setText(text(kBlank));
 }
 

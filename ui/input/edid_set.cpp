@@ -46,9 +46,9 @@ const char* const kCardText = "background-color:#212435;color:#FFFFFF";
 const Texts kTitle = {"设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"};
 const Texts kEdidSource = {"EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:"};
 const Texts kFreq = {"刷新率", "Refresh rate", "Частота", "Tần số", "刷新率"};
-const Texts kButtonText[3] = {{"删除", "Delete", "Удалить", "Xoá bỏ", "删除"},
-                              {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"},
-                              {"保存", "SAVE", "Сохранить", "lưu", "保存"}};
+const Texts kDeleteText = {"删除", "Delete", "Удалить", "Xoá bỏ", "删除"};
+const Texts kSaveText = {"保存", "SAVE", "Сохранить", "lưu", "保存"};
+const Texts* const kButtonText[3] = {&kDeleteText, &words::kCancel, &kSaveText};
 const Texts kKeypadW = {"宽", "W", "W", "W", "寬"};
 const Texts kKeypadH = {"高", "H", "H", "H", "高"};
 // clang-format on
@@ -120,7 +120,7 @@ void EDIDset::language_changed() {
     ui->label_W->setText(text(words::kWidth));
     ui->label_H->setText(text(words::kHeight));
     ui->label_freq->setText(text(kFreq));
-    for (int b = 0; b < 3; ++b) buttons[b]->setText(text(kButtonText[b]));
+    for (int b = 0; b < 3; ++b) buttons[b]->setText(text(*kButtonText[b]));
 }
 
 void EDIDset::syncUpdate() {

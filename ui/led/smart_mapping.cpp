@@ -18,6 +18,7 @@
 #include "ui/shell/keypad_number.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui/shell/qround_progress_bar.h"
 #include "ui_smart_mapping.h"
 
@@ -54,9 +55,8 @@ const Texts kMappingItem = {"Mapping", "Mapping", "Маршрут", "Mapping", "
 const Texts kStep1 = {"步骤1箱体设置", "Step 1 Cabinet setup", "Шаг 1. Настройка кабинета", "Bước 1: Thiết lập cabin", "步驟1箱體設置"};
 const Texts kBoxWidth = {"箱体宽度", "Cabinet width", "Ширина кабинета", "Chiều rộng cabin", "箱體寬度"};
 const Texts kBoxHeight = {"箱体高度", "Cabinet height", "Высота кабинета", "Chiều cao cabin", "箱體高度"};
-const Texts kNext = {"下一步", "Next", "Назад", "Bước tiếp theo", "下一步"};
-const Texts kNext5 = {"下一步", "Next", "Назад", "Назад", "下一步"};
-const Texts kPrevious = {"上一步", "Previous", "Далее", "Thao tác\nphía trước", "上一步"};
+const Texts kNext = {"下一步", "Next", "Далее", "Bước tiếp theo", "下一步"};
+const Texts kPrevious = {"上一步", "Previous", "Назад", "Thao tác\nphía trước", "上一步"};
 const Texts kStep2 = {"步骤2选择网口", "Step 2 Select port", "Шаг 2. Выберите сетевой порт", "Bước 2 :Chọn cổng mạng", "步驟2選擇網口"};
 const Texts kGroup = {"网口%1~%2", "LED%1~%2", "LED%1~%2", "LED%1~%2", "網口%1~%2"};
 const Texts kStep3 = {"步骤3屏参设置", "Step 3 Screen parameter setting", "Шаг 3.Настройка параметров экрана", "Bước 3:Cài đặt thông số màn hình", "步驟3屏參設置"};
@@ -67,7 +67,6 @@ const Texts kHorizon = {"水平偏移", "Horizontal offset", "Горизонта
 const Texts kVert = {"垂直偏移", "Vertical offset", "Вертикальное\nсмещение", "Bù đắp theo\nchiều dọc", "垂直偏移"};
 const Texts kSend = {"发送", "Send", "Отправить", "Gửi", "髮送"};
 const Texts kRoutingText = {"走线%1", "Routing %1", "Путь %1", "Dấu vết%1", "走線%1"};
-const Texts kCancel = {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"};
 const Texts kScanStep1 = {"步骤1选择网口", "Step 1 Select network port", "Шаг 1. Выбор LAN-порта", "Bước 1 Chọn cổng mạng", "步驟1選擇網口"};
 const Texts kScanStep2 = {"步骤2加载扫描参数", "Step 2 Upload scan parameters", "Шаг 2.Настройка сканирования", "Bước 2Tải thông số quét", "步驟2加載掃描參數"};
 const Texts kDetected = {"检测到以下屏参文件", "Detected the following screen parameter\n files", "Были обнаружены следующие файлы \nпараметров экрана", "Các tập tin tham số màn hình sau đã\n được phát hiện", "檢測到以下屏參文件"};
@@ -369,6 +368,8 @@ void SmartMapping::selectTop(int item) {
     level = 0;
     top_focus = uint8_t(item);
     tile_mode = route_mode = loadscan_tile_mode = 0;
+    // The item's screen is the one shown now: a later disk change leaves it alone.
+    file_page_shown = 0;
     focus.setItems({});
     switch (item) {
         case kTopShortcut:
@@ -381,8 +382,6 @@ void SmartMapping::selectTop(int item) {
             showScreen(kCuring);
             break;
         case kTopMapping:
-            // Its screen is the one shown now: a later disk change leaves the files screen alone.
-            file_page_shown = 0;
             showMappingState();
             showScreen(kMapping);
             break;
@@ -392,25 +391,21 @@ void SmartMapping::selectTop(int item) {
 
 void SmartMapping::on_Button_shortcut_clicked() {
     if (ringShown()) return;
-    file_page_shown = 0;
     selectTop(kTopShortcut);
 }
 
 void SmartMapping::on_Button_loadscan_clicked() {
     if (ringShown()) return;
-    file_page_shown = 0;
     selectTop(kTopLoadScan);
 }
 
 void SmartMapping::on_Button_paraweld_clicked() {
     if (ringShown()) return;
-    file_page_shown = 0;
     selectTop(kTopCuring);
 }
 
 void SmartMapping::on_Button_mapping_clicked() {
     if (ringShown()) return;
-    file_page_shown = 0;
     selectTop(kTopMapping);
 }
 
@@ -655,17 +650,13 @@ void SmartMapping::keyStepTop(int step) {
 void SmartMapping::keyOkTop() {
     switch (top_focus) {
         case kTopShortcut:
-            file_page_shown = 0;
             return enterScreen(kCabinet);
         case kTopLoadScan:
-            file_page_shown = 0;
             return enterScreen(kScanPort);
         case kTopCuring:
-            file_page_shown = 0;
             return enterScreen(kCuring);
         default:
             if (ringShown()) return;
-            file_page_shown = 0;
             showMappingState();
             return enterScreen(kMapping);
     }
@@ -974,13 +965,13 @@ void SmartMapping::textsRouting() {
         setButtonWords(findChild<QToolButton*>(QString("Button_route%1").arg(n)),
                        QString::number(n), 7, QRect(1, 27, 38, 12));
     }
-    ui->Button_cancel->setText(text(kCancel));
+    ui->Button_cancel->setText(text(words::kCancel));
 }
 
 void SmartMapping::textsScanPort() {
     ui->label_step1_5->setText(text(kScanStep1));
     textsPort();
-    ui->Button_next_5->setText(text(kNext5));
+    ui->Button_next_5->setText(text(kNext));
 }
 
 void SmartMapping::textsFiles() {

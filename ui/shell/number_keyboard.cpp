@@ -34,6 +34,7 @@ NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::Nu
     for (int i = 0; i <= kDigit0; ++i)
         connect(button(i), &QPushButton::clicked, this, [this, i] { activate(i); });
     menulist_init();
+    language_changed();
 }
 
 NumberKeyboard::~NumberKeyboard() {

@@ -7,6 +7,7 @@
 #include "ui/shell/keypad_number.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui/system/net_address.h"
 #include "ui_linkwlan.h"
 
@@ -44,7 +45,6 @@ const Texts kIp = {"IP地址", "IP", "IP-адрес", "Địa chỉ IP", "IP地�
 const Texts kMask = {"子网掩码", "Mask", "Маска", "Cài đặt mặt lạ con", "子網掩碼"};
 const Texts kGate = {"默认网关", "Gate", "Шлюз", "Cổng vào", "默認網關"};
 const Texts kApplyText = {"应用", "Apply", "OK", "Đồng ý", "應用"};
-const Texts kCancelText = {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"};
 // clang-format on
 
 const char* fieldStyle(int octet) {
@@ -132,7 +132,7 @@ void linkwlan::language_changed() {
     setFittedText(ui->label_netmask, text(kMask));
     setFittedText(ui->label_gateway, text(kGate));
     ui->Button_apply->setText(text(kApplyText));
-    ui->Button_cancle->setText(text(kCancelText));
+    ui->Button_cancle->setText(text(words::kCancel));
 }
 
 void linkwlan::keyOk() {
