@@ -26,14 +26,17 @@ SmartMapping* g_smartmapping = nullptr;
 
 namespace {
 
+using panel_style::apply;
+using panel_style::kDimmed;
+using panel_style::kField;
+using panel_style::kFocus;
+using panel_style::kNormal;
+using panel_style::kWizardItem;
+using panel_style::sheet;
+
 // clang-format off
-const char* const kStyleNormal = "background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kStyleFocus = "background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
-const char* const kStyleDimmed = "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
 const char* const kStyleActive = "color:rgb(255, 255, 255);border:1px solid rgb(71, 119, 255);";
 const char* const kStyleSelected = "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kEditNormal = "color:rgb(255, 255, 255);background-color:rgb(33, 36, 53);border:1px solid rgb(255,255,255);";
-const char* const kEditFocus = "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);";
 const char* const kTileCurrent = "background-color: #212435;border:1px solid #00D65B;";
 const char* const kTileOther = "background-color: #212435;border:1px solid #FFFFFF;";
 // Entry styles by kind (internal, USB) and state (idle, focused, chosen).
@@ -354,10 +357,10 @@ void SmartMapping::enterScreen(Screen s) {
             ringFiles();
             break;
         case kCuring:
-            focus.setItems({{ui->Button_confirm, kStyleNormal, kStyleFocus}});
+            focus.setItems({{ui->Button_confirm, kWizardItem}});
             break;
         case kMapping:
-            focus.setItems({{ui->Button_mapping_state, kStyleNormal, kStyleFocus}});
+            focus.setItems({{ui->Button_mapping_state, kWizardItem}});
             break;
     }
     textsTopRow();
@@ -470,32 +473,31 @@ void SmartMapping::on_Button_next_5_clicked() {
 
 void SmartMapping::ringCabinet() {
     shortcut_step = 0;
-    focus.setItems({{ui->lineEdit_X, kEditNormal, kEditFocus},
-                    {ui->lineEdit_Y, kEditNormal, kEditFocus},
-                    {ui->Button_next, kStyleNormal, kStyleFocus}});
+    focus.setItems(
+        {{ui->lineEdit_X, kField}, {ui->lineEdit_Y, kField}, {ui->Button_next, kWizardItem}});
 }
 
 void SmartMapping::ringPort() {
     shortcut_step = 1;
     tile_mode = 0;
-    focus.setItems({{ui->Button_wlan1, kStyleNormal, kEditFocus},
-                    {ui->Button_wlan2, kStyleNormal, kEditFocus},
-                    {ui->Button_wlan3, kStyleNormal, kEditFocus},
-                    {ui->Button_front_2, kStyleNormal, kEditFocus},
-                    {ui->Button_next_2, kStyleNormal, kEditFocus}});
+    focus.setItems({{ui->Button_wlan1, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
+                    {ui->Button_wlan2, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
+                    {ui->Button_wlan3, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
+                    {ui->Button_front_2, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
+                    {ui->Button_next_2, sheet(kWizardItem, kNormal), sheet(kField, kFocus)}});
     groupClicked(0, kPort);
 }
 
 void SmartMapping::ringLayout() {
     shortcut_step = 2;
     route_mode = 0;
-    focus.setItems({{ui->lineEdit_line, kEditNormal, kEditFocus},
-                    {ui->lineEdit_column, kEditNormal, kEditFocus},
-                    {ui->Button_route, kStyleNormal, kStyleFocus},
-                    {ui->lineEdit_horzion, kEditNormal, kEditFocus},
-                    {ui->lineEdit_vert, kEditNormal, kEditFocus},
-                    {ui->Button_front_3, kStyleNormal, kStyleFocus},
-                    {ui->Button_send, kStyleNormal, kStyleFocus}});
+    focus.setItems({{ui->lineEdit_line, kField},
+                    {ui->lineEdit_column, kField},
+                    {ui->Button_route, kWizardItem},
+                    {ui->lineEdit_horzion, kField},
+                    {ui->lineEdit_vert, kField},
+                    {ui->Button_front_3, kWizardItem},
+                    {ui->Button_send, kWizardItem}});
 }
 
 void SmartMapping::ringRouting() {
@@ -505,8 +507,8 @@ void SmartMapping::ringRouting() {
         items.push_back(
             {findChild<QWidget*>(QString("Button_route%1").arg(n)),
              QString("color: rgb(255, 255, 255);\nborder:1px solid rgb(255, 255, 255);"),
-             kEditFocus});
-    items.push_back({ui->Button_cancel, kEditNormal, kEditFocus});
+             sheet(kField, kFocus)});
+    items.push_back({ui->Button_cancel, kField});
     focus.setItems(items, std::max(0, lighting.routing - 1) % 16);
 }
 
@@ -515,10 +517,10 @@ void SmartMapping::ringScanPort(bool entered) {
     loadscan_tile_mode = 0;
     showScreen(kScanPort);
     const int group = std::min(lighting.port / 8, 2);
-    focus.setItems({{ui->Button_wlan5, kStyleNormal, kStyleFocus},
-                    {ui->Button_wlan6, kStyleNormal, kStyleFocus},
-                    {ui->Button_wlan7, kStyleNormal, kStyleFocus},
-                    {ui->Button_next_5, kStyleNormal, kStyleFocus}},
+    focus.setItems({{ui->Button_wlan5, kWizardItem},
+                    {ui->Button_wlan6, kWizardItem},
+                    {ui->Button_wlan7, kWizardItem},
+                    {ui->Button_next_5, kWizardItem}},
                    group);
     groupClicked(group, kScanPort);
     if (entered)
@@ -532,8 +534,7 @@ void SmartMapping::ringFiles() {
     file_focus = 0;
     file_buttons_active = 0;
     file_button_focus = file_count > 0 ? 1 : 0;
-    focus.setItems({{ui->Button_front_6, kStyleNormal, kStyleFocus},
-                    {ui->Button_load, kStyleNormal, kStyleFocus}},
+    focus.setItems({{ui->Button_front_6, kWizardItem}, {ui->Button_load, kWizardItem}},
                    file_button_focus);
     if (file_count > 0) focus.clearFocus();
 }
@@ -547,7 +548,7 @@ QPushButton* SmartMapping::groupButton(Screen s, int group) const {
 }
 
 void SmartMapping::groupClicked(int group, Screen s) {
-    if (selected_group) selected_group->setStyleSheet(kStyleNormal);
+    if (selected_group) apply(selected_group, kWizardItem, kNormal);
     selected_group = groupButton(s, group);
     selected_group->setStyleSheet(kStyleSelected);
     port_group = uint8_t(group);
@@ -1004,10 +1005,13 @@ void SmartMapping::textsTopRow() {
     for (int i = 0; i < kTopItems; ++i) {
         const int pt = chinese ? 9 : (lang == 1 || i >= 2) ? 7 : 6;
         top[i]->setGeometry(5, chinese ? kChineseY[i] : kOtherY[i], 65, chinese ? 20 : 30);
-        const char* style = i != top_focus ? kStyleNormal : level ? kStyleActive : kStyleFocus;
-        if (i == kTopLoadScan && scan_file_count == 0) style = kStyleDimmed;
         // Styled first: the words are fitted in the font the style leaves them.
-        top[i]->setStyleSheet(style);
+        if (i == kTopLoadScan && scan_file_count == 0)
+            apply(top[i], kWizardItem, kDimmed);
+        else if (i == top_focus && level)
+            top[i]->setStyleSheet(kStyleActive);
+        else
+            apply(top[i], kWizardItem, i == top_focus ? kFocus : kNormal);
         setButtonWords(top[i], text(*words[i]), pt);
     }
 }

@@ -152,12 +152,12 @@ void MainWindow::menulist_init() {
 
 void MainWindow::showMenuList(int index) {
     using namespace panel_style;
-    focus.setItems({{ui->machinestate, kMenuNormal, kMenuFocus},
-                    {ui->inputchoose, kMenuNormal, kMenuFocus},
-                    {ui->custommode, kMenuNormal, kMenuFocus},
-                    {ui->option, kMenuNormal, kMenuFocus},
-                    {ui->Button_lock, kSmallNormal, kSmallFocus},
-                    {ui->tools, kSmallNormal, kSmallFocus}},
+    focus.setItems({{ui->machinestate, kMenu},
+                    {ui->inputchoose, kMenu},
+                    {ui->custommode, kMenu},
+                    {ui->option, kMenu},
+                    {ui->Button_lock, kSmall},
+                    {ui->tools, kSmall}},
                    index);
 }
 
@@ -260,10 +260,10 @@ void MainWindow::on_tools_clicked() {
         ui->widget->show();
         focus.clearFocus();
         grid_index = 0;
-        focus.setItems({{ui->toolButton1, kSmallNormal, kSmallFocus},
-                        {ui->toolButton2, kSmallNormal, kSmallFocus},
-                        {ui->toolButton3, kSmallNormal, kSmallFocus},
-                        {ui->toolButton4, kSmallNormal, kSmallFocus}},
+        focus.setItems({{ui->toolButton1, kSmall},
+                        {ui->toolButton2, kSmall},
+                        {ui->toolButton3, kSmall},
+                        {ui->toolButton4, kSmall}},
                        0);
         return;
     }

@@ -73,16 +73,27 @@ void setShrunkText(QAbstractButton* button, const QString& text);
 extern const char* const kPanelFontFamily;
 void panelSetFont();
 
-// ---- Colours and styles shared by all pages. ----
+// ---- The named styles of the pages' items, one table for all pages. ----
 namespace panel_style {
-extern const char* const kMenuNormal;  // big menu button
-extern const char* const kMenuFocus;
-extern const char* const kSmallNormal;  // small item
-extern const char* const kSmallFocus;
-extern const char* const kSmallEdit;    // a value being changed
-extern const char* const kComboNormal;  // a combo box
-extern const char* const kComboFocus;
-extern const char* const kComboEdit;
+enum Look : int {
+    kMenu,        // big menu button with a picture
+    kMenuWords,   // big menu button with words
+    kSmall,       // small item
+    kField,       // number field
+    kCombo,       // combo box
+    kWizardItem,  // button of the smart-mapping wizard
+    kLooks
+};
+// Edit: the value is being changed; dimmed: the item can't be chosen now.
+enum State : int { kNormal, kFocus, kEdit, kDimmed, kDimmedFocus, kStates };
+// The style sheet of a look in a state; empty where the look has no such state.
+const char* sheet(Look look, State state);
+// Draws w in a look and state, and keeps the state on w for whoever asks what it shows.
+void apply(QWidget* w, Look look, State state);
+// The state w was last drawn in by apply or a focus ring (kNormal when never).
+State stateOf(const QWidget* w);
+// Keeps the state on w (for an item drawn with a style sheet of its own).
+void markState(QWidget* w, State state);
 }  // namespace panel_style
 
 // The focus of a page with levels (a list, then the entries of one of its items): the level,
@@ -106,9 +117,15 @@ struct LevelFocus {
 class FocusRing {
 public:
     struct Item {
+        // An item drawn from the table, dimmed or not.
+        Item(QWidget* w, panel_style::Look look, bool dimmed = false);
+        // An item with style sheets of its own.
+        Item(QWidget* w, QString normal, QString focus);
         QWidget* widget;
         QString normal;
         QString focus;
+        panel_style::State normal_state = panel_style::kNormal;
+        panel_style::State focus_state = panel_style::kFocus;
     };
     // Takes a new list and puts the focus on `index` (styling every item).
     void setItems(std::vector<Item> items, int index = 0);

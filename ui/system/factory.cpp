@@ -90,7 +90,7 @@ factory::~factory() {
 }
 
 void factory::menulist_init() {
-    focus.setItems({{ui->Box_lang_2, panel_style::kComboNormal, panel_style::kComboFocus},
+    focus.setItems({{ui->Box_lang_2, panel_style::kCombo},
                     {ui->Button_rst1, kButtonNormal, kButtonFocus},
                     {ui->Button_rst2, kButtonNormal, kButtonFocus},
                     {ui->Button_rst3, kButtonNormal, kButtonFocus}},
@@ -134,7 +134,8 @@ void factory::languageRefresh() {
 
 void factory::setLanguageEdit(bool on) {
     lang_edit = on ? 1 : 0;
-    ui->Box_lang_2->setStyleSheet(on ? panel_style::kComboEdit : panel_style::kComboFocus);
+    panel_style::apply(ui->Box_lang_2, panel_style::kCombo,
+                       on ? panel_style::kEdit : panel_style::kFocus);
 }
 
 void factory::on_Button_lang_clicked() {
