@@ -28,8 +28,6 @@ constexpr int kCropTableEnd = ZemRamPara::kRamCropTable + 10 * ZemRamPara::kCrop
 const char* const kTabFocus0 = "border:2px solid rgb(255,171,84);";
 const char* const kTabFocus12 = "border:2px solid rgb(71, 119, 255);";
 const char* const kTabFocusHidden = "border:0px solid rgb(255,171,84);";
-const char* const kButton = "color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kButtonFocus = "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
 const char* const kMark02 =
     "border:1px solid;border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, "
     "255);border-top-color:rgb(71, 119, 255);";
@@ -283,16 +281,18 @@ bool InputChoose::imagemenu() {
     if (ui_select < tab_count) {
         current_window = tab_windows[ui_select];
         saved_tab = ui_select;
-        ui->button_inputcut->setStyleSheet(kButton);
-        ui->button_EDID->setStyleSheet(kButton);
+        panel_style::apply(ui->button_inputcut, panel_style::kButton, panel_style::kNormal);
+        panel_style::apply(ui->button_EDID, panel_style::kButton, panel_style::kNormal);
         placeTabFocus();
         if (g_image_current == current_window) return false;
         g_image_current = current_window;
         return true;
     }
     placeTabFocus();
-    ui->button_inputcut->setStyleSheet(ui_select == kButtonInputCut ? kButtonFocus : kButton);
-    ui->button_EDID->setStyleSheet(ui_select == kButtonEdid ? kButtonFocus : kButton);
+    panel_style::apply(ui->button_inputcut, panel_style::kButton,
+                       ui_select == kButtonInputCut ? panel_style::kFocus : panel_style::kNormal);
+    panel_style::apply(ui->button_EDID, panel_style::kButton,
+                       ui_select == kButtonEdid ? panel_style::kFocus : panel_style::kNormal);
     return false;
 }
 

@@ -184,6 +184,12 @@ const char* const kSheets[kLooks][kStates] = {
      "",
      "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
      ""},
+    {"color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
+     "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);",
+     "color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);",
+     "", "", ""},
 };
 // clang-format on
 

@@ -76,12 +76,14 @@ void panelSetFont();
 // ---- The named styles of the pages' items, one table for all pages. ----
 namespace panel_style {
 enum Look : int {
-    kMenu,        // big menu button with a picture
-    kMenuWords,   // big menu button with words
-    kSmall,       // small item
-    kField,       // number field
-    kCombo,       // combo box
-    kWizardItem,  // button of the smart-mapping wizard
+    kMenu,         // big menu button with a picture
+    kMenuWords,    // big menu button with words
+    kSmall,        // small item
+    kField,        // number field
+    kCombo,        // combo box
+    kWizardItem,   // button of the smart-mapping wizard
+    kButton,       // framed button with words
+    kButtonLines,  // the same, its sheet written over two lines
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now.
