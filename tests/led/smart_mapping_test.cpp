@@ -425,13 +425,12 @@ TEST_F(SmartMappingPage, TheListPagesThroughAtMostOneHundredFiles) {
             keys({kKeyOk, kKeyLeft, kKeyOk});  // Next
             EXPECT_EQ(screen(), S::kScanFiles);
             EXPECT_EQ(g_smartmapping->file_count, r.count);
-            EXPECT_EQ(g_smartmapping->last_page, r.last_page);
+            EXPECT_EQ(g_smartmapping->list.last_page, r.last_page);
             QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
             EXPECT_EQ(frame->findChildren<QPushButton*>(QRegularExpression("^\\d$")).size(),
                       r.on_first_page);
-            EXPECT_EQ(frame->findChild<QPushButton*>("Button_next_page") != nullptr,
-                      r.last_page > 0);
-            EXPECT_EQ(frame->findChild<QLabel*>("label_no_file") != nullptr, r.count == 0);
+            EXPECT_EQ(g_smartmapping->list.next_arrow != nullptr, r.last_page > 0);
+            EXPECT_EQ(frame->findChild<QLabel*>("label_empty") != nullptr, r.count == 0);
             shot(QString("files-%1").arg(r.count));
         }});
     }
@@ -445,10 +444,10 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
                 keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
                 ASSERT_EQ(screen(), S::kScanFiles);
                 keys({kKeyRight, kKeyRight, kKeyRight});  // the fourth file, on page 2
-                EXPECT_EQ(g_smartmapping->current_page, 1);
+                EXPECT_EQ(g_smartmapping->list.current_page, 1);
                 EXPECT_EQ(g_smartmapping->file_select, 3);
                 key(kKeyRight);
-                EXPECT_EQ(g_smartmapping->current_page, 0) << "past the last file: the first";
+                EXPECT_EQ(g_smartmapping->list.current_page, 0) << "past the last file: the first";
                 keys({kKeyLeft, kKeyRight, kKeyRight});
                 EXPECT_EQ(g_smartmapping->file_select, 2);
                 EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/mnt/usb1/usb"));
@@ -471,6 +470,24 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
             }});
 }
 
+// A name too long for its row is cut with "…" in its kind's colour: green for the disk's.
+TEST_F(SmartMappingPage, ALongNameIsCutKeepingItsColour) {
+    scanFile("/data/smartmapping", "box.qzfile");
+    scanFile("/mnt/usb1", std::string(120, 'W') + ".qzfile");
+    onPage({[&] {
+        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+        ASSERT_EQ(screen(), S::kScanFiles);
+        const PagedList& list = g_smartmapping->list;
+        ASSERT_NE(list.slot_labels[1], nullptr);
+        const QString usb = list.slot_labels[1]->text();
+        EXPECT_TRUE(usb.endsWith(QString::fromUtf8("…</font>"))) << usb.toStdString();
+        EXPECT_TRUE(usb.contains("#00ff00", Qt::CaseInsensitive)) << usb.toStdString();
+        EXPECT_FALSE(usb.contains("#ffffff", Qt::CaseInsensitive)) << usb.toStdString();
+        EXPECT_TRUE(list.slot_labels[0]->text().contains("#ffffff", Qt::CaseInsensitive));
+        shot("long-name");
+    }});
+}
+
 TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
     scanFile("/mnt/usb1", "a.qzfile");
     scanFile("/mnt/usb1", "b\nc.qzfile");
@@ -478,7 +495,8 @@ TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
                 keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
                 QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
                 QStringList shown;
-                for (QLabel* l : frame->findChildren<QLabel*>()) shown << l->text();
+                for (QLabel* l : frame->findChildren<QLabel*>())
+                    shown << l->text().remove(QRegularExpression("<[^>]*>")).trimmed();
                 EXPECT_TRUE(shown.contains("bc.qzfile")) << shown.join(",").toStdString();
                 // Back to screen 4 by touch: the keys follow.
                 click("Button_front_6");

@@ -38,102 +38,57 @@ void SmartMapping::collectFiles() {
     file_count = std::min(internal_file_count + int(usb.size()), kMaxFiles);
     files = (internal.mid(0, internal_file_count) + usb).mid(0, file_count);
     file_select = 0;
-    current_page = 0;
-    last_page = file_count % kFilesPerPage == 0 ? file_count / kFilesPerPage - 1
-                                                : file_count / kFilesPerPage;
-    last_page = std::max(last_page, 0);
+    list.current_page = 0;
     file_page_shown = 1;
     scan_file_list();
 }
 
 int SmartMapping::pageEntries() const {
-    return std::max(0, std::min(kFilesPerPage, file_count - current_page * kFilesPerPage));
+    return std::max(0, std::min(kFilesPerPage, file_count - list.current_page * kFilesPerPage));
+}
+
+// Entry k: its name in its kind's colour (white on the box, green on the disk), which an
+// ellipsis keeps, and the style of its state.
+PagedList::Entry SmartMapping::fileEntry(int k) const {
+    const bool usb = k >= internal_file_count;
+    const QString name = QFileInfo(files.value(k)).fileName().remove('\n').toHtmlEscaped();
+    return {QString("<font color = %1 >%2</font>").arg(usb ? "#00FF00" : "#FFFFFF", name), false,
+            kEntryStyle[usb][k == file_select ? kFocused : kIdle]};
 }
 
 void SmartMapping::scan_file_list() {
-    delete file_frame;
-    file_frame = new QFrame(ui->page_6);
-    file_frame->setObjectName("frame_file");
-    file_frame->setGeometry(10, 55, 220, 90);
-    file_frame->setStyleSheet(
-        "#frame_file{background-color: rgb(33, 36, 53);border:1px solid "
-        "#FFFFFF;}");
     chosen_file = file_count > 0 ? files.value(file_select) : QString();
-    if (file_count == 0) {
-        auto* empty = new QLabel(text(kNoFile), file_frame);
-        empty->setObjectName("label_no_file");
-        empty->setGeometry(5, 5, 200, 40);
-        empty->setFont(pointFont(empty->font(), 7));
-        empty->setStyleSheet("background-color: rgb(33, 36, 53);color: #FFFFFF");
-    }
-    for (int i = 0; i < pageEntries(); ++i) {
-        const int k = current_page * kFilesPerPage + i;
-        auto* label = new QLabel(file_frame);
-        label->setObjectName(QString("entry%1").arg(i));
-        label->setGeometry(5, 5 + 25 * i, 190, 20);
-        label->setFont(pointFont(label->font(), 7));
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        setFittedText(label, QFileInfo(files[k]).fileName().remove('\n'));
-        auto* button = new QPushButton(file_frame);
-        button->setObjectName(QString::number(i));
-        button->setGeometry(5, 5 + 25 * i, 190, 20);
-        button->setFlat(true);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setStyleSheet("background-color: transparent;");
-        connect(button, &QPushButton::clicked, this, &SmartMapping::zem_button_file_clicked);
-        styleEntry(k, k == file_select ? kFocused : kIdle);
-    }
-    const auto pager = [this](const char* name, int y, PictureName icon,
-                              void (SmartMapping::*slot)()) {
-        auto* b = new QPushButton(file_frame);
-        b->setObjectName(name);
-        b->setGeometry(200, y, 15, 20);
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setStyleSheet("background-color: rgb(33, 36, 53);");
-        setIcon(b, pictureOf(icon), 15, 20);
-        connect(b, &QPushButton::clicked, this, slot);
-    };
-    if (current_page >= 1)
-        pager("Button_previous", 5, pic::kPrevious, &SmartMapping::zem_Button_previous_clicked);
-    if (current_page < last_page)
-        pager("Button_next_page", 55, pic::kNext, &SmartMapping::zem_Button_next_clicked);
-    file_frame->show();
+    PagedList::Layout& at = list.layout;
+    at.frame = QRect(10, 55, 220, 90);
+    at.per_page = kFilesPerPage;
+    at.entry_width = 190;
+    at.empty = QRect(5, 5, 200, 40);
+    at.arrow_x = 200;
+    at.arrow = QSize(15, 20);
+    at.next_arrow_y = 55;
+    list.may_page = [this] { return !ringShown(); };
+    list.draw(
+        ui->page_6, file_count, text(kNoFile), [this](int k) { return fileEntry(k); },
+        [this](int slot) { zem_button_file_clicked(slot); });
 }
 
 void SmartMapping::styleEntry(int overall, int state) {
-    const int i = overall - current_page * kFilesPerPage;
+    const int i = overall - list.current_page * kFilesPerPage;
     if (i < 0 || i >= pageEntries()) return;
-    if (auto* label = file_frame->findChild<QLabel*>(QString("entry%1").arg(i)))
-        label->setStyleSheet(kEntryStyle[overall >= internal_file_count][state]);
+    list.restyle(i, kEntryStyle[overall >= internal_file_count][state]);
 }
 
-void SmartMapping::showPage(int page) {
-    current_page = page < 0 ? 0 : page > last_page ? 0 : page;
-    scan_file_list();
-}
-
-void SmartMapping::zem_button_file_clicked() {
-    if (ringShown() || !sender()) return;
-    const int i = sender()->objectName().toInt();
+void SmartMapping::zem_button_file_clicked(int slot) {
+    if (ringShown()) return;
     styleEntry(file_select, kIdle);
-    file_select = current_page * kFilesPerPage + i;
+    file_select = list.current_page * kFilesPerPage + slot;
     chosen_file = files.value(file_select);
     styleEntry(file_select, kChosen);
     // The keys follow the touch: on Load, with this entry under them.
-    file_focus = uint8_t(i);
+    file_focus = uint8_t(slot);
     file_buttons_active = 1;
     file_button_focus = 1;
     focus.select(1);
-}
-
-void SmartMapping::zem_Button_previous_clicked() {
-    if (ringShown()) return;
-    showPage(current_page - 1);
-}
-
-void SmartMapping::zem_Button_next_clicked() {
-    if (ringShown()) return;
-    showPage(current_page + 1);
 }
 
 void SmartMapping::keyFiles(KeyAction a) {
@@ -150,7 +105,7 @@ void SmartMapping::keyFiles(KeyAction a) {
                 if (e == 0) return;
                 file_buttons_active = 0;
                 focus.clearFocus();
-                return styleEntry(current_page * kFilesPerPage + file_focus, kFocused);
+                return styleEntry(list.current_page * kFilesPerPage + file_focus, kFocused);
             default:
                 if (e == 0) return on_Button_front_6_clicked();
                 file_buttons_active = 0;
@@ -163,23 +118,20 @@ void SmartMapping::keyFiles(KeyAction a) {
         case KeyAction::Right:
         case KeyAction::Left: {
             if (ringShown()) return;  // the list under a job stays as it is
-            int k = current_page * kFilesPerPage + file_focus + (a == KeyAction::Right ? 1 : -1);
+            int k =
+                list.current_page * kFilesPerPage + file_focus + (a == KeyAction::Right ? 1 : -1);
             if (k >= file_count) k = 0;
             if (k < 0) k = 0;
             styleEntry(file_select, kIdle);
             file_select = k;
             const int page = k / kFilesPerPage;
-            if (page != current_page) showPage(page);
+            if (page != list.current_page) list.showPage(page);
             file_focus = uint8_t(k % kFilesPerPage);
             chosen_file = files.value(k);
             return styleEntry(k, kFocused);
         }
-        case KeyAction::Ok: {
-            if (ringShown()) return;
-            const QString name = QString::number(file_focus);
-            if (auto* b = file_frame->findChild<QPushButton*>(name)) b->click();
-            return;
-        }
+        case KeyAction::Ok:
+            return zem_button_file_clicked(file_focus);
         default:
             return on_Button_front_6_clicked();
     }

@@ -108,8 +108,8 @@ void SmartMapping::textsFiles() {
     ui->label_step2_7->setText(text(kDetected));
     setButtonWords(ui->Button_front_6, text(kPrevious), 8);
     ui->Button_load->setText(text(kLoad));
-    if (file_frame) {
-        if (auto* empty = file_frame->findChild<QLabel*>("label_no_file"))
+    if (list.frame_file) {
+        if (auto* empty = list.frame_file->findChild<QLabel*>("label_empty"))
             empty->setText(text(kNoFile));
     }
 }
