@@ -78,6 +78,7 @@ namespace panel_style {
 enum Look : int {
     kMenu,         // big menu button with a picture
     kMenuWords,    // big menu button with words
+    kSubMenu,      // entry of a sub-menu (communication, output, picture)
     kSmall,        // small item
     kField,        // number field
     kCombo,        // combo box
