@@ -193,6 +193,18 @@ const char* const kSheets[kLooks][kStates] = {
     {"color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);",
      "color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);",
      "", "", ""},
+    {"color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);",
+     "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,171,84);",
+     "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,0,0);",
+     "", ""},
+    {"QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "", ""},
+    {"QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
+     "", ""},
 };
 // clang-format on
 
