@@ -24,10 +24,6 @@ namespace {
 
 constexpr int kModes = ZemRamPara::kModeCount;
 
-const char* const kFocus =
-    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 171, 84);";
-const char* const kNormal =
-    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 const char* const kLine = "background-color: #10101C;color: #FFFFFF;";
 
 // clang-format off
@@ -110,9 +106,8 @@ CustomMode::CustomMode(QWidget* parent)
     image_para_init();
     menulist_init();
     ui->label_ID->setText(QString("ID:%1").arg(g_mode_select + 1));
-    ui->Button_use->setStyleSheet(kNormal);
-    ui->Button_delete->setStyleSheet(kNormal);
-    ui->Button_more->setStyleSheet(kNormal);
+    for (QPushButton* b : {ui->Button_use, ui->Button_delete, ui->Button_more})
+        panel_style::apply(b, panel_style::kModeButton, panel_style::kNormal);
     language_changed();
 }
 
@@ -303,14 +298,19 @@ void CustomMode::zem_button_selinfo(char op, char index) {
     const bool known = index >= 0 && index < 3;
     switch (op) {
         case 0:
-            if (known) buttons[int(index)]->setStyleSheet(kFocus);
+            if (known)
+                panel_style::apply(buttons[int(index)], panel_style::kModeButton,
+                                   panel_style::kFocus);
             zem_button_mode_clicked();
             break;
         case 1:
-            if (known) buttons[int(index)]->setStyleSheet(kNormal);
+            if (known)
+                panel_style::apply(buttons[int(index)], panel_style::kModeButton,
+                                   panel_style::kNormal);
             break;
         case 2:
-            for (QPushButton* b : buttons) b->setStyleSheet(kNormal);
+            for (QPushButton* b : buttons)
+                panel_style::apply(b, panel_style::kModeButton, panel_style::kNormal);
             break;
         default:
             break;

@@ -205,6 +205,17 @@ const char* const kSheets[kLooks][kStates] = {
      "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
      "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
      "", ""},
+    {"",
+     "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(71,119,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "", ""},
+    {"",
+     "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)",
+     "color: rgb(255, 255, 255);border:1px solid rgb(71,119,255);background-color:rgb(0, 0, 0)",
+     "", ""},
+    {"background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
+     "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 171, 84);",
+     "", "", ""},
 };
 // clang-format on
 

@@ -76,18 +76,21 @@ void panelSetFont();
 // ---- The named styles of the pages' items, one table for all pages. ----
 namespace panel_style {
 enum Look : int {
-    kMenu,          // big menu button with a picture
-    kMenuWords,     // big menu button with words
-    kSubMenu,       // entry of a sub-menu (communication, output, picture)
-    kSmall,         // small item
-    kField,         // number field
-    kCombo,         // combo box
-    kWizardItem,    // button of the smart-mapping wizard
-    kButton,        // framed button with words
-    kButtonLines,   // the same, its sheet written over two lines
-    kPictureField,  // value field of the picture pages
-    kComboFilled,   // combo box on the page's colour (colour temperature)
-    kComboNoArrow,  // combo box with no drop-down arrow (other settings)
+    kMenu,           // big menu button with a picture
+    kMenuWords,      // big menu button with words
+    kSubMenu,        // entry of a sub-menu (communication, output, picture)
+    kSmall,          // small item
+    kField,          // number field
+    kCombo,          // combo box
+    kWizardItem,     // button of the smart-mapping wizard
+    kButton,         // framed button with words
+    kButtonLines,    // the same, its sheet written over two lines
+    kPictureField,   // value field of the picture pages
+    kComboFilled,    // combo box on the page's colour (colour temperature)
+    kComboNoArrow,   // combo box with no drop-down arrow (other settings)
+    kSelector,       // the custom-mode selector's box: focus, or edit (blue) while changing
+    kSelectorArrow,  // the selector's "<" and ">", drawn with its box
+    kModeButton,     // button of the custom-mode row
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now.
