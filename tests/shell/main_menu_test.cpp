@@ -42,7 +42,7 @@ protected:
     }
     bool gridFocusOn(int slot) const {
         return g_mainwindow->grid_index == slot &&
-               g_mainwindow->grid_buttons[slot]->styleSheet().contains("255,171,84");
+               panel_style::stateOf(g_mainwindow->grid_buttons[slot]) == panel_style::kFocus;
     }
     QLabel* usingLabel(int slot) const {
         for (QLabel* l : g_mode[slot]->findChildren<QLabel*>())

@@ -50,10 +50,6 @@ const Texts kTitleSave = {"用户模式保存", "User mode save", "Сохран�
 
 const char* const kGridStyle =
     "#widget_mode{background-color: rgb(255, 255, 255);border:1px groove gray;border-radius:1px;}";
-// No border either: a platform style would otherwise draw its own button over the cell.
-const char* const kCellButton = "background-color:transparent;border:none;";
-const char* const kCellButtonFocus =
-    "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);";
 const char* const kCellSaved = "background-color: #212435;border-radius:5px;";
 const char* const kCellBlank = "background-color: #B2B2B2;border-radius:5px;";
 const char* const kCellSelected = "background-color: #00D65B;border-radius:5px;";
@@ -395,7 +391,8 @@ void MainWindow::mode_init() {
         button->setFocusPolicy(Qt::NoFocus);
         button->setObjectName(QString::number(i));
         const bool focused = i == grid_index && (saved ? gridOpen() : l_save_state);
-        button->setStyleSheet(focused ? kCellButtonFocus : kCellButton);
+        panel_style::apply(button, panel_style::kGridCell,
+                           focused ? panel_style::kFocus : panel_style::kNormal);
         connect(button, &QPushButton::clicked, this, &MainWindow::zem_button_mode_clicked);
         grid_buttons[i] = button;
     }

@@ -216,6 +216,16 @@ const char* const kSheets[kLooks][kStates] = {
     {"background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
      "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 171, 84);",
      "", "", ""},
+    {"background-color: rgb(255, 255, 255);border:1px ;",
+     "background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"background-color: rgb(71, 119, 255);border:1px ;",
+     "background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    // No border either: a platform style would otherwise draw its own button over the cell.
+    {"background-color:transparent;border:none;",
+     "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);",
+     "", "", ""},
 };
 // clang-format on
 

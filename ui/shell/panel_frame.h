@@ -91,6 +91,9 @@ enum Look : int {
     kSelector,       // the custom-mode selector's box: focus, or edit (blue) while changing
     kSelectorArrow,  // the selector's "<" and ">", drawn with its box
     kModeButton,     // button of the custom-mode row
+    kKey,            // key of the number keypad
+    kKeyOk,          // the keypad's OK key
+    kGridCell,       // cell of the SAVE/CALL grid (its colour is drawn beneath it)
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now.
