@@ -65,10 +65,15 @@ protected:
         return Item::until([] { return g_tip->isVisible(); });
     }
     static int screen() { return g_smartmapping->ui->stackedWidget->currentIndex(); }
-    static QString style(const char* name) {
-        return g_smartmapping->findChild<QWidget*>(name)->styleSheet();
+    static panel_style::State state(const char* name) {
+        return panel_style::stateOf(g_smartmapping->findChild<QWidget*>(name));
     }
-    static bool focused(const char* name) { return style(name).contains("255,171,84"); }
+    static bool focused(const char* name) {
+        return state(name) == panel_style::kFocus || state(name) == panel_style::kDimmedFocus;
+    }
+    static bool dimmed(const char* name) {
+        return state(name) == panel_style::kDimmed || state(name) == panel_style::kDimmedFocus;
+    }
     void scanFile(const std::string& dir, const std::string& name) {
         writeFile(dir + "/" + name, "scan");
     }
@@ -120,7 +125,7 @@ TEST_F(SmartMappingPage, TopRowSkipsLoadScanOnlyWithoutScanFiles) {
         SCOPED_TRACE(testing::Message() << r.files << " files, key " << r.key);
         if (r.files) scanFile("/mnt/usb1", "a.qzfile");
         onPage({[&] {
-            EXPECT_EQ(style("Button_loadscan").contains("gray"), r.files == 0);
+            EXPECT_EQ(dimmed("Button_loadscan"), r.files == 0);
             for (int s : r.screens) {
                 key(r.key);
                 EXPECT_EQ(screen(), s);
@@ -552,7 +557,7 @@ TEST_F(SmartMappingPage, ManyOtherFilesDoNotCountAsScanFiles) {
     for (int i = 0; i < 256; ++i) scanFile("/data/smartmapping", "f" + std::to_string(i) + ".bin");
     onPage({[&] {
         EXPECT_EQ(g_smartmapping->scan_file_count, 0);
-        EXPECT_TRUE(style("Button_loadscan").contains("gray"));
+        EXPECT_TRUE(dimmed("Button_loadscan"));
     }});
     scanFile("/mnt/usb1", "x.qzfile");
     onPage({[&] { EXPECT_EQ(g_smartmapping->scan_file_count, 1); }});

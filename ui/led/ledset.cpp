@@ -22,13 +22,6 @@ constexpr int kRamOut1W = 1412, kRamOut1H = 1414;
 constexpr int kRamOut2X = 1416, kRamOut2Y = 1418, kRamOut2W = 1420, kRamOut2H = 1422;
 constexpr int kWinX = 10, kWinY = 12, kWinW = 14, kWinH = 16;
 
-const char* const kButtonNormal =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid "
-    "rgb(255,255,255) ;";
-const char* const kButtonFocus =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid "
-    "rgb(255,171,84);";
-
 // clang-format off
 const Texts kTitle = {"LED设置", "LED Setting", "Настройка LED", "Cài đặt LED", "LED設置"};
 const Texts kStep1 = {"1.设置LED屏宽高", "1.Set LED W&H", "1.Разрешение LED", "1.Cài đặt thông số led", "1.設置LED屏寬高"};
@@ -99,8 +92,8 @@ void ledset::menulist_init() {
                     {ui->comboBox, panel_style::kCombo},
                     {ui->lineEdit_out1_width, panel_style::kField},
                     {ui->lineEdit_out1_height, panel_style::kField},
-                    {ui->Button_apply, kButtonNormal, kButtonFocus},
-                    {ui->Button_cancle, kButtonNormal, kButtonFocus}},
+                    {ui->Button_apply, panel_style::kLedSetButton},
+                    {ui->Button_cancle, panel_style::kLedSetButton}},
                    kLedW);
 }
 

@@ -226,6 +226,15 @@ const char* const kSheets[kLooks][kStates] = {
     {"background-color:transparent;border:none;",
      "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);",
      "", "", ""},
+    {"color: rgb(255, 255, 255);",
+     "border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color: rgb(255, 255, 255);background-color:rgb(0,0,0);border:1px solid rgb(255,255,255);",
+     "color: rgb(255, 255, 255); background-color:rgb(0,0,0);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255) ;",
+     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
+     "", "", ""},
 };
 // clang-format on
 

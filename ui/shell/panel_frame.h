@@ -94,6 +94,9 @@ enum Look : int {
     kKey,            // key of the number keypad
     kKeyOk,          // the keypad's OK key
     kGridCell,       // cell of the SAVE/CALL grid (its colour is drawn beneath it)
+    kPatternTile,    // picture tile of the test pattern page
+    kPatternClose,   // the test pattern page's Close button
+    kLedSetButton,   // Apply and Cancel of the LED set-up page
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now.
