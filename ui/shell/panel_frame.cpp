@@ -235,6 +235,25 @@ const char* const kSheets[kLooks][kStates] = {
     {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255) ;",
      "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
      "", "", ""},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);border-left:1px solid rgb(255, 255, 255);",
+     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
+     "", "", "",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);",
+     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
+     "", "", "",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);border-right:1px solid rgb(255, 255, 255);",
+     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
+     "", "", "",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
+    {"color:rgb(255,255,255);", "", "", "", "", "color:rgb(255,0,0);", ""},
+    {"color: rgb(255, 255, 255);border:1px solid rgb(255,255,255);",
+     "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
 };
 // clang-format on
 
@@ -243,7 +262,8 @@ const char* const kStateProperty = "styleState";
 }  // namespace
 
 const char* sheet(Look look, State state) {
-    return kSheets[look][state];
+    const char* s = kSheets[look][state];
+    return s ? s : "";
 }
 
 void apply(QWidget* w, Look look, State state) {
@@ -281,6 +301,14 @@ FocusRing::Item::Item(QWidget* w, panel_style::Look look, bool dimmed)
       focus(panel_style::sheet(look, dimmed ? panel_style::kDimmedFocus : panel_style::kFocus)),
       normal_state(dimmed ? panel_style::kDimmed : panel_style::kNormal),
       focus_state(dimmed ? panel_style::kDimmedFocus : panel_style::kFocus) {}
+
+FocusRing::Item::Item(QWidget* w, panel_style::Look look, panel_style::State normal_as,
+                      panel_style::State focus_as)
+    : widget(w),
+      normal(panel_style::sheet(look, normal_as)),
+      focus(panel_style::sheet(look, focus_as)),
+      normal_state(normal_as),
+      focus_state(focus_as) {}
 
 FocusRing::Item::Item(QWidget* w, QString normal, QString focus)
     : widget(w), normal(std::move(normal)), focus(std::move(focus)) {}

@@ -97,10 +97,16 @@ enum Look : int {
     kPatternTile,    // picture tile of the test pattern page
     kPatternClose,   // the test pattern page's Close button
     kLedSetButton,   // Apply and Cancel of the LED set-up page
+    kAddressLeft,    // first octet field of an address row (Ethernet page)
+    kAddressMiddle,  // middle octet field
+    kAddressRight,   // last octet field
+    kAddressRow,     // the name of an address row
+    kAddressButton,  // Apply and Cancel of the Ethernet page
     kLooks
 };
-// Edit: the value is being changed; dimmed: the item can't be chosen now.
-enum State : int { kNormal, kFocus, kEdit, kDimmed, kDimmedFocus, kStates };
+// Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
+// typed or stored was refused.
+enum State : int { kNormal, kFocus, kEdit, kDimmed, kDimmedFocus, kWrong, kWrongFocus, kStates };
 // The style sheet of a look in a state; empty where the look has no such state.
 const char* sheet(Look look, State state);
 // Draws w in a look and state, and keeps the state on w for whoever asks what it shows.
@@ -134,6 +140,9 @@ public:
     struct Item {
         // An item drawn from the table, dimmed or not.
         Item(QWidget* w, panel_style::Look look, bool dimmed = false);
+        // An item of the table drawn in other states than normal and focus.
+        Item(QWidget* w, panel_style::Look look, panel_style::State normal_as,
+             panel_style::State focus_as);
         // An item with style sheets of its own.
         Item(QWidget* w, QString normal, QString focus);
         QWidget* widget;
