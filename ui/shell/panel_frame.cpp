@@ -254,6 +254,21 @@ const char* const kSheets[kLooks][kStates] = {
     {"color: rgb(255, 255, 255);border:1px solid rgb(255,255,255);",
      "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
      "", "", ""},
+    {"",
+     "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
+     "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);",
+     "", ""},
+    {"",
+     "#frame_source{border:1px solid rgb(255,171,84);}",
+     "#frame_source{border:1px solid rgb(71, 119, 255);}",
+     "", ""},
+    {"color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);",
+     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
+     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,0,0);",
+     "", ""},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);;",
+     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
+     "", "", ""},
 };
 // clang-format on
 

@@ -102,6 +102,10 @@ enum Look : int {
     kAddressRight,   // last octet field
     kAddressRow,     // the name of an address row
     kAddressButton,  // Apply and Cancel of the Ethernet page
+    kEdidTab,        // the EDID page's tab row: focus on the tabs, edit below them (blue)
+    kEdidCard,       // the EDID page's source card, drawn with the tab row
+    kEdidField,      // value field of the EDID page
+    kEdidButton,     // button of the EDID page
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
