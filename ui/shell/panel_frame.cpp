@@ -269,6 +269,18 @@ const char* const kSheets[kLooks][kStates] = {
     {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);;",
      "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
      "", "", ""},
+    {"border:0px solid rgb(255,171,84);",
+     "border:2px solid rgb(255,171,84);",
+     "", "", "", "", "",
+     "border:2px solid rgb(71, 119, 255);"},
+    {"",
+     "border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
+     "", "", "", "", "",
+     "border:1px solid;border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"},
+    {"",
+     "#frame{border:1px solid rgb(255,171,84);}",
+     "", "", "", "", "",
+     "#frame{border:1px solid rgb(71, 119, 255);}"},
 };
 // clang-format on
 

@@ -106,11 +106,24 @@ enum Look : int {
     kEdidCard,       // the EDID page's source card, drawn with the tab row
     kEdidField,      // value field of the EDID page
     kEdidButton,     // button of the EDID page
+    kSourceTabRing,  // the ring around the source page's chosen tab (normal: hidden)
+    kSourceMark,     // the source page's mark of the chosen source group
+    kSourceArea,     // the frame of the source page's entries
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
-// typed or stored was refused.
-enum State : int { kNormal, kFocus, kEdit, kDimmed, kDimmedFocus, kWrong, kWrongFocus, kStates };
+// typed or stored was refused; chosen: the item is kept while the focus is on another level.
+enum State : int {
+    kNormal,
+    kFocus,
+    kEdit,
+    kDimmed,
+    kDimmedFocus,
+    kWrong,
+    kWrongFocus,
+    kChosen,
+    kStates
+};
 // The style sheet of a look in a state; empty where the look has no such state.
 const char* sheet(Look look, State state);
 // Draws w in a look and state, and keeps the state on w for whoever asks what it shows.
