@@ -281,6 +281,10 @@ const char* const kSheets[kLooks][kStates] = {
      "#frame{border:1px solid rgb(255,171,84);}",
      "", "", "", "", "",
      "#frame{border:1px solid rgb(71, 119, 255);}"},
+    {"",
+     "#frame_image{border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);}",
+     "", "", ""},
+    {"", "#frame{border:1px solid rgb(255,171,84);}", "", "", ""},
 };
 // clang-format on
 

@@ -109,6 +109,8 @@ enum Look : int {
     kSourceTabRing,  // the ring around the source page's chosen tab (normal: hidden)
     kSourceMark,     // the source page's mark of the chosen source group
     kSourceArea,     // the frame of the source page's entries
+    kLayoutMarker,   // the window layout page's mark of the chosen window
+    kLayoutFrame,    // the window layout page's frame of the values
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
