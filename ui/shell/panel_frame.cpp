@@ -285,6 +285,20 @@ const char* const kSheets[kLooks][kStates] = {
      "#frame_image{border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);}",
      "", "", ""},
     {"", "#frame{border:1px solid rgb(255,171,84);}", "", "", ""},
+    {"",
+     "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
+     "", "", "", "", "",
+     "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"},
+    {"",
+     "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(255,171,84);}",
+     "", "", "", "", "",
+     "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(71, 119, 255);}"},
+    {"color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255, 255, 255);font:10px",
+     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);font:10px",
+     "", "", "",
+     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);font:10px",
+     ""},
+    {"border:0px solid rgb(0,0,0);", "border:1px solid rgb(255,171,84);", "", "", ""},
 };
 // clang-format on
 

@@ -111,6 +111,10 @@ enum Look : int {
     kSourceArea,     // the frame of the source page's entries
     kLayoutMarker,   // the window layout page's mark of the chosen window
     kLayoutFrame,    // the window layout page's frame of the values
+    kCropTab,        // the crop editor's ring around the chosen source tab
+    kCropList,       // the crop editor's frame of the crops
+    kCropField,      // field and button of the crop editor's form
+    kCropAdd,        // the crop editor's add button
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
