@@ -36,15 +36,14 @@ const char* const kStyleActive = "color:rgb(255, 255, 255);border:1px solid rgb(
 const char* const kStyleSelected = "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 const char* const kTileCurrent = "background-color: #212435;border:1px solid #00D65B;";
 const char* const kTileOther = "background-color: #212435;border:1px solid #FFFFFF;";
-const char* const kEntryStyle[2][3] = {
-    {"background-color: rgb(33, 36, 53);color: #FFFFFF",
-     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);",
-     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);"},
-    {"background-color: rgb(33, 36, 53);color: #00FF00",
-     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);",
-     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,255,255);"},
-};
 // clang-format on
+
+const char* entrySheet(bool usb, int state) {
+    const panel_style::State as[] = {panel_style::kNormal, panel_style::kFocus,
+                                     panel_style::kChosen};
+    return panel_style::sheet(usb ? panel_style::kScanEntryUsb : panel_style::kScanEntry,
+                              as[state]);
+}
 
 const char* const kInternalDir = "/data/smartmapping";
 const char* const kUsbDir = "/mnt/usb1/";

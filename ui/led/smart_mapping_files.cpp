@@ -53,7 +53,7 @@ PagedList::Entry SmartMapping::fileEntry(int k) const {
     const bool usb = k >= internal_file_count;
     const QString name = QFileInfo(files.value(k)).fileName().remove('\n').toHtmlEscaped();
     return {QString("<font color = %1 >%2</font>").arg(usb ? "#00FF00" : "#FFFFFF", name), false,
-            kEntryStyle[usb][k == file_select ? kFocused : kIdle]};
+            entrySheet(usb, k == file_select ? kFocused : kIdle)};
 }
 
 void SmartMapping::scan_file_list() {
@@ -75,7 +75,7 @@ void SmartMapping::scan_file_list() {
 void SmartMapping::styleEntry(int overall, int state) {
     const int i = overall - list.current_page * kFilesPerPage;
     if (i < 0 || i >= pageEntries()) return;
-    list.restyle(i, kEntryStyle[overall >= internal_file_count][state]);
+    list.restyle(i, entrySheet(overall >= internal_file_count, state));
 }
 
 void SmartMapping::zem_button_file_clicked(int slot) {

@@ -29,9 +29,10 @@ extern const char* const kStyleActive;    // top item whose screen has the keys
 extern const char* const kStyleSelected;  // group button whose tiles are shown
 extern const char* const kTileCurrent;
 extern const char* const kTileOther;
-// Entry styles by kind (internal, USB) and state (idle, focused, chosen).
+// The states of a scan-file entry: idle, focused, chosen.
 enum EntryState { kIdle, kFocused, kChosen };
-extern const char* const kEntryStyle[2][3];
+// The style of a scan-file entry on the box or the disk, in an EntryState.
+const char* entrySheet(bool usb, int state);
 
 // Texts the screens' own code shows (the rest stay in the texts file).
 extern const Texts kRoutingText;

@@ -299,6 +299,14 @@ const char* const kSheets[kLooks][kStates] = {
      "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);font:10px",
      ""},
     {"border:0px solid rgb(0,0,0);", "border:1px solid rgb(255,171,84);", "", "", ""},
+    {"background-color: rgb(33, 36, 53);color: #FFFFFF",
+     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);",
+     "", "", "", "", "",
+     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);"},
+    {"background-color: rgb(33, 36, 53);color: #00FF00",
+     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);",
+     "", "", "", "", "",
+     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,255,255);"},
 };
 // clang-format on
 

@@ -115,6 +115,8 @@ enum Look : int {
     kCropList,       // the crop editor's frame of the crops
     kCropField,      // field and button of the crop editor's form
     kCropAdd,        // the crop editor's add button
+    kScanEntry,      // the smart-mapping wizard's scan file on the box (white)
+    kScanEntryUsb,   // the same on the USB disk (green)
     kLooks
 };
 // Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
