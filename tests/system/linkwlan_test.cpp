@@ -249,7 +249,7 @@ TEST_F(EthernetPage, AStoredAddressTooShortShowsEmptyFieldsAndApplyRefusesItInRe
          type(3, "7"),
          {[this] {
              apply();
-             EXPECT_EQ(g_linkwlan->ui->label_IpSet->styleSheet(), "color:rgb(255,255,255);");
+             EXPECT_EQ(panel_style::stateOf(g_linkwlan->ui->label_IpSet), panel_style::kNormal);
              shot("fixed");
          }}}));
     EXPECT_EQ(ini("IPAddress"), "10.0.0.7");
