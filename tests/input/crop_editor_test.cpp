@@ -96,8 +96,9 @@ protected:
     }
     // Moves the form focus to the button or field with that text or object name.
     void formFocus(QWidget* target) {
-        for (int i = 0; i < 8 && !target->styleSheet().contains("255,171,84"); ++i) key(kKeyRight);
-        ASSERT_TRUE(target->styleSheet().contains("255,171,84"));
+        for (int i = 0; i < 8 && panel_style::stateOf(target) != panel_style::kFocus; ++i)
+            key(kKeyRight);
+        ASSERT_EQ(panel_style::stateOf(target), panel_style::kFocus);
     }
     // Types digits on the open keypad and confirms.
     void type(const QString& digits) {
@@ -136,7 +137,7 @@ TEST_F(CropEditor, ListPagesBothWays) {
         onEditor({[&] {
             key(kKeyOk);
             EXPECT_EQ(page().ui_select, 0);
-            EXPECT_EQ(page().add_button->styleSheet(), "border:1px solid rgb(255,171,84);");
+            EXPECT_EQ(panel_style::stateOf(page().add_button), panel_style::kFocus);
             for (int e : c.right) {
                 key(kKeyRight);
                 EXPECT_EQ(entry(), e);
@@ -273,7 +274,7 @@ TEST_F(CropEditor, RefusedValuesKeepTheFormOpenWithTheFieldMarked) {
             formFocus(page().ok_button);
             key(kKeyOk);
             EXPECT_EQ(page().level, InputCut::kAddForm);
-            EXPECT_TRUE(field->styleSheet().contains("rgb(255,0,0)"));
+            EXPECT_EQ(panel_style::stateOf(field), panel_style::kWrong);
             EXPECT_EQ(store().ZemGetSourceNum(kHdmi1, 40), 0);
             key(kKeyBack);  // Back acts as Cancel
             EXPECT_EQ(page().level, InputCut::kList);

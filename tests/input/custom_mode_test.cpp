@@ -22,8 +22,6 @@
 namespace {
 
 constexpr int kHdmi1 = 2, kHdmi2 = 3;
-const char* const kOrange = "rgb(255,171,84)";
-const char* const kBlue = "rgb(71,119,255)";
 
 int takeApply() {
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
@@ -37,24 +35,24 @@ TEST(Selector, LooksAndShownItem) {
     struct Case {
         const char* name;
         void (*act)(zemcontrol&);
-        const char* colour;
+        panel_style::State state;
     };
     const Case cases[] = {
-        {"new", [](zemcontrol&) {}, kOrange},
-        {"modify", [](zemcontrol& z) { z.set_box_modify(); }, kBlue},
+        {"new", [](zemcontrol&) {}, panel_style::kFocus},
+        {"modify", [](zemcontrol& z) { z.set_box_modify(); }, panel_style::kEdit},
         {"modify then default",
          [](zemcontrol& z) {
              z.set_box_modify();
              z.set_box_default();
          },
-         kOrange},
+         panel_style::kFocus},
     };
     for (const Case& c : cases) {
         zemcontrol z(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
         c.act(z);
-        EXPECT_TRUE(z.box->styleSheet().contains(c.colour)) << c.name;
-        EXPECT_TRUE(z.left_label->styleSheet().contains(c.colour)) << c.name;
-        EXPECT_TRUE(z.right_label->styleSheet().contains(c.colour)) << c.name;
+        EXPECT_EQ(panel_style::stateOf(z.box), c.state) << c.name;
+        EXPECT_EQ(panel_style::stateOf(z.left_label), c.state) << c.name;
+        EXPECT_EQ(panel_style::stateOf(z.right_label), c.state) << c.name;
         EXPECT_EQ(z.left_label->text(), "<");
         EXPECT_EQ(z.right_label->text(), ">");
         EXPECT_EQ(z.box->objectName(), "zemcontrol");
@@ -168,12 +166,12 @@ TEST_F(UserModePage, SavedModeShowsSummaryAndWindowsWithTheCropNumber) {
     // The row without More: Invoke and Delete alternate; Back leaves the row.
     key(kKeyOk);
     EXPECT_EQ(page().ui_level, 1);
-    EXPECT_TRUE(page().selector->box->styleSheet().contains(kBlue));
+    EXPECT_EQ(panel_style::stateOf(page().selector->box), panel_style::kEdit);
     keys({kKeyRight, kKeyRight});
     EXPECT_EQ(page().ui_button, 0);
     key(kKeyBack);
     EXPECT_EQ(page().ui_level, 0);
-    EXPECT_TRUE(page().selector->box->styleSheet().contains(kOrange));
+    EXPECT_EQ(panel_style::stateOf(page().selector->box), panel_style::kFocus);
 }
 
 TEST_F(UserModePage, EveryLanguageFits) {

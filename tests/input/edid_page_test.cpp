@@ -16,10 +16,6 @@
 namespace {
 
 constexpr int kHdmi1 = 2, kHdmi3 = 4, kExt = 0;
-const char* const kFieldFocus =
-    "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);";
-const char* const kFieldChanging =
-    "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,0,0);";
 
 int takeApply() {
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
@@ -82,12 +78,12 @@ TEST_F(EdidPage, TabsWrapAndTheEditRowWraps) {
         EXPECT_EQ(cardName(), "HDMI1");
         key(kKeyOk);
         EXPECT_TRUE(find<QWidget>("frame_add")->isVisible());
-        EXPECT_EQ(find<QLineEdit>("lineEdit_W")->styleSheet(), kFieldFocus);
+        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_W")), panel_style::kFocus);
         key(kKeyLeft);
         EXPECT_EQ(g_edidset->item, 5) << "Left on the width goes to SAVE";
         key(kKeyRight);
         EXPECT_EQ(g_edidset->item, 0);
-        EXPECT_EQ(find<QLineEdit>("lineEdit_W")->styleSheet(), kFieldFocus);
+        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_W")), panel_style::kFocus);
         shot("edit-row");
     });
 }
@@ -129,7 +125,7 @@ TEST_F(EdidPage, AStoredFiftyStaysFiftyThroughLevelTwo) {
         keys({kKeyRight, kKeyRight, kKeyOk});  // HDMI3, its edit row
         EXPECT_EQ(rate(), "50");
         keys({kKeyRight, kKeyRight, kKeyOk});  // the rate, level 2
-        EXPECT_EQ(find<QLabel>("label_rate")->styleSheet(), kFieldChanging);
+        EXPECT_EQ(panel_style::stateOf(find<QLabel>("label_rate")), panel_style::kEdit);
         key(kKeyOk);
         EXPECT_EQ(rate(), "50") << "OK without a choice keeps it";
         key(kKeyOk);
@@ -158,7 +154,7 @@ TEST_F(EdidPage, RequestsNoEdidCanDescribeAreRefused) {
             keys({kKeyLeft, kKeyOk});
             EXPECT_EQ(request(kHdmi1), (std::vector<int>{1920, 1080, 60}));
             EXPECT_EQ(takeApply(), 0);
-            EXPECT_EQ(find<QLineEdit>("lineEdit_W")->styleSheet(), kFieldChanging);
+            EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_W")), panel_style::kEdit);
             EXPECT_TRUE(find<QWidget>("frame_add")->isVisible()) << "the edit stays open";
             EXPECT_EQ(card(), "1920x1080@60Hz");
             shot(QString("refused-%1").arg(*w ? w : "empty"));

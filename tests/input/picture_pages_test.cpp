@@ -119,8 +119,7 @@ TEST_F(PicturePages, BackBeforeAnyStepWritesTheStartingValueAgain) {
         EXPECT_EQ(store().rd16(kSharpness), 53);
         key(kKeyBack);
         EXPECT_EQ(store().rd16(kSharpness), 50);
-        EXPECT_EQ(find<QLineEdit>("lineEdit_Sharpness")->styleSheet(),
-                  QString(picture_style::kFieldFocus))
+        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_Sharpness")), panel_style::kFocus)
             << "Back ends the edit, not the page";
     });
     EXPECT_EQ(g_page_focus, kPageImageQuality);
@@ -217,8 +216,7 @@ TEST_F(PicturePages, GainsStepLikeThePictureValues) {
         key(kKeyRight);  // dropped while the step before waits for its apply
         key(kKeyOk);
         EXPECT_EQ(store().rd16(kBlue), 0);
-        EXPECT_EQ(find<QLineEdit>("lineEdit_name_blue")->styleSheet(),
-                  QString(picture_style::kFieldFocus));
+        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_name_blue")), panel_style::kFocus);
         key(kKeyOk);
         stepped({kKeyRight, kKeyRight});
         key(kKeyBack);

@@ -131,8 +131,7 @@ TEST_F(SourcePage, OneWindowRingsThroughItsTabAndTheTwoButtons) {
                 shot("start");
                 key(kKeyRight);
                 EXPECT_EQ(page().ui_select, 6);
-                EXPECT_EQ(page().ui->button_inputcut->styleSheet(),
-                          "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);");
+                EXPECT_EQ(panel_style::stateOf(page().ui->button_inputcut), panel_style::kFocus);
                 key(kKeyRight);
                 EXPECT_EQ(page().ui_select, 7);
                 key(kKeyRight);

@@ -18,10 +18,6 @@
 
 namespace {
 
-const char* const kFocus =
-    "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
-    "rgb(255,171,84);border-radius:10px;padding:2px 4px";
-
 QStringList g_log;
 void keepLog(QtMsgType, const QMessageLogContext&, const QString& msg) {
     g_log << msg;
@@ -78,7 +74,8 @@ protected:
     }
     int focusedOf(const Menu& m) const {
         for (size_t i = 0; i < m.buttons.size(); ++i)
-            if (find<QPushButton>(m.buttons[i])->styleSheet() == kFocus) return int(i);
+            if (panel_style::stateOf(find<QPushButton>(m.buttons[i])) == panel_style::kFocus)
+                return int(i);
         return -1;
     }
     QtMessageHandler old_ = nullptr;

@@ -13,13 +13,6 @@
 
 namespace {
 
-const char* const kComboEdit =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboFocus =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-
 class LcdDisplayPage : public PanelTest {
 protected:
     void SetUp() override {
@@ -105,7 +98,7 @@ TEST_F(LcdDisplayPage, EachRowsEditStartsFromItsOwnTime) {
             for (int k : c.keys) key(k);
             EXPECT_EQ(g_auto_lock_time, c.lock_time);
             EXPECT_EQ(lock()->currentText(), c.shown);
-            EXPECT_EQ(lock()->styleSheet(), kComboFocus);
+            EXPECT_EQ(panel_style::stateOf(lock()), panel_style::kFocus);
             EXPECT_EQ(g_back_to_mainwindow_time, 6000u);
         }});
         stopPanel();
@@ -115,7 +108,7 @@ TEST_F(LcdDisplayPage, EachRowsEditStartsFromItsOwnTime) {
 TEST_F(LcdDisplayPage, EditModeChoosesAndReopeningShowsTheChoice) {
     onPage({[this] {
                 key(kKeyOk);
-                EXPECT_EQ(back()->styleSheet(), kComboEdit);
+                EXPECT_EQ(panel_style::stateOf(back()), panel_style::kEdit);
                 key(kKeyRight);
                 EXPECT_EQ(back()->currentText(), "60");
                 shot("editing");
@@ -149,12 +142,12 @@ TEST_F(LcdDisplayPage, ALanguageChangeWhileEditingEndsItAndRefillsBothRows) {
         keys({kKeyRight, kKeyOk, kKeyRight});
         EXPECT_EQ(lock()->currentText(), "10min");
         setLanguage(0);
-        EXPECT_EQ(lock()->styleSheet(), kComboFocus);
+        EXPECT_EQ(panel_style::stateOf(lock()), panel_style::kFocus);
         EXPECT_EQ(lock()->currentText(), QString::fromUtf8("5分钟")) << "refilled from the time";
         EXPECT_EQ(back()->currentText(), "30");
         shot("edit-ended");
         key(kKeyRight);  // not editing any more: moves the focus
-        EXPECT_EQ(back()->styleSheet(), kComboFocus);
+        EXPECT_EQ(panel_style::stateOf(back()), panel_style::kFocus);
         EXPECT_EQ(g_auto_lock_time, 30000u);
     }});
 }

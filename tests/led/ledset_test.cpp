@@ -220,9 +220,7 @@ TEST_F(LedSetPage, SpliceChoicesFillTheOutputs) {
             const Fields before = shown();
             moveTo(ledset::kCombo);
             key(kKeyOk);
-            EXPECT_EQ(g_ledset->ui->comboBox->styleSheet(),
-                      "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-                      "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}");
+            EXPECT_EQ(panel_style::stateOf(g_ledset->ui->comboBox), panel_style::kEdit);
             for (int i = 0; i < std::abs(c.steps); ++i) key(c.steps > 0 ? kKeyRight : kKeyLeft);
             EXPECT_EQ(g_ledset->ui->comboBox->currentIndex(), c.picture);
             EXPECT_EQ(shown(), before) << "nothing changes before the second OK";
@@ -234,9 +232,7 @@ TEST_F(LedSetPage, SpliceChoicesFillTheOutputs) {
                       QSize(70, 20));
             EXPECT_FALSE(want.isNull());
             key(kKeyRight);  // out of edit mode: the focus moves on
-            EXPECT_EQ(g_ledset->ui->lineEdit_out1_width->styleSheet(),
-                      "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px "
-                      "solid rgb(255,171,84);");
+            EXPECT_EQ(panel_style::stateOf(g_ledset->ui->lineEdit_out1_width), panel_style::kFocus);
             ++at_;
         }});
         stopPanel();
@@ -472,9 +468,7 @@ TEST_F(LedSetPage, ANewSizeFromElsewhereRefillsTheFields) {
         store().test_signal(1);
         EXPECT_EQ(shown(), (Fields{2560, 1440, 2560, 722, 2560, 718}));
         EXPECT_EQ(g_ledset->ui->comboBox->currentIndex(), 1);
-        EXPECT_EQ(g_ledset->ui->lineEdit_ledh->styleSheet(),
-                  "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid "
-                  "rgb(255,171,84);")
+        EXPECT_EQ(panel_style::stateOf(g_ledset->ui->lineEdit_ledh), panel_style::kFocus)
             << "the focus stays";
         store().test_signal(1);  // saved: nothing changed since
         EXPECT_EQ(shown().w, 2560);

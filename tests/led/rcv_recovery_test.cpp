@@ -67,7 +67,8 @@ TEST_F(RecoveryPage, QueryListsTheCardAndRecoveryIsPostedForIt) {
               EXPECT_FALSE(g_qround_bar.isNull());
               key(kKeyRight);
               key(kKeyBack);
-              EXPECT_TRUE(find<QPushButton>("Button_check")->styleSheet().contains("255,171,84"))
+              EXPECT_TRUE(panel_style::stateOf(find<QPushButton>("Button_check")) ==
+                          panel_style::kFocus)
                   << "keys refused under the ring";
               shot("ring");
               jobEnds({{"01/05/04/12"}});
@@ -114,7 +115,8 @@ TEST_F(RecoveryPage, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
               key(kKeyOk);
               EXPECT_EQ(g_send_para[send_para::kTask].load(), 0)
                   << "nothing shown: no recovery onto the old entry";
-              EXPECT_TRUE(find<QPushButton>("Button_check")->styleSheet().contains("255,171,84"));
+              EXPECT_TRUE(panel_style::stateOf(find<QPushButton>("Button_check")) ==
+                          panel_style::kFocus);
           }});
 }
 

@@ -5,6 +5,7 @@
 // disk pulled, and the PC's write or deletion of a scan file closing the page.
 #include "ui/led/smart_mapping.h"
 
+#include <QAbstractButton>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
@@ -65,10 +66,15 @@ protected:
         return Item::until([] { return g_tip->isVisible(); });
     }
     static int screen() { return g_smartmapping->ui->stackedWidget->currentIndex(); }
-    static QString style(const char* name) {
-        return g_smartmapping->findChild<QWidget*>(name)->styleSheet();
+    static panel_style::State state(const char* name) {
+        return panel_style::stateOf(g_smartmapping->findChild<QWidget*>(name));
     }
-    static bool focused(const char* name) { return style(name).contains("255,171,84"); }
+    static bool focused(const char* name) {
+        return state(name) == panel_style::kFocus || state(name) == panel_style::kDimmedFocus;
+    }
+    static bool dimmed(const char* name) {
+        return state(name) == panel_style::kDimmed || state(name) == panel_style::kDimmedFocus;
+    }
     void scanFile(const std::string& dir, const std::string& name) {
         writeFile(dir + "/" + name, "scan");
     }
@@ -120,7 +126,7 @@ TEST_F(SmartMappingPage, TopRowSkipsLoadScanOnlyWithoutScanFiles) {
         SCOPED_TRACE(testing::Message() << r.files << " files, key " << r.key);
         if (r.files) scanFile("/mnt/usb1", "a.qzfile");
         onPage({[&] {
-            EXPECT_EQ(style("Button_loadscan").contains("gray"), r.files == 0);
+            EXPECT_EQ(dimmed("Button_loadscan"), r.files == 0);
             for (int s : r.screens) {
                 key(r.key);
                 EXPECT_EQ(screen(), s);
@@ -129,6 +135,44 @@ TEST_F(SmartMappingPage, TopRowSkipsLoadScanOnlyWithoutScanFiles) {
             shot(r.files ? "top-with-files" : "top-without-files");
         }});
     }
+}
+
+// Next and Previous read as such in every language, on every screen that has them.
+TEST_F(SmartMappingPage, NextAndPreviousReadRightInRussianAndVietnamese) {
+    const struct {
+        int language;
+        const char* next;
+        const char* previous;
+    } cases[] = {{2, "Далее", "Назад"}, {3, "Bước tiếp theo", "Thao tác\nphía trước"}};
+    // The words of a button: its text, or those of the wrapping label over it.
+    const auto words = [](const char* name) {
+        auto* b = g_smartmapping->findChild<QAbstractButton*>(name);
+        auto* label = b->findChild<QLabel*>("words");
+        return label ? label->text() : b->text();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        g_language = uint8_t(c.language);
+        store().ram[ZemRamPara::kRamLanguage] = uint8_t(c.language);
+        scanFile("/mnt/usb1", "a.qzfile");
+        onPage({[&] {
+            key(kKeyOk);
+            EXPECT_EQ(words("Button_next"), c.next);
+            keys({kKeyLeft, kKeyOk});
+            EXPECT_EQ(words("Button_next_2"), c.next);
+            EXPECT_EQ(words("Button_front_2"), c.previous);
+            keys({kKeyLeft, kKeyOk});
+            EXPECT_EQ(words("Button_front_3"), c.previous);
+            keys({kKeyBack, kKeyBack, kKeyBack, kKeyRight, kKeyOk});
+            ASSERT_EQ(screen(), S::kScanPort);
+            EXPECT_EQ(words("Button_next_5"), c.next);
+            keys({kKeyLeft, kKeyOk});
+            ASSERT_EQ(screen(), S::kScanFiles);
+            EXPECT_EQ(words("Button_front_6"), c.previous);
+            shot(QString("files-%1").arg(c.language));
+        }});
+    }
+    g_language = 1;
 }
 
 // ---- Quick lighting ----
@@ -387,13 +431,12 @@ TEST_F(SmartMappingPage, TheListPagesThroughAtMostOneHundredFiles) {
             keys({kKeyOk, kKeyLeft, kKeyOk});  // Next
             EXPECT_EQ(screen(), S::kScanFiles);
             EXPECT_EQ(g_smartmapping->file_count, r.count);
-            EXPECT_EQ(g_smartmapping->last_page, r.last_page);
+            EXPECT_EQ(g_smartmapping->list.last_page, r.last_page);
             QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
             EXPECT_EQ(frame->findChildren<QPushButton*>(QRegularExpression("^\\d$")).size(),
                       r.on_first_page);
-            EXPECT_EQ(frame->findChild<QPushButton*>("Button_next_page") != nullptr,
-                      r.last_page > 0);
-            EXPECT_EQ(frame->findChild<QLabel*>("label_no_file") != nullptr, r.count == 0);
+            EXPECT_EQ(g_smartmapping->list.next_arrow != nullptr, r.last_page > 0);
+            EXPECT_EQ(frame->findChild<QLabel*>("label_empty") != nullptr, r.count == 0);
             shot(QString("files-%1").arg(r.count));
         }});
     }
@@ -407,10 +450,10 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
                 keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
                 ASSERT_EQ(screen(), S::kScanFiles);
                 keys({kKeyRight, kKeyRight, kKeyRight});  // the fourth file, on page 2
-                EXPECT_EQ(g_smartmapping->current_page, 1);
+                EXPECT_EQ(g_smartmapping->list.current_page, 1);
                 EXPECT_EQ(g_smartmapping->file_select, 3);
                 key(kKeyRight);
-                EXPECT_EQ(g_smartmapping->current_page, 0) << "past the last file: the first";
+                EXPECT_EQ(g_smartmapping->list.current_page, 0) << "past the last file: the first";
                 keys({kKeyLeft, kKeyRight, kKeyRight});
                 EXPECT_EQ(g_smartmapping->file_select, 2);
                 EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/mnt/usb1/usb"));
@@ -433,6 +476,24 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
             }});
 }
 
+// A name too long for its row is cut with "…" in its kind's colour: green for the disk's.
+TEST_F(SmartMappingPage, ALongNameIsCutKeepingItsColour) {
+    scanFile("/data/smartmapping", "box.qzfile");
+    scanFile("/mnt/usb1", std::string(120, 'W') + ".qzfile");
+    onPage({[&] {
+        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+        ASSERT_EQ(screen(), S::kScanFiles);
+        const PagedList& list = g_smartmapping->list;
+        ASSERT_NE(list.slot_labels[1], nullptr);
+        const QString usb = list.slot_labels[1]->text();
+        EXPECT_TRUE(usb.endsWith(QString::fromUtf8("…</font>"))) << usb.toStdString();
+        EXPECT_TRUE(usb.contains("#00ff00", Qt::CaseInsensitive)) << usb.toStdString();
+        EXPECT_FALSE(usb.contains("#ffffff", Qt::CaseInsensitive)) << usb.toStdString();
+        EXPECT_TRUE(list.slot_labels[0]->text().contains("#ffffff", Qt::CaseInsensitive));
+        shot("long-name");
+    }});
+}
+
 TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
     scanFile("/mnt/usb1", "a.qzfile");
     scanFile("/mnt/usb1", "b\nc.qzfile");
@@ -440,7 +501,8 @@ TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
                 keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
                 QFrame* frame = g_smartmapping->findChild<QFrame*>("frame_file");
                 QStringList shown;
-                for (QLabel* l : frame->findChildren<QLabel*>()) shown << l->text();
+                for (QLabel* l : frame->findChildren<QLabel*>())
+                    shown << l->text().remove(QRegularExpression("<[^>]*>")).trimmed();
                 EXPECT_TRUE(shown.contains("bc.qzfile")) << shown.join(",").toStdString();
                 // Back to screen 4 by touch: the keys follow.
                 click("Button_front_6");
@@ -463,30 +525,43 @@ TEST_F(SmartMappingPage, TheDiskPulledOnTheListCollectsItAgain) {
             }});
 }
 
-// The files screen left for the top row, then Right on to the mapping item: a disk change
-// afterwards stays on the mapping screen.
-TEST_F(SmartMappingPage, BrowsingToMappingLeavesTheFilesScreenBehind) {
-    scanFile("/mnt/usb1", "a.qzfile");
-    onPage({[&] {
-                keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
-                ASSERT_EQ(screen(), S::kScanFiles);
-                keys({kKeyBack, kKeyBack, kKeyRight, kKeyRight});
-                ASSERT_EQ(screen(), S::kMapping);
-                pullUsbDisk();
-                refresh(101);
-            },
-            tipShown(), [&] { tick(TIP::kShowTicks); },
-            [&] {
-                EXPECT_EQ(screen(), S::kMapping) << "not pulled back to the files";
-                shot("mapping-after-disk-change");
-            }});
+// The files screen left for the top row, then on to each top item: a disk change afterwards
+// stays on that item's screen.
+TEST_F(SmartMappingPage, BrowsingTheTopRowLeavesTheFilesScreenBehind) {
+    const struct {
+        const char* item;
+        std::vector<int> keys;  // from Load scan on the top row
+        int screen;
+    } cases[] = {{"debugging screen", {kKeyLeft}, S::kCabinet},
+                 {"load scan", {}, S::kScanPort},
+                 {"curing", {kKeyRight}, S::kCuring},
+                 {"mapping", {kKeyRight, kKeyRight}, S::kMapping}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        mountUsbDisk();  // the case before pulled it
+        scanFile("/mnt/usb1", "a.qzfile");
+        onPage({[&] {
+                    keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+                    ASSERT_EQ(screen(), S::kScanFiles);
+                    keys({kKeyBack, kKeyBack});
+                    for (int k : c.keys) key(k);
+                    ASSERT_EQ(screen(), c.screen);
+                    pullUsbDisk();
+                    refresh(101);
+                },
+                tipShown(), [&] { tick(TIP::kShowTicks); },
+                [&] {
+                    EXPECT_EQ(screen(), c.screen) << "not pulled back to the files";
+                    shot(QString("after-disk-change-%1").arg(c.screen));
+                }});
+    }
 }
 
 TEST_F(SmartMappingPage, ManyOtherFilesDoNotCountAsScanFiles) {
     for (int i = 0; i < 256; ++i) scanFile("/data/smartmapping", "f" + std::to_string(i) + ".bin");
     onPage({[&] {
         EXPECT_EQ(g_smartmapping->scan_file_count, 0);
-        EXPECT_TRUE(style("Button_loadscan").contains("gray"));
+        EXPECT_TRUE(dimmed("Button_loadscan"));
     }});
     scanFile("/mnt/usb1", "x.qzfile");
     onPage({[&] { EXPECT_EQ(g_smartmapping->scan_file_count, 1); }});

@@ -15,10 +15,6 @@
 
 namespace {
 
-const char* const kTileFocus = "border:1px solid rgb(255,171,84);";
-const char* const kCloseFocus =
-    "color: rgb(255, 255, 255); background-color:rgb(0,0,0);border:1px solid rgb(255,171,84);";
-
 int takeApply() {
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     int n = 0;
@@ -37,7 +33,7 @@ protected:
         session(steps);
     }
     int pattern() const { return store().ram[ZemRamPara::kRamTestPattern]; }
-    // The index of the element with the focus style, -1 when none or more than one has it.
+    // The index of the element drawn in focus, -1 when none or more than one has it.
     static int focused() {
         Ui::test_chart* ui = g_test_chart->ui;
         QWidget* const ring[9] = {ui->label_test1, ui->label_test2, ui->label_test3,
@@ -45,7 +41,7 @@ protected:
                                   ui->label_test7, ui->label_test8, ui->Button_closetest};
         int at = -1;
         for (int i = 0; i < 9; ++i) {
-            if (ring[i]->styleSheet() != (i < 8 ? kTileFocus : kCloseFocus)) continue;
+            if (panel_style::stateOf(ring[i]) != panel_style::kFocus) continue;
             if (at >= 0) return -1;
             at = i;
         }

@@ -15,15 +15,6 @@
 
 namespace {
 
-const char* const kFocus =
-    "background-color: rgb(33, 36, 53); border:2px solid "
-    "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
-const char* const kUnavailable =
-    "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
-const char* const kUnavailableFocus =
-    "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px "
-    "4px;color:rgb(255,255,255)";
-
 // Child pages not part of the program yet stand in as counters of their openers, noting how
 // many event loops ran when they were opened.
 int g_opened[kPageCount];
@@ -66,7 +57,10 @@ protected:
                      if (g_advancedoption) key(kKeyBack);
                  }});
     }
-    QString recoveryStyle() { return find<QPushButton>("Button_rcv_recovery")->styleSheet(); }
+    // The style state the menu drew the recovery entry in.
+    panel_style::State recoveryStyle() {
+        return panel_style::stateOf(find<QPushButton>("Button_rcv_recovery"));
+    }
 };
 
 TEST_F(AdvancedOptions, RecoveryEntryByTheFolder) {
@@ -85,13 +79,14 @@ TEST_F(AdvancedOptions, RecoveryEntryByTheFolder) {
         g_opened[kPageRcvRecovery] = 0;
         onPage([&] {
             keys({kKeyRight, kKeyRight});
-            EXPECT_EQ(recoveryStyle(), c.available ? QString(kFocus) : QString(kUnavailableFocus));
+            EXPECT_EQ(recoveryStyle(),
+                      c.available ? panel_style::kFocus : panel_style::kDimmedFocus);
             key(kKeyOk);
             EXPECT_EQ(g_opened[kPageRcvRecovery], c.available ? 1 : 0);
             shot(c.name);
             key(kKeyRight);
             if (!c.available) {
-                EXPECT_EQ(recoveryStyle(), QString(kUnavailable));
+                EXPECT_EQ(recoveryStyle(), panel_style::kDimmed);
             }
         });
     }
@@ -103,15 +98,15 @@ TEST_F(AdvancedOptions, AFileThePcFinishedAndFilesThePcDeleted) {
         keys({kKeyRight, kKeyRight});
         recoveryFiles(1);
         refresh(1);
-        EXPECT_EQ(recoveryStyle(), QString(kUnavailableFocus)) << "only the file end recounts";
+        EXPECT_EQ(recoveryStyle(), panel_style::kDimmedFocus) << "only the file end recounts";
         refresh(103);
-        EXPECT_EQ(recoveryStyle(), QString(kFocus));
+        EXPECT_EQ(recoveryStyle(), panel_style::kFocus);
         removeTree(local("/data/rcvrecovery"));
         platform::makeParentDirs("/data/rcvrecovery/x");
         std::thread link([] { emit comm_bridge::pInstance()->sig_file_deleted(1); });
         link.join();
         settle();
-        EXPECT_EQ(recoveryStyle(), QString(kUnavailableFocus));
+        EXPECT_EQ(recoveryStyle(), panel_style::kDimmedFocus);
         key(kKeyOk);
         EXPECT_EQ(g_opened[kPageRcvRecovery], 0);
         shot("deleted");
@@ -129,10 +124,10 @@ TEST_F(AdvancedOptions, ADeleteActsOnlyWithThePageInFront) {
         settle();
         g_page_focus = kPageAdvancedOption;
         keys({kKeyRight, kKeyRight});
-        EXPECT_EQ(recoveryStyle(), QString(kFocus));
+        EXPECT_EQ(recoveryStyle(), panel_style::kFocus);
         emit comm_bridge::pInstance()->sig_file_deleted(0);  // the smart-mapping folder
         settle();
-        EXPECT_EQ(recoveryStyle(), QString(kFocus));
+        EXPECT_EQ(recoveryStyle(), panel_style::kFocus);
     });
 }
 
@@ -187,6 +182,18 @@ TEST_F(AdvancedOptions, OkAndBackHintsUnderTheMenu) {
             EXPECT_EQ(label->y(), 220) << "under the menu, where the options menu has it";
         }
         shot("hints");
+    });
+}
+
+// The recovery entry's one Russian word, too long for a line, is broken with a hyphen.
+TEST_F(AdvancedOptions, TheRussianRecoveryWordBreaksWithAHyphen) {
+    store().ram[ZemRamPara::kRamLanguage] = 2;
+    g_language = 2;
+    onPage([this] {
+        const QStringList lines = find<QPushButton>("Button_rcv_recovery")->text().split('\n');
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_TRUE(lines[0].endsWith('-')) << lines.join("|").toStdString();
+        shot("russian");
     });
 }
 

@@ -40,7 +40,8 @@ protected:
         ASSERT_EQ(g_page_focus, kPageMain);
     }
     Ui::MainWindow& menu() const { return *g_mainwindow->ui; }
-    QString styleOf(QWidget* w) const { return w->styleSheet(); }
+    // The style state the page drew the item in.
+    panel_style::State styleOf(QWidget* w) const { return panel_style::stateOf(w); }
     int refreshesOf(const std::function<void()>& action) {
         int n = 0;
         auto c = QObject::connect(&store(), &ZemRamPara::sig_update_para, [&n](int) { ++n; });
@@ -51,23 +52,24 @@ protected:
 };
 
 TEST_F(PanelFrame, TheFocusWrapsBothWaysAndCarriesTheFocusStyle) {
-    using namespace panel_style;
-    EXPECT_EQ(styleOf(menu().machinestate), kMenuFocus);
+    EXPECT_EQ(styleOf(menu().machinestate), panel_style::kFocus);
     shot("machinestate");
     key(kKeyLeft);
-    EXPECT_EQ(styleOf(menu().tools), kSmallFocus) << "Left on item 0 lands on the last item";
-    EXPECT_EQ(styleOf(menu().machinestate), kMenuNormal);
+    EXPECT_EQ(styleOf(menu().tools), panel_style::kFocus)
+        << "Left on item 0 lands on the last item";
+    EXPECT_EQ(styleOf(menu().machinestate), panel_style::kNormal);
     shot("tools");
     key(kKeyRight);
-    EXPECT_EQ(styleOf(menu().machinestate), kMenuFocus) << "Right on the last item lands on 0";
+    EXPECT_EQ(styleOf(menu().machinestate), panel_style::kFocus)
+        << "Right on the last item lands on 0";
     keys({'R', 'R', 'R'});
-    EXPECT_EQ(styleOf(menu().option), kMenuFocus);
+    EXPECT_EQ(styleOf(menu().option), panel_style::kFocus);
     key(kKeyRight);
-    EXPECT_EQ(styleOf(menu().option), kMenuNormal);
-    EXPECT_EQ(styleOf(menu().Button_lock), kSmallFocus);
+    EXPECT_EQ(styleOf(menu().option), panel_style::kNormal);
+    EXPECT_EQ(styleOf(menu().Button_lock), panel_style::kFocus);
     shot("lock");
     key('S');
-    EXPECT_EQ(styleOf(menu().option), kMenuFocus);
+    EXPECT_EQ(styleOf(menu().option), panel_style::kFocus);
 }
 
 TEST_F(PanelFrame, TheKeyLockStopsTheKeypadLettersAndModeButNotTheFrontKeys) {
@@ -103,9 +105,9 @@ TEST_F(PanelFrame, TheKeyLockStopsTheKeypadLettersAndModeButNotTheFrontKeys) {
     }
     // The front keys and their twins keep working.
     keys({kKeyRight, 'R'});
-    EXPECT_EQ(styleOf(menu().custommode), panel_style::kMenuFocus);
+    EXPECT_EQ(styleOf(menu().custommode), panel_style::kFocus);
     keys({'S', kKeyLeft});
-    EXPECT_EQ(styleOf(menu().machinestate), panel_style::kMenuFocus);
+    EXPECT_EQ(styleOf(menu().machinestate), panel_style::kFocus);
     shot("locked");
 
     // Unlocked by OK on the lock button: every letter acts, Mode too.
@@ -159,7 +161,7 @@ class ChainPage : public PanelPage<QDialog, ChainPage> {
 public:
     explicit ChainPage(int id) : PanelPage(id, nullptr) {
         auto* b = new QPushButton("item", this);
-        focus.setItems({{b, panel_style::kSmallNormal, panel_style::kSmallFocus}});
+        focus.setItems({{b, panel_style::kSmall}});
     }
     void syncUpdate() {}
     void language_changed() override { ++retexts; }

@@ -29,7 +29,8 @@ protected:
         key(kKeyOk);
     }
     Ui::MainWindow& menu() const { return *g_mainwindow->ui; }
-    QString styleOf(QWidget* w) const { return w->styleSheet(); }
+    // The style state the page drew the item in.
+    panel_style::State styleOf(QWidget* w) const { return panel_style::stateOf(w); }
     // From the main menu's first item to tool button n of the bar.
     void focusTool(int n) {
         keys({kKeyLeft, kKeyOk});
@@ -41,7 +42,7 @@ protected:
     }
     bool gridFocusOn(int slot) const {
         return g_mainwindow->grid_index == slot &&
-               g_mainwindow->grid_buttons[slot]->styleSheet().contains("255,171,84");
+               panel_style::stateOf(g_mainwindow->grid_buttons[slot]) == panel_style::kFocus;
     }
     QLabel* usingLabel(int slot) const {
         for (QLabel* l : g_mode[slot]->findChildren<QLabel*>())
@@ -64,19 +65,18 @@ protected:
 };
 
 TEST_F(MainMenu, TheToolsBarOpensOnItsFirstButtonAndBackReturnsToTools) {
-    using namespace panel_style;
     focusTool(1);
     EXPECT_TRUE(menu().widget->isVisible());
-    EXPECT_EQ(styleOf(menu().toolButton1), kSmallFocus);
+    EXPECT_EQ(styleOf(menu().toolButton1), panel_style::kFocus);
     shot("bar");
     key(kKeyLeft);
-    EXPECT_EQ(styleOf(menu().toolButton4), kSmallFocus) << "the bar's focus wraps";
+    EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kFocus) << "the bar's focus wraps";
     keys({kKeyRight, kKeyRight});
-    EXPECT_EQ(styleOf(menu().toolButton2), kSmallFocus);
+    EXPECT_EQ(styleOf(menu().toolButton2), panel_style::kFocus);
     key(kKeyBack);
     EXPECT_FALSE(menu().widget->isVisible());
-    EXPECT_EQ(styleOf(menu().tools), kSmallFocus);
-    EXPECT_EQ(styleOf(menu().toolButton2), kSmallNormal);
+    EXPECT_EQ(styleOf(menu().tools), panel_style::kFocus);
+    EXPECT_EQ(styleOf(menu().toolButton2), panel_style::kNormal);
     click("tools");  // a touch opens it too, and again closes it
     EXPECT_TRUE(menu().widget->isVisible());
     click("tools");
@@ -151,7 +151,7 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
     EXPECT_EQ(g_mainwindow->preset_done, 1);
     key(kKeyBack);
     EXPECT_FALSE(g_mainwindow->widget_mode->isVisible());
-    EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kSmallFocus);
+    EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kFocus);
 }
 
 TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {

@@ -14,10 +14,6 @@
 
 namespace {
 
-const char* const kFocusStyle =
-    "background-color: rgb(33, 36, 53); border:2px solid "
-    "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
-
 // Log lines of the openers of pages not built yet.
 QStringList g_log;
 void keepLog(QtMsgType, const QMessageLogContext&, const QString& msg) {
@@ -43,7 +39,7 @@ protected:
                                          page().ui->image_quality, page().ui->test_chart,
                                          page().ui->smart_mapping, page().ui->AdvanceButton};
         for (int i = 0; i < 8; ++i)
-            if (buttons[i]->styleSheet() == kFocusStyle) return i;
+            if (panel_style::stateOf(buttons[i]) == panel_style::kFocus) return i;
         return -1;
     }
 };
@@ -52,16 +48,16 @@ TEST_F(OptionPage, FocusRingsBothWaysAndMainMenuComesBack) {
     onPage({[this] {
         ASSERT_NE(g_option, nullptr);
         EXPECT_EQ(g_page_focus, kPageOption);
-        EXPECT_EQ(page().ui->output_set->styleSheet(), kFocusStyle);
+        EXPECT_EQ(panel_style::stateOf(page().ui->output_set), panel_style::kFocus);
         key(kKeyLeft);
         EXPECT_EQ(focused(), 7);
-        EXPECT_EQ(page().ui->AdvanceButton->styleSheet(), kFocusStyle);
-        EXPECT_NE(page().ui->output_set->styleSheet(), kFocusStyle);
+        EXPECT_EQ(panel_style::stateOf(page().ui->AdvanceButton), panel_style::kFocus);
+        EXPECT_NE(panel_style::stateOf(page().ui->output_set), panel_style::kFocus);
         key(kKeyRight);
         EXPECT_EQ(focused(), 0);
         for (int i = 0; i < 5; ++i) key('R');
         EXPECT_EQ(focused(), 5);
-        EXPECT_EQ(page().ui->test_chart->styleSheet(), kFocusStyle);
+        EXPECT_EQ(panel_style::stateOf(page().ui->test_chart), panel_style::kFocus);
         shot("focus-test-chart");
     }});
     EXPECT_EQ(g_option, nullptr);

@@ -1,6 +1,9 @@
 // The helpers every page shares: the keypad number reader, the picture names (each one drawn in
 // every language) and the parameter-RAM reads.
+#include <QComboBox>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -46,6 +49,39 @@ TEST(KeypadNumber, ReadsDigitsInRangeAndNamesEachFault) {
 
 class PageHelpers : public PanelTest {};
 
+// The fit test's layout check: a field over its parent's edge or over a neighbour's words is
+// found; a field beside the words in a wider label, or a drawn line over the edge, is not.
+TEST_F(PageHelpers, TheFitCheckFindsFieldsOverTheEdgeOrANeighboursWords) {
+    struct Case {
+        const char* name;
+        QRect field;
+        bool combo, line;  // a combo; a read-only line edit without text (a drawn line)
+        bool found;
+    };
+    const Case cases[] = {
+        {"inside, beside the words", {70, 0, 40, 20}, false, false, false},
+        {"over the words", {20, 0, 40, 20}, false, false, true},
+        {"over the right edge", {130, 25, 40, 20}, false, false, true},
+        {"over the bottom edge", {70, 40, 40, 20}, false, false, true},
+        {"a combo over the words", {20, 0, 40, 20}, true, false, true},
+        {"a drawn line over the edge", {0, 30, 400, 1}, false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget page;
+        page.resize(160, 50);
+        auto* words = new QLabel("Words", &page);
+        words->setGeometry(0, 0, 120, 20);  // wider than its words, which sit on the left
+        QWidget* field =
+            c.combo ? static_cast<QWidget*>(new QComboBox(&page)) : new QLineEdit(&page);
+        if (c.line) static_cast<QLineEdit*>(field)->setReadOnly(true);
+        field->setObjectName("field");
+        field->setGeometry(c.field);
+        const std::vector<std::string> found = widgetsCrossing(&page);
+        EXPECT_EQ(!found.empty(), c.found) << (found.empty() ? "" : found.front());
+    }
+}
+
 TEST_F(PageHelpers, EveryPictureNameIsDrawnInEveryLanguage) {
     static const char* const kPrefixes[kLanguageCount] = {"", "en_", "ru_", "vn_", "tn_"};
     for (int lang = 0; lang < kLanguageCount; ++lang) {
@@ -89,7 +125,7 @@ TEST_F(PageHelpers, TheSharedInputPictureIsNoNamedConnector) {
 TEST_F(PageHelpers, SharedWordsAndRamReads) {
     g_language = 1;
     EXPECT_EQ(text(words::kNoSignal), "No signal");
-    EXPECT_EQ(text(words::kCancel), "Cancle");
+    EXPECT_EQ(text(words::kCancel), "Cancel");
     const int flags3 = ZemRamPara::windowAddr(3, ZemRamPara::kWinFlags);
     store().wr16(flags3, 1);
     EXPECT_TRUE(windowOn(3));

@@ -1,6 +1,7 @@
 #include "page_driver.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -321,6 +322,63 @@ QSize lineEditNeeds(const QLineEdit* e, const QRect&) {
 }
 
 }  // namespace
+
+namespace {
+
+// A field a user fills or chooses in: an editable line edit or a combo (a read-only line edit
+// without text is a drawn line).
+bool isField(const QWidget* w) {
+    if (auto* e = qobject_cast<const QLineEdit*>(w))
+        return !e->isReadOnly() || !e->text().isEmpty();
+    return qobject_cast<const QComboBox*>(w) != nullptr;
+}
+
+// Where a widget's words are drawn, in its parent's coordinates: a label's laid-out text, a
+// field's or a button with text's whole box; empty for a widget without words.
+QRect textArea(const QWidget* w) {
+    if (auto* l = qobject_cast<const QLabel*>(w)) {
+        if (l->text().isEmpty()) return {};
+        const int m = l->margin();
+        const QRect room = l->contentsRect().adjusted(m, m, -m, -m);
+        const int flags = int(l->alignment()) | (l->wordWrap() ? Qt::TextWordWrap : 0);
+        return QFontMetrics(l->font()).boundingRect(room, flags, l->text()).translated(l->pos());
+    }
+    if (auto* b = qobject_cast<const QAbstractButton*>(w))
+        return b->text().isEmpty() ? QRect() : b->geometry();
+    return isField(w) ? w->geometry() : QRect();
+}
+
+QString placed(const QWidget* w) {
+    const QRect g = w->geometry();
+    return QString("%1 (%2, %3, %4 x %5)")
+        .arg(w->objectName())
+        .arg(g.x())
+        .arg(g.y())
+        .arg(g.width())
+        .arg(g.height());
+}
+
+}  // namespace
+
+std::vector<std::string> PanelTest::widgetsCrossing(QWidget* root) {
+    std::vector<std::string> out;
+    for (QWidget* field : root->findChildren<QWidget*>()) {
+        QWidget* parent = field->parentWidget();
+        if (!isField(field) || !field->isVisibleTo(root) || !parent) continue;
+        if (!parent->rect().contains(field->geometry()))
+            out.push_back(QString("%1 crosses the edge of %2 (%3 x %4)")
+                              .arg(placed(field), parent->objectName())
+                              .arg(parent->width())
+                              .arg(parent->height())
+                              .toStdString());
+        for (QWidget* other : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (other != field && !other->isWindow() && other->isVisibleTo(root) &&
+                field->geometry().intersects(textArea(other)))
+                out.push_back(
+                    QString("%1 runs over %2").arg(placed(field), placed(other)).toStdString());
+    }
+    return out;
+}
 
 std::vector<std::string> PanelTest::textsNotFitting(QWidget* root) {
     std::vector<std::string> out;

@@ -91,6 +91,9 @@ protected:
     // The texts under root (labels, buttons and line edits shown) that do not fit their widget in
     // its font, each as "object name: text (needed w x h in w x h)"; empty when all fit.
     static std::vector<std::string> textsNotFitting(QWidget* root);
+    // The fields under root (shown line edits and combos) that cross their parent's edge or
+    // run over a sibling's words, each as one line naming them; empty when none.
+    static std::vector<std::string> widgetsCrossing(QWidget* root);
     // A saved user-mode slot whose payload has `marker` at RAM address 2000.
     void saveSlot(int slot, uint8_t marker);
 };

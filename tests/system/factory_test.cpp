@@ -74,8 +74,8 @@ protected:
         const QWidget* rows[] = {g_factory->ui->Box_lang_2, g_factory->ui->Button_rst1,
                                  g_factory->ui->Button_rst2, g_factory->ui->Button_rst3};
         for (int i = 0; i < factory::kRows; ++i)
-            if (rows[i]->styleSheet().contains("255,171,84") ||
-                rows[i]->styleSheet().contains("255,0,0"))
+            if (panel_style::stateOf(rows[i]) == panel_style::kFocus ||
+                panel_style::stateOf(rows[i]) == panel_style::kEdit)
                 return i;
         return -1;
     }

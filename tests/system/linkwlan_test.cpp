@@ -24,7 +24,6 @@ namespace {
 
 const char* const kIni = "/data/configs/tcpip.ini";
 constexpr int kClear = 10, kDelete = 11, kOkItem = 13;
-const char* const kRed = "color:rgb(255,0,0);";
 
 class EthernetPage : public PanelTest {
 protected:
@@ -66,10 +65,18 @@ protected:
     void focusOn(int index) {
         for (int n = 0; n < 14 && focusIndex() != index; ++n) key(kKeyRight);
     }
+    static bool focused(const QWidget* w) {
+        const panel_style::State s = panel_style::stateOf(w);
+        return s == panel_style::kFocus || s == panel_style::kWrongFocus;
+    }
+    static bool wrong(const QWidget* w) {
+        const panel_style::State s = panel_style::stateOf(w);
+        return s == panel_style::kWrong || s == panel_style::kWrongFocus;
+    }
     static int focusIndex() {
         for (int i = 0; i < 12; ++i)
-            if (field(i)->styleSheet().contains("rgb(255,171,84)")) return i;
-        if (g_linkwlan->ui->Button_apply->styleSheet().contains("rgb(255,171,84)")) return 12;
+            if (focused(field(i))) return i;
+        if (focused(g_linkwlan->ui->Button_apply)) return 12;
         return 13;
     }
     // Types into field `index` on the keypad (C, the digits, OK; an empty text by deleting).
@@ -119,10 +126,9 @@ TEST_F(EthernetPage, RowsShowTheStoredAddressesAndTheFocusRingsOverFourteenItems
         key(kKeyRight);
         EXPECT_EQ(focusIndex(), 0);
         for (int i = 0; i < 4; ++i) key(kKeyRight);
+        EXPECT_EQ(panel_style::stateOf(field(3)), panel_style::kNormal);
         EXPECT_EQ(field(3)->styleSheet(),
-                  "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px "
-                  "solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, "
-                  "255);border-right:1px solid rgb(255, 255, 255);")
+                  panel_style::sheet(panel_style::kAddressRight, panel_style::kNormal))
             << "the right field style once the focus leaves the fourth octet";
         for (int i = 0; i < 10; ++i) key(kKeyRight);
         EXPECT_EQ(focusIndex(), 0) << "fourteen presses come round";
@@ -178,8 +184,8 @@ TEST_F(EthernetPage, ApplyStoresOnlyGoodChangedAddresses) {
         onPage(join({type(c.field, c.typed), {[this, c] {
                          EXPECT_EQ(row(c.field / 4), c.shown);
                          apply();
-                         EXPECT_EQ(g_linkwlan->ui->label_IpSet->styleSheet(),
-                                   "color:rgb(255,255,255);");
+                         EXPECT_EQ(panel_style::stateOf(g_linkwlan->ui->label_IpSet),
+                                   panel_style::kNormal);
                          shot(QString("applied-%1").arg(c.field));
                      }}}));
         EXPECT_EQ(ini("IPAddress"), c.address);
@@ -206,45 +212,46 @@ TEST_F(EthernetPage, ApplyStoresOnlyGoodChangedAddresses) {
 
 TEST_F(EthernetPage, ARefusedOctetKeepsItsValueInARedFieldUntilAGoodOneIsTyped) {
     configure("192.168.1.199", "255.255.255.0", "192.168.1.1");
-    const char* const kRed = "rgb(255,0,0)";
     onPage(join({type(3, "300"),
-                 {[this, kRed] {
+                 {[this] {
                      EXPECT_EQ(row(0), "192,168,1,199") << "the old value stays";
-                     EXPECT_TRUE(field(3)->styleSheet().contains(kRed)) << "with the focus on it";
+                     EXPECT_EQ(panel_style::stateOf(field(3)), panel_style::kWrongFocus)
+                         << "with the focus on it";
                      key(kKeyRight);
-                     EXPECT_TRUE(field(3)->styleSheet().contains(kRed)) << "and once it has left";
-                     EXPECT_FALSE(field(4)->styleSheet().contains(kRed));
+                     EXPECT_EQ(panel_style::stateOf(field(3)), panel_style::kWrong)
+                         << "and once it has left";
+                     EXPECT_FALSE(wrong(field(4)));
                      shot("refused-octet");
                  }},
                  type(3, "7"),
-                 {[this, kRed] {
+                 {[this] {
                      EXPECT_EQ(row(0), "192,168,1,7");
-                     EXPECT_FALSE(field(3)->styleSheet().contains(kRed));
+                     EXPECT_FALSE(wrong(field(3)));
                  }}}));
 }
 
 TEST_F(EthernetPage, AStoredAddressTooShortShowsEmptyFieldsAndApplyRefusesItInRed) {
     configure("192.168.1", "255.255.255.0", "192.168.1.1");
     shell().clear();
-    onPage(
-        join({{[this] {
-                  EXPECT_EQ(row(0), ",,,");
-                  EXPECT_EQ(row(1), "255,255,255,0");
-                  apply();
-                  EXPECT_EQ(g_linkwlan->ui->label_IpSet->styleSheet(), kRed);
-                  EXPECT_EQ(g_linkwlan->ui->label_netmask->styleSheet(), "color:rgb(255,255,255);");
-                  EXPECT_TRUE(commands().empty());
-                  shot("refused");
-              }},
-              type(0, "10"),
-              type(1, "0"),
-              type(2, "0"),
-              type(3, "7"),
-              {[this] {
-                  apply();
-                  EXPECT_EQ(g_linkwlan->ui->label_IpSet->styleSheet(), "color:rgb(255,255,255);");
-                  shot("fixed");
-              }}}));
+    onPage(join(
+        {{[this] {
+             EXPECT_EQ(row(0), ",,,");
+             EXPECT_EQ(row(1), "255,255,255,0");
+             apply();
+             EXPECT_EQ(panel_style::stateOf(g_linkwlan->ui->label_IpSet), panel_style::kWrong);
+             EXPECT_EQ(panel_style::stateOf(g_linkwlan->ui->label_netmask), panel_style::kNormal);
+             EXPECT_TRUE(commands().empty());
+             shot("refused");
+         }},
+         type(0, "10"),
+         type(1, "0"),
+         type(2, "0"),
+         type(3, "7"),
+         {[this] {
+             apply();
+             EXPECT_EQ(panel_style::stateOf(g_linkwlan->ui->label_IpSet), panel_style::kNormal);
+             shot("fixed");
+         }}}));
     EXPECT_EQ(ini("IPAddress"), "10.0.0.7");
     EXPECT_EQ(Utils::configValue(g_str_ip), "10.0.0.7");
 }

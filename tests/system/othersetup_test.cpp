@@ -25,9 +25,6 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 namespace {
 
 constexpr int kRamAudio = 2112;
-const char* const kEditStyle =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}";
 
 int takeApply() {
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
@@ -79,8 +76,8 @@ protected:
     // The combo drawn with the focus or the edit border.
     static int focused() {
         for (int i = 0; i < othersetup::kItems; ++i) {
-            const QString style = combo(i)->styleSheet();
-            if (style.contains("rgb(255,171,84)") || style.contains("rgb(255,0,0)")) return i;
+            const panel_style::State state = panel_style::stateOf(combo(i));
+            if (state == panel_style::kFocus || state == panel_style::kEdit) return i;
         }
         return -1;
     }
@@ -263,7 +260,7 @@ TEST_F(OtherPage, ProjectionRowBackWhileEditingAndALanguageChange) {
         EXPECT_EQ(takeApply(), 0);
         focusOn(othersetup::kSwitch);
         key(kKeyOk);
-        EXPECT_EQ(combo(othersetup::kSwitch)->styleSheet(), kEditStyle);
+        EXPECT_EQ(panel_style::stateOf(combo(othersetup::kSwitch)), panel_style::kEdit);
         key(kKeyRight);
         EXPECT_EQ(combo(othersetup::kSwitch)->currentText(), "Fade");
         shot("editing");

@@ -13,6 +13,7 @@
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui/shell/zemcontrol.h"
 #include "ui_custom_mode.h"
 #include "video_io/sourceinfo.h"
@@ -23,10 +24,6 @@ namespace {
 
 constexpr int kModes = ZemRamPara::kModeCount;
 
-const char* const kFocus =
-    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 171, 84);";
-const char* const kNormal =
-    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 const char* const kLine = "background-color: #10101C;color: #FFFFFF;";
 
 // clang-format off
@@ -42,7 +39,6 @@ const Texts kLedSize = {"LED参数:%1x%2", "LED size:%1x%2", "Размер LED:%
 const Texts kBriOn = {"亮度:%1 对比度:%2 音量:开启", "Bri:%1 CTRST:%2 Volume:ON", "Ярк:%1 Контр:%2 Звук:ВКЛ", "Sáng:%1 T.phản:%2 Âm:BẬT", "亮度:%1 對比度:%2 音量:開啟"};
 const Texts kBriOff = {"亮度:%1 对比度:%2 音量:关闭", "Bri:%1 CTRST:%2 Volume:OFF", "Ярк:%1 Контр:%2 Звук:ВЫКЛ", "Sáng:%1 T.phản:%2 Âm:TẮT", "亮度:%1 對比度:%2 音量:關閉"};
 // The Using mark, short enough for its 60-pixel badge.
-const Texts kUsingMark = {"使用中\u00AD", "Using", "Активен", "sử dụng", "使用中\u00AD"};
 const Texts kOn = {"开启", "ON", "ВКЛ", "ON", "開啟"};
 const Texts kOff = {"关闭", "OFF", "ВЫКЛ", "OFF", "關閉"};
 // The OSD info line: Simplified and Traditional Chinese have their own words, every other
@@ -110,9 +106,8 @@ CustomMode::CustomMode(QWidget* parent)
     image_para_init();
     menulist_init();
     ui->label_ID->setText(QString("ID:%1").arg(g_mode_select + 1));
-    ui->Button_use->setStyleSheet(kNormal);
-    ui->Button_delete->setStyleSheet(kNormal);
-    ui->Button_more->setStyleSheet(kNormal);
+    for (QPushButton* b : {ui->Button_use, ui->Button_delete, ui->Button_more})
+        panel_style::apply(b, panel_style::kModeButton, panel_style::kNormal);
     language_changed();
 }
 
@@ -139,7 +134,7 @@ void CustomMode::language_changed() {
     ui->label_title->setText(text(kTitle));
     ui->Button_delete->setText(text(kDelete));
     ui->Button_use->setText(text(kInvoke));
-    ui->label_using->setText(text(kUsingMark));
+    ui->label_using->setText(text(words::kUsing));
     ui->label_blank->setText(text(kBlank));
 }
 
@@ -303,14 +298,19 @@ void CustomMode::zem_button_selinfo(char op, char index) {
     const bool known = index >= 0 && index < 3;
     switch (op) {
         case 0:
-            if (known) buttons[int(index)]->setStyleSheet(kFocus);
+            if (known)
+                panel_style::apply(buttons[int(index)], panel_style::kModeButton,
+                                   panel_style::kFocus);
             zem_button_mode_clicked();
             break;
         case 1:
-            if (known) buttons[int(index)]->setStyleSheet(kNormal);
+            if (known)
+                panel_style::apply(buttons[int(index)], panel_style::kModeButton,
+                                   panel_style::kNormal);
             break;
         case 2:
-            for (QPushButton* b : buttons) b->setStyleSheet(kNormal);
+            for (QPushButton* b : buttons)
+                panel_style::apply(b, panel_style::kModeButton, panel_style::kNormal);
             break;
         default:
             break;

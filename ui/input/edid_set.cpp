@@ -19,36 +19,15 @@ constexpr int kTabs = 6;
 constexpr int kItems = 6;
 enum { kWidth = 0, kHeight = 1, kRate = 2, kDelete = 3, kCancel = 4, kSave = 5 };
 
-const char* const kTab0 =
-    "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(255,171,84);"
-    "border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);";
-const char* const kTab12 =
-    "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(71, 119, 255);"
-    "border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);";
-const char* const kCard0 = "#frame_source{border:1px solid rgb(255,171,84);}";
-const char* const kCard12 = "#frame_source{border:1px solid rgb(71, 119, 255);}";
-const char* const kField =
-    "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:1px solid "
-    "rgb(255,255,255);";
-const char* const kFieldFocus =
-    "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);";
-const char* const kFieldChanging =
-    "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,0,0);";
-const char* const kButton =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid "
-    "rgb(255,255,255);;";
-const char* const kButtonFocus =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid "
-    "rgb(255,171,84);";
 const char* const kCardText = "background-color:#212435;color:#FFFFFF";
 
 // clang-format off
 const Texts kTitle = {"设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"};
 const Texts kEdidSource = {"EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:"};
 const Texts kFreq = {"刷新率", "Refresh rate", "Частота", "Tần số", "刷新率"};
-const Texts kButtonText[3] = {{"删除", "Delete", "Удалить", "Xoá bỏ", "删除"},
-                              {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"},
-                              {"保存", "SAVE", "Сохранить", "lưu", "保存"}};
+const Texts kDeleteText = {"删除", "Delete", "Удалить", "Xoá bỏ", "删除"};
+const Texts kSaveText = {"保存", "SAVE", "Сохранить", "lưu", "保存"};
+const Texts* const kButtonText[3] = {&kDeleteText, &words::kCancel, &kSaveText};
 const Texts kKeypadW = {"宽", "W", "W", "W", "寬"};
 const Texts kKeypadH = {"高", "H", "H", "H", "高"};
 // clang-format on
@@ -120,7 +99,7 @@ void EDIDset::language_changed() {
     ui->label_W->setText(text(words::kWidth));
     ui->label_H->setText(text(words::kHeight));
     ui->label_freq->setText(text(kFreq));
-    for (int b = 0; b < 3; ++b) buttons[b]->setText(text(kButtonText[b]));
+    for (int b = 0; b < 3; ++b) buttons[b]->setText(text(*kButtonText[b]));
 }
 
 void EDIDset::syncUpdate() {
@@ -145,7 +124,8 @@ void EDIDset::source_init() {
     source_card = new QFrame(this);
     source_card->setObjectName("frame_source");
     source_card->setGeometry(4, 80, 310, 120);
-    source_card->setStyleSheet(level ? kCard12 : kCard0);
+    panel_style::apply(source_card, panel_style::kEdidCard,
+                       level ? panel_style::kEdit : panel_style::kFocus);
     auto* box = new QFrame(source_card);
     box->setGeometry(10, 10, 120, 50);
     box->setStyleSheet("background-color: #212435;border:1px solid #CCCCCC;");
@@ -174,8 +154,9 @@ void EDIDset::source_init() {
 }
 
 void EDIDset::levelStyles(bool editing) {
-    tab_frame->setStyleSheet(editing ? kTab12 : kTab0);
-    if (source_card) source_card->setStyleSheet(editing ? kCard12 : kCard0);
+    const panel_style::State state = editing ? panel_style::kEdit : panel_style::kFocus;
+    panel_style::apply(tab_frame, panel_style::kEdidTab, state);
+    if (source_card) panel_style::apply(source_card, panel_style::kEdidCard, state);
 }
 
 // ---- Level 1: the edit row ----
@@ -195,10 +176,9 @@ void EDIDset::zem_button_source_clicked() {
 void EDIDset::styleItem(int index, bool focused) {
     QWidget* const widgets[kItems] = {ui->lineEdit_W, ui->lineEdit_H, ui->label_rate,
                                       buttons[0],     buttons[1],     buttons[2]};
-    if (index <= kRate)
-        widgets[index]->setStyleSheet(focused ? kFieldFocus : kField);
-    else
-        widgets[index]->setStyleSheet(focused ? kButtonFocus : kButton);
+    panel_style::apply(widgets[index],
+                       index <= kRate ? panel_style::kEdidField : panel_style::kEdidButton,
+                       focused ? panel_style::kFocus : panel_style::kNormal);
 }
 
 void EDIDset::closeEditRow() {
@@ -222,8 +202,8 @@ void EDIDset::zem_button_ok_clicked() {
     const int16_t hz = word16(ui->label_rate->text());
     VideoMode mode;
     if (!edid::modeForRequest(w, h, hz, mode)) {
-        ui->lineEdit_W->setStyleSheet(kFieldChanging);
-        ui->lineEdit_H->setStyleSheet(kFieldChanging);
+        panel_style::apply(ui->lineEdit_W, panel_style::kEdidField, panel_style::kEdit);
+        panel_style::apply(ui->lineEdit_H, panel_style::kEdidField, panel_style::kEdit);
         return;
     }
     store().ZemSetEDIDPara(source_id, w, h, hz);
@@ -284,7 +264,7 @@ void EDIDset::keyOk() {
         openKeypad(item == kWidth ? ui->lineEdit_W : ui->lineEdit_H);
     } else if (item == kRate) {
         level = 2;
-        ui->label_rate->setStyleSheet(kFieldChanging);
+        panel_style::apply(ui->label_rate, panel_style::kEdidField, panel_style::kEdit);
         saved_refresh_choice = refresh_choice;
         saved_rate = ui->label_rate->text();
     } else if (item == kSave) {

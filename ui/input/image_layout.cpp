@@ -19,11 +19,6 @@ constexpr int kMirrorWord = 4, kOutFlagsWord = 18, kP2pWord = 22;
 constexpr int kX = 10, kY = 12, kW = 14, kH = 16;
 constexpr uint16_t kP2pBit = 0x0100;
 
-const char* const kMarker =
-    "#frame_image{border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,"
-    "171,84);border-top-color:rgb(255,171,84);}";
-const char* const kFrame = "#frame{border:1px solid rgb(255,171,84);}";
-
 // clang-format off
 const Texts kTitle = {"画面布局", "Screen layout", "Расположение", "Bố cục màn hình", "畫麵佈局"};
 const Texts kP2p = {"点对点", "DBD", "Пиксель к пикселю", "Điểm tới điểm", "點對點"};
@@ -89,7 +84,7 @@ void ImageLayout::language_changed() {
 void ImageLayout::image_init() {
     ui->image_state->setText(text(kStatePrefix) + text(word(ZemRamPara::kWinFlags) ? kOn : kOff));
     ui->frame_image->setGeometry(7 + 51 * ui_select, 39, 51, 49);
-    ui->frame_image->setStyleSheet(kMarker);
+    panel_style::apply(ui->frame_image, panel_style::kLayoutMarker, panel_style::kFocus);
     ui->frame_image->lower();  // a border around the tab, not over it
 }
 
@@ -115,7 +110,7 @@ void ImageLayout::image_para_update() {
     mirror_select(word(kMirrorWord));
     // An unknown mode shows no item rather than the last window's.
     ui->comboBox_P2P->setCurrentIndex(word(kOutFlagsWord) & kP2pBit ? p2pItem(word(kP2pWord)) : 0);
-    ui->frame->setStyleSheet(kFrame);
+    panel_style::apply(ui->frame, panel_style::kLayoutFrame, panel_style::kFocus);
     std::memcpy(drawn, store().ram + ZemRamPara::windowAddr(ui_select, 0), sizeof drawn);
 }
 

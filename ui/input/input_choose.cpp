@@ -25,19 +25,6 @@ constexpr int kEntriesPerPage = 3;
 constexpr int kMaxEntries = 100;
 constexpr int kCropTableEnd = ZemRamPara::kRamCropTable + 10 * ZemRamPara::kCropCount;
 
-const char* const kTabFocus0 = "border:2px solid rgb(255,171,84);";
-const char* const kTabFocus12 = "border:2px solid rgb(71, 119, 255);";
-const char* const kTabFocusHidden = "border:0px solid rgb(255,171,84);";
-const char* const kButton = "color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kButtonFocus = "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
-const char* const kMark02 =
-    "border:1px solid;border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, "
-    "255);border-top-color:rgb(71, 119, 255);";
-const char* const kMark1 =
-    "border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);"
-    "border-top-color:rgb(255,171,84);";
-const char* const kArea02 = "#frame{border:1px solid rgb(71, 119, 255);}";
-const char* const kArea1 = "#frame{border:1px solid rgb(255,171,84);}";
 const char* const kCellFocus = "#source_frame{border:1px solid #FFAB54;border-radius:5px;}";
 const char* const kCellInUse = "#source_frame{border:1px solid #00D65B;border-radius:5px;}";
 const char* const kCellOther = "#source_frame{border:1px solid #CCCCCC;border-radius:5px;}";
@@ -141,10 +128,11 @@ void InputChoose::placeTabFocus() {
     if (!tab_focus) return;
     const int k = ui_seltype == 0 ? ui_select : saved_tab;
     if (ui_seltype == 0 && k >= tab_count) {
-        tab_focus->setStyleSheet(kTabFocusHidden);
+        panel_style::apply(tab_focus, panel_style::kSourceTabRing, panel_style::kNormal);
         return;
     }
-    tab_focus->setStyleSheet(ui_seltype == 0 ? kTabFocus0 : kTabFocus12);
+    panel_style::apply(tab_focus, panel_style::kSourceTabRing,
+                       ui_seltype == 0 ? panel_style::kFocus : panel_style::kChosen);
     tab_focus->setGeometry(7 + 50 * k, 0, 51, 46);
     // Under the tabs: its border shows around the tab, and the page's background colour, which
     // every child takes, does not cover the tab.
@@ -225,7 +213,8 @@ void InputChoose::initSource() {
     frame = new QFrame(this);
     frame->setObjectName("frame");
     frame->setGeometry(1, 127, 318, 70);
-    frame->setStyleSheet(ui_seltype == 1 ? kArea1 : kArea02);
+    panel_style::apply(frame, panel_style::kSourceArea,
+                       ui_seltype == 1 ? panel_style::kFocus : panel_style::kChosen);
     QFont font10;
     font10.setPixelSize(10);
     const QString sourceName = sourceinfo::get_source_name_by_sourceid(source_number);
@@ -274,7 +263,8 @@ void InputChoose::initSource() {
 void InputChoose::on_Button_source_clicked() {
     initSource();
     ui->frame1->setGeometry(1 + 53 * source_pos, 95, 53, 33);
-    ui->frame1->setStyleSheet(ui_seltype == 1 ? kMark1 : kMark02);
+    panel_style::apply(ui->frame1, panel_style::kSourceMark,
+                       ui_seltype == 1 ? panel_style::kFocus : panel_style::kChosen);
 }
 
 // ---- Level 0 ----
@@ -283,16 +273,18 @@ bool InputChoose::imagemenu() {
     if (ui_select < tab_count) {
         current_window = tab_windows[ui_select];
         saved_tab = ui_select;
-        ui->button_inputcut->setStyleSheet(kButton);
-        ui->button_EDID->setStyleSheet(kButton);
+        panel_style::apply(ui->button_inputcut, panel_style::kButton, panel_style::kNormal);
+        panel_style::apply(ui->button_EDID, panel_style::kButton, panel_style::kNormal);
         placeTabFocus();
         if (g_image_current == current_window) return false;
         g_image_current = current_window;
         return true;
     }
     placeTabFocus();
-    ui->button_inputcut->setStyleSheet(ui_select == kButtonInputCut ? kButtonFocus : kButton);
-    ui->button_EDID->setStyleSheet(ui_select == kButtonEdid ? kButtonFocus : kButton);
+    panel_style::apply(ui->button_inputcut, panel_style::kButton,
+                       ui_select == kButtonInputCut ? panel_style::kFocus : panel_style::kNormal);
+    panel_style::apply(ui->button_EDID, panel_style::kButton,
+                       ui_select == kButtonEdid ? panel_style::kFocus : panel_style::kNormal);
     return false;
 }
 

@@ -24,31 +24,10 @@ constexpr int kPerPage = 6;
 constexpr int kCropTableEnd = ZemRamPara::kRamCropTable + 10 * ZemRamPara::kCropCount;
 constexpr int kMaxValue = 32767;
 
-const char* const kTab0 =
-    "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(255,171,84);"
-    "border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);";
-const char* const kTab13 =
-    "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(71, 119, "
-    "255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);";
-const char* const kList0 =
-    "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(255,171,84);}";
-const char* const kList13 =
-    "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(71, 119, 255);}";
-const char* const kField =
-    "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255, "
-    "255, 255);font:10px";
-const char* const kFieldFocus =
-    "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid "
-    "rgb(255,171,84);font:10px";
-const char* const kFieldBad =
-    "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);"
-    "font:10px";
 const char* const kCell = "background-color: #212435;border:1px solid #CCCCCC;";
 const char* const kCellFocus = "background-color: #212435;border:1px solid #FFA854;";
 const char* const kCellIcon = "background-color: #212435;";
 const char* const kCellText = "background-color:#212435;color:#FFFFFF";
-const char* const kAddFocus = "border:1px solid rgb(255,171,84);";
-const char* const kAddNormal = "border:0px solid rgb(0,0,0);";
 
 // clang-format off
 const Texts kTitle = {"输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"};
@@ -88,7 +67,7 @@ InputCut::InputCut(QWidget* parent) : PanelPage(kPageInputCut, parent), ui(new U
     }
     tab_frame = new QFrame(this);
     tab_frame->setGeometry(1, 40, 53, 41);
-    tab_frame->setStyleSheet(kTab0);
+    panel_style::apply(tab_frame, panel_style::kCropTab, panel_style::kFocus);
     // The bitmap may be stale: a recall, a CALL or a PC change saved elsewhere.
     store().ZemCropSourceInit();
     crop_source_num_update();
@@ -99,7 +78,7 @@ InputCut::InputCut(QWidget* parent) : PanelPage(kPageInputCut, parent), ui(new U
     auto button = [this](const Texts& words) {
         auto* b = new QPushButton(text(words), this);
         b->setFocusPolicy(Qt::NoFocus);
-        b->setStyleSheet(kField);
+        panel_style::apply(b, panel_style::kCropField, panel_style::kNormal);
         b->hide();
         return b;
     };
@@ -107,7 +86,7 @@ InputCut::InputCut(QWidget* parent) : PanelPage(kPageInputCut, parent), ui(new U
     ok_button = button(words::kOk);
     delete_button = button(kDelete);
     for (QLineEdit* f : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H}) {
-        f->setStyleSheet(kField);
+        panel_style::apply(f, panel_style::kCropField, panel_style::kNormal);
         connect(static_cast<My_lineEdit*>(f), &My_lineEdit::send_show, this,
                 &InputCut::show_numberkeyboard_ui);
     }
@@ -184,7 +163,8 @@ void InputCut::source_init() {
     list_frame = new QFrame(this);
     list_frame->setObjectName("frame_source");
     list_frame->setGeometry(1, 80, 318, 120);
-    list_frame->setStyleSheet(level == kTabs ? kList0 : kList13);
+    panel_style::apply(list_frame, panel_style::kCropList,
+                       level == kTabs ? panel_style::kFocus : panel_style::kChosen);
     for (int k = 0; k < cells; ++k) buildCell(k, kPerPage * current_pag + k);
     add_button = new QPushButton(list_frame);
     add_button->setObjectName("add");
@@ -192,7 +172,8 @@ void InputCut::source_init() {
     setIcon(add_button, pictureOf(pic::kAdd), 20, 20);
     add_button->setFocusPolicy(Qt::NoFocus);
     const bool addFocus = level == kList && ui_select == 0 && current_pag == 0;
-    add_button->setStyleSheet(addFocus ? kAddFocus : kAddNormal);
+    panel_style::apply(add_button, panel_style::kCropAdd,
+                       addFocus ? panel_style::kFocus : panel_style::kNormal);
     // No room for another crop: Add is drawn unavailable and opens nothing.
     add_button->setEnabled(!tableFull());
     if (level >= kAddForm) add_button->hide();
@@ -246,9 +227,9 @@ void InputCut::zem_button_input_clicked() {
         current_source = sourceinfo::get_source_id_by_listseq(ui_select);
         source_name = sourceinfo::get_source_name_by_listseq(ui_select);
         tab_frame->setGeometry(1 + 53 * ui_select, 40, 53, 41);
-        tab_frame->setStyleSheet(kTab0);
+        panel_style::apply(tab_frame, panel_style::kCropTab, panel_style::kFocus);
     } else {
-        tab_frame->setStyleSheet(kTab13);
+        panel_style::apply(tab_frame, panel_style::kCropTab, panel_style::kChosen);
     }
     tab_frame->lower();
     source_init();
@@ -263,10 +244,10 @@ void InputCut::openForm(bool edit) {
     add_button->hide();
     std::vector<FocusRing::Item> items;
     for (QLineEdit* f : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})
-        items.push_back({f, kField, kFieldFocus});
-    if (edit) items.push_back({delete_button, kField, kFieldFocus});
-    items.push_back({cancel_button, kField, kFieldFocus});
-    items.push_back({ok_button, kField, kFieldFocus});
+        items.push_back({f, panel_style::kCropField});
+    if (edit) items.push_back({delete_button, panel_style::kCropField});
+    items.push_back({cancel_button, panel_style::kCropField});
+    items.push_back({ok_button, panel_style::kCropField});
     form_focus.setItems(std::move(items), 0);
     if (edit) {
         delete_button->setGeometry(50, 210, 60, 18);
@@ -316,7 +297,7 @@ void InputCut::markFields() {
     QLineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
     for (int f = 0; f < 4; ++f)
         if (bad_fields >> f & 1 && form_focus.focused() != fields[f])
-            fields[f]->setStyleSheet(kFieldBad);
+            panel_style::apply(fields[f], panel_style::kCropField, panel_style::kWrong);
 }
 
 void InputCut::formMessage(const QString& message) {
@@ -495,7 +476,7 @@ void InputCut::keyOk() {
         else
             zem_button_cancel_clicked();
     }
-    tab_frame->setStyleSheet(kTab13);
+    panel_style::apply(tab_frame, panel_style::kCropTab, panel_style::kChosen);
     form_focus.clearFocus();
 }
 

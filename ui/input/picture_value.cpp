@@ -6,6 +6,7 @@
 
 #include "c331/c331_manage.h"
 #include "ui/shell/page_store.h"
+#include "ui/shell/panel_frame.h"
 
 namespace {
 constexpr int kPictureFirst = 2176;
@@ -63,22 +64,11 @@ int pictureWord(int addr) {
     return int16_t(store().rd16(addr));
 }
 
-namespace picture_style {
-const char* const kField =
-    "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, "
-    "255);";
-const char* const kFieldFocus =
-    "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid "
-    "rgb(255,171,84);";
-const char* const kFieldEdit =
-    "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,0,0);";
-}  // namespace picture_style
-
 void PictureEdit::begin(QLineEdit* field) {
     editing_ = 1;
     field_ = field;
     value_.begin(field);
-    field->setStyleSheet(picture_style::kFieldEdit);
+    panel_style::apply(field, panel_style::kPictureField, panel_style::kEdit);
 }
 
 void PictureEdit::step(PictureValue::Op op, int addr) {
@@ -88,7 +78,7 @@ void PictureEdit::step(PictureValue::Op op, int addr) {
 void PictureEdit::end(PictureValue::Op op, int addr) {
     editing_ = 0;
     step(op, addr);
-    if (field_) field_->setStyleSheet(picture_style::kFieldFocus);
+    if (field_) panel_style::apply(field_, panel_style::kPictureField, panel_style::kFocus);
 }
 
 void PictureEdit::reread(QLineEdit* field, int addr) const {

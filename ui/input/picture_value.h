@@ -27,13 +27,6 @@ void resetPictureWords();
 // A picture word as its field shows it (signed).
 int pictureWord(int addr);
 
-// The value fields of the picture pages: plain, in focus, being changed.
-namespace picture_style {
-extern const char* const kField;
-extern const char* const kFieldFocus;
-extern const char* const kFieldEdit;
-}  // namespace picture_style
-
 // The edit of one value field of a page: OK starts and commits it, Left and Right step it,
 // Back reverts it; each step is written at once.
 class PictureEdit {

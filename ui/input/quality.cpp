@@ -44,8 +44,8 @@ void quality::para_init() {
 void quality::menulist_init() {
     std::vector<FocusRing::Item> items;
     for (int row = 0; row < 4; ++row)
-        items.push_back({valueField(row), picture_style::kField, picture_style::kFieldFocus});
-    items.push_back({ui->lineEdit_Reset, picture_style::kField, picture_style::kFieldFocus});
+        items.push_back({valueField(row), panel_style::kPictureField});
+    items.push_back({ui->lineEdit_Reset, panel_style::kPictureField});
     focus.setItems(std::move(items));
 }
 

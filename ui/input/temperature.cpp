@@ -11,16 +11,6 @@ constexpr int kPresetWord = 2184;
 constexpr int kGainWord[] = {0, 2186, 2188, 2190};  // by row; row 0 is the preset
 constexpr int kPresetCount = 4;
 
-const char* const kList =
-    "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid "
-    "rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kListFocus =
-    "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid "
-    "rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kListEdit =
-    "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-
 // clang-format off
 const Texts kTitle = {"色温", "Temperature", "Температура Оттенок", "Độ màu", "色溫"};
 const Texts kType = {"色温类型", "temperature type", "Выбор цвета", "Lựa chọn độ màu", "色溫類型"};
@@ -74,10 +64,10 @@ void temperature::showPreset() {
 }
 
 void temperature::menulist_init() {
-    focus.setItems({{ui->comboBox_type, kList, kListFocus},
-                    {gainField(1), picture_style::kField, picture_style::kFieldFocus},
-                    {gainField(2), picture_style::kField, picture_style::kFieldFocus},
-                    {gainField(3), picture_style::kField, picture_style::kFieldFocus}});
+    focus.setItems({{ui->comboBox_type, panel_style::kComboFilled},
+                    {gainField(1), panel_style::kPictureField},
+                    {gainField(2), panel_style::kPictureField},
+                    {gainField(3), panel_style::kPictureField}});
     saved_preset = preset;
 }
 
@@ -111,7 +101,7 @@ void temperature::turnPreset(int step) {
 void temperature::endPresetEdit() {
     if (!preset_editing) return;
     preset_editing = 0;
-    ui->comboBox_type->setStyleSheet(kListFocus);
+    panel_style::apply(ui->comboBox_type, panel_style::kComboFilled, panel_style::kFocus);
 }
 
 void temperature::keyLeft() {
@@ -141,7 +131,7 @@ void temperature::keyOk() {
     } else if (focus.ui_select == kPresetRow) {
         saved_preset = preset;
         preset_editing = 1;
-        ui->comboBox_type->setStyleSheet(kListEdit);
+        panel_style::apply(ui->comboBox_type, panel_style::kComboFilled, panel_style::kEdit);
     } else {
         edit.begin(gainField(focus.ui_select));
     }

@@ -70,9 +70,8 @@ void lcdshow::para_init() {
 }
 
 void lcdshow::menulist_init() {
-    focus.setItems({{ui->comboBox_back, panel_style::kComboNormal, panel_style::kComboFocus},
-                    {ui->comboBox_lock, panel_style::kComboNormal, panel_style::kComboFocus}},
-                   0);
+    focus.setItems(
+        {{ui->comboBox_back, panel_style::kCombo}, {ui->comboBox_lock, panel_style::kCombo}}, 0);
     edit_flag = 0;
     selection = uint8_t(entryOf(0));
 }
@@ -112,7 +111,7 @@ void lcdshow::keyOk() {
         selection = uint8_t(entryOf(focus.ui_select));
         combo(focus.ui_select)->setCurrentIndex(selection);
         edit_flag = 1;
-        combo(focus.ui_select)->setStyleSheet(panel_style::kComboEdit);
+        panel_style::apply(combo(focus.ui_select), panel_style::kCombo, panel_style::kEdit);
         return;
     }
     endEditing();

@@ -22,19 +22,6 @@ constexpr int kRamOut1W = 1412, kRamOut1H = 1414;
 constexpr int kRamOut2X = 1416, kRamOut2Y = 1418, kRamOut2W = 1420, kRamOut2H = 1422;
 constexpr int kWinX = 10, kWinY = 12, kWinW = 14, kWinH = 16;
 
-const char* const kEditNormal =
-    "color:rgb(255, 255, 255);background-color:rgb(33, 36, 53);border:1px solid "
-    "rgb(255,255,255);";
-const char* const kEditFocus =
-    "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid "
-    "rgb(255,171,84);";
-const char* const kButtonNormal =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid "
-    "rgb(255,255,255) ;";
-const char* const kButtonFocus =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid "
-    "rgb(255,171,84);";
-
 // clang-format off
 const Texts kTitle = {"LED设置", "LED Setting", "Настройка LED", "Cài đặt LED", "LED設置"};
 const Texts kStep1 = {"1.设置LED屏宽高", "1.Set LED W&H", "1.Разрешение LED", "1.Cài đặt thông số led", "1.設置LED屏寬高"};
@@ -81,8 +68,8 @@ ledset::ledset(QWidget* parent) : PanelPage(kPageLedSet, parent), ui(new Ui::led
     ui->setupUi(this);
     setPicture(ui->label_warning, pictureOf(pic::kWarning));
     // The OUT2 fields only show values: drawn as the others, never focused.
-    ui->lineEdit_out2_width->setStyleSheet(kEditNormal);
-    ui->lineEdit_out2_height->setStyleSheet(kEditNormal);
+    panel_style::apply(ui->lineEdit_out2_width, panel_style::kField, panel_style::kNormal);
+    panel_style::apply(ui->lineEdit_out2_height, panel_style::kField, panel_style::kNormal);
     // A touched combo would show a splice that Apply does not write: touch does nothing here.
     ignoreTouch(ui->comboBox);
     for (My_lineEdit* field :
@@ -100,13 +87,13 @@ ledset::~ledset() {
 }
 
 void ledset::menulist_init() {
-    focus.setItems({{ui->lineEdit_ledw, kEditNormal, kEditFocus},
-                    {ui->lineEdit_ledh, kEditNormal, kEditFocus},
-                    {ui->comboBox, panel_style::kComboNormal, panel_style::kComboFocus},
-                    {ui->lineEdit_out1_width, kEditNormal, kEditFocus},
-                    {ui->lineEdit_out1_height, kEditNormal, kEditFocus},
-                    {ui->Button_apply, kButtonNormal, kButtonFocus},
-                    {ui->Button_cancle, kButtonNormal, kButtonFocus}},
+    focus.setItems({{ui->lineEdit_ledw, panel_style::kField},
+                    {ui->lineEdit_ledh, panel_style::kField},
+                    {ui->comboBox, panel_style::kCombo},
+                    {ui->lineEdit_out1_width, panel_style::kField},
+                    {ui->lineEdit_out1_height, panel_style::kField},
+                    {ui->Button_apply, panel_style::kLedSetButton},
+                    {ui->Button_cancle, panel_style::kLedSetButton}},
                    kLedW);
 }
 
@@ -341,10 +328,10 @@ void ledset::keyOk() {
         case kCombo:
             if (!combo_edit) {
                 combo_edit = 1;
-                ui->comboBox->setStyleSheet(panel_style::kComboEdit);
+                panel_style::apply(ui->comboBox, panel_style::kCombo, panel_style::kEdit);
             } else {
                 on_comboBox_currentIndexChanged(combo_index);
-                ui->comboBox->setStyleSheet(panel_style::kComboFocus);
+                panel_style::apply(ui->comboBox, panel_style::kCombo, panel_style::kFocus);
                 combo_edit = 0;
             }
             return;

@@ -24,16 +24,13 @@ const Texts kScreen = {"屏幕", "Screen", "Screen", "Screen", "屏幕"};
 const Texts kPort = {"网口LED", "LED", "LED", "LED", "網口LED"};
 const Texts kCard = {"接收卡", "Rcv", "Rcv", "Rcv", "接收卡"};
 
-const char* const kButtonNormal = "color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kButtonFocus = "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
-
 }  // namespace
 
 rcv_recovery::rcv_recovery(QWidget* parent)
     : PanelPage(kPageRcvRecovery, parent), ui(new Ui::rcv_recovery) {
     ui->setupUi(this);
-    focus.setItems({{ui->Button_check, kButtonNormal, kButtonFocus},
-                    {ui->Button_self_covery, kButtonNormal, kButtonFocus}});
+    focus.setItems(
+        {{ui->Button_check, panel_style::kButton}, {ui->Button_self_covery, panel_style::kButton}});
     language_changed();
 }
 

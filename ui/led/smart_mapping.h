@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "fpga/fpga_globals.h"
+#include "ui/shell/paged_list.h"
 #include "ui/shell/panel_frame.h"
 
 class QAbstractButton;
@@ -74,8 +75,7 @@ public:
     QStringList files;
     int internal_file_count = 0;
     int file_count = 0;
-    int current_page = 0;
-    int last_page = 0;
+    PagedList list;       // its pages
     int file_select = 0;  // overall index of the chosen entry
     uint8_t file_focus = 0;
     uint8_t file_button_focus = 0;
@@ -110,9 +110,8 @@ public slots:
     void on_Button_confirm_clicked();
     void on_Button_mapping_state_clicked();
     void zem_button_wlan_clicked();
-    void zem_button_file_clicked();
-    void zem_Button_previous_clicked();
-    void zem_Button_next_clicked();
+    // Entry `slot` of the page shown is chosen (touch or OK).
+    void zem_button_file_clicked(int slot);
     void show_numberkeyboard_ui(QString text);
     void confirmString(QString text);
 
@@ -153,9 +152,9 @@ private:
     // The scan files.
     void collectFiles();
     void scan_file_list();
+    PagedList::Entry fileEntry(int k) const;
     int pageEntries() const;
     void styleEntry(int overall, int kind);
-    void showPage(int page);
     void keyFiles(KeyAction a);
     void showMappingState();
     bool mappingOn() const;
@@ -174,7 +173,6 @@ private:
     QString edited_field;
     QPushButton* selected_group = nullptr;
     QFrame* tile_frame = nullptr;
-    QFrame* file_frame = nullptr;
 };
 
 extern SmartMapping* g_smartmapping;

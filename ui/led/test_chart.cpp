@@ -11,14 +11,6 @@ test_chart* g_test_chart = nullptr;
 
 namespace {
 
-const char* const kTileNormal = "color: rgb(255, 255, 255);";
-const char* const kTileFocus = "border:1px solid rgb(255,171,84);";
-const char* const kCloseNormal =
-    "color: rgb(255, 255, 255);background-color:rgb(0,0,0);border:1px solid rgb(255,255,255);";
-const char* const kCloseFocus =
-    "color: rgb(255, 255, 255); background-color:rgb(0,0,0);border:1px solid rgb(255,171,84);";
-const char* const kCloseForm = "color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);";
-
 // clang-format off
 const Texts kTitle = {"测试图", "Test pattern", "Тестовый образец", "Biểu đồ kiểm tra", "測試圖"};
 const Texts kCloseText = {"关闭测试图", "Close", "Закрыть", "Đóng", "關閉測試圖"};
@@ -70,11 +62,11 @@ QLabel* test_chart::tile(int t) const {
 
 void test_chart::menulist_init() {
     std::vector<FocusRing::Item> items;
-    for (int t = 0; t < kTiles; ++t) items.push_back({tile(t), kTileNormal, kTileFocus});
-    items.push_back({ui->Button_closetest, kCloseNormal, kCloseFocus});
+    for (int t = 0; t < kTiles; ++t) items.push_back({tile(t), panel_style::kPatternTile});
+    items.push_back({ui->Button_closetest, panel_style::kPatternClose});
     focus.setItems(items, 0);
     // Close keeps the form's look until it has had the focus.
-    ui->Button_closetest->setStyleSheet(kCloseForm);
+    panel_style::apply(ui->Button_closetest, panel_style::kButtonLines, panel_style::kNormal);
 }
 
 void test_chart::language_changed() {

@@ -18,22 +18,10 @@ constexpr int kRecoveryFolder = 1;  // sig_file_deleted's folder number
 const char* const kAccessCode = "9569";
 const char* const kRecoveryDir = "/data/rcvrecovery";
 
-const char* const kNormal =
-    "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px "
-    "4px;color:rgb(255,255,255)";
-const char* const kFocus =
-    "background-color: rgb(33, 36, 53); border:2px solid "
-    "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
-const char* const kUnavailable =
-    "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
-const char* const kUnavailableFocus =
-    "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px "
-    "4px;color:rgb(255,255,255)";
-
 // clang-format off
 const Texts kTitle = {"高级设置", "Advanced Settings", "Доп.опции", "Cài đặt nâng cao", "高級設置"};
 const Texts kLcdShow = {"液晶显示", "LCD display", "ЖК\nдисплей", "Màn hình\nLCD", "液晶顯示"};
-const Texts kRecovery = {"接收卡自恢复", "Rcv\nself-recovery", "Самовосст\nановление", "Thẻ nhận tự\nphục hồi", "接收卡自恢複"};
+const Texts kRecovery = {"接收卡自恢复", "Rcv\nself-recovery", "Самовосста-\nновление", "Thẻ nhận tự\nphục hồi", "接收卡自恢複"};
 const Texts kOther = {"其他设置", "Others", "Другие\nнастройки", "Khôi phục\ncài đăt gốc", "其他設置"};
 const Texts kFactory = {"工厂设置", "Factory", "Системные\nнастройки", "Khôi phục\ncàiđăt gốc", "工廠設置"};
 const Texts kAge = {"工厂老化", "Aging", "Сброс\nнастроек", "Lão hóa\nnhà máy", "工廠老化"};
@@ -75,12 +63,12 @@ void AdvancedOption::countRecoveryFiles() {
 
 void AdvancedOption::restyle() {
     const int at = focus.ui_select;
-    focus.setItems({{ui->Button_LCDshow, kNormal, kFocus},
-                    {ui->Button_other, kNormal, kFocus},
-                    {ui->Button_rcv_recovery, recovery_files ? kNormal : kUnavailable,
-                     recovery_files ? kFocus : kUnavailableFocus},
-                    {ui->Button_factory, kNormal, kFocus},
-                    {ui->Button_age, kNormal, kFocus}},
+    using panel_style::kMenuWords;
+    focus.setItems({{ui->Button_LCDshow, kMenuWords},
+                    {ui->Button_other, kMenuWords},
+                    {ui->Button_rcv_recovery, kMenuWords, !recovery_files},
+                    {ui->Button_factory, kMenuWords},
+                    {ui->Button_age, kMenuWords}},
                    at);
 }
 

@@ -50,10 +50,6 @@ const Texts kTitleSave = {"用户模式保存", "User mode save", "Сохран�
 
 const char* const kGridStyle =
     "#widget_mode{background-color: rgb(255, 255, 255);border:1px groove gray;border-radius:1px;}";
-// No border either: a platform style would otherwise draw its own button over the cell.
-const char* const kCellButton = "background-color:transparent;border:none;";
-const char* const kCellButtonFocus =
-    "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);";
 const char* const kCellSaved = "background-color: #212435;border-radius:5px;";
 const char* const kCellBlank = "background-color: #B2B2B2;border-radius:5px;";
 const char* const kCellSelected = "background-color: #00D65B;border-radius:5px;";
@@ -152,12 +148,12 @@ void MainWindow::menulist_init() {
 
 void MainWindow::showMenuList(int index) {
     using namespace panel_style;
-    focus.setItems({{ui->machinestate, kMenuNormal, kMenuFocus},
-                    {ui->inputchoose, kMenuNormal, kMenuFocus},
-                    {ui->custommode, kMenuNormal, kMenuFocus},
-                    {ui->option, kMenuNormal, kMenuFocus},
-                    {ui->Button_lock, kSmallNormal, kSmallFocus},
-                    {ui->tools, kSmallNormal, kSmallFocus}},
+    focus.setItems({{ui->machinestate, kMenu},
+                    {ui->inputchoose, kMenu},
+                    {ui->custommode, kMenu},
+                    {ui->option, kMenu},
+                    {ui->Button_lock, kSmall},
+                    {ui->tools, kSmall}},
                    index);
 }
 
@@ -260,10 +256,10 @@ void MainWindow::on_tools_clicked() {
         ui->widget->show();
         focus.clearFocus();
         grid_index = 0;
-        focus.setItems({{ui->toolButton1, kSmallNormal, kSmallFocus},
-                        {ui->toolButton2, kSmallNormal, kSmallFocus},
-                        {ui->toolButton3, kSmallNormal, kSmallFocus},
-                        {ui->toolButton4, kSmallNormal, kSmallFocus}},
+        focus.setItems({{ui->toolButton1, kSmall},
+                        {ui->toolButton2, kSmall},
+                        {ui->toolButton3, kSmall},
+                        {ui->toolButton4, kSmall}},
                        0);
         return;
     }
@@ -395,7 +391,8 @@ void MainWindow::mode_init() {
         button->setFocusPolicy(Qt::NoFocus);
         button->setObjectName(QString::number(i));
         const bool focused = i == grid_index && (saved ? gridOpen() : l_save_state);
-        button->setStyleSheet(focused ? kCellButtonFocus : kCellButton);
+        panel_style::apply(button, panel_style::kGridCell,
+                           focused ? panel_style::kFocus : panel_style::kNormal);
         connect(button, &QPushButton::clicked, this, &MainWindow::zem_button_mode_clicked);
         grid_buttons[i] = button;
     }

@@ -14,13 +14,6 @@ QPointer<QLineEdit> g_lineedit;
 
 namespace {
 
-const char* const kWhite = "background-color: rgb(255, 255, 255);border:1px ;";
-const char* const kWhiteFocus =
-    "background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
-const char* const kBlue = "background-color: rgb(71, 119, 255);border:1px ;";
-const char* const kBlueFocus =
-    "background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);";
-
 constexpr int kDigit0 = 9, kClear = 10, kDelete = 11, kCancel = 12, kOk = 13;
 
 }  // namespace
@@ -34,6 +27,7 @@ NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::Nu
     for (int i = 0; i <= kDigit0; ++i)
         connect(button(i), &QPushButton::clicked, this, [this, i] { activate(i); });
     menulist_init();
+    language_changed();
 }
 
 NumberKeyboard::~NumberKeyboard() {
@@ -51,8 +45,7 @@ QPushButton* NumberKeyboard::button(int index) const {
 void NumberKeyboard::menulist_init() {
     std::vector<FocusRing::Item> items;
     for (int i = 0; i < kItems; ++i)
-        items.push_back(
-            {button(i), i == kOk ? kBlue : kWhite, i == kOk ? kBlueFocus : kWhiteFocus});
+        items.push_back({button(i), i == kOk ? panel_style::kKeyOk : panel_style::kKey});
     focus_.setItems(items, 0);
     focus_.clearFocus();  // the border first shows after a move
 }

@@ -18,13 +18,6 @@ Option* g_option = nullptr;
 
 namespace {
 
-const char* const kNormal =
-    "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px "
-    "4px;color:rgb(255,255,255)";
-const char* const kFocus =
-    "background-color: rgb(33, 36, 53); border:2px solid "
-    "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)";
-
 const Texts kTitle = {"设置", "Setting", "Настройки", "Cài đặt", "設置"};
 
 // An entry's picture and its icon width per language (all 60 high).
@@ -46,14 +39,14 @@ Option::Option(QWidget* parent) : PanelPage(kPageOption, parent), ui(new Ui::Opt
     ui->setupUi(this);
     setPicture(ui->label_note_OK, pictureOf(pic::kOkEnter));
     setPicture(ui->label_note_back, pictureOf(pic::kBackReturn));
-    focus.setItems({{ui->output_set, kNormal, kFocus},
-                    {ui->input_cut, kNormal, kFocus},
-                    {ui->image_layout, kNormal, kFocus},
-                    {ui->link_set, kNormal, kFocus},
-                    {ui->image_quality, kNormal, kFocus},
-                    {ui->test_chart, kNormal, kFocus},
-                    {ui->smart_mapping, kNormal, kFocus},
-                    {ui->AdvanceButton, kNormal, kFocus}});
+    focus.setItems({{ui->output_set, panel_style::kMenuWords},
+                    {ui->input_cut, panel_style::kMenuWords},
+                    {ui->image_layout, panel_style::kMenuWords},
+                    {ui->link_set, panel_style::kMenuWords},
+                    {ui->image_quality, panel_style::kMenuWords},
+                    {ui->test_chart, panel_style::kMenuWords},
+                    {ui->smart_mapping, panel_style::kMenuWords},
+                    {ui->AdvanceButton, panel_style::kMenuWords}});
     language_changed();
 }
 

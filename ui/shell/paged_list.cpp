@@ -16,8 +16,6 @@ const char* const kMarkedStyle = "background-color:#4777FF;color: #FFFFFF;";
 const char* const kArrowStyle = "background-color: rgb(33, 36, 53);";
 constexpr int kFontPoints = 7;
 constexpr int kRowStep = 21;  // four rows of 20 inside the 90-px frame
-constexpr int kEntryWidth = 220;
-constexpr int kEmptyWidth = 270;
 
 // A label of the list, in the list's font: a label with a style sheet of its own does not take
 // its parent's font.
@@ -58,20 +56,20 @@ QString elidedEntry(const QLabel* label, const QString& rich) {
            (colour.isEmpty() ? dots : QString("<font color = %1 >%2</font>").arg(colour, dots));
 }
 
-QPushButton* arrow(QFrame* frame, PictureName name, int y) {
+QPushButton* arrow(QFrame* frame, PictureName name, int x, int y, QSize size) {
     auto* b = new QPushButton(frame);
     b->setObjectName(name.name);
-    b->setGeometry(250, y, 20, 20);
+    b->setGeometry(QRect(QPoint(x, y), size));
     b->setFocusPolicy(Qt::NoFocus);
     b->setStyleSheet(kArrowStyle);
-    setIcon(b, pictureOf(name), 20, 20);
+    setIcon(b, pictureOf(name), size.width(), size.height());
     return b;
 }
 
 }  // namespace
 
-uint8_t PagedList::lastPageOf(int n) {
-    return uint8_t(n % kPerPage == 0 && n != 0 ? n / kPerPage - 1 : n / kPerPage);
+uint8_t PagedList::lastPageOf(int n, int per_page) {
+    return uint8_t(n % per_page == 0 && n != 0 ? n / per_page - 1 : n / per_page);
 }
 
 void PagedList::draw(QWidget* parent, int count, const QString& empty,
@@ -82,7 +80,7 @@ void PagedList::draw(QWidget* parent, int count, const QString& empty,
     empty_ = empty;
     entry_ = entry;
     touched_ = touched;
-    last_page = lastPageOf(count);
+    last_page = lastPageOf(count, layout.per_page);
     if (current_page > last_page) current_page = 0;
     redraw();
 }
@@ -98,23 +96,27 @@ void PagedList::redraw() {
     previous_arrow = next_arrow = nullptr;
     frame_file = new QFrame(parent_);
     frame_file->setObjectName("frame_file");
-    frame_file->setGeometry(10, 50, 280, 90);
+    frame_file->setGeometry(layout.frame);
     frame_file->setStyleSheet(
         "#frame_file{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}");
     if (count_ == 0) {
         // No arrows beside it: the line takes the frame's width.
-        QLabel* label = listLabel(frame_file, QRect(5, 5, kEmptyWidth, 20), kEntryStyle);
+        QLabel* label = listLabel(frame_file, layout.empty, kEntryStyle);
         label->setObjectName("label_empty");
         label->setText(empty_);
     }
-    const int first = kPerPage * current_page;
-    const int end = std::min(count_, first + kPerPage);
+    const int per_page = std::min(layout.per_page, int(kPerPage));
+    const int first = per_page * current_page;
+    const int end = std::min(count_, first + per_page);
     for (int i = first; i < end; ++i) {
         const Entry e = entry_(i);
         if (e.text.isEmpty()) continue;
         const int k = i - first;
-        const QRect place(5, 5 + kRowStep * k, kEntryWidth, 20);
-        QLabel* label = listLabel(frame_file, place, e.marked ? kMarkedStyle : kEntryStyle);
+        const QRect place(5, 5 + kRowStep * k, layout.entry_width, 20);
+        const QByteArray style = e.style.isEmpty()
+                                     ? QByteArray(e.marked ? kMarkedStyle : kEntryStyle)
+                                     : e.style.toUtf8();
+        QLabel* label = listLabel(frame_file, place, style.constData());
         label->setText(elidedEntry(label, e.text));
         slot_labels[k] = label;
         auto* button = new QPushButton(frame_file);
@@ -125,25 +127,34 @@ void PagedList::redraw() {
         QObject::connect(button, &QPushButton::clicked, frame_file, [this, k] { touched_(k); });
     }
     if (current_page >= 1) {
-        previous_arrow = arrow(frame_file, pic::kPrevious, 5);
+        previous_arrow = arrow(frame_file, pic::kPrevious, layout.arrow_x, 5, layout.arrow);
         QObject::connect(previous_arrow, &QPushButton::clicked, frame_file, [this] { previous(); });
     }
     if (current_page < last_page) {
-        next_arrow = arrow(frame_file, pic::kNext, 5 + kRowStep * (kPerPage - 1));
+        next_arrow =
+            arrow(frame_file, pic::kNext, layout.arrow_x, layout.next_arrow_y, layout.arrow);
         QObject::connect(next_arrow, &QPushButton::clicked, frame_file, [this] { next(); });
     }
     frame_file->show();
 }
 
 void PagedList::previous() {
-    if (current_page > 0) --current_page;
-    redraw();
+    if (may_page && !may_page()) return;
+    showPage(std::max(0, current_page - 1));
 }
 
 void PagedList::next() {
-    current_page = int8_t(current_page + 1);
-    if (current_page > last_page) current_page = 0;
+    if (may_page && !may_page()) return;
+    showPage(current_page + 1);
+}
+
+void PagedList::showPage(int page) {
+    current_page = int8_t(page < 0 || page > last_page ? 0 : page);
     redraw();
+}
+
+void PagedList::restyle(int k, const QString& style) {
+    if (k >= 0 && k < kPerPage && slot_labels[k]) slot_labels[k]->setStyleSheet(style);
 }
 
 void PagedList::select(int k) {

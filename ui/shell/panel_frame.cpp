@@ -155,28 +155,184 @@ void panelSetFont() {
 // ---- Styles ----
 
 namespace panel_style {
-const char* const kMenuNormal =
-    "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px";
-const char* const kMenuFocus =
-    "background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);border-radius:10px;"
-    "padding:2px 4px;";
-const char* const kSmallNormal =
-    "background-color: rgb(33, 36, 53);border:1px;border-radius:1px;padding:1px 1px";
-const char* const kSmallFocus =
-    "background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);border-radius:1px;"
-    "padding:1px 1px";
-const char* const kSmallEdit =
-    "background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);border-radius:1px;"
-    "padding:1px 1px";
-const char* const kComboNormal =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboFocus =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
-const char* const kComboEdit =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}";
+namespace {
+
+// clang-format off
+// By look, the sheets of normal, focus, edit, dimmed and dimmed under the focus.
+const char* const kSheets[kLooks][kStates] = {
+    {"background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px",
+     "background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;",
+     "", "", ""},
+    {"background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
+     "background-color: rgb(33, 36, 53); border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
+     "",
+     "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
+     "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)"},
+    {"color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px",
+     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px",
+     "", "", ""},
+    {"background-color: rgb(33, 36, 53);border:1px;border-radius:1px;padding:1px 1px",
+     "background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);border-radius:1px;padding:1px 1px",
+     "background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);border-radius:1px;padding:1px 1px",
+     "", ""},
+    {"color:rgb(255, 255, 255);background-color:rgb(33, 36, 53);border:1px solid rgb(255,255,255);",
+     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "", ""},
+    {"background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
+     "background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
+     "",
+     "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
+     ""},
+    {"color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
+     "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);",
+     "color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);",
+     "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,171,84);",
+     "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,0,0);",
+     "", ""},
+    {"QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "", ""},
+    {"QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
+     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
+     "", ""},
+    {"",
+     "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(71,119,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
+     "", ""},
+    {"",
+     "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)",
+     "color: rgb(255, 255, 255);border:1px solid rgb(71,119,255);background-color:rgb(0, 0, 0)",
+     "", ""},
+    {"background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
+     "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 171, 84);",
+     "", "", ""},
+    {"background-color: rgb(255, 255, 255);border:1px ;",
+     "background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"background-color: rgb(71, 119, 255);border:1px ;",
+     "background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    // No border either: a platform style would otherwise draw its own button over the cell.
+    {"background-color:transparent;border:none;",
+     "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color: rgb(255, 255, 255);",
+     "border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color: rgb(255, 255, 255);background-color:rgb(0,0,0);border:1px solid rgb(255,255,255);",
+     "color: rgb(255, 255, 255); background-color:rgb(0,0,0);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255) ;",
+     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);border-left:1px solid rgb(255, 255, 255);",
+     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
+     "", "", "",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);",
+     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
+     "", "", "",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);border-right:1px solid rgb(255, 255, 255);",
+     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
+     "", "", "",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
+     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
+    {"color:rgb(255,255,255);", "", "", "", "", "color:rgb(255,0,0);", ""},
+    {"color: rgb(255, 255, 255);border:1px solid rgb(255,255,255);",
+     "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"",
+     "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
+     "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);",
+     "", ""},
+    {"",
+     "#frame_source{border:1px solid rgb(255,171,84);}",
+     "#frame_source{border:1px solid rgb(71, 119, 255);}",
+     "", ""},
+    {"color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);",
+     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
+     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,0,0);",
+     "", ""},
+    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);;",
+     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
+     "", "", ""},
+    {"border:0px solid rgb(255,171,84);",
+     "border:2px solid rgb(255,171,84);",
+     "", "", "", "", "",
+     "border:2px solid rgb(71, 119, 255);"},
+    {"",
+     "border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
+     "", "", "", "", "",
+     "border:1px solid;border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"},
+    {"",
+     "#frame{border:1px solid rgb(255,171,84);}",
+     "", "", "", "", "",
+     "#frame{border:1px solid rgb(71, 119, 255);}"},
+    {"",
+     "#frame_image{border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);}",
+     "", "", ""},
+    {"", "#frame{border:1px solid rgb(255,171,84);}", "", "", ""},
+    {"",
+     "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
+     "", "", "", "", "",
+     "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"},
+    {"",
+     "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(255,171,84);}",
+     "", "", "", "", "",
+     "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(71, 119, 255);}"},
+    {"color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255, 255, 255);font:10px",
+     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);font:10px",
+     "", "", "",
+     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);font:10px",
+     ""},
+    {"border:0px solid rgb(0,0,0);", "border:1px solid rgb(255,171,84);", "", "", ""},
+    {"background-color: rgb(33, 36, 53);color: #FFFFFF",
+     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);",
+     "", "", "", "", "",
+     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);"},
+    {"background-color: rgb(33, 36, 53);color: #00FF00",
+     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);",
+     "", "", "", "", "",
+     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,255,255);"},
+};
+// clang-format on
+
+const char* const kStateProperty = "styleState";
+
+}  // namespace
+
+const char* sheet(Look look, State state) {
+    const char* s = kSheets[look][state];
+    return s ? s : "";
+}
+
+void apply(QWidget* w, Look look, State state) {
+    w->setStyleSheet(sheet(look, state));
+    markState(w, state);
+}
+
+void markState(QWidget* w, State state) {
+    w->setProperty(kStateProperty, int(state));
+}
+
+State stateOf(const QWidget* w) {
+    const QVariant v = w->property(kStateProperty);
+    return v.isValid() ? State(v.toInt()) : kNormal;
+}
+
 }  // namespace panel_style
 
 // ---- Focus ----
@@ -192,18 +348,42 @@ bool LevelFocus::up() {
     return true;
 }
 
+FocusRing::Item::Item(QWidget* w, panel_style::Look look, bool dimmed)
+    : widget(w),
+      normal(panel_style::sheet(look, dimmed ? panel_style::kDimmed : panel_style::kNormal)),
+      focus(panel_style::sheet(look, dimmed ? panel_style::kDimmedFocus : panel_style::kFocus)),
+      normal_state(dimmed ? panel_style::kDimmed : panel_style::kNormal),
+      focus_state(dimmed ? panel_style::kDimmedFocus : panel_style::kFocus) {}
+
+FocusRing::Item::Item(QWidget* w, panel_style::Look look, panel_style::State normal_as,
+                      panel_style::State focus_as)
+    : widget(w),
+      normal(panel_style::sheet(look, normal_as)),
+      focus(panel_style::sheet(look, focus_as)),
+      normal_state(normal_as),
+      focus_state(focus_as) {}
+
+FocusRing::Item::Item(QWidget* w, QString normal, QString focus)
+    : widget(w), normal(std::move(normal)), focus(std::move(focus)) {}
+
+namespace {
+void draw(const FocusRing::Item& item, bool focused) {
+    item.widget->setStyleSheet(focused ? item.focus : item.normal);
+    panel_style::markState(item.widget, focused ? item.focus_state : item.normal_state);
+}
+}  // namespace
+
 void FocusRing::setItems(std::vector<Item> items, int index) {
     items_ = std::move(items);
-    for (const Item& item : items_) item.widget->setStyleSheet(item.normal);
+    for (const Item& item : items_) draw(item, false);
     select(index);
 }
 
 void FocusRing::select(int index) {
     if (items_.empty()) return;
-    if (ui_select < items_.size())
-        items_[ui_select].widget->setStyleSheet(items_[ui_select].normal);
+    if (ui_select < items_.size()) draw(items_[ui_select], false);
     ui_select = uint8_t(index);
-    items_[ui_select].widget->setStyleSheet(items_[ui_select].focus);
+    draw(items_[ui_select], true);
 }
 
 void FocusRing::move(int step) {
@@ -213,8 +393,7 @@ void FocusRing::move(int step) {
 }
 
 void FocusRing::clearFocus() {
-    if (ui_select < items_.size())
-        items_[ui_select].widget->setStyleSheet(items_[ui_select].normal);
+    if (ui_select < items_.size()) draw(items_[ui_select], false);
 }
 
 QWidget* FocusRing::focused() const {

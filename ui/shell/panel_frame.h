@@ -73,16 +73,73 @@ void setShrunkText(QAbstractButton* button, const QString& text);
 extern const char* const kPanelFontFamily;
 void panelSetFont();
 
-// ---- Colours and styles shared by all pages. ----
+// ---- The named styles of the pages' items, one table for all pages. ----
 namespace panel_style {
-extern const char* const kMenuNormal;  // big menu button
-extern const char* const kMenuFocus;
-extern const char* const kSmallNormal;  // small item
-extern const char* const kSmallFocus;
-extern const char* const kSmallEdit;    // a value being changed
-extern const char* const kComboNormal;  // a combo box
-extern const char* const kComboFocus;
-extern const char* const kComboEdit;
+enum Look : int {
+    kMenu,           // big menu button with a picture
+    kMenuWords,      // big menu button with words
+    kSubMenu,        // entry of a sub-menu (communication, output, picture)
+    kSmall,          // small item
+    kField,          // number field
+    kCombo,          // combo box
+    kWizardItem,     // button of the smart-mapping wizard
+    kButton,         // framed button with words
+    kButtonLines,    // the same, its sheet written over two lines
+    kPictureField,   // value field of the picture pages
+    kComboFilled,    // combo box on the page's colour (colour temperature)
+    kComboNoArrow,   // combo box with no drop-down arrow (other settings)
+    kSelector,       // the custom-mode selector's box: focus, or edit (blue) while changing
+    kSelectorArrow,  // the selector's "<" and ">", drawn with its box
+    kModeButton,     // button of the custom-mode row
+    kKey,            // key of the number keypad
+    kKeyOk,          // the keypad's OK key
+    kGridCell,       // cell of the SAVE/CALL grid (its colour is drawn beneath it)
+    kPatternTile,    // picture tile of the test pattern page
+    kPatternClose,   // the test pattern page's Close button
+    kLedSetButton,   // Apply and Cancel of the LED set-up page
+    kAddressLeft,    // first octet field of an address row (Ethernet page)
+    kAddressMiddle,  // middle octet field
+    kAddressRight,   // last octet field
+    kAddressRow,     // the name of an address row
+    kAddressButton,  // Apply and Cancel of the Ethernet page
+    kEdidTab,        // the EDID page's tab row: focus on the tabs, edit below them (blue)
+    kEdidCard,       // the EDID page's source card, drawn with the tab row
+    kEdidField,      // value field of the EDID page
+    kEdidButton,     // button of the EDID page
+    kSourceTabRing,  // the ring around the source page's chosen tab (normal: hidden)
+    kSourceMark,     // the source page's mark of the chosen source group
+    kSourceArea,     // the frame of the source page's entries
+    kLayoutMarker,   // the window layout page's mark of the chosen window
+    kLayoutFrame,    // the window layout page's frame of the values
+    kCropTab,        // the crop editor's ring around the chosen source tab
+    kCropList,       // the crop editor's frame of the crops
+    kCropField,      // field and button of the crop editor's form
+    kCropAdd,        // the crop editor's add button
+    kScanEntry,      // the smart-mapping wizard's scan file on the box (white)
+    kScanEntryUsb,   // the same on the USB disk (green)
+    kLooks
+};
+// Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
+// typed or stored was refused; chosen: the item is kept while the focus is on another level.
+enum State : int {
+    kNormal,
+    kFocus,
+    kEdit,
+    kDimmed,
+    kDimmedFocus,
+    kWrong,
+    kWrongFocus,
+    kChosen,
+    kStates
+};
+// The style sheet of a look in a state; empty where the look has no such state.
+const char* sheet(Look look, State state);
+// Draws w in a look and state, and keeps the state on w for whoever asks what it shows.
+void apply(QWidget* w, Look look, State state);
+// The state w was last drawn in by apply or a focus ring (kNormal when never).
+State stateOf(const QWidget* w);
+// Keeps the state on w (for an item drawn with a style sheet of its own).
+void markState(QWidget* w, State state);
 }  // namespace panel_style
 
 // The focus of a page with levels (a list, then the entries of one of its items): the level,
@@ -106,9 +163,18 @@ struct LevelFocus {
 class FocusRing {
 public:
     struct Item {
+        // An item drawn from the table, dimmed or not.
+        Item(QWidget* w, panel_style::Look look, bool dimmed = false);
+        // An item of the table drawn in other states than normal and focus.
+        Item(QWidget* w, panel_style::Look look, panel_style::State normal_as,
+             panel_style::State focus_as);
+        // An item with style sheets of its own.
+        Item(QWidget* w, QString normal, QString focus);
         QWidget* widget;
         QString normal;
         QString focus;
+        panel_style::State normal_state = panel_style::kNormal;
+        panel_style::State focus_state = panel_style::kFocus;
     };
     // Takes a new list and puts the focus on `index` (styling every item).
     void setItems(std::vector<Item> items, int index = 0);

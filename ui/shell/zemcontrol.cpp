@@ -5,19 +5,6 @@
 
 #include "ui/shell/list_keys.h"
 
-namespace {
-const char* const kLabelDefault =
-    "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)";
-const char* const kLabelModify =
-    "color: rgb(255, 255, 255);border:1px solid rgb(71,119,255);background-color:rgb(0, 0, 0)";
-const char* const kBoxDefault =
-    "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-"
-    "down{\nborder-style:none\n}";
-const char* const kBoxModify =
-    "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(71,119,255);\n}\nQComboBox:drop-"
-    "down{\nborder-style:none\n}";
-}  // namespace
-
 zemcontrol::zemcontrol(QRect boxRect, QRect left, QRect right, QWidget* parent)
     : QWidget(parent),
       box(new QComboBox(this)),
@@ -36,18 +23,18 @@ zemcontrol::zemcontrol(QRect boxRect, QRect left, QRect right, QWidget* parent)
     set_box_default();
 }
 
-void zemcontrol::setLook(const QString& label, const QString& boxStyle) {
-    box->setStyleSheet(boxStyle);
-    right_label->setStyleSheet(label);
-    left_label->setStyleSheet(label);
+void zemcontrol::setLook(panel_style::State state) {
+    panel_style::apply(box, panel_style::kSelector, state);
+    panel_style::apply(right_label, panel_style::kSelectorArrow, state);
+    panel_style::apply(left_label, panel_style::kSelectorArrow, state);
 }
 
 void zemcontrol::set_box_default() {
-    setLook(kLabelDefault, kBoxDefault);
+    setLook(panel_style::kFocus);
 }
 
 void zemcontrol::set_box_modify() {
-    setLook(kLabelModify, kBoxModify);
+    setLook(panel_style::kEdit);
 }
 
 void zemcontrol::set_boxindexsel(char index) {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "ui/shell/panel_frame.h"
+
 class QComboBox;
 class QLabel;
 
@@ -25,7 +27,7 @@ public:
     QLabel* right_label;
 
 private:
-    void setLook(const QString& label, const QString& box);
+    void setLook(panel_style::State state);
 
     QFont font_;
 };

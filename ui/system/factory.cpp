@@ -18,9 +18,6 @@ factory* g_factory = nullptr;
 
 namespace {
 
-const char* const kButtonNormal = "color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);";
-const char* const kButtonFocus = "color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);";
-
 const char* const kPlainFormat = "<font style = 'font-size:12px' color = #ffffff >%1</font>";
 const char* const kPresentFormat = "<font style = 'font-size:13px' color = #00ff00 >%1</font>";
 const char* const kMissingFormat = "<font style = 'font-size:13px' color = #ff0000 >%1</font>";
@@ -90,10 +87,10 @@ factory::~factory() {
 }
 
 void factory::menulist_init() {
-    focus.setItems({{ui->Box_lang_2, panel_style::kComboNormal, panel_style::kComboFocus},
-                    {ui->Button_rst1, kButtonNormal, kButtonFocus},
-                    {ui->Button_rst2, kButtonNormal, kButtonFocus},
-                    {ui->Button_rst3, kButtonNormal, kButtonFocus}},
+    focus.setItems({{ui->Box_lang_2, panel_style::kCombo},
+                    {ui->Button_rst1, panel_style::kButtonLines},
+                    {ui->Button_rst2, panel_style::kButtonLines},
+                    {ui->Button_rst3, panel_style::kButtonLines}},
                    kLanguage);
     const int lang = g_language;
     lcdlang_current = uint8_t(lang != kEnglish && enabled(lang) ? lang : kEnglish);
@@ -134,7 +131,8 @@ void factory::languageRefresh() {
 
 void factory::setLanguageEdit(bool on) {
     lang_edit = on ? 1 : 0;
-    ui->Box_lang_2->setStyleSheet(on ? panel_style::kComboEdit : panel_style::kComboFocus);
+    panel_style::apply(ui->Box_lang_2, panel_style::kCombo,
+                       on ? panel_style::kEdit : panel_style::kFocus);
 }
 
 void factory::on_Button_lang_clicked() {

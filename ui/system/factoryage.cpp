@@ -13,8 +13,6 @@ factoryage* g_factoryage = nullptr;
 
 namespace {
 
-const char* const kNormal = "color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);";
-const char* const kFocus = "color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);";
 const char* const kBits[5] = {"DDR0", "DDR1", "DE", "HS", "VS"};
 
 QString three(int v) {
@@ -39,7 +37,8 @@ factoryage::factoryage(QWidget* parent)
     : PanelPage(kPageFactoryAge, parent), ui(new Ui::factoryage) {
     ui->setupUi(this);
     log_font.setPixelSize(10);
-    focus.setItems({{ui->ButtonNext, kNormal, kFocus}, {ui->ButtonPriv, kNormal, kFocus}});
+    focus.setItems(
+        {{ui->ButtonNext, panel_style::kButtonLines}, {ui->ButtonPriv, panel_style::kButtonLines}});
     ageloginit();
 }
 

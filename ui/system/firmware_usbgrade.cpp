@@ -20,9 +20,6 @@ const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
 const Texts kNoFile = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!",
                        "Không có tập tin để tải!", "無加載文件!"};
 
-const char* const kButtonNormal = "color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kButtonFocus = "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
-
 // The box clock as "h:m:s", no leading zeros.
 QString timeText() {
     TimeRealType t{};
@@ -36,7 +33,7 @@ firmware_usbgrade::firmware_usbgrade(QWidget* parent)
     : PanelPage(kPageFirmwareUsbGrade, parent), ui(new Ui::firmware_usbgrade) {
     ui->setupUi(this);
     ui->label_log->setText(QString());
-    focus.setItems({{ui->Button_grade, kButtonNormal, kButtonFocus}});
+    focus.setItems({{ui->Button_grade, panel_style::kButton}});
     get_file_list_smartpath();
     language_changed();
 }

@@ -7,6 +7,7 @@
 #include "ui/shell/keypad_number.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/page_store.h"
+#include "ui/shell/panel_texts.h"
 #include "ui/system/net_address.h"
 #include "ui_linkwlan.h"
 
@@ -14,41 +15,18 @@ linkwlan* g_linkwlan = nullptr;
 
 namespace {
 
-const char* const kFieldFocus =
-    "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid "
-    "rgb(255,171,84);";
-const char* const kButtonNormal = "color: rgb(255, 255, 255);border:1px solid rgb(255,255,255);";
-const char* const kButtonFocus = "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);";
-const char* const kFieldLeft =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, "
-    "255, 255);border-bottom:1px solid rgb(255, 255, 255);border-left:1px solid rgb(255, 255, "
-    "255);";
-const char* const kFieldMiddle =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, "
-    "255, 255);border-bottom:1px solid rgb(255, 255, 255);";
-const char* const kFieldRight =
-    "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, "
-    "255, 255);border-bottom:1px solid rgb(255, 255, 255);border-right:1px solid rgb(255, 255, "
-    "255);";
-// A field whose typed value was refused: red, with the focus border while it has the focus.
-const char* const kFieldBad =
-    "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);";
-const char* const kFieldBadFocus =
-    "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);";
-const char* const kRowLabel = "color:rgb(255,255,255);";
-const char* const kRowLabelBad = "color:rgb(255,0,0);";
-
 // clang-format off
 const Texts kTitle = {"网口设置", "Net connect", "Сетевое подключение", "Cài đặt cổng mạng", "網口設置"};
 const Texts kIp = {"IP地址", "IP", "IP-адрес", "Địa chỉ IP", "IP地址"};
 const Texts kMask = {"子网掩码", "Mask", "Маска", "Cài đặt mặt lạ con", "子網掩碼"};
 const Texts kGate = {"默认网关", "Gate", "Шлюз", "Cổng vào", "默認網關"};
 const Texts kApplyText = {"应用", "Apply", "OK", "Đồng ý", "應用"};
-const Texts kCancelText = {"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"};
 // clang-format on
 
-const char* fieldStyle(int octet) {
-    return octet == 0 ? kFieldLeft : octet == linkwlan::kOctets - 1 ? kFieldRight : kFieldMiddle;
+panel_style::Look fieldLook(int octet) {
+    return octet == 0                       ? panel_style::kAddressLeft
+           : octet == linkwlan::kOctets - 1 ? panel_style::kAddressRight
+                                            : panel_style::kAddressMiddle;
 }
 
 // The globals the configuration service loads; the PC's address command reloads them from its
@@ -108,12 +86,13 @@ void linkwlan::menulist_init() {
     for (int r = 0; r < kRows; ++r) {
         for (int o = 0; o < kOctets; ++o) {
             const bool bad = bad_fields >> (r * kOctets + o) & 1;
-            items.push_back({fields[r][o], bad ? kFieldBad : fieldStyle(o),
-                             bad ? kFieldBadFocus : kFieldFocus});
+            items.push_back({fields[r][o], fieldLook(o),
+                             bad ? panel_style::kWrong : panel_style::kNormal,
+                             bad ? panel_style::kWrongFocus : panel_style::kFocus});
         }
     }
-    items.push_back({ui->Button_apply, kButtonNormal, kButtonFocus});
-    items.push_back({ui->Button_cancle, kButtonNormal, kButtonFocus});
+    items.push_back({ui->Button_apply, panel_style::kAddressButton});
+    items.push_back({ui->Button_cancle, panel_style::kAddressButton});
     focus.setItems(items, focus.ui_select);
 }
 
@@ -132,7 +111,7 @@ void linkwlan::language_changed() {
     setFittedText(ui->label_netmask, text(kMask));
     setFittedText(ui->label_gateway, text(kGate));
     ui->Button_apply->setText(text(kApplyText));
-    ui->Button_cancle->setText(text(kCancelText));
+    ui->Button_cancle->setText(text(words::kCancel));
 }
 
 void linkwlan::keyOk() {
@@ -168,7 +147,8 @@ void linkwlan::confirmString(QString typed) {
 }
 
 void linkwlan::markRow(int row, bool bad) {
-    row_labels[row]->setStyleSheet(bad ? kRowLabelBad : kRowLabel);
+    panel_style::apply(row_labels[row], panel_style::kAddressRow,
+                       bad ? panel_style::kWrong : panel_style::kNormal);
 }
 
 void linkwlan::on_Button_net_apply_clicked() {

@@ -14,16 +14,6 @@ othersetup* g_othersetup = nullptr;
 
 namespace {
 
-const char* const kStyleNormal =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,255,255);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}";
-const char* const kStyleFocus =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,171,84);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}";
-const char* const kStyleEdit =
-    "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid "
-    "rgb(255,0,0);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}";
-
 constexpr int kRamWifiOff = 774;
 constexpr int kRamAudioWindow = 2112;
 constexpr int kRamPointToPoint = 2114;
@@ -88,7 +78,7 @@ QComboBox* othersetup::combo(int item) const {
 
 void othersetup::menulist_init() {
     std::vector<FocusRing::Item> items;
-    for (int i = 0; i < kItems; ++i) items.push_back({combo(i), kStyleNormal, kStyleFocus});
+    for (int i = 0; i < kItems; ++i) items.push_back({combo(i), panel_style::kComboNoArrow});
     focus.setItems(items, 0);
     edit_flag = edit_index = saved_index = 0;
 }
@@ -158,7 +148,7 @@ void othersetup::keyOk() {
     if ((item == kWindow || item == kVolume) && item_count[kWindow] == 0) return;
     edit_flag = 1;
     edit_index = saved_index = uint8_t(combo(item)->currentIndex());
-    combo(item)->setStyleSheet(kStyleEdit);
+    panel_style::apply(combo(item), panel_style::kComboNoArrow, panel_style::kEdit);
 }
 
 void othersetup::keyBack() {

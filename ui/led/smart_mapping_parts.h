@@ -1,0 +1,70 @@
+// What the files of the smart-mapping wizard share: its own styles (beyond the shared table),
+// texts read outside the texts file, the number fields, the scan-file folders, and the helpers
+// that fit words into the wizard's buttons and labels. Internal to the wizard.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+#include "ui/shell/panel_frame.h"
+
+class QAbstractButton;
+class QLabel;
+class QLineEdit;
+
+namespace smart_mapping {
+
+using panel_style::apply;
+using panel_style::kDimmed;
+using panel_style::kField;
+using panel_style::kFocus;
+using panel_style::kNormal;
+using panel_style::kWizardItem;
+using panel_style::sheet;
+
+extern const char* const kStyleActive;    // top item whose screen has the keys
+extern const char* const kStyleSelected;  // group button whose tiles are shown
+extern const char* const kTileCurrent;
+extern const char* const kTileOther;
+// The states of a scan-file entry: idle, focused, chosen.
+enum EntryState { kIdle, kFocused, kChosen };
+// The style of a scan-file entry on the box or the disk, in an EntryState.
+const char* entrySheet(bool usb, int state);
+
+// Texts the screens' own code shows (the rest stay in the texts file).
+extern const Texts kRoutingText;
+extern const Texts kNoFile;
+
+extern const char* const kInternalDir;
+extern const char* const kUsbDir;
+constexpr uint32_t kMappingOnValue = 9;
+constexpr uint8_t kMappingBit = 0x80;
+constexpr int kMappingOffset = 16;
+
+// The number fields: keypad title and the range a typed value is held to.
+struct Field {
+    const char* name;
+    const Texts* title;
+    int min, max;
+};
+extern const Field kFields[6];
+const Field* fieldNamed(const QString& name);
+// A field's value as a job takes it, within the field's range.
+int fieldValue(const QLineEdit* field);
+
+// The regular scan files of a folder as program paths, in directory order.
+QStringList scanFilesIn(const QString& dir);
+
+// The smallest font the panel still reads.
+constexpr int kMinPoint = 5;
+// A label's font made smaller, step by step, until its text fits the label.
+void shrinkToFit(QLabel* label);
+// A button's words on a wrapping label over it (a button draws one line only), in the font
+// that fits; the label lets touches through to the button.
+void setButtonWords(QAbstractButton* button, const QString& words, int pt, QRect area = {});
+QFont pointFont(const QFont& base, int pt);
+
+}  // namespace smart_mapping
