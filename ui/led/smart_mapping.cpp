@@ -25,13 +25,6 @@ SmartMapping* g_smartmapping = nullptr;
 
 namespace smart_mapping {
 
-extern const Texts kKeypadWidth;
-extern const Texts kKeypadHeight;
-extern const Texts kKeypadRows;
-extern const Texts kKeypadColumns;
-extern const Texts kKeypadHorizontal;
-extern const Texts kKeypadVertical;
-
 // clang-format off
 const char* const kStyleActive = "color:rgb(255, 255, 255);border:1px solid rgb(71, 119, 255);";
 const char* const kStyleSelected = "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";

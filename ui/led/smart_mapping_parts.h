@@ -37,6 +37,13 @@ const char* entrySheet(bool usb, int state);
 // Texts the screens' own code shows (the rest stay in the texts file).
 extern const Texts kRoutingText;
 extern const Texts kNoFile;
+// The keypad's titles of the fields.
+extern const Texts kKeypadWidth;
+extern const Texts kKeypadHeight;
+extern const Texts kKeypadRows;
+extern const Texts kKeypadColumns;
+extern const Texts kKeypadHorizontal;
+extern const Texts kKeypadVertical;
 
 extern const char* const kInternalDir;
 extern const char* const kUsbDir;

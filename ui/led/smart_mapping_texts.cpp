@@ -10,13 +10,6 @@
 #include "ui_smart_mapping.h"
 
 namespace smart_mapping {
-extern const Texts kKeypadWidth;
-extern const Texts kKeypadHeight;
-extern const Texts kKeypadRows;
-extern const Texts kKeypadColumns;
-extern const Texts kKeypadHorizontal;
-extern const Texts kKeypadVertical;
-
 // clang-format off
 const Texts kTitle = {"智能调屏", "Smart debugging screen", "Умная настройка экрана", "Điều chỉnh màn hình thông minh", "智能調屏"};
 const Texts kShortcut = {"快捷点屏", "Debugging\nscreen", "Пошаговая\nнастройка", "Chạm vào màn\nhình nhanh", "快捷點屏"};
