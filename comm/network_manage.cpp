@@ -130,7 +130,9 @@ bool networkManage::accept_client() {
     c.heard_ms = now_ms();
     c.session = std::make_unique<link_session>(LinkKind::Tcp, name);
     c.waker.open();
+    ++clients;  // before its thread may answer: a PC that got a reply is counted
     if (c.waker.fd[0] < 0 || !start_client_thread(c)) {
+        --clients;
         ::close(fd);
         c.waker.close();
         list_.pop_back();
@@ -138,7 +140,6 @@ bool networkManage::accept_client() {
         ZEM_DEBUG("\n TCP server: no thread for client %s \n", name.c_str());
         return false;
     }
-    ++clients;
     return true;
 }
 
