@@ -15,13 +15,6 @@
 
 namespace {
 
-int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    int n = 0;
-    while (c331_manage::take_apply() != 0) ++n;
-    return n;
-}
-
 struct ListCase {
     const char* name;
     int page;

@@ -23,13 +23,6 @@ namespace {
 
 constexpr int kHdmi1 = 2, kHdmi2 = 3;
 
-int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    int n = 0;
-    while (c331_manage::take_apply() != 0) ++n;
-    return n;
-}
-
 TEST(Selector, LooksAndShownItem) {
     panelApp();
     struct Case {

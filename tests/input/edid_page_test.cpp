@@ -17,13 +17,6 @@ namespace {
 
 constexpr int kHdmi1 = 2, kHdmi3 = 4, kExt = 0;
 
-int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    int n = 0;
-    while (c331_manage::take_apply() != 0) ++n;
-    return n;
-}
-
 class EdidPage : public PanelTest {
 protected:
     void SetUp() override {

@@ -20,13 +20,6 @@ bool applyPending() {
     return c331_manage::apply_pending();
 }
 // The C331 thread's turn: the pending apply taken.
-int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    int n = 0;
-    while (c331_manage::take_apply() != 0) ++n;
-    return n;
-}
-
 class PicturePages : public PanelTest {
 protected:
     void SetUp() override {

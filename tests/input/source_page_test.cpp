@@ -32,13 +32,6 @@ QImage icon(const char* file) {
     return QImage(file).convertToFormat(QImage::Format_ARGB32);
 }
 
-int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    int n = 0;
-    while (c331_manage::take_apply() != 0) ++n;
-    return n;
-}
-
 class SourcePage : public PanelTest {
 protected:
     void SetUp() override {

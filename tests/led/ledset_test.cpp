@@ -27,13 +27,6 @@ namespace {
 constexpr int kHorizontal = 3, kVertical = 2, kCopy = 4;
 constexpr int kKeypadOk = 13;
 
-int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    int n = 0;
-    while (c331_manage::take_apply() != 0) ++n;
-    return n;
-}
-
 // The six number fields as the page shows them.
 struct Fields {
     int w, h, w1, h1, w2, h2;

@@ -412,3 +412,10 @@ std::vector<std::string> PanelTest::textsNotFitting(QWidget* root) {
     }
     return out;
 }
+
+int takeApply() {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    int n = 0;
+    while (c331_manage::take_apply() != 0) ++n;
+    return n;
+}

@@ -19,6 +19,9 @@
 // The Qt application of a test program (offscreen, with the panel's font).
 QApplication& panelApp();
 
+// Takes every C331 apply the panel raised, as the C331 thread would: how many were pending.
+int takeApply();
+
 class PanelTest : public SimBoxTest {
 protected:
     using Step = std::function<void()>;
