@@ -123,7 +123,7 @@ protected:
             g_send_para[1] = 0;
             g_usb_grade = 1;
             for (int t = 0; t < 20000 && g_usb_grade; ++t) tick();
-            for (int t = 0; t < 3000 && !bothLitAgain(); ++t) tick();
+            for (int t = 0; t < 15000 && !bothLitAgain(); ++t) tick();  // ends once lit
             lit_again += bothLitAgain();
         }
         upgraded = true;
