@@ -67,6 +67,10 @@ struct Client {
     size_t have = 0;
     Bytes ask(const Bytes& w) {
         if (::send(fd, w.data(), w.size(), MSG_NOSIGNAL) != ssize_t(w.size())) return {};
+        return next();
+    }
+    // The next reply frame's body, empty on failure.
+    Bytes next() {
         for (;;) {
             for (size_t i = 0; i < have; ++i) {
                 if (rx[i] != 0x5A) continue;
@@ -374,6 +378,25 @@ BENCHMARK(BM_ReadsWhileTcpUploadsBackToBack)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// A PC that sends N small reads in one write before it reads: the time until the last reply.
+void BM_PipelinedReads(benchmark::State& state) {
+    Client cl{connectLoopback(box_server()->port)};
+    const int count = int(state.range(0));
+    Bytes train;
+    for (int i = 0; i < count; ++i) {
+        const Bytes w = read_ram(0xC00);
+        train.insert(train.end(), w.begin(), w.end());
+    }
+    for (auto _ : state) {
+        if (::send(cl.fd, train.data(), train.size(), MSG_NOSIGNAL) != ssize_t(train.size()))
+            state.SkipWithError("not sent");
+        for (int i = 0; i < count; ++i)
+            if (cl.next().size() != 14) state.SkipWithError("bad reply");
+    }
+    ::close(cl.fd);
+}
+BENCHMARK(BM_PipelinedReads)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_RoundTripBox(benchmark::State& state) {
     Client cl{connectLoopback(box_server()->port)};
