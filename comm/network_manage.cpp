@@ -226,6 +226,8 @@ void networkManage::serve(Client& c) {
     while (!c.done) {
         handle_received(c);
         if (c.done || (c.input_ended && queued(c) == 0)) break;
+        // Released by the last flush with frames still received: they go first.
+        if (!c.held && c.rx_at < c.rx_end) continue;
         wait_for_socket(c, fds);
     }
     leave(c);
