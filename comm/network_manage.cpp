@@ -290,8 +290,10 @@ void networkManage::wait_for_socket(Client& c, pollfd* fds) {
     if (ev & (POLLERR | POLLHUP | POLLNVAL)) return end(c);
     if (ev & POLLIN) receive(c);
     if (c.done) return;
-    if (queued(c) > 0 && Clock::now() >= c.progress + std::chrono::milliseconds(stall_ms.load()))
+    if (queued(c) > 0 && Clock::now() >= c.progress + std::chrono::milliseconds(stall_ms.load())) {
+        ++stalled;
         return end(c, "its replies were not read");
+    }
 }
 
 void networkManage::hold(Client& c, bool on) {

@@ -66,6 +66,7 @@ public:
     std::atomic<uint32_t> clients{0};    // connected clients
     std::atomic<uint32_t> refused{0};    // clients refused for the limit, since start
     std::atomic<uint32_t> evicted{0};    // silent clients whose place a new one took, since start
+    std::atomic<uint32_t> stalled{0};    // clients dropped for replies not read, since start
     std::atomic<uint32_t> held_up{0};    // clients read no further until they take their replies
     std::atomic<int> last_client{-1};    // socket of the last client that sent a frame
     std::atomic<bool> listening{false};  // new clients are taken
