@@ -4,6 +4,8 @@
 // reading, while the others are served beside it. A PC that has gone holds nothing.
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -196,6 +198,11 @@ TEST_F(TcpClients, AQuickReplyLeavesBeforeTheLongRequestsQueuedBehindItRun) {
     ASSERT_TRUE(pc.recv(got, 2000)) << "the quick reply waits for the erases";
     EXPECT_EQ(got.at(9), 0x90);
     EXPECT_EQ(erases.count(), 1);
+    // Nor does a reply wait for the PC's acknowledgement of the one before (Nagle's delay).
+    int noDelay = 0;
+    socklen_t len = sizeof noDelay;
+    ASSERT_EQ(::getsockopt(tcp->last_client, IPPROTO_TCP, TCP_NODELAY, &noDelay, &len), 0);
+    EXPECT_NE(noDelay, 0);
     erases.release();
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(pc.recv(got, 5000)) << i;
