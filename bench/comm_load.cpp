@@ -67,6 +67,10 @@ struct Client {
     size_t have = 0;
     Bytes ask(const Bytes& w) {
         if (::send(fd, w.data(), w.size(), MSG_NOSIGNAL) != ssize_t(w.size())) return {};
+        return next();
+    }
+    // The next reply frame's body, empty on failure.
+    Bytes next() {
         for (;;) {
             for (size_t i = 0; i < have; ++i) {
                 if (rx[i] != 0x5A) continue;
@@ -374,6 +378,63 @@ BENCHMARK(BM_ReadsWhileTcpUploadsBackToBack)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// A PC sends a device-information request and three 8 MiB erases (4 KiB units) in one write:
+// the time until the quick reply, and until the last erase's.
+void BM_QuickReplyBeforeThreeErases(benchmark::State& state) {
+    if (!box_with_chips()) {
+        state.SkipWithError("the C331 did not start");
+        return;
+    }
+    const uint32_t first = 0x1000, count = 2048;  // 8 MiB from 16 MiB
+    const Bytes erase = frame(0x70, {4, uint8_t(first), uint8_t(first >> 8), 0, 0, uint8_t(count),
+                                     uint8_t(count >> 8), 0});
+    Bytes train = frame(0x90, {});
+    for (int i = 0; i < 3; ++i) train.insert(train.end(), erase.begin(), erase.end());
+    double quick_ms = 0, all_ms = 0;
+    for (auto _ : state) {
+        Client cl{connectLoopback(box_server()->port)};
+        const auto t0 = std::chrono::steady_clock::now();
+        ::send(cl.fd, train.data(), train.size(), MSG_NOSIGNAL);
+        const bool quick = cl.next().size() > 60;
+        quick_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                       .count();
+        bool erased = true;
+        for (int i = 0; i < 3; ++i) {
+            const Bytes r = cl.next();
+            erased = erased && r.size() > 10 && r[10] == 0;
+        }
+        all_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                     .count();
+        ::close(cl.fd);
+        if (!quick || !erased) state.SkipWithError("a reply was missing or failed");
+    }
+    state.counters["quick_reply_ms"] = quick_ms;
+    state.counters["erases_ms"] = all_ms;
+}
+BENCHMARK(BM_QuickReplyBeforeThreeErases)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A PC that sends N small reads in one write before it reads: the time until the last reply.
+void BM_PipelinedReads(benchmark::State& state) {
+    Client cl{connectLoopback(box_server()->port)};
+    const int count = int(state.range(0));
+    Bytes train;
+    for (int i = 0; i < count; ++i) {
+        const Bytes w = read_ram(0xC00);
+        train.insert(train.end(), w.begin(), w.end());
+    }
+    for (auto _ : state) {
+        if (::send(cl.fd, train.data(), train.size(), MSG_NOSIGNAL) != ssize_t(train.size()))
+            state.SkipWithError("not sent");
+        for (int i = 0; i < count; ++i)
+            if (cl.next().size() != 14) state.SkipWithError("bad reply");
+    }
+    ::close(cl.fd);
+}
+BENCHMARK(BM_PipelinedReads)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_RoundTripBox(benchmark::State& state) {
     Client cl{connectLoopback(box_server()->port)};

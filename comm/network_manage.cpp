@@ -20,6 +20,8 @@
 networkManage* networkManage::p_networkManage = nullptr;
 std::atomic<uint32_t> networkManage::stall_ms{10000};
 std::atomic<uint32_t> networkManage::silence_ms{30000};
+std::atomic<uint32_t> networkManage::max_clients{networkManage::kMaxClients};
+std::function<void()> networkManage::on_hold;
 
 namespace {
 constexpr size_t kKeptQueue = 4096;       // reply-queue capacity a client keeps between bursts
@@ -108,9 +110,12 @@ bool networkManage::accept_client() {
         return false;
     }
     const std::string name = comm::peer_name(a);
-    if (list_.size() >= kMaxClients) {
+    const size_t bound = max_clients.load();
+    if (list_.size() >= bound) {
         const std::vector<Client*> placed = placed_clients();
-        if (placed.size() >= kMaxClients && !evict_silent(name, placed)) {
+        // Clients without a place still hold a thread and their replies: as many again at most.
+        const bool crowded = list_.size() >= 2 * bound;
+        if (crowded || (placed.size() >= bound && !evict_silent(name, placed))) {
             refuse(fd, a);
             return true;
         }
@@ -122,6 +127,8 @@ bool networkManage::accept_client() {
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    // Replies are whole frames sent as they are made: none should wait for the PC's ACK.
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     Client& c = list_.emplace_back();
     c.server = this;
     c.fd = fd;
@@ -143,14 +150,14 @@ bool networkManage::accept_client() {
     return true;
 }
 
-// The clients that hold a place: neither ending nor evicted, nor idle with their peer gone (a
-// close that the client's own thread has not seen yet). Their sockets stay open until the
-// accept thread closes them, so they may be looked at here.
+// The clients that hold a place: neither ending nor evicted, nor closed by their peer, whatever
+// they run (the box can't tell a close from a half close before a reply brings back a reset, and
+// a closed PC's command runs on for nobody). Their sockets stay open until the accept thread
+// closes them, so they may be looked at here.
 std::vector<networkManage::Client*> networkManage::placed_clients() {
     std::vector<Client*> placed;
     for (Client& c : list_)
-        if (!c.leaving && !c.evicted && !(c.quiet && socket_shows(c.fd, POLLRDHUP)))
-            placed.push_back(&c);
+        if (!c.leaving && !c.evicted && !socket_shows(c.fd, POLLRDHUP)) placed.push_back(&c);
     return placed;
 }
 
@@ -219,28 +226,44 @@ void networkManage::serve(Client& c) {
     while (!c.done) {
         handle_received(c);
         if (c.done || (c.input_ended && queued(c) == 0)) break;
+        // Released by the last flush with frames still received: they go first.
+        if (!c.held && c.rx_at < c.rx_end) continue;
         wait_for_socket(c, fds);
     }
     leave(c);
 }
 
-// Handles the received frames one at a time until its replies reach kMaxQueued. Between two
-// frames, a client that has gone or lost its place, or a server that stops, ends it at once:
-// not after the rest of what it sent.
+// Handles the received frames one at a time until its replies reach kMaxQueued; each reply
+// leaves as soon as its frame is handled. Between two frames, a client that has gone or lost
+// its place, or a server that stops, ends it at once: not after the rest of what it sent. A
+// reply sent to a closed peer brings back its reset, so a PC that closed after queuing long
+// commands has only its first one run.
 void networkManage::handle_received(Client& c) {
     const link_session::SendFn queue = [&](const uint8_t* wire, uint32_t len) {
         queue_reply(c, wire, len);
     };
     while (c.rx_at < c.rx_end && !c.held) {
+        const uint32_t frames = c.session->phy.frames;
         c.rx_at += c.session->feed_one(c.rx.data() + c.rx_at, c.rx_end - c.rx_at, queue);
+        if (c.session->phy.frames != frames) heard(c);
+        // Idle once its last reply is sent: marked before, as the client may act on the reply
+        // at once.
+        if (c.rx_at == c.rx_end) c.quiet = true;
+        if (queued(c) > 0 && !flush(c)) return end(c);
         if (stopping_ || c.evicted || socket_shows(c.fd, 0)) return end(c);
-        if (queued(c) >= kKeptQueue && !flush(c)) return end(c);
-        if (queued(c) >= kMaxQueued) hold(c, true);
+        if (queued(c) >= kMaxQueued) {
+            hold(c, true);
+            if (on_hold) on_hold();
+        }
     }
-    // Idle once its last reply is sent: marked before, as the client may act on the reply at
-    // once (close and let a new client take its place).
-    if (c.rx_at == c.rx_end) c.quiet = true;
     if (queued(c) > 0 && !flush(c)) end(c);
+}
+
+// A frame that passed the framer's checks ends the client's silence: bytes that make none
+// (noise, a bad check byte) keep no place.
+void networkManage::heard(Client& c) {
+    c.heard_ms = now_ms();
+    last_client = c.fd;
 }
 
 // Sleeps until the client sends (unless its replies are held up or it has closed its side),
@@ -267,9 +290,10 @@ void networkManage::wait_for_socket(Client& c, pollfd* fds) {
     if (ev & (POLLERR | POLLHUP | POLLNVAL)) return end(c);
     if (ev & POLLIN) receive(c);
     if (c.done) return;
-    if (queued(c) > 0 && Clock::now() >= c.progress + std::chrono::milliseconds(stall_ms.load()))
+    if (queued(c) > 0 && Clock::now() >= c.progress + std::chrono::milliseconds(stall_ms.load())) {
+        ++stalled;
         return end(c, "its replies were not read");
-    if (queued(c) < kMaxQueued / 2) hold(c, false);
+    }
 }
 
 void networkManage::hold(Client& c, bool on) {
@@ -291,10 +315,8 @@ void networkManage::receive(Client& c) {
         return;
     }
     c.quiet = false;
-    c.heard_ms = now_ms();
     c.rx_at = 0;
     c.rx_end = size_t(n);
-    last_client = c.fd;
 }
 
 void networkManage::end(Client& c, const char* why) {
@@ -313,8 +335,15 @@ void networkManage::queue_reply(Client& c, const uint8_t* wire, uint32_t len) {
     c.out.insert(c.out.end(), wire, wire + len);
 }
 
-// Sends what the socket takes now; false when the client is gone.
+// Sends what the socket takes now; false when the client is gone. The client is held only
+// while replies wait, whether the queue empties here or on its next wait.
 bool networkManage::flush(Client& c) {
+    const bool alive = send_queued(c);
+    if (queued(c) < kMaxQueued / 2) hold(c, false);
+    return alive;
+}
+
+bool networkManage::send_queued(Client& c) {
     while (c.sent < c.out.size()) {
         const ssize_t n =
             ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -328,8 +357,9 @@ bool networkManage::flush(Client& c) {
             return false;
         }
     }
-    // A burst's large queue is given back once sent, so idle clients hold no more than a reply.
-    if (c.out.capacity() > kKeptQueue)
+    // A burst's large queue is given back once sent and the received chunk is handled, so idle
+    // clients hold no more than a reply.
+    if (c.out.capacity() > kKeptQueue && c.rx_at == c.rx_end)
         std::vector<uint8_t>().swap(c.out);
     else
         c.out.clear();

@@ -1,11 +1,11 @@
 // The TCP server of the PC protocol on g_port: up to kMaxClients clients at once, each with its
 // own framer (one unfinished frame of at most comm::kMaxBody bytes), its own bounded queue of
 // replies and its own thread, which waits in poll() on the client's socket and runs its
-// commands one after the other. A client busy with a long command (a flash erase, a register
-// dump, a file's save), waiting for the receiving cards or no longer reading holds up nobody
-// else, and its replies keep the order of its requests. A client whose replies pile up is read
-// no further until it takes them; one that has gone is ended between two of its frames; a
-// silent one gives its place to a new client when all places are taken.
+// commands one after the other, each reply sent as soon as it is made. A client busy with a long
+// command (a flash erase, a register dump, a file's save), waiting for the receiving cards or no
+// longer reading holds up nobody else, and its replies keep the order of its requests. A client
+// whose replies pile up is read no further until it takes them; one that has gone is ended between
+// two of its frames; a silent one gives its place to a new client when all places are taken.
 #pragma once
 
 #include <netinet/in.h>
@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -52,14 +53,20 @@ public:
     static constexpr size_t kClientStack = 256 * 1024;
     // A client whose socket takes no byte for this long while its replies wait is dropped.
     static std::atomic<uint32_t> stall_ms;
-    // A client that sent nothing for this long, runs no command and has no reply waiting is
-    // silent: at the bound, a new client takes its place.
+    // A client that sent no frame passing the framer's checks for this long, runs no command
+    // and has no reply waiting is silent: at the bound, a new client takes its place.
     static std::atomic<uint32_t> silence_ms;
+    // Clients that hold a place at once (kMaxClients; tests lower it before clients come).
+    static std::atomic<uint32_t> max_clients;
+    // Called by a client's thread right after it holds its client up (tests drive races
+    // through it); set before clients come.
+    static std::function<void()> on_hold;
 
     uint16_t port = 0;                   // the bound port
     std::atomic<uint32_t> clients{0};    // connected clients
     std::atomic<uint32_t> refused{0};    // clients refused for the limit, since start
     std::atomic<uint32_t> evicted{0};    // silent clients whose place a new one took, since start
+    std::atomic<uint32_t> stalled{0};    // clients dropped for replies not read, since start
     std::atomic<uint32_t> held_up{0};    // clients read no further until they take their replies
     std::atomic<int> last_client{-1};    // socket of the last client that sent a frame
     std::atomic<bool> listening{false};  // new clients are taken
@@ -88,7 +95,7 @@ private:
         comm::Waker waker;  // the accept thread's: the client's place was taken
         std::atomic<bool> evicted{false};
         std::atomic<bool> quiet{false};    // waits for the peer with nothing to do
-        std::atomic<int64_t> heard_ms{0};  // when a byte last came (Clock, in ms)
+        std::atomic<int64_t> heard_ms{0};  // when a frame last came (Clock, in ms)
         std::atomic<bool> leaving{false};  // its thread has begun to end
         pthread_t thread{};
         std::atomic<bool> finished{false};
@@ -100,6 +107,7 @@ private:
     static void* client_main(void* client);
     void serve(Client& c);
     void handle_received(Client& c);
+    void heard(Client& c);
     void wait_for_socket(Client& c, pollfd* fds);
     void receive(Client& c);
     static void end(Client& c, const char* why = nullptr);
@@ -107,6 +115,7 @@ private:
     void hold(Client& c, bool on);
     void queue_reply(Client& c, const uint8_t* wire, uint32_t len);
     bool flush(Client& c);
+    bool send_queued(Client& c);
     void leave(Client& c);
     void reap_finished();
     void stop_listening(int err);

@@ -3,15 +3,21 @@
 // PC. Each PC gets its replies in the order of its requests, however many it sends before
 // reading, while the others are served beside it. A PC that has gone holds nothing.
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +25,7 @@
 #include <vector>
 
 #include "comm/comm_hooks.h"
+#include "comm/link_session.h"
 #include "comm/network_manage.h"
 #include "comm_fixture.h"
 
@@ -80,6 +87,37 @@ struct FlashGate {
     int reads = 0;
 };
 
+// The C331 flash's erase as a hook: every erase waits while the gate is shut, and is counted.
+struct EraseGate {
+    void install() {
+        comm_hooks::get().erase_flash = [this](uint32_t, uint32_t, uint8_t) {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++erases;
+            changed.notify_all();
+            changed.wait(lock, [this] { return open; });
+            return 0;
+        };
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+    int count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return erases;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    int erases = 0;
+};
+
+// An erase of n units of 4 KiB from unit 0.
+Bytes erase4k(uint16_t n) {
+    return body(0x70, cat({{4}, le32(0), le16(n), {0}}));
+}
+
 class TcpClients : public CommTest {
 protected:
     void SetUp() override {
@@ -88,9 +126,12 @@ protected:
     }
     void TearDown() override {
         flash.release();
+        erases.release();
         networkManage::shutdown();
         networkManage::stall_ms = 10000;
         networkManage::silence_ms = 30000;
+        networkManage::max_clients = networkManage::kMaxClients;
+        networkManage::on_hold = nullptr;
         CommTest::TearDown();
     }
     // A new PC and whether the box answers its device-information request.
@@ -101,6 +142,7 @@ protected:
     bool served(TcpLink& pc) { return !pc.ask(body(0x90, {})).empty(); }
     networkManage* tcp = nullptr;
     FlashGate flash;
+    EraseGate erases;
 };
 
 TEST_F(TcpClients, TheClientPastTheLimitIsRefusedAndAFreedPlaceIsTaken) {
@@ -144,6 +186,49 @@ TEST_F(TcpClients, RequestsSentBeforeReadingAreAllAnswered) {
     }
 }
 
+// A PC that pipelines a quick request before long ones gets the quick reply while the first long
+// one still runs, not after all of them.
+TEST_F(TcpClients, AQuickReplyLeavesBeforeTheLongRequestsQueuedBehindItRun) {
+    erases.install();
+    TcpLink pc(tcp->port);
+    const Bytes erase8M = erase4k(2048);
+    pc.send(cat({wire(body(0x90, {})), wire(erase8M), wire(erase8M), wire(erase8M)}));
+    ASSERT_TRUE(eventually([&] { return erases.count() == 1; }));
+    Bytes got;
+    ASSERT_TRUE(pc.recv(got, 2000)) << "the quick reply waits for the erases";
+    EXPECT_EQ(got.at(9), 0x90);
+    EXPECT_EQ(erases.count(), 1);
+    // Nor does a reply wait for the PC's acknowledgement of the one before (Nagle's delay).
+    int noDelay = 0;
+    socklen_t len = sizeof noDelay;
+    ASSERT_EQ(::getsockopt(tcp->last_client, IPPROTO_TCP, TCP_NODELAY, &noDelay, &len), 0);
+    EXPECT_NE(noDelay, 0);
+    erases.release();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(pc.recv(got, 5000)) << i;
+        EXPECT_EQ(got.at(9), 0x70);
+        EXPECT_EQ(got.at(10), 0);
+    }
+}
+
+// 64 PCs each queue 16 KiB of 16 MiB erases and close: their places go to new PCs at once while
+// their first erases run, and none runs a second one, as its first reply brings back the reset.
+TEST_F(TcpClients, ClientsThatCloseBehindLongRequestsGiveTheirPlacesAndRunOnlyTheFirst) {
+    erases.install();
+    std::vector<std::unique_ptr<TcpLink>> pcs;
+    for (size_t i = 0; i < networkManage::kMaxClients; ++i)
+        pcs.push_back(std::make_unique<TcpLink>(tcp->port));
+    for (auto& pc : pcs) pc->send(train(erase4k(4096), 16 * 1024));
+    pcs.clear();
+    ASSERT_TRUE(eventually([&] { return erases.count() == int(networkManage::kMaxClients); }));
+    std::vector<std::unique_ptr<TcpLink>> newcomers;
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(served(newcomers)) << i;
+    EXPECT_EQ(tcp->refused.load(), 0u);
+    erases.release();
+    EXPECT_TRUE(eventually([&] { return tcp->clients == 2; }, 10000));
+    EXPECT_EQ(erases.count(), int(networkManage::kMaxClients));
+}
+
 // A PC that closes its side after its requests gets every reply, then the close.
 TEST_F(TcpClients, AClientThatClosesItsSideGetsEveryReplyThenTheClose) {
     flash.install(false);
@@ -157,6 +242,48 @@ TEST_F(TcpClients, AClientThatClosesItsSideGetsEveryReplyThenTheClose) {
         ASSERT_EQ(got.size(), 11u + 60000) << answered;
     EXPECT_EQ(answered, kReads);
     EXPECT_TRUE(endedByBox(pc));
+}
+
+// A held-up PC that takes all its replies between the hold and the box's next send of them (the
+// queue empties while the client is held) is read again: its later requests are answered.
+TEST_F(TcpClients, AHeldClientWhoseQueueEmptiesIsReadAgain) {
+    flash.install(false);
+    constexpr int kReads = 200;  // 12 MB: more than the sockets hold
+    const Bytes request = flashRead(0, 60000);
+    std::mutex mutex;
+    ReplyReader replies;  // under mutex
+    std::atomic<int> pcFd{-1}, holds{0};
+    const auto take = [&] {
+        uint8_t buf[65536];
+        for (ssize_t n; (n = ::recv(pcFd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            replies.add(buf, size_t(n));
+    };
+    networkManage::on_hold = [&] {
+        // The PC takes everything the box's socket had, until the socket has room for all the
+        // box's waiting replies.
+        std::lock_guard<std::mutex> lock(mutex);
+        const int boxFd = networkManage::p_networkManage->last_client;
+        int unsent = 1;
+        for (int i = 0; i < 500 && unsent > 0 && ::ioctl(boxFd, SIOCOUTQ, &unsent) == 0; ++i) {
+            pollfd p{pcFd, POLLIN, 0};
+            ::poll(&p, 1, 10);
+            take();
+        }
+        ++holds;
+    };
+    TcpLink pc(tcp->port);
+    pcFd = pc.fd;
+    pc.send(train(request, kReads * wire(request).size()));
+    ASSERT_TRUE(eventually([&] { return holds >= 1; }, 10000));
+    for (pollfd p{pc.fd, POLLIN, 0}; ::poll(&p, 1, 3000) == 1;) {
+        std::lock_guard<std::mutex> lock(mutex);
+        take();
+        if (replies.bodies.size() >= size_t(kReads)) break;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(replies.bodies.size(), size_t(kReads));
+    for (const Bytes& b : replies.bodies) ASSERT_EQ(b.size(), 11u + 60000);
+    EXPECT_TRUE(served(pc));
 }
 
 // A PC that sends and never reads is held up, then dropped when its socket has taken nothing
@@ -242,6 +369,75 @@ TEST_F(TcpClients, AtTheBoundANewClientTakesASilentClientsPlace) {
     Bytes got;
     ASSERT_TRUE(busy.recv(got));
     EXPECT_EQ(got.size(), 11u + 16);
+}
+
+// At the bound only a frame that passes the framer's checks ends a PC's silence: bytes that make
+// no frame keep no place, while a checked frame that asks nothing (a box's own reply) does.
+TEST_F(TcpClients, OnlyACheckedFrameEndsAClientsSilence) {
+    flash.install(true);
+    Bytes badCheck = wire(body(0x90, {}));
+    badCheck[3 + 9] ^= 1;  // the command byte: the check byte no longer matches
+    struct Case {
+        const char* name;
+        Bytes sent;
+        bool keepsPlace;
+        uint32_t drops;
+    };
+    const Case cases[] = {
+        {"noise between frames", hex("00 11 22 33 5a"), false, 0},
+        {"a frame with a bad check byte", badCheck, false, 1},
+        {"a box's own reply", wire(body(0x90, {}, 0xF010, 0xF100)), true, 0},
+        {"a device-information request", wire(body(0x90, {})), true, 0},
+    };
+    constexpr int kSilenceMs = 1000;
+    networkManage::silence_ms = kSilenceMs;
+    networkManage::max_clients = uint32_t(std::size(cases)) + 1;
+    TcpLink busy(tcp->port);  // never silent: its read waits at the gate
+    busy.send(wire(flashRead(0, 16)));
+    std::vector<std::unique_ptr<TcpLink>> pcs;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        pcs.push_back(std::make_unique<TcpLink>(tcp->port));
+    ASSERT_TRUE(eventually([&] { return flash.count() == 1; }));
+    ASSERT_TRUE(eventually([&] { return tcp->clients == std::size(cases) + 1; }));
+    // Silent since they came; then each sends its bytes and a dropped frame that says they
+    // were handled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSilenceMs + 100));
+    uint32_t drops = link_session::dropped_total;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        pcs[i]->send(cat({cases[i].sent, badCheck}));
+        drops += cases[i].drops + 1;
+    }
+    ASSERT_TRUE(eventually([&] { return link_session::dropped_total == drops; }));
+    std::vector<std::unique_ptr<TcpLink>> newcomers;
+    EXPECT_TRUE(served(newcomers));
+    EXPECT_TRUE(served(newcomers));
+    EXPECT_FALSE(served(newcomers));
+    EXPECT_EQ(tcp->evicted.load(), 2u);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        if (cases[i].keepsPlace)
+            EXPECT_TRUE(served(*pcs[i]));
+        else
+            EXPECT_TRUE(endedByBox(*pcs[i]));
+    }
+}
+
+// Clients whose peers have closed hold no place, but only as many again as there are places
+// may run on: past them a new PC is refused until they have ended.
+TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
+    erases.install();
+    networkManage::max_clients = 2;
+    for (int i = 0; i < 4; ++i) {
+        TcpLink pc(tcp->port);
+        pc.send(wire(erase4k(1)));
+        ASSERT_TRUE(eventually([&] { return erases.count() == i + 1; })) << i;
+    }
+    std::vector<std::unique_ptr<TcpLink>> pcs;
+    EXPECT_FALSE(served(pcs));
+    EXPECT_EQ(tcp->refused.load(), 1u);
+    erases.release();
+    ASSERT_TRUE(eventually([&] { return tcp->clients == 0; }));
+    EXPECT_TRUE(served(pcs));
 }
 
 // At the bound, a PC that closes gives its place to one that connects right after it.

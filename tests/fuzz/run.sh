@@ -19,8 +19,9 @@ declare -A runs=(
     [osd_font]=60000
     [card_files]=40000
     [keypad]=800
+    [tcp]=800
 )
-targets=(protocol files json edid usb_package osd_font card_files keypad)
+targets=(protocol files json edid usb_package osd_font card_files keypad tcp)
 if (($#)); then targets=("$@"); fi
 for t in "${targets[@]}"; do
     [[ -n "${runs[$t]:-}" ]] || { echo "fuzz: no target $t" >&2; exit 1; }

@@ -198,3 +198,31 @@ put("protocol", "mirror_read.bin", box(0x61, le32(0x800A0000) + le16(170)))
 put("protocol", "card_read.bin", card(0x0001, 1, 0x61, le32(0x100) + le16(8) + b"\0\0"))
 put("protocol", "card_all_ports.bin", card(0x0FFE, 0xFF, 0x61, le32(0) + le16(2) + b"\0\0"))
 put("protocol", "card_fpga1.bin", card(0x0000, 13, 0x60, le32(0x20) + le16(2) + b"\0\0\x11\x22"))
+
+# --- tcp: a setup byte (stall and silence times, flash gate shut when 0x10), then steps of an
+# op byte (client << 3 | action) and an argument; noise takes its bytes after the argument ---
+CONNECT, FRAME, NOISE, READ, HALF_CLOSE, CLOSE, PAUSE, GATE = range(8)
+
+
+def step(client, action, arg=0):
+    return bytes([client << 3 | action, arg])
+
+
+INFO, READ16, READ4K, FLASH60K, ERASE, UNKNOWN, BOX_REPLY, BAD_CHECK = range(8)
+put("tcp", "pipeline_then_read", b"\x00" + step(0, CONNECT) +
+    b"".join(step(0, FRAME, f) for f in (INFO, READ16, READ4K, FLASH60K, ERASE, UNKNOWN)) +
+    step(0, READ, 255) * 4 + step(0, PAUSE, 20) + step(0, READ, 255))
+put("tcp", "half_close_gated", b"\x10" + step(0, CONNECT) +
+    b"".join(step(0, FRAME, f) for f in (INFO, ERASE, ERASE, INFO)) + step(0, HALF_CLOSE) +
+    step(1, CONNECT) + step(1, FRAME, INFO) + step(1, READ, 3) + step(0, GATE, 1))
+put("tcp", "past_the_bound", b"\x05" +
+    b"".join(step(c, CONNECT) + step(c, FRAME, INFO) for c in range(6)) + step(0, PAUSE, 31) +
+    step(6, CONNECT) + step(6, FRAME, INFO) + step(7, CONNECT) + step(7, FRAME, READ16) +
+    b"".join(step(c, READ, 8) for c in range(8)))
+put("tcp", "close_and_reset", b"\x10" + step(0, CONNECT) + step(0, FRAME, FLASH60K) * 3 +
+    step(0, CLOSE) + step(1, CONNECT) + step(1, FRAME, ERASE) + step(1, FRAME, ERASE) +
+    step(1, CLOSE, 1) + step(2, CONNECT) + step(2, NOISE, 6) + b"\xa5\xa5\xa5\x00\xa6\x07" +
+    step(2, FRAME, BAD_CHECK) + step(2, FRAME, BOX_REPLY) + step(2, FRAME, INFO) +
+    step(2, READ, 1) + step(2, HALF_CLOSE))
+put("tcp", "deaf", b"\x00" + step(0, CONNECT, 1) + step(0, FRAME, FLASH60K) * 12 +
+    step(0, PAUSE, 31) * 3 + step(1, CONNECT) + step(1, FRAME, INFO) + step(1, HALF_CLOSE))
