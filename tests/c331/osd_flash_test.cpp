@@ -348,9 +348,15 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
             EXPECT_EQ(chip->flashRead(at, 0x3000), kept) << std::hex << at;
         EXPECT_EQ(chip->flashRead(0, uint32_t(font.size())), font);
         // What the job and the other caller wrote or read (their letters in the turns).
-        if (k.turns[0] == 'W') EXPECT_EQ(chip->flashRead(0x300080, 1024), data);
-        if (k.turns[0] == 'R') EXPECT_EQ(long_read, kept);
-        if (k.turns[3] == 'R') EXPECT_EQ(short_read, Bytes(kept.begin(), kept.begin() + 0x1000));
+        if (k.turns[0] == 'W') {
+            EXPECT_EQ(chip->flashRead(0x300080, 1024), data);
+        }
+        if (k.turns[0] == 'R') {
+            EXPECT_EQ(long_read, kept);
+        }
+        if (k.turns[3] == 'R') {
+            EXPECT_EQ(short_read, Bytes(kept.begin(), kept.begin() + 0x1000));
+        }
     }
 }
 
