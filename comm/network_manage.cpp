@@ -423,8 +423,8 @@ void networkManage::acceptThread() {
             continue;
         }
         if (!listening) {
-            listening = true;
             writeLogMsg(1, "TCP server: listening again");
+            listening = true;
         }
         if (fds[2].revents & POLLIN) left_.drain();
         // A place freed by a client that left is taken by the next one.
