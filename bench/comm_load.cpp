@@ -3,7 +3,7 @@
 // bare TCP echo of the same bytes, the resident memory of 1,000 clients that come with
 // unfinished frames and unread replies and go, and the time TCP's reads take while the UDP link
 // or another TCP client runs a long job (a flash erase and the register dump on the video
-// processor, uploads back to back).
+// processor, uploads back to back), and another client's flash reads during a 16 MiB erase.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -63,7 +63,7 @@ Bytes read_ram(uint32_t addr) {
 struct Client {
     explicit Client(int f) : fd(f) {}
     int fd;
-    uint8_t rx[4096];
+    uint8_t rx[16384];  // a 4 KiB flash read's reply, escaped
     size_t have = 0;
     Bytes ask(const Bytes& w) {
         if (::send(fd, w.data(), w.size(), MSG_NOSIGNAL) != ssize_t(w.size())) return {};
@@ -252,9 +252,16 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// Another TCP client reads device information and RAM, one after the other, while a PC runs a
-// job; the job's time, the reads done meanwhile, their median and the longest of them.
-void reads_during(benchmark::State& state, const std::function<bool()>& job) {
+// Device information and a RAM word, in turn.
+Bytes info_or_ram(int i) {
+    return i % 2 ? read_ram(0xC00) : frame(0x90, {});
+}
+
+// Another TCP client sends read(0), read(1)... one after the other (by default device
+// information and RAM) while a PC runs a job; the job's time, the reads done meanwhile, their
+// median and the longest of them.
+void reads_during(benchmark::State& state, const std::function<bool()>& job,
+                  Bytes (*read)(int) = info_or_ram) {
     if (!box_with_chips()) {
         state.SkipWithError("the C331 did not start");
         return;
@@ -269,7 +276,7 @@ void reads_during(benchmark::State& state, const std::function<bool()>& job) {
             for (int i = 0; running; ++i) {
                 // A read that began during the job counts, even when the job held it to its end.
                 const auto t0 = std::chrono::steady_clock::now();
-                const Bytes r = cl.ask(i % 2 ? read_ram(0xC00) : frame(0x90, {}));
+                const Bytes r = cl.ask(read(i));
                 took_ms.push_back(
                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                         .count());
@@ -298,6 +305,18 @@ Bytes erase_osd_region() {
     const uint32_t first = 0xED9, count = 0x2000 - 0xED9;
     return frame(0x70, {4, uint8_t(first), uint8_t(first >> 8), 0, 0, uint8_t(count),
                         uint8_t(count >> 8), 0});
+}
+
+// The upper 16 MiB of the C331 flash in 4 KiB units.
+Bytes erase_upper_16mib() {
+    const uint32_t first = 0x1000, count = 0x1000;
+    return frame(0x70, {4, uint8_t(first), uint8_t(first >> 8), 0, 0, uint8_t(count),
+                        uint8_t(count >> 8), 0});
+}
+
+// 4 KiB of the C331 flash: the first font's place.
+Bytes read_flash_4kib(int) {
+    return frame(0x72, {4, 0, 0, 0, 0, 0x00, 0x10});
 }
 
 // Register 161 bit 1: every register of every bank to the console.
@@ -359,6 +378,16 @@ void BM_ReadsWhileTcpErasesTheOsdRegion(benchmark::State& state) {
     reads_during(state, [] { return tcp_job({erase_osd_region()}); });
 }
 BENCHMARK(BM_ReadsWhileTcpErasesTheOsdRegion)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Flash reads of another TCP client while one erases: each waits for an erase unit at most.
+void BM_FlashReadsWhileTcpErases16MiB(benchmark::State& state) {
+    reads_during(
+        state, [] { return tcp_job({erase_upper_16mib()}); }, read_flash_4kib);
+}
+BENCHMARK(BM_FlashReadsWhileTcpErases16MiB)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

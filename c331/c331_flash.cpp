@@ -2,8 +2,9 @@
 // fonts it holds: erase, write and read, the check of which fonts are present, their copy into
 // chip memory, and the character-mode and bitmap defaults.
 //
-// Every engine wait is bounded and reported; an operation holds flash_mutex from its pin
-// set-up to its last register write.
+// Every engine wait is bounded and reported. Long jobs take flash_mutex unit by unit and set the
+// engine up again whenever another caller had it in between.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,8 @@ constexpr uint32_t kClear = 0x046001;
 constexpr int kPagePolls = 10000;
 constexpr int kErasePolls = 20000;
 constexpr uint32_t kErasePauseUs = 200;
+constexpr uint32_t kPage = 256;       // bytes a program command takes
+constexpr uint32_t kReadUnit = 4096;  // bytes a read takes between two turns of the lock
 
 // The places of the four fonts, then the bitmap and palette with the rest of the flash (they
 // share sectors), for checking a font file before it is written. Erases and writes themselves
@@ -178,13 +181,53 @@ bool c331_manage::flash_region_fits(uint32_t address, uint32_t length) {
     return insideOneRegion(address, length);
 }
 
-int c331_manage::erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_t kind) {
-    const uint32_t unit = kind == 0 ? 4096u : kind == 1 ? 32768u : 65536u;
-    const uint64_t start = uint64_t(first_unit) * 4096u;
-    const uint64_t bytes = uint64_t(count) * unit;
-    if (start % unit != 0 || start >= kFlashSize || bytes > kFlashSize - start) return -EINVAL;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
-    Engine e{{drv, fd}};
+void FlashLock::take(std::unique_lock<std::mutex>& state) {
+    const uint64_t ticket = next_ticket_++;
+    changed_.notify_all();  // wait_for_waiters
+    changed_.wait(state, [&] { return serving_ == ticket; });
+    owner_ = std::this_thread::get_id();
+    depth_ = 1;
+}
+
+void FlashLock::lock() {
+    std::unique_lock<std::mutex> state(mutex_);
+    if (depth_ > 0 && owner_ == std::this_thread::get_id()) {
+        ++depth_;
+        return;
+    }
+    take(state);
+}
+
+void FlashLock::unlock() {
+    std::lock_guard<std::mutex> state(mutex_);
+    if (--depth_ > 0) return;
+    owner_ = std::thread::id();
+    ++serving_;
+    changed_.notify_all();
+}
+
+bool FlashLock::let_waiting_in() {
+    std::unique_lock<std::mutex> state(mutex_);
+    // Held more than once, the caller's caller holds the whole job.
+    if (depth_ != 1 || next_ticket_ == serving_ + 1) return false;
+    depth_ = 0;
+    owner_ = std::thread::id();
+    ++serving_;
+    changed_.notify_all();
+    take(state);
+    return true;
+}
+
+void FlashLock::wait_for_waiters(int n) {
+    std::unique_lock<std::mutex> state(mutex_);
+    changed_.wait(state, [&] {
+        return int64_t(next_ticket_ - serving_) - (depth_ > 0 ? 1 : 0) >= int64_t(n);
+    });
+}
+
+namespace {
+
+void eraseSetUp(Engine& e, uint8_t kind) {
     e.pins();
     e.w(kCommand, 0);
     e.w(kMode, 0x80);
@@ -193,26 +236,23 @@ int c331_manage::erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_
     e.w(kWriteEnableOp, 0x06);
     e.w(kReadStatusOp, 0x05);
     e.w(kAccess, 1);
-    for (uint32_t u = 0; u < count && e.rc == 0; ++u) {
-        e.w(kAddress, uint32_t(start + uint64_t(u) * unit));
-        e.w(kCommand, 4);
-        e.wait(kStatus, 0x08, 0, kErasePolls, kErasePauseUs, "flash erase busy",
-               "B4_SFLSTAT EBUSY Timeout Error!!. Please check the circumestance of Serial Flash.");
-        if (e.rc == 0) FLASH_TRACE("B4_SFLSTAT EBUSY finish\n");
-        e.wait(kFlashStatus, 0x01, 0, kErasePolls, kErasePauseUs, "flash erase WIP",
-               "B4_SFLRDSR WIP Timeout Error!!. Please check the circumestance of Serial Flash.");
-        if (e.rc == 0) FLASH_TRACE("B4_SFLRDSR WIP finish\n");
-        e.clearWel();
-        e.w(kCommand, 0);
-    }
-    return e.rc;
 }
 
-int c331_manage::write_flash(int fd, uint32_t address, uint32_t length, const uint8_t* data) {
-    if (!data || length == 0 || address >= kFlashSize || length > kFlashSize - address)
-        return -EINVAL;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
-    Engine e{{drv, fd}};
+void eraseUnit(Engine& e, uint32_t address) {
+    e.w(kAddress, address);
+    e.w(kCommand, 4);
+    e.wait(kStatus, 0x08, 0, kErasePolls, kErasePauseUs, "flash erase busy",
+           "B4_SFLSTAT EBUSY Timeout Error!!. Please check the circumestance of Serial Flash.");
+    if (e.rc == 0) FLASH_TRACE("B4_SFLSTAT EBUSY finish\n");
+    e.wait(kFlashStatus, 0x01, 0, kErasePolls, kErasePauseUs, "flash erase WIP",
+           "B4_SFLRDSR WIP Timeout Error!!. Please check the circumestance of Serial Flash.");
+    if (e.rc == 0) FLASH_TRACE("B4_SFLRDSR WIP finish\n");
+    e.clearWel();
+    e.w(kCommand, 0);
+}
+
+// Set-up for programming from address on; its page's bytes follow.
+void writeSetUp(Engine& e, uint32_t address) {
     e.pins();
     e.w(kMode, 0x80);
     e.w(kCommand, 0);
@@ -225,18 +265,39 @@ int c331_manage::write_flash(int fd, uint32_t address, uint32_t length, const ui
     e.w(kClear, 0);
     e.w(kAddress, address);
     e.w(kAddress, address);
-    for (uint32_t i = 0; i < length && e.rc == 0; ++i) {
-        e.w(kData, data[i]);
-        // A 256-byte page is complete: the address write programs it.
-        if ((address + i + 1) % 256 == 0) {
-            e.w(kAddress, address + i + 1);
-            e.pageDone();
-        }
-        if ((i + 1) % 8192 == 0)
-            FLASH_TRACE("#### %8u byte of %8u byte write finish. ###\n", i + 1, length);
+}
+
+}  // namespace
+
+int c331_manage::erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_t kind) {
+    const uint32_t unit = kind == 0 ? 4096u : kind == 1 ? 32768u : 65536u;
+    const uint64_t start = uint64_t(first_unit) * 4096u;
+    const uint64_t bytes = uint64_t(count) * unit;
+    if (start % unit != 0 || start >= kFlashSize || bytes > kFlashSize - start) return -EINVAL;
+    std::lock_guard<FlashLock> lock(flash_mutex);
+    Engine e{{drv, fd}};
+    for (uint32_t u = 0; u < count && e.rc == 0; ++u) {
+        if (u == 0 || flash_mutex.let_waiting_in()) eraseSetUp(e, kind);
+        eraseUnit(e, uint32_t(start + uint64_t(u) * unit));
     }
-    if ((address + length) % 256 != 0) {
-        e.w(kAddress, address + length);
+    return e.rc;
+}
+
+int c331_manage::write_flash(int fd, uint32_t address, uint32_t length, const uint8_t* data) {
+    if (!data || length == 0 || address >= kFlashSize || length > kFlashSize - address)
+        return -EINVAL;
+    std::lock_guard<FlashLock> lock(flash_mutex);
+    Engine e{{drv, fd}};
+    // Page by page: a page's bytes and the address write that programs it are never split.
+    for (uint32_t at = 0; at < length && e.rc == 0;) {
+        const uint32_t end = std::min(length, at + kPage - (address + at) % kPage);
+        if (at == 0 || flash_mutex.let_waiting_in()) writeSetUp(e, address + at);
+        for (; at < end && e.rc == 0; ++at) {
+            e.w(kData, data[at]);
+            if ((at + 1) % 8192 == 0)
+                FLASH_TRACE("#### %8u byte of %8u byte write finish. ###\n", at + 1, length);
+        }
+        e.w(kAddress, address + end);
         e.pageDone();
     }
     return e.rc;
@@ -245,15 +306,18 @@ int c331_manage::write_flash(int fd, uint32_t address, uint32_t length, const ui
 int c331_manage::read_flash(int fd, uint32_t address, uint32_t length, uint8_t* out) {
     if (!out || length == 0 || address >= kFlashSize || length > kFlashSize - address)
         return -EINVAL;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_mutex);
     Engine e{{drv, fd}};
-    readLocked(e, address, length, out);
+    for (uint32_t at = 0; at < length && e.rc == 0; at += kReadUnit) {
+        if (at > 0) flash_mutex.let_waiting_in();
+        readLocked(e, address + at, std::min(kReadUnit, length - at), out + at);
+    }
     return e.rc;
 }
 
 int c331_manage::osd_write_dma_sfl(int fd, uint32_t flash_address, uint32_t target, int mode,
                                    uint32_t length) {
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_mutex);
     Engine e{{drv, fd}};
     dmaLocked(e, flash_address, target, mode, length);
     return e.rc;
@@ -263,7 +327,7 @@ int c331_manage::read_c331_font(int fd) {
     uint32_t mask = 0;
     uint8_t status = 0;
     int rc = 0;
-    std::unique_lock<std::recursive_mutex> lock(flash_mutex);
+    std::unique_lock<FlashLock> lock(flash_mutex);
     for (const FontSlot& slot : kFontSlots) {
         uint8_t h[kFontHeaderSize] = {};
         Engine e{{drv, fd}};
@@ -293,7 +357,7 @@ int c331_manage::update_font(int fd) {
     const uint32_t mask_bits[4] = {1u << 1, 1u << 0, 1u << 3, 1u << 2};
     uint32_t a = uint32_t(PS_FONT_ADDR);
     int rc = 0;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_mutex);
     for (int i = 0; i < 4; ++i) {
         const uint32_t source = osd_char_txt[7 + 2 * i], length = osd_char_txt[8 + 2 * i];
         *addr[i] = a;

@@ -251,7 +251,7 @@ void c331_manage::set_scroll(int fd) {
 }
 
 void c331_manage::update_osd(int fd) {
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_mutex);
     const bool bmp = PM_OSD_DATA_MODE == 0;
     if (bmp) load_bmp();
     const int width = bmp ? PS_BMP_HACT : PS_BG_HACT;

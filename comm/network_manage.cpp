@@ -14,6 +14,7 @@
 
 #include "core/globals.h"
 #include "core/singleton.h"
+#include "platform/clock.h"
 #include "platform/memory.h"
 #include "platform/thread_name.h"
 
@@ -80,7 +81,12 @@ void networkManage::stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
     waker_.wake();
+    {
+        std::lock_guard<std::mutex> lock(pause_mutex_);  // a paused accept thread sees it
+    }
+    pause_cv_.notify_all();
     thread_.join();
+    tell_refusals(true);
     for (Client& c : list_) {
         pthread_join(c.thread, nullptr);
         ::close(c.fd);
@@ -191,12 +197,26 @@ bool networkManage::evict_silent(const std::string& newcomer, const std::vector<
     return true;
 }
 
+// A connect flood is told as its first refusal, then a line a minute at most with the count.
 void networkManage::refuse(int fd, const sockaddr_in& a) {
     ++refused;
     ::close(fd);
-    char line[160];
-    std::snprintf(line, sizeof line, "TCP client %s refused: %u clients connected",
-                  comm::peer_name(a).c_str(), unsigned(kMaxClients));
+    uint32_t before = 0;
+    if (!refusals_.tell(platform::nowMs(), &before)) return;
+    char line[200];
+    const int n = std::snprintf(line, sizeof line, "TCP client %s refused: %u clients connected",
+                                comm::peer_name(a).c_str(), unsigned(max_clients.load()));
+    if (before && n > 0 && size_t(n) < sizeof line)
+        std::snprintf(line + n, sizeof line - size_t(n), " (%u more refused before it)", before);
+    log_line(line);
+}
+
+// The refusals counted since the last line, when due or at_end.
+void networkManage::tell_refusals(bool at_end) {
+    const uint32_t n = refusals_.take(platform::nowMs(), at_end);
+    if (n == 0) return;
+    char line[120];
+    std::snprintf(line, sizeof line, "TCP server: %u more clients refused", n);
     log_line(line);
 }
 
@@ -405,7 +425,10 @@ void networkManage::reap_finished() {
 }
 
 // Takes new clients and joins the threads of those that left; the clients' own threads serve
-// them. Sleeps in poll() without a timeout, but for the retry of a paused accept.
+// them. Sleeps in poll() without a timeout, but for the retry of a paused accept and the count
+// of refusals waiting to be told. A poll that fails (out of memory, descriptors) is tried
+// again after a pause, clients that left being joined meanwhile; new clients wait in the
+// listening socket's backlog until then.
 void networkManage::acceptThread() {
     constexpr auto kRetry = std::chrono::seconds(1);
     Clock::time_point retry{};
@@ -420,10 +443,18 @@ void networkManage::acceptThread() {
                 int(std::chrono::duration_cast<std::chrono::milliseconds>(retry - Clock::now())
                         .count()) +
                 1;
+        if (const uint64_t due = refusals_.due_ms()) {
+            const uint64_t now = platform::nowMs();
+            const int until = due > now ? int(std::min<uint64_t>(due - now, kLogRepeatMs)) : 0;
+            timeout = timeout < 0 ? until : std::min(timeout, until);
+        }
         if (::poll(fds, 3, timeout) < 0) {
-            if (errno == EINTR) continue;
-            stop_listening(errno);
-            return;
+            if (errno != EINTR) wait_failed(errno, kRetry);
+            continue;
+        }
+        if (!listening) {
+            writeLogMsg(1, "TCP server: listening again");
+            listening = true;
         }
         if (fds[2].revents & POLLIN) left_.drain();
         // A place freed by a client that left is taken by the next one.
@@ -432,19 +463,21 @@ void networkManage::acceptThread() {
             accept_paused_ = true;
             retry = Clock::now() + kRetry;
         }
+        tell_refusals(false);  // a minute after the last line, when no refusal came to say it
     }
 }
 
-// The accept thread cannot wait any more: new clients are refused by the system from now on,
-// the connected ones are served to their end.
-void networkManage::stop_listening(int err) {
-    char line[120];
-    std::snprintf(line, sizeof line, "TCP server: poll failed (%s), no longer listening",
-                  std::strerror(err));
-    writeLogMsg(1, line);
-    ZEM_DEBUG("\n %s \n", line);
+// The accept thread cannot wait: new clients are taken no more until a wait works again, the
+// connected ones are served and those that left are joined meanwhile.
+void networkManage::wait_failed(int err, std::chrono::milliseconds pause) {
+    if (listening) {
+        listening = false;
+        char line[120];
+        std::snprintf(line, sizeof line, "TCP server: poll failed (%s), new clients wait",
+                      std::strerror(err));
+        writeLogMsg(1, line);
+    }
     reap_finished();
-    ::close(listen_fd_);
-    listen_fd_ = -1;
-    listening = false;
+    std::unique_lock<std::mutex> lock(pause_mutex_);
+    pause_cv_.wait_for(lock, pause, [this] { return stopping_.load(); });
 }

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -25,6 +26,7 @@
 
 #include "comm/link_session.h"
 #include "comm/socket_util.h"
+#include "core/globals.h"
 
 class networkManage {
 public:
@@ -69,7 +71,7 @@ public:
     std::atomic<uint32_t> stalled{0};    // clients dropped for replies not read, since start
     std::atomic<uint32_t> held_up{0};    // clients read no further until they take their replies
     std::atomic<int> last_client{-1};    // socket of the last client that sent a frame
-    std::atomic<bool> listening{false};  // new clients are taken
+    std::atomic<bool> listening{false};  // new clients are taken (not while a wait fails)
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -118,7 +120,8 @@ private:
     bool send_queued(Client& c);
     void leave(Client& c);
     void reap_finished();
-    void stop_listening(int err);
+    void wait_failed(int err, std::chrono::milliseconds pause);
+    void tell_refusals(bool at_end);
     std::vector<Client*> placed_clients();
     bool evict_silent(const std::string& newcomer, const std::vector<Client*>& placed);
 
@@ -129,4 +132,9 @@ private:
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     std::list<Client> list_;  // the accept thread's (stop's once it has ended)
+
+    RepeatCount refusals_;  // the accept thread's, then stop's
+    // A failed wait's pause, cut short by stop.
+    std::mutex pause_mutex_;
+    std::condition_variable pause_cv_;
 };

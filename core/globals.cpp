@@ -9,10 +9,11 @@
 
 namespace {
 
-// When each error text was last written; kept small, since most texts are fixed strings.
+// When each error text was last written, and the texts not written for the bound.
 struct SaidErrors {
     std::mutex mutex;
     std::map<std::string, uint64_t> last_ms;
+    RepeatCount unsaid;
 };
 
 // Whether the text was said within kLogRepeatMs; a clock that went back (a new one) says again.
@@ -25,11 +26,53 @@ SaidErrors& saidErrors() {
     return *said;
 }
 
+void sayUnsaid(uint32_t n) {
+    if (n)
+        std::fprintf(stderr, "%u more error texts not shown (over %zu a minute)\n", n, kLogTexts);
+}
+
 }  // namespace
+
+bool RepeatCount::due(uint64_t now_ms) const {
+    return !told_ || now_ms < told_ms_ || now_ms - told_ms_ >= kLogRepeatMs;
+}
+
+bool RepeatCount::tell(uint64_t now_ms, uint32_t* before) {
+    if (!due(now_ms)) {
+        ++counted_;
+        return false;
+    }
+    *before = counted_;
+    counted_ = 0;
+    told_ = true;
+    told_ms_ = now_ms;
+    return true;
+}
+
+uint32_t RepeatCount::take(uint64_t now_ms, bool at_end) {
+    if (counted_ == 0 || (!at_end && !due(now_ms))) return 0;
+    const uint32_t n = counted_;
+    counted_ = 0;
+    told_ = true;
+    told_ms_ = now_ms;
+    return n;
+}
 
 void writeLogMsgForget() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
     saidErrors().last_ms.clear();
+    saidErrors().unsaid = RepeatCount();
+}
+
+size_t writeLogMsgKept() {
+    std::lock_guard<std::mutex> lock(saidErrors().mutex);
+    return saidErrors().last_ms.size();
+}
+
+void writeLogMsgFlush() {
+    SaidErrors& said = saidErrors();
+    std::lock_guard<std::mutex> lock(said.mutex);
+    sayUnsaid(said.unsaid.take(platform::nowMs(), true));
 }
 
 void writeLogMsg(int level, const char* text) {
@@ -38,13 +81,19 @@ void writeLogMsg(int level, const char* text) {
     SaidErrors& said = saidErrors();
     std::lock_guard<std::mutex> lock(said.mutex);
     auto& last = said.last_ms;
-    const auto it = last.find(text);
+    auto it = last.find(text);
     if (it != last.end() && saidLately(it, now)) return;
-    if (last.size() >= 256) {
+    if (it == last.end() && last.size() >= kLogTexts) {
         for (auto i = last.begin(); i != last.end();)
             i = saidLately(i, now) ? std::next(i) : last.erase(i);
+        if (last.size() >= kLogTexts) {
+            said.unsaid.count();
+            return;
+        }
     }
-    last[text] = now;
+    sayUnsaid(said.unsaid.take(now));
+    if (it == last.end()) it = last.emplace(text, now).first;
+    it->second = now;
     std::fprintf(stderr, "%s\n", text);
 }
 

@@ -14,11 +14,42 @@
 // (kLogRepeatMs of the platform clock); warnings and information are dropped, so that a load of
 // bad frames does not flood the terminal. Console traces come from the debug lines gated by
 // g_debugSwitch.
+// Texts beyond kLogTexts distinct ones within a minute are not said but counted, and the count
+// is said before the next text said a minute or more after the last count, and by
+// writeLogMsgFlush: at most kLogTexts + 1 lines a minute, whatever a peer makes the box say.
 constexpr uint64_t kLogRepeatMs = 60000;
+constexpr size_t kLogTexts = 64;
 void writeLogMsg(int level, const char* text);
+// Says the count of texts not said, if any (at the program's end).
+void writeLogMsgFlush();
+// The distinct texts kept (tests).
+size_t writeLogMsgKept();
 // Tests only: every error text may be said again at once (the cases of one test process share
 // the log, each with a clock of its own).
 void writeLogMsgForget();
+
+// Something a peer can repeat at will (a refused connection, a text past the log's bound), told
+// at most once a minute of the platform clock: the first at once, the rest as a count. One
+// owner, or under its owner's lock.
+class RepeatCount {
+public:
+    // One more. True when it is to be told now: the first, or the first a minute after the last
+    // telling, with *before the ones counted since.
+    bool tell(uint64_t now_ms, uint32_t* before);
+    // One more, only counted.
+    void count() { ++counted_; }
+    // The ones counted and not told, when due now (a minute after the last telling, or at once
+    // with at_end), else 0; telling them starts a new minute.
+    uint32_t take(uint64_t now_ms, bool at_end = false);
+    // When the counted ones fall due; 0 when none waits.
+    uint64_t due_ms() const { return counted_ ? told_ms_ + kLogRepeatMs : 0; }
+
+private:
+    bool due(uint64_t now_ms) const;
+    bool told_ = false;
+    uint64_t told_ms_ = 0;
+    uint32_t counted_ = 0;
+};
 
 // Console trace, printed when g_debugSwitch is 254.
 #define ZEM_DEBUG(...)                                       \

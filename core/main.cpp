@@ -140,5 +140,7 @@ int main(int argc, char** argv) {
     // T57_WIFI_CONFIG.
     comm_start_links();
     // Step 18: the event loop.
-    return app.exec();
+    const int rc = app.exec();
+    writeLogMsgFlush();
+    return rc;
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include "c331_fixture.h"
@@ -37,6 +39,46 @@ protected:
                                                                << 8 * (w.address - 0x4E);
             if (w.address == 0x51) out.push_back(v);
         }
+        return out;
+    }
+    // The engine's turns as the bus shows them, each begun by the pin set-up: the operation
+    // (E erase, W write, R read, D DMA, X more than one) and the units it ran (erase units,
+    // programmed pages, reads, DMAs); "!" when the engine was not set up for the operation
+    // before its first unit.
+    std::string turns() const {
+        std::string out;
+        char op = 0;
+        int units = 0, set = 0;  // set: the set-up writes seen, one bit each
+        bool complete = true, data = false;
+        auto unit = [&](char kind, int need) {
+            if (units == 0) complete = (set & need) == need;
+            op = op == 0 || op == kind ? kind : 'X';
+            ++units;
+        };
+        auto close = [&] {
+            if (op) out += (out.empty() ? "" : " ") + std::string(1, op) + std::to_string(units);
+            if (op && !complete) out += '!';
+            op = 0, units = 0, set = 0, data = false;
+        };
+        enum { kErase = 1, kWrite = 2, kRead = 4, kRegister = 8, kEraseOp = 16, kProgram = 32 };
+        for (const auto& w : chip->writeLog()) {
+            if (w.bank == 0x05 && w.address == 0x42) close();
+            if (w.bank != 0x04) continue;
+            if (w.address == 0x47) set |= w.value == 0x01 ? kErase : w.value == 0x31 ? kWrite : 0;
+            if (w.address == 0x4A && w.value == 0x0C) set |= kRead;
+            if (w.address == 0x5F && w.value == 1) set |= kRegister;
+            if (w.address == 0x4B && w.value == 0x20) set |= kEraseOp;
+            if (w.address == 0x49 && w.value == 0x12) set |= kProgram;
+            if (w.address == 0x48 && w.value == 4) unit('E', kErase | kEraseOp | kRegister);
+            if (w.address == 0x48 && w.value == 2) unit('D', 0);
+            if (w.address == 0x55 && w.value == 1) unit('R', kWrite | kRead | kRegister);
+            if (w.address == 0x53) data = true;
+            if (w.address == 0x51 && data) {
+                unit('W', kWrite | kProgram | kRegister);
+                data = false;
+            }
+        }
+        close();
         return out;
     }
 };
@@ -240,6 +282,82 @@ TEST_F(FlashTest, FontsWrittenOverTcpAreReadBackAndFoundAtStartUp) {
     ASSERT_TRUE(waitFor([&] { return chip->dmas().size() > dmas_before && c->thread_state == 8; }));
     EXPECT_EQ(chip->dmas().back().flash_address, 0x23u);
     networkManage::shutdown();
+}
+
+// A long job gives the engine up between two of its units to a caller that waits: a read or a
+// font load from another link runs after the job's first unit, and the job sets the engine up
+// again before its next (a font load's DMA leaves the chip-erase op code behind it).
+TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
+    c331_manage& c = idleManager();
+    const Bytes font = fontFile(32, true, 2);
+    chip->flashLoad(0x000000, font);
+    c.read_c331_font(c.fd);
+    const Bytes kept = pattern(0x3000, 9);
+    for (uint32_t at : {0x0FD000u, 0x200000u, 0x800000u}) chip->flashLoad(at, kept);
+    const Bytes data = pattern(1024, 3);
+    Bytes long_read(0x3000), short_read(0x1000);
+    struct Case {
+        const char* name;
+        std::function<int()> job;
+        uint8_t first_unit;  // the job's register written at its first unit (bank 4)
+        std::function<int()> other;
+        const char* turns;
+        uint32_t erased;  // bytes erased from 0x100000
+    };
+    const auto erase = [&] { return c.erase_flash(c.fd, 0x100, 4, 0); };
+    const auto write = [&] { return c.write_flash(c.fd, 0x300080, 1024, data.data()); };
+    const auto read = [&] { return c.read_flash(c.fd, 0x200000, 0x3000, long_read.data()); };
+    const auto read_4kib = [&] { return c.read_flash(c.fd, 0x800000, 0x1000, short_read.data()); };
+    const auto font_load = [&] { return c.update_font(c.fd); };
+    const auto erase_one = [&] { return c.erase_flash(c.fd, 0x100, 1, 0); };
+    const Case cases[] = {
+        {"a read during an erase", erase, 0x48, read_4kib, "E1 R1 E3", 0x4000},
+        {"a font load during an erase", erase, 0x48, font_load, "E1 D1 E3", 0x4000},
+        {"a read during a write", write, 0x53, read_4kib, "W1 R1 W4", 0},
+        // A read sets the engine up for each 4 KiB.
+        {"an erase during a read", read, 0x55, erase_one, "R1 E1 R1 R1", 0x1000},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        chip->flashLoad(0x100000, Bytes(0x4000, 0x00));
+        chip->flashLoad(0x300000, Bytes(0x1000, 0xFF));
+        long_read.assign(long_read.size(), 0);
+        short_read.assign(short_read.size(), 0);
+        chip->clearFrames();
+        std::thread other;
+        std::atomic<int> other_rc{1};
+        std::atomic<bool> started{false};
+        // At the job's first unit, with the lock held, the other caller asks for it.
+        chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
+            if (bank != 0x04 || address != k.first_unit || (address == 0x48 && value != 4) ||
+                started.exchange(true))
+                return;
+            other = std::thread([&] { other_rc = k.other(); });
+            c.flash_mutex.wait_for_waiters(1);
+        });
+        EXPECT_EQ(k.job(), 0);
+        chip->onWrite(nullptr);
+        ASSERT_TRUE(other.joinable());
+        other.join();
+        EXPECT_EQ(other_rc.load(), 0);
+        EXPECT_EQ(turns(), k.turns);
+        EXPECT_EQ(chip->flashRead(0x100000, k.erased), Bytes(k.erased, 0xFF));
+        EXPECT_EQ(chip->flashRead(0x100000 + k.erased, 0x4000 - k.erased),
+                  Bytes(0x4000 - k.erased, 0x00));
+        for (uint32_t at : {0x0FD000u, 0x200000u, 0x800000u})
+            EXPECT_EQ(chip->flashRead(at, 0x3000), kept) << std::hex << at;
+        EXPECT_EQ(chip->flashRead(0, uint32_t(font.size())), font);
+        // What the job and the other caller wrote or read (their letters in the turns).
+        if (k.turns[0] == 'W') {
+            EXPECT_EQ(chip->flashRead(0x300080, 1024), data);
+        }
+        if (k.turns[0] == 'R') {
+            EXPECT_EQ(long_read, kept);
+        }
+        if (k.turns[3] == 'R') {
+            EXPECT_EQ(short_read, Bytes(kept.begin(), kept.begin() + 0x1000));
+        }
+    }
 }
 
 // Several callers on one engine: a font load never falls inside another caller's write, and
