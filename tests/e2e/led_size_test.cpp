@@ -15,11 +15,12 @@ using std::chrono::seconds;
 
 class LedSize : public Program {
 protected:
-    // The five size words as the PC writes them, then register 11.
-    void setSize(uint16_t splice, uint16_t w, uint16_t h, uint16_t out1w, uint16_t out1h) {
+    // The five size words as the PC writes them, then the register that applies them.
+    void setSize(uint16_t splice, uint16_t w, uint16_t h, uint16_t out1w, uint16_t out1h,
+                 uint8_t reg = 11) {
         ASSERT_EQ(status(pc->ask(writeRam(1376, cat({le16(splice), le16(w), le16(h)})))), 0);
         ASSERT_EQ(status(pc->ask(writeRam(1412, cat({le16(out1w), le16(out1h)})))), 0);
-        ASSERT_EQ(status(pc->ask(writeReg(11, 0xFF, {0}))), 0);
+        ASSERT_EQ(status(pc->ask(writeReg(reg, 0xFF, {0}))), 0);
     }
     // Both FPGAs measured their part of the screen at a start-up after the console's first
     // `from` bytes, the FPGA thread is ready and both give light.
@@ -94,6 +95,19 @@ TEST_F(LedSize, EachSpliceLightsTheWallSmallAndLargeAndOneOutOfRangeIsPutBack) {
         },
         seconds(20)));
     EXPECT_EQ(statusLine("fpga thread: "), "fpga thread: ready");
+
+    // Applied by a video-processor debug command instead: the same limits, the set goes back
+    // and the wall stays lit.
+    setSize(4, 65535, 65535, 65535, 65535, 162);
+    EXPECT_TRUE(eventually([&] { return ramSize() == std::vector<int>{8188, 1600}; }, seconds(20)));
+    EXPECT_TRUE(eventually(
+        [&] {
+            return fileSize() == std::vector<int>{8188, 1600};
+        },
+        seconds(20)));
+    EXPECT_EQ(statusLine("fpga thread: "), "fpga thread: ready");
+    EXPECT_GT(brightness(1), 0);
+    EXPECT_GT(brightness(2), 0);
     EXPECT_TRUE(running());
 }
 
