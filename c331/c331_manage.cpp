@@ -15,6 +15,7 @@
 
 #include "core/globals.h"
 #include "core/json_files.h"
+#include "core/led_size.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "platform/clock.h"
@@ -324,23 +325,30 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
     const int words[5] = {kSplice, kLedW, kLedH, kOut1W, kOut1H};
     bool changed = false;
     for (int a : words) changed = changed || changed16(a);
+    // A handshake under way has blanked the outputs: only the FPGAs' restart lights them again.
+    const bool blanked = changed && g_set_led_para.load() == 1;
     if (changed) wait_led_para_idle(lock);
     // The ids raised so far are answered by this turn; later ones wait for the next.
     turn_ids = take_all_apply();
     if (!changed) return false;
     // Read now, after the wait: the panel's own channel geometry (RAM 1382..1394) is written
-    // after it and triggers nothing.
-    for (int a : words) take_as_applied16(a);
-    init_panel_from_ram();
-    // As every other layout change: the new channels get their windows, layers and idle
-    // channels from the one output apply.
-    set_output(fd);
-    {
+    // after it and triggers nothing. Whatever raised the apply, a set the box can't drive goes
+    // back to the one in force, which the turn's refresh saves again.
+    const bool refused = led_size::refuse(
+        store(), [this](int addr) { return applied16(addr); }, "c331");
+    if (!refused) {
+        for (int a : words) take_as_applied16(a);
+        init_panel_from_ram();
+        // As every other layout change: the new channels get their windows, layers and idle
+        // channels from the one output apply.
+        set_output(fd);
+        if (store()->rd16(kOsdOn) != 0) g_osd_update = 1;
+    }
+    if (!refused || blanked) {
         std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
         g_set_led_para = 2;
     }
-    if (store()->rd16(kOsdOn) != 0) g_osd_update = 1;
-    return true;
+    return !refused;
 }
 
 void c331_manage::apply_picture() {

@@ -240,23 +240,8 @@ uint16_t applied16(const ZemRamPara* store, int addr) {
 // refresh saves the RAM, so the PC reads the old size back. One line for each refusal. Caller
 // holds the C331 mutex.
 void refuse_led_size_locked(ZemRamPara* store) {
-    using namespace led_size;
-    if (allowed(store->rd16(kRamSplice), store->rd16(kRamWidth), store->rd16(kRamHeight),
-                store->rd16(kRamOut1Width), store->rd16(kRamOut1Height)))
-        return;
-    bool changed = false;
-    for (int a : kRamWords) changed = changed || store->rd16(a) != applied16(store, a);
-    if (!changed) return;
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "register 11: LED size %u x %u (splice %u, output 1 %u x %u) refused; %u x %u "
-                  "kept",
-                  unsigned(store->rd16(kRamWidth)), unsigned(store->rd16(kRamHeight)),
-                  unsigned(store->rd16(kRamSplice)), unsigned(store->rd16(kRamOut1Width)),
-                  unsigned(store->rd16(kRamOut1Height)), unsigned(applied16(store, kRamWidth)),
-                  unsigned(applied16(store, kRamHeight)));
-    for (int a : kRamWords) store->wr16(a, applied16(store, a));
-    writeLogMsg(1, line);
+    led_size::refuse(
+        store, [store](int addr) { return applied16(store, addr); }, "register 11");
 }
 
 }  // namespace
@@ -268,7 +253,8 @@ void refuse_led_size_locked(ZemRamPara* store) {
 void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run, bool splice_too) {
     const auto differs = [store](int addr) { return store->rd16(addr) != applied16(store, addr); };
     const bool changed = differs(1378) || differs(1380) || (splice_too && differs(1376));
-    if (!changed || !fpgas_run) return;
+    // A set the apply will refuse restarts nothing.
+    if (!changed || !fpgas_run || !led_size::allowed(*store)) return;
     std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
     g_set_led_para = 1;
     g_set_led_setup = 0;

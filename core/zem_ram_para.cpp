@@ -10,6 +10,7 @@
 #include "core/config_engine.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/led_size.h"
 #include "core/utils.h"
 #include "platform/box.h"
 #include "platform/clock.h"
@@ -104,7 +105,14 @@ void ZemRamPara::reload() {
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
     ram_para_load();
+    // A file from another program or an older box may hold a screen the box can't drive: the
+    // defaults' screen replaces it, and the file is saved so.
+    const bool refused = led_size::refuse(this, default_ram16, "parameter file");
     startup_fixups();
+    if (refused) {
+        save_pending_ = true;
+        ram_para_persist();
+    }
 }
 
 void ZemRamPara::ram_para_write_defaults() {

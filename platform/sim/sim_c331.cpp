@@ -35,10 +35,11 @@ constexpr uint8_t kLockAddress = 0x63;
 constexpr uint8_t kMeasureBank = 0xAE;
 constexpr uint8_t kWidthBank = 0xAF;
 // Outputs: the routing word (a byte a transmitter port: the output channel it carries, two
-// ports a transmitter) and each channel's active area of interest (bank 0x08 + channel).
+// ports a transmitter) and each channel's active area of interest (bank 0x08 + 16 x channel).
 constexpr uint8_t kRoutingBank = 0x03;
 constexpr uint8_t kRouting = 0x55;
 constexpr uint8_t kChannelBank = 0x08;
+constexpr uint8_t kChannelStride = 16;
 constexpr uint8_t kAreaHStart = 0x28, kAreaHEnd = 0x2A, kAreaVStart = 0x2C, kAreaVEnd = 0x2E;
 
 }  // namespace
@@ -397,7 +398,7 @@ bool SimC331::transmitterPicture(int tx, uint32_t* width, uint32_t* height) cons
     // Ports carry channels in rising order: a second port that names no channel above the
     // first's repeats a channel (one channel a transmitter) and adds nothing to the picture.
     const uint32_t channels = second > first ? 2 : 1;
-    const auto bank = uint8_t(kChannelBank + first);
+    const auto bank = uint8_t(kChannelBank + kChannelStride * first);
     const auto span = [&](uint8_t start, uint8_t end) {
         const uint32_t a = fieldLocked(bank, start, 2), b = fieldLocked(bank, end, 2);
         return b > a ? b - a : 0;

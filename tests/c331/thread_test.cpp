@@ -148,6 +148,75 @@ TEST_F(C331ThreadTest, AHandshakeThatNeverMovesOnEndsAtItsBound) {
     EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
+// LED size words the PC wrote with no register 11, then applied by anything else (a debug
+// register, a panel setting, a source change): a set the box can't drive goes back whole to
+// the one in force, the panel and the FPGAs are left alone, one line says so, and the next save
+// writes the kept set over a save that caught the refused one.
+TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
+    startRunning();
+    struct Case {
+        const char* name;
+        uint16_t splice, w, h, out1w, out1h;
+    } cases[] = {
+        {"65535 x 65535", 4, 65535, 65535, 65535, 65535},
+        {"wider than 8188 in copy", 4, 8189, 1080, 8189, 1080},
+        {"output 1 past the width", 3, 3840, 2160, 3841, 2160},
+        {"output 1 under 256", 2, 1920, 2160, 1920, 255},
+        {"splice 1", 1, 1920, 2160, 1920, 1080},
+    };
+    const int words[5] = {1376, 1378, 1380, 1412, 1414};
+    int refreshed = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int> before;
+        for (int a = 1376; a <= 1394; a += 2) before.push_back(store().rd16(a));
+        const size_t routings = routingWrites();
+        g_set_led_para = 0;
+        {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            const uint16_t wrote[5] = {c.splice, c.w, c.h, c.out1w, c.out1h};
+            for (int i = 0; i < 5; ++i) {
+                const uint8_t le[2] = {uint8_t(wrote[i]), uint8_t(wrote[i] >> 8)};
+                store().ZemRamParaDeal(le, 2, uint32_t(words[i]));
+            }
+            // A refresh for something else saved it meanwhile.
+            std::memcpy(store().shadow, store().ram, sizeof store().shadow);
+        }
+        testing::internal::CaptureStderr();
+        produce([](ZemRamPara&) {});
+        ASSERT_TRUE(waitRefresh(1, ++refreshed));
+        const std::string err = testing::internal::GetCapturedStderr();
+        std::vector<int> after;
+        for (int a = 1376; a <= 1394; a += 2) after.push_back(store().rd16(a));
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(routingWrites(), routings) << "the panel stays";
+        EXPECT_EQ(g_set_led_para.load(), 0) << "the FPGAs are not restarted";
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find("LED size " + std::to_string(c.w) + " x " + std::to_string(c.h)),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(store().ram_para_persist(), 1);
+        EXPECT_EQ(store().shadow16(1378), before[1]) << "saved again";
+    }
+}
+
+// A size handshake already under way has blanked the outputs when the set it waited for is
+// refused: the FPGAs still restart, with the screen in force.
+TEST_F(C331ThreadTest, ARefusedSetAfterAHandshakeStillRestartsTheFpgas) {
+    startRunning();
+    {
+        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+    }
+    const size_t routings = routingWrites();
+    produce([](ZemRamPara& s) { s.wr16(1378, 65535); });
+    // The fake clock lets the wait's bound pass at once.
+    ASSERT_TRUE(waitRefresh(1));
+    EXPECT_EQ(store().rd16(1378), 1920);
+    EXPECT_EQ(routingWrites(), routings);
+    EXPECT_EQ(g_set_led_para.load(), 2);
+}
+
 // A PC write with no flag, a refresh from another thread that persists the RAM into the
 // shadow, then register 11's flag: the change still reaches the chip.
 TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {

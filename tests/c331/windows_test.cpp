@@ -121,33 +121,33 @@ INSTANTIATE_TEST_SUITE_P(
                    {1, 2, 3, 4, 5, 6, 7, 8}},
         SpliceCase{"HorizontalFourChannelsWide",
                    3,
-                   16384,
-                   1080,
+                   16376,
+                   800,
                    8192,
-                   1080,
+                   800,
                    6,
-                   {{0, 0, 8192, 1080}, {8192, 0, 8192, 1080}},
+                   {{0, 0, 8192, 800}, {8192, 0, 8184, 800}},
                    {{0, 1}, {2, 3}},
                    {1, 2, 3, 4, 5, 6, 7, 8}},
         // A window in the right column over both rows covers channels 1 and 3 only.
         SpliceCase{"VerticalGridRightColumn",
                    2,
                    8192,
-                   2160,
+                   1600,
                    8192,
-                   1080,
+                   800,
                    7,
-                   {{0, 0, 4096, 2160}, {4096, 0, 4096, 2160}},
+                   {{0, 0, 4096, 1600}, {4096, 0, 4096, 1600}},
                    {{0, 2}, {1, 3}},
                    {1, 2, 3, 4, 5, 6, 7, 8}},
         SpliceCase{"VerticalGridFullScreen",
                    2,
                    8192,
-                   2160,
+                   1600,
                    8192,
-                   1080,
+                   800,
                    7,
-                   {{0, 0, 8192, 2160}},
+                   {{0, 0, 8192, 1600}},
                    {{0, 1, 2, 3}},
                    {1, 2, 3, 4, 5, 6, 7, 8}}),
     [](const ::testing::TestParamInfo<SpliceCase>& i) { return std::string(i.param.name); });
@@ -159,10 +159,10 @@ class EmptyWindowTest : public WindowsTest, public ::testing::WithParamInterface
 TEST_P(EmptyWindowTest, TakesNoChannelAndLeavesTheOthersTheirs) {
     const Rect empty = GetParam();
     apply([&](ZemRamPara& s) {
-        screen(s, 2, 8192, 2160, 8192, 1080);
-        window(s, 0, kHdmi1, {0, 0, 4096, 2160});
+        screen(s, 2, 8192, 1600, 8192, 800);
+        window(s, 0, kHdmi1, {0, 0, 4096, 1600});
         window(s, 1, kHdmi2, empty);
-        window(s, 2, kHdmi3, {4096, 0, 4096, 2160});
+        window(s, 2, kHdmi3, {4096, 0, 4096, 1600});
     });
     ASSERT_EQ(c->gPanel.arrang, 7);
     ASSERT_EQ(c->gMwin.wincnt, 3);
@@ -179,7 +179,7 @@ TEST_P(EmptyWindowTest, TakesNoChannelAndLeavesTheOthersTheirs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(NoWidthOrNoHeight, EmptyWindowTest,
-                         ::testing::Values(Rect{4096, 0, 0, 2160}, Rect{0, 0, 8192, 0}),
+                         ::testing::Values(Rect{4096, 0, 0, 1600}, Rect{0, 0, 8192, 0}),
                          [](const ::testing::TestParamInfo<Rect>& i) {
                              return i.param.w == 0 ? std::string("NoWidth")
                                                    : std::string("NoHeight");

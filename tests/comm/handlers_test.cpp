@@ -285,7 +285,7 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
         {"more than 13,107,200 pixels", 3, 6400, 2049, 3200, 2049, false},
         {"wider than 8188 in copy", 4, 8189, 1080, 8189, 1080, false},
         {"output 1 wider than the screen", 3, 3840, 2160, 3841, 2160, false},
-        {"output 1 below 512", 2, 1920, 2160, 1920, 511, false},
+        {"output 1 below 256", 2, 1920, 2160, 1920, 255, false},
         {"output 1 higher than the screen", 2, 1920, 2160, 1920, 2161, false},
         {"splice 0", 0, 1920, 1080, 1920, 1080, false},
         {"splice 5", 5, 1920, 1080, 1920, 1080, false},

@@ -1,6 +1,7 @@
-// An LED screen size from the PC on the simulated box: one above 3840 x 2160 lights the wall
-// (each FPGA measures the picture the video processor routes to it), and one out of range is
-// put back, so the PC reads the old size and the file keeps it.
+// An LED screen size from the PC on the simulated box: each splice the LED set-up page offers,
+// at a small and a large size, lights the wall (each FPGA measures the picture the video
+// processor routes to it), and one out of range is put back, so the PC reads the old size and
+// the file keeps it.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,21 +15,22 @@ using std::chrono::seconds;
 
 class LedSize : public Program {
 protected:
-    // The five size words as the PC writes them, then register 11.
-    void setSize(uint16_t splice, uint16_t w, uint16_t h, uint16_t out1w, uint16_t out1h) {
+    // The five size words as the PC writes them, then the register that applies them.
+    void setSize(uint16_t splice, uint16_t w, uint16_t h, uint16_t out1w, uint16_t out1h,
+                 uint8_t reg = 11) {
         ASSERT_EQ(status(pc->ask(writeRam(1376, cat({le16(splice), le16(w), le16(h)})))), 0);
         ASSERT_EQ(status(pc->ask(writeRam(1412, cat({le16(out1w), le16(out1h)})))), 0);
-        ASSERT_EQ(status(pc->ask(writeReg(11, 0xFF, {0}))), 0);
+        ASSERT_EQ(status(pc->ask(writeReg(reg, 0xFF, {0}))), 0);
     }
-    // Both FPGAs measured w x h at their start-up, the FPGA thread is ready and both give light.
-    bool lit(int w, int h) {
-        const std::string ok = "......." + std::string("ok(") + std::to_string(w) + "," +
-                               std::to_string(h) + ",833333)";
+    // Both FPGAs measured their part of the screen at a start-up after the console's first
+    // `from` bytes, the FPGA thread is ready and both give light.
+    bool lit(size_t from) {
         return eventually(
             [&] {
                 const std::string c = console();
-                if (c.find("fpag1" + ok) == std::string::npos ||
-                    c.find("fpag2" + ok) == std::string::npos)
+                const size_t restart = c.size() > from ? from : c.size();
+                if (c.find("fpag1.......ok(", restart) == std::string::npos ||
+                    c.find("fpag2.......ok(", restart) == std::string::npos)
                     return false;
                 return statusLine("fpga thread: ") == "fpga thread: ready" && brightness(1) > 0 &&
                        brightness(2) > 0;
@@ -56,30 +58,56 @@ protected:
     std::unique_ptr<TcpLink> pc;
 };
 
-TEST_F(LedSize, AScreenAbove4KLightsTheWallAndOneOutOfRangeIsPutBack) {
+TEST_F(LedSize, EachSpliceLightsTheWallSmallAndLargeAndOneOutOfRangeIsPutBack) {
     pc = connectPc(seconds(60));
     ASSERT_TRUE(pc) << console();
     ASSERT_TRUE(fpgaReady());
 
-    setSize(4, 4096, 2160, 4096, 2160);
-    EXPECT_TRUE(lit(4096, 2160)) << statusLine("fpga thread: ");
-    setSize(4, 4096, 3200, 4096, 3200);
-    EXPECT_TRUE(lit(4096, 3200)) << statusLine("fpga thread: ");
+    // As the page writes them: output 1 halved by its rules, the large ones at its field edges
+    // (both outputs past one channel's width or height, or the copy width cap).
+    struct Screen {
+        uint16_t splice, w, h, out1w, out1h;
+    };
+    const Screen screens[] = {
+        {3, 1920, 1080, 960, 1080},  {3, 16376, 800, 8192, 800}, {2, 1920, 1080, 1920, 542},
+        {2, 800, 16376, 800, 8190},  {4, 1024, 768, 1024, 768},  {4, 4096, 2160, 4096, 2160},
+        {4, 8188, 1600, 8188, 1600},
+    };
+    for (const Screen& s : screens) {
+        const size_t from = console().size();
+        setSize(s.splice, s.w, s.h, s.out1w, s.out1h);
+        EXPECT_TRUE(lit(from)) << "splice " << s.splice << ", " << s.w << " x " << s.h << ": "
+                               << statusLine("fpga thread: ") << ", " << statusLine("fpga 1: ")
+                               << ", " << statusLine("fpga 2: ");
+    }
     EXPECT_TRUE(eventually(
         [&] {
-            return fileSize() == std::vector<int>{4096, 3200};
+            return fileSize() == std::vector<int>{8188, 1600};
         },
         seconds(20)));
 
     setSize(4, 65535, 65535, 65535, 65535);
-    EXPECT_EQ(ramSize(), (std::vector<int>{4096, 3200}));
+    EXPECT_EQ(ramSize(), (std::vector<int>{8188, 1600}));
     ASSERT_EQ(status(pc->ask(writeReg(11, 0xFF, {0}))), 0);  // any later apply saves the RAM
     EXPECT_TRUE(eventually(
         [&] {
-            return fileSize() == std::vector<int>{4096, 3200};
+            return fileSize() == std::vector<int>{8188, 1600};
         },
         seconds(20)));
     EXPECT_EQ(statusLine("fpga thread: "), "fpga thread: ready");
+
+    // Applied by a video-processor debug command instead: the same limits, the set goes back
+    // and the wall stays lit.
+    setSize(4, 65535, 65535, 65535, 65535, 162);
+    EXPECT_TRUE(eventually([&] { return ramSize() == std::vector<int>{8188, 1600}; }, seconds(20)));
+    EXPECT_TRUE(eventually(
+        [&] {
+            return fileSize() == std::vector<int>{8188, 1600};
+        },
+        seconds(20)));
+    EXPECT_EQ(statusLine("fpga thread: "), "fpga thread: ready");
+    EXPECT_GT(brightness(1), 0);
+    EXPECT_GT(brightness(2), 0);
     EXPECT_TRUE(running());
 }
 

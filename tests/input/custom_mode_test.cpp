@@ -266,6 +266,22 @@ TEST_F(UserModePage, InvokeRecallsTheModeAndStartsTheSizeHandshake) {
     shot("invoked");
 }
 
+// A mode whose screen the box can't drive (its slot written by a PC) is recalled, and the apply
+// puts the screen in force back: the outputs are not blanked for it.
+TEST_F(UserModePage, InvokeOfAScreenTheBoxCantDriveStartsNoSizeHandshake) {
+    saveMode(4);
+    put(4, 1378, 65535);
+    put(4, 1380, 65535);
+    comm_hooks::get().fpgas_running = [] { return true; };
+    g_set_led_para = 0;
+    open(false);
+    for (int i = 0; i < 4; ++i) key(kKeyRight);
+    keys({kKeyOk, kKeyOk});  // the row, then Invoke
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
+    EXPECT_EQ(takeApply(), 1);
+    EXPECT_EQ(g_set_led_para.load(), 0);
+}
+
 TEST_F(UserModePage, InvokeTouchedAfterThePcEmptiedTheSlotChangesNothing) {
     saveMode(0);
     open(false);

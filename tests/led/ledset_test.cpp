@@ -13,11 +13,14 @@
 #include "c331/c331_manage.h"
 #include "combo_fit.h"
 #include "comm/comm_hooks.h"
+#include "comm/link_session.h"
 #include "core/globals.h"
 #include "fpga/fpga_manage.h"
 #include "page_driver.h"
+#include "pc_link.h"
 #include "platform/clock.h"
 #include "platform/sim/sim_box.h"
+#include "program_fixture.h"
 #include "ui/shell/number_keyboard.h"
 #include "ui/shell/tip.h"
 #include "ui_ledset.h"
@@ -185,6 +188,43 @@ TEST_F(LedSetPage, KeypadTitlesAndAResultForAnotherPage) {
                 EXPECT_EQ(shown(), before);
             },
             [this] { pressKeypad(kKeypadOk); }});
+}
+
+// In copy splice the width entry stops at the copy cap as it is typed, so the area rule works
+// from the width the screen gets; the note under the fields names that cap, and fits.
+TEST_F(LedSetPage, InCopySpliceTheWidthEntryStopsAtTheCopyCap) {
+    // clang-format off
+    const EntryCase cases[] = {
+        {"past the cap", 1920, 1080, ledset::kLedW, "10000", {8188, 1080, 8188, 1080, 8188, 1080}},
+        {"past the range, into the area", 1920, 16376, ledset::kLedW, "20000", {8188, 1600, 8188, 1600, 8188, 1600}},
+        {"the cap itself", 1920, 1601, ledset::kLedW, "8188", {8188, 1600, 8188, 1600, 8188, 1600}},
+        {"under the cap", 1920, 1080, ledset::kLedW, "8000", {8000, 1080, 8000, 1080, 8000, 1080}},
+    };
+    // clang-format on
+    for (const EntryCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        setScreen(c.w, c.h, kCopy, c.w, c.h);
+        onPage(join(entry(c.field, c.digits), {[&] { EXPECT_EQ(shown(), c.after); }}));
+        stopPanel();
+    }
+    const char* notes[5] = {"可设LED屏最大点数:8188(宽),16376(高)", "LED max:8188(w),16376(h)",
+                            "Ширина:8188(px)Высота:16376(px)",
+                            "Điểm ảnh lớn nhất:8188(ngang),16376(dọc)",
+                            "可設LED屏最大點數:8188(寬),16376(高)"};
+    setScreen(1920, 1080, kHorizontal, 960, 1080);
+    onPage({[&] {
+        chooseSplice(+2);  // horizontal to copy
+        for (int lang = 0; lang < 5; ++lang) {
+            SCOPED_TRACE(lang);
+            setLanguage(lang);
+            EXPECT_EQ(g_ledset->ui->label_tip->text(), QString::fromUtf8(notes[lang]));
+            for (const std::string& t : textsNotFitting(g_ledset)) ADD_FAILURE() << t;
+            if (lang == 1) shot("copy-note");
+        }
+        chooseSplice(+1);  // back to horizontal: the common limit again
+        EXPECT_EQ(g_ledset->ui->label_tip->text(),
+                  QString::fromUtf8("可設LED屏最大點數:16376(寬),16376(高)"));
+    }});
 }
 
 // ---- Splice ----
@@ -573,6 +613,101 @@ protected:
                c->gPanel.out1w == w1;
     }
 };
+
+// What the page writes at the edges of its fields, in each splice, is applied as written, by
+// its Apply and as the same words from a PC: the page can't produce a set the box refuses.
+struct EdgeAction {
+    int item;            // a field, or kCombo to choose the splice entry
+    const char* digits;  // typed on the keypad; for the combo, the entry as a digit
+};
+struct EdgeCase {
+    const char* what;
+    std::vector<EdgeAction> actions;
+    uint16_t words[5];  // RAM 1376, 1378, 1380, 1412, 1414 as written
+};
+
+TEST_F(LedSetOnTheChip, EveryScreenThePageWritesIsApplied) {
+    constexpr int W = ledset::kLedW, H = ledset::kLedH, S = ledset::kCombo;
+    constexpr int O1W = ledset::kOut1W, O1H = ledset::kOut1H;
+    const char* kH = "0";  // combo entries
+    const char* kV = "1";
+    const char* kC = "2";
+    // clang-format off
+    const EdgeCase cases[] = {
+        {"horizontal, the least width halved", {{H, "1080"}, {W, "512"}, {S, kH}}, {3, 512, 1080, 256, 1080}},
+        {"horizontal, 1000 wide: 504 and 496", {{H, "1080"}, {W, "1000"}, {S, kH}}, {3, 1000, 1080, 504, 1080}},
+        {"horizontal, OUT1 the whole widest screen", {{H, "800"}, {W, "16376"}, {S, kH}, {O1W, "20000"}}, {3, 16376, 800, 16376, 800}},
+        {"horizontal, the least OUT1 on the widest screen", {{H, "1080"}, {W, "512"}, {S, kH}, {W, "16376"}}, {3, 16376, 800, 256, 800}},
+        {"vertical, the least height halved", {{W, "1920"}, {H, "512"}, {S, kV}}, {2, 1920, 512, 1920, 258}},
+        {"vertical, an odd least height", {{W, "1920"}, {H, "513"}, {S, kV}}, {2, 1920, 513, 1920, 256}},
+        {"vertical, OUT1 the whole tallest screen", {{W, "800"}, {H, "16376"}, {S, kV}, {O1H, "20000"}}, {2, 800, 16376, 800, 16376}},
+        {"copy, a width past the cap", {{S, kC}, {H, "16376"}, {W, "20000"}}, {4, 8188, 1600, 8188, 1600}},
+        {"copy, the least screen", {{S, kC}, {W, "512"}, {H, "512"}}, {4, 512, 512, 512, 512}},
+    };
+    // clang-format on
+    const int words[5] = {1376, 1378, 1380, 1412, 1414};
+    const auto appliedIs = [&](const uint16_t* want) {
+        c331_manage* c = c331_manage::p_c331_manage;
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        if (c->thread_state != 8) return false;
+        for (int i = 0; i < 5; ++i)
+            if (c->applied16(words[i]) != want[i] || store().rd16(words[i]) != want[i])
+                return false;
+        return true;
+    };
+    link_session pc(LinkKind::Tcp, "test");
+    const auto ask = [&](const Bytes& b) {
+        Bytes w = wire(b);
+        ReplyReader r;
+        pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+        return r.bodies.empty() ? Bytes{} : r.bodies.back();
+    };
+    const auto pcApplies = [&](const uint16_t* v) {
+        EXPECT_EQ(status(ask(writeRam(1376, cat({le16(v[0]), le16(v[1]), le16(v[2])})))), 0);
+        EXPECT_EQ(status(ask(writeRam(1412, cat({le16(v[3]), le16(v[4])})))), 0);
+        EXPECT_EQ(status(ask(writeReg(11, 0xFF, {0}))), 0);
+        const Bytes d = ask(readRam(1376, 6)), o = ask(readRam(1412, 4));
+        ASSERT_EQ(d.size(), 17u);
+        ASSERT_EQ(o.size(), 15u);
+        EXPECT_EQ(std::vector<int>({d[11] | d[12] << 8, d[13] | d[14] << 8, d[15] | d[16] << 8,
+                                    o[11] | o[12] << 8, o[13] | o[14] << 8}),
+                  std::vector<int>(v, v + 5))
+            << "read back as written";
+        session({Item::until([&] { return appliedIs(v); })}, 10000);
+    };
+    persist();
+    startPanel();
+    session({Item::until([] { return c331_manage::p_c331_manage->thread_state == 8; })});
+    const uint16_t other[5] = {4, 1920, 1080, 1920, 1080};
+    for (const EdgeCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Item> steps = {[this] {
+            at_ = 0;
+            panel::open(g_ledset, kPageLedSet);
+        }};
+        for (const EdgeAction& a : c.actions) {
+            if (a.item == S) {
+                const int target = a.digits[0] - '0';
+                steps.push_back(
+                    [this, target] { chooseSplice((target - g_ledset->combo_index + 3) % 3); });
+            } else {
+                const std::vector<Item> typed = entry(a.item, a.digits);
+                steps.insert(steps.end(), typed.begin(), typed.end());
+            }
+        }
+        steps.push_back([this] {
+            moveTo(ledset::kApply);
+            key(kKeyOk);
+        });
+        steps.push_back(Item::until([&] { return appliedIs(c.words); }));
+        steps.push_back([this] { tick(TIP::kShowTicks); });
+        steps.push_back([this] { key(kKeyBack); });
+        session(steps, 20000);
+        // The same words from a PC, after another screen.
+        pcApplies(other);
+        pcApplies(c.words);
+    }
+}
 
 TEST_F(LedSetOnTheChip, ApplyReachesTheOutputPanelWhileTheCheckMarkShows) {
     persist();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QThread>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -87,6 +88,49 @@ TEST_F(ParamStoreTest, AShortOrUnmarkedFileCountsAsMissing) {
         const std::string file = readFile(kParaFile);
         ASSERT_EQ(file.size(), 4096u) << name;
         EXPECT_EQ(0, std::memcmp(file.data(), default_para_ramlist.data(), 4096)) << name;
+    }
+}
+
+// A saved screen the box can't drive is replaced whole by the defaults' screen at start, and
+// the file is saved so; a screen it drives, however large, is loaded as it is.
+TEST_F(ParamStoreTest, ASavedLedSizeOutOfRangeIsReplacedByTheDefaultsAndSaved) {
+    struct Case {
+        const char* name;
+        uint16_t splice, w, h, out1w, out1h;
+        bool kept;
+    } cases[] = {
+        {"65535 x 65535", 4, 65535, 65535, 65535, 65535, false},
+        {"wider than 8188 in copy", 4, 8189, 1080, 8189, 1080, false},
+        {"output 1 past the width", 3, 1000, 1080, 1001, 1080, false},
+        {"splice 0", 0, 1920, 1080, 1920, 1080, false},
+        {"16376 x 800 horizontal, output 2 none", 3, 16376, 800, 16376, 800, true},
+        {"1000 wide halved", 3, 1000, 1080, 504, 1080, true},
+    };
+    const int words[5] = {1376, 1378, 1380, 1412, 1414};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint8_t ram[4096];
+        defaultRam(ram);
+        const uint16_t wrote[5] = {c.splice, c.w, c.h, c.out1w, c.out1h};
+        for (int i = 0; i < 5; ++i) put16(ram, words[i], wrote[i]);
+        put16(ram, 2176, 77);
+        const std::string original = paraFile(ram);
+        writeFile(kParaFile, original);
+        testing::internal::CaptureStderr();
+        ZemRamPara* s = startStore();
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string file = readFile(kParaFile);
+        for (int i = 0; i < 5; ++i) {
+            const int want = c.kept ? wrote[i] : default_ram16(words[i]);
+            EXPECT_EQ(s->rd16(words[i]), want) << words[i];
+            EXPECT_EQ(fileWord(file, words[i]), want) << words[i];
+        }
+        EXPECT_EQ(s->rd16(2176), 77) << "the rest as saved";
+        EXPECT_EQ(fileWord(file, 2176), 77);
+        if (c.kept) {
+            EXPECT_EQ(file, original) << "a drivable screen is not rewritten at start";
+        }
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.kept ? 0 : 1) << err;
     }
 }
 

@@ -107,8 +107,7 @@ void ledset::language_changed() {
     for (QLabel* l : {ui->label_ledh, ui->label_out1_height, ui->label_out2_height})
         l->setText(text(kHeight));
     ui->label_s2->setText(text(kStep2));
-    ui->label_tip->setText(
-        QString::asprintf(text(kMaxNote).toUtf8().constData(), kMaxSize, kMaxSize));
+    showMaxNote();
     ui->Button_apply->setText(text(kApplyText));
     ui->Button_cancle->setText(text(words::kCancel));
     combox_language_change();
@@ -119,6 +118,15 @@ void ledset::combox_language_change() {
     ui->comboBox->clear();
     for (const Texts& t : kSplice) ui->comboBox->addItem(text(t));
     ui->comboBox->setCurrentIndex(entry);
+}
+
+int ledset::maxWidth() const {
+    return splice_mode == kModeCopy ? kCopyMaxWidth : kMaxSize;
+}
+
+void ledset::showMaxNote() {
+    ui->label_tip->setText(
+        QString::asprintf(text(kMaxNote).toUtf8().constData(), maxWidth(), kMaxSize));
 }
 
 void ledset::out_label_changed() {
@@ -140,6 +148,7 @@ void ledset::para_init() {
     combo_index = uint8_t(entry);
     ui->comboBox->setCurrentIndex(entry);
     out_label_changed();
+    showMaxNote();
     // The outputs in force, as Apply would write them again.
     showNumber(ui->lineEdit_out1_width, store().rd16(kRamOut1W));
     showNumber(ui->lineEdit_out1_height, store().rd16(kRamOut1H));
@@ -189,6 +198,7 @@ void ledset::on_comboBox_currentIndexChanged(int index) {
     }
     showOutputs(outputs(w, h));
     out_label_changed();
+    showMaxNote();
 }
 
 // ---- Keypad ----
@@ -204,7 +214,7 @@ void ledset::show_numberkeyboard_ui(QString) {
 void ledset::confirmString(QString typed) {
     if (!g_numberkeyboard || !g_numberkeyboard->opened_by(this) || !g_lineedit) return;
     if (edited_field == "lineEdit_ledw")
-        confirmSize(ui->lineEdit_ledw, ui->lineEdit_ledh, typedSize(typed));
+        confirmSize(ui->lineEdit_ledw, ui->lineEdit_ledh, std::min(typedSize(typed), maxWidth()));
     else if (edited_field == "lineEdit_ledh")
         confirmSize(ui->lineEdit_ledh, ui->lineEdit_ledw, typedSize(typed));
     else if (edited_field == "lineEdit_out1_width")

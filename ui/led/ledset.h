@@ -77,6 +77,9 @@ private:
     // The outputs the splice mode gives for the fields' sizes, OUT1 kept inside the screen.
     Outputs outputs(int w, int h) const;
     void showOutputs(const Outputs& o);
+    // The widest screen the splice takes: the copy splice's cap, else the common limit.
+    int maxWidth() const;
+    void showMaxNote();
     // W and H as Apply writes them: within the limits, the copy cap and the area.
     void checkedSize(int* w, int* h) const;
     void writeParameters(int w, int h, const Outputs& o);

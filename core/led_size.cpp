@@ -1,0 +1,32 @@
+#include "core/led_size.h"
+
+#include <cstdio>
+
+#include "core/globals.h"
+#include "core/zem_ram_para.h"
+
+namespace led_size {
+
+bool allowed(const ZemRamPara& ram) {
+    return allowed(ram.rd16(kRamSplice), ram.rd16(kRamWidth), ram.rd16(kRamHeight),
+                   ram.rd16(kRamOut1Width), ram.rd16(kRamOut1Height));
+}
+
+bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const char* who) {
+    if (allowed(*ram)) return false;
+    bool changed = false;
+    for (int a : kRamWords) changed = changed || ram->rd16(a) != last(a);
+    if (!changed) return false;
+    char line[192];
+    std::snprintf(line, sizeof line,
+                  "%s: LED size %u x %u (splice %u, output 1 %u x %u) refused; back to %u x %u",
+                  who, unsigned(ram->rd16(kRamWidth)), unsigned(ram->rd16(kRamHeight)),
+                  unsigned(ram->rd16(kRamSplice)), unsigned(ram->rd16(kRamOut1Width)),
+                  unsigned(ram->rd16(kRamOut1Height)), unsigned(last(kRamWidth)),
+                  unsigned(last(kRamHeight)));
+    for (int a : kRamWords) ram->wr16(a, last(a));
+    writeLogMsg(1, line);
+    return true;
+}
+
+}  // namespace led_size
