@@ -397,10 +397,12 @@ public:
     // One step of the replay of the operation the reader holds; 1 when it has finished, 0
     // while it runs.
     int load_rcv_xy_operate(const QString& path, uint32_t position, bool scan);
-    // A replay of a card file starts: its time bound runs from now, 60 s and the time limits
-    // of each block it checks (replay_bound_adds); true, logged, once it has run past it.
+    // A replay of a card file starts: it may run 60 s and the bound of each block it checks
+    // (replay_bound_adds). Each pass of the job tells the clock whether PC frames paused it:
+    // only the time it ran counts. replay_past_bound: true, logged, once it has run past it.
     void replay_begins();
     void replay_bound_adds(uint64_t ms);
+    void replay_clock(bool paused);
     bool replay_past_bound();
     rcv_job_events* job_events = nullptr;  // progress and the recovery list, for the pages
     // The card a query found, for the next recovery; valid 0 when there is none.
@@ -488,7 +490,8 @@ private:
     void replay_send(uint8_t sub, uint32_t position, bool scan);
     void replay_wait(bool scan);
     void next_card_or_finish(uint8_t sent, bool scan, uint16_t card);
-    uint32_t replay_start_ = 0;        // tick the replay started
+    uint32_t replay_seen_ = 0;         // tick of the replay's last pass
+    uint32_t replay_ran_ticks_ = 0;    // its running time, PC pauses left out
     uint32_t replay_bound_ticks_ = 0;  // how long it may run
     int progress_base_ = 0, progress_cap_ = 99;
     int last_progress_ = 0;
