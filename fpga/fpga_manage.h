@@ -354,12 +354,14 @@ public:
     using CardAnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
     // A PC frame for the cards (under irq_mutex): 1 handed to the ports, 0 refused (length)
     // or not sent (transmit buffer busy), kNotSentByRule when its mode or port byte sends it
-    // nowhere. Its answer goes to `answer`, once; a frame sent later takes the place of one
-    // still unanswered.
+    // nowhere (port byte FF too, when no linked port has cards). Its answer goes to `answer`,
+    // once; a frame sent later takes the place of one still unanswered.
     static constexpr int kNotSentByRule = 2;
     int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {});
-    // Sends to every linked port with cards of both FPGAs; the number of failed sends.
-    int multi_port_send(uint8_t* frame, uint32_t n);
+    // Linked ports with cards of both FPGAs (port + 16 * FPGA), where a frame for all ports
+    // goes; multi_port_send sends to them and returns the number of failed sends.
+    uint32_t multi_port_targets();
+    int multi_port_send(uint8_t* frame, uint32_t n, uint32_t targets);
 
     // Pass-through state (under irq_mutex).
     uint8_t multi_port_pass = 0;
@@ -457,6 +459,7 @@ private:
     void drain_answers();
     // Send_to_port for a PC frame: the port is then one its answer may come from.
     int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
+    bool takes_frames(int fpga);                          // out of its reset and brought up
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
