@@ -307,7 +307,13 @@ int fpga_manage::IT8563WE_Get(TimeRealType* out) {
 // ---------------------------------------------------------------------------------------
 // Reset pulse
 
-void fpga_manage::reset_fpga_rst(int i) {
+void fpga_manage::bringup_restarts(int i, const char* why) {
+    ZEM_DEBUG("\n fpga%d bring-up starts again: %s \n", i + 1, why);
+    if (on_bringup_restart) on_bringup_restart(i, why);
+}
+
+void fpga_manage::reset_fpga_rst(int i, const char* why) {
+    bringup_restarts(i, why);
     drive_line(i == 0 ? fpga0_reset : fpga1_reset, 0);
     rst_active[i] = 1;
     rst_start[i] = now_tick();
@@ -376,6 +382,7 @@ void fpga_manage::vbo_action(int i) {
             if (++vbo_retry[i] != 5) break;  // later polls wait for the pulse to end
             if (++vbo_resets[i] < 3) {
                 ZEM_DEBUG("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", n);
+                bringup_restarts(i, "V-by-One lock lost (register 22 bit 3) for 5 polls");
                 drive_line(i == 0 ? fpga0_reset : fpga1_reset, 0);
                 rst_active[i] = 1;
                 rst_start[i] = now_tick();
@@ -453,7 +460,7 @@ void fpga_manage::startup_step(int i) {
             }
             if (++startup_polls[i] >= (startup_resets[i] + 1) * 20) {
                 if (startup_resets[i] < 101) ++startup_resets[i];
-                reset_fpga_rst(i);
+                reset_fpga_rst(i, "not ready (register 22 bit 7) in start-up step 0");
                 vbo_step[i] = 17;
                 ZEM_DEBUG("\n fpga%d************%d\n", i + 1, reg_mirror[i][22]);
             }
@@ -600,6 +607,7 @@ void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
         write_to_register(22, 0x60, 0x00, i);
         read_from_register(31, i);
         if (!version_answers(mirror(i, 31))) {
+            bringup_restarts(i, "its version register stopped answering");
             set_mirror(i, 80, 0);
             restart_tick[i] = now_tick();
             // The start-up steps run again too, or the FPGA would stay black after its link

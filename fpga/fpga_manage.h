@@ -191,7 +191,11 @@ public:
     int flash_uid(int device, uint8_t* out);
 
     // ===== bring-up =====
-    void reset_fpga_rst(int fpga);
+    // A reset pulse: the FPGA's bring-up starts again, for the reason given.
+    void reset_fpga_rst(int fpga, const char* why = "reset");
+    // Told each time an FPGA's bring-up starts again and why, on the thread that started it
+    // (a link's interrupt poll may see an FPGA lost); set before the threads start (tests).
+    std::function<void(int fpga, const char* why)> on_bringup_restart;
     void check_fpga_rst();
     void power_up_fpga_start(int mode, int fpga);
     void power_up_check_fpga_status(int fpga);
@@ -514,6 +518,7 @@ private:
     void startup_step(int fpga);
     void vbo_action(int fpga);
     void set_step(int fpga, uint8_t step);
+    void bringup_restarts(int fpga, const char* why);
     bool waited(int fpga, uint32_t ticks) const;
     bool counting_passes();
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
