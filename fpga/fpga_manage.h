@@ -519,6 +519,7 @@ private:
     void vbo_action(int fpga);
     void set_step(int fpga, uint8_t step);
     void bringup_restarts(int fpga, const char* why);
+    void start_reset_pulse(int fpga, const char* why);  // takes irq_mutex
     bool waited(int fpga, uint32_t ticks) const;
     bool counting_passes();
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
