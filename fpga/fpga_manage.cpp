@@ -187,7 +187,7 @@ int fpga_manage::next_pass_ms() {
 bool fpga_manage::counting_passes() {
     for (int i = 0; i < 2; ++i) {
         if (board_state(i) != 2 || rst_active[i]) continue;
-        const bool linked = reg_mirror[i][80] == kBringUpRunning && vbo_step[i] == kVboDone;
+        const bool linked = mirror(i, 80) == kBringUpRunning && vbo_step[i] == kVboDone;
         if (linked ? start_step[i] == 0 : passes_since_reset[i] < 301) return true;
     }
     return false;
@@ -307,16 +307,30 @@ int fpga_manage::IT8563WE_Get(TimeRealType* out) {
 // ---------------------------------------------------------------------------------------
 // Reset pulse
 
-void fpga_manage::reset_fpga_rst(int i) {
+void fpga_manage::bringup_restarts(int i, const char* why) {
+    ZEM_DEBUG("\n fpga%d bring-up starts again: %s \n", i + 1, why);
+    if (on_bringup_restart) on_bringup_restart(i, why);
+}
+
+void fpga_manage::reset_fpga_rst(int i, const char* why) {
+    start_reset_pulse(i, why);
+    vbo_resets[i] = 0;
+}
+
+void fpga_manage::start_reset_pulse(int i, const char* why) {
+    bringup_restarts(i, why);
+    // The links' interrupt polls take irq_mutex too: none is half way through the FPGA when
+    // its reset starts or ends, and none touches it in between.
+    std::lock_guard<std::mutex> lock(irq_mutex);
     drive_line(i == 0 ? fpga0_reset : fpga1_reset, 0);
     rst_active[i] = 1;
     rst_start[i] = now_tick();
-    vbo_resets[i] = 0;
 }
 
 void fpga_manage::check_fpga_rst() {
     for (int i = 0; i < 2; ++i) {
         if (!rst_active[i] || Utils::getTimeSpace(rst_start[i]) <= 50) continue;
+        std::lock_guard<std::mutex> irq_lock(irq_mutex);
         drive_line(i == 0 ? fpga0_reset : fpga1_reset, kLineHigh);
         {
             std::lock_guard<std::mutex> lock(mirror_mutex);
@@ -336,13 +350,14 @@ void fpga_manage::check_fpga_rst() {
 // V-by-One bring-up
 
 void fpga_manage::power_up_fpga_start(int, int i) {
-    if (reg_mirror[i][80] == kBringUpRunning && vbo_step[i] == kVboDone) return;
+    if (mirror(i, 80) == kBringUpRunning && vbo_step[i] == kVboDone) return;
     if (Utils::getTimeSpace(g_change[32 + i]) <= 5) return;
     if (passes_since_reset[i] < 301) {
         ++passes_since_reset[i];
         return;
     }
-    if (!version_answers(reg_mirror[i][31])) {
+    // A new bring-up reads the version itself: the mirror may hold one from before the reset.
+    if (vbo_step[i] == 0 || !version_answers(mirror(i, 31))) {
         for (uint8_t reg : {31, 30, 29, 28, 7}) read_from_register(reg, i);
         vbo_step[i] = 1;
         vbo_retry[i] = 0;
@@ -376,9 +391,7 @@ void fpga_manage::vbo_action(int i) {
             if (++vbo_retry[i] != 5) break;  // later polls wait for the pulse to end
             if (++vbo_resets[i] < 3) {
                 ZEM_DEBUG("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", n);
-                drive_line(i == 0 ? fpga0_reset : fpga1_reset, 0);
-                rst_active[i] = 1;
-                rst_start[i] = now_tick();
+                start_reset_pulse(i, "V-by-One lock lost (register 22 bit 3) for 5 polls");
             } else {
                 vbo_step[i] = 3;
             }
@@ -434,7 +447,7 @@ void fpga_manage::set_step(int i, uint8_t step) {
 }
 
 void fpga_manage::power_up_check_fpga_status(int i) {
-    if (reg_mirror[i][80] != kBringUpRunning || vbo_step[i] != kVboDone) return;
+    if (mirror(i, 80) != kBringUpRunning || vbo_step[i] != kVboDone) return;
     startup_step(i);
 }
 
@@ -453,7 +466,7 @@ void fpga_manage::startup_step(int i) {
             }
             if (++startup_polls[i] >= (startup_resets[i] + 1) * 20) {
                 if (startup_resets[i] < 101) ++startup_resets[i];
-                reset_fpga_rst(i);
+                reset_fpga_rst(i, "not ready (register 22 bit 7) in start-up step 0");
                 vbo_step[i] = 17;
                 ZEM_DEBUG("\n fpga%d************%d\n", i + 1, reg_mirror[i][22]);
             }
@@ -582,7 +595,7 @@ uint8_t fpga_manage::check_vbo_status(int i) {
 }
 
 void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
-    if (i < 0 || i > 1 || !fpga_ready) return;
+    if (i < 0 || i > 1 || !fpga_ready || rst_active[i]) return;
     // The mirror through its lock: the FPGA thread and the jobs' sends write it meanwhile.
     const uint8_t state = mirror(i, 80);
     if (state != 2 && state != kBringUpRunning) return;
@@ -600,6 +613,7 @@ void fpga_manage::reg_IRQ_Dealwith(int i, int force) {
         write_to_register(22, 0x60, 0x00, i);
         read_from_register(31, i);
         if (!version_answers(mirror(i, 31))) {
+            bringup_restarts(i, "its version register stopped answering");
             set_mirror(i, 80, 0);
             restart_tick[i] = now_tick();
             // The start-up steps run again too, or the FPGA would stay black after its link

@@ -191,7 +191,11 @@ public:
     int flash_uid(int device, uint8_t* out);
 
     // ===== bring-up =====
-    void reset_fpga_rst(int fpga);
+    // A reset pulse: the FPGA's bring-up starts again, for the reason given.
+    void reset_fpga_rst(int fpga, const char* why = "reset");
+    // Told each time an FPGA's bring-up starts again and why, on the thread that started it
+    // (a link's interrupt poll may see an FPGA lost); set before the threads start (tests).
+    std::function<void(int fpga, const char* why)> on_bringup_restart;
     void check_fpga_rst();
     void power_up_fpga_start(int mode, int fpga);
     void power_up_check_fpga_status(int fpga);
@@ -354,12 +358,14 @@ public:
     using CardAnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
     // A PC frame for the cards (under irq_mutex): 1 handed to the ports, 0 refused (length)
     // or not sent (transmit buffer busy), kNotSentByRule when its mode or port byte sends it
-    // nowhere. Its answer goes to `answer`, once; a frame sent later takes the place of one
-    // still unanswered.
+    // nowhere (port byte FF too, when no linked port has cards). Its answer goes to `answer`,
+    // once; a frame sent later takes the place of one still unanswered.
     static constexpr int kNotSentByRule = 2;
     int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {});
-    // Sends to every linked port with cards of both FPGAs; the number of failed sends.
-    int multi_port_send(uint8_t* frame, uint32_t n);
+    // Linked ports with cards of both FPGAs (port + 16 * FPGA), where a frame for all ports
+    // goes; multi_port_send sends to them and returns the number of failed sends.
+    uint32_t multi_port_targets();
+    int multi_port_send(uint8_t* frame, uint32_t n, uint32_t targets);
 
     // Pass-through state (under irq_mutex).
     uint8_t multi_port_pass = 0;
@@ -397,10 +403,12 @@ public:
     // One step of the replay of the operation the reader holds; 1 when it has finished, 0
     // while it runs.
     int load_rcv_xy_operate(const QString& path, uint32_t position, bool scan);
-    // A replay of a card file starts: its time bound runs from now, 60 s and the time limits
-    // of each block it checks (replay_bound_adds); true, logged, once it has run past it.
+    // A replay of a card file starts: it may run 60 s and the bound of each block it checks
+    // (replay_bound_adds). Each pass of the job tells the clock whether PC frames paused it:
+    // only the time it ran counts. replay_past_bound: true, logged, once it has run past it.
     void replay_begins();
     void replay_bound_adds(uint64_t ms);
+    void replay_clock(bool paused);
     bool replay_past_bound();
     rcv_job_events* job_events = nullptr;  // progress and the recovery list, for the pages
     // The card a query found, for the next recovery; valid 0 when there is none.
@@ -455,6 +463,7 @@ private:
     void drain_answers();
     // Send_to_port for a PC frame: the port is then one its answer may come from.
     int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
+    bool takes_frames(int fpga);                          // out of its reset and brought up
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
@@ -488,7 +497,8 @@ private:
     void replay_send(uint8_t sub, uint32_t position, bool scan);
     void replay_wait(bool scan);
     void next_card_or_finish(uint8_t sent, bool scan, uint16_t card);
-    uint32_t replay_start_ = 0;        // tick the replay started
+    uint32_t replay_seen_ = 0;         // tick of the replay's last pass
+    uint32_t replay_ran_ticks_ = 0;    // its running time, PC pauses left out
     uint32_t replay_bound_ticks_ = 0;  // how long it may run
     int progress_base_ = 0, progress_cap_ = 99;
     int last_progress_ = 0;
@@ -508,6 +518,8 @@ private:
     void startup_step(int fpga);
     void vbo_action(int fpga);
     void set_step(int fpga, uint8_t step);
+    void bringup_restarts(int fpga, const char* why);
+    void start_reset_pulse(int fpga, const char* why);  // takes irq_mutex
     bool waited(int fpga, uint32_t ticks) const;
     bool counting_passes();
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex

@@ -73,8 +73,8 @@ void fpga_manage::set_led_para_deal() {
     if (g_set_led_para == 2) {
         g_set_led_para = 0;
         g_set_led_setup = 0;
-        reset_fpga_rst(0);
-        reset_fpga_rst(1);
+        reset_fpga_rst(0, "the LED size changed");
+        reset_fpga_rst(1, "the LED size changed");
         return;
     }
     if (g_set_led_para != 1) return;

@@ -253,7 +253,7 @@ void fpga_manage::fpgainit(int i) {
     write_to_register(2, 0x08, 0x08, uint8_t(i));
     ram_check[i] = uint8_t(check_fpga_ram_param(i));
     if (ram_check[i] == 0) {
-        reset_fpga_rst(i);
+        reset_fpga_rst(i, "its parameter RAM read back wrong");
         ZEM_DEBUG("\n check fpga%d ram error ,start to reset .... \n", i + 1);
     } else {
         ZEM_DEBUG("\n check fpga%d ram ok  .... \n", i + 1);

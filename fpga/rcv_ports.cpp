@@ -366,11 +366,14 @@ void fpga_manage::drain_answers() {
             reg_IRQ_Dealwith(f, 0);
 }
 
-int fpga_manage::pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga) {
+bool fpga_manage::takes_frames(int fpga) {
     // An FPGA in its reset pulse or bring-up takes no frames: its transmit buffer would hold
     // the PC's frame (and the FPGA thread, which brings it up) for the whole send bound.
-    if (fpga < 0 || fpga > 1 || rst_active[fpga] || mirror(fpga, 80) != kBringUpRunning)
-        return -EAGAIN;
+    return fpga >= 0 && fpga <= 1 && !rst_active[fpga] && mirror(fpga, 80) == kBringUpRunning;
+}
+
+int fpga_manage::pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga) {
+    if (!takes_frames(fpga)) return -EAGAIN;
     const int rc = Send_to_port(frame, n, port, fpga);
     if (rc == 0 && port < 16) pc_wait.ports |= 1u << (port + 16 * fpga);
     return rc;
@@ -388,12 +391,16 @@ int fpga_manage::pass_to_ports(uint32_t n, const uint8_t* frame) {
     const bool addressed = mode == 1 || mode == 3 || mode == 0xFF;
     if (!addressed && mode != 0) return kNotSentByRule;
     if (addressed && p == 0xFF) {
+        const uint32_t targets = multi_port_targets();
+        // No linked port has cards: no answer can come, so nothing may wait for one. A
+        // restarting FPGA's ports are not known yet: refused as for any of its ports.
+        if (!targets) return takes_frames(0) && takes_frames(1) ? kNotSentByRule : 0;
         multi_port_pass = 1;
         answered_ports = 0;
         multi_waiting = 0;
         all_cards_source = get16(f) == kPortCards ? 1 : 0;
         expected_kind = f[5];
-        return multi_port_send(f, n) == 0 ? 1 : 0;
+        return multi_port_send(f, n, targets) == 0 ? 1 : 0;
     }
     if (p == 0 && addressed) {
         const uint8_t port = port_bits(get16(f));
@@ -419,14 +426,22 @@ uint32_t fpga_manage::link_word(int fpga) {
     return uint32_t(mirror(fpga, 144)) << 8 | mirror(fpga, 128);
 }
 
-int fpga_manage::multi_port_send(uint8_t* frame, uint32_t n) {
+uint32_t fpga_manage::multi_port_targets() {
     const uint32_t links[2] = {link_word(0), link_word(1)};
+    uint32_t targets = 0;
+    for (int f = 0; f < 2; ++f)
+        for (uint8_t port = 0; port < kPortsPerFpga; ++port)
+            if ((links[f] & (1u << port)) && get_port_card_num(uint8_t(10 * f + port)) != 0)
+                targets |= 1u << (port + 16 * f);
+    return targets;
+}
+
+int fpga_manage::multi_port_send(uint8_t* frame, uint32_t n, uint32_t targets) {
     int failed = 0;
     for (uint8_t k = 0; k < kRxPairs; ++k)
         for (int f = 0; f < 2; ++f)
             for (uint8_t port = uint8_t(2 * k); port <= 2 * k + 1; ++port) {
-                if (!(links[f] & (1u << port)) || get_port_card_num(uint8_t(10 * f + port)) == 0)
-                    continue;
+                if (!(targets & (1u << (port + 16 * f)))) continue;
                 patch_port_bits(frame, 0, port & 3, n - 1);
                 if (pc_send(frame, n, port, f) != 0) ++failed;
             }

@@ -284,23 +284,43 @@ uint32_t rcvRecovery::wait_limit_ms(const OperateRecord& op, uint16_t cards) {
     return uint32_t(std::min<uint64_t>(op.timeticks + 1000ull * cards, UINT32_MAX));
 }
 
-uint64_t rcvRecovery::limit_ms(const OperateRecord& op, uint16_t cards, bool scan) {
-    const uint64_t wait = wait_limit_ms(op, cards);
+namespace {
+
+// Frames of the operation that wait for an acknowledgement (a sleep counts as one).
+uint32_t frame_count(const rcvRecovery::OperateRecord& op, uint16_t cards, bool scan) {
     switch (op.type) {
-        case kWrite:
-            if (op.target == kRam) return wait * (op.dataLen / kPacketSize + 1);
-            return op.target == kRegister ? wait : 0;
-        case kActiveFirmware:
-        case kReconfig:
-            return scan ? wait * std::max<uint16_t>(cards, 1) : wait;
-        case kRamToFlash:
-        case kSleep:
-        case kSearchRxc:
-        case kUserDefined:
-            return wait;
+        case rcvRecovery::kWrite:
+            if (op.target == rcvRecovery::kRam) return op.dataLen / rcvRecovery::kPacketSize + 1;
+            return op.target == rcvRecovery::kRegister ? 1 : 0;
+        case rcvRecovery::kActiveFirmware:
+        case rcvRecovery::kReconfig:
+            return scan ? std::max<uint16_t>(cards, 1) : 1;
+        case rcvRecovery::kRamToFlash:
+        case rcvRecovery::kSleep:
+        case rcvRecovery::kSearchRxc:
+        case rcvRecovery::kUserDefined:
+            return 1;
         default:
             return 0;
     }
+}
+
+bool resent(const rcvRecovery::OperateRecord& op) {
+    return op.type != rcvRecovery::kSleep && op.type != rcvRecovery::kSearchRxc;
+}
+
+constexpr uint64_t kPassesPerSendMs = 20;  // the pass that sends, the one that sees the limit
+
+}  // namespace
+
+uint64_t rcvRecovery::limit_ms(const OperateRecord& op, uint16_t cards, bool scan) {
+    return uint64_t(wait_limit_ms(op, cards)) * frame_count(op, cards, scan);
+}
+
+uint64_t rcvRecovery::bound_ms(const OperateRecord& op, uint16_t cards, bool scan) {
+    const uint64_t sends =
+        uint64_t(frame_count(op, cards, scan)) * (resent(op) ? 1 + kMaxResends : 1);
+    return sends * (wait_limit_ms(op, cards) + kPassesPerSendMs);
 }
 
 uint8_t rcvRecovery::check_operations(bool smart, bool scan, uint16_t cards) {
@@ -317,16 +337,18 @@ uint8_t rcvRecovery::check_operations(bool smart, bool scan, uint16_t cards) {
     if (!fits(records, kOperateSize * rcv_operate_times) &&
         refuse("more operations than the file holds"))
         return 1;
-    uint64_t sum = 0;
+    uint64_t sum = 0, bound = 0;
     for (uint16_t k = 0; k < rcv_operate_times; ++k) {
         if (read_operate(records, uint8_t(k), "operation")) return 1;
         if (!fits(operation_data(smart, scan), operate_record.dataLen) &&
             refuse("operation data outside the file"))
             return 1;
         sum += limit_ms(operate_record, cards, scan);
+        bound += bound_ms(operate_record, cards, scan);
     }
     if (sum > kLimitCeilingMs && refuse("time limits adding up to more than 60 minutes")) return 1;
     operate_record = kept;
     limit_sum_ms = sum;
+    bound_sum_ms = bound;
     return 0;
 }

@@ -57,6 +57,8 @@ public:
     static constexpr uint32_t kSleepCapMs = 60000;                  // 60 s
     static constexpr uint64_t kLimitCeilingMs = 60ull * 60 * 1000;  // 60 minutes
     static constexpr uint32_t kPacketSize = 1000;                   // RAM data per frame
+    // A frame left unacknowledged is sent again this many times, except a search's.
+    static constexpr uint8_t kMaxResends = 3;
     // How long one frame of the operation may wait for its acknowledgement: the record's
     // limit, and for a save 1 s more for each of the port's cards, which save in turn.
     static uint32_t wait_limit_ms(const OperateRecord& op, uint16_t cards);
@@ -64,6 +66,10 @@ public:
     // write has a frame a packet, a scan's firmware or reconfiguration one a card), or the
     // sleep. 0 for what is not replayed.
     static uint64_t limit_ms(const OperateRecord& op, uint16_t cards, bool scan);
+    // The longest the replay of the operation can run: each send of each frame (1 + kMaxResends
+    // for the frames that are sent again) waiting out its limit, and the passes that send it
+    // and see the limit pass.
+    static uint64_t bound_ms(const OperateRecord& op, uint16_t cards, bool scan);
 
     rcvRecovery() = default;
     ~rcvRecovery() = default;
@@ -94,7 +100,8 @@ public:
     uint8_t update_rcvDealData(uint8_t* buffer, uint32_t* length);
     // Before anything of a card's (or a smart-debugging block's) operations is sent: every one
     // of the rcv_operate_times records, and its data, must lie in the file, and their limits
-    // (for a port of `cards` cards) add up to at most kLimitCeilingMs, kept in limit_sum_ms.
+    // (for a port of `cards` cards) add up to at most kLimitCeilingMs, kept in limit_sum_ms;
+    // their bounds add up in bound_sum_ms.
     // XY operations of the current card (smart false), or the smart-debugging block (of a scan
     // file with scan).
     uint8_t check_operations(bool smart, bool scan, uint16_t cards);
@@ -126,6 +133,7 @@ public:
     uint32_t card_record_offset = 0;
     uint16_t rcv_operate_times = 0;
     uint64_t limit_sum_ms = 0;  // of the block check_operations last took
+    uint64_t bound_sum_ms = 0;  // of the same block
 
 private:
     // Reads len bytes at pos of file_path (read-only); false when the file is missing or

@@ -37,10 +37,14 @@ void fpga_manage::recovery_error(const char* text) {
 
 void fpga_manage::rcv_recovery_check_deal(int kind) {
     const uint8_t step = g_send_para[kStep];
-    // Checked first: a replay that PC traffic keeps pausing must end too.
-    if (kind != kQuery && step > 0 && step < kDone && replay_past_bound())
-        return recovery_error("\n replay stopped at its time bound ");
-    if (job_paused()) return;
+    const bool paused = job_paused();
+    if (kind != kQuery && step > 0 && step < kDone) {
+        // A replay the PC keeps pausing waits for it as long as it talks.
+        replay_clock(paused);
+        if (!paused && replay_past_bound())
+            return recovery_error("\n replay stopped at its time bound ");
+    }
+    if (paused) return;
     if (step <= 4)
         recovery_start_steps(kind, step);
     else if (step <= 15)
@@ -169,7 +173,7 @@ void fpga_manage::recovery_walk_steps(int kind, uint8_t step) {
             if (r.update_rcvXYrcvOperateTimes(g_send_para[kStartCard], false) ||
                 r.check_operations(false, false, cards))
                 return recovery_error("\n rcv xy file rcv operate times error ");
-            replay_bound_adds(r.limit_sum_ms);
+            replay_bound_adds(r.bound_sum_ms);
             g_send_para[kOperation] = 0;
             return job_step(11);
         }
@@ -301,7 +305,7 @@ void fpga_manage::recovery_smart_steps(int kind, uint8_t step) {
             if (!scan) g_send_para[kStartCard] = recovery_target.card;
             if (r.check_operations(true, scan, cards))
                 return recovery_error("\n rcv xy file rcv operate times error ");
-            replay_bound_adds(r.limit_sum_ms);
+            replay_bound_adds(r.bound_sum_ms);
             g_send_para[kOperation] = 0;
             return job_step(18);
         }

@@ -31,10 +31,11 @@ enum SubStep : uint8_t {
 };
 
 constexpr uint32_t kPacketSize = rcvRecovery::kPacketSize;
-constexpr uint8_t kMaxResends = 3;
+constexpr uint8_t kMaxResends = rcvRecovery::kMaxResends;
 constexpr uint8_t kMaxReadRetries = 50;  // a file that went away ends the operation
-// A replay may run for its file's own time limits and this much more (the job's other steps,
-// the PC's pauses), and no longer: it would hold the mailbox and every later job.
+// A replay may run for what its file's frames can take and this much more (the job's other
+// steps), and no longer: it would hold the mailbox and every later job. Time the PC's frames
+// pause it does not count.
 constexpr uint32_t kReplayMarginTicks = 6000;  // 60 s
 
 void sub_step(uint8_t s) {
@@ -101,8 +102,15 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
 }
 
 void fpga_manage::replay_begins() {
-    replay_start_ = now_tick();
+    replay_ran_ticks_ = 0;
+    replay_seen_ = now_tick();
     replay_bound_ticks_ = kReplayMarginTicks;
+}
+
+void fpga_manage::replay_clock(bool paused) {
+    const uint32_t now = now_tick();
+    if (!paused) replay_ran_ticks_ += now - replay_seen_;  // modulo 2^32, as the tick wraps
+    replay_seen_ = now;
 }
 
 void fpga_manage::replay_bound_adds(uint64_t ms) {
@@ -110,7 +118,7 @@ void fpga_manage::replay_bound_adds(uint64_t ms) {
 }
 
 bool fpga_manage::replay_past_bound() {
-    if (Utils::getTimeSpace(replay_start_) <= replay_bound_ticks_) return false;
+    if (replay_ran_ticks_ <= replay_bound_ticks_) return false;
     ++replay_failures;
     char line[96];
     std::snprintf(line, sizeof line, "card file replay ran past its bound of %u s: stopped",

@@ -307,8 +307,8 @@ void fpga_manage::usb_upgrade_main_deal() {
     ZEM_DEBUG("\n downing_mcu = %#x ,downing_txc1 = %#x ,downing_osd = %#x\n", downing_mcu,
               downing_txc1, downing_osd);
     if (!downing_mcu) {
-        if (downing_txc1) reset_fpga_rst(0);
-        if (downing_txc2) reset_fpga_rst(1);
+        if (downing_txc1) reset_fpga_rst(0, "its flash was upgraded");
+        if (downing_txc2) reset_fpga_rst(1, "its flash was upgraded");
         c331_manage* c = c331_manage::p_c331_manage;
         if (downing_osd && c) {
             c->read_c331_font(c->fd);

@@ -261,3 +261,32 @@ TEST_F(FpgaTest, VByOneStepsAreSixTicksApart) {
     EXPECT_EQ(board->fpga[0].reg(23) & 0x01, 0x01);
     EXPECT_EQ(board->fpga[0].reg(22) & 0x20, 0);
 }
+
+// A link's interrupt poll that was still reading FPGA 1 when its reset ended leaves the version
+// in the mirror: the bring-up that follows starts all the same, from its own version read.
+TEST_F(FpgaTest, AVersionLeftInTheMirrorAtTheEndOfAResetDoesNotHoldTheBringUp) {
+    ASSERT_TRUE(light());
+    mgr->reset_fpga_rst(0, "a test");
+    ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[0]; }, 100));
+    mgr->read_from_register(31, 0);
+    ASSERT_EQ(mgr->mirror(0, 31), board->fpga[0].version[3]);
+    EXPECT_TRUE(bothLit());
+}
+
+// The links poll both FPGAs for card answers. One in its reset pulse is left alone: what a
+// poll read from it there (its registers all 0) would not be the FPGA's.
+TEST_F(FpgaTest, InterruptPollsLeaveAnFpgaInItsResetPulseAlone) {
+    ASSERT_TRUE(light());
+    int restarts = 0;
+    mgr->on_bringup_restart = [&](int, const char*) { ++restarts; };
+    mgr->reset_fpga_rst(0, "a test");
+    board->clearMessages();
+    {
+        std::lock_guard<std::mutex> lock(mgr->irq_mutex);
+        mgr->reg_IRQ_Dealwith(0, 1);
+    }
+    EXPECT_TRUE(messagesOn(0).empty());
+    EXPECT_EQ(restarts, 1);
+    mgr->on_bringup_restart = nullptr;
+    EXPECT_TRUE(bothLit());
+}

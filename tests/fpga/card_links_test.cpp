@@ -147,6 +147,8 @@ protected:
         r.push_back(status);
         return r;
     }
+    // A card frame the box sends to no port, on each link in turn (below).
+    void expectNotSentAndNothingHeld(const Bytes& frame);
     static constexpr Via kVias[4] = {Via::Tcp, Via::Udp, Via::Pty, Via::Pty4G};
     std::vector<std::unique_ptr<Link>> links;
 };
@@ -207,20 +209,17 @@ TEST_F(AllCardLinks, AFrameTheBoxRefusesIsAnsweredWithAnErrorStatus) {
     }
 }
 
-// A card frame whose port byte names no port of the board (23: FPGA 1's port 13) is not sent
-// nor answered, and holds up nothing: another link's card read and the box command sent behind
-// it are answered at once. The control channel's status counts it.
-TEST_F(AllCardLinks, AFrameForNoPortIsNotAnsweredAndHoldsUpNothing) {
-    plug(4, 1);
-    searchCycles(3);
-    board->card(4, 0).ram[0x10] = 0x42;
+// On every link: the frame is not sent nor answered, and holds up nothing: another link's
+// card read (card 0 of port 4, RAM 0x10 = 0x42) and the box command sent behind it are
+// answered at once. The control channel's status counts it.
+void AllCardLinks::expectNotSentAndNothingHeld(const Bytes& frame) {
     link_session::pass_wait_ms = 60000;  // a frame left waiting would hold everything a minute
     startLinks();
     const uint32_t before = link_session::unsent_total;
     const Bytes probe = readRam(0x600880, 1);
     for (size_t l = 0; l < links.size(); ++l) {
         SCOPED_TRACE(viaName({kVias[l], l}));
-        links[l]->send(wire(request(0, 23, 0x10, 1)));
+        links[l]->send(wire(frame));
         const Bytes other = links[(l + 1) % links.size()]->ask(request(0, 5, 0x10, 1));
         ASSERT_EQ(other.size(), 19u);
         EXPECT_EQ(other[18], 0x42);
@@ -236,6 +235,24 @@ TEST_F(AllCardLinks, AFrameForNoPortIsNotAnsweredAndHoldsUpNothing) {
               std::string::npos)
         << status;
     sim_control::shutdown();
+}
+
+// A card frame whose port byte names no port of the board (23: FPGA 1's port 13).
+TEST_F(AllCardLinks, AFrameForNoPortIsNotAnsweredAndHoldsUpNothing) {
+    plug(4, 1);
+    searchCycles(3);
+    board->card(4, 0).ram[0x10] = 0x42;
+    expectNotSentAndNothingHeld(request(0, 23, 0x10, 1));
+}
+
+// A frame for all ports (port byte FF) on a box whose linked ports have no cards: the card
+// just plugged into port 4 is not counted yet (no search ran), port 6 has none.
+TEST_F(AllCardLinks, AFrameForAllPortsWhenNoneHasCardsIsNotAnsweredAndHoldsUpNothing) {
+    plug(4, 1);
+    board->setLink(6, true);
+    board->card(4, 0).ram[0x10] = 0x42;
+    ASSERT_EQ(mgr->get_port_card_num(4), 0);
+    expectNotSentAndNothingHeld(request(0x0FFF, 0xFF, 0x10, 1));
 }
 
 namespace {

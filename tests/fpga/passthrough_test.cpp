@@ -187,18 +187,30 @@ TEST_F(PassThrough, FramesOfBadLengthModeOrPortAreNotSent) {
     EXPECT_EQ(big.size(), 1024u);
     passThrough(big, 1, &rc);
     EXPECT_EQ(rc, 0);  // longer than a transmit buffer: refused
-    // Another mode, port byte FF in mode 0, and port bytes past FPGA 1's port 10 (21..26 name
-    // ports 11..16, which the board lacks): sent nowhere, a result of their own.
+    // Another mode, port byte FF in mode 0, port bytes past FPGA 1's port 10 (21..26 name
+    // ports 11..16, which the board lacks), and port byte FF while the linked port has no
+    // cards counted yet: sent nowhere, a result of their own, and nothing waits for an answer.
     std::vector<Bytes> nowhere = {readCard(0, 1, 0, 1, 2), readCard(0, 0xFF, 0, 1, 0)};
     for (int p : {21, 22, 23, 24, 25, 26, 27, 42, 43, 200, 254})
         for (uint8_t mode : {0, 1, 3, 0xFF}) nowhere.push_back(readCard(0, uint8_t(p), 0, 1, mode));
+    for (uint8_t mode : {1, 3, 0xFF}) {
+        nowhere.push_back(readCard(0x0FFF, 0xFF, 0, 1, mode));
+        nowhere.push_back(readCard(0x0FFE, 0xFF, 0, 1, mode));
+    }
     for (const Bytes& f : nowhere) {
         SCOPED_TRACE("mode " + std::to_string(f[6]) + ", port byte " + std::to_string(f[7]));
         EXPECT_TRUE(passThrough(f, 1, &rc).empty());
         EXPECT_EQ(rc, fpga_manage::kNotSentByRule);
+        EXPECT_EQ(mgr->multi_waiting, 0);
     }
-    std::lock_guard<std::mutex> lock(board->mutex);
-    for (int f = 0; f < 2; ++f) EXPECT_TRUE(board->fpga[size_t(f)].sentFrames().empty()) << f;
+    {
+        std::lock_guard<std::mutex> lock(board->mutex);
+        for (int f = 0; f < 2; ++f) EXPECT_TRUE(board->fpga[size_t(f)].sentFrames().empty()) << f;
+    }
+    // While an FPGA restarts its ports are not known: refused, as a frame for one of them is.
+    mgr->reset_fpga_rst(1);
+    passThrough(readCard(0x0FFF, 0xFF, 0, 1), 1, &rc);
+    EXPECT_EQ(rc, 0);
 }
 
 TEST_F(PassThrough, RepliesThatNameNoPortOrAreCutShortAreDroppedAndCounted) {

@@ -99,23 +99,27 @@ TEST_F(RecoveryReader, FolderListsByExactName) {
     EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 1);  // no disk
 }
 
-// What a block's operations may take, as the replay bound adds it up: each frame waits its limit
-// once (a RAM write a frame a packet, a save 1 s more a card, a scan's firmware a card).
+// What a block's operations may take: each frame waits its limit once (a RAM write a frame a
+// packet, a save 1 s more a card, a scan's firmware a card), which the 60-minute ceiling
+// counts; and the replay's bound, where each frame that is sent again counts four sends, with
+// the two passes (20 ms) of each.
 TEST_F(RecoveryReader, ABlockAddsUpItsOwnTimeLimits) {
     struct Case {
         const char* name;
         CardOp op;
-        uint64_t ms;  // in a scan file, on a port of 4 cards
+        uint64_t ms, bound_ms;  // in a scan file, on a port of 4 cards
     } cases[] = {
-        {"RAM write of 2500 bytes: 3 packets", {1, 1, 0, Bytes(2500, 1), 200}, 600},
-        {"register write", {1, 2, 0, {1, 2}, 200}, 200},
-        {"save", {2, 0, 0, {}, 500}, 4500},
-        {"firmware to each card", {3, 0, 0, {1}, 100}, 400},
-        {"sleep", {6, 0, 0, {}, 60000}, 60000},
-        {"write to flash: not replayed", {1, 3, 0, {1}, 700}, 0},
+        {"RAM write of 2500 bytes: 3 packets", {1, 1, 0, Bytes(2500, 1), 200}, 600, 3 * 4 * 220},
+        {"register write", {1, 2, 0, {1, 2}, 200}, 200, 4 * 220},
+        {"save", {2, 0, 0, {}, 500}, 4500, 4 * 4520},
+        {"firmware to each card", {3, 0, 0, {1}, 100}, 400, 4 * 4 * 120},
+        {"user-defined frame", {16, 0, 0, {1}, 300}, 300, 4 * 320},
+        {"search: sent once", {7, 0, 0, {1}, 300}, 300, 320},
+        {"sleep", {6, 0, 0, {}, 60000}, 60000, 60020},
+        {"write to flash: not replayed", {1, 3, 0, {1}, 700}, 0, 0},
     };
     r.file_path = "/data/smartmapping/a.qzfile";
-    uint64_t all = 0;
+    uint64_t all = 0, all_bound = 0;
     std::vector<CardOp> ops;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -123,13 +127,16 @@ TEST_F(RecoveryReader, ABlockAddsUpItsOwnTimeLimits) {
         ASSERT_EQ(r.update_smartDebugingOperateTimes(true), 0);
         ASSERT_EQ(r.check_operations(true, true, 4), 0);
         EXPECT_EQ(r.limit_sum_ms, c.ms);
+        EXPECT_EQ(r.bound_sum_ms, c.bound_ms);
         all += c.ms;
+        all_bound += c.bound_ms;
         ops.push_back(c.op);
     }
     writeFile("/data/smartmapping/a.qzfile", scanText(ops));
     ASSERT_EQ(r.update_smartDebugingOperateTimes(true), 0);
     ASSERT_EQ(r.check_operations(true, true, 4), 0);
     EXPECT_EQ(r.limit_sum_ms, all);
+    EXPECT_EQ(r.bound_sum_ms, all_bound);
 
     // A recovery sends firmware to its one card only.
     r.file_path = "/data/rcvrecovery/QZFX";
@@ -140,6 +147,7 @@ TEST_F(RecoveryReader, ABlockAddsUpItsOwnTimeLimits) {
     ASSERT_EQ(r.update_smartDebugingOperateTimes(false), 0);
     ASSERT_EQ(r.check_operations(true, false, 4), 0);
     EXPECT_EQ(r.limit_sum_ms, 100u);
+    EXPECT_EQ(r.bound_sum_ms, 4u * 120);
 }
 
 // A sleep above 60 s is refused as its record is read, and a block whose limits add up to more
