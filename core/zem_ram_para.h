@@ -1,7 +1,7 @@
 // The parameter store: the 4096-byte parameter RAM with its records (what the refresh hub acted
-// on, what the parameter file holds), the 16 user-mode slots, the controller register file and the
-// status block, the parameter file
-// "/data/ram_device_info", and the refresh signal to the main thread.
+// on, what the parameter file holds), the 16 user-mode slots, the controller register file and
+// the status block, the parameter file "/data/ram_device_info", and the refresh signal to the
+// main thread.
 #pragma once
 
 #include <QObject>
