@@ -3,8 +3,8 @@
 // id; the C331 thread applies the change and emits the refresh.
 //
 // The thread compares the parameter RAM with its own copy of what it last applied (`applied`),
-// not with the persistence shadow: any refresh persists the RAM into the shadow, which would
-// otherwise hide a change written before the flag was raised.
+// not with the refresh hub's or the parameter file's record: any refresh may take a change into
+// them before the flag is raised, which would otherwise hide it.
 #pragma once
 
 #include <atomic>

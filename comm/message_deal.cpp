@@ -129,7 +129,7 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
                  ? 1
                  : write(fpga_function(addr), fpga_number(addr), addr & 0xFFF, data, n);
     } else if (a.kind == Area::kRam && n <= a.room) {
-        // The C331 thread compares RAM with its shadow under this mutex; the PC has the
+        // The C331 thread compares RAM with what it applied under this mutex; the PC has the
         // change applied by a later register 11 write. The source thread writes the timing
         // words under the store's own mutex, which comes after the C331 mutex.
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
@@ -227,11 +227,11 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
 }
 
 // The LED screen size as the C331 thread last applied it, once it runs; before that, as last
-// saved. Not the shadow alone: a refresh between the PC's write and this register would hide
-// the change. Caller holds the C331 mutex, which guards the applied copy.
+// saved. Not the saved size alone: a refresh between the PC's write and this register would
+// hide the change. Caller holds the C331 mutex, which guards both records.
 uint16_t applied16(const ZemRamPara* store, int addr) {
     const c331_manage* c = c331_manage::p_c331_manage;
-    if (!c || c->thread_state.load() != 8) return store->shadow16(addr);
+    if (!c || c->thread_state.load() != 8) return store->persisted16(addr);
     return c->applied16(addr);
 }
 

@@ -80,14 +80,18 @@ void SyncUpdate::para_sync(int id) {
     }
     if (g_zem_keys) update_usb_keyLed();
     if (id == 105 || id == 106) return;
+    // Every check below compares what this refresh sees with what the one before acted on; a
+    // write landing from here on is the next refresh's change.
+    store->refresh_begin();
     // Applied here, whatever page is in front or none: a page closed by its own refresh, or
-    // one not open, would miss it, and the persist below hides it from every later refresh.
+    // one not open, would miss it, and the end of this refresh hides it from every later one.
     refresh_page(id, store->ZemLanguageChanged() == 1);
     // The page shows its change now, not after the parameter file's flush and pause below.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     store->ZemUserModeSaveRequest();
     if (id == 2) store->ZemUserModeSync();
     store->ram_para_persist();
+    store->refresh_end();
     if (g_page_focus == kPageLinkOption) showTip(1);
 }
 

@@ -171,16 +171,23 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     return 1;
 }
 
+// The request this refresh sees. It is cleared only while the RAM still holds it (another one
+// written meanwhile is the next refresh's), and then the refresh has acted on the cleared word:
+// the same request written again is a new one.
 void ZemRamPara::ZemUserModeSaveRequest() {
-    uint16_t n;
+    const uint16_t n = seen16(kRamModeSaveRequest);
+    if (n == 0 || !changed16(kRamModeSaveRequest)) return;
+    const auto clearRequest = [this, n] {
+        if (rd16(kRamModeSaveRequest) != n) return;
+        wr16(kRamModeSaveRequest, 0);
+        seen[kRamModeSaveRequest] = seen[kRamModeSaveRequest + 1] = 0;
+    };
     uint8_t image[kModeFileSize] = {0xAA, 0xAA};
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        n = rd16(kRamModeSaveRequest);
-        if (n == 0 || n == shadow16(kRamModeSaveRequest)) return;
         if (n > kModeCount) {
             ZEM_DEBUG("\n user mode save request %u ignored\n", n);
-            wr16(kRamModeSaveRequest, 0);
+            clearRequest();
             return;
         }
         std::memcpy(image + 2, ram + kModePayloadStart, kModePayloadSize);
@@ -194,7 +201,7 @@ void ZemRamPara::ZemUserModeSaveRequest() {
             std::memcpy(mode_ram[n - 1], image, kModeFileSize);
             wr16(kRamCurrentMode, n);
         }
-        wr16(kRamModeSaveRequest, 0);
+        clearRequest();
         osdOn = rd16(kRamOsdOn) == 1;
     }
     if (saved) finishSave(n - 1, 0, osdOn);

@@ -119,8 +119,8 @@ void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
     }
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     wr16(windowAddr(w, kWinSource), word);
-    // A source change ends the current user mode, unless a recalled mode is not yet persisted.
-    if (rd16(kRamCurrentMode) == shadow16(kRamCurrentMode)) wr16(kRamCurrentMode, 0);
+    // A source change ends the current user mode, unless a recalled mode is not yet saved.
+    if (rd16(kRamCurrentMode) == persisted16(kRamCurrentMode)) wr16(kRamCurrentMode, 0);
     c331_manage::raise_apply(1);
 }
 

@@ -65,6 +65,17 @@ constexpr std::array<uint8_t, 4096> makeDefaults() {
     return t.b;
 }
 
+// The language to show in place of `cur` when it is not one of the five or not enabled: the
+// lowest enabled one (English when none is and `cur` is out of range); -1 when `cur` stays.
+int replacement_language(uint8_t cur) {
+    const uint32_t valid = Utils::configValue(g_lcd_lang_valid);
+    if (cur < ZemRamPara::kLanguageCount && (valid >> cur & 1)) return -1;
+    int n = 0;
+    while (n < ZemRamPara::kLanguageCount && !(valid >> n & 1)) ++n;
+    if (n < ZemRamPara::kLanguageCount) return n;
+    return cur < ZemRamPara::kLanguageCount ? -1 : 1;
+}
+
 // Reads the parameter file through the configuration engine's handle slot (a local handle
 // when there is no engine). The count read, or -1 when it does not open.
 long readParaFile(uint8_t* buf, size_t cap) {
@@ -100,7 +111,9 @@ ZemRamPara* ZemRamPara::pInstance() {
 
 void ZemRamPara::reload() {
     std::memset(ram, 0, sizeof ram);
+    std::memset(seen, 0, sizeof seen);
     std::memset(shadow, 0, sizeof shadow);
+    std::memset(persisted, 0, sizeof persisted);
     std::memset(mode_ram, 0, sizeof mode_ram);
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
@@ -165,7 +178,11 @@ void ZemRamPara::startup_fixups() {
         std::lock_guard<std::mutex> lock(Utils::_config_mutex);
         if ((g_lcd_lang_valid & 0x1) && (g_lcd_lang_valid & (1u << 17))) g_lcd_lang_valid &= 0xFFFE;
     }
-    fix_language();
+    const int language = replacement_language(ram[kRamLanguage]);
+    if (language >= 0) {
+        wr16(kRamLanguage, uint16_t(language));
+        g_language = uint8_t(language);
+    }
     for (int w = 0; w < kWindowCount; ++w) {
         const int a = windowAddr(w, kWinOutFlags);
         wr16(a, rd16(a) & ~0x0002);
@@ -178,7 +195,9 @@ void ZemRamPara::startup_fixups() {
         ram[kRamFade + 2 + 4 * k] = 60;
     }
     ZemCropSourceInit();
+    std::memcpy(seen, ram, kRamSize);
     std::memcpy(shadow, ram, kRamSize);
+    std::memcpy(persisted, ram, kRamSize);
     for (int m = 0; m < kModeCount; ++m) {
         mode_file_deal(m, 0);
         platform::sleepUs(100);
@@ -189,17 +208,32 @@ void ZemRamPara::startup_fixups() {
     status[2] = 0x06;
 }
 
+void ZemRamPara::refresh_begin() {
+    // The PC's writes and recalls land under the C331 mutex, the source thread's timing words
+    // under the store's own: the copy holds both, so it never sees half a write.
+    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+    std::lock_guard<std::mutex> timings(mutex);
+    std::memcpy(seen, ram, kRamSize);
+}
+
+void ZemRamPara::refresh_end() {
+    std::memcpy(shadow, seen, kRamSize);
+}
+
+bool ZemRamPara::changed(int from, int to) const {
+    return std::memcmp(seen + from, shadow + from, size_t(to - from)) != 0;
+}
+
 int ZemRamPara::ram_para_persist() {
-    // The PC's writes and recalls and the C331 thread change the RAM under the C331 mutex, the
-    // source thread its timing words under the store's own: the compare and the copy hold both,
-    // so a save never captures a half-recalled mode. The file write runs without them.
+    // Compared and copied under the same two mutexes as the refresh's copy, so a save never
+    // captures a half-recalled mode. The file write runs without them.
     uint8_t saved[kRamSize];
     {
         std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
         int a = kPersistStart;
-        while (a < kRamSize && ram[a] == shadow[a]) ++a;
+        while (a < kRamSize && ram[a] == persisted[a]) ++a;
         if (a == kRamSize && !save_pending_) return 0;
-        if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, shadow[a], ram[a]);
+        if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, persisted[a], ram[a]);
         std::lock_guard<std::mutex> timings(mutex);
         std::memcpy(saved, ram, kRamSize);
     }
@@ -212,12 +246,11 @@ int ZemRamPara::ram_para_persist() {
         rc = file_io::writeFileAtomic(kParaFile, file, sizeof file);
         file_io::syncAndSettle();
     }
-    // The shadow becomes what was saved, not the RAM after the flush and pause: a write landing
-    // meanwhile stays a change, so it is saved (and a save request in it seen) next time. The
-    // PC's register 11 reads the shadow under the C331 mutex.
+    // What was saved, not the RAM after the flush and pause: a write landing meanwhile is saved
+    // next time. The PC's register 11 reads this record under the C331 mutex.
     {
         std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
-        std::memcpy(shadow, saved, kRamSize);
+        std::memcpy(persisted, saved, kRamSize);
     }
     save_pending_ = rc != 0;
     if (rc != 0) {
@@ -247,26 +280,21 @@ int ZemRamPara::test_signal(int id) {
     return 1;
 }
 
-// Language n is usable when it is one of the five panel languages and its bit is enabled.
-int ZemRamPara::fix_language() {
-    const uint8_t cur = ram[kRamLanguage];
-    const uint32_t valid = Utils::configValue(g_lcd_lang_valid);
-    if (cur < kLanguageCount && (valid >> cur & 1)) return cur;
-    int n = 0;
-    while (n < kLanguageCount && !(valid >> n & 1)) ++n;
-    if (n == kLanguageCount) {
-        if (cur < kLanguageCount) return cur;  // no language enabled: leave it
-        n = 1;                                 // out of range: English is the fallback
-    }
-    ram[kRamLanguage] = uint8_t(n);
-    ram[kRamLanguage + 1] = 0;
-    g_language = uint8_t(n);
-    return n;
-}
-
+// The language this refresh sees: a value the panel can't show is replaced in the RAM, but
+// only while the RAM still holds it (a write landing after the refresh's copy is the next one's).
 int ZemRamPara::ZemLanguageChanged() {
-    if (rd16(kRamLanguage) == shadow16(kRamLanguage)) return 0;
-    g_language = ram[kRamLanguage];
-    fix_language();
+    if (!changed16(kRamLanguage)) return 0;
+    const int n = replacement_language(seen[kRamLanguage]);
+    if (n < 0) {
+        g_language = seen[kRamLanguage];
+        return 1;
+    }
+    {
+        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        if (rd16(kRamLanguage) == seen16(kRamLanguage)) wr16(kRamLanguage, uint16_t(n));
+    }
+    seen[kRamLanguage] = uint8_t(n);
+    seen[kRamLanguage + 1] = 0;
+    g_language = uint8_t(n);
     return 1;
 }

@@ -1,6 +1,7 @@
-// The parameter store: the 4096-byte parameter RAM with its shadow copy, the 16 user-mode
-// slots, the controller register file and the status block, the parameter file
-// "/data/ram_device_info", and the refresh signal to the main thread.
+// The parameter store: the 4096-byte parameter RAM with its records (what the refresh hub acted
+// on, what the parameter file holds), the 16 user-mode slots, the controller register file and
+// the status block, the parameter file "/data/ram_device_info", and the refresh signal to the
+// main thread.
 #pragma once
 
 #include <QObject>
@@ -66,14 +67,28 @@ public:
     // Guards the per-source timing words (RAM 256..291) that the source thread writes.
     std::mutex mutex;
     uint8_t ram[kRamSize];
-    uint8_t shadow[kRamSize];  // as last persisted
+    // The refresh hub's records: `seen` is the RAM as the refresh under way copied it at its
+    // start, `shadow` what the refresh before acted on. Every check of a refresh compares the
+    // two, so a write landing after the copy is still a change for the next refresh. Main
+    // thread only.
+    uint8_t seen[kRamSize];
+    uint8_t shadow[kRamSize];
+    // What the parameter file holds (RAM 768..4095; below, the RAM of the last save). Written
+    // and read under the C331 mutex.
+    uint8_t persisted[kRamSize];
     uint8_t mode_ram[kModeCount][kModeSize];
     uint8_t reg[kRegCount + kCmdCount];
     uint8_t status[kStatusSize];
 
-    // Little-endian 16-bit words of the RAM and the shadow.
-    uint16_t rd16(int addr) const { return uint16_t(ram[addr] | ram[addr + 1] << 8); }
-    uint16_t shadow16(int addr) const { return uint16_t(shadow[addr] | shadow[addr + 1] << 8); }
+    // Little-endian 16-bit words of the RAM and its records.
+    uint16_t rd16(int addr) const { return word(ram, addr); }
+    uint16_t seen16(int addr) const { return word(seen, addr); }
+    uint16_t shadow16(int addr) const { return word(shadow, addr); }
+    uint16_t persisted16(int addr) const { return word(persisted, addr); }
+    // The refresh under way sees the u16 at addr, or a byte of [from, to), other than the refresh
+    // before acted on.
+    bool changed16(int addr) const { return seen16(addr) != shadow16(addr); }
+    bool changed(int from, int to) const;
     void wr16(int addr, uint16_t v) {
         ram[addr] = uint8_t(v);
         ram[addr + 1] = uint8_t(v >> 8);
@@ -86,8 +101,13 @@ public:
     int test_signal(int id);
     void ram_para_save() { test_signal(1); }
 
+    // The refresh hub's pass: at its start, what it sees is the RAM now (taken under the C331
+    // mutex and the store's own); at its end, what it acted on becomes what it saw.
+    void refresh_begin();
+    void refresh_end();
+
     // Persistence, run by the refresh hub: writes RAM 768..4095 to the parameter file when it
-    // differs from the shadow (or an earlier save failed), then makes the shadow the RAM it saved.
+    // differs from what the file holds (or an earlier save failed), then records what it saved.
     // 0 nothing to write, 1 written, -1 the write failed and is retried at the next call.
     int ram_para_persist();
 
@@ -142,7 +162,9 @@ private:
     void ram_para_load();
     void ram_para_write_defaults();
     void startup_fixups();
-    int fix_language();
+    static uint16_t word(const uint8_t* image, int addr) {
+        return uint16_t(image[addr] | image[addr + 1] << 8);
+    }
     int find_crop(int s, int k) const;
     bool cropStillIs(int record, uint16_t id) const;
     bool write_slot_file(int m, const uint8_t* image);

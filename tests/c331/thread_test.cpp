@@ -179,8 +179,9 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
                 const uint8_t le[2] = {uint8_t(wrote[i]), uint8_t(wrote[i] >> 8)};
                 store().ZemRamParaDeal(le, 2, uint32_t(words[i]));
             }
-            // A refresh for something else saved it meanwhile.
+            // A refresh for something else saw and saved it meanwhile.
             std::memcpy(store().shadow, store().ram, sizeof store().shadow);
+            std::memcpy(store().persisted, store().ram, sizeof store().persisted);
         }
         testing::internal::CaptureStderr();
         produce([](ZemRamPara&) {});
@@ -196,7 +197,7 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
                   std::string::npos)
             << err;
         EXPECT_EQ(store().ram_para_persist(), 1);
-        EXPECT_EQ(store().shadow16(1378), before[1]) << "saved again";
+        EXPECT_EQ(store().persisted16(1378), before[1]) << "saved again";
     }
 }
 
@@ -217,15 +218,16 @@ TEST_F(C331ThreadTest, ARefusedSetAfterAHandshakeStillRestartsTheFpgas) {
     EXPECT_EQ(g_set_led_para.load(), 2);
 }
 
-// A PC write with no flag, a refresh from another thread that persists the RAM into the
-// shadow, then register 11's flag: the change still reaches the chip.
+// A PC write with no flag, a refresh from another thread that takes the RAM into its records,
+// then register 11's flag: the change still reaches the chip.
 TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
     startRunning();
     const uint8_t pc_write[2] = {0x00, 0x0F};  // 3840
     store().ZemRamParaDeal(pc_write, 2, 1378);
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        std::memcpy(store().shadow, store().ram, sizeof store().shadow);  // refresh 12 persisted
+        std::memcpy(store().shadow, store().ram, sizeof store().shadow);        // refresh 12 saw it
+        std::memcpy(store().persisted, store().ram, sizeof store().persisted);  // and saved it
     }
     produce([](ZemRamPara&) {});  // register 11
     ASSERT_TRUE(waitRefresh(1));

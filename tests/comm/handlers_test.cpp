@@ -238,7 +238,7 @@ TEST_F(Handlers, Register11StartsTheLedSizeHandshakeWhenTheSizeChangedAndBothFpg
     g_set_led_setup = 5;
     handle(writeReg(11, 0xFF, {0}));
     EXPECT_EQ(g_set_led_para, 0);  // size unchanged
-    store()->wr16(1378, uint16_t(store()->shadow16(1378) + 64));
+    store()->wr16(1378, uint16_t(store()->persisted16(1378) + 64));
     handle(writeReg(11, 0xFF, {0}));
     EXPECT_EQ(g_set_led_para, 0);  // FPGAs not running
     running = true;
@@ -262,7 +262,7 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the stand-in is waiting
-    store()->wr16(1380, uint16_t(store()->shadow16(1380) + 32));
+    store()->wr16(1380, uint16_t(store()->persisted16(1380) + 32));
     handle(writeReg(11, 0xFF, {0}));
     c331.join();
     EXPECT_EQ(seen.get_future().get(), 1);
@@ -300,7 +300,7 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
                                 o[1] | o[2] << 8, o[3] | o[4] << 8};
     };
     // What the box last applied: with no C331 thread, what it last saved.
-    std::memcpy(store()->shadow, store()->ram, sizeof store()->ram);
+    std::memcpy(store()->persisted, store()->ram, sizeof store()->ram);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<int> before = words();
@@ -320,7 +320,7 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
                       std::string::npos)
                 << err;
         // As the refresh after the apply saves the RAM.
-        std::memcpy(store()->shadow, store()->ram, sizeof store()->ram);
+        std::memcpy(store()->persisted, store()->ram, sizeof store()->ram);
     }
     comm_hooks::get() = comm_hooks();
 }

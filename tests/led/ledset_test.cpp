@@ -62,8 +62,11 @@ protected:
         store().wr16(1420, uint16_t(mode == kHorizontal ? w - w1 : mode == kVertical ? w1 : w));
         store().wr16(1422, uint16_t(mode == kVertical ? h - h1 : mode == kHorizontal ? h1 : h));
     }
-    // Saved as the box saves it: the shadow copy equals the RAM.
-    void persist() { std::memcpy(store().shadow, store().ram, sizeof store().ram); }
+    // Saved and refreshed as the box does: both records equal the RAM.
+    void persist() {
+        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().persisted, store().ram, sizeof store().ram);
+    }
     void onPage(std::vector<Item> steps) {
         persist();
         takeApply();
@@ -404,7 +407,7 @@ TEST_F(LedSetApply, ARefreshWhileTheCheckMarkShowsSavesAndThePageStaysLive) {
         SCOPED_TRACE(id);
         applyNewWidth([this, id] {
             store().test_signal(id);
-            EXPECT_EQ(store().shadow16(1378), 1280) << "saved";
+            EXPECT_EQ(store().persisted16(1378), 1280) << "saved";
             EXPECT_EQ(shown().w, 1280);
         });
         stopPanel();

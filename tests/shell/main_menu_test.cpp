@@ -7,6 +7,7 @@
 #include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "page_driver.h"
+#include "pc_link.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/tip.h"
 #include "ui_main_window.h"
@@ -179,6 +180,25 @@ TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     click("Button_lock");
     EXPECT_EQ(store().rd16(772), 0);
     EXPECT_EQ(g_mainwindow->l_lock_state, 0);
+}
+
+// The PC locks the keys while a refresh shows its check mark: after the hub took what it sees,
+// before it saves. The refresh of the PC's apply draws the lock.
+TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {
+    g_mainwindow->preset_done = 1;  // a preset applied: the next refresh shows the check mark
+    session({[] { SyncUpdate::pInstance()->para_sync(1); },
+             [this] {
+                 ASSERT_TRUE(g_tip->isVisible());
+                 const std::vector<Bytes> replies = sessionSends({writeRam(772, le16(1))}).get();
+                 ASSERT_GT(replies[0].size(), 10u);
+                 EXPECT_EQ(replies[0][10], 0) << "written";
+                 tick(TIP::kShowTicks);
+             }});
+    EXPECT_EQ(g_mainwindow->l_lock_state, 0) << "not drawn by the refresh it landed in";
+    refresh(1);  // the PC's apply
+    EXPECT_EQ(g_mainwindow->l_lock_state, 1);
+    EXPECT_EQ(g_mainwindow->ui->Button_lock->icon().pixmap(16, 16).toImage(),
+              QIcon(":/png/lock.png").pixmap(16, 16).toImage());
 }
 
 TEST_F(MainMenu, MuteAndCloseLedToggleTheirWordsWithTheApplyFlag) {

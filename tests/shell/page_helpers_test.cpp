@@ -129,9 +129,14 @@ TEST_F(PageHelpers, SharedWordsAndRamReads) {
     const int flags3 = ZemRamPara::windowAddr(3, ZemRamPara::kWinFlags);
     store().wr16(flags3, 1);
     EXPECT_TRUE(windowOn(3));
-    EXPECT_TRUE(wordChanged(flags3)) << "not persisted yet";
-    std::memcpy(store().shadow, store().ram, sizeof store().ram);
-    EXPECT_FALSE(wordChanged(flags3));
+    EXPECT_TRUE(wordUnsaved(flags3));
+    store().refresh_begin();
+    EXPECT_TRUE(wordChanged(flags3)) << "a change the refresh sees";
+    store().refresh_end();
+    store().refresh_begin();
+    EXPECT_FALSE(wordChanged(flags3)) << "acted on by the refresh before";
+    EXPECT_EQ(store().ram_para_persist(), 1);
+    EXPECT_FALSE(wordUnsaved(flags3));
     store().wr16(flags3, 0);
     EXPECT_FALSE(windowOn(3));
     EXPECT_FALSE(windowOn(ZemRamPara::kWindowCount));

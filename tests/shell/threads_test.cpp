@@ -44,7 +44,7 @@ protected:
         raviksource::shutdown();
         PanelTest::TearDown();
     }
-    bool appliedAndSaved(int addr) const { return store().shadow16(addr) == store().rd16(addr); }
+    bool appliedAndSaved(int addr) const { return store().persisted16(addr) == store().rd16(addr); }
     std::atomic<int> worker_refreshes{0};
 };
 

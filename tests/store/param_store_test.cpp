@@ -169,7 +169,7 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     s->wr16(256, 1920);  // a source timing: run-time state
     EXPECT_EQ(s->ram_para_persist(), 0);
     EXPECT_EQ(readFile(kParaFile), before);
-    EXPECT_EQ(s->shadow16(256), 0) << "a change below 768 never reaches the shadow this way";
+    EXPECT_EQ(s->persisted16(256), 0) << "a change below 768 alone is not saved";
 
     s->ram[4095] = 0x5C;
     s->ram[1000] = 0x11;
@@ -179,7 +179,7 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     EXPECT_EQ(uint8_t(after[0]), 0xAA);
     EXPECT_EQ(uint8_t(after[1]), 0xAA);
     EXPECT_EQ(0, std::memcmp(after.data() + 2, s->ram + 768, 3328));
-    EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096)) << "the whole RAM becomes the shadow";
+    EXPECT_EQ(0, std::memcmp(s->ram, s->persisted, 4096)) << "the whole RAM is recorded as saved";
     EXPECT_EQ(s->ram_para_persist(), 0) << "nothing left to write";
 
     startStore();
@@ -229,7 +229,7 @@ TEST_F(ParamStoreTest, AWriteLandingDuringASaveIsSavedAtTheNextRefresh) {
     s->wr16(2176, 40);
     EXPECT_EQ(s->ram_para_persist(), 1);
     EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 40);
-    EXPECT_EQ(s->shadow16(2178), 50) << "the late write is still a change";
+    EXPECT_EQ(s->persisted16(2178), 50) << "the late write is still a change";
 
     hub().para_sync(1);
     EXPECT_EQ(fileWord(readFile(kParaFile), 2178), 21);
@@ -246,11 +246,11 @@ TEST_F(ParamStoreTest, AFailedSaveIsRetriedAtTheNextRefresh) {
     s->wr16(2176, 42);
     EXPECT_EQ(s->ram_para_persist(), -1);
     EXPECT_EQ(readFile(kParaFile), before) << "the old file is untouched";
-    EXPECT_EQ(s->shadow16(2176), 42) << "readers see the change as accepted";
+    EXPECT_EQ(s->persisted16(2176), 42) << "readers see the change as accepted";
 
     EXPECT_EQ(s->ram_para_persist(), -1) << "still failing, still pending";
     std::filesystem::remove_all(local(std::string(kParaFile) + ".new"));
-    EXPECT_EQ(s->ram_para_persist(), 1) << "retried although RAM equals the shadow";
+    EXPECT_EQ(s->ram_para_persist(), 1) << "retried although RAM equals what was saved";
     EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 42);
     EXPECT_EQ(s->ram_para_persist(), 0);
 }

@@ -6,8 +6,10 @@
 #include <thread>
 
 #include "core/globals.h"
+#include "pc_link.h"
 #include "platform/hid_keypad.h"
 #include "store_fixture.h"
+#include "ui/shell/page_store.h"
 
 namespace {
 
@@ -158,6 +160,54 @@ TEST_F(SyncUpdateTest, ALanguageFromThePcIsAppliedWhateverPageIsInFront) {
         EXPECT_EQ(g_widget_retexts, 1);
         hub().para_sync(1);
         EXPECT_EQ(g_widget_retexts, 1) << "the persist took the change";
+    }
+}
+
+// A PC write landing while the hub refreshes, after it took what it sees and before it saves
+// (here while the page in front refreshes): that refresh saves it, and the next acts on it.
+TEST_F(SyncUpdateTest, APcWriteLandingDuringARefreshIsActedOnByTheNext) {
+    struct Case {
+        const char* name;
+        Bytes write;  // the PC's write-RAM body
+        std::function<void(const FakePage&)> check;
+    };
+    bool brightnessChanged = false;  // as the page in front saw it in the next refresh
+    const Case cases[] = {
+        {"an out-of-range language", writeRam(768, {9, 0}),
+         [this](const FakePage& page) {
+             EXPECT_EQ(store().rd16(768), 0) << "the lowest enabled language";
+             EXPECT_EQ(g_language, 0);
+             EXPECT_EQ(fileWord(readFile(kParaFile), 768), 0);
+             EXPECT_EQ(page.retexts, 1);
+         }},
+        {"a user-mode save request", writeRam(868, le16(5)),
+         [this](const FakePage&) {
+             EXPECT_EQ(store().ZemUserModeSaved(4), 1);
+             EXPECT_TRUE(exists("/data/modes/custom_mode5"));
+             EXPECT_EQ(store().rd16(866), 5);
+             EXPECT_EQ(store().rd16(868), 0);
+         }},
+        {"a word the page shows", writeRam(2176, le16(77)),
+         [&](const FakePage&) { EXPECT_TRUE(brightnessChanged); }},
+    };
+    g_lcd_lang_valid = 0x1F;
+    g_page_focus = 7;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePage& page = g_fake_pages[7] = FakePage();
+        int refresh = 0;
+        page.onRefresh = [&] {
+            if (++refresh > 1) {
+                brightnessChanged = wordChanged(2176);
+                return;
+            }
+            const std::vector<Bytes> replies = sessionSends({c.write}).get();
+            ASSERT_GT(replies[0].size(), 10u);
+            EXPECT_EQ(replies[0][10], 0) << "written";
+        };
+        hub().para_sync(1);
+        hub().para_sync(1);  // the PC's apply
+        c.check(page);
     }
 }
 

@@ -288,7 +288,11 @@ TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
     const Row rows[] = {
         {"parameter save", [](ZemRamPara&) {}, [](ZemRamPara& s) { s.ram_para_persist(); },
          kParaFile, 2 + 2176 - 768, ramAt},
-        {"user-mode save", [](ZemRamPara& s) { s.wr16(868, 3); },
+        {"user-mode save",
+         [](ZemRamPara& s) {
+             s.wr16(868, 3);
+             s.refresh_begin();  // the hub's refresh sees the request
+         },
          [](ZemRamPara& s) { s.ZemUserModeSaveRequest(); }, "/data/modes/custom_mode3",
          2 + 2176 - 896, ramAt},
         {"user-mode synchronisation",

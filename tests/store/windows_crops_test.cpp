@@ -180,12 +180,12 @@ TEST_F(CropTest, RecordBoundEditAndDeleteActOnlyWhileTheRecordIsUnchanged) {
 
 TEST_F(CropTest, ASourceChangeEndsTheCurrentUserModeOnlyWhenItIsInForce) {
     s->wr16(866, 4);
-    s->shadow[866] = 4;
+    s->persisted[866] = 4;
     s->ZemSetImageSource(0, 3, 2);
     EXPECT_EQ(s->rd16(866), 0);
 
     s->wr16(866, 4);
-    s->shadow[866] = 6;  // a recalled mode not yet persisted
+    s->persisted[866] = 6;  // a recalled mode not yet saved
     s->ZemSetImageSource(0, 1, 2);
     EXPECT_EQ(s->rd16(866), 4);
     EXPECT_EQ(sourceWord(2), 1);

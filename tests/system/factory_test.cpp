@@ -54,7 +54,11 @@ protected:
         g_set_led_para = 0;
         PanelTest::TearDown();
     }
-    void saveShadow() { std::memcpy(store().shadow, store().ram, sizeof store().ram); }
+    // Saved and refreshed: both records equal the RAM.
+    void saveShadow() {
+        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().persisted, store().ram, sizeof store().ram);
+    }
     void onPage(std::vector<Item> steps) {
         startPanel();
         steps.insert(steps.begin(), [] { panel::openRegistered(kPageFactory); });

@@ -200,7 +200,7 @@ TEST_F(OtherPage, FadeWritesSixtyIntoEveryFadeTimeAndSeamlessLeavesThem) {
             EXPECT_EQ(store().ram[2817 + 4 * k], 7) << "the bytes between are left";
         }
         for (int w = 0; w < 6; ++w) EXPECT_EQ(store().rd16(outFlags(w)), 0x0104) << w;
-        EXPECT_EQ(store().shadow[2118], 1) << "saved by the refresh it asked for";
+        EXPECT_EQ(store().persisted[2118], 1) << "saved by the refresh it asked for";
         EXPECT_EQ(takeApply(), 1);
         shot("fade");
         commit(othersetup::kSwitch, 0);
@@ -221,7 +221,7 @@ TEST_F(OtherPage, PointToPointSetsTheHighByteOfEveryWindowsOutputFlags) {
         commit(othersetup::kPointToPoint, 1);
         for (int w = 0; w < 6; ++w) EXPECT_EQ(store().rd16(outFlags(w)), 0x0104) << w;
         EXPECT_EQ(store().ram[2114], 1);
-        EXPECT_EQ(store().shadow[2114], 1);
+        EXPECT_EQ(store().persisted[2114], 1);
         EXPECT_EQ(takeApply(), 1);
     }});
 }

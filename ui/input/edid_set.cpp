@@ -105,8 +105,7 @@ void EDIDset::language_changed() {
 void EDIDset::syncUpdate() {
     if (level != 0) return;  // an edit in progress stays on screen
     const int base = ZemRamPara::kRamEdid + 6 * source_id;
-    for (int a = base; a < base + 6; ++a)
-        if (store().ram[a] != store().shadow[a]) return source_init();
+    if (bytesChanged(base, base + 6)) source_init();
 }
 
 // ---- Level 0: the input tabs ----

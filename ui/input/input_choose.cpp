@@ -466,9 +466,7 @@ void InputChoose::syncUpdate(int id) {
         anyTiming = anyTiming || changed;
         timing = timing || (changed && s == source_number);
     }
-    bool crops = false;
-    for (int a = ZemRamPara::kRamCropTable; a < kCropTableEnd && !crops; ++a)
-        crops = store().ram[a] != store().shadow[a];
+    const bool crops = bytesChanged(ZemRamPara::kRamCropTable, kCropTableEnd);
 
     if (rebuild) {
         // The current window stays while it still has a tab (after this page's own apply too).

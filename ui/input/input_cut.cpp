@@ -514,10 +514,7 @@ void InputCut::languageRefresh() {
 }
 
 void InputCut::syncUpdate(int id) {
-    bool changed = false;
-    for (int a = ZemRamPara::kRamCropTable; a < kCropTableEnd && !changed; ++a)
-        changed = store().ram[a] != store().shadow[a];
-    if (!changed && id != 103) return;
+    if (!bytesChanged(ZemRamPara::kRamCropTable, kCropTableEnd) && id != 103) return;
     // Typed values stay in an open form; its apply checks its record again.
     store().ZemCropSourceInit();
     crop_source_num_update();

@@ -287,7 +287,7 @@ void ledset::on_Button_apply1_clicked() {
         writeParameters(w, h, o);
         for (int addr :
              {kRamLedW, kRamLedH, kRamOut1W, kRamOut2W, kRamOut1H, kRamOut2H, kRamSplice})
-            changed = changed || wordChanged(addr);
+            changed = changed || wordUnsaved(addr);
         if (changed) {
             writeWindows(w, h);
             // A new splice re-initialises the output panel: the FPGAs are blanked and reset too.

@@ -10,7 +10,15 @@ ZemRamPara& store() {
 }
 
 bool wordChanged(int addr) {
-    return store().rd16(addr) != store().shadow16(addr);
+    return store().changed16(addr);
+}
+
+bool bytesChanged(int from, int to) {
+    return store().changed(from, to);
+}
+
+bool wordUnsaved(int addr) {
+    return store().rd16(addr) != store().persisted16(addr);
 }
 
 int audioWindow() {

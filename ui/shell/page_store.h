@@ -1,12 +1,16 @@
-// The parameter RAM as pages read it: the store, a word changed since the last persist (its
-// shadow copy), the window whose sound the tools and the home screen show, and a window's on bit.
+// The parameter RAM as pages read it: the store, a word a refresh brought a change to, a word
+// not yet saved, the window whose sound the tools and the home screen show, and a window's on bit.
 #pragma once
 
 #include "core/zem_ram_para.h"
 
 ZemRamPara& store();
-// The u16 at addr differs from its shadow copy (a refresh brought a change there).
+// In a page's refresh: the u16 at addr, or a byte of [from, to), changed since the refresh before.
 bool wordChanged(int addr);
+bool bytesChanged(int from, int to);
+// The u16 at addr differs from what the parameter file holds (a write not yet saved, a page's
+// own included).
+bool wordUnsaved(int addr);
 // The audio window (parameter RAM 2112), 0 when that byte names no window.
 int audioWindow();
 // The address of the audio window's sound word (bit 15 set: sound on).
