@@ -55,8 +55,9 @@ ImageLayout::ImageLayout(QWidget* parent)
     : PanelPage(kPageImageLayout, parent), ui(new Ui::ImageLayout) {
     ui->setupUi(this);
     closeListOnKeys(ui->comboBox_P2P);  // a touch opens its list
+    placeListOnPanel(ui->comboBox_P2P);
     menulist_init();
-    for (const Texts& item : kP2pItems) ui->comboBox_P2P->addItem(text(item));
+    for (int i = 0; i < 4; ++i) ui->comboBox_P2P->addItem(QString());
     language_changed();
 }
 
@@ -78,6 +79,7 @@ void ImageLayout::language_changed() {
     ui->label_W->setText(text(words::kWidth));
     ui->label_H->setText(text(words::kHeight));
     ui->label_mirror->setText(text(kMirror));
+    for (int i = 0; i < 4; ++i) ui->comboBox_P2P->setItemText(i, text(kP2pItems[i]));
     redraw();  // also on the return from the source page, which may have changed the window
 }
 
