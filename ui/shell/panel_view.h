@@ -36,7 +36,7 @@ std::vector<QWidget*> windows();
 // The panel as a person sees it: windows() drawn each at its place.
 QImage image();
 // What is open over the page in front: the active pop-up list, else a modal window that is no
-// page (a tip, the keypad); null when there is none.
+// page (a tip, the keypad, the upgrade overlay); null when there is none.
 QWidget* overPage();
 // Puts a shown window over the others; a hidden one is left where it is.
 void raiseShown(QWidget* window);
