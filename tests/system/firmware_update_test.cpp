@@ -4,6 +4,7 @@
 #include "ui/system/firmware_update.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QPointer>
 #include <QThread>
@@ -148,6 +149,29 @@ TEST_F(Overlay, NoPageTipOrKeypadOpensUnderIt) {
                  shot("nothing-opened");
              }});
     EXPECT_TRUE(g_move_update->isVisible());
+}
+
+// A list a touch opened on the page closes as the overlay comes (an open list would take every
+// key), and the overlay is the modal window on top.
+TEST_F(Overlay, AListOpenOnThePageClosesUnderIt) {
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageImageLayout); },
+             [this] {
+                 auto* list = find<QComboBox>("comboBox_P2P");
+                 ASSERT_NE(list, nullptr);
+                 touch(panelPoint(list));
+                 settle();
+                 ASSERT_NE(QApplication::activePopupWidget(), nullptr) << "the list did not open";
+                 firmware_update_start();
+                 g_update_flag = kUpdateByPc;
+                 EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+                 EXPECT_EQ(QApplication::activeModalWidget(), g_move_update);
+                 shot("list-closed");
+                 g_update_flag = 0;
+                 firmware_update_over();
+                 settle();
+                 key(kKeyBack);
+             }});
 }
 
 // The box's keys come through the platform to whichever window it gives the focus: the page's,
