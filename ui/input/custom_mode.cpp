@@ -297,7 +297,7 @@ void CustomMode::zem_button_mode_clicked() {
 
 void CustomMode::zem_button_selinfo(char op, char index) {
     QPushButton* const buttons[3] = {ui->Button_use, ui->Button_delete, ui->Button_more};
-    const bool known = index >= 0 && index < 3;
+    const bool known = static_cast<unsigned char>(index) < 3;  // char is unsigned on the box
     switch (op) {
         case 0:
             if (known)
