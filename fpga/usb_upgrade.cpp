@@ -96,75 +96,84 @@ bool taken(uint8_t type, uint16_t controller) {
     return (type == kApp || type == kFpga0 || type == kFpga1) && controller == kControllerType;
 }
 
+// Why a package is refused: the kind the panel shows and the words the log keeps.
+struct Refusal {
+    UsbFault kind = kUsbFaultNone;
+    const char* why = "";
+};
+
+bool refuse(Refusal& r, UsbFault kind, const char* why) {
+    r = {kind, why};
+    return false;
+}
+
 // Checks one child against the file and, when it is taken, its target; false with the reason.
-bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Child& c,
-                std::string& why) {
+bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Child& c, Refusal& r) {
     if (c.type != kApp && c.type != kFpga0 && c.type != kFpga1 && c.type != kFont) return true;
     if (!taken(c.type, controller)) return true;  // ignored whatever it holds
-    if (uint64_t(c.offset) + c.len > size) {
-        why = "child past the end of the file";
-        return false;
-    }
+    if (uint64_t(c.offset) + c.len > size)
+        return refuse(r, kUsbFaultDamaged, "child past the end of the file");
     if (c.type == kApp) {
-        if (c.len == 0 || c.len > kFileBufSize) why = "program child empty or larger than 5 MiB";
-        return why.empty();
+        if (c.len == 0) return refuse(r, kUsbFaultDamaged, "program child empty");
+        if (c.len > kFileBufSize)
+            return refuse(r, kUsbFaultTooLarge, "program child larger than 5 MiB");
+        return true;
     }
     if (c.type == kFont) {
         uint8_t h[kFontHeaderSize];
-        if (c.len < kFontHeaderSize || !readAt(file, c.offset, kFontHeaderSize, h)) {
-            why = "font child shorter than its header";
-            return false;
-        }
+        if (c.len < kFontHeaderSize || !readAt(file, c.offset, kFontHeaderSize, h))
+            return refuse(r, kUsbFaultDamaged, "font child shorter than its header");
         c.font_known = h[5] <= 1;
         c.font_address = fontAddress(h[5], h[18]);
         if (c.font_known && !c331_manage::flash_region_fits(c.font_address, c.len))
-            why = "font child larger than its place in the flash";
-        return why.empty();
+            return refuse(r, kUsbFaultTooLarge, "font child larger than its place in the flash");
+        return true;
     }
     uint8_t h[kFpgaHeaderSize];
-    if (c.len < kFpgaHeaderSize || !readAt(file, c.offset, kFpgaHeaderSize, h)) {
-        why = "firmware child shorter than its header";
-        return false;
-    }
+    if (c.len < kFpgaHeaderSize || !readAt(file, c.offset, kFpgaHeaderSize, h))
+        return refuse(r, kUsbFaultDamaged, "firmware child shorter than its header");
     c.fpga_len = le32(h + 31);
+    if (uint64_t(kFpgaHeaderSize) + c.fpga_len > c.len)
+        return refuse(r, kUsbFaultDamaged, "bitstream longer than its child");
+    if (c.fpga_len > kFirmwareRegion)
+        return refuse(r, kUsbFaultTooLarge, "bitstream larger than the firmware area");
     // An empty bitstream would count as installed and restart the FPGA on what the flash holds.
-    if (c.fpga_len == 0) why = "firmware child without a bitstream";
-    if (uint64_t(kFpgaHeaderSize) + c.fpga_len > c.len) why = "bitstream longer than its child";
-    if (c.fpga_len > kFirmwareRegion) why = "bitstream larger than the firmware area";
-    return why.empty();
+    if (c.fpga_len == 0) return refuse(r, kUsbFaultDamaged, "firmware child without a bitstream");
+    return true;
 }
 
-// Reads and checks a whole package; false with the reason when any part of it is wrong.
-bool readPackage(const std::string& file, Package& p, std::string& why) {
+// Reads and checks a whole package; false with the reason when any part of it is wrong, or
+// when it carries a program or firmware of another controller type and nothing for this box.
+bool readPackage(const std::string& file, Package& p, Refusal& r) {
     const uint64_t size = fileSize(file);
     uint8_t h[kHeaderSize];
-    if (size < kHeaderSize || !readAt(file, 0, kHeaderSize, h)) {
-        why = "shorter than its header";
-        return false;
-    }
+    if (size < kHeaderSize || !readAt(file, 0, kHeaderSize, h))
+        return refuse(r, kUsbFaultDamaged, "shorter than its header");
     p.publish = h[2];
     p.controller = le16(h + 18);
     const uint16_t count = le16(h + 47);
     ZEM_DEBUG("\n FileType = %#x \n\n FileVersion = %#x \n\n PublishType = %#x \n", h[0], h[1],
               h[2]);
     ZEM_DEBUG("\n ControllerType = %#x \n\n FileNum = %#x \n", p.controller, count);
-    if (kHeaderSize + uint64_t(kEntrySize) * count > size) {
-        why = "child table past the end of the file";
-        return false;
-    }
+    if (kHeaderSize + uint64_t(kEntrySize) * count > size)
+        return refuse(r, kUsbFaultDamaged, "child table past the end of the file");
+    bool foreign = false;
     for (uint32_t k = 0; k < count; ++k) {
         uint8_t e[kEntrySize];
-        if (!readAt(file, kHeaderSize + kEntrySize * k, kEntrySize, e)) {
-            why = "child table unreadable";
-            return false;
-        }
+        if (!readAt(file, kHeaderSize + kEntrySize * k, kEntrySize, e))
+            return refuse(r, kUsbFaultDamaged, "child table unreadable");
         Child c{e[0], le32(e + 1), le32(e + 5), {}};
         std::memcpy(c.version, e + 9, 6);
         ZEM_DEBUG("\n file_type = %#x \n\n file_len = %#x \n\n file_offset = %#x \n", c.type, c.len,
                   c.offset);
-        if (!checkChild(file, size, p.controller, c, why)) return false;
-        if (taken(c.type, p.controller)) p.children.push_back(c);
+        if (!checkChild(file, size, p.controller, c, r)) return false;
+        if (taken(c.type, p.controller))
+            p.children.push_back(c);
+        else
+            foreign = foreign || c.type == kApp || c.type == kFpga0 || c.type == kFpga1;
     }
+    if (foreign && p.children.empty())
+        return refuse(r, kUsbFaultOtherBox, "for another controller type");
     return true;
 }
 
@@ -190,6 +199,7 @@ void fpga_manage::usb_upgrade_deal() {
             usb_file_count = 0;
             usb_left_out = 0;
             usb_installed = usb_failed = usb_refused = 0;
+            usb_fault = kUsbFaultNone;
             emit r->sig_qround_bar_update(0);
             g_send_para[1] = 1;
             break;
@@ -209,7 +219,7 @@ void fpga_manage::usb_upgrade_deal() {
             if (g_update_flag.fetch_and(uint8_t(~kUpdateByUsb)) & kUpdateByUsb)
                 emit r->sig_update_over();
             emit r->sig_qround_bar_update(100);
-            emit r->sig_usb_upgrade_result(usb_installed, usb_failed, usb_refused);
+            emit r->sig_usb_upgrade_result(usb_installed, usb_failed, usb_refused, usb_fault);
             if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) s->test_signal(104);
             g_send_para[1] = 0;
             g_usb_grade = 0;
@@ -264,10 +274,11 @@ void fpga_manage::usb_upgrade_main_deal() {
         const std::string file = usb_file_list[int(i)].toStdString();
         ZEM_DEBUG("ready to downing file name  %s\n", file.c_str());
         Package p;
-        std::string why;
-        if (!readPackage(file, p, why)) {
-            report(("usb upgrade: " + file + " refused: " + why).c_str());
+        Refusal refusal;
+        if (!readPackage(file, p, refusal)) {
+            report(("usb upgrade: " + file + " refused: " + refusal.why).c_str());
             ++usb_refused;
+            if (usb_fault == kUsbFaultNone) usb_fault = refusal.kind;
             continue;
         }
         const bool same_skips = p.publish == 0x80;
@@ -300,6 +311,7 @@ void fpga_manage::usb_upgrade_main_deal() {
             }
             if (!written) continue;
             ++(ok ? usb_installed : usb_failed);
+            if (!ok && usb_fault == kUsbFaultNone) usb_fault = kUsbFaultWrite;
         }
         emit usb_upgrade_report::pInstance()->sig_qround_bar_update(
             int(10 + 80 * (i + 1) / usb_file_count));

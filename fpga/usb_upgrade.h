@@ -18,11 +18,21 @@ signals:
     // Progress of the job, 0..100; 100 when it has ended.
     void sig_qround_bar_update(int percent);
     // The job ended: children installed, children that failed (written wrongly or refused by
-    // the flash) and packages refused whole (short or lying).
-    void sig_usb_upgrade_result(int installed, int failed, int refused);
+    // the flash), packages refused whole (short, lying or for another box), and the UsbFault
+    // of the first package refused or child failed.
+    void sig_usb_upgrade_result(int installed, int failed, int refused, int fault);
 
 private:
     usb_upgrade_report() = default;
+};
+
+// Why a package was refused or a child failed, as the owner can act on it.
+enum UsbFault : int {
+    kUsbFaultNone = 0,
+    kUsbFaultOtherBox,  // a package for another controller type: nothing in it is for this box
+    kUsbFaultDamaged,   // a file damaged or cut short: its parts don't add up
+    kUsbFaultTooLarge,  // a part larger than its place on the box
+    kUsbFaultWrite,     // written, but the flash or the file did not take it
 };
 
 // The upgrade files on the USB disk: "ZEM" packages and "ZEMZK" font libraries (suffix as

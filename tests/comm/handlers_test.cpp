@@ -315,10 +315,11 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
         EXPECT_EQ(g_set_led_para, c.taken ? 1 : 0);
         const auto refusals = std::count(err.begin(), err.end(), '\n');
         EXPECT_EQ(refusals, c.taken ? 0 : 1) << err;
-        if (!c.taken)
+        if (!c.taken) {
             EXPECT_NE(err.find("LED size " + std::to_string(c.w) + " x " + std::to_string(c.h)),
                       std::string::npos)
                 << err;
+        }
         // As the refresh after the apply saves the RAM.
         std::memcpy(store()->persisted, store()->ram, sizeof store()->ram);
     }

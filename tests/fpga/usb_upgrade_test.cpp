@@ -41,8 +41,9 @@ protected:
         c331_manage::stop_thread();  // the test alone drives the chip from here
         usb_upgrade_report* r = usb_upgrade_report::pInstance();
         QObject::connect(r, &usb_upgrade_report::sig_usb_upgrade_result, r,
-                         [this](int i, int f, int x) {
+                         [this](int i, int f, int x, int why) {
                              result = {i, f, x};
+                             fault = why;
                          });
         QObject::connect(r, &usb_upgrade_report::sig_update_start, r, [this] { ++overlay; });
         QObject::connect(r, &usb_upgrade_report::sig_update_over, r, [this] { --overlay; });
@@ -80,6 +81,7 @@ protected:
     std::shared_ptr<platform::sim::SimC331> chip;
     c331_manage* c331 = nullptr;
     std::array<int, 3> result{-1, -1, -1};
+    int fault = -1;  // the UsbFault the job's end carried
     int overlay = 0;
     std::vector<int> progress;
 };
@@ -165,19 +167,37 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
     Bytes long_bitstream = package({{8, good}});
     put32(long_bitstream, 49 + 21 + 31, 0x7FFFFFFF);  // bitstream length in the firmware header
     Bytes big_font = package({{13, font(32, true, 0x10000)}});  // past the narrow font's place
+    Bytes big_bitstream = package({{8, firmware(bytes(9000, 6))}});
+    // A bitstream that its child holds whole, but larger than the firmware area.
+    put32(big_bitstream, 49 + 21 + 31, fpga_manage::kParaFlashAddr + 1);
+    big_bitstream.resize(49 + 21 + 64 + fpga_manage::kParaFlashAddr + 1, 0);
+    put32(big_bitstream, 49 + 1, 64 + fpga_manage::kParaFlashAddr + 1);
+    Bytes big_program = package({{10, bytes(64, 1)}});
+    put32(big_program, 49 + 1, kFileBufSize + 1);
+    big_program.resize(49 + 21 + kFileBufSize + 1, 0);
     struct Case {
         const char* name;
         Bytes file;
+        UsbFault fault;
     };
-    for (const Case& k : {Case{"truncated", truncated}, Case{"lying length", lying},
-                          Case{"bitstream past its child", long_bitstream},
-                          Case{"font past its region", big_font}, Case{"header only", Bytes(20, 0)},
-                          Case{"firmware without a bitstream", package({{7, firmware({})}})}}) {
+    for (const Case& k :
+         {Case{"truncated", truncated, kUsbFaultDamaged},
+          Case{"lying length", lying, kUsbFaultDamaged},
+          Case{"bitstream past its child", long_bitstream, kUsbFaultDamaged},
+          Case{"font past its region", big_font, kUsbFaultTooLarge},
+          Case{"bitstream past the firmware area", big_bitstream, kUsbFaultTooLarge},
+          Case{"program past 5 MiB", big_program, kUsbFaultTooLarge},
+          Case{"header only", Bytes(20, 0), kUsbFaultDamaged},
+          Case{"firmware without a bitstream", package({{7, firmware({})}}), kUsbFaultDamaged},
+          Case{"another box's firmware and program",
+               package({{7, firmware(bytes(900, 6))}, {10, bytes(700, 2)}}, 0x1234),
+               kUsbFaultOtherBox}}) {
         onDisk("bad.ZEMZK", k.file);
         board->clearMessages();
         chip->clearFrames();
         runJob();
         EXPECT_EQ(result, (std::array<int, 3>{0, 0, 1})) << k.name;
+        EXPECT_EQ(fault, k.fault) << k.name;
         EXPECT_EQ(board->flash[0].erases + board->flash[1].erases, 0) << k.name;
         const auto log = chip->writeLog();
         EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const auto& w) {
@@ -243,6 +263,7 @@ TEST_F(UsbUpgradeTest, AFlashThatDoesNotTakeTheDataFailsTheChildAndNothingTakesE
     const int resets = resetPulses(0);
     runJob();
     EXPECT_EQ(result, (std::array<int, 3>{0, 2, 0}));
+    EXPECT_EQ(fault, kUsbFaultWrite);
     EXPECT_EQ(resetPulses(0), resets);
     EXPECT_EQ(c331->g_osd_font_mask.load(), 0u);
 }

@@ -143,4 +143,49 @@ TEST_F(ComboList, ATouchedEntryIsChosenAsQtDoesUnderThePageRules) {
     QApplication::setDoubleClickInterval(doubleClick);
 }
 
+// Each list opens inside the panel in every language, as Qt keeps it inside the box's own
+// screen: no higher than the panel, its current entry in view. The user-mode list's last entry,
+// MODE 16, chosen by the keys, is shown and taken by a touch.
+TEST_F(ComboList, EachListOpensInsideThePanelInEveryLanguage) {
+    const int doubleClick = QApplication::doubleClickInterval();
+    QApplication::setDoubleClickInterval(0);
+    const char* const kLanguageName[kLanguageCount] = {"zh_CN", "en", "ru", "vi", "zh_TW"};
+    for (const ListCase& c : kLists) {
+        for (int lang = 0; lang < kLanguageCount; ++lang) {
+            SCOPED_TRACE(testing::Message() << c.name << " " << kLanguageName[lang]);
+            store().ram[ZemRamPara::kRamLanguage] = uint8_t(lang);
+            store().shadow[ZemRamPara::kRamLanguage] = uint8_t(lang);
+            g_language = uint8_t(lang);
+            onPage(c, [&] {
+                const bool modes = c.page == kPageCustomMode;
+                if (modes) key(kKeyLeft);  // from MODE 1 round to MODE 16
+                openList(c);
+                QWidget* list = QApplication::activePopupWidget();
+                ASSERT_NE(list, nullptr);
+                EXPECT_TRUE(panel::area().contains(list->geometry()))
+                    << "the list's window at " << list->x() << "," << list->y() << " "
+                    << list->width() << "x" << list->height();
+                QAbstractItemView* view = combo(c)->view();
+                const QRect current = view->visualRect(view->currentIndex());
+                EXPECT_TRUE(current.top() >= 0 && current.bottom() < view->viewport()->height())
+                    << "current entry hidden";
+                shot(QString("%1-list-%2").arg(c.name, kLanguageName[lang]));
+                if (!modes) return;
+                EXPECT_EQ(view->currentIndex().row(), 15);
+                int activated = -1;
+                const auto conn =
+                    QObject::connect(combo(c), QOverload<int>::of(&QComboBox::activated),
+                                     [&activated](int i) { activated = i; });
+                touch(panelPoint(view->viewport(), current.intersected(view->viewport()->rect())));
+                settle();
+                QObject::disconnect(conn);
+                EXPECT_EQ(activated, 15) << "MODE 16 not taken by its touch";
+                EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the list is open";
+            });
+        }
+    }
+    g_language = 0;
+    QApplication::setDoubleClickInterval(doubleClick);
+}
+
 }  // namespace

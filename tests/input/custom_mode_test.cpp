@@ -180,6 +180,36 @@ TEST_F(UserModePage, EveryLanguageFits) {
     }
 }
 
+// The PC changes the language while the page shows: the sixteen names and the summary follow
+// at once, not only once Left or Right redraws them.
+TEST_F(UserModePage, APcLanguageChangeReachesTheModeNamesAndTheSummary) {
+    saveMode(0);
+    open(false);
+    struct Case {
+        uint8_t language;
+        const char* name16;
+        const char* led;  // the start of the summary's LED line
+    };
+    const Case cases[] = {
+        {1, "MODE 16", "LED size:"}, {2, "РЕЖИМ 16", "Размер LED:"}, {3, "CHẾ ĐỘ 16", "Cỡ LED:"}};
+    std::vector<Item> steps;
+    for (const Case& c : cases) {
+        steps.push_back([this, c] { pcLanguage(c.language); });
+        steps.push_back(languageIs(c.language));
+        steps.push_back([this, c] {
+            SCOPED_TRACE(int(c.language));
+            QComboBox* box = page().selector->box;
+            ASSERT_EQ(box->count(), 16);
+            EXPECT_EQ(box->itemText(15), QString::fromUtf8(c.name16));
+            EXPECT_EQ(box->currentText(), QString(QString::fromUtf8(c.name16)).replace("16", "1"));
+            EXPECT_TRUE(form().label_LED->text().startsWith(QString::fromUtf8(c.led)))
+                << form().label_LED->text().toStdString();
+            shot(QString("pc-language-%1").arg(c.language));
+        });
+    }
+    session(steps);
+}
+
 TEST_F(UserModePage, AudioByteBeyondTheWindowsCountsAsWindowZero) {
     saveMode(15);
     store().mode_ram[15][at(2112)] = 200;  // would read 3.9 KB past slot 16

@@ -130,6 +130,37 @@ TEST_F(LayoutPage, MirrorAndPointToPointUnknownModesLightNothing) {
     });
 }
 
+// The PC changes the language while the page shows: the point-to-point list follows with the
+// rest of the page.
+TEST_F(LayoutPage, APcLanguageChangeReachesThePointToPointList) {
+    struct Case {
+        uint8_t language;
+        const char* items[4];
+    };
+    const Case cases[] = {
+        {1, {"OFF", "ON", "HD3,HD4 Hor", "HD3,HD4 Ver"}},
+        {2, {"Откл", "Вкл", "Гор HD3,HD4", "Вер HD3,HD4"}},
+        {3, {"Đóng", "Mở", "Nối ngang HD3,HD4", "Ghép dọc HD3,HD4"}},
+    };
+    std::vector<Item> steps{[] { panel::openRegistered(kPageImageLayout); }};
+    for (const Case& c : cases) {
+        steps.push_back([this, c] { pcLanguage(c.language); });
+        steps.push_back(languageIs(c.language));
+        steps.push_back([this, c] {
+            SCOPED_TRACE(int(c.language));
+            auto* list = find<QComboBox>("comboBox_P2P");
+            ASSERT_EQ(list->count(), 4);
+            for (int i = 0; i < 4; ++i) EXPECT_EQ(list->itemText(i), QString::fromUtf8(c.items[i]));
+            EXPECT_EQ(p2p(), QString::fromUtf8(c.items[0]));
+            shot(QString("pc-language-%1").arg(c.language));
+        });
+    }
+    steps.push_back([this] {
+        while (g_imagelayout) key(kKeyBack);
+    });
+    session(steps);
+}
+
 TEST_F(LayoutPage, ARefreshRedrawsAChangedShownWindow) {
     onPage([&] {
         setWord(0, 4, 1);

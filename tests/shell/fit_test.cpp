@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "fpga/usb_upgrade.h"
 #include "page_driver.h"
 #include "ui/input/custom_mode.h"
 #include "ui/input/input_choose.h"
@@ -361,15 +362,19 @@ TEST_F(TextsFit, UsbUpgradePage) {
                  // Without an FPGA manager the end line gives the start time: as long as the
                  // job's start and end.
                  p->start_time = "23:59:59    23:59:59";
-                 p->upgradeResult(5, 0, 0);
+                 p->upgradeResult(5, 0, 0, kUsbFaultNone);
                  click("Button_grade");
                  inEachLanguage(
                      "end", [] { return g_firmware_usbgrade; }, rows);
-                 p->job_running = 1;
-                 p->upgradeResult(0, 5, 0);
-                 click("Button_grade");
-                 inEachLanguage(
-                     "error", [] { return g_firmware_usbgrade; }, rows);
+                 // Each reason with the largest counts a job of 100 files gives.
+                 for (int fault = kUsbFaultNone; fault <= kUsbFaultWrite; ++fault) {
+                     p->job_running = 1;
+                     p->upgradeResult(100, 100, 100, fault);
+                     click("Button_grade");
+                     inEachLanguage(
+                         QString("error-%1").arg(fault).toUtf8().constData(),
+                         [] { return g_firmware_usbgrade; }, rows);
+                 }
                  key(kKeyBack);
              }});
 }

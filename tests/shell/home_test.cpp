@@ -132,6 +132,21 @@ TEST_F(HomeScreen, EachTileCase) {
     }
 }
 
+// A blacked-out window says so in each language.
+TEST_F(HomeScreen, ABlackedOutWindowInEachLanguage) {
+    const char* const black[kLanguageCount] = {"黑屏", "Black", "Черный", "Màn đen", "黑屏"};
+    const uint8_t was = g_language;
+    store().wr16(ZemRamPara::kRamCloseLed, 1);
+    for (int lang = 0; lang < kLanguageCount; ++lang) {
+        SCOPED_TRACE(lang);
+        g_language = uint8_t(lang);
+        rebuild();
+        EXPECT_EQ(tile(1).second, QString::fromUtf8(black[lang]));
+        shot(QString("black-%1").arg(lang));
+    }
+    g_language = was;
+}
+
 TEST_F(HomeScreen, TheCurrentMarkFollowsTheWindowAndAnAudioWindowAbove5CountsAs0) {
     g_image_current = 3;
     rebuild();

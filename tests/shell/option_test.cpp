@@ -3,8 +3,11 @@
 // and by touch, Smart mapping by OK only, a USB disk mounted, Back, and the Mode shortcut.
 #include "ui/shell/option.h"
 
+#include <QLabel>
 #include <QPushButton>
+#include <thread>
 
+#include "comm/comm_bridge.h"
 #include "core/globals.h"
 #include "page_driver.h"
 #include "ui/input/output_set.h"
@@ -62,6 +65,28 @@ TEST_F(OptionPage, FocusRingsBothWaysAndMainMenuComesBack) {
     }});
     EXPECT_EQ(g_option, nullptr);
     EXPECT_EQ(g_page_focus, kPageMain);
+}
+
+// The PC deletes a smart-mapping file from a link thread while the menu is in front: the menu
+// re-texts itself (here it meets a language set meanwhile); a deleted recovery file leaves it.
+TEST_F(OptionPage, APcDeletingASmartMappingFileReTextsTheMenu) {
+    onPage({[this] {
+               ASSERT_EQ(page().ui->label_title->text(), "Setting");
+               const uint8_t was = g_language;
+               g_language = 3;  // unseen until a re-text
+               std::thread recovery([] { emit comm_bridge::pInstance()->sig_file_deleted(1); });
+               recovery.join();
+               settle();
+               EXPECT_EQ(page().ui->label_title->text(), "Setting");
+               std::thread mapping([] { emit comm_bridge::pInstance()->sig_file_deleted(0); });
+               mapping.join();
+               settle();
+               EXPECT_EQ(page().ui->label_title->text(), QString::fromUtf8("Cài đặt"));
+               shot("re-texted");
+               g_language = was;
+               key(kKeyBack);
+           }},
+           false);
 }
 
 TEST_F(OptionPage, EachLanguageHasItsTitleAndPictures) {

@@ -98,8 +98,9 @@ TEST_P(UsbRestart, TheNextDiskIsMountedAndTheFirstOneIsNotRead) {
         eventually([&] { return script(root_, "usb plug " + with) == "ok\n"; }, seconds(60)));
     ASSERT_TRUE(usbMounted());
     stop(GetParam());
-    if (GetParam() == SIGTERM)
+    if (GetParam() == SIGTERM) {
         EXPECT_FALSE(fs::is_symlink(root_ + "/mnt/usb1")) << "a stopped box keeps no mount";
+    }
     restart(GetParam());
     ASSERT_TRUE(fpgaReady()) << console();
     ASSERT_TRUE(

@@ -154,7 +154,9 @@ TEST_F(SyncUpdateTest, ALanguageFromThePcIsAppliedWhateverPageIsInFront) {
         store().ram[768] = language;
         hub().para_sync(1);
         EXPECT_EQ(g_language, language);
-        if (c.open) EXPECT_EQ(g_fake_pages[c.focus].languageAtRefresh, language);
+        if (c.open) {
+            EXPECT_EQ(g_fake_pages[c.focus].languageAtRefresh, language);
+        }
         for (int id = 0; id < SyncUpdate::kPageCount; ++id)
             EXPECT_EQ(g_fake_pages[id].retexts, id == c.retexted ? 1 : 0) << id;
         EXPECT_EQ(g_widget_retexts, 1);

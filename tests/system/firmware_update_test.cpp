@@ -3,11 +3,18 @@
 // overlay up, the keys it takes and when it is raised.
 #include "ui/system/firmware_update.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QPointer>
+#include <QThread>
+#include <QWindow>
+#include <QtTest/QTest>
 
 #include "box_links.h"
 #include "page_driver.h"
 #include "ui/shell/main_window.h"
+#include "ui/shell/number_keyboard.h"
 #include "ui/shell/panel_view.h"
 #include "ui/shell/tip.h"
 
@@ -125,30 +132,129 @@ TEST_F(Overlay, ChineseWhereInForceElseEnglish) {
     }
 }
 
-// Pages and tips opened after the overlay come up under it.
-TEST_F(Overlay, StaysAbovePagesAndTipsOpenedLater) {
+// Nothing opens a loop under the overlay: a page, a tip or the keypad asked for meanwhile stays
+// shut, and the overlay stays the one modal window on top.
+TEST_F(Overlay, NoPageTipOrKeypadOpensUnderIt) {
     RaiseCounter watch;
     firmware_update_start();
     g_update_flag = kUpdateByPc;
-    g_move_update->installEventFilter(&watch);
-    session({[] { g_mainwindow->on_inputchoose_clicked(); },
-             Item::until([&watch] { return watch.raises >= 1; }),  // raised again over the page
-             [&watch] {
-                 watch.raises = 0;
-                 g_tip->tip_create(3);
-             },
-             Item::until([&watch] { return watch.raises >= 1; }),  // raised again over the tip
+    session({[] { g_mainwindow->on_inputchoose_clicked(); }, [] { g_tip->tip_create(3); },
+             [] { g_numberkeyboard->open_for(nullptr, nullptr, "key", "**********"); },
              [this] {
-                 shot("over-page-and-tip");
-                 tick(TIP::kShowTicks);
-             },
-             [this] {
-                 key(kKeyBack);
-                 EXPECT_EQ(g_page_focus, kPageInputChoose) << "the key is dropped under it";
-                 panel::back(panel::front());
+                 EXPECT_EQ(QThread::currentThread()->loopLevel(), 0) << "a loop opened under it";
+                 EXPECT_EQ(g_page_focus, kPageHome);
+                 EXPECT_FALSE(g_tip->isVisible());
+                 EXPECT_FALSE(g_numberkeyboard->isVisible());
+                 EXPECT_EQ(QApplication::activeModalWidget(), g_move_update);
+                 shot("nothing-opened");
              }});
-    g_move_update->removeEventFilter(&watch);
-    EXPECT_NE(g_move_update, nullptr);
+    EXPECT_TRUE(g_move_update->isVisible());
+}
+
+// A list a touch opened on the page closes as the overlay comes (an open list would take every
+// key), and the overlay is the modal window on top.
+TEST_F(Overlay, AListOpenOnThePageClosesUnderIt) {
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageImageLayout); },
+             [this] {
+                 auto* list = find<QComboBox>("comboBox_P2P");
+                 ASSERT_NE(list, nullptr);
+                 touch(panelPoint(list));
+                 settle();
+                 ASSERT_NE(QApplication::activePopupWidget(), nullptr) << "the list did not open";
+                 firmware_update_start();
+                 g_update_flag = kUpdateByPc;
+                 EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+                 EXPECT_EQ(QApplication::activeModalWidget(), g_move_update);
+                 shot("list-closed");
+                 g_update_flag = 0;
+                 firmware_update_over();
+                 settle();
+                 key(kKeyBack);
+             }});
+}
+
+// The box's keys come through the platform to whichever window it gives the focus: the page's,
+// a tip's shown before the upgrade, or the focus window. Modal to the panel, the overlay blocks
+// them all, also after a refresh that would open the link page's tip. (QTest runs the events a
+// key causes, the session's next step among them: each step after keys waits for their end.)
+TEST_F(Overlay, NoKeyReachesAWindowBeneathItWhateverHasTheFocus) {
+    const int keys[] = {kKeyLeft,
+                        kKeyRight,
+                        kKeyOk,
+                        kKeyMode,
+                        kKeyBack,
+                        'Q',
+                        'S',
+                        'R',
+                        'M',
+                        'O',
+                        'A',
+                        'J',
+                        'P',
+                        '0',
+                        '5',
+                        '9',
+                        Qt::Key_Escape,
+                        Qt::Key_Return};
+    QPointer<QWidget> page;
+    // The link page's entry with the focus style.
+    const auto focused = [&page]() -> QString {
+        for (QWidget* w : page->findChildren<QWidget*>())
+            if (panel_style::stateOf(w) == panel_style::kFocus) return w->objectName();
+        return QString();
+    };
+    QString focusedBefore;
+    const auto deliver = [&](QWindow* window, const char* which) {
+        SCOPED_TRACE(which);
+        ASSERT_NE(window, nullptr);
+        for (int k : keys) {
+            const QString text = k < Qt::Key_Escape ? QString(QChar(k)) : QString();
+            QTest::sendKeyEvent(QTest::Click, window, Qt::Key(k), text, Qt::NoModifier);
+        }
+        settle();
+        EXPECT_EQ(g_page_focus, kPageLinkOption) << "a key moved the panel";
+        ASSERT_FALSE(page.isNull()) << "a key closed the page";
+        EXPECT_EQ(focused(), focusedBefore) << "a key moved the page's focus";
+        ASSERT_NE(g_move_update, nullptr);
+        EXPECT_TRUE(g_move_update->isVisible()) << "a key closed the overlay";
+        EXPECT_EQ(QApplication::activeModalWidget(), g_move_update);
+    };
+    bool keysDone = false;
+    session({[] { panel::openRegistered(kPageLinkOption); },
+             [&] {
+                 ASSERT_EQ(g_page_focus, kPageLinkOption);
+                 page = panel::front()->widget();
+                 focusedBefore = focused();
+                 g_tip->tip_create(3);  // its loop, over the page
+             },
+             [&] {
+                 ASSERT_TRUE(g_tip->isVisible());
+                 firmware_update_start();
+                 g_update_flag = kUpdateByPc;
+                 deliver(page->windowHandle(), "page");
+                 deliver(g_tip->windowHandle(), "tip");
+                 EXPECT_TRUE(g_tip->isVisible()) << "a key closed the tip";
+                 deliver(QGuiApplication::focusWindow(), "focus");
+                 shot("over-page-and-tip");
+                 tick(TIP::kShowTicks);  // the tip's time: its loop returns
+                 keysDone = true;
+             },
+             Item::until([&keysDone] { return keysDone; }),
+             [this] { refresh(1); },  // the link page's refresh asks for its tip
+             [&] {
+                 EXPECT_FALSE(g_tip->isVisible()) << "a tip opened under the overlay";
+                 EXPECT_EQ(g_tip_flag, 0);
+                 deliver(page->windowHandle(), "page after the refresh");
+                 deliver(g_tip->windowHandle(), "tip after the refresh");
+                 deliver(QGuiApplication::focusWindow(), "focus after the refresh");
+                 shot("after-refresh");
+                 g_update_flag = 0;
+                 firmware_update_over();
+                 settle();
+                 key(kKeyBack);
+                 EXPECT_NE(g_page_focus, kPageLinkOption) << "keys reach the page again";
+             }});
 }
 
 // The overlay watches no window of the others: the panel's keys are sent to it and end there,

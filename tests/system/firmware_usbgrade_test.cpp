@@ -212,25 +212,27 @@ TEST_F(UsbPage, AFlashThatRefusesTheFirmwareEndsInARedLineAndItsFpgaIsNotRestart
         SCOPED_TRACE(c.what);
         c.fault(board->flash[0]);
         box().soc.clearWrites();
-        open({[this] {
-                  key(kKeyOk);
-                  firstStep();
-              },
-              Item::until([] { return g_move_update != nullptr; }),
-              [this, c] {
-                  EXPECT_TRUE(g_move_update->isVisible());
-                  shot(QString("overlay-") + c.what);
-                  runJob();
-              },
-              jobEnded(),
-              [this, c] {
-                  EXPECT_EQ(g_move_update, nullptr);
-                  EXPECT_TRUE(logLine().contains("#FF0000")) << logLine().toStdString();
-                  EXPECT_TRUE(logLine().contains("downing over"));
-                  shot(QString("red-end-") + c.what);
-                  click("Button_grade");
-                  EXPECT_TRUE(logLine().contains("#FF0000")) << "the touch line after the job";
-              }});
+        open(
+            {[this] {
+                 key(kKeyOk);
+                 firstStep();
+             },
+             Item::until([] { return g_move_update != nullptr; }),
+             [this, c] {
+                 EXPECT_TRUE(g_move_update->isVisible());
+                 shot(QString("overlay-") + c.what);
+                 runJob();
+             },
+             jobEnded(),
+             [this, c] {
+                 EXPECT_EQ(g_move_update, nullptr);
+                 EXPECT_TRUE(logLine().contains("#FF0000")) << logLine().toStdString();
+                 EXPECT_TRUE(logLine().contains("Write failed<br>1 installed, 1 failed, 0 refused"))
+                     << logLine().toStdString();
+                 shot(QString("red-end-") + c.what);
+                 click("Button_grade");
+                 EXPECT_TRUE(logLine().contains("#FF0000")) << "the touch line after the job";
+             }});
         EXPECT_EQ(result, (std::array<int, 3>{1, 1, 0})) << "FPGA 1 installed, FPGA 0 failed";
         EXPECT_EQ(resets(fpga_manage::fpga0_reset), 0) << "not restarted on a broken bitstream";
         EXPECT_EQ(resets(fpga_manage::fpga1_reset), 1);
@@ -242,6 +244,66 @@ TEST_F(UsbPage, AFlashThatRefusesTheFirmwareEndsInARedLineAndItsFpgaIsNotRestart
         board->flash[0].stuck_busy = false;
     }
     QObject::disconnect(conn);
+}
+
+// A package refused or a part that failed: the end line says why the first one was, and how
+// many parts went in, failed and were refused, in the language in force; a clean upgrade keeps
+// its own line.
+TEST_F(UsbPage, ARefusedPackageSaysWhyAndHowManyInEachLanguage) {
+    Bytes cut = package({{kProgram, bytes(300, 5)}});
+    cut.resize(cut.size() - 50);
+    struct Case {
+        const char* what;
+        std::vector<Bytes> files;
+        const char* const why[kLanguageCount];
+        const char* const counts[kLanguageCount];
+    };
+    const Case cases[] = {
+        {"other-box",
+         {package({{kFpga0, firmware(bytes(900, 6))}, {kProgram, bytes(300, 2)}}, 0x1234)},
+         {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства",
+          "Gói không dành cho máy này", "昇級包不適用於本機"},
+         {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
+          "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
+        // The firmware of the other package still goes in.
+        {"damaged",
+         {cut, package({{kFpga1, firmware(bytes(900, 7))}})},
+         {"文件损坏或不完整", "File damaged or cut short", "Файл повреждён или обрезан",
+          "Tập tin bị hỏng hoặc thiếu", "文件損壞或不完整"},
+         {"成功1 失败0 拒绝1", "1 installed, 0 failed, 1 refused", "успешно 1, сбой 0, отказ 1",
+          "1 xong, 0 lỗi, 1 bị từ chối", "成功1 失敗0 拒絕1"}},
+        {"too-large",
+         {package({{kFont, font(32, true, 0x10000)}})},
+         {"文件过大", "File too large", "Файл слишком большой", "Tập tin quá lớn", "文件過大"},
+         {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
+          "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_usb_grade_path = QString(c.what) + "/";
+        for (size_t i = 0; i < c.files.size(); ++i)
+            onDisk(std::string(c.what) + "/p" + std::to_string(i) + ".ZEM", c.files[i]);
+        open({[this] {
+                  key(kKeyOk);
+                  runJob();
+              },
+              jobEnded(),
+              [this, c] {
+                  for (int lang = 0; lang < kLanguageCount; ++lang) {
+                      SCOPED_TRACE(lang);
+                      g_language = uint8_t(lang);
+                      g_firmware_usbgrade->language_changed();
+                      const QString line = logLine();
+                      EXPECT_TRUE(line.contains("#FF0000")) << line.toStdString();
+                      EXPECT_FALSE(line.contains("downing over")) << line.toStdString();
+                      EXPECT_TRUE(line.contains(QString::fromUtf8(c.why[lang]) + "<br>" +
+                                                QString::fromUtf8(c.counts[lang])))
+                          << line.toStdString();
+                      shot(QString("%1-%2").arg(c.what).arg(lang));
+                  }
+                  g_language = 0;
+              }});
+    }
 }
 
 TEST_F(UsbPage, ThePageOpenedAgainDuringTheJobShowsItsEnd) {

@@ -102,13 +102,11 @@ CustomMode::CustomMode(QWidget* parent)
         if (index != ui_select) selector->set_boxindexsel(char(ui_select));
     });
     init();
-    lcd_para_init();
-    image_para_init();
     menulist_init();
     ui->label_ID->setText(QString("ID:%1").arg(g_mode_select + 1));
     for (QPushButton* b : {ui->Button_use, ui->Button_delete, ui->Button_more})
         panel_style::apply(b, panel_style::kModeButton, panel_style::kNormal);
-    language_changed();
+    language_changed();  // the names, the summary and the list area
 }
 
 CustomMode::~CustomMode() {
@@ -117,7 +115,7 @@ CustomMode::~CustomMode() {
 }
 
 void CustomMode::init() {
-    for (int m = 0; m < kModes; ++m) selector->box->addItem(text(kModeName).arg(m + 1));
+    for (int m = 0; m < kModes; ++m) selector->box->addItem(QString());
     selector->setFocusPolicy(Qt::NoFocus);
     selector->box->setFocusPolicy(Qt::NoFocus);
     selector->set_boxindexsel(char(g_mode_select));
@@ -131,6 +129,10 @@ void CustomMode::menulist_init() {
 }
 
 void CustomMode::language_changed() {
+    // A PC's language change while the page shows reaches the names and the summary too.
+    for (int m = 0; m < kModes; ++m) selector->box->setItemText(m, text(kModeName).arg(m + 1));
+    lcd_para_init();
+    image_para_init();
     ui->label_title->setText(text(kTitle));
     ui->Button_delete->setText(text(kDelete));
     ui->Button_use->setText(text(kInvoke));
@@ -295,7 +297,7 @@ void CustomMode::zem_button_mode_clicked() {
 
 void CustomMode::zem_button_selinfo(char op, char index) {
     QPushButton* const buttons[3] = {ui->Button_use, ui->Button_delete, ui->Button_more};
-    const bool known = index >= 0 && index < 3;
+    const bool known = static_cast<unsigned char>(index) < 3;  // char is unsigned on the box
     switch (op) {
         case 0:
             if (known)

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <cstring>
+#include <iterator>
 
 #include "core/json_files.h"
 #include "ui/shell/list_keys.h"
@@ -34,6 +35,7 @@ const Texts kP2pItems[4] = {{"点对点关闭", "OFF", "Откл", "Đóng", "�
                             {"HD3,HD4水平拼接", "HD3,HD4 Hor", "Гор HD3,HD4", "Nối ngang HD3,HD4", "HD3,HD4水平拼接"},
                             {"HD3,HD4垂直拼接", "HD3,HD4 Ver", "Вер HD3,HD4", "Ghép dọc HD3,HD4", "HD3,HD4垂直拼接"}};
 // clang-format on
+constexpr int kP2pItemCount = int(std::size(kP2pItems));
 
 // The list item of a point-to-point mode word (0 on, 8 horizontal, 9 vertical); -1 unknown.
 int p2pItem(uint16_t mode) {
@@ -55,8 +57,10 @@ ImageLayout::ImageLayout(QWidget* parent)
     : PanelPage(kPageImageLayout, parent), ui(new Ui::ImageLayout) {
     ui->setupUi(this);
     closeListOnKeys(ui->comboBox_P2P);  // a touch opens its list
+    placeListOnPanel(ui->comboBox_P2P);
     menulist_init();
-    for (const Texts& item : kP2pItems) ui->comboBox_P2P->addItem(text(item));
+    for (int i = 0; i < kP2pItemCount; ++i)
+        ui->comboBox_P2P->addItem(QString());  // texted in the language
     language_changed();
 }
 
@@ -78,6 +82,7 @@ void ImageLayout::language_changed() {
     ui->label_W->setText(text(words::kWidth));
     ui->label_H->setText(text(words::kHeight));
     ui->label_mirror->setText(text(kMirror));
+    for (int i = 0; i < kP2pItemCount; ++i) ui->comboBox_P2P->setItemText(i, text(kP2pItems[i]));
     redraw();  // also on the return from the source page, which may have changed the window
 }
 

@@ -29,6 +29,7 @@ temperature::temperature(QWidget* parent)
     : PanelPage(kPageTemperature, parent), ui(new Ui::temperature) {
     ui->setupUi(this);
     closeListOnKeys(ui->comboBox_type);  // a touch opens its list
+    placeListOnPanel(ui->comboBox_type);
     para_init();
     menulist_init();
     language_changed();

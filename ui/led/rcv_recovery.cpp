@@ -58,7 +58,7 @@ void rcv_recovery::rcv_self_recovery_file_list() {
                 QString("<font color = %1 >%2</font>").arg(red ? "#FF0000" : "#FFFFFF", p[2]);
             return PagedList::Entry{text(kFound) + ' ' + text(kScreen) + p[0] + ", " + text(kPort) +
                                         p[1] + ", " + text(kCard) + card,
-                                    false};
+                                    false, QString()};
         },
         [this](int k) { list.select(k); });
 }

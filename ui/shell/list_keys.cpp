@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QEvent>
 
+#include "ui/shell/panel_view.h"
+
 namespace {
 
 class ListKeys : public QObject {
@@ -34,7 +36,45 @@ private:
     QComboBox* box_;
 };
 
+// Qt's own bounds for a list on its screen, with the panel as the screen.
+QRect insidePanel(QRect r) {
+    const QRect screen = panel::area();
+    if (r.width() > screen.width()) r.setWidth(screen.width());
+    if (r.right() > screen.right()) r.moveRight(screen.right());
+    if (r.left() < screen.left()) r.moveLeft(screen.left());
+    if (r.height() > screen.height()) r.setHeight(screen.height());
+    if (r.top() < screen.top()) r.moveTop(screen.top());
+    if (r.bottom() > screen.bottom()) r.moveBottom(screen.bottom());
+    return r;
+}
+
+// Moves the list's window as it shows: the combo box has placed it and scrolls its current
+// entry into view afterwards, in the size given here.
+class ListPlace : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show) {
+            auto* list = static_cast<QWidget*>(o);
+            const QRect placed = insidePanel(list->geometry());
+            if (placed != list->geometry()) list->setGeometry(placed);
+        }
+        return false;
+    }
+};
+
 }  // namespace
+
+void placeListOnPanel(QComboBox* box) {
+    QWidget* list = box->view()->parentWidget();
+    if (!list) return;
+    // No window frame, as on the box: a platform that keeps a framed window's frame on the
+    // screen would push a list at the panel's top edge down by the frame.
+    list->setWindowFlags(list->windowFlags() | Qt::FramelessWindowHint);
+    list->installEventFilter(new ListPlace(box));
+}
 
 void closeListOnKeys(QComboBox* box) {
     // The open list hands a key to its view when it has the focus, else to the list's window.

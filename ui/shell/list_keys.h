@@ -8,3 +8,7 @@ class QComboBox;
 // While the list of box is open, any key closes it at its release, keeps the entry chosen
 // before, and goes no further: not to the page, not to the keypad's letters.
 void closeListOnKeys(QComboBox* box);
+// The list of box opens inside the panel, as Qt keeps it inside the box's 320 x 240 screen: at
+// most the panel's height, scrolling, its current entry in view. Where the screen is the panel
+// (the box) nothing moves; a larger screen (a simulated panel) would let it run off the panel.
+void placeListOnPanel(QComboBox* box);

@@ -6,6 +6,7 @@
 #include <QRegExpValidator>
 
 #include "ui/shell/panel_texts.h"
+#include "ui/shell/panel_view.h"
 #include "ui_number_keyboard.h"
 
 NumberKeyboard* g_numberkeyboard = nullptr;
@@ -69,7 +70,7 @@ void NumberKeyboard::open_for(QObject* owner, QLineEdit* field, const QString& t
     g_lineedit = field;
     title_ = nullptr;
     label_show(title, text);
-    exec();
+    if (!panel::overlayShown()) exec();
 }
 
 void NumberKeyboard::open_for(QObject* owner, QLineEdit* field, const Texts& title,
@@ -78,7 +79,7 @@ void NumberKeyboard::open_for(QObject* owner, QLineEdit* field, const Texts& tit
     g_lineedit = field;
     title_ = &title;
     label_show(::text(title), text);
-    exec();
+    if (!panel::overlayShown()) exec();
 }
 
 QString NumberKeyboard::text() const {

@@ -305,9 +305,12 @@ void createMenu();
 void start();
 
 // Opening (in the opener's slot): a new page with no parent in its global pointer, the page id,
-// then the page's nested loop; returns once it has closed.
+// then the page's nested loop; returns once it has closed. Nothing opens under the upgrade
+// overlay.
+bool overlayShown();
 template <class Page>
 void open(Page*& global, int id) {
+    if (overlayShown()) return;
     global = new Page(nullptr);
     g_page_focus = uint8_t(id);
     global->exec();

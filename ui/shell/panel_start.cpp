@@ -105,8 +105,9 @@ void connectWorkers() {
                      &MainWindow::update_over, kQueued);
     QObject::connect(
         usb, &usb_upgrade_report::sig_usb_upgrade_result, g_mainwindow,
-        [](int installed, int failed, int refused) {
-            if (g_firmware_usbgrade) g_firmware_usbgrade->upgradeResult(installed, failed, refused);
+        [](int installed, int failed, int refused, int fault) {
+            if (g_firmware_usbgrade)
+                g_firmware_usbgrade->upgradeResult(installed, failed, refused, fault);
         },
         kQueued);
     QObject::connect(

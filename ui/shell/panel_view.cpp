@@ -119,4 +119,12 @@ void raiseShown(QWidget* window) {
     if (shown(window)) window->raise();
 }
 
+bool overlayShown() {
+    return shown(g_move_update);
+}
+
+QRect area() {
+    return QRect(panelOrigin(), QSize(320, 240));
+}
+
 }  // namespace panel

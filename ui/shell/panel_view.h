@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <vector>
 
 class QWidget;
@@ -14,8 +15,8 @@ namespace panel {
 // The number keypad while it is open over a page, else the page in front; null before the
 // panel exists.
 QWidget* keyTarget();
-// The window a key of the panel goes to: the upgrade overlay while it shows (it drops the key,
-// or Qt does where a page's modal loop blocks it), the active modal window, else the page in
+// The window a key of the panel goes to: the upgrade overlay while it shows (it drops the key),
+// the active modal window, else the page in
 // front, else the focus window; null before the panel exists. While a pop-up list is open, Qt
 // hands the key to the list whichever window it reaches.
 QWindow* keyWindow();
@@ -35,9 +36,14 @@ std::vector<QWidget*> windows();
 // The panel as a person sees it: windows() drawn each at its place.
 QImage image();
 // What is open over the page in front: the active pop-up list, else a modal window that is no
-// page (a tip, the keypad); null when there is none.
+// page (a tip, the keypad, the upgrade overlay); null when there is none.
 QWidget* overPage();
 // Puts a shown window over the others; a hidden one is left where it is.
 void raiseShown(QWidget* window);
+// The upgrade overlay covers the panel: no tip, keypad or page opens a loop meanwhile, since
+// the window of a newer loop would take the keys from under the overlay.
+bool overlayShown();
+// The panel's rectangle on the screen (320 x 240 at the main menu's place).
+QRect area();
 
 }  // namespace panel

@@ -72,6 +72,7 @@ void TIP::tip_show() {
         comeInFront();
         return;
     }
+    if (panel::overlayShown()) return;  // unseen under it, and its loop would take the keys
     g_tip_flag = 1;
     exec();
 }

@@ -16,6 +16,7 @@ zemcontrol::zemcontrol(QRect boxRect, QRect left, QRect right, QWidget* parent)
     box->setFont(font_);
     box->setFocusPolicy(Qt::NoFocus);
     closeListOnKeys(box);  // a touch opens its list; the owner's keys step the entries
+    placeListOnPanel(box);
     right_label->setGeometry(right);
     right_label->setFont(font_);
     left_label->setGeometry(left);

@@ -46,9 +46,10 @@ FirmwareUpdate::FirmwareUpdate(QWidget* parent) : QDialog(parent), ui(new Ui::Fi
     text_label->setAlignment(Qt::AlignCenter);
     text_label->setStyleSheet("color: #FFFFFF;font: 13px");
     language_changed();
-    // Pages and tips opened later come up over it and take the focus; it goes back on top while
-    // it shows. It stays non-modal (its start returns at once); panel::keyWindow() sends it the
-    // panel's keys meanwhile.
+    // Modal to the whole panel, so that no window beneath it takes a key, whichever window the
+    // platform gives the focus; shown with show(), its start still returns at once. A window
+    // the platform puts over it goes under it again while it shows.
+    setWindowModality(Qt::ApplicationModal);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focus) {
         if (focus != windowHandle()) panel::raiseShown(this);
     });

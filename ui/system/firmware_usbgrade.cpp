@@ -19,6 +19,16 @@ const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление чере�
 const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
 const Texts kNoFile = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!",
                        "Không có tập tin để tải!", "無加載文件!"};
+// clang-format off
+// Why the first package was refused or the first part failed, by UsbFault.
+const Texts kFaults[] = {
+    {"升级未完成", "Not all installed", "Установлено не всё", "Chưa cài đặt hết", "昇級未完成"},
+    {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства", "Gói không dành cho máy này", "昇級包不適用於本機"},
+    {"文件损坏或不完整", "File damaged or cut short", "Файл повреждён или обрезан", "Tập tin bị hỏng hoặc thiếu", "文件損壞或不完整"},
+    {"文件过大", "File too large", "Файл слишком большой", "Tập tin quá lớn", "文件過大"},
+    {"写入失败", "Write failed", "Ошибка записи", "Ghi không thành công", "寫入失敗"}};
+const Texts kCounts = {"成功%1 失败%2 拒绝%3", "%1 installed, %2 failed, %3 refused", "успешно %1, сбой %2, отказ %3", "%1 xong, %2 lỗi, %3 bị từ chối", "成功%1 失敗%2 拒絕%3"};
+// clang-format on
 
 // The box clock as "h:m:s", no leading zeros.
 QString timeText() {
@@ -46,6 +56,7 @@ void firmware_usbgrade::language_changed() {
     setFittedText(ui->label_usb_update, text(kTitle));
     ui->Button_grade->setText(text(kOk));
     upgrade_file_list();  // the no-file text
+    if (end_shown_) drawEnd();
 }
 
 void firmware_usbgrade::get_file_list_smartpath() {
@@ -62,7 +73,8 @@ void firmware_usbgrade::upgrade_file_list() {
         ui->frame, file_list.size(), text(kNoFile),
         [this](int i) {
             const QString name = QFileInfo(file_list.at(i)).fileName();
-            return PagedList::Entry{QString("<font color = #FFFFFF >%1</font>").arg(name), true};
+            return PagedList::Entry{QString("<font color = #FFFFFF >%1</font>").arg(name), true,
+                                    QString()};
         },
         [this](int k) { list.select(k); });
 }
@@ -90,17 +102,29 @@ void firmware_usbgrade::menulist_button_ok_page() {
     g_usb_grade = 1;
 }
 
-void firmware_usbgrade::upgradeResult(int, int failed, int refused) {
+void firmware_usbgrade::upgradeResult(int installed, int failed, int refused, int fault) {
     job_running = 0;
+    result_installed_ = installed;
     result_failed_ = failed;
     result_refused_ = refused;
+    result_fault_ = fault;
     result_known_ = true;
 }
 
-void firmware_usbgrade::endLine(bool good, const QString& times) {
+void firmware_usbgrade::drawEnd() {
+    const bool good = result_known_ && result_failed_ == 0 && result_refused_ == 0;
+    QString line = "downing over<br>" + end_times_;
+    if (result_known_ && !good) {
+        const int kind = result_fault_ > kUsbFaultNone && result_fault_ <= kUsbFaultWrite
+                             ? result_fault_
+                             : kUsbFaultNone;
+        line = text(kFaults[kind]) + "<br>" +
+               text(kCounts).arg(result_installed_).arg(result_failed_).arg(result_refused_);
+    }
     ui->label_log->setText(QString("<font style = 'font-size:13px' color = %1 >%2</font>")
-                               .arg(good ? "#51BB28" : "#FF0000", "downing over<br>" + times));
+                               .arg(good ? "#51BB28" : "#FF0000", line));
     ui->label_log->show();
+    end_shown_ = true;
 }
 
 void firmware_usbgrade::on_Button_grade_clicked() {
@@ -117,8 +141,8 @@ void firmware_usbgrade::on_Button_grade_clicked() {
 
 void firmware_usbgrade::jobEnd() {
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    endLine(result_known_ && result_failed_ == 0 && result_refused_ == 0,
-            fpga ? fpga->usb_upgrade_time : start_time);
+    end_times_ = fpga ? fpga->usb_upgrade_time : start_time;
+    drawEnd();
 }
 
 void firmware_usbgrade::keyMode() {

@@ -1,6 +1,6 @@
 // The USB upgrade page (page 26): the upgrade packages and font libraries on the USB disk, four
 // a page, and OK to have the FPGA thread install them under the upgrade overlay. The end line
-// says whether everything was installed.
+// says whether everything was installed, and else how many parts and why.
 #pragma once
 
 #include <QDialog>
@@ -39,8 +39,9 @@ public:
 
 public slots:
     void on_Button_grade_clicked();
-    // The job's end: what it installed, what failed and what it refused.
-    void upgradeResult(int installed, int failed, int refused);
+    // The job's end: what it installed, what failed and what it refused, and why (UsbFault)
+    // the first package was refused or the first child failed.
+    void upgradeResult(int installed, int failed, int refused, int fault);
 
 protected:
     void keyLeft() override {}
@@ -50,11 +51,15 @@ protected:
     void keyBack() override;
 
 private:
-    void endLine(bool good, const QString& times);
-    void jobEnd();  // the end line of the job's outcome
+    void jobEnd();   // the end line of the job's outcome
+    void drawEnd();  // the end line, in the language in force
+    int result_installed_ = 0;
     int result_failed_ = 0;
     int result_refused_ = 0;
+    int result_fault_ = 0;
     bool result_known_ = false;
+    bool end_shown_ = false;
+    QString end_times_;
 };
 
 extern firmware_usbgrade* g_firmware_usbgrade;
