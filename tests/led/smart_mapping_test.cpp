@@ -451,11 +451,11 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
                 ASSERT_EQ(screen(), S::kScanFiles);
                 keys({kKeyRight, kKeyRight, kKeyRight});  // the fourth file, on page 2
                 EXPECT_EQ(g_smartmapping->list.current_page, 1);
-                EXPECT_EQ(g_smartmapping->file_select, 3);
+                EXPECT_EQ(g_smartmapping->list.file_select, 3);
                 key(kKeyRight);
                 EXPECT_EQ(g_smartmapping->list.current_page, 0) << "past the last file: the first";
                 keys({kKeyLeft, kKeyRight, kKeyRight});
-                EXPECT_EQ(g_smartmapping->file_select, 2);
+                EXPECT_EQ(g_smartmapping->list.file_select, 2);
                 EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/mnt/usb1/usb"));
                 shot("files-focus");
                 keys({kKeyOk, kKeyOk});  // choose, then Load

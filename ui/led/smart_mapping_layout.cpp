@@ -49,21 +49,18 @@ void SmartMapping::ringLayout() {
     route_mode = 0;
     focus.setItems({{ui->lineEdit_line, kField},
                     {ui->lineEdit_column, kField},
-                    {ui->Button_route, kWizardItem},
+                    {ui->Button_route, kField},
                     {ui->lineEdit_horzion, kField},
                     {ui->lineEdit_vert, kField},
-                    {ui->Button_front_3, kWizardItem},
-                    {ui->Button_send, kWizardItem}});
+                    {ui->Button_front_3, kField},
+                    {ui->Button_send, kField}});
 }
 
 void SmartMapping::ringRouting() {
     route_mode = 1;
     std::vector<FocusRing::Item> items;
     for (int n = 1; n <= 16; ++n)
-        items.push_back(
-            {findChild<QWidget*>(QString("Button_route%1").arg(n)),
-             QString("color: rgb(255, 255, 255);\nborder:1px solid rgb(255, 255, 255);"),
-             sheet(kField, kFocus)});
+        items.push_back({findChild<QWidget*>(QString("Button_route%1").arg(n)), kRoutingButton});
     items.push_back({ui->Button_cancel, kField});
     focus.setItems(items, std::max(0, lighting.routing - 1) % 16);
 }

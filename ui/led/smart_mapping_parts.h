@@ -1,4 +1,4 @@
-// What the files of the smart-mapping wizard share: its own styles (beyond the shared table),
+// What the files of the smart-mapping wizard share: the looks it draws from the shared table,
 // texts read outside the texts file, the number fields, the scan-file folders, and the helpers
 // that fit words into the wizard's buttons and labels. Internal to the wizard.
 #pragma once
@@ -17,22 +17,17 @@ class QLineEdit;
 
 namespace smart_mapping {
 
+// A top item whose screen has the keys, and a group in whose tiles they are, are chosen; the
+// group whose tiles are shown and the tile of the port in use are marked.
 using panel_style::apply;
+using panel_style::kChosen;
 using panel_style::kDimmed;
 using panel_style::kField;
 using panel_style::kFocus;
+using panel_style::kMarked;
 using panel_style::kNormal;
-using panel_style::kWizardItem;
-using panel_style::sheet;
-
-extern const char* const kStyleActive;    // top item whose screen has the keys
-extern const char* const kStyleSelected;  // group button whose tiles are shown
-extern const char* const kTileCurrent;
-extern const char* const kTileOther;
-// The states of a scan-file entry: idle, focused, chosen.
-enum EntryState { kIdle, kFocused, kChosen };
-// The style of a scan-file entry on the box or the disk, in an EntryState.
-const char* entrySheet(bool usb, int state);
+using panel_style::kPortTile;
+using panel_style::kRoutingButton;
 
 // Texts the screens' own code shows (the rest stay in the texts file).
 extern const Texts kRoutingText;
