@@ -70,6 +70,7 @@ void rcv_recovery::syncUpdate(int id) {
 
 void rcv_recovery::setResultList(const QStringList& entries) {
     result_list = entries;
+    list.file_select = -1;  // a new list: nothing chosen in it yet
     shown_count = uint8_t(std::min(entries.size(), 255));
     rcv_self_recovery_file_list();
 }
