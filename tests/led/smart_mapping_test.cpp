@@ -409,6 +409,28 @@ TEST_F(SmartMappingPage, MappingSwitchesBothFpgasOnUnlessBothAreOn) {
 
 // ---- Styles ----
 
+// Load scan under the keys when the disk with the only scan files goes: dimmed, and still
+// showing that the keys are on it; the keys then skip it.
+TEST_F(SmartMappingPage, LoadScanDimmedUnderTheKeysShowsTheFocus) {
+    scanFile("/mnt/usb1", "a.qzfile");
+    onPage({[&] {
+                key(kKeyRight);
+                ASSERT_EQ(state("Button_loadscan"), panel_style::kFocus);
+                pullUsbDisk();
+                refresh(101);
+            },
+            tipShown(), [&] { tick(TIP::kShowTicks); },
+            [&] {
+                EXPECT_EQ(state("Button_loadscan"), panel_style::kDimmedFocus);
+                EXPECT_FALSE(
+                    panel_style::sheet(panel_style::kField, panel_style::kDimmedFocus).isEmpty());
+                shot("load-scan-dimmed-under-the-keys");
+                key(kKeyRight);
+                EXPECT_EQ(state("Button_loadscan"), panel_style::kDimmed);
+                EXPECT_EQ(screen(), S::kCuring);
+            }});
+}
+
 // Touches and keys on every screen leave each item in a sheet of the style table: the groups
 // touched beside the keys, a group's tiles, the top item whose screen has the keys, the files
 // walked and touched.

@@ -22,6 +22,7 @@ namespace smart_mapping {
 using panel_style::apply;
 using panel_style::kChosen;
 using panel_style::kDimmed;
+using panel_style::kDimmedFocus;
 using panel_style::kField;
 using panel_style::kFocus;
 using panel_style::kMarked;

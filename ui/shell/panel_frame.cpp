@@ -234,6 +234,7 @@ Table build() {
                   {kFocus, framed(kWhite, kFocusColour)},
                   {kEdit, framed(kWhite, kEditColour)},
                   {kDimmed, rounded(kGray, "2px")},
+                  {kDimmedFocus, rounded(kGray, focusLine(2))},
                   {kChosen, textIn(kWhite) + line(1, kChosenColour)},
                   {kMarked, groundOf(kChosenColour) + textIn(kWhite) + line(1, kWhite)}});
     look(kCombo, {{kNormal, combo("", kWhite)},
