@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
+#include <QToolButton>
 #include <thread>
 
 #include "box_links.h"
@@ -263,12 +264,19 @@ TEST_F(SmartMappingPage, RoutingChoiceAndCancel) {
         EXPECT_EQ(g_smartmapping->lighting.routing, 3);
         EXPECT_TRUE(focused("Button_route"));
         EXPECT_TRUE(g_smartmapping->ui->Button_route->text().endsWith("3"));
+        EXPECT_EQ(g_smartmapping->ui->Button_route->iconSize(), QSize(30, 20))
+            << "the picture beside the words";
         keys({kKeyOk, kKeyLeft, kKeyLeft, kKeyLeft, kKeyOk});  // Cancel
         EXPECT_EQ(screen(), S::kLayout);
         EXPECT_EQ(g_smartmapping->lighting.routing, 3);
         click("Button_route");
         click("Button_route16");
         EXPECT_EQ(g_smartmapping->lighting.routing, 16);
+        // The routing screen's pictures whole inside their buttons' frames.
+        for (const QToolButton* b : g_smartmapping->ui->page_4->findChildren<QToolButton*>()) {
+            const QRect inside = b->rect().adjusted(1, 1, -1, -1);
+            EXPECT_LE(b->iconSize().width(), inside.width()) << b->objectName().toStdString();
+        }
     }});
 }
 

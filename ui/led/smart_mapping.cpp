@@ -110,7 +110,7 @@ SmartMapping::SmartMapping(QWidget* parent)
     lighting.routing = 1;
     for (int n = 1; n <= 16; ++n) {
         auto* b = findChild<QToolButton*>(QString("Button_route%1").arg(n));
-        setIcon(b, pictureOf(pic::kRouting[n - 1]), 36, 22);
+        setIcon(b, pictureOf(pic::kRouting[n - 1]), kRoutingIcon.width(), kRoutingIcon.height());
         connect(b, &QToolButton::clicked, this, [this, n] { route_clicked(n); });
     }
     for (const Field& f : kFields)

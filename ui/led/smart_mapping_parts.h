@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -60,6 +61,12 @@ int fieldValue(const QLineEdit* field);
 
 // The regular scan files of a folder as program paths, in directory order.
 QStringList scanFilesIn(const QString& dir);
+
+// The routing pictures: on the routing screen's 40-px buttons, whole inside their one-pixel
+// frame with a pixel to spare (the pictures are drawn 40 x 25), and at most this size beside the
+// words of the layout screen's routing button.
+constexpr QSize kRoutingIcon{36, 22};
+constexpr QSize kChosenRoutingIcon{30, 20};
 
 // The smallest font the panel still reads.
 constexpr int kMinPoint = 5;
