@@ -514,6 +514,14 @@ TEST_F(SmartMappingPage, TheListPagesThroughAtMostOneHundredFiles) {
                       r.on_first_page);
             EXPECT_EQ(g_smartmapping->list.next_arrow != nullptr, r.last_page > 0);
             EXPECT_EQ(frame->findChild<QLabel*>("label_empty") != nullptr, r.count == 0);
+            // Rows 25 px apart inside the frame, the third beside the next arrow.
+            const std::vector<QLabel*>& rows = g_smartmapping->list.slot_labels;
+            for (int k = 0; k < r.on_first_page && r.count > 0; ++k) {
+                ASSERT_NE(rows[k], nullptr);
+                EXPECT_EQ(rows[k]->y(), 5 + 25 * k);
+                EXPECT_TRUE(frame->rect().adjusted(1, 1, -1, -1).contains(rows[k]->geometry()));
+            }
+            if (r.last_page > 0) EXPECT_EQ(rows[2]->y(), g_smartmapping->list.next_arrow->y());
             shot(QString("files-%1").arg(r.count));
         }});
     }

@@ -55,6 +55,7 @@ void SmartMapping::scan_file_list() {
     PagedList::Layout& at = list.layout;
     at.frame = QRect(10, 55, 220, 90);
     at.per_page = kFilesPerPage;
+    at.row_step = 25;  // three rows fill the frame, the third beside the next arrow
     at.entry_width = 190;
     at.empty = QRect(5, 5, 200, 40);
     at.arrow_x = 200;
