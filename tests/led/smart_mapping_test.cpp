@@ -561,6 +561,32 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
             }});
 }
 
+// Paged by the arrow, the keys go on from the page shown: its first entry, then back over the
+// previous page's last.
+TEST_F(SmartMappingPage, AfterTheArrowPagesTheKeysStartOnThePageShown) {
+    for (int i = 0; i < 4; ++i)
+        scanFile("/data/smartmapping", "in" + std::to_string(i) + ".qzfile");
+    onPage({[&] {
+        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+        ASSERT_EQ(screen(), S::kScanFiles);
+        PagedList& list = g_smartmapping->list;
+        ASSERT_NE(list.next_arrow, nullptr);
+        list.next_arrow->click();
+        ASSERT_EQ(list.current_page, 1);
+        key(kKeyRight);
+        EXPECT_EQ(list.current_page, 1) << "stays on the page shown";
+        EXPECT_EQ(list.file_select, 3);
+        EXPECT_EQ(panel_style::stateOf(list.slot_labels[0]), panel_style::kFocus);
+        EXPECT_EQ(g_smartmapping->chosen_file.toStdString(),
+                  g_smartmapping->files.value(3).toStdString());
+        key(kKeyLeft);
+        EXPECT_EQ(list.current_page, 0);
+        EXPECT_EQ(list.file_select, 2);
+        EXPECT_EQ(panel_style::stateOf(list.slot_labels[2]), panel_style::kFocus);
+        EXPECT_EQ(panel_style::stateOf(list.slot_labels[0]), panel_style::kNormal);
+    }});
+}
+
 // A name too long for its row is cut with "…" in its kind's colour: green for the disk's.
 TEST_F(SmartMappingPage, ALongNameIsCutKeepingItsColour) {
     scanFile("/data/smartmapping", "box.qzfile");

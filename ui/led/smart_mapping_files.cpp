@@ -102,7 +102,7 @@ void SmartMapping::keyFiles(KeyAction a) {
                 if (e == 0) return on_Button_front_6_clicked();
                 file_buttons_active = 0;
                 focus.clearFocus();
-                list.selectEntry(list.file_select, kFocus);
+                list.selectEntry(keyEntry(), kFocus);
                 return textsScanPort();
         }
     }
@@ -110,7 +110,9 @@ void SmartMapping::keyFiles(KeyAction a) {
         case KeyAction::Right:
         case KeyAction::Left: {
             if (ringShown()) return;  // the list under a job stays as it is
-            int k = keyEntry() + (a == KeyAction::Right ? 1 : -1);
+            // From the entry under the keys; onto the page's first where the arrows paged away.
+            const bool shown = list.slotOf(list.file_select) >= 0;
+            int k = shown ? list.file_select + (a == KeyAction::Right ? 1 : -1) : list.firstShown();
             if (k >= file_count) k = 0;
             if (k < 0) k = 0;
             list.selectEntry(k, kFocus);
