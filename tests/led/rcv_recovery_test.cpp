@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <thread>
 
 #include "card_files.h"
@@ -58,6 +59,57 @@ protected:
     }
     std::shared_ptr<platform::sim::SimFpgaBoard> board;
 };
+
+// The list holds as many entries a page as its layout says (three to five, and at least one),
+// and a touch chooses the entry on any slot; the choice stays while the list pages away and
+// back, and a new list starts with none.
+TEST_F(RecoveryPage, AListTakesItsOwnCountOfEntriesAPage) {
+    constexpr int kResults = 11;
+    QStringList results;
+    for (int i = 0; i < kResults; ++i) results << QString("01/%1/04/12").arg(i + 10);
+    const struct {
+        int per_page, row_step, pages;
+    } cases[] = {{3, 25, 4}, {4, 21, 3}, {5, 16, 3}, {0, 21, kResults}};
+    const auto states = [] {
+        std::vector<panel_style::State> out;
+        for (QLabel* l : g_rcv_recovery->list.slot_labels)
+            out.push_back(l ? panel_style::stateOf(l) : panel_style::kStates);
+        return out;
+    };
+    open({[&] {
+        PagedList& list = g_rcv_recovery->list;
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.per_page);
+            list.layout.per_page = c.per_page;
+            list.layout.row_step = c.row_step;
+            g_rcv_recovery->setResultList(results);
+            const int per = std::max(1, c.per_page);
+            ASSERT_EQ(list.last_page + 1, c.pages);
+            QStringList all;
+            for (int page = 0; page < c.pages; ++page) {
+                EXPECT_EQ(shownTexts().size(), std::min(per, kResults - page * per));
+                all << shownTexts();
+                list.next();
+            }
+            all.removeDuplicates();
+            EXPECT_EQ(all.size(), kResults) << "each entry on one page";
+            ASSERT_EQ(list.current_page, 0) << "past the last page: the first";
+            EXPECT_EQ(states(), std::vector<panel_style::State>(per, panel_style::kNormal))
+                << "nothing chosen in a new list";
+            std::vector<panel_style::State> chosen(per, panel_style::kNormal);
+            chosen.back() = panel_style::kChosen;
+            click(QString::number(per - 1));  // the page's last slot
+            EXPECT_EQ(states(), chosen);
+            if (c.per_page == 5) shot("five-a-page");
+            list.next();
+            list.previous();
+            EXPECT_EQ(states(), chosen) << "kept across pages";
+            click("0");
+            std::rotate(chosen.rbegin(), chosen.rbegin() + 1, chosen.rend());
+            EXPECT_EQ(states(), chosen) << "the first slot chosen, the last no more";
+        }
+    }});
+}
 
 TEST_F(RecoveryPage, QueryListsTheCardAndRecoveryIsPostedForIt) {
     open({[this] {

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
+#include <QToolButton>
 #include <thread>
 
 #include "box_links.h"
@@ -263,12 +264,19 @@ TEST_F(SmartMappingPage, RoutingChoiceAndCancel) {
         EXPECT_EQ(g_smartmapping->lighting.routing, 3);
         EXPECT_TRUE(focused("Button_route"));
         EXPECT_TRUE(g_smartmapping->ui->Button_route->text().endsWith("3"));
+        EXPECT_EQ(g_smartmapping->ui->Button_route->iconSize(), QSize(30, 20))
+            << "the picture beside the words";
         keys({kKeyOk, kKeyLeft, kKeyLeft, kKeyLeft, kKeyOk});  // Cancel
         EXPECT_EQ(screen(), S::kLayout);
         EXPECT_EQ(g_smartmapping->lighting.routing, 3);
         click("Button_route");
         click("Button_route16");
         EXPECT_EQ(g_smartmapping->lighting.routing, 16);
+        // The routing screen's pictures whole inside their buttons' frames.
+        for (const QToolButton* b : g_smartmapping->ui->page_4->findChildren<QToolButton*>()) {
+            const QRect inside = b->rect().adjusted(1, 1, -1, -1);
+            EXPECT_LE(b->iconSize().width(), inside.width()) << b->objectName().toStdString();
+        }
     }});
 }
 
@@ -407,6 +415,75 @@ TEST_F(SmartMappingPage, MappingSwitchesBothFpgasOnUnlessBothAreOn) {
     }});
 }
 
+// ---- Styles ----
+
+// Load scan under the keys when the disk with the only scan files goes: dimmed, and still
+// showing that the keys are on it; the keys then skip it.
+TEST_F(SmartMappingPage, LoadScanDimmedUnderTheKeysShowsTheFocus) {
+    scanFile("/mnt/usb1", "a.qzfile");
+    onPage({[&] {
+                key(kKeyRight);
+                ASSERT_EQ(state("Button_loadscan"), panel_style::kFocus);
+                pullUsbDisk();
+                refresh(101);
+            },
+            tipShown(), [&] { tick(TIP::kShowTicks); },
+            [&] {
+                EXPECT_EQ(state("Button_loadscan"), panel_style::kDimmedFocus);
+                EXPECT_FALSE(
+                    panel_style::sheet(panel_style::kField, panel_style::kDimmedFocus).isEmpty());
+                shot("load-scan-dimmed-under-the-keys");
+                key(kKeyRight);
+                EXPECT_EQ(state("Button_loadscan"), panel_style::kDimmed);
+                EXPECT_EQ(screen(), S::kCuring);
+            }});
+}
+
+// Touches and keys on every screen leave each item in a sheet of the style table: the groups
+// touched beside the keys, a group's tiles, the top item whose screen has the keys, the files
+// walked and touched.
+TEST_F(SmartMappingPage, EveryScreenDrawsItsItemsFromTheStyleTable) {
+    scanFile("/data/smartmapping", "a.qzfile");
+    scanFile("/mnt/usb1", "b.qzfile");
+    const auto fromTable = [](const std::string& when) {
+        const std::vector<std::string> faults = styleFaults();
+        EXPECT_TRUE(faults.empty()) << when << ": " << (faults.empty() ? "" : faults.front());
+    };
+    onPage({[&] {
+        keys({kKeyOk, kKeyRight, kKeyRight, kKeyOk});  // the cabinet's Next
+        ASSERT_EQ(screen(), S::kPort);
+        fromTable("port screen");
+        for (const char* group : {"Button_wlan2", "Button_wlan3"}) {
+            click(group);
+            fromTable(std::string("touched ") + group);
+        }
+        EXPECT_EQ(state("Button_wlan3"), panel_style::kMarked) << "its tiles are shown";
+        keys({kKeyLeft, kKeyLeft});  // Previous, beside the group touched
+        fromTable("keys beside the group touched");
+        keys({kKeyRight, kKeyRight, kKeyOk});  // group 1's tiles
+        EXPECT_EQ(state("Button_wlan1"), panel_style::kChosen) << "the keys are in its tiles";
+        key(kKeyRight);
+        fromTable("tiles");
+        keys({kKeyBack, kKeyBack, kKeyBack});
+        ASSERT_EQ(g_smartmapping->level, 0);
+        keys({kKeyRight, kKeyOk});  // load scan's groups
+        ASSERT_EQ(screen(), S::kScanPort);
+        EXPECT_EQ(state("Button_loadscan"), panel_style::kChosen) << "its screen has the keys";
+        click("Button_wlan6");
+        fromTable("scan groups touched");
+        keys({kKeyOk, kKeyRight});
+        fromTable("scan tiles");
+        keys({kKeyBack, kKeyLeft, kKeyOk});  // Next
+        ASSERT_EQ(screen(), S::kScanFiles);
+        key(kKeyRight);
+        fromTable("files walked");
+        click("0");
+        fromTable("file touched");
+        EXPECT_EQ(panel_style::stateOf(g_smartmapping->list.slot_labels[0]), panel_style::kChosen);
+        shot("styles");
+    }});
+}
+
 // ---- Scan files ----
 
 TEST_F(SmartMappingPage, TheListPagesThroughAtMostOneHundredFiles) {
@@ -437,6 +514,16 @@ TEST_F(SmartMappingPage, TheListPagesThroughAtMostOneHundredFiles) {
                       r.on_first_page);
             EXPECT_EQ(g_smartmapping->list.next_arrow != nullptr, r.last_page > 0);
             EXPECT_EQ(frame->findChild<QLabel*>("label_empty") != nullptr, r.count == 0);
+            // Rows 25 px apart inside the frame, the third beside the next arrow.
+            const std::vector<QLabel*>& rows = g_smartmapping->list.slot_labels;
+            for (int k = 0; k < r.on_first_page && r.count > 0; ++k) {
+                ASSERT_NE(rows[k], nullptr);
+                EXPECT_EQ(rows[k]->y(), 5 + 25 * k);
+                EXPECT_TRUE(frame->rect().adjusted(1, 1, -1, -1).contains(rows[k]->geometry()));
+            }
+            if (r.last_page > 0) {
+                EXPECT_EQ(rows[2]->y(), g_smartmapping->list.next_arrow->y());
+            }
             shot(QString("files-%1").arg(r.count));
         }});
     }
@@ -451,11 +538,11 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
                 ASSERT_EQ(screen(), S::kScanFiles);
                 keys({kKeyRight, kKeyRight, kKeyRight});  // the fourth file, on page 2
                 EXPECT_EQ(g_smartmapping->list.current_page, 1);
-                EXPECT_EQ(g_smartmapping->file_select, 3);
+                EXPECT_EQ(g_smartmapping->list.file_select, 3);
                 key(kKeyRight);
                 EXPECT_EQ(g_smartmapping->list.current_page, 0) << "past the last file: the first";
                 keys({kKeyLeft, kKeyRight, kKeyRight});
-                EXPECT_EQ(g_smartmapping->file_select, 2);
+                EXPECT_EQ(g_smartmapping->list.file_select, 2);
                 EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/mnt/usb1/usb"));
                 shot("files-focus");
                 keys({kKeyOk, kKeyOk});  // choose, then Load
@@ -474,6 +561,32 @@ TEST_F(SmartMappingPage, KeysChooseAcrossPagesAndLoadTakesTheChosenFile) {
                 finishJob();
                 EXPECT_TRUE(g_smartmapping->chosen_file.startsWith("/data/smartmapping/in"));
             }});
+}
+
+// Paged by the arrow, the keys go on from the page shown: its first entry, then back over the
+// previous page's last.
+TEST_F(SmartMappingPage, AfterTheArrowPagesTheKeysStartOnThePageShown) {
+    for (int i = 0; i < 4; ++i)
+        scanFile("/data/smartmapping", "in" + std::to_string(i) + ".qzfile");
+    onPage({[&] {
+        keys({kKeyRight, kKeyOk, kKeyLeft, kKeyOk});
+        ASSERT_EQ(screen(), S::kScanFiles);
+        PagedList& list = g_smartmapping->list;
+        ASSERT_NE(list.next_arrow, nullptr);
+        list.next_arrow->click();
+        ASSERT_EQ(list.current_page, 1);
+        key(kKeyRight);
+        EXPECT_EQ(list.current_page, 1) << "stays on the page shown";
+        EXPECT_EQ(list.file_select, 3);
+        EXPECT_EQ(panel_style::stateOf(list.slot_labels[0]), panel_style::kFocus);
+        EXPECT_EQ(g_smartmapping->chosen_file.toStdString(),
+                  g_smartmapping->files.value(3).toStdString());
+        key(kKeyLeft);
+        EXPECT_EQ(list.current_page, 0);
+        EXPECT_EQ(list.file_select, 2);
+        EXPECT_EQ(panel_style::stateOf(list.slot_labels[2]), panel_style::kFocus);
+        EXPECT_EQ(panel_style::stateOf(list.slot_labels[0]), panel_style::kNormal);
+    }});
 }
 
 // A name too long for its row is cut with "…" in its kind's colour: green for the disk's.

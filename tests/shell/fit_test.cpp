@@ -430,6 +430,9 @@ TEST_F(TextsFit, SmartMappingWizard) {
                  inEachLanguage("smart-port", page, numbers);
                  keys({kKeyLeft, kKeyOk});
                  inEachLanguage("smart-layout", page, numbers);
+                 g_smartmapping->lighting.routing = 16;  // the longest routing words
+                 inEachLanguage("smart-layout-16", page, numbers);
+                 g_smartmapping->lighting.routing = 1;
                  keys({kKeyRight, kKeyRight, kKeyOk});
                  inEachLanguage("smart-routing", page, numbers);
                  keys({kKeyBack, kKeyBack, kKeyBack, kKeyBack, kKeyRight, kKeyOk});

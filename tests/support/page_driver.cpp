@@ -41,9 +41,25 @@ QApplication& panelApp() {
     return *app;
 }
 
+namespace {
+
+// What the style table reported while a case ran: a look drawn in a state it has no sheet for.
+std::vector<std::string> g_style_reports;
+QtMessageHandler g_next_handler = nullptr;
+
+void keepStyleReports(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith("style:"))
+        g_style_reports.push_back(message.toStdString());
+    if (g_next_handler) g_next_handler(type, context, message);
+}
+
+}  // namespace
+
 void PanelTest::SetUp() {
     SimBoxTest::SetUp();
     panelApp();
+    g_style_reports.clear();
+    g_next_handler = qInstallMessageHandler(keepStyleReports);
     platform::installClock(std::make_unique<platform::FakeClock>());
     g_debugSwitch = 0;
     g_lcd_lang_valid = 0x1F;
@@ -64,6 +80,8 @@ void PanelTest::SetUp() {
 }
 
 void PanelTest::TearDown() {
+    EXPECT_EQ(styleFaults(), std::vector<std::string>());
+    qInstallMessageHandler(g_next_handler);
     stopPanel();
     platform::installClock(nullptr);
     SimBoxTest::TearDown();
@@ -246,6 +264,24 @@ void PanelTest::shot(const QString& state) {
     const QString file =
         QString("%1/%2.%3-%4.png").arg(dir, info->test_suite_name(), info->name(), state);
     EXPECT_TRUE(panelImage().save(file)) << file.toStdString();
+    EXPECT_EQ(styleFaults(), std::vector<std::string>()) << state.toStdString();
+}
+
+std::vector<std::string> PanelTest::styleFaults() {
+    std::vector<std::string> out;
+    out.swap(g_style_reports);
+    for (const QWidget* w : QApplication::allWidgets()) {
+        const panel_style::Look look = panel_style::lookOf(w);
+        if (look == panel_style::kLooks) continue;
+        const panel_style::State state = panel_style::stateOf(w);
+        const QString name = QString("%1 (look %2)").arg(w->objectName()).arg(int(look));
+        if (state == panel_style::kStates)
+            out.push_back((name + ": restyled by a sheet of its own").toStdString());
+        else if (panel_style::sheet(look, state).isEmpty())
+            out.push_back(
+                QString("%1: no sheet for state %2").arg(name).arg(int(state)).toStdString());
+    }
+    return out;
 }
 
 void PanelTest::saveSlot(int slot, uint8_t marker) {

@@ -97,6 +97,10 @@ protected:
     // The fields under root (shown line edits and combos) that cross their parent's edge or
     // run over a sibling's words, each as one line naming them; empty when none.
     static std::vector<std::string> widgetsCrossing(QWidget* root);
+    // The items drawn from the style table that show no sheet of it: a look in a state it has
+    // no sheet for (each time apply was asked for one since the last call), or a sheet of the
+    // page's own set over the table's; empty when none. Every screenshot checks them.
+    static std::vector<std::string> styleFaults();
     // A saved user-mode slot whose payload has `marker` at RAM address 2000.
     void saveSlot(int slot, uint8_t marker);
 };

@@ -105,7 +105,7 @@ CustomMode::CustomMode(QWidget* parent)
     menulist_init();
     ui->label_ID->setText(QString("ID:%1").arg(g_mode_select + 1));
     for (QPushButton* b : {ui->Button_use, ui->Button_delete, ui->Button_more})
-        panel_style::apply(b, panel_style::kModeButton, panel_style::kNormal);
+        panel_style::apply(b, panel_style::kField, panel_style::kNormal);
     language_changed();  // the names, the summary and the list area
 }
 
@@ -301,18 +301,16 @@ void CustomMode::zem_button_selinfo(char op, char index) {
     switch (op) {
         case 0:
             if (known)
-                panel_style::apply(buttons[int(index)], panel_style::kModeButton,
-                                   panel_style::kFocus);
+                panel_style::apply(buttons[int(index)], panel_style::kField, panel_style::kFocus);
             zem_button_mode_clicked();
             break;
         case 1:
             if (known)
-                panel_style::apply(buttons[int(index)], panel_style::kModeButton,
-                                   panel_style::kNormal);
+                panel_style::apply(buttons[int(index)], panel_style::kField, panel_style::kNormal);
             break;
         case 2:
             for (QPushButton* b : buttons)
-                panel_style::apply(b, panel_style::kModeButton, panel_style::kNormal);
+                panel_style::apply(b, panel_style::kField, panel_style::kNormal);
             break;
         default:
             break;

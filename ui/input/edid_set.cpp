@@ -123,8 +123,8 @@ void EDIDset::source_init() {
     source_card = new QFrame(this);
     source_card->setObjectName("frame_source");
     source_card->setGeometry(4, 80, 310, 120);
-    panel_style::apply(source_card, panel_style::kEdidCard,
-                       level ? panel_style::kEdit : panel_style::kFocus);
+    panel_style::apply(source_card, panel_style::kLayoutFrame,
+                       level ? panel_style::kChosen : panel_style::kFocus);
     auto* box = new QFrame(source_card);
     box->setGeometry(10, 10, 120, 50);
     box->setStyleSheet("background-color: #212435;border:1px solid #CCCCCC;");
@@ -153,9 +153,10 @@ void EDIDset::source_init() {
 }
 
 void EDIDset::levelStyles(bool editing) {
-    const panel_style::State state = editing ? panel_style::kEdit : panel_style::kFocus;
+    // While the edit row has the keys, the tab and its card hold the source chosen.
+    const panel_style::State state = editing ? panel_style::kChosen : panel_style::kFocus;
     panel_style::apply(tab_frame, panel_style::kEdidTab, state);
-    if (source_card) panel_style::apply(source_card, panel_style::kEdidCard, state);
+    if (source_card) panel_style::apply(source_card, panel_style::kLayoutFrame, state);
 }
 
 // ---- Level 1: the edit row ----
@@ -175,8 +176,7 @@ void EDIDset::zem_button_source_clicked() {
 void EDIDset::styleItem(int index, bool focused) {
     QWidget* const widgets[kItems] = {ui->lineEdit_W, ui->lineEdit_H, ui->label_rate,
                                       buttons[0],     buttons[1],     buttons[2]};
-    panel_style::apply(widgets[index],
-                       index <= kRate ? panel_style::kEdidField : panel_style::kEdidButton,
+    panel_style::apply(widgets[index], panel_style::kField,
                        focused ? panel_style::kFocus : panel_style::kNormal);
 }
 
@@ -201,8 +201,8 @@ void EDIDset::zem_button_ok_clicked() {
     const int16_t hz = word16(ui->label_rate->text());
     VideoMode mode;
     if (!edid::modeForRequest(w, h, hz, mode)) {
-        panel_style::apply(ui->lineEdit_W, panel_style::kEdidField, panel_style::kEdit);
-        panel_style::apply(ui->lineEdit_H, panel_style::kEdidField, panel_style::kEdit);
+        panel_style::apply(ui->lineEdit_W, panel_style::kField, panel_style::kEdit);
+        panel_style::apply(ui->lineEdit_H, panel_style::kField, panel_style::kEdit);
         return;
     }
     store().ZemSetEDIDPara(source_id, w, h, hz);
@@ -263,7 +263,7 @@ void EDIDset::keyOk() {
         openKeypad(item == kWidth ? ui->lineEdit_W : ui->lineEdit_H);
     } else if (item == kRate) {
         level = 2;
-        panel_style::apply(ui->label_rate, panel_style::kEdidField, panel_style::kEdit);
+        panel_style::apply(ui->label_rate, panel_style::kField, panel_style::kEdit);
         saved_refresh_choice = refresh_choice;
         saved_rate = ui->label_rate->text();
     } else if (item == kSave) {

@@ -213,7 +213,7 @@ void InputChoose::initSource() {
     frame = new QFrame(this);
     frame->setObjectName("frame");
     frame->setGeometry(1, 127, 318, 70);
-    panel_style::apply(frame, panel_style::kSourceArea,
+    panel_style::apply(frame, panel_style::kLayoutFrame,
                        ui_seltype == 1 ? panel_style::kFocus : panel_style::kChosen);
     QFont font10;
     font10.setPixelSize(10);
@@ -263,7 +263,7 @@ void InputChoose::initSource() {
 void InputChoose::on_Button_source_clicked() {
     initSource();
     ui->frame1->setGeometry(1 + 53 * source_pos, 95, 53, 33);
-    panel_style::apply(ui->frame1, panel_style::kSourceMark,
+    panel_style::apply(ui->frame1, panel_style::kLayoutMarker,
                        ui_seltype == 1 ? panel_style::kFocus : panel_style::kChosen);
 }
 

@@ -68,7 +68,7 @@ void PictureEdit::begin(QLineEdit* field) {
     editing_ = 1;
     field_ = field;
     value_.begin(field);
-    panel_style::apply(field, panel_style::kPictureField, panel_style::kEdit);
+    panel_style::apply(field, panel_style::kField, panel_style::kEdit);
 }
 
 void PictureEdit::step(PictureValue::Op op, int addr) {
@@ -78,7 +78,7 @@ void PictureEdit::step(PictureValue::Op op, int addr) {
 void PictureEdit::end(PictureValue::Op op, int addr) {
     editing_ = 0;
     step(op, addr);
-    if (field_) panel_style::apply(field_, panel_style::kPictureField, panel_style::kFocus);
+    if (field_) panel_style::apply(field_, panel_style::kField, panel_style::kFocus);
 }
 
 void PictureEdit::reread(QLineEdit* field, int addr) const {

@@ -43,9 +43,8 @@ void quality::para_init() {
 
 void quality::menulist_init() {
     std::vector<FocusRing::Item> items;
-    for (int row = 0; row < 4; ++row)
-        items.push_back({valueField(row), panel_style::kPictureField});
-    items.push_back({ui->lineEdit_Reset, panel_style::kPictureField});
+    for (int row = 0; row < 4; ++row) items.push_back({valueField(row), panel_style::kField});
+    items.push_back({ui->lineEdit_Reset, panel_style::kField});
     focus.setItems(std::move(items));
 }
 

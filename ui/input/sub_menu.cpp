@@ -6,7 +6,7 @@
 void SubMenu::setup(FocusRing& focus, std::vector<SubMenuEntry> entries) {
     entries_ = std::move(entries);
     std::vector<FocusRing::Item> items;
-    for (const SubMenuEntry& e : entries_) items.push_back({e.button, panel_style::kSubMenu});
+    for (const SubMenuEntry& e : entries_) items.push_back({e.button, panel_style::kMenuWords});
     focus.setItems(std::move(items), 0);
 }
 

@@ -66,9 +66,9 @@ void temperature::showPreset() {
 
 void temperature::menulist_init() {
     focus.setItems({{ui->comboBox_type, panel_style::kComboFilled},
-                    {gainField(1), panel_style::kPictureField},
-                    {gainField(2), panel_style::kPictureField},
-                    {gainField(3), panel_style::kPictureField}});
+                    {gainField(1), panel_style::kField},
+                    {gainField(2), panel_style::kField},
+                    {gainField(3), panel_style::kField}});
     saved_preset = preset;
 }
 

@@ -92,8 +92,8 @@ void ledset::menulist_init() {
                     {ui->comboBox, panel_style::kCombo},
                     {ui->lineEdit_out1_width, panel_style::kField},
                     {ui->lineEdit_out1_height, panel_style::kField},
-                    {ui->Button_apply, panel_style::kLedSetButton},
-                    {ui->Button_cancle, panel_style::kLedSetButton}},
+                    {ui->Button_apply, panel_style::kField},
+                    {ui->Button_cancle, panel_style::kField}},
                    kLedW);
 }
 

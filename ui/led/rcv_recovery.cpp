@@ -58,7 +58,7 @@ void rcv_recovery::rcv_self_recovery_file_list() {
                 QString("<font color = %1 >%2</font>").arg(red ? "#FF0000" : "#FFFFFF", p[2]);
             return PagedList::Entry{text(kFound) + ' ' + text(kScreen) + p[0] + ", " + text(kPort) +
                                         p[1] + ", " + text(kCard) + card,
-                                    false, QString()};
+                                    false};
         },
         [this](int k) { list.select(k); });
 }
@@ -70,6 +70,7 @@ void rcv_recovery::syncUpdate(int id) {
 
 void rcv_recovery::setResultList(const QStringList& entries) {
     result_list = entries;
+    list.file_select = -1;  // a new list: nothing chosen in it yet
     shown_count = uint8_t(std::min(entries.size(), 255));
     rcv_self_recovery_file_list();
 }

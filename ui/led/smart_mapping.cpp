@@ -25,20 +25,6 @@ SmartMapping* g_smartmapping = nullptr;
 
 namespace smart_mapping {
 
-// clang-format off
-const char* const kStyleActive = "color:rgb(255, 255, 255);border:1px solid rgb(71, 119, 255);";
-const char* const kStyleSelected = "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kTileCurrent = "background-color: #212435;border:1px solid #00D65B;";
-const char* const kTileOther = "background-color: #212435;border:1px solid #FFFFFF;";
-// clang-format on
-
-const char* entrySheet(bool usb, int state) {
-    const panel_style::State as[] = {panel_style::kNormal, panel_style::kFocus,
-                                     panel_style::kChosen};
-    return panel_style::sheet(usb ? panel_style::kScanEntryUsb : panel_style::kScanEntry,
-                              as[state]);
-}
-
 const char* const kInternalDir = "/data/smartmapping";
 const char* const kUsbDir = "/mnt/usb1/";
 
@@ -124,7 +110,7 @@ SmartMapping::SmartMapping(QWidget* parent)
     lighting.routing = 1;
     for (int n = 1; n <= 16; ++n) {
         auto* b = findChild<QToolButton*>(QString("Button_route%1").arg(n));
-        setIcon(b, pictureOf(pic::kRouting[n - 1]), 36, 22);
+        setIcon(b, pictureOf(pic::kRouting[n - 1]), kRoutingIcon.width(), kRoutingIcon.height());
         connect(b, &QToolButton::clicked, this, [this, n] { route_clicked(n); });
     }
     for (const Field& f : kFields)
@@ -227,10 +213,10 @@ void SmartMapping::enterScreen(Screen s) {
             ringFiles();
             break;
         case kCuring:
-            focus.setItems({{ui->Button_confirm, kWizardItem}});
+            focus.setItems({{ui->Button_confirm, kField}});
             break;
         case kMapping:
-            focus.setItems({{ui->Button_mapping_state, kWizardItem}});
+            focus.setItems({{ui->Button_mapping_state, kField}});
             break;
     }
     textsTopRow();
@@ -357,7 +343,7 @@ void SmartMapping::keyOk() {
                 }
                 groupClicked(i, s);
                 focus.clearFocus();
-                groupButton(s, i)->setStyleSheet(kStyleActive);
+                apply(groupButton(s, i), kField, kChosen);
                 return;
             }
             return PageFrame::keyOk();
@@ -429,7 +415,7 @@ void SmartMapping::syncUpdate(int id) {
     if (file_page_shown) {
         on_Button_next_5_clicked();
     } else {
-        file_select = 0;
+        list.file_select = 0;
         textsTopRow();
     }
 }

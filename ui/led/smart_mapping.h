@@ -75,9 +75,7 @@ public:
     QStringList files;
     int internal_file_count = 0;
     int file_count = 0;
-    PagedList list;       // its pages
-    int file_select = 0;  // overall index of the chosen entry
-    uint8_t file_focus = 0;
+    PagedList list;  // its pages, and the entry chosen or under the keys
     uint8_t file_button_focus = 0;
     uint8_t file_buttons_active = 0;
 
@@ -153,8 +151,7 @@ private:
     void collectFiles();
     void scan_file_list();
     PagedList::Entry fileEntry(int k) const;
-    int pageEntries() const;
-    void styleEntry(int overall, int kind);
+    int keyEntry() const;
     void keyFiles(KeyAction a);
     void showMappingState();
     bool mappingOn() const;

@@ -13,6 +13,5 @@ void SmartMapping::on_Button_next_clicked() {
 
 void SmartMapping::ringCabinet() {
     shortcut_step = 0;
-    focus.setItems(
-        {{ui->lineEdit_X, kField}, {ui->lineEdit_Y, kField}, {ui->Button_next, kWizardItem}});
+    focus.setItems({{ui->lineEdit_X, kField}, {ui->lineEdit_Y, kField}, {ui->Button_next, kField}});
 }

@@ -1,6 +1,9 @@
 // Smart mapping, screens 2 and 3: rows, columns, offsets and the routing, chosen on its own screen.
 #include <QFont>
 #include <QFontMetrics>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QToolButton>
 #include <algorithm>
 #include <vector>
@@ -32,16 +35,24 @@ void SmartMapping::route_clicked(int n) {
 
 void SmartMapping::line_select(int n) {
     lighting.routing = uint8_t(n);
-    ui->Button_route->ensurePolished();
-    setIcon(ui->Button_route, pictureOf(pic::kRouting[(n - 1) % 16]), 21, 14);
-    ui->Button_route->setText(text(kRoutingText).arg(n));
-    QFont f = ui->Button_route->font();
+    QPushButton* const b = ui->Button_route;
+    b->ensurePolished();
+    b->setText(text(kRoutingText).arg(n));
+    // The words beside the picture in the largest font that leaves it its size; words that
+    // need more than the smallest font gives take the room from the picture.
+    QStyleOptionButton option;
+    option.initFrom(b);
+    const int room =
+        b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b).width() - 4;
+    QFont f = b->font();
     f.setPointSize(8);
-    const int room = ui->Button_route->contentsRect().width() - 21 - 4;
-    while (f.pointSize() > kMinPoint &&
-           QFontMetrics(f).horizontalAdvance(ui->Button_route->text()) > room)
+    const auto words = [&] { return QFontMetrics(f).size(0, b->text()).width(); };
+    while (f.pointSize() > kMinPoint && words() > room - kChosenRoutingIcon.width())
         f.setPointSize(f.pointSize() - 1);
-    ui->Button_route->setFont(f);
+    b->setFont(f);
+    const int w = std::min(kChosenRoutingIcon.width(), room - words());
+    setIcon(b, pictureOf(pic::kRouting[(n - 1) % 16]), w,
+            w * kChosenRoutingIcon.height() / kChosenRoutingIcon.width());
 }
 
 void SmartMapping::ringLayout() {
@@ -49,21 +60,18 @@ void SmartMapping::ringLayout() {
     route_mode = 0;
     focus.setItems({{ui->lineEdit_line, kField},
                     {ui->lineEdit_column, kField},
-                    {ui->Button_route, kWizardItem},
+                    {ui->Button_route, kField},
                     {ui->lineEdit_horzion, kField},
                     {ui->lineEdit_vert, kField},
-                    {ui->Button_front_3, kWizardItem},
-                    {ui->Button_send, kWizardItem}});
+                    {ui->Button_front_3, kField},
+                    {ui->Button_send, kField}});
 }
 
 void SmartMapping::ringRouting() {
     route_mode = 1;
     std::vector<FocusRing::Item> items;
     for (int n = 1; n <= 16; ++n)
-        items.push_back(
-            {findChild<QWidget*>(QString("Button_route%1").arg(n)),
-             QString("color: rgb(255, 255, 255);\nborder:1px solid rgb(255, 255, 255);"),
-             sheet(kField, kFocus)});
+        items.push_back({findChild<QWidget*>(QString("Button_route%1").arg(n)), kRoutingButton});
     items.push_back({ui->Button_cancel, kField});
     focus.setItems(items, std::max(0, lighting.routing - 1) % 16);
 }

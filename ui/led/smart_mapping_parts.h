@@ -1,10 +1,11 @@
-// What the files of the smart-mapping wizard share: its own styles (beyond the shared table),
+// What the files of the smart-mapping wizard share: the looks it draws from the shared table,
 // texts read outside the texts file, the number fields, the scan-file folders, and the helpers
 // that fit words into the wizard's buttons and labels. Internal to the wizard.
 #pragma once
 
 #include <QFont>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -17,22 +18,18 @@ class QLineEdit;
 
 namespace smart_mapping {
 
+// A top item whose screen has the keys, and a group in whose tiles they are, are chosen; the
+// group whose tiles are shown and the tile of the port in use are marked.
 using panel_style::apply;
+using panel_style::kChosen;
 using panel_style::kDimmed;
+using panel_style::kDimmedFocus;
 using panel_style::kField;
 using panel_style::kFocus;
+using panel_style::kMarked;
 using panel_style::kNormal;
-using panel_style::kWizardItem;
-using panel_style::sheet;
-
-extern const char* const kStyleActive;    // top item whose screen has the keys
-extern const char* const kStyleSelected;  // group button whose tiles are shown
-extern const char* const kTileCurrent;
-extern const char* const kTileOther;
-// The states of a scan-file entry: idle, focused, chosen.
-enum EntryState { kIdle, kFocused, kChosen };
-// The style of a scan-file entry on the box or the disk, in an EntryState.
-const char* entrySheet(bool usb, int state);
+using panel_style::kPortTile;
+using panel_style::kRoutingButton;
 
 // Texts the screens' own code shows (the rest stay in the texts file).
 extern const Texts kRoutingText;
@@ -64,6 +61,12 @@ int fieldValue(const QLineEdit* field);
 
 // The regular scan files of a folder as program paths, in directory order.
 QStringList scanFilesIn(const QString& dir);
+
+// The routing pictures: on the routing screen's 40-px buttons, whole inside their one-pixel
+// frame with a pixel to spare (the pictures are drawn 40 x 25), and at most this size beside the
+// words of the layout screen's routing button.
+constexpr QSize kRoutingIcon{36, 22};
+constexpr QSize kChosenRoutingIcon{30, 20};
 
 // The smallest font the panel still reads.
 constexpr int kMinPoint = 5;

@@ -21,11 +21,11 @@ void SmartMapping::on_Button_next_2_clicked() {
 void SmartMapping::ringPort() {
     shortcut_step = 1;
     tile_mode = 0;
-    focus.setItems({{ui->Button_wlan1, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
-                    {ui->Button_wlan2, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
-                    {ui->Button_wlan3, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
-                    {ui->Button_front_2, sheet(kWizardItem, kNormal), sheet(kField, kFocus)},
-                    {ui->Button_next_2, sheet(kWizardItem, kNormal), sheet(kField, kFocus)}});
+    focus.setItems({{ui->Button_wlan1, kField},
+                    {ui->Button_wlan2, kField},
+                    {ui->Button_wlan3, kField},
+                    {ui->Button_front_2, kField},
+                    {ui->Button_next_2, kField}});
     groupClicked(0, kPort);
 }
 
@@ -34,10 +34,10 @@ void SmartMapping::ringScanPort(bool entered) {
     loadscan_tile_mode = 0;
     showScreen(kScanPort);
     const int group = std::min(lighting.port / 8, 2);
-    focus.setItems({{ui->Button_wlan5, kWizardItem},
-                    {ui->Button_wlan6, kWizardItem},
-                    {ui->Button_wlan7, kWizardItem},
-                    {ui->Button_next_5, kWizardItem}},
+    focus.setItems({{ui->Button_wlan5, kField},
+                    {ui->Button_wlan6, kField},
+                    {ui->Button_wlan7, kField},
+                    {ui->Button_next_5, kField}},
                    group);
     groupClicked(group, kScanPort);
     if (entered)
@@ -58,9 +58,9 @@ QPushButton* SmartMapping::groupButton(Screen s, int group) const {
 }
 
 void SmartMapping::groupClicked(int group, Screen s) {
-    if (selected_group) apply(selected_group, kWizardItem, kNormal);
+    if (selected_group) apply(selected_group, kField, kNormal);
     selected_group = groupButton(s, group);
-    selected_group->setStyleSheet(kStyleSelected);
+    apply(selected_group, kField, kMarked);
     port_group = uint8_t(group);
     port_tile = 0;
     buildTiles(s);
@@ -77,7 +77,7 @@ void SmartMapping::buildTiles(Screen s) {
         auto* box = new QFrame(tile_frame);
         box->setObjectName(QString("tile%1").arg(i));
         box->setGeometry(10 + 55 * c, 2 + 45 * r, 50, 40);
-        box->setStyleSheet(port == lighting.port ? kTileCurrent : kTileOther);
+        apply(box, kPortTile, port == lighting.port ? kMarked : kNormal);
         auto* icon = new QLabel(tile_frame);
         icon->setGeometry(25 + 55 * c, 5 + 45 * r, 22, 15);
         setPicture(icon, pictureOf(pic::kOffline));
@@ -114,8 +114,8 @@ void SmartMapping::zem_button_wlan_clicked() {
     lighting.port = uint8_t(port_group * 8 + port_tile);
     saved_port = lighting.port;
     for (QFrame* box : tile_frame->findChildren<QFrame*>(QRegularExpression("^tile")))
-        box->setStyleSheet(box->objectName() == QString("tile%1").arg(port_tile) ? kTileCurrent
-                                                                                 : kTileOther);
+        apply(box, kPortTile,
+              box->objectName() == QString("tile%1").arg(port_tile) ? kMarked : kNormal);
     // The choice ends the tile mode; the keys are back on the group.
     tile_mode = loadscan_tile_mode = 0;
     focus.select(port_group);

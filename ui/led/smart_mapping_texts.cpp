@@ -127,12 +127,13 @@ void SmartMapping::textsTopRow() {
         const int pt = chinese ? 9 : (lang == 1 || i >= 2) ? 7 : 6;
         top[i]->setGeometry(5, chinese ? kChineseY[i] : kOtherY[i], 65, chinese ? 20 : 30);
         // Styled first: the words are fitted in the font the style leaves them.
+        // Load scan dimmed while the keys are on it (its files went) still shows them there.
         if (i == kTopLoadScan && scan_file_count == 0)
-            apply(top[i], kWizardItem, kDimmed);
+            apply(top[i], kField, i == top_focus && !level ? kDimmedFocus : kDimmed);
         else if (i == top_focus && level)
-            top[i]->setStyleSheet(kStyleActive);
+            apply(top[i], kField, kChosen);
         else
-            apply(top[i], kWizardItem, i == top_focus ? kFocus : kNormal);
+            apply(top[i], kField, i == top_focus ? kFocus : kNormal);
         setButtonWords(top[i], text(*words[i]), pt);
     }
 }

@@ -66,7 +66,7 @@ void test_chart::menulist_init() {
     items.push_back({ui->Button_closetest, panel_style::kPatternClose});
     focus.setItems(items, 0);
     // Close keeps the form's look until it has had the focus.
-    panel_style::apply(ui->Button_closetest, panel_style::kButtonLines, panel_style::kNormal);
+    panel_style::apply(ui->Button_closetest, panel_style::kButton, panel_style::kNormal);
 }
 
 void test_chart::language_changed() {

@@ -148,10 +148,10 @@ void MainWindow::menulist_init() {
 
 void MainWindow::showMenuList(int index) {
     using namespace panel_style;
-    focus.setItems({{ui->machinestate, kMenu},
-                    {ui->inputchoose, kMenu},
-                    {ui->custommode, kMenu},
-                    {ui->option, kMenu},
+    focus.setItems({{ui->machinestate, kMenuWords},
+                    {ui->inputchoose, kMenuWords},
+                    {ui->custommode, kMenuWords},
+                    {ui->option, kMenuWords},
                     {ui->Button_lock, kSmall},
                     {ui->tools, kSmall}},
                    index);

@@ -11,22 +11,20 @@
 
 namespace {
 
-const char* const kEntryStyle = "background-color: rgb(33, 36, 53);color: #FFFFFF";
-const char* const kMarkedStyle = "background-color:#4777FF;color: #FFFFFF;";
 const char* const kArrowStyle = "background-color: rgb(33, 36, 53);";
 constexpr int kFontPoints = 7;
-constexpr int kRowStep = 21;  // four rows of 20 inside the 90-px frame
 
 // A label of the list, in the list's font: a label with a style sheet of its own does not take
 // its parent's font.
-QLabel* listLabel(QFrame* frame, const QRect& place, const char* style) {
+QLabel* listLabel(QFrame* frame, const QRect& place, panel_style::Look look,
+                  panel_style::State state) {
     auto* label = new QLabel(frame);
     QFont font = label->font();
     font.setPointSize(kFontPoints);
     label->setFont(font);
     label->setGeometry(place);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    label->setStyleSheet(style);
+    panel_style::apply(label, look, state);
     return label;
 }
 
@@ -69,7 +67,21 @@ QPushButton* arrow(QFrame* frame, PictureName name, int x, int y, QSize size) {
 }  // namespace
 
 uint8_t PagedList::lastPageOf(int n, int per_page) {
+    per_page = std::max(1, per_page);
     return uint8_t(n % per_page == 0 && n != 0 ? n / per_page - 1 : n / per_page);
+}
+
+int PagedList::perPage() const {
+    return std::max(1, layout.per_page);
+}
+
+int PagedList::shownCount() const {
+    return std::max(0, std::min(perPage(), count_ - firstShown()));
+}
+
+int PagedList::slotOf(int index) const {
+    const int k = index - firstShown();
+    return index >= 0 && k >= 0 && k < shownCount() ? k : -1;
 }
 
 void PagedList::draw(QWidget* parent, int count, const QString& empty,
@@ -80,9 +92,15 @@ void PagedList::draw(QWidget* parent, int count, const QString& empty,
     empty_ = empty;
     entry_ = entry;
     touched_ = touched;
-    last_page = lastPageOf(count, layout.per_page);
+    last_page = lastPageOf(count, perPage());
     if (current_page > last_page) current_page = 0;
     redraw();
+}
+
+panel_style::State PagedList::stateOfEntry(int index) const {
+    if (index == file_select) return select_state;
+    const int k = slotOf(index);
+    return k >= 0 && slot_marked_[k] ? panel_style::kMarked : panel_style::kNormal;
 }
 
 void PagedList::redraw() {
@@ -92,7 +110,8 @@ void PagedList::redraw() {
         frame_file->setObjectName(QString());
         frame_file->deleteLater();
     }
-    for (QLabel*& l : slot_labels) l = nullptr;
+    slot_labels.assign(perPage(), nullptr);
+    slot_marked_.assign(perPage(), false);
     previous_arrow = next_arrow = nullptr;
     frame_file = new QFrame(parent_);
     frame_file->setObjectName("frame_file");
@@ -101,22 +120,17 @@ void PagedList::redraw() {
         "#frame_file{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}");
     if (count_ == 0) {
         // No arrows beside it: the line takes the frame's width.
-        QLabel* label = listLabel(frame_file, layout.empty, kEntryStyle);
+        QLabel* label = listLabel(frame_file, layout.empty, layout.look, panel_style::kNormal);
         label->setObjectName("label_empty");
         label->setText(empty_);
     }
-    const int per_page = std::min(layout.per_page, int(kPerPage));
-    const int first = per_page * current_page;
-    const int end = std::min(count_, first + per_page);
-    for (int i = first; i < end; ++i) {
-        const Entry e = entry_(i);
+    const int first = firstShown();
+    for (int k = 0; k < shownCount(); ++k) {
+        const Entry e = entry_(first + k);
         if (e.text.isEmpty()) continue;
-        const int k = i - first;
-        const QRect place(5, 5 + kRowStep * k, layout.entry_width, 20);
-        const QByteArray style = e.style.isEmpty()
-                                     ? QByteArray(e.marked ? kMarkedStyle : kEntryStyle)
-                                     : e.style.toUtf8();
-        QLabel* label = listLabel(frame_file, place, style.constData());
+        slot_marked_[k] = e.marked;
+        const QRect place(5, 5 + layout.row_step * k, layout.entry_width, 20);
+        QLabel* label = listLabel(frame_file, place, layout.look, stateOfEntry(first + k));
         label->setText(elidedEntry(label, e.text));
         slot_labels[k] = label;
         auto* button = new QPushButton(frame_file);
@@ -153,13 +167,22 @@ void PagedList::showPage(int page) {
     redraw();
 }
 
-void PagedList::restyle(int k, const QString& style) {
-    if (k >= 0 && k < kPerPage && slot_labels[k]) slot_labels[k]->setStyleSheet(style);
+void PagedList::drawEntry(int index) {
+    const int k = slotOf(index);
+    if (k >= 0 && slot_labels[k])
+        panel_style::apply(slot_labels[k], layout.look, stateOfEntry(index));
 }
 
 void PagedList::select(int k) {
-    if (QLabel* old = slot_labels[file_select % kPerPage])
-        old->setStyleSheet("background-color: rgb(33, 36, 53);color: #FFFFFF;");
-    file_select = uint8_t(k);
-    if (QLabel* now = slot_labels[k % kPerPage]) now->setStyleSheet(kMarkedStyle);
+    selectEntry(firstShown() + k, panel_style::kChosen);
+}
+
+void PagedList::selectEntry(int index, panel_style::State state) {
+    const int before = file_select;
+    file_select = index;
+    select_state = state;
+    const int page = index / perPage();
+    if (index >= 0 && page != current_page && page <= last_page) return showPage(page);
+    drawEntry(before);
+    drawEntry(index);
 }

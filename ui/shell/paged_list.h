@@ -1,5 +1,6 @@
-// The entry list of the job pages (USB files, recovery results): a frame with four entries a
-// page, a touch button over each, paging arrows, and one line of text when the list is empty.
+// The entry list of the job pages (USB files, recovery results, scan files): a frame with a
+// number of entries a page, a touch button over each, paging arrows, one line of text when the
+// list is empty, and one selected entry drawn in a state of its own.
 #pragma once
 
 #include <QRect>
@@ -7,6 +8,9 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
+
+#include "ui/shell/panel_frame.h"
 
 class QFrame;
 class QLabel;
@@ -15,25 +19,26 @@ class QWidget;
 
 class PagedList {
 public:
-    static constexpr int kPerPage = 4;  // the job pages' count, and the most a page holds
-    // Where the list sits in its parent and how many entries a page holds; the defaults are the
-    // job pages'.
+    static constexpr int kPerPage = 4;  // the job pages' count
+    // Where the list sits in its parent, how many entries a page holds and how they look; the
+    // defaults are the job pages'.
     struct Layout {
         QRect frame{10, 50, 280, 90};
         int per_page = kPerPage;
+        int row_step = 21;  // four rows of 20 inside the 90-px frame
         int entry_width = 220;
         QRect empty{5, 5, 270, 20};  // the line of an empty list
         int arrow_x = 250;
         QSize arrow{20, 20};
         int next_arrow_y = 68;  // under the last row
+        panel_style::Look look = panel_style::kListEntry;
     };
     struct Entry {
         QString text;         // rich text; empty leaves the slot empty
-        bool marked = false;  // drawn highlighted
-        QString style;        // a style sheet of the entry's own, in place of the list's
+        bool marked = false;  // drawn marked
     };
 
-    // The highest page index for n entries (0 for none).
+    // The highest page index for n entries (0 for none), per_page taken as at least 1.
     static uint8_t lastPageOf(int n, int per_page = kPerPage);
 
     // Rebuilds the frame inside `parent`: the entries of the current page (entry(i) for list
@@ -45,10 +50,17 @@ public:
     void next();
     // Shows page `page` (0 past either end).
     void showPage(int page);
-    // Moves the touch highlight to slot k.
+    // Selects slot k of the page shown, chosen (a touch).
     void select(int k);
-    // Draws slot k's entry with a style sheet of its own.
-    void restyle(int k, const QString& style);
+    // Selects entry `index` of the list, drawn in `state`; the page holding it is shown.
+    void selectEntry(int index, panel_style::State state);
+
+    int perPage() const;
+    // The list index of the page's first entry, and how many entries the page shown holds.
+    int firstShown() const { return perPage() * current_page; }
+    int shownCount() const;
+    // The slot showing list index `index`, or -1 when it is not on the page shown.
+    int slotOf(int index) const;
 
     Layout layout;
     // Asked before paging by an arrow; paging is refused while it says false.
@@ -56,17 +68,21 @@ public:
 
     int8_t current_page = 0;
     uint8_t last_page = 0;
-    uint8_t file_select = 0;
+    int file_select = -1;  // list index of the selected entry; -1: none
+    panel_style::State select_state = panel_style::kChosen;
     QFrame* frame_file = nullptr;
-    QLabel* slot_labels[kPerPage] = {};
+    std::vector<QLabel*> slot_labels;  // by slot of the page shown; null where empty
     QPushButton* previous_arrow = nullptr;
     QPushButton* next_arrow = nullptr;
 
 private:
     void redraw();
+    panel_style::State stateOfEntry(int index) const;
+    void drawEntry(int index);
     QWidget* parent_ = nullptr;
     int count_ = 0;
     QString empty_;
     std::function<Entry(int)> entry_;
     std::function<void(int)> touched_;
+    std::vector<bool> slot_marked_;
 };

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <array>
+#include <cstring>
 #include <utility>
 
 #include "core/utils.h"
@@ -157,180 +159,204 @@ void panelSetFont() {
 namespace panel_style {
 namespace {
 
-// clang-format off
-// By look, the sheets of normal, focus, edit, dimmed and dimmed under the focus.
-const char* const kSheets[kLooks][kStates] = {
-    {"background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px",
-     "background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;",
-     "", "", ""},
-    {"background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
-     "background-color: rgb(33, 36, 53); border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
-     "",
-     "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
-     "background-color: gray; border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)"},
-    {"color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px",
-     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px",
-     "", "", ""},
-    {"background-color: rgb(33, 36, 53);border:1px;border-radius:1px;padding:1px 1px",
-     "background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);border-radius:1px;padding:1px 1px",
-     "background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);border-radius:1px;padding:1px 1px",
-     "", ""},
-    {"color:rgb(255, 255, 255);background-color:rgb(33, 36, 53);border:1px solid rgb(255,255,255);",
-     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "", ""},
-    {"background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
-     "background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
-     "",
-     "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)",
-     ""},
-    {"color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
-     "color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"color:rgb(255,255,255);\nborder:1px solid rgb(255, 255, 255);",
-     "color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);",
-     "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,171,84);",
-     "color:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255,0,0);",
-     "", ""},
-    {"QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "QComboBox{\ncolor:rgb(255,255,255);\nbackground-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "", ""},
-    {"QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,255,255);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
-     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
-     "QComboBox{\ncolor:rgb(255,255,255);\nborder:1px solid rgb(255,0,0);\n}\nQComboBox:drop-down{\n\twidth:0px;\n}",
-     "", ""},
-    {"",
-     "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(255,171,84);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "QComboBox{color:rgb(255,255,255);\nborder:1px solid rgb(71,119,255);\n}\nQComboBox:drop-down{\nborder-style:none\n}",
-     "", ""},
-    {"",
-     "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)",
-     "color: rgb(255, 255, 255);border:1px solid rgb(71,119,255);background-color:rgb(0, 0, 0)",
-     "", ""},
-    {"background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);",
-     "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 171, 84);",
-     "", "", ""},
-    {"background-color: rgb(255, 255, 255);border:1px ;",
-     "background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"background-color: rgb(71, 119, 255);border:1px ;",
-     "background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    // No border either: a platform style would otherwise draw its own button over the cell.
-    {"background-color:transparent;border:none;",
-     "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);",
-     "", "", ""},
-    {"color: rgb(255, 255, 255);",
-     "border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"color: rgb(255, 255, 255);background-color:rgb(0,0,0);border:1px solid rgb(255,255,255);",
-     "color: rgb(255, 255, 255); background-color:rgb(0,0,0);border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255) ;",
-     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);border-left:1px solid rgb(255, 255, 255);",
-     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
-     "", "", "",
-     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
-     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
-    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);",
-     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
-     "", "", "",
-     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
-     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
-    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border-top:1px solid rgb(255, 255, 255);border-bottom:1px solid rgb(255, 255, 255);border-right:1px solid rgb(255, 255, 255);",
-     "color: rgb(255, 255, 255); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);",
-     "", "", "",
-     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);",
-     "color: rgb(255,0,0); background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);"},
-    {"color:rgb(255,255,255);", "", "", "", "", "color:rgb(255,0,0);", ""},
-    {"color: rgb(255, 255, 255);border:1px solid rgb(255,255,255);",
-     "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"",
-     "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
-     "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);",
-     "", ""},
-    {"",
-     "#frame_source{border:1px solid rgb(255,171,84);}",
-     "#frame_source{border:1px solid rgb(71, 119, 255);}",
-     "", ""},
-    {"color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);",
-     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
-     "color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,0,0);",
-     "", ""},
-    {"color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);;",
-     "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);",
-     "", "", ""},
-    {"border:0px solid rgb(255,171,84);",
-     "border:2px solid rgb(255,171,84);",
-     "", "", "", "", "",
-     "border:2px solid rgb(71, 119, 255);"},
-    {"",
-     "border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
-     "", "", "", "", "",
-     "border:1px solid;border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"},
-    {"",
-     "#frame{border:1px solid rgb(255,171,84);}",
-     "", "", "", "", "",
-     "#frame{border:1px solid rgb(71, 119, 255);}"},
-    {"",
-     "#frame_image{border:1px solid;border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);}",
-     "", "", ""},
-    {"", "#frame{border:1px solid rgb(255,171,84);}", "", "", ""},
-    {"",
-     "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,171,84);border-top-color:rgb(255,171,84);",
-     "", "", "", "", "",
-     "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"},
-    {"",
-     "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(255,171,84);}",
-     "", "", "", "", "",
-     "#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(71, 119, 255);}"},
-    {"color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255, 255, 255);font:10px",
-     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);font:10px",
-     "", "", "",
-     "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,0,0);font:10px",
-     ""},
-    {"border:0px solid rgb(0,0,0);", "border:1px solid rgb(255,171,84);", "", "", ""},
-    {"background-color: rgb(33, 36, 53);color: #FFFFFF",
-     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);",
-     "", "", "", "", "",
-     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);"},
-    {"background-color: rgb(33, 36, 53);color: #00FF00",
-     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);",
-     "", "", "", "", "",
-     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,255,255);"},
-};
-// clang-format on
+// The colours of the pages.
+const char* const kWhite = "rgb(255,255,255)";
+const char* const kBlack = "rgb(0,0,0)";
+const char* const kGray = "gray";
+const char* const kItemGround = "rgb(33, 36, 53)";   // the items'
+const char* const kPageGround = "rgb(16,16,28)";     // the pages'
+const char* const kFocusColour = "rgb(255,171,84)";  // the keys are here
+const char* const kEditColour = "rgb(255,0,0)";      // a value being changed, or refused
+const char* const kChosenColour = "#4777FF";         // held while the keys are elsewhere
+const char* const kInUseColour = "rgb(0,214,91)";    // the port in use
 
+QString textIn(const char* colour) {
+    return QString("color:%1;").arg(colour);
+}
+QString groundOf(const char* colour) {
+    return QString("background-color:%1;").arg(colour);
+}
+QString line(int px, const char* colour) {
+    return QString("border:%1px solid %2;").arg(px).arg(colour);
+}
+// A one-pixel line on the item's top, left and right, the bottom open onto what is below.
+QString openAtBottom(const char* colour) {
+    return QString(
+               "border:1px solid;border-left-color:%1;border-right-color:%1;"
+               "border-top-color:%1;")
+        .arg(colour);
+}
+// Words on the items' colour in a one-pixel frame.
+QString framed(const char* words, const char* border) {
+    return textIn(words) + groundOf(kItemGround) + line(1, border);
+}
+// The big rounded buttons; `border` is "2px" (none drawn) or a line.
+QString rounded(const char* ground, const QString& border) {
+    return groundOf(ground) + "border:" + border + ";border-radius:10px;padding:2px 4px;" +
+           textIn(kWhite);
+}
+QString focusLine(int px) {
+    return QString("%1px solid %2").arg(px).arg(kFocusColour);
+}
+// A combo box's own frame, not its list's; its arrow either without a frame or hidden.
+QString combo(const QString& box, const char* border, bool arrow = true) {
+    return "QComboBox{" + textIn(kWhite) + box + line(1, border) + "}QComboBox:drop-down{" +
+           (arrow ? "border-style:none" : "width:0px;") + "}";
+}
+// An octet field of an address row: the sides that don't touch the next field.
+QString octet(const char* sides) {
+    QString out = textIn(kWhite) + groundOf(kItemGround);
+    for (const char* side : {"top", "bottom", "left", "right"})
+        if (std::strchr(sides, side[0]))
+            out += QString("border-%1:1px solid %2;").arg(side, kWhite);
+    return out;
+}
+
+using Sheets = std::array<QString, kStates>;
+struct Table {
+    Sheets sheets[kLooks];
+    bool frame_only[kLooks] = {};  // scoped to the widget itself, not its children
+};
+
+Table build() {
+    Table t;
+    const auto look = [&t](Look l, std::initializer_list<std::pair<State, QString>> states) {
+        for (const auto& s : states) t.sheets[l][s.first] = s.second;
+    };
+    look(kMenuWords, {{kNormal, rounded(kItemGround, "2px")},
+                      {kFocus, rounded(kItemGround, focusLine(2))},
+                      {kDimmed, rounded(kGray, "2px")},
+                      {kDimmedFocus, rounded(kGray, focusLine(2))}});
+    const QString small = ";border-radius:1px;padding:1px 1px;";
+    look(kSmall, {{kNormal, groundOf(kItemGround) + "border:1px" + small},
+                  {kFocus, groundOf(kItemGround) + "border:" + focusLine(1) + small}});
+    look(kField, {{kNormal, framed(kWhite, kWhite)},
+                  {kFocus, framed(kWhite, kFocusColour)},
+                  {kEdit, framed(kWhite, kEditColour)},
+                  {kDimmed, rounded(kGray, "2px")},
+                  {kDimmedFocus, rounded(kGray, focusLine(2))},
+                  {kChosen, textIn(kWhite) + line(1, kChosenColour)},
+                  {kMarked, groundOf(kChosenColour) + textIn(kWhite) + line(1, kWhite)}});
+    look(kCombo, {{kNormal, combo("", kWhite)},
+                  {kFocus, combo("", kFocusColour)},
+                  {kEdit, combo("", kEditColour)}});
+    const QString filled = groundOf(kItemGround);
+    look(kComboFilled, {{kNormal, combo(filled, kWhite)},
+                        {kFocus, combo(filled, kFocusColour)},
+                        {kEdit, combo(filled, kEditColour)}});
+    look(kComboNoArrow, {{kNormal, combo("", kWhite, false)},
+                         {kFocus, combo("", kFocusColour, false)},
+                         {kEdit, combo("", kEditColour, false)}});
+    look(kButton, {{kNormal, textIn(kWhite) + line(1, kWhite)},
+                   {kFocus, textIn(kWhite) + line(1, kFocusColour)}});
+    look(kRoutingButton,
+         {{kNormal, textIn(kWhite) + line(1, kWhite)}, {kFocus, framed(kWhite, kFocusColour)}});
+    // The selector is changed in place, its value held as a choice: blue while it changes.
+    look(kSelector, {{kFocus, combo("", kFocusColour)}, {kEdit, combo("", kChosenColour)}});
+    look(kSelectorArrow, {{kFocus, textIn(kWhite) + line(1, kFocusColour) + groundOf(kBlack)},
+                          {kEdit, textIn(kWhite) + line(1, kChosenColour) + groundOf(kBlack)}});
+    look(kKey, {{kNormal, groundOf(kWhite) + "border:1px;"},
+                {kFocus, groundOf(kWhite) + line(1, kFocusColour)}});
+    look(kKeyOk, {{kNormal, groundOf(kChosenColour) + "border:1px;"},
+                  {kFocus, groundOf(kChosenColour) + line(1, kFocusColour)}});
+    // No border either: a platform style would otherwise draw its own button over the cell.
+    look(kGridCell,
+         {{kNormal, "background-color:transparent;border:none;"},
+          {kFocus, "background-color:transparent;border-radius:5px;" + line(2, kFocusColour)}});
+    look(kPatternTile, {{kNormal, textIn(kWhite)}, {kFocus, line(1, kFocusColour)}});
+    look(kPatternClose, {{kNormal, textIn(kWhite) + groundOf(kBlack) + line(1, kWhite)},
+                         {kFocus, textIn(kWhite) + groundOf(kBlack) + line(1, kFocusColour)}});
+    const std::pair<State, QString> octetStates[] = {
+        {kFocus, framed(kWhite, kFocusColour)},
+        {kWrong, framed(kEditColour, kEditColour)},
+        {kWrongFocus, framed(kEditColour, kFocusColour)}};
+    const std::pair<Look, const char*> octets[] = {
+        {kAddressLeft, "tbl"}, {kAddressMiddle, "tb"}, {kAddressRight, "tbr"}};
+    for (const auto& o : octets) {
+        look(o.first, {{kNormal, octet(o.second)}});
+        for (const auto& s : octetStates) t.sheets[o.first][s.first] = s.second;
+    }
+    look(kAddressRow, {{kNormal, textIn(kWhite)}, {kWrong, textIn(kEditColour)}});
+    const QString tabBottom = QString("border-bottom-color:%1;").arg(kPageGround);
+    look(kEdidTab, {{kFocus, openAtBottom(kFocusColour) + tabBottom},
+                    {kChosen, openAtBottom(kChosenColour) + tabBottom}});
+    look(kLayoutFrame, {{kFocus, line(1, kFocusColour)}, {kChosen, line(1, kChosenColour)}});
+    t.frame_only[kLayoutFrame] = true;
+    look(kLayoutMarker,
+         {{kFocus, openAtBottom(kFocusColour)}, {kChosen, openAtBottom(kChosenColour)}});
+    look(kSourceTabRing, {{kNormal, "border:0px solid " + QString(kFocusColour) + ";"},
+                          {kFocus, line(2, kFocusColour)},
+                          {kChosen, line(2, kChosenColour)}});
+    look(kCropTab, {{kFocus, groundOf(kPageGround) + openAtBottom(kFocusColour)},
+                    {kChosen, groundOf(kPageGround) + openAtBottom(kChosenColour)}});
+    look(kCropList, {{kFocus, groundOf(kPageGround) + line(1, kFocusColour)},
+                     {kChosen, groundOf(kPageGround) + line(1, kChosenColour)}});
+    t.frame_only[kCropList] = true;
+    const QString small_font = "font:10px;";
+    look(kCropField, {{kNormal, framed(kWhite, kWhite) + small_font},
+                      {kFocus, framed(kWhite, kFocusColour) + small_font},
+                      {kWrong, framed(kWhite, kEditColour) + small_font}});
+    look(kCropAdd,
+         {{kNormal, "border:0px solid " + QString(kBlack) + ";"}, {kFocus, line(1, kFocusColour)}});
+    // The entries' words carry their own colours.
+    const QString entry = groundOf(kItemGround) + textIn(kWhite);
+    const QString picked = groundOf(kChosenColour) + textIn(kWhite);
+    look(kScanEntry, {{kNormal, entry},
+                      {kFocus, picked + line(1, kFocusColour)},
+                      {kChosen, picked + line(1, kWhite)}});
+    look(kListEntry, {{kNormal, entry}, {kChosen, picked}, {kMarked, picked}});
+    look(kPortTile, {{kNormal, groundOf(kItemGround) + line(1, kWhite)},
+                     {kMarked, groundOf(kItemGround) + line(1, kInUseColour)}});
+    return t;
+}
+
+const Table& table() {
+    static const Table t = build();
+    return t;
+}
+
+const char* const kLookProperty = "styleLook";
 const char* const kStateProperty = "styleState";
+
+bool valid(Look look, State state) {
+    return look >= 0 && look < kLooks && state >= 0 && state < kStates;
+}
+
+// The sheet as apply sets it on w.
+QString drawn(const QWidget* w, Look look, State state) {
+    const QString& s = sheet(look, state);
+    if (!table().frame_only[look] || s.isEmpty()) return s;
+    return "#" + w->objectName() + "{" + s + "}";
+}
 
 }  // namespace
 
-const char* sheet(Look look, State state) {
-    const char* s = kSheets[look][state];
-    return s ? s : "";
+const QString& sheet(Look look, State state) {
+    static const QString kNone;
+    return valid(look, state) ? table().sheets[look][state] : kNone;
 }
 
 void apply(QWidget* w, Look look, State state) {
-    w->setStyleSheet(sheet(look, state));
-    markState(w, state);
-}
-
-void markState(QWidget* w, State state) {
+    if (sheet(look, state).isEmpty())
+        qWarning("style: look %d has no sheet for state %d", int(look), int(state));
+    // A sheet for the frame alone is scoped to its name, which it needs for that.
+    if (valid(look, state) && table().frame_only[look] && w->objectName().isEmpty())
+        w->setObjectName("styled_frame");
+    w->setStyleSheet(drawn(w, look, state));
+    w->setProperty(kLookProperty, int(look));
     w->setProperty(kStateProperty, int(state));
 }
 
+Look lookOf(const QWidget* w) {
+    const QVariant v = w->property(kLookProperty);
+    return v.isValid() ? Look(v.toInt()) : kLooks;
+}
+
 State stateOf(const QWidget* w) {
-    const QVariant v = w->property(kStateProperty);
-    return v.isValid() ? State(v.toInt()) : kNormal;
+    const Look look = lookOf(w);
+    if (look == kLooks) return kNormal;
+    const State state = State(w->property(kStateProperty).toInt());
+    return valid(look, state) && w->styleSheet() == drawn(w, look, state) ? state : kStates;
 }
 
 }  // namespace panel_style
@@ -350,26 +376,17 @@ bool LevelFocus::up() {
 
 FocusRing::Item::Item(QWidget* w, panel_style::Look look, bool dimmed)
     : widget(w),
-      normal(panel_style::sheet(look, dimmed ? panel_style::kDimmed : panel_style::kNormal)),
-      focus(panel_style::sheet(look, dimmed ? panel_style::kDimmedFocus : panel_style::kFocus)),
+      look(look),
       normal_state(dimmed ? panel_style::kDimmed : panel_style::kNormal),
       focus_state(dimmed ? panel_style::kDimmedFocus : panel_style::kFocus) {}
 
 FocusRing::Item::Item(QWidget* w, panel_style::Look look, panel_style::State normal_as,
                       panel_style::State focus_as)
-    : widget(w),
-      normal(panel_style::sheet(look, normal_as)),
-      focus(panel_style::sheet(look, focus_as)),
-      normal_state(normal_as),
-      focus_state(focus_as) {}
-
-FocusRing::Item::Item(QWidget* w, QString normal, QString focus)
-    : widget(w), normal(std::move(normal)), focus(std::move(focus)) {}
+    : widget(w), look(look), normal_state(normal_as), focus_state(focus_as) {}
 
 namespace {
 void draw(const FocusRing::Item& item, bool focused) {
-    item.widget->setStyleSheet(focused ? item.focus : item.normal);
-    panel_style::markState(item.widget, focused ? item.focus_state : item.normal_state);
+    panel_style::apply(item.widget, item.look, focused ? item.focus_state : item.normal_state);
 }
 }  // namespace
 

@@ -75,52 +75,50 @@ void panelSetFont();
 
 // ---- The named styles of the pages' items, one table for all pages. ----
 namespace panel_style {
+// How an item looks; the table gives each look a sheet for each state it can be in.
 enum Look : int {
-    kMenu,           // big menu button with a picture
-    kMenuWords,      // big menu button with words
-    kSubMenu,        // entry of a sub-menu (communication, output, picture)
-    kSmall,          // small item
-    kField,          // number field
+    kMenuWords,      // big rounded menu button, with words or a picture
+    kSmall,          // small item of the main menu
+    kField,          // framed item on the items' colour: field, button, wizard item
     kCombo,          // combo box
-    kWizardItem,     // button of the smart-mapping wizard
-    kButton,         // framed button with words
-    kButtonLines,    // the same, its sheet written over two lines
-    kPictureField,   // value field of the picture pages
-    kComboFilled,    // combo box on the page's colour (colour temperature)
+    kComboFilled,    // combo box on the items' colour (colour temperature)
     kComboNoArrow,   // combo box with no drop-down arrow (other settings)
-    kSelector,       // the custom-mode selector's box: focus, or edit (blue) while changing
+    kButton,         // framed button with words, on the page's colour
+    kRoutingButton,  // routing picture of the smart-mapping wizard: on the page's colour until
+                     // focused
+    kSelector,       // the custom-mode selector's box
     kSelectorArrow,  // the selector's "<" and ">", drawn with its box
-    kModeButton,     // button of the custom-mode row
     kKey,            // key of the number keypad
     kKeyOk,          // the keypad's OK key
     kGridCell,       // cell of the SAVE/CALL grid (its colour is drawn beneath it)
     kPatternTile,    // picture tile of the test pattern page
     kPatternClose,   // the test pattern page's Close button
-    kLedSetButton,   // Apply and Cancel of the LED set-up page
     kAddressLeft,    // first octet field of an address row (Ethernet page)
     kAddressMiddle,  // middle octet field
     kAddressRight,   // last octet field
     kAddressRow,     // the name of an address row
-    kAddressButton,  // Apply and Cancel of the Ethernet page
-    kEdidTab,        // the EDID page's tab row: focus on the tabs, edit below them (blue)
-    kEdidCard,       // the EDID page's source card, drawn with the tab row
-    kEdidField,      // value field of the EDID page
-    kEdidButton,     // button of the EDID page
-    kSourceTabRing,  // the ring around the source page's chosen tab (normal: hidden)
-    kSourceMark,     // the source page's mark of the chosen source group
-    kSourceArea,     // the frame of the source page's entries
-    kLayoutMarker,   // the window layout page's mark of the chosen window
-    kLayoutFrame,    // the window layout page's frame of the values
+    kEdidTab,        // the EDID page's ring around the tab row, open at the bottom
+    kLayoutFrame,    // a frame around a group of values (drawn on the frame, not its children)
+    kLayoutMarker,   // a mark open at the bottom over a chosen picture or group
+    kSourceTabRing,  // the ring around the source page's tab (normal: hidden)
     kCropTab,        // the crop editor's ring around the chosen source tab
-    kCropList,       // the crop editor's frame of the crops
+    kCropList,       // the crop editor's frame of the crops (drawn on the frame only)
     kCropField,      // field and button of the crop editor's form
     kCropAdd,        // the crop editor's add button
-    kScanEntry,      // the smart-mapping wizard's scan file on the box (white)
-    kScanEntryUsb,   // the same on the USB disk (green)
+    kScanEntry,      // entry of the smart-mapping wizard's scan-file list
+    kListEntry,      // entry of the job pages' lists
+    kPortTile,       // output port tile of the smart-mapping wizard
     kLooks
 };
-// Edit: the value is being changed; dimmed: the item can't be chosen now; wrong: the value
-// typed or stored was refused; chosen: the item is kept while the focus is on another level.
+// One meaning each, whatever the page:
+//   focus: the keys are on the item;
+//   edit: the item's value is being changed by the keys;
+//   dimmed: the item can't be chosen now;
+//   wrong: the value typed or stored was refused;
+//   chosen: the item holds the choice while the keys are elsewhere (a tab or a wizard step whose
+//     entries have the keys, an entry picked by touch);
+//   marked: the item is drawn as the current one of its kind (the group whose ports are shown,
+//     the port in use, a file the job will write).
 enum State : int {
     kNormal,
     kFocus,
@@ -130,16 +128,19 @@ enum State : int {
     kWrong,
     kWrongFocus,
     kChosen,
+    kMarked,
     kStates
 };
-// The style sheet of a look in a state; empty where the look has no such state.
-const char* sheet(Look look, State state);
-// Draws w in a look and state, and keeps the state on w for whoever asks what it shows.
+// The style sheet of a look in a state; empty where the look has no such state. A look drawn on
+// its frame only gets the sheet scoped to the widget's name when applied.
+const QString& sheet(Look look, State state);
+// Draws w in a look and state, and keeps both on w.
 void apply(QWidget* w, Look look, State state);
-// The state w was last drawn in by apply or a focus ring (kNormal when never).
+// The state w shows from the table: what apply or a focus ring drew last (kNormal when never),
+// or kStates when w was restyled since by a sheet of its own.
 State stateOf(const QWidget* w);
-// Keeps the state on w (for an item drawn with a style sheet of its own).
-void markState(QWidget* w, State state);
+// The look w was last drawn in from the table, or kLooks when never.
+Look lookOf(const QWidget* w);
 }  // namespace panel_style
 
 // The focus of a page with levels (a list, then the entries of one of its items): the level,
@@ -168,11 +169,8 @@ public:
         // An item of the table drawn in other states than normal and focus.
         Item(QWidget* w, panel_style::Look look, panel_style::State normal_as,
              panel_style::State focus_as);
-        // An item with style sheets of its own.
-        Item(QWidget* w, QString normal, QString focus);
         QWidget* widget;
-        QString normal;
-        QString focus;
+        panel_style::Look look;
         panel_style::State normal_state = panel_style::kNormal;
         panel_style::State focus_state = panel_style::kFocus;
     };

@@ -88,9 +88,9 @@ factory::~factory() {
 
 void factory::menulist_init() {
     focus.setItems({{ui->Box_lang_2, panel_style::kCombo},
-                    {ui->Button_rst1, panel_style::kButtonLines},
-                    {ui->Button_rst2, panel_style::kButtonLines},
-                    {ui->Button_rst3, panel_style::kButtonLines}},
+                    {ui->Button_rst1, panel_style::kButton},
+                    {ui->Button_rst2, panel_style::kButton},
+                    {ui->Button_rst3, panel_style::kButton}},
                    kLanguage);
     const int lang = g_language;
     lcdlang_current = uint8_t(lang != kEnglish && enabled(lang) ? lang : kEnglish);

@@ -38,7 +38,7 @@ factoryage::factoryage(QWidget* parent)
     ui->setupUi(this);
     log_font.setPixelSize(10);
     focus.setItems(
-        {{ui->ButtonNext, panel_style::kButtonLines}, {ui->ButtonPriv, panel_style::kButtonLines}});
+        {{ui->ButtonNext, panel_style::kButton}, {ui->ButtonPriv, panel_style::kButton}});
     ageloginit();
 }
 

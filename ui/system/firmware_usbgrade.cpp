@@ -73,8 +73,7 @@ void firmware_usbgrade::upgrade_file_list() {
         ui->frame, file_list.size(), text(kNoFile),
         [this](int i) {
             const QString name = QFileInfo(file_list.at(i)).fileName();
-            return PagedList::Entry{QString("<font color = #FFFFFF >%1</font>").arg(name), true,
-                                    QString()};
+            return PagedList::Entry{QString("<font color = #FFFFFF >%1</font>").arg(name), true};
         },
         [this](int k) { list.select(k); });
 }

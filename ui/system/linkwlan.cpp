@@ -91,8 +91,8 @@ void linkwlan::menulist_init() {
                              bad ? panel_style::kWrongFocus : panel_style::kFocus});
         }
     }
-    items.push_back({ui->Button_apply, panel_style::kAddressButton});
-    items.push_back({ui->Button_cancle, panel_style::kAddressButton});
+    items.push_back({ui->Button_apply, panel_style::kButton});
+    items.push_back({ui->Button_cancle, panel_style::kButton});
     focus.setItems(items, focus.ui_select);
 }
 

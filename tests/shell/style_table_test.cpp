@@ -1,0 +1,104 @@
+// The one table of named styles against the pages that draw from it: every page, opened as its
+// menu opens it, re-texted in each language and walked through its focus ring, shows on each
+// item a sheet the table has for the item's look and state, and no page sets a sheet of its own
+// over an item the table draws.
+#include <QLabel>
+#include <QPushButton>
+
+#include "page_driver.h"
+#include "ui/shell/main_window.h"
+
+namespace {
+
+class StyleTable : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        startPanel();
+        key(kKeyOk);  // the main menu
+    }
+    // Opens page id over its parent, and that parent over its own first, up to the menu.
+    static std::vector<Item> openChain(int id) {
+        std::vector<int> chain;
+        for (int at = id; at > kPageMain; at = panel::parentOf(at)) chain.insert(chain.begin(), at);
+        std::vector<Item> steps;
+        for (int p : chain) steps.push_back([p] { panel::openRegistered(p); });
+        return steps;
+    }
+    static std::string joined(const std::vector<std::string>& lines) {
+        std::string out;
+        for (const std::string& l : lines) out += l + "\n";
+        return out;
+    }
+    void expectDrawnFromTable(const std::string& when) {
+        const std::vector<std::string> faults = styleFaults();
+        EXPECT_TRUE(faults.empty()) << when << ":\n" << joined(faults);
+    }
+};
+
+TEST_F(StyleTable, EveryPageShowsTheTablesSheetsThroughItsLanguagesAndItsFocusRing) {
+    constexpr int kSteps = 18;  // more than the longest ring
+    int walked = 0;
+    for (int id = kPageMain; id < kPageCount; ++id) {
+        if (!panel::registered(id)) continue;
+        SCOPED_TRACE(page_table::className(id));
+        ++walked;
+        std::vector<Item> steps = openChain(id);
+        steps.push_back([this, id] {
+            ASSERT_EQ(g_page_focus, id);
+            expectDrawnFromTable("opened");
+            for (int language = 0; language < kLanguageCount; ++language) {
+                g_language = uint8_t(language);
+                panel::front()->language_changed();
+                expectDrawnFromTable("language " + std::to_string(language));
+            }
+            g_language = 1;
+            panel::front()->language_changed();
+            for (int key : {kKeyRight, kKeyLeft}) {
+                for (int n = 0; n < kSteps && g_page_focus == id; ++n) {
+                    this->key(key);
+                    expectDrawnFromTable((key == kKeyRight ? "Right " : "Left ") +
+                                         std::to_string(n + 1));
+                }
+            }
+            shot(page_table::className(id));
+            // Back up to the main menu, whatever level the walk left the page on.
+            for (int n = 0; n < 8 && g_page_focus > kPageMain; ++n) key(kKeyBack);
+        });
+        session(steps);
+        while (g_page_focus > kPageMain && panel::front()) key(kKeyBack);
+        if (g_page_focus == kPageHome) key(kKeyOk);
+        ASSERT_EQ(g_page_focus, kPageMain);
+    }
+    EXPECT_GE(walked, 20);
+}
+
+// The table answers what it drew: a sheet set over it, or a look in a state the look has no
+// sheet for, shows as such.
+TEST_F(StyleTable, StateOfTellsATableSheetFromOneSetOverIt) {
+    QPushButton button;
+    button.setObjectName("probe");
+    EXPECT_EQ(panel_style::stateOf(&button), panel_style::kNormal) << "never drawn";
+    EXPECT_EQ(panel_style::lookOf(&button), panel_style::kLooks);
+    panel_style::apply(&button, panel_style::kField, panel_style::kFocus);
+    EXPECT_EQ(panel_style::stateOf(&button), panel_style::kFocus);
+    EXPECT_EQ(panel_style::lookOf(&button), panel_style::kField);
+    EXPECT_TRUE(styleFaults().empty());
+    button.setStyleSheet(panel_style::sheet(panel_style::kField, panel_style::kNormal));
+    EXPECT_EQ(panel_style::stateOf(&button), panel_style::kStates) << "drawn around the table";
+    EXPECT_EQ(styleFaults().size(), 1u);
+    panel_style::apply(&button, panel_style::kButton, panel_style::kDimmed);
+    EXPECT_EQ(styleFaults().size(), 2u) << "reported when drawn, and as it stands";
+    panel_style::apply(&button, panel_style::kButton, panel_style::kNormal);
+    EXPECT_TRUE(styleFaults().empty());
+    // A frame's sheet reaches the frame only, by its own name.
+    QFrame frame;
+    auto* inside = new QLabel(&frame);
+    panel_style::apply(&frame, panel_style::kLayoutFrame, panel_style::kChosen);
+    EXPECT_FALSE(frame.objectName().isEmpty());
+    EXPECT_TRUE(frame.styleSheet().startsWith("#" + frame.objectName() + "{"));
+    EXPECT_EQ(panel_style::stateOf(&frame), panel_style::kChosen);
+    EXPECT_TRUE(inside->styleSheet().isEmpty());
+}
+
+}  // namespace
