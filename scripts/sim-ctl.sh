@@ -41,6 +41,7 @@ if [ $# -lt 2 ]; then
     usage >&2
     exit 1
 fi
+[ -n "$1" ] || fail "DIR is empty"
 root=$(realpath -m -- "$1")
 shift
 sock=$root/sim/ctl
@@ -58,15 +59,41 @@ ask() {  # ask WORDS...: the box's answer; the status says whether it was an err
 
 # fetch BOXFILE FILE WORDS...: the box writes /sim/BOXFILE for the command WORDS, and the
 # script moves it out of the root to FILE; a FILE that can't be written leaves nothing behind.
+# Only a regular file is replaced: a rename over a device, a FIFO, a socket or a link would take
+# the machine's own node away (/dev/null, say), and a link may point anywhere.
 fetch() {
     local box=$1 to=$2 answer
     shift 2
     answer=$(ask "$@" "/sim/$box") || { [ -z "$answer" ] || printf '%s\n' "$answer"; exit 1; }
+    if [ -L "$to" ] || { [ -e "$to" ] && ! [ -f "$to" ]; }; then
+        rm -f -- "$root/sim/$box"
+        fail "cannot write $to: not a regular file"
+    fi
     if ! { mkdir -p -- "$(dirname -- "$to")" && mv -fT -- "$root/sim/$box" "$to"; } 2>/dev/null; then
         rm -f -- "$root/sim/$box"
         fail "cannot write $to"
     fi
     echo ok
+}
+
+# The box takes a disk once its USB watcher listens, some 10 s after the panel starts: a plug
+# before that waits for it, at most half a minute. The answer comes once the box has mounted
+# the disk (or 10 s have passed), so that the next command finds its files.
+plug() {
+    local answer tries=150
+    while :; do
+        answer=$(ask usb plug "$1") && break
+        if [[ $answer != *"not listening yet"* ]] || ((--tries == 0)); then
+            [ -z "$answer" ] || printf '%s\n' "$answer"
+            return 1
+        fi
+        sleep 0.2
+    done
+    for _ in $(seq 50); do
+        [[ $(ask status) != *$'\nusb disk: '*", mounted at "* ]] || break
+        sleep 0.2
+    done
+    printf '%s\n' "$answer"
 }
 
 case "${1:-} ${2:-}" in
@@ -76,11 +103,11 @@ case "${1:-} ${2:-}" in
     disk=$(mktemp -d "$root/sim/usb-disk.XXXXXX")
     trap 'rm -rf "$disk"' EXIT  # the copy stays only for a disk the box took
     cp -R "$3"/. "$disk"/
-    ask usb plug "/sim/${disk##*/}" || exit 1
+    plug "/sim/${disk##*/}" || exit 1
     trap - EXIT
     ;;
 "usb unplug")
-    ask usb unplug
+    ask "$@" || exit 1
     rm -rf "$root"/sim/usb-disk.*  # the pulled disk's copy
     ;;
 "screenshot "*)

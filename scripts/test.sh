@@ -2,7 +2,7 @@
 # Builds the program and its tests three times (plain; AddressSanitizer with
 # UndefinedBehaviorSanitizer; ThreadSanitizer), runs every test in each (with ctest; in the
 # AddressSanitizer build each test program whole instead, but for those that start the program
-# itself), and runs the fuzz targets for a fixed number of runs; then cross-builds for the box
+# itself), runs the scripts' own tests (tests/scripts) and the fuzz targets for a fixed number of runs; then cross-builds for the box
 # (32-bit ARM) and runs every test again under qemu-user. ctest's summary of the armhf run is
 # the last line.
 set -euo pipefail
@@ -23,7 +23,14 @@ build_and_test() {
     (cd "$dir" && ctest -j "$jobs" --output-on-failure)
 }
 
+# scripts/run-sim.sh builds build/ too, under a lock on it: a start waits here until this build
+# and its tests (which run build/zemT57N) are done.
+mkdir -p build
+exec 8<build
+flock 8
 build_and_test build
+exec 8<&-
+tests/scripts/run.sh
 tests/fuzz/run.sh
 
 # The AddressSanitizer build runs each test program whole, all its cases in one process, so
