@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Five boxes started half a second apart from one clone, each with its own root and port offset
 # (loopback only): each start builds build/ in turn, runs its own copy of the program, keeps its
-# own build log and serves. No start may run the file another start's build rewrites.
+# own build log and serves. No start may run the file another start's build rewrites: a source
+# touched before each start makes every build relink build/zemT57N.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-boxes.XXXXXX")
@@ -19,6 +20,7 @@ failed() {
 
 base=$((20000 + RANDOM % 2000 * 10))  # ports 25005.. up to 58779 at most, all on loopback
 for i in 1 2 3 4 5; do
+    touch core/main.cpp
     ZEM_SIM_PORT_OFFSET=$((base + 10 * i)) QT_QPA_PLATFORM=offscreen \
         CMAKE_BUILD_PARALLEL_LEVEL=2 scripts/run-sim.sh "$tmp/box$i" </dev/null >"$tmp/out$i" 2>&1 &
     pids+=($!)  # run-sim.sh becomes the program
