@@ -2,7 +2,7 @@
 // running root, from the program or from scripts/run-sim.sh (with its DIR read from the
 // caller's folder, or ZEM_SIM_ROOT, or ./sim-root), leaves the first box's channel and files
 // alone; a bad port offset or a root too long for the control socket stops the program before
-// it builds its box.
+// it builds its box, and scripts/run-sim.sh before its build, making nothing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>

@@ -1,8 +1,10 @@
 // The scripts a person uses beside the program, as the README shows them: without arguments
 // they say how they are used, --help prints that with status 0, their errors start with
-// "error: " and exit with status 1, and they tell a running box from one that stopped cleanly
-// or was killed. The program's own errors reach the terminal, and a box started under nohup
-// lives through a hang-up.
+// "error: " and exit with status 1 (an empty DIR, a PID that is no number), and they tell a
+// running box from one that stopped cleanly or was killed. A plug waits for the box's USB
+// watcher, a disk's copy lives no longer than the box, and a file fetched out of the root
+// replaces only a regular file. The program's own errors reach the terminal, and a box started
+// under nohup lives through a hang-up.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
