@@ -19,12 +19,21 @@ failed() {
 }
 
 base=$((20000 + RANDOM % 2000 * 10))  # ports 25005.. up to 58779 at most, all on loopback
+# The lock scripts/test.sh holds while it builds build/ and runs its tests: the first start
+# waits for it, and builds nothing meanwhile.
+exec 7<build
+flock 7
 for i in 1 2 3 4 5; do
     touch core/main.cpp
     ZEM_SIM_PORT_OFFSET=$((base + 10 * i)) QT_QPA_PLATFORM=offscreen \
-        CMAKE_BUILD_PARALLEL_LEVEL=2 scripts/run-sim.sh "$tmp/box$i" </dev/null >"$tmp/out$i" 2>&1 &
+        CMAKE_BUILD_PARALLEL_LEVEL=2 scripts/run-sim.sh "$tmp/box$i" </dev/null >"$tmp/out$i" 2>&1 7<&- &
     pids+=($!)  # run-sim.sh becomes the program
     sleep 0.5
+    if [ $i = 1 ]; then
+        grep -q "^waiting for another build of build/" "$tmp/out1" || failed "box 1 did not wait"
+        ! grep -q "^building" "$tmp/out1" || failed "box 1 built while build/ was locked"
+        exec 7<&-
+    fi
 done
 for i in 1 2 3 4 5; do
     ready=$(scripts/sim-ready.sh "$tmp/box$i" "${pids[i - 1]}" 2>&1) || failed "box $i: $ready"
