@@ -3,8 +3,8 @@
 # given, else ZEM_SIM_ROOT, else ./sim-root (a relative one is taken from the folder you run the
 # script in). It prints one line when the box is ready and where it listens. Stop it with
 # Ctrl-C, or SIGTERM when it runs in the background. The build shows its progress on a
-# terminal (elsewhere, tail -f DIR/sim/build.log follows it); it runs as many parallel jobs as the machine has cores, or
-# CMAKE_BUILD_PARALLEL_LEVEL=N. The whole console (the box's traces) goes to
+# terminal (elsewhere, tail -f DIR/sim/build.log follows it); it runs as many parallel jobs as
+# the machine has cores, or CMAKE_BUILD_PARALLEL_LEVEL=N. The whole console (the box's traces) goes to
 # DIR/sim/console.log; the terminal shows what the program writes to stderr and the ready line.
 # With --console the terminal shows the whole console too.
 # ZEM_SIM_PORT_OFFSET=N (0..51766) moves its ports up by N, for a second box.
