@@ -4,7 +4,8 @@
 # script's own, print "error: ..." and exit with status 1.
 # Usage: scripts/sim-ctl.sh DIR COMMAND...
 #
-#   usb plug HOSTDIR | usb unplug       a USB disk holding HOSTDIR's files, plugged in or pulled
+#   usb plug HOSTDIR | usb unplug       a USB disk holding HOSTDIR's files, plugged in (once the
+#                                       box takes a disk) or pulled
 #   input EXT|DVI|HDMI1..4 WxH@HZ|off   a source plugged into an input, or pulled
 #   edid EXT|DVI|HDMI1..4 FILE          the input's EDID EEPROM read out to FILE (256 bytes)
 #   cards PORT N                        N receiving cards behind output port PORT (1..20)
@@ -19,8 +20,8 @@
 #
 # The box itself touches only its root: this script copies a USB disk's files into
 # DIR/sim/usb-disk.* and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
-# DIR/sim/edid. FILE's missing folders are made. A relative DIR or FILE is taken from the
-# folder you run the script in.
+# DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
+# regular file. A relative DIR or FILE is taken from the folder you run the script in.
 set -euo pipefail
 usage() {
     sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
