@@ -99,6 +99,21 @@ TEST_F(Ports, AWifiTextPortHeldElsewhereIsNamedAndLeavesThePcPortServed) {
     udpnetManage::shutdown();
 }
 
+// The highest offset keeps every fixed port; a TCP port of tcpip.ini that it pushes past 65535
+// is not opened, and says so with its own line.
+TEST_F(Ports, ATcpPortTheOffsetPushesPast65535IsNamed) {
+    ::setenv("ZEM_SIM_PORT_OFFSET", "51766", 1);
+    g_port = 60000;
+    writeLogMsgForget();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(networkManage::pInstance()->port, 0);
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(console,
+              "TCP port 60000 not opened: ZEM_SIM_PORT_OFFSET takes it past 65535\n"
+              "TCP server: socket not opened\n");
+    ::unsetenv("ZEM_SIM_PORT_OFFSET");
+}
+
 TEST_F(Ports, TheSimulatedBoxListensOnTheBoxsPortsPlusItsOffset) {
     struct Case {
         const char* offset;
