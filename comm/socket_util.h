@@ -16,8 +16,9 @@ in_addr_t broadcast_address();
 std::string peer_name(const sockaddr_in& a);
 // ZEM_SIM_PORT_OFFSET on the simulated box, which moves its ports so that a second instance
 // can run beside the first: 0 when unset (and on the box), -1 when it is not a whole number
-// 0..kMaxPortOffset.
-constexpr int kMaxPortOffset = 60000;
+// 0..kMaxPortOffset: the box's highest fixed port, the WiFi text socket's, stays within 65535.
+constexpr int kHighestFixedPort = 13769;
+constexpr int kMaxPortOffset = 65535 - kHighestFixedPort;
 int port_offset();
 // 0, or 1 after one error on stderr when port_offset() is -1: the program stops at start.
 int check_port_offset();

@@ -17,12 +17,19 @@ uint16_t udpnetManage::wifi_port_setting = 13769;
 namespace {
 // No AT command is defined for the WiFi socket: every line gets this answer.
 const char kWifiError[] = "ERROR\r\n";
+
+// Names the box's port that failed: the other UDP socket may well be served.
+void sayNotOpened(uint16_t box_port, const char* link) {
+    const std::string line =
+        "UDP port " + std::to_string(box_port) + " (" + link + "): socket not opened";
+    writeLogMsg(1, line.c_str());
+}
 }  // namespace
 
 udpnetManage* udpnetManage::pInstance() {
     if (!p_udpnetManage) {
         p_udpnetManage = new udpnetManage;
-        if (p_udpnetManage->start() != 0) writeLogMsg(1, "UDP links: socket not opened");
+        p_udpnetManage->start();
     }
     return p_udpnetManage;
 }
@@ -32,7 +39,7 @@ void udpnetManage::shutdown() {
 }
 
 // Each socket opens on its own: a PC port another program holds leaves the WiFi text socket
-// served, and the other way round.
+// served, and the other way round. 255 when either failed, after a line naming it.
 int udpnetManage::start() {
     waker_.open();
     stopping_ = false;
@@ -42,11 +49,15 @@ int udpnetManage::start() {
         pc_thread_ = std::thread(&udpnetManage::udpacceptThread, this);
         platform::nameThread(pc_thread_, "udp");
     } else {
+        sayNotOpened(udp_port_setting, "PC protocol");
         rc = 255;
     }
     if (g_udpnetmode) {
         wifi_fd_ = comm::open_bound_socket(SOCK_DGRAM, wifi_port_setting, wifi_port);
-        if (wifi_fd_ < 0) return 255;
+        if (wifi_fd_ < 0) {
+            sayNotOpened(wifi_port_setting, "WiFi text");
+            return 255;
+        }
         wifi_rx_thread_ = std::thread(&udpnetManage::udp_13769_acceptThread, this);
         wifi_tx_thread_ = std::thread(&udpnetManage::udp_13769_sendThread, this);
         platform::nameThread(wifi_rx_thread_, "wifi-text-rx");

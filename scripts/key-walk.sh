@@ -12,18 +12,26 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 usage() {
-    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
+}
+bad_usage() {
+    usage >&2
     exit 1
 }
-[ $# -ge 1 ] || usage
+case ${1:-} in -h | --help)
+    usage
+    exit 0
+    ;;
+esac
+[ $# -ge 1 ] || bad_usage
 unset ZEM_KEY_WALK_SEEDS
 seconds=0
 if [ "$1" = "--seeds" ]; then
-    [ $# -ge 2 ] || usage
+    [ $# -ge 2 ] || bad_usage
     export ZEM_KEY_WALK_SEEDS=$2
     shift 2
 else
-    [[ $1 =~ ^[0-9]+$ ]] || usage
+    [[ $1 =~ ^[0-9]+$ ]] || bad_usage
     seconds=$1
     shift
 fi

@@ -3,12 +3,15 @@
 # given, else ZEM_SIM_ROOT, else ./sim-root (a relative one is taken from the folder you run the
 # script in). It prints one line when the box is ready and where it listens. Stop it with
 # Ctrl-C, or SIGTERM when it runs in the background. The build shows its progress on a
-# terminal; it runs as many parallel jobs as the machine has cores, or
-# CMAKE_BUILD_PARALLEL_LEVEL=N. The whole console (the box's traces) goes to
+# terminal (elsewhere, tail -f DIR/sim/build.log follows it); it runs as many parallel jobs as
+# the machine has cores, or CMAKE_BUILD_PARALLEL_LEVEL=N. The whole console (the box's traces) goes to
 # DIR/sim/console.log; the terminal shows what the program writes to stderr and the ready line.
 # With --console the terminal shows the whole console too.
-# ZEM_SIM_PORT_OFFSET=N (0..60000) moves its ports up by N, for a second box.
+# ZEM_SIM_PORT_OFFSET=N (0..51766) moves its ports up by N, for a second box.
 # One box runs on a root at a time: a second start on it stops with an error.
+# Boxes on other roots may start together from one clone: each start builds build/ under a lock
+# on it (scripts/test.sh takes it too), copies the program into DIR/sim and runs that copy; its
+# build's output is in DIR/sim/build.log.
 # Usage: scripts/run-sim.sh [--console] [DIR]
 set -euo pipefail
 usage() {
@@ -20,6 +23,7 @@ fail() {
 }
 console=0
 dir=
+dir_given=0
 for arg in "$@"; do
     case $arg in
     -h | --help)
@@ -29,13 +33,27 @@ for arg in "$@"; do
     --console) console=1 ;;
     -*) fail "unknown option $arg (scripts/run-sim.sh --help says how it is used)" ;;
     *)
-        [ -z "$dir" ] || fail "one DIR only, not $dir and $arg"
+        [ $dir_given = 0 ] || fail "one DIR only, not $dir and $arg"
         dir=$arg
+        dir_given=1
         ;;
     esac
 done
+[ $dir_given = 0 ] || [ -n "$dir" ] || fail "DIR is empty"
 dir=${dir:-${ZEM_SIM_ROOT:-sim-root}}
 root=$(realpath -m -- "$dir")  # from the caller's folder, before the script changes its own
+
+# The program refuses these too, but only after the build: say it now, and make nothing.
+max_offset=51766  # the highest fixed port, UDP 13769, must stay within 65535
+offset=${ZEM_SIM_PORT_OFFSET:-}
+if [ -n "$offset" ] && ! { [[ $offset =~ ^0*([0-9]{1,5})$ ]] &&
+    ((10#${BASH_REMATCH[1]} <= max_offset)); }; then
+    fail "ZEM_SIM_PORT_OFFSET=$offset: the offset must be a whole number from 0 to $max_offset"
+fi
+sock=$root/sim/ctl
+if [ "$(LC_ALL=C; echo ${#sock})" -gt 107 ]; then
+    fail "control channel $sock not opened: the path is longer than 107 bytes"
+fi
 mkdir -p "$root/sim"
 lock=$root/sim/lock
 
@@ -68,20 +86,31 @@ show_progress() {
     if [ -t 1 ]; then printf '\r'; fi
 }
 jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+mkdir -p build
+# One build of build/ at a time, and no box runs the file a build rewrites: the program is
+# copied out under the same lock.
+exec 8<build
+if ! flock -n 8; then
+    echo "waiting for another build of build/ (scripts/run-sim.sh or scripts/test.sh) to end"
+    flock 8
+fi
 echo "building build/zemT57N with $jobs parallel jobs (CMAKE_BUILD_PARALLEL_LEVEL=N for fewer):" \
     "the first build takes about a minute or more, later ones a few seconds"
-mkdir -p build
-build_log=build/run-sim-build.log
+build_log=$root/sim/build.log
 built=0
 start=$SECONDS
 { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-    cmake --build build -j "$jobs" --target zemT57N; } </dev/null 2>&1 | tee "$build_log" |
+    cmake --build build -j "$jobs" --target zemT57N; } </dev/null 8<&- 2>&1 | tee "$build_log" |
     show_progress || built=$?
 if [ $built -ne 0 ]; then
     cat "$build_log" >&2
     echo "error: the build failed (its output is in $build_log)" >&2
     exit 1
 fi
+program=$root/sim/zemT57N
+cp -- build/zemT57N "$program.new"
+mv -f -- "$program.new" "$program"  # a box that ran the old copy keeps its own
+exec 8<&-
 echo "built in $((SECONDS - start)) s; starting the simulated box"
 hold_root  # a box may have started on the root while this one was built
 rm -f "$root/sim/links"  # the program writes it anew once its links are up
@@ -95,6 +124,6 @@ if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DIS
 fi
 scripts/sim-ready.sh "$root" $$ &
 if [ $console = 1 ]; then
-    exec build/zemT57N --sim "$root" > >(tee -a "$console_log") 2> >(tee -a "$console_log" >&2)
+    exec "$program" --sim "$root" > >(tee -a "$console_log") 2> >(tee -a "$console_log" >&2)
 fi
-exec build/zemT57N --sim "$root" >>"$console_log" 2> >(tee -a "$console_log" >&2)
+exec "$program" --sim "$root" >>"$console_log" 2> >(tee -a "$console_log" >&2)

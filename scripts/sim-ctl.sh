@@ -4,7 +4,8 @@
 # script's own, print "error: ..." and exit with status 1.
 # Usage: scripts/sim-ctl.sh DIR COMMAND...
 #
-#   usb plug HOSTDIR | usb unplug       a USB disk holding HOSTDIR's files, plugged in or pulled
+#   usb plug HOSTDIR | usb unplug       a USB disk holding HOSTDIR's files, plugged in (once the
+#                                       box takes a disk) or pulled
 #   input EXT|DVI|HDMI1..4 WxH@HZ|off   a source plugged into an input, or pulled
 #   edid EXT|DVI|HDMI1..4 FILE          the input's EDID EEPROM read out to FILE (256 bytes)
 #   cards PORT N                        N receiving cards behind output port PORT (1..20)
@@ -19,8 +20,8 @@
 #
 # The box itself touches only its root: this script copies a USB disk's files into
 # DIR/sim/usb-disk.* and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
-# DIR/sim/edid. FILE's missing folders are made. A relative DIR or FILE is taken from the
-# folder you run the script in.
+# DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
+# regular file. A relative DIR or FILE is taken from the folder you run the script in.
 set -euo pipefail
 usage() {
     sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
@@ -41,6 +42,7 @@ if [ $# -lt 2 ]; then
     usage >&2
     exit 1
 fi
+[ -n "$1" ] || fail "DIR is empty"
 root=$(realpath -m -- "$1")
 shift
 sock=$root/sim/ctl
@@ -58,15 +60,41 @@ ask() {  # ask WORDS...: the box's answer; the status says whether it was an err
 
 # fetch BOXFILE FILE WORDS...: the box writes /sim/BOXFILE for the command WORDS, and the
 # script moves it out of the root to FILE; a FILE that can't be written leaves nothing behind.
+# Only a regular file is replaced: a rename over a device, a FIFO, a socket or a link would take
+# the machine's own node away (/dev/null, say), and a link may point anywhere.
 fetch() {
     local box=$1 to=$2 answer
     shift 2
     answer=$(ask "$@" "/sim/$box") || { [ -z "$answer" ] || printf '%s\n' "$answer"; exit 1; }
+    if [ -L "$to" ] || { [ -e "$to" ] && ! [ -f "$to" ]; }; then
+        rm -f -- "$root/sim/$box"
+        fail "cannot write $to: not a regular file"
+    fi
     if ! { mkdir -p -- "$(dirname -- "$to")" && mv -fT -- "$root/sim/$box" "$to"; } 2>/dev/null; then
         rm -f -- "$root/sim/$box"
         fail "cannot write $to"
     fi
     echo ok
+}
+
+# The box takes a disk once its USB watcher listens, some 10 s after the panel starts: a plug
+# before that waits for it, at most half a minute. The answer comes once the box has mounted
+# the disk (or 10 s have passed), so that the next command finds its files.
+plug() {
+    local answer tries=150
+    while :; do
+        answer=$(ask usb plug "$1") && break
+        if [[ $answer != *"not listening yet"* ]] || ((--tries == 0)); then
+            [ -z "$answer" ] || printf '%s\n' "$answer"
+            return 1
+        fi
+        sleep 0.2
+    done
+    for _ in $(seq 50); do
+        [[ $(ask status) != *$'\nusb disk: '*", mounted at "* ]] || break
+        sleep 0.2
+    done
+    printf '%s\n' "$answer"
 }
 
 case "${1:-} ${2:-}" in
@@ -76,11 +104,11 @@ case "${1:-} ${2:-}" in
     disk=$(mktemp -d "$root/sim/usb-disk.XXXXXX")
     trap 'rm -rf "$disk"' EXIT  # the copy stays only for a disk the box took
     cp -R "$3"/. "$disk"/
-    ask usb plug "/sim/${disk##*/}" || exit 1
+    plug "/sim/${disk##*/}" || exit 1
     trap - EXIT
     ;;
 "usb unplug")
-    ask usb unplug
+    ask "$@" || exit 1
     rm -rf "$root"/sim/usb-disk.*  # the pulled disk's copy
     ;;
 "screenshot "*)

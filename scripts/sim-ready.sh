@@ -3,8 +3,9 @@
 # the TCP and UDP ports, the serial pseudo-terminals and the root. The box runs when its control
 # channel (the Unix socket DIR/sim/ctl) answers; the program writes DIR/sim/links once its links
 # are up and removes both at a clean exit.
-# With PID (the program's process), waits until that box is ready and gives up when the process
-# ends; without it, reports a box that runs now, or says that none does.
+# With PID (the program's process, or scripts/run-sim.sh's, which becomes the program after its
+# build), waits until that box is ready, however long a first build takes, and gives up when
+# the process ends; without it, reports a box that runs now, or says that none does.
 # A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
 set -euo pipefail
@@ -23,12 +24,14 @@ for arg in "$@"; do
     -*) fail "unknown option $arg ($usage)" ;;
     esac
 done
-if [ $# -lt 1 ] || [ $# -gt 2 ] || [ -z "$1" ]; then
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "$usage" >&2
     exit 1
 fi
+[ -n "$1" ] || fail "DIR is empty"
 root=$(realpath -m -- "$1")
 pid=${2:-}
+[ $# -lt 2 ] || [[ $pid =~ ^[0-9]+$ ]] || fail "PID $pid is not a process number ($usage)"
 links=$root/sim/links
 sock=$root/sim/ctl
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
@@ -40,16 +43,16 @@ answers() {  # whether a program listens on the control socket
 if [[ -z $pid ]] && ! answers; then
     fail "no box runs with root $root"
 fi
-for _ in $(seq 1200); do  # at most 2 minutes
-    if [[ -s $links ]] && answers; then break; fi
+start=$SECONDS
+until [[ -s $links ]] && answers; do
     if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then
         fail "the program (process $pid) ended before the box with root $root was ready"
     fi
+    if [[ -z $pid ]] && ((SECONDS - start >= 120)); then
+        fail "the box with root $root is not ready after 2 minutes"
+    fi
     sleep 0.1
 done
-if ! [[ -s $links ]] || ! answers; then
-    fail "the box with root $root is not ready after 2 minutes"
-fi
 
 where() {  # where <link>: "127.0.0.1:port", or "not listening"
     local port

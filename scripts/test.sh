@@ -2,9 +2,9 @@
 # Builds the program and its tests three times (plain; AddressSanitizer with
 # UndefinedBehaviorSanitizer; ThreadSanitizer), runs every test in each (with ctest; in the
 # AddressSanitizer build each test program whole instead, but for those that start the program
-# itself), and runs the fuzz targets for a fixed number of runs; then cross-builds for the box
-# (32-bit ARM) and runs every test again under qemu-user. ctest's summary of the armhf run is
-# the last line.
+# itself), runs the scripts' own tests (tests/scripts) and the fuzz targets for a fixed number
+# of runs; then cross-builds for the box (32-bit ARM) and runs every test again under qemu-user.
+# ctest's summary of the armhf run is the last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -23,7 +23,18 @@ build_and_test() {
     (cd "$dir" && ctest -j "$jobs" --output-on-failure)
 }
 
-build_and_test build
+# scripts/run-sim.sh builds build/ too, under a lock on it: a start waits until this build and
+# its tests (which run build/zemT57N) are done. Only this shell holds it: no test's process
+# inherits it.
+mkdir -p build
+exec 8<build
+if ! flock -n 8; then
+    echo "waiting for a build of build/ by scripts/run-sim.sh to end"
+    flock 8
+fi
+build_and_test build 8<&-
+exec 8<&-
+tests/scripts/run.sh
 tests/fuzz/run.sh
 
 # The AddressSanitizer build runs each test program whole, all its cases in one process, so

@@ -34,9 +34,9 @@ constexpr int kLineWaitMs = 5000;      // a client that connects and sends nothi
 constexpr int kPanelWaitSeconds = 10;  // the GUI thread may be busy drawing a page
 
 // A stopped box must not pass for a running one: at a clean exit (the end of the program,
-// Ctrl-C, SIGTERM, SIGHUP) its socket and its links file go, and its USB disk's mount point
-// is an empty folder again.
-const std::string* g_leftovers[2] = {};
+// Ctrl-C, SIGTERM, SIGHUP) its socket, its links file and the list of its serial ports (whose
+// pseudo-terminals end with it) go, and its USB disk's mount point is an empty folder again.
+const std::string* g_leftovers[3] = {};
 
 void removeLeftovers() {
     for (const std::string* file : g_leftovers)
@@ -55,6 +55,7 @@ void removeAtExit() {
     if (g_leftovers[0]) return;
     g_leftovers[0] = new std::string(platform::path(kSocket));
     g_leftovers[1] = new std::string(platform::path("/sim/links"));
+    g_leftovers[2] = new std::string(platform::path("/sim/serial-ports"));
     std::atexit(removeLeftovers);
     struct sigaction a {};
     a.sa_handler = stopOnSignal;

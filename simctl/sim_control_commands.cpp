@@ -340,10 +340,13 @@ std::string inputLines() {
     return out;
 }
 
-std::string usbLine() {
+// Whether a disk would be taken now, then the disk.
+std::string usbLines() {
+    const std::string watcher =
+        std::string("usb watcher: ") + (g_delay_usbserver ? "listening\n" : "not listening yet\n");
     const SimUsbDisk::State s = platform::sim::SimBox::get().usb_disk.state();
-    if (!s.plugged) return "usb disk: none\n";
-    return "usb disk: " + s.contents + ", " +
+    if (!s.plugged) return watcher + "usb disk: none\n";
+    return watcher + "usb disk: " + s.contents + ", " +
            (s.mounted_at.empty() ? std::string("not mounted") : "mounted at " + s.mounted_at) +
            "\n";
 }
@@ -414,7 +417,7 @@ std::string panelLines() {
 
 std::string statusCommand(const SimArgs& w) {
     if (w.size() != 1) return error("usage: status");
-    return fpgaLines() + inputLines() + usbLine() + c331Line() + panelLines() + jobLines();
+    return fpgaLines() + inputLines() + usbLines() + c331Line() + panelLines() + jobLines();
 }
 
 struct Command {

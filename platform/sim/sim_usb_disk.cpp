@@ -1,6 +1,8 @@
 #include "platform/sim/sim_usb_disk.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +24,63 @@ constexpr const char* kMountNote = "/sim/usb-mount";  // the program path of the
 // characters for the stop signal's handler.
 char g_mount_link[4096];
 char g_mount_note[4096];
+// The host path of "/sim", where scripts/sim-ctl.sh copies each disk's files.
+char g_copies_dir[4096];
+constexpr char kCopyPrefix[] = "usb-disk.";
+constexpr int kMaxCopyDepth = 32;
+
+struct Dirent64 {  // the kernel's getdents64 record
+    uint64_t ino;
+    int64_t off;
+    uint16_t reclen;
+    uint8_t type;
+    char name[1];
+};
+
+bool dotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Calls each(dir, name) for the entries of the open folder dir, until a pass finds nothing to
+// do; each returns whether it removed the entry. Only system calls: safe in a signal handler.
+template <typename Each>
+void forEachEntry(int dir, Each each) {
+    alignas(8) char buf[1024];
+    for (bool removed = true; removed;) {
+        removed = false;
+        ::lseek(dir, 0, SEEK_SET);
+        for (long n; (n = ::syscall(SYS_getdents64, dir, buf, sizeof buf)) > 0;)
+            for (long at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const Dirent64*>(buf + at);
+                at += e->reclen;
+                if (!dotOrDotDot(e->name) && each(dir, e->name)) removed = true;
+            }
+    }
+}
+
+// Removes the entry name of the folder parent, with everything below it; never follows a link.
+bool removeTreeAt(int parent, const char* name, int depth) {
+    if (::unlinkat(parent, name, 0) == 0) return true;
+    if (errno != EISDIR || depth > kMaxCopyDepth) return false;
+    const int dir = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) return false;
+    forEachEntry(dir,
+                 [depth](int at, const char* entry) { return removeTreeAt(at, entry, depth + 1); });
+    ::close(dir);
+    return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+}
+
+// The disks' copies in "/sim" go: the box keeps no disk across a stop.
+void removeDiskCopies() {
+    if (!g_copies_dir[0]) return;
+    const int dir = ::open(g_copies_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    forEachEntry(dir, [](int at, const char* entry) {
+        return std::strncmp(entry, kCopyPrefix, sizeof kCopyPrefix - 1) == 0 &&
+               removeTreeAt(at, entry, 0);
+    });
+    ::close(dir);
+}
 
 void keepForStop(const std::string& link, const std::string& note) {
     if (link.size() >= sizeof g_mount_link || note.size() >= sizeof g_mount_note) return;
@@ -111,18 +170,24 @@ int SimUsbDisk::unmount(const std::string& dir) {
 
 void SimUsbDisk::clearStaleMount() {
     g_mount_link[0] = '\0';  // a mount of the box before belongs to that box
+    const std::string copies = path("/sim");
+    if (copies.size() < sizeof g_copies_dir)
+        std::memcpy(g_copies_dir, copies.c_str(), copies.size() + 1);
     std::string dir;
-    if (!std::getline(std::ifstream(path(kMountNote)), dir)) return;
-    if (safeProgramPath(dir)) emptyMountPoint(path(dir));
+    if (std::getline(std::ifstream(path(kMountNote)), dir) && safeProgramPath(dir))
+        emptyMountPoint(path(dir));
     std::error_code ec;
     fs::remove(path(kMountNote), ec);
+    removeDiskCopies();  // those a box that was killed left
 }
 
 void SimUsbDisk::clearMountAtStop() {
-    if (!g_mount_link[0]) return;
-    ::unlink(g_mount_link);
-    ::mkdir(g_mount_link, 0755);
-    ::unlink(g_mount_note);
+    if (g_mount_link[0]) {
+        ::unlink(g_mount_link);
+        ::mkdir(g_mount_link, 0755);
+        ::unlink(g_mount_note);
+    }
+    removeDiskCopies();
 }
 
 SimUsbDisk::State SimUsbDisk::state() const {

@@ -34,10 +34,11 @@ public:
     State state() const;
 
     // A simulated box starts with no disk: the mount point a stopped box left behind becomes an
-    // empty folder again (called by SimBox::reset, that is at every start).
+    // empty folder again, and the disks' copies ("/sim/usb-disk.*", made by scripts/sim-ctl.sh)
+    // go (called by SimBox::reset, that is at every start).
     void clearStaleMount();
     // At the box's stop (the end of the program, or its stop signals): the mount point becomes an
-    // empty folder. Safe in a signal handler: it only unlinks and makes a folder.
+    // empty folder and the disks' copies go. Safe in a signal handler: only system calls.
     static void clearMountAtStop();
 
     static constexpr const char* kDisk = "sda";

@@ -52,6 +52,10 @@ size_t count(const std::string& text, const std::string& line) {
     return n;
 }
 
+std::string udpNotOpened(uint16_t port, const char* link) {
+    return "UDP port " + std::to_string(port) + " (" + link + "): socket not opened\n";
+}
+
 TEST_F(Ports, AUdpPortHeldElsewhereLeavesTheWifiTextSocketServedAndIsSaidOnceAMinute) {
     HeldPort udp(SOCK_DGRAM);
     udpnetManage::udp_port_setting = udp.port;
@@ -64,7 +68,8 @@ TEST_F(Ports, AUdpPortHeldElsewhereLeavesTheWifiTextSocketServedAndIsSaidOnceAMi
     udpnetManage* links = udpnetManage::pInstance();  // a second start, within the minute
     const std::string console = testing::internal::GetCapturedStderr();
     EXPECT_EQ(count(console, notOpened("UDP", udp.port)), 2u) << console;
-    EXPECT_EQ(count(console, "UDP links: socket not opened\n"), 1u) << console;
+    EXPECT_EQ(count(console, udpNotOpened(udp.port, "PC protocol")), 1u) << console;
+    EXPECT_EQ(console.find("WiFi text"), std::string::npos) << console;
 
     EXPECT_EQ(links->port, 0);
     ASSERT_NE(links->wifi_port, 0);
@@ -78,6 +83,37 @@ TEST_F(Ports, AUdpPortHeldElsewhereLeavesTheWifiTextSocketServedAndIsSaidOnceAMi
     udpnetManage::shutdown();
 }
 
+// The WiFi text port that can't open is the one named: the PC's UDP port is served.
+TEST_F(Ports, AWifiTextPortHeldElsewhereIsNamedAndLeavesThePcPortServed) {
+    HeldPort wifi(SOCK_DGRAM);
+    udpnetManage::udp_port_setting = 0;
+    udpnetManage::wifi_port_setting = wifi.port;
+    g_udpnetmode = 1;
+    writeLogMsgForget();
+    testing::internal::CaptureStderr();
+    udpnetManage* links = udpnetManage::pInstance();
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(console, notOpened("UDP", wifi.port) + udpNotOpened(wifi.port, "WiFi text"));
+    EXPECT_NE(links->port, 0);
+    EXPECT_EQ(links->wifi_port, 0);
+    udpnetManage::shutdown();
+}
+
+// The highest offset keeps every fixed port; a TCP port of tcpip.ini that it pushes past 65535
+// is not opened, and says so with its own line.
+TEST_F(Ports, ATcpPortTheOffsetPushesPast65535IsNamed) {
+    ::setenv("ZEM_SIM_PORT_OFFSET", "51766", 1);
+    g_port = 60000;
+    writeLogMsgForget();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(networkManage::pInstance()->port, 0);
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(console,
+              "TCP port 60000 not opened: ZEM_SIM_PORT_OFFSET takes it past 65535\n"
+              "TCP server: socket not opened\n");
+    ::unsetenv("ZEM_SIM_PORT_OFFSET");
+}
+
 TEST_F(Ports, TheSimulatedBoxListensOnTheBoxsPortsPlusItsOffset) {
     struct Case {
         const char* offset;
@@ -88,12 +124,13 @@ TEST_F(Ports, TheSimulatedBoxListensOnTheBoxsPortsPlusItsOffset) {
         {"100", 5005, 5105},
         {"100", 0, 0},  // any free port stays so
         {"100", 65500, -1},
-        {"60000", 5008, 65008},
+        {"51766", 13769, 65535},  // the highest fixed port reaches the last one
+        {"51766", 5008, 56774},
         // A bad offset opens no port: the default ones may be the first box's.
         {"-5", 5008, -1},
         {"5x", 5008, -1},
-        {"60001", 5008, -1},
-        {"60500", 5008, -1},
+        {"51767", 5008, -1},
+        {"60000", 5008, -1},
         {"+5", 5008, -1},
         {" 5", 5008, -1},
         {"99999999999999999999", 5008, -1},

@@ -2,8 +2,10 @@
 // running root, from the program or from scripts/run-sim.sh (with its DIR read from the
 // caller's folder, or ZEM_SIM_ROOT, or ./sim-root), leaves the first box's channel and files
 // alone; a bad port offset or a root too long for the control socket stops the program before
-// it builds its box.
+// it builds its box, and scripts/run-sim.sh before its build, making nothing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -97,19 +99,25 @@ TEST_F(OneBoxPerRoot, RunSimFindsTheRootTakenWhereverItsDirComesFrom) {
     removeTree(caller);
 }
 
-// The program stops before it builds its box: nothing is made under the root.
+// The program stops before it builds its box, and scripts/run-sim.sh before it builds the
+// program: one line each, the same, and nothing made under the root.
 TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
     const std::string base = makeTempDir("start");
     const std::string longRoot = base + "/" + std::string(110, 'r');
+    auto badOffset = [](const std::string& offset) {
+        return "error: ZEM_SIM_PORT_OFFSET=" + offset +
+               ": the offset must be a whole number from 0 to 51766\n";
+    };
     struct Case {
         std::string root, env, error;
     } cases[] = {
-        {base + "/a", "ZEM_SIM_PORT_OFFSET=60500",
-         "error: ZEM_SIM_PORT_OFFSET=60500: the offset must be a whole number from 0 to 60000\n"},
-        {base + "/b", "ZEM_SIM_PORT_OFFSET=5x",
-         "error: ZEM_SIM_PORT_OFFSET=5x: the offset must be a whole number from 0 to 60000\n"},
-        {base + "/c", "ZEM_SIM_PORT_OFFSET=-100",
-         "error: ZEM_SIM_PORT_OFFSET=-100: the offset must be a whole number from 0 to 60000\n"},
+        // 51767 would put the WiFi text port (13769) past 65535.
+        {base + "/a", "ZEM_SIM_PORT_OFFSET=51767", badOffset("51767")},
+        {base + "/b", "ZEM_SIM_PORT_OFFSET=60000", badOffset("60000")},
+        {base + "/c", "ZEM_SIM_PORT_OFFSET=5x", badOffset("5x")},
+        {base + "/d", "ZEM_SIM_PORT_OFFSET=-100", badOffset("-100")},
+        {base + "/e", "ZEM_SIM_PORT_OFFSET=99999999999999999999",
+         badOffset("99999999999999999999")},
         {longRoot, "",
          "error: control channel " + longRoot +
              "/sim/ctl not opened: the path is longer than 107 bytes\n"},
@@ -120,7 +128,22 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
         EXPECT_EQ(r.output, c.error);
         EXPECT_EQ(r.status, 1);
         EXPECT_FALSE(fs::exists(c.root + "/sim"));
+        removeTree(c.root);
+        const CommandResult script = runSim("/", c.env, c.root);
+        EXPECT_EQ(script.output, c.error);
+        EXPECT_EQ(script.status, 1);
+        EXPECT_FALSE(fs::exists(c.root));
     }
+    // The highest offset and the longest root that fit pass the script's checks: it stops at
+    // the root taken instead (a lock held here stands for a running box).
+    const std::string fits = base + "/" + std::string(107 - base.size() - 9, 'f');
+    ASSERT_EQ((fits + "/sim/ctl").size(), 107u);
+    fs::create_directories(fits + "/sim");
+    const int lock = ::open((fits + "/sim/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    const CommandResult taken = runSim("/", "ZEM_SIM_PORT_OFFSET=51766", fits);
+    EXPECT_EQ(taken.output, "error: a box already runs with root " + fits + "\n");
+    ::close(lock);
     removeTree(base);
 }
 

@@ -1,17 +1,25 @@
 // The scripts a person uses beside the program, as the README shows them: without arguments
 // they say how they are used, --help prints that with status 0, their errors start with
-// "error: " and exit with status 1, and they tell a running box from one that stopped cleanly
-// or was killed. The program's own errors reach the terminal, and a box started under nohup
-// lives through a hang-up.
+// "error: " and exit with status 1 (an empty DIR, a PID that is no number), and they tell a
+// running box from one that stopped cleanly or was killed. A plug waits for the box's USB
+// watcher, a disk's copy lives no longer than the box, and a file fetched out of the root
+// replaces only a regular file. The program's own errors reach the terminal, and a box started
+// under nohup lives through a hang-up.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "local_command.h"
 #include "program_fixture.h"
@@ -61,6 +69,7 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"sim-ready.sh", "--help", "Prints one line saying where", 0},
         {"sim-ctl.sh", "--help", "Sends one command", 0},
         {"sim-ctl.sh", "somewhere status --help", "Sends one command", 0},
+        {"key-walk.sh", "--help", "Random key walks", 0},
         {"run-sim.sh", "--bogus",
          "error: unknown option --bogus (scripts/run-sim.sh --help says how it is used)\n", 1},
         {"run-sim.sh", "somewhere --console -x",
@@ -70,12 +79,23 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
          "error: unknown option --bogus (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
         {"sim-ctl.sh", "--bogus status",
          "error: unknown option --bogus (scripts/sim-ctl.sh --help says how it is used)\n", 1},
+        // An empty DIR names no folder: ./sim-root is taken only when DIR is not given.
+        {"run-sim.sh", "''", "error: DIR is empty\n", 1},
+        {"run-sim.sh", "--console ''", "error: DIR is empty\n", 1},
+        {"sim-ready.sh", "''", "error: DIR is empty\n", 1},
+        {"sim-ready.sh", "'' 123", "error: DIR is empty\n", 1},
+        {"sim-ctl.sh", "'' status", "error: DIR is empty\n", 1},
+        {"sim-ready.sh", "somewhere abc",
+         "error: PID abc is not a process number (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
+        {"sim-ready.sh", "somewhere 12x",
+         "error: PID 12x is not a process number (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
     };
+    const std::string here = makeTempDir("help");  // where ./sim-root would be made
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.script) + " " + c.args);
         // The time limit guards against a build all the same.
-        const CommandResult r =
-            script(c.script, std::string(c.args) + " </dev/null", "timeout 120 ");
+        const CommandResult r = script(c.script, std::string(c.args) + " </dev/null",
+                                       "cd " + here + " && timeout 120 ");
         EXPECT_EQ(r.output.substr(0, c.output.size()), c.output) << r.output;
         EXPECT_EQ(r.status, c.status);
         if (c.status == 0) {
@@ -86,6 +106,8 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
             EXPECT_EQ(r.output, c.output);
         }
     }
+    EXPECT_TRUE(fs::is_empty(here));
+    removeTree(here);
 }
 
 class ScriptsOnABox : public Program {
@@ -117,15 +139,20 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
                  1);
     expectResult(script("sim-ctl.sh", ctlScript("screenshot")), "error: usage: screenshot FILE\n",
                  1);
-    // The box's own refusal is passed on as it is.
+    // The box's own refusal is passed on as it is, extra words included.
     expectResult(script("sim-ctl.sh", ctlScript("key Enter")),
                  "error: usage: key Left|Right|OK|Mode|Back|A..S\n", 1);
+    expectResult(script("sim-ctl.sh", ctlScript("usb unplug extra words")),
+                 "error: usage: usb plug DIR | usb unplug\n", 1);
 
-    // Ctrl-C (and SIGTERM) end the program cleanly: neither file says a box runs.
+    // Ctrl-C (and SIGTERM) end the program cleanly: no file says a box runs, nor names its
+    // pseudo-terminals.
     ASSERT_TRUE(leftBehind("links"));
+    ASSERT_TRUE(leftBehind("serial-ports"));
     stopWith(SIGINT);
     EXPECT_FALSE(leftBehind("links"));
     EXPECT_FALSE(leftBehind("ctl"));
+    EXPECT_FALSE(leftBehind("serial-ports"));
     expectResult(script("sim-ready.sh", root_), "error: no box runs with root " + root_ + "\n", 1);
 }
 
@@ -162,6 +189,83 @@ TEST_F(ScriptsOnABox, AFileThatCantBeWrittenIsAnErrorAndLeavesNothingInTheRoot) 
     EXPECT_EQ(slurp(made).substr(1, 3), "PNG");
     removeTree(root_ + "-out");
     fs::remove(notAFolder);
+}
+
+// The plug right after the box is ready waits until its USB watcher listens; the disk's copy
+// in the root goes at a clean stop, and one a killed box left goes at the next start.
+TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStart) {
+    auto copies = [&] {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(root_ + "/sim"))
+            n += e.path().filename().string().rfind("usb-disk.", 0) == 0;
+        return n;
+    };
+    const std::string host = makeTempDir("disk");
+    std::ofstream(host + "/note.txt") << "on the disk\n";
+    expectResult(script("sim-ctl.sh", ctlScript("usb plug " + host)), "ok\n", 0);
+    EXPECT_EQ(statusLine("usb watcher: "), "usb watcher: listening");
+    EXPECT_TRUE(usbMounted()) << statusLine("usb disk: ");
+    EXPECT_EQ(copies(), 1);
+
+    stopWith(SIGTERM);
+    EXPECT_EQ(copies(), 0);
+    EXPECT_TRUE(fs::is_empty(root_ + "/mnt/usb1"));
+    EXPECT_EQ(slurp(host + "/note.txt"), "on the disk\n");  // the host's folder stays
+
+    // As a box that was killed leaves it, with folders in it.
+    fs::create_directories(root_ + "/sim/usb-disk.left/ZEM-T73/deep");
+    std::ofstream(root_ + "/sim/usb-disk.left/ZEM-T73/deep/new.ZEM") << "package";
+    start();
+    ASSERT_TRUE(ctlReady()) << console();
+    EXPECT_EQ(copies(), 0);
+    removeTree(host);
+}
+
+// A screenshot or an EEPROM read-out replaces a regular file only: a device, a FIFO, a socket
+// or a link stays as it was (the machine's /dev/null must never become a PNG).
+TEST_F(ScriptsOnABox, AFileThatIsNoRegularFileIsRefusedAndLeftAsItWas) {
+    const std::string dir = makeTempDir("targets");
+    const std::string kept = dir + "/kept.txt";
+    std::ofstream(kept) << "kept\n";
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0644), 0);
+    fs::create_symlink(kept, dir + "/link");
+    fs::create_symlink(dir + "/nowhere", dir + "/dangling");
+    fs::create_directory(dir + "/folder");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    const std::string sockPath = dir + "/socket";
+    ASSERT_LT(sockPath.size(), sizeof a.sun_path);
+    std::memcpy(a.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    std::vector<std::string> targets = {"fifo", "link", "dangling", "folder", "socket"};
+    if (::mknod((dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        targets.push_back("null");
+    else
+        std::printf("mknod is not permitted here: the character device case is skipped\n");
+
+    auto shape = [](const std::string& file) {
+        const fs::file_status st = fs::symlink_status(file);
+        return std::to_string(int(st.type())) +
+               (fs::is_symlink(st) ? " -> " + fs::read_symlink(file).string() : "");
+    };
+    for (const std::string& name : targets) {
+        const std::string file = dir + "/" + name, before = shape(file);
+        for (const std::string& words : {"screenshot " + file, "edid HDMI1 " + file}) {
+            SCOPED_TRACE(words);
+            expectResult(script("sim-ctl.sh", ctlScript(words)),
+                         "error: cannot write " + file + ": not a regular file\n", 1);
+            EXPECT_EQ(shape(file), before);
+        }
+    }
+    EXPECT_EQ(slurp(kept), "kept\n");
+    for (const char* folder : {"/sim/screenshots", "/sim/edid"})
+        EXPECT_TRUE(fs::is_empty(root_ + folder)) << folder;
+    // A regular file is replaced.
+    expectResult(script("sim-ctl.sh", ctlScript("screenshot " + kept)), "ok\n", 0);
+    EXPECT_EQ(slurp(kept).substr(1, 3), "PNG");
+    ::close(sock);
+    removeTree(dir);
 }
 
 class UnderNohup : public ScriptsOnABox {

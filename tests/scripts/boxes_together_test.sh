@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Five boxes started half a second apart from one clone, each with its own root and port offset
+# (loopback only): each start builds build/ in turn, runs its own copy of the program, keeps its
+# own build log and serves. No start may run the file another start's build rewrites: a source
+# touched before each start makes every build relink build/zemT57N.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-boxes.XXXXXX")
+pids=()
+stop_all() {
+    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+    wait || true
+}
+trap 'stop_all; rm -rf "$tmp"' EXIT
+failed() {
+    echo "FAILED: boxes started together: $*" >&2
+    for f in "$tmp"/out*; do echo "--- $f" >&2; cat "$f" >&2; done
+    exit 1
+}
+
+base=$((20000 + RANDOM % 2000 * 10))  # ports 25005.. up to 58779 at most, all on loopback
+# The lock scripts/test.sh holds while it builds build/ and runs its tests: the first start
+# waits for it, and builds nothing meanwhile.
+exec 7<build
+flock 7
+for i in 1 2 3 4 5; do
+    touch core/main.cpp
+    ZEM_SIM_PORT_OFFSET=$((base + 10 * i)) QT_QPA_PLATFORM=offscreen \
+        CMAKE_BUILD_PARALLEL_LEVEL=2 scripts/run-sim.sh "$tmp/box$i" </dev/null >"$tmp/out$i" 2>&1 7<&- &
+    pids+=($!)  # run-sim.sh becomes the program
+    sleep 0.5
+    if [ $i = 1 ]; then
+        grep -q "^waiting for another build of build/" "$tmp/out1" || failed "box 1 did not wait"
+        ! grep -q "^building" "$tmp/out1" || failed "box 1 built while build/ was locked"
+        exec 7<&-
+    fi
+done
+for i in 1 2 3 4 5; do
+    ready=$(scripts/sim-ready.sh "$tmp/box$i" "${pids[i - 1]}" 2>&1) || failed "box $i: $ready"
+    tcp=$((5005 + base + 10 * i))
+    [[ $ready == "simulated box ready: TCP 127.0.0.1:$tcp,"* ]] || failed "box $i: $ready"
+    answer=$(scripts/sim-ctl.sh "$tmp/box$i" status 2>&1) || failed "box $i: $answer"
+    [[ $answer == "fpga thread: "* ]] || failed "box $i: $answer"
+    grep -q "zemT57N" "$tmp/box$i/sim/build.log" || failed "box $i: no build log of its own"
+    [ "$(readlink "/proc/${pids[i - 1]}/exe")" = "$tmp/box$i/sim/zemT57N" ] ||
+        failed "box $i runs $(readlink "/proc/${pids[i - 1]}/exe")"
+done
+stop_all
+for i in 1 2 3 4 5; do
+    [ ! -e "$tmp/box$i/sim/ctl" ] || failed "box $i did not stop cleanly"
+done
+echo "passed: boxes started together"
