@@ -18,7 +18,6 @@
 #include <thread>
 #include <vector>
 
-#include "bench_loopback.h"
 #include "comm/comm_hooks.h"
 #include "comm/network_manage.h"
 #include "comm/protocol_phy.h"
@@ -28,6 +27,7 @@
 #include "fpga/fpga_manage.h"
 #include "platform/box.h"
 #include "platform/sim/sim_fpga.h"
+#include "tests/support/loopback_connect.h"
 #include "video_io/raviksource.h"
 
 namespace {

@@ -22,7 +22,6 @@
 #include <thread>
 #include <vector>
 
-#include "bench_loopback.h"
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
 #include "comm/network_manage.h"
@@ -35,6 +34,7 @@
 #include "platform/box.h"
 #include "platform/memory.h"
 #include "platform/sim/sim_box.h"
+#include "tests/support/loopback_connect.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench_loopback.h"
 #include "comm/protocol_phy.h"
+#include "tests/support/loopback_connect.h"
 
 namespace {
 

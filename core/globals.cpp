@@ -42,15 +42,16 @@ bool RepeatCount::tell(uint64_t now_ms, uint32_t* before) {
         ++counted_;
         return false;
     }
-    *before = counted_;
-    counted_ = 0;
-    told_ = true;
-    told_ms_ = now_ms;
+    *before = restart(now_ms);
     return true;
 }
 
 uint32_t RepeatCount::take(uint64_t now_ms, bool at_end) {
     if (counted_ == 0 || (!at_end && !due(now_ms))) return 0;
+    return restart(now_ms);
+}
+
+uint32_t RepeatCount::restart(uint64_t now_ms) {
     const uint32_t n = counted_;
     counted_ = 0;
     told_ = true;

@@ -46,6 +46,8 @@ public:
 
 private:
     bool due(uint64_t now_ms) const;
+    // A telling now: the count told, and a new minute begins.
+    uint32_t restart(uint64_t now_ms);
     bool told_ = false;
     uint64_t told_ms_ = 0;
     uint32_t counted_ = 0;

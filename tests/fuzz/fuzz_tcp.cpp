@@ -27,6 +27,7 @@
 #include "comm/protocol_phy.h"
 #include "common/fuzz_box.h"
 #include "core/globals.h"
+#include "tests/support/loopback_connect.h"
 
 namespace {
 
@@ -182,23 +183,6 @@ struct Script {
     bool more() const { return at < end; }
 };
 
-int connectTo(uint16_t port, bool narrow) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (narrow) {
-        const int small = 4096;  // replies soon wait in the box
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The answers a client is owed for the frames it sent, in order.
 Bytes owed(const Frames& table, const Pc& pc) {
     Bytes all;
@@ -253,7 +237,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 0:  // connect
                 if (pc.fd < 0) {
                     pc = Pc{};
-                    pc.fd = connectTo(port, arg & 1);
+                    const int narrow = 4096;  // replies soon wait in the box
+                    pc.fd = connectLoopback(port, arg & 1 ? narrow : 0);
                     pc.id = nextId++;
                 }
                 break;

@@ -1,4 +1,5 @@
-// A PC of a benchmark on this machine: a TCP connection to a port on loopback.
+// A PC on this machine: a TCP connection to a port on loopback, for the benchmarks and the fuzz
+// targets alike (header only: the fuzz build links none of the test support).
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,8 +11,11 @@
 #include <cstdint>
 
 // Connected, with Nagle's delay off (a request goes out at once); -1 when nothing listens.
-inline int connectLoopback(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A receive buffer above zero is set before connecting, since the window is agreed then.
+inline int connectLoopback(uint16_t port, int receiveBuffer = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
