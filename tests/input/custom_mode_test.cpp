@@ -110,6 +110,14 @@ protected:
         ASSERT_NE(g_custommode, nullptr);
         EXPECT_EQ(g_page_focus, kPageCustomMode);
     }
+    // Mode m invoked from its row, the FPGAs running so a size change starts the handshake.
+    void invoke(int m) {
+        comm_hooks::get().fpgas_running = [] { return true; };
+        g_set_led_para = 0;
+        open(false);
+        for (int i = 0; i < m; ++i) key(kKeyRight);
+        keys({kKeyOk, kKeyOk});  // the row, then Invoke
+    }
     CustomMode& page() const { return *g_custommode; }
     Ui::CustomMode& form() const { return *g_custommode->ui; }
     // Texts of the list area's labels, in the order they were made.
@@ -279,11 +287,7 @@ TEST_F(UserModePage, InvokeRecallsTheModeAndStartsTheSizeHandshake) {
     saveMode(4);
     put(4, 1378, 3840);
     put(4, 2000, 0x5A5A);
-    comm_hooks::get().fpgas_running = [] { return true; };
-    g_set_led_para = 0;
-    open(false);
-    for (int i = 0; i < 4; ++i) key(kKeyRight);
-    keys({kKeyOk, kKeyOk});  // the row, then Invoke
+    invoke(4);
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
     EXPECT_EQ(store().rd16(2000), 0x5A5A);
     EXPECT_EQ(store().rd16(1378), 3840);
@@ -302,11 +306,7 @@ TEST_F(UserModePage, InvokeOfAScreenTheBoxCantDriveStartsNoSizeHandshake) {
     saveMode(4);
     put(4, 1378, 65535);
     put(4, 1380, 65535);
-    comm_hooks::get().fpgas_running = [] { return true; };
-    g_set_led_para = 0;
-    open(false);
-    for (int i = 0; i < 4; ++i) key(kKeyRight);
-    keys({kKeyOk, kKeyOk});  // the row, then Invoke
+    invoke(4);
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
     EXPECT_EQ(takeApply(), 1);
     EXPECT_EQ(g_set_led_para.load(), 0);

@@ -42,6 +42,14 @@ std::ostream& operator<<(std::ostream& os, const Fields& f) {
               << f.h2;
 }
 
+struct EntryCase {
+    const char* what;
+    int w, h;  // the screen before
+    int field;
+    const char* digits;
+    Fields after;
+};
+
 class LedSetPage : public PanelTest {
 protected:
     void SetUp() override {
@@ -94,6 +102,22 @@ protected:
                 },
                 [this, digits] { typeOnKeypad(digits); }};
     }
+    // Each case on a fresh page of its screen (OUT1 the left half, or the whole screen in copy):
+    // the digits typed show as after, and an entry writes nothing.
+    template <size_t N>
+    void typeEach(const EntryCase (&cases)[N], int mode) {
+        for (const EntryCase& c : cases) {
+            SCOPED_TRACE(c.what);
+            const bool copy = mode == kCopy;
+            setScreen(c.w, c.h, mode, copy ? c.w : std::min(960, c.w),
+                      copy ? c.h : std::min(1080, c.h));
+            onPage(join(entry(c.field, c.digits), {[&] {
+                            EXPECT_EQ(shown(), c.after);
+                            EXPECT_EQ(takeApply(), 0) << "an entry writes nothing";
+                        }}));
+            stopPanel();
+        }
+    }
     // OK on the combo, Left or Right n times in its edit mode, OK.
     void chooseSplice(int steps) {
         moveTo(ledset::kCombo);
@@ -125,14 +149,6 @@ protected:
 
 // ---- Entries ----
 
-struct EntryCase {
-    const char* what;
-    int w, h;  // the screen before
-    int field;
-    const char* digits;
-    Fields after;
-};
-
 TEST_F(LedSetPage, EntriesKeepTheSizeLimitsAndTheArea) {
     // clang-format off
     const EntryCase cases[] = {
@@ -148,15 +164,7 @@ TEST_F(LedSetPage, EntriesKeepTheSizeLimitsAndTheArea) {
         {"OUT1 within", 1920, 1080, ledset::kOut1W, "1000", {1920, 1080, 1000, 1080, 920, 1080}},
     };
     // clang-format on
-    for (const EntryCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        setScreen(c.w, c.h, kHorizontal, std::min(960, c.w), std::min(1080, c.h));
-        onPage(join(entry(c.field, c.digits), {[&] {
-                        EXPECT_EQ(shown(), c.after);
-                        EXPECT_EQ(takeApply(), 0) << "an entry writes nothing";
-                    }}));
-        stopPanel();
-    }
+    typeEach(cases, kHorizontal);
 }
 
 TEST_F(LedSetPage, KeypadTitlesAndAResultForAnotherPage) {
@@ -204,12 +212,7 @@ TEST_F(LedSetPage, InCopySpliceTheWidthEntryStopsAtTheCopyCap) {
         {"under the cap", 1920, 1080, ledset::kLedW, "8000", {8000, 1080, 8000, 1080, 8000, 1080}},
     };
     // clang-format on
-    for (const EntryCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        setScreen(c.w, c.h, kCopy, c.w, c.h);
-        onPage(join(entry(c.field, c.digits), {[&] { EXPECT_EQ(shown(), c.after); }}));
-        stopPanel();
-    }
+    typeEach(cases, kCopy);
     const char* notes[5] = {"可设LED屏最大点数:8188(宽),16376(高)", "LED max:8188(w),16376(h)",
                             "Ширина:8188(px)Высота:16376(px)",
                             "Điểm ảnh lớn nhất:8188(ngang),16376(dọc)",

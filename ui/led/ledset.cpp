@@ -241,9 +241,8 @@ void ledset::confirmOut1(QLineEdit* field, const QString& typed, int whole) {
 // ---- Apply ----
 
 void ledset::checkedSize(int* w, int* h) const {
-    *w = std::max(kMinSize, std::min(*w, kMaxSize));
+    *w = std::max(kMinSize, std::min(*w, maxWidth()));
     *h = std::max(kMinSize, std::min(*h, kMaxSize));
-    if (splice_mode == kModeCopy) *w = std::min(*w, kCopyMaxWidth);
     if (areaTooLarge(*w, *h)) *h = kMaxArea / *w;
 }
 
