@@ -80,7 +80,7 @@ void PanelTest::SetUp() {
 }
 
 void PanelTest::TearDown() {
-    EXPECT_EQ(styleFaults(), std::vector<std::string>());
+    expectDrawnFromTable("at the end");
     qInstallMessageHandler(g_next_handler);
     stopPanel();
     platform::installClock(nullptr);
@@ -264,7 +264,11 @@ void PanelTest::shot(const QString& state) {
     const QString file =
         QString("%1/%2.%3-%4.png").arg(dir, info->test_suite_name(), info->name(), state);
     EXPECT_TRUE(panelImage().save(file)) << file.toStdString();
-    EXPECT_EQ(styleFaults(), std::vector<std::string>()) << state.toStdString();
+    expectDrawnFromTable(state.toStdString());
+}
+
+void PanelTest::expectDrawnFromTable(const std::string& when) {
+    EXPECT_EQ(styleFaults(), std::vector<std::string>()) << when;
 }
 
 std::vector<std::string> PanelTest::styleFaults() {

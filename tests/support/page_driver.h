@@ -101,6 +101,8 @@ protected:
     // no sheet for (each time apply was asked for one since the last call), or a sheet of the
     // page's own set over the table's; empty when none. Every screenshot checks them.
     static std::vector<std::string> styleFaults();
+    // Expects no style fault now; `when` names the moment in the failure.
+    static void expectDrawnFromTable(const std::string& when);
     // A saved user-mode slot whose payload has `marker` at RAM address 2000.
     void saveSlot(int slot, uint8_t marker);
 };
