@@ -267,6 +267,26 @@ void PanelTest::shot(const QString& state) {
     expectDrawnFromTable(state.toStdString());
 }
 
+void PanelTest::wordsInEachLanguage(const std::function<void()>& retext,
+                                    std::vector<const char*> names,
+                                    std::vector<std::vector<const char*>> rows,
+                                    const QString& shot_prefix) {
+    ASSERT_EQ(rows.size(), size_t(kLanguageCount));
+    for (int lang = 0; lang < kLanguageCount; ++lang) {
+        SCOPED_TRACE(lang);
+        g_language = uint8_t(lang);
+        retext();
+        ASSERT_EQ(rows[lang].size(), names.size());
+        for (size_t i = 0; i < names.size(); ++i) {
+            SCOPED_TRACE(names[i]);
+            EXPECT_EQ(find<QWidget>(names[i])->property("text").toString(),
+                      QString::fromUtf8(rows[lang][i]));
+        }
+        shot(QString("%1-%2").arg(shot_prefix).arg(lang));
+    }
+    g_language = 0;
+}
+
 void PanelTest::expectDrawnFromTable(const std::string& when) {
     EXPECT_EQ(styleFaults(), std::vector<std::string>()) << when;
 }

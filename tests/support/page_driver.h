@@ -82,6 +82,12 @@ protected:
     // The panel as a person sees it, and the same saved as <Suite>.<Test>-<state>.png.
     QImage panelImage() const;
     void shot(const QString& state);
+    // The page in front's words in each language: retext after g_language is set, then each
+    // named label or button reads its word of that language's row; a screenshot
+    // <shot_prefix>-<language> of each. Ends in language 0.
+    void wordsInEachLanguage(const std::function<void()>& retext, std::vector<const char*> names,
+                             std::vector<std::vector<const char*>> rows,
+                             const QString& shot_prefix);
 
     // The page in front, or the number keypad while it is open over it.
     QWidget* front() const;
