@@ -1,6 +1,7 @@
 #include "ui/system/firmware_usbgrade.h"
 
 #include <QFileInfo>
+#include <iterator>
 
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
@@ -114,7 +115,7 @@ void firmware_usbgrade::drawEnd() {
     const bool good = result_known_ && result_failed_ == 0 && result_refused_ == 0;
     QString line = "downing over<br>" + end_times_;
     if (result_known_ && !good) {
-        const int kind = result_fault_ > kUsbFaultNone && result_fault_ <= kUsbFaultWrite
+        const int kind = result_fault_ > kUsbFaultNone && result_fault_ < int(std::size(kFaults))
                              ? result_fault_
                              : kUsbFaultNone;
         line = text(kFaults[kind]) + "<br>" +
