@@ -82,7 +82,7 @@ void firmware_usbgrade::upgrade_file_list() {
 void firmware_usbgrade::syncUpdate(int id) {
     // A disk plugged in (100) has nothing to read until it is mounted.
     if (id == 101 || id == 102) {
-        list.file_select = 0;
+        list.file_select = -1;  // a new list: nothing chosen in it yet
         get_file_list_smartpath();
     }
     if (id != 104) return;
