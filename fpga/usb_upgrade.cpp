@@ -91,9 +91,12 @@ uint32_t fontAddress(uint8_t coding, uint8_t height) {
 }
 
 // The program and firmware children are for one controller type only; fonts are for any.
+bool forOneController(uint8_t type) {
+    return type == kApp || type == kFpga0 || type == kFpga1;
+}
+
 bool taken(uint8_t type, uint16_t controller) {
-    if (type == kFont) return true;
-    return (type == kApp || type == kFpga0 || type == kFpga1) && controller == kControllerType;
+    return type == kFont || (forOneController(type) && controller == kControllerType);
 }
 
 // Why a package is refused: the kind the panel shows and the words the log keeps.
@@ -109,7 +112,6 @@ bool refuse(Refusal& r, UsbFault kind, const char* why) {
 
 // Checks one child against the file and, when it is taken, its target; false with the reason.
 bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Child& c, Refusal& r) {
-    if (c.type != kApp && c.type != kFpga0 && c.type != kFpga1 && c.type != kFont) return true;
     if (!taken(c.type, controller)) return true;  // ignored whatever it holds
     if (uint64_t(c.offset) + c.len > size)
         return refuse(r, kUsbFaultDamaged, "child past the end of the file");
@@ -170,7 +172,7 @@ bool readPackage(const std::string& file, Package& p, Refusal& r) {
         if (taken(c.type, p.controller))
             p.children.push_back(c);
         else
-            foreign = foreign || c.type == kApp || c.type == kFpga0 || c.type == kFpga1;
+            foreign = foreign || forOneController(c.type);
     }
     if (foreign && p.children.empty())
         return refuse(r, kUsbFaultOtherBox, "for another controller type");

@@ -164,37 +164,23 @@ TEST_F(SubMenuPage, EveryLanguageFitsAndTheLedLineShowsTheLiveSize) {
 // The communication menu's words in each language; a word broken over two lines carries its
 // hyphen.
 TEST_F(SubMenuPage, TheCommunicationMenusWordsInEachLanguage) {
-    struct Row {
-        const char* title;
-        const char* com;
-        const char* wlan;
-        const char* usb;
-    };
-    const Row rows[kLanguageCount] = {
-        {"通讯设置", "串口连接", "网口设置", "USB升级"},
-        {"Communication", "Serial port", "Net connect", "USB UPDATE"},
-        {"Подключение", "COM-порт", "Сетевое под-\nключение", "Обновление\nчерез USB"},
-        {"Cài đặt giao tiếp", "Cài đặt cổng\n nối tiếp", "Cài đặt\ncổng mạng",
-         "Sử dụng ổ USB\nđể cập nhập"},
-        {"通訊設置", "串口連接", "網口設置", "USB昇級"},
-    };
-    onMenu(kMenus[1],
-           {[&] {
-                for (int lang = 0; lang < kLanguageCount; ++lang) {
-                    SCOPED_TRACE(lang);
-                    g_language = uint8_t(lang);
-                    g_linkoption->language_changed();
-                    const Row& r = rows[lang];
-                    EXPECT_EQ(find<QLabel>("label_title")->text(), QString::fromUtf8(r.title));
-                    EXPECT_EQ(find<QPushButton>("Button_com")->text(), QString::fromUtf8(r.com));
-                    EXPECT_EQ(find<QPushButton>("Button_wlan")->text(), QString::fromUtf8(r.wlan));
-                    EXPECT_EQ(find<QPushButton>("Button_usb")->text(), QString::fromUtf8(r.usb));
-                    shot(QString("link-words-%1").arg(lang));
-                }
-                g_language = 0;
-                key(kKeyBack);
-            },
-            [this] { key(kKeyBack); }});
+    onMenu(kMenus[1], {[&] {
+                           wordsInEachLanguage(
+                               [] { g_linkoption->language_changed(); },
+                               {"label_title", "Button_com", "Button_wlan", "Button_usb"},
+                               {
+                                   {"通讯设置", "串口连接", "网口设置", "USB升级"},
+                                   {"Communication", "Serial port", "Net connect", "USB UPDATE"},
+                                   {"Подключение", "COM-порт", "Сетевое под-\nключение",
+                                    "Обновление\nчерез USB"},
+                                   {"Cài đặt giao tiếp", "Cài đặt cổng\n nối tiếp",
+                                    "Cài đặt\ncổng mạng", "Sử dụng ổ USB\nđể cập nhập"},
+                                   {"通訊設置", "串口連接", "網口設置", "USB昇級"},
+                               },
+                               "link-words");
+                           key(kKeyBack);
+                       },
+                       [this] { key(kKeyBack); }});
 }
 
 TEST_F(SubMenuPage, ModeClosesTheMenusAboveTheMainMenu) {

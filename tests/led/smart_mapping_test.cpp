@@ -445,40 +445,36 @@ TEST_F(SmartMappingPage, LoadScanDimmedUnderTheKeysShowsTheFocus) {
 TEST_F(SmartMappingPage, EveryScreenDrawsItsItemsFromTheStyleTable) {
     scanFile("/data/smartmapping", "a.qzfile");
     scanFile("/mnt/usb1", "b.qzfile");
-    const auto fromTable = [](const std::string& when) {
-        const std::vector<std::string> faults = styleFaults();
-        EXPECT_TRUE(faults.empty()) << when << ": " << (faults.empty() ? "" : faults.front());
-    };
     onPage({[&] {
         keys({kKeyOk, kKeyRight, kKeyRight, kKeyOk});  // the cabinet's Next
         ASSERT_EQ(screen(), S::kPort);
-        fromTable("port screen");
+        expectDrawnFromTable("port screen");
         for (const char* group : {"Button_wlan2", "Button_wlan3"}) {
             click(group);
-            fromTable(std::string("touched ") + group);
+            expectDrawnFromTable(std::string("touched ") + group);
         }
         EXPECT_EQ(state("Button_wlan3"), panel_style::kMarked) << "its tiles are shown";
         keys({kKeyLeft, kKeyLeft});  // Previous, beside the group touched
-        fromTable("keys beside the group touched");
+        expectDrawnFromTable("keys beside the group touched");
         keys({kKeyRight, kKeyRight, kKeyOk});  // group 1's tiles
         EXPECT_EQ(state("Button_wlan1"), panel_style::kChosen) << "the keys are in its tiles";
         key(kKeyRight);
-        fromTable("tiles");
+        expectDrawnFromTable("tiles");
         keys({kKeyBack, kKeyBack, kKeyBack});
         ASSERT_EQ(g_smartmapping->level, 0);
         keys({kKeyRight, kKeyOk});  // load scan's groups
         ASSERT_EQ(screen(), S::kScanPort);
         EXPECT_EQ(state("Button_loadscan"), panel_style::kChosen) << "its screen has the keys";
         click("Button_wlan6");
-        fromTable("scan groups touched");
+        expectDrawnFromTable("scan groups touched");
         keys({kKeyOk, kKeyRight});
-        fromTable("scan tiles");
+        expectDrawnFromTable("scan tiles");
         keys({kKeyBack, kKeyLeft, kKeyOk});  // Next
         ASSERT_EQ(screen(), S::kScanFiles);
         key(kKeyRight);
-        fromTable("files walked");
+        expectDrawnFromTable("files walked");
         click("0");
-        fromTable("file touched");
+        expectDrawnFromTable("file touched");
         EXPECT_EQ(panel_style::stateOf(g_smartmapping->list.slot_labels[0]), panel_style::kChosen);
         shot("styles");
     }});

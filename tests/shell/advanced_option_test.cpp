@@ -94,42 +94,23 @@ TEST_F(AdvancedOptions, RecoveryEntryByTheFolder) {
 
 // Each entry named for the page it opens, in each language, under the title in its place.
 TEST_F(AdvancedOptions, EachLanguageNamesEachEntryForWhatItOpens) {
-    struct Row {
-        const char* title;
-        const char* lcd;
-        const char* other;
-        const char* recovery;
-        const char* factory;
-        const char* age;
-    };
-    const Row rows[kLanguageCount] = {
-        {"高级设置", "液晶显示", "其他设置", "接收卡自恢复", "工厂设置", "工厂老化"},
-        {"Advanced Settings", "LCD display", "Others", "Rcv\nself-recovery", "Factory", "Aging"},
-        {"Доп.опции", "ЖК\nдисплей", "Другие\nнастройки", "Самовосста-\nновление",
-         "Системные\nнастройки", "Тест\nстарения"},
-        {"Cài đặt nâng cao", "Màn hình\nLCD", "Cài đặt\nkhác", "Thẻ nhận tự\nphục hồi",
-         "Cài đặt\nnhà máy", "Lão hóa\nnhà máy"},
-        {"高級設置", "液晶顯示", "其他設置", "接收卡自恢複", "工廠設置", "工廠老化"},
-    };
     onPage([&] {
         EXPECT_EQ(find<QLabel>("label_title")->geometry(), QRect(78, 10, 164, 22));
-        for (int lang = 0; lang < kLanguageCount; ++lang) {
-            SCOPED_TRACE(lang);
-            g_language = uint8_t(lang);
-            g_advancedoption->language_changed();
-            const Row& r = rows[lang];
-            const auto button = [this](const char* name) {
-                return find<QPushButton>(name)->text();
-            };
-            EXPECT_EQ(find<QLabel>("label_title")->text(), QString::fromUtf8(r.title));
-            EXPECT_EQ(button("Button_LCDshow"), QString::fromUtf8(r.lcd));
-            EXPECT_EQ(button("Button_other"), QString::fromUtf8(r.other));
-            EXPECT_EQ(button("Button_rcv_recovery"), QString::fromUtf8(r.recovery));
-            EXPECT_EQ(button("Button_factory"), QString::fromUtf8(r.factory));
-            EXPECT_EQ(button("Button_age"), QString::fromUtf8(r.age));
-            shot(QString("words-%1").arg(lang));
-        }
-        g_language = 0;
+        wordsInEachLanguage(
+            [] { g_advancedoption->language_changed(); },
+            {"label_title", "Button_LCDshow", "Button_other", "Button_rcv_recovery",
+             "Button_factory", "Button_age"},
+            {
+                {"高级设置", "液晶显示", "其他设置", "接收卡自恢复", "工厂设置", "工厂老化"},
+                {"Advanced Settings", "LCD display", "Others", "Rcv\nself-recovery", "Factory",
+                 "Aging"},
+                {"Доп.опции", "ЖК\nдисплей", "Другие\nнастройки", "Самовосста-\nновление",
+                 "Системные\nнастройки", "Тест\nстарения"},
+                {"Cài đặt nâng cao", "Màn hình\nLCD", "Cài đặt\nkhác", "Thẻ nhận tự\nphục hồi",
+                 "Cài đặt\nnhà máy", "Lão hóa\nnhà máy"},
+                {"高級設置", "液晶顯示", "其他設置", "接收卡自恢複", "工廠設置", "工廠老化"},
+            },
+            "words");
     });
 }
 

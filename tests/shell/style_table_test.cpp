@@ -25,15 +25,6 @@ protected:
         for (int p : chain) steps.push_back([p] { panel::openRegistered(p); });
         return steps;
     }
-    static std::string joined(const std::vector<std::string>& lines) {
-        std::string out;
-        for (const std::string& l : lines) out += l + "\n";
-        return out;
-    }
-    void expectDrawnFromTable(const std::string& when) {
-        const std::vector<std::string> faults = styleFaults();
-        EXPECT_TRUE(faults.empty()) << when << ":\n" << joined(faults);
-    }
 };
 
 TEST_F(StyleTable, EveryPageShowsTheTablesSheetsThroughItsLanguagesAndItsFocusRing) {

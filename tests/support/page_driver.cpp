@@ -80,7 +80,7 @@ void PanelTest::SetUp() {
 }
 
 void PanelTest::TearDown() {
-    EXPECT_EQ(styleFaults(), std::vector<std::string>());
+    expectDrawnFromTable("at the end");
     qInstallMessageHandler(g_next_handler);
     stopPanel();
     platform::installClock(nullptr);
@@ -264,7 +264,31 @@ void PanelTest::shot(const QString& state) {
     const QString file =
         QString("%1/%2.%3-%4.png").arg(dir, info->test_suite_name(), info->name(), state);
     EXPECT_TRUE(panelImage().save(file)) << file.toStdString();
-    EXPECT_EQ(styleFaults(), std::vector<std::string>()) << state.toStdString();
+    expectDrawnFromTable(state.toStdString());
+}
+
+void PanelTest::wordsInEachLanguage(const std::function<void()>& retext,
+                                    std::vector<const char*> names,
+                                    std::vector<std::vector<const char*>> rows,
+                                    const QString& shot_prefix) {
+    ASSERT_EQ(rows.size(), size_t(kLanguageCount));
+    for (int lang = 0; lang < kLanguageCount; ++lang) {
+        SCOPED_TRACE(lang);
+        g_language = uint8_t(lang);
+        retext();
+        ASSERT_EQ(rows[lang].size(), names.size());
+        for (size_t i = 0; i < names.size(); ++i) {
+            SCOPED_TRACE(names[i]);
+            EXPECT_EQ(find<QWidget>(names[i])->property("text").toString(),
+                      QString::fromUtf8(rows[lang][i]));
+        }
+        shot(QString("%1-%2").arg(shot_prefix).arg(lang));
+    }
+    g_language = 0;
+}
+
+void PanelTest::expectDrawnFromTable(const std::string& when) {
+    EXPECT_EQ(styleFaults(), std::vector<std::string>()) << when;
 }
 
 std::vector<std::string> PanelTest::styleFaults() {

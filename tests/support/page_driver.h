@@ -82,6 +82,12 @@ protected:
     // The panel as a person sees it, and the same saved as <Suite>.<Test>-<state>.png.
     QImage panelImage() const;
     void shot(const QString& state);
+    // The page in front's words in each language: retext after g_language is set, then each
+    // named label or button reads its word of that language's row; a screenshot
+    // <shot_prefix>-<language> of each. Ends in language 0.
+    void wordsInEachLanguage(const std::function<void()>& retext, std::vector<const char*> names,
+                             std::vector<std::vector<const char*>> rows,
+                             const QString& shot_prefix);
 
     // The page in front, or the number keypad while it is open over it.
     QWidget* front() const;
@@ -101,6 +107,8 @@ protected:
     // no sheet for (each time apply was asked for one since the last call), or a sheet of the
     // page's own set over the table's; empty when none. Every screenshot checks them.
     static std::vector<std::string> styleFaults();
+    // Expects no style fault now; `when` names the moment in the failure.
+    static void expectDrawnFromTable(const std::string& when);
     // A saved user-mode slot whose payload has `marker` at RAM address 2000.
     void saveSlot(int slot, uint8_t marker);
 };

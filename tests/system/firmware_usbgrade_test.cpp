@@ -378,6 +378,33 @@ TEST_F(UsbPage, ADiskRemovedOrMountedIsReadAgain) {
           [this] { tick(TIP::kShowTicks); }});
 }
 
+// A disk read again is a new list: every file is marked for the job, none chosen, also where
+// a touch chose one in the list before.
+TEST_F(UsbPage, ADiskReadAgainStartsWithNothingChosen) {
+    using panel_style::kChosen;
+    using panel_style::kMarked;
+    onDisk("a.ZEM", package({{10, bytes(30, 5)}}));
+    onDisk("b.ZEM", package({{10, bytes(30, 6)}}));
+    const auto states = [] {
+        std::vector<panel_style::State> out;
+        for (QLabel* l : g_firmware_usbgrade->list.slot_labels)
+            if (l) out.push_back(panel_style::stateOf(l));
+        return out;
+    };
+    const std::vector<panel_style::State> marked(2, kMarked);
+    open({[&] {
+              EXPECT_EQ(states(), marked);
+              click("1");
+              EXPECT_EQ(states(), (std::vector<panel_style::State>{kMarked, kChosen}));
+              refresh(102);
+          },
+          Item::until([] { return g_tip->isVisible(); }),  // shown after the page's refresh
+          [&] {
+              EXPECT_EQ(states(), marked) << "a choice in the new list";
+              tick(TIP::kShowTicks);
+          }});
+}
+
 }  // namespace
 
 namespace {

@@ -266,16 +266,13 @@ Table build() {
     look(kPatternTile, {{kNormal, textIn(kWhite)}, {kFocus, line(1, kFocusColour)}});
     look(kPatternClose, {{kNormal, textIn(kWhite) + groundOf(kBlack) + line(1, kWhite)},
                          {kFocus, textIn(kWhite) + groundOf(kBlack) + line(1, kFocusColour)}});
-    const std::pair<State, QString> octetStates[] = {
-        {kFocus, framed(kWhite, kFocusColour)},
-        {kWrong, framed(kEditColour, kEditColour)},
-        {kWrongFocus, framed(kEditColour, kFocusColour)}};
     const std::pair<Look, const char*> octets[] = {
         {kAddressLeft, "tbl"}, {kAddressMiddle, "tb"}, {kAddressRight, "tbr"}};
-    for (const auto& o : octets) {
-        look(o.first, {{kNormal, octet(o.second)}});
-        for (const auto& s : octetStates) t.sheets[o.first][s.first] = s.second;
-    }
+    for (const auto& o : octets)
+        look(o.first, {{kNormal, octet(o.second)},
+                       {kFocus, framed(kWhite, kFocusColour)},
+                       {kWrong, framed(kEditColour, kEditColour)},
+                       {kWrongFocus, framed(kEditColour, kFocusColour)}});
     look(kAddressRow, {{kNormal, textIn(kWhite)}, {kWrong, textIn(kEditColour)}});
     const QString tabBottom = QString("border-bottom-color:%1;").arg(kPageGround);
     look(kEdidTab, {{kFocus, openAtBottom(kFocusColour) + tabBottom},

@@ -1,6 +1,7 @@
 #include "ui/system/firmware_usbgrade.h"
 
 #include <QFileInfo>
+#include <iterator>
 
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
@@ -81,7 +82,7 @@ void firmware_usbgrade::upgrade_file_list() {
 void firmware_usbgrade::syncUpdate(int id) {
     // A disk plugged in (100) has nothing to read until it is mounted.
     if (id == 101 || id == 102) {
-        list.file_select = 0;
+        list.file_select = -1;  // a new list: nothing chosen in it yet
         get_file_list_smartpath();
     }
     if (id != 104) return;
@@ -114,7 +115,7 @@ void firmware_usbgrade::drawEnd() {
     const bool good = result_known_ && result_failed_ == 0 && result_refused_ == 0;
     QString line = "downing over<br>" + end_times_;
     if (result_known_ && !good) {
-        const int kind = result_fault_ > kUsbFaultNone && result_fault_ <= kUsbFaultWrite
+        const int kind = result_fault_ > kUsbFaultNone && result_fault_ < int(std::size(kFaults))
                              ? result_fault_
                              : kUsbFaultNone;
         line = text(kFaults[kind]) + "<br>" +
