@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_program.h"
 #include "comm/protocol_phy.h"
 #include "tests/support/loopback_connect.h"
 
@@ -45,26 +46,6 @@ double cpuSeconds(pid_t pid, double* wakeups = nullptr) {
     closedir(dir);
     if (wakeups) *wakeups = double(slices);
     return double(ns) / 1e9;
-}
-
-pid_t startProgram(const std::string& root) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (!freopen("/dev/null", "w", stdout)) _exit(127);
-        execl(ZEM_PROGRAM, ZEM_PROGRAM, "--sim", root.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
-}
-
-// The program's TCP port from "<root>/sim/links"; 0 when it is not listening.
-uint16_t tcpPort(const std::string& root) {
-    std::ifstream in(root + "/sim/links");
-    std::string link, port;
-    while (in >> link >> port)
-        if (link == "tcp" && port != "none") return uint16_t(std::stoi(port));
-    return 0;
 }
 
 // A PC that connects and asks for the device information once; its socket, -1 when the

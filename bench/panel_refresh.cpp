@@ -51,8 +51,7 @@ bool startPanel() {
     app();
     panelSetFont();
     ZemRamPara* store = ZemRamPara::pInstance();
-    QObject::connect(store, &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync);
+    SyncUpdate::connectStore(store);
     panel::start();
     // The home screen steps aside, as after OK on it: the main menu is in front.
     panel::back(panel::page(kPageHome));

@@ -126,9 +126,8 @@ int main(int argc, char** argv) {
     // Step 12: the home screen over the main menu.
     // Step 13: the number keypad on the right half of the main menu.
     panel::start();
-    // Step 14: refresh ids reach the hub in the main thread.
-    QObject::connect(ZemRamPara::p_zemrampara_config, &ZemRamPara::sig_update_para,
-                     SyncUpdate::pInstance(), &SyncUpdate::para_sync);
+    // Step 14: refresh ids reach the hub in the main thread, at most one waiting per id.
+    SyncUpdate::connectStore(ZemRamPara::p_zemrampara_config);
     // Step 15: the keypad's LEDs.
     if (g_zem_keys) SyncUpdate::pInstance()->update_usb_keyLed();
     // Step 16: the USB hot-plug watcher: UsbServer, its sig_usb_update to SyncUpdate::para_sync.

@@ -63,13 +63,29 @@ bool SyncUpdate::setRetext(RetextFn retext) {
     return true;
 }
 
-void SyncUpdate::para_sync(int id) {
-    // A worker that calls the hub directly is handed over to the main thread: pages are
-    // widgets and only that thread may touch them.
-    if (QCoreApplication::instance() && QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, "para_sync", Qt::QueuedConnection, Q_ARG(int, id));
+void SyncUpdate::connectStore(ZemRamPara* store) {
+    QObject::connect(store, &ZemRamPara::sig_update_para, pInstance(), &SyncUpdate::raise,
+                     Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
+}
+
+void SyncUpdate::raise(int id) {
+    if (!QCoreApplication::instance() || QThread::currentThread() == thread()) {
+        para_sync(id);
         return;
     }
+    // Pages are widgets and only the main thread may touch them.
+    if (merges(id) && waiting_[id].exchange(true)) return;
+    QMetaObject::invokeMethod(this, "para_sync", Qt::QueuedConnection, Q_ARG(int, id));
+}
+
+void SyncUpdate::para_sync(int id) {
+    // A worker that calls the hub directly raises the id like any other.
+    if (QCoreApplication::instance() && QThread::currentThread() != thread()) {
+        raise(id);
+        return;
+    }
+    // Before the RAM is read: what a raise from here on wrote is this refresh's or its own.
+    if (merges(id)) waiting_[id].exchange(false);
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store) return;
     if (g_page_focus != kPageImageLayout) {

@@ -1,7 +1,8 @@
 // The refresh hub: every thread announces a change by a refresh id; the hub runs in the main
 // thread and, in a fixed order, corrects the current window, updates the keypad LEDs, applies a
 // new language, refreshes the page in focus, re-texts it, handles the user-mode steps and
-// persists the parameter RAM.
+// persists the parameter RAM. A refresh asked for while one of the same id waits is taken in
+// by it: however fast the workers raise, at most one waits per id.
 //
 // Pages live in the panel libraries, which core does not depend on. Each page's own unit tells
 // the hub how to reach it: a function returning that page's global pointer (null while the page
@@ -9,6 +10,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 
 #include "core/page_table.h"
@@ -26,6 +28,8 @@ public:
 protected:
     ~SyncPage() = default;
 };
+
+class ZemRamPara;
 
 class SyncUpdate : public QObject {
     Q_OBJECT
@@ -45,6 +49,13 @@ public:
     // What re-texts the shared widgets outside the pages (the number keypad) after a new language.
     static bool setRetext(RetextFn retext);
 
+    // The store's refresh ids reach raise() on the raising thread, as the program wires them
+    // at start; the panel's tests wire them the same way.
+    static void connectStore(ZemRamPara* store);
+    // Any thread. On the hub's thread the refresh runs at once; from another, one para_sync is
+    // queued unless one of the same id already waits, which then shows this raise's change too.
+    void raise(int id);
+
     // Builds the keypad LED report and sends it when it differs from the last one sent.
     void update_usb_keyLed();
     // The report of the current state (built, not sent); the current window's source.
@@ -57,8 +68,15 @@ public slots:
 
 private:
     SyncUpdate() = default;
+    // Ids whose refreshes merge; the firmware update's start and end keep one each.
+    static bool merges(int id) { return id >= 0 && id < kIdCount && id != 105 && id != 106; }
+    static constexpr int kIdCount = 256;
     void refresh_page(int id, bool new_language);
     void retext();
+
+    // Set by raise() when it queues, cleared by para_sync() before it reads the RAM: a raise
+    // after the clear queues a refresh of its own.
+    std::atomic<bool> waiting_[kIdCount] = {};
 };
 
 #define ZEM_SYNC_PAGE_CAT2(a, b) a##b

@@ -270,7 +270,7 @@ int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr)
 int ZemRamPara::test_signal(int id) {
     // On the store's own thread the refresh runs inline, and it saves under the C331 mutex: held
     // across it, this lock would invert the C331 thread's order (C331 mutex, then this lock for
-    // its refresh) and the two would wait for each other. Only workers' queued emits need it.
+    // its refresh) and the two would wait for each other. Workers' emits, which queue, need it.
     if (QThread::currentThread() == thread()) {
         emit sig_update_para(id);
         return 1;

@@ -83,8 +83,7 @@ protected:
         static char name[] = "mixed_traffic";
         static char* argv[] = {name, nullptr};
         if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-        QObject::connect(store, &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
-                         &SyncUpdate::para_sync);
+        SyncUpdate::connectStore(store);
         ticker = std::thread([this] {
             while (!stopTicks) {
                 ++G_timeTicks;

@@ -149,8 +149,7 @@ Feeder* startPanel() {
     g_zem_keys = 0;
     // As the program starts the panel, refreshes reaching the hub on this thread.
     panel::start();
-    QObject::connect(ZemRamPara::pInstance(), &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync);
+    SyncUpdate::connectStore(ZemRamPara::pInstance());
     return new Feeder;
 }
 

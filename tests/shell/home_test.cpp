@@ -3,6 +3,7 @@
 // plugged and unplugged while it is shown.
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <cstring>
 
 #include "core/globals.h"
@@ -198,6 +199,24 @@ TEST_F(HomeScreen, AReceiverPluggedAndUnpluggedRedrawsTheTile) {
     setTiming(3, 0, 0, 0);
     refresh(12);
     EXPECT_EQ(tile(1).second, "No signal");
+}
+
+// A refresh rebuilds only the tile whose look changed: the other tiles keep their labels.
+TEST_F(HomeScreen, ARefreshRebuildsOnlyTheTileThatChanged) {
+    std::vector<std::pair<int, QPointer<QLabel>>> labels;  // window, label
+    for (QLabel* l :
+         g_lockwindow->tiles->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QRect g = l->geometry();
+        labels.emplace_back(2 * ((g.y() - 10) / 50) + (g.x() >= 155 ? 1 : 0), l);
+    }
+    ASSERT_EQ(labels.size(), 18u);
+    setTiming(3, 1280, 720, 50);  // HDMI2, window 1's source
+    refresh(12);
+    EXPECT_EQ(tile(1).second, "1280x720@50Hz");
+    for (const auto& [w, label] : labels) EXPECT_EQ(label.isNull(), w == 1) << w;
+    EXPECT_EQ(
+        g_lockwindow->tiles->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly).size(),
+        18);
 }
 
 TEST_F(HomeScreen, EachLanguage) {

@@ -311,7 +311,7 @@ TEST_F(ParamStoreTest, ASignalledChangeIsSavedByTheHubInTheMainThread) {
     static Front front;
     SyncUpdate::setPage(0, [] { return static_cast<SyncPage*>(&front); });
     ZemRamPara* s = startStore();
-    QObject::connect(s, &ZemRamPara::sig_update_para, &hub(), &SyncUpdate::para_sync);
+    SyncUpdate::connectStore(s);
 
     std::thread worker([s] {
         s->wr16(2178, 33);  // contrast

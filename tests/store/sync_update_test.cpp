@@ -5,6 +5,7 @@
 #include <map>
 #include <thread>
 
+#include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "pc_link.h"
 #include "platform/hid_keypad.h"
@@ -102,6 +103,73 @@ TEST_F(SyncUpdateTest, ADirectCallFromAWorkerRunsInTheMainThread) {
     drainEvents();
     EXPECT_EQ(probe.ids, std::vector<int>{12});
     EXPECT_EQ(probe.ranOn, app().thread());
+}
+
+// A worker raising faster than the main thread refreshes (here while that thread waits for
+// it): each id waits once, and its one refresh sees the last write. The store's emits and a
+// worker's direct call to the hub alike.
+TEST_F(SyncUpdateTest, RaisesWhileTheMainThreadIsHeldMergeIntoOneRefreshPerId) {
+    SyncUpdate::connectStore(&store());
+    const auto word = [](int id) { return 3072 + 2 * (id % 32); };
+    std::map<int, std::vector<uint16_t>> seen;  // per id, what each of its refreshes read
+    g_page_focus = 7;
+    g_fake_pages[7].onRefresh = [&] {
+        const int id = g_fake_pages[7].ids.back();
+        seen[id].push_back(store().rd16(word(id)));
+    };
+    const auto write = [&](int id, int value) {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        store().wr16(word(id), uint16_t(value));
+    };
+    std::thread worker([&] {
+        for (int i = 1; i <= 10000; ++i) {
+            write(1, i);
+            store().test_signal(1);
+            if (i % 100 != 1) continue;
+            for (int id : {11, 12}) {
+                write(id, i);
+                store().test_signal(id);
+            }
+            write(99, i);
+            hub().para_sync(99);
+        }
+    });
+    worker.join();
+    EXPECT_EQ(totalRefreshes(), 0) << "nothing runs before the main thread does";
+    drainEvents();
+    drainEvents();
+    EXPECT_EQ(refreshes(7), (std::vector<int>{1, 11, 12, 99}));
+    EXPECT_EQ(seen[1], std::vector<uint16_t>{10000});
+    for (int id : {11, 12, 99}) EXPECT_EQ(seen[id], std::vector<uint16_t>{9901}) << id;
+}
+
+// A raise landing after a refresh took its id's bit, while that refresh runs, is not taken in
+// by it: it gets a refresh of its own, which sees its write.
+TEST_F(SyncUpdateTest, ARaiseAfterARefreshTookItsIdGetsItsOwnRefresh) {
+    SyncUpdate::connectStore(&store());
+    std::vector<uint16_t> seen;
+    g_page_focus = 7;
+    g_fake_pages[7].onRefresh = [&] {
+        seen.push_back(store().rd16(3072));
+        if (seen.size() > 1) return;
+        std::thread late([this] {
+            {
+                std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                store().wr16(3072, 2);
+            }
+            store().test_signal(1);
+        });
+        late.join();
+    };
+    std::thread first([this] {
+        store().wr16(3072, 1);
+        store().test_signal(1);
+    });
+    first.join();
+    drainEvents();
+    drainEvents();
+    EXPECT_EQ(refreshes(7), (std::vector<int>{1, 1}));
+    EXPECT_EQ(seen, (std::vector<uint16_t>{1, 2}));
 }
 
 TEST_F(SyncUpdateTest, AClosedPageOrAPageNumberPastTheTableIsSkipped) {

@@ -75,8 +75,7 @@ void PanelTest::SetUp() {
     store->ram[ZemRamPara::kRamLanguage] = 1;  // English unless a test chooses
     g_language = 1;
     std::memcpy(store->shadow, store->ram, sizeof store->ram);
-    QObject::connect(store, &ZemRamPara::sig_update_para, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync, Qt::UniqueConnection);
+    SyncUpdate::connectStore(store);
 }
 
 void PanelTest::TearDown() {

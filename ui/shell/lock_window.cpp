@@ -35,6 +35,12 @@ int16_t word(int addr) {
     return int16_t(store().rd16(addr));
 }
 
+QFont tileFont() {
+    QFont font10;
+    font10.setPixelSize(10);
+    return font10;
+}
+
 }  // namespace
 
 LockWindow::LockWindow(QWidget* parent) : PanelPage(kPageHome, parent), ui(new Ui::LockWindow) {
@@ -86,19 +92,59 @@ void LockWindow::language_changed() {
 }
 
 void LockWindow::image_init() {
-    const uint16_t closeLed = store().rd16(ZemRamPara::kRamCloseLed);
     delete tiles;
     tiles = new QFrame(this);
     tiles->setGeometry(0, 74, 320, 160);
     tiles->installEventFilter(this);
-    for (int w = 0; w < ZemRamPara::kWindowCount; ++w) buildTile(w, closeLed);
+    const uint16_t closeLed = store().rd16(ZemRamPara::kRamCloseLed);
+    for (int w = 0; w < ZemRamPara::kWindowCount; ++w) buildTile(w, tileLook(w, closeLed));
     tiles->show();
 }
 
-void LockWindow::buildTile(int w, uint16_t closeLed) {
+// A refresh rebuilds only the tiles whose look changed: rebuilding all six, each a handful of
+// labels, on every refresh keeps the panel busy when refreshes come fast.
+void LockWindow::updateTiles() {
+    const uint16_t closeLed = store().rd16(ZemRamPara::kRamCloseLed);
+    for (int w = 0; w < ZemRamPara::kWindowCount; ++w) {
+        const TileLook look = tileLook(w, closeLed);
+        if (look == tileShows[w]) continue;
+        for (QLabel*& label : tileLabels[w]) {
+            delete label;
+            label = nullptr;
+        }
+        buildTile(w, look);
+    }
+}
+
+LockWindow::TileLook LockWindow::tileLook(int w, uint16_t closeLed) const {
+    TileLook look;
+    look.current = w == g_image_current;
+    const uint16_t flags = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags));
+    look.shown = w == 0 || flags == 1;
+    if (!look.shown) {
+        look.status = text(words::kClose);
+        return look;
+    }
+    const WindowInput in = sourceinfo::window_input(w);
+    look.name = sourceinfo::window_name(in);
+    if (!in.crop) {
+        ALIAS_PARA alias;
+        if (get_json_alias_para(&alias, "source", in.source) == 1)
+            look.name = QFontMetrics(tileFont())
+                            .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, 206,
+                                        Qt::TextShowMnemonic);
+    }
+    const uint16_t out = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
+    look.status = sourceinfo::window_timing(in);
+    if (look.status.isEmpty()) look.status = text(words::kNoSignal);
+    if (closeLed == 1 || (out & 1)) look.status = text(words::kBlack);
+    look.frozen = (out & 2) || closeLed == 2;
+    return look;
+}
+
+void LockWindow::buildTile(int w, const TileLook& look) {
     const int x = 155 * (w % 2), y = 50 * (w / 2);
-    QFont font10;
-    font10.setPixelSize(10);
+    const QFont font10 = tileFont();
     auto* badge = new QLabel(QString::number(w + 1), tiles);
     badge->setGeometry(10 + x, 10 + y, 40, 40);
     badge->setStyleSheet(kTileColour[w]);
@@ -107,41 +153,31 @@ void LockWindow::buildTile(int w, uint16_t closeLed) {
     name->setGeometry(55 + x, 13 + y, 100, 15);
     name->setStyleSheet("color: rgb(255, 255, 255)");
     name->setFont(font10);
-    auto* status = new QLabel(tiles);
+    name->setText(look.name);
+    auto* status = new QLabel(look.status, tiles);
     status->setFont(font10);
-    if (w == g_image_current) {
+    if (look.current) {
         auto* mark = new QLabel(badge);
         mark->setGeometry(28, 0, 12, 12);
         setPicture(mark, pictureOf(pic::kOsdYes));
     }
-    const uint16_t flags = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags));
-    if (w != 0 && flags != 1) {
+    if (look.shown) {
+        status->setGeometry(55 + x, 28 + y, 100, 12);
+        status->setStyleSheet("color: rgb(255, 255, 255);");
+    } else {
         status->setGeometry(55 + x, 20 + y, 40, 15);
         status->setStyleSheet("color: rgb(255, 255, 255)");
-        status->setText(text(words::kClose));
-        return;
     }
-    const WindowInput in = sourceinfo::window_input(w);
-    QString title = sourceinfo::window_name(in);
-    if (!in.crop) {
-        ALIAS_PARA alias;
-        if (get_json_alias_para(&alias, "source", in.source) == 1)
-            title = QFontMetrics(font10).elidedText(QString::fromStdString(alias.name),
-                                                    Qt::ElideRight, 206, Qt::TextShowMnemonic);
-    }
-    name->setText(title);
-    const uint16_t out = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
-    QString state = sourceinfo::window_timing(in);
-    if (state.isEmpty()) state = text(words::kNoSignal);
-    if (closeLed == 1 || (out & 1)) state = text(words::kBlack);
-    status->setGeometry(55 + x, 28 + y, 100, 12);
-    status->setStyleSheet("color: rgb(255, 255, 255);");
-    status->setText(state);
-    if ((out & 2) || closeLed == 2) {
+    if (look.frozen) {
         auto* freeze = new QLabel(badge);
         freeze->setGeometry(0, 0, 16, 16);
         setPicture(freeze, pictureOf(pic::kFreeze));
     }
+    tileLabels[w][0] = badge;
+    tileLabels[w][1] = name;
+    tileLabels[w][2] = status;
+    for (QLabel* label : tileLabels[w]) label->show();
+    tileShows[w] = look;
 }
 
 void LockWindow::syncUpdate() {
@@ -151,7 +187,7 @@ void LockWindow::syncUpdate() {
     if (wordChanged(audioWord()))
         setPicture(ui->label_volume_icon,
                    pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));
-    image_init();
+    updateTiles();
     ip_changed();
 }
 

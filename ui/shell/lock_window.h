@@ -9,6 +9,7 @@
 #include "ui/shell/panel_frame.h"
 
 class QFrame;
+class QLabel;
 namespace Ui {
 class LockWindow;
 }
@@ -27,7 +28,7 @@ public:
     void image_init();
     void ip_changed();
 
-    QFrame* tiles = nullptr;  // the six window tiles, rebuilt on every refresh
+    QFrame* tiles = nullptr;  // the six window tiles, each rebuilt when what it shows changes
     Ui::LockWindow* ui;
 
 public slots:
@@ -41,8 +42,22 @@ protected:
     void keyBack() override {}
 
 private:
+    // What a window's tile shows.
+    struct TileLook {
+        bool current = false, shown = false, frozen = false;
+        QString name, status;
+        bool operator==(const TileLook& o) const {
+            return current == o.current && shown == o.shown && frozen == o.frozen &&
+                   name == o.name && status == o.status;
+        }
+    };
     void ledSizeText();
-    void buildTile(int w, uint16_t closeLed);
+    TileLook tileLook(int w, uint16_t closeLed) const;
+    void buildTile(int w, const TileLook& look);
+    void updateTiles();
+
+    TileLook tileShows[6];
+    QLabel* tileLabels[6][3] = {};  // badge, name and status of each tile, in the tile frame
 };
 
 extern LockWindow* g_lockwindow;

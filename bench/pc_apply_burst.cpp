@@ -1,0 +1,174 @@
+// A PC that applies as fast as the box answers (a tool applying on every step of a slider):
+// the whole program on the simulated box, the home screen in front, takes 20,000 register 11
+// writes over loopback TCP, each sent once the last one's reply came. Reported: how long the
+// burst took, how long after it the panel answers the control channel's `status` again, and
+// the program's private dirty memory before the burst and once the panel answers. A run takes
+// minutes when the panel falls behind, so it is not among the benchmarks the tests run.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_program.h"
+#include "comm/protocol_phy.h"
+#include "tests/support/loopback_connect.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kApplies = 20000;
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// A free TCP port on loopback, written to the root's settings as the program's PC port.
+bool choosePcPort(const std::string& root) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    ::close(fd);
+    if (!bound) return false;
+    std::filesystem::create_directories(root + "/data/configs");
+    std::ofstream(root + "/data/configs/tcpip.ini")
+        << "[config]\nTcpPort=" << ntohs(a.sin_port) << "\n";
+    return true;
+}
+
+// The control channel's answer to one command line ("" when the channel is not open).
+std::string control(const std::string& root, const std::string& line) {
+    const std::string file = root + "/sim/ctl";
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (file.size() >= sizeof a.sun_path) return "";
+    std::memcpy(a.sun_path, file.c_str(), file.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return "";
+    }
+    const std::string ask = line + "\n";
+    std::string answer;
+    if (::send(fd, ask.data(), ask.size(), MSG_NOSIGNAL) == ssize_t(ask.size())) {
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) answer.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+// The panel answered: the page in front is in the status (the channel gives up on a panel
+// that keeps it waiting for 10 s).
+bool panelAnswers(const std::string& root) {
+    return control(root, "status").find("\npage: 0 ") != std::string::npos;
+}
+
+// Private dirty memory of the process, in MiB; negative when it can't be read.
+double privateDirtyMiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string key;
+    long kib = 0;
+    double total = -1;
+    while (in >> key) {
+        if (key == "Private_Dirty:" && in >> kib) total = (total < 0 ? 0 : total) + kib / 1024.0;
+        in.ignore(1 << 20, '\n');
+    }
+    return total;
+}
+
+// Register 11 = 1, the apply, as a wire frame.
+std::vector<uint8_t> applyFrame() {
+    const uint8_t body[] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xA0, 11, 0xFF, 1, 1, 0};
+    uint8_t check[sizeof body];
+    std::memcpy(check, body, sizeof body);
+    for (size_t i = 0; i + 1 < sizeof body; ++i) check[sizeof body - 1] ^= body[i];
+    std::vector<uint8_t> wire(2 * sizeof body + 4);
+    wire.resize(protocol_phy::data_re_transf_meaning(wire.data(), check, sizeof check));
+    return wire;
+}
+
+// Each apply sent once the last one's reply (ended by 0x5A) came; false when one went missing.
+bool applyBurst(int fd) {
+    const std::vector<uint8_t> frame = applyFrame();
+    uint8_t reply[256];
+    for (int i = 0; i < kApplies; ++i) {
+        if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size()))
+            return false;
+        for (bool ended = false; !ended;) {
+            const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
+            if (n <= 0) return false;
+            ended = std::memchr(reply, 0x5A, size_t(n)) != nullptr;
+        }
+    }
+    return true;
+}
+
+void BM_PcApplyBurst(benchmark::State& state) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/zem-bench-burst-XXXXXX";
+    if (!::mkdtemp(root.data()) || !choosePcPort(root)) {
+        state.SkipWithError("no temporary root");
+        return;
+    }
+    const pid_t pid = startProgram(root);
+    // Start-up: the settling sleep, the chips' bring-up, the first light-up.
+    const Clock::time_point started = Clock::now();
+    while ((!tcpPort(root) || !panelAnswers(root)) && secondsSince(started) < 60)
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const int fd = tcpPort(root) ? connectLoopback(tcpPort(root)) : -1;
+    if (fd >= 0) {
+        const timeval tv{30, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    for (auto _ : state) {
+        if (fd < 0) {
+            state.SkipWithError("the program's TCP server is not listening");
+            break;
+        }
+        const double before = privateDirtyMiB(pid);
+        const Clock::time_point burst = Clock::now();
+        if (!applyBurst(fd)) {
+            state.SkipWithError("an apply was not answered");
+            break;
+        }
+        const double burstSeconds = secondsSince(burst);
+        const Clock::time_point ended = Clock::now();
+        while (!panelAnswers(root) && secondsSince(ended) < 1800)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const double answered = secondsSince(ended);
+        const double after = privateDirtyMiB(pid);
+        state.SetIterationTime(burstSeconds + answered);
+        state.counters["burst_s"] = burstSeconds;
+        state.counters["panel_answers_after_s"] = answered;
+        state.counters["private_dirty_before_MiB"] = before;
+        state.counters["private_dirty_after_MiB"] = after;
+    }
+    if (fd >= 0) ::close(fd);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+}
+BENCHMARK(BM_PcApplyBurst)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
