@@ -15,7 +15,7 @@ firmware_usbgrade* g_firmware_usbgrade = nullptr;
 
 namespace {
 
-const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB  để cập nhập",
+const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB để cập nhật",
                       "USB昇級"};
 const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
 const Texts kNoFile = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!",
