@@ -206,10 +206,11 @@ QString pickedLook() {
     return groundOf(kChosenColour) + textIn(kWhite);
 }
 // The rows of a combo box's open list: the row the keys are on (the entry in force when the
-// list opens) chosen, the others plain.
+// list opens) chosen, the others plain. No icon column: the words keep the list's width.
 QString listRows() {
     const QString row = "QComboBox::item";
-    return row + "{" + entryLook() + "}" + row + ":selected{" + pickedLook() + "}";
+    return row + "{" + entryLook() + "}" + row + ":selected{" + pickedLook() +
+           "}QComboBox{qproperty-iconSize:0px 0px;}";
 }
 // A combo box's frame, its arrow either without a frame or hidden, and its list's rows.
 QString combo(const QString& box, const char* border, bool arrow = true) {
