@@ -145,7 +145,8 @@ bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Chi
 }
 
 // Reads and checks a whole package; false with the reason when any part of it is wrong, or
-// when it carries a program or firmware of another controller type and nothing for this box.
+// when it carries nothing this box takes (a program or firmware of another controller type,
+// children of kinds it does not know): installing nothing, it would read as an empty disk.
 bool readPackage(const std::string& file, Package& p, Refusal& r) {
     const uint64_t size = fileSize(file);
     uint8_t h[kHeaderSize];
@@ -174,8 +175,9 @@ bool readPackage(const std::string& file, Package& p, Refusal& r) {
         else
             foreign = foreign || forOneController(c.type);
     }
-    if (foreign && p.children.empty())
-        return refuse(r, kUsbFaultOtherBox, "for another controller type");
+    if (p.children.empty())
+        return refuse(r, kUsbFaultOtherBox,
+                      foreign ? "for another controller type" : "no child this box takes");
     return true;
 }
 

@@ -191,6 +191,12 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
           Case{"firmware without a bitstream", package({{7, firmware({})}}), kUsbFaultDamaged},
           Case{"another box's firmware and program",
                package({{7, firmware(bytes(900, 6))}, {10, bytes(700, 2)}}, 0x1234),
+               kUsbFaultOtherBox},
+          // This box's packages whose children are all of kinds it does not take, as the
+          // fuzz seeds "firmware" and "mixed" are.
+          Case{"a kind not taken", package({{2, firmware(bytes(64, 6))}}), kUsbFaultOtherBox},
+          Case{"three kinds not taken",
+               package({{1, bytes(64, 1)}, {3, firmware(bytes(64, 6))}, {9, bytes(1, 2)}}),
                kUsbFaultOtherBox}}) {
         onDisk("bad.ZEMZK", k.file);
         board->clearMessages();

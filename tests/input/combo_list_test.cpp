@@ -10,6 +10,9 @@
 
 #include "c331/c331_manage.h"
 #include "page_driver.h"
+#include "platform/clock.h"
+#include "platform/sim/sim_box.h"
+#include "platform/sim/sim_c331.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/panel_view.h"
 
@@ -23,11 +26,11 @@ struct ListCase {
     int chosen;   // the entry shown after it, by the page's rule
 };
 const ListCase kLists[] = {
-    // The user-mode page acts on the mode its keys chose: the box snaps back to it.
+    // No page takes a touched entry: the box shows again what is in force (the user-mode
+    // page's mode the keys chose, the preset "nature", point-to-point off).
     {"user-mode", kPageCustomMode, "zemcontrol", 5, 0},
-    // Both pages have no touch action: the entry is shown, nothing is written.
-    {"temperature", kPageTemperature, "comboBox_type", 1, 1},
-    {"layout", kPageImageLayout, "comboBox_P2P", 3, 3},
+    {"temperature", kPageTemperature, "comboBox_type", 1, 2},
+    {"layout", kPageImageLayout, "comboBox_P2P", 3, 0},
 };
 
 class ComboList : public PanelTest {
@@ -59,6 +62,14 @@ protected:
         stopPanel();
     }
     QComboBox* combo(const ListCase& c) const { return find<QComboBox>(c.combo); }
+    // A touch on entry n of the open list of the case's combo box.
+    void touchEntry(const ListCase& c, int n) {
+        QAbstractItemView* view = combo(c)->view();
+        const QRect entry =
+            view->visualRect(view->model()->index(n, 0)).intersected(view->viewport()->rect());
+        touch(panelPoint(view->viewport(), entry));
+        settle();
+    }
     // A touch on the combo box; its list is open afterwards.
     void openList(const ListCase& c) {
         touch(panelPoint(combo(c)));
@@ -128,16 +139,115 @@ TEST_F(ComboList, ATouchedEntryIsChosenAsQtDoesUnderThePageRules) {
         onPage(c, [&] {
             std::memcpy(ram_, store().ram, sizeof ram_);
             openList(c);
-            QAbstractItemView* view = combo(c)->view();
-            const QRect entry = view->visualRect(view->model()->index(c.touched, 0))
-                                    .intersected(view->viewport()->rect());
-            touch(panelPoint(view->viewport(), entry));
-            settle();
+            touchEntry(c, c.touched);
             EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the list is open";
             EXPECT_EQ(combo(c)->currentIndex(), c.chosen);
             EXPECT_EQ(g_page_focus, c.page);
             EXPECT_EQ(std::memcmp(ram_, store().ram, sizeof ram_), 0) << "the RAM changed";
             shot(QString("%1-entry-touched").arg(c.name));
+        });
+    }
+    QApplication::setDoubleClickInterval(doubleClick);
+}
+
+// The two pages that take no touch, with the C331 thread applying as on the box: a touched
+// entry leaves the entry in force shown, and the RAM and the chip's registers as they were.
+class ComboListOnTheChip : public ComboList {
+protected:
+    void SetUp() override {
+        ComboList::SetUp();
+        platform::installClock(nullptr);  // the thread waits in real time
+        platform::sim::buildDefaultBox();
+        c331_manage* chip = c331_manage::pInstance();
+        ASSERT_TRUE(eventually([chip] { return chip->thread_state.load() == kRunning; }, 5000));
+        conn_ = QObject::connect(
+            &store(), &ZemRamPara::sig_update_para, &store(),
+            [this](int id) {
+                if (id == kMark) ++marks_;
+            },
+            Qt::DirectConnection);
+    }
+    void TearDown() override {
+        QObject::disconnect(conn_);
+        c331_manage::shutdown();
+        ComboList::TearDown();
+    }
+    // Every change raised so far has reached the chip: a turn raised now has ended.
+    void chipCaughtUp() {
+        const int before = marks_;
+        {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            c331_manage::raise_apply(kMark);
+        }
+        ASSERT_TRUE(eventually([&] { return marks_ > before; }, 5000)) << "no turn of the chip";
+    }
+    // The chip has done what the start and the page's opening asked (windows fade in over a
+    // turn each): a turn changes no register.
+    void chipSettled() {
+        std::vector<uint8_t> last = chipRegisters();
+        for (int turn = 0; turn < 300; ++turn) {
+            chipCaughtUp();
+            std::vector<uint8_t> now = chipRegisters();
+            if (now == last) return;
+            last = std::move(now);
+        }
+        FAIL() << "the chip's registers change on every turn";
+    }
+    static std::vector<uint8_t> chipRegisters() {
+        std::vector<uint8_t> regs;
+        for (int bank = 0; bank < 256; ++bank)
+            for (int a = 0; a < 128; ++a)
+                regs.push_back(platform::sim::simC331()->reg(uint8_t(bank), uint8_t(a)));
+        return regs;
+    }
+    // The colour matrix's red gain on the first channel (bank 0x0C, 0x5B).
+    static uint32_t redGain() { return platform::sim::simC331()->field(0x0C5B02); }
+
+    static constexpr int kMark = 200;   // a refresh id no page reads
+    static constexpr int kRunning = 8;  // the thread's state once set up
+    std::atomic<int> marks_{0};
+    QMetaObject::Connection conn_;
+};
+
+TEST_F(ComboListOnTheChip, ATouchedEntryLeavesTheEntryInForceTheRamAndTheChip) {
+    const int doubleClick = QApplication::doubleClickInterval();
+    QApplication::setDoubleClickInterval(0);
+    const uint32_t kRedGainOfPreset[4] = {64 * 64, 8845, 8192, 6944};  // custom at gain 64
+    for (const ListCase& c : {kLists[1], kLists[2]}) {
+        SCOPED_TRACE(c.name);
+        onPage(c, [&] {
+            chipSettled();
+            std::memcpy(ram_, store().ram, sizeof ram_);
+            const std::vector<uint8_t> chip = chipRegisters();
+            const int shown = combo(c)->currentIndex();
+            if (c.page == kPageTemperature) {
+                EXPECT_EQ(redGain(), kRedGainOfPreset[shown]);
+            }
+            for (int n = 0; n < combo(c)->count(); ++n) {
+                SCOPED_TRACE(n);
+                openList(c);
+                touchEntry(c, n);
+                chipCaughtUp();
+                EXPECT_EQ(combo(c)->currentIndex(), shown);
+                EXPECT_EQ(std::memcmp(ram_, store().ram, sizeof ram_), 0) << "the RAM changed";
+                EXPECT_TRUE(chipRegisters() == chip) << "the chip changed";
+            }
+            shot(QString("%1-after-touches").arg(c.name));
+            if (c.page != kPageTemperature) return;
+            // While OK has the preset edited, the keys choose: a touch on another entry
+            // leaves the keys' preset shown and nothing written.
+            key(kKeyOk);
+            key(kKeyRight);  // "cool" shown, not yet written
+            openList(c);
+            touchEntry(c, 1);
+            chipCaughtUp();
+            EXPECT_EQ(combo(c)->currentIndex(), 3);
+            EXPECT_EQ(std::memcmp(ram_, store().ram, sizeof ram_), 0) << "the RAM changed";
+            EXPECT_TRUE(chipRegisters() == chip) << "the chip changed";
+            key(kKeyBack);  // the edit ends on the preset in force
+            chipCaughtUp();
+            EXPECT_EQ(combo(c)->currentIndex(), shown);
+            EXPECT_EQ(redGain(), kRedGainOfPreset[shown]);
         });
     }
     QApplication::setDoubleClickInterval(doubleClick);

@@ -113,6 +113,34 @@ TEST_F(EdidPage, SaveWritesTheRequestAndRaisesTheApplyOnce) {
     }
 }
 
+// The keypad of the width and the height is titled with the page's words, in each language
+// (also when the language changes while it is open), and the title fits.
+TEST_F(EdidPage, TheKeypadIsTitledWithThePagesWords) {
+    const char* const kTitles[2][kLanguageCount] = {{"宽", "W", "Шир.", "Rộng", "寬"},
+                                                    {"高", "H", "Высота", "Cao", "高"}};
+    const auto title = [] { return g_numberkeyboard->findChild<QLabel*>("label")->text(); };
+    onPage([&] {
+        key(kKeyOk);  // the edit row, on the width
+        for (int field = 0; field < 2; ++field) {
+            SCOPED_TRACE(field);
+            session({[this] { key(kKeyOk); },
+                     [&] {
+                         for (int lang = 0; lang < kLanguageCount; ++lang) {
+                             g_language = uint8_t(lang);
+                             g_numberkeyboard->language_changed();
+                             EXPECT_EQ(title(), QString::fromUtf8(kTitles[field][lang]));
+                             EXPECT_EQ(textsNotFitting(g_numberkeyboard),
+                                       std::vector<std::string>());
+                             shot(QString("keypad-%1-%2").arg(field).arg(lang));
+                         }
+                         g_language = 1;
+                         key(kKeyBack);  // no result
+                     }});
+            key(kKeyRight);  // the height
+        }
+    });
+}
+
 TEST_F(EdidPage, AStoredFiftyStaysFiftyThroughLevelTwo) {
     onPage([&] {
         keys({kKeyRight, kKeyRight, kKeyOk});  // HDMI3, its edit row

@@ -174,7 +174,7 @@ TEST_F(SubMenuPage, TheCommunicationMenusWordsInEachLanguage) {
                                    {"Подключение", "COM-порт", "Сетевое под-\nключение",
                                     "Обновление\nчерез USB"},
                                    {"Cài đặt giao tiếp", "Cài đặt cổng\n nối tiếp",
-                                    "Cài đặt\ncổng mạng", "Sử dụng ổ USB\nđể cập nhập"},
+                                    "Cài đặt\ncổng mạng", "Sử dụng ổ USB\nđể cập nhật"},
                                    {"通訊設置", "串口連接", "網口設置", "USB昇級"},
                                },
                                "link-words");

@@ -172,10 +172,12 @@ TEST_F(LedSetPage, KeypadTitlesAndAResultForAnotherPage) {
         int lang, field;
         const char* title;
     };
-    const Title titles[] = {{0, ledset::kLedW, "宽"},  {0, ledset::kOut1H, "高"},
-                            {4, ledset::kOut1W, "寬"}, {4, ledset::kLedH, "高"},
-                            {1, ledset::kLedW, "W"},   {2, ledset::kLedH, "H"},
-                            {3, ledset::kOut1W, "W"}};
+    // The page's own words for width and height.
+    const Title titles[] = {{0, ledset::kLedW, "宽"},     {0, ledset::kOut1H, "高"},
+                            {4, ledset::kOut1W, "寬"},    {4, ledset::kLedH, "高"},
+                            {1, ledset::kLedW, "W"},      {1, ledset::kOut1H, "H"},
+                            {2, ledset::kLedW, "Ширина"}, {2, ledset::kLedH, "Высота"},
+                            {3, ledset::kOut1W, "Rộng"},  {3, ledset::kOut1H, "Cao"}};
     for (const Title& t : titles) {
         SCOPED_TRACE(t.title);
         store().ram[ZemRamPara::kRamLanguage] = uint8_t(t.lang);
@@ -186,6 +188,8 @@ TEST_F(LedSetPage, KeypadTitlesAndAResultForAnotherPage) {
                 },
                 [&] {
                     EXPECT_EQ(keypadTitle(), QString::fromUtf8(t.title));
+                    EXPECT_EQ(textsNotFitting(g_numberkeyboard), std::vector<std::string>());
+                    if (t.lang == 2 && t.field == ledset::kLedW) shot("keypad-ru");
                     if (t.lang == 0 && t.field == ledset::kLedW) shot("keypad");
                     key(kKeyBack);  // closes the keypad without a result
                 }});

@@ -447,4 +447,52 @@ TEST_F(TextsFit, SmartMappingWizard) {
              }});
 }
 
+// Words of the text tables set right, each read on its page in its language (a row of a
+// table that says more is read up to its number).
+TEST_F(TextsFit, WordsOfTheTablesReadRight) {
+    struct Word {
+        int page;
+        const char* object;
+        int lang;
+        const char* text;
+        std::vector<int> keys = {};  // to the screen that shows it
+    };
+    // clang-format off
+    const Word kWords[] = {
+        {kPageQuality, "label_bright", 3, "Độ sáng"},
+        {kPageFirmwareUsbGrade, "label_usb_update", 3, "Sử dụng ổ USB để cập nhật"},
+        {kPageLinkOption, "Button_usb", 3, "Sử dụng ổ USB\nđể cập nhật"},
+        {kPageRcvRecovery, "label_rcv_update", 3, "Nhận thông tin cập nhật về thẻ"},
+        {kPageSmartMapping, "label_step2_6", 3, "Bước 2 Tải thông số quét", {kKeyRight, kKeyOk, kKeyLeft, kKeyOk}},
+        {kPageOutputSet, "label_title", 1, "Output Setting"},
+        {kPageOutputSet, "label_info", 3, "Gợi ý: Kích thước màn hình LED hiện tại:1"},
+        {kPageFactory, "label_edid", 1, "Keep IP,EDID"},
+        {kPageFactoryAge, "ButtonNext", 1, "Next"},
+        {kPageFactoryAge, "ButtonPriv", 1, "Prev"},
+    };
+    // clang-format on
+    g_usb_grade_path = " ";
+    writeFile("/data/smartmapping/screen.qzfile", "scan");  // the scan-file screen opens
+    key(kKeyOk);
+    for (const Word& w : kWords) {
+        SCOPED_TRACE(w.object);
+        session({[&w] { panel::openRegistered(w.page); },
+                 [this, &w] {
+                     for (int k : w.keys) key(k);
+                     g_language = uint8_t(w.lang);
+                     panel::front()->language_changed();
+                     QWidget* item = find<QWidget>(w.object);
+                     ASSERT_NE(item, nullptr);
+                     EXPECT_TRUE(
+                         item->property("text").toString().startsWith(QString::fromUtf8(w.text)))
+                         << "reads " << item->property("text").toString().toStdString();
+                     shot(w.object);
+                     for (const std::string& t : textsNotFitting(item->window()))
+                         ADD_FAILURE() << t;
+                     g_language = 1;
+                     while (panel::page(w.page)) key(kKeyBack);
+                 }});
+    }
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 // menu opens it, re-texted in each language and walked through its focus ring, shows on each
 // item a sheet the table has for the item's look and state, and no page sets a sheet of its own
 // over an item the table draws.
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -90,6 +92,46 @@ TEST_F(StyleTable, StateOfTellsATableSheetFromOneSetOverIt) {
     EXPECT_TRUE(frame.styleSheet().startsWith("#" + frame.objectName() + "{"));
     EXPECT_EQ(panel_style::stateOf(&frame), panel_style::kChosen);
     EXPECT_TRUE(inside->styleSheet().isEmpty());
+}
+
+// Every combo box's open list marks the row the keys are on (the entry in force when it opens)
+// in the chosen colour, whatever the box's look; the other rows stay plain. The list is a
+// window of its own, grabbed apart from the page.
+TEST_F(StyleTable, AnOpenListMarksItsCurrentRowInEveryComboLook) {
+    const panel_style::Look kComboLooks[] = {panel_style::kCombo, panel_style::kComboFilled,
+                                             panel_style::kComboNoArrow, panel_style::kSelector};
+    const QColor chosen("#4777FF");
+    for (panel_style::Look look : kComboLooks) {
+        SCOPED_TRACE(look);
+        QWidget host;
+        host.setGeometry(0, 0, 320, 240);
+        auto* box = new QComboBox(&host);
+        box->setGeometry(100, 20, 100, 22);
+        for (int i = 0; i < 4; ++i) box->addItem("entry");  // rows differ by their look only
+        box->setCurrentIndex(1);
+        panel_style::apply(box, look, panel_style::kFocus);
+        host.show();
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        QWidget* list = view->window();
+        ASSERT_TRUE(list->isVisible());
+        ASSERT_NE(list, &host) << "the list is a window of its own";
+        const QImage drawn = list->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        drawn.save(QString("%1/StyleTable.list-look-%2.png").arg(ZEM_SCREENSHOT_DIR).arg(look));
+        // A row inside its 1-px focus line, in the list window's pixels.
+        const auto row = [&](int n) {
+            const QRect r = view->visualRect(view->model()->index(n, 0))
+                                .intersected(view->viewport()->rect())
+                                .adjusted(2, 2, -2, -2);
+            return drawn.copy(QRect(view->viewport()->mapTo(list, r.topLeft()), r.size()));
+        };
+        const QImage current = row(1), other = row(2);
+        EXPECT_NE(current, other) << "the current row is drawn as the others";
+        EXPECT_EQ(QColor(current.pixel(current.width() * 7 / 8, current.height() / 2)), chosen);
+        EXPECT_NE(QColor(other.pixel(other.width() * 7 / 8, other.height() / 2)), chosen);
+        box->hidePopup();
+    }
+    expectDrawnFromTable("lists");
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ TEST_F(AgingPage, NineEntriesTwoPagesByKeyAndTouch) {
         click("ButtonNext");
         EXPECT_EQ(pageText(), "1/2");
         key(kKeyRight);
-        key(kKeyOk);  // Priv from the first page
+        key(kKeyOk);  // Prev from the first page
         EXPECT_EQ(pageText(), "2/2");
         click("ButtonPriv");
         EXPECT_EQ(pageText(), "1/2");

@@ -265,6 +265,14 @@ TEST_F(UsbPage, ARefusedPackageSaysWhyAndHowManyInEachLanguage) {
           "Gói không dành cho máy này", "昇級包不適用於本機"},
          {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
           "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
+        // This box's package with children of kinds it does not take only: refused, not read
+        // as an empty disk.
+        {"nothing-taken",
+         {package({{1, bytes(64, 1)}, {3, firmware(bytes(64, 6))}, {9, bytes(1, 2)}})},
+         {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства",
+          "Gói không dành cho máy này", "昇級包不適用於本機"},
+         {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
+          "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
         // The firmware of the other package still goes in.
         {"damaged",
          {cut, package({{kFpga1, firmware(bytes(900, 7))}})},
@@ -376,6 +384,61 @@ TEST_F(UsbPage, ADiskRemovedOrMountedIsReadAgain) {
           },
           [this] { refresh(101); }, Item::until([this] { return shown().isEmpty(); }),
           [this] { tick(TIP::kShowTicks); }});
+}
+
+// After a job, another disk starts the page over as a fresh visit would: no end line, and OK
+// runs a job for the new list. A disk read while a job runs changes nothing until it ends.
+TEST_F(UsbPage, ASecondDiskAfterAJobStartsOver) {
+    onDisk("a.ZEM", package({{kProgram, bytes(300, 5)}}));
+    open({[this] {
+              key(kKeyOk);
+              firstStep();
+          },
+          Item::until([] { return g_move_update != nullptr; }),
+          [this] {
+              click("Button_grade");
+              const QString running = logLine();
+              onDisk("late.ZEM", package({{kProgram, bytes(30, 7)}}));
+              refresh(102);
+              EXPECT_EQ(shown(), QStringList{"a.ZEM"}) << "the list of the job";
+              EXPECT_EQ(logLine(), running);
+              runJob();
+          },
+          jobEnded(),
+          [this] {
+              EXPECT_TRUE(logLine().contains("downing over")) << logLine().toStdString();
+              shot("first-end");
+              pullUsbDisk();
+              refresh(101);
+          },
+          Item::until([] { return g_tip->isVisible(); }),
+          [this] {
+              EXPECT_TRUE(logLine().isEmpty()) << "the end line of the disk pulled";
+              EXPECT_TRUE(shown().isEmpty());
+              tick(TIP::kShowTicks);
+              key(kKeyOk);
+              EXPECT_EQ(g_usb_grade.load(), 0) << "nothing to write";
+              mountUsbDisk();
+              onDisk("b.ZEM", package({{kProgram, bytes(300, 8)}}));
+              refresh(102);
+          },
+          Item::until([this] { return shown() == QStringList{"b.ZEM"}; }),
+          [this] {
+              EXPECT_TRUE(logLine().isEmpty());
+              shot("second-disk");
+              tick(TIP::kShowTicks);
+              key(kKeyOk);
+              EXPECT_EQ(g_usb_grade.load(), 1) << "OK starts the second disk's job";
+              runJob();
+          },
+          jobEnded(),
+          [this] {
+              EXPECT_TRUE(logLine().contains("#51BB28")) << logLine().toStdString();
+              const Bytes second = bytes(300, 8);
+              EXPECT_EQ(readFile("/data/app/zemT57N2"), std::string(second.begin(), second.end()))
+                  << "the second disk's program";
+              shot("second-end");
+          }});
 }
 
 // A disk read again is a new list: every file is marked for the job, none chosen, also where

@@ -10,6 +10,7 @@
 #include "comm/message_deal.h"
 #include "core/globals.h"
 #include "core/json_files.h"
+#include "ui/shell/list_keys.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/page_store.h"
@@ -96,11 +97,8 @@ CustomMode::CustomMode(QWidget* parent)
     selector =
         new zemcontrol(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), this);
     selector->setGeometry(3, 28, 320, 24);
-    // A touch on the combo box may show another name; Invoke and Delete act on the keys' mode,
-    // so the box snaps back to it.
-    connect(selector->box, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
-        if (index != ui_select) selector->set_boxindexsel(char(ui_select));
-    });
+    // Invoke and Delete act on the keys' mode: a touched name goes back to it.
+    showInForceOnTouch(selector->box, [this] { return int(ui_select); });
     init();
     menulist_init();
     ui->label_ID->setText(QString("ID:%1").arg(g_mode_select + 1));

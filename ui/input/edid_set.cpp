@@ -28,8 +28,6 @@ const Texts kFreq = {"刷新率", "Refresh rate", "Частота", "Tần số"
 const Texts kDeleteText = {"删除", "Delete", "Удалить", "Xoá bỏ", "删除"};
 const Texts kSaveText = {"保存", "SAVE", "Сохранить", "lưu", "保存"};
 const Texts* const kButtonText[3] = {&kDeleteText, &words::kCancel, &kSaveText};
-const Texts kKeypadW = {"宽", "W", "W", "W", "寬"};
-const Texts kKeypadH = {"高", "H", "H", "H", "高"};
 // clang-format on
 
 int requestWord(int source, int k) {
@@ -221,8 +219,8 @@ void EDIDset::show_numberkeyboard_ui(QString) {
 
 void EDIDset::openKeypad(QLineEdit* field) {
     if (!g_numberkeyboard) return;
-    g_numberkeyboard->open_for(this, field, field == ui->lineEdit_W ? kKeypadW : kKeypadH,
-                               field->text());
+    g_numberkeyboard->open_for(
+        this, field, field == ui->lineEdit_W ? words::kWidth : words::kHeight, field->text());
 }
 
 void EDIDset::confirmString(QString typed) {

@@ -58,6 +58,9 @@ ImageLayout::ImageLayout(QWidget* parent)
     ui->setupUi(this);
     closeListOnKeys(ui->comboBox_P2P);  // a touch opens its list
     placeListOnPanel(ui->comboBox_P2P);
+    // Nothing here is edited: the window's mode stays shown.
+    showInForceOnTouch(ui->comboBox_P2P, [this] { return p2pShown(); });
+    panel_style::apply(ui->comboBox_P2P, panel_style::kCombo, panel_style::kNormal);
     menulist_init();
     for (int i = 0; i < kP2pItemCount; ++i)
         ui->comboBox_P2P->addItem(QString());  // texted in the language
@@ -113,10 +116,14 @@ void ImageLayout::image_para_update() {
     ui->lineEdit_W->setText(QString::number(word(kW)));
     ui->lineEdit_H->setText(QString::number(word(kH)));
     mirror_select(word(kMirrorWord));
-    // An unknown mode shows no item rather than the last window's.
-    ui->comboBox_P2P->setCurrentIndex(word(kOutFlagsWord) & kP2pBit ? p2pItem(word(kP2pWord)) : 0);
+    ui->comboBox_P2P->setCurrentIndex(p2pShown());
     panel_style::apply(ui->frame, panel_style::kLayoutFrame, panel_style::kFocus);
     std::memcpy(drawn, store().ram + ZemRamPara::windowAddr(ui_select, 0), sizeof drawn);
+}
+
+// An unknown mode shows no item rather than the last window's.
+int ImageLayout::p2pShown() const {
+    return word(kOutFlagsWord) & kP2pBit ? p2pItem(uint16_t(word(kP2pWord))) : 0;
 }
 
 // A mode above 3 lights none of the four.

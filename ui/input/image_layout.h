@@ -45,6 +45,7 @@ private:
     void showWindow(int step);
     void redraw();
     int word(int offset) const;
+    int p2pShown() const;  // the point-to-point item of the shown window's words
 
     // The shown window's block as last drawn; a refresh redraws when it changed.
     uint8_t drawn[ZemRamPara::kWindowStride] = {};

@@ -11,7 +11,7 @@ constexpr int kRowWord[] = {2176, 2180, 2178, 2182};
 
 // clang-format off
 const Texts kTitle = {"图像效果", "Image quality", "Изображение", "Chất lượng hình ảnh", "圖像效果"};
-const Texts kBright = {"亮度", "Brightness", "Яркость", "Độ cao", "亮度"};
+const Texts kBright = {"亮度", "Brightness", "Яркость", "Độ sáng", "亮度"};
 const Texts kSharpness = {"锐度", "Sharpness", "Резкость", "Độ sắc nét", "銳度"};
 const Texts kContrast = {"对比度", "Contrast", "Контраст", "Độ tương phản", "對比度"};
 const Texts kSaturation = {"饱和度", "Saturation", "Насыщенность", "Độ bão hòa", "飽和度"};

@@ -30,6 +30,8 @@ temperature::temperature(QWidget* parent)
     ui->setupUi(this);
     closeListOnKeys(ui->comboBox_type);  // a touch opens its list
     placeListOnPanel(ui->comboBox_type);
+    // The page takes no touch: the preset the keys chose stays shown.
+    showInForceOnTouch(ui->comboBox_type, [this] { return int(preset); });
     para_init();
     menulist_init();
     language_changed();

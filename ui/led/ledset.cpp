@@ -35,9 +35,6 @@ const Texts kSplice[3] = {
     {"复制模式", "copy", "Дублирование", "Sao chép", "複製模式"},
 };
 const Texts kApplyText = {"应用", "Apply", "OK", "Đồng ý", "應用"};
-// The keypad's title: the Chinese letters, else W and H.
-const Texts kKeypadW = {"宽", "W", "W", "W", "寬"};
-const Texts kKeypadH = {"高", "H", "H", "H", "高"};
 // clang-format on
 
 // A field's number as the page reads it (0 when it holds none).
@@ -208,7 +205,7 @@ void ledset::show_numberkeyboard_ui(QString) {
     if (!field || !g_numberkeyboard) return;
     edited_field = field->objectName();
     const bool width = field == ui->lineEdit_ledw || field == ui->lineEdit_out1_width;
-    g_numberkeyboard->open_for(this, field, width ? kKeypadW : kKeypadH, field->text());
+    g_numberkeyboard->open_for(this, field, width ? kWidth : kHeight, field->text());
 }
 
 void ledset::confirmString(QString typed) {

@@ -83,3 +83,10 @@ void closeListOnKeys(QComboBox* box) {
     view->installEventFilter(keys);
     if (QWidget* list = view->parentWidget()) list->installEventFilter(keys);
 }
+
+void showInForceOnTouch(QComboBox* box, std::function<int()> in_force) {
+    // Emitted after the list has closed and the touched entry became the current one.
+    QObject::connect(
+        box, QOverload<int>::of(&QComboBox::activated), box,
+        [box, in_force = std::move(in_force)](int) { box->setCurrentIndex(in_force()); });
+}

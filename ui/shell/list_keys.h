@@ -3,6 +3,8 @@
 // page); the list swallows every other key, Back and Mode among them.
 #pragma once
 
+#include <functional>
+
 class QComboBox;
 
 // While the list of box is open, any key closes it at its release, keeps the entry chosen
@@ -12,3 +14,6 @@ void closeListOnKeys(QComboBox* box);
 // most the panel's height, scrolling, its current entry in view. Where the screen is the panel
 // (the box) nothing moves; a larger screen (a simulated panel) would let it run off the panel.
 void placeListOnPanel(QComboBox* box);
+// A touched entry that the page does not take (its keys choose): when the list closes on it, the
+// box shows again at once the entry in_force gives, so that it never shows one not in force.
+void showInForceOnTouch(QComboBox* box, std::function<int()> in_force);

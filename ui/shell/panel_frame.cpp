@@ -198,10 +198,24 @@ QString rounded(const char* ground, const QString& border) {
 QString focusLine(int px) {
     return QString("%1px solid %2").arg(px).arg(kFocusColour);
 }
-// A combo box's own frame, not its list's; its arrow either without a frame or hidden.
+// Entries of a list: words on the items' colour, the one chosen on the chosen colour.
+QString entryLook() {
+    return groundOf(kItemGround) + textIn(kWhite);
+}
+QString pickedLook() {
+    return groundOf(kChosenColour) + textIn(kWhite);
+}
+// The rows of a combo box's open list: the row the keys are on (the entry in force when the
+// list opens) chosen, the others plain. No icon column: the words keep the list's width.
+QString listRows() {
+    const QString row = "QComboBox::item";
+    return row + "{" + entryLook() + "}" + row + ":selected{" + pickedLook() +
+           "}QComboBox{qproperty-iconSize:0px 0px;}";
+}
+// A combo box's frame, its arrow either without a frame or hidden, and its list's rows.
 QString combo(const QString& box, const char* border, bool arrow = true) {
     return "QComboBox{" + textIn(kWhite) + box + line(1, border) + "}QComboBox:drop-down{" +
-           (arrow ? "border-style:none" : "width:0px;") + "}";
+           (arrow ? "border-style:none" : "width:0px;") + "}" + listRows();
 }
 // An octet field of an address row: the sides that don't touch the next field.
 QString octet(const char* sides) {
@@ -296,8 +310,8 @@ Table build() {
     look(kCropAdd,
          {{kNormal, "border:0px solid " + QString(kBlack) + ";"}, {kFocus, line(1, kFocusColour)}});
     // The entries' words carry their own colours.
-    const QString entry = groundOf(kItemGround) + textIn(kWhite);
-    const QString picked = groundOf(kChosenColour) + textIn(kWhite);
+    const QString entry = entryLook();
+    const QString picked = pickedLook();
     look(kScanEntry, {{kNormal, entry},
                       {kFocus, picked + line(1, kFocusColour)},
                       {kChosen, picked + line(1, kWhite)}});

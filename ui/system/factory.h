@@ -1,5 +1,5 @@
 // The factory settings page (page 18): the panel language, three factory resets ("Keep IP",
-// "Keep IP,EDIP", "Reset ALL") acting at once on OK, and which OSD fonts the video processor
+// "Keep IP,EDID", "Reset ALL") acting at once on OK, and which OSD fonts the video processor
 // found. Keys only.
 #pragma once
 

@@ -15,7 +15,7 @@ firmware_usbgrade* g_firmware_usbgrade = nullptr;
 
 namespace {
 
-const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB  để cập nhập",
+const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB để cập nhật",
                       "USB昇級"};
 const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
 const Texts kNoFile = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!",
@@ -80,11 +80,7 @@ void firmware_usbgrade::upgrade_file_list() {
 }
 
 void firmware_usbgrade::syncUpdate(int id) {
-    // A disk plugged in (100) has nothing to read until it is mounted.
-    if (id == 101 || id == 102) {
-        list.file_select = -1;  // a new list: nothing chosen in it yet
-        get_file_list_smartpath();
-    }
+    if (id >= 100 && id <= 102) diskChanged(id);
     if (id != 104) return;
     if (file_downing)
         on_Button_grade_clicked();
@@ -92,8 +88,21 @@ void firmware_usbgrade::syncUpdate(int id) {
         jobEnd();  // a job an earlier visit of the page started
 }
 
+void firmware_usbgrade::diskChanged(int id) {
+    if (job_running) return;  // its list and its lines stay until it ends
+    // Another disk, or none: the page starts over as on a fresh visit.
+    file_downing = 0;
+    end_shown_ = false;
+    result_known_ = false;
+    ui->label_log->setText(QString());
+    // A disk plugged in (100) has nothing to read until it is mounted.
+    if (id == 100) return;
+    list.file_select = -1;  // a new list: nothing chosen in it yet
+    get_file_list_smartpath();
+}
+
 void firmware_usbgrade::menulist_button_ok_page() {
-    // Once a page, only with something to write, and only while nothing else runs.
+    // Once a disk, only with something to write, and only while nothing else runs.
     if (file_downing || file_list.isEmpty() || !panel::jobGateOpen()) return;
     file_downing = 1;
     job_running = 1;

@@ -31,7 +31,7 @@ public:
     QStringList file_list;
     uint8_t package_count = 0;
     uint8_t font_count = 0;
-    uint8_t file_downing = 0;  // this page started an upgrade
+    uint8_t file_downing = 0;  // this page started an upgrade on the disk shown
     uint8_t job_running = 0;   // ... which has not ended yet
     QString start_time;        // of the upgrade, for the touch line
     PagedList list;
@@ -51,6 +51,8 @@ protected:
     void keyBack() override;
 
 private:
+    // A disk plugged in (100), removed (101) or mounted (102).
+    void diskChanged(int id);
     void jobEnd();   // the end line of the job's outcome
     void drawEnd();  // the end line, in the language in force
     int result_installed_ = 0;
