@@ -252,6 +252,7 @@ void fpga_manage::fpgainit(int i) {
     }
     write_fpga_ram(image, 0, kParaSize, 1, uint8_t(i));
     update_eth_state(i);
+    store_card_total();  // the counts the loaded table holds
     FPGA_to_RAM(i);
     write_to_register(2, 0x08, 0x08, uint8_t(i));
     ram_check[i] = uint8_t(check_fpga_ram_param(i));
