@@ -146,8 +146,8 @@ public:
     // the links ask from their own threads.
     std::atomic<uint8_t> bringup_on[2] = {};
     std::atomic<uint32_t> bringup_start[2] = {};
-    // A bring-up not lit after this long has failed its attempts (about five of an FPGA that
-    // never gets ready): it keeps trying, but the FPGA no longer counts as restarting.
+    // A bring-up not lit after 15 s has failed its attempts (an FPGA that never gets ready is
+    // reset every second or so): it keeps trying, but the FPGA no longer counts as restarting.
     static constexpr uint32_t kBringUpTicks = 1500;
     rcvRecovery* rcv_recovery = nullptr;
 
