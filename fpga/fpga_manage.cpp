@@ -82,6 +82,8 @@ void fpga_manage::clear_state() {
         startup_polls[i] = startup_resets[i] = vbo_resets[i] = 0;
         vbo_retry[i] = fault_polls[i] = 0;
         link_fault[i] = fault_substep[i] = rcv_pending[i] = 0;
+        bringup_start[i] = now_tick();
+        bringup_on[i] = 1;  // power-on: the first bring-up
         wlan_words[i] = 0;
         std::memset(reg_mirror[i], 0, sizeof reg_mirror[i]);
         std::memset(ram_para[i], 0, sizeof ram_para[i]);
@@ -309,7 +311,17 @@ int fpga_manage::IT8563WE_Get(TimeRealType* out) {
 
 void fpga_manage::bringup_restarts(int i, const char* why) {
     ZEM_DEBUG("\n fpga%d bring-up starts again: %s \n", i + 1, why);
+    // A retry of a bring-up under way keeps its start: its attempts are bounded from there.
+    if (!bringup_on[i]) {
+        bringup_start[i] = now_tick();
+        bringup_on[i] = 1;
+    }
     if (on_bringup_restart) on_bringup_restart(i, why);
+}
+
+bool fpga_manage::restarting(int i) const {
+    if (i < 0 || i > 1 || !bringup_on[i]) return false;
+    return Utils::getTimeSpace(bringup_start[i]) <= kBringUpTicks;
 }
 
 void fpga_manage::reset_fpga_rst(int i, const char* why) {
@@ -556,6 +568,7 @@ void fpga_manage::startup_step(int i) {
             ZEM_DEBUG("\n fpga%d last.... \n", i);
             ZEM_DEBUG("\n fpga%d start to light on \n", i);
             set_step(i, kLit);
+            bringup_on[i] = 0;
             return;
         default:
             return;

@@ -141,6 +141,14 @@ public:
     uint16_t fault_polls[2] = {};
     uint32_t restart_tick[2] = {};
     uint8_t rcv_pending[2] = {};
+    // A bring-up under way (from power-on, or from a reset pulse or a lost version after the
+    // FPGA lit) and its start tick. The start is written before the flag and read after it:
+    // the links ask from their own threads.
+    std::atomic<uint8_t> bringup_on[2] = {};
+    std::atomic<uint32_t> bringup_start[2] = {};
+    // A bring-up not lit after 15 s has failed its attempts (an FPGA that never gets ready is
+    // reset every second or so): it keeps trying, but the FPGA no longer counts as restarting.
+    static constexpr uint32_t kBringUpTicks = 1500;
     rcvRecovery* rcv_recovery = nullptr;
 
     // --- LED-size handshake and link watch ---
@@ -197,6 +205,10 @@ public:
     // (a link's interrupt poll may see an FPGA lost); set before the threads start (tests).
     std::function<void(int fpga, const char* why)> on_bringup_restart;
     void check_fpga_rst();
+    // True from a reset pulse, or from the start of a bring-up (the first one at power-on
+    // included), until the bring-up lights the FPGA or fails its attempts (kBringUpTicks).
+    // Any thread.
+    bool restarting(int fpga) const;
     void power_up_fpga_start(int mode, int fpga);
     void power_up_check_fpga_status(int fpga);
     int get_fpga_status();
@@ -427,9 +439,10 @@ public:
                                          uint32_t device_id, uint8_t flag);
     void deal_with_search_concurrent(int fpga);
     void Search_concurrent_back_result(uint8_t* frame, int group, int fpga, uint32_t len);
-    std::atomic<uint32_t> search_sent{0};       // port + 16 * FPGA
-    std::atomic<uint32_t> search_answered{0};   // 8 * FPGA + pair; bits 31, 30: evaluate
-    std::atomic<uint16_t> total_card_count{0};  // PC address 0xA000007C
+    std::atomic<uint32_t> search_sent{0};      // port + 16 * FPGA
+    std::atomic<uint32_t> search_answered{0};  // 8 * FPGA + pair; bits 31, 30: evaluate
+    // PC address 0xA000007C: stored whenever a port's count changes.
+    std::atomic<uint16_t> total_card_count{0};
     // Config id of the screen a query asks about: a search reply with it names the card to
     // recover (the reply may be read on a PC link's thread).
     std::atomic<uint32_t> query_config_id{0};
@@ -467,6 +480,7 @@ private:
     bool takes_frames(int fpga);                          // out of its reset and brought up
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
+    void store_card_total();       // the sum of both FPGAs' ports into total_card_count
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
     // Mailbox jobs.
     bool job_paused();  // the PC talks to the cards: waits start again

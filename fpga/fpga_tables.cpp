@@ -167,6 +167,7 @@ void fpga_manage::update_eth_state(int fpga) {
         uint8_t bytes[2];
     };
     std::vector<Span> sends;
+    bool cleared = false;  // a port lost its link with cards counted
     {
         std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
         uint8_t* t = ram_para[fpga];
@@ -186,6 +187,7 @@ void fpga_manage::update_eth_state(int fpga) {
             if (linked) continue;
             uint16_t count, flag;
             get_port_count_addr(p, &count, &flag);
+            cleared = cleared || t[count] || t[count + 1];
             put16(t, count, 0);
             t[flag] = 0;
             // Two writes: for ports 0..3 the bytes between are the next port's count.
@@ -194,6 +196,7 @@ void fpga_manage::update_eth_state(int fpga) {
         }
     }
     for (const Span& s : sends) write_fpga_ram(s.bytes, s.at, s.len, 1, uint8_t(fpga));
+    if (cleared) store_card_total();
 }
 
 void fpga_manage::FPGA_to_RAM(int fpga) {
@@ -249,6 +252,7 @@ void fpga_manage::fpgainit(int i) {
     }
     write_fpga_ram(image, 0, kParaSize, 1, uint8_t(i));
     update_eth_state(i);
+    store_card_total();  // the counts the loaded table holds
     FPGA_to_RAM(i);
     write_to_register(2, 0x08, 0x08, uint8_t(i));
     ram_check[i] = uint8_t(check_fpga_ram_param(i));

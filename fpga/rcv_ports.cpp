@@ -308,6 +308,11 @@ void fpga_manage::store_port_count(int fpga, uint8_t port, uint16_t count, uint8
         std::memcpy(bytes, t + at, n);
     }
     write_fpga_ram(bytes, at, n, 1, uint8_t(fpga));
+    store_card_total();
+}
+
+void fpga_manage::store_card_total() {
+    total_card_count = uint16_t(check_netport_card(0) + check_netport_card(1));
 }
 
 void fpga_manage::check_fpga_net_data_status(int fpga) {
@@ -393,8 +398,9 @@ int fpga_manage::pass_to_ports(uint32_t n, const uint8_t* frame) {
     if (addressed && p == 0xFF) {
         const uint32_t targets = multi_port_targets();
         // No linked port has cards: no answer can come, so nothing may wait for one. A
-        // restarting FPGA's ports are not known yet: refused as for any of its ports.
-        if (!targets) return takes_frames(0) && takes_frames(1) ? kNotSentByRule : 0;
+        // restarting FPGA's ports are not known yet: refused, to be asked again. An FPGA that
+        // failed its bring-up has none to wait for.
+        if (!targets) return restarting(0) || restarting(1) ? 0 : kNotSentByRule;
         multi_port_pass = 1;
         answered_ports = 0;
         multi_waiting = 0;

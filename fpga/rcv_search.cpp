@@ -45,6 +45,7 @@ void fpga_manage::Search_Card_Cmd() {
     if (g_change[kSearchEnableWord] != 15 || (links[0] == 0 && links[1] == 0)) {
         g_change[kSearchBusyWord] = 0;
         g_change[kSearchTimeWord] = now_tick();
+        store_card_total();  // no port to ask: the counts the links cleared stand
         return;
     }
     g_change[kSearchBusyWord] = 1;
@@ -82,7 +83,7 @@ void fpga_manage::CHECK_search_cmd_status() {
                     store_port_count(f, second, 0, 0);
             }
     }
-    total_card_count = uint16_t(check_netport_card(0) + check_netport_card(1));
+    store_card_total();
 }
 
 void fpga_manage::check_error_rcv_search_card_cmd(uint8_t port, int fpga, uint32_t config_id,

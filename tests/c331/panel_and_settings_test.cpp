@@ -27,6 +27,8 @@ struct PanelCase {
 const PanelCase kCases[] = {
     {"copy 1080p, one channel", 1920, 1080, 1920, 1080, 4, 0, 0, 1, 1, 1920, 1080, 0x00000000},
     {"horizontal 4K halves", 3840, 2160, 1920, 2160, 3, 0, 0, 2, 1, 1920, 4978, 0x00010000},
+    // Narrow outputs take the timing table's first row, 660 x 15000.
+    {"horizontal 1000 split 504/496", 1000, 1080, 504, 1080, 3, 0, 0, 2, 1, 504, 14988, 0x00010000},
     {"vertical, output 1 1000 high", 1920, 2160, 1920, 1000, 2, 0, 160, 1, 2, 1920, 1160,
      0x00010000},
     {"none, 8192 wide forces 8K", 8192, 1080, 8192, 1080, 0, 0, 0, 2, 1, 4096, 1080, 0x03020100},

@@ -12,9 +12,13 @@ uint16_t word(const std::vector<uint8_t>& b, int at) {
 
 TEST_F(FpgaTest, BothFpgasComeUpAndLightOnceTheSourceIsStable) {
     g_source_online = 2;
+    EXPECT_TRUE(mgr->restarting(0));  // the bring-up at power-on
+    EXPECT_TRUE(mgr->restarting(1));
     powerUp(0);
     powerUp(1);
     ASSERT_TRUE(bothLit());
+    EXPECT_FALSE(mgr->restarting(0));
+    EXPECT_FALSE(mgr->restarting(1));
     for (int i = 0; i < 2; ++i) {
         EXPECT_TRUE(board->fpga[i].lit()) << "fpga " << i;
         EXPECT_EQ(mgr->start_step[i], fpga_manage::kLit);

@@ -255,6 +255,60 @@ TEST_F(AllCardLinks, AFrameForAllPortsWhenNoneHasCardsIsNotAnsweredAndHoldsUpNot
     expectNotSentAndNothingHeld(request(0x0FFF, 0xFF, 0x10, 1));
 }
 
+// The total at 0xA000007C follows the ports: cards taken off every port (their links go down
+// with them) count 0 at once, though no search cycle asks a port then.
+TEST_F(AllCardLinks, TheTotalCardCountFollowsThePorts) {
+    sim_control& ctl = *sim_control::pInstance();
+    const auto cards = [&](int port, int n) {
+        ASSERT_EQ(ctl.execute("cards " + std::to_string(port) + " " + std::to_string(n)), "ok");
+    };
+    for (int port = 1; port <= 20; ++port) cards(port, 4);
+    searchCycles(3);
+    links.push_back(startBoxLink(Via::Tcp));
+    const auto total = [&] {
+        const Bytes r = links[0]->ask(readRam(0xA000007C, 4));
+        return r.size() == 15u && r[10] == 0 ? int(word(r, 11) | word(r, 13) << 16) : -1;
+    };
+    EXPECT_EQ(total(), 80);
+    for (int port = 1; port <= 20; ++port) cards(port, 0);
+    searchCycles(3);
+    EXPECT_EQ(total(), 0);
+    cards(7, 3);
+    searchCycles(3);
+    EXPECT_EQ(total(), 3);
+    sim_control::shutdown();
+}
+
+// A frame for all ports when no linked port has cards: while an FPGA restarts, its ports are not
+// known yet, and the frame is refused (status 1) to be sent again; once the FPGA is lit again,
+// or its bring-up has failed its attempts, it is not sent.
+TEST_F(AllCardLinks, AFrameForAllPortsWithNoCardsGetsStatusOneOnlyWhileAnFpgaRestarts) {
+    board->setLink(6, true);
+    links.push_back(startBoxLink(Via::Tcp));
+    Link& pc = *links[0];
+    const Bytes all = request(0x0FFF, 0xFF, 0x10, 1);
+    const auto notSent = [&] {
+        pc.send(wire(all));
+        const Bytes next = pc.ask(readRam(0x600880, 1));
+        return next.size() == 12u && word(next, 2) == 0xF100;  // the probe's reply comes first
+    };
+    mgr->reset_fpga_rst(1, "a restart");
+    EXPECT_EQ(pc.ask(all), refusal(all, 1));  // in its reset pulse
+    ASSERT_TRUE(runUntil([this] { return mgr->start_step[1] == 14; }));
+    EXPECT_EQ(pc.ask(all), refusal(all, 1));  // its start-up steps
+    ASSERT_TRUE(bothLit());
+    EXPECT_FALSE(mgr->restarting(1));
+    EXPECT_TRUE(notSent());
+
+    board->fpga[1].never_ready = true;  // restarted, it never comes up again
+    mgr->reset_fpga_rst(1, "a restart");
+    runTicks(600);  // its first attempt failed: it resets again
+    EXPECT_EQ(pc.ask(all), refusal(all, 1));
+    ASSERT_TRUE(runUntil([this] { return !mgr->restarting(1); }, 2000));
+    ASSERT_TRUE(runUntil([this] { return mgr->rst_active[1] != 0; }, 1000));  // it keeps trying
+    EXPECT_TRUE(notSent());
+}
+
 namespace {
 
 Bytes fileStart(const std::string& tag, uint32_t size, const std::string& name) {

@@ -11,6 +11,9 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "c331/c331_manage.h"
@@ -112,6 +115,53 @@ TEST_F(UsbUpgradeTest, EachChildAloneIsWrittenReadBackAndTakesEffect) {
     EXPECT_EQ(g_app_reset_flag.load(), 1);
     EXPECT_EQ(overlay, 0);
     EXPECT_EQ(progress.back(), 100);
+}
+
+// The example packages of docs/usb_package.md, from the document's text alone: an indented file
+// name, then the file's bytes, 16 a line after the line's offset (hex).
+std::map<std::string, Bytes> documentedPackages() {
+    std::ifstream doc(ZEM_SOURCE_DIR "/docs/usb_package.md");
+    std::map<std::string, Bytes> files;
+    Bytes* file = nullptr;
+    for (std::string line; std::getline(doc, line);) {
+        if (line.rfind("    ", 0) != 0) {
+            file = nullptr;
+            continue;
+        }
+        std::istringstream words(line);
+        std::string first;
+        words >> first;
+        const auto ends = [&](const std::string& suffix) {
+            return first.size() > suffix.size() &&
+                   first.compare(first.size() - suffix.size(), suffix.size(), suffix) == 0;
+        };
+        if (ends(".ZEM") || ends(".ZEMZK")) {
+            file = &files[first];
+            continue;
+        }
+        if (!file) continue;
+        EXPECT_EQ(std::stoul(first, nullptr, 16), file->size()) << line;
+        for (std::string byte; words >> byte;)
+            file->push_back(uint8_t(std::stoul(byte, nullptr, 16)));
+    }
+    return files;
+}
+
+// Both examples, in the disk's default folder, install as the document says.
+TEST_F(UsbUpgradeTest, TheDocumentedPackagesInstall) {
+    const auto files = documentedPackages();
+    ASSERT_EQ(files.size(), 2u);
+    g_usb_grade_path = "ZEM-T73";
+    for (const auto& [name, bytes] : files) onDisk("ZEM-T73/" + name, bytes);
+    const int resets = resetPulses(0);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{2, 0, 0}));
+    EXPECT_EQ(fpgaFlash(0, 16), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+    EXPECT_EQ(resetPulses(0) - resets, 1);
+    const Bytes& font = files.at("font.ZEMZK");
+    ASSERT_EQ(font.size(), 0x46u + 0x123u);
+    EXPECT_EQ(chip->flashRead(0, 0x123), Bytes(font.begin() + 0x46, font.end()));
+    EXPECT_EQ(c331->g_osd_font_mask.load(), 0x2u);  // the narrow 32-dot font, taken into use
 }
 
 TEST_F(UsbUpgradeTest, APackageWithEverythingInstallsAllAndTheBoxReboots) {
