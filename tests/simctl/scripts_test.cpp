@@ -143,7 +143,7 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
     expectResult(script("sim-ctl.sh", ctlScript("key Enter")),
                  "error: usage: key Left|Right|OK|Mode|Back|A..S\n", 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb unplug extra words")),
-                 "error: usage: usb plug DIR | usb unplug\n", 1);
+                 "error: usage: usb plug HOSTDIR | usb unplug\n", 1);
 
     // Ctrl-C (and SIGTERM) end the program cleanly: no file says a box runs, nor names its
     // pseudo-terminals.
