@@ -144,6 +144,12 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
                  "error: usage: key Left|Right|OK|Mode|Back|A..S\n", 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb unplug extra words")),
                  "error: usage: usb plug HOSTDIR | usb unplug\n", 1);
+    // Every error line goes to stderr, the box's and the script's own.
+    for (const char* words :
+         {"key Enter", "usb plug /nonexistent", "screenshot", "edid HDMI9 x", "usb unplug extra"}) {
+        SCOPED_TRACE(words);
+        expectResult(script("sim-ctl.sh", ctlScript(words) + " 2>/dev/null"), "", 1);
+    }
 
     // Ctrl-C (and SIGTERM) end the program cleanly: no file says a box runs, nor names its
     // pseudo-terminals.
