@@ -23,13 +23,7 @@
 # DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
 set -euo pipefail
-usage() {
-    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
-}
-fail() {
-    echo "error: $*" >&2
-    exit 1
-}
+source "$(dirname "$0")/lib/usage.sh"
 for arg in "$@"; do
     case $arg in -h | --help)
         usage
