@@ -54,6 +54,12 @@ TEST(Scripts, WithoutArgumentsSayHowTheyAreUsedAndWithoutABoxSaySo) {
     expectResult(script("sim-ready.sh", root), "error: no box runs with root " + root + "\n", 1);
     expectResult(script("sim-ctl.sh", root + " status"),
                  "error: no box runs with root " + root + " (no " + root + "/sim/ctl)\n", 1);
+    // Waiting for a process that runs but starts no box there ends, after 10 s at most.
+    const std::string self = std::to_string(::getpid());
+    expectResult(script("sim-ready.sh", root + " " + self, "timeout 60 "),
+                 "error: process " + self + " starts no box with root " + root + " (" + root +
+                     "/sim/lock does not name it)\n",
+                 1);
     removeTree(root);
 }
 
@@ -83,6 +89,8 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"scripts/run-sim.sh", "--bogus", unknown("scripts/run-sim.sh", "--bogus"), 1},
         {"scripts/run-sim.sh", "somewhere --console -x", unknown("scripts/run-sim.sh", "-x"), 1},
         {"scripts/run-sim.sh", "one two", "error: one DIR only, not one and two\n", 1},
+        {"scripts/run-sim.sh", "/dev/null/box",
+         "error: cannot make /dev/null/box: Not a directory\n", 1},
         {"scripts/sim-ready.sh", "--bogus somewhere",
          "error: unknown option --bogus (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
         {"scripts/sim-ctl.sh", "--bogus status", unknown("scripts/sim-ctl.sh", "--bogus"), 1},
@@ -153,6 +161,12 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
     const std::string ready = script("sim-ready.sh", root_).output;
     EXPECT_EQ(ready.rfind("simulated box ready: TCP 127.0.0.1:" + std::to_string(port_), 0), 0u)
         << ready;
+    // Waiting for another process on this box's root ends at once.
+    const std::string self = std::to_string(::getpid());
+    expectResult(script("sim-ready.sh", root_ + " " + self, "timeout 60 "),
+                 "error: the box with root " + root_ + " is process " + std::to_string(pid_) +
+                     ", not " + self + "\n",
+                 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb plug /nonexistent")),
                  "error: no folder /nonexistent\n", 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb plug")), "error: usage: usb plug HOSTDIR\n",
