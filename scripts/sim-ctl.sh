@@ -24,14 +24,9 @@
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
-for arg in "$@"; do
-    case $arg in -h | --help)
-        usage
-        exit 0
-        ;;
-    esac
-done
-case ${1:-} in -*) fail "unknown option $1 (scripts/sim-ctl.sh --help says how it is used)" ;; esac
+take_help "$@"
+# Only DIR's place takes no option: a command's words may start with "-".
+case ${1:-} in -*) refuse_option scripts/sim-ctl.sh "$1" ;; esac
 if [ $# -lt 2 ]; then
     usage >&2
     exit 1

@@ -10,21 +10,13 @@
 # without it, reports a box that runs now, or says that none does.
 # A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
+# Usage: scripts/sim-ready.sh DIR [PID]
 set -euo pipefail
+source "$(dirname "$0")/lib/usage.sh"
 usage="usage: scripts/sim-ready.sh DIR [PID]"
-fail() {
-    echo "error: $*" >&2
-    exit 1
-}
+take_help "$@"
 for arg in "$@"; do
-    case $arg in
-    -h | --help)
-        sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
-        echo "$usage"
-        exit 0
-        ;;
-    -*) fail "unknown option $arg ($usage)" ;;
-    esac
+    case $arg in -*) fail "unknown option $arg ($usage)" ;; esac
 done
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "$usage" >&2

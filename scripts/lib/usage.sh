@@ -9,9 +9,25 @@ fail() {
     exit 1
 }
 
-# check_options NAME [OPTION...] -- ARGS...: --help or -h among ARGS prints the usage and exits
-# with status 0; a word of ARGS that starts with "-" and is no OPTION is refused (NAME is how
-# the script is called), before the script does anything.
+# take_help ARGS...: --help or -h among ARGS prints the usage and exits with status 0.
+take_help() {
+    local arg
+    for arg in "$@"; do
+        case $arg in -h | --help)
+            usage
+            exit 0
+            ;;
+        esac
+    done
+}
+
+# refuse_option NAME OPTION: the error for an option the script (called as NAME) does not take.
+refuse_option() {
+    fail "unknown option $2 ($1 --help says how it is used)"
+}
+
+# check_options NAME [OPTION...] -- ARGS...: take_help, then a word of ARGS that starts with "-"
+# and is no OPTION is refused, before the script does anything.
 check_options() {
     local name=$1 known=" " arg
     shift
@@ -20,16 +36,8 @@ check_options() {
         shift
     done
     shift
+    take_help "$@"
     for arg in "$@"; do
-        case $arg in -h | --help)
-            usage
-            exit 0
-            ;;
-        esac
-    done
-    for arg in "$@"; do
-        if [[ $arg == -* && $known != *" $arg "* ]]; then
-            fail "unknown option $arg ($name --help says how it is used)"
-        fi
+        [[ $arg != -* || $known == *" $arg "* ]] || refuse_option "$name" "$arg"
     done
 }
