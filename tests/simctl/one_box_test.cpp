@@ -154,7 +154,7 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
 // command to run.
 CommandResult programIn(const std::string& base, const std::string& env, const std::string& args) {
     for (const char* dir : {"/work", "/home", "/no-commands"}) fs::create_directory(base + dir);
-    return commandResult("cd '" + base + "/work' && timeout 20 env -i HOME='" + base +
+    return commandResult("cd '" + base + "/work' && timeout 20 env -u ZEM_SIM_ROOT HOME='" + base +
                          "/home' PATH='" + base + "/no-commands' QT_QPA_PLATFORM=offscreen " + env +
                          programCommand() + " " + args + " </dev/null");
 }
