@@ -31,7 +31,7 @@ for i in 1 2 3 4 5; do
     pids+=($!)  # run-sim.sh becomes the program
     if [ $i = 1 ]; then
         # It first installs what is missing, which takes a while on a loaded machine.
-        within 60 grep -q "^waiting for another build of build/" "$tmp/out1" ||
+        within 60 grep -qs "^waiting for another build of build/" "$tmp/out1" ||
             failed "box 1 did not wait"
         ! grep -q "^building" "$tmp/out1" || failed "box 1 built while build/ was locked"
         exec 7<&-
