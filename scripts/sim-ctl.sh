@@ -25,7 +25,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 take_help "$@"
-# Only DIR's place takes no option: a command's words may start with "-".
+# An option is looked for in DIR's place only: a command's words may start with "-".
 case ${1:-} in -*) refuse_option scripts/sim-ctl.sh "$1" ;; esac
 if [ $# -lt 2 ]; then
     usage >&2
