@@ -43,8 +43,8 @@ int handedOverLock(const std::string& file) {
     if (!env) return -1;
     const int fd = std::atoi(env);
     ::unsetenv("ZEM_SIM_LOCK_FD");
-    struct stat held {
-    }, lock{};
+    struct stat held = {};
+    struct stat lock = {};
     if (fd <= STDERR_FILENO || ::fstat(fd, &held) != 0 || ::stat(file.c_str(), &lock) != 0 ||
         held.st_dev != lock.st_dev || held.st_ino != lock.st_ino)
         return -1;
