@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "comm/socket_util.h"
 #include "core/globals.h"
 #include "core/singleton.h"
 #include "platform/thread_name.h"
@@ -18,10 +19,14 @@ namespace {
 // No AT command is defined for the WiFi socket: every line gets this answer.
 const char kWifiError[] = "ERROR\r\n";
 
-// Names the box's port that failed: the other UDP socket may well be served.
+// Names the port that failed, and the box's own port when an offset moved it: the other UDP
+// socket may well be served.
 void sayNotOpened(uint16_t box_port, const char* link) {
-    const std::string line =
-        "UDP port " + std::to_string(box_port) + " (" + link + "): socket not opened";
+    const int tried = comm::listen_port(box_port);
+    const std::string moved =
+        tried >= 0 && tried != box_port ? ", the box's port " + std::to_string(box_port) : "";
+    const std::string line = "UDP port " + std::to_string(tried >= 0 ? tried : box_port) + " (" +
+                             link + moved + "): socket not opened";
     writeLogMsg(1, line.c_str());
 }
 }  // namespace

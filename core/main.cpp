@@ -1,19 +1,19 @@
 // The program: "/data/app/zemT57N -platform linuxfb" on the box; "--sim DIR" (or ZEM_SIM_ROOT)
-// runs it on the simulated box with DIR as its root. Brings the system up in its fixed order:
-// the configuration and the parameter store first, then the application and the main menu with
-// its tick, then the hardware managers, the home screen, the refresh connections and the links.
+// runs it on the simulated box with DIR as its root, the only way a build for a PC starts. Brings
+// the system up in its fixed order: the configuration and the parameter store first, then the
+// application and the main menu with its tick, then the hardware managers, the home screen, the
+// refresh connections and the links.
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "c331/c331_manage.h"
 #include "comm/comm_links.h"
 #include "comm/socket_util.h"
 #include "comm/usb_server.h"
+#include "core/command_line.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
 #include "core/sync_update.h"
@@ -31,20 +31,9 @@
 
 namespace {
 
-// Removes "--sim DIR" from argv (Qt must not see it) and returns DIR, or ZEM_SIM_ROOT.
-std::string takeSimRoot(int& argc, char** argv) {
-    std::string root;
-    if (const char* env = std::getenv("ZEM_SIM_ROOT")) root = env;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--sim") == 0 && i + 1 < argc) {
-            root = argv[i + 1];
-            for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
-            argc -= 2;
-            break;
-        }
-    }
-    return root;
-}
+// Started without a root, a PC build would take the PC for the box and run the box's shell
+// commands (ifconfig, route, hostapd, chattr) for real.
+constexpr bool kNeedsSimRoot = ZEM_PC_BUILD;
 
 // Qt keeps its runtime files in a private folder named by XDG_RUNTIME_DIR; a shell without a
 // login session (a container, su, ssh as root) sets none, and Qt then warns at every start. The
@@ -82,8 +71,15 @@ int main(int argc, char** argv) {
     // Trace lines go out whole and at once, as on the box's serial console, also when the
     // console is a file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::string simRoot;
+    if (const int rc = readCommandLine(argc, argv, simRoot); rc >= 0) return rc;
+    if (simRoot.empty() && kNeedsSimRoot) {
+        std::fprintf(stderr,
+                     "error: this build runs on the simulated box only: start it with --sim DIR "
+                     "(or ZEM_SIM_ROOT=DIR)\n");
+        return 1;
+    }
     g_qt_default_handler = qInstallMessageHandler(traceToConsole);
-    const std::string simRoot = takeSimRoot(argc, argv);
     if (simRoot.empty()) {
         platform::selectLinux();
     } else {

@@ -2,7 +2,10 @@
 # Installs the Debian packages the build, the tests and the benchmarks need. With --armhf, also
 # what the box's own architecture needs instead: the cross compiler, the armhf libraries and
 # qemu-user to run the tests.
+# Usage: scripts/install-deps.sh [--armhf]
 set -euo pipefail
+source "$(dirname "$0")/lib/usage.sh"
+check_options scripts/install-deps.sh --armhf -- "$@"
 pkgs=(build-essential cmake pkg-config clang qtbase5-dev libboost-dev libhidapi-dev libudev-dev
       libgtest-dev libgmock-dev libbenchmark-dev libssl-dev edid-decode libclang-rt-14-dev
       fonts-wqy-microhei socat)

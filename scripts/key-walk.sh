@@ -10,19 +10,13 @@
 # Usage: scripts/key-walk.sh SECONDS [BUILD]        (BUILD: build-asan when not given)
 #        scripts/key-walk.sh --seeds "S1 S2 ..." [BUILD]
 set -euo pipefail
+source "$(dirname "$0")/lib/usage.sh"
+check_options scripts/key-walk.sh --seeds -- "$@"
 cd "$(dirname "$0")/.."
-usage() {
-    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
-}
 bad_usage() {
     usage >&2
     exit 1
 }
-case ${1:-} in -h | --help)
-    usage
-    exit 0
-    ;;
-esac
 [ $# -ge 1 ] || bad_usage
 unset ZEM_KEY_WALK_SEEDS
 seconds=0

@@ -8,30 +8,22 @@
 # DIR/sim/console.log; the terminal shows what the program writes to stderr and the ready line.
 # With --console the terminal shows the whole console too.
 # ZEM_SIM_PORT_OFFSET=N (0..51766) moves its ports up by N, for a second box.
-# One box runs on a root at a time: a second start on it stops with an error.
+# One box runs on a root at a time: a second start on it stops with an error, touching nothing;
+# the root is held from the start's first check on, through its build.
 # Boxes on other roots may start together from one clone: each start builds build/ under a lock
 # on it (scripts/test.sh takes it too), copies the program into DIR/sim and runs that copy; its
-# build's output is in DIR/sim/build.log.
+# build's output is in DIR/sim/build.log. SIGTERM, SIGHUP or Ctrl-C during the build end the
+# build too; under nohup a hang-up ends neither the build nor the box.
 # Usage: scripts/run-sim.sh [--console] [DIR]
 set -euo pipefail
-usage() {
-    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
-}
-fail() {
-    echo "error: $*" >&2
-    exit 1
-}
+source "$(dirname "$0")/lib/usage.sh"
+check_options scripts/run-sim.sh --console -- "$@"
 console=0
 dir=
 dir_given=0
 for arg in "$@"; do
     case $arg in
-    -h | --help)
-        usage
-        exit 0
-        ;;
     --console) console=1 ;;
-    -*) fail "unknown option $arg (scripts/run-sim.sh --help says how it is used)" ;;
     *)
         [ $dir_given = 0 ] || fail "one DIR only, not $dir and $arg"
         dir=$arg
@@ -54,23 +46,22 @@ sock=$root/sim/ctl
 if [ "$(LC_ALL=C; echo ${#sock})" -gt 107 ]; then
     fail "control channel $sock not opened: the path is longer than 107 bytes"
 fi
-mkdir -p "$root/sim"
+made=$(LC_ALL=C mkdir -p -- "$root/sim" 2>&1) || fail "cannot make $root: ${made##*: }"
 lock=$root/sim/lock
 
-# Opens the root's lock on descriptor 9 and fails when a box holds it: the program takes it for
-# its life. The caller closes it again (exec 9>&-) before the program starts.
-hold_root() {
-    exec 9>>"$lock"
-    flock -n 9 && return
-    local pid
+# The root's lock on descriptor 9, held from here on, or an error when a box or another start
+# holds it. It names this process, which becomes the program; the program takes the descriptor
+# over (ZEM_SIM_LOCK_FD) and holds it for its life. Nothing else started here may inherit it.
+exec 9<>"$lock"
+if ! flock -n 9; then
     pid=$(tr -d '\n' <"$lock")
     fail "a box${pid:+ (pid $pid)} already runs with root $root"
-}
-hold_root
-exec 9>&-
+fi
+echo $$ >"$lock"
 
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+source scripts/lib/in_group.sh
+scripts/install-deps.sh 9<&-
 
 # The build's percentage on one line of a terminal; nothing elsewhere.
 show_progress() {
@@ -86,6 +77,12 @@ show_progress() {
     if [ -t 1 ]; then printf '\r'; fi
 }
 jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+build_log=$root/sim/build.log
+build_program() {
+    { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+        cmake --build build -j "$jobs" --target zemT57N; } </dev/null 2>&1 | tee "$build_log" |
+        show_progress
+}
 mkdir -p build
 # One build of build/ at a time, and no box runs the file a build rewrites: the program is
 # copied out under the same lock.
@@ -96,12 +93,9 @@ if ! flock -n 8; then
 fi
 echo "building build/zemT57N with $jobs parallel jobs (CMAKE_BUILD_PARALLEL_LEVEL=N for fewer):" \
     "the first build takes about a minute or more, later ones a few seconds"
-build_log=$root/sim/build.log
 built=0
 start=$SECONDS
-{ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-    cmake --build build -j "$jobs" --target zemT57N; } </dev/null 8<&- 2>&1 | tee "$build_log" |
-    show_progress || built=$?
+in_group build_program 8<&- 9<&- || built=$?
 if [ $built -ne 0 ]; then
     cat "$build_log" >&2
     echo "error: the build failed (its output is in $build_log)" >&2
@@ -112,18 +106,18 @@ cp -- build/zemT57N "$program.new"
 mv -f -- "$program.new" "$program"  # a box that ran the old copy keeps its own
 exec 8<&-
 echo "built in $((SECONDS - start)) s; starting the simulated box"
-hold_root  # a box may have started on the root while this one was built
 rm -f "$root/sim/links"  # the program writes it anew once its links are up
 console_log=$root/sim/console.log
 : >"$console_log"
-exec 9>&-
 # With a display the 320 x 240 panel opens in a window (keys S, R, Q, M, O are Left, Right,
 # OK, Mode and Back); without one it renders offscreen.
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
 fi
-scripts/sim-ready.sh "$root" $$ &
+scripts/sim-ready.sh "$root" $$ 9<&- &
+export ZEM_SIM_LOCK_FD=9
 if [ $console = 1 ]; then
-    exec "$program" --sim "$root" > >(tee -a "$console_log") 2> >(tee -a "$console_log" >&2)
+    exec "$program" --sim "$root" > >(tee -a "$console_log" 9<&-) \
+        2> >(tee -a "$console_log" >&2 9<&-)
 fi
-exec "$program" --sim "$root" >>"$console_log" 2> >(tee -a "$console_log" >&2)
+exec "$program" --sim "$root" >>"$console_log" 2> >(tee -a "$console_log" >&2 9<&-)

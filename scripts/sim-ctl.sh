@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sends one command to the control channel of the running simulated box with root DIR (the
 # Unix socket DIR/sim/ctl) and prints what the box answered. Errors, the box's and this
-# script's own, print "error: ..." and exit with status 1.
+# script's own, print "error: ..." on stderr and exit with status 1.
 # Usage: scripts/sim-ctl.sh DIR COMMAND...
 #
 #   usb plug HOSTDIR | usb unplug       a USB disk holding HOSTDIR's files, plugged in (once the
@@ -23,21 +23,10 @@
 # DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
 set -euo pipefail
-usage() {
-    sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
-}
-fail() {
-    echo "error: $*" >&2
-    exit 1
-}
-for arg in "$@"; do
-    case $arg in -h | --help)
-        usage
-        exit 0
-        ;;
-    esac
-done
-case ${1:-} in -*) fail "unknown option $1 (scripts/sim-ctl.sh --help says how it is used)" ;; esac
+source "$(dirname "$0")/lib/usage.sh"
+take_help "$@"
+# An option is looked for in DIR's place only: a command's words may start with "-".
+case ${1:-} in -*) refuse_option scripts/sim-ctl.sh "$1" ;; esac
 if [ $# -lt 2 ]; then
     usage >&2
     exit 1
@@ -58,14 +47,25 @@ ask() {  # ask WORDS...: the box's answer; the status says whether it was an err
     [[ $answer != error:* ]]
 }
 
+refused() {  # refused ANSWER: the box's error, if it gave one, on stderr; status 1
+    [ -z "$1" ] || printf '%s\n' "$1" >&2
+    return 1
+}
+
+tell() {  # tell WORDS...: asks, and prints the answer (an error as refused does)
+    local answer
+    answer=$(ask "$@") || refused "$answer" || return
+    printf '%s\n' "$answer"
+}
+
 # fetch BOXFILE FILE WORDS...: the box writes /sim/BOXFILE for the command WORDS, and the
 # script moves it out of the root to FILE; a FILE that can't be written leaves nothing behind.
 # Only a regular file is replaced: a rename over a device, a FIFO, a socket or a link would take
 # the machine's own node away (/dev/null, say), and a link may point anywhere.
 fetch() {
-    local box=$1 to=$2 answer
+    local box=$1 to=$2
     shift 2
-    answer=$(ask "$@" "/sim/$box") || { [ -z "$answer" ] || printf '%s\n' "$answer"; exit 1; }
+    tell "$@" "/sim/$box" >/dev/null || exit 1
     if [ -L "$to" ] || { [ -e "$to" ] && ! [ -f "$to" ]; }; then
         rm -f -- "$root/sim/$box"
         fail "cannot write $to: not a regular file"
@@ -85,8 +85,8 @@ plug() {
     while :; do
         answer=$(ask usb plug "$1") && break
         if [[ $answer != *"not listening yet"* ]] || ((--tries == 0)); then
-            [ -z "$answer" ] || printf '%s\n' "$answer"
-            return 1
+            refused "$answer"
+            return
         fi
         sleep 0.2
     done
@@ -108,7 +108,7 @@ case "${1:-} ${2:-}" in
     trap - EXIT
     ;;
 "usb unplug")
-    ask "$@" || exit 1
+    tell "$@" || exit 1
     rm -rf "$root"/sim/usb-disk.*  # the pulled disk's copy
     ;;
 "screenshot "*)
@@ -120,6 +120,6 @@ case "${1:-} ${2:-}" in
     fetch "edid/edid-$$.bin" "$3" edid "$2"
     ;;
 *)
-    ask "$@"
+    tell "$@"
     ;;
 esac

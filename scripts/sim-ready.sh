@@ -5,24 +5,18 @@
 # are up and removes both at a clean exit.
 # With PID (the program's process, or scripts/run-sim.sh's, which becomes the program after its
 # build), waits until that box is ready, however long a first build takes, and gives up when
-# the process ends; without it, reports a box that runs now, or says that none does.
+# the process ends, or at once when the root's lock (DIR/sim/lock) names another running
+# process, or after 10 s when the lock still does not name PID (no start of PID holds DIR);
+# without it, reports a box that runs now, or says that none does.
 # A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
+# Usage: scripts/sim-ready.sh DIR [PID]
 set -euo pipefail
+source "$(dirname "$0")/lib/usage.sh"
 usage="usage: scripts/sim-ready.sh DIR [PID]"
-fail() {
-    echo "error: $*" >&2
-    exit 1
-}
+take_help "$@"
 for arg in "$@"; do
-    case $arg in
-    -h | --help)
-        sed -n '2,/^set /p' "$0" | sed '$d; s/^# \{0,1\}//'
-        echo "$usage"
-        exit 0
-        ;;
-    -*) fail "unknown option $arg ($usage)" ;;
-    esac
+    case $arg in -*) fail "unknown option $arg ($usage)" ;; esac
 done
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "$usage" >&2
@@ -34,6 +28,7 @@ pid=${2:-}
 [ $# -lt 2 ] || [[ $pid =~ ^[0-9]+$ ]] || fail "PID $pid is not a process number ($usage)"
 links=$root/sim/links
 sock=$root/sim/ctl
+lock=$root/sim/lock
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
 
 answers() {  # whether a program listens on the control socket
@@ -43,10 +38,28 @@ answers() {  # whether a program listens on the control socket
 if [[ -z $pid ]] && ! answers; then
     fail "no box runs with root $root"
 fi
+# Whether the root is PID's: its start names itself in the lock as it takes it, and holds it on.
+# Another process named there that runs holds the root; a pid left by a box that ended does not.
+root_is_pids() {
+    local holder=
+    [[ ! -r $lock ]] || holder=$(tr -d '\n' <"$lock")
+    [[ $holder == "$pid" ]] && return
+    if [[ $holder =~ ^[0-9]+$ ]] && kill -0 "$holder" 2>/dev/null; then
+        fail "the box with root $root is process $holder, not $pid"
+    fi
+    if ((SECONDS - start >= 10)); then
+        fail "process $pid starts no box with root $root ($lock does not name it)"
+    fi
+    return 1
+}
+
 start=$SECONDS
-until [[ -s $links ]] && answers; do
+while :; do
     if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then
         fail "the program (process $pid) ended before the box with root $root was ready"
+    fi
+    if [[ -z $pid ]] || root_is_pids; then
+        [[ -s $links ]] && answers && break
     fi
     if [[ -z $pid ]] && ((SECONDS - start >= 120)); then
         fail "the box with root $root is not ready after 2 minutes"

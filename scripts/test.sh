@@ -4,9 +4,22 @@
 # AddressSanitizer build each test program whole instead, but for those that start the program
 # itself), runs the scripts' own tests (tests/scripts) and the fuzz targets for a fixed number
 # of runs; then cross-builds for the box (32-bit ARM) and runs every test again under qemu-user.
-# ctest's summary of the armhf run is the last line.
+# ctest's summary of the armhf run is the last line. SIGTERM, SIGHUP or Ctrl-C end the whole run,
+# its builds, tests and the boxes they start, and free build/'s lock; under nohup a hang-up
+# ends nothing.
+# Usage: scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/usage.sh
+check_options scripts/test.sh -- "$@"
+# The run goes on in a process group of its own, which a signal to this script ends whole.
+if [ -z "${ZEM_TEST_RUN_GROUP:-}" ]; then
+    source scripts/lib/in_group.sh
+    export ZEM_TEST_RUN_GROUP=1
+    in_group scripts/test.sh "$@"
+    exit
+fi
+unset ZEM_TEST_RUN_GROUP
 scripts/install-deps.sh
 jobs=$(nproc)
 

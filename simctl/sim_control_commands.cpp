@@ -71,7 +71,7 @@ std::string usbCommand(const SimArgs& w) {
         if (disk.unplug() != 0) return error("no USB disk is plugged in");
         return kOk;
     }
-    if (w.size() != 3 || w[1] != "plug") return error("usage: usb plug DIR | usb unplug");
+    if (w.size() != 3 || w[1] != "plug") return error("usage: usb plug HOSTDIR | usb unplug");
     // The watcher drops events until the panel has run 10 s, as on the box: say so instead.
     if (!g_delay_usbserver) return error("the USB watcher is not listening yet; plug again later");
     switch (disk.plug(w[2])) {

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -34,6 +36,22 @@ int refuse(int fd) {
     return 1;
 }
 
+// The descriptor of the root's lock that scripts/run-sim.sh has held since its first check and
+// hands over (ZEM_SIM_LOCK_FD), or -1. Only the root's own lock file counts.
+int handedOverLock(const std::string& file) {
+    const char* env = std::getenv("ZEM_SIM_LOCK_FD");
+    if (!env) return -1;
+    const int fd = std::atoi(env);
+    ::unsetenv("ZEM_SIM_LOCK_FD");
+    struct stat held = {};
+    struct stat lock = {};
+    if (fd <= STDERR_FILENO || ::fstat(fd, &held) != 0 || ::stat(file.c_str(), &lock) != 0 ||
+        held.st_dev != lock.st_dev || held.st_ino != lock.st_ino)
+        return -1;
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+}
+
 }  // namespace
 
 int sim_root_claim() {
@@ -41,7 +59,8 @@ int sim_root_claim() {
     const std::string file = platform::path(kLock);
     const int rc = platform::makeParentDirs(kLock);
     // Never closed: the lock lasts as long as the process. Not handed to any child either.
-    const int fd = rc == 0 ? ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
+    int fd = rc == 0 ? handedOverLock(file) : -1;
+    if (fd < 0 && rc == 0) fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (fd >= 0 && errno == EWOULDBLOCK) return refuse(fd);
         std::fprintf(stderr, "error: %s can't be locked: %s\n", file.c_str(),

@@ -1,7 +1,8 @@
 // One box per root. The program started with --sim takes the lock DIR/sim/lock (flock, the
 // file holding its pid) before it touches anything under DIR, and keeps it for its life; a
-// second program on the same root, and scripts/run-sim.sh before it clears the console log,
-// find it taken. The kernel lets go of it when the process ends, however it ends.
+// second program on the same root, and scripts/run-sim.sh before it touches anything there,
+// find it taken. The kernel lets go of it when the process ends, however it ends. A start by
+// scripts/run-sim.sh holds it through its build and the program takes its descriptor over.
 #pragma once
 
 // 0, or 1 after one error on stderr: the root's path leaves no room for the control socket, or

@@ -99,6 +99,26 @@ TEST_F(Ports, AWifiTextPortHeldElsewhereIsNamedAndLeavesThePcPortServed) {
     udpnetManage::shutdown();
 }
 
+// Moved by an offset, the port that failed is named with the box's own.
+TEST_F(Ports, AUdpPortMovedByTheOffsetIsNamedWithTheBoxsPort) {
+    HeldPort udp(SOCK_DGRAM);
+    ASSERT_GT(udp.port, 100);
+    ::setenv("ZEM_SIM_PORT_OFFSET", "100", 1);
+    udpnetManage::udp_port_setting = uint16_t(udp.port - 100);
+    const auto wifi = g_udpnetmode;
+    g_udpnetmode = 0;  // the WiFi text port, moved too, may be another box's
+    writeLogMsgForget();
+    testing::internal::CaptureStderr();
+    udpnetManage::pInstance();
+    const std::string console = testing::internal::GetCapturedStderr();
+    ::unsetenv("ZEM_SIM_PORT_OFFSET");
+    EXPECT_EQ(console, notOpened("UDP", udp.port) + "UDP port " + std::to_string(udp.port) +
+                           " (PC protocol, the box's port " + std::to_string(udp.port - 100) +
+                           "): socket not opened\n");
+    udpnetManage::shutdown();
+    g_udpnetmode = wifi;
+}
+
 // The highest offset keeps every fixed port; a TCP port of tcpip.ini that it pushes past 65535
 // is not opened, and says so with its own line.
 TEST_F(Ports, ATcpPortTheOffsetPushesPast65535IsNamed) {

@@ -3,8 +3,11 @@
 # and runs each for a fixed number of runs from its seeds with its dictionary, several targets
 # at once. ZEM_FUZZ_SCALE (percent) scales every target's runs alike; target names as arguments
 # run only those.
+# Usage: tests/fuzz/run.sh [TARGET...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../../scripts/lib/usage.sh"
+check_options tests/fuzz/run.sh -- "$@"
 build="${ZEM_FUZZ_BUILD:-$here/../../build-fuzz}"
 # Fewer runs on a machine of fewer than four cores, where the targets run one after another.
 scale="${ZEM_FUZZ_SCALE:-$(($(nproc) >= 4 ? 100 : 50))}"

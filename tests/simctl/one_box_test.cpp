@@ -2,7 +2,9 @@
 // running root, from the program or from scripts/run-sim.sh (with its DIR read from the
 // caller's folder, or ZEM_SIM_ROOT, or ./sim-root), leaves the first box's channel and files
 // alone; a bad port offset or a root too long for the control socket stops the program before
-// it builds its box, and scripts/run-sim.sh before its build, making nothing.
+// it builds its box, and scripts/run-sim.sh before its build, making nothing. --help and an
+// unknown option end the program before it does anything, and a PC build without a root
+// refuses to start.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -144,6 +146,79 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
     const CommandResult taken = runSim("/", "ZEM_SIM_PORT_OFFSET=51766", fits);
     EXPECT_EQ(taken.output, "error: a box already runs with root " + fits + "\n");
     ::close(lock);
+    removeTree(base);
+}
+
+// The program started with args in a folder of its own under base, with a HOME of its own there,
+// no ZEM_SIM_ROOT and no commands on PATH: a start that went on anyway would find no shell
+// command to run.
+CommandResult programIn(const std::string& base, const std::string& env, const std::string& args) {
+    for (const char* dir : {"/work", "/home", "/no-commands"}) fs::create_directory(base + dir);
+    return commandResult("cd '" + base + "/work' && timeout 20 env -u ZEM_SIM_ROOT HOME='" + base +
+                         "/home' PATH='" + base + "/no-commands' QT_QPA_PLATFORM=offscreen " + env +
+                         programCommand() + " " + args + " </dev/null");
+}
+
+void expectNothingMadeIn(const std::string& base) {
+    EXPECT_TRUE(fs::is_empty(base + "/work"));
+    EXPECT_TRUE(fs::is_empty(base + "/home"));
+}
+
+TEST(StartErrors, HelpPrintsTheUsageAndAnUnknownOptionIsRefusedBeforeAnythingRuns) {
+    const std::string base = makeTempDir("options");
+    const std::string usage = "usage: zemT57N [--sim DIR] [Qt's options]\n";
+    auto unknown = [](const std::string& option) {
+        return "error: unknown option " + option + " (zemT57N --help says how it is used)\n";
+    };
+    struct Case {
+        std::string args, output;  // the start of it, for the usage
+        int status;
+    } cases[] = {
+        {"--help", usage, 0},
+        {"-h", usage, 0},
+        {"--sim root --help", usage, 0},
+        {"-platform offscreen --help --sim root", usage, 0},
+        {"--sim root --bogus", unknown("--bogus"), 1},
+        {"--sim root -platform offscreen -x", unknown("-x"), 1},
+        {"--sim root -platformx", unknown("-platformx"), 1},
+        {"--sim", "error: --sim needs a DIR (zemT57N --help says how it is used)\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const CommandResult r = programIn(base, "", c.args);
+        EXPECT_EQ(r.output.substr(0, c.output.size()), c.output) << r.output;
+        EXPECT_EQ(r.status, c.status);
+        if (c.status == 0) {
+            // The Qt options it passes on are named.
+            EXPECT_NE(r.output.find(" -platform NAME "), std::string::npos) << r.output;
+            EXPECT_NE(r.output.find("--sim DIR "), std::string::npos) << r.output;
+        } else {
+            EXPECT_EQ(r.output, c.output);
+        }
+        expectNothingMadeIn(base);
+    }
+    removeTree(base);
+}
+
+// The box's own build starts without a root: it is the box. Any other takes the PC for the box
+// without one, so it stops at once, before it makes or runs anything.
+TEST(StartErrors, APcBuildWithoutARootRefusesToStartAndMakesNothing) {
+    if (!ZEM_PC_BUILD) GTEST_SKIP() << "the box's own build starts without a root";
+    const std::string base = makeTempDir("no-root");
+    const bool hostData = fs::exists("/data");
+    const std::string refused =
+        "error: this build runs on the simulated box only: start it with --sim DIR (or "
+        "ZEM_SIM_ROOT=DIR)\n";
+    for (const std::string& start :
+         {std::string(""), std::string("ZEM_SIM_ROOT= "), std::string(" -platform offscreen")}) {
+        SCOPED_TRACE(start);
+        const bool inEnv = start.rfind("ZEM", 0) == 0;
+        const CommandResult r = programIn(base, inEnv ? start : "", inEnv ? "" : start);
+        EXPECT_EQ(r.output, refused);
+        EXPECT_EQ(r.status, 1);
+        expectNothingMadeIn(base);
+    }
+    EXPECT_EQ(fs::exists("/data"), hostData);
     removeTree(base);
 }
 

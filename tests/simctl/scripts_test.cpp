@@ -54,60 +54,88 @@ TEST(Scripts, WithoutArgumentsSayHowTheyAreUsedAndWithoutABoxSaySo) {
     expectResult(script("sim-ready.sh", root), "error: no box runs with root " + root + "\n", 1);
     expectResult(script("sim-ctl.sh", root + " status"),
                  "error: no box runs with root " + root + " (no " + root + "/sim/ctl)\n", 1);
+    // Waiting for a process that runs but starts no box there ends, after 10 s at most.
+    const std::string self = std::to_string(::getpid());
+    expectResult(script("sim-ready.sh", root + " " + self, "timeout 60 "),
+                 "error: process " + self + " starts no box with root " + root + " (" + root +
+                     "/sim/lock does not name it)\n",
+                 1);
     removeTree(root);
 }
 
+// Every script of the clone: a regression that ran one would meet the failing cmake and
+// apt-get stubs first on PATH, instead of building or installing anything.
 TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
+    auto unknown = [](const std::string& script, const std::string& option) {
+        return "error: unknown option " + option + " (" + script + " --help says how it is used)\n";
+    };
     struct Case {
-        const char* script;
+        std::string script;  // from the clone's top
         const char* args;
         std::string output;  // the start of it, for the usages
         int status;
     } cases[] = {
-        {"run-sim.sh", "--help", "Builds the program and starts it", 0},
-        {"run-sim.sh", "somewhere -h", "Builds the program and starts it", 0},
-        {"sim-ready.sh", "--help", "Prints one line saying where", 0},
-        {"sim-ctl.sh", "--help", "Sends one command", 0},
-        {"sim-ctl.sh", "somewhere status --help", "Sends one command", 0},
-        {"key-walk.sh", "--help", "Random key walks", 0},
-        {"run-sim.sh", "--bogus",
-         "error: unknown option --bogus (scripts/run-sim.sh --help says how it is used)\n", 1},
-        {"run-sim.sh", "somewhere --console -x",
-         "error: unknown option -x (scripts/run-sim.sh --help says how it is used)\n", 1},
-        {"run-sim.sh", "one two", "error: one DIR only, not one and two\n", 1},
-        {"sim-ready.sh", "--bogus somewhere",
+        {"scripts/run-sim.sh", "--help", "Builds the program and starts it", 0},
+        {"scripts/run-sim.sh", "somewhere -h", "Builds the program and starts it", 0},
+        {"scripts/sim-ready.sh", "--help", "Prints one line saying where", 0},
+        {"scripts/sim-ctl.sh", "--help", "Sends one command", 0},
+        {"scripts/sim-ctl.sh", "somewhere status --help", "Sends one command", 0},
+        {"scripts/key-walk.sh", "--help", "Random key walks", 0},
+        {"scripts/test.sh", "--help", "Builds the program and its tests three times", 0},
+        {"tests/scripts/run.sh", "--help", "Runs the tests of the scripts themselves", 0},
+        {"scripts/install-deps.sh", "--help", "Installs the Debian packages", 0},
+        {"scripts/install-deps.sh", "--armhf --help", "Installs the Debian packages", 0},
+        {"tests/fuzz/run.sh", "--help", "Builds the fuzz targets", 0},
+        {"scripts/run-sim.sh", "--bogus", unknown("scripts/run-sim.sh", "--bogus"), 1},
+        {"scripts/run-sim.sh", "somewhere --console -x", unknown("scripts/run-sim.sh", "-x"), 1},
+        {"scripts/run-sim.sh", "one two", "error: one DIR only, not one and two\n", 1},
+        {"scripts/run-sim.sh", "/dev/null/box",
+         "error: cannot make /dev/null/box: Not a directory\n", 1},
+        {"scripts/sim-ready.sh", "--bogus somewhere",
          "error: unknown option --bogus (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
-        {"sim-ctl.sh", "--bogus status",
-         "error: unknown option --bogus (scripts/sim-ctl.sh --help says how it is used)\n", 1},
+        {"scripts/sim-ctl.sh", "--bogus status", unknown("scripts/sim-ctl.sh", "--bogus"), 1},
+        {"scripts/key-walk.sh", "--bogus", unknown("scripts/key-walk.sh", "--bogus"), 1},
+        {"scripts/test.sh", "--bogus", unknown("scripts/test.sh", "--bogus"), 1},
+        {"tests/scripts/run.sh", "-x", unknown("tests/scripts/run.sh", "-x"), 1},
+        {"scripts/install-deps.sh", "--arm", unknown("scripts/install-deps.sh", "--arm"), 1},
+        {"tests/fuzz/run.sh", "json --bogus", unknown("tests/fuzz/run.sh", "--bogus"), 1},
         // An empty DIR names no folder: ./sim-root is taken only when DIR is not given.
-        {"run-sim.sh", "''", "error: DIR is empty\n", 1},
-        {"run-sim.sh", "--console ''", "error: DIR is empty\n", 1},
-        {"sim-ready.sh", "''", "error: DIR is empty\n", 1},
-        {"sim-ready.sh", "'' 123", "error: DIR is empty\n", 1},
-        {"sim-ctl.sh", "'' status", "error: DIR is empty\n", 1},
-        {"sim-ready.sh", "somewhere abc",
+        {"scripts/run-sim.sh", "''", "error: DIR is empty\n", 1},
+        {"scripts/run-sim.sh", "--console ''", "error: DIR is empty\n", 1},
+        {"scripts/sim-ready.sh", "''", "error: DIR is empty\n", 1},
+        {"scripts/sim-ready.sh", "'' 123", "error: DIR is empty\n", 1},
+        {"scripts/sim-ctl.sh", "'' status", "error: DIR is empty\n", 1},
+        {"scripts/sim-ready.sh", "somewhere abc",
          "error: PID abc is not a process number (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
-        {"sim-ready.sh", "somewhere 12x",
+        {"scripts/sim-ready.sh", "somewhere 12x",
          "error: PID 12x is not a process number (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
     };
     const std::string here = makeTempDir("help");  // where ./sim-root would be made
+    const std::string stubs = makeTempDir("stubs");
+    for (const char* tool : {"cmake", "apt-get", "sudo"}) {
+        const std::string stub = stubs + "/" + tool;
+        std::ofstream(stub) << "#!/bin/sh\necho \"stub " << tool << " ran\"\nexit 1\n";
+        fs::permissions(stub, fs::perms::owner_all);
+    }
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.script) + " " + c.args);
+        SCOPED_TRACE(c.script + " " + c.args);
         // The time limit guards against a build all the same.
-        const CommandResult r = script(c.script, std::string(c.args) + " </dev/null",
-                                       "cd " + here + " && timeout 120 ");
+        const CommandResult r = commandResult("cd " + here + " && PATH=" + stubs +
+                                              ":$PATH timeout 120 " ZEM_SOURCE_DIR "/" + c.script +
+                                              " " + c.args + " </dev/null");
         EXPECT_EQ(r.output.substr(0, c.output.size()), c.output) << r.output;
         EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.output.find("stub "), std::string::npos) << r.output;
         if (c.status == 0) {
             EXPECT_EQ(r.output.find("building"), std::string::npos);
-            EXPECT_NE(r.output.find(std::string("sage: scripts/") + c.script), std::string::npos)
-                << r.output;
+            EXPECT_NE(r.output.find("sage: " + c.script), std::string::npos) << r.output;
         } else {
             EXPECT_EQ(r.output, c.output);
         }
     }
     EXPECT_TRUE(fs::is_empty(here));
     removeTree(here);
+    removeTree(stubs);
 }
 
 class ScriptsOnABox : public Program {
@@ -133,6 +161,12 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
     const std::string ready = script("sim-ready.sh", root_).output;
     EXPECT_EQ(ready.rfind("simulated box ready: TCP 127.0.0.1:" + std::to_string(port_), 0), 0u)
         << ready;
+    // Waiting for another process on this box's root ends at once.
+    const std::string self = std::to_string(::getpid());
+    expectResult(script("sim-ready.sh", root_ + " " + self, "timeout 60 "),
+                 "error: the box with root " + root_ + " is process " + std::to_string(pid_) +
+                     ", not " + self + "\n",
+                 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb plug /nonexistent")),
                  "error: no folder /nonexistent\n", 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb plug")), "error: usage: usb plug HOSTDIR\n",
@@ -143,7 +177,13 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
     expectResult(script("sim-ctl.sh", ctlScript("key Enter")),
                  "error: usage: key Left|Right|OK|Mode|Back|A..S\n", 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb unplug extra words")),
-                 "error: usage: usb plug DIR | usb unplug\n", 1);
+                 "error: usage: usb plug HOSTDIR | usb unplug\n", 1);
+    // Every error line goes to stderr, the box's and the script's own.
+    for (const char* words :
+         {"key Enter", "usb plug /nonexistent", "screenshot", "edid HDMI9 x", "usb unplug extra"}) {
+        SCOPED_TRACE(words);
+        expectResult(script("sim-ctl.sh", ctlScript(words) + " 2>/dev/null"), "", 1);
+    }
 
     // Ctrl-C (and SIGTERM) end the program cleanly: no file says a box runs, nor names its
     // pseudo-terminals.

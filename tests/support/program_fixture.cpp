@@ -91,7 +91,7 @@ void Program::start() {
 
 void Program::TearDown() {
     stop(SIGKILL);
-    if (!HasFailure()) removeTree(root_);
+    keepRootIfFailed(root_);
 }
 
 void Program::stop(int sig) {
@@ -118,11 +118,15 @@ std::string scriptOutput(const std::string& script, const std::string& args) {
     return commandOutput(std::string(ZEM_SOURCE_DIR "/scripts/") + script + " " + args);
 }
 
+std::string programCommand() {
+    std::string command;
+    for (const char* word : {ZEM_PROGRAM_COMMAND}) command += std::string(" '") + word + "'";
+    return command;
+}
+
 CommandResult programRun(const std::string& root, const std::string& env) {
-    std::string command = "env QT_QPA_PLATFORM=offscreen " + env + " timeout 120";
-    for (const char* word : {ZEM_PROGRAM_COMMAND, "--sim"})
-        command += std::string(" '") + word + "'";
-    return commandResult(command + " '" + root + "' </dev/null");
+    return commandResult("env QT_QPA_PLATFORM=offscreen " + env + " timeout 120" +
+                         programCommand() + " --sim '" + root + "' </dev/null");
 }
 
 std::string Program::readyLine() const {

@@ -22,6 +22,9 @@ std::string slurp(const std::string& file);
 void writeBytes(const std::string& file, const Bytes& bytes);
 // What one of the project's scripts (scripts/NAME) prints; it reaches only the box's root.
 std::string scriptOutput(const std::string& script, const std::string& args);
+// The command line that starts the program (through the emulator when cross-built), quoted
+// for the shell.
+std::string programCommand();
 // The program started on root with the environment settings env ("NAME=value ..."), run to
 // its end (at most 2 minutes): what it printed on stdout and stderr, and its exit status.
 CommandResult programRun(const std::string& root, const std::string& env);

@@ -1,6 +1,7 @@
 #include "sim_fixture.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,7 +57,16 @@ void SimBoxTest::TearDown() {
     comm_hooks::get() = comm_hooks();
     // Singletons of the program may still run threads that write under the root, so it is
     // only removed when the test passed and left no threads behind that matter.
-    if (!HasFailure()) removeTree(root_);
+    keepRootIfFailed(root_);
+}
+
+void keepRootIfFailed(const std::string& root) {
+    if (!::testing::Test::HasFailure()) {
+        removeTree(root);
+        return;
+    }
+    std::printf("the box's root is kept for a look: %s\n", root.c_str());
+    std::fflush(stdout);
 }
 
 void SimBoxTest::writeFile(const std::string& absolute, const std::string& bytes) const {

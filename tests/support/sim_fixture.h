@@ -47,3 +47,5 @@ bool eventually(const std::function<bool()>& pred, int ms = 2000);
 // A fresh temporary folder (removed by the fixture or by the caller).
 std::string makeTempDir(const char* tag);
 void removeTree(const std::string& dir);
+// At the end of a case: the root removed when the case passed, else kept and named on stdout.
+void keepRootIfFailed(const std::string& root);

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Starts whose build is a stub cmake that "builds" until the test lets it end (the program they
+# then run is build/zemT57N, which boxes_together_test.sh built):
+# - two starts on one root: the one building holds the root, so the other is refused at once,
+#   and the box that then serves keeps its own program and build log;
+# - scripts/run-sim.sh or scripts/test.sh told to stop (SIGTERM, SIGHUP) while it builds ends
+#   its build and frees build/'s lock (and the root) within seconds; under nohup a hang-up stops
+#   neither the build nor the box.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source tests/scripts/common.sh
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-stub-build.XXXXXX")
+stubs=$tmp/stubs
+pids=()
+stop_all() {
+    for p in "${pids[@]}" $(cat "$stubs/building" 2>/dev/null); do
+        kill -TERM "$p" 2>/dev/null || true
+    done
+    wait || true
+}
+trap 'stop_all; rm -rf "$tmp"' EXIT
+failed() {
+    echo "FAILED: starts with a stub build: $*" >&2
+    for f in "$tmp"/out*; do echo "--- $f" >&2; cat "$f" >&2; done
+    exit 1
+}
+[ -x build/zemT57N ] || failed "no build/zemT57N: tests/scripts/run.sh builds it first"
+
+mkdir "$stubs"
+cat >"$stubs/cmake" <<'STUB'
+#!/bin/sh
+echo "stub cmake $* for $STUB_FOR"
+echo $$ >>"$STUBS/building"
+until [ -e "$STUBS/go" ]; do sleep 0.1; done
+STUB
+chmod +x "$stubs/cmake"
+export PATH="$stubs:$PATH" STUBS=$stubs QT_QPA_PLATFORM=offscreen
+offset=$((20000 + RANDOM % 2000 * 10))  # loopback ports 25005.. up to 58779 at most
+
+# start NAME COMMAND...: COMMAND in the background, its output in $tmp/out-NAME and its
+# process in $started; the stub's builds are marked NAME.
+start() {
+    local name=$1
+    shift
+    STUB_FOR=$name ZEM_SIM_PORT_OFFSET=$offset "$@" </dev/null >"$tmp/out-$name" 2>&1 &
+    started=$!
+    pids+=("$started")
+}
+building() { [ -s "$stubs/building" ]; }
+ended() { ! runs "$1"; }
+builds_ended() {
+    local p
+    for p in $(cat "$stubs/building"); do ! runs "$p" || return 1; done
+}
+free() { flock -n "$1" true; }
+
+# Two starts on one root.
+root=$tmp/one-root
+start first scripts/run-sim.sh "$root"
+first=$started
+within 60 building || failed "the first start never built"
+start second scripts/run-sim.sh "$root"
+within 60 ended "$started" || failed "the second start was not refused while the first built"
+status=0
+wait "$started" || status=$?
+expected="error: a box (pid $first) already runs with root $root"
+[ "$status" = 1 ] && [ "$(cat "$tmp/out-second")" = "$expected" ] ||
+    failed "the second start: status $status"
+touch "$stubs/go"
+ready=$(scripts/sim-ready.sh "$root" "$first" 2>&1) || failed "the first start: $ready"
+[ "$(readlink "/proc/$first/exe")" = "$root/sim/zemT57N" ] ||
+    failed "the box runs $(readlink "/proc/$first/exe")"
+grep -q "for first" "$root/sim/build.log" && ! grep -q "for second" "$root/sim/build.log" ||
+    failed "the box's build log was rewritten: $(cat "$root/sim/build.log")"
+kill -TERM "$first"
+wait "$first" || true
+
+# Told to stop while building: the build ends, build/'s lock and the root are free.
+for run in "run-sim.sh TERM" "run-sim.sh HUP" "test.sh TERM" "test.sh HUP"; do
+    read -r script signal <<<"$run"
+    rm -f "$stubs/go" "$stubs/building"
+    root=$tmp/stopped-$script-$signal
+    if [ "$script" = run-sim.sh ]; then
+        start "$script-$signal" scripts/run-sim.sh "$root"
+    else
+        start "$script-$signal" scripts/test.sh
+    fi
+    within 60 building || failed "$run: no build"
+    disown "$started"  # the shell would report the signal that ends it
+    kill "-$signal" "$started"
+    within 10 ended "$started" || failed "$run: the script still runs"
+    within 10 builds_ended || failed "$run: the build still runs"
+    within 10 free build || failed "$run: build/ is still locked"
+    [ "$script" = test.sh ] || within 10 free "$root/sim/lock" || failed "$run: the root is held"
+done
+
+# Under nohup a hang-up ends neither the build nor the box.
+rm -f "$stubs/go" "$stubs/building"
+root=$tmp/nohup
+start nohup nohup scripts/run-sim.sh "$root"
+within 60 building || failed "nohup: no build"
+kill -HUP "$started"
+touch "$stubs/go"
+ready=$(scripts/sim-ready.sh "$root" "$started" 2>&1) || failed "nohup: $ready"
+echo "passed: starts with a stub build"
