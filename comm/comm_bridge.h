@@ -14,6 +14,8 @@ signals:
     // Show or close the upgrade overlay (MainWindow::update_start / update_over).
     void sig_update_start();
     void sig_update_over();
+    // A PC update ended because its PC had gone: the panel says it did not finish.
+    void sig_update_unfinished();
     // The PC finished writing a smart-mapping file (kind 13): the smart-mapping page goes back.
     void sig_smartmapping_written();
     // The PC deleted a file of "/data/smartmapping" (0) or "/data/rcvrecovery" (1): the pages

@@ -5,6 +5,7 @@
 
 #include "comm/comm_hooks.h"
 #include "comm/message_deal.h"
+#include "comm/pc_update.h"
 #include "core/globals.h"
 
 using namespace comm;
@@ -25,6 +26,7 @@ link_session::link_session(LinkKind kind, std::string peer)
 
 link_session::~link_session() {
     if (card_wait_ == CardWait::Sent) end_card_wait();
+    if (kind_ == LinkKind::Tcp) pc_update::get().closed(id_);
 }
 
 void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {
@@ -59,6 +61,7 @@ uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {
     if (src == kAddrBox || src == kAddrBox + 1) return 0;
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
+    pc_update::get().heard(id_, body, len);
     if (le16(body) < kAddrCards && le16(body + 2) == kAddrPc) return pass_through(body, len, send);
     message_deal::calling_link = id_;
     const int n = message_deal::message_group_deal(body, len);

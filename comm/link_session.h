@@ -15,12 +15,18 @@
 
 enum class LinkKind : uint8_t { Uart = 1, Tcp = 2, Udp = 3 };
 
+// Names a PC link: a TCP client or a serial port by its session, a UDP peer by its address and
+// port (one session serves every UDP peer). What a link starts (a file transfer, an update) is
+// its own.
+using LinkId = uint64_t;
+
 class link_session {
 public:
     using SendFn = std::function<void(const uint8_t* wire, uint32_t len)>;
 
     link_session(LinkKind kind, std::string peer);
-    // A link that goes (a TCP client leaving) while its card frame is out frees the cards.
+    // A link that goes (a TCP client leaving) while its card frame is out frees the cards; a
+    // TCP client's end is told to the update watch.
     ~link_session();
     link_session(const link_session&) = delete;
     link_session& operator=(const link_session&) = delete;
@@ -35,10 +41,17 @@ public:
     // length in wire, 0 for silence. Used by feed and by the fuzz target.
     uint32_t handle(uint8_t* body, uint32_t len, const SendFn& send);
 
-    void setPeer(std::string peer) { peer_ = std::move(peer); }
+    // The UDP peer whose datagram comes next: its name and its link.
+    void setPeer(std::string peer, LinkId link) {
+        peer_ = std::move(peer);
+        id_ = link;
+    }
     const std::string& peer() const { return peer_; }
-    // Names the link to the handlers (a file transfer belongs to the link that started it).
-    uint32_t id() const { return id_; }
+    LinkId id() const { return id_; }
+    // A UDP peer's link, from its address and port (network order); never a session's.
+    static LinkId udp_link(uint32_t address, uint16_t port) {
+        return LinkId(1) << 48 | LinkId(address) << 16 | port;
+    }
 
     // A frame for the cards waits in handle, bounded, on the link's own thread.
     enum class CardWait : uint8_t { None, Queued, Sent };
@@ -67,7 +80,7 @@ private:
 
     LinkKind kind_;
     std::string peer_;
-    uint32_t id_;
+    LinkId id_;
     std::unique_ptr<uint8_t[]> wire_;
     CardWait card_wait_ = CardWait::None;
     std::vector<uint8_t> card_frame_;  // the frame for the cards, then their answer

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
-#include "comm/comm_bridge.h"
 #include "comm/comm_hooks.h"
 #include "comm/field_reader.h"
+#include "comm/pc_update.h"
 #include "comm/protocol_phy.h"
 #include "core/globals.h"
 #include "core/led_size.h"
@@ -307,24 +307,13 @@ int message_deal::reg_cmd_run(uint8_t reg, uint8_t changed) {
     }
 }
 
-void message_deal::update_begin() {
-    if (g_update_flag.fetch_or(kUpdateByPc) == 0) emit comm_bridge::pInstance()->sig_update_start();
-    if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(105);
-}
-
-void message_deal::update_end() {
-    if (g_update_flag.fetch_and(uint8_t(~kUpdateByPc)) & kUpdateByPc)
-        emit comm_bridge::pInstance()->sig_update_over();
-    if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(106);
-}
-
 int message_deal::REG_comm_flag(uint8_t value) {
-    value > 15 ? update_begin() : update_end();
+    value > 15 ? pc_update::get().begin(calling_link) : pc_update::get().end();
     return kDone;
 }
 
 int message_deal::REG_com1_flag(uint8_t value) {
-    (value & 0x7F) ? update_begin() : update_end();
+    (value & 0x7F) ? pc_update::get().begin(calling_link) : pc_update::get().end();
     return kDone;
 }
 

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "comm/link_session.h"
+
 class ZemRamPara;
 
 namespace comm {
@@ -102,14 +104,10 @@ public:
     static int write_rtc_time(uint8_t* buf, uint32_t len);
     static int Time_to_RAM(uint8_t* buf, uint32_t len);
 
-    // Starts or ends a PC update: the overlay request, g_update_flag and refresh 105 / 106.
-    static void update_begin();
-    static void update_end();
-
     // Guards the file-transfer state and fileBuf_ravik against two links sending at once.
     static std::mutex file_mutex;
     // The link whose frame this thread handles (link_session::id): a file transfer is its.
-    static thread_local uint32_t calling_link;
+    static thread_local LinkId calling_link;
     // Held by the short commands that change the configuration (network, MAC, barcode, clock)
     // and around each write of the register file, so two links' changes never interleave.
     // Long jobs (flash erase and write, dumps, font loads, file writes) run outside it: a link

@@ -11,6 +11,7 @@
 #include "comm/comm_bridge.h"
 #include "comm/field_reader.h"
 #include "comm/message_deal.h"
+#include "comm/pc_update.h"
 #include "comm/protocol_phy.h"
 #include "core/file_io.h"
 #include "core/globals.h"
@@ -24,7 +25,7 @@
 
 using namespace comm;
 
-thread_local uint32_t message_deal::calling_link = 0;
+thread_local LinkId message_deal::calling_link = 0;
 
 namespace {
 
@@ -61,7 +62,7 @@ struct Transfer {
     std::string target;
     uint32_t total = 0;
     uint32_t received = 0;
-    uint32_t link = 0;     // the link that started it (link_session::id)
+    LinkId link = 0;       // the link that started it (link_session::id)
     uint64_t last_ms = 0;  // its last start or piece
 };
 Transfer g_transfer;  // guarded by message_deal::file_mutex
@@ -165,7 +166,7 @@ int message_deal::write_file_start(uint8_t* buf, uint32_t len) {
         g_transfer = {true, kind, target, total, 0, calling_link, now};
         md5.reset();
     }
-    if (kind->update) update_begin();
+    if (kind->update) pc_update::get().begin(calling_link);
     return comm_status(buf, kDone);
 }
 

@@ -110,7 +110,8 @@ void udpnetManage::udpacceptThread() {
             ::recvfrom(fd_, rx.data(), rx.size(), 0, reinterpret_cast<sockaddr*>(&from), &flen);
         if (n <= 0) continue;
         requester = from;
-        session.setPeer(comm::peer_name(from));
+        session.setPeer(comm::peer_name(from),
+                        link_session::udp_link(from.sin_addr.s_addr, from.sin_port));
         session.feed(rx.data(), size_t(n), [&](const uint8_t* wire, uint32_t len) {
             send_reply(wire, len, from.sin_port);
         });

@@ -1,5 +1,5 @@
-// File transfers over the four links at once: a transfer belongs to the link that started it,
-// and every end closes it.
+// File transfers over the four links at once, and a second UDP peer: a transfer belongs to the
+// link that started it, and every end closes it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "box_links.h"
+#include "comm/udpnet_manage.h"
 #include "comm_fixture.h"
 #include "platform/clock.h"
 #include "transfer_frames.h"
@@ -22,6 +23,9 @@ protected:
         CommTest::SetUp();
         platform::installClock(std::make_unique<platform::FakeClock>(clock));  // before the links
         for (Via via : kVias) links.push_back(startBoxLink(via));
+        // Another PC on UDP, next to the first: a link of its own.
+        links.insert(links.begin() + 2,
+                     std::make_unique<UdpLink>(udpnetManage::p_udpnetManage->port));
     }
     void TearDown() override {
         links.clear();
@@ -34,7 +38,10 @@ protected:
         return reply.size() > 10 ? reply[10] : 0xEE;
     }
     void removeFile(const std::string& absolute) { std::remove(local(absolute).c_str()); }
-    static std::string name(size_t link) { return viaName({kVias[link], link}); }
+    static std::string name(size_t link) {
+        static const char* const kNames[] = {"Tcp", "Udp", "Udp peer 2", "Pty", "Pty4G"};
+        return kNames[link];
+    }
 
     platform::FakeClock clock;
     std::vector<std::unique_ptr<Link>> links;

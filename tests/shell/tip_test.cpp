@@ -32,7 +32,7 @@ public:
 
 TEST_F(Tip, EveryTypeInEveryLanguageReadsWhole) {
     static const char* const kLanguageName[kLanguageCount] = {"zh_CN", "en", "ru", "vi", "zh_TW"};
-    for (int type : {3, 4, 5}) {
+    for (int type : {3, 4, 5, TIP::kUpdateUnfinished}) {
         for (int lang = 0; lang < kLanguageCount; ++lang) {
             SCOPED_TRACE(testing::Message() << "type " << type << " language " << lang);
             g_language = uint8_t(lang);

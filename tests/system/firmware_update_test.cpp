@@ -1,6 +1,6 @@
 // The upgrade overlay: its opening and closing, its animation by the main tick, its texts, and
 // the two upgrade paths (the PC's register 9 over TCP, the USB job) each keeping the other's
-// overlay up, the keys it takes and when it is raised.
+// overlay up, the keys it takes and when it is raised; a PC update whose PC has gone ends.
 #include "ui/system/firmware_update.h"
 
 #include <QApplication>
@@ -12,6 +12,9 @@
 #include <QtTest/QTest>
 
 #include "box_links.h"
+#include "comm/network_manage.h"
+#include "comm/udpnet_manage.h"
+#include "core/globals.h"
 #include "page_driver.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/number_keyboard.h"
@@ -36,6 +39,32 @@ protected:
         settle();
     }
     static QString overlayText() { return g_move_update->text_label->text(); }
+    // The tick before the watch ends the PC's update keeps its overlay; the next one ends it:
+    // the overlay goes, the panel's tip says so, and the console says why.
+    void expectEndsAfter(int ticks, const std::string& why) {
+        // Checked without running events: an update ended early has queued its tip, whose loop
+        // only the session's ticks end.
+        tick(ticks - 1);
+        EXPECT_EQ(int(g_update_flag), int(kUpdateByPc)) << "ended before " << ticks << " ticks";
+        writeLogMsgForget();
+        testing::internal::CaptureStderr();
+        session({[this] { tick(1); }, Item::until([] { return g_tip->isVisible(); }),
+                 [this] {
+                     EXPECT_EQ(g_move_update, nullptr);
+                     EXPECT_EQ(g_update_flag, 0);
+                     EXPECT_EQ(g_tip->content()->findChild<QLabel*>()->text(),
+                               "The update did not finish.");
+                     shot("unfinished");
+                     tick(TIP::kShowTicks);
+                 }},
+                2000);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("PC update ended unfinished: " + why), std::string::npos) << said;
+    }
+    // A transfer's start that starts no update.
+    const Bytes kAliasStart = body(0x80, cat({{'A', 'L', 'I', 'S'}, le32(3), {0}}));
+    // A frame that changes nothing: the link is alive.
+    static void alive(Link& link) { EXPECT_EQ(link.ask(readRam(0, 2)).at(10), 0); }
 };
 
 // Counts the times a window is raised.
@@ -300,6 +329,72 @@ TEST_F(Overlay, APcUpdateOverTcpShowsAndRemovesItsOverlayButNotAUsbOne) {
     pcRegister9(*pc, 3);  // an end with no PC update running
     EXPECT_EQ(g_move_update, usb);
     shot("usb-kept");
+}
+
+// The PC that started an update is watched on its own link: 60 s without a frame from it end
+// the update, whatever other links send; each of its frames starts the 60 s again. Two UDP
+// peers are two links.
+TEST_F(Overlay, APcUpdateEndsWhenItsLinkIsSilentFor60s) {
+    std::unique_ptr<Link> tcp = startBoxLink(Via::Tcp);
+    std::unique_ptr<Link> udp = startBoxLink(Via::Udp);
+    TcpLink tcp2(networkManage::p_networkManage->port, "127.0.0.2");
+    UdpLink udp2(udpnetManage::p_udpnetManage->port);
+    struct Case {
+        const char* name;
+        Link* starter;
+        Link* other;
+    };
+    const Case cases[] = {{"TCP", tcp.get(), &tcp2}, {"UDP", udp.get(), &udp2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.starter->ask(writeReg(10, 0xFF, {0x01})).at(10), 0);
+        settle();
+        ASSERT_NE(g_move_update, nullptr);
+        tick(5999);
+        EXPECT_EQ(int(g_update_flag), int(kUpdateByPc)) << "ended after 59.99 s of silence";
+        alive(*c.starter);  // the 60 s start again
+        tick(3000);
+        alive(*c.other);
+        // Update frames, but not of the starting link (a transfer that is closed again).
+        EXPECT_EQ(c.other->ask(kAliasStart).at(10), 0);
+        EXPECT_EQ(c.other->ask(body(0x82, Bytes(16, 0))).at(10), 1);
+        expectEndsAfter(3000, "its link sent nothing for 60 s");
+    }
+}
+
+// A PC update whose TCP client closed ends 10 s after the close, or after the last update frame
+// of any link; nothing of a program half received is installed.
+TEST_F(Overlay, APcUpdateEnds10sAfterItsTcpClientClosed) {
+    std::unique_ptr<Link> other = startBoxLink(Via::Tcp);
+    networkManage* server = networkManage::p_networkManage;
+    const Bytes piece = body(0x81, cat({le32(0), le16(4), {1, 2, 3, 4}}));
+    struct Case {
+        const char* name;
+        std::vector<Bytes> frames;  // of the PC that closes
+        int lateFrame;              // ticks after the close to another link's piece, 0 none
+    };
+    const Case cases[] = {
+        {"half a program", {body(0x80, cat({{'F', 'M', 'C', 'U'}, le32(8), {0}})), piece}, 0},
+        {"register 9", {writeReg(9, 0xFF, {0x20})}, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            TcpLink pc(server->port);
+            for (const Bytes& f : c.frames) ASSERT_EQ(pc.ask(f).at(10), 0);
+            settle();
+            ASSERT_NE(g_move_update, nullptr);
+        }
+        ASSERT_TRUE(eventually([&] { return server->clients == 1; }));
+        if (c.lateFrame) {
+            tick(c.lateFrame);
+            alive(*other);      // not an update frame
+            other->ask(piece);  // refused (not its transfer), yet the update goes on
+        }
+        expectEndsAfter(1000, "its TCP client closed, no update frame for 10 s");
+        EXPECT_FALSE(exists("/data/app/zemT57N2"));
+        EXPECT_EQ(other->ask(writeReg(12, 0xFF, {0x01})).at(10), 1) << "nothing to install";
+    }
 }
 
 }  // namespace

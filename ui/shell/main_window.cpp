@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
+#include "comm/pc_update.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -463,6 +464,7 @@ void MainWindow::mode_window_close() {
 
 void MainWindow::slot_update_timer_ticks() {
     ++G_timeTicks;
+    pc_update::get().watch(G_timeTicks.load());
     if (g_update_flag && g_tick_hooks.overlay_step) g_tick_hooks.overlay_step();
     if (g_tip_flag && g_tip) g_tip->tip_outtime_deal();
     // A reboot that did not take the system down is tried again 3 s later, not on every tick.

@@ -99,6 +99,13 @@ void connectWorkers() {
                      &MainWindow::update_start, kQueued);
     QObject::connect(bridge, &comm_bridge::sig_update_over, g_mainwindow, &MainWindow::update_over,
                      kQueued);
+    // After the overlay's removal, queued before it.
+    QObject::connect(
+        bridge, &comm_bridge::sig_update_unfinished, g_mainwindow,
+        [] {
+            if (g_tip) g_tip->tip_create(TIP::kUpdateUnfinished);
+        },
+        kQueued);
     QObject::connect(usb, &usb_upgrade_report::sig_update_start, g_mainwindow,
                      &MainWindow::update_start, kQueued);
     QObject::connect(usb, &usb_upgrade_report::sig_update_over, g_mainwindow,

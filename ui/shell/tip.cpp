@@ -22,6 +22,8 @@ const Texts kUsbOut = {"U盘已拔出", "USB drive is unplugged.", "USB-нако
 const Texts kReading = {"正在读取中，请稍候…", "Reading the data,pls wait",
                         "Прочитайте данные,\nпожалуйста,подождите",
                         "Đang đọc,xin vui lòng chờ …", "正在讀取中，請稍候…"};
+const Texts kUnfinished = {"升级未完成", "The update did not finish.",
+                           "Обновление не завершено.", "Cập nhật chưa hoàn tất.", "升級未完成"};
 // clang-format on
 
 }  // namespace
@@ -38,10 +40,11 @@ TIP::~TIP() {
 void TIP::tip_create(int type) {
     delete frame_;
     frame_ = nullptr;
-    const Texts* words = type == 3   ? &kUsbIn
-                         : type == 4 ? &kUsbOut
-                         : type == 5 ? &kReading
-                                     : nullptr;
+    const Texts* words = type == 3                   ? &kUsbIn
+                         : type == 4                 ? &kUsbOut
+                         : type == 5                 ? &kReading
+                         : type == kUpdateUnfinished ? &kUnfinished
+                                                     : nullptr;
     if (type != 1 && !words) return;
     const QRect box = type == 1 ? QRect(0, 0, 120, 120) : QRect(0, 0, 220, 120);
     setGeometry(type == 1 ? QRect(100, 60, 120, 120) : QRect(50, 60, 220, 120));

@@ -1,5 +1,6 @@
-// The panel's single pop-up (g_tip): a check mark after an action, or a line about the USB
-// disk. Shown modally over the page in front; the 10 ms tick hides it after 300 ticks.
+// The panel's single pop-up (g_tip): a check mark after an action, a line about the USB disk,
+// or about a PC update that did not finish. Shown modally over the page in front; the 10 ms tick
+// hides it after 300 ticks.
 #pragma once
 
 #include <QDialog>
@@ -17,12 +18,14 @@ class TIP : public QDialog {
 
 public:
     static constexpr int kShowTicks = 300;
+    // The type a PC update that ended without its PC shows.
+    static constexpr int kUpdateUnfinished = 6;
 
     explicit TIP(QWidget* parent = nullptr);
     ~TIP() override;
 
-    // Builds the tip of a type (1 check mark, 3 USB disk in, 4 USB disk out, 5 reading) and
-    // shows it; returns once it is hidden again. Other types show nothing.
+    // Builds the tip of a type (1 check mark, 3 USB disk in, 4 USB disk out, 5 reading,
+    // kUpdateUnfinished) and shows it; returns once it is hidden again. Other types show nothing.
     void tip_create(int type);
     void tip_show();
     // The tick's part: hides the tip after kShowTicks ticks.
