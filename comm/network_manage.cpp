@@ -136,15 +136,15 @@ bool networkManage::accept_client() {
     const size_t bound = max_clients.load();
     if (list_.size() >= bound) {
         const Census now = census();
-        // Closed clients hold no place, but a PC may leave any amount of work behind its FIN:
-        // as many as the places run on, and a new client takes the thread of the first.
-        if (now.closed.size() >= bound) cut_first_closed(name, now.closed);
-        // Those ended finish the command under way on their threads.
+        // Clients ended finish the command under way on their threads.
         const bool crowded = list_.size() >= kThreadsPerPlace * bound;
         if (crowded || (now.placed.size() >= bound && !evict_silent(name, now.placed))) {
             refuse(fd, a);
             return true;
         }
+        // Closed clients hold no place, but a PC may leave any amount of work behind its FIN:
+        // as many as the places run on, and a new client ends the first of them.
+        if (now.closed.size() >= bound) cut_first_closed(name, now.closed);
     }
     // A PC that vanishes without closing (switched off, cable pulled) is found by keep-alive
     // probes after about 90 s of silence, so its socket and buffers do not pile up.
