@@ -383,7 +383,7 @@ bool networkManage::retry_wait(Client& c, int err, bool writing) {
         end(c, "its socket could not be waited on");
         return false;
     }
-    ++failed_waits;
+    ++retried;
     rest(std::min<std::chrono::milliseconds>(
              kWaitRetry, std::chrono::ceil<std::chrono::milliseconds>(until - now)),
          &c);

@@ -69,16 +69,16 @@ public:
     // through it); set before clients come.
     static std::function<void()> on_hold;
 
-    uint16_t port = 0;                 // the bound port
-    std::atomic<uint32_t> clients{0};  // connected clients
-    std::atomic<uint32_t> refused{0};  // clients refused for the limit, since start
-    std::atomic<uint32_t> evicted{0};  // silent clients whose place a new one took, since start
-    std::atomic<uint32_t> cut{0};      // closed clients ended for a new one, since start
-    std::atomic<uint32_t> stalled{0};  // clients dropped for replies not read, since start
-    std::atomic<uint32_t> held_up{0};  // clients read no further until they take their replies
-    std::atomic<uint32_t> failed_waits{0};  // client waits that failed and were tried again
-    std::atomic<int> last_client{-1};       // socket of the last client that sent a frame
-    std::atomic<bool> listening{false};     // new clients are taken (not while a wait fails)
+    uint16_t port = 0;                   // the bound port
+    std::atomic<uint32_t> clients{0};    // connected clients
+    std::atomic<uint32_t> refused{0};    // clients refused for the limit, since start
+    std::atomic<uint32_t> evicted{0};    // silent clients whose place a new one took, since start
+    std::atomic<uint32_t> cut{0};        // closed clients ended for a new one, since start
+    std::atomic<uint32_t> stalled{0};    // clients dropped for replies not read, since start
+    std::atomic<uint32_t> held_up{0};    // clients read no further until they take their replies
+    std::atomic<uint32_t> retried{0};    // failed waits of clients tried again, since start
+    std::atomic<int> last_client{-1};    // socket of the last client that sent a frame
+    std::atomic<bool> listening{false};  // new clients are taken (not while a wait fails)
 
 private:
     using Clock = std::chrono::steady_clock;
