@@ -51,9 +51,9 @@ public:
     // closed at once. Each may hold its frame buffers and kMaxQueued bytes and one more reply:
     // 64 of them stay within the box's memory.
     static constexpr size_t kMaxClients = 64;
-    // Threads a client may hold, in places: the clients with a place, as many whose PC has
-    // closed while their commands run, and as many again ended but finishing the command under
-    // way. Past them a new client is refused, so that the box's memory stays bounded.
+    // Client threads at most, in multiples of the places: the clients with a place, as many
+    // whose PC has closed while their commands run, and as many again ended but finishing the
+    // command under way. Past them a new client is refused, so the box's memory stays bounded.
     static constexpr size_t kThreadsPerPlace = 3;
     // Stack of a client's thread: the commands need a few KiB; 64 default stacks of 8 MiB would
     // take a sixth of a 32-bit address space.
