@@ -18,12 +18,11 @@ namespace {
 // No AT command is defined for the WiFi socket: every line gets this answer.
 const char kWifiError[] = "ERROR\r\n";
 
-// Names the box's port that failed: the other UDP socket may well be served. Each link's line is
-// a kind of its own.
-void sayNotOpened(uint16_t box_port, LogKind link) {
+// Names the box's port that failed: the other UDP socket may well be served.
+void sayNotOpened(uint16_t box_port, const char* link) {
     const std::string line =
-        "UDP port " + std::to_string(box_port) + " (" + link.name + "): socket not opened";
-    writeLogMsg(1, link, line.c_str());
+        "UDP port " + std::to_string(box_port) + " (" + link + "): socket not opened";
+    writeLogMsg(1, line.c_str());
 }
 }  // namespace
 
