@@ -204,7 +204,8 @@ int message_deal::write_file_end(uint8_t* buf, uint32_t len) {
                                               : write_file(t.target, fileBuf_ravik, t.total);
     lock.unlock();
     if (!ok) {
-        writeLogMsg(1, ("file transfer: " + t.target + " could not be saved").c_str());
+        writeLogMsg(1, "file transfer: not saved",
+                    ("file transfer: " + t.target + " could not be saved").c_str());
         return comm_status(buf, kUnavailable);
     }
     if (ZemRamPara::p_zemrampara_config) ZemRamPara::p_zemrampara_config->test_signal(103);

@@ -28,6 +28,7 @@ namespace {
 constexpr size_t kKeptQueue = 4096;       // reply-queue capacity a client keeps between bursts
 constexpr size_t kReadChunk = 16 * 1024;  // received bytes a client's thread takes at once
 constexpr int kHeaps = 4;                 // the C library's default on a two-core 32-bit box
+constexpr std::chrono::milliseconds kWaitRetry{1000};  // a failed wait's pause
 
 int64_t now_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -35,15 +36,34 @@ int64_t now_ms() {
         .count();
 }
 
-// True when the socket shows one of events, a hang-up or an error now.
-bool socket_shows(int fd, short events) {
+constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
+
+// Which of events, a hang-up or an error the socket shows now.
+short socket_events(int fd, short events) {
     pollfd p{fd, events, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & (events | POLLHUP | POLLERR | POLLNVAL));
+    return ::poll(&p, 1, 0) == 1 ? short(p.revents & (events | kGone)) : 0;
 }
 
 void log_line(const char* line) {
     writeLogMsg(2, line);
     ZEM_DEBUG("\n %s \n", line);
+}
+
+// A line of something a peer repeats at will: the first, and the first a minute after the last
+// line with the count since (`counted` names them), else nothing.
+void tell_first(RepeatCount& count, std::string line, const char* counted) {
+    uint32_t before = 0;
+    if (!count.tell(platform::nowMs(), &before)) return;
+    if (before) line += " (" + std::to_string(before) + " more " + counted + " before it)";
+    log_line(line.c_str());
+}
+
+// The ones counted since the last line, if any.
+void tell_count(uint32_t n, const char* counted) {
+    if (n == 0) return;
+    char line[120];
+    std::snprintf(line, sizeof line, "TCP server: %u more %s", n, counted);
+    log_line(line);
 }
 }  // namespace
 
@@ -81,12 +101,9 @@ void networkManage::stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
     waker_.wake();
-    {
-        std::lock_guard<std::mutex> lock(pause_mutex_);  // a paused accept thread sees it
-    }
-    pause_cv_.notify_all();
+    end_rests();
     thread_.join();
-    tell_refusals(true);
+    tell_counts(true);
     for (Client& c : list_) {
         pthread_join(c.thread, nullptr);
         ::close(c.fd);
@@ -118,13 +135,16 @@ bool networkManage::accept_client() {
     const std::string name = comm::peer_name(a);
     const size_t bound = max_clients.load();
     if (list_.size() >= bound) {
-        const std::vector<Client*> placed = placed_clients();
-        // Clients without a place still hold a thread and their replies: as many again at most.
-        const bool crowded = list_.size() >= 2 * bound;
-        if (crowded || (placed.size() >= bound && !evict_silent(name, placed))) {
+        const Census now = census();
+        // Clients ended finish the command under way on their threads.
+        const bool crowded = list_.size() >= kThreadsPerPlace * bound;
+        if (crowded || (now.placed.size() >= bound && !evict_silent(name, now.placed))) {
             refuse(fd, a);
             return true;
         }
+        // Closed clients hold no place, but a PC may leave any amount of work behind its FIN:
+        // as many as the places run on, and a new client ends the first of them.
+        if (now.closed.size() >= bound) cut_first_closed(name, now.closed);
     }
     // A PC that vanishes without closing (switched off, cable pulled) is found by keep-alive
     // probes after about 90 s of silence, so its socket and buffers do not pile up.
@@ -156,15 +176,44 @@ bool networkManage::accept_client() {
     return true;
 }
 
-// The clients that hold a place: neither ending nor evicted, nor closed by their peer, whatever
-// they run (the box can't tell a close from a half close before a reply brings back a reset, and
-// a closed PC's command runs on for nobody). Their sockets stay open until the accept thread
-// closes them, so they may be looked at here.
-std::vector<networkManage::Client*> networkManage::placed_clients() {
-    std::vector<Client*> placed;
-    for (Client& c : list_)
-        if (!c.leaving && !c.evicted && !socket_shows(c.fd, POLLRDHUP)) placed.push_back(&c);
-    return placed;
+// The clients neither ending nor evicted: those closed by their peer, whatever they run, hold no
+// place (the box can't tell a close from a half close before a reply brings back a reset, and a
+// closed PC's command runs on for nobody); the others do. Their sockets stay open until the
+// accept thread closes them, so they may be looked at here.
+networkManage::Census networkManage::census() {
+    Census out;
+    for (Client& c : list_) {
+        if (c.leaving || c.evicted) continue;
+        if (c.fin_seen == 0 && socket_events(c.fd, POLLRDHUP) != 0) saw_fin(c);
+        (c.fin_seen != 0 ? out.closed : out.placed).push_back(&c);
+    }
+    return out;
+}
+
+// Its order among the FINs seen, unless seen before (by its thread or the accept thread).
+void networkManage::saw_fin(Client& c) {
+    uint64_t unseen = 0;
+    if (c.fin_seen == 0) c.fin_seen.compare_exchange_strong(unseen, ++fins_seen_);
+}
+
+// Ends the closed client whose FIN was seen first, whether it reads or not: its frames not yet
+// run are dropped, as for a reset, and its thread ends after the command under way.
+void networkManage::cut_first_closed(const std::string& newcomer,
+                                     const std::vector<Client*>& closed) {
+    Client& first = **std::min_element(closed.begin(), closed.end(), [](Client* x, Client* y) {
+        return x->fin_seen < y->fin_seen;
+    });
+    oust(first);
+    ++cut;
+    tell_first(cuts_,
+               "TCP client " + first.name + " ended: closed with commands left, for " + newcomer,
+               "ended");
+}
+
+void networkManage::oust(Client& c) {
+    c.evicted = true;
+    c.waker.wake();
+    end_rests();
 }
 
 // Gives a silent client's place to the newcomer: among those silent for silence_ms, the one
@@ -185,8 +234,7 @@ bool networkManage::evict_silent(const std::string& newcomer, const std::vector<
         victim_share = share;
     }
     if (!victim) return false;
-    victim->evicted = true;
-    victim->waker.wake();
+    oust(*victim);
     ++evicted;
     char line[200];
     std::snprintf(line, sizeof line,
@@ -201,23 +249,23 @@ bool networkManage::evict_silent(const std::string& newcomer, const std::vector<
 void networkManage::refuse(int fd, const sockaddr_in& a) {
     ++refused;
     ::close(fd);
-    uint32_t before = 0;
-    if (!refusals_.tell(platform::nowMs(), &before)) return;
-    char line[200];
-    const int n = std::snprintf(line, sizeof line, "TCP client %s refused: %u clients connected",
-                                comm::peer_name(a).c_str(), unsigned(max_clients.load()));
-    if (before && n > 0 && size_t(n) < sizeof line)
-        std::snprintf(line + n, sizeof line - size_t(n), " (%u more refused before it)", before);
-    log_line(line);
+    tell_first(refusals_,
+               "TCP client " + comm::peer_name(a) +
+                   " refused: " + std::to_string(max_clients.load()) + " clients connected",
+               "refused");
 }
 
-// The refusals counted since the last line, when due or at_end.
-void networkManage::tell_refusals(bool at_end) {
-    const uint32_t n = refusals_.take(platform::nowMs(), at_end);
-    if (n == 0) return;
-    char line[120];
-    std::snprintf(line, sizeof line, "TCP server: %u more clients refused", n);
-    log_line(line);
+// The refusals and closed clients ended counted since their last lines, when due or at_end.
+void networkManage::tell_counts(bool at_end) {
+    const uint64_t now = platform::nowMs();
+    tell_count(refusals_.take(now, at_end), "clients refused");
+    tell_count(cuts_.take(now, at_end), "closed clients ended");
+}
+
+// When the next count falls due; 0 when none waits.
+uint64_t networkManage::counts_due_ms() const {
+    const uint64_t a = refusals_.due_ms(), b = cuts_.due_ms();
+    return a && b ? std::min(a, b) : a + b;
 }
 
 bool networkManage::start_client_thread(Client& c) {
@@ -270,7 +318,9 @@ void networkManage::handle_received(Client& c) {
         // at once.
         if (c.rx_at == c.rx_end) c.quiet = true;
         if (queued(c) > 0 && !flush(c)) return end(c);
-        if (stopping_ || c.evicted || socket_shows(c.fd, 0)) return end(c);
+        const short shown = socket_events(c.fd, POLLRDHUP);
+        if (shown & POLLRDHUP) saw_fin(c);
+        if (stopping_ || c.evicted || (shown & kGone)) return end(c);
         if (queued(c) >= kMaxQueued) {
             hold(c, true);
             if (on_hold) on_hold();
@@ -299,21 +349,49 @@ void networkManage::wait_for_socket(Client& c, pollfd* fds) {
             0, std::chrono::ceil<std::chrono::milliseconds>(stall_end - Clock::now()).count()));
     // Idle: a candidate for giving its place, until its next byte comes.
     c.quiet = !writing;
+    short ev = 0;
     if (::poll(fds, 3, timeout) < 0) {
-        if (errno == EINTR) return;
-        ZEM_DEBUG("\n TCP client %s: poll failed (%d) \n", c.name.c_str(), errno);
-        return end(c, "its socket could not be waited on");
+        if (errno == EINTR || !retry_wait(c, errno, writing)) return;
+        ev = fds[0].events;  // tried as it is: the socket does not block
+    } else {
+        c.failing = {};
+        if (fds[1].revents || fds[2].revents) return end(c);  // the stop, or its place is taken
+        ev = fds[0].revents;
     }
-    if (fds[1].revents || fds[2].revents) return end(c);  // the stop, or its place is taken
-    const short ev = fds[0].revents;
     if ((ev & POLLOUT) && !flush(c)) return end(c);
-    if (ev & (POLLERR | POLLHUP | POLLNVAL)) return end(c);
+    if (ev & kGone) return end(c);
     if (ev & POLLIN) receive(c);
     if (c.done) return;
     if (queued(c) > 0 && Clock::now() >= c.progress + std::chrono::milliseconds(stall_ms.load())) {
         ++stalled;
         return end(c, "its replies were not read");
     }
+}
+
+// A wait that fails for a reason that passes (out of memory, a descriptor limit lowered below the
+// sockets waited on) is tried again after a pause, as the accept thread's is, and the socket is
+// tried meanwhile: a PC that sends is answered, one that leaves is let go. The client is ended
+// when the failure outlasts its stall time (replies waiting) or its silence time, or at once for
+// another reason. False when it is ended.
+bool networkManage::retry_wait(Client& c, int err, bool writing) {
+    ZEM_DEBUG("\n TCP client %s: poll failed (%d) \n", c.name.c_str(), err);
+    const auto now = Clock::now();
+    if (c.failing == Clock::time_point{}) c.failing = now;
+    const auto until = c.failing + std::chrono::milliseconds(writing ? stall_ms : silence_ms);
+    const bool passing = err == ENOMEM || err == EINVAL || err == EAGAIN;
+    if (!passing || now >= until) {
+        end(c, "its socket could not be waited on");
+        return false;
+    }
+    ++retried;
+    rest(std::min<std::chrono::milliseconds>(
+             kWaitRetry, std::chrono::ceil<std::chrono::milliseconds>(until - now)),
+         &c);
+    if (stopping_ || c.evicted) {
+        end(c);
+        return false;
+    }
+    return true;
 }
 
 void networkManage::hold(Client& c, bool on) {
@@ -332,6 +410,7 @@ void networkManage::receive(Client& c) {
     // A FIN ends the reading only: the replies to what came before it still go out.
     if (n == 0) {
         c.input_ended = true;
+        saw_fin(c);
         return;
     }
     c.quiet = false;
@@ -430,7 +509,6 @@ void networkManage::reap_finished() {
 // again after a pause, clients that left being joined meanwhile; new clients wait in the
 // listening socket's backlog until then.
 void networkManage::acceptThread() {
-    constexpr auto kRetry = std::chrono::seconds(1);
     Clock::time_point retry{};
     while (!stopping_) {
         if (accept_paused_ && Clock::now() >= retry) accept_paused_ = false;
@@ -443,13 +521,13 @@ void networkManage::acceptThread() {
                 int(std::chrono::duration_cast<std::chrono::milliseconds>(retry - Clock::now())
                         .count()) +
                 1;
-        if (const uint64_t due = refusals_.due_ms()) {
+        if (const uint64_t due = counts_due_ms()) {
             const uint64_t now = platform::nowMs();
             const int until = due > now ? int(std::min<uint64_t>(due - now, kLogRepeatMs)) : 0;
             timeout = timeout < 0 ? until : std::min(timeout, until);
         }
         if (::poll(fds, 3, timeout) < 0) {
-            if (errno != EINTR) wait_failed(errno, kRetry);
+            if (errno != EINTR) wait_failed(errno, kWaitRetry);
             continue;
         }
         if (!listening) {
@@ -461,9 +539,9 @@ void networkManage::acceptThread() {
         reap_finished();
         if ((fds[0].revents & POLLIN) && !accept_client()) {
             accept_paused_ = true;
-            retry = Clock::now() + kRetry;
+            retry = Clock::now() + kWaitRetry;
         }
-        tell_refusals(false);  // a minute after the last line, when no refusal came to say it
+        tell_counts(false);  // a minute after the last line, when none came to say it
     }
 }
 
@@ -475,9 +553,20 @@ void networkManage::wait_failed(int err, std::chrono::milliseconds pause) {
         char line[120];
         std::snprintf(line, sizeof line, "TCP server: poll failed (%s), new clients wait",
                       std::strerror(err));
-        writeLogMsg(1, line);
+        writeLogMsg(1, "TCP server: poll failed", line);
     }
     reap_finished();
+    rest(pause);
+}
+
+// Sleeps for pause, cut short by the stop, or by the ousting of c.
+void networkManage::rest(std::chrono::milliseconds pause, const Client* c) {
     std::unique_lock<std::mutex> lock(pause_mutex_);
-    pause_cv_.wait_for(lock, pause, [this] { return stopping_.load(); });
+    pause_cv_.wait_for(lock, pause, [&] { return stopping_.load() || (c && c->evicted.load()); });
+}
+
+// Threads resting after a failed wait look again at what cuts their rest short.
+void networkManage::end_rests() {
+    { std::lock_guard<std::mutex> lock(pause_mutex_); }
+    pause_cv_.notify_all();
 }

@@ -5,7 +5,8 @@
 // command (a flash erase, a register dump, a file's save), waiting for the receiving cards or no
 // longer reading holds up nobody else, and its replies keep the order of its requests. A client
 // whose replies pile up is read no further until it takes them; one that has gone is ended between
-// two of its frames; a silent one gives its place to a new client when all places are taken.
+// two of its frames; a silent one gives its place to a new client when all places are taken, and
+// the one closed first by its PC gives its thread when as many closed ones as places run on.
 #pragma once
 
 #include <netinet/in.h>
@@ -50,6 +51,10 @@ public:
     // closed at once. Each may hold its frame buffers and kMaxQueued bytes and one more reply:
     // 64 of them stay within the box's memory.
     static constexpr size_t kMaxClients = 64;
+    // Client threads at most, in multiples of the places: the clients with a place, as many
+    // whose PC has closed while their commands run, and as many again ended but finishing the
+    // command under way. Past them a new client is refused, so the box's memory stays bounded.
+    static constexpr size_t kThreadsPerPlace = 3;
     // Stack of a client's thread: the commands need a few KiB; 64 default stacks of 8 MiB would
     // take a sixth of a 32-bit address space.
     static constexpr size_t kClientStack = 256 * 1024;
@@ -68,8 +73,10 @@ public:
     std::atomic<uint32_t> clients{0};    // connected clients
     std::atomic<uint32_t> refused{0};    // clients refused for the limit, since start
     std::atomic<uint32_t> evicted{0};    // silent clients whose place a new one took, since start
+    std::atomic<uint32_t> cut{0};        // closed clients ended for a new one, since start
     std::atomic<uint32_t> stalled{0};    // clients dropped for replies not read, since start
     std::atomic<uint32_t> held_up{0};    // clients read no further until they take their replies
+    std::atomic<uint32_t> retried{0};    // failed waits of clients tried again, since start
     std::atomic<int> last_client{-1};    // socket of the last client that sent a frame
     std::atomic<bool> listening{false};  // new clients are taken (not while a wait fails)
 
@@ -88,13 +95,19 @@ private:
         std::vector<uint8_t> rx;  // received bytes, handled from rx_at to rx_end
         size_t rx_at = 0, rx_end = 0;
         bool input_ended = false;  // the peer sent its FIN
+        // When its peer's FIN was first seen, by its thread or the accept thread: the order
+        // among clients (0 not yet).
+        std::atomic<uint64_t> fin_seen{0};
         std::vector<uint8_t> out;  // replies not yet sent, from offset sent
         size_t sent = 0;
         bool held = false;             // its replies reached kMaxQueued: not read meanwhile
         Clock::time_point progress{};  // the socket last took a byte, or replies began to wait
+        Clock::time_point failing{};   // its waits fail since (none: epoch)
         bool done = false;             // the thread ends, logging why when set
         const char* why = nullptr;
         comm::Waker waker;  // the accept thread's: the client's place was taken
+        // Ended by the accept thread: its place given to a new client, or its thread when
+        // closed past the bound.
         std::atomic<bool> evicted{false};
         std::atomic<bool> quiet{false};    // waits for the peer with nothing to do
         std::atomic<int64_t> heard_ms{0};  // when a frame last came (Clock, in ms)
@@ -111,6 +124,7 @@ private:
     void handle_received(Client& c);
     void heard(Client& c);
     void wait_for_socket(Client& c, pollfd* fds);
+    bool retry_wait(Client& c, int err, bool writing);
     void receive(Client& c);
     static void end(Client& c, const char* why = nullptr);
     static size_t queued(const Client& c) { return c.out.size() - c.sent; }
@@ -121,9 +135,19 @@ private:
     void leave(Client& c);
     void reap_finished();
     void wait_failed(int err, std::chrono::milliseconds pause);
-    void tell_refusals(bool at_end);
-    std::vector<Client*> placed_clients();
+    void rest(std::chrono::milliseconds pause, const Client* c = nullptr);
+    void end_rests();
+    void tell_counts(bool at_end);
+    uint64_t counts_due_ms() const;
+    void saw_fin(Client& c);
+    // The clients that hold a place, and those whose peer has closed while they run.
+    struct Census {
+        std::vector<Client*> placed, closed;
+    };
+    Census census();
     bool evict_silent(const std::string& newcomer, const std::vector<Client*>& placed);
+    void cut_first_closed(const std::string& newcomer, const std::vector<Client*>& closed);
+    void oust(Client& c);
 
     int listen_fd_ = -1;
     bool accept_paused_ = false;  // out of descriptors: new clients wait a while
@@ -133,8 +157,10 @@ private:
     std::thread thread_;
     std::list<Client> list_;  // the accept thread's (stop's once it has ended)
 
+    std::atomic<uint64_t> fins_seen_{0};
     RepeatCount refusals_;  // the accept thread's, then stop's
-    // A failed wait's pause, cut short by stop.
+    RepeatCount cuts_;      // the same
+    // A failed wait's pause, cut short by stop (or the client's ousting).
     std::mutex pause_mutex_;
     std::condition_variable pause_cv_;
 };

@@ -66,7 +66,7 @@ QString access_point_address() {
     char line[160];
     std::snprintf(line, sizeof line, "WiFi: WifiIPAddress \"%s\" is not an address, %s used",
                   qPrintable(ip.left(32)), qPrintable(fallback));
-    writeLogMsg(1, line);
+    writeLogMsg(1, "WiFi: WifiIPAddress refused", line);
     ZEM_DEBUG("\n %s \n", line);
     return fallback;
 }

@@ -65,7 +65,7 @@ uint32_t tcpPort(ConfigEngine& c) {
     std::snprintf(line, sizeof line,
                   "configuration: TcpPort \"%s\" is not a port 1..65535, %u used",
                   qPrintable(text.left(32)), port);
-    writeLogMsg(1, line);
+    writeLogMsg(1, "configuration: TcpPort refused", line);
     ZEM_DEBUG("\n %s \n", line);
     return port;
 }

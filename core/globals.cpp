@@ -1,6 +1,8 @@
 #include "core/globals.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -9,26 +11,53 @@
 
 namespace {
 
-// When each error text was last written, and the texts not written for the bound.
-struct SaidErrors {
-    std::mutex mutex;
-    std::map<std::string, uint64_t> last_ms;
-    RepeatCount unsaid;
+// Far more kinds than the program's call sites: a text made at run time given as a kind of its
+// own still keeps the memory bounded, all such past the bound sharing one kind.
+constexpr size_t kLogKinds = 256;
+// The last text a kind keeps for its count line, at most.
+constexpr size_t kLogKeptText = 256;
+
+// An error kind: when it was said, its lines since not said and the last of them.
+struct ErrorKind {
+    RepeatCount lines;
+    std::string last;
 };
 
-// Whether the text was said within kLogRepeatMs; a clock that went back (a new one) says again.
-bool saidLately(const std::map<std::string, uint64_t>::const_iterator& it, uint64_t now) {
-    return now >= it->second && now - it->second < kLogRepeatMs;
-}
+struct SaidErrors {
+    std::mutex mutex;
+    std::map<std::string, ErrorKind> kinds;
+};
 
 SaidErrors& saidErrors() {
     static auto* said = new SaidErrors;  // used by threads that may outlive static destructors
     return *said;
 }
 
-void sayUnsaid(uint32_t n) {
-    if (n)
-        std::fprintf(stderr, "%u more error texts not shown (over %zu a minute)\n", n, kLogTexts);
+// A kind's line: its text, with the count of its lines since the last one said when some of
+// them were not said.
+void sayLine(const char* text, uint32_t since) {
+    if (since > 1)
+        std::fprintf(stderr, "%s (%u of this kind since the last line shown)\n", text, since);
+    else
+        std::fprintf(stderr, "%s\n", text);
+}
+
+ErrorKind& kindOf(SaidErrors& said, const char* name) {
+    auto it = said.kinds.find(name);
+    if (it != said.kinds.end()) return it->second;
+    return said.kinds[said.kinds.size() < kLogKinds ? name : ""];
+}
+
+void sayError(const char* kind, const char* text) {
+    SaidErrors& said = saidErrors();
+    std::lock_guard<std::mutex> lock(said.mutex);
+    ErrorKind& k = kindOf(said, kind);
+    uint32_t before = 0;
+    if (k.lines.tell(platform::nowMs(), &before)) {
+        sayLine(text, before + 1);
+        return;
+    }
+    k.last.assign(text, std::min(std::strlen(text), kLogKeptText));
 }
 
 }  // namespace
@@ -61,41 +90,28 @@ uint32_t RepeatCount::restart(uint64_t now_ms) {
 
 void writeLogMsgForget() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
-    saidErrors().last_ms.clear();
-    saidErrors().unsaid = RepeatCount();
+    saidErrors().kinds.clear();
 }
 
 size_t writeLogMsgKept() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
-    return saidErrors().last_ms.size();
+    return saidErrors().kinds.size();
 }
 
 void writeLogMsgFlush() {
     SaidErrors& said = saidErrors();
     std::lock_guard<std::mutex> lock(said.mutex);
-    sayUnsaid(said.unsaid.take(platform::nowMs(), true));
+    const uint64_t now = platform::nowMs();
+    for (auto& [name, kind] : said.kinds)
+        if (const uint32_t n = kind.lines.take(now, true)) sayLine(kind.last.c_str(), n);
 }
 
 void writeLogMsg(int level, const char* text) {
-    if (level != 1 || !text) return;
-    const uint64_t now = platform::nowMs();
-    SaidErrors& said = saidErrors();
-    std::lock_guard<std::mutex> lock(said.mutex);
-    auto& last = said.last_ms;
-    auto it = last.find(text);
-    if (it != last.end() && saidLately(it, now)) return;
-    if (it == last.end() && last.size() >= kLogTexts) {
-        for (auto i = last.begin(); i != last.end();)
-            i = saidLately(i, now) ? std::next(i) : last.erase(i);
-        if (last.size() >= kLogTexts) {
-            said.unsaid.count();
-            return;
-        }
-    }
-    sayUnsaid(said.unsaid.take(now));
-    if (it == last.end()) it = last.emplace(text, now).first;
-    it->second = now;
-    std::fprintf(stderr, "%s\n", text);
+    if (level == 1 && text) sayError(text, text);
+}
+
+void writeLogMsg(int level, LogKind kind, const char* text) {
+    if (level == 1 && text) sayError(kind.name, text);
 }
 
 uint8_t g_debugSwitch = 0xFE;

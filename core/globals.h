@@ -6,29 +6,46 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 // Logging sink of the whole program (level 1 error, 2 warning, 3 info). Errors go to stderr,
-// the terminal of a person running the program, each distinct text at most once a minute
-// (kLogRepeatMs of the platform clock); warnings and information are dropped, so that a load of
-// bad frames does not flood the terminal. Console traces come from the debug lines gated by
-// g_debugSwitch.
-// Texts beyond kLogTexts distinct ones within a minute are not said but counted, and the count
-// is said before the next text said a minute or more after the last count, and by
-// writeLogMsgFlush: at most kLogTexts + 1 lines a minute, whatever a peer makes the box say.
+// the terminal of a person running the program; warnings and information are dropped, so that a
+// load of bad frames does not flood the terminal. Console traces come from the debug lines gated
+// by g_debugSwitch.
+// Errors are told by kind: a text that never changes is a kind of its own, and a text that
+// carries values is of the kind its call site names, so that other values make no other kind.
+// Each kind says its first line at once, then one line a minute at most (kLogRepeatMs of the
+// platform clock): its next line a minute or more after the last one said, which carries the
+// count of its lines since that one when some were not said,
+//     <text> (<n> of this kind since the last line shown)
+// and writeLogMsgFlush says the same for each kind with lines not said, with the last of them.
+// The kinds are the program's call sites, a fixed set, so the memory kept for them stays
+// bounded whatever a peer makes the box say; one kind never hides another.
 constexpr uint64_t kLogRepeatMs = 60000;
-constexpr size_t kLogTexts = 64;
+// The kind of an error whose text carries values: a name fixed at its call site. Only a string
+// literal makes one: a text made at run time does not compile.
+class LogKind {
+public:
+    template <size_t N>
+    constexpr LogKind(const char (&kind)[N]) : name(kind) {}
+    template <size_t N>
+    LogKind(char (&)[N]) = delete;
+    const char* name;
+};
+// An error whose text never changes, or a warning or information.
 void writeLogMsg(int level, const char* text);
-// Says the count of texts not said, if any (at the program's end).
+void writeLogMsg(int level, LogKind kind, const char* text);
+// Says each kind's lines not said, if any (at the program's end).
 void writeLogMsgFlush();
-// The distinct texts kept (tests).
+// The kinds kept (tests).
 size_t writeLogMsgKept();
-// Tests only: every error text may be said again at once (the cases of one test process share
-// the log, each with a clock of its own).
+// Tests only: every kind may be said again at once (the cases of one test process share the
+// log, each with a clock of its own).
 void writeLogMsgForget();
 
-// Something a peer can repeat at will (a refused connection, a text past the log's bound), told
+// Something a peer can repeat at will (a refused connection, an error of one kind), told
 // at most once a minute of the platform clock: the first at once, the rest as a count. One
 // owner, or under its owner's lock.
 class RepeatCount {
@@ -36,8 +53,6 @@ public:
     // One more. True when it is to be told now: the first, or the first a minute after the last
     // telling, with *before the ones counted since.
     bool tell(uint64_t now_ms, uint32_t* before);
-    // One more, only counted.
-    void count() { ++counted_; }
     // The ones counted and not told, when due now (a minute after the last telling, or at once
     // with at_end), else 0; telling them starts a new minute.
     uint32_t take(uint64_t now_ms, bool at_end = false);

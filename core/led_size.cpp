@@ -25,7 +25,7 @@ bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const cha
                   unsigned(ram->rd16(kRamOut1Height)), unsigned(last(kRamWidth)),
                   unsigned(last(kRamHeight)));
     for (int a : kRamWords) ram->wr16(a, last(a));
-    writeLogMsg(1, line);
+    writeLogMsg(1, "LED size refused", line);
     return true;
 }
 

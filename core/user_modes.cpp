@@ -103,7 +103,8 @@ bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
     if (rc != 0) {
         ZEM_DEBUG("\n user mode %d file write failed (%d)\n", m + 1, rc);
         writeLogMsg(
-            1, ("user mode " + std::to_string(m + 1) + " save failed: " + slotFile(m)).c_str());
+            1, "user mode save failed",
+            ("user mode " + std::to_string(m + 1) + " save failed: " + slotFile(m)).c_str());
         return false;
     }
     file_io::syncAndSettle();

@@ -286,7 +286,8 @@ TEST_F(FlashTest, FontsWrittenOverTcpAreReadBackAndFoundAtStartUp) {
 
 // A long job gives the engine up between two of its units to a caller that waits: a read or a
 // font load from another link runs after the job's first unit, and the job sets the engine up
-// again before its next (a font load's DMA leaves the chip-erase op code behind it).
+// again before its next (a font load's DMA leaves the chip-erase op code behind it). Callers go
+// in the order they asked: a read behind a second long job waits for one unit of each.
 TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
     c331_manage& c = idleManager();
     const Bytes font = fontFile(32, true, 2);
@@ -302,7 +303,9 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
         uint8_t first_unit;  // the job's register written at its first unit (bank 4)
         std::function<int()> other;
         const char* turns;
-        uint32_t erased;  // bytes erased from 0x100000
+        uint32_t erased;     // bytes erased from 0x100000
+        int waiting = 1;     // callers the other one makes wait before the job's next unit
+        bool reads = false;  // the other caller reads 4 KiB at 0x800000
     };
     const auto erase = [&] { return c.erase_flash(c.fd, 0x100, 4, 0); };
     const auto write = [&] { return c.write_flash(c.fd, 0x300080, 1024, data.data()); };
@@ -310,12 +313,24 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
     const auto read_4kib = [&] { return c.read_flash(c.fd, 0x800000, 0x1000, short_read.data()); };
     const auto font_load = [&] { return c.update_font(c.fd); };
     const auto erase_one = [&] { return c.erase_flash(c.fd, 0x100, 1, 0); };
+    // A second long job asks first, then a read: they wait in that order.
+    const auto erase_then_read = [&] {
+        std::atomic<int> erase_rc{1};
+        std::thread second([&] { erase_rc = c.erase_flash(c.fd, 0x102, 2, 0); });
+        c.flash_mutex.wait_for_waiters(1);
+        const int rc = read_4kib();
+        second.join();
+        return rc | erase_rc;
+    };
+    const auto first_two = [&] { return c.erase_flash(c.fd, 0x100, 2, 0); };
     const Case cases[] = {
-        {"a read during an erase", erase, 0x48, read_4kib, "E1 R1 E3", 0x4000},
+        {"a read during an erase", erase, 0x48, read_4kib, "E1 R1 E3", 0x4000, 1, true},
         {"a font load during an erase", erase, 0x48, font_load, "E1 D1 E3", 0x4000},
-        {"a read during a write", write, 0x53, read_4kib, "W1 R1 W4", 0},
+        {"a read during a write", write, 0x53, read_4kib, "W1 R1 W4", 0, 1, true},
         // A read sets the engine up for each 4 KiB.
         {"an erase during a read", read, 0x55, erase_one, "R1 E1 R1 R1", 0x1000},
+        {"a read behind two erases", first_two, 0x48, erase_then_read, "E1 E1 R1 E1 E1", 0x4000, 2,
+         true},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -333,7 +348,7 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
                 started.exchange(true))
                 return;
             other = std::thread([&] { other_rc = k.other(); });
-            c.flash_mutex.wait_for_waiters(1);
+            c.flash_mutex.wait_for_waiters(k.waiting);
         });
         EXPECT_EQ(k.job(), 0);
         chip->onWrite(nullptr);
@@ -354,7 +369,7 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
         if (k.turns[0] == 'R') {
             EXPECT_EQ(long_read, kept);
         }
-        if (k.turns[3] == 'R') {
+        if (k.reads) {
             EXPECT_EQ(short_read, Bytes(kept.begin(), kept.begin() + 0x1000));
         }
     }

@@ -232,14 +232,19 @@ TEST_F(TcpClients, ClientsThatCloseBehindLongRequestsGiveTheirPlacesAndRunOnlyTh
     EXPECT_EQ(erases.count(), int(networkManage::kMaxClients));
 }
 
-// A PC that closes its side after its requests gets every reply, then the close.
+// A PC that closes its side after its requests gets every reply, then the close, while new PCs
+// come: below the bound of closed clients, none is ended for them.
 TEST_F(TcpClients, AClientThatClosesItsSideGetsEveryReplyThenTheClose) {
     flash.install(false);
+    networkManage::max_clients = 2;
     constexpr int kReads = 100;  // 6 MB: more than the sockets (about 4 MiB on loopback) hold
     TcpLink pc(tcp->port);
     pc.send(train(flashRead(0, 60000), kReads * wire(flashRead(0, 60000)).size()));
     ::shutdown(pc.fd, SHUT_WR);
     ASSERT_TRUE(eventually([&] { return tcp->held_up == 1; }, 10000));
+    std::vector<std::unique_ptr<TcpLink>> newcomers;
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(served(newcomers)) << i;
+    EXPECT_EQ(tcp->cut.load(), 0u);
     int answered = 0;
     for (Bytes got; answered < kReads && pc.recv(got, 5000); ++answered)
         ASSERT_EQ(got.size(), 11u + 60000) << answered;
@@ -462,12 +467,13 @@ TEST_F(TcpClients, OnlyACheckedFrameEndsAClientsSilence) {
     }
 }
 
-// Clients whose peers have closed hold no place, but only as many again as there are places
-// may run on: past them a new PC is refused until they have ended.
+// Clients whose peers have closed hold no place, and each new PC ends the first of them once
+// they are as many as the places, but an ended one finishes the command under way on its thread:
+// past kThreadsPerPlace threads a place, a new PC is refused until they have ended.
 TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
     erases.install();
     networkManage::max_clients = 2;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < int(2 * networkManage::kThreadsPerPlace); ++i) {
         TcpLink pc(tcp->port);
         pc.send(wire(erase4k(1)));
         ASSERT_TRUE(eventually([&] { return erases.count() == i + 1; })) << i;
@@ -478,6 +484,54 @@ TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
     erases.release();
     ASSERT_TRUE(eventually([&] { return tcp->clients == 0; }));
     EXPECT_TRUE(served(pcs));
+}
+
+// PCs that queue long commands and close their sending side never keep a new PC out: once the
+// closed clients still running are as many as the places, a new PC ends the one whose close the
+// box saw first (not the one that came first), whose commands not yet run are dropped, and is
+// served at once. A closed PC below that bound, reading its replies, gets every one. The ends
+// are told like refusals: the first, then a count.
+TEST_F(TcpClients, ANewClientEndsTheClientClosedFirstPastTheBoundOfClosedOnes) {
+    erases.install();
+    networkManage::max_clients = 2;
+    const uint8_t debug = g_debugSwitch;
+    g_debugSwitch = 0xFE;
+    testing::internal::CaptureStdout();
+    const Bytes twoErases = cat({wire(erase4k(1)), wire(erase4k(1))});
+    std::vector<std::unique_ptr<TcpLink>> pcs;  // a, b, c, d from one address
+    auto queue = [&](bool close) {
+        pcs.push_back(std::make_unique<TcpLink>(tcp->port, "127.0.0.2"));
+        pcs.back()->send(twoErases);
+        if (close) ::shutdown(pcs.back()->fd, SHUT_WR);
+        const int running = int(pcs.size());
+        return eventually([&] { return erases.count() == running; });
+    };
+    ASSERT_TRUE(queue(true));
+    ASSERT_TRUE(queue(true));
+    ASSERT_TRUE(queue(false));  // ends a, closed with b before it came
+    ASSERT_TRUE(queue(true));
+    TcpLink p(tcp->port, "127.0.0.3");  // sees d closed, ends b
+    EXPECT_TRUE(served(p));
+    ::shutdown(pcs[2]->fd, SHUT_WR);    // c closes after d was seen closed
+    TcpLink n(tcp->port, "127.0.0.3");  // ends d
+    EXPECT_TRUE(served(n));
+    EXPECT_EQ(tcp->refused.load(), 0u);
+    EXPECT_EQ(tcp->cut.load(), 3u);
+    erases.release();
+    std::vector<int> replies;
+    for (auto& pc : pcs) {
+        int got = 0;
+        for (Bytes reply; pc->recv(reply, 3000); ++got) EXPECT_EQ(reply.at(9), 0x70);
+        replies.push_back(got);
+    }
+    EXPECT_EQ(replies, (std::vector<int>{1, 1, 2, 1}));
+    EXPECT_EQ(erases.count(), 5);
+    networkManage::shutdown();
+    const std::string said = testing::internal::GetCapturedStdout();
+    g_debugSwitch = debug;
+    EXPECT_NE(said.find(" ended: closed with commands left, for 127.0.0.2:"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find(" TCP server: 2 more closed clients ended \n"), std::string::npos) << said;
 }
 
 // At the bound, a PC that closes gives its place to one that connects right after it.
@@ -555,6 +609,50 @@ TEST_F(TcpClients, AFailedWaitOfTheAcceptThreadIsRetriedAfterAPause) {
     };
     EXPECT_EQ(count("TCP server: poll failed (Invalid argument), new clients wait\n"), 1u) << said;
     EXPECT_EQ(count("TCP server: listening again\n"), 1u) << said;
+}
+
+// A connected PC's wait that fails for a reason that passes (here the descriptor limit lowered
+// below the sockets its thread waits on) is tried again after a pause, neither in a loop nor
+// never: the PC is kept through a second of failures and a request it sends meanwhile is
+// answered. Only a failure that outlasts the PC's silence time (it is idle) ends it.
+TEST_F(TcpClients, AFailedWaitOfAClientsThreadIsRetriedAfterAPause) {
+    for (const bool outlasted : {false, true}) {
+        SCOPED_TRACE(outlasted ? "the failure outlasts the silence time" : "a second's failure");
+        networkManage::silence_ms = outlasted ? 500 : 30000;
+        TcpLink pc(tcp->port);
+        ASSERT_TRUE(served(pc));
+        const uint32_t retried_before = tcp->retried;
+        rlimit old{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+        rlimit one = old;
+        one.rlim_cur = 1;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
+        // Answered by a wait begun before; the client's next wait fails.
+        const bool before = served(pc);
+        const bool failed = eventually([&] { return tcp->retried > retried_before; });
+        if (outlasted) {
+            const bool ended = endedByBox(pc);
+            ::setrlimit(RLIMIT_NOFILE, &old);
+            EXPECT_TRUE(before);
+            EXPECT_TRUE(failed);
+            EXPECT_TRUE(ended);
+            continue;
+        }
+        // Past the first pause, the PC sends while the waits still fail.
+        const bool paused = eventually([&] { return tcp->retried >= retried_before + 2; });
+        pc.send(wire(body(0x90, {})));
+        const bool still_failing = eventually([&] { return tcp->retried >= retried_before + 3; });
+        ::setrlimit(RLIMIT_NOFILE, &old);
+        EXPECT_TRUE(before);
+        EXPECT_TRUE(failed);
+        EXPECT_TRUE(paused);
+        EXPECT_TRUE(still_failing);
+        Bytes got;
+        ASSERT_TRUE(pc.recv(got, 3000));
+        EXPECT_EQ(got.at(9), 0x90);
+        EXPECT_TRUE(served(pc));
+        EXPECT_LE(tcp->retried - retried_before, 6u);
+    }
 }
 
 // Several PCs each send a train of RAM writes and read-backs of their own word in one go, all

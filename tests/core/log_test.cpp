@@ -1,12 +1,16 @@
-// The program's log: errors reach the terminal (stderr), each text at most once a minute of the
-// box's clock; warnings and information do not.
+// The program's log: errors reach the terminal (stderr), each kind at most once a minute of the
+// box's clock with the count of its lines not said; warnings and information do not.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/globals.h"
+#include "core/led_size.h"
+#include "core/zem_ram_para.h"
+#include "core_fixture.h"
 #include "platform/clock.h"
 
 namespace {
@@ -35,54 +39,139 @@ TEST_F(LogTest, ErrorsReachStderrEachTextOnceAMinute) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "log test: port not opened\n"
               "log test: file not saved\n"
-              "log test: port not opened\n");
+              "log test: port not opened (3 of this kind since the last line shown)\n");
 }
 
-// A peer that makes the box say 20,000 distinct error texts in 9.3 s (a refusal's text carries
-// the values refused): the first kLogTexts are said, the rest are neither said nor kept but
-// counted, and the count is said before the next text a minute later, or at the program's end.
-TEST_F(LogTest, DistinctTextsPastTheBoundAreCountedNeitherSaidNorKept) {
+// A peer that makes the box say 20,000 distinct error texts of one kind in 9.3 s (a refusal's
+// text carries the values refused): the first is said, the rest are neither said nor kept but
+// counted, and the count is said with the kind's last text at the program's end. An error of
+// another kind is said at once meanwhile.
+TEST_F(LogTest, DistinctTextsOfOneKindAreCountedNeitherSaidNorKept) {
     writeLogMsgForget();
     auto flood = [&](int count, const char* what) {
         size_t most_kept = 0;
         for (int i = 0; i < count; ++i) {
             const std::string text = std::string("log test: ") + what + std::to_string(i);
-            writeLogMsg(1, text.c_str());
+            writeLogMsg(1, "log test: LED size", text.c_str());
             most_kept = std::max(most_kept, writeLogMsgKept());
             clock->advance(465);
         }
         return most_kept;
     };
-    auto lines = [](const std::string& said) { return std::count(said.begin(), said.end(), '\n'); };
-    auto last = [](const std::string& said) {
-        return said.size() < 2 ? said : said.substr(said.rfind('\n', said.size() - 2) + 1);
-    };
-    const std::string bound = " (over " + std::to_string(kLogTexts) + " a minute)\n";
+    const std::string since = " of this kind since the last line shown)\n";
 
     testing::internal::CaptureStderr();
-    EXPECT_LE(flood(20000, "LED width out of range: "), kLogTexts);
-    writeLogMsg(1, "log test: file not saved");  // within the minute: counted too
-    std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(lines(said), long(kLogTexts));
-    EXPECT_EQ(last(said),
-              "log test: LED width out of range: " + std::to_string(kLogTexts - 1) + "\n");
+    EXPECT_LE(flood(20000, "LED width out of range: "), 1u);
+    writeLogMsg(1, "log test: file not saved");  // within the minute: said all the same
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "log test: LED width out of range: 0\n"
+              "log test: file not saved\n");
 
     testing::internal::CaptureStderr();
     clock->advance(kLogRepeatMs * 1000);
     writeLogMsg(1, "log test: file not saved");
+    writeLogMsgFlush();
     writeLogMsgFlush();  // nothing waits any more
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::to_string(20001 - kLogTexts) +
-                                                          " more error texts not shown" + bound +
-                                                          "log test: file not saved\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "log test: file not saved\n"
+              "log test: LED width out of range: 19999 (19999" +
+                  since);
 
     // The next flood's count waits for the minute: the program's end says it.
     testing::internal::CaptureStderr();
-    EXPECT_LE(flood(100, "LED height out of range: "), kLogTexts);
+    EXPECT_LE(flood(100, "LED height out of range: "), 2u);
     writeLogMsgFlush();
-    said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(lines(said), long(kLogTexts));
-    EXPECT_EQ(last(said),
-              std::to_string(100 - (kLogTexts - 1)) + " more error texts not shown" + bound);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "log test: LED height out of range: 99 (100" + since);
+}
+
+// The log beside the parameter store, whose LED-size refusals carry the values refused.
+class LogFloodTest : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        platform::installClock(std::unique_ptr<platform::Clock>(clock));
+        if (ZemRamPara::p_zemrampara_config)
+            ZemRamPara::p_zemrampara_config->reload();
+        else
+            ZemRamPara::pInstance();
+    }
+    void TearDown() override {
+        platform::installClock(nullptr);
+        CoreTest::TearDown();
+    }
+    platform::FakeClock* clock = new platform::FakeClock;
+};
+
+// Three minutes of 2,000 LED-size refusals a second, each with other numbers (a PC writing bad
+// sizes), beside another error every 5 s, of three kinds in turn (a failed save, a refused USB
+// package, a failed wait of the TCP server): every other error is said within its minute, and
+// the flood's kind says a line a minute, whose count and last text are those of the flood.
+TEST_F(LogFloodTest, AFloodOfOneKindHidesNoOtherError) {
+    writeLogMsgForget();
+    ZemRamPara& ram = *ZemRamPara::p_zemrampara_config;
+    const auto applied = [](int addr) -> uint16_t {
+        switch (addr) {
+            case led_size::kRamSplice:
+                return led_size::kHorizontal;
+            case led_size::kRamWidth:
+                return 1920;
+            case led_size::kRamOut1Width:
+                return 960;
+            default:
+                return 1080;
+        }
+    };
+    const char* const others[] = {"log test: user mode 2 save failed",
+                                  "log test: USB package refused",
+                                  "TCP server: poll failed (Invalid argument), new clients wait"};
+    constexpr int kPerSecond = 2000, kEvery = 5, kSteps = 180 / kEvery;
+    const auto refusal = [](int k) {
+        return "register 11: LED size " + std::to_string(100 + k % 400) +
+               " x 1080 (splice 3, output 1 960 x 1080) refused; back to 1920 x 1080";
+    };
+    std::vector<std::string> said(kSteps + 1);     // the lines of each 5 s, then of the end
+    clock->advance(1000 - clock->nowUs() % 1000);  // minutes from a whole millisecond
+    int k = 0;
+    for (int step = 0; step < kSteps; ++step) {
+        testing::internal::CaptureStderr();
+        writeLogMsg(1, others[step % 3]);
+        for (int i = 0; i < kPerSecond * kEvery; ++i, ++k) {
+            for (int a : led_size::kRamWords) ram.wr16(a, applied(a));
+            ram.wr16(led_size::kRamWidth, uint16_t(100 + k % 400));
+            ASSERT_TRUE(led_size::refuse(&ram, applied, "register 11")) << k;
+            clock->advance(1000000 / kPerSecond);
+        }
+        said[size_t(step)] = testing::internal::GetCapturedStderr();
+    }
+    testing::internal::CaptureStderr();
+    writeLogMsgFlush();
+    said[kSteps] = testing::internal::GetCapturedStderr();
+
+    const auto says = [&](int step, const std::string& text) {
+        const std::string& lines = said[size_t(step)];
+        return lines.compare(0, text.size(), text) == 0 ||
+               lines.find("\n" + text) != std::string::npos;
+    };
+    for (int step = 0; step < kSteps; ++step) {
+        bool told = false;
+        for (int at = step; at <= std::min(step + 60 / kEvery, kSteps); ++at)
+            told = told || says(at, others[step % 3]);
+        EXPECT_TRUE(told) << "the error of second " << step * kEvery << " never said";
+    }
+    std::vector<int> flood_lines;
+    for (int step = 0; step <= kSteps; ++step)
+        if (says(step, "register 11: LED size")) flood_lines.push_back(step);
+    EXPECT_EQ(flood_lines, (std::vector<int>{0, 12, 24, kSteps}));
+    const int minute = 60 * kPerSecond;  // the refusal said a minute after the first
+    EXPECT_NE(said[12].find(refusal(minute) + " (" + std::to_string(minute) +
+                            " of this kind since the last line shown)\n"),
+              std::string::npos)
+        << said[12];
+    EXPECT_NE(said[kSteps].find(refusal(k - 1) + " (" + std::to_string(minute - 1) +
+                                " of this kind since the last line shown)\n"),
+              std::string::npos)
+        << said[kSteps];
 }
 
 }  // namespace

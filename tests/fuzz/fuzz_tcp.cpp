@@ -3,8 +3,8 @@
 // flash's gate) run against a server of its own, which is stopped before the checks. The flash
 // is a fake whose erases wait while its gate is shut, so that commands stay under way while the
 // script goes on. Checks: each client's replies are an in-order prefix of the answers to its
-// frames; a client that half closed got them all (unless the server dropped, evicted or refused
-// a client); after the stop the process has the threads and descriptors it had before.
+// frames; a client that half closed got them all (unless the server dropped, evicted, ended or
+// refused a client); after the stop the process has the threads and descriptors it had before.
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -283,7 +283,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gate->set(true);
     for (Pc& pc : pcs)
         if (pc.fd >= 0 && pc.wantsFin) drain(pc);
-    const bool spared = server->refused == 0 && server->evicted == 0 && server->stalled == 0;
+    const bool spared =
+        server->refused == 0 && server->evicted == 0 && server->stalled == 0 && server->cut == 0;
     server->stop();
     for (Pc& pc : pcs) {
         if (pc.fd < 0) continue;
