@@ -333,7 +333,7 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
                 started.exchange(true))
                 return;
             other = std::thread([&] { other_rc = k.other(); });
-            c.flash_mutex.wait_for_waiters(1);
+            c.flash_lock.wait_for_waiters(1);
         });
         EXPECT_EQ(k.job(), 0);
         chip->onWrite(nullptr);
