@@ -371,7 +371,7 @@ void c331_manage::c331_print() {
     for (uint32_t bank = 0; bank < 256; ++bank) {
         // Bank 4 holds the flash engine: reading its data port takes a byte from a running flash
         // read, so that bank waits for the flash lock.
-        std::unique_lock<FlashLock> flash(flash_mutex, std::defer_lock);
+        std::unique_lock<FlashLock> flash(flash_lock, std::defer_lock);
         if (bank == kFlashEngineBank) flash.lock();
         for (uint32_t address = 1; address < 0x80; ++address) {
             const uint32_t d = bank << 16 | address << 8 | 1;

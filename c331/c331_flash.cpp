@@ -2,7 +2,7 @@
 // fonts it holds: erase, write and read, the check of which fonts are present, their copy into
 // chip memory, and the character-mode and bitmap defaults.
 //
-// Every engine wait is bounded and reported. Long jobs take flash_mutex unit by unit and set the
+// Every engine wait is bounded and reported. Long jobs take flash_lock unit by unit and set the
 // engine up again whenever another caller had it in between.
 #include <algorithm>
 #include <cerrno>
@@ -105,7 +105,7 @@ struct Engine : RegWriter {
     }
 };
 
-// Reads length bytes from address through the data port. Caller holds flash_mutex.
+// Reads length bytes from address through the data port. Caller holds flash_lock.
 void readLocked(Engine& e, uint32_t address, uint32_t length, uint8_t* out) {
     e.pins();
     e.w(kCommand, 0);
@@ -129,7 +129,7 @@ void readLocked(Engine& e, uint32_t address, uint32_t length, uint8_t* out) {
 }
 
 // DMA of length bytes from the flash: mode 0 into chip memory at target, 1 into the character
-// FIFO, 4 into the palette from index target. Caller holds flash_mutex.
+// FIFO, 4 into the palette from index target. Caller holds flash_lock.
 void dmaLocked(Engine& e, uint32_t flash_address, uint32_t target, int mode, uint32_t length) {
     e.pins();
     e.w(0x040801, 0);  // the 2-D engine too
@@ -181,50 +181,6 @@ bool c331_manage::flash_region_fits(uint32_t address, uint32_t length) {
     return insideOneRegion(address, length);
 }
 
-void FlashLock::take(std::unique_lock<std::mutex>& state) {
-    const uint64_t ticket = next_ticket_++;
-    changed_.notify_all();  // wait_for_waiters
-    changed_.wait(state, [&] { return serving_ == ticket; });
-    owner_ = std::this_thread::get_id();
-    depth_ = 1;
-}
-
-void FlashLock::lock() {
-    std::unique_lock<std::mutex> state(mutex_);
-    if (depth_ > 0 && owner_ == std::this_thread::get_id()) {
-        ++depth_;
-        return;
-    }
-    take(state);
-}
-
-void FlashLock::unlock() {
-    std::lock_guard<std::mutex> state(mutex_);
-    if (--depth_ > 0) return;
-    owner_ = std::thread::id();
-    ++serving_;
-    changed_.notify_all();
-}
-
-bool FlashLock::let_waiting_in() {
-    std::unique_lock<std::mutex> state(mutex_);
-    // Held more than once, the caller's caller holds the whole job.
-    if (depth_ != 1 || next_ticket_ == serving_ + 1) return false;
-    depth_ = 0;
-    owner_ = std::thread::id();
-    ++serving_;
-    changed_.notify_all();
-    take(state);
-    return true;
-}
-
-void FlashLock::wait_for_waiters(int n) {
-    std::unique_lock<std::mutex> state(mutex_);
-    changed_.wait(state, [&] {
-        return int64_t(next_ticket_ - serving_) - (depth_ > 0 ? 1 : 0) >= int64_t(n);
-    });
-}
-
 namespace {
 
 void eraseSetUp(Engine& e, uint8_t kind) {
@@ -274,10 +230,10 @@ int c331_manage::erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_
     const uint64_t start = uint64_t(first_unit) * 4096u;
     const uint64_t bytes = uint64_t(count) * unit;
     if (start % unit != 0 || start >= kFlashSize || bytes > kFlashSize - start) return -EINVAL;
-    std::lock_guard<FlashLock> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_lock);
     Engine e{{drv, fd}};
     for (uint32_t u = 0; u < count && e.rc == 0; ++u) {
-        if (u == 0 || flash_mutex.let_waiting_in()) eraseSetUp(e, kind);
+        if (u == 0 || flash_lock.let_waiting_in()) eraseSetUp(e, kind);
         eraseUnit(e, uint32_t(start + uint64_t(u) * unit));
     }
     return e.rc;
@@ -286,12 +242,12 @@ int c331_manage::erase_flash(int fd, uint32_t first_unit, uint32_t count, uint8_
 int c331_manage::write_flash(int fd, uint32_t address, uint32_t length, const uint8_t* data) {
     if (!data || length == 0 || address >= kFlashSize || length > kFlashSize - address)
         return -EINVAL;
-    std::lock_guard<FlashLock> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_lock);
     Engine e{{drv, fd}};
     // Page by page: a page's bytes and the address write that programs it are never split.
     for (uint32_t at = 0; at < length && e.rc == 0;) {
         const uint32_t end = std::min(length, at + kPage - (address + at) % kPage);
-        if (at == 0 || flash_mutex.let_waiting_in()) writeSetUp(e, address + at);
+        if (at == 0 || flash_lock.let_waiting_in()) writeSetUp(e, address + at);
         for (; at < end && e.rc == 0; ++at) {
             e.w(kData, data[at]);
             if ((at + 1) % 8192 == 0)
@@ -306,10 +262,10 @@ int c331_manage::write_flash(int fd, uint32_t address, uint32_t length, const ui
 int c331_manage::read_flash(int fd, uint32_t address, uint32_t length, uint8_t* out) {
     if (!out || length == 0 || address >= kFlashSize || length > kFlashSize - address)
         return -EINVAL;
-    std::lock_guard<FlashLock> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_lock);
     Engine e{{drv, fd}};
     for (uint32_t at = 0; at < length && e.rc == 0; at += kReadUnit) {
-        if (at > 0) flash_mutex.let_waiting_in();
+        if (at > 0) flash_lock.let_waiting_in();
         readLocked(e, address + at, std::min(kReadUnit, length - at), out + at);
     }
     return e.rc;
@@ -317,7 +273,7 @@ int c331_manage::read_flash(int fd, uint32_t address, uint32_t length, uint8_t* 
 
 int c331_manage::osd_write_dma_sfl(int fd, uint32_t flash_address, uint32_t target, int mode,
                                    uint32_t length) {
-    std::lock_guard<FlashLock> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_lock);
     Engine e{{drv, fd}};
     dmaLocked(e, flash_address, target, mode, length);
     return e.rc;
@@ -327,7 +283,7 @@ int c331_manage::read_c331_font(int fd) {
     uint32_t mask = 0;
     uint8_t status = 0;
     int rc = 0;
-    std::unique_lock<FlashLock> lock(flash_mutex);
+    std::unique_lock<FlashLock> lock(flash_lock);
     for (const FontSlot& slot : kFontSlots) {
         uint8_t h[kFontHeaderSize] = {};
         Engine e{{drv, fd}};
@@ -357,7 +313,7 @@ int c331_manage::update_font(int fd) {
     const uint32_t mask_bits[4] = {1u << 1, 1u << 0, 1u << 3, 1u << 2};
     uint32_t a = uint32_t(PS_FONT_ADDR);
     int rc = 0;
-    std::lock_guard<FlashLock> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_lock);
     for (int i = 0; i < 4; ++i) {
         const uint32_t source = osd_char_txt[7 + 2 * i], length = osd_char_txt[8 + 2 * i];
         *addr[i] = a;

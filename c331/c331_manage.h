@@ -17,32 +17,8 @@
 #include <thread>
 
 #include "c331/c331_drv.h"
+#include "c331/flash_lock.h"
 #include "core/json_files.h"
-
-// The lock of the C331's serial-flash engine: recursive, so that a holder may call the flash
-// operations, and handed over between the units of a long job: a thread that asked for it
-// while a job held it goes before the job's next unit. Meets BasicLockable.
-class FlashLock {
-public:
-    void lock();
-    void unlock();
-    // Between two units of a job holding the lock once: every thread waiting for it meanwhile
-    // runs its operation first, in the order they asked, then the job takes it back. True when
-    // the lock was given up, so the engine's set-up is no longer the job's.
-    bool let_waiting_in();
-    // Blocks until at least n threads wait for the lock (tests: a job's unit is under way
-    // while another link's request waits).
-    void wait_for_waiters(int n);
-
-private:
-    void take(std::unique_lock<std::mutex>& state);
-    // Turns are served in ticket order: the holder's is serving_, the waiters' follow it.
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    uint64_t next_ticket_ = 0, serving_ = 0;
-    std::thread::id owner_;
-    int depth_ = 0;  // how many times the owner holds it
-};
 
 // The receiver timing as the C331 side keeps it per input port (the source manager's record
 // without its stable word).
@@ -493,18 +469,18 @@ public:
     // Flash layout: fonts at 0x000000 (narrow 32), 0x010000 (wide 32), 0x410000 (narrow 64),
     // 0x450000 (wide 64), each a 35-byte header and its glyphs; the OSD bitmap and palette
     // from 0xED9800. Callers on different threads (PC links, USB upgrade, panel, this thread)
-    // share the engine through flash_mutex, one unit at a time: an erase takes it for each
+    // share the engine through flash_lock, one unit at a time: an erase takes it for each
     // erase unit and a write for each 256-byte page (its bytes and the address write that
     // programs it), a read for each 4 KiB; between units a waiting caller goes first, and the
     // job sets the engine up again before its next unit (the other caller changed its mode, op
     // codes, access and address). A font check, a font load and an OSD redraw hold it whole.
-    // Lock order: c331_mutex, flash_mutex, then the register-access locks.
+    // Lock order: c331_mutex, flash_lock, then the register-access locks.
     static constexpr uint32_t kFlashSize = 0x2000000;
     static constexpr uint32_t kFlashEngineBank = 4;
     static constexpr int kFontHeaderSize = 35;
     static const uint32_t osd_char_txt[15];  // character-mode defaults (load_char)
     static const uint32_t osd_bmp_txt[4];    // bitmap defaults (load_bmp)
-    FlashLock flash_mutex;                   // also held across a whole OSD redraw
+    FlashLock flash_lock;                    // also held across a whole OSD redraw
     // Results: 0 done; -EINVAL refused before anything was sent (outside the flash, nothing to
     // write, or a block erase off its block's boundary); -ETIMEDOUT the engine did not finish;
     // another negative errno when the bus failed.

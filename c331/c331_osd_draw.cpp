@@ -1,7 +1,7 @@
 // The OSD drawn on the chip: the canvas painted with the 2-D engine (fill, copy, character
 // generator, DMA from the serial flash), the two palette colours, the band cut into the pieces
 // that fall on each output channel, and each channel's OSD and scroll registers. C331 thread
-// only; a whole redraw holds flash_mutex, since a flash DMA from another thread stops the
+// only; a whole redraw holds flash_lock, since a flash DMA from another thread stops the
 // 2-D engine.
 #include <algorithm>
 #include <cstdio>
@@ -251,7 +251,7 @@ void c331_manage::set_scroll(int fd) {
 }
 
 void c331_manage::update_osd(int fd) {
-    std::lock_guard<FlashLock> lock(flash_mutex);
+    std::lock_guard<FlashLock> lock(flash_lock);
     const bool bmp = PM_OSD_DATA_MODE == 0;
     if (bmp) load_bmp();
     const int width = bmp ? PS_BMP_HACT : PS_BG_HACT;

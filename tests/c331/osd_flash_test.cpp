@@ -317,7 +317,7 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
     const auto erase_then_read = [&] {
         std::atomic<int> erase_rc{1};
         std::thread second([&] { erase_rc = c.erase_flash(c.fd, 0x102, 2, 0); });
-        c.flash_mutex.wait_for_waiters(1);
+        c.flash_lock.wait_for_waiters(1);
         const int rc = read_4kib();
         second.join();
         return rc | erase_rc;
@@ -348,7 +348,7 @@ TEST_F(FlashTest, AWaitingCallerGoesBetweenTwoUnitsOfALongJob) {
                 started.exchange(true))
                 return;
             other = std::thread([&] { other_rc = k.other(); });
-            c.flash_mutex.wait_for_waiters(k.waiting);
+            c.flash_lock.wait_for_waiters(k.waiting);
         });
         EXPECT_EQ(k.job(), 0);
         chip->onWrite(nullptr);

@@ -15,6 +15,7 @@
 #include "core/globals.h"
 #include "core/page_table.h"
 #include "core/sync_update.h"
+#include "ui/shell/panel_view.h"
 #include "ui/shell/picture_names.h"
 
 class QAbstractButton;
@@ -305,7 +306,6 @@ void start();
 // Opening (in the opener's slot): a new page with no parent in its global pointer, the page id,
 // then the page's nested loop; returns once it has closed. Nothing opens under the upgrade
 // overlay.
-bool overlayShown();
 template <class Page>
 void open(Page*& global, int id) {
     if (overlayShown()) return;
