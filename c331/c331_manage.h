@@ -18,6 +18,7 @@
 
 #include "c331/c331_drv.h"
 #include "core/json_files.h"
+#include "core/led_size_handshake.h"
 
 // The lock of the C331's serial-flash engine: recursive, so that a holder may call the flash
 // operations, and handed over between the units of a long job: a thread that asked for it
@@ -604,9 +605,13 @@ public:
     void apply_debug_commands();
     void init_panel_from_ram();
     void colour_temp_from_ram();
-    // Waits, without holding the C331 mutex, until the FPGA side has left step 1 of the
-    // LED-size handshake; false (logged) when it did not within its bound.
-    bool wait_led_para_idle(std::unique_lock<std::mutex>& lock);
+    // LED-size handshake, the C331 thread's part (in its apply turn, holding c331_mutex): wait
+    // until a handshake's blanking has ended before the panel is re-initialised (the C331 mutex
+    // is let go meanwhile; false, logged, after 3 s), then answer with the verdict. The FPGA
+    // thread steps the handshake, the producers start it (core/led_size_handshake.h).
+    bool wait_outputs_blanked(std::unique_lock<std::mutex>& lock);
+    // The LED size words against the applied ones: unchanged, refused (put back), or to apply.
+    led_size_handshake::Answer panel_verdict();
     // A 16-bit word of the RAM as last applied. Caller holds c331_mutex.
     uint16_t applied16(int addr) const {
         return static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "c331/c331_manage.h"
+#include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "fpga_fixture.h"
 #include "platform/clock.h"
@@ -25,10 +27,15 @@ protected:
         refresh_ids.clear();
         board->clearMessages();
     }
+    static led_size_handshake& handshake() { return led_size_handshake::get(); }
     void startHandshake() {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
-        g_set_led_setup = 0;
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        handshake().start();
+    }
+    bool blanked() const {
+        for (int i = 0; i < 2; ++i)
+            if (!(board->fpga[i].reg(0) & 4) || (board->fpga[i].reg(3) & 0x20)) return false;
+        return true;
     }
 };
 
@@ -83,25 +90,22 @@ TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
     const uint32_t t0 = G_timeTicks;
     runTicks(1);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 4);
-    EXPECT_EQ(g_set_led_setup, 1);
+    EXPECT_TRUE(handshake().blanking());
     EXPECT_EQ(para->rd16(2116), 0);  // the handshake's black is not the user's
     EXPECT_FALSE(refreshed(1));
 
     ASSERT_TRUE(runUntil([this] { return (board->fpga[0].reg(3) & 0x20) == 0; }, 100));
     const uint32_t t1 = G_timeTicks;
     EXPECT_GE(t1 - t0, 11u);
-    ASSERT_TRUE(runUntil([] { return g_set_led_para == 0; }, 100));
+    ASSERT_TRUE(runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
     EXPECT_GE(G_timeTicks - t1, 31u);
-    EXPECT_EQ(g_set_led_setup, 0);
+    EXPECT_TRUE(blanked());
 
     // The video-processor side re-initialised its output: both FPGAs restart and light again.
     box().soc.clearWrites();
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 2;
-    }
+    handshake().answer(led_size_handshake::kApplied);
     runTicks(1);
-    EXPECT_EQ(g_set_led_para, 0);
+    EXPECT_EQ(handshake().state(), led_size_handshake::kIdle);
     EXPECT_EQ(resetPulses(0), 1);
     EXPECT_EQ(resetPulses(1), 1);
     board->clearMessages();
@@ -285,19 +289,31 @@ TEST_F(LitFpgaTest, ManualBrightnessCommandSetsTheLevelAndSavesIt) {
     EXPECT_EQ(mgr->MCU_REG_func[0][64], 12);
 }
 
+// Blanking, blanked and restart asked are all inside the handshake: a black there is not the
+// user's. Only once idle again does the close-LED word follow the register.
 TEST_F(LitFpgaTest, BlackDuringTheHandshakeLeavesTheUsersSetting) {
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
+    const std::function<void()> reach[] = {
+        [] {},  // blanking under way
+        [this] {
+            ASSERT_TRUE(
+                runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }));
+        },
+        [] { handshake().answer(led_size_handshake::kRefused); },
+    };
+    const led_size_handshake::State states[] = {led_size_handshake::kBlanking,
+                                                led_size_handshake::kBlanked,
+                                                led_size_handshake::kRestartAsked};
+    startHandshake();
+    for (int k = 0; k < 3; ++k) {
+        reach[k]();
+        ASSERT_EQ(handshake().state(), states[k]);
+        refresh_ids.clear();
+        mgr->write_to_register(0, 0x04, 0x04, 0);
+        EXPECT_EQ(ScreenState, 0);
+        EXPECT_EQ(para->rd16(2116), 0) << "state " << k;
+        EXPECT_FALSE(refreshed(1)) << "state " << k;
     }
-    mgr->write_to_register(0, 0x04, 0x04, 0);
-    EXPECT_EQ(ScreenState, 0);
-    EXPECT_EQ(para->rd16(2116), 0);
-    EXPECT_FALSE(refreshed(1));
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 0;
-    }
+    handshake().clear();
     mgr->write_to_register(0, 0x04, 0x00, 0);
     EXPECT_EQ(ScreenState, 1);
     EXPECT_TRUE(refreshed(1));
