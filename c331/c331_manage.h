@@ -610,6 +610,7 @@ public:
     // is let go meanwhile; false, logged, after 3 s), then answer with the verdict. The FPGA
     // thread steps the handshake, the producers start it (core/led_size_handshake.h).
     bool wait_outputs_blanked(std::unique_lock<std::mutex>& lock);
+    std::atomic<uint32_t> blanking_polls{0};  // looks at a blanking under way (tests)
     // The LED size words against the applied ones: unchanged, refused (put back), or to apply.
     led_size_handshake::Answer panel_verdict();
     // A 16-bit word of the RAM as last applied. Caller holds c331_mutex.
