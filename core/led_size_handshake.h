@@ -18,16 +18,16 @@
 class led_size_handshake {
 public:
     // What is true of the outputs.
-    enum State : uint8_t {
+    enum State {
         kIdle,          // no handshake: the outputs are as the user and the schedule left them
         kBlanking,      // black, the LCD output going off in timed steps
         kBlanked,       // blanked, waiting for the C331's answer
         kRestartAsked,  // answered: both FPGAs restart once the blanking has ended
     };
     // The C331 apply's verdict on the LED size words.
-    enum Answer : uint8_t { kApplied, kRefused, kUnchanged };
+    enum Answer { kApplied, kRefused, kUnchanged };
     // What the FPGA pass does to both FPGAs for a step.
-    enum Action : uint8_t { kBlack, kOutputOff, kRestart };
+    enum Action { kBlack, kOutputOff, kRestart };
 
     static constexpr uint32_t kOutputOffTicks = 11;  // black, then the LCD output off
     static constexpr uint32_t kBlankedTicks = 31;    // then the outputs count as blanked
