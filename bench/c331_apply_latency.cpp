@@ -134,7 +134,8 @@ void BM_ApplyLatency(benchmark::State& state) {
     auto connection = countRefreshes(refreshes);
     std::vector<double> samples;
     uint16_t width = 1920;
-    // No producer starts a handshake here: the C331's answers find it idle, so no turn waits.
+    // No producer starts a handshake and no FPGA side runs here: the restart each new width asks
+    // for stays asked, and no turn waits for a blanking.
     led_size_handshake::get().clear();
     for (auto _ : state) {
         width = width == 1920 ? 1280 : 1920;

@@ -8,7 +8,8 @@
 
 namespace {
 constexpr uint8_t kBlankingEnded = 3;
-}
+constexpr uint8_t kNotBlanked = 4;  // a restart asked with no handshake: nothing was blanked
+}  // namespace
 
 led_size_handshake& led_size_handshake::get() {
     static led_size_handshake handshake;
@@ -24,7 +25,9 @@ void led_size_handshake::start() {
                 blank_step_ = 0;
                 break;
             case kRestartAsked:
-                // The answer given so far is older than this size: the next one is awaited.
+                // The answer given so far is older than this size: the next one is awaited, on
+                // blanked outputs.
+                if (blank_step_ == kNotBlanked) blank_step_ = 0;
                 state_ = blank_step_ == kBlankingEnded ? kBlanked : kBlanking;
                 if (state() == kBlanked) tick_ = G_timeTicks;
                 break;
@@ -38,12 +41,26 @@ void led_size_handshake::start() {
     wake();
 }
 
-void led_size_handshake::answer(Answer) {
-    // Whatever the verdict, the outputs a handshake blanked are lit again only by the restart.
+void led_size_handshake::answer(Answer verdict) {
     {
         std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        if (state() != kBlanking && state() != kBlanked) return;
-        state_ = kRestartAsked;
+        switch (state()) {
+            case kBlanking:
+            case kBlanked:
+                // Whatever the verdict: the outputs a handshake blanked light only by the restart.
+                state_ = kRestartAsked;
+                break;
+            case kIdle:
+                // A panel set up again with no handshake (a splice alone at register 11, a
+                // debug register's apply) still restarts the FPGAs, which take its routing at
+                // their bring-up; a refusal or no change leaves them alone.
+                if (verdict != kApplied) return;
+                blank_step_ = kNotBlanked;
+                state_ = kRestartAsked;
+                break;
+            case kRestartAsked:
+                return;
+        }
     }
     wake();
 }
@@ -86,7 +103,7 @@ void led_size_handshake::step(const std::function<void(Action)>& act) {
             break;
         case kRestartAsked:
             blanking_step(act);
-            if (blank_step_ != kBlankingEnded) return;
+            if (blank_step_ < kBlankingEnded) return;
             break;
     }
     state_ = kIdle;
@@ -95,7 +112,7 @@ void led_size_handshake::step(const std::function<void(Action)>& act) {
 }
 
 bool led_size_handshake::blanking_locked() const {
-    return (state() == kBlanking || state() == kRestartAsked) && blank_step_ != kBlankingEnded;
+    return (state() == kBlanking || state() == kRestartAsked) && blank_step_ < kBlankingEnded;
 }
 
 bool led_size_handshake::blanking() {

@@ -39,7 +39,8 @@ public:
     // given from now on. Caller holds the C331 mutex and raises the C331 apply after it.
     void start();
     // The C331 apply's verdict. While the outputs are blanked or being blanked, the FPGAs
-    // restart once the blanking has ended; with no handshake running it changes nothing.
+    // restart once the blanking has ended. With no handshake running, a refusal or no change
+    // changes nothing; a panel applied all the same restarts the FPGAs, with no blanking.
     void answer(Answer verdict);
     // One step of the FPGA pass: `act` runs the register work of the step, under the lock.
     void step(const std::function<void(Action)>& act);

@@ -125,7 +125,7 @@ TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
     ASSERT_FALSE(armed.load());
     ASSERT_TRUE(pc.valid());
     EXPECT_EQ(pc.get().back().at(10), 0);
-    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);
+    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kRestartAsked);
 }
 
 TEST_F(SharedChip, TheRegisterDumpWaitsForARunningFlashRead) {

@@ -102,7 +102,9 @@ TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
     EXPECT_EQ(store().rd16(1386), 2);
     EXPECT_EQ(store().rd16(1388), 1);
     EXPECT_EQ(store().rd16(1382), 0);
-    EXPECT_EQ(handshake(), led_size_handshake::kIdle) << "the answer found no handshake";
+    // No handshake ran: the FPGAs restart with the new panel, with nothing to blank first.
+    EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
+    EXPECT_FALSE(led_size_handshake::get().blanking());
 }
 
 TEST_F(C331ThreadTest, OnlyTheFiveTriggerWordsReinitialiseThePanel) {
@@ -240,7 +242,7 @@ TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(store().rd16(1390), 3840);  // the channel is as wide as the new screen
     EXPECT_EQ(chip->field(kRouting), 0x00000000u);
-    EXPECT_EQ(handshake(), led_size_handshake::kIdle);
+    EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
 }
 
 TEST_F(C331ThreadTest, PendingRefreshIdsAreASet) {
