@@ -134,7 +134,11 @@ TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
 // 5 s after the outputs were blanked, with one line.
 TEST_F(LitFpgaTest, WithNoAnswerTheFpgasRestartFiveSecondsAfterTheBlanking) {
     startHandshake();
+    runTicks(1);
+    EXPECT_EQ(mgr->next_pass_ms(), 10) << "the blanking's timed steps";
     ASSERT_TRUE(runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
+    // The answer wakes the thread: waiting for it passes as an idle box does.
+    EXPECT_EQ(mgr->next_pass_ms(), 100);
     testing::internal::CaptureStderr();
     runTicks(499);
     EXPECT_EQ(resetPulses(0), 0);
