@@ -26,9 +26,9 @@ uint8_t g_force_bkcolor = 0;
 
 namespace {
 
-constexpr int kPollMs = 40;           // input polling period of the running thread
-constexpr int kProbeRetryMs = 10;     // pause after a chip id that did not answer
-constexpr int kLedParaWaitMs = 3000;  // the FPGA side blanks in about 0.4 s
+constexpr int kPollMs = 40;            // input polling period of the running thread
+constexpr int kProbeRetryMs = 10;      // pause after a chip id that did not answer
+constexpr int kBlankingWaitMs = 3000;  // the FPGA side blanks in about 0.42 s
 constexpr uint32_t kChipIdReg = 0xB20801;
 constexpr uint8_t kChipId = 0x24;
 const char kOmenuPath[] = "/data/configs/omenu.json";
@@ -305,14 +305,15 @@ bool c331_manage::take_changes16(std::initializer_list<int> addrs) {
     return any;
 }
 
-bool c331_manage::wait_led_para_idle(std::unique_lock<std::mutex>& lock) {
-    const uint64_t deadline = platform::nowMs() + kLedParaWaitMs;
-    while (g_set_led_para.load() == 1) {
+bool c331_manage::wait_outputs_blanked(std::unique_lock<std::mutex>& lock) {
+    const uint64_t deadline = platform::nowMs() + kBlankingWaitMs;
+    while (led_size_handshake::get().blanking()) {
         if (platform::nowMs() >= deadline) {
-            writeLogMsg(2, "c331: LED-size handshake stayed at 1; panel re-initialised anyway");
-            ZEM_DEBUG("\033[1m c331: g_set_led_para stayed 1 for %d ms \033[0m\n", kLedParaWaitMs);
+            writeLogMsg(2, "c331: the outputs stayed in blanking; panel re-initialised anyway");
+            ZEM_DEBUG("\033[1m c331: blanking went on for %d ms \033[0m\n", kBlankingWaitMs);
             return false;
         }
+        ++blanking_polls;
         // Producers may write meanwhile: the C331 mutex is not held while waiting.
         lock.unlock();
         Sleep(5);
@@ -321,34 +322,40 @@ bool c331_manage::wait_led_para_idle(std::unique_lock<std::mutex>& lock) {
     return true;
 }
 
-bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
-    const int words[5] = {kSplice, kLedW, kLedH, kOut1W, kOut1H};
+led_size_handshake::Answer c331_manage::panel_verdict() {
     bool changed = false;
-    for (int a : words) changed = changed || changed16(a);
-    // A handshake under way has blanked the outputs: only the FPGAs' restart lights them again.
-    const bool blanked = changed && g_set_led_para.load() == 1;
-    if (changed) wait_led_para_idle(lock);
-    // The ids raised so far are answered by this turn; later ones wait for the next.
-    turn_ids = take_all_apply();
-    if (!changed) return false;
-    // Read now, after the wait: the panel's own channel geometry (RAM 1382..1394) is written
-    // after it and triggers nothing. Whatever raised the apply, a set the box can't drive goes
-    // back to the one in force, which the turn's refresh saves again.
+    for (int a : led_size::kRamWords) changed = changed || changed16(a);
+    if (!changed) return led_size_handshake::kUnchanged;
+    // Whatever raised the apply, a set the box can't drive goes back to the one in force, which
+    // the turn's refresh saves again.
     const bool refused = led_size::refuse(
         store(), [this](int addr) { return applied16(addr); }, "c331");
-    if (!refused) {
-        for (int a : words) take_as_applied16(a);
+    return refused ? led_size_handshake::kRefused : led_size_handshake::kApplied;
+}
+
+bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
+    led_size_handshake::Answer verdict = panel_verdict();
+    // The panel is re-initialised only on blanked outputs. The words are read again after the
+    // wait: a producer may have written them meanwhile, and the panel's own channel geometry
+    // (RAM 1382..1394) is written after it and triggers nothing.
+    if (verdict == led_size_handshake::kApplied) {
+        wait_outputs_blanked(lock);
+        verdict = panel_verdict();
+    }
+    // The ids raised so far are answered by this turn; later ones wait for the next.
+    turn_ids = take_all_apply();
+    if (verdict == led_size_handshake::kApplied) {
+        for (int a : led_size::kRamWords) take_as_applied16(a);
         init_panel_from_ram();
         // As every other layout change: the new channels get their windows, layers and idle
         // channels from the one output apply.
         set_output(fd);
         if (store()->rd16(kOsdOn) != 0) g_osd_update = 1;
     }
-    if (!refused || blanked) {
-        std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
-        g_set_led_para = 2;
-    }
-    return !refused;
+    // Every turn answers: a handshake that blanked the outputs ends in the FPGAs' restart
+    // whether this turn applied, refused or found nothing changed.
+    led_size_handshake::get().answer(verdict);
+    return verdict == led_size_handshake::kApplied;
 }
 
 void c331_manage::apply_picture() {

@@ -19,6 +19,7 @@
 #include "c331/c331_drv.h"
 #include "c331/flash_lock.h"
 #include "core/json_files.h"
+#include "core/led_size_handshake.h"
 
 // The receiver timing as the C331 side keeps it per input port (the source manager's record
 // without its stable word).
@@ -580,9 +581,14 @@ public:
     void apply_debug_commands();
     void init_panel_from_ram();
     void colour_temp_from_ram();
-    // Waits, without holding the C331 mutex, until the FPGA side has left step 1 of the
-    // LED-size handshake; false (logged) when it did not within its bound.
-    bool wait_led_para_idle(std::unique_lock<std::mutex>& lock);
+    // LED-size handshake, the C331 thread's part (in its apply turn, holding c331_mutex): wait
+    // until a handshake's blanking has ended before the panel is re-initialised (the C331 mutex
+    // is let go meanwhile; false, logged, after 3 s), then answer with the verdict. The FPGA
+    // thread steps the handshake, the producers start it (core/led_size_handshake.h).
+    bool wait_outputs_blanked(std::unique_lock<std::mutex>& lock);
+    std::atomic<uint32_t> blanking_polls{0};  // looks at a blanking under way (tests)
+    // The LED size words against the applied ones: unchanged, refused (put back), or to apply.
+    led_size_handshake::Answer panel_verdict();
     // A 16-bit word of the RAM as last applied. Caller holds c331_mutex.
     uint16_t applied16(int addr) const {
         return static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);

@@ -11,6 +11,7 @@
 #include "comm/protocol_phy.h"
 #include "core/globals.h"
 #include "core/led_size.h"
+#include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 
@@ -248,16 +249,14 @@ void refuse_led_size_locked(ZemRamPara* store) {
 
 // A new LED screen size reaches the outputs through the size handshake with the FPGA and C331
 // threads, once both FPGAs run. Caller holds the C331 mutex and raises the apply only after
-// this: a C331 thread that found no handshake would re-initialise the panel at once, and the
-// FPGA side's blanking would then never end in a reset.
+// this: a turn that ran before the start would re-initialise the panel on lit outputs, and its
+// answer would not count for the handshake, which would then wait out its bound.
 void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run, bool splice_too) {
     const auto differs = [store](int addr) { return store->rd16(addr) != applied16(store, addr); };
     const bool changed = differs(1378) || differs(1380) || (splice_too && differs(1376));
     // A set the apply will refuse restarts nothing.
     if (!changed || !fpgas_run || !led_size::allowed(*store)) return;
-    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-    g_set_led_para = 1;
-    g_set_led_setup = 0;
+    led_size_handshake::get().start();
 }
 
 bool led_fpgas_running() {

@@ -172,8 +172,6 @@ std::atomic<uint32_t> g_source_online{0};
 std::atomic<uint32_t> g_c331_source_online{0};
 std::atomic<uint32_t> g_fpga_lcd_on{0};
 std::atomic<uint32_t> g_fpga_c331_start{0};
-std::atomic<uint8_t> g_set_led_para{0};
-std::atomic<uint8_t> g_set_led_setup{0};
 std::atomic<uint8_t> g_usb_grade{0};
 std::atomic<uint8_t> g_app_reset_flag{0};
 std::atomic<uint32_t> G_reboot_tickTicks{0};

@@ -129,8 +129,7 @@ extern std::atomic<uint32_t> g_source_online;       // 0 none, 1 first video, 2 
 extern std::atomic<uint32_t> g_c331_source_online;  // C331 re-applied a changed input
 extern std::atomic<uint32_t> g_fpga_lcd_on;         // FPGA thread lit the panel path
 extern std::atomic<uint32_t> g_fpga_c331_start;     // C331 output panel initialised
-extern std::atomic<uint8_t> g_set_led_para;  // LED-size handshake, under _led_para_init_mutex
-extern std::atomic<uint8_t> g_set_led_setup;
+// The LED-size handshake is an object of its own (core/led_size_handshake.h).
 extern std::atomic<uint8_t> g_usb_grade;          // FPGA thread runs the USB upgrade
 extern std::atomic<uint8_t> g_app_reset_flag;     // reboot 300 ticks after it is raised
 extern std::atomic<uint32_t> G_reboot_tickTicks;  // tick at which g_app_reset_flag was raised

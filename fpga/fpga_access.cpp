@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -176,7 +177,9 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
     }
     if (reg == 0) {
         reg0_bit3 = (merged & 8) ? 1 : 0;
-        if (mask == 4 && g_set_led_para == 0) {
+        // The black of an LED-size handshake (blanking, blanked or restart asked) is not the
+        // user's: only outside one, idle, does the close-LED word follow the register.
+        if (mask == 4 && led_size_handshake::get().state() == led_size_handshake::kIdle) {
             ZemRamPara* para = ZemRamPara::pInstance();
             para->wr16(2116, (merged & 4) ? 1 : 0);
             para->test_signal(1);

@@ -9,6 +9,7 @@
 
 #include "c331/c331_manage.h"
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
@@ -37,6 +38,7 @@ fpga_manage* fpga_manage::pInstance() {
         p_fpga_manage->initialize();
         c331_manage::fpga_brightness_changed = &brightness_changed;
         c331_manage::fpga_close_led_changed = &close_led_changed;
+        led_size_handshake::get().wake_owner = &led_size_handshake_moved;
     }
     return p_fpga_manage;
 }
@@ -97,7 +99,6 @@ void fpga_manage::clear_state() {
     clock_record_started = 0;
     clock_record.clear();
     time_record_tick = 0;
-    led_para_tick = led_para_polls = 0;
     clear_card_state();
 }
 
@@ -180,8 +181,8 @@ int fpga_manage::next_pass_ms() {
     // FPGA, and pending requests are due on the next 10 ms tick; an idle box only runs the link
     // watches, which act at most every 10 ticks. A request (wake) cuts any wait short.
     if (counting_passes()) return 1;
-    if (g_set_led_para || g_usb_grade || g_send_para[0] || bri_request || output_status_request ||
-        pc_cmd_valid || get_fpga_status() != 1)
+    if (led_size_handshake::get().steps_due() || g_usb_grade || g_send_para[0] || bri_request ||
+        output_status_request || pc_cmd_valid || get_fpga_status() != 1)
         return 10;
     return 100;
 }
@@ -228,7 +229,7 @@ void fpga_manage::fpga_manage_deal() {
     for (int i = 0; i < 2; ++i)
         if (board_state(i) == 2) power_up_check_fpga_status(i);
     if (bri_request) set_fpga_bri_val();  // the apply takes the request
-    if (g_set_led_para || g_freeze_out) set_led_para_deal();
+    if (led_size_handshake::get().state() != led_size_handshake::kIdle) set_led_para_deal();
     if (get_fpga_status() == 1 && Utils::getTimeSpace(time_record_tick) >= 26) {
         time_record_tick = now_tick();
         IT8563WE_Get(&time_record);

@@ -151,9 +151,7 @@ public:
     static constexpr uint32_t kBringUpTicks = 1500;
     rcvRecovery* rcv_recovery = nullptr;
 
-    // --- LED-size handshake and link watch ---
-    uint32_t led_para_tick = 0;
-    uint32_t led_para_polls = 0;
+    // --- link watch ---
     uint16_t wlan_words[2] = {};
 
     // ===== start-up and thread =====
@@ -253,7 +251,12 @@ public:
     // 2116) changed: passed on to the running manager, if any.
     static void brightness_changed();
     static void close_led_changed();
+    // LED-size handshake, the FPGA thread's part: each pass steps it (black, the LCD output
+    // off, the restart of both FPGAs), and the C331's answer or a producer's start wakes the
+    // thread through led_size_handshake_moved (core/led_size_handshake.h). The C331 thread
+    // answers from its apply turn, the producers start it under the C331 mutex.
     void set_led_para_deal();
+    static void led_size_handshake_moved();
     // The output ports' links, bit n port n (0..9 FPGA 0, 10..19 FPGA 1; 0 for an FPGA that
     // does not run): read over SPI, or only from the mirror the FPGA thread keeps.
     uint32_t get_wlan_state();

@@ -1,6 +1,7 @@
 // Screen statuses of the LED output, the black-screen request, the LED-size handshake with the
 // video-processor thread and the output ports' link state.
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
@@ -69,36 +70,24 @@ void fpga_manage::request_output_status() {
 }
 
 void fpga_manage::set_led_para_deal() {
-    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-    if (g_set_led_para == 2) {
-        g_set_led_para = 0;
-        g_set_led_setup = 0;
-        reset_fpga_rst(0, "the LED size changed");
-        reset_fpga_rst(1, "the LED size changed");
-        return;
-    }
-    if (g_set_led_para != 1) return;
-    switch (g_set_led_setup.load()) {
-        case 0:
-            SCREEN_fpgactrl_status(0);
-            led_para_tick = G_timeTicks;
-            g_set_led_setup = 1;
-            break;
-        case 1:
-            if (Utils::getTimeSpace(led_para_tick) < 11) break;
-            led_para_tick = G_timeTicks;
-            SCREEN_fpgactrl_status(5);
-            g_set_led_setup = 2;
-            break;
-        case 2:
-            if (Utils::getTimeSpace(led_para_tick) < 31) break;
-            led_para_tick = G_timeTicks;
-            g_set_led_setup = 0;
-            g_set_led_para = 0;
-            break;
-        default:
-            break;
-    }
+    led_size_handshake::get().step([this](led_size_handshake::Action action) {
+        switch (action) {
+            case led_size_handshake::kBlack:
+                SCREEN_fpgactrl_status(0);
+                return;
+            case led_size_handshake::kOutputOff:
+                SCREEN_fpgactrl_status(5);
+                return;
+            case led_size_handshake::kRestart:
+                reset_fpga_rst(0, "the LED size changed");
+                reset_fpga_rst(1, "the LED size changed");
+                return;
+        }
+    });
+}
+
+void fpga_manage::led_size_handshake_moved() {
+    if (fpga_manage* f = p_fpga_manage) f->wake();
 }
 
 uint32_t fpga_manage::get_wlan_state() {

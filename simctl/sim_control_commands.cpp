@@ -298,7 +298,8 @@ std::string fpgaLines() {
     for (int i = 0; i < 2; ++i)
         out += "fpga " + std::to_string(i + 1) + ": " +
                (b->fpga[size_t(i)].running() ? "running" : "not running") + ", brightness " +
-               std::to_string(b->fpga[size_t(i)].reg(kFpgaBrightnessReg)) + "\n";
+               std::to_string(b->fpga[size_t(i)].reg(kFpgaBrightnessReg)) +
+               (b->fpga[size_t(i)].blanked() ? ", blanked" : "") + "\n";
     for (int p = 0; p < kPorts; ++p) {
         const auto& cards = b->port(p).cards;
         out += "port " + std::to_string(p + 1) + ": " + std::to_string(cards.size()) +

@@ -94,6 +94,9 @@ public:
     std::vector<uint8_t> area(int n, int addr, int len) const;
     // Picture on the LEDs: output lit, not black, LCD output enabled.
     bool lit() const;
+    // Running with its output blanked: black (register 0 bit 2) or the LCD output off
+    // (register 3 bit 5 clear), whoever asked for it.
+    bool blanked() const { return running_ && ((regs_[0] & 4) || !(regs_[3] & 0x20)); }
     std::vector<int> writtenRegs() const { return written_regs_.snapshot(); }
     void clearWrittenRegs() { written_regs_.clear(); }
 

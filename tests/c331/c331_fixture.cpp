@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "platform/clock.h"
 
 void C331Test::SetUp() {
@@ -20,7 +21,7 @@ void C331Test::SetUp() {
             refreshes_.push_back(id);
         },
         Qt::DirectConnection);
-    g_set_led_para = 0;
+    led_size_handshake::get().clear();
     g_fpga_c331_start = 0;
 }
 

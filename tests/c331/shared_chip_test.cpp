@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "comm/comm_hooks.h"
+#include "core/led_size_handshake.h"
 #include "pc_link.h"
 #include "window_fixture.h"
 
@@ -124,7 +125,7 @@ TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
     ASSERT_FALSE(armed.load());
     ASSERT_TRUE(pc.valid());
     EXPECT_EQ(pc.get().back().at(10), 0);
-    EXPECT_EQ(g_set_led_para.load(), 2);
+    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kRestartAsked);
 }
 
 TEST_F(SharedChip, TheRegisterDumpWaitsForARunningFlashRead) {

@@ -8,7 +8,7 @@
 
 #include "c331_fixture.h"
 #include "core/globals.h"
-#include "core/utils.h"
+#include "core/led_size_handshake.h"
 #include "fpga/fpga_manage.h"
 #include "platform/clock.h"
 #include "video_io/raviksource.h"
@@ -25,6 +25,15 @@ protected:
         ASSERT_TRUE(waitState(8));
     }
     size_t routingWrites() const { return chip->writes(0x03, 0x55).size(); }
+    // The FPGA side's blanking steps, run to their end as its passes would.
+    static void blankOutputs() {
+        auto& handshake = led_size_handshake::get();
+        while (handshake.blanking()) {
+            G_timeTicks += 40;
+            handshake.step([](led_size_handshake::Action) {});
+        }
+    }
+    static led_size_handshake::State handshake() { return led_size_handshake::get().state(); }
     // Runs of the start-up script: its transmitter bring-up writes 0x88 to 0xFF:02 once.
     long scriptRuns() const {
         const auto w = chip->writes(0xFF, 0x02);
@@ -93,7 +102,9 @@ TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
     EXPECT_EQ(store().rd16(1386), 2);
     EXPECT_EQ(store().rd16(1388), 1);
     EXPECT_EQ(store().rd16(1382), 0);
-    EXPECT_EQ(g_set_led_para.load(), 2);
+    // No handshake ran: the FPGAs restart with the new panel, with nothing to blank first.
+    EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
+    EXPECT_FALSE(led_size_handshake::get().blanking());
 }
 
 TEST_F(C331ThreadTest, OnlyTheFiveTriggerWordsReinitialiseThePanel) {
@@ -102,15 +113,15 @@ TEST_F(C331ThreadTest, OnlyTheFiveTriggerWordsReinitialiseThePanel) {
     produce([](ZemRamPara& s) { s.wr16(1382, 7); });
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(routingWrites(), before);
-    EXPECT_EQ(g_set_led_para.load(), 0);
+    EXPECT_EQ(handshake(), led_size_handshake::kIdle);
 }
 
 TEST_F(C331ThreadTest, ThePanelWaitsForTheFpgaSideWithoutHoldingTheMutex) {
     platform::installClock(nullptr);  // the wait's bound must not pass here
     startRunning();
     {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        led_size_handshake::get().start();
     }
     const size_t before = routingWrites();
     produce([](ZemRamPara& s) {
@@ -125,27 +136,25 @@ TEST_F(C331ThreadTest, ThePanelWaitsForTheFpgaSideWithoutHoldingTheMutex) {
         s.wr16(1376, 3);
         s.wr16(1412, 640);
     });
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 0;
-    }
+    blankOutputs();
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(routingWrites(), before + 1);         // one panel initialisation
     EXPECT_EQ(chip->field(kRouting), 0x00010000u);  // splice 3
-    EXPECT_EQ(g_set_led_para.load(), 2);
+    EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
 }
 
 TEST_F(C331ThreadTest, AHandshakeThatNeverMovesOnEndsAtItsBound) {
     startRunning();
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
-    }
-    produce([](ZemRamPara& s) { s.wr16(1378, 1280); });
+    produce([](ZemRamPara& s) {
+        s.wr16(1378, 1280);
+        led_size_handshake::get().start();
+    });
     // The fake clock lets the 3-second bound pass at once.
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(store().rd16(1390), 1280);
-    EXPECT_EQ(g_set_led_para.load(), 2);
+    // The restart waits for the blanking's end.
+    EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
+    EXPECT_TRUE(led_size_handshake::get().blanking());
 }
 
 // LED size words the PC wrote with no register 11, then applied by anything else (a debug
@@ -171,7 +180,7 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
         std::vector<int> before;
         for (int a = 1376; a <= 1394; a += 2) before.push_back(store().rd16(a));
         const size_t routings = routingWrites();
-        g_set_led_para = 0;
+        led_size_handshake::get().clear();
         {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
             const uint16_t wrote[5] = {c.splice, c.w, c.h, c.out1w, c.out1h};
@@ -192,7 +201,7 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
         for (int a = 1376; a <= 1394; a += 2) after.push_back(store().rd16(a));
         EXPECT_EQ(after, before);
         EXPECT_EQ(routingWrites(), routings) << "the panel stays";
-        EXPECT_EQ(g_set_led_para.load(), 0) << "the FPGAs are not restarted";
+        EXPECT_EQ(handshake(), led_size_handshake::kIdle) << "the FPGAs are not restarted";
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_NE(err.find("LED size " + std::to_string(c.w) + " x " + std::to_string(c.h)),
                   std::string::npos)
@@ -207,16 +216,16 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
 TEST_F(C331ThreadTest, ARefusedSetAfterAHandshakeStillRestartsTheFpgas) {
     startRunning();
     {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        led_size_handshake::get().start();
     }
+    blankOutputs();  // blanked, waiting for the answer
     const size_t routings = routingWrites();
     produce([](ZemRamPara& s) { s.wr16(1378, 65535); });
-    // The fake clock lets the wait's bound pass at once.
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(store().rd16(1378), 1920);
     EXPECT_EQ(routingWrites(), routings);
-    EXPECT_EQ(g_set_led_para.load(), 2);
+    EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
 }
 
 // A PC write with no flag, a refresh from another thread that takes the RAM into its records,
@@ -234,7 +243,7 @@ TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(store().rd16(1390), 3840);  // the channel is as wide as the new screen
     EXPECT_EQ(chip->field(kRouting), 0x00000000u);
-    EXPECT_EQ(g_set_led_para.load(), 2);
+    EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
 }
 
 TEST_F(C331ThreadTest, PendingRefreshIdsAreASet) {

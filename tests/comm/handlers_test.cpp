@@ -13,6 +13,7 @@
 #include "comm/message_deal.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "core/zem_ram_para.h"
 
 namespace {
@@ -234,30 +235,28 @@ TEST_F(Handlers, FpgaTablesAreAddressedByFunctionFpgaAndOffset) {
 TEST_F(Handlers, Register11StartsTheLedSizeHandshakeWhenTheSizeChangedAndBothFpgasRun) {
     bool running = false;
     comm_hooks::get().fpgas_running = [&] { return running; };
-    g_set_led_para = 0;
-    g_set_led_setup = 5;
+    led_size_handshake::get().clear();
     handle(writeReg(11, 0xFF, {0}));
-    EXPECT_EQ(g_set_led_para, 0);  // size unchanged
+    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);  // size unchanged
     store()->wr16(1378, uint16_t(store()->persisted16(1378) + 64));
     handle(writeReg(11, 0xFF, {0}));
-    EXPECT_EQ(g_set_led_para, 0);  // FPGAs not running
+    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);  // FPGAs not running
     running = true;
     handle(writeReg(11, 0xFF, {0}));
-    EXPECT_EQ(g_set_led_para, 1);
-    EXPECT_EQ(g_set_led_setup, 0);
+    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kBlanking);
     comm_hooks::get() = comm_hooks();
 }
 
 TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply) {
     comm_hooks::get().fpgas_running = [] { return true; };
-    g_set_led_para = 0;
+    led_size_handshake::get().clear();
     // A stand-in for the C331 thread: it takes the apply the moment it is raised and notes
     // whether the handshake had started, which decides whether it waits for the FPGA side.
     std::promise<int> seen;
     std::thread c331([&] {
         std::unique_lock<std::mutex> lock(c331_manage::c331_mutex);
         c331_manage::apply_cv.wait(lock, [] { return c331_manage::apply_pending(); });
-        seen.set_value(g_set_led_para.load());
+        seen.set_value(led_size_handshake::get().state());
         while (c331_manage::take_apply() != 0) {
         }
     });
@@ -265,7 +264,7 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
     store()->wr16(1380, uint16_t(store()->persisted16(1380) + 32));
     handle(writeReg(11, 0xFF, {0}));
     c331.join();
-    EXPECT_EQ(seen.get_future().get(), 1);
+    EXPECT_EQ(seen.get_future().get(), led_size_handshake::kBlanking);
     comm_hooks::get() = comm_hooks();
 }
 
@@ -304,7 +303,7 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<int> before = words();
-        g_set_led_para = 0;
+        led_size_handshake::get().clear();
         ASSERT_EQ(status(handle(writeRam(1376, cat({le16(c.splice), le16(c.w), le16(c.h)})))), 0);
         ASSERT_EQ(status(handle(writeRam(1412, cat({le16(c.out1w), le16(c.out1h)})))), 0);
         writeLogMsgForget();  // each case's refusal the first of its kind
@@ -313,7 +312,8 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
         const std::string err = testing::internal::GetCapturedStderr();
         const std::vector<int> wrote = {c.splice, c.w, c.h, c.out1w, c.out1h};
         EXPECT_EQ(words(), c.taken ? wrote : before);
-        EXPECT_EQ(g_set_led_para, c.taken ? 1 : 0);
+        EXPECT_EQ(led_size_handshake::get().state(),
+                  c.taken ? led_size_handshake::kBlanking : led_size_handshake::kIdle);
         const auto refusals = std::count(err.begin(), err.end(), '\n');
         EXPECT_EQ(refusals, c.taken ? 0 : 1) << err;
         if (!c.taken) {

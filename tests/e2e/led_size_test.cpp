@@ -55,6 +55,24 @@ protected:
         };
         return {word(1378), word(1380)};
     }
+    // Register 0 of FPGA 0 or 1 as the PC reads it in the register mirror (FPGA table 10); -1
+    // when unread.
+    int mirrorRegister0(int fpga) {
+        const Bytes r = pc->ask(readRam(0x800A0000u | uint32_t(fpga) << 12, 1));
+        return status(r) != 0 || r.size() < 12 ? -1 : r[11];
+    }
+    // Both FPGAs give light: running, not blanked by the box's registers nor by its mirror.
+    bool unblanked() {
+        for (int i = 1; i <= 2; ++i) {
+            const std::string line = statusLine("fpga " + std::to_string(i) + ": ");
+            if (line.rfind("fpga " + std::to_string(i) + ": running", 0) != 0 ||
+                line.find(", blanked") != std::string::npos)
+                return false;
+            const int reg0 = mirrorRegister0(i - 1);
+            if (reg0 < 0 || (reg0 & 4)) return false;
+        }
+        return true;
+    }
     std::unique_ptr<TcpLink> pc;
 };
 
@@ -109,6 +127,35 @@ TEST_F(LedSize, EachSpliceLightsTheWallSmallAndLargeAndOneOutOfRangeIsPutBack) {
     EXPECT_GT(brightness(1), 0);
     EXPECT_GT(brightness(2), 0);
     EXPECT_TRUE(running());
+}
+
+// In one TCP write the PC sets a new width with register 11, then a second width with register
+// 11: one the box can't drive (refused there) or the width in force written back. The outputs
+// blank for the first, the C331's answer finds nothing to change, and both FPGAs restart and
+// give light again all the same.
+TEST_F(LedSize, ASecondSizeRefusedOrWrittenBackInTheSameWriteStillEndsLit) {
+    pc = connectPc(seconds(60));
+    ASSERT_TRUE(pc) << console();
+    ASSERT_TRUE(chipsRunning());
+    ASSERT_TRUE(eventually([&] { return unblanked(); }, seconds(60)));
+    for (const uint16_t second : {uint16_t(9000), uint16_t(1920)}) {
+        SCOPED_TRACE(second);
+        const size_t from = console().size();
+        pc->send(cat({wire(writeRam(1378, le16(1280))), wire(writeReg(11, 0xFF, {0})),
+                      wire(writeRam(1378, le16(second))), wire(writeReg(11, 0xFF, {0}))}));
+        for (int i = 0; i < 4; ++i) {
+            Bytes reply;
+            ASSERT_TRUE(pc->recv(reply, 5000)) << "reply " << i;
+            EXPECT_EQ(status(reply), 0) << "reply " << i;
+        }
+        // Restarted: both bring-ups ran again and ended lit, within the bring-up's time (the
+        // bound leaves room for the sanitizer and emulated builds).
+        EXPECT_TRUE(lit(from)) << statusLine("fpga 1: ") << ", " << statusLine("fpga 2: ");
+        EXPECT_TRUE(eventually([&] { return unblanked(); }, seconds(60)))
+            << statusLine("fpga 1: ") << ", " << statusLine("fpga 2: ") << ", mirrors "
+            << mirrorRegister0(0) << " " << mirrorRegister0(1);
+        EXPECT_EQ(ramSize(), (std::vector<int>{1920, 1080}));
+    }
 }
 
 }  // namespace

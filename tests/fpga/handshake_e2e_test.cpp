@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "c331/c331_manage.h"
-#include "core/utils.h"
+#include "core/led_size_handshake.h"
 #include "fpga_fixture.h"
 
 namespace {
@@ -57,18 +57,14 @@ TEST_F(FpgaC331Box, LedSizeChangeBlanksReinitialisesAndRelightsWithTheC331Thread
         {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
             para->wr16(1378, uint16_t(para->rd16(1378) == 1920 ? 1280 : 1920));
-            {
-                std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
-                g_set_led_para = 1;
-                g_set_led_setup = 0;
-            }
+            led_size_handshake::get().start();
             c331_manage::raise_apply(1);
         }
-        f->wake();
         relit = waitFor(
             [&] {
-                return g_set_led_para == 0 && board->fpga[0].starts() >= 2 &&
-                       board->fpga[1].starts() >= 2 && f->get_fpga_status() == 1;
+                return led_size_handshake::get().state() == led_size_handshake::kIdle &&
+                       board->fpga[0].starts() >= 2 && board->fpga[1].starts() >= 2 &&
+                       f->get_fpga_status() == 1;
             },
             60);
     }

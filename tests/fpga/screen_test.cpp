@@ -1,12 +1,17 @@
 // Screen statuses, the black-screen request, the LED-size handshake with the video-processor
 // side, port link state and the tables the PC sees.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "c331/c331_manage.h"
+#include "comm/message_deal.h"
+#include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "fpga_fixture.h"
 #include "platform/clock.h"
+#include "platform/sim/sim_c331.h"
 
 namespace {
 uint16_t word(const std::vector<uint8_t>& b, int at) {
@@ -25,10 +30,23 @@ protected:
         refresh_ids.clear();
         board->clearMessages();
     }
+    static led_size_handshake& handshake() { return led_size_handshake::get(); }
     void startHandshake() {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
-        g_set_led_setup = 0;
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        handshake().start();
+    }
+    // One reset pulse on each FPGA, then the whole bring-up, lit at its end.
+    void expectRestartedAndLit() {
+        EXPECT_EQ(resetPulses(0), 1);
+        EXPECT_EQ(resetPulses(1), 1);
+        ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[0] && !mgr->rst_active[1]; }, 100));
+        EXPECT_TRUE(bothLit());
+        EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
+    }
+    bool blanked() const {
+        for (int i = 0; i < 2; ++i)
+            if (!(board->fpga[i].reg(0) & 4) || (board->fpga[i].reg(3) & 0x20)) return false;
+        return true;
     }
 };
 
@@ -83,25 +101,22 @@ TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
     const uint32_t t0 = G_timeTicks;
     runTicks(1);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 4);
-    EXPECT_EQ(g_set_led_setup, 1);
+    EXPECT_TRUE(handshake().blanking());
     EXPECT_EQ(para->rd16(2116), 0);  // the handshake's black is not the user's
     EXPECT_FALSE(refreshed(1));
 
     ASSERT_TRUE(runUntil([this] { return (board->fpga[0].reg(3) & 0x20) == 0; }, 100));
     const uint32_t t1 = G_timeTicks;
     EXPECT_GE(t1 - t0, 11u);
-    ASSERT_TRUE(runUntil([] { return g_set_led_para == 0; }, 100));
+    ASSERT_TRUE(runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
     EXPECT_GE(G_timeTicks - t1, 31u);
-    EXPECT_EQ(g_set_led_setup, 0);
+    EXPECT_TRUE(blanked());
 
     // The video-processor side re-initialised its output: both FPGAs restart and light again.
     box().soc.clearWrites();
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 2;
-    }
+    handshake().answer(led_size_handshake::kApplied);
     runTicks(1);
-    EXPECT_EQ(g_set_led_para, 0);
+    EXPECT_EQ(handshake().state(), led_size_handshake::kIdle);
     EXPECT_EQ(resetPulses(0), 1);
     EXPECT_EQ(resetPulses(1), 1);
     board->clearMessages();
@@ -113,6 +128,165 @@ TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
     EXPECT_FALSE(board->fpga[0].lit());
     EXPECT_TRUE(bothLit());
     EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
+}
+
+// No answer from the C331 (its thread stopped, or a turn that never comes): the FPGAs restart
+// 5 s after the outputs were blanked, with one line.
+TEST_F(LitFpgaTest, WithNoAnswerTheFpgasRestartFiveSecondsAfterTheBlanking) {
+    startHandshake();
+    runTicks(1);
+    EXPECT_EQ(mgr->next_pass_ms(), 10) << "the blanking's timed steps";
+    ASSERT_TRUE(runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
+    // The answer wakes the thread: waiting for it passes as an idle box does.
+    EXPECT_EQ(mgr->next_pass_ms(), 100);
+    testing::internal::CaptureStderr();
+    runTicks(499);
+    EXPECT_EQ(resetPulses(0), 0);
+    EXPECT_TRUE(blanked());
+    runTicks(1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(handshake().state(), led_size_handshake::kIdle);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("no answer from the C331 within 5 s"), std::string::npos) << err;
+    expectRestartedAndLit();
+}
+
+// The handshake between the FPGA passes, which this thread runs, and the C331 thread on its
+// simulated chip. The test holds the C331's turn (its mutex) while the FPGA side moves on, and
+// lets it go where the case wants the answer.
+class HandshakeWithC331Test : public LitFpgaTest {
+protected:
+    void SetUp() override {
+        LitFpgaTest::SetUp();
+        QObject::disconnect(refresh_conn);  // the C331 thread refreshes too
+        chip = platform::sim::attachSimC331();
+        c331 = c331_manage::pInstance();
+        ASSERT_TRUE(waitFor([this] { return c331->thread_state == 8; }));
+    }
+    // Real time, bounded: what the C331 thread does next.
+    static bool waitFor(const std::function<bool()>& pred) {
+        for (int i = 0; i < 5000 && !pred(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return pred();
+    }
+    // Register 11 with a new width (the caller holds the turn): the handshake starts and the
+    // apply is raised. Then, as the outcome asks, the PC writes a size out of range with no
+    // register 11 (refused), writes the size in force back (unchanged), or nothing (applied).
+    void sizeChange(led_size_handshake::Answer outcome) {
+        in_force = para->rd16(1378);
+        wanted = in_force == 1280 ? 1024 : 1280;
+        para->wr16(1378, wanted);
+        led_size_handshake_locked(para, true);
+        c331_manage::raise_apply(1);
+        if (outcome == led_size_handshake::kRefused) para->wr16(1378, 9000);
+        if (outcome == led_size_handshake::kUnchanged) para->wr16(1378, in_force);
+    }
+    bool answered() {
+        return waitFor([] { return handshake().state() == led_size_handshake::kRestartAsked; });
+    }
+    size_t panelInits() const { return chip->writes(0x03, 0x55).size(); }
+    // The C331's verdict as the RAM and the chip show it.
+    void expectVerdict(led_size_handshake::Answer outcome, size_t inits_before) {
+        const bool applied = outcome == led_size_handshake::kApplied;
+        EXPECT_EQ(para->rd16(1378), applied ? wanted : in_force);
+        EXPECT_EQ(panelInits(), inits_before + (applied ? 1 : 0));
+    }
+    // Both FPGAs restarted once and lit again.
+    void expectRelit() {
+        EXPECT_EQ(handshake().state(), led_size_handshake::kIdle);
+        expectRestartedAndLit();
+    }
+    static constexpr led_size_handshake::Answer kOutcomes[3] = {
+        led_size_handshake::kRefused, led_size_handshake::kUnchanged, led_size_handshake::kApplied};
+    std::shared_ptr<platform::sim::SimC331> chip;
+    c331_manage* c331 = nullptr;
+    uint16_t in_force = 0, wanted = 0;
+};
+
+TEST_F(HandshakeWithC331Test, AnAnswerAfterTheBlankingEndedRestartsTheFpgas) {
+    for (const auto outcome : kOutcomes) {
+        SCOPED_TRACE(int(outcome));
+        box().soc.clearWrites();
+        const size_t inits = panelInits();
+        {
+            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+            sizeChange(outcome);
+            ASSERT_TRUE(
+                runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
+            runTicks(20);
+            EXPECT_TRUE(blanked());
+            EXPECT_EQ(resetPulses(0), 0) << "restarted with no answer";
+        }
+        ASSERT_TRUE(answered());
+        expectVerdict(outcome, inits);
+        runTicks(1);
+        expectRelit();
+    }
+}
+
+TEST_F(HandshakeWithC331Test, AnAnswerDuringTheBlankingRestartsTheFpgasOnceItEnded) {
+    for (const auto outcome : kOutcomes) {
+        SCOPED_TRACE(int(outcome));
+        box().soc.clearWrites();
+        const size_t inits = panelInits();
+        const uint32_t polls = c331->blanking_polls;
+        {
+            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+            sizeChange(outcome);
+            runTicks(1);  // black at once
+            ASSERT_TRUE(handshake().blanking());
+        }
+        if (outcome == led_size_handshake::kApplied) {
+            // The turn waits for blanked outputs before it re-initialises the panel.
+            ASSERT_TRUE(waitFor([&] { return c331->blanking_polls > polls; }));
+            EXPECT_EQ(panelInits(), inits);
+            ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
+            ASSERT_TRUE(answered());
+        } else {
+            ASSERT_TRUE(answered());  // at once
+            ASSERT_TRUE(handshake().blanking());
+            const uint32_t black = G_timeTicks;
+            bool blanked_before = false;
+            ASSERT_TRUE(runUntil(
+                [&] {
+                    if (resetPulses(0) > 0) return true;
+                    blanked_before = blanked();
+                    return false;
+                },
+                100));
+            EXPECT_TRUE(blanked_before) << "restarted before the LCD output went off";
+            EXPECT_GE(G_timeTicks - black, 11u + 31u - 1u);
+        }
+        expectVerdict(outcome, inits);
+        runTicks(1);
+        expectRelit();
+    }
+}
+
+// A second size comes after the C331 answered the first, before the FPGA pass restarted the
+// FPGAs: that answer does not count for it, and one restart follows the second's answer.
+TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSecondAnswer) {
+    box().soc.clearWrites();
+    {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        sizeChange(led_size_handshake::kApplied);
+        ASSERT_TRUE(
+            runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
+    }
+    ASSERT_TRUE(answered());
+    EXPECT_EQ(para->rd16(1390), wanted);
+    {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        sizeChange(led_size_handshake::kApplied);
+        EXPECT_EQ(handshake().state(), led_size_handshake::kBlanked);
+        runTicks(20);
+        EXPECT_EQ(resetPulses(0), 0) << "restarted before the second size was applied";
+        EXPECT_TRUE(blanked());
+    }
+    ASSERT_TRUE(answered());
+    EXPECT_EQ(para->rd16(1390), wanted);
+    runTicks(1);
+    expectRelit();
 }
 
 TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {
@@ -285,19 +459,31 @@ TEST_F(LitFpgaTest, ManualBrightnessCommandSetsTheLevelAndSavesIt) {
     EXPECT_EQ(mgr->MCU_REG_func[0][64], 12);
 }
 
+// Blanking, blanked and restart asked are all inside the handshake: a black there is not the
+// user's. Only once idle again does the close-LED word follow the register.
 TEST_F(LitFpgaTest, BlackDuringTheHandshakeLeavesTheUsersSetting) {
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 1;
+    const std::function<void()> reach[] = {
+        [] {},  // blanking under way
+        [this] {
+            ASSERT_TRUE(
+                runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }));
+        },
+        [] { handshake().answer(led_size_handshake::kRefused); },
+    };
+    const led_size_handshake::State states[] = {led_size_handshake::kBlanking,
+                                                led_size_handshake::kBlanked,
+                                                led_size_handshake::kRestartAsked};
+    startHandshake();
+    for (int k = 0; k < 3; ++k) {
+        reach[k]();
+        ASSERT_EQ(handshake().state(), states[k]);
+        refresh_ids.clear();
+        mgr->write_to_register(0, 0x04, 0x04, 0);
+        EXPECT_EQ(ScreenState, 0);
+        EXPECT_EQ(para->rd16(2116), 0) << "state " << k;
+        EXPECT_FALSE(refreshed(1)) << "state " << k;
     }
-    mgr->write_to_register(0, 0x04, 0x04, 0);
-    EXPECT_EQ(ScreenState, 0);
-    EXPECT_EQ(para->rd16(2116), 0);
-    EXPECT_FALSE(refreshed(1));
-    {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
-        g_set_led_para = 0;
-    }
+    handshake().clear();
     mgr->write_to_register(0, 0x04, 0x00, 0);
     EXPECT_EQ(ScreenState, 1);
     EXPECT_TRUE(refreshed(1));

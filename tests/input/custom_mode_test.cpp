@@ -13,6 +13,7 @@
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "page_driver.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
@@ -113,7 +114,7 @@ protected:
     // Mode m invoked from its row, the FPGAs running so a size change starts the handshake.
     void invoke(int m) {
         comm_hooks::get().fpgas_running = [] { return true; };
-        g_set_led_para = 0;
+        led_size_handshake::get().clear();
         open(false);
         for (int i = 0; i < m; ++i) key(kKeyRight);
         keys({kKeyOk, kKeyOk});  // the row, then Invoke
@@ -292,8 +293,8 @@ TEST_F(UserModePage, InvokeRecallsTheModeAndStartsTheSizeHandshake) {
     EXPECT_EQ(store().rd16(2000), 0x5A5A);
     EXPECT_EQ(store().rd16(1378), 3840);
     EXPECT_EQ(takeApply(), 1);
-    EXPECT_EQ(g_set_led_para.load(), 1);
-    g_set_led_para = 0;
+    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kBlanking);
+    led_size_handshake::get().clear();
     // The Using mark follows at the next redraw.
     keys({kKeyRight, kKeyLeft});
     EXPECT_TRUE(form().label_using->isVisible());
@@ -309,7 +310,7 @@ TEST_F(UserModePage, InvokeOfAScreenTheBoxCantDriveStartsNoSizeHandshake) {
     invoke(4);
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
     EXPECT_EQ(takeApply(), 1);
-    EXPECT_EQ(g_set_led_para.load(), 0);
+    EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);
 }
 
 TEST_F(UserModePage, InvokeTouchedAfterThePcEmptiedTheSlotChangesNothing) {

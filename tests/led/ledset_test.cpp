@@ -15,6 +15,7 @@
 #include "comm/comm_hooks.h"
 #include "comm/link_session.h"
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "fpga/fpga_manage.h"
 #include "page_driver.h"
 #include "pc_link.h"
@@ -54,8 +55,7 @@ class LedSetPage : public PanelTest {
 protected:
     void SetUp() override {
         PanelTest::SetUp();
-        g_set_led_para = 0;
-        g_set_led_setup = 0;
+        led_size_handshake::get().clear();
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w)
             store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 1);
         setScreen(1920, 1080, kHorizontal, 960, 1080);
@@ -293,7 +293,7 @@ TEST_F(LedSetPage, ApplyOfUnchangedValuesRaisesOnlyTheFlag) {
         EXPECT_FALSE(g_tip && g_tip->isVisible());
         EXPECT_EQ(store().rd16(ZemRamPara::windowAddr(0, 14)), window0w);
         EXPECT_EQ(store().rd16(ZemRamPara::windowAddr(3, 0)), 1) << "windows stay on";
-        EXPECT_EQ(g_set_led_para, 0);
+        EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);
     }});
 }
 
@@ -352,8 +352,7 @@ TEST_F(LedSetApply, ChangedValuesWriteTheScreenAndStartTheHandshakeWithBothFpgas
     applyNewWidth([this] {
         expectWritten();
         EXPECT_EQ(takeApply(), 1) << "raised before the check mark shows";
-        EXPECT_EQ(g_set_led_para, 1);
-        EXPECT_EQ(g_set_led_setup, 0);
+        EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kBlanking);
         shot("tip");
     });
 }
@@ -383,8 +382,7 @@ TEST_F(LedSetApply, ASpliceChangeAloneStartsTheHandshake) {
                 ASSERT_TRUE(g_tip->isVisible());
                 EXPECT_NE(store().rd16(1376), kHorizontal);
                 EXPECT_EQ(store().rd16(1378), 1920) << "the size as it was";
-                EXPECT_EQ(g_set_led_para, 1);
-                EXPECT_EQ(g_set_led_setup, 0);
+                EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kBlanking);
                 tick(TIP::kShowTicks);
             },
             [this] {
@@ -398,7 +396,7 @@ TEST_F(LedSetApply, OneFpgaDownLeavesTheHandshakeAlone) {
         setFpgas(uint8_t(state.first), uint8_t(state.second));
         applyNewWidth([this] {
             expectWritten();
-            EXPECT_EQ(g_set_led_para, 0);
+            EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);
         });
         stopPanel();
         setScreen(1920, 1080, kHorizontal, 960, 1080);

@@ -2,7 +2,8 @@
 // scripts/sim-ctl.sh, as a person with only the README does: a USB disk's package upgrades the
 // program, the firmware and the fonts, a corrupt one writes nothing; a card that needs recovery
 // is found and restored; a source given to HDMI2 reaches the parameter RAM and the home screen;
-// keys, touches and screenshots round-trip, and status names a list a touch opened.
+// keys, touches and screenshots round-trip, and status names a list a touch opened and a blanked
+// FPGA output.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -163,6 +164,25 @@ TEST_F(SimControl, Hdmi2GivenASignalReachesTheRamAndTheHomeScreenOnceWindow0Show
     // Pulled: the input reports no signal.
     ASSERT_EQ(ctl("input HDMI2 off"), "ok\n");
     EXPECT_EQ(statusLine("input HDMI2: "), "input HDMI2: no signal");
+}
+
+// Close-LED from the PC blacks both FPGAs: their status lines say so while it holds, and end
+// as before once the picture is back.
+TEST_F(SimControl, StatusSaysWhileAnFpgasOutputIsBlanked) {
+    const std::unique_ptr<TcpLink> pc = connectPc(seconds(30));
+    ASSERT_TRUE(pc);
+    const auto fpgaLines = [&] { return statusLine("fpga 1: ") + "; " + statusLine("fpga 2: "); };
+    const std::string lit = "fpga 1: running, brightness 255; fpga 2: running, brightness 255";
+    ASSERT_TRUE(eventually([&] { return fpgaLines() == lit; }, seconds(30))) << fpgaLines();
+    for (const uint16_t close : {uint16_t(1), uint16_t(0)}) {
+        ASSERT_EQ(status(pc->ask(writeRam(2116, le16(close)))), 0);
+        ASSERT_EQ(status(pc->ask(writeReg(11, 0xFF, {0}))), 0);
+        const std::string want =
+            close ? "fpga 1: running, brightness 255, blanked; fpga 2: running, brightness 255, "
+                    "blanked"
+                  : lit;
+        EXPECT_TRUE(eventually([&] { return fpgaLines() == want; }, seconds(30))) << fpgaLines();
+    }
 }
 
 TEST_F(SimControl, KeysMoveThePanelAndScreenshotsShowIt) {

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "fpga/fpga_globals.h"
 #include "platform/sim/sim_box.h"
 #include "video_io/raviksource.h"
@@ -11,8 +12,7 @@ void SimFpgas::clearFpgaSide() {
     g_debugSwitch = 0;
     G_timeTicks = 1000;
     g_source_online = 0;
-    g_set_led_para = 0;
-    g_set_led_setup = 0;
+    led_size_handshake::get().clear();
     g_fpga_lcd_on = 0;
     g_usb_grade = 0;
     pc_cmd_valid = 0;

@@ -16,6 +16,7 @@
 #include "c331/c331_manage.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
+#include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "page_driver.h"
@@ -47,11 +48,10 @@ class FactoryPage : public PanelTest {
 protected:
     void SetUp() override {
         PanelTest::SetUp();
-        g_set_led_para = 0;
-        g_set_led_setup = 7;
+        led_size_handshake::get().clear();
     }
     void TearDown() override {
-        g_set_led_para = 0;
+        led_size_handshake::get().clear();
         PanelTest::TearDown();
     }
     // Saved and refreshed: both records equal the RAM.
@@ -235,14 +235,13 @@ TEST_F(FactoryPage, TheResetHandsOverTheLedSizeWhenSizeOrSpliceChangedAndFpgaZer
         store().wr16(1376, c.splice);
         saveShadow();
         setFpgas(c.fpga0, c.fpga1);
-        g_set_led_para = 0;
-        g_set_led_setup = 7;
+        led_size_handshake::get().clear();
         onPage({[this] {
             focusOn(factory::kKeepIp);
             key(kKeyOk);
         }});
-        EXPECT_EQ(g_set_led_para, c.handshake ? 1 : 0);
-        EXPECT_EQ(g_set_led_setup, c.handshake ? 0 : 7);
+        EXPECT_EQ(led_size_handshake::get().state(),
+                  c.handshake ? led_size_handshake::kBlanking : led_size_handshake::kIdle);
         EXPECT_EQ(takeApply(), 1) << "the parameters reach the C331 thread either way";
         stopPanel();
     }
