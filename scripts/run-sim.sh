@@ -99,7 +99,7 @@ echo "building build/zemT57N with $jobs parallel jobs (CMAKE_BUILD_PARALLEL_LEVE
 build_log=$root/sim/build.log
 built=0
 start=$SECONDS
-{ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+{ scripts/configure.sh . build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
     cmake --build build -j "$jobs" --target zemT57N; } </dev/null 8<&- 2>&1 | tee "$build_log" |
     show_progress || built=$?
 if [ $built -ne 0 ]; then
