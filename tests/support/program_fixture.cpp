@@ -40,9 +40,7 @@ bool eventually(const std::function<bool()>& check, seconds limit) {
     const auto end = Clock::now() + limit;
     while (Clock::now() < end) {
         if (check()) return true;
-        // A check is a read or a round trip on the control channel: a short pause between
-        // them ends each wait soon after the box is there.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return check();
 }
