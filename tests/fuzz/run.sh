@@ -43,8 +43,7 @@ fi
 
 names=()
 for t in "${targets[@]}"; do names+=("fuzz_$t"); done
-if ! { CC=clang CXX=clang++ "$here/../../scripts/configure.sh" "$here" "$build" \
-    -DCMAKE_BUILD_TYPE=Debug &&
+if ! { CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Debug &&
     cmake --build "$build" -j "$(nproc)" --target "${names[@]}"; } >"$work/build.log" 2>&1; then
     tail -n 60 "$work/build.log"
     echo "fuzz: the fuzz targets did not build" >&2
