@@ -19,12 +19,17 @@ configure() {
 # Warnings stay warnings in every build, so that a user's build type or compiler never refuses
 # one; the plain and the box's builds here fail when their output holds one. A fresh clone
 # compiles every file, so CI sees them all; a build that compiles only what changed sees the
-# warnings of what it compiles.
+# warnings of what it compiles, and the objects that warned are removed, so the next run
+# compiles them again and fails again.
 build_warning_free() {
     local dir=$1 log=$1/build-output.log
     cmake --build "$dir" -j "$jobs" 2>&1 | tee "$log"
     if grep -qi 'warning:' "$log"; then
         grep -i 'warning:' "$log" >&2
+        # Ninja prints a step's line, then its output, when the step ends.
+        awk '/^\[[0-9]+\/[0-9]+\] / { obj = $2 == "Building" ? $NF : "" }
+             tolower($0) ~ /warning:/ && obj != "" { print obj; obj = "" }' "$log" |
+            (cd "$dir" && xargs -r rm -f --)
         echo "error: the build of $dir/ has the warnings above (its output is in $log)" >&2
         return 1
     fi
