@@ -6,9 +6,9 @@
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 check_options scripts/install-deps.sh --armhf -- "$@"
-pkgs=(build-essential cmake pkg-config clang qtbase5-dev libboost-dev libhidapi-dev libudev-dev
-      libgtest-dev libgmock-dev libbenchmark-dev libssl-dev edid-decode libclang-rt-14-dev
-      fonts-wqy-microhei socat)
+pkgs=(build-essential cmake ninja-build pkg-config clang qtbase5-dev libboost-dev libhidapi-dev
+      libudev-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev edid-decode
+      libclang-rt-14-dev fonts-wqy-microhei socat)
 if [ "${1:-}" = "--armhf" ]; then
     pkgs=(crossbuild-essential-armhf qemu-user qtbase5-dev:armhf libboost-dev:armhf
           libhidapi-dev:armhf libudev-dev:armhf libgtest-dev:armhf libgmock-dev:armhf

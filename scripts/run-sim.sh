@@ -79,7 +79,7 @@ show_progress() {
 jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 build_log=$root/sim/build.log
 build_program() {
-    { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+    { scripts/configure.sh . build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
         cmake --build build -j "$jobs" --target zemT57N; } </dev/null 2>&1 | tee "$build_log" |
         show_progress
 }

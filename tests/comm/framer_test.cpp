@@ -64,8 +64,8 @@ TEST(Framer, DropsBadFramesAndResynchronisesOnTheNextStart) {
     const Bytes good = wire(readRam(0, 2));
     Bytes badCheck = good;
     badCheck[badCheck.size() - 2] ^= 0x01;
-    Bytes badEscape = good;
-    badEscape.insert(badEscape.begin() + 5, {0xA6, 0x07});
+    const Bytes badEscape = cat(
+        {Bytes(good.begin(), good.begin() + 5), hex("a6 07"), Bytes(good.begin() + 5, good.end())});
     Bytes truncated(good.begin(), good.end() - 4);  // cut off by the next start
     Bytes oversized = hex("a5a5a5");
     oversized.insert(oversized.end(), comm::kMaxBody + 10, 0x11);

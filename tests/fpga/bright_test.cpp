@@ -18,9 +18,11 @@ constexpr uint32_t kOnOffTable = fpga_manage::kOnOffFlashAddr;
 
 // A brightness table as the PC saves it: mode, then the manual level or 48 half-hour levels.
 Bytes brightTable(uint8_t mode, const Bytes& levels) {
-    Bytes t = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, mode};
-    t.insert(t.end(), levels.begin(), levels.end());
-    t.resize(fpga_manage::kBrightTableSize, levels.empty() ? 0 : levels.back());
+    const Bytes head = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, mode};
+    Bytes t(fpga_manage::kBrightTableSize, levels.empty() ? 0 : levels.back());
+    std::copy(head.begin(), head.end(), t.begin());
+    std::copy_n(levels.begin(), std::min(levels.size(), t.size() - head.size()),
+                t.begin() + head.size());
     return t;
 }
 

@@ -86,6 +86,7 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"scripts/install-deps.sh", "--help", "Installs the Debian packages", 0},
         {"scripts/install-deps.sh", "--armhf --help", "Installs the Debian packages", 0},
         {"tests/fuzz/run.sh", "--help", "Builds the fuzz targets", 0},
+        {"scripts/configure.sh", "--help", "Configures the build folder DIR", 0},
         {"scripts/run-sim.sh", "--bogus", unknown("scripts/run-sim.sh", "--bogus"), 1},
         {"scripts/run-sim.sh", "somewhere --console -x", unknown("scripts/run-sim.sh", "-x"), 1},
         {"scripts/run-sim.sh", "one two", "error: one DIR only, not one and two\n", 1},

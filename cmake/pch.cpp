@@ -1,0 +1,1 @@
+// The precompiled headers' own targets compile this empty file: the headers are their work.
