@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "core/globals.h"
+#include "core/repeat_count.h"
 #include "core/singleton.h"
 #include "platform/clock.h"
 #include "platform/memory.h"

@@ -27,7 +27,7 @@
 
 #include "comm/link_session.h"
 #include "comm/socket_util.h"
-#include "core/globals.h"
+#include "core/repeat_count.h"
 
 class networkManage {
 public:

@@ -30,6 +30,7 @@
 #include "comm/network_manage.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
+#include "core/repeat_count.h"
 #include "platform/clock.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "core/globals.h"
 #include "core/led_size.h"
+#include "core/repeat_count.h"
 #include "core/zem_ram_para.h"
 #include "core_fixture.h"
 #include "platform/clock.h"
