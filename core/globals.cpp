@@ -63,12 +63,12 @@ void sayError(const char* kind, const char* text) {
 
 }  // namespace
 
-void writeLogMsgForget() {
+void LogTestHooks::forget() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
     saidErrors().kinds.clear();
 }
 
-size_t writeLogMsgKept() {
+size_t LogTestHooks::kept() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
     return saidErrors().kinds.size();
 }

@@ -39,11 +39,14 @@ void writeLogMsg(int level, const char* text);
 void writeLogMsg(int level, LogKind kind, const char* text);
 // Says each kind's lines not said, if any (at the program's end).
 void writeLogMsgFlush();
-// The kinds kept (tests).
-size_t writeLogMsgKept();
-// Tests only: every kind may be said again at once (the cases of one test process share the
-// log, each with a clock of its own).
-void writeLogMsgForget();
+// What only tests call of the error log.
+struct LogTestHooks {
+    // The kinds kept.
+    static size_t kept();
+    // Every kind may be said again at once (the cases of one test process share the log, each
+    // with a clock of its own).
+    static void forget();
+};
 
 // Console trace, printed when g_debugSwitch is 254.
 #define ZEM_DEBUG(...)                                       \

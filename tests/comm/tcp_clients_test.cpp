@@ -557,7 +557,7 @@ TEST_F(TcpClients, AtTheBoundAClosedPlaceIsTakenAtOnce) {
 // the wait works again the waiting PC is served. One terminal line says the failure, one the
 // recovery; listening is false in between.
 TEST_F(TcpClients, AFailedWaitOfTheAcceptThreadIsRetriedAfterAPause) {
-    writeLogMsgForget();
+    LogTestHooks::forget();
     TcpLink leaving(tcp->port);
     ASSERT_TRUE(served(leaving));
     TcpLink waiting(0);  // nobody on port 0: a socket made now, connected once descriptors are out
