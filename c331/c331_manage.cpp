@@ -313,7 +313,7 @@ bool c331_manage::wait_outputs_blanked(std::unique_lock<std::mutex>& lock) {
             ZEM_DEBUG("\033[1m c331: blanking went on for %d ms \033[0m\n", kBlankingWaitMs);
             return false;
         }
-        ++blanking_polls;
+        ++counts.blanking_polls;
         // Producers may write meanwhile: the C331 mutex is not held while waiting.
         lock.unlock();
         Sleep(5);

@@ -586,7 +586,6 @@ public:
     // is let go meanwhile; false, logged, after 3 s), then answer with the verdict. The FPGA
     // thread steps the handshake, the producers start it (core/led_size_handshake.h).
     bool wait_outputs_blanked(std::unique_lock<std::mutex>& lock);
-    std::atomic<uint32_t> blanking_polls{0};  // looks at a blanking under way (tests)
     // The LED size words against the applied ones: unchanged, refused (put back), or to apply.
     led_size_handshake::Answer panel_verdict();
     // A 16-bit word of the RAM as last applied. Caller holds c331_mutex.
@@ -604,6 +603,12 @@ public:
     bool take_changes16(std::initializer_list<int> addrs);
     // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
     void copy_ram(uint8_t* to);
+
+    // ===== what only tests read =====
+    struct Counts {
+        std::atomic<uint32_t> blanking_polls{0};  // looks at a blanking under way
+    };
+    Counts counts;
 
     ~c331_manage();
 

@@ -13,16 +13,15 @@
 #include <cstring>
 
 #include "core/globals.h"
+#include "core/repeat_count.h"
 #include "core/singleton.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
 #include "platform/thread_name.h"
 
 networkManage* networkManage::p_networkManage = nullptr;
-std::atomic<uint32_t> networkManage::stall_ms{10000};
-std::atomic<uint32_t> networkManage::silence_ms{30000};
-std::atomic<uint32_t> networkManage::max_clients{networkManage::kMaxClients};
-std::function<void()> networkManage::on_hold;
+networkManage::Limits networkManage::limits;
+networkManage::TestHooks networkManage::hooks;
 
 namespace {
 constexpr size_t kKeptQueue = 4096;       // reply-queue capacity a client keeps between bursts
@@ -133,7 +132,7 @@ bool networkManage::accept_client() {
         return false;
     }
     const std::string name = comm::peer_name(a);
-    const size_t bound = max_clients.load();
+    const size_t bound = limits.max_clients.load();
     if (list_.size() >= bound) {
         const Census now = census();
         // Clients ended finish the command under way on their threads.
@@ -204,7 +203,7 @@ void networkManage::cut_first_closed(const std::string& newcomer,
         return x->fin_seen < y->fin_seen;
     });
     oust(first);
-    ++cut;
+    ++counts.cut;
     tell_first(cuts_,
                "TCP client " + first.name + " ended: closed with commands left, for " + newcomer,
                "ended");
@@ -216,7 +215,7 @@ void networkManage::oust(Client& c) {
     end_rests();
 }
 
-// Gives a silent client's place to the newcomer: among those silent for silence_ms, the one
+// Gives a silent client's place to the newcomer: among those silent for limits.silence_ms, the one
 // whose address holds the most places (a tool that leaks sockets before a lone idle PC), then
 // the one silent longest. False when none is silent.
 bool networkManage::evict_silent(const std::string& newcomer, const std::vector<Client*>& placed) {
@@ -224,7 +223,7 @@ bool networkManage::evict_silent(const std::string& newcomer, const std::vector<
     Client* victim = nullptr;
     size_t victim_share = 0;
     for (Client* c : placed) {
-        if (!c->quiet || now - c->heard_ms < int64_t(silence_ms.load())) continue;
+        if (!c->quiet || now - c->heard_ms < int64_t(limits.silence_ms.load())) continue;
         const size_t share = size_t(std::count_if(
             placed.begin(), placed.end(), [c](Client* o) { return o->address == c->address; }));
         const bool before = !victim || share > victim_share ||
@@ -235,7 +234,7 @@ bool networkManage::evict_silent(const std::string& newcomer, const std::vector<
     }
     if (!victim) return false;
     oust(*victim);
-    ++evicted;
+    ++counts.evicted;
     char line[200];
     std::snprintf(line, sizeof line,
                   "TCP client %s dropped: silent for %lld s, its place given to %s",
@@ -247,11 +246,11 @@ bool networkManage::evict_silent(const std::string& newcomer, const std::vector<
 
 // A connect flood is told as its first refusal, then a line a minute at most with the count.
 void networkManage::refuse(int fd, const sockaddr_in& a) {
-    ++refused;
+    ++counts.refused;
     ::close(fd);
     tell_first(refusals_,
                "TCP client " + comm::peer_name(a) +
-                   " refused: " + std::to_string(max_clients.load()) + " clients connected",
+                   " refused: " + std::to_string(limits.max_clients.load()) + " clients connected",
                "refused");
 }
 
@@ -323,7 +322,7 @@ void networkManage::handle_received(Client& c) {
         if (stopping_ || c.evicted || (shown & kGone)) return end(c);
         if (queued(c) >= kMaxQueued) {
             hold(c, true);
-            if (on_hold) on_hold();
+            if (hooks.on_hold) hooks.on_hold();
         }
     }
     if (queued(c) > 0 && !flush(c)) end(c);
@@ -338,11 +337,11 @@ void networkManage::heard(Client& c) {
 
 // Sleeps until the client sends (unless its replies are held up or it has closed its side),
 // its socket takes replies, it goes or loses its place, or the server stops. Waiting replies
-// give the socket stall_ms to take a byte.
+// give the socket limits.stall_ms to take a byte.
 void networkManage::wait_for_socket(Client& c, pollfd* fds) {
     const bool reading = !c.held && !c.input_ended, writing = queued(c) > 0;
     fds[0].events = short((reading ? POLLIN : 0) | (writing ? POLLOUT : 0));
-    const auto stall_end = c.progress + std::chrono::milliseconds(stall_ms.load());
+    const auto stall_end = c.progress + std::chrono::milliseconds(limits.stall_ms.load());
     int timeout = -1;
     if (writing)
         timeout = int(std::max<int64_t>(
@@ -362,8 +361,9 @@ void networkManage::wait_for_socket(Client& c, pollfd* fds) {
     if (ev & kGone) return end(c);
     if (ev & POLLIN) receive(c);
     if (c.done) return;
-    if (queued(c) > 0 && Clock::now() >= c.progress + std::chrono::milliseconds(stall_ms.load())) {
-        ++stalled;
+    if (queued(c) > 0 &&
+        Clock::now() >= c.progress + std::chrono::milliseconds(limits.stall_ms.load())) {
+        ++counts.stalled;
         return end(c, "its replies were not read");
     }
 }
@@ -377,13 +377,14 @@ bool networkManage::retry_wait(Client& c, int err, bool writing) {
     ZEM_DEBUG("\n TCP client %s: poll failed (%d) \n", c.name.c_str(), err);
     const auto now = Clock::now();
     if (c.failing == Clock::time_point{}) c.failing = now;
-    const auto until = c.failing + std::chrono::milliseconds(writing ? stall_ms : silence_ms);
+    const auto until =
+        c.failing + std::chrono::milliseconds(writing ? limits.stall_ms : limits.silence_ms);
     const bool passing = err == ENOMEM || err == EINVAL || err == EAGAIN;
     if (!passing || now >= until) {
         end(c, "its socket could not be waited on");
         return false;
     }
-    ++retried;
+    ++counts.retried;
     rest(std::min<std::chrono::milliseconds>(
              kWaitRetry, std::chrono::ceil<std::chrono::milliseconds>(until - now)),
          &c);
@@ -398,9 +399,9 @@ void networkManage::hold(Client& c, bool on) {
     if (c.held == on) return;
     c.held = on;
     if (on)
-        ++held_up;
+        ++counts.held_up;
     else
-        --held_up;
+        --counts.held_up;
 }
 
 void networkManage::receive(Client& c) {

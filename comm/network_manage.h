@@ -27,7 +27,7 @@
 
 #include "comm/link_session.h"
 #include "comm/socket_util.h"
-#include "core/globals.h"
+#include "core/repeat_count.h"
 
 class networkManage {
 public:
@@ -58,27 +58,40 @@ public:
     // Stack of a client's thread: the commands need a few KiB; 64 default stacks of 8 MiB would
     // take a sixth of a 32-bit address space.
     static constexpr size_t kClientStack = 256 * 1024;
-    // A client whose socket takes no byte for this long while its replies wait is dropped.
-    static std::atomic<uint32_t> stall_ms;
-    // A client that sent no frame passing the framer's checks for this long, runs no command
-    // and has no reply waiting is silent: at the bound, a new client takes its place.
-    static std::atomic<uint32_t> silence_ms;
-    // Clients that hold a place at once (kMaxClients; tests lower it before clients come).
-    static std::atomic<uint32_t> max_clients;
-    // Called by a client's thread right after it holds its client up (tests drive races
-    // through it); set before clients come.
-    static std::function<void()> on_hold;
+    // The link's bounds: the program keeps these values, tests lower them before clients come.
+    struct Limits {
+        // A client whose socket takes no byte for this long while its replies wait is dropped.
+        std::atomic<uint32_t> stall_ms{10000};
+        // A client that sent no frame passing the framer's checks for this long, runs no
+        // command and has no reply waiting is silent: at the bound, a new client takes its
+        // place.
+        std::atomic<uint32_t> silence_ms{30000};
+        // Clients that hold a place at once.
+        std::atomic<uint32_t> max_clients{kMaxClients};
+    };
+    static Limits limits;
+    // What only tests set, before clients come.
+    struct TestHooks {
+        // Called by a client's thread right after it holds its client up (tests drive races
+        // through it).
+        std::function<void()> on_hold;
+    };
+    static TestHooks hooks;
 
     uint16_t port = 0;                   // the bound port
     std::atomic<uint32_t> clients{0};    // connected clients
-    std::atomic<uint32_t> refused{0};    // clients refused for the limit, since start
-    std::atomic<uint32_t> evicted{0};    // silent clients whose place a new one took, since start
-    std::atomic<uint32_t> cut{0};        // closed clients ended for a new one, since start
-    std::atomic<uint32_t> stalled{0};    // clients dropped for replies not read, since start
-    std::atomic<uint32_t> held_up{0};    // clients read no further until they take their replies
-    std::atomic<uint32_t> retried{0};    // failed waits of clients tried again, since start
     std::atomic<int> last_client{-1};    // socket of the last client that sent a frame
     std::atomic<bool> listening{false};  // new clients are taken (not while a wait fails)
+    // What the server has done, read by tests and the fuzzer (the program reads none of it).
+    struct Counts {
+        std::atomic<uint32_t> refused{0};  // clients refused for the limit, since start
+        std::atomic<uint32_t> evicted{0};  // silent clients whose place a new one took, since start
+        std::atomic<uint32_t> cut{0};      // closed clients ended for a new one, since start
+        std::atomic<uint32_t> stalled{0};  // clients dropped for replies not read, since start
+        std::atomic<uint32_t> held_up{0};  // clients read no further until they take their replies
+        std::atomic<uint32_t> retried{0};  // failed waits of clients tried again, since start
+    };
+    Counts counts;
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/repeat_count.h"
 #include "platform/clock.h"
 
 namespace {
@@ -62,38 +63,12 @@ void sayError(const char* kind, const char* text) {
 
 }  // namespace
 
-bool RepeatCount::due(uint64_t now_ms) const {
-    return !told_ || now_ms < told_ms_ || now_ms - told_ms_ >= kLogRepeatMs;
-}
-
-bool RepeatCount::tell(uint64_t now_ms, uint32_t* before) {
-    if (!due(now_ms)) {
-        ++counted_;
-        return false;
-    }
-    *before = restart(now_ms);
-    return true;
-}
-
-uint32_t RepeatCount::take(uint64_t now_ms, bool at_end) {
-    if (counted_ == 0 || (!at_end && !due(now_ms))) return 0;
-    return restart(now_ms);
-}
-
-uint32_t RepeatCount::restart(uint64_t now_ms) {
-    const uint32_t n = counted_;
-    counted_ = 0;
-    told_ = true;
-    told_ms_ = now_ms;
-    return n;
-}
-
-void writeLogMsgForget() {
+void LogTestHooks::forget() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
     saidErrors().kinds.clear();
 }
 
-size_t writeLogMsgKept() {
+size_t LogTestHooks::kept() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
     return saidErrors().kinds.size();
 }

@@ -17,13 +17,13 @@
 // Errors are told by kind: a text that never changes is a kind of its own, and a text that
 // carries values is of the kind its call site names, so that other values make no other kind.
 // Each kind says its first line at once, then one line a minute at most (kLogRepeatMs of the
-// platform clock): its next line a minute or more after the last one said, which carries the
-// count of its lines since that one when some were not said,
+// platform clock, core/repeat_count.h): its next line a minute or more after the last one said,
+// which carries the count of its lines since that one when some were not said,
 //     <text> (<n> of this kind since the last line shown)
 // and writeLogMsgFlush says the same for each kind with lines not said, with the last of them.
 // The kinds are the program's call sites, a fixed set, so the memory kept for them stays
 // bounded whatever a peer makes the box say; one kind never hides another.
-constexpr uint64_t kLogRepeatMs = 60000;
+
 // The kind of an error whose text carries values: a name fixed at its call site. Only a string
 // literal makes one: a text made at run time does not compile.
 class LogKind {
@@ -39,33 +39,13 @@ void writeLogMsg(int level, const char* text);
 void writeLogMsg(int level, LogKind kind, const char* text);
 // Says each kind's lines not said, if any (at the program's end).
 void writeLogMsgFlush();
-// The kinds kept (tests).
-size_t writeLogMsgKept();
-// Tests only: every kind may be said again at once (the cases of one test process share the
-// log, each with a clock of its own).
-void writeLogMsgForget();
-
-// Something a peer can repeat at will (a refused connection, an error of one kind), told
-// at most once a minute of the platform clock: the first at once, the rest as a count. One
-// owner, or under its owner's lock.
-class RepeatCount {
-public:
-    // One more. True when it is to be told now: the first, or the first a minute after the last
-    // telling, with *before the ones counted since.
-    bool tell(uint64_t now_ms, uint32_t* before);
-    // The ones counted and not told, when due now (a minute after the last telling, or at once
-    // with at_end), else 0; telling them starts a new minute.
-    uint32_t take(uint64_t now_ms, bool at_end = false);
-    // When the counted ones fall due; 0 when none waits.
-    uint64_t due_ms() const { return counted_ ? told_ms_ + kLogRepeatMs : 0; }
-
-private:
-    bool due(uint64_t now_ms) const;
-    // A telling now: the count told, and a new minute begins.
-    uint32_t restart(uint64_t now_ms);
-    bool told_ = false;
-    uint64_t told_ms_ = 0;
-    uint32_t counted_ = 0;
+// What only tests call of the error log.
+struct LogTestHooks {
+    // The kinds kept.
+    static size_t kept();
+    // Every kind may be said again at once (the cases of one test process share the log, each
+    // with a clock of its own).
+    static void forget();
 };
 
 // Console trace, printed when g_debugSwitch is 254.

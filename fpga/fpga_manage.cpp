@@ -317,7 +317,7 @@ void fpga_manage::bringup_restarts(int i, const char* why) {
         bringup_start[i] = now_tick();
         bringup_on[i] = 1;
     }
-    if (on_bringup_restart) on_bringup_restart(i, why);
+    if (hooks.on_bringup_restart) hooks.on_bringup_restart(i, why);
 }
 
 bool fpga_manage::restarting(int i) const {

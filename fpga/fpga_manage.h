@@ -199,9 +199,6 @@ public:
     // ===== bring-up =====
     // A reset pulse: the FPGA's bring-up starts again, for the reason given.
     void reset_fpga_rst(int fpga, const char* why = "reset");
-    // Told each time an FPGA's bring-up starts again and why, on the thread that started it
-    // (a link's interrupt poll may see an FPGA lost); set before the threads start (tests).
-    std::function<void(int fpga, const char* why)> on_bringup_restart;
     void check_fpga_rst();
     // True from a reset pulse, or from the start of a bring-up (the first one at power-on
     // included), until the bring-up lights the FPGA or fails its attempts (kBringUpTicks).
@@ -449,6 +446,14 @@ public:
     // Config id of the screen a query asks about: a search reply with it names the card to
     // recover (the reply may be read on a PC link's thread).
     std::atomic<uint32_t> query_config_id{0};
+
+    // ===== what only tests set, before the threads start =====
+    struct TestHooks {
+        // Told each time an FPGA's bring-up starts again and why, on the thread that started
+        // it (a link's interrupt poll may see an FPGA lost).
+        std::function<void(int fpga, const char* why)> on_bringup_restart;
+    };
+    TestHooks hooks;
 
     ~fpga_manage();
     // Fresh bookkeeping and tables, as after construction (construction; tests).

@@ -192,7 +192,7 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
             std::memcpy(store().shadow, store().ram, sizeof store().shadow);
             std::memcpy(store().persisted, store().ram, sizeof store().persisted);
         }
-        writeLogMsgForget();  // each case's refusal the first of its kind
+        LogTestHooks::forget();  // each case's refusal the first of its kind
         testing::internal::CaptureStderr();
         produce([](ZemRamPara&) {});
         ASSERT_TRUE(waitRefresh(1, ++refreshed));

@@ -306,7 +306,7 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
         led_size_handshake::get().clear();
         ASSERT_EQ(status(handle(writeRam(1376, cat({le16(c.splice), le16(c.w), le16(c.h)})))), 0);
         ASSERT_EQ(status(handle(writeRam(1412, cat({le16(c.out1w), le16(c.out1h)})))), 0);
-        writeLogMsgForget();  // each case's refusal the first of its kind
+        LogTestHooks::forget();  // each case's refusal the first of its kind
         testing::internal::CaptureStderr();
         EXPECT_EQ(status(handle(writeReg(11, 0xFF, {0}))), 0);
         const std::string err = testing::internal::GetCapturedStderr();

@@ -314,7 +314,7 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
 // A PC that sends and never reads its replies holds up nobody else: it is dropped once its
 // socket has taken nothing for the stall time.
 TEST_F(TcpServer, AClientThatNeverReadsItsRepliesIsDroppedWithoutHoldingUpOthers) {
-    networkManage::stall_ms = 200;
+    networkManage::limits.stall_ms = 200;
     networkManage* server = networkManage::pInstance();
     TcpLink deaf(server->port), other(server->port);
     const Bytes probe = readRam(0x600880, 1);
@@ -329,7 +329,7 @@ TEST_F(TcpServer, AClientThatNeverReadsItsRepliesIsDroppedWithoutHoldingUpOthers
     flooding.join();
     EXPECT_EQ(other.ask(probe), reply(probe, {0, 0x80}));
     networkManage::shutdown();
-    networkManage::stall_ms = 10000;
+    networkManage::limits.stall_ms = 10000;
 }
 
 // A PC whose frame waits for receiving cards that do not answer waits alone: the others are

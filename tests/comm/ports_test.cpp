@@ -61,7 +61,7 @@ TEST_F(Ports, AUdpPortHeldElsewhereLeavesTheWifiTextSocketServedAndIsSaidOnceAMi
     udpnetManage::udp_port_setting = udp.port;
     udpnetManage::wifi_port_setting = 0;
     g_udpnetmode = 1;
-    writeLogMsgForget();  // an earlier case of this process may have said it
+    LogTestHooks::forget();  // an earlier case of this process may have said it
     testing::internal::CaptureStderr();
     udpnetManage::pInstance();
     udpnetManage::shutdown();
@@ -89,7 +89,7 @@ TEST_F(Ports, AWifiTextPortHeldElsewhereIsNamedAndLeavesThePcPortServed) {
     udpnetManage::udp_port_setting = 0;
     udpnetManage::wifi_port_setting = wifi.port;
     g_udpnetmode = 1;
-    writeLogMsgForget();
+    LogTestHooks::forget();
     testing::internal::CaptureStderr();
     udpnetManage* links = udpnetManage::pInstance();
     const std::string console = testing::internal::GetCapturedStderr();
@@ -107,7 +107,7 @@ TEST_F(Ports, AUdpPortMovedByTheOffsetIsNamedWithTheBoxsPort) {
     udpnetManage::udp_port_setting = uint16_t(udp.port - 100);
     const auto wifi = g_udpnetmode;
     g_udpnetmode = 0;  // the WiFi text port, moved too, may be another box's
-    writeLogMsgForget();
+    LogTestHooks::forget();
     testing::internal::CaptureStderr();
     udpnetManage::pInstance();
     const std::string console = testing::internal::GetCapturedStderr();
@@ -124,7 +124,7 @@ TEST_F(Ports, AUdpPortMovedByTheOffsetIsNamedWithTheBoxsPort) {
 TEST_F(Ports, ATcpPortTheOffsetPushesPast65535IsNamed) {
     ::setenv("ZEM_SIM_PORT_OFFSET", "51766", 1);
     g_port = 60000;
-    writeLogMsgForget();
+    LogTestHooks::forget();
     testing::internal::CaptureStderr();
     EXPECT_EQ(networkManage::pInstance()->port, 0);
     const std::string console = testing::internal::GetCapturedStderr();

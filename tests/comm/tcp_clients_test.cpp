@@ -30,6 +30,7 @@
 #include "comm/network_manage.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
+#include "core/repeat_count.h"
 #include "platform/clock.h"
 
 namespace {
@@ -131,10 +132,10 @@ protected:
         flash.release();
         erases.release();
         networkManage::shutdown();
-        networkManage::stall_ms = 10000;
-        networkManage::silence_ms = 30000;
-        networkManage::max_clients = networkManage::kMaxClients;
-        networkManage::on_hold = nullptr;
+        networkManage::limits.stall_ms = 10000;
+        networkManage::limits.silence_ms = 30000;
+        networkManage::limits.max_clients = networkManage::kMaxClients;
+        networkManage::hooks.on_hold = nullptr;
         CommTest::TearDown();
     }
     // A new PC and whether the box answers its device-information request.
@@ -153,7 +154,7 @@ TEST_F(TcpClients, TheClientPastTheLimitIsRefusedAndAFreedPlaceIsTaken) {
     for (size_t i = 0; i < networkManage::kMaxClients; ++i) ASSERT_TRUE(served(pcs)) << i;
     EXPECT_EQ(tcp->clients.load(), networkManage::kMaxClients);
     EXPECT_FALSE(served(pcs));
-    EXPECT_EQ(tcp->refused.load(), 1u);
+    EXPECT_EQ(tcp->counts.refused.load(), 1u);
     EXPECT_EQ(tcp->clients.load(), networkManage::kMaxClients);
     // The first PCs are still served, then one leaves and a new one is.
     EXPECT_FALSE(pcs.front()->ask(body(0x90, {})).empty());
@@ -161,7 +162,7 @@ TEST_F(TcpClients, TheClientPastTheLimitIsRefusedAndAFreedPlaceIsTaken) {
     pcs.pop_back();  // the refused one
     ASSERT_TRUE(eventually([&] { return tcp->clients == networkManage::kMaxClients - 1; }));
     EXPECT_TRUE(served(pcs));
-    EXPECT_EQ(tcp->refused.load(), 1u);
+    EXPECT_EQ(tcp->counts.refused.load(), 1u);
 }
 
 // A PC that sends many requests before it reads gets every reply, however far they pass the
@@ -226,7 +227,7 @@ TEST_F(TcpClients, ClientsThatCloseBehindLongRequestsGiveTheirPlacesAndRunOnlyTh
     ASSERT_TRUE(eventually([&] { return erases.count() == int(networkManage::kMaxClients); }));
     std::vector<std::unique_ptr<TcpLink>> newcomers;
     for (int i = 0; i < 2; ++i) EXPECT_TRUE(served(newcomers)) << i;
-    EXPECT_EQ(tcp->refused.load(), 0u);
+    EXPECT_EQ(tcp->counts.refused.load(), 0u);
     erases.release();
     EXPECT_TRUE(eventually([&] { return tcp->clients == 2; }, 10000));
     EXPECT_EQ(erases.count(), int(networkManage::kMaxClients));
@@ -236,15 +237,15 @@ TEST_F(TcpClients, ClientsThatCloseBehindLongRequestsGiveTheirPlacesAndRunOnlyTh
 // come: below the bound of closed clients, none is ended for them.
 TEST_F(TcpClients, AClientThatClosesItsSideGetsEveryReplyThenTheClose) {
     flash.install(false);
-    networkManage::max_clients = 2;
+    networkManage::limits.max_clients = 2;
     constexpr int kReads = 100;  // 6 MB: more than the sockets (about 4 MiB on loopback) hold
     TcpLink pc(tcp->port);
     pc.send(train(flashRead(0, 60000), kReads * wire(flashRead(0, 60000)).size()));
     ::shutdown(pc.fd, SHUT_WR);
-    ASSERT_TRUE(eventually([&] { return tcp->held_up == 1; }, 10000));
+    ASSERT_TRUE(eventually([&] { return tcp->counts.held_up == 1; }, 10000));
     std::vector<std::unique_ptr<TcpLink>> newcomers;
     for (int i = 0; i < 2; ++i) EXPECT_TRUE(served(newcomers)) << i;
-    EXPECT_EQ(tcp->cut.load(), 0u);
+    EXPECT_EQ(tcp->counts.cut.load(), 0u);
     int answered = 0;
     for (Bytes got; answered < kReads && pc.recv(got, 5000); ++answered)
         ASSERT_EQ(got.size(), 11u + 60000) << answered;
@@ -266,7 +267,7 @@ TEST_F(TcpClients, AHeldClientWhoseQueueEmptiesIsReadAgain) {
         for (ssize_t n; (n = ::recv(pcFd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
             replies.add(buf, size_t(n));
     };
-    networkManage::on_hold = [&] {
+    networkManage::hooks.on_hold = [&] {
         // The PC takes everything the box's socket had, until the socket has room for all the
         // box's waiting replies.
         std::lock_guard<std::mutex> lock(mutex);
@@ -300,12 +301,12 @@ TEST_F(TcpClients, AClientThatNeverReadsIsHeldUpThenDroppedAndDoesNotHoldUpTheSt
     flash.install(false);
     for (const bool stopFirst : {false, true}) {
         SCOPED_TRACE(stopFirst ? "the server stops" : "the stall time passes");
-        networkManage::stall_ms = stopFirst ? 600000 : 100;
+        networkManage::limits.stall_ms = stopFirst ? 600000 : 100;
         TcpLink deaf(tcp->port), other(tcp->port);
         // Replies far beyond what the sockets and the reply bound hold.
         deaf.send(train(flashRead(0, 60000), 200 * wire(flashRead(0, 60000)).size()));
         if (stopFirst) {
-            ASSERT_TRUE(eventually([&] { return tcp->held_up == 1; }, 10000));
+            ASSERT_TRUE(eventually([&] { return tcp->counts.held_up == 1; }, 10000));
             std::atomic<bool> stopped{false};
             std::thread stopping([&] {
                 networkManage::shutdown();
@@ -315,7 +316,7 @@ TEST_F(TcpClients, AClientThatNeverReadsIsHeldUpThenDroppedAndDoesNotHoldUpTheSt
             stopping.join();
         } else {
             EXPECT_TRUE(served(other));
-            EXPECT_TRUE(eventually([&] { return tcp->clients == 1 && tcp->held_up == 0; }));
+            EXPECT_TRUE(eventually([&] { return tcp->clients == 1 && tcp->counts.held_up == 0; }));
             EXPECT_TRUE(endedByBox(deaf));
             EXPECT_TRUE(served(other));
         }
@@ -362,9 +363,9 @@ TEST_F(TcpClients, AConnectFloodIsToldOnceAMinuteWithItsCount) {
     std::vector<std::unique_ptr<TcpLink>> pcs;
     for (size_t i = 0; i < networkManage::kMaxClients; ++i) ASSERT_TRUE(served(pcs)) << i;
     auto flood = [&](uint32_t count) {
-        const uint32_t until = tcp->refused + count;
+        const uint32_t until = tcp->counts.refused + count;
         for (uint32_t i = 0; i < count; ++i) TcpLink refused(tcp->port);
-        return eventually([&] { return tcp->refused == until; }, 10000);
+        return eventually([&] { return tcp->counts.refused == until; }, 10000);
     };
     testing::internal::CaptureStdout();
     const bool first = flood(50);
@@ -394,19 +395,19 @@ TEST_F(TcpClients, AConnectFloodIsToldOnceAMinuteWithItsCount) {
 // is under way, and nobody gives a place while places are free.
 TEST_F(TcpClients, AtTheBoundANewClientTakesASilentClientsPlace) {
     flash.install(true);
-    networkManage::silence_ms = 0;  // every idle client counts as silent at once
+    networkManage::limits.silence_ms = 0;  // every idle client counts as silent at once
     std::vector<std::unique_ptr<TcpLink>> pcs;
     ASSERT_TRUE(served(pcs, "127.0.0.2"));  // the lone PC, silent longest
     for (size_t i = 1; i < networkManage::kMaxClients; ++i) ASSERT_TRUE(served(pcs)) << i;
-    EXPECT_EQ(tcp->evicted.load(), 0u);
+    EXPECT_EQ(tcp->counts.evicted.load(), 0u);
     TcpLink& lone = *pcs[0];
     TcpLink& busy = *pcs[1];
     busy.send(wire(flashRead(0, 16)));
     ASSERT_TRUE(eventually([&] { return flash.count() == 1; }));
     TcpLink newcomer(tcp->port);
     EXPECT_TRUE(served(newcomer));
-    EXPECT_EQ(tcp->evicted.load(), 1u);
-    EXPECT_EQ(tcp->refused.load(), 0u);
+    EXPECT_EQ(tcp->counts.evicted.load(), 1u);
+    EXPECT_EQ(tcp->counts.refused.load(), 0u);
     EXPECT_TRUE(endedByBox(*pcs[2]));  // the first idle PC of the crowded address
     EXPECT_TRUE(served(lone));
     EXPECT_TRUE(served(*pcs[3]));
@@ -435,8 +436,8 @@ TEST_F(TcpClients, OnlyACheckedFrameEndsAClientsSilence) {
         {"a device-information request", wire(body(0x90, {})), true, 0},
     };
     constexpr int kSilenceMs = 1000;
-    networkManage::silence_ms = kSilenceMs;
-    networkManage::max_clients = uint32_t(std::size(cases)) + 1;
+    networkManage::limits.silence_ms = kSilenceMs;
+    networkManage::limits.max_clients = uint32_t(std::size(cases)) + 1;
     TcpLink busy(tcp->port);  // never silent: its read waits at the gate
     busy.send(wire(flashRead(0, 16)));
     std::vector<std::unique_ptr<TcpLink>> pcs;
@@ -457,7 +458,7 @@ TEST_F(TcpClients, OnlyACheckedFrameEndsAClientsSilence) {
     EXPECT_TRUE(served(newcomers));
     EXPECT_TRUE(served(newcomers));
     EXPECT_FALSE(served(newcomers));
-    EXPECT_EQ(tcp->evicted.load(), 2u);
+    EXPECT_EQ(tcp->counts.evicted.load(), 2u);
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
         if (cases[i].keepsPlace)
@@ -472,7 +473,7 @@ TEST_F(TcpClients, OnlyACheckedFrameEndsAClientsSilence) {
 // past kThreadsPerPlace threads a place, a new PC is refused until they have ended.
 TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
     erases.install();
-    networkManage::max_clients = 2;
+    networkManage::limits.max_clients = 2;
     for (int i = 0; i < int(2 * networkManage::kThreadsPerPlace); ++i) {
         TcpLink pc(tcp->port);
         pc.send(wire(erase4k(1)));
@@ -480,7 +481,7 @@ TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
     }
     std::vector<std::unique_ptr<TcpLink>> pcs;
     EXPECT_FALSE(served(pcs));
-    EXPECT_EQ(tcp->refused.load(), 1u);
+    EXPECT_EQ(tcp->counts.refused.load(), 1u);
     erases.release();
     ASSERT_TRUE(eventually([&] { return tcp->clients == 0; }));
     EXPECT_TRUE(served(pcs));
@@ -493,7 +494,7 @@ TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
 // are told like refusals: the first, then a count.
 TEST_F(TcpClients, ANewClientEndsTheClientClosedFirstPastTheBoundOfClosedOnes) {
     erases.install();
-    networkManage::max_clients = 2;
+    networkManage::limits.max_clients = 2;
     const uint8_t debug = g_debugSwitch;
     g_debugSwitch = 0xFE;
     testing::internal::CaptureStdout();
@@ -515,8 +516,8 @@ TEST_F(TcpClients, ANewClientEndsTheClientClosedFirstPastTheBoundOfClosedOnes) {
     ::shutdown(pcs[2]->fd, SHUT_WR);    // c closes after d was seen closed
     TcpLink n(tcp->port, "127.0.0.3");  // ends d
     EXPECT_TRUE(served(n));
-    EXPECT_EQ(tcp->refused.load(), 0u);
-    EXPECT_EQ(tcp->cut.load(), 3u);
+    EXPECT_EQ(tcp->counts.refused.load(), 0u);
+    EXPECT_EQ(tcp->counts.cut.load(), 3u);
     erases.release();
     std::vector<int> replies;
     for (auto& pc : pcs) {
@@ -547,7 +548,7 @@ TEST_F(TcpClients, AtTheBoundAClosedPlaceIsTakenAtOnce) {
             pcs.pop_back();
     }
     EXPECT_EQ(taken, 30);
-    EXPECT_EQ(tcp->refused.load(), 0u);
+    EXPECT_EQ(tcp->counts.refused.load(), 0u);
 }
 
 // A wait of the accept thread that fails for another reason than a signal (here a descriptor
@@ -556,7 +557,7 @@ TEST_F(TcpClients, AtTheBoundAClosedPlaceIsTakenAtOnce) {
 // the wait works again the waiting PC is served. One terminal line says the failure, one the
 // recovery; listening is false in between.
 TEST_F(TcpClients, AFailedWaitOfTheAcceptThreadIsRetriedAfterAPause) {
-    writeLogMsgForget();
+    LogTestHooks::forget();
     TcpLink leaving(tcp->port);
     ASSERT_TRUE(served(leaving));
     TcpLink waiting(0);  // nobody on port 0: a socket made now, connected once descriptors are out
@@ -618,10 +619,10 @@ TEST_F(TcpClients, AFailedWaitOfTheAcceptThreadIsRetriedAfterAPause) {
 TEST_F(TcpClients, AFailedWaitOfAClientsThreadIsRetriedAfterAPause) {
     for (const bool outlasted : {false, true}) {
         SCOPED_TRACE(outlasted ? "the failure outlasts the silence time" : "a second's failure");
-        networkManage::silence_ms = outlasted ? 500 : 30000;
+        networkManage::limits.silence_ms = outlasted ? 500 : 30000;
         TcpLink pc(tcp->port);
         ASSERT_TRUE(served(pc));
-        const uint32_t retried_before = tcp->retried;
+        const uint32_t retried_before = tcp->counts.retried;
         rlimit old{};
         ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
         rlimit one = old;
@@ -629,7 +630,7 @@ TEST_F(TcpClients, AFailedWaitOfAClientsThreadIsRetriedAfterAPause) {
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
         // Answered by a wait begun before; the client's next wait fails.
         const bool before = served(pc);
-        const bool failed = eventually([&] { return tcp->retried > retried_before; });
+        const bool failed = eventually([&] { return tcp->counts.retried > retried_before; });
         if (outlasted) {
             const bool ended = endedByBox(pc);
             ::setrlimit(RLIMIT_NOFILE, &old);
@@ -639,9 +640,10 @@ TEST_F(TcpClients, AFailedWaitOfAClientsThreadIsRetriedAfterAPause) {
             continue;
         }
         // Past the first pause, the PC sends while the waits still fail.
-        const bool paused = eventually([&] { return tcp->retried >= retried_before + 2; });
+        const bool paused = eventually([&] { return tcp->counts.retried >= retried_before + 2; });
         pc.send(wire(body(0x90, {})));
-        const bool still_failing = eventually([&] { return tcp->retried >= retried_before + 3; });
+        const bool still_failing =
+            eventually([&] { return tcp->counts.retried >= retried_before + 3; });
         ::setrlimit(RLIMIT_NOFILE, &old);
         EXPECT_TRUE(before);
         EXPECT_TRUE(failed);
@@ -651,7 +653,7 @@ TEST_F(TcpClients, AFailedWaitOfAClientsThreadIsRetriedAfterAPause) {
         ASSERT_TRUE(pc.recv(got, 3000));
         EXPECT_EQ(got.at(9), 0x90);
         EXPECT_TRUE(served(pc));
-        EXPECT_LE(tcp->retried - retried_before, 6u);
+        EXPECT_LE(tcp->counts.retried - retried_before, 6u);
     }
 }
 

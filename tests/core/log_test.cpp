@@ -9,6 +9,7 @@
 
 #include "core/globals.h"
 #include "core/led_size.h"
+#include "core/repeat_count.h"
 #include "core/zem_ram_para.h"
 #include "core_fixture.h"
 #include "platform/clock.h"
@@ -23,7 +24,7 @@ protected:
 };
 
 TEST_F(LogTest, ErrorsReachStderrEachTextOnceAMinute) {
-    writeLogMsgForget();
+    LogTestHooks::forget();
     testing::internal::CaptureStderr();
     writeLogMsg(1, "log test: port not opened");
     writeLogMsg(1, "log test: port not opened");
@@ -47,13 +48,13 @@ TEST_F(LogTest, ErrorsReachStderrEachTextOnceAMinute) {
 // counted, and the count is said with the kind's last text at the program's end. An error of
 // another kind is said at once meanwhile.
 TEST_F(LogTest, DistinctTextsOfOneKindAreCountedNeitherSaidNorKept) {
-    writeLogMsgForget();
+    LogTestHooks::forget();
     auto flood = [&](int count, const char* what) {
         size_t most_kept = 0;
         for (int i = 0; i < count; ++i) {
             const std::string text = std::string("log test: ") + what + std::to_string(i);
             writeLogMsg(1, "log test: LED size", text.c_str());
-            most_kept = std::max(most_kept, writeLogMsgKept());
+            most_kept = std::max(most_kept, LogTestHooks::kept());
             clock->advance(465);
         }
         return most_kept;
@@ -108,7 +109,7 @@ protected:
 // package, a failed wait of the TCP server): every other error is said within its minute, and
 // the flood's kind says a line a minute, whose count and last text are those of the flood.
 TEST_F(LogFloodTest, AFloodOfOneKindHidesNoOtherError) {
-    writeLogMsgForget();
+    LogTestHooks::forget();
     ZemRamPara& ram = *ZemRamPara::p_zemrampara_config;
     const auto applied = [](int addr) -> uint16_t {
         switch (addr) {

@@ -282,7 +282,7 @@ TEST_F(FpgaTest, AVersionLeftInTheMirrorAtTheEndOfAResetDoesNotHoldTheBringUp) {
 TEST_F(FpgaTest, InterruptPollsLeaveAnFpgaInItsResetPulseAlone) {
     ASSERT_TRUE(light());
     int restarts = 0;
-    mgr->on_bringup_restart = [&](int, const char*) { ++restarts; };
+    mgr->hooks.on_bringup_restart = [&](int, const char*) { ++restarts; };
     mgr->reset_fpga_rst(0, "a test");
     board->clearMessages();
     {
@@ -291,6 +291,6 @@ TEST_F(FpgaTest, InterruptPollsLeaveAnFpgaInItsResetPulseAlone) {
     }
     EXPECT_TRUE(messagesOn(0).empty());
     EXPECT_EQ(restarts, 1);
-    mgr->on_bringup_restart = nullptr;
+    mgr->hooks.on_bringup_restart = nullptr;
     EXPECT_TRUE(bothLit());
 }

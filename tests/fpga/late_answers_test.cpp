@@ -100,7 +100,7 @@ protected:
         comm_hooks::wire();
         link_session::pass_wait_ms = kBoxWaitMs;
         // Set before the links start: their interrupt polls may see an FPGA lost too.
-        mgr->on_bringup_restart = [this](int fpga, const char* why) {
+        mgr->hooks.on_bringup_restart = [this](int fpga, const char* why) {
             std::lock_guard<std::mutex> lock(bringup_mutex);
             ++restarts;
             bringup_log += "  pass " + std::to_string(passes) + ": FPGA " +
@@ -110,7 +110,7 @@ protected:
     void TearDown() override {
         links.clear();
         stopBoxLinks();
-        mgr->on_bringup_restart = nullptr;
+        mgr->hooks.on_bringup_restart = nullptr;
         link_session::pass_wait_ms = 500;
         CardsTest::TearDown();
     }

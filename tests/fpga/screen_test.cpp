@@ -229,7 +229,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerDuringTheBlankingRestartsTheFpgasOnceItEnd
         SCOPED_TRACE(int(outcome));
         box().soc.clearWrites();
         const size_t inits = panelInits();
-        const uint32_t polls = c331->blanking_polls;
+        const uint32_t polls = c331->counts.blanking_polls;
         {
             std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
             sizeChange(outcome);
@@ -238,7 +238,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerDuringTheBlankingRestartsTheFpgasOnceItEnd
         }
         if (outcome == led_size_handshake::kApplied) {
             // The turn waits for blanked outputs before it re-initialises the panel.
-            ASSERT_TRUE(waitFor([&] { return c331->blanking_polls > polls; }));
+            ASSERT_TRUE(waitFor([&] { return c331->counts.blanking_polls > polls; }));
             EXPECT_EQ(panelInits(), inits);
             ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
             ASSERT_TRUE(answered());

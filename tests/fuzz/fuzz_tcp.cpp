@@ -219,9 +219,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int threadsBefore = countEntries("/proc/self/task");
     const int fdsBefore = countEntries("/proc/self/fd");
 
-    networkManage::stall_ms = 20 + 10 * (setup & 3);
-    networkManage::silence_ms = 10 + 10 * ((setup >> 2) & 3);
-    networkManage::max_clients = kPlaces;
+    networkManage::limits.stall_ms = 20 + 10 * (setup & 3);
+    networkManage::limits.silence_ms = 10 + 10 * ((setup >> 2) & 3);
+    networkManage::limits.max_clients = kPlaces;
     gate->set(!(setup & 0x10));
     networkManage* server = networkManage::pInstance();
     const uint16_t port = server->port;
@@ -283,8 +283,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gate->set(true);
     for (Pc& pc : pcs)
         if (pc.fd >= 0 && pc.wantsFin) drain(pc);
-    const bool spared =
-        server->refused == 0 && server->evicted == 0 && server->stalled == 0 && server->cut == 0;
+    const bool spared = server->counts.refused == 0 && server->counts.evicted == 0 &&
+                        server->counts.stalled == 0 && server->counts.cut == 0;
     server->stop();
     for (Pc& pc : pcs) {
         if (pc.fd < 0) continue;

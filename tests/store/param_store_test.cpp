@@ -116,7 +116,7 @@ TEST_F(ParamStoreTest, ASavedLedSizeOutOfRangeIsReplacedByTheDefaultsAndSaved) {
         put16(ram, 2176, 77);
         const std::string original = paraFile(ram);
         writeFile(kParaFile, original);
-        writeLogMsgForget();  // each case's refusal the first of its kind
+        LogTestHooks::forget();  // each case's refusal the first of its kind
         testing::internal::CaptureStderr();
         ZemRamPara* s = startStore();
         const std::string err = testing::internal::GetCapturedStderr();

@@ -117,7 +117,7 @@ TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
     std::memcpy(before, s->mode_ram[1], sizeof before);
     std::filesystem::create_directories(local("/data/modes/custom_mode2.new"));
 
-    writeLogMsgForget();
+    LogTestHooks::forget();
     testing::internal::CaptureStderr();
     s->wr16(2176, 90);
     s->wr16(868, 2);

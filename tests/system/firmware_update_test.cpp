@@ -46,7 +46,7 @@ protected:
         // only the session's ticks end.
         tick(ticks - 1);
         EXPECT_EQ(int(g_update_flag), int(kUpdateByPc)) << "ended before " << ticks << " ticks";
-        writeLogMsgForget();
+        LogTestHooks::forget();
         testing::internal::CaptureStderr();
         session({[this] { tick(1); }, Item::until([] { return g_tip->isVisible(); }),
                  [this] {
