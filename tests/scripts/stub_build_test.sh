@@ -40,11 +40,13 @@ export PATH="$stubs:$PATH" STUBS=$stubs QT_QPA_PLATFORM=offscreen
 offset=$((20000 + RANDOM % 2000 * 10))  # loopback ports 25005.. up to 58779 at most
 
 # start NAME COMMAND...: COMMAND in the background, its output in $tmp/out-NAME and its
-# process in $started; the stub's builds are marked NAME.
+# process in $started; the stub's builds are marked NAME. A hang-up reaches COMMAND even when
+# this test runs under nohup (COMMAND would inherit the ignored signal).
 start() {
     local name=$1
     shift
-    STUB_FOR=$name ZEM_SIM_PORT_OFFSET=$offset "$@" </dev/null >"$tmp/out-$name" 2>&1 &
+    STUB_FOR=$name ZEM_SIM_PORT_OFFSET=$offset env --default-signal=HUP "$@" </dev/null \
+        >"$tmp/out-$name" 2>&1 &
     started=$!
     pids+=("$started")
 }
