@@ -72,6 +72,8 @@ protected:
     }
     // Saved and refreshed as the box does: both records equal the RAM.
     void persist() {
+        // A C331 thread the fixture started may be writing the RAM, under this mutex.
+        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
         std::memcpy(store().persisted, store().ram, sizeof store().ram);
     }
