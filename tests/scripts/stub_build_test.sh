@@ -31,13 +31,18 @@ cat >"$stubs/cmake" <<'STUB'
 #!/bin/sh
 echo "stub cmake $* for $STUB_FOR"
 echo $$ >>"$STUBS/building"
-# Bounded, so that a stub the test never lets go can't outlive it for long.
-n=0
-until [ -e "$STUBS/go" ] || [ $n -ge 1200 ]; do sleep 0.1; n=$((n + 1)); done
+# Builds while the test holds the lock; bounded, so that a stub the test never lets go can't
+# outlive it for long.
+flock -s -w 120 "$STUBS/hold" true
 STUB
 chmod +x "$stubs/cmake"
 export PATH="$stubs:$PATH" STUBS=$stubs QT_QPA_PLATFORM=offscreen
 offset=$((20000 + RANDOM % 2000 * 10))  # loopback ports 25005.. up to 58779 at most
+# The stub's builds last while this shell holds the hold file's lock.
+exec 7>"$stubs/hold"
+hold_builds() { flock 7; }
+let_builds_end() { flock -u 7; }
+hold_builds
 
 # start NAME COMMAND...: COMMAND in the background, its output in $tmp/out-NAME and its
 # process in $started; the stub's builds are marked NAME. A hang-up reaches COMMAND even when
@@ -46,7 +51,7 @@ start() {
     local name=$1
     shift
     STUB_FOR=$name ZEM_SIM_PORT_OFFSET=$offset env --default-signal=HUP "$@" </dev/null \
-        >"$tmp/out-$name" 2>&1 &
+        >"$tmp/out-$name" 2>&1 7>&- &
     started=$!
     pids+=("$started")
 }
@@ -70,7 +75,7 @@ wait "$started" || status=$?
 expected="error: a box (pid $first) already runs with root $root"
 [ "$status" = 1 ] && [ "$(cat "$tmp/out-second")" = "$expected" ] ||
     failed "the second start: status $status"
-touch "$stubs/go"
+let_builds_end
 ready=$(scripts/sim-ready.sh "$root" "$first" 2>&1) || failed "the first start: $ready"
 [ "$(readlink "/proc/$first/exe")" = "$root/sim/zemT57N" ] ||
     failed "the box runs $(readlink "/proc/$first/exe")"
@@ -82,7 +87,8 @@ wait "$first" || true
 # Told to stop while building: the build ends, build/'s lock and the root are free.
 for run in "run-sim.sh TERM" "run-sim.sh HUP" "test.sh TERM" "test.sh HUP"; do
     read -r script signal <<<"$run"
-    rm -f "$stubs/go" "$stubs/building"
+    hold_builds
+    rm -f "$stubs/building"
     root=$tmp/stopped-$script-$signal
     if [ "$script" = run-sim.sh ]; then
         start "$script-$signal" scripts/run-sim.sh "$root"
@@ -99,11 +105,12 @@ for run in "run-sim.sh TERM" "run-sim.sh HUP" "test.sh TERM" "test.sh HUP"; do
 done
 
 # Under nohup a hang-up ends neither the build nor the box.
-rm -f "$stubs/go" "$stubs/building"
+hold_builds
+rm -f "$stubs/building"
 root=$tmp/nohup
 start nohup nohup scripts/run-sim.sh "$root"
 within 60 building || failed "nohup: no build"
 kill -HUP "$started"
-touch "$stubs/go"
+let_builds_end
 ready=$(scripts/sim-ready.sh "$root" "$started" 2>&1) || failed "nohup: $ready"
 echo "passed: starts with a stub build"
