@@ -189,7 +189,9 @@ void ZemRamPara::startup_fixups() {
     }
     wr16(kRamCloseLed, 0);
     std::memset(ram + kRamTestPattern, 0, 4);
-    ram[kRamModeSaveRequest + 1] = 0;
+    // A request a killed box left in the file is not carried out, and a save of that mode from
+    // the PC must still differ from the word last seen.
+    wr16(kRamModeSaveRequest, 0);
     for (int k = 0; k < 16; ++k) {
         ram[kRamFade + 4 * k] = 60;
         ram[kRamFade + 2 + 4 * k] = 60;

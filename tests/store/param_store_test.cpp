@@ -44,7 +44,7 @@ TEST_F(ParamStoreTest, AValidFileIsLoadedWithTheStartUpFixUps) {
     put16(ram, 2116, 1);      // close LED
     put16(ram, 864, 5);       // test pattern
     put16(ram, 866, 4);       // current user mode
-    put16(ram, 868, 0x0203);  // save request with a stray high byte
+    put16(ram, 868, 0x0203);  // save request of mode 3, stray high byte, left by a kill
     ram[2816] = 5;
     ram[2818 + 4 * 15] = 9;
     const std::string original = paraFile(ram);
@@ -60,13 +60,17 @@ TEST_F(ParamStoreTest, AValidFileIsLoadedWithTheStartUpFixUps) {
     EXPECT_EQ(s->rd16(2116), 0);
     EXPECT_EQ(s->rd16(864), 0);
     EXPECT_EQ(s->rd16(866), 0);
-    EXPECT_EQ(s->ram[868], 3);
-    EXPECT_EQ(s->ram[869], 0);
+    EXPECT_EQ(s->rd16(868), 0) << "a request left by a killed box is not carried out";
     for (int k = 0; k < 16; ++k) {
         EXPECT_EQ(s->ram[2816 + 4 * k], 60);
         EXPECT_EQ(s->ram[2818 + 4 * k], 60);
     }
     EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096));
+    EXPECT_FALSE(exists("/data/modes/custom_mode3"));
+
+    s->wr16(868, 3);  // the PC saves mode 3, the request the file held
+    hub().para_sync(1);
+    EXPECT_TRUE(exists("/data/modes/custom_mode3"));
 }
 
 TEST_F(ParamStoreTest, AShortOrUnmarkedFileCountsAsMissing) {
