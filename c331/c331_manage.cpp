@@ -573,7 +573,7 @@ void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
         if (raviksource* src = raviksource::p_ravik_source) src->source_changed = 1;
     }
     if (take_change16(kCloseLed)) {
-        if (auto tell = fpga_close_led_changed.load()) tell();
+        if (auto tell = fpga_close_led_changed.load()) tell(s->rd16(kCloseLed));
     }
     if (take_change16(kOsdOn)) {
         zemApi_OsdSet(0, s->rd16(kOsdOn));

@@ -117,6 +117,7 @@ void ZemRamPara::reload() {
     std::memset(mode_ram, 0, sizeof mode_ram);
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
+    close_led_posted_ = -1;
     ram_para_load();
     // A file from another program or an older box may hold a screen the box can't drive: the
     // defaults' screen replaces it, and the file is saved so.
@@ -215,7 +216,14 @@ void ZemRamPara::refresh_begin() {
     // under the store's own: the copy holds both, so it never sees half a write.
     std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
     std::lock_guard<std::mutex> timings(mutex);
+    const int32_t closed = close_led_posted_.exchange(-1);
+    if (closed >= 0) wr16(kRamCloseLed, uint16_t(closed));
     std::memcpy(seen, ram, kRamSize);
+}
+
+void ZemRamPara::post_close_led(uint16_t closed) {
+    close_led_posted_ = closed;
+    test_signal(1);
 }
 
 void ZemRamPara::refresh_end() {

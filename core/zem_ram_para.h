@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -97,6 +98,11 @@ public:
 
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
+    // RAM 2116 as the FPGA thread set it (its register-0 close bit outside a size handshake).
+    // That thread may not take the C331 mutex under its rmw_mutex: the next refresh writes the
+    // word, under that mutex, and the panel follows.
+    void post_close_led(uint16_t closed);
+
     // Emits sig_update_para(id) under Utils::_test_signal_mutex; returns 1.
     int test_signal(int id);
     void ram_para_save() { test_signal(1); }
@@ -170,4 +176,5 @@ private:
     bool write_slot_file(int m, const uint8_t* image);
 
     bool save_pending_ = false;  // a parameter save failed; retry at the next refresh
+    std::atomic<int32_t> close_led_posted_{-1};  // RAM 2116 to write at the next refresh, or -1
 };

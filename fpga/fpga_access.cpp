@@ -180,9 +180,8 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
         // The black of an LED-size handshake (blanking, blanked or restart asked) is not the
         // user's: only outside one, idle, does the close-LED word follow the register.
         if (mask == 4 && led_size_handshake::get().state() == led_size_handshake::kIdle) {
-            ZemRamPara* para = ZemRamPara::pInstance();
-            para->wr16(2116, (merged & 4) ? 1 : 0);
-            para->test_signal(1);
+            close_led = (merged & 4) ? 1 : 0;
+            ZemRamPara::pInstance()->post_close_led(close_led);
         }
     }
 }

@@ -93,6 +93,7 @@ void fpga_manage::clear_state() {
         std::memset(eth_back_para[i], 0, sizeof eth_back_para[i]);
     }
     output_status_request = 0;
+    close_led = 0;
     bri_request = 0;
     answer_ready = 0;
     reg0_bit3 = 0;
@@ -162,8 +163,8 @@ void fpga_manage::brightness_changed() {
     f->wake();
 }
 
-void fpga_manage::close_led_changed() {
-    if (fpga_manage* f = p_fpga_manage) f->request_output_status();
+void fpga_manage::close_led_changed(uint16_t closed) {
+    if (fpga_manage* f = p_fpga_manage) f->request_output_status(closed);
 }
 
 void fpga_manage::stop_thread() {
@@ -565,7 +566,9 @@ void fpga_manage::startup_step(int i) {
         case 16:
             if (g_source_online != 2 || !waited(i, 20)) return;
             write_to_register(2, 0x01, 0x01, i);
-            SCREEN_fpgactrl_status2(1, i);
+            // A restart (a size change, an upgrade) does not open what the owner or the
+            // schedule closed.
+            SCREEN_fpgactrl_status2(output_held_black() ? 0 : 1, i);
             ZEM_DEBUG("\n fpga%d last.... \n", i);
             ZEM_DEBUG("\n fpga%d start to light on \n", i);
             set_step(i, kLit);

@@ -94,7 +94,11 @@ public:
     std::atomic<uint8_t> rst_active[2] = {};
     uint32_t rst_start[2] = {};
     std::atomic<uint8_t> output_status_request{0};  // under Utils::_system_mutex
-    std::atomic<uint8_t> bri_request{0};            // under Utils::_bri_set_mutex
+    // The owner's close-LED (RAM 2116 not 0) as the C331 apply last handed it over or this
+    // manager's own register-0 write last set it: the FPGA thread never reads RAM 2116, which
+    // is guarded by the C331 mutex it may not take under rmw_mutex.
+    std::atomic<uint8_t> close_led{0};
+    std::atomic<uint8_t> bri_request{0};  // under Utils::_bri_set_mutex
     QStringList usb_file_list;
 
     // --- devices ---
@@ -242,12 +246,15 @@ public:
     void SCREEN_fpgactrl_status(int status);
     void SCREEN_fpgactrl_status2(int status, int fpga);
     int set_output_status();
-    // Raised by the video-processor apply when parameter RAM 2116 changed.
-    void request_output_status();
+    // Raised by the video-processor apply when parameter RAM 2116 changed, with its new value.
+    void request_output_status(uint16_t closed);
     // The video-processor apply's calls when the brightness (RAM 2176) or the LED close (RAM
     // 2116) changed: passed on to the running manager, if any.
     static void brightness_changed();
-    static void close_led_changed();
+    static void close_led_changed(uint16_t closed);
+    // The output stays black at the end of a bring-up: the owner closed the LED or the
+    // schedule's off time blacked it.
+    bool output_held_black();
     // LED-size handshake, the FPGA thread's part: each pass steps it (black, the LCD output
     // off, the restart of both FPGAs), and the C331's answer or a producer's start wakes the
     // thread through led_size_handshake_moved (core/led_size_handshake.h). The C331 thread

@@ -57,11 +57,17 @@ void fpga_manage::SCREEN_fpgactrl_status2(int status, int fpga) {
 
 int fpga_manage::set_output_status() {
     if (get_fpga_status() == 0) return 0;
-    SCREEN_fpgactrl_status(ZemRamPara::pInstance()->rd16(2116) == 0 ? 1 : 0);
+    SCREEN_fpgactrl_status(close_led ? 0 : 1);
     return 1;
 }
 
-void fpga_manage::request_output_status() {
+bool fpga_manage::output_held_black() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    return close_led || onoff.off_by_schedule;
+}
+
+void fpga_manage::request_output_status(uint16_t closed) {
+    close_led = closed != 0;
     {
         std::lock_guard<std::mutex> lock(Utils::_system_mutex);
         output_status_request = 1;

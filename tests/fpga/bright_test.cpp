@@ -325,10 +325,10 @@ TEST_F(BrightTest, ScheduleBlacksAndLightsTheScreenOncePerDay) {
     EXPECT_FALSE(at(10, 0, 0));
     EXPECT_FALSE(at(19, 59, 0));
     EXPECT_TRUE(at(20, 0, 0));
-    EXPECT_EQ(para->rd16(2116), 1);  // the panel follows
-    mgr->SCREEN_fpgactrl_status(1);  // the user lights it within the same minute
-    EXPECT_FALSE(at(20, 0, 0));      // each time fires once a day
-    EXPECT_TRUE(at(12, 30, 1));      // on, then black, in one step
+    EXPECT_EQ(closeLedAfterRefresh(), 1);  // the panel follows
+    mgr->SCREEN_fpgactrl_status(1);        // the user lights it within the same minute
+    EXPECT_FALSE(at(20, 0, 0));            // each time fires once a day
+    EXPECT_TRUE(at(12, 30, 1));            // on, then black, in one step
     EXPECT_TRUE(at(13, 0, 1));
     EXPECT_FALSE(at(8, 0, 2));  // the next morning
 }

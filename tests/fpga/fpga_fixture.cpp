@@ -41,6 +41,12 @@ bool FpgaTest::refreshed(int id) const {
     return std::find(refresh_ids.begin(), refresh_ids.end(), id) != refresh_ids.end();
 }
 
+uint16_t FpgaTest::closeLedAfterRefresh() const {
+    para->refresh_begin();
+    para->refresh_end();
+    return para->rd16(ZemRamPara::kRamCloseLed);
+}
+
 void FpgaTest::writeFlash(uint32_t at, const std::vector<uint8_t>& bytes) {
     auto& mem = board->flash[0].mem;
     std::fill(mem.begin() + at, mem.begin() + at + 4096, 0xFF);

@@ -29,6 +29,9 @@ protected:
     std::vector<uint16_t> padWrites(uint32_t offset) const;
     int resetPulses(int fpga) const;  // reset line driven low
     bool refreshed(int id) const;
+    // RAM 2116 as the panel sees it after the next refresh (the FPGA thread's close-LED lands
+    // there).
+    uint16_t closeLedAfterRefresh() const;
     // FPGA 0's configuration flash: a 4 KiB sector erased with bytes at its start, and n bytes.
     void writeFlash(uint32_t at, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> flash(uint32_t at, size_t n) const;

@@ -53,8 +53,8 @@ protected:
 TEST_F(LitFpgaTest, ScreenStatusesSetTheirBitsOnBothFpgas) {
     mgr->SCREEN_fpgactrl_status(0);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 4);
-    EXPECT_EQ(para->rd16(2116), 1);
     EXPECT_TRUE(refreshed(1));
+    EXPECT_EQ(closeLedAfterRefresh(), 1);
     EXPECT_EQ(ScreenState, 0);
 
     mgr->SCREEN_fpgactrl_status(1);
@@ -64,7 +64,7 @@ TEST_F(LitFpgaTest, ScreenStatusesSetTheirBitsOnBothFpgas) {
         EXPECT_EQ(board->fpga[i].reg(0) & 6, 2);
         EXPECT_EQ(board->fpga[i].reg(23) & 1, 1);
     }
-    EXPECT_EQ(para->rd16(2116), 0);
+    EXPECT_EQ(closeLedAfterRefresh(), 0);
     mgr->SCREEN_fpgactrl_status(5);
     mgr->SCREEN_fpgactrl_status(7);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(3) & 0x20, 0);
@@ -85,8 +85,7 @@ TEST_F(FpgaTest, BlackRequestWaitsUntilBothFpgasAreLit) {
     powerUp(0);
     powerUp(1);
     runTicks(100);
-    para->wr16(2116, 1);
-    mgr->request_output_status();
+    mgr->request_output_status(1);
     runTicks(10);
     EXPECT_EQ(mgr->output_status_request, 1);  // still starting
     ASSERT_TRUE(runUntil([this] { return mgr->output_status_request == 0; }));
@@ -289,6 +288,58 @@ TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSec
     expectRelit();
 }
 
+// The owner's close-LED (RAM 2116, handed over by the C331 apply) outlives a restart of both
+// FPGAs by a size change and of one by a USB package: the bring-up ends black, and opening it
+// lights the wall.
+TEST_F(HandshakeWithC331Test, AClosedLedStaysClosedThroughEveryRestart) {
+    // As register 11 does; the C331 thread's apply hands it over.
+    const auto setCloseLed = [this](uint16_t closed) {
+        {
+            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+            para->wr16(2116, closed);
+            c331_manage::raise_apply(1);
+        }
+        return waitFor([&] { return mgr->close_led == closed; });
+    };
+    const auto black = [this](int i) { return (board->fpga[i].reg(0) & 4) != 0; };
+    struct Restart {
+        const char* name;
+        std::function<void()> run;
+        int fpgas;  // restarted: 0 and 1, or 0 alone
+    };
+    const Restart restarts[] = {
+        {"size change",
+         [this] {
+             {
+                 std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+                 sizeChange(led_size_handshake::kApplied);
+             }
+             ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
+             ASSERT_TRUE(answered());
+         },
+         2},
+        {"USB package of FPGA 0", [this] { mgr->reset_fpga_rst(0, "its flash was upgraded"); }, 1},
+    };
+    for (const Restart& r : restarts) {
+        SCOPED_TRACE(r.name);
+        box().soc.clearWrites();
+        ASSERT_TRUE(setCloseLed(1));
+        ASSERT_TRUE(runUntil([&] { return black(0) && black(1); }, 100));
+        r.run();
+        ASSERT_TRUE(runUntil([&] { return resetPulses(r.fpgas - 1) == 1; }, 100));
+        ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[0] && !mgr->rst_active[1]; }, 100));
+        ASSERT_TRUE(bothLit()) << "the bring-up ends";
+        runTicks(10);
+        EXPECT_TRUE(black(0) && black(1));
+        EXPECT_EQ(closeLedAfterRefresh(), 1);
+
+        ASSERT_TRUE(setCloseLed(0));
+        ASSERT_TRUE(runUntil([&] { return !black(0) && !black(1); }, 100));
+        EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
+        EXPECT_EQ(closeLedAfterRefresh(), 0);
+    }
+}
+
 TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {
     board->fpga[1].setLinks(0xFF, 0x03);
     mgr->MCU_REG_func[0][80] = 0;  // FPGA 0 not running
@@ -480,7 +531,7 @@ TEST_F(LitFpgaTest, BlackDuringTheHandshakeLeavesTheUsersSetting) {
         refresh_ids.clear();
         mgr->write_to_register(0, 0x04, 0x04, 0);
         EXPECT_EQ(ScreenState, 0);
-        EXPECT_EQ(para->rd16(2116), 0) << "state " << k;
+        EXPECT_EQ(closeLedAfterRefresh(), 0) << "state " << k;
         EXPECT_FALSE(refreshed(1)) << "state " << k;
     }
     handshake().clear();
@@ -490,15 +541,13 @@ TEST_F(LitFpgaTest, BlackDuringTheHandshakeLeavesTheUsersSetting) {
 }
 
 TEST_F(LitFpgaTest, PictureRequestedWhileBlackIsAppliedIsNotLost) {
-    para->wr16(2116, 1);
-    mgr->request_output_status();
+    mgr->request_output_status(1);
     // The user turns the picture back on just as the pass finishes applying black (after the
     // second FPGA's register write echoed into the parameter RAM).
     int echoes = 0;
     auto conn = QObject::connect(para, &ZemRamPara::sig_update_para, [&](int id) {
         if (id != 1 || ++echoes != 2) return;
-        para->wr16(2116, 0);
-        mgr->request_output_status();
+        mgr->request_output_status(0);
     });
     runTicks(1);
     ASSERT_EQ(echoes, 2);
