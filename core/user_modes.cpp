@@ -98,34 +98,48 @@ int ZemRamPara::ZemGetCurrentModeIndex() const {
 // Writes one slot image (markers 0xAA 0xAA and the payload) to the slot file; false when the
 // file could not be written.
 bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-    const int rc = file_io::writeFileAtomic(slotFile(m), image, kModeFileSize);
-    if (rc != 0) {
-        ZEM_DEBUG("\n user mode %d file write failed (%d)\n", m + 1, rc);
-        writeLogMsg(
-            1, "user mode save failed",
-            ("user mode " + std::to_string(m + 1) + " save failed: " + slotFile(m)).c_str());
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        const int rc = file_io::writeFileAtomic(slotFile(m), image, kModeFileSize);
+        if (rc != 0) {
+            ZEM_DEBUG("\n user mode %d file write failed (%d)\n", m + 1, rc);
+            writeLogMsg(
+                1, "user mode save failed",
+                ("user mode " + std::to_string(m + 1) + " save failed: " + slotFile(m)).c_str());
+            return false;
+        }
+        file_io::syncAndSettle();
     }
-    file_io::syncAndSettle();
+    if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
     return true;
+}
+
+// The slot still holds what was taken before its file work (the caller holds the C331 mutex):
+// only then may the work's result be written back. Otherwise the PC wrote it meanwhile, and the
+// next synchronisation acts on that write.
+bool ZemRamPara::slot_unchanged(int m, const uint8_t* taken) const {
+    if (std::memcmp(mode_ram[m], taken, kModeSize) == 0) return true;
+    ZEM_DEBUG("\n user mode %d written during its file work: kept as written\n", m + 1);
+    return false;
 }
 
 // On failure the slot keeps the markers it had, so memory never claims a mode the disk lacks.
 int ZemRamPara::mode_file_write(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
-    uint8_t image[kModeFileSize];
+    uint8_t taken[kModeSize];
     bool osdOn;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        std::memcpy(image, mode_ram[m], kModeFileSize);
+        std::memcpy(taken, mode_ram[m], kModeSize);
         osdOn = rd16(kRamOsdOn) == 1;
     }
+    uint8_t image[kModeFileSize];
+    std::memcpy(image, taken, kModeFileSize);
     image[0] = image[1] = 0xAA;
     if (!write_slot_file(m, image)) return 0;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        mode_ram[m][0] = mode_ram[m][1] = 0xAA;
+        if (slot_unchanged(m, taken)) mode_ram[m][0] = mode_ram[m][1] = 0xAA;
     }
     finishSave(m, op, osdOn);
     return 1;
@@ -137,6 +151,7 @@ int ZemRamPara::mode_file_write(int m, int op) {
 int ZemRamPara::mode_file_deal(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
     uint8_t* slot = mode_ram[m];
+    uint8_t taken[kModeSize];
     if (op == 1) {
         Utils::system_mutex(QString("rm  -rf  /data/modes/custom_mode%1").arg(m + 1));
         platform::sleepUs(100);
@@ -145,12 +160,17 @@ int ZemRamPara::mode_file_deal(int m, int op) {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
             osdCopy = (slot[kSlotOsdFlag] | slot[kSlotOsdFlag + 1] << 8) == 1;
             if (osdCopy) slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
+            std::memcpy(taken, slot, kModeSize);
         }
         if (osdCopy)
             Utils::system_mutex(QString::fromStdString("rm  -rf  " + ZemRamPara::osdCopyFile(m)));
         platform::sleepUs(100);
         Utils::system_mutex("sync");
         platform::sleepUs(100);
+        if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
+    } else {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        std::memcpy(taken, slot, kModeSize);
     }
     uint8_t file[kModeFileSize];
     long got;
@@ -162,6 +182,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     if (got >= 0 && got < kModeFileSize)
         ZEM_DEBUG("\n user mode %d file short (%ld bytes)\n", m + 1, got);
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    if (!slot_unchanged(m, taken)) return 0;
     if (got < 0) {
         slot[0] = slot[1] = 0xFF;
         return 0;
@@ -184,6 +205,8 @@ void ZemRamPara::ZemUserModeSaveRequest() {
         seen[kRamModeSaveRequest] = seen[kRamModeSaveRequest + 1] = 0;
     };
     uint8_t image[kModeFileSize] = {0xAA, 0xAA};
+    uint8_t taken[kModeSize];
+    uint16_t current;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         if (n > kModeCount) {
@@ -192,13 +215,15 @@ void ZemRamPara::ZemUserModeSaveRequest() {
             return;
         }
         std::memcpy(image + 2, ram + kModePayloadStart, kModePayloadSize);
+        std::memcpy(taken, mode_ram[n - 1], kModeSize);
+        current = rd16(kRamCurrentMode);
     }
     // Written from a copy: the disk must hold the mode before the slot and RAM 866 claim it.
     const bool saved = write_slot_file(n - 1, image);
     bool osdOn;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        if (saved) {
+        if (saved && slot_unchanged(n - 1, taken) && rd16(kRamCurrentMode) == current) {
             std::memcpy(mode_ram[n - 1], image, kModeFileSize);
             wr16(kRamCurrentMode, n);
         }

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -160,6 +161,14 @@ public:
     int ZemLanguageChanged();
     int ZemSourceId_is_on(int id) const;
 
+    // ===== what only tests set =====
+    struct TestHooks {
+        // Run during a slot's file work (after its file is written, or after its removal),
+        // where a PC write may land.
+        std::function<void(int m)> during_slot_file_work;
+    };
+    TestHooks hooks;
+
 signals:
     void sig_update_para(int id);
 
@@ -174,6 +183,7 @@ private:
     int find_crop(int s, int k) const;
     bool cropStillIs(int record, uint16_t id) const;
     bool write_slot_file(int m, const uint8_t* image);
+    bool slot_unchanged(int m, const uint8_t* taken) const;
 
     bool save_pending_ = false;  // a parameter save failed; retry at the next refresh
     std::atomic<int32_t> close_led_posted_{-1};  // RAM 2116 to write at the next refresh, or -1

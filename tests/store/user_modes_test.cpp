@@ -273,6 +273,55 @@ TEST_F(UserModeTest, DeletingReloadsTheSlotAsMarkedForDeletion) {
     EXPECT_EQ(s->mode_file_deal(16, 0), 0);
 }
 
+// A PC write to a slot landing during that slot's file work (a save, a request's save, a
+// deletion) is kept: nothing is written back over it, and the next synchronisation acts on it.
+TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
+    const uint8_t deleteMarkers[2] = {0xFF, 0xFF};
+    uint8_t savedSlot[4098] = {0xAA, 0xAA};
+    savedSlot[2 + 2176 - 896] = 55;
+    struct Row {
+        const char* name;
+        std::function<void(ZemRamPara&)> prepare;
+        int refresh;  // the refresh id that starts the file work
+        const uint8_t* pc_write;
+        uint16_t pc_length;
+        bool file_after_next_sync;
+    };
+    const Row rows[] = {
+        {"the synchronisation's save, then the PC deletes",
+         [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xAA; }, 2, deleteMarkers, 2,
+         false},
+        {"a save request, then the PC deletes", [](ZemRamPara& s) { s.wr16(868, 5); }, 1,
+         deleteMarkers, 2, false},
+        {"the synchronisation's deletion, then the PC writes a saved slot",
+         [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xFF; }, 2, savedSlot, 4098,
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile("/data/modes/custom_mode5", modeFile(20));
+        ZemRamPara* s = startStore();
+        row.prepare(*s);
+        uint8_t written[4098];
+        s->hooks.during_slot_file_work = [&](int m) {
+            if (m != 4) return;  // empty slots are deleted again at each synchronisation
+            std::lock_guard<std::mutex> pc(c331_manage::c331_mutex);
+            ASSERT_EQ(s->ZemModeUserRamParaDeal(row.pc_write, row.pc_length, 0x5000), 0);
+            std::memcpy(written, s->mode_ram[4], sizeof written);
+            s->hooks.during_slot_file_work = nullptr;
+        };
+        hub().para_sync(row.refresh);
+        ASSERT_FALSE(s->hooks.during_slot_file_work) << "no file work ran";
+        EXPECT_EQ(0, std::memcmp(written, s->mode_ram[4], sizeof written)) << "written over";
+        EXPECT_NE(s->rd16(866), 5) << "a deleted slot is no current mode";
+
+        hub().para_sync(2);
+        EXPECT_EQ(exists("/data/modes/custom_mode5"), row.file_after_next_sync);
+        if (row.file_after_next_sync)
+            EXPECT_EQ(uint8_t(readFile("/data/modes/custom_mode5")[2 + 2176 - 896]), 55);
+    }
+}
+
 // A PC recall (or slot write) changes two words under the C331 mutex while the main thread's
 // save steps run: each step waits for it, so its file holds both words or neither.
 TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
