@@ -328,8 +328,7 @@ led_size_handshake::Answer c331_manage::panel_verdict() {
     if (!changed) return led_size_handshake::kUnchanged;
     // Whatever raised the apply, a set the box can't drive goes back to the one in force, which
     // the turn's refresh saves again.
-    const bool refused = led_size::refuse(
-        store(), [this](int addr) { return applied16(addr); }, "c331");
+    const bool refused = led_size::take_or_refuse(store(), "c331");
     return refused ? led_size_handshake::kRefused : led_size_handshake::kApplied;
 }
 

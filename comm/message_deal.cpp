@@ -237,12 +237,11 @@ uint16_t applied16(const ZemRamPara* store, int addr) {
 }
 
 // A set of LED size words (the splice, the screen and output 1) outside what the box drives is
-// refused whole: the five words go back to what the C331 last applied, before the apply's
-// refresh saves the RAM, so the PC reads the old size back. One line for each refusal. Caller
-// holds the C331 mutex.
+// refused whole: the five words go back to the set in force, before the apply's refresh saves
+// the RAM, so the PC reads that size back; a set the box drives becomes the set in force. One
+// line for each refusal. Caller holds the C331 mutex.
 void refuse_led_size_locked(ZemRamPara* store) {
-    led_size::refuse(
-        store, [store](int addr) { return applied16(store, addr); }, "register 11");
+    led_size::take_or_refuse(store, "register 11");
 }
 
 }  // namespace

@@ -29,4 +29,12 @@ bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const cha
     return true;
 }
 
+bool take_or_refuse(ZemRamPara* ram, const char* who) {
+    if (refuse(
+            ram, [ram](int addr) { return ram->led_in_force16(addr); }, who))
+        return true;
+    ram->take_led_in_force();
+    return false;
+}
+
 }  // namespace led_size

@@ -215,6 +215,7 @@ void ZemRamPara::ZemUserModeSaveRequest() {
             return;
         }
         std::memcpy(image + 2, ram + kModePayloadStart, kModePayloadSize);
+        put_led_in_force(image, kModePayloadStart - 2);
         std::memcpy(taken, mode_ram[n - 1], kModeSize);
         current = rd16(kRamCurrentMode);
     }

@@ -123,10 +123,29 @@ void ZemRamPara::reload() {
     // A file from another program or an older box may hold a screen the box can't drive: the
     // defaults' screen replaces it, and the file is saved so.
     const bool refused = led_size::refuse(this, default_ram16, "parameter file");
+    take_led_in_force();
     startup_fixups();
     if (refused) {
         save_pending_ = true;
         ram_para_persist();
+    }
+}
+
+uint16_t ZemRamPara::led_in_force16(int addr) const {
+    for (int k = 0; k < 5; ++k)
+        if (led_size::kRamWords[k] == addr) return led_in_force_[k];
+    return rd16(addr);
+}
+
+void ZemRamPara::take_led_in_force() {
+    for (int k = 0; k < 5; ++k) led_in_force_[k] = rd16(led_size::kRamWords[k]);
+}
+
+void ZemRamPara::put_led_in_force(uint8_t* image, int image_base) const {
+    for (int k = 0; k < 5; ++k) {
+        uint8_t* at = image + (led_size::kRamWords[k] - image_base);
+        at[0] = uint8_t(led_in_force_[k]);
+        at[1] = uint8_t(led_in_force_[k] >> 8);
     }
 }
 
@@ -238,15 +257,20 @@ bool ZemRamPara::changed(int from, int to) const {
 int ZemRamPara::ram_para_persist() {
     // Compared and copied under the same two mutexes as the refresh's copy, so a save never
     // captures a half-recalled mode. The file write runs without them.
+    // The LED set in force stands in for LED words the PC wrote and no check has taken yet: a
+    // refused or unchecked size is never saved, and alone causes no save.
     uint8_t saved[kRamSize];
     {
         std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        {
+            std::lock_guard<std::mutex> timings(mutex);
+            std::memcpy(saved, ram, kRamSize);
+        }
+        put_led_in_force(saved, 0);
         int a = kPersistStart;
-        while (a < kRamSize && ram[a] == persisted[a]) ++a;
+        while (a < kRamSize && saved[a] == persisted[a]) ++a;
         if (a == kRamSize && !save_pending_) return 0;
-        if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, persisted[a], ram[a]);
-        std::lock_guard<std::mutex> timings(mutex);
-        std::memcpy(saved, ram, kRamSize);
+        if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, persisted[a], saved[a]);
     }
     // The whole file in its default layout, so any save leaves a complete, marked file.
     uint8_t file[kRamSize] = {0xAA, 0xAA};

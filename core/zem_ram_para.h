@@ -82,6 +82,13 @@ public:
     uint8_t reg[kRegCount + kCmdCount];
     uint8_t status[kStatusSize];
 
+    // The LED set in force (RAM 1376, 1378, 1380, 1412, 1414): the five words last taken by any
+    // path that checks a size (see led_size::take_or_refuse) or by the load. The RAM's words
+    // are the PC's until their check: refusals return to this set, and the parameter file and a
+    // save request save it. Read and written under the C331 mutex.
+    uint16_t led_in_force16(int addr) const;
+    void take_led_in_force();
+
     // Little-endian 16-bit words of the RAM and its records.
     uint16_t rd16(int addr) const { return word(ram, addr); }
     uint16_t seen16(int addr) const { return word(seen, addr); }
@@ -186,5 +193,9 @@ private:
     bool slot_unchanged(int m, const uint8_t* taken) const;
 
     bool save_pending_ = false;  // a parameter save failed; retry at the next refresh
-    std::atomic<int32_t> close_led_posted_{-1};  // RAM 2116 to write at the next refresh, or -1
+    std::atomic<int32_t> close_led_posted_{-1};
+    uint16_t led_in_force_[5] = {};  // in the order of led_size::kRamWords
+    // Puts the set in force into a RAM image in place of the words waiting for their check.
+    void put_led_in_force(uint8_t* image,
+                          int image_base) const;  // RAM 2116 to write at the next refresh, or -1
 };

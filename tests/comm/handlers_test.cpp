@@ -268,6 +268,48 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
     comm_hooks::get() = comm_hooks();
 }
 
+// One LED set is in force: the last one any check took. A refusal returns to it even before
+// any apply, and what the box keeps (the parameter file, a user mode saved on request) holds it
+// in place of LED words the PC wrote and no check has taken yet. The refresh runs between the
+// PC's RAM write and register 11, as when it lands there.
+TEST_F(Handlers, RefusalsAndFilesKeepTheLedSetLastTaken) {
+    comm_hooks::get().fpgas_running = [] { return false; };
+    const auto setWidth = [this](uint16_t w) {
+        ASSERT_EQ(status(handle(writeRam(1378, le16(w)))), 0);
+    };
+    const auto apply = [this] { ASSERT_EQ(status(handle(writeReg(11, 0xFF, {0}))), 0); };
+    const auto fileWidth = [this](const std::string& file, int image_base) {
+        const std::string f = readFile(file);
+        const size_t at = size_t(2 + 1378 - image_base);
+        return f.size() > at + 1 ? uint16_t(uint8_t(f[at]) | uint8_t(f[at + 1]) << 8) : 0;
+    };
+    ASSERT_EQ(store()->rd16(1376), 4);  // copy splice: at most 8188 wide
+    testing::internal::CaptureStderr();
+
+    setWidth(1600);
+    apply();
+    setWidth(9000);
+    apply();
+    EXPECT_EQ(store()->rd16(1378), 1600) << "back to the set taken, not yet applied";
+
+    setWidth(9082);
+    EXPECT_EQ(store()->ram_para_persist(), 1) << "1600 is new to the file";
+    EXPECT_EQ(fileWidth("/data/ram_device_info", 768), 1600);
+    EXPECT_EQ(store()->ram_para_persist(), 0) << "a width waiting for its check saves nothing";
+    apply();
+    EXPECT_EQ(store()->rd16(1378), 1600);
+
+    ASSERT_EQ(status(handle(writeRam(868, le16(5)))), 0);
+    setWidth(9000);
+    store()->refresh_begin();  // the refresh that sees the save request
+    store()->ZemUserModeSaveRequest();
+    EXPECT_EQ(fileWidth("/data/modes/custom_mode5", 896), 1600);
+    apply();
+    EXPECT_EQ(store()->rd16(1378), 1600);
+    testing::internal::GetCapturedStderr();
+    comm_hooks::get() = comm_hooks();
+}
+
 // The LED size words the PC writes before register 11 are refused together when any is out of
 // the box's range: they read back as before, the FPGAs are not told of a new size, and one line
 // says so for each refused apply. A size in range is taken, however large.

@@ -269,6 +269,7 @@ TEST_F(ParamStoreTest, AKillDuringASaveLeavesTheOldOrTheNewFile) {
         if (child == 0) {
             for (uint8_t v = 0;; ++v) {
                 std::memset(s->ram + 768, v, 3328);
+                s->take_led_in_force();  // the LED words too, as if checked
                 s->ram_para_persist();
             }
         }

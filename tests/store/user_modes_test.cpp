@@ -317,8 +317,9 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
 
         hub().para_sync(2);
         EXPECT_EQ(exists("/data/modes/custom_mode5"), row.file_after_next_sync);
-        if (row.file_after_next_sync)
+        if (row.file_after_next_sync) {
             EXPECT_EQ(uint8_t(readFile("/data/modes/custom_mode5")[2 + 2176 - 896]), 55);
+        }
     }
 }
 

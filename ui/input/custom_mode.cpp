@@ -10,6 +10,7 @@
 #include "comm/message_deal.h"
 #include "core/globals.h"
 #include "core/json_files.h"
+#include "core/led_size.h"
 #include "ui/shell/list_keys.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
@@ -325,6 +326,7 @@ void CustomMode::on_Button_use_clicked() {
     store().wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
     std::copy_n(store().mode_ram[m] + 2, ZemRamPara::kModePayloadSize,
                 store().ram + ZemRamPara::kModePayloadStart);
+    led_size::take_or_refuse(&store(), "user mode");
     // As the PC's recall: a new LED size goes through the handshake, so the output blanks.
     led_size_handshake_locked(&store(), fpgasRun);
     c331_manage::raise_apply(1);

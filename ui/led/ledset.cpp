@@ -5,6 +5,7 @@
 
 #include "c331/c331_manage.h"
 #include "comm/message_deal.h"
+#include "core/led_size.h"
 #include "ui/led/no_touch.h"
 #include "ui/shell/keypad_number.h"
 #include "ui/shell/number_keyboard.h"
@@ -281,6 +282,7 @@ void ledset::on_Button_apply1_clicked() {
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         writeParameters(w, h, o);
+        led_size::take_or_refuse(&store(), "LED set-up");
         for (int addr :
              {kRamLedW, kRamLedH, kRamOut1W, kRamOut2W, kRamOut1H, kRamOut2H, kRamSplice})
             changed = changed || wordUnsaved(addr);

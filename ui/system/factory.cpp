@@ -6,6 +6,7 @@
 #include "c331/c331_manage.h"
 #include "comm/message_deal.h"
 #include "core/globals.h"
+#include "core/led_size.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "ui/led/no_touch.h"
@@ -227,6 +228,7 @@ void factory::resetParameters(bool keepEdid) {
         s.ram[ZemRamPara::kRamFade + 4 * k] = kFadeTime;
         s.ram[ZemRamPara::kRamFade + 4 * k + 2] = kFadeTime;
     }
+    led_size::take_or_refuse(&s, "factory reset");
     led_size_handshake_locked(&s, fpga0, true);
     if (!keepEdid && raviksource::p_ravik_source)
         for (auto& flag : raviksource::p_ravik_source->edid_rewrite) flag = 1;
