@@ -91,7 +91,7 @@ int ZemRamPara::ZemUserModeIndex(int cur, int dir) const {
 }
 
 int ZemRamPara::ZemGetCurrentModeIndex() const {
-    const uint8_t n = ram[kRamCurrentMode];
+    const uint8_t n = uint8_t(rd16_locked(kRamCurrentMode));
     return n <= kModeCount ? n : 0;
 }
 

@@ -131,6 +131,11 @@ void ZemRamPara::reload() {
     }
 }
 
+uint16_t ZemRamPara::rd16_locked(int addr) const {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    return rd16(addr);
+}
+
 uint16_t ZemRamPara::led_in_force16(int addr) const {
     for (int k = 0; k < 5; ++k)
         if (led_size::kRamWords[k] == addr) return led_in_force_[k];

@@ -91,6 +91,9 @@ public:
 
     // Little-endian 16-bit words of the RAM and its records.
     uint16_t rd16(int addr) const { return word(ram, addr); }
+    // A word other threads write under the C331 mutex (866, 868, 2116), read under it by a
+    // caller that does not hold it.
+    uint16_t rd16_locked(int addr) const;
     uint16_t seen16(int addr) const { return word(seen, addr); }
     uint16_t shadow16(int addr) const { return word(shadow, addr); }
     uint16_t persisted16(int addr) const { return word(persisted, addr); }

@@ -96,7 +96,7 @@ void LockWindow::image_init() {
     tiles = new QFrame(this);
     tiles->setGeometry(0, 74, 320, 160);
     tiles->installEventFilter(this);
-    const uint16_t closeLed = store().rd16(ZemRamPara::kRamCloseLed);
+    const uint16_t closeLed = store().rd16_locked(ZemRamPara::kRamCloseLed);
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w) buildTile(w, tileLook(w, closeLed));
     tiles->show();
 }
@@ -104,7 +104,7 @@ void LockWindow::image_init() {
 // A refresh rebuilds only the tiles whose look changed: rebuilding all six, each a handful of
 // labels, on every refresh keeps the panel busy when refreshes come fast.
 void LockWindow::updateTiles() {
-    const uint16_t closeLed = store().rd16(ZemRamPara::kRamCloseLed);
+    const uint16_t closeLed = store().rd16_locked(ZemRamPara::kRamCloseLed);
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w) {
         const TileLook look = tileLook(w, closeLed);
         if (look == tileShows[w]) continue;

@@ -47,6 +47,8 @@ QString fpgaVersion(int fpga) {
 
 bool sourceOnline(int s) {
     const int base = 256 + 6 * s;
+    // The source thread writes the timing words under the store's own mutex.
+    std::lock_guard<std::mutex> lock(store().mutex);
     return store().rd16(base) && store().rd16(base + 2) && store().rd16(base + 4);
 }
 

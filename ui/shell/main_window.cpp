@@ -10,6 +10,7 @@
 #include "c331/c331_manage.h"
 #include "comm/pc_update.h"
 #include "core/globals.h"
+#include "core/led_size.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -128,7 +129,7 @@ void MainWindow::language_changed() {
 }
 
 void MainWindow::para_init() {
-    const bool ledClosed = store().rd16(ZemRamPara::kRamCloseLed) == 1;
+    const bool ledClosed = store().rd16_locked(ZemRamPara::kRamCloseLed) == 1;
     setIcon(ui->toolButton1, pictureOf(ledClosed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
     const bool soundOn = store().rd16(audioWord()) & 0x8000;
     setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kUnsilence : pic::kSilence), 24, 36);
@@ -272,11 +273,14 @@ void MainWindow::on_tools_clicked() {
 }
 
 void MainWindow::on_toolButton1_clicked() {
-    const uint16_t closed = (store().rd16(ZemRamPara::kRamCloseLed) + 1) & 1;
+    uint16_t closed;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        closed = (store().rd16(ZemRamPara::kRamCloseLed) + 1) & 1;
+        store().wr16(ZemRamPara::kRamCloseLed, closed);
+        c331_manage::raise_apply(1);
+    }
     setIcon(ui->toolButton1, pictureOf(closed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    c331_manage::raise_apply(1);
-    store().wr16(ZemRamPara::kRamCloseLed, closed);
 }
 
 void MainWindow::on_toolButton2_clicked() {
@@ -407,10 +411,12 @@ void MainWindow::zem_button_mode_clicked() {
     if (slot < 0 || slot >= ZemRamPara::kModeCount) return;
     g_mode_select = uint8_t(slot);
     if (l_save_state) {
-        if (slot + 1 != store().rd16(ZemRamPara::kRamModeSaveRequest)) {
+        {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            store().wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(slot + 1));
-            c331_manage::raise_apply(1);
+            if (slot + 1 != store().rd16(ZemRamPara::kRamModeSaveRequest)) {
+                store().wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(slot + 1));
+                c331_manage::raise_apply(1);
+            }
         }
         l_save_state = 0;
         on_toolButton4_clicked();
@@ -422,6 +428,7 @@ void MainWindow::zem_button_mode_clicked() {
                         ZemRamPara::kModePayloadSize);
             store().ram[ZemRamPara::kRamCurrentMode] = uint8_t(slot + 1);
             std::memset(store().ram + ZemRamPara::kRamCurrentMode + 1, 0, 3);
+            led_size::take_or_refuse(&store(), "user mode");
             c331_manage::raise_apply(1);
         }
         l_call_state = 0;
