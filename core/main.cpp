@@ -16,6 +16,7 @@
 #include "core/command_line.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
+#include "core/saver.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -122,7 +123,9 @@ int main(int argc, char** argv) {
     // Step 12: the home screen over the main menu.
     // Step 13: the number keypad on the right half of the main menu.
     panel::start();
-    // Step 14: refresh ids reach the hub in the main thread, at most one waiting per id.
+    // Step 14: refresh ids reach the hub in the main thread, at most one waiting per id; the
+    // saver thread takes the file work they ask for.
+    Saver::get().start();
     SyncUpdate::connectStore(ZemRamPara::p_zemrampara_config);
     // Step 15: the keypad's LEDs.
     if (g_zem_keys) SyncUpdate::pInstance()->update_usb_keyLed();
@@ -136,6 +139,7 @@ int main(int argc, char** argv) {
     comm_start_links();
     // Step 18: the event loop.
     const int rc = app.exec();
+    Saver::get().stop();
     writeLogMsgFlush();
     return rc;
 }

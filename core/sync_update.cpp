@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/globals.h"
+#include "core/saver.h"
 #include "core/zem_ram_para.h"
 #include "platform/hid_keypad.h"
 
@@ -104,9 +105,10 @@ void SyncUpdate::para_sync(int id) {
     refresh_page(id, store->ZemLanguageChanged() == 1);
     // The page shows its change now, not after the parameter file's flush and pause below.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    // The file work goes to the saver: the panel and its tick never wait on a sync.
     store->ZemUserModeSaveRequest();
-    if (id == 2) store->ZemUserModeSync();
-    store->ram_para_persist();
+    if (id == 2) Saver::get().post(Saver::kSlotSync);
+    if (store->persist_due()) Saver::get().post(Saver::kParameterFile);
     store->refresh_end();
     if (g_page_focus == kPageLinkOption) showTip(1);
 }

@@ -8,6 +8,7 @@
 #include "c331/c331_manage.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/saver.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "platform/clock.h"
@@ -193,33 +194,37 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     return 1;
 }
 
-// The request this refresh sees. It is cleared only while the RAM still holds it (another one
-// written meanwhile is the next refresh's), and then the refresh has acted on the cleared word:
-// the same request written again is a new one.
+// The request this refresh sees, handed to the saver: the refresh has acted on it, so the same
+// request written again is a new one. A request out of range is cleared here, while the RAM
+// still holds it (another one written meanwhile is the next refresh's).
 void ZemRamPara::ZemUserModeSaveRequest() {
     const uint16_t n = seen16(kRamModeSaveRequest);
     if (n == 0 || !changed16(kRamModeSaveRequest)) return;
-    const auto clearRequest = [this, n] {
-        if (rd16(kRamModeSaveRequest) != n) return;
-        wr16(kRamModeSaveRequest, 0);
-        seen[kRamModeSaveRequest] = seen[kRamModeSaveRequest + 1] = 0;
-    };
+    seen[kRamModeSaveRequest] = seen[kRamModeSaveRequest + 1] = 0;
+    if (n <= kModeCount) {
+        Saver::get().post(Saver::kModeSave, uint8_t(n));
+        return;
+    }
+    ZEM_DEBUG("\n user mode save request %u ignored\n", n);
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    if (rd16(kRamModeSaveRequest) == n) wr16(kRamModeSaveRequest, 0);
+}
+
+// The mode is written from a copy of the RAM taken now: the disk must hold it before the slot
+// and RAM 866 claim it. The request is cleared while the RAM still holds it, and the parameter
+// file's save that keeps 866 and 868 is asked for here, after them.
+void ZemRamPara::save_mode_on_request(uint16_t n) {
+    if (n < 1 || n > kModeCount) return;
     uint8_t image[kModeFileSize] = {0xAA, 0xAA};
     uint8_t taken[kModeSize];
     uint16_t current;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        if (n > kModeCount) {
-            ZEM_DEBUG("\n user mode save request %u ignored\n", n);
-            clearRequest();
-            return;
-        }
         std::memcpy(image + 2, ram + kModePayloadStart, kModePayloadSize);
         put_led_in_force(image, kModePayloadStart - 2);
         std::memcpy(taken, mode_ram[n - 1], kModeSize);
         current = rd16(kRamCurrentMode);
     }
-    // Written from a copy: the disk must hold the mode before the slot and RAM 866 claim it.
     const bool saved = write_slot_file(n - 1, image);
     bool osdOn;
     {
@@ -228,11 +233,12 @@ void ZemRamPara::ZemUserModeSaveRequest() {
             std::memcpy(mode_ram[n - 1], image, kModeFileSize);
             wr16(kRamCurrentMode, n);
         }
-        clearRequest();
+        if (rd16(kRamModeSaveRequest) == n) wr16(kRamModeSaveRequest, 0);
         osdOn = rd16(kRamOsdOn) == 1;
     }
     if (saved) finishSave(n - 1, 0, osdOn);
     ZEM_DEBUG("\n user mode save change ,%#x \n", saved ? 0xAAu : 0u);
+    Saver::get().post(Saver::kParameterFile);
 }
 
 void ZemRamPara::ZemUserModeSync() {

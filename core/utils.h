@@ -10,7 +10,14 @@
 // FPGA side: the FPGA manager's IRQ mutex, then _spi_mutex or its mirror mutex (never both);
 // the card pass-through takes the IRQ mutex outside the command mutex.
 // Files: _file_deal_mutex, then _system_mutex (the "sync" that ends a save); neither is held
-// under the C331 mutex by the main thread, whose file writes take seconds.
+// under the C331 mutex. The parameter store's file work runs on the saver thread (core/saver.h),
+// never on the main thread, whose tick a sync and its pause would stall.
+// RAM words other threads write (866, 868, 2116, the slots) are guarded by the C331 mutex, the
+// source timings (RAM 256..291) by the store's own. The FPGA thread never takes the C331 mutex
+// under rmw_mutex (register 11 holds the C331 mutex, then the size handshake's lock, whose step
+// takes rmw_mutex): it keeps the close-LED the C331 apply hands over (fpga_manage::close_led)
+// and posts its own to the store (ZemRamPara::post_close_led), which the next refresh writes
+// to RAM 2116 under the C331 mutex.
 // _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
 #pragma once
 

@@ -259,23 +259,31 @@ bool ZemRamPara::changed(int from, int to) const {
     return std::memcmp(seen + from, shadow + from, size_t(to - from)) != 0;
 }
 
+// Copied under the same two mutexes as the refresh's copy, so a save never captures a
+// half-recalled mode. The LED set in force stands in for LED words the PC wrote and no check has
+// taken yet: a refused or unchecked size is never saved, and alone causes no save.
+bool ZemRamPara::take_save_image(uint8_t* image) const {
+    {
+        std::lock_guard<std::mutex> timings(mutex);
+        std::memcpy(image, ram, kRamSize);
+    }
+    put_led_in_force(image, 0);
+    return std::memcmp(image + kPersistStart, persisted + kPersistStart, kPersistSize) != 0;
+}
+
+bool ZemRamPara::persist_due() const {
+    if (save_pending_) return true;
+    uint8_t image[kRamSize];
+    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+    return take_save_image(image);
+}
+
 int ZemRamPara::ram_para_persist() {
-    // Compared and copied under the same two mutexes as the refresh's copy, so a save never
-    // captures a half-recalled mode. The file write runs without them.
-    // The LED set in force stands in for LED words the PC wrote and no check has taken yet: a
-    // refused or unchecked size is never saved, and alone causes no save.
+    // The file write runs without the mutexes.
     uint8_t saved[kRamSize];
     {
         std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
-        {
-            std::lock_guard<std::mutex> timings(mutex);
-            std::memcpy(saved, ram, kRamSize);
-        }
-        put_led_in_force(saved, 0);
-        int a = kPersistStart;
-        while (a < kRamSize && saved[a] == persisted[a]) ++a;
-        if (a == kRamSize && !save_pending_) return 0;
-        if (a < kRamSize) ZEM_DEBUG("\n ram_para diffrent %d,%d,%d!\n", a, persisted[a], saved[a]);
+        if (!take_save_image(saved) && !save_pending_) return 0;
     }
     // The whole file in its default layout, so any save leaves a complete, marked file.
     uint8_t file[kRamSize] = {0xAA, 0xAA};
@@ -286,6 +294,7 @@ int ZemRamPara::ram_para_persist() {
         rc = file_io::writeFileAtomic(kParaFile, file, sizeof file);
         file_io::syncAndSettle();
     }
+    if (hooks.during_para_file_work) hooks.during_para_file_work();
     // What was saved, not the RAM after the flush and pause: a write landing meanwhile is saved
     // next time. The PC's register 11 reads this record under the C331 mutex.
     {

@@ -67,7 +67,7 @@ public:
     static ZemRamPara* p_zemrampara_config;
 
     // Guards the per-source timing words (RAM 256..291) that the source thread writes.
-    std::mutex mutex;
+    mutable std::mutex mutex;
     uint8_t ram[kRamSize];
     // The refresh hub's records: `seen` is the RAM as the refresh under way copied it at its
     // start, `shadow` what the refresh before acted on. Every check of a refresh compares the
@@ -123,10 +123,13 @@ public:
     void refresh_begin();
     void refresh_end();
 
-    // Persistence, run by the refresh hub: writes RAM 768..4095 to the parameter file when it
-    // differs from what the file holds (or an earlier save failed), then records what it saved.
-    // 0 nothing to write, 1 written, -1 the write failed and is retried at the next call.
+    // Persistence, the saver's job that the refresh hub posts: writes RAM 768..4095 to the
+    // parameter file when it differs from what the file holds (or an earlier save failed), then
+    // records what it saved. 0 nothing to write, 1 written, -1 the write failed and is retried
+    // at the next call.
     int ram_para_persist();
+    // Whether ram_para_persist has something to write: the hub posts the job only then.
+    bool persist_due() const;
 
     // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex
     // (the PC writes and recalls them): ZemModeUserRamParaDeal and the queries expect the
@@ -140,8 +143,12 @@ public:
     int ZemGetCurrentModeIndex() const;
     int mode_file_write(int m, int op);
     int mode_file_deal(int m, int op);
-    // Refresh-hub steps: the save request in RAM 868, and the slot synchronisation (id 2).
+    // Refresh-hub step: the save request in RAM 868, handed to the saver.
     void ZemUserModeSaveRequest();
+    // The saver's jobs: a save request's file work (the mode saved, the slot and RAM 866 set,
+    // the request cleared, then the parameter file's save asked for), and the slot
+    // synchronisation (refresh id 2, or the panel's delete).
+    void save_mode_on_request(uint16_t n);
     void ZemUserModeSync();
 
     // Windows, sources and crops.
@@ -176,6 +183,8 @@ public:
         // Run during a slot's file work (after its file is written, or after its removal),
         // where a PC write may land.
         std::function<void(int m)> during_slot_file_work;
+        // Run after the parameter file is written, before its record is updated.
+        std::function<void()> during_para_file_work;
     };
     TestHooks hooks;
 
@@ -195,10 +204,15 @@ private:
     bool write_slot_file(int m, const uint8_t* image);
     bool slot_unchanged(int m, const uint8_t* taken) const;
 
-    bool save_pending_ = false;  // a parameter save failed; retry at the next refresh
+    // Puts the set in force into a RAM image in place of the words waiting for their check.
+    void put_led_in_force(uint8_t* image, int image_base) const;
+    // The RAM as the parameter file would hold it, into `image`; true when it differs from what
+    // the file holds. Caller holds the C331 mutex.
+    bool take_save_image(uint8_t* image) const;
+
+    // A parameter save failed: retried at the next refresh.
+    std::atomic<bool> save_pending_{false};
+    // RAM 2116 to write at the next refresh, or -1.
     std::atomic<int32_t> close_led_posted_{-1};
     uint16_t led_in_force_[5] = {};  // in the order of led_size::kRamWords
-    // Puts the set in force into a RAM image in place of the words waiting for their check.
-    void put_led_in_force(uint8_t* image,
-                          int image_base) const;  // RAM 2116 to write at the next refresh, or -1
 };

@@ -6,13 +6,17 @@
 
 #include <QThread>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <utility>
 
 #include "core/globals.h"
+#include "core/saver.h"
 #include "platform/clock.h"
 #include "store_fixture.h"
 
@@ -241,6 +245,50 @@ TEST_F(ParamStoreTest, AWriteLandingDuringASaveIsSavedAtTheNextRefresh) {
     EXPECT_EQ(s->ZemUserModeSaved(4), 1) << "the save request was not swallowed";
     EXPECT_TRUE(exists("/data/modes/custom_mode5"));
     EXPECT_EQ(s->rd16(866), 5);
+}
+
+// The saver's thread writes the file while the main thread's refreshes go on. With a save held
+// in its file work, the refreshes that come meanwhile return at once and leave one save waiting,
+// which writes the last values.
+TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
+    ZemRamPara* s = startStore();
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = false, release = false;
+    int saves = 0;
+    s->hooks.during_para_file_work = [&] {
+        std::unique_lock<std::mutex> lock(m);
+        if (++saves != 1) return;
+        held = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(20), [&] { return release; });  // a hang's bound
+        held = false;
+    };
+    Saver::get().start();
+    struct Stop {
+        ~Stop() { Saver::get().stop(); }
+    } stop;
+    s->wr16(2176, 10);
+    hub().para_sync(1);
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return held; }))
+            << "the first save never reached its file work, or ran on the main thread";
+    }
+    for (uint16_t v : {11, 12, 13}) {
+        s->wr16(2176, v);
+        hub().para_sync(1);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_TRUE(held) << "the refreshes waited for the save";
+        release = true;
+    }
+    cv.notify_all();
+    Saver::get().drain();
+    EXPECT_EQ(saves, 2);
+    EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 13);
+    EXPECT_EQ(s->persisted16(2176), 13);
 }
 
 TEST_F(ParamStoreTest, AFailedSaveIsRetriedAtTheNextRefresh) {
