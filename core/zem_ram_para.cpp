@@ -118,6 +118,7 @@ void ZemRamPara::reload() {
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
     close_led_posted_ = -1;
+    save_pending_ = false;
     hooks = TestHooks();
     ram_para_load();
     // A file from another program or an older box may hold a screen the box can't drive: the
