@@ -289,6 +289,34 @@ TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSec
     expectRelit();
 }
 
+// The same with the first answer during the blanking: the second size keeps the rest of the
+// blanking, and the C331 sets up its panel only once the outputs are blanked.
+TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForItsEnd) {
+    box().soc.clearWrites();
+    {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        sizeChange(led_size_handshake::kRefused);  // answered without waiting for the blanking
+        runTicks(1);                               // black at once
+    }
+    ASSERT_TRUE(answered());
+    ASSERT_TRUE(handshake().blanking());
+    const size_t inits = panelInits();
+    const uint32_t polls = c331->counts.blanking_polls;
+    {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        sizeChange(led_size_handshake::kApplied);
+        EXPECT_TRUE(handshake().blanking()) << "the blanking cut short";
+    }
+    ASSERT_TRUE(waitFor([&] { return c331->counts.blanking_polls > polls; }));
+    EXPECT_EQ(panelInits(), inits) << "the panel set up before the outputs were blanked";
+    ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
+    EXPECT_TRUE(blanked());
+    ASSERT_TRUE(answered());
+    expectVerdict(led_size_handshake::kApplied, inits);
+    runTicks(1);
+    expectRelit();
+}
+
 TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {
     board->fpga[1].setLinks(0xFF, 0x03);
     mgr->MCU_REG_func[0][80] = 0;  // FPGA 0 not running
