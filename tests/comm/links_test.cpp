@@ -222,7 +222,7 @@ TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
     uint8_t buf[256];
     while (replies.bodies.empty()) {
         pollfd p{late, POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        ASSERT_EQ(::poll(&p, 1, hangMs(5000)), 1);
         const ssize_t n = ::recv(late, buf, sizeof buf, 0);
         ASSERT_GT(n, 0);
         replies.add(buf, size_t(n));
@@ -283,7 +283,7 @@ TEST_F(WifiSocket, EveryLineGetsAnErrorReply) {
     std::string got;
     for (int i = 0; i < 2; ++i) {
         pollfd p{peer.fd, POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 2000), 1);
+        ASSERT_EQ(::poll(&p, 1, hangMs(2000)), 1);
         const ssize_t n = ::recv(peer.fd, buf, sizeof buf, 0);
         got.append(buf, size_t(n));
     }
@@ -301,14 +301,14 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
     peer.send(Bytes(2000, '\n'));
     int replies = 0;
     char buf[64];
-    for (pollfd p{peer.fd, POLLIN, 0}; ::poll(&p, 1, 300) == 1; ++replies)
+    for (pollfd p{peer.fd, POLLIN, 0}; ::poll(&p, 1, hangMs(300)) == 1; ++replies)
         ASSERT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
     EXPECT_EQ(replies, int(udpnetManage::kMaxTextReplies));
     // The socket still answers the next line.
     const std::string line = "AT\r\n";
     peer.send(Bytes(line.begin(), line.end()));
     pollfd p{peer.fd, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    ASSERT_EQ(::poll(&p, 1, hangMs(2000)), 1);
     EXPECT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
     udpnetManage::shutdown();
 }

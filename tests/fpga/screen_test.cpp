@@ -165,7 +165,7 @@ protected:
     }
     // Real time, bounded: what the C331 thread does next.
     static bool waitFor(const std::function<bool()>& pred) {
-        for (int i = 0; i < 5000 && !pred(); ++i)
+        for (int i = 0, n = hangMs(5000); i < n && !pred(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return pred();
     }
