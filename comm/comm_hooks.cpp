@@ -1,5 +1,6 @@
 #include "comm/comm_hooks.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/globals.h"
@@ -14,22 +15,55 @@ card_turns& card_turns::get() {
     return *turns;
 }
 
-uint32_t card_turns::take(time_point until) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_until(lock, until, [this] { return holder_ == 0; })) return 0;
-    if (++last_ == 0) ++last_;  // 0 means no turn
-    holder_ = last_;
-    answered_ = false;
-    answer_.clear();
-    return holder_;
+bool card_turns::cards_free_locked() const {
+    return holder_.id == 0 || std::chrono::steady_clock::now() >= holder_.deadline;
+}
+
+uint32_t card_turns::take(time_point until, window w) {
+    uint32_t taken_over = 0, turn = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        // The cards' state decides, not which wait ran out first: a waiter that wakes late
+        // still takes over a holder past its window.
+        while (!cards_free_locked()) {
+            if (std::chrono::steady_clock::now() >= until) return 0;
+            changed_.wait_until(lock, std::min(until, holder_.deadline));
+        }
+        taken_over = holder_.id;
+        if (taken_over) take_over_locked();
+        if (++last_ == 0) ++last_;  // 0 means no turn
+        turn = last_;
+        holder_.id = turn;
+        holder_.deadline = std::chrono::steady_clock::now() + w;
+    }
+    if (taken_over)
+        ZEM_DEBUG("\n card turn %u taken over by %u: past its window \n", taken_over, turn);
+    return turn;
+}
+
+void card_turns::take_over_locked() {
+    if (holder_.answered) {
+        if (parked_.id != 0) ++late_;  // its link never took it
+        parked_ = std::move(holder_);
+    }
+    holder_ = Turn{};
+    changed_.notify_all();  // the holder's link finds its turn gone
+}
+
+std::optional<card_turns::time_point> card_turns::sending(uint32_t t, window w) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (t != holder_.id) return std::nullopt;
+    holder_.deadline = std::chrono::steady_clock::now() + w;
+    changed_.notify_all();  // waiters wait for the new deadline
+    return holder_.deadline;
 }
 
 void card_turns::deliver(uint32_t t, const uint8_t* body, uint32_t len) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (t == holder_ && !answered_) {
-            answer_.assign(body, body + len);
-            answered_ = true;
+        if (t == holder_.id && !holder_.answered) {
+            holder_.answer.assign(body, body + len);
+            holder_.answered = true;
             changed_.notify_all();
             return;
         }
@@ -39,20 +73,27 @@ void card_turns::deliver(uint32_t t, const uint8_t* body, uint32_t len) {
     ZEM_DEBUG("\n card answer of turn %u dropped: its asker no longer waits \n", t);
 }
 
-bool card_turns::wait_answer(uint32_t t, time_point until, std::vector<uint8_t>& out) {
+card_turns::Answer card_turns::wait_answer(uint32_t t, time_point until,
+                                           std::vector<uint8_t>& out) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_until(lock, until, [&] { return t != holder_ || answered_; })) return false;
-    if (t != holder_) return false;
-    out.swap(answer_);
-    answered_ = false;
-    return true;
+    changed_.wait_until(lock, until, [&] { return t != holder_.id || holder_.answered; });
+    Turn* turn = t == holder_.id ? &holder_ : t == parked_.id ? &parked_ : nullptr;
+    if (!turn) return Answer::Gone;
+    if (!turn->answered) return Answer::Waiting;
+    out.swap(turn->answer);
+    turn->answered = false;
+    if (turn == &parked_) parked_ = Turn{};
+    return Answer::Got;
 }
 
 void card_turns::release(uint32_t t) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (t != holder_) return;
-    holder_ = 0;
-    answered_ = false;
+    if (t == parked_.id) {
+        parked_ = Turn{};
+        ++late_;  // answered in time, but its link left without it
+    }
+    if (t != holder_.id) return;
+    holder_ = Turn{};
     changed_.notify_all();
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 struct comm_hooks {
@@ -55,30 +56,50 @@ struct comm_hooks {
 // sends, and waits for the answer meant for its frame alone. An answer that comes after its
 // asker stopped waiting is dropped and counted.
 //
+// A turn holds the cards for its answer window only: a link waiting for them wakes at the
+// holder's deadline and takes the turn over, whether or not the holder's thread has run since.
+// The holder then finds its turn gone: it sends nothing if it had not sent yet, and an answer
+// to its frame that comes after that is dropped as late. An answer that came within the window
+// is kept for the holder's link.
+//
 // Lock order: the FPGA manager's IRQ mutex, then this one (answers are handed in under it).
 class card_turns {
 public:
     using time_point = std::chrono::steady_clock::time_point;
+    using window = std::chrono::milliseconds;
+    enum class Answer : uint8_t { Got, Waiting, Gone };
     static card_turns& get();
 
-    // Takes the turn, waiting until `until` while another link holds it; the turn's number,
-    // 0 when it stayed taken.
-    uint32_t take(time_point until);
+    // Takes the turn for `w`, waiting until `until` while another link's turn holds the cards
+    // within its window; the turn's number, 0 when the cards stayed taken.
+    uint32_t take(time_point until, window w);
+    // Turn t's frame goes to the cards now: its window starts again and ends at the time
+    // returned; none when the turn was taken over meanwhile, and then nothing may be sent.
+    // Called under the IRQ mutex, which the send holds too.
+    std::optional<time_point> sending(uint32_t t, window w);
     // The answer for turn t: kept when t is still waiting, else dropped as late.
     void deliver(uint32_t t, const uint8_t* body, uint32_t len);
-    // Waits until `until` for turn t's answer; true with it in out.
-    bool wait_answer(uint32_t t, time_point until, std::vector<uint8_t>& out);
+    // Waits until `until` for turn t's answer: Got with it in out, Gone once t was taken over
+    // with no answer, else Waiting.
+    Answer wait_answer(uint32_t t, time_point until, std::vector<uint8_t>& out);
     // Ends turn t (answered or given up): the next link's frame may go.
     void release(uint32_t t);
 
     uint32_t late_answers();
 
 private:
+    struct Turn {
+        uint32_t id = 0;  // 0 none
+        time_point deadline{};
+        bool answered = false;
+        std::vector<uint8_t> answer;
+    };
+    bool cards_free_locked() const;
+    void take_over_locked();
     std::mutex mutex_;
     std::condition_variable changed_;
-    uint32_t holder_ = 0;  // the turn whose frame is with the cards, 0 none
+    Turn holder_;  // the turn whose frame is with the cards
+    Turn parked_;  // an answered turn taken over before its link took the answer
     uint32_t last_ = 0;
-    bool answered_ = false;
-    std::vector<uint8_t> answer_;
     uint32_t late_ = 0;
 };

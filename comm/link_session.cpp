@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "comm/comm_hooks.h"
 #include "comm/message_deal.h"
@@ -13,6 +14,7 @@ using namespace comm;
 std::atomic<uint32_t> link_session::pass_wait_ms{500};
 std::atomic<uint32_t> link_session::dropped_total{0};
 std::atomic<uint32_t> link_session::unsent_total{0};
+link_session::TestHooks link_session::hooks;
 
 namespace {
 std::atomic<uint32_t> g_next_link_id{1};
@@ -91,21 +93,31 @@ uint32_t link_session::pass_through(uint8_t* body, uint32_t len, const SendFn& s
 
 bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_until) {
     card_turns& turns = card_turns::get();
-    const uint32_t turn = turns.take(turn_until);
+    const card_turns::window window(pass_wait_ms.load());
+    const uint32_t turn = turns.take(turn_until, window);
     if (!turn) {
         if (Steady::now() >= card_until_)
             refuse_card_frame(kRefused, "the cards stayed busy with another link's frame", send);
         return false;
     }
     comm_hooks& h = comm_hooks::get();
-    int rc;
+    std::optional<Steady::time_point> until;
+    int rc = 0;
     {
         std::lock_guard<std::mutex> lock(*h.irq_mutex);
-        g_passby_trans_port = uint8_t(kind_);
-        rc = h.pc_to_eth(uint32_t(card_frame_.size()), card_frame_.data(),
-                         [turn](const uint8_t* answer, uint32_t n) {
-                             card_turns::get().deliver(turn, answer, n);
-                         });
+        until = turns.sending(turn, window);
+        if (until) {
+            g_passby_trans_port = uint8_t(kind_);
+            rc = h.pc_to_eth(uint32_t(card_frame_.size()), card_frame_.data(),
+                             [turn](const uint8_t* answer, uint32_t n) {
+                                 card_turns::get().deliver(turn, answer, n);
+                             });
+        }
+    }
+    if (!until) {
+        // This thread did not run within the turn's window: the next link's frame went first.
+        refuse_card_frame(kRefused, "its turn passed before it was sent", send);
+        return false;
     }
     if (rc == comm_hooks::kNotSentByRule) {
         // No answer can come: the cards are free for the next frame at once, and the PC, as
@@ -122,7 +134,8 @@ bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_u
     }
     card_turn_ = turn;
     card_wait_ = CardWait::Sent;
-    card_until_ = Steady::now() + std::chrono::milliseconds(pass_wait_ms.load());
+    card_until_ = *until;
+    if (hooks.card_frame_sent) hooks.card_frame_sent(turn);
     return true;
 }
 
@@ -132,17 +145,20 @@ void link_session::await_card_answer(const SendFn& send, Steady::time_point unti
         std::lock_guard<std::mutex> lock(*h.irq_mutex);
         h.poll_cards();
     }
-    if (card_turns::get().wait_answer(card_turn_, std::min(until, card_until_), card_frame_)) {
+    const card_turns::Answer got =
+        card_turns::get().wait_answer(card_turn_, std::min(until, card_until_), card_frame_);
+    if (got == card_turns::Answer::Got) {
         end_card_wait();
         card_reply_ = protocol_phy::data_re_transf_meaning(wire_.get(), card_frame_.data(),
                                                            uint32_t(card_frame_.size()));
         if (send) send(wire_.get(), card_reply_);
         return;
     }
-    if (Steady::now() < card_until_) return;
+    if (got == card_turns::Answer::Waiting && Steady::now() < card_until_) return;
     end_card_wait();
     char line[120];
-    std::snprintf(line, sizeof line, "card frame from %s: no answer", peer_.c_str());
+    std::snprintf(line, sizeof line, "card frame from %s: no answer%s", peer_.c_str(),
+                  got == card_turns::Answer::Gone ? " within its turn" : "");
     writeLogMsg(2, line);
     ZEM_DEBUG("\n %s \n", line);
 }

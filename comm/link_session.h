@@ -62,6 +62,13 @@ public:
     static std::atomic<uint32_t> dropped_total;
     // Card frames of all links that their mode or port byte sends nowhere (not answered).
     static std::atomic<uint32_t> unsent_total;
+    // What only tests set, before links start.
+    struct TestHooks {
+        // Called by a link's thread right after its card frame went to the cards with turn
+        // `turn`, before it waits for their answer (tests hold the thread there).
+        std::function<void(uint32_t turn)> card_frame_sent;
+    };
+    static TestHooks hooks;
 
     protocol_phy phy;
 

@@ -7,6 +7,8 @@
 # ctest's summary of the armhf run is the last line. SIGTERM, SIGHUP or Ctrl-C end the whole run,
 # its builds, tests and the boxes they start, and free build/'s lock; under nohup a hang-up
 # ends nothing.
+# On a slow or busy machine, ZEM_TEST_TIME_FACTOR=N scripts/test.sh (N a number of at least 1)
+# multiplies the tests' bounds that only catch a hang by N in every build.
 # Usage: scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +22,22 @@ if [ -z "${ZEM_TEST_RUN_GROUP:-}" ]; then
     exit
 fi
 unset ZEM_TEST_RUN_GROUP
+# Every wall-clock bound of the tests that only catches a hang (a reply that never comes, a
+# thread that never ends: the tests' own waits, the page sessions' watchdog, ctest's 120 s per
+# case, `within` in tests/scripts, the AddressSanitizer build's 20 minutes per program) is
+# multiplied by ZEM_TEST_TIME_FACTOR, set here for each build: the sanitizer builds and qemu run
+# several times slower than the plain one, and the plain build's tests run 8 at a time. One set
+# for this script (a slow or busy machine) multiplies each build's factor.
+base_factor=${ZEM_TEST_TIME_FACTOR:-1}
+if ! awk -v f="$base_factor" 'BEGIN { exit !(f ~ /^[0-9]+(\.[0-9]+)?$/ && f >= 1) }'; then
+    echo "error: ZEM_TEST_TIME_FACTOR must be a number of at least 1, not '$base_factor'" >&2
+    exit 1
+fi
+time_factor() {
+    ZEM_TEST_TIME_FACTOR=$(awk -v a="$1" -v b="$base_factor" 'BEGIN { printf "%.3f", a * b }')
+    export ZEM_TEST_TIME_FACTOR
+}
+
 scripts/install-deps.sh
 jobs=$(nproc)
 # Natively most tests wait on the box's own timings (its tick, start-ups, bounds of seconds) far
@@ -75,6 +93,7 @@ if ! flock -n 8; then
     echo "waiting for a build of build/ by scripts/run-sim.sh to end"
     flock 8
 fi
+time_factor 2
 build_and_test build "$test_jobs" 8<&-
 exec 8<&-
 tests/scripts/run.sh
@@ -85,12 +104,14 @@ tests/fuzz/run.sh
 # in a process of its own through ctest, so running them one by one here too would only repeat.
 # The cases that start the program itself keep nothing in the test's singletons: ctest runs
 # them side by side.
+time_factor 3
 configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 program_tests='^(e2e|simctl)$'  # their folders under tests/, and ctest labels
 whole_run() {
-    local log="$1.whole.log"
-    timeout 1200 env QT_QPA_PLATFORM=offscreen "$1" >"$log" 2>&1 && return
+    local log="$1.whole.log" limit
+    limit=$(awk -v f="$ZEM_TEST_TIME_FACTOR" 'BEGIN { printf "%d", 1200 * f + 0.999 }')
+    timeout "$limit" env QT_QPA_PLATFORM=offscreen "$1" >"$log" 2>&1 && return
     tail -n 60 "$log" >&2
     echo "$1 failed when run whole (log: $log)" >&2
     return 1
@@ -107,9 +128,11 @@ echo "AddressSanitizer build: ${#asan_programs[@]} passed, 0 failed (test progra
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest -j "$test_jobs" -L "$program_tests" --output-on-failure)
 # A race report fails its test (exit code 66); tests/tsan.supp names the Qt frames it skips.
+time_factor 6
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
     build_and_test build-tsan "$test_jobs" -DZEM_TSAN=ON -DZEM_BENCH=OFF
 
 # --- armhf: the box's own architecture, cross-built, every test under qemu-user ---
 scripts/install-deps.sh --armhf
+time_factor 6
 build_and_test build-armhf "$jobs" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF

@@ -41,7 +41,7 @@ bool C331Test::waitState(int state) {
 }
 
 bool C331Test::waitFor(const std::function<bool()>& pred, int max_ms) {
-    for (int i = 0; i < max_ms; ++i) {
+    for (int i = 0, n = hangMs(max_ms); i < n; ++i) {
         if (pred()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

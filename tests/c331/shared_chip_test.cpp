@@ -41,7 +41,8 @@ TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
         if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
         pc = pcOnAnotherLink(41);
         // Bounded: a ramp that held the RAM would keep the PC waiting until its end.
-        answered_during_ramp = pc.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+        answered_during_ramp =
+            pc.wait_for(hangBound(std::chrono::seconds(2))) == std::future_status::ready;
     });
     produce([](ZemRamPara& s) { s.wr16(2272 + 8, kHdmi2); });
     ASSERT_TRUE(waitRefresh(1, applies_ + 2));  // the switch, then the contrast change
@@ -80,7 +81,7 @@ TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnc
     chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
         if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
         pc = sessionSends({writeRam(kWindow1Source, le16(kSource1)), writeReg(11, 0xFF, {0x01})});
-        pc.wait_for(std::chrono::seconds(2));
+        pc.wait_for(hangBound(std::chrono::seconds(2)));
     });
     chip->clearFrames();
     const uint32_t outputs = c->output_applies;
@@ -114,7 +115,7 @@ TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
     chip->onWrite([&](uint8_t bank, uint8_t address, uint8_t value) {
         if (bank != 0 || address != 0x22 || value != 0xA9 || !armed.exchange(false)) return;
         pc = sessionSends({writeReg(11, 0xFF, {0x01})});
-        pc.wait_for(std::chrono::seconds(2));
+        pc.wait_for(hangBound(std::chrono::seconds(2)));
     });
     produce([](ZemRamPara& s) {
         s.wr16(1380, 1040);  // LED height

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "box_links.h"
@@ -220,7 +222,7 @@ TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
     uint8_t buf[256];
     while (replies.bodies.empty()) {
         pollfd p{late, POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        ASSERT_EQ(::poll(&p, 1, hangMs(5000)), 1);
         const ssize_t n = ::recv(late, buf, sizeof buf, 0);
         ASSERT_GT(n, 0);
         replies.add(buf, size_t(n));
@@ -281,7 +283,7 @@ TEST_F(WifiSocket, EveryLineGetsAnErrorReply) {
     std::string got;
     for (int i = 0; i < 2; ++i) {
         pollfd p{peer.fd, POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 2000), 1);
+        ASSERT_EQ(::poll(&p, 1, hangMs(2000)), 1);
         const ssize_t n = ::recv(peer.fd, buf, sizeof buf, 0);
         got.append(buf, size_t(n));
     }
@@ -299,14 +301,14 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
     peer.send(Bytes(2000, '\n'));
     int replies = 0;
     char buf[64];
-    for (pollfd p{peer.fd, POLLIN, 0}; ::poll(&p, 1, 300) == 1; ++replies)
+    for (pollfd p{peer.fd, POLLIN, 0}; ::poll(&p, 1, hangMs(300)) == 1; ++replies)
         ASSERT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
     EXPECT_EQ(replies, int(udpnetManage::kMaxTextReplies));
     // The socket still answers the next line.
     const std::string line = "AT\r\n";
     peer.send(Bytes(line.begin(), line.end()));
     pollfd p{peer.fd, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    ASSERT_EQ(::poll(&p, 1, hangMs(2000)), 1);
     EXPECT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
     udpnetManage::shutdown();
 }
@@ -429,6 +431,112 @@ TEST_F(CardTurns, ALateAnswerIsDroppedAndCounted) {
     second.pop_back();
     EXPECT_EQ(handle(body(0x61, {2}, 0x0001, 0xF010)), second);
     EXPECT_EQ(askers.size(), 2u);
+    link_session::pass_wait_ms = 500;
+    h = comm_hooks();
+}
+
+namespace {
+// A card answer to a request of `body`, with its check byte.
+Bytes cardAnswer(uint8_t data) {
+    Bytes a = body(0x61, {0, data}, 0xF010, 0x0001);
+    uint8_t x = 0;
+    for (uint8_t v : a) x ^= v;
+    a.push_back(x);
+    return a;
+}
+// What a session sends back for one frame, as reply bodies without check bytes.
+Bytes feedFrame(link_session& session, const Bytes& frame) {
+    const Bytes w = wire(frame);
+    ReplyReader r;
+    session.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+    return r.bodies.empty() ? Bytes{} : r.bodies.back();
+}
+}  // namespace
+
+// A turn past its window is taken over by the next link's take, even one whose own wait is
+// over too: the turn taken over may no longer send, and its answer is then dropped as late;
+// an answer that came within the window still reaches its link.
+TEST_F(CardTurns, ATurnPastItsWindowIsTakenOverWhateverWaitEndedFirst) {
+    card_turns& turns = card_turns::get();
+    const auto now = std::chrono::steady_clock::now();
+    const card_turns::window over(0), open(60000);
+    const uint32_t late = turns.late_answers();
+    std::vector<uint8_t> got;
+    const uint32_t first = turns.take(now, over);
+    ASSERT_NE(first, 0u);
+    const uint32_t second = turns.take(now, open);
+    if (second == 0) {
+        turns.release(first);  // for the cases after this one in the process
+        FAIL() << "the cards stayed with a turn past its window";
+    }
+    EXPECT_FALSE(turns.sending(first, open));
+    ASSERT_TRUE(turns.sending(second, over));
+    const uint8_t a = 0xA1, b = 0xB2;
+    turns.deliver(first, &a, 1);
+    EXPECT_EQ(turns.late_answers() - late, 1u);
+    EXPECT_EQ(turns.wait_answer(first, now, got), card_turns::Answer::Gone);
+    turns.deliver(second, &b, 1);  // in time, but its link has not run since
+    const uint32_t third = turns.take(now, open);
+    ASSERT_NE(third, 0u);
+    EXPECT_EQ(turns.wait_answer(third, now, got), card_turns::Answer::Waiting);
+    ASSERT_EQ(turns.wait_answer(second, now, got), card_turns::Answer::Got);
+    EXPECT_EQ(got, std::vector<uint8_t>{b});
+    turns.release(second);
+    turns.release(third);
+    EXPECT_EQ(turns.late_answers() - late, 1u);
+}
+
+// The link whose frame is with the cards does not run past its window (its thread is held
+// right after the send): the next link's frame takes the cards at the end of that window and
+// gets its own answer; an answer to the first frame that comes after the second was sent is
+// dropped as late, and the first link, let go, finds its turn gone and answers its PC nothing.
+TEST_F(CardTurns, AFrameBehindALinkHeldPastItsWindowTakesTheCards) {
+    std::mutex irq;
+    std::vector<comm_hooks::AnswerFn> askers;  // one per frame sent (under irq)
+    comm_hooks& h = comm_hooks::get();
+    h.irq_mutex = &irq;
+    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn a) {
+        askers.push_back(std::move(a));
+        return 1;
+    };
+    h.poll_cards = [&] {
+        if (askers.size() != 2 || !askers[1]) return;
+        askers[0](cardAnswer(1).data(), uint32_t(cardAnswer(1).size()));
+        askers[1](cardAnswer(2).data(), uint32_t(cardAnswer(2).size()));
+        askers[1] = nullptr;
+    };
+    std::mutex m;
+    std::condition_variable changed;
+    bool held = false, let_go = false;
+    link_session::hooks.card_frame_sent = [&](uint32_t) {
+        std::unique_lock<std::mutex> lock(m);
+        if (held) return;  // the second link goes on
+        held = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return let_go; });
+    };
+    link_session::pass_wait_ms = 50;  // the windows' length changes the wait, not the outcome
+    const uint32_t late = card_turns::get().late_answers();
+    link_session holder(LinkKind::Tcp, "holder"), next(LinkKind::Udp, "next");
+    Bytes holderGot = {0xEE};
+    std::thread holding([&] { holderGot = feedFrame(holder, body(0x61, {1}, 0x0001, 0xF010)); });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        changed.wait(lock, [&] { return held; });
+    }
+    Bytes answer2 = cardAnswer(2);
+    answer2.pop_back();
+    EXPECT_EQ(feedFrame(next, body(0x61, {2}, 0x0001, 0xF010)), answer2);
+    EXPECT_EQ(card_turns::get().late_answers() - late, 1u);
+    {
+        std::lock_guard<std::mutex> lock(m);
+        let_go = true;
+        changed.notify_all();
+    }
+    holding.join();
+    EXPECT_TRUE(holderGot.empty());
+    EXPECT_EQ(askers.size(), 2u);
+    link_session::hooks = {};
     link_session::pass_wait_ms = 500;
     h = comm_hooks();
 }

@@ -28,12 +28,13 @@ public:
         const uint32_t opened = opened_;
         ++inside_;
         cv_.notify_all();
-        cv_.wait_for(lock, std::chrono::seconds(30), [&] { return opened_ != opened; });
+        cv_.wait_for(lock, hangBound(std::chrono::seconds(30)), [&] { return opened_ != opened; });
         --inside_;
     }
     bool entered(int ms) {
         std::unique_lock<std::mutex> lock(m_);
-        return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return inside_ > 0; });
+        return cv_.wait_for(lock, hangBound(std::chrono::milliseconds(ms)),
+                            [this] { return inside_ > 0; });
     }
     void open() {
         std::lock_guard<std::mutex> lock(m_);

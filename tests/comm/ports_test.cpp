@@ -78,7 +78,7 @@ TEST_F(Ports, AUdpPortHeldElsewhereLeavesTheWifiTextSocketServedAndIsSaidOnceAMi
     phone.send(Bytes(line.begin(), line.end()));
     char buf[16];
     pollfd p{phone.fd, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    ASSERT_EQ(::poll(&p, 1, hangMs(5000)), 1);
     EXPECT_EQ(std::string(buf, size_t(::recv(phone.fd, buf, sizeof buf, 0))), "ERROR\r\n");
     udpnetManage::shutdown();
 }

@@ -49,7 +49,7 @@ Bytes train(const Bytes& request, size_t bytes) {
 // True when the box ends the PC's connection: what it still sent is read and dropped.
 bool endedByBox(const TcpLink& pc) {
     uint8_t buf[4096];
-    for (pollfd p{pc.fd, POLLIN, 0}; ::poll(&p, 1, 5000) == 1;) {
+    for (pollfd p{pc.fd, POLLIN, 0}; ::poll(&p, 1, hangMs(5000)) == 1;) {
         const ssize_t n = ::recv(pc.fd, buf, sizeof buf, 0);
         if (n <= 0) return n == 0 || errno == ECONNRESET;
     }
@@ -284,7 +284,7 @@ TEST_F(TcpClients, AHeldClientWhoseQueueEmptiesIsReadAgain) {
     pcFd = pc.fd;
     pc.send(train(request, kReads * wire(request).size()));
     ASSERT_TRUE(eventually([&] { return holds >= 1; }, 10000));
-    for (pollfd p{pc.fd, POLLIN, 0}; ::poll(&p, 1, 3000) == 1;) {
+    for (pollfd p{pc.fd, POLLIN, 0}; ::poll(&p, 1, hangMs(3000)) == 1;) {
         std::lock_guard<std::mutex> lock(mutex);
         take();
         if (replies.bodies.size() >= size_t(kReads)) break;

@@ -205,7 +205,7 @@ protected:
 
     // Back until the home screen shows (a tip drops keys for 3 s, a job may hold its page).
     bool goHome() const {
-        const auto end = Clock::now() + seconds(60);
+        const auto end = Clock::now() + hangBound(seconds(60));
         while (Clock::now() < end) {
             const Front f = front();
             if (f.page == kPageHome) return true;

@@ -199,7 +199,7 @@ protected:
             if (!checkByteRight(want)) {
                 // An answer shown with a wrong check byte: the PC gets it and drops it.
                 const int dropped = pc_->badReplies();
-                const auto end = Clock::now() + seconds(10);
+                const auto end = Clock::now() + hangBound(seconds(10));
                 while (pc_->badReplies() == dropped && Clock::now() < end)
                     if (pc_->recv(got, 200)) ADD_FAILURE() << "answer " << toHex(got);
                 EXPECT_EQ(pc_->badReplies(), dropped + 1) << "no answer with a wrong check byte";
@@ -207,7 +207,7 @@ protected:
             }
             bool ok = pc_->recv(got) && matches(want, got);
             // An answer that comes once the box has acted: asked again until it does.
-            const auto end = Clock::now() + seconds(20);
+            const auto end = Clock::now() + hangBound(seconds(20));
             while (!ok && box.later && Clock::now() < end) {
                 std::this_thread::sleep_for(seconds(1));  // the card search waits for a quiet PC
                 pc_->send(bytesOf(pc.tokens));

@@ -27,7 +27,7 @@ protected:
     }
     // Polls, as a PC tool does, with no pause, until addr reads other than `was`.
     int pollUntilChanged(uint32_t addr, uint16_t n, int was, seconds limit) {
-        const auto end = Clock::now() + limit;
+        const auto end = Clock::now() + hangBound(limit);
         int now = read(addr, n);
         while (now == was && Clock::now() < end) now = read(addr, n);
         return now;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -255,27 +256,48 @@ TEST_F(AllCardLinks, AFrameForAllPortsWhenNoneHasCardsIsNotAnsweredAndHoldsUpNot
     expectNotSentAndNothingHeld(request(0x0FFF, 0xFF, 0x10, 1));
 }
 
-// The total at 0xA000007C follows the ports: cards taken off every port (their links go down
-// with them) count 0 at once, though no search cycle asks a port then.
+// The total at 0xA000007C follows the ports, step by step: a search cycle counts the cards; a
+// port that loses its link (its cards taken off) counts 0 at the next pass, before any search
+// cycle (the PC's last read holds the search back); a search cycle with no port to ask takes
+// what the ports' counts hold then (here a count the PC wrote into FPGA 0's table).
 TEST_F(AllCardLinks, TheTotalCardCountFollowsThePorts) {
     sim_control& ctl = *sim_control::pInstance();
     const auto cards = [&](int port, int n) {
         ASSERT_EQ(ctl.execute("cards " + std::to_string(port) + " " + std::to_string(n)), "ok");
     };
-    for (int port = 1; port <= 20; ++port) cards(port, 4);
-    searchCycles(3);
+    const auto everyPort = [&](int n) {
+        for (int port = 1; port <= 20; ++port) cards(port, n);
+    };
     links.push_back(startBoxLink(Via::Tcp));
+    Link& pc = *links[0];
     const auto total = [&] {
-        const Bytes r = links[0]->ask(readRam(0xA000007C, 4));
+        const Bytes r = pc.ask(readRam(0xA000007C, 4));
         return r.size() == 15u && r[10] == 0 ? int(word(r, 11) | word(r, 13) << 16) : -1;
     };
-    EXPECT_EQ(total(), 80);
-    for (int port = 1; port <= 20; ++port) cards(port, 0);
-    searchCycles(3);
-    EXPECT_EQ(total(), 0);
-    cards(7, 3);
-    searchCycles(3);
-    EXPECT_EQ(total(), 3);
+    const Bytes port1Count = writeRam(0x80010000 | 100, {5, 0});  // FPGA 0's table, port 1
+    enum Then { kSearchCycles, kOnePass };
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        Then then;
+        int total;
+    } steps[] = {
+        {"cards on every port", [&] { everyPort(4); }, kSearchCycles, 80},
+        {"every port's cards and link lost", [&] { everyPort(0); }, kOnePass, 0},
+        {"cards on one port", [&] { cards(7, 3); }, kSearchCycles, 3},
+        {"its cards and link lost", [&] { cards(7, 0); }, kOnePass, 0},
+        {"no port to ask, a count written by the PC",
+         [&] { ASSERT_EQ(pc.ask(port1Count).at(10), 0); }, kSearchCycles, 5},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        if (step.then == kSearchCycles)
+            searchCycles(3);
+        else
+            runTicks(1);
+        EXPECT_EQ(total(), step.total);
+    }
     sim_control::shutdown();
 }
 

@@ -10,9 +10,10 @@
 
 namespace {
 
-// Polls pred for up to `seconds` of real time.
+// Polls pred for up to `seconds` of real time (scaled by the time factor).
 bool waitFor(const std::function<bool()>& pred, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(hangMs(1000 * seconds));
     while (std::chrono::steady_clock::now() < deadline) {
         if (pred()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -164,7 +164,7 @@ protected:
     }
     // Real time, bounded: what the C331 thread does next.
     static bool waitFor(const std::function<bool()>& pred) {
-        for (int i = 0; i < 5000 && !pred(); ++i)
+        for (int i = 0, n = hangMs(5000); i < n && !pred(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return pred();
     }
@@ -338,6 +338,34 @@ TEST_F(HandshakeWithC331Test, AClosedLedStaysClosedThroughEveryRestart) {
         EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
         EXPECT_EQ(closeLedAfterRefresh(), 0);
     }
+}
+
+// The same with the first answer during the blanking: the second size keeps the rest of the
+// blanking, and the C331 sets up its panel only once the outputs are blanked.
+TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForItsEnd) {
+    box().soc.clearWrites();
+    {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        sizeChange(led_size_handshake::kRefused);  // answered without waiting for the blanking
+        runTicks(1);                               // black at once
+    }
+    ASSERT_TRUE(answered());
+    ASSERT_TRUE(handshake().blanking());
+    const size_t inits = panelInits();
+    const uint32_t polls = c331->counts.blanking_polls;
+    {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        sizeChange(led_size_handshake::kApplied);
+        EXPECT_TRUE(handshake().blanking()) << "the blanking cut short";
+    }
+    ASSERT_TRUE(waitFor([&] { return c331->counts.blanking_polls > polls; }));
+    EXPECT_EQ(panelInits(), inits) << "the panel set up before the outputs were blanked";
+    ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
+    EXPECT_TRUE(blanked());
+    ASSERT_TRUE(answered());
+    expectVerdict(led_size_handshake::kApplied, inits);
+    runTicks(1);
+    expectRelit();
 }
 
 TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {

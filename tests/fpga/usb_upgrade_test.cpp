@@ -38,7 +38,7 @@ protected:
         g_update_status = 0;
         chip = platform::sim::attachSimC331();
         c331 = c331_manage::pInstance();
-        for (int i = 0; i < 5000 && c331->thread_state != 8; ++i)
+        for (int i = 0, n = hangMs(5000); i < n && c331->thread_state != 8; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_EQ(c331->thread_state.load(), 8);
         c331_manage::stop_thread();  // the test alone drives the chip from here

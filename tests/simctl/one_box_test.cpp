@@ -25,9 +25,9 @@ namespace fs = std::filesystem;
 // scripts/run-sim.sh started in folder with the environment settings env. It stops before
 // building when the root is taken; the time limit guards against a build all the same.
 CommandResult runSim(const std::string& folder, const std::string& env, const std::string& args) {
-    return commandResult("cd '" + folder + "' && env " + env +
-                         " timeout 120 " ZEM_SOURCE_DIR "/scripts/run-sim.sh " + args +
-                         " </dev/null");
+    return commandResult("cd '" + folder + "' && env " + env + " timeout " +
+                         std::to_string(hangSeconds(120)) +
+                         " " ZEM_SOURCE_DIR "/scripts/run-sim.sh " + args + " </dev/null");
 }
 
 CommandResult scriptIn(const std::string& folder, const std::string& name,
@@ -154,9 +154,10 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
 // command to run.
 CommandResult programIn(const std::string& base, const std::string& env, const std::string& args) {
     for (const char* dir : {"/work", "/home", "/no-commands"}) fs::create_directory(base + dir);
-    return commandResult("cd '" + base + "/work' && timeout 20 env -u ZEM_SIM_ROOT HOME='" + base +
-                         "/home' PATH='" + base + "/no-commands' QT_QPA_PLATFORM=offscreen " + env +
-                         programCommand() + " " + args + " </dev/null");
+    return commandResult("cd '" + base + "/work' && timeout " + std::to_string(hangSeconds(20)) +
+                         " env -u ZEM_SIM_ROOT HOME='" + base + "/home' PATH='" + base +
+                         "/no-commands' QT_QPA_PLATFORM=offscreen " + env + programCommand() + " " +
+                         args + " </dev/null");
 }
 
 void expectNothingMadeIn(const std::string& base) {

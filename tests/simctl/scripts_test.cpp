@@ -56,7 +56,8 @@ TEST(Scripts, WithoutArgumentsSayHowTheyAreUsedAndWithoutABoxSaySo) {
                  "error: no box runs with root " + root + " (no " + root + "/sim/ctl)\n", 1);
     // Waiting for a process that runs but starts no box there ends, after 10 s at most.
     const std::string self = std::to_string(::getpid());
-    expectResult(script("sim-ready.sh", root + " " + self, "timeout 60 "),
+    expectResult(script("sim-ready.sh", root + " " + self,
+                        "timeout " + std::to_string(hangSeconds(60)) + " "),
                  "error: process " + self + " starts no box with root " + root + " (" + root +
                      "/sim/lock does not name it)\n",
                  1);
@@ -121,9 +122,10 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script + " " + c.args);
         // The time limit guards against a build all the same.
-        const CommandResult r = commandResult("cd " + here + " && PATH=" + stubs +
-                                              ":$PATH timeout 120 " ZEM_SOURCE_DIR "/" + c.script +
-                                              " " + c.args + " </dev/null");
+        const CommandResult r =
+            commandResult("cd " + here + " && PATH=" + stubs + ":$PATH timeout " +
+                          std::to_string(hangSeconds(120)) + " " ZEM_SOURCE_DIR "/" + c.script +
+                          " " + c.args + " </dev/null");
         EXPECT_EQ(r.output.substr(0, c.output.size()), c.output) << r.output;
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.output.find("stub "), std::string::npos) << r.output;
@@ -164,7 +166,8 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
         << ready;
     // Waiting for another process on this box's root ends at once.
     const std::string self = std::to_string(::getpid());
-    expectResult(script("sim-ready.sh", root_ + " " + self, "timeout 60 "),
+    expectResult(script("sim-ready.sh", root_ + " " + self,
+                        "timeout " + std::to_string(hangSeconds(60)) + " "),
                  "error: the box with root " + root_ + " is process " + std::to_string(pid_) +
                      ", not " + self + "\n",
                  1);

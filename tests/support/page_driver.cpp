@@ -237,6 +237,7 @@ void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
     });
     QTimer watchdog;
     watchdog.setSingleShot(true);
+    timeout_ms = hangMs(timeout_ms);
     QObject::connect(&watchdog, &QTimer::timeout, [s, &unwinder, timeout_ms] {
         ADD_FAILURE() << "session stuck: " << s->returned << " steps returned, "
                       << s->started - s->returned << " still in a loop, " << s->queue.size()

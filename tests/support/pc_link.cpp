@@ -11,6 +11,7 @@
 
 #include "comm/link_session.h"
 #include "comm/protocol_phy.h"
+#include "time_factor.h"
 
 Bytes hex(const std::string& text) {
     Bytes out;
@@ -99,7 +100,7 @@ void ReplyReader::add(const uint8_t* p, size_t n) {
 bool Link::recv(Bytes& out, int ms) {
     uint8_t buf[65536];
     while (next_ >= reader_.bodies.size()) {
-        const int n = readSome(buf, sizeof buf, ms);
+        const int n = readSome(buf, sizeof buf, hangMs(ms));
         if (n <= 0) return false;
         reader_.add(buf, size_t(n));
     }

@@ -43,7 +43,8 @@ private:
 // thread: the last reply body of each (empty where none came).
 std::future<std::vector<Bytes>> sessionSends(std::vector<Bytes> bodies);
 
-// A client over one transport; recv waits up to ms for one reply body.
+// A client over one transport; recv waits up to ms (scaled by the time factor of
+// time_factor.h) for one reply body.
 class Link {
 public:
     virtual ~Link() = default;

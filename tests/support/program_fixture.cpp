@@ -37,7 +37,7 @@ uint16_t freeTcpPort() {
 }  // namespace
 
 bool eventually(const std::function<bool()>& check, seconds limit) {
-    const auto end = Clock::now() + limit;
+    const auto end = Clock::now() + hangBound(limit);
     while (Clock::now() < end) {
         if (check()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -125,7 +125,8 @@ std::string programCommand() {
 }
 
 CommandResult programRun(const std::string& root, const std::string& env) {
-    return commandResult("env QT_QPA_PLATFORM=offscreen " + env + " timeout 120" +
+    const std::string limit = std::to_string(hangSeconds(120));
+    return commandResult("env QT_QPA_PLATFORM=offscreen " + env + " timeout " + limit +
                          programCommand() + " --sim '" + root + "' </dev/null");
 }
 

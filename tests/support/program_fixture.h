@@ -14,8 +14,9 @@
 
 #include "local_command.h"
 #include "pc_link.h"
+#include "time_factor.h"
 
-// Polls until check() holds or the time runs out.
+// Polls until check() holds or the time runs out (limit scaled by the time factor).
 bool eventually(const std::function<bool()>& check, std::chrono::seconds limit);
 std::string slurp(const std::string& file);
 // Writes bytes to a file of this machine, making its folders.
@@ -26,7 +27,8 @@ std::string scriptOutput(const std::string& script, const std::string& args);
 // for the shell.
 std::string programCommand();
 // The program started on root with the environment settings env ("NAME=value ..."), run to
-// its end (at most 2 minutes): what it printed on stdout and stderr, and its exit status.
+// its end (at most 2 minutes, scaled by the time factor): what it printed on stdout and stderr, and
+// its exit status.
 CommandResult programRun(const std::string& root, const std::string& env);
 
 class Program : public ::testing::Test {

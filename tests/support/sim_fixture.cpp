@@ -14,6 +14,7 @@
 #include "comm/usb_server.h"
 #include "fpga/fpga_manage.h"
 #include "simctl/sim_control.h"
+#include "time_factor.h"
 #include "video_io/raviksource.h"
 
 std::string makeTempDir(const char* tag) {
@@ -26,7 +27,7 @@ std::string makeTempDir(const char* tag) {
 }
 
 bool eventually(const std::function<bool()>& pred, int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(hangMs(ms));
     while (std::chrono::steady_clock::now() < end) {
         if (pred()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -11,6 +11,7 @@
 #include "platform/box.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_shell.h"
+#include "time_factor.h"
 
 class SimBoxTest : public ::testing::Test {
 protected:
@@ -41,7 +42,8 @@ protected:
     std::string root_;
 };
 
-// Waits, bounded by ms, until pred holds; false when it never did.
+// Waits until pred holds, at most ms scaled by the time factor (time_factor.h); false when it
+// never did.
 bool eventually(const std::function<bool()>& pred, int ms = 2000);
 
 // A fresh temporary folder (removed by the fixture or by the caller).

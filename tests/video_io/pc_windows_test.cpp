@@ -149,7 +149,7 @@ TEST_F(PcWindowsTest, AnEdidRequestMadeDuringAFadeIsWrittenToTheEepromOnce) {
     std::future<std::vector<Bytes>> pc;
     atTheRamp([&] {
         pc = sessionSends({writeRam(kRequest, cat({le16(1024), le16(768), le16(75)}))});
-        pc.wait_for(std::chrono::seconds(2));
+        pc.wait_for(hangBound(std::chrono::seconds(2)));
     });
     ASSERT_EQ(handle(writeRam(2272 + 8, le16(kHdmi2))).at(10), 0);
     ASSERT_TRUE(applyRegister11());

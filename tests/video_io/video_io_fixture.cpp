@@ -43,7 +43,7 @@ void InputSideTest::settle() {
 }
 
 bool InputSideTest::waitFor(const std::function<bool()>& pred, int max_ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(max_ms);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(hangMs(max_ms));
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
