@@ -2,11 +2,19 @@
 // benchmarks that measure it from outside.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -30,3 +38,80 @@ inline uint16_t tcpPort(const std::string& root) {
         if (link == "tcp" && port != "none") return uint16_t(std::stoi(port));
     return 0;
 }
+
+// A free TCP port on loopback, written to the root's settings as the program's PC port.
+inline bool choosePcPort(const std::string& root) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    ::close(fd);
+    if (!bound) return false;
+    std::filesystem::create_directories(root + "/data/configs");
+    std::ofstream(root + "/data/configs/tcpip.ini")
+        << "[config]\nTcpPort=" << ntohs(a.sin_port) << "\n";
+    return true;
+}
+
+// The control channel's answer to one command line ("" when the channel is not open).
+inline std::string control(const std::string& root, const std::string& line) {
+    const std::string file = root + "/sim/ctl";
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (file.size() >= sizeof a.sun_path) return "";
+    std::memcpy(a.sun_path, file.c_str(), file.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return "";
+    }
+    const std::string ask = line + "\n";
+    std::string answer;
+    if (::send(fd, ask.data(), ask.size(), MSG_NOSIGNAL) == ssize_t(ask.size())) {
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) answer.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+// The panel answered: the page in front is in the status (the channel gives up on a panel
+// that keeps it waiting for 10 s).
+inline bool panelAnswers(const std::string& root) {
+    return control(root, "status").find("\npage: 0 ") != std::string::npos;
+}
+
+// The program on a fresh temporary root with a free PC port, once its TCP server listens and
+// its panel answers: what the benchmarks that drive it from outside start with. The program is
+// killed and its root removed at the end.
+struct BenchBox {
+    std::string root;
+    pid_t pid = -1;
+
+    // Empty when it started; else why not. `startup_s` bounds the start (sanitizer builds start
+    // slowly).
+    std::string start(const std::string& name, int startup_s = 60) {
+        const char* tmp = std::getenv("TMPDIR");
+        root = std::string(tmp && *tmp ? tmp : "/tmp") + "/zem-bench-" + name + "-XXXXXX";
+        if (!::mkdtemp(root.data()) || !choosePcPort(root)) return "no temporary root";
+        pid = startProgram(root);
+        // Start-up: the settling sleep, the chips' bring-up, the first light-up.
+        for (int waited = 0; !tcpPort(root) || !panelAnswers(root); ++waited) {
+            if (waited >= 2 * startup_s) return "the program did not start";
+            ::usleep(500 * 1000);
+        }
+        ::sleep(3);
+        return "";
+    }
+    ~BenchBox() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        std::error_code ec;
+        if (!root.empty()) std::filesystem::remove_all(root, ec);
+    }
+};

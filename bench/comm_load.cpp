@@ -31,6 +31,7 @@
 #include "core/globals.h"
 #include "core/md5.h"
 #include "core/zem_ram_para.h"
+#include "pc_frames.h"
 #include "platform/box.h"
 #include "platform/memory.h"
 #include "platform/sim/sim_box.h"
@@ -41,19 +42,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes frame(uint8_t cmd, const Bytes& data) {
-    Bytes b = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, cmd};
-    b.insert(b.end(), data.begin(), data.end());
-    uint8_t x = 0;
-    for (uint8_t v : b) x ^= v;
-    b.push_back(x);
-    Bytes w(b.size() * 2 + 4);
-    w.resize(protocol_phy::data_re_transf_meaning(w.data(), b.data(), uint32_t(b.size())));
-    return w;
+    return pcFrame(cmd, data);
 }
 
 Bytes write_ram(uint32_t addr, uint16_t value) {
-    return frame(0x60, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, 2, 0, 0, 0, uint8_t(value),
-                        uint8_t(value >> 8)});
+    return pcWriteRam16(addr, value);
 }
 Bytes read_ram(uint32_t addr) {
     return frame(0x61, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, 2, 0});

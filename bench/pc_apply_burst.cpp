@@ -24,6 +24,7 @@
 
 #include "bench_program.h"
 #include "comm/protocol_phy.h"
+#include "pc_frames.h"
 #include "tests/support/loopback_connect.h"
 
 namespace {
@@ -33,51 +34,6 @@ constexpr int kApplies = 20000;
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// A free TCP port on loopback, written to the root's settings as the program's PC port.
-bool choosePcPort(const std::string& root) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    ::close(fd);
-    if (!bound) return false;
-    std::filesystem::create_directories(root + "/data/configs");
-    std::ofstream(root + "/data/configs/tcpip.ini")
-        << "[config]\nTcpPort=" << ntohs(a.sin_port) << "\n";
-    return true;
-}
-
-// The control channel's answer to one command line ("" when the channel is not open).
-std::string control(const std::string& root, const std::string& line) {
-    const std::string file = root + "/sim/ctl";
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    if (file.size() >= sizeof a.sun_path) return "";
-    std::memcpy(a.sun_path, file.c_str(), file.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return "";
-    }
-    const std::string ask = line + "\n";
-    std::string answer;
-    if (::send(fd, ask.data(), ask.size(), MSG_NOSIGNAL) == ssize_t(ask.size())) {
-        char buf[4096];
-        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) answer.append(buf, size_t(n));
-    }
-    ::close(fd);
-    return answer;
-}
-
-// The panel answered: the page in front is in the status (the channel gives up on a panel
-// that keeps it waiting for 10 s).
-bool panelAnswers(const std::string& root) {
-    return control(root, "status").find("\npage: 0 ") != std::string::npos;
 }
 
 // Private dirty memory of the process, in MiB; negative when it can't be read.
@@ -93,20 +49,9 @@ double privateDirtyMiB(pid_t pid) {
     return total;
 }
 
-// Register 11 = 1, the apply, as a wire frame.
-std::vector<uint8_t> applyFrame() {
-    const uint8_t body[] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0xA0, 11, 0xFF, 1, 1, 0};
-    uint8_t check[sizeof body];
-    std::memcpy(check, body, sizeof body);
-    for (size_t i = 0; i + 1 < sizeof body; ++i) check[sizeof body - 1] ^= body[i];
-    std::vector<uint8_t> wire(2 * sizeof body + 4);
-    wire.resize(protocol_phy::data_re_transf_meaning(wire.data(), check, sizeof check));
-    return wire;
-}
-
 // Each apply sent once the last one's reply (ended by 0x5A) came; false when one went missing.
 bool applyBurst(int fd) {
-    const std::vector<uint8_t> frame = applyFrame();
+    const std::vector<uint8_t> frame = pcWriteReg(11, 1);
     uint8_t reply[256];
     for (int i = 0; i < kApplies; ++i) {
         if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size()))

@@ -261,7 +261,7 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
         if (++saves != 1) return;
         held = true;
         cv.notify_all();
-        cv.wait_for(lock, std::chrono::seconds(20), [&] { return release; });  // a hang's bound
+        cv.wait_for(lock, hangBound(std::chrono::seconds(20)), [&] { return release; });
         held = false;
     };
     Saver::get().start();
@@ -272,7 +272,7 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
     hub().para_sync(1);
     {
         std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return held; }))
+        ASSERT_TRUE(cv.wait_for(lock, hangBound(std::chrono::seconds(20)), [&] { return held; }))
             << "the first save never reached its file work, or ran on the main thread";
     }
     for (uint16_t v : {11, 12, 13}) {
