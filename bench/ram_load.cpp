@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -172,9 +173,13 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         state.counters["files_with_refused_size"] = filesWithRefusedSizes(box.root);
     }
     if (logged) {
-        state.counters["tsan_reports"] = tsanReports(logs);
+        const int reports = tsanReports(logs);
+        state.counters["tsan_reports"] = reports;
         std::error_code ec;
-        std::filesystem::remove_all(logs, ec);
+        if (reports == 0)
+            std::filesystem::remove_all(logs, ec);
+        else
+            std::fprintf(stderr, "ThreadSanitizer's reports are kept in %s\n", logs);
     }
 }
 BENCHMARK(BM_FortyPcsOnTheParameterRam)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
