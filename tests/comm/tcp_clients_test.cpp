@@ -644,10 +644,12 @@ TEST_F(TcpClients, AFailedWaitOfAClientsThreadIsRetriedAfterAPause) {
             continue;
         }
         // Past the first pause, the PC sends while the waits still fail.
-        const bool paused = eventually([&] { return tcp->counts.retried >= retried_before + 2; });
+        // A retry a second: generous bounds, only a hang fails them.
+        const bool paused =
+            eventually([&] { return tcp->counts.retried >= retried_before + 2; }, 10000);
         pc.send(wire(body(0x90, {})));
         const bool still_failing =
-            eventually([&] { return tcp->counts.retried >= retried_before + 3; });
+            eventually([&] { return tcp->counts.retried >= retried_before + 3; }, 10000);
         ::setrlimit(RLIMIT_NOFILE, &old);
         EXPECT_TRUE(before);
         EXPECT_TRUE(failed);
