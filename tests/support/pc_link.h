@@ -50,9 +50,9 @@ public:
     virtual ~Link() = default;
     virtual void send(const Bytes& wire) = 0;
     // The next reply body, or false after ms without one.
-    bool recv(Bytes& out, int ms = 2000);
+    bool recv(Bytes& out, int ms = 10000);
     // Sends a body and waits for its reply body.
-    Bytes ask(const Bytes& body, int ms = 2000);
+    Bytes ask(const Bytes& body, int ms = 10000);
     // Replies dropped so far because their check byte was wrong.
     int badReplies() const { return reader_.bad; }
 

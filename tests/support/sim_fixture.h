@@ -44,7 +44,7 @@ protected:
 
 // Waits until pred holds, at most ms scaled by the time factor (time_factor.h); false when it
 // never did.
-bool eventually(const std::function<bool()>& pred, int ms = 2000);
+bool eventually(const std::function<bool()>& pred, int ms = 10000);
 
 // A fresh temporary folder (removed by the fixture or by the caller).
 std::string makeTempDir(const char* tag);

@@ -100,8 +100,15 @@ TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
     EXPECT_EQ(refreshes()[before], 1);
     // The layout change has the inputs measured again and the windows re-applied with them:
     // each input channel captures its port's active picture.
+    // The C331 thread writes them after it has seen the inputs online: awaited, not slept for.
+    const auto capture = [&](uint8_t port0, uint8_t port1, uint32_t width0, uint32_t width1) {
+        return waitFor([&] {
+            return chip->reg(0x00, 0x10) == port0 && chip->reg(0x00, 0x11) == port1 &&
+                   chip->field(0x101902) == width0 && chip->field(0x101902, 16) == width1;
+        });
+    };
     ASSERT_TRUE(waitFor([&] { return g_c331_source_online == 1; }));
-    settle();
+    EXPECT_TRUE(capture(2 * kPort1, 2 * kPort2, 1920, 1280));
     EXPECT_EQ(chip->reg(0x00, 0x10), 2 * kPort1);  // input channel 0 selects HDMI1's port
     EXPECT_EQ(chip->reg(0x00, 0x11), 2 * kPort2);  // input channel 1 HDMI2's
     EXPECT_EQ(chip->field(0x101902), 1920u);       // their capture widths
@@ -112,7 +119,7 @@ TEST_F(PcWindowsTest, TwoHdmiWindowsSideBySideReachTheChip) {
     ASSERT_EQ(handle(writeRam(2272 + 26 + 8, le16(kHdmi1))).at(10), 0);
     ASSERT_EQ(handle(writeReg(11, 0xFF, {0})).at(10), 0);
     ASSERT_TRUE(waitFor([&] { return refreshes().size() > switched; }));
-    settle();
+    EXPECT_TRUE(capture(2 * kPort1, 2 * kPort1, 1920, 1920));
     EXPECT_EQ(chip->reg(0x00, 0x11), 2 * kPort1);
     EXPECT_EQ(chip->field(0x101902, 16), 1920u);
     c331_manage::stop_thread();
