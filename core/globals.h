@@ -55,7 +55,7 @@ struct LogTestHooks {
     } while (0)
 
 extern uint8_t g_debugSwitch;              // 0xFE: console tracing on
-extern std::atomic<uint32_t> G_timeTicks;  // 10 ms ticks of the main window's timer
+extern std::atomic<uint32_t> G_timeTicks;  // 10 ms ticks of real time, counted by the main window
 
 // Links and network (configuration items fill these at start). The configuration's values and
 // g_str_mac change under Utils::_config_mutex; other threads read them with Utils::configValue.

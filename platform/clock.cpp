@@ -23,23 +23,44 @@ public:
 };
 
 RealClock g_real;
-std::atomic<Clock*> g_clock{&g_real};
-std::unique_ptr<Clock> g_installed;
-std::mutex g_install_mutex;
+
+// A replaceable clock. The one replaced stays alive: a thread may still be inside its sleep.
+class ClockSeat {
+public:
+    Clock& get() { return *current_.load(std::memory_order_acquire); }
+    void install(std::unique_ptr<Clock> c) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        retired_ = std::move(installed_);
+        installed_ = std::move(c);
+        current_.store(installed_ ? installed_.get() : &g_real, std::memory_order_release);
+    }
+
+private:
+    std::atomic<Clock*> current_{&g_real};
+    std::unique_ptr<Clock> installed_;
+    std::unique_ptr<Clock> retired_;
+    std::mutex mutex_;
+};
+
+ClockSeat g_clock;
+ClockSeat g_tick_clock;
 
 }  // namespace
 
 Clock& clock() {
-    return *g_clock.load(std::memory_order_acquire);
+    return g_clock.get();
 }
 
 void installClock(std::unique_ptr<Clock> c) {
-    std::lock_guard<std::mutex> lock(g_install_mutex);
-    // The old clock stays alive: a thread may still be inside one of its sleeps.
-    static std::unique_ptr<Clock> retired;
-    retired = std::move(g_installed);
-    g_installed = std::move(c);
-    g_clock.store(g_installed ? g_installed.get() : &g_real, std::memory_order_release);
+    g_clock.install(std::move(c));
+}
+
+Clock& tickClock() {
+    return g_tick_clock.get();
+}
+
+void installTickClock(std::unique_ptr<Clock> c) {
+    g_tick_clock.install(std::move(c));
 }
 
 constexpr int64_t kFakeWallStart = 1767225600;  // 2026-01-01 00:00:00 UTC
@@ -81,6 +102,15 @@ int64_t FakeClock::wallSeconds() {
 
 void FakeClock::setWall(int64_t seconds) {
     state_->wall_offset_us = seconds * 1000000 - int64_t(state_->now.load());
+}
+
+uint64_t SteppingClock::nowUs() {
+    advance(step_us_.load());
+    return FakeClock::nowUs();
+}
+
+void SteppingClock::setStepUs(uint64_t us) {
+    step_us_ = us;
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // a 4-second or 300-tick wait in microseconds.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -20,6 +21,11 @@ public:
 Clock& clock();
 // Replaces the clock (tests); nullptr restores the real one.
 void installClock(std::unique_ptr<Clock> c);
+
+// The clock the panel's 10 ms tick counts periods on: the real one unless replaced. Apart from
+// clock(), so that tests whose threads sleep in real time still step the tick by hand.
+Clock& tickClock();
+void installTickClock(std::unique_ptr<Clock> c);
 
 inline void sleepUs(uint64_t us) {
     clock().sleepUs(us);
@@ -47,6 +53,18 @@ private:
     struct State;
     std::shared_ptr<State> state_ = makeState();
     static std::shared_ptr<State> makeState();
+};
+
+// A fake clock that moves on by a step at every reading (10 ms unless set): as the tick clock,
+// each call of the tick is one period, or as many as the step holds.
+class SteppingClock : public FakeClock {
+public:
+    static constexpr uint64_t kPeriodUs = 10000;
+    uint64_t nowUs() override;
+    void setStepUs(uint64_t us);
+
+private:
+    std::atomic<uint64_t> step_us_{kPeriodUs};
 };
 
 }  // namespace platform

@@ -1,8 +1,10 @@
 // The main menu's 10 ms tick: tick count, the delayed reboot through the shell, the start of the
-// USB watcher, and the timer driving it on the event loop.
+// USB watcher, and the timer driving it on the event loop. The tick counts the 10 ms periods of
+// real time, however late or early its timer fires: a call may count several, or none.
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 
 #include "core/globals.h"
 #include "page_driver.h"
@@ -47,6 +49,50 @@ TEST_F(Tick, TheUsbWatcherMayActFromTick1000) {
     tick(5000);
     EXPECT_EQ(g_delay_usbserver, 1);
     EXPECT_EQ(reboots(), 0);
+}
+
+// A main thread kept busy counts the ticks it missed at its next call; a rule due after N ticks
+// acts at the call that passes N, once.
+TEST_F(Tick, RulesDueAfterNTicksActAtTheCallThatStepsPastN) {
+    for (uint32_t step : {3u, 7u, 299u, 301u, 1500u}) {
+        SCOPED_TRACE(testing::Message() << step << " ticks a call");
+        G_timeTicks = 0;
+        g_delay_usbserver = 0;
+        tickStep(step);
+        const int usbCalls = int((kUsbServerDelayTicks + step - 1) / step);
+        tick(usbCalls - 1);
+        EXPECT_EQ(g_delay_usbserver, 0);
+        tick(1);
+        EXPECT_EQ(G_timeTicks, usbCalls * step);
+        EXPECT_EQ(g_delay_usbserver, 1);
+
+        const long before = reboots();
+        g_app_reset_flag = 1;
+        G_reboot_tickTicks = G_timeTicks.load();
+        const int rebootCalls = int((kRebootDelayTicks + step - 1) / step);
+        tick(rebootCalls - 1);
+        EXPECT_EQ(reboots(), before);
+        tick(1);
+        EXPECT_EQ(reboots(), before + 1);
+        g_app_reset_flag = 0;
+    }
+}
+
+// The tick is the real time passed to the nearest 10 ms, whether its timer fires often or
+// seldom, early or late.
+TEST_F(Tick, TheTickIsTheTimePassedToTheNearestTick) {
+    const uint32_t start = G_timeTicks;
+    int64_t passedUs = 0;
+    for (int64_t stepUs : {4000, 9000, 10000, 11000, 25000, 1234567}) {
+        SCOPED_TRACE(testing::Message() << "a call every " << stepUs << " us");
+        tick_clock_->setStepUs(uint64_t(stepUs));
+        for (int calls = 1; calls <= 200; ++calls) {
+            tick(1);
+            passedUs += stepUs;
+            const int64_t countedUs = int64_t(G_timeTicks - start) * int64_t(kTickUs);
+            ASSERT_LE(std::abs(countedUs - passedUs), int64_t(kTickUs / 2)) << calls << " calls";
+        }
+    }
 }
 
 TEST_F(Tick, TheTimerDrivesTheTickOnTheEventLoop) {

@@ -1,5 +1,6 @@
-// The pop-up tip of each type in each language: its words fit the label whole, and a tip shown
-// again comes in front of a page opened since it was first shown.
+// The pop-up tip of each type in each language: its words fit the label whole, it goes after its
+// 300 ticks however they are counted, and a tip shown again comes in front of a page opened since
+// it was first shown.
 #include "ui/shell/tip.h"
 
 #include <QGuiApplication>
@@ -59,6 +60,23 @@ TEST_F(Tip, EveryTypeInEveryLanguageReadsWhole) {
                  shot("type1");
                  tick(TIP::kShowTicks);
              }});
+}
+
+// The tip's 3 s are ticks, however many a call of the tick counts.
+TEST_F(Tip, ATipGoesAtTheCallThatPasses300Ticks) {
+    for (uint32_t step : {1u, 7u, 150u, 299u, 1000u}) {
+        SCOPED_TRACE(testing::Message() << step << " ticks a call");
+        tickStep(step);
+        const int calls = int((TIP::kShowTicks + step - 1) / step);
+        session({[] { g_tip->tip_create(1); },
+                 [this, calls] {
+                     tick(calls - 1);
+                     EXPECT_TRUE(g_tip->isVisible());
+                     tick(1);
+                     EXPECT_FALSE(g_tip->isVisible());
+                     EXPECT_EQ(g_tip_flag, 0);
+                 }});
+    }
 }
 
 TEST_F(Tip, ATipShownAgainComesInFrontOfAPageOpenedSinceAndNotOverTheUpgrade) {

@@ -13,6 +13,7 @@
 #include "comm/comm_links.h"
 #include "comm/usb_server.h"
 #include "fpga/fpga_manage.h"
+#include "platform/clock.h"
 #include "simctl/sim_control.h"
 #include "time_factor.h"
 #include "video_io/raviksource.h"
@@ -35,12 +36,19 @@ bool eventually(const std::function<bool()>& pred, int ms) {
     return pred();
 }
 
+void SimBoxTest::tickStep(uint32_t ticks) const {
+    tick_clock_->setStepUs(ticks * platform::SteppingClock::kPeriodUs);
+}
+
 void removeTree(const std::string& dir) {
     std::error_code ec;
     if (!dir.empty()) std::filesystem::remove_all(dir, ec);
 }
 
 void SimBoxTest::SetUp() {
+    auto tickClock = std::make_unique<platform::SteppingClock>();
+    tick_clock_ = tickClock.get();
+    platform::installTickClock(std::move(tickClock));
     root_ = makeTempDir("root");
     ASSERT_FALSE(root_.empty());
     platform::selectSimulated(root_);
@@ -56,6 +64,7 @@ void SimBoxTest::TearDown() {
     fpga_manage::shutdown();
     raviksource::shutdown();
     comm_hooks::get() = comm_hooks();
+    platform::installTickClock(nullptr);
     // Singletons of the program may still run threads that write under the root, so it is
     // only removed when the test passed and left no threads behind that matter.
     keepRootIfFailed(root_);

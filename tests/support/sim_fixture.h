@@ -1,5 +1,6 @@
 // The base fixture of every test that touches the box: a simulated box with its own
-// temporary root, so test processes can run side by side.
+// temporary root, so test processes can run side by side, and the panel's tick on a clock that
+// moves one 10 ms tick at each call of the tick (tickStep sets more).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/box.h"
+#include "platform/clock.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_shell.h"
 #include "time_factor.h"
@@ -38,6 +40,11 @@ protected:
     platform::sim::SimShell& shell() const { return platform::sim::simShell(); }
     std::vector<std::string> commands() const { return shell().commands(); }
     platform::sim::SimBox& box() const { return platform::sim::SimBox::get(); }
+
+    // Each call of the main window's tick from now on counts `ticks` ticks, as after a main
+    // thread kept busy that long.
+    void tickStep(uint32_t ticks) const;
+    platform::SteppingClock* tick_clock_ = nullptr;
 
     std::string root_;
 };

@@ -1,6 +1,7 @@
 // The upgrade overlay: its opening and closing, its animation by the main tick, its texts, and
 // the two upgrade paths (the PC's register 9 over TCP, the USB job) each keeping the other's
-// overlay up, the keys it takes and when it is raised; a PC update whose PC has gone ends.
+// overlay up, the keys it takes and when it is raised; a PC update whose PC has gone ends. The
+// animation and the ends keep their times when one call of the tick counts several ticks.
 #include "ui/system/firmware_update.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 
 #include "box_links.h"
 #include "comm/network_manage.h"
+#include "comm/pc_update.h"
 #include "comm/udpnet_manage.h"
 #include "core/globals.h"
 #include "page_driver.h"
@@ -133,6 +135,67 @@ TEST_F(Overlay, TheTickMovesTheIconWithinItsRangeAndAddsADotEachSecond) {
     const int y = g_move_update->icon_label->y();
     tick(10);
     EXPECT_EQ(g_move_update->icon_label->y(), y);
+}
+
+// A main thread kept busy counts several ticks in one call: the overlay is then where the ticks
+// one by one would have put it.
+TEST_F(Overlay, TicksCountedSeveralAtOnceLeaveTheAnimationWhereOneByOneWould) {
+    struct Frame {
+        int y;
+        QString text;
+        bool operator==(const Frame& o) const { return y == o.y && text == o.text; }
+    };
+    constexpr uint32_t kTicks = 1500;
+    // A fresh overlay from tick 0, then its frame after each call of `step` ticks.
+    auto run = [this](uint32_t step) {
+        g_update_flag = 0;
+        firmware_update_over();
+        settle();
+        G_timeTicks = 0;
+        firmware_update_start();
+        g_update_flag = kUpdateByPc;
+        tickStep(step);
+        std::vector<Frame> frames;
+        for (uint32_t t = 0; t < kTicks; t += step) {
+            tick(1);
+            frames.push_back({g_move_update->icon_label->y(), overlayText()});
+        }
+        return frames;
+    };
+    const std::vector<Frame> oneByOne = run(1);
+    for (uint32_t step : {2u, 3u, 7u, 100u, 113u, 250u}) {
+        SCOPED_TRACE(testing::Message() << step << " ticks a call");
+        const std::vector<Frame> frames = run(step);
+        for (size_t call = 0; call < frames.size(); ++call) {
+            const size_t tick = (call + 1) * step;
+            if (tick > oneByOne.size()) break;
+            ASSERT_TRUE(frames[call] == oneByOne[tick - 1])
+                << "at tick " << tick << ": y " << frames[call].y << " for " << oneByOne[tick - 1].y
+                << ", " << frames[call].text.toStdString() << " for "
+                << oneByOne[tick - 1].text.toStdString();
+        }
+    }
+}
+
+// A PC update whose TCP client closed ends at the call that passes its 10 s, however many
+// ticks a call counts.
+TEST_F(Overlay, APcUpdateEndsAtTheCallThatPasses10sAfterItsClientClosed) {
+    std::unique_ptr<Link> other = startBoxLink(Via::Tcp);
+    networkManage* server = networkManage::p_networkManage;
+    for (uint32_t step : {7u, 999u}) {
+        SCOPED_TRACE(testing::Message() << step << " ticks a call");
+        tickStep(1);
+        {
+            TcpLink pc(server->port);
+            ASSERT_EQ(pc.ask(writeReg(9, 0xFF, {0x20})).at(10), 0);
+            settle();
+            ASSERT_NE(g_move_update, nullptr);
+        }
+        ASSERT_TRUE(eventually([&] { return server->clients == 1; }));
+        tickStep(step);
+        expectEndsAfter(int((pc_update::kClosedTicks + step - 1) / step),
+                        "its TCP client closed, no update frame for 10 s");
+    }
 }
 
 TEST_F(Overlay, ChineseWhereInForceElseEnglish) {

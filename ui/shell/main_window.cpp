@@ -14,6 +14,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
+#include "platform/clock.h"
 #include "ui/input/custom_mode.h"
 #include "ui/input/input_choose.h"
 #include "ui/shell/lock_window.h"
@@ -73,7 +74,10 @@ void countStep(int fpga, int prev, int cur) {
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : PanelPage(kPageMain, parent), ui(new Ui::MainWindow) {
+MainWindow::MainWindow(QWidget* parent)
+    : PanelPage(kPageMain, parent),
+      ui(new Ui::MainWindow),
+      tick_counted_us_(platform::tickClock().nowUs()) {
     ui->setupUi(this);
     ui->widget->hide();
     grid_font_.setPointSize(9);
@@ -469,11 +473,25 @@ void MainWindow::mode_window_close() {
 
 // ---- The 10 ms tick ----
 
+// Whole periods on the tick clock since the last one counted, to the nearest: a timer that fires
+// a little early or late counts one, and a main thread kept busy for a second counts 100.
+uint32_t MainWindow::elapsedTicks() {
+    const int64_t since = int64_t(platform::tickClock().nowUs() - tick_counted_us_);
+    if (since < int64_t(kTickUs / 2)) return 0;
+    const uint64_t ticks = (uint64_t(since) + kTickUs / 2) / kTickUs;
+    tick_counted_us_ += ticks * kTickUs;
+    return uint32_t(ticks);
+}
+
+// The tick follows real time and may step by more than one: no rule on it waits for one exact
+// value, and what runs per tick is given the ticks counted.
 void MainWindow::slot_update_timer_ticks() {
-    ++G_timeTicks;
-    pc_update::get().watch(G_timeTicks.load());
-    if (g_update_flag && g_tick_hooks.overlay_step) g_tick_hooks.overlay_step();
-    if (g_tip_flag && g_tip) g_tip->tip_outtime_deal();
+    const uint32_t ticks = elapsedTicks();
+    if (ticks == 0) return;
+    const uint32_t from = G_timeTicks.fetch_add(ticks);
+    pc_update::get().watch(from + ticks);
+    if (g_update_flag && g_tick_hooks.overlay_step) g_tick_hooks.overlay_step(from, ticks);
+    if (g_tip_flag && g_tip) g_tip->tip_outtime_deal(ticks);
     // A reboot that did not take the system down is tried again 3 s later, not on every tick.
     if (g_app_reset_flag && Utils::getTimeSpace(G_reboot_tickTicks) >= kRebootDelayTicks) {
         G_reboot_tickTicks = G_timeTicks.load();

@@ -83,10 +83,12 @@ private:
     void on_deletewidgetmode_clicked();
     void on_toolusermode_clicked();
     void resetGridTools();
+    uint32_t elapsedTicks();
 
     QLabel* pointer_ = nullptr;
     QLabel* grid_title_ = nullptr;
     QFont grid_font_;
+    uint64_t tick_counted_us_;  // the tick clock's time up to which ticks were counted
 };
 
 extern MainWindow* g_mainwindow;
@@ -94,6 +96,7 @@ extern QTimer* g_timer;
 extern QFrame* g_mode[16];     // the cell frames of the current grid, by slot
 extern uint8_t g_mode_select;  // the slot last touched in the grid
 
+constexpr uint64_t kTickUs = 10000;  // one tick of G_timeTicks
 // Ticks of the tick-based delays owned by the main window.
 constexpr uint32_t kRebootDelayTicks = 300;      // 3 s after g_app_reset_flag
 constexpr uint32_t kUsbServerDelayTicks = 1000;  // 10 s after start
@@ -111,7 +114,7 @@ extern uint32_t factoryage_log2_diff3, factoryage_log2_diff5, factoryage_log2_di
 // What the tick does for pages built elsewhere: the upgrade overlay's animation step, its
 // opening and closing, and the open aging page's redraw. Null until those pages install them.
 struct TickHooks {
-    void (*overlay_step)() = nullptr;
+    void (*overlay_step)(uint32_t from, uint32_t ticks) = nullptr;
     void (*overlay_start)() = nullptr;
     void (*overlay_over)() = nullptr;
     void (*agelog_redraw)() = nullptr;

@@ -79,8 +79,8 @@ namespace {
 
 // The overlay of both upgrade paths, driven by the main tick.
 void installTickHooks() {
-    g_tick_hooks.overlay_step = [] {
-        if (g_move_update) g_move_update->update_time_deal();
+    g_tick_hooks.overlay_step = [](uint32_t from, uint32_t ticks) {
+        if (g_move_update) g_move_update->update_time_deal(from, ticks);
     };
     g_tick_hooks.overlay_start = firmware_update_start;
     g_tick_hooks.overlay_over = firmware_update_over;

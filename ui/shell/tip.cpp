@@ -91,8 +91,9 @@ void TIP::comeInFront() {
     if (!g_update_flag) panel::raiseShown(this);
 }
 
-void TIP::tip_outtime_deal() {
-    if (++ticks_ < kShowTicks) return;
+void TIP::tip_outtime_deal(uint32_t ticks) {
+    ticks_ += ticks;
+    if (ticks_ < uint32_t(kShowTicks)) return;
     hide();
     ticks_ = 0;
     g_tip_flag = 0;

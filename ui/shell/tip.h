@@ -28,8 +28,8 @@ public:
     // kUpdateUnfinished) and shows it; returns once it is hidden again. Other types show nothing.
     void tip_create(int type);
     void tip_show();
-    // The tick's part: hides the tip after kShowTicks ticks.
-    void tip_outtime_deal();
+    // The tick's part, with the ticks it just counted: hides the tip after kShowTicks ticks.
+    void tip_outtime_deal(uint32_t ticks);
 
     QFrame* content() const { return frame_; }
 
@@ -41,7 +41,7 @@ private:
 
     Ui::TIP* ui;
     QFrame* frame_ = nullptr;
-    int ticks_ = 0;
+    uint32_t ticks_ = 0;
 };
 
 extern TIP* g_tip;

@@ -28,6 +28,11 @@ QString baseText(int* charWidth) {
     return text(kBase);
 }
 
+// How many of the `ticks` ticks after `from` are multiples of k.
+uint32_t multiples(uint32_t from, uint32_t ticks, uint32_t k) {
+    return uint32_t((uint64_t(from % k) + ticks) / k);
+}
+
 }  // namespace
 
 FirmwareUpdate::FirmwareUpdate(QWidget* parent) : QDialog(parent), ui(new Ui::FirmwareUpdate) {
@@ -76,10 +81,11 @@ void FirmwareUpdate::keyReleaseEvent(QKeyEvent* e) {
     e->accept();
 }
 
-void FirmwareUpdate::update_time_deal() {
-    const uint32_t t = G_timeTicks;
-    if (t % 2 == 0) handleTimerID1();
-    if (t % 100 == 0) handleTimerID2();
+void FirmwareUpdate::update_time_deal(uint32_t from, uint32_t ticks) {
+    // The icon is back where it was after a whole cycle down and up.
+    constexpr uint32_t kIconCycle = 2 * (kIconBottom - kIconTop);
+    for (uint32_t n = multiples(from, ticks, 2) % kIconCycle; n; --n) handleTimerID1();
+    for (uint32_t n = multiples(from, ticks, 100); n; --n) handleTimerID2();
     repaint();
 }
 

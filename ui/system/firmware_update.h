@@ -20,8 +20,9 @@ public:
 
     // The base text alone, placed for its language.
     void language_changed();
-    // One 10 ms tick: the icon every second tick, the text every 100th, then a repaint.
-    void update_time_deal();
+    // The tick counted `ticks` ticks after `from`: the icon steps at every even one, the text at
+    // every 100th, then one repaint.
+    void update_time_deal(uint32_t from, uint32_t ticks);
     void handleTimerID1();  // one icon step
     void handleTimerID2();  // one text step
 

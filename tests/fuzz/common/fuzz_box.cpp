@@ -31,6 +31,7 @@ void startBox() {
     const char* root = ::mkdtemp(&templ[0]);
     platform::selectSimulated(root ? root : "/tmp/zem-fuzz");
     platform::installClock(std::make_unique<platform::FakeClock>());
+    platform::installTickClock(std::make_unique<platform::SteppingClock>());  // a call, a tick
     ConfigEngine::pInstance();
     ZemRamPara::pInstance();
 }
