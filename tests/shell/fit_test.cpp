@@ -312,6 +312,23 @@ TEST_F(TextsFit, WindowLayoutPage) {
     openedInEachLanguage(kPageImageLayout);
 }
 
+// The closed point-to-point field shows each mode's words (0 on, 8 horizontal, 9 vertical).
+TEST_F(TextsFit, WindowLayoutPageInEachPointToPointMode) {
+    constexpr int kP2pWord = 22;
+    constexpr uint16_t kP2pOn = 0x0100;
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageImageLayout); },
+             [this] {
+                 for (uint16_t mode : {0, 8, 9}) {
+                     store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinOutFlags), kP2pOn);
+                     store().wr16(ZemRamPara::windowAddr(0, kP2pWord), mode);
+                     inEachLanguage(QString("p2p-%1").arg(mode).toUtf8().constData(),
+                                    [] { return panel::page(kPageImageLayout)->widget(); });
+                 }
+                 while (panel::page(kPageImageLayout)) key(kKeyBack);
+             }});
+}
+
 TEST_F(TextsFit, AdvancedOptionsMenu) {
     openedInEachLanguage(kPageAdvancedOption);
 }

@@ -231,7 +231,7 @@ void CustomMode::buildWindowList(const Slot& s) {
         }
         const bool on = slot16(s, ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) != 0;
         const QString source = sourceinfo::window_name(in) + " " + text(on ? kOn : kOff);
-        makeLabel(list_widget, QRect(lineX, y - 14, 100, 12), source, kLine, list_font_);
+        makeLabel(list_widget, QRect(lineX, y - 14, 100, 13), source, kLine, list_font_);
         const int a = ZemRamPara::windowAddr(w, 10);
         const QString position = QString("[%1,%2]%3x%4")
                                      .arg(slot16(s, a))

@@ -246,8 +246,8 @@ void InputChoose::initSource() {
             }
         }
         if (size.isEmpty()) size = text(words::kNoSignal);
-        label(cell, QRect(3, 15, 80, 12), name, kCellText)->setFont(font10);
-        label(cell, QRect(3, 30, 88, 12), size, kCellText)->setFont(font10);
+        label(cell, QRect(3, 15, 80, 13), name, kCellText)->setFont(font10);
+        label(cell, QRect(3, 30, 88, 13), size, kCellText)->setFont(font10);
         if (e == inUse) {
             auto* badge = label(cell, QRect(60, 0, 30, 12), QString(), kBadge);
             setFittedText(badge, text(words::kUsing));

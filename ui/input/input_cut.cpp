@@ -196,8 +196,8 @@ void InputCut::buildCell(int k, int entry) {
     input->setScaledContents(true);
     QFont font;
     font.setPixelSize(10);
-    auto* name = cellLabel(list_frame, QRect(7 + 95 * c, 23 + 55 * r, 80, 12), kCellText);
-    auto* size = cellLabel(list_frame, QRect(7 + 95 * c, 38 + 55 * r, 88, 12), kCellText);
+    auto* name = cellLabel(list_frame, QRect(7 + 95 * c, 23 + 55 * r, 80, 13), kCellText);
+    auto* size = cellLabel(list_frame, QRect(7 + 95 * c, 38 + 55 * r, 88, 13), kCellText);
     name->setFont(font);
     size->setFont(font);
     if (entry == 0) {

@@ -162,7 +162,7 @@ void LockWindow::buildTile(int w, const TileLook& look) {
         setPicture(mark, pictureOf(pic::kOsdYes));
     }
     if (look.shown) {
-        status->setGeometry(55 + x, 28 + y, 100, 12);
+        status->setGeometry(55 + x, 28 + y, 100, 13);
         status->setStyleSheet("color: rgb(255, 255, 255);");
     } else {
         status->setGeometry(55 + x, 20 + y, 40, 15);
