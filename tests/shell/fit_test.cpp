@@ -486,6 +486,14 @@ TEST_F(TextsFit, WordsOfTheTablesReadRight) {
         {kPageFactory, "label_edid", 1, "Keep IP,EDID"},
         {kPageFactoryAge, "ButtonNext", 1, "Next"},
         {kPageFactoryAge, "ButtonPriv", 1, "Prev"},
+        {kPageOutputSet, "label_info", 1, "Current LED size:1920x1080"},
+        {kPageLinkWlan, "label_netmask", 3, "Cài đặt mặt nạ con"},
+        {kPageInputChoose, "button_inputcut", 2, "Обрезка"},
+        {kPageFirmwareUsbGrade, "label_usb_update", 4, "USB升級"},
+        {kPageImageLayout, "label_title", 4, "畫面佈局"},
+        {kPageRcvRecovery, "label_title", 4, "接收卡自恢復"},
+        {kPageFactory, "label_rst", 4, "工廠復位"},
+        {kPageQuality, "label_reset", 4, "畫質復位"},
     };
     // clang-format on
     g_usb_grade_path = " ";
@@ -503,7 +511,7 @@ TEST_F(TextsFit, WordsOfTheTablesReadRight) {
                      EXPECT_TRUE(
                          item->property("text").toString().startsWith(QString::fromUtf8(w.text)))
                          << "reads " << item->property("text").toString().toStdString();
-                     shot(w.object);
+                     shot(QString("%1-%2").arg(w.page).arg(w.object));
                      for (const std::string& t : textsNotFitting(item->window()))
                          ADD_FAILURE() << t;
                      g_language = 1;

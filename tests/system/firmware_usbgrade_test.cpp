@@ -262,7 +262,7 @@ TEST_F(UsbPage, ARefusedPackageSaysWhyAndHowManyInEachLanguage) {
         {"other-box",
          {package({{kFpga0, firmware(bytes(900, 6))}, {kProgram, bytes(300, 2)}}, 0x1234)},
          {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства",
-          "Gói không dành cho máy này", "昇級包不適用於本機"},
+          "Gói không dành cho máy này", "升級包不適用於本機"},
          {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
           "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
         // This box's package with children of kinds it does not take only: refused, not read
@@ -270,7 +270,7 @@ TEST_F(UsbPage, ARefusedPackageSaysWhyAndHowManyInEachLanguage) {
         {"nothing-taken",
          {package({{1, bytes(64, 1)}, {3, firmware(bytes(64, 6))}, {9, bytes(1, 2)}})},
          {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства",
-          "Gói không dành cho máy này", "昇級包不適用於本機"},
+          "Gói không dành cho máy này", "升級包不適用於本機"},
          {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
           "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
         // The firmware of the other package still goes in.

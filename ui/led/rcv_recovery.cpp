@@ -10,16 +10,16 @@ rcv_recovery* g_rcv_recovery = nullptr;
 namespace {
 
 const Texts kTitle = {"接收卡自恢复", "Receiving card self recovery",
-                      "Самовосстановление приемной карты", "Thẻ nhận tự phục hồi", "接收卡自恢複"};
+                      "Самовосстановление приемной карты", "Thẻ nhận tự phục hồi", "接收卡自恢復"};
 const Texts kUpdate = {"接收卡更新", "Receiving card update", "Получить обновление карты",
                        "Nhận thông tin cập nhật về thẻ", "接收卡更新"};
 const Texts kQuery = {"查询", "Query", "Считать", "Tìm hiểu", "查詢"};
-const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"};
+const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Phục hồi", "恢復"};
 const Texts kNoCards = {"暂无接收卡需要更新!", "No receiving cards that need to be updated!",
                         "Обновление принимающих карт не требуется!",
                         "Chưa có thẻ nhận nào để cập nhật!", "暫無接收卡需要更新!"};
 // The entry words: Chinese where in force, English in every other language.
-const Texts kFound = {"发现", "Find", "Find", "Find", "髮現"};
+const Texts kFound = {"发现", "Find", "Find", "Find", "發現"};
 const Texts kScreen = {"屏幕", "Screen", "Screen", "Screen", "屏幕"};
 const Texts kPort = {"网口LED", "LED", "LED", "LED", "網口LED"};
 const Texts kCard = {"接收卡", "Rcv", "Rcv", "Rcv", "接收卡"};

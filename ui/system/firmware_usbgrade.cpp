@@ -16,15 +16,15 @@ firmware_usbgrade* g_firmware_usbgrade = nullptr;
 namespace {
 
 const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB để cập nhật",
-                      "USB昇級"};
+                      "USB升級"};
 const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
 const Texts kNoFile = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!",
                        "Không có tập tin để tải!", "無加載文件!"};
 // clang-format off
 // Why the first package was refused or the first part failed, by UsbFault.
 const Texts kFaults[] = {
-    {"升级未完成", "Not all installed", "Установлено не всё", "Chưa cài đặt hết", "昇級未完成"},
-    {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства", "Gói không dành cho máy này", "昇級包不適用於本機"},
+    {"升级未完成", "Not all installed", "Установлено не всё", "Chưa cài đặt hết", "升級未完成"},
+    {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства", "Gói không dành cho máy này", "升級包不適用於本機"},
     {"文件损坏或不完整", "File damaged or cut short", "Файл повреждён или обрезан", "Tập tin bị hỏng hoặc thiếu", "文件損壞或不完整"},
     {"文件过大", "File too large", "Файл слишком большой", "Tập tin quá lớn", "文件過大"},
     {"写入失败", "Write failed", "Ошибка записи", "Ghi không thành công", "寫入失敗"}};
