@@ -20,6 +20,9 @@ class SyncPage {
 public:
     // The page's refresh, on the main thread; pages whose refresh takes no id ignore it.
     virtual void refreshPage(int id) = 0;
+    // Before a new language reaches the page (its refresh, then its texts): what the old texts
+    // laid out and must not outlive them.
+    virtual void beforeNewLanguage() {}
     // The page's texts in the language the hub has just applied (g_language).
     virtual void retext() {}
     // Main menu: its tip request (set after a user-mode save or recall), returned and cleared.
