@@ -58,6 +58,10 @@ bool SyncUpdate::setTip(TipFn show) {
     return true;
 }
 
+void SyncUpdate::showUsbTip(int id) {
+    usbTip(id);
+}
+
 bool SyncUpdate::setRetext(RetextFn retext) {
     g_retext_widgets = retext;
     return true;

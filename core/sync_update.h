@@ -51,6 +51,9 @@ public:
     static bool setTip(TipFn show);
     // What re-texts the shared widgets outside the pages (the number keypad) after a new language.
     static bool setRetext(RetextFn retext);
+    // The tip of a USB disk refresh id (100 plugged in, 101 removed, 102 mounted), as the USB
+    // pages show it after their refresh; nothing for another id.
+    static void showUsbTip(int id);
 
     // The store's refresh ids reach raise() on the raising thread, as the program wires them
     // at start; the panel's tests wire them the same way.

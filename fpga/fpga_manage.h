@@ -311,6 +311,8 @@ public:
     uint8_t downing_mcu = 0, downing_txc1 = 0, downing_txc2 = 0, downing_osd = 0;
     QString usb_upgrade_time;
     int usb_installed = 0, usb_failed = 0, usb_refused = 0;  // of the last job
+    int usb_files_read =
+        0;              // of the last job's files, those still on the disk when it came to them
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
     std::atomic<int> usb_left_out{0};  // upgrade files past the limit; the control channel reads it
     void usb_upgrade_deal();
