@@ -431,6 +431,7 @@ public:
         uint8_t valid, screen, net_index, net, card;
     };
     RecoveryTarget recovery_target{};
+    int recovery_fault = 0;  // RecoveryFault of the receiving-card job ending in error
     std::atomic<uint32_t> replay_failures{0};  // operations that ended without success
 
     // ===== card search and counts (rcv_search.cpp) =====
@@ -502,7 +503,9 @@ private:
     void job_send(uint8_t port, const uint8_t* frame, uint32_t n);
     void job_end();
     void port_walk_job(bool mapping);
+    // The job ends in error: the file's fault when the file was refused, else the job's.
     void recovery_error(const char* text);
+    void recovery_file_error(const char* text);  // the file's fault whatever was read
     void recovery_start_steps(int kind, uint8_t step);
     void recovery_walk_steps(int kind, uint8_t step);
     void recovery_smart_steps(int kind, uint8_t step);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
 #include "page_driver.h"
 #include "ui/input/custom_mode.h"
@@ -418,6 +419,11 @@ TEST_F(TextsFit, RecoveryPage) {
                      nullptr, [](const QLabel* l) { return inList(g_rcv_recovery->list, l); }};
                  inEachLanguage(
                      "found", [] { return g_rcv_recovery; }, rows);
+                 // A job that failed, in place of the no-cards text.
+                 g_rcv_recovery->setJobFailed(kRecoveryFileFault);
+                 inEachLanguage("file-fault", [] { return g_rcv_recovery; });
+                 g_rcv_recovery->setJobFailed(kRecoveryJobFault);
+                 inEachLanguage("job-fault", [] { return g_rcv_recovery; });
                  key(kKeyBack);
              }});
 }

@@ -143,6 +143,12 @@ void connectCardJobs() {
             if (g_rcv_recovery) g_rcv_recovery->setResultList(entries);
         },
         Qt::QueuedConnection);
+    QObject::connect(
+        fpga->job_events, &rcv_job_events::sig_recovery_failed, g_mainwindow,
+        [](int fault) {
+            if (g_rcv_recovery) g_rcv_recovery->setJobFailed(fault);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace
