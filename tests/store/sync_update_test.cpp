@@ -240,7 +240,9 @@ TEST_F(SyncUpdateTest, ALanguageFromThePcIsAppliedWhateverPageIsInFront) {
         EXPECT_EQ(g_widget_retexts, 1);
         hub().para_sync(1);
         EXPECT_EQ(g_widget_retexts, 1) << "the persist took the change";
-        if (c.open) EXPECT_EQ(g_fake_pages[c.focus].warned, 1) << "told without a new language";
+        if (c.open) {
+            EXPECT_EQ(g_fake_pages[c.focus].warned, 1) << "told without a new language";
+        }
     }
 }
 
