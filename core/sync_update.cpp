@@ -59,6 +59,10 @@ bool SyncUpdate::setTip(TipFn show) {
     return true;
 }
 
+void SyncUpdate::showUsbTip(int id) {
+    usbTip(id);
+}
+
 bool SyncUpdate::setRetext(RetextFn retext) {
     g_retext_widgets = retext;
     return true;
@@ -116,6 +120,7 @@ void SyncUpdate::para_sync(int id) {
 void SyncUpdate::refresh_page(int id, bool new_language) {
     const int focus = g_page_focus;
     SyncPage* p = page(focus);
+    if (p && new_language) p->beforeNewLanguage();
     if (p) p->refreshPage(id);
     // Before the tips below, whose loops run further refreshes.
     if (new_language) retext();

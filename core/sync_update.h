@@ -20,6 +20,9 @@ class SyncPage {
 public:
     // The page's refresh, on the main thread; pages whose refresh takes no id ignore it.
     virtual void refreshPage(int id) = 0;
+    // Before a new language reaches the page (its refresh, then its texts): what the old texts
+    // laid out and must not outlive them.
+    virtual void beforeNewLanguage() {}
     // The page's texts in the language the hub has just applied (g_language).
     virtual void retext() {}
     // Main menu: its tip request (set after a user-mode save or recall), returned and cleared.
@@ -48,6 +51,9 @@ public:
     static bool setTip(TipFn show);
     // What re-texts the shared widgets outside the pages (the number keypad) after a new language.
     static bool setRetext(RetextFn retext);
+    // The tip of a USB disk refresh id (100 plugged in, 101 removed, 102 mounted), as the USB
+    // pages show it after their refresh; nothing for another id.
+    static void showUsbTip(int id);
 
     // The store's refresh ids reach raise() on the raising thread, as the program wires them
     // at start; the panel's tests wire them the same way.

@@ -318,6 +318,8 @@ public:
     uint8_t downing_mcu = 0, downing_txc1 = 0, downing_txc2 = 0, downing_osd = 0;
     QString usb_upgrade_time;
     int usb_installed = 0, usb_failed = 0, usb_refused = 0;  // of the last job
+    int usb_files_read =
+        0;              // of the last job's files, those still on the disk when it came to them
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
     std::atomic<int> usb_left_out{0};  // upgrade files past the limit; the control channel reads it
     void usb_upgrade_deal();
@@ -436,6 +438,7 @@ public:
         uint8_t valid, screen, net_index, net, card;
     };
     RecoveryTarget recovery_target{};
+    int recovery_fault = 0;  // RecoveryFault of the receiving-card job ending in error
     std::atomic<uint32_t> replay_failures{0};  // operations that ended without success
 
     // ===== card search and counts (rcv_search.cpp) =====
@@ -507,7 +510,9 @@ private:
     void job_send(uint8_t port, const uint8_t* frame, uint32_t n);
     void job_end();
     void port_walk_job(bool mapping);
+    // The job ends in error: the file's fault when the file was refused, else the job's.
     void recovery_error(const char* text);
+    void recovery_file_error(const char* text);  // the file's fault whatever was read
     void recovery_start_steps(int kind, uint8_t step);
     void recovery_walk_steps(int kind, uint8_t step);
     void recovery_smart_steps(int kind, uint8_t step);

@@ -62,6 +62,7 @@ bool rcvRecovery::read_at(uint32_t pos, uint8_t* out, uint32_t len, const char* 
     std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
     std::FILE* f = std::fopen(local.c_str(), "rb");  // these files are only ever read
     if (!f) {
+        file_refused = true;
         ZEM_DEBUG("\n can not open the file ");
         writeLogMsg(2, "receiving-card file: can not open the file");
         return false;
@@ -69,6 +70,7 @@ bool rcvRecovery::read_at(uint32_t pos, uint8_t* out, uint32_t len, const char* 
     const bool ok = std::fseek(f, long(pos), SEEK_SET) == 0 && std::fread(out, 1, len, f) == len;
     std::fclose(f);
     if (!ok) {
+        file_refused = true;
         char line[128];
         std::snprintf(line, sizeof line, "receiving-card file refused: %s at %#x lies past its end",
                       what, pos);
@@ -79,6 +81,7 @@ bool rcvRecovery::read_at(uint32_t pos, uint8_t* out, uint32_t len, const char* 
 }
 
 bool rcvRecovery::refuse(const char* what) {
+    file_refused = true;
     char line[128];
     std::snprintf(line, sizeof line, "receiving-card file refused: %s", what);
     writeLogMsg(2, line);

@@ -134,6 +134,8 @@ public:
     uint16_t rcv_operate_times = 0;
     uint64_t limit_sum_ms = 0;  // of the block check_operations last took
     uint64_t bound_sum_ms = 0;  // of the same block
+    // A read of the file failed or a check refused it, since the job that reads it cleared this.
+    bool file_refused = false;
 
 private:
     // Reads len bytes at pos of file_path (read-only); false when the file is missing or

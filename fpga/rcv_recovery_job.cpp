@@ -32,6 +32,13 @@ void restamp_job() {
 
 void fpga_manage::recovery_error(const char* text) {
     ZEM_DEBUG("%s", text);
+    recovery_fault = rcv_recovery->file_refused ? kRecoveryFileFault : kRecoveryJobFault;
+    job_step(kError);
+}
+
+void fpga_manage::recovery_file_error(const char* text) {
+    ZEM_DEBUG("%s", text);
+    recovery_fault = kRecoveryFileFault;
     job_step(kError);
 }
 
@@ -59,6 +66,7 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
     rcvRecovery& r = *rcv_recovery;
     switch (step) {
         case 0:
+            r.file_refused = false;
             if (get_fpga_status() != 1) return recovery_error("\n there is a error about fpga!!! ");
             replay_begins();
             // A job that ends before it asks a card must not report the last search's answer.
@@ -77,7 +85,7 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
             return kind == kScanLoad ? open_scan_file() : open_recovery_file();
         case 3:
             for (uint8_t i = 0; i < r.sub_file_count(); ++i)
-                if (r.get_rcvPackedFileInfo(i)) return recovery_error("\n check file error ");
+                if (r.get_rcvPackedFileInfo(i)) return recovery_file_error("\n check file error ");
             job_step(4);
             restamp_job();
             return;
@@ -85,7 +93,7 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
             set_send_para_u16(kCardToRecover, kNoReplyYet);
             // Without a screen sub-file there is nothing to walk.
             if (!r.has_sub_file(rcvRecovery::kScreenFile))
-                return recovery_error("\n no file type error ");
+                return recovery_file_error("\n no file type error ");
             job_step(5);
             return;
         default:
@@ -95,15 +103,13 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
 
 void fpga_manage::open_recovery_file() {
     rcvRecovery& r = *rcv_recovery;
-    if (r.get_dir_file("/data/rcvrecovery")) return recovery_error("\n check file error ");
+    if (r.get_dir_file("/data/rcvrecovery")) return recovery_file_error("\n check file error ");
+    // None or several: no file to check the cards against, which is no all clear.
     const QStringList files = r.files(true);
-    if (files.size() != 1) {
-        ZEM_DEBUG("\n more file error ");
-        return job_step(kDone);
-    }
+    if (files.size() != 1) return recovery_file_error("\n more file error ");
     ZEM_DEBUG("\n recovery_files_nmae  %s  !/n", files.front().toLocal8Bit().constData());
     r.file_path = "/data/rcvrecovery/QZFX";
-    if (r.get_rcvPackedFileNum()) return recovery_error("\n check file error ");
+    if (r.get_rcvPackedFileNum()) return recovery_file_error("\n check file error ");
     job_step(3);
     restamp_job();
 }
@@ -198,11 +204,13 @@ void fpga_manage::choose_recovery_path() {
     const rcvRecovery& r = *rcv_recovery;
     if (r.screen_record.rcv_para_len == 0) {
         if (r.screen_record.rcv_xy_len == 0)
-            return recovery_error("\n screen file all len  error ");
-        if (!r.has_sub_file(rcvRecovery::kXyFile)) return recovery_error("\n no file type error ");
+            return recovery_file_error("\n screen file all len  error ");
+        if (!r.has_sub_file(rcvRecovery::kXyFile))
+            return recovery_file_error("\n no file type error ");
         return job_step(8);
     }
-    if (!r.has_sub_file(rcvRecovery::kSmartFile)) return recovery_error("\n no file type error ");
+    if (!r.has_sub_file(rcvRecovery::kSmartFile))
+        return recovery_file_error("\n no file type error ");
     job_step(17);
 }
 
@@ -330,6 +338,8 @@ void fpga_manage::recovery_end_steps(int kind, uint8_t step) {
         case kDone:
             return recovery_done(kind);
         case kError:
+            // Told before the final 100 closes the page's ring; a scan load has its own page.
+            if (kind != kScanLoad) emit job_events->sig_recovery_failed(recovery_fault);
             job_progress(100);
             job_step(kErrorEnd);
             restamp_job();

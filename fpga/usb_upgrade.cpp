@@ -84,6 +84,12 @@ uint64_t fileSize(const std::string& file) {
     return ::stat(file.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
 }
 
+// The file is there to read (a disk pulled takes its files with it).
+bool fileThere(const std::string& file) {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0;
+}
+
 uint32_t fontAddress(uint8_t coding, uint8_t height) {
     if (height == 64) return coding == 1 ? 0x410000 : 0x450000;
     if (height == 32) return coding == 1 ? 0x000000 : 0x010000;
@@ -202,7 +208,7 @@ void fpga_manage::usb_upgrade_deal() {
             usb_upgrade_time = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
             usb_file_count = 0;
             usb_left_out = 0;
-            usb_installed = usb_failed = usb_refused = 0;
+            usb_installed = usb_failed = usb_refused = usb_files_read = 0;
             usb_fault = kUsbFaultNone;
             emit r->sig_qround_bar_update(0);
             g_send_para[1] = 1;
@@ -223,7 +229,8 @@ void fpga_manage::usb_upgrade_deal() {
             if (g_update_flag.fetch_and(uint8_t(~kUpdateByUsb)) & kUpdateByUsb)
                 emit r->sig_update_over();
             emit r->sig_qround_bar_update(100);
-            emit r->sig_usb_upgrade_result(usb_installed, usb_failed, usb_refused, usb_fault);
+            emit r->sig_usb_upgrade_result(usb_installed, usb_failed, usb_refused, usb_fault,
+                                           usb_files_read);
             if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) s->test_signal(104);
             g_send_para[1] = 0;
             g_usb_grade = 0;
@@ -277,6 +284,8 @@ void fpga_manage::usb_upgrade_main_deal() {
     for (uint32_t i = 0; i < usb_file_count && i < uint32_t(usb_file_list.size()); ++i) {
         const std::string file = usb_file_list[int(i)].toStdString();
         ZEM_DEBUG("ready to downing file name  %s\n", file.c_str());
+        // A file gone still counts as refused: what it held did not go in.
+        if (fileThere(file)) ++usb_files_read;
         Package p;
         Refusal refusal;
         if (!readPackage(file, p, refusal)) {

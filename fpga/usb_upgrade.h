@@ -18,9 +18,10 @@ signals:
     // Progress of the job, 0..100; 100 when it has ended.
     void sig_qround_bar_update(int percent);
     // The job ended: children installed, children that failed (written wrongly or refused by
-    // the flash), packages refused whole (short, lying or for another box), and the UsbFault
-    // of the first package refused or child failed.
-    void sig_usb_upgrade_result(int installed, int failed, int refused, int fault);
+    // the flash), packages refused whole (short, lying or for another box), the UsbFault of
+    // the first package refused or child failed, and how many files it read: none when the
+    // disk went away before the job came to its files (0 0 0 then tells nothing).
+    void sig_usb_upgrade_result(int installed, int failed, int refused, int fault, int files_read);
 
 private:
     usb_upgrade_report() = default;

@@ -28,7 +28,9 @@ protected:
                  QObject::connect(ev, &rcv_job_events::sig_recovery_progress,
                                   [this](int v) { recovery.push_back(v); }),
                  QObject::connect(ev, &rcv_job_events::sig_recovery_list,
-                                  [this](const QStringList& l) { lists.push_back(l); })};
+                                  [this](const QStringList& l) { lists.push_back(l); }),
+                 QObject::connect(ev, &rcv_job_events::sig_recovery_failed,
+                                  [this](int fault) { failures.push_back(fault); })};
     }
     void TearDown() override {
         for (auto& c : conns) QObject::disconnect(c);
@@ -63,6 +65,7 @@ protected:
 
     std::vector<int> smart, recovery;
     std::vector<QStringList> lists;
+    std::vector<int> failures;  // RecoveryFault of each job that ended in error
     std::vector<QMetaObject::Connection> conns;
 };
 
@@ -301,10 +304,14 @@ TEST_F(JobsTest, BadFilesAreRefusedAndNothingIsSentFromThem) {
         SCOPED_TRACE(c.name);
         writeBytes("/data/rcvrecovery/QZFX", c.file);
         recovery.clear();
+        failures.clear();
+        lists.clear();
         ASSERT_TRUE(runTask(5, 30000));
         EXPECT_TRUE(sentOn(4).empty());
         EXPECT_TRUE(sentOn(14).empty());
         EXPECT_TRUE(wellFormed(recovery));
+        EXPECT_EQ(failures, std::vector<int>{kRecoveryFileFault});
+        EXPECT_TRUE(lists.empty()) << "no list, so no all clear";
     }
 }
 
@@ -337,10 +344,62 @@ TEST_F(JobsTest, TwoRecoveryFilesEndTheQueryAtOnce) {
     ASSERT_TRUE(runTask(5, 400));
     EXPECT_TRUE(sentOn(4).empty());
     EXPECT_TRUE(wellFormed(recovery));
-    // No card was asked, so none is listed: not the answer a search left from before.
-    ASSERT_FALSE(lists.empty());
-    EXPECT_TRUE(lists.back().isEmpty());
+    // No card was asked, so none is listed: not the answer a search left from before, nor an
+    // all clear; the file's fault is told instead.
+    EXPECT_TRUE(lists.empty());
+    EXPECT_EQ(failures, std::vector<int>{kRecoveryFileFault});
     EXPECT_EQ(mgr->recovery_target.valid, 0);
+}
+
+// A query or recovery that ends in error says whether the file was at fault (none or several
+// files, a file refused) or the job (an FPGA not running, no card found to recover); one that
+// ran through its one file sends its list, and no fault.
+TEST_F(JobsTest, AQueryOrRecoveryEndingInErrorSaysWhy) {
+    plug(4, 2);
+    searchCycles(3);
+    const Bytes good = packedFile(twoScreens());
+    struct Case {
+        const char* name;
+        uint8_t task;
+        std::vector<std::pair<std::string, Bytes>> files;
+        bool fpga_down;
+        std::vector<int> failures;
+        size_t lists;
+    };
+    const Case cases[] = {
+        {"no file", 5, {}, false, {kRecoveryFileFault}, 0},
+        {"a file cut short",
+         5,
+         {{"QZFX", Bytes(good.begin(), good.begin() + 30)}},
+         false,
+         {kRecoveryFileFault},
+         0},
+        {"an FPGA not running", 5, {{"QZFX", good}}, true, {kRecoveryJobFault}, 0},
+        {"a recovery with no card found", 6, {{"QZFX", good}}, false, {kRecoveryJobFault}, 0},
+        {"a query through its file", 5, {{"QZFX", good}}, false, {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        removeTree(local("/data/rcvrecovery"));
+        for (const auto& [name, bytes] : c.files) writeBytes("/data/rcvrecovery/" + name, bytes);
+        if (c.fpga_down) {
+            board->fpga[0].version[3] = 0x60;  // reloads itself and does not answer yet
+            board->restartFpga(0);
+            runTicks(1);
+            ASSERT_EQ(mgr->get_fpga_status(), 0);
+        }
+        failures.clear();
+        lists.clear();
+        recovery.clear();
+        ASSERT_TRUE(runTask(c.task, 40000));
+        EXPECT_EQ(failures, c.failures);
+        EXPECT_EQ(lists.size(), c.lists);
+        EXPECT_TRUE(wellFormed(recovery));
+        if (c.fpga_down) {
+            board->fpga[0].version[3] = 0x25;
+            ASSERT_TRUE(bothLit());
+        }
+    }
 }
 
 TEST_F(JobsTest, ProgressStaysBelowOneHundredThroughALongWait) {

@@ -44,9 +44,10 @@ protected:
         c331_manage::stop_thread();  // the test alone drives the chip from here
         usb_upgrade_report* r = usb_upgrade_report::pInstance();
         QObject::connect(r, &usb_upgrade_report::sig_usb_upgrade_result, r,
-                         [this](int i, int f, int x, int why) {
+                         [this](int i, int f, int x, int why, int read) {
                              result = {i, f, x};
                              fault = why;
+                             files_read = read;
                          });
         QObject::connect(r, &usb_upgrade_report::sig_update_start, r, [this] { ++overlay; });
         QObject::connect(r, &usb_upgrade_report::sig_update_over, r, [this] { --overlay; });
@@ -84,7 +85,8 @@ protected:
     std::shared_ptr<platform::sim::SimC331> chip;
     c331_manage* c331 = nullptr;
     std::array<int, 3> result{-1, -1, -1};
-    int fault = -1;  // the UsbFault the job's end carried
+    int fault = -1;       // the UsbFault the job's end carried
+    int files_read = -1;  // the files it read
     int overlay = 0;
     std::vector<int> progress;
 };
@@ -205,6 +207,38 @@ TEST_F(UsbUpgradeTest, TheFolderIsReadOnlyWhileTheDiskIsMountedThere) {
     EXPECT_EQ(usbUpgradeFiles().size(), 1);
     runJob();
     EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0}));
+}
+
+// The job tells how many files it read: none when its disk went away, before it listed the
+// disk's files or after (a file gone still counts as refused), and all of a disk whose
+// packages are on the box already, though it writes nothing.
+TEST_F(UsbUpgradeTest, TheEndTellsHowManyFilesTheJobRead) {
+    const std::array<uint8_t, 6> running = {25, 9, 26, 11, 2, 0};
+    const Bytes same = package({{kProgram, bytes(500, 3), running}}, 0x9752, 0x80);
+    struct Case {
+        const char* what;
+        int pulled_before;  // the step the disk is pulled before, -1 not pulled
+        std::array<int, 3> result;
+        int read;
+    };
+    const Case cases[] = {{"on the box already", -1, {0, 0, 0}, 2},
+                          {"pulled before its list", 1, {0, 0, 0}, 0},
+                          {"pulled after its list", 2, {0, 0, 2}, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        mountUsbDisk();
+        onDisk("a.ZEM", same);
+        onDisk("b.ZEM", same);
+        g_send_para[1] = 0;
+        g_usb_grade = 1;
+        for (int pass = 0; pass < 10 && g_usb_grade; ++pass) {
+            if (g_send_para[1] == c.pulled_before) pullUsbDisk();
+            mgr->usb_upgrade_manage_deal();
+        }
+        ASSERT_EQ(g_usb_grade.load(), 0);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(files_read, c.read);
+    }
 }
 
 // Nothing of a bad package is erased or written, whatever its other children are.

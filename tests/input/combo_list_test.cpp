@@ -299,3 +299,42 @@ TEST_F(ComboList, EachListOpensInsideThePanelInEveryLanguage) {
 }
 
 }  // namespace
+
+// A PC's language change while a list is open closes it before the page re-texts (no row of
+// the list changes while it shows); the box keeps the entry in force, in the new words.
+TEST_F(ComboList, ANewLanguageClosesTheOpenListBeforeThePageRetexts) {
+    const struct {
+        const ListCase& list;
+        const char* shown;  // the entry in force in Vietnamese
+    } cases[] = {{kLists[1], "Tự nhiên"}, {kLists[2], "Đóng"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.list.name);
+        store().ram[ZemRamPara::kRamLanguage] = 0;
+        store().shadow[ZemRamPara::kRamLanguage] = 0;
+        g_language = 0;
+        onPage(c.list, [&] {
+            QComboBox* box = combo(c.list);
+            const int in_force = box->currentIndex();
+            openList(c.list);
+            int rows_changed_open = 0;
+            const auto count = [box, &rows_changed_open] {
+                if (box->view()->isVisible()) ++rows_changed_open;
+            };
+            QAbstractItemModel* rows = box->model();
+            const QMetaObject::Connection conns[] = {
+                QObject::connect(rows, &QAbstractItemModel::dataChanged, count),
+                QObject::connect(rows, &QAbstractItemModel::rowsRemoved, count),
+                QObject::connect(rows, &QAbstractItemModel::rowsInserted, count)};
+            pcLanguage(3);
+            settle();
+            for (const auto& conn : conns) QObject::disconnect(conn);
+            ASSERT_EQ(g_language, 3);
+            EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the list is open";
+            EXPECT_EQ(rows_changed_open, 0) << "rows re-texted while the list showed";
+            EXPECT_EQ(box->currentIndex(), in_force);
+            EXPECT_EQ(box->currentText(), QString::fromUtf8(c.shown));
+            shot(QString("%1-new-language").arg(c.list.name));
+        });
+    }
+    g_language = 0;
+}

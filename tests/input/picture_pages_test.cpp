@@ -62,9 +62,9 @@ TEST_F(PicturePages, StepsClampAndAreWrittenWhole) {
         const char* shown;
     };
     const Case cases[] = {
-        {"top", 100, kKeyRight, 2, 100, "100"},  {"bottom", 0, kKeyLeft, 2, 0, "0"},
-        {"above", 150, kKeyOk, 0, 100, "100"},   {"high byte", 356, kKeyOk, 0, 100, "100"},
-        {"negative", 0xFF00, kKeyOk, 0, 0, "0"}, {"down", 300, kKeyLeft, 1, 100, "100"},
+        {"top", 100, kKeyRight, 2, 100, "100"},      {"bottom", 0, kKeyLeft, 2, 0, "0"},
+        {"above", 150, kKeyOk, 0, 100, "100"},       {"high byte", 356, kKeyOk, 0, 100, "100"},
+        {"negative", 0xFF00, kKeyOk, 0, 100, "100"}, {"down", 300, kKeyLeft, 1, 99, "99"},
         {"mid", 40, kKeyRight, 3, 43, "43"},
     };
     for (const Case& c : cases) {
@@ -77,6 +77,32 @@ TEST_F(PicturePages, StepsClampAndAreWrittenWhole) {
             EXPECT_EQ(store().rd16(kBright), c.written);
             EXPECT_EQ(field("lineEdit_bright"), c.shown);
             shot(c.name);
+        });
+        stopPanel();
+    }
+}
+
+// A level above 100 that a PC wrote shows as the 100 the box applies, while the RAM keeps the
+// word; a step goes on from what is shown.
+TEST_F(PicturePages, LevelsAbove100ShowAsTheHundredApplied) {
+    const char* const fields[] = {"lineEdit_bright", "lineEdit_Contrast", "lineEdit_Sharpness",
+                                  "lineEdit_Saturation"};
+    const int words[] = {kBright, kContrast, kSharpness, kSaturation};
+    for (uint16_t written : {101, 150, 0xFF00}) {
+        SCOPED_TRACE(written);
+        onPage(kPageQuality, [&] {
+            for (int a : words) store().wr16(a, written);
+            refresh(1);
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(field(fields[i]), "100") << fields[i];
+                EXPECT_EQ(store().rd16(words[i]), written) << "the RAM keeps the word";
+            }
+            shot(QString("above-%1").arg(written));
+            key(kKeyOk);  // brightness
+            stepped({kKeyLeft});
+            EXPECT_EQ(store().rd16(kBright), 99);
+            EXPECT_EQ(field("lineEdit_bright"), "99");
+            key(kKeyOk);
         });
         stopPanel();
     }

@@ -147,12 +147,12 @@ TEST_F(SubMenuPage, EveryLanguageFitsAndTheLedLineShowsTheLiveSize) {
                    page->language_changed();
                    if (m.id == kPageOutputSet) {
                        EXPECT_EQ(g_outputset->ui->label_info->text(),
-                                 "LED Screen can be set:1920x1080");
+                                 "Current LED size:1920x1080");
                        // The live size, read again when the page is re-texted.
                        store().wr16(1378, 3840);
                        page->language_changed();
                        EXPECT_EQ(g_outputset->ui->label_info->text(),
-                                 "LED Screen can be set:3840x1080");
+                                 "Current LED size:3840x1080");
                        store().wr16(1378, 1920);
                    }
                    keys({kKeyBack, kKeyBack});
@@ -175,7 +175,7 @@ TEST_F(SubMenuPage, TheCommunicationMenusWordsInEachLanguage) {
                                     "Обновление\nчерез USB"},
                                    {"Cài đặt giao tiếp", "Cài đặt cổng\n nối tiếp",
                                     "Cài đặt\ncổng mạng", "Sử dụng ổ USB\nđể cập nhật"},
-                                   {"通訊設置", "串口連接", "網口設置", "USB昇級"},
+                                   {"通訊設置", "串口連接", "網口設置", "USB升級"},
                                },
                                "link-words");
                            key(kKeyBack);

@@ -52,8 +52,8 @@ TEST_F(LcdDisplayPage, AFreshSystemShowsThirtySecondsAndFiveMinutesInEveryLangua
         {0, "液晶显示", "返回主界面时长", "自动锁屏", "30", "5分钟", "从不"},
         {1, "LCD display", "To main interface", "Auto-screen lock", "30", "5min", "Never"},
         {2, "ЖК дисплей", "Возврат к главному", "Автоблокировка", "30", "5 мин", "Отключить"},
-        {3, "Màn hình LCD", "Quay lại màn hình chính", "Tự đọng khoá màn hình", "30", "5 phút", "Không bao giờ"},
-        {4, "液晶顯示", "返回主界麵時長", "自動鎖屏", "30", "5分鐘", "從不"},
+        {3, "Màn hình LCD", "Quay lại màn hình chính", "Tự động khoá màn hình", "30", "5 phút", "Không bao giờ"},
+        {4, "液晶顯示", "返回主界面時長", "自動鎖屏", "30", "5分鐘", "從不"},
     };
     // clang-format on
     onPage({[&] {

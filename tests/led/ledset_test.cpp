@@ -220,7 +220,7 @@ TEST_F(LedSetPage, InCopySpliceTheWidthEntryStopsAtTheCopyCap) {
     // clang-format on
     typeEach(cases, kCopy);
     const char* notes[5] = {"可设LED屏最大点数:8188(宽),16376(高)", "LED max:8188(w),16376(h)",
-                            "Ширина:8188(px)Высота:16376(px)",
+                            "Макс.: 8188(ш), 16376(в)",
                             "Điểm ảnh lớn nhất:8188(ngang),16376(dọc)",
                             "可設LED屏最大點數:8188(寬),16376(高)"};
     setScreen(1920, 1080, kHorizontal, 960, 1080);
@@ -574,7 +574,7 @@ TEST_F(LedSetPage, EveryLanguageFits) {
     const LedTexts rows[] = {
         {0, "LED设置", "宽", "垂直拼接", "可设LED屏最大点数:16376(宽),16376(高)", "应用"},
         {1, "LED Setting", "W", "VerticalS", "LED max:16376(w),16376(h)", "Apply"},
-        {2, "Настройка LED", "Ширина", "Вертикально", "Ширина:16376(px)Высота:16376(px)", "OK"},
+        {2, "Настройка LED", "Ширина", "Вертикально", "Макс.: 16376(ш), 16376(в)", "OK"},
         {3, "Cài đặt LED", "Rộng", "Chiều cao", "Điểm ảnh lớn nhất:16376(ngang),16376(dọc)", "Đồng ý"},
         {4, "LED設置", "寬", "垂直拼接", "可設LED屏最大點數:16376(寬),16376(高)", "應用"},
     };

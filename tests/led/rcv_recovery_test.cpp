@@ -44,6 +44,11 @@ protected:
         });
         fpga.join();
     }
+    // The text shown where no entry is: the no-cards text or why the job failed.
+    static QString emptyText() {
+        auto* l = g_rcv_recovery->list.frame_file->findChild<QLabel*>("label_empty");
+        return l ? l->text() : QString();
+    }
     static QStringList shownTexts() {
         QStringList t;
         for (QLabel* l : g_rcv_recovery->list.slot_labels)
@@ -338,6 +343,7 @@ TEST_F(RecoveryOnCards, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
           ringClosed(),
           [this] {
               EXPECT_TRUE(shownTexts().isEmpty()) << "the erring query's list is not shown";
+              EXPECT_EQ(emptyText(), "<font color = #FF0000 >Query failed</font>");
               EXPECT_EQ(fpgas.mgr->recovery_target.valid, 1) << "the FPGA side kept its target";
               shot("after-error");
               fpgas.board->fpga[0].version[3] = 0x25;
@@ -350,6 +356,75 @@ TEST_F(RecoveryOnCards, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
     EXPECT_TRUE(fpgas.sentOn(kPort).empty());
     EXPECT_EQ(fourth().saves, 0);
     EXPECT_TRUE(fourth().needs_recovery);
+}
+
+// A query that ends in error tells why in place of the no-cards text, in each language: the
+// file refused, or the query failed (an FPGA not running). The no-cards text stays for a query
+// that ran through its one file, here one that lists no card.
+TEST_F(RecoveryOnCards, AQueryThatFailsSaysSoInPlaceOfTheNoCardsText) {
+    struct Case {
+        const char* name;
+        Bytes file;
+        bool fpga_down;
+        bool failed;  // the words in red
+        const char* const shown[kLanguageCount];
+    };
+    const Bytes good = savedScreen(12);
+    const Case cases[] = {
+        {"refused-file",
+         Bytes(good.begin(), good.begin() + 30),
+         false,
+         true,
+         {"文件被拒绝或无法读取", "File refused or unreadable", "Файл отклонён или не читается",
+          "Tệp bị từ chối hoặc không đọc được", "文件被拒絕或無法讀取"}},
+        {"fpga-not-running",
+         good,
+         true,
+         true,
+         {"查询失败", "Query failed", "Запрос не удался", "Truy vấn không thành công", "查詢失敗"}},
+        {"no-card-listed",
+         packedFile({{0x1111, {}, {{kPort, {}}}}}),
+         false,
+         false,
+         {"暂无接收卡需要更新!", "No receiving cards that need to be updated!",
+          "Обновление принимающих карт не требуется!", "Chưa có thẻ nhận nào để cập nhật!",
+          "暫無接收卡需要更新!"}},
+    };
+    fpgas.plug(kPort, 4);
+    fpgas.searchCycles(3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        save(c.file);
+        if (c.fpga_down) {
+            fpgas.board->fpga[0].version[3] = 0x60;  // reloads itself and does not answer yet
+            fpgas.board->restartFpga(0);
+            fpgas.runTicks(1);
+            ASSERT_EQ(fpgas.mgr->get_fpga_status(), 0);
+        }
+        open({[this] {
+                  key(kKeyOk);  // Query
+                  runTask();
+              },
+              ringClosed(),
+              [this, c] {
+                  EXPECT_TRUE(shownTexts().isEmpty());
+                  for (int lang = 0; lang < kLanguageCount; ++lang) {
+                      SCOPED_TRACE(lang);
+                      g_language = uint8_t(lang);
+                      g_rcv_recovery->language_changed();
+                      const QString words = QString::fromUtf8(c.shown[lang]);
+                      EXPECT_EQ(emptyText(),
+                                c.failed ? "<font color = #FF0000 >" + words + "</font>" : words);
+                      EXPECT_EQ(textsNotFitting(g_rcv_recovery), std::vector<std::string>{});
+                      shot(QString("%1-%2").arg(c.name).arg(lang));
+                  }
+                  g_language = 1;
+              }});
+        if (c.fpga_down) {
+            fpgas.board->fpga[0].version[3] = 0x25;
+            ASSERT_TRUE(fpgas.bothLit());
+        }
+    }
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ TEST_F(AdvancedOptions, EachLanguageNamesEachEntryForWhatItOpens) {
                  "Системные\nнастройки", "Тест\nстарения"},
                 {"Cài đặt nâng cao", "Màn hình\nLCD", "Cài đặt\nkhác", "Thẻ nhận tự\nphục hồi",
                  "Cài đặt\nnhà máy", "Lão hóa\nnhà máy"},
-                {"高級設置", "液晶顯示", "其他設置", "接收卡自恢複", "工廠設置", "工廠老化"},
+                {"高級設置", "液晶顯示", "其他設置", "接收卡自恢復", "工廠設置", "工廠老化"},
             },
             "words");
     });

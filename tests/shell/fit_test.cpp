@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
 #include "page_driver.h"
 #include "ui/input/custom_mode.h"
@@ -312,6 +313,23 @@ TEST_F(TextsFit, WindowLayoutPage) {
     openedInEachLanguage(kPageImageLayout);
 }
 
+// The closed point-to-point field shows each mode's words (0 on, 8 horizontal, 9 vertical).
+TEST_F(TextsFit, WindowLayoutPageInEachPointToPointMode) {
+    constexpr int kP2pWord = 22;
+    constexpr uint16_t kP2pOn = 0x0100;
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageImageLayout); },
+             [this] {
+                 for (uint16_t mode : {0, 8, 9}) {
+                     store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinOutFlags), kP2pOn);
+                     store().wr16(ZemRamPara::windowAddr(0, kP2pWord), mode);
+                     inEachLanguage(QString("p2p-%1").arg(mode).toUtf8().constData(),
+                                    [] { return panel::page(kPageImageLayout)->widget(); });
+                 }
+                 while (panel::page(kPageImageLayout)) key(kKeyBack);
+             }});
+}
+
 TEST_F(TextsFit, AdvancedOptionsMenu) {
     openedInEachLanguage(kPageAdvancedOption);
 }
@@ -362,14 +380,14 @@ TEST_F(TextsFit, UsbUpgradePage) {
                  // Without an FPGA manager the end line gives the start time: as long as the
                  // job's start and end.
                  p->start_time = "23:59:59    23:59:59";
-                 p->upgradeResult(5, 0, 0, kUsbFaultNone);
+                 p->upgradeResult(5, 0, 0, kUsbFaultNone, 5);
                  click("Button_grade");
                  inEachLanguage(
                      "end", [] { return g_firmware_usbgrade; }, rows);
                  // Each reason with the largest counts a job of 100 files gives.
                  for (int fault = kUsbFaultNone; fault <= kUsbFaultWrite; ++fault) {
                      p->job_running = 1;
-                     p->upgradeResult(100, 100, 100, fault);
+                     p->upgradeResult(100, 100, 100, fault, 100);
                      click("Button_grade");
                      inEachLanguage(
                          QString("error-%1").arg(fault).toUtf8().constData(),
@@ -401,6 +419,11 @@ TEST_F(TextsFit, RecoveryPage) {
                      nullptr, [](const QLabel* l) { return inList(g_rcv_recovery->list, l); }};
                  inEachLanguage(
                      "found", [] { return g_rcv_recovery; }, rows);
+                 // A job that failed, in place of the no-cards text.
+                 g_rcv_recovery->setJobFailed(kRecoveryFileFault);
+                 inEachLanguage("file-fault", [] { return g_rcv_recovery; });
+                 g_rcv_recovery->setJobFailed(kRecoveryJobFault);
+                 inEachLanguage("job-fault", [] { return g_rcv_recovery; });
                  key(kKeyBack);
              }});
 }
@@ -469,6 +492,14 @@ TEST_F(TextsFit, WordsOfTheTablesReadRight) {
         {kPageFactory, "label_edid", 1, "Keep IP,EDID"},
         {kPageFactoryAge, "ButtonNext", 1, "Next"},
         {kPageFactoryAge, "ButtonPriv", 1, "Prev"},
+        {kPageOutputSet, "label_info", 1, "Current LED size:1920x1080"},
+        {kPageLinkWlan, "label_netmask", 3, "Cài đặt mặt nạ con"},
+        {kPageInputChoose, "button_inputcut", 2, "Обрезка"},
+        {kPageFirmwareUsbGrade, "label_usb_update", 4, "USB升級"},
+        {kPageImageLayout, "label_title", 4, "畫面佈局"},
+        {kPageRcvRecovery, "label_title", 4, "接收卡自恢復"},
+        {kPageFactory, "label_rst", 4, "工廠復位"},
+        {kPageQuality, "label_reset", 4, "畫質復位"},
     };
     // clang-format on
     g_usb_grade_path = " ";
@@ -486,7 +517,7 @@ TEST_F(TextsFit, WordsOfTheTablesReadRight) {
                      EXPECT_TRUE(
                          item->property("text").toString().startsWith(QString::fromUtf8(w.text)))
                          << "reads " << item->property("text").toString().toStdString();
-                     shot(w.object);
+                     shot(QString("%1-%2").arg(w.page).arg(w.object));
                      for (const std::string& t : textsNotFitting(item->window()))
                          ADD_FAILURE() << t;
                      g_language = 1;

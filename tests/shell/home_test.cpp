@@ -73,6 +73,29 @@ TEST_F(HomeScreen, TheHeaderAndTheTilesOfShownAndClosedWindows) {
     shot("tiles");
 }
 
+// Brightness and contrast above 100, as a PC may write them, show as the 100 the box applies,
+// when the home screen is drawn and when a refresh brings them; the RAM keeps the words.
+TEST_F(HomeScreen, BrightnessAndContrastAbove100ShowAsTheHundredApplied) {
+    for (uint16_t written : {101, 150, 0xFF00}) {
+        SCOPED_TRACE(written);
+        store().wr16(2176, written);
+        store().wr16(2178, written);
+        refresh(1);
+        EXPECT_EQ(home().label_bright->text(), "100");
+        EXPECT_EQ(home().label_contrast->text(), "100");
+        stopPanel();
+        startPanel();
+        EXPECT_EQ(home().label_bright->text(), "100");
+        EXPECT_EQ(home().label_contrast->text(), "100");
+        EXPECT_EQ(store().rd16(2176), written);
+        EXPECT_EQ(store().rd16(2178), written);
+        store().wr16(2176, 80);  // changed again, for the next refresh
+        store().wr16(2178, 55);
+        refresh(1);
+    }
+    shot("above-100");
+}
+
 TEST_F(HomeScreen, EachTileCase) {
     struct Case {
         const char* name;

@@ -2,6 +2,7 @@
 // the tips, the keypad LED report, and the steps that run for every id.
 #include <QThread>
 #include <functional>
+#include <cstdint>
 #include <map>
 #include <thread>
 
@@ -27,6 +28,13 @@ struct FakePage : SyncPage {
         if (onRefresh) onRefresh();
     }
     void retext() override { ++retexts; }
+    // Told before a new language reaches it, with how many refreshes it had then.
+    int warned = 0;
+    size_t refreshesWhenWarned = SIZE_MAX;
+    void beforeNewLanguage() override {
+        ++warned;
+        refreshesWhenWarned = ids.size();
+    }
     bool takeTipRequest() override {
         const bool t = tipRequest;
         tipRequest = false;
@@ -224,12 +232,17 @@ TEST_F(SyncUpdateTest, ALanguageFromThePcIsAppliedWhateverPageIsInFront) {
         EXPECT_EQ(g_language, language);
         if (c.open) {
             EXPECT_EQ(g_fake_pages[c.focus].languageAtRefresh, language);
+            EXPECT_EQ(g_fake_pages[c.focus].warned, 1);
+            EXPECT_EQ(g_fake_pages[c.focus].refreshesWhenWarned, 0u) << "told after its refresh";
         }
         for (int id = 0; id < SyncUpdate::kPageCount; ++id)
             EXPECT_EQ(g_fake_pages[id].retexts, id == c.retexted ? 1 : 0) << id;
         EXPECT_EQ(g_widget_retexts, 1);
         hub().para_sync(1);
         EXPECT_EQ(g_widget_retexts, 1) << "the persist took the change";
+        if (c.open) {
+            EXPECT_EQ(g_fake_pages[c.focus].warned, 1) << "told without a new language";
+        }
     }
 }
 

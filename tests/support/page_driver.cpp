@@ -6,10 +6,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPaintEngine>
+#include <QPainter>
 #include <QPushButton>
-#include <QStyleOptionButton>
 #include <QStyleOptionFrame>
-#include <QTextDocument>
 #include <QTimer>
 #include <QWindow>
 #include <cmath>
@@ -317,50 +317,126 @@ void PanelTest::saveSlot(int slot, uint8_t marker) {
 
 namespace {
 
-// The size a label's text needs, laid out as the label lays it out.
-QSize labelNeeds(const QLabel* label, const QRect& room) {
-    const bool rich = label->textFormat() == Qt::RichText ||
-                      (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
-    if (!rich) {
-        // Lines are laid out at the font's full height, placed by the label's alignment; the ink
-        // of the text must fit where it is drawn, the empty room above and below the glyphs may
-        // be cut.
-        const QFontMetrics fm(label->font());
-        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-        const QRect laid = fm.boundingRect(room, flags, label->text());
-        const QStringList lines = label->text().split('\n');
-        const int inkTop = laid.top() + fm.ascent() + fm.tightBoundingRect(lines.first()).top();
-        const int inkBottom = laid.top() + fm.lineSpacing() * (lines.size() - 1) + fm.ascent() +
-                              fm.tightBoundingRect(lines.last()).bottom();
-        const int over = std::max(0, room.top() - inkTop) + std::max(0, inkBottom - room.bottom());
-        const int ink = inkBottom - inkTop + 1;
-        return QSize(laid.width(), over > 0 ? room.height() + over : std::min(ink, room.height()));
+// A pixel counts as ink when its coverage is above this (of 255): a Vietnamese dot below at 8
+// points is one row of 28, while a row of a few shows nothing.
+constexpr int kInkAlpha = 16;
+
+// A run of text a widget drew: its words in its font from a point of the baseline, and the part
+// of the widget it was clipped to (the widget's coordinates).
+struct TextRun {
+    QString text;
+    QFont font;
+    QPointF at;
+    QRect clip;
+};
+
+// A paint device that draws nothing and keeps each run of text painted on it, where the widget's
+// style put it and with the clip it had.
+class TextRecorder : public QPaintDevice {
+public:
+    explicit TextRecorder(const QWidget* w) : widget_(w), engine_(this) {}
+    QPaintEngine* paintEngine() const override { return &engine_; }
+    std::vector<TextRun> runs;
+
+protected:
+    int metric(PaintDeviceMetric m) const override {
+        switch (m) {
+            case PdmWidth:
+                return widget_->width();
+            case PdmHeight:
+                return widget_->height();
+            case PdmDepth:
+                return 32;
+            case PdmDevicePixelRatio:
+                return 1;
+            case PdmDevicePixelRatioScaled:
+                return int(devicePixelRatioFScale());
+            case PdmDpiX:
+            case PdmPhysicalDpiX:
+                return widget_->logicalDpiX();
+            case PdmDpiY:
+            case PdmPhysicalDpiY:
+                return widget_->logicalDpiY();
+            default:
+                return QPaintDevice::metric(m);
+        }
     }
-    QTextDocument doc;
-    doc.setDefaultFont(label->font());
-    doc.setDocumentMargin(0);
-    doc.setHtml(label->text());
-    if (label->wordWrap()) doc.setTextWidth(room.width());
-    return QSize(int(std::ceil(label->wordWrap() ? doc.size().width() : doc.idealWidth())),
-                 int(std::ceil(doc.size().height())));
+
+private:
+    class Engine : public QPaintEngine {
+    public:
+        explicit Engine(TextRecorder* r) : QPaintEngine(AllFeatures), recorder_(r) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawPath(const QPainterPath&) override {}
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+        void drawTextItem(const QPointF& p, const QTextItem& item) override {
+            const QTransform to_device = painter()->deviceTransform();
+            QRect clip = recorder_->widget_->rect();
+            if (painter()->hasClipping())
+                clip &= to_device.mapRect(painter()->clipBoundingRect()).toAlignedRect();
+            recorder_->runs.push_back({item.text(), item.font(), to_device.map(p), clip});
+        }
+        Type type() const override { return User; }
+
+    private:
+        TextRecorder* recorder_;
+    };
+    const QWidget* widget_;
+    mutable Engine engine_;
+};
+
+// The runs of text a widget draws itself (not its children).
+std::vector<TextRun> textsDrawn(QWidget* w) {
+    TextRecorder recorder(w);
+    w->render(&recorder, QPoint(), QRegion(), QWidget::RenderFlags());
+    return recorder.runs;
 }
 
-// A button draws a line break as a new line.
-QSize buttonNeeds(const QAbstractButton* b) {
-    const QFontMetrics fm(b->font());
-    const QSize text = fm.size(0, b->text());
-    int w = text.width();
-    if (!b->icon().isNull()) w += b->iconSize().width() + 4;
-    // Centred lines: the empty room above and below the glyphs may be cut.
-    const int spare = fm.height() - fm.tightBoundingRect(b->text()).height();
-    return QSize(w, text.height() - std::max(0, spare));
+// Where the ink of a run falls drawn without a clip, antialiased edges included, in the
+// widget's resolution; null when it has none.
+QRect inkOf(const QWidget* w, const TextRun& run) {
+    const QFontMetricsF fm(run.font, w);
+    const qreal pad = fm.height();
+    const QRect area =
+        fm.boundingRect(run.text).translated(run.at).adjusted(-pad, -pad, pad, pad).toAlignedRect();
+    QImage canvas(area.size(), QImage::Format_ARGB32_Premultiplied);
+    canvas.setDotsPerMeterX(int(std::lround(w->logicalDpiX() / 0.0254)));
+    canvas.setDotsPerMeterY(int(std::lround(w->logicalDpiY() / 0.0254)));
+    canvas.fill(Qt::transparent);
+    {
+        QPainter p(&canvas);
+        p.setPen(Qt::black);
+        // All of the run's font, not only what it set over a default.
+        QFont font = run.font;
+        font.resolve(QFont::AllPropertiesResolved);
+        p.setFont(font);
+        p.drawText(run.at - area.topLeft(), run.text);
+    }
+    int left = canvas.width(), right = -1, top = canvas.height(), bottom = -1;
+    for (int y = 0; y < canvas.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(canvas.constScanLine(y));
+        for (int x = 0; x < canvas.width(); ++x) {
+            if (qAlpha(row[x]) <= kInkAlpha) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = y;
+        }
+    }
+    if (right < 0) return {};
+    return QRect(QPoint(left, top), QPoint(right, bottom)).translated(area.topLeft());
 }
 
-// Where a button draws its text: inside its border and padding.
-QRect buttonRoom(const QAbstractButton* b) {
-    QStyleOptionButton option;
-    option.initFrom(b);
-    return b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+// The size a run's ink needs in its clip: its own size where it falls inside, else the clip grown
+// by what falls outside.
+QSize needsFor(const QRect& ink, const QRect& room) {
+    if (ink.isNull() || room.contains(ink)) return ink.size();
+    const int w = std::max(0, room.left() - ink.left()) + std::max(0, ink.right() - room.right());
+    const int h = std::max(0, room.top() - ink.top()) + std::max(0, ink.bottom() - room.bottom());
+    return room.size() + QSize(w, h);
 }
 
 // Where a line edit draws its text: inside its frame, its text margins and the two pixels it
@@ -452,17 +528,17 @@ std::vector<std::string> PanelTest::textsNotFitting(QWidget* root) {
                           .arg(room.height())
                           .toStdString());
     };
-    for (QLabel* l : root->findChildren<QLabel*>()) {
-        if (!l->isVisibleTo(root) || l->text().isEmpty()) continue;
-        l->ensurePolished();
-        const QRect room =
-            l->contentsRect().adjusted(l->margin(), l->margin(), -l->margin(), -l->margin());
-        check(l, l->text(), labelNeeds(l, room), room);
-    }
-    for (QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
-        if (!b->isVisibleTo(root) || b->text().isEmpty()) continue;
-        b->ensurePolished();
-        check(b, b->text(), buttonNeeds(b), buttonRoom(b));
+    // Labels, buttons and combos by where the ink of what they draw falls: every run inside the
+    // part of the widget it was clipped to.
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const bool drawsWords = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
+                                qobject_cast<QComboBox*>(w);
+        if (!drawsWords || !w->isVisibleTo(root)) continue;
+        w->ensurePolished();
+        const QString text =
+            w->property(qobject_cast<QComboBox*>(w) ? "currentText" : "text").toString();
+        for (const TextRun& run : textsDrawn(w))
+            check(w, text, needsFor(inkOf(w, run), run.clip), run.clip);
     }
     for (QLineEdit* e : root->findChildren<QLineEdit*>()) {
         if (!e->isVisibleTo(root) || e->text().isEmpty()) continue;

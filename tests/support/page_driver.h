@@ -97,8 +97,10 @@ protected:
         return page ? page->findChild<T*>(name) : nullptr;
     }
     ZemRamPara& store() const { return *ZemRamPara::p_zemrampara_config; }
-    // The texts under root (labels, buttons and line edits shown) that do not fit their widget in
-    // its font, each as "object name: text (needed w x h in w x h)"; empty when all fit.
+    // The texts under root that do not fit their widget: what a shown label, button or combo
+    // draws, by where its ink falls (antialiased edges too) against the part of the widget it is
+    // drawn in (a combo's field less its arrow), and a shown line edit's text in its font; each
+    // as "object name: text (needed w x h in w x h)"; empty when all fit.
     static std::vector<std::string> textsNotFitting(QWidget* root);
     // The fields under root (shown line edits and combos) that cross their parent's edge or
     // run over a sibling's words, each as one line naming them; empty when none.

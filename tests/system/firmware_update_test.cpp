@@ -206,7 +206,7 @@ TEST_F(Overlay, ChineseWhereInForceElseEnglish) {
         int width;
     };
     const Case cases[] = {{0, 0x1F, "升级中，请勿断电 ", 13 * 9},
-                          {4, 0x1F, "昇級中，請勿斷電 ", 13 * 9},
+                          {4, 0x1F, "升級中，請勿斷電 ", 13 * 9},
                           {0, 0x1E, "Updating ", 15 * 9},
                           {2, 0x1F, "Updating ", 15 * 9},
                           {3, 0x1F, "Updating ", 15 * 9}};

@@ -67,6 +67,19 @@ protected:
         return Item::until([this] { return !logLine().isEmpty() && !logLine().contains("Dont"); });
     }
     QString logLine() const { return g_firmware_usbgrade->ui->label_log->text(); }
+    // Runs the job's steps on the FPGA thread until it is about to take step `step`: the job is
+    // held there while the test acts.
+    void holdJobBefore(int step) {
+        EXPECT_TRUE(fpgas.runOnFpgaThread([step] { return g_send_para[send_para::kStep] == step; },
+                                          step + 1));
+    }
+    static QString tipText() {
+        QLabel* words = g_tip->content() ? g_tip->content()->findChild<QLabel*>() : nullptr;
+        return words ? words->text() : QString();
+    }
+    bool noFileText() const {
+        return g_firmware_usbgrade->list.frame_file->findChild<QLabel*>("label_empty") != nullptr;
+    }
     void open(std::vector<Item> steps) {
         steps.insert(steps.begin(), Item([] { panel::openRegistered(kPageFirmwareUsbGrade); }));
         steps.push_back([this] {
@@ -262,7 +275,7 @@ TEST_F(UsbPage, ARefusedPackageSaysWhyAndHowManyInEachLanguage) {
         {"other-box",
          {package({{kFpga0, firmware(bytes(900, 6))}, {kProgram, bytes(300, 2)}}, 0x1234)},
          {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства",
-          "Gói không dành cho máy này", "昇級包不適用於本機"},
+          "Gói không dành cho máy này", "升級包不適用於本機"},
          {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
           "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
         // This box's package with children of kinds it does not take only: refused, not read
@@ -270,7 +283,7 @@ TEST_F(UsbPage, ARefusedPackageSaysWhyAndHowManyInEachLanguage) {
         {"nothing-taken",
          {package({{1, bytes(64, 1)}, {3, firmware(bytes(64, 6))}, {9, bytes(1, 2)}})},
          {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства",
-          "Gói không dành cho máy này", "昇級包不適用於本機"},
+          "Gói không dành cho máy này", "升級包不適用於本機"},
          {"成功0 失败0 拒绝1", "0 installed, 0 failed, 1 refused", "успешно 0, сбой 0, отказ 1",
           "0 xong, 0 lỗi, 1 bị từ chối", "成功0 失敗0 拒絕1"}},
         // The firmware of the other package still goes in.
@@ -407,6 +420,10 @@ TEST_F(UsbPage, ASecondDiskAfterAJobStartsOver) {
           jobEnded(),
           [this] {
               EXPECT_TRUE(logLine().contains("downing over")) << logLine().toStdString();
+              QStringList listed = shown();
+              listed.sort();
+              EXPECT_EQ(listed, (QStringList{"a.ZEM", "late.ZEM"}))
+                  << "the disk read during the job, listed after its end line";
               shot("first-end");
               pullUsbDisk();
               refresh(101);
@@ -438,6 +455,103 @@ TEST_F(UsbPage, ASecondDiskAfterAJobStartsOver) {
               EXPECT_EQ(readFile("/data/app/zemT57N2"), std::string(second.begin(), second.end()))
                   << "the second disk's program";
               shot("second-end");
+          }});
+}
+
+// The disk pulled while the job is held, before it lists the disk's files or after: the job
+// reads none, so no end line tells a success; the page shows the no-file text and, once the
+// overlay is gone, the unplugged tip.
+TEST_F(UsbPage, AJobWhoseDiskWentAwayDrawsNoEndLine) {
+    const struct {
+        const char* when;
+        int step;  // the job is held before it
+    } cases[] = {{"before-its-list", 1}, {"after-its-list", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        mountUsbDisk();
+        onDisk("prog.ZEM", package({{kProgram, bytes(300, 5)}}));
+        open({[this, c] {
+                  key(kKeyOk);
+                  holdJobBefore(c.step);
+              },
+              Item::until([] { return g_move_update != nullptr; }),
+              [this] {
+                  pullUsbDisk();
+                  refresh(101);
+                  EXPECT_EQ(shown(), QStringList{"prog.ZEM"}) << "the job's list while it runs";
+                  runJob();
+              },
+              Item::until([] { return g_tip->isVisible(); }),
+              [this, c] {
+                  EXPECT_EQ(mgr->usb_files_read, 0);
+                  EXPECT_TRUE(logLine().isEmpty()) << logLine().toStdString();
+                  EXPECT_TRUE(shown().isEmpty());
+                  EXPECT_TRUE(noFileText());
+                  EXPECT_EQ(tipText(), "USB drive is unplugged.");
+                  shot(QString("disk-gone-") + c.when);
+                  tick(TIP::kShowTicks);
+                  key(kKeyOk);
+                  EXPECT_EQ(g_usb_grade.load(), 0) << "nothing to write";
+              }});
+    }
+}
+
+// A disk swapped while the job is held after its list: the job finds none of its files; the
+// last disk event, kept, is acted on at its end: the new disk's files are listed, with the
+// reading tip, and OK writes them.
+TEST_F(UsbPage, ADiskSwappedDuringAJobIsListedAfterIt) {
+    onDisk("a.ZEM", package({{kProgram, bytes(300, 5)}}));
+    open({[this] {
+              key(kKeyOk);
+              holdJobBefore(2);
+          },
+          Item::until([] { return g_move_update != nullptr; }),
+          [this] {
+              pullUsbDisk();
+              refresh(101);
+              mountUsbDisk();
+              onDisk("b.ZEM", package({{kProgram, bytes(300, 8)}}));
+              refresh(100);
+              refresh(102);
+              EXPECT_EQ(shown(), QStringList{"a.ZEM"}) << "the job's list while it runs";
+              runJob();
+          },
+          Item::until([] { return g_tip->isVisible(); }),
+          [this] {
+              EXPECT_TRUE(logLine().isEmpty()) << logLine().toStdString();
+              EXPECT_EQ(shown(), QStringList{"b.ZEM"});
+              EXPECT_EQ(tipText(), "Reading the data,pls wait");
+              shot("swapped");
+              tick(TIP::kShowTicks);
+              key(kKeyOk);
+              EXPECT_EQ(g_usb_grade.load(), 1) << "OK starts the new disk's job";
+              runJob();
+          },
+          jobEnded(),
+          [this] {
+              EXPECT_TRUE(logLine().contains("#51BB28")) << logLine().toStdString();
+              const Bytes second = bytes(300, 8);
+              EXPECT_EQ(readFile("/data/app/zemT57N"), std::string(second.begin(), second.end()))
+                  << "the new disk's program, installed";
+          }});
+}
+
+// Packages the box has already: the job writes nothing, 0 0 0, and its green end line says so.
+TEST_F(UsbPage, PackagesAlreadyOnTheBoxEndGreen) {
+    const std::array<uint8_t, 6> running = {25, 9, 26, 11, 2, 0};
+    onDisk("same.ZEM", package({{kProgram, bytes(300, 5), running}}, 0x9752, 0x80));
+    open({[this] {
+              key(kKeyOk);
+              runJob();
+          },
+          jobEnded(),
+          [this] {
+              EXPECT_EQ(mgr->usb_installed + mgr->usb_failed + mgr->usb_refused, 0);
+              EXPECT_EQ(mgr->usb_files_read, 1);
+              EXPECT_TRUE(logLine().contains("#51BB28")) << logLine().toStdString();
+              EXPECT_TRUE(logLine().contains("downing over"));
+              EXPECT_EQ(shown(), QStringList{"same.ZEM"});
+              shot("on-the-box");
           }});
 }
 

@@ -41,9 +41,9 @@ const Texts kNameDefault = {"名称:用户模式%1", "Name:Mode%1", "Имя:Ре
 const Texts kLedSize = {"LED参数:%1x%2", "LED size:%1x%2", "Размер LED:%1x%2", "Cỡ LED:%1x%2", "LED參數:%1x%2"};
 const Texts kBriOn = {"亮度:%1 对比度:%2 音量:开启", "Bri:%1 CTRST:%2 Volume:ON", "Ярк:%1 Контр:%2 Звук:ВКЛ", "Sáng:%1 T.phản:%2 Âm:BẬT", "亮度:%1 對比度:%2 音量:開啟"};
 const Texts kBriOff = {"亮度:%1 对比度:%2 音量:关闭", "Bri:%1 CTRST:%2 Volume:OFF", "Ярк:%1 Контр:%2 Звук:ВЫКЛ", "Sáng:%1 T.phản:%2 Âm:TẮT", "亮度:%1 對比度:%2 音量:關閉"};
-// The Using mark, short enough for its 60-pixel badge.
-const Texts kOn = {"开启", "ON", "ВКЛ", "ON", "開啟"};
-const Texts kOff = {"关闭", "OFF", "ВЫКЛ", "OFF", "關閉"};
+// A window row's state, in the words of the sound line above.
+const Texts kOn = {"开启", "ON", "ВКЛ", "BẬT", "開啟"};
+const Texts kOff = {"关闭", "OFF", "ВЫКЛ", "TẮT", "關閉"};
 // The OSD info line: Simplified and Traditional Chinese have their own words, every other
 // language the English ones.
 const Texts kFontSize = {"字体大小:", "font size:", "font size:", "font size:", "字體大小:"};
@@ -233,7 +233,7 @@ void CustomMode::buildWindowList(const Slot& s) {
         }
         const bool on = slot16(s, ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) != 0;
         const QString source = sourceinfo::window_name(in) + " " + text(on ? kOn : kOff);
-        makeLabel(list_widget, QRect(lineX, y - 14, 100, 12), source, kLine, list_font_);
+        makeLabel(list_widget, QRect(lineX, y - 15, 100, 14), source, kLine, list_font_);
         const int a = ZemRamPara::windowAddr(w, 10);
         const QString position = QString("[%1,%2]%3x%4")
                                      .arg(slot16(s, a))

@@ -21,14 +21,14 @@ constexpr int kX = 10, kY = 12, kW = 14, kH = 16;
 constexpr uint16_t kP2pBit = 0x0100;
 
 // clang-format off
-const Texts kTitle = {"画面布局", "Screen layout", "Расположение", "Bố cục màn hình", "畫麵佈局"};
+const Texts kTitle = {"画面布局", "Screen layout", "Расположение", "Bố cục màn hình", "畫面佈局"};
 const Texts kP2p = {"点对点", "DBD", "Пиксель к пикселю", "Điểm tới điểm", "點對點"};
 const Texts kMirror = {"镜像", "mirror", "Отражение", "Ảnh phản chiếu", "鏡像"};
-const Texts kStatePrefix = {"画面状态:", "Image state:", "Состояние:", "Trạng thái:", "畫麵狀態:"};
+const Texts kStatePrefix = {"画面状态:", "Image state:", "Состояние:", "Trạng thái:", "畫面狀態:"};
 const Texts kOn = {"开启", "ON", "Вкл", "Mở", "開啟"};
 const Texts kOff = {"关闭", "OFF", "Откл", "Đóng", "關閉"};
 const Texts kNamePrefix = {"名称:", "Name:", "Название:", "Tên:", "名稱:"};
-const Texts kNameFormat = {"画面名称:画面%1", "Name:Image%1", "Название:Канал%1", "Tên:Hình ảnh%1", "畫麵名稱:畫麵%1"};
+const Texts kNameFormat = {"画面名称:画面%1", "Name:Image%1", "Название:Канал%1", "Tên:Hình ảnh%1", "畫面名稱:畫面%1"};
 const Texts kSourcePrefix = {"信源:", "Source:", "Источник:", "Nguồn tín hiệu:", "信源:"};
 const Texts kP2pItems[4] = {{"点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"},
                             {"点对点开启", "ON", "Вкл", "Mở", "點對點開啟"},

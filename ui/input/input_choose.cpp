@@ -38,7 +38,7 @@ const char* const kTabColour[6] = {
 
 // clang-format off
 const Texts kTitle = {"信源切换", "Source switch", "Переключение источника", "Chuyển đổi nguồn", "信源切換"};
-const Texts kInputCut = {"输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"};
+const Texts kInputCut = {"输入截取", "Input intercept", "Обрезка", "Chặn nguồn vào", "輸入截取"};
 const Texts kEdid = {"设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"};
 // clang-format on
 
@@ -246,8 +246,8 @@ void InputChoose::initSource() {
             }
         }
         if (size.isEmpty()) size = text(words::kNoSignal);
-        label(cell, QRect(3, 15, 80, 12), name, kCellText)->setFont(font10);
-        label(cell, QRect(3, 30, 88, 12), size, kCellText)->setFont(font10);
+        label(cell, QRect(3, 15, 80, 13), name, kCellText)->setFont(font10);
+        label(cell, QRect(3, 30, 88, 13), size, kCellText)->setFont(font10);
         if (e == inUse) {
             auto* badge = label(cell, QRect(60, 0, 30, 12), QString(), kBadge);
             setFittedText(badge, text(words::kUsing));

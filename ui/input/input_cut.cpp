@@ -30,7 +30,7 @@ const char* const kCellIcon = "background-color: #212435;";
 const char* const kCellText = "background-color:#212435;color:#FFFFFF";
 
 // clang-format off
-const Texts kTitle = {"输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"};
+const Texts kTitle = {"输入截取", "Input intercept", "Обрезка", "Chặn nguồn vào", "輸入截取"};
 const Texts kCrop = {"截取:", "Crop:", "Обр.:", "Cắt:", "截取:"};
 const Texts kW = {"宽", "W", "Шир.", "Rộng", "寬"};
 const Texts kH = {"高", "H", "Высота", "Cao", "高"};
@@ -196,8 +196,8 @@ void InputCut::buildCell(int k, int entry) {
     input->setScaledContents(true);
     QFont font;
     font.setPixelSize(10);
-    auto* name = cellLabel(list_frame, QRect(7 + 95 * c, 23 + 55 * r, 80, 12), kCellText);
-    auto* size = cellLabel(list_frame, QRect(7 + 95 * c, 38 + 55 * r, 88, 12), kCellText);
+    auto* name = cellLabel(list_frame, QRect(7 + 95 * c, 23 + 55 * r, 80, 13), kCellText);
+    auto* size = cellLabel(list_frame, QRect(7 + 95 * c, 38 + 55 * r, 88, 13), kCellText);
     name->setFont(font);
     size->setFont(font);
     if (entry == 0) {

@@ -16,7 +16,7 @@ namespace {
 const Texts kTitle = {"通讯设置", "Communication", "Подключение", "Cài đặt giao tiếp", "通訊設置"};
 const Texts kCom = {"串口连接", "Serial port", "COM-порт", "Cài đặt cổng\n nối tiếp", "串口連接"};
 const Texts kWlan = {"网口设置", "Net connect", "Сетевое под-\nключение", "Cài đặt\ncổng mạng", "網口設置"};
-const Texts kUsb = {"USB升级", "USB UPDATE", "Обновление\nчерез USB", "Sử dụng ổ USB\nđể cập nhật", "USB昇級"};
+const Texts kUsb = {"USB升级", "USB UPDATE", "Обновление\nчерез USB", "Sử dụng ổ USB\nđể cập nhật", "USB升級"};
 // clang-format on
 }  // namespace
 

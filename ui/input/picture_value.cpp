@@ -81,6 +81,6 @@ void PictureEdit::end(PictureValue::Op op, int addr) {
     if (field_) panel_style::apply(field_, panel_style::kField, panel_style::kFocus);
 }
 
-void PictureEdit::reread(QLineEdit* field, int addr) const {
-    if (!editing()) field->setText(QString::number(pictureWord(addr)));
+void PictureEdit::reread(QLineEdit* field, int value) const {
+    if (!editing()) field->setText(QString::number(value));
 }

@@ -36,8 +36,8 @@ public:
     void step(PictureValue::Op op, int addr);
     // Commit or revert, and the field back to its focus style.
     void end(PictureValue::Op op, int addr);
-    // Outside an edit the field shows the word again (the PC or the keypad may have changed it).
-    void reread(QLineEdit* field, int addr) const;
+    // Outside an edit the field shows the value again (the PC or the keypad may have changed it).
+    void reread(QLineEdit* field, int value) const;
 
 private:
     uint8_t editing_ = 0;

@@ -15,7 +15,7 @@ const Texts kBright = {"亮度", "Brightness", "Яркость", "Độ sáng", 
 const Texts kSharpness = {"锐度", "Sharpness", "Резкость", "Độ sắc nét", "銳度"};
 const Texts kContrast = {"对比度", "Contrast", "Контраст", "Độ tương phản", "對比度"};
 const Texts kSaturation = {"饱和度", "Saturation", "Насыщенность", "Độ bão hòa", "飽和度"};
-const Texts kReset = {"画质复位", "Reset", "Сбросить", "Đặt lại chất lượng hình ảnh", "畫質複位"};
+const Texts kReset = {"画质复位", "Reset", "Сбросить", "Đặt lại chất lượng hình ảnh", "畫質復位"};
 const Texts kPressOk = {"点击OK应用", "Press Ok", "Нажмите ОК", "Đồng ý", "點擊OK應用"};
 // clang-format on
 }  // namespace
@@ -38,7 +38,7 @@ QLineEdit* quality::valueField(int row) const {
 }
 
 void quality::para_init() {
-    for (int row = 0; row < 4; ++row) edit.reread(valueField(row), kRowWord[row]);
+    for (int row = 0; row < 4; ++row) edit.reread(valueField(row), pictureLevel(kRowWord[row]));
 }
 
 void quality::menulist_init() {

@@ -53,7 +53,7 @@ void temperature::fillPresets() {
 }
 
 void temperature::para_init() {
-    for (int row = 1; row <= 3; ++row) edit.reread(gainField(row), kGainWord[row]);
+    for (int row = 1; row <= 3; ++row) edit.reread(gainField(row), pictureWord(kGainWord[row]));
     fillPresets();
     if (!preset_editing) {
         const uint16_t word = store().rd16(kPresetWord);

@@ -15,8 +15,8 @@ const uint32_t kTicks[lcdshow::kRows][lcdshow::kEntries] = {{3000, 6000, 120000}
 
 // clang-format off
 const Texts kTitle = {"液晶显示", "LCD display", "ЖК дисплей", "Màn hình LCD", "液晶顯示"};
-const Texts kBackLabel = {"返回主界面时长", "To main interface", "Возврат к главному", "Quay lại màn hình chính", "返回主界麵時長"};
-const Texts kLockLabel = {"自动锁屏", "Auto-screen lock", "Автоблокировка", "Tự đọng khoá màn hình", "自動鎖屏"};
+const Texts kBackLabel = {"返回主界面时长", "To main interface", "Возврат к главному", "Quay lại màn hình chính", "返回主界面時長"};
+const Texts kLockLabel = {"自动锁屏", "Auto-screen lock", "Автоблокировка", "Tự động khoá màn hình", "自動鎖屏"};
 const Texts kNever = {"从不", "Never", "Отключить", "Không bao giờ", "從不"};
 const Texts k30 = {"30", "30", "30", "30", "30"};
 const Texts k60 = {"60", "60", "60", "60", "60"};

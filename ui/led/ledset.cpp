@@ -29,7 +29,7 @@ const Texts kStep1 = {"1.设置LED屏宽高", "1.Set LED W&H", "1.Разреше
 const Texts kWidth = {"宽", "W", "Ширина", "Rộng", "寬"};
 const Texts kHeight = {"高", "H", "Высота", "Cao", "高"};
 const Texts kStep2 = {"2.选择拼接方式", "2.Splice", "2.Сплайсер", "2.Ghép nối", "2.選擇拼接方式"};
-const Texts kMaxNote = {"可设LED屏最大点数:%d(宽),%d(高)", "LED max:%d(w),%d(h)", "Ширина:%d(px)Высота:%d(px)", "Điểm ảnh lớn nhất:%d(ngang),%d(dọc)", "可設LED屏最大點數:%d(寬),%d(高)"};
+const Texts kMaxNote = {"可设LED屏最大点数:%d(宽),%d(高)", "LED max:%d(w),%d(h)", "Макс.: %d(ш), %d(в)", "Điểm ảnh lớn nhất:%d(ngang),%d(dọc)", "可設LED屏最大點數:%d(寬),%d(高)"};
 const Texts kSplice[3] = {
     {"水平拼接", "horizontal", "Горизонтально", "Chiều ngang", "水平拼接"},
     {"垂直拼接", "VerticalS", "Вертикально", "Chiều cao", "垂直拼接"},

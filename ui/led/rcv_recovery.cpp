@@ -1,6 +1,7 @@
 #include "ui/led/rcv_recovery.h"
 
 #include "fpga/fpga_globals.h"
+#include "fpga/rcv_job_events.h"
 #include "ui/shell/job_gate.h"
 #include "ui/shell/qround_progress_bar.h"
 #include "ui_rcv_recovery.h"
@@ -10,16 +11,22 @@ rcv_recovery* g_rcv_recovery = nullptr;
 namespace {
 
 const Texts kTitle = {"接收卡自恢复", "Receiving card self recovery",
-                      "Самовосстановление приемной карты", "Thẻ nhận tự phục hồi", "接收卡自恢複"};
+                      "Самовосстановление приемной карты", "Thẻ nhận tự phục hồi", "接收卡自恢復"};
 const Texts kUpdate = {"接收卡更新", "Receiving card update", "Получить обновление карты",
                        "Nhận thông tin cập nhật về thẻ", "接收卡更新"};
 const Texts kQuery = {"查询", "Query", "Считать", "Tìm hiểu", "查詢"};
-const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"};
+const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Phục hồi", "恢復"};
 const Texts kNoCards = {"暂无接收卡需要更新!", "No receiving cards that need to be updated!",
                         "Обновление принимающих карт не требуется!",
                         "Chưa có thẻ nhận nào để cập nhật!", "暫無接收卡需要更新!"};
+// A job that ended in error, in place of the no-cards text.
+const Texts kFileFault = {"文件被拒绝或无法读取", "File refused or unreadable",
+                          "Файл отклонён или не читается", "Tệp bị từ chối hoặc không đọc được",
+                          "文件被拒絕或無法讀取"};
+const Texts kJobFault = {"查询失败", "Query failed", "Запрос не удался",
+                         "Truy vấn không thành công", "查詢失敗"};
 // The entry words: Chinese where in force, English in every other language.
-const Texts kFound = {"发现", "Find", "Find", "Find", "髮現"};
+const Texts kFound = {"发现", "Find", "Find", "Find", "發現"};
 const Texts kScreen = {"屏幕", "Screen", "Screen", "Screen", "屏幕"};
 const Texts kPort = {"网口LED", "LED", "LED", "LED", "網口LED"};
 const Texts kCard = {"接收卡", "Rcv", "Rcv", "Rcv", "接收卡"};
@@ -47,8 +54,13 @@ void rcv_recovery::language_changed() {
 }
 
 void rcv_recovery::rcv_self_recovery_file_list() {
+    const QString empty =
+        job_fault_ == kRecoveryNoFault
+            ? text(kNoCards)
+            : QString("<font color = #FF0000 >%1</font>")
+                  .arg(text(job_fault_ == kRecoveryFileFault ? kFileFault : kJobFault));
     list.draw(
-        ui->frame, shown_count, text(kNoCards),
+        ui->frame, shown_count, empty,
         [this](int i) {
             const QStringList p = result_list.value(i).split('/');
             if (p.size() < 4) return PagedList::Entry{};
@@ -69,9 +81,16 @@ void rcv_recovery::syncUpdate(int id) {
 }
 
 void rcv_recovery::setResultList(const QStringList& entries) {
+    job_fault_ = kRecoveryNoFault;
     result_list = entries;
     list.file_select = -1;  // a new list: nothing chosen in it yet
     shown_count = uint8_t(std::min(entries.size(), 255));
+    rcv_self_recovery_file_list();
+}
+
+void rcv_recovery::setJobFailed(int fault) {
+    job_fault_ = fault == kRecoveryFileFault ? kRecoveryFileFault : kRecoveryJobFault;
+    shown_count = 0;  // the stored list stays, as after Query
     rcv_self_recovery_file_list();
 }
 
@@ -87,6 +106,7 @@ bool rcv_recovery::startJob(uint8_t task) {
 void rcv_recovery::menulist_button_ok_page() {
     if (!panel::jobGateOpen()) return;
     if (focus.ui_select == 0) {
+        job_fault_ = kRecoveryNoFault;
         shown_count = 0;  // the stored list stays; only a new list shows again
         rcv_self_recovery_file_list();
         startJob(5);
@@ -98,7 +118,7 @@ void rcv_recovery::menulist_button_ok_page() {
         focus.select(0);
         return;
     }
-    startJob(6);
+    if (startJob(6)) job_fault_ = kRecoveryNoFault;
 }
 
 void rcv_recovery::keyLeft() {

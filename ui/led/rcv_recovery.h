@@ -1,6 +1,7 @@
 // The receiving-card self-recovery page (page 25): Query (task 5) finds the cards that differ
 // from their saved files, Recovery (task 6) restores them, each under the progress ring. The
-// FPGA thread's result list arrives queued; Recovery acts only on an entry the page shows.
+// FPGA thread's result list, or why its job failed, arrives queued; Recovery acts only on an
+// entry the page shows. The no-cards text is shown only after a job that ran to its end.
 #pragma once
 
 #include <QDialog>
@@ -29,6 +30,9 @@ public:
     void menulist_back_page();
     // The FPGA thread's whole result list (empty: nothing to recover).
     void setResultList(const QStringList& entries);
+    // The job ended in error (a RecoveryFault): no entry is shown, and a line says why in place
+    // of the no-cards text.
+    void setJobFailed(int fault);
 
     QStringList result_list;
     uint8_t shown_count = 0;
@@ -48,6 +52,7 @@ protected:
 
 private:
     bool startJob(uint8_t task);
+    int job_fault_ = 0;  // the RecoveryFault of the last job, until another starts
 };
 
 extern rcv_recovery* g_rcv_recovery;

@@ -21,7 +21,7 @@ const char* const kRecoveryDir = "/data/rcvrecovery";
 // clang-format off
 const Texts kTitle = {"高级设置", "Advanced Settings", "Доп.опции", "Cài đặt nâng cao", "高級設置"};
 const Texts kLcdShow = {"液晶显示", "LCD display", "ЖК\nдисплей", "Màn hình\nLCD", "液晶顯示"};
-const Texts kRecovery = {"接收卡自恢复", "Rcv\nself-recovery", "Самовосста-\nновление", "Thẻ nhận tự\nphục hồi", "接收卡自恢複"};
+const Texts kRecovery = {"接收卡自恢复", "Rcv\nself-recovery", "Самовосста-\nновление", "Thẻ nhận tự\nphục hồi", "接收卡自恢復"};
 const Texts kOther = {"其他设置", "Others", "Другие\nнастройки", "Cài đặt\nkhác", "其他設置"};
 const Texts kFactory = {"工厂设置", "Factory", "Системные\nнастройки", "Cài đặt\nnhà máy", "工廠設置"};
 const Texts kAge = {"工厂老化", "Aging", "Тест\nстарения", "Lão hóa\nnhà máy", "工廠老化"};

@@ -3,14 +3,24 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
+#include <algorithm>
+#include <vector>
 
 #include "ui/shell/panel_view.h"
 
 namespace {
 
+class ListKeys;
+// Every box whose list closes on keys (main thread only).
+std::vector<ListKeys*> g_lists;
+
 class ListKeys : public QObject {
 public:
-    explicit ListKeys(QComboBox* box) : QObject(box), box_(box) {}
+    explicit ListKeys(QComboBox* box) : QObject(box), box_(box) { g_lists.push_back(this); }
+    ~ListKeys() override { g_lists.erase(std::find(g_lists.begin(), g_lists.end(), this)); }
+    void closeList() {
+        if (box_->view()->isVisible()) box_->hidePopup();
+    }
 
 protected:
     bool eventFilter(QObject*, QEvent* e) override {
@@ -82,6 +92,10 @@ void closeListOnKeys(QComboBox* box) {
     auto* keys = new ListKeys(box);
     view->installEventFilter(keys);
     if (QWidget* list = view->parentWidget()) list->installEventFilter(keys);
+}
+
+void closeListsForNewLanguage() {
+    for (ListKeys* list : std::vector<ListKeys*>(g_lists)) list->closeList();
 }
 
 void showInForceOnTouch(QComboBox* box, std::function<int()> in_force) {

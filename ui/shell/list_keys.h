@@ -8,8 +8,12 @@
 class QComboBox;
 
 // While the list of box is open, any key closes it at its release, keeps the entry chosen
-// before, and goes no further: not to the page, not to the keypad's letters.
+// before, and goes no further: not to the page, not to the keypad's letters. A new language
+// closes it too (closeListsForNewLanguage).
 void closeListOnKeys(QComboBox* box);
+// Closes the open list of every such box, keeping its entry, before a new language reaches the
+// pages: a list left open keeps the old words' widths and loses its chosen row's look.
+void closeListsForNewLanguage();
 // The list of box opens inside the panel, as Qt keeps it inside the box's 320 x 240 screen: at
 // most the panel's height, scrolling, its current entry in view. Where the screen is the panel
 // (the box) nothing moves; a larger screen (a simulated panel) would let it run off the panel.

@@ -31,10 +31,6 @@ const char* const kTileColour[6] = {
     "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
     "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px"};
 
-int16_t word(int addr) {
-    return int16_t(store().rd16(addr));
-}
-
 QFont tileFont() {
     QFont font10;
     font10.setPixelSize(10);
@@ -72,8 +68,8 @@ void LockWindow::ledSizeText() {
 
 void LockWindow::para_init() {
     ledSizeText();
-    ui->label_bright->setText(QString::number(word(kRamBright)));
-    ui->label_contrast->setText(QString::number(word(kRamContrast)));
+    ui->label_bright->setText(QString::number(pictureLevel(kRamBright)));
+    ui->label_contrast->setText(QString::number(pictureLevel(kRamContrast)));
     setPicture(ui->label_volume_icon,
                pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));
 }
@@ -162,7 +158,7 @@ void LockWindow::buildTile(int w, const TileLook& look) {
         setPicture(mark, pictureOf(pic::kOsdYes));
     }
     if (look.shown) {
-        status->setGeometry(55 + x, 28 + y, 100, 12);
+        status->setGeometry(55 + x, 28 + y, 100, 13);
         status->setStyleSheet("color: rgb(255, 255, 255);");
     } else {
         status->setGeometry(55 + x, 20 + y, 40, 15);
@@ -182,8 +178,10 @@ void LockWindow::buildTile(int w, const TileLook& look) {
 
 void LockWindow::syncUpdate() {
     if (wordChanged(kRamLedWidth) || wordChanged(kRamLedHeight)) ledSizeText();
-    if (wordChanged(kRamBright)) ui->label_bright->setText(QString::number(word(kRamBright)));
-    if (wordChanged(kRamContrast)) ui->label_contrast->setText(QString::number(word(kRamContrast)));
+    if (wordChanged(kRamBright))
+        ui->label_bright->setText(QString::number(pictureLevel(kRamBright)));
+    if (wordChanged(kRamContrast))
+        ui->label_contrast->setText(QString::number(pictureLevel(kRamContrast)));
     if (wordChanged(audioWord()))
         setPicture(ui->label_volume_icon,
                    pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));

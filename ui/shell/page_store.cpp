@@ -1,8 +1,11 @@
 #include "ui/shell/page_store.h"
 
+#include <algorithm>
+
 namespace {
 constexpr int kRamAudioWindow = 2112;
 constexpr int kWinAudio = 20;
+constexpr int kPictureLevelMax = 100;
 }  // namespace
 
 ZemRamPara& store() {
@@ -28,6 +31,10 @@ int audioWindow() {
 
 int audioWord() {
     return ZemRamPara::windowAddr(audioWindow(), kWinAudio);
+}
+
+int pictureLevel(int addr) {
+    return std::min<int>(store().rd16(addr), kPictureLevelMax);
 }
 
 bool windowOn(int w) {

@@ -17,3 +17,6 @@ int audioWindow();
 int audioWord();
 // Bit 0 of the window's flags word.
 bool windowOn(int w);
+// A picture level (brightness, contrast, sharpness, saturation: RAM 2176..2182) as the box
+// applies it: a word above 100, as a PC may write it, counts as 100.
+int pictureLevel(int addr);

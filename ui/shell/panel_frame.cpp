@@ -13,6 +13,7 @@
 
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
+#include "ui/shell/list_keys.h"
 #include "ui/shell/main_window.h"
 
 uint8_t g_mode_shortcut_key = 0;
@@ -434,6 +435,10 @@ PageFrame::PageFrame(QWidget* self, int id)
     : class_name_(page_table::className(id)), self_(self), id_(id) {
     // Every page covers the panel; a dialog would otherwise centre itself on a larger screen.
     self->move(g_mainwindow ? g_mainwindow->pos() : QPoint(0, 0));
+}
+
+void PageFrame::beforeNewLanguage() {
+    closeListsForNewLanguage();
 }
 
 void traceKeyPress(const char* className, int key) {

@@ -197,6 +197,7 @@ class PageFrame : public SyncPage {
 public:
     PageFrame(QWidget* self, int id);
     virtual ~PageFrame() = default;
+    void beforeNewLanguage() override;
     void retext() override { languageRefresh(); }
 
     // Re-texts the page in the language in force and re-reads its shown values.

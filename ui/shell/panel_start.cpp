@@ -112,9 +112,9 @@ void connectWorkers() {
                      &MainWindow::update_over, kQueued);
     QObject::connect(
         usb, &usb_upgrade_report::sig_usb_upgrade_result, g_mainwindow,
-        [](int installed, int failed, int refused, int fault) {
+        [](int installed, int failed, int refused, int fault, int files_read) {
             if (g_firmware_usbgrade)
-                g_firmware_usbgrade->upgradeResult(installed, failed, refused, fault);
+                g_firmware_usbgrade->upgradeResult(installed, failed, refused, fault, files_read);
         },
         kQueued);
     QObject::connect(
@@ -141,6 +141,12 @@ void connectCardJobs() {
         fpga->job_events, &rcv_job_events::sig_recovery_list, g_mainwindow,
         [](const QStringList& entries) {
             if (g_rcv_recovery) g_rcv_recovery->setResultList(entries);
+        },
+        Qt::QueuedConnection);
+    QObject::connect(
+        fpga->job_events, &rcv_job_events::sig_recovery_failed, g_mainwindow,
+        [](int fault) {
+            if (g_rcv_recovery) g_rcv_recovery->setJobFailed(fault);
         },
         Qt::QueuedConnection);
 }

@@ -34,10 +34,10 @@ constexpr int kEnglish = 1;
 // clang-format off
 const Texts kTitle = {"工厂设置", "Factory setup", "Системные настройки", "Khôi phục cài đăt gốc", "工廠設置"};
 const Texts kLanguageLabel = {"语言", "language", "Язык", "Ngôn ngữ", "語言"};
-const Texts kResetTitle = {"工厂复位", "Factory reset", "Сброс настроек", "Khôi phục cài đặt gốc", "工廠複位"};
+const Texts kResetTitle = {"工厂复位", "Factory reset", "Сброс настроек", "Khôi phục cài đặt gốc", "工廠復位"};
 const Texts kKeepIpText = {"保持IP不变", "Keep IP", "Сохранить IP", "Giữ nguyên IP", "保持IP不變"};
 const Texts kKeepEdidText = {"IP和EDID保持不变", "Keep IP,EDID", "Сохранить IP и EDID", "IP và EDID vẫn giữ nguyên", "IP和EDID保持不變"};
-const Texts kResetAllText = {"全部恢复出厂设置", "Reset ALL", "Сбросить все", "Khôi phục cài đặt gốc tất cả", "全部恢複出廠設置"};
+const Texts kResetAllText = {"全部恢复出厂设置", "Reset ALL", "Сбросить все", "Khôi phục cài đặt gốc tất cả", "全部恢復出廠設置"};
 const Texts kPressOk = {"点击OK应用", "Press Ok", "Нажмите ОК", "Đồng ý", "點擊OK應用"};
 const Texts kFontCn = {"中文:", "CN:", "CN:", "CN:", "CN:"};
 const Texts kFontEn = {"英文:", "EN:", "EN:", "EN:", "EN:"};

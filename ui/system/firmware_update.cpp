@@ -22,7 +22,7 @@ constexpr int kTextHeight = 17;
 // Chinese where that language is in force, English in every other case.
 QString baseText(int* charWidth) {
     static Texts kBase = {"升级中，请勿断电 ", "Updating ", "Updating ", "Updating ",
-                          "昇級中，請勿斷電 "};
+                          "升級中，請勿斷電 "};
     const int lang = panelLanguage();
     if (charWidth) *charWidth = (lang == 0 || lang == 4) ? 13 : 15;
     return text(kBase);

@@ -2,8 +2,10 @@
 
 #include <QFileInfo>
 #include <iterator>
+#include <utility>
 
 #include "core/globals.h"
+#include "core/sync_update.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/usb_upgrade.h"
@@ -15,16 +17,18 @@ firmware_usbgrade* g_firmware_usbgrade = nullptr;
 
 namespace {
 
+constexpr int kDiskRemoved = 101;  // the refresh id of a disk pulled
+
 const Texts kTitle = {"USB升级", "USB UPDATE", "Обновление через USB", "Sử dụng ổ USB để cập nhật",
-                      "USB昇級"};
+                      "USB升級"};
 const Texts kOk = {"确定", "OK", "OK", "Đồng ý", "確定"};
 const Texts kNoFile = {"无加载文件!", "No loaded file!", "Нет файлов для загрузки!",
                        "Không có tập tin để tải!", "無加載文件!"};
 // clang-format off
 // Why the first package was refused or the first part failed, by UsbFault.
 const Texts kFaults[] = {
-    {"升级未完成", "Not all installed", "Установлено не всё", "Chưa cài đặt hết", "昇級未完成"},
-    {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства", "Gói không dành cho máy này", "昇級包不適用於本機"},
+    {"升级未完成", "Not all installed", "Установлено не всё", "Chưa cài đặt hết", "升級未完成"},
+    {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства", "Gói không dành cho máy này", "升級包不適用於本機"},
     {"文件损坏或不完整", "File damaged or cut short", "Файл повреждён или обрезан", "Tập tin bị hỏng hoặc thiếu", "文件損壞或不完整"},
     {"文件过大", "File too large", "Файл слишком большой", "Tập tin quá lớn", "文件過大"},
     {"写入失败", "Write failed", "Ошибка записи", "Ghi không thành công", "寫入失敗"}};
@@ -89,7 +93,11 @@ void firmware_usbgrade::syncUpdate(int id) {
 }
 
 void firmware_usbgrade::diskChanged(int id) {
-    if (job_running) return;  // its list and its lines stay until it ends
+    // The job's list and lines stay until it ends; the last event is acted on then.
+    if (job_running) {
+        kept_disk_event_ = id;
+        return;
+    }
     // Another disk, or none: the page starts over as on a fresh visit.
     file_downing = 0;
     end_shown_ = false;
@@ -97,6 +105,11 @@ void firmware_usbgrade::diskChanged(int id) {
     ui->label_log->setText(QString());
     // A disk plugged in (100) has nothing to read until it is mounted.
     if (id == 100) return;
+    listFollowsDisk();
+}
+
+void firmware_usbgrade::listFollowsDisk() {
+    file_downing = 0;
     list.file_select = -1;  // a new list: nothing chosen in it yet
     get_file_list_smartpath();
 }
@@ -111,8 +124,10 @@ void firmware_usbgrade::menulist_button_ok_page() {
     g_usb_grade = 1;
 }
 
-void firmware_usbgrade::upgradeResult(int installed, int failed, int refused, int fault) {
+void firmware_usbgrade::upgradeResult(int installed, int failed, int refused, int fault,
+                                      int files_read) {
     job_running = 0;
+    result_files_read_ = files_read;
     result_installed_ = installed;
     result_failed_ = failed;
     result_refused_ = refused;
@@ -149,9 +164,23 @@ void firmware_usbgrade::on_Button_grade_clicked() {
 }
 
 void firmware_usbgrade::jobEnd() {
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    end_times_ = fpga ? fpga->usb_upgrade_time : start_time;
-    drawEnd();
+    const int kept = std::exchange(kept_disk_event_, 0);
+    // A job that read no file has no outcome to tell: its disk went away.
+    const bool disk_gone = result_known_ && result_files_read_ == 0;
+    if (disk_gone) {
+        end_shown_ = false;
+        ui->label_log->setText(QString());
+    } else {
+        fpga_manage* fpga = fpga_manage::p_fpga_manage;
+        end_times_ = fpga ? fpga->usb_upgrade_time : start_time;
+        drawEnd();
+    }
+    if (!kept && !disk_gone) return;
+    listFollowsDisk();
+    // After the hub's refresh, as it shows a disk event's tip.
+    const int tip_of = kept ? kept : kDiskRemoved;
+    QMetaObject::invokeMethod(
+        this, [tip_of] { SyncUpdate::showUsbTip(tip_of); }, Qt::QueuedConnection);
 }
 
 void firmware_usbgrade::keyMode() {

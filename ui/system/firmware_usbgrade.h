@@ -1,6 +1,7 @@
 // The USB upgrade page (page 26): the upgrade packages and font libraries on the USB disk, four
 // a page, and OK to have the FPGA thread install them under the upgrade overlay. The end line
-// says whether everything was installed, and else how many parts and why.
+// says whether everything was installed, and else how many parts and why; a job that read no
+// file (its disk gone) draws none. A disk event while the job runs is acted on after its end.
 #pragma once
 
 #include <QDialog>
@@ -39,9 +40,9 @@ public:
 
 public slots:
     void on_Button_grade_clicked();
-    // The job's end: what it installed, what failed and what it refused, and why (UsbFault)
-    // the first package was refused or the first child failed.
-    void upgradeResult(int installed, int failed, int refused, int fault);
+    // The job's end: what it installed, what failed and what it refused, why (UsbFault) the
+    // first package was refused or the first child failed, and how many files it read.
+    void upgradeResult(int installed, int failed, int refused, int fault, int files_read);
 
 protected:
     void keyLeft() override {}
@@ -51,15 +52,21 @@ protected:
     void keyBack() override;
 
 private:
-    // A disk plugged in (100), removed (101) or mounted (102).
+    // A disk plugged in (100), removed (101) or mounted (102); kept while the job runs.
     void diskChanged(int id);
-    void jobEnd();   // the end line of the job's outcome
+    // The list of the disk as it is now, a new list: OK may start a job on it.
+    void listFollowsDisk();
+    // The end line of the job's outcome, none when it read no file; then the disk event kept
+    // during the job, or the disk gone, with its tip.
+    void jobEnd();
     void drawEnd();  // the end line, in the language in force
     int result_installed_ = 0;
     int result_failed_ = 0;
     int result_refused_ = 0;
     int result_fault_ = 0;
+    int result_files_read_ = 0;
     bool result_known_ = false;
+    int kept_disk_event_ = 0;  // the last disk event while the job ran, 0 none
     bool end_shown_ = false;
     QString end_times_;
 };

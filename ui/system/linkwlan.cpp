@@ -18,7 +18,7 @@ namespace {
 // clang-format off
 const Texts kTitle = {"网口设置", "Net connect", "Сетевое подключение", "Cài đặt cổng mạng", "網口設置"};
 const Texts kIp = {"IP地址", "IP", "IP-адрес", "Địa chỉ IP", "IP地址"};
-const Texts kMask = {"子网掩码", "Mask", "Маска", "Cài đặt mặt lạ con", "子網掩碼"};
+const Texts kMask = {"子网掩码", "Mask", "Маска", "Cài đặt mặt nạ con", "子網掩碼"};
 const Texts kGate = {"默认网关", "Gate", "Шлюз", "Cổng vào", "默認網關"};
 const Texts kApplyText = {"应用", "Apply", "OK", "Đồng ý", "應用"};
 // clang-format on
