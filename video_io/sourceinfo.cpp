@@ -99,11 +99,14 @@ QString sourceinfo::timing_text(unsigned char id) {
     return window_timing(whole);
 }
 
-WindowInput sourceinfo::window_input(int window) {
+WindowInput sourceinfo::window_input(int window, bool shown) {
     WindowInput in;
     const ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store || window < 0 || window >= ZemRamPara::kWindowCount) return in;
-    const uint16_t word = store->rd16(ZemRamPara::windowAddr(window, ZemRamPara::kWinSource));
+    const auto rd16 = [store, shown](int addr) {
+        return shown ? store->seen16(addr) : store->rd16(addr);
+    };
+    const uint16_t word = rd16(ZemRamPara::windowAddr(window, ZemRamPara::kWinSource));
     in.crop = word & 0x8000;
     if (!in.crop) {
         in.source = uint8_t(word);
@@ -116,12 +119,12 @@ WindowInput sourceinfo::window_input(int window) {
     }
     in.record = index;
     const int a = ZemRamPara::kRamCropTable + 10 * index;
-    const uint16_t id = store->rd16(a);
+    const uint16_t id = rd16(a);
     in.source = uint8_t(id);
     if (id & 0x8000) {
         in.crop_number = ((id >> 8) & 0x7F) + 1;
-        in.width = store->rd16(a + 6);
-        in.height = store->rd16(a + 8);
+        in.width = rd16(a + 6);
+        in.height = rd16(a + 8);
     }
     return in;
 }

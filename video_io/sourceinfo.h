@@ -43,7 +43,9 @@ public:
     // "%dx%d@%dHz" of the source's timing, or an empty text without a signal.
     static QString timing_text(unsigned char id);
 
-    static WindowInput window_input(int window);
+    // What window `window` shows, from the RAM, or with `shown` from the RAM as the last refresh
+    // copied it (a page that only shows it, while PCs write).
+    static WindowInput window_input(int window, bool shown = false);
     // The source name, with "_Crop" and the crop number for a valid crop.
     static QString window_name(const WindowInput& in);
     // "%dx%d@%dHz": a whole source's timing, or a valid crop's size at its source's rate;

@@ -1,6 +1,7 @@
 // Five PCs at once, one on each link (TCP, UDP and both serial ports) and a second one on TCP,
-// sending a mix of box commands while the C331 and FPGA threads run and the main thread saves
-// what they change. Run in the ThreadSanitizer build, this is the race check of the links.
+// sending a mix of box commands while the C331 and FPGA threads run, the main thread refreshes
+// and the saver thread writes what they change. Run in the ThreadSanitizer build, this is the
+// race check of the links and the parameter RAM.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 #include "comm/udpnet_manage.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
+#include "core/saver.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -52,7 +54,8 @@ struct Request {
 };
 
 // The mix of PC n: identity, network, parameter writes and reads, the apply, user-mode saves
-// and recalls (a recall of a slot not saved yet is refused).
+// and recalls (a recall of a slot not saved yet is refused), close-LED (the C331 thread hands it
+// to the FPGA thread, whose register write comes back to RAM 2116) and a size the box refuses.
 std::vector<Request> mix(int n) {
     const uint8_t mode = uint8_t(1 + n % 4);
     return {
@@ -68,6 +71,10 @@ std::vector<Request> mix(int n) {
         {"recall a user mode", writeRam(866, {mode, 0})},
         {"apply the recall", writeReg(11, 0xFF, {0x02}), 0, 1},
         {"slot write", writeRam(0x1000 * (5 + n) + 100, {uint8_t(n)})},
+        {"close or open the LED", writeRam(2116, {uint8_t(n % 2), 0})},
+        {"apply the close-LED", writeReg(11, 0xFF, {0x01})},
+        {"a width the box refuses", writeRam(1378, {0x28, 0x23})},  // 9000
+        {"apply the refusal", writeReg(11, 0xFF, {0x01})},
     };
 }
 
@@ -84,6 +91,7 @@ protected:
         static char* argv[] = {name, nullptr};
         if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
         SyncUpdate::connectStore(store);
+        Saver::get().start();  // as the program does: the files are written beside the refreshes
         ticker = std::thread([this] {
             while (!stopTicks) {
                 ++G_timeTicks;
@@ -93,6 +101,7 @@ protected:
     }
     void TearDown() override {
         comm_stop_links();
+        Saver::get().stop();
         fpga_manage::p_fpga_manage->stop_thread();
         c331_manage::shutdown();
         stopTicks = true;

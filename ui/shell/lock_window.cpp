@@ -21,6 +21,19 @@ namespace {
 
 constexpr int kRamLedWidth = 1378, kRamLedHeight = 1380;
 constexpr int kRamBright = 2176, kRamContrast = 2178;
+constexpr int kRamAudioWindow = 2112, kWinAudio = 20;
+
+// The home screen only shows the RAM, and shows it as the last refresh copied it: PCs write it
+// meanwhile, under locks the panel does not take.
+uint16_t shown16(int addr) {
+    return store().seen16(addr);
+}
+
+// The sound word of the audio window (window 0 when RAM 2112 names none).
+int shownAudioWord() {
+    const int w = store().seen[kRamAudioWindow];
+    return ZemRamPara::windowAddr(w < ZemRamPara::kWindowCount ? w : 0, kWinAudio);
+}
 
 // clang-format off
 const Texts kLedSize = {"LED屏:%1 x %2", "LED size:%1 x %2", "Размер LED:%1 x %2", "Led:%1 x %2", "LED屏:%1 x %2"};
@@ -62,20 +75,19 @@ LockWindow::~LockWindow() {
 }
 
 void LockWindow::ledSizeText() {
-    ui->label_input->setText(
-        text(kLedSize).arg(store().rd16(kRamLedWidth)).arg(store().rd16(kRamLedHeight)));
+    ui->label_input->setText(text(kLedSize).arg(shown16(kRamLedWidth)).arg(shown16(kRamLedHeight)));
 }
 
 void LockWindow::para_init() {
     ledSizeText();
-    ui->label_bright->setText(QString::number(pictureLevel(kRamBright)));
-    ui->label_contrast->setText(QString::number(pictureLevel(kRamContrast)));
+    ui->label_bright->setText(QString::number(shownPictureLevel(kRamBright)));
+    ui->label_contrast->setText(QString::number(shownPictureLevel(kRamContrast)));
     setPicture(ui->label_volume_icon,
                pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));
 }
 
 bool LockWindow::volume_check() const {
-    return store().rd16(audioWord()) & 0x8000;
+    return shown16(shownAudioWord()) & 0x8000;
 }
 
 void LockWindow::ip_changed() {
@@ -92,7 +104,7 @@ void LockWindow::image_init() {
     tiles = new QFrame(this);
     tiles->setGeometry(0, 74, 320, 160);
     tiles->installEventFilter(this);
-    const uint16_t closeLed = store().rd16_locked(ZemRamPara::kRamCloseLed);
+    const uint16_t closeLed = shown16(ZemRamPara::kRamCloseLed);
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w) buildTile(w, tileLook(w, closeLed));
     tiles->show();
 }
@@ -100,7 +112,7 @@ void LockWindow::image_init() {
 // A refresh rebuilds only the tiles whose look changed: rebuilding all six, each a handful of
 // labels, on every refresh keeps the panel busy when refreshes come fast.
 void LockWindow::updateTiles() {
-    const uint16_t closeLed = store().rd16_locked(ZemRamPara::kRamCloseLed);
+    const uint16_t closeLed = shown16(ZemRamPara::kRamCloseLed);
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w) {
         const TileLook look = tileLook(w, closeLed);
         if (look == tileShows[w]) continue;
@@ -115,13 +127,13 @@ void LockWindow::updateTiles() {
 LockWindow::TileLook LockWindow::tileLook(int w, uint16_t closeLed) const {
     TileLook look;
     look.current = w == g_image_current;
-    const uint16_t flags = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags));
+    const uint16_t flags = shown16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags));
     look.shown = w == 0 || flags == 1;
     if (!look.shown) {
         look.status = text(words::kClose);
         return look;
     }
-    const WindowInput in = sourceinfo::window_input(w);
+    const WindowInput in = sourceinfo::window_input(w, true);
     look.name = sourceinfo::window_name(in);
     if (!in.crop) {
         ALIAS_PARA alias;
@@ -130,7 +142,7 @@ LockWindow::TileLook LockWindow::tileLook(int w, uint16_t closeLed) const {
                             .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, 206,
                                         Qt::TextShowMnemonic);
     }
-    const uint16_t out = store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
+    const uint16_t out = shown16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags));
     look.status = sourceinfo::window_timing(in);
     if (look.status.isEmpty()) look.status = text(words::kNoSignal);
     if (closeLed == 1 || (out & 1)) look.status = text(words::kBlack);
@@ -179,10 +191,10 @@ void LockWindow::buildTile(int w, const TileLook& look) {
 void LockWindow::syncUpdate() {
     if (wordChanged(kRamLedWidth) || wordChanged(kRamLedHeight)) ledSizeText();
     if (wordChanged(kRamBright))
-        ui->label_bright->setText(QString::number(pictureLevel(kRamBright)));
+        ui->label_bright->setText(QString::number(shownPictureLevel(kRamBright)));
     if (wordChanged(kRamContrast))
-        ui->label_contrast->setText(QString::number(pictureLevel(kRamContrast)));
-    if (wordChanged(audioWord()))
+        ui->label_contrast->setText(QString::number(shownPictureLevel(kRamContrast)));
+    if (wordChanged(shownAudioWord()))
         setPicture(ui->label_volume_icon,
                    pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));
     updateTiles();

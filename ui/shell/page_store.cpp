@@ -37,6 +37,10 @@ int pictureLevel(int addr) {
     return std::min<int>(store().rd16(addr), kPictureLevelMax);
 }
 
+int shownPictureLevel(int addr) {
+    return std::min<int>(store().seen16(addr), kPictureLevelMax);
+}
+
 bool windowOn(int w) {
     return w >= 0 && w < ZemRamPara::kWindowCount &&
            (store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1);
