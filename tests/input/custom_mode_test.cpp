@@ -12,9 +12,11 @@
 
 #include "c331/c331_manage.h"
 #include "comm/comm_hooks.h"
+#include "comm/link_session.h"
 #include "core/globals.h"
 #include "core/led_size_handshake.h"
 #include "page_driver.h"
+#include "pc_link.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/zemcontrol.h"
@@ -311,6 +313,72 @@ TEST_F(UserModePage, InvokeOfAScreenTheBoxCantDriveStartsNoSizeHandshake) {
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
     EXPECT_EQ(takeApply(), 1);
     EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);
+}
+
+// A mode whose saved LED size the box refuses still becomes the current mode, invoked on the
+// panel or recalled by a PC, but its LED line says in red that the size was not taken; a mode
+// whose size the box takes reads as usual.
+TEST_F(UserModePage, AModeWhoseLedSizeTheBoxRefusedSaysItWasNotTaken) {
+    const char* const notTaken[kLanguageCount] = {"未生效", "not taken", "не принят",
+                                                  "chưa áp dụng", "未生效"};
+    link_session pc(LinkKind::Tcp, "test");
+    const auto ask = [&](const Bytes& b) {
+        Bytes w = wire(b);
+        ReplyReader r;
+        pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+        return r.bodies.empty() ? Bytes{} : r.bodies.back();
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> recall;
+    };
+    const Row rows[] = {
+        {"invoked on the panel",
+         [&] {
+             invoke(4);
+             keys({kKeyRight, kKeyLeft});  // the summary is drawn again
+         }},
+        {"recalled by a PC",
+         [&] {
+             open(false);
+             for (int i = 0; i < 4; ++i) key(kKeyRight);
+             for (const Bytes& reply :
+                  {ask(writeRam(866, le16(5))), ask(writeReg(11, 0xFF, {0x02}))})
+                 EXPECT_TRUE(reply.size() > 10 && reply[10] == 0) << "status";
+             refresh(1);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        saveMode(4);
+        put(4, 1378, 100);
+        store().wr16(ZemRamPara::kRamCurrentMode, 0);  // the page opens on mode 1
+        row.recall();
+        EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
+        EXPECT_EQ(store().rd16(1378), 1920) << "the size in force stays";
+        EXPECT_TRUE(form().label_using->isVisible());
+        EXPECT_EQ(form().label_LED->text(), "LED size:100x1080 not taken");
+        EXPECT_EQ(panel_style::stateOf(form().label_LED), panel_style::kWrong);
+        shot(row.name);
+        stopPanel();
+    }
+    // In every language, and the words fit (the page opens on the current mode).
+    open(false);
+    const uint8_t was = g_language;
+    for (int lang = 0; lang < kLanguageCount; ++lang) {
+        g_language = uint8_t(lang);
+        page().language_changed();
+        EXPECT_TRUE(form().label_LED->text().endsWith(QString::fromUtf8(notTaken[lang])));
+        EXPECT_EQ(textsNotFitting(&page()), std::vector<std::string>()) << lang;
+        shot(QString("not-taken-%1").arg(lang));
+    }
+    g_language = was;
+    page().language_changed();
+    // A mode whose size is taken reads as usual.
+    put(4, 1378, 1920);
+    keys({kKeyLeft, kKeyRight});
+    EXPECT_EQ(form().label_LED->text(), "LED size:1920x1080");
+    EXPECT_EQ(panel_style::stateOf(form().label_LED), panel_style::kNormal);
 }
 
 TEST_F(UserModePage, InvokeTouchedAfterThePcEmptiedTheSlotChangesNothing) {

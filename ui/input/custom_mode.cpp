@@ -39,6 +39,8 @@ const Texts kModeName = {"用户模式%1", "MODE %1", "РЕЖИМ %1", "CHẾ Đ
 const Texts kNamePrefix = {"名称:", "Name:", "Имя:", "Tên:", "名稱:"};
 const Texts kNameDefault = {"名称:用户模式%1", "Name:Mode%1", "Имя:Режим%1", "Tên:Chế độ%1", "名稱:用戶模式%1"};
 const Texts kLedSize = {"LED参数:%1x%2", "LED size:%1x%2", "Размер LED:%1x%2", "Cỡ LED:%1x%2", "LED參數:%1x%2"};
+// After the LED size of the current mode when the box did not take it (a size it can't drive).
+const Texts kNotTaken = {"未生效", "not taken", "не принят", "chưa áp dụng", "未生效"};
 const Texts kBriOn = {"亮度:%1 对比度:%2 音量:开启", "Bri:%1 CTRST:%2 Volume:ON", "Ярк:%1 Контр:%2 Звук:ВКЛ", "Sáng:%1 T.phản:%2 Âm:BẬT", "亮度:%1 對比度:%2 音量:開啟"};
 const Texts kBriOff = {"亮度:%1 对比度:%2 音量:关闭", "Bri:%1 CTRST:%2 Volume:OFF", "Ярк:%1 Контр:%2 Звук:ВЫКЛ", "Sáng:%1 T.phản:%2 Âm:TẮT", "亮度:%1 對比度:%2 音量:關閉"};
 // A window row's state, in the words of the sound line above.
@@ -170,8 +172,7 @@ void CustomMode::lcd_para_init() {
     } else {
         ui->label_name->setText(text(kNameDefault).arg(m + 1));
     }
-    ui->label_LED->setText(
-        text(kLedSize).arg(int16_t(slot16(s, 1378))).arg(int16_t(slot16(s, 1380))));
+    ledLine(m, s);
     // A stored audio window above 5 names no window: counted as window 0, as on the home screen.
     int audio = s[size_t(payload(2112))];
     if (audio >= ZemRamPara::kWindowCount) audio = 0;
@@ -183,6 +184,28 @@ void CustomMode::lcd_para_init() {
 }
 
 // ---- List area ----
+
+// The slot's LED size; in the refused colour, with a word saying so, while this is the current
+// mode and its LED set is not the one in force (the box refused it when it was recalled).
+void CustomMode::ledLine(int m, const Slot& s) {
+    bool taken = true;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        if (store().rd16(ZemRamPara::kRamCurrentMode) == m + 1)
+            for (int a : led_size::kRamWords)
+                taken = taken && slot16(s, a) == store().led_in_force16(a);
+    }
+    QString line = text(kLedSize).arg(int16_t(slot16(s, 1378))).arg(int16_t(slot16(s, 1380)));
+    if (!taken) line += ' ' + text(kNotTaken);
+    ui->label_LED->setText(line);
+    panel_style::apply(ui->label_LED, panel_style::kNote,
+                       taken ? panel_style::kNormal : panel_style::kWrong);
+}
+
+// A recall by a PC, or a size it refused, redraws the summary.
+void CustomMode::syncUpdate() {
+    if (wordChanged(ZemRamPara::kRamCurrentMode) || bytesChanged(1376, 1416)) lcd_para_init();
+}
 
 void CustomMode::image_para_init() {
     delete list_widget;

@@ -27,6 +27,7 @@ public:
 
     void language_changed() override;
     void lcd_para_init();
+    void syncUpdate();
     void image_para_init();
     void zem_button_selinfo(char op, char index);
     int get_mode_status() const;
@@ -62,6 +63,7 @@ private:
     void menulist_init();
     void step(int dir);
     void buildWindowList(const Slot& slot);
+    void ledLine(int m, const Slot& s);
     void buildOsdView();
 
     QFont list_font_;

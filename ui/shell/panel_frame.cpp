@@ -279,6 +279,7 @@ Table build() {
          {{kNormal, "background-color:transparent;border:none;"},
           {kFocus, "background-color:transparent;border-radius:5px;" + line(2, kFocusColour)}});
     look(kPatternTile, {{kNormal, textIn(kWhite)}, {kFocus, line(1, kFocusColour)}});
+    look(kNote, {{kNormal, textIn(kWhite)}, {kWrong, textIn(kEditColour)}});
     look(kPatternClose, {{kNormal, textIn(kWhite) + groundOf(kBlack) + line(1, kWhite)},
                          {kFocus, textIn(kWhite) + groundOf(kBlack) + line(1, kFocusColour)}});
     const std::pair<Look, const char*> octets[] = {

@@ -109,6 +109,7 @@ enum Look : int {
     kScanEntry,      // entry of the smart-mapping wizard's scan-file list
     kListEntry,      // entry of the job pages' lists
     kPortTile,       // output port tile of the smart-mapping wizard
+    kNote,           // a line of words on the page's colour (wrong: a value the box did not take)
     kLooks
 };
 // One meaning each, whatever the page:
