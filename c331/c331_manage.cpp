@@ -361,7 +361,7 @@ void c331_manage::apply_picture() {
     ZemRamPara* s = store();
     if (take_change16(kBrightness)) {
         c331_SetBrightness(50);
-        if (auto tell = fpga_brightness_changed.load()) tell();
+        if (auto tell = fpga_brightness_changed.load()) tell(s->rd16(kBrightness));
     }
     if (take_change16(kContrast)) c331_SetContrast(s->rd16(kContrast));
     if (take_change16(kSharpness)) c331_SetSharpness(s->rd16(kSharpness));

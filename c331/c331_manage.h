@@ -113,7 +113,7 @@ public:
     // The FPGA thread's share of an apply, installed by the FPGA manager so that this library
     // calls none of its: a new brightness to take, a new LED close to send. Unset, the C331
     // applies alone.
-    static std::atomic<void (*)()> fpga_brightness_changed;
+    static std::atomic<void (*)(uint16_t ram)> fpga_brightness_changed;
     static std::atomic<void (*)(uint16_t closed)> fpga_close_led_changed;
 
     // Stops and joins the thread; the manager and its chip stay for the caller alone (tests

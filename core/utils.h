@@ -16,8 +16,8 @@
 // source timings (RAM 256..291) by the store's own. The FPGA thread never takes the C331 mutex
 // under rmw_mutex (register 11 holds the C331 mutex, then the size handshake's lock, whose step
 // takes rmw_mutex): it keeps the close-LED the C331 apply hands over (fpga_manage::close_led)
-// and posts its own to the store (ZemRamPara::post_close_led), which the next refresh writes
-// to RAM 2116 under the C331 mutex.
+// and posts its own to the store (ZemRamPara::post_word), which the next refresh writes to RAM
+// 2116 under the C331 mutex; the brightness (RAM 2176) goes both ways the same.
 // _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
 #pragma once
 

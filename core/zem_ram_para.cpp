@@ -117,7 +117,10 @@ void ZemRamPara::reload() {
     std::memset(mode_ram, 0, sizeof mode_ram);
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
-    close_led_posted_ = -1;
+    {
+        std::lock_guard<std::mutex> lock(posted_mutex_);
+        for (PostedWord& p : posted_) p = PostedWord();
+    }
     save_pending_ = false;
     hooks = TestHooks();
     ram_para_load();
@@ -242,13 +245,28 @@ void ZemRamPara::refresh_begin() {
     // under the store's own: the copy holds both, so it never sees half a write.
     std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
     std::lock_guard<std::mutex> timings(mutex);
-    const int32_t closed = close_led_posted_.exchange(-1);
-    if (closed >= 0) wr16(kRamCloseLed, uint16_t(closed));
+    apply_posted_words();
     std::memcpy(seen, ram, kRamSize);
 }
 
-void ZemRamPara::post_close_led(uint16_t closed) {
-    close_led_posted_ = closed;
+void ZemRamPara::apply_posted_words() {
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    for (PostedWord& p : posted_) {
+        if (p.addr < 0) continue;
+        if (p.expected < 0 || rd16(p.addr) == p.expected) wr16(p.addr, p.value);
+        p = PostedWord();
+    }
+}
+
+void ZemRamPara::post_word(int addr, uint16_t value, int32_t expected) {
+    {
+        std::lock_guard<std::mutex> lock(posted_mutex_);
+        PostedWord* slot = nullptr;
+        for (PostedWord& p : posted_)
+            if (p.addr == addr || (!slot && p.addr < 0)) slot = &p;
+        if (!slot) return;  // only the FPGA thread's two words are posted
+        *slot = {addr, value, expected};
+    }
     test_signal(1);
 }
 

@@ -109,10 +109,12 @@ public:
 
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
-    // RAM 2116 as the FPGA thread set it (its register-0 close bit outside a size handshake).
-    // That thread may not take the C331 mutex under its rmw_mutex: the next refresh writes the
-    // word, under that mutex, and the panel follows.
-    void post_close_led(uint16_t closed);
+    // A word the FPGA thread hands to the RAM for the panel (RAM 2116, its register-0 close bit
+    // outside a size handshake; RAM 2176, the brightness it applied). That thread may not take
+    // the C331 mutex under its rmw_mutex: the next refresh writes the word, under that mutex,
+    // while the RAM still holds `expected` (any value when it is negative), so that a change
+    // the user made meanwhile wins. The latest post of an address replaces the one before.
+    void post_word(int addr, uint16_t value, int32_t expected = -1);
 
     // Emits sig_update_para(id) under Utils::_test_signal_mutex; returns 1.
     int test_signal(int id);
@@ -212,7 +214,13 @@ private:
 
     // A parameter save failed: retried at the next refresh.
     std::atomic<bool> save_pending_{false};
-    // RAM 2116 to write at the next refresh, or -1.
-    std::atomic<int32_t> close_led_posted_{-1};
+    struct PostedWord {
+        int32_t addr = -1;  // -1: free
+        uint16_t value = 0;
+        int32_t expected = -1;
+    };
+    std::mutex posted_mutex_;  // taken last, under every other lock
+    PostedWord posted_[2];     // one an address: 2116 and 2176
+    void apply_posted_words();
     uint16_t led_in_force_[5] = {};  // in the order of led_size::kRamWords
 };

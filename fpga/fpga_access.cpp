@@ -181,7 +181,7 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
         // user's: only outside one, idle, does the close-LED word follow the register.
         if (mask == 4 && led_size_handshake::get().state() == led_size_handshake::kIdle) {
             close_led = (merged & 4) ? 1 : 0;
-            ZemRamPara::pInstance()->post_close_led(close_led);
+            ZemRamPara::pInstance()->post_word(ZemRamPara::kRamCloseLed, close_led);
         }
     }
 }

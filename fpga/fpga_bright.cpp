@@ -144,15 +144,14 @@ bool fpga_manage::take_bri_request() {
 // stands for this value, or it changed since this side last saw it: then a change of the
 // user's is on its way as a request and must not be overwritten.
 void fpga_manage::echo_brightness(uint32_t mode, uint8_t value) {
-    ZemRamPara* para = ZemRamPara::pInstance();
-    const uint16_t ram = para->rd16(kRamBrightness);
+    const uint16_t ram = bri_ram;
     if (bri_request_value(mode, ram) == value) return;
     if (bri_ram_seen >= 0 && ram != bri_ram_seen) return;
     const uint16_t shown = uint16_t(value * 100 / 255);
     bri_ram_seen = shown;
     if (shown == ram) return;
-    para->wr16(kRamBrightness, shown);
-    para->test_signal(1);
+    bri_ram = shown;
+    ZemRamPara::pInstance()->post_word(kRamBrightness, shown, ram);
 }
 
 int fpga_manage::Brightness_hand_dealwith() {
@@ -162,7 +161,7 @@ int fpga_manage::Brightness_hand_dealwith() {
     g_change[kApplying] = 1;
     const uint32_t mode = bri_mode;
     const bool requested = take_bri_request();  // before the RAM is read: a later change waits
-    const uint16_t ram = ZemRamPara::pInstance()->rd16(kRamBrightness);
+    const uint16_t ram = bri_ram;
     // A request whose RAM is the value this side wrote there itself is no change of the user's:
     // the video processor's apply passed the echo back.
     const bool request = requested && ram != bri_ram_seen;

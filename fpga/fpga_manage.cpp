@@ -94,6 +94,8 @@ void fpga_manage::clear_state() {
     }
     output_status_request = 0;
     close_led = 0;
+    // Before the threads run: the brightness as loaded, until the C331 apply hands one over.
+    if (ZemRamPara* para = ZemRamPara::p_zemrampara_config) bri_ram = para->rd16(kRamBrightness);
     bri_request = 0;
     answer_ready = 0;
     reg0_bit3 = 0;
@@ -153,10 +155,11 @@ void fpga_manage::wake() {
     wake_cv_.notify_one();
 }
 
-void fpga_manage::brightness_changed() {
+void fpga_manage::brightness_changed(uint16_t ram) {
     fpga_manage* f = p_fpga_manage;
     if (!f) return;
     {
+        f->bri_ram = ram;
         std::lock_guard<std::mutex> bri(Utils::_bri_set_mutex);
         f->bri_request = 1;
     }

@@ -250,7 +250,7 @@ public:
     void request_output_status(uint16_t closed);
     // The video-processor apply's calls when the brightness (RAM 2176) or the LED close (RAM
     // 2116) changed: passed on to the running manager, if any.
-    static void brightness_changed();
+    static void brightness_changed(uint16_t ram);
     static void close_led_changed(uint16_t closed);
     // The output stays black at the end of a bring-up: the owner closed the LED or the
     // schedule's off time blacked it.
@@ -278,6 +278,9 @@ public:
     uint8_t HalfHourValue[kHalfHours];
     uint8_t half_hour_index = 255;
     int bri_ram_seen = -1;  // RAM 2176 as this side last wrote or applied it; -1 none yet
+    // RAM 2176 as the C331 apply last handed it over or this side last posted it: this thread
+    // never reads the RAM word, which PCs write under the C331 mutex.
+    std::atomic<uint16_t> bri_ram{0};
     OnOffSchedule onoff{};
     uint8_t sensor_data[128] = {};  // the light sensor's last good reading page
 

@@ -79,8 +79,7 @@ protected:
     // What the video processor's apply does when parameter RAM 2176 changed.
     void request(int percent) {
         para->wr16(fpga_manage::kRamBrightness, uint16_t(percent));
-        std::lock_guard<std::mutex> lock(Utils::_bri_set_mutex);
-        mgr->bri_request = 1;
+        fpga_manage::brightness_changed(uint16_t(percent));
     }
     void loadTable(const Bytes& table) {
         writeFlash(kBrightTable, table);
@@ -88,7 +87,12 @@ protected:
         runStep();
     }
     int reg6(int i) const { return board->fpga[i].reg(6); }
-    int ram() const { return para->rd16(fpga_manage::kRamBrightness); }
+    // RAM 2176 as the panel sees it after the next refresh (the thread's echo lands there).
+    int ram() const {
+        para->refresh_begin();
+        para->refresh_end();
+        return para->rd16(fpga_manage::kRamBrightness);
+    }
     bool black() const { return (board->fpga[0].reg(0) & 4) && (board->fpga[1].reg(0) & 4); }
 
     // The sensor card (card 1 of FPGA 1's port 6) asking for level, found, and sensor mode on.
