@@ -83,9 +83,11 @@ int main(int argc, char** argv) {
     if (simRoot.empty()) {
         platform::selectLinux();
     } else {
-        // A start that can't work stops here, with its one error, before the box is built.
-        platform::selectSimulated(simRoot);
+        // A start that can't work stops here, with its one error, before it touches anything
+        // under the root but its lock: the root may be a running box's.
+        platform::selectSimulatedRoot(simRoot);
         if (comm::check_port_offset() != 0 || sim_root_claim() != 0) return 1;
+        platform::startSimulatedBox();
         platform::sim::buildDefaultBox();
         giveRuntimeFolder();
     }
