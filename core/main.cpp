@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
         platform::selectLinux();
     } else {
         // A start that can't work stops here, with its one error, before it touches anything
-        // under the root but its lock: the root may be a running box's.
+        // under the root but its lock: the root may be a running box's, or the machine's own.
+        if (sim_root_refuse_machine_root(simRoot) != 0) return 1;
         platform::selectSimulatedRoot(simRoot);
         if (comm::check_port_offset() != 0 || sim_root_claim() != 0) return 1;
         platform::startSimulatedBox();

@@ -24,6 +24,7 @@
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
+source "$(dirname "$0")/lib/box.sh"
 take_help "$@"
 # An option is looked for in DIR's place only: a command's words may start with "-".
 case ${1:-} in -*) refuse_option scripts/sim-ctl.sh "$1" ;; esac
@@ -31,8 +32,7 @@ if [ $# -lt 2 ]; then
     usage >&2
     exit 1
 fi
-[ -n "$1" ] || fail "DIR is empty"
-root=$(realpath -m -- "$1")
+root=$(box_root "$1")
 shift
 sock=$root/sim/ctl
 [ -S "$sock" ] || fail "no box runs with root $root (no $sock)"
@@ -41,7 +41,7 @@ command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh i
 ask() {  # ask WORDS...: the box's answer; the status says whether it was an error
     local answer
     # A socket left by a box that was killed refuses the connection.
-    answer=$(printf '%s\n' "$*" | socat -t 30 - "UNIX-CONNECT:$sock" 2>/dev/null) ||
+    answer=$(ask_box "$root" 30 "$*") ||
         fail "no box runs with root $root (nothing answers on $sock)"
     printf '%s\n' "$answer"
     [[ $answer != error:* ]]

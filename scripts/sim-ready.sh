@@ -13,6 +13,7 @@
 # Usage: scripts/sim-ready.sh DIR [PID]
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
+source "$(dirname "$0")/lib/box.sh"
 usage="usage: scripts/sim-ready.sh DIR [PID]"
 take_help "$@"
 for arg in "$@"; do
@@ -22,8 +23,7 @@ if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "$usage" >&2
     exit 1
 fi
-[ -n "$1" ] || fail "DIR is empty"
-root=$(realpath -m -- "$1")
+root=$(box_root "$1")
 pid=${2:-}
 [ $# -lt 2 ] || [[ $pid =~ ^[0-9]+$ ]] || fail "PID $pid is not a process number ($usage)"
 links=$root/sim/links
@@ -32,7 +32,7 @@ lock=$root/sim/lock
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
 
 answers() {  # whether a program listens on the control socket
-    [[ -S $sock ]] && [[ -n $(printf 'status\n' | socat -t 10 - "UNIX-CONNECT:$sock" 2>/dev/null) ]]
+    [[ -S $sock ]] && [[ -n $(ask_box "$root" 10 status) ]]
 }
 
 if [[ -z $pid ]] && ! answers; then

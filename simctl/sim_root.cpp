@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/box.h"
@@ -73,4 +74,16 @@ int sim_root_claim() {
         std::fprintf(stderr, "%s: the pid could not be written: %s\n", file.c_str(),
                      std::strerror(errno));
     return 0;
+}
+
+int sim_root_refuse_machine_root(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path whole = fs::absolute(root, ec);
+    fs::path real = fs::weakly_canonical(whole, ec);  // a part that does not exist is lexical
+    if (ec) real = whole.lexically_normal();
+    if (real != "/") return 0;
+    std::fprintf(stderr, "error: DIR %s is / itself: the simulated box needs a folder of its own\n",
+                 root.c_str());
+    return 1;
 }

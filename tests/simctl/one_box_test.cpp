@@ -160,6 +160,50 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
     removeTree(base);
 }
 
+// A root that is the machine's own / would make the box's paths the machine's files: the
+// program and the scripts refuse it however it is written. Each start also carries a bad port
+// offset, refused right after the root: a start that took the root would stop there, before it
+// made or wrote anything under /.
+TEST(StartErrors, ARootThatIsTheMachinesOwnIsRefused) {
+    const std::string base = makeTempDir("machine-root");
+    fs::create_directory_symlink("/", base + "/link");
+    std::string up = base + "/not-made/..";  // then as many ".." as base is deep
+    for (const auto& part : fs::path(base).relative_path()) up += part.empty() ? "" : "/..";
+    auto refused = [](const std::string& dir) {
+        return "error: DIR " + dir + " is / itself: the simulated box needs a folder of its own\n";
+    };
+    const std::string start =
+        "cd " + base + " && env QT_QPA_PLATFORM=offscreen ZEM_SIM_PORT_OFFSET=x ";
+    const std::string program = start + "timeout 120" + programCommand();
+    const std::string runSim = "timeout 120 " ZEM_SOURCE_DIR "/scripts/run-sim.sh";
+    struct Case {
+        std::string command, output;
+    } cases[] = {
+        {program + " --sim /", refused("/")},
+        {program + " --sim /./", refused("/./")},
+        {program + " --sim link", refused("link")},
+        {program + " --sim " + up, refused(up)},
+        {start + "ZEM_SIM_ROOT=" + base + "/link timeout 120" + programCommand(),
+         refused(base + "/link")},
+        {start + runSim + " /", refused("/")},
+        {"X=; " + start + runSim + " \"$X/\"", refused("/")},
+        {start + runSim + " --console " + up, refused(up)},
+        {start + "ZEM_SIM_ROOT=link " + runSim, refused("link")},
+        {ZEM_SOURCE_DIR "/scripts/sim-ready.sh /", refused("/")},
+        {ZEM_SOURCE_DIR "/scripts/sim-ready.sh " + base + "/link 1", refused(base + "/link")},
+        {ZEM_SOURCE_DIR "/scripts/sim-ctl.sh //. status", refused("//.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const CommandResult r = commandResult(c.command + " </dev/null");
+        EXPECT_EQ(r.output, c.output);
+        EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_FALSE(fs::exists(base + "/not-made"));
+    fs::remove(base + "/link");
+    removeTree(base);
+}
+
 // The program started with args in a folder of its own under base, with a HOME of its own there,
 // no ZEM_SIM_ROOT and no commands on PATH: a start that went on anyway would find no shell
 // command to run.

@@ -262,6 +262,29 @@ TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStar
     removeTree(host);
 }
 
+// socat reads "," and ":" in an address as its own syntax: a root holding them is reached all
+// the same.
+class ScriptsOnARootOfOddName : public ScriptsOnABox {
+protected:
+    void SetUp() override {
+        rootTag_ = "odd,name:x";
+        ScriptsOnABox::SetUp();
+    }
+};
+
+TEST_F(ScriptsOnARootOfOddName, ReachTheBox) {
+    const CommandResult ready =
+        script("sim-ready.sh", ctlScript(std::to_string(pid_)), "timeout 60 ");
+    EXPECT_EQ(ready.status, 0) << ready.output;
+    EXPECT_EQ(ready.output.rfind("simulated box ready: TCP 127.0.0.1:", 0), 0u) << ready.output;
+    EXPECT_NE(ready.output.find(", root " + root_ + "\n"), std::string::npos) << ready.output;
+    EXPECT_EQ(script("sim-ready.sh", root_).output, ready.output);
+    const CommandResult status = script("sim-ctl.sh", ctlScript("status"));
+    EXPECT_EQ(status.status, 0) << status.output;
+    EXPECT_EQ(status.output.rfind("fpga thread: ", 0), 0u) << status.output;
+    expectResult(script("sim-ctl.sh", ctlScript("key Right")), "ok\n", 0);
+}
+
 // A screenshot or an EEPROM read-out replaces a regular file only: a device, a FIFO, a socket
 // or a link stays as it was (the machine's /dev/null must never become a PNG).
 TEST_F(ScriptsOnABox, AFileThatIsNoRegularFileIsRefusedAndLeftAsItWas) {
