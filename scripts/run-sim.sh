@@ -55,10 +55,12 @@ lock=$root/sim/lock
 # over (ZEM_SIM_LOCK_FD) and holds it for its life. Nothing else started here may inherit it.
 exec 9<>"$lock"
 if ! flock -n 9; then
-    pid=$(tr -d '\n' <"$lock")
+    pid=$(lock_holder "$lock")
     fail "a box${pid:+ (pid $pid)} already runs with root $root"
 fi
-echo $$ >"$lock"
+# The pid over the one before, then the file cut to it: a reader never finds it empty.
+printf '%s\n' $$ >&9
+truncate -s $((${#$} + 1)) -- "$lock"
 
 cd "$(dirname "$0")/.."
 source scripts/lib/in_group.sh

@@ -5,8 +5,8 @@
 # are up and removes both at a clean exit.
 # With PID (the program's process, or scripts/run-sim.sh's, which becomes the program after its
 # build), waits until that box is ready, however long a first build takes, and gives up when
-# the process ends, or at once when the root's lock (DIR/sim/lock) names another running
-# process, or after 10 s when the lock still does not name PID (no start of PID holds DIR);
+# the process ends, or at once when the root's lock (DIR/sim/lock) names another process that
+# holds it open, or after 10 s when the lock still does not name PID (no start of PID holds DIR);
 # without it, reports a box that runs now, or says that none does.
 # A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
@@ -39,12 +39,13 @@ if [[ -z $pid ]] && ! answers; then
     fail "no box runs with root $root"
 fi
 # Whether the root is PID's: its start names itself in the lock as it takes it, and holds it on.
-# Another process named there that runs holds the root; a pid left by a box that ended does not.
+# Another process named there holds the root while it has the lock open; a pid left by a box
+# that ended does not, whatever runs under that number now.
 root_is_pids() {
-    local holder=
-    [[ ! -r $lock ]] || holder=$(tr -d '\n' <"$lock")
+    local holder
+    holder=$(lock_holder "$lock")
     [[ $holder == "$pid" ]] && return
-    if [[ $holder =~ ^[0-9]+$ ]] && kill -0 "$holder" 2>/dev/null; then
+    if [[ $holder =~ ^[0-9]+$ ]] && holds_lock "$holder" "$lock"; then
         fail "the box with root $root is process $holder, not $pid"
     fi
     if ((SECONDS - start >= 10)); then

@@ -16,3 +16,27 @@ box_root() {
 ask_box() {
     (cd -- "$1/sim" && printf '%s\n' "$3" | socat -t "$2" - UNIX-CONNECT:ctl) 2>/dev/null
 }
+
+# lock_holder LOCK: the pid on the first line of a root's lock, or "". A start writes its pid
+# over the one before and then cuts the file to it, so a longer old pid may trail it for a
+# moment; only a lock just made is empty, and an empty one is read once more.
+lock_holder() {
+    local line= try
+    for try in 1 2; do
+        { IFS= read -r line <"$1"; } 2>/dev/null || true
+        [ -n "$line" ] || [ $try = 2 ] || { sleep 0.1; continue; }
+        break
+    done
+    printf '%s\n' "$line"
+}
+
+# holds_lock PID LOCK: whether process PID has the root's lock file open, as a box (or the start
+# that becomes it) does for its life. A pid a box that ended left in the lock may name another
+# program by now. Looked at through /proc, without taking the lock: a box starting meanwhile
+# would find it taken and refuse its root.
+holds_lock() {
+    local id open
+    id=$(stat -L -c '%d:%i' -- "$2" 2>/dev/null) || return 1
+    open=$(stat -L -c '%d:%i' /proc/"$1"/fd/* 2>/dev/null) || true
+    [[ $'\n'$open$'\n' == *$'\n'$id$'\n'* ]]
+}
