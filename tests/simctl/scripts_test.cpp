@@ -7,7 +7,9 @@
 // under nohup lives through a hang-up.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -393,6 +395,63 @@ TEST_F(PlainStart, APortHeldElsewhereIsSaidOnTheTerminalOnce) {
         EXPECT_EQ(terminal.find(line, first + 1), std::string::npos) << line << terminal;
     }
     ::close(held);
+}
+
+// The channel's thread lives through waits that fail: a few moments with the program's
+// descriptor limit at 0 (as prlimit sets it) make its poll and accept fail, and a command sent
+// meanwhile is answered once the limit is back.
+TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
+    ASSERT_TRUE(ctlReady()) << console();
+    rlimit before{};
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, nullptr, &before), 0);
+    rlimit none = before;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &none, nullptr), 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strcpy(a.sun_path, (root_ + "/sim/ctl").c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::send(fd, "status\n", 7, MSG_NOSIGNAL), 7);
+    // The channel says when its waits fail: the limit goes back after that.
+    const bool failed = eventually(
+        [&] { return console().find("control channel: ") != std::string::npos; }, seconds(60));
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &before, nullptr), 0);
+    EXPECT_TRUE(failed) << console();
+    EXPECT_NE(console().find(" failed (Too many open files), commands wait"), std::string::npos)
+        << console();
+    // The answer to the command sent meanwhile; the bound only catches a channel that died.
+    std::string answer;
+    char buf[4096];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 60000) > 0;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        answer.append(buf, size_t(n));
+    }
+    ::close(fd);
+    EXPECT_EQ(answer.rfind("fpga thread: ", 0), 0u) << answer;
+    EXPECT_EQ(ctl("key Right"), "ok\n");
+    EXPECT_TRUE(eventually(
+        [&] { return console().find("control channel: answering again") != std::string::npos; },
+        seconds(10)));
+}
+
+// A box that does not answer (stopped here) is an error, not an empty answer; the script's
+// wait is ZEM_SIM_CTL_WAIT seconds.
+TEST_F(ScriptsOnABox, ABoxThatDoesNotAnswerIsAnError) {
+    ::kill(pid_, SIGSTOP);
+    const std::string wait = "env ZEM_SIM_CTL_WAIT=1 timeout 60 ";
+    for (const char* command : {"status", "key Right"})
+        expectResult(script("sim-ctl.sh", ctlScript(command), wait),
+                     "error: the box with root " + root_ + " did not answer\n", 1);
+    ::kill(pid_, SIGCONT);
+    expectResult(script("sim-ctl.sh", ctlScript("key Right"), wait), "ok\n", 0);
+    for (const char* bad : {"0", "x", "-1"})
+        expectResult(script("sim-ctl.sh", ctlScript("status"),
+                            std::string("env ZEM_SIM_CTL_WAIT=") + bad + " "),
+                     std::string("error: ZEM_SIM_CTL_WAIT=") + bad +
+                         ": the wait must be a whole number of seconds from 1\n",
+                     1);
 }
 
 }  // namespace
