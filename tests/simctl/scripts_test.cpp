@@ -436,6 +436,36 @@ TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
         seconds(10)));
 }
 
+// Qt's event loop, its wait failing while the descriptor limit is 0, says so as fast as it can:
+// the console has it once a minute at most, the terminal not at all.
+TEST_F(PlainStart, WarningsOfQtDuringFailedWaitsGoToTheConsoleOnceAMinute) {
+    ASSERT_TRUE(ctlReady()) << console();
+    const std::string warning = "qt_safe_poll: Invalid argument";
+    auto count = [](const std::string& text, const std::string& line) {
+        size_t n = 0;
+        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+            ++n;
+        return n;
+    };
+    rlimit before{};
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, nullptr, &before), 0);
+    rlimit none = before;
+    none.rlim_cur = 0;
+    const auto lowered = std::chrono::steady_clock::now();
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &none, nullptr), 0);
+    // Said somewhere (the terminal would fill the disk fast): the limit goes back.
+    const bool said = eventually(
+        [&] { return count(console(), warning) + count(errors(), warning) > 0; }, seconds(60));
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &before, nullptr), 0);
+    EXPECT_TRUE(said);
+    EXPECT_EQ(ctl("key Right"), "ok\n");  // the panel's loop runs on
+    const auto minutes =
+        std::chrono::duration_cast<std::chrono::minutes>(std::chrono::steady_clock::now() - lowered)
+            .count();
+    EXPECT_LE(count(console(), warning), size_t(1 + minutes));
+    EXPECT_EQ(count(errors(), warning), 0u);
+}
+
 // A box that does not answer (stopped here) is an error, not an empty answer; the script's
 // wait is ZEM_SIM_CTL_WAIT seconds.
 TEST_F(ScriptsOnABox, ABoxThatDoesNotAnswerIsAnError) {
