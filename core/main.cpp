@@ -19,6 +19,7 @@
 #include "core/command_line.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
+#include "core/stop_signal.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -118,6 +119,9 @@ int main(int argc, char** argv) {
     // dispatcher does that for less than glib's.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+    // Ctrl-C, SIGTERM and SIGHUP stop the program through its main thread, which says the errors
+    // held back first.
+    stop_signal::install();
     panelSetFont();
     // Step 6: the main menu, with its number keypad and tip.
     panel::createMenu();

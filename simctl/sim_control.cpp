@@ -1,7 +1,6 @@
 #include "simctl/sim_control.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 
 #include "core/globals.h"
 #include "core/singleton.h"
+#include "core/stop_signal.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
@@ -46,29 +46,13 @@ void removeLeftovers() {
     platform::sim::SimUsbDisk::clearMountAtStop();
 }
 
-// The action is back to the default on entry (SA_RESETHAND): the signal raised again, pending
-// until the handler returns, ends the program as it would have.
-void stopOnSignal(int sig) {
-    removeLeftovers();
-    ::raise(sig);
-}
-
 void removeAtExit() {
     if (g_leftovers[0]) return;
     g_leftovers[0] = new std::string(platform::path(kSocket));
     g_leftovers[1] = new std::string(platform::path("/sim/links"));
     g_leftovers[2] = new std::string(platform::path("/sim/serial-ports"));
     std::atexit(removeLeftovers);
-    struct sigaction a {};
-    a.sa_handler = stopOnSignal;
-    a.sa_flags = SA_RESETHAND;
-    sigemptyset(&a.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the starter ignores (SIGHUP under nohup) stays ignored.
-        struct sigaction old {};
-        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        ::sigaction(sig, &a, nullptr);
-    }
+    stop_signal::addHook(removeLeftovers);
 }
 
 SimArgs words(const std::string& line) {
