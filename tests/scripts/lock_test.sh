@@ -8,6 +8,7 @@
 # - a start writes its pid over the one before, then cuts the file to it: a reader that comes
 #   between the two (a stub truncate holds the start there for longer than sim-ready's 10 s)
 #   takes the first line, the start's, and waits on for its box.
+# Usage: tests/scripts/lock_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/lib/usage.sh
