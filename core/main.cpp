@@ -52,8 +52,8 @@ void giveRuntimeFolder() {
 QtMessageHandler g_qt_default_handler = nullptr;
 
 // Qt's messages are the box's traces, on the console (stdout) with the printf traces: its debug
-// and info lines as they come, its warnings and critical messages by kind as the errors are (a
-// failing wait makes Qt warn some 100,000 times a second). The terminal keeps the box's own
+// and info lines as they come, its warnings and critical messages by kind as the errors are (Qt
+// repeats one as often as the failure it reports recurs). The terminal keeps the box's own
 // errors; a fatal message still ends the program.
 void traceToConsole(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (type == QtFatalMsg) {
