@@ -51,7 +51,12 @@ void runHooks() {
     ::_exit(128 + sig);  // a signal whose default action does not end the program
 }
 
-void stopOnMainThread(int sig) {
+// The signal the pipe's thread hands the main thread, beside Qt's event queue, whose futex
+// ThreadSanitizer does not see.
+std::atomic<int> g_signal{0};
+
+void stopOnMainThread() {
+    const int sig = g_signal.load();
     writeLogMsgFlush();
     runHooks();
     endBy(sig);
@@ -66,8 +71,10 @@ void readSignals(QCoreApplication* app) {
     }
     if (n != 1) return;
     const int sig = byte;
+    g_signal.store(sig);
+    // An empty lambda: the posted call carries no data of ours.
     QMetaObject::invokeMethod(
-        app, [sig] { stopOnMainThread(sig); }, Qt::QueuedConnection);
+        app, [] { stopOnMainThread(); }, Qt::QueuedConnection);
     std::this_thread::sleep_for(kMainThreadTime);
     runHooks();
     endBy(sig);

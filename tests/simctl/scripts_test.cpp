@@ -427,8 +427,8 @@ TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
         [&] { return console().find("control channel: ") != std::string::npos; }, seconds(60));
     ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &before, nullptr), 0);
     EXPECT_TRUE(failed) << console();
-    EXPECT_NE(console().find(" failed (Too many open files), commands wait"), std::string::npos)
-        << console();
+    // Its accept (no descriptor) or its next poll (more descriptors than the limit) failed.
+    EXPECT_NE(console().find("), commands wait"), std::string::npos) << console();
     // The answer to the command sent meanwhile; the bound only catches a channel that died.
     std::string answer;
     char buf[4096];
