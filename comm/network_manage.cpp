@@ -244,13 +244,18 @@ bool networkManage::evict_silent(const std::string& newcomer, const std::vector<
 }
 
 // A connect flood is told as its first refusal, then a line a minute at most with the count.
+// The line names the limit that refused: the places, or the threads of clients that left but
+// still finish their commands.
 void networkManage::refuse(int fd, const sockaddr_in& a) {
     ++counts.refused;
-    ::close(fd);
-    tell_first(refusals_,
-               "TCP client " + comm::peer_name(a) +
-                   " refused: " + std::to_string(limits.max_clients.load()) + " clients connected",
-               "refused");
+    const size_t bound = limits.max_clients.load();
+    const std::string places = std::to_string(bound);
+    const std::string why =
+        list_.size() >= kThreadsPerPlace * bound
+            ? std::to_string(list_.size()) + " client threads still running (" + places + " places)"
+            : places + " clients connected";
+    tell_first(refusals_, "TCP client " + comm::peer_name(a) + " refused: " + why, "refused");
+    ::close(fd);  // after the line: a PC that sees its close finds it said
 }
 
 // The refusals and closed clients ended counted since their last lines, when due or at_end.

@@ -1,6 +1,7 @@
 #include "core/globals.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -23,10 +24,13 @@ struct ErrorKind {
     RepeatCount lines;
     std::string last;
 };
+using Kinds = std::map<std::string, ErrorKind>;
 
+// The errors, on the terminal, and the libraries' warnings, on the console.
 struct SaidErrors {
     std::mutex mutex;
-    std::map<std::string, ErrorKind> kinds;
+    Kinds kinds;
+    Kinds console_kinds;
 };
 
 SaidErrors& saidErrors() {
@@ -36,29 +40,44 @@ SaidErrors& saidErrors() {
 
 // A kind's line: its text, with the count of its lines since the last one said when some of
 // them were not said.
-void sayLine(const char* text, uint32_t since) {
+void sayLine(FILE* out, const char* text, uint32_t since) {
     if (since > 1)
-        std::fprintf(stderr, "%s (%u of this kind since the last line shown)\n", text, since);
+        std::fprintf(out, "%s (%u of this kind since the last line shown)\n", text, since);
     else
-        std::fprintf(stderr, "%s\n", text);
+        std::fprintf(out, "%s\n", text);
 }
 
-ErrorKind& kindOf(SaidErrors& said, const char* name) {
-    auto it = said.kinds.find(name);
-    if (it != said.kinds.end()) return it->second;
-    return said.kinds[said.kinds.size() < kLogKinds ? name : ""];
+ErrorKind& kindOf(Kinds& kinds, const std::string& name) {
+    auto it = kinds.find(name);
+    if (it != kinds.end()) return it->second;
+    return kinds[kinds.size() < kLogKinds ? name : ""];
 }
 
-void sayError(const char* kind, const char* text) {
+// One line of a kind of kinds (the errors' or the console's), said on out when it is due.
+void say(Kinds SaidErrors::*kinds, FILE* out, const std::string& kind, const char* text) {
     SaidErrors& said = saidErrors();
     std::lock_guard<std::mutex> lock(said.mutex);
-    ErrorKind& k = kindOf(said, kind);
+    ErrorKind& k = kindOf(said.*kinds, kind);
     uint32_t before = 0;
     if (k.lines.tell(platform::nowMs(), &before)) {
-        sayLine(text, before + 1);
+        sayLine(out, text, before + 1);
         return;
     }
     k.last.assign(text, std::min(std::strlen(text), kLogKeptText));
+}
+
+// A library's text with its numbers taken out, decimal or hexadecimal (a descriptor, a pointer,
+// a size): what stays is the kind of the message.
+std::string withoutNumbers(const char* text) {
+    std::string kind;
+    for (const char* c = text; *c;) {
+        if (!std::isdigit(static_cast<unsigned char>(*c))) {
+            kind += *c++;
+            continue;
+        }
+        while (std::isxdigit(static_cast<unsigned char>(*c)) || *c == 'x' || *c == 'X') ++c;
+    }
+    return kind;
 }
 
 }  // namespace
@@ -66,27 +85,33 @@ void sayError(const char* kind, const char* text) {
 void LogTestHooks::forget() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
     saidErrors().kinds.clear();
+    saidErrors().console_kinds.clear();
 }
 
 size_t LogTestHooks::kept() {
     std::lock_guard<std::mutex> lock(saidErrors().mutex);
-    return saidErrors().kinds.size();
+    return saidErrors().kinds.size() + saidErrors().console_kinds.size();
 }
 
 void writeLogMsgFlush() {
     SaidErrors& said = saidErrors();
     std::lock_guard<std::mutex> lock(said.mutex);
     const uint64_t now = platform::nowMs();
-    for (auto& [name, kind] : said.kinds)
-        if (const uint32_t n = kind.lines.take(now, true)) sayLine(kind.last.c_str(), n);
+    for (auto [kinds, out] : {std::pair{&said.kinds, stderr}, {&said.console_kinds, stdout}})
+        for (auto& [name, kind] : *kinds)
+            if (const uint32_t n = kind.lines.take(now, true)) sayLine(out, kind.last.c_str(), n);
 }
 
 void writeLogMsg(int level, const char* text) {
-    if (level == 1 && text) sayError(text, text);
+    if (level == 1 && text) say(&SaidErrors::kinds, stderr, text, text);
 }
 
 void writeLogMsg(int level, LogKind kind, const char* text) {
-    if (level == 1 && text) sayError(kind.name, text);
+    if (level == 1 && text) say(&SaidErrors::kinds, stderr, kind.name, text);
+}
+
+void writeConsoleWarning(const char* text) {
+    if (text) say(&SaidErrors::console_kinds, stdout, withoutNumbers(text), text);
 }
 
 uint8_t g_debugSwitch = 0xFE;

@@ -37,7 +37,12 @@ public:
 // An error whose text never changes, or a warning or information.
 void writeLogMsg(int level, const char* text);
 void writeLogMsg(int level, LogKind kind, const char* text);
-// Says each kind's lines not said, if any (at the program's end).
+// A library's warning (Qt's): on the console (stdout), not the terminal, told by kind as the
+// errors are; its kind is its text with the numbers taken out (descriptors, pointers, sizes),
+// so that a library looping on one failure floods neither the console nor the memory.
+void writeConsoleWarning(const char* text);
+// Says each kind's lines not said, if any (at the program's end): the errors', and the
+// warnings' on the console.
 void writeLogMsgFlush();
 // What only tests call of the error log.
 struct LogTestHooks {

@@ -7,7 +7,10 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "c331/c331_manage.h"
 #include "comm/comm_links.h"
@@ -17,6 +20,7 @@
 #include "core/config_engine.h"
 #include "core/globals.h"
 #include "core/saver.h"
+#include "core/stop_signal.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -48,25 +52,35 @@ void giveRuntimeFolder() {
 
 QtMessageHandler g_qt_default_handler = nullptr;
 
-// A platform's note that it lacks a window feature: the offscreen platform (the simulated box
-// without a display) stacks no windows and grabs nothing, yet Qt raises a combo box's list each
-// time it opens and grabs the keys for it.
-bool platformLacks(const QString& text) {
-    return text.startsWith("This plugin does not support ");
-}
-
-// Qt's debug and info lines are the box's traces: they go to the console (stdout) with the
-// printf traces, and so do a platform's notes on what it lacks; stderr keeps the warnings and
-// errors.
+// Qt's messages are the box's traces, on the console (stdout) with the printf traces: its debug
+// and info lines as they come, its warnings and critical messages by kind as the errors are (Qt
+// repeats one as often as the failure it reports recurs). The terminal keeps the box's own
+// errors; a fatal message still ends the program.
 void traceToConsole(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (type == QtDebugMsg || type == QtInfoMsg || platformLacks(text)) {
-        std::fputs(qPrintable(qFormatLogMessage(type, context, text) + '\n'), stdout);
+    if (type == QtFatalMsg) {
+        g_qt_default_handler(type, context, text);
         return;
     }
-    g_qt_default_handler(type, context, text);
+    const QString line = qFormatLogMessage(type, context, text);
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        std::fputs(qPrintable(line + '\n'), stdout);
+    else
+        writeConsoleWarning(qPrintable(line));
 }
 
 }  // namespace
+
+// Qt's event loop says a failed wait with perror, beside its message handler, and says it again
+// as often as the wait fails: some 100,000 times a second while the descriptor limit is below
+// the descriptors it waits on. The program's own perror takes every library's line of that sort
+// to the console, by kind.
+extern "C" void perror(const char* what) {
+    const int err = errno;
+    std::string line = what && *what ? std::string(what) + ": " : std::string();
+    line += std::strerror(err);
+    writeConsoleWarning(line.c_str());
+    errno = err;
+}
 
 int main(int argc, char** argv) {
     // Trace lines go out whole and at once, as on the box's serial console, also when the
@@ -84,9 +98,12 @@ int main(int argc, char** argv) {
     if (simRoot.empty()) {
         platform::selectLinux();
     } else {
-        // A start that can't work stops here, with its one error, before the box is built.
-        platform::selectSimulated(simRoot);
+        // A start that can't work stops here, with its one error, before it touches anything
+        // under the root but its lock: the root may be a running box's, or the machine's own.
+        if (sim_root_refuse_machine_root(simRoot) != 0) return 1;
+        platform::selectSimulatedRoot(simRoot);
         if (comm::check_port_offset() != 0 || sim_root_claim() != 0) return 1;
+        platform::startSimulatedBox();
         platform::sim::buildDefaultBox();
         giveRuntimeFolder();
     }
@@ -103,6 +120,9 @@ int main(int argc, char** argv) {
     // dispatcher does that for less than glib's.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+    // Ctrl-C, SIGTERM and SIGHUP stop the program through its main thread, which says the errors
+    // held back first.
+    stop_signal::install();
     panelSetFont();
     // Step 6: the main menu, with its number keypad and tip.
     panel::createMenu();

@@ -32,13 +32,21 @@ void selectLinux() {
     installShell(makeLinuxShell());
 }
 
-void selectSimulated(const std::string& root) {
+void selectSimulatedRoot(const std::string& root) {
     g_backend = Backend::Simulated;
     g_root = root;
     while (g_root.size() > 1 && g_root.back() == '/') g_root.pop_back();
     mkdirs(g_root);
+}
+
+void startSimulatedBox() {
     sim::SimBox::reset();
     installShell(sim::makeSimShell());
+}
+
+void selectSimulated(const std::string& root) {
+    selectSimulatedRoot(root);
+    startSimulatedBox();
 }
 
 Backend backend() {

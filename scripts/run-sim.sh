@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program and starts it on the simulated box, with DIR as the box's root: the folder
 # given, else ZEM_SIM_ROOT, else ./sim-root (a relative one is taken from the folder you run the
-# script in). It prints one line when the box is ready and where it listens. Stop it with
+# script in; the machine's own / is refused). It prints one line when the box is ready and where it listens. Stop it with
 # Ctrl-C, or SIGTERM when it runs in the background. The build shows its progress on a
 # terminal (elsewhere, tail -f DIR/sim/build.log follows it); it runs as many parallel jobs as
 # the machine has cores, or CMAKE_BUILD_PARALLEL_LEVEL=N. The whole console (the box's traces) goes to
@@ -17,6 +17,7 @@
 # Usage: scripts/run-sim.sh [--console] [DIR]
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
+source "$(dirname "$0")/lib/box.sh"
 check_options scripts/run-sim.sh --console -- "$@"
 console=0
 dir=
@@ -33,7 +34,7 @@ for arg in "$@"; do
 done
 [ $dir_given = 0 ] || [ -n "$dir" ] || fail "DIR is empty"
 dir=${dir:-${ZEM_SIM_ROOT:-sim-root}}
-root=$(realpath -m -- "$dir")  # from the caller's folder, before the script changes its own
+root=$(box_root "$dir")  # from the caller's folder, before the script changes its own
 
 # The program refuses these too, but only after the build: say it now, and make nothing.
 max_offset=51766  # the highest fixed port, UDP 13769, must stay within 65535
@@ -54,10 +55,12 @@ lock=$root/sim/lock
 # over (ZEM_SIM_LOCK_FD) and holds it for its life. Nothing else started here may inherit it.
 exec 9<>"$lock"
 if ! flock -n 9; then
-    pid=$(tr -d '\n' <"$lock")
+    pid=$(lock_holder "$lock")
     fail "a box${pid:+ (pid $pid)} already runs with root $root"
 fi
-echo $$ >"$lock"
+# The pid over the one before, then the file cut to it: a reader never finds it empty.
+printf '%s\n' $$ >&9
+truncate -s $((${#$} + 1)) -- "$lock"
 
 cd "$(dirname "$0")/.."
 source scripts/lib/in_group.sh

@@ -22,8 +22,11 @@
 # DIR/sim/usb-disk.* and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
 # DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
+# The box has ZEM_SIM_CTL_WAIT seconds (30 unless set) to answer a command; a box that does not
+# (stopped, or too busy) is an error.
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
+source "$(dirname "$0")/lib/box.sh"
 take_help "$@"
 # An option is looked for in DIR's place only: a command's words may start with "-".
 case ${1:-} in -*) refuse_option scripts/sim-ctl.sh "$1" ;; esac
@@ -31,18 +34,23 @@ if [ $# -lt 2 ]; then
     usage >&2
     exit 1
 fi
-[ -n "$1" ] || fail "DIR is empty"
-root=$(realpath -m -- "$1")
+root=$(box_root "$1")
 shift
+wait=${ZEM_SIM_CTL_WAIT:-30}
+[[ $wait =~ ^[0-9]{1,6}$ ]] && ((10#$wait > 0)) ||
+    fail "ZEM_SIM_CTL_WAIT=$wait: the wait must be a whole number of seconds from 1"
 sock=$root/sim/ctl
 [ -S "$sock" ] || fail "no box runs with root $root (no $sock)"
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
 
-ask() {  # ask WORDS...: the box's answer; the status says whether it was an error
+# ask WORDS...: the box's answer; the status says whether it was an error. Every command's
+# answer has words: none at all means the box did not answer in time.
+ask() {
     local answer
     # A socket left by a box that was killed refuses the connection.
-    answer=$(printf '%s\n' "$*" | socat -t 30 - "UNIX-CONNECT:$sock" 2>/dev/null) ||
+    answer=$(ask_box "$root" "$((10#$wait))" "$*") ||
         fail "no box runs with root $root (nothing answers on $sock)"
+    [ -n "$answer" ] || fail "the box with root $root did not answer"
     printf '%s\n' "$answer"
     [[ $answer != error:* ]]
 }
@@ -90,8 +98,10 @@ plug() {
         fi
         sleep 0.2
     done
+    local state
     for _ in $(seq 50); do
-        [[ $(ask status) != *$'\nusb disk: '*", mounted at "* ]] || break
+        state=$(ask status) || return
+        [[ $state != *$'\nusb disk: '*", mounted at "* ]] || break
         sleep 0.2
     done
     printf '%s\n' "$answer"

@@ -5,14 +5,15 @@
 # are up and removes both at a clean exit.
 # With PID (the program's process, or scripts/run-sim.sh's, which becomes the program after its
 # build), waits until that box is ready, however long a first build takes, and gives up when
-# the process ends, or at once when the root's lock (DIR/sim/lock) names another running
-# process, or after 10 s when the lock still does not name PID (no start of PID holds DIR);
+# the process ends, or at once when the root's lock (DIR/sim/lock) names another process that
+# holds it open, or after 10 s when the lock still does not name PID (no start of PID holds DIR);
 # without it, reports a box that runs now, or says that none does.
 # A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
 # Usage: scripts/sim-ready.sh DIR [PID]
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
+source "$(dirname "$0")/lib/box.sh"
 usage="usage: scripts/sim-ready.sh DIR [PID]"
 take_help "$@"
 for arg in "$@"; do
@@ -22,8 +23,7 @@ if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "$usage" >&2
     exit 1
 fi
-[ -n "$1" ] || fail "DIR is empty"
-root=$(realpath -m -- "$1")
+root=$(box_root "$1")
 pid=${2:-}
 [ $# -lt 2 ] || [[ $pid =~ ^[0-9]+$ ]] || fail "PID $pid is not a process number ($usage)"
 links=$root/sim/links
@@ -32,19 +32,20 @@ lock=$root/sim/lock
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
 
 answers() {  # whether a program listens on the control socket
-    [[ -S $sock ]] && [[ -n $(printf 'status\n' | socat -t 10 - "UNIX-CONNECT:$sock" 2>/dev/null) ]]
+    [[ -S $sock ]] && [[ -n $(ask_box "$root" 10 status) ]]
 }
 
 if [[ -z $pid ]] && ! answers; then
     fail "no box runs with root $root"
 fi
 # Whether the root is PID's: its start names itself in the lock as it takes it, and holds it on.
-# Another process named there that runs holds the root; a pid left by a box that ended does not.
+# Another process named there holds the root while it has the lock open; a pid left by a box
+# that ended does not, whatever runs under that number now.
 root_is_pids() {
-    local holder=
-    [[ ! -r $lock ]] || holder=$(tr -d '\n' <"$lock")
+    local holder
+    holder=$(lock_holder "$lock")
     [[ $holder == "$pid" ]] && return
-    if [[ $holder =~ ^[0-9]+$ ]] && kill -0 "$holder" 2>/dev/null; then
+    if [[ $holder =~ ^[0-9]+$ ]] && holds_lock "$holder" "$lock"; then
         fail "the box with root $root is process $holder, not $pid"
     fi
     if ((SECONDS - start >= 10)); then

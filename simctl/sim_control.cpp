@@ -1,7 +1,6 @@
 #include "simctl/sim_control.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -17,7 +16,9 @@
 #include <memory>
 #include <sstream>
 
+#include "core/globals.h"
 #include "core/singleton.h"
+#include "core/stop_signal.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
@@ -32,6 +33,7 @@ namespace {
 constexpr const char* kSocket = "/sim/ctl";
 constexpr int kLineWaitMs = 5000;      // a client that connects and sends nothing is dropped
 constexpr int kPanelWaitSeconds = 10;  // the GUI thread may be busy drawing a page
+constexpr std::chrono::seconds kFailedWaitPause{1};
 
 // A stopped box must not pass for a running one: at a clean exit (the end of the program,
 // Ctrl-C, SIGTERM, SIGHUP) its socket, its links file and the list of its serial ports (whose
@@ -44,29 +46,13 @@ void removeLeftovers() {
     platform::sim::SimUsbDisk::clearMountAtStop();
 }
 
-// The action is back to the default on entry (SA_RESETHAND): the signal raised again, pending
-// until the handler returns, ends the program as it would have.
-void stopOnSignal(int sig) {
-    removeLeftovers();
-    ::raise(sig);
-}
-
 void removeAtExit() {
     if (g_leftovers[0]) return;
     g_leftovers[0] = new std::string(platform::path(kSocket));
     g_leftovers[1] = new std::string(platform::path("/sim/links"));
     g_leftovers[2] = new std::string(platform::path("/sim/serial-ports"));
     std::atexit(removeLeftovers);
-    struct sigaction a {};
-    a.sa_handler = stopOnSignal;
-    a.sa_flags = SA_RESETHAND;
-    sigemptyset(&a.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the starter ignores (SIGHUP under nohup) stays ignored.
-        struct sigaction old {};
-        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        ::sigaction(sig, &a, nullptr);
-    }
+    stop_signal::addHook(removeLeftovers);
 }
 
 SimArgs words(const std::string& line) {
@@ -186,7 +172,11 @@ int sim_control::open() {
 
 void sim_control::stop() {
     if (!thread_.joinable()) return;
-    stopping_ = true;
+    {
+        std::lock_guard<std::mutex> lock(pause_mutex_);
+        stopping_ = true;
+    }
+    pause_cv_.notify_all();
     waker_.wake();
     thread_.join();
     ::close(listen_fd_);
@@ -198,13 +188,35 @@ void sim_control::acceptThread() {
     while (!stopping_) {
         // Sleeps until a client comes or stop() wakes it.
         pollfd p[2] = {{listen_fd_, POLLIN, 0}, {waker_.fd[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
+        if (::poll(p, 2, -1) < 0) {
+            if (errno != EINTR) waitFailed("poll", errno);
+            continue;
+        }
         if (stopping_ || !(p[0].revents & POLLIN)) continue;
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0) {
+            // No descriptor or memory for the client: it waits in the backlog meanwhile.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                waitFailed("accept", errno);
+            continue;
+        }
+        if (failing_) {
+            ZEM_DEBUG("\n control channel: answering again \n");
+            failing_ = false;
+        }
         serve(fd);
         ::close(fd);
     }
+}
+
+// A wait or an accept that fails for a reason that passes (a descriptor limit lowered below the
+// sockets waited on, no memory) is tried again after a pause, cut short by stop().
+void sim_control::waitFailed(const char* what, int err) {
+    if (!failing_)
+        ZEM_DEBUG("\n control channel: %s failed (%s), commands wait \n", what, std::strerror(err));
+    failing_ = true;
+    std::unique_lock<std::mutex> lock(pause_mutex_);
+    pause_cv_.wait_for(lock, kFailedWaitPause, [this] { return stopping_.load(); });
 }
 
 void sim_control::serve(int fd) {

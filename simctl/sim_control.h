@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QStringList>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -52,10 +53,14 @@ public:
 private:
     sim_control();
     void serve(int fd);
+    void waitFailed(const char* what, int err);
 
     int listen_fd_ = -1;
     comm::Waker waker_;
     std::atomic<bool> stopping_{false};
+    std::mutex pause_mutex_;  // the pause after a failed wait, cut short by stop()
+    std::condition_variable pause_cv_;
+    bool failing_ = false;  // the channel's thread's own
     std::thread thread_;
     mutable std::mutex results_mutex_;
     JobResults results_;

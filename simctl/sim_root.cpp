@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/box.h"
@@ -18,13 +19,23 @@ namespace {
 
 constexpr const char* kLock = "/sim/lock";
 
-// The pid the holder wrote, or "" while it has not yet written it.
+// The pid the holder wrote, or "" while it has not yet written it: the first line only, since a
+// writer puts its pid over the one before and then cuts the file (see writePid).
 std::string holderPid(int fd) {
     char buf[32] = {};
     const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
-    std::string pid(buf, size_t(n > 0 ? n : 0));
-    while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
-    return pid;
+    const std::string all(buf, size_t(n > 0 ? n : 0));
+    return all.substr(0, all.find_first_of("\n "));
+}
+
+// This process's pid in the lock, written over the one before and then the file cut to it: a
+// reader never finds it empty (it would take the root for no start's).
+void writePid(int fd, const std::string& file) {
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::pwrite(fd, pid.data(), pid.size(), 0) != ssize_t(pid.size()) ||
+        ::ftruncate(fd, off_t(pid.size())) != 0)
+        std::fprintf(stderr, "%s: the pid could not be written: %s\n", file.c_str(),
+                     std::strerror(errno));
 }
 
 int refuse(int fd) {
@@ -68,9 +79,18 @@ int sim_root_claim() {
         if (fd >= 0) ::close(fd);
         return 1;
     }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != ssize_t(pid.size()))
-        std::fprintf(stderr, "%s: the pid could not be written: %s\n", file.c_str(),
-                     std::strerror(errno));
+    writePid(fd, file);
     return 0;
+}
+
+int sim_root_refuse_machine_root(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path whole = fs::absolute(root, ec);
+    fs::path real = fs::weakly_canonical(whole, ec);  // a part that does not exist is lexical
+    if (ec) real = whole.lexically_normal();
+    if (real != "/") return 0;
+    std::fprintf(stderr, "error: DIR %s is / itself: the simulated box needs a folder of its own\n",
+                 root.c_str());
+    return 1;
 }

@@ -5,6 +5,12 @@
 // scripts/run-sim.sh holds it through its build and the program takes its descriptor over.
 #pragma once
 
+#include <string>
+
 // 0, or 1 after one error on stderr: the root's path leaves no room for the control socket, or
 // another box holds the root.
 int sim_root_claim();
+
+// 0, or 1 after one error on stderr: the root is this machine's own / (links, "." and ".."
+// resolved), where the box's paths ("/data", "/etc", "/dev") would be the machine's files.
+int sim_root_refuse_machine_root(const std::string& root);

@@ -474,7 +474,8 @@ TEST_F(TcpClients, OnlyACheckedFrameEndsAClientsSilence) {
 
 // Clients whose peers have closed hold no place, and each new PC ends the first of them once
 // they are as many as the places, but an ended one finishes the command under way on its thread:
-// past kThreadsPerPlace threads a place, a new PC is refused until they have ended.
+// past kThreadsPerPlace threads a place, a new PC is refused until they have ended, with a line
+// that names that limit.
 TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
     erases.install();
     networkManage::limits.max_clients = 2;
@@ -484,7 +485,14 @@ TEST_F(TcpClients, ClosedClientsStillRunningAreBounded) {
         ASSERT_TRUE(eventually([&] { return erases.count() == i + 1; })) << i;
     }
     std::vector<std::unique_ptr<TcpLink>> pcs;
+    const uint8_t debug = g_debugSwitch;
+    g_debugSwitch = 0xFE;
+    testing::internal::CaptureStdout();
     EXPECT_FALSE(served(pcs));
+    const std::string said = testing::internal::GetCapturedStdout();
+    g_debugSwitch = debug;
+    EXPECT_NE(said.find(" refused: 6 client threads still running (2 places)"), std::string::npos)
+        << said;
     EXPECT_EQ(tcp->counts.refused.load(), 1u);
     erases.release();
     ASSERT_TRUE(eventually([&] { return tcp->clients == 0; }));

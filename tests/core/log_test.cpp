@@ -86,6 +86,37 @@ TEST_F(LogTest, DistinctTextsOfOneKindAreCountedNeitherSaidNorKept) {
               "log test: LED height out of range: 99 (100" + since);
 }
 
+// A library's warnings (Qt's) go to the console, not the terminal, by kind: the text with its
+// numbers taken out, decimal or hexadecimal. The kind's count waits for its minute, or the end.
+TEST_F(LogTest, WarningsOfALibraryReachTheConsoleOnceAMinuteAKind) {
+    LogTestHooks::forget();
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i) {
+        writeConsoleWarning("log test: qt_safe_poll: Invalid argument");
+        writeConsoleWarning(("log test: QSocketNotifier: Invalid socket " + std::to_string(30 + i) +
+                             " and type 'Read', disabling...")
+                                .c_str());
+        writeConsoleWarning(
+            ("log test: QObject(0x55d3c4a2b" + std::to_string(i) + "f0) deleted").c_str());
+    }
+    clock->advance(kLogRepeatMs * 1000);
+    writeConsoleWarning("log test: qt_safe_poll: Invalid argument");
+    writeLogMsgFlush();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "log test: qt_safe_poll: Invalid argument\n"
+              "log test: QSocketNotifier: Invalid socket 30 and type 'Read', disabling...\n"
+              "log test: QObject(0x55d3c4a2b0f0) deleted\n"
+              "log test: qt_safe_poll: Invalid argument (5 of this kind since the last line "
+              "shown)\n"
+              "log test: QObject(0x55d3c4a2b4f0) deleted (4 of this kind since the last line "
+              "shown)\n"
+              "log test: QSocketNotifier: Invalid socket 34 and type 'Read', disabling... (4 of "
+              "this kind since the last line shown)\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(LogTestHooks::kept(), 3u);
+}
+
 // The log beside the parameter store, whose LED-size refusals carry the values refused.
 class LogFloodTest : public CoreTest {
 protected:

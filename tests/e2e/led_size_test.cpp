@@ -3,7 +3,9 @@
 // processor routes to it), and one out of range is put back, so the PC reads the old size and
 // the file keeps it.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <csignal>
 #include <memory>
 
 #include "pc_link.h"
@@ -156,6 +158,36 @@ TEST_F(LedSize, ASecondSizeRefusedOrWrittenBackInTheSameWriteStillEndsLit) {
             << mirrorRegister0(0) << " " << mirrorRegister0(1);
         EXPECT_EQ(ramSize(), (std::vector<int>{second == 9000 ? 1280 : 1920, 1080}));
     }
+}
+
+// The terminal's part of the output, as a person starting the box in a plain shell sees it.
+class LedSizeOnATerminal : public LedSize {
+protected:
+    LedSizeOnATerminal() { stderrToFile_ = true; }
+};
+
+// Sizes refused within a minute: the first is said at once, the rest are held back. SIGTERM has
+// the box say the last of them with their count before it ends, by the signal.
+TEST_F(LedSizeOnATerminal, RefusedSizesHeldBackAreSaidWhenSigtermStopsTheBox) {
+    pc = connectPc(seconds(60));
+    ASSERT_TRUE(pc) << console();
+    ASSERT_TRUE(fpgaReady());
+    for (uint16_t i = 0; i < 5; ++i) setSize(4, uint16_t(65000 + i), 65535, 65535, 65535);
+    // Refused by register 11's handler, or by the C331 thread when its turn comes first.
+    const std::string first = ": LED size 65000 x 65535 ";
+    const std::string last = ": LED size 65004 x 65535 ";
+    ASSERT_NE(errors().find(first), std::string::npos) << errors();
+    EXPECT_EQ(errors().find(last), std::string::npos) << errors();  // held back
+    ::kill(pid_, SIGTERM);
+    int wait_status = 0;
+    ASSERT_EQ(::waitpid(pid_, &wait_status, 0), pid_);
+    pid_ = -1;
+    EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGTERM) << wait_status;
+    const std::string terminal = errors();
+    const size_t at = terminal.find(last);
+    ASSERT_NE(at, std::string::npos) << terminal;
+    const std::string line = terminal.substr(at, terminal.find('\n', at) - at);
+    EXPECT_NE(line.find(" of this kind since the last line shown)"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 # (loopback only): each start builds build/ in turn, runs its own copy of the program, keeps its
 # own build log and serves. No start may run the file another start's build rewrites: a source
 # touched before each start makes every build relink build/zemT57N.
+# Usage: tests/scripts/boxes_together_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/lib/usage.sh
+check_options tests/scripts/boxes_together_test.sh -- "$@"
 source tests/scripts/common.sh
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-boxes.XXXXXX")
 pids=()

@@ -5,6 +5,7 @@
 # - a folder built by hand with make, then configured afresh with Ninja as the scripts do;
 # - a build with nothing changed, also after configuring again as every start does, runs
 #   nothing.
+# Usage: tests/scripts/build_folder_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/lib/usage.sh

@@ -6,8 +6,11 @@
 # - scripts/run-sim.sh or scripts/test.sh told to stop (SIGTERM, SIGHUP) while it builds ends
 #   its build and frees build/'s lock (and the root) within seconds; under nohup a hang-up stops
 #   neither the build nor the box.
+# Usage: tests/scripts/stub_build_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/lib/usage.sh
+check_options tests/scripts/stub_build_test.sh -- "$@"
 source tests/scripts/common.sh
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-stub-build.XXXXXX")
 stubs=$tmp/stubs

@@ -1,10 +1,10 @@
 // One box per root, and starts that can't work stop at once with one error: a second box on a
 // running root, from the program or from scripts/run-sim.sh (with its DIR read from the
 // caller's folder, or ZEM_SIM_ROOT, or ./sim-root), leaves the first box's channel and files
-// alone; a bad port offset or a root too long for the control socket stops the program before
-// it builds its box, and scripts/run-sim.sh before its build, making nothing. --help and an
-// unknown option end the program before it does anything, and a PC build without a root
-// refuses to start.
+// alone, its USB disk's too; a bad port offset or a root too long for the control socket stops
+// the program before it builds its box, and scripts/run-sim.sh before its build, making
+// nothing. --help and an unknown option end the program before it does anything, and a PC
+// build without a root refuses to start.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -46,11 +46,16 @@ protected:
         return "error: a box (pid " + std::to_string(pid_) + ") already runs with root " + root_ +
                "\n";
     }
-    // The first box's files that a second start must not touch.
+    // The first box's files that a second start must not touch, its USB disk's among them.
     std::string files() const {
         std::string all;
-        for (const char* f : {"links", "serial-ports", "console.log", "lock"})
+        for (const char* f : {"links", "serial-ports", "console.log", "lock", "usb-mount"})
             all += std::string(f) + ":" + slurp(root_ + "/sim/" + f) + "\n";
+        for (const auto& e : fs::directory_iterator(root_ + "/sim"))
+            if (e.path().filename().string().rfind("usb-disk.", 0) == 0)
+                all += e.path().filename().string() + "\n";
+        std::error_code ec;
+        all += "mount point:" + fs::read_symlink(root_ + "/mnt/usb1", ec).string() + "\n";
         return all;
     }
     void expectFirstBoxIntact(const std::string& before) {
@@ -63,11 +68,17 @@ protected:
 
 TEST_F(OneBoxPerRoot, ASecondProgramOnTheRootIsRefusedAndTheFirstKeepsItsChannelAndFiles) {
     std::ofstream(root_ + "/sim/console.log") << "the first box's console\n";
+    const std::string disk = makeTempDir("disk");
+    ASSERT_EQ(scriptOutput("sim-ctl.sh", root_ + " usb plug " + disk), "ok\n");
+    ASSERT_TRUE(usbMounted()) << statusLine("usb disk: ");
     const std::string before = files();
+    ASSERT_NE(before.find("\nusb-disk."), std::string::npos) << before;
     const CommandResult second = programRun(root_, "");
     EXPECT_EQ(second.output, taken());
     EXPECT_EQ(second.status, 1);
     expectFirstBoxIntact(before);
+    EXPECT_TRUE(usbMounted()) << statusLine("usb disk: ");
+    removeTree(disk);
 }
 
 TEST_F(OneBoxPerRoot, RunSimFindsTheRootTakenWhereverItsDirComesFrom) {
@@ -146,6 +157,50 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
     const CommandResult taken = runSim("/", "ZEM_SIM_PORT_OFFSET=51766", fits);
     EXPECT_EQ(taken.output, "error: a box already runs with root " + fits + "\n");
     ::close(lock);
+    removeTree(base);
+}
+
+// A root that is the machine's own / would make the box's paths the machine's files: the
+// program and the scripts refuse it however it is written. Each start also carries a bad port
+// offset, refused right after the root: a start that took the root would stop there, before it
+// made or wrote anything under /.
+TEST(StartErrors, ARootThatIsTheMachinesOwnIsRefused) {
+    const std::string base = makeTempDir("machine-root");
+    fs::create_directory_symlink("/", base + "/link");
+    std::string up = base + "/not-made/..";  // then as many ".." as base is deep
+    for (const auto& part : fs::path(base).relative_path()) up += part.empty() ? "" : "/..";
+    auto refused = [](const std::string& dir) {
+        return "error: DIR " + dir + " is / itself: the simulated box needs a folder of its own\n";
+    };
+    const std::string start =
+        "cd " + base + " && env QT_QPA_PLATFORM=offscreen ZEM_SIM_PORT_OFFSET=x ";
+    const std::string program = start + "timeout 120" + programCommand();
+    const std::string runSim = "timeout 120 " ZEM_SOURCE_DIR "/scripts/run-sim.sh";
+    struct Case {
+        std::string command, output;
+    } cases[] = {
+        {program + " --sim /", refused("/")},
+        {program + " --sim /./", refused("/./")},
+        {program + " --sim link", refused("link")},
+        {program + " --sim " + up, refused(up)},
+        {start + "ZEM_SIM_ROOT=" + base + "/link timeout 120" + programCommand(),
+         refused(base + "/link")},
+        {start + runSim + " /", refused("/")},
+        {"X=; " + start + runSim + " \"$X/\"", refused("/")},
+        {start + runSim + " --console " + up, refused(up)},
+        {start + "ZEM_SIM_ROOT=link " + runSim, refused("link")},
+        {ZEM_SOURCE_DIR "/scripts/sim-ready.sh /", refused("/")},
+        {ZEM_SOURCE_DIR "/scripts/sim-ready.sh " + base + "/link 1", refused(base + "/link")},
+        {ZEM_SOURCE_DIR "/scripts/sim-ctl.sh //. status", refused("//.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const CommandResult r = commandResult(c.command + " </dev/null");
+        EXPECT_EQ(r.output, c.output);
+        EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_FALSE(fs::exists(base + "/not-made"));
+    fs::remove(base + "/link");
     removeTree(base);
 }
 

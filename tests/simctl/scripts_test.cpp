@@ -7,7 +7,9 @@
 // under nohup lives through a hang-up.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -84,6 +86,10 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"scripts/key-walk.sh", "--help", "Random key walks", 0},
         {"scripts/test.sh", "--help", "Builds the program and its tests three times", 0},
         {"tests/scripts/run.sh", "--help", "Runs the tests of the scripts themselves", 0},
+        {"tests/scripts/boxes_together_test.sh", "--help", "Five boxes started", 0},
+        {"tests/scripts/build_folder_test.sh", "--help", "A build folder keeps building", 0},
+        {"tests/scripts/lock_test.sh", "--help", "scripts/sim-ready.sh DIR PID and the root", 0},
+        {"tests/scripts/stub_build_test.sh", "--help", "Starts whose build is a stub", 0},
         {"scripts/install-deps.sh", "--help", "Installs the Debian packages", 0},
         {"scripts/install-deps.sh", "--armhf --help", "Installs the Debian packages", 0},
         {"tests/fuzz/run.sh", "--help", "Builds the fuzz targets", 0},
@@ -99,6 +105,10 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"scripts/key-walk.sh", "--bogus", unknown("scripts/key-walk.sh", "--bogus"), 1},
         {"scripts/test.sh", "--bogus", unknown("scripts/test.sh", "--bogus"), 1},
         {"tests/scripts/run.sh", "-x", unknown("tests/scripts/run.sh", "-x"), 1},
+        {"tests/scripts/boxes_together_test.sh", "-x",
+         unknown("tests/scripts/boxes_together_test.sh", "-x"), 1},
+        {"tests/scripts/stub_build_test.sh", "--bogus",
+         unknown("tests/scripts/stub_build_test.sh", "--bogus"), 1},
         {"scripts/install-deps.sh", "--arm", unknown("scripts/install-deps.sh", "--arm"), 1},
         {"tests/fuzz/run.sh", "json --bogus", unknown("tests/fuzz/run.sh", "--bogus"), 1},
         // An empty DIR names no folder: ./sim-root is taken only when DIR is not given.
@@ -128,9 +138,10 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
                           " " + c.args + " </dev/null");
         EXPECT_EQ(r.output.substr(0, c.output.size()), c.output) << r.output;
         EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.output.find("stub "), std::string::npos) << r.output;
+        // The stubs' own words, and run-sim.sh's: the scripts' usages may name stubs and builds.
+        EXPECT_EQ(r.output.find(" ran\n"), std::string::npos) << r.output;
         if (c.status == 0) {
-            EXPECT_EQ(r.output.find("building"), std::string::npos);
+            EXPECT_EQ(r.output.find("building build/"), std::string::npos);
             EXPECT_NE(r.output.find("sage: " + c.script), std::string::npos) << r.output;
         } else {
             EXPECT_EQ(r.output, c.output);
@@ -265,6 +276,29 @@ TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStar
     removeTree(host);
 }
 
+// socat reads "," and ":" in an address as its own syntax: a root holding them is reached all
+// the same.
+class ScriptsOnARootOfOddName : public ScriptsOnABox {
+protected:
+    void SetUp() override {
+        rootTag_ = "odd,name:x";
+        ScriptsOnABox::SetUp();
+    }
+};
+
+TEST_F(ScriptsOnARootOfOddName, ReachTheBox) {
+    const CommandResult ready =
+        script("sim-ready.sh", ctlScript(std::to_string(pid_)), "timeout 60 ");
+    EXPECT_EQ(ready.status, 0) << ready.output;
+    EXPECT_EQ(ready.output.rfind("simulated box ready: TCP 127.0.0.1:", 0), 0u) << ready.output;
+    EXPECT_NE(ready.output.find(", root " + root_ + "\n"), std::string::npos) << ready.output;
+    EXPECT_EQ(script("sim-ready.sh", root_).output, ready.output);
+    const CommandResult status = script("sim-ctl.sh", ctlScript("status"));
+    EXPECT_EQ(status.status, 0) << status.output;
+    EXPECT_EQ(status.output.rfind("fpga thread: ", 0), 0u) << status.output;
+    expectResult(script("sim-ctl.sh", ctlScript("key Right")), "ok\n", 0);
+}
+
 // A screenshot or an EEPROM read-out replaces a regular file only: a device, a FIFO, a socket
 // or a link stays as it was (the machine's /dev/null must never become a PNG).
 TEST_F(ScriptsOnABox, AFileThatIsNoRegularFileIsRefusedAndLeftAsItWas) {
@@ -373,6 +407,93 @@ TEST_F(PlainStart, APortHeldElsewhereIsSaidOnTheTerminalOnce) {
         EXPECT_EQ(terminal.find(line, first + 1), std::string::npos) << line << terminal;
     }
     ::close(held);
+}
+
+// The channel's thread lives through waits that fail: a few moments with the program's
+// descriptor limit at 0 (as prlimit sets it) make its poll and accept fail, and a command sent
+// meanwhile is answered once the limit is back.
+TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
+    ASSERT_TRUE(ctlReady()) << console();
+    rlimit before{};
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, nullptr, &before), 0);
+    rlimit none = before;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &none, nullptr), 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strcpy(a.sun_path, (root_ + "/sim/ctl").c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::send(fd, "status\n", 7, MSG_NOSIGNAL), 7);
+    // The channel says when its waits fail: the limit goes back after that.
+    const bool failed = eventually(
+        [&] { return console().find("control channel: ") != std::string::npos; }, seconds(60));
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &before, nullptr), 0);
+    EXPECT_TRUE(failed) << console();
+    // Its accept (no descriptor) or its next poll (more descriptors than the limit) failed.
+    EXPECT_NE(console().find("), commands wait"), std::string::npos) << console();
+    // The answer to the command sent meanwhile; the bound only catches a channel that died.
+    std::string answer;
+    char buf[4096];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 60000) > 0;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        answer.append(buf, size_t(n));
+    }
+    ::close(fd);
+    EXPECT_EQ(answer.rfind("fpga thread: ", 0), 0u) << answer;
+    EXPECT_EQ(ctl("key Right"), "ok\n");
+    EXPECT_TRUE(eventually(
+        [&] { return console().find("control channel: answering again") != std::string::npos; },
+        seconds(10)));
+}
+
+// Qt's event loop, its wait failing while the descriptor limit is 0, says so as fast as it can:
+// the console has it once a minute at most, the terminal not at all.
+TEST_F(PlainStart, WarningsOfQtDuringFailedWaitsGoToTheConsoleOnceAMinute) {
+    ASSERT_TRUE(ctlReady()) << console();
+    const std::string warning = "qt_safe_poll: Invalid argument";
+    auto count = [](const std::string& text, const std::string& line) {
+        size_t n = 0;
+        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+            ++n;
+        return n;
+    };
+    rlimit before{};
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, nullptr, &before), 0);
+    rlimit none = before;
+    none.rlim_cur = 0;
+    const auto lowered = std::chrono::steady_clock::now();
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &none, nullptr), 0);
+    // Said somewhere (the terminal would fill the disk fast): the limit goes back.
+    const bool said = eventually(
+        [&] { return count(console(), warning) + count(errors(), warning) > 0; }, seconds(60));
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &before, nullptr), 0);
+    EXPECT_TRUE(said);
+    EXPECT_EQ(ctl("key Right"), "ok\n");  // the panel's loop runs on
+    const auto minutes =
+        std::chrono::duration_cast<std::chrono::minutes>(std::chrono::steady_clock::now() - lowered)
+            .count();
+    EXPECT_LE(count(console(), warning), size_t(1 + minutes));
+    EXPECT_EQ(count(errors(), warning), 0u);
+}
+
+// A box that does not answer (stopped here) is an error, not an empty answer; the script's
+// wait is ZEM_SIM_CTL_WAIT seconds.
+TEST_F(ScriptsOnABox, ABoxThatDoesNotAnswerIsAnError) {
+    ::kill(pid_, SIGSTOP);
+    const std::string wait = "env ZEM_SIM_CTL_WAIT=1 timeout 60 ";
+    for (const char* command : {"status", "key Right"})
+        expectResult(script("sim-ctl.sh", ctlScript(command), wait),
+                     "error: the box with root " + root_ + " did not answer\n", 1);
+    ::kill(pid_, SIGCONT);
+    expectResult(script("sim-ctl.sh", ctlScript("key Right"), wait), "ok\n", 0);
+    for (const char* bad : {"0", "x", "-1"})
+        expectResult(script("sim-ctl.sh", ctlScript("status"),
+                            std::string("env ZEM_SIM_CTL_WAIT=") + bad + " "),
+                     std::string("error: ZEM_SIM_CTL_WAIT=") + bad +
+                         ": the wait must be a whole number of seconds from 1\n",
+                     1);
 }
 
 }  // namespace

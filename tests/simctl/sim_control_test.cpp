@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 
 #include "card_files.h"
 #include "pc_link.h"
@@ -260,6 +262,14 @@ TEST_F(QuietSimControl, AListATouchOpenedIsNamedAndClosedByAKeyAndPrintsNothing)
     }
     EXPECT_TRUE(running()) << console();
     EXPECT_EQ(errors().find("does not support"), std::string::npos) << errors();
+    // Qt's notes on what the platform lacks are its warnings: on the console, each kind once
+    // within the minute.
+    std::map<std::string, int> notes;
+    std::istringstream console_lines(console());
+    for (std::string line; std::getline(console_lines, line);)
+        if (line.rfind("This plugin does not support ", 0) == 0) ++notes[line];
+    EXPECT_FALSE(notes.empty()) << console();
+    for (const auto& [line, times] : notes) EXPECT_EQ(times, 1) << line;
 }
 
 TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {

@@ -63,7 +63,7 @@ uint8_t status(const Bytes& reply) {
 }
 
 void Program::SetUp() {
-    root_ = makeTempDir("program");
+    root_ = makeTempDir(rootTag_);
     ASSERT_FALSE(root_.empty());
     port_ = freeTcpPort();
     // A box whose PC port is free on this machine; every other setting takes its default.

@@ -75,8 +75,9 @@ protected:
     std::string errors() const;
 
     std::string root_;
-    bool stderrToFile_ = false;  // and started as from a shell without a login session
-    bool ignoreHangUp_ = false;  // started under nohup
+    const char* rootTag_ = "program";  // the root is $TMPDIR/zem-TAG-XXXXXX, set before SetUp
+    bool stderrToFile_ = false;        // and started as from a shell without a login session
+    bool ignoreHangUp_ = false;        // started under nohup
     uint16_t port_ = 0;
     pid_t pid_ = -1;
 };

@@ -1,0 +1,110 @@
+#include "core/stop_signal.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "core/globals.h"
+#include "platform/thread_name.h"
+
+namespace stop_signal {
+namespace {
+
+constexpr auto kMainThreadTime = std::chrono::seconds(2);
+constexpr int kHooks = 4;
+
+int g_pipe[2] = {-1, -1};
+std::atomic<void (*)()> g_hooks[kHooks] = {};
+std::atomic<int> g_hook_count{0};
+
+void onSignal(int sig) {
+    const int err = errno;
+    const unsigned char byte = static_cast<unsigned char>(sig);
+    const ssize_t written = ::write(g_pipe[1], &byte, 1);  // full: stops enough are under way
+    static_cast<void>(written);
+    errno = err;
+}
+
+void runHooks() {
+    const int n = g_hook_count.load();
+    for (int i = 0; i < n && i < kHooks; ++i)
+        if (void (*hook)() = g_hooks[i].load()) hook();
+}
+
+// The end the signal would have made: its default action, raised again in this thread.
+[[noreturn]] void endBy(int sig) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(sig);
+    ::_exit(128 + sig);  // a signal whose default action does not end the program
+}
+
+// The signal the pipe's thread hands the main thread, beside Qt's event queue, whose futex
+// ThreadSanitizer does not see.
+std::atomic<int> g_signal{0};
+
+void stopOnMainThread() {
+    const int sig = g_signal.load();
+    writeLogMsgFlush();
+    runHooks();
+    endBy(sig);
+}
+
+// Reads the signals from the pipe: the first has the main thread stop the program (through the
+// application's event loop), and ends it itself when the main thread has not done so in time.
+void readSignals(QCoreApplication* app) {
+    unsigned char byte = 0;
+    ssize_t n;
+    while ((n = ::read(g_pipe[0], &byte, 1)) < 0 && errno == EINTR) {
+    }
+    if (n != 1) return;
+    const int sig = byte;
+    g_signal.store(sig);
+    // An empty lambda: the posted call carries no data of ours.
+    QMetaObject::invokeMethod(
+        app, [] { stopOnMainThread(); }, Qt::QueuedConnection);
+    std::this_thread::sleep_for(kMainThreadTime);
+    runHooks();
+    endBy(sig);
+}
+
+}  // namespace
+
+void install() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC) != 0) return;
+    ::fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);  // the handler never waits
+    struct sigaction a {};
+    a.sa_handler = onSignal;
+    a.sa_flags = SA_RESTART;
+    sigemptyset(&a.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &a, nullptr);
+    }
+    std::thread reader(readSignals, app);
+    platform::nameThread(reader, "signals");
+    reader.detach();
+}
+
+void addHook(void (*hook)()) {
+    const int i = g_hook_count.load();
+    if (i >= kHooks) return;
+    g_hooks[i].store(hook);
+    g_hook_count.store(i + 1);
+}
+
+}  // namespace stop_signal

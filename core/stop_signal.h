@@ -1,0 +1,19 @@
+// How the program stops on Ctrl-C, SIGTERM or SIGHUP, on the box and on the simulated box alike:
+// the handler only writes the signal to a pipe; the main thread then says the errors held back
+// (writeLogMsgFlush), runs the stop hooks (the simulated box removes its leftovers) and ends by
+// the signal, its default action restored, so that the exit status is the signal's. A signal
+// the starter ignores (SIGHUP under nohup) stays ignored.
+// The main thread may be busy (start-up waits, a page drawing): a stop not done 2 s after the
+// signal is done by the thread that reads the pipe, with the hooks but without the errors.
+#pragma once
+
+namespace stop_signal {
+
+// Installs the handlers and starts the thread that reads the pipe; once, in main, once the
+// application exists (before, a signal ends the program at once, as it would by default).
+void install();
+// A function run at a stop by signal, from the main thread or the pipe's thread: short, and
+// harmless run twice. At most four.
+void addHook(void (*hook)());
+
+}  // namespace stop_signal

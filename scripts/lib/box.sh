@@ -1,0 +1,42 @@
+# Sourced by the scripts that reach a box by its root (after usage.sh).
+
+# box_root DIR: the box's root as a whole path, from the caller's folder, links and ".."
+# resolved; an empty DIR, or one that is this machine's own /, is an error.
+box_root() {
+    [ -n "$1" ] || fail "DIR is empty"
+    local root
+    root=$(realpath -m -- "$1")
+    [ "$root" != / ] || fail "DIR $1 is / itself: the simulated box needs a folder of its own"
+    printf '%s\n' "$root"
+}
+
+# ask_box ROOT SECONDS LINE: LINE sent on the control channel of the box with root ROOT, and
+# what it answered within SECONDS of LINE; false when nothing listens there. The socket is
+# named from inside its folder: socat would read a "," or ":" in the root as its own syntax.
+ask_box() {
+    (cd -- "$1/sim" && printf '%s\n' "$3" | socat -t "$2" - UNIX-CONNECT:ctl) 2>/dev/null
+}
+
+# lock_holder LOCK: the pid on the first line of a root's lock, or "". A start writes its pid
+# over the one before and then cuts the file to it, so a longer old pid may trail it for a
+# moment; only a lock just made is empty, and an empty one is read once more.
+lock_holder() {
+    local line= try
+    for try in 1 2; do
+        { IFS= read -r line <"$1"; } 2>/dev/null || true
+        [ -n "$line" ] || [ $try = 2 ] || { sleep 0.1; continue; }
+        break
+    done
+    printf '%s\n' "$line"
+}
+
+# holds_lock PID LOCK: whether process PID has the root's lock file open, as a box (or the start
+# that becomes it) does for its life. A pid a box that ended left in the lock may name another
+# program by now. Looked at through /proc, without taking the lock: a box starting meanwhile
+# would find it taken and refuse its root.
+holds_lock() {
+    local id open
+    id=$(stat -L -c '%d:%i' -- "$2" 2>/dev/null) || return 1
+    open=$(stat -L -c '%d:%i' /proc/"$1"/fd/* 2>/dev/null) || true
+    [[ $'\n'$open$'\n' == *$'\n'$id$'\n'* ]]
+}
