@@ -21,8 +21,5 @@ ZemRamPara* CommTest::store() {
 Bytes CommTest::handle(const Bytes& b) {
     // Through a session, as the transports do, so routing and the reply framing are covered.
     static link_session session(LinkKind::Tcp, "test");
-    Bytes w = wire(b), reply;
-    ReplyReader r;
-    session.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
-    return r.bodies.empty() ? Bytes{} : r.bodies.back();
+    return askSession(session, b);
 }

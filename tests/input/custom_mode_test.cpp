@@ -322,12 +322,7 @@ TEST_F(UserModePage, AModeWhoseLedSizeTheBoxRefusedSaysItWasNotTaken) {
     const char* const notTaken[kLanguageCount] = {"未生效", "not taken", "не принят",
                                                   "chưa áp dụng", "未生效"};
     link_session pc(LinkKind::Tcp, "test");
-    const auto ask = [&](const Bytes& b) {
-        Bytes w = wire(b);
-        ReplyReader r;
-        pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
-        return r.bodies.empty() ? Bytes{} : r.bodies.back();
-    };
+    const auto ask = [&](const Bytes& b) { return askSession(pc, b); };
     struct Row {
         const char* name;
         std::function<void()> recall;

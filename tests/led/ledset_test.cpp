@@ -220,8 +220,7 @@ TEST_F(LedSetPage, InCopySpliceTheWidthEntryStopsAtTheCopyCap) {
     // clang-format on
     typeEach(cases, kCopy);
     const char* notes[5] = {"可设LED屏最大点数:8188(宽),16376(高)", "LED max:8188(w),16376(h)",
-                            "Макс.: 8188(ш), 16376(в)",
-                            "Điểm ảnh lớn nhất:8188(ngang),16376(dọc)",
+                            "Макс.: 8188(ш), 16376(в)", "Điểm ảnh lớn nhất:8188(ngang),16376(dọc)",
                             "可設LED屏最大點數:8188(寬),16376(高)"};
     setScreen(1920, 1080, kHorizontal, 960, 1080);
     onPage({[&] {
@@ -666,12 +665,7 @@ TEST_F(LedSetOnTheChip, EveryScreenThePageWritesIsApplied) {
         return true;
     };
     link_session pc(LinkKind::Tcp, "test");
-    const auto ask = [&](const Bytes& b) {
-        Bytes w = wire(b);
-        ReplyReader r;
-        pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
-        return r.bodies.empty() ? Bytes{} : r.bodies.back();
-    };
+    const auto ask = [&](const Bytes& b) { return askSession(pc, b); };
     const auto pcApplies = [&](const uint16_t* v) {
         EXPECT_EQ(status(ask(writeRam(1376, cat({le16(v[0]), le16(v[1]), le16(v[2])})))), 0);
         EXPECT_EQ(status(ask(writeRam(1412, cat({le16(v[3]), le16(v[4])})))), 0);

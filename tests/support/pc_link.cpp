@@ -196,16 +196,18 @@ int PtyLink::readSome(uint8_t* p, size_t cap, int ms) {
     return int(::read(fd, p, cap));
 }
 
+Bytes askSession(link_session& session, const Bytes& body) {
+    const Bytes w = wire(body);
+    ReplyReader r;
+    session.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
+    return r.bodies.empty() ? Bytes{} : r.bodies.back();
+}
+
 std::future<std::vector<Bytes>> sessionSends(std::vector<Bytes> bodies) {
     return std::async(std::launch::async, [bodies] {
         link_session pc(LinkKind::Tcp, "pc");
         std::vector<Bytes> replies;
-        for (const Bytes& b : bodies) {
-            const Bytes w = wire(b);
-            ReplyReader r;
-            pc.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
-            replies.push_back(r.bodies.empty() ? Bytes{} : r.bodies.back());
-        }
+        for (const Bytes& b : bodies) replies.push_back(askSession(pc, b));
         return replies;
     });
 }

@@ -39,6 +39,11 @@ private:
     bool in_ = false;
 };
 
+class link_session;
+// A body through a link session, as a transport hands it the bytes: the last reply body (empty
+// where none came).
+Bytes askSession(link_session& session, const Bytes& body);
+
 // A PC on a link session of its own, with no socket, sends these bodies in turn on its own
 // thread: the last reply body of each (empty where none came).
 std::future<std::vector<Bytes>> sessionSends(std::vector<Bytes> bodies);
