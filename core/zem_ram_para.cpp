@@ -265,6 +265,10 @@ void ZemRamPara::post_word(int addr, uint16_t value, int32_t expected) {
         for (PostedWord& p : posted_)
             if (p.addr == addr || (!slot && p.addr < 0)) slot = &p;
         if (!slot) return;  // only the FPGA thread's two words are posted
+        // A post that builds on one not yet written (it expects that one's value) expects what
+        // the RAM held before both.
+        if (slot->addr == addr && expected >= 0 && expected == slot->value)
+            expected = slot->expected;
         *slot = {addr, value, expected};
     }
     test_signal(1);

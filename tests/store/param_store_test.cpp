@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/globals.h"
 #include "core/saver.h"
@@ -289,6 +290,39 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
     EXPECT_EQ(saves, 2);
     EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 13);
     EXPECT_EQ(s->persisted16(2176), 13);
+}
+
+// The FPGA thread's words reach the RAM at the next refresh: the latest post of an address,
+// written only while the RAM holds what that thread saw, so the user's change wins; a post that
+// builds on one not yet written expects what the RAM held before both.
+TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) {
+    struct Post {
+        uint16_t value;
+        int32_t expected;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Post> posts;
+        int32_t user_write;  // RAM 2176 written between the posts and the refresh, or -1
+        uint16_t after;
+    };
+    const Row rows[] = {
+        {"one post", {{10, 40}}, -1, 10},
+        {"a post on a post not yet written", {{100, 40}, {10, 100}}, -1, 10},
+        {"a post on a new value of the user's", {{100, 40}, {70, 60}}, 60, 70},
+        {"the user wrote after the post", {{100, 40}}, 60, 60},
+        {"no expectation", {{55, -1}}, 60, 55},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ZemRamPara* s = startStore();
+        s->wr16(2176, 40);
+        for (const Post& p : row.posts) s->post_word(2176, p.value, p.expected);
+        if (row.user_write >= 0) s->wr16(2176, uint16_t(row.user_write));
+        EXPECT_EQ(s->rd16(2176), row.user_write >= 0 ? row.user_write : 40) << "not before";
+        s->refresh_begin();
+        EXPECT_EQ(s->rd16(2176), row.after);
+    }
 }
 
 TEST_F(ParamStoreTest, AFailedSaveIsRetriedAtTheNextRefresh) {

@@ -18,11 +18,15 @@ void SimFpgas::clearFpgaSide() {
     pc_cmd_valid = 0;
     for (auto& w : g_change) w = 0;
     para = ZemRamPara::pInstance();
+    // What an earlier case's FPGA thread posted to the RAM lands now, before this case's screen.
+    para->refresh_begin();
+    para->refresh_end();
     para->wr16(1378, 1920);  // LED screen 1920 x 1080
     para->wr16(1380, 1080);
     para->wr16(1382, 0);
     para->wr16(1384, 0);
     para->wr16(2116, 0);
+    para->take_led_in_force();  // the screen in force, as the load takes it
     raviksource* source = raviksource::pInstance();
     source->fpga_board_state[0] = 0;
     source->fpga_board_state[1] = 0;
