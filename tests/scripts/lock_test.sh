@@ -55,13 +55,13 @@ expect_output() {
 }
 
 # Processes that run: one holding nothing, one holding a root's lock file open.
-background idle sleep 600
+background idle sleep infinity
 idle=$started
-background asker sleep 600
+background asker sleep infinity
 asker=$started
 held=$tmp/held
 mkdir -p "$held/sim"
-background holder bash -c 'exec 5<>"$1/sim/lock"; : >"$1/open"; exec sleep 600' _ "$held"
+background holder bash -c 'exec 5<>"$1/sim/lock"; : >"$1/open"; exec sleep infinity' _ "$held"
 holder=$started
 within 60 test -e "$held/open" || failed "the holder never opened the lock"
 
@@ -108,10 +108,12 @@ start=$started
 within 60 test -s "$stubs/cutting" || failed "the start wrote its pid without cutting the lock"
 [ "$(head -n 1 "$racing/sim/lock")" = "$start" ] ||
     failed "the lock before the cut: $(cat "$racing/sim/lock")"
-background racing-reader scripts/sim-ready.sh "$racing" "$start" 7>&-
+# The reader's trace shows when it took the root as the start's: it looks for the links next.
+background racing-reader env BASH_XTRACEFD=9 bash -x scripts/sim-ready.sh "$racing" "$start" \
+    7>&- 9>"$tmp/racing-trace"
 reader=$started
-# sim-ready gives a start 10 s to name itself in the lock; the reader must wait on past them.
-sleep 12
+within 60 grep -qF -- "-s $racing/sim/links" "$tmp/racing-trace" ||
+    failed "sim-ready did not take the start's pid from the lock before the cut"
 runs "$reader" || failed "sim-ready stopped while the start was between its write and its cut"
 flock -u 7
 wait "$reader" || failed "sim-ready after the cut"
