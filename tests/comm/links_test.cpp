@@ -399,42 +399,6 @@ TEST_F(TcpServer, CardAnswersGoToTheClientThatAskedOneFrameAtATime) {
     h = comm_hooks();
 }
 
-using CardTurns = CommTest;
-
-// A card answer that comes after its link stopped waiting is counted and reaches nobody: the
-// next frame gets its own answer.
-TEST_F(CardTurns, ALateAnswerIsDroppedAndCounted) {
-    std::mutex irq;
-    std::vector<comm_hooks::AnswerFn> askers;  // one per frame sent (under irq)
-    Bytes answer;                              // what the cards answer on the next poll
-    comm_hooks& h = comm_hooks::get();
-    h.irq_mutex = &irq;
-    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn a) {
-        askers.push_back(std::move(a));
-        return 1;
-    };
-    h.poll_cards = [&] {
-        if (!answer.empty()) askers.back()(answer.data(), uint32_t(answer.size()));
-    };
-    link_session::pass_wait_ms = 20;
-    const uint32_t late = card_turns::get().late_answers();
-    EXPECT_TRUE(handle(body(0x61, {1}, 0x0001, 0xF010)).empty());
-    Bytes first = body(0x61, {0, 1}, 0xF010, 0x0001), second = body(0x61, {0, 2}, 0xF010, 0x0001);
-    for (Bytes* b : {&first, &second}) {
-        uint8_t x = 0;
-        for (uint8_t v : *b) x ^= v;
-        b->push_back(x);
-    }
-    askers[0](first.data(), uint32_t(first.size()));
-    EXPECT_EQ(card_turns::get().late_answers() - late, 1u);
-    answer = second;
-    second.pop_back();
-    EXPECT_EQ(handle(body(0x61, {2}, 0x0001, 0xF010)), second);
-    EXPECT_EQ(askers.size(), 2u);
-    link_session::pass_wait_ms = 500;
-    h = comm_hooks();
-}
-
 namespace {
 // A card answer to a request of `body`, with its check byte.
 Bytes cardAnswer(uint8_t data) {
@@ -444,14 +408,50 @@ Bytes cardAnswer(uint8_t data) {
     a.push_back(x);
     return a;
 }
-// What a session sends back for one frame, as reply bodies without check bytes.
-Bytes feedFrame(link_session& session, const Bytes& frame) {
-    const Bytes w = wire(frame);
-    ReplyReader r;
-    session.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
-    return r.bodies.empty() ? Bytes{} : r.bodies.back();
-}
 }  // namespace
+
+// The cards as the FPGA side hands them to the links: each frame sent gives its answer sink to
+// `askers`, under the fixture's IRQ mutex; what a poll answers is each case's.
+class CardTurns : public CommTest {
+protected:
+    void SetUp() override {
+        CommTest::SetUp();
+        comm_hooks& h = comm_hooks::get();
+        h.irq_mutex = &irq;
+        h.pc_to_eth = [this](uint32_t, uint8_t*, comm_hooks::AnswerFn a) {
+            askers.push_back(std::move(a));
+            return 1;
+        };
+    }
+    void TearDown() override {
+        link_session::hooks = {};
+        link_session::pass_wait_ms = 500;
+        comm_hooks::get() = comm_hooks();
+        CommTest::TearDown();
+    }
+    std::mutex irq;
+    std::vector<comm_hooks::AnswerFn> askers;  // one per frame sent (under irq)
+};
+
+// A card answer that comes after its link stopped waiting is counted and reaches nobody: the
+// next frame gets its own answer.
+TEST_F(CardTurns, ALateAnswerIsDroppedAndCounted) {
+    Bytes answer;  // what the cards answer on the next poll
+    comm_hooks::get().poll_cards = [&] {
+        if (!answer.empty()) askers.back()(answer.data(), uint32_t(answer.size()));
+    };
+    link_session::pass_wait_ms = 20;
+    const uint32_t late = card_turns::get().late_answers();
+    EXPECT_TRUE(handle(body(0x61, {1}, 0x0001, 0xF010)).empty());
+    const Bytes first = cardAnswer(1);
+    Bytes second = cardAnswer(2);
+    askers[0](first.data(), uint32_t(first.size()));
+    EXPECT_EQ(card_turns::get().late_answers() - late, 1u);
+    answer = second;
+    second.pop_back();
+    EXPECT_EQ(handle(body(0x61, {2}, 0x0001, 0xF010)), second);
+    EXPECT_EQ(askers.size(), 2u);
+}
 
 // A turn past its window is taken over by the next link's take, even one whose own wait is
 // over too: the turn taken over may no longer send, and its answer is then dropped as late;
@@ -491,15 +491,7 @@ TEST_F(CardTurns, ATurnPastItsWindowIsTakenOverWhateverWaitEndedFirst) {
 // gets its own answer; an answer to the first frame that comes after the second was sent is
 // dropped as late, and the first link, let go, finds its turn gone and answers its PC nothing.
 TEST_F(CardTurns, AFrameBehindALinkHeldPastItsWindowTakesTheCards) {
-    std::mutex irq;
-    std::vector<comm_hooks::AnswerFn> askers;  // one per frame sent (under irq)
-    comm_hooks& h = comm_hooks::get();
-    h.irq_mutex = &irq;
-    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn a) {
-        askers.push_back(std::move(a));
-        return 1;
-    };
-    h.poll_cards = [&] {
+    comm_hooks::get().poll_cards = [&] {
         if (askers.size() != 2 || !askers[1]) return;
         askers[0](cardAnswer(1).data(), uint32_t(cardAnswer(1).size()));
         askers[1](cardAnswer(2).data(), uint32_t(cardAnswer(2).size()));
@@ -519,14 +511,14 @@ TEST_F(CardTurns, AFrameBehindALinkHeldPastItsWindowTakesTheCards) {
     const uint32_t late = card_turns::get().late_answers();
     link_session holder(LinkKind::Tcp, "holder"), next(LinkKind::Udp, "next");
     Bytes holderGot = {0xEE};
-    std::thread holding([&] { holderGot = feedFrame(holder, body(0x61, {1}, 0x0001, 0xF010)); });
+    std::thread holding([&] { holderGot = askSession(holder, body(0x61, {1}, 0x0001, 0xF010)); });
     {
         std::unique_lock<std::mutex> lock(m);
         changed.wait(lock, [&] { return held; });
     }
     Bytes answer2 = cardAnswer(2);
     answer2.pop_back();
-    EXPECT_EQ(feedFrame(next, body(0x61, {2}, 0x0001, 0xF010)), answer2);
+    EXPECT_EQ(askSession(next, body(0x61, {2}, 0x0001, 0xF010)), answer2);
     EXPECT_EQ(card_turns::get().late_answers() - late, 1u);
     {
         std::lock_guard<std::mutex> lock(m);
@@ -536,7 +528,4 @@ TEST_F(CardTurns, AFrameBehindALinkHeldPastItsWindowTakesTheCards) {
     holding.join();
     EXPECT_TRUE(holderGot.empty());
     EXPECT_EQ(askers.size(), 2u);
-    link_session::hooks = {};
-    link_session::pass_wait_ms = 500;
-    h = comm_hooks();
 }

@@ -9,18 +9,7 @@ cd "$(dirname "$0")/../.."
 source scripts/lib/usage.sh
 check_options tests/scripts/boxes_together_test.sh -- "$@"
 source tests/scripts/common.sh
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-boxes.XXXXXX")
-pids=()
-stop_all() {
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-    wait || true
-}
-trap 'stop_all; rm -rf "$tmp"' EXIT
-failed() {
-    echo "FAILED: boxes started together: $*" >&2
-    for f in "$tmp"/out*; do echo "--- $f" >&2; cat "$f" >&2; done
-    exit 1
-}
+scripts_test boxes "boxes started together"
 
 base=$((20000 + RANDOM % 2000 * 10))  # ports 25005.. up to 58779 at most, all on loopback
 # The lock scripts/test.sh holds while it builds build/ and runs its tests: the first start

@@ -19,3 +19,26 @@ runs() {
     state=$(awk '/^State:/ { print $2 }' "/proc/$1/status" 2>/dev/null) || return 1
     [ -n "$state" ] && [ "$state" != Z ]
 }
+
+# scripts_test NAME TITLE: the test's temporary folder, $tmp (zem-NAME.XXXXXX), removed at exit
+# after every process in $pids, and each one listed in the file $also_stop when it is set, has
+# been stopped. failed TEXT... then says "FAILED: TITLE: TEXT" with the output of the test's
+# background commands ($tmp/out*) and exits with status 1.
+scripts_test() {
+    tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-$1.XXXXXX")
+    test_title=$2
+    pids=()
+    trap 'stop_all; rm -rf "$tmp"' EXIT
+}
+stop_all() {
+    local p
+    for p in "${pids[@]}" $(cat "${also_stop:-/dev/null}" 2>/dev/null); do
+        kill -TERM "$p" 2>/dev/null || true
+    done
+    wait || true
+}
+failed() {
+    echo "FAILED: $test_title: $*" >&2
+    for f in "$tmp"/out*; do echo "--- $f" >&2; cat "$f" >&2; done
+    exit 1
+}

@@ -14,19 +14,8 @@ cd "$(dirname "$0")/../.."
 source scripts/lib/usage.sh
 check_options tests/scripts/lock_test.sh -- "$@"
 source tests/scripts/common.sh
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-lock.XXXXXX")
+scripts_test lock "the root's lock"
 stubs=$tmp/stubs
-pids=()
-stop_all() {
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-    wait || true
-}
-trap 'stop_all; rm -rf "$tmp"' EXIT
-failed() {
-    echo "FAILED: the root's lock: $*" >&2
-    for f in "$tmp"/out*; do echo "--- $f" >&2; cat "$f" >&2; done
-    exit 1
-}
 [ -x build/zemT57N ] || failed "no build/zemT57N: tests/scripts/run.sh builds it first"
 export QT_QPA_PLATFORM=offscreen
 offset=$((20000 + RANDOM % 2000 * 10))  # loopback ports 25005.. up to 58779 at most

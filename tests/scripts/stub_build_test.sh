@@ -12,21 +12,9 @@ cd "$(dirname "$0")/../.."
 source scripts/lib/usage.sh
 check_options tests/scripts/stub_build_test.sh -- "$@"
 source tests/scripts/common.sh
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/zem-stub-build.XXXXXX")
+scripts_test stub-build "starts with a stub build"
 stubs=$tmp/stubs
-pids=()
-stop_all() {
-    for p in "${pids[@]}" $(cat "$stubs/building" 2>/dev/null); do
-        kill -TERM "$p" 2>/dev/null || true
-    done
-    wait || true
-}
-trap 'stop_all; rm -rf "$tmp"' EXIT
-failed() {
-    echo "FAILED: starts with a stub build: $*" >&2
-    for f in "$tmp"/out*; do echo "--- $f" >&2; cat "$f" >&2; done
-    exit 1
-}
+also_stop=$stubs/building
 [ -x build/zemT57N ] || failed "no build/zemT57N: tests/scripts/run.sh builds it first"
 
 mkdir "$stubs"
