@@ -17,6 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include "tests/support/loopback_connect.h"
 
 // Started with "--sim root", its console discarded.
 inline pid_t startProgram(const std::string& root) {
@@ -82,6 +85,30 @@ inline std::string control(const std::string& root, const std::string& line) {
 // that keeps it waiting for 10 s).
 inline bool panelAnswers(const std::string& root) {
     return control(root, "status").find("\npage: 0 ") != std::string::npos;
+}
+
+// A PC's connection to the program's TCP port, its replies awaited 30 s at most; -1 when the
+// program does not listen.
+inline int connectPc(const std::string& root) {
+    const uint16_t port = tcpPort(root);
+    const int fd = port ? connectLoopback(port) : -1;
+    if (fd >= 0) {
+        const timeval tv{30, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    return fd;
+}
+
+// Sends one frame and waits for its reply's end byte (0x5A, which no escaped body holds);
+// false when the link failed.
+inline bool pcAsk(int fd, const std::vector<uint8_t>& frame) {
+    if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size())) return false;
+    uint8_t reply[512];
+    for (;;) {
+        const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
+        if (n <= 0) return false;
+        if (std::memchr(reply, 0x5A, size_t(n))) return true;
+    }
 }
 
 // The program on a fresh temporary root with a free PC port, once its TCP server listens and

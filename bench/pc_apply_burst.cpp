@@ -53,40 +53,20 @@ double privateDirtyMiB(pid_t pid) {
     return total;
 }
 
-// Each apply sent once the last one's reply (ended by 0x5A) came; false when one went missing.
+// Each apply sent once the last one's reply came; false when one went missing.
 bool applyBurst(int fd, int64_t applies) {
     const std::vector<uint8_t> frame = pcWriteReg(11, 1);
-    uint8_t reply[256];
-    for (int64_t i = 0; i < applies; ++i) {
-        if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size()))
-            return false;
-        for (bool ended = false; !ended;) {
-            const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
-            if (n <= 0) return false;
-            ended = std::memchr(reply, 0x5A, size_t(n)) != nullptr;
-        }
-    }
+    for (int64_t i = 0; i < applies; ++i)
+        if (!pcAsk(fd, frame)) return false;
     return true;
 }
 
 void BM_PcApplyBurst(benchmark::State& state) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/zem-bench-burst-XXXXXX";
-    if (!::mkdtemp(root.data()) || !choosePcPort(root)) {
-        state.SkipWithError("no temporary root");
-        return;
-    }
-    const pid_t pid = startProgram(root);
-    // Start-up: the settling sleep, the chips' bring-up, the first light-up.
-    const Clock::time_point started = Clock::now();
-    while ((!tcpPort(root) || !panelAnswers(root)) && secondsSince(started) < 60)
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    const int fd = tcpPort(root) ? connectLoopback(tcpPort(root)) : -1;
-    if (fd >= 0) {
-        const timeval tv{30, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
+    BenchBox box;
+    const std::string why = box.start("burst");
+    const pid_t pid = box.pid;
+    const std::string& root = box.root;
+    const int fd = why.empty() ? connectPc(root) : -1;
     for (auto _ : state) {
         if (fd < 0) {
             state.SkipWithError("the program's TCP server is not listening");
@@ -115,10 +95,6 @@ void BM_PcApplyBurst(benchmark::State& state) {
         }
     }
     if (fd >= 0) ::close(fd);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
 }
 BENCHMARK(BM_PcApplyBurst)
     ->Arg(0)

@@ -26,7 +26,6 @@
 #include "bench_program.h"
 #include "core/led_size.h"
 #include "pc_frames.h"
-#include "tests/support/loopback_connect.h"
 
 namespace {
 
@@ -34,26 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// Sends one frame and waits for its reply's end byte; false when the link failed.
-bool ask(int fd, const std::vector<uint8_t>& frame) {
-    if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size())) return false;
-    uint8_t reply[512];
-    for (;;) {
-        const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
-        if (n <= 0) return false;
-        if (std::memchr(reply, 0x5A, size_t(n))) return true;
-    }
-}
-
-int connectBox(const BenchBox& box) {
-    const int fd = connectLoopback(tcpPort(box.root));
-    if (fd >= 0) {
-        const timeval tv{30, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    return fd;
 }
 
 std::string fileText(const std::string& path) {
@@ -108,17 +87,18 @@ bool pcStep(int fd, int c, long i) {
     const uint8_t mode = uint8_t(1 + c % 4);
     switch (i % 6) {
         case 0:
-            return ask(fd, pcWriteRam16(2176, uint16_t(i % 101))) && ask(fd, pcWriteReg(11, 0));
+            return pcAsk(fd, pcWriteRam16(2176, uint16_t(i % 101))) && pcAsk(fd, pcWriteReg(11, 0));
         case 1:
-            return ask(fd, pcWriteRam16(868, mode)) && ask(fd, pcWriteReg(11, 0));
+            return pcAsk(fd, pcWriteRam16(868, mode)) && pcAsk(fd, pcWriteReg(11, 0));
         case 2:
-            return ask(fd, pcWriteRam16(866, mode)) && ask(fd, pcWriteReg(11, 0x02));
+            return pcAsk(fd, pcWriteRam16(866, mode)) && pcAsk(fd, pcWriteReg(11, 0x02));
         case 3:
-            return ask(fd, pcWriteRam16(2116, uint16_t(i / 6 % 2))) && ask(fd, pcWriteReg(11, 0));
+            return pcAsk(fd, pcWriteRam16(2116, uint16_t(i / 6 % 2))) &&
+                   pcAsk(fd, pcWriteReg(11, 0));
         case 4:
-            return ask(fd, pcWriteRam16(1378, 9000)) && ask(fd, pcWriteReg(11, 0));
+            return pcAsk(fd, pcWriteRam16(1378, 9000)) && pcAsk(fd, pcWriteReg(11, 0));
         default:
-            return ask(fd, pcWriteReg(11, 0x04));  // the slots' files synchronised
+            return pcAsk(fd, pcWriteReg(11, 0x04));  // the slots' files synchronised
     }
 }
 
@@ -155,7 +135,7 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         const Clock::time_point t0 = Clock::now();
         for (int c = 0; c < 40; ++c) {
             pcs.emplace_back([&, c] {
-                const int fd = connectBox(box);
+                const int fd = connectPc(box.root);
                 for (long i = c; fd >= 0 && secondsSince(t0) < seconds; ++i)
                     (pcStep(fd, c, i) ? answered : failed)++;
                 if (fd >= 0) ::close(fd);
@@ -196,8 +176,8 @@ void BM_TickDuringRefusedSizeFlood(benchmark::State& state) {
             state.SkipWithError(why.c_str());
             break;
         }
-        const int starter = connectBox(box);
-        if (starter < 0 || !ask(starter, pcWriteReg(9, 16))) {
+        const int starter = connectPc(box.root);
+        if (starter < 0 || !pcAsk(starter, pcWriteReg(9, 16))) {
             state.SkipWithError("the update did not start");
             break;
         }
@@ -207,12 +187,12 @@ void BM_TickDuringRefusedSizeFlood(benchmark::State& state) {
         std::atomic<bool> ended{false};
         long refusals = 0;
         std::thread flood([&] {
-            const int fd = connectBox(box);
+            const int fd = connectPc(box.root);
             const Clock::time_point t0 = Clock::now();
             for (uint16_t w = 9000; fd >= 0 && !ended && secondsSince(t0) < 20; ++w) {
                 // A refused width and a slider's step: each apply changes a word the box keeps.
-                if (!ask(fd, pcWriteRam16(1378, w)) || !ask(fd, pcWriteRam16(2176, w % 101)) ||
-                    !ask(fd, pcWriteReg(11, 0)))
+                if (!pcAsk(fd, pcWriteRam16(1378, w)) || !pcAsk(fd, pcWriteRam16(2176, w % 101)) ||
+                    !pcAsk(fd, pcWriteReg(11, 0)))
                     break;
                 ++refusals;
             }

@@ -23,12 +23,8 @@ constexpr int kRamLedWidth = 1378, kRamLedHeight = 1380;
 constexpr int kRamBright = 2176, kRamContrast = 2178;
 constexpr int kRamAudioWindow = 2112, kWinAudio = 20;
 
-// The home screen only shows the RAM, and shows it as the last refresh copied it: PCs write it
-// meanwhile, under locks the panel does not take.
-uint16_t shown16(int addr) {
-    return store().seen16(addr);
-}
-
+// The home screen only shows the RAM, and shows it as the last refresh copied it (shown16): PCs
+// write it meanwhile, under locks the panel does not take.
 // The sound word of the audio window (window 0 when RAM 2112 names none).
 int shownAudioWord() {
     const int w = store().seen[kRamAudioWindow];

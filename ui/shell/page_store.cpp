@@ -37,8 +37,12 @@ int pictureLevel(int addr) {
     return std::min<int>(store().rd16(addr), kPictureLevelMax);
 }
 
+uint16_t shown16(int addr) {
+    return store().seen16(addr);
+}
+
 int shownPictureLevel(int addr) {
-    return std::min<int>(store().seen16(addr), kPictureLevelMax);
+    return std::min<int>(shown16(addr), kPictureLevelMax);
 }
 
 bool windowOn(int w) {

@@ -20,6 +20,8 @@ bool windowOn(int w);
 // A picture level (brightness, contrast, sharpness, saturation: RAM 2176..2182) as the box
 // applies it: a word above 100, as a PC may write it, counts as 100.
 int pictureLevel(int addr);
-// The same of the RAM as the last refresh copied it, under the locks of the threads that write
-// it: what a page that only shows the RAM (the home screen) reads while PCs write.
+// The u16 at addr of the RAM as the last refresh copied it, under the locks of the threads that
+// write it: what a page that only shows the RAM (the home screen) reads while PCs write.
+uint16_t shown16(int addr);
+// pictureLevel of that copy.
 int shownPictureLevel(int addr);
