@@ -188,8 +188,11 @@ TEST_F(PcWindowsTest, AnEdidRequestPutBackDuringAFadeWritesNothing) {
     // The input announces 1280 x 720 at 60 Hz.
     ASSERT_EQ(handle(writeRam(kRequest, cat({le16(1280), le16(720), le16(60)}))).at(10), 0);
     ASSERT_TRUE(applyRegister11());
+    // Announced: the hot-plug line pulled low once (just after the request is marked done, so
+    // not awaited by that mark) and up again.
     ASSERT_TRUE(waitFor([&] {
         return src->edid_rewrite[kSource] == 0 && src->edid_written[kSource] == 1 &&
+               side->receiver[kSource]->hotPlugLowCount() > 0 &&
                side->receiver[kSource]->hotPlugHigh();
     }));
     side->eeprom[kSource]->clearWrites();
