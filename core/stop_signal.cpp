@@ -1,6 +1,7 @@
 #include "core/stop_signal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -63,7 +64,12 @@ void stopOnMainThread() {
 
 // Reads the signals from the pipe: the first has the main thread stop the program (through the
 // application's event loop), and ends it itself when the main thread has not done so in time.
+// It waits in poll(), which a signal always interrupts: ThreadSanitizer runs a handler only once
+// the call that caught the signal returns, and a read would be restarted.
 void readSignals(QCoreApplication* app) {
+    pollfd readable{g_pipe[0], POLLIN, 0};
+    while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
+    }
     unsigned char byte = 0;
     ssize_t n;
     while ((n = ::read(g_pipe[0], &byte, 1)) < 0 && errno == EINTR) {
