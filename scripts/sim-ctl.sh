@@ -23,7 +23,8 @@
 # DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
 # The box has ZEM_SIM_CTL_WAIT seconds (30 unless set) to answer a command; a box that does not
-# (stopped, or too busy) is an error.
+# (stopped, or too busy) is an error, and drops the command unless it had started it by then
+# ("did not answer; it may still be carried out").
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 source "$(dirname "$0")/lib/box.sh"
@@ -43,13 +44,18 @@ sock=$root/sim/ctl
 [ -S "$sock" ] || fail "no box runs with root $root (no $sock)"
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
 
-# ask WORDS...: the box's answer; the status says whether it was an error. Every command's
-# answer has words: none at all means the box did not answer in time.
+# ask WORDS...: the box's answer; the status says whether it was an error. The line carries
+# the time this script waits until: a command the box has not started by then is dropped, one it
+# has started answers "taken" first. Every command's answer has words: none at all means the box
+# did not answer in time, nor will it carry the command out; "taken" alone that it may still.
 ask() {
     local answer
     # A socket left by a box that was killed refuses the connection.
-    answer=$(ask_box "$root" "$((10#$wait))" "$*") ||
+    answer=$(ask_box "$root" "$((10#$wait))" "@$(deadline_ms "$((10#$wait))") $*") ||
         fail "no box runs with root $root (nothing answers on $sock)"
+    [ "$answer" != taken ] ||
+        fail "the box with root $root did not answer; it may still be carried out"
+    answer=${answer#taken$'\n'}
     [ -n "$answer" ] || fail "the box with root $root did not answer"
     printf '%s\n' "$answer"
     [[ $answer != error:* ]]

@@ -3,9 +3,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -53,6 +55,49 @@ void removeAtExit() {
     g_leftovers[2] = new std::string(platform::path("/sim/serial-ports"));
     std::atexit(removeLeftovers);
     stop_signal::addHook(removeLeftovers);
+}
+
+// The command the channel's thread serves, and by when its client listens: a line may start
+// with "@MS ", MS the boot clock's millisecond (CLOCK_BOOTTIME, that of /proc/uptime) after
+// which the client no longer waits. The thread that comes to run a command past that drops it;
+// one that runs it in time first answers "taken", so that a client that gives up meanwhile knows
+// it may still be carried out.
+struct Request {
+    int fd = -1;
+    int64_t deadline_ms = -1;  // none
+    bool taken = false;
+};
+thread_local Request* t_request = nullptr;
+
+int64_t bootMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool expired(int64_t deadline_ms) {
+    return deadline_ms >= 0 && bootMs() > deadline_ms;
+}
+
+// Takes a leading "@MS " off line into deadline_ms; false when MS is no number.
+bool takeDeadline(std::string& line, int64_t& deadline_ms) {
+    if (line.empty() || line[0] != '@') return true;
+    const size_t end = line.find(' ');
+    const std::string ms = line.substr(1, end == std::string::npos ? end : end - 1);
+    if (ms.empty() || ms.size() > 18 || ms.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    deadline_ms = std::stoll(ms);
+    line.erase(0, end == std::string::npos ? line.size() : end + 1);
+    return true;
+}
+
+void sendAll(int fd, const std::string& text);
+
+// On the channel's thread: "taken" to a client that gave a deadline, once.
+void tellTaken() {
+    if (!t_request || t_request->deadline_ms < 0 || t_request->taken) return;
+    t_request->taken = true;
+    sendAll(t_request->fd, "taken\n");
 }
 
 SimArgs words(const std::string& line) {
@@ -226,7 +271,15 @@ void sim_control::serve(int fd) {
                         " bytes\n");
         return;
     }
-    sendAll(fd, execute(line) + "\n");
+    Request request{fd};
+    if (!takeDeadline(line, request.deadline_ms)) {
+        sendAll(fd, "error: @MS must be a whole number of milliseconds\n");
+        return;
+    }
+    t_request = &request;
+    const std::string answer = execute(line);
+    t_request = nullptr;
+    sendAll(fd, answer + "\n");
 }
 
 std::string sim_control::execute(const std::string& line) {
@@ -236,11 +289,15 @@ std::string sim_control::execute(const std::string& line) {
 
 namespace {
 
-// A command's work for the main thread, and its answer.
+// A command's work for the main thread, the client's deadline, and its answer. A call the
+// channel gave up on, or whose deadline has passed, is dropped when its turn comes.
 struct PanelCall {
     std::function<std::string()> work;
+    int64_t deadline_ms = -1;
     std::mutex mutex;
     std::condition_variable done_cv;
+    bool abandoned = false;
+    bool started = false;
     bool done = false;
     std::string answer;
 };
@@ -266,6 +323,17 @@ void runPanelCall() {
         call = q.calls.front();
         q.calls.pop_front();
     }
+    {
+        std::lock_guard<std::mutex> lock(call->mutex);
+        if (call->abandoned || expired(call->deadline_ms)) {
+            call->answer = kSimControlDropped;
+            call->done = true;
+        } else {
+            call->started = true;
+        }
+    }
+    call->done_cv.notify_all();
+    if (!call->started) return;
     std::string answer = call->work();
     std::lock_guard<std::mutex> lock(call->mutex);
     call->answer = std::move(answer);
@@ -280,6 +348,7 @@ std::string sim_control_on_panel(const std::function<std::string()>& work) {
     if (!app) return "error: the panel is not running";
     auto call = std::make_shared<PanelCall>();
     call->work = work;
+    if (t_request) call->deadline_ms = t_request->deadline_ms;
     {
         PanelQueue& q = panelQueue();
         std::lock_guard<std::mutex> lock(q.mutex);
@@ -287,9 +356,33 @@ std::string sim_control_on_panel(const std::function<std::string()>& work) {
     }
     QMetaObject::invokeMethod(
         app, [] { runPanelCall(); }, Qt::QueuedConnection);
+    // A command not taken yet is given up at its client's deadline, so that the channel serves
+    // the next one; one taken runs on as long as the panel is given.
+    const auto now = std::chrono::steady_clock::now();
+    const auto limit = now + std::chrono::seconds(kPanelWaitSeconds);
+    auto drop_at = limit;
+    if (t_request && t_request->deadline_ms >= 0 && !t_request->taken)
+        drop_at =
+            std::min(limit, now + std::chrono::milliseconds(t_request->deadline_ms - bootMs()));
     std::unique_lock<std::mutex> lock(call->mutex);
-    if (!call->done_cv.wait_for(lock, std::chrono::seconds(kPanelWaitSeconds),
-                                [&] { return call->done; }))
-        return "error: the panel did not answer within " + std::to_string(kPanelWaitSeconds) + " s";
-    return call->answer;
+    bool told = false;
+    while (call->done_cv.wait_until(lock, call->started ? limit : drop_at,
+                                    [&] { return call->done || (call->started && !told); })) {
+        if (call->done) return call->answer;
+        told = true;
+        lock.unlock();
+        tellTaken();
+        lock.lock();
+    }
+    if (call->started)
+        return "error: the panel did not answer within " + std::to_string(kPanelWaitSeconds) +
+               " s; it may still be carried out";
+    call->abandoned = true;
+    return "error: the panel did not take it in time; not carried out";
+}
+
+bool sim_control_take() {
+    if (t_request && expired(t_request->deadline_ms)) return false;
+    tellTaken();
+    return true;
 }

@@ -6,7 +6,9 @@
 //
 // A client connects, sends one command line and reads the answer until the box closes the
 // connection: "ok", the status lines, or one line "error: why". Only the program started with
-// --sim opens it.
+// --sim opens it. A line may start with "@MS ", the boot clock's millisecond by which the
+// client stops waiting: the command is then dropped if it has not started by then, and its
+// answer starts with a line "taken" once it has.
 #pragma once
 
 #include <QObject>
@@ -71,5 +73,11 @@ private:
 using SimArgs = std::vector<std::string>;
 std::string sim_control_dispatch(const SimArgs& words);
 // Runs work on the main (GUI) thread, queued behind what is already waiting there, and returns
-// its answer; an error once the panel has not answered for a while.
+// its answer; an error once the panel has not answered for a while (the work is then dropped
+// if it has not started), or when the client's deadline passed before its turn.
 std::string sim_control_on_panel(const std::function<std::string()>& work);
+// On the channel's thread, as a command that runs there starts: false when its client's
+// deadline has passed (the command is dropped), else the client is told it is taken.
+bool sim_control_take();
+// The answer of a command dropped so (which no client reads any more).
+constexpr const char* kSimControlDropped = "error: dropped: its client had stopped waiting";

@@ -424,12 +424,20 @@ std::string statusCommand(const SimArgs& w) {
 struct Command {
     const char* name;
     std::string (*run)(const SimArgs&);
+    bool on_panel;  // started on the main thread, which takes it or drops it
 };
 constexpr Command kCommands[] = {
-    {"usb", usbCommand},       {"input", inputCommand}, {"edid", edidCommand},
-    {"cards", cardsCommand},   {"card", cardCommand},   {"link", linkCommand},
-    {"key", keyCommand},       {"touch", touchCommand}, {"screenshot", screenshotCommand},
-    {"status", statusCommand}, {"job", jobCommand},
+    {"usb", usbCommand, false},
+    {"input", inputCommand, false},
+    {"edid", edidCommand, false},
+    {"cards", cardsCommand, false},
+    {"card", cardCommand, false},
+    {"link", linkCommand, false},
+    {"key", keyCommand, true},
+    {"touch", touchCommand, true},
+    {"screenshot", screenshotCommand, true},
+    {"status", statusCommand, false},
+    {"job", jobCommand, false},
 };
 
 }  // namespace
@@ -437,7 +445,10 @@ constexpr Command kCommands[] = {
 std::string sim_control_dispatch(const SimArgs& w) {
     if (w.empty()) return error("no command");
     for (const Command& c : kCommands)
-        if (w[0] == c.name) return c.run(w);
+        if (w[0] == c.name) {
+            if (!c.on_panel && !sim_control_take()) return kSimControlDropped;
+            return c.run(w);
+        }
     return error("unknown command " + w[0] +
                  " (usb, input, edid, cards, card, link, key, touch, screenshot, status, job)");
 }

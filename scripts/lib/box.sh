@@ -10,6 +10,16 @@ box_root() {
     printf '%s\n' "$root"
 }
 
+# deadline_ms SECONDS: the boot clock's millisecond (that of /proc/uptime, the box's
+# CLOCK_BOOTTIME) a little before SECONDS from now, for a command line's "@MS": the "taken" of a
+# command the box starts by then reaches a client that waits SECONDS.
+deadline_ms() {
+    local up rest wait=$(($1 * 1000))
+    read -r up rest </proc/uptime
+    local margin=$((wait / 4 < 1000 ? wait / 4 : 1000))
+    printf '%s\n' "$((10#${up/./} * 10 + wait - margin))"
+}
+
 # ask_box ROOT SECONDS LINE: LINE sent on the control channel of the box with root ROOT, and
 # what it answered within SECONDS of LINE; false when nothing listens there. The socket is
 # named from inside its folder: socat would read a "," or ":" in the root as its own syntax.

@@ -278,6 +278,20 @@ TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStar
     removeTree(host);
 }
 
+// A command the box has not started when sim-ctl.sh stops waiting is dropped, not carried out
+// once the box runs again: a person who tries again presses a key once.
+TEST_F(ScriptsOnABox, ACommandNotStartedWhenItsClientGaveUpIsDropped) {
+    const std::string before = statusLine("port 7: ");
+    ASSERT_NE(before, "port 7: 9 cards, link up");
+    ::kill(pid_, SIGSTOP);
+    const CommandResult late = script("sim-ctl.sh", ctlScript("cards 7 9"), "ZEM_SIM_CTL_WAIT=2 ");
+    ::kill(pid_, SIGCONT);
+    expectResult(late, "error: the box with root " + root_ + " did not answer\n", 1);
+    EXPECT_EQ(statusLine("port 7: "), before);
+    expectResult(script("sim-ctl.sh", ctlScript("cards 7 9")), "ok\n", 0);
+    EXPECT_EQ(statusLine("port 7: "), "port 7: 9 cards, link up");
+}
+
 // socat reads "," and ":" in an address as its own syntax: a root holding them is reached all
 // the same.
 class ScriptsOnARootOfOddName : public ScriptsOnABox {
@@ -400,6 +414,31 @@ TEST_F(OnAStuckConsole, SigtermEndsTheBoxAllTheSame) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_FALSE(leftBehind("links"));
     EXPECT_FALSE(leftBehind("ctl"));
+}
+
+// The panel's thread waits on a console nobody reads: a key sent meanwhile is not started by
+// the time sim-ctl.sh stops waiting, and is dropped; a status the channel had started says it
+// may still be carried out.
+TEST_F(OnAStuckConsole, APanelCommandNotStartedInTimeIsDroppedAndOneUnderWaySaysSo) {
+    const std::string before = statusLine("page: ");
+    ASSERT_NE(before, "page: 1 MainWindow");
+    stopReadingConsole();
+    ASSERT_EQ(ctl("key Right"), "ok\n");  // its trace then holds the panel's thread
+    // The box drops it at its deadline, a little before sim-ctl.sh's wait ends, and says so (or,
+    // its answer late, sim-ctl.sh says it did not answer): either way, not carried out.
+    const CommandResult key = script("sim-ctl.sh", ctlScript("key OK"), "ZEM_SIM_CTL_WAIT=2 ");
+    EXPECT_EQ(key.status, 1);
+    EXPECT_TRUE(key.output == "error: the panel did not take it in time; not carried out\n" ||
+                key.output == "error: the box with root " + root_ + " did not answer\n")
+        << key.output;
+    expectResult(
+        script("sim-ctl.sh", ctlScript("status"), "ZEM_SIM_CTL_WAIT=2 "),
+        "error: the box with root " + root_ + " did not answer; it may still be carried out\n", 1);
+    readConsoleAgain();
+    // Asked after both: the key OK that would have opened the menu was dropped.
+    EXPECT_EQ(statusLine("page: "), before);
+    expectResult(script("sim-ctl.sh", ctlScript("key OK")), "ok\n", 0);
+    EXPECT_EQ(statusLine("page: "), "page: 1 MainWindow");
 }
 
 class PlainStart : public Program {

@@ -108,7 +108,7 @@ void Program::start() {
 }
 
 void Program::readConsole() {
-    std::ofstream log(root_ + "/console.log", std::ios::binary);
+    std::ofstream log(root_ + "/console.log", std::ios::binary | std::ios::app);
     char buf[4096];
     for (;;) {
         pollfd p[2] = {{console_pipe_, POLLIN, 0}, {stop_reading_[0], POLLIN, 0}};
@@ -136,6 +136,13 @@ void Program::stopReadingConsole() {
         }
     EXPECT_EQ(errno, EAGAIN);
     ::close(fill);
+}
+
+void Program::readConsoleAgain() {
+    ASSERT_FALSE(console_reader_.joinable());
+    char byte = 0;
+    ASSERT_EQ(::read(stop_reading_[0], &byte, 1), 1);  // the stop readConsole took
+    console_reader_ = std::thread(&Program::readConsole, this);
 }
 
 void Program::TearDown() {

@@ -79,6 +79,8 @@ protected:
     // into console.log until this stops reading and fills it: a reader that stopped reading
     // (zemT57N --sim ROOT | sleep 900), on which the program's next console line waits.
     void stopReadingConsole();
+    // The test reads the program's stdout again, as a reader that came back.
+    void readConsoleAgain();
 
     std::string root_;
     const char* rootTag_ = "program";  // the root is $TMPDIR/zem-TAG-XXXXXX, set before SetUp
