@@ -7,7 +7,8 @@
 # build), waits until that box is ready, however long a first build takes, and gives up when
 # the process ends, or at once when the root's lock (DIR/sim/lock) names another process that
 # holds it open, or after 10 s when the lock still does not name PID (no start of PID holds DIR);
-# without it, reports a box that runs now, or says that none does.
+# without it, reports a box that runs now, or says that none does. A box that holds the root but
+# does not answer (stopped) is an error in both forms, within 10 s.
 # A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
 # Usage: scripts/sim-ready.sh DIR [PID]
@@ -31,12 +32,32 @@ sock=$root/sim/ctl
 lock=$root/sim/lock
 command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh installs it"
 
-answers() {  # whether a program listens on the control socket
-    [[ -S $sock ]] && [[ -n $(ask_box "$root" 10 status) ]]
+# channel: "answers" when the box takes a command on its control socket within 5 s (it says
+# "taken" before it runs it, however busy its panel), "silent" when something holds the socket
+# open but says nothing (a stopped box), "none" when nothing listens there.
+channel() {
+    local answer
+    [[ -S $sock ]] && answer=$(ask_box "$root" 5 "@$(deadline_ms 5) status") || {
+        echo none
+        return
+    }
+    if [[ -n $answer ]]; then echo answers; else echo silent; fi
 }
 
-if [[ -z $pid ]] && ! answers; then
-    fail "no box runs with root $root"
+silent() {  # the error for a box that holds the root and does not answer
+    local holder
+    holder=$(lock_holder "$lock")
+    if [[ $holder =~ ^[0-9]+$ ]] && holds_lock "$holder" "$lock"; then
+        fail "a box (process $holder) holds root $root and does not answer"
+    fi
+    fail "a box holds root $root and does not answer"
+}
+
+if [[ -z $pid ]]; then
+    case $(channel) in
+    silent) silent ;;
+    none) fail "no box runs with root $root" ;;
+    esac
 fi
 # Whether the root is PID's: its start names itself in the lock as it takes it, and holds it on.
 # Another process named there holds the root while it has the lock open; a pid left by a box
@@ -59,8 +80,11 @@ while :; do
     if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then
         fail "the program (process $pid) ended before the box with root $root was ready"
     fi
-    if [[ -z $pid ]] || root_is_pids; then
-        [[ -s $links ]] && answers && break
+    if { [[ -z $pid ]] || root_is_pids; } && [[ -s $links ]]; then
+        case $(channel) in
+        answers) break ;;
+        silent) silent ;;
+        esac
     fi
     if [[ -z $pid ]] && ((SECONDS - start >= 120)); then
         fail "the box with root $root is not ready after 2 minutes"

@@ -292,6 +292,21 @@ TEST_F(ScriptsOnABox, ACommandNotStartedWhenItsClientGaveUpIsDropped) {
     EXPECT_EQ(statusLine("port 7: "), "port 7: 9 cards, link up");
 }
 
+// A stopped box holds its root without answering: sim-ready.sh says so, with and without its
+// pid, where it would take it for no box or wait for good.
+TEST_F(ScriptsOnABox, AStoppedBoxIsToldFromNoBox) {
+    ::kill(pid_, SIGSTOP);
+    const std::string limit = "timeout " + std::to_string(hangSeconds(60)) + " ";
+    const std::string said = "error: a box (process " + std::to_string(pid_) + ") holds root " +
+                             root_ + " and does not answer\n";
+    for (const std::string& args : {root_, root_ + " " + std::to_string(pid_)}) {
+        SCOPED_TRACE(args);
+        expectResult(script("sim-ready.sh", args, limit), said, 1);
+    }
+    ::kill(pid_, SIGCONT);
+    EXPECT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
+}
+
 // socat reads "," and ":" in an address as its own syntax: a root holding them is reached all
 // the same.
 class ScriptsOnARootOfOddName : public ScriptsOnABox {
