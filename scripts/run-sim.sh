@@ -47,7 +47,8 @@ sock=$root/sim/ctl
 if [ "$(LC_ALL=C; echo ${#sock})" -gt 107 ]; then
     fail "control channel $sock not opened: the path is longer than 107 bytes"
 fi
-made=$(LC_ALL=C mkdir -p -- "$root/sim" 2>&1) || fail "cannot make $root: ${made##*: }"
+made=$(LC_ALL=C mkdir -p -- "$root" 2>&1) || fail "cannot make $root: ${made##*: }"
+own_sim "$root"
 lock=$root/sim/lock
 
 # The root's lock on descriptor 9, held from here on, or an error when a box or another start

@@ -56,26 +56,55 @@ int handedOverLock(const std::string& file) {
     ::unsetenv("ZEM_SIM_LOCK_FD");
     struct stat held = {};
     struct stat lock = {};
-    if (fd <= STDERR_FILENO || ::fstat(fd, &held) != 0 || ::stat(file.c_str(), &lock) != 0 ||
+    if (fd <= STDERR_FILENO || ::fstat(fd, &held) != 0 || ::lstat(file.c_str(), &lock) != 0 ||
         held.st_dev != lock.st_dev || held.st_ino != lock.st_ino)
         return -1;
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     return fd;
 }
 
+int notOwn(const std::string& sim, const char* why) {
+    std::fprintf(stderr, "error: %s %s: the box needs a folder of its own there\n", sim.c_str(),
+                 why);
+    return 1;
+}
+
+// ROOT/sim, the box's own folder, made with mode 0700 when missing; 0, or 1 after an error when
+// it is a symbolic link, another user's, or writable by other users (ROOT may be under /tmp,
+// where another user can plant links that lead anywhere).
+int ownSimFolder() {
+    const std::string sim = platform::path("/sim");
+    int rc = platform::makeParentDirs("/sim");
+    if (rc == 0 && ::mkdir(sim.c_str(), 0700) != 0 && errno != EEXIST) rc = -errno;
+    struct stat st = {};
+    if (rc == 0 && ::lstat(sim.c_str(), &st) != 0) rc = -errno;
+    if (rc == 0 && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) rc = -ENOTDIR;
+    if (rc != 0) {
+        std::fprintf(stderr, "error: cannot make %s: %s\n", sim.c_str(), std::strerror(-rc));
+        return 1;
+    }
+    if (S_ISLNK(st.st_mode)) return notOwn(sim, "is a symbolic link");
+    if (st.st_uid != ::geteuid()) return notOwn(sim, "belongs to another user");
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return notOwn(sim, "is writable by other users");
+    return 0;
+}
+
 }  // namespace
 
 int sim_root_claim() {
-    if (sim_control::checkSocketPath() != 0) return 1;
+    if (sim_control::checkSocketPath() != 0 || ownSimFolder() != 0) return 1;
     const std::string file = platform::path(kLock);
-    const int rc = platform::makeParentDirs(kLock);
     // Never closed: the lock lasts as long as the process. Not handed to any child either.
-    int fd = rc == 0 ? handedOverLock(file) : -1;
-    if (fd < 0 && rc == 0) fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = handedOverLock(file);
+    if (fd < 0) fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && errno == ELOOP) {
+        std::fprintf(stderr, "error: %s is a symbolic link: the box makes its own files in %s\n",
+                     file.c_str(), platform::path("/sim").c_str());
+        return 1;
+    }
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (fd >= 0 && errno == EWOULDBLOCK) return refuse(fd);
-        std::fprintf(stderr, "error: %s can't be locked: %s\n", file.c_str(),
-                     std::strerror(rc ? -rc : errno));
+        std::fprintf(stderr, "error: %s can't be locked: %s\n", file.c_str(), std::strerror(errno));
         if (fd >= 0) ::close(fd);
         return 1;
     }

@@ -7,8 +7,9 @@
 
 #include <string>
 
-// 0, or 1 after one error on stderr: the root's path leaves no room for the control socket, or
-// another box holds the root.
+// 0, or 1 after one error on stderr: the root's path leaves no room for the control socket, its
+// folder sim (made with mode 0700) is a symbolic link, another user's or writable by others,
+// the lock in it is a symbolic link, or another box holds the root.
 int sim_root_claim();
 
 // 0, or 1 after one error on stderr: the root is this machine's own / (links, "." and ".."

@@ -10,6 +10,27 @@ box_root() {
     printf '%s\n' "$root"
 }
 
+# own_sim ROOT: ROOT/sim, the box's own folder, made with mode 0700 when missing; refused when it
+# is a symbolic link, another user's, or writable by other users, and so is a symbolic link in
+# it where the box makes its lock, the build's log, its console's log and its program's copy
+# (ROOT may be under /tmp, where another user can plant links that lead anywhere).
+own_sim() {
+    local sim=$1/sim made file
+    if [ ! -e "$sim" ] && [ ! -L "$sim" ]; then
+        made=$(LC_ALL=C mkdir -m 0700 -- "$sim" 2>&1) || fail "cannot make $sim: ${made##*: }"
+    fi
+    [ ! -L "$sim" ] || fail "$sim is a symbolic link: the box needs a folder of its own there"
+    [ -d "$sim" ] || fail "cannot make $sim: Not a directory"
+    [ "$(stat -c %u -- "$sim")" = "$(id -u)" ] ||
+        fail "$sim belongs to another user: the box needs a folder of its own there"
+    (((8#$(stat -c %a -- "$sim") & 8#022) == 0)) ||
+        fail "$sim is writable by other users: the box needs a folder of its own there"
+    for file in lock build.log console.log zemT57N zemT57N.new; do
+        [ ! -L "$sim/$file" ] ||
+            fail "$sim/$file is a symbolic link: the box makes its own files in $sim"
+    done
+}
+
 # deadline_ms SECONDS: the boot clock's millisecond (that of /proc/uptime, the box's
 # CLOCK_BOOTTIME) a little before SECONDS from now, for a command line's "@MS": the "taken" of a
 # command the box starts by then reaches a client that waits SECONDS.

@@ -10,8 +10,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "local_command.h"
 #include "program_fixture.h"
@@ -157,6 +159,83 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
     const CommandResult taken = runSim("/", "ZEM_SIM_PORT_OFFSET=51766", fits);
     EXPECT_EQ(taken.output, "error: a box already runs with root " + fits + "\n");
     ::close(lock);
+    removeTree(base);
+}
+
+// ROOT/sim is the box's own: a symbolic link there, a folder of another user's or one others
+// may write in is refused, and so is a symbolic link where a start makes its lock, its build's
+// log, its console's log or its program's copy; what it leads to stays as it was. Of the four
+// files the program alone makes the lock.
+TEST(StartErrors, ASimFolderNotTheBoxsOwnOrALinkInItIsRefused) {
+    const std::string base = makeTempDir("own-sim");
+    const std::string outside = base + "/outside";
+    fs::create_directory(outside);
+    const std::string kept = outside + "/kept.txt";
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& sim)> plant;
+        std::string why;  // after "error: ROOT/sim"
+    } cases[] = {
+        {"sim a link", [&](const std::string& sim) { fs::create_directory_symlink(outside, sim); },
+         " is a symbolic link: the box needs a folder of its own there"},
+        {"sim writable by others",
+         [&](const std::string& sim) {
+             fs::create_directory(sim);
+             fs::permissions(sim, fs::perms::all);
+         },
+         " is writable by other users: the box needs a folder of its own there"},
+        {"sim another user's",
+         [&](const std::string& sim) {
+             fs::create_directory(sim);
+             fs::permissions(sim, fs::perms::owner_all);
+             if (::chown(sim.c_str(), 65534, 65534) != 0) fs::remove(sim);
+         },
+         " belongs to another user: the box needs a folder of its own there"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string root = base + "/root";
+        fs::create_directory(root);
+        std::ofstream(kept) << "kept\n";
+        c.plant(root + "/sim");
+        if (!fs::exists(fs::symlink_status(root + "/sim"))) {
+            std::printf("chown is not permitted here: the case \"%s\" is skipped\n", c.name);
+            removeTree(root);
+            continue;
+        }
+        const std::string error = "error: " + root + "/sim" + c.why + "\n";
+        const CommandResult program = programRun(root, "");
+        EXPECT_EQ(program.output, error);
+        EXPECT_EQ(program.status, 1);
+        const CommandResult script = runSim("/", "", root);
+        EXPECT_EQ(script.output, error);
+        EXPECT_EQ(script.status, 1);
+        EXPECT_EQ(slurp(kept), "kept\n");
+        for (const auto& e : fs::directory_iterator(outside))
+            EXPECT_EQ(e.path().string(), kept) << "made outside the root";
+        removeTree(root);
+    }
+    for (const char* file : {"lock", "build.log", "console.log", "zemT57N.new"}) {
+        SCOPED_TRACE(file);
+        const std::string root = base + "/root", sim = root + "/sim";
+        fs::create_directories(sim);
+        fs::permissions(sim, fs::perms::owner_all);
+        std::ofstream(kept) << "kept\n";
+        fs::create_symlink(kept, sim + "/" + file);
+        const std::string error = "error: " + sim + "/" + file +
+                                  " is a symbolic link: the box makes its own files in " + sim +
+                                  "\n";
+        const CommandResult script = runSim("/", "", root);
+        EXPECT_EQ(script.output, error);
+        EXPECT_EQ(script.status, 1);
+        if (std::string(file) == "lock") {
+            const CommandResult program = programRun(root, "");
+            EXPECT_EQ(program.output, error);
+            EXPECT_EQ(program.status, 1);
+        }
+        EXPECT_EQ(slurp(kept), "kept\n");
+        removeTree(root);
+    }
     removeTree(base);
 }
 
