@@ -120,8 +120,13 @@ if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DIS
 fi
 scripts/sim-ready.sh "$root" $$ 9<&- &
 export ZEM_SIM_LOCK_FD=9
+# The console's copies ignore the terminal's signals (Ctrl-C reaches the whole foreground
+# group) and end at their input's end: the lines the program says as it stops reach them.
+copy_console() {
+    trap '' INT QUIT HUP
+    exec tee -a "$console_log"
+}
 if [ $console = 1 ]; then
-    exec "$program" --sim "$root" > >(tee -a "$console_log" 9<&-) \
-        2> >(tee -a "$console_log" >&2 9<&-)
+    exec "$program" --sim "$root" > >(copy_console 9<&-) 2> >(copy_console >&2 9<&-)
 fi
-exec "$program" --sim "$root" >>"$console_log" 2> >(tee -a "$console_log" >&2 9<&-)
+exec "$program" --sim "$root" >>"$console_log" 2> >(copy_console >&2 9<&-)

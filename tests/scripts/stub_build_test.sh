@@ -5,7 +5,9 @@
 #   and the box that then serves keeps its own program and build log;
 # - scripts/run-sim.sh or scripts/test.sh told to stop (SIGTERM, SIGHUP) while it builds ends
 #   its build and frees build/'s lock (and the root) within seconds; under nohup a hang-up stops
-#   neither the build nor the box.
+#   neither the build nor the box;
+# - Ctrl-C on a terminal (a pseudo-terminal) still brings the box's last lines to the terminal
+#   and console.log.
 # Usage: tests/scripts/stub_build_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -104,4 +106,46 @@ within 60 building || failed "nohup: no build"
 kill -HUP "$started"
 let_builds_end
 ready=$(scripts/sim-ready.sh "$root" "$started" 2>&1) || failed "nohup: $ready"
+
+# Ctrl-C on a terminal, with and without --console: the line the box says as it stops, the
+# count of the refused LED sizes it held back, reaches the terminal and console.log.
+pc_frame() {  # pc_frame BODY...: the frame of a PC body (hex bytes), or false when it needs escapes
+    local b check=0
+    for b in "$@"; do check=$((check ^ 16#$b)); done
+    printf -v check '%02X' "$check"
+    [[ " $* $check " != *" A5 "* && " $* $check " != *" 5A "* &&
+        " $* $check " != *" A6 "* && " $* $check " != *" 5B "* ]] || return 1
+    printf "$(printf '\\x%s' A5 A5 A5 "$@" "$check" 5A)"
+}
+refused_sizes() {  # writes of 50 LED sizes the box refuses, each applied by register 11
+    local i w head="00 F1 10 F0 00 00 00 00 00"
+    for i in $(seq 50); do
+        w=$((65000 + i))
+        pc_frame $head 60 60 05 00 00 06 00 00 00 04 00 \
+            $(printf '%02X %02X' $((w & 255)) $((w >> 8))) FF FF || continue
+        pc_frame $head 60 84 05 00 00 04 00 00 00 FF FF FF FF
+        pc_frame $head A0 0B FF 01 00
+    done
+}
+mkfifo "$tmp/keys"
+exec 6<>"$tmp/keys"
+for console in "" --console; do
+    root=$tmp/terminal$console
+    port_offset=$((offset + 1 + ${#console}))
+    # Started in the background, the terminal's start would inherit an ignored SIGINT.
+    STUB_FOR=terminal ZEM_SIM_PORT_OFFSET=$port_offset env --default-signal=INT \
+        script -qfec "scripts/run-sim.sh $console $root" /dev/null <"$tmp/keys" \
+        >"$tmp/out-terminal$console" 2>&1 7>&- &
+    started=$!
+    pids+=("$started")
+    within 60 scripts/sim-ready.sh "$root" >/dev/null 2>&1 || failed "terminal$console: no box"
+    refused_sizes | socat -t 5 - "TCP:127.0.0.1:$((5005 + port_offset))" >/dev/null
+    printf '\003' >&6  # Ctrl-C
+    within 20 ended "$started" || failed "terminal$console: the box still runs after Ctrl-C"
+    for out in "$tmp/out-terminal$console" "$root/sim/console.log"; do
+        grep -q "LED size .* of this kind since the last line shown)" "$out" ||
+            failed "terminal$console: no count of the sizes held back in $out"
+    done
+done
+exec 6>&-
 echo "passed: starts with a stub build"
