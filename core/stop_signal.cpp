@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -51,9 +53,11 @@ void runHooks() {
     ::_exit(128 + sig);  // a signal whose default action does not end the program
 }
 
-// The signal the pipe's thread hands the main thread, beside Qt's event queue, whose futex
-// ThreadSanitizer does not see.
+// The signal the pipe's thread hands the main thread, and the eventfd it wakes the main
+// thread's loop with (through a socket notifier): no Qt event or functor made on that thread,
+// since Qt's event queue synchronises with a futex ThreadSanitizer does not see.
 std::atomic<int> g_signal{0};
+int g_wake = -1;
 
 void stopOnMainThread() {
     const int sig = g_signal.load();
@@ -66,7 +70,7 @@ void stopOnMainThread() {
 // application's event loop), and ends it itself when the main thread has not done so in time.
 // It waits in poll(), which a signal always interrupts: ThreadSanitizer runs a handler only once
 // the call that caught the signal returns, and a read would be restarted.
-void readSignals(QCoreApplication* app) {
+void readSignals() {
     pollfd readable{g_pipe[0], POLLIN, 0};
     while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
     }
@@ -77,9 +81,9 @@ void readSignals(QCoreApplication* app) {
     if (n != 1) return;
     const int sig = byte;
     g_signal.store(sig);
-    // An empty lambda: the posted call carries no data of ours.
-    QMetaObject::invokeMethod(
-        app, [] { stopOnMainThread(); }, Qt::QueuedConnection);
+    const uint64_t one = 1;
+    const ssize_t woken = ::write(g_wake, &one, sizeof one);  // else the wait below ends it
+    static_cast<void>(woken);
     std::this_thread::sleep_for(kMainThreadTime);
     runHooks();
     endBy(sig);
@@ -91,6 +95,9 @@ void install() {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC) != 0) return;
     ::fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);  // the handler never waits
+    if ((g_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return;
+    auto* stop = new QSocketNotifier(g_wake, QSocketNotifier::Read, app);
+    QObject::connect(stop, &QSocketNotifier::activated, [] { stopOnMainThread(); });
     struct sigaction a {};
     a.sa_handler = onSignal;
     a.sa_flags = SA_RESTART;
@@ -100,7 +107,7 @@ void install() {
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
         ::sigaction(sig, &a, nullptr);
     }
-    std::thread reader(readSignals, app);
+    std::thread reader(readSignals);
     platform::nameThread(reader, "signals");
     reader.detach();
 }

@@ -1,13 +1,17 @@
 #include "simctl/sim_control.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -92,6 +96,7 @@ bool takeDeadline(std::string& line, int64_t& deadline_ms) {
 }
 
 void sendAll(int fd, const std::string& text);
+void listenOnPanel();
 
 // On the channel's thread: "taken" to a client that gave a deadline, once.
 void tellTaken() {
@@ -149,6 +154,7 @@ void sim_control::shutdown() {
 }
 
 sim_control::sim_control() {
+    listenOnPanel();
     // The jobs' ends, kept for status; direct connections, so the FPGA thread writes them.
     // Through context_, so that they end with the channel: the senders outlive it.
     if (fpga_manage* fpga = fpga_manage::p_fpga_manage)
@@ -208,6 +214,7 @@ int sim_control::open() {
         return 255;
     }
     removeAtExit();
+    listenOnPanel();
     waker_.open();
     stopping_ = false;
     thread_ = std::thread(&sim_control::acceptThread, this);
@@ -302,24 +309,27 @@ struct PanelCall {
     std::string answer;
 };
 
-// Calls handed to the main thread. They travel through this queue under its mutex, not inside
-// the posted event: Qt's event queue synchronises with a futex ThreadSanitizer does not see.
+// Calls handed to the main thread: the queue under its mutex, and an eventfd whose count the
+// main thread's loop reads through a socket notifier. No Qt event or functor is made on the
+// channel's thread: Qt's event queue synchronises with a futex ThreadSanitizer does not see.
 struct PanelQueue {
     std::mutex mutex;
     std::deque<std::shared_ptr<PanelCall>> calls;
+    std::atomic<int> wake_fd{-1};
+    QPointer<QSocketNotifier> notifier;  // the main thread's
 };
 PanelQueue& panelQueue() {
     static auto* q = new PanelQueue;  // shared by the channel and the main thread, never freed
     return *q;
 }
 
-// On the main thread: the oldest call waiting.
-void runPanelCall() {
+// On the main thread: the oldest call waiting; false when none waits.
+bool runPanelCall() {
     std::shared_ptr<PanelCall> call;
     {
         PanelQueue& q = panelQueue();
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.calls.empty()) return;
+        if (q.calls.empty()) return false;
         call = q.calls.front();
         q.calls.pop_front();
     }
@@ -333,29 +343,48 @@ void runPanelCall() {
         }
     }
     call->done_cv.notify_all();
-    if (!call->started) return;
+    if (!call->started) return true;
     std::string answer = call->work();
     std::lock_guard<std::mutex> lock(call->mutex);
     call->answer = std::move(answer);
     call->done = true;
     call->done_cv.notify_all();
+    return true;
+}
+
+// On the main thread, once its application exists: its loop runs the calls the channel hands
+// over.
+void listenOnPanel() {
+    QCoreApplication* app = QCoreApplication::instance();
+    PanelQueue& q = panelQueue();
+    if (!app || q.notifier) return;
+    int fd = q.wake_fd.load();
+    if (fd < 0 && (fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return;
+    q.wake_fd.store(fd);
+    q.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, app);
+    QObject::connect(q.notifier, &QSocketNotifier::activated, [fd] {
+        uint64_t count = 0;
+        if (::read(fd, &count, sizeof count) < 0) return;
+        while (runPanelCall()) {
+        }
+    });
 }
 
 }  // namespace
 
 std::string sim_control_on_panel(const std::function<std::string()>& work) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return "error: the panel is not running";
+    PanelQueue& q = panelQueue();
+    const int wake_fd = q.wake_fd.load();
+    if (!QCoreApplication::instance() || wake_fd < 0) return "error: the panel is not running";
     auto call = std::make_shared<PanelCall>();
     call->work = work;
     if (t_request) call->deadline_ms = t_request->deadline_ms;
     {
-        PanelQueue& q = panelQueue();
         std::lock_guard<std::mutex> lock(q.mutex);
         q.calls.push_back(call);
     }
-    QMetaObject::invokeMethod(
-        app, [] { runPanelCall(); }, Qt::QueuedConnection);
+    const uint64_t one = 1;
+    if (::write(wake_fd, &one, sizeof one) < 0) return "error: the panel could not be woken";
     // A command not taken yet is given up at its client's deadline, so that the channel serves
     // the next one; one taken runs on as long as the panel is given.
     const auto now = std::chrono::steady_clock::now();

@@ -1,7 +1,8 @@
 // Five PCs at once, one on each link (TCP, UDP and both serial ports) and a second one on TCP,
 // sending a mix of box commands while the C331 and FPGA threads run, the main thread refreshes
-// and the saver thread writes what they change. Run in the ThreadSanitizer build, this is the
-// race check of the links and the parameter RAM.
+// and the saver thread writes what they change, and keys come through the control channel. Run
+// in the ThreadSanitizer build, this is the race check of the links, the parameter RAM and the
+// channel's hand-over to the main thread.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -24,9 +25,11 @@
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
+#include "page_driver.h"
 #include "pc_link.h"
 #include "platform/serial_port.h"
 #include "sim_fixture.h"
+#include "simctl/sim_control.h"
 #include "video_io/raviksource.h"
 
 namespace {
@@ -86,10 +89,7 @@ protected:
         platform::sim::buildDefaultBox();
         ConfigEngine::pInstance();
         store = ZemRamPara::pInstance();
-        static int argc = 1;
-        static char name[] = "mixed_traffic";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+        panelApp();  // the widgets' application: a key looks for the window on top
         SyncUpdate::connectStore(store);
         Saver::get().start();  // as the program does: the files are written beside the refreshes
         ticker = std::thread([this] {
@@ -178,6 +178,18 @@ TEST_F(MixedTraffic, FivePcsOnFourLinksWhileTheChipThreadsRun) {
             ++done;
         });
     }
+    // And a person presses keys through the control channel: each one handed to the main
+    // thread, which takes it (no page is shown here, so it says so).
+    sim_control* channel = sim_control::pInstance();  // its hand-over made on the main thread
+    std::atomic<int> keys{0};
+    threads.emplace_back([&] {
+        while (done < kPcs) {
+            const std::string answer = channel->execute("key Right");
+            if (answer != "ok" && answer != "error: no page is shown yet")
+                ADD_FAILURE() << "key Right: " << answer;
+            ++keys;
+        }
+    });
     // Meanwhile the main thread runs the refreshes: the saves of modes and parameters.
     QEventLoop loop;
     QTimer poll;
@@ -188,6 +200,8 @@ TEST_F(MixedTraffic, FivePcsOnFourLinksWhileTheChipThreadsRun) {
     loop.exec();
     for (std::thread& t : threads) t.join();
 
+    EXPECT_GT(keys, 0);
+    sim_control::shutdown();
     EXPECT_EQ(unanswered, 0);
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(answered, kPcs * kRounds * int(mix(0).size()));
