@@ -13,22 +13,24 @@ set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 check_options scripts/key-walk.sh --seeds -- "$@"
 cd "$(dirname "$0")/.."
-bad_usage() {
+bad_usage() {  # bad_usage WHY: an error line, then the usage
+    echo "error: $1" >&2
     usage >&2
     exit 1
 }
-[ $# -ge 1 ] || bad_usage
+[ $# -ge 1 ] || bad_usage "SECONDS or --seeds is missing"
 unset ZEM_KEY_WALK_SEEDS
 seconds=0
 if [ "$1" = "--seeds" ]; then
-    [ $# -ge 2 ] || bad_usage
+    [ $# -ge 2 ] || bad_usage "--seeds needs the list of seeds"
     export ZEM_KEY_WALK_SEEDS=$2
     shift 2
 else
-    [[ $1 =~ ^[0-9]+$ ]] || bad_usage
+    [[ $1 =~ ^[0-9]+$ ]] || bad_usage "SECONDS $1 is not a whole number"
     seconds=$1
     shift
 fi
+[ $# -le 1 ] || bad_usage "one BUILD only, not $*"
 build=${1:-build-asan}
 tests=$build/tests/e2e_tests
 [ -x "$tests" ] || { echo "error: no $tests: build the e2e_tests target in $build first" >&2; exit 1; }

@@ -118,7 +118,9 @@ console_log=$root/sim/console.log
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
 fi
-scripts/sim-ready.sh "$root" $$ 9<&- &
+# Started from a subshell that ends at once, so that the program this process becomes is not
+# its parent: the program waits for no child, and would keep it defunct for its whole life.
+(scripts/sim-ready.sh "$root" $$ 9<&- &)
 export ZEM_SIM_LOCK_FD=9
 # The console's copies ignore the terminal's signals (Ctrl-C reaches the whole foreground
 # group) and end at their input's end: the lines the program says as it stops reach them.

@@ -14,6 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/usage.sh
 check_options scripts/test.sh -- "$@"
+no_words scripts/test.sh "$@"
 # The run goes on in a process group of its own, which a signal to this script ends whole.
 if [ -z "${ZEM_TEST_RUN_GROUP:-}" ]; then
     source scripts/lib/in_group.sh

@@ -41,3 +41,16 @@ check_options() {
         [[ $arg != -* || $known == *" $arg "* ]] || refuse_option "$name" "$arg"
     done
 }
+
+# no_words NAME ARGS...: for a script that takes options only, a word of ARGS that is no option
+# is an error line, then the usage, on stderr.
+no_words() {
+    local name=$1 arg
+    shift
+    for arg in "$@"; do
+        [[ $arg != -* ]] || continue
+        echo "error: unexpected word $arg ($name takes options only)" >&2
+        usage >&2
+        exit 1
+    done
+}

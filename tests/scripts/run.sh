@@ -6,6 +6,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../scripts/lib/usage.sh"
 check_options tests/scripts/run.sh -- "$@"
+no_words tests/scripts/run.sh "$@"
 for t in "$here"/*_test.sh; do
     "$t"
 done

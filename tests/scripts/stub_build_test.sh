@@ -2,7 +2,7 @@
 # Starts whose build is a stub cmake that "builds" until the test lets it end (the program they
 # then run is build/zemT57N, which boxes_together_test.sh built):
 # - two starts on one root: the one building holds the root, so the other is refused at once,
-#   and the box that then serves keeps its own program and build log;
+#   and the box that then serves keeps its own program and build log, and no child;
 # - scripts/run-sim.sh or scripts/test.sh told to stop (SIGTERM, SIGHUP) while it builds ends
 #   its build and frees build/'s lock (and the root) within seconds; under nohup a hang-up stops
 #   neither the build nor the box;
@@ -72,6 +72,10 @@ let_builds_end
 ready=$(scripts/sim-ready.sh "$root" "$first" 2>&1) || failed "the first start: $ready"
 [ "$(readlink "/proc/$first/exe")" = "$root/sim/zemT57N" ] ||
     failed "the box runs $(readlink "/proc/$first/exe")"
+# The start's own sim-ready, which printed the ready line, is no child of the box's (the
+# box's children are the copies of its console).
+! ps -o args= --ppid "$first" | grep -q sim-ready ||
+    failed "the box's children: $(ps -o pid,stat,args --ppid "$first")"
 grep -q "for first" "$root/sim/build.log" && ! grep -q "for second" "$root/sim/build.log" ||
     failed "the box's build log was rewritten: $(cat "$root/sim/build.log")"
 kill -TERM "$first"
