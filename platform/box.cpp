@@ -36,10 +36,10 @@ void selectSimulatedRoot(const std::string& root) {
     g_backend = Backend::Simulated;
     g_root = root;
     while (g_root.size() > 1 && g_root.back() == '/') g_root.pop_back();
-    mkdirs(g_root);
 }
 
 void startSimulatedBox() {
+    mkdirs(g_root);
     sim::SimBox::reset();
     installShell(sim::makeSimShell());
 }

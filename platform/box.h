@@ -16,8 +16,8 @@ void selectLinux();
 // Tests may call it again to start over with a new root.
 void selectSimulated(const std::string& root);
 // The same in two steps, for a start that first claims the root: the root alone (paths resolve
-// under it, nothing under it is touched), then the box starting over, which clears what a box
-// before left under the root (its USB disk among them).
+// under it, nothing is made or touched), then the box starting over, which makes the root and
+// clears what a box before left under it (its USB disk among them).
 void selectSimulatedRoot(const std::string& root);
 void startSimulatedBox();
 

@@ -115,10 +115,12 @@ TEST_F(OneBoxPerRoot, RunSimFindsTheRootTakenWhereverItsDirComesFrom) {
 }
 
 // The program stops before it builds its box, and scripts/run-sim.sh before it builds the
-// program: one line each, the same, and nothing made under the root.
+// program: one line each, the same, and neither makes the root.
 TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
     const std::string base = makeTempDir("start");
     const std::string longRoot = base + "/" + std::string(110, 'r');
+    const std::string byteTooLong = base + "/" + std::string(107 - base.size() - 9 + 1, 'r');
+    ASSERT_EQ((byteTooLong + "/sim/ctl").size(), 108u);
     auto badOffset = [](const std::string& offset) {
         return "error: ZEM_SIM_PORT_OFFSET=" + offset +
                ": the offset must be a whole number from 0 to 51766\n";
@@ -136,13 +138,16 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
         {longRoot, "",
          "error: control channel " + longRoot +
              "/sim/ctl not opened: the path is longer than 107 bytes\n"},
+        {byteTooLong, "",
+         "error: control channel " + byteTooLong +
+             "/sim/ctl not opened: the path is longer than 107 bytes\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.env + " " + c.root);
         const CommandResult r = programRun(c.root, c.env);
         EXPECT_EQ(r.output, c.error);
         EXPECT_EQ(r.status, 1);
-        EXPECT_FALSE(fs::exists(c.root + "/sim"));
+        EXPECT_FALSE(fs::exists(c.root));
         removeTree(c.root);
         const CommandResult script = runSim("/", c.env, c.root);
         EXPECT_EQ(script.output, c.error);
