@@ -117,6 +117,9 @@ case "${1:-} ${2:-}" in
 "usb plug")
     [ $# -eq 3 ] || fail "usage: usb plug HOSTDIR"
     [ -d "$3" ] || fail "no folder $3"
+    host=$(realpath -- "$3")
+    [[ $root/ != "${host%/}"/* ]] ||
+        fail "$3 holds the box's root $root: a disk's copy would go into itself"
     disk=$(mktemp -d "$root/sim/usb-disk.XXXXXX")
     trap 'rm -rf "$disk"' EXIT  # the copy stays only for a disk the box took
     cp -R "$3"/. "$disk"/

@@ -201,6 +201,10 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
                  "error: no folder /nonexistent\n", 1);
     expectResult(script("sim-ctl.sh", ctlScript("usb plug")), "error: usage: usb plug HOSTDIR\n",
                  1);
+    expectResult(script("sim-ctl.sh", ctlScript("usb plug " + root_)),
+                 "error: " + root_ + " holds the box's root " + root_ +
+                     ": a disk's copy would go into itself\n",
+                 1);
     expectResult(script("sim-ctl.sh", ctlScript("screenshot")), "error: usage: screenshot FILE\n",
                  1);
     // The box's own refusal is passed on as it is, extra words included.
