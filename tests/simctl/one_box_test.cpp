@@ -179,8 +179,11 @@ TEST(StartErrors, ASimFolderNotTheBoxsOwnOrALinkInItIsRefused) {
     struct Case {
         const char* name;
         std::function<void(const std::string& sim)> plant;
-        std::string why;  // after "error: ROOT/sim"
+        std::string why;          // after "error: ROOT/sim"
+        std::string before = "";  // after "error: "
     } cases[] = {
+        {"sim a file", [&](const std::string& sim) { std::ofstream(sim) << "a file\n"; },
+         ": Not a directory", "cannot make "},
         {"sim a link", [&](const std::string& sim) { fs::create_directory_symlink(outside, sim); },
          " is a symbolic link: the box needs a folder of its own there"},
         {"sim writable by others",
@@ -208,7 +211,7 @@ TEST(StartErrors, ASimFolderNotTheBoxsOwnOrALinkInItIsRefused) {
             removeTree(root);
             continue;
         }
-        const std::string error = "error: " + root + "/sim" + c.why + "\n";
+        const std::string error = "error: " + c.before + root + "/sim" + c.why + "\n";
         const CommandResult program = programRun(root, "");
         EXPECT_EQ(program.output, error);
         EXPECT_EQ(program.status, 1);
