@@ -334,13 +334,13 @@ PanelQueue& panelQueue() {
     return *q;
 }
 
-// On the main thread: the oldest call waiting; false when none waits.
-bool runPanelCall() {
+// On the main thread: the oldest call waiting.
+void runPanelCall() {
     std::shared_ptr<PanelCall> call;
     {
         PanelQueue& q = panelQueue();
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.calls.empty()) return false;
+        if (q.calls.empty()) return;
         call = q.calls.front();
         q.calls.pop_front();
     }
@@ -354,13 +354,12 @@ bool runPanelCall() {
         }
     }
     call->done_cv.notify_all();
-    if (!call->started) return true;
+    if (!call->started) return;
     std::string answer = call->work();
     std::lock_guard<std::mutex> lock(call->mutex);
     call->answer = std::move(answer);
     call->done = true;
     call->done_cv.notify_all();
-    return true;
 }
 
 // On the main thread, once its application exists: its loop runs the calls the channel hands
@@ -370,14 +369,14 @@ void listenOnPanel() {
     PanelQueue& q = panelQueue();
     if (!app || q.notifier) return;
     int fd = q.wake_fd.load();
-    if (fd < 0 && (fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return;
+    // A count of the calls: one call per turn of the loop, after the events posted before it
+    // (a key's), as a posted call would run.
+    if (fd < 0 && (fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE)) < 0) return;
     q.wake_fd.store(fd);
     q.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, app);
     QObject::connect(q.notifier, &QSocketNotifier::activated, [fd] {
-        uint64_t count = 0;
-        if (::read(fd, &count, sizeof count) < 0) return;
-        while (runPanelCall()) {
-        }
+        uint64_t one = 0;
+        if (::read(fd, &one, sizeof one) == sizeof one) runPanelCall();
     });
 }
 
