@@ -45,7 +45,6 @@ public:
     struct JobResults {
         bool queried = false;
         QStringList recovery_list;
-        int recovery_fault = 0;  // the RecoveryFault the last query or recovery ended with
         bool upgraded = false;
         int installed = 0, failed = 0, refused = 0;
     };

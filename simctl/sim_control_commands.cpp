@@ -16,7 +16,6 @@
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
-#include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/box.h"
 #include "platform/sim/sim_box.h"
@@ -373,15 +372,6 @@ std::string c331Line() {
            c331PictureLine();
 }
 
-// What the last query or recovery left: its list, or how it failed.
-std::string recoveryList(const sim_control::JobResults& r) {
-    if (!r.queried) return "no query yet";
-    if (r.recovery_fault == kRecoveryFileFault)
-        return "none: the last job failed (no usable recovery file in /data/rcvrecovery)";
-    if (r.recovery_fault != kRecoveryNoFault) return "none: the last job failed";
-    return r.recovery_list.isEmpty() ? "empty" : r.recovery_list.join(' ').toStdString();
-}
-
 std::string jobLines() {
     std::string out = "job: ";
     if (g_usb_grade)
@@ -392,7 +382,10 @@ std::string jobLines() {
     else
         out += "idle";
     const sim_control::JobResults r = sim_control::pInstance()->jobResults();
-    out += "\nrecovery list: " + recoveryList(r);
+    out += "\nrecovery list: ";
+    out += !r.queried                  ? "no query yet"
+           : r.recovery_list.isEmpty() ? "empty"
+                                       : r.recovery_list.join(' ').toStdString();
     out += "\nusb upgrade: ";
     out += !r.upgraded ? "none yet"
                        : std::to_string(r.installed) + " installed, " + std::to_string(r.failed) +
