@@ -328,7 +328,7 @@ int message_deal::REG_mcu_flag(uint8_t value) {
         if (slot[0] != 0xAA || slot[1] != 0xAA) return kRefused;
         const int payload = ZemRamPara::kRamSize - ZemRamPara::kModePayloadStart;
         std::memcpy(store->ram + ZemRamPara::kModePayloadStart, slot + 2, payload);
-        store->wr16(866, n);
+        store->user_wr16(866, n);
     }
     refuse_led_size_locked(store);
     led_size_handshake_locked(store, fpgas_run);

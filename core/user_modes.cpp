@@ -54,6 +54,7 @@ int ZemRamPara::ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32
     // A write that would run out of its slot into the next one is refused whole.
     if (len > kModeSize - offset) return 1;
     if (len) std::memcpy(mode_ram[k - 1] + offset, data, len);
+    bump_slot_gen(int(k - 1));
     ZEM_DEBUG("\n write ram_user_mode = %#x \n", k);
     return 0;
 }

@@ -336,7 +336,26 @@ int ZemRamPara::ram_para_persist() {
 int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
     if (len) std::memcpy(ram + addr, data, len);
+    bump_word_gens(addr, len);
     return 0;
+}
+
+uint32_t ZemRamPara::word_gen(int addr) const {
+    for (int k = 0; k < 4; ++k)
+        if (kWatchedWords[k] == addr) return word_gen_[k];
+    return 0;
+}
+
+void ZemRamPara::user_wr16(int addr, uint16_t v) {
+    wr16(addr, v);
+    bump_word_gens(uint32_t(addr), 2);
+}
+
+void ZemRamPara::bump_word_gens(uint32_t addr, uint32_t len) {
+    for (int k = 0; k < 4; ++k) {
+        const uint32_t a = uint32_t(kWatchedWords[k]);
+        if (addr < a + 2 && a < addr + len) ++word_gen_[k];
+    }
 }
 
 int ZemRamPara::test_signal(int id) {

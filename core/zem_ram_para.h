@@ -52,6 +52,7 @@ public:
     static constexpr int kRamEdid = 896;  // + 6 * source
     static constexpr int kRamCropTable = 1472;
     static constexpr int kRamCloseLed = 2116;
+    static constexpr int kRamBrightness = 2176;
     static constexpr int kRamOsdOn = 2124;
     static constexpr int kRamWindow = 2272;  // + 26 * window
     static constexpr int kWindowStride = 26;
@@ -108,7 +109,23 @@ public:
     static int windowAddr(int w, int field) { return kRamWindow + kWindowStride * w + field; }
 
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
+    // The PC's write: it bumps the write generation of every watched word it covers.
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
+
+    // Write generations of the words a user (a PC or the panel) writes and work on another
+    // thread writes back (866 current mode, 868 save request, 2116 close-LED, 2176 brightness):
+    // bumped under the C331 mutex by every user write of the word, whatever its value, and
+    // never by a write-back. Work taken at generation g writes its result only while the word
+    // is still at g, so a user's later write wins even when it wrote the very same value.
+    static constexpr int kWatchedWords[4] = {kRamCurrentMode, kRamModeSaveRequest, kRamCloseLed,
+                                             kRamBrightness};
+    uint32_t word_gen(int addr) const;
+    // A user's write of a watched word (the panel's, a recall's); caller holds the C331 mutex.
+    void user_wr16(int addr, uint16_t v);
+    // The same for a slot: bumped by every PC write into it, every save request taken for it,
+    // and the panel's save and delete; not by its file work's write-back.
+    uint32_t slot_gen(int m) const { return slot_gen_[m]; }
+    void bump_slot_gen(int m) { ++slot_gen_[m]; }
     // A word the FPGA thread hands to the RAM for the panel (RAM 2116, its register-0 close bit
     // outside a size handshake; RAM 2176, the brightness it applied). That thread may not take
     // the C331 mutex under its rmw_mutex: the next refresh writes the word, under that mutex,
@@ -223,4 +240,8 @@ private:
     PostedWord posted_[2];     // one an address: 2116 and 2176
     void apply_posted_words();
     uint16_t led_in_force_[5] = {};  // in the order of led_size::kRamWords
+    // Under the C331 mutex; they only grow, so a reload keeps them.
+    void bump_word_gens(uint32_t addr, uint32_t len);
+    uint32_t word_gen_[4] = {};
+    uint32_t slot_gen_[kModeCount] = {};
 };

@@ -347,7 +347,7 @@ void CustomMode::on_Button_use_clicked() {
     const bool fpgasRun = led_fpgas_running();
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     if (!store().ZemUserModeSaved(m)) return;
-    store().wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
+    store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
     std::copy_n(store().mode_ram[m] + 2, ZemRamPara::kModePayloadSize,
                 store().ram + ZemRamPara::kModePayloadStart);
     led_size::take_or_refuse(&store(), "user mode");

@@ -430,8 +430,8 @@ void MainWindow::zem_button_mode_clicked() {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
             std::memcpy(store().ram + ZemRamPara::kModePayloadStart, store().mode_ram[slot] + 2,
                         ZemRamPara::kModePayloadSize);
-            store().ram[ZemRamPara::kRamCurrentMode] = uint8_t(slot + 1);
-            std::memset(store().ram + ZemRamPara::kRamCurrentMode + 1, 0, 3);
+            store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(slot + 1));
+            store().wr16(ZemRamPara::kRamCurrentMode + 2, 0);
             led_size::take_or_refuse(&store(), "user mode");
             c331_manage::raise_apply(1);
         }
