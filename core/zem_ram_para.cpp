@@ -253,23 +253,19 @@ void ZemRamPara::apply_posted_words() {
     std::lock_guard<std::mutex> lock(posted_mutex_);
     for (PostedWord& p : posted_) {
         if (p.addr < 0) continue;
-        if (p.expected < 0 || rd16(p.addr) == p.expected) wr16(p.addr, p.value);
+        if (word_gen(p.addr) == p.gen) wr16(p.addr, p.value);
         p = PostedWord();
     }
 }
 
-void ZemRamPara::post_word(int addr, uint16_t value, int32_t expected) {
+void ZemRamPara::post_word(int addr, uint16_t value, uint32_t gen) {
     {
         std::lock_guard<std::mutex> lock(posted_mutex_);
         PostedWord* slot = nullptr;
         for (PostedWord& p : posted_)
             if (p.addr == addr || (!slot && p.addr < 0)) slot = &p;
         if (!slot) return;  // only the FPGA thread's two words are posted
-        // A post that builds on one not yet written (it expects that one's value) expects what
-        // the RAM held before both.
-        if (slot->addr == addr && expected >= 0 && expected == slot->value)
-            expected = slot->expected;
-        *slot = {addr, value, expected};
+        *slot = {addr, value, gen};
     }
     test_signal(1);
 }

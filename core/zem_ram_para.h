@@ -127,11 +127,12 @@ public:
     uint32_t slot_gen(int m) const { return slot_gen_[m]; }
     void bump_slot_gen(int m) { ++slot_gen_[m]; }
     // A word the FPGA thread hands to the RAM for the panel (RAM 2116, its register-0 close bit
-    // outside a size handshake; RAM 2176, the brightness it applied). That thread may not take
-    // the C331 mutex under its rmw_mutex: the next refresh writes the word, under that mutex,
-    // while the RAM still holds `expected` (any value when it is negative), so that a change
-    // the user made meanwhile wins. The latest post of an address replaces the one before.
-    void post_word(int addr, uint16_t value, int32_t expected = -1);
+    // outside a size handshake; RAM 2176, the brightness it applied), built on the user's state
+    // of generation `gen` (word_gen) it last took. That thread may not take the C331 mutex: the
+    // next refresh writes the word, under that mutex, only while the word is still at `gen`, so
+    // a user's write made meanwhile wins whatever its value. The latest post of an address
+    // replaces the one before.
+    void post_word(int addr, uint16_t value, uint32_t gen);
 
     // Emits sig_update_para(id) under Utils::_test_signal_mutex; returns 1.
     int test_signal(int id);
@@ -234,7 +235,7 @@ private:
     struct PostedWord {
         int32_t addr = -1;  // -1: free
         uint16_t value = 0;
-        int32_t expected = -1;
+        uint32_t gen = 0;
     };
     std::mutex posted_mutex_;  // taken last, under every other lock
     PostedWord posted_[2];     // one an address: 2116 and 2176

@@ -23,6 +23,7 @@
 #include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_globals.h"
+#include "fpga/user_words.h"
 #include "platform/soc_window.h"
 #include "platform/spi_bus.h"
 
@@ -93,12 +94,16 @@ public:
     // compiler into one load that takes in answer_ready, which the link threads write.
     std::atomic<uint8_t> rst_active[2] = {};
     uint32_t rst_start[2] = {};
-    std::atomic<uint8_t> output_status_request{0};  // under Utils::_system_mutex
-    // The owner's close-LED (RAM 2116 not 0) as the C331 apply last handed it over or this
-    // manager's own register-0 write last set it: the FPGA thread never reads RAM 2116, which
-    // is guarded by the C331 mutex it may not take under rmw_mutex.
+    // The FPGA side's own: set when it takes a user's close-LED, cleared once applied.
+    std::atomic<uint8_t> output_status_request{0};
+    // The owner's close-LED (RAM 2116 not 0) as the user's last hand-over or this manager's
+    // own register-0 write last set it, and the write generation of the user's close-LED it
+    // last took, which its echoes into RAM 2116 carry. Written under rmw_mutex: the FPGA
+    // thread never reads RAM 2116, which is guarded by the C331 mutex it may not take.
     std::atomic<uint8_t> close_led{0};
-    std::atomic<uint8_t> bri_request{0};  // under Utils::_bri_set_mutex
+    uint32_t close_led_gen = 0;
+    // The C331 apply's hand-overs of RAM 2116 and 2176, taken by the FPGA side in order.
+    UserWordMailbox user_words;
     QStringList usb_file_list;
 
     // --- devices ---
@@ -246,12 +251,13 @@ public:
     void SCREEN_fpgactrl_status(int status);
     void SCREEN_fpgactrl_status2(int status, int fpga);
     int set_output_status();
-    // Raised by the video-processor apply when parameter RAM 2116 changed, with its new value.
-    void request_output_status(uint16_t closed);
     // The video-processor apply's calls when the brightness (RAM 2176) or the LED close (RAM
-    // 2116) changed: passed on to the running manager, if any.
-    static void brightness_changed(uint16_t ram);
-    static void close_led_changed(uint16_t closed);
+    // 2116) changed or a user wrote it, with the word's write generation: into the running
+    // manager's mailbox, waking its thread. Under the C331 mutex they take only the mailbox's.
+    static void brightness_changed(uint16_t ram, uint32_t gen);
+    static void close_led_changed(uint16_t closed, uint32_t gen);
+    // The user's close-LED handed over since the last pass, if any: the output-status request.
+    void take_close_led();
     // The output stays black at the end of a bring-up: the owner closed the LED or the
     // schedule's off time blacked it.
     bool output_held_black();
@@ -277,10 +283,11 @@ public:
     std::atomic<uint32_t> bri_mode{0};  // byte 8 of the brightness table
     uint8_t HalfHourValue[kHalfHours];
     uint8_t half_hour_index = 255;
-    int bri_ram_seen = -1;  // RAM 2176 as this side last wrote or applied it; -1 none yet
-    // RAM 2176 as the C331 apply last handed it over or this side last posted it: this thread
-    // never reads the RAM word, which PCs write under the C331 mutex.
-    std::atomic<uint16_t> bri_ram{0};
+    // RAM 2176 as the user's last hand-over or this side's last echo left it, and the write
+    // generation of the user's brightness last taken, which the echoes carry: this side never
+    // reads the RAM word, which PCs write under the C331 mutex.
+    uint16_t bri_ram = 0;
+    uint32_t bri_ram_gen = 0;
     OnOffSchedule onoff{};
     uint8_t sensor_data[128] = {};  // the light sensor's last good reading page
 
@@ -474,6 +481,10 @@ public:
     void clear_card_state();  // pass-through and search state (rcv_ports.cpp)
 
 private:
+    void clear_bringup_state();
+    // RAM 2116 and 2176 with their write generations as loaded, before the threads run: the
+    // user's words until the C331 apply hands one over.
+    void take_loaded_user_words();
     struct RxFrame {
         uint8_t b[kPortBuffer];
         uint32_t len;
@@ -562,10 +573,12 @@ private:
     bool counting_passes();
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
+    void close_led_follows(uint8_t reg0);  // register 0's close bit outside a size handshake
     bool save_cmd_table(uint32_t flash_addr, bool write);  // false: erase or write failed
     // Erases the flash 2 sector at flash_addr and, with data, writes len bytes there.
     bool save_flash_table(uint32_t flash_addr, const uint8_t* data, uint32_t len);
-    bool take_bri_request();            // under Utils::_bri_set_mutex
+    bool take_bri_request();                             // a user's brightness handed over
+    bool ram_shows(uint32_t mode, uint8_t value) const;  // RAM 2176 stands for the value
     void set_bri_level(uint8_t level);  // soft register 64 of both FPGAs and word 16
     void echo_brightness(uint32_t mode, uint8_t value);
     void save_manual_table(uint8_t level);

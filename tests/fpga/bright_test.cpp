@@ -76,10 +76,10 @@ protected:
         ASSERT_EQ(mgr->pc_write_table(8, 0, 0, table.data(), uint32_t(table.size())), 0);
         mgr->write_to_register(2, 0x04, 0x04, 0);
     }
-    // What the video processor's apply does when parameter RAM 2176 changed.
+    // A PC's write of parameter RAM 2176, and the video processor's apply handing it over.
     void request(int percent) {
-        para->wr16(fpga_manage::kRamBrightness, uint16_t(percent));
-        fpga_manage::brightness_changed(uint16_t(percent));
+        userWrite(kPc, fpga_manage::kRamBrightness, uint16_t(percent));
+        handOver(fpga_manage::kRamBrightness);
     }
     void loadTable(const Bytes& table) {
         writeFlash(kBrightTable, table);
@@ -190,7 +190,7 @@ TEST_F(BrightTest, RequestSwitchesToManualAndSavesItsTable) {
         refresh_ids.clear();
         request(3);
         runTicks(1);
-        EXPECT_EQ(mgr->bri_request, 0);
+        EXPECT_FALSE(mgr->user_words.waiting(UserWordMailbox::kBrightness));
         EXPECT_EQ(reg6(0), c.reg) << int(c.mode);
         EXPECT_EQ(reg6(1), c.reg);
         EXPECT_EQ(ram(), c.shown);
@@ -222,20 +222,61 @@ TEST_F(BrightTest, ManualChangeInHalfHourModeIsNotOverwrittenLater) {
 }
 
 // The thread writes the applied value into RAM 2176 for the panel; when the video processor
-// passes that back as a request, the half-hour mode goes on.
+// passes that back (the word's write generation unchanged), the half-hour mode goes on.
 TEST_F(BrightTest, EchoOfTheAppliedValueIsNoManualChange) {
     light();
     Bytes levels(48);
     for (int i = 0; i < 48; ++i) levels[i] = uint8_t(2 * i);
     loadTable(brightTable(17, levels));
     EXPECT_EQ(ram(), 28 * 100 / 255);
-    request(ram());
+    handOver(fpga_manage::kRamBrightness);
     runTicks(1);
     EXPECT_EQ(mgr->bri_mode, 17u);
     setClock(8, 0);
     runStep();
     EXPECT_EQ(reg6(0), 32);
     EXPECT_EQ(flash(kBrightTable, 9).back(), 17);
+}
+
+// The half-hour table's level is echoed into RAM 2176; before the next refresh writes the echo,
+// a user (a PC or the panel) writes the word. What the user wrote last is kept and applied as a
+// manual brightness: the very value the echo posts, or the value the word held before.
+TEST_F(BrightTest, TheUsersBrightnessWrittenAfterAnEchoIsKept) {
+    light();
+    Bytes levels(48);
+    for (int i = 0; i < 48; ++i) levels[i] = uint8_t(100 + i);
+    struct Row {
+        const char* name;
+        std::vector<uint16_t> writes;
+        int reg;
+    };
+    const Row rows[] = {
+        {"the very value the echo posts", {114 * 100 / 255}, 112},
+        {"A-B-A", {60, 40}, 102},
+    };
+    for (const Writer by : {kPc, kPanel}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << (by == kPc ? "PC, " : "panel, ") << row.name);
+            setClock(7, 10);
+            userWrite(by, fpga_manage::kRamBrightness, 40);
+            handOver(fpga_manage::kRamBrightness);
+            runTicks(1);
+            ASSERT_EQ(ram(), 40);
+            loadTable(brightTable(17, levels));  // its level echoed, not yet in the RAM
+            ASSERT_EQ(reg6(0), 114);
+            for (uint16_t v : row.writes) userWrite(by, fpga_manage::kRamBrightness, v);
+            const int last = row.writes.back();
+            EXPECT_EQ(ram(), last) << "the echo wrote over the user's";
+            handOver(fpga_manage::kRamBrightness);
+            runTicks(1);
+            EXPECT_EQ(reg6(0), row.reg);
+            EXPECT_EQ(mgr->bri_mode, 16u) << "not taken for a manual brightness";
+            setClock(7, 30);
+            runStep();
+            EXPECT_EQ(reg6(0), row.reg);
+            EXPECT_EQ(ram(), last);
+        }
+    }
 }
 
 TEST_F(BrightTest, PcManualLevelSwitchesModeUntilTheTableIsLoadedAgain) {

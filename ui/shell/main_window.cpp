@@ -281,7 +281,7 @@ void MainWindow::on_toolButton1_clicked() {
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         closed = (store().rd16(ZemRamPara::kRamCloseLed) + 1) & 1;
-        store().wr16(ZemRamPara::kRamCloseLed, closed);
+        store().user_wr16(ZemRamPara::kRamCloseLed, closed);
         c331_manage::raise_apply(1);
     }
     setIcon(ui->toolButton1, pictureOf(closed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
