@@ -3,6 +3,7 @@
 // the clock command of the PC's command table.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "core/globals.h"
 #include "core/utils.h"
@@ -96,6 +97,17 @@ void fpga_manage::record_bright_change() {
     Brightness_init(table);
 }
 
+// RAM 2176 as the parameter file kept it is the manual brightness the box last took from a user:
+// a flash table not written yet (a stop during the bring-up, before the request reached the
+// FPGAs) does not take its place. Scheduled modes keep their table.
+void fpga_manage::keep_loaded_brightness() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    const bool manual = g_change[kTaskOn] == 0 || bri_mode == 0 || bri_mode == kManualMode;
+    const uint32_t mode = g_change[kTaskOn] ? bri_mode.load() : 0;
+    if (manual && !ram_shows(mode, bri_register_value(mode, mirror(0, 64))))
+        bri_kept_pending = true;
+}
+
 void fpga_manage::Brightness_init(const uint8_t* table) {
     std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
     bri_mode = table[8];
@@ -165,7 +177,7 @@ int fpga_manage::Brightness_hand_dealwith() {
     g_change[kApplying] = 1;
     const uint32_t mode = bri_mode;
     // A brightness handed over after this takes waits for the next apply.
-    const bool request = take_bri_request();
+    const bool request = take_bri_request() || std::exchange(bri_kept_pending, false);
     uint8_t value;
     if (request) {
         value = bri_request_value(mode, bri_ram);

@@ -122,6 +122,7 @@ void fpga_manage::take_loaded_user_words() {
     close_led_gen = close_gen;
     bri_ram = bri;
     bri_ram_gen = bri_gen;
+    bri_kept_pending = false;
 }
 
 uint8_t fpga_manage::board_state(int fpga) {

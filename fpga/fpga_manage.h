@@ -288,6 +288,9 @@ public:
     // reads the RAM word, which PCs write under the C331 mutex.
     uint16_t bri_ram = 0;
     uint32_t bri_ram_gen = 0;
+    // The brightness the box kept in its parameter file is to be applied at the next apply (a
+    // bring-up found the flash's manual table behind it).
+    bool bri_kept_pending = false;
     OnOffSchedule onoff{};
     uint8_t sensor_data[128] = {};  // the light sensor's last good reading page
 
@@ -300,6 +303,9 @@ public:
     void Power_ctrl_init();
     void Power_ctrl_reset();
     void record_bright_change();
+    // At bring-up, after the table's load: the brightness the parameter file kept, when the
+    // table in force is manual and shows another, is applied as a request at the next apply.
+    void keep_loaded_brightness();
     void Brightness_init(const uint8_t* table);
     // The brightness apply: 1 applied (or no port has link), 0 when the FPGAs disagree.
     int Brightness_hand_dealwith();

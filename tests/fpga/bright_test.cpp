@@ -279,6 +279,53 @@ TEST_F(BrightTest, TheUsersBrightnessWrittenAfterAnEchoIsKept) {
     }
 }
 
+// A brightness asked for while the FPGAs start is kept in the parameter file; a stop before the
+// outputs light leaves the flash's table unwritten. With a manual table (or none) the next
+// start applies the kept brightness and saves it; a half-hour table rules as before.
+TEST_F(BrightTest, TheNextStartAppliesTheManualBrightnessTheParameterFileKept) {
+    struct Row {
+        const char* name;
+        Bytes table;
+        int reg, percent;
+        uint8_t mode;
+    };
+    const Row rows[] = {
+        {"no table", {}, 102, 40, 16},
+        {"an older manual table", brightTable(16, {200}), 102, 40, 16},
+        {"an older level table", brightTable(0, {4}), 102, 40, 16},
+        {"a half-hour table", brightTable(17, Bytes(48, 30)), 30, 30 * 100 / 255, 17},
+    };
+    const auto start = [this] {
+        startBoard();
+        g_source_online = 2;
+        for (auto& f : board->fpga) f.setLinks(0x01, 0x00);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        clearFpgaSide();
+        start();
+        writeFlash(kBrightTable, row.table);
+        powerUp(0);
+        powerUp(1);
+        runTicks(2);
+        request(40);
+        runTicks(2);
+        ASSERT_EQ(mgr->get_fpga_status(), 0) << "lit before the stop";
+        ASSERT_NE(para->ram_para_persist(), -1);
+        ASSERT_EQ(para->persisted16(fpga_manage::kRamBrightness), 40);
+        // Stopped, and started again from the parameter file and the flash.
+        clearFpgaSide();
+        para->reload();
+        start();
+        light();
+        runStep();
+        EXPECT_EQ(reg6(0), row.reg);
+        EXPECT_EQ(reg6(1), row.reg);
+        EXPECT_EQ(ram(), row.percent);
+        EXPECT_EQ(flash(kBrightTable, 9).back(), row.mode);
+    }
+}
+
 TEST_F(BrightTest, PcManualLevelSwitchesModeUntilTheTableIsLoadedAgain) {
     light();
     loadTable(brightTable(1, Bytes(48, 2)));
