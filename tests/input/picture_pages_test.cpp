@@ -144,14 +144,22 @@ TEST_F(PicturePages, BackBeforeAnyStepWritesTheStartingValueAgain) {
     EXPECT_EQ(g_page_focus, kPageImageQuality);
 }
 
+// The brightness the reset and the step write are the user's: its write generation grows, so a
+// brightness the FPGA side echoes meanwhile does not overwrite them.
 TEST_F(PicturePages, ResetRedrawsSoTheNextStepStartsFromTheDefault) {
     store().wr16(kBright, 30);
     store().wr16(kPreset, 0);
+    const auto brightGen = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return store().word_gen(kBright);
+    };
     onPage(kPageQuality, [&] {
+        const uint32_t before = brightGen();
         key(kKeyLeft);  // Reset
         key(kKeyOk);
         EXPECT_TRUE(applyPending());
         takeApply();
+        EXPECT_GT(brightGen(), before) << "the reset not counted as the user's write";
         EXPECT_EQ(store().rd16(kBright), 100);
         EXPECT_EQ(store().rd16(kSharpness), 10);
         EXPECT_EQ(store().rd16(kPreset), 2);
@@ -161,8 +169,10 @@ TEST_F(PicturePages, ResetRedrawsSoTheNextStepStartsFromTheDefault) {
         shot("reset");
         key(kKeyRight);  // brightness
         key(kKeyOk);
+        const uint32_t reset = brightGen();
         stepped({kKeyLeft});
         EXPECT_EQ(store().rd16(kBright), 99);
+        EXPECT_GT(brightGen(), reset) << "the step not counted as the user's write";
         key(kKeyOk);
     });
 }

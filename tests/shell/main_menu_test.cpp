@@ -216,12 +216,22 @@ TEST_F(MainMenu, MuteAndCloseLedToggleTheirWordsWithTheApplyFlag) {
     click("toolButton2");
     EXPECT_EQ(store().rd16(2112), 0);
     EXPECT_EQ(store().rd16(audio0), 0);
+    // The close-LED toggle is the user's write: its write generation grows, so a close-LED the
+    // FPGA side echoes meanwhile does not overwrite it.
+    const auto closeGen = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return store().word_gen(ZemRamPara::kRamCloseLed);
+    };
+    uint32_t gen = closeGen();
     click("toolButton1");
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCloseLed), 1);
+    EXPECT_GT(closeGen(), gen);
     EXPECT_TRUE(takeApply());
     shot("muted-closed");
+    gen = closeGen();
     click("toolButton1");
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCloseLed), 0);
+    EXPECT_GT(closeGen(), gen);
 }
 
 TEST_F(MainMenu, TipsOfEachTypeAndLanguageVanishAfter300Ticks) {
