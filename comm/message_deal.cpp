@@ -326,8 +326,9 @@ int message_deal::REG_mcu_flag(uint8_t value) {
         if (n < 1 || n > ZemRamPara::kModeCount) return kRefused;
         const uint8_t* slot = store->mode_ram[n - 1];
         if (slot[0] != 0xAA || slot[1] != 0xAA) return kRefused;
-        const int payload = ZemRamPara::kRamSize - ZemRamPara::kModePayloadStart;
-        std::memcpy(store->ram + ZemRamPara::kModePayloadStart, slot + 2, payload);
+        // A user's write: the close-LED and brightness it brings count as written.
+        store->ZemRamParaDeal(slot + 2, ZemRamPara::kModePayloadSize,
+                              ZemRamPara::kModePayloadStart);
         store->user_wr16(866, n);
     }
     refuse_led_size_locked(store);

@@ -122,8 +122,17 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     store()->mode_ram[2][0] = store()->mode_ram[2][1] = 0xAA;
     store()->mode_ram[2][2 + (2176 - 896)] = 33;  // brightness of the mode
     store()->wr16(866, 3);
+    // The close-LED and brightness it brings are the user's writes (their write generations
+    // grow), which the FPGA side tells from its own echoes.
+    const auto gens = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return std::make_pair(store()->word_gen(2116), store()->word_gen(2176));
+    };
+    const auto before = gens();
     EXPECT_EQ(status(handle(writeReg(11, 0x02, {0xFF}))), 0);
     EXPECT_EQ(store()->ram[2176], 33);
+    EXPECT_GT(gens().first, before.first);
+    EXPECT_GT(gens().second, before.second);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});
     store()->wr16(866, 4);  // an empty slot
     EXPECT_EQ(status(handle(writeReg(11, 0x02, {0x02}))), 1);

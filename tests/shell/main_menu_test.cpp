@@ -98,7 +98,16 @@ TEST_F(MainMenu, CallRecallsASavedSlotAndTheNextRefreshShowsTheCheckMark) {
     key(kKeyLeft);
     EXPECT_TRUE(gridFocusOn(9));
     takeApply();
+    // The close-LED and brightness it brings are the user's writes (their write generations
+    // grow), which the FPGA side tells from its own echoes.
+    const auto gens = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return std::make_pair(store().word_gen(2116), store().word_gen(2176));
+    };
+    const auto before = gens();
     key(kKeyOk);
+    EXPECT_GT(gens().first, before.first);
+    EXPECT_GT(gens().second, before.second);
     EXPECT_EQ(store().ram[2000], 0x77);
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 10);
     EXPECT_TRUE(takeApply());

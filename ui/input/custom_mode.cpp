@@ -348,8 +348,9 @@ void CustomMode::on_Button_use_clicked() {
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     if (!store().ZemUserModeSaved(m)) return;
     store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
-    std::copy_n(store().mode_ram[m] + 2, ZemRamPara::kModePayloadSize,
-                store().ram + ZemRamPara::kModePayloadStart);
+    // A user's write: the close-LED and brightness it brings count as written.
+    store().ZemRamParaDeal(store().mode_ram[m] + 2, ZemRamPara::kModePayloadSize,
+                           ZemRamPara::kModePayloadStart);
     led_size::take_or_refuse(&store(), "user mode");
     // As the PC's recall: a new LED size goes through the handshake, so the output blanks.
     led_size_handshake_locked(&store(), fpgasRun);

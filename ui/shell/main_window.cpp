@@ -428,8 +428,9 @@ void MainWindow::zem_button_mode_clicked() {
     } else if (l_call_state && store().ZemUserModeSaved(slot) == 1) {
         {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            std::memcpy(store().ram + ZemRamPara::kModePayloadStart, store().mode_ram[slot] + 2,
-                        ZemRamPara::kModePayloadSize);
+            // A user's write: the close-LED and brightness it brings count as written.
+            store().ZemRamParaDeal(store().mode_ram[slot] + 2, ZemRamPara::kModePayloadSize,
+                                   ZemRamPara::kModePayloadStart);
             store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(slot + 1));
             store().wr16(ZemRamPara::kRamCurrentMode + 2, 0);
             led_size::take_or_refuse(&store(), "user mode");
