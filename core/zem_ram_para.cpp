@@ -247,6 +247,8 @@ void ZemRamPara::refresh_begin() {
     std::lock_guard<std::mutex> timings(mutex);
     apply_posted_words();
     std::memcpy(seen, ram, kRamSize);
+    seen_request_gen_ = word_gen(kRamModeSaveRequest);
+    for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
 }
 
 void ZemRamPara::apply_posted_words() {

@@ -144,12 +144,16 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
     EXPECT_EQ(store().ZemUserModeSaved(2), 1);
     EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x42);
     EXPECT_TRUE(exists("/data/modes/custom_mode3"));
-    // SAVE on the slot already requested writes nothing but still counts as done.
+    // SAVE on the slot already requested is a new request, as a PC's write of 868 is.
     store().wr16(ZemRamPara::kRamModeSaveRequest, 3);
     store().shadow[ZemRamPara::kRamModeSaveRequest] = 3;
+    store().ram[2000] = 0x43;
     click("2");
-    EXPECT_FALSE(takeApply());
+    EXPECT_TRUE(takeApply());
     EXPECT_EQ(g_mainwindow->preset_done, 1);
+    session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
+                                QRect(100, 60, 120, 120)));
+    EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x43);
     key(kKeyBack);
     EXPECT_FALSE(g_mainwindow->widget_mode->isVisible());
     EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kFocus);
