@@ -42,8 +42,17 @@ void writeLogMsg(int level, LogKind kind, const char* text);
 // so that a library looping on one failure floods neither the console nor the memory.
 void writeConsoleWarning(const char* text);
 // Says each kind's lines not said, if any (at the program's end): the errors', and the
-// warnings' on the console.
+// warnings' on the console, through writeLineNoWait.
 void writeLogMsgFlush();
+// A line said while the program stops (out is stdout or stderr), when another thread may be
+// blocked writing to a terminal or pipe that takes no more (a reader that stopped reading),
+// holding stdio's lock: the line goes out with write(2) when poll(), without waiting, says the
+// descriptor takes it, else it is left out and counted; false then. The descriptor's flags
+// stay as they are: they are those of the user's terminal or pipe too.
+bool writeLineNoWait(FILE* out, const char* text);
+// The last output before the end: what stdio still holds of stdout and stderr, when it goes out
+// without waiting, then how many lines writeLineNoWait left out, on the other of the two.
+void finishOutputNoWait();
 // What only tests call of the error log.
 struct LogTestHooks {
     // The kinds kept.

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "core/globals.h"
@@ -38,10 +37,10 @@ void runHooks() {
         if (void (*hook)() = g_hooks[i].load()) hook();
 }
 
-// The end the signal would have made: its default action, raised again in this thread.
+// The end the signal would have made: its default action, raised again in this thread. Nothing
+// here waits on stdio: another thread may be blocked writing to a pipe nobody reads.
 [[noreturn]] void endBy(int sig) {
-    std::fflush(stdout);
-    std::fflush(stderr);
+    finishOutputNoWait();
     ::signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);

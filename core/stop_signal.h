@@ -3,6 +3,7 @@
 // (writeLogMsgFlush), runs the stop hooks (the simulated box removes its leftovers) and ends by
 // the signal, its default action restored, so that the exit status is the signal's. A signal
 // the starter ignores (SIGHUP under nohup) stays ignored.
+// No step waits on the terminal: its last lines go out only when it takes them at once.
 // The main thread may be busy (start-up waits, a page drawing): a stop not done 2 s after the
 // signal is done by the thread that reads the pipe, with the hooks but without the errors.
 #pragma once
