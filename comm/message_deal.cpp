@@ -105,6 +105,8 @@ message_deal::Handler message_deal::handler(uint8_t cmd) {
 
 int message_deal::message_group_deal(uint8_t* buf, uint32_t len) {
     if (len < kMinBody) return 0;
+    // The box is stopping: what it takes now may not reach its files.
+    if (g_frames_refused) return comm_status(buf, kUnavailable);
     const Entry* e = find_entry(buf[9]);
     if (!e) return unknown_command(buf, len);
     if (!e->configuration) return e->fn(buf, len);

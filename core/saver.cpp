@@ -81,19 +81,12 @@ void Saver::stop() {
 int Saver::finish(std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!thread_.joinable()) return 0;
-    if (!idle_cv_.wait_for(lock, bound, [this] { return idle(); })) {
-        // Cut off where it stands: each file is written beside and renamed, so the disk holds
-        // the old or the new one.
-        const int left = int(order_.size()) + (busy_ ? 1 : 0);
-        thread_.detach();
-        return left;
-    }
-    stop_ = true;
+    // Past the bound the program ends with the thread where it stands: each file is written
+    // beside and renamed, so the disk holds the old or the new one.
+    if (!idle_cv_.wait_for(lock, bound, [this] { return idle(); }))
+        return int(order_.size()) + (busy_ ? 1 : 0);
     lock.unlock();
-    cv_.notify_one();
-    thread_.join();
-    lock.lock();
-    thread_ = std::thread();
+    stop();
     return 0;
 }
 

@@ -63,7 +63,7 @@ public:
     // The job under way ends whole; those still waiting are dropped.
     void stop();
     // The stop's drain: every waiting job is run, then the thread ends. Returns the number of
-    // jobs not written when `bound` ran out (the thread is then left to the process's end).
+    // jobs not written when `bound` ran out (the thread then goes on until the program ends).
     int finish(std::chrono::milliseconds bound);
     bool running() const { return thread_.joinable(); }
     // Waits until no job waits or runs (tests and benchmarks).

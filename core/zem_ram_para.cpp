@@ -303,6 +303,13 @@ bool ZemRamPara::persist_due() const {
     return take_save_image(image);
 }
 
+void ZemRamPara::take_last_requests() {
+    refresh_begin();
+    ZemUserModeSaveRequest();
+    if (persist_due()) saver.post_parameter_file();
+    refresh_end();
+}
+
 int ZemRamPara::ram_para_persist() {
     // The file write runs without the mutexes.
     uint8_t saved[kRamSize];

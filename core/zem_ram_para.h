@@ -151,6 +151,9 @@ public:
     int ram_para_persist();
     // Whether ram_para_persist has something to write: the hub posts the job only then.
     bool persist_due() const;
+    // At a stop, on the main thread: the file work a refresh now would take (a save request,
+    // the parameter file), handed to the saver.
+    void take_last_requests();
 
     // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex
     // (the PC writes and recalls them): ZemModeUserRamParaDeal and the queries expect the

@@ -542,3 +542,48 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
     }
     comm_hooks::get() = comm_hooks();
 }
+
+// At a stop the saver writes every job waiting, the fullest line a PC can make (a job for each
+// of the 16 user modes and the parameter file), and tells how many it left when its bound ran
+// out; a frame that comes after the stop began is refused.
+TEST_F(Handlers, AStopWritesEveryFileJobWaitingWithinItsBound) {
+    comm_hooks::get().fpgas_running = [] { return false; };
+    const auto ok = [this](const Bytes& frame) { ASSERT_EQ(status(handle(frame)), 0); };
+    std::filesystem::remove_all(local("/data/modes"));
+    store()->reload();
+    SyncUpdate::pInstance()->para_sync(1);
+    HeldSaver saver(store());
+    for (int mode = 1; mode <= ZemRamPara::kModeCount; ++mode)
+        ok(writeRam(uint32_t(mode) << 12, slotWithBrightness(uint16_t(mode))));
+    ok(writeReg(11, 0xFF, {0x04}));
+    pendingApplies();
+    SyncUpdate::pInstance()->para_sync(2);
+    ASSERT_TRUE(saver.waitHeld());
+    ok(writeRam(2176, le16(99)));
+    ok(writeReg(11, 0xFF, {0}));
+    pendingApplies();
+    SyncUpdate::pInstance()->para_sync(1);
+
+    EXPECT_EQ(store()->saver.finish(std::chrono::milliseconds(1)), 17) << "16 modes and the file";
+    {
+        std::lock_guard<std::mutex> lock(saver.m);
+        saver.released = true;
+    }
+    saver.cv.notify_all();
+    EXPECT_EQ(store()->saver.finish(hangBound(std::chrono::seconds(20))), 0);
+    EXPECT_FALSE(store()->saver.running());
+    for (int mode = 1; mode <= ZemRamPara::kModeCount; ++mode) {
+        const std::string f = readFile("/data/modes/custom_mode" + std::to_string(mode));
+        ASSERT_EQ(f.size(), 4096u) << mode;
+        EXPECT_EQ(uint8_t(f[2 + 2176 - 896]), mode);
+    }
+    const std::string para = readFile("/data/ram_device_info");
+    ASSERT_GT(para.size(), size_t(2 + 2176 - 768));
+    EXPECT_EQ(uint8_t(para[2 + 2176 - 768]), 99);
+
+    g_frames_refused = true;
+    EXPECT_EQ(status(handle(writeRam(2176, le16(5)))), 2) << "never answered as done";
+    g_frames_refused = false;
+    EXPECT_EQ(store()->rd16(2176), 99);
+    comm_hooks::get() = comm_hooks();
+}
