@@ -38,6 +38,14 @@ rcv_recovery::rcv_recovery(QWidget* parent)
     ui->setupUi(this);
     focus.setItems(
         {{ui->Button_check, panel_style::kButton}, {ui->Button_self_covery, panel_style::kButton}});
+    // A touch works a button as OK on it does; under the ring, as the keys, it does nothing.
+    int item = 0;
+    for (QPushButton* button : {ui->Button_check, ui->Button_self_covery})
+        connect(button, &QPushButton::clicked, this, [this, index = item++] {
+            if (!g_qround_bar.isNull()) return;
+            focus.select(index);
+            menulist_button_ok_page();
+        });
     language_changed();
 }
 
