@@ -306,6 +306,32 @@ TEST_F(RecoveryOnCards, QueryFindsTheCardAndRecoveryRestoresIt) {
     EXPECT_EQ(fpgas.sentOn(kPort, 0x81).size(), 1u) << "one save, on the card's port";
 }
 
+// Touches on the two buttons work them as OK does; one under the ring does nothing.
+TEST_F(RecoveryOnCards, TouchesOnQueryAndRecoveryFindTheCardAndRestoreIt) {
+    cards(12, savedScreen(12));
+    auto touchOn = [this](const char* name) { touch(panelPoint(find<QPushButton>(name))); };
+    open(
+        {[&] {
+             touchOn("Button_check");
+             EXPECT_EQ(g_send_para[send_para::kTask].load(), 5);
+             touchOn("Button_self_covery");
+             EXPECT_EQ(panel_style::stateOf(find<QPushButton>("Button_check")), panel_style::kFocus)
+                 << "the ring keeps the focus on Query";
+             runTask();
+         },
+         ringClosed(),
+         [&] {
+             EXPECT_EQ(g_rcv_recovery->result_list, QStringList{"01/05/04/12"});
+             touchOn("Button_self_covery");
+             EXPECT_EQ(g_send_para[send_para::kTask].load(), 6);
+             shot("recovery-touched");
+             runTask();
+         },
+         ringClosed()});
+    EXPECT_EQ(fourth().saves, 1);
+    EXPECT_FALSE(fourth().needs_recovery);
+}
+
 // A red entry (the card lies past the cards its net was saved with), then a list that the last
 // query, ending in error, did not confirm: Recovery posts nothing and the port hears no frame.
 TEST_F(RecoveryOnCards, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {

@@ -186,6 +186,25 @@ TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     EXPECT_EQ(g_mainwindow->l_lock_state, 0);
 }
 
+// The keys read any word but 0 as locked: the padlock shows it, and one touch opens the keys.
+TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
+    const QImage closed = QIcon(":/png/lock.png").pixmap(16, 16).toImage();
+    const QImage open = QIcon(":/png/unlock.png").pixmap(16, 16).toImage();
+    const std::vector<Bytes> replies = sessionSends({writeRam(772, le16(2))}).get();
+    ASSERT_GT(replies[0].size(), 10u);
+    refresh(1);  // the PC's apply
+    EXPECT_EQ(g_mainwindow->l_lock_state, 1);
+    EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), closed);
+    key('M');
+    EXPECT_EQ(g_mode_shortcut_key, 0) << "Mode under the PC's lock";
+    shot("pc-locked");
+    touch(panelPoint(menu().Button_lock));
+    EXPECT_EQ(store().rd16(772), 0);
+    EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), open);
+    key('M');
+    EXPECT_EQ(g_mode_shortcut_key, 1) << "the keys are open";
+}
+
 // The PC locks the keys while a refresh shows its check mark: after the hub took what it sees,
 // before it saves. The refresh of the PC's apply draws the lock.
 TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {

@@ -12,8 +12,8 @@ namespace {
 
 const Texts kTitle = {"接收卡自恢复", "Receiving card self recovery",
                       "Самовосстановление приемной карты", "Thẻ nhận tự phục hồi", "接收卡自恢復"};
-const Texts kUpdate = {"接收卡更新", "Receiving card update", "Получить обновление карты",
-                       "Nhận thông tin cập nhật về thẻ", "接收卡更新"};
+const Texts kUpdate = {"接收卡更新", "Receiving card update", "Обновление приемных карт",
+                       "Cập nhật thẻ nhận", "接收卡更新"};
 const Texts kQuery = {"查询", "Query", "Считать", "Tìm hiểu", "查詢"};
 const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Phục hồi", "恢復"};
 const Texts kNoCards = {"暂无接收卡需要更新!", "No receiving cards that need to be updated!",
@@ -38,6 +38,14 @@ rcv_recovery::rcv_recovery(QWidget* parent)
     ui->setupUi(this);
     focus.setItems(
         {{ui->Button_check, panel_style::kButton}, {ui->Button_self_covery, panel_style::kButton}});
+    // A touch works a button as OK on it does; under the ring, as the keys, it does nothing.
+    int item = 0;
+    for (QPushButton* button : {ui->Button_check, ui->Button_self_covery})
+        connect(button, &QPushButton::clicked, this, [this, index = item++] {
+            if (!g_qround_bar.isNull()) return;
+            focus.select(index);
+            menulist_button_ok_page();
+        });
     language_changed();
 }
 

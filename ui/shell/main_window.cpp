@@ -137,7 +137,8 @@ void MainWindow::para_init() {
     setIcon(ui->toolButton1, pictureOf(ledClosed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
     const bool soundOn = store().rd16(audioWord()) & 0x8000;
     setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kUnsilence : pic::kSilence), 24, 36);
-    l_lock_state = store().rd16(kRamKeyLock) == 1;
+    // Drawn as the key filter reads the word: any value but 0 locks.
+    l_lock_state = keyLocked();
     setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
 }
 
@@ -246,10 +247,10 @@ void MainWindow::on_option_clicked() {
 // ---- Key lock and tools ----
 
 void MainWindow::on_Button_lock_clicked() {
-    const uint16_t locked = (store().rd16(kRamKeyLock) + 1) & 1;
-    l_lock_state = !l_lock_state;
+    // A PC may have written any non-zero lock: the touch opens it, or locks an open one.
+    l_lock_state = !keyLocked();
     setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
-    store().wr16(kRamKeyLock, locked);
+    store().wr16(kRamKeyLock, l_lock_state);
     // The lock has no effect on the chip, but it must reach the parameter file even when
     // nothing else is refreshed before the box is switched off.
     QMetaObject::invokeMethod(SyncUpdate::pInstance(), "para_sync", Qt::QueuedConnection,
