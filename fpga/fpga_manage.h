@@ -442,6 +442,9 @@ public:
     };
     RecoveryTarget recovery_target{};
     int recovery_fault = 0;  // RecoveryFault of the receiving-card job ending in error
+    // The query's nets asked, and those whose cards did not answer ("screen/net").
+    int query_nets_asked = 0;
+    QStringList query_silent_nets;
     std::atomic<uint32_t> replay_failures{0};  // operations that ended without success
 
     // ===== card search and counts (rcv_search.cpp) =====
