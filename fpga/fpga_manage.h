@@ -468,6 +468,9 @@ public:
         // Told each time an FPGA's bring-up starts again and why, on the thread that started
         // it (a link's interrupt poll may see an FPGA lost).
         std::function<void(int fpga, const char* why)> on_bringup_restart;
+        // Told on the FPGA thread when the USB upgrade has checked file `file` of its list and
+        // is about to write its parts.
+        std::function<void(int file)> on_usb_package_checked;
     };
     TestHooks hooks;
 

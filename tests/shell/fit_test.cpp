@@ -385,7 +385,7 @@ TEST_F(TextsFit, UsbUpgradePage) {
                  inEachLanguage(
                      "end", [] { return g_firmware_usbgrade; }, rows);
                  // Each reason with the largest counts a job of 100 files gives.
-                 for (int fault = kUsbFaultNone; fault <= kUsbFaultWrite; ++fault) {
+                 for (int fault = kUsbFaultNone; fault <= kUsbFaultDiskGone; ++fault) {
                      p->job_running = 1;
                      p->upgradeResult(100, 100, 100, fault, 100);
                      click("Button_grade");
