@@ -442,6 +442,9 @@ public:
     };
     RecoveryTarget recovery_target{};
     int recovery_fault = 0;  // RecoveryFault of the receiving-card job ending in error
+    // The query's nets asked, and those whose cards did not answer ("screen/net").
+    int query_nets_asked = 0;
+    QStringList query_silent_nets;
     std::atomic<uint32_t> replay_failures{0};  // operations that ended without success
 
     // ===== card search and counts (rcv_search.cpp) =====
@@ -465,6 +468,9 @@ public:
         // Told each time an FPGA's bring-up starts again and why, on the thread that started
         // it (a link's interrupt poll may see an FPGA lost).
         std::function<void(int fpga, const char* why)> on_bringup_restart;
+        // Told on the FPGA thread when the USB upgrade has checked file `file` of its list and
+        // is about to write its parts.
+        std::function<void(int file)> on_usb_package_checked;
     };
     TestHooks hooks;
 

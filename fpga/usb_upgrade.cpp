@@ -294,6 +294,7 @@ void fpga_manage::usb_upgrade_main_deal() {
             if (usb_fault == kUsbFaultNone) usb_fault = refusal.kind;
             continue;
         }
+        if (hooks.on_usb_package_checked) hooks.on_usb_package_checked(int(i));
         const bool same_skips = p.publish == 0x80;
         for (const Child& c : p.children) {
             bool ok = true, written = false;
@@ -324,7 +325,9 @@ void fpga_manage::usb_upgrade_main_deal() {
             }
             if (!written) continue;
             ++(ok ? usb_installed : usb_failed);
-            if (!ok && usb_fault == kUsbFaultNone) usb_fault = kUsbFaultWrite;
+            // A part whose file went with the disk was not read whole: no fault of the flash.
+            if (!ok && usb_fault == kUsbFaultNone)
+                usb_fault = fileThere(file) ? kUsbFaultWrite : kUsbFaultDiskGone;
         }
         emit usb_upgrade_report::pInstance()->sig_qround_bar_update(
             int(10 + 80 * (i + 1) / usb_file_count));

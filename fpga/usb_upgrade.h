@@ -34,6 +34,7 @@ enum UsbFault : int {
     kUsbFaultDamaged,   // a file damaged or cut short: its parts don't add up
     kUsbFaultTooLarge,  // a part larger than its place on the box
     kUsbFaultWrite,     // written, but the flash or the file did not take it
+    kUsbFaultDiskGone,  // its file went with the disk before it was read whole
 };
 
 // The upgrade files on the USB disk: "ZEM" packages and "ZEMZK" font libraries (suffix as

@@ -16,6 +16,7 @@
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/box.h"
 #include "platform/sim/sim_box.h"
@@ -372,6 +373,26 @@ std::string c331Line() {
            c331PictureLine();
 }
 
+// What the recovery page says after the last query or recovery: why it failed, or its list
+// and the nets whose cards did not answer.
+std::string recoveryList(const sim_control::JobResults& r) {
+    if (!r.queried) return "no query yet";
+    switch (r.recovery_fault) {
+        case kRecoveryNoFault:
+            break;
+        case kRecoveryFileFault:
+            return "file refused or unreadable";
+        case kRecoveryNoAnswer:
+            return "query failed, no net answered";
+        default:
+            return "query failed";
+    }
+    std::string out = r.recovery_list.isEmpty() ? "empty" : r.recovery_list.join(' ').toStdString();
+    if (!r.silent_nets.isEmpty())
+        out += "; no answer from " + r.silent_nets.join(' ').toStdString();
+    return out;
+}
+
 std::string jobLines() {
     std::string out = "job: ";
     if (g_usb_grade)
@@ -382,10 +403,7 @@ std::string jobLines() {
     else
         out += "idle";
     const sim_control::JobResults r = sim_control::pInstance()->jobResults();
-    out += "\nrecovery list: ";
-    out += !r.queried                  ? "no query yet"
-           : r.recovery_list.isEmpty() ? "empty"
-                                       : r.recovery_list.join(' ').toStdString();
+    out += "\nrecovery list: " + recoveryList(r);
     out += "\nusb upgrade: ";
     out += !r.upgraded ? "none yet"
                        : std::to_string(r.installed) + " installed, " + std::to_string(r.failed) +

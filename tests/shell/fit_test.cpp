@@ -385,7 +385,7 @@ TEST_F(TextsFit, UsbUpgradePage) {
                  inEachLanguage(
                      "end", [] { return g_firmware_usbgrade; }, rows);
                  // Each reason with the largest counts a job of 100 files gives.
-                 for (int fault = kUsbFaultNone; fault <= kUsbFaultWrite; ++fault) {
+                 for (int fault = kUsbFaultNone; fault <= kUsbFaultDiskGone; ++fault) {
                      p->job_running = 1;
                      p->upgradeResult(100, 100, 100, fault, 100);
                      click("Button_grade");
@@ -419,6 +419,10 @@ TEST_F(TextsFit, RecoveryPage) {
                      nullptr, [](const QLabel* l) { return inList(g_rcv_recovery->list, l); }};
                  inEachLanguage(
                      "found", [] { return g_rcv_recovery; }, rows);
+                 // Then the nets whose cards did not answer, the widest numbers first.
+                 g_rcv_recovery->setResultList({"255/20/255/254"}, {"256/20", "99/20", "01/01"});
+                 inEachLanguage(
+                     "silent-nets", [] { return g_rcv_recovery; }, rows);
                  // A job that failed, in place of the no-cards text.
                  g_rcv_recovery->setJobFailed(kRecoveryFileFault);
                  inEachLanguage("file-fault", [] { return g_rcv_recovery; });
