@@ -13,6 +13,7 @@
 
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -385,8 +386,16 @@ public:
     // or not sent (transmit buffer busy), kNotSentByRule when its mode or port byte sends it
     // nowhere (port byte FF too, when no linked port has cards). Its answer goes to `answer`,
     // once; a frame sent later takes the place of one still unanswered.
+    // A frame given up unanswered keeps its ports quiet for one more `window` after its own
+    // window ended: its late answer would match the next frame to the same port, card and
+    // command. Such a frame is not sent within the quiet: kPortQuiet, and *quiet_until says
+    // when it may go (with no quiet_until, it goes at once).
     static constexpr int kNotSentByRule = 2;
-    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {});
+    static constexpr int kPortQuiet = 3;
+    using Steady = std::chrono::steady_clock;
+    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {},
+                            std::chrono::milliseconds window = {},
+                            Steady::time_point* quiet_until = nullptr);
     // Linked ports with cards of both FPGAs (port + 16 * FPGA), where a frame for all ports
     // goes; multi_port_send sends to them and returns the number of failed sends.
     uint32_t multi_port_targets();
@@ -419,6 +428,12 @@ public:
         uint8_t command;
     };
     PcFrameWait pc_wait{};  // under irq_mutex
+    // The frame out: when its window ends, and its length (under irq_mutex).
+    Steady::time_point pc_window_end{};
+    std::chrono::milliseconds pc_window{0};
+    // The last frame given up unanswered, and the end of its ports' quiet (under irq_mutex).
+    PcFrameWait quiet_wait{};
+    Steady::time_point quiet_end{};
 
     // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
     void SmartMapping_deal();                // task 1
@@ -500,6 +515,10 @@ private:
     int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
     bool takes_frames(int fpga);                          // out of its reset and brought up
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
+    // The ports a frame would go to (port + 16 * FPGA; all for a frame to every port), its
+    // card and command: what its answer will match.
+    PcFrameWait wait_for(const uint8_t* frame) const;
+    bool within_quiet(const uint8_t* frame, Steady::time_point now) const;
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     void store_card_total();       // the sum of both FPGAs' ports into total_card_count
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
