@@ -99,8 +99,8 @@ public:
     // manager's own register-0 write last set it: the FPGA thread never reads RAM 2116, which
     // is guarded by the C331 mutex it may not take under rmw_mutex.
     std::atomic<uint8_t> close_led{0};
-    std::atomic<uint8_t> bri_request{0};  // under Utils::_bri_set_mutex
-    QStringList usb_file_list;
+    std::atomic<uint8_t> bri_request{0};     // under Utils::_bri_set_mutex
+    std::vector<std::string> usb_file_list;  // paths as the names' bytes
 
     // --- devices ---
     fpga_drv* drv = nullptr;
@@ -325,7 +325,8 @@ public:
     int usb_files_read =
         0;              // of the last job's files, those still on the disk when it came to them
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
-    std::atomic<int> usb_left_out{0};  // upgrade files past the limit; the control channel reads it
+    // Upgrade files past the limit and "._NAME" companions; the control channel reads it.
+    std::atomic<int> usb_left_out{0};
     void usb_upgrade_deal();
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
