@@ -282,6 +282,8 @@ public:
     // RAM 2176 as the C331 apply last handed it over or this side last posted it: this thread
     // never reads the RAM word, which PCs write under the C331 mutex.
     std::atomic<uint16_t> bri_ram{0};
+    // The last brightness apply found no port linked: the level waits for a link.
+    std::atomic<uint8_t> bri_waits_for_link{0};
     OnOffSchedule onoff{};
     uint8_t sensor_data[128] = {};  // the light sensor's last good reading page
 
@@ -298,6 +300,9 @@ public:
     // The brightness apply: 1 applied (or no port has link), 0 when the FPGAs disagree.
     int Brightness_hand_dealwith();
     int set_fpga_bri_val();
+    // A level that waited for a link goes out on the pass that finds one, also while a PC
+    // talks: it sends the cards nothing.
+    void apply_brightness_on_link();
     // The PC's manual level of the command table (in the form of mode 0 or 16) is in soft
     // register 64: the brightness switches to that mode and applies it.
     void Brightness_manual_apply(uint8_t mode);
