@@ -179,6 +179,7 @@ void writeLogMsg(int level, const char* text) {
 }
 
 void writeLogMsg(int level, LogKind kind, const char* text) {
+    if (level == kLogEachLine && text) std::fprintf(stderr, "%s\n", text);
     if (level == 1 && text) say(&SaidErrors::kinds, stderr, kind.name, text);
 }
 

@@ -37,6 +37,9 @@ public:
 // An error whose text never changes, or a warning or information.
 void writeLogMsg(int level, const char* text);
 void writeLogMsg(int level, LogKind kind, const char* text);
+// An error each of whose lines is said, for a caller that bounds their number itself (a USB
+// job's refused packages, one per file read).
+constexpr int kLogEachLine = 0;
 // A library's warning (Qt's): on the console (stdout), not the terminal, told by kind as the
 // errors are; its kind is its text with the numbers taken out (descriptors, pointers, sizes),
 // so that a library looping on one failure floods neither the console nor the memory.

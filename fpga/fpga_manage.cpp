@@ -233,6 +233,7 @@ void fpga_manage::fpga_manage_deal() {
     for (int i = 0; i < 2; ++i)
         if (board_state(i) == 2) power_up_check_fpga_status(i);
     if (bri_request) set_fpga_bri_val();  // the apply takes the request
+    apply_brightness_on_link();
     if (led_size_handshake::get().state() != led_size_handshake::kIdle) set_led_para_deal();
     if (get_fpga_status() == 1 && Utils::getTimeSpace(time_record_tick) >= 26) {
         time_record_tick = now_tick();
