@@ -48,6 +48,30 @@ bool Saver::holds(int slot, uint32_t gen) const {
     return in_line_[slot] > 0 && line_gen_[slot] == gen;
 }
 
+void Saver::hold(bool on) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_ = on;
+        steps_ = 0;
+    }
+    cv_.notify_one();
+}
+
+bool Saver::step() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (order_.empty() || !thread_.joinable()) return false;
+    const uint64_t target = finished_ + 1;
+    ++steps_;
+    cv_.notify_one();
+    idle_cv_.wait(lock, [&] { return finished_ >= target || !thread_.joinable(); });
+    return true;
+}
+
+int Saver::waiting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(order_.size());
+}
+
 bool Saver::last_in_line(int slot) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return !waiting_[slot];
@@ -98,8 +122,9 @@ void Saver::drain() {
 void Saver::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        cv_.wait(lock, [this] { return stop_ || !order_.empty(); });
+        cv_.wait(lock, [this] { return stop_ || (!order_.empty() && (!held_ || steps_ > 0)); });
         if (stop_) return;
+        if (held_) --steps_;
         // Taken off the queue before it runs: a post from here on is a job of its own, which
         // follows this one.
         const int entry = order_.front();
@@ -115,7 +140,8 @@ void Saver::run() {
         execute(job);
         lock.lock();
         busy_ = false;
-        if (idle()) idle_cv_.notify_all();
+        ++finished_;
+        idle_cv_.notify_all();
     }
 }
 

@@ -74,6 +74,12 @@ public:
         // Run on the saver's thread before each job.
         std::function<void(const Job&)> before_job;
     };
+    // Tests: while held, the thread takes no job until step() lets the first waiting one go;
+    // step() returns once it has ended, false when none waits.
+    void hold(bool on);
+    bool step();
+    // The jobs waiting (tests).
+    int waiting() const;
     TestHooks hooks;
 
 private:
@@ -92,5 +98,8 @@ private:
     int in_line_[kSlots] = {};        // the slot's jobs waiting or running
     bool busy_ = false;
     bool stop_ = false;
+    bool held_ = false;
+    int steps_ = 0;          // jobs a held thread may take
+    uint64_t finished_ = 0;  // jobs the thread ended
     std::thread thread_;
 };
