@@ -85,7 +85,7 @@ int tsanReports(const std::string& root) {
 // One PC step of client c's mix: what a PC tool does to the parameter RAM.
 bool pcStep(int fd, int c, long i) {
     const uint8_t mode = uint8_t(1 + c % 4);
-    switch (i % 6) {
+    switch (i % 7) {
         case 0:
             return pcAsk(fd, pcWriteRam16(2176, uint16_t(i % 101))) && pcAsk(fd, pcWriteReg(11, 0));
         case 1:
@@ -97,6 +97,8 @@ bool pcStep(int fd, int c, long i) {
                    pcAsk(fd, pcWriteReg(11, 0));
         case 4:
             return pcAsk(fd, pcWriteRam16(1378, 9000)) && pcAsk(fd, pcWriteReg(11, 0));
+        case 5:  // a slot's markers: saved, or deleted
+            return pcAsk(fd, pcWriteRam16(uint32_t(mode) << 12, i / 7 % 2 ? 0xAAAA : 0xFFFF));
         default:
             return pcAsk(fd, pcWriteReg(11, 0x04));  // the slots' files synchronised
     }
