@@ -353,15 +353,18 @@ std::string usbLines() {
            "\n";
 }
 
-// Output channel 0's colour registers (bank 0x0C) as the picture controls last wrote them.
+// Output channel 0's picture registers as the picture controls last wrote them: bank 0x0C's
+// levels and colour matrix diagonal (the gains), and bank 0x0B's sharpness gain, which is
+// written only for a window whose source has a signal.
 std::string c331PictureLine() {
     const auto chip = platform::sim::simC331();
     if (!chip) return "";
-    auto field = [&](uint8_t address) {
-        return std::to_string(chip->field(0x0Cu << 16 | uint32_t(address) << 8 | 2));
+    auto field = [&](uint8_t address, uint8_t bank = 0x0C, uint8_t bytes = 2) {
+        return std::to_string(chip->field(uint32_t(bank) << 16 | uint32_t(address) << 8 | bytes));
     };
     return "c331 picture: brightness " + field(0x3A) + ", contrast " + field(0x28) +
-           ", saturation " + field(0x1B) + "\n";
+           ", saturation " + field(0x1B) + "\nc331 colour: red " + field(0x5B) + ", green " +
+           field(0x63) + ", blue " + field(0x6B) + ", sharpness " + field(0x09, 0x0B, 1) + "\n";
 }
 
 std::string c331Line() {
