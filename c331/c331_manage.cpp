@@ -230,8 +230,11 @@ void c331_manage::start_panel() {
 
 void c331_manage::colour_temp_from_ram() {
     ZemRamPara* s = store();
-    const uint32_t word = s->ram[kColourTemp] | s->ram[kBlueGain] << 8 | s->ram[kGreenGain] << 16 |
-                          static_cast<uint32_t>(s->ram[kRedGain]) << 24;
+    // A gain above 100 (0xFF00 too) counts as 100, as the picture levels do: its low byte alone
+    // would make 150 a gain of 150 x 64 and 0xFF00 a gain of 0.
+    const auto gain = [s](int addr) { return std::min<uint32_t>(s->rd16(addr), 100); };
+    const uint32_t word =
+        s->ram[kColourTemp] | gain(kBlueGain) << 8 | gain(kGreenGain) << 16 | gain(kRedGain) << 24;
     c331_SetColorTemp(word);
 }
 

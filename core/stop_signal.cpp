@@ -8,16 +8,20 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <string>
 #include <thread>
 
 #include "core/globals.h"
+#include "core/zem_ram_para.h"
 #include "platform/thread_name.h"
 
 namespace stop_signal {
 namespace {
 
 constexpr auto kMainThreadTime = std::chrono::seconds(2);
+// The store's last file work at a stop: its fullest line, a job for each of the 16 user modes
+// and the parameter file, each written, synced and paused, takes a few seconds on the box.
+constexpr auto kDrainBound = std::chrono::seconds(10);
 constexpr int kHooks = 4;
 
 int g_pipe[2] = {-1, -1};
@@ -38,10 +42,10 @@ void runHooks() {
         if (void (*hook)() = g_hooks[i].load()) hook();
 }
 
-// The end the signal would have made: its default action, raised again in this thread.
+// The end the signal would have made: its default action, raised again in this thread. Nothing
+// here waits on stdio: another thread may be blocked writing to a pipe nobody reads.
 [[noreturn]] void endBy(int sig) {
-    std::fflush(stdout);
-    std::fflush(stderr);
+    finishOutputNoWait();
     ::signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
@@ -55,11 +59,35 @@ void runHooks() {
 // ThreadSanitizer does not see.
 std::atomic<int> g_signal{0};
 
-void stopOnMainThread() {
-    const int sig = g_signal.load();
+// Who does the stop's work: the main thread, or the pipe's thread when the main thread has not
+// begun it in time. Once, whichever comes first.
+enum StopOwner { kNobody, kMainThread, kPipeThread };
+std::atomic<int> g_stop_owner{kNobody};
+
+// The stop's work, in order: no PC frame is taken any more; the store's last requests are taken
+// (on the main thread only, whose refreshes own what they compare) and every job waiting is
+// written, within its bound; the errors held back are said; the hooks run.
+void stopWork(bool onMainThread) {
+    g_frames_refused = true;
+    g_output_no_wait = true;
+    if (ZemRamPara* store = ZemRamPara::p_zemrampara_config) {
+        if (onMainThread) store->take_last_requests();
+        if (const int left = store->saver.finish(kDrainBound)) {
+            const std::string line = "stop: " + std::to_string(left) +
+                                     " file jobs of the parameter store not written in " +
+                                     std::to_string(kDrainBound.count()) + " s";
+            writeLineNoWait(stderr, line.c_str());
+        }
+    }
     writeLogMsgFlush();
     runHooks();
-    endBy(sig);
+}
+
+void stopOnMainThread() {
+    int nobody = kNobody;
+    if (!g_stop_owner.compare_exchange_strong(nobody, kMainThread)) return;
+    stopWork(true);
+    endBy(g_signal.load());
 }
 
 // Reads the signals from the pipe: the first has the main thread stop the program (through the
@@ -76,7 +104,14 @@ void readSignals(QCoreApplication* app) {
     QMetaObject::invokeMethod(
         app, [] { stopOnMainThread(); }, Qt::QueuedConnection);
     std::this_thread::sleep_for(kMainThreadTime);
-    runHooks();
+    int nobody = kNobody;
+    if (g_stop_owner.compare_exchange_strong(nobody, kPipeThread)) {
+        stopWork(false);
+    } else {
+        // The main thread is at it: its drain has its bound, and the program ends past it.
+        std::this_thread::sleep_for(kDrainBound + kMainThreadTime);
+        runHooks();
+    }
     endBy(sig);
 }
 

@@ -247,6 +247,8 @@ void ZemRamPara::refresh_begin() {
     std::lock_guard<std::mutex> timings(mutex);
     apply_posted_words();
     std::memcpy(seen, ram, kRamSize);
+    seen_request_gen_ = word_gen(kRamModeSaveRequest);
+    for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
 }
 
 void ZemRamPara::apply_posted_words() {
@@ -295,6 +297,13 @@ bool ZemRamPara::persist_due() const {
     uint8_t image[kRamSize];
     std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
     return take_save_image(image);
+}
+
+void ZemRamPara::take_last_requests() {
+    refresh_begin();
+    ZemUserModeSaveRequest();
+    if (persist_due()) saver.post_parameter_file();
+    refresh_end();
 }
 
 int ZemRamPara::ram_para_persist() {

@@ -190,7 +190,9 @@ int fpga_manage::Brightness_hand_dealwith() {
         echo_brightness(mode, value);
     }
     int agreed = 1;
-    if (mirror(0, 128) || mirror(0, 144) || mirror(1, 128) || mirror(1, 144)) {
+    const bool linked = mirror(0, 128) || mirror(0, 144) || mirror(1, 128) || mirror(1, 144);
+    bri_waits_for_link = linked ? 0 : 1;
+    if (linked) {
         g_change[kApplyLinked] = 2;
         {
             std::lock_guard<std::mutex> tables(Utils::_fpga_multicast_mutex);
@@ -215,6 +217,12 @@ int fpga_manage::set_fpga_bri_val() {
     if (get_fpga_status() == 0) return 0;
     Brightness_hand_dealwith();
     return 1;
+}
+
+void fpga_manage::apply_brightness_on_link() {
+    // An FPGA held in reset still shows its last status, but takes no register access.
+    if (!bri_waits_for_link || rst_active[0] || rst_active[1] || get_fpga_status() != 1) return;
+    if (link_word(0) || link_word(1)) Brightness_hand_dealwith();
 }
 
 void fpga_manage::Brightness_manual_apply(uint8_t mode) {

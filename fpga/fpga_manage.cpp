@@ -255,6 +255,7 @@ void fpga_manage::fpga_manage_deal() {
         if (board_state(i) == 2) power_up_check_fpga_status(i);
     // The apply takes the brightness handed over.
     if (user_words.waiting(UserWordMailbox::kBrightness)) set_fpga_bri_val();
+    apply_brightness_on_link();
     take_close_led();
     if (led_size_handshake::get().state() != led_size_handshake::kIdle) set_led_para_deal();
     if (get_fpga_status() == 1 && Utils::getTimeSpace(time_record_tick) >= 26) {

@@ -13,6 +13,7 @@
 
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -104,7 +105,7 @@ public:
     uint32_t close_led_gen = 0;
     // The C331 apply's hand-overs of RAM 2116 and 2176, taken by the FPGA side in order.
     UserWordMailbox user_words;
-    QStringList usb_file_list;
+    std::vector<std::string> usb_file_list;  // paths as the names' bytes
 
     // --- devices ---
     fpga_drv* drv = nullptr;
@@ -291,6 +292,8 @@ public:
     // The brightness the box kept in its parameter file is to be applied at the next apply (a
     // bring-up found the flash's manual table behind it).
     bool bri_kept_pending = false;
+    // The last brightness apply found no port linked: the level waits for a link.
+    std::atomic<uint8_t> bri_waits_for_link{0};
     OnOffSchedule onoff{};
     uint8_t sensor_data[128] = {};  // the light sensor's last good reading page
 
@@ -310,6 +313,9 @@ public:
     // The brightness apply: 1 applied (or no port has link), 0 when the FPGAs disagree.
     int Brightness_hand_dealwith();
     int set_fpga_bri_val();
+    // A level that waited for a link goes out on the pass that finds one, also while a PC
+    // talks: it sends the cards nothing.
+    void apply_brightness_on_link();
     // The PC's manual level of the command table (in the form of mode 0 or 16) is in soft
     // register 64: the brightness switches to that mode and applies it.
     void Brightness_manual_apply(uint8_t mode);
@@ -337,7 +343,8 @@ public:
     int usb_files_read =
         0;              // of the last job's files, those still on the disk when it came to them
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
-    std::atomic<int> usb_left_out{0};  // upgrade files past the limit; the control channel reads it
+    // Upgrade files past the limit and "._NAME" companions; the control channel reads it.
+    std::atomic<int> usb_left_out{0};
     void usb_upgrade_deal();
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
@@ -398,8 +405,16 @@ public:
     // or not sent (transmit buffer busy), kNotSentByRule when its mode or port byte sends it
     // nowhere (port byte FF too, when no linked port has cards). Its answer goes to `answer`,
     // once; a frame sent later takes the place of one still unanswered.
+    // A frame given up unanswered keeps its ports quiet for one more `window` after its own
+    // window ended: its late answer would match the next frame to the same port, card and
+    // command. Such a frame is not sent within the quiet: kPortQuiet, and *quiet_until says
+    // when it may go (with no quiet_until, it goes at once).
     static constexpr int kNotSentByRule = 2;
-    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {});
+    static constexpr int kPortQuiet = 3;
+    using Steady = std::chrono::steady_clock;
+    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {},
+                            std::chrono::milliseconds window = {},
+                            Steady::time_point* quiet_until = nullptr);
     // Linked ports with cards of both FPGAs (port + 16 * FPGA), where a frame for all ports
     // goes; multi_port_send sends to them and returns the number of failed sends.
     uint32_t multi_port_targets();
@@ -432,6 +447,12 @@ public:
         uint8_t command;
     };
     PcFrameWait pc_wait{};  // under irq_mutex
+    // The frame out: when its window ends, and its length (under irq_mutex).
+    Steady::time_point pc_window_end{};
+    std::chrono::milliseconds pc_window{0};
+    // The last frame given up unanswered, and the end of its ports' quiet (under irq_mutex).
+    PcFrameWait quiet_wait{};
+    Steady::time_point quiet_end{};
 
     // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
     void SmartMapping_deal();                // task 1
@@ -455,6 +476,9 @@ public:
     };
     RecoveryTarget recovery_target{};
     int recovery_fault = 0;  // RecoveryFault of the receiving-card job ending in error
+    // The query's nets asked, and those whose cards did not answer ("screen/net").
+    int query_nets_asked = 0;
+    QStringList query_silent_nets;
     std::atomic<uint32_t> replay_failures{0};  // operations that ended without success
 
     // ===== card search and counts (rcv_search.cpp) =====
@@ -478,6 +502,9 @@ public:
         // Told each time an FPGA's bring-up starts again and why, on the thread that started
         // it (a link's interrupt poll may see an FPGA lost).
         std::function<void(int fpga, const char* why)> on_bringup_restart;
+        // Told on the FPGA thread when the USB upgrade has checked file `file` of its list and
+        // is about to write its parts.
+        std::function<void(int file)> on_usb_package_checked;
     };
     TestHooks hooks;
 
@@ -517,6 +544,10 @@ private:
     int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
     bool takes_frames(int fpga);                          // out of its reset and brought up
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
+    // The ports a frame would go to (port + 16 * FPGA; all for a frame to every port), its
+    // card and command: what its answer will match.
+    PcFrameWait wait_for(const uint8_t* frame) const;
+    bool within_quiet(const uint8_t* frame, Steady::time_point now) const;
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     void store_card_total();       // the sum of both FPGAs' ports into total_card_count
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0

@@ -102,6 +102,12 @@ TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
     EXPECT_EQ(store().rd16(1386), 2);
     EXPECT_EQ(store().rd16(1388), 1);
     EXPECT_EQ(store().rd16(1382), 0);
+    {
+        // The set in force, which the files save, is the one applied.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        EXPECT_EQ(store().led_in_force16(1378), 3840);
+        EXPECT_EQ(store().led_in_force16(1376), 3);
+    }
     // No handshake ran: the FPGAs restart with the new panel, with nothing to blank first.
     EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
     EXPECT_FALSE(led_size_handshake::get().blanking());

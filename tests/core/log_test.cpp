@@ -1,10 +1,14 @@
 // The program's log: errors reach the terminal (stderr), each kind at most once a minute of the
 // box's clock with the count of its lines not said; warnings and information do not.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/globals.h"
@@ -115,6 +119,51 @@ TEST_F(LogTest, WarningsOfALibraryReachTheConsoleOnceAMinuteAKind) {
               "this kind since the last line shown)\n");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(LogTestHooks::kept(), 3u);
+}
+
+// The program's end with its console a pipe that takes no more (a reader that stopped reading),
+// whose lock another thread holds as a writer blocked on it does: the held-back lines are said
+// without waiting, the console's left out and counted on the terminal.
+TEST_F(LogTest, AtTheEndAConsoleThatTakesNoMoreHoldsNothingUp) {
+    LogTestHooks::forget();
+    for (int i = 0; i < 2; ++i) writeConsoleWarning("log test: qt_safe_poll: Invalid argument");
+    std::fflush(stdout);
+    int full[2];
+    ASSERT_EQ(::pipe2(full, O_CLOEXEC | O_NONBLOCK), 0);
+    const std::string block(4096, '.');
+    for (size_t size : {block.size(), size_t(1)})
+        while (::write(full[1], block.data(), size) > 0) {
+        }
+    ASSERT_EQ(::fcntl(full[1], F_SETFL, 0), 0);  // as the program's stdout: it would wait
+    const int console = ::dup(STDOUT_FILENO);
+    ASSERT_EQ(::dup2(full[1], STDOUT_FILENO), STDOUT_FILENO);
+    testing::internal::CaptureStderr();  // before the lock: it flushes every stream
+    std::promise<void> locked, release;
+    std::thread writer([&] {
+        ::flockfile(stdout);
+        locked.set_value();
+        release.get_future().wait();
+        ::funlockfile(stdout);
+    });
+    locked.get_future().wait();
+
+    for (int i = 0; i < 2; ++i) writeLogMsg(1, "log test: port not opened");
+    writeLogMsgFlush();
+    finishOutputNoWait();
+    release.set_value();
+    writer.join();
+    const std::string terminal = testing::internal::GetCapturedStderr();
+    ::dup2(console, STDOUT_FILENO);
+    ::close(console);
+    EXPECT_EQ(terminal,
+              "log test: port not opened\n"
+              "log test: port not opened\n"
+              "1 last console line left out: stdout takes no more\n");
+    char buf[4096];
+    for (ssize_t n; (n = ::read(full[0], buf, sizeof buf)) > 0;)
+        EXPECT_EQ(std::string(buf, size_t(n)).find_first_not_of('.'), std::string::npos);
+    ::close(full[0]);
+    ::close(full[1]);
 }
 
 // The log beside the parameter store, whose LED-size refusals carry the values refused.

@@ -87,6 +87,30 @@ protected:
         runStep();
     }
     int reg6(int i) const { return board->fpga[i].reg(6); }
+    // Brightness 50 asked for with every link down, then a link back; a PC frame every
+    // pc_every ticks meanwhile (0: none).
+    void linkBackAfterRequest(int pc_every) {
+        for (auto& f : board->fpga) f.setLinks(0, 0);
+        light();
+        const int before = reg6(0);
+        request(50);
+        runTicks(1);
+        EXPECT_EQ(reg6(0), before);  // nothing reaches the FPGAs without a link
+        EXPECT_EQ(flash(kBrightTable, 10), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 127}));
+        for (auto& f : board->fpga) f.setLinks(0x03, 0);
+        int tick = 0;
+        const bool applied = runUntil(
+            [&] {
+                if (pc_every && tick++ % pc_every == 0) {
+                    pc_cmd_valid = 1;
+                    pc_cmd_time = G_timeTicks.load();
+                }
+                return reg6(0) == 127 && reg6(1) == 127;
+            },
+            300);
+        pc_cmd_valid = 0;
+        EXPECT_TRUE(applied) << "register 6: " << reg6(0) << ", " << reg6(1);
+    }
     // RAM 2176 as the panel sees it after the next refresh (the thread's echo lands there).
     int ram() const {
         para->refresh_begin();
@@ -341,20 +365,15 @@ TEST_F(BrightTest, PcManualLevelSwitchesModeUntilTheTableIsLoadedAgain) {
     EXPECT_EQ(reg6(0), 31);
 }
 
+// A brightness asked for while no output port is linked reaches the FPGAs within 3 s of a link
+// coming back, whether the PC is silent or keeps reading (a frame every 0.3 s, none of them
+// for the cards).
 TEST_F(BrightTest, RequestWithoutPortLinksKeepsTheValueForLater) {
-    for (auto& f : board->fpga) f.setLinks(0, 0);
-    light();
-    const int before = reg6(0);
-    request(50);
-    runTicks(1);
-    EXPECT_EQ(reg6(0), before);  // nothing reaches the FPGAs without a link
-    EXPECT_EQ(flash(kBrightTable, 10), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 127}));
-    for (int i = 0; i < 2; ++i) {
-        board->fpga[i].setLinks(0x03, 0);
-        mgr->update_eth_state(i);
-    }
-    runStep();
-    EXPECT_EQ(reg6(0), 127);
+    linkBackAfterRequest(0);
+}
+
+TEST_F(BrightTest, RequestWithoutPortLinksReachesALinkBackWhileAPcReads) {
+    linkBackAfterRequest(30);
 }
 
 // The light sensor on FPGA 1's port 6 (group 6, card address 0x6000): each read moves the

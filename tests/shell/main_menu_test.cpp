@@ -153,12 +153,16 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
     EXPECT_EQ(store().ZemUserModeSaved(2), 1);
     EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x42);
     EXPECT_TRUE(exists("/data/modes/custom_mode3"));
-    // SAVE on the slot already requested writes nothing but still counts as done.
+    // SAVE on the slot already requested is a new request, as a PC's write of 868 is.
     store().wr16(ZemRamPara::kRamModeSaveRequest, 3);
     store().shadow[ZemRamPara::kRamModeSaveRequest] = 3;
+    store().ram[2000] = 0x43;
     click("2");
-    EXPECT_FALSE(takeApply());
+    EXPECT_TRUE(takeApply());
     EXPECT_EQ(g_mainwindow->preset_done, 1);
+    session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
+                                QRect(100, 60, 120, 120)));
+    EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x43);
     key(kKeyBack);
     EXPECT_FALSE(g_mainwindow->widget_mode->isVisible());
     EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kFocus);
@@ -189,6 +193,25 @@ TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     click("Button_lock");
     EXPECT_EQ(store().rd16(772), 0);
     EXPECT_EQ(g_mainwindow->l_lock_state, 0);
+}
+
+// The keys read any word but 0 as locked: the padlock shows it, and one touch opens the keys.
+TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
+    const QImage closed = QIcon(":/png/lock.png").pixmap(16, 16).toImage();
+    const QImage open = QIcon(":/png/unlock.png").pixmap(16, 16).toImage();
+    const std::vector<Bytes> replies = sessionSends({writeRam(772, le16(2))}).get();
+    ASSERT_GT(replies[0].size(), 10u);
+    refresh(1);  // the PC's apply
+    EXPECT_EQ(g_mainwindow->l_lock_state, 1);
+    EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), closed);
+    key('M');
+    EXPECT_EQ(g_mode_shortcut_key, 0) << "Mode under the PC's lock";
+    shot("pc-locked");
+    touch(panelPoint(menu().Button_lock));
+    EXPECT_EQ(store().rd16(772), 0);
+    EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), open);
+    key('M');
+    EXPECT_EQ(g_mode_shortcut_key, 1) << "the keys are open";
 }
 
 // The PC locks the keys while a refresh shows its check mark: after the hub took what it sees,

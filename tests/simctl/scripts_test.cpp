@@ -365,6 +365,30 @@ TEST_F(UnderNohup, TheBoxLivesThroughAHangUpAndStopsCleanlyOnSigterm) {
     EXPECT_FALSE(leftBehind("ctl"));
 }
 
+// A console whose reader stopped reading (zemT57N --sim ROOT | sleep 900): a worker waits on it
+// with a source's trace, the panel's thread with a key's; SIGTERM ends the box all the same, by
+// the signal, with its files removed.
+class OnAStuckConsole : public ScriptsOnABox {
+protected:
+    OnAStuckConsole() { consoleToPipe_ = true; }
+};
+
+TEST_F(OnAStuckConsole, SigtermEndsTheBoxAllTheSame) {
+    stopReadingConsole();
+    ctl("input HDMI1 1920x1080@60");
+    // Posted before the stop's call: the panel's thread takes the key first and waits writing its
+    // trace (or it waits on a line of its own already, and the channel says it did not answer).
+    ctl("key Right");
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds(20)))
+        << "the box still runs 20 s after SIGTERM";
+    pid_ = -1;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_FALSE(leftBehind("links"));
+    EXPECT_FALSE(leftBehind("ctl"));
+}
+
 class PlainStart : public Program {
 protected:
     PlainStart() { stderrToFile_ = true; }

@@ -266,10 +266,11 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
         cv.wait_for(lock, hangBound(std::chrono::seconds(20)), [&] { return release; });
         held = false;
     };
-    Saver::get().start();
+    s->saver.start();
     struct Stop {
-        ~Stop() { Saver::get().stop(); }
-    } stop;
+        ZemRamPara* s;
+        ~Stop() { s->saver.stop(); }
+    } stop{s};
     s->wr16(2176, 10);
     hub().para_sync(1);
     {
@@ -287,7 +288,7 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
         release = true;
     }
     cv.notify_all();
-    Saver::get().drain();
+    s->saver.drain();
     EXPECT_EQ(saves, 2);
     EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 13);
     EXPECT_EQ(s->persisted16(2176), 13);

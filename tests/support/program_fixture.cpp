@@ -1,18 +1,22 @@
 #include "program_fixture.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "local_command.h"
 #include "sim_fixture.h"
@@ -73,10 +77,19 @@ void Program::SetUp() {
 }
 
 void Program::start() {
+    int pipe_ends[2] = {-1, -1};
+    if (consoleToPipe_) {
+        ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
+        ASSERT_EQ(::pipe2(stop_reading_, O_CLOEXEC), 0);
+    }
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) ::_exit(127);
+        if (consoleToPipe_) {
+            if (::dup2(pipe_ends[1], STDOUT_FILENO) < 0) ::_exit(127);
+        } else if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) {
+            ::_exit(127);
+        }
         if (ignoreHangUp_) ::signal(SIGHUP, SIG_IGN);
         if (stderrToFile_) {
             ::unsetenv("XDG_RUNTIME_DIR");
@@ -87,10 +100,52 @@ void Program::start() {
         ::_exit(127);
     }
     ASSERT_GT(pid_, 0);
+    if (consoleToPipe_) {
+        ::close(pipe_ends[1]);
+        console_pipe_ = pipe_ends[0];
+        console_reader_ = std::thread(&Program::readConsole, this);
+    }
+}
+
+void Program::readConsole() {
+    std::ofstream log(root_ + "/console.log", std::ios::binary);
+    char buf[4096];
+    for (;;) {
+        pollfd p[2] = {{console_pipe_, POLLIN, 0}, {stop_reading_[0], POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
+        if (p[1].revents) return;
+        if (!p[0].revents) continue;
+        const ssize_t n = ::read(console_pipe_, buf, sizeof buf);
+        if (n <= 0) return;
+        log.write(buf, n);
+        log.flush();
+    }
+}
+
+void Program::stopReadingConsole() {
+    ASSERT_TRUE(console_reader_.joinable());
+    ASSERT_EQ(::write(stop_reading_[1], "x", 1), 1);
+    console_reader_.join();
+    // A writer of its own (opening the pipe anew), so that the program's end keeps its flags.
+    const int fill = ::open(("/proc/self/fd/" + std::to_string(console_pipe_)).c_str(),
+                            O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fill, 0) << std::strerror(errno);
+    const std::string block(4096, '.');
+    for (size_t size : {block.size(), size_t(1)})
+        while (::write(fill, block.data(), size) > 0) {
+        }
+    EXPECT_EQ(errno, EAGAIN);
+    ::close(fill);
 }
 
 void Program::TearDown() {
     stop(SIGKILL);
+    if (console_reader_.joinable()) {
+        if (::write(stop_reading_[1], "x", 1) != 1) ADD_FAILURE() << "console reader not stopped";
+        console_reader_.join();
+    }
+    for (int* fd : {&console_pipe_, &stop_reading_[0], &stop_reading_[1]})
+        if (*fd >= 0) ::close(std::exchange(*fd, -1));
     keepRootIfFailed(root_);
 }
 

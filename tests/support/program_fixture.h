@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "local_command.h"
 #include "pc_link.h"
@@ -74,12 +75,24 @@ protected:
     // terminal's part of its output, as a person starting it in a plain shell sees it).
     std::string errors() const;
 
+    // With consoleToPipe_ set before the start, the program's stdout is a pipe the test reads
+    // into console.log until this stops reading and fills it: a reader that stopped reading
+    // (zemT57N --sim ROOT | sleep 900), on which the program's next console line waits.
+    void stopReadingConsole();
+
     std::string root_;
     const char* rootTag_ = "program";  // the root is $TMPDIR/zem-TAG-XXXXXX, set before SetUp
     bool stderrToFile_ = false;        // and started as from a shell without a login session
     bool ignoreHangUp_ = false;        // started under nohup
+    bool consoleToPipe_ = false;
     uint16_t port_ = 0;
     pid_t pid_ = -1;
+
+private:
+    void readConsole();
+    int console_pipe_ = -1;           // the read end
+    int stop_reading_[2] = {-1, -1};  // a byte here stops readConsole
+    std::thread console_reader_;
 };
 
 uint8_t status(const Bytes& reply);
