@@ -111,7 +111,8 @@ public:
     static int windowAddr(int w, int field) { return kRamWindow + kWindowStride * w + field; }
 
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
-    // The PC's write: it bumps the write generation of every watched word it covers.
+    // A user's write (a PC's, a recall's, the factory reset's): it bumps the write generation of
+    // every watched word it covers.
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
 
     // Write generations of the words a user (a PC or the panel) writes and work on another
