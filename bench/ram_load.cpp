@@ -53,9 +53,13 @@ bool ledSetAllowed(const std::string& file, int base) {
 }
 
 // The parameter file and the user-mode files that hold a size the box refuses.
+// The user modes the PCs save by request (1..4): their files hold the box's RAM, so never a
+// refused size; the PCs' own slot writes (modes 5..8) hold whatever the PC wrote.
+constexpr int kRequestModes = 4;
+
 int filesWithRefusedSizes(const std::string& root) {
     int bad = ledSetAllowed(fileText(root + "/data/ram_device_info"), 768) ? 0 : 1;
-    for (int m = 1; m <= 16; ++m) {
+    for (int m = 1; m <= kRequestModes; ++m) {
         const std::string mode = fileText(root + "/data/modes/custom_mode" + std::to_string(m));
         if (!mode.empty() && !ledSetAllowed(mode, 896)) ++bad;
     }
@@ -84,8 +88,8 @@ int tsanReports(const std::string& root) {
 
 // One PC step of client c's mix: what a PC tool does to the parameter RAM.
 bool pcStep(int fd, int c, long i) {
-    const uint8_t mode = uint8_t(1 + c % 4);
-    switch (i % 6) {
+    const uint8_t mode = uint8_t(1 + c % kRequestModes);
+    switch (i % 7) {
         case 0:
             return pcAsk(fd, pcWriteRam16(2176, uint16_t(i % 101))) && pcAsk(fd, pcWriteReg(11, 0));
         case 1:
@@ -97,6 +101,9 @@ bool pcStep(int fd, int c, long i) {
                    pcAsk(fd, pcWriteReg(11, 0));
         case 4:
             return pcAsk(fd, pcWriteRam16(1378, 9000)) && pcAsk(fd, pcWriteReg(11, 0));
+        case 5:  // the markers of a slot of its own: saved (as the slot holds it), or deleted
+            return pcAsk(fd, pcWriteRam16(uint32_t(mode + kRequestModes) << 12,
+                                          i / 7 % 2 ? 0xAAAA : 0xFFFF));
         default:
             return pcAsk(fd, pcWriteReg(11, 0x04));  // the slots' files synchronised
     }

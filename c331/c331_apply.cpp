@@ -6,8 +6,8 @@
 c331_manage* c331_manage::p_c331_manage = nullptr;
 std::mutex c331_manage::c331_mutex;
 std::condition_variable c331_manage::apply_cv;
-std::atomic<void (*)(uint16_t)> c331_manage::fpga_brightness_changed{nullptr};
-std::atomic<void (*)(uint16_t)> c331_manage::fpga_close_led_changed{nullptr};
+std::atomic<c331_manage::UserWordFn> c331_manage::fpga_brightness_changed{nullptr};
+std::atomic<c331_manage::UserWordFn> c331_manage::fpga_close_led_changed{nullptr};
 
 namespace {
 std::bitset<256> g_pending_apply;  // guarded by c331_manage::c331_mutex

@@ -89,6 +89,7 @@ c331_manage* c331_manage::pInstance() {
         // What the box loaded is the state before any change: a change raised while the chip
         // is probed or started is still a difference when the first apply runs.
         p_c331_manage->copy_ram(p_c331_manage->applied);
+        p_c331_manage->take_handed_gens();
     }
     p_c331_manage->g_pattern_gen = 0;
     p_c331_manage->initialize();
@@ -229,8 +230,11 @@ void c331_manage::start_panel() {
 
 void c331_manage::colour_temp_from_ram() {
     ZemRamPara* s = store();
-    const uint32_t word = s->ram[kColourTemp] | s->ram[kBlueGain] << 8 | s->ram[kGreenGain] << 16 |
-                          static_cast<uint32_t>(s->ram[kRedGain]) << 24;
+    // A gain above 100 (0xFF00 too) counts as 100, as the picture levels do: its low byte alone
+    // would make 150 a gain of 150 x 64 and 0xFF00 a gain of 0.
+    const auto gain = [s](int addr) { return std::min<uint32_t>(s->rd16(addr), 100); };
+    const uint32_t word =
+        s->ram[kColourTemp] | gain(kBlueGain) << 8 | gain(kGreenGain) << 16 | gain(kRedGain) << 24;
     c331_SetColorTemp(word);
 }
 
@@ -299,6 +303,26 @@ bool c331_manage::take_change16(int addr) {
     return true;
 }
 
+namespace {
+int handed_index(int addr) {
+    return addr == ZemRamPara::kRamCloseLed ? 0 : 1;
+}
+}  // namespace
+
+void c331_manage::take_handed_gens() {
+    for (int addr : {ZemRamPara::kRamCloseLed, ZemRamPara::kRamBrightness})
+        handed_gen[handed_index(addr)] = store()->word_gen(addr);
+}
+
+bool c331_manage::take_user_word(int addr, const std::atomic<UserWordFn>& tell) {
+    const uint32_t gen = store()->word_gen(addr);
+    uint32_t& handed = handed_gen[handed_index(addr)];
+    if (!take_change16(addr) && gen == handed) return false;
+    handed = gen;
+    if (auto fn = tell.load()) fn(store()->rd16(addr), gen);
+    return true;
+}
+
 bool c331_manage::take_changes16(std::initializer_list<int> addrs) {
     bool any = false;
     for (int a : addrs) any = take_change16(a) || any;  // every word taken, none skipped
@@ -359,10 +383,7 @@ bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
 
 void c331_manage::apply_picture() {
     ZemRamPara* s = store();
-    if (take_change16(kBrightness)) {
-        c331_SetBrightness(50);
-        if (auto tell = fpga_brightness_changed.load()) tell(s->rd16(kBrightness));
-    }
+    if (take_user_word(kBrightness, fpga_brightness_changed)) c331_SetBrightness(50);
     if (take_change16(kContrast)) c331_SetContrast(s->rd16(kContrast));
     if (take_change16(kSharpness)) c331_SetSharpness(s->rd16(kSharpness));
     if (take_change16(kSaturation)) c331_SetSaturation(s->rd16(kSaturation));
@@ -571,9 +592,7 @@ void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
     if (audio) {
         if (raviksource* src = raviksource::p_ravik_source) src->source_changed = 1;
     }
-    if (take_change16(kCloseLed)) {
-        if (auto tell = fpga_close_led_changed.load()) tell(s->rd16(kCloseLed));
-    }
+    take_user_word(kCloseLed, fpga_close_led_changed);
     if (take_change16(kOsdOn)) {
         zemApi_OsdSet(0, s->rd16(kOsdOn));
         if (s->rd16(kOsdOn) != 0) g_osd_update = 1;

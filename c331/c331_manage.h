@@ -111,10 +111,12 @@ public:
     // Signalled by raise_apply; the C331 thread waits on it with c331_mutex.
     static std::condition_variable apply_cv;
     // The FPGA thread's share of an apply, installed by the FPGA manager so that this library
-    // calls none of its: a new brightness to take, a new LED close to send. Unset, the C331
+    // calls none of its: a new brightness to take, a new LED close to send, each with the write
+    // generation of its RAM word (ZemRamPara::word_gen) as this apply took it. Unset, the C331
     // applies alone.
-    static std::atomic<void (*)(uint16_t ram)> fpga_brightness_changed;
-    static std::atomic<void (*)(uint16_t closed)> fpga_close_led_changed;
+    using UserWordFn = void (*)(uint16_t value, uint32_t gen);
+    static std::atomic<UserWordFn> fpga_brightness_changed;
+    static std::atomic<UserWordFn> fpga_close_led_changed;
 
     // Stops and joins the thread; the manager and its chip stay for the caller alone (tests
     // and benchmarks only; the box never stops it).
@@ -601,6 +603,12 @@ public:
     // takes every word of a setting that spans several.
     bool take_change16(int addr);
     bool take_changes16(std::initializer_list<int> addrs);
+    // A word the FPGA side takes from the user (RAM 2116, 2176): taken as take_change16 does,
+    // and also when a user wrote it since the last hand-over, even with the value in force, so
+    // that side tells the user's write from its own echo. Hands it over through `tell`.
+    bool take_user_word(int addr, const std::atomic<UserWordFn>& tell);
+    uint32_t handed_gen[2] = {};  // of RAM 2116 and 2176, under c331_mutex
+    void take_handed_gens();
     // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
     void copy_ram(uint8_t* to);
 

@@ -32,11 +32,19 @@ struct comm_hooks {
     // The cards' answer to a PC frame: its body, check byte included. Called under irq_mutex
     // by whichever thread reads it from the FPGA.
     using AnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
+    // The answer window of a frame for the cards, and when kPortQuiet comes back, the end of
+    // the quiet its port keeps first.
+    struct CardWindow {
+        std::chrono::milliseconds length{0};
+        std::chrono::steady_clock::time_point quiet_until{};
+    };
     // Hands a PC frame to the cards; its answer goes to `answer`, once. 1 handed over, 0
     // refused: too short or long, or not sent; kNotSentByRule: its mode or port byte sends it
-    // to no port, so no answer can come.
+    // to no port, so no answer can come; kPortQuiet: not sent, since a late answer to a frame
+    // given up on its port could still come and pass for this one's until window.quiet_until.
     static constexpr int kNotSentByRule = 2;
-    std::function<int(uint32_t n, uint8_t* frame, AnswerFn answer)> pc_to_eth;
+    static constexpr int kPortQuiet = 3;
+    std::function<int(uint32_t n, uint8_t* frame, AnswerFn answer, CardWindow& window)> pc_to_eth;
     std::function<void()> poll_cards;  // one interrupt poll of both FPGAs
 
     // C331 serial flash: 0 done, else failed.
@@ -54,7 +62,10 @@ struct comm_hooks {
 
 // The cards take one PC frame at a time, whichever link it came from: a link takes the turn,
 // sends, and waits for the answer meant for its frame alone. An answer that comes after its
-// asker stopped waiting is dropped and counted.
+// asker stopped waiting is dropped and counted. A late answer looks like the answer to the next
+// frame to the same port, card and command: such a frame is sent only once its port was quiet
+// for one more window after the window of the frame given up (the FPGA manager says when),
+// and the answers in that quiet are dropped and counted.
 //
 // A turn holds the cards for its answer window only: a link waiting for them wakes at the
 // holder's deadline and takes the turn over, whether or not the holder's thread has run since.

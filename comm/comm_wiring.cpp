@@ -23,8 +23,10 @@ void wire_fpga(comm_hooks& h, fpga_manage* f) {
         return f->MCU_REG_func[0][80] == 3 && f->MCU_REG_func[1][80] == 3;
     };
     h.irq_mutex = &f->irq_mutex;
-    h.pc_to_eth = [f](uint32_t n, uint8_t* frame, comm_hooks::AnswerFn answer) {
-        return f->Dealwith1_PC_to_eth(n, frame, std::move(answer));
+    h.pc_to_eth = [f](uint32_t n, uint8_t* frame, comm_hooks::AnswerFn answer,
+                      comm_hooks::CardWindow& window) {
+        return f->Dealwith1_PC_to_eth(n, frame, std::move(answer), window.length,
+                                      &window.quiet_until);
     };
     h.poll_cards = [f] {
         f->reg_IRQ_Dealwith(0, 0);

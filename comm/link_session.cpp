@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "comm/comm_hooks.h"
 #include "comm/message_deal.h"
@@ -84,9 +85,17 @@ uint32_t link_session::pass_through(uint8_t* body, uint32_t len, const SendFn& s
         refuse_card_frame(kUnavailable, "no FPGA manager", send);
         return card_reply_;
     }
+    const std::chrono::milliseconds window(pass_wait_ms.load());
     card_wait_ = CardWait::Queued;
-    card_until_ = Steady::now() + std::chrono::milliseconds(pass_wait_ms.load());
-    if (!send_card_frame(send, card_until_)) return card_reply_;
+    card_until_ = Steady::now() + window;
+    while (!send_card_frame(send, card_until_)) {
+        if (card_wait_ != CardWait::Quiet) return card_reply_;
+        // Neither lock is held: the other ports' frames go meanwhile.
+        if (hooks.card_port_quiet) hooks.card_port_quiet();
+        std::this_thread::sleep_until(card_until_);
+        card_wait_ = CardWait::Queued;
+        card_until_ += window;
+    }
     while (card_wait_ == CardWait::Sent) await_card_answer(send, Steady::now() + kCardPoll);
     return card_reply_;
 }
@@ -102,16 +111,19 @@ bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_u
     }
     comm_hooks& h = comm_hooks::get();
     std::optional<Steady::time_point> until;
+    comm_hooks::CardWindow answer_window{window, {}};
     int rc = 0;
     {
         std::lock_guard<std::mutex> lock(*h.irq_mutex);
         until = turns.sending(turn, window);
         if (until) {
             g_passby_trans_port = uint8_t(kind_);
-            rc = h.pc_to_eth(uint32_t(card_frame_.size()), card_frame_.data(),
-                             [turn](const uint8_t* answer, uint32_t n) {
-                                 card_turns::get().deliver(turn, answer, n);
-                             });
+            rc = h.pc_to_eth(
+                uint32_t(card_frame_.size()), card_frame_.data(),
+                [turn](const uint8_t* answer, uint32_t n) {
+                    card_turns::get().deliver(turn, answer, n);
+                },
+                answer_window);
         }
     }
     if (!until) {
@@ -125,6 +137,12 @@ bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_u
         turns.release(turn);
         card_wait_ = CardWait::None;
         ++unsent_total;
+        return false;
+    }
+    if (rc == comm_hooks::kPortQuiet) {
+        turns.release(turn);
+        card_wait_ = CardWait::Quiet;
+        card_until_ = answer_window.quiet_until;
         return false;
     }
     if (rc != 1) {

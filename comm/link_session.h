@@ -53,8 +53,9 @@ public:
         return LinkId(1) << 48 | LinkId(address) << 16 | port;
     }
 
-    // A frame for the cards waits in handle, bounded, on the link's own thread.
-    enum class CardWait : uint8_t { None, Queued, Sent };
+    // A frame for the cards waits in handle, bounded, on the link's own thread. Quiet: its
+    // port keeps quiet after a frame given up there, until card_until_, before it is sent.
+    enum class CardWait : uint8_t { None, Queued, Quiet, Sent };
 
     // How long a card frame waits for the cards to be free, then for their answer.
     static std::atomic<uint32_t> pass_wait_ms;
@@ -67,6 +68,8 @@ public:
         // Called by a link's thread right after its card frame went to the cards with turn
         // `turn`, before it waits for their answer (tests hold the thread there).
         std::function<void(uint32_t turn)> card_frame_sent;
+        // Called by a link's thread when its card frame waits for its port's quiet to end.
+        std::function<void()> card_port_quiet;
     };
     static TestHooks hooks;
 
@@ -76,7 +79,8 @@ private:
     using Steady = std::chrono::steady_clock;
     uint32_t pass_through(uint8_t* body, uint32_t len, const SendFn& send);
     // Sends the queued frame once the turn is free (waiting until turn_until); false when it
-    // is still queued, was refused (then answered) or goes to no port.
+    // is still queued, was refused (then answered), goes to no port or waits for its port's
+    // quiet (Quiet).
     bool send_card_frame(const SendFn& send, Steady::time_point turn_until);
     // Passes the answer on when it comes by `until`; ends a wait that ran out.
     void await_card_answer(const SendFn& send, Steady::time_point until);

@@ -105,6 +105,8 @@ message_deal::Handler message_deal::handler(uint8_t cmd) {
 
 int message_deal::message_group_deal(uint8_t* buf, uint32_t len) {
     if (len < kMinBody) return 0;
+    // The box is stopping: what it takes now may not reach its files.
+    if (g_frames_refused) return comm_status(buf, kUnavailable);
     const Entry* e = find_entry(buf[9]);
     if (!e) return unknown_command(buf, len);
     if (!e->configuration) return e->fn(buf, len);
@@ -135,10 +137,14 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         // words under the store's own mutex, which comes after the C331 mutex.
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         std::lock_guard<std::mutex> timings(store->mutex);
+        // Asked again under the lock the stop's last copy of the RAM takes: a write that got
+        // in before that copy is in it, and one after it is refused.
+        if (g_frames_refused) return comm_status(buf, kUnavailable);
         rc = store->ZemRamParaDeal(data, n, addr);
     } else if (a.kind == Area::kMode && n <= a.room) {
         // Reads and recalls on the other links copy the slots under the same mutex.
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        if (g_frames_refused) return comm_status(buf, kUnavailable);
         rc = store->ZemModeUserRamParaDeal(data, n, addr);
     }  // the status block and the card count are read only
     return comm_status(buf, rc == 0 ? kDone : kRefused);
@@ -320,15 +326,17 @@ int message_deal::REG_mcu_flag(uint8_t value) {
     // Asked before the C331 mutex: the FPGA side's locks come after it.
     const bool fpgas_run = led_fpgas_running();
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    if (g_frames_refused) return kUnavailable;  // see write_ram
     if (value & 0x02) {
         // Recall of the user mode whose number the PC wrote to RAM 866.
         const uint16_t n = store->rd16(866);
         if (n < 1 || n > ZemRamPara::kModeCount) return kRefused;
         const uint8_t* slot = store->mode_ram[n - 1];
         if (slot[0] != 0xAA || slot[1] != 0xAA) return kRefused;
-        const int payload = ZemRamPara::kRamSize - ZemRamPara::kModePayloadStart;
-        std::memcpy(store->ram + ZemRamPara::kModePayloadStart, slot + 2, payload);
-        store->wr16(866, n);
+        // A user's write: the close-LED and brightness it brings count as written.
+        store->ZemRamParaDeal(slot + 2, ZemRamPara::kModePayloadSize,
+                              ZemRamPara::kModePayloadStart);
+        store->user_wr16(866, n);
     }
     refuse_led_size_locked(store);
     led_size_handshake_locked(store, fpgas_run);

@@ -25,4 +25,11 @@ void installNewProgram();
 // Reads at most cap bytes of the program path absPath into buf; the count read, or -errno.
 long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap);
 
+// What only tests set: false skips the fsyncs, "sync" and pause of every write, for tests that
+// write thousands of files and check what they hold, not that they survive a power cut.
+struct TestHooks {
+    bool durable = true;
+};
+TestHooks& hooks();
+
 }  // namespace file_io

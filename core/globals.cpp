@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -75,7 +76,10 @@ void say(Kinds SaidErrors::*kinds, FILE* out, const std::string& kind, const cha
         }
         line = kindLine(text, before + 1);
     }
-    std::fprintf(out, "%s\n", line.c_str());
+    if (g_output_no_wait)
+        writeLineNoWait(out, line.c_str());
+    else
+        std::fprintf(out, "%s\n", line.c_str());
 }
 
 // Whether size bytes written to fd now go out without waiting: a regular file takes them; a
@@ -175,6 +179,7 @@ void writeLogMsg(int level, const char* text) {
 }
 
 void writeLogMsg(int level, LogKind kind, const char* text) {
+    if (level == kLogEachLine && text) std::fprintf(stderr, "%s\n", text);
     if (level == 1 && text) say(&SaidErrors::kinds, stderr, kind.name, text);
 }
 
@@ -183,6 +188,21 @@ void writeConsoleWarning(const char* text) {
 }
 
 uint8_t g_debugSwitch = 0xFE;
+std::atomic<bool> g_output_no_wait{false};
+std::atomic<bool> g_frames_refused{false};
+
+void zemDebugLine(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (!g_output_no_wait) {
+        std::vprintf(format, args);
+    } else {
+        char line[512];
+        std::vsnprintf(line, sizeof line, format, args);
+        writeLineNoWait(stdout, line);
+    }
+    va_end(args);
+}
 std::atomic<uint32_t> G_timeTicks{0};
 
 uint32_t g_port = 5005;

@@ -37,6 +37,9 @@ public:
 // An error whose text never changes, or a warning or information.
 void writeLogMsg(int level, const char* text);
 void writeLogMsg(int level, LogKind kind, const char* text);
+// An error each of whose lines is said, for a caller that bounds their number itself (a USB
+// job's refused packages, one per file read).
+constexpr int kLogEachLine = 0;
 // A library's warning (Qt's): on the console (stdout), not the terminal, told by kind as the
 // errors are; its kind is its text with the numbers taken out (descriptors, pointers, sizes),
 // so that a library looping on one failure floods neither the console nor the memory.
@@ -63,10 +66,16 @@ struct LogTestHooks {
 };
 
 // Console trace, printed when g_debugSwitch is 254.
-#define ZEM_DEBUG(...)                                       \
-    do {                                                     \
-        if (g_debugSwitch == 0xFE) std::printf(__VA_ARGS__); \
+#define ZEM_DEBUG(...)                                        \
+    do {                                                      \
+        if (g_debugSwitch == 0xFE) zemDebugLine(__VA_ARGS__); \
     } while (0)
+// From the stop on, every line goes out through writeLineNoWait: the store's last file work
+// runs while another thread may be blocked on a terminal that takes no more.
+extern std::atomic<bool> g_output_no_wait;
+// Set at a stop: a PC frame from then on is refused, never answered as done.
+extern std::atomic<bool> g_frames_refused;
+void zemDebugLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 extern uint8_t g_debugSwitch;              // 0xFE: console tracing on
 extern std::atomic<uint32_t> G_timeTicks;  // 10 ms ticks of real time, counted by the main window

@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     panel::start();
     // Step 14: refresh ids reach the hub in the main thread, at most one waiting per id; the
     // saver thread takes the file work they ask for.
-    Saver::get().start();
+    ZemRamPara::p_zemrampara_config->saver.start();
     SyncUpdate::connectStore(ZemRamPara::p_zemrampara_config);
     // Step 15: the keypad's LEDs.
     if (g_zem_keys) SyncUpdate::pInstance()->update_usb_keyLed();
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
     comm_start_links();
     // Step 18: the event loop.
     const int rc = app.exec();
-    Saver::get().stop();
+    ZemRamPara::p_zemrampara_config->saver.stop();
     writeLogMsgFlush();
     return rc;
 }

@@ -5,24 +5,76 @@
 #include "core/zem_ram_para.h"
 #include "platform/thread_name.h"
 
-Saver& Saver::get() {
-    static Saver saver;
-    return saver;
+std::optional<Saver::Job> Saver::post(const Job& job) {
+    std::optional<Job> replaced;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        line_gen_[job.slot] = job.slot_gen;
+        if (thread_.joinable()) {
+            // The later request takes the place at the end of the line: jobs run as asked.
+            if (waiting_[job.slot]) {
+                replaced = std::move(waiting_[job.slot]);
+                order_.erase(std::find(order_.begin(), order_.end(), int(job.slot)));
+            } else {
+                ++in_line_[job.slot];
+            }
+            waiting_[job.slot] = job;
+            order_.push_back(job.slot);
+            cv_.notify_one();
+            return replaced;
+        }
+        ++in_line_[job.slot];
+    }
+    execute(job);
+    return replaced;
 }
 
-void Saver::post(Kind kind, uint8_t mode) {
-    const Job job{kind, mode};
+void Saver::post_parameter_file() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (thread_.joinable()) {
-            if (std::find(waiting_.begin(), waiting_.end(), job) == waiting_.end()) {
-                waiting_.push_back(job);
+            if (std::find(order_.begin(), order_.end(), kParaEntry) == order_.end()) {
+                order_.push_back(kParaEntry);
                 cv_.notify_one();
             }
             return;
         }
     }
-    execute(job);
+    execute(Job());
+}
+
+bool Saver::holds(int slot, uint32_t gen) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return in_line_[slot] > 0 && line_gen_[slot] == gen;
+}
+
+void Saver::hold(bool on) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_ = on;
+        steps_ = 0;
+    }
+    cv_.notify_one();
+}
+
+bool Saver::step() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (order_.empty() || !thread_.joinable()) return false;
+    const uint64_t target = finished_ + 1;
+    ++steps_;
+    cv_.notify_one();
+    idle_cv_.wait(lock, [&] { return finished_ >= target || !thread_.joinable(); });
+    return true;
+}
+
+int Saver::waiting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(order_.size());
+}
+
+bool Saver::last_in_line(int slot) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !waiting_[slot];
 }
 
 void Saver::start() {
@@ -38,7 +90,10 @@ void Saver::stop() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!thread_.joinable()) return;
         stop_ = true;
-        waiting_.clear();
+        for (int slot : order_)
+            if (slot != kParaEntry) --in_line_[slot];
+        order_.clear();
+        for (auto& w : waiting_) w.reset();
     }
     cv_.notify_one();
     thread_.join();
@@ -47,45 +102,57 @@ void Saver::stop() {
     idle_cv_.notify_all();
 }
 
+int Saver::finish(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!thread_.joinable()) return 0;
+    // Past the bound the program ends with the thread where it stands: each file is written
+    // beside and renamed, so the disk holds the old or the new one.
+    if (!idle_cv_.wait_for(lock, bound, [this] { return idle(); }))
+        return int(order_.size()) + (busy_ ? 1 : 0);
+    lock.unlock();
+    stop();
+    return 0;
+}
+
 void Saver::drain() {
     std::unique_lock<std::mutex> lock(mutex_);
-    idle_cv_.wait(lock, [this] { return (waiting_.empty() && !busy_) || !thread_.joinable(); });
+    idle_cv_.wait(lock, [this] { return idle() || !thread_.joinable(); });
 }
 
 void Saver::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        cv_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
+        cv_.wait(lock, [this] { return stop_ || (!order_.empty() && (!held_ || steps_ > 0)); });
         if (stop_) return;
+        if (held_) --steps_;
         // Taken off the queue before it runs: a post from here on is a job of its own, which
-        // takes what was written after this one's values.
-        const Job job = waiting_.front();
-        waiting_.pop_front();
+        // follows this one.
+        const int entry = order_.front();
+        order_.pop_front();
+        Job job;
+        if (entry != kParaEntry) {
+            job = std::move(*waiting_[entry]);
+            waiting_[entry].reset();
+        }
         busy_ = true;
         lock.unlock();
         if (hooks.before_job) hooks.before_job(job);
         execute(job);
         lock.lock();
         busy_ = false;
-        if (waiting_.empty()) idle_cv_.notify_all();
+        ++finished_;
+        idle_cv_.notify_all();
     }
 }
 
 void Saver::execute(const Job& job) {
-    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
-    if (!store) return;
-    switch (job.kind) {
-        case kParameterFile:
-            store->ram_para_persist();
-            return;
-        case kSlotSync:
-            store->ZemUserModeSync();
-            return;
-        case kModeSave:
-            store->save_mode_on_request(job.mode);
-            return;
-        case kModeDelete:
-            store->mode_file_deal(job.mode - 1, 1);
-            return;
+    if (job.kind == kParameterFile) {
+        store_.ram_para_persist();
+        return;
     }
+    store_.run_slot_job(job);
+    // Counted out only after the job's write-back: a synchronisation that finds it still in
+    // line skips the slot, and one that does not sees the slot as the job left it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    --in_line_[job.slot];
 }

@@ -1,39 +1,70 @@
 // The parameter store's file work on a thread of its own: the parameter file, the user-mode
 // files and their OSD menu copies. Each is still written whole, synced and paused, but never on
-// the main thread, whose 10 ms tick and panel a save's sync and pause would stall. A job waits at
-// most once: posted again while it waits, it stays where it is, and it takes the values in force
-// when it runs. Jobs run in the order they were first posted.
+// the main thread, whose 10 ms tick and panel a save's sync and pause would stall.
+//
+// The store owns it and hands it requests as jobs. A slot's job carries what it was asked with
+// (the file's bytes, the slot's generation when the box took it); the parameter file's job takes
+// the RAM when it runs, and waits at most once. Each slot has one line: a later job on a slot
+// replaces the one still waiting there and follows the one running, so at most one job waits per
+// slot, plus the parameter file's, whatever a PC floods. Jobs run in the order asked.
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
+
+class ZemRamPara;
 
 class Saver {
 public:
+    static constexpr int kSlots = 16;
+    static constexpr int kFileSize = 4096;
+
     enum Kind : uint8_t {
         kParameterFile,  // RAM 768..4095, when it differs from the file
-        kSlotSync,       // every slot's file as its markers say (saved, or deleted)
-        kModeSave,       // user mode `mode` saved from the RAM (the save request, RAM 868)
-        kModeDelete,     // user mode `mode`'s file and OSD menu copy deleted (the panel's delete)
+        kModeSave,       // a save request (RAM 868, or the panel's): the mode file from a RAM copy
+        kModeWrite,      // the synchronisation of a slot marked saved: its file from the slot
+        kModeDelete,     // a slot marked deleted (by a PC or the panel): its files removed
     };
     struct Job {
-        Kind kind;
-        uint8_t mode;  // 1..16 for kModeSave and kModeDelete
-        bool operator==(const Job& o) const { return kind == o.kind && mode == o.mode; }
+        Kind kind = kParameterFile;
+        uint8_t slot = 0;          // 0..15
+        uint32_t slot_gen = 0;     // the slot's generation when the box took the request
+        bool osd = false;          // save: copy the OSD menu beside it; delete: remove that copy
+        uint32_t request_gen = 0;  // a save request's: RAM 868's generation at the take
+        uint32_t mode_gen = 0;     // a save request's: RAM 866's generation at the take
+        std::array<uint8_t, kFileSize> image{};  // save and write: the file's bytes
     };
 
-    static Saver& get();
+    explicit Saver(ZemRamPara& store) : store_(store) {}
+    ~Saver() { stop(); }
+    Saver(const Saver&) = delete;
+    Saver& operator=(const Saver&) = delete;
 
-    // Queues the job unless the same one waits. Without the thread (start-up, and tests that do
-    // not start it) the job runs at once on the caller.
-    void post(Kind kind, uint8_t mode = 0);
+    // Queues a slot's job. Without the thread (start-up, and tests that do not start it) it runs
+    // at once on the caller. Returns the job it replaced, which has then ended unrun. The caller
+    // holds no store lock.
+    std::optional<Job> post(const Job& job);
+    // Queues the parameter file's job unless it waits already.
+    void post_parameter_file();
+    // A job for the slot taken at generation `gen` waits or runs: its result is newer than the
+    // slot. Caller holds the C331 mutex (this one's mutex is a leaf).
+    bool holds(int slot, uint32_t gen) const;
+    // No job waits behind the one running for the slot.
+    bool last_in_line(int slot) const;
+
     void start();
     // The job under way ends whole; those still waiting are dropped.
     void stop();
+    // The stop's drain: every waiting job is run, then the thread ends. Returns the number of
+    // jobs not written when `bound` ran out (the thread then goes on until the program ends).
+    int finish(std::chrono::milliseconds bound);
     bool running() const { return thread_.joinable(); }
     // Waits until no job waits or runs (tests and benchmarks).
     void drain();
@@ -43,18 +74,32 @@ public:
         // Run on the saver's thread before each job.
         std::function<void(const Job&)> before_job;
     };
+    // Tests: while held, the thread takes no job until step() lets the first waiting one go;
+    // step() returns once it has ended, false when none waits.
+    void hold(bool on);
+    bool step();
+    // The jobs waiting (tests).
+    int waiting() const;
     TestHooks hooks;
 
 private:
-    Saver() = default;
     void run();
-    static void execute(const Job& job);
+    void execute(const Job& job);
+    bool idle() const { return order_.empty() && !busy_; }
 
-    std::mutex mutex_;
+    ZemRamPara& store_;
+    mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::condition_variable idle_cv_;
-    std::deque<Job> waiting_;
+    std::deque<int> order_;  // the slot of each waiting job, or kParaEntry, in the order asked
+    static constexpr int kParaEntry = -1;
+    std::optional<Job> waiting_[kSlots];
+    uint32_t line_gen_[kSlots] = {};  // the generation of the slot's last job posted
+    int in_line_[kSlots] = {};        // the slot's jobs waiting or running
     bool busy_ = false;
     bool stop_ = false;
+    bool held_ = false;
+    int steps_ = 0;          // jobs a held thread may take
+    uint64_t finished_ = 0;  // jobs the thread ended
     std::thread thread_;
 };

@@ -11,15 +11,20 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "core/globals.h"
+#include "core/zem_ram_para.h"
 #include "platform/thread_name.h"
 
 namespace stop_signal {
 namespace {
 
 constexpr auto kMainThreadTime = std::chrono::seconds(2);
+// The store's last file work at a stop: its fullest line, a job for each of the 16 user modes
+// and the parameter file, each written, synced and paused, takes a few seconds on the box.
+constexpr auto kDrainBound = std::chrono::seconds(10);
 constexpr int kHooks = 4;
 
 int g_pipe[2] = {-1, -1};
@@ -59,11 +64,35 @@ void runHooks() {
 std::atomic<int> g_signal{0};
 int g_wake = -1;
 
-void stopOnMainThread() {
-    const int sig = g_signal.load();
+// Who does the stop's work: the main thread, or the pipe's thread when the main thread has not
+// begun it in time. Once, whichever comes first.
+enum StopOwner { kNobody, kMainThread, kPipeThread };
+std::atomic<int> g_stop_owner{kNobody};
+
+// The stop's work, in order: no PC frame is taken any more; the store's last requests are taken
+// (on the main thread only, whose refreshes own what they compare) and every job waiting is
+// written, within its bound; the errors held back are said; the hooks run.
+void stopWork(bool onMainThread) {
+    g_frames_refused = true;
+    g_output_no_wait = true;
+    if (ZemRamPara* store = ZemRamPara::p_zemrampara_config) {
+        if (onMainThread) store->take_last_requests();
+        if (const int left = store->saver.finish(kDrainBound)) {
+            const std::string line = "stop: " + std::to_string(left) +
+                                     " file jobs of the parameter store not written in " +
+                                     std::to_string(kDrainBound.count()) + " s";
+            writeLineNoWait(stderr, line.c_str());
+        }
+    }
     writeLogMsgFlush();
     runHooks();
-    endBy(sig);
+}
+
+void stopOnMainThread() {
+    int nobody = kNobody;
+    if (!g_stop_owner.compare_exchange_strong(nobody, kMainThread)) return;
+    stopWork(true);
+    endBy(g_signal.load());
 }
 
 // Reads the signals from the pipe: the first has the main thread stop the program (through the
@@ -85,7 +114,14 @@ void readSignals() {
     const ssize_t woken = ::write(g_wake, &one, sizeof one);  // else the wait below ends it
     static_cast<void>(woken);
     std::this_thread::sleep_for(kMainThreadTime);
-    runHooks();
+    int nobody = kNobody;
+    if (g_stop_owner.compare_exchange_strong(nobody, kPipeThread)) {
+        stopWork(false);
+    } else {
+        // The main thread is at it: its drain has its bound, and the program ends past it.
+        std::this_thread::sleep_for(kDrainBound + kMainThreadTime);
+        runHooks();
+    }
     endBy(sig);
 }
 

@@ -111,8 +111,8 @@ void SyncUpdate::para_sync(int id) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     // The file work goes to the saver: the panel and its tick never wait on a sync.
     store->ZemUserModeSaveRequest();
-    if (id == 2) Saver::get().post(Saver::kSlotSync);
-    if (store->persist_due()) Saver::get().post(Saver::kParameterFile);
+    if (id == 2) store->ZemUserModeSync();
+    if (store->persist_due()) store->saver.post_parameter_file();
     store->refresh_end();
     if (g_page_focus == kPageLinkOption) showTip(1);
 }

@@ -9,7 +9,6 @@
 std::mutex Utils::_system_mutex;
 std::mutex Utils::_usleep_mutex;
 std::mutex Utils::_led_para_init_mutex;
-std::mutex Utils::_bri_set_mutex;
 std::mutex Utils::_spi_mutex;
 std::mutex Utils::_fpga_multicast_mutex;
 std::mutex Utils::_c331_bnk_mutex;

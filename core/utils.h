@@ -5,19 +5,24 @@
 // by the configuration commands and register writes only, comes before every other: a box
 // command may take any of them, and nothing holding one takes it.
 // Video-processor side: the C331 mutex (c331_manage::c331_mutex), then the store's own mutex
-// (ZemRamPara::mutex) or _led_para_init_mutex or _bri_set_mutex, then _c331_bnk_mutex, then
+// (ZemRamPara::mutex) or _led_para_init_mutex, then _c331_bnk_mutex, then
 // _spi_mutex. _source_hdminfo_mutex is taken only outside the C331 mutex.
 // FPGA side: the FPGA manager's IRQ mutex, then _spi_mutex or its mirror mutex (never both);
 // the card pass-through takes the IRQ mutex outside the command mutex.
 // Files: _file_deal_mutex, then _system_mutex (the "sync" that ends a save); neither is held
-// under the C331 mutex. The parameter store's file work runs on the saver thread (core/saver.h),
-// never on the main thread, whose tick a sync and its pause would stall.
+// under the C331 mutex. The parameter store's file work runs on its saver thread (core/saver.h),
+// never on the main thread, whose tick a sync and its pause would stall; the saver's own mutex
+// is a leaf (the synchronisation asks it under the C331 mutex), and its thread takes the C331
+// mutex only for a job's write-back, holding no other lock.
 // RAM words other threads write (866, 868, 2116, the slots) are guarded by the C331 mutex, the
 // source timings (RAM 256..291) by the store's own. The FPGA thread never takes the C331 mutex
-// under rmw_mutex (register 11 holds the C331 mutex, then the size handshake's lock, whose step
-// takes rmw_mutex): it keeps the close-LED the C331 apply hands over (fpga_manage::close_led)
-// and posts its own to the store (ZemRamPara::post_word), which the next refresh writes to RAM
-// 2116 under the C331 mutex; the brightness (RAM 2176) goes both ways the same.
+// or the store's (register 11 holds the C331 mutex, then the size handshake's lock, whose step
+// takes rmw_mutex). The user's close-LED and brightness (RAM 2116, 2176) reach it as messages:
+// the C331 apply, under the C331 mutex, posts each with its word's write generation into the
+// FPGA manager's mailbox (fpga/user_words.h), whose mutex is a leaf; the FPGA side takes them
+// under rmw_mutex. Its echoes go to the store (ZemRamPara::post_word, under the store's posted-
+// word lock, a leaf too) with the generation of the user's word they were built on, and the
+// next refresh writes one under the C331 mutex only while the word is still at it.
 // _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
 #pragma once
 
@@ -33,7 +38,6 @@ public:
     static std::mutex _system_mutex;
     static std::mutex _usleep_mutex;
     static std::mutex _led_para_init_mutex;
-    static std::mutex _bri_set_mutex;
     static std::mutex _spi_mutex;
     static std::mutex _fpga_multicast_mutex;
     static std::mutex _c331_bnk_mutex;

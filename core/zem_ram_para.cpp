@@ -247,29 +247,27 @@ void ZemRamPara::refresh_begin() {
     std::lock_guard<std::mutex> timings(mutex);
     apply_posted_words();
     std::memcpy(seen, ram, kRamSize);
+    seen_request_gen_ = word_gen(kRamModeSaveRequest);
+    for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
 }
 
 void ZemRamPara::apply_posted_words() {
     std::lock_guard<std::mutex> lock(posted_mutex_);
     for (PostedWord& p : posted_) {
         if (p.addr < 0) continue;
-        if (p.expected < 0 || rd16(p.addr) == p.expected) wr16(p.addr, p.value);
+        if (word_gen(p.addr) == p.gen) wr16(p.addr, p.value);
         p = PostedWord();
     }
 }
 
-void ZemRamPara::post_word(int addr, uint16_t value, int32_t expected) {
+void ZemRamPara::post_word(int addr, uint16_t value, uint32_t gen) {
     {
         std::lock_guard<std::mutex> lock(posted_mutex_);
         PostedWord* slot = nullptr;
         for (PostedWord& p : posted_)
             if (p.addr == addr || (!slot && p.addr < 0)) slot = &p;
         if (!slot) return;  // only the FPGA thread's two words are posted
-        // A post that builds on one not yet written (it expects that one's value) expects what
-        // the RAM held before both.
-        if (slot->addr == addr && expected >= 0 && expected == slot->value)
-            expected = slot->expected;
-        *slot = {addr, value, expected};
+        *slot = {addr, value, gen};
     }
     test_signal(1);
 }
@@ -299,6 +297,13 @@ bool ZemRamPara::persist_due() const {
     uint8_t image[kRamSize];
     std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
     return take_save_image(image);
+}
+
+void ZemRamPara::take_last_requests() {
+    refresh_begin();
+    ZemUserModeSaveRequest();
+    if (persist_due()) saver.post_parameter_file();
+    refresh_end();
 }
 
 int ZemRamPara::ram_para_persist() {
@@ -336,7 +341,26 @@ int ZemRamPara::ram_para_persist() {
 int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
     if (len) std::memcpy(ram + addr, data, len);
+    bump_word_gens(addr, len);
     return 0;
+}
+
+uint32_t ZemRamPara::word_gen(int addr) const {
+    for (int k = 0; k < 4; ++k)
+        if (kWatchedWords[k] == addr) return word_gen_[k];
+    return 0;
+}
+
+void ZemRamPara::user_wr16(int addr, uint16_t v) {
+    wr16(addr, v);
+    bump_word_gens(uint32_t(addr), 2);
+}
+
+void ZemRamPara::bump_word_gens(uint32_t addr, uint32_t len) {
+    for (int k = 0; k < 4; ++k) {
+        const uint32_t a = uint32_t(kWatchedWords[k]);
+        if (addr < a + 2 && a < addr + len) ++word_gen_[k];
+    }
 }
 
 int ZemRamPara::test_signal(int id) {

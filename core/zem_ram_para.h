@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/saver.h"
+
 struct CROP_PARA {
     int para[5];  // id word (bits 0..7 source, 8..14 crop number - 1, bit 15 valid), x, y, w, h
 };
@@ -52,6 +54,7 @@ public:
     static constexpr int kRamEdid = 896;  // + 6 * source
     static constexpr int kRamCropTable = 1472;
     static constexpr int kRamCloseLed = 2116;
+    static constexpr int kRamBrightness = 2176;
     static constexpr int kRamOsdOn = 2124;
     static constexpr int kRamWindow = 2272;  // + 26 * window
     static constexpr int kWindowStride = 26;
@@ -108,13 +111,31 @@ public:
     static int windowAddr(int w, int field) { return kRamWindow + kWindowStride * w + field; }
 
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
+    // A user's write (a PC's, a recall's, the factory reset's): it bumps the write generation of
+    // every watched word it covers.
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
+
+    // Write generations of the words a user (a PC or the panel) writes and work on another
+    // thread writes back (866 current mode, 868 save request, 2116 close-LED, 2176 brightness):
+    // bumped under the C331 mutex by every user write of the word, whatever its value, and
+    // never by a write-back. Work taken at generation g writes its result only while the word
+    // is still at g, so a user's later write wins even when it wrote the very same value.
+    static constexpr int kWatchedWords[4] = {kRamCurrentMode, kRamModeSaveRequest, kRamCloseLed,
+                                             kRamBrightness};
+    uint32_t word_gen(int addr) const;
+    // A user's write of a watched word (the panel's, a recall's); caller holds the C331 mutex.
+    void user_wr16(int addr, uint16_t v);
+    // The same for a slot: bumped by every PC write into it, every save request taken for it,
+    // and the panel's save and delete; not by its file work's write-back.
+    uint32_t slot_gen(int m) const { return slot_gen_[m]; }
+    void bump_slot_gen(int m) { ++slot_gen_[m]; }
     // A word the FPGA thread hands to the RAM for the panel (RAM 2116, its register-0 close bit
-    // outside a size handshake; RAM 2176, the brightness it applied). That thread may not take
-    // the C331 mutex under its rmw_mutex: the next refresh writes the word, under that mutex,
-    // while the RAM still holds `expected` (any value when it is negative), so that a change
-    // the user made meanwhile wins. The latest post of an address replaces the one before.
-    void post_word(int addr, uint16_t value, int32_t expected = -1);
+    // outside a size handshake; RAM 2176, the brightness it applied), built on the user's state
+    // of generation `gen` (word_gen) it last took. That thread may not take the C331 mutex: the
+    // next refresh writes the word, under that mutex, only while the word is still at `gen`, so
+    // a user's write made meanwhile wins whatever its value. The latest post of an address
+    // replaces the one before.
+    void post_word(int addr, uint16_t value, uint32_t gen);
 
     // Emits sig_update_para(id) under Utils::_test_signal_mutex; returns 1.
     int test_signal(int id);
@@ -132,6 +153,9 @@ public:
     int ram_para_persist();
     // Whether ram_para_persist has something to write: the hub posts the job only then.
     bool persist_due() const;
+    // At a stop, on the main thread: the file work a refresh now would take (a save request,
+    // the parameter file), handed to the saver.
+    void take_last_requests();
 
     // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex
     // (the PC writes and recalls them): ZemModeUserRamParaDeal and the queries expect the
@@ -143,15 +167,31 @@ public:
     static std::string osdCopyFile(int m);
     int ZemUserModeIndex(int cur, int dir) const;
     int ZemGetCurrentModeIndex() const;
+    // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
+    // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
     int mode_file_write(int m, int op);
     int mode_file_deal(int m, int op);
-    // Refresh-hub step: the save request in RAM 868, handed to the saver.
+    // Refresh-hub step: a save request (RAM 868 written, by a PC or the panel, since the last
+    // take) taken with a copy of the RAM this refresh sees, and handed to the saver. RAM 868
+    // keeps the request until it has ended.
     void ZemUserModeSaveRequest();
-    // The saver's jobs: a save request's file work (the mode saved, the slot and RAM 866 set,
-    // the request cleared, then the parameter file's save asked for), and the slot
-    // synchronisation (refresh id 2, or the panel's delete).
-    void save_mode_on_request(uint16_t n);
+    // Refresh-hub step for refresh id 2: each slot's file work taken with the slot as it is now
+    // (written from it when marked saved, deleted when marked deleted) and handed to the saver.
     void ZemUserModeSync();
+    // The panel's delete of slot m: marked deleted at once, its files deleted by the saver.
+    void delete_mode_from_panel(int m);
+    // The saver's run of a slot's job: its file work outside every lock, then its result (the
+    // slot, 866, 868) written back under the C331 mutex only where no later request came.
+    // True when the file work was done.
+    bool run_slot_job(const Saver::Job& job);
+    // Whether slot m was saved when the last refresh began (or as the panel itself changed it
+    // since): what the panel shows, without the lock the PC's writes hold. Main thread only.
+    int ZemUserModeShown(int m) const;
+    // ZemUserModeIndex over the slots as the panel shows them.
+    int ZemUserModeShownIndex(int cur, int dir) const;
+
+    // The store's file work, on its own thread once started.
+    Saver saver{*this};
 
     // Windows, sources and crops.
     void ZemCropSourceInit();
@@ -204,7 +244,20 @@ private:
     int find_crop(int s, int k) const;
     bool cropStillIs(int record, uint16_t id) const;
     bool write_slot_file(int m, const uint8_t* image);
-    bool slot_unchanged(int m, const uint8_t* taken) const;
+    // A slot's job as the box takes it now; caller holds the C331 mutex.
+    Saver::Job take_slot_job(int m, Saver::Kind kind) const;
+    // Queued; a save request it replaced has ended. Caller holds no store lock.
+    void post_slot_job(const Saver::Job& job);
+    // A save request taken at RAM 868's generation `gen` has ended: 868 reads 0 unless written
+    // since. Caller holds the C331 mutex.
+    void end_request(uint32_t gen);
+    // The write-backs of a slot's job, under the C331 mutex. True when the slot's markers may
+    // have changed.
+    bool save_written_back(const Saver::Job& job, bool saved);
+    bool deletion_written_back(const Saver::Job& job, Saver::Job* rewrite);
+    uint8_t shown_markers_[kModeCount][2] = {};  // main thread
+    uint32_t seen_request_gen_ = 0;   // RAM 868's generation as the refresh under way saw it
+    uint32_t taken_request_gen_ = 0;  // ... as the last take saw it
 
     // Puts the set in force into a RAM image in place of the words waiting for their check.
     void put_led_in_force(uint8_t* image, int image_base) const;
@@ -217,10 +270,14 @@ private:
     struct PostedWord {
         int32_t addr = -1;  // -1: free
         uint16_t value = 0;
-        int32_t expected = -1;
+        uint32_t gen = 0;
     };
     std::mutex posted_mutex_;  // taken last, under every other lock
     PostedWord posted_[2];     // one an address: 2116 and 2176
     void apply_posted_words();
     uint16_t led_in_force_[5] = {};  // in the order of led_size::kRamWords
+    // Under the C331 mutex; they only grow, so a reload keeps them.
+    void bump_word_gens(uint32_t addr, uint32_t len);
+    uint32_t word_gen_[4] = {};
+    uint32_t slot_gen_[kModeCount] = {};
 };

@@ -174,16 +174,19 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
         // Register 2 bits 1 and 2 are the manager's own; the FPGA never sees them.
         const uint8_t sent = reg == 2 ? uint8_t(merged & ~0x06) : merged;
         write_fpga_register(reg, sent, fpga, mask);
+        if (reg == 0 && mask == 4) close_led_follows(merged);
     }
-    if (reg == 0) {
-        reg0_bit3 = (merged & 8) ? 1 : 0;
-        // The black of an LED-size handshake (blanking, blanked or restart asked) is not the
-        // user's: only outside one, idle, does the close-LED word follow the register.
-        if (mask == 4 && led_size_handshake::get().state() == led_size_handshake::kIdle) {
-            close_led = (merged & 4) ? 1 : 0;
-            ZemRamPara::pInstance()->post_word(ZemRamPara::kRamCloseLed, close_led);
-        }
-    }
+    if (reg == 0) reg0_bit3 = (merged & 8) ? 1 : 0;
+}
+
+// Under rmw_mutex with the register write, so the echo carries the generation of the user's
+// close-LED this state was built on, never one taken after it.
+void fpga_manage::close_led_follows(uint8_t reg0) {
+    // The black of an LED-size handshake (blanking, blanked or restart asked) is not the
+    // user's: only outside one, idle, does the close-LED word follow the register.
+    if (led_size_handshake::get().state() != led_size_handshake::kIdle) return;
+    close_led = (reg0 & 4) ? 1 : 0;
+    ZemRamPara::pInstance()->post_word(ZemRamPara::kRamCloseLed, close_led, close_led_gen);
 }
 
 int fpga_manage::run_flash(int device, const std::function<int(platform::SpiBus*)>& op) {

@@ -3,6 +3,7 @@
 // the clock command of the PC's command table.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "core/globals.h"
 #include "core/utils.h"
@@ -96,6 +97,17 @@ void fpga_manage::record_bright_change() {
     Brightness_init(table);
 }
 
+// RAM 2176 as the parameter file kept it is the manual brightness the box last took from a user:
+// a flash table not written yet (a stop during the bring-up, before the request reached the
+// FPGAs) does not take its place. Scheduled modes keep their table.
+void fpga_manage::keep_loaded_brightness() {
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    const bool manual = g_change[kTaskOn] == 0 || bri_mode == 0 || bri_mode == kManualMode;
+    const uint32_t mode = g_change[kTaskOn] ? bri_mode.load() : 0;
+    if (manual && !ram_shows(mode, bri_register_value(mode, mirror(0, 64))))
+        bri_kept_pending = true;
+}
+
 void fpga_manage::Brightness_init(const uint8_t* table) {
     std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
     bri_mode = table[8];
@@ -135,23 +147,27 @@ void fpga_manage::save_manual_table(uint8_t level) {
 // ---------------------------------------------------------------------------------------
 // The apply
 
+// A hand-over of a write generation this side has not taken is the user's write, whatever its
+// value; one of the generation taken is this side's own echo passed back by the apply.
 bool fpga_manage::take_bri_request() {
-    std::lock_guard<std::mutex> lock(Utils::_bri_set_mutex);
-    return bri_request.exchange(0) != 0;
+    const auto handed = user_words.take(UserWordMailbox::kBrightness);
+    if (!handed || handed->gen == bri_ram_gen) return false;
+    bri_ram = handed->value;
+    bri_ram_gen = handed->gen;
+    return true;
+}
+
+bool fpga_manage::ram_shows(uint32_t mode, uint8_t value) const {
+    return bri_request_value(mode, bri_ram) == value || value * 100 / 255 == bri_ram;
 }
 
 // Parameter RAM 2176 follows the applied brightness so the panel shows it, unless it already
-// stands for this value, or it changed since this side last saw it: then a change of the
-// user's is on its way as a request and must not be overwritten.
+// stands for this value. The echo is built on the user's brightness last taken: a user's write
+// made since wins at the store.
 void fpga_manage::echo_brightness(uint32_t mode, uint8_t value) {
-    const uint16_t ram = bri_ram;
-    if (bri_request_value(mode, ram) == value) return;
-    if (bri_ram_seen >= 0 && ram != bri_ram_seen) return;
-    const uint16_t shown = uint16_t(value * 100 / 255);
-    bri_ram_seen = shown;
-    if (shown == ram) return;
-    bri_ram = shown;
-    ZemRamPara::pInstance()->post_word(kRamBrightness, shown, ram);
+    if (ram_shows(mode, value)) return;
+    bri_ram = uint16_t(value * 100 / 255);
+    ZemRamPara::pInstance()->post_word(kRamBrightness, bri_ram, bri_ram_gen);
 }
 
 int fpga_manage::Brightness_hand_dealwith() {
@@ -160,15 +176,11 @@ int fpga_manage::Brightness_hand_dealwith() {
     g_change[kApplyLinked] = 0;
     g_change[kApplying] = 1;
     const uint32_t mode = bri_mode;
-    const bool requested = take_bri_request();  // before the RAM is read: a later change waits
-    const uint16_t ram = bri_ram;
-    // A request whose RAM is the value this side wrote there itself is no change of the user's:
-    // the video processor's apply passed the echo back.
-    const bool request = requested && ram != bri_ram_seen;
+    // A brightness handed over after this takes waits for the next apply.
+    const bool request = take_bri_request() || std::exchange(bri_kept_pending, false);
     uint8_t value;
     if (request) {
-        value = bri_request_value(mode, ram);
-        bri_ram_seen = ram;
+        value = bri_request_value(mode, bri_ram);
         set_bri_level(value);
         // A value raised to the least the mode allows shows at once, as the manual mode it
         // switches to will show it.
@@ -178,7 +190,9 @@ int fpga_manage::Brightness_hand_dealwith() {
         echo_brightness(mode, value);
     }
     int agreed = 1;
-    if (mirror(0, 128) || mirror(0, 144) || mirror(1, 128) || mirror(1, 144)) {
+    const bool linked = mirror(0, 128) || mirror(0, 144) || mirror(1, 128) || mirror(1, 144);
+    bri_waits_for_link = linked ? 0 : 1;
+    if (linked) {
         g_change[kApplyLinked] = 2;
         {
             std::lock_guard<std::mutex> tables(Utils::_fpga_multicast_mutex);
@@ -203,6 +217,12 @@ int fpga_manage::set_fpga_bri_val() {
     if (get_fpga_status() == 0) return 0;
     Brightness_hand_dealwith();
     return 1;
+}
+
+void fpga_manage::apply_brightness_on_link() {
+    // An FPGA held in reset still shows its last status, but takes no register access.
+    if (!bri_waits_for_link || rst_active[0] || rst_active[1] || get_fpga_status() != 1) return;
+    if (link_word(0) || link_word(1)) Brightness_hand_dealwith();
 }
 
 void fpga_manage::Brightness_manual_apply(uint8_t mode) {

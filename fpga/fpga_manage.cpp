@@ -74,6 +74,11 @@ void fpga_manage::shutdown() {
 }
 
 void fpga_manage::clear_state() {
+    clear_bringup_state();
+    take_loaded_user_words();
+}
+
+void fpga_manage::clear_bringup_state() {
     std::lock_guard<std::mutex> lock(mirror_mutex);
     for (int i = 0; i < 2; ++i) {
         ram_check[i] = rst_active[i] = 0;
@@ -93,16 +98,31 @@ void fpga_manage::clear_state() {
         std::memset(eth_back_para[i], 0, sizeof eth_back_para[i]);
     }
     output_status_request = 0;
-    close_led = 0;
-    // Before the threads run: the brightness as loaded, until the C331 apply hands one over.
-    if (ZemRamPara* para = ZemRamPara::p_zemrampara_config) bri_ram = para->rd16(kRamBrightness);
-    bri_request = 0;
     answer_ready = 0;
     reg0_bit3 = 0;
     clock_record_started = 0;
     clock_record.clear();
     time_record_tick = 0;
     clear_card_state();
+}
+
+void fpga_manage::take_loaded_user_words() {
+    uint32_t close_gen = 0, bri_gen = 0;
+    uint16_t bri = 0;
+    if (ZemRamPara* para = ZemRamPara::p_zemrampara_config) {
+        // Before the FPGA thread runs, and outside rmw_mutex, which comes after the C331 mutex.
+        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        close_gen = para->word_gen(ZemRamPara::kRamCloseLed);
+        bri = para->rd16(kRamBrightness);
+        bri_gen = para->word_gen(kRamBrightness);
+    }
+    user_words.clear();
+    std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
+    close_led = 0;  // the load opens RAM 2116
+    close_led_gen = close_gen;
+    bri_ram = bri;
+    bri_ram_gen = bri_gen;
+    bri_kept_pending = false;
 }
 
 uint8_t fpga_manage::board_state(int fpga) {
@@ -155,19 +175,18 @@ void fpga_manage::wake() {
     wake_cv_.notify_one();
 }
 
-void fpga_manage::brightness_changed(uint16_t ram) {
+void fpga_manage::brightness_changed(uint16_t ram, uint32_t gen) {
     fpga_manage* f = p_fpga_manage;
     if (!f) return;
-    {
-        f->bri_ram = ram;
-        std::lock_guard<std::mutex> bri(Utils::_bri_set_mutex);
-        f->bri_request = 1;
-    }
+    f->user_words.post(UserWordMailbox::kBrightness, ram, gen);
     f->wake();
 }
 
-void fpga_manage::close_led_changed(uint16_t closed) {
-    if (fpga_manage* f = p_fpga_manage) f->request_output_status(closed);
+void fpga_manage::close_led_changed(uint16_t closed, uint32_t gen) {
+    fpga_manage* f = p_fpga_manage;
+    if (!f) return;
+    f->user_words.post(UserWordMailbox::kCloseLed, closed, gen);
+    f->wake();
 }
 
 void fpga_manage::stop_thread() {
@@ -185,8 +204,10 @@ int fpga_manage::next_pass_ms() {
     // FPGA, and pending requests are due on the next 10 ms tick; an idle box only runs the link
     // watches, which act at most every 10 ticks. A request (wake) cuts any wait short.
     if (counting_passes()) return 1;
-    if (led_size_handshake::get().steps_due() || g_usb_grade || g_send_para[0] || bri_request ||
-        output_status_request || pc_cmd_valid || get_fpga_status() != 1)
+    if (led_size_handshake::get().steps_due() || g_usb_grade || g_send_para[0] ||
+        user_words.waiting(UserWordMailbox::kBrightness) ||
+        user_words.waiting(UserWordMailbox::kCloseLed) || output_status_request || pc_cmd_valid ||
+        get_fpga_status() != 1)
         return 10;
     return 100;
 }
@@ -232,7 +253,10 @@ void fpga_manage::fpga_manage_deal() {
     }
     for (int i = 0; i < 2; ++i)
         if (board_state(i) == 2) power_up_check_fpga_status(i);
-    if (bri_request) set_fpga_bri_val();  // the apply takes the request
+    // The apply takes the brightness handed over.
+    if (user_words.waiting(UserWordMailbox::kBrightness)) set_fpga_bri_val();
+    apply_brightness_on_link();
+    take_close_led();
     if (led_size_handshake::get().state() != led_size_handshake::kIdle) set_led_para_deal();
     if (get_fpga_status() == 1 && Utils::getTimeSpace(time_record_tick) >= 26) {
         time_record_tick = now_tick();
@@ -261,18 +285,8 @@ void fpga_manage::fpga_manage_deal() {
             Check_search_card();
             break;
     }
-    if (output_status_request == 1) {
-        // Taken before it is applied, so a request raised while it is being applied stays for
-        // the next pass instead of being cleared with this one.
-        {
-            std::lock_guard<std::mutex> lock(Utils::_system_mutex);
-            output_status_request = 0;
-        }
-        if (set_output_status() != 1) {
-            std::lock_guard<std::mutex> lock(Utils::_system_mutex);
-            output_status_request = 1;  // still starting: it waits
-        }
-    }
+    // A close-LED handed over while this one is applied is taken at the next pass.
+    if (output_status_request == 1 && set_output_status() == 1) output_status_request = 0;
     run_clock_record();
 }
 

@@ -13,6 +13,7 @@
 
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,7 @@
 #include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_globals.h"
+#include "fpga/user_words.h"
 #include "platform/soc_window.h"
 #include "platform/spi_bus.h"
 
@@ -93,13 +95,17 @@ public:
     // compiler into one load that takes in answer_ready, which the link threads write.
     std::atomic<uint8_t> rst_active[2] = {};
     uint32_t rst_start[2] = {};
-    std::atomic<uint8_t> output_status_request{0};  // under Utils::_system_mutex
-    // The owner's close-LED (RAM 2116 not 0) as the C331 apply last handed it over or this
-    // manager's own register-0 write last set it: the FPGA thread never reads RAM 2116, which
-    // is guarded by the C331 mutex it may not take under rmw_mutex.
+    // The FPGA side's own: set when it takes a user's close-LED, cleared once applied.
+    std::atomic<uint8_t> output_status_request{0};
+    // The owner's close-LED (RAM 2116 not 0) as the user's last hand-over or this manager's
+    // own register-0 write last set it, and the write generation of the user's close-LED it
+    // last took, which its echoes into RAM 2116 carry. Written under rmw_mutex: the FPGA
+    // thread never reads RAM 2116, which is guarded by the C331 mutex it may not take.
     std::atomic<uint8_t> close_led{0};
-    std::atomic<uint8_t> bri_request{0};  // under Utils::_bri_set_mutex
-    QStringList usb_file_list;
+    uint32_t close_led_gen = 0;
+    // The C331 apply's hand-overs of RAM 2116 and 2176, taken by the FPGA side in order.
+    UserWordMailbox user_words;
+    std::vector<std::string> usb_file_list;  // paths as the names' bytes
 
     // --- devices ---
     fpga_drv* drv = nullptr;
@@ -246,12 +252,13 @@ public:
     void SCREEN_fpgactrl_status(int status);
     void SCREEN_fpgactrl_status2(int status, int fpga);
     int set_output_status();
-    // Raised by the video-processor apply when parameter RAM 2116 changed, with its new value.
-    void request_output_status(uint16_t closed);
     // The video-processor apply's calls when the brightness (RAM 2176) or the LED close (RAM
-    // 2116) changed: passed on to the running manager, if any.
-    static void brightness_changed(uint16_t ram);
-    static void close_led_changed(uint16_t closed);
+    // 2116) changed or a user wrote it, with the word's write generation: into the running
+    // manager's mailbox, waking its thread. Under the C331 mutex they take only the mailbox's.
+    static void brightness_changed(uint16_t ram, uint32_t gen);
+    static void close_led_changed(uint16_t closed, uint32_t gen);
+    // The user's close-LED handed over since the last pass, if any: the output-status request.
+    void take_close_led();
     // The output stays black at the end of a bring-up: the owner closed the LED or the
     // schedule's off time blacked it.
     bool output_held_black();
@@ -277,10 +284,16 @@ public:
     std::atomic<uint32_t> bri_mode{0};  // byte 8 of the brightness table
     uint8_t HalfHourValue[kHalfHours];
     uint8_t half_hour_index = 255;
-    int bri_ram_seen = -1;  // RAM 2176 as this side last wrote or applied it; -1 none yet
-    // RAM 2176 as the C331 apply last handed it over or this side last posted it: this thread
-    // never reads the RAM word, which PCs write under the C331 mutex.
-    std::atomic<uint16_t> bri_ram{0};
+    // RAM 2176 as the user's last hand-over or this side's last echo left it, and the write
+    // generation of the user's brightness last taken, which the echoes carry: this side never
+    // reads the RAM word, which PCs write under the C331 mutex.
+    uint16_t bri_ram = 0;
+    uint32_t bri_ram_gen = 0;
+    // The brightness the box kept in its parameter file is to be applied at the next apply (a
+    // bring-up found the flash's manual table behind it).
+    bool bri_kept_pending = false;
+    // The last brightness apply found no port linked: the level waits for a link.
+    std::atomic<uint8_t> bri_waits_for_link{0};
     OnOffSchedule onoff{};
     uint8_t sensor_data[128] = {};  // the light sensor's last good reading page
 
@@ -293,10 +306,16 @@ public:
     void Power_ctrl_init();
     void Power_ctrl_reset();
     void record_bright_change();
+    // At bring-up, after the table's load: the brightness the parameter file kept, when the
+    // table in force is manual and shows another, is applied as a request at the next apply.
+    void keep_loaded_brightness();
     void Brightness_init(const uint8_t* table);
     // The brightness apply: 1 applied (or no port has link), 0 when the FPGAs disagree.
     int Brightness_hand_dealwith();
     int set_fpga_bri_val();
+    // A level that waited for a link goes out on the pass that finds one, also while a PC
+    // talks: it sends the cards nothing.
+    void apply_brightness_on_link();
     // The PC's manual level of the command table (in the form of mode 0 or 16) is in soft
     // register 64: the brightness switches to that mode and applies it.
     void Brightness_manual_apply(uint8_t mode);
@@ -324,7 +343,8 @@ public:
     int usb_files_read =
         0;              // of the last job's files, those still on the disk when it came to them
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
-    std::atomic<int> usb_left_out{0};  // upgrade files past the limit; the control channel reads it
+    // Upgrade files past the limit and "._NAME" companions; the control channel reads it.
+    std::atomic<int> usb_left_out{0};
     void usb_upgrade_deal();
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
@@ -385,8 +405,16 @@ public:
     // or not sent (transmit buffer busy), kNotSentByRule when its mode or port byte sends it
     // nowhere (port byte FF too, when no linked port has cards). Its answer goes to `answer`,
     // once; a frame sent later takes the place of one still unanswered.
+    // A frame given up unanswered keeps its ports quiet for one more `window` after its own
+    // window ended: its late answer would match the next frame to the same port, card and
+    // command. Such a frame is not sent within the quiet: kPortQuiet, and *quiet_until says
+    // when it may go (with no quiet_until, it goes at once).
     static constexpr int kNotSentByRule = 2;
-    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {});
+    static constexpr int kPortQuiet = 3;
+    using Steady = std::chrono::steady_clock;
+    int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {},
+                            std::chrono::milliseconds window = {},
+                            Steady::time_point* quiet_until = nullptr);
     // Linked ports with cards of both FPGAs (port + 16 * FPGA), where a frame for all ports
     // goes; multi_port_send sends to them and returns the number of failed sends.
     uint32_t multi_port_targets();
@@ -419,6 +447,12 @@ public:
         uint8_t command;
     };
     PcFrameWait pc_wait{};  // under irq_mutex
+    // The frame out: when its window ends, and its length (under irq_mutex).
+    Steady::time_point pc_window_end{};
+    std::chrono::milliseconds pc_window{0};
+    // The last frame given up unanswered, and the end of its ports' quiet (under irq_mutex).
+    PcFrameWait quiet_wait{};
+    Steady::time_point quiet_end{};
 
     // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
     void SmartMapping_deal();                // task 1
@@ -442,6 +476,9 @@ public:
     };
     RecoveryTarget recovery_target{};
     int recovery_fault = 0;  // RecoveryFault of the receiving-card job ending in error
+    // The query's nets asked, and those whose cards did not answer ("screen/net").
+    int query_nets_asked = 0;
+    QStringList query_silent_nets;
     std::atomic<uint32_t> replay_failures{0};  // operations that ended without success
 
     // ===== card search and counts (rcv_search.cpp) =====
@@ -465,6 +502,9 @@ public:
         // Told each time an FPGA's bring-up starts again and why, on the thread that started
         // it (a link's interrupt poll may see an FPGA lost).
         std::function<void(int fpga, const char* why)> on_bringup_restart;
+        // Told on the FPGA thread when the USB upgrade has checked file `file` of its list and
+        // is about to write its parts.
+        std::function<void(int file)> on_usb_package_checked;
     };
     TestHooks hooks;
 
@@ -474,6 +514,10 @@ public:
     void clear_card_state();  // pass-through and search state (rcv_ports.cpp)
 
 private:
+    void clear_bringup_state();
+    // RAM 2116 and 2176 with their write generations as loaded, before the threads run: the
+    // user's words until the C331 apply hands one over.
+    void take_loaded_user_words();
     struct RxFrame {
         uint8_t b[kPortBuffer];
         uint32_t len;
@@ -500,6 +544,10 @@ private:
     int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
     bool takes_frames(int fpga);                          // out of its reset and brought up
     int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
+    // The ports a frame would go to (port + 16 * FPGA; all for a frame to every port), its
+    // card and command: what its answer will match.
+    PcFrameWait wait_for(const uint8_t* frame) const;
+    bool within_quiet(const uint8_t* frame, Steady::time_point now) const;
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     void store_card_total();       // the sum of both FPGAs' ports into total_card_count
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
@@ -562,10 +610,12 @@ private:
     bool counting_passes();
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
+    void close_led_follows(uint8_t reg0);  // register 0's close bit outside a size handshake
     bool save_cmd_table(uint32_t flash_addr, bool write);  // false: erase or write failed
     // Erases the flash 2 sector at flash_addr and, with data, writes len bytes there.
     bool save_flash_table(uint32_t flash_addr, const uint8_t* data, uint32_t len);
-    bool take_bri_request();            // under Utils::_bri_set_mutex
+    bool take_bri_request();                             // a user's brightness handed over
+    bool ram_shows(uint32_t mode, uint8_t value) const;  // RAM 2176 stands for the value
     void set_bri_level(uint8_t level);  // soft register 64 of both FPGAs and word 16
     void echo_brightness(uint32_t mode, uint8_t value);
     void save_manual_table(uint8_t level);

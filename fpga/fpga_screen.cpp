@@ -66,13 +66,16 @@ bool fpga_manage::output_held_black() {
     return close_led || onoff.off_by_schedule;
 }
 
-void fpga_manage::request_output_status(uint16_t closed) {
-    close_led = closed != 0;
-    {
-        std::lock_guard<std::mutex> lock(Utils::_system_mutex);
-        output_status_request = 1;
-    }
-    wake();
+void fpga_manage::take_close_led() {
+    const auto handed = user_words.take(UserWordMailbox::kCloseLed);
+    if (!handed) return;
+    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    // The generation this side's echoes carry: its own echo passed back by the apply is no
+    // user's write, and changes nothing the register did since.
+    if (handed->gen == close_led_gen) return;
+    close_led_gen = handed->gen;
+    close_led = handed->value != 0;
+    output_status_request = 1;
 }
 
 void fpga_manage::set_led_para_deal() {

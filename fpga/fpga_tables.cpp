@@ -221,6 +221,7 @@ void fpga_manage::PHY_status_to_RAM() {
 void fpga_manage::fpgainit(int i) {
     write_to_register(22, 0x20, 0x00, uint8_t(i));
     record_bright_change();
+    keep_loaded_brightness();
     record_onoff_time(i + 2);
     for (int k = 0; k < 3; ++k) read_from_register(21, uint8_t(i));
     uint8_t marker = 0;

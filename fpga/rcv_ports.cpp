@@ -50,6 +50,10 @@ void fpga_manage::clear_card_state() {
     unclaimed_answers = 0;
     unmatched_answers = 0;
     pc_wait = {};
+    pc_window_end = {};
+    pc_window = {};
+    quiet_wait = {};
+    quiet_end = {};
     send_failures = 0;
     pc_answer = nullptr;
     fallback_on[0] = fallback_on[1] = 0;
@@ -336,8 +340,14 @@ void fpga_manage::irq_fallback_poll(int fpga) {
 // ---------------------------------------------------------------------------------------
 // PC pass-through
 
-int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer) {
+int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer,
+                                     std::chrono::milliseconds window,
+                                     Steady::time_point* quiet_until) {
     answer_ready = 0;
+    if (pc_answer) {  // given up unanswered: its answer may still come
+        quiet_wait = pc_wait;
+        quiet_end = pc_window_end + pc_window;
+    }
     // The frame before is given up: what its cards answered by now is dropped, so that no
     // late answer can pass for this frame's.
     pc_answer = nullptr;
@@ -351,16 +361,46 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswe
         ZEM_DEBUG("\n %s \n", line);
         return 0;
     }
+    const Steady::time_point now = Steady::now();
+    if (quiet_until && within_quiet(frame, now)) {
+        *quiet_until = quiet_end;
+        return kPortQuiet;
+    }
     const int rc = pass_to_ports(n, frame);
     if (rc == 1 && pc_wait.ports) {
         pc_answer = std::move(answer);
-        pc_wait.command = frame[9];
-        const uint16_t dest = get16(frame);
-        // Bits 14..15 address a port's light sensor, not a card by its index.
-        const bool any = (dest & 0xFFF) >= kPortCards || (dest & 0xC000);
-        pc_wait.card = any ? kAnyCard : uint16_t(dest & 0xFFF);
+        const PcFrameWait matches = wait_for(frame);
+        pc_wait.command = matches.command;
+        pc_wait.card = matches.card;
+        pc_window = window;
+        pc_window_end = now + window;
     }
     return rc;
+}
+
+fpga_manage::PcFrameWait fpga_manage::wait_for(const uint8_t* frame) const {
+    const uint16_t dest = get16(frame);
+    // Bits 14..15 address a port's light sensor, not a card by its index.
+    const bool any = (dest & 0xFFF) >= kPortCards || (dest & 0xC000);
+    PcFrameWait w{0, any ? kAnyCard : uint16_t(dest & 0xFFF), frame[9]};
+    const uint8_t mode = frame[6], p = frame[7];
+    if (p == 0xFF)
+        w.ports = ~0u;
+    else if (p == 0)
+        w.ports = mode == 0 ? (1u | 1u << 16) : 1u << port_bits(dest);
+    else if (p <= kPortsPerFpga)
+        w.ports = 1u << (p - 1);
+    else if (p <= 2 * kPortsPerFpga)
+        w.ports = 1u << (p - 1 - kPortsPerFpga + 16);
+    return w;
+}
+
+bool fpga_manage::within_quiet(const uint8_t* frame, Steady::time_point now) const {
+    if (now >= quiet_end) return false;
+    const PcFrameWait w = wait_for(frame);
+    const bool same_card =
+        w.card == kAnyCard || quiet_wait.card == kAnyCard || w.card == quiet_wait.card;
+    return (w.ports & quiet_wait.ports) && w.command == quiet_wait.command && same_card;
 }
 
 void fpga_manage::drain_answers() {

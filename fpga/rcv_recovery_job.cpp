@@ -28,6 +28,10 @@ void restamp_job() {
     g_change[kSearchTimeWord] = now_tick();
 }
 
+QString twoDigits(int v) {
+    return QString("%1").arg(v, 2, 10, QChar('0'));
+}
+
 }  // namespace
 
 void fpga_manage::recovery_error(const char* text) {
@@ -71,6 +75,8 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
             replay_begins();
             // A job that ends before it asks a card must not report the last search's answer.
             set_send_para_u16(kCardToRecover, kNoReplyYet);
+            query_nets_asked = 0;
+            query_silent_nets.clear();
             job_step(1);
             ZEM_DEBUG("\n check rcv.... ");
             restamp_job();
@@ -262,6 +268,7 @@ void fpga_manage::send_query() {
     ZEM_DEBUG("\n fpga%d_sel, net%d ,config_id_enalbe = %#x\n", net / 10 + 1, net + 1, flag);
     ZEM_DEBUG("\n check screen_index = %#x , net_index = %#x \n", g_send_para[kScreen].load(),
               g_send_para[kNet].load());
+    ++query_nets_asked;
     job_step(14);
     // Within the share of its screen, the progress rises net by net.
     const int screens = r.screen_head.screen_num + 1, nets = std::max<int>(r.screen_net_num, 1);
@@ -278,7 +285,10 @@ void fpga_manage::wait_query() {
         return job_step(card == kNoCard ? 15 : kDone);
     }
     if (Utils::getTimeSpace(send_para_u32(kStepTick)) > kQueryWait) {
+        // Silence is no "none": the net's cards are unknown.
         ZEM_DEBUG("\n timeout!!! ");
+        query_silent_nets << twoDigits(g_send_para[kScreen] + 1) + "/" +
+                                 twoDigits(rcv_recovery->net_record.net_ledx + 1);
         job_step(15);
     }
 }
@@ -360,20 +370,28 @@ void fpga_manage::recovery_done(int kind) {
     ZEM_DEBUG("\n the number of rcv need to recovery is %#x \n", card);
     ZemRamPara* para = ZemRamPara::pInstance();
     const bool found = kind == kQuery && card != kNoCard && card != kNoReplyYet;
+    const QStringList silent = kind == kQuery ? query_silent_nets : QStringList();
+    if (!found && query_nets_asked > 0 && silent.size() == query_nets_asked) {
+        // Not one net answered: that tells nothing about any card, least of all "none".
+        ZEM_DEBUG("\n no net answered ");
+        recovery_fault = kRecoveryNoAnswer;
+        return job_step(kError);
+    }
     if (found) {
         const rcvRecovery& r = *rcv_recovery;
         recovery_target = {1, g_send_para[kScreen], g_send_para[kNet],
                            uint8_t(r.net_record.net_ledx), uint8_t(card)};
-        const auto two = [](int v) { return QString("%1").arg(v, 2, 10, QChar('0')); };
-        emit job_events->sig_recovery_list({two(recovery_target.screen + 1) + "/" +
-                                            two(recovery_target.net + 1) + "/" + two(card + 1) +
-                                            "/" + two(r.net_record.net_rcv_num)});
+        emit job_events->sig_recovery_list(
+            {twoDigits(recovery_target.screen + 1) + "/" + twoDigits(recovery_target.net + 1) +
+             "/" + twoDigits(card + 1) + "/" + twoDigits(r.net_record.net_rcv_num)},
+            silent);
         para->test_signal(1);
     } else if (kind != kScanLoad) {
-        // Nothing (left) to recover: no later recovery may replay onto a stale card.
+        // Nothing (left) to recover among the cards that answered: no later recovery may
+        // replay onto a stale card.
         const bool listed = recovery_target.valid;
         recovery_target = {};
-        emit job_events->sig_recovery_list({});
+        emit job_events->sig_recovery_list({}, silent);
         if (listed) para->test_signal(99);
     }
     job_progress(100);  // to the page of the task, before the task is cleared

@@ -6,10 +6,11 @@
 // writing and counts as installed only when it reads back equal.
 #include "fpga/usb_upgrade.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
-#include <QDir>
-#include <QFileInfo>
+#include <QByteArray>
+#include <QFile>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -117,12 +118,16 @@ bool refuse(Refusal& r, UsbFault kind, const char* why) {
 }
 
 // Checks one child against the file and, when it is taken, its target; false with the reason.
-bool checkChild(const std::string& file, uint64_t size, uint16_t controller, Child& c, Refusal& r) {
+// table_end: where the package's header and child table end.
+bool checkChild(const std::string& file, uint64_t size, uint64_t table_end, uint16_t controller,
+                Child& c, Refusal& r) {
     if (!taken(c.type, controller)) return true;  // ignored whatever it holds
     if (uint64_t(c.offset) + c.len > size)
         return refuse(r, kUsbFaultDamaged, "child past the end of the file");
     if (c.type == kApp) {
         if (c.len == 0) return refuse(r, kUsbFaultDamaged, "program child empty");
+        if (c.offset < table_end)
+            return refuse(r, kUsbFaultDamaged, "program child overlaps the package's header");
         if (c.len > kFileBufSize)
             return refuse(r, kUsbFaultTooLarge, "program child larger than 5 MiB");
         return true;
@@ -164,7 +169,8 @@ bool readPackage(const std::string& file, Package& p, Refusal& r) {
     ZEM_DEBUG("\n FileType = %#x \n\n FileVersion = %#x \n\n PublishType = %#x \n", h[0], h[1],
               h[2]);
     ZEM_DEBUG("\n ControllerType = %#x \n\n FileNum = %#x \n", p.controller, count);
-    if (kHeaderSize + uint64_t(kEntrySize) * count > size)
+    const uint64_t table_end = kHeaderSize + uint64_t(kEntrySize) * count;
+    if (table_end > size)
         return refuse(r, kUsbFaultDamaged, "child table past the end of the file");
     bool foreign = false;
     for (uint32_t k = 0; k < count; ++k) {
@@ -175,7 +181,7 @@ bool readPackage(const std::string& file, Package& p, Refusal& r) {
         std::memcpy(c.version, e + 9, 6);
         ZEM_DEBUG("\n file_type = %#x \n\n file_len = %#x \n\n file_offset = %#x \n", c.type, c.len,
                   c.offset);
-        if (!checkChild(file, size, p.controller, c, r)) return false;
+        if (!checkChild(file, size, table_end, p.controller, c, r)) return false;
         if (taken(c.type, p.controller))
             p.children.push_back(c);
         else
@@ -240,37 +246,84 @@ void fpga_manage::usb_upgrade_deal() {
     }
 }
 
-QStringList usbUpgradeFiles(int* left_out) {
+namespace {
+
+bool endsWith(const std::string& s, const char* tail) {
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+bool upgradeName(const std::string& name) {
+    return endsWith(name, ".ZEM") || endsWith(name, ".ZEMZK");
+}
+
+bool regularFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A path as the terminal and the log show it: bytes that are no UTF-8 text, and control
+// characters, as \xNN.
+std::string shownPath(const std::string& path) {
+    const QString text = QString::fromUtf8(path.data(), int(path.size()));
+    const bool utf8 = text.toUtf8() == QByteArray(path.data(), int(path.size()));
+    std::string shown;
+    for (const char ch : path) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x20 || b == 0x7F || (b >= 0x80 && !utf8)) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", b);
+            shown += hex;
+        } else {
+            shown += ch;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
+UsbFileList usbPackageFiles() {
+    UsbFileList list;
+    // The folder outlives the disk (a failed mount, a program restart): not a disk to read.
+    if (!platform::usbDiskMounted()) return list;
     // A network set on a PC link reloads the configuration meanwhile.
     const QString folder = Utils::configValue(g_usb_grade_path);
-    const std::string sub = folder == " " ? "" : folder.toStdString();
-    const QDir dir(QString::fromStdString(platform::path("/mnt/usb1/" + sub)));
-    QStringList files;
-    int past_limit = 0;
-    if (left_out) *left_out = 0;
-    // The folder outlives the disk (a failed mount, a program restart): not a disk to read.
-    if (!platform::usbDiskMounted()) return files;
-    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted)) {
-        if (f.suffix() != "ZEM" && f.suffix() != "ZEMZK") continue;
-        if (files.size() == kUsbFileMax) {
-            ++past_limit;
-            continue;
-        }
-        files.append(f.absoluteFilePath());
-        ZEM_DEBUG("\n %s \n", f.absoluteFilePath().toLocal8Bit().constData());
+    std::string dir = platform::path("/mnt/usb1/" + (folder == " " ? "" : folder.toStdString()));
+    while (!dir.empty() && dir.back() == '/') dir.pop_back();
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return list;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (!upgradeName(name) || !regularFile(dir + "/" + name)) continue;
+        if (name.compare(0, 2, "._") == 0)
+            ++list.companions;
+        else if (list.paths.size() == size_t(kUsbFileMax))
+            ++list.past_limit;
+        else
+            list.paths.push_back(dir + "/" + name);
     }
-    if (left_out) *left_out = past_limit;
+    ::closedir(d);
+    return list;
+}
+
+QStringList usbUpgradeFiles(int* left_out) {
+    const UsbFileList list = usbPackageFiles();
+    QStringList files;
+    for (const std::string& path : list.paths) files.append(QFile::decodeName(path.c_str()));
+    if (left_out) *left_out = list.past_limit;
     return files;
 }
 
 void fpga_manage::get_usb_file_list_path() {
-    int left_out = 0;
-    usb_file_list = usbUpgradeFiles(&left_out);
+    UsbFileList list = usbPackageFiles();
+    usb_file_list = std::move(list.paths);
     usb_file_count = uint32_t(usb_file_list.size());
-    usb_left_out = left_out;
-    if (left_out > 0) {
+    usb_left_out = list.past_limit + list.companions;
+    for (const std::string& file : usb_file_list) ZEM_DEBUG("\n %s \n", shownPath(file).c_str());
+    if (list.past_limit > 0) {
         // Said whatever the trace switch: the files past the limit are never looked at.
-        const std::string line = "usb upgrade: " + std::to_string(left_out) +
+        const std::string line = "usb upgrade: " + std::to_string(list.past_limit) +
                                  " files left out, at most " + std::to_string(kUsbFileMax) +
                                  " are read";
         writeLogMsg(2, line.c_str());
@@ -282,18 +335,22 @@ void fpga_manage::usb_upgrade_main_deal() {
     if (usb_file_count == 0) return;
     downing_mcu = downing_txc1 = downing_txc2 = downing_osd = 0;
     for (uint32_t i = 0; i < usb_file_count && i < uint32_t(usb_file_list.size()); ++i) {
-        const std::string file = usb_file_list[int(i)].toStdString();
-        ZEM_DEBUG("ready to downing file name  %s\n", file.c_str());
+        const std::string& file = usb_file_list[i];
+        ZEM_DEBUG("ready to downing file name  %s\n", shownPath(file).c_str());
         // A file gone still counts as refused: what it held did not go in.
         if (fileThere(file)) ++usb_files_read;
         Package p;
         Refusal refusal;
         if (!readPackage(file, p, refusal)) {
-            report(("usb upgrade: " + file + " refused: " + refusal.why).c_str());
+            // Said on the terminal for each: a job reads at most kUsbFileMax files.
+            const std::string line = "usb upgrade: " + shownPath(file) + " refused: " + refusal.why;
+            writeLogMsg(kLogEachLine, "usb upgrade: package refused", line.c_str());
+            ZEM_DEBUG("\n %s \n", line.c_str());
             ++usb_refused;
             if (usb_fault == kUsbFaultNone) usb_fault = refusal.kind;
             continue;
         }
+        if (hooks.on_usb_package_checked) hooks.on_usb_package_checked(int(i));
         const bool same_skips = p.publish == 0x80;
         for (const Child& c : p.children) {
             bool ok = true, written = false;
@@ -324,7 +381,9 @@ void fpga_manage::usb_upgrade_main_deal() {
             }
             if (!written) continue;
             ++(ok ? usb_installed : usb_failed);
-            if (!ok && usb_fault == kUsbFaultNone) usb_fault = kUsbFaultWrite;
+            // A part whose file went with the disk was not read whole: no fault of the flash.
+            if (!ok && usb_fault == kUsbFaultNone)
+                usb_fault = fileThere(file) ? kUsbFaultWrite : kUsbFaultDiskGone;
         }
         emit usb_upgrade_report::pInstance()->sig_qround_bar_update(
             int(10 + 80 * (i + 1) / usb_file_count));

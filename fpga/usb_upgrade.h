@@ -4,6 +4,8 @@
 
 #include <QObject>
 #include <QStringList>
+#include <string>
+#include <vector>
 
 class usb_upgrade_report : public QObject {
     Q_OBJECT
@@ -34,11 +36,21 @@ enum UsbFault : int {
     kUsbFaultDamaged,   // a file damaged or cut short: its parts don't add up
     kUsbFaultTooLarge,  // a part larger than its place on the box
     kUsbFaultWrite,     // written, but the flash or the file did not take it
+    kUsbFaultDiskGone,  // its file went with the disk before it was read whole
 };
 
 // The upgrade files on the USB disk: "ZEM" packages and "ZEMZK" font libraries (suffix as
-// written) of the upgrade folder ("/mnt/usb1/" and g_usb_grade_path, " " the disk itself), in
-// directory order, at most kUsbFileMax. The page lists them and the job writes them; left_out,
-// when given, gets the number of upgrade files past the limit.
+// written, any name before it, hidden or not UTF-8 too) of the upgrade folder ("/mnt/usb1/"
+// and g_usb_grade_path, " " the disk itself), in directory order, at most kUsbFileMax. Their
+// paths are the names' bytes, so that any name opens. The "._NAME" companions some systems
+// write beside every file on a FAT disk are no packages: skipped and counted.
 constexpr int kUsbFileMax = 100;
+struct UsbFileList {
+    std::vector<std::string> paths;
+    int past_limit = 0;  // upgrade files past kUsbFileMax
+    int companions = 0;  // "._NAME" companions skipped
+};
+UsbFileList usbPackageFiles();
+// The same files for the page, their paths as text; left_out, when given, gets the number of
+// upgrade files past the limit.
 QStringList usbUpgradeFiles(int* left_out = nullptr);

@@ -16,6 +16,7 @@
 #include "core/globals.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/box.h"
 #include "platform/sim/sim_box.h"
@@ -352,15 +353,18 @@ std::string usbLines() {
            "\n";
 }
 
-// Output channel 0's colour registers (bank 0x0C) as the picture controls last wrote them.
+// Output channel 0's picture registers as the picture controls last wrote them: bank 0x0C's
+// levels and colour matrix diagonal (the gains), and bank 0x0B's sharpness gain, which is
+// written only for a window whose source has a signal.
 std::string c331PictureLine() {
     const auto chip = platform::sim::simC331();
     if (!chip) return "";
-    auto field = [&](uint8_t address) {
-        return std::to_string(chip->field(0x0Cu << 16 | uint32_t(address) << 8 | 2));
+    auto field = [&](uint8_t address, uint8_t bank = 0x0C, uint8_t bytes = 2) {
+        return std::to_string(chip->field(uint32_t(bank) << 16 | uint32_t(address) << 8 | bytes));
     };
     return "c331 picture: brightness " + field(0x3A) + ", contrast " + field(0x28) +
-           ", saturation " + field(0x1B) + "\n";
+           ", saturation " + field(0x1B) + "\nc331 colour: red " + field(0x5B) + ", green " +
+           field(0x63) + ", blue " + field(0x6B) + ", sharpness " + field(0x09, 0x0B, 1) + "\n";
 }
 
 std::string c331Line() {
@@ -370,6 +374,26 @@ std::string c331Line() {
     return (state >= 8 ? "c331: running\n"
                        : "c331: starting (stage " + std::to_string(state) + " of 8)\n") +
            c331PictureLine();
+}
+
+// What the recovery page says after the last query or recovery: why it failed, or its list
+// and the nets whose cards did not answer.
+std::string recoveryList(const sim_control::JobResults& r) {
+    if (!r.queried) return "no query yet";
+    switch (r.recovery_fault) {
+        case kRecoveryNoFault:
+            break;
+        case kRecoveryFileFault:
+            return "file refused or unreadable";
+        case kRecoveryNoAnswer:
+            return "query failed, no net answered";
+        default:
+            return "query failed";
+    }
+    std::string out = r.recovery_list.isEmpty() ? "empty" : r.recovery_list.join(' ').toStdString();
+    if (!r.silent_nets.isEmpty())
+        out += "; no answer from " + r.silent_nets.join(' ').toStdString();
+    return out;
 }
 
 std::string jobLines() {
@@ -382,10 +406,7 @@ std::string jobLines() {
     else
         out += "idle";
     const sim_control::JobResults r = sim_control::pInstance()->jobResults();
-    out += "\nrecovery list: ";
-    out += !r.queried                  ? "no query yet"
-           : r.recovery_list.isEmpty() ? "empty"
-                                       : r.recovery_list.join(' ').toStdString();
+    out += "\nrecovery list: " + recoveryList(r);
     out += "\nusb upgrade: ";
     out += !r.upgraded ? "none yet"
                        : std::to_string(r.installed) + " installed, " + std::to_string(r.failed) +

@@ -103,8 +103,9 @@ TEST_F(PanelTest, TheColourTemperatureOfTheRamReachesTheMatrix) {
     } cases[] = {
         {"custom", 0, 100, 50, 10, {6400, 3200, 640}},
         {"custom, green alone", 0, 0, 64, 0, {0, 4096, 0}},
+        {"custom, above 100 as 100", 0, 150, 0xFF00, 356, {6400, 6400, 6400}},
         {"warm", 1, 100, 50, 10, {8845, 8113, 7056}},
-        {"nature", 2, 100, 50, 10, {8192, 8192, 8192}},
+        {"natural", 2, 100, 50, 10, {8192, 8192, 8192}},
         {"cool", 3, 100, 50, 10, {6944, 8282, 10978}},
     };
     int applied = 0;

@@ -102,6 +102,12 @@ TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
     EXPECT_EQ(store().rd16(1386), 2);
     EXPECT_EQ(store().rd16(1388), 1);
     EXPECT_EQ(store().rd16(1382), 0);
+    {
+        // The set in force, which the files save, is the one applied.
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        EXPECT_EQ(store().led_in_force16(1378), 3840);
+        EXPECT_EQ(store().led_in_force16(1376), 3);
+    }
     // No handshake ran: the FPGAs restart with the new panel, with nothing to blank first.
     EXPECT_EQ(handshake(), led_size_handshake::kRestartAsked);
     EXPECT_FALSE(led_size_handshake::get().blanking());
@@ -330,21 +336,37 @@ TEST_F(C331ThreadTest, DebugCommandSixProbesAndStartsTheChipAgain) {
 
 namespace {
 
+// Each with the write generation the apply took: a user's write of the value in force is handed
+// over too, so the FPGA side takes it for the user's and not for its own echo passed back.
 TEST_F(C331ThreadTest, BrightnessAndCloseLedAreHandedToTheFpgaSide) {
     fpga_manage* f = fpga_manage::pInstance();
+    f->stop_thread();  // the hand-overs stay in the mailbox
+    f->clear_state();
     startRunning();
-    produce([](ZemRamPara& s) { s.wr16(2178, 60); });  // contrast alone
+    using Box = UserWordMailbox;
+    const auto handed = [&](Box::Word w, int addr) {
+        const auto m = f->user_words.take(w);
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return m && m->value == store().rd16(addr) && m->gen == store().word_gen(addr);
+    };
+    produce([](ZemRamPara& s) { s.user_wr16(2178, 60); });  // contrast alone
     ASSERT_TRUE(waitRefresh(1));
-    EXPECT_EQ(f->bri_request.load(), 0);
-    EXPECT_EQ(f->output_status_request.load(), 0);
+    EXPECT_FALSE(f->user_words.waiting(Box::kBrightness));
+    EXPECT_FALSE(f->user_words.waiting(Box::kCloseLed));
     produce([](ZemRamPara& s) {
-        s.wr16(2176, 40);
-        s.wr16(2116, 1);
+        s.user_wr16(2176, 40);
+        s.user_wr16(2116, 1);
     });
     ASSERT_TRUE(waitRefresh(1, 2));
-    EXPECT_EQ(f->bri_request.load(), 1);
-    EXPECT_EQ(f->output_status_request.load(), 1);
-    f->stop_thread();
+    EXPECT_TRUE(handed(Box::kBrightness, 2176));
+    EXPECT_TRUE(handed(Box::kCloseLed, 2116));
+    produce([](ZemRamPara& s) {
+        s.user_wr16(2176, 40);
+        s.user_wr16(2116, 1);
+    });
+    ASSERT_TRUE(waitRefresh(1, 3));
+    EXPECT_TRUE(handed(Box::kBrightness, 2176)) << "the same value written again";
+    EXPECT_TRUE(handed(Box::kCloseLed, 2116)) << "the same value written again";
 }
 
 }  // namespace
@@ -364,8 +386,9 @@ TEST_F(C331ThreadTest, OneApplyProgramsThePanelFirstAndRefreshesLast) {
     src->edid_rewrite[0] = 0;
     startRunning();
     auto now = [&] {
-        return HandOver{f->bri_request.load(), src->edid_rewrite[0].load(),
-                        f->output_status_request.load()};
+        return HandOver{f->user_words.waiting(UserWordMailbox::kBrightness),
+                        src->edid_rewrite[0].load(),
+                        f->user_words.waiting(UserWordMailbox::kCloseLed)};
     };
     HandOver at_panel, at_refresh;
     bool panel_seen = false;
@@ -414,7 +437,7 @@ TEST_F(C331ThreadTest, ChangesRaisedBeforeTheChipStartsAreAppliedOnceItRuns) {
         ASSERT_LT(m->thread_state.load(), 5);
         const auto ids = refreshes();
         const int applies_before = int(std::count(ids.begin(), ids.end(), 1));
-        f->output_status_request = 0;
+        f->user_words.clear();
         src->edid_rewrite[source] = 0;
         produce([&](ZemRamPara& s) {
             s.wr16(2116, close_led);
@@ -423,7 +446,7 @@ TEST_F(C331ThreadTest, ChangesRaisedBeforeTheChipStartsAreAppliedOnceItRuns) {
         });
         chip->setAbsent(false);
         ASSERT_TRUE(waitRefresh(1, applies_before + 1));
-        EXPECT_EQ(f->output_status_request.load(), 1);
+        EXPECT_TRUE(f->user_words.waiting(UserWordMailbox::kCloseLed));
         EXPECT_EQ(src->edid_rewrite[source].load(), 1);
         EXPECT_EQ(m->PM_INPUT[0], c331_manage::zemApi_inputCvtC331(source));
     };

@@ -264,7 +264,7 @@ TEST_F(Device, CardPassThroughWithoutAnAnswerTimesOutAndTheLinkGoesOn) {
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;
     comm_hooks::AnswerFn answerTo;
-    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn answer) {
+    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn answer, comm_hooks::CardWindow&) {
         answerTo = std::move(answer);
         return ++sent, 1;
     };

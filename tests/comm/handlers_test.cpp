@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -14,7 +17,10 @@
 #include "comm_fixture.h"
 #include "core/globals.h"
 #include "core/led_size_handshake.h"
+#include "core/saver.h"
+#include "core/sync_update.h"
 #include "core/zem_ram_para.h"
+#include "time_factor.h"
 
 namespace {
 
@@ -122,8 +128,17 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     store()->mode_ram[2][0] = store()->mode_ram[2][1] = 0xAA;
     store()->mode_ram[2][2 + (2176 - 896)] = 33;  // brightness of the mode
     store()->wr16(866, 3);
+    // The close-LED and brightness it brings are the user's writes (their write generations
+    // grow), which the FPGA side tells from its own echoes.
+    const auto gens = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return std::make_pair(store()->word_gen(2116), store()->word_gen(2176));
+    };
+    const auto before = gens();
     EXPECT_EQ(status(handle(writeReg(11, 0x02, {0xFF}))), 0);
     EXPECT_EQ(store()->ram[2176], 33);
+    EXPECT_GT(gens().first, before.first);
+    EXPECT_GT(gens().second, before.second);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});
     store()->wr16(866, 4);  // an empty slot
     EXPECT_EQ(status(handle(writeReg(11, 0x02, {0x02}))), 1);
@@ -366,5 +381,218 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
         // As the refresh after the apply saves the RAM.
         std::memcpy(store()->persisted, store()->ram, sizeof store()->ram);
     }
+    comm_hooks::get() = comm_hooks();
+}
+
+namespace {
+
+// Holds the saver's first user-mode job before its file work until released, so that a second
+// PC action lands while the first request is under way.
+struct HeldSaver {
+    explicit HeldSaver(ZemRamPara* s) : store(s) {
+        store->saver.hooks.before_job = [this](const Saver::Job& job) {
+            if (job.kind == Saver::kParameterFile) return;
+            std::unique_lock<std::mutex> lock(m);
+            if (released) return;
+            held = true;
+            cv.notify_all();
+            cv.wait_for(lock, hangBound(std::chrono::seconds(20)), [this] { return released; });
+        };
+        store->saver.start();
+    }
+    ~HeldSaver() {
+        release();
+        store->saver.stop();
+        store->saver.hooks = Saver::TestHooks();
+    }
+    bool waitHeld() {
+        std::unique_lock<std::mutex> lock(m);
+        return cv.wait_for(lock, hangBound(std::chrono::seconds(20)), [this] { return held; });
+    }
+    void release() {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            released = true;
+        }
+        cv.notify_all();
+        store->saver.drain();
+    }
+    ZemRamPara* store;
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = false, released = false;
+};
+
+// A slot image (markers and payload) whose brightness word (RAM 2176) is b.
+Bytes slotWithBrightness(uint16_t b) {
+    Bytes slot(ZemRamPara::kModeSize, 0);
+    slot[0] = slot[1] = 0xAA;
+    slot[2 + 2176 - 896] = uint8_t(b);
+    return slot;
+}
+
+}  // namespace
+
+// Each request on a user-mode slot is carried out with what the box took, and the slot, its
+// file, RAM 866 and RAM 868 end as the last one asked, whatever lands while the first one's
+// file work is held.
+TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
+    comm_hooks::get().fpgas_running = [] { return false; };
+    const auto ok = [this](const Bytes& frame) { ASSERT_EQ(status(handle(frame)), 0); };
+    const auto refresh = [](int id) {
+        pendingApplies();
+        SyncUpdate::pInstance()->para_sync(id);
+    };
+    const auto saveRequest = [&](uint16_t mode, uint16_t brightness) {
+        ok(writeRam(2176, le16(brightness)));
+        ok(writeRam(868, le16(mode)));
+        ok(writeReg(11, 0xFF, {0}));
+        refresh(1);
+    };
+    const auto writeSlot = [&](int mode, const Bytes& bytes) {
+        ok(writeRam(uint32_t(mode) << 12, bytes));
+    };
+    const auto synchronise = [&] {
+        ok(writeReg(11, 0xFF, {0x04}));
+        refresh(2);
+    };
+    const auto deleteMode = [&](int mode) {
+        writeSlot(mode, {0xFF, 0xFF});
+        synchronise();
+    };
+    const auto recall = [&](uint16_t mode) {
+        ok(writeRam(866, le16(mode)));
+        ok(writeReg(11, 0x02, {0x02}));
+        refresh(1);
+    };
+    const auto fileBrightness = [this](int mode) -> int {
+        const std::string f = readFile("/data/modes/custom_mode" + std::to_string(mode));
+        const size_t at = 2 + 2176 - 896;
+        return f.size() == 4096 ? uint8_t(f[at]) | uint8_t(f[at + 1]) << 8 : -1;
+    };
+    const auto slotBrightness = [this](int mode) -> int {
+        const uint8_t* slot = store()->mode_ram[mode - 1];
+        if (slot[0] != 0xAA || slot[1] != 0xAA) return -1;
+        return slot[2 + 2176 - 896] | slot[2 + 2177 - 896] << 8;
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> first;   // its file work is held
+        std::function<void()> second;  // answered while it is held
+        int mode;                      // the mode whose file and slot are checked
+        int file, slot;                // their brightness at the end; -1 no file, not saved
+        uint16_t current;              // RAM 866 at the end
+        uint16_t waiting;              // RAM 868 after the second: a request not yet ended
+    };
+    const Row rows[] = {
+        {"save 3, then recall 5", [&] { saveRequest(3, 11); }, [&] { recall(5); }, 3, 11, 11, 5, 3},
+        {"save 3, then the doc's delete of 3", [&] { saveRequest(3, 11); }, [&] { deleteMode(3); },
+         3, -1, -1, 0, 3},
+        {"save 3, then a brightness change", [&] { saveRequest(3, 11); },
+         [&] {
+             ok(writeRam(2176, le16(22)));
+             ok(writeReg(11, 0xFF, {0}));
+             refresh(1);
+         },
+         3, 11, 11, 3, 3},
+        {"the same request written twice", [&] { saveRequest(3, 11); }, [&] { saveRequest(3, 12); },
+         3, 12, 12, 3, 3},
+        {"save, delete and save of one mode", [&] { saveRequest(3, 11); },
+         [&] {
+             deleteMode(3);
+             saveRequest(3, 13);
+         },
+         3, 13, 13, 3, 3},
+        {"save, delete and save of one mode behind another mode's save",
+         [&] { saveRequest(2, 21); },
+         [&] {
+             saveRequest(3, 11);
+             deleteMode(3);
+             saveRequest(3, 13);
+         },
+         3, 13, 13, 3, 3},
+        {"save 3, then a synchronisation", [&] { saveRequest(3, 11); }, [&] { synchronise(); }, 3,
+         11, 11, 3, 3},
+        {"delete 5, then a PC writes a saved slot 5", [&] { deleteMode(5); },
+         [&] { writeSlot(5, slotWithBrightness(66)); }, 5, 66, 66, 0, 0},
+        {"a delete during a synchronisation", [&] { synchronise(); }, [&] { deleteMode(2); }, 2, -1,
+         -1, 0, 0},
+        {"a second PC's save during a synchronisation", [&] { synchronise(); },
+         [&] {
+             writeSlot(7, slotWithBrightness(77));
+             synchronise();
+         },
+         7, 77, 77, 0, 0},
+        {"a save request during a synchronisation", [&] { synchronise(); },
+         [&] { saveRequest(4, 44); }, 4, 44, 44, 4, 4},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(local("/data/modes"));
+        std::filesystem::create_directories(local("/data/modes"));
+        writeFile("/data/modes/custom_mode2", std::string(4096, '\xAA'));
+        const Bytes five = slotWithBrightness(55);
+        writeFile("/data/modes/custom_mode5", std::string(five.begin(), five.begin() + 4096));
+        store()->reload();
+        SyncUpdate::pInstance()->para_sync(1);  // the shadow of what the load left
+        {
+            HeldSaver saver(store());
+            row.first();
+            ASSERT_TRUE(saver.waitHeld()) << "no file work was held";
+            row.second();
+            EXPECT_EQ(store()->rd16(868), row.waiting)
+                << "868 reads 0 once the request has ended, never before";
+            saver.release();
+        }
+        EXPECT_EQ(fileBrightness(row.mode), row.file);
+        EXPECT_EQ(slotBrightness(row.mode), row.slot);
+        EXPECT_EQ(store()->rd16(866), row.current);
+        EXPECT_EQ(store()->rd16(868), 0) << "every request has ended";
+    }
+    comm_hooks::get() = comm_hooks();
+}
+
+// At a stop the saver writes every job waiting, the fullest line a PC can make (a job for each
+// of the 16 user modes and the parameter file), and tells how many it left when its bound ran
+// out; a frame that comes after the stop began is refused.
+TEST_F(Handlers, AStopWritesEveryFileJobWaitingWithinItsBound) {
+    comm_hooks::get().fpgas_running = [] { return false; };
+    const auto ok = [this](const Bytes& frame) { ASSERT_EQ(status(handle(frame)), 0); };
+    std::filesystem::remove_all(local("/data/modes"));
+    store()->reload();
+    SyncUpdate::pInstance()->para_sync(1);
+    HeldSaver saver(store());
+    for (int mode = 1; mode <= ZemRamPara::kModeCount; ++mode)
+        ok(writeRam(uint32_t(mode) << 12, slotWithBrightness(uint16_t(mode))));
+    ok(writeReg(11, 0xFF, {0x04}));
+    pendingApplies();
+    SyncUpdate::pInstance()->para_sync(2);
+    ASSERT_TRUE(saver.waitHeld());
+    ok(writeRam(2176, le16(99)));
+    ok(writeReg(11, 0xFF, {0}));
+    pendingApplies();
+    SyncUpdate::pInstance()->para_sync(1);
+
+    EXPECT_EQ(store()->saver.finish(std::chrono::milliseconds(1)), 17) << "16 modes and the file";
+    {
+        std::lock_guard<std::mutex> lock(saver.m);
+        saver.released = true;
+    }
+    saver.cv.notify_all();
+    EXPECT_EQ(store()->saver.finish(hangBound(std::chrono::seconds(20))), 0);
+    EXPECT_FALSE(store()->saver.running());
+    for (int mode = 1; mode <= ZemRamPara::kModeCount; ++mode) {
+        const std::string f = readFile("/data/modes/custom_mode" + std::to_string(mode));
+        ASSERT_EQ(f.size(), 4096u) << mode;
+        EXPECT_EQ(uint8_t(f[2 + 2176 - 896]), mode);
+    }
+    const std::string para = readFile("/data/ram_device_info");
+    ASSERT_GT(para.size(), size_t(2 + 2176 - 768));
+    EXPECT_EQ(uint8_t(para[2 + 2176 - 768]), 99);
+
+    g_frames_refused = true;
+    EXPECT_EQ(status(handle(writeRam(2176, le16(5)))), 2) << "never answered as done";
+    g_frames_refused = false;
+    EXPECT_EQ(store()->rd16(2176), 99);
     comm_hooks::get() = comm_hooks();
 }

@@ -341,7 +341,9 @@ TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
     std::atomic<int> sent{0};
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;
-    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn) { return ++sent, 1; };
+    h.pc_to_eth = [&](uint32_t, uint8_t*, comm_hooks::AnswerFn, comm_hooks::CardWindow&) {
+        return ++sent, 1;
+    };
     h.poll_cards = [] {};
     link_session::pass_wait_ms = 3000;
     platform::installClock(nullptr);  // the wait is in real time, as on the box
@@ -367,7 +369,8 @@ TEST_F(TcpServer, CardAnswersGoToTheClientThatAskedOneFrameAtATime) {
     int answerIn = -1;              // polls until the cards answer (under irq)
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;
-    h.pc_to_eth = [&](uint32_t n, uint8_t* f, comm_hooks::AnswerFn answer) {
+    h.pc_to_eth = [&](uint32_t n, uint8_t* f, comm_hooks::AnswerFn answer,
+                      comm_hooks::CardWindow&) {
         EXPECT_EQ(answerIn, -1);  // the previous frame was answered first
         last.assign(f, f + n);
         answerTo = std::move(answer);
@@ -418,7 +421,7 @@ protected:
         CommTest::SetUp();
         comm_hooks& h = comm_hooks::get();
         h.irq_mutex = &irq;
-        h.pc_to_eth = [this](uint32_t, uint8_t*, comm_hooks::AnswerFn a) {
+        h.pc_to_eth = [this](uint32_t, uint8_t*, comm_hooks::AnswerFn a, comm_hooks::CardWindow&) {
             askers.push_back(std::move(a));
             return 1;
         };

@@ -742,7 +742,8 @@ protected:
         CommTest::SetUp();
         comm_hooks& h = comm_hooks::get();
         h.irq_mutex = &irq;
-        h.pc_to_eth = [this](uint32_t n, uint8_t* f, comm_hooks::AnswerFn answer) {
+        h.pc_to_eth = [this](uint32_t n, uint8_t* f, comm_hooks::AnswerFn answer,
+                             comm_hooks::CardWindow&) {
             asked.assign(f, f + n);
             answerTo = std::move(answer);
             polls = 5;

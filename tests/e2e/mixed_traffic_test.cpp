@@ -91,7 +91,8 @@ protected:
         store = ZemRamPara::pInstance();
         panelApp();  // the widgets' application: a key looks for the window on top
         SyncUpdate::connectStore(store);
-        Saver::get().start();  // as the program does: the files are written beside the refreshes
+        ZemRamPara::p_zemrampara_config->saver
+            .start();  // as the program does: the files are written beside the refreshes
         ticker = std::thread([this] {
             while (!stopTicks) {
                 ++G_timeTicks;
@@ -101,7 +102,7 @@ protected:
     }
     void TearDown() override {
         comm_stop_links();
-        Saver::get().stop();
+        ZemRamPara::p_zemrampara_config->saver.stop();
         fpga_manage::p_fpga_manage->stop_thread();
         c331_manage::shutdown();
         stopTicks = true;

@@ -108,6 +108,9 @@ TEST_F(PanelChains, PictureStepsReachTheFpgasAndTheC331AndSurviveARestart) {
     ASSERT_TRUE(statusReads("fpga 1: ", "fpga 1: running, brightness 255"));
     ASSERT_TRUE(
         statusReads("c331 picture: ", "c331 picture: brightness 0, contrast 511, saturation 511"));
+    // The colour temperature "nature" and sharpness 10 (no sharpening, and no source anyway).
+    EXPECT_TRUE(
+        statusReads("c331 colour: ", "c331 colour: red 8192, green 8192, blue 8192, sharpness 0"));
     openQualityPage();
     shot("quality");
     // Each step is written at once; the next waits until the chips have it.

@@ -76,10 +76,10 @@ protected:
         ASSERT_EQ(mgr->pc_write_table(8, 0, 0, table.data(), uint32_t(table.size())), 0);
         mgr->write_to_register(2, 0x04, 0x04, 0);
     }
-    // What the video processor's apply does when parameter RAM 2176 changed.
+    // A PC's write of parameter RAM 2176, and the video processor's apply handing it over.
     void request(int percent) {
-        para->wr16(fpga_manage::kRamBrightness, uint16_t(percent));
-        fpga_manage::brightness_changed(uint16_t(percent));
+        userWrite(kPc, fpga_manage::kRamBrightness, uint16_t(percent));
+        handOver(fpga_manage::kRamBrightness);
     }
     void loadTable(const Bytes& table) {
         writeFlash(kBrightTable, table);
@@ -87,6 +87,30 @@ protected:
         runStep();
     }
     int reg6(int i) const { return board->fpga[i].reg(6); }
+    // Brightness 50 asked for with every link down, then a link back; a PC frame every
+    // pc_every ticks meanwhile (0: none).
+    void linkBackAfterRequest(int pc_every) {
+        for (auto& f : board->fpga) f.setLinks(0, 0);
+        light();
+        const int before = reg6(0);
+        request(50);
+        runTicks(1);
+        EXPECT_EQ(reg6(0), before);  // nothing reaches the FPGAs without a link
+        EXPECT_EQ(flash(kBrightTable, 10), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 127}));
+        for (auto& f : board->fpga) f.setLinks(0x03, 0);
+        int tick = 0;
+        const bool applied = runUntil(
+            [&] {
+                if (pc_every && tick++ % pc_every == 0) {
+                    pc_cmd_valid = 1;
+                    pc_cmd_time = G_timeTicks.load();
+                }
+                return reg6(0) == 127 && reg6(1) == 127;
+            },
+            300);
+        pc_cmd_valid = 0;
+        EXPECT_TRUE(applied) << "register 6: " << reg6(0) << ", " << reg6(1);
+    }
     // RAM 2176 as the panel sees it after the next refresh (the thread's echo lands there).
     int ram() const {
         para->refresh_begin();
@@ -190,7 +214,7 @@ TEST_F(BrightTest, RequestSwitchesToManualAndSavesItsTable) {
         refresh_ids.clear();
         request(3);
         runTicks(1);
-        EXPECT_EQ(mgr->bri_request, 0);
+        EXPECT_FALSE(mgr->user_words.waiting(UserWordMailbox::kBrightness));
         EXPECT_EQ(reg6(0), c.reg) << int(c.mode);
         EXPECT_EQ(reg6(1), c.reg);
         EXPECT_EQ(ram(), c.shown);
@@ -222,20 +246,108 @@ TEST_F(BrightTest, ManualChangeInHalfHourModeIsNotOverwrittenLater) {
 }
 
 // The thread writes the applied value into RAM 2176 for the panel; when the video processor
-// passes that back as a request, the half-hour mode goes on.
+// passes that back (the word's write generation unchanged), the half-hour mode goes on.
 TEST_F(BrightTest, EchoOfTheAppliedValueIsNoManualChange) {
     light();
     Bytes levels(48);
     for (int i = 0; i < 48; ++i) levels[i] = uint8_t(2 * i);
     loadTable(brightTable(17, levels));
     EXPECT_EQ(ram(), 28 * 100 / 255);
-    request(ram());
+    handOver(fpga_manage::kRamBrightness);
     runTicks(1);
     EXPECT_EQ(mgr->bri_mode, 17u);
     setClock(8, 0);
     runStep();
     EXPECT_EQ(reg6(0), 32);
     EXPECT_EQ(flash(kBrightTable, 9).back(), 17);
+}
+
+// The half-hour table's level is echoed into RAM 2176; before the next refresh writes the echo,
+// a user (a PC or the panel) writes the word. What the user wrote last is kept and applied as a
+// manual brightness: the very value the echo posts, or the value the word held before.
+TEST_F(BrightTest, TheUsersBrightnessWrittenAfterAnEchoIsKept) {
+    light();
+    Bytes levels(48);
+    for (int i = 0; i < 48; ++i) levels[i] = uint8_t(100 + i);
+    struct Row {
+        const char* name;
+        std::vector<uint16_t> writes;
+        int reg;
+    };
+    const Row rows[] = {
+        {"the very value the echo posts", {114 * 100 / 255}, 112},
+        {"A-B-A", {60, 40}, 102},
+    };
+    for (const Writer by : {kPc, kPanel}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << (by == kPc ? "PC, " : "panel, ") << row.name);
+            setClock(7, 10);
+            userWrite(by, fpga_manage::kRamBrightness, 40);
+            handOver(fpga_manage::kRamBrightness);
+            runTicks(1);
+            ASSERT_EQ(ram(), 40);
+            loadTable(brightTable(17, levels));  // its level echoed, not yet in the RAM
+            ASSERT_EQ(reg6(0), 114);
+            for (uint16_t v : row.writes) userWrite(by, fpga_manage::kRamBrightness, v);
+            const int last = row.writes.back();
+            EXPECT_EQ(ram(), last) << "the echo wrote over the user's";
+            handOver(fpga_manage::kRamBrightness);
+            runTicks(1);
+            EXPECT_EQ(reg6(0), row.reg);
+            EXPECT_EQ(mgr->bri_mode, 16u) << "not taken for a manual brightness";
+            setClock(7, 30);
+            runStep();
+            EXPECT_EQ(reg6(0), row.reg);
+            EXPECT_EQ(ram(), last);
+        }
+    }
+}
+
+// A brightness asked for while the FPGAs start is kept in the parameter file; a stop before the
+// outputs light leaves the flash's table unwritten. With a manual table (or none) the next
+// start applies the kept brightness and saves it; a half-hour table rules as before.
+TEST_F(BrightTest, TheNextStartAppliesTheManualBrightnessTheParameterFileKept) {
+    struct Row {
+        const char* name;
+        Bytes table;
+        int reg, percent;
+        uint8_t mode;
+    };
+    const Row rows[] = {
+        {"no table", {}, 102, 40, 16},
+        {"an older manual table", brightTable(16, {200}), 102, 40, 16},
+        {"an older level table", brightTable(0, {4}), 102, 40, 16},
+        {"a half-hour table", brightTable(17, Bytes(48, 30)), 30, 30 * 100 / 255, 17},
+    };
+    const auto start = [this] {
+        startBoard();
+        g_source_online = 2;
+        for (auto& f : board->fpga) f.setLinks(0x01, 0x00);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        clearFpgaSide();
+        start();
+        writeFlash(kBrightTable, row.table);
+        powerUp(0);
+        powerUp(1);
+        runTicks(2);
+        request(40);
+        runTicks(2);
+        ASSERT_EQ(mgr->get_fpga_status(), 0) << "lit before the stop";
+        ASSERT_NE(para->ram_para_persist(), -1);
+        ASSERT_EQ(para->persisted16(fpga_manage::kRamBrightness), 40);
+        // Stopped, and started again from the parameter file and the flash.
+        clearFpgaSide();
+        para->reload();
+        start();
+        light();
+        runStep();
+        EXPECT_EQ(reg6(0), row.reg);
+        EXPECT_EQ(reg6(1), row.reg);
+        EXPECT_EQ(ram(), row.percent);
+        EXPECT_EQ(flash(kBrightTable, 9).back(), row.mode);
+    }
 }
 
 TEST_F(BrightTest, PcManualLevelSwitchesModeUntilTheTableIsLoadedAgain) {
@@ -253,20 +365,15 @@ TEST_F(BrightTest, PcManualLevelSwitchesModeUntilTheTableIsLoadedAgain) {
     EXPECT_EQ(reg6(0), 31);
 }
 
+// A brightness asked for while no output port is linked reaches the FPGAs within 3 s of a link
+// coming back, whether the PC is silent or keeps reading (a frame every 0.3 s, none of them
+// for the cards).
 TEST_F(BrightTest, RequestWithoutPortLinksKeepsTheValueForLater) {
-    for (auto& f : board->fpga) f.setLinks(0, 0);
-    light();
-    const int before = reg6(0);
-    request(50);
-    runTicks(1);
-    EXPECT_EQ(reg6(0), before);  // nothing reaches the FPGAs without a link
-    EXPECT_EQ(flash(kBrightTable, 10), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 127}));
-    for (int i = 0; i < 2; ++i) {
-        board->fpga[i].setLinks(0x03, 0);
-        mgr->update_eth_state(i);
-    }
-    runStep();
-    EXPECT_EQ(reg6(0), 127);
+    linkBackAfterRequest(0);
+}
+
+TEST_F(BrightTest, RequestWithoutPortLinksReachesALinkBackWhileAPcReads) {
+    linkBackAfterRequest(30);
 }
 
 // The light sensor on FPGA 1's port 6 (group 6, card address 0x6000): each read moves the

@@ -20,6 +20,7 @@
 #include "core/md5.h"
 #include "platform/clock.h"
 #include "simctl/sim_control.h"
+#include "time_factor.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ protected:
         link.reset();
         stopBoxLinks();
         link_session::pass_wait_ms = 500;
+        link_session::hooks = {};
         CardsTest::TearDown();
     }
     // The frame's body without its check byte, as the PC sends it (the link adds the check).
@@ -115,6 +117,54 @@ TEST_P(CardLinks, AnAnswerAfterTheWaitIsDroppedAndTheNextFrameGetsItsOwn) {
     EXPECT_EQ(again[18], 0x22);
     EXPECT_EQ(mgr->unclaimed_answers, late + 1);
     EXPECT_TRUE(probeAnswered());
+}
+
+// A card that answers after its frame was given up and after the next frame to the same port,
+// card and command came: that answer would pass for the next frame's. The port keeps quiet
+// for one more window first, the late answer that comes in it is dropped and counted, and the
+// next frame gets its own. A frame that was answered holds up none after it.
+TEST_P(CardLinks, AnAnswerAfterTheNextFrameCameIsDroppedInItsPortsQuiet) {
+    plug(2, 1);
+    searchCycles(3);
+    board->card(2, 0).ram[0x10] = 0x11;
+    board->card(2, 0).hold_replies = true;
+    std::atomic<int> sent{0}, quiets{0};
+    const auto answerLate = [&] {
+        {
+            std::lock_guard<std::mutex> lock(board->mutex);  // the link threads reach the cards
+            board->card(2, 0).hold_replies = false;
+        }
+        board->releaseHeld();
+    };
+    link_session::hooks.card_frame_sent = [&](uint32_t) {
+        if (++sent > 1) return answerLate();  // behind the next frame, were it sent at once
+        std::lock_guard<std::mutex> lock(board->mutex);
+        board->card(2, 0).ram[0x10] = 0x22;  // the first frame's held answer reads 0x11
+    };
+    link_session::hooks.card_port_quiet = [&] {
+        ++quiets;
+        answerLate();
+    };
+    // The second frame comes right behind the first on the link: the window only has to be
+    // longer than the link thread takes between them.
+    link_session::pass_wait_ms = uint32_t(500 * timeFactor());
+    startLink();
+    const uint32_t dropped = mgr->unclaimed_answers + card_turns::get().late_answers();
+    const Bytes read = request(0, 3, 0x10, 1);
+    link->send(wire(read));
+    link->send(wire(read));
+    Bytes got;
+    ASSERT_TRUE(link->recv(got));
+    ASSERT_EQ(got.size(), 19u);
+    EXPECT_EQ(got[18], 0x22);
+    EXPECT_EQ(quiets, 1);
+    EXPECT_EQ(mgr->unclaimed_answers + card_turns::get().late_answers(), dropped + 1);
+    for (int i = 0; i < 2; ++i) {
+        const Bytes again = link->ask(read);
+        ASSERT_EQ(again.size(), 19u);
+        EXPECT_EQ(again[18], 0x22);
+    }
+    EXPECT_EQ(quiets, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, CardLinks, ::testing::Values(Via::Tcp, Via::Udp, Via::Pty),

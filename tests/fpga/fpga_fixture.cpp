@@ -47,6 +47,30 @@ uint16_t FpgaTest::closeLedAfterRefresh() const {
     return para->rd16(ZemRamPara::kRamCloseLed);
 }
 
+void FpgaTest::userWrite(Writer by, int addr, uint16_t value) {
+    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    if (by == kPanel) {
+        para->user_wr16(addr, value);
+        return;
+    }
+    const uint8_t bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
+    ASSERT_EQ(para->ZemRamParaDeal(bytes, 2, uint32_t(addr)), 0);
+}
+
+void FpgaTest::handOver(int addr) {
+    uint16_t value;
+    uint32_t gen;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        value = para->rd16(addr);
+        gen = para->word_gen(addr);
+    }
+    if (addr == ZemRamPara::kRamCloseLed)
+        fpga_manage::close_led_changed(value, gen);
+    else
+        fpga_manage::brightness_changed(value, gen);
+}
+
 void FpgaTest::writeFlash(uint32_t at, const std::vector<uint8_t>& bytes) {
     auto& mem = board->flash[0].mem;
     std::fill(mem.begin() + at, mem.begin() + at + 4096, 0xFF);

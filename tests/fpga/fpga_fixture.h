@@ -32,6 +32,12 @@ protected:
     // RAM 2116 as the panel sees it after the next refresh (the FPGA thread's close-LED lands
     // there).
     uint16_t closeLedAfterRefresh() const;
+    // A user's write of a RAM word under the C331 mutex, as a PC's RAM write (the protocol's
+    // handler copies it in) or the panel makes it; and what the C331 apply then hands the FPGA
+    // side of RAM 2116 or 2176: its value with its write generation.
+    enum Writer { kPc, kPanel };
+    void userWrite(Writer by, int addr, uint16_t value);
+    void handOver(int addr);
     // FPGA 0's configuration flash: a 4 KiB sector erased with bytes at its start, and n bytes.
     void writeFlash(uint32_t at, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> flash(uint32_t at, size_t n) const;

@@ -28,7 +28,10 @@ protected:
                  QObject::connect(ev, &rcv_job_events::sig_recovery_progress,
                                   [this](int v) { recovery.push_back(v); }),
                  QObject::connect(ev, &rcv_job_events::sig_recovery_list,
-                                  [this](const QStringList& l) { lists.push_back(l); }),
+                                  [this](const QStringList& l, const QStringList& silent) {
+                                      lists.push_back(l);
+                                      silent_nets.push_back(silent);
+                                  }),
                  QObject::connect(ev, &rcv_job_events::sig_recovery_failed,
                                   [this](int fault) { failures.push_back(fault); })};
     }
@@ -65,7 +68,8 @@ protected:
 
     std::vector<int> smart, recovery;
     std::vector<QStringList> lists;
-    std::vector<int> failures;  // RecoveryFault of each job that ended in error
+    std::vector<QStringList> silent_nets;  // with each list: the nets that did not answer
+    std::vector<int> failures;             // RecoveryFault of each job that ended in error
     std::vector<QMetaObject::Connection> conns;
 };
 
@@ -352,8 +356,9 @@ TEST_F(JobsTest, TwoRecoveryFilesEndTheQueryAtOnce) {
 }
 
 // A query or recovery that ends in error says whether the file was at fault (none or several
-// files, a file refused) or the job (an FPGA not running, no card found to recover); one that
-// ran through its one file sends its list, and no fault.
+// files, a file refused), the job (an FPGA not running, no card found to recover) or the cards
+// (not one net answered); one that ran through its one file sends its list, and no fault, with
+// the nets whose cards did not answer (here ports 3 and 14, which have none).
 TEST_F(JobsTest, AQueryOrRecoveryEndingInErrorSaysWhy) {
     plug(4, 2);
     searchCycles(3);
@@ -365,6 +370,7 @@ TEST_F(JobsTest, AQueryOrRecoveryEndingInErrorSaysWhy) {
         bool fpga_down;
         std::vector<int> failures;
         size_t lists;
+        bool cards_silent = false;  // port 4's cards too
     };
     const Case cases[] = {
         {"no file", 5, {}, false, {kRecoveryFileFault}, 0},
@@ -377,9 +383,14 @@ TEST_F(JobsTest, AQueryOrRecoveryEndingInErrorSaysWhy) {
         {"an FPGA not running", 5, {{"QZFX", good}}, true, {kRecoveryJobFault}, 0},
         {"a recovery with no card found", 6, {{"QZFX", good}}, false, {kRecoveryJobFault}, 0},
         {"a query through its file", 5, {{"QZFX", good}}, false, {}, 1},
+        {"a query no net answered", 5, {{"QZFX", good}}, false, {kRecoveryNoAnswer}, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        for (auto& card : board->port(4).cards) {
+            card.config_id = 0x1111;  // screen 0's: an answer to the query
+            card.silent = c.cards_silent;
+        }
         removeTree(local("/data/rcvrecovery"));
         for (const auto& [name, bytes] : c.files) writeBytes("/data/rcvrecovery/" + name, bytes);
         if (c.fpga_down) {
@@ -390,10 +401,15 @@ TEST_F(JobsTest, AQueryOrRecoveryEndingInErrorSaysWhy) {
         }
         failures.clear();
         lists.clear();
+        silent_nets.clear();
         recovery.clear();
         ASSERT_TRUE(runTask(c.task, 40000));
         EXPECT_EQ(failures, c.failures);
         EXPECT_EQ(lists.size(), c.lists);
+        if (c.lists) {
+            EXPECT_TRUE(lists.back().isEmpty()) << "port 4's cards: none to recover";
+            EXPECT_EQ(silent_nets.back(), (QStringList{"02/04", "02/15"}));
+        }
         EXPECT_TRUE(wellFormed(recovery));
         if (c.fpga_down) {
             board->fpga[0].version[3] = 0x25;

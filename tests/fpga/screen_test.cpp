@@ -85,7 +85,8 @@ TEST_F(FpgaTest, BlackRequestWaitsUntilBothFpgasAreLit) {
     powerUp(0);
     powerUp(1);
     runTicks(100);
-    mgr->request_output_status(1);
+    userWrite(kPc, ZemRamPara::kRamCloseLed, 1);
+    handOver(ZemRamPara::kRamCloseLed);
     runTicks(10);
     EXPECT_EQ(mgr->output_status_request, 1);  // still starting
     ASSERT_TRUE(runUntil([this] { return mgr->output_status_request == 0; }));
@@ -195,6 +196,18 @@ protected:
         EXPECT_EQ(handshake().state(), led_size_handshake::kIdle);
         expectRestartedAndLit();
     }
+    // A user's write, then the C331 thread's apply of it.
+    void writeAndApply(Writer by, int addr, uint16_t value) {
+        userWrite(by, addr, value);
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        c331_manage::raise_apply(1);
+    }
+    // The C331 apply's hand-over reached the mailbox; a pass takes it.
+    bool takeHandOver(UserWordMailbox::Word w) {
+        if (!waitFor([&] { return mgr->user_words.waiting(w); })) return false;
+        runTicks(1);
+        return true;
+    }
     static constexpr led_size_handshake::Answer kOutcomes[3] = {
         led_size_handshake::kRefused, led_size_handshake::kUnchanged, led_size_handshake::kApplied};
     std::shared_ptr<platform::sim::SimC331> chip;
@@ -294,12 +307,8 @@ TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSec
 TEST_F(HandshakeWithC331Test, AClosedLedStaysClosedThroughEveryRestart) {
     // As register 11 does; the C331 thread's apply hands it over.
     const auto setCloseLed = [this](uint16_t closed) {
-        {
-            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
-            para->wr16(2116, closed);
-            c331_manage::raise_apply(1);
-        }
-        return waitFor([&] { return mgr->close_led == closed; });
+        writeAndApply(kPc, ZemRamPara::kRamCloseLed, closed);
+        return takeHandOver(UserWordMailbox::kCloseLed) && mgr->close_led == closed;
     };
     const auto black = [this](int i) { return (board->fpga[i].reg(0) & 4) != 0; };
     struct Restart {
@@ -337,6 +346,32 @@ TEST_F(HandshakeWithC331Test, AClosedLedStaysClosedThroughEveryRestart) {
         ASSERT_TRUE(runUntil([&] { return !black(0) && !black(1); }, 100));
         EXPECT_TRUE(board->fpga[0].lit() && board->fpga[1].lit());
         EXPECT_EQ(closeLedAfterRefresh(), 0);
+    }
+}
+
+// The FPGA side's own black (as the schedule's off time makes it) lands in RAM 2116 and the C331
+// apply passes it back; then a user writes the very same value. The apply hands the write over
+// by its generation, so the FPGA side's next change of its own, built on it, lands too.
+TEST_F(HandshakeWithC331Test, AUserWriteOfTheEchoedCloseLedReachesTheFpgaSide) {
+    for (const Writer by : {kPc, kPanel}) {
+        SCOPED_TRACE(by == kPc ? "PC" : "panel");
+        // The refresh's apply passes the echo back.
+        const auto passedBack = [this] {
+            {
+                std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+                c331_manage::raise_apply(1);
+            }
+            return takeHandOver(UserWordMailbox::kCloseLed);
+        };
+        mgr->SCREEN_fpgactrl_status(0);
+        ASSERT_EQ(closeLedAfterRefresh(), 1);
+        ASSERT_TRUE(passedBack());
+        writeAndApply(by, ZemRamPara::kRamCloseLed, 1);
+        ASSERT_TRUE(takeHandOver(UserWordMailbox::kCloseLed))
+            << "a write of the value in force was not handed over";
+        mgr->SCREEN_fpgactrl_status(1);
+        EXPECT_EQ(closeLedAfterRefresh(), 0) << "the FPGA side's echo is dropped";
+        ASSERT_TRUE(passedBack());
     }
 }
 
@@ -568,22 +603,74 @@ TEST_F(LitFpgaTest, BlackDuringTheHandshakeLeavesTheUsersSetting) {
     EXPECT_TRUE(refreshed(1));
 }
 
+// The user (a PC or the panel) turns the picture back on while the pass applies the black it
+// asked for: after the first FPGA's register write echoed into the parameter RAM, before the
+// second's (the hand-over lands between the pass's read of the close-LED and its last write),
+// or after both. The user's open is kept in the RAM at the next refresh and reaches the wall.
 TEST_F(LitFpgaTest, PictureRequestedWhileBlackIsAppliedIsNotLost) {
-    mgr->request_output_status(1);
-    // The user turns the picture back on just as the pass finishes applying black (after the
-    // second FPGA's register write echoed into the parameter RAM).
-    int echoes = 0;
-    auto conn = QObject::connect(para, &ZemRamPara::sig_update_para, [&](int id) {
-        if (id != 1 || ++echoes != 2) return;
-        mgr->request_output_status(0);
-    });
-    runTicks(1);
-    ASSERT_EQ(echoes, 2);
-    runTicks(2);
-    QObject::disconnect(conn);
-    EXPECT_EQ(mgr->output_status_request, 0);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 0) << "fpga " << i;
-    EXPECT_EQ(ScreenState, 1);
+    for (const Writer by : {kPc, kPanel}) {
+        for (const int at_echo : {1, 2}) {
+            SCOPED_TRACE(testing::Message()
+                         << (by == kPc ? "PC" : "panel") << ", at echo " << at_echo);
+            userWrite(by, ZemRamPara::kRamCloseLed, 1);
+            handOver(ZemRamPara::kRamCloseLed);
+            int echoes = 0;
+            auto conn = QObject::connect(para, &ZemRamPara::sig_update_para, [&](int id) {
+                if (id != 1 || ++echoes != at_echo) return;
+                // Another thread, as the C331 thread and the PC's are: this pass holds rmw_mutex,
+                // which comes after the C331 mutex.
+                std::thread([&] {
+                    userWrite(by, ZemRamPara::kRamCloseLed, 0);
+                    handOver(ZemRamPara::kRamCloseLed);
+                }).join();
+            });
+            runTicks(1);
+            QObject::disconnect(conn);
+            ASSERT_EQ(echoes, 2);
+            EXPECT_EQ(closeLedAfterRefresh(), 0) << "the echo of the black wrote over the open";
+            runTicks(2);
+            EXPECT_EQ(mgr->output_status_request, 0);
+            for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 0) << "fpga " << i;
+            EXPECT_EQ(ScreenState, 1);
+            EXPECT_EQ(closeLedAfterRefresh(), 0);
+        }
+    }
+}
+
+// The FPGA side blacks the wall on its own (as the schedule's off time does) and echoes it into
+// RAM 2116; before the next refresh writes the echo, a user writes the word. What the user wrote
+// last is kept, and the wall follows it once the C331 apply hands it over. A write of the very
+// value the echo posts is the user's too: the FPGA side's next echo, built on it, lands.
+TEST_F(LitFpgaTest, TheUsersCloseLedWrittenAfterAnEchoIsKept) {
+    const auto black = [this] {
+        return (board->fpga[0].reg(0) & 4) && (board->fpga[1].reg(0) & 4);
+    };
+    struct Row {
+        const char* name;
+        std::vector<uint16_t> writes;
+    };
+    const Row rows[] = {
+        {"the very value the echo posts", {1}},
+        {"closed and opened again", {1, 0}},
+    };
+    for (const Writer by : {kPc, kPanel}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << (by == kPc ? "PC, " : "panel, ") << row.name);
+            userWrite(by, ZemRamPara::kRamCloseLed, 0);
+            handOver(ZemRamPara::kRamCloseLed);
+            runTicks(2);
+            ASSERT_EQ(closeLedAfterRefresh(), 0);
+            mgr->SCREEN_fpgactrl_status(0);  // the FPGA side's own black, posted
+            for (uint16_t v : row.writes) userWrite(by, ZemRamPara::kRamCloseLed, v);
+            const uint16_t last = row.writes.back();
+            EXPECT_EQ(closeLedAfterRefresh(), last) << "the echo wrote over the user's";
+            handOver(ZemRamPara::kRamCloseLed);
+            runTicks(2);
+            EXPECT_EQ(black(), last == 1);
+            mgr->SCREEN_fpgactrl_status(last ? 1 : 0);  // the FPGA side's next change of its own
+            EXPECT_EQ(closeLedAfterRefresh(), last ? 0 : 1) << "its echo is dropped";
+        }
+    }
 }
 
 TEST_F(LitFpgaTest, LinkLossWritesOnlyThatPortsCountAndByte) {

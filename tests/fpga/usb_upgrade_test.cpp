@@ -259,6 +259,8 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
     Bytes big_program = package({{10, bytes(64, 1)}});
     put32(big_program, 49 + 1, kFileBufSize + 1);
     big_program.resize(49 + 21 + kFileBufSize + 1, 0);
+    Bytes program_in_header = package({{10, bytes(64, 1)}});
+    put32(program_in_header, 49 + 5, 20);  // its data starts inside the package's header
     struct Case {
         const char* name;
         Bytes file;
@@ -271,6 +273,7 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
           Case{"font past its region", big_font, kUsbFaultTooLarge},
           Case{"bitstream past the firmware area", big_bitstream, kUsbFaultTooLarge},
           Case{"program past 5 MiB", big_program, kUsbFaultTooLarge},
+          Case{"program over the header", program_in_header, kUsbFaultDamaged},
           Case{"header only", Bytes(20, 0), kUsbFaultDamaged},
           Case{"firmware without a bitstream", package({{7, firmware({})}}), kUsbFaultDamaged},
           Case{"another box's firmware and program",
@@ -285,7 +288,12 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
         onDisk("bad.ZEMZK", k.file);
         board->clearMessages();
         chip->clearFrames();
+        testing::internal::CaptureStderr();
         runJob();
+        const std::string terminal = testing::internal::GetCapturedStderr();
+        EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/bad.ZEMZK") + " refused: "),
+                  std::string::npos)
+            << k.name << ": " << terminal;
         EXPECT_EQ(result, (std::array<int, 3>{0, 0, 1})) << k.name;
         EXPECT_EQ(fault, k.fault) << k.name;
         EXPECT_EQ(board->flash[0].erases + board->flash[1].erases, 0) << k.name;
@@ -426,6 +434,12 @@ TEST_F(UsbUpgradeTest, FilesPastTheLimitAreCountedAndReported) {
     EXPECT_EQ(mgr->usb_left_out.load(), 30);
     EXPECT_NE(console.find("usb upgrade: 30 files left out, at most 100 are read"),
               std::string::npos);
+    size_t refused = 0;  // one line for each file refused
+    for (size_t at = 0;
+         (at = console.find(" refused: child past the end of the file\n", at)) != std::string::npos;
+         ++at)
+        ++refused;
+    EXPECT_EQ(refused, 100u);
     EXPECT_EQ(upgradeLine(), "usb upgrade: 0 installed, 0 failed, 100 refused, 30 left out");
 
     for (int i = 0; i < 30; ++i)
@@ -433,6 +447,31 @@ TEST_F(UsbUpgradeTest, FilesPastTheLimitAreCountedAndReported) {
     runJob();
     EXPECT_EQ(mgr->usb_left_out.load(), 0);
     EXPECT_EQ(upgradeLine(), "usb upgrade: 0 installed, 0 failed, 100 refused");
+}
+
+// Any name before the suffix is a package's: hidden names and names that are no UTF-8 are read,
+// or refused with their line. The "._NAME" companions a FAT disk may carry beside each file
+// are no packages: skipped, and counted as left out.
+TEST_F(UsbUpgradeTest, HiddenAndNonUtf8NamesAreReadAndCompanionsLeftOut) {
+    sim_control::pInstance();  // takes the job's result as the running box does
+    const Bytes good = package({{10, bytes(3000, 9)}});
+    Bytes cut = good;
+    cut.resize(cut.size() - 50);
+    onDisk(".update.ZEM", good);
+    onDisk("..ZEM", good);
+    onDisk("bad\xC3(.ZEM", cut);
+    onDisk("._update.ZEM", Bytes(4096, 0));
+    EXPECT_EQ(usbUpgradeFiles().size(), 3);
+    testing::internal::CaptureStderr();
+    runJob();
+    const std::string terminal = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, (std::array<int, 3>{2, 0, 1}));
+    EXPECT_EQ(files_read, 3);
+    EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/bad\\xC3(.ZEM") +
+                            " refused: child past the end of the file\n"),
+              std::string::npos)
+        << terminal;
+    EXPECT_EQ(upgradeLine(), "usb upgrade: 2 installed, 0 failed, 1 refused, 1 left out");
 }
 
 // The new program is written beside the old one and renamed over it: a writer killed at any

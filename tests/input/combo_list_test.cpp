@@ -27,7 +27,7 @@ struct ListCase {
 };
 const ListCase kLists[] = {
     // No page takes a touched entry: the box shows again what is in force (the user-mode
-    // page's mode the keys chose, the preset "nature", point-to-point off).
+    // page's mode the keys chose, the preset "natural", point-to-point off).
     {"user-mode", kPageCustomMode, "zemcontrol", 5, 0},
     {"temperature", kPageTemperature, "comboBox_type", 1, 2},
     {"layout", kPageImageLayout, "comboBox_P2P", 3, 0},
@@ -39,7 +39,7 @@ protected:
         PanelTest::SetUp();
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w)
             store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 1);
-        store().wr16(2184, 2);  // the preset "nature"
+        store().wr16(2184, 2);  // the preset "natural"
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
     }
     // Opens the case's page from the main menu, runs body on it, and leaves it by Back.

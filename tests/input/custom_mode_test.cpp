@@ -290,7 +290,16 @@ TEST_F(UserModePage, InvokeRecallsTheModeAndStartsTheSizeHandshake) {
     saveMode(4);
     put(4, 1378, 3840);
     put(4, 2000, 0x5A5A);
+    // The close-LED and brightness it brings are the user's writes (their write generations
+    // grow), which the FPGA side tells from its own echoes.
+    const auto gens = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return std::make_pair(store().word_gen(2116), store().word_gen(2176));
+    };
+    const auto before = gens();
     invoke(4);
+    EXPECT_GT(gens().first, before.first);
+    EXPECT_GT(gens().second, before.second);
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
     EXPECT_EQ(store().rd16(2000), 0x5A5A);
     EXPECT_EQ(store().rd16(1378), 3840);

@@ -62,9 +62,14 @@ TEST_F(PicturePages, StepsClampAndAreWrittenWhole) {
         const char* shown;
     };
     const Case cases[] = {
-        {"top", 100, kKeyRight, 2, 100, "100"},      {"bottom", 0, kKeyLeft, 2, 0, "0"},
-        {"above", 150, kKeyOk, 0, 100, "100"},       {"high byte", 356, kKeyOk, 0, 100, "100"},
-        {"negative", 0xFF00, kKeyOk, 0, 100, "100"}, {"down", 300, kKeyLeft, 1, 99, "99"},
+        {"top", 100, kKeyRight, 2, 100, "100"},
+        {"bottom", 0, kKeyLeft, 2, 0, "0"},
+        {"above", 150, kKeyOk, 0, 100, "100"},
+        {"high byte", 356, kKeyOk, 0, 100, "100"},
+        {"negative", 0xFF00, kKeyOk, 0, 0, "0"},
+        {"down", 300, kKeyLeft, 1, 100, "100"},
+        {"down from 150", 150, kKeyLeft, 1, 100, "100"},
+        {"down from negative", 0xFF00, kKeyLeft, 1, 0, "0"},
         {"mid", 40, kKeyRight, 3, 43, "43"},
     };
     for (const Case& c : cases) {
@@ -82,26 +87,31 @@ TEST_F(PicturePages, StepsClampAndAreWrittenWhole) {
     }
 }
 
-// A level above 100 that a PC wrote shows as the 100 the box applies, while the RAM keeps the
-// word; a step goes on from what is shown.
-TEST_F(PicturePages, LevelsAbove100ShowAsTheHundredApplied) {
+// A word outside 0..100 that a PC wrote shows as the signed number it is, while the RAM keeps
+// it; a step from it is clamped: 100 from above, 0 from below.
+TEST_F(PicturePages, WordsOutside0To100ShowAsStored) {
     const char* const fields[] = {"lineEdit_bright", "lineEdit_Contrast", "lineEdit_Sharpness",
                                   "lineEdit_Saturation"};
     const int words[] = {kBright, kContrast, kSharpness, kSaturation};
-    for (uint16_t written : {101, 150, 0xFF00}) {
-        SCOPED_TRACE(written);
+    struct Case {
+        uint16_t written;
+        const char* shown;
+        uint16_t stepped;  // after Left
+    };
+    for (const Case& c : {Case{101, "101", 100}, Case{150, "150", 100}, Case{0xFF00, "-256", 0}}) {
+        SCOPED_TRACE(c.shown);
         onPage(kPageQuality, [&] {
-            for (int a : words) store().wr16(a, written);
+            for (int a : words) store().wr16(a, c.written);
             refresh(1);
             for (int i = 0; i < 4; ++i) {
-                EXPECT_EQ(field(fields[i]), "100") << fields[i];
-                EXPECT_EQ(store().rd16(words[i]), written) << "the RAM keeps the word";
+                EXPECT_EQ(field(fields[i]), c.shown) << fields[i];
+                EXPECT_EQ(store().rd16(words[i]), c.written) << "the RAM keeps the word";
             }
-            shot(QString("above-%1").arg(written));
+            shot(QString("outside-%1").arg(c.written));
             key(kKeyOk);  // brightness
             stepped({kKeyLeft});
-            EXPECT_EQ(store().rd16(kBright), 99);
-            EXPECT_EQ(field("lineEdit_bright"), "99");
+            EXPECT_EQ(store().rd16(kBright), c.stepped);
+            EXPECT_EQ(field("lineEdit_bright"), QString::number(c.stepped));
             key(kKeyOk);
         });
         stopPanel();
@@ -144,14 +154,22 @@ TEST_F(PicturePages, BackBeforeAnyStepWritesTheStartingValueAgain) {
     EXPECT_EQ(g_page_focus, kPageImageQuality);
 }
 
+// The brightness the reset and the step write are the user's: its write generation grows, so a
+// brightness the FPGA side echoes meanwhile does not overwrite them.
 TEST_F(PicturePages, ResetRedrawsSoTheNextStepStartsFromTheDefault) {
     store().wr16(kBright, 30);
     store().wr16(kPreset, 0);
+    const auto brightGen = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return store().word_gen(kBright);
+    };
     onPage(kPageQuality, [&] {
+        const uint32_t before = brightGen();
         key(kKeyLeft);  // Reset
         key(kKeyOk);
         EXPECT_TRUE(applyPending());
         takeApply();
+        EXPECT_GT(brightGen(), before) << "the reset not counted as the user's write";
         EXPECT_EQ(store().rd16(kBright), 100);
         EXPECT_EQ(store().rd16(kSharpness), 10);
         EXPECT_EQ(store().rd16(kPreset), 2);
@@ -161,8 +179,10 @@ TEST_F(PicturePages, ResetRedrawsSoTheNextStepStartsFromTheDefault) {
         shot("reset");
         key(kKeyRight);  // brightness
         key(kKeyOk);
+        const uint32_t reset = brightGen();
         stepped({kKeyLeft});
         EXPECT_EQ(store().rd16(kBright), 99);
+        EXPECT_GT(brightGen(), reset) << "the step not counted as the user's write";
         key(kKeyOk);
     });
 }

@@ -38,7 +38,7 @@ protected:
     static void jobEnds(std::vector<QStringList> lists) {
         std::thread fpga([lists] {
             rcv_job_events* e = fpga_manage::p_fpga_manage->job_events;
-            for (const QStringList& l : lists) emit e->sig_recovery_list(l);
+            for (const QStringList& l : lists) emit e->sig_recovery_list(l, {});
             g_send_para[send_para::kTask] = 0;
             emit e->sig_recovery_progress(100);
         });
@@ -222,15 +222,18 @@ TEST_F(RecoveryPage, ThePcsDeletionClosesThePageUnlessAJobRuns) {
 namespace {
 
 // What the PC saved for one screen (config 0x1111): a net on port 5 (index 4) of `cards`
-// cards; the fourth, when there is one, has its own RAM, register and save operations.
+// cards; the fourth, when there is one, has its own RAM, register and save operations. With
+// `first_port`, a net of one card on that port index is asked first.
 const Bytes kRam = {0xDE, 0xAD, 0xBE, 0xEF, 0x01};
-Bytes savedScreen(size_t cards) {
+Bytes savedScreen(size_t cards, int first_port = -1) {
     const std::vector<CardOp> plain = {{1, 1, 0x10, {1, 2, 3}}};
     const std::vector<CardOp> fourth = {
         {1, 1, 0x200, kRam}, {1, 2, 0, {5, 0xFF, 2, 0x12, 0x34}}, {2, 0, 0, {}}};
     std::vector<std::vector<CardOp>> ops(cards, plain);
     if (cards > 3) ops[3] = fourth;
-    return packedFile({{0x1111, {}, {{4, ops}}}});
+    std::vector<CardNet> nets = {{4, ops}};
+    if (first_port >= 0) nets.insert(nets.begin(), {uint16_t(first_port), {plain}});
+    return packedFile({{0x1111, {}, nets}});
 }
 
 class RecoveryOnCards : public RecoveryPage {
@@ -306,6 +309,32 @@ TEST_F(RecoveryOnCards, QueryFindsTheCardAndRecoveryRestoresIt) {
     EXPECT_EQ(fpgas.sentOn(kPort, 0x81).size(), 1u) << "one save, on the card's port";
 }
 
+// Touches on the two buttons work them as OK does; one under the ring does nothing.
+TEST_F(RecoveryOnCards, TouchesOnQueryAndRecoveryFindTheCardAndRestoreIt) {
+    cards(12, savedScreen(12));
+    auto touchOn = [this](const char* name) { touch(panelPoint(find<QPushButton>(name))); };
+    open(
+        {[&] {
+             touchOn("Button_check");
+             EXPECT_EQ(g_send_para[send_para::kTask].load(), 5);
+             touchOn("Button_self_covery");
+             EXPECT_EQ(panel_style::stateOf(find<QPushButton>("Button_check")), panel_style::kFocus)
+                 << "the ring keeps the focus on Query";
+             runTask();
+         },
+         ringClosed(),
+         [&] {
+             EXPECT_EQ(g_rcv_recovery->result_list, QStringList{"01/05/04/12"});
+             touchOn("Button_self_covery");
+             EXPECT_EQ(g_send_para[send_para::kTask].load(), 6);
+             shot("recovery-touched");
+             runTask();
+         },
+         ringClosed()});
+    EXPECT_EQ(fourth().saves, 1);
+    EXPECT_FALSE(fourth().needs_recovery);
+}
+
 // A red entry (the card lies past the cards its net was saved with), then a list that the last
 // query, ending in error, did not confirm: Recovery posts nothing and the port hears no frame.
 TEST_F(RecoveryOnCards, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
@@ -368,8 +397,11 @@ TEST_F(RecoveryOnCards, AQueryThatFailsSaysSoInPlaceOfTheNoCardsText) {
         bool fpga_down;
         bool failed;  // the words in red
         const char* const shown[kLanguageCount];
+        bool cards_silent = false;
     };
     const Bytes good = savedScreen(12);
+    const char* const query_failed[kLanguageCount] = {
+        "查询失败", "Query failed", "Запрос не удался", "Truy vấn không thành công", "查詢失敗"};
     const Case cases[] = {
         {"refused-file",
          Bytes(good.begin(), good.begin() + 30),
@@ -381,7 +413,14 @@ TEST_F(RecoveryOnCards, AQueryThatFailsSaysSoInPlaceOfTheNoCardsText) {
          good,
          true,
          true,
-         {"查询失败", "Query failed", "Запрос не удался", "Truy vấn không thành công", "查詢失敗"}},
+         {query_failed[0], query_failed[1], query_failed[2], query_failed[3], query_failed[4]}},
+        // The net's cards do not answer: that is no all clear.
+        {"no-card-answered",
+         good,
+         false,
+         true,
+         {query_failed[0], query_failed[1], query_failed[2], query_failed[3], query_failed[4]},
+         true},
         {"no-card-listed",
          packedFile({{0x1111, {}, {{kPort, {}}}}}),
          false,
@@ -391,10 +430,12 @@ TEST_F(RecoveryOnCards, AQueryThatFailsSaysSoInPlaceOfTheNoCardsText) {
           "暫無接收卡需要更新!"}},
     };
     fpgas.plug(kPort, 4);
+    for (auto& card : fpgas.board->port(kPort).cards) card.config_id = 0x1111;
     fpgas.searchCycles(3);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         save(c.file);
+        for (auto& card : fpgas.board->port(kPort).cards) card.silent = c.cards_silent;
         if (c.fpga_down) {
             fpgas.board->fpga[0].version[3] = 0x60;  // reloads itself and does not answer yet
             fpgas.board->restartFpga(0);
@@ -425,6 +466,58 @@ TEST_F(RecoveryOnCards, AQueryThatFailsSaysSoInPlaceOfTheNoCardsText) {
             ASSERT_TRUE(fpgas.bothLit());
         }
     }
+}
+
+// One net of two answers the query: the page lists what it found, or nothing found, and then
+// the net that did not answer, in red, in each language; the no-cards text is not shown.
+TEST_F(RecoveryOnCards, AQueryListsTheAnsweringNetsFindingsAndTheSilentNet) {
+    struct Case {
+        const char* name;
+        bool needs_recovery;  // the fourth card of the answering net
+        std::vector<const char*> found;
+    };
+    const Case cases[] = {
+        {"found-and-silent", true, {"Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>"}},
+        {"none-and-silent", false, {}},
+    };
+    const char* const silent[kLanguageCount] = {
+        "无应答: 屏幕01, 网口LED07", "No answer: Screen01, LED07", "Нет ответа: Screen01, LED07",
+        "Không phản hồi: Screen01, LED07", "無應答: 屏幕01, 網口LED07"};
+    cards(4, savedScreen(4, 6));  // port 7 (index 6) has no cards: its link is down
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fourth().needs_recovery = c.needs_recovery;
+        open({[this] {
+                  key(kKeyOk);  // Query
+                  runTask();
+              },
+              ringClosed(),
+              [this, c, &silent] {
+                  EXPECT_EQ(g_rcv_recovery->silent_nets, QStringList{"01/07"});
+                  EXPECT_EQ(emptyText(), QString()) << "no all clear";
+                  for (int lang = 0; lang < kLanguageCount; ++lang) {
+                      SCOPED_TRACE(lang);
+                      g_language = uint8_t(lang);
+                      g_rcv_recovery->language_changed();
+                      const QStringList rows = shownTexts();
+                      ASSERT_EQ(rows.size(), int(c.found.size()) + 1) << "the silent net last";
+                      for (size_t i = 0; lang == 1 && i < c.found.size(); ++i)
+                          EXPECT_EQ(rows[int(i)], c.found[i]);
+                      EXPECT_EQ(rows.last(), "<font color = #FF0000 >" +
+                                                 QString::fromUtf8(silent[lang]) + "</font>");
+                      EXPECT_EQ(textsNotFitting(g_rcv_recovery), std::vector<std::string>{});
+                      shot(QString("%1-%2").arg(c.name).arg(lang));
+                  }
+                  g_language = 1;
+                  clearSent();
+                  key(kKeyRight);
+                  key(kKeyOk);  // Recovery: only onto a found card
+                  EXPECT_EQ(g_send_para[send_para::kTask].load(), c.needs_recovery ? 6 : 0);
+                  if (c.needs_recovery) runTask();
+              },
+              ringClosed()});
+    }
+    EXPECT_EQ(fourth().saves, 1) << "the card found restored";
 }
 
 }  // namespace

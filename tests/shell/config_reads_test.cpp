@@ -73,7 +73,8 @@ TEST_F(ConfigReads, NetworkSetOnALinkWhileTheHomeScreenRefreshesAndAUsbScanRuns)
         while (!pc_done) {
             f->get_usb_file_list_path();
             ++scans;
-            if (f->usb_file_list.size() == 1 && f->usb_file_list[0].endsWith("upgrade/box.ZEM"))
+            if (f->usb_file_list.size() == 1 &&
+                QString::fromStdString(f->usb_file_list[0]).endsWith("upgrade/box.ZEM"))
                 ++found;
         }
     });

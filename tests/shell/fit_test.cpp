@@ -385,7 +385,7 @@ TEST_F(TextsFit, UsbUpgradePage) {
                  inEachLanguage(
                      "end", [] { return g_firmware_usbgrade; }, rows);
                  // Each reason with the largest counts a job of 100 files gives.
-                 for (int fault = kUsbFaultNone; fault <= kUsbFaultWrite; ++fault) {
+                 for (int fault = kUsbFaultNone; fault <= kUsbFaultDiskGone; ++fault) {
                      p->job_running = 1;
                      p->upgradeResult(100, 100, 100, fault, 100);
                      click("Button_grade");
@@ -419,6 +419,10 @@ TEST_F(TextsFit, RecoveryPage) {
                      nullptr, [](const QLabel* l) { return inList(g_rcv_recovery->list, l); }};
                  inEachLanguage(
                      "found", [] { return g_rcv_recovery; }, rows);
+                 // Then the nets whose cards did not answer, the widest numbers first.
+                 g_rcv_recovery->setResultList({"255/20/255/254"}, {"256/20", "99/20", "01/01"});
+                 inEachLanguage(
+                     "silent-nets", [] { return g_rcv_recovery; }, rows);
                  // A job that failed, in place of the no-cards text.
                  g_rcv_recovery->setJobFailed(kRecoveryFileFault);
                  inEachLanguage("file-fault", [] { return g_rcv_recovery; });
@@ -485,7 +489,13 @@ TEST_F(TextsFit, WordsOfTheTablesReadRight) {
         {kPageQuality, "label_bright", 3, "Độ sáng"},
         {kPageFirmwareUsbGrade, "label_usb_update", 3, "Sử dụng ổ USB để cập nhật"},
         {kPageLinkOption, "Button_usb", 3, "Sử dụng ổ USB\nđể cập nhật"},
-        {kPageRcvRecovery, "label_rcv_update", 3, "Nhận thông tin cập nhật về thẻ"},
+        {kPageRcvRecovery, "label_rcv_update", 3, "Cập nhật thẻ nhận"},
+        {kPageRcvRecovery, "label_rcv_update", 2, "Обновление приемных карт"},
+        {kPageOtherSetup, "label_name_mode", 2, "Трансляция экрана"},
+        {kPageOtherSetup, "label_name_mode", 3, "Thiết bị trình chiếu"},
+        {kPageTemperature, "label_temperature", 2, "Цветовая температура"},
+        {kPageInputChoose, "button_inputcut", 3, "Cắt"},
+        {kPageInputCut, "label_title", 3, "Cắt"},
         {kPageSmartMapping, "label_step2_6", 3, "Bước 2 Tải thông số quét", {kKeyRight, kKeyOk, kKeyLeft, kKeyOk}},
         {kPageOutputSet, "label_title", 1, "Output Setting"},
         {kPageOutputSet, "label_info", 3, "Gợi ý: Kích thước màn hình LED hiện tại:1"},

@@ -278,8 +278,8 @@ TEST_F(PanelFrame, TheApplicationFontDrawsEveryTextOfTheFiveLanguages) {
     const char* const samples[] = {
         "用户模式调用 正在读取中，请稍候… U盘已接入",
         "用戶模式調用 正在讀取中，請稍候… U盤已拔出",
-        "Сохранение настроек Драйвер USB подключен,пожалуйста,подождите... Использовать",
-        "Điều chỉnh chế độ Usb đã truy cập xin vui lòng chờ … sử dụng Thì không kết nối Đang đọc",
+        "Сохранение настроек USB-накопитель подключен,пожалуйста,подождите... Использовать",
+        "Điều chỉnh chế độ Usb đã truy cập xin vui lòng chờ … sử dụng USB đã được rút ra Đang đọc",
         "User mode invocation Reading the data,pls wait",
     };
     for (const char* s : samples) {

@@ -83,27 +83,28 @@ TEST_F(HomeScreen, TheHeaderAndTheTilesOfShownAndClosedWindows) {
     shot("tiles");
 }
 
-// Brightness and contrast above 100, as a PC may write them, show as the 100 the box applies,
-// when the home screen is drawn and when a refresh brings them; the RAM keeps the words.
-TEST_F(HomeScreen, BrightnessAndContrastAbove100ShowAsTheHundredApplied) {
+// Brightness and contrast outside 0..100, as a PC may write them, show as the signed words the
+// RAM holds, when the home screen is drawn and when a refresh brings them.
+TEST_F(HomeScreen, BrightnessAndContrastOutside0To100ShowAsStored) {
     for (uint16_t written : {101, 150, 0xFF00}) {
-        SCOPED_TRACE(written);
+        const QString shown = QString::number(int16_t(written));
+        SCOPED_TRACE(shown.toStdString());
         store().wr16(2176, written);
         store().wr16(2178, written);
         refresh(1);
-        EXPECT_EQ(home().label_bright->text(), "100");
-        EXPECT_EQ(home().label_contrast->text(), "100");
+        EXPECT_EQ(home().label_bright->text(), shown);
+        EXPECT_EQ(home().label_contrast->text(), shown);
+        shot(QString("outside-%1").arg(written));
         stopPanel();
         startPanel();
-        EXPECT_EQ(home().label_bright->text(), "100");
-        EXPECT_EQ(home().label_contrast->text(), "100");
+        EXPECT_EQ(home().label_bright->text(), shown);
+        EXPECT_EQ(home().label_contrast->text(), shown);
         EXPECT_EQ(store().rd16(2176), written);
         EXPECT_EQ(store().rd16(2178), written);
         store().wr16(2176, 80);  // changed again, for the next refresh
         store().wr16(2178, 55);
         refresh(1);
     }
-    shot("above-100");
 }
 
 TEST_F(HomeScreen, EachTileCase) {

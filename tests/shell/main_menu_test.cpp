@@ -98,7 +98,16 @@ TEST_F(MainMenu, CallRecallsASavedSlotAndTheNextRefreshShowsTheCheckMark) {
     key(kKeyLeft);
     EXPECT_TRUE(gridFocusOn(9));
     takeApply();
+    // The close-LED and brightness it brings are the user's writes (their write generations
+    // grow), which the FPGA side tells from its own echoes.
+    const auto gens = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return std::make_pair(store().word_gen(2116), store().word_gen(2176));
+    };
+    const auto before = gens();
     key(kKeyOk);
+    EXPECT_GT(gens().first, before.first);
+    EXPECT_GT(gens().second, before.second);
     EXPECT_EQ(store().ram[2000], 0x77);
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 10);
     EXPECT_TRUE(takeApply());
@@ -144,12 +153,16 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
     EXPECT_EQ(store().ZemUserModeSaved(2), 1);
     EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x42);
     EXPECT_TRUE(exists("/data/modes/custom_mode3"));
-    // SAVE on the slot already requested writes nothing but still counts as done.
+    // SAVE on the slot already requested is a new request, as a PC's write of 868 is.
     store().wr16(ZemRamPara::kRamModeSaveRequest, 3);
     store().shadow[ZemRamPara::kRamModeSaveRequest] = 3;
+    store().ram[2000] = 0x43;
     click("2");
-    EXPECT_FALSE(takeApply());
+    EXPECT_TRUE(takeApply());
     EXPECT_EQ(g_mainwindow->preset_done, 1);
+    session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
+                                QRect(100, 60, 120, 120)));
+    EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x43);
     key(kKeyBack);
     EXPECT_FALSE(g_mainwindow->widget_mode->isVisible());
     EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kFocus);
@@ -180,6 +193,25 @@ TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     click("Button_lock");
     EXPECT_EQ(store().rd16(772), 0);
     EXPECT_EQ(g_mainwindow->l_lock_state, 0);
+}
+
+// The keys read any word but 0 as locked: the padlock shows it, and one touch opens the keys.
+TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
+    const QImage closed = QIcon(":/png/lock.png").pixmap(16, 16).toImage();
+    const QImage open = QIcon(":/png/unlock.png").pixmap(16, 16).toImage();
+    const std::vector<Bytes> replies = sessionSends({writeRam(772, le16(2))}).get();
+    ASSERT_GT(replies[0].size(), 10u);
+    refresh(1);  // the PC's apply
+    EXPECT_EQ(g_mainwindow->l_lock_state, 1);
+    EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), closed);
+    key('M');
+    EXPECT_EQ(g_mode_shortcut_key, 0) << "Mode under the PC's lock";
+    shot("pc-locked");
+    touch(panelPoint(menu().Button_lock));
+    EXPECT_EQ(store().rd16(772), 0);
+    EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), open);
+    key('M');
+    EXPECT_EQ(g_mode_shortcut_key, 1) << "the keys are open";
 }
 
 // The PC locks the keys while a refresh shows its check mark: after the hub took what it sees,
@@ -216,12 +248,22 @@ TEST_F(MainMenu, MuteAndCloseLedToggleTheirWordsWithTheApplyFlag) {
     click("toolButton2");
     EXPECT_EQ(store().rd16(2112), 0);
     EXPECT_EQ(store().rd16(audio0), 0);
+    // The close-LED toggle is the user's write: its write generation grows, so a close-LED the
+    // FPGA side echoes meanwhile does not overwrite it.
+    const auto closeGen = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return store().word_gen(ZemRamPara::kRamCloseLed);
+    };
+    uint32_t gen = closeGen();
     click("toolButton1");
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCloseLed), 1);
+    EXPECT_GT(closeGen(), gen);
     EXPECT_TRUE(takeApply());
     shot("muted-closed");
+    gen = closeGen();
     click("toolButton1");
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCloseLed), 0);
+    EXPECT_GT(closeGen(), gen);
 }
 
 TEST_F(MainMenu, TipsOfEachTypeAndLanguageVanishAfter300Ticks) {

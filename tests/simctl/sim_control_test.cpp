@@ -146,6 +146,26 @@ TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecove
     EXPECT_EQ(statusLine("recovery list: "), "recovery list: empty");
 }
 
+// A query that cards leave unanswered is no all clear: with one silent net of two, the card
+// found is listed with the net that did not answer; with no net answering, the query failed.
+TEST_F(SimControl, AQueryTheCardsDidNotAnswerIsNoAllClear) {
+    const std::vector<CardOp> plain = {{1, 1, 0x10, {1, 2, 3}}};
+    // One screen: a net of one card on port 16 (index 15), asked first, then port 15's four.
+    writeBytes(root_ + "/data/rcvrecovery/QZFX",
+               packedFile({{0x2222, {}, {{15, {plain}}, {14, {plain, plain, plain, plain}}}}}));
+    // The recovery list a query run to its end leaves.
+    const auto query = [this] {
+        return ctl("job query") == "ok\n" && jobEnds() ? statusLine("recovery list: ")
+                                                       : "no query ran to its end";
+    };
+    ASSERT_EQ(ctl("card 15 2 needs-recovery"), "ok\n");
+    ASSERT_EQ(ctl("link 16 down"), "ok\n");
+    EXPECT_EQ(query(), "recovery list: 01/15/02/04; no answer from 01/16");
+    ASSERT_EQ(ctl("link 15 down"), "ok\n");
+    EXPECT_EQ(query(), "recovery list: query failed, no net answered");
+    EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link down, card 2 needs-recovery");
+}
+
 TEST_F(SimControl, Hdmi2GivenASignalReachesTheRamAndTheHomeScreenOnceWindow0ShowsIt) {
     const std::unique_ptr<TcpLink> pc = connectPc(seconds(30));
     ASSERT_TRUE(pc);

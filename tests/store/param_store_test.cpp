@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/saver.h"
 #include "platform/clock.h"
@@ -265,10 +266,11 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
         cv.wait_for(lock, hangBound(std::chrono::seconds(20)), [&] { return release; });
         held = false;
     };
-    Saver::get().start();
+    s->saver.start();
     struct Stop {
-        ~Stop() { Saver::get().stop(); }
-    } stop;
+        ZemRamPara* s;
+        ~Stop() { s->saver.stop(); }
+    } stop{s};
     s->wr16(2176, 10);
     hub().para_sync(1);
     {
@@ -286,42 +288,62 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
         release = true;
     }
     cv.notify_all();
-    Saver::get().drain();
+    s->saver.drain();
     EXPECT_EQ(saves, 2);
     EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 13);
     EXPECT_EQ(s->persisted16(2176), 13);
 }
 
 // The FPGA thread's words reach the RAM at the next refresh: the latest post of an address,
-// written only while the RAM holds what that thread saw, so the user's change wins; a post that
-// builds on one not yet written expects what the RAM held before both.
+// written only while the word is still at the write generation of the user's state the post was
+// built on. A user's write (a PC's or the panel's) made after that state wins whatever its value:
+// the very value the echo posts, or the value the word held before (A-B-A).
 TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) {
-    struct Post {
+    struct Step {
+        char kind;  // 'p' a post on the user's state taken, 'u' a user's write, 't' the state taken
         uint16_t value;
-        int32_t expected;
     };
     struct Row {
         const char* name;
-        std::vector<Post> posts;
-        int32_t user_write;  // RAM 2176 written between the posts and the refresh, or -1
-        uint16_t after;
+        std::vector<Step> steps;
+        uint16_t after;  // the word after the refresh; it holds 40 before
     };
     const Row rows[] = {
-        {"one post", {{10, 40}}, -1, 10},
-        {"a post on a post not yet written", {{100, 40}, {10, 100}}, -1, 10},
-        {"a post on a new value of the user's", {{100, 40}, {70, 60}}, 60, 70},
-        {"the user wrote after the post", {{100, 40}}, 60, 60},
-        {"no expectation", {{55, -1}}, 60, 55},
+        {"one post", {{'p', 10}}, 10},
+        {"a later post replaces the one before", {{'p', 100}, {'p', 10}}, 10},
+        {"the user wrote after the post", {{'p', 100}, {'u', 60}}, 60},
+        {"the very value the echo posts, then an echo on the state before",
+         {{'p', 10}, {'u', 10}, {'p', 70}},
+         10},
+        {"A-B-A", {{'p', 10}, {'u', 60}, {'u', 40}}, 40},
+        {"a post on the user's write taken", {{'p', 10}, {'u', 60}, {'t', 0}, {'p', 70}}, 70},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        ZemRamPara* s = startStore();
-        s->wr16(2176, 40);
-        for (const Post& p : row.posts) s->post_word(2176, p.value, p.expected);
-        if (row.user_write >= 0) s->wr16(2176, uint16_t(row.user_write));
-        EXPECT_EQ(s->rd16(2176), row.user_write >= 0 ? row.user_write : 40) << "not before";
-        s->refresh_begin();
-        EXPECT_EQ(s->rd16(2176), row.after);
+    enum Writer { kPc, kPanel };
+    for (const int addr : {ZemRamPara::kRamCloseLed, ZemRamPara::kRamBrightness}) {
+        for (const Writer by : {kPc, kPanel}) {
+            for (const Row& row : rows) {
+                SCOPED_TRACE(testing::Message()
+                             << addr << (by == kPc ? ", PC, " : ", panel, ") << row.name);
+                ZemRamPara* s = startStore();
+                s->wr16(addr, 40);
+                uint32_t taken = s->word_gen(addr);
+                for (const Step& step : row.steps) {
+                    if (step.kind == 't') taken = s->word_gen(addr);
+                    if (step.kind == 'p') s->post_word(addr, step.value, taken);
+                    if (step.kind != 'u') continue;
+                    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+                    const uint8_t bytes[2] = {uint8_t(step.value), uint8_t(step.value >> 8)};
+                    if (by == kPc)
+                        ASSERT_EQ(s->ZemRamParaDeal(bytes, 2, uint32_t(addr)), 0);
+                    else
+                        s->user_wr16(addr, step.value);
+                }
+                const uint16_t before = s->rd16(addr);
+                s->refresh_begin();
+                s->refresh_end();
+                EXPECT_EQ(s->rd16(addr), row.after) << "before the refresh: " << before;
+            }
+        }
     }
 }
 

@@ -313,6 +313,8 @@ void PanelTest::saveSlot(int slot, uint8_t marker) {
     std::memcpy(m + 2, store().ram + ZemRamPara::kModePayloadStart, ZemRamPara::kModePayloadSize);
     m[0] = m[1] = 0xAA;
     m[2 + 2000 - ZemRamPara::kModePayloadStart] = marker;
+    // The panel shows the slots as a refresh's start last copied them.
+    store().refresh_begin();
 }
 
 namespace {

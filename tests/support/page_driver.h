@@ -111,6 +111,7 @@ protected:
     static std::vector<std::string> styleFaults();
     // Expects no style fault now; `when` names the moment in the failure.
     static void expectDrawnFromTable(const std::string& when);
-    // A saved user-mode slot whose payload has `marker` at RAM address 2000.
+    // A saved user-mode slot whose payload has `marker` at RAM address 2000, as the panel sees
+    // it after a refresh.
     void saveSlot(int slot, uint8_t marker);
 };

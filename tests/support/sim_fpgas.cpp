@@ -26,7 +26,8 @@ void SimFpgas::clearFpgaSide() {
     para->wr16(1382, 0);
     para->wr16(1384, 0);
     para->wr16(2116, 0);
-    para->take_led_in_force();  // the screen in force, as the load takes it
+    para->wr16(2176, default_ram16(2176));  // the brightness of a fresh box's parameter file
+    para->take_led_in_force();              // the screen in force, as the load takes it
     raviksource* source = raviksource::pInstance();
     source->fpga_board_state[0] = 0;
     source->fpga_board_state[1] = 0;

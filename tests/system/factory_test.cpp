@@ -180,12 +180,21 @@ TEST_F(FactoryPage, KeepIpResetsTheWholeRamWithSixtyFadeTimesAndAnnouncesEveryEd
     raviksource* src = raviksource::pInstance();
     for (auto& f : src->edid_rewrite) f = 0;
     scramble();
+    // The close-LED and brightness it writes are the user's writes (their write generations
+    // grow), which the FPGA side tells from its own echoes.
+    const auto gens = [this] {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return std::make_pair(store().word_gen(2116), store().word_gen(2176));
+    };
+    const auto before = gens();
     onPage({[this] {
         focusOn(factory::kKeepIp);
         key(kKeyOk);
         EXPECT_EQ(focused(), factory::kKeepIp) << "the focus stays";
         shot("keepip");
     }});
+    EXPECT_GT(gens().first, before.first);
+    EXPECT_GT(gens().second, before.second);
     for (int a = 768; a < 4096; ++a) {
         const bool fade = a >= 2816 && a < 2880 && (a - 2816) % 4 != 1 && (a - 2816) % 4 != 3;
         ASSERT_EQ(store().ram[a], fade ? 60 : defaultOf(a)) << "RAM " << a;

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 
+#include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/usb_upgrade.h"
@@ -399,8 +400,8 @@ TEST_F(UsbPage, ADiskRemovedOrMountedIsReadAgain) {
           [this] { tick(TIP::kShowTicks); }});
 }
 
-// After a job, another disk starts the page over as a fresh visit would: no end line, and OK
-// runs a job for the new list. A disk read while a job runs changes nothing until it ends.
+// After a job, another disk is listed and OK runs a job for the new list; the job's end line
+// stays until that job starts. A disk read while a job runs changes nothing until it ends.
 TEST_F(UsbPage, ASecondDiskAfterAJobStartsOver) {
     onDisk("a.ZEM", package({{kProgram, bytes(300, 5)}}));
     open({[this] {
@@ -430,7 +431,7 @@ TEST_F(UsbPage, ASecondDiskAfterAJobStartsOver) {
           },
           Item::until([] { return g_tip->isVisible(); }),
           [this] {
-              EXPECT_TRUE(logLine().isEmpty()) << "the end line of the disk pulled";
+              EXPECT_TRUE(logLine().contains("downing over")) << "the end line stays";
               EXPECT_TRUE(shown().isEmpty());
               tick(TIP::kShowTicks);
               key(kKeyOk);
@@ -441,11 +442,12 @@ TEST_F(UsbPage, ASecondDiskAfterAJobStartsOver) {
           },
           Item::until([this] { return shown() == QStringList{"b.ZEM"}; }),
           [this] {
-              EXPECT_TRUE(logLine().isEmpty());
+              EXPECT_TRUE(logLine().contains("downing over")) << "the end line stays";
               shot("second-disk");
               tick(TIP::kShowTicks);
               key(kKeyOk);
               EXPECT_EQ(g_usb_grade.load(), 1) << "OK starts the second disk's job";
+              EXPECT_TRUE(logLine().isEmpty()) << "another job: the last one's end line goes";
               runJob();
           },
           jobEnded(),
@@ -534,6 +536,75 @@ TEST_F(UsbPage, ADiskSwappedDuringAJobIsListedAfterIt) {
               EXPECT_EQ(readFile("/data/app/zemT57N"), std::string(second.begin(), second.end()))
                   << "the new disk's program, installed";
           }});
+}
+
+// The disk pulled, or swapped for another, while the job writes the second of three packages
+// (each FPGA 1 firmware): the first went in, the second's part failed, the third was gone. The
+// end line says the disk was removed, in each language, and stays while the disk events that
+// follow the job's end list what is plugged in now.
+TEST_F(UsbPage, AJobsOutcomeOutlivesTheDiskItsFilesWentWith) {
+    struct Case {
+        const char* name;
+        std::string swapped_in;         // the new disk's package; none: the disk pulled alone
+        std::vector<int> events_after;  // the watcher's events after the job's end
+        QStringList listed;
+    };
+    const Case cases[] = {
+        {"pulled", "", {}, {}},
+        {"swapped", "new.ZEM", {100, 102}, {"new.ZEM"}},
+    };
+    const char* const why[kLanguageCount] = {"U盘已拔出", "The disk was removed",
+                                             "USB-накопитель извлечён", "Đã rút ổ USB",
+                                             "U盤已拔出"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mountUsbDisk();
+        for (int i = 0; i < 3; ++i)
+            onDisk("fw" + std::to_string(i) + ".ZEM",
+                   package({{kFpga1, firmware(bytes(900, uint8_t(i)))}}));
+        mgr->hooks.on_usb_package_checked = [this, c](int file) {
+            if (file != 1) return;
+            if (c.swapped_in.empty())
+                pullUsbDisk();
+            else
+                mountUsbDisk(), onDisk(c.swapped_in, package({{kFpga1, firmware(bytes(900, 9))}}));
+            ZemRamPara::pInstance()->test_signal(101);  // the watcher's, while the job runs
+        };
+        const Item tip_shown = Item::until([] { return g_tip->isVisible(); });
+        std::vector<Item> steps = {[this] {
+                                       key(kKeyOk);
+                                       runJob();
+                                   },
+                                   jobEnded(), tip_shown,  // of the disk event kept
+                                   [this] {
+                                       mgr->hooks.on_usb_package_checked = nullptr;
+                                       EXPECT_EQ(mgr->usb_files_read, 2);
+                                       tick(TIP::kShowTicks);
+                                   }};
+        for (int id : c.events_after) {
+            steps.push_back([this, id] { refresh(id); });
+            steps.push_back(tip_shown);
+            steps.push_back([this] { tick(TIP::kShowTicks); });
+        }
+        steps.push_back([this, c, &why] {
+            EXPECT_EQ(shown(), c.listed) << "what is plugged in now";
+            for (int lang = 0; lang < kLanguageCount; ++lang) {
+                SCOPED_TRACE(lang);
+                g_language = uint8_t(lang);
+                g_firmware_usbgrade->language_changed();
+                const QString line = logLine();
+                EXPECT_TRUE(line.startsWith("<font style = 'font-size:13px' color = #FF0000 >" +
+                                            QString::fromUtf8(why[lang]) + "<br>"))
+                    << line.toStdString();
+                EXPECT_TRUE(lang != 1 || line.contains("1 installed, 1 failed, 1 refused"))
+                    << line.toStdString();
+                shot(QString("%1-%2").arg(c.name).arg(lang));
+            }
+            g_language = 0;
+            g_firmware_usbgrade->language_changed();
+        });
+        open(std::move(steps));
+    }
 }
 
 // Packages the box has already: the job writes nothing, 0 0 0, and its green end line says so.

@@ -41,7 +41,7 @@ TEST_F(SerialLinkPage, FixedValuesUnderTextsOfEveryLanguage) {
         {0, "串口连接", "波特率", "数据位", "停止位"},
         {1, "Serial port", "Baud rate", "Data bits", "Stop bit"},
         {2, "COM-порт", "Скорость передачи", "Биты данных", "Бит остановки"},
-        {3, "Cài đặt cổng nối tiếp", "Tốc độ truyền", "Bit dữ liệu", "Dừng bit"},
+        {3, "Cài đặt cổng nối tiếp", "Tốc độ truyền", "Bit dữ liệu", "Bit dừng"},
         {4, "串口連接", "波特率", "數據位", "停止位"},
     };
     // clang-format on

@@ -163,6 +163,7 @@ struct ApplyCase {
     const char* mask;
     const char* gateway;
     bool written;
+    bool touched = false;  // Apply touched, not chosen with the keys
 };
 
 TEST_F(EthernetPage, ApplyStoresOnlyGoodChangedAddresses) {
@@ -174,6 +175,7 @@ TEST_F(EthernetPage, ApplyStoresOnlyGoodChangedAddresses) {
         {"leading zeros dropped", 3, "001", "192,168,1,1", "192.168.1.1", "255.255.255.0", "192.168.1.1", true},
         {"only the gateway", 11, "254", "192,168,1,254", "192.168.1.199", "255.255.255.0", "192.168.1.254", true},
         {"netmask", 7, "128", "255,255,255,128", "192.168.1.199", "255.255.255.128", "192.168.1.1", true},
+        {"Apply touched", 11, "254", "192,168,1,254", "192.168.1.199", "255.255.255.0", "192.168.1.254", true, true},
     };
     // clang-format on
     for (const ApplyCase& c : cases) {
@@ -183,7 +185,10 @@ TEST_F(EthernetPage, ApplyStoresOnlyGoodChangedAddresses) {
         refreshes.clear();
         onPage(join({type(c.field, c.typed), {[this, c] {
                          EXPECT_EQ(row(c.field / 4), c.shown);
-                         apply();
+                         if (c.touched)
+                             touch(panelPoint(g_linkwlan->ui->Button_apply));
+                         else
+                             apply();
                          EXPECT_EQ(panel_style::stateOf(g_linkwlan->ui->label_IpSet),
                                    panel_style::kNormal);
                          shot(QString("applied-%1").arg(c.field));
@@ -266,6 +271,13 @@ TEST_F(EthernetPage, CancelAndBackDropTheEditsAndALanguageChangeKeepsThem) {
                      shot("chinese");
                      focusOn(13);
                      key(kKeyOk);
+                 }}}));
+    EXPECT_EQ(ini("GateWay"), "192.168.1.1");
+    stopPanel();
+    // A touch on Cancel goes back as OK on it does.
+    onPage(join({type(8, "10"), {[this] {
+                     touch(panelPoint(g_linkwlan->ui->Button_cancle));
+                     EXPECT_EQ(g_linkwlan, nullptr) << "closed by the touch";
                  }}}));
     EXPECT_EQ(ini("GateWay"), "192.168.1.1");
     stopPanel();

@@ -11,7 +11,6 @@
 #include "core/globals.h"
 #include "core/json_files.h"
 #include "core/led_size.h"
-#include "core/saver.h"
 #include "ui/shell/list_keys.h"
 #include "ui/shell/lock_window.h"
 #include "ui/shell/main_window.h"
@@ -347,9 +346,10 @@ void CustomMode::on_Button_use_clicked() {
     const bool fpgasRun = led_fpgas_running();
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     if (!store().ZemUserModeSaved(m)) return;
-    store().wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
-    std::copy_n(store().mode_ram[m] + 2, ZemRamPara::kModePayloadSize,
-                store().ram + ZemRamPara::kModePayloadStart);
+    store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
+    // A user's write: the close-LED and brightness it brings count as written.
+    store().ZemRamParaDeal(store().mode_ram[m] + 2, ZemRamPara::kModePayloadSize,
+                           ZemRamPara::kModePayloadStart);
     led_size::take_or_refuse(&store(), "user mode");
     // As the PC's recall: a new LED size goes through the handshake, so the output blanks.
     led_size_handshake_locked(&store(), fpgasRun);
@@ -358,12 +358,8 @@ void CustomMode::on_Button_use_clicked() {
 
 void CustomMode::on_Button_delete_clicked() {
     if (!get_mode_status()) return;
-    {
-        // Shown deleted at once; the saver deletes its files.
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        store().mode_ram[g_mode_select][0] = store().mode_ram[g_mode_select][1] = 0xFF;
-    }
-    Saver::get().post(Saver::kModeDelete, uint8_t(g_mode_select + 1));
+    // Shown deleted at once; the saver deletes its files.
+    store().delete_mode_from_panel(g_mode_select);
     lcd_para_init();
     image_para_init();
 }

@@ -38,7 +38,7 @@ const char* const kTabColour[6] = {
 
 // clang-format off
 const Texts kTitle = {"信源切换", "Source switch", "Переключение источника", "Chuyển đổi nguồn", "信源切換"};
-const Texts kInputCut = {"输入截取", "Input intercept", "Обрезка", "Chặn nguồn vào", "輸入截取"};
+const Texts kInputCut = {"输入截取", "Input intercept", "Обрезка", "Cắt", "輸入截取"};
 const Texts kEdid = {"设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"};
 // clang-format on
 

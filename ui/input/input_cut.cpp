@@ -30,7 +30,7 @@ const char* const kCellIcon = "background-color: #212435;";
 const char* const kCellText = "background-color:#212435;color:#FFFFFF";
 
 // clang-format off
-const Texts kTitle = {"输入截取", "Input intercept", "Обрезка", "Chặn nguồn vào", "輸入截取"};
+const Texts kTitle = {"输入截取", "Input intercept", "Обрезка", "Cắt", "輸入截取"};
 const Texts kCrop = {"截取:", "Crop:", "Обр.:", "Cắt:", "截取:"};
 const Texts kW = {"宽", "W", "Шир.", "Rộng", "寬"};
 const Texts kH = {"高", "H", "Высота", "Cao", "高"};

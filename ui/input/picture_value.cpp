@@ -11,11 +11,9 @@
 namespace {
 constexpr int kPictureFirst = 2176;
 constexpr int kPictureEnd = 2192;
-// default_para_ramlist holds the default of RAM a at a - 766.
-constexpr int kDefaultsBase = 766;
 
 void writeLocked(int addr, int value) {
-    store().wr16(addr, uint16_t(std::clamp(value, 0, 100)));
+    store().user_wr16(addr, uint16_t(std::clamp(value, 0, 100)));
     c331_manage::raise_apply(1);
 }
 }  // namespace
@@ -54,9 +52,7 @@ void writePictureWord(int addr, int value) {
 
 void resetPictureWords() {
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    std::copy(default_para_ramlist.begin() + (kPictureFirst - kDefaultsBase),
-              default_para_ramlist.begin() + (kPictureEnd - kDefaultsBase),
-              store().ram + kPictureFirst);
+    for (int a = kPictureFirst; a < kPictureEnd; a += 2) store().user_wr16(a, default_ram16(a));
     c331_manage::raise_apply(1);
 }
 

@@ -38,7 +38,7 @@ QLineEdit* quality::valueField(int row) const {
 }
 
 void quality::para_init() {
-    for (int row = 0; row < 4; ++row) edit.reread(valueField(row), pictureLevel(kRowWord[row]));
+    for (int row = 0; row < 4; ++row) edit.reread(valueField(row), pictureWord(kRowWord[row]));
 }
 
 void quality::menulist_init() {

@@ -12,7 +12,7 @@ constexpr int kGainWord[] = {0, 2186, 2188, 2190};  // by row; row 0 is the pres
 constexpr int kPresetCount = 4;
 
 // clang-format off
-const Texts kTitle = {"色温", "Temperature", "Температура Оттенок", "Độ màu", "色溫"};
+const Texts kTitle = {"色温", "Temperature", "Цветовая температура", "Độ màu", "色溫"};
 const Texts kType = {"色温类型", "temperature type", "Выбор цвета", "Lựa chọn độ màu", "色溫類型"};
 const Texts kRed = {"红色", "Red", "Красный", "Màu đỏ", "紅色"};
 const Texts kGreen = {"绿色", "Green", "Зеленый", "Màu xanh lá cây", "綠色"};
@@ -20,7 +20,7 @@ const Texts kBlue = {"蓝色", "Blue", "Синий", "Màu xanh da trời", "藍
 const Texts kPresets[kPresetCount] = {
     {"自定义", "custom", "Свой", "Tùy chỉnh", "自定義"},
     {"偏暖", "warm", "Теплый", "Màu ấm", "偏暖"},
-    {"自然", "nature", "Природный", "Tự nhiên", "自然"},
+    {"自然", "natural", "Природный", "Tự nhiên", "自然"},
     {"偏冷", "cool", "Холодный", "Lạnh hơn", "偏冷"}};
 // clang-format on
 }  // namespace

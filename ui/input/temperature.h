@@ -1,4 +1,4 @@
-// The colour temperature page (page 20): the preset (custom, warm, nature, cool), written when
+// The colour temperature page (page 20): the preset (custom, warm, natural, cool), written when
 // OK ends its edit, and the red, green and blue gains, stepped as on the picture quality page.
 #pragma once
 

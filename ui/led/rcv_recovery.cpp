@@ -12,8 +12,8 @@ namespace {
 
 const Texts kTitle = {"接收卡自恢复", "Receiving card self recovery",
                       "Самовосстановление приемной карты", "Thẻ nhận tự phục hồi", "接收卡自恢復"};
-const Texts kUpdate = {"接收卡更新", "Receiving card update", "Получить обновление карты",
-                       "Nhận thông tin cập nhật về thẻ", "接收卡更新"};
+const Texts kUpdate = {"接收卡更新", "Receiving card update", "Обновление приемных карт",
+                       "Cập nhật thẻ nhận", "接收卡更新"};
 const Texts kQuery = {"查询", "Query", "Считать", "Tìm hiểu", "查詢"};
 const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Phục hồi", "恢復"};
 const Texts kNoCards = {"暂无接收卡需要更新!", "No receiving cards that need to be updated!",
@@ -30,6 +30,8 @@ const Texts kFound = {"发现", "Find", "Find", "Find", "發現"};
 const Texts kScreen = {"屏幕", "Screen", "Screen", "Screen", "屏幕"};
 const Texts kPort = {"网口LED", "LED", "LED", "LED", "網口LED"};
 const Texts kCard = {"接收卡", "Rcv", "Rcv", "Rcv", "接收卡"};
+// A net whose cards did not answer the query.
+const Texts kNoAnswer = {"无应答", "No answer", "Нет ответа", "Không phản hồi", "無應答"};
 
 }  // namespace
 
@@ -38,6 +40,14 @@ rcv_recovery::rcv_recovery(QWidget* parent)
     ui->setupUi(this);
     focus.setItems(
         {{ui->Button_check, panel_style::kButton}, {ui->Button_self_covery, panel_style::kButton}});
+    // A touch works a button as OK on it does; under the ring, as the keys, it does nothing.
+    int item = 0;
+    for (QPushButton* button : {ui->Button_check, ui->Button_self_covery})
+        connect(button, &QPushButton::clicked, this, [this, index = item++] {
+            if (!g_qround_bar.isNull()) return;
+            focus.select(index);
+            menulist_button_ok_page();
+        });
     language_changed();
 }
 
@@ -60,8 +70,9 @@ void rcv_recovery::rcv_self_recovery_file_list() {
             : QString("<font color = #FF0000 >%1</font>")
                   .arg(text(job_fault_ == kRecoveryFileFault ? kFileFault : kJobFault));
     list.draw(
-        ui->frame, shown_count, empty,
+        ui->frame, shown_count + silent_nets.size(), empty,
         [this](int i) {
+            if (i >= shown_count) return silentNetEntry(silent_nets.value(i - shown_count));
             const QStringList p = result_list.value(i).split('/');
             if (p.size() < 4) return PagedList::Entry{};
             const bool red = p[2].toInt() > p[3].toInt();
@@ -72,7 +83,17 @@ void rcv_recovery::rcv_self_recovery_file_list() {
                                         p[1] + ", " + text(kCard) + card,
                                     false};
         },
-        [this](int k) { list.select(k); });
+        [this](int k) {
+            if (list.firstShown() + k < shown_count) list.select(k);
+        });
+}
+
+PagedList::Entry rcv_recovery::silentNetEntry(const QString& net) const {
+    const QStringList p = net.split('/');
+    if (p.size() < 2) return {};
+    return {QString("<font color = #FF0000 >%1</font>")
+                .arg(text(kNoAnswer) + ": " + text(kScreen) + p[0] + ", " + text(kPort) + p[1]),
+            false};
 }
 
 void rcv_recovery::syncUpdate(int id) {
@@ -80,9 +101,10 @@ void rcv_recovery::syncUpdate(int id) {
     if (id == 99 || (cards != 255 && cards != 65535)) rcv_self_recovery_file_list();
 }
 
-void rcv_recovery::setResultList(const QStringList& entries) {
+void rcv_recovery::setResultList(const QStringList& entries, const QStringList& silent) {
     job_fault_ = kRecoveryNoFault;
     result_list = entries;
+    silent_nets = silent;
     list.file_select = -1;  // a new list: nothing chosen in it yet
     shown_count = uint8_t(std::min(entries.size(), 255));
     rcv_self_recovery_file_list();
@@ -91,6 +113,7 @@ void rcv_recovery::setResultList(const QStringList& entries) {
 void rcv_recovery::setJobFailed(int fault) {
     job_fault_ = fault == kRecoveryFileFault ? kRecoveryFileFault : kRecoveryJobFault;
     shown_count = 0;  // the stored list stays, as after Query
+    silent_nets.clear();
     rcv_self_recovery_file_list();
 }
 
@@ -108,6 +131,7 @@ void rcv_recovery::menulist_button_ok_page() {
     if (focus.ui_select == 0) {
         job_fault_ = kRecoveryNoFault;
         shown_count = 0;  // the stored list stays; only a new list shows again
+        silent_nets.clear();
         rcv_self_recovery_file_list();
         startJob(5);
         return;

@@ -1,7 +1,8 @@
 // The receiving-card self-recovery page (page 25): Query (task 5) finds the cards that differ
 // from their saved files, Recovery (task 6) restores them, each under the progress ring. The
 // FPGA thread's result list, or why its job failed, arrives queued; Recovery acts only on an
-// entry the page shows. The no-cards text is shown only after a job that ran to its end.
+// entry the page shows. Nets whose cards did not answer the query are listed after its entries;
+// the no-cards text is shown only after a job that ran to its end with every net answering.
 #pragma once
 
 #include <QDialog>
@@ -28,13 +29,15 @@ public:
     void rcv_self_recovery_file_list();
     void menulist_button_ok_page();
     void menulist_back_page();
-    // The FPGA thread's whole result list (empty: nothing to recover).
-    void setResultList(const QStringList& entries);
+    // The FPGA thread's whole result list (empty: nothing to recover) and the nets, "screen/net",
+    // whose cards did not answer the query.
+    void setResultList(const QStringList& entries, const QStringList& silent = {});
     // The job ended in error (a RecoveryFault): no entry is shown, and a line says why in place
     // of the no-cards text.
     void setJobFailed(int fault);
 
     QStringList result_list;
+    QStringList silent_nets;  // drawn after the entries, until the next job
     uint8_t shown_count = 0;
     uint32_t recovery_blocked = 0;  // the last drawn entry's card is past its net's cards
     PagedList list;
@@ -52,6 +55,8 @@ protected:
 
 private:
     bool startJob(uint8_t task);
+    // The line of a net ("screen/net") whose cards did not answer the query.
+    PagedList::Entry silentNetEntry(const QString& net) const;
     int job_fault_ = 0;  // the RecoveryFault of the last job, until another starts
 };
 

@@ -12,7 +12,7 @@
 namespace smart_mapping {
 // clang-format off
 const Texts kTitle = {"智能调屏", "Smart debugging screen", "Умная настройка экрана", "Điều chỉnh màn hình thông minh", "智能調屏"};
-const Texts kShortcut = {"快捷点屏", "Debugging\nscreen", "Пошаговая\nнастройка", "Chạm vào màn\nhình nhanh", "快捷點屏"};
+const Texts kShortcut = {"快捷点屏", "Debugging\nscreen", "Пошаговая\nнастройка", "Gỡ lỗi\nmàn hình", "快捷點屏"};
 const Texts kLoadScan = {"加载扫描", "Load scan", "Загрузить\nсканирование", "Cài đặt\nquét", "加載掃描"};
 const Texts kParaweld = {"参数固化", "Curing\nparameter", "Сохранение\nнастроек", "Lưu thông\nsố", "參數固化"};
 const Texts kMappingItem = {"Mapping", "Mapping", "Маршрут", "Mapping", "Mapping"};

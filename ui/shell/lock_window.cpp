@@ -76,8 +76,8 @@ void LockWindow::ledSizeText() {
 
 void LockWindow::para_init() {
     ledSizeText();
-    ui->label_bright->setText(QString::number(shownPictureLevel(kRamBright)));
-    ui->label_contrast->setText(QString::number(shownPictureLevel(kRamContrast)));
+    ui->label_bright->setText(QString::number(shownSigned16(kRamBright)));
+    ui->label_contrast->setText(QString::number(shownSigned16(kRamContrast)));
     setPicture(ui->label_volume_icon,
                pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));
 }
@@ -187,9 +187,9 @@ void LockWindow::buildTile(int w, const TileLook& look) {
 void LockWindow::syncUpdate() {
     if (wordChanged(kRamLedWidth) || wordChanged(kRamLedHeight)) ledSizeText();
     if (wordChanged(kRamBright))
-        ui->label_bright->setText(QString::number(shownPictureLevel(kRamBright)));
+        ui->label_bright->setText(QString::number(shownSigned16(kRamBright)));
     if (wordChanged(kRamContrast))
-        ui->label_contrast->setText(QString::number(shownPictureLevel(kRamContrast)));
+        ui->label_contrast->setText(QString::number(shownSigned16(kRamContrast)));
     if (wordChanged(shownAudioWord()))
         setPicture(ui->label_volume_icon,
                    pictureOf(volume_check() ? pic::kVolumeOpen : pic::kVolumeClose));

@@ -137,7 +137,8 @@ void MainWindow::para_init() {
     setIcon(ui->toolButton1, pictureOf(ledClosed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
     const bool soundOn = store().rd16(audioWord()) & 0x8000;
     setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kUnsilence : pic::kSilence), 24, 36);
-    l_lock_state = store().rd16(kRamKeyLock) == 1;
+    // Drawn as the key filter reads the word: any value but 0 locks.
+    l_lock_state = keyLocked();
     setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
 }
 
@@ -246,10 +247,10 @@ void MainWindow::on_option_clicked() {
 // ---- Key lock and tools ----
 
 void MainWindow::on_Button_lock_clicked() {
-    const uint16_t locked = (store().rd16(kRamKeyLock) + 1) & 1;
-    l_lock_state = !l_lock_state;
+    // A PC may have written any non-zero lock: the touch opens it, or locks an open one.
+    l_lock_state = !keyLocked();
     setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
-    store().wr16(kRamKeyLock, locked);
+    store().wr16(kRamKeyLock, l_lock_state);
     // The lock has no effect on the chip, but it must reach the parameter file even when
     // nothing else is refreshed before the box is switched off.
     QMetaObject::invokeMethod(SyncUpdate::pInstance(), "para_sync", Qt::QueuedConnection,
@@ -281,7 +282,7 @@ void MainWindow::on_toolButton1_clicked() {
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         closed = (store().rd16(ZemRamPara::kRamCloseLed) + 1) & 1;
-        store().wr16(ZemRamPara::kRamCloseLed, closed);
+        store().user_wr16(ZemRamPara::kRamCloseLed, closed);
         c331_manage::raise_apply(1);
     }
     setIcon(ui->toolButton1, pictureOf(closed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
@@ -321,7 +322,7 @@ void MainWindow::openGrid(bool call) {
                 picture(call ? pic::kUnsave : pic::kUncall), 24, 36);
     }
     focus.clearFocus();
-    const int r = store().ZemUserModeIndex(grid_index, 2);
+    const int r = store().ZemUserModeShownIndex(grid_index, 2);
     if (r < ZemRamPara::kModeCount) {
         grid_index = uint8_t(r);
         setIcon(call ? ui->toolButton3 : ui->toolButton4, picture(call ? pic::kCall : pic::kSave),
@@ -344,7 +345,7 @@ void MainWindow::showGrid() {
 }
 
 void MainWindow::on_usermodesel_clicked(int direction) {
-    const int r = store().ZemUserModeIndex(grid_index, direction);
+    const int r = store().ZemUserModeShownIndex(grid_index, direction);
     if (l_save_state)
         grid_index = uint8_t((grid_index + (direction ? 1 : 15)) % 16);
     else
@@ -372,7 +373,7 @@ void MainWindow::mode_init() {
     const int current = store().ZemGetCurrentModeIndex();
     for (int i = 0; i < ZemRamPara::kModeCount; ++i) {
         const QRect cell(15 + 63 * (i % 4), 33 + 45 * (i / 4), 50, 40);
-        const bool saved = store().ZemUserModeSaved(i) == 1;
+        const bool saved = store().ZemUserModeShown(i) == 1;
         auto* frame = new QFrame(widget_mode);
         frame->setGeometry(cell);
         frame->setStyleSheet(saved ? kCellSaved : kCellBlank);
@@ -410,31 +411,33 @@ void MainWindow::mode_init() {
 void MainWindow::zem_button_mode_clicked() {
     if (g_mode_select < 16 && g_mode[g_mode_select])
         g_mode[g_mode_select]->setStyleSheet(
-            store().ZemUserModeSaved(g_mode_select) == 1 ? kCellSaved : kCellBlank);
+            store().ZemUserModeShown(g_mode_select) == 1 ? kCellSaved : kCellBlank);
     const int slot = sender() ? sender()->objectName().toInt() : grid_index;
     if (slot < 0 || slot >= ZemRamPara::kModeCount) return;
     g_mode_select = uint8_t(slot);
     if (l_save_state) {
         {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            if (slot + 1 != store().rd16(ZemRamPara::kRamModeSaveRequest)) {
-                store().wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(slot + 1));
-                c331_manage::raise_apply(1);
-            }
+            // A new request each time, as a PC's write of 868 is, whatever it held before.
+            store().user_wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(slot + 1));
+            c331_manage::raise_apply(1);
         }
         l_save_state = 0;
         on_toolButton4_clicked();
         preset_done = 1;
-    } else if (l_call_state && store().ZemUserModeSaved(slot) == 1) {
-        {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            std::memcpy(store().ram + ZemRamPara::kModePayloadStart, store().mode_ram[slot] + 2,
-                        ZemRamPara::kModePayloadSize);
-            store().ram[ZemRamPara::kRamCurrentMode] = uint8_t(slot + 1);
-            std::memset(store().ram + ZemRamPara::kRamCurrentMode + 1, 0, 3);
+    } else if (l_call_state && store().ZemUserModeShown(slot) == 1) {
+        // Recalled as the slot is now: a PC may have changed it since the grid was drawn.
+        std::unique_lock<std::mutex> lock(c331_manage::c331_mutex);
+        if (store().ZemUserModeSaved(slot) == 1) {
+            // A user's write: the close-LED and brightness it brings count as written.
+            store().ZemRamParaDeal(store().mode_ram[slot] + 2, ZemRamPara::kModePayloadSize,
+                                   ZemRamPara::kModePayloadStart);
+            store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(slot + 1));
+            store().wr16(ZemRamPara::kRamCurrentMode + 2, 0);
             led_size::take_or_refuse(&store(), "user mode");
             c331_manage::raise_apply(1);
         }
+        lock.unlock();
         l_call_state = 0;
         grid_index = uint8_t(slot);
         on_toolButton3_clicked();

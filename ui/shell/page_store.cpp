@@ -1,11 +1,8 @@
 #include "ui/shell/page_store.h"
 
-#include <algorithm>
-
 namespace {
 constexpr int kRamAudioWindow = 2112;
 constexpr int kWinAudio = 20;
-constexpr int kPictureLevelMax = 100;
 }  // namespace
 
 ZemRamPara& store() {
@@ -33,16 +30,12 @@ int audioWord() {
     return ZemRamPara::windowAddr(audioWindow(), kWinAudio);
 }
 
-int pictureLevel(int addr) {
-    return std::min<int>(store().rd16(addr), kPictureLevelMax);
-}
-
 uint16_t shown16(int addr) {
     return store().seen16(addr);
 }
 
-int shownPictureLevel(int addr) {
-    return std::min<int>(shown16(addr), kPictureLevelMax);
+int shownSigned16(int addr) {
+    return int16_t(shown16(addr));
 }
 
 bool windowOn(int w) {

@@ -17,11 +17,8 @@ int audioWindow();
 int audioWord();
 // Bit 0 of the window's flags word.
 bool windowOn(int w);
-// A picture level (brightness, contrast, sharpness, saturation: RAM 2176..2182) as the box
-// applies it: a word above 100, as a PC may write it, counts as 100.
-int pictureLevel(int addr);
 // The u16 at addr of the RAM as the last refresh copied it, under the locks of the threads that
 // write it: what a page that only shows the RAM (the home screen) reads while PCs write.
 uint16_t shown16(int addr);
-// pictureLevel of that copy.
-int shownPictureLevel(int addr);
+// That copy's word taken as a signed number, as the home screen shows brightness and contrast.
+int shownSigned16(int addr);

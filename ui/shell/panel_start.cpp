@@ -139,8 +139,8 @@ void connectCardJobs() {
         Qt::QueuedConnection);
     QObject::connect(
         fpga->job_events, &rcv_job_events::sig_recovery_list, g_mainwindow,
-        [](const QStringList& entries) {
-            if (g_rcv_recovery) g_rcv_recovery->setResultList(entries);
+        [](const QStringList& entries, const QStringList& silent_nets) {
+            if (g_rcv_recovery) g_rcv_recovery->setResultList(entries, silent_nets);
         },
         Qt::QueuedConnection);
     QObject::connect(

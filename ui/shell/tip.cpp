@@ -14,13 +14,13 @@ uint8_t g_tip_flag = 0;
 namespace {
 
 // clang-format off
-const Texts kUsbIn = {"U盘已接入\n请稍候…", "USB driver is connected,please wait...",
-                      "Драйвер USB подключен,\nпожалуйста,подождите...",
+const Texts kUsbIn = {"U盘已接入\n请稍候…", "USB drive is connected,please wait...",
+                      "USB-накопитель подключен,\nпожалуйста,подождите...",
                       "Usb đã truy cập\nxin vui lòng chờ …", "U盤已接入\n請稍候…"};
-const Texts kUsbOut = {"U盘已拔出", "USB drive is unplugged.", "USB-накопитель отключен \nот сети.",
-                       "USB Thì không kết nối.", "U盤已拔出"};
+const Texts kUsbOut = {"U盘已拔出", "USB drive is unplugged.", "USB-накопитель\nотключен.",
+                       "USB đã được rút ra.", "U盤已拔出"};
 const Texts kReading = {"正在读取中，请稍候…", "Reading the data,pls wait",
-                        "Прочитайте данные,\nпожалуйста,подождите",
+                        "Чтение данных,\nпожалуйста,подождите",
                         "Đang đọc,xin vui lòng chờ …", "正在讀取中，請稍候…"};
 const Texts kUnfinished = {"升级未完成", "The update did not finish.",
                            "Обновление не завершено.", "Cập nhật chưa hoàn tất.", "升級未完成"};

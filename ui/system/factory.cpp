@@ -212,10 +212,11 @@ void factory::keyOk() {
 void factory::resetParameters(bool keepEdid) {
     const bool fpga0 = fpga0Running();
     ZemRamPara& s = store();
-    // RAM [from, to) from the defaults table.
+    // RAM [from, to) from the defaults table, as a user's write: the words other threads write
+    // back (the close-LED, the brightness) count as written.
     const auto defaults = [&s](int from, int to) {
-        std::memcpy(s.ram + from, default_para_ramlist.data() + (from - kDefaultsOffset),
-                    to - from);
+        s.ZemRamParaDeal(default_para_ramlist.data() + (from - kDefaultsOffset),
+                         uint16_t(to - from), uint32_t(from));
     };
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     if (keepEdid) {

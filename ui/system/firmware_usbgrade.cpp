@@ -31,7 +31,8 @@ const Texts kFaults[] = {
     {"升级包不适用于本机", "Package not for this box", "Пакет не для этого устройства", "Gói không dành cho máy này", "升級包不適用於本機"},
     {"文件损坏或不完整", "File damaged or cut short", "Файл повреждён или обрезан", "Tập tin bị hỏng hoặc thiếu", "文件損壞或不完整"},
     {"文件过大", "File too large", "Файл слишком большой", "Tập tin quá lớn", "文件過大"},
-    {"写入失败", "Write failed", "Ошибка записи", "Ghi không thành công", "寫入失敗"}};
+    {"写入失败", "Write failed", "Ошибка записи", "Ghi không thành công", "寫入失敗"},
+    {"U盘已拔出", "The disk was removed", "USB-накопитель извлечён", "Đã rút ổ USB", "U盤已拔出"}};
 const Texts kCounts = {"成功%1 失败%2 拒绝%3", "%1 installed, %2 failed, %3 refused", "успешно %1, сбой %2, отказ %3", "%1 xong, %2 lỗi, %3 bị từ chối", "成功%1 失敗%2 拒絕%3"};
 // clang-format on
 
@@ -98,11 +99,9 @@ void firmware_usbgrade::diskChanged(int id) {
         kept_disk_event_ = id;
         return;
     }
-    // Another disk, or none: the page starts over as on a fresh visit.
+    // Another disk, or none: OK may start a job on it. The last job's end line stays until
+    // another job starts or the page closes.
     file_downing = 0;
-    end_shown_ = false;
-    result_known_ = false;
-    ui->label_log->setText(QString());
     // A disk plugged in (100) has nothing to read until it is mounted.
     if (id == 100) return;
     listFollowsDisk();
@@ -119,6 +118,8 @@ void firmware_usbgrade::menulist_button_ok_page() {
     if (file_downing || file_list.isEmpty() || !panel::jobGateOpen()) return;
     file_downing = 1;
     job_running = 1;
+    end_shown_ = false;
+    ui->label_log->setText(QString());
     start_time = timeText();
     g_send_para[send_para::kStep] = 0;
     g_usb_grade = 1;

@@ -1,7 +1,8 @@
 // The USB upgrade page (page 26): the upgrade packages and font libraries on the USB disk, four
 // a page, and OK to have the FPGA thread install them under the upgrade overlay. The end line
 // says whether everything was installed, and else how many parts and why; a job that read no
-// file (its disk gone) draws none. A disk event while the job runs is acted on after its end.
+// file (its disk gone) draws none. A disk event while the job runs is acted on after its end;
+// the end line stays through disk changes until another job starts or the page closes.
 #pragma once
 
 #include <QDialog>

@@ -10,7 +10,7 @@ namespace {
 const Texts kTitle = {"串口连接", "Serial port", "COM-порт", "Cài đặt cổng nối tiếp", "串口連接"};
 const Texts kBaud = {"波特率", "Baud rate", "Скорость передачи", "Tốc độ truyền", "波特率"};
 const Texts kBits = {"数据位", "Data bits", "Биты данных", "Bit dữ liệu", "數據位"};
-const Texts kStop = {"停止位", "Stop bit", "Бит остановки", "Dừng bit", "停止位"};
+const Texts kStop = {"停止位", "Stop bit", "Бит остановки", "Bit dừng", "停止位"};
 // clang-format on
 }  // namespace
 
