@@ -110,9 +110,7 @@ void SyncUpdate::para_sync(int id) {
     // The page shows its change now, not after the parameter file's flush and pause below.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     // The file work goes to the saver: the panel and its tick never wait on a sync.
-    store->ZemUserModeSaveRequest();
-    if (id == 2) store->ZemUserModeSync();
-    if (store->persist_due()) store->saver.post_parameter_file();
+    store->take_file_work(id == 2);
     store->refresh_end();
     if (g_page_focus == kPageLinkOption) showTip(1);
 }

@@ -285,13 +285,12 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     const int m = job.slot;
     bool markersChanged = false;
     bool done = true;
-    Saver::Job rewrite;
-    rewrite.kind = Saver::kParameterFile;  // none
+    std::optional<Saver::Job> rewrite;
     if (job.kind == Saver::kModeDelete) {
         removeModeFiles(m, job.osd);
         if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        markersChanged = deletion_written_back(job, &rewrite);
+        markersChanged = deletion_written_back(job, rewrite);
     } else {
         done = write_slot_file(m, job.image.data());
         {
@@ -305,7 +304,7 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
             saver.post_parameter_file();
         }
     }
-    if (rewrite.kind != Saver::kParameterFile) post_slot_job(rewrite);
+    if (rewrite) post_slot_job(*rewrite);
     // The panel learns of it at the refresh this raises (the saver's thread only: inline, the
     // caller's refresh is under way).
     if (markersChanged && QThread::currentThread() != thread()) test_signal(1);
@@ -332,7 +331,7 @@ bool ZemRamPara::save_written_back(const Saver::Job& job, bool saved) {
 // A deletion: the slot reads deleted only while no later request reached it. A slot saved
 // meanwhile, with nothing behind in its line, has its file written back from it: the removal
 // came too early for it.
-bool ZemRamPara::deletion_written_back(const Saver::Job& job, Saver::Job* rewrite) {
+bool ZemRamPara::deletion_written_back(const Saver::Job& job, std::optional<Saver::Job>& rewrite) {
     const int m = job.slot;
     uint8_t* slot = mode_ram[m];
     if (slot_gen_[m] == job.slot_gen) {
@@ -341,6 +340,6 @@ bool ZemRamPara::deletion_written_back(const Saver::Job& job, Saver::Job* rewrit
         if (job.osd) slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
         return changed;
     }
-    if (markedSaved(slot) && saver.last_in_line(m)) *rewrite = take_slot_job(m, Saver::kModeWrite);
+    if (markedSaved(slot) && saver.last_in_line(m)) rewrite = take_slot_job(m, Saver::kModeWrite);
     return false;
 }

@@ -299,10 +299,15 @@ bool ZemRamPara::persist_due() const {
     return take_save_image(image);
 }
 
+void ZemRamPara::take_file_work(bool synchronise) {
+    ZemUserModeSaveRequest();
+    if (synchronise) ZemUserModeSync();
+    if (persist_due()) saver.post_parameter_file();
+}
+
 void ZemRamPara::take_last_requests() {
     refresh_begin();
-    ZemUserModeSaveRequest();
-    if (persist_due()) saver.post_parameter_file();
+    take_file_work(false);
     refresh_end();
 }
 

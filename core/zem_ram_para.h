@@ -153,8 +153,12 @@ public:
     int ram_para_persist();
     // Whether ram_para_persist has something to write: the hub posts the job only then.
     bool persist_due() const;
+    // The refresh's file work, handed to the saver: a save request, the slots' synchronisation
+    // (refresh id 2) and the parameter file, each when due. Main thread, between
+    // refresh_begin and refresh_end.
+    void take_file_work(bool synchronise);
     // At a stop, on the main thread: the file work a refresh now would take (a save request,
-    // the parameter file), handed to the saver.
+    // the parameter file).
     void take_last_requests();
 
     // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex
@@ -254,7 +258,8 @@ private:
     // The write-backs of a slot's job, under the C331 mutex. True when the slot's markers may
     // have changed.
     bool save_written_back(const Saver::Job& job, bool saved);
-    bool deletion_written_back(const Saver::Job& job, Saver::Job* rewrite);
+    // A slot saved meanwhile gets its file written back: `rewrite` is that job.
+    bool deletion_written_back(const Saver::Job& job, std::optional<Saver::Job>& rewrite);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     uint32_t seen_request_gen_ = 0;   // RAM 868's generation as the refresh under way saw it
     uint32_t taken_request_gen_ = 0;  // ... as the last take saw it

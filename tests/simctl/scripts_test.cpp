@@ -413,9 +413,9 @@ TEST_F(UnderNohup, TheBoxLivesThroughAHangUpAndStopsCleanlyOnSigterm) {
     EXPECT_FALSE(leftBehind("ctl"));
 }
 
-// A console whose reader stopped reading (zemT57N --sim ROOT | sleep 900): a worker waits on it
-// with a source's trace, the panel's thread with a key's; SIGTERM ends the box all the same, by
-// the signal, with its files removed.
+// A console whose reader stopped reading (zemT57N --sim ROOT piped to a reader that stopped
+// reading): a worker waits on it with a source's trace, the panel's thread with a key's; SIGTERM
+// ends the box all the same, by the signal, with its files removed.
 class OnAStuckConsole : public ScriptsOnABox {
 protected:
     OnAStuckConsole() { consoleToPipe_ = true; }

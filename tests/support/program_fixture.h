@@ -77,7 +77,8 @@ protected:
 
     // With consoleToPipe_ set before the start, the program's stdout is a pipe the test reads
     // into console.log until this stops reading and fills it: a reader that stopped reading
-    // (zemT57N --sim ROOT | sleep 900), on which the program's next console line waits.
+    // (zemT57N --sim ROOT piped to a reader that stopped reading), on which the program's next
+    // console line waits.
     void stopReadingConsole();
     // The test reads the program's stdout again, as a reader that came back.
     void readConsoleAgain();
