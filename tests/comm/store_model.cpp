@@ -8,11 +8,14 @@ namespace {
 constexpr int kCurrentMode = 866, kSaveRequest = 868;
 constexpr int kPayload = 896, kPayloadSize = 4096 - kPayload;
 constexpr int kPersisted = 768;
+constexpr int kCloseLed = 2116;
+constexpr int kWindows = 2272, kWindowStride = 26, kWinOutFlags = 18;
+constexpr int kFades = 2816;
 // The LED set: splice, width, height, output 1's width and height.
 constexpr int kLedWords[5] = {1376, 1378, 1380, 1412, 1414};
 
 bool covers(int addr, int len, int word) {
-    return addr < word + 2 && word < addr + len;
+    return len > 0 && addr < word + 2 && word < addr + len;
 }
 bool saved(const uint8_t* slot) {
     return slot[0] == 0xAA && slot[1] == 0xAA;
@@ -20,35 +23,79 @@ bool saved(const uint8_t* slot) {
 bool deleted(const uint8_t* slot) {
     return slot[0] == 0xFF || slot[1] == 0xFF;
 }
+// The words whose value follows the progress of the box's file work: compared once it settled.
+bool followsFileWork(int addr) {
+    return addr >= kCurrentMode && addr < kSaveRequest + 2;
+}
+// The words a start sets whatever the file holds: the file need not follow them.
+bool startSets(int addr) {
+    const int window = (addr - kWindows) % kWindowStride;
+    return followsFileWork(addr) || (addr >= 864 && addr < 870) || addr == kCloseLed ||
+           addr == kCloseLed + 1 || (addr >= kFades && addr < kFades + 64) ||
+           (addr >= kWindows && addr < kWindows + 6 * kWindowStride &&
+            (window == kWinOutFlags || window == kWinOutFlags + 1));
+}
+std::string byteDiff(const char* what, int addr, uint8_t box, uint8_t model) {
+    return std::string(what) + " " + std::to_string(addr) + ": " + std::to_string(box) +
+           ", model " + std::to_string(model);
+}
+
+// The markers and the payload: what a mode file or a slot holds of meaning.
+constexpr size_t kMeaningful = 2 + kPayloadSize;
+bool same(const uint8_t* a, const uint8_t* b) {
+    return std::memcmp(a, b, kMeaningful) == 0;
+}
+bool same(const std::optional<StoreModel::File>& a, const std::optional<StoreModel::File>& b) {
+    return a.has_value() == b.has_value() && (!a || same(a->data(), b->data()));
+}
+
+// Where a file differs from the one the model expects.
+std::string fileDiff(const std::optional<StoreModel::File>& box,
+                     const std::optional<StoreModel::File>& want) {
+    if (!box || !want) return box ? "the file exists" : "no file";
+    for (size_t i = 0; i < kMeaningful; ++i)
+        if ((*box)[i] != (*want)[i])
+            return byteDiff("byte", int(i), (*box)[i], (*want)[i]) + " of the last request's";
+    return "as the last request's";
+}
 
 }  // namespace
 
-void StoreModel::start(const Ram& r, const std::array<Slot, kModes>& s, const Ram& file) {
-    ram = r;
-    modeSlots = s;
-    paramFile = file;
-    persisted_ = r;  // a start saves nothing for what its fix-ups changed
-    modeFiles = {};
+void StoreModel::start(const View& box) {
+    *this = StoreModel();
+    ram_ = box.ram;
+    slots_ = box.modeSlots;
     for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
-    shadowRequest_ = word(kSaveRequest);
-    waiting_ = {};
-    order_.clear();
+    for (int m = 0; m < kModes; ++m) fileHistory_[m] = {box.files[m]};
 }
 
 void StoreModel::setWord(int addr, uint16_t v) {
-    ram[addr] = uint8_t(v);
-    ram[addr + 1] = uint8_t(v >> 8);
+    ram_[addr] = uint8_t(v);
+    ram_[addr + 1] = uint8_t(v >> 8);
 }
 
-void StoreModel::pcWriteRam(int addr, const uint8_t* data, int len) {
-    std::memcpy(ram.data() + addr, data, size_t(len));
-    if (covers(addr, len, kCurrentMode)) ++modeVersion_;
-    if (covers(addr, len, kSaveRequest)) ++requestVersion_;
+// A user's write of RAM 866: no save under way may set it any more.
+void StoreModel::userWroteMode() {
+    for (Save& s : open_) s.ownsMode = false;
 }
 
-void StoreModel::pcWriteSlot(int mode, const uint8_t* data, int len) {
-    std::memcpy(modeSlots[mode - 1].data(), data, size_t(len));
-    ++slotVersion_[mode - 1];
+void StoreModel::pcWriteRam(int client, int addr, const uint8_t* data, int len) {
+    if (len <= 0) return;  // answered, and nothing changes
+    std::memcpy(ram_.data() + addr, data, size_t(len));
+    if (covers(addr, len, kCurrentMode)) userWroteMode();
+    if (covers(addr, len, kSaveRequest)) {
+        const uint16_t n = word(kSaveRequest);
+        if (n >= 1 && n <= kModes) recorded_.push_back({client, n});
+    }
+}
+
+void StoreModel::pcWriteSlot(int, int mode, const uint8_t* data, int len) {
+    if (len <= 0) return;
+    const int m = mode - 1;
+    std::memcpy(slots_[m].data(), data, size_t(len));
+    slotDirty_[m] = true;
+    for (Save& s : open_)
+        if (s.mode == mode) s.slotWritten = true;
 }
 
 // The doc's ranges of an LED set (a splice of 1..4; 4 is copy).
@@ -72,27 +119,9 @@ void StoreModel::checkLedSize() {
     }
 }
 
-int StoreModel::register11(uint8_t value) {
-    if (value & 0x02) {
-        const uint16_t n = word(kCurrentMode);
-        if (n < 1 || n > kModes || !saved(modeSlots[n - 1].data())) return 1;
-        std::memcpy(ram.data() + kPayload, modeSlots[n - 1].data() + 2, kPayloadSize);
-        setWord(kCurrentMode, n);
-        ++modeVersion_;
-    }
-    checkLedSize();
-    return 0;
-}
-
-// The file is written when the RAM (with the LED set in force) differs from what was saved.
-bool StoreModel::saveDue() const {
-    const Ram image = savedImage();
-    return std::memcmp(image.data() + kPersisted, persisted_.data() + kPersisted,
-                       size_t(4096 - kPersisted)) != 0;
-}
-
+// The RAM as a file or a saved mode holds it: with the LED set in force.
 StoreModel::Ram StoreModel::savedImage() const {
-    Ram image = ram;
+    Ram image = ram_;
     for (int k = 0; k < 5; ++k) {
         image[size_t(kLedWords[k])] = uint8_t(ledInForce_[k]);
         image[size_t(kLedWords[k] + 1)] = uint8_t(ledInForce_[k] >> 8);
@@ -100,146 +129,229 @@ StoreModel::Ram StoreModel::savedImage() const {
     return image;
 }
 
-void StoreModel::refresh(int id) {
-    takeSaveRequest();
-    if (id == 2) synchronise();
-    if (saveDue()) postParam();
-    shadowRequest_ = word(kSaveRequest);
+void StoreModel::promise(int m, const std::optional<File>& file) {
+    fileHistory_[m].push_back(file);
+    slotDirty_[m] = false;
 }
 
-// A request is taken once: when 868 was written since the last take, or holds another value
-// than the refresh before saw. The mode file holds the RAM as taken, with the set in force.
-void StoreModel::takeSaveRequest() {
-    const uint16_t n = word(kSaveRequest);
-    const bool asked = requestVersion_ != takenRequestVersion_ || n != shadowRequest_;
-    takenRequestVersion_ = requestVersion_;
-    if (n == 0 || !asked) return;
-    if (n > kModes) {
-        endRequest(requestVersion_);
-        return;
-    }
-    Job job;
-    job.kind = kSave;
-    job.slot = n - 1;
-    job.slotVersion = ++slotVersion_[n - 1];
-    job.requestVersion = requestVersion_;
-    job.modeVersion = modeVersion_;
+// A save request taken now: the mode file holds the RAM as it is now.
+void StoreModel::take(int mode) {
+    Save s;
+    s.mode = mode;
     const Ram image = savedImage();
-    job.image[0] = job.image[1] = 0xAA;
-    std::memcpy(job.image.data() + 2, image.data() + kPayload, kPayloadSize);
-    post(job);
+    s.image[0] = s.image[1] = 0xAA;
+    std::memcpy(s.image.data() + 2, image.data() + kPayload, kPayloadSize);
+    promise(mode - 1, s.image);
+    open_.push_back(s);
 }
 
-StoreModel::Job StoreModel::slotJob(int m, Kind kind) const {
-    Job job;
-    job.kind = kind;
-    job.slot = m;
-    job.slotVersion = slotVersion_[m];
-    std::memcpy(job.image.data(), modeSlots[m].data(), kFileSize);
-    job.image[0] = job.image[1] = 0xAA;
-    return job;
+std::optional<StoreModel::File> StoreModel::slotAsFile(int m) const {
+    if (deleted(slots_[m].data())) return std::nullopt;
+    File f;
+    std::memcpy(f.data(), slots_[m].data(), kFileSize);
+    return f;
 }
 
-// Each slot as it is now, unless a job of its line is newer than it.
+// Each slot a PC wrote since its last file request becomes its file (or its deletion); the
+// others already have the file their last request gave them.
 void StoreModel::synchronise() {
     for (int m = 0; m < kModes; ++m) {
-        const uint8_t* mark = modeSlots[m].data();
-        const bool del = deleted(mark);
-        if (!del && mark[0] != 0xAA && mark[1] != 0xAA) continue;
-        if (waiting_[m] && waiting_[m]->slotVersion == slotVersion_[m]) continue;
-        post(slotJob(m, del ? kDelete : kWrite));
+        if (!slotDirty_[m]) continue;
+        const uint8_t* mark = slots_[m].data();
+        if (deleted(mark)) {
+            slots_[m][0] = slots_[m][1] = 0xFF;
+            promise(m, std::nullopt);
+        } else if (saved(mark)) {
+            promise(m, slotAsFile(m));
+        }
     }
 }
 
-// A later job on a slot replaces the one waiting there, at the end of the line.
-void StoreModel::post(const Job& job) {
-    std::optional<Job> replaced;
-    if (waiting_[job.slot]) {
-        replaced = waiting_[job.slot];
-        order_.erase(std::find(order_.begin(), order_.end(), job.slot));
+int StoreModel::register11(int client, uint8_t value) {
+    if (value & 0x02) {
+        const uint16_t n = word(kCurrentMode);
+        if (n < 1 || n > kModes || !saved(slots_[n - 1].data())) return 1;
+        std::memcpy(ram_.data() + kPayload, slots_[n - 1].data() + 2, kPayloadSize);
+        setWord(kCurrentMode, n);
+        userWroteMode();
     }
-    waiting_[job.slot] = job;
-    order_.push_back(job.slot);
-    if (replaced && replaced->kind == kSave) endRequest(replaced->requestVersion);
-}
-
-void StoreModel::postParam() {
-    if (std::find(order_.begin(), order_.end(), -1) == order_.end()) order_.push_back(-1);
-}
-
-void StoreModel::endRequest(uint64_t version) {
-    if (requestVersion_ == version) setWord(kSaveRequest, 0);
+    checkLedSize();
+    // This client's save requests, in the order it wrote them; another client's wait for its own.
+    for (auto it = recorded_.begin(); it != recorded_.end();) {
+        if (it->first != client) {
+            ++it;
+            continue;
+        }
+        take(it->second);
+        it = recorded_.erase(it);
+    }
+    if (value & 0x04) synchronise();
+    return 0;
 }
 
 void StoreModel::panelSave(int n) {
-    setWord(kSaveRequest, uint16_t(n));
-    ++requestVersion_;
-    refresh(1);
+    take(n);
 }
 
 void StoreModel::panelDelete(int m) {
-    modeSlots[m][0] = modeSlots[m][1] = 0xFF;
-    ++slotVersion_[m];
-    Job job = slotJob(m, kDelete);
-    post(job);
+    slots_[m][0] = slots_[m][1] = 0xFF;
+    for (Save& s : open_)
+        if (s.mode == m + 1) s.slotWritten = true;
+    promise(m, std::nullopt);
 }
 
-bool StoreModel::runJob() {
-    if (order_.empty()) return false;
-    const int entry = order_.front();
-    order_.pop_front();
-    if (entry < 0) {
-        if (saveDue()) paramFile = persisted_ = savedImage();
+int StoreModel::panelRecall(int n) {
+    if (!saved(slots_[n - 1].data())) return 1;
+    std::memcpy(ram_.data() + kPayload, slots_[n - 1].data() + 2, kPayloadSize);
+    setWord(kCurrentMode, uint16_t(n));
+    userWroteMode();
+    return 0;
+}
+
+void StoreModel::panelSource(int window, uint16_t source) {
+    setWord(kWindows + kWindowStride * window + 8, source);
+    setWord(kCurrentMode, 0);
+    userWroteMode();
+}
+
+// A recall's slot is the box's business while a save of that mode it has not ended yet may
+// still write it back.
+bool StoreModel::recallOpen(int n) const {
+    for (const Save& s : open_)
+        if (s.mode == n && !s.slotWritten) return true;
+    return false;
+}
+
+std::string StoreModel::recallTook(int client, int n, bool done, const Ram& box) {
+    const uint8_t* slot = slots_[n - 1].data();
+    if (!done) return saved(slot) ? "a recall of a saved mode refused" : "";
+    const auto brings = [&](const uint8_t* image) {
+        return std::memcmp(box.data() + kPayload, image + 2, kPayloadSize) == 0;
+    };
+    bool allowed = saved(slot) && brings(slot);
+    for (const Save& s : open_)
+        allowed = allowed || (s.mode == n && !s.slotWritten && brings(s.image.data()));
+    if (!allowed) return "a recall brought a payload no save of the mode holds";
+    std::memcpy(ram_.data() + kPayload, box.data() + kPayload, kPayloadSize);
+    setWord(kCurrentMode, uint16_t(n));
+    userWroteMode();
+    register11(client, 0);
+    return "";
+}
+
+// The file the box shows for slot m is one of the states its requests lead through, from the
+// one it showed last (`fromHere`: that state becomes the last shown); or, for a slot a PC
+// wrote since, those bytes.
+bool StoreModel::fileAllowed(int m, const std::optional<File>& file, bool fromHere) {
+    const auto& history = fileHistory_[m];
+    for (size_t i = fileSeen_[m]; i < history.size(); ++i) {
+        if (!same(history[i], file)) continue;
+        if (fromHere) fileSeen_[m] = i;
         return true;
     }
-    const Job job = *waiting_[entry];
-    waiting_[entry].reset();
-    runSlotJob(job);
-    return true;
+    return slotDirty_[m] && same(file, slotAsFile(m));
 }
 
-void StoreModel::runSlotJob(const Job& job) {
-    Slot& slot = modeSlots[job.slot];
-    const bool current = slotVersion_[job.slot] == job.slotVersion;
-    if (job.kind == kDelete) {
-        modeFiles[job.slot].reset();
-        if (current) {
-            slot[0] = slot[1] = 0xFF;
-        } else if (saved(slot.data()) && !waiting_[job.slot]) {
-            // Removed too early for a slot saved meanwhile: its file comes back from it.
-            post(slotJob(job.slot, kWrite));
-        }
-        return;
+std::string StoreModel::check(const View& box) {
+    for (int a = kPersisted; a < 4096; ++a)
+        if (!followsFileWork(a) && box.ram[a] != ram_[a])
+            return byteDiff("RAM", a, box.ram[a], ram_[a]);
+    for (int m = 0; m < kModes; ++m)
+        if (!fileAllowed(m, box.files[m], true))
+            return "the file of mode " + std::to_string(m + 1) +
+                   " is in no state its requests lead through (" +
+                   fileDiff(box.files[m], fileHistory_[m].back()) + ")";
+    const bool zero = (box.ram[kSaveRequest] | box.ram[kSaveRequest + 1]) == 0;
+    if (!zero) return "";
+    // RAM 868 reads 0: every save request answered has ended, its file written.
+    if (!recorded_.empty())
+        return "RAM 868 reads 0 while a save request of mode " +
+               std::to_string(recorded_.front().second) + " waits for its register 11";
+    for (const Save& s : open_) {
+        const int m = s.mode - 1;
+        const auto& history = fileHistory_[m];
+        // The save's own state is at or before the file's.
+        size_t own = 0;
+        for (size_t i = 0; i < history.size(); ++i)
+            if (same(history[i], s.image)) own = i;
+        if (fileSeen_[m] < own && !(slotDirty_[m] && same(box.files[m], slotAsFile(m))))
+            return "RAM 868 reads 0 before the save of mode " + std::to_string(s.mode) +
+                   " is on disk";
     }
-    modeFiles[job.slot] = job.image;
-    if (job.kind == kSave) {
-        if (current && modeVersion_ == job.modeVersion) setWord(kCurrentMode, job.slot + 1);
-        endRequest(job.requestVersion);
-        postParam();
-    }
-    if (current) std::memcpy(slot.data(), job.image.data(), job.kind == kSave ? kFileSize : 2);
+    return "";
 }
 
-// A start takes the parameter file, clears the test pattern, the current mode and the save
-// request, and each slot from its file (a slot without one reads deleted).
-void StoreModel::stopAndRestart() {
-    refresh(0);
-    while (runJob()) {
+// Every save taken has ended, in the order taken.
+void StoreModel::settle() {
+    for (const Save& s : open_) {
+        if (s.slotWritten) continue;
+        std::memcpy(slots_[s.mode - 1].data(), s.image.data(), kFileSize);
+        if (s.ownsMode) setWord(kCurrentMode, uint16_t(s.mode));
     }
-    std::memcpy(ram.data() + kPersisted, paramFile.data() + kPersisted, 4096 - kPersisted);
-    for (int a = 864; a < 870; ++a) ram[size_t(a)] = 0;
-    for (int k = 0; k < 16; ++k) ram[size_t(2816 + 4 * k)] = ram[size_t(2818 + 4 * k)] = 60;
-    for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
-    persisted_ = ram;
-    shadowRequest_ = 0;
+    open_.clear();
+}
+
+std::string StoreModel::checkSettled(const View& box) {
+    const std::string any = check(box);
+    if (!any.empty()) return any;
+    settle();
+    // RAM 868 holds a request while one waits for its register 11; which one is not promised.
+    for (int a = kPersisted; a < 4096; ++a)
+        if ((a < kSaveRequest || a > kSaveRequest + 1) && box.ram[a] != ram_[a])
+            return byteDiff("RAM", a, box.ram[a], ram_[a]);
+    if ((box.ram[kSaveRequest] | box.ram[kSaveRequest + 1]) == 0 && !recorded_.empty())
+        return "RAM 868 reads 0 while a save request waits for its register 11";
     for (int m = 0; m < kModes; ++m) {
-        modeSlots[m].fill(0);
-        if (!modeFiles[m]) {
-            modeSlots[m][0] = modeSlots[m][1] = 0xFF;
+        if (!same(box.modeSlots[m].data(), slots_[m].data()))
+            return "the slot of mode " + std::to_string(m + 1);
+        const auto& last = fileHistory_[m].back();
+        const bool dirtyAndSlot = slotDirty_[m] && same(box.files[m], slotAsFile(m));
+        if (!same(box.files[m], last) && !dirtyAndSlot)
+            return "the file of mode " + std::to_string(m + 1) +
+                   " is not what its last request left (" + fileDiff(box.files[m], last) + ")";
+        fileHistory_[m] = {box.files[m]};
+        fileSeen_[m] = 0;
+    }
+    // The parameter file holds the RAM with the set in force, but for the words a start sets.
+    const Ram image = savedImage();
+    for (int a = kPersisted; a < 4096; ++a)
+        if (!startSets(a) && box.paramFile[a] != image[a])
+            return byteDiff("parameter file", a, box.paramFile[a], image[a]);
+    return "";
+}
+
+// A start takes the parameter file, clears the close-LED, the outputs' frozen bits, the test
+// pattern, the current mode and the save request, sets the fades to 60, and loads each slot from
+// its file (a slot without one reads FF FF).
+void StoreModel::stopAndRestart(const Files& boxFiles) {
+    for (auto it = recorded_.begin(); it != recorded_.end(); it = recorded_.erase(it))
+        take(it->second);
+    settle();
+    for (int m = 0; m < kModes; ++m) {
+        const auto& want = fileHistory_[m].back();
+        // A slot written without a synchronisation: its file may hold either.
+        const auto file = slotDirty_[m] && same(boxFiles[m], slotAsFile(m)) ? boxFiles[m] : want;
+        fileHistory_[m] = {file};
+        fileSeen_[m] = 0;
+        slotDirty_[m] = false;
+        slots_[m].fill(0);
+        if (!file) {
+            slots_[m][0] = slots_[m][1] = 0xFF;
             continue;
         }
-        std::memcpy(modeSlots[m].data(), modeFiles[m]->data(), kFileSize);
+        std::memcpy(slots_[m].data(), file->data(), kFileSize);
         for (int i = 0; i < 2; ++i)
-            if (modeSlots[m][i] == 0xFF) modeSlots[m][i] = 0;
+            if (slots_[m][i] == 0xFF) slots_[m][i] = 0;
     }
+    const Ram image = savedImage();
+    std::memcpy(ram_.data() + kPersisted, image.data() + kPersisted, 4096 - kPersisted);
+    setWord(kCloseLed, 0);
+    for (int w = 0; w < 6; ++w) {
+        const int a = kWindows + kWindowStride * w + kWinOutFlags;
+        setWord(a, word(a) & ~0x0002);
+    }
+    for (int a = 864; a < 870; ++a) ram_[size_t(a)] = 0;
+    for (int k = 0; k < 16; ++k)
+        ram_[size_t(kFades + 4 * k)] = ram_[size_t(kFades + 2 + 4 * k)] = 60;
+    for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
 }

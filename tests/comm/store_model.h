@@ -1,15 +1,17 @@
-// A reference model of what the box keeps in force, written from docs/protocol.md's rules for
-// the parameter RAM, the LED size check, the save request (RAM 868), recalls, the user-mode
-// modeSlots and their synchronisation, the panel's save and delete, the files, a clean stop and the
-// start after it (with its fix-ups: test pattern, current mode and save request cleared, fades 60).
-// It calls no code of the box: the store's model test drives both with the same steps and compares
-// them.
+// A reference model of what docs/protocol.md promises a PC and the panel about the parameter
+// RAM, the LED size check, save requests (RAM 868), recalls, the user-mode slots and their
+// files, a clean stop and the start after it. It knows nothing of the box's threads, lines or
+// generations: only the order in which frames and keys were answered. Where the doc leaves an
+// outcome to the box's timing (a recall of a mode whose save is still under way, a slot written
+// without a synchronisation), it says which outcomes are allowed.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string>
+#include <vector>
 
 class StoreModel {
 public:
@@ -19,65 +21,78 @@ public:
     using Ram = std::array<uint8_t, 4096>;
     using Slot = std::array<uint8_t, kSlotSize>;
     using File = std::array<uint8_t, kFileSize>;
+    using Files = std::array<std::optional<File>, kModes>;
 
-    // What the box holds after its start: the RAM, the modeSlots, and the parameter file's RAM
-    // image (768..4095). No mode file exists yet.
-    void start(const Ram& ram, const std::array<Slot, kModes>& modeSlots, const Ram& paramFile);
+    // What the box shows from outside: its RAM, slots and files.
+    struct View {
+        Ram ram{};
+        std::array<Slot, kModes> modeSlots{};
+        Ram paramFile{};  // 768..4095 as the parameter file holds them
+        Files files{};
+    };
 
-    // A PC's parameter RAM write (command 0x60) below 4096.
-    void pcWriteRam(int addr, const uint8_t* data, int len);
-    // A PC's write into user mode `mode`'s slot at offset 0.
-    void pcWriteSlot(int mode, const uint8_t* data, int len);
-    // Register 11: its status; the refreshes it raises come as refresh() calls.
-    int register11(uint8_t value);
-    // The refresh that follows an apply (id 1), or a synchronisation (id 2).
-    void refresh(int id);
-    // The panel's save of mode n (its request, the apply and its refresh) and delete of slot m.
+    // The box after its start.
+    void start(const View& box);
+
+    // Frames, in the order the box answered them; `client` names the PC's link.
+    void pcWriteRam(int client, int addr, const uint8_t* data, int len);
+    void pcWriteSlot(int client, int mode, const uint8_t* data, int len);
+    // Register 11 with `value`: the status the box must answer.
+    int register11(int client, uint8_t value);
+    // The panel's keys.
     void panelSave(int n);
     void panelDelete(int m);
-    // The next file job waiting is carried out; false when none waits.
-    bool runJob();
-    // A clean stop: the requests a refresh now would take, then every job waiting; and the
-    // start that follows, from the files.
-    void stopAndRestart();
+    int panelRecall(int n);
+    void panelSource(int window, uint16_t source);
 
-    int jobsWaiting() const { return int(order_.size()); }
+    // A recall of mode n whose slot depends on a save still under way: the box may bring the
+    // slot as it was or any save of it under way (or refuse it while the slot may still read
+    // unsaved). recallTook checks the box's outcome (its status, its RAM after it) against those
+    // and takes it: where the box breaks the doc, or empty.
+    bool recallOpen(int n) const;
+    std::string recallTook(int client, int n, bool done, const Ram& box);
 
-    Ram ram{};
-    std::array<Slot, kModes> modeSlots{};
-    Ram paramFile{};  // 768..4095 as the file holds them
-    std::array<std::optional<File>, kModes> modeFiles{};
+    // Whenever the box is looked at: where it breaks a promise, or empty.
+    std::string check(const View& box);
+    // Once the box has carried out everything it answered (every refresh and file job run):
+    // every promise holds to the byte.
+    std::string checkSettled(const View& box);
+    // A clean stop: every request answered is carried out; then the start from the files. The
+    // box's files decide where the doc allows either (a slot written without a synchronisation).
+    void stopAndRestart(const Files& boxFiles);
 
 private:
-    enum Kind { kParam, kSave, kWrite, kDelete };
-    struct Job {
-        Kind kind = kParam;
-        int slot = 0;
-        uint64_t slotVersion = 0;
-        uint64_t requestVersion = 0;  // a save request's: RAM 868's at the take
-        uint64_t modeVersion = 0;     // ... RAM 866's
+    struct Save {
+        int mode;
         File image{};
+        bool ownsMode = true;      // may still set RAM 866 when it ends
+        bool slotWritten = false;  // its slot changed after its take
     };
-    uint16_t word(int addr) const { return uint16_t(ram[addr] | ram[addr + 1] << 8); }
+    uint16_t word(int addr) const { return uint16_t(ram_[addr] | ram_[addr + 1] << 8); }
     void setWord(int addr, uint16_t v);
     bool ledSetValid() const;
     void checkLedSize();
     Ram savedImage() const;
-    bool saveDue() const;
-    void takeSaveRequest();
+    void take(int mode);
+    void userWroteMode();
+    void promise(int m, const std::optional<File>& file);
     void synchronise();
-    void post(const Job& job);
-    void postParam();
-    void endRequest(uint64_t version);
-    Job slotJob(int m, Kind kind) const;
-    void runSlotJob(const Job& job);
+    void settle();
+    bool fileAllowed(int m, const std::optional<File>& file, bool fromHere);
+    std::optional<File> slotAsFile(int m) const;
 
+    Ram ram_{};
+    std::array<Slot, kModes> slots_{};
     std::array<uint16_t, 5> ledInForce_{};
-    Ram persisted_{};  // what the last save wrote, or the RAM as the start left it
-    uint64_t modeVersion_ = 0, requestVersion_ = 0, takenRequestVersion_ = 0;
-    uint16_t shadowRequest_ = 0;
-    std::array<uint64_t, kModes> slotVersion_{};
-    std::array<std::optional<Job>, kModes> waiting_{};
-    std::array<uint64_t, kModes> lineVersion_{};
-    std::deque<int> order_;  // the slot of each waiting job, or -1 for the parameter file
+    // Each slot's file as the requests answered so far leave it, with the states on the way
+    // there since the box last settled: its file may show any of them, in order, never one
+    // before what it showed last.
+    std::array<std::vector<std::optional<File>>, kModes> fileHistory_{};
+    std::array<size_t, kModes> fileSeen_{};
+    // A PC wrote the slot after its last file request: its file may hold those bytes too.
+    std::array<bool, kModes> slotDirty_{};
+    std::vector<Save> open_;  // taken, not yet known to be ended, in the order taken
+    // Save requests written to RAM 868 and not yet taken, each with its client, in order.
+    std::deque<std::pair<int, int>> recorded_;
+    bool statusWasZero_ = true;
 };
