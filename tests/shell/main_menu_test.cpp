@@ -133,7 +133,7 @@ TEST_F(MainMenu, CallOnABlankSlotChangesNothing) {
     EXPECT_EQ(g_mainwindow->preset_done, 0);
 }
 
-TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
+TEST_F(MainMenu, SaveStepsOverEverySlotAndTheKeyTakesTheMode) {
     saveSlot(0, 1);
     openTool(4);
     EXPECT_TRUE(gridFocusOn(0));
@@ -143,11 +143,15 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
     EXPECT_TRUE(gridFocusOn(2));
     store().ram[2000] = 0x42;
     key(kKeyOk);
-    EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 3);
+    // Taken at the key, with the RAM as it was then; the file work ran at once (no saver
+    // thread here), so the request has ended.
+    EXPECT_EQ(store().ZemUserModeSaved(2), 1);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 0);
     EXPECT_TRUE(takeApply());
     EXPECT_TRUE(g_mainwindow->l_save_state);
     shot("requested");
-    // The C331 thread's refresh saves the slot; the main menu shows the check mark.
+    store().ram[2000] = 0x99;  // a PC's write answered after the key is not in the mode
+    // The refresh after the apply draws the check mark.
     session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
                                 QRect(100, 60, 120, 120)));
     EXPECT_EQ(store().ZemUserModeSaved(2), 1);
