@@ -323,6 +323,20 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
     }
 }
 
+// A source change on the panel during a save's file work is the user's word on the current
+// mode: the save finishing after it does not set RAM 866.
+TEST_F(UserModeTest, ASourceChangeDuringASaveLeavesTheCurrentModeAsTheUserSetIt) {
+    ZemRamPara* s = startStore();
+    s->hooks.during_slot_file_work = [s](int) {
+        s->hooks.during_slot_file_work = nullptr;
+        s->ZemSetImageSource(0, 1, 0);
+    };
+    saveRequest(3);
+    EXPECT_FALSE(s->hooks.during_slot_file_work) << "the source changed during the save";
+    EXPECT_EQ(s->ZemUserModeSaved(2), 1);
+    EXPECT_EQ(s->rd16(866), 0);
+}
+
 // A PC recall (or slot write) changes two words under the C331 mutex while the main thread's
 // save steps run: each step waits for it, so its file holds both words or neither.
 TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
