@@ -371,9 +371,8 @@ int ZemRamPara::ram_para_persist() {
 
 int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
-    if (len == 0) return 0;
     const uint16_t request = rd16(kRamModeSaveRequest);
-    std::memcpy(ram + addr, data, len);
+    if (len) std::memcpy(ram + addr, data, len);
     bump_word_gens(addr, len);
     if (covers(addr, len, kRamModeSaveRequest)) request_word_written(client, request);
     return 0;
