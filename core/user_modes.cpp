@@ -338,18 +338,18 @@ int ZemRamPara::ZemUserModeShown(int m) const {
 
 bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     const int m = job.slot;
-    bool markersChanged = false;
+    bool shownChanged = false;
     bool done = true;
     if (job.kind == Saver::kModeDelete) {
         removeModeFiles(m, job.osd);
         if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        markersChanged = deletion_written_back(job);
+        shownChanged = deletion_written_back(job);
     } else {
         done = write_slot_file(m, job.image.data());
         {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            markersChanged = save_written_back(job, done);
+            shownChanged = save_written_back(job, done);
         }
         const bool request = job.kind == Saver::kModeSave;
         if (done) finishSave(m, request || job.osd ? 0 : 2, job.osd);
@@ -360,7 +360,7 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     }
     // The panel learns of it at the refresh this raises (the saver's thread only: inline, the
     // caller's refresh is under way).
-    if (markersChanged && QThread::currentThread() != thread()) test_signal(1);
+    if (shownChanged && QThread::currentThread() != thread()) test_signal(1);
     return done;
 }
 
