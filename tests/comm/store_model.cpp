@@ -1,6 +1,8 @@
 #include "store_model.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -27,6 +29,11 @@ bool deleted(const uint8_t* slot) {
 bool followsFileWork(int addr) {
     return addr >= kCurrentMode && addr < kSaveRequest + 2;
 }
+// The channel geometry (RAM 1382..1395) the apply derives from the LED set, and a save and a
+// recall bring with it: its rule is the apply's, which the model does not repeat.
+bool derived(int addr) {
+    return addr >= 1382 && addr < 1396;
+}
 // The words a start sets whatever the file holds: the file need not follow them.
 bool startSets(int addr) {
     const int window = (addr - kWindows) % kWindowStride;
@@ -42,8 +49,11 @@ std::string byteDiff(const char* what, int addr, uint8_t box, uint8_t model) {
 
 // The markers and the payload: what a mode file or a slot holds of meaning.
 constexpr size_t kMeaningful = 2 + kPayloadSize;
+// Not the channel geometry.
+constexpr size_t kGeometryFrom = 2 + 1382 - kPayload, kGeometryTo = 2 + 1396 - kPayload;
 bool same(const uint8_t* a, const uint8_t* b) {
-    return std::memcmp(a, b, kMeaningful) == 0;
+    return std::memcmp(a, b, kGeometryFrom) == 0 &&
+           std::memcmp(a + kGeometryTo, b + kGeometryTo, kMeaningful - kGeometryTo) == 0;
 }
 bool same(const std::optional<StoreModel::File>& a, const std::optional<StoreModel::File>& b) {
     return a.has_value() == b.has_value() && (!a || same(a->data(), b->data()));
@@ -54,7 +64,7 @@ std::string fileDiff(const std::optional<StoreModel::File>& box,
                      const std::optional<StoreModel::File>& want) {
     if (!box || !want) return box ? "the file exists" : "no file";
     for (size_t i = 0; i < kMeaningful; ++i)
-        if ((*box)[i] != (*want)[i])
+        if ((i < kGeometryFrom || i >= kGeometryTo) && (*box)[i] != (*want)[i])
             return byteDiff("byte", int(i), (*box)[i], (*want)[i]) + " of the last request's";
     return "as the last request's";
 }
@@ -76,6 +86,7 @@ void StoreModel::setWord(int addr, uint16_t v) {
 
 // A user's write of RAM 866: no save under way may set it any more.
 void StoreModel::userWroteMode() {
+    if (getenv("ZEM_MODEL_TRACE")) fprintf(stderr, "user wrote 866\n");
     for (Save& s : open_) s.ownsMode = false;
 }
 
@@ -136,12 +147,14 @@ void StoreModel::promise(int m, const std::optional<File>& file) {
 
 // A save request taken now: the mode file holds the RAM as it is now.
 void StoreModel::take(int mode) {
+    if (getenv("ZEM_MODEL_TRACE")) fprintf(stderr, "take mode %d\n", mode);
     Save s;
     s.mode = mode;
     const Ram image = savedImage();
     s.image[0] = s.image[1] = 0xAA;
     std::memcpy(s.image.data() + 2, image.data() + kPayload, kPayloadSize);
     promise(mode - 1, s.image);
+    s.state = fileHistory_[mode - 1].size() - 1;
     open_.push_back(s);
 }
 
@@ -208,10 +221,15 @@ int StoreModel::panelRecall(int n) {
     return 0;
 }
 
-void StoreModel::panelSource(int window, uint16_t source) {
+// The mode ends unless it was not yet in the parameter file (the box's business): RAM 866
+// reads 0 or what it read before. Either way no save under way may set it any more.
+std::string StoreModel::panelSource(int window, uint16_t source, uint16_t before, uint16_t after) {
     setWord(kWindows + kWindowStride * window + 8, source);
-    setWord(kCurrentMode, 0);
     userWroteMode();
+    if (after != 0 && after != before)
+        return "a source change set RAM 866 to " + std::to_string(after);
+    setWord(kCurrentMode, after);
+    return "";
 }
 
 // A recall's slot is the box's business while a save of that mode it has not ended yet may
@@ -225,8 +243,14 @@ bool StoreModel::recallOpen(int n) const {
 std::string StoreModel::recallTook(int client, int n, bool done, const Ram& box) {
     const uint8_t* slot = slots_[n - 1].data();
     if (!done) return saved(slot) ? "a recall of a saved mode refused" : "";
+    // But for the LED set and its geometry (RAM 1376..1395, 1412..1415), which the recall's size
+    // check may have sent back to the set in force.
     const auto brings = [&](const uint8_t* image) {
-        return std::memcmp(box.data() + kPayload, image + 2, kPayloadSize) == 0;
+        for (int a = kPayload; a < 4096; ++a)
+            if (!(a >= 1376 && a < 1396) && !(a >= 1412 && a < 1416) &&
+                box[size_t(a)] != image[2 + a - kPayload])
+                return false;
+        return true;
     };
     bool allowed = saved(slot) && brings(slot);
     for (const Save& s : open_)
@@ -239,55 +263,87 @@ std::string StoreModel::recallTook(int client, int n, bool done, const Ram& box)
     return "";
 }
 
-// The file the box shows for slot m is one of the states its requests lead through, from the
-// one it showed last (`fromHere`: that state becomes the last shown); or, for a slot a PC
-// wrote since, those bytes.
-bool StoreModel::fileAllowed(int m, const std::optional<File>& file, bool fromHere) {
+// The first of the states slot m's requests lead its file through, from state `from` on, that
+// the file shows; among equal states in a row, the last: they can't be told apart.
+std::optional<size_t> StoreModel::stateAt(int m, const std::optional<File>& file,
+                                          size_t from) const {
     const auto& history = fileHistory_[m];
-    for (size_t i = fileSeen_[m]; i < history.size(); ++i) {
+    for (size_t i = from; i < history.size(); ++i) {
         if (!same(history[i], file)) continue;
-        if (fromHere) fileSeen_[m] = i;
-        return true;
+        while (i + 1 < history.size() && same(history[i + 1], file)) ++i;
+        return i;
     }
-    return slotDirty_[m] && same(file, slotAsFile(m));
+    return std::nullopt;
 }
 
 std::string StoreModel::check(const View& box) {
     for (int a = kPersisted; a < 4096; ++a)
-        if (!followsFileWork(a) && box.ram[a] != ram_[a])
+        if (!followsFileWork(a) && !derived(a) && box.ram[a] != ram_[a])
             return byteDiff("RAM", a, box.ram[a], ram_[a]);
-    for (int m = 0; m < kModes; ++m)
-        if (!fileAllowed(m, box.files[m], true))
-            return "the file of mode " + std::to_string(m + 1) +
-                   " is in no state its requests lead through (" +
-                   fileDiff(box.files[m], fileHistory_[m].back()) + ")";
+    // Never a state before the one it showed last. A slot's bytes a PC wrote since its last
+    // request, written back, are the file's newest state.
+    for (int m = 0; m < kModes; ++m) {
+        const std::optional<File>& file = box.files[m];
+        if (const auto at = stateAt(m, file, fileSeen_[m])) {
+            fileSeen_[m] = *at;
+            continue;
+        }
+        if (slotDirty_[m] && same(file, slotAsFile(m))) {
+            fileHistory_[m].push_back(file);
+            fileSeen_[m] = fileHistory_[m].size() - 1;
+            continue;
+        }
+        return "the file of mode " + std::to_string(m + 1) +
+               " is in no state its requests lead through (" +
+               fileDiff(box.files[m], fileHistory_[m].back()) + ")";
+    }
     const bool zero = (box.ram[kSaveRequest] | box.ram[kSaveRequest + 1]) == 0;
-    if (!zero) return "";
+    if (!zero) {
+        endWritten();
+        return "";
+    }
     // RAM 868 reads 0: every save request answered has ended, its file written.
     if (!recorded_.empty())
         return "RAM 868 reads 0 while a save request of mode " +
                std::to_string(recorded_.front().second) + " waits for its register 11";
+    // One that a later request, slot write or delete of its mode came before has ended too.
     for (const Save& s : open_) {
         const int m = s.mode - 1;
-        const auto& history = fileHistory_[m];
-        // The save's own state is at or before the file's.
-        size_t own = 0;
-        for (size_t i = 0; i < history.size(); ++i)
-            if (same(history[i], s.image)) own = i;
-        if (fileSeen_[m] < own && !(slotDirty_[m] && same(box.files[m], slotAsFile(m))))
+        if (s.slotWritten || s.state + 1 < fileHistory_[m].size()) continue;
+        if (!stateAt(m, box.files[m], std::max(fileSeen_[m], s.state)))
             return "RAM 868 reads 0 before the save of mode " + std::to_string(s.mode) +
                    " is on disk";
     }
+    endWritten();
     return "";
+}
+
+// A save has ended: the slot takes its image and RAM 866 its mode, unless a later write
+// came first.
+void StoreModel::end(const Save& s) {
+    if (getenv("ZEM_MODEL_TRACE"))
+        fprintf(stderr, "end mode %d written %d owns %d\n", s.mode, s.slotWritten, s.ownsMode);
+    if (s.slotWritten) return;
+    std::memcpy(slots_[s.mode - 1].data(), s.image.data(), kFileSize);
+    if (s.ownsMode) setWord(kCurrentMode, uint16_t(s.mode));
+}
+
+// The saves whose file the box has written have ended, in the order taken: what comes after
+// is later than them.
+void StoreModel::endWritten() {
+    for (auto it = open_.begin(); it != open_.end();) {
+        if (fileSeen_[it->mode - 1] < it->state) {
+            ++it;
+            continue;
+        }
+        end(*it);
+        it = open_.erase(it);
+    }
 }
 
 // Every save taken has ended, in the order taken.
 void StoreModel::settle() {
-    for (const Save& s : open_) {
-        if (s.slotWritten) continue;
-        std::memcpy(slots_[s.mode - 1].data(), s.image.data(), kFileSize);
-        if (s.ownsMode) setWord(kCurrentMode, uint16_t(s.mode));
-    }
+    for (const Save& s : open_) end(s);
     open_.clear();
 }
 
@@ -297,7 +353,7 @@ std::string StoreModel::checkSettled(const View& box) {
     settle();
     // RAM 868 holds a request while one waits for its register 11; which one is not promised.
     for (int a = kPersisted; a < 4096; ++a)
-        if ((a < kSaveRequest || a > kSaveRequest + 1) && box.ram[a] != ram_[a])
+        if ((a < kSaveRequest || a > kSaveRequest + 1) && !derived(a) && box.ram[a] != ram_[a])
             return byteDiff("RAM", a, box.ram[a], ram_[a]);
     if ((box.ram[kSaveRequest] | box.ram[kSaveRequest + 1]) == 0 && !recorded_.empty())
         return "RAM 868 reads 0 while a save request waits for its register 11";
@@ -315,7 +371,7 @@ std::string StoreModel::checkSettled(const View& box) {
     // The parameter file holds the RAM with the set in force, but for the words a start sets.
     const Ram image = savedImage();
     for (int a = kPersisted; a < 4096; ++a)
-        if (!startSets(a) && box.paramFile[a] != image[a])
+        if (!startSets(a) && !derived(a) && box.paramFile[a] != image[a])
             return byteDiff("parameter file", a, box.paramFile[a], image[a]);
     return "";
 }

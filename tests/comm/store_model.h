@@ -43,7 +43,8 @@ public:
     void panelSave(int n);
     void panelDelete(int m);
     int panelRecall(int n);
-    void panelSource(int window, uint16_t source);
+    // A source change, with RAM 866 as the box read it before and after: where it breaks the doc.
+    std::string panelSource(int window, uint16_t source, uint16_t before, uint16_t after);
 
     // A recall of mode n whose slot depends on a save still under way: the box may bring the
     // slot as it was or any save of it under way (or refuse it while the slot may still read
@@ -67,6 +68,7 @@ private:
         File image{};
         bool ownsMode = true;      // may still set RAM 866 when it ends
         bool slotWritten = false;  // its slot changed after its take
+        size_t state = 0;          // its place in its slot's file states
     };
     uint16_t word(int addr) const { return uint16_t(ram_[addr] | ram_[addr + 1] << 8); }
     void setWord(int addr, uint16_t v);
@@ -77,8 +79,10 @@ private:
     void userWroteMode();
     void promise(int m, const std::optional<File>& file);
     void synchronise();
+    void end(const Save& s);
+    void endWritten();
     void settle();
-    bool fileAllowed(int m, const std::optional<File>& file, bool fromHere);
+    std::optional<size_t> stateAt(int m, const std::optional<File>& file, size_t from) const;
     std::optional<File> slotAsFile(int m) const;
 
     Ram ram_{};

@@ -178,6 +178,8 @@ protected:
         store()->reload();
         store()->saver.hold(true);
         store()->saver.start();
+        // What the box before asked for is not this box's.
+        holdRefreshes();
         held_.clear();
     }
 
@@ -202,6 +204,10 @@ protected:
         return v;
     }
 
+    uint16_t mode() const {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        return store()->rd16(ZemRamPara::kRamCurrentMode);
+    }
     Bytes ask(int client, const Bytes& b) { return askSession(*clients_[client], b); }
 
     void pcWrite(int client, uint32_t addr, const Bytes& bytes) {
@@ -224,6 +230,9 @@ protected:
             holdRefreshes();
         }
     }
+    // Every save takes a RAM of its own (RAM 2118, a word nothing reads, counts them): whether
+    // the box has carried one out is then seen in its file.
+    void markNextSave(int client) { pcWrite(client, 2118, le16(++saves_)); }
     void register11(int client, uint8_t value) {
         EXPECT_EQ(replyStatus(ask(client, writeReg(11, 0xFF, {value}))),
                   model.register11(client, value));
@@ -238,7 +247,7 @@ protected:
         // Whether the save under way has reached the slot is the box's business.
         const uint8_t status = replyStatus(ask(client, writeReg(11, 0xFF, {0x02})));
         holdRefreshes();
-        recallFailure_ = model.recallTook(client, n, status == 0, view().ram);
+        stepFailure_ = model.recallTook(client, n, status == 0, view().ram);
     }
 
     void stop(bool elsewhere) {
@@ -256,7 +265,6 @@ protected:
     }
 
     void settle() {
-        store()->saver.hold(false);
         for (int round = 0; round < 4; ++round) {
             runRefreshes();
             while (store()->saver.step()) holdRefreshes();
@@ -265,7 +273,6 @@ protected:
             holdRefreshes();
         }
         while (store()->saver.step()) holdRefreshes();
-        store()->saver.hold(true);
     }
 
     void runPc(const Step& s) {
@@ -278,6 +285,7 @@ protected:
             case kApply:
                 return register11(c, 0);
             case kSaveRequest:
+                markNextSave(c);
                 return pcWrite(c, 868, le16(uint16_t(s.a)));
             case kRecall:
                 return recall(c, s.a);
@@ -307,15 +315,14 @@ protected:
     }
 
     void run(const Step& s) {
+        if (getenv("ZEM_MODEL_TRACE"))
+            fprintf(stderr, "step %s gen866 %u slot3 %u 866=%u\n", kKindNames[s.kind],
+                    store()->word_gen(866), store()->slot_gen(2), mode());
         if (byPc(s.kind)) return runPc(s);
         switch (s.kind) {
             case kPanelSave:
-                // As the main menu's SAVE: the request, the apply it raises.
-                {
-                    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-                    store()->user_wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(s.a));
-                }
-                c331_manage::raise_apply(1);
+                markNextSave(0);
+                store()->save_mode_from_panel(s.a - 1);
                 holdRefreshes();
                 model.panelSave(s.a);
                 return;
@@ -323,18 +330,30 @@ protected:
                 store()->delete_mode_from_panel(s.a - 1);
                 model.panelDelete(s.a - 1);
                 return;
-            case kPanelSource:
+            case kPanelSource: {
+                const uint16_t before = mode();
                 store()->ZemSetImageSource(0, s.a, 0);
                 holdRefreshes();
-                model.panelSource(0, uint16_t(s.a));
+                stepFailure_ = model.panelSource(0, uint16_t(s.a), before, mode());
                 return;
+            }
             case kRefresh:
                 return runRefreshes();
             case kNestedRefresh:
                 g_interrupting.during = [this, s] {
+                    markNextSave(s.client);
                     pcWrite(s.client, 868, le16(uint16_t(s.a)));
+                    if (getenv("ZEM_MODEL_TRACE"))
+                        fprintf(stderr, "inner gen866 %u slot3 %u\n", store()->word_gen(866),
+                                store()->slot_gen(2));
                     register11(s.client, 0);
+                    if (getenv("ZEM_MODEL_TRACE"))
+                        fprintf(stderr, "inner gen866 %u slot3 %u\n", store()->word_gen(866),
+                                store()->slot_gen(2));
                     SyncUpdate::pInstance()->raise(1);
+                    if (getenv("ZEM_MODEL_TRACE"))
+                        fprintf(stderr, "inner gen866 %u slot3 %u\n", store()->word_gen(866),
+                                store()->slot_gen(2));
                 };
                 held_.push_back(1);
                 runRefreshes();
@@ -358,10 +377,11 @@ protected:
     // the step it followed.
     std::string replay(const std::vector<Step>& steps) {
         startBox();
+        saves_ = 0;
         for (size_t i = 0; i < steps.size(); ++i) {
-            recallFailure_.clear();
+            stepFailure_.clear();
             run(steps[i]);
-            std::string d = recallFailure_;
+            std::string d = stepFailure_;
             if (d.empty())
                 d = steps[i].kind == kSettle || steps[i].kind >= kStop ? model.checkSettled(view())
                                                                        : model.check(view());
@@ -388,7 +408,8 @@ protected:
     StoreModel model;
     std::unique_ptr<link_session> clients_[kClients];
     std::deque<int> held_;  // refresh ids the main thread has not run yet
-    std::string recallFailure_;
+    std::string stepFailure_;
+    uint16_t saves_ = 0;
 };
 
 // The plain build runs 2000 sequences; the slower builds (a larger time factor) fewer of the
@@ -401,7 +422,20 @@ int sequenceCount() {
 
 TEST_F(StoreModelTest, RandomSequencesKeepWhatTheDocPromises) {
     const int count = sequenceCount();
+    if (const char* text = std::getenv("ZEM_MODEL_STEPS")) {
+        std::vector<Step> steps;
+        std::istringstream in(text);
+        std::string name;
+        int client, a;
+        while (in >> name >> client >> a)
+            for (int k = 0; k < kKinds; ++k)
+                if (name == kKindNames[k]) steps.push_back({Kind(k), client, a});
+        ADD_FAILURE() << replay(steps);
+        return;
+    }
+    const char* only = std::getenv("ZEM_MODEL_SEED");
     for (uint32_t seed = 1; seed <= uint32_t(count); ++seed) {
+        if (only && seed != uint32_t(std::atoi(only))) continue;
         const std::vector<Step> steps = sequence(seed);
         const std::string failure = replay(steps);
         if (failure.empty()) continue;
