@@ -376,24 +376,22 @@ std::string c331Line() {
            c331PictureLine();
 }
 
-// What the recovery page says after the last query or recovery: why it failed, or its list
-// and the nets whose cards did not answer.
-std::string recoveryList(const sim_control::JobResults& r) {
-    if (!r.queried) return "no query yet";
-    switch (r.recovery_fault) {
-        case kRecoveryNoFault:
-            break;
-        case kRecoveryFileFault:
-            return "file refused or unreadable";
-        case kRecoveryNoAnswer:
-            return "query failed, no net answered";
-        default:
-            return "query failed";
+// What the recovery page says after the last query or recovery, in its words: why it failed,
+// its list ("empty" for none), and the nets whose cards did not answer.
+std::string recoveryList() {
+    const fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    const RecoveryOutcome o = fpga ? fpga->job_events->recoveryOutcome() : RecoveryOutcome{};
+    QStringList parts;
+    if (o.kind != RecoveryOutcome::kList) {
+        const QString name = recoveryOutcomeName(o.kind)[1];
+        parts << name.left(1).toLower() + name.mid(1);
     }
-    std::string out = r.recovery_list.isEmpty() ? "empty" : r.recovery_list.join(' ').toStdString();
-    if (!r.silent_nets.isEmpty())
-        out += "; no answer from " + r.silent_nets.join(' ').toStdString();
-    return out;
+    if (!o.entries.isEmpty())
+        parts << o.entries.join(' ');
+    else if (o.kind == RecoveryOutcome::kList)
+        parts << "empty";
+    if (!o.silent_nets.isEmpty()) parts << "no answer from " + o.silent_nets.join(' ');
+    return parts.join("; ").toStdString();
 }
 
 std::string jobLines() {
@@ -406,7 +404,7 @@ std::string jobLines() {
     else
         out += "idle";
     const sim_control::JobResults r = sim_control::pInstance()->jobResults();
-    out += "\nrecovery list: " + recoveryList(r);
+    out += "\nrecovery list: " + recoveryList();
     out += "\nusb upgrade: ";
     out += !r.upgraded ? "none yet"
                        : std::to_string(r.installed) + " installed, " + std::to_string(r.failed) +

@@ -423,11 +423,22 @@ TEST_F(TextsFit, RecoveryPage) {
                  g_rcv_recovery->setResultList({"255/20/255/254"}, {"256/20", "99/20", "01/01"});
                  inEachLanguage(
                      "silent-nets", [] { return g_rcv_recovery; }, rows);
-                 // A job that failed, in place of the no-cards text.
-                 g_rcv_recovery->setJobFailed(kRecoveryFileFault);
-                 inEachLanguage("file-fault", [] { return g_rcv_recovery; });
-                 g_rcv_recovery->setJobFailed(kRecoveryJobFault);
-                 inEachLanguage("job-fault", [] { return g_rcv_recovery; });
+                 // Each outcome that names itself, whole: in place of the no-cards text, or a
+                 // failed recovery's line before the card it keeps.
+                 const struct {
+                     const char* name;
+                     RecoveryOutcome outcome;
+                 } outcomes[] = {
+                     {"no-query", {RecoveryOutcome::kNoQueryYet, {}, {}}},
+                     {"no-file", {RecoveryOutcome::kNoFile, {}, {}}},
+                     {"file-fault", {RecoveryOutcome::kFileRefused, {}, {}}},
+                     {"query-failed", {RecoveryOutcome::kQueryFailed, {}, {}}},
+                     {"recovery-failed", {RecoveryOutcome::kRecoveryFailed, {"99/20/99/98"}, {}}},
+                 };
+                 for (const auto& o : outcomes) {
+                     g_rcv_recovery->showOutcome(o.outcome);
+                     inEachLanguage(o.name, [] { return g_rcv_recovery; });
+                 }
                  key(kKeyBack);
              }});
 }

@@ -131,6 +131,10 @@ TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecove
         {{0x2222, {{1, 2, 0, {10, 0xFF, 1, 0x42}}}, {{14, {plain, restore, plain, plain}}}}});
     EXPECT_EQ(ctl("card 15 2 needs-recovery"),
               "error: the recovery file /data/rcvrecovery/QZFX has no screen on port 15\n");
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: no query yet");
+    ASSERT_EQ(ctl("job query"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: no recovery file");
     writeBytes(root_ + "/data/rcvrecovery/QZFX", qzfx);
     ASSERT_EQ(ctl("card 15 2 needs-recovery"), "ok\n");
     EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link up, card 2 needs-recovery");
@@ -140,6 +144,13 @@ TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecove
     ASSERT_TRUE(jobEnds());
     EXPECT_EQ(statusLine("recovery list: "), "recovery list: 01/15/02/04");
 
+    // The card stops answering: each operation fails, and the card stays the target.
+    ASSERT_EQ(ctl("card 15 2 silent"), "ok\n");
+    ASSERT_EQ(ctl("job recover"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: recovery failed; 01/15/02/04");
+
+    ASSERT_EQ(ctl("card 15 2 needs-recovery"), "ok\n");
     ASSERT_EQ(ctl("job recover"), "ok\n");
     ASSERT_TRUE(jobEnds());
     EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link up");
@@ -162,7 +173,7 @@ TEST_F(SimControl, AQueryTheCardsDidNotAnswerIsNoAllClear) {
     ASSERT_EQ(ctl("link 16 down"), "ok\n");
     EXPECT_EQ(query(), "recovery list: 01/15/02/04; no answer from 01/16");
     ASSERT_EQ(ctl("link 15 down"), "ok\n");
-    EXPECT_EQ(query(), "recovery list: query failed, no net answered");
+    EXPECT_EQ(query(), "recovery list: query failed");
     EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link down, card 2 needs-recovery");
 }
 

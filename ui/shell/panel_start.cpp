@@ -138,15 +138,9 @@ void connectCardJobs() {
         },
         Qt::QueuedConnection);
     QObject::connect(
-        fpga->job_events, &rcv_job_events::sig_recovery_list, g_mainwindow,
-        [](const QStringList& entries, const QStringList& silent_nets) {
-            if (g_rcv_recovery) g_rcv_recovery->setResultList(entries, silent_nets);
-        },
-        Qt::QueuedConnection);
-    QObject::connect(
-        fpga->job_events, &rcv_job_events::sig_recovery_failed, g_mainwindow,
-        [](int fault) {
-            if (g_rcv_recovery) g_rcv_recovery->setJobFailed(fault);
+        fpga->job_events, &rcv_job_events::sig_recovery_outcome, g_mainwindow,
+        [] {
+            if (g_rcv_recovery) g_rcv_recovery->showOutcome(rcv_recovery::heldOutcome());
         },
         Qt::QueuedConnection);
 }
