@@ -327,6 +327,18 @@ TEST(StartErrors, ANewRootAndItsFoldersAreNotWritableByOthersUnderUmask002) {
         EXPECT_EQ(e.status().permissions() & (fs::perms::group_write | fs::perms::others_write),
                   fs::perms::none);
     }
+    // A link in its place is never chmod-ed: the folder it leads to keeps its mode.
+    const std::string outside = base + "/outside";
+    platform::makeDirs(outside);
+    removeTree(root + "/sim/runtime");
+    fs::create_directory_symlink(outside, root + "/sim/runtime");
+    const CommandResult again = commandResult(
+        "env -u XDG_RUNTIME_DIR QT_QPA_PLATFORM=offscreen timeout -s INT " +
+        std::to_string(hangSeconds(5)) + programCommand() + " --sim '" + root + "' </dev/null");
+    EXPECT_NE(again.output.find(root + "/sim/runtime is a symbolic link: not written"),
+              std::string::npos)
+        << again.output;
+    EXPECT_EQ(fs::status(outside).permissions(), fs::perms(0755));
     const std::string made = base + "/by-script/root";
     const CommandResult script =
         commandResult("bash -c 'cd " ZEM_SOURCE_DIR

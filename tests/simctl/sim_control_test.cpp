@@ -348,7 +348,13 @@ TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
          "error: usage: screenshot FILE (a path under the box's root, as /sim/shot.png)"},
         {"job erase", "error: usage: job usb|query|recover"},
         {"status now", "error: usage: status"},
+        {"screenshot /sim/planted.png", "error: /sim/planted.png is a symbolic link"},
+        {"edid HDMI1 /sim/planted.bin", "error: /sim/planted.bin is a symbolic link"},
     };
+    const std::string kept = root_ + "/kept.txt";
+    std::ofstream(kept) << "kept\n";
+    for (const char* planted : {"/sim/planted.png", "/sim/planted.bin"})
+        fs::create_symlink(kept, root_ + planted);
     for (const auto& c : cases) {
         const std::string answer = ctl(c.line);
         if (c.answer)
@@ -356,6 +362,7 @@ TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
         else
             EXPECT_EQ(answer.rfind("error: ", 0), 0u) << c.line << ": " << answer;
     }
+    EXPECT_EQ(slurp(kept), "kept\n");
     // A line too long is refused, and the next command is answered.
     EXPECT_EQ(ctl(std::string(600, 'x')).rfind("error: ", 0), 0u);
     // The device commands act: cards, faults and links show in the status.
