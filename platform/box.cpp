@@ -24,7 +24,7 @@ int makeDirs(const std::string& dir) {
         if (rc != 0) return rc;
     }
     if (::mkdir(dir.c_str(), 0755) != 0) return errno == EEXIST ? 0 : -errno;
-    // A umask of 002 would leave it writable by the group: another user could plant links.
+    // mkdir's mode is cut by the umask: the box's folders are 0755 whatever it is.
     return ::chmod(dir.c_str(), 0755) == 0 ? 0 : -errno;
 }
 
