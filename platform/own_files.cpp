@@ -19,7 +19,7 @@ std::atomic<void (*)(const char*)> g_sink{toStderr};
 
 void sayRefused(const std::string& local) {
     const std::string line =
-        local + " is a symbolic link: not written (the box writes its own files only)";
+        local + " is a symbolic link: refused (the box uses its own files, never through a link)";
     g_sink.load()(line.c_str());
 }
 

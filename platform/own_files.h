@@ -10,8 +10,9 @@
 
 namespace platform {
 
-// open(2) of a path of this machine for writing, never through a link there (O_NOFOLLOW and
-// O_CLOEXEC added): the descriptor, or -errno; a link is refused with one line, -ELOOP.
+// open(2) of a path of this machine, a file of the box's own, never through a link there
+// (O_NOFOLLOW and O_CLOEXEC added): the descriptor, or -errno; a link is refused with one line,
+// -ELOOP.
 int openOwnFile(const std::string& local, int flags, mode_t mode = 0644);
 
 // True, after the refusal's line, when the path of this machine is a symbolic link: for the
