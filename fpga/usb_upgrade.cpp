@@ -7,7 +7,9 @@
 #include "fpga/usb_upgrade.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QFile>
@@ -281,6 +283,28 @@ std::string shownPath(const std::string& path) {
     return shown;
 }
 
+// The package folder dir, "folder" in the mount: the mount as it is, the folder never through a
+// link (a disk holds none: one would lead off the disk); null, after a line for a link.
+DIR* openPackageFolder(const std::string& dir, std::string folder) {
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    folder.erase(0, folder.find_first_not_of('/'));
+    const int mount =
+        ::open(platform::path("/mnt/usb1").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (mount < 0) return nullptr;
+    const int fd = folder.empty() ? ::dup(mount)
+                                  : ::openat(mount, folder.c_str(),
+                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st = {};
+    if (fd < 0 && ::fstatat(mount, folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+        writeLogMsg(1,
+                    ("usb upgrade: " + shownPath(dir) + " is a symbolic link: not read").c_str());
+    ::close(mount);
+    DIR* d = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!d && fd >= 0) ::close(fd);
+    return d;
+}
+
 }  // namespace
 
 UsbFileList usbPackageFiles() {
@@ -291,7 +315,7 @@ UsbFileList usbPackageFiles() {
     const QString folder = Utils::configValue(g_usb_grade_path);
     std::string dir = platform::path("/mnt/usb1/" + (folder == " " ? "" : folder.toStdString()));
     while (!dir.empty() && dir.back() == '/') dir.pop_back();
-    DIR* d = ::opendir(dir.c_str());
+    DIR* d = openPackageFolder(dir, folder == " " ? std::string() : folder.toStdString());
     if (!d) return list;
     while (const dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;

@@ -19,6 +19,7 @@
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/box.h"
+#include "platform/own_files.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
@@ -80,6 +81,8 @@ std::string usbCommand(const SimArgs& w) {
             return kOk;
         case -EBUSY:
             return error("a USB disk is plugged in already; usb unplug first");
+        case -ELOOP:
+            return error(w[2] + " is a symbolic link");
         default:
             return error("no folder " + w[2] + " under the box's root");
     }
@@ -125,6 +128,7 @@ std::string edidCommand(const SimArgs& w) {
     for (int i = 0; i < kEdidEepromSize; ++i) bytes[size_t(i)] = char(eeprom->reg(uint8_t(i)));
     const std::string& file = w[2];
     if (platform::makeParentDirs(file) != 0) return error("no folder for " + file);
+    if (platform::refuseLink(platform::path(file))) return error(file + " is a symbolic link");
     std::ofstream out(platform::path(file), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
     return out.flush() ? kOk : error("could not write " + file);
@@ -256,6 +260,7 @@ std::string screenshotCommand(const SimArgs& w) {
         return error("usage: screenshot FILE (a path under the box's root, as /sim/shot.png)");
     const std::string file = w[1];
     if (platform::makeParentDirs(file) != 0) return error("no folder for " + file);
+    if (platform::refuseLink(platform::path(file))) return error(file + " is a symbolic link");
     return sim_control_on_panel([file] {
         const QString local = QString::fromStdString(platform::path(file));
         return panel::image().save(local, "PNG") ? kOk : error("could not write " + file);

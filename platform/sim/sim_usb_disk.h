@@ -15,7 +15,8 @@ namespace platform::sim {
 class SimUsbDisk {
 public:
     // contents: a folder, as a program path ("/sim/usb-disk"). 0, -ENOENT when it is no folder,
-    // -EBUSY when a disk is plugged in already.
+    // -ELOOP when it is a symbolic link (a disk holds none), -EBUSY when a disk is plugged in
+    // already.
     int plug(const std::string& contents);
     // 0, or -ENODEV when no disk is plugged in.
     int unplug();

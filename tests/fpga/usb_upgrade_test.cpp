@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -472,6 +473,36 @@ TEST_F(UsbUpgradeTest, HiddenAndNonUtf8NamesAreReadAndCompanionsLeftOut) {
               std::string::npos)
         << terminal;
     EXPECT_EQ(upgradeLine(), "usb upgrade: 2 installed, 0 failed, 1 refused, 1 left out");
+}
+
+// A disk holds no links: a package folder that is one (leading off the disk) is not read, with
+// one line, as a linked package file is skipped; the same folder as a folder of its own is.
+TEST_F(UsbUpgradeTest, APackageFolderThatIsALinkIsNotRead) {
+    const Bytes good = package({{10, bytes(3000, 9)}});
+    writeFile("/outside/ZEM-T73/pkg.ZEM", std::string(good.begin(), good.end()));
+    std::filesystem::create_directory_symlink(local("/outside/ZEM-T73"),
+                                              local("/mnt/usb1/ZEM-T73"));
+    std::filesystem::create_symlink(local("/outside/ZEM-T73/pkg.ZEM"), local("/mnt/usb1/a.ZEM"));
+    g_usb_grade_path = "ZEM-T73";
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(usbUpgradeFiles().isEmpty());
+    runJob();
+    const std::string terminal = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, (std::array<int, 3>{0, 0, 0}));
+    EXPECT_FALSE(exists("/data/app/zemT57N2"));
+    EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/ZEM-T73") +
+                            " is a symbolic link: not read\n"),
+              std::string::npos)
+        << terminal;
+    g_usb_grade_path = " ";
+    EXPECT_TRUE(usbUpgradeFiles().isEmpty()) << "a linked package file is skipped";
+
+    ::unlink(local("/mnt/usb1/ZEM-T73").c_str());
+    onDisk("ZEM-T73/pkg.ZEM", good);
+    g_usb_grade_path = "ZEM-T73/";
+    EXPECT_EQ(usbUpgradeFiles().size(), 1);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0}));
 }
 
 // The new program is written beside the old one and renamed over it: a writer killed at any
