@@ -168,6 +168,40 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
     EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kFocus);
 }
 
+// A PC writes the RAM and applies it while the check mark of the panel's SAVE shows: the mode
+// holds what the RAM held at the SAVE's refresh, and the PC's apply has a refresh of its own,
+// run once that one has ended, not inside it.
+TEST_F(MainMenu, APcApplyDuringTheSavesCheckMarkLeavesTheModeAsTheSaveSawIt) {
+    const int at = 2 + 2000 - ZemRamPara::kModePayloadStart;
+    openTool(4);
+    store().ram[2000] = 0x42;
+    click("2");
+    EXPECT_TRUE(takeApply());
+    session({[] { SyncUpdate::pInstance()->para_sync(1); },
+             [this] {
+                 ASSERT_TRUE(g_tip->isVisible());
+                 shot("check-mark");
+                 const std::vector<Bytes> replies =
+                     sessionSends({writeRam(2000, {0x99, 0}), writeReg(11, 0xFF, {0})}).get();
+                 ASSERT_EQ(replies.size(), 2u);
+                 for (const Bytes& r : replies) ASSERT_GT(r.size(), 10u);
+                 EXPECT_EQ(replies[0][10], 0) << "written";
+                 EXPECT_TRUE(takeApply());
+                 refresh(1);  // the PC's apply
+                 EXPECT_TRUE(g_tip->isVisible());
+                 shot("check-mark-after-the-pc");
+                 tick(TIP::kShowTicks);
+             }});
+    EXPECT_FALSE(g_tip->isVisible());
+    EXPECT_EQ(store().mode_ram[2][at], 0x42) << "the mode took the PC's later write";
+    const std::string mode = readFile("/data/modes/custom_mode3");
+    ASSERT_GT(mode.size(), size_t(at));
+    EXPECT_EQ(uint8_t(mode[at]), 0x42);
+    const std::string para = readFile("/data/ram_device_info");
+    ASSERT_GT(para.size(), size_t(2 + 2000 - 768));
+    EXPECT_EQ(uint8_t(para[2 + 2000 - 768]), 0x99) << "the PC's refresh did not run whole";
+}
+
 TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     click("Button_lock");
     EXPECT_EQ(store().rd16(772), 1);
@@ -214,8 +248,8 @@ TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
     EXPECT_EQ(g_mode_shortcut_key, 1) << "the keys are open";
 }
 
-// The PC locks the keys while a refresh shows its check mark: after the hub took what it sees,
-// before it saves. The refresh of the PC's apply draws the lock.
+// The PC locks the keys while the check mark of a refresh shows, once that refresh has taken
+// what it sees. The refresh of the PC's apply draws the lock.
 TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {
     g_mainwindow->preset_done = 1;  // a preset applied: the next refresh shows the check mark
     session({[] { SyncUpdate::pInstance()->para_sync(1); },
