@@ -48,7 +48,7 @@ public:
         QStringList silent_nets;  // of the last query: nets whose cards did not answer
         int recovery_fault = 0;   // the RecoveryFault of the last job, when it ended in error
         bool upgraded = false;
-        int installed = 0, failed = 0, refused = 0;
+        int installed = 0, failed = 0, refused = 0, not_read = 0;
     };
     JobResults jobResults() const;
 

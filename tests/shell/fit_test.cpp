@@ -380,14 +380,14 @@ TEST_F(TextsFit, UsbUpgradePage) {
                  // Without an FPGA manager the end line gives the start time: as long as the
                  // job's start and end.
                  p->start_time = "23:59:59    23:59:59";
-                 p->upgradeResult(5, 0, 0, kUsbFaultNone, 5);
+                 p->upgradeResult(5, 0, 0, kUsbFaultNone, 5, 0);
                  click("Button_grade");
                  inEachLanguage(
                      "end", [] { return g_firmware_usbgrade; }, rows);
                  // Each reason with the largest counts a job of 100 files gives.
                  for (int fault = kUsbFaultNone; fault <= kUsbFaultDiskGone; ++fault) {
                      p->job_running = 1;
-                     p->upgradeResult(100, 100, 100, fault, 100);
+                     p->upgradeResult(100, 100, 99, fault, 99, 1);
                      click("Button_grade");
                      inEachLanguage(
                          QString("error-%1").arg(fault).toUtf8().constData(),
