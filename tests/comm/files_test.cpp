@@ -205,7 +205,20 @@ TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "0"), 1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "65536"), 1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "+80"), 1);
+    // The texts' count: three, a fifth, two NULs after the port, none at all.
+    EXPECT_EQ(status(handle(body(0x91, text(std::string("192.168.1.5\0"
+                                                        "255.255.255.0\0"
+                                                        "5005",
+                                                        31))))),
+              1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", std::string("5005\0x", 6)), 1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", std::string("5005\0\0", 6)), 1);
+    EXPECT_EQ(status(handle(body(0x91, {}))), 1);
     EXPECT_TRUE(commands().empty());
+    // One NUL after the port, as a C program sends its last string, is taken.
+    EXPECT_EQ(set("192.168.1.60", "255.255.255.0", "192.168.1.1", std::string("6000\0", 5)), 0);
+    EXPECT_NE(readFile("/data/configs/tcpip.ini").find("IPAddress=192.168.1.60"),
+              std::string::npos);
     EXPECT_EQ(set("192.168.1.50", "255.255.255.0", "192.168.1.1", "6000"), 0);
     const std::string ini = readFile("/data/configs/tcpip.ini");
     EXPECT_NE(ini.find("IPAddress=192.168.1.50"), std::string::npos) << ini;
