@@ -209,7 +209,7 @@ TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
     EXPECT_EQ(status(handle(body(0x91, text(std::string("192.168.1.5\0"
                                                         "255.255.255.0\0"
                                                         "5005",
-                                                        31))))),
+                                                        30))))),
               1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", std::string("5005\0x", 6)), 1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", std::string("5005\0\0", 6)), 1);
