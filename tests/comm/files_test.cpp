@@ -190,6 +190,7 @@ TEST_F(Device, InfoCarriesIdPortMacAndBarcode) {
     EXPECT_EQ(std::string(r.begin() + 47, r.begin() + 64), "00:11:22:33:44:55");
     EXPECT_EQ(r[65], 4);
     EXPECT_EQ(std::string(r.begin() + 66, r.end()), "SN42");
+    EXPECT_EQ(handle(body(0x90, {1, 2, 3})), r) << "data sent with it are ignored";
 }
 
 TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
@@ -265,8 +266,10 @@ TEST_F(Device, ClockSetTakesOnlyValidDatesTheBoxCanHold) {
     EXPECT_EQ(rtc(hex("07 30 12 06 00 12 26 20")), 0);
     EXPECT_EQ(rtc(hex("00 00 00 01 00 01 70 19")), 0);
     EXPECT_EQ(rtc(hex("07 14 03 19 00 01 38 20")), 0);
+    EXPECT_EQ(rtc(hex("07 14 03 19 00 01 38 20 FF")), 0) << "a ninth byte is ignored";
     const std::vector<std::string> expected{"date -s \"2026-12-06 12:30:07\"", "hwclock -w",
                                             "date -s \"1970-01-01 00:00:00\"", "hwclock -w",
+                                            "date -s \"2038-01-19 03:14:07\"", "hwclock -w",
                                             "date -s \"2038-01-19 03:14:07\"", "hwclock -w"};
     EXPECT_EQ(commands(), expected);
 }
