@@ -360,8 +360,10 @@ bool asChecked(const Child& c, const std::vector<uint8_t>& data) {
 // Reads the child whole, one child in memory at a time, and only then writes it: a disk pulled
 // during the read leaves the child's flash or file as it was. The UsbFault, none when installed.
 int installChild(fpga_manage& m, const std::string& file, const Child& c) {
-    std::vector<uint8_t> data(c.len);
-    if (!readAt(file, c.offset, c.len, data.data())) return kUsbFaultDiskGone;
+    // A firmware child's bytes past its bitstream are never written: not read either.
+    const bool firmware = c.type == kFpga0 || c.type == kFpga1;
+    std::vector<uint8_t> data(firmware ? kFpgaHeaderSize + c.fpga_len : c.len);
+    if (!readAt(file, c.offset, uint32_t(data.size()), data.data())) return kUsbFaultDiskGone;
     if (!asChecked(c, data)) return kUsbFaultDamaged;
     bool ok = false;
     if (c.type == kApp) {
