@@ -102,6 +102,10 @@ void SyncUpdate::para_sync(int id) {
     }
     if (g_zem_keys) update_usb_keyLed();
     if (id == 105 || id == 106) return;
+    if (id == kIdKeyLock) {
+        if (SyncPage* main = page(kPageMain)) main->keyLockWritten();
+        return;
+    }
     // Every check below compares what this refresh sees with what the one before acted on; a
     // write landing from here on is the next refresh's change.
     store->refresh_begin();

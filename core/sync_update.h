@@ -29,6 +29,8 @@ public:
     virtual void retext() {}
     // Main menu: its tip request (set after a user-mode save or recall), returned and cleared.
     virtual bool takeTipRequest() { return false; }
+    // Main menu: the padlock drawn again from RAM 772, which a PC wrote.
+    virtual void keyLockWritten() {}
 
 protected:
     ~SyncPage() = default;
@@ -41,6 +43,8 @@ class SyncUpdate : public QObject {
 
 public:
     static constexpr int kPageCount = ::kPageCount;
+    // A refresh of the panel alone, without file work: a PC wrote the key lock (RAM 772).
+    static constexpr int kIdKeyLock = 107;
     using PageGetter = SyncPage* (*)();
     using TipFn = void (*)(int type);
     using RetextFn = void (*)();

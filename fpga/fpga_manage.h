@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
@@ -340,18 +341,19 @@ public:
     uint8_t downing_mcu = 0, downing_txc1 = 0, downing_txc2 = 0, downing_osd = 0;
     QString usb_upgrade_time;
     int usb_installed = 0, usb_failed = 0, usb_refused = 0;  // of the last job
-    int usb_files_read =
-        0;              // of the last job's files, those still on the disk when it came to them
+    // Of the last job's files: those read, and those the disk took with it before they were.
+    int usb_files_read = 0, usb_not_read = 0;
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
     // Upgrade files past the limit and "._NAME" companions; the control channel reads it.
     std::atomic<int> usb_left_out{0};
     void usb_upgrade_deal();
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
-    // Each child: true when written and read back equal (the flags are set by the caller).
-    bool update_muc_file(const char* package, uint32_t offset, uint32_t length);
-    bool update_txc_file(const char* package, uint8_t device, uint32_t offset);
-    bool update_c331_osd_font_file(const char* package, uint32_t offset, uint32_t length);
+    // Each child, read whole from the disk before: true when written and read back equal (the
+    // flags are set by the caller).
+    bool update_muc_file(const std::vector<uint8_t>& image);
+    bool update_txc_file(uint8_t device, const uint8_t* bits, uint32_t length);  // the bitstream
+    bool update_c331_osd_font_file(const std::vector<uint8_t>& font);  // header and glyphs
 
     // ===== receiving-card frames (rcv_frames.cpp) =====
     static constexpr uint16_t kAllCards = 0x0FFF;  // every card on every port

@@ -158,12 +158,13 @@ sim_control::sim_control() {
     // Through context_, so that it ends with the channel: the sender outlives it.
     QObject::connect(
         usb_upgrade_report::pInstance(), &usb_upgrade_report::sig_usb_upgrade_result, &context_,
-        [this](int installed, int failed, int refused) {
+        [this](int installed, int failed, int refused, int, int, int not_read) {
             std::lock_guard<std::mutex> lock(results_mutex_);
             results_.upgraded = true;
             results_.installed = installed;
             results_.failed = failed;
             results_.refused = refused;
+            results_.not_read = not_read;
         },
         Qt::DirectConnection);
 }

@@ -45,7 +45,7 @@ public:
     // recovery's outcome is held by the jobs' events.
     struct JobResults {
         bool upgraded = false;
-        int installed = 0, failed = 0, refused = 0;
+        int installed = 0, failed = 0, refused = 0, not_read = 0;
     };
     JobResults jobResults() const;
 

@@ -414,6 +414,7 @@ std::string jobLines() {
     out += !r.upgraded ? "none yet"
                        : std::to_string(r.installed) + " installed, " + std::to_string(r.failed) +
                              " failed, " + std::to_string(r.refused) + " refused";
+    if (r.upgraded && r.not_read > 0) out += ", " + std::to_string(r.not_read) + " not read";
     const fpga_manage* work = fpga_manage::p_fpga_manage;
     if (r.upgraded && work && work->usb_left_out > 0)
         out += ", " + std::to_string(work->usb_left_out) + " left out";

@@ -191,6 +191,30 @@ void SimUsbDisk::clearMountAtStop() {
     removeDiskCopies();
 }
 
+void SimUsbDisk::pullAfterRead(int64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    read_budget_ = bytes;
+}
+
+uint32_t SimUsbDisk::takeRead(uint32_t n) {
+    std::string mounted_at;
+    uint32_t allowed = n;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (read_budget_ < 0) return n;
+        if (read_budget_ >= int64_t(n)) {
+            read_budget_ -= n;
+            return n;
+        }
+        allowed = uint32_t(read_budget_);
+        read_budget_ = -1;
+        mounted_at = state_.mounted_at;
+    }
+    if (!mounted_at.empty()) unmount(mounted_at);
+    unplug();
+    return allowed;
+}
+
 SimUsbDisk::State SimUsbDisk::state() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_;

@@ -7,6 +7,7 @@
 // the mount point it left at its next start.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -26,6 +27,13 @@ public:
     // while no disk is plugged in fails.
     int mount(const std::string& device, const std::string& dir);
     int unmount(const std::string& dir);
+
+    // Fault switch: the disk is pulled (unmounted, then unplugged) once `bytes` more bytes of
+    // its files have been read; -1 never (the default).
+    void pullAfterRead(int64_t bytes);
+    // Called before each read of n bytes of the disk's files: how many of them are read before
+    // the disk goes (n while no pull is due).
+    uint32_t takeRead(uint32_t n);
 
     struct State {
         bool plugged = false;
@@ -48,6 +56,7 @@ public:
 private:
     mutable std::mutex mutex_;
     State state_;
+    int64_t read_budget_ = -1;
 };
 
 }  // namespace platform::sim

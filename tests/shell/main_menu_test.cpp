@@ -229,13 +229,16 @@ TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     EXPECT_EQ(g_mainwindow->l_lock_state, 0);
 }
 
-// The keys read any word but 0 as locked: the padlock shows it, and one touch opens the keys.
+// The keys read any word but 0 as locked: the padlock shows it as soon as the PC writes it,
+// without the PC's apply and without file work, and one touch opens the keys.
 TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
     const QImage closed = QIcon(":/png/lock.png").pixmap(16, 16).toImage();
     const QImage open = QIcon(":/png/unlock.png").pixmap(16, 16).toImage();
+    const std::string file_before = readFile("/data/ram_device_info");
     const std::vector<Bytes> replies = sessionSends({writeRam(772, le16(2))}).get();
     ASSERT_GT(replies[0].size(), 10u);
-    refresh(1);  // the PC's apply
+    settle();  // the panel's own refresh of the lock
+    EXPECT_EQ(readFile("/data/ram_device_info"), file_before) << "no file work";
     EXPECT_EQ(g_mainwindow->l_lock_state, 1);
     EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), closed);
     key('M');
@@ -249,7 +252,7 @@ TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
 }
 
 // The PC locks the keys while the check mark of a refresh shows, once that refresh has taken
-// what it sees. The refresh of the PC's apply draws the lock.
+// what it sees. The padlock follows at once all the same.
 TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {
     g_mainwindow->preset_done = 1;  // a preset applied: the next refresh shows the check mark
     session({[] { SyncUpdate::pInstance()->para_sync(1); },
@@ -260,7 +263,7 @@ TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {
                  EXPECT_EQ(replies[0][10], 0) << "written";
                  tick(TIP::kShowTicks);
              }});
-    EXPECT_EQ(g_mainwindow->l_lock_state, 0) << "not drawn by the refresh it landed in";
+    EXPECT_EQ(g_mainwindow->l_lock_state, 1) << "drawn without waiting for the PC's apply";
     refresh(1);  // the PC's apply
     EXPECT_EQ(g_mainwindow->l_lock_state, 1);
     EXPECT_EQ(g_mainwindow->ui->Button_lock->icon().pixmap(16, 16).toImage(),

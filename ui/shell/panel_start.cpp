@@ -112,9 +112,10 @@ void connectWorkers() {
                      &MainWindow::update_over, kQueued);
     QObject::connect(
         usb, &usb_upgrade_report::sig_usb_upgrade_result, g_mainwindow,
-        [](int installed, int failed, int refused, int fault, int files_read) {
+        [](int installed, int failed, int refused, int fault, int files_read, int not_read) {
             if (g_firmware_usbgrade)
-                g_firmware_usbgrade->upgradeResult(installed, failed, refused, fault, files_read);
+                g_firmware_usbgrade->upgradeResult(installed, failed, refused, fault, files_read,
+                                                   not_read);
         },
         kQueued);
     QObject::connect(
