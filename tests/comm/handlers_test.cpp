@@ -287,8 +287,8 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
 
 // One LED set is in force: the last one any check took. A refusal returns to it even before
 // any apply, and what the box keeps (the parameter file, a user mode saved on request) holds it
-// in place of LED words the PC wrote and no check has taken yet. The refresh runs between the
-// PC's RAM write and register 11, as when it lands there.
+// in place of LED words the PC wrote and no check has taken yet. The parameter file is saved,
+// and a save request taken by a stop, between the PC's RAM write and register 11.
 TEST_F(Handlers, RefusalsAndFilesKeepTheLedSetLastTaken) {
     comm_hooks::get().fpgas_running = [] { return false; };
     const auto setWidth = [this](uint16_t w) {
@@ -318,8 +318,7 @@ TEST_F(Handlers, RefusalsAndFilesKeepTheLedSetLastTaken) {
 
     ASSERT_EQ(status(handle(writeRam(868, le16(5)))), 0);
     setWidth(9000);
-    store()->refresh_begin();  // the refresh that sees the save request
-    store()->ZemUserModeSaveRequest();
+    store()->ZemUserModeSaveRequest();  // as a stop takes it, before any register 11
     EXPECT_EQ(fileWidth("/data/modes/custom_mode5", 896), 1600);
     apply();
     EXPECT_EQ(store()->rd16(1378), 1600);
