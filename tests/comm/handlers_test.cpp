@@ -654,7 +654,8 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
          [&] {
              ok(writeRam(2176, le16(33)));
              ok(writeRam(868, le16(3)));
-             store()->take_last_requests();
+             // From the signals' thread, as a stop with the main thread blocked runs it.
+             std::async(std::launch::async, [this] { store()->take_last_requests(); }).get();
          },
          3, 33, 33, 3, 3},
     };
