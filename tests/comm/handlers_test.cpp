@@ -630,6 +630,12 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
              asked(4, 41);
          },
          4, 41, 41, 4, 4, 3, 31},
+        {"a request given way to a later one while others are open", [&] { asked(2, 21); },
+         [&] {
+             asked(3, 31);
+             asked(3, 32);
+         },
+         3, 32, 32, 3, 3, 2, 21},
         {"two links saving at once", [&] { asked(2, 21); },
          [&] {
              onLink(pcA, writeRam(868, le16(3)));
