@@ -7,6 +7,7 @@
 // them before the flag is raised, which would otherwise hide it.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <bitset>
 #include <condition_variable>
@@ -300,10 +301,16 @@ public:
 
     // ---- Output panel ----
     int zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
+    // The panel an LED set gives (its channels and timing), set up nowhere.
+    static ST_PANEL_INFO panel_geometry(int ledW, int ledH, int out1w, int out1h, int splice);
+    static void lay_out_channels(ST_PANEL_INFO& p);
+    // The channel geometry the panel writes to RAM 1382, 1384, ..., 1394.
+    static std::array<uint16_t, 7> geometry_words(const ST_PANEL_INFO& p);
     // Output 1's width or height (`what`) held inside the LED screen's, logged when it was not.
     static int output_within_led(const char* what, int out1, int led);
     void zemApi_PnlInitOch3();
     int zemApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int W, int H);
+    static int find_timing(int* htt, int* vtt, int hblank, int vblank, int W, int H, bool one_och);
     void zemApi_c331InitRegPanel();
     // Output active area and active window of output channel k (both area copies).
     void write_channel_area(int fd, uint32_t k);

@@ -1,6 +1,7 @@
 // The output panel: LED size and splice mode to a channel arrangement, output timing from the
 // table of frame totals, the image offset, the channel geometry in the parameter RAM (read by
 // the FPGA side and the PC) and the output-channel registers.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -67,14 +68,11 @@ int c331_manage::output_within_led(const char* what, int out1, int led) {
     return clamped;
 }
 
-int c331_manage::zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice) {
-    std::memset(&gPanel, 0, sizeof gPanel);
-    ST_PANEL_INFO& p = gPanel;
+ST_PANEL_INFO c331_manage::panel_geometry(int ledW, int ledH, int out1w, int out1h, int splice) {
+    ST_PANEL_INFO p{};
     p.splice = ((splice % 6) + 6) % 6;
     p.ledW = static_cast<uint16_t>(ledW);
     p.ledH = static_cast<uint16_t>(ledH);
-    ZEM_DEBUG("[zemApi_PnlInit2] ledW:%d ledH:%d, out1w:%d, out1h:%d, splice:%s\n", ledW, ledH,
-              out1w, out1h, kSpliceNames[p.splice]);
     switch (p.splice) {
         case 1:
         case 2:
@@ -97,6 +95,14 @@ int c331_manage::zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
         default:
             break;
     }
+    lay_out_channels(p);
+    return p;
+}
+
+int c331_manage::zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice) {
+    ZEM_DEBUG("[zemApi_PnlInit2] ledW:%d ledH:%d, out1w:%d, out1h:%d, splice:%s\n", ledW, ledH,
+              out1w, out1h, kSpliceNames[((splice % 6) + 6) % 6]);
+    gPanel = panel_geometry(ledW, ledH, out1w, out1h, splice);
     zemApi_PnlInitOch3();
     zemApi_initEnvC331();
     std::memset(PI_PORT_INFO, 0xFF, sizeof PI_PORT_INFO);
@@ -107,7 +113,18 @@ int c331_manage::zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
 }
 
 void c331_manage::zemApi_PnlInitOch3() {
-    ST_PANEL_INFO& p = gPanel;
+    const ST_PANEL_INFO& p = gPanel;
+    ZEM_DEBUG("\t%s %s\n", kSpliceNames[p.splice], kArrangNames[p.arrang - 5]);
+    if (p.splice == 0)
+        ZEM_DEBUG("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for NONE\n", kSpliceNames[p.splice]);
+    if (p.splice == 4)
+        ZEM_DEBUG("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for CP1TO2 ,%s\n", kSpliceNames[p.splice],
+                  p.one_och ? "1OCH" : "2OCH");
+    zemApi_WriteRam(1376);
+    zemApi_c331InitRegPanel();
+}
+
+void c331_manage::lay_out_channels(ST_PANEL_INFO& p) {
     const bool vsplice = p.splice == 1 || p.splice == 2;
     int W, H;
     if (vsplice) {
@@ -139,12 +156,6 @@ void c331_manage::zemApi_PnlInitOch3() {
     }
     p.och_HCnt = static_cast<uint8_t>(kArrangCols[p.arrang - 5]);
     p.och_VCnt = static_cast<uint8_t>(kArrangRows[p.arrang - 5]);
-    ZEM_DEBUG("\t%s %s\n", kSpliceNames[p.splice], kArrangNames[p.arrang - 5]);
-    if (p.splice == 0)
-        ZEM_DEBUG("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for NONE\n", kSpliceNames[p.splice]);
-    if (p.splice == 4)
-        ZEM_DEBUG("\t%s OCHBW_2K4K30 ARRANG2K4_2x1 for CP1TO2 ,%s\n", kSpliceNames[p.splice],
-                  p.one_och ? "1OCH" : "2OCH");
     p.led_x = p.led_y = 0;
     p.lane_mode = 0;
 
@@ -159,7 +170,7 @@ void c331_manage::zemApi_PnlInitOch3() {
         }
     }
     int htt = 0, vtt = 0;
-    zemApi_PnlInitOch_diff(&htt, &vtt, hblank, vblank, tW, tH);
+    find_timing(&htt, &vtt, hblank, vblank, tW, tH, p.one_och);
     p.HTT = htt;
     p.VTT = vtt;
     p.och_w = tW;
@@ -173,11 +184,14 @@ void c331_manage::zemApi_PnlInitOch3() {
     } else {
         p.och_h = ceilDiv(p.ledH, p.och_VCnt);
     }
-    zemApi_WriteRam(1376);
-    zemApi_c331InitRegPanel();
 }
 
 int c331_manage::zemApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int W, int H) {
+    return find_timing(htt, vtt, hblank, vblank, W, H, gPanel.one_och);
+}
+
+int c331_manage::find_timing(int* htt, int* vtt, int hblank, int vblank, int W, int H,
+                             bool one_och) {
     const int want_h = W + hblank;
     const int want_v = H + vblank;
     int count = 0;
@@ -190,13 +204,12 @@ int c331_manage::zemApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vbla
             return 1;
         }
     }
-    *htt = gPanel.one_och ? roundUp(want_h, 4) : want_h;
+    *htt = one_och ? roundUp(want_h, 4) : want_h;
     *vtt = want_v;
     return 1;
 }
 
-void c331_manage::zemApi_WriteRam(int address) {
-    const ST_PANEL_INFO& p = gPanel;
+std::array<uint16_t, 7> c331_manage::geometry_words(const ST_PANEL_INFO& p) {
     int och_h = 1, och_v = 1;
     if (p.splice == 3) {
         och_h = p.one_och ? 2 : 4;
@@ -206,17 +219,22 @@ void c331_manage::zemApi_WriteRam(int address) {
     } else {
         och_h = p.one_och ? 1 : 2;
     }
+    return {p.led_x,
+            p.led_y,
+            static_cast<uint16_t>(och_h),
+            static_cast<uint16_t>(och_v),
+            static_cast<uint16_t>(p.och_w),
+            static_cast<uint16_t>(p.och_h),
+            static_cast<uint16_t>(p.lane_mode)};
+}
+
+void c331_manage::zemApi_WriteRam(int address) {
+    const ST_PANEL_INFO& p = gPanel;
+    const std::array<uint16_t, 7> words = geometry_words(p);
+    const int och_h = words[2], och_v = words[3];
     if (address == 1376) {
         ZemRamPara* store = ZemRamPara::p_zemrampara_config;
-        if (store) {
-            store->wr16(1382, p.led_x);
-            store->wr16(1384, p.led_y);
-            store->wr16(1386, static_cast<uint16_t>(och_h));
-            store->wr16(1388, static_cast<uint16_t>(och_v));
-            store->wr16(1390, static_cast<uint16_t>(p.och_w));
-            store->wr16(1392, static_cast<uint16_t>(p.och_h));
-            store->wr16(1394, static_cast<uint16_t>(p.lane_mode));
-        }
+        if (store) store->put_geometry(words.data());
     }
     ZEM_DEBUG("\n\t%s ========PC RAM=======\n", kSpliceNames[p.splice]);
     ZEM_DEBUG("\t led_x:       %d\n\t led_y:       %d\n", p.led_x, p.led_y);

@@ -141,7 +141,8 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         // Asked again under the lock the stop's last copy of the RAM takes: a write that got
         // in before that copy is in it, and one after it is refused.
         if (g_frames_refused) return comm_status(buf, kUnavailable);
-        rc = store->ZemRamParaDeal(data, n, addr);
+        // A save request is recorded for this link when answered, for its next register 11.
+        rc = store->ZemRamParaDeal(data, n, addr, calling_link);
     } else if (a.kind == Area::kMode && n <= a.room) {
         // Reads and recalls on the other links copy the slots under the same mutex.
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
@@ -331,7 +332,17 @@ int message_deal::REG_mcu_flag(uint8_t value) {
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     // Asked before the C331 mutex: the FPGA side's locks come after it.
     const bool fpgas_run = led_fpgas_running();
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    int status;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        status = mcu_flag_locked(store, value, fpgas_run);
+    }
+    // Without the saver's thread (start-up, tests) its jobs run here, outside the lock.
+    store->saver.run_waiting();
+    return status;
+}
+
+int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run) {
     if (g_frames_refused) return kUnavailable;  // see write_ram
     if (value & 0x02) {
         // Recall of the user mode whose number the PC wrote to RAM 866.
@@ -345,9 +356,13 @@ int message_deal::REG_mcu_flag(uint8_t value) {
         store->user_wr16(866, n);
     }
     refuse_led_size_locked(store);
+    // Taken now, in the order answered, whatever thread is busy: this link's save requests
+    // with the RAM as this register finds it, then the slots as they are.
+    store->take_client_requests(calling_link);
+    if (value & 0x04) store->take_synchronisation();
     led_size_handshake_locked(store, fpgas_run);
     if (value & 0x02) c331_manage::raise_apply(1);
-    if (value & 0x04) c331_manage::raise_apply(2);  // refresh 2 syncs the slot files
+    if (value & 0x04) c331_manage::raise_apply(2);
     const bool osd = (value & 0x08) && store->rd16(2124) == 1;
     if (osd) {
         g_osd_update = 1;

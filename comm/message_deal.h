@@ -81,6 +81,9 @@ public:
     static int REG_comm_flag(uint8_t value);
     static int REG_com1_flag(uint8_t value);
     static int REG_mcu_flag(uint8_t value);
+    // Register 11's work under the C331 mutex: recall, LED size check, the link's save
+    // requests and the synchronisation taken, the apply raised.
+    static int mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run);
     static int RegUpdate0E(uint8_t value);
     static int REG_app_flag(uint8_t value);
     // C331 serial flash.

@@ -7,26 +7,42 @@
 
 std::optional<Saver::Job> Saver::post(const Job& job) {
     std::optional<Job> replaced;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        line_gen_[job.slot] = job.slot_gen;
-        if (thread_.joinable()) {
-            // The later request takes the place at the end of the line: jobs run as asked.
-            if (waiting_[job.slot]) {
-                replaced = std::move(waiting_[job.slot]);
-                order_.erase(std::find(order_.begin(), order_.end(), int(job.slot)));
-            } else {
-                ++in_line_[job.slot];
-            }
-            waiting_[job.slot] = job;
-            order_.push_back(job.slot);
-            cv_.notify_one();
-            return replaced;
-        }
+    std::lock_guard<std::mutex> lock(mutex_);
+    line_gen_[job.slot] = job.slot_gen;
+    // The later request takes the place at the end of the line: jobs run as asked.
+    if (waiting_[job.slot]) {
+        replaced = std::move(waiting_[job.slot]);
+        order_.erase(std::find(order_.begin(), order_.end(), int(job.slot)));
+    } else {
         ++in_line_[job.slot];
     }
-    execute(job);
+    waiting_[job.slot] = job;
+    order_.push_back(job.slot);
+    cv_.notify_one();
     return replaced;
+}
+
+void Saver::run_waiting() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!thread_.joinable() && !busy_ && !order_.empty()) {
+        const Job job = take_front();
+        busy_ = true;
+        lock.unlock();
+        execute(job);
+        lock.lock();
+        busy_ = false;
+    }
+}
+
+Saver::Job Saver::take_front() {
+    const int entry = order_.front();
+    order_.pop_front();
+    Job job;
+    if (entry != kParaEntry) {
+        job = std::move(*waiting_[entry]);
+        waiting_[entry].reset();
+    }
+    return job;
 }
 
 void Saver::post_parameter_file() {
@@ -127,13 +143,7 @@ void Saver::run() {
         if (held_) --steps_;
         // Taken off the queue before it runs: a post from here on is a job of its own, which
         // follows this one.
-        const int entry = order_.front();
-        order_.pop_front();
-        Job job;
-        if (entry != kParaEntry) {
-            job = std::move(*waiting_[entry]);
-            waiting_[entry].reset();
-        }
+        const Job job = take_front();
         busy_ = true;
         lock.unlock();
         if (hooks.before_job) hooks.before_job(job);

@@ -47,10 +47,14 @@ public:
     Saver(const Saver&) = delete;
     Saver& operator=(const Saver&) = delete;
 
-    // Queues a slot's job. Without the thread (start-up, and tests that do not start it) it runs
-    // at once on the caller. Returns the job it replaced, which has then ended unrun. The caller
-    // holds no store lock.
+    // Queues a slot's job; the store posts under the C331 mutex, so that the line holds
+    // requests in the order the box answered them. Without the thread (start-up, and tests that
+    // do not start it) it waits for run_waiting. Returns the job it replaced, which has then
+    // ended unrun.
     std::optional<Job> post(const Job& job);
+    // Without the thread: runs every job waiting on the caller, which holds no store lock.
+    // With it: nothing.
+    void run_waiting();
     // Queues the parameter file's job unless it waits already.
     void post_parameter_file();
     // A job for the slot taken at generation `gen` waits or runs: its result is newer than the
@@ -85,6 +89,8 @@ public:
 private:
     void run();
     void execute(const Job& job);
+    // The first job in line, off the line; caller holds mutex_ and the line is not empty.
+    Job take_front();
     bool idle() const { return order_.empty() && !busy_; }
 
     ZemRamPara& store_;

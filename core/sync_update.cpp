@@ -44,6 +44,8 @@ int usbTip(int id) {
 
 }  // namespace
 
+SyncUpdate::TestHooks SyncUpdate::hooks;
+
 SyncUpdate* SyncUpdate::pInstance() {
     static SyncUpdate* instance = new SyncUpdate();
     return instance;
@@ -106,6 +108,7 @@ void SyncUpdate::para_sync(int id) {
         if (SyncPage* main = page(kPageMain)) main->keyLockWritten();
         return;
     }
+    if (hooks.before_refresh) hooks.before_refresh(id);
     // Every check below compares what this refresh sees with what the one before acted on; a
     // write landing from here on is the next refresh's change.
     store->refresh_begin();
@@ -114,8 +117,10 @@ void SyncUpdate::para_sync(int id) {
     refresh_page(id, store->ZemLanguageChanged() == 1);
     // The page shows its change now, not after the parameter file's flush and pause below.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
-    // The file work goes to the saver: the panel and its tick never wait on a sync.
-    store->take_file_work(id == 2);
+    if (hooks.before_file_work) hooks.before_file_work(id);
+    // Requests were taken when the box answered them; the parameter file goes to the saver
+    // here: the panel and its tick never wait on a sync.
+    store->take_file_work();
     store->refresh_end();
     // The link menu's second check mark, if the menu is still in front after the first.
     if (g_page_focus == kPageLinkOption) askTip(1, kPageLinkOption);

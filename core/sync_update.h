@@ -13,6 +13,7 @@
 #include <QObject>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "core/page_table.h"
@@ -74,6 +75,17 @@ public:
     int build_key_led(uint8_t report[5]) const;
 
     uint8_t keyLed[5] = {0, 0, 0, 0, 0};  // the last report the keypad took
+
+    // ===== what only tests set =====
+    struct TestHooks {
+        // On the main thread, in a refresh (not 105, 106) before it copies the RAM: a test holds
+        // the refresh here while frames are answered on other threads, or answers them inline.
+        std::function<void(int id)> before_refresh;
+        // After the page's refresh and before the parameter file's turn (where a tip's loop ran
+        // further refreshes).
+        std::function<void(int id)> before_file_work;
+    };
+    static TestHooks hooks;
 
 public slots:
     void para_sync(int id);

@@ -4,6 +4,7 @@
 // them under it too; the slow file writes run on copies, outside it.
 #include <QDebug>
 #include <QThread>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -58,7 +59,8 @@ int ZemRamPara::ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32
     const uint32_t offset = addr & 0xFFF;
     // A write that would run out of its slot into the next one is refused whole.
     if (len > kModeSize - offset) return 1;
-    if (len) std::memcpy(mode_ram[k - 1] + offset, data, len);
+    if (len == 0) return 0;
+    std::memcpy(mode_ram[k - 1] + offset, data, len);
     bump_slot_gen(int(k - 1));
     ZEM_DEBUG("\n write ram_user_mode = %#x \n", k);
     return 0;
@@ -157,16 +159,15 @@ Saver::Job ZemRamPara::take_slot_job(int m, Saver::Kind kind) const {
     return job;
 }
 
-void ZemRamPara::post_slot_job(const Saver::Job& job) {
+void ZemRamPara::post_locked(const Saver::Job& job) {
     const std::optional<Saver::Job> replaced = saver.post(job);
     if (!replaced || replaced->kind != Saver::kModeSave) return;
     ZEM_DEBUG("\n user mode %d save request given way to a later one\n", replaced->slot + 1);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    end_request(replaced->request_gen);
+    end_request();
 }
 
-void ZemRamPara::end_request(uint32_t gen) {
-    if (word_gen(kRamModeSaveRequest) == gen) wr16(kRamModeSaveRequest, 0);
+void ZemRamPara::end_request() {
+    if (open_requests_ > 0 && --open_requests_ == 0) write_back16(kRamModeSaveRequest, 0);
 }
 
 int ZemRamPara::mode_file_write(int m, int op) {
@@ -177,7 +178,9 @@ int ZemRamPara::mode_file_write(int m, int op) {
         job = take_slot_job(m, Saver::kModeWrite);
         job.osd = op == 0 && rd16(kRamOsdOn) == 1;
     }
-    return run_slot_job(job) ? 1 : 0;
+    const bool done = run_slot_job(job);
+    saver.run_waiting();
+    return done ? 1 : 0;
 }
 
 // The load takes the file as it is, markers included: a short or unmarked file is no reason to
@@ -192,6 +195,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
             job = take_slot_job(m, Saver::kModeDelete);
         }
         run_slot_job(job);
+        saver.run_waiting();
         return 0;
     }
     uint8_t file[kModeFileSize];
@@ -215,66 +219,117 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     return 1;
 }
 
-// A request is taken once: when RAM 868 was written since the last take (its generation), or
-// holds another value than the refresh before saw. The mode file holds the RAM as this refresh
-// copied it, with the LED set in force.
-void ZemRamPara::ZemUserModeSaveRequest() {
-    const uint16_t n = seen16(kRamModeSaveRequest);
-    const bool asked = seen_request_gen_ != taken_request_gen_ || changed16(kRamModeSaveRequest);
-    taken_request_gen_ = seen_request_gen_;
-    if (n == 0 || !asked) return;
-    if (n > kModeCount) {
-        ZEM_DEBUG("\n user mode save request %u ignored\n", n);
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        end_request(seen_request_gen_);
+// A PC's write of 1..16 is its client's request; a later one of the same client and mode takes
+// its place (both would be taken at one register 11, with one copy of the RAM). Any other write
+// is no request: the word keeps telling whether one is open.
+void ZemRamPara::request_word_written(uint64_t client, uint16_t before) {
+    const uint16_t n = rd16(kRamModeSaveRequest);
+    if (client == kNoClient || n < 1 || n > kModeCount) {
+        if (client != kNoClient) ZEM_DEBUG("\n user mode save request %u ignored\n", n);
+        write_back16(kRamModeSaveRequest, open_requests_ ? before : 0);
         return;
     }
-    Saver::Job job;
-    job.kind = Saver::kModeSave;
-    job.slot = uint8_t(n - 1);
-    job.osd = seen16(kRamOsdOn) == 1;
-    job.request_gen = seen_request_gen_;
-    job.image[0] = job.image[1] = 0xAA;
-    std::memcpy(job.image.data() + 2, seen + kModePayloadStart, kModePayloadSize);
+    const auto same = [&](const RecordedRequest& r) {
+        return r.client == client && r.slot == n - 1;
+    };
+    const auto earlier = std::find_if(recorded_.begin(), recorded_.end(), same);
+    if (earlier != recorded_.end())
+        recorded_.erase(earlier);
+    else
+        ++open_requests_;
+    recorded_.push_back({client, uint8_t(n - 1)});
+}
+
+void ZemRamPara::take_client_requests(uint64_t client) {
+    for (auto r = recorded_.begin(); r != recorded_.end();) {
+        if (r->client != client) {
+            ++r;
+            continue;
+        }
+        post_save_request(r->slot);
+        r = recorded_.erase(r);
+    }
+}
+
+void ZemRamPara::take_every_recorded_request() {
+    for (const RecordedRequest& r : recorded_) post_save_request(r.slot);
+    recorded_.clear();
+}
+
+void ZemRamPara::ZemUserModeSaveRequest() {
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        put_led_in_force(job.image.data(), kModePayloadStart - 2);
-        bump_slot_gen(job.slot);
-        job.slot_gen = slot_gen_[job.slot];
-        job.mode_gen = word_gen(kRamCurrentMode);
+        take_every_recorded_request();
     }
-    post_slot_job(job);
+    saver.run_waiting();
+}
+
+// The mode file holds the RAM as the box answered the request, with the LED set in force and
+// its channel geometry: a size written and not yet checked is never saved, and a size taken at
+// this register 11 is saved with the geometry its apply will write.
+void ZemRamPara::post_save_request(int m) {
+    Saver::Job job;
+    job.kind = Saver::kModeSave;
+    job.slot = uint8_t(m);
+    job.osd = rd16(kRamOsdOn) == 1;
+    job.image[0] = job.image[1] = 0xAA;
+    {
+        std::lock_guard<std::mutex> timings(mutex);
+        std::memcpy(job.image.data() + 2, ram + kModePayloadStart, kModePayloadSize);
+    }
+    put_led_in_force(job.image.data(), kModePayloadStart - 2);
+    put_geometry_in_force(job.image.data(), kModePayloadStart - 2);
+    bump_slot_gen(m);
+    job.slot_gen = slot_gen_[m];
+    job.mode_gen = word_gen(kRamCurrentMode);
+    job.request_gen = word_gen(kRamModeSaveRequest);
+    post_locked(job);
 }
 
 // Each slot as it is now. A slot whose job in line was taken at its present generation is
 // left to that job, whose result is newer than the slot (a save request not yet written back).
 // A request in RAM 868 is left alone: only its own end clears it.
+void ZemRamPara::take_synchronisation() {
+    for (int m = 0; m < kModeCount; ++m) {
+        const uint8_t* mark = mode_ram[m];
+        const bool deleted = markedDeleted(mark);
+        if (!deleted && mark[0] != 0xAA && mark[1] != 0xAA) continue;
+        if (saver.holds(m, slot_gen_[m])) continue;
+        post_locked(take_slot_job(m, deleted ? Saver::kModeDelete : Saver::kModeWrite));
+    }
+}
+
 void ZemRamPara::ZemUserModeSync() {
-    std::vector<Saver::Job> jobs;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        for (int m = 0; m < kModeCount; ++m) {
-            const uint8_t* mark = mode_ram[m];
-            const bool deleted = markedDeleted(mark);
-            if (!deleted && mark[0] != 0xAA && mark[1] != 0xAA) continue;
-            if (saver.holds(m, slot_gen_[m])) continue;
-            jobs.push_back(take_slot_job(m, deleted ? Saver::kModeDelete : Saver::kModeWrite));
-        }
+        take_synchronisation();
     }
-    for (const Saver::Job& job : jobs) post_slot_job(job);
+    saver.run_waiting();
+}
+
+void ZemRamPara::save_mode_from_panel(int m) {
+    if (m < 0 || m >= kModeCount) return;
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        // A new request each time, as a PC's write of 868 is, whatever it held before.
+        user_wr16(kRamModeSaveRequest, uint16_t(m + 1));
+        ++open_requests_;
+        post_save_request(m);
+        c331_manage::raise_apply(1);
+    }
+    saver.run_waiting();
 }
 
 void ZemRamPara::delete_mode_from_panel(int m) {
     if (m < 0 || m >= kModeCount) return;
-    Saver::Job job;
     {
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
         mode_ram[m][0] = mode_ram[m][1] = 0xFF;
         bump_slot_gen(m);
-        job = take_slot_job(m, Saver::kModeDelete);
+        post_locked(take_slot_job(m, Saver::kModeDelete));
     }
     shown_markers_[m][0] = shown_markers_[m][1] = 0xFF;
-    post_slot_job(job);
+    saver.run_waiting();
 }
 
 int ZemRamPara::ZemUserModeShown(int m) const {
@@ -283,19 +338,18 @@ int ZemRamPara::ZemUserModeShown(int m) const {
 
 bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     const int m = job.slot;
-    bool markersChanged = false;
+    bool shownChanged = false;
     bool done = true;
-    std::optional<Saver::Job> rewrite;
     if (job.kind == Saver::kModeDelete) {
         removeModeFiles(m, job.osd);
         if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
         std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        markersChanged = deletion_written_back(job, rewrite);
+        shownChanged = deletion_written_back(job);
     } else {
         done = write_slot_file(m, job.image.data());
         {
             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            markersChanged = save_written_back(job, done);
+            shownChanged = save_written_back(job, done);
         }
         const bool request = job.kind == Saver::kModeSave;
         if (done) finishSave(m, request || job.osd ? 0 : 2, job.osd);
@@ -304,10 +358,9 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
             saver.post_parameter_file();
         }
     }
-    if (rewrite) post_slot_job(*rewrite);
     // The panel learns of it at the refresh this raises (the saver's thread only: inline, the
     // caller's refresh is under way).
-    if (markersChanged && QThread::currentThread() != thread()) test_signal(1);
+    if (shownChanged && QThread::currentThread() != thread()) test_signal(1);
     return done;
 }
 
@@ -317,12 +370,16 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
 bool ZemRamPara::save_written_back(const Saver::Job& job, bool saved) {
     const int m = job.slot;
     const bool current = saved && slot_gen_[m] == job.slot_gen;
+    bool changed = false;
     if (job.kind == Saver::kModeSave) {
-        if (current && word_gen(kRamCurrentMode) == job.mode_gen) wr16(kRamCurrentMode, m + 1);
-        end_request(job.request_gen);
+        if (current && word_gen(kRamCurrentMode) == job.mode_gen) {
+            changed = rd16(kRamCurrentMode) != m + 1;
+            write_back16(kRamCurrentMode, uint16_t(m + 1));
+        }
+        end_request();
     }
-    if (!current) return false;
-    const bool changed = std::memcmp(mode_ram[m], job.image.data(), 2) != 0;
+    if (!current) return changed;
+    changed = changed || std::memcmp(mode_ram[m], job.image.data(), 2) != 0;
     const size_t size = job.kind == Saver::kModeSave ? size_t(kModeFileSize) : 2;
     std::memcpy(mode_ram[m], job.image.data(), size);
     return changed;
@@ -331,7 +388,7 @@ bool ZemRamPara::save_written_back(const Saver::Job& job, bool saved) {
 // A deletion: the slot reads deleted only while no later request reached it. A slot saved
 // meanwhile, with nothing behind in its line, has its file written back from it: the removal
 // came too early for it.
-bool ZemRamPara::deletion_written_back(const Saver::Job& job, std::optional<Saver::Job>& rewrite) {
+bool ZemRamPara::deletion_written_back(const Saver::Job& job) {
     const int m = job.slot;
     uint8_t* slot = mode_ram[m];
     if (slot_gen_[m] == job.slot_gen) {
@@ -340,6 +397,7 @@ bool ZemRamPara::deletion_written_back(const Saver::Job& job, std::optional<Save
         if (job.osd) slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
         return changed;
     }
-    if (markedSaved(slot) && saver.last_in_line(m)) rewrite = take_slot_job(m, Saver::kModeWrite);
+    if (markedSaved(slot) && saver.last_in_line(m))
+        post_locked(take_slot_job(m, Saver::kModeWrite));
     return false;
 }

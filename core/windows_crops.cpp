@@ -119,8 +119,10 @@ void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
     }
     std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     wr16(windowAddr(w, kWinSource), word);
-    // A source change ends the current user mode, unless a recalled mode is not yet saved.
-    if (rd16(kRamCurrentMode) == persisted16(kRamCurrentMode)) wr16(kRamCurrentMode, 0);
+    // A source change ends the current user mode, unless a recalled mode is not yet saved; it
+    // is the user's word on it either way, so a save finishing later does not set it.
+    const uint16_t mode = rd16(kRamCurrentMode);
+    user_wr16(kRamCurrentMode, mode == persisted16(kRamCurrentMode) ? 0 : mode);
     c331_manage::raise_apply(1);
 }
 

@@ -3,6 +3,8 @@
 #include "core/zem_ram_para.h"
 
 #include <QThread>
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -123,11 +125,14 @@ void ZemRamPara::reload() {
     }
     save_pending_ = false;
     hooks = TestHooks();
+    recorded_.clear();
+    open_requests_ = 0;
     ram_para_load();
     // A file from another program or an older box may hold a screen the box can't drive: the
     // defaults' screen replaces it, and the file is saved so.
     const bool refused = led_size::refuse(this, default_ram16, "parameter file");
     take_led_in_force();
+    std::copy(std::begin(led_in_force_), std::end(led_in_force_), std::begin(geometry_of_));
     startup_fixups();
     if (refused) {
         save_pending_ = true;
@@ -155,6 +160,24 @@ void ZemRamPara::put_led_in_force(uint8_t* image, int image_base) const {
         uint8_t* at = image + (led_size::kRamWords[k] - image_base);
         at[0] = uint8_t(led_in_force_[k]);
         at[1] = uint8_t(led_in_force_[k] >> 8);
+    }
+}
+
+void ZemRamPara::put_geometry(const uint16_t words[7]) {
+    for (int k = 0; k < 7; ++k) wr16(kRamGeometry + 2 * k, words[k]);
+    for (int k = 0; k < 5; ++k) geometry_of_[k] = rd16(led_size::kRamWords[k]);
+}
+
+void ZemRamPara::put_geometry_in_force(uint8_t* image, int image_base) const {
+    if (std::equal(std::begin(led_in_force_), std::end(led_in_force_), std::begin(geometry_of_)))
+        return;
+    const uint16_t* set = led_in_force_;  // splice, width, height, output 1 width and height
+    const ST_PANEL_INFO panel = c331_manage::panel_geometry(set[1], set[2], set[3], set[4], set[0]);
+    const std::array<uint16_t, 7> words = c331_manage::geometry_words(panel);
+    for (int k = 0; k < 7; ++k) {
+        uint8_t* at = image + (kRamGeometry + 2 * k - image_base);
+        at[0] = uint8_t(words[size_t(k)]);
+        at[1] = uint8_t(words[size_t(k)] >> 8);
     }
 }
 
@@ -217,11 +240,11 @@ void ZemRamPara::startup_fixups() {
         const int a = windowAddr(w, kWinOutFlags);
         wr16(a, rd16(a) & ~0x0002);
     }
-    wr16(kRamCloseLed, 0);
+    write_back16(kRamCloseLed, 0);
     std::memset(ram + kRamTestPattern, 0, 4);
     // A request a killed box left in the file is not carried out, and a save of that mode from
     // the PC must still differ from the word last seen.
-    wr16(kRamModeSaveRequest, 0);
+    write_back16(kRamModeSaveRequest, 0);
     for (int k = 0; k < 16; ++k) {
         ram[kRamFade + 4 * k] = 60;
         ram[kRamFade + 2 + 4 * k] = 60;
@@ -247,7 +270,6 @@ void ZemRamPara::refresh_begin() {
     std::lock_guard<std::mutex> timings(mutex);
     apply_posted_words();
     std::memcpy(seen, ram, kRamSize);
-    seen_request_gen_ = word_gen(kRamModeSaveRequest);
     for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
 }
 
@@ -255,7 +277,7 @@ void ZemRamPara::apply_posted_words() {
     std::lock_guard<std::mutex> lock(posted_mutex_);
     for (PostedWord& p : posted_) {
         if (p.addr < 0) continue;
-        if (word_gen(p.addr) == p.gen) wr16(p.addr, p.value);
+        if (word_gen(p.addr) == p.gen) write_back16(p.addr, p.value);
         p = PostedWord();
     }
 }
@@ -299,16 +321,20 @@ bool ZemRamPara::persist_due() const {
     return take_save_image(image);
 }
 
-void ZemRamPara::take_file_work(bool synchronise) {
-    ZemUserModeSaveRequest();
-    if (synchronise) ZemUserModeSync();
+void ZemRamPara::take_file_work() {
     if (persist_due()) saver.post_parameter_file();
+    saver.run_waiting();
 }
 
 void ZemRamPara::take_last_requests() {
-    refresh_begin();
-    take_file_work(false);
-    refresh_end();
+    {
+        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        apply_posted_words();
+        take_every_recorded_request();
+    }
+    // The parameter file's job takes the RAM when it runs: all the box answered before.
+    saver.post_parameter_file();
+    saver.run_waiting();
 }
 
 int ZemRamPara::ram_para_persist() {
@@ -343,10 +369,12 @@ int ZemRamPara::ram_para_persist() {
     return 1;
 }
 
-int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr) {
+int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
+    const uint16_t request = rd16(kRamModeSaveRequest);
     if (len) std::memcpy(ram + addr, data, len);
     bump_word_gens(addr, len);
+    if (covers(addr, len, kRamModeSaveRequest)) request_word_written(client, request);
     return 0;
 }
 
@@ -362,10 +390,8 @@ void ZemRamPara::user_wr16(int addr, uint16_t v) {
 }
 
 void ZemRamPara::bump_word_gens(uint32_t addr, uint32_t len) {
-    for (int k = 0; k < 4; ++k) {
-        const uint32_t a = uint32_t(kWatchedWords[k]);
-        if (addr < a + 2 && a < addr + len) ++word_gen_[k];
-    }
+    for (int k = 0; k < 4; ++k)
+        if (covers(addr, len, kWatchedWords[k])) ++word_gen_[k];
 }
 
 int ZemRamPara::test_signal(int id) {

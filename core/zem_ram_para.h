@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/saver.h"
 
@@ -52,7 +53,8 @@ public:
     static constexpr int kRamTestPattern = 864;
     static constexpr int kRamCurrentMode = 866;
     static constexpr int kRamModeSaveRequest = 868;
-    static constexpr int kRamEdid = 896;  // + 6 * source
+    static constexpr int kRamEdid = 896;       // + 6 * source
+    static constexpr int kRamGeometry = 1382;  // the apply's channel geometry, 7 words
     static constexpr int kRamCropTable = 1472;
     static constexpr int kRamCloseLed = 2116;
     static constexpr int kRamBrightness = 2176;
@@ -110,11 +112,20 @@ public:
         ram[addr + 1] = uint8_t(v >> 8);
     }
     static int windowAddr(int w, int field) { return kRamWindow + kWindowStride * w + field; }
+    // The write of [addr, addr + len) reaches the u16 at word.
+    static bool covers(uint32_t addr, uint32_t len, int word) {
+        return len > 0 && addr < uint32_t(word) + 2 && uint32_t(word) < addr + len;
+    }
 
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
     // A user's write (a PC's, a recall's, the factory reset's): it bumps the write generation of
-    // every watched word it covers.
-    int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
+    // every watched word it covers; no bytes change and bump nothing. A PC's write (`client`,
+    // its link) of 1..16 into RAM 868 is that client's save request, recorded for its next
+    // register 11 (take_client_requests); any other write of 868 is no request, and the word
+    // keeps what it read (0 once no request is open). Caller holds the C331 mutex.
+    static constexpr uint64_t kNoClient = ~uint64_t(0);
+    int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr,
+                       uint64_t client = kNoClient);
 
     // Write generations of the words a user (a PC or the panel) writes and work on another
     // thread writes back (866 current mode, 868 save request, 2116 close-LED, 2176 brightness):
@@ -124,8 +135,13 @@ public:
     static constexpr int kWatchedWords[4] = {kRamCurrentMode, kRamModeSaveRequest, kRamCloseLed,
                                              kRamBrightness};
     uint32_t word_gen(int addr) const;
-    // A user's write of a watched word (the panel's, a recall's); caller holds the C331 mutex.
+    // A user's write of a watched word (the panel's, a recall's, a source change's); caller
+    // holds the C331 mutex. Every other write of a watched word goes through write_back16.
     void user_wr16(int addr, uint16_t v);
+    // The one write of a watched word that bumps no generation: the posted echoes, the saver's
+    // write-back, the start's load and fix-ups. Caller holds the C331 mutex (or runs before the
+    // threads start).
+    void write_back16(int addr, uint16_t v) { wr16(addr, v); }
     // The same for a slot: bumped by every PC write into it, every save request taken for it,
     // and the panel's save and delete; not by its file work's write-back.
     uint32_t slot_gen(int m) const { return slot_gen_[m]; }
@@ -154,12 +170,13 @@ public:
     int ram_para_persist();
     // Whether ram_para_persist has something to write: the hub posts the job only then.
     bool persist_due() const;
-    // The refresh's file work, handed to the saver: a save request, the slots' synchronisation
-    // (refresh id 2) and the parameter file, each when due. Main thread, between
-    // refresh_begin and refresh_end.
-    void take_file_work(bool synchronise);
-    // At a stop, on the main thread: the file work a refresh now would take (a save request,
-    // the parameter file).
+    // The refresh's file work: the parameter file, when due. Requests never wait for it: they
+    // are taken when the box answers them. Main thread, between refresh_begin and refresh_end.
+    void take_file_work();
+    // At a stop, from any thread: takes the C331 mutex (so no handler is between its answer and
+    // its post), lands the posted words, posts every save request recorded and not yet taken,
+    // in the order answered, and the parameter file from the RAM as it is. Touches none of the
+    // refresh's records.
     void take_last_requests();
 
     // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex
@@ -176,15 +193,31 @@ public:
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
     int mode_file_write(int m, int op);
     int mode_file_deal(int m, int op);
-    // Refresh-hub step: a save request (RAM 868 written, by a PC or the panel, since the last
-    // take) taken with a copy of the RAM this refresh sees, and handed to the saver. RAM 868
-    // keeps the request until it has ended.
+    // Requests are taken when the box answers them, under the C331 mutex, and go into the
+    // saver's line before that mutex is let go: the line holds them in the order answered.
+    // Register 11 of `client`, after its LED size check: the save requests it recorded, in the
+    // order written, each with a copy of RAM 896..4095 as it is now (with the LED set in force
+    // and the channel geometry the apply derives from it). Caller holds the C331 mutex.
+    void take_client_requests(uint64_t client);
+    // Register 11 bit 2: each slot's file work taken with the slot as it is now (written from it
+    // when marked saved, deleted when marked deleted). Caller holds the C331 mutex.
+    void take_synchronisation();
+    // The save requests open: recorded, waiting or running. RAM 868 reads 0 only at 0.
+    // Caller holds the C331 mutex.
+    int open_requests() const { return open_requests_; }
+    // Every recorded save request, whatever its client (a stop's); then the waiting jobs run
+    // when the saver has no thread. Takes the C331 mutex.
     void ZemUserModeSaveRequest();
-    // Refresh-hub step for refresh id 2: each slot's file work taken with the slot as it is now
-    // (written from it when marked saved, deleted when marked deleted) and handed to the saver.
+    // The synchronisation, taking the C331 mutex itself (tests).
     void ZemUserModeSync();
+    // The panel's SAVE of slot m, taken at the key: RAM 868 = m + 1, the request with the RAM as
+    // it is, and the apply raised. Main thread; takes the C331 mutex.
+    void save_mode_from_panel(int m);
     // The panel's delete of slot m: marked deleted at once, its files deleted by the saver.
     void delete_mode_from_panel(int m);
+    // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds.
+    // Caller holds the C331 mutex.
+    void put_geometry(const uint16_t words[7]);
     // The saver's run of a slot's job: its file work outside every lock, then its result (the
     // slot, 866, 868) written back under the C331 mutex only where no later request came.
     // True when the file work was done.
@@ -253,17 +286,36 @@ private:
     Saver::Job take_slot_job(int m, Saver::Kind kind) const;
     // Queued; a save request it replaced has ended. Caller holds no store lock.
     void post_slot_job(const Saver::Job& job);
-    // A save request taken at RAM 868's generation `gen` has ended: 868 reads 0 unless written
-    // since. Caller holds the C331 mutex.
-    void end_request(uint32_t gen);
-    // The write-backs of a slot's job, under the C331 mutex. True when the slot's markers may
-    // have changed.
+    // Into the saver's line; a save request it replaced has ended. Caller holds the C331 mutex.
+    void post_locked(const Saver::Job& job);
+    // A save request of slot m with the RAM as it is now, into the line. Caller holds the C331
+    // mutex and has counted the request open.
+    void post_save_request(int m);
+    // Every recorded request, whatever its client, in the order answered. Caller holds the C331
+    // mutex.
+    void take_every_recorded_request();
+    // A write of RAM 868 that held `before`: recorded as `client`'s request, or none.
+    void request_word_written(uint64_t client, uint16_t before);
+    // A save request has ended: 868 reads 0 once none is open. Caller holds the C331 mutex.
+    void end_request();
+    // The write-backs of a slot's job, under the C331 mutex. True when the slot's markers or
+    // RAM 866 may have changed.
     bool save_written_back(const Saver::Job& job, bool saved);
-    // A slot saved meanwhile gets its file written back: `rewrite` is that job.
-    bool deletion_written_back(const Saver::Job& job, std::optional<Saver::Job>& rewrite);
+    // A slot saved meanwhile gets its file written back (a job into the line).
+    bool deletion_written_back(const Saver::Job& job);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
-    uint32_t seen_request_gen_ = 0;   // RAM 868's generation as the refresh under way saw it
-    uint32_t taken_request_gen_ = 0;  // ... as the last take saw it
+    // Save requests answered and not yet taken by their client's register 11, in the order
+    // answered; at most one a client and slot. Under the C331 mutex.
+    struct RecordedRequest {
+        uint64_t client;
+        uint8_t slot;
+    };
+    std::vector<RecordedRequest> recorded_;
+    int open_requests_ = 0;
+    // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
+    uint16_t geometry_of_[5] = {};
+    // The geometry of the set in force into a RAM image, when the RAM does not hold it yet.
+    void put_geometry_in_force(uint8_t* image, int image_base) const;
 
     // Puts the set in force into a RAM image in place of the words waiting for their check.
     void put_led_in_force(uint8_t* image, int image_base) const;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "comm/message_deal.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
+#include "core/led_size.h"
 #include "core/led_size_handshake.h"
 #include "core/saver.h"
 #include "core/sync_update.h"
@@ -285,8 +287,8 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
 
 // One LED set is in force: the last one any check took. A refusal returns to it even before
 // any apply, and what the box keeps (the parameter file, a user mode saved on request) holds it
-// in place of LED words the PC wrote and no check has taken yet. The refresh runs between the
-// PC's RAM write and register 11, as when it lands there.
+// in place of LED words the PC wrote and no check has taken yet. The parameter file is saved,
+// and a save request taken by a stop, between the PC's RAM write and register 11.
 TEST_F(Handlers, RefusalsAndFilesKeepTheLedSetLastTaken) {
     comm_hooks::get().fpgas_running = [] { return false; };
     const auto setWidth = [this](uint16_t w) {
@@ -316,13 +318,93 @@ TEST_F(Handlers, RefusalsAndFilesKeepTheLedSetLastTaken) {
 
     ASSERT_EQ(status(handle(writeRam(868, le16(5)))), 0);
     setWidth(9000);
-    store()->refresh_begin();  // the refresh that sees the save request
-    store()->ZemUserModeSaveRequest();
+    store()->ZemUserModeSaveRequest();  // as a stop takes it, before any register 11
     EXPECT_EQ(fileWidth("/data/modes/custom_mode5", 896), 1600);
     apply();
     EXPECT_EQ(store()->rd16(1378), 1600);
     testing::internal::GetCapturedStderr();
     comm_hooks::get() = comm_hooks();
+}
+
+// A size change and a save request taken at one register 11: the mode holds the new size with
+// the channel geometry its apply derives (RAM 1382..1394), though no apply has run yet, so a
+// recall on a box of another size brings both.
+TEST_F(Handlers, ASizeChangeAndASaveRequestInOneRegister11SaveTheGeometryOfTheNewSize) {
+    comm_hooks::get().fpgas_running = [] { return false; };
+    const auto ok = [this](const Bytes& frame) { ASSERT_EQ(status(handle(frame)), 0); };
+    const auto geometry = [this] {
+        std::vector<uint16_t> words;
+        for (int k = 0; k < 7; ++k) words.push_back(store()->rd16(1382 + 2 * k));
+        return words;
+    };
+    std::filesystem::remove_all(local("/data/modes"));
+    store()->reload();
+    const std::vector<uint16_t> before = geometry();
+    const std::array<uint16_t, 7> split = c331_manage::geometry_words(
+        c331_manage::panel_geometry(3840, 1080, 1920, 1080, led_size::kHorizontal));
+    const std::vector<uint16_t> expected(split.begin(), split.end());
+    ASSERT_NE(expected, before) << "a size whose geometry differs";
+
+    ok(writeRam(1376, le16(led_size::kHorizontal)));
+    ok(writeRam(1378, cat({le16(3840), le16(1080)})));
+    ok(writeRam(1412, cat({le16(1920), le16(1080)})));
+    ok(writeRam(868, le16(3)));
+    ok(writeReg(11, 0xFF, {0}));
+    EXPECT_EQ(store()->rd16(868), 0) << "saved";
+    EXPECT_EQ(geometry(), before) << "no apply has run";
+
+    ok(writeRam(1376, le16(led_size::kCopy)));  // the box gets another size
+    ok(writeRam(1378, cat({le16(1920), le16(1080)})));
+    ok(writeReg(11, 0xFF, {0}));
+    ok(writeRam(866, le16(3)));
+    ok(writeReg(11, 0x02, {0x02}));
+    EXPECT_EQ(store()->rd16(1378), 3840);
+    EXPECT_EQ(geometry(), expected);
+    pendingApplies();
+    std::filesystem::remove_all(local("/data/modes"));
+    std::filesystem::remove(local("/data/ram_device_info"));
+    store()->reload();  // the next test's box, with the default size
+    comm_hooks::get() = comm_hooks();
+}
+
+// A write of no bytes is answered done and changes nothing, and no generation moves: a waiting
+// save request, a close-LED or a brightness, a slot's file work all go on as before.
+TEST_F(Handlers, AWriteOfNoBytesChangesAndBumpsNothing) {
+    struct Row {
+        uint32_t addr;
+        std::function<uint32_t()> gen;
+    };
+    const auto word = [this](int addr) {
+        return [this, addr] {
+            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            return store()->word_gen(addr);
+        };
+    };
+    const Row rows[] = {{866, word(866)},
+                        {867, word(866)},
+                        {868, word(868)},
+                        {869, word(868)},
+                        {2117, word(2116)},
+                        {2177, word(2176)},
+                        {0x3000, [this] {
+                             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                             return store()->slot_gen(2);
+                         }}};
+    ASSERT_EQ(status(handle(writeRam(868, le16(4)))), 0);  // a request waiting for register 11
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.addr);
+        const uint32_t gen = row.gen();
+        uint8_t ram[ZemRamPara::kRamSize];
+        std::memcpy(ram, store()->ram, sizeof ram);
+        EXPECT_EQ(status(handle(writeRam(row.addr, {}))), 0);
+        EXPECT_EQ(row.gen(), gen);
+        EXPECT_EQ(0, std::memcmp(ram, store()->ram, sizeof ram));
+    }
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        EXPECT_EQ(store()->open_requests(), 1) << "the request is still the one written";
+    }
+    store()->reload();  // the request goes with this box
 }
 
 // The LED size words the PC writes before register 11 are refused together when any is out of
@@ -443,11 +525,20 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         pendingApplies();
         SyncUpdate::pInstance()->para_sync(id);
     };
-    const auto saveRequest = [&](uint16_t mode, uint16_t brightness) {
+    // No refresh runs between the frames of these: the main thread is busy or held.
+    const auto asked = [&](uint16_t mode, uint16_t brightness) {
         ok(writeRam(2176, le16(brightness)));
         ok(writeRam(868, le16(mode)));
         ok(writeReg(11, 0xFF, {0}));
+    };
+    const auto saveRequest = [&](uint16_t mode, uint16_t brightness) {
+        asked(mode, brightness);
         refresh(1);
+    };
+    // Two more PCs, each on a link of its own.
+    link_session pcA(LinkKind::Tcp, "PC A"), pcB(LinkKind::Tcp, "PC B");
+    const auto onLink = [](link_session& link, const Bytes& frame) {
+        ASSERT_EQ(status(askSession(link, frame)), 0);
     };
     const auto writeSlot = [&](int mode, const Bytes& bytes) {
         ok(writeRam(uint32_t(mode) << 12, bytes));
@@ -459,6 +550,10 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
     const auto deleteMode = [&](int mode) {
         writeSlot(mode, {0xFF, 0xFF});
         synchronise();
+    };
+    const auto deleteAsked = [&](int mode) {
+        writeSlot(mode, {0xFF, 0xFF});
+        ok(writeReg(11, 0xFF, {0x04}));
     };
     const auto recall = [&](uint16_t mode) {
         ok(writeRam(866, le16(mode)));
@@ -483,6 +578,8 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         int file, slot;                // their brightness at the end; -1 no file, not saved
         uint16_t current;              // RAM 866 at the end
         uint16_t waiting;              // RAM 868 after the second: a request not yet ended
+        int other_mode = 0;            // another mode saved meanwhile, and its file's brightness
+        int other_file = -1;
     };
     const Row rows[] = {
         {"save 3, then recall 5", [&] { saveRequest(3, 11); }, [&] { recall(5); }, 3, 11, 11, 5, 3},
@@ -525,6 +622,48 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
          7, 77, 77, 0, 0},
         {"a save request during a synchronisation", [&] { synchronise(); },
          [&] { saveRequest(4, 44); }, 4, 44, 44, 4, 4},
+        {"save 3, then the doc's delete of 3, no refresh between", [&] { asked(3, 11); },
+         [&] { deleteAsked(3); }, 3, -1, -1, 0, 3},
+        {"two save requests of one link, pipelined", [&] { asked(2, 21); },
+         [&] {
+             asked(3, 31);
+             asked(4, 41);
+         },
+         4, 41, 41, 4, 4, 3, 31},
+        {"a request given way to a later one while others are open", [&] { asked(2, 21); },
+         [&] {
+             asked(3, 31);
+             asked(3, 32);
+         },
+         3, 32, 32, 3, 3, 2, 21},
+        {"two links saving at once", [&] { asked(2, 21); },
+         [&] {
+             onLink(pcA, writeRam(868, le16(3)));
+             onLink(pcB, writeRam(868, le16(4)));
+             ok(writeRam(2176, le16(31)));
+             onLink(pcA, writeReg(11, 0xFF, {0}));
+             ok(writeRam(2176, le16(41)));
+             onLink(pcB, writeReg(11, 0xFF, {0}));
+         },
+         4, 41, 41, 4, 4, 3, 31},
+        {"868 without register 11 waits for the link's next one", [&] { asked(2, 21); },
+         [&] {
+             ok(writeRam(2176, le16(31)));
+             ok(writeRam(868, le16(3)));
+             refresh(1);
+             onLink(pcA, writeReg(11, 0xFF, {0}));  // another link's
+             ok(writeRam(2176, le16(32)));
+             ok(writeReg(11, 0xFF, {0}));
+         },
+         3, 32, 32, 3, 3},
+        {"868 without register 11, then a stop", [&] { asked(2, 21); },
+         [&] {
+             ok(writeRam(2176, le16(33)));
+             ok(writeRam(868, le16(3)));
+             // From the signals' thread, as a stop with the main thread blocked runs it.
+             std::async(std::launch::async, [this] { store()->take_last_requests(); }).get();
+         },
+         3, 33, 33, 3, 3},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -548,6 +687,10 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         EXPECT_EQ(slotBrightness(row.mode), row.slot);
         EXPECT_EQ(store()->rd16(866), row.current);
         EXPECT_EQ(store()->rd16(868), 0) << "every request has ended";
+        if (row.other_mode) {
+            EXPECT_EQ(fileBrightness(row.other_mode), row.other_file);
+            EXPECT_EQ(slotBrightness(row.other_mode), row.other_file);
+        }
     }
     comm_hooks::get() = comm_hooks();
 }

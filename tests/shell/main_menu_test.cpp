@@ -105,7 +105,9 @@ TEST_F(MainMenu, CallRecallsASavedSlotAndTheNextRefreshShowsTheCheckMark) {
         return std::make_pair(store().word_gen(2116), store().word_gen(2176));
     };
     const auto before = gens();
+    store().wr16(ZemRamPara::kRamModeSaveRequest, 7);  // a PC's request not yet ended
     key(kKeyOk);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 7) << "only its end clears it";
     EXPECT_GT(gens().first, before.first);
     EXPECT_GT(gens().second, before.second);
     EXPECT_EQ(store().ram[2000], 0x77);
@@ -133,7 +135,7 @@ TEST_F(MainMenu, CallOnABlankSlotChangesNothing) {
     EXPECT_EQ(g_mainwindow->preset_done, 0);
 }
 
-TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
+TEST_F(MainMenu, SaveStepsOverEverySlotAndTheKeyTakesTheMode) {
     saveSlot(0, 1);
     openTool(4);
     EXPECT_TRUE(gridFocusOn(0));
@@ -143,11 +145,15 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheRefreshStoresTheMode) {
     EXPECT_TRUE(gridFocusOn(2));
     store().ram[2000] = 0x42;
     key(kKeyOk);
-    EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 3);
+    // Taken at the key, with the RAM as it was then; the file work ran at once (no saver
+    // thread here), so the request has ended.
+    EXPECT_EQ(store().ZemUserModeSaved(2), 1);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 0);
     EXPECT_TRUE(takeApply());
     EXPECT_TRUE(g_mainwindow->l_save_state);
     shot("requested");
-    // The C331 thread's refresh saves the slot; the main menu shows the check mark.
+    store().ram[2000] = 0x99;  // a PC's write answered after the key is not in the mode
+    // The refresh after the apply draws the check mark.
     session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
                                 QRect(100, 60, 120, 120)));
     EXPECT_EQ(store().ZemUserModeSaved(2), 1);
@@ -200,6 +206,56 @@ TEST_F(MainMenu, APcApplyDuringTheSavesCheckMarkLeavesTheModeAsTheSaveSawIt) {
     const std::string para = readFile("/data/ram_device_info");
     ASSERT_GT(para.size(), size_t(2 + 2000 - 768));
     EXPECT_EQ(uint8_t(para[2 + 2000 - 768]), 0x99) << "the PC's refresh did not run whole";
+}
+
+// The panel's SAVE is taken at the key: a PC's save request and applied write answered while
+// the main thread's refresh is held are requests of their own, and neither is lost.
+TEST_F(MainMenu, SaveTakenAtTheKeyKeepsItsRamWhileAPcSavesDuringTheHeldRefresh) {
+    openTool(4);
+    keys({kKeyRight, kKeyRight});
+    ASSERT_TRUE(gridFocusOn(2));
+    store().ram[2000] = 0x42;
+    key(kKeyOk);
+    takeApply();
+    SyncUpdate::hooks.before_refresh = [](int) {
+        SyncUpdate::hooks.before_refresh = nullptr;
+        const std::vector<Bytes> replies =
+            sessionSends({writeRam(2000, {0x55}), writeRam(868, le16(5)), writeReg(11, 0xFF, {0})})
+                .get();
+        for (const Bytes& reply : replies) EXPECT_EQ(reply.at(10), 0);
+    };
+    session(tipShownFor300Ticks([] { SyncUpdate::pInstance()->para_sync(1); },
+                                QRect(100, 60, 120, 120)));
+    EXPECT_FALSE(SyncUpdate::hooks.before_refresh) << "the refresh was held";
+    EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x42);
+    EXPECT_EQ(store().mode_ram[4][2 + 2000 - ZemRamPara::kModePayloadStart], 0x55);
+    EXPECT_TRUE(exists("/data/modes/custom_mode3"));
+    EXPECT_TRUE(exists("/data/modes/custom_mode5"));
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 0);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5) << "the last one answered";
+}
+
+// A save landing on the saver's thread while the SAVE grid is open: the grid draws the slot
+// saved and "Using" on it, through the refresh the landing raises.
+TEST_F(MainMenu, TheSaveGridRedrawsWhenASaveLands) {
+    store().saver.start();
+    store().saver.hold(true);
+    openTool(4);
+    keys({kKeyRight, kKeyRight});
+    ASSERT_TRUE(gridFocusOn(2));
+    key(kKeyOk);
+    takeApply();
+    g_mainwindow->preset_done = 0;  // the key's tip is not what this looks at
+    ASSERT_TRUE(g_mainwindow->widget_mode->isVisible());
+    EXPECT_EQ(usingLabel(2), nullptr) << "drawn before the save landed";
+    ASSERT_TRUE(store().saver.step());
+    settle();
+    ASSERT_NE(usingLabel(2), nullptr);
+    EXPECT_TRUE(usingLabel(2)->isVisibleTo(g_mainwindow));
+    EXPECT_EQ(usingLabel(2)->text(), "Using");
+    shot("landed");
+    store().saver.hold(false);
+    store().saver.stop();
 }
 
 TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {

@@ -74,8 +74,7 @@ TEST_F(ParamStoreTest, AValidFileIsLoadedWithTheStartUpFixUps) {
     EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096));
     EXPECT_FALSE(exists("/data/modes/custom_mode3"));
 
-    s->wr16(868, 3);  // the PC saves mode 3, the request the file held
-    hub().para_sync(1);
+    saveRequest(3);  // the PC saves mode 3, the request the file held
     EXPECT_TRUE(exists("/data/modes/custom_mode3"));
 }
 
@@ -233,9 +232,9 @@ private:
 
 TEST_F(ParamStoreTest, AWriteLandingDuringASaveIsSavedAtTheNextRefresh) {
     ZemRamPara* s = startStore();
-    platform::installClock(std::make_unique<WriteDuringPause>([s] {
-        s->wr16(2178, 21);  // contrast
-        s->wr16(868, 5);    // save the parameters as user mode 5
+    platform::installClock(std::make_unique<WriteDuringPause>([this, s] {
+        s->wr16(2178, 21);         // contrast
+        saveRequest(5, 1, false);  // the user mode 5 its register 11 takes
     }));
     s->wr16(2176, 40);
     EXPECT_EQ(s->ram_para_persist(), 1);

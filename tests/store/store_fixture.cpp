@@ -34,6 +34,16 @@ ZemRamPara* StoreTest::startStore() {
     return ZemRamPara::pInstance();
 }
 
+void StoreTest::saveRequest(uint16_t n, uint64_t client, bool run) {
+    const uint8_t word[2] = {uint8_t(n), uint8_t(n >> 8)};
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        store().ZemRamParaDeal(word, 2, ZemRamPara::kRamModeSaveRequest, client);
+        store().take_client_requests(client);
+    }
+    if (run) store().saver.run_waiting();
+}
+
 std::string StoreTest::paraFile(const uint8_t* ram, uint8_t m0, uint8_t m1) {
     std::string f(4096, '\0');
     f[0] = char(m0);

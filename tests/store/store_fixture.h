@@ -30,6 +30,13 @@ protected:
     static uint16_t fileWord(const std::string& file, int addr);
     static void put16(uint8_t* p, int addr, uint16_t v);
 
+    // What a PC's write of RAM 868 = n and its register 11 do to the store (link `client`):
+    // the request taken with the RAM as it is, its file work run (the saver has no thread)
+    // unless `run` is false.
+    void saveRequest(uint16_t n, uint64_t client = 1, bool run = true);
+    // What register 11 bit 2 does: the slots' file work taken and run.
+    void synchronise() { store().ZemUserModeSync(); }
+
     // Runs queued events until none is left.
     static void drainEvents();
     static QApplication& app();

@@ -38,7 +38,7 @@ TEST_F(UserModeTest, ASaveRequestWritesTheSlotFileAndCopiesTheOsdMenuWhenTheOsdI
     ZemRamPara* s = startStore();
     s->wr16(2124, 1);  // OSD on
     s->wr16(2176, 64);
-    s->wr16(868, 3);
+    saveRequest(3);
     hub().para_sync(1);
 
     const std::string file = readFile("/data/modes/custom_mode3");
@@ -56,13 +56,13 @@ TEST_F(UserModeTest, ASaveRequestWritesTheSlotFileAndCopiesTheOsdMenuWhenTheOsdI
 
 TEST_F(UserModeTest, WithTheOsdOffNoMenuCopyIsMadeAndModeTenUsesHexDigits) {
     ZemRamPara* s = startStore();
-    s->wr16(868, 10);
+    saveRequest(10);
     hub().para_sync(1);
     EXPECT_TRUE(exists("/data/modes/custom_mode10"));
     for (const auto& c : commands()) EXPECT_EQ(c.rfind("cp ", 0), std::string::npos) << c;
 
     s->wr16(2124, 1);
-    s->user_wr16(868, 10);  // the same request written again is a new one
+    saveRequest(10);  // the same request written again is a new one
     hub().para_sync(1);
     EXPECT_TRUE(ran("cp  /data/configs/omenu.json /data/modes/MO0a.json"));
 }
@@ -78,11 +78,9 @@ TEST_F(UserModeTest, TheLineOfASaveSaysWhetherTheOsdMenuWasCopied) {
     g_debugLines = &lines;
     const QtMessageHandler before = qInstallMessageHandler(collectDebugLine);
     ZemRamPara* s = startStore();
-    s->wr16(868, 2);
-    hub().para_sync(1);
+    saveRequest(2);
     s->wr16(2124, 1);
-    s->wr16(868, 3);
-    hub().para_sync(1);
+    saveRequest(3);
     qInstallMessageHandler(before);
     g_debugLines = nullptr;
 
@@ -100,10 +98,14 @@ TEST_F(UserModeTest, RequestsAlreadyHandledOrOutOfRangeDoNothing) {
     s->wr16(868, 4);
     s->shadow[868] = 4;  // as if persisted before being handled
     hub().para_sync(1);
-    EXPECT_FALSE(exists("/data/modes/custom_mode4"));
+    EXPECT_FALSE(exists("/data/modes/custom_mode4")) << "no register 11 took it";
+    {
+        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        s->take_client_requests(1);
+    }
+    EXPECT_FALSE(exists("/data/modes/custom_mode4")) << "not written by a PC";
 
-    s->wr16(868, 17);
-    hub().para_sync(1);
+    saveRequest(17);
     EXPECT_EQ(s->rd16(868), 0) << "a request above 16 is cleared";
     EXPECT_FALSE(exists("/data/modes/custom_mode17"));
     for (int m = 0; m < 16; ++m) EXPECT_EQ(s->ZemUserModeSaved(m), 0);
@@ -120,8 +122,7 @@ TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
     LogTestHooks::forget();
     testing::internal::CaptureStderr();
     s->wr16(2176, 90);
-    s->wr16(868, 2);
-    hub().para_sync(1);
+    saveRequest(2);
     EXPECT_EQ(0, std::memcmp(before, s->mode_ram[1], sizeof before));
     EXPECT_EQ(s->rd16(866), 0) << "the mode did not become current";
     EXPECT_EQ(s->rd16(868), 0);
@@ -152,10 +153,9 @@ TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFile
     EXPECT_EQ(s->ZemModeUserRamParaDeal(saved, 4, 0x5FFF), 1) << "past the slot end";
     EXPECT_EQ(s->mode_ram[5][0], 0xFF) << "untouched";
 
-    s->wr16(868, 7);
-    s->shadow[868] = 7;
+    s->wr16(868, 7);  // as a request not yet ended
     shell().clear();
-    hub().para_sync(2);
+    synchronise();
     EXPECT_TRUE(ran("rm  -rf  /data/modes/custom_mode3"));
     EXPECT_TRUE(ran("rm  -rf  /data/modes/MO03.json"));
     EXPECT_FALSE(exists("/data/modes/custom_mode3"));
@@ -167,8 +167,8 @@ TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFile
     EXPECT_EQ(uint8_t(five[2 + 2176 - 896]), 55);
 
     shell().clear();
-    hub().para_sync(1);
-    EXPECT_FALSE(ran("rm  -rf  /data/modes/custom_mode3")) << "only id 2 synchronises";
+    hub().para_sync(2);
+    EXPECT_FALSE(ran("rm  -rf  /data/modes/custom_mode3")) << "only register 11 synchronises";
 }
 
 // Either marker byte at 0xFF marks a slot for deletion: the PC may write one byte of them.
@@ -183,7 +183,7 @@ TEST_F(UserModeTest, EitherMarkerByteAt0xFFDeletesTheSlotsFile) {
         ZemRamPara* s = startStore();
         ASSERT_EQ(s->ZemUserModeSaved(3), 1);
         EXPECT_EQ(s->ZemModeUserRamParaDeal(c.marker, 2, 0x4000), 0);
-        hub().para_sync(2);
+        synchronise();
         EXPECT_FALSE(exists("/data/modes/custom_mode4"));
         EXPECT_EQ(s->mode_ram[3][0], 0xFF);
     }
@@ -198,14 +198,14 @@ TEST_F(UserModeTest, ADeletedSlotsOsdFlagIsClearedWithItsCopy) {
     s->mode_ram[2][1230] = 1;  // saved with the OSD on
     const uint8_t del[2] = {0xFF, 0xFF};
     ASSERT_EQ(s->ZemModeUserRamParaDeal(del, 2, 0x3000), 0);
-    hub().para_sync(2);
+    synchronise();
     EXPECT_FALSE(exists("/data/modes/MO03.json"));
     EXPECT_EQ(s->mode_ram[2][1230], 0);
     EXPECT_EQ(s->mode_ram[2][1231], 0);
 
     writeFile("/data/modes/MO03.json", "{\"uploaded\": 1}");
     shell().clear();
-    hub().para_sync(2);  // the slot is still marked for deletion
+    synchronise();  // the slot is still marked for deletion
     EXPECT_FALSE(ran("rm  -rf  /data/modes/MO03.json"));
     EXPECT_EQ(readFile("/data/modes/MO03.json"), "{\"uploaded\": 1}");
 }
@@ -231,7 +231,7 @@ TEST_F(UserModeTest, StartTakesFilesAsTheyAreAndSynchronisationKeepsThem) {
     EXPECT_EQ(s->ZemUserModeSaved(3), 0);
     for (int m = 4; m < 16; ++m) EXPECT_EQ(s->mode_ram[m][0], 0xFF) << "no file: " << m;
 
-    hub().para_sync(2);
+    synchronise();
     EXPECT_EQ(readFile("/data/modes/custom_mode1"), modeFile(11));
     EXPECT_EQ(readFile("/data/modes/custom_mode2").size(), 4096u);
     EXPECT_TRUE(exists("/data/modes/custom_mode3"));
@@ -282,20 +282,20 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
     struct Row {
         const char* name;
         std::function<void(ZemRamPara&)> prepare;
-        int refresh;  // the refresh id that starts the file work
+        std::function<void()> start;  // the PC's register 11 that starts the file work
         const uint8_t* pc_write;
         uint16_t pc_length;
         bool file_after_next_sync;
     };
     const Row rows[] = {
         {"the synchronisation's save, then the PC deletes",
-         [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xAA; }, 2, deleteMarkers, 2,
-         false},
-        {"a save request, then the PC deletes", [](ZemRamPara& s) { s.wr16(868, 5); }, 1,
+         [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xAA; },
+         [this] { synchronise(); }, deleteMarkers, 2, false},
+        {"a save request, then the PC deletes", [](ZemRamPara&) {}, [this] { saveRequest(5); },
          deleteMarkers, 2, false},
         {"the synchronisation's deletion, then the PC writes a saved slot",
-         [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xFF; }, 2, savedSlot, 4098,
-         true},
+         [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xFF; },
+         [this] { synchronise(); }, savedSlot, 4098, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -310,17 +310,31 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
             std::memcpy(written, s->mode_ram[4], sizeof written);
             s->hooks.during_slot_file_work = nullptr;
         };
-        hub().para_sync(row.refresh);
+        row.start();
         ASSERT_FALSE(s->hooks.during_slot_file_work) << "no file work ran";
         EXPECT_EQ(0, std::memcmp(written, s->mode_ram[4], sizeof written)) << "written over";
         EXPECT_NE(s->rd16(866), 5) << "a deleted slot is no current mode";
 
-        hub().para_sync(2);
+        synchronise();
         EXPECT_EQ(exists("/data/modes/custom_mode5"), row.file_after_next_sync);
         if (row.file_after_next_sync) {
             EXPECT_EQ(uint8_t(readFile("/data/modes/custom_mode5")[2 + 2176 - 896]), 55);
         }
     }
+}
+
+// A source change on the panel during a save's file work is the user's word on the current
+// mode: the save finishing after it does not set RAM 866.
+TEST_F(UserModeTest, ASourceChangeDuringASaveLeavesTheCurrentModeAsTheUserSetIt) {
+    ZemRamPara* s = startStore();
+    s->hooks.during_slot_file_work = [s](int) {
+        s->hooks.during_slot_file_work = nullptr;
+        s->ZemSetImageSource(0, 1, 0);
+    };
+    saveRequest(3);
+    EXPECT_FALSE(s->hooks.during_slot_file_work) << "the source changed during the save";
+    EXPECT_EQ(s->ZemUserModeSaved(2), 1);
+    EXPECT_EQ(s->rd16(866), 0);
 }
 
 // A PC recall (or slot write) changes two words under the C331 mutex while the main thread's
@@ -340,8 +354,9 @@ TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
          kParaFile, 2 + 2176 - 768, ramAt},
         {"user-mode save",
          [](ZemRamPara& s) {
-             s.wr16(868, 3);
-             s.refresh_begin();  // the hub's refresh sees the request
+             const uint8_t request[2] = {3, 0};
+             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+             s.ZemRamParaDeal(request, 2, 868, 1);  // recorded for its register 11
          },
          [](ZemRamPara& s) { s.ZemUserModeSaveRequest(); }, "/data/modes/custom_mode3",
          2 + 2176 - 896, ramAt},

@@ -115,6 +115,14 @@ void MainWindow::syncUpdate() {
         changed = changed || wordChanged(a);
     if (changed) para_init();
     ip_changed();
+    if (gridOpen() && gridState() != grid_drawn_) showGrid();
+}
+
+uint32_t MainWindow::gridState() const {
+    uint32_t state = uint32_t(store().ZemGetCurrentModeIndex()) << ZemRamPara::kModeCount;
+    for (int m = 0; m < ZemRamPara::kModeCount; ++m)
+        if (store().ZemUserModeShown(m) == 1) state |= 1u << m;
+    return state;
 }
 
 void MainWindow::language_changed() {
@@ -376,6 +384,7 @@ void MainWindow::mode_init() {
     grid_title_->setGeometry(10, 5, 210, 28);
     grid_title_->setStyleSheet("background-color: rgb(255, 255, 255);");
     const int current = store().ZemGetCurrentModeIndex();
+    grid_drawn_ = gridState();
     for (int i = 0; i < ZemRamPara::kModeCount; ++i) {
         const QRect cell(15 + 63 * (i % 4), 33 + 45 * (i / 4), 50, 40);
         const bool saved = store().ZemUserModeShown(i) == 1;
@@ -421,12 +430,8 @@ void MainWindow::zem_button_mode_clicked() {
     if (slot < 0 || slot >= ZemRamPara::kModeCount) return;
     g_mode_select = uint8_t(slot);
     if (l_save_state) {
-        {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-            // A new request each time, as a PC's write of 868 is, whatever it held before.
-            store().user_wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(slot + 1));
-            c331_manage::raise_apply(1);
-        }
+        // Taken at the key with the RAM as it is: a PC's frame answered later is not in it.
+        store().save_mode_from_panel(slot);
         l_save_state = 0;
         on_toolButton4_clicked();
         preset_done = 1;
@@ -437,8 +442,8 @@ void MainWindow::zem_button_mode_clicked() {
             // A user's write: the close-LED and brightness it brings count as written.
             store().ZemRamParaDeal(store().mode_ram[slot] + 2, ZemRamPara::kModePayloadSize,
                                    ZemRamPara::kModePayloadStart);
+            // RAM 868 is the save requests' own: it reads 0 once they have ended.
             store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(slot + 1));
-            store().wr16(ZemRamPara::kRamCurrentMode + 2, 0);
             led_size::take_or_refuse(&store(), "user mode");
             c331_manage::raise_apply(1);
         }

@@ -80,6 +80,9 @@ private:
     void showMenuList(int index);
     void mode_init();
     void showGrid();
+    // The saved slots (a bit each) and the current mode as the store shows them now: the grid
+    // is drawn again when they differ from what it drew (a save landing while it is open).
+    uint32_t gridState() const;
     void openGrid(bool call);
     void on_usermodesel_clicked(int direction);
     void on_deletewidgetmode_clicked();
@@ -90,6 +93,7 @@ private:
     QLabel* pointer_ = nullptr;
     QLabel* grid_title_ = nullptr;
     QFont grid_font_;
+    uint32_t grid_drawn_ = 0;   // gridState() when the grid was drawn
     uint64_t tick_counted_us_;  // the tick clock's time up to which ticks were counted
 };
 
