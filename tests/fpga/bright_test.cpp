@@ -296,7 +296,9 @@ TEST_F(BrightTest, TheUsersBrightnessWrittenAfterAnEchoIsKept) {
             ASSERT_EQ(ram(), 40);
             loadTable(brightTable(17, levels));  // its level echoed, not yet in the RAM
             ASSERT_EQ(reg6(0), 114);
-            if (row.echo_landed) ASSERT_EQ(ram(), kEchoed);
+            if (row.echo_landed) {
+                ASSERT_EQ(ram(), kEchoed);
+            }
             for (uint16_t v : row.writes) userWrite(by, fpga_manage::kRamBrightness, v);
             const int last = row.writes.back();
             EXPECT_EQ(ram(), last) << "the echo wrote over the user's";
