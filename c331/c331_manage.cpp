@@ -230,9 +230,9 @@ void c331_manage::start_panel() {
 
 void c331_manage::colour_temp_from_ram() {
     ZemRamPara* s = store();
-    // A gain above 100 (0xFF00 too) counts as 100, as the picture levels do: its low byte alone
-    // would make 150 a gain of 150 x 64 and 0xFF00 a gain of 0.
-    const auto gain = [s](int addr) { return std::min<uint32_t>(s->rd16(addr), 100); };
+    // The chip takes a byte, g x 64 (128 is unity); a word above 255 counts as 255, where its low
+    // byte alone would wrap (0xFF00 a gain of 0).
+    const auto gain = [s](int addr) { return std::min<uint32_t>(s->rd16(addr), 255); };
     const uint32_t word =
         s->ram[kColourTemp] | gain(kBlueGain) << 8 | gain(kGreenGain) << 16 | gain(kRedGain) << 24;
     c331_SetColorTemp(word);

@@ -12,6 +12,7 @@
 #include "core/globals.h"
 #include "core/led_size.h"
 #include "core/led_size_handshake.h"
+#include "core/sync_update.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 
@@ -148,6 +149,11 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         if (g_frames_refused) return comm_status(buf, kUnavailable);
         rc = store->ZemModeUserRamParaDeal(data, n, addr);
     }  // the status block and the card count are read only
+    if (a.kind == Area::kRam && rc == 0 && addr <= ZemRamPara::kRamKeyLock + 1 &&
+        addr + n > ZemRamPara::kRamKeyLock) {
+        // The keys follow the word at once; the padlock is drawn again, without file work.
+        store->test_signal(SyncUpdate::kIdKeyLock);
+    }
     return comm_status(buf, rc == 0 ? kDone : kRefused);
 }
 

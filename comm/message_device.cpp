@@ -75,6 +75,8 @@ int message_deal::get_device_info(uint8_t* buf, uint32_t) {
 int message_deal::net_ip_set(uint8_t* buf, uint32_t len) {
     QString text;
     if (!request_text(buf, len, 80, text)) return comm_status(buf, kRefused);
+    // A C program sends its last string with its NUL.
+    if (text.endsWith(QChar('\0'))) text.chop(1);
     const QStringList f = text.split(QChar('\0'));
     uint32_t port = 0;
     if (f.size() != 4 || !Utils::isDottedIPv4(f[0]) || !Utils::isDottedIPv4(f[1]) ||

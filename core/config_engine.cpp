@@ -8,6 +8,7 @@
 #include "core/globals.h"
 #include "core/utils.h"
 #include "platform/box.h"
+#include "platform/own_files.h"
 #include "platform/soc_window.h"
 
 QMap<QString, int> _itemMap;
@@ -88,12 +89,15 @@ ConfigItem::ConfigItem(const QString& k, ConfigName i, const QVariant& def, bool
 ConfigEngine::ConfigEngine() : QObject(nullptr) {
     const QString file = kIniFile;
     platform::makeParentDirs(kIniFile);
-    QSettings settings(QString::fromStdString(platform::path(kIniFile)), QSettings::IniFormat);
+    const std::string local = platform::path(kIniFile);
+    // A link there is read but never written: the values stay in memory.
+    const bool refused = platform::refuseLink(local);
+    QSettings settings(QString::fromStdString(local), QSettings::IniFormat);
     Utils::system_mutex("chattr +S " + file);
     items.reserve(ConfigItem::ItemCount);
     for (int id = 0; id < ConfigItem::ItemCount; ++id) {
         const ItemDef& d = kItems[id];
-        items.emplace_back(QString("config/") + d.name, ConfigItem::ConfigName(id), d.def, false,
+        items.emplace_back(QString("config/") + d.name, ConfigItem::ConfigName(id), d.def, refused,
                            d.numeric, file, settings);
     }
     settings.sync();
@@ -223,8 +227,9 @@ void ConfigEngine::write_config_variant(ConfigItem::ConfigName id, const QVarian
     ConfigItem& item = items[id];
     item.value = value;
     if (item.memoryOnly || item.fileName.isEmpty()) return;
-    QSettings s(QString::fromStdString(platform::path(item.fileName.toStdString())),
-                QSettings::IniFormat);
+    const std::string local = platform::path(item.fileName.toStdString());
+    if (platform::refuseLink(local)) return;
+    QSettings s(QString::fromStdString(local), QSettings::IniFormat);
     s.setValue(item.key, value);
     s.sync();
     if (s.status() != QSettings::NoError) {

@@ -10,6 +10,7 @@
 #include "core/utils.h"
 #include "platform/box.h"
 #include "platform/clock.h"
+#include "platform/own_files.h"
 
 namespace file_io {
 namespace {
@@ -43,8 +44,11 @@ int writeFileAtomic(const std::string& absPath, const void* data, size_t len) {
     platform::makeParentDirs(absPath);
     const std::string local = platform::path(absPath);
     const std::string tmp = local + ".new";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return -errno;
+    // A ".new" a kill left, or a link planted in its place, goes: the file is made anew, never
+    // written through a link. The rename then replaces a link at absPath, never following it.
+    ::unlink(tmp.c_str());
+    const int fd = platform::openOwnFile(tmp, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd < 0) return fd;
     int rc = writeAll(fd, static_cast<const uint8_t*>(data), len);
     if (rc == 0 && hooks().durable && ::fsync(fd) != 0) rc = -errno;
     if (::close(fd) != 0 && rc == 0) rc = -errno;
@@ -73,10 +77,10 @@ void installNewProgram() {
     Utils::system_mutex("chmod 777 -R /data/app");
     platform::sleepMs(10);
     Utils::system_mutex("mv /data/app/zemT57N2  /data/app/zemT57N");
-    if (g_update_status == 0) {
+    const std::string file = platform::path("/data/configs/led_load_config.ini");
+    if (g_update_status == 0 && !platform::refuseLink(file)) {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-        QSettings ini(QString::fromStdString(platform::path("/data/configs/led_load_config.ini")),
-                      QSettings::IniFormat);
+        QSettings ini(QString::fromStdString(file), QSettings::IniFormat);
         ini.setValue("app-1/app_path", "/data/app/zemT57N -platform linuxfb");
         ini.setValue("app-1/app_name", "zemT57N");
         ini.sync();

@@ -19,6 +19,7 @@
 
 #include "core/repeat_count.h"
 #include "platform/clock.h"
+#include "platform/own_files.h"
 
 namespace {
 
@@ -186,6 +187,11 @@ void writeLogMsg(int level, LogKind kind, const char* text) {
 void writeConsoleWarning(const char* text) {
     if (text) say(&SaidErrors::console_kinds, stdout, withoutNumbers(text), text);
 }
+
+// A file refused as a symbolic link is said as an error of its own, once a minute at most: a PC
+// or the panel may ask for its write again and again.
+const bool g_refusals_logged =
+    (platform::setRefusalSink([](const char* line) { writeLogMsg(1, line); }), true);
 
 uint8_t g_debugSwitch = 0xFE;
 std::atomic<bool> g_output_no_wait{false};

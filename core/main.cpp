@@ -27,6 +27,7 @@
 #include "platform/box.h"
 #include "platform/clock.h"
 #include "platform/hid_keypad.h"
+#include "platform/own_files.h"
 #include "platform/sim/sim_box.h"
 #include "simctl/sim_control.h"
 #include "simctl/sim_root.h"
@@ -45,8 +46,9 @@ constexpr bool kNeedsSimRoot = ZEM_PC_BUILD;
 // simulated box gets one under its root.
 void giveRuntimeFolder() {
     if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
-    if (platform::makeParentDirs("/sim/runtime/") != 0) return;
     const std::string dir = platform::path("/sim/runtime");
+    // chmod would follow a link there
+    if (platform::refuseLink(dir) || platform::makeDirs(dir) != 0) return;
     if (::chmod(dir.c_str(), 0700) == 0) qputenv("XDG_RUNTIME_DIR", dir.c_str());
 }
 
@@ -100,7 +102,7 @@ int main(int argc, char** argv) {
     } else {
         // A start that can't work stops here, with its one error, before it touches anything
         // under the root but its lock: the root may be a running box's, or the machine's own.
-        if (sim_root_refuse_machine_root(simRoot) != 0) return 1;
+        if (sim_root_resolve(simRoot) != 0) return 1;
         platform::selectSimulatedRoot(simRoot);
         if (comm::check_port_offset() != 0 || sim_root_claim() != 0) return 1;
         platform::startSimulatedBox();

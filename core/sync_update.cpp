@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "core/globals.h"
 #include "core/saver.h"
@@ -28,17 +29,17 @@ SyncPage* page(int id) {
     return get ? get() : nullptr;
 }
 
-// The tips of the USB disk pages after their refresh.
-void usbTip(int id) {
+// The tip type of the USB disk pages after their refresh; 0 for none.
+int usbTip(int id) {
     if (id == 100) {
         ZEM_DEBUG("\n yes ,got the usb in");
-        showTip(3);
-    } else if (id == 101) {
-        ZEM_DEBUG("\n yes ,got the usb out");
-        showTip(4);
-    } else if (id == 102) {
-        showTip(5);
+        return 3;
     }
+    if (id == 101) {
+        ZEM_DEBUG("\n yes ,got the usb out");
+        return 4;
+    }
+    return id == 102 ? 5 : 0;
 }
 
 }  // namespace
@@ -62,7 +63,7 @@ bool SyncUpdate::setTip(TipFn show) {
 }
 
 void SyncUpdate::showUsbTip(int id) {
-    usbTip(id);
+    if (const int type = usbTip(id)) showTip(type);
 }
 
 bool SyncUpdate::setRetext(RetextFn retext) {
@@ -103,6 +104,10 @@ void SyncUpdate::para_sync(int id) {
     }
     if (g_zem_keys) update_usb_keyLed();
     if (id == 105 || id == 106) return;
+    if (id == kIdKeyLock) {
+        if (SyncPage* main = page(kPageMain)) main->keyLockWritten();
+        return;
+    }
     if (hooks.before_refresh) hooks.before_refresh(id);
     // Every check below compares what this refresh sees with what the one before acted on; a
     // write landing from here on is the next refresh's change.
@@ -117,7 +122,21 @@ void SyncUpdate::para_sync(int id) {
     // here: the panel and its tick never wait on a sync.
     store->take_file_work();
     store->refresh_end();
-    if (g_page_focus == kPageLinkOption) showTip(1);
+    // The link menu's second check mark, if the menu is still in front after the first.
+    if (g_page_focus == kPageLinkOption) askTip(1, kPageLinkOption);
+    showAskedTips();
+}
+
+void SyncUpdate::askTip(int type, int while_in_focus) {
+    if (type) asked_tips_.push_back({type, while_in_focus});
+}
+
+void SyncUpdate::showAskedTips() {
+    // Only once the refresh has ended: a tip's loop runs the refreshes raised while it shows,
+    // and each of them must run whole, never inside this one.
+    const std::vector<AskedTip> tips = std::exchange(asked_tips_, {});
+    for (const AskedTip& tip : tips)
+        if (tip.while_in_focus < 0 || tip.while_in_focus == g_page_focus) showTip(tip.type);
 }
 
 void SyncUpdate::refresh_page(int id, bool new_language) {
@@ -125,12 +144,11 @@ void SyncUpdate::refresh_page(int id, bool new_language) {
     SyncPage* p = page(focus);
     if (p && new_language) p->beforeNewLanguage();
     if (p) p->refreshPage(id);
-    // Before the tips below, whose loops run further refreshes.
     if (new_language) retext();
     if (!p) return;  // page not open
-    if (focus == kPageMain && p->takeTipRequest()) showTip(1);
-    if (focus == kPageLinkOption) showTip(1);
-    if (focus == kPageSmartMapping || focus == kPageFirmwareUsbGrade) usbTip(id);
+    if (focus == kPageMain && p->takeTipRequest()) askTip(1);
+    if (focus == kPageLinkOption) askTip(1);
+    if (focus == kPageSmartMapping || focus == kPageFirmwareUsbGrade) askTip(usbTip(id));
 }
 
 void SyncUpdate::retext() {

@@ -1,8 +1,9 @@
 // The refresh hub: every thread announces a change by a refresh id; the hub runs in the main
 // thread and, in a fixed order, corrects the current window, updates the keypad LEDs, applies a
 // new language, refreshes the page in focus, re-texts it, handles the user-mode steps and
-// persists the parameter RAM. A refresh asked for while one of the same id waits is taken in
-// by it: however fast the workers raise, at most one waits per id.
+// persists the parameter RAM; the tips it asks for show once it has ended, so a refresh raised
+// while one shows never runs inside another. A refresh asked for while one of the same id waits
+// is taken in by it: however fast the workers raise, at most one waits per id.
 //
 // Pages live in the panel libraries, which core does not depend on. Each page's own unit tells
 // the hub how to reach it: a function returning that page's global pointer (null while the page
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "core/page_table.h"
 
@@ -28,6 +30,8 @@ public:
     virtual void retext() {}
     // Main menu: its tip request (set after a user-mode save or recall), returned and cleared.
     virtual bool takeTipRequest() { return false; }
+    // Main menu: the padlock drawn again from RAM 772, which a PC wrote.
+    virtual void keyLockWritten() {}
 
 protected:
     ~SyncPage() = default;
@@ -40,6 +44,8 @@ class SyncUpdate : public QObject {
 
 public:
     static constexpr int kPageCount = ::kPageCount;
+    // A refresh of the panel alone, without file work: a PC wrote the key lock (RAM 772).
+    static constexpr int kIdKeyLock = 107;
     using PageGetter = SyncPage* (*)();
     using TipFn = void (*)(int type);
     using RetextFn = void (*)();
@@ -91,10 +97,19 @@ private:
     static constexpr int kIdCount = 256;
     void refresh_page(int id, bool new_language);
     void retext();
+    // A tip the refresh under way asks for (type 0: none), shown after it; with a page, only
+    // while that page is in front then.
+    struct AskedTip {
+        int type;
+        int while_in_focus;
+    };
+    void askTip(int type, int while_in_focus = -1);
+    void showAskedTips();
 
     // Set by raise() when it queues, cleared by para_sync() before it reads the RAM: a raise
     // after the clear queues a refresh of its own.
     std::atomic<bool> waiting_[kIdCount] = {};
+    std::vector<AskedTip> asked_tips_;  // main thread only
 };
 
 #define ZEM_SYNC_PAGE_CAT2(a, b) a##b

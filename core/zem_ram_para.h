@@ -49,6 +49,7 @@ public:
 
     // RAM addresses the store itself works with.
     static constexpr int kRamLanguage = 768;
+    static constexpr int kRamKeyLock = 772;
     static constexpr int kRamTestPattern = 864;
     static constexpr int kRamCurrentMode = 866;
     static constexpr int kRamModeSaveRequest = 868;

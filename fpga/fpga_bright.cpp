@@ -147,13 +147,17 @@ void fpga_manage::save_manual_table(uint8_t level) {
 // ---------------------------------------------------------------------------------------
 // The apply
 
-// A hand-over of a write generation this side has not taken is the user's write, whatever its
-// value; one of the generation taken is this side's own echo passed back by the apply.
+// A hand-over of a write generation this side has not taken is the user's write; one of the
+// generation taken is this side's own echo passed back by the apply. A user's write of the
+// brightness this side last applied or echoed (a block write with the values read, a recall, a
+// reset bringing it back) leaves the brightness as it is: only its generation is taken, so the
+// echoes built on it land. Any other value is a manual brightness.
 bool fpga_manage::take_bri_request() {
     const auto handed = user_words.take(UserWordMailbox::kBrightness);
     if (!handed || handed->gen == bri_ram_gen) return false;
-    bri_ram = handed->value;
     bri_ram_gen = handed->gen;
+    if (handed->value == bri_ram) return false;
+    bri_ram = handed->value;
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
@@ -340,18 +341,19 @@ public:
     uint8_t downing_mcu = 0, downing_txc1 = 0, downing_txc2 = 0, downing_osd = 0;
     QString usb_upgrade_time;
     int usb_installed = 0, usb_failed = 0, usb_refused = 0;  // of the last job
-    int usb_files_read =
-        0;              // of the last job's files, those still on the disk when it came to them
+    // Of the last job's files: those read, and those the disk took with it before they were.
+    int usb_files_read = 0, usb_not_read = 0;
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
     // Upgrade files past the limit and "._NAME" companions; the control channel reads it.
     std::atomic<int> usb_left_out{0};
     void usb_upgrade_deal();
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
-    // Each child: true when written and read back equal (the flags are set by the caller).
-    bool update_muc_file(const char* package, uint32_t offset, uint32_t length);
-    bool update_txc_file(const char* package, uint8_t device, uint32_t offset);
-    bool update_c331_osd_font_file(const char* package, uint32_t offset, uint32_t length);
+    // Each child, read whole from the disk before: true when written and read back equal (the
+    // flags are set by the caller).
+    bool update_muc_file(const std::vector<uint8_t>& image);
+    bool update_txc_file(uint8_t device, const uint8_t* bits, uint32_t length);  // the bitstream
+    bool update_c331_osd_font_file(const std::vector<uint8_t>& font);  // header and glyphs
 
     // ===== receiving-card frames (rcv_frames.cpp) =====
     static constexpr uint16_t kAllCards = 0x0FFF;  // every card on every port
@@ -453,6 +455,10 @@ public:
     // The last frame given up unanswered, and the end of its ports' quiet (under irq_mutex).
     PcFrameWait quiet_wait{};
     Steady::time_point quiet_end{};
+    // The last PC frame passed through to the cards: its tick, and how many have passed
+    // (written under irq_mutex; the mailbox jobs give way to these frames).
+    std::atomic<uint32_t> pc_card_frame_tick{0};
+    std::atomic<uint32_t> pc_card_frames{0};
 
     // ===== mailbox jobs (rcv_jobs.cpp, rcv_recovery_job.cpp, rcv_replay.cpp) =====
     void SmartMapping_deal();                // task 1
@@ -463,19 +469,21 @@ public:
     // while it runs.
     int load_rcv_xy_operate(const QString& path, uint32_t position, bool scan);
     // A replay of a card file starts: it may run 60 s and the bound of each block it checks
-    // (replay_bound_adds). Each pass of the job tells the clock whether PC frames paused it:
-    // only the time it ran counts. replay_past_bound: true, logged, once it has run past it.
+    // (replay_bound_adds). Each pass of the job adds the time since the last that the PC's
+    // card frames did not pause: only the time it ran counts. replay_past_bound: true, logged,
+    // once it has run past it.
     void replay_begins();
     void replay_bound_adds(uint64_t ms);
-    void replay_clock(bool paused);
+    void replay_clock();
     bool replay_past_bound();
     rcv_job_events* job_events = nullptr;  // progress and the recovery list, for the pages
     // The card a query found, for the next recovery; valid 0 when there is none.
     struct RecoveryTarget {
         uint8_t valid, screen, net_index, net, card;
+        uint16_t net_cards;  // the net's card count in the file
     };
     RecoveryTarget recovery_target{};
-    int recovery_fault = 0;  // RecoveryFault of the receiving-card job ending in error
+    int recovery_fault = 0;  // RecoveryOutcome::Kind of the receiving-card job ending in error
     // The query's nets asked, and those whose cards did not answer ("screen/net").
     int query_nets_asked = 0;
     QStringList query_silent_nets;
@@ -552,7 +560,7 @@ private:
     void store_card_total();       // the sum of both FPGAs' ports into total_card_count
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
     // Mailbox jobs.
-    bool job_paused();  // the PC talks to the cards: waits start again
+    bool job_paused();  // the PC talks to the cards: the waits' clocks stand still
     void job_progress(int value);
     void job_step(uint8_t step);
     void job_wait_begins(int progress, int cap);
@@ -561,7 +569,9 @@ private:
     void job_send(uint8_t port, const uint8_t* frame, uint32_t n);
     void job_end();
     void port_walk_job(bool mapping);
-    // The job ends in error: the file's fault when the file was refused, else the job's.
+    // The job ends in error (a RecoveryOutcome::Kind); recovery_error: the file's fault when the
+    // file was refused, else the query's or the recovery's.
+    void recovery_fails(int outcome, const char* text);
     void recovery_error(const char* text);
     void recovery_file_error(const char* text);  // the file's fault whatever was read
     void recovery_start_steps(int kind, uint8_t step);
@@ -578,14 +588,20 @@ private:
     void wait_query();
     void next_net();
     void recovery_done(int kind);
+    bool query_done(uint16_t card);  // false: the query failed
+    void recovery_replayed();
+    // The outcome of the query or recovery that ends, held for the page and status.
+    void recovery_ends(int outcome);
     void replay_failed(const char* why);
     void choose_replay();
     void replay_send(uint8_t sub, uint32_t position, bool scan);
     void replay_wait(bool scan);
     void next_card_or_finish(uint8_t sent, bool scan, uint16_t card);
-    uint32_t replay_seen_ = 0;         // tick of the replay's last pass
-    uint32_t replay_ran_ticks_ = 0;    // its running time, PC pauses left out
-    uint32_t replay_bound_ticks_ = 0;  // how long it may run
+    uint32_t job_seen_ = 0;                // tick of the job's last pass
+    uint32_t job_ran_ticks_ = 0;           // ticks since the pass before that no pause held
+    uint32_t replay_ran_ticks_ = 0;        // its running time, PC pauses left out
+    uint32_t replay_failures_before_ = 0;  // replay_failures when the job began
+    uint32_t replay_bound_ticks_ = 0;      // how long it may run
     int progress_base_ = 0, progress_cap_ = 99;
     int last_progress_ = 0;
     uint32_t replay_limit_ = 0;  // ms of the current operation's acknowledgement wait

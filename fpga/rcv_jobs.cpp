@@ -15,22 +15,38 @@ namespace {
 using namespace send_para;
 
 constexpr uint32_t kLightingLimit = 1200;  // ticks a card has to acknowledge
+constexpr uint32_t kPcPause = 80;          // ticks the PC's last frame holds the jobs
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
 // Rules shared by the jobs
 
+// The jobs give way to the PC's frames to the cards: each pauses them until kPcPause ticks
+// after it, and a wait's clock stands still meanwhile, so a job ends once its waits have run,
+// however the PC's frames fall; restarting the waits instead would let a PC that sends more
+// often than the longest wait hold a job for good. A box command never reaches the cards and
+// does not pause them (pc_cmd_valid, which every PC frame sets, still holds the search).
 bool fpga_manage::job_paused() {
-    if (!pc_cmd_valid) return false;
-    if (Utils::getTimeSpace(pc_cmd_time) > 80) {
+    if (pc_cmd_valid && Utils::getTimeSpace(pc_cmd_time) > kPcPause) {
         pc_cmd_valid = 0;
         search_sent = 0;
     }
-    // Every wait starts again once the PC has been quiet for a while.
-    g_change[kSearchTimeWord] = now_tick();
-    set_send_para_u32(kStepTick, now_tick());
-    return true;
+    const uint32_t now = now_tick(), since_last = now - job_seen_;
+    job_seen_ = now;
+    uint32_t age = UINT32_MAX;  // ticks since the PC's last card frame
+    if (pc_card_frames) {
+        age = now - pc_card_frame_tick;
+        if (int32_t(age) < 0) age = 0;  // stamped after this pass read the tick
+    }
+    // The part of the time since the last pass that lies in the pause after that frame.
+    const uint32_t pause_from = age > kPcPause ? age - kPcPause : 0;  // ticks ago
+    const uint32_t paused_until = std::min(since_last, age);
+    const uint32_t held = paused_until > pause_from ? paused_until - pause_from : 0;
+    job_ran_ticks_ = since_last - held;
+    g_change[kSearchTimeWord] += held;
+    set_send_para_u32(kStepTick, send_para_u32(kStepTick) + held);
+    return age <= kPcPause;
 }
 
 void fpga_manage::job_progress(int value) {

@@ -54,6 +54,7 @@ void fpga_manage::clear_card_state() {
     pc_window = {};
     quiet_wait = {};
     quiet_end = {};
+    pc_card_frames = 0;
     send_failures = 0;
     pc_answer = nullptr;
     fallback_on[0] = fallback_on[1] = 0;
@@ -367,6 +368,10 @@ int fpga_manage::Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswe
         return kPortQuiet;
     }
     const int rc = pass_to_ports(n, frame);
+    if (rc == 1) {
+        pc_card_frame_tick = now_tick();
+        ++pc_card_frames;
+    }
     if (rc == 1 && pc_wait.ports) {
         pc_answer = std::move(answer);
         const PcFrameWait matches = wait_for(frame);

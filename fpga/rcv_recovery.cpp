@@ -30,7 +30,7 @@ int rcvRecovery::check_file_dir(const QString& dir) {
         ZEM_DEBUG("\n %s exists !/n", dir.toLocal8Bit().constData());
         return 0;
     }
-    if (std::filesystem::create_directories(local, ec)) return 1;
+    if (platform::makeDirs(local) == 0) return 1;
     writeLogMsg(1, "rcvRecovery: directory could not be made");
     return 0;
 }

@@ -34,16 +34,22 @@ QString twoDigits(int v) {
 
 }  // namespace
 
-void fpga_manage::recovery_error(const char* text) {
+void fpga_manage::recovery_fails(int outcome, const char* text) {
     ZEM_DEBUG("%s", text);
-    recovery_fault = rcv_recovery->file_refused ? kRecoveryFileFault : kRecoveryJobFault;
+    recovery_fault = outcome;
     job_step(kError);
 }
 
+void fpga_manage::recovery_error(const char* text) {
+    const bool recovering = g_send_para[kTask] == 6;
+    recovery_fails(rcv_recovery->file_refused ? RecoveryOutcome::kFileRefused
+                   : recovering               ? RecoveryOutcome::kRecoveryFailed
+                                              : RecoveryOutcome::kQueryFailed,
+                   text);
+}
+
 void fpga_manage::recovery_file_error(const char* text) {
-    ZEM_DEBUG("%s", text);
-    recovery_fault = kRecoveryFileFault;
-    job_step(kError);
+    recovery_fails(RecoveryOutcome::kFileRefused, text);
 }
 
 void fpga_manage::rcv_recovery_check_deal(int kind) {
@@ -51,7 +57,7 @@ void fpga_manage::rcv_recovery_check_deal(int kind) {
     const bool paused = job_paused();
     if (kind != kQuery && step > 0 && step < kDone) {
         // A replay the PC keeps pausing waits for it as long as it talks.
-        replay_clock(paused);
+        replay_clock();
         if (!paused && replay_past_bound())
             return recovery_error("\n replay stopped at its time bound ");
     }
@@ -109,9 +115,11 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
 
 void fpga_manage::open_recovery_file() {
     rcvRecovery& r = *rcv_recovery;
-    if (r.get_dir_file("/data/rcvrecovery")) return recovery_file_error("\n check file error ");
     // None or several: no file to check the cards against, which is no all clear.
+    if (r.get_dir_file("/data/rcvrecovery"))
+        return recovery_fails(RecoveryOutcome::kNoFile, "\n check file error ");
     const QStringList files = r.files(true);
+    if (files.isEmpty()) return recovery_fails(RecoveryOutcome::kNoFile, "\n more file error ");
     if (files.size() != 1) return recovery_file_error("\n more file error ");
     ZEM_DEBUG("\n recovery_files_nmae  %s  !/n", files.front().toLocal8Bit().constData());
     r.file_path = "/data/rcvrecovery/QZFX";
@@ -349,7 +357,7 @@ void fpga_manage::recovery_end_steps(int kind, uint8_t step) {
             return recovery_done(kind);
         case kError:
             // Told before the final 100 closes the page's ring; a scan load has its own page.
-            if (kind != kScanLoad) emit job_events->sig_recovery_failed(recovery_fault);
+            if (kind != kScanLoad) recovery_ends(recovery_fault);
             job_progress(100);
             job_step(kErrorEnd);
             restamp_job();
@@ -368,33 +376,59 @@ void fpga_manage::recovery_end_steps(int kind, uint8_t step) {
 void fpga_manage::recovery_done(int kind) {
     const uint16_t card = send_para_u16(kCardToRecover);
     ZEM_DEBUG("\n the number of rcv need to recovery is %#x \n", card);
-    ZemRamPara* para = ZemRamPara::pInstance();
-    const bool found = kind == kQuery && card != kNoCard && card != kNoReplyYet;
-    const QStringList silent = kind == kQuery ? query_silent_nets : QStringList();
-    if (!found && query_nets_asked > 0 && silent.size() == query_nets_asked) {
-        // Not one net answered: that tells nothing about any card, least of all "none".
-        ZEM_DEBUG("\n no net answered ");
-        recovery_fault = kRecoveryNoAnswer;
-        return job_step(kError);
-    }
-    if (found) {
-        const rcvRecovery& r = *rcv_recovery;
-        recovery_target = {1, g_send_para[kScreen], g_send_para[kNet],
-                           uint8_t(r.net_record.net_ledx), uint8_t(card)};
-        emit job_events->sig_recovery_list(
-            {twoDigits(recovery_target.screen + 1) + "/" + twoDigits(recovery_target.net + 1) +
-             "/" + twoDigits(card + 1) + "/" + twoDigits(r.net_record.net_rcv_num)},
-            silent);
-        para->test_signal(1);
-    } else if (kind != kScanLoad) {
-        // Nothing (left) to recover among the cards that answered: no later recovery may
-        // replay onto a stale card.
-        const bool listed = recovery_target.valid;
-        recovery_target = {};
-        emit job_events->sig_recovery_list({}, silent);
-        if (listed) para->test_signal(99);
-    }
+    if (kind == kQuery && !query_done(card)) return;
+    if (kind == kRecovery) recovery_replayed();
     job_progress(100);  // to the page of the task, before the task is cleared
     set_send_para_u16(kTask, 0);
     ZEM_DEBUG("\n over!!! ");
+}
+
+bool fpga_manage::query_done(uint16_t card) {
+    const bool found = card != kNoCard && card != kNoReplyYet;
+    if (!found && query_nets_asked > 0 && query_silent_nets.size() == query_nets_asked) {
+        // Not one net answered: that tells nothing about any card, least of all "none".
+        recovery_fails(RecoveryOutcome::kQueryFailed, "\n no net answered ");
+        return false;
+    }
+    // Nothing (left) to recover among the cards that answered: no later recovery may replay
+    // onto a stale card.
+    const bool listed = recovery_target.valid;
+    recovery_target = {};
+    if (found)
+        recovery_target = {1,
+                           g_send_para[kScreen],
+                           g_send_para[kNet],
+                           uint8_t(rcv_recovery->net_record.net_ledx),
+                           uint8_t(card),
+                           rcv_recovery->net_record.net_rcv_num};
+    recovery_ends(RecoveryOutcome::kList);
+    if (found || listed) ZemRamPara::pInstance()->test_signal(found ? 1 : 99);
+    return true;
+}
+
+void fpga_manage::recovery_replayed() {
+    // An operation that failed may have left the card as it was: it stays the target, and
+    // Recovery may run again.
+    if (replay_failures != replay_failures_before_)
+        return recovery_ends(RecoveryOutcome::kRecoveryFailed);
+    recovery_target = {};
+    recovery_ends(RecoveryOutcome::kList);
+    ZemRamPara::pInstance()->test_signal(99);
+}
+
+void fpga_manage::recovery_ends(int outcome) {
+    RecoveryOutcome o;
+    o.kind = RecoveryOutcome::Kind(outcome);
+    const bool listing =
+        o.kind == RecoveryOutcome::kList || o.kind == RecoveryOutcome::kRecoveryFailed;
+    if (listing && recovery_target.valid) {
+        const RecoveryTarget& t = recovery_target;
+        o.entries << twoDigits(t.screen + 1) + "/" + twoDigits(t.net + 1) + "/" +
+                         twoDigits(t.card + 1) + "/" + twoDigits(t.net_cards);
+    }
+    // A recovery asks no net: the nets the query before did not hear stay listed.
+    if (listing)
+        o.silent_nets =
+            g_send_para[kTask] == 6 ? job_events->recoveryOutcome().silent_nets : query_silent_nets;
+    job_events->recoveryEnded(o);
 }

@@ -103,14 +103,12 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
 
 void fpga_manage::replay_begins() {
     replay_ran_ticks_ = 0;
-    replay_seen_ = now_tick();
+    replay_failures_before_ = replay_failures;
     replay_bound_ticks_ = kReplayMarginTicks;
 }
 
-void fpga_manage::replay_clock(bool paused) {
-    const uint32_t now = now_tick();
-    if (!paused) replay_ran_ticks_ += now - replay_seen_;  // modulo 2^32, as the tick wraps
-    replay_seen_ = now;
+void fpga_manage::replay_clock() {
+    replay_ran_ticks_ += job_ran_ticks_;
 }
 
 void fpga_manage::replay_bound_adds(uint64_t ms) {

@@ -2,12 +2,15 @@
 // the OSD fonts. The FPGA thread runs the job one step per pass while g_usb_grade is set (start,
 // list, write, end). Every package is checked whole against its file size, and each child it
 // gives against its target, before anything is erased: program and firmware children come only
-// from packages for this controller type, font children from any. Each child is read back after
-// writing and counts as installed only when it reads back equal.
+// from packages for this controller type, font children from any. Each child is read whole into
+// memory before its flash or file is touched, so a disk pulled meanwhile tears nothing; it is
+// read back after writing and counts as installed only when it reads back equal.
 #include "fpga/usb_upgrade.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QFile>
@@ -70,14 +73,11 @@ struct Package {
     std::vector<Child> children;
 };
 
-// n bytes at off of a package file (a path on this machine); false when the file is shorter.
+// n bytes at off of a package file (a path on this machine); false when they could not all be
+// read: the file is shorter, or the disk went.
 bool readAt(const std::string& file, uint64_t off, uint32_t n, uint8_t* out) {
     std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f) return false;
-    const bool ok = fseeko(f, off_t(off), SEEK_SET) == 0 && std::fread(out, 1, n, f) == n;
-    std::fclose(f);
-    return ok;
+    return platform::readUsbDiskFile(file, off, n, out);
 }
 
 uint64_t fileSize(const std::string& file) {
@@ -214,7 +214,7 @@ void fpga_manage::usb_upgrade_deal() {
             usb_upgrade_time = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
             usb_file_count = 0;
             usb_left_out = 0;
-            usb_installed = usb_failed = usb_refused = usb_files_read = 0;
+            usb_installed = usb_failed = usb_refused = usb_files_read = usb_not_read = 0;
             usb_fault = kUsbFaultNone;
             emit r->sig_qround_bar_update(0);
             g_send_para[1] = 1;
@@ -236,7 +236,7 @@ void fpga_manage::usb_upgrade_deal() {
                 emit r->sig_update_over();
             emit r->sig_qround_bar_update(100);
             emit r->sig_usb_upgrade_result(usb_installed, usb_failed, usb_refused, usb_fault,
-                                           usb_files_read);
+                                           usb_files_read, usb_not_read);
             if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) s->test_signal(104);
             g_send_para[1] = 0;
             g_usb_grade = 0;
@@ -281,6 +281,28 @@ std::string shownPath(const std::string& path) {
     return shown;
 }
 
+// The package folder dir, "folder" in the mount: the mount as it is, the folder never through a
+// link (a disk holds none: one would lead off the disk); null, after a line for a link.
+DIR* openPackageFolder(const std::string& dir, std::string folder) {
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    folder.erase(0, folder.find_first_not_of('/'));
+    const int mount =
+        ::open(platform::path("/mnt/usb1").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (mount < 0) return nullptr;
+    const int fd = folder.empty() ? ::dup(mount)
+                                  : ::openat(mount, folder.c_str(),
+                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st = {};
+    if (fd < 0 && ::fstatat(mount, folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+        writeLogMsg(1,
+                    ("usb upgrade: " + shownPath(dir) + " is a symbolic link: not read").c_str());
+    ::close(mount);
+    DIR* d = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!d && fd >= 0) ::close(fd);
+    return d;
+}
+
 }  // namespace
 
 UsbFileList usbPackageFiles() {
@@ -291,7 +313,7 @@ UsbFileList usbPackageFiles() {
     const QString folder = Utils::configValue(g_usb_grade_path);
     std::string dir = platform::path("/mnt/usb1/" + (folder == " " ? "" : folder.toStdString()));
     while (!dir.empty() && dir.back() == '/') dir.pop_back();
-    DIR* d = ::opendir(dir.c_str());
+    DIR* d = openPackageFolder(dir, folder == " " ? std::string() : folder.toStdString());
     if (!d) return list;
     while (const dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
@@ -331,17 +353,76 @@ void fpga_manage::get_usb_file_list_path() {
     }
 }
 
+namespace {
+
+// The box has this child already: publish type 0x80 skips it; a font child while every font
+// is there.
+bool alreadyThere(fpga_manage& m, const Child& c, bool same_skips) {
+    if (c.type == kApp) return same_skips && std::memcmp(c.version, kAppVersion, 6) == 0;
+    if (c.type == kFpga0 || c.type == kFpga1) {
+        const int f = c.type == kFpga0 ? 0 : 1;
+        return same_skips && bcd(m.mirror(f, 31)) == c.version[0] &&
+               bcd(m.mirror(f, 30)) == c.version[1] && bcd(m.mirror(f, 29)) == c.version[2] &&
+               m.mirror(f, 28) == c.version[5];
+    }
+    uint8_t present = 0;
+    if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        present = s->status[6];
+    }
+    return (present & 0x3F) == 0x3F;
+}
+
+// The child read whole still says what its check saw (the file may have changed meanwhile):
+// the place a font goes to, the length of a bitstream.
+bool asChecked(const Child& c, const std::vector<uint8_t>& data) {
+    if (c.type == kFont) return data[5] <= 1 && fontAddress(data[5], data[18]) == c.font_address;
+    if (c.type == kFpga0 || c.type == kFpga1) return le32(data.data() + 31) == c.fpga_len;
+    return true;
+}
+
+// Reads the child whole, one child in memory at a time, and only then writes it: a disk pulled
+// during the read leaves the child's flash or file as it was. The UsbFault, none when installed.
+int installChild(fpga_manage& m, const std::string& file, const Child& c) {
+    // A firmware child's bytes past its bitstream are never written: not read either.
+    const bool firmware = c.type == kFpga0 || c.type == kFpga1;
+    std::vector<uint8_t> data(firmware ? kFpgaHeaderSize + c.fpga_len : c.len);
+    if (!readAt(file, c.offset, uint32_t(data.size()), data.data())) return kUsbFaultDiskGone;
+    if (!asChecked(c, data)) return kUsbFaultDamaged;
+    bool ok = false;
+    if (c.type == kApp) {
+        ok = m.update_muc_file(data);
+        if (ok) m.downing_mcu = 1;
+    } else if (c.type == kFont) {
+        ok = m.update_c331_osd_font_file(data);
+        if (ok) m.downing_osd = 1;
+    } else {
+        const int f = c.type == kFpga0 ? 0 : 1;
+        ok = m.update_txc_file(uint8_t(2 + f), data.data() + kFpgaHeaderSize, c.fpga_len);
+        if (ok) (f == 0 ? m.downing_txc1 : m.downing_txc2) = 1;
+    }
+    return ok ? kUsbFaultNone : kUsbFaultWrite;
+}
+
+}  // namespace
+
 void fpga_manage::usb_upgrade_main_deal() {
     if (usb_file_count == 0) return;
     downing_mcu = downing_txc1 = downing_txc2 = downing_osd = 0;
     for (uint32_t i = 0; i < usb_file_count && i < uint32_t(usb_file_list.size()); ++i) {
         const std::string& file = usb_file_list[i];
         ZEM_DEBUG("ready to downing file name  %s\n", shownPath(file).c_str());
-        // A file gone still counts as refused: what it held did not go in.
-        if (fileThere(file)) ++usb_files_read;
         Package p;
         Refusal refusal;
-        if (!readPackage(file, p, refusal)) {
+        const bool checked = readPackage(file, p, refusal);
+        // A file the disk took with it was not read: no fault of the file.
+        if (!checked && !fileThere(file)) {
+            ++usb_not_read;
+            if (usb_fault == kUsbFaultNone) usb_fault = kUsbFaultDiskGone;
+            continue;
+        }
+        ++usb_files_read;
+        if (!checked) {
             // Said on the terminal for each: a job reads at most kUsbFileMax files.
             const std::string line = "usb upgrade: " + shownPath(file) + " refused: " + refusal.why;
             writeLogMsg(kLogEachLine, "usb upgrade: package refused", line.c_str());
@@ -353,37 +434,10 @@ void fpga_manage::usb_upgrade_main_deal() {
         if (hooks.on_usb_package_checked) hooks.on_usb_package_checked(int(i));
         const bool same_skips = p.publish == 0x80;
         for (const Child& c : p.children) {
-            bool ok = true, written = false;
-            if (c.type == kApp) {
-                if (same_skips && std::memcmp(c.version, kAppVersion, 6) == 0) continue;
-                written = true;
-                ok = update_muc_file(file.c_str(), c.offset, c.len);
-                if (ok) downing_mcu = 1;
-            } else if (c.type == kFpga0 || c.type == kFpga1) {
-                const int f = c.type == kFpga0 ? 0 : 1;
-                const bool same =
-                    bcd(mirror(f, 31)) == c.version[0] && bcd(mirror(f, 30)) == c.version[1] &&
-                    bcd(mirror(f, 29)) == c.version[2] && mirror(f, 28) == c.version[5];
-                if (same_skips && same) continue;
-                written = true;
-                ok = update_txc_file(file.c_str(), uint8_t(2 + f), c.offset);
-                if (ok) (f == 0 ? downing_txc1 : downing_txc2) = 1;
-            } else if (c.type == kFont && c.font_known) {
-                uint8_t present = 0;
-                if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) {
-                    std::lock_guard<std::mutex> lock(s->mutex);
-                    present = s->status[6];
-                }
-                if ((present & 0x3F) == 0x3F) continue;  // every font is there already
-                written = true;
-                ok = update_c331_osd_font_file(file.c_str(), c.offset, c.len);
-                if (ok) downing_osd = 1;
-            }
-            if (!written) continue;
-            ++(ok ? usb_installed : usb_failed);
-            // A part whose file went with the disk was not read whole: no fault of the flash.
-            if (!ok && usb_fault == kUsbFaultNone)
-                usb_fault = fileThere(file) ? kUsbFaultWrite : kUsbFaultDiskGone;
+            if ((c.type == kFont && !c.font_known) || alreadyThere(*this, c, same_skips)) continue;
+            const int fault = installChild(*this, file, c);
+            ++(fault == kUsbFaultNone ? usb_installed : usb_failed);
+            if (usb_fault == kUsbFaultNone) usb_fault = fault;
         }
         emit usb_upgrade_report::pInstance()->sig_qround_bar_update(
             int(10 + 80 * (i + 1) / usb_file_count));
@@ -406,9 +460,7 @@ void fpga_manage::usb_upgrade_main_deal() {
     g_app_reset_flag = 1;
 }
 
-bool fpga_manage::update_muc_file(const char* package, uint32_t offset, uint32_t length) {
-    std::vector<uint8_t> image(length);
-    if (!readAt(package, offset, length, image.data())) return false;
+bool fpga_manage::update_muc_file(const std::vector<uint8_t>& image) {
     int rc;
     {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
@@ -419,13 +471,13 @@ bool fpga_manage::update_muc_file(const char* package, uint32_t offset, uint32_t
         report("usb upgrade: the new program could not be written", 1);
         return false;
     }
-    std::vector<uint8_t> back(size_t(length) + 1);
+    std::vector<uint8_t> back(image.size() + 1);
     long n;
     {
         std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
         n = file_io::readFileBytes(kNewProgram, back.data(), back.size());
     }
-    if (n != long(length) || std::memcmp(back.data(), image.data(), length) != 0) {
+    if (n != long(image.size()) || std::memcmp(back.data(), image.data(), image.size()) != 0) {
         report("usb upgrade: the new program reads back different; not installed");
         return false;
     }
@@ -447,15 +499,14 @@ bool eraseSpan(uint32_t base, uint32_t length, Erase erase) {
     return true;
 }
 
-// Copies length bytes from the package at `from` in pieces, writing and reading each back.
+// Writes length bytes in pieces, reading each back.
 template <typename Write, typename Read>
-bool copySpan(const char* package, uint64_t from, uint32_t length, uint32_t piece, Write write,
-              Read read) {
-    std::vector<uint8_t> data(piece), back(piece);
+bool copySpan(const uint8_t* data, uint32_t length, uint32_t piece, Write write, Read read) {
+    std::vector<uint8_t> back(piece);
     for (uint32_t at = 0; at < length; at += piece) {
         const uint32_t n = std::min(piece, length - at);
-        if (!readAt(package, from + at, n, data.data()) || !write(at, data.data(), n) ||
-            !read(at, back.data(), n) || std::memcmp(back.data(), data.data(), n) != 0)
+        if (!write(at, data + at, n) || !read(at, back.data(), n) ||
+            std::memcmp(back.data(), data + at, n) != 0)
             return false;
     }
     return true;
@@ -463,18 +514,14 @@ bool copySpan(const char* package, uint64_t from, uint32_t length, uint32_t piec
 
 }  // namespace
 
-bool fpga_manage::update_txc_file(const char* package, uint8_t device, uint32_t offset) {
-    uint8_t h[kFpgaHeaderSize];
-    if (!readAt(package, offset, kFpgaHeaderSize, h)) return false;
-    const uint32_t length = le32(h + 31);
-    ZEM_DEBUG("\n file_type = %#x (1-FCG,2-ACG)\n\n file_len = %#x \n", h[16], length);
+bool fpga_manage::update_txc_file(uint8_t device, const uint8_t* bits, uint32_t length) {
     const bool ok =
         eraseSpan(0, length,
                   [&](uint32_t sector, int kind) {
                       return flash_erase(device, sector, kind, 1) == fpga_drv::kFlashDone;
                   }) &&
         copySpan(
-            package, uint64_t(offset) + kFpgaHeaderSize, length, kFpgaPiece,
+            bits, length, kFpgaPiece,
             [&](uint32_t at, const uint8_t* d, uint32_t n) {
                 return flash_write(device, at, d, n) == fpga_drv::kFlashDone;
             },
@@ -482,22 +529,21 @@ bool fpga_manage::update_txc_file(const char* package, uint8_t device, uint32_t 
                 return flash_read(device, at, n, out) == fpga_drv::kFlashDone;
             });
     if (!ok) report("usb upgrade: FPGA firmware not written or reads back different");
-    ZEM_DEBUG("\n write over !!!!!\n ");
     return ok;
 }
 
-bool fpga_manage::update_c331_osd_font_file(const char* package, uint32_t offset, uint32_t length) {
+bool fpga_manage::update_c331_osd_font_file(const std::vector<uint8_t>& font) {
     c331_manage* c = c331_manage::p_c331_manage;
-    uint8_t h[kFontHeaderSize];
-    if (!c || length < kFontHeaderSize || !readAt(package, offset, kFontHeaderSize, h) || h[5] > 1)
-        return false;
-    const uint32_t address = fontAddress(h[5], h[18]);
-    ZEM_DEBUG("\n osd flash_addr = %#x ,en_coding = %#x file_len = %#x\n", address, h[5], length);
+    if (!c || font.size() < kFontHeaderSize || font[5] > 1) return false;
+    const uint32_t address = fontAddress(font[5], font[18]);
+    const auto length = uint32_t(font.size());
+    ZEM_DEBUG("\n osd flash_addr = %#x ,en_coding = %#x file_len = %#x\n", address, font[5],
+              length);
     // A font counts as present by its header's type byte: the glyphs go first, then the rest of
     // the header, the type byte last, so a write cut short leaves the font absent.
     const auto copy = [&](uint32_t from, uint32_t n) {
         return copySpan(
-            package, uint64_t(offset) + from, n, kFontPiece,
+            font.data() + from, n, kFontPiece,
             [&](uint32_t at, const uint8_t* d, uint32_t k) {
                 return c->write_flash(c->fd, address + from + at, k, d) == 0;
             },

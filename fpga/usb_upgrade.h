@@ -21,9 +21,11 @@ signals:
     void sig_qround_bar_update(int percent);
     // The job ended: children installed, children that failed (written wrongly or refused by
     // the flash), packages refused whole (short, lying or for another box), the UsbFault of
-    // the first package refused or child failed, and how many files it read: none when the
-    // disk went away before the job came to its files (0 0 0 then tells nothing).
-    void sig_usb_upgrade_result(int installed, int failed, int refused, int fault, int files_read);
+    // the first package refused or child failed, how many files it read (none when the disk
+    // went away before the job came to its files: 0 0 0 then tells nothing), and how many it
+    // did not, their disk gone.
+    void sig_usb_upgrade_result(int installed, int failed, int refused, int fault, int files_read,
+                                int not_read);
 
 private:
     usb_upgrade_report() = default;

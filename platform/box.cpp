@@ -12,19 +12,21 @@ namespace {
 Backend g_backend = Backend::Unselected;
 std::string g_root;
 
-int mkdirs(const std::string& dir) {
+}  // namespace
+
+int makeDirs(const std::string& dir) {
     if (dir.empty()) return 0;
     struct stat st;
     if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -ENOTDIR;
     const auto slash = dir.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
-        const int rc = mkdirs(dir.substr(0, slash));
+        const int rc = makeDirs(dir.substr(0, slash));
         if (rc != 0) return rc;
     }
-    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return -errno;
-    return 0;
+    if (::mkdir(dir.c_str(), 0755) != 0) return errno == EEXIST ? 0 : -errno;
+    // mkdir's mode is cut by the umask: the box's folders are 0755 whatever it is.
+    return ::chmod(dir.c_str(), 0755) == 0 ? 0 : -errno;
 }
-}  // namespace
 
 void selectLinux() {
     g_backend = Backend::Linux;
@@ -39,7 +41,7 @@ void selectSimulatedRoot(const std::string& root) {
 }
 
 void startSimulatedBox() {
-    mkdirs(g_root);
+    makeDirs(g_root);
     sim::SimBox::reset();
     installShell(sim::makeSimShell());
 }
@@ -72,7 +74,7 @@ int makeParentDirs(const std::string& absolute) {
     const std::string local = path(absolute);
     const auto slash = local.find_last_of('/');
     if (slash == std::string::npos || slash == 0) return 0;
-    return mkdirs(local.substr(0, slash));
+    return makeDirs(local.substr(0, slash));
 }
 
 }  // namespace platform

@@ -34,5 +34,8 @@ std::string path(const std::string& absolute);
 
 // Creates the folders of an absolute program path's parent (mkdir -p); 0 or -errno.
 int makeParentDirs(const std::string& absolute);
+// The same for a folder of this machine and those above it: each one made gets mode 0755
+// whatever the umask.
+int makeDirs(const std::string& local);
 
 }  // namespace platform

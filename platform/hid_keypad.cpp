@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/box.h"
+#include "platform/own_files.h"
 
 namespace platform {
 namespace sim {
@@ -42,7 +43,7 @@ int SimKeypad::write(const uint8_t* report, size_t len) {
     Report r{};
     for (size_t i = 0; i < r.size() && i < len; ++i) r[i] = report[i];
     reports_.push_back(r);
-    if (!root().empty()) {
+    if (!root().empty() && !refuseLink(path("/sim/keypad.log"))) {
         makeParentDirs("/sim/keypad.log");
         char line[32];
         std::snprintf(line, sizeof line, "%02X %02X %02X %02X %02X\n", r[0], r[1], r[2], r[3],

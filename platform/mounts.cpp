@@ -1,5 +1,6 @@
 #include "platform/mounts.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -57,6 +58,16 @@ bool mountedAt(const std::string& dir) {
 
 bool usbDiskMounted() {
     return mountedAt(kUsbMountPoint);
+}
+
+bool readUsbDiskFile(const std::string& file, uint64_t off, uint32_t n, uint8_t* out) {
+    // The simulated disk may go part way through, as a real one pulled during the read.
+    const uint32_t allowed = simulated() ? sim::SimBox::get().usb_disk.takeRead(n) : n;
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) return false;
+    const bool ok = fseeko(f, off_t(off), SEEK_SET) == 0 && std::fread(out, 1, allowed, f) == n;
+    std::fclose(f);
+    return ok;
 }
 
 }  // namespace platform

@@ -15,9 +15,18 @@ if [ "${1:-}" = "--armhf" ]; then
           libhidapi-dev:armhf libudev-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
           fonts-wqy-microhei socat)
 fi
+# A package without an architecture is the machine's own (or one for all): its armhf build,
+# which the armhf stage installs beside it, does not count.
+native=$(dpkg --print-architecture)
+installed() {
+    case $1 in
+    *:*) dpkg-query -W -f='${Status}\n' "$1" ;;
+    *) dpkg-query -W -f='${Status} ${Architecture}\n' "$1" | grep -E " ($native|all)\$" ;;
+    esac 2>/dev/null | grep -q "^install ok installed"
+}
 missing=()
 for p in "${pkgs[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    installed "$p" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""

@@ -47,7 +47,7 @@ sock=$root/sim/ctl
 if [ "$(LC_ALL=C; echo ${#sock})" -gt 107 ]; then
     fail "control channel $sock not opened: the path is longer than 107 bytes"
 fi
-made=$(LC_ALL=C mkdir -p -- "$root" 2>&1) || fail "cannot make $root: ${made##*: }"
+make_root "$root"
 own_sim "$root"
 lock=$root/sim/lock
 

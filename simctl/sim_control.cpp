@@ -26,7 +26,6 @@
 #include "core/singleton.h"
 #include "core/stop_signal.h"
 #include "fpga/fpga_manage.h"
-#include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
 #include "platform/box.h"
 #include "platform/sim/sim_usb_disk.h"
@@ -155,37 +154,17 @@ void sim_control::shutdown() {
 
 sim_control::sim_control() {
     listenOnPanel();
-    // The jobs' ends, kept for status; direct connections, so the FPGA thread writes them.
-    // Through context_, so that they end with the channel: the senders outlive it.
-    if (fpga_manage* fpga = fpga_manage::p_fpga_manage) {
-        QObject::connect(
-            fpga->job_events, &rcv_job_events::sig_recovery_list, &context_,
-            [this](const QStringList& list, const QStringList& silent_nets) {
-                std::lock_guard<std::mutex> lock(results_mutex_);
-                results_.queried = true;
-                results_.recovery_list = list;
-                results_.silent_nets = silent_nets;
-                results_.recovery_fault = kRecoveryNoFault;
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            fpga->job_events, &rcv_job_events::sig_recovery_failed, &context_,
-            [this](int fault) {
-                std::lock_guard<std::mutex> lock(results_mutex_);
-                results_.queried = true;
-                results_.silent_nets.clear();
-                results_.recovery_fault = fault;
-            },
-            Qt::DirectConnection);
-    }
+    // The USB upgrade's end, kept for status; a direct connection, so the FPGA thread writes it.
+    // Through context_, so that it ends with the channel: the sender outlives it.
     QObject::connect(
         usb_upgrade_report::pInstance(), &usb_upgrade_report::sig_usb_upgrade_result, &context_,
-        [this](int installed, int failed, int refused) {
+        [this](int installed, int failed, int refused, int, int, int not_read) {
             std::lock_guard<std::mutex> lock(results_mutex_);
             results_.upgraded = true;
             results_.installed = installed;
             results_.failed = failed;
             results_.refused = refused;
+            results_.not_read = not_read;
         },
         Qt::DirectConnection);
 }

@@ -41,14 +41,11 @@ public:
     // One command line and its answer (without the final new line).
     std::string execute(const std::string& line);
 
-    // What the jobs last reported, for status (written from the FPGA thread).
+    // What the USB upgrade last reported, for status (written from the FPGA thread); the
+    // recovery's outcome is held by the jobs' events.
     struct JobResults {
-        bool queried = false;
-        QStringList recovery_list;
-        QStringList silent_nets;  // of the last query: nets whose cards did not answer
-        int recovery_fault = 0;   // the RecoveryFault of the last job, when it ended in error
         bool upgraded = false;
-        int installed = 0, failed = 0, refused = 0;
+        int installed = 0, failed = 0, refused = 0, not_read = 0;
     };
     JobResults jobResults() const;
 

@@ -19,6 +19,7 @@
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/box.h"
+#include "platform/own_files.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
@@ -80,6 +81,8 @@ std::string usbCommand(const SimArgs& w) {
             return kOk;
         case -EBUSY:
             return error("a USB disk is plugged in already; usb unplug first");
+        case -ELOOP:
+            return error(w[2] + " is a symbolic link");
         default:
             return error("no folder " + w[2] + " under the box's root");
     }
@@ -125,6 +128,7 @@ std::string edidCommand(const SimArgs& w) {
     for (int i = 0; i < kEdidEepromSize; ++i) bytes[size_t(i)] = char(eeprom->reg(uint8_t(i)));
     const std::string& file = w[2];
     if (platform::makeParentDirs(file) != 0) return error("no folder for " + file);
+    if (platform::refuseLink(platform::path(file))) return error(file + " is a symbolic link");
     std::ofstream out(platform::path(file), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
     return out.flush() ? kOk : error("could not write " + file);
@@ -256,6 +260,7 @@ std::string screenshotCommand(const SimArgs& w) {
         return error("usage: screenshot FILE (a path under the box's root, as /sim/shot.png)");
     const std::string file = w[1];
     if (platform::makeParentDirs(file) != 0) return error("no folder for " + file);
+    if (platform::refuseLink(platform::path(file))) return error(file + " is a symbolic link");
     return sim_control_on_panel([file] {
         const QString local = QString::fromStdString(platform::path(file));
         return panel::image().save(local, "PNG") ? kOk : error("could not write " + file);
@@ -376,24 +381,22 @@ std::string c331Line() {
            c331PictureLine();
 }
 
-// What the recovery page says after the last query or recovery: why it failed, or its list
-// and the nets whose cards did not answer.
-std::string recoveryList(const sim_control::JobResults& r) {
-    if (!r.queried) return "no query yet";
-    switch (r.recovery_fault) {
-        case kRecoveryNoFault:
-            break;
-        case kRecoveryFileFault:
-            return "file refused or unreadable";
-        case kRecoveryNoAnswer:
-            return "query failed, no net answered";
-        default:
-            return "query failed";
+// What the recovery page says after the last query or recovery, in its words: why it failed,
+// its list ("empty" for none), and the nets whose cards did not answer.
+std::string recoveryList() {
+    const fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    const RecoveryOutcome o = fpga ? fpga->job_events->recoveryOutcome() : RecoveryOutcome{};
+    QStringList parts;
+    if (o.kind != RecoveryOutcome::kList) {
+        const QString name = recoveryOutcomeName(o.kind)[1];
+        parts << name.left(1).toLower() + name.mid(1);
     }
-    std::string out = r.recovery_list.isEmpty() ? "empty" : r.recovery_list.join(' ').toStdString();
-    if (!r.silent_nets.isEmpty())
-        out += "; no answer from " + r.silent_nets.join(' ').toStdString();
-    return out;
+    if (!o.entries.isEmpty())
+        parts << o.entries.join(' ');
+    else if (o.kind == RecoveryOutcome::kList)
+        parts << "empty";
+    if (!o.silent_nets.isEmpty()) parts << "no answer from " + o.silent_nets.join(' ');
+    return parts.join("; ").toStdString();
 }
 
 std::string jobLines() {
@@ -406,11 +409,12 @@ std::string jobLines() {
     else
         out += "idle";
     const sim_control::JobResults r = sim_control::pInstance()->jobResults();
-    out += "\nrecovery list: " + recoveryList(r);
+    out += "\nrecovery list: " + recoveryList();
     out += "\nusb upgrade: ";
     out += !r.upgraded ? "none yet"
                        : std::to_string(r.installed) + " installed, " + std::to_string(r.failed) +
                              " failed, " + std::to_string(r.refused) + " refused";
+    if (r.upgraded && r.not_read > 0) out += ", " + std::to_string(r.not_read) + " not read";
     const fpga_manage* work = fpga_manage::p_fpga_manage;
     if (r.upgraded && work && work->usb_left_out > 0)
         out += ", " + std::to_string(work->usb_left_out) + " left out";

@@ -63,6 +63,41 @@ int handedOverLock(const std::string& file) {
     return fd;
 }
 
+// The path as a shell word, for a command to paste.
+std::string quoted(const std::string& path) {
+    std::string word = "'";
+    for (const char c : path) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
+// The root, made with mode 0755 when missing; 0, or 1 after an error when it is another user's
+// or others may write in it: they could plant links there that lead anywhere (a sticky shared
+// folder included, where they make their own entries).
+int ownRoot() {
+    const std::string& root = platform::root();
+    int rc = platform::makeDirs(root);
+    struct stat st = {};
+    if (rc == 0 && ::stat(root.c_str(), &st) != 0) rc = -errno;
+    if (rc != 0) {
+        std::fprintf(stderr, "error: cannot make %s: %s\n", root.c_str(), std::strerror(-rc));
+        return 1;
+    }
+    if (st.st_uid != ::geteuid()) {
+        std::fprintf(stderr,
+                     "error: root %s belongs to another user: the box needs a root of its own\n",
+                     root.c_str());
+        return 1;
+    }
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        std::fprintf(stderr,
+                     "error: root %s is writable by other users: the box needs a root of its own "
+                     "(chmod go-w %s mends it)\n",
+                     root.c_str(), quoted(root).c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int notOwn(const std::string& sim, const char* why) {
     std::fprintf(stderr, "error: %s %s: the box needs a folder of its own there\n", sim.c_str(),
                  why);
@@ -92,7 +127,7 @@ int ownSimFolder() {
 }  // namespace
 
 int sim_root_claim() {
-    if (sim_control::checkSocketPath() != 0 || ownSimFolder() != 0) return 1;
+    if (sim_control::checkSocketPath() != 0 || ownRoot() != 0 || ownSimFolder() != 0) return 1;
     const std::string file = platform::path(kLock);
     // Never closed: the lock lasts as long as the process. Not handed to any child either.
     int fd = handedOverLock(file);
@@ -112,14 +147,18 @@ int sim_root_claim() {
     return 0;
 }
 
-int sim_root_refuse_machine_root(const std::string& root) {
+int sim_root_resolve(std::string& root) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path whole = fs::absolute(root, ec);
     fs::path real = fs::weakly_canonical(whole, ec);  // a part that does not exist is lexical
     if (ec) real = whole.lexically_normal();
-    if (real != "/") return 0;
-    std::fprintf(stderr, "error: DIR %s is / itself: the simulated box needs a folder of its own\n",
-                 root.c_str());
-    return 1;
+    if (real == "/") {
+        std::fprintf(stderr,
+                     "error: DIR %s is / itself: the simulated box needs a folder of its own\n",
+                     root.c_str());
+        return 1;
+    }
+    root = real.string();
+    return 0;
 }

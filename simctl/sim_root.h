@@ -7,11 +7,14 @@
 
 #include <string>
 
-// 0, or 1 after one error on stderr: the root's path leaves no room for the control socket, its
-// folder sim (made with mode 0700) is a symbolic link, another user's or writable by others,
-// the lock in it is a symbolic link, or another box holds the root.
+// 0, or 1 after one error on stderr: the root's path leaves no room for the control socket, the
+// root (made with mode 0755) is another user's or writable by others, its folder sim (made with
+// mode 0700) is a symbolic link, another user's or writable by others, the lock in it is a
+// symbolic link, or another box holds the root.
 int sim_root_claim();
 
-// 0, or 1 after one error on stderr: the root is this machine's own / (links, "." and ".."
-// resolved), where the box's paths ("/data", "/etc", "/dev") would be the machine's files.
-int sim_root_refuse_machine_root(const std::string& root);
+// The root as a whole path, resolved once from the folder the program starts in (links, "." and
+// "..", as the scripts' realpath does): a relative link made under it later still leads there.
+// 0, or 1 after one error on stderr when it is this machine's own /, where the box's paths
+// ("/data", "/etc", "/dev") would be the machine's files.
+int sim_root_resolve(std::string& root);

@@ -39,6 +39,15 @@ bool readFile(const std::string& absolute, std::vector<uint8_t>& out) {
     return true;
 }
 
+// A line a PC or the panel can make the box say again and again: told by its kind, a line a
+// minute at most.
+template <typename... Args>
+void sayByKind(LogKind kind, const char* format, Args... args) {
+    char line[160];
+    std::snprintf(line, sizeof line, format, args...);
+    writeLogMsg(1, kind, line);
+}
+
 bool validTable(const std::vector<uint8_t>& t) {
     return t.size() <= kEepromSize && edid::valid(t.data(), t.size());
 }
@@ -53,8 +62,9 @@ int raviksource::edid_table_uploaded(int source) {
     if (source < 0 || source >= kSources) return -1;
     std::vector<uint8_t> table;
     if (!readFile(edid_table_path(source), table) || !validTable(table)) {
-        std::fprintf(stderr, "source %d: uploaded EDID refused (size %zu or check byte wrong)\n",
-                     source, table.size());
+        sayByKind("EDID: uploaded table refused",
+                  "source %d: uploaded EDID refused (size %zu or check byte wrong)", source,
+                  table.size());
         return -1;
     }
     // The C331 apply turns a waiting table into a rewrite request.
@@ -137,7 +147,8 @@ int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table, ui
     from_table = edid_ram_table_from[s].load() != 0;
     if (from_table) {
         if (readFile(edid_table_path(s), data) && validTable(data)) return 0;
-        std::fprintf(stderr, "source %d: uploaded EDID refused, nothing written\n", s);
+        sayByKind("EDID: uploaded table refused when written",
+                  "source %d: uploaded EDID refused, nothing written", s);
         return kRefused;
     }
     {
@@ -146,8 +157,8 @@ int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table, ui
     }
     data = edid::build(req[0], req[1], req[2]);  // the RAM words are unsigned
     if (!data.empty()) return 0;
-    std::fprintf(stderr, "source %d: no EDID describes %ux%u at %u Hz\n", s, unsigned(req[0]),
-                 unsigned(req[1]), unsigned(req[2]));
+    sayByKind("EDID: request refused", "source %d: no EDID describes %ux%u at %u Hz", s,
+              unsigned(req[0]), unsigned(req[1]), unsigned(req[2]));
     return kRefused;
 }
 
@@ -176,8 +187,8 @@ void raviksource::putBackRequest(int s, const uint16_t* refused) {
             if (chip) chip->take_as_applied16(base + 2 * i);
         }
     }
-    std::fprintf(stderr, "source %d: EDID request put back to %ux%u at %u Hz\n", s,
-                 unsigned(back[0]), unsigned(back[1]), unsigned(back[2]));
+    sayByKind("EDID: request put back", "source %d: EDID request put back to %ux%u at %u Hz", s,
+              unsigned(back[0]), unsigned(back[1]), unsigned(back[2]));
     para_->test_signal(1);  // saved again, without the refused values
 }
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/box.h"
+#include "platform/own_files.h"
 
 namespace platform {
 namespace {
@@ -50,8 +51,8 @@ private:
 }  // namespace
 
 int openLinuxMtd(const std::string& device, std::unique_ptr<MtdDevice>& out) {
-    const int fd = ::open(path(device).c_str(), O_RDWR | O_SYNC);
-    if (fd < 0) return -errno;
+    const int fd = openOwnFile(path(device), O_RDWR | O_SYNC);
+    if (fd < 0) return fd;
     out = std::make_unique<LinuxMtd>(fd);
     return 0;
 }

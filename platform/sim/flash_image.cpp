@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/box.h"
+#include "platform/own_files.h"
 
 namespace platform::sim {
 namespace {
@@ -32,7 +33,7 @@ bool fillErased(int fd, size_t size) {
 int openBacking(const std::string& file, size_t size) {
     if (platform::root().empty() || platform::makeParentDirs(file) != 0) return -1;
     const std::string local = platform::path(file);
-    const int fd = ::open(local.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = platform::openOwnFile(local, O_RDWR | O_CREAT);
     if (fd < 0) return -1;
     struct stat st;
     if (::fstat(fd, &st) == 0 && size_t(st.st_size) == size) return fd;

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "platform/box.h"
+#include "platform/own_files.h"
 
 namespace platform::sim {
 namespace {
@@ -45,8 +46,9 @@ bool covers(int64_t at, uint64_t start, uint64_t length) {
 
 // Reads or writes exactly n bytes of the backing file at offset; 0 or -errno.
 int fileIo(const std::string& file, bool write, uint8_t* buf, size_t n, uint32_t offset) {
-    const int fd = ::open(file.c_str(), write ? O_WRONLY : O_RDONLY);
-    if (fd < 0) return -errno;
+    // The part's own file, read or written: never through a link.
+    const int fd = platform::openOwnFile(file, write ? O_WRONLY : O_RDONLY);
+    if (fd < 0) return fd;
     size_t done = 0;
     int rc = 0;
     while (done < n) {
@@ -92,9 +94,8 @@ std::vector<uint8_t> SimMtd::contents() const {
 void SimMtd::ensureFile() const {
     const std::string file = root + device;
     if (::access(file.c_str(), F_OK) == 0) return;
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0644);
+    platform::makeDirs(std::filesystem::path(file).parent_path());
+    const int fd = platform::openOwnFile(file, O_WRONLY | O_CREAT);
     if (fd < 0) return;
     const std::vector<uint8_t> blank(capacity_, 0xFF);
     const ssize_t k = ::write(fd, blank.data(), blank.size());

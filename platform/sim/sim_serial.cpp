@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/box.h"
+#include "platform/own_files.h"
 #include "platform/serial_port.h"
 
 namespace platform::sim {
@@ -30,7 +31,7 @@ std::map<std::string, Pty> g_ptys;
 void reportPorts(const std::string& device, const std::string& name) {
     std::printf("simulated serial port %s: %s\n", device.c_str(), name.c_str());
     std::fflush(stdout);
-    if (makeParentDirs("/sim/serial-ports") != 0) return;
+    if (makeParentDirs("/sim/serial-ports") != 0 || refuseLink(path("/sim/serial-ports"))) return;
     std::ofstream out(path("/sim/serial-ports"), std::ios::trunc);
     for (const auto& [dev, pty] : g_ptys) out << dev << ' ' << pty.name << '\n';
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/box.h"
+#include "platform/own_files.h"
 #include "platform/sim/sim_box.h"
 
 namespace platform::sim {
@@ -51,6 +52,7 @@ int copyOrMove(bool move, const std::vector<std::string>& args) {
     std::string to = inRoot(args[1]);
     if (from.empty() || to.empty() || !fs::exists(from)) return 1;
     if (fs::is_directory(to)) to = (fs::path(to) / fs::path(from).filename()).string();
+    if (!move && refuseLink(to)) return 1;  // a copy would write through it
     std::error_code ec;
     if (move) {
         fs::rename(from, to, ec);
@@ -83,8 +85,7 @@ int makeDirs(const std::vector<std::string>& args) {
     int rc = 0;
     for (const auto& a : args) {
         const std::string p = inRoot(a);
-        std::error_code ec;
-        if (p.empty() || (!fs::create_directories(p, ec) && ec)) rc = 1;
+        if (p.empty() || platform::makeDirs(p) != 0) rc = 1;
     }
     return rc;
 }
@@ -116,6 +117,7 @@ int fileEffect(const std::string& cmd) {
 void appendLog(const std::string& cmd) {
     if (root().empty()) return;
     const std::string log = path("/sim/shell.log");
+    if (refuseLink(log)) return;
     makeParentDirs("/sim/shell.log");
     std::ofstream(log, std::ios::app) << cmd << '\n';
 }

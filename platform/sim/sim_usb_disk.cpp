@@ -12,6 +12,7 @@
 
 #include "platform/box.h"
 #include "platform/hotplug.h"
+#include "platform/own_files.h"
 
 namespace platform::sim {
 namespace fs = std::filesystem;
@@ -93,7 +94,7 @@ void emptyMountPoint(const fs::path& at) {
     std::error_code ec;
     if (!fs::is_symlink(at, ec)) return;  // a folder of its own is no mount of this disk
     fs::remove(at, ec);                   // the link only, never the disk's files
-    fs::create_directory(at, ec);
+    makeDirs(at);
 }
 
 // The kernel's event, in the new-line form the simulated source takes.
@@ -113,12 +114,12 @@ int SimUsbDisk::plug(const std::string& contents) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_.plugged) return -EBUSY;
         std::error_code ec;
+        if (safeProgramPath(contents) && fs::is_symlink(path(contents), ec)) return -ELOOP;
         if (!safeProgramPath(contents) || !fs::is_directory(path(contents), ec)) return -ENOENT;
         state_.plugged = true;
         state_.contents = contents;
     }
-    std::error_code ec;
-    fs::create_directories(path("/proc/scsi/usb-storage"), ec);
+    makeDirs(path("/proc/scsi/usb-storage"));
     injectHotplug(uevent("add", kDisk, "disk"));
     injectHotplug(uevent("add", kPartition, "partition"));
     return 0;
@@ -148,11 +149,11 @@ int SimUsbDisk::mount(const std::string& device, const std::string& dir) {
     if (fs::exists(at, ec) && (!fs::is_directory(at, ec) || !fs::is_empty(at, ec)))
         return kMountFailed;
     fs::remove(at, ec);
-    fs::create_directories(at.parent_path(), ec);
+    makeDirs(at.parent_path());
     fs::create_directory_symlink(path(state_.contents), at, ec);
     if (ec) return kMountFailed;
     state_.mounted_at = dir;
-    std::ofstream(path(kMountNote)) << dir;
+    if (!refuseLink(path(kMountNote))) std::ofstream(path(kMountNote)) << dir;
     keepForStop(at.string(), path(kMountNote));
     return 0;
 }
@@ -188,6 +189,30 @@ void SimUsbDisk::clearMountAtStop() {
         ::unlink(g_mount_note);
     }
     removeDiskCopies();
+}
+
+void SimUsbDisk::pullAfterRead(int64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    read_budget_ = bytes;
+}
+
+uint32_t SimUsbDisk::takeRead(uint32_t n) {
+    std::string mounted_at;
+    uint32_t allowed = n;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (read_budget_ < 0) return n;
+        if (read_budget_ >= int64_t(n)) {
+            read_budget_ -= n;
+            return n;
+        }
+        allowed = uint32_t(read_budget_);
+        read_budget_ = -1;
+        mounted_at = state_.mounted_at;
+    }
+    if (!mounted_at.empty()) unmount(mounted_at);
+    unplug();
+    return allowed;
 }
 
 SimUsbDisk::State SimUsbDisk::state() const {

@@ -7,6 +7,7 @@
 // the mount point it left at its next start.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -15,7 +16,8 @@ namespace platform::sim {
 class SimUsbDisk {
 public:
     // contents: a folder, as a program path ("/sim/usb-disk"). 0, -ENOENT when it is no folder,
-    // -EBUSY when a disk is plugged in already.
+    // -ELOOP when it is a symbolic link (a disk holds none), -EBUSY when a disk is plugged in
+    // already.
     int plug(const std::string& contents);
     // 0, or -ENODEV when no disk is plugged in.
     int unplug();
@@ -25,6 +27,13 @@ public:
     // while no disk is plugged in fails.
     int mount(const std::string& device, const std::string& dir);
     int unmount(const std::string& dir);
+
+    // Fault switch: the disk is pulled (unmounted, then unplugged) once `bytes` more bytes of
+    // its files have been read; -1 never (the default).
+    void pullAfterRead(int64_t bytes);
+    // Called before each read of n bytes of the disk's files: how many of them are read before
+    // the disk goes (n while no pull is due).
+    uint32_t takeRead(uint32_t n);
 
     struct State {
         bool plugged = false;
@@ -47,6 +56,7 @@ public:
 private:
     mutable std::mutex mutex_;
     State state_;
+    int64_t read_budget_ = -1;
 };
 
 }  // namespace platform::sim

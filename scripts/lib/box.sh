@@ -1,13 +1,33 @@
 # Sourced by the scripts that reach a box by its root (after usage.sh).
 
 # box_root DIR: the box's root as a whole path, from the caller's folder, links and ".."
-# resolved; an empty DIR, or one that is this machine's own /, is an error.
+# resolved; an empty DIR, one that is this machine's own /, or an existing one that is not the
+# box's own (own_root) is an error.
 box_root() {
     [ -n "$1" ] || fail "DIR is empty"
     local root
     root=$(realpath -m -- "$1")
     [ "$root" != / ] || fail "DIR $1 is / itself: the simulated box needs a folder of its own"
+    if [ -e "$root" ]; then own_root "$root"; fi
     printf '%s\n' "$root"
+}
+
+# make_root ROOT: ROOT and the folders above it that are missing, made with mode 0755 whatever
+# the umask, then checked as own_root does.
+make_root() {
+    local made
+    made=$(umask 022 && LC_ALL=C mkdir -p -- "$1" 2>&1) || fail "cannot make $1: ${made##*: }"
+    own_root "$1"
+}
+
+# own_root ROOT: refused when it is another user's, or others may write in it: they could plant
+# links there that lead anywhere (a sticky shared folder included, where they make their own).
+own_root() {
+    [ "$(stat -c %u -- "$1")" = "$(id -u)" ] ||
+        fail "root $1 belongs to another user: the box needs a root of its own"
+    (((8#$(stat -c %a -- "$1") & 8#022) == 0)) ||
+        fail "root $1 is writable by other users: the box needs a root of its own" \
+            "(chmod go-w ${1@Q} mends it)"
 }
 
 # own_sim ROOT: ROOT/sim, the box's own folder, made with mode 0700 when missing; refused when it

@@ -103,7 +103,8 @@ TEST_F(PanelTest, TheColourTemperatureOfTheRamReachesTheMatrix) {
     } cases[] = {
         {"custom", 0, 100, 50, 10, {6400, 3200, 640}},
         {"custom, green alone", 0, 0, 64, 0, {0, 4096, 0}},
-        {"custom, above 100 as 100", 0, 150, 0xFF00, 356, {6400, 6400, 6400}},
+        {"custom, unity and the largest", 0, 128, 255, 101, {8192, 16320, 6464}},
+        {"custom, above 255 as 255", 0, 256, 0xFF00, 356, {16320, 16320, 16320}},
         {"warm", 1, 100, 50, 10, {8845, 8113, 7056}},
         {"natural", 2, 100, 50, 10, {8192, 8192, 8192}},
         {"cool", 3, 100, 50, 10, {6944, 8282, 10978}},

@@ -337,7 +337,8 @@ TEST_F(C331ThreadTest, DebugCommandSixProbesAndStartsTheChipAgain) {
 namespace {
 
 // Each with the write generation the apply took: a user's write of the value in force is handed
-// over too, so the FPGA side takes it for the user's and not for its own echo passed back.
+// over too, so the FPGA side takes its generation (the user's, not its own echo passed back)
+// and decides what it changes.
 TEST_F(C331ThreadTest, BrightnessAndCloseLedAreHandedToTheFpgaSide) {
     fpga_manage* f = fpga_manage::pInstance();
     f->stop_thread();  // the hand-overs stay in the mailbox

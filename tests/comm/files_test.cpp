@@ -190,6 +190,7 @@ TEST_F(Device, InfoCarriesIdPortMacAndBarcode) {
     EXPECT_EQ(std::string(r.begin() + 47, r.begin() + 64), "00:11:22:33:44:55");
     EXPECT_EQ(r[65], 4);
     EXPECT_EQ(std::string(r.begin() + 66, r.end()), "SN42");
+    EXPECT_EQ(handle(body(0x90, {1, 2, 3})), r) << "data sent with it are ignored";
 }
 
 TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
@@ -205,7 +206,20 @@ TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "0"), 1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "65536"), 1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "+80"), 1);
+    // The texts' count: three, a fifth, two NULs after the port, none at all.
+    EXPECT_EQ(status(handle(body(0x91, text(std::string("192.168.1.5\0"
+                                                        "255.255.255.0\0"
+                                                        "5005",
+                                                        30))))),
+              1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", std::string("5005\0x", 6)), 1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", std::string("5005\0\0", 6)), 1);
+    EXPECT_EQ(status(handle(body(0x91, {}))), 1);
     EXPECT_TRUE(commands().empty());
+    // One NUL after the port, as a C program sends its last string, is taken.
+    EXPECT_EQ(set("192.168.1.60", "255.255.255.0", "192.168.1.1", std::string("6000\0", 5)), 0);
+    EXPECT_NE(readFile("/data/configs/tcpip.ini").find("IPAddress=192.168.1.60"),
+              std::string::npos);
     EXPECT_EQ(set("192.168.1.50", "255.255.255.0", "192.168.1.1", "6000"), 0);
     const std::string ini = readFile("/data/configs/tcpip.ini");
     EXPECT_NE(ini.find("IPAddress=192.168.1.50"), std::string::npos) << ini;
@@ -252,8 +266,10 @@ TEST_F(Device, ClockSetTakesOnlyValidDatesTheBoxCanHold) {
     EXPECT_EQ(rtc(hex("07 30 12 06 00 12 26 20")), 0);
     EXPECT_EQ(rtc(hex("00 00 00 01 00 01 70 19")), 0);
     EXPECT_EQ(rtc(hex("07 14 03 19 00 01 38 20")), 0);
+    EXPECT_EQ(rtc(hex("07 14 03 19 00 01 38 20 FF")), 0) << "a ninth byte is ignored";
     const std::vector<std::string> expected{"date -s \"2026-12-06 12:30:07\"", "hwclock -w",
                                             "date -s \"1970-01-01 00:00:00\"", "hwclock -w",
+                                            "date -s \"2038-01-19 03:14:07\"", "hwclock -w",
                                             "date -s \"2038-01-19 03:14:07\"", "hwclock -w"};
     EXPECT_EQ(commands(), expected);
 }

@@ -287,8 +287,8 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
 
 // One LED set is in force: the last one any check took. A refusal returns to it even before
 // any apply, and what the box keeps (the parameter file, a user mode saved on request) holds it
-// in place of LED words the PC wrote and no check has taken yet. The refresh runs between the
-// PC's RAM write and register 11, as when it lands there.
+// in place of LED words the PC wrote and no check has taken yet. The parameter file is saved,
+// and a save request taken by a stop, between the PC's RAM write and register 11.
 TEST_F(Handlers, RefusalsAndFilesKeepTheLedSetLastTaken) {
     comm_hooks::get().fpgas_running = [] { return false; };
     const auto setWidth = [this](uint16_t w) {
@@ -318,8 +318,7 @@ TEST_F(Handlers, RefusalsAndFilesKeepTheLedSetLastTaken) {
 
     ASSERT_EQ(status(handle(writeRam(868, le16(5)))), 0);
     setWidth(9000);
-    store()->refresh_begin();  // the refresh that sees the save request
-    store()->ZemUserModeSaveRequest();
+    store()->ZemUserModeSaveRequest();  // as a stop takes it, before any register 11
     EXPECT_EQ(fileWidth("/data/modes/custom_mode5", 896), 1600);
     apply();
     EXPECT_EQ(store()->rd16(1378), 1600);
@@ -631,6 +630,12 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
              asked(4, 41);
          },
          4, 41, 41, 4, 4, 3, 31},
+        {"a request given way to a later one while others are open", [&] { asked(2, 21); },
+         [&] {
+             asked(3, 31);
+             asked(3, 32);
+         },
+         3, 32, 32, 3, 3, 2, 21},
         {"two links saving at once", [&] { asked(2, 21); },
          [&] {
              onLink(pcA, writeRam(868, le16(3)));
@@ -655,7 +660,8 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
          [&] {
              ok(writeRam(2176, le16(33)));
              ok(writeRam(868, le16(3)));
-             store()->take_last_requests();
+             // From the signals' thread, as a stop with the main thread blocked runs it.
+             std::async(std::launch::async, [this] { store()->take_last_requests(); }).get();
          },
          3, 33, 33, 3, 3},
     };

@@ -262,21 +262,29 @@ TEST_F(BrightTest, EchoOfTheAppliedValueIsNoManualChange) {
     EXPECT_EQ(flash(kBrightTable, 9).back(), 17);
 }
 
-// The half-hour table's level is echoed into RAM 2176; before the next refresh writes the echo,
-// a user (a PC or the panel) writes the word. What the user wrote last is kept and applied as a
-// manual brightness: the very value the echo posts, or the value the word held before.
+// The half-hour table's level is echoed into RAM 2176; a user (a PC or the panel) then writes
+// the word, before the next refresh writes the echo or after. The value the FPGA side applied or
+// echoed (a block write of the values read, say) changes nothing: the table goes on, and its
+// next echo lands. Any other value is kept over the echo and applied as a manual brightness:
+// A-B-A, or another percentage of the same register value.
 TEST_F(BrightTest, TheUsersBrightnessWrittenAfterAnEchoIsKept) {
     light();
     Bytes levels(48);
     for (int i = 0; i < 48; ++i) levels[i] = uint8_t(100 + i);
+    constexpr int kEchoed = 114 * 100 / 255;  // 44
     struct Row {
         const char* name;
+        bool echo_landed;  // the refresh wrote the echo before the user's writes
         std::vector<uint16_t> writes;
         int reg;
+        uint32_t mode;
+        int reg_at_half_past, ram_at_half_past;
     };
     const Row rows[] = {
-        {"the very value the echo posts", {114 * 100 / 255}, 112},
-        {"A-B-A", {60, 40}, 102},
+        {"the very value the echo posts", false, {kEchoed}, 114, 17, 115, 115 * 100 / 255},
+        {"the value read back", true, {kEchoed}, 114, 17, 115, 115 * 100 / 255},
+        {"A-B-A", false, {60, 40}, 102, 16, 102, 40},
+        {"another percentage of the level", true, {kEchoed + 1}, 114, 16, 114, kEchoed + 1},
     };
     for (const Writer by : {kPc, kPanel}) {
         for (const Row& row : rows) {
@@ -288,17 +296,21 @@ TEST_F(BrightTest, TheUsersBrightnessWrittenAfterAnEchoIsKept) {
             ASSERT_EQ(ram(), 40);
             loadTable(brightTable(17, levels));  // its level echoed, not yet in the RAM
             ASSERT_EQ(reg6(0), 114);
+            if (row.echo_landed) {
+                ASSERT_EQ(ram(), kEchoed);
+            }
             for (uint16_t v : row.writes) userWrite(by, fpga_manage::kRamBrightness, v);
             const int last = row.writes.back();
             EXPECT_EQ(ram(), last) << "the echo wrote over the user's";
             handOver(fpga_manage::kRamBrightness);
             runTicks(1);
             EXPECT_EQ(reg6(0), row.reg);
-            EXPECT_EQ(mgr->bri_mode, 16u) << "not taken for a manual brightness";
+            EXPECT_EQ(mgr->bri_mode, row.mode);
+            EXPECT_EQ(flash(kBrightTable, 9).back(), row.mode) << "the flash table";
             setClock(7, 30);
             runStep();
-            EXPECT_EQ(reg6(0), row.reg);
-            EXPECT_EQ(ram(), last);
+            EXPECT_EQ(reg6(0), row.reg_at_half_past);
+            EXPECT_EQ(ram(), row.ram_at_half_past);
         }
     }
 }

@@ -6,6 +6,9 @@
 
 #include "card_files.h"
 #include "cards_fixture.h"
+#include "comm/comm_hooks.h"
+#include "comm/link_session.h"
+#include "core/config_engine.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "simctl/sim_control.h"
@@ -27,13 +30,12 @@ protected:
                                   [this](int v) { smart.push_back(v); }),
                  QObject::connect(ev, &rcv_job_events::sig_recovery_progress,
                                   [this](int v) { recovery.push_back(v); }),
-                 QObject::connect(ev, &rcv_job_events::sig_recovery_list,
-                                  [this](const QStringList& l, const QStringList& silent) {
-                                      lists.push_back(l);
-                                      silent_nets.push_back(silent);
-                                  }),
-                 QObject::connect(ev, &rcv_job_events::sig_recovery_failed,
-                                  [this](int fault) { failures.push_back(fault); })};
+                 QObject::connect(ev, &rcv_job_events::sig_recovery_outcome, [this, ev] {
+                     const RecoveryOutcome o = ev->recoveryOutcome();
+                     if (o.kind != RecoveryOutcome::kList) return failures.push_back(o.kind);
+                     lists.push_back(o.entries);
+                     silent_nets.push_back(o.silent_nets);
+                 })};
     }
     void TearDown() override {
         for (auto& c : conns) QObject::disconnect(c);
@@ -65,11 +67,17 @@ protected:
     void writeBytes(const std::string& path, const Bytes& b) const {
         writeFile(path, std::string(b.begin(), b.end()));
     }
+    // A PC frame passed through to card 0 of port 0..19 (a one-byte RAM read).
+    void pcCardFrame(int port) {
+        passThrough(cardFrame(0, 0x67, 1, uint8_t(port + 1), 0x61, cat({le32(0x40), le16(1)})), 2);
+    }
 
     std::vector<int> smart, recovery;
+    // The outcome of each query or recovery: a list with the nets that did not answer, or why
+    // it failed (a RecoveryOutcome::Kind).
     std::vector<QStringList> lists;
-    std::vector<QStringList> silent_nets;  // with each list: the nets that did not answer
-    std::vector<int> failures;             // RecoveryFault of each job that ended in error
+    std::vector<QStringList> silent_nets;
+    std::vector<int> failures;
     std::vector<QMetaObject::Connection> conns;
 };
 
@@ -128,20 +136,22 @@ TEST_F(JobsTest, SaveAndMappingGoToEveryPortWithCards) {
     EXPECT_TRUE(wellFormed(smart));
 }
 
-TEST_F(JobsTest, ASilentPortCostsItsTimeLimitAndPcTrafficRestartsTheWait) {
+// A PC frame to the cards in the middle of a wait stops its clock for 0.8 s: the wait then goes
+// on where it stood, and does not start again.
+TEST_F(JobsTest, ASilentPortCostsItsTimeLimitAndAPcCardFrameStopsItsClock) {
     plug(6, 8);
     searchCycles(3);
     for (auto& c : board->port(6).cards) c.silent = true;
     post_send_para_task(3);
     ASSERT_TRUE(runUntil([] { return g_send_para[1] == 3; }));
     runTicks(1000);
-    pc_cmd_valid = 1;  // the PC talks to the cards for a while
-    pc_cmd_time = G_timeTicks.load();
+    pcCardFrame(6);
     runTicks(50);
     ASSERT_EQ(g_send_para[1], 3);
-    // 8 cards: 2000 ticks from the end of the PC pause, not from the send.
-    runTicks(1990 + 30);
+    // 8 cards: 2000 ticks of waiting, and the 80 of the pause.
+    runTicks(950 + 80 - 10);
     EXPECT_EQ(g_send_para[1], 3);
+    EXPECT_TRUE(runUntil([] { return g_send_para[1] != 3; }, 20));
     ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 500));
     EXPECT_TRUE(wellFormed(smart));
 }
@@ -314,7 +324,7 @@ TEST_F(JobsTest, BadFilesAreRefusedAndNothingIsSentFromThem) {
         EXPECT_TRUE(sentOn(4).empty());
         EXPECT_TRUE(sentOn(14).empty());
         EXPECT_TRUE(wellFormed(recovery));
-        EXPECT_EQ(failures, std::vector<int>{kRecoveryFileFault});
+        EXPECT_EQ(failures, std::vector<int>{RecoveryOutcome::kFileRefused});
         EXPECT_TRUE(lists.empty()) << "no list, so no all clear";
     }
 }
@@ -351,7 +361,7 @@ TEST_F(JobsTest, TwoRecoveryFilesEndTheQueryAtOnce) {
     // No card was asked, so none is listed: not the answer a search left from before, nor an
     // all clear; the file's fault is told instead.
     EXPECT_TRUE(lists.empty());
-    EXPECT_EQ(failures, std::vector<int>{kRecoveryFileFault});
+    EXPECT_EQ(failures, std::vector<int>{RecoveryOutcome::kFileRefused});
     EXPECT_EQ(mgr->recovery_target.valid, 0);
 }
 
@@ -373,17 +383,28 @@ TEST_F(JobsTest, AQueryOrRecoveryEndingInErrorSaysWhy) {
         bool cards_silent = false;  // port 4's cards too
     };
     const Case cases[] = {
-        {"no file", 5, {}, false, {kRecoveryFileFault}, 0},
+        {"no file", 5, {}, false, {RecoveryOutcome::kNoFile}, 0},
         {"a file cut short",
          5,
          {{"QZFX", Bytes(good.begin(), good.begin() + 30)}},
          false,
-         {kRecoveryFileFault},
+         {RecoveryOutcome::kFileRefused},
          0},
-        {"an FPGA not running", 5, {{"QZFX", good}}, true, {kRecoveryJobFault}, 0},
-        {"a recovery with no card found", 6, {{"QZFX", good}}, false, {kRecoveryJobFault}, 0},
+        {"an FPGA not running", 5, {{"QZFX", good}}, true, {RecoveryOutcome::kQueryFailed}, 0},
+        {"a recovery with no card found",
+         6,
+         {{"QZFX", good}},
+         false,
+         {RecoveryOutcome::kRecoveryFailed},
+         0},
         {"a query through its file", 5, {{"QZFX", good}}, false, {}, 1},
-        {"a query no net answered", 5, {{"QZFX", good}}, false, {kRecoveryNoAnswer}, 0, true},
+        {"a query no net answered",
+         5,
+         {{"QZFX", good}},
+         false,
+         {RecoveryOutcome::kQueryFailed},
+         0,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -510,9 +531,9 @@ TEST_F(JobsTest, ResendsToSilentCardsStillReachTheCardsThatAnswer) {
     EXPECT_TRUE(wellFormed(smart));
 }
 
-// A PC that keeps talking pauses a replay as long as it talks: frames every 0.5 s for 120 s,
-// longer than the replay's bound (a 30 s sleep and the marker, and 60 s), hold it still; once
-// the PC is quiet it resumes, sleeps its 30 s and sends the marker.
+// A PC that keeps talking to the cards pauses a replay as long as it talks: card frames every
+// 0.5 s for 120 s, longer than the replay's bound (a 30 s sleep and the marker, and 60 s), hold
+// it still; once the PC is quiet it resumes, sleeps its 30 s and sends the marker.
 TEST_F(JobsTest, AReplayPausedByThePcLongerThanItsBoundResumesWhenThePcStops) {
     writeBytes("/data/smartmapping/a.qzfile", scanFile({{6, 0, 0, {}, 30000}, kMarker}));
     g_qzfile_name = "/data/smartmapping/a.qzfile";
@@ -522,14 +543,13 @@ TEST_F(JobsTest, AReplayPausedByThePcLongerThanItsBoundResumesWhenThePcStops) {
     startJob(2);
     ASSERT_TRUE(runUntil([] { return g_send_para[1] == 19; }));
     for (int frame = 0; frame < 240; ++frame) {
-        pc_cmd_valid = 1;
-        pc_cmd_time = G_timeTicks.load();
+        pcCardFrame(5);
         runTicks(50);
         ASSERT_EQ(g_send_para[1], 19) << "after " << frame << " PC frames";
     }
     EXPECT_EQ(board->card(5, 0).ram[0x40], 0);
-    // 0.8 s after the last frame the pause ends and the sleep begins again: 10 ms before its
-    // end the marker has not gone out.
+    // 0.8 s after the last frame the pause ends and the sleep begins: 10 ms before its end the
+    // marker has not gone out.
     runTicks(31 + 2990);
     EXPECT_EQ(board->card(5, 0).ram[0x40], 0);
     ASSERT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 200));
@@ -594,6 +614,134 @@ TEST_F(JobsTest, ARecoverySleepingForeverEndsAsFailedAndTheJobsRunAfterIt) {
     EXPECT_TRUE(runUntil([] { return g_usb_grade == 0; }));
     EXPECT_EQ(ctl->execute("job query"), "ok");
     EXPECT_TRUE(runUntil([] { return g_send_para[0] == 0; }, 20000));
-    EXPECT_TRUE(ctl->jobResults().queried);
+    EXPECT_EQ(mgr->job_events->recoveryOutcome().kind, RecoveryOutcome::kList);
     sim_control::shutdown();
+}
+
+// The jobs beside a PC on a link of its own, its frames handed to the link as a transport hands
+// them: box commands do not pause the jobs, card frames pause them and stop their waits' clocks.
+namespace {
+
+class JobsBesideAPc : public JobsTest {
+protected:
+    void SetUp() override {
+        JobsTest::SetUp();
+        ConfigEngine::pInstance();
+        g_port = 0;
+        comm_hooks::wire();
+    }
+    void TearDown() override {
+        link_session::hooks = {};
+        JobsTest::TearDown();
+    }
+    // Posts the task and runs it pass by pass, the PC's turn (pc, with the tick) before each:
+    // the ticks it took, or -1 when it was still running after maxTicks.
+    int ticksToEnd(uint8_t task, const std::function<void(int)>& pc, int maxTicks) {
+        startJob(task);
+        for (int t = 0; t < maxTicks; ++t) {
+            if (g_send_para[0] == 0) return t;
+            pc(t);
+            runTicks(1);
+        }
+        return g_send_para[0] == 0 ? maxTicks : -1;
+    }
+    // The PC's device-information poll, a box command; it is answered.
+    void poll() {
+        const Bytes reply = askSession(pc, body(0x90, {}));
+        ASSERT_FALSE(reply.empty());
+    }
+    // A read of card 0 of port 9 (`port byte 10`), which answers.
+    void cardRead() {
+        Bytes f = cardFrame(0, 0x67, 1, 10, 0x61, cat({le32(0x40), le16(1)}));
+        f.pop_back();  // the link adds the check byte
+        const Bytes reply = askSession(pc, f);
+        ASSERT_EQ(reply.size(), 19u);
+    }
+    // The jobs of the cases: a query whose nets on ports 3 and 14 stay silent (screen 1 of
+    // twoScreens: 500 ticks each), saving into ports of 8 and 2 silent cards (2000 and 1400
+    // ticks), quick lighting of the port of 2 silent cards (1200 ticks each, and the RAM
+    // reset's 1200).
+    void setUpJobs() {
+        writeBytes("/data/rcvrecovery/QZFX", packedFile(twoScreens()));
+        plug(4, 2);
+        for (auto& c : board->port(4).cards) c.config_id = 0x1111;
+        plug(6, 8);
+        plug(7, 2);
+        plug(9, 1);  // the PC's card
+        searchCycles(3);
+        for (int port : {6, 7})
+            for (auto& c : board->port(port).cards) c.silent = true;
+        line_type.port = 7;
+    }
+    struct Job {
+        const char* name;
+        uint8_t task;
+    };
+    static constexpr Job kJobs[] = {{"query", 5}, {"save", 3}, {"lighting", 1}};
+    link_session pc{LinkKind::Tcp, "pc"};
+};
+
+}  // namespace
+
+// A PC polling the box's device information every 0.5 s holds the card search (pc_cmd_valid)
+// but not a job: each ends when it would without the PC.
+TEST_F(JobsBesideAPc, APcPollingTheBoxHoldsNoJob) {
+    setUpJobs();
+    for (const Job& job : kJobs) {
+        SCOPED_TRACE(job.name);
+        const int alone = ticksToEnd(
+            job.task, [](int) {}, 20000);
+        ASSERT_GT(alone, 1000);
+        const int polled = ticksToEnd(
+            job.task,
+            [this](int t) {
+                if (t % 50 == 0) poll();
+            },
+            alone + 10);
+        EXPECT_NEAR(polled, alone, 2);
+        EXPECT_EQ(pc_cmd_valid, 1) << "the search still gives way to the PC";
+    }
+}
+
+// A card frame every 2 s pauses a job for 0.8 s of each 2: it ends within its waits / 0.6 and
+// 5 s.
+TEST_F(JobsBesideAPc, APcCardFrameEveryTwoSecondsDelaysAJobWithinABound) {
+    setUpJobs();
+    for (const Job& job : kJobs) {
+        SCOPED_TRACE(job.name);
+        const int alone = ticksToEnd(
+            job.task, [](int) {}, 20000);
+        ASSERT_GT(alone, 1000);
+        const int bound = alone * 10 / 6 + 500;
+        const int paced = ticksToEnd(
+            job.task,
+            [this](int t) {
+                if (t % 200 == 0) cardRead();
+            },
+            bound);
+        EXPECT_NE(paced, -1) << "still running after " << bound << " ticks";
+        EXPECT_GT(paced, alone) << "the PC's frames paused it";
+    }
+}
+
+// Card frames less than 0.8 s apart keep a job paused at its step as long as they come (60 s,
+// longer than any of the jobs); once they stop, it ends after the waits it had left.
+TEST_F(JobsBesideAPc, CardFramesWithoutAGapKeepAJobPausedUntilTheyStop) {
+    setUpJobs();
+    for (const Job& job : kJobs) {
+        SCOPED_TRACE(job.name);
+        const int alone = ticksToEnd(
+            job.task, [](int) {}, 20000);
+        ASSERT_GT(alone, 1000);
+        startJob(job.task);
+        runTicks(300);
+        const uint8_t step = g_send_para[1];
+        for (int t = 0; t < 6000; t += 50) {
+            cardRead();
+            runTicks(50);
+            ASSERT_EQ(g_send_para[1], step) << "after " << t << " ticks of frames";
+        }
+        ASSERT_NE(g_send_para[0], 0);
+        EXPECT_TRUE(runUntil([] { return g_send_para[0] == 0; }, alone - 300 + 150));
+    }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "c331/c331_manage.h"
@@ -373,6 +374,58 @@ TEST_F(HandshakeWithC331Test, AUserWriteOfTheEchoedCloseLedReachesTheFpgaSide) {
         EXPECT_EQ(closeLedAfterRefresh(), 0) << "the FPGA side's echo is dropped";
         ASSERT_TRUE(passedBack());
     }
+}
+
+// The FPGA side blacks the wall on its own (the schedule's off time), its echo lands in RAM 2116
+// and the C331 apply passes it back; before a pass takes it, the FPGA side lights the wall on
+// its own again (the on time). The echo passed back is no user's write: the wall stays lit.
+TEST_F(HandshakeWithC331Test, AnEchoPassedBackAfterTheFpgaSideChangedAgainChangesNothing) {
+    mgr->SCREEN_fpgactrl_status(0);
+    ASSERT_EQ(closeLedAfterRefresh(), 1);
+    {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        c331_manage::raise_apply(1);
+    }
+    ASSERT_TRUE(waitFor([this] { return mgr->user_words.waiting(UserWordMailbox::kCloseLed); }));
+    mgr->SCREEN_fpgactrl_status(1);
+    runTicks(2);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(board->fpga[i].reg(0) & 4, 0) << "fpga " << i;
+    EXPECT_EQ(ScreenState, 1);
+    EXPECT_EQ(closeLedAfterRefresh(), 0);
+}
+
+// A half-hour table's level is echoed into RAM 2176. A PC's block write over 2170..2179 with the
+// values it read, applied, hands the brightness over by its generation: the FPGA side keeps its
+// table and leaves the flash. Another brightness written the same way is a manual one.
+TEST_F(HandshakeWithC331Test, ABlockWriteOfTheBrightnessInForceKeepsTheTable) {
+    std::vector<uint8_t> table = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 17};
+    table.resize(fpga_manage::kBrightTableSize, 100);
+    writeFlash(fpga_manage::kBrightFlashAddr, table);
+    g_change[17] = 1;  // the table changed in flash
+    runTicks(1100);
+    ASSERT_EQ(mgr->bri_mode, 17u);
+    para->refresh_begin();  // the echo lands
+    para->refresh_end();
+    const auto blockWrite = [this](uint16_t brightness) {
+        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        uint8_t block[10];
+        std::memcpy(block, para->ram + 2170, sizeof block);
+        block[6] = uint8_t(brightness);
+        block[7] = uint8_t(brightness >> 8);
+        ASSERT_EQ(para->ZemRamParaDeal(block, sizeof block, 2170), 0);
+        c331_manage::raise_apply(1);
+    };
+    const uint16_t in_force = para->rd16(fpga_manage::kRamBrightness);
+    ASSERT_EQ(in_force, 100 * 100 / 255);
+    blockWrite(in_force);
+    ASSERT_TRUE(takeHandOver(UserWordMailbox::kBrightness));
+    EXPECT_EQ(mgr->bri_mode, 17u) << "switched to manual";
+    EXPECT_EQ(flash(fpga_manage::kBrightFlashAddr, 9).back(), 17) << "the flash table";
+    blockWrite(60);
+    ASSERT_TRUE(takeHandOver(UserWordMailbox::kBrightness));
+    EXPECT_EQ(mgr->bri_mode, 16u);
+    EXPECT_EQ(flash(fpga_manage::kBrightFlashAddr, 10),
+              (std::vector<uint8_t>{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 153}));
 }
 
 // The same with the first answer during the blanking: the second size keeps the rest of the

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include "c331/c331_manage.h"
 #include "core/file_io.h"
 #include "fpga_fixture.h"
+#include "platform/mounts.h"
 #include "platform/sim/sim_c331.h"
 #include "simctl/sim_control.h"
 #include "ui/shell/main_window.h"
@@ -44,10 +46,11 @@ protected:
         c331_manage::stop_thread();  // the test alone drives the chip from here
         usb_upgrade_report* r = usb_upgrade_report::pInstance();
         QObject::connect(r, &usb_upgrade_report::sig_usb_upgrade_result, r,
-                         [this](int i, int f, int x, int why, int read) {
+                         [this](int i, int f, int x, int why, int read, int unread) {
                              result = {i, f, x};
                              fault = why;
                              files_read = read;
+                             not_read = unread;
                          });
         QObject::connect(r, &usb_upgrade_report::sig_update_start, r, [this] { ++overlay; });
         QObject::connect(r, &usb_upgrade_report::sig_update_over, r, [this] { --overlay; });
@@ -87,6 +90,7 @@ protected:
     std::array<int, 3> result{-1, -1, -1};
     int fault = -1;       // the UsbFault the job's end carried
     int files_read = -1;  // the files it read
+    int not_read = -1;    // ... and those its disk took with it
     int overlay = 0;
     std::vector<int> progress;
 };
@@ -210,8 +214,8 @@ TEST_F(UsbUpgradeTest, TheFolderIsReadOnlyWhileTheDiskIsMountedThere) {
 }
 
 // The job tells how many files it read: none when its disk went away, before it listed the
-// disk's files or after (a file gone still counts as refused), and all of a disk whose
-// packages are on the box already, though it writes nothing.
+// disk's files or after (a file gone counts as not read, not as refused), and all of a disk
+// whose packages are on the box already, though it writes nothing.
 TEST_F(UsbUpgradeTest, TheEndTellsHowManyFilesTheJobRead) {
     const std::array<uint8_t, 6> running = {25, 9, 26, 11, 2, 0};
     const Bytes same = package({{kProgram, bytes(500, 3), running}}, 0x9752, 0x80);
@@ -219,11 +223,11 @@ TEST_F(UsbUpgradeTest, TheEndTellsHowManyFilesTheJobRead) {
         const char* what;
         int pulled_before;  // the step the disk is pulled before, -1 not pulled
         std::array<int, 3> result;
-        int read;
+        int read, unread;
     };
-    const Case cases[] = {{"on the box already", -1, {0, 0, 0}, 2},
-                          {"pulled before its list", 1, {0, 0, 0}, 0},
-                          {"pulled after its list", 2, {0, 0, 2}, 0}};
+    const Case cases[] = {{"on the box already", -1, {0, 0, 0}, 2, 0},
+                          {"pulled before its list", 1, {0, 0, 0}, 0, 0},
+                          {"pulled after its list", 2, {0, 0, 0}, 0, 2}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         mountUsbDisk();
@@ -238,6 +242,72 @@ TEST_F(UsbUpgradeTest, TheEndTellsHowManyFilesTheJobRead) {
         ASSERT_EQ(g_usb_grade.load(), 0);
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(files_read, c.read);
+        EXPECT_EQ(not_read, c.unread);
+    }
+}
+
+// The disk pulled part way through the job's reads: a child read in part leaves its flash or
+// file as it was and fails with the disk gone; the packages not yet read are counted as such,
+// not as refused.
+TEST_F(UsbUpgradeTest, ADiskPulledDuringTheReadsTearsNoFlash) {
+    sim_control::pInstance();  // takes the job's result as the running box does
+    const Bytes fw = firmware(bytes(70000, 4)), program = bytes(3000, 9);
+    const Bytes narrow = font(32, true, 40 * 128);
+    constexpr int64_t kTable = 49 + 21;  // header and the one entry, read by the check
+    struct Case {
+        const char* name;
+        ChildSpec child;
+        int packages;
+        int64_t pulled_after;  // bytes read
+        std::array<int, 3> result;
+        int unread;
+        const char* line;
+    };
+    const int64_t fw_whole = kTable + 64 + int64_t(fw.size());
+    Bytes fw_tail = fw;  // bytes past the bitstream, which are never written
+    fw_tail.resize(fw.size() + 100000, 7);
+    // clang-format off
+    const Case cases[] = {
+        {"firmware, in its child", {kFpga0, fw}, 1, kTable + 64 + 35000, {0, 1, 0}, 0,
+         "usb upgrade: 0 installed, 1 failed, 0 refused"},
+        {"font, in its child", {kFont, narrow}, 1, kTable + 35 + 2000, {0, 1, 0}, 0,
+         "usb upgrade: 0 installed, 1 failed, 0 refused"},
+        {"program, in its child", {kProgram, program}, 1, kTable + 1500, {0, 1, 0}, 0,
+         "usb upgrade: 0 installed, 1 failed, 0 refused"},
+        {"the second firmware's child", {kFpga0, fw}, 3, fw_whole + kTable + 64 + 100, {1, 1, 0}, 1,
+         "usb upgrade: 1 installed, 1 failed, 0 refused, 1 not read"},
+        {"the second package's header", {kFpga0, fw}, 3, fw_whole + 20, {1, 0, 0}, 2,
+         "usb upgrade: 1 installed, 0 failed, 0 refused, 2 not read"},
+        {"past the bitstream, bytes never read", {kFpga0, fw_tail}, 1, fw_whole + 10, {1, 0, 0}, 0,
+         "usb upgrade: 1 installed, 0 failed, 0 refused"},
+    };
+    // clang-format on
+    const Bytes old_font(narrow.size(), 0x33);  // what the font's place holds before
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mountUsbDisk();
+        std::fill(board->flash[0].mem.begin(), board->flash[0].mem.end(), uint8_t(0x5A));
+        chip->flashLoad(0, old_font);
+        ::unlink(local("/data/app/zemT57N2").c_str());
+        for (int i = 0; i < c.packages; ++i)
+            onDisk("p" + std::to_string(i) + ".ZEM", package({c.child}));
+        box().usb_disk.pullAfterRead(c.pulled_after);
+        runJob();
+        box().usb_disk.pullAfterRead(-1);
+        const bool all_in = c.result[1] == 0 && c.unread == 0;
+        EXPECT_EQ(platform::usbDiskMounted(), all_in) << "the fault switch pulled it";
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(not_read, c.unread);
+        EXPECT_EQ(files_read, c.packages - c.unread);
+        EXPECT_EQ(fault, all_in ? kUsbFaultNone : kUsbFaultDiskGone);
+        EXPECT_EQ(upgradeLine(), c.line);
+        const Bytes first = fpgaFlash(0, fw.size() - 64);
+        if (c.result[0] == 1)
+            EXPECT_EQ(first, Bytes(fw.begin() + 64, fw.end())) << "the first, whole";
+        else
+            EXPECT_EQ(first, Bytes(first.size(), 0x5A)) << "as it was";
+        EXPECT_EQ(chip->flashRead(0, uint32_t(old_font.size())), old_font);
+        EXPECT_FALSE(exists("/data/app/zemT57N2"));
     }
 }
 
@@ -474,6 +544,36 @@ TEST_F(UsbUpgradeTest, HiddenAndNonUtf8NamesAreReadAndCompanionsLeftOut) {
     EXPECT_EQ(upgradeLine(), "usb upgrade: 2 installed, 0 failed, 1 refused, 1 left out");
 }
 
+// A disk holds no links: a package folder that is one (leading off the disk) is not read, with
+// one line, as a linked package file is skipped; the same folder as a folder of its own is.
+TEST_F(UsbUpgradeTest, APackageFolderThatIsALinkIsNotRead) {
+    const Bytes good = package({{10, bytes(3000, 9)}});
+    writeFile("/outside/ZEM-T73/pkg.ZEM", std::string(good.begin(), good.end()));
+    std::filesystem::create_directory_symlink(local("/outside/ZEM-T73"),
+                                              local("/mnt/usb1/ZEM-T73"));
+    std::filesystem::create_symlink(local("/outside/ZEM-T73/pkg.ZEM"), local("/mnt/usb1/a.ZEM"));
+    g_usb_grade_path = "ZEM-T73";
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(usbUpgradeFiles().isEmpty());
+    runJob();
+    const std::string terminal = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, (std::array<int, 3>{0, 0, 0}));
+    EXPECT_FALSE(exists("/data/app/zemT57N2"));
+    EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/ZEM-T73") +
+                            " is a symbolic link: not read\n"),
+              std::string::npos)
+        << terminal;
+    g_usb_grade_path = " ";
+    EXPECT_TRUE(usbUpgradeFiles().isEmpty()) << "a linked package file is skipped";
+
+    ::unlink(local("/mnt/usb1/ZEM-T73").c_str());
+    onDisk("ZEM-T73/pkg.ZEM", good);
+    g_usb_grade_path = "ZEM-T73/";
+    EXPECT_EQ(usbUpgradeFiles().size(), 1);
+    runJob();
+    EXPECT_EQ(result, (std::array<int, 3>{1, 0, 0}));
+}
+
 // The new program is written beside the old one and renamed over it: a writer killed at any
 // moment leaves the old file or the whole new one.
 TEST_F(UsbUpgradeTest, APowerCutWhileTheProgramIsWrittenLeavesTheOldFileWhole) {
@@ -481,12 +581,11 @@ TEST_F(UsbUpgradeTest, APowerCutWhileTheProgramIsWrittenLeavesTheOldFileWhole) {
     writeFile("/data/app/zemT57N2", old_image);
     const Bytes image = bytes(4 << 20, 1);
     onDisk("big.ZEM", package({{10, image}}));
-    const std::string pkg = local("/mnt/usb1/big.ZEM");
     for (int delay_us : {0, 300, 2000, 8000}) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            for (;;) mgr->update_muc_file(pkg.c_str(), 49 + 21, uint32_t(image.size()));
+            for (;;) mgr->update_muc_file(image);
         }
         usleep(useconds_t(delay_us));
         kill(child, SIGKILL);

@@ -34,11 +34,16 @@ protected:
         for (auto& b : g_send_para) b = 0;
         PanelTest::TearDown();
     }
-    // The FPGA thread ends its task: the list (when it has one), then the final 100.
+    // The FPGA thread ends its task: its outcome (a list of these entries, or why it failed),
+    // then the final 100.
     static void jobEnds(std::vector<QStringList> lists) {
-        std::thread fpga([lists] {
+        jobEndsWith(lists.empty() ? RecoveryOutcome{RecoveryOutcome::kQueryFailed, {}, {}}
+                                  : RecoveryOutcome{RecoveryOutcome::kList, lists.back(), {}});
+    }
+    static void jobEndsWith(const RecoveryOutcome& outcome) {
+        std::thread fpga([outcome] {
             rcv_job_events* e = fpga_manage::p_fpga_manage->job_events;
-            for (const QStringList& l : lists) emit e->sig_recovery_list(l, {});
+            e->recoveryEnded(outcome);
             g_send_para[send_para::kTask] = 0;
             emit e->sig_recovery_progress(100);
         });
@@ -476,9 +481,10 @@ TEST_F(RecoveryOnCards, AQueryListsTheAnsweringNetsFindingsAndTheSilentNet) {
         bool needs_recovery;  // the fourth card of the answering net
         std::vector<const char*> found;
     };
+    // The found card last: its recovery and the query after it hear port 7 from then on.
     const Case cases[] = {
-        {"found-and-silent", true, {"Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>"}},
         {"none-and-silent", false, {}},
+        {"found-and-silent", true, {"Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>"}},
     };
     const char* const silent[kLanguageCount] = {
         "无应答: 屏幕01, 网口LED07", "No answer: Screen01, LED07", "Нет ответа: Screen01, LED07",
@@ -509,15 +515,154 @@ TEST_F(RecoveryOnCards, AQueryListsTheAnsweringNetsFindingsAndTheSilentNet) {
                       shot(QString("%1-%2").arg(c.name).arg(lang));
                   }
                   g_language = 1;
+                  g_rcv_recovery->language_changed();
                   clearSent();
                   key(kKeyRight);
                   key(kKeyOk);  // Recovery: only onto a found card
                   EXPECT_EQ(g_send_para[send_para::kTask].load(), c.needs_recovery ? 6 : 0);
                   if (c.needs_recovery) runTask();
               },
-              ringClosed()});
+              ringClosed(),
+              [this, c, &silent] {
+                  if (!c.needs_recovery) return;
+                  // The recovery asked no net: the silent one stays listed, and no all clear.
+                  EXPECT_EQ(shownTexts(), QStringList{"<font color = #FF0000 >" +
+                                                      QString::fromUtf8(silent[1]) + "</font>"});
+                  EXPECT_EQ(emptyText(), QString());
+                  shot("restored-silent");
+                  // Until a query hears it.
+                  fpgas.plug(6, 1);
+                  fpgas.board->card(6, 0).config_id = 0x1111;
+                  fpgas.searchCycles(3);
+                  key(kKeyLeft);
+                  key(kKeyOk);  // Query
+                  runTask();
+              },
+              ringClosed(),
+              [this, c] {
+                  if (!c.needs_recovery) return;
+                  EXPECT_TRUE(shownTexts().isEmpty());
+                  EXPECT_EQ(emptyText(), "No receiving cards that need to be updated!");
+                  shot("heard");
+              }});
     }
     EXPECT_EQ(fourth().saves, 1) << "the card found restored";
+}
+
+// A recovery one of whose card operations failed says so above the card it keeps, in each
+// language; Recovery runs again onto it, and then the card is restored.
+TEST_F(RecoveryOnCards, ARecoveryWhoseOperationsFailedSaysSoAndRunsAgain) {
+    const char* const failed[kLanguageCount] = {"恢复失败", "Recovery failed",
+                                                "Восстановление не удалось",
+                                                "Phục hồi không thành công", "恢復失敗"};
+    const QString entry = "Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>";
+    cards(12, savedScreen(12));
+    open({[this] {
+              key(kKeyOk);  // Query
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              fourth().silent = true;  // no acknowledgement, after three resends each
+              key(kKeyRight);
+              key(kKeyOk);  // Recovery
+              runTask();
+          },
+          ringClosed(),
+          [&] {
+              EXPECT_EQ(fpgas.mgr->recovery_target.valid, 1) << "the card stays the target";
+              for (int lang = 0; lang < kLanguageCount; ++lang) {
+                  SCOPED_TRACE(lang);
+                  g_language = uint8_t(lang);
+                  g_rcv_recovery->language_changed();
+                  const QStringList rows = shownTexts();
+                  ASSERT_EQ(rows.size(), 2);
+                  EXPECT_EQ(rows[0], "<font color = #FF0000 >" + QString::fromUtf8(failed[lang]) +
+                                         "</font>");
+                  if (lang == 1) {
+                      EXPECT_EQ(rows[1], entry);
+                  }
+                  EXPECT_EQ(textsNotFitting(g_rcv_recovery), std::vector<std::string>{});
+                  shot(QString("recovery-failed-%1").arg(lang));
+              }
+              g_language = 1;
+              g_rcv_recovery->language_changed();
+              fourth().silent = false;
+              key(kKeyOk);  // Recovery again, still in focus
+              EXPECT_EQ(g_send_para[send_para::kTask].load(), 6);
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              EXPECT_TRUE(shownTexts().isEmpty());
+              EXPECT_EQ(emptyText(), "No receiving cards that need to be updated!");
+              shot("restored-at-last");
+          }});
+    EXPECT_EQ(fourth().saves, 1);
+    EXPECT_FALSE(fourth().needs_recovery);
+}
+
+// A page opened again shows the outcome of the last query, as the page before it did: none yet,
+// no file, the file refused, a query no net answered, a list with a net that did not answer.
+TEST_F(RecoveryOnCards, APageOpenedAgainShowsTheLastOutcome) {
+    const QString red = "<font color = #FF0000 >%1</font>";
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;  // before the query; none: no query
+        QString empty;                  // the line where no entry is
+        QStringList rows;
+    };
+    const Bytes good = savedScreen(4, 6);  // port 7 (index 6) has no cards: its link is down
+    const Case cases[] = {
+        {"no-query", nullptr, "No query yet", {}},
+        {"no-file", [] {}, red.arg("No recovery file"), {}},
+        {"refused",
+         [&] { save(Bytes(good.begin(), good.begin() + 30)); },
+         red.arg("File refused or unreadable"),
+         {}},
+        {"query-failed",
+         [&] {
+             save(good);
+             for (auto& c : fpgas.board->port(kPort).cards) c.silent = true;
+         },
+         red.arg("Query failed"),
+         {}},
+        {"list-and-silent",
+         [&] {
+             for (auto& c : fpgas.board->port(kPort).cards) c.silent = false;
+         },
+         "",
+         {"Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>",
+          red.arg("No answer: Screen01, LED07")}},
+    };
+    fpgas.plug(kPort, 4);
+    for (auto& c : fpgas.board->port(kPort).cards) c.config_id = 0x1111;
+    fourth().needs_recovery = true;
+    fpgas.searchCycles(3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.arrange) {
+            c.arrange();
+            open({[this] {
+                      key(kKeyOk);  // Query
+                      runTask();
+                  },
+                  ringClosed()});
+        }
+        for (int lang = 0; lang < kLanguageCount; ++lang) {
+            SCOPED_TRACE(lang);
+            g_language = uint8_t(lang);
+            open({[&] {
+                if (lang == 1) {
+                    EXPECT_EQ(emptyText(), c.empty);
+                    EXPECT_EQ(shownTexts(), c.rows);
+                }
+                EXPECT_EQ(textsNotFitting(g_rcv_recovery), std::vector<std::string>{});
+                shot(QString("reopened-%1-%2").arg(c.name).arg(lang));
+            }});
+        }
+        g_language = 1;
+    }
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ background() {
 }
 # lock_naming ROOT PID: ROOT's lock, as a box that ended left it, naming PID.
 lock_naming() {
-    mkdir -p "$1/sim"
+    (umask 022 && mkdir -p "$1/sim")
     echo "$2" >"$1/sim/lock"
 }
 # expect_output NAME PID TEXT: the background command NAME, process PID, ended with status 1
@@ -49,7 +49,7 @@ idle=$started
 background asker sleep infinity
 asker=$started
 held=$tmp/held
-mkdir -p "$held/sim"
+(umask 022 && mkdir -p "$held/sim")
 background holder bash -c 'exec 5<>"$1/sim/lock"; : >"$1/open"; exec sleep infinity' _ "$held"
 holder=$started
 within 60 test -e "$held/open" || failed "the holder never opened the lock"

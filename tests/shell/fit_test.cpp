@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <map>
 
 #include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
@@ -92,6 +93,25 @@ std::vector<std::string> textsWithSoftHyphens(QWidget* root) {
     return out;
 }
 
+// The words that a language draws smaller than English does in the same widget and smaller than
+// the panel's smallest readable size (7 points): a longer translation squeezed out of sight.
+constexpr int kSmallestPixels = 9;  // 7 points on the panel
+std::vector<std::string> shrunkFromEnglish(
+    const std::map<std::string, int> (&sizes)[kLanguageCount]) {
+    std::vector<std::string> out;
+    const std::map<std::string, int>& english = sizes[1];
+    for (int lang = 0; lang < kLanguageCount; ++lang) {
+        for (const auto& [path, pixels] : sizes[lang]) {
+            const auto en = english.find(path);
+            if (en == english.end() || pixels >= en->second || pixels >= kSmallestPixels) continue;
+            out.push_back(path + " drawn " + std::to_string(pixels) + " px high in " +
+                          kLanguageName[lang] + ", " + std::to_string(en->second) +
+                          " px in English");
+        }
+    }
+    return out;
+}
+
 class TextsFit : public PanelTest {
 protected:
     void SetUp() override {
@@ -105,6 +125,7 @@ protected:
     // The page in front in each language: every text fits, and a screenshot of each.
     void inEachLanguage(const char* state, const std::function<QWidget*()>& page,
                         const RunTime& run_time = {}) {
+        std::map<std::string, int> sizes[kLanguageCount];
         for (int lang = 0; lang < kLanguageCount; ++lang) {
             SCOPED_TRACE(kLanguageName[lang]);
             store().ram[ZemRamPara::kRamLanguage] = uint8_t(lang);
@@ -117,10 +138,13 @@ protected:
             ASSERT_NE(root, nullptr);
             for (const std::string& t : textsNotFitting(root)) ADD_FAILURE() << t;
             for (const std::string& t : widgetsCrossing(root)) ADD_FAILURE() << t;
+            for (const std::string& t : textsOverBorders(root)) ADD_FAILURE() << t;
             for (const std::string& t : textsWithSoftHyphens(root)) ADD_FAILURE() << t;
             for (const std::string& t : textsElided(root, run_time.elides)) ADD_FAILURE() << t;
+            sizes[lang] = textSizes(root);
             shot(QString("%1-%2").arg(state, kLanguageName[lang]));
         }
+        for (const std::string& t : shrunkFromEnglish(sizes)) ADD_FAILURE() << state << ": " << t;
     }
     // The language set without a refresh (one that would open the page's tip).
     bool without_refresh = false;
@@ -380,14 +404,14 @@ TEST_F(TextsFit, UsbUpgradePage) {
                  // Without an FPGA manager the end line gives the start time: as long as the
                  // job's start and end.
                  p->start_time = "23:59:59    23:59:59";
-                 p->upgradeResult(5, 0, 0, kUsbFaultNone, 5);
+                 p->upgradeResult(5, 0, 0, kUsbFaultNone, 5, 0);
                  click("Button_grade");
                  inEachLanguage(
                      "end", [] { return g_firmware_usbgrade; }, rows);
                  // Each reason with the largest counts a job of 100 files gives.
                  for (int fault = kUsbFaultNone; fault <= kUsbFaultDiskGone; ++fault) {
                      p->job_running = 1;
-                     p->upgradeResult(100, 100, 100, fault, 100);
+                     p->upgradeResult(100, 100, 99, fault, 99, 1);
                      click("Button_grade");
                      inEachLanguage(
                          QString("error-%1").arg(fault).toUtf8().constData(),
@@ -423,11 +447,22 @@ TEST_F(TextsFit, RecoveryPage) {
                  g_rcv_recovery->setResultList({"255/20/255/254"}, {"256/20", "99/20", "01/01"});
                  inEachLanguage(
                      "silent-nets", [] { return g_rcv_recovery; }, rows);
-                 // A job that failed, in place of the no-cards text.
-                 g_rcv_recovery->setJobFailed(kRecoveryFileFault);
-                 inEachLanguage("file-fault", [] { return g_rcv_recovery; });
-                 g_rcv_recovery->setJobFailed(kRecoveryJobFault);
-                 inEachLanguage("job-fault", [] { return g_rcv_recovery; });
+                 // Each outcome that names itself, whole: in place of the no-cards text, or a
+                 // failed recovery's line before the card it keeps.
+                 const struct {
+                     const char* name;
+                     RecoveryOutcome outcome;
+                 } outcomes[] = {
+                     {"no-query", {RecoveryOutcome::kNoQueryYet, {}, {}}},
+                     {"no-file", {RecoveryOutcome::kNoFile, {}, {}}},
+                     {"file-fault", {RecoveryOutcome::kFileRefused, {}, {}}},
+                     {"query-failed", {RecoveryOutcome::kQueryFailed, {}, {}}},
+                     {"recovery-failed", {RecoveryOutcome::kRecoveryFailed, {"99/20/99/98"}, {}}},
+                 };
+                 for (const auto& o : outcomes) {
+                     g_rcv_recovery->showOutcome(o.outcome);
+                     inEachLanguage(o.name, [] { return g_rcv_recovery; });
+                 }
                  key(kKeyBack);
              }});
 }
@@ -510,6 +545,8 @@ TEST_F(TextsFit, WordsOfTheTablesReadRight) {
         {kPageRcvRecovery, "label_title", 4, "接收卡自恢復"},
         {kPageFactory, "label_rst", 4, "工廠復位"},
         {kPageQuality, "label_reset", 4, "畫質復位"},
+        {kPageNetSet, "label_netset", 3, "Cài đặt cổng mạng"},
+        {kPageOutputSet, "Button_lanset", 3, "Cài đặt\ncổng mạng"},
     };
     // clang-format on
     g_usb_grade_path = " ";

@@ -174,6 +174,40 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheKeyTakesTheMode) {
     EXPECT_EQ(styleOf(menu().toolButton4), panel_style::kFocus);
 }
 
+// A PC writes the RAM and applies it while the check mark of the panel's SAVE shows: the mode
+// holds what the RAM held at the SAVE's refresh, and the PC's apply has a refresh of its own,
+// run once that one has ended, not inside it.
+TEST_F(MainMenu, APcApplyDuringTheSavesCheckMarkLeavesTheModeAsTheSaveSawIt) {
+    const int at = 2 + 2000 - ZemRamPara::kModePayloadStart;
+    openTool(4);
+    store().ram[2000] = 0x42;
+    click("2");
+    EXPECT_TRUE(takeApply());
+    session({[] { SyncUpdate::pInstance()->para_sync(1); },
+             [this] {
+                 ASSERT_TRUE(g_tip->isVisible());
+                 shot("check-mark");
+                 const std::vector<Bytes> replies =
+                     sessionSends({writeRam(2000, {0x99, 0}), writeReg(11, 0xFF, {0})}).get();
+                 ASSERT_EQ(replies.size(), 2u);
+                 for (const Bytes& r : replies) ASSERT_GT(r.size(), 10u);
+                 EXPECT_EQ(replies[0][10], 0) << "written";
+                 EXPECT_TRUE(takeApply());
+                 refresh(1);  // the PC's apply
+                 EXPECT_TRUE(g_tip->isVisible());
+                 shot("check-mark-after-the-pc");
+                 tick(TIP::kShowTicks);
+             }});
+    EXPECT_FALSE(g_tip->isVisible());
+    EXPECT_EQ(store().mode_ram[2][at], 0x42) << "the mode took the PC's later write";
+    const std::string mode = readFile("/data/modes/custom_mode3");
+    ASSERT_GT(mode.size(), size_t(at));
+    EXPECT_EQ(uint8_t(mode[at]), 0x42);
+    const std::string para = readFile("/data/ram_device_info");
+    ASSERT_GT(para.size(), size_t(2 + 2000 - 768));
+    EXPECT_EQ(uint8_t(para[2 + 2000 - 768]), 0x99) << "the PC's refresh did not run whole";
+}
+
 // The panel's SAVE is taken at the key: a PC's save request and applied write answered while
 // the main thread's refresh is held are requests of their own, and neither is lost.
 TEST_F(MainMenu, SaveTakenAtTheKeyKeepsItsRamWhileAPcSavesDuringTheHeldRefresh) {
@@ -251,13 +285,16 @@ TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {
     EXPECT_EQ(g_mainwindow->l_lock_state, 0);
 }
 
-// The keys read any word but 0 as locked: the padlock shows it, and one touch opens the keys.
+// The keys read any word but 0 as locked: the padlock shows it as soon as the PC writes it,
+// without the PC's apply and without file work, and one touch opens the keys.
 TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
     const QImage closed = QIcon(":/png/lock.png").pixmap(16, 16).toImage();
     const QImage open = QIcon(":/png/unlock.png").pixmap(16, 16).toImage();
+    const std::string file_before = readFile("/data/ram_device_info");
     const std::vector<Bytes> replies = sessionSends({writeRam(772, le16(2))}).get();
     ASSERT_GT(replies[0].size(), 10u);
-    refresh(1);  // the PC's apply
+    settle();  // the panel's own refresh of the lock
+    EXPECT_EQ(readFile("/data/ram_device_info"), file_before) << "no file work";
     EXPECT_EQ(g_mainwindow->l_lock_state, 1);
     EXPECT_EQ(menu().Button_lock->icon().pixmap(16, 16).toImage(), closed);
     key('M');
@@ -270,8 +307,8 @@ TEST_F(MainMenu, AnyKeyLockThePcWritesIsDrawnClosedAndOneTouchOpensTheKeys) {
     EXPECT_EQ(g_mode_shortcut_key, 1) << "the keys are open";
 }
 
-// The PC locks the keys while a refresh shows its check mark: after the hub took what it sees,
-// before it saves. The refresh of the PC's apply draws the lock.
+// The PC locks the keys while the check mark of a refresh shows, once that refresh has taken
+// what it sees. The padlock follows at once all the same.
 TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {
     g_mainwindow->preset_done = 1;  // a preset applied: the next refresh shows the check mark
     session({[] { SyncUpdate::pInstance()->para_sync(1); },
@@ -282,7 +319,7 @@ TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {
                  EXPECT_EQ(replies[0][10], 0) << "written";
                  tick(TIP::kShowTicks);
              }});
-    EXPECT_EQ(g_mainwindow->l_lock_state, 0) << "not drawn by the refresh it landed in";
+    EXPECT_EQ(g_mainwindow->l_lock_state, 1) << "drawn without waiting for the PC's apply";
     refresh(1);  // the PC's apply
     EXPECT_EQ(g_mainwindow->l_lock_state, 1);
     EXPECT_EQ(g_mainwindow->ui->Button_lock->icon().pixmap(16, 16).toImage(),

@@ -6,7 +6,9 @@
 #include <QGuiApplication>
 #include <QLabel>
 
+#include "core/sync_update.h"
 #include "page_driver.h"
+#include "pc_link.h"
 #include "ui/input/input_choose.h"
 #include "ui/shell/main_window.h"
 
@@ -106,6 +108,67 @@ TEST_F(Tip, ATipShownAgainComesInFrontOfAPageOpenedSinceAndNotOverTheUpgrade) {
              },
              [this] { key(kKeyBack); }});
     EXPECT_EQ(g_inputchoose, nullptr);
+}
+
+// On the communication menu every refresh shows the check mark twice in a row. A PC asks for a
+// mode save and applies; during the first check mark it writes the RAM again and applies. Its
+// refresh runs once the first has ended, not inside it: the mode holds what the first refresh
+// saw, and the second check mark follows the first for its own 300 ticks.
+TEST_F(Tip, ARefreshRaisedWhileATipShowsRunsAfterTheRefreshThatShowedIt) {
+    const int at = 2 + 2000 - ZemRamPara::kModePayloadStart;
+    const auto pcApplies = [](const Bytes& write) {
+        const std::vector<Bytes> replies = sessionSends({write, writeReg(11, 0xFF, {0})}).get();
+        ASSERT_EQ(replies.size(), 2u);
+        for (const Bytes& r : replies) {
+            ASSERT_GT(r.size(), 10u);
+            EXPECT_EQ(r[10], 0);
+        }
+        takeApply();
+    };
+    const auto savedInParameterFile = [this](uint8_t v) {
+        const std::string file = readFile(ZemRamPara::kParaFile);
+        return file.size() > 2 + 2000 - 768 && uint8_t(file[2 + 2000 - 768]) == v;
+    };
+    session({[this] {
+                 keys({kKeyRight, kKeyRight, kKeyRight, kKeyOk});
+             },  // the options menu
+             [this] {
+                 keys({kKeyRight, kKeyRight, kKeyRight, kKeyOk});
+             },  // communication
+             [&] {
+                 ASSERT_EQ(g_page_focus, kPageLinkOption);
+                 pcApplies(writeRam(2000, {0x42, 0}));
+                 pcApplies(writeRam(ZemRamPara::kRamModeSaveRequest, le16(5)));
+                 SyncUpdate::pInstance()->para_sync(1);  // the C331 thread's refresh
+             },
+             [&] {
+                 ASSERT_TRUE(g_tip->isVisible());
+                 shot("first-check-mark");
+                 pcApplies(writeRam(2000, {0x99, 0}));
+                 QMetaObject::invokeMethod(SyncUpdate::pInstance(), "para_sync",
+                                           Qt::QueuedConnection, Q_ARG(int, 1));
+             },
+             Item::until([&] { return savedInParameterFile(0x99); }),  // the PC's refresh ran
+             [this] {
+                 EXPECT_TRUE(g_tip->isVisible());
+                 shot("first-check-mark-after-the-pc");
+                 tick(TIP::kShowTicks);
+                 EXPECT_FALSE(g_tip->isVisible());
+             },
+             Item::until([] { return g_tip->isVisible(); }),
+             [this] {
+                 shot("second-check-mark");
+                 tick(TIP::kShowTicks - 1);
+                 EXPECT_TRUE(g_tip->isVisible());
+                 tick(1);
+                 EXPECT_FALSE(g_tip->isVisible());
+                 key(kKeyBack);
+             },
+             [this] { key(kKeyBack); }});
+    EXPECT_EQ(store().mode_ram[4][at], 0x42) << "the save took the later write";
+    const std::string mode = readFile("/data/modes/custom_mode5");
+    ASSERT_GT(mode.size(), size_t(at));
+    EXPECT_EQ(uint8_t(mode[at]), 0x42);
 }
 
 }  // namespace

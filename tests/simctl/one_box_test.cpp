@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "local_command.h"
+#include "platform/box.h"
 #include "program_fixture.h"
 #include "sim_fixture.h"
 
@@ -158,7 +159,7 @@ TEST(StartErrors, ABadPortOffsetOrARootTooLongForTheChannelStopWithOneError) {
     // the root taken instead (a lock held here stands for a running box).
     const std::string fits = base + "/" + std::string(107 - base.size() - 9, 'f');
     ASSERT_EQ((fits + "/sim/ctl").size(), 107u);
-    fs::create_directories(fits + "/sim");
+    platform::makeDirs(fits + "/sim");
     const int lock = ::open((fits + "/sim/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
     const CommandResult taken = runSim("/", "ZEM_SIM_PORT_OFFSET=51766", fits);
@@ -203,7 +204,7 @@ TEST(StartErrors, ASimFolderNotTheBoxsOwnOrALinkInItIsRefused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string root = base + "/root";
-        fs::create_directory(root);
+        platform::makeDirs(root);
         std::ofstream(kept) << "kept\n";
         c.plant(root + "/sim");
         if (!fs::exists(fs::symlink_status(root + "/sim"))) {
@@ -226,7 +227,7 @@ TEST(StartErrors, ASimFolderNotTheBoxsOwnOrALinkInItIsRefused) {
     for (const char* file : {"lock", "build.log", "console.log", "zemT57N.new"}) {
         SCOPED_TRACE(file);
         const std::string root = base + "/root", sim = root + "/sim";
-        fs::create_directories(sim);
+        platform::makeDirs(sim);
         fs::permissions(sim, fs::perms::owner_all);
         std::ofstream(kept) << "kept\n";
         fs::create_symlink(kept, sim + "/" + file);
@@ -244,6 +245,109 @@ TEST(StartErrors, ASimFolderNotTheBoxsOwnOrALinkInItIsRefused) {
         EXPECT_EQ(slurp(kept), "kept\n");
         removeTree(root);
     }
+    removeTree(base);
+}
+
+// The root is the box's own as ROOT/sim is: one another user owns, or others may write in (a
+// sticky shared folder too, or 0775 made under umask 002), is refused by the program and every
+// script with one line naming the folder it resolves to, and the chmod that mends it; nothing
+// is made in it. The line names the folder a link given as DIR leads to.
+TEST(StartErrors, ARootNotTheBoxsOwnIsRefused) {
+    const std::string base = makeTempDir("own-root");
+    const std::string root = base + "/root";
+    auto writable = [&](fs::perms mode) {
+        return [mode](const std::string& dir) { fs::permissions(dir, mode); };
+    };
+    const std::string others = "error: root " + root +
+                               " is writable by other users: the box needs a root of its own "
+                               "(chmod go-w '" +
+                               root + "' mends it)\n";
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& root)> make;
+        std::string dir, error;
+    } cases[] = {
+        {"writable by all", writable(fs::perms::all), root, others},
+        {"sticky, writable by all", writable(fs::perms::all | fs::perms::sticky_bit), root, others},
+        {"writable by the group", writable(fs::perms::owner_all | fs::perms::group_all), root,
+         others},
+        {"writable by the group, given as a link",
+         writable(fs::perms::owner_all | fs::perms::group_all), base + "/link", others},
+        {"another user's",
+         [&](const std::string& dir) {
+             if (::chown(dir.c_str(), 65534, 65534) != 0) fs::remove(dir);
+         },
+         root,
+         "error: root " + root + " belongs to another user: the box needs a root of its own\n"},
+    };
+    fs::create_directory_symlink(root, base + "/link");
+    const std::string sh = "umask 002 && ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::makeDirs(root);
+        c.make(root);
+        if (!fs::exists(root)) {
+            std::printf("chown is not permitted here: the case \"%s\" is skipped\n", c.name);
+            continue;
+        }
+        for (const std::string& start :
+             {"env QT_QPA_PLATFORM=offscreen timeout 120" + programCommand() + " --sim",
+              std::string("timeout 120 " ZEM_SOURCE_DIR "/scripts/run-sim.sh"),
+              std::string(ZEM_SOURCE_DIR "/scripts/sim-ready.sh"),
+              std::string(ZEM_SOURCE_DIR "/scripts/sim-ctl.sh")}) {
+            const std::string line = sh + start + " '" + c.dir + "'" +
+                                     (start.find("sim-ctl") != std::string::npos ? " status" : "");
+            SCOPED_TRACE(line);
+            const CommandResult r = commandResult(line + " </dev/null");
+            EXPECT_EQ(r.output, c.error);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(fs::is_empty(root)) << "made in the root";
+        }
+        removeTree(root);
+    }
+    fs::remove(base + "/link");
+    removeTree(base);
+}
+
+// A new root, and every folder the box makes in it, is made with mode 0755 whatever the umask
+// (the folder sim and Qt's runtime folder are the box's alone: 0700); by scripts/run-sim.sh too.
+TEST(StartErrors, ANewRootAndItsFoldersAreNotWritableByOthersUnderUmask002) {
+    const std::string base = makeTempDir("new-root");
+    const std::string root = base + "/new/root";
+    // Stopped by its time limit once started; it makes the root first thing.
+    const CommandResult started = commandResult(
+        "umask 002 && env QT_QPA_PLATFORM=offscreen timeout -s INT " +
+        std::to_string(hangSeconds(5)) + programCommand() + " --sim '" + root + "' </dev/null");
+    ASSERT_TRUE(fs::exists(root + "/sim")) << started.output;
+    EXPECT_EQ(fs::status(base + "/new").permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(root).permissions(), fs::perms(0755));
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_directory() || e.is_symlink()) continue;
+        SCOPED_TRACE(e.path().string());
+        EXPECT_EQ(e.status().permissions() & (fs::perms::group_write | fs::perms::others_write),
+                  fs::perms::none);
+    }
+    // A link in its place is never chmod-ed: the folder it leads to keeps its mode.
+    const std::string outside = base + "/outside";
+    platform::makeDirs(outside);
+    removeTree(root + "/sim/runtime");
+    fs::create_directory_symlink(outside, root + "/sim/runtime");
+    const CommandResult again = commandResult(
+        "env -u XDG_RUNTIME_DIR QT_QPA_PLATFORM=offscreen timeout -s INT " +
+        std::to_string(hangSeconds(5)) + programCommand() + " --sim '" + root + "' </dev/null");
+    EXPECT_NE(again.output.find(root + "/sim/runtime is a symbolic link: refused"),
+              std::string::npos)
+        << again.output;
+    EXPECT_EQ(fs::status(outside).permissions(), fs::perms(0755));
+    const std::string made = base + "/by-script/root";
+    const CommandResult script =
+        commandResult("bash -c 'cd " ZEM_SOURCE_DIR
+                      " && umask 002 && source scripts/lib/usage.sh && source "
+                      "scripts/lib/box.sh && make_root \"$0\"' '" +
+                      made + "'");
+    EXPECT_EQ(script.output, "");
+    EXPECT_EQ(fs::status(base + "/by-script").permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(made).permissions(), fs::perms(0755));
     removeTree(base);
 }
 

@@ -72,6 +72,10 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     ASSERT_EQ(script(root_, "usb unplug"), "ok\n");
     ASSERT_TRUE(
         eventually([&] { return statusLine("usb disk: ") == "usb disk: none"; }, seconds(5)));
+    // A disk holds no links: a folder that is one is no disk.
+    fs::create_directory_symlink(disk, root_ + "/sim/linked-disk");
+    EXPECT_EQ(ctl("usb plug /sim/linked-disk"), "error: /sim/linked-disk is a symbolic link\n");
+    EXPECT_EQ(statusLine("usb disk: "), "usb disk: none");
     Bytes cut = package({{kFpga0, firmware(bytes(9000, 6))}, {kProgram, bytes(100, 7)}});
     cut.resize(cut.size() - 10);
     fs::remove_all(disk);
@@ -85,6 +89,23 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     EXPECT_EQ(slurp(root_ + "/sim/fpga-flash-1.bin"), flash);
     EXPECT_EQ(slurp(root_ + "/data/app/zemT57N"), bytesOf(program));
     fs::remove_all(disk);
+}
+
+// Started with a relative root, the box mounts a plugged disk as a link that leads to it.
+class RelativeRoot : public SimControl {
+protected:
+    void SetUp() override {
+        relativeRoot_ = true;
+        SimControl::SetUp();
+    }
+};
+
+TEST_F(RelativeRoot, APluggedDiskIsMountedWhereItIs) {
+    writeBytes(root_ + "/sim/disk/ZEM-T73/note.txt", {'x'});
+    ASSERT_TRUE(eventually([&] { return ctl("usb plug /sim/disk") == "ok\n"; }, seconds(60)));
+    ASSERT_TRUE(usbMounted());
+    EXPECT_TRUE(fs::read_symlink(root_ + "/mnt/usb1").is_absolute());
+    EXPECT_EQ(slurp(root_ + "/mnt/usb1/ZEM-T73/note.txt"), "x");
 }
 
 // A box stopped with a disk mounted (as a person stops it, or switched off) and started again
@@ -131,6 +152,10 @@ TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecove
         {{0x2222, {{1, 2, 0, {10, 0xFF, 1, 0x42}}}, {{14, {plain, restore, plain, plain}}}}});
     EXPECT_EQ(ctl("card 15 2 needs-recovery"),
               "error: the recovery file /data/rcvrecovery/QZFX has no screen on port 15\n");
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: no query yet");
+    ASSERT_EQ(ctl("job query"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: no recovery file");
     writeBytes(root_ + "/data/rcvrecovery/QZFX", qzfx);
     ASSERT_EQ(ctl("card 15 2 needs-recovery"), "ok\n");
     EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link up, card 2 needs-recovery");
@@ -140,6 +165,13 @@ TEST_F(SimControl, ACardThatNeedsRecoveryIsFoundByTheQueryAndRestoredByTheRecove
     ASSERT_TRUE(jobEnds());
     EXPECT_EQ(statusLine("recovery list: "), "recovery list: 01/15/02/04");
 
+    // The card stops answering: each operation fails, and the card stays the target.
+    ASSERT_EQ(ctl("card 15 2 silent"), "ok\n");
+    ASSERT_EQ(ctl("job recover"), "ok\n");
+    ASSERT_TRUE(jobEnds());
+    EXPECT_EQ(statusLine("recovery list: "), "recovery list: recovery failed; 01/15/02/04");
+
+    ASSERT_EQ(ctl("card 15 2 needs-recovery"), "ok\n");
     ASSERT_EQ(ctl("job recover"), "ok\n");
     ASSERT_TRUE(jobEnds());
     EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link up");
@@ -162,7 +194,7 @@ TEST_F(SimControl, AQueryTheCardsDidNotAnswerIsNoAllClear) {
     ASSERT_EQ(ctl("link 16 down"), "ok\n");
     EXPECT_EQ(query(), "recovery list: 01/15/02/04; no answer from 01/16");
     ASSERT_EQ(ctl("link 15 down"), "ok\n");
-    EXPECT_EQ(query(), "recovery list: query failed, no net answered");
+    EXPECT_EQ(query(), "recovery list: query failed");
     EXPECT_EQ(statusLine("port 15: "), "port 15: 4 cards, link down, card 2 needs-recovery");
 }
 
@@ -327,7 +359,13 @@ TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
          "error: usage: screenshot FILE (a path under the box's root, as /sim/shot.png)"},
         {"job erase", "error: usage: job usb|query|recover"},
         {"status now", "error: usage: status"},
+        {"screenshot /sim/planted.png", "error: /sim/planted.png is a symbolic link"},
+        {"edid HDMI1 /sim/planted.bin", "error: /sim/planted.bin is a symbolic link"},
     };
+    const std::string kept = root_ + "/kept.txt";
+    std::ofstream(kept) << "kept\n";
+    for (const char* planted : {"/sim/planted.png", "/sim/planted.bin"})
+        fs::create_symlink(kept, root_ + planted);
     for (const auto& c : cases) {
         const std::string answer = ctl(c.line);
         if (c.answer)
@@ -335,6 +373,7 @@ TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
         else
             EXPECT_EQ(answer.rfind("error: ", 0), 0u) << c.line << ": " << answer;
     }
+    EXPECT_EQ(slurp(kept), "kept\n");
     // A line too long is refused, and the next command is answered.
     EXPECT_EQ(ctl(std::string(600, 'x')).rfind("error: ", 0), 0u);
     // The device commands act: cards, faults and links show in the status.

@@ -295,8 +295,9 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
 
 // The FPGA thread's words reach the RAM at the next refresh: the latest post of an address,
 // written only while the word is still at the write generation of the user's state the post was
-// built on. A user's write (a PC's or the panel's) made after that state wins whatever its value:
-// the very value the echo posts, or the value the word held before (A-B-A).
+// built on. A user's write (a PC's or the panel's) made after that state keeps its place whatever
+// its value: the very value the echo posts, or the value the word held before (A-B-A). What the
+// write changes on the wall is the FPGA side's to say.
 TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) {
     struct Step {
         char kind;  // 'p' a post on the user's state taken, 'u' a user's write, 't' the state taken

@@ -317,6 +317,23 @@ TEST_F(SyncUpdateTest, TipsFollowTheirPages) {
     hub().para_sync(1);
     EXPECT_EQ(g_tips, (std::vector<int>{1, 1})) << "after the refresh and after persistence";
 
+    // Shown once the refresh has ended, its file work taken; the second only while the link
+    // menu is still in front after the first (here the first's loop leaves it).
+    g_tips.clear();
+    static std::vector<uint16_t> saved_at_tip;
+    saved_at_tip.clear();
+    SyncUpdate::setTip([](int type) {
+        g_tips.push_back(type);
+        saved_at_tip.push_back(ZemRamPara::p_zemrampara_config->persisted16(2176));
+        g_page_focus = 5;
+    });
+    store().wr16(2176, 33);
+    hub().para_sync(1);
+    EXPECT_EQ(g_tips, std::vector<int>{1});
+    EXPECT_EQ(saved_at_tip, std::vector<uint16_t>{33}) << "a tip shown inside the refresh";
+    SyncUpdate::setTip([](int type) { g_tips.push_back(type); });
+    g_page_focus = 10;
+
     g_tips.clear();
     g_page_focus = 1;
     hub().para_sync(1);

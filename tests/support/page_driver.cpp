@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
+#include <QFontInfo>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -514,6 +516,59 @@ std::vector<std::string> PanelTest::widgetsCrossing(QWidget* root) {
                 field->geometry().intersects(textArea(other)))
                 out.push_back(
                     QString("%1 runs over %2").arg(placed(field), placed(other)).toStdString());
+    }
+    return out;
+}
+
+std::vector<std::string> PanelTest::textsOverBorders(QWidget* root) {
+    std::vector<std::string> out;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        auto* frame = qobject_cast<QFrame*>(w->parentWidget());
+        const bool drawsWords = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w);
+        if (!drawsWords || !frame || !w->isVisibleTo(root)) continue;
+        frame->ensurePolished();
+        w->ensurePolished();
+        // A legend placed across the frame's edge covers the border on purpose.
+        if (frame->frameWidth() <= 0 || !frame->rect().contains(w->geometry())) continue;
+        // Inside the border and the frame's padding.
+        const QRect inside = frame->contentsRect();
+        for (const TextRun& run : textsDrawn(w)) {
+            const QRect ink = inkOf(w, run).intersected(run.clip).translated(w->pos());
+            if (ink.isNull() || inside.contains(ink)) continue;
+            out.push_back(QString("%1: %2 at x %3..%4, y %5..%6, over the border of %7 (inside "
+                                  "x %8..%9, y %10..%11)")
+                              .arg(w->objectName(), run.text)
+                              .arg(ink.left())
+                              .arg(ink.right())
+                              .arg(ink.top())
+                              .arg(ink.bottom())
+                              .arg(frame->objectName())
+                              .arg(inside.left())
+                              .arg(inside.right())
+                              .arg(inside.top())
+                              .arg(inside.bottom())
+                              .toStdString());
+        }
+    }
+    return out;
+}
+
+std::map<std::string, int> PanelTest::textSizes(QWidget* root) {
+    std::map<std::string, int> out;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const bool drawsWords = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
+                                qobject_cast<QComboBox*>(w);
+        if (!drawsWords || !w->isVisibleTo(root)) continue;
+        w->ensurePolished();
+        QString path = w->objectName();
+        for (QWidget* up = w->parentWidget(); up && up != root; up = up->parentWidget())
+            path = up->objectName() + "/" + path;
+        for (const TextRun& run : textsDrawn(w)) {
+            if (run.text.trimmed().isEmpty()) continue;
+            const int pixels = QFontInfo(run.font).pixelSize();
+            auto [at, fresh] = out.emplace(path.toStdString(), pixels);
+            if (!fresh) at->second = std::min(at->second, pixels);
+        }
     }
     return out;
 }

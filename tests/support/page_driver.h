@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "core/zem_ram_para.h"
@@ -105,6 +106,13 @@ protected:
     // The fields under root (shown line edits and combos) that cross their parent's edge or
     // run over a sibling's words, each as one line naming them; empty when none.
     static std::vector<std::string> widgetsCrossing(QWidget* root);
+    // The words under root whose ink falls on or outside the border of the frame they sit in
+    // (a shown label or button in a frame drawn with a border), each as one line; empty when
+    // none.
+    static std::vector<std::string> textsOverBorders(QWidget* root);
+    // The size in pixels of the smallest font each shown label, button or combo under root
+    // draws its words in, by the widget's path of object names from root ("Button_x/words").
+    static std::map<std::string, int> textSizes(QWidget* root);
     // The items drawn from the style table that show no sheet of it: a look in a state it has
     // no sheet for (each time apply was asked for one since the last call), or a sheet of the
     // page's own set over the table's; empty when none. Every screenshot checks them.

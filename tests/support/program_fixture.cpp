@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "local_command.h"
+#include "platform/box.h"
 #include "sim_fixture.h"
 
 using std::chrono::seconds;
@@ -71,7 +72,7 @@ void Program::SetUp() {
     ASSERT_FALSE(root_.empty());
     port_ = freeTcpPort();
     // A box whose PC port is free on this machine; every other setting takes its default.
-    std::filesystem::create_directories(root_ + "/data/configs");
+    platform::makeDirs(root_ + "/data/configs");  // as the box makes its folders
     std::ofstream(root_ + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port_ << "\n";
     start();
 }
@@ -95,7 +96,9 @@ void Program::start() {
             ::unsetenv("XDG_RUNTIME_DIR");
             if (!std::freopen((root_ + "/errors.log").c_str(), "w", stderr)) ::_exit(127);
         }
-        const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root_.c_str(), nullptr};
+        const std::string root = relativeRoot_ ? "./" + root_.substr(root_.rfind('/') + 1) : root_;
+        if (relativeRoot_ && ::chdir(root_.substr(0, root_.rfind('/')).c_str()) != 0) ::_exit(127);
+        const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root.c_str(), nullptr};
         ::execv(argv[0], const_cast<char**>(argv));
         ::_exit(127);
     }

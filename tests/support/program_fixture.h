@@ -88,6 +88,7 @@ protected:
     bool stderrToFile_ = false;        // and started as from a shell without a login session
     bool ignoreHangUp_ = false;        // started under nohup
     bool consoleToPipe_ = false;
+    bool relativeRoot_ = false;  // started in the root's parent folder, the root named from it
     uint16_t port_ = 0;
     pid_t pid_ = -1;
 

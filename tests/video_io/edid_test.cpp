@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "c331/c331_manage.h"
+#include "core/globals.h"
 #include "video_io_fixture.h"
 
 using ::testing::HasSubstr;
@@ -154,6 +155,7 @@ TEST_F(EdidTest, AnImpossibleRequestIsPutBackToWhatTheEepromHolds) {
         const bool refused = edid::build(c.w, c.h, c.rate).empty();
         const int saves_before = saveRequests();
         side->eeprom[c.source]->clearWrites();
+        LogTestHooks::forget();  // each case's line said at once
         testing::internal::CaptureStderr();
         requestRewrite(c.source, c.w, c.h, c.rate);
         para->ram_para_persist();  // the PC's write was saved before the source thread saw it
@@ -185,6 +187,32 @@ TEST_F(EdidTest, AnImpossibleRequestIsPutBackToWhatTheEepromHolds) {
         ASSERT_TRUE(edid::requestOf(bytes.data(), 128 * (1 + bytes[126]), w, h, rate));
         EXPECT_EQ(std::vector<int>({w, h, rate}), c.after);
     }
+}
+
+// What a PC can repeat reaches the terminal a line a minute at most, for each kind: impossible
+// requests, their putting back, uploaded tables refused.
+TEST_F(EdidTest, RepeatedRefusalsAreSaidOncePerKind) {
+    startSource();
+    ASSERT_TRUE(waitFor([&] { return (status(0) & 0x80) == 0; }));
+    LogTestHooks::forget();
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 10; ++i) {
+        const int saves_before = saveRequests();
+        requestRewrite(3, 4096 + i, 2160, 120);
+        ASSERT_TRUE(waitFor([&] { return saveRequests() > saves_before; }));
+        upload(2, std::vector<uint8_t>(100, uint8_t(i)));
+        EXPECT_EQ(src->edid_table_uploaded(2), -1);
+    }
+    const std::string console = testing::internal::GetCapturedStderr();
+    const auto count = [&console](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = 0; (at = console.find(what, at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("no EDID describes"), 1u) << console;
+    EXPECT_EQ(count("EDID request put back"), 1u) << console;
+    EXPECT_EQ(count("uploaded EDID refused"), 1u) << console;
+    EXPECT_EQ(count("\n"), 3u) << console;
 }
 
 TEST_F(EdidTest, WrittenEdidIsAnnouncedByAHotPlugPulse) {

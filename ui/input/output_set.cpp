@@ -16,7 +16,7 @@ constexpr int kRamLedWidth = 1378, kRamLedHeight = 1380;
 // clang-format off
 const Texts kTitle = {"输出设置", "Output Setting", "Выход", "Thông số đầu ra", "輸出設置"};
 const Texts kLedSet = {"LED设置", "LED Setting", "Настройки\nLED", "Cài đặt\nLED", "LED設置"};
-const Texts kLanSet = {"网口输出", "Port output", "Настройка\nLAN", "Cài đặt\ncổng MẠNG", "網口輸出"};
+const Texts kLanSet = {"网口输出", "Port output", "Настройка\nLAN", "Cài đặt\ncổng mạng", "網口輸出"};
 const Texts kInfo = {"当前设置LED屏宽高为: %1x%2", "Current LED size:%1x%2",
                      "Текущий размер LED (px): %1x%2",
                      "Gợi ý: Kích thước màn hình LED hiện tại:%1x%2", "當前設置LED屏寬高爲: %1x%2"};

@@ -1,6 +1,7 @@
 #include "ui/led/rcv_recovery.h"
 
 #include "fpga/fpga_globals.h"
+#include "fpga/fpga_manage.h"
 #include "fpga/rcv_job_events.h"
 #include "ui/shell/job_gate.h"
 #include "ui/shell/qround_progress_bar.h"
@@ -19,12 +20,6 @@ const Texts kRecovery = {"恢复", "Recovery", "Восстановить", "Ph�
 const Texts kNoCards = {"暂无接收卡需要更新!", "No receiving cards that need to be updated!",
                         "Обновление принимающих карт не требуется!",
                         "Chưa có thẻ nhận nào để cập nhật!", "暫無接收卡需要更新!"};
-// A job that ended in error, in place of the no-cards text.
-const Texts kFileFault = {"文件被拒绝或无法读取", "File refused or unreadable",
-                          "Файл отклонён или не читается", "Tệp bị từ chối hoặc không đọc được",
-                          "文件被拒絕或無法讀取"};
-const Texts kJobFault = {"查询失败", "Query failed", "Запрос не удался",
-                         "Truy vấn không thành công", "查詢失敗"};
 // The entry words: Chinese where in force, English in every other language.
 const Texts kFound = {"发现", "Find", "Find", "Find", "發現"};
 const Texts kScreen = {"屏幕", "Screen", "Screen", "Screen", "屏幕"};
@@ -32,6 +27,10 @@ const Texts kPort = {"网口LED", "LED", "LED", "LED", "網口LED"};
 const Texts kCard = {"接收卡", "Rcv", "Rcv", "Rcv", "接收卡"};
 // A net whose cards did not answer the query.
 const Texts kNoAnswer = {"无应答", "No answer", "Нет ответа", "Không phản hồi", "無應答"};
+
+QString red(const QString& words) {
+    return QString("<font color = #FF0000 >%1</font>").arg(words);
+}
 
 }  // namespace
 
@@ -48,6 +47,7 @@ rcv_recovery::rcv_recovery(QWidget* parent)
             focus.select(index);
             menulist_button_ok_page();
         });
+    takeOutcome(heldOutcome());
     language_changed();
 }
 
@@ -64,14 +64,15 @@ void rcv_recovery::language_changed() {
 }
 
 void rcv_recovery::rcv_self_recovery_file_list() {
-    const QString empty =
-        job_fault_ == kRecoveryNoFault
-            ? text(kNoCards)
-            : QString("<font color = #FF0000 >%1</font>")
-                  .arg(text(job_fault_ == kRecoveryFileFault ? kFileFault : kJobFault));
+    // A failed recovery says so on the line before the card it keeps.
+    const int head = outcome_kind_ == RecoveryOutcome::kRecoveryFailed ? 1 : 0;
     list.draw(
-        ui->frame, shown_count + silent_nets.size(), empty,
-        [this](int i) {
+        ui->frame, head + shown_count + silent_nets.size(), emptyText(),
+        [this, head](int i) {
+            if (i < head)
+                return PagedList::Entry{
+                    red(text(recoveryOutcomeName(RecoveryOutcome::Kind(outcome_kind_)))), false};
+            i -= head;
             if (i >= shown_count) return silentNetEntry(silent_nets.value(i - shown_count));
             const QStringList p = result_list.value(i).split('/');
             if (p.size() < 4) return PagedList::Entry{};
@@ -83,17 +84,24 @@ void rcv_recovery::rcv_self_recovery_file_list() {
                                         p[1] + ", " + text(kCard) + card,
                                     false};
         },
-        [this](int k) {
-            if (list.firstShown() + k < shown_count) list.select(k);
+        [this, head](int k) {
+            const int i = list.firstShown() + k - head;
+            if (i >= 0 && i < shown_count) list.select(k);
         });
+}
+
+QString rcv_recovery::emptyText() const {
+    // The no-cards text under a list (and while a query makes one); else why none is shown.
+    const auto kind = RecoveryOutcome::Kind(outcome_kind_);
+    if (kind == RecoveryOutcome::kList) return text(kNoCards);
+    const QString name = text(recoveryOutcomeName(kind));
+    return kind == RecoveryOutcome::kNoQueryYet ? name : red(name);
 }
 
 PagedList::Entry rcv_recovery::silentNetEntry(const QString& net) const {
     const QStringList p = net.split('/');
     if (p.size() < 2) return {};
-    return {QString("<font color = #FF0000 >%1</font>")
-                .arg(text(kNoAnswer) + ": " + text(kScreen) + p[0] + ", " + text(kPort) + p[1]),
-            false};
+    return {red(text(kNoAnswer) + ": " + text(kScreen) + p[0] + ", " + text(kPort) + p[1]), false};
 }
 
 void rcv_recovery::syncUpdate(int id) {
@@ -102,18 +110,24 @@ void rcv_recovery::syncUpdate(int id) {
 }
 
 void rcv_recovery::setResultList(const QStringList& entries, const QStringList& silent) {
-    job_fault_ = kRecoveryNoFault;
-    result_list = entries;
-    silent_nets = silent;
-    list.file_select = -1;  // a new list: nothing chosen in it yet
-    shown_count = uint8_t(std::min(entries.size(), 255));
-    rcv_self_recovery_file_list();
+    showOutcome({RecoveryOutcome::kList, entries, silent});
 }
 
-void rcv_recovery::setJobFailed(int fault) {
-    job_fault_ = fault == kRecoveryFileFault ? kRecoveryFileFault : kRecoveryJobFault;
-    shown_count = 0;  // the stored list stays, as after Query
-    silent_nets.clear();
+RecoveryOutcome rcv_recovery::heldOutcome() {
+    const fpga_manage* m = fpga_manage::p_fpga_manage;
+    return m && m->job_events ? m->job_events->recoveryOutcome() : RecoveryOutcome{};
+}
+
+void rcv_recovery::takeOutcome(const RecoveryOutcome& outcome) {
+    outcome_kind_ = outcome.kind;
+    result_list = outcome.entries;
+    silent_nets = outcome.silent_nets;
+    list.file_select = -1;  // a new list: nothing chosen in it yet
+    shown_count = uint8_t(std::min(outcome.entries.size(), 255));
+}
+
+void rcv_recovery::showOutcome(const RecoveryOutcome& outcome) {
+    takeOutcome(outcome);
     rcv_self_recovery_file_list();
 }
 
@@ -129,11 +143,13 @@ bool rcv_recovery::startJob(uint8_t task) {
 void rcv_recovery::menulist_button_ok_page() {
     if (!panel::jobGateOpen()) return;
     if (focus.ui_select == 0) {
-        job_fault_ = kRecoveryNoFault;
-        shown_count = 0;  // the stored list stays; only a new list shows again
+        if (!startJob(5)) return;
+        // The list being made: the no-cards text under the ring. The stored list stays; only a
+        // new list shows again.
+        outcome_kind_ = RecoveryOutcome::kList;
+        shown_count = 0;
         silent_nets.clear();
         rcv_self_recovery_file_list();
-        startJob(5);
         return;
     }
     // Recovery acts only on a shown entry that does not block it.
@@ -142,7 +158,7 @@ void rcv_recovery::menulist_button_ok_page() {
         focus.select(0);
         return;
     }
-    if (startJob(6)) job_fault_ = kRecoveryNoFault;
+    startJob(6);
 }
 
 void rcv_recovery::keyLeft() {

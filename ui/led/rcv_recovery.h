@@ -1,14 +1,16 @@
 // The receiving-card self-recovery page (page 25): Query (task 5) finds the cards that differ
 // from their saved files, Recovery (task 6) restores them, each under the progress ring. The
-// FPGA thread's result list, or why its job failed, arrives queued; Recovery acts only on an
-// entry the page shows. Nets whose cards did not answer the query are listed after its entries;
-// the no-cards text is shown only after a job that ran to its end with every net answering.
+// page shows the outcome of the last query or recovery that the FPGA thread holds (a new page
+// too): its list, or why the job failed; Recovery acts only on an entry the page shows. Nets
+// whose cards did not answer the query are listed after its entries; the no-cards text is
+// shown only after a list with every net answering (and under the ring of a query).
 #pragma once
 
 #include <QDialog>
 #include <QStringList>
 #include <cstdint>
 
+#include "fpga/rcv_job_events.h"
 #include "ui/shell/paged_list.h"
 #include "ui/shell/panel_frame.h"
 
@@ -29,15 +31,17 @@ public:
     void rcv_self_recovery_file_list();
     void menulist_button_ok_page();
     void menulist_back_page();
-    // The FPGA thread's whole result list (empty: nothing to recover) and the nets, "screen/net",
-    // whose cards did not answer the query.
+    // A list of entries (empty: nothing to recover) and the nets, "screen/net", whose cards did
+    // not answer the query.
     void setResultList(const QStringList& entries, const QStringList& silent = {});
-    // The job ended in error (a RecoveryFault): no entry is shown, and a line says why in place
-    // of the no-cards text.
-    void setJobFailed(int fault);
+    // The outcome of a query or recovery: its list, or why it failed in place of the no-cards
+    // text; a failed recovery's line comes before the card it keeps.
+    void showOutcome(const RecoveryOutcome& outcome);
+    // The outcome the FPGA thread holds (none yet without an FPGA manager).
+    static RecoveryOutcome heldOutcome();
 
     QStringList result_list;
-    QStringList silent_nets;  // drawn after the entries, until the next job
+    QStringList silent_nets;  // drawn after the entries
     uint8_t shown_count = 0;
     uint32_t recovery_blocked = 0;  // the last drawn entry's card is past its net's cards
     PagedList list;
@@ -57,7 +61,9 @@ private:
     bool startJob(uint8_t task);
     // The line of a net ("screen/net") whose cards did not answer the query.
     PagedList::Entry silentNetEntry(const QString& net) const;
-    int job_fault_ = 0;  // the RecoveryFault of the last job, until another starts
+    QString emptyText() const;
+    void takeOutcome(const RecoveryOutcome& outcome);
+    int outcome_kind_ = RecoveryOutcome::kNoQueryYet;  // of the outcome shown
 };
 
 extern rcv_recovery* g_rcv_recovery;

@@ -57,17 +57,37 @@ QStringList scanFilesIn(const QString& dir) {
     return out;
 }
 
-void shrinkToFit(QLabel* label) {
-    label->ensurePolished();
-    QFont f = label->font();
+namespace {
+
+bool fits(const QLabel* label, const QFont& f) {
     const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
     const QRect room = label->contentsRect();
-    while (f.pointSize() > kMinPoint) {
-        const QSize needs = QFontMetrics(f).boundingRect(room, flags, label->text()).size();
-        if (needs.width() <= room.width() && needs.height() <= room.height()) break;
-        f.setPointSize(f.pointSize() - 1);
+    const QSize needs = QFontMetrics(f).boundingRect(room, flags, label->text()).size();
+    return needs.width() <= room.width() && needs.height() <= room.height();
+}
+
+}  // namespace
+
+void shrinkToFit(QLabel* label) {
+    label->ensurePolished();
+    // From the size the form gave it, each time: a text shrunk in one language grows back in
+    // the next.
+    QFont f = label->font();
+    const QVariant designed = label->property("designed_pt");
+    if (designed.isValid())
+        f.setPointSize(designed.toInt());
+    else
+        label->setProperty("designed_pt", f.pointSize());
+    // Narrower letters first: a long word keeps the height that reads.
+    for (;; f.setPointSize(f.pointSize() - 1)) {
+        for (int stretch : {100, 90, 80}) {
+            f.setStretch(stretch);
+            if (fits(label, f) || f.pointSize() <= kMinPoint) {
+                label->setFont(f);
+                return;
+            }
+        }
     }
-    label->setFont(f);
 }
 
 void setButtonWords(QAbstractButton* button, const QString& words, int pt, QRect area) {
@@ -81,9 +101,7 @@ void setButtonWords(QAbstractButton* button, const QString& words, int pt, QRect
         label->setStyleSheet("background: transparent; border: none; color: rgb(255, 255, 255);");
     }
     label->setGeometry(area.isNull() ? button->rect().adjusted(2, 1, -2, -1) : area);
-    QFont f = label->font();
-    f.setPointSize(pt);
-    label->setFont(f);
+    label->setProperty("designed_pt", pt);
     label->setText(words);
     label->show();
     shrinkToFit(label);

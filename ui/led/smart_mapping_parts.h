@@ -70,7 +70,8 @@ constexpr QSize kChosenRoutingIcon{30, 20};
 
 // The smallest font the panel still reads.
 constexpr int kMinPoint = 5;
-// A label's font made smaller, step by step, until its text fits the label.
+// A label's font, from the size its form or its words gave it, made narrower, then smaller,
+// step by step, until its text fits the label.
 void shrinkToFit(QLabel* label);
 // A button's words on a wrapping label over it (a button draws one line only), in the font
 // that fits; the label lets touches through to the button.

@@ -124,7 +124,8 @@ void SmartMapping::textsTopRow() {
     const bool chinese = lang == 0 || lang == 4;
     static constexpr int kChineseY[] = {42, 77, 111, 145}, kOtherY[] = {42, 87, 132, 177};
     for (int i = 0; i < kTopItems; ++i) {
-        const int pt = chinese ? 9 : (lang == 1 || i >= 2) ? 7 : 6;
+        // Two lines of 7 points in every language but Chinese.
+        const int pt = chinese ? 9 : 7;
         top[i]->setGeometry(5, chinese ? kChineseY[i] : kOtherY[i], 65, chinese ? 20 : 30);
         // Styled first: the words are fitted in the font the style leaves them.
         // Load scan dimmed while the keys are on it (its files went) still shows them there.

@@ -145,8 +145,13 @@ void MainWindow::para_init() {
     setIcon(ui->toolButton1, pictureOf(ledClosed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
     const bool soundOn = store().rd16(audioWord()) & 0x8000;
     setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kUnsilence : pic::kSilence), 24, 36);
-    // Drawn as the key filter reads the word: any value but 0 locks.
-    l_lock_state = keyLocked();
+    drawLock();
+}
+
+void MainWindow::drawLock() {
+    // Drawn as the key filter reads the word: any value but 0 locks. Under the lock a PC's
+    // write takes: this may run on a PC's write alone.
+    l_lock_state = store().rd16_locked(kRamKeyLock) != 0;
     setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
 }
 

@@ -28,6 +28,7 @@ public:
 
     void syncUpdate();
     bool takeTipRequest() override;
+    void keyLockWritten() override { drawLock(); }
     void language_changed() override;
 
     // Aging sample: the six FPGA registers into one log line and the step counts.
@@ -73,6 +74,7 @@ private:
     bool barShown() const;
     bool gridOpen() const { return l_call_state || l_save_state; }
     void para_init();
+    void drawLock();  // the padlock, from RAM 772
     void ip_changed();
     void menulist_init();
     void showMenuList(int index);

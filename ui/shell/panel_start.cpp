@@ -112,9 +112,10 @@ void connectWorkers() {
                      &MainWindow::update_over, kQueued);
     QObject::connect(
         usb, &usb_upgrade_report::sig_usb_upgrade_result, g_mainwindow,
-        [](int installed, int failed, int refused, int fault, int files_read) {
+        [](int installed, int failed, int refused, int fault, int files_read, int not_read) {
             if (g_firmware_usbgrade)
-                g_firmware_usbgrade->upgradeResult(installed, failed, refused, fault, files_read);
+                g_firmware_usbgrade->upgradeResult(installed, failed, refused, fault, files_read,
+                                                   not_read);
         },
         kQueued);
     QObject::connect(
@@ -138,15 +139,9 @@ void connectCardJobs() {
         },
         Qt::QueuedConnection);
     QObject::connect(
-        fpga->job_events, &rcv_job_events::sig_recovery_list, g_mainwindow,
-        [](const QStringList& entries, const QStringList& silent_nets) {
-            if (g_rcv_recovery) g_rcv_recovery->setResultList(entries, silent_nets);
-        },
-        Qt::QueuedConnection);
-    QObject::connect(
-        fpga->job_events, &rcv_job_events::sig_recovery_failed, g_mainwindow,
-        [](int fault) {
-            if (g_rcv_recovery) g_rcv_recovery->setJobFailed(fault);
+        fpga->job_events, &rcv_job_events::sig_recovery_outcome, g_mainwindow,
+        [] {
+            if (g_rcv_recovery) g_rcv_recovery->showOutcome(rcv_recovery::heldOutcome());
         },
         Qt::QueuedConnection);
 }

@@ -34,6 +34,7 @@ const Texts kFaults[] = {
     {"写入失败", "Write failed", "Ошибка записи", "Ghi không thành công", "寫入失敗"},
     {"U盘已拔出", "The disk was removed", "USB-накопитель извлечён", "Đã rút ổ USB", "U盤已拔出"}};
 const Texts kCounts = {"成功%1 失败%2 拒绝%3", "%1 installed, %2 failed, %3 refused", "успешно %1, сбой %2, отказ %3", "%1 xong, %2 lỗi, %3 bị từ chối", "成功%1 失敗%2 拒絕%3"};
+const Texts kNotRead = {" 未读%1", ", %1 not read", ", не считано %1", ", %1 chưa đọc", " 未讀%1"};
 // clang-format on
 
 // The box clock as "h:m:s", no leading zeros.
@@ -126,9 +127,10 @@ void firmware_usbgrade::menulist_button_ok_page() {
 }
 
 void firmware_usbgrade::upgradeResult(int installed, int failed, int refused, int fault,
-                                      int files_read) {
+                                      int files_read, int not_read) {
     job_running = 0;
     result_files_read_ = files_read;
+    result_not_read_ = not_read;
     result_installed_ = installed;
     result_failed_ = failed;
     result_refused_ = refused;
@@ -137,7 +139,8 @@ void firmware_usbgrade::upgradeResult(int installed, int failed, int refused, in
 }
 
 void firmware_usbgrade::drawEnd() {
-    const bool good = result_known_ && result_failed_ == 0 && result_refused_ == 0;
+    const bool good =
+        result_known_ && result_failed_ == 0 && result_refused_ == 0 && result_not_read_ == 0;
     QString line = "downing over<br>" + end_times_;
     if (result_known_ && !good) {
         const int kind = result_fault_ > kUsbFaultNone && result_fault_ < int(std::size(kFaults))
@@ -145,6 +148,7 @@ void firmware_usbgrade::drawEnd() {
                              : kUsbFaultNone;
         line = text(kFaults[kind]) + "<br>" +
                text(kCounts).arg(result_installed_).arg(result_failed_).arg(result_refused_);
+        if (result_not_read_ > 0) line += text(kNotRead).arg(result_not_read_);
     }
     ui->label_log->setText(QString("<font style = 'font-size:13px' color = %1 >%2</font>")
                                .arg(good ? "#51BB28" : "#FF0000", line));

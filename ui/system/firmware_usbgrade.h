@@ -42,8 +42,10 @@ public:
 public slots:
     void on_Button_grade_clicked();
     // The job's end: what it installed, what failed and what it refused, why (UsbFault) the
-    // first package was refused or the first child failed, and how many files it read.
-    void upgradeResult(int installed, int failed, int refused, int fault, int files_read);
+    // first package was refused or the first child failed, how many files it read and how many
+    // its disk took with it unread.
+    void upgradeResult(int installed, int failed, int refused, int fault, int files_read,
+                       int not_read);
 
 protected:
     void keyLeft() override {}
@@ -66,6 +68,7 @@ private:
     int result_refused_ = 0;
     int result_fault_ = 0;
     int result_files_read_ = 0;
+    int result_not_read_ = 0;
     bool result_known_ = false;
     int kept_disk_event_ = 0;  // the last disk event while the job ran, 0 none
     bool end_shown_ = false;

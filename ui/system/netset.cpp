@@ -22,7 +22,7 @@ const char* const kTileFocus =
 constexpr int kTileStep = 68;
 
 // clang-format off
-const Texts kTitle = {"网口输出", "Port output", "Настройка LAN", "Cài đặt cổng MẠNG", "網口輸出"};
+const Texts kTitle = {"网口输出", "Port output", "Настройка LAN", "Cài đặt cổng mạng", "網口輸出"};
 const Texts kW = {"宽", "W", "Шир.", "Rộng", "寬"};  // "Ширина" needs 52 of the 43 pixels
 const Texts kH = {"高", "H", "Высота", "Cao", "高"};
 const Texts kTileName = {"网口LED%1", "LED%1", "LED%1", "LED%1", "網口LED%1"};
