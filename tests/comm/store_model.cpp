@@ -1,8 +1,6 @@
 #include "store_model.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -86,8 +84,19 @@ void StoreModel::setWord(int addr, uint16_t v) {
 
 // A user's write of RAM 866: no save under way may set it any more.
 void StoreModel::userWroteMode() {
-    if (getenv("ZEM_MODEL_TRACE")) fprintf(stderr, "user wrote 866\n");
-    for (Save& s : open_) s.ownsMode = false;
+    for (Save& s : open_) supersede(s, false);
+}
+
+// A later write comes before the save's end: it sets RAM 866 no more, nor the slot when the
+// write was the slot's. A save whose file shows nothing new may have ended before it, unseen:
+// then 866 may read its mode.
+void StoreModel::supersede(Save& s, bool slot) {
+    if (s.indistinct && !s.slotWritten) {
+        if (s.ownsMode) modeMayRead_.push_back(uint16_t(s.mode));
+        if (slot) slotMayHold_.push_back(s);
+    }
+    s.ownsMode = false;
+    s.slotWritten = s.slotWritten || slot;
 }
 
 void StoreModel::pcWriteRam(int client, int addr, const uint8_t* data, int len) {
@@ -105,8 +114,9 @@ void StoreModel::pcWriteSlot(int, int mode, const uint8_t* data, int len) {
     const int m = mode - 1;
     std::memcpy(slots_[m].data(), data, size_t(len));
     slotDirty_[m] = true;
+    if (const auto file = slotAsFile(m)) written_[m].push_back(file);
     for (Save& s : open_)
-        if (s.mode == mode) s.slotWritten = true;
+        if (s.mode == mode) supersede(s, true);
 }
 
 // The doc's ranges of an LED set (a splice of 1..4; 4 is copy).
@@ -140,22 +150,37 @@ StoreModel::Ram StoreModel::savedImage() const {
     return image;
 }
 
+// A request's state of slot m's file. What a PC wrote into the slot since the request before
+// may reach the file first (a deletion's write-back already in line).
 void StoreModel::promise(int m, const std::optional<File>& file) {
+    for (const auto& w : written_[m]) fileHistory_[m].push_back(w);
     fileHistory_[m].push_back(file);
     slotDirty_[m] = false;
+    written_[m].clear();
 }
 
 // A save request taken now: the mode file holds the RAM as it is now.
 void StoreModel::take(int mode) {
-    if (getenv("ZEM_MODEL_TRACE")) fprintf(stderr, "take mode %d\n", mode);
     Save s;
     s.mode = mode;
     const Ram image = savedImage();
     s.image[0] = s.image[1] = 0xAA;
     std::memcpy(s.image.data() + 2, image.data() + kPayload, kPayloadSize);
+    // An earlier save of the mode not yet ended leaves the slot and RAM 866 to this one.
+    for (Save& earlier : open_)
+        if (earlier.mode == mode) supersede(earlier, true);
+    s.indistinct = same(fileHistory_[mode - 1].back(), s.image);
     promise(mode - 1, s.image);
     s.state = fileHistory_[mode - 1].size() - 1;
     open_.push_back(s);
+}
+
+// A slot marked saved that a PC wrote since its last request may reach its file without a
+// synchronisation (a deletion's write-back), whatever the PC wrote there after.
+bool StoreModel::writtenSince(int m, const std::optional<File>& file) const {
+    for (const auto& w : written_[m])
+        if (same(w, file)) return true;
+    return false;
 }
 
 std::optional<StoreModel::File> StoreModel::slotAsFile(int m) const {
@@ -178,6 +203,12 @@ void StoreModel::synchronise() {
             promise(m, slotAsFile(m));
         }
     }
+}
+
+bool StoreModel::waitsForRegister11(int client) const {
+    for (const auto& r : recorded_)
+        if (r.first == client) return true;
+    return false;
 }
 
 int StoreModel::register11(int client, uint8_t value) {
@@ -209,7 +240,7 @@ void StoreModel::panelSave(int n) {
 void StoreModel::panelDelete(int m) {
     slots_[m][0] = slots_[m][1] = 0xFF;
     for (Save& s : open_)
-        if (s.mode == m + 1) s.slotWritten = true;
+        if (s.mode == m + 1) supersede(s, true);
     promise(m, std::nullopt);
 }
 
@@ -288,7 +319,7 @@ std::string StoreModel::check(const View& box) {
             fileSeen_[m] = *at;
             continue;
         }
-        if (slotDirty_[m] && same(file, slotAsFile(m))) {
+        if (writtenSince(m, file)) {
             fileHistory_[m].push_back(file);
             fileSeen_[m] = fileHistory_[m].size() - 1;
             continue;
@@ -321,23 +352,22 @@ std::string StoreModel::check(const View& box) {
 // A save has ended: the slot takes its image and RAM 866 its mode, unless a later write
 // came first.
 void StoreModel::end(const Save& s) {
-    if (getenv("ZEM_MODEL_TRACE"))
-        fprintf(stderr, "end mode %d written %d owns %d\n", s.mode, s.slotWritten, s.ownsMode);
+    fprintf(stderr, "end mode %d written %d owns %d\n", s.mode, s.slotWritten, s.ownsMode);
     if (s.slotWritten) return;
     std::memcpy(slots_[s.mode - 1].data(), s.image.data(), kFileSize);
     if (s.ownsMode) setWord(kCurrentMode, uint16_t(s.mode));
 }
 
-// The saves whose file the box has written have ended, in the order taken: what comes after
-// is later than them.
+// The saves whose file the box has written have ended, in the order taken, up to the first
+// not seen to: what comes after is later than them.
 void StoreModel::endWritten() {
-    for (auto it = open_.begin(); it != open_.end();) {
-        if (fileSeen_[it->mode - 1] < it->state) {
-            ++it;
-            continue;
-        }
-        end(*it);
-        it = open_.erase(it);
+    while (!open_.empty()) {
+        const Save& s = open_.front();
+        // One a later write came before leaves nothing, whenever it ends.
+        const bool leavesNothing = s.slotWritten;
+        if (!leavesNothing && (s.indistinct || fileSeen_[s.mode - 1] < s.state)) return;
+        end(s);
+        open_.erase(open_.begin());
     }
 }
 
@@ -351,17 +381,30 @@ std::string StoreModel::checkSettled(const View& box) {
     const std::string any = check(box);
     if (!any.empty()) return any;
     settle();
+    const uint16_t mode = uint16_t(box.ram[kCurrentMode] | box.ram[kCurrentMode + 1] << 8);
+    if (std::find(modeMayRead_.begin(), modeMayRead_.end(), mode) != modeMayRead_.end())
+        setWord(kCurrentMode, mode);
+    modeMayRead_.clear();
     // RAM 868 holds a request while one waits for its register 11; which one is not promised.
     for (int a = kPersisted; a < 4096; ++a)
         if ((a < kSaveRequest || a > kSaveRequest + 1) && !derived(a) && box.ram[a] != ram_[a])
             return byteDiff("RAM", a, box.ram[a], ram_[a]);
     if ((box.ram[kSaveRequest] | box.ram[kSaveRequest + 1]) == 0 && !recorded_.empty())
         return "RAM 868 reads 0 while a save request waits for its register 11";
+    // A slot a save may have reached unseen before a PC's write holds that save's payload under
+    // what the PC wrote.
+    for (const Save& s : slotMayHold_) {
+        Slot& slot = slots_[s.mode - 1];
+        Slot reached = slot;
+        std::memcpy(reached.data() + 2, s.image.data() + 2, kPayloadSize);
+        if (same(box.modeSlots[s.mode - 1].data(), reached.data())) slot = reached;
+    }
+    slotMayHold_.clear();
     for (int m = 0; m < kModes; ++m) {
         if (!same(box.modeSlots[m].data(), slots_[m].data()))
             return "the slot of mode " + std::to_string(m + 1);
         const auto& last = fileHistory_[m].back();
-        const bool dirtyAndSlot = slotDirty_[m] && same(box.files[m], slotAsFile(m));
+        const bool dirtyAndSlot = writtenSince(m, box.files[m]);
         if (!same(box.files[m], last) && !dirtyAndSlot)
             return "the file of mode " + std::to_string(m + 1) +
                    " is not what its last request left (" + fileDiff(box.files[m], last) + ")";
@@ -383,13 +426,16 @@ void StoreModel::stopAndRestart(const Files& boxFiles) {
     for (auto it = recorded_.begin(); it != recorded_.end(); it = recorded_.erase(it))
         take(it->second);
     settle();
+    modeMayRead_.clear();
+    slotMayHold_.clear();
     for (int m = 0; m < kModes; ++m) {
         const auto& want = fileHistory_[m].back();
         // A slot written without a synchronisation: its file may hold either.
-        const auto file = slotDirty_[m] && same(boxFiles[m], slotAsFile(m)) ? boxFiles[m] : want;
+        const auto file = writtenSince(m, boxFiles[m]) ? boxFiles[m] : want;
         fileHistory_[m] = {file};
         fileSeen_[m] = 0;
         slotDirty_[m] = false;
+        written_[m].clear();
         slots_[m].fill(0);
         if (!file) {
             slots_[m][0] = slots_[m][1] = 0xFF;

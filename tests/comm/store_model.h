@@ -37,6 +37,8 @@ public:
     // Frames, in the order the box answered them; `client` names the PC's link.
     void pcWriteRam(int client, int addr, const uint8_t* data, int len);
     void pcWriteSlot(int client, int mode, const uint8_t* data, int len);
+    // Whether a save request of the client waits for its register 11.
+    bool waitsForRegister11(int client) const;
     // Register 11 with `value`: the status the box must answer.
     int register11(int client, uint8_t value);
     // The panel's keys.
@@ -69,6 +71,7 @@ private:
         bool ownsMode = true;      // may still set RAM 866 when it ends
         bool slotWritten = false;  // its slot changed after its take
         size_t state = 0;          // its place in its slot's file states
+        bool indistinct = false;   // the state before it is the same: its end can't be seen
     };
     uint16_t word(int addr) const { return uint16_t(ram_[addr] | ram_[addr + 1] << 8); }
     void setWord(int addr, uint16_t v);
@@ -77,6 +80,7 @@ private:
     Ram savedImage() const;
     void take(int mode);
     void userWroteMode();
+    void supersede(Save& s, bool slot);
     void promise(int m, const std::optional<File>& file);
     void synchronise();
     void end(const Save& s);
@@ -84,6 +88,7 @@ private:
     void settle();
     std::optional<size_t> stateAt(int m, const std::optional<File>& file, size_t from) const;
     std::optional<File> slotAsFile(int m) const;
+    bool writtenSince(int m, const std::optional<File>& file) const;
 
     Ram ram_{};
     std::array<Slot, kModes> slots_{};
@@ -95,8 +100,12 @@ private:
     std::array<size_t, kModes> fileSeen_{};
     // A PC wrote the slot after its last file request: its file may hold those bytes too.
     std::array<bool, kModes> slotDirty_{};
+    std::array<std::vector<std::optional<File>>, kModes> written_{};
     std::vector<Save> open_;  // taken, not yet known to be ended, in the order taken
     // Save requests written to RAM 868 and not yet taken, each with its client, in order.
     std::deque<std::pair<int, int>> recorded_;
-    bool statusWasZero_ = true;
+    // What RAM 866 may read once settled besides what the saves leave: modes of saves that may
+    // have ended unseen before a later write.
+    std::vector<uint16_t> modeMayRead_;
+    std::vector<Save> slotMayHold_;
 };
