@@ -161,7 +161,7 @@ void ZemRamPara::post_slot_job(const Saver::Job& job) {
     const std::optional<Saver::Job> replaced = saver.post(job);
     if (!replaced || replaced->kind != Saver::kModeSave) return;
     ZEM_DEBUG("\n user mode %d save request given way to a later one\n", replaced->slot + 1);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     end_request(replaced->request_gen);
 }
 
@@ -173,7 +173,7 @@ int ZemRamPara::mode_file_write(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
     Saver::Job job;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         job = take_slot_job(m, Saver::kModeWrite);
         job.osd = op == 0 && rd16(kRamOsdOn) == 1;
     }
@@ -188,7 +188,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     if (op == 1) {
         Saver::Job job;
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             job = take_slot_job(m, Saver::kModeDelete);
         }
         run_slot_job(job);
@@ -203,7 +203,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     }
     if (got >= 0 && got < kModeFileSize)
         ZEM_DEBUG("\n user mode %d file short (%ld bytes)\n", m + 1, got);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     uint8_t* slot = mode_ram[m];
     if (got < 0) {
         slot[0] = slot[1] = 0xFF;
@@ -225,7 +225,7 @@ void ZemRamPara::ZemUserModeSaveRequest() {
     if (n == 0 || !asked) return;
     if (n > kModeCount) {
         ZEM_DEBUG("\n user mode save request %u ignored\n", n);
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         end_request(seen_request_gen_);
         return;
     }
@@ -237,7 +237,7 @@ void ZemRamPara::ZemUserModeSaveRequest() {
     job.image[0] = job.image[1] = 0xAA;
     std::memcpy(job.image.data() + 2, seen + kModePayloadStart, kModePayloadSize);
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         put_led_in_force(job.image.data(), kModePayloadStart - 2);
         bump_slot_gen(job.slot);
         job.slot_gen = slot_gen_[job.slot];
@@ -252,7 +252,7 @@ void ZemRamPara::ZemUserModeSaveRequest() {
 void ZemRamPara::ZemUserModeSync() {
     std::vector<Saver::Job> jobs;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         for (int m = 0; m < kModeCount; ++m) {
             const uint8_t* mark = mode_ram[m];
             const bool deleted = markedDeleted(mark);
@@ -268,7 +268,7 @@ void ZemRamPara::delete_mode_from_panel(int m) {
     if (m < 0 || m >= kModeCount) return;
     Saver::Job job;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         mode_ram[m][0] = mode_ram[m][1] = 0xFF;
         bump_slot_gen(m);
         job = take_slot_job(m, Saver::kModeDelete);
@@ -289,12 +289,12 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     if (job.kind == Saver::kModeDelete) {
         removeModeFiles(m, job.osd);
         if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         markersChanged = deletion_written_back(job, rewrite);
     } else {
         done = write_slot_file(m, job.image.data());
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             markersChanged = save_written_back(job, done);
         }
         const bool request = job.kind == Saver::kModeSave;

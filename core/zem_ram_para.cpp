@@ -109,7 +109,8 @@ ZemRamPara* ZemRamPara::pInstance() {
     return p_zemrampara_config;
 }
 
-void ZemRamPara::reload() {
+// Before the threads that share the RAM start (at start, or a test's reload).
+void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     std::memset(ram, 0, sizeof ram);
     std::memset(seen, 0, sizeof seen);
     std::memset(shadow, 0, sizeof shadow);
@@ -118,7 +119,7 @@ void ZemRamPara::reload() {
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
     {
-        std::lock_guard<std::mutex> lock(posted_mutex_);
+        zem::MutexLocker lock(posted_mutex_);
         for (PostedWord& p : posted_) p = PostedWord();
     }
     save_pending_ = false;
@@ -135,8 +136,24 @@ void ZemRamPara::reload() {
     }
 }
 
+// The timing words are outside the C331 mutex's part of the RAM.
+uint16_t ZemRamPara::timing16(int addr) const NO_THREAD_SAFETY_ANALYSIS {
+    return word(ram, addr);
+}
+
+// As timing16.
+void ZemRamPara::set_timing16(int addr, uint16_t v) NO_THREAD_SAFETY_ANALYSIS {
+    ram[addr] = uint8_t(v);
+    ram[addr + 1] = uint8_t(v >> 8);
+}
+
+uint8_t ZemRamPara::rd8_locked(int addr) const {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
+    return ram[addr];
+}
+
 uint16_t ZemRamPara::rd16_locked(int addr) const {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     return rd16(addr);
 }
 
@@ -171,7 +188,8 @@ void ZemRamPara::ram_para_write_defaults() {
 
 // A file shorter than the marker and body, or with a bad marker, counts as missing: it is
 // replaced by the defaults, never half-loaded.
-void ZemRamPara::ram_para_load() {
+// Before the threads that share the RAM start (at start, or a test's reload).
+void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
     uint8_t file[kFileValidSize];
     long got;
     {
@@ -202,7 +220,8 @@ void ZemRamPara::ram_para_load() {
     platform::sleepMs(100);
 }
 
-void ZemRamPara::startup_fixups() {
+// Before the threads that share the RAM start (at start, or a test's reload).
+void ZemRamPara::startup_fixups() NO_THREAD_SAFETY_ANALYSIS {
     g_language = ram[kRamLanguage];
     {
         std::lock_guard<std::mutex> lock(Utils::_config_mutex);
@@ -243,8 +262,8 @@ void ZemRamPara::startup_fixups() {
 void ZemRamPara::refresh_begin() {
     // The PC's writes and recalls land under the C331 mutex, the source thread's timing words
     // under the store's own: the copy holds both, so it never sees half a write.
-    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
-    std::lock_guard<std::mutex> timings(mutex);
+    zem::MutexLocker c331(c331_manage::c331_mutex);
+    zem::MutexLocker timings(mutex);
     apply_posted_words();
     std::memcpy(seen, ram, kRamSize);
     seen_request_gen_ = word_gen(kRamModeSaveRequest);
@@ -252,7 +271,7 @@ void ZemRamPara::refresh_begin() {
 }
 
 void ZemRamPara::apply_posted_words() {
-    std::lock_guard<std::mutex> lock(posted_mutex_);
+    zem::MutexLocker lock(posted_mutex_);
     for (PostedWord& p : posted_) {
         if (p.addr < 0) continue;
         if (word_gen(p.addr) == p.gen) wr16(p.addr, p.value);
@@ -262,7 +281,7 @@ void ZemRamPara::apply_posted_words() {
 
 void ZemRamPara::post_word(int addr, uint16_t value, uint32_t gen) {
     {
-        std::lock_guard<std::mutex> lock(posted_mutex_);
+        zem::MutexLocker lock(posted_mutex_);
         PostedWord* slot = nullptr;
         for (PostedWord& p : posted_)
             if (p.addr == addr || (!slot && p.addr < 0)) slot = &p;
@@ -285,7 +304,7 @@ bool ZemRamPara::changed(int from, int to) const {
 // taken yet: a refused or unchecked size is never saved, and alone causes no save.
 bool ZemRamPara::take_save_image(uint8_t* image) const {
     {
-        std::lock_guard<std::mutex> timings(mutex);
+        zem::MutexLocker timings(mutex);
         std::memcpy(image, ram, kRamSize);
     }
     put_led_in_force(image, 0);
@@ -295,7 +314,7 @@ bool ZemRamPara::take_save_image(uint8_t* image) const {
 bool ZemRamPara::persist_due() const {
     if (save_pending_) return true;
     uint8_t image[kRamSize];
-    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+    zem::MutexLocker c331(c331_manage::c331_mutex);
     return take_save_image(image);
 }
 
@@ -315,7 +334,7 @@ int ZemRamPara::ram_para_persist() {
     // The file write runs without the mutexes.
     uint8_t saved[kRamSize];
     {
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         if (!take_save_image(saved) && !save_pending_) return 0;
     }
     // The whole file in its default layout, so any save leaves a complete, marked file.
@@ -331,7 +350,7 @@ int ZemRamPara::ram_para_persist() {
     // What was saved, not the RAM after the flush and pause: a write landing meanwhile is saved
     // next time. The PC's register 11 reads this record under the C331 mutex.
     {
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         std::memcpy(persisted, saved, kRamSize);
     }
     save_pending_ = rc != 0;
@@ -391,7 +410,7 @@ int ZemRamPara::ZemLanguageChanged() {
         return 1;
     }
     {
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         if (rd16(kRamLanguage) == seen16(kRamLanguage)) wr16(kRamLanguage, uint16_t(n));
     }
     seen[kRamLanguage] = uint8_t(n);

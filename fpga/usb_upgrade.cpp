@@ -371,7 +371,7 @@ void fpga_manage::usb_upgrade_main_deal() {
             } else if (c.type == kFont && c.font_known) {
                 uint8_t present = 0;
                 if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) {
-                    std::lock_guard<std::mutex> lock(s->mutex);
+                    zem::MutexLocker lock(s->mutex);
                     present = s->status[6];
                 }
                 if ((present & 0x3F) == 0x3F) continue;  // every font is there already

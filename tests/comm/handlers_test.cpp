@@ -32,7 +32,7 @@ uint8_t status(const Bytes& reply) {
     return reply.size() > 10 ? reply[10] : 0xEE;
 }
 std::vector<int> pendingApplies() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     std::vector<int> ids;
     while (uint8_t id = c331_manage::take_apply()) ids.push_back(id);
     return ids;
@@ -59,7 +59,7 @@ TEST_F(Handlers, RamAndUserModeWritesWaitForTheC331Mutex) {
         SCOPED_TRACE(addr);
         const uint8_t* at = addr < 0x1000 ? store()->ram + addr
                                           : store()->mode_ram[(addr >> 12) - 1] + (addr & 0xFFF);
-        std::unique_lock<std::mutex> held(c331_manage::c331_mutex);
+        zem::MutexLocker held(c331_manage::c331_mutex);
         auto pc = std::async(std::launch::async, [&] { return handle(writeRam(addr, {0x77})); });
         EXPECT_EQ(pc.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
         EXPECT_NE(*at, 0x77);
@@ -131,7 +131,7 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     // The close-LED and brightness it brings are the user's writes (their write generations
     // grow), which the FPGA side tells from its own echoes.
     const auto gens = [this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return std::make_pair(store()->word_gen(2116), store()->word_gen(2176));
     };
     const auto before = gens();
@@ -269,7 +269,7 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
     // whether the handshake had started, which decides whether it waits for the FPGA side.
     std::promise<int> seen;
     std::thread c331([&] {
-        std::unique_lock<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         c331_manage::apply_cv.wait(lock, [] { return c331_manage::apply_pending(); });
         seen.set_value(led_size_handshake::get().state());
         while (c331_manage::take_apply() != 0) {

@@ -128,13 +128,13 @@ protected:
         model.start(boxRam(), boxSlots(), fileImage());
     }
     StoreModel::Ram boxRam() const {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         StoreModel::Ram r;
         std::memcpy(r.data(), store()->ram, r.size());
         return r;
     }
     std::array<StoreModel::Slot, 16> boxSlots() const {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         std::array<StoreModel::Slot, 16> s;
         for (int m = 0; m < 16; ++m) std::memcpy(s[m].data(), store()->mode_ram[m], s[m].size());
         return s;
@@ -158,7 +158,7 @@ protected:
         EXPECT_EQ(replyStatus(handle(writeReg(11, 0xFF, {value}))), model.register11(value));
         std::vector<int> ids;
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             while (uint8_t id = c331_manage::take_apply()) ids.push_back(id);
         }
         for (int id : ids) {
@@ -202,7 +202,7 @@ protected:
             case kPanelSave:
                 // As the main menu's SAVE: the request, the apply it raises, its refresh.
                 {
-                    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                    zem::MutexLocker lock(c331_manage::c331_mutex);
                     store()->user_wr16(ZemRamPara::kRamModeSaveRequest, uint16_t(s.a));
                 }
                 SyncUpdate::pInstance()->para_sync(1);

@@ -32,7 +32,7 @@ protected:
     }
     static led_size_handshake& handshake() { return led_size_handshake::get(); }
     void startHandshake() {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         handshake().start();
     }
     // One reset pulse on each FPGA, then the whole bring-up, lit at its end.
@@ -199,7 +199,7 @@ protected:
     // A user's write, then the C331 thread's apply of it.
     void writeAndApply(Writer by, int addr, uint16_t value) {
         userWrite(by, addr, value);
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         c331_manage::raise_apply(1);
     }
     // The C331 apply's hand-over reached the mailbox; a pass takes it.
@@ -221,7 +221,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerAfterTheBlankingEndedRestartsTheFpgas) {
         box().soc.clearWrites();
         const size_t inits = panelInits();
         {
-            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+            zem::MutexLocker turn(c331_manage::c331_mutex);
             sizeChange(outcome);
             ASSERT_TRUE(
                 runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
@@ -243,7 +243,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerDuringTheBlankingRestartsTheFpgasOnceItEnd
         const size_t inits = panelInits();
         const uint32_t polls = c331->counts.blanking_polls;
         {
-            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+            zem::MutexLocker turn(c331_manage::c331_mutex);
             sizeChange(outcome);
             runTicks(1);  // black at once
             ASSERT_TRUE(handshake().blanking());
@@ -280,7 +280,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerDuringTheBlankingRestartsTheFpgasOnceItEnd
 TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSecondAnswer) {
     box().soc.clearWrites();
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kApplied);
         ASSERT_TRUE(
             runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
@@ -288,7 +288,7 @@ TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSec
     ASSERT_TRUE(answered());
     EXPECT_EQ(para->rd16(1390), wanted);
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kApplied);
         EXPECT_EQ(handshake().state(), led_size_handshake::kBlanked);
         runTicks(20);
@@ -320,7 +320,7 @@ TEST_F(HandshakeWithC331Test, AClosedLedStaysClosedThroughEveryRestart) {
         {"size change",
          [this] {
              {
-                 std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+                 zem::MutexLocker turn(c331_manage::c331_mutex);
                  sizeChange(led_size_handshake::kApplied);
              }
              ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
@@ -358,7 +358,7 @@ TEST_F(HandshakeWithC331Test, AUserWriteOfTheEchoedCloseLedReachesTheFpgaSide) {
         // The refresh's apply passes the echo back.
         const auto passedBack = [this] {
             {
-                std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+                zem::MutexLocker turn(c331_manage::c331_mutex);
                 c331_manage::raise_apply(1);
             }
             return takeHandOver(UserWordMailbox::kCloseLed);
@@ -380,7 +380,7 @@ TEST_F(HandshakeWithC331Test, AUserWriteOfTheEchoedCloseLedReachesTheFpgaSide) {
 TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForItsEnd) {
     box().soc.clearWrites();
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kRefused);  // answered without waiting for the blanking
         runTicks(1);                               // black at once
     }
@@ -389,7 +389,7 @@ TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForI
     const size_t inits = panelInits();
     const uint32_t polls = c331->counts.blanking_polls;
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kApplied);
         EXPECT_TRUE(handshake().blanking()) << "the blanking cut short";
     }

@@ -17,7 +17,7 @@ void StoreTest::SetUp() {
     g_update_flag = 0;
     SyncUpdate::setTip(nullptr);
     std::memset(hub().keyLed, 0, sizeof hub().keyLed);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     while (c331_manage::take_apply() != 0) {
     }
 }

@@ -305,7 +305,7 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
         uint8_t written[4098];
         s->hooks.during_slot_file_work = [&](int m) {
             if (m != 4) return;  // empty slots are deleted again at each synchronisation
-            std::lock_guard<std::mutex> pc(c331_manage::c331_mutex);
+            zem::MutexLocker pc(c331_manage::c331_mutex);
             ASSERT_EQ(s->ZemModeUserRamParaDeal(row.pc_write, row.pc_length, 0x5000), 0);
             std::memcpy(written, s->mode_ram[4], sizeof written);
             s->hooks.during_slot_file_work = nullptr;
@@ -355,7 +355,7 @@ TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
         ZemRamPara* s = startStore();
         row.prepare(*s);
         uint8_t* words = row.words(*s);
-        std::unique_lock<std::mutex> recall(c331_manage::c331_mutex);
+        zem::MutexLocker recall(c331_manage::c331_mutex);
         words[0] = 0x11;  // the first half of the change
         auto step = std::async(std::launch::async, [&] { row.step(*s); });
         EXPECT_EQ(step.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);

@@ -76,7 +76,7 @@ void ImageLayout::menulist_init() {
 }
 
 int ImageLayout::word(int offset) const {
-    return store().rd16(ZemRamPara::windowAddr(ui_select, offset));
+    return store().rd16_locked(ZemRamPara::windowAddr(ui_select, offset));
 }
 
 void ImageLayout::language_changed() {
