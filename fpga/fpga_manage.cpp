@@ -117,7 +117,7 @@ void fpga_manage::take_loaded_user_words() {
         bri_gen = para->word_gen(kRamBrightness);
     }
     user_words.clear();
-    std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
+    zem::RecursiveMutexLocker rmw(rmw_mutex);
     close_led = 0;  // the load opens RAM 2116
     close_led_gen = close_gen;
     bri_ram = bri;
