@@ -101,7 +101,9 @@ int walkSlots(int cur, int dir, Saved saved) {
 }
 
 int ZemRamPara::ZemUserModeIndex(int cur, int dir) const {
-    return walkSlots(cur, dir, [this](int m) { return ZemUserModeSaved(m) == 1; });
+    // Called only inside this function, which holds the C331 mutex (walkSlots is generic).
+    const auto saved = [this](int m) NO_THREAD_SAFETY_ANALYSIS { return ZemUserModeSaved(m) == 1; };
+    return walkSlots(cur, dir, saved);
 }
 
 int ZemRamPara::ZemUserModeShownIndex(int cur, int dir) const {

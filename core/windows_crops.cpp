@@ -47,6 +47,7 @@ bool validSource(int s) {
 }  // namespace
 
 void ZemRamPara::ZemCropSourceInit() {
+    zem::MutexLocker lock(c331_manage::c331_mutex);  // a PC may write the table meanwhile
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     for (int k = 0; k < kCropCount; ++k) {
         const CropId c = cropId(ram, k);
@@ -112,12 +113,13 @@ int ZemRamPara::ZemGetImageSource(const uint8_t* base, uint8_t w, int16_t* isCro
 
 void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
     if (w < 0 || w >= kWindowCount || !validSource(s) || k < 0) return;
+    // The crop is looked up in the table it is written against.
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     uint16_t word = uint16_t(s);
     if (k > 0) {
         const int i = find_crop(s, k);
         word = i < 0 ? 0 : uint16_t(0x8000 | i);
     }
-    zem::MutexLocker lock(c331_manage::c331_mutex);
     wr16(windowAddr(w, kWinSource), word);
     // A source change ends the current user mode, unless a recalled mode is not yet saved.
     if (rd16(kRamCurrentMode) == persisted16(kRamCurrentMode)) wr16(kRamCurrentMode, 0);
@@ -125,18 +127,18 @@ void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
 }
 
 void ZemRamPara::ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const {
+    zem::MutexLocker lock(c331_manage::c331_mutex);  // a PC may write the table meanwhile
     const int i = find_crop(s, k);
     *index = i < 0 ? kCropCount : i;
     if (i < 0) return;
     const int a = kRamCropTable + kCropStride * i;
-    zem::MutexLocker lock(c331_manage::c331_mutex);  // a PC may write the table meanwhile
     for (int f = 0; f < 5; ++f) para->para[f] = rd16(a + 2 * f);
 }
 
 void ZemRamPara::ZemSetCropPara(int s, int k, const CROP_PARA* para) {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const int i = find_crop(s, k);
     if (i < 0) return;
-    zem::MutexLocker lock(c331_manage::c331_mutex);
     for (int f = 1; f < 5; ++f) put16(ram + kRamCropTable + kCropStride * i + 2 * f, para->para[f]);
     c331_manage::raise_apply(1);
 }
@@ -164,9 +166,9 @@ int ZemRamPara::ZemAddNewCrop(int s, const CROP_PARA* para) {
 }
 
 void ZemRamPara::ZemDeleteCrop(int s, int k) {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const int i = find_crop(s, k);
     if (i < 0) return;
-    zem::MutexLocker lock(c331_manage::c331_mutex);
     put16(ram + kRamCropTable + kCropStride * i, 0);
     c331_manage::raise_apply(1);
 }

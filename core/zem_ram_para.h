@@ -184,10 +184,10 @@ public:
     // refresh-hub steps take it themselves.
     int ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr)
         REQUIRES(c331_manage::c331_mutex);
-    int ZemUserModeSaved(int m) const;
+    int ZemUserModeSaved(int m) const REQUIRES(c331_manage::c331_mutex);
     // The copy of the OSD file saved with slot m ("/data/modes/MO" + two hex digits + ".json").
     static std::string osdCopyFile(int m);
-    int ZemUserModeIndex(int cur, int dir) const;
+    int ZemUserModeIndex(int cur, int dir) const REQUIRES(c331_manage::c331_mutex);
     int ZemGetCurrentModeIndex() const;
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
@@ -216,10 +216,10 @@ public:
     Saver saver{*this};
 
     // Windows, sources and crops.
-    void ZemCropSourceInit();
+    void ZemCropSourceInit() EXCLUDES(c331_manage::c331_mutex);
     int ZemGetCropID(int s, int k) const;
     int ZemAddCropID(int s) const;
-    int ZemGetSourceNum(int s, int n) const;
+    int ZemGetSourceNum(int s, int n) const REQUIRES(c331_manage::c331_mutex);
     // The crops of source s the bitmap names (after ZemCropSourceInit): what pages count and
     // list. Records with a crop number above 40 or a repeated number are not among them.
     int ZemGetCropCount(int s) const;
@@ -264,7 +264,7 @@ private:
     static uint16_t word(const uint8_t* image, int addr) {
         return uint16_t(image[addr] | image[addr + 1] << 8);
     }
-    int find_crop(int s, int k) const;
+    int find_crop(int s, int k) const REQUIRES(c331_manage::c331_mutex);
     bool cropStillIs(int record, uint16_t id) const REQUIRES(c331_manage::c331_mutex);
     bool write_slot_file(int m, const uint8_t* image);
     // A slot's job as the box takes it now; caller holds the C331 mutex.
