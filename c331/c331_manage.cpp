@@ -286,7 +286,7 @@ void c331_manage::copy_ram(uint8_t* to) {
     if (!s) return;
     // The source thread writes its timing words under the store's own mutex only.
     zem::MutexLocker lock(s->mutex);
-    std::memcpy(to, s->ram, sizeof s->ram);
+    std::memcpy(to, s->ram_image(), ZemRamPara::kRamSize);
 }
 
 bool c331_manage::changed16(int addr) const {

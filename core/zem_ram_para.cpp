@@ -265,7 +265,7 @@ void ZemRamPara::refresh_begin() {
     zem::MutexLocker c331(c331_manage::c331_mutex);
     zem::MutexLocker timings(mutex);
     apply_posted_words();
-    std::memcpy(seen, ram, kRamSize);
+    std::memcpy(seen, ram_image(), kRamSize);
     seen_request_gen_ = word_gen(kRamModeSaveRequest);
     for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
 }
@@ -305,7 +305,7 @@ bool ZemRamPara::changed(int from, int to) const {
 bool ZemRamPara::take_save_image(uint8_t* image) const {
     {
         zem::MutexLocker timings(mutex);
-        std::memcpy(image, ram, kRamSize);
+        std::memcpy(image, ram_image(), kRamSize);
     }
     put_led_in_force(image, 0);
     return std::memcmp(image + kPersistStart, persisted + kPersistStart, kPersistSize) != 0;
@@ -364,7 +364,7 @@ int ZemRamPara::ram_para_persist() {
 
 int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
-    if (len) std::memcpy(ram + addr, data, len);
+    if (len) std::memcpy(ram_image() + addr, data, len);
     bump_word_gens(addr, len);
     return 0;
 }

@@ -86,7 +86,7 @@ build_and_test() {
     (cd "$dir" && ctest -j "$ctest_jobs" --output-on-failure)
 }
 
-# First, as it only compiles (about half a minute): the lock contracts, checked by clang.
+# First, as it only compiles (under two minutes on 2 cores): the lock contracts, checked by clang.
 scripts/check-locks.sh
 
 # scripts/run-sim.sh builds build/ too, under a lock on it: a start waits until this build and
