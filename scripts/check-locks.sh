@@ -3,7 +3,8 @@
 # thread-safety analysis, in build-tsa/: a guarded word read or written without its lock, or a
 # function called without a lock it requires, fails the compile. Only compiles: nothing is
 # linked or run. CMAKE_BUILD_PARALLEL_LEVEL sets its jobs (else one per core).
-# Every file is compiled, so one run lists every broken contract.
+# It goes on past a file that fails, as far as the libraries' order lets it (a library's
+# generated code waits for the libraries it links).
 # Usage: scripts/check-locks.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
