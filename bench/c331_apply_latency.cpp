@@ -143,7 +143,7 @@ void BM_ApplyLatency(benchmark::State& state) {
         watch->arm(static_cast<uint8_t>(width >> 8));
         const auto t0 = Clock::now();
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             s->wr16(1378, width);
             c331_manage::raise_apply(1);
         }
@@ -178,7 +178,7 @@ void prepareWindows() {
     if (done) return;
     done = true;
     c331_manage* m = c331_manage::p_c331_manage;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     for (int p = 0; p < 6; ++p) {
         const int act[4] = {192, 1920, 41, 1080};
         for (int i = 0; i < 4; ++i) m->PI_ACT[p][i] = m->PI_DBD_ACT[p][i] = act[i];
@@ -216,7 +216,7 @@ void measureApply(benchmark::State& state, int addr, uint16_t a, uint16_t b) {
         const uint64_t frames0 = chip->frameCount();
         const auto t0 = Clock::now();
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             s->wr16(addr, flip ? a : b);
             c331_manage::raise_apply(1);
         }

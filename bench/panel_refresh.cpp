@@ -76,7 +76,7 @@ void BM_RefreshToRepaint(benchmark::State& state) {
         Clock::time_point raised;
         std::thread worker([&] {
             {
-                std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                zem::MutexLocker lock(c331_manage::c331_mutex);
                 store->wr16(772, locked);
             }
             raised = Clock::now();

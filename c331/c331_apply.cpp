@@ -4,13 +4,13 @@
 #include "c331/c331_manage.h"
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
-std::mutex c331_manage::c331_mutex;
-std::condition_variable c331_manage::apply_cv;
+zem::Mutex c331_manage::c331_mutex;
+zem::ConditionVariable c331_manage::apply_cv;
 std::atomic<c331_manage::UserWordFn> c331_manage::fpga_brightness_changed{nullptr};
 std::atomic<c331_manage::UserWordFn> c331_manage::fpga_close_led_changed{nullptr};
 
 namespace {
-std::bitset<256> g_pending_apply;  // guarded by c331_manage::c331_mutex
+std::bitset<256> g_pending_apply GUARDED_BY(c331_manage::c331_mutex);
 }
 
 void c331_manage::raise_apply(uint8_t refresh_id) {

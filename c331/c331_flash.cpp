@@ -298,7 +298,7 @@ int c331_manage::read_c331_font(int fd) {
     lock.unlock();
     g_osd_font_mask = mask;
     if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) {
-        std::lock_guard<std::mutex> lock(s->mutex);
+        zem::MutexLocker lock(s->mutex);
         s->status[6] = status;
     }
     ZEM_DEBUG("\n g_osd_font_mask = %#x \n", mask);

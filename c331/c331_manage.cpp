@@ -83,7 +83,7 @@ c331_manage* c331_manage::pInstance() {
     if (p_c331_manage) return p_c331_manage;  // made and started once
     p_c331_manage = new c331_manage();
     {
-        std::lock_guard<std::mutex> c331(c331_mutex);
+        zem::MutexLocker c331(c331_mutex);
         while (take_apply() != 0) {
         }
         // What the box loaded is the state before any change: a change raised while the chip
@@ -101,7 +101,7 @@ void c331_manage::stop_thread() {
     c331_manage* self = p_c331_manage;
     if (!self) return;
     {
-        std::lock_guard<std::mutex> lock(c331_mutex);
+        zem::MutexLocker lock(c331_mutex);
         self->stop_ = true;
     }
     apply_cv.notify_all();
@@ -114,7 +114,7 @@ void c331_manage::shutdown() {
     delete p_c331_manage;
     p_c331_manage = nullptr;
     // Requests nobody took go with the manager: they must not reach the next one.
-    std::lock_guard<std::mutex> c331(c331_mutex);
+    zem::MutexLocker c331(c331_mutex);
     take_all_apply();
 }
 
@@ -185,7 +185,7 @@ void c331_manage::probe_chip() {
                       probe_failures_, id, rc);
         writeLogMsg(2, text);
     }
-    std::unique_lock<std::mutex> lock(c331_mutex);
+    zem::MutexLocker lock(c331_mutex);
     apply_cv.wait_for(lock, std::chrono::milliseconds(kProbeRetryMs),
                       [this] { return stop_.load(); });
 }
@@ -220,7 +220,7 @@ void c331_manage::start_panel() {
         }
     }
     {
-        std::lock_guard<std::mutex> lock(c331_mutex);
+        zem::MutexLocker lock(c331_mutex);
         init_panel_from_ram();
     }
     set_output(fd);
@@ -232,7 +232,8 @@ void c331_manage::colour_temp_from_ram() {
     ZemRamPara* s = store();
     // The chip takes a byte, g x 64 (128 is unity); a word above 255 counts as 255, where its low
     // byte alone would wrap (0xFF00 a gain of 0).
-    const auto gain = [s](int addr) { return std::min<uint32_t>(s->rd16(addr), 255); };
+    const auto gain = [s](int addr)
+                          REQUIRES(c331_mutex) { return std::min<uint32_t>(s->rd16(addr), 255); };
     const uint32_t word =
         s->ram[kColourTemp] | gain(kBlueGain) << 8 | gain(kGreenGain) << 16 | gain(kRedGain) << 24;
     c331_SetColorTemp(word);
@@ -243,7 +244,7 @@ void c331_manage::start_picture() {
     bool osd_on = false;
     c331_SetBrightness(50);
     if (s) {
-        std::lock_guard<std::mutex> lock(c331_mutex);
+        zem::MutexLocker lock(c331_mutex);
         c331_SetContrast(s->rd16(kContrast));
         c331_SetSharpness(s->rd16(kSharpness));
         colour_temp_from_ram();
@@ -254,8 +255,9 @@ void c331_manage::start_picture() {
     thread_state = 8;
     zemApi_forceColorDisable(fd);
     if (osd_on) {
-        zemApi_OsdSet(0, 1);
         reload_osd_menu();
+        zem::MutexLocker lock(c331_mutex);
+        zemApi_OsdSet(0, 1);
         set_OSD_para();
     } else {
         ZEM_DEBUG("\n no osd file ");
@@ -268,9 +270,10 @@ void c331_manage::reload_osd_menu() {
 
 void c331_manage::c331managerdeal(void*) {
     {
-        std::unique_lock<std::mutex> lock(c331_mutex);
-        apply_cv.wait_for(lock, std::chrono::milliseconds(kPollMs),
-                          [this] { return apply_pending() || stop_.load(); });
+        zem::MutexLocker lock(c331_mutex);
+        apply_cv.wait_for(lock, std::chrono::milliseconds(kPollMs), [this]() REQUIRES(c331_mutex) {
+            return apply_pending() || stop_.load();
+        });
         if (stop_) return;
         if (apply_pending()) apply_changes_locked(lock);
     }
@@ -282,8 +285,8 @@ void c331_manage::copy_ram(uint8_t* to) {
     ZemRamPara* s = store();
     if (!s) return;
     // The source thread writes its timing words under the store's own mutex only.
-    std::lock_guard<std::mutex> lock(s->mutex);
-    std::memcpy(to, s->ram, sizeof s->ram);
+    zem::MutexLocker lock(s->mutex);
+    std::memcpy(to, s->ram_image(), ZemRamPara::kRamSize);
 }
 
 bool c331_manage::changed16(int addr) const {
@@ -329,7 +332,8 @@ bool c331_manage::take_changes16(std::initializer_list<int> addrs) {
     return any;
 }
 
-bool c331_manage::wait_outputs_blanked(std::unique_lock<std::mutex>& lock) {
+// The analysis cannot follow the caller's scoped lock through the wait's release and retake.
+bool c331_manage::wait_outputs_blanked(zem::MutexLocker& lock) NO_THREAD_SAFETY_ANALYSIS {
     const uint64_t deadline = platform::nowMs() + kBlankingWaitMs;
     while (led_size_handshake::get().blanking()) {
         if (platform::nowMs() >= deadline) {
@@ -356,7 +360,7 @@ led_size_handshake::Answer c331_manage::panel_verdict() {
     return refused ? led_size_handshake::kRefused : led_size_handshake::kApplied;
 }
 
-bool c331_manage::apply_panel(std::unique_lock<std::mutex>& lock) {
+bool c331_manage::apply_panel(zem::MutexLocker& lock) {
     led_size_handshake::Answer verdict = panel_verdict();
     // The panel is re-initialised only on blanked outputs. The words are read again after the
     // wait: a producer may have written them meanwhile, and the panel's own channel geometry
@@ -565,7 +569,7 @@ void c331_manage::apply_debug_commands() {
     reg[kReg165] = 0;
 }
 
-void c331_manage::apply_changes_locked(std::unique_lock<std::mutex>& lock) {
+void c331_manage::apply_changes_locked(zem::MutexLocker& lock) {
     ZemRamPara* s = store();
     if (!s) {
         while (take_apply() != 0) {

@@ -21,6 +21,7 @@
 #include "c331/flash_lock.h"
 #include "core/json_files.h"
 #include "core/led_size_handshake.h"
+#include "core/thread_safety.h"
 
 // The receiver timing as the C331 side keeps it per input port (the source manager's record
 // without its stable word).
@@ -98,19 +99,19 @@ public:
     static c331_manage* pInstance();
 
     // Producer rule: lock c331_mutex, write the parameter RAM, raise_apply(id), unlock.
-    static std::mutex c331_mutex;
+    static zem::Mutex c331_mutex;
     // Asks the C331 thread to apply and then emit refresh id `refresh_id` (1 ordinary changes,
     // 2 user modes changed by the PC). Pending ids are a set: a pending 2 is not lost to a
     // later 1. Caller holds c331_mutex.
-    static void raise_apply(uint8_t refresh_id);
+    static void raise_apply(uint8_t refresh_id) REQUIRES(c331_mutex);
     // True when an apply is pending. Caller holds c331_mutex.
-    static bool apply_pending();
+    static bool apply_pending() REQUIRES(c331_mutex);
     // Takes the lowest pending refresh id and clears it; 0 when none. Caller holds c331_mutex.
-    static uint8_t take_apply();
+    static uint8_t take_apply() REQUIRES(c331_mutex);
     // Takes every pending refresh id at once. Caller holds c331_mutex.
-    static std::bitset<256> take_all_apply();
+    static std::bitset<256> take_all_apply() REQUIRES(c331_mutex);
     // Signalled by raise_apply; the C331 thread waits on it with c331_mutex.
-    static std::condition_variable apply_cv;
+    static zem::ConditionVariable apply_cv;
     // The FPGA thread's share of an apply, installed by the FPGA manager so that this library
     // calls none of its: a new brightness to take, a new LED close to send, each with the write
     // generation of its RAM word (ZemRamPara::word_gen) as this apply took it. Unset, the C331
@@ -269,11 +270,11 @@ public:
     std::atomic<uint8_t> thread_state{0};
     // The parameter RAM as last applied (the RAM as loaded until the first apply), guarded by
     // c331_mutex: an apply turn takes each word into it as it reads the word to apply it.
-    uint8_t applied[4096]{};
+    uint8_t applied[4096] GUARDED_BY(c331_mutex){};
     // The refresh ids one apply turn answers; ids raised later wait for the next turn.
     std::bitset<256> turn_ids;
     // The apply turn's hold of c331_mutex, released for a fade ramp; null outside a turn.
-    std::unique_lock<std::mutex>* turn_lock = nullptr;
+    zem::MutexLocker* turn_lock = nullptr;
 
     // ---- Panel ----
     ST_PANEL_INFO gPanel{};
@@ -300,7 +301,7 @@ public:
     int pll_range_code() const;
 
     // ---- Output panel ----
-    int zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
+    int zemApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice) REQUIRES(c331_mutex);
     // The panel an LED set gives (its channels and timing), set up nowhere.
     static ST_PANEL_INFO panel_geometry(int ledW, int ledH, int out1w, int out1h, int splice);
     static void lay_out_channels(ST_PANEL_INFO& p);
@@ -308,13 +309,13 @@ public:
     static std::array<uint16_t, 7> geometry_words(const ST_PANEL_INFO& p);
     // Output 1's width or height (`what`) held inside the LED screen's, logged when it was not.
     static int output_within_led(const char* what, int out1, int led);
-    void zemApi_PnlInitOch3();
+    void zemApi_PnlInitOch3() REQUIRES(c331_mutex);
     int zemApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int W, int H);
     static int find_timing(int* htt, int* vtt, int hblank, int vblank, int W, int H, bool one_och);
     void zemApi_c331InitRegPanel();
     // Output active area and active window of output channel k (both area copies).
     void write_channel_area(int fd, uint32_t k);
-    void zemApi_WriteRam(int address);
+    void zemApi_WriteRam(int address) REQUIRES(c331_mutex);
     static const ST_PANEL_TIMING* panel_timing_table(int* count);
 
     // Source id to C331 input port; 255 when the id names no port.
@@ -377,8 +378,8 @@ public:
     int zemApi_IsPatternGen() const { return g_pattern_gen; }
 
     // ---- Multi-window channel allocation ----
-    void zemApi_initEnvC331();
-    void zemApi_initEnvC331Default();
+    void zemApi_initEnvC331() REQUIRES(c331_mutex);
+    void zemApi_initEnvC331Default() REQUIRES(c331_mutex);
     void zemApi_MultiWinInit();
     void zemApi_MultiWinGet(ST_MWIN* out);
     void zemApi_PreviewCh() {}
@@ -391,8 +392,8 @@ public:
     void zemApi_updateCrop(int port);
     // A window's record from its RAM words; false (logged once) when a table index in them is
     // out of range, so the previous layout stays.
-    bool window_record_from_ram(int w, ST_WIN_INFO* rec, int k);
-    bool window_valid(int rec, int ram_win);
+    bool window_record_from_ram(int w, ST_WIN_INFO* rec, int k) REQUIRES(c331_mutex);
+    bool window_valid(int rec, int ram_win) REQUIRES(c331_mutex);
     void crop_offsets(int rec, int port);
     int ram_port(int rec) const;  // C331 port of a record's source, 6 when none
     // Logs a bad parameter-RAM value once per item and window until the window is good again.
@@ -460,10 +461,10 @@ public:
     void c331_SetWinPriority(int win, int value);
     void c331_SetWinPriority1(int fd);
     void c331_SetWinAttr(int win, int value);
-    void c331_SetWinOutput(int fd, int win, int value);
-    void c331_SetWinDbdMode(int fd, int win, int value);
+    void c331_SetWinOutput(int fd, int win, int value) REQUIRES(c331_mutex);
+    void c331_SetWinDbdMode(int fd, int win, int value) REQUIRES(c331_mutex);
     void win_freeze_sel(int fd, int win, int flags);
-    void c331_SetInputsourceCrop(int win, int value);
+    void c331_SetInputsourceCrop(int win, int value) REQUIRES(c331_mutex);
     // 0, or -1 (logged, nothing written) while more than one window is open.
     int c331_SetPattern(int value);
     static int dbd_code(int mode);
@@ -536,7 +537,7 @@ public:
     void frame_lock_test(int fd, uint32_t lock, uint32_t sync, uint32_t total, bool vbo2);
 
     // ---- OSD properties and text ----
-    int zemApi_OsdSet(int type, int value);
+    int zemApi_OsdSet(int type, int value) REQUIRES(c331_mutex);
     int zemApi_OsdSetUnicode(int lines, const int* lengths, const uint32_t (*codes)[kOsdLineChars]);
     // Glyph widths in panel pixels of narrow and wide characters, and the zoom factor that
     // divides them back to canvas pixels, for the current font size.
@@ -547,8 +548,8 @@ public:
 
     // ---- OSD menu item to the chip ----
     // Applies the first item of list (the parsed OSD menu file).
-    void set_OSD_para(OSD_LIST* list);
-    void set_OSD_para() { set_OSD_para(&g_osd_list); }
+    void set_OSD_para(OSD_LIST* list) REQUIRES(c331_mutex);
+    void set_OSD_para() REQUIRES(c331_mutex) { set_OSD_para(&g_osd_list); }
 
     // ---- OSD rendering ----
     struct OsdCut {
@@ -579,45 +580,45 @@ public:
     void start_panel();
     void start_picture();
     void poll_inputs();
-    void apply_changes_locked(std::unique_lock<std::mutex>& lock);
-    bool apply_panel(std::unique_lock<std::mutex>& lock);
-    void apply_picture();
-    void apply_priorities();
-    void apply_windows();
-    void apply_window_source(int w, uint16_t old);
-    void apply_fades();
-    void apply_edid();
+    void apply_changes_locked(zem::MutexLocker& lock) REQUIRES(c331_mutex);
+    bool apply_panel(zem::MutexLocker& lock) REQUIRES(c331_mutex);
+    void apply_picture() REQUIRES(c331_mutex);
+    void apply_priorities() REQUIRES(c331_mutex);
+    void apply_windows() REQUIRES(c331_mutex);
+    void apply_window_source(int w, uint16_t old) REQUIRES(c331_mutex);
+    void apply_fades() REQUIRES(c331_mutex);
+    void apply_edid() REQUIRES(c331_mutex);
     void apply_debug_commands();
-    void init_panel_from_ram();
-    void colour_temp_from_ram();
+    void init_panel_from_ram() REQUIRES(c331_mutex);
+    void colour_temp_from_ram() REQUIRES(c331_mutex);
     // LED-size handshake, the C331 thread's part (in its apply turn, holding c331_mutex): wait
     // until a handshake's blanking has ended before the panel is re-initialised (the C331 mutex
     // is let go meanwhile; false, logged, after 3 s), then answer with the verdict. The FPGA
     // thread steps the handshake, the producers start it (core/led_size_handshake.h).
-    bool wait_outputs_blanked(std::unique_lock<std::mutex>& lock);
+    bool wait_outputs_blanked(zem::MutexLocker& lock) REQUIRES(c331_mutex);
     // The LED size words against the applied ones: unchanged, refused (put back), or to apply.
-    led_size_handshake::Answer panel_verdict();
+    led_size_handshake::Answer panel_verdict() REQUIRES(c331_mutex);
     // A 16-bit word of the RAM as last applied. Caller holds c331_mutex.
-    uint16_t applied16(int addr) const {
+    uint16_t applied16(int addr) const REQUIRES(c331_mutex) {
         return static_cast<uint16_t>(applied[addr] | applied[addr + 1] << 8);
     }
-    bool changed16(int addr) const;
+    bool changed16(int addr) const REQUIRES(c331_mutex);
     // Takes the RAM's word at addr as already applied: a writer that put a value back, which
     // the apply must not take for a change. Caller holds c331_mutex.
-    void take_as_applied16(int addr);
+    void take_as_applied16(int addr) REQUIRES(c331_mutex);
     // Whether the RAM's word at addr differs from the applied copy; when it does, the word is
     // taken as applied, for the caller to apply under the same hold of c331_mutex. The list form
     // takes every word of a setting that spans several.
-    bool take_change16(int addr);
-    bool take_changes16(std::initializer_list<int> addrs);
+    bool take_change16(int addr) REQUIRES(c331_mutex);
+    bool take_changes16(std::initializer_list<int> addrs) REQUIRES(c331_mutex);
     // A word the FPGA side takes from the user (RAM 2116, 2176): taken as take_change16 does,
     // and also when a user wrote it since the last hand-over, even with the value in force, so
     // that side tells the user's write from its own echo. Hands it over through `tell`.
-    bool take_user_word(int addr, const std::atomic<UserWordFn>& tell);
-    uint32_t handed_gen[2] = {};  // of RAM 2116 and 2176, under c331_mutex
-    void take_handed_gens();
+    bool take_user_word(int addr, const std::atomic<UserWordFn>& tell) REQUIRES(c331_mutex);
+    uint32_t handed_gen[2] GUARDED_BY(c331_mutex) = {};  // of RAM 2116 and 2176, under c331_mutex
+    void take_handed_gens() REQUIRES(c331_mutex);
     // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
-    void copy_ram(uint8_t* to);
+    void copy_ram(uint8_t* to) REQUIRES(c331_mutex);
 
     // ===== what only tests read =====
     struct Counts {

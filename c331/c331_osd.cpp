@@ -125,7 +125,7 @@ void setVerticalAlignment(c331_manage& c, int a) {
               c.osd_wide_width());
 }
 
-int ledXOffset() {
+int ledXOffset() REQUIRES(c331_manage::c331_mutex) {
     const ZemRamPara* s = ZemRamPara::p_zemrampara_config;
     return s ? s->rd16(kLedXOffset) : 0;
 }

@@ -16,8 +16,7 @@ constexpr int kCaptureLimit = 0x880;  // widest input capture with the 2-lane tr
 // Releases a held lock for a scope and takes it again at its end.
 class Released {
 public:
-    explicit Released(std::unique_lock<std::mutex>* lock)
-        : lock_(lock && lock->owns_lock() ? lock : nullptr) {
+    explicit Released(zem::MutexLocker* lock) : lock_(lock && lock->owns_lock() ? lock : nullptr) {
         if (lock_) lock_->unlock();
     }
     ~Released() {
@@ -27,7 +26,7 @@ public:
     Released& operator=(const Released&) = delete;
 
 private:
-    std::unique_lock<std::mutex>* lock_;
+    zem::MutexLocker* lock_;
 };
 }  // namespace
 

@@ -29,11 +29,11 @@ ZemRamPara* store() {
     return ZemRamPara::p_zemrampara_config;
 }
 
-int ram16(int addr) {
+int ram16(int addr) REQUIRES(c331_manage::c331_mutex) {
     return store()->rd16(addr);
 }
 
-int windowWord(int w, int offset) {
+int windowWord(int w, int offset) REQUIRES(c331_manage::c331_mutex) {
     return ram16(kWindowBase + kWindowSize * w + offset);
 }
 

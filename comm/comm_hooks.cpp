@@ -22,7 +22,7 @@ bool card_turns::cards_free_locked() const {
 uint32_t card_turns::take(time_point until, window w) {
     uint32_t taken_over = 0, turn = 0;
     {
-        std::unique_lock<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         // The cards' state decides, not which wait ran out first: a waiter that wakes late
         // still takes over a holder past its window.
         while (!cards_free_locked()) {
@@ -51,7 +51,7 @@ void card_turns::take_over_locked() {
 }
 
 std::optional<card_turns::time_point> card_turns::sending(uint32_t t, window w) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (t != holder_.id) return std::nullopt;
     holder_.deadline = std::chrono::steady_clock::now() + w;
     changed_.notify_all();  // waiters wait for the new deadline
@@ -60,7 +60,7 @@ std::optional<card_turns::time_point> card_turns::sending(uint32_t t, window w) 
 
 void card_turns::deliver(uint32_t t, const uint8_t* body, uint32_t len) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (t == holder_.id && !holder_.answered) {
             holder_.answer.assign(body, body + len);
             holder_.answered = true;
@@ -75,8 +75,9 @@ void card_turns::deliver(uint32_t t, const uint8_t* body, uint32_t len) {
 
 card_turns::Answer card_turns::wait_answer(uint32_t t, time_point until,
                                            std::vector<uint8_t>& out) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_until(lock, until, [&] { return t != holder_.id || holder_.answered; });
+    zem::MutexLocker lock(mutex_);
+    changed_.wait_until(lock, until,
+                        [&]() REQUIRES(mutex_) { return t != holder_.id || holder_.answered; });
     Turn* turn = t == holder_.id ? &holder_ : t == parked_.id ? &parked_ : nullptr;
     if (!turn) return Answer::Gone;
     if (!turn->answered) return Answer::Waiting;
@@ -87,7 +88,7 @@ card_turns::Answer card_turns::wait_answer(uint32_t t, time_point until,
 }
 
 void card_turns::release(uint32_t t) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (t == parked_.id) {
         parked_ = Turn{};
         ++late_;  // answered in time, but its link left without it
@@ -98,6 +99,6 @@ void card_turns::release(uint32_t t) {
 }
 
 uint32_t card_turns::late_answers() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return late_;
 }

@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/thread_safety.h"
+
 struct comm_hooks {
     static comm_hooks& get();
     // Fills the hooks of the subsystems that exist.
@@ -105,12 +107,12 @@ private:
         bool answered = false;
         std::vector<uint8_t> answer;
     };
-    bool cards_free_locked() const;
-    void take_over_locked();
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Turn holder_;  // the turn whose frame is with the cards
-    Turn parked_;  // an answered turn taken over before its link took the answer
-    uint32_t last_ = 0;
-    uint32_t late_ = 0;
+    bool cards_free_locked() const REQUIRES(mutex_);
+    void take_over_locked() REQUIRES(mutex_);
+    zem::Mutex mutex_;
+    zem::ConditionVariable changed_;
+    Turn holder_ GUARDED_BY(mutex_);  // the turn whose frame is with the cards
+    Turn parked_ GUARDED_BY(mutex_);  // an answered turn taken over before its link took the answer
+    uint32_t last_ GUARDED_BY(mutex_) = 0;
+    uint32_t late_ GUARDED_BY(mutex_) = 0;
 };

@@ -136,8 +136,8 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         // The C331 thread compares RAM with what it applied under this mutex; the PC has the
         // change applied by a later register 11 write. The source thread writes the timing
         // words under the store's own mutex, which comes after the C331 mutex.
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        std::lock_guard<std::mutex> timings(store->mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        zem::MutexLocker timings(store->mutex);
         // Asked again under the lock the stop's last copy of the RAM takes: a write that got
         // in before that copy is in it, and one after it is refused.
         if (g_frames_refused) return comm_status(buf, kUnavailable);
@@ -145,7 +145,7 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         rc = store->ZemRamParaDeal(data, n, addr, calling_link);
     } else if (a.kind == Area::kMode && n <= a.room) {
         // Reads and recalls on the other links copy the slots under the same mutex.
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         if (g_frames_refused) return comm_status(buf, kUnavailable);
         rc = store->ZemModeUserRamParaDeal(data, n, addr);
     }  // the status block and the card count are read only
@@ -182,8 +182,8 @@ int message_deal::read_ram(uint8_t* buf, uint32_t len) {
     } else if (a.p && n <= a.room) {
         // RAM and user modes change under the C331 mutex, the timing words and the status
         // block's input bits under the store's own; the copy is consistent with both.
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-        std::lock_guard<std::mutex> timings(ZemRamPara::p_zemrampara_config->mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        zem::MutexLocker timings(ZemRamPara::p_zemrampara_config->mutex);
         std::memcpy(out, a.p, n);
         rc = 0;
     }
@@ -232,7 +232,7 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
     const int slot = command_slot(reg);
     if (slot < 0) return kRefused;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store->reg[slot] = reg == 163 ? uint8_t(value + 1) : uint8_t(value & mask);
         // The C331 apply runs and clears the debug commands; 160 only stores.
         if (reg != 160) c331_manage::raise_apply(1);
@@ -243,7 +243,7 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
 // The LED screen size as the C331 thread last applied it, once it runs; before that, as last
 // saved. Not the saved size alone: a refresh between the PC's write and this register would
 // hide the change. Caller holds the C331 mutex, which guards both records.
-uint16_t applied16(const ZemRamPara* store, int addr) {
+uint16_t applied16(const ZemRamPara* store, int addr) REQUIRES(c331_manage::c331_mutex) {
     const c331_manage* c = c331_manage::p_c331_manage;
     if (!c || c->thread_state.load() != 8) return store->persisted16(addr);
     return c->applied16(addr);
@@ -253,7 +253,7 @@ uint16_t applied16(const ZemRamPara* store, int addr) {
 // refused whole: the five words go back to the set in force, before the apply's refresh saves
 // the RAM, so the PC reads that size back; a set the box drives becomes the set in force. One
 // line for each refusal. Caller holds the C331 mutex.
-void refuse_led_size_locked(ZemRamPara* store) {
+void refuse_led_size_locked(ZemRamPara* store) REQUIRES(c331_manage::c331_mutex) {
     led_size::take_or_refuse(store, "register 11");
 }
 
@@ -263,8 +263,11 @@ void refuse_led_size_locked(ZemRamPara* store) {
 // threads, once both FPGAs run. Caller holds the C331 mutex and raises the apply only after
 // this: a turn that ran before the start would re-initialise the panel on lit outputs, and its
 // answer would not count for the handshake, which would then wait out its bound.
-void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run, bool splice_too) {
-    const auto differs = [store](int addr) { return store->rd16(addr) != applied16(store, addr); };
+void led_size_handshake_locked(const ZemRamPara* store, bool fpgas_run, bool splice_too)
+    REQUIRES(c331_manage::c331_mutex) {
+    const auto differs = [store](int addr) REQUIRES(c331_manage::c331_mutex) {
+        return store->rd16(addr) != applied16(store, addr);
+    };
     const bool changed = differs(1378) || differs(1380) || (splice_too && differs(1376));
     // A set the apply will refuse restarts nothing.
     if (!changed || !fpgas_run || !led_size::allowed(*store)) return;
@@ -334,7 +337,7 @@ int message_deal::REG_mcu_flag(uint8_t value) {
     const bool fpgas_run = led_fpgas_running();
     int status;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         status = mcu_flag_locked(store, value, fpgas_run);
     }
     // Without the saver's thread (start-up, tests) its jobs run here, outside the lock.

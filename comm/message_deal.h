@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "c331/c331_manage.h"
 #include "comm/link_session.h"
 
 class ZemRamPara;
@@ -83,7 +84,8 @@ public:
     static int REG_mcu_flag(uint8_t value);
     // Register 11's work under the C331 mutex: recall, LED size check, the link's save
     // requests and the synchronisation taken, the apply raised.
-    static int mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run);
+    static int mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run)
+        REQUIRES(c331_manage::c331_mutex);
     static int RegUpdate0E(uint8_t value);
     static int REG_app_flag(uint8_t value);
     // C331 serial flash.

@@ -105,7 +105,7 @@ void T57_WIFI_CONFIG::stop() {
 bool T57_WIFI_CONFIG::switched_off() const {
     const ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     // Parameter writers change the RAM under the C331 mutex.
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     return store && store->ram[774] == 1;
 }
 

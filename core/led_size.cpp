@@ -31,7 +31,9 @@ bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const cha
 
 bool take_or_refuse(ZemRamPara* ram, const char* who) {
     if (refuse(
-            ram, [ram](int addr) { return ram->led_in_force16(addr); }, who))
+            ram,
+            [ram](int addr) REQUIRES(c331_manage::c331_mutex) { return ram->led_in_force16(addr); },
+            who))
         return true;
     ram->take_led_in_force();
     return false;

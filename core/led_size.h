@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "c331/c331_manage.h"
+#include "core/thread_safety.h"
+
 class ZemRamPara;
 
 namespace led_size {
@@ -42,16 +45,17 @@ constexpr bool allowed(int splice, int w, int h, int out1w, int out1h) {
 }
 
 // The five words as the RAM holds them.
-bool allowed(const ZemRamPara& ram);
+bool allowed(const ZemRamPara& ram) REQUIRES(c331_manage::c331_mutex);
 
 // A set outside the limits that differs from the set `last` gives (its word at a RAM address)
 // goes back whole to that set, with one line to the terminal that `who` begins. True when it
 // was refused. Caller holds the C331 mutex.
-bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const char* who);
+bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const char* who)
+    REQUIRES(c331_manage::c331_mutex);
 
 // The check every path that takes a size makes (register 11, the C331 apply, the panel's
 // Apply, a recall, a factory reset): a set the box drives becomes the set in force; any other
 // goes back to it. True when it was refused. Caller holds the C331 mutex.
-bool take_or_refuse(ZemRamPara* ram, const char* who);
+bool take_or_refuse(ZemRamPara* ram, const char* who) REQUIRES(c331_manage::c331_mutex);
 
 }  // namespace led_size

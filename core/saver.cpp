@@ -7,7 +7,7 @@
 
 std::optional<Saver::Job> Saver::post(const Job& job) {
     std::optional<Job> replaced;
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     line_gen_[job.slot] = job.slot_gen;
     // The later request takes the place at the end of the line: jobs run as asked.
     if (waiting_[job.slot]) {
@@ -23,7 +23,7 @@ std::optional<Saver::Job> Saver::post(const Job& job) {
 }
 
 void Saver::run_waiting() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     while (!thread_.joinable() && !busy_ && !order_.empty()) {
         const Job job = take_front();
         busy_ = true;
@@ -47,7 +47,7 @@ Saver::Job Saver::take_front() {
 
 void Saver::post_parameter_file() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (thread_.joinable()) {
             if (std::find(order_.begin(), order_.end(), kParaEntry) == order_.end()) {
                 order_.push_back(kParaEntry);
@@ -60,13 +60,13 @@ void Saver::post_parameter_file() {
 }
 
 bool Saver::holds(int slot, uint32_t gen) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return in_line_[slot] > 0 && line_gen_[slot] == gen;
 }
 
 void Saver::hold(bool on) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         held_ = on;
         steps_ = 0;
     }
@@ -74,27 +74,28 @@ void Saver::hold(bool on) {
 }
 
 bool Saver::step() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (order_.empty() || !thread_.joinable()) return false;
     const uint64_t target = finished_ + 1;
     ++steps_;
     cv_.notify_one();
-    idle_cv_.wait(lock, [&] { return finished_ >= target || !thread_.joinable(); });
+    idle_cv_.wait(lock,
+                  [&]() REQUIRES(mutex_) { return finished_ >= target || !thread_.joinable(); });
     return true;
 }
 
 int Saver::waiting() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return int(order_.size());
 }
 
 bool Saver::last_in_line(int slot) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return !waiting_[slot];
 }
 
 void Saver::start() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (thread_.joinable()) return;
     stop_ = false;
     thread_ = std::thread([this] { run(); });
@@ -103,7 +104,7 @@ void Saver::start() {
 
 void Saver::stop() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (!thread_.joinable()) return;
         stop_ = true;
         for (int slot : order_)
@@ -113,17 +114,17 @@ void Saver::stop() {
     }
     cv_.notify_one();
     thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     thread_ = std::thread();
     idle_cv_.notify_all();
 }
 
 int Saver::finish(std::chrono::milliseconds bound) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (!thread_.joinable()) return 0;
     // Past the bound the program ends with the thread where it stands: each file is written
     // beside and renamed, so the disk holds the old or the new one.
-    if (!idle_cv_.wait_for(lock, bound, [this] { return idle(); }))
+    if (!idle_cv_.wait_for(lock, bound, [this]() REQUIRES(mutex_) { return idle(); }))
         return int(order_.size()) + (busy_ ? 1 : 0);
     lock.unlock();
     stop();
@@ -131,14 +132,16 @@ int Saver::finish(std::chrono::milliseconds bound) {
 }
 
 void Saver::drain() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    idle_cv_.wait(lock, [this] { return idle() || !thread_.joinable(); });
+    zem::MutexLocker lock(mutex_);
+    idle_cv_.wait(lock, [this]() REQUIRES(mutex_) { return idle() || !thread_.joinable(); });
 }
 
 void Saver::run() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     for (;;) {
-        cv_.wait(lock, [this] { return stop_ || (!order_.empty() && (!held_ || steps_ > 0)); });
+        cv_.wait(lock, [this]() REQUIRES(mutex_) {
+            return stop_ || (!order_.empty() && (!held_ || steps_ > 0));
+        });
         if (stop_) return;
         if (held_) --steps_;
         // Taken off the queue before it runs: a post from here on is a job of its own, which
@@ -163,6 +166,6 @@ void Saver::execute(const Job& job) {
     store_.run_slot_job(job);
     // Counted out only after the job's write-back: a synchronisation that finds it still in
     // line skips the slot, and one that does not sees the slot as the job left it.
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     --in_line_[job.slot];
 }

@@ -19,6 +19,8 @@
 #include <optional>
 #include <thread>
 
+#include "core/thread_safety.h"
+
 class ZemRamPara;
 
 class Saver {
@@ -90,22 +92,24 @@ private:
     void run();
     void execute(const Job& job);
     // The first job in line, off the line; caller holds mutex_ and the line is not empty.
-    Job take_front();
-    bool idle() const { return order_.empty() && !busy_; }
+    Job take_front() REQUIRES(mutex_);
+    bool idle() const REQUIRES(mutex_) { return order_.empty() && !busy_; }
 
     ZemRamPara& store_;
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    std::condition_variable idle_cv_;
-    std::deque<int> order_;  // the slot of each waiting job, or kParaEntry, in the order asked
+    mutable zem::Mutex mutex_;
+    zem::ConditionVariable cv_;
+    zem::ConditionVariable idle_cv_;
+    // The slot of each waiting job, or kParaEntry, in the order asked.
+    std::deque<int> order_ GUARDED_BY(mutex_);
     static constexpr int kParaEntry = -1;
-    std::optional<Job> waiting_[kSlots];
-    uint32_t line_gen_[kSlots] = {};  // the generation of the slot's last job posted
-    int in_line_[kSlots] = {};        // the slot's jobs waiting or running
-    bool busy_ = false;
-    bool stop_ = false;
-    bool held_ = false;
-    int steps_ = 0;          // jobs a held thread may take
-    uint64_t finished_ = 0;  // jobs the thread ended
+    std::optional<Job> waiting_[kSlots] GUARDED_BY(mutex_);
+    uint32_t line_gen_[kSlots] GUARDED_BY(
+        mutex_) = {};                              // the generation of the slot's last job posted
+    int in_line_[kSlots] GUARDED_BY(mutex_) = {};  // the slot's jobs waiting or running
+    bool busy_ GUARDED_BY(mutex_) = false;
+    bool stop_ GUARDED_BY(mutex_) = false;
+    bool held_ GUARDED_BY(mutex_) = false;
+    int steps_ GUARDED_BY(mutex_) = 0;          // jobs a held thread may take
+    uint64_t finished_ GUARDED_BY(mutex_) = 0;  // jobs the thread ended
     std::thread thread_;
 };

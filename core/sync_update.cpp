@@ -99,7 +99,7 @@ void SyncUpdate::para_sync(int id) {
     if (g_page_focus != kPageImageLayout) {
         const uint8_t w = g_image_current;
         if (w >= ZemRamPara::kWindowCount ||
-            !(store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1))
+            !(store->rd16_locked(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1))
             g_image_current = 0;
     }
     if (g_zem_keys) update_usb_keyLed();
@@ -163,6 +163,8 @@ int SyncUpdate::build_key_led(uint8_t report[5]) const {
     report[0] = g_update_flag ? 0x5A : 0xA5;
     const uint8_t w = g_image_current;
     if (!store || w >= ZemRamPara::kWindowCount) return 0;
+    // A PC's write or recall may land meanwhile: the report is read under its lock.
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     if (store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1) {
         static const uint8_t kWindowLed[6][2] = {{0x01, 0}, {0x04, 0}, {0x10, 0},
                                                  {0x40, 0}, {0, 0x01}, {0, 0x04}};
@@ -171,13 +173,13 @@ int SyncUpdate::build_key_led(uint8_t report[5]) const {
     }
     int16_t isCrop;
     char index;
-    const int s = store->ZemGetImageSource(store->ram, w, &isCrop, &index, 0);
+    const int s = store->ZemGetImageSource(store->ram_image(), w, &isCrop, &index, 0);
     if (s < ZemRamPara::kSourceCount) {
         bool signal;
         {
-            std::lock_guard<std::mutex> lock(store->mutex);
-            signal =
-                store->rd16(256 + 6 * s) && store->rd16(258 + 6 * s) && store->rd16(260 + 6 * s);
+            zem::MutexLocker timings(store->mutex);
+            signal = store->timing16(256 + 6 * s) && store->timing16(258 + 6 * s) &&
+                     store->timing16(260 + 6 * s);
         }
         // {byte, LED with signal, LED without} per source.
         static const uint8_t kSourceLed[6][3] = {{2, 0x10, 0x20}, {2, 0x40, 0x80}, {3, 0x10, 0x20},

@@ -103,7 +103,9 @@ int walkSlots(int cur, int dir, Saved saved) {
 }
 
 int ZemRamPara::ZemUserModeIndex(int cur, int dir) const {
-    return walkSlots(cur, dir, [this](int m) { return ZemUserModeSaved(m) == 1; });
+    // Called only inside this function, which holds the C331 mutex (walkSlots is generic).
+    const auto saved = [this](int m) NO_THREAD_SAFETY_ANALYSIS { return ZemUserModeSaved(m) == 1; };
+    return walkSlots(cur, dir, saved);
 }
 
 int ZemRamPara::ZemUserModeShownIndex(int cur, int dir) const {
@@ -174,7 +176,7 @@ int ZemRamPara::mode_file_write(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
     Saver::Job job;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         job = take_slot_job(m, Saver::kModeWrite);
         job.osd = op == 0 && rd16(kRamOsdOn) == 1;
     }
@@ -191,7 +193,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     if (op == 1) {
         Saver::Job job;
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             job = take_slot_job(m, Saver::kModeDelete);
         }
         run_slot_job(job);
@@ -207,7 +209,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     }
     if (got >= 0 && got < kModeFileSize)
         ZEM_DEBUG("\n user mode %d file short (%ld bytes)\n", m + 1, got);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     uint8_t* slot = mode_ram[m];
     if (got < 0) {
         slot[0] = slot[1] = 0xFF;
@@ -258,7 +260,7 @@ void ZemRamPara::take_every_recorded_request() {
 
 void ZemRamPara::ZemUserModeSaveRequest() {
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         take_every_recorded_request();
     }
     saver.run_waiting();
@@ -274,7 +276,7 @@ void ZemRamPara::post_save_request(int m) {
     job.osd = rd16(kRamOsdOn) == 1;
     job.image[0] = job.image[1] = 0xAA;
     {
-        std::lock_guard<std::mutex> timings(mutex);
+        zem::MutexLocker timings(mutex);
         std::memcpy(job.image.data() + 2, ram + kModePayloadStart, kModePayloadSize);
     }
     put_led_in_force(job.image.data(), kModePayloadStart - 2);
@@ -301,7 +303,7 @@ void ZemRamPara::take_synchronisation() {
 
 void ZemRamPara::ZemUserModeSync() {
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         take_synchronisation();
     }
     saver.run_waiting();
@@ -310,7 +312,7 @@ void ZemRamPara::ZemUserModeSync() {
 void ZemRamPara::save_mode_from_panel(int m) {
     if (m < 0 || m >= kModeCount) return;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         // A new request each time, as a PC's write of 868 is, whatever it held before.
         user_wr16(kRamModeSaveRequest, uint16_t(m + 1));
         ++open_requests_;
@@ -323,7 +325,7 @@ void ZemRamPara::save_mode_from_panel(int m) {
 void ZemRamPara::delete_mode_from_panel(int m) {
     if (m < 0 || m >= kModeCount) return;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         mode_ram[m][0] = mode_ram[m][1] = 0xFF;
         bump_slot_gen(m);
         post_locked(take_slot_job(m, Saver::kModeDelete));
@@ -343,12 +345,12 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     if (job.kind == Saver::kModeDelete) {
         removeModeFiles(m, job.osd);
         if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         shownChanged = deletion_written_back(job);
     } else {
         done = write_slot_file(m, job.image.data());
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             shownChanged = save_written_back(job, done);
         }
         const bool request = job.kind == Saver::kModeSave;

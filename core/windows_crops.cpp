@@ -47,6 +47,7 @@ bool validSource(int s) {
 }  // namespace
 
 void ZemRamPara::ZemCropSourceInit() {
+    zem::MutexLocker lock(c331_manage::c331_mutex);  // a PC may write the table meanwhile
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     for (int k = 0; k < kCropCount; ++k) {
         const CropId c = cropId(ram, k);
@@ -112,12 +113,13 @@ int ZemRamPara::ZemGetImageSource(const uint8_t* base, uint8_t w, int16_t* isCro
 
 void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
     if (w < 0 || w >= kWindowCount || !validSource(s) || k < 0) return;
+    // The crop is looked up in the table it is written against.
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     uint16_t word = uint16_t(s);
     if (k > 0) {
         const int i = find_crop(s, k);
         word = i < 0 ? 0 : uint16_t(0x8000 | i);
     }
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     wr16(windowAddr(w, kWinSource), word);
     // A source change ends the current user mode, unless a recalled mode is not yet saved; it
     // is the user's word on it either way, so a save finishing later does not set it.
@@ -127,6 +129,7 @@ void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
 }
 
 void ZemRamPara::ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const {
+    zem::MutexLocker lock(c331_manage::c331_mutex);  // a PC may write the table meanwhile
     const int i = find_crop(s, k);
     *index = i < 0 ? kCropCount : i;
     if (i < 0) return;
@@ -135,9 +138,9 @@ void ZemRamPara::ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const
 }
 
 void ZemRamPara::ZemSetCropPara(int s, int k, const CROP_PARA* para) {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const int i = find_crop(s, k);
     if (i < 0) return;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     for (int f = 1; f < 5; ++f) put16(ram + kRamCropTable + kCropStride * i + 2 * f, para->para[f]);
     c331_manage::raise_apply(1);
 }
@@ -146,7 +149,7 @@ void ZemRamPara::ZemSetCropPara(int s, int k, const CROP_PARA* para) {
 // (a PC change not yet seen) and a writer may take a record meanwhile.
 int ZemRamPara::ZemAddNewCrop(int s, const CROP_PARA* para) {
     if (!validSource(s)) return -1;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     bool used[kCropCount + 1] = {};
     int record = -1;
     for (int i = 0; i < kCropCount; ++i) {
@@ -165,9 +168,9 @@ int ZemRamPara::ZemAddNewCrop(int s, const CROP_PARA* para) {
 }
 
 void ZemRamPara::ZemDeleteCrop(int s, int k) {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const int i = find_crop(s, k);
     if (i < 0) return;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
     put16(ram + kRamCropTable + kCropStride * i, 0);
     c331_manage::raise_apply(1);
 }
@@ -178,7 +181,7 @@ bool ZemRamPara::cropStillIs(int record, uint16_t id) const {
 }
 
 int ZemRamPara::ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para) {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     if (!cropStillIs(record, id)) return -1;
     uint8_t* e = ram + kRamCropTable + kCropStride * record;
     for (int f = 1; f < 5; ++f) put16(e + 2 * f, para->para[f]);
@@ -187,7 +190,7 @@ int ZemRamPara::ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para)
 }
 
 int ZemRamPara::ZemDeleteCropAt(int record, uint16_t id) {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     if (!cropStillIs(record, id)) return -1;
     put16(ram + kRamCropTable + kCropStride * record, 0);
     c331_manage::raise_apply(1);
@@ -197,7 +200,7 @@ int ZemRamPara::ZemDeleteCropAt(int record, uint16_t id) {
 void ZemRamPara::ZemSetImageFreeze() {
     const int w = g_image_current;
     if (w >= kWindowCount) return;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const int a = windowAddr(w, kWinOutFlags);
     const uint16_t flags = rd16(a);
     const bool freeze = !(flags & 0x0002);
@@ -209,7 +212,7 @@ void ZemRamPara::ZemSetImageFreeze() {
 void ZemRamPara::ZemSetImageBlack() {
     const int w = g_image_current;
     if (w >= kWindowCount) return;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const int a = windowAddr(w, kWinOutFlags);
     wr16(a, rd16(a) ^ 0x0001);
     c331_manage::raise_apply(1);
@@ -217,7 +220,7 @@ void ZemRamPara::ZemSetImageBlack() {
 
 void ZemRamPara::ZemSetEDIDPara(int s, int16_t w, int16_t h, int16_t hz) {
     if (!validSource(s)) return;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     wr16(kRamEdid + 6 * s, uint16_t(w));
     wr16(kRamEdid + 6 * s + 2, uint16_t(h));
     wr16(kRamEdid + 6 * s + 4, uint16_t(hz));
@@ -230,7 +233,7 @@ int ZemRamPara::ZemSourceId_is_on(int id) const {
         if (!(rd16(windowAddr(w, kWinFlags)) & 1)) continue;
         int16_t isCrop;
         char index;
-        const int s = ZemGetImageSource(ram, uint8_t(w), &isCrop, &index, 0);
+        const int s = ZemGetImageSource(ram_image(), uint8_t(w), &isCrop, &index, 0);
         const int dev = s >= 1 && s <= 5 ? s : 0;
         ZEM_DEBUG("\n ZemSourceId_is_on  source_id = %d, dev_id1 = %d ,dev_id = %d\n", id, s, dev);
         if (dev == id) on = 1;

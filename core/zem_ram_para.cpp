@@ -111,7 +111,8 @@ ZemRamPara* ZemRamPara::pInstance() {
     return p_zemrampara_config;
 }
 
-void ZemRamPara::reload() {
+// Before the threads that share the RAM start (at start, or a test's reload).
+void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     std::memset(ram, 0, sizeof ram);
     std::memset(seen, 0, sizeof seen);
     std::memset(shadow, 0, sizeof shadow);
@@ -120,7 +121,7 @@ void ZemRamPara::reload() {
     std::memset(reg, 0, sizeof reg);
     std::memset(status, 0, sizeof status);
     {
-        std::lock_guard<std::mutex> lock(posted_mutex_);
+        zem::MutexLocker lock(posted_mutex_);
         for (PostedWord& p : posted_) p = PostedWord();
     }
     save_pending_ = false;
@@ -140,8 +141,24 @@ void ZemRamPara::reload() {
     }
 }
 
+// The timing words are outside the C331 mutex's part of the RAM.
+uint16_t ZemRamPara::timing16(int addr) const NO_THREAD_SAFETY_ANALYSIS {
+    return word(ram, addr);
+}
+
+// As timing16.
+void ZemRamPara::set_timing16(int addr, uint16_t v) NO_THREAD_SAFETY_ANALYSIS {
+    ram[addr] = uint8_t(v);
+    ram[addr + 1] = uint8_t(v >> 8);
+}
+
+uint8_t ZemRamPara::rd8_locked(int addr) const {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
+    return ram[addr];
+}
+
 uint16_t ZemRamPara::rd16_locked(int addr) const {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     return rd16(addr);
 }
 
@@ -194,7 +211,8 @@ void ZemRamPara::ram_para_write_defaults() {
 
 // A file shorter than the marker and body, or with a bad marker, counts as missing: it is
 // replaced by the defaults, never half-loaded.
-void ZemRamPara::ram_para_load() {
+// Before the threads that share the RAM start (at start, or a test's reload).
+void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
     uint8_t file[kFileValidSize];
     long got;
     {
@@ -225,7 +243,8 @@ void ZemRamPara::ram_para_load() {
     platform::sleepMs(100);
 }
 
-void ZemRamPara::startup_fixups() {
+// Before the threads that share the RAM start (at start, or a test's reload).
+void ZemRamPara::startup_fixups() NO_THREAD_SAFETY_ANALYSIS {
     g_language = ram[kRamLanguage];
     {
         std::lock_guard<std::mutex> lock(Utils::_config_mutex);
@@ -266,15 +285,15 @@ void ZemRamPara::startup_fixups() {
 void ZemRamPara::refresh_begin() {
     // The PC's writes and recalls land under the C331 mutex, the source thread's timing words
     // under the store's own: the copy holds both, so it never sees half a write.
-    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
-    std::lock_guard<std::mutex> timings(mutex);
+    zem::MutexLocker c331(c331_manage::c331_mutex);
+    zem::MutexLocker timings(mutex);
     apply_posted_words();
-    std::memcpy(seen, ram, kRamSize);
+    std::memcpy(seen, ram_image(), kRamSize);
     for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
 }
 
 void ZemRamPara::apply_posted_words() {
-    std::lock_guard<std::mutex> lock(posted_mutex_);
+    zem::MutexLocker lock(posted_mutex_);
     for (PostedWord& p : posted_) {
         if (p.addr < 0) continue;
         if (word_gen(p.addr) == p.gen) write_back16(p.addr, p.value);
@@ -284,7 +303,7 @@ void ZemRamPara::apply_posted_words() {
 
 void ZemRamPara::post_word(int addr, uint16_t value, uint32_t gen) {
     {
-        std::lock_guard<std::mutex> lock(posted_mutex_);
+        zem::MutexLocker lock(posted_mutex_);
         PostedWord* slot = nullptr;
         for (PostedWord& p : posted_)
             if (p.addr == addr || (!slot && p.addr < 0)) slot = &p;
@@ -307,8 +326,8 @@ bool ZemRamPara::changed(int from, int to) const {
 // taken yet: a refused or unchecked size is never saved, and alone causes no save.
 bool ZemRamPara::take_save_image(uint8_t* image) const {
     {
-        std::lock_guard<std::mutex> timings(mutex);
-        std::memcpy(image, ram, kRamSize);
+        zem::MutexLocker timings(mutex);
+        std::memcpy(image, ram_image(), kRamSize);
     }
     put_led_in_force(image, 0);
     return std::memcmp(image + kPersistStart, persisted + kPersistStart, kPersistSize) != 0;
@@ -317,7 +336,7 @@ bool ZemRamPara::take_save_image(uint8_t* image) const {
 bool ZemRamPara::persist_due() const {
     if (save_pending_) return true;
     uint8_t image[kRamSize];
-    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+    zem::MutexLocker c331(c331_manage::c331_mutex);
     return take_save_image(image);
 }
 
@@ -328,7 +347,7 @@ void ZemRamPara::take_file_work() {
 
 void ZemRamPara::take_last_requests() {
     {
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         apply_posted_words();
         take_every_recorded_request();
     }
@@ -341,7 +360,7 @@ int ZemRamPara::ram_para_persist() {
     // The file write runs without the mutexes.
     uint8_t saved[kRamSize];
     {
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         if (!take_save_image(saved) && !save_pending_) return 0;
     }
     // The whole file in its default layout, so any save leaves a complete, marked file.
@@ -357,7 +376,7 @@ int ZemRamPara::ram_para_persist() {
     // What was saved, not the RAM after the flush and pause: a write landing meanwhile is saved
     // next time. The PC's register 11 reads this record under the C331 mutex.
     {
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         std::memcpy(persisted, saved, kRamSize);
     }
     save_pending_ = rc != 0;
@@ -372,7 +391,7 @@ int ZemRamPara::ram_para_persist() {
 int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
     const uint16_t request = rd16(kRamModeSaveRequest);
-    if (len) std::memcpy(ram + addr, data, len);
+    if (len) std::memcpy(ram_image() + addr, data, len);
     bump_word_gens(addr, len);
     if (covers(addr, len, kRamModeSaveRequest)) request_word_written(client, request);
     return 0;
@@ -417,7 +436,7 @@ int ZemRamPara::ZemLanguageChanged() {
         return 1;
     }
     {
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         if (rd16(kRamLanguage) == seen16(kRamLanguage)) wr16(kRamLanguage, uint16_t(n));
     }
     seen[kRamLanguage] = uint8_t(n);

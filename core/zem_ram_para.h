@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "c331/c331_manage.h"
 #include "core/saver.h"
+#include "core/thread_safety.h"
 
 struct CROP_PARA {
     int para[5];  // id word (bits 0..7 source, 8..14 crop number - 1, bit 15 valid), x, y, w, h
@@ -72,9 +74,12 @@ public:
     void reload();
     static ZemRamPara* p_zemrampara_config;
 
-    // Guards the per-source timing words (RAM 256..291) that the source thread writes.
-    mutable std::mutex mutex;
-    uint8_t ram[kRamSize];
+    // Guards the per-source timing words (RAM 256..291) that the source thread writes, and the
+    // status block.
+    mutable zem::Mutex mutex;
+    // The rest of the RAM is written and read under the C331 mutex (the timing words through
+    // their accessors below).
+    uint8_t ram[kRamSize] GUARDED_BY(c331_manage::c331_mutex);
     // The refresh hub's records: `seen` is the RAM as the refresh under way copied it at its
     // start, `shadow` what the refresh before acted on. Every check of a refresh compares the
     // two, so a write landing after the copy is still a change for the next refresh. Main
@@ -83,31 +88,42 @@ public:
     uint8_t shadow[kRamSize];
     // What the parameter file holds (RAM 768..4095; below, the RAM of the last save). Written
     // and read under the C331 mutex.
-    uint8_t persisted[kRamSize];
-    uint8_t mode_ram[kModeCount][kModeSize];
+    uint8_t persisted[kRamSize] GUARDED_BY(c331_manage::c331_mutex);
+    uint8_t mode_ram[kModeCount][kModeSize] GUARDED_BY(c331_manage::c331_mutex);
     uint8_t reg[kRegCount + kCmdCount];
-    uint8_t status[kStatusSize];
+    uint8_t status[kStatusSize] GUARDED_BY(mutex);
 
     // The LED set in force (RAM 1376, 1378, 1380, 1412, 1414): the five words last taken by any
     // path that checks a size (see led_size::take_or_refuse) or by the load. The RAM's words
     // are the PC's until their check: refusals return to this set, and the parameter file and a
     // save request save it. Read and written under the C331 mutex.
-    uint16_t led_in_force16(int addr) const;
-    void take_led_in_force();
+    uint16_t led_in_force16(int addr) const REQUIRES(c331_manage::c331_mutex);
+    void take_led_in_force() REQUIRES(c331_manage::c331_mutex);
 
     // Little-endian 16-bit words of the RAM and its records.
-    uint16_t rd16(int addr) const { return word(ram, addr); }
+    uint16_t rd16(int addr) const REQUIRES(c331_manage::c331_mutex) { return word(ram, addr); }
     // A word other threads write under the C331 mutex (866, 868, 2116), read under it by a
     // caller that does not hold it.
-    uint16_t rd16_locked(int addr) const;
+    uint16_t rd16_locked(int addr) const EXCLUDES(c331_manage::c331_mutex);
+    uint8_t rd8_locked(int addr) const EXCLUDES(c331_manage::c331_mutex);
+    // The RAM whole, to a reader or writer that holds the C331 mutex (a copy, a window's
+    // source, a PC's read).
+    const uint8_t* ram_image() const REQUIRES(c331_manage::c331_mutex) { return ram; }
+    uint8_t* ram_image() REQUIRES(c331_manage::c331_mutex) { return ram; }
+    // The source thread's timing words (RAM 256..291): the store's mutex guards them.
+    static constexpr int kRamTimings = 256, kTimingsSize = 36;
+    uint16_t timing16(int addr) const REQUIRES(mutex);
+    void set_timing16(int addr, uint16_t v) REQUIRES(mutex);
     uint16_t seen16(int addr) const { return word(seen, addr); }
     uint16_t shadow16(int addr) const { return word(shadow, addr); }
-    uint16_t persisted16(int addr) const { return word(persisted, addr); }
+    uint16_t persisted16(int addr) const REQUIRES(c331_manage::c331_mutex) {
+        return word(persisted, addr);
+    }
     // The refresh under way sees the u16 at addr, or a byte of [from, to), other than the refresh
     // before acted on.
     bool changed16(int addr) const { return seen16(addr) != shadow16(addr); }
     bool changed(int from, int to) const;
-    void wr16(int addr, uint16_t v) {
+    void wr16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex) {
         ram[addr] = uint8_t(v);
         ram[addr + 1] = uint8_t(v >> 8);
     }
@@ -125,7 +141,7 @@ public:
     // keeps what it read (0 once no request is open). Caller holds the C331 mutex.
     static constexpr uint64_t kNoClient = ~uint64_t(0);
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr,
-                       uint64_t client = kNoClient);
+                       uint64_t client = kNoClient) REQUIRES(c331_manage::c331_mutex);
 
     // Write generations of the words a user (a PC or the panel) writes and work on another
     // thread writes back (866 current mode, 868 save request, 2116 close-LED, 2176 brightness):
@@ -134,18 +150,18 @@ public:
     // is still at g, so a user's later write wins even when it wrote the very same value.
     static constexpr int kWatchedWords[4] = {kRamCurrentMode, kRamModeSaveRequest, kRamCloseLed,
                                              kRamBrightness};
-    uint32_t word_gen(int addr) const;
+    uint32_t word_gen(int addr) const REQUIRES(c331_manage::c331_mutex);
     // A user's write of a watched word (the panel's, a recall's, a source change's); caller
     // holds the C331 mutex. Every other write of a watched word goes through write_back16.
-    void user_wr16(int addr, uint16_t v);
+    void user_wr16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex);
     // The one write of a watched word that bumps no generation: the posted echoes, the saver's
     // write-back, the start's load and fix-ups. Caller holds the C331 mutex (or runs before the
     // threads start).
-    void write_back16(int addr, uint16_t v) { wr16(addr, v); }
+    void write_back16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex) { wr16(addr, v); }
     // The same for a slot: bumped by every PC write into it, every save request taken for it,
     // and the panel's save and delete; not by its file work's write-back.
-    uint32_t slot_gen(int m) const { return slot_gen_[m]; }
-    void bump_slot_gen(int m) { ++slot_gen_[m]; }
+    uint32_t slot_gen(int m) const REQUIRES(c331_manage::c331_mutex) { return slot_gen_[m]; }
+    void bump_slot_gen(int m) REQUIRES(c331_manage::c331_mutex) { ++slot_gen_[m]; }
     // A word the FPGA thread hands to the RAM for the panel (RAM 2116, its register-0 close bit
     // outside a size handshake; RAM 2176, the brightness it applied), built on the user's state
     // of generation `gen` (word_gen) it last took. That thread may not take the C331 mutex: the
@@ -183,11 +199,12 @@ public:
     // (the PC writes and recalls them): ZemModeUserRamParaDeal and the queries expect the
     // caller to hold it where a PC may write at the same time; the file operations and the
     // refresh-hub steps take it themselves.
-    int ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr);
-    int ZemUserModeSaved(int m) const;
+    int ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr)
+        REQUIRES(c331_manage::c331_mutex);
+    int ZemUserModeSaved(int m) const REQUIRES(c331_manage::c331_mutex);
     // The copy of the OSD file saved with slot m ("/data/modes/MO" + two hex digits + ".json").
     static std::string osdCopyFile(int m);
-    int ZemUserModeIndex(int cur, int dir) const;
+    int ZemUserModeIndex(int cur, int dir) const REQUIRES(c331_manage::c331_mutex);
     int ZemGetCurrentModeIndex() const;
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
@@ -198,13 +215,13 @@ public:
     // Register 11 of `client`, after its LED size check: the save requests it recorded, in the
     // order written, each with a copy of RAM 896..4095 as it is now (with the LED set in force
     // and the channel geometry the apply derives from it). Caller holds the C331 mutex.
-    void take_client_requests(uint64_t client);
+    void take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex);
     // Register 11 bit 2: each slot's file work taken with the slot as it is now (written from it
     // when marked saved, deleted when marked deleted). Caller holds the C331 mutex.
-    void take_synchronisation();
+    void take_synchronisation() REQUIRES(c331_manage::c331_mutex);
     // The save requests open: recorded, waiting or running. RAM 868 reads 0 only at 0.
     // Caller holds the C331 mutex.
-    int open_requests() const { return open_requests_; }
+    int open_requests() const REQUIRES(c331_manage::c331_mutex) { return open_requests_; }
     // Every recorded save request, whatever its client (a stop's); then the waiting jobs run
     // when the saver has no thread. Takes the C331 mutex.
     void ZemUserModeSaveRequest();
@@ -217,7 +234,7 @@ public:
     void delete_mode_from_panel(int m);
     // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds.
     // Caller holds the C331 mutex.
-    void put_geometry(const uint16_t words[7]);
+    void put_geometry(const uint16_t words[7]) REQUIRES(c331_manage::c331_mutex);
     // The saver's run of a slot's job: its file work outside every lock, then its result (the
     // slot, 866, 868) written back under the C331 mutex only where no later request came.
     // True when the file work was done.
@@ -232,17 +249,18 @@ public:
     Saver saver{*this};
 
     // Windows, sources and crops.
-    void ZemCropSourceInit();
+    void ZemCropSourceInit() EXCLUDES(c331_manage::c331_mutex);
     int ZemGetCropID(int s, int k) const;
     int ZemAddCropID(int s) const;
-    int ZemGetSourceNum(int s, int n) const;
+    int ZemGetSourceNum(int s, int n) const REQUIRES(c331_manage::c331_mutex);
     // The crops of source s the bitmap names (after ZemCropSourceInit): what pages count and
     // list. Records with a crop number above 40 or a repeated number are not among them.
     int ZemGetCropCount(int s) const;
     int ZemGetImageSource(const uint8_t* base, uint8_t w, int16_t* isCrop, char* cropIndex,
                           uint8_t fromSlot) const;
     void ZemSetImageSource(int k, int s, int w);
-    void ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const;
+    void ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const
+        EXCLUDES(c331_manage::c331_mutex);
     void ZemSetCropPara(int s, int k, const CROP_PARA* para);
     // The rectangle as a new crop of source s, in the first free record under the lowest crop
     // number s does not use; returns the record, or -1 (no such source, or no room).
@@ -256,7 +274,7 @@ public:
     void ZemSetImageBlack();
     void ZemSetEDIDPara(int s, int16_t w, int16_t h, int16_t hz);
     int ZemLanguageChanged();
-    int ZemSourceId_is_on(int id) const;
+    int ZemSourceId_is_on(int id) const REQUIRES(c331_manage::c331_mutex);
 
     // ===== what only tests set =====
     struct TestHooks {
@@ -279,30 +297,30 @@ private:
     static uint16_t word(const uint8_t* image, int addr) {
         return uint16_t(image[addr] | image[addr + 1] << 8);
     }
-    int find_crop(int s, int k) const;
-    bool cropStillIs(int record, uint16_t id) const;
+    int find_crop(int s, int k) const REQUIRES(c331_manage::c331_mutex);
+    bool cropStillIs(int record, uint16_t id) const REQUIRES(c331_manage::c331_mutex);
     bool write_slot_file(int m, const uint8_t* image);
     // A slot's job as the box takes it now; caller holds the C331 mutex.
-    Saver::Job take_slot_job(int m, Saver::Kind kind) const;
+    Saver::Job take_slot_job(int m, Saver::Kind kind) const REQUIRES(c331_manage::c331_mutex);
     // Queued; a save request it replaced has ended. Caller holds no store lock.
     void post_slot_job(const Saver::Job& job);
     // Into the saver's line; a save request it replaced has ended. Caller holds the C331 mutex.
-    void post_locked(const Saver::Job& job);
+    void post_locked(const Saver::Job& job) REQUIRES(c331_manage::c331_mutex);
     // A save request of slot m with the RAM as it is now, into the line. Caller holds the C331
     // mutex and has counted the request open.
-    void post_save_request(int m);
+    void post_save_request(int m) REQUIRES(c331_manage::c331_mutex);
     // Every recorded request, whatever its client, in the order answered. Caller holds the C331
     // mutex.
-    void take_every_recorded_request();
+    void take_every_recorded_request() REQUIRES(c331_manage::c331_mutex);
     // A write of RAM 868 that held `before`: recorded as `client`'s request, or none.
-    void request_word_written(uint64_t client, uint16_t before);
+    void request_word_written(uint64_t client, uint16_t before) REQUIRES(c331_manage::c331_mutex);
     // A save request has ended: 868 reads 0 once none is open. Caller holds the C331 mutex.
-    void end_request();
+    void end_request() REQUIRES(c331_manage::c331_mutex);
     // The write-backs of a slot's job, under the C331 mutex. True when the slot's markers or
     // RAM 866 may have changed.
-    bool save_written_back(const Saver::Job& job, bool saved);
+    bool save_written_back(const Saver::Job& job, bool saved) REQUIRES(c331_manage::c331_mutex);
     // A slot saved meanwhile gets its file written back (a job into the line).
-    bool deletion_written_back(const Saver::Job& job);
+    bool deletion_written_back(const Saver::Job& job) REQUIRES(c331_manage::c331_mutex);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     // Save requests answered and not yet taken by their client's register 11, in the order
     // answered; at most one a client and slot. Under the C331 mutex.
@@ -310,18 +328,19 @@ private:
         uint64_t client;
         uint8_t slot;
     };
-    std::vector<RecordedRequest> recorded_;
-    int open_requests_ = 0;
+    std::vector<RecordedRequest> recorded_ GUARDED_BY(c331_manage::c331_mutex);
+    int open_requests_ GUARDED_BY(c331_manage::c331_mutex) = 0;
     // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
-    uint16_t geometry_of_[5] = {};
+    uint16_t geometry_of_[5] GUARDED_BY(c331_manage::c331_mutex) = {};
     // The geometry of the set in force into a RAM image, when the RAM does not hold it yet.
-    void put_geometry_in_force(uint8_t* image, int image_base) const;
+    void put_geometry_in_force(uint8_t* image, int image_base) const
+        REQUIRES(c331_manage::c331_mutex);
 
     // Puts the set in force into a RAM image in place of the words waiting for their check.
-    void put_led_in_force(uint8_t* image, int image_base) const;
+    void put_led_in_force(uint8_t* image, int image_base) const REQUIRES(c331_manage::c331_mutex);
     // The RAM as the parameter file would hold it, into `image`; true when it differs from what
     // the file holds. Caller holds the C331 mutex.
-    bool take_save_image(uint8_t* image) const;
+    bool take_save_image(uint8_t* image) const REQUIRES(c331_manage::c331_mutex);
 
     // A parameter save failed: retried at the next refresh.
     std::atomic<bool> save_pending_{false};
@@ -330,12 +349,13 @@ private:
         uint16_t value = 0;
         uint32_t gen = 0;
     };
-    std::mutex posted_mutex_;  // taken last, under every other lock
-    PostedWord posted_[2];     // one an address: 2116 and 2176
-    void apply_posted_words();
-    uint16_t led_in_force_[5] = {};  // in the order of led_size::kRamWords
+    zem::Mutex posted_mutex_;                         // taken last, under every other lock
+    PostedWord posted_[2] GUARDED_BY(posted_mutex_);  // one an address: 2116 and 2176
+    void apply_posted_words() REQUIRES(c331_manage::c331_mutex);
+    uint16_t led_in_force_[5] GUARDED_BY(
+        c331_manage::c331_mutex) = {};  // in the order of led_size::kRamWords
     // Under the C331 mutex; they only grow, so a reload keeps them.
-    void bump_word_gens(uint32_t addr, uint32_t len);
-    uint32_t word_gen_[4] = {};
-    uint32_t slot_gen_[kModeCount] = {};
+    void bump_word_gens(uint32_t addr, uint32_t len) REQUIRES(c331_manage::c331_mutex);
+    uint32_t word_gen_[4] GUARDED_BY(c331_manage::c331_mutex) = {};
+    uint32_t slot_gen_[kModeCount] GUARDED_BY(c331_manage::c331_mutex) = {};
 };

@@ -150,7 +150,7 @@ void fpga_manage::write_to_0x00_register(uint8_t reg, uint8_t mask, uint8_t valu
     if (!is_fpga_reg(reg)) return;
     // The read, merge and send of one register run as one step, so two threads writing
     // different bits of it do not undo each other.
-    std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
+    zem::RecursiveMutexLocker rmw(rmw_mutex);
     read_from_register(reg, fpga);
     uint8_t merged = 0;
     mirror_merge(reg, mask, value, fpga, &merged);
@@ -166,7 +166,7 @@ void fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, ui
     if (!is_fpga_reg(reg)) return;
     uint8_t merged = 0;
     {
-        std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
+        zem::RecursiveMutexLocker rmw(rmw_mutex);
         read_from_register(reg, fpga);
         mirror_merge(reg, mask, value, fpga, &merged);
         // The command table's register traffic comes before the register-2 byte.

@@ -85,7 +85,7 @@ void fpga_manage::record_bright_change() {
     uint8_t table[kBrightTableSize];
     if (flash_read(2, kBrightFlashAddr, sizeof table, table) != fpga_drv::kFlashDone ||
         table[0] != 0xAA) {
-        std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+        zem::RecursiveMutexLocker lock(rmw_mutex);
         g_change[kTaskOn] = 0;
         set_bri_level(kFullLevel);
         return;
@@ -101,7 +101,7 @@ void fpga_manage::record_bright_change() {
 // a flash table not written yet (a stop during the bring-up, before the request reached the
 // FPGAs) does not take its place. Scheduled modes keep their table.
 void fpga_manage::keep_loaded_brightness() {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     const bool manual = g_change[kTaskOn] == 0 || bri_mode == 0 || bri_mode == kManualMode;
     const uint32_t mode = g_change[kTaskOn] ? bri_mode.load() : 0;
     if (manual && !ram_shows(mode, bri_register_value(mode, mirror(0, 64))))
@@ -109,7 +109,7 @@ void fpga_manage::keep_loaded_brightness() {
 }
 
 void fpga_manage::Brightness_init(const uint8_t* table) {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     bri_mode = table[8];
     half_hour_index = 255;
     g_change[kTableLoaded] = 0xFFFFFFFFu;
@@ -175,7 +175,7 @@ void fpga_manage::echo_brightness(uint32_t mode, uint8_t value) {
 }
 
 int fpga_manage::Brightness_hand_dealwith() {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     g_change[kApplyCleared] = 0;
     g_change[kApplyLinked] = 0;
     g_change[kApplying] = 1;
@@ -230,7 +230,7 @@ void fpga_manage::apply_brightness_on_link() {
 }
 
 void fpga_manage::Brightness_manual_apply(uint8_t mode) {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     bri_mode = mode & kManualMode;
     half_hour_index = 255;
     g_change[kManualPending] = 1;
@@ -260,7 +260,7 @@ void fpga_manage::Brightness_task() {
 }
 
 void fpga_manage::Brightness_hand_change() {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     if (g_change[kManualPending]) {
         g_change[kManualPending] = 0;
         g_change[kRepeats] = 0;
@@ -272,7 +272,7 @@ void fpga_manage::Brightness_hand_change() {
 }
 
 void fpga_manage::Brightness_time_change() {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     const int minute = time_record.minute + time_record.hour * 60;
     const int index = std::min(minute >= 1440 ? minute / 30 - 1 : minute / 30, kHalfHours - 1);
     if (index == half_hour_index && !g_change[kManualPending]) {
@@ -386,7 +386,7 @@ bool fpga_manage::take_sensor_reply() {
 }
 
 void fpga_manage::Brightness_auto_filter() {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     int level = mirror(0, 64);
     if (g_change[kNewSample] && sensor_data[49] == 0xFF) {
         const int target = sensor_data[53];
@@ -424,7 +424,7 @@ void fpga_manage::OnOff_time() {
         std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
         std::memcpy(table, MCU_RAM_CMD, sizeof table);
     }
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     onoff.count = std::min<uint8_t>(table[8], 4);
     std::memset(onoff.on_armed, 0, sizeof onoff.on_armed);
     std::memset(onoff.off_armed, 0, sizeof onoff.off_armed);
@@ -440,7 +440,7 @@ void fpga_manage::OnOff_time() {
 }
 
 void fpga_manage::dealwith_onoff() {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     const TimeRealType now = time_record;
     // The on times first, then the off times: one entry with both the same ends black.
     for (const bool on : {true, false}) {

@@ -111,13 +111,13 @@ void fpga_manage::take_loaded_user_words() {
     uint16_t bri = 0;
     if (ZemRamPara* para = ZemRamPara::p_zemrampara_config) {
         // Before the FPGA thread runs, and outside rmw_mutex, which comes after the C331 mutex.
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         close_gen = para->word_gen(ZemRamPara::kRamCloseLed);
         bri = para->rd16(kRamBrightness);
         bri_gen = para->word_gen(kRamBrightness);
     }
     user_words.clear();
-    std::lock_guard<std::recursive_mutex> rmw(rmw_mutex);
+    zem::RecursiveMutexLocker rmw(rmw_mutex);
     close_led = 0;  // the load opens RAM 2116
     close_led_gen = close_gen;
     bri_ram = bri;
@@ -482,7 +482,8 @@ void fpga_manage::power_up_check_fpga_status(int i) {
     startup_step(i);
 }
 
-void fpga_manage::startup_step(int i) {
+// Reads LED words without the C331 mutex, which the FPGA thread may not take: a known race.
+void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
     const int other = 1 - i;
     const auto past = [this](int f, uint8_t a, uint8_t b) {
         return start_step[f] == a || start_step[f] == b;

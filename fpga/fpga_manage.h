@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/thread_safety.h"
 #include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_globals.h"
@@ -88,7 +89,7 @@ public:
     // --- locks and hand-over flags ---
     std::mutex mirror_mutex;
     std::mutex irq_mutex;
-    std::recursive_mutex rmw_mutex;
+    zem::RecursiveMutex rmw_mutex;
     std::mutex port_send_mutex;
     std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer handed over
     uint8_t ram_check[2] = {};
@@ -103,7 +104,7 @@ public:
     // last took, which its echoes into RAM 2116 carry. Written under rmw_mutex: the FPGA
     // thread never reads RAM 2116, which is guarded by the C331 mutex it may not take.
     std::atomic<uint8_t> close_led{0};
-    uint32_t close_led_gen = 0;
+    uint32_t close_led_gen GUARDED_BY(rmw_mutex) = 0;
     // The C331 apply's hand-overs of RAM 2116 and 2176, taken by the FPGA side in order.
     UserWordMailbox user_words;
     std::vector<std::string> usb_file_list;  // paths as the names' bytes
@@ -283,16 +284,16 @@ public:
     static constexpr int kBrightTableSize = 57;
     static constexpr int kOnOffTableSize = 50;
     std::atomic<uint32_t> bri_mode{0};  // byte 8 of the brightness table
-    uint8_t HalfHourValue[kHalfHours];
-    uint8_t half_hour_index = 255;
+    uint8_t HalfHourValue[kHalfHours] GUARDED_BY(rmw_mutex);
+    uint8_t half_hour_index GUARDED_BY(rmw_mutex) = 255;
     // RAM 2176 as the user's last hand-over or this side's last echo left it, and the write
     // generation of the user's brightness last taken, which the echoes carry: this side never
     // reads the RAM word, which PCs write under the C331 mutex.
-    uint16_t bri_ram = 0;
-    uint32_t bri_ram_gen = 0;
+    uint16_t bri_ram GUARDED_BY(rmw_mutex) = 0;
+    uint32_t bri_ram_gen GUARDED_BY(rmw_mutex) = 0;
     // The brightness the box kept in its parameter file is to be applied at the next apply (a
     // bring-up found the flash's manual table behind it).
-    bool bri_kept_pending = false;
+    bool bri_kept_pending GUARDED_BY(rmw_mutex) = false;
     // The last brightness apply found no port linked: the level waits for a link.
     std::atomic<uint8_t> bri_waits_for_link{0};
     OnOffSchedule onoff{};
@@ -626,14 +627,16 @@ private:
     bool counting_passes();
     void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
-    void close_led_follows(uint8_t reg0);  // register 0's close bit outside a size handshake
+    void close_led_follows(uint8_t reg0)
+        REQUIRES(rmw_mutex);  // register 0's close bit outside a size handshake
     bool save_cmd_table(uint32_t flash_addr, bool write);  // false: erase or write failed
     // Erases the flash 2 sector at flash_addr and, with data, writes len bytes there.
     bool save_flash_table(uint32_t flash_addr, const uint8_t* data, uint32_t len);
-    bool take_bri_request();                             // a user's brightness handed over
-    bool ram_shows(uint32_t mode, uint8_t value) const;  // RAM 2176 stands for the value
+    bool take_bri_request() REQUIRES(rmw_mutex);  // a user's brightness handed over
+    bool ram_shows(uint32_t mode, uint8_t value) const
+        REQUIRES(rmw_mutex);            // RAM 2176 stands for the value
     void set_bri_level(uint8_t level);  // soft register 64 of both FPGAs and word 16
-    void echo_brightness(uint32_t mode, uint8_t value);
+    void echo_brightness(uint32_t mode, uint8_t value) REQUIRES(rmw_mutex);
     void save_manual_table(uint8_t level);
     bool take_sensor_reply();  // under irq_mutex
 

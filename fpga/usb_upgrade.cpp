@@ -367,7 +367,7 @@ bool alreadyThere(fpga_manage& m, const Child& c, bool same_skips) {
     }
     uint8_t present = 0;
     if (ZemRamPara* s = ZemRamPara::p_zemrampara_config) {
-        std::lock_guard<std::mutex> lock(s->mutex);
+        zem::MutexLocker lock(s->mutex);
         present = s->status[6];
     }
     return (present & 0x3F) == 0x3F;

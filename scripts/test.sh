@@ -6,7 +6,8 @@
 # of runs; then cross-builds for the box (32-bit ARM) and runs every test again under qemu-user.
 # ctest's summary of the armhf run is the last line. SIGTERM, SIGHUP or Ctrl-C end the whole run,
 # its builds, tests and the boxes they start, and free build/'s lock; under nohup a hang-up
-# ends nothing.
+# ends nothing. Before the builds it checks the lock contracts with clang
+# (scripts/check-locks.sh).
 # On a slow or busy machine, ZEM_TEST_TIME_FACTOR=N scripts/test.sh (N a number of at least 1)
 # multiplies the tests' bounds that only catch a hang by N in every build.
 # Usage: scripts/test.sh
@@ -84,6 +85,9 @@ build_and_test() {
     esac
     (cd "$dir" && ctest -j "$ctest_jobs" --output-on-failure)
 }
+
+# First, as it only compiles (under two minutes on 2 cores): the lock contracts, checked by clang.
+scripts/check-locks.sh
 
 # scripts/run-sim.sh builds build/ too, under a lock on it: a start waits until this build and
 # its tests (which run build/zemT57N) are done. Only this shell holds it: no test's process

@@ -67,7 +67,7 @@ raviksource::raviksource() {
     for (auto& f : fpga_board_state) f = 0;
 }
 
-std::mutex& raviksource::c331_mutex() {
+zem::Mutex& raviksource::c331_mutex() {
     return c331_manage::c331_mutex;
 }
 
@@ -196,13 +196,13 @@ void raviksource::update_vid_info_delay() {
     if (!para_) return;
     {
         // An input without signal gets zeros, so no stale timing looks like a live input.
-        std::lock_guard<std::mutex> lock(para_->mutex);
+        zem::MutexLocker lock(para_->mutex);
         for (int s = 0; s < kSources; ++s) {
             uint16_t w, h, rate;
             frameOf(recs[s], w, h, rate);
-            para_->wr16(kTimingRam + 6 * s, w);
-            para_->wr16(kTimingRam + 6 * s + 2, h);
-            para_->wr16(kTimingRam + 6 * s + 4, rate);
+            para_->set_timing16(kTimingRam + 6 * s, w);
+            para_->set_timing16(kTimingRam + 6 * s + 2, h);
+            para_->set_timing16(kTimingRam + 6 * s + 4, rate);
         }
     }
     ZEM_DEBUG("source: video path stable, input timings published\n");
@@ -231,7 +231,7 @@ void raviksource::iTE6805_Get_Hdmi(int idx) {
 
 void raviksource::setStatusBit(int byte, uint8_t bit, bool on) {
     if (!para_) return;
-    std::lock_guard<std::mutex> lock(para_->mutex);
+    zem::MutexLocker lock(para_->mutex);
     if (on) {
         para_->status[byte] = uint8_t(para_->status[byte] | bit);
     } else {

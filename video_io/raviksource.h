@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "c331/c331_manage.h"
 #include "platform/i2c_bus.h"
 #include "platform/soc_window.h"
 #include "video_io/receiver_link.h"
@@ -133,11 +134,11 @@ private:
     // skipped this pass. The rare EDID steps take the mutex and wait.
     template <typename F>
     bool withC331Lock(F f) {
-        std::unique_lock<std::mutex> lock(c331_mutex(), std::try_to_lock);
-        if (!lock.owns_lock()) return false;
+        if (!c331_mutex().try_lock()) return false;
+        zem::MutexLocker lock(c331_mutex(), std::adopt_lock);
         f();
         return true;
     }
-    static std::mutex& c331_mutex();
-    static void raise_c331_apply();
+    static zem::Mutex& c331_mutex() RETURN_CAPABILITY(c331_manage::c331_mutex);
+    static void raise_c331_apply() REQUIRES(c331_manage::c331_mutex);
 };

@@ -68,7 +68,7 @@ int raviksource::edid_table_uploaded(int source) {
         return -1;
     }
     // The C331 apply turns a waiting table into a rewrite request.
-    std::lock_guard<std::mutex> lock(c331_mutex());
+    zem::MutexLocker lock(c331_mutex());
     edid_ram_table_from[source] = 1;
     raise_c331_apply();
     return 0;
@@ -119,7 +119,7 @@ void raviksource::edidPass() {
         // Written: announce it by pulling the hot-plug line low for a while.
         bool announce = false;
         {
-            std::lock_guard<std::mutex> lock(c331_mutex());
+            zem::MutexLocker lock(c331_mutex());
             if (edid_rewrite[s].load() == 1 && edid_written[s].load() == 1) {
                 std::lock_guard<std::mutex> sys(Utils::_system_mutex);
                 edid_rewrite[s] = 0;
@@ -152,7 +152,7 @@ int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table, ui
         return kRefused;
     }
     {
-        std::lock_guard<std::mutex> lock(c331_mutex());
+        zem::MutexLocker lock(c331_mutex());
         for (int i = 0; i < 3; ++i) req[i] = para_->rd16(kEdidRequestRam + 6 * s + 2 * i);
     }
     data = edid::build(req[0], req[1], req[2]);  // the RAM words are unsigned
@@ -176,7 +176,7 @@ void raviksource::putBackRequest(int s, const uint16_t* refused) {
     for (int i = 0; i < 3; ++i)
         back[i] = announced ? uint16_t(mode[i]) : default_ram16(base + 2 * i);
     {
-        std::lock_guard<std::mutex> lock(c331_mutex());
+        zem::MutexLocker lock(c331_mutex());
         for (int i = 0; i < 3; ++i) {
             if (para_->rd16(base + 2 * i) != refused[i]) return;
         }
@@ -200,7 +200,7 @@ int raviksource::rewriteEdid(int s) {
     int rc = edidFor(s, data, from_table, req);
     if (rc == kRefused) {
         {
-            std::lock_guard<std::mutex> lock(c331_mutex());
+            zem::MutexLocker lock(c331_mutex());
             if (from_table) edid_ram_table_from[s] = 0;
             edid_rewrite[s] = 0;
         }
@@ -224,7 +224,7 @@ int raviksource::rewriteEdid(int s) {
         from_table && readFile(edid_table_path(s), table_now) && table_now == data;
     bool confirmed = false;
     {
-        std::lock_guard<std::mutex> lock(c331_mutex());
+        zem::MutexLocker lock(c331_mutex());
         if (from_table) {
             confirmed = table_same;
             if (confirmed) edid_ram_table_from[s] = 0;

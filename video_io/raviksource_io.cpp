@@ -35,7 +35,7 @@ constexpr int kCrops = 40;
 // The expander's output for the audio window's words: the source a window's source word names
 // (directly, or through its crop entry) with its audio on or muted. A window, crop or source
 // that does not exist is muted rather than routed by a wrapped number.
-uint8_t audioSelection(const ZemRamPara& p) {
+uint8_t audioSelection(const ZemRamPara& p) REQUIRES(c331_manage::c331_mutex) {
     const int w = p.rd16(raviksource::kAudioWindowRam);
     if (w >= raviksource::kSources) return kAudioMute;
     const uint16_t src_word = p.rd16(kWindowBase + 26 * w + 8);
@@ -96,7 +96,7 @@ void raviksource::audioPass() {
     if (!source_changed.load() || !bus_) return;
     uint8_t value = kAudioMute;
     // Cleared before the RAM is read, so a change raised during the write is not lost.
-    const bool read = withC331Lock([&] {
+    const bool read = withC331Lock([&]() REQUIRES(c331_manage::c331_mutex) {
         source_changed = 0;
         if (para_) value = audioSelection(*para_);
     });

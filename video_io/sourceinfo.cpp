@@ -32,10 +32,10 @@ Timing timing(unsigned char id) {
     Timing t;
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store || id >= sourceinfo::kSources) return t;
-    std::lock_guard<std::mutex> lock(store->mutex);
-    t.w = int16_t(store->rd16(256 + 6 * id));
-    t.h = int16_t(store->rd16(258 + 6 * id));
-    t.hz = int16_t(store->rd16(260 + 6 * id));
+    zem::MutexLocker lock(store->mutex);
+    t.w = int16_t(store->timing16(256 + 6 * id));
+    t.h = int16_t(store->timing16(258 + 6 * id));
+    t.hz = int16_t(store->timing16(260 + 6 * id));
     return t;
 }
 
@@ -104,7 +104,7 @@ WindowInput sourceinfo::window_input(int window, bool shown) {
     const ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store || window < 0 || window >= ZemRamPara::kWindowCount) return in;
     const auto rd16 = [store, shown](int addr) {
-        return shown ? store->seen16(addr) : store->rd16(addr);
+        return shown ? store->seen16(addr) : store->rd16_locked(addr);
     };
     const uint16_t word = rd16(ZemRamPara::windowAddr(window, ZemRamPara::kWinSource));
     in.crop = word & 0x8000;

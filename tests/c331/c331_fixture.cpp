@@ -49,7 +49,7 @@ bool C331Test::waitFor(const std::function<bool()>& pred, int max_ms) {
 }
 
 void C331Test::produce(const std::function<void(ZemRamPara&)>& change, uint8_t id) {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     change(store());
     c331_manage::raise_apply(id);
 }

@@ -77,7 +77,7 @@ TEST_F(PanelTest, EverySpliceModeGivesItsChannelGeometryAndRouting) {
         SCOPED_TRACE(c.name);
         produce([&](ZemRamPara& s) { words(s, c); });
         ASSERT_TRUE(waitRefresh(1, ++applied));
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         check(c);
     }
     c331_manage::stop_thread();

@@ -27,7 +27,7 @@ protected:
             s.reg[slot] = value;
         });
         return waitFor([&] {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             return store().reg[slot] == 0;
         });
     }

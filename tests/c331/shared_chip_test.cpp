@@ -55,7 +55,7 @@ TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
     EXPECT_EQ(reply[10], 0);
     EXPECT_EQ(reply[11], 40);
     // The change made during the ramp was applied by the next turn, not taken by this one.
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     EXPECT_EQ(c->applied16(kContrast), 41);
 }
 

@@ -104,7 +104,7 @@ TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
     EXPECT_EQ(store().rd16(1382), 0);
     {
         // The set in force, which the files save, is the one applied.
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         EXPECT_EQ(store().led_in_force16(1378), 3840);
         EXPECT_EQ(store().led_in_force16(1376), 3);
     }
@@ -126,7 +126,7 @@ TEST_F(C331ThreadTest, ThePanelWaitsForTheFpgaSideWithoutHoldingTheMutex) {
     platform::installClock(nullptr);  // the wait's bound must not pass here
     startRunning();
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         led_size_handshake::get().start();
     }
     const size_t before = routingWrites();
@@ -188,7 +188,7 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
         const size_t routings = routingWrites();
         led_size_handshake::get().clear();
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             const uint16_t wrote[5] = {c.splice, c.w, c.h, c.out1w, c.out1h};
             for (int i = 0; i < 5; ++i) {
                 const uint8_t le[2] = {uint8_t(wrote[i]), uint8_t(wrote[i] >> 8)};
@@ -222,7 +222,7 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
 TEST_F(C331ThreadTest, ARefusedSetAfterAHandshakeStillRestartsTheFpgas) {
     startRunning();
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         led_size_handshake::get().start();
     }
     blankOutputs();  // blanked, waiting for the answer
@@ -241,7 +241,7 @@ TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
     const uint8_t pc_write[2] = {0x00, 0x0F};  // 3840
     store().ZemRamParaDeal(pc_write, 2, 1378);
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         std::memcpy(store().shadow, store().ram, sizeof store().shadow);        // refresh 12 saw it
         std::memcpy(store().persisted, store().ram, sizeof store().persisted);  // and saved it
     }
@@ -255,7 +255,7 @@ TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
 TEST_F(C331ThreadTest, PendingRefreshIdsAreASet) {
     startRunning();
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         c331_manage::raise_apply(2);
         c331_manage::raise_apply(1);
         c331_manage::raise_apply(2);
@@ -320,7 +320,7 @@ TEST_F(C331ThreadTest, ShutdownDropsTheAppliesItsThreadDidNotTake) {
     produce([](ZemRamPara& s) { s.wr16(2178, 61); });
     produce([](ZemRamPara& s) { s.wr16(2180, 7); }, 2);
     c331_manage::shutdown();
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     EXPECT_FALSE(c331_manage::apply_pending());
 }
 
@@ -347,7 +347,7 @@ TEST_F(C331ThreadTest, BrightnessAndCloseLedAreHandedToTheFpgaSide) {
     using Box = UserWordMailbox;
     const auto handed = [&](Box::Word w, int addr) {
         const auto m = f->user_words.take(w);
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return m && m->value == store().rd16(addr) && m->gen == store().word_gen(addr);
     };
     produce([](ZemRamPara& s) { s.user_wr16(2178, 60); });  // contrast alone

@@ -34,7 +34,7 @@ uint8_t status(const Bytes& reply) {
     return reply.size() > 10 ? reply[10] : 0xEE;
 }
 std::vector<int> pendingApplies() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     std::vector<int> ids;
     while (uint8_t id = c331_manage::take_apply()) ids.push_back(id);
     return ids;
@@ -61,7 +61,7 @@ TEST_F(Handlers, RamAndUserModeWritesWaitForTheC331Mutex) {
         SCOPED_TRACE(addr);
         const uint8_t* at = addr < 0x1000 ? store()->ram + addr
                                           : store()->mode_ram[(addr >> 12) - 1] + (addr & 0xFFF);
-        std::unique_lock<std::mutex> held(c331_manage::c331_mutex);
+        zem::MutexLocker held(c331_manage::c331_mutex);
         auto pc = std::async(std::launch::async, [&] { return handle(writeRam(addr, {0x77})); });
         EXPECT_EQ(pc.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
         EXPECT_NE(*at, 0x77);
@@ -133,7 +133,7 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     // The close-LED and brightness it brings are the user's writes (their write generations
     // grow), which the FPGA side tells from its own echoes.
     const auto gens = [this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return std::make_pair(store()->word_gen(2116), store()->word_gen(2176));
     };
     const auto before = gens();
@@ -271,7 +271,7 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
     // whether the handshake had started, which decides whether it waits for the FPGA side.
     std::promise<int> seen;
     std::thread c331([&] {
-        std::unique_lock<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         c331_manage::apply_cv.wait(lock, [] { return c331_manage::apply_pending(); });
         seen.set_value(led_size_handshake::get().state());
         while (c331_manage::take_apply() != 0) {
@@ -376,7 +376,7 @@ TEST_F(Handlers, AWriteOfNoBytesChangesAndBumpsNothing) {
     };
     const auto word = [this](int addr) {
         return [this, addr] {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             return store()->word_gen(addr);
         };
     };
@@ -387,7 +387,7 @@ TEST_F(Handlers, AWriteOfNoBytesChangesAndBumpsNothing) {
                         {2117, word(2116)},
                         {2177, word(2176)},
                         {0x3000, [this] {
-                             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                             zem::MutexLocker lock(c331_manage::c331_mutex);
                              return store()->slot_gen(2);
                          }}};
     ASSERT_EQ(status(handle(writeRam(868, le16(4)))), 0);  // a request waiting for register 11
@@ -401,7 +401,7 @@ TEST_F(Handlers, AWriteOfNoBytesChangesAndBumpsNothing) {
         EXPECT_EQ(0, std::memcmp(ram, store()->ram, sizeof ram));
     }
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         EXPECT_EQ(store()->open_requests(), 1) << "the request is still the one written";
     }
     store()->reload();  // the request goes with this box

@@ -193,7 +193,7 @@ protected:
     StoreModel::View view() const {
         StoreModel::View v;
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             std::memcpy(v.ram.data(), store()->ram, v.ram.size());
             for (int m = 0; m < 16; ++m)
                 std::memcpy(v.modeSlots[m].data(), store()->mode_ram[m], v.modeSlots[m].size());
@@ -212,7 +212,7 @@ protected:
     }
 
     uint16_t mode() const {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return store()->rd16(ZemRamPara::kRamCurrentMode);
     }
     Bytes ask(int client, const Bytes& b) { return askSession(*clients_[client], b); }
@@ -226,7 +226,7 @@ protected:
     }
     // The refreshes the applies raise wait for the main thread.
     void holdRefreshes() {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         while (uint8_t id = c331_manage::take_apply()) held_.push_back(id);
     }
     void runRefreshes() {

@@ -147,7 +147,7 @@ class Wifi : public CommTest {
 protected:
     // As a settings page does: the RAM byte under the C331 mutex.
     void setWifiOff(uint8_t off) {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store()->ram[774] = off;
     }
 };

@@ -48,7 +48,7 @@ uint16_t FpgaTest::closeLedAfterRefresh() const {
 }
 
 void FpgaTest::userWrite(Writer by, int addr, uint16_t value) {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     if (by == kPanel) {
         para->user_wr16(addr, value);
         return;
@@ -61,7 +61,7 @@ void FpgaTest::handOver(int addr) {
     uint16_t value;
     uint32_t gen;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         value = para->rd16(addr);
         gen = para->word_gen(addr);
     }

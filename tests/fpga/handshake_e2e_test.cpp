@@ -56,7 +56,7 @@ TEST_F(FpgaC331Box, LedSizeChangeBlanksReinitialisesAndRelightsWithTheC331Thread
     bool relit = false;
     if (up) {
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             para->wr16(1378, uint16_t(para->rd16(1378) == 1920 ? 1280 : 1920));
             led_size_handshake::get().start();
             c331_manage::raise_apply(1);

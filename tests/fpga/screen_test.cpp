@@ -33,7 +33,7 @@ protected:
     }
     static led_size_handshake& handshake() { return led_size_handshake::get(); }
     void startHandshake() {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         handshake().start();
     }
     // One reset pulse on each FPGA, then the whole bring-up, lit at its end.
@@ -200,7 +200,7 @@ protected:
     // A user's write, then the C331 thread's apply of it.
     void writeAndApply(Writer by, int addr, uint16_t value) {
         userWrite(by, addr, value);
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         c331_manage::raise_apply(1);
     }
     // The C331 apply's hand-over reached the mailbox; a pass takes it.
@@ -222,7 +222,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerAfterTheBlankingEndedRestartsTheFpgas) {
         box().soc.clearWrites();
         const size_t inits = panelInits();
         {
-            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+            zem::MutexLocker turn(c331_manage::c331_mutex);
             sizeChange(outcome);
             ASSERT_TRUE(
                 runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
@@ -244,7 +244,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerDuringTheBlankingRestartsTheFpgasOnceItEnd
         const size_t inits = panelInits();
         const uint32_t polls = c331->counts.blanking_polls;
         {
-            std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+            zem::MutexLocker turn(c331_manage::c331_mutex);
             sizeChange(outcome);
             runTicks(1);  // black at once
             ASSERT_TRUE(handshake().blanking());
@@ -281,7 +281,7 @@ TEST_F(HandshakeWithC331Test, AnAnswerDuringTheBlankingRestartsTheFpgasOnceItEnd
 TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSecondAnswer) {
     box().soc.clearWrites();
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kApplied);
         ASSERT_TRUE(
             runUntil([] { return handshake().state() == led_size_handshake::kBlanked; }, 100));
@@ -289,7 +289,7 @@ TEST_F(HandshakeWithC331Test, TwoSizeChangesInARowRestartTheFpgasOnceAfterTheSec
     ASSERT_TRUE(answered());
     EXPECT_EQ(para->rd16(1390), wanted);
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kApplied);
         EXPECT_EQ(handshake().state(), led_size_handshake::kBlanked);
         runTicks(20);
@@ -321,7 +321,7 @@ TEST_F(HandshakeWithC331Test, AClosedLedStaysClosedThroughEveryRestart) {
         {"size change",
          [this] {
              {
-                 std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+                 zem::MutexLocker turn(c331_manage::c331_mutex);
                  sizeChange(led_size_handshake::kApplied);
              }
              ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
@@ -359,7 +359,7 @@ TEST_F(HandshakeWithC331Test, AUserWriteOfTheEchoedCloseLedReachesTheFpgaSide) {
         // The refresh's apply passes the echo back.
         const auto passedBack = [this] {
             {
-                std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+                zem::MutexLocker turn(c331_manage::c331_mutex);
                 c331_manage::raise_apply(1);
             }
             return takeHandOver(UserWordMailbox::kCloseLed);
@@ -383,7 +383,7 @@ TEST_F(HandshakeWithC331Test, AnEchoPassedBackAfterTheFpgaSideChangedAgainChange
     mgr->SCREEN_fpgactrl_status(0);
     ASSERT_EQ(closeLedAfterRefresh(), 1);
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         c331_manage::raise_apply(1);
     }
     ASSERT_TRUE(waitFor([this] { return mgr->user_words.waiting(UserWordMailbox::kCloseLed); }));
@@ -407,7 +407,7 @@ TEST_F(HandshakeWithC331Test, ABlockWriteOfTheBrightnessInForceKeepsTheTable) {
     para->refresh_begin();  // the echo lands
     para->refresh_end();
     const auto blockWrite = [this](uint16_t brightness) {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         uint8_t block[10];
         std::memcpy(block, para->ram + 2170, sizeof block);
         block[6] = uint8_t(brightness);
@@ -433,7 +433,7 @@ TEST_F(HandshakeWithC331Test, ABlockWriteOfTheBrightnessInForceKeepsTheTable) {
 TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForItsEnd) {
     box().soc.clearWrites();
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kRefused);  // answered without waiting for the blanking
         runTicks(1);                               // black at once
     }
@@ -442,7 +442,7 @@ TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForI
     const size_t inits = panelInits();
     const uint32_t polls = c331->counts.blanking_polls;
     {
-        std::lock_guard<std::mutex> turn(c331_manage::c331_mutex);
+        zem::MutexLocker turn(c331_manage::c331_mutex);
         sizeChange(led_size_handshake::kApplied);
         EXPECT_TRUE(handshake().blanking()) << "the blanking cut short";
     }

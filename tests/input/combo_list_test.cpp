@@ -176,7 +176,7 @@ protected:
     void chipCaughtUp() {
         const int before = marks_;
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             c331_manage::raise_apply(kMark);
         }
         ASSERT_TRUE(eventually([&] { return marks_ > before; }, 5000)) << "no turn of the chip";

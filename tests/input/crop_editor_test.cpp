@@ -37,7 +37,7 @@ protected:
     void saveShadow() { std::memcpy(store().shadow, store().ram, sizeof store().ram); }
     // Record k: crop number n of source s, x 10 n, w x h; written as the PC writes it.
     void setCrop(int k, int s, int n, int w = 640, int h = 360) {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         const int a = 1472 + 10 * k;
         store().wr16(a, uint16_t(0x8000 | (n - 1) << 8 | s));
         store().wr16(a + 2, uint16_t(10 * n));
@@ -46,7 +46,7 @@ protected:
         store().wr16(a + 8, uint16_t(h));
     }
     void clearCrop(int k) {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().wr16(1472 + 10 * k, 0);
     }
     // Home screen, main menu, options menu, the crop editor; then the steps; then Back out to
@@ -110,7 +110,7 @@ protected:
     // step inside this one).
     void pcRefresh() { SyncUpdate::pInstance()->para_sync(1); }
     int takeApply() {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         int n = 0;
         while (c331_manage::take_apply() != 0) ++n;
         return n;

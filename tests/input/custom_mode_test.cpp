@@ -293,7 +293,7 @@ TEST_F(UserModePage, InvokeRecallsTheModeAndStartsTheSizeHandshake) {
     // The close-LED and brightness it brings are the user's writes (their write generations
     // grow), which the FPGA side tells from its own echoes.
     const auto gens = [this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return std::make_pair(store().word_gen(2116), store().word_gen(2176));
     };
     const auto before = gens();
@@ -389,7 +389,7 @@ TEST_F(UserModePage, InvokeTouchedAfterThePcEmptiedTheSlotChangesNothing) {
     saveMode(0);
     open(false);
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().mode_ram[0][0] = 0xFF;
     }
     click("Button_use");

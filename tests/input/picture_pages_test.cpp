@@ -16,7 +16,7 @@ constexpr int kBright = 2176, kContrast = 2178, kSharpness = 2180, kSaturation =
 constexpr int kPreset = 2184, kRed = 2186, kGreen = 2188, kBlue = 2190;
 
 bool applyPending() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     return c331_manage::apply_pending();
 }
 // The C331 thread's turn: the pending apply taken.
@@ -160,7 +160,7 @@ TEST_F(PicturePages, ResetRedrawsSoTheNextStepStartsFromTheDefault) {
     store().wr16(kBright, 30);
     store().wr16(kPreset, 0);
     const auto brightGen = [this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return store().word_gen(kBright);
     };
     onPage(kPageQuality, [&] {

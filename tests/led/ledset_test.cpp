@@ -73,7 +73,7 @@ protected:
     // Saved and refreshed as the box does: both records equal the RAM.
     void persist() {
         // A C331 thread the fixture started may be writing the RAM, under this mutex.
-        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        zem::MutexLocker c331(c331_manage::c331_mutex);
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
         std::memcpy(store().persisted, store().ram, sizeof store().ram);
     }
@@ -504,7 +504,7 @@ TEST_F(LedSetPage, ANewSizeFromElsewhereRefillsTheFields) {
         key(kKeyRight);
         ++at_;
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             setScreen(2560, 1440, kVertical, 2560, 722);  // as the PC writes it
         }
         store().test_signal(1);
@@ -617,7 +617,7 @@ protected:
     }
     static bool panelIs(int w, int h, int w1) {
         c331_manage* c = c331_manage::p_c331_manage;
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return c->thread_state == 8 && c->gPanel.ledW == w && c->gPanel.ledH == h &&
                c->gPanel.out1w == w1;
     }
@@ -657,7 +657,7 @@ TEST_F(LedSetOnTheChip, EveryScreenThePageWritesIsApplied) {
     const int words[5] = {1376, 1378, 1380, 1412, 1414};
     const auto appliedIs = [&](const uint16_t* want) {
         c331_manage* c = c331_manage::p_c331_manage;
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         if (c->thread_state != 8) return false;
         for (int i = 0; i < 5; ++i)
             if (c->applied16(words[i]) != want[i] || store().rd16(words[i]) != want[i])

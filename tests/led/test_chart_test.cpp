@@ -185,7 +185,7 @@ protected:
     }
     static bool chipShows(int pattern) {
         c331_manage* c = c331_manage::p_c331_manage;
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return c->thread_state == 8 && c->applied[ZemRamPara::kRamTestPattern] == pattern &&
                c->zemApi_IsPatternGen() == (pattern != 0);
     }

@@ -21,11 +21,11 @@ namespace {
 constexpr int kRamKeyLock = 772;
 
 bool applyPending() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     return c331_manage::apply_pending();
 }
 void clearApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     while (c331_manage::take_apply() != 0) {
     }
 }

@@ -15,7 +15,7 @@
 namespace {
 
 bool takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     bool any = false;
     while (c331_manage::take_apply() != 0) any = true;
     return any;
@@ -101,7 +101,7 @@ TEST_F(MainMenu, CallRecallsASavedSlotAndTheNextRefreshShowsTheCheckMark) {
     // The close-LED and brightness it brings are the user's writes (their write generations
     // grow), which the FPGA side tells from its own echoes.
     const auto gens = [this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return std::make_pair(store().word_gen(2116), store().word_gen(2176));
     };
     const auto before = gens();
@@ -344,7 +344,7 @@ TEST_F(MainMenu, MuteAndCloseLedToggleTheirWordsWithTheApplyFlag) {
     // The close-LED toggle is the user's write: its write generation grows, so a close-LED the
     // FPGA side echoes meanwhile does not overwrite it.
     const auto closeGen = [this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return store().word_gen(ZemRamPara::kRamCloseLed);
     };
     uint32_t gen = closeGen();

@@ -161,7 +161,7 @@ TEST_F(RegisteredPages, ALanguageFromThePcReachesThePageInFrontAndItsParent) {
             ASSERT_EQ(pcAsks(writeRam(ZemRamPara::kRamLanguage, {kChinese, 0})).at(10), 0);
             ASSERT_EQ(pcAsks(writeReg(11, 0xFF, {0x01})).at(10), 0);
             {
-                std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                zem::MutexLocker lock(c331_manage::c331_mutex);
                 EXPECT_NE(c331_manage::take_apply(), 0) << "register 11 asks for the apply";
             }
             SyncUpdate::pInstance()->para_sync(1);  // the apply's refresh

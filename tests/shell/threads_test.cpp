@@ -52,7 +52,7 @@ TEST_F(PanelWithThreads, ChangesFromWorkersAndFromTheMenuReachThePageQueued) {
     // A PC-like writer on its own thread closes the LED screen; the C331 thread applies it and
     // its refresh redraws the tool picture on the GUI thread.
     std::thread pc([this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().wr16(ZemRamPara::kRamCloseLed, 1);
         c331_manage::raise_apply(1);
     });

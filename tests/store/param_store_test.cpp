@@ -331,7 +331,7 @@ TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) 
                     if (step.kind == 't') taken = s->word_gen(addr);
                     if (step.kind == 'p') s->post_word(addr, step.value, taken);
                     if (step.kind != 'u') continue;
-                    std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+                    zem::MutexLocker c331(c331_manage::c331_mutex);
                     const uint8_t bytes[2] = {uint8_t(step.value), uint8_t(step.value >> 8)};
                     if (by == kPc)
                         ASSERT_EQ(s->ZemRamParaDeal(bytes, 2, uint32_t(addr)), 0);

@@ -17,7 +17,7 @@ void StoreTest::SetUp() {
     g_update_flag = 0;
     SyncUpdate::setTip(nullptr);
     std::memset(hub().keyLed, 0, sizeof hub().keyLed);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     while (c331_manage::take_apply() != 0) {
     }
 }
@@ -37,7 +37,7 @@ ZemRamPara* StoreTest::startStore() {
 void StoreTest::saveRequest(uint16_t n, uint64_t client, bool run) {
     const uint8_t word[2] = {uint8_t(n), uint8_t(n >> 8)};
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().ZemRamParaDeal(word, 2, ZemRamPara::kRamModeSaveRequest, client);
         store().take_client_requests(client);
     }

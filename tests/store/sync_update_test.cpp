@@ -126,7 +126,7 @@ TEST_F(SyncUpdateTest, RaisesWhileTheMainThreadIsHeldMergeIntoOneRefreshPerId) {
         seen[id].push_back(store().rd16(word(id)));
     };
     const auto write = [&](int id, int value) {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().wr16(word(id), uint16_t(value));
     };
     std::thread worker([&] {
@@ -162,7 +162,7 @@ TEST_F(SyncUpdateTest, ARaiseAfterARefreshTookItsIdGetsItsOwnRefresh) {
         if (seen.size() > 1) return;
         std::thread late([this] {
             {
-                std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                zem::MutexLocker lock(c331_manage::c331_mutex);
                 store().wr16(3072, 2);
             }
             store().test_signal(1);

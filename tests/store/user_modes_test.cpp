@@ -100,7 +100,7 @@ TEST_F(UserModeTest, RequestsAlreadyHandledOrOutOfRangeDoNothing) {
     hub().para_sync(1);
     EXPECT_FALSE(exists("/data/modes/custom_mode4")) << "no register 11 took it";
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         s->take_client_requests(1);
     }
     EXPECT_FALSE(exists("/data/modes/custom_mode4")) << "not written by a PC";
@@ -305,7 +305,7 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
         uint8_t written[4098];
         s->hooks.during_slot_file_work = [&](int m) {
             if (m != 4) return;  // empty slots are deleted again at each synchronisation
-            std::lock_guard<std::mutex> pc(c331_manage::c331_mutex);
+            zem::MutexLocker pc(c331_manage::c331_mutex);
             ASSERT_EQ(s->ZemModeUserRamParaDeal(row.pc_write, row.pc_length, 0x5000), 0);
             std::memcpy(written, s->mode_ram[4], sizeof written);
             s->hooks.during_slot_file_work = nullptr;
@@ -355,7 +355,7 @@ TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
         {"user-mode save",
          [](ZemRamPara& s) {
              const uint8_t request[2] = {3, 0};
-             std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+             zem::MutexLocker lock(c331_manage::c331_mutex);
              s.ZemRamParaDeal(request, 2, 868, 1);  // recorded for its register 11
          },
          [](ZemRamPara& s) { s.ZemUserModeSaveRequest(); }, "/data/modes/custom_mode3",
@@ -370,7 +370,7 @@ TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
         ZemRamPara* s = startStore();
         row.prepare(*s);
         uint8_t* words = row.words(*s);
-        std::unique_lock<std::mutex> recall(c331_manage::c331_mutex);
+        zem::MutexLocker recall(c331_manage::c331_mutex);
         words[0] = 0x11;  // the first half of the change
         auto step = std::async(std::launch::async, [&] { row.step(*s); });
         EXPECT_EQ(step.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);

@@ -22,7 +22,7 @@ protected:
     }
     // Takes every pending apply id; the ids raised since the last call.
     static std::vector<int> applies() {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         std::vector<int> ids;
         while (const uint8_t id = c331_manage::take_apply()) ids.push_back(id);
         return ids;

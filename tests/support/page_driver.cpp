@@ -178,7 +178,7 @@ void PanelTest::refresh(int id) {
 
 void PanelTest::pcLanguage(uint8_t language) {
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().ram[ZemRamPara::kRamLanguage] = language;
         store().ram[ZemRamPara::kRamLanguage + 1] = 0;
     }
@@ -607,7 +607,7 @@ std::vector<std::string> PanelTest::textsNotFitting(QWidget* root) {
 }
 
 int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     int n = 0;
     while (c331_manage::take_apply() != 0) ++n;
     return n;

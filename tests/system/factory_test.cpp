@@ -38,7 +38,7 @@ uint8_t defaultOf(int addr) {
 }
 
 int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     int n = 0;
     while (c331_manage::take_apply() != 0) ++n;
     return n;
@@ -183,7 +183,7 @@ TEST_F(FactoryPage, KeepIpResetsTheWholeRamWithSixtyFadeTimesAndAnnouncesEveryEd
     // The close-LED and brightness it writes are the user's writes (their write generations
     // grow), which the FPGA side tells from its own echoes.
     const auto gens = [this] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return std::make_pair(store().word_gen(2116), store().word_gen(2176));
     };
     const auto before = gens();

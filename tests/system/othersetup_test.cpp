@@ -27,7 +27,7 @@ namespace {
 constexpr int kRamAudio = 2112;
 
 int takeApply() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     int n = 0;
     while (c331_manage::take_apply() != 0) ++n;
     return n;
@@ -334,14 +334,14 @@ protected:
     template <class F>
     static bool chip(F f) {
         c331_manage* c = c331_manage::p_c331_manage;
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return c->thread_state == 8 && f(*c);
     }
 };
 
 TEST_F(OtherPageOnTheChip, FadeAndPointToPointReachTheVideoProcessor) {
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);  // the C331 thread runs
+        zem::MutexLocker lock(c331_manage::c331_mutex);  // the C331 thread runs
         store().wr16(outFlags(0), 0);
     }
     int dbd_before = 0;

@@ -258,7 +258,7 @@ TEST_F(C331InputTest, FrameWaitsAreBounded) {
 TEST_F(C331InputTest, ARefusedEdidRequestIsPutBackAndNotTakenForANewOne) {
     constexpr int kBase = 896 + 6 * kHdmi1;
     const auto request = [&] {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         return std::vector<int>{para->rd16(kBase), para->rd16(kBase + 2), para->rd16(kBase + 4)};
     };
     startSource();
@@ -271,7 +271,7 @@ TEST_F(C331InputTest, ARefusedEdidRequestIsPutBackAndNotTakenForANewOne) {
     ASSERT_TRUE(waitFor([&] { return request() == std::vector<int>{1280, 720, 60}; }));
     {
         // Any later change makes the apply compare the RAM again.
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         c331_manage::raise_apply(1);
     }
     settle();

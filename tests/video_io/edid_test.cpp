@@ -28,7 +28,7 @@ class EdidTest : public InputSideTest {
 protected:
     // What the C331 apply does when the EDID request of source s changed.
     void requestRewrite(int s, int w, int h, int rate) {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         para->wr16(896 + 6 * s, uint16_t(w));
         para->wr16(898 + 6 * s, uint16_t(h));
         para->wr16(900 + 6 * s, uint16_t(rate));
@@ -36,7 +36,7 @@ protected:
         src->edid_rewrite[s] = 1;
     }
     void flagWaitingTable(int s) {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         src->edid_written[s] = 0;
         src->edid_rewrite[s] = 1;
     }
@@ -260,7 +260,7 @@ TEST_F(EdidTest, UploadedTableIsWrittenAsItIsAndConsumed) {
     ASSERT_EQ(src->edid_table_uploaded(3), 0);
     EXPECT_EQ(edid_ram_table_from[3], 1);
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         EXPECT_TRUE(c331_manage::apply_pending());  // the C331 apply turns it into a request
     }
     flagWaitingTable(3);

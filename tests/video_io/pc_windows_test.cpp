@@ -207,12 +207,12 @@ TEST_F(PcWindowsTest, AnEdidRequestPutBackDuringAFadeWritesNothing) {
         // On a thread of its own: the C331 mutex comes before the chip's register lock.
         put_back = std::async(std::launch::async, [&] {
                        {
-                           std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                           zem::MutexLocker lock(c331_manage::c331_mutex);
                            src->edid_written[kSource] = 0;
                            src->edid_rewrite[kSource] = 1;  // what an earlier turn would ask
                        }
                        return waitFor([&] {
-                           std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+                           zem::MutexLocker lock(c331_manage::c331_mutex);
                            return para->rd16(kRequest) == 1280;
                        });
                    }).get();

@@ -223,7 +223,7 @@ TEST_F(SourceThreadTest, FpgaIsNotReportedReleasedWithoutItsResetLine) {
 // for a window or crop that does not exist; a failed write keeps the request.
 TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         para->wr16(2272 + 8, 0x8007);  // window 0: crop 7 of HDMI4, audio off
         para->wr16(1472 + 10 * 7, 0x8000 | kHdmi4);
         para->wr16(2272 + 20, 0);
@@ -236,7 +236,7 @@ TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     auto& expander = *side->audio_expander;
     auto audioOf = [&](uint16_t window) {
         {
-            std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+            zem::MutexLocker lock(c331_manage::c331_mutex);
             para->wr16(2112, window);
         }
         src->source_changed = 1;
@@ -255,7 +255,7 @@ TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
 
     expander.fail_errno = -EREMOTEIO;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         para->wr16(2112, 1);
     }
     src->source_changed = 1;

@@ -64,12 +64,12 @@ bool InputSideTest::refreshed(int id) const {
 }
 
 uint16_t InputSideTest::ram16(int addr) const {
-    std::lock_guard<std::mutex> lock(para->mutex);
+    zem::MutexLocker lock(para->mutex);
     return para->rd16(addr);
 }
 
 uint8_t InputSideTest::status(int byte) const {
-    std::lock_guard<std::mutex> lock(para->mutex);
+    zem::MutexLocker lock(para->mutex);
     return para->status[byte];
 }
 

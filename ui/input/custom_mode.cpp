@@ -143,14 +143,14 @@ void CustomMode::language_changed() {
 
 CustomMode::Slot CustomMode::slotCopy() const {
     Slot s;
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     std::copy(std::begin(store().mode_ram[g_mode_select]),
               std::end(store().mode_ram[g_mode_select]), s.begin());
     return s;
 }
 
 int CustomMode::get_mode_status() const {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     return store().ZemUserModeSaved(g_mode_select);
 }
 
@@ -189,7 +189,7 @@ void CustomMode::lcd_para_init() {
 void CustomMode::ledLine(int m, const Slot& s) {
     bool taken = true;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         if (store().rd16(ZemRamPara::kRamCurrentMode) == m + 1)
             for (int a : led_size::kRamWords)
                 taken = taken && slot16(s, a) == store().led_in_force16(a);
@@ -344,7 +344,7 @@ void CustomMode::zem_button_selinfo(char op, char index) {
 void CustomMode::on_Button_use_clicked() {
     const int m = g_mode_select;
     const bool fpgasRun = led_fpgas_running();
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     if (!store().ZemUserModeSaved(m)) return;
     store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
     // A user's write: the close-LED and brightness it brings count as written.

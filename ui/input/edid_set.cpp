@@ -31,7 +31,7 @@ const Texts* const kButtonText[3] = {&kDeleteText, &words::kCancel, &kSaveText};
 // clang-format on
 
 int requestWord(int source, int k) {
-    return store().rd16(ZemRamPara::kRamEdid + 6 * source + 2 * k);
+    return store().rd16_locked(ZemRamPara::kRamEdid + 6 * source + 2 * k);
 }
 
 // A field's text as a signed 16-bit number; not a number or out of range is 0.

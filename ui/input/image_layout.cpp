@@ -17,6 +17,17 @@ ImageLayout* g_imagelayout = nullptr;
 namespace {
 
 constexpr int kMirrorWord = 4, kOutFlagsWord = 18, kP2pWord = 22;
+
+// Window w's block as it is now: a PC may write it meanwhile.
+void copyWindowBlock(int w, uint8_t (&to)[ZemRamPara::kWindowStride]) {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
+    std::memcpy(to, store().ram_image() + ZemRamPara::windowAddr(w, 0), sizeof to);
+}
+
+int windowSource(int w, int16_t* isCrop, char* cropIndex) {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
+    return store().ZemGetImageSource(store().ram_image(), uint8_t(w), isCrop, cropIndex, 0);
+}
 constexpr int kX = 10, kY = 12, kW = 14, kH = 16;
 constexpr uint16_t kP2pBit = 0x0100;
 
@@ -76,7 +87,7 @@ void ImageLayout::menulist_init() {
 }
 
 int ImageLayout::word(int offset) const {
-    return store().rd16(ZemRamPara::windowAddr(ui_select, offset));
+    return store().rd16_locked(ZemRamPara::windowAddr(ui_select, offset));
 }
 
 void ImageLayout::language_changed() {
@@ -108,7 +119,7 @@ void ImageLayout::image_para_update() {
     }
     int16_t isCrop = 0;
     char cropIndex = 0;
-    const int source = store().ZemGetImageSource(store().ram, ui_select, &isCrop, &cropIndex, 0);
+    const int source = windowSource(ui_select, &isCrop, &cropIndex);
     ui->image_source->setText(text(kSourcePrefix) +
                               sourceinfo::get_source_name_by_sourceid(uint8_t(source)));
     ui->lineEdit_X->setText(QString::number(word(kX)));
@@ -118,7 +129,7 @@ void ImageLayout::image_para_update() {
     mirror_select(word(kMirrorWord));
     ui->comboBox_P2P->setCurrentIndex(p2pShown());
     panel_style::apply(ui->frame, panel_style::kLayoutFrame, panel_style::kFocus);
-    std::memcpy(drawn, store().ram + ZemRamPara::windowAddr(ui_select, 0), sizeof drawn);
+    copyWindowBlock(ui_select, drawn);
 }
 
 // An unknown mode shows no item rather than the last window's.
@@ -144,8 +155,9 @@ void ImageLayout::languageRefresh() {
 }
 
 void ImageLayout::syncUpdate() {
-    if (std::memcmp(drawn, store().ram + ZemRamPara::windowAddr(ui_select, 0), sizeof drawn) != 0)
-        redraw();
+    uint8_t now[ZemRamPara::kWindowStride];
+    copyWindowBlock(ui_select, now);
+    if (std::memcmp(drawn, now, sizeof drawn) != 0) redraw();
 }
 
 void ImageLayout::showWindow(int step) {

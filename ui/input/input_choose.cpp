@@ -44,7 +44,8 @@ const Texts kEdid = {"设置EDID", "EDID Settings", "Настройка EDID", "
 
 // A window gets a tab when it is window 0 or the low byte of its on/off word is exactly 1.
 bool hasTab(int w) {
-    return w == 0 || (store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 0xFF) == 1;
+    return w == 0 ||
+           (store().rd16_locked(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 0xFF) == 1;
 }
 
 QLabel* label(QWidget* parent, const QRect& r, const QString& text, const char* style) {
@@ -183,7 +184,7 @@ int InputChoose::source_current_check() {
 int InputChoose::inUsePosition() const {
     if (!source_type) return 0;
     if (crop_id >= ZemRamPara::kCropCount) return -1;
-    const uint16_t id = store().rd16(ZemRamPara::kRamCropTable + 10 * crop_id);
+    const uint16_t id = store().rd16_locked(ZemRamPara::kRamCropTable + 10 * crop_id);
     if (!(id & 0x8000) || (id & 0xFF) != source_number) return -1;
     const int number = ((id >> 8) & 0x7F) + 1;
     for (int e = 1; e <= ZemRamPara::kCropCount; ++e) {

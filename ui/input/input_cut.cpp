@@ -138,7 +138,7 @@ int InputCut::source_current_check() {
 
 bool InputCut::tableFull() const {
     for (int k = 0; k < ZemRamPara::kCropCount; ++k)
-        if (!(store().rd16(ZemRamPara::kRamCropTable + 10 * k) & 0x8000)) return false;
+        if (!(store().rd16_locked(ZemRamPara::kRamCropTable + 10 * k) & 0x8000)) return false;
     return true;
 }
 

@@ -42,7 +42,7 @@ OutputSet::~OutputSet() {
 void OutputSet::language_changed() {
     menu.retext(ui->label_title, kTitle);
     ui->label_info->setText(
-        text(kInfo).arg(store().rd16(kRamLedWidth)).arg(store().rd16(kRamLedHeight)));
+        text(kInfo).arg(store().rd16_locked(kRamLedWidth)).arg(store().rd16_locked(kRamLedHeight)));
 }
 
 void OutputSet::on_Button_ledset_clicked() {

@@ -12,7 +12,7 @@ namespace {
 constexpr int kPictureFirst = 2176;
 constexpr int kPictureEnd = 2192;
 
-void writeLocked(int addr, int value) {
+void writeLocked(int addr, int value) REQUIRES(c331_manage::c331_mutex) {
     store().user_wr16(addr, uint16_t(std::clamp(value, 0, 100)));
     c331_manage::raise_apply(1);
 }
@@ -23,7 +23,7 @@ void PictureValue::begin(const QLineEdit* field) {
 }
 
 bool PictureValue::step(Op op, int addr) {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const bool plain = op == Up || op == Down;
     if (plain && c331_manage::apply_pending()) return false;
     switch (op) {
@@ -46,18 +46,18 @@ bool PictureValue::step(Op op, int addr) {
 }
 
 void writePictureWord(int addr, int value) {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     writeLocked(addr, value);
 }
 
 void resetPictureWords() {
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     for (int a = kPictureFirst; a < kPictureEnd; a += 2) store().user_wr16(a, default_ram16(a));
     c331_manage::raise_apply(1);
 }
 
 int pictureWord(int addr) {
-    return int16_t(store().rd16(addr));
+    return int16_t(store().rd16_locked(addr));
 }
 
 void PictureEdit::begin(QLineEdit* field) {

@@ -56,7 +56,7 @@ void temperature::para_init() {
     for (int row = 1; row <= 3; ++row) edit.reread(gainField(row), pictureWord(kGainWord[row]));
     fillPresets();
     if (!preset_editing) {
-        const uint16_t word = store().rd16(kPresetWord);
+        const uint16_t word = store().rd16_locked(kPresetWord);
         preset = word < kPresetCount ? uint8_t(word) : 0;
     }
     showPreset();

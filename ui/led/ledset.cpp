@@ -135,10 +135,10 @@ void ledset::out_label_changed() {
 // ---- Values ----
 
 void ledset::para_init() {
-    showNumber(ui->lineEdit_ledw, store().rd16(kRamLedW));
-    showNumber(ui->lineEdit_ledh, store().rd16(kRamLedH));
+    showNumber(ui->lineEdit_ledw, store().rd16_locked(kRamLedW));
+    showNumber(ui->lineEdit_ledh, store().rd16_locked(kRamLedH));
     combox_language_change();
-    const uint8_t mode = store().ram[kRamSplice];
+    const uint8_t mode = store().rd8_locked(kRamSplice);
     const int entry = mode == kModeVertical     ? int(kEntryVertical)
                       : mode == kModeHorizontal ? kEntryHorizontal
                                                 : kEntryCopy;
@@ -148,8 +148,8 @@ void ledset::para_init() {
     out_label_changed();
     showMaxNote();
     // The outputs in force, as Apply would write them again.
-    showNumber(ui->lineEdit_out1_width, store().rd16(kRamOut1W));
-    showNumber(ui->lineEdit_out1_height, store().rd16(kRamOut1H));
+    showNumber(ui->lineEdit_out1_width, store().rd16_locked(kRamOut1W));
+    showNumber(ui->lineEdit_out1_height, store().rd16_locked(kRamOut1H));
     showOutputs(outputs(value(ui->lineEdit_ledw), value(ui->lineEdit_ledh)));
 }
 
@@ -280,7 +280,7 @@ void ledset::on_Button_apply1_clicked() {
     const bool fpgas_run = led_fpgas_running();
     bool changed = false;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         writeParameters(w, h, o);
         led_size::take_or_refuse(&store(), "LED set-up");
         for (int addr :

@@ -82,8 +82,8 @@ private:
     void showMaxNote();
     // W and H as Apply writes them: within the limits, the copy cap and the area.
     void checkedSize(int* w, int* h) const;
-    void writeParameters(int w, int h, const Outputs& o);
-    void writeWindows(int w, int h);
+    void writeParameters(int w, int h, const Outputs& o) REQUIRES(c331_manage::c331_mutex);
+    void writeWindows(int w, int h) REQUIRES(c331_manage::c331_mutex);
 };
 
 extern ledset* g_ledset;

@@ -48,8 +48,8 @@ QString fpgaVersion(int fpga) {
 bool sourceOnline(int s) {
     const int base = 256 + 6 * s;
     // The source thread writes the timing words under the store's own mutex.
-    std::lock_guard<std::mutex> lock(store().mutex);
-    return store().rd16(base) && store().rd16(base + 2) && store().rd16(base + 4);
+    zem::MutexLocker lock(store().mutex);
+    return store().timing16(base) && store().timing16(base + 2) && store().timing16(base + 4);
 }
 
 QLabel* cell(QWidget* parent, const QRect& r) {

@@ -143,7 +143,7 @@ void MainWindow::language_changed() {
 void MainWindow::para_init() {
     const bool ledClosed = store().rd16_locked(ZemRamPara::kRamCloseLed) == 1;
     setIcon(ui->toolButton1, pictureOf(ledClosed ? pic::kCloseLed : pic::kUncloseLed), 24, 36);
-    const bool soundOn = store().rd16(audioWord()) & 0x8000;
+    const bool soundOn = store().rd16_locked(audioWord()) & 0x8000;
     setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kUnsilence : pic::kSilence), 24, 36);
     drawLock();
 }
@@ -263,7 +263,10 @@ void MainWindow::on_Button_lock_clicked() {
     // A PC may have written any non-zero lock: the touch opens it, or locks an open one.
     l_lock_state = !keyLocked();
     setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
-    store().wr16(kRamKeyLock, l_lock_state);
+    {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        store().wr16(kRamKeyLock, l_lock_state);
+    }
     // The lock has no effect on the chip, but it must reach the parameter file even when
     // nothing else is refreshed before the box is switched off.
     QMetaObject::invokeMethod(SyncUpdate::pInstance(), "para_sync", Qt::QueuedConnection,
@@ -293,7 +296,7 @@ void MainWindow::on_tools_clicked() {
 void MainWindow::on_toolButton1_clicked() {
     uint16_t closed;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         closed = (store().rd16(ZemRamPara::kRamCloseLed) + 1) & 1;
         store().user_wr16(ZemRamPara::kRamCloseLed, closed);
         c331_manage::raise_apply(1);
@@ -302,17 +305,23 @@ void MainWindow::on_toolButton1_clicked() {
 }
 
 void MainWindow::on_toolButton2_clicked() {
-    // The sound follows a window that is there: an unknown or unused one hands it to window 0.
-    const int w = store().ram[kRamAudioWindow];
-    if (w >= ZemRamPara::kWindowCount ||
-        store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) == 0)
-        store().wr16(kRamAudioWindow, 0);
-    const int audio = audioWord();
-    const bool soundOn = store().rd16(audio) & 0x8000;
+    bool soundOn;
+    {
+        // A recall writes the audio window too: the check and both writes are one.
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        // The sound follows a window that is there: an unknown or unused one hands it to window 0.
+        int w = store().ram_image()[kRamAudioWindow];
+        if (w >= ZemRamPara::kWindowCount ||
+            store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) == 0) {
+            store().wr16(kRamAudioWindow, 0);
+            w = 0;
+        }
+        const int audio = audioWordOf(w);
+        soundOn = store().rd16(audio) & 0x8000;
+        c331_manage::raise_apply(1);
+        store().wr16(audio, soundOn ? 0 : kAudioOn);
+    }
     setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kSilence : pic::kUnsilence), 24, 36);
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
-    c331_manage::raise_apply(1);
-    store().wr16(audio, soundOn ? 0 : kAudioOn);
 }
 
 void MainWindow::on_toolButton3_clicked() {
@@ -437,7 +446,7 @@ void MainWindow::zem_button_mode_clicked() {
         preset_done = 1;
     } else if (l_call_state && store().ZemUserModeShown(slot) == 1) {
         // Recalled as the slot is now: a PC may have changed it since the grid was drawn.
-        std::unique_lock<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         if (store().ZemUserModeSaved(slot) == 1) {
             // A user's write: the close-LED and brightness it brings count as written.
             store().ZemRamParaDeal(store().mode_ram[slot] + 2, ZemRamPara::kModePayloadSize,

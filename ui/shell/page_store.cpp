@@ -22,12 +22,16 @@ bool wordUnsaved(int addr) {
 }
 
 int audioWindow() {
-    const int w = store().ram[kRamAudioWindow];
+    const int w = store().rd8_locked(kRamAudioWindow);
     return w < ZemRamPara::kWindowCount ? w : 0;
 }
 
 int audioWord() {
-    return ZemRamPara::windowAddr(audioWindow(), kWinAudio);
+    return audioWordOf(audioWindow());
+}
+
+int audioWordOf(int w) {
+    return ZemRamPara::windowAddr(w, kWinAudio);
 }
 
 uint16_t shown16(int addr) {
@@ -40,5 +44,5 @@ int shownSigned16(int addr) {
 
 bool windowOn(int w) {
     return w >= 0 && w < ZemRamPara::kWindowCount &&
-           (store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1);
+           (store().rd16_locked(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1);
 }

@@ -10,13 +10,15 @@ bool wordChanged(int addr);
 bool bytesChanged(int from, int to);
 // The u16 at addr differs from what the parameter file holds (a write not yet saved, a page's
 // own included).
-bool wordUnsaved(int addr);
+bool wordUnsaved(int addr) REQUIRES(c331_manage::c331_mutex);
 // The audio window (parameter RAM 2112), 0 when that byte names no window.
-int audioWindow();
+int audioWindow() EXCLUDES(c331_manage::c331_mutex);
 // The address of the audio window's sound word (bit 15 set: sound on).
-int audioWord();
+int audioWord() EXCLUDES(c331_manage::c331_mutex);
+// Window w's sound word.
+int audioWordOf(int w);
 // Bit 0 of the window's flags word.
-bool windowOn(int w);
+bool windowOn(int w) EXCLUDES(c331_manage::c331_mutex);
 // The u16 at addr of the RAM as the last refresh copied it, under the locks of the threads that
 // write it: what a page that only shows the RAM (the home screen) reads while PCs write.
 uint16_t shown16(int addr);

@@ -42,7 +42,7 @@ KeyAction keyAction(int key) {
 
 bool keyLocked() {
     const ZemRamPara* store = ZemRamPara::p_zemrampara_config;
-    return store && store->rd16(772) != 0;
+    return store && store->rd16_locked(772) != 0;
 }
 
 void zem_keyboard::update_usb_keyEvent(int key) {
@@ -51,7 +51,8 @@ void zem_keyboard::update_usb_keyEvent(int key) {
     if (!store || keyLocked() || key < 'A' || key > 'P') return;
     if (key <= 'F') {
         const int w = key - 'A';
-        if (w > 0 && !(store->rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1)) return;
+        if (w > 0 && !(store->rd16_locked(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 1))
+            return;
         if (g_image_current != w) {
             g_image_current = uint8_t(w);
             store->test_signal(1);

@@ -15,6 +15,7 @@
 #include "core/globals.h"
 #include "core/page_table.h"
 #include "core/sync_update.h"
+#include "core/zem_ram_para.h"
 #include "ui/shell/panel_view.h"
 #include "ui/shell/picture_names.h"
 
@@ -43,7 +44,7 @@ public:
 };
 
 // Parameter RAM 772: while not 0 the keypad letters and the Mode key do nothing.
-bool keyLocked();
+bool keyLocked() EXCLUDES(c331_manage::c331_mutex);
 
 // ---- Languages: 0 Simplified Chinese, 1 English, 2 Russian, 3 Vietnamese, 4 Traditional
 // Chinese. ----

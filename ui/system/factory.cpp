@@ -138,11 +138,11 @@ void factory::setLanguageEdit(bool on) {
 
 void factory::on_Button_lang_clicked() {
     if (!lang_edit || lcdlang_current >= kLanguages ||
-        lcdlang_current == store().ram[ZemRamPara::kRamLanguage])
+        lcdlang_current == store().rd8_locked(ZemRamPara::kRamLanguage))
         return;
     g_language = lcdlang_current;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().ram[ZemRamPara::kRamLanguage] = lcdlang_current;
         c331_manage::raise_apply(1);
     }
@@ -214,11 +214,11 @@ void factory::resetParameters(bool keepEdid) {
     ZemRamPara& s = store();
     // RAM [from, to) from the defaults table, as a user's write: the words other threads write
     // back (the close-LED, the brightness) count as written.
-    const auto defaults = [&s](int from, int to) {
+    const auto defaults = [&s](int from, int to) REQUIRES(c331_manage::c331_mutex) {
         s.ZemRamParaDeal(default_para_ramlist.data() + (from - kDefaultsOffset),
                          uint16_t(to - from), uint32_t(from));
     };
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     if (keepEdid) {
         defaults(ZemRamPara::kPersistStart, kEdidStart);
         defaults(kEdidEnd, ZemRamPara::kRamSize);

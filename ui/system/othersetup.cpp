@@ -44,7 +44,7 @@ int audioAddr(int w) {
 int outFlagsAddr(int w) {
     return ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags);
 }
-bool windowListed(int w) {
+bool windowListed(int w) REQUIRES(c331_manage::c331_mutex) {
     return store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) != 0;
 }
 
@@ -95,29 +95,31 @@ void othersetup::language_changed() {
 void othersetup::para_init() {
     ui->ImageVolume->clear();
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         const uint16_t a = store().rd16(kRamAudioWindow);
         if (a >= ZemRamPara::kWindowCount || !windowListed(a)) store().wr16(kRamAudioWindow, 0);
     }
-    const int audio = store().rd16(kRamAudioWindow);
+    const int audio = store().rd16_locked(kRamAudioWindow);
     int count = 0, shown = 0;
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w) {
-        if (!windowListed(w)) continue;
+        if (!store().rd16_locked(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags))) continue;
         if (w == audio) shown = count;
         listed_windows[count++] = uint8_t(w);
         ui->ImageVolume->addItem(text(kWindowName).arg(w + 1));
     }
     ui->ImageVolume->setCurrentIndex(count ? shown : -1);
     item_count[kWindow] = uint8_t(count);
-    setList(ui->volume_state, {&kOff, &kOn}, store().rd16(audioAddr(audio)) & 0x8000 ? 1 : 0);
-    setList(ui->switch_state, {&kSeamless, &kFade}, store().rd16(kRamFadeSwitch) ? 1 : 0);
+    setList(ui->volume_state, {&kOff, &kOn},
+            store().rd16_locked(audioAddr(audio)) & 0x8000 ? 1 : 0);
+    setList(ui->switch_state, {&kSeamless, &kFade}, store().rd16_locked(kRamFadeSwitch) ? 1 : 0);
     setList(ui->mode_state, {&kClickOk}, 0);
-    setList(ui->wifi_state, {&kOn, &kOff}, store().rd16(kRamWifiOff) ? 1 : 0);
+    setList(ui->wifi_state, {&kOn, &kOff}, store().rd16_locked(kRamWifiOff) ? 1 : 0);
     bool pointToPoint = false;
     for (int w = 0; w < ZemRamPara::kWindowCount; ++w)
-        pointToPoint = pointToPoint || ((store().ram[ZemRamPara::windowAddr(w, 0)] != 0) &&
-                                        store().ram[outFlagsAddr(w) + 1] != 0);
-    setList(ui->dbd_state, {&kOff, &kOn}, pointToPoint || store().rd16(kRamPointToPoint) ? 1 : 0);
+        pointToPoint = pointToPoint || ((store().rd8_locked(ZemRamPara::windowAddr(w, 0)) != 0) &&
+                                        store().rd8_locked(outFlagsAddr(w) + 1) != 0);
+    setList(ui->dbd_state, {&kOff, &kOn},
+            pointToPoint || store().rd16_locked(kRamPointToPoint) ? 1 : 0);
 }
 
 void othersetup::languageRefresh() {
@@ -182,7 +184,7 @@ void othersetup::setVolume() {
     const int i = ui->ImageVolume->currentIndex();
     if (i < 0 || i >= item_count[kWindow]) return;
     const int w = listed_windows[i];
-    std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+    zem::MutexLocker lock(c331_manage::c331_mutex);
     const bool on = store().rd16(audioAddr(w)) & 0x8000;
     if (on != (edit_index == 1)) {
         store().wr16(kRamAudioWindow, uint16_t(w));
@@ -195,7 +197,7 @@ void othersetup::setSwitchEffect() {
     const bool fade = edit_index == 1;
     ZEM_DEBUG("fade temp = %d\n", edit_index);
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().ram[kRamFadeSwitch] = fade ? 1 : 0;
         if (fade) {
             for (int k = 0; k < kFadeEntries; ++k) {
@@ -215,7 +217,7 @@ void othersetup::setSwitchEffect() {
 void othersetup::setWifi() {
     const bool off = edit_index == 1;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().ram[kRamWifiOff] = off ? 1 : 0;
         c331_manage::raise_apply(1);
     }
@@ -230,7 +232,7 @@ void othersetup::setWifi() {
 void othersetup::setPointToPoint() {
     const uint8_t on = edit_index == 1 ? 1 : 0;
     {
-        std::lock_guard<std::mutex> lock(c331_manage::c331_mutex);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
         store().ram[kRamPointToPoint] = on;
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w) store().ram[outFlagsAddr(w) + 1] = on;
         c331_manage::raise_apply(1);
