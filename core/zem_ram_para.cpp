@@ -306,9 +306,12 @@ void ZemRamPara::take_file_work(bool synchronise) {
 }
 
 void ZemRamPara::take_last_requests() {
-    refresh_begin();
-    take_file_work(false);
-    refresh_end();
+    {
+        std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
+        std::lock_guard<std::mutex> timings(mutex);
+        apply_posted_words();
+    }
+    saver.post_parameter_file();
 }
 
 int ZemRamPara::ram_para_persist() {

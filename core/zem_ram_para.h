@@ -157,8 +157,9 @@ public:
     // (refresh id 2) and the parameter file, each when due. Main thread, between
     // refresh_begin and refresh_end.
     void take_file_work(bool synchronise);
-    // At a stop, on the main thread: the file work a refresh now would take (a save request,
-    // the parameter file).
+    // At a stop, on any thread, touching none of the refresh's records: the words posted land
+    // (under the C331 mutex, so no handler is between its check and its write) and the
+    // parameter file is posted from the RAM as it is.
     void take_last_requests();
 
     // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -53,8 +54,8 @@ int raviksource::edid_table_uploaded(int source) {
     if (source < 0 || source >= kSources) return -1;
     std::vector<uint8_t> table;
     if (!readFile(edid_table_path(source), table) || !validTable(table)) {
-        std::fprintf(stderr, "source %d: uploaded EDID refused (size %zu or check byte wrong)\n",
-                     source, table.size());
+        console::errf("source %d: uploaded EDID refused (size %zu or check byte wrong)\n", source,
+                      table.size());
         return -1;
     }
     // The C331 apply turns a waiting table into a rewrite request.
@@ -90,7 +91,7 @@ void raviksource::checkEeproms() {
         std::vector<uint8_t> data;
         size_t len = 0;
         const int rc = readEeprom(s, data, len);
-        if (rc != 0) std::fprintf(stderr, "source %d: EDID EEPROM not read (%d)\n", s, rc);
+        if (rc != 0) console::errf("source %d: EDID EEPROM not read (%d)\n", s, rc);
         setStatusBit(1, uint8_t(1u << s), len > 0);
     }
     setStatusBit(0, kStatusCheckPending, false);
@@ -137,7 +138,7 @@ int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table, ui
     from_table = edid_ram_table_from[s].load() != 0;
     if (from_table) {
         if (readFile(edid_table_path(s), data) && validTable(data)) return 0;
-        std::fprintf(stderr, "source %d: uploaded EDID refused, nothing written\n", s);
+        console::errf("source %d: uploaded EDID refused, nothing written\n", s);
         return kRefused;
     }
     {
@@ -146,8 +147,8 @@ int raviksource::edidFor(int s, std::vector<uint8_t>& data, bool& from_table, ui
     }
     data = edid::build(req[0], req[1], req[2]);  // the RAM words are unsigned
     if (!data.empty()) return 0;
-    std::fprintf(stderr, "source %d: no EDID describes %ux%u at %u Hz\n", s, unsigned(req[0]),
-                 unsigned(req[1]), unsigned(req[2]));
+    console::errf("source %d: no EDID describes %ux%u at %u Hz\n", s, unsigned(req[0]),
+                  unsigned(req[1]), unsigned(req[2]));
     return kRefused;
 }
 
@@ -176,8 +177,8 @@ void raviksource::putBackRequest(int s, const uint16_t* refused) {
             if (chip) chip->take_as_applied16(base + 2 * i);
         }
     }
-    std::fprintf(stderr, "source %d: EDID request put back to %ux%u at %u Hz\n", s,
-                 unsigned(back[0]), unsigned(back[1]), unsigned(back[2]));
+    console::errf("source %d: EDID request put back to %ux%u at %u Hz\n", s, unsigned(back[0]),
+                  unsigned(back[1]), unsigned(back[2]));
     para_->test_signal(1);  // saved again, without the refused values
 }
 
@@ -200,7 +201,7 @@ int raviksource::rewriteEdid(int s) {
     setStatusBit(1, uint8_t(1u << s), rc == 0);
     if (rc != 0) {
         if (!edid_error_logged_[s]) {
-            std::fprintf(stderr, "source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
+            console::errf("source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
         }
         edid_error_logged_[s] = true;
         return rc;
