@@ -134,6 +134,21 @@ FILE* fileOf(Stream stream) {
     return stream == kOut ? stdout : stderr;
 }
 
+// stdio's stdout and stderr, for what prints with printf and fprintf (the libraries, Qt's own
+// handler, the older code): their text goes to the queue as stdio hands it over, line by line.
+ssize_t queueFromStdio(void* stream, const char* text, size_t size) {
+    console::write(Stream(reinterpret_cast<intptr_t>(stream)), std::string(text, size));
+    return ssize_t(size);
+}
+
+FILE* queuedStream(Stream stream) {
+    cookie_io_functions_t io{};
+    io.write = queueFromStdio;
+    FILE* file = ::fopencookie(reinterpret_cast<void*>(intptr_t(stream)), "w", io);
+    if (file) std::setvbuf(file, nullptr, _IOLBF, 4096);
+    return file;
+}
+
 }  // namespace
 
 void start() {
@@ -142,6 +157,8 @@ void start() {
     std::fflush(stderr);
     g_writers[kErr].store(new ConsoleWriter(STDERR_FILENO, "stderr"));
     g_writers[kOut].store(new ConsoleWriter(STDOUT_FILENO, "stdout"));
+    if (FILE* out = queuedStream(kOut)) stdout = out;
+    if (FILE* err = queuedStream(kErr)) stderr = err;
     // Every end but a signal's (whose stop waits itself) and _exit: what is queued goes out.
     std::atexit([] { finish(); });
 }
@@ -189,13 +206,11 @@ void errf(const char* fmt, ...) {
 }
 
 bool finish() {
+    std::fflush(stdout);
+    std::fflush(stderr);
     ConsoleWriter* out = g_writers[kOut].load();
     ConsoleWriter* err = g_writers[kErr].load();
-    if (!out || !err) {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        return true;
-    }
+    if (!out || !err) return true;
     const auto now = std::chrono::steady_clock::now();
     const bool errWritten = err->flush(now + kEndWait);
     const bool outWritten = out->flush(now + kEndWait);

@@ -70,8 +70,9 @@ namespace console {
 
 enum Stream { kOut, kErr };  // stdout (the console), stderr (the terminal)
 
-// The program's writers, started first thing in main; its end (exit) waits for them as finish()
-// does. Until then (and in tests that do not
+// The program's writers, started first thing in main; stdio's stdout and stderr then hand what
+// printf and fprintf print (libraries, Qt's own handler) to them too, line by line. The end
+// (exit) waits for them as finish() does. Until then (and in tests that do not
 // start them) a text goes out at once on the caller through stdio, as a test's capture of
 // stdout or stderr expects.
 void start();

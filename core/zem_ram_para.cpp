@@ -306,6 +306,13 @@ void ZemRamPara::take_file_work(bool synchronise) {
 }
 
 void ZemRamPara::take_last_requests() {
+    // A save request is still taken by a refresh, whose records only the main thread touches.
+    if (QThread::currentThread() == thread()) {
+        refresh_begin();
+        take_file_work(false);
+        refresh_end();
+        return;
+    }
     {
         std::lock_guard<std::mutex> c331(c331_manage::c331_mutex);
         std::lock_guard<std::mutex> timings(mutex);

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,7 +86,9 @@ void Program::start() {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (consoleToPipe_) {
+        if (stdoutFd_ >= 0) {
+            if (::dup2(stdoutFd_, STDOUT_FILENO) < 0) ::_exit(127);
+        } else if (consoleToPipe_) {
             if (::dup2(pipe_ends[1], STDOUT_FILENO) < 0) ::_exit(127);
         } else if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) {
             ::_exit(127);
@@ -94,6 +97,8 @@ void Program::start() {
         if (stderrToFile_) {
             ::unsetenv("XDG_RUNTIME_DIR");
             if (!std::freopen((root_ + "/errors.log").c_str(), "w", stderr)) ::_exit(127);
+        } else if (stderrFd_ >= 0 && ::dup2(stderrFd_, STDERR_FILENO) < 0) {
+            ::_exit(127);
         }
         const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root_.c_str(), nullptr};
         ::execv(argv[0], const_cast<char**>(argv));
@@ -145,8 +150,52 @@ void Program::readConsoleAgain() {
     console_reader_ = std::thread(&Program::readConsole, this);
 }
 
+int Program::fullPipe() {
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0) return -1;
+    full_pipes_.insert(full_pipes_.end(), {ends[0], ends[1]});
+    // Filled through a descriptor of its own: the program's keeps its flags (no O_NONBLOCK).
+    const int fill = ::open(("/proc/self/fd/" + std::to_string(ends[1])).c_str(),
+                            O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const std::string block(4096, '.');
+    for (size_t size : {block.size(), size_t(1)})
+        while (::write(fill, block.data(), size) > 0) {
+        }
+    ::close(fill);
+    return ends[1];
+}
+
+void Program::holdPanel(const std::function<std::string(const std::string&)>& send) {
+    const std::string fifo = root_ + "/sim/shots/held.png";
+    std::filesystem::create_directories(root_ + "/sim/shots");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    panel_fifo_ = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(panel_fifo_, 0) << std::strerror(errno);
+    ASSERT_GE(::fcntl(panel_fifo_, F_SETPIPE_SZ, 4096), 0);  // a panel's picture is larger
+    const std::string line = "screenshot /sim/shots/held.png";
+    panel_holder_ =
+        std::thread([this, send, line] { panel_hold_answer_ = send ? send(line) : ctl(line); });
+    // Its first bytes: the panel's thread is in the screenshot, which ends only when read.
+    pollfd p{panel_fifo_, POLLIN, 0};
+    const bool began = ::poll(&p, 1, hangMs(60000)) == 1;
+    panel_holder_.join();
+    ASSERT_TRUE(began) << "the screenshot never began: " << panel_hold_answer_;
+}
+
+void Program::releasePanel() {
+    if (panel_fifo_ < 0) return;
+    ::fcntl(panel_fifo_, F_SETFL, 0);
+    char buf[4096];
+    while (::read(panel_fifo_, buf, sizeof buf) > 0) {
+    }
+    ::close(std::exchange(panel_fifo_, -1));
+}
+
 void Program::TearDown() {
     stop(SIGKILL);
+    releasePanel();
+    for (int fd : full_pipes_) ::close(fd);
+    full_pipes_.clear();
     if (console_reader_.joinable()) {
         if (::write(stop_reading_[1], "x", 1) != 1) ADD_FAILURE() << "console reader not stopped";
         console_reader_.join();
