@@ -21,8 +21,8 @@
 
 class ConsoleWriter {
 public:
-    // 2,048 texts or 128 KiB each, whichever comes first: a register 163 dump (some 300 texts,
-    // 12 KiB) many times over, and at most 256 KiB for both on the box.
+    // 2,048 texts or 128 KiB each, whichever comes first: several of the video processor's
+    // dumps, and at most 256 KiB for both on the box.
     static constexpr size_t kMaxTexts = 2048;
     static constexpr size_t kMaxBytes = 128 * 1024;
 
