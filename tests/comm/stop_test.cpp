@@ -141,6 +141,11 @@ TEST_F(StopTest, WithTheMainThreadBlockedTheSignalsThreadTakesWhatWasAnswered) {
     EXPECT_EQ(end.get(), SIGTERM);
     EXPECT_EQ(fileWord(2176), 37);
     EXPECT_EQ(store()->rd16(2176), 37);
+    // The main thread comes back to its loop late: it reads the wake once and leaves the stop to
+    // the thread that owns it, its loop quiet again (no notifier firing at every turn).
+    QCoreApplication::processEvents();
+    woken.revents = 0;
+    EXPECT_EQ(::poll(&woken, 1, 0), 0) << "the wake is still readable: the main loop would spin";
 }
 
 // The drain and the thread's end are one step for a post: one made once the line is empty is
