@@ -59,6 +59,7 @@ protected:
             << "the box still runs 20 s after SIGTERM";
         pid_ = -1;
         EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGTERM) << wait_status;
+        EXPECT_EQ(sanitizerReports(), "");
     }
     int fileBrightness() const {
         const std::string f = slurp(root_ + "/data/ram_device_info");

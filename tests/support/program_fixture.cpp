@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -97,8 +98,16 @@ void Program::start() {
         if (stderrToFile_) {
             ::unsetenv("XDG_RUNTIME_DIR");
             if (!std::freopen((root_ + "/errors.log").c_str(), "w", stderr)) ::_exit(127);
-        } else if (stderrFd_ >= 0 && ::dup2(stderrFd_, STDERR_FILENO) < 0) {
-            ::_exit(127);
+        } else if (stderrFd_ >= 0) {
+            if (::dup2(stderrFd_, STDERR_FILENO) < 0) ::_exit(127);
+            // The sanitizers' reports are not the program's output: they go to files beside
+            // (sanitizerReports), not to a terminal that takes no more.
+            for (const char* name : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+                const char* before = std::getenv(name);
+                const std::string options =
+                    (before ? std::string(before) + " " : "") + "log_path=" + root_ + "/sanitizer";
+                ::setenv(name, options.c_str(), 1);
+            }
         }
         const char* argv[] = {ZEM_PROGRAM_COMMAND, "--sim", root_.c_str(), nullptr};
         ::execv(argv[0], const_cast<char**>(argv));
@@ -247,6 +256,14 @@ std::string Program::readyLine() const {
 
 std::string Program::console() const {
     return slurp(root_ + "/console.log");
+}
+
+std::string Program::sanitizerReports() const {
+    std::string reports;
+    for (const auto& entry : std::filesystem::directory_iterator(root_))
+        if (entry.path().filename().string().rfind("sanitizer", 0) == 0)
+            reports += slurp(entry.path().string());
+    return reports;
 }
 
 std::string Program::errors() const {

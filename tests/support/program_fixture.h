@@ -75,6 +75,8 @@ protected:
     // What the program wrote to stderr, when stderrToFile_ was set before the start (the
     // terminal's part of its output, as a person starting it in a plain shell sees it).
     std::string errors() const;
+    // With stderrFd_ set, what a sanitizer reported (its files under the root), or "".
+    std::string sanitizerReports() const;
 
     // With consoleToPipe_ set before the start, the program's stdout is a pipe the test reads
     // into console.log until this stops reading and fills it: a reader that stopped reading
