@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 
 namespace {
@@ -146,8 +147,8 @@ void c331_manage::set_display_window_ich(int fd, const _ImageWindowDef_st* in,
             break;
         }
         const int to = mode == 0 ? PS_MEM_WMODE[w] : 0;
-        std::printf("\n *** YUV CHG DET win=%d [%d] to ", w, mode);
-        std::printf("[%d]\n", to);
+        console::outf("\n *** YUV CHG DET win=%d [%d] to ", w, mode);
+        console::outf("[%d]\n", to);
         PM_MEM_WMODE[w] = to;
     }
     const int32_t v0 = vshrink ? shrinkPhase(in->vst, vs) : 0;

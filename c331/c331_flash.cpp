@@ -11,13 +11,14 @@
 
 #include "c331/c331_manage.h"
 #include "c331/c331_reg_writer.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 
 // Flash operation traces: bit 7 of debug topic 6.
-#define FLASH_TRACE(...)                               \
-    do {                                               \
-        if (prnEn[6] & 0x80) std::printf(__VA_ARGS__); \
+#define FLASH_TRACE(...)                                 \
+    do {                                                 \
+        if (prnEn[6] & 0x80) console::outf(__VA_ARGS__); \
     } while (0)
 
 const uint32_t c331_manage::osd_char_txt[15] = {1920,     1080,     0xFF0000, 0,        0,
@@ -362,7 +363,7 @@ void c331_manage::zemApi_debug_printf_unicode(uint32_t code, int fd) {
     } else if (code >= 0x4E00 && code <= 0x9FFF) {
         at = osd_char_txt[9] + (code - 0x4E00) * 128;
     } else {
-        std::printf("\t unicode:%x OOR, rang:%x - %x, return;\n", code, 0x4E00u, 0x9FFFu);
+        console::outf("\t unicode:%x OOR, rang:%x - %x, return;\n", code, 0x4E00u, 0x9FFFu);
         return;
     }
     uint8_t cell[128];
@@ -371,6 +372,6 @@ void c331_manage::zemApi_debug_printf_unicode(uint32_t code, int fd) {
         char line[33];
         for (int x = 0; x < 32; ++x) line[x] = (cell[row * 4 + x / 8] >> (x % 8)) & 1 ? 'O' : ' ';
         line[32] = 0;
-        std::printf("%s\n", line);
+        console::outf("%s\n", line);
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 
 namespace {
@@ -107,8 +108,8 @@ void c331_manage::calc_iwin2(int w) {
             }
         }
     }
-    std::printf("calc_iwin2 IWIN[%d]  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n", w, r.hst, r.hw, r.vst,
-                r.vw);
+    console::outf("calc_iwin2 IWIN[%d]  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n", w, r.hst, r.hw, r.vst,
+                  r.vw);
 }
 
 void c331_manage::calc_owin2(int w) {

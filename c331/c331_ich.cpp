@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 
 namespace {
@@ -68,7 +69,7 @@ int c331_manage::check_ich_all(int exclude) {
     int sum = 0;
     for (int w = 0; w < kWindows; ++w) sum += ich_need(w);
     if (sum > kChannels) {
-        std::printf("check_ich_all ret=%d\n", -1);
+        console::outf("check_ich_all ret=%d\n", -1);
         return -1;
     }
     for (int c = 0; c < kChannels; ++c) {
@@ -79,7 +80,7 @@ int c331_manage::check_ich_all(int exclude) {
             g_ich_owner[c] = -1;
     }
     rebuild_ich_lists();
-    std::printf("check_ich_all ret=%d\n", sum);
+    console::outf("check_ich_all ret=%d\n", sum);
     return sum;
 }
 
@@ -130,7 +131,7 @@ int c331_manage::adjust_ich(int interlaced, int pair, int w) {
         return -1;
     };
     auto ng = [] {
-        std::printf("adjust_ich NG!!!\n");
+        console::outf("adjust_ich NG!!!\n");
         return -1;
     };
     static const int kHigh[4] = {4, 5, 6, 7};
@@ -144,7 +145,7 @@ int c331_manage::adjust_ich(int interlaced, int pair, int w) {
                 if (progressive && move_ich_owner(i, kHigh, 4) >= 0) c = i;
             }
             if (c < 0) {
-                std::printf("ICH1-4 is not available!!!\n");
+                console::outf("ICH1-4 is not available!!!\n");
                 c = firstFree(4, 7);
             }
         }
@@ -212,7 +213,7 @@ int c331_manage::set_input(int w, int port) {
         }
     }
     if (result == 2 && mode != 0 && mode != 1)
-        std::printf("set_input Dot-By-Dot Rare Case!!!   win=%d  port=%d\n", w, port);
+        console::outf("set_input Dot-By-Dot Rare Case!!!   win=%d  port=%d\n", w, port);
     rebuild_ich_lists();
     return result;
 }
@@ -349,7 +350,7 @@ int c331_manage::set_dbd_mem(int fd, int w) {
     }
     if (found < need) {
         reset_dbd_mem(w);
-        std::printf(
+        console::outf(
             "Dot-By-Dot memory assignment error!!!   win=%d  mode=%d  mem_cnt=%d  blk_cnt=%d\n", w,
             mode, need, found);
         return -1;
@@ -384,7 +385,7 @@ void c331_manage::set_display_window_ich_dbd(int fd, int w, int mode) {
     if (list[0] < 0) return;
     if (set_dbd_mem(fd, w) == -1) {
         g_chg_src[w] = g_chg_dbd[w] = 0;
-        std::printf("[set_display_window_ich_dbd] g_chg_dbd[%d]:%d\n", w, 0);
+        console::outf("[set_display_window_ich_dbd] g_chg_dbd[%d]:%d\n", w, 0);
         set_mct(fd, w, 0);
         return;
     }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "video_io/raviksource.h"
@@ -147,7 +148,7 @@ void c331_manage::load_hdmi() {
         take(out.datamode, in.datamode, "datamode");
         take(out.nosignal, in.nosignal, "nosignal");
         if (!changed) continue;
-        std::printf("[load_hdmi] chg_input[PI_HDMI_INFO], port:%d, dev_id:%d\n", p, s);
+        console::outf("[load_hdmi] chg_input[PI_HDMI_INFO], port:%d, dev_id:%d\n", p, s);
         for (int w = 0; w < kWindows; ++w) {
             bool dbd = false;
             if (!window_shows_port(w, p, &dbd)) continue;

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/json_files.h"
 #include "core/led_size.h"
@@ -630,7 +631,7 @@ void c331_manage::poll_inputs() {
         if (!PI_UPDATE[p]) continue;
         for (int w = 0; w < 6; ++w) {
             if (PM_INPUT[w] != p) continue;
-            std::printf(
+            console::outf(
                 "\n [c331_main]PI_UPDATE[%d]=%d   g_chg_hdmi[%d]=%d   PI_ACT  HST=%4d  "
                 "HW=%4d  VST=%4d  VW=%4d\n",
                 p, PI_UPDATE[p], p, 0, PI_ACT[p][0], PI_ACT[p][1], PI_ACT[p][2], PI_ACT[p][3]);

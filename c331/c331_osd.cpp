@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 
 // Property traces: bit 7 of debug topic 8 (set from the start).
-#define OSD_TRACE(...)                                 \
-    do {                                               \
-        if (prnEn[8] & 0x80) std::printf(__VA_ARGS__); \
+#define OSD_TRACE(...)                                   \
+    do {                                                 \
+        if (prnEn[8] & 0x80) console::outf(__VA_ARGS__); \
     } while (0)
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 
 namespace {
@@ -156,7 +157,7 @@ void c331_manage::reset_layer_coef(int fd, int mode) {
 }
 
 void c331_manage::set_layer_coef(int fd, int w, int cnt, int dir) {
-    std::printf("set_layer_coef  win=%d  cnt=%d  dir=%d\n", w, cnt, dir);
+    console::outf("set_layer_coef  win=%d  cnt=%d  dir=%d\n", w, cnt, dir);
     if (cnt < 0 || w < 0 || w >= kWindows) return;
     cnt = std::min(cnt, kMaxFadeFrames);
     // A ramp lasts up to 255 frames: the RAM's readers and writers on other threads go on

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "platform/clock.h"
 
@@ -188,8 +189,8 @@ void c331_manage::load_param() {
 
     for (int w = 0; w < 6; ++w) PM_WIN_STITCHING[w] = w;
     for (int w = 0; w < 6; ++w)
-        std::printf("load_param  WIN[%d]  win=%d  dbd=%d  input=%d  pri=%d\n", w, w,
-                    PM_WIN_DBD_MODE[w], PM_INPUT[w], PM_OVERLAY_PRI[w]);
+        console::outf("load_param  WIN[%d]  win=%d  dbd=%d  input=%d  pri=%d\n", w, w,
+                      PM_WIN_DBD_MODE[w], PM_INPUT[w], PM_OVERLAY_PRI[w]);
 }
 
 int c331_manage::pll_range_code() const {

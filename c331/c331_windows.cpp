@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 
@@ -254,9 +255,9 @@ void c331_manage::zemApi_MultiWinChAlloc(char init) {
         // The columns and rows between the start and the end channel, whatever the grid.
         const int totalh = E % C - S % C + 1, totalv = E / C - S / C + 1;
         if (totalh < 1 || totalv < 1 || totalh * totalv > 8) {
-            std::printf("\033[1m\033[5mtotalh(%d)*totalv(%d)=%d > 8\n", totalh, totalv,
-                        totalh * totalv);
-            std::printf("win%d alloc och FAIL\033[0m\n", k);
+            console::outf("\033[1m\033[5mtotalh(%d)*totalv(%d)=%d > 8\n", totalh, totalv,
+                          totalh * totalv);
+            console::outf("win%d alloc och FAIL\033[0m\n", k);
             return;
         }
         rec.totalh = uint8_t(totalh);

@@ -1,11 +1,5 @@
 #include "core/globals.h"
 
-#include <limits.h>
-#include <poll.h>
-#include <stdio_ext.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -17,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/console.h"
 #include "core/repeat_count.h"
 #include "platform/clock.h"
 #include "platform/own_files.h"
@@ -62,9 +57,8 @@ ErrorKind& kindOf(Kinds& kinds, const std::string& name) {
     return kinds[kinds.size() < kLogKinds ? name : ""];
 }
 
-// One line of a kind of kinds (the errors' or the console's), said on out when it is due. The
-// lock is let go before the line is written: a writer blocked on a full pipe holds no one else.
-void say(Kinds SaidErrors::*kinds, FILE* out, const std::string& kind, const char* text) {
+// One line of a kind of kinds (the errors' or the console's), said on out when it is due.
+void say(Kinds SaidErrors::*kinds, console::Stream out, const std::string& kind, const char* text) {
     SaidErrors& said = saidErrors();
     std::string line;
     {
@@ -77,33 +71,8 @@ void say(Kinds SaidErrors::*kinds, FILE* out, const std::string& kind, const cha
         }
         line = kindLine(text, before + 1);
     }
-    if (g_output_no_wait)
-        writeLineNoWait(out, line.c_str());
-    else
-        std::fprintf(out, "%s\n", line.c_str());
+    console::line(out, line);
 }
-
-// Whether size bytes written to fd now go out without waiting: a regular file takes them; a
-// pipe or a terminal when poll() says, without waiting, that it takes a write of up to PIPE_BUF
-// bytes (a reader that closed its end is no taker: the write would raise SIGPIPE).
-bool takesNow(int fd, size_t size) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return false;
-    if (S_ISREG(st.st_mode)) return true;
-    pollfd p{fd, POLLOUT, 0};
-    return size <= PIPE_BUF && ::poll(&p, 1, 0) == 1 && p.revents == POLLOUT;
-}
-
-// What stdio holds of out still goes first, when no other thread holds out and fd takes it.
-void flushIfFree(FILE* out) {
-    if (::ftrylockfile(out) != 0) return;
-    const size_t pending = ::__fpending(out);
-    if (pending > 0 && takesNow(::fileno(out), pending)) ::fflush_unlocked(out);
-    ::funlockfile(out);
-}
-
-std::atomic<uint32_t> g_dropped_console{0};
-std::atomic<uint32_t> g_dropped_terminal{0};
 
 // A library's text with its numbers taken out, decimal or hexadecimal (a descriptor, a pointer,
 // a size): what stays is the kind of the message.
@@ -132,60 +101,32 @@ size_t LogTestHooks::kept() {
     return saidErrors().kinds.size() + saidErrors().console_kinds.size();
 }
 
-bool writeLineNoWait(FILE* out, const char* text) {
-    flushIfFree(out);
-    const std::string line = std::string(text) + "\n";
-    const int fd = ::fileno(out);
-    for (size_t done = 0; done < line.size();) {
-        const size_t part = std::min(line.size() - done, size_t(PIPE_BUF));
-        const ssize_t n = takesNow(fd, part) ? ::write(fd, line.data() + done, part) : -1;
-        if (n <= 0) {
-            (out == stdout ? g_dropped_console : g_dropped_terminal)++;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
-void finishOutputNoWait() {
-    flushIfFree(stdout);
-    flushIfFree(stderr);
-    const auto leftOut = [](uint32_t n, const char* what, const char* stream) {
-        return std::to_string(n) + " last " + what + (n == 1 ? " line" : " lines") +
-               " left out: " + stream + " takes no more";
-    };
-    if (const uint32_t n = g_dropped_console.exchange(0))
-        writeLineNoWait(stderr, leftOut(n, "console", "stdout").c_str());
-    if (const uint32_t n = g_dropped_terminal.exchange(0))
-        writeLineNoWait(stdout, leftOut(n, "error", "stderr").c_str());
-}
-
 void writeLogMsgFlush() {
     SaidErrors& said = saidErrors();
-    std::vector<std::pair<FILE*, std::string>> lines;
+    std::vector<std::pair<console::Stream, std::string>> lines;
     {
         std::lock_guard<std::mutex> lock(said.mutex);
         const uint64_t now = platform::nowMs();
-        for (auto [kinds, out] : {std::pair{&said.kinds, stderr}, {&said.console_kinds, stdout}})
+        for (auto [kinds, out] :
+             {std::pair{&said.kinds, console::kErr}, {&said.console_kinds, console::kOut}})
             for (auto& [name, kind] : *kinds)
                 if (const uint32_t n = kind.lines.take(now, true))
                     lines.emplace_back(out, kindLine(kind.last.c_str(), n));
     }
-    for (const auto& [out, line] : lines) writeLineNoWait(out, line.c_str());
+    for (const auto& [out, line] : lines) console::line(out, line);
 }
 
 void writeLogMsg(int level, const char* text) {
-    if (level == 1 && text) say(&SaidErrors::kinds, stderr, text, text);
+    if (level == 1 && text) say(&SaidErrors::kinds, console::kErr, text, text);
 }
 
 void writeLogMsg(int level, LogKind kind, const char* text) {
-    if (level == kLogEachLine && text) std::fprintf(stderr, "%s\n", text);
-    if (level == 1 && text) say(&SaidErrors::kinds, stderr, kind.name, text);
+    if (level == kLogEachLine && text) console::line(console::kErr, text);
+    if (level == 1 && text) say(&SaidErrors::kinds, console::kErr, kind.name, text);
 }
 
 void writeConsoleWarning(const char* text) {
-    if (text) say(&SaidErrors::console_kinds, stdout, withoutNumbers(text), text);
+    if (text) say(&SaidErrors::console_kinds, console::kOut, withoutNumbers(text), text);
 }
 
 // A file refused as a symbolic link is said as an error of its own, once a minute at most: a PC
@@ -194,19 +135,12 @@ const bool g_refusals_logged =
     (platform::setRefusalSink([](const char* line) { writeLogMsg(1, line); }), true);
 
 uint8_t g_debugSwitch = 0xFE;
-std::atomic<bool> g_output_no_wait{false};
 std::atomic<bool> g_frames_refused{false};
 
 void zemDebugLine(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    if (!g_output_no_wait) {
-        std::vprintf(format, args);
-    } else {
-        char line[512];
-        std::vsnprintf(line, sizeof line, format, args);
-        writeLineNoWait(stdout, line);
-    }
+    console::write(console::kOut, console::format(format, args));
     va_end(args);
 }
 std::atomic<uint32_t> G_timeTicks{0};

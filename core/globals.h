@@ -45,17 +45,8 @@ constexpr int kLogEachLine = 0;
 // so that a library looping on one failure floods neither the console nor the memory.
 void writeConsoleWarning(const char* text);
 // Says each kind's lines not said, if any (at the program's end): the errors', and the
-// warnings' on the console, through writeLineNoWait.
+// warnings' on the console.
 void writeLogMsgFlush();
-// A line said while the program stops (out is stdout or stderr), when another thread may be
-// blocked writing to a terminal or pipe that takes no more (a reader that stopped reading),
-// holding stdio's lock: the line goes out with write(2) when poll(), without waiting, says the
-// descriptor takes it, else it is left out and counted; false then. The descriptor's flags
-// stay as they are: they are those of the user's terminal or pipe too.
-bool writeLineNoWait(FILE* out, const char* text);
-// The last output before the end: what stdio still holds of stdout and stderr, when it goes out
-// without waiting, then how many lines writeLineNoWait left out, on the other of the two.
-void finishOutputNoWait();
 // What only tests call of the error log.
 struct LogTestHooks {
     // The kinds kept.
@@ -65,14 +56,12 @@ struct LogTestHooks {
     static void forget();
 };
 
-// Console trace, printed when g_debugSwitch is 254.
+// Console trace, printed when g_debugSwitch is 254, through the console's queue (core/console.h):
+// the text as it stands, newlines included.
 #define ZEM_DEBUG(...)                                        \
     do {                                                      \
         if (g_debugSwitch == 0xFE) zemDebugLine(__VA_ARGS__); \
     } while (0)
-// From the stop on, every line goes out through writeLineNoWait: the store's last file work
-// runs while another thread may be blocked on a terminal that takes no more.
-extern std::atomic<bool> g_output_no_wait;
 // Set at a stop: a PC frame from then on is refused, never answered as done.
 extern std::atomic<bool> g_frames_refused;
 void zemDebugLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

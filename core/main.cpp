@@ -18,6 +18,7 @@
 #include "comm/usb_server.h"
 #include "core/command_line.h"
 #include "core/config_engine.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/saver.h"
 #include "core/stop_signal.h"
@@ -65,7 +66,7 @@ void traceToConsole(QtMsgType type, const QMessageLogContext& context, const QSt
     }
     const QString line = qFormatLogMessage(type, context, text);
     if (type == QtDebugMsg || type == QtInfoMsg)
-        std::fputs(qPrintable(line + '\n'), stdout);
+        console::line(console::kOut, line.toStdString());
     else
         writeConsoleWarning(qPrintable(line));
 }
@@ -86,8 +87,9 @@ extern "C" void perror(const char* what) {
 
 int main(int argc, char** argv) {
     // Trace lines go out whole and at once, as on the box's serial console, also when the
-    // console is a file.
+    // console is a file; no thread of the box waits on the console.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    console::start();
     std::string simRoot;
     if (const int rc = readCommandLine(argc, argv, simRoot); rc >= 0) return rc;
     if (simRoot.empty() && kNeedsSimRoot) {

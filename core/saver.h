@@ -52,12 +52,13 @@ public:
     // Queues a slot's job; the store posts under the C331 mutex, so that the line holds
     // requests in the order the box answered them. Without the thread (start-up, and tests that
     // do not start it) it waits for run_waiting. Returns the job it replaced, which has then
-    // ended unrun.
+    // ended unrun. While the thread ends, and after the stop's drain (finish) until the next
+    // start, a job is refused with one line on the terminal.
     std::optional<Job> post(const Job& job);
     // Without the thread: runs every job waiting on the caller, which holds no store lock.
     // With it: nothing.
     void run_waiting();
-    // Queues the parameter file's job unless it waits already.
+    // Queues the parameter file's job unless it waits already; refused as post refuses.
     void post_parameter_file();
     // A job for the slot taken at generation `gen` waits or runs: its result is newer than the
     // slot. Caller holds the C331 mutex (this one's mutex is a leaf).
@@ -66,12 +67,15 @@ public:
     bool last_in_line(int slot) const;
 
     void start();
-    // The job under way ends whole; those still waiting are dropped.
+    // The job under way ends whole; those still waiting are dropped. Jobs then run on the
+    // caller again.
     void stop();
-    // The stop's drain: every waiting job is run, then the thread ends. Returns the number of
-    // jobs not written when `bound` ran out (the thread then goes on until the program ends).
+    // The stop's drain: every waiting job is run, then the thread ends, and no job is taken any
+    // more until the next start (nothing comes between the drain and the thread's end). Returns
+    // the number of jobs not written when `bound` ran out (the thread then goes on until the
+    // program ends, and still takes jobs).
     int finish(std::chrono::milliseconds bound);
-    bool running() const { return thread_.joinable(); }
+    bool running() const;
     // Waits until no job waits or runs (tests and benchmarks).
     void drain();
 
@@ -79,6 +83,10 @@ public:
     struct TestHooks {
         // Run on the saver's thread before each job.
         std::function<void(const Job&)> before_job;
+        // Run by finish on its caller once the line is empty, before the thread is ended.
+        std::function<void()> after_drain;
+        // Run on the saver's thread as it ends, while stop() waits for it.
+        std::function<void()> at_thread_end;
     };
     // Tests: while held, the thread takes no job until step() lets the first waiting one go;
     // step() returns once it has ended, false when none waits.
@@ -89,11 +97,16 @@ public:
     TestHooks hooks;
 
 private:
+    // Where the thread is: none (jobs run on the caller), taking jobs, ending (stop() waits for
+    // it), or ended by the stop's drain.
+    enum State { kNoThread, kRunning, kEnding, kDrained };
     void run();
     void execute(const Job& job);
-    // The first job in line, off the line; caller holds mutex_ and the line is not empty.
+    // The first job in line, off the line; the line is not empty.
     Job take_front() REQUIRES(mutex_);
     bool idle() const REQUIRES(mutex_) { return order_.empty() && !busy_; }
+    // A job posted while the thread ends or after the drain is not taken.
+    bool refusing() const REQUIRES(mutex_);
 
     ZemRamPara& store_;
     mutable zem::Mutex mutex_;
@@ -106,10 +119,11 @@ private:
     uint32_t line_gen_[kSlots] GUARDED_BY(
         mutex_) = {};                              // the generation of the slot's last job posted
     int in_line_[kSlots] GUARDED_BY(mutex_) = {};  // the slot's jobs waiting or running
+    State state_ GUARDED_BY(mutex_) = kNoThread;
     bool busy_ GUARDED_BY(mutex_) = false;
     bool stop_ GUARDED_BY(mutex_) = false;
     bool held_ GUARDED_BY(mutex_) = false;
     int steps_ GUARDED_BY(mutex_) = 0;          // jobs a held thread may take
     uint64_t finished_ GUARDED_BY(mutex_) = 0;  // jobs the thread ended
-    std::thread thread_;
+    std::thread thread_ GUARDED_BY(mutex_);  // set and moved out under mutex_, never read by a post
 };

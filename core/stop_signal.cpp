@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 #include "platform/thread_name.h"
@@ -45,10 +46,11 @@ void runHooks() {
         if (void (*hook)() = g_hooks[i].load()) hook();
 }
 
-// The end the signal would have made: its default action, raised again in this thread. Nothing
-// here waits on stdio: another thread may be blocked writing to a pipe nobody reads.
+// The end the signal would have made: its default action, raised again in this thread, once the
+// console's writers have written what they hold (within their bound: a terminal that takes no
+// more holds no stop up).
 [[noreturn]] void endBy(int sig) {
-    finishOutputNoWait();
+    console::finish();
     ::signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
@@ -69,34 +71,48 @@ int g_wake = -1;
 enum StopOwner { kNobody, kMainThread, kPipeThread };
 std::atomic<int> g_stop_owner{kNobody};
 
-// The stop's work, in order: no PC frame is taken any more; the store's last requests are taken
-// (on the main thread only, whose refreshes own what they compare) and every job waiting is
-// written, within its bound; the errors held back are said; the hooks run.
-void stopWork(bool onMainThread) {
+TestHooks g_test_hooks;
+
+// From here on no PC frame is answered as done: a frame answered 0 is one the stop's work takes.
+void refuseFrames() {
     g_frames_refused = true;
-    g_output_no_wait = true;
+}
+
+// The stop's work, in order, the same on either thread: the store's last requests are taken
+// (under the C331 mutex, so no handler is between its check and its take) and every job waiting
+// is written, within its bound; the errors held back are said; the hooks run.
+void stopWork() {
     if (ZemRamPara* store = ZemRamPara::p_zemrampara_config) {
-        if (onMainThread) store->take_last_requests();
-        if (const int left = store->saver.finish(kDrainBound)) {
-            const std::string line = "stop: " + std::to_string(left) +
-                                     " file jobs of the parameter store not written in " +
-                                     std::to_string(kDrainBound.count()) + " s";
-            writeLineNoWait(stderr, line.c_str());
-        }
+        store->take_last_requests();
+        if (const int left = store->saver.finish(kDrainBound))
+            console::line(console::kErr, "stop: " + std::to_string(left) +
+                                             " file jobs of the parameter store not written in " +
+                                             std::to_string(kDrainBound.count()) + " s");
     }
     writeLogMsgFlush();
     runHooks();
 }
 
-void stopOnMainThread() {
-    int nobody = kNobody;
-    if (!g_stop_owner.compare_exchange_strong(nobody, kMainThread)) return;
-    stopWork(true);
-    endBy(g_signal.load());
+void end(int sig) {
+    if (g_test_hooks.end)
+        g_test_hooks.end(sig);
+    else
+        endBy(sig);
 }
 
-// Reads the signals from the pipe: the first has the main thread stop the program (through the
-// application's event loop), and ends it itself when the main thread has not done so in time.
+void stopOnMainThread() {
+    // Read whoever owns the stop: the notifier stays quiet while the pipe's thread drains.
+    uint64_t woken = 0;
+    static_cast<void>(::read(g_wake, &woken, sizeof woken));
+    int nobody = kNobody;
+    if (!g_stop_owner.compare_exchange_strong(nobody, kMainThread)) return;
+    stopWork();
+    end(g_signal.load());
+}
+
+// Reads the signals from the pipe: the first refuses frames at once and has the main thread stop
+// the program (through the application's event loop); this thread does the stop itself when the
+// main thread has not begun it in time.
 // It waits in poll(), which a signal always interrupts: ThreadSanitizer runs a handler only once
 // the call that caught the signal returns, and a read would be restarted.
 void readSignals() {
@@ -109,6 +125,7 @@ void readSignals() {
     }
     if (n != 1) return;
     const int sig = byte;
+    refuseFrames();
     g_signal.store(sig);
     const uint64_t one = 1;
     const ssize_t woken = ::write(g_wake, &one, sizeof one);  // else the wait below ends it
@@ -116,13 +133,13 @@ void readSignals() {
     std::this_thread::sleep_for(kMainThreadTime);
     int nobody = kNobody;
     if (g_stop_owner.compare_exchange_strong(nobody, kPipeThread)) {
-        stopWork(false);
+        stopWork();
     } else {
         // The main thread is at it: its drain has its bound, and the program ends past it.
         std::this_thread::sleep_for(kDrainBound + kMainThreadTime);
         runHooks();
     }
-    endBy(sig);
+    end(sig);
 }
 
 }  // namespace
@@ -146,6 +163,23 @@ void install() {
     std::thread reader(readSignals);
     platform::nameThread(reader, "signals");
     reader.detach();
+}
+
+void runStopWork() {
+    refuseFrames();
+    stopWork();
+}
+
+void resetAfterStopWork() {
+    g_frames_refused = false;
+}
+
+TestHooks& hooks() {
+    return g_test_hooks;
+}
+
+int wakeDescriptor() {
+    return g_wake;
 }
 
 void addHook(void (*hook)()) {

@@ -40,10 +40,7 @@ void finishSave(int m, int op, bool osdOn) {
                                      ? cmd
                                      : "user mode " + std::to_string(m + 1) +
                                            " saved without a copy of the OSD menu (the OSD is off)";
-        if (g_output_no_wait)
-            writeLineNoWait(stdout, line.c_str());
-        else
-            qDebug().noquote() << QString::fromStdString(line);
+        qDebug().noquote() << QString::fromStdString(line);
         ZEM_DEBUG("\n %s \n", line.c_str());
         if (osdOn) Utils::system_mutex(QString::fromStdString(cmd));
     }

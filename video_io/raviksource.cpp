@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/singleton.h"
 #include "core/utils.h"
@@ -85,12 +86,11 @@ int raviksource::initialize() {
     para_ = ZemRamPara::pInstance();
     int rc = platform::openI2cBus(platform::kI2cNode, bus_);
     if (rc != 0) {
-        std::fprintf(stderr, "source: %s did not open (%d), inputs stay off\n", platform::kI2cNode,
-                     rc);
+        console::errf("source: %s did not open (%d), inputs stay off\n", platform::kI2cNode, rc);
         writeLogMsg(1, "i2c bus open failed");
     }
     rc = platform::openSocWindow(platform::SocWindowKind::Pads, pads_);
-    if (rc != 0) std::fprintf(stderr, "source: pad window did not open (%d)\n", rc);
+    if (rc != 0) console::errf("source: pad window did not open (%d)\n", rc);
     check_source_mask = g_check_source & 0x3F;
     queueUploadedTables();
     {
@@ -218,15 +218,15 @@ void raviksource::iTE6805_Get_Hdmi(int idx) {
         r = recordFromRegs(dev, ite6805_sys[idx]);
         hdminfo[dev] = r;
     }
-    std::printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d\n", dev, idx);
-    std::printf("\t Hact   :%d\n\t Hsync  :%d\n\t Hback  :%d\n\t Hpol   :%d\n\t Htotal :%d\n",
-                r.Hact, r.Hsync, r.Hback, r.Hpol, r.Htotal);
-    std::printf("\t Vact   :%d\n\t Vsync  :%d\n\t Vback  :%d\n\t Vpol   :%d\n\t Vtotal :%d\n",
-                r.Vact, r.Vsync, r.Vback, r.Vpol, r.Vtotal);
-    std::printf("\t PCLK   :%f\n\t TYPE   :%s\n\t DATAMOD:%s\n\t Lanes  :%d\n\t IP     :%s\n",
-                double(r.pfreq), r.type ? "IT6807" : "IT6602", r.datamode ? "DDR" : "SDR", r.lane,
-                r.ip ? "Interlaced" : "Progressive");
-    std::printf("\t signal :%s\n", r.nosignal ? "No signal" : "Normal");
+    console::outf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d\n", dev, idx);
+    console::outf("\t Hact   :%d\n\t Hsync  :%d\n\t Hback  :%d\n\t Hpol   :%d\n\t Htotal :%d\n",
+                  r.Hact, r.Hsync, r.Hback, r.Hpol, r.Htotal);
+    console::outf("\t Vact   :%d\n\t Vsync  :%d\n\t Vback  :%d\n\t Vpol   :%d\n\t Vtotal :%d\n",
+                  r.Vact, r.Vsync, r.Vback, r.Vpol, r.Vtotal);
+    console::outf("\t PCLK   :%f\n\t TYPE   :%s\n\t DATAMOD:%s\n\t Lanes  :%d\n\t IP     :%s\n",
+                  double(r.pfreq), r.type ? "IT6807" : "IT6602", r.datamode ? "DDR" : "SDR", r.lane,
+                  r.ip ? "Interlaced" : "Progressive");
+    console::outf("\t signal :%s\n", r.nosignal ? "No signal" : "Normal");
 }
 
 void raviksource::setStatusBit(int byte, uint8_t bit, bool on) {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -100,7 +101,7 @@ void raviksource::checkEeproms() {
         std::vector<uint8_t> data;
         size_t len = 0;
         const int rc = readEeprom(s, data, len);
-        if (rc != 0) std::fprintf(stderr, "source %d: EDID EEPROM not read (%d)\n", s, rc);
+        if (rc != 0) console::errf("source %d: EDID EEPROM not read (%d)\n", s, rc);
         setStatusBit(1, uint8_t(1u << s), len > 0);
     }
     setStatusBit(0, kStatusCheckPending, false);
@@ -211,7 +212,7 @@ int raviksource::rewriteEdid(int s) {
     setStatusBit(1, uint8_t(1u << s), rc == 0);
     if (rc != 0) {
         if (!edid_error_logged_[s]) {
-            std::fprintf(stderr, "source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
+            console::errf("source %d: EDID EEPROM write failed (%d), tried again\n", s, rc);
         }
         edid_error_logged_[s] = true;
         return rc;

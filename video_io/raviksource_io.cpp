@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "c331/c331_manage.h"
+#include "core/console.h"
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
 #include "platform/sim/sim_receivers.h"
@@ -76,8 +77,8 @@ void raviksource::bringUpBoards() {
             fpga_board_state[f] = 1;
         } else if (!clock_error_logged_[f]) {
             clock_error_logged_[f] = true;
-            std::fprintf(stderr, "source: clock chip of FPGA %d did not take its set-up (%d)\n",
-                         f + 1, rc);
+            console::errf("source: clock chip of FPGA %d did not take its set-up (%d)\n", f + 1,
+                          rc);
         }
     }
 }
@@ -110,6 +111,6 @@ void raviksource::audioPass() {
     source_changed = 1;  // tried again next pass
     if (!audio_error_logged_) {
         audio_error_logged_ = true;
-        std::fprintf(stderr, "source: audio selection not written (%d)\n", rc);
+        console::errf("source: audio selection not written (%d)\n", rc);
     }
 }

@@ -27,6 +27,7 @@
 #include "comm_fixture.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/stop_signal.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "time_factor.h"
@@ -259,16 +260,17 @@ protected:
         stepFailure_ = model.recallTook(client, n, status == 0, view().ram);
     }
 
+    // The stop's own work, on this thread or another, as the main thread or the signals' one
+    // does it; a frame after it is refused and changes nothing. Then a start.
     void stop(bool elsewhere) {
-        const auto work = [this] {
-            store()->take_last_requests();
-            store()->saver.hold(false);
-            EXPECT_EQ(store()->saver.finish(hangBound(std::chrono::seconds(20))), 0);
-        };
+        store()->saver.hold(false);
         if (elsewhere)
-            std::thread(work).join();
+            std::thread(stop_signal::runStopWork).join();
         else
-            work();
+            stop_signal::runStopWork();
+        EXPECT_EQ(replyStatus(ask(0, writeRam(2118, le16(0xFFFF)))), 2)
+            << "answered after the stop";
+        stop_signal::resetAfterStopWork();
         restart();
         model.stopAndRestart(view().files);
     }

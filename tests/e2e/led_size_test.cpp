@@ -176,7 +176,8 @@ TEST_F(LedSizeOnATerminal, RefusedSizesHeldBackAreSaidWhenSigtermStopsTheBox) {
     // Refused by register 11's handler, or by the C331 thread when its turn comes first.
     const std::string first = ": LED size 65000 x 65535 ";
     const std::string last = ": LED size 65004 x 65535 ";
-    ASSERT_NE(errors().find(first), std::string::npos) << errors();
+    ASSERT_TRUE(eventually([&] { return errors().find(first) != std::string::npos; }, seconds(10)))
+        << errors();
     EXPECT_EQ(errors().find(last), std::string::npos) << errors();  // held back
     ::kill(pid_, SIGTERM);
     int wait_status = 0;

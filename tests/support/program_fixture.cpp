@@ -5,12 +5,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,7 +88,9 @@ void Program::start() {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (consoleToPipe_) {
+        if (stdoutFd_ >= 0) {
+            if (::dup2(stdoutFd_, STDOUT_FILENO) < 0) ::_exit(127);
+        } else if (consoleToPipe_) {
             if (::dup2(pipe_ends[1], STDOUT_FILENO) < 0) ::_exit(127);
         } else if (!std::freopen((root_ + "/console.log").c_str(), "w", stdout)) {
             ::_exit(127);
@@ -95,6 +99,16 @@ void Program::start() {
         if (stderrToFile_) {
             ::unsetenv("XDG_RUNTIME_DIR");
             if (!std::freopen((root_ + "/errors.log").c_str(), "w", stderr)) ::_exit(127);
+        } else if (stderrFd_ >= 0) {
+            if (::dup2(stderrFd_, STDERR_FILENO) < 0) ::_exit(127);
+            // The sanitizers' reports are not the program's output: they go to files beside
+            // (sanitizerReports), not to a terminal that takes no more.
+            for (const char* name : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+                const char* before = std::getenv(name);
+                const std::string options =
+                    (before ? std::string(before) + " " : "") + "log_path=" + root_ + "/sanitizer";
+                ::setenv(name, options.c_str(), 1);
+            }
         }
         const std::string root = relativeRoot_ ? "./" + root_.substr(root_.rfind('/') + 1) : root_;
         if (relativeRoot_ && ::chdir(root_.substr(0, root_.rfind('/')).c_str()) != 0) ::_exit(127);
@@ -148,8 +162,52 @@ void Program::readConsoleAgain() {
     console_reader_ = std::thread(&Program::readConsole, this);
 }
 
+int Program::fullPipe() {
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0) return -1;
+    full_pipes_.insert(full_pipes_.end(), {ends[0], ends[1]});
+    // Filled through a descriptor of its own: the program's keeps its flags (no O_NONBLOCK).
+    const int fill = ::open(("/proc/self/fd/" + std::to_string(ends[1])).c_str(),
+                            O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const std::string block(4096, '.');
+    for (size_t size : {block.size(), size_t(1)})
+        while (::write(fill, block.data(), size) > 0) {
+        }
+    ::close(fill);
+    return ends[1];
+}
+
+void Program::holdPanel(const std::function<std::string(const std::string&)>& send) {
+    const std::string fifo = root_ + "/sim/shots/held.png";
+    std::filesystem::create_directories(root_ + "/sim/shots");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    panel_fifo_ = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(panel_fifo_, 0) << std::strerror(errno);
+    ASSERT_GE(::fcntl(panel_fifo_, F_SETPIPE_SZ, 4096), 0);  // a panel's picture is larger
+    const std::string line = "screenshot /sim/shots/held.png";
+    panel_holder_ =
+        std::thread([this, send, line] { panel_hold_answer_ = send ? send(line) : ctl(line); });
+    // Its first bytes: the panel's thread is in the screenshot, which ends only when read.
+    pollfd p{panel_fifo_, POLLIN, 0};
+    const bool began = ::poll(&p, 1, hangMs(60000)) == 1;
+    panel_holder_.join();
+    ASSERT_TRUE(began) << "the screenshot never began: " << panel_hold_answer_;
+}
+
+void Program::releasePanel() {
+    if (panel_fifo_ < 0) return;
+    ::fcntl(panel_fifo_, F_SETFL, 0);
+    char buf[4096];
+    while (::read(panel_fifo_, buf, sizeof buf) > 0) {
+    }
+    ::close(std::exchange(panel_fifo_, -1));
+}
+
 void Program::TearDown() {
     stop(SIGKILL);
+    releasePanel();
+    for (int fd : full_pipes_) ::close(fd);
+    full_pipes_.clear();
     if (console_reader_.joinable()) {
         if (::write(stop_reading_[1], "x", 1) != 1) ADD_FAILURE() << "console reader not stopped";
         console_reader_.join();
@@ -201,6 +259,14 @@ std::string Program::readyLine() const {
 
 std::string Program::console() const {
     return slurp(root_ + "/console.log");
+}
+
+std::string Program::sanitizerReports() const {
+    std::string reports;
+    for (const auto& entry : std::filesystem::directory_iterator(root_))
+        if (entry.path().filename().string().rfind("sanitizer", 0) == 0)
+            reports += slurp(entry.path().string());
+    return reports;
 }
 
 std::string Program::errors() const {

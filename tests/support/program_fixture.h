@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "local_command.h"
 #include "pc_link.h"
@@ -74,6 +75,8 @@ protected:
     // What the program wrote to stderr, when stderrToFile_ was set before the start (the
     // terminal's part of its output, as a person starting it in a plain shell sees it).
     std::string errors() const;
+    // With stderrFd_ set, what a sanitizer reported (its files under the root), or "".
+    std::string sanitizerReports() const;
 
     // With consoleToPipe_ set before the start, the program's stdout is a pipe the test reads
     // into console.log until this stops reading and fills it: a reader that stopped reading
@@ -83,12 +86,27 @@ protected:
     // The test reads the program's stdout again, as a reader that came back.
     void readConsoleAgain();
 
+    // The panel's thread held (neither keys nor the stop's work run there) until releasePanel():
+    // a screenshot into a FIFO whose reader takes its first bytes only, so the panel's thread
+    // waits in its write, as on a slow or stuck device. The screenshot is asked through send
+    // (ctl when none), whose answer is kept; it returns once send has (the channel waits 10 s
+    // for a command the panel started).
+    void holdPanel(const std::function<std::string(const std::string&)>& send = {});
+    void releasePanel();
+    std::string panel_hold_answer_;
+
+    // A pipe already full that nobody reads (a reader that stopped reading): its write end, for
+    // stdoutFd_ or stderrFd_. The test keeps the read end until TearDown.
+    int fullPipe();
+
     std::string root_;
     const char* rootTag_ = "program";  // the root is $TMPDIR/zem-TAG-XXXXXX, set before SetUp
     bool stderrToFile_ = false;        // and started as from a shell without a login session
     bool ignoreHangUp_ = false;        // started under nohup
     bool consoleToPipe_ = false;
     bool relativeRoot_ = false;  // started in the root's parent folder, the root named from it
+    int stdoutFd_ = -1;  // when set before the start, the program's stdout, or stderr
+    int stderrFd_ = -1;
     uint16_t port_ = 0;
     pid_t pid_ = -1;
 
@@ -97,6 +115,9 @@ private:
     int console_pipe_ = -1;           // the read end
     int stop_reading_[2] = {-1, -1};  // a byte here stops readConsole
     std::thread console_reader_;
+    int panel_fifo_ = -1;
+    std::thread panel_holder_;
+    std::vector<int> full_pipes_;  // both ends of each fullPipe()
 };
 
 uint8_t status(const Bytes& reply);

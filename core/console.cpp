@@ -1,0 +1,235 @@
+#include "core/console.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/thread_name.h"
+
+namespace {
+
+// What the thread takes from the queue for one write: fewer system calls for a dump's many
+// small texts, and a reader sees a whole line when it is one.
+constexpr size_t kBatchBytes = 16 * 1024;
+
+uint64_t linesOf(const std::string& text) {
+    return std::max<uint64_t>(1, uint64_t(std::count(text.begin(), text.end(), '\n')));
+}
+
+// Written whole unless the descriptor fails (a reader that closed its end: EPIPE, the signal
+// blocked on this thread); what is lost then has no one to be told to.
+void writeAll(int fd, const std::string& data) {
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += size_t(n);
+    }
+}
+
+}  // namespace
+
+ConsoleWriter::ConsoleWriter(int fd, const char* name, size_t maxTexts, size_t maxBytes)
+    : fd_(fd), name_(name), max_texts_(maxTexts), max_bytes_(maxBytes) {
+    // The thread takes no signal: a process-directed one goes to a thread that runs its handler
+    // (ThreadSanitizer runs it only once a blocked write returns), and SIGPIPE becomes EPIPE.
+    sigset_t all, before;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &before);
+    thread_ = std::thread([this] { run(); });
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    platform::nameThread(thread_, name);
+}
+
+ConsoleWriter::~ConsoleWriter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = true;
+    }
+    work_cv_.notify_one();
+    thread_.join();
+}
+
+void ConsoleWriter::write(std::string text) {
+    if (text.empty()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (texts_ >= max_texts_ || (texts_ > 0 && bytes_ + text.size() > max_bytes_)) {
+            left_out_ += linesOf(text);
+            return;
+        }
+        if (left_out_) queueLeftOutLine();
+        texts_ += 1;
+        bytes_ += text.size();
+        lines_ += linesOf(text);
+        ++queued_;
+        queue_.push_back(std::move(text));
+    }
+    work_cv_.notify_one();
+}
+
+void ConsoleWriter::queueLeftOutLine() {
+    std::string text = std::string(name_) + " took no more: " + std::to_string(left_out_) +
+                       (left_out_ == 1 ? " line" : " lines") + " left out\n";
+    left_out_ = 0;
+    texts_ += 1;
+    bytes_ += text.size();
+    lines_ += 1;
+    ++queued_;
+    queue_.push_back(std::move(text));
+}
+
+bool ConsoleWriter::flush(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t target = queued_;
+    return written_cv_.wait_until(lock, deadline, [&] { return written_ >= target; });
+}
+
+uint64_t ConsoleWriter::linesWaiting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_ + left_out_;
+}
+
+void ConsoleWriter::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        work_cv_.wait(lock, [this] { return !queue_.empty() || ending_; });
+        if (queue_.empty()) return;
+        // Still counted against the bound while written: the memory stays bounded.
+        std::string batch;
+        size_t texts = 0;
+        uint64_t lines = 0;
+        while (!queue_.empty() &&
+               (batch.empty() || batch.size() + queue_.front().size() <= kBatchBytes)) {
+            batch += queue_.front();
+            lines += linesOf(queue_.front());
+            queue_.pop_front();
+            ++texts;
+        }
+        lock.unlock();
+        if (before_write) before_write();
+        writeAll(fd_, batch);
+        lock.lock();
+        texts_ -= texts;
+        bytes_ -= batch.size();
+        lines_ -= lines;
+        written_ += texts;
+        if (queue_.empty() && left_out_) queueLeftOutLine();
+        written_cv_.notify_all();
+    }
+}
+
+namespace console {
+namespace {
+
+// Made once and never destroyed: threads still write while static destructors run.
+std::atomic<ConsoleWriter*> g_writers[2] = {};
+
+FILE* fileOf(Stream stream) {
+    return stream == kOut ? stdout : stderr;
+}
+
+// stdio's stdout and stderr, for what prints with printf and fprintf (the libraries, Qt's own
+// handler, the older code): their text goes to the queue as stdio hands it over, line by line.
+ssize_t queueFromStdio(void* stream, const char* text, size_t size) {
+    console::write(Stream(reinterpret_cast<intptr_t>(stream)), std::string(text, size));
+    return ssize_t(size);
+}
+
+FILE* queuedStream(Stream stream) {
+    cookie_io_functions_t io{};
+    io.write = queueFromStdio;
+    FILE* file = ::fopencookie(reinterpret_cast<void*>(intptr_t(stream)), "w", io);
+    if (file) std::setvbuf(file, nullptr, _IOLBF, 4096);
+    return file;
+}
+
+}  // namespace
+
+void start() {
+    if (g_writers[kOut].load()) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    g_writers[kErr].store(new ConsoleWriter(STDERR_FILENO, "stderr"));
+    g_writers[kOut].store(new ConsoleWriter(STDOUT_FILENO, "stdout"));
+    if (FILE* out = queuedStream(kOut)) stdout = out;
+    if (FILE* err = queuedStream(kErr)) stderr = err;
+    // Every end but a signal's (whose stop waits itself) and _exit: what is queued goes out.
+    std::atexit([] { finish(); });
+}
+
+void write(Stream stream, std::string text) {
+    if (ConsoleWriter* writer = g_writers[stream].load())
+        writer->write(std::move(text));
+    else
+        std::fputs(text.c_str(), fileOf(stream));
+}
+
+void line(Stream stream, const std::string& text) {
+    write(stream, text + '\n');
+}
+
+std::string format(const char* fmt, va_list args) {
+    char small[256];
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(small, sizeof small, fmt, args);
+    std::string text;
+    if (n < int(sizeof small)) {
+        text.assign(small, size_t(std::max(n, 0)));
+    } else {
+        text.resize(size_t(n) + 1);
+        std::vsnprintf(text.data(), text.size(), fmt, again);
+        text.resize(size_t(n));
+    }
+    va_end(again);
+    return text;
+}
+
+void outf(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    write(kOut, format(fmt, args));
+    va_end(args);
+}
+
+void errf(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    write(kErr, format(fmt, args));
+    va_end(args);
+}
+
+bool finish() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ConsoleWriter* out = g_writers[kOut].load();
+    ConsoleWriter* err = g_writers[kErr].load();
+    if (!out || !err) return true;
+    const auto now = std::chrono::steady_clock::now();
+    const bool errWritten = err->flush(now + kEndWait);
+    const bool outWritten = out->flush(now + kEndWait);
+    if (errWritten && outWritten) return true;
+    // The count goes where it may still be read.
+    const auto leftAtTheEnd = [](const char* name, uint64_t n) {
+        return std::string(name) + " took no more: " + std::to_string(n) +
+               (n == 1 ? " line" : " lines") + " left out at the end\n";
+    };
+    const auto later = std::chrono::steady_clock::now() + kEndWaitForTheCount;
+    if (!outWritten && errWritten) {
+        err->write(leftAtTheEnd("stdout", out->linesWaiting()));
+        err->flush(later);
+    }
+    if (!errWritten && outWritten) {
+        out->write(leftAtTheEnd("stderr", err->linesWaiting()));
+        out->flush(later);
+    }
+    return false;
+}
+
+}  // namespace console

@@ -1,0 +1,95 @@
+// The console (stdout, the box's serial console) and the terminal (stderr) behind bounded
+// queues, each emptied by a thread of its own: no thread of the box ever waits on a terminal
+// whose reader stopped (or one paused with Ctrl-S) or on a pipe nobody reads. Only the writer
+// threads wait on their descriptor; its flags stay as the starter made them (a shell or tee
+// shares them), never O_NONBLOCK.
+// A text past the queue's bound is left out and counted while the descriptor takes no more;
+// once it takes again one line says how many were left out, where they were. Texts keep their
+// order on each descriptor, and are written as they stand: a text ends with its own newline.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class ConsoleWriter {
+public:
+    // 2,048 texts or 128 KiB each, whichever comes first: several of the video processor's
+    // dumps, and at most 256 KiB for both on the box.
+    static constexpr size_t kMaxTexts = 2048;
+    static constexpr size_t kMaxBytes = 128 * 1024;
+
+    // fd stays open and is not owned; name ("stdout") is what the count line calls it.
+    ConsoleWriter(int fd, const char* name, size_t maxTexts = kMaxTexts,
+                  size_t maxBytes = kMaxBytes);
+    // Writes what is queued, then ends its thread (tests; the program's two live to its end).
+    ~ConsoleWriter();
+    ConsoleWriter(const ConsoleWriter&) = delete;
+    ConsoleWriter& operator=(const ConsoleWriter&) = delete;
+
+    // Queues text, or leaves it out when the queue is full; never waits on the descriptor.
+    void write(std::string text);
+    // Waits until every text queued so far is written, at most until `deadline`; false when
+    // some were still waiting then.
+    bool flush(std::chrono::steady_clock::time_point deadline);
+    // The lines queued and not yet written (a text without a newline counts as one).
+    uint64_t linesWaiting() const;
+
+    // ===== tests =====
+    // Run by the writer thread before each write on its descriptor.
+    std::function<void()> before_write;
+
+private:
+    void run();
+    // The count line of the texts left out, put in the queue where they were left out.
+    void queueLeftOutLine();
+
+    const int fd_;
+    const char* const name_;
+    const size_t max_texts_, max_bytes_;
+    mutable std::mutex mutex_;  // a leaf: taken under any other lock, with nothing under it
+    std::condition_variable work_cv_;
+    std::condition_variable written_cv_;
+    std::deque<std::string> queue_;
+    size_t texts_ = 0, bytes_ = 0;  // waiting or being written
+    uint64_t lines_ = 0;
+    uint64_t left_out_ = 0;  // lines left out and not yet told
+    uint64_t queued_ = 0, written_ = 0;
+    bool ending_ = false;
+    std::thread thread_;
+};
+
+namespace console {
+
+enum Stream { kOut, kErr };  // stdout (the console), stderr (the terminal)
+
+// The program's writers, started first thing in main; stdio's stdout and stderr then hand what
+// printf and fprintf print (libraries, Qt's own handler) to them too, line by line. The end
+// (exit) waits for them as finish() does. Until then (and in tests that do not
+// start them) a text goes out at once on the caller through stdio, as a test's capture of
+// stdout or stderr expects.
+void start();
+// Queues text as it stands.
+void write(Stream stream, std::string text);
+// Queues text and a newline.
+void line(Stream stream, const std::string& text);
+// A formatted text on the console, as printf would print it, of any length.
+void outf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same on the terminal.
+void errf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// What printf would print.
+std::string format(const char* fmt, va_list args);
+// The end's wait: stderr and stdout written, at most kEndWait; a descriptor that still holds
+// lines then has their count said on the other one. false when some were left.
+constexpr auto kEndWait = std::chrono::milliseconds(1500);
+constexpr auto kEndWaitForTheCount = std::chrono::milliseconds(500);
+bool finish();
+
+}  // namespace console
