@@ -9,6 +9,7 @@
 #include "comm/message_deal.h"
 #include "comm/pc_update.h"
 #include "core/globals.h"
+#include "core/zem_ram_para.h"
 
 using namespace comm;
 
@@ -29,7 +30,9 @@ link_session::link_session(LinkKind kind, std::string peer)
 
 link_session::~link_session() {
     if (card_wait_ == CardWait::Sent) end_card_wait();
-    if (kind_ == LinkKind::Tcp) pc_update::get().closed(id_);
+    if (kind_ != LinkKind::Tcp) return;
+    pc_update::get().closed(id_);
+    if (ZemRamPara* store = ZemRamPara::p_zemrampara_config) store->client_gone(id_);
 }
 
 void link_session::feed(const uint8_t* data, size_t n, const SendFn& send) {

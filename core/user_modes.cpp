@@ -250,6 +250,14 @@ void ZemRamPara::take_client_requests(uint64_t client) {
     }
 }
 
+void ZemRamPara::client_gone(uint64_t client) {
+    {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        take_client_requests(client);
+    }
+    saver.run_waiting();
+}
+
 void ZemRamPara::take_every_recorded_request() {
     for (const RecordedRequest& r : recorded_) post_save_request(r.slot);
     recorded_.clear();

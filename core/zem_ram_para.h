@@ -216,6 +216,10 @@ public:
     // order written, each with a copy of RAM 896..4095 as it is now (with the LED set in force
     // and the channel geometry the apply derives from it). Caller holds the C331 mutex.
     void take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex);
+    // A link gone (a TCP client leaving) sends no register 11 any more: the save requests it
+    // recorded are carried out now, as a stop would, so that RAM 868 does not wait for them.
+    // Takes the C331 mutex.
+    void client_gone(uint64_t client) EXCLUDES(c331_manage::c331_mutex);
     // Register 11 bit 2: each slot's file work taken with the slot as it is now (written from it
     // when marked saved, deleted when marked deleted). Caller holds the C331 mutex.
     void take_synchronisation() REQUIRES(c331_manage::c331_mutex);

@@ -656,6 +656,13 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
              ok(writeReg(11, 0xFF, {0}));
          },
          3, 32, 32, 3, 3},
+        {"868 without register 11, then its link goes", [&] { asked(2, 21); },
+         [&] {
+             ok(writeRam(2176, le16(34)));
+             link_session leaving(LinkKind::Tcp, "PC C");
+             onLink(leaving, writeRam(868, le16(3)));
+         },
+         3, 34, 34, 3, 3},
         {"868 without register 11, then a stop", [&] { asked(2, 21); },
          [&] {
              ok(writeRam(2176, le16(33)));
