@@ -394,18 +394,11 @@ TEST_F(HandshakeWithC331Test, AnEchoPassedBackAfterTheFpgaSideChangedAgainChange
     EXPECT_EQ(closeLedAfterRefresh(), 0);
 }
 
-// A half-hour table's level is echoed into RAM 2176. A PC's block write over 2170..2179 with the
-// values it read, applied, hands the brightness over by its generation: the FPGA side keeps its
-// table and leaves the flash. Another brightness written the same way is a manual one.
+// The brightness in force is echoed into RAM 2176, whatever the table's mode. A PC's block
+// write over 2170..2179 with the values it read, applied, hands the brightness over by its
+// generation: the FPGA side keeps its table and leaves the flash. Another brightness written the
+// same way is a manual one.
 TEST_F(HandshakeWithC331Test, ABlockWriteOfTheBrightnessInForceKeepsTheTable) {
-    std::vector<uint8_t> table = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 17};
-    table.resize(fpga_manage::kBrightTableSize, 100);
-    writeFlash(fpga_manage::kBrightFlashAddr, table);
-    g_change[17] = 1;  // the table changed in flash
-    runTicks(1100);
-    ASSERT_EQ(mgr->bri_mode, 17u);
-    para->refresh_begin();  // the echo lands
-    para->refresh_end();
     const auto blockWrite = [this](uint16_t brightness) {
         zem::MutexLocker turn(c331_manage::c331_mutex);
         uint8_t block[10];
@@ -415,17 +408,31 @@ TEST_F(HandshakeWithC331Test, ABlockWriteOfTheBrightnessInForceKeepsTheTable) {
         ASSERT_EQ(para->ZemRamParaDeal(block, sizeof block, 2170), 0);
         c331_manage::raise_apply(1);
     };
-    const uint16_t in_force = para->rd16(fpga_manage::kRamBrightness);
-    ASSERT_EQ(in_force, 100 * 100 / 255);
-    blockWrite(in_force);
-    ASSERT_TRUE(takeHandOver(UserWordMailbox::kBrightness));
-    EXPECT_EQ(mgr->bri_mode, 17u) << "switched to manual";
-    EXPECT_EQ(flash(fpga_manage::kBrightFlashAddr, 9).back(), 17) << "the flash table";
-    blockWrite(60);
-    ASSERT_TRUE(takeHandOver(UserWordMailbox::kBrightness));
-    EXPECT_EQ(mgr->bri_mode, 16u);
-    EXPECT_EQ(flash(fpga_manage::kBrightFlashAddr, 10),
-              (std::vector<uint8_t>{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 153}));
+    // Half-hour (1, 17), sensor (2) and manual (16) tables.
+    for (const uint8_t mode : {17, 1, 2, 16}) {
+        SCOPED_TRACE(testing::Message() << "table mode " << int(mode));
+        std::vector<uint8_t> table = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, mode};
+        table.resize(fpga_manage::kBrightTableSize, 100);
+        writeFlash(fpga_manage::kBrightFlashAddr, table);
+        g_change[17] = 1;  // the table changed in flash
+        runTicks(1100);
+        ASSERT_EQ(mgr->bri_mode, mode);
+        para->refresh_begin();  // the echo lands
+        para->refresh_end();
+        const uint16_t in_force = para->rd16_locked(fpga_manage::kRamBrightness);
+        const std::vector<uint8_t> stored = flash(fpga_manage::kBrightFlashAddr, 10);
+        blockWrite(in_force);
+        ASSERT_TRUE(takeHandOver(UserWordMailbox::kBrightness));
+        EXPECT_EQ(mgr->bri_mode, mode) << "switched to manual";
+        EXPECT_EQ(flash(fpga_manage::kBrightFlashAddr, 10), stored) << "the flash table";
+        const uint16_t other = in_force == 60 ? 61 : 60;
+        blockWrite(other);
+        ASSERT_TRUE(takeHandOver(UserWordMailbox::kBrightness));
+        EXPECT_EQ(mgr->bri_mode, 16u);
+        EXPECT_EQ(
+            flash(fpga_manage::kBrightFlashAddr, 10),
+            (std::vector<uint8_t>{0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, uint8_t(other * 255 / 100)}));
+    }
 }
 
 // The same with the first answer during the blanking: the second size keeps the rest of the
