@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/protocol_phy.h"
 #include "tests/support/loopback_connect.h"
 
 // Started with "--sim root", its console discarded.
@@ -109,6 +110,34 @@ inline bool pcAsk(int fd, const std::vector<uint8_t>& frame) {
         if (n <= 0) return false;
         if (std::memchr(reply, 0x5A, size_t(n))) return true;
     }
+}
+
+// Sends the frames back to back, without waiting for a reply in between, then reads their
+// replies; each reply's unescaped body (status at 10, data from 11) in the order sent, fewer
+// than the frames when the link failed.
+inline std::vector<std::vector<uint8_t>> pcAskPipelined(
+    int fd, const std::vector<std::vector<uint8_t>>& frames) {
+    std::vector<uint8_t> wire;
+    for (const auto& f : frames) wire.insert(wire.end(), f.begin(), f.end());
+    std::vector<std::vector<uint8_t>> replies;
+    if (::send(fd, wire.data(), wire.size(), MSG_NOSIGNAL) != ssize_t(wire.size())) return replies;
+    protocol_phy framer;
+    uint8_t buf[512];
+    while (replies.size() < frames.size()) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        framer.feed(buf, size_t(n),
+                    [&](uint8_t* body, uint32_t len) { replies.emplace_back(body, body + len); });
+    }
+    return replies;
+}
+
+// Whether every reply came, each with status 0.
+inline bool allAnswered0(const std::vector<std::vector<uint8_t>>& replies, size_t asked) {
+    if (replies.size() != asked) return false;
+    for (const auto& r : replies)
+        if (r.size() <= 10 || r[10] != 0) return false;
+    return true;
 }
 
 // The program on a fresh temporary root with a free PC port, once its TCP server listens and

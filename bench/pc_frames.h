@@ -18,10 +18,21 @@ inline std::vector<uint8_t> pcFrame(uint8_t cmd, const std::vector<uint8_t>& dat
     return w;
 }
 
-// One 16-bit RAM word written (command 0x60).
+// RAM written from addr (command 0x60), the value's `bytes` low bytes first.
+inline std::vector<uint8_t> pcWriteRam(uint32_t addr, uint32_t value, uint8_t bytes) {
+    std::vector<uint8_t> data = {uint8_t(addr), uint8_t(addr >> 8), 0, 0, bytes, 0, 0, 0};
+    for (int k = 0; k < bytes; ++k) data.push_back(uint8_t(value >> (8 * k)));
+    return pcFrame(0x60, data);
+}
+
+// One 16-bit RAM word written.
 inline std::vector<uint8_t> pcWriteRam16(uint32_t addr, uint16_t value) {
-    return pcFrame(0x60, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, 2, 0, 0, 0, uint8_t(value),
-                          uint8_t(value >> 8)});
+    return pcWriteRam(addr, value, 2);
+}
+
+// One 16-bit RAM word read (command 0x61): the reply's data is the word, low byte first.
+inline std::vector<uint8_t> pcReadRam16(uint32_t addr) {
+    return pcFrame(0x61, {uint8_t(addr), uint8_t(addr >> 8), 0, 0, 2, 0});
 }
 
 // One controller register written (command 0xA0): register 11 applies what the PC wrote.

@@ -2,10 +2,14 @@
 // benchmarks the tests run: each takes a minute or more.
 //
 // BM_FortyPcsOnTheParameterRam: 40 TCP clients for ZEM_LOAD_SECONDS (60 by default), each
-// mixing brightness applies, user-mode saves and recalls, close-LED and LED sizes the box
-// refuses, while a reader keeps reading the parameter file. Reported: the requests answered,
-// the file reads that held a size the box refuses (and the files that hold one at the end),
-// and, in a ThreadSanitizer build, the reports the program wrote (ZEM_PROGRAM is that build's).
+// mixing brightness applies, pipelined user-mode save requests, recalls, close-LED and LED sizes
+// the box refuses, while a reader keeps reading the parameter file and a person works the panel
+// through the control channel (pages of the main menu opened and closed, the focus moved, modes
+// recalled through the CALL grid). Reported: the requests answered, the save requests the
+// checked PCs had answered and whether their files hold them, how soon RAM 868 read 0 after the
+// load, the file reads that held a size the box refuses (and the files that hold one at the
+// end), the panel's rounds, and, in a ThreadSanitizer build, the reports the program wrote
+// (ZEM_PROGRAM is that build's).
 //
 // BM_TickDuringRefusedSizeFlood: a PC starts an update and closes, so that the box ends the
 // update 10 s of its ticks later, while another floods applies for up to 20 s, each with a
@@ -19,6 +23,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,15 +58,21 @@ bool ledSetAllowed(const std::string& file, int base) {
     return led_size::allowed(w[0], w[1], w[2], w[3], w[4]);
 }
 
+std::string modeFile(const std::string& root, int mode) {
+    return root + "/data/modes/custom_mode" + std::to_string(mode);
+}
+
 // The parameter file and the user-mode files that hold a size the box refuses.
-// The user modes the PCs save by request (1..4): their files hold the box's RAM, so never a
-// refused size; the PCs' own slot writes (modes 5..8) hold whatever the PC wrote.
-constexpr int kRequestModes = 4;
+// The user modes the PCs save by request (1..4 shared, 9..16 each PC's own, below) and the
+// panel recalls: their files hold the box's RAM, so never a refused size; the PCs' own slot
+// writes (modes 5..8) hold whatever the PC wrote.
+constexpr int kRequestModes = 4, kSlotWriteModes = 4;
 
 int filesWithRefusedSizes(const std::string& root) {
     int bad = ledSetAllowed(fileText(root + "/data/ram_device_info"), 768) ? 0 : 1;
-    for (int m = 1; m <= kRequestModes; ++m) {
-        const std::string mode = fileText(root + "/data/modes/custom_mode" + std::to_string(m));
+    for (int m = 1; m <= 16; ++m) {
+        if (m > kRequestModes && m <= kRequestModes + kSlotWriteModes) continue;
+        const std::string mode = fileText(modeFile(root, m));
         if (!mode.empty() && !ledSetAllowed(mode, 896)) ++bad;
     }
     return bad;
@@ -86,16 +98,91 @@ int tsanReports(const std::string& root) {
     return n;
 }
 
+// Save requests are pipelined: 868 = s, register 11, 868 = t, register 11, sent at once. The
+// first kCheckedPcs PCs save two modes of their own (9..16), each request after writing a new
+// value to a word of their own that the box does not use (saved with the mode), so that each of
+// those files must end with the value written before its last answered request. The other PCs
+// pipeline on the shared modes.
+constexpr int kCheckedPcs = 4, kFirstOwnMode = kRequestModes + kSlotWriteModes + 1;
+constexpr uint32_t kSaveRequest = 868, kRecallMode = 866, kModeFirstWord = 896;
+constexpr uint32_t kOwnWords = 2880;  // PC c's value at 2880 + 4c, 32 bits
+
+// A checked PC's requests: for each of its modes, the value written before its last answered
+// request; -1 before the first, or when a reply never came (the file may hold either value).
+struct OwnSaves {
+    uint32_t word = 0;
+    int mode[2] = {};
+    int64_t value[2] = {-1, -1};
+};
+
+struct Load {
+    std::string root;
+    int seconds = 0;
+    Clock::time_point t0;
+    // A recall replaces the RAM the checked PCs' words are in: the PCs' and the panel's recalls
+    // hold this alone, so none is answered while a checked PC's requests are under way.
+    std::shared_mutex recallGate;
+    std::atomic<long> answered{0}, failed{0}, savesPipelined{0};
+    OwnSaves own[kCheckedPcs];
+
+    bool running() const { return secondsSince(t0) < seconds; }
+};
+
+// Whether replies [from, from + n) came, each with status 0.
+bool answered0(const std::vector<std::vector<uint8_t>>& replies, size_t from, size_t n) {
+    if (replies.size() < from + n) return false;
+    for (size_t k = from; k < from + n; ++k)
+        if (replies[k].size() <= 10 || replies[k][10] != 0) return false;
+    return true;
+}
+
+bool ownSaves(int fd, OwnSaves& own, uint32_t step, Load& load) {
+    std::vector<std::vector<uint8_t>> frames;
+    uint32_t values[2];
+    for (int k = 0; k < 2; ++k) {
+        values[k] = 2 * step + uint32_t(k);
+        frames.push_back(pcWriteRam(own.word, values[k], 4));
+        frames.push_back(pcWriteRam16(kSaveRequest, uint16_t(own.mode[k])));
+        frames.push_back(pcWriteReg(11, 0));
+    }
+    std::vector<std::vector<uint8_t>> replies;
+    {
+        std::shared_lock<std::shared_mutex> noRecall(load.recallGate);
+        replies = pcAskPipelined(fd, frames);
+    }
+    for (int k = 0; k < 2; ++k) {
+        const bool answered = answered0(replies, size_t(3 * k), 3);
+        own.value[k] = answered ? values[k] : -1;
+        load.savesPipelined += answered;
+    }
+    return answered0(replies, 0, frames.size());
+}
+
+bool pipelinedSaves(int fd, int c, long i, Load& load) {
+    if (c < kCheckedPcs) return ownSaves(fd, load.own[c], uint32_t(i), load);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int k = 0; k < 2; ++k) {
+        frames.push_back(pcWriteRam16(kSaveRequest, uint16_t(1 + (c + k) % kRequestModes)));
+        frames.push_back(pcWriteReg(11, 0));
+    }
+    const bool answered = answered0(pcAskPipelined(fd, frames), 0, frames.size());
+    if (answered) load.savesPipelined += 2;
+    return answered;
+}
+
 // One PC step of client c's mix: what a PC tool does to the parameter RAM.
-bool pcStep(int fd, int c, long i) {
+bool pcStep(int fd, int c, long i, Load& load) {
     const uint8_t mode = uint8_t(1 + c % kRequestModes);
     switch (i % 7) {
         case 0:
             return pcAsk(fd, pcWriteRam16(2176, uint16_t(i % 101))) && pcAsk(fd, pcWriteReg(11, 0));
         case 1:
-            return pcAsk(fd, pcWriteRam16(868, mode)) && pcAsk(fd, pcWriteReg(11, 0));
-        case 2:
-            return pcAsk(fd, pcWriteRam16(866, mode)) && pcAsk(fd, pcWriteReg(11, 0x02));
+            return pipelinedSaves(fd, c, i, load);
+        case 2: {
+            if (!pcAsk(fd, pcWriteRam16(kRecallMode, mode))) return false;
+            std::unique_lock<std::shared_mutex> alone(load.recallGate);
+            return pcAsk(fd, pcWriteReg(11, 0x02));
+        }
         case 3:
             return pcAsk(fd, pcWriteRam16(2116, uint16_t(i / 6 % 2))) &&
                    pcAsk(fd, pcWriteReg(11, 0));
@@ -107,6 +194,89 @@ bool pcStep(int fd, int c, long i) {
         default:
             return pcAsk(fd, pcWriteReg(11, 0x04));  // the slots' files synchronised
     }
+}
+
+// Seconds from the end of the load until RAM 868 read 0 (every save request answered has
+// ended); -1 when it did not within 120 s.
+double secondsUntilSavesEnded(const std::string& root) {
+    const int fd = connectPc(root);
+    const Clock::time_point t0 = Clock::now();
+    double took = -1;
+    while (fd >= 0 && took < 0 && secondsSince(t0) < 120) {
+        const auto reply = pcAskPipelined(fd, {pcReadRam16(kSaveRequest)});
+        if (answered0(reply, 0, 1) && reply[0].size() > 12 && !reply[0][11] && !reply[0][12])
+            took = secondsSince(t0);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (fd >= 0) ::close(fd);
+    return took;
+}
+
+// The checked PCs' answered requests whose mode file holds the value written before them
+// (carried out), and those whose file does not (lost).
+void checkOwnSaves(const Load& load, long& carried, long& lost) {
+    for (const OwnSaves& own : load.own)
+        for (int k = 0; k < 2; ++k) {
+            if (own.value[k] < 0) continue;
+            const std::string file = fileText(modeFile(load.root, own.mode[k]));
+            const size_t at = 2 + own.word - kModeFirstWord;
+            uint32_t held = 0;
+            for (int b = 0; b < 4 && at + 4 <= file.size(); ++b)
+                held |= uint32_t(uint8_t(file[at + size_t(b)])) << (8 * b);
+            const bool marked =
+                file.size() >= 2 && uint8_t(file[0]) == 0xAA && uint8_t(file[1]) == 0xAA;
+            ++(marked && at + 4 <= file.size() && held == own.value[k] ? carried : lost);
+        }
+}
+
+// The panel's side: a person's keys and touches through the control channel.
+struct Touch {
+    int x, y;
+};
+constexpr Touch kMenuPages[] = {{103, 87}, {218, 87}, {218, 172}};  // state, inputs, options
+constexpr Touch kTools{305, 225}, kCallGrid{305, 143};
+
+Touch gridCell(int slot) {
+    return {51 + 63 * (slot % 4), 59 + 45 * (slot / 4)};
+}
+
+std::string touchLine(Touch t) {
+    return "touch " + std::to_string(t.x) + " " + std::to_string(t.y);
+}
+
+struct PanelCounts {
+    long rounds = 0, recalls = 0, refused = 0, homeLost = 0;
+};
+
+// Back until the home page is in front (a tip drops keys while it shows); false when it is not
+// within 60 s.
+bool panelHome(const std::string& root) {
+    const Clock::time_point t0 = Clock::now();
+    while (control(root, "status").find("\npage: 0 ") == std::string::npos) {
+        if (secondsSince(t0) > 60) return false;
+        control(root, "key Back");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// One round from the home page: a page of the main menu opened with the focus moved, then, every
+// second round, a recall of a shared mode through the CALL grid, the recall gate held until the
+// panel is home again (the grid closed); false when the panel did not get home.
+bool panelRound(Load& load, long n, PanelCounts& counts) {
+    auto say = [&](const std::string& line) {
+        if (control(load.root, line) != "ok\n") ++counts.refused;
+    };
+    for (const char* key : {"key OK", "key Left", "key Right"}) say(key);
+    say(touchLine(kMenuPages[n % 3]));
+    if (!panelHome(load.root)) return false;
+    if (n % 2) return true;
+    std::unique_lock<std::shared_mutex> alone(load.recallGate);
+    say("key OK");
+    for (Touch t : {kTools, kCallGrid, gridCell(int(n / 2 % kRequestModes))}) say(touchLine(t));
+    ++counts.recalls;
+    return panelHome(load.root);
 }
 
 void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
@@ -128,7 +298,15 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
             state.SkipWithError(why.c_str());
             break;
         }
-        std::atomic<long> answered{0}, failed{0}, reads{0}, refusedReads{0};
+        Load load;
+        load.root = box.root;
+        load.seconds = seconds;
+        for (int c = 0; c < kCheckedPcs; ++c) {
+            load.own[c].word = kOwnWords + 4 * uint32_t(c);
+            load.own[c].mode[0] = kFirstOwnMode + 2 * c;
+            load.own[c].mode[1] = kFirstOwnMode + 2 * c + 1;
+        }
+        std::atomic<long> reads{0}, refusedReads{0};
         std::atomic<bool> stop{false};
         std::thread reader([&] {
             while (!stop) {
@@ -138,23 +316,42 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         });
+        load.t0 = Clock::now();
+        PanelCounts panel;
+        std::thread person([&] {
+            for (long n = 0; load.running(); ++n, ++panel.rounds)
+                if (!panelRound(load, n, panel)) {
+                    ++panel.homeLost;  // the grid may be open: no more touches
+                    break;
+                }
+        });
         std::vector<std::thread> pcs;
-        const Clock::time_point t0 = Clock::now();
         for (int c = 0; c < 40; ++c) {
             pcs.emplace_back([&, c] {
                 const int fd = connectPc(box.root);
-                for (long i = c; fd >= 0 && secondsSince(t0) < seconds; ++i)
-                    (pcStep(fd, c, i) ? answered : failed)++;
+                for (long i = c; fd >= 0 && load.running(); ++i)
+                    (pcStep(fd, c, i, load) ? load.answered : load.failed)++;
                 if (fd >= 0) ::close(fd);
             });
         }
         for (std::thread& t : pcs) t.join();
+        person.join();
         stop = true;
         reader.join();
-        state.counters["requests_answered"] = double(answered.load());
-        state.counters["requests_failed"] = double(failed.load());
+        state.counters["requests_answered"] = double(load.answered.load());
+        state.counters["requests_failed"] = double(load.failed.load());
+        state.counters["save_requests_pipelined"] = double(load.savesPipelined.load());
+        state.counters["ram868_zero_after_s"] = secondsUntilSavesEnded(box.root);
+        long carried = 0, lost = 0;
+        checkOwnSaves(load, carried, lost);
+        state.counters["checked_saves_carried_out"] = double(carried);
+        state.counters["checked_saves_lost"] = double(lost);
         state.counters["file_reads"] = double(reads.load());
         state.counters["file_reads_with_refused_size"] = double(refusedReads.load());
+        state.counters["panel_rounds"] = double(panel.rounds);
+        state.counters["panel_recalls"] = double(panel.recalls);
+        state.counters["panel_commands_refused"] = double(panel.refused);
+        state.counters["panel_home_lost"] = double(panel.homeLost);
         state.counters["panel_answers"] = panelAnswers(box.root) ? 1 : 0;
         std::this_thread::sleep_for(std::chrono::seconds(2));  // the last saves
         state.counters["files_with_refused_size"] = filesWithRefusedSizes(box.root);
