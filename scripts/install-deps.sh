@@ -15,9 +15,22 @@ if [ "${1:-}" = "--armhf" ]; then
           libhidapi-dev:armhf libudev-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
           fonts-wqy-microhei socat)
 fi
+# A name without an architecture is the machine's own package (or one for all): the armhf one
+# of the same name, installed by --armhf, is not it.
+native=$(dpkg --print-architecture)
+installed() {
+    local name
+    for name in "$@"; do
+        dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "install ok installed" && return
+    done
+    return 1
+}
 missing=()
 for p in "${pkgs[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    case $p in
+    *:*) installed "$p" ;;
+    *) installed "$p:$native" "$p:all" ;;
+    esac || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
