@@ -154,6 +154,7 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
          1},
         {"tests/scripts/time_factor_test.sh", "--help", "ZEM_TEST_TIME_FACTOR read one way", 0},
         {"tests/scripts/build_type_test.sh", "--help", "scripts/run-sim.sh and scripts/test.sh", 0},
+        {"tests/scripts/install_deps_test.sh", "--help", "scripts/install-deps.sh on a machine", 0},
     };
     const std::string here = makeTempDir("help");  // where ./sim-root would be made
     const std::string stubs = makeTempDir("stubs");
