@@ -39,8 +39,8 @@ namespace {
 constexpr const char* kSocket = "/sim/ctl";
 constexpr int kLineWaitMs = 5000;  // each client's, for its line: one that sends none is dropped
 constexpr int kBacklog = 64;
-constexpr size_t kReadingLimit =
-    64;  // clients whose lines are read at once; more wait to be accepted
+// Clients whose lines are read at once; more wait in the backlog to be accepted.
+constexpr size_t kReadingLimit = 64;
 constexpr int kPanelWaitSeconds = 10;  // the GUI thread may be busy drawing a page
 constexpr std::chrono::seconds kFailedWaitPause{1};
 
