@@ -350,6 +350,10 @@ TEST_F(ScriptsOnABox, AStoppedBoxWithAFullBacklogIsAnErrorWithinTheWait) {
     const std::string before = statusLine("port 7: ");
     ASSERT_NE(before, "port 7: 9 cards, link up");
     ::kill(pid_, SIGSTOP);
+    // Until every thread has stopped, the channel's may still take a connection out of the backlog.
+    int state = 0;
+    ASSERT_EQ(::waitpid(pid_, &state, WUNTRACED), pid_);
+    ASSERT_TRUE(WIFSTOPPED(state));
     std::vector<int> waiting;
     for (int fd; waiting.size() < 1000 && (fd = ctlConnection(false)) >= 0;) waiting.push_back(fd);
     EXPECT_EQ(errno, EAGAIN) << std::strerror(errno);
