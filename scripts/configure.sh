@@ -11,6 +11,14 @@ case ${1:-} in
     exit 0
     ;;
 esac
+# cmake's options follow SRC and DIR; an option in their place is none of this script's.
+for arg in "${@:1:2}"; do
+    case $arg in -*)
+        echo "error: unknown option $arg (scripts/configure.sh --help says how it is used)" >&2
+        exit 1
+        ;;
+    esac
+done
 [ $# -ge 2 ] || { echo "error: SRC and DIR are needed (scripts/configure.sh --help)" >&2; exit 1; }
 src=$1
 dir=$2

@@ -15,18 +15,22 @@ if [ "${1:-}" = "--armhf" ]; then
           libhidapi-dev:armhf libudev-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
           fonts-wqy-microhei socat)
 fi
-# A package without an architecture is the machine's own (or one for all): its armhf build,
-# which the armhf stage installs beside it, does not count.
+# A name without an architecture is the machine's own package (or one for all): the armhf one
+# of the same name, installed by --armhf, is not it.
 native=$(dpkg --print-architecture)
 installed() {
-    case $1 in
-    *:*) dpkg-query -W -f='${Status}\n' "$1" ;;
-    *) dpkg-query -W -f='${Status} ${Architecture}\n' "$1" | grep -E " ($native|all)\$" ;;
-    esac 2>/dev/null | grep -q "^install ok installed"
+    local name
+    for name in "$@"; do
+        dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "install ok installed" && return
+    done
+    return 1
 }
 missing=()
 for p in "${pkgs[@]}"; do
-    installed "$p" || missing+=("$p")
+    case $p in
+    *:*) installed "$p" ;;
+    *) installed "$p:$native" "$p:all" ;;
+    esac || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""

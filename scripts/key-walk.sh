@@ -18,19 +18,30 @@ bad_usage() {  # bad_usage WHY: an error line, then the usage
     usage >&2
     exit 1
 }
-[ $# -ge 1 ] || bad_usage "SECONDS or --seeds is missing"
+# Options in any order: --seeds and its list anywhere, the words around it SECONDS and BUILD.
 unset ZEM_KEY_WALK_SEEDS
 seconds=0
-if [ "$1" = "--seeds" ]; then
-    [ $# -ge 2 ] || bad_usage "--seeds needs the list of seeds"
-    export ZEM_KEY_WALK_SEEDS=$2
-    shift 2
-else
-    [[ $1 =~ ^[0-9]+$ ]] || bad_usage "SECONDS $1 is not a whole number"
-    seconds=$1
-    shift
+words=()
+while (($#)); do
+    if [ "$1" = --seeds ]; then
+        [ $# -ge 2 ] || bad_usage "--seeds needs the list of seeds"
+        export ZEM_KEY_WALK_SEEDS=$2
+        shift 2
+    else
+        words+=("$1")
+        shift
+    fi
+done
+if [ -z "${ZEM_KEY_WALK_SEEDS+set}" ]; then
+    [ ${#words[@]} -ge 1 ] || bad_usage "SECONDS or --seeds is missing"
+    [[ ${words[0]} =~ ^[0-9]+$ ]] || bad_usage "SECONDS ${words[0]} is not a whole number"
+    seconds=${words[0]}
+    words=("${words[@]:1}")
+elif [ ${#words[@]} -ge 1 ] && [[ ${words[0]} =~ ^[0-9]+$ ]]; then
+    bad_usage "SECONDS ${words[0]} and --seeds: a walk for SECONDS or the seeds replayed, not both"
 fi
-[ $# -le 1 ] || bad_usage "one BUILD only, not $*"
+[ ${#words[@]} -le 1 ] || bad_usage "one BUILD only, not ${words[*]}"
+set -- "${words[@]}"
 build=${1:-build-asan}
 tests=$build/tests/e2e_tests
 [ -x "$tests" ] || { echo "error: no $tests: build the e2e_tests target in $build first" >&2; exit 1; }

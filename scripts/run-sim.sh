@@ -10,6 +10,7 @@
 # ZEM_SIM_PORT_OFFSET=N (0..51766) moves its ports up by N, for a second box.
 # One box runs on a root at a time: a second start on it stops with an error, touching nothing;
 # the root is held from the start's first check on, through its build.
+# A build/ configured with another build type than RelWithDebInfo is configured so, saying it.
 # Boxes on other roots may start together from one clone: each start builds build/ under a lock
 # on it (scripts/test.sh takes it too), copies the program into DIR/sim and runs that copy; its
 # build's output is in DIR/sim/build.log. SIGTERM, SIGHUP or Ctrl-C during the build end the
@@ -18,6 +19,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 source "$(dirname "$0")/lib/box.sh"
+source "$(dirname "$0")/lib/build_type.sh"
 check_options scripts/run-sim.sh --console -- "$@"
 console=0
 dir=
@@ -95,6 +97,7 @@ if ! flock -n 8; then
     echo "waiting for another build of build/ (scripts/run-sim.sh or scripts/test.sh) to end"
     flock 8
 fi
+say_type_change build RelWithDebInfo
 echo "building build/zemT57N with $jobs parallel jobs (CMAKE_BUILD_PARALLEL_LEVEL=N for fewer):" \
     "the first build takes about a minute or more, later ones a few seconds"
 built=0

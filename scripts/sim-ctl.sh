@@ -22,9 +22,10 @@
 # DIR/sim/usb-disk.* and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
 # DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
-# The box has ZEM_SIM_CTL_WAIT seconds (30 unless set) to answer a command; a box that does not
-# (stopped, or too busy) is an error, and drops the command unless it had started it by then
-# ("did not answer; it may still be carried out").
+# The box has ZEM_SIM_CTL_WAIT seconds (30 unless set) to take the connection and answer a
+# command; a box that does not (stopped, or too busy) is an error, and drops the command unless
+# it had started it by then ("did not answer; it may still be carried out"); one that took no
+# connection never had it ("did not answer; not carried out").
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 source "$(dirname "$0")/lib/box.sh"
@@ -49,10 +50,14 @@ command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh i
 # has started answers "taken" first. Every command's answer has words: none at all means the box
 # did not answer in time, nor will it carry the command out; "taken" alone that it may still.
 ask() {
-    local answer
-    # A socket left by a box that was killed refuses the connection.
-    answer=$(ask_box "$root" "$((10#$wait))" "@$(deadline_ms "$((10#$wait))") $*") ||
-        fail "no box runs with root $root (nothing answers on $sock)"
+    local answer status=0
+    answer=$(ask_box "$root" "$((10#$wait))" "@$(deadline_ms "$((10#$wait))") $*") || status=$?
+    # A socket left by a box that was killed refuses the connection; a stopped box's full
+    # backlog takes none, and the line is never sent.
+    case $status in
+    1) fail "no box runs with root $root (nothing answers on $sock)" ;;
+    2) fail "the box with root $root did not answer; not carried out" ;;
+    esac
     [ "$answer" != taken ] ||
         fail "the box with root $root did not answer; it may still be carried out"
     answer=${answer#taken$'\n'}

@@ -6,7 +6,8 @@
 # With PID (the program's process, or scripts/run-sim.sh's, which becomes the program after its
 # build), waits until that box is ready, however long a first build takes, and gives up when
 # the process ends, or at once when the root's lock (DIR/sim/lock) names another process that
-# holds it open, or after 10 s when the lock still does not name PID (no start of PID holds DIR);
+# holds it open, or after 10 s when the lock still does not name PID or PID does not hold it open
+# (no start of PID holds DIR);
 # without it, reports a box that runs now, or says that none does. A box that holds the root but
 # does not answer (stopped) is an error in both forms, within 10 s.
 # A relative DIR is taken from the folder you run the script in.
@@ -34,14 +35,16 @@ command -v socat >/dev/null || fail "socat is missing: scripts/install-deps.sh i
 
 # channel: "answers" when the box takes a command on its control socket within 5 s (it says
 # "taken" before it runs it, however busy its panel), "silent" when something holds the socket
-# open but says nothing (a stopped box), "none" when nothing listens there.
+# open but says nothing or takes no connection (a stopped box), "none" when nothing listens there.
 channel() {
-    local answer
-    [[ -S $sock ]] && answer=$(ask_box "$root" 5 "@$(deadline_ms 5) status") || {
-        echo none
-        return
-    }
-    if [[ -n $answer ]]; then echo answers; else echo silent; fi
+    local answer status=0
+    [[ -S $sock ]] || status=1
+    ((status)) || answer=$(ask_box "$root" 5 "@$(deadline_ms 5) status") || status=$?
+    case $status in
+    0) if [[ -n $answer ]]; then echo answers; else echo silent; fi ;;
+    2) echo silent ;;
+    *) echo none ;;
+    esac
 }
 
 silent() {  # the error for a box that holds the root and does not answer
@@ -60,16 +63,19 @@ if [[ -z $pid ]]; then
     esac
 fi
 # Whether the root is PID's: its start names itself in the lock as it takes it, and holds it on.
-# Another process named there holds the root while it has the lock open; a pid left by a box
-# that ended does not, whatever runs under that number now.
+# A process named there holds the root only while it has the lock open; a pid left by a box
+# that ended does not, whatever runs under that number now (PID itself included).
 root_is_pids() {
     local holder
     holder=$(lock_holder "$lock")
-    [[ $holder == "$pid" ]] && return
-    if [[ $holder =~ ^[0-9]+$ ]] && holds_lock "$holder" "$lock"; then
+    if [[ $holder == "$pid" ]]; then
+        holds_lock "$pid" "$lock" && return
+    elif [[ $holder =~ ^[0-9]+$ ]] && holds_lock "$holder" "$lock"; then
         fail "the box with root $root is process $holder, not $pid"
     fi
     if ((SECONDS - start >= 10)); then
+        [[ $holder != "$pid" ]] ||
+            fail "process $pid starts no box with root $root (it does not hold $lock open)"
         fail "process $pid starts no box with root $root ($lock does not name it)"
     fi
     return 1

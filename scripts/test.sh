@@ -4,16 +4,18 @@
 # AddressSanitizer build each test program whole instead, but for those that start the program
 # itself), runs the scripts' own tests (tests/scripts) and the fuzz targets for a fixed number
 # of runs; then cross-builds for the box (32-bit ARM) and runs every test again under qemu-user.
-# ctest's summary of the armhf run is the last line. SIGTERM, SIGHUP or Ctrl-C end the whole run,
+# Each stage's time follows it ("stage NAME: N min"), and the whole run's ends it. SIGTERM, SIGHUP or Ctrl-C end the whole run,
 # its builds, tests and the boxes they start, and free build/'s lock; under nohup a hang-up
 # ends nothing. Before the builds it checks the lock contracts with clang
 # (scripts/check-locks.sh).
-# On a slow or busy machine, ZEM_TEST_TIME_FACTOR=N scripts/test.sh (N a number of at least 1)
+# On a slow or busy machine, ZEM_TEST_TIME_FACTOR=N scripts/test.sh (N a number of at least 1,
+# at most 3 decimals)
 # multiplies the tests' bounds that only catch a hang by N in every build.
 # Usage: scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/usage.sh
+source scripts/lib/build_type.sh
 check_options scripts/test.sh -- "$@"
 no_words scripts/test.sh "$@"
 # The run goes on in a process group of its own, which a signal to this script ends whole.
@@ -30,27 +32,41 @@ unset ZEM_TEST_RUN_GROUP
 # multiplied by ZEM_TEST_TIME_FACTOR, set here for each build: the sanitizer builds and qemu run
 # several times slower than the plain one, and the plain build's tests run 8 at a time. One set
 # for this script (a slow or busy machine) multiplies each build's factor.
-base_factor=${ZEM_TEST_TIME_FACTOR:-1}
-if ! awk -v f="$base_factor" 'BEGIN { exit !(f ~ /^[0-9]+(\.[0-9]+)?$/ && f >= 1) }'; then
-    echo "error: ZEM_TEST_TIME_FACTOR must be a number of at least 1, not '$base_factor'" >&2
-    exit 1
-fi
+source scripts/lib/time_factor.sh
+base_factor=$(time_factor_thousandths) || exit 1
 time_factor() {
-    ZEM_TEST_TIME_FACTOR=$(awk -v a="$1" -v b="$base_factor" 'BEGIN { printf "%.3f", a * b }')
-    export ZEM_TEST_TIME_FACTOR
+    factor_th=$(($1 * base_factor))
+    export ZEM_TEST_TIME_FACTOR=$((factor_th / 1000)).$(printf '%03d' $((factor_th % 1000)))
 }
 
 scripts/install-deps.sh
-jobs=$(nproc)
+# Builds run CMAKE_BUILD_PARALLEL_LEVEL jobs when it is set, as scripts/run-sim.sh does, else one
+# per core; the tests' parallelism follows the cores only.
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+cores=$(nproc)
 # Natively most tests wait on the box's own timings (its tick, start-ups, bounds of seconds) far
 # longer than they compute, so ctest runs at least 8 at once, as on an 8-core machine: on 2 cores
 # the plain build's tests take a minute and a half instead of four. Under qemu they compute more
 # than they wait: one per core (8 at once on 2 cores made the slowest page tests time out).
-test_jobs=$((jobs > 8 ? jobs : 8))
+test_jobs=$((cores > 8 ? cores : 8))
 
-# CMake's configure output is shown only when configuring fails.
+# stage NAME: the time the stage before took, and NAME's start, on a line of their own.
+stage_name= stage_start=$SECONDS
+stage() {
+    [ -z "$stage_name" ] ||
+        awk -v n="$stage_name" -v s=$((SECONDS - stage_start)) \
+            'BEGIN { printf "stage %s: %.1f min\n", n, s / 60 }'
+    stage_name=$1 stage_start=$SECONDS
+    [ -z "$stage_name" ] || echo "stage $stage_name: started $(date -u +%H:%M:%S)"
+}
+
+# CMake's configure output is shown only when configuring fails; a change of the folder's
+# build type is said.
 configure() {
-    local log
+    local log type
+    for type in "$@"; do
+        [[ $type != -DCMAKE_BUILD_TYPE=* ]] || say_type_change "$1" "${type#*=}"
+    done
     log=$(scripts/configure.sh . "$@" 2>&1) || { printf '%s\n' "$log" >&2; return 1; }
 }
 
@@ -76,6 +92,7 @@ build_warning_free() {
 # build_and_test DIR CTEST_JOBS [cmake options]
 build_and_test() {
     local dir=$1 ctest_jobs=$2; shift 2
+    stage "$dir build"
     configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     # The sanitizer builds pass with warnings: GCC's flow-dependent ones change with the
     # instrumentation.
@@ -83,10 +100,12 @@ build_and_test() {
     build-tsan) cmake --build "$dir" -j "$jobs" ;;
     *) build_warning_free "$dir" ;;
     esac
+    stage "$dir tests"
     (cd "$dir" && ctest -j "$ctest_jobs" --output-on-failure)
 }
 
 # First, as it only compiles (under two minutes on 2 cores): the lock contracts, checked by clang.
+stage "lock check"
 scripts/check-locks.sh
 
 # scripts/run-sim.sh builds build/ too, under a lock on it: a start waits until this build and
@@ -101,7 +120,9 @@ fi
 time_factor 2
 build_and_test build "$test_jobs" 8<&-
 exec 8<&-
+stage "scripts' tests"
 tests/scripts/run.sh
+stage "fuzz build and runs"
 tests/fuzz/run.sh
 
 # The AddressSanitizer build runs each test program whole, all its cases in one process, so
@@ -110,26 +131,29 @@ tests/fuzz/run.sh
 # The cases that start the program itself keep nothing in the test's singletons: ctest runs
 # them side by side.
 time_factor 3
+stage "build-asan build"
 configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 program_tests='^(e2e|simctl)$'  # their folders under tests/, and ctest labels
 whole_run() {
-    local log="$1.whole.log" limit
-    limit=$(awk -v f="$ZEM_TEST_TIME_FACTOR" 'BEGIN { printf "%d", 1200 * f + 0.999 }')
-    timeout "$limit" env QT_QPA_PLATFORM=offscreen "$1" >"$log" 2>&1 && return
+    local log="$1.whole.log"
+    timeout "$2" env QT_QPA_PLATFORM=offscreen "$1" >"$log" 2>&1 && return
     tail -n 60 "$log" >&2
     echo "$1 failed when run whole (log: $log)" >&2
     return 1
 }
 export -f whole_run
+whole_limit=$(((1200 * factor_th + 999) / 1000))
+stage "build-asan programs whole"
 asan_programs=()
 for p in build-asan/tests/*_tests; do
     [[ $(basename "$p" _tests) =~ $program_tests ]] || asan_programs+=("$p")
 done
 printf '%s\n' "${asan_programs[@]}" |
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-        xargs -P "$jobs" -I{} bash -c 'whole_run {}'
+        xargs -P "$cores" -I{} bash -c "whole_run {} $whole_limit"
 echo "AddressSanitizer build: ${#asan_programs[@]} passed, 0 failed (test programs run whole)"
+stage "build-asan program cases"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest -j "$test_jobs" -L "$program_tests" --output-on-failure)
 # A race report fails its test (exit code 66); tests/tsan.supp names the Qt frames it skips.
@@ -138,6 +162,9 @@ TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
     build_and_test build-tsan "$test_jobs" -DZEM_TSAN=ON -DZEM_BENCH=OFF
 
 # --- armhf: the box's own architecture, cross-built, every test under qemu-user ---
+stage "armhf packages"
 scripts/install-deps.sh --armhf
 time_factor 6
-build_and_test build-armhf "$jobs" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
+build_and_test build-armhf "$cores" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
+stage ""
+awk -v s=$SECONDS 'BEGIN { printf "all stages: %.1f min\n", s / 60 }'

@@ -36,7 +36,10 @@ sim_control* sim_control::p_sim_control = nullptr;
 namespace {
 
 constexpr const char* kSocket = "/sim/ctl";
-constexpr int kLineWaitMs = 5000;      // a client that connects and sends nothing is dropped
+constexpr int kLineWaitMs = 5000;  // each client's, for its line: one that sends none is dropped
+constexpr int kBacklog = 64;
+// Clients whose lines are read at once; more wait in the backlog to be accepted.
+constexpr size_t kReadingLimit = 64;
 constexpr int kPanelWaitSeconds = 10;  // the GUI thread may be busy drawing a page
 constexpr std::chrono::seconds kFailedWaitPause{1};
 
@@ -111,24 +114,21 @@ SimArgs words(const std::string& line) {
     return w;
 }
 
-// Reads one line (up to the new line or the end of what the client sends); false when the
-// client sends nothing in time, or too much.
-bool readLine(int fd, std::string& line) {
+// What a client sent, taken into its line: Whole once the line ends (at its new line, or at the
+// end of what the client sends), Bad when it sends nothing or too much, More while more may come.
+enum class Input { More, Whole, Bad };
+Input takeInput(int fd, std::string& line) {
     char buf[256];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kLineWaitMs) <= 0) return false;
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return !line.empty();
-        line.append(buf, size_t(n));
-        const size_t nl = line.find('\n');
-        if (nl != std::string::npos) {
-            line.resize(nl);
-            return true;
-        }
-        if (line.size() > size_t(sim_control::kLineLimit)) return false;
+    const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0) return errno == EINTR || errno == EAGAIN ? Input::More : Input::Bad;
+    if (n == 0) return line.empty() ? Input::Bad : Input::Whole;
+    line.append(buf, size_t(n));
+    const size_t nl = line.find('\n');
+    if (nl != std::string::npos) {
+        line.resize(nl);
+        return Input::Whole;
     }
+    return line.size() > size_t(sim_control::kLineLimit) ? Input::Bad : Input::More;
 }
 
 void sendAll(int fd, const std::string& text) {
@@ -197,7 +197,7 @@ int sim_control::open() {
     ::unlink(file.c_str());  // left by an earlier run of this box: this one holds the root's lock
     listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listen_fd_, 4) != 0) {
+        ::listen(listen_fd_, kBacklog) != 0) {
         std::fprintf(stderr, "control channel %s not opened: %s\n", file.c_str(),
                      std::strerror(errno));
         if (listen_fd_ >= 0) ::close(listen_fd_);
@@ -227,29 +227,81 @@ void sim_control::stop() {
     waker_.close();
 }
 
+// One loop serves every client: it reads each one's line against its own deadline, so a client
+// that sends half a line holds up no other; the command of a whole line runs at once.
 void sim_control::acceptThread() {
+    std::vector<Client> clients;
     while (!stopping_) {
-        // Sleeps until a client comes or stop() wakes it.
-        pollfd p[2] = {{listen_fd_, POLLIN, 0}, {waker_.fd[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
+        std::vector<pollfd> p{{waker_.fd[0], POLLIN, 0}, {listen_fd_, POLLIN, 0}};
+        if (clients.size() >= kReadingLimit) p.pop_back();  // the rest wait in the backlog
+        const size_t first = p.size();
+        for (const Client& c : clients) p.push_back({c.fd, POLLIN, 0});
+        if (::poll(p.data(), p.size(), untilFirstDeadline(clients)) < 0) {
             if (errno != EINTR) waitFailed("poll", errno);
             continue;
         }
-        if (stopping_ || !(p[0].revents & POLLIN)) continue;
-        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            // No descriptor or memory for the client: it waits in the backlog meanwhile.
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                waitFailed("accept", errno);
-            continue;
-        }
-        if (failing_) {
-            ZEM_DEBUG("\n control channel: answering again \n");
-            failing_ = false;
-        }
-        serve(fd);
-        ::close(fd);
+        if (stopping_) break;
+        for (size_t i = 0; i < clients.size(); ++i)
+            if (p[first + i].revents) readFrom(clients[i]);
+        dropLateClients(clients);
+        if (first > 1 && (p[1].revents & POLLIN)) acceptClient(clients);
     }
+    for (const Client& c : clients) ::close(c.fd);
+}
+
+int sim_control::untilFirstDeadline(const std::vector<Client>& clients) {
+    if (clients.empty()) return -1;
+    int64_t first = clients.front().line_deadline_ms;
+    for (const Client& c : clients) first = std::min(first, c.line_deadline_ms);
+    return int(std::max<int64_t>(0, first - bootMs()));
+}
+
+void sim_control::acceptClient(std::vector<Client>& clients) {
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+        // No descriptor or memory for the client: it waits in the backlog meanwhile.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            waitFailed("accept", errno);
+        return;
+    }
+    if (failing_) {
+        ZEM_DEBUG("\n control channel: answering again \n");
+        failing_ = false;
+    }
+    clients.push_back({fd, bootMs() + kLineWaitMs, {}});
+}
+
+// A client whose line is whole is served and closed (its fd set to -1).
+void sim_control::readFrom(Client& c) {
+    const Input input = takeInput(c.fd, c.line);
+    if (input == Input::More) return;
+    if (input == Input::Whole)
+        serve(c.fd, c.line);
+    else
+        refuseLine(c.fd);
+    ::close(c.fd);
+    c.fd = -1;
+}
+
+// A client past its deadline is refused, unless its line came meanwhile (while a command ran).
+void sim_control::dropLateClients(std::vector<Client>& clients) {
+    const int64_t now = bootMs();
+    for (Client& c : clients)
+        if (c.fd >= 0 && now >= c.line_deadline_ms) readFrom(c);
+    for (Client& c : clients)
+        if (c.fd >= 0 && now >= c.line_deadline_ms) {
+            refuseLine(c.fd);
+            ::close(c.fd);
+            c.fd = -1;
+        }
+    clients.erase(
+        std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return c.fd < 0; }),
+        clients.end());
+}
+
+void sim_control::refuseLine(int fd) {
+    sendAll(fd,
+            "error: send one command line of at most " + std::to_string(kLineLimit) + " bytes\n");
 }
 
 // A wait or an accept that fails for a reason that passes (a descriptor limit lowered below the
@@ -262,13 +314,7 @@ void sim_control::waitFailed(const char* what, int err) {
     pause_cv_.wait_for(lock, kFailedWaitPause, [this] { return stopping_.load(); });
 }
 
-void sim_control::serve(int fd) {
-    std::string line;
-    if (!readLine(fd, line)) {
-        sendAll(fd, "error: send one command line of at most " + std::to_string(kLineLimit) +
-                        " bytes\n");
-        return;
-    }
+void sim_control::serve(int fd, std::string line) {
     Request request{fd};
     if (!takeDeadline(line, request.deadline_ms)) {
         sendAll(fd, "error: @MS must be a whole number of milliseconds\n");

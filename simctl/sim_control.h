@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -53,7 +54,18 @@ public:
 
 private:
     sim_control();
-    void serve(int fd);
+    // A client whose line the channel's thread reads, until its deadline (boot clock, ms).
+    struct Client {
+        int fd = -1;
+        int64_t line_deadline_ms = 0;
+        std::string line;
+    };
+    static int untilFirstDeadline(const std::vector<Client>& clients);
+    void acceptClient(std::vector<Client>& clients);
+    void readFrom(Client& c);
+    void dropLateClients(std::vector<Client>& clients);
+    static void refuseLine(int fd);
+    void serve(int fd, std::string line);
     void waitFailed(const char* what, int err);
 
     int listen_fd_ = -1;

@@ -61,11 +61,38 @@ deadline_ms() {
     printf '%s\n' "$((10#${up/./} * 10 + wait - margin))"
 }
 
+# now_ms: this machine's clock in milliseconds.
+now_ms() {
+    local us=${EPOCHREALTIME/[.,]/}
+    echo $((10#$us / 1000))
+}
+
 # ask_box ROOT SECONDS LINE: LINE sent on the control channel of the box with root ROOT, and
-# what it answered within SECONDS of LINE; false when nothing listens there. The socket is
-# named from inside its folder: socat would read a "," or ":" in the root as its own syntax.
+# what it answered, all within SECONDS; status 1 when nothing listens there, 2 when the box took
+# no connection in that time (a stopped box whose backlog is full), so LINE was never sent. A
+# full backlog refuses a connection at once (EAGAIN): it is tried again until the time is up.
+# The socket is named from inside its folder: socat would read a "," or ":" in the root as its
+# own syntax.
 ask_box() {
-    (cd -- "$1/sim" && printf '%s\n' "$3" | socat -t "$2" - UNIX-CONNECT:ctl) 2>/dev/null
+    local end=$(($(now_ms) + $2 * 1000)) left out status
+    while :; do
+        left=$((end - $(now_ms)))
+        ((left > 0)) || return 2
+        left=$((left / 1000)).$(printf '%03d' $((left % 1000)))
+        status=0
+        out=$(cd -- "$1/sim" && printf '%s\n' "$3" |
+            LC_ALL=C socat -t "$left" - "UNIX-CONNECT:ctl,connect-timeout=$left" 2>&1) ||
+            status=$?
+        if [ $status = 0 ]; then
+            printf '%s\n' "$out"
+            return
+        fi
+        case $out in
+        *"Resource temporarily unavailable"*) sleep 0.05 ;;
+        *"timed out"*) return 2 ;;
+        *) return 1 ;;
+        esac
+    done
 }
 
 # lock_holder LOCK: the pid on the first line of a root's lock, or "". A start writes its pid

@@ -3,6 +3,7 @@
 // parameter, has it applied and finds it saved.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "pc_link.h"
@@ -60,6 +61,28 @@ TEST_F(Program, StartsLightsTheScreenAndServesThePc) {
         },
         seconds(20)));
     EXPECT_TRUE(running());
+}
+
+// With ZEM_SIM_PORT_OFFSET exported for a second box, as a person running two does, the tests'
+// boxes still listen on the ports they were given.
+class ProgramWithAPortOffsetExported : public Program {
+protected:
+    void SetUp() override {
+        ::setenv("ZEM_SIM_PORT_OFFSET", "100", 1);
+        Program::SetUp();
+    }
+    void TearDown() override {
+        Program::TearDown();
+        ::unsetenv("ZEM_SIM_PORT_OFFSET");
+    }
+};
+
+TEST_F(ProgramWithAPortOffsetExported, ServesThePcOnItsOwnPort) {
+    const std::unique_ptr<TcpLink> pc = connectPc(seconds(60));
+    ASSERT_TRUE(pc) << console();
+    EXPECT_EQ(status(pc->ask(body(0x90, {}))), 0);
+    EXPECT_NE(readyLine().find("TCP 127.0.0.1:" + std::to_string(port_)), std::string::npos)
+        << readyLine();
 }
 
 }  // namespace

@@ -24,10 +24,11 @@ declare -A runs=(
     [keypad]=800
     [tcp]=800
 )
-targets=(protocol files json edid usb_package osd_font card_files keypad tcp)
+all_targets=(protocol files json edid usb_package osd_font card_files keypad tcp)
+targets=("${all_targets[@]}")
 if (($#)); then targets=("$@"); fi
 for t in "${targets[@]}"; do
-    [[ -n "${runs[$t]:-}" ]] || { echo "fuzz: no target $t" >&2; exit 1; }
+    [[ -n "${runs[$t]:-}" ]] || { echo "error: no fuzz target $t (${all_targets[*]})" >&2; exit 1; }
 done
 
 work="$(mktemp -d)"
@@ -40,16 +41,19 @@ printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned lon
 if ! clang++ -fsanitize=fuzzer,address,undefined "$work/probe.cpp" -o "$work/probe" \
     >"$work/probe.log" 2>&1; then
     cat "$work/probe.log"
-    echo "fuzz: clang++ cannot link a libFuzzer target; install clang's runtime (libclang-rt-dev)" >&2
+    echo "error: clang++ cannot link a libFuzzer target; install clang's runtime (libclang-rt-dev)" >&2
     exit 1
 fi
 
 names=()
 for t in "${targets[@]}"; do names+=("fuzz_$t"); done
-if ! { CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Debug &&
-    cmake --build "$build" -j "$(nproc)" --target "${names[@]}"; } >"$work/build.log" 2>&1; then
+# With Ninja, as every build of the scripts (a folder of another generator is configured afresh).
+if ! { CC=clang CXX=clang++ "$here/../../scripts/configure.sh" "$here" "$build" \
+    -DCMAKE_BUILD_TYPE=Debug &&
+    cmake --build "$build" -j "${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" --target "${names[@]}"
+} >"$work/build.log" 2>&1; then
     tail -n 60 "$work/build.log"
-    echo "fuzz: the fuzz targets did not build" >&2
+    echo "error: the fuzz targets did not build" >&2
     exit 1
 fi
 
@@ -78,7 +82,7 @@ for entry in "${pids[@]}"; do
     t=${entry#*:}
     if ! wait "${entry%%:*}"; then
         tail -n 40 "$work/$t/log"
-        echo "fuzz: $t failed" >&2
+        echo "error: fuzz target $t failed" >&2
         failed=1
     fi
 done

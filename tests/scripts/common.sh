@@ -1,16 +1,23 @@
 # Sourced by the scripts' tests.
 
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/time_factor.sh"
+time_factor=$(time_factor_thousandths) || exit 1
+
 # within SECONDS COMMAND...: polls until COMMAND holds; false when it still does not after SECONDS
 # times ZEM_TEST_TIME_FACTOR (a bound that only catches a hang: scripts/test.sh and a person on
-# a slow machine raise it; 1 when unset or not a number of at least 1).
+# a slow machine raise it; 1 when unset).
 within() {
-    local end=$((SECONDS + $(awk -v s="$1" -v f="${ZEM_TEST_TIME_FACTOR:-1}" \
-        'BEGIN { f += 0; if (f < 1) f = 1; t = s * f; printf "%d", t == int(t) ? t : int(t) + 1 }')))
+    local end=$((SECONDS + $(scaled_seconds "$1")))
     shift
     until "$@"; do
         ((SECONDS < end)) || return 1
         sleep 0.1
     done
+}
+
+# scaled_seconds SECONDS: SECONDS times ZEM_TEST_TIME_FACTOR, rounded up.
+scaled_seconds() {
+    echo $((($1 * time_factor + 999) / 1000))
 }
 
 # Whether process PID runs (one that ended but was not reaped yet does not).

@@ -3,7 +3,7 @@
 # build/zemT57N, which boxes_together_test.sh built):
 # - a pid in the lock counts only while that process has the lock file open: one naming a
 #   process that runs but holds nothing (a box that ended left its pid, and another program got
-#   the number) stops no wait, and the README's "run-sim.sh DIR & sim-ready.sh DIR $!" works
+#   the number), even the one asked about, stops no wait, and the README's "run-sim.sh DIR & sim-ready.sh DIR $!" works
 #   with it; one naming a process that holds the file stops the wait at once;
 # - a start writes its pid over the one before, then cuts the file to it: a reader that comes
 #   between the two (a stub truncate holds the start there for longer than sim-ready's 10 s)
@@ -59,6 +59,12 @@ stale=$tmp/stale
 lock_naming "$stale" "$idle"
 background stale timeout 60 scripts/sim-ready.sh "$stale" "$asker"
 stale_reader=$started
+# A lock naming the asked process itself, which holds nothing (a box that ended left its pid,
+# and the number names another program now): no box of it either, after 10 s.
+named=$tmp/named
+lock_naming "$named" "$idle"
+background named timeout 60 scripts/sim-ready.sh "$named" "$idle"
+named_reader=$started
 # A lock naming the holder: at once.
 lock_naming "$held" "$holder"
 out=$(timeout 60 scripts/sim-ready.sh "$held" "$asker" 2>&1) && failed "held: $out"
@@ -109,6 +115,8 @@ wait "$reader" || failed "sim-ready after the cut"
 [[ $(cat "$tmp/out-racing-reader") == "simulated box ready: "* ]] || failed "the racing reader"
 [ "$(cat "$racing/sim/lock")" = "$start" ] || failed "the lock after the cut"
 
+expect_output named "$named_reader" \
+    "error: process $idle starts no box with root $named (it does not hold $named/sim/lock open)"
 expect_output stale "$stale_reader" \
     "error: process $asker starts no box with root $stale ($stale/sim/lock does not name it)"
 echo "passed: the root's lock"

@@ -140,6 +140,25 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"scripts/key-walk.sh", "--seeds", "error: --seeds needs the list of seeds\n", 1, true},
         {"scripts/key-walk.sh", "10 build-asan more",
          "error: one BUILD only, not build-asan more\n", 1, true},
+        // Options in any order.
+        {"scripts/key-walk.sh", "5 build-asan --seeds 1",
+         "error: SECONDS 5 and --seeds: a walk for SECONDS or the seeds replayed, not both\n", 1,
+         true},
+        {"scripts/key-walk.sh", "build-x --seeds", "error: --seeds needs the list of seeds\n", 1,
+         true},
+        {"scripts/key-walk.sh", "no-such-build --seeds '1 2'",
+         "error: no no-such-build/tests/e2e_tests: build the e2e_tests target in no-such-build "
+         "first\n",
+         1},
+        {"scripts/configure.sh", "--bogus", unknown("scripts/configure.sh", "--bogus"), 1},
+        {"scripts/configure.sh", ". --bogus x", unknown("scripts/configure.sh", "--bogus"), 1},
+        {"tests/fuzz/run.sh", "nosuch",
+         "error: no fuzz target nosuch (protocol files json edid usb_package osd_font card_files "
+         "keypad tcp)\n",
+         1},
+        {"tests/scripts/time_factor_test.sh", "--help", "ZEM_TEST_TIME_FACTOR read one way", 0},
+        {"tests/scripts/build_type_test.sh", "--help", "scripts/run-sim.sh and scripts/test.sh", 0},
+        {"tests/scripts/install_deps_test.sh", "--help", "scripts/install-deps.sh on a machine", 0},
     };
     const std::string here = makeTempDir("help");  // where ./sim-root would be made
     const std::string stubs = makeTempDir("stubs");
@@ -326,6 +345,35 @@ TEST_F(ScriptsOnABox, AStoppedBoxIsToldFromNoBox) {
     }
     ::kill(pid_, SIGCONT);
     EXPECT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
+}
+
+// A stopped box whose backlog is full takes no connection: sim-ctl.sh and sim-ready.sh try
+// again until their wait ends and say the command was never sent, where they would hang in
+// connect or take the box for none; the box, running again, does not carry it out.
+TEST_F(ScriptsOnABox, AStoppedBoxWithAFullBacklogIsAnErrorWithinTheWait) {
+    const std::string before = statusLine("port 7: ");
+    ASSERT_NE(before, "port 7: 9 cards, link up");
+    ::kill(pid_, SIGSTOP);
+    // Until every thread has stopped, the channel's may still take a connection out of the backlog.
+    int state = 0;
+    ASSERT_EQ(::waitpid(pid_, &state, WUNTRACED), pid_);
+    ASSERT_TRUE(WIFSTOPPED(state));
+    std::vector<int> waiting;
+    for (int fd; waiting.size() < 1000 && (fd = ctlConnection(false)) >= 0;) waiting.push_back(fd);
+    EXPECT_EQ(errno, EAGAIN) << std::strerror(errno);
+    const std::string limit = "timeout " + std::to_string(hangSeconds(60)) + " ";
+    expectResult(script("sim-ctl.sh", ctlScript("cards 7 9"), limit + "env ZEM_SIM_CTL_WAIT=2 "),
+                 "error: the box with root " + root_ + " did not answer; not carried out\n", 1);
+    const std::string said = "error: a box (process " + std::to_string(pid_) + ") holds root " +
+                             root_ + " and does not answer\n";
+    for (const std::string& args : {root_, root_ + " " + std::to_string(pid_)}) {
+        SCOPED_TRACE(args);
+        expectResult(script("sim-ready.sh", args, limit), said, 1);
+    }
+    for (int fd : waiting) ::close(fd);
+    ::kill(pid_, SIGCONT);
+    EXPECT_EQ(readyLine().rfind("simulated box ready: ", 0), 0u);
+    EXPECT_EQ(statusLine("port 7: "), before);
 }
 
 // socat reads "," and ":" in an address as its own syntax: a root holding them is reached all

@@ -5,13 +5,19 @@
 // keys, touches and screenshots round-trip, and status names a list a touch opened and a blanked
 // FPGA output.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "card_files.h"
 #include "pc_link.h"
@@ -30,6 +36,23 @@ std::string script(const std::string& root, const std::string& words) {
 
 std::string bytesOf(const usb_package::Bytes& b) {
     return std::string(b.begin(), b.end());
+}
+
+// What the box sends on fd until it closes it, or what came within limit (a bound that only catches
+// a hang).
+std::string answerOn(int fd, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + hangBound(limit);
+    std::string answer;
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) return answer;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return answer;
+        answer.append(buf, size_t(n));
+    }
 }
 
 // Two screenshots that both exist and differ (the panel draws the same state the same way).
@@ -387,6 +410,34 @@ TEST_F(SimControl, BadCommandsAreAnsweredWithAnErrorAndTheChannelKeepsWorking) {
     ASSERT_EQ(ctl("cards 3 0"), "ok\n");
     EXPECT_EQ(statusLine("port 3: "), "port 3: 0 cards, link down");
     EXPECT_TRUE(running());
+}
+
+// Clients that send half a line hold up no other: while twenty have yet to end theirs, all taken
+// at once, status is answered before any of them is refused; each then ends its own line.
+TEST_F(SimControl, StatusIsAnsweredWhileTwentyClientsHoldHalfALine) {
+    std::vector<int> holders;
+    for (int i = 0; i < 20; ++i) {
+        const int fd = ctlConnection(false);
+        ASSERT_GE(fd, 0) << "client " << i << " not taken at once: " << std::strerror(errno);
+        holders.push_back(fd);
+        ASSERT_EQ(::send(fd, "sta", 3, MSG_NOSIGNAL), 3);
+    }
+    const int asker = ctlConnection(false);
+    ASSERT_GE(asker, 0) << std::strerror(errno);
+    ASSERT_EQ(::send(asker, "status\n", 7, MSG_NOSIGNAL), 7);
+    const std::string answer = answerOn(asker, std::chrono::seconds(1));
+    ::close(asker);
+    EXPECT_NE(answer.find("usb disk: "), std::string::npos) << answer;
+    for (int fd : holders) {
+        char byte = 0;
+        EXPECT_EQ(::recv(fd, &byte, 1, MSG_DONTWAIT), -1) << "a holder was answered first";
+        EXPECT_EQ(errno, EAGAIN);
+    }
+    for (int fd : holders) {
+        ASSERT_EQ(::send(fd, "tus\n", 4, MSG_NOSIGNAL), 4);
+        EXPECT_NE(answerOn(fd, std::chrono::seconds(10)).find("usb disk: "), std::string::npos);
+        ::close(fd);
+    }
 }
 
 }  // namespace

@@ -88,6 +88,9 @@ void Program::start() {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The root's tcpip.ini names a free port: an offset exported for a second box would
+        // move it.
+        ::unsetenv("ZEM_SIM_PORT_OFFSET");
         if (stdoutFd_ >= 0) {
             if (::dup2(stdoutFd_, STDOUT_FILENO) < 0) ::_exit(127);
         } else if (consoleToPipe_) {
@@ -249,8 +252,9 @@ std::string programCommand() {
 
 CommandResult programRun(const std::string& root, const std::string& env) {
     const std::string limit = std::to_string(hangSeconds(120));
-    return commandResult("env QT_QPA_PLATFORM=offscreen " + env + " timeout " + limit +
-                         programCommand() + " --sim '" + root + "' </dev/null");
+    return commandResult("env -u ZEM_SIM_PORT_OFFSET QT_QPA_PLATFORM=offscreen " + env +
+                         " timeout " + limit + programCommand() + " --sim '" + root +
+                         "' </dev/null");
 }
 
 std::string Program::readyLine() const {
@@ -273,22 +277,30 @@ std::string Program::errors() const {
     return slurp(root_ + "/errors.log");
 }
 
-std::string Program::ctl(const std::string& line) const {
+int Program::ctlConnection(bool wait) const {
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     const std::string path = root_ + "/sim/ctl";
-    if (path.size() >= sizeof a.sun_path) return "";
+    if (path.size() >= sizeof a.sun_path) return -1;
     std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0);
+    if (fd < 0) return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (!wait) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::string Program::ctl(const std::string& line) const {
+    const int fd = ctlConnection(true);
     if (fd < 0) return "";
     std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        const std::string out = line + "\n";
-        if (::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size())) {
-            char buf[4096];
-            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
-                answer.append(buf, size_t(n));
-        }
+    const std::string out = line + "\n";
+    if (::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size())) {
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) answer.append(buf, size_t(n));
     }
     ::close(fd);
     return answer;

@@ -53,6 +53,9 @@ protected:
 
     // One command on the control channel and the box's answer ("" when it can't be reached).
     std::string ctl(const std::string& line) const;
+    // A connection to the control channel (blocking), -1 when none is made; without wait, also
+    // -1 when the channel's backlog is full, where a connect would wait.
+    int ctlConnection(bool wait) const;
     // A PC connected to the box's TCP port, once the box listens (null after `limit`).
     std::unique_ptr<TcpLink> connectPc(std::chrono::seconds limit) const;
     // Waits until the channel answers status (the box is up); false after a minute.

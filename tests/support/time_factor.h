@@ -7,7 +7,8 @@
 
 #include <chrono>
 
-// ZEM_TEST_TIME_FACTOR, a number of at least 1 (1 when it is unset or holds no such number).
+// ZEM_TEST_TIME_FACTOR, a number of at least 1 with at most 3 decimals (1 when unset or empty);
+// any other value ends the program with one error line.
 double timeFactor();
 // A bound that only catches a hang, scaled by it.
 int hangMs(int ms);
