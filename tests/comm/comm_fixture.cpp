@@ -1,5 +1,6 @@
 #include "comm_fixture.h"
 
+#include "c331/c331_manage.h"
 #include "comm/link_session.h"
 #include "core/config_engine.h"
 #include "core/globals.h"
@@ -22,4 +23,15 @@ Bytes CommTest::handle(const Bytes& b) {
     // Through a session, as the transports do, so routing and the reply framing are covered.
     static link_session session(LinkKind::Tcp, "test");
     return askSession(session, b);
+}
+
+uint8_t status(const Bytes& reply) {
+    return reply.size() > 10 ? reply[10] : 0xEE;
+}
+
+std::vector<int> pendingApplies() {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
+    std::vector<int> ids;
+    while (uint8_t id = c331_manage::take_apply()) ids.push_back(id);
+    return ids;
 }

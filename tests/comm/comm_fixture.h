@@ -3,9 +3,15 @@
 #pragma once
 
 #include <QObject>
+#include <vector>
 
 #include "pc_link.h"
 #include "sim_fixture.h"
+
+// A reply body's status byte (offset 10), 0xEE when the reply is too short to hold one.
+uint8_t status(const Bytes& reply);
+// The refresh ids the applies raised so far, taken as the C331 thread would take them.
+std::vector<int> pendingApplies();
 
 class CommTest : public SimBoxTest {
 protected:

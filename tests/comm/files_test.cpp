@@ -18,13 +18,7 @@
 #include "platform/sim/sim_mtd.h"
 #include "transfer_frames.h"
 
-namespace {
-
-uint8_t status(const Bytes& reply) {
-    return reply.size() > 10 ? reply[10] : 0xEE;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class Files : public CommTest {
 protected:

@@ -53,10 +53,6 @@ Bytes text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
-uint8_t status(const Bytes& reply) {
-    return reply.size() > 10 ? reply[10] : 0xEE;
-}
-
 class LongJobs : public CommTest {
 protected:
     void SetUp() override {

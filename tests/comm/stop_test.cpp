@@ -29,17 +29,6 @@ namespace {
 
 using std::chrono::seconds;
 
-uint8_t status(const Bytes& reply) {
-    return reply.size() > 10 ? reply[10] : 0xEE;
-}
-
-std::vector<int> pendingApplies() {
-    zem::MutexLocker lock(c331_manage::c331_mutex);
-    std::vector<int> ids;
-    while (uint8_t id = c331_manage::take_apply()) ids.push_back(id);
-    return ids;
-}
-
 class StopTest : public CommTest {
 protected:
     void SetUp() override {

@@ -74,10 +74,6 @@ struct Step {
     int a;  // the step's number: a value, a mode
 };
 
-uint8_t replyStatus(const Bytes& reply) {
-    return reply.size() > 10 ? reply[10] : 0xEE;
-}
-
 std::string describe(const std::vector<Step>& steps) {
     std::ostringstream out;
     for (const Step& s : steps)
@@ -219,7 +215,7 @@ protected:
     Bytes ask(int client, const Bytes& b) { return askSession(*clients_[client], b); }
 
     void pcWrite(int client, uint32_t addr, const Bytes& bytes) {
-        EXPECT_EQ(replyStatus(ask(client, writeRam(addr, bytes))), 0);
+        EXPECT_EQ(status(ask(client, writeRam(addr, bytes))), 0);
         if (addr < 4096)
             model.pcWriteRam(client, int(addr), bytes.data(), int(bytes.size()));
         else
@@ -244,7 +240,7 @@ protected:
     void register11(int client, uint8_t value) {
         // The requests it takes get a RAM of their own too.
         if (model.waitsForRegister11(client)) markNextSave(client);
-        EXPECT_EQ(replyStatus(ask(client, writeReg(11, 0xFF, {value}))),
+        EXPECT_EQ(status(ask(client, writeReg(11, 0xFF, {value}))),
                   model.register11(client, value));
         holdRefreshes();
     }
@@ -255,9 +251,9 @@ protected:
             return;
         }
         // Whether the save under way has reached the slot is the box's business.
-        const uint8_t status = replyStatus(ask(client, writeReg(11, 0xFF, {0x02})));
+        const uint8_t answer = status(ask(client, writeReg(11, 0xFF, {0x02})));
         holdRefreshes();
-        stepFailure_ = model.recallTook(client, n, status == 0, view().ram);
+        stepFailure_ = model.recallTook(client, n, answer == 0, view().ram);
     }
 
     // The stop's own work, on this thread or another, as the main thread or the signals' one
@@ -268,8 +264,7 @@ protected:
             std::thread(stop_signal::runStopWork).join();
         else
             stop_signal::runStopWork();
-        EXPECT_EQ(replyStatus(ask(0, writeRam(2118, le16(0xFFFF)))), 2)
-            << "answered after the stop";
+        EXPECT_EQ(status(ask(0, writeRam(2118, le16(0xFFFF)))), 2) << "answered after the stop";
         stop_signal::resetAfterStopWork();
         restart();
         model.stopAndRestart(view().files);
@@ -317,7 +312,7 @@ protected:
                 return pcWrite(c, s.a < 5 ? uint32_t(kZeroWriteAddrs[s.a]) : 1u << 12, {});
             case kInForce: {
                 const Bytes reply = ask(c, readRam(2110, 70));
-                ASSERT_EQ(replyStatus(reply), 0);
+                ASSERT_EQ(status(reply), 0);
                 return pcWrite(c, 2110, Bytes(reply.begin() + 11, reply.end()));
             }
             default:
