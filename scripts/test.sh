@@ -4,9 +4,10 @@
 # AddressSanitizer build each test program whole instead, but for those that start the program
 # itself), runs the scripts' own tests (tests/scripts) and the fuzz targets for a fixed number
 # of runs; then cross-builds for the box (32-bit ARM) and runs every test again under qemu-user.
-# Each stage's time follows it ("stage NAME: N min"), and the whole run's ends it. SIGTERM, SIGHUP or Ctrl-C end the whole run,
-# its builds, tests and the boxes they start, and free build/'s lock; under nohup a hang-up
-# ends nothing. Before the builds it checks the lock contracts with clang
+# Each stage's time follows it ("stage NAME: N min"); a run that passed ends with its verdict,
+# "all stages passed in N min: plain N, ..." (each stage's count of tests). SIGTERM, SIGHUP or
+# Ctrl-C end the whole run, its builds, tests and the boxes they start, and free build/'s lock;
+# under nohup a hang-up ends nothing. Before the builds it checks the lock contracts with clang
 # (scripts/check-locks.sh).
 # On a slow or busy machine, ZEM_TEST_TIME_FACTOR=N scripts/test.sh (N a number of at least 1,
 # at most 3 decimals)
@@ -60,6 +61,30 @@ stage() {
     [ -z "$stage_name" ] || echo "stage $stage_name: started $(date -u +%H:%M:%S)"
 }
 
+# Each stage's count of tests, for the verdict line that ends a run that passed: a stage that
+# fails ends the run before it.
+verdict=()
+# logged LOG COMMAND...: COMMAND, its output shown and kept in LOG.
+logged() {
+    local log=$1
+    shift
+    "$@" | tee "$log"
+}
+# out_of LOG: N of ctest's summary in LOG, "100% tests passed, 0 tests failed out of N".
+out_of() {
+    local n
+    n=$(sed -n 's/^100% tests passed, 0 tests failed out of \([0-9][0-9]*\)$/\1/p' "$1" | tail -n 1)
+    echo "${n:-?}"
+}
+# count_lines PATTERN LOG: how many of LOG's lines match PATTERN (grep -E).
+count_lines() { grep -cE "$1" "$2" || true; }
+# ctest_in DIR [ctest options]: ctest in DIR, its output also in DIR/ctest-output.log.
+ctest_in() {
+    local dir=$1
+    shift
+    (cd "$dir" && ctest "$@") | tee "$dir/ctest-output.log"
+}
+
 # CMake's configure output is shown only when configuring fails; a change of the folder's
 # build type is said.
 configure() {
@@ -89,9 +114,9 @@ build_warning_free() {
     fi
 }
 
-# build_and_test DIR CTEST_JOBS [cmake options]
+# build_and_test NAME DIR CTEST_JOBS [cmake options]: NAME names DIR's count in the verdict.
 build_and_test() {
-    local dir=$1 ctest_jobs=$2; shift 2
+    local name=$1 dir=$2 ctest_jobs=$3; shift 3
     stage "$dir build"
     configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     # The sanitizer builds pass with warnings: GCC's flow-dependent ones change with the
@@ -101,7 +126,8 @@ build_and_test() {
     *) build_warning_free "$dir" ;;
     esac
     stage "$dir tests"
-    (cd "$dir" && ctest -j "$ctest_jobs" --output-on-failure)
+    ctest_in "$dir" -j "$ctest_jobs" --output-on-failure
+    verdict+=("$name $(out_of "$dir/ctest-output.log")")
 }
 
 # First, as it only compiles (under two minutes on 2 cores): the lock contracts, checked by clang.
@@ -118,12 +144,14 @@ if ! flock -n 8; then
     flock 8
 fi
 time_factor 2
-build_and_test build "$test_jobs" 8<&-
+build_and_test plain build "$test_jobs" 8<&-
 exec 8<&-
 stage "scripts' tests"
-tests/scripts/run.sh
+logged build/scripts-tests.log tests/scripts/run.sh
+verdict+=("scripts $(count_lines '^passed: ' build/scripts-tests.log)")
 stage "fuzz build and runs"
-tests/fuzz/run.sh
+logged build/fuzz-runs.log tests/fuzz/run.sh
+verdict+=("fuzz $(count_lines ' Done [0-9]+ runs' build/fuzz-runs.log) targets")
 
 # The AddressSanitizer build runs each test program whole, all its cases in one process, so
 # that what one case leaves in a singleton reaches the next; the other builds run every case
@@ -154,17 +182,20 @@ printf '%s\n' "${asan_programs[@]}" |
         xargs -P "$cores" -I{} bash -c "whole_run {} $whole_limit"
 echo "AddressSanitizer build: ${#asan_programs[@]} passed, 0 failed (test programs run whole)"
 stage "build-asan program cases"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest -j "$test_jobs" -L "$program_tests" --output-on-failure)
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest_in build-asan -j "$test_jobs" -L "$program_tests" --output-on-failure
+verdict+=("ASan ${#asan_programs[@]} programs + $(out_of build-asan/ctest-output.log) cases")
 # A race report fails its test (exit code 66); tests/tsan.supp names the Qt frames it skips.
 time_factor 6
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
-    build_and_test build-tsan "$test_jobs" -DZEM_TSAN=ON -DZEM_BENCH=OFF
+    build_and_test TSan build-tsan "$test_jobs" -DZEM_TSAN=ON -DZEM_BENCH=OFF
 
 # --- armhf: the box's own architecture, cross-built, every test under qemu-user ---
 stage "armhf packages"
 scripts/install-deps.sh --armhf
 time_factor 6
-build_and_test build-armhf "$cores" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
+build_and_test armhf build-armhf "$cores" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
 stage ""
-awk -v s=$SECONDS 'BEGIN { printf "all stages: %.1f min\n", s / 60 }'
+printf -v counts '%s, ' "${verdict[@]}"
+awk -v s=$SECONDS -v counts="${counts%, }" \
+    'BEGIN { printf "all stages passed in %.1f min: %s\n", s / 60, counts }'
