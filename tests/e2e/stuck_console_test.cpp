@@ -76,7 +76,7 @@ protected:
 
 TEST_F(OnPipesNobodyReads, KeysAndFramesAreAnsweredAndSigtermKeepsWhatWasAcknowledged) {
     keys(1000);
-    framesWithDumps(3000);
+    framesWithDumps(3333);  // 10,000 frames
     answered(writeRam(2176, le16(77)));
     answered(writeReg(11, 0xFF, {0}));
     sigtermEndsTheBox();
