@@ -129,6 +129,7 @@ namespace {
 
 // Made once and never destroyed: threads still write while static destructors run.
 std::atomic<ConsoleWriter*> g_writers[2] = {};
+FILE* g_stdio[2] = {};  // stdio's own stdout and stderr, before start()
 
 FILE* fileOf(Stream stream) {
     return stream == kOut ? stdout : stderr;
@@ -157,10 +158,24 @@ void start() {
     std::fflush(stderr);
     g_writers[kErr].store(new ConsoleWriter(STDERR_FILENO, "stderr"));
     g_writers[kOut].store(new ConsoleWriter(STDOUT_FILENO, "stdout"));
+    g_stdio[kOut] = stdout;
+    g_stdio[kErr] = stderr;
     if (FILE* out = queuedStream(kOut)) stdout = out;
     if (FILE* err = queuedStream(kErr)) stderr = err;
     // Every end but a signal's (whose stop waits itself) and _exit: what is queued goes out.
-    std::atexit([] { finish(); });
+    static const bool once = std::atexit([] { finish(); }) == 0;
+    (void)once;
+}
+
+void stopForTests() {
+    if (!g_writers[kOut].load()) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    FILE* queued[2] = {stdout, stderr};
+    stdout = g_stdio[kOut];
+    stderr = g_stdio[kErr];
+    for (FILE* f : queued) std::fclose(f);
+    for (auto& writer : g_writers) delete writer.exchange(nullptr);
 }
 
 void write(Stream stream, std::string text) {

@@ -76,6 +76,10 @@ enum Stream { kOut, kErr };  // stdout (the console), stderr (the terminal)
 // start them) a text goes out at once on the caller through stdio, as a test's capture of
 // stdout or stderr expects.
 void start();
+// Tests that start the writers in a process that goes on: what is queued is written (the
+// descriptors must take it), the writers end, and texts go out through stdio again. No other
+// thread may write meanwhile.
+void stopForTests();
 // Queues text as it stands.
 void write(Stream stream, std::string text);
 // Queues text and a newline.

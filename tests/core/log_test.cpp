@@ -139,7 +139,7 @@ TEST_F(LogTest, AtTheEndAConsoleThatTakesNoMoreHoldsNothingUp) {
     const int console = ::dup(STDOUT_FILENO);
     ASSERT_EQ(::dup2(full[1], STDOUT_FILENO), STDOUT_FILENO);
     testing::internal::CaptureStderr();
-    console::start();  // as the program does: this case has a process of its own
+    console::start();  // as the program does
 
     for (int i = 0; i < 2; ++i) writeLogMsg(1, "log test: port not opened");
     writeLogMsgFlush();
@@ -153,6 +153,7 @@ TEST_F(LogTest, AtTheEndAConsoleThatTakesNoMoreHoldsNothingUp) {
               "stdout took no more: 1 line left out at the end\n");
     ::close(full[0]);  // the writer blocked on it gets EPIPE
     ::close(full[1]);
+    console::stopForTests();  // the next case in this process writes at once again
 }
 
 // The log beside the parameter store, whose LED-size refusals carry the values refused.
