@@ -53,13 +53,17 @@ protected:
     // 10 s for the files, 2 s for the console).
     void sigtermEndsTheBox() {
         ::kill(pid_, SIGTERM);
+        ASSERT_NO_FATAL_FAILURE(endedBySigterm());
+        EXPECT_EQ(sanitizerReports(), "");
+    }
+    // The box, sent SIGTERM, ended by it.
+    void endedBySigterm() {
         int wait_status = 0;
         ASSERT_TRUE(
             eventually([&] { return ::waitpid(pid_, &wait_status, WNOHANG) == pid_; }, seconds(20)))
             << "the box still runs 20 s after SIGTERM";
         pid_ = -1;
         EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGTERM) << wait_status;
-        EXPECT_EQ(sanitizerReports(), "");
     }
     int fileBrightness() const {
         const std::string f = slurp(root_ + "/data/ram_device_info");
@@ -150,12 +154,7 @@ TEST_F(WithThePanelHeld, SigtermKeepsEveryWriteAnsweredAndRefusesTheRest) {
         }
         last = v;
     }
-    int wait_status = 0;
-    ASSERT_TRUE(
-        eventually([&] { return ::waitpid(pid_, &wait_status, WNOHANG) == pid_; }, seconds(20)))
-        << "the box still runs 20 s after SIGTERM";
-    pid_ = -1;
-    EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGTERM) << wait_status;
+    ASSERT_NO_FATAL_FAILURE(endedBySigterm());
     EXPECT_EQ(fileBrightness(), last) << "the last write answered done";
 }
 
