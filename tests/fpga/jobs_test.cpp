@@ -636,6 +636,11 @@ protected:
     }
     // Posts the task and runs it pass by pass, the PC's turn (pc, with the tick) before each:
     // the ticks it took, or -1 when it was still running after maxTicks.
+    // The ticks the task takes with no PC beside it.
+    int ticksAlone(uint8_t task) {
+        return ticksToEnd(
+            task, [](int) {}, 20000);
+    }
     int ticksToEnd(uint8_t task, const std::function<void(int)>& pc, int maxTicks) {
         startJob(task);
         for (int t = 0; t < maxTicks; ++t) {
@@ -689,8 +694,7 @@ TEST_F(JobsBesideAPc, APcPollingTheBoxHoldsNoJob) {
     setUpJobs();
     for (const Job& job : kJobs) {
         SCOPED_TRACE(job.name);
-        const int alone = ticksToEnd(
-            job.task, [](int) {}, 20000);
+        const int alone = ticksAlone(job.task);
         ASSERT_GT(alone, 1000);
         const int polled = ticksToEnd(
             job.task,
@@ -709,8 +713,7 @@ TEST_F(JobsBesideAPc, APcCardFrameEveryTwoSecondsDelaysAJobWithinABound) {
     setUpJobs();
     for (const Job& job : kJobs) {
         SCOPED_TRACE(job.name);
-        const int alone = ticksToEnd(
-            job.task, [](int) {}, 20000);
+        const int alone = ticksAlone(job.task);
         ASSERT_GT(alone, 1000);
         const int bound = alone * 10 / 6 + 500;
         const int paced = ticksToEnd(
@@ -730,8 +733,7 @@ TEST_F(JobsBesideAPc, CardFramesWithoutAGapKeepAJobPausedUntilTheyStop) {
     setUpJobs();
     for (const Job& job : kJobs) {
         SCOPED_TRACE(job.name);
-        const int alone = ticksToEnd(
-            job.task, [](int) {}, 20000);
+        const int alone = ticksAlone(job.task);
         ASSERT_GT(alone, 1000);
         startJob(job.task);
         runTicks(300);
