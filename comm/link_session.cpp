@@ -26,7 +26,12 @@ constexpr auto kCardPoll = std::chrono::milliseconds(1);
 }  // namespace
 
 link_session::link_session(LinkKind kind, std::string peer)
-    : kind_(kind), peer_(std::move(peer)), id_(g_next_link_id++), wire_(new uint8_t[kMaxWire]) {}
+    : kind_(kind), peer_(std::move(peer)), id_(g_next_link_id++), wire_(new uint8_t[kMaxWire]) {
+    using Kind = link_activity::Kind;
+    if (kind != LinkKind::Tcp)
+        receiver_ = std::make_unique<link_activity::Receiver>(
+            kind == LinkKind::Udp ? Kind::Addresses : Kind::Port);
+}
 
 link_session::~link_session() {
     if (card_wait_ == CardWait::Sent) end_card_wait();
@@ -68,9 +73,19 @@ uint32_t link_session::handle(uint8_t* body, uint32_t len, const SendFn& send) {
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
     pc_update::get().heard(id_, body, len);
-    if (le16(body) < kAddrCards && le16(body + 2) == kAddrPc) return pass_through(body, len, send);
-    message_deal::calling_link = id_;
-    const int n = message_deal::message_group_deal(body, len);
+    const LinkId owner = request_owner_of(id_);
+    if (le16(body) < kAddrCards && le16(body + 2) == kAddrPc) {
+        const link_activity::Frame frame(receiver_.get(), owner);
+        return pass_through(body, len, send);
+    }
+    int n;
+    {
+        // Ended before its reply goes: a PC that has the answer finds its silence counting.
+        const link_activity::Frame frame(receiver_.get(), owner);
+        message_deal::calling_link = id_;
+        message_deal::request_owner = owner;
+        n = message_deal::message_group_deal(body, len);
+    }
     // Silence is an answer only on serial and UDP; TCP always gets at least the header.
     if (n <= 0 && kind_ != LinkKind::Tcp) return 0;
     const uint32_t w = protocol_phy::build_reply(body, uint32_t(n < 0 ? 0 : n), wire_.get());

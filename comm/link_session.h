@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "comm/protocol_phy.h"
+#include "core/link_activity.h"
 
 enum class LinkKind : uint8_t { Uart = 1, Tcp = 2, Udp = 3 };
 
 // Names a PC link: a TCP client or a serial port by its session, a UDP peer by its address and
 // port (one session serves every UDP peer). What a link starts (a file transfer, an update) is
-// its own.
+// its own; its save requests (RAM 868) are its request owner's (request_owner_of).
 using LinkId = uint64_t;
 
 class link_session {
@@ -50,7 +51,14 @@ public:
     LinkId id() const { return id_; }
     // A UDP peer's link, from its address and port (network order); never a session's.
     static LinkId udp_link(uint32_t address, uint16_t port) {
-        return LinkId(1) << 48 | LinkId(address) << 16 | port;
+        return kUdpTag | LinkId(address) << 16 | port;
+    }
+    // Who owns the save requests a link writes: a UDP peer's are its address's (port 0, which
+    // no peer sends from), so that a PC tool that opens a socket per command, or restarts
+    // between two frames, takes them with a register 11 from any of its ports. Any other link
+    // owns its own.
+    static LinkId request_owner_of(LinkId link) {
+        return link >> 48 == kUdpTag >> 48 ? link & ~LinkId(0xFFFF) : link;
     }
 
     // A frame for the cards waits in handle, bounded, on the link's own thread. Quiet: its
@@ -77,6 +85,7 @@ public:
 
 private:
     using Steady = std::chrono::steady_clock;
+    static constexpr LinkId kUdpTag = LinkId(1) << 48;
     uint32_t pass_through(uint8_t* body, uint32_t len, const SendFn& send);
     // Sends the queued frame once the turn is free (waiting until turn_until); false when it
     // is still queued, was refused (then answered), goes to no port or waits for its port's
@@ -92,6 +101,8 @@ private:
     LinkKind kind_;
     std::string peer_;
     LinkId id_;
+    // A UDP or serial link's requests end when its owner falls silent: its frames are told.
+    std::unique_ptr<link_activity::Receiver> receiver_;
     std::unique_ptr<uint8_t[]> wire_;
     CardWait card_wait_ = CardWait::None;
     std::vector<uint8_t> card_frame_;  // the frame for the cards, then their answer

@@ -20,6 +20,7 @@ using namespace comm;
 
 std::mutex message_deal::file_mutex;
 std::mutex message_deal::command_mutex;
+thread_local LinkId message_deal::request_owner = 0;
 
 namespace {
 
@@ -134,21 +135,24 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
                  : write(fpga_function(addr), fpga_number(addr), addr & 0xFFF, data, n);
     } else if (a.kind == Area::kRam && n <= a.room) {
         // The C331 thread compares RAM with what it applied under this mutex; the PC has the
-        // change applied by a later register 11 write. The source thread writes the timing
-        // words under the store's own mutex, which comes after the C331 mutex.
+        // change applied by a later register 11 write.
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        zem::MutexLocker timings(store->mutex);
         // Asked again under the lock the stop's last copy of the RAM takes: a write that got
         // in before that copy is in it, and one after it is refused.
         if (g_frames_refused) return comm_status(buf, kUnavailable);
-        // A save request is recorded for this link when answered, for its next register 11.
-        rc = store->ZemRamParaDeal(data, n, addr, calling_link);
+        // A save request is recorded for this link's owner when answered, for its next
+        // register 11.
+        rc = store->pc_write(data, n, addr, request_owner);
     } else if (a.kind == Area::kMode && n <= a.room) {
         // Reads and recalls on the other links copy the slots under the same mutex.
         zem::MutexLocker lock(c331_manage::c331_mutex);
         if (g_frames_refused) return comm_status(buf, kUnavailable);
         rc = store->ZemModeUserRamParaDeal(data, n, addr);
     }  // the status block and the card count are read only
+    // A request recorded past the UDP addresses' bound carried out another's: without the
+    // saver's thread (start-up, tests) its job runs here, outside the lock.
+    if (a.kind == Area::kRam && ZemRamPara::covers(addr, n, ZemRamPara::kRamModeSaveRequest))
+        store->saver.run_waiting();
     if (a.kind == Area::kRam && rc == 0 && addr <= ZemRamPara::kRamKeyLock + 1 &&
         addr + n > ZemRamPara::kRamKeyLock) {
         // The keys follow the word at once; the padlock is drawn again, without file work.
@@ -361,7 +365,7 @@ int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_r
     refuse_led_size_locked(store);
     // Taken now, in the order answered, whatever thread is busy: this link's save requests
     // with the RAM as this register finds it, then the slots as they are.
-    store->take_client_requests(calling_link);
+    store->take_client_requests(request_owner);
     if (value & 0x04) store->take_synchronisation();
     led_size_handshake_locked(store, fpgas_run);
     if (value & 0x02) c331_manage::raise_apply(1);

@@ -113,6 +113,9 @@ public:
     static std::mutex file_mutex;
     // The link whose frame this thread handles (link_session::id): a file transfer is its.
     static thread_local LinkId calling_link;
+    // Who owns that link's save requests (link_session::request_owner_of): the 868 write
+    // records them for it, its register 11 takes them.
+    static thread_local LinkId request_owner;
     // Held by the short commands that change the configuration (network, MAC, barcode, clock)
     // and around each write of the register file, so two links' changes never interleave.
     // Long jobs (flash erase and write, dumps, font loads, file writes) run outside it: a link

@@ -11,6 +11,7 @@
 #include "c331/c331_manage.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/link_activity.h"
 #include "core/saver.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
@@ -248,6 +249,7 @@ void ZemRamPara::take_client_requests(uint64_t client) {
         post_save_request(r->slot);
         r = recorded_.erase(r);
     }
+    link_activity::get().release(client);
 }
 
 void ZemRamPara::client_gone(uint64_t client) {
@@ -261,6 +263,7 @@ void ZemRamPara::client_gone(uint64_t client) {
 void ZemRamPara::take_every_recorded_request() {
     for (const RecordedRequest& r : recorded_) post_save_request(r.slot);
     recorded_.clear();
+    link_activity::get().release_all();
 }
 
 void ZemRamPara::ZemUserModeSaveRequest() {

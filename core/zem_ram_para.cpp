@@ -13,6 +13,7 @@
 #include "core/file_io.h"
 #include "core/globals.h"
 #include "core/led_size.h"
+#include "core/link_activity.h"
 #include "core/utils.h"
 #include "platform/box.h"
 #include "platform/clock.h"
@@ -127,6 +128,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     save_pending_ = false;
     hooks = TestHooks();
     recorded_.clear();
+    link_activity::get().release_all();
     open_requests_ = 0;
     ram_para_load();
     // A file from another program or an older box may hold a screen the box can't drive: the

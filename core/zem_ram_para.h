@@ -136,12 +136,20 @@ public:
     // Copies len bytes to RAM[addr..]; 1 (nothing copied) when that passes the end, else 0.
     // A user's write (a PC's, a recall's, the factory reset's): it bumps the write generation of
     // every watched word it covers; no bytes change and bump nothing. A PC's write (`client`,
-    // its link) of 1..16 into RAM 868 is that client's save request, recorded for its next
-    // register 11 (take_client_requests); any other write of 868 is no request, and the word
-    // keeps what it read (0 once no request is open). Caller holds the C331 mutex.
+    // the owner of its link's requests: a TCP client, a serial port, a UDP peer's address) of
+    // 1..16 into RAM 868 is that client's save request, recorded for its next register 11
+    // (take_client_requests); any other write of 868 is no request, and the word keeps what it
+    // read (0 once no request is open). Caller holds the C331 mutex.
     static constexpr uint64_t kNoClient = ~uint64_t(0);
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr,
                        uint64_t client = kNoClient) REQUIRES(c331_manage::c331_mutex);
+    // A PC's write through its link (`client` as above): before it lands, a client whose
+    // register 11 may never come is watched from its first request, and when the UDP addresses
+    // holding requests are full, the longest-silent one's requests are carried out (with the
+    // RAM as it is before the write); then ZemRamParaDeal under the store's own mutex, which
+    // guards the source thread's timing words. Caller holds the C331 mutex.
+    int pc_write(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client)
+        REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
 
     // Write generations of the words a user (a PC or the panel) writes and work on another
     // thread writes back (866 current mode, 868 save request, 2116 close-LED, 2176 brightness):
@@ -216,10 +224,14 @@ public:
     // order written, each with a copy of RAM 896..4095 as it is now (with the LED set in force
     // and the channel geometry the apply derives from it). Caller holds the C331 mutex.
     void take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex);
-    // A link gone (a TCP client leaving) sends no register 11 any more: the save requests it
-    // recorded are carried out now, as a stop would, so that RAM 868 does not wait for them.
-    // Takes the C331 mutex.
+    // A link gone (a TCP client leaving, a UDP address or serial port silent for 60 s: see
+    // core/link_activity.h) sends no register 11 any more: the save requests it recorded are
+    // carried out now, as a stop would, so that RAM 868 does not wait for them. Takes the C331
+    // mutex.
     void client_gone(uint64_t client) EXCLUDES(c331_manage::c331_mutex);
+    // The save requests recorded and not yet taken, whatever their client: one a client and
+    // mode at most (tests). Caller holds the C331 mutex.
+    size_t recorded_requests() const REQUIRES(c331_manage::c331_mutex) { return recorded_.size(); }
     // Register 11 bit 2: each slot's file work taken with the slot as it is now (written from it
     // when marked saved, deleted when marked deleted). Caller holds the C331 mutex.
     void take_synchronisation() REQUIRES(c331_manage::c331_mutex);
@@ -318,6 +330,8 @@ private:
     void take_every_recorded_request() REQUIRES(c331_manage::c331_mutex);
     // A write of RAM 868 that held `before`: recorded as `client`'s request, or none.
     void request_word_written(uint64_t client, uint16_t before) REQUIRES(c331_manage::c331_mutex);
+    // A request of `client` about to be recorded: see pc_write.
+    void watch_client(uint64_t client) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // A save request has ended: 868 reads 0 once none is open. Caller holds the C331 mutex.
     void end_request() REQUIRES(c331_manage::c331_mutex);
     // The write-backs of a slot's job, under the C331 mutex. True when the slot's markers or
@@ -327,7 +341,8 @@ private:
     bool deletion_written_back(const Saver::Job& job) REQUIRES(c331_manage::c331_mutex);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     // Save requests answered and not yet taken by their client's register 11, in the order
-    // answered; at most one a client and slot. Under the C331 mutex.
+    // answered; at most one a client and slot, and at most link_activity::kMaxAddresses UDP
+    // addresses among the clients. Under the C331 mutex.
     struct RecordedRequest {
         uint64_t client;
         uint8_t slot;

@@ -1,4 +1,5 @@
 // The box commands through the handler table: what the PC gets back and what the box keeps.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "core/globals.h"
 #include "core/led_size.h"
 #include "core/led_size_handshake.h"
+#include "core/link_activity.h"
 #include "core/saver.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
@@ -526,10 +528,21 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         asked(mode, brightness);
         refresh(1);
     };
-    // Two more PCs, each on a link of its own.
+    // Two more PCs, each on a link of its own; PCs on UDP, and one on a serial port.
     link_session pcA(LinkKind::Tcp, "PC A"), pcB(LinkKind::Tcp, "PC B");
+    link_session udp(LinkKind::Udp, "udp"), serial(LinkKind::Uart, "/dev/ttyS2");
     const auto onLink = [](link_session& link, const Bytes& frame) {
         ASSERT_EQ(status(askSession(link, frame)), 0);
+    };
+    // From a UDP port of loopback address 127.0.0.host.
+    const auto onUdp = [&](uint8_t host, uint16_t port, const Bytes& frame) {
+        udp.setPeer("udp", link_session::udp_link(htonl(0x7F000000u | host), htons(port)));
+        onLink(udp, frame);
+    };
+    // Ticks of the main tick with no frame from any PC.
+    const auto silence = [](uint32_t ticks) {
+        G_timeTicks += ticks;
+        link_activity::get().watch(G_timeTicks);
     };
     const auto writeSlot = [&](int mode, const Bytes& bytes) {
         ok(writeRam(uint32_t(mode) << 12, bytes));
@@ -654,6 +667,43 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
              onLink(leaving, writeRam(868, le16(3)));
          },
          3, 34, 34, 3, 3},
+        {"868 on a UDP port, register 11 from another port of its address", [&] { asked(2, 21); },
+         [&] {
+             ok(writeRam(2176, le16(35)));
+             onUdp(1, 40001, writeRam(868, le16(3)));
+             ok(writeRam(2176, le16(36)));
+             onUdp(1, 40002, writeReg(11, 0xFF, {0}));
+         },
+         3, 36, 36, 3, 3},
+        {"868 on a UDP address, then 60 s of silence", [&] { asked(2, 21); },
+         [&] {
+             onUdp(1, 40001, writeRam(868, le16(3)));
+             ok(writeRam(2176, le16(37)));
+             silence(link_activity::kSilentTicks - 1);
+             ok(writeRam(2176, le16(38)));
+             silence(1);
+             ok(writeRam(2176, le16(39)));
+         },
+         3, 38, 38, 3, 3},
+        {"868 on a serial port, then 60 s of silence", [&] { asked(2, 21); },
+         [&] {
+             onLink(serial, writeRam(868, le16(3)));
+             ok(writeRam(2176, le16(37)));
+             silence(link_activity::kSilentTicks - 1);
+             ok(writeRam(2176, le16(38)));
+             silence(1);
+             ok(writeRam(2176, le16(39)));
+         },
+         3, 38, 38, 3, 3},
+        {"868 on a TCP link, 60 s of silence, then its register 11", [&] { asked(2, 21); },
+         [&] {
+             onLink(pcA, writeRam(868, le16(3)));
+             ok(writeRam(2176, le16(41)));
+             silence(2 * link_activity::kSilentTicks);
+             ok(writeRam(2176, le16(42)));
+             onLink(pcA, writeReg(11, 0xFF, {0}));
+         },
+         3, 42, 42, 3, 3},
         {"868 without register 11, then a stop", [&] { asked(2, 21); },
          [&] {
              ok(writeRam(2176, le16(33)));

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -24,9 +26,11 @@
 #include "comm/udpnet_manage.h"
 #include "comm_fixture.h"
 #include "core/globals.h"
+#include "core/link_activity.h"
 #include "core/zem_ram_para.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
+#include "time_factor.h"
 
 namespace {
 
@@ -531,4 +535,230 @@ TEST_F(CardTurns, AFrameBehindALinkHeldPastItsWindowTakesTheCards) {
     holding.join();
     EXPECT_TRUE(holderGot.empty());
     EXPECT_EQ(askers.size(), 2u);
+}
+
+// ---- Save requests whose register 11 may never come ----
+
+namespace {
+
+// A flash erase, held or stretched by the test's erase hook: a long frame.
+Bytes eraseFlash() {
+    return body(0x70, cat({{4}, le32(0), le16(1), {0}}));
+}
+
+// PCs that write save requests (RAM 868) on UDP, from ports of loopback addresses, and on a
+// serial port, through link sessions as their transports hand them the frames; the main tick
+// is G_timeTicks stepped by hand and the watch it runs.
+class RequestOwners : public CommTest {
+protected:
+    void SetUp() override {
+        CommTest::SetUp();
+        store()->reload();
+        G_timeTicks = 1000;
+    }
+    // The frame from UDP port `port` of 127.0.0.host: its reply.
+    Bytes fromUdp(uint8_t host, uint16_t port, const Bytes& frame) {
+        udp.setPeer("udp", link_session::udp_link(htonl(0x7F000000u | host), htons(port)));
+        return askSession(udp, frame);
+    }
+    // Ticks of the main tick with no frame.
+    static void tick(uint32_t ticks) {
+        G_timeTicks += ticks;
+        link_activity::get().watch(G_timeTicks);
+    }
+    static int recorded() {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        return int(store()->recorded_requests());
+    }
+    bool saved(int mode) {
+        return std::filesystem::exists(local("/data/modes/custom_mode" + std::to_string(mode)));
+    }
+    // A fresh start: no request recorded, no mode saved.
+    void restart() {
+        std::filesystem::remove_all(local("/data/modes"));
+        std::filesystem::create_directories(local("/data/modes"));
+        store()->reload();
+    }
+    // The one request recorded (of mode 3) is carried out after `ticks` more ticks of silence,
+    // and not one before.
+    void expectCarriedOutAfter(uint32_t ticks) {
+        tick(ticks - 1);
+        EXPECT_EQ(recorded(), 1) << "carried out before its silence ended";
+        EXPECT_FALSE(saved(3));
+        tick(1);
+        EXPECT_EQ(recorded(), 0) << "not carried out at the end of its silence";
+        EXPECT_TRUE(saved(3));
+        EXPECT_EQ(store()->rd16_locked(868), 0);
+    }
+
+    static constexpr uint32_t kSilent = link_activity::kSilentTicks;
+    link_session udp{LinkKind::Udp, "udp"};
+    link_session serial{LinkKind::Uart, "/dev/ttyS2"};
+};
+
+using Send = std::function<void(const Bytes&)>;
+
+// Where a held job waits until the test opens it (bounded, so that a failing test still ends).
+class Gate {
+public:
+    void pass() {
+        std::unique_lock<std::mutex> lock(m_);
+        inside_ = true;
+        cv_.notify_all();
+        cv_.wait_for(lock, hangBound(std::chrono::seconds(30)), [this] { return open_; });
+    }
+    bool entered() {
+        std::unique_lock<std::mutex> lock(m_);
+        return cv_.wait_for(lock, hangBound(std::chrono::seconds(10)), [this] { return inside_; });
+    }
+    void open() {
+        std::lock_guard<std::mutex> lock(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool inside_ = false, open_ = false;
+};
+
+}  // namespace
+
+// A UDP address or a serial port that sends nothing for 60 s has its requests carried out.
+TEST_F(RequestOwners, SixtySilentSecondsCarryOutAUdpAddressOrSerialPortsRequests) {
+    const struct {
+        const char* name;
+        Send send;
+    } cases[] = {
+        {"a UDP address", [this](const Bytes& f) { fromUdp(1, 40001, f); }},
+        {"a serial port", [this](const Bytes& f) { askSession(serial, f); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        c.send(writeRam(868, le16(3)));
+        expectCarriedOutAfter(kSilent);
+    }
+}
+
+// Frames from any port of the address keep its requests waiting, however long; another
+// address's frames do not.
+TEST_F(RequestOwners, AHostThatKeepsPollingFromAnyPortIsNeverSilent) {
+    fromUdp(1, 40001, writeRam(868, le16(3)));
+    for (uint16_t port = 40002; port < 40012; ++port) {
+        tick(kSilent - 1);
+        fromUdp(1, port, readRam(868, 2));
+    }
+    EXPECT_EQ(recorded(), 1);
+    tick(kSilent / 2);
+    fromUdp(2, 40001, readRam(868, 2));
+    expectCarriedOutAfter(kSilent / 2);
+}
+
+// The silence leaves out the time the link's receiver spends on a frame, any peer's (a flash
+// erase across 90 s of ticks, the main tick watching meanwhile), and starts again at the end of
+// the link's own.
+TEST_F(RequestOwners, ALongFrameOnItsReceiverIsNoSilence) {
+    comm_hooks::get().erase_flash = [](uint32_t, uint32_t, uint8_t) {
+        for (int k = 0; k < 3; ++k) tick(kSilent / 2);
+        return 0;
+    };
+    const Send pc = [this](const Bytes& f) { fromUdp(1, 40001, f); };
+    const Send serialPc = [this](const Bytes& f) { askSession(serial, f); };
+    const struct {
+        const char* name;
+        Send request, longFrame;
+        uint32_t after;  // the silence left after the long frame
+    } cases[] = {
+        {"another UDP address's", pc, [this](const Bytes& f) { fromUdp(2, 40001, f); },
+         kSilent / 2},
+        {"from another port of its address", pc, [this](const Bytes& f) { fromUdp(1, 40002, f); },
+         kSilent},
+        {"its own, on a serial port", serialPc, serialPc, kSilent},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        c.request(writeRam(868, le16(3)));
+        tick(kSilent / 2);
+        c.longFrame(eraseFlash());
+        EXPECT_EQ(recorded(), 1) << "carried out during a frame";
+        expectCarriedOutAfter(c.after);
+    }
+}
+
+// A request whose datagram waits in the socket while the receiver is on another peer's long
+// frame, the main tick running meanwhile: its silence starts at the end of its own frame.
+TEST_F(RequestOwners, ARequestWrittenWhileTheReceiverServesAnotherPeerWaitsItsOwnSilence) {
+    Gate erasing;
+    comm_hooks::get().erase_flash = [&erasing](uint32_t, uint32_t, uint8_t) {
+        erasing.pass();
+        return 0;
+    };
+    udpnetManage::udp_port_setting = 0;
+    udpnetManage::wifi_port_setting = 0;
+    udpnetManage* box = udpnetManage::pInstance();
+    UdpLink other(box->port, "127.0.0.2"), pc(box->port);
+    other.send(wire(eraseFlash()));
+    ASSERT_TRUE(erasing.entered());
+    pc.send(wire(writeRam(868, le16(3))));
+    tick(2 * kSilent);
+    EXPECT_EQ(recorded(), 0);
+    erasing.open();
+    Bytes reply;
+    ASSERT_TRUE(pc.recv(reply));
+    EXPECT_EQ(status(reply), 0);
+    expectCarriedOutAfter(kSilent);
+    udpnetManage::shutdown();
+}
+
+// At most 64 UDP addresses hold requests: a 65th's first request carries out every request of
+// the longest-silent address first, and nothing else.
+TEST_F(RequestOwners, PastSixtyFourAddressesTheLongestSilentOnesRequestsAreCarriedOut) {
+    const auto mode = [](int host) { return uint16_t(1 + host % 16); };
+    for (int host = 1; host <= 64; ++host) {
+        fromUdp(uint8_t(host), 40001, writeRam(868, le16(mode(host))));
+        if (host == 2) fromUdp(2, 40001, writeRam(868, le16(16)));
+        tick(1);
+    }
+    fromUdp(1, 40002, readRam(868, 2));  // 127.0.0.1 is not the longest silent any more
+    ASSERT_EQ(recorded(), 65);
+    for (int m = 1; m <= 16; ++m) ASSERT_FALSE(saved(m));
+    fromUdp(65, 40001, writeRam(868, le16(mode(65))));
+    for (int m = 1; m <= 16; ++m) EXPECT_EQ(saved(m), m == mode(2) || m == 16) << "mode " << m;
+    EXPECT_EQ(recorded(), 64);
+    EXPECT_EQ(link_activity::get().watched(), link_activity::kMaxAddresses);
+    EXPECT_NE(store()->rd16_locked(868), 0) << "64 requests are still open";
+}
+
+// One request an owner and mode, however often the link writes it before its register 11;
+// the ports of one UDP address are one owner.
+TEST_F(RequestOwners, OneRequestAnOwnerAndMode) {
+    link_session tcpA(LinkKind::Tcp, "PC A"), tcpB(LinkKind::Tcp, "PC B");
+    const auto fiveTimes = [](link_session& link) {
+        for (int i = 0; i < 5; ++i) askSession(link, writeRam(868, le16(3)));
+    };
+    const struct {
+        const char* name;
+        std::function<void()> writes;
+        int recorded;
+    } cases[] = {
+        {"one TCP link writing mode 3 five times", [&] { fiveTimes(tcpA); }, 1},
+        {"one serial port writing mode 3 five times", [&] { fiveTimes(serial); }, 1},
+        {"two TCP links writing mode 3", [&] { fiveTimes(tcpA), fiveTimes(tcpB); }, 2},
+        {"4,000 ports of one address writing modes 1..16",
+         [this] {
+             for (int i = 0; i < 4000; ++i)
+                 fromUdp(1, uint16_t(20000 + i), writeRam(868, le16(uint16_t(1 + i % 16))));
+         },
+         16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        c.writes();
+        EXPECT_EQ(recorded(), c.recorded);
+        EXPECT_LE(link_activity::get().watched(), 1u);
+    }
 }

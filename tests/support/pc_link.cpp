@@ -155,9 +155,10 @@ int TcpLink::readSome(uint8_t* p, size_t cap, int ms) {
     return int(::recv(fd, p, cap, 0));
 }
 
-UdpLink::UdpLink(uint16_t port) : port_(port) {
+UdpLink::UdpLink(uint16_t port, const char* from) : port_(port) {
     fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a = loopback(0);
+    if (from) ::inet_pton(AF_INET, from, &a.sin_addr);
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
 }
 UdpLink::~UdpLink() {

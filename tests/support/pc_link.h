@@ -80,9 +80,11 @@ protected:
 };
 
 // Sends datagrams to the box's UDP port; listens on its own port for the (broadcast) replies.
+// From `from`, a loopback address ("127.0.0.2"), when given: the replies go to 127.0.0.1 only,
+// so such a PC hears none.
 class UdpLink : public Link {
 public:
-    explicit UdpLink(uint16_t port);
+    explicit UdpLink(uint16_t port, const char* from = nullptr);
     ~UdpLink() override;
     void send(const Bytes& wire) override;
     int fd = -1;

@@ -11,6 +11,7 @@
 #include "comm/pc_update.h"
 #include "core/globals.h"
 #include "core/led_size.h"
+#include "core/link_activity.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_manage.h"
@@ -512,6 +513,7 @@ void MainWindow::slot_update_timer_ticks() {
     if (ticks == 0) return;
     const uint32_t from = G_timeTicks.fetch_add(ticks);
     pc_update::get().watch(from + ticks);
+    link_activity::get().watch(from + ticks);
     if (g_update_flag && g_tick_hooks.overlay_step) g_tick_hooks.overlay_step(from, ticks);
     if (g_tip_flag && g_tip) g_tip->tip_outtime_deal(ticks);
     // A reboot that did not take the system down is tried again 3 s later, not on every tick.
