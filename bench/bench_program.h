@@ -34,13 +34,17 @@ inline pid_t startProgram(const std::string& root) {
     return pid;
 }
 
-// The program's TCP port from "<root>/sim/links"; 0 when it is not listening.
-inline uint16_t tcpPort(const std::string& root) {
+// The port of the program's link ("tcp", "udp") from "<root>/sim/links"; 0 when it is not
+// listening.
+inline uint16_t linkPort(const std::string& root, const std::string& which) {
     std::ifstream in(root + "/sim/links");
     std::string link, port;
     while (in >> link >> port)
-        if (link == "tcp" && port != "none") return uint16_t(std::stoi(port));
+        if (link == which && port != "none") return uint16_t(std::stoi(port));
     return 0;
+}
+inline uint16_t tcpPort(const std::string& root) {
+    return linkPort(root, "tcp");
 }
 
 // A free TCP port on loopback, written to the root's settings as the program's PC port.

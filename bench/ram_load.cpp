@@ -3,13 +3,14 @@
 //
 // BM_FortyPcsOnTheParameterRam: 40 TCP clients for ZEM_LOAD_SECONDS (60 by default), each
 // mixing brightness applies, pipelined user-mode save requests, recalls, close-LED and LED sizes
-// the box refuses, while a reader keeps reading the parameter file and a person works the panel
-// through the control channel (pages of the main menu opened and closed, the focus moved, modes
-// recalled through the CALL grid). Reported: the requests answered, the save requests the
-// checked PCs had answered and whether their files hold them, how soon RAM 868 read 0 after the
-// load, the file reads that held a size the box refuses (and the files that hold one at the
-// end), the panel's rounds, and, in a ThreadSanitizer build, the reports the program wrote
-// (ZEM_PROGRAM is that build's).
+// the box refuses, and among them PC tools on UDP that send each frame from a fresh port (a
+// save request, then its register 11 from another port of the same address), while a reader
+// keeps reading the parameter file and a person works the panel through the control channel
+// (pages of the main menu opened and closed, the focus moved, modes recalled through the CALL
+// grid). Reported: the requests answered, the save requests the checked PCs had answered and
+// whether their files hold them, how soon RAM 868 read 0 after the load, the file reads that
+// held a size the box refuses (and the files that hold one at the end), the panel's rounds,
+// and, in a ThreadSanitizer build, the reports the program wrote (ZEM_PROGRAM is that build's).
 //
 // BM_TickDuringRefusedSizeFlood: a PC starts an update and closes, so that the box ends the
 // update 10 s of its ticks later, while another floods applies for up to 20 s, each with a
@@ -63,10 +64,10 @@ std::string modeFile(const std::string& root, int mode) {
 }
 
 // The parameter file and the user-mode files that hold a size the box refuses.
-// The user modes the PCs save by request (1..4 shared, 9..16 each PC's own, below) and the
-// panel recalls: their files hold the box's RAM, so never a refused size; the PCs' own slot
-// writes (modes 5..8) hold whatever the PC wrote.
-constexpr int kRequestModes = 4, kSlotWriteModes = 4;
+// The user modes the PCs save by request (1..4 shared, 7..16 each checked PC's own, below) and
+// the panel recalls: their files hold the box's RAM, so never a refused size; the PCs' own slot
+// writes (modes 5 and 6) hold whatever the PC wrote.
+constexpr int kRequestModes = 4, kSlotWriteModes = 2;
 
 int filesWithRefusedSizes(const std::string& root) {
     int bad = ledSetAllowed(fileText(root + "/data/ram_device_info"), 768) ? 0 : 1;
@@ -102,13 +103,18 @@ int tsanReports(const std::string& root) {
 // first kCheckedPcs PCs save two modes of their own (9..16), each request after writing a new
 // value to a word of their own that the box does not use (saved with the mode), so that each of
 // those files must end with the value written before its last answered request. The other PCs
-// pipeline on the shared modes.
-constexpr int kCheckedPcs = 4, kFirstOwnMode = kRequestModes + kSlotWriteModes + 1;
+// pipeline on the shared modes. The first kCheckedUdpPcs of the PC tools on UDP save a mode of
+// their own (7 and 8) the same way, the others a shared one.
+constexpr int kCheckedPcs = 4, kUdpPcs = 4, kCheckedUdpPcs = 2;
+constexpr int kFirstUdpMode = kRequestModes + kSlotWriteModes + 1;
+constexpr int kFirstOwnMode = kFirstUdpMode + kCheckedUdpPcs;
 constexpr uint32_t kSaveRequest = 868, kRecallMode = 866, kModeFirstWord = 896;
-constexpr uint32_t kOwnWords = 2880;  // PC c's value at 2880 + 4c, 32 bits
+// PC c's value at 2880 + 4c, 32 bits, then the checked UDP tools' (RAM 2880.. is not used).
+constexpr uint32_t kOwnWords = 2880, kUdpOwnWords = kOwnWords + 4 * kCheckedPcs;
 
-// A checked PC's requests: for each of its modes, the value written before its last answered
-// request; -1 before the first, or when a reply never came (the file may hold either value).
+// A checked PC's requests: for each of its modes (a UDP tool's: the first only), the value
+// written before its last answered request; -1 before the first, or when a reply never came
+// (the file may hold either value).
 struct OwnSaves {
     uint32_t word = 0;
     int mode[2] = {};
@@ -123,7 +129,10 @@ struct Load {
     // hold this alone, so none is answered while a checked PC's requests are under way.
     std::shared_mutex recallGate;
     std::atomic<long> answered{0}, failed{0}, savesPipelined{0};
+    std::atomic<long> udpAnswered{0}, udpFailed{0}, udpSaves{0};
+    uint16_t udpPort = 0;
     OwnSaves own[kCheckedPcs];
+    OwnSaves udpOwn[kCheckedUdpPcs];
 
     bool running() const { return secondsSince(t0) < seconds; }
 };
@@ -189,11 +198,57 @@ bool pcStep(int fd, int c, long i, Load& load) {
         case 4:
             return pcAsk(fd, pcWriteRam16(1378, 9000)) && pcAsk(fd, pcWriteReg(11, 0));
         case 5:  // the markers of a slot of its own: saved (as the slot holds it), or deleted
-            return pcAsk(fd, pcWriteRam16(uint32_t(mode + kRequestModes) << 12,
+            return pcAsk(fd, pcWriteRam16(uint32_t(kRequestModes + 1 + c % kSlotWriteModes) << 12,
                                           i / 7 % 2 ? 0xAAAA : 0xFFFF));
         default:
             return pcAsk(fd, pcWriteReg(11, 0x04));  // the slots' files synchronised
     }
+}
+
+// One frame from a fresh UDP socket of 127.0.0.1 (a port of its own) to the program's UDP port:
+// its reply's status, -1 when none came within 5 s.
+int udpAsk(uint16_t port, const std::vector<uint8_t>& frame) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    int status = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        a.sin_port = htons(port);
+        ::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        protocol_phy framer;
+        uint8_t buf[512];
+        for (ssize_t n; status < 0 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+            framer.feed(buf, size_t(n), [&](uint8_t* body, uint32_t len) {
+                if (len > 10) status = body[10];
+            });
+    }
+    ::close(fd);
+    return status;
+}
+
+// A PC tool on UDP, each frame from a fresh port: a save request (of its own mode after a new
+// value in its own word, when checked), then register 11 whatever the request's answer, so
+// that no request waits for a register 11 that never comes.
+bool udpSave(int u, long i, Load& load) {
+    const auto ask = [&](const std::vector<uint8_t>& frame) {
+        return udpAsk(load.udpPort, frame) == 0;
+    };
+    if (u >= kCheckedUdpPcs) {
+        const bool request = ask(pcWriteRam16(kSaveRequest, uint16_t(1 + (u + i) % kRequestModes)));
+        return ask(pcWriteReg(11, 0)) && request;
+    }
+    OwnSaves& own = load.udpOwn[u];
+    const uint32_t value = uint32_t(i);
+    std::shared_lock<std::shared_mutex> noRecall(load.recallGate);
+    const bool written = ask(pcWriteRam(own.word, value, 4));
+    const bool request = ask(pcWriteRam16(kSaveRequest, uint16_t(own.mode[0])));
+    const bool answered = ask(pcWriteReg(11, 0)) && request && written;
+    own.value[0] = answered ? value : -1;
+    load.udpSaves += answered;
+    return answered;
 }
 
 // Seconds from the end of the load until RAM 868 read 0 (every save request answered has
@@ -215,8 +270,9 @@ double secondsUntilSavesEnded(const std::string& root) {
 
 // The checked PCs' answered requests whose mode file holds the value written before them
 // (carried out), and those whose file does not (lost).
-void checkOwnSaves(const Load& load, long& carried, long& lost) {
-    for (const OwnSaves& own : load.own)
+template <size_t N>
+void checkOwnSaves(const Load& load, const OwnSaves (&pcs)[N], long& carried, long& lost) {
+    for (const OwnSaves& own : pcs)
         for (int k = 0; k < 2; ++k) {
             if (own.value[k] < 0) continue;
             const std::string file = fileText(modeFile(load.root, own.mode[k]));
@@ -306,6 +362,12 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
             load.own[c].mode[0] = kFirstOwnMode + 2 * c;
             load.own[c].mode[1] = kFirstOwnMode + 2 * c + 1;
         }
+        for (int u = 0; u < kCheckedUdpPcs; ++u) {
+            load.udpOwn[u].word = kUdpOwnWords + 4 * uint32_t(u);
+            load.udpOwn[u].mode[0] = kFirstUdpMode + u;
+        }
+        load.udpPort = linkPort(box.root, "udp");
+        if (!load.udpPort) std::fprintf(stderr, "the program's UDP port is not open: no UDP PCs\n");
         std::atomic<long> reads{0}, refusedReads{0};
         std::atomic<bool> stop{false};
         std::thread reader([&] {
@@ -334,6 +396,12 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
                 if (fd >= 0) ::close(fd);
             });
         }
+        for (int u = 0; load.udpPort && u < kUdpPcs; ++u) {
+            pcs.emplace_back([&, u] {
+                for (long i = u; load.running(); ++i)
+                    (udpSave(u, i, load) ? load.udpAnswered : load.udpFailed)++;
+            });
+        }
         for (std::thread& t : pcs) t.join();
         person.join();
         stop = true;
@@ -341,11 +409,18 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         state.counters["requests_answered"] = double(load.answered.load());
         state.counters["requests_failed"] = double(load.failed.load());
         state.counters["save_requests_pipelined"] = double(load.savesPipelined.load());
+        state.counters["udp_port_open"] = load.udpPort ? 1 : 0;
+        state.counters["udp_steps_answered"] = double(load.udpAnswered.load());
+        state.counters["udp_steps_failed"] = double(load.udpFailed.load());
+        state.counters["udp_checked_saves_answered"] = double(load.udpSaves.load());
         state.counters["ram868_zero_after_s"] = secondsUntilSavesEnded(box.root);
-        long carried = 0, lost = 0;
-        checkOwnSaves(load, carried, lost);
+        long carried = 0, lost = 0, udpCarried = 0, udpLost = 0;
+        checkOwnSaves(load, load.own, carried, lost);
+        checkOwnSaves(load, load.udpOwn, udpCarried, udpLost);
         state.counters["checked_saves_carried_out"] = double(carried);
         state.counters["checked_saves_lost"] = double(lost);
+        state.counters["udp_checked_saves_carried_out"] = double(udpCarried);
+        state.counters["udp_checked_saves_lost"] = double(udpLost);
         state.counters["file_reads"] = double(reads.load());
         state.counters["file_reads_with_refused_size"] = double(refusedReads.load());
         state.counters["panel_rounds"] = double(panel.rounds);
