@@ -1,13 +1,20 @@
 // The main menu's 10 ms tick: tick count, the delayed reboot through the shell, the start of the
-// USB watcher, and the timer driving it on the event loop. The tick counts the 10 ms periods of
+// USB watcher, the end of a silent PC's save requests, and the timer driving it on the event
+// loop. The tick counts the 10 ms periods of
 // real time, however late or early its timer fires: a call may count several, or none.
+#include <arpa/inet.h>
+
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 
+#include "comm/link_session.h"
 #include "core/globals.h"
+#include "core/link_activity.h"
+#include "core/zem_ram_para.h"
 #include "page_driver.h"
+#include "pc_link.h"
 #include "ui/shell/main_window.h"
 
 namespace {
@@ -93,6 +100,25 @@ TEST_F(Tick, TheTickIsTheTimePassedToTheNearestTick) {
             ASSERT_LE(std::abs(countedUs - passedUs), int64_t(kTickUs / 2)) << calls << " calls";
         }
     }
+}
+
+// A UDP PC's save request with no register 11 is carried out once its address has been
+// silent for 60 s, at the call of the tick that steps past them.
+TEST_F(Tick, ASaveRequestOfAUdpAddressSilentFor60sIsCarriedOut) {
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    link_session udp(LinkKind::Udp, "udp");
+    udp.setPeer("udp", link_session::udp_link(htonl(INADDR_LOOPBACK), htons(40001)));
+    const uint32_t step = 7;
+    tickStep(step);
+    ASSERT_EQ(askSession(udp, writeRam(868, le16(3))).at(10), 0);
+    const int calls = int((link_activity::kSilentTicks + step - 1) / step);
+    tick(calls - 1);
+    store->saver.run_waiting();
+    EXPECT_NE(store->rd16_locked(868), 0) << "carried out before 60 s";
+    tick(1);
+    store->saver.run_waiting();
+    EXPECT_EQ(store->rd16_locked(868), 0);
+    EXPECT_EQ(readFile("/data/modes/custom_mode3").size(), size_t(ZemRamPara::kModeFileSize));
 }
 
 TEST_F(Tick, TheTimerDrivesTheTickOnTheEventLoop) {
