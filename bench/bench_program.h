@@ -16,17 +16,20 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "comm/protocol_phy.h"
 #include "tests/support/loopback_connect.h"
 
-// Started with "--sim root", its console discarded.
-inline pid_t startProgram(const std::string& root) {
+// Started with "--sim root", its console discarded; its ports moved up by `portOffset`
+// (ZEM_SIM_PORT_OFFSET) when not 0.
+inline pid_t startProgram(const std::string& root, int portOffset = 0) {
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (portOffset) setenv("ZEM_SIM_PORT_OFFSET", std::to_string(portOffset).c_str(), 1);
         if (!freopen("/dev/null", "w", stdout)) _exit(127);
         execl(ZEM_PROGRAM, ZEM_PROGRAM, "--sim", root.c_str(), static_cast<char*>(nullptr));
         _exit(127);
@@ -47,8 +50,9 @@ inline uint16_t tcpPort(const std::string& root) {
     return linkPort(root, "tcp");
 }
 
-// A free TCP port on loopback, written to the root's settings as the program's PC port.
-inline bool choosePcPort(const std::string& root) {
+// A free TCP port on loopback, written to the root's settings as the program's PC port (less
+// the offset its ports are moved up by).
+inline bool choosePcPort(const std::string& root, int portOffset = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -57,11 +61,32 @@ inline bool choosePcPort(const std::string& root) {
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
                        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     ::close(fd);
-    if (!bound) return false;
+    if (!bound || ntohs(a.sin_port) <= portOffset) return false;
     std::filesystem::create_directories(root + "/data/configs");
     std::ofstream(root + "/data/configs/tcpip.ini")
-        << "[config]\nTcpPort=" << ntohs(a.sin_port) << "\n";
+        << "[config]\nTcpPort=" << ntohs(a.sin_port) - portOffset << "\n";
     return true;
+}
+
+inline bool udpPortFree(int port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return free;
+}
+
+// An offset that moves the program's UDP ports (5008, and 13769 of the WiFi text) to ports
+// free now, clear of another box on this machine; 0 when none was found.
+inline int freeUdpPortOffset() {
+    std::random_device random;
+    for (int tries = 0; tries < 100; ++tries) {
+        const int offset = 100 + int(random() % 20000);
+        if (udpPortFree(5008 + offset) && udpPortFree(13769 + offset)) return offset;
+    }
+    return 0;
 }
 
 // The control channel's answer to one command line ("" when the channel is not open).
@@ -152,12 +177,15 @@ struct BenchBox {
     pid_t pid = -1;
 
     // Empty when it started; else why not. `startup_s` bounds the start (sanitizer builds start
-    // slowly).
-    std::string start(const std::string& name, int startup_s = 60) {
+    // slowly). With `udp`, its UDP ports are moved to free ones, so that PCs on UDP reach it
+    // whatever other box runs here.
+    std::string start(const std::string& name, int startup_s = 60, bool udp = false) {
         const char* tmp = std::getenv("TMPDIR");
         root = std::string(tmp && *tmp ? tmp : "/tmp") + "/zem-bench-" + name + "-XXXXXX";
-        if (!::mkdtemp(root.data()) || !choosePcPort(root)) return "no temporary root";
-        pid = startProgram(root);
+        const int offset = udp ? freeUdpPortOffset() : 0;
+        if (udp && !offset) return "no free UDP ports";
+        if (!::mkdtemp(root.data()) || !choosePcPort(root, offset)) return "no temporary root";
+        pid = startProgram(root, offset);
         // Start-up: the settling sleep, the chips' bring-up, the first light-up.
         for (int waited = 0; !tcpPort(root) || !panelAnswers(root); ++waited) {
             if (waited >= 2 * startup_s) return "the program did not start";

@@ -229,9 +229,9 @@ int udpAsk(uint16_t port, const std::vector<uint8_t>& frame) {
     return status;
 }
 
-// A PC tool on UDP, each frame from a fresh port: a save request (of its own mode after a new
-// value in its own word, when checked), then register 11 whatever the request's answer, so
-// that no request waits for a register 11 that never comes.
+// A PC tool on UDP's save, each frame from a fresh port: a save request (of its own mode after
+// a new value in its own word, when checked), then register 11 whatever the request's answer,
+// so that no request waits for a register 11 that never comes.
 bool udpSave(int u, long i, Load& load) {
     const auto ask = [&](const std::vector<uint8_t>& frame) {
         return udpAsk(load.udpPort, frame) == 0;
@@ -249,6 +249,19 @@ bool udpSave(int u, long i, Load& load) {
     own.value[0] = answered ? value : -1;
     load.udpSaves += answered;
     return answered;
+}
+
+// One step of UDP tool u's mix: a save, a brightness applied, or a poll of RAM 868.
+bool udpStep(int u, long i, Load& load) {
+    switch (i % 3) {
+        case 0:
+            return udpSave(u, i, load);
+        case 1:
+            return udpAsk(load.udpPort, pcWriteRam16(2176, uint16_t(i % 101))) == 0 &&
+                   udpAsk(load.udpPort, pcWriteReg(11, 0)) == 0;
+        default:
+            return udpAsk(load.udpPort, pcReadRam16(kSaveRequest)) == 0;
+    }
 }
 
 // Seconds from the end of the load until RAM 868 read 0 (every save request answered has
@@ -348,7 +361,7 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         setenv("TSAN_OPTIONS", options.c_str(), 1);
     }
     BenchBox box;
-    const std::string why = box.start("ram-load", 300);
+    const std::string why = box.start("ram-load", 300, true);
     for (auto _ : state) {
         if (!why.empty()) {
             state.SkipWithError(why.c_str());
@@ -399,7 +412,7 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         for (int u = 0; load.udpPort && u < kUdpPcs; ++u) {
             pcs.emplace_back([&, u] {
                 for (long i = u; load.running(); ++i)
-                    (udpSave(u, i, load) ? load.udpAnswered : load.udpFailed)++;
+                    (udpStep(u, i, load) ? load.udpAnswered : load.udpFailed)++;
             });
         }
         for (std::thread& t : pcs) t.join();
