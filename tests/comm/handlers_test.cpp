@@ -544,6 +544,16 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         G_timeTicks += ticks;
         link_activity::get().watch(G_timeTicks);
     };
+    // A save request of mode 3, then 60 s with no frame from its link, the brightness 37 in the
+    // RAM, then 38 at the last tick before the 60 s, then 39.
+    const auto silentFor60s = [&](const std::function<void()>& request) {
+        request();
+        ok(writeRam(2176, le16(37)));
+        silence(link_activity::kSilentTicks - 1);
+        ok(writeRam(2176, le16(38)));
+        silence(1);
+        ok(writeRam(2176, le16(39)));
+    };
     const auto writeSlot = [&](int mode, const Bytes& bytes) {
         ok(writeRam(uint32_t(mode) << 12, bytes));
     };
@@ -676,25 +686,9 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
          },
          3, 36, 36, 3, 3},
         {"868 on a UDP address, then 60 s of silence", [&] { asked(2, 21); },
-         [&] {
-             onUdp(1, 40001, writeRam(868, le16(3)));
-             ok(writeRam(2176, le16(37)));
-             silence(link_activity::kSilentTicks - 1);
-             ok(writeRam(2176, le16(38)));
-             silence(1);
-             ok(writeRam(2176, le16(39)));
-         },
-         3, 38, 38, 3, 3},
+         [&] { silentFor60s([&] { onUdp(1, 40001, writeRam(868, le16(3))); }); }, 3, 38, 38, 3, 3},
         {"868 on a serial port, then 60 s of silence", [&] { asked(2, 21); },
-         [&] {
-             onLink(serial, writeRam(868, le16(3)));
-             ok(writeRam(2176, le16(37)));
-             silence(link_activity::kSilentTicks - 1);
-             ok(writeRam(2176, le16(38)));
-             silence(1);
-             ok(writeRam(2176, le16(39)));
-         },
-         3, 38, 38, 3, 3},
+         [&] { silentFor60s([&] { onLink(serial, writeRam(868, le16(3))); }); }, 3, 38, 38, 3, 3},
         {"868 on a TCP link, 60 s of silence, then its register 11", [&] { asked(2, 21); },
          [&] {
              onLink(pcA, writeRam(868, le16(3)));

@@ -28,6 +28,7 @@
 #include "core/globals.h"
 #include "core/link_activity.h"
 #include "core/zem_ram_para.h"
+#include "gate.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "time_factor.h"
@@ -598,31 +599,6 @@ protected:
 
 using Send = std::function<void(const Bytes&)>;
 
-// Where a held job waits until the test opens it (bounded, so that a failing test still ends).
-class Gate {
-public:
-    void pass() {
-        std::unique_lock<std::mutex> lock(m_);
-        inside_ = true;
-        cv_.notify_all();
-        cv_.wait_for(lock, hangBound(std::chrono::seconds(30)), [this] { return open_; });
-    }
-    bool entered() {
-        std::unique_lock<std::mutex> lock(m_);
-        return cv_.wait_for(lock, hangBound(std::chrono::seconds(10)), [this] { return inside_; });
-    }
-    void open() {
-        std::lock_guard<std::mutex> lock(m_);
-        open_ = true;
-        cv_.notify_all();
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool inside_ = false, open_ = false;
-};
-
 }  // namespace
 
 // A UDP address or a serial port that sends nothing for 60 s has its requests carried out.
@@ -701,7 +677,7 @@ TEST_F(RequestOwners, ARequestWrittenWhileTheReceiverServesAnotherPeerWaitsItsOw
     udpnetManage* box = udpnetManage::pInstance();
     UdpLink other(box->port, "127.0.0.2"), pc(box->port);
     other.send(wire(eraseFlash()));
-    ASSERT_TRUE(erasing.entered());
+    ASSERT_TRUE(erasing.entered(10000));
     pc.send(wire(writeRam(868, le16(3))));
     tick(2 * kSilent);
     EXPECT_EQ(recorded(), 0);
