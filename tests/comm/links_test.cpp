@@ -690,7 +690,7 @@ TEST_F(RequestOwners, ARequestWrittenWhileTheReceiverServesAnotherPeerWaitsItsOw
 }
 
 // At most 64 UDP addresses hold requests: a 65th's first request carries out every request of
-// the longest-silent address first, and nothing else.
+// the longest-silent address first, with the RAM as it was before that frame, and nothing else.
 TEST_F(RequestOwners, PastSixtyFourAddressesTheLongestSilentOnesRequestsAreCarriedOut) {
     const auto mode = [](int host) { return uint16_t(1 + host % 16); };
     for (int host = 1; host <= 64; ++host) {
@@ -701,8 +701,16 @@ TEST_F(RequestOwners, PastSixtyFourAddressesTheLongestSilentOnesRequestsAreCarri
     fromUdp(1, 40002, readRam(868, 2));  // 127.0.0.1 is not the longest silent any more
     ASSERT_EQ(recorded(), 65);
     for (int m = 1; m <= 16; ++m) ASSERT_FALSE(saved(m));
-    fromUdp(65, 40001, writeRam(868, le16(mode(65))));
+    // One frame writes the 65th's request and a brightness: RAM 868..2177 as it is, but for those.
+    ASSERT_EQ(status(handle(writeRam(2176, le16(55)))), 0);
+    Bytes block(store()->ram + 868, store()->ram + 2178);
+    block[0] = uint8_t(mode(65)), block[1] = 0;
+    block[2176 - 868] = 66, block[2177 - 868] = 0;
+    ASSERT_EQ(status(fromUdp(65, 40001, writeRam(868, block))), 0);
     for (int m = 1; m <= 16; ++m) EXPECT_EQ(saved(m), m == mode(2) || m == 16) << "mode " << m;
+    const std::string file = readFile("/data/modes/custom_mode" + std::to_string(mode(2)));
+    ASSERT_EQ(file.size(), size_t(ZemRamPara::kModeFileSize));
+    EXPECT_EQ(uint8_t(file[2 + 2176 - 896]), 55) << "the brightness the displacing frame wrote";
     EXPECT_EQ(recorded(), 64);
     EXPECT_EQ(link_activity::get().watched(), link_activity::kMaxAddresses);
     EXPECT_NE(store()->rd16_locked(868), 0) << "64 requests are still open";
