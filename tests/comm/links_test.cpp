@@ -549,13 +549,19 @@ Bytes eraseFlash() {
 
 // PCs that write save requests (RAM 868) on UDP, from ports of loopback addresses, and on a
 // serial port, through link sessions as their transports hand them the frames; the main tick
-// is G_timeTicks stepped by hand and the watch it runs.
+// is G_timeTicks stepped by hand and the watch it runs. The store's file work runs on its
+// thread, as on the box.
 class RequestOwners : public CommTest {
 protected:
     void SetUp() override {
         CommTest::SetUp();
         store()->reload();
+        store()->saver.start();
         G_timeTicks = 1000;
+    }
+    void TearDown() override {
+        store()->saver.stop();
+        CommTest::TearDown();
     }
     // The frame from UDP port `port` of 127.0.0.host: its reply.
     Bytes fromUdp(uint8_t host, uint16_t port, const Bytes& frame) {
@@ -571,11 +577,14 @@ protected:
         zem::MutexLocker lock(c331_manage::c331_mutex);
         return int(store()->recorded_requests());
     }
+    // Whether mode's file was written, once the file work asked so far is done.
     bool saved(int mode) {
+        store()->saver.drain();
         return std::filesystem::exists(local("/data/modes/custom_mode" + std::to_string(mode)));
     }
     // A fresh start: no request recorded, no mode saved.
     void restart() {
+        store()->saver.drain();
         std::filesystem::remove_all(local("/data/modes"));
         std::filesystem::create_directories(local("/data/modes"));
         store()->reload();
@@ -589,7 +598,7 @@ protected:
         tick(1);
         EXPECT_EQ(recorded(), 0) << "not carried out at the end of its silence";
         EXPECT_TRUE(saved(3));
-        EXPECT_EQ(store()->rd16_locked(868), 0);
+        EXPECT_EQ(store()->rd16_locked(868), 0) << "868 reads 0 once its file is written";
     }
 
     static constexpr uint32_t kSilent = link_activity::kSilentTicks;
