@@ -336,16 +336,18 @@ int message_deal::REG_mcu_flag(uint8_t value) {
     // Asked before the C331 mutex: the FPGA side's locks come after it.
     const bool fpgas_run = led_fpgas_running();
     int status;
+    int taken = 0;
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        status = mcu_flag_locked(store, value, fpgas_run);
+        status = mcu_flag_locked(store, value, fpgas_run, &taken);
     }
+    if (taken) store->refresh_after_take();
     // Without the saver's thread (start-up, tests) its jobs run here, outside the lock.
     store->saver.run_waiting();
     return status;
 }
 
-int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run) {
+int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run, int* taken) {
     if (g_frames_refused) return kUnavailable;  // see write_ram
     if (value & 0x02) {
         // Recall of the user mode whose number the PC wrote to RAM 866.
@@ -359,10 +361,10 @@ int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_r
         store->user_wr16(866, n);
     }
     refuse_led_size_locked(store);
-    // Taken now, in the order answered, whatever thread is busy: this link's save requests
-    // with the RAM as this register finds it, then the slots as they are.
-    store->take_client_requests(calling_link);
-    if (value & 0x04) store->take_synchronisation();
+    // Taken now, in the order answered, whatever thread is busy: the recall above, then this
+    // link's save requests with the RAM as the recall left it, then the slots as they are.
+    *taken = store->take_client_requests(calling_link);
+    if (value & 0x04) *taken += store->take_synchronisation();
     led_size_handshake_locked(store, fpgas_run);
     if (value & 0x02) c331_manage::raise_apply(1);
     if (value & 0x04) c331_manage::raise_apply(2);

@@ -398,7 +398,7 @@ int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr,
 }
 
 uint32_t ZemRamPara::word_gen(int addr) const {
-    for (int k = 0; k < 4; ++k)
+    for (size_t k = 0; k < std::size(kWatchedWords); ++k)
         if (kWatchedWords[k] == addr) return word_gen_[k];
     return 0;
 }
@@ -409,7 +409,7 @@ void ZemRamPara::user_wr16(int addr, uint16_t v) {
 }
 
 void ZemRamPara::bump_word_gens(uint32_t addr, uint32_t len) {
-    for (int k = 0; k < 4; ++k)
+    for (size_t k = 0; k < std::size(kWatchedWords); ++k)
         if (covers(addr, len, kWatchedWords[k])) ++word_gen_[k];
 }
 
