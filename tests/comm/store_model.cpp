@@ -255,7 +255,7 @@ std::optional<uint32_t> StoreModel::ticksToSilence(int busy) const {
     std::optional<uint32_t> next;
     for (const auto& [id, link] : links_) {
         if (link.kind == Owner::Tcp || frozen(id, busy) || !holdsRequests(id)) continue;
-        const uint32_t left = kSilentTicks - std::min(link.silent, kSilentTicks);
+        const uint32_t left = kSilentTicks + 1 - std::min(link.silent, kSilentTicks);
         if (!next || left < *next) next = left;
     }
     return next;
@@ -266,7 +266,7 @@ void StoreModel::pass(uint32_t ticks, int busy) {
     for (auto& [id, link] : links_) {
         if (link.kind == Owner::Tcp || frozen(id, busy)) continue;
         link.silent += ticks;
-        if (link.silent >= kSilentTicks && holdsRequests(id)) reached.push_back({link.silent, id});
+        if (link.silent > kSilentTicks && holdsRequests(id)) reached.push_back({link.silent, id});
     }
     std::sort(reached.rbegin(), reached.rend());
     for (const auto& r : reached) takeRequestsOf(r.second);

@@ -20,8 +20,8 @@ public:
     static constexpr int kModes = 16;
     static constexpr int kSlotSize = 4098;
     static constexpr int kFileSize = 4096;
-    // No frame for this long (10 ms ticks) and a UDP address's or serial port's requests are
-    // taken.
+    // No frame for longer than this (10 ms ticks) and a UDP address's or serial port's requests
+    // are taken: the model takes them on the tick after the minute, when the box surely has.
     static constexpr uint32_t kSilentTicks = 6000;
     using Ram = std::array<uint8_t, 4096>;
     using Slot = std::array<uint8_t, kSlotSize>;
@@ -55,10 +55,10 @@ public:
     // Every frame of a link, once answered: its silence starts again.
     void heard(int link);
     // `ticks` pass while `busy`'s receiver (-1: none) is on a frame: a UDP address or serial
-    // port holding requests that reaches 60 s of silence has them taken then.
+    // port holding requests whose silence passes 60 s has them taken then.
     void pass(uint32_t ticks, int busy);
-    // Ticks until the next link holding requests reaches 60 s of silence, none while `busy`'s
-    // receiver is on a frame.
+    // Ticks until the silence of the next link holding requests passes 60 s, none while
+    // `busy`'s receiver is on a frame.
     std::optional<uint32_t> ticksToSilence(int busy) const;
 
     // The panel's keys.

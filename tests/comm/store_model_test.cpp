@@ -63,7 +63,7 @@ enum Kind {
     kLedWidth,         // RAM 1378: 1920, 2560, or 9000 (refused in copy splice)
     kApply,            // register 11
     kSaveRequest,      // RAM 868 (1..4, sometimes 0 or 17), no register 11
-    kRecall,           // RAM 866, then register 11 bit 1
+    kRecall,           // RAM 866, then register 11 bit 1 (b: and bit 2)
     kSlotWrite,        // a whole slot marked saved
     kSlotDelete,       // FF FF into a slot's markers
     kSync,             // register 11 bit 2
@@ -187,6 +187,7 @@ std::vector<Step> sequence(uint32_t seed, bool links) {
             case kPanelSource:
                 s.a = pick(6);
                 break;
+            case kRecall:
             case kSaveSlot:
                 s.b = pick(2);
                 break;
@@ -416,8 +417,9 @@ protected:
     }
 
     // The tick counter moves on; while `busy`'s receiver is on a frame, the main tick runs
-    // meanwhile. The main tick's watch of silent links runs the tick after a link holding
-    // requests passed a minute of silence, and only then: no two links pass it on one tick.
+    // meanwhile. The main tick's watch of silent links runs one tick after a link holding
+    // requests had a minute of silence, and only then: the box takes them there whether it
+    // counts the minute as reached or as passed, and no other link is at its minute.
     void passTime(uint32_t ticks, int busy = -1) {
         while (ticks > 0) {
             const auto left = model.ticksToSilence(busy);
@@ -510,7 +512,7 @@ protected:
                 return send(c, {mark(c), write(c, 868, le16(uint16_t(n)))});
             case kRecall:
                 send(c, {write(c, 866, le16(uint16_t(n)))});
-                return register11(c, 0x02);
+                return register11(c, s.b ? 0x06 : 0x02);
             case kSlotWrite:
                 return send(
                     c, {write(c, slot, slotBytes(0, StoreModel::kSlotSize, uint8_t(n * 10 + c)))});
