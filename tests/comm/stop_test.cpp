@@ -224,8 +224,8 @@ TEST_F(StopTest, AWriteReachingTheLockAfterTheSignalIsRefused) {
     }
 }
 
-// A save request's job stays in its slot's line until its write-back: a synchronisation while its
-// file is written leaves the slot to it, and the file ends as the request saved it.
+// A synchronisation answered while a save's file is written takes the slot as the save left it:
+// the file ends as the request saved it.
 TEST_F(StopTest, ASynchronisationDuringASavesFileWorkLeavesTheSlotToIt) {
     const auto refresh = [](int id) {
         pendingApplies();

@@ -307,7 +307,7 @@ TEST_F(UserModeTest, DeletingReloadsTheSlotAsMarkedForDeletion) {
 }
 
 // A PC write to a slot landing during that slot's file work (a save, a request's save, a
-// deletion) is kept: nothing is written back over it, and the next synchronisation acts on it.
+// deletion) is kept: nothing is written over it, and only the next synchronisation files it.
 TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
     const uint8_t deleteMarkers[2] = {0xFF, 0xFF};
     uint8_t savedSlot[4098] = {0xAA, 0xAA};
