@@ -525,7 +525,8 @@ TEST_F(InForceTest, TheBringUpAfterATakenChangeLightsWithTheNewScreen) {
             c331_manage::panel_geometry(s.width, s.height, s.out1_width, s.out1_height, s.splice));
         const std::pair<int, int> offset{geometry[0], geometry[1]};
         ASSERT_NE(offset, offset_before) << "a step that changes no offset";
-        ASSERT_TRUE(s.width == width_before || s.width / 2 < width_before / 2);
+        ASSERT_TRUE(s.width == width_before || s.width / 2 < width_before / 2)
+            << "an input that the size before would light too";
         input(s.width / 2, s.height / 2);
         if (s.fpga1_down) {
             raviksource::pInstance()->fpga_board_state[1] = 1;
