@@ -22,7 +22,9 @@
 // FPGA manager's mailbox (fpga/user_words.h), whose mutex is a leaf; the FPGA side takes them
 // under rmw_mutex. Its echoes go to the store (ZemRamPara::post_word, under the store's posted-
 // word lock, a leaf too) with the generation of the user's word they were built on, and the
-// next refresh writes one under the C331 mutex only while the word is still at it.
+// next refresh writes one under the C331 mutex only while the word is still at it. The LED size
+// in force and the panel's image offset (RAM 1378..1384) reach its bring-up through a cell the
+// store fills under the C331 mutex (fpga/led_in_force.h), whose mutex is a leaf too.
 // _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
 #pragma once
 
