@@ -49,6 +49,10 @@ sock=$root/sim/ctl
 if [ "$(LC_ALL=C; echo ${#sock})" -gt 107 ]; then
     fail "control channel $sock not opened: the path is longer than 107 bytes"
 fi
+# What the start makes in the root is 0644, its folders and the program's copy 0755, whatever
+# the umask, as the program makes its own; build/ is the clone's, made with the user's umask.
+user_umask=$(umask)
+umask 022
 make_root "$root"
 own_sim "$root"
 lock=$root/sim/lock
@@ -85,11 +89,13 @@ show_progress() {
 jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 build_log=$root/sim/build.log
 build_program() {
+    umask "$user_umask"
     { scripts/configure.sh . build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
         cmake --build build -j "$jobs" --target zemT57N; } </dev/null 2>&1 | tee "$build_log" |
         show_progress
 }
-mkdir -p build
+: >"$build_log"
+(umask "$user_umask" && mkdir -p build)
 # One build of build/ at a time, and no box runs the file a build rewrites: the program is
 # copied out under the same lock.
 exec 8<build
