@@ -121,6 +121,11 @@ plug() {
 case "${1:-} ${2:-}" in
 "usb plug")
     [ $# -eq 3 ] || fail "usage: usb plug HOSTDIR"
+    # The disk holds no links: one given for its folder is refused here, where a copy through it
+    # would hide it from the box's own check.
+    named=$3
+    while [[ $named == ?*/ ]]; do named=${named%/}; done  # "LINK/" names the link too
+    [ ! -L "$named" ] || fail "$3 is a symbolic link"
     [ -d "$3" ] || fail "no folder $3"
     host=$(realpath -- "$3")
     [[ $root/ != "${host%/}"/* ]] ||

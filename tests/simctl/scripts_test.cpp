@@ -207,6 +207,13 @@ protected:
     bool leftBehind(const char* file) const {
         return fs::exists(fs::symlink_status(root_ + "/sim/" + file));
     }
+    // The USB disks' copies sim-ctl.sh made in the root.
+    int diskCopies() const {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(root_ + "/sim"))
+            n += e.path().filename().string().rfind("usb-disk.", 0) == 0;
+        return n;
+    }
 };
 
 TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
@@ -228,6 +235,19 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
                  "error: " + root_ + " holds the box's root " + root_ +
                      ": a disk's copy would go into itself\n",
                  1);
+    // A disk's folder given as a link is refused as the box refuses one, and nothing is copied
+    // through it.
+    const std::string disk = makeTempDir("linked-disk");
+    std::ofstream(disk + "/note.txt") << "on the disk\n";
+    fs::create_directory_symlink(disk, disk + "-link");
+    for (const std::string& link : {disk + "-link", disk + "-link/"}) {
+        expectResult(script("sim-ctl.sh", ctlScript("usb plug " + link)),
+                     "error: " + link + " is a symbolic link\n", 1);
+    }
+    EXPECT_EQ(diskCopies(), 0);
+    EXPECT_FALSE(usbMounted()) << statusLine("usb disk: ");
+    fs::remove(disk + "-link");
+    removeTree(disk);
     expectResult(script("sim-ctl.sh", ctlScript("screenshot")), "error: usage: screenshot FILE\n",
                  1);
     // The box's own refusal is passed on as it is, extra words included.
@@ -291,21 +311,15 @@ TEST_F(ScriptsOnABox, AFileThatCantBeWrittenIsAnErrorAndLeavesNothingInTheRoot) 
 // The plug right after the box is ready waits until its USB watcher listens; the disk's copy
 // in the root goes at a clean stop, and one a killed box left goes at the next start.
 TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStart) {
-    auto copies = [&] {
-        int n = 0;
-        for (const auto& e : fs::directory_iterator(root_ + "/sim"))
-            n += e.path().filename().string().rfind("usb-disk.", 0) == 0;
-        return n;
-    };
     const std::string host = makeTempDir("disk");
     std::ofstream(host + "/note.txt") << "on the disk\n";
     expectResult(script("sim-ctl.sh", ctlScript("usb plug " + host)), "ok\n", 0);
     EXPECT_EQ(statusLine("usb watcher: "), "usb watcher: listening");
     EXPECT_TRUE(usbMounted()) << statusLine("usb disk: ");
-    EXPECT_EQ(copies(), 1);
+    EXPECT_EQ(diskCopies(), 1);
 
     stopWith(SIGTERM);
-    EXPECT_EQ(copies(), 0);
+    EXPECT_EQ(diskCopies(), 0);
     EXPECT_TRUE(fs::is_empty(root_ + "/mnt/usb1"));
     EXPECT_EQ(slurp(host + "/note.txt"), "on the disk\n");  // the host's folder stays
 
@@ -314,7 +328,7 @@ TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStar
     std::ofstream(root_ + "/sim/usb-disk.left/ZEM-T73/deep/new.ZEM") << "package";
     start();
     ASSERT_TRUE(ctlReady()) << console();
-    EXPECT_EQ(copies(), 0);
+    EXPECT_EQ(diskCopies(), 0);
     removeTree(host);
 }
 
