@@ -332,6 +332,22 @@ TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStar
     removeTree(host);
 }
 
+// Started under umask 077, the box leaves its USB disk's mount point a folder of mode 0755 at
+// its stop, as it makes every folder.
+class ScriptsOnABoxUnderUmask077 : public ScriptsOnABox {
+protected:
+    ScriptsOnABoxUnderUmask077() { umask_ = 077; }
+};
+
+TEST_F(ScriptsOnABoxUnderUmask077, TheMountPointAStopLeavesIs0755) {
+    const std::string host = makeTempDir("disk");
+    expectResult(script("sim-ctl.sh", ctlScript("usb plug " + host)), "ok\n", 0);
+    stopWith(SIGTERM);
+    EXPECT_TRUE(fs::is_empty(root_ + "/mnt/usb1"));
+    EXPECT_EQ(fs::status(root_ + "/mnt/usb1").permissions(), fs::perms(0755));
+    removeTree(host);
+}
+
 // A command the box has not started when sim-ctl.sh stops waiting is dropped, not carried out
 // once the box runs again: a person who tries again presses a key once.
 TEST_F(ScriptsOnABox, ACommandNotStartedWhenItsClientGaveUpIsDropped) {
