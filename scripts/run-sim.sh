@@ -129,7 +129,10 @@ if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DIS
 fi
 # Started from a subshell that ends at once, so that the program this process becomes is not
 # its parent: the program waits for no child, and would keep it defunct for its whole life.
-(scripts/sim-ready.sh "$root" $$ 9<&- &)
+# It prints the ready line and nothing else: a program that ends before it is ready says why
+# itself (or, killed, the shell that started it does), or was stopped by the user (Ctrl-C,
+# SIGTERM), which is no error.
+(scripts/sim-ready.sh "$root" $$ 2>/dev/null 9<&- &)
 export ZEM_SIM_LOCK_FD=9
 # The console's copies ignore the terminal's signals (Ctrl-C reaches the whole foreground
 # group) and end at their input's end: the lines the program says as it stops reach them.

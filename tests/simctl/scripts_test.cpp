@@ -356,10 +356,32 @@ TEST_F(ScriptsOnABox, ACommandNotStartedWhenItsClientGaveUpIsDropped) {
     ::kill(pid_, SIGSTOP);
     const CommandResult late = script("sim-ctl.sh", ctlScript("cards 7 9"), "ZEM_SIM_CTL_WAIT=2 ");
     ::kill(pid_, SIGCONT);
-    expectResult(late, "error: the box with root " + root_ + " did not answer\n", 1);
+    expectResult(late, "error: the box with root " + root_ + " did not answer; not carried out\n",
+                 1);
     EXPECT_EQ(statusLine("port 7: "), before);
     expectResult(script("sim-ctl.sh", ctlScript("cards 7 9")), "ok\n", 0);
     EXPECT_EQ(statusLine("port 7: "), "port 7: 9 cards, link up");
+}
+
+// A box that ends right after it answered sim-ready.sh (a stub socat stops it then, and waits
+// until it has removed its files) is said to have ended, never taken for one that listens
+// nowhere.
+TEST_F(ScriptsOnABox, ABoxThatEndsAsItIsFoundReadyIsSaidToHaveEnded) {
+    const std::string real = commandResult("command -v socat").output;
+    ASSERT_FALSE(real.empty());
+    const std::string stubs = makeTempDir("stubs");
+    const std::string stub = stubs + "/socat";
+    std::ofstream(stub) << "#!/bin/sh\n\"" << real.substr(0, real.size() - 1)
+                        << "\" \"$@\"\nstatus=$?\nkill -TERM " << pid_ << "\nwhile [ -e '" << root_
+                        << "/sim/links' ]; do sleep 0.05; done\nexit $status\n";
+    fs::permissions(stub, fs::perms::owner_all);
+    const CommandResult ready =
+        script("sim-ready.sh", root_ + " " + std::to_string(pid_),
+               "PATH=" + stubs + ":$PATH timeout " + std::to_string(hangSeconds(60)) + " ");
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    expectResult(ready, "error: the box with root " + root_ + " ended\n", 1);
+    removeTree(stubs);
 }
 
 // A stopped box holds its root without answering: sim-ready.sh says so, with and without its
@@ -550,7 +572,8 @@ TEST_F(OnAStuckConsole, APanelCommandNotStartedInTimeIsDroppedAndOneUnderWaySays
     const CommandResult key = script("sim-ctl.sh", ctlScript("key OK"), "ZEM_SIM_CTL_WAIT=2 ");
     EXPECT_EQ(key.status, 1);
     EXPECT_TRUE(key.output == "error: the panel did not take it in time; not carried out\n" ||
-                key.output == "error: the box with root " + root_ + " did not answer\n")
+                key.output ==
+                    "error: the box with root " + root_ + " did not answer; not carried out\n")
         << key.output;
     releasePanel();
     // Asked after both: the key OK that would have opened the menu was dropped.
@@ -680,7 +703,7 @@ TEST_F(ScriptsOnABox, ABoxThatDoesNotAnswerIsAnError) {
     const std::string wait = "env ZEM_SIM_CTL_WAIT=1 timeout 60 ";
     for (const char* command : {"status", "key Right"})
         expectResult(script("sim-ctl.sh", ctlScript(command), wait),
-                     "error: the box with root " + root_ + " did not answer\n", 1);
+                     "error: the box with root " + root_ + " did not answer; not carried out\n", 1);
     ::kill(pid_, SIGCONT);
     expectResult(script("sim-ctl.sh", ctlScript("key Right"), wait), "ok\n", 0);
     for (const char* bad : {"0", "x", "-1"})
