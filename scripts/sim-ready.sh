@@ -18,10 +18,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 source "$(dirname "$0")/lib/box.sh"
 usage="usage: scripts/sim-ready.sh DIR [PID]"
-take_help "$@"
-for arg in "$@"; do
-    case $arg in -*) fail "unknown option $arg ($usage)" ;; esac
-done
+check_options scripts/sim-ready.sh -- "$@"
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "$usage" >&2
     exit 1

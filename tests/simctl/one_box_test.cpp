@@ -407,6 +407,33 @@ TEST(StartErrors, ARootThatIsTheMachinesOwnIsRefused) {
     removeTree(base);
 }
 
+// A DIR that is a file is refused by the program and the three scripts with one line naming it,
+// and the file is left as it was.
+TEST(StartErrors, ADirThatIsAFileIsRefused) {
+    const std::string base = makeTempDir("file-root");
+    std::ofstream(base + "/file") << "kept\n";
+    const std::string start = "cd " + base + " && env QT_QPA_PLATFORM=offscreen timeout 120";
+    const std::string scripts = " " ZEM_SOURCE_DIR "/scripts/";
+    const std::string commands[] = {
+        start + programCommand() + " --sim file",
+        "cd " + base + " && env QT_QPA_PLATFORM=offscreen ZEM_SIM_ROOT=file timeout 120" +
+            programCommand(),
+        start + scripts + "run-sim.sh file",
+        start + scripts + "sim-ready.sh file",
+        start + scripts + "sim-ready.sh file 1",
+        start + scripts + "sim-ctl.sh file status",
+    };
+    for (const std::string& command : commands) {
+        SCOPED_TRACE(command);
+        const CommandResult r = commandResult(command + " </dev/null");
+        EXPECT_EQ(r.output,
+                  "error: DIR file is not a folder: the simulated box needs a folder of its own\n");
+        EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_EQ(slurp(base + "/file"), "kept\n");
+    removeTree(base);
+}
+
 // The program started with args in a folder of its own under base, with a HOME of its own there,
 // no ZEM_SIM_ROOT and no commands on PATH: a start that went on anyway would find no shell
 // command to run.
