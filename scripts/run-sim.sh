@@ -105,7 +105,7 @@ if ! flock -n 8; then
 fi
 say_type_change build RelWithDebInfo
 echo "building build/zemT57N with $jobs parallel jobs (CMAKE_BUILD_PARALLEL_LEVEL=N for fewer):" \
-    "the first build takes about a minute or more, later ones a few seconds"
+    "the first build takes minutes, later ones a few seconds"
 built=0
 start=$SECONDS
 in_group build_program 8<&- 9<&- || built=$?
