@@ -332,10 +332,11 @@ TEST(StartErrors, ANewRootAndWhatTheBoxMakesInItHaveTheirModesWhateverTheUmask) 
             const std::string name = e.path().string();
             SCOPED_TRACE(name);
             const bool own = name == root + "/sim" || name == root + "/sim/runtime";
-            if (e.is_directory())
+            if (e.is_directory()) {
                 EXPECT_EQ(e.status().permissions(), fs::perms(own ? 0700 : 0755));
-            else if (e.is_regular_file())
+            } else if (e.is_regular_file()) {
                 EXPECT_EQ(e.status().permissions(), fs::perms(0644));
+            }
         }
         EXPECT_TRUE(fs::exists(root + "/sim/shell.log"));
     }
