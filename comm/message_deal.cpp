@@ -89,6 +89,10 @@ Area resolve(uint32_t addr) {
     return a;
 }
 
+void before_store_lock() {
+    if (const auto& hook = comm_hooks::get().before_store_lock) hook();
+}
+
 // FPGA address fields: function << 16 | fpga << 12 | offset.
 int fpga_function(uint32_t addr) {
     return int((addr >> 16) & 0xFF);
@@ -133,6 +137,7 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
                  ? 1
                  : write(fpga_function(addr), fpga_number(addr), addr & 0xFFF, data, n);
     } else if (a.kind == Area::kRam && n <= a.room) {
+        before_store_lock();
         // The C331 thread compares RAM with what it applied under this mutex; the PC has the
         // change applied by a later register 11 write. The source thread writes the timing
         // words under the store's own mutex, which comes after the C331 mutex.
@@ -144,6 +149,7 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         // A save request is recorded for this link when answered, for its next register 11.
         rc = store->ZemRamParaDeal(data, n, addr, calling_link);
     } else if (a.kind == Area::kMode && n <= a.room) {
+        before_store_lock();
         // Reads and recalls on the other links copy the slots under the same mutex.
         zem::MutexLocker lock(c331_manage::c331_mutex);
         if (g_frames_refused) return comm_status(buf, kUnavailable);
@@ -337,6 +343,7 @@ int message_deal::REG_mcu_flag(uint8_t value) {
     const bool fpgas_run = led_fpgas_running();
     int status;
     int taken = 0;
+    before_store_lock();
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
         status = mcu_flag_locked(store, value, fpgas_run, &taken);

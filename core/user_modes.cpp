@@ -3,6 +3,7 @@
 // Every request changes the slots (and RAM 866) in memory when it is taken, under the C331
 // mutex; the saver only writes and removes files from the bytes each take left, and ends save
 // requests (RAM 868).
+#include <QCoreApplication>
 #include <QDebug>
 #include <QThread>
 #include <algorithm>
@@ -148,13 +149,6 @@ bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
     return true;
 }
 
-static bool removeModeFiles(int m, bool osdCopy) {
-    bool done = removeFile("/data/modes/custom_mode" + std::to_string(m + 1));
-    if (osdCopy) done = removeFile(ZemRamPara::osdCopyFile(m)) && done;
-    syncFiles();
-    return done;
-}
-
 Saver::Job ZemRamPara::slot_file_job(int m, Saver::Kind kind) const {
     Saver::Job job;
     job.kind = kind;
@@ -187,7 +181,7 @@ void ZemRamPara::end_requests(int count) {
 
 void ZemRamPara::refresh_after_take() {
     // On the main thread the refresh would run inline, inside the key or tick that took it.
-    if (QThread::currentThread() == thread())
+    if (QCoreApplication::instance() && QThread::currentThread() == thread())
         QMetaObject::invokeMethod(
             this, [this] { test_signal(1); }, Qt::QueuedConnection);
     else
@@ -379,20 +373,19 @@ int ZemRamPara::ZemUserModeShown(int m) const {
 }
 
 // The saver's run of a slot's job: the file work from the bytes the take left, outside every
-// lock. Only a save request's end (RAM 868) is written back.
+// lock; then the OSD step a replaced job owed, and its own. Only a save request's end (RAM 868)
+// is written back.
 bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     const int m = job.slot;
-    run_osd_step(m, job.osd_before);
-    bool done;
-    if (job.kind == Saver::kModeDelete) {
-        done = removeModeFiles(m, job.osd == Saver::kOsdRemove);
-    } else {
-        done = write_slot_file(m, job.image.data());
-        if (done && job.osd == Saver::kOsdCopy)
-            copyOsdMenu(m);
-        else if (done && job.kind == Saver::kModeSave)
+    const bool removal = job.kind == Saver::kModeDelete;
+    const bool done = removal ? removeFile(slotFile(m)) : write_slot_file(m, job.image.data());
+    if (done || removal) {
+        run_osd_step(m, job.osd_before);
+        if (job.osd != Saver::kOsdNone)
+            run_osd_step(m, job.osd);
+        else if (job.kind == Saver::kModeSave)
             sayNoOsdCopy(m);
-        if (done) syncFiles();
+        syncFiles();
     }
     if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
     if (job.ends) {
@@ -404,7 +397,6 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     return done;
 }
 
-// What a replaced job still owed to the slot's OSD menu copy.
 void ZemRamPara::run_osd_step(int m, Saver::OsdStep step) {
     if (step == Saver::kOsdCopy) copyOsdMenu(m);
     if (step == Saver::kOsdRemove) removeFile(osdCopyFile(m));

@@ -321,7 +321,7 @@ private:
     void request_word_written(uint64_t client, uint16_t before) REQUIRES(c331_manage::c331_mutex);
     // `count` save requests have ended: 868 reads 0 once none is open.
     void end_requests(int count) REQUIRES(c331_manage::c331_mutex);
-    // An OSD copy or removal a replaced job still owed.
+    // A copy or removal of the slot's OSD menu copy.
     void run_osd_step(int m, Saver::OsdStep step);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     // Save requests answered and not yet taken by their client's register 11, in the order

@@ -436,6 +436,43 @@ TEST_F(UsbUpgradeTest, AFlashThatDoesNotTakeTheDataFailsTheChildAndNothingTakesE
     EXPECT_EQ(c331->g_osd_font_mask.load(), 0u);
 }
 
+// The file changed on the disk between its package's check and the read of a child: the child
+// read whole no longer says what was checked (where a font goes, how long a bitstream is), so it
+// fails as damaged and nothing of it is written.
+TEST_F(UsbUpgradeTest, AChildThatChangedSinceItsCheckIsNotWritten) {
+    constexpr size_t kChild = 49 + 21;  // the only child's image, after the header and its entry
+    const Bytes narrow = font(32, true, 4 * 128);
+    const Bytes old_font(narrow.size(), 0x33);
+    struct Case {
+        const char* name;
+        ChildSpec child;
+        size_t at;  // the byte of the child's image changed after the check
+        uint8_t now;
+    };
+    for (const Case& c :
+         {Case{"another bitstream length", {kFpga0, firmware(bytes(9000, 6))}, 31, 100},
+          Case{"a font of 64 dots", {kFont, narrow}, 18, 64}}) {
+        SCOPED_TRACE(c.name);
+        chip->flashLoad(0, old_font);
+        board->clearMessages();
+        const Bytes checked = package({c.child});
+        onDisk("pkg.ZEM", checked);
+        mgr->hooks.on_usb_package_checked = [&](int) {
+            Bytes changed = checked;
+            changed[kChild + c.at] = c.now;
+            onDisk("pkg.ZEM", changed);
+        };
+        const int erases = board->flash[0].erases;
+        runJob();
+        mgr->hooks.on_usb_package_checked = nullptr;
+        EXPECT_EQ(result, (std::array<int, 3>{0, 1, 0}));
+        EXPECT_EQ(fault, kUsbFaultDamaged);
+        EXPECT_EQ(board->flash[0].erases, erases);
+        EXPECT_EQ(chip->flashRead(0, uint32_t(old_font.size())), old_font);
+        EXPECT_EQ(c331->g_osd_font_mask.load(), 0u);
+    }
+}
+
 TEST_F(UsbUpgradeTest, SkippedAndUnknownChildrenKeepWhatEarlierChildrenDid) {
     const Bytes program = bytes(500, 3);
     std::array<uint8_t, 6> running = {25, 9, 26, 11, 2, 0};
