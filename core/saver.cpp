@@ -39,16 +39,17 @@ void Saver::post(const Job& job) {
         return;
     }
     Job taken = job;
-    // The later request takes the place at the end of the line: jobs run as asked. Its bytes
-    // are newer than the replaced job's; what that job owed besides them is done first.
+    // The later request takes the replaced job's place in the line, so nothing asked between
+    // them waits longer for that slot's file. Its bytes are newer than the replaced job's; what
+    // that job owed besides them is done with it.
     if (std::optional<Job>& earlier = waiting_[job.slot]) {
         taken.osd_before = lastOsdStep(*earlier);
         taken.ends = uint16_t(taken.ends + earlier->ends);
         taken.post_parameter_file = taken.post_parameter_file || earlier->post_parameter_file;
-        order_.erase(std::find(order_.begin(), order_.end(), int(job.slot)));
+    } else {
+        order_.push_back(job.slot);
     }
     waiting_[job.slot] = std::move(taken);
-    order_.push_back(job.slot);
     cv_.notify_one();
 }
 

@@ -5,10 +5,11 @@
 // The store owns it and hands it requests as jobs. The store changed its memory when it took
 // each request; a slot's job carries the file's bytes as the take left them and writes nothing
 // back but a save request's end (RAM 868). The parameter file's job takes the RAM when it runs,
-// and waits at most once. A later job on a slot replaces the one still waiting there (its bytes
-// are newer) and takes over what the replaced one still owed: an OSD copy or removal, the ends
-// of its save requests, the parameter file's post. So at most one job waits per slot, plus the
-// parameter file's, whatever a PC floods. Jobs run in the order asked.
+// and waits at most once. A later job on a slot replaces the one still waiting there, in its
+// place in the line (its bytes are newer), and takes over what the replaced one still owed: an
+// OSD copy or removal, the ends of its save requests, the parameter file's post. So at most one
+// job waits per slot, plus the parameter file's, whatever a PC floods. Jobs run in the order
+// asked.
 #pragma once
 
 #include <array>
@@ -57,9 +58,9 @@ public:
 
     // Queues a slot's job; the store posts under the C331 mutex, so that the line holds
     // requests in the order the box answered them. Without the thread (start-up, and tests that
-    // do not start it) it waits for run_waiting. A job still waiting for the slot is replaced,
-    // and what it owed moves to the new one. While the thread ends, and after the stop's drain
-    // (finish) until the next start, a job is refused with one line on the terminal.
+    // do not start it) it waits for run_waiting. A job still waiting for the slot is replaced in
+    // its place, and what it owed moves to the new one. While the thread ends, and after the stop's
+    // drain (finish) until the next start, a job is refused with one line on the terminal.
     void post(const Job& job);
     // Without the thread: runs every job waiting on the caller, which holds no store lock.
     // With it: nothing.

@@ -224,15 +224,17 @@ void StoreModel::synchronise() {
     }
 }
 
-// A later job of a slot replaces the one still waiting there and ends its requests.
+// A later job of a slot replaces the one still waiting there, in its place in the order, and
+// ends its requests.
 void StoreModel::post(Job job) {
     const auto waiting =
         std::find_if(line_.begin(), line_.end(), [&](const Job& j) { return j.slot == job.slot; });
-    if (waiting != line_.end()) {
-        job.ends += waiting->ends;
-        line_.erase(waiting);
+    if (waiting == line_.end()) {
+        line_.push_back(job);
+        return;
     }
-    line_.push_back(job);
+    job.ends += waiting->ends;
+    *waiting = job;
 }
 
 void StoreModel::linkClosed(int link) {

@@ -668,7 +668,7 @@ protected:
             for (size_t i = steps.size(); i-- > 0;) {
                 std::vector<Step> fewer = steps;
                 fewer.erase(fewer.begin() + long(i));
-                if (!replay(fewer).empty()) steps = fewer;
+                if (!replay(fewer).empty()) steps.swap(fewer);
             }
         }
         return steps;
