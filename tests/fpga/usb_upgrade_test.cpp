@@ -361,8 +361,7 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
         testing::internal::CaptureStderr();
         runJob();
         const std::string terminal = testing::internal::GetCapturedStderr();
-        EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/bad.ZEMZK") + " refused: "),
-                  std::string::npos)
+        EXPECT_NE(terminal.find("usb upgrade: /mnt/usb1/bad.ZEMZK refused: "), std::string::npos)
             << k.name << ": " << terminal;
         EXPECT_EQ(result, (std::array<int, 3>{0, 0, 1})) << k.name;
         EXPECT_EQ(fault, k.fault) << k.name;
@@ -558,7 +557,8 @@ TEST_F(UsbUpgradeTest, FilesPastTheLimitAreCountedAndReported) {
 
 // Any name before the suffix is a package's: hidden names and names that are no UTF-8 are read,
 // or refused with their line. The "._NAME" companions a FAT disk may carry beside each file
-// are no packages: skipped, and counted as left out.
+// are no packages: skipped, and counted as left out. Every line, traces too, names a file by its
+// path on the box.
 TEST_F(UsbUpgradeTest, HiddenAndNonUtf8NamesAreReadAndCompanionsLeftOut) {
     sim_control::pInstance();  // takes the job's result as the running box does
     const Bytes good = package({{10, bytes(3000, 9)}});
@@ -569,15 +569,25 @@ TEST_F(UsbUpgradeTest, HiddenAndNonUtf8NamesAreReadAndCompanionsLeftOut) {
     onDisk("bad\xC3(.ZEM", cut);
     onDisk("._update.ZEM", Bytes(4096, 0));
     EXPECT_EQ(usbUpgradeFiles().size(), 3);
+    const uint8_t traces = g_debugSwitch;
+    g_debugSwitch = 254;
     testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
     runJob();
+    const std::string console = testing::internal::GetCapturedStdout();
     const std::string terminal = testing::internal::GetCapturedStderr();
+    g_debugSwitch = traces;
     EXPECT_EQ(result, (std::array<int, 3>{2, 0, 1}));
     EXPECT_EQ(files_read, 3);
-    EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/bad\\xC3(.ZEM") +
-                            " refused: child past the end of the file\n"),
-              std::string::npos)
-        << terminal;
+    const std::string refused = "/mnt/usb1/bad\\xC3(.ZEM refused: child past the end of the file";
+    EXPECT_NE(terminal.find("usb upgrade: " + refused + "\n"), std::string::npos) << terminal;
+    const std::string traced[] = {"\n /mnt/usb1/..ZEM \n",
+                                  "ready to downing file name  /mnt/usb1/.update.ZEM\n",
+                                  "\n usb upgrade: " + refused + " \n"};
+    for (const std::string& line : traced)
+        EXPECT_NE(console.find(line), std::string::npos) << line << " in:\n" << console;
+    EXPECT_EQ(console.find(root_), std::string::npos) << "the host's root named:\n" << console;
+    EXPECT_EQ(terminal.find(root_), std::string::npos) << "the host's root named:\n" << terminal;
     EXPECT_EQ(upgradeLine(), "usb upgrade: 2 installed, 0 failed, 1 refused, 1 left out");
 }
 
@@ -596,8 +606,7 @@ TEST_F(UsbUpgradeTest, APackageFolderThatIsALinkIsNotRead) {
     const std::string terminal = testing::internal::GetCapturedStderr();
     EXPECT_EQ(result, (std::array<int, 3>{0, 0, 0}));
     EXPECT_FALSE(exists("/data/app/zemT57N2"));
-    EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/ZEM-T73") +
-                            " is a symbolic link: not read\n"),
+    EXPECT_NE(terminal.find("usb upgrade: /mnt/usb1/ZEM-T73 is a symbolic link: not read\n"),
               std::string::npos)
         << terminal;
     g_usb_grade_path = " ";
