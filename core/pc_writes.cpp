@@ -20,24 +20,25 @@ uint16_t word_after(const uint8_t* ram, const uint8_t* data, uint32_t len, uint3
 
 }  // namespace
 
-int ZemRamPara::pc_write(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client) {
+int ZemRamPara::pc_write(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client,
+                         int* displaced) {
     if (addr <= uint32_t(kRamSize) && len <= kRamSize - addr &&
         covers(addr, len, kRamModeSaveRequest)) {
         const uint16_t n = word_after(ram, data, len, addr, kRamModeSaveRequest);
-        if (n >= 1 && n <= kModeCount) watch_client(client);
+        if (n >= 1 && n <= kModeCount) *displaced = watch_client(client);
     }
     // The source thread writes the timing words (RAM 256..291) under the store's own mutex.
     zem::MutexLocker timings(mutex);
     return ZemRamParaDeal(data, len, addr, client);
 }
 
-void ZemRamPara::watch_client(uint64_t client) {
-    if (client == kNoClient) return;
+int ZemRamPara::watch_client(uint64_t client) {
+    if (client == kNoClient) return 0;
     const uint64_t silent = link_activity::get().hold(client);
-    if (silent == link_activity::kNone) return;
+    if (silent == link_activity::kNone) return 0;
     ZEM_DEBUG(
         "\n save requests of the longest-silent UDP address carried out: %zu addresses "
         "hold requests\n",
         link_activity::kMaxAddresses);
-    take_client_requests(silent);
+    return take_client_requests(silent);
 }
