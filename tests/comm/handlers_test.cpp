@@ -746,27 +746,64 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
 }
 
 // A link that goes has its recorded request taken then: the slot reads saved at once, and the
-// refresh that shows it (the SAVE grid, 866 in the parameter file) is raised.
+// refresh that shows it (the SAVE grid, 866 in the parameter file) is raised. So does a UDP
+// address silent for 60 s, and the longest-silent one when 64 others hold requests.
 TEST_F(Handlers, ATakeAtALinksCloseChangesTheSlotAndRaisesTheRefresh) {
     std::vector<int> ids;
     QObject::connect(
         store(), &ZemRamPara::sig_update_para, &scope, [&](int id) { ids.push_back(id); },
         Qt::DirectConnection);
-    {
-        HeldSaver saver(store());
+    std::unique_ptr<link_session> leaving;
+    link_session udp(LinkKind::Udp, "udp");
+    const auto onUdp = [&](uint8_t host, const Bytes& frame) {
+        udp.setPeer("udp", link_session::udp_link(htonl(0x7F000000u | host), htons(40001)));
+        ASSERT_EQ(status(askSession(udp, frame)), 0);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> request, take;
+        uint16_t open;  // RAM 868 once its file is written: other requests still open
+    } rows[] = {
+        {"its TCP link closes",
+         [&] {
+             leaving = std::make_unique<link_session>(LinkKind::Tcp, "PC C");
+             ASSERT_EQ(status(askSession(*leaving, writeRam(868, le16(6)))), 0);
+         },
+         [&] { leaving.reset(); }, 0},
+        {"its UDP address falls silent for 60 s", [&] { onUdp(1, writeRam(868, le16(6))); },
+         [] {
+             G_timeTicks += link_activity::kSilentTicks;
+             link_activity::get().watch(G_timeTicks);
+         },
+         0},
+        {"64 other UDP addresses hold requests", [&] { onUdp(1, writeRam(868, le16(6))); },
+         [&] {
+             for (int host = 2; host <= 65; ++host) {
+                 G_timeTicks += 1;
+                 onUdp(uint8_t(host), writeRam(868, le16(7)));
+             }
+         },
+         7},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(local("/data/modes"));
+        store()->reload();
         {
-            link_session leaving(LinkKind::Tcp, "PC C");
-            ASSERT_EQ(status(askSession(leaving, writeRam(868, le16(6)))), 0);
-            EXPECT_TRUE(ids.empty()) << "nothing taken yet";
+            HeldSaver saver(store());
+            row.request();
+            EXPECT_EQ(store()->ZemUserModeSaved(5), 0) << "nothing taken yet";
+            ids.clear();
+            row.take();
+            EXPECT_EQ(ids, std::vector<int>{1});
+            EXPECT_EQ(store()->ZemUserModeSaved(5), 1) << "before its file is written";
+            EXPECT_EQ(store()->rd16(866), 6);
+            EXPECT_NE(store()->rd16(868), 0) << "open until its file is written";
+            saver.release();
         }
-        EXPECT_EQ(ids, std::vector<int>{1});
-        EXPECT_EQ(store()->ZemUserModeSaved(5), 1) << "before its file is written";
-        EXPECT_EQ(store()->rd16(866), 6);
-        EXPECT_EQ(store()->rd16(868), 6) << "open until its file is written";
-        saver.release();
+        EXPECT_TRUE(exists("/data/modes/custom_mode6"));
+        EXPECT_EQ(store()->rd16(868), row.open);
     }
-    EXPECT_TRUE(exists("/data/modes/custom_mode6"));
-    EXPECT_EQ(store()->rd16(868), 0);
     store()->reload();
 }
 
