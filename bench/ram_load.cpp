@@ -411,8 +411,12 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         }
         for (int u = 0; load.udpPort && u < kUdpPcs; ++u) {
             pcs.emplace_back([&, u] {
-                for (long i = u; load.running(); ++i)
+                for (long i = u; load.running(); ++i) {
                     (udpStep(u, i, load) ? load.udpAnswered : load.udpFailed)++;
+                    // A tool's pause between its commands: its saves hold the recall gate,
+                    // which the TCP PCs' and the panel's recalls must also get.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
             });
         }
         for (std::thread& t : pcs) t.join();
