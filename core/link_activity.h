@@ -64,7 +64,7 @@ public:
         uint64_t owner_;
     };
 
-    // The store, under the C331 mutex, on the thread of the frame that recorded a request of
+    // The store, under the C331 mutex, on the thread of the frame that records a request of
     // `owner`: the owner is watched from now when that frame came through a receiver. Returns
     // the address whose requests are to be carried out first, to make room (the longest silent
     // once kMaxAddresses hold requests), or kNone.
