@@ -143,9 +143,9 @@ TEST_F(FpgaTest, ParameterTableIsLoadedFromTheFlashCopy) {
     put(60, 1000), put(62, 500);
     saved[1 + 100] = 7;  // a stale card count: the link bytes start from zero
     ASSERT_EQ(mgr->flash_write(2, fpga_manage::kParaFlashAddr, saved.data(), 1025), 1);
-    startBoard();          // the flash keeps its copy across a restart of the box
-    para->wr16(1382, 10);  // global offset of the LED screen
-    para->wr16(1384, 4);
+    startBoard();                      // the flash keeps its copy across a restart of the box
+    para->wr16_no_gen_bump(1382, 10);  // global offset of the LED screen
+    para->wr16_no_gen_bump(1384, 4);
 
     g_source_online = 2;
     powerUp(0);
@@ -286,7 +286,7 @@ TEST_F(FpgaTest, InterruptPollsLeaveAnFpgaInItsResetPulseAlone) {
     mgr->reset_fpga_rst(0, "a test");
     board->clearMessages();
     {
-        std::lock_guard<std::mutex> lock(mgr->irq_mutex);
+        zem::MutexLocker lock(mgr->irq_mutex);
         mgr->reg_IRQ_Dealwith(0, 1);
     }
     EXPECT_TRUE(messagesOn(0).empty());

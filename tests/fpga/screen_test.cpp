@@ -97,7 +97,7 @@ TEST_F(FpgaTest, BlackRequestWaitsUntilBothFpgasAreLit) {
 }
 
 TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
-    para->wr16(2116, 0);
+    para->wr16_no_gen_bump(2116, 0);
     startHandshake();
     const uint32_t t0 = G_timeTicks;
     runTicks(1);
@@ -176,11 +176,11 @@ protected:
     void sizeChange(led_size_handshake::Answer outcome) {
         in_force = para->rd16(1378);
         wanted = in_force == 1280 ? 1024 : 1280;
-        para->wr16(1378, wanted);
+        para->wr16_no_gen_bump(1378, wanted);
         led_size_handshake_locked(para, true);
         c331_manage::raise_apply(1);
-        if (outcome == led_size_handshake::kRefused) para->wr16(1378, 9000);
-        if (outcome == led_size_handshake::kUnchanged) para->wr16(1378, in_force);
+        if (outcome == led_size_handshake::kRefused) para->wr16_no_gen_bump(1378, 9000);
+        if (outcome == led_size_handshake::kUnchanged) para->wr16_no_gen_bump(1378, in_force);
     }
     bool answered() {
         return waitFor([] { return handshake().state() == led_size_handshake::kRestartAsked; });
@@ -559,7 +559,7 @@ TEST_F(FpgaTest, GeometryHelpers) {
     fpga_manage::get_eth_param_addr(16, &x, nullptr, nullptr, nullptr);
     EXPECT_EQ(x, 8);
 
-    para->wr16(1382, 10);
+    para->wr16_no_gen_bump(1382, 10);
     mgr->MCU_RAM_ETH_BACK_PARA_func[0][0] = uint8_t(1000 & 0xFF);
     mgr->MCU_RAM_ETH_BACK_PARA_func[0][1] = uint8_t(1000 >> 8);
     mgr->T57_mcu_set_net_para(0);
