@@ -81,7 +81,7 @@ int replacement_language(uint8_t cur) {
 
 // Reads the parameter file through the configuration engine's handle slot (a local handle
 // when there is no engine). The count read, or -1 when it does not open.
-long readParaFile(uint8_t* buf, size_t cap) {
+long readParaFile(uint8_t* buf, size_t cap) REQUIRES(Utils::_file_deal_mutex) {
     FILE* local = nullptr;
     FILE*& fp = ConfigEngine::p_config ? ConfigEngine::p_config->fp_ram_device_info : local;
     fp = std::fopen(platform::path(ZemRamPara::kParaFile).c_str(), "rb");
@@ -164,7 +164,7 @@ bool ZemRamPara::copy_ram_out(uint32_t addr, uint8_t* to, uint32_t len) const {
 
 void ZemRamPara::wr16_no_gen_bump(int addr, uint16_t v) {
     if (addr < 0 || addr > kRamSize - 2) {
-        writeLogMsg(1, "parameter RAM: a word past its end not written");
+        writeLogMsg(1, "parameter RAM: a word outside it not written");
         return;
     }
     ram[addr] = uint8_t(v);

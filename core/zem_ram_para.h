@@ -138,10 +138,10 @@ public:
     // before acted on.
     bool changed16(int addr) const { return seen16(addr) != shadow16(addr); }
     bool changed(int from, int to) const;
-    // A write that counts as no one's: no write generation is bumped, so it can't tell a user's
-    // write from a write-back (put_geometry, the start's fix-ups, a refusal's return to the set
-    // in force). A user's write goes through user_wr16. A word past the RAM is not written (a
-    // log line says so).
+    // An internal write that counts as no one's: it bumps no write generation (put_geometry, the
+    // start's fix-ups, a refusal's return to the set in force, an EDID request put back). A
+    // user's write goes through user_wr16, which does. A word not wholly in the RAM is not
+    // written; a log line says so.
     void wr16_no_gen_bump(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex);
     static int windowAddr(int w, int field) { return kRamWindow + kWindowStride * w + field; }
     // The write of [addr, addr + len) reaches the u16 at word.
