@@ -77,6 +77,7 @@ void fpga_manage::shutdown() {
 
 void fpga_manage::clear_state() {
     clear_bringup_state();
+    clear_card_state();  // after: its lock, irq_mutex, comes before the mirror's
     take_loaded_user_words();
 }
 
@@ -105,7 +106,6 @@ void fpga_manage::clear_bringup_state() {
     clock_record_started = 0;
     clock_record.clear();
     time_record_tick = 0;
-    clear_card_state();
 }
 
 void fpga_manage::take_loaded_user_words() {
