@@ -13,6 +13,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
+#include "fpga/led_in_force.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/clock.h"
@@ -492,8 +493,7 @@ void fpga_manage::power_up_check_fpga_status(int i) {
     startup_step(i);
 }
 
-// Reads LED words without the C331 mutex, which the FPGA thread may not take: a known race.
-void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
+void fpga_manage::startup_step(int i) {
     const int other = 1 - i;
     const auto past = [this](int f, uint8_t a, uint8_t b) {
         return start_step[f] == a || start_step[f] == b;
@@ -502,7 +502,7 @@ void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
         case 0:
             if (!waited(i, 10)) return;
             read_from_register(22, i);
-            if (reg_mirror[i][22] & 0x80) {
+            if (mirror(i, 22) & 0x80) {
                 set_step(i, 7);
                 return;
             }
@@ -510,7 +510,7 @@ void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
                 if (startup_resets[i] < 101) ++startup_resets[i];
                 reset_fpga_rst(i, "not ready (register 22 bit 7) in start-up step 0");
                 vbo_step[i] = 17;
-                ZEM_DEBUG("\n fpga%d************%d\n", i + 1, reg_mirror[i][22]);
+                ZEM_DEBUG("\n fpga%d************%d\n", i + 1, mirror(i, 22));
             }
             return;
         case 7: {
@@ -520,9 +520,9 @@ void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
             const int w = m[0] | m[1] << 8, h = m[2] | m[3] << 8;
             const uint32_t period =
                 uint32_t(m[4]) | uint32_t(m[5]) << 8 | uint32_t(m[6]) << 16 | uint32_t(m[7]) << 24;
-            ZemRamPara* para = ZemRamPara::pInstance();
-            if (w >= para->rd16(1378) / 2 && h >= para->rd16(1380) / 2 && period >= 714286 &&
-                period < 1000000) {
+            // The size in force, not a PC's words still waiting for their check.
+            const LedInForceCell::Screen led = LedInForceCell::get().screen();
+            if (w >= led.width / 2 && h >= led.height / 2 && period >= 714286 && period < 1000000) {
                 write_to_register(2, 0x01, 0x01, i);
                 ZEM_DEBUG("\nfpag%d.......ok(%d,%d,%d)  123................\n", i + 1, w, h,
                           int(period));
@@ -543,7 +543,7 @@ void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
         case 8:
             if (!waited(i, 5)) return;
             read_from_register(23, i);
-            set_step(i, (reg_mirror[i][23] & 0x02) ? 2 : 1);
+            set_step(i, (mirror(i, 23) & 0x02) ? 2 : 1);
             return;
         case 2:
             if (!waited(i, 10)) return;
@@ -558,7 +558,7 @@ void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
         case 10:
             if (!waited(i, 5)) return;
             read_from_register(23, i);
-            if (reg_mirror[i][23] & 0x02) {
+            if (mirror(i, 23) & 0x02) {
                 set_step(i, 9);
             } else {
                 ZEM_DEBUG(
