@@ -144,7 +144,7 @@ void BM_ApplyLatency(benchmark::State& state) {
         const auto t0 = Clock::now();
         {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            s->wr16(1378, width);
+            s->wr16_no_gen_bump(1378, width);
             c331_manage::raise_apply(1);
         }
         // The active width of output channel 0 follows the LED width.
@@ -188,7 +188,7 @@ void prepareWindows() {
     const uint16_t words[2][9] = {{1, 0, 0, 0, 2, 0, 0, 960, 1080},
                                   {1, 0, 0, 0, 3, 960, 0, 960, 1080}};
     for (int w = 0; w < 2; ++w)
-        for (int i = 0; i < 9; ++i) s->wr16(2272 + 26 * w + 2 * i, words[w][i]);
+        for (int i = 0; i < 9; ++i) s->wr16_no_gen_bump(2272 + 26 * w + 2 * i, words[w][i]);
     c331_manage::raise_apply(1);
 }
 
@@ -217,7 +217,7 @@ void measureApply(benchmark::State& state, int addr, uint16_t a, uint16_t b) {
         const auto t0 = Clock::now();
         {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            s->wr16(addr, flip ? a : b);
+            s->wr16_no_gen_bump(addr, flip ? a : b);
             c331_manage::raise_apply(1);
         }
         if (!refreshes->waitBeyond(seen)) {

@@ -85,8 +85,8 @@ uint16_t startBox() {
         g_debugSwitch = 0;
         ConfigEngine::pInstance();
         ZemRamPara* para = ZemRamPara::pInstance();
-        para->wr16(1378, 1920);
-        para->wr16(1380, 1080);
+        para->wr16_no_gen_bump(1378, 1920);
+        para->wr16_no_gen_bump(1380, 1080);
         auto board = platform::sim::buildFpgaBoard();
         for (int p = 0; p < 20; ++p) board->setCards(p, 4);
         fpga_manage* m = fpga_manage::pInstance();

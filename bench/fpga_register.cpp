@@ -42,8 +42,8 @@ bool startBox() {
     g_debugSwitch = 0;
     platform::sim::buildFpgaBoard();
     ZemRamPara* para = ZemRamPara::pInstance();
-    para->wr16(1378, 1920);
-    para->wr16(1380, 1080);
+    para->wr16_no_gen_bump(1378, 1920);
+    para->wr16_no_gen_bump(1380, 1080);
     fpga_manage* m = fpga_manage::pInstance();
     raviksource* source = raviksource::pInstance();
     for (int i = 0; i < 2; ++i) {

@@ -77,7 +77,7 @@ void BM_RefreshToRepaint(benchmark::State& state) {
         std::thread worker([&] {
             {
                 zem::MutexLocker lock(c331_manage::c331_mutex);
-                store->wr16(772, locked);
+                store->wr16_no_gen_bump(772, locked);
             }
             raised = Clock::now();
             store->test_signal(1);

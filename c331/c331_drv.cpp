@@ -32,7 +32,7 @@ c331_drv::c331_drv() : bank(-1), reserved(0), errors(0) {
 }
 
 void c331_drv::init_reg_acc_param() {
-    std::lock_guard<std::mutex> lock(Utils::_c331_bnk_mutex);
+    zem::MutexLocker lock(Utils::_c331_bnk_mutex);
     bank = -1;
     reserved = 0;
 }
@@ -48,7 +48,7 @@ int c331_drv::initialize() {
         pads_.reset();
         ZEM_DEBUG("\n c331: no SoC pad window, FPGA select lines left as they are\n");
     }
-    std::lock_guard<std::mutex> lock(Utils::_c331_bnk_mutex);
+    zem::MutexLocker lock(Utils::_c331_bnk_mutex);
     bus_ = std::move(bus);
     fd_ = g_next_descriptor++;
     bank = -1;
@@ -63,7 +63,7 @@ bool c331_drv::validDescriptor(uint32_t descriptor) {
 int c331_drv::transfer(const uint8_t* tx, uint8_t* rx, int len, uint32_t speed_hz) {
     int rc;
     {
-        std::lock_guard<std::mutex> lock(Utils::_spi_mutex);
+        zem::MutexLocker lock(Utils::_spi_mutex);
         if (pads_) {
             pads_->write16(kFpga0Select, 0x10);
             pads_->write16(kFpga1Select, 0x10);
@@ -132,7 +132,7 @@ int c331_drv::write_C331(int fd, uint32_t descriptor, uint32_t value, uint32_t c
         ZEM_DEBUG("\n write_C331: descriptor %06x refused\n", descriptor);
         return -EINVAL;
     }
-    std::lock_guard<std::mutex> lock(Utils::_c331_bnk_mutex);
+    zem::MutexLocker lock(Utils::_c331_bnk_mutex);
     return writeLocked(descriptor, value, channel_offset);
 }
 
@@ -144,7 +144,7 @@ int c331_drv::read_C331_checked(int fd, uint32_t descriptor, uint32_t channel_of
         ZEM_DEBUG("\n read_C331: descriptor %06x refused\n", descriptor);
         return -EINVAL;
     }
-    std::lock_guard<std::mutex> lock(Utils::_c331_bnk_mutex);
+    zem::MutexLocker lock(Utils::_c331_bnk_mutex);
     return readLocked(descriptor, channel_offset, value);
 }
 
@@ -162,7 +162,7 @@ int c331_drv::write_c331_mask(int fd, uint32_t descriptor, uint32_t value, uint3
         return -EINVAL;
     }
     // One lock across the read and the write: no other thread's field write can fall between.
-    std::lock_guard<std::mutex> lock(Utils::_c331_bnk_mutex);
+    zem::MutexLocker lock(Utils::_c331_bnk_mutex);
     uint32_t old = 0;
     const int rc = readLocked(descriptor, channel_offset, &old);
     if (rc != 0) return rc;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/thread_safety.h"
+#include "core/utils.h"
 #include "platform/soc_window.h"
 #include "platform/spi_bus.h"
 
@@ -23,8 +25,9 @@ public:
 
     c331_drv();
 
-    int bank;      // cached bank, -1 none known
-    int reserved;  // set to 0 by init_reg_acc_param, read by nothing
+    int bank GUARDED_BY(Utils::_c331_bnk_mutex);  // cached bank, -1 none known
+    // Set to 0 by init_reg_acc_param, read by nothing.
+    int reserved GUARDED_BY(Utils::_c331_bnk_mutex);
 
     // Forget the cached bank: the next access sends a bank select.
     void init_reg_acc_param();
@@ -51,17 +54,22 @@ public:
     int wait_field(int fd, uint32_t descriptor, uint32_t mask, uint32_t want, int max_polls,
                    uint32_t pause_us, const char* what);
 
-    // Messages that failed since start (for the debug dump and tests).
-    uint32_t errors;
+    // Messages that failed since start (for the debug dump and tests); counted under the SPI
+    // lock, since the raw messages take no bank lock.
+    uint32_t errors GUARDED_BY(Utils::_spi_mutex);
 
 private:
     static bool validDescriptor(uint32_t descriptor);
     int transfer(const uint8_t* tx, uint8_t* rx, int len, uint32_t speed_hz);
-    int selectBankLocked(uint32_t descriptor, uint32_t channel_offset);
-    int writeLocked(uint32_t descriptor, uint32_t value, uint32_t channel_offset);
-    int readLocked(uint32_t descriptor, uint32_t channel_offset, uint32_t* value);
+    int selectBankLocked(uint32_t descriptor, uint32_t channel_offset)
+        REQUIRES(Utils::_c331_bnk_mutex);
+    int writeLocked(uint32_t descriptor, uint32_t value, uint32_t channel_offset)
+        REQUIRES(Utils::_c331_bnk_mutex);
+    int readLocked(uint32_t descriptor, uint32_t channel_offset, uint32_t* value)
+        REQUIRES(Utils::_c331_bnk_mutex);
     bool validFd(int fd) const { return fd >= 0 && fd == fd_ && bus_; }
 
+    // Set by initialize, on the C331 thread before it touches the chip; fixed after.
     std::unique_ptr<platform::SpiBus> bus_;
     std::unique_ptr<platform::SocWindow> pads_;
     int fd_ = -1;

@@ -102,7 +102,7 @@ bool c331_manage::window_shows_port(int win, int port, bool* dbd) {
 bool c331_manage::port_record_stable(int port) {
     raviksource* src = raviksource::p_ravik_source;
     if (!src) return false;
-    std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+    zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
     return src->hdminfo[zemApi_GetPortDevId(port)].stable != 0;
 }
 
@@ -115,7 +115,7 @@ void c331_manage::load_hdmi() {
         // thread runs, and a record read half before and half after a change is no timing.
         SOURCE_HDMI_INFO in;
         {
-            std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+            zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
             in = src->hdminfo[s];
         }
         if (in.stable == 0) continue;

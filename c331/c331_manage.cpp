@@ -49,12 +49,14 @@ constexpr int kAudioWord = 20;  // offset in a window block
 constexpr int kCloseLed = 2116;
 constexpr int kOsdOn = 2124;
 // Command bytes of the controller register file: registers 160, 165, 162, 163, 164.
-constexpr int kReg162 = ZemRamPara::kRegCount + 2;
-constexpr int kReg163 = ZemRamPara::kRegCount + 3;
-constexpr int kReg164 = ZemRamPara::kRegCount + 4;
-constexpr int kReg165 = ZemRamPara::kRegCount + 1;
+constexpr int kReg162 = ZemRamPara::kCmd162;
+constexpr int kReg163 = ZemRamPara::kCmd163;
+constexpr int kReg164 = ZemRamPara::kCmd164;
+constexpr int kReg165 = ZemRamPara::kCmd165;
 
-std::mutex g_instance_mutex;
+// The making, the stop and the end of the manager, one at a time; p_c331_manage itself is read
+// without it (set before the threads that read it start).
+zem::Mutex g_instance_mutex;
 
 ZemRamPara* store() {
     return ZemRamPara::p_zemrampara_config;
@@ -80,7 +82,7 @@ c331_manage::~c331_manage() {
 }
 
 c331_manage* c331_manage::pInstance() {
-    std::lock_guard<std::mutex> lock(g_instance_mutex);
+    zem::MutexLocker lock(g_instance_mutex);
     if (p_c331_manage) return p_c331_manage;  // made and started once
     p_c331_manage = new c331_manage();
     {
@@ -98,7 +100,7 @@ c331_manage* c331_manage::pInstance() {
 }
 
 void c331_manage::stop_thread() {
-    std::lock_guard<std::mutex> instance(g_instance_mutex);
+    zem::MutexLocker instance(g_instance_mutex);
     c331_manage* self = p_c331_manage;
     if (!self) return;
     {
@@ -111,7 +113,7 @@ void c331_manage::stop_thread() {
 
 void c331_manage::shutdown() {
     stop_thread();
-    std::lock_guard<std::mutex> instance(g_instance_mutex);
+    zem::MutexLocker instance(g_instance_mutex);
     delete p_c331_manage;
     p_c331_manage = nullptr;
     // Requests nobody took go with the manager: they must not reach the next one.
@@ -287,7 +289,7 @@ void c331_manage::copy_ram(uint8_t* to) {
     if (!s) return;
     // The source thread writes its timing words under the store's own mutex only.
     zem::MutexLocker lock(s->mutex);
-    std::memcpy(to, s->ram_image(), ZemRamPara::kRamSize);
+    s->copy_ram_out(0, to, ZemRamPara::kRamSize);
 }
 
 bool c331_manage::changed16(int addr) const {
@@ -333,8 +335,7 @@ bool c331_manage::take_changes16(std::initializer_list<int> addrs) {
     return any;
 }
 
-// The analysis cannot follow the caller's scoped lock through the wait's release and retake.
-bool c331_manage::wait_outputs_blanked(zem::MutexLocker& lock) NO_THREAD_SAFETY_ANALYSIS {
+bool c331_manage::wait_outputs_blanked() {
     const uint64_t deadline = platform::nowMs() + kBlankingWaitMs;
     while (led_size_handshake::get().blanking()) {
         if (platform::nowMs() >= deadline) {
@@ -344,9 +345,8 @@ bool c331_manage::wait_outputs_blanked(zem::MutexLocker& lock) NO_THREAD_SAFETY_
         }
         ++counts.blanking_polls;
         // Producers may write meanwhile: the C331 mutex is not held while waiting.
-        lock.unlock();
+        zem::MutexUnlocker unlocked(c331_mutex);
         Sleep(5);
-        lock.lock();
     }
     return true;
 }
@@ -361,13 +361,13 @@ led_size_handshake::Answer c331_manage::panel_verdict() {
     return refused ? led_size_handshake::kRefused : led_size_handshake::kApplied;
 }
 
-bool c331_manage::apply_panel(zem::MutexLocker& lock) {
+bool c331_manage::apply_panel() {
     led_size_handshake::Answer verdict = panel_verdict();
     // The panel is re-initialised only on blanked outputs. The words are read again after the
     // wait: a producer may have written them meanwhile, and the panel's own channel geometry
     // (RAM 1382..1394) is written after it and triggers nothing.
     if (verdict == led_size_handshake::kApplied) {
-        wait_outputs_blanked(lock);
+        wait_outputs_blanked();
         verdict = panel_verdict();
     }
     // The ids raised so far are answered by this turn; later ones wait for the next.
@@ -512,8 +512,8 @@ void c331_manage::apply_edid() {
 }
 
 void c331_manage::apply_debug_commands() {
-    uint8_t* reg = store()->reg;
-    if (const uint8_t v = reg[kReg162]) {
+    ZemRamPara* const s = store();
+    if (const uint8_t v = s->command_reg[kReg162]) {
         switch (__builtin_ctz(v)) {
             case 0:
                 input_slidebar(fd);
@@ -540,18 +540,18 @@ void c331_manage::apply_debug_commands() {
                 write_read_c331_b80_iacthstch5(fd);
                 break;
         }
-        reg[kReg162] = 0;
+        s->command_reg[kReg162] = 0;
     }
-    if (reg[kReg163]) {
-        zemDbg_c331_param(reg[kReg163] - 1);
-        reg[kReg163] = 0;
+    if (s->command_reg[kReg163]) {
+        zemDbg_c331_param(s->command_reg[kReg163] - 1);
+        s->command_reg[kReg163] = 0;
     }
-    if (reg[kReg164]) {
-        if (reg[kReg164] & 1) zemDbg_c331_print_regGrp(0);
-        reg[kReg164] = 0;
+    if (s->command_reg[kReg164]) {
+        if (s->command_reg[kReg164] & 1) zemDbg_c331_print_regGrp(0);
+        s->command_reg[kReg164] = 0;
     }
     // Bits 4..7 start nothing; the byte is cleared either way.
-    if (const uint8_t v = reg[kReg165] & 0x0F) {
+    if (const uint8_t v = s->command_reg[kReg165] & 0x0F) {
         switch (__builtin_ctz(v)) {
             case 0:
                 sync_c331_device_test_input(fd);
@@ -567,7 +567,7 @@ void c331_manage::apply_debug_commands() {
                 break;
         }
     }
-    reg[kReg165] = 0;
+    s->command_reg[kReg165] = 0;
 }
 
 void c331_manage::apply_changes_locked(zem::MutexLocker& lock) {
@@ -581,7 +581,7 @@ void c331_manage::apply_changes_locked(zem::MutexLocker& lock) {
     // applies as applied there, so a change made meanwhile is applied by this turn or the next,
     // never by both.
     turn_lock = &lock;
-    apply_panel(lock);
+    apply_panel();
     apply_picture();
     apply_priorities();
     apply_windows();

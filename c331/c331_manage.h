@@ -581,21 +581,21 @@ public:
     void start_picture();
     void poll_inputs();
     void apply_changes_locked(zem::MutexLocker& lock) REQUIRES(c331_mutex);
-    bool apply_panel(zem::MutexLocker& lock) REQUIRES(c331_mutex);
+    bool apply_panel() REQUIRES(c331_mutex);
     void apply_picture() REQUIRES(c331_mutex);
     void apply_priorities() REQUIRES(c331_mutex);
     void apply_windows() REQUIRES(c331_mutex);
     void apply_window_source(int w, uint16_t old) REQUIRES(c331_mutex);
     void apply_fades() REQUIRES(c331_mutex);
     void apply_edid() REQUIRES(c331_mutex);
-    void apply_debug_commands();
+    void apply_debug_commands() REQUIRES(c331_mutex);
     void init_panel_from_ram() REQUIRES(c331_mutex);
     void colour_temp_from_ram() REQUIRES(c331_mutex);
     // LED-size handshake, the C331 thread's part (in its apply turn, holding c331_mutex): wait
     // until a handshake's blanking has ended before the panel is re-initialised (the C331 mutex
     // is let go meanwhile; false, logged, after 3 s), then answer with the verdict. The FPGA
     // thread steps the handshake, the producers start it (core/led_size_handshake.h).
-    bool wait_outputs_blanked(zem::MutexLocker& lock) REQUIRES(c331_mutex);
+    bool wait_outputs_blanked() REQUIRES(c331_mutex);
     // The LED size words against the applied ones: unchanged, refused (put back), or to apply.
     led_size_handshake::Answer panel_verdict() REQUIRES(c331_mutex);
     // A 16-bit word of the RAM as last applied. Caller holds c331_mutex.

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "core/thread_safety.h"
+
 // Recursive, so that a holder may call the flash operations, and handed over between the units
 // of a long job: a thread that asked for it while a job held it goes before the job's next
 // unit. Turns are served in the order they were asked for. Meets BasicLockable.
@@ -24,11 +26,12 @@ public:
     void wait_for_waiters(int n);
 
 private:
-    void take(std::unique_lock<std::mutex>& state);
-    std::mutex mutex_;
+    void take(zem::MutexLocker& state) REQUIRES(mutex_);
+    zem::Mutex mutex_;
     // Every change wakes every waiter: each checks its own ticket, and wait_for_waiters counts.
-    std::condition_variable changed_;
-    uint64_t next_ticket_ = 0, serving_ = 0;  // the holder's ticket is serving_
-    std::thread::id owner_;
-    int depth_ = 0;  // how many times the owner holds it
+    zem::ConditionVariable changed_;
+    uint64_t next_ticket_ GUARDED_BY(mutex_) = 0;
+    uint64_t serving_ GUARDED_BY(mutex_) = 0;  // the holder's ticket is serving_
+    std::thread::id owner_ GUARDED_BY(mutex_);
+    int depth_ GUARDED_BY(mutex_) = 0;  // how many times the owner holds it
 };

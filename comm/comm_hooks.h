@@ -29,8 +29,9 @@ struct comm_hooks {
     // Total receiving-card count of both FPGAs.
     std::function<uint32_t()> card_total;
 
-    // Card pass-through (both called with irq_mutex held).
-    std::mutex* irq_mutex = nullptr;
+    // Card pass-through (both called with irq_mutex held): the FPGA manager's irq_mutex, which
+    // guards its pass-through state.
+    zem::Mutex* irq_mutex = nullptr;
     // The cards' answer to a PC frame: its body, check byte included. Called under irq_mutex
     // by whichever thread reads it from the FPGA.
     using AnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;

@@ -19,16 +19,16 @@ void wire_fpga(comm_hooks& h, fpga_manage* f) {
         return f->pc_write_table(fn, fpga, off, data, n);
     };
     h.fpgas_running = [f] {
-        std::lock_guard<std::mutex> lock(f->mirror_mutex);
-        return f->MCU_REG_func[0][80] == 3 && f->MCU_REG_func[1][80] == 3;
+        zem::MutexLocker lock(f->mirror_mutex);
+        return f->reg_mirror[0][80] == 3 && f->reg_mirror[1][80] == 3;
     };
     h.irq_mutex = &f->irq_mutex;
     h.pc_to_eth = [f](uint32_t n, uint8_t* frame, comm_hooks::AnswerFn answer,
-                      comm_hooks::CardWindow& window) {
+                      comm_hooks::CardWindow& window) REQUIRES(f->irq_mutex) {
         return f->Dealwith1_PC_to_eth(n, frame, std::move(answer), window.length,
                                       &window.quiet_until);
     };
-    h.poll_cards = [f] {
+    h.poll_cards = [f]() REQUIRES(f->irq_mutex) {
         f->reg_IRQ_Dealwith(0, 0);
         f->reg_IRQ_Dealwith(1, 0);
     };

@@ -132,7 +132,7 @@ bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_u
     comm_hooks::CardWindow answer_window{window, {}};
     int rc = 0;
     {
-        std::lock_guard<std::mutex> lock(*h.irq_mutex);
+        zem::MutexLocker lock(*h.irq_mutex);
         until = turns.sending(turn, window);
         if (until) {
             g_passby_trans_port = uint8_t(kind_);
@@ -178,7 +178,7 @@ bool link_session::send_card_frame(const SendFn& send, Steady::time_point turn_u
 void link_session::await_card_answer(const SendFn& send, Steady::time_point until) {
     comm_hooks& h = comm_hooks::get();
     {
-        std::lock_guard<std::mutex> lock(*h.irq_mutex);
+        zem::MutexLocker lock(*h.irq_mutex);
         h.poll_cards();
     }
     const card_turns::Answer got =

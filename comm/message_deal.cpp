@@ -18,8 +18,7 @@
 
 using namespace comm;
 
-std::mutex message_deal::file_mutex;
-std::mutex message_deal::command_mutex;
+zem::Mutex message_deal::file_mutex;
 thread_local LinkId message_deal::request_owner = 0;
 
 namespace {
@@ -31,7 +30,7 @@ int unknown_command(uint8_t* buf, uint32_t) {
 struct Entry {
     uint8_t cmd;
     message_deal::Handler fn;
-    bool configuration;  // runs under message_deal::command_mutex
+    bool configuration;  // runs under ZemRamPara::command_mutex
 };
 
 // The one table of box commands. The others guard their own state: the store and the RAM
@@ -63,31 +62,45 @@ const Entry* find_entry(uint8_t cmd) {
     return nullptr;
 }
 
-// A resolved protocol address: where its bytes are and how many follow it in its area.
+// A resolved protocol address: its area, where in it, and how many bytes follow it there. The
+// store's areas are reached by offset, under their locks (copy_stored).
 struct Area {
     enum Kind { kNone, kRam, kMode, kStatus, kCardTotal, kFpga } kind = kNone;
-    uint8_t* p = nullptr;  // first byte at the address (store areas only)
-    uint32_t room = 0;     // bytes from the address to the area's end
+    uint32_t slot = 0;  // the user mode (kMode)
+    uint32_t off = 0;   // the address's offset in its area (store areas only)
+    uint32_t room = 0;  // bytes from the address to the area's end
+    bool stored() const { return kind == kRam || kind == kMode || kind == kStatus; }
 };
 
 Area resolve(uint32_t addr) {
-    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     Area a;
-    if (!store) return a;
+    if (!ZemRamPara::p_zemrampara_config) return a;
     if (addr < uint32_t(ZemRamPara::kRamSize)) {
-        a = {Area::kRam, store->ram + addr, ZemRamPara::kRamSize - addr};
+        a = {Area::kRam, 0, addr, ZemRamPara::kRamSize - addr};
     } else if (addr >= kModeBase && addr < kModeEnd) {
         const uint32_t slot = (addr >> 12) - 1, off = addr & 0xFFF;
-        a = {Area::kMode, store->mode_ram[slot] + off, kModeSpan - off};
+        a = {Area::kMode, slot, off, kModeSpan - off};
     } else if (addr >= kStatusBase && addr - kStatusBase < uint32_t(ZemRamPara::kStatusSize)) {
         const uint32_t off = addr - kStatusBase;
-        a = {Area::kStatus, store->status + off, ZemRamPara::kStatusSize - off};
+        a = {Area::kStatus, 0, off, ZemRamPara::kStatusSize - off};
     } else if (addr >= kCardTotalBase && addr - kCardTotalBase < 4) {
-        a = {Area::kCardTotal, nullptr, 4 - (addr - kCardTotalBase)};
+        a = {Area::kCardTotal, 0, 0, 4 - (addr - kCardTotalBase)};
     } else if ((addr & 0xFF000000) == kFpgaBase) {
         a.kind = Area::kFpga;  // the FPGA manager checks function, FPGA and range
     }
     return a;
+}
+
+// n bytes of a store's area (n <= a.room) to out. RAM and user modes change under the C331
+// mutex, the timing words and the status block's input bits under the store's own.
+void copy_stored(const ZemRamPara& store, const Area& a, uint8_t* out, uint32_t n)
+    REQUIRES(c331_manage::c331_mutex, store.mutex) {
+    if (a.kind == Area::kRam)
+        store.copy_ram_out(a.off, out, n);
+    else if (a.kind == Area::kMode)
+        std::memcpy(out, store.mode_ram[a.slot] + a.off, n);
+    else
+        std::memcpy(out, store.status + a.off, n);
 }
 
 void before_store_lock() {
@@ -116,7 +129,7 @@ int message_deal::message_group_deal(uint8_t* buf, uint32_t len) {
     const Entry* e = find_entry(buf[9]);
     if (!e) return unknown_command(buf, len);
     if (!e->configuration) return e->fn(buf, len);
-    std::lock_guard<std::mutex> lock(command_mutex);
+    zem::MutexLocker lock(ZemRamPara::command_mutex);
     return e->fn(buf, len);
 }
 
@@ -191,12 +204,12 @@ int message_deal::read_ram(uint8_t* buf, uint32_t len) {
         rc = fpga_number(addr) > 1
                  ? 1
                  : h.table_read(fpga_function(addr), fpga_number(addr), addr & 0xFFF, out, n);
-    } else if (a.p && n <= a.room) {
-        // RAM and user modes change under the C331 mutex, the timing words and the status
-        // block's input bits under the store's own; the copy is consistent with both.
+    } else if (a.stored() && n <= a.room) {
+        // The copy is consistent with the writers under both mutexes.
+        const ZemRamPara& store = *ZemRamPara::p_zemrampara_config;
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        zem::MutexLocker timings(ZemRamPara::p_zemrampara_config->mutex);
-        std::memcpy(out, a.p, n);
+        zem::MutexLocker timings(store.mutex);
+        copy_stored(store, a, out, n);
         rc = 0;
     }
     if (rc != 0) return comm_status(buf, kRefused);
@@ -206,19 +219,20 @@ int message_deal::read_ram(uint8_t* buf, uint32_t len) {
 
 namespace {
 
-// Index in ZemRamPara::reg of the command byte behind registers 160..165 (161 has none).
+// Index in ZemRamPara::command_reg of the command byte behind registers 160..165 (161 has
+// none).
 int command_slot(uint8_t reg) {
     switch (reg) {
         case 160:
-            return ZemRamPara::kRegCount + 0;
+            return ZemRamPara::kCmd160;
         case 165:
-            return ZemRamPara::kRegCount + 1;
+            return ZemRamPara::kCmd165;
         case 162:
-            return ZemRamPara::kRegCount + 2;
+            return ZemRamPara::kCmd162;
         case 163:
-            return ZemRamPara::kRegCount + 3;
+            return ZemRamPara::kCmd163;
         case 164:
-            return ZemRamPara::kRegCount + 4;
+            return ZemRamPara::kCmd164;
         default:
             return -1;
     }
@@ -229,9 +243,8 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
     if (reg < ZemRamPara::kRegCount) {
         // Only box commands write these; the action (a font load among them) runs after.
         {
-            std::lock_guard<std::mutex> lock(message_deal::command_mutex);
-            uint8_t& r = store->reg[reg];
-            r = uint8_t((r & ~mask) | (value & mask));
+            zem::MutexLocker lock(ZemRamPara::command_mutex);
+            store->reg[reg] = uint8_t((store->reg[reg] & ~mask) | (value & mask));
         }
         return message_deal::reg_cmd_run(reg, value & mask);
     }
@@ -245,7 +258,7 @@ int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t val
     if (slot < 0) return kRefused;
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        store->reg[slot] = reg == 163 ? uint8_t(value + 1) : uint8_t(value & mask);
+        store->command_reg[slot] = reg == 163 ? uint8_t(value + 1) : uint8_t(value & mask);
         // The C331 apply runs and clears the debug commands; 160 only stores.
         if (reg != 160) c331_manage::raise_apply(1);
     }

@@ -10,6 +10,7 @@
 
 #include "c331/c331_manage.h"
 #include "comm/link_session.h"
+#include "core/thread_safety.h"
 
 class ZemRamPara;
 
@@ -111,18 +112,20 @@ public:
     static int Time_to_RAM(uint8_t* buf, uint32_t len);
 
     // Guards the file-transfer state and fileBuf_ravik against two links sending at once.
-    static std::mutex file_mutex;
+    static zem::Mutex file_mutex;
     // The link whose frame this thread handles (link_session::id): a file transfer is its.
     static thread_local LinkId calling_link;
     // Who owns that link's save requests (link_session::request_owner_of): the 868 write
     // records them for it, its register 11 takes them.
     static thread_local LinkId request_owner;
-    // Held by the short commands that change the configuration (network, MAC, barcode, clock)
-    // and around each write of the register file, so two links' changes never interleave.
-    // Long jobs (flash erase and write, dumps, font loads, file writes) run outside it: a link
-    // busy with one holds up no other link's reads.
-    static std::mutex command_mutex;
+    // The short commands that change the configuration (network, MAC, barcode, clock) run under
+    // the command mutex (ZemRamPara::command_mutex, beside the registers it guards), so two
+    // links' changes never interleave. Long jobs (flash erase and write, dumps, font loads, file
+    // writes) run outside it: a link busy with one holds up no other link's reads.
 };
+
+// The transfer's buffer (core/globals.h) is the PC's file transfer's, under its mutex.
+extern uint8_t* fileBuf_ravik PT_GUARDED_BY(message_deal::file_mutex);
 
 // Answers a single status byte at offset 10.
 inline int comm_status(uint8_t* buf, uint8_t status) {

@@ -61,12 +61,12 @@ int message_deal::get_device_info(uint8_t* buf, uint32_t) {
     uint8_t* out = buf + kHeadLen;
     out[0] = kDone;
     std::memcpy(out + 1, g_pid, 32);
-    put32(out + 33, Utils::configValue(g_port));
-    const QByteArray mac = Utils::configValue(g_str_mac).toLatin1().left(17);
+    put32(out + 33, Utils::configValue(&g_port));
+    const QByteArray mac = Utils::configValue(&g_str_mac).toLatin1().left(17);
     std::memset(out + 37, 0, 17);
     std::memcpy(out + 37, mac.constData(), size_t(mac.size()));
     out[54] = g_update_status;
-    const QByteArray code = Utils::configValue(g_str_barcode).toLatin1().left(kMaxText);
+    const QByteArray code = Utils::configValue(&g_str_barcode).toLatin1().left(kMaxText);
     out[55] = uint8_t(code.size());
     std::memcpy(out + 56, code.constData(), size_t(code.size()));
     return 56 + code.size();
@@ -98,7 +98,7 @@ int message_deal::init_MAC_address(uint8_t* buf, uint32_t len) {
     config()->write_config_variant(ConfigItem::MAC, mac);
     QString ip, gateway, mask;
     {
-        std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+        zem::MutexLocker lock(Utils::_config_mutex);
         g_str_mac = mac;
         ip = g_str_ip;
         gateway = g_str_gateway;
@@ -125,7 +125,7 @@ int message_deal::set_barcode(uint8_t* buf, uint32_t len) {
         return comm_status(buf, kRefused);
     if (!config()) return comm_status(buf, kUnavailable);
     config()->write_config_variant(ConfigItem::Barcode, code);
-    std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+    zem::MutexLocker lock(Utils::_config_mutex);
     g_str_barcode = code;
     return comm_status(buf, kDone);
 }

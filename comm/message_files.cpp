@@ -65,7 +65,7 @@ struct Transfer {
     LinkId link = 0;       // the link that started it (link_session::id)
     uint64_t last_ms = 0;  // its last start or piece
 };
-Transfer g_transfer;  // guarded by message_deal::file_mutex
+Transfer g_transfer GUARDED_BY(message_deal::file_mutex);
 
 // Another link's transfer is under way: this link's start, data or end changes nothing.
 bool held_by_other_link(const Transfer& t) {
@@ -119,7 +119,7 @@ const FileKind* find_kind(const uint8_t* tag, const std::string& name, std::stri
 // Writes the buffer beside the target, syncs it and renames it over, so a power cut leaves
 // either the old file or the new one.
 bool write_file(const std::string& target, const uint8_t* data, uint32_t n) {
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    zem::MutexLocker lock(Utils::_file_deal_mutex);
     if (file_io::writeFileAtomic(target, data, n) != 0) return false;
     file_io::syncAndSettle();
     return true;
@@ -159,7 +159,7 @@ int message_deal::write_file_start(uint8_t* buf, uint32_t len) {
     const FileKind* kind = find_kind(tag, name, target);
     if (!kind || total == 0 || total > kind->limit) return comm_status(buf, kRefused);
     {
-        std::lock_guard<std::mutex> lock(file_mutex);
+        zem::MutexLocker lock(file_mutex);
         const uint64_t now = platform::nowMs();
         if (held_by_other_link(g_transfer) && now - g_transfer.last_ms < kAbandonedMs)
             return comm_status(buf, kRefused);
@@ -176,7 +176,7 @@ int message_deal::write_file_data(uint8_t* buf, uint32_t len) {
     const uint16_t n = r.u16();
     const uint8_t* data = r.bytes(n);
     if (r.overflow()) return comm_status(buf, kBadLength);
-    std::lock_guard<std::mutex> lock(file_mutex);
+    zem::MutexLocker lock(file_mutex);
     Transfer& t = g_transfer;
     // Pieces come in order; one may be sent again, none may leave a gap or pass the length.
     if (!t.active || held_by_other_link(t) || r.remaining() != 0 || offset > t.received ||
@@ -191,7 +191,7 @@ int message_deal::write_file_data(uint8_t* buf, uint32_t len) {
 int message_deal::write_file_end(uint8_t* buf, uint32_t len) {
     FieldReader r(buf + kHeadLen, len - kMinBody);
     const uint8_t* sum = r.bytes(16);
-    std::unique_lock<std::mutex> lock(file_mutex);
+    zem::MutexLocker lock(file_mutex);
     if (held_by_other_link(g_transfer)) return comm_status(buf, kRefused);
     Transfer t = g_transfer;
     g_transfer.active = false;  // every end closes it: a failed one needs a new start
@@ -224,7 +224,7 @@ int message_deal::delete_file_name(uint8_t* buf, uint32_t len) {
     if (!kind || kind->sink != Sink::Folder) return comm_status(buf, kRefused);
     int rc;
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         rc = std::remove(platform::path(target).c_str());
     }
     if (rc != 0) return comm_status(buf, kRefused);
@@ -248,7 +248,7 @@ void message_deal::remove_partial_transfers() {
     std::set<std::string> folders = {folder_of(kModeCopy.target)};
     for (const FileKind& k : kKinds)
         if (k.sink != Sink::Mtd) folders.insert(folder_of(k.target));
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    zem::MutexLocker lock(Utils::_file_deal_mutex);
     for (const std::string& folder : folders) {
         std::error_code ec;
         for (const auto& e : std::filesystem::directory_iterator(platform::path(folder), ec)) {

@@ -84,7 +84,7 @@ int networkManage::start() {
     // Each client's thread would otherwise get a heap of its own, which keeps its free pages
     // after the client has left.
     platform::limitHeaps(kHeaps);
-    listen_fd_ = comm::open_bound_socket(SOCK_STREAM, uint16_t(g_port), port);
+    listen_fd_ = comm::open_bound_socket(SOCK_STREAM, uint16_t(Utils::configValue(&g_port)), port);
     if (listen_fd_ < 0) return 255;
     waker_.open();
     left_.open();
@@ -566,12 +566,12 @@ void networkManage::wait_failed(int err, std::chrono::milliseconds pause) {
 
 // Sleeps for pause, cut short by the stop, or by the ousting of c.
 void networkManage::rest(std::chrono::milliseconds pause, const Client* c) {
-    std::unique_lock<std::mutex> lock(pause_mutex_);
+    zem::MutexLocker lock(pause_mutex_);
     pause_cv_.wait_for(lock, pause, [&] { return stopping_.load() || (c && c->evicted.load()); });
 }
 
 // Threads resting after a failed wait look again at what cuts their rest short.
 void networkManage::end_rests() {
-    { std::lock_guard<std::mutex> lock(pause_mutex_); }
+    { zem::MutexLocker lock(pause_mutex_); }
     pause_cv_.notify_all();
 }

@@ -28,6 +28,7 @@
 #include "comm/link_session.h"
 #include "comm/socket_util.h"
 #include "core/repeat_count.h"
+#include "core/thread_safety.h"
 
 class networkManage {
 public:
@@ -173,7 +174,9 @@ private:
     std::atomic<uint64_t> fins_seen_{0};
     RepeatCount refusals_;  // the accept thread's, then stop's
     RepeatCount cuts_;      // the same
-    // A failed wait's pause, cut short by stop (or the client's ousting).
-    std::mutex pause_mutex_;
-    std::condition_variable pause_cv_;
+    // A failed wait's pause, cut short by stop (or the client's ousting). It guards no state:
+    // what ends the pause is atomic, and the lock only keeps a wake from falling between the
+    // check and the wait.
+    zem::Mutex pause_mutex_;
+    zem::ConditionVariable pause_cv_;
 };

@@ -21,7 +21,7 @@ pc_update& pc_update::get() {
 
 void pc_update::begin(LinkId link) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (g_update_flag.fetch_or(kUpdateByPc) == 0)
             emit comm_bridge::pInstance()->sig_update_start();
         const uint32_t now = G_timeTicks.load();
@@ -35,7 +35,7 @@ void pc_update::begin(LinkId link) {
 
 void pc_update::end() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         finish_locked();
     }
     refresh(106);
@@ -61,14 +61,14 @@ void pc_update::heard(LinkId link, const uint8_t* body, uint32_t len) {
     if (!watching_ || len < kMinBody) return;
     const uint32_t now = G_timeTicks.load();
     const bool update = update_frame(body, len);
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (link == starter_) starter_heard_ = now;
     if (update) update_heard_ = now;
 }
 
 void pc_update::closed(LinkId link) {
     if (!watching_) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (state_ != State::Running || link != starter_) return;
     state_ = State::Closed;
     closed_at_ = G_timeTicks.load();
@@ -87,7 +87,7 @@ void pc_update::watch(uint32_t now) {
     if (!watching_) return;
     const char* why;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (state_ == State::Idle) return;
         // Cleared by no call of ours (a test's reset): nothing left to end.
         if (!(g_update_flag.load() & kUpdateByPc)) {

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "comm/link_session.h"
+#include "core/thread_safety.h"
 
 class pc_update {
 public:
@@ -42,15 +43,15 @@ private:
     };
     static bool update_frame(const uint8_t* body, uint32_t len);
     // Caller holds mutex_: clears the PC's bit and asks for the overlay's removal.
-    void finish_locked();
+    void finish_locked() REQUIRES(mutex_);
     // Why the update should end now, or null.
-    const char* lapse_locked(uint32_t now) const;
+    const char* lapse_locked(uint32_t now) const REQUIRES(mutex_);
 
-    std::mutex mutex_;
+    zem::Mutex mutex_;
     std::atomic<bool> watching_{false};  // State is not Idle: read without the mutex
-    State state_ = State::Idle;
-    LinkId starter_ = 0;
-    uint32_t starter_heard_ = 0;  // the starting link's last frame
-    uint32_t closed_at_ = 0;      // when it closed (Closed)
-    uint32_t update_heard_ = 0;   // the last update frame from any link
+    State state_ GUARDED_BY(mutex_) = State::Idle;
+    LinkId starter_ GUARDED_BY(mutex_) = 0;
+    uint32_t starter_heard_ GUARDED_BY(mutex_) = 0;  // the starting link's last frame
+    uint32_t closed_at_ GUARDED_BY(mutex_) = 0;      // when it closed (Closed)
+    uint32_t update_heard_ GUARDED_BY(mutex_) = 0;   // the last update frame from any link
 };

@@ -75,7 +75,7 @@ void udpnetManage::stop() {
     {
         // Under the queue's mutex, so the send thread cannot miss it between its check and its
         // wait.
-        std::lock_guard<std::mutex> lock(queue_mutex_);
+        zem::MutexLocker lock(queue_mutex_);
         stopping_ = true;
     }
     waker_.wake();
@@ -134,7 +134,7 @@ void udpnetManage::udp_13769_acceptThread() {
         for (ssize_t i = 0; i < n; ++i)
             if (rx[i] == '\n') ++lines;
         if (lines == 0 || rx[n - 1] != '\n') ++lines;
-        std::lock_guard<std::mutex> lock(queue_mutex_);
+        zem::MutexLocker lock(queue_mutex_);
         // Bounded: a flood of lines gets no more answers than the queue holds.
         for (int i = 0; i < lines && queue_.size() < kMaxTextReplies; ++i)
             queue_.push_back({from, kWifiError});
@@ -143,9 +143,9 @@ void udpnetManage::udp_13769_acceptThread() {
 }
 
 void udpnetManage::udp_13769_sendThread() {
-    std::unique_lock<std::mutex> lock(queue_mutex_);
+    zem::MutexLocker lock(queue_mutex_);
     while (!stopping_) {
-        queue_cv_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        queue_cv_.wait(lock, [&]() REQUIRES(queue_mutex_) { return stopping_ || !queue_.empty(); });
         while (!queue_.empty()) {
             TextReply r = queue_.front();
             queue_.pop_front();

@@ -15,6 +15,7 @@
 
 #include "comm/link_session.h"
 #include "comm/socket_util.h"
+#include "core/thread_safety.h"
 
 class udpnetManage {
 public:
@@ -54,7 +55,7 @@ private:
     comm::Waker waker_;
     std::atomic<bool> stopping_{false};
     std::thread pc_thread_, wifi_rx_thread_, wifi_tx_thread_;
-    std::mutex queue_mutex_;
-    std::condition_variable queue_cv_;
-    std::deque<TextReply> queue_;
+    zem::Mutex queue_mutex_;
+    zem::ConditionVariable queue_cv_;
+    std::deque<TextReply> queue_ GUARDED_BY(queue_mutex_);
 };

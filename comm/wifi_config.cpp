@@ -25,7 +25,7 @@ const char kHostapdConf[] = "/etc/rtl_hostapd_2G.conf";
 const char kUdhcpdConf[] = "/etc/udhcpd.conf";
 
 bool write_text(const char* absolute, const std::string& text) {
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    zem::MutexLocker lock(Utils::_file_deal_mutex);
     return file_io::writeFileAtomic(absolute, text.data(), text.size()) == 0;
 }
 
@@ -58,11 +58,10 @@ std::string udhcpd_conf(const QString& ip) {
 // The configured address of the access point. It ends up on a root shell's command line, so
 // anything but a plain address is refused, as for eth0, and the default address is used.
 QString access_point_address() {
-    const QString ip = Utils::configValue(g_str_wifi_ip);
+    const QString ip = Utils::configValue(&g_str_wifi_ip);
     if (Utils::isDottedIPv4(ip)) return ip;
-    const ConfigEngine* c = ConfigEngine::p_config;
-    if (!c) return {};
-    const QString fallback = c->items[ConfigItem::WifiIPAddress].defaultValue.toString();
+    if (!ConfigEngine::p_config) return {};
+    const QString fallback = ConfigEngine::default_variant(ConfigItem::WifiIPAddress).toString();
     char line[160];
     std::snprintf(line, sizeof line, "WiFi: WifiIPAddress \"%s\" is not an address, %s used",
                   qPrintable(ip.left(32)), qPrintable(fallback));
@@ -87,7 +86,7 @@ void T57_WIFI_CONFIG::shutdown() {
 }
 
 void T57_WIFI_CONFIG::set_wifi_reset_flag() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     g_wifi_reset_ticks = G_timeTicks.load();
     g_wifi_reset_flag = 1;
     cv_.notify_all();
@@ -95,7 +94,7 @@ void T57_WIFI_CONFIG::set_wifi_reset_flag() {
 
 void T57_WIFI_CONFIG::stop() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         stopping_ = true;
         cv_.notify_all();
     }
@@ -131,7 +130,7 @@ void T57_WIFI_CONFIG::take_down() {
 
 void T57_WIFI_CONFIG::WiFi_Start_Thread() {
     bool first = true;
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     while (!stopping_) {
         if (!first) {
             cv_.wait(lock, [&] { return stopping_ || g_wifi_reset_flag != 0; });

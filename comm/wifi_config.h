@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "core/thread_safety.h"
+
 extern std::atomic<uint8_t> g_wifi_reset_flag;    // a restart was requested
 extern std::atomic<uint32_t> g_wifi_reset_ticks;  // G_timeTicks of the request
 
@@ -32,8 +34,10 @@ private:
     int bring_up();
     void take_down();
 
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    // Guards no state: the flags that wake the thread are atomics, and the lock only keeps a
+    // wake from falling between its check and the wait.
+    zem::Mutex mutex_;
+    zem::ConditionVariable cv_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

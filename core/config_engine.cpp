@@ -61,7 +61,7 @@ uint32_t tcpPort(ConfigEngine& c) {
     const QString text = c.read_config_variant(ConfigItem::TcpPort).toString().trimmed();
     uint32_t port = 0;
     if (Utils::isPort(text, port)) return port;
-    port = c.items[ConfigItem::TcpPort].defaultValue.toUInt();
+    port = ConfigEngine::default_variant(ConfigItem::TcpPort).toUInt();
     char line[160];
     std::snprintf(line, sizeof line,
                   "configuration: TcpPort \"%s\" is not a port 1..65535, %u used",
@@ -87,6 +87,7 @@ ConfigItem::ConfigItem(const QString& k, ConfigName i, const QVariant& def, uint
 }
 
 void ConfigEngine::makeItems(QSettings* settings) {
+    zem::MutexLocker lock(mutex_);  // no other thread sees the engine yet: the lock is for form
     items.reserve(ConfigItem::ItemCount);
     for (int id = 0; id < ConfigItem::ItemCount; ++id) {
         const ItemDef& d = kItems[id];
@@ -206,7 +207,7 @@ void ConfigEngine::readMac() {
     const QString printed = QString::fromStdString(Utils::shell_exec("ifconfig eth0", 100));
     const QRegularExpressionMatch m = kPrinted.match(printed);
     const QString configured = p_config->read_config_variant(ConfigItem::MAC).toString().trimmed();
-    std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+    zem::MutexLocker lock(Utils::_config_mutex);
     if (m.hasMatch())
         g_str_mac = m.captured(1);
     else if (kText.match(configured).hasMatch())
@@ -219,18 +220,23 @@ void ConfigEngine::readUpdateStatus() {
 }
 
 bool ConfigEngine::validId(int id) const {
-    return id >= 0 && id < int(items.size());
+    return id >= 0 && id < ConfigItem::ItemCount;  // the constructor made every item
+}
+
+QVariant ConfigEngine::default_variant(ConfigItem::ConfigName id) {
+    if (id < 0 || id >= ConfigItem::ItemCount) return {};
+    return kItems[id].def;
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
     if (!validId(id)) return {};
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return items[id].value;
 }
 
 void ConfigEngine::write_config_variant(ConfigItem::ConfigName id, const QVariant& value) {
     if (!validId(id)) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     ConfigItem& item = items[id];
     item.value = value;
     if (item.memoryOnly || item.fileName.isEmpty()) return;
@@ -254,10 +260,12 @@ int ConfigEngine::strToItem(const QString& key) {
     return _itemMap.value(full, -1);
 }
 
-ConfigItem* ConfigEngine::getConfigItem(const QString& key) {
-    if (!containsItemStr(key)) return nullptr;
+std::optional<ConfigItem> ConfigEngine::getConfigItem(const QString& key) {
+    if (!containsItemStr(key)) return std::nullopt;
     const int id = _itemMap.value(key);
-    return validId(id) ? &items[id] : nullptr;
+    if (!validId(id)) return std::nullopt;
+    zem::MutexLocker lock(mutex_);
+    return items[id];
 }
 
 int Utils::getIPAddress() {
@@ -268,7 +276,7 @@ int Utils::getIPAddress() {
     auto number = [c](ConfigItem::ConfigName id) {
         return c->read_config_variant(id).toString().trimmed().toUInt();
     };
-    std::lock_guard<std::mutex> lock(_config_mutex);
+    zem::MutexLocker lock(_config_mutex);
     g_str_ip = text(ConfigItem::IPAddress);
     g_str_gateway = text(ConfigItem::GateWay);
     g_srt_mask = text(ConfigItem::SubNetMask);

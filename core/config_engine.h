@@ -11,7 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <vector>
+
+#include "core/thread_safety.h"
+#include "core/utils.h"
 
 // One INI setting.
 class ConfigItem {
@@ -71,6 +75,8 @@ public:
 
     // A copy of the item's current value (invalid for an unknown id).
     QVariant read_config_variant(ConfigItem::ConfigName id);
+    // The item's default value (invalid for an unknown id).
+    static QVariant default_variant(ConfigItem::ConfigName id);
     // Sets the item's value and, unless memory-only, stores it in its INI file and syncs it.
     // Safe from any thread; writes are serialised.
     void write_config_variant(ConfigItem::ConfigName id, const QVariant& value);
@@ -79,15 +85,15 @@ public:
     static int containsItemStr(const QString& key);
     // The id of a key, with or without "config/"; -1 for a key that is not in the map.
     static int strToItem(const QString& key);
-    // The item of a full key, or null.
-    ConfigItem* getConfigItem(const QString& key);
+    // A copy of the item of a full key, or none.
+    std::optional<ConfigItem> getConfigItem(const QString& key);
 
     // Fills the 32 lower-case hex digits of the device id from the three identification words.
     static void deviceId(uint16_t w0, uint16_t w1, uint16_t w2, char out[32]);
 
-    std::vector<ConfigItem> items;  // indexed by id
+    std::vector<ConfigItem> items GUARDED_BY(mutex_);  // indexed by id
     // The parameter store's open "/data/ram_device_info", only while it reads or writes it.
-    FILE* fp_ram_device_info = nullptr;
+    FILE* fp_ram_device_info GUARDED_BY(Utils::_file_deal_mutex) = nullptr;
 
 private:
     ConfigEngine();
@@ -99,5 +105,5 @@ private:
     static void load();
     bool validId(int id) const;
 
-    std::mutex mutex_;  // the items' values and the INI file
+    zem::Mutex mutex_;  // the items' values and the INI file
 };

@@ -48,7 +48,7 @@ ConsoleWriter::ConsoleWriter(int fd, const char* name, size_t maxTexts, size_t m
 
 ConsoleWriter::~ConsoleWriter() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         ending_ = true;
     }
     work_cv_.notify_one();
@@ -58,7 +58,7 @@ ConsoleWriter::~ConsoleWriter() {
 void ConsoleWriter::write(std::string text) {
     if (text.empty()) return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (texts_ >= max_texts_ || (texts_ > 0 && bytes_ + text.size() > max_bytes_)) {
             left_out_ += linesOf(text);
             return;
@@ -85,20 +85,21 @@ void ConsoleWriter::queueLeftOutLine() {
 }
 
 bool ConsoleWriter::flush(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     const uint64_t target = queued_;
-    return written_cv_.wait_until(lock, deadline, [&] { return written_ >= target; });
+    return written_cv_.wait_until(lock, deadline,
+                                  [&]() REQUIRES(mutex_) { return written_ >= target; });
 }
 
 uint64_t ConsoleWriter::linesWaiting() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return lines_ + left_out_;
 }
 
 void ConsoleWriter::run() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     for (;;) {
-        work_cv_.wait(lock, [this] { return !queue_.empty() || ending_; });
+        work_cv_.wait(lock, [this]() REQUIRES(mutex_) { return !queue_.empty() || ending_; });
         if (queue_.empty()) return;
         // Still counted against the bound while written: the memory stays bounded.
         std::string batch;

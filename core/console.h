@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 
+#include "core/thread_safety.h"
+
 class ConsoleWriter {
 public:
     // 2,048 texts or 128 KiB each, whichever comes first: several of the video processor's
@@ -47,23 +49,25 @@ public:
     std::function<void()> before_write;
 
 private:
-    void run();
+    void run() EXCLUDES(mutex_);
     // The count line of the texts left out, put in the queue where they were left out.
-    void queueLeftOutLine();
+    void queueLeftOutLine() REQUIRES(mutex_);
 
     const int fd_;
     const char* const name_;
     const size_t max_texts_, max_bytes_;
-    mutable std::mutex mutex_;  // a leaf: taken under any other lock, with nothing under it
-    std::condition_variable work_cv_;
-    std::condition_variable written_cv_;
-    std::deque<std::string> queue_;
-    size_t texts_ = 0, bytes_ = 0;  // waiting or being written
-    uint64_t lines_ = 0;
-    uint64_t left_out_ = 0;  // lines left out and not yet told
-    uint64_t queued_ = 0, written_ = 0;
-    bool ending_ = false;
-    std::thread thread_;
+    mutable zem::Mutex mutex_;  // a leaf: taken under any other lock, with nothing under it
+    zem::ConditionVariable work_cv_;
+    zem::ConditionVariable written_cv_;
+    std::deque<std::string> queue_ GUARDED_BY(mutex_);
+    size_t texts_ GUARDED_BY(mutex_) = 0;  // waiting or being written
+    size_t bytes_ GUARDED_BY(mutex_) = 0;
+    uint64_t lines_ GUARDED_BY(mutex_) = 0;
+    uint64_t left_out_ GUARDED_BY(mutex_) = 0;  // lines left out and not yet told
+    uint64_t queued_ GUARDED_BY(mutex_) = 0;
+    uint64_t written_ GUARDED_BY(mutex_) = 0;
+    bool ending_ GUARDED_BY(mutex_) = false;
+    std::thread thread_;  // set in the constructor, joined in the destructor
 };
 
 namespace console {

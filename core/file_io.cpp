@@ -79,7 +79,7 @@ void installNewProgram() {
     Utils::system_mutex("mv /data/app/zemT57N2  /data/app/zemT57N");
     const std::string file = platform::path("/data/configs/led_load_config.ini");
     if (g_update_status == 0 && !platform::refuseLink(file)) {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         QSettings ini(QString::fromStdString(file), QSettings::IniFormat);
         ini.setValue("app-1/app_path", "/data/app/zemT57N -platform linuxfb");
         ini.setValue("app-1/app_name", "zemT57N");

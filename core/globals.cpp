@@ -13,6 +13,7 @@
 
 #include "core/console.h"
 #include "core/repeat_count.h"
+#include "core/thread_safety.h"
 #include "platform/clock.h"
 #include "platform/own_files.h"
 
@@ -33,9 +34,9 @@ using Kinds = std::map<std::string, ErrorKind>;
 
 // The errors, on the terminal, and the libraries' warnings, on the console.
 struct SaidErrors {
-    std::mutex mutex;
-    Kinds kinds;
-    Kinds console_kinds;
+    zem::Mutex mutex;
+    Kinds kinds GUARDED_BY(mutex);
+    Kinds console_kinds GUARDED_BY(mutex);
 };
 
 SaidErrors& saidErrors() {
@@ -62,7 +63,7 @@ void say(Kinds SaidErrors::*kinds, console::Stream out, const std::string& kind,
     SaidErrors& said = saidErrors();
     std::string line;
     {
-        std::lock_guard<std::mutex> lock(said.mutex);
+        zem::MutexLocker lock(said.mutex);
         ErrorKind& k = kindOf(said.*kinds, kind);
         uint32_t before = 0;
         if (!k.lines.tell(platform::nowMs(), &before)) {
@@ -91,13 +92,13 @@ std::string withoutNumbers(const char* text) {
 }  // namespace
 
 void LogTestHooks::forget() {
-    std::lock_guard<std::mutex> lock(saidErrors().mutex);
+    zem::MutexLocker lock(saidErrors().mutex);
     saidErrors().kinds.clear();
     saidErrors().console_kinds.clear();
 }
 
 size_t LogTestHooks::kept() {
-    std::lock_guard<std::mutex> lock(saidErrors().mutex);
+    zem::MutexLocker lock(saidErrors().mutex);
     return saidErrors().kinds.size() + saidErrors().console_kinds.size();
 }
 
@@ -105,7 +106,7 @@ void writeLogMsgFlush() {
     SaidErrors& said = saidErrors();
     std::vector<std::pair<console::Stream, std::string>> lines;
     {
-        std::lock_guard<std::mutex> lock(said.mutex);
+        zem::MutexLocker lock(said.mutex);
         const uint64_t now = platform::nowMs();
         for (auto [kinds, out] :
              {std::pair{&said.kinds, console::kErr}, {&said.console_kinds, console::kOut}})

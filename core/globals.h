@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/utils.h"
+
 // Logging sink of the whole program (level 1 error, 2 warning, 3 info). Errors go to stderr,
 // the terminal of a person running the program; warnings and information are dropped, so that a
 // load of bad frames does not flood the terminal. Console traces come from the debug lines gated
@@ -71,33 +73,36 @@ extern std::atomic<uint32_t> G_timeTicks;  // 10 ms ticks of real time, counted 
 
 // Links and network (configuration items fill these at start). The configuration's values and
 // g_str_mac change under Utils::_config_mutex; other threads read them with Utils::configValue.
-extern uint32_t g_port;                           // TCP server port
-extern uint32_t g_int_tcp_port;                   // TCP port as the protocol reports it
 extern uint32_t g_BPS;                            // baud rate of both UARTs
 extern uint32_t g_dataLen;                        // UART read size factor
 extern uint8_t g_networkMode;                     // TCP server enabled
 extern uint8_t g_udpnetmode;                      // UDP 13769 served
 extern std::atomic<uint8_t> g_passby_trans_port;  // transport of a forwarded card frame, 255 none
-extern QString g_str_wifi_ip;
-extern QString g_str_ip;
-extern QString g_srt_mask;
-extern QString g_str_gateway;
-extern QString g_str_mac;
-extern QString g_str_barcode;
-extern QString g_Wenx_cloudserverip;
-extern uint32_t g_Wenx_cloudserverport;
-extern QString g_Wenx_clouduserid;
-extern QString g_Wenx_controllername;
-extern uint8_t g_Wenx_cloud;
-extern QString g_usb_grade_path;
-extern QString g_check_edid;
-extern QString g_imagelayoutpassword;
 extern QString g_rcv_sync_led;
-extern uint32_t g_check_source;  // source-enable mask, one bit per source
-extern uint32_t g_zem_max_pixel;
-extern uint32_t g_lcd_lang_valid;  // bit n enables panel language n
-extern char g_pid[33];             // device id: 32 lower-case hex digits
-extern uint8_t g_update_status;    // 1 when the start-up file names the standard program
+extern char g_pid[33];           // device id: 32 lower-case hex digits
+extern uint8_t g_update_status;  // 1 when the start-up file names the standard program
+// TCP server port, and as the protocol reports it.
+extern uint32_t g_port GUARDED_BY(Utils::_config_mutex);
+extern uint32_t g_int_tcp_port GUARDED_BY(Utils::_config_mutex);
+extern QString g_str_wifi_ip GUARDED_BY(Utils::_config_mutex);
+extern QString g_str_ip GUARDED_BY(Utils::_config_mutex);
+extern QString g_srt_mask GUARDED_BY(Utils::_config_mutex);
+extern QString g_str_gateway GUARDED_BY(Utils::_config_mutex);
+extern QString g_str_mac GUARDED_BY(Utils::_config_mutex);
+extern QString g_str_barcode GUARDED_BY(Utils::_config_mutex);
+extern QString g_Wenx_cloudserverip GUARDED_BY(Utils::_config_mutex);
+extern uint32_t g_Wenx_cloudserverport GUARDED_BY(Utils::_config_mutex);
+extern QString g_Wenx_clouduserid GUARDED_BY(Utils::_config_mutex);
+extern QString g_Wenx_controllername GUARDED_BY(Utils::_config_mutex);
+extern uint8_t g_Wenx_cloud GUARDED_BY(Utils::_config_mutex);
+extern QString g_usb_grade_path GUARDED_BY(Utils::_config_mutex);
+extern QString g_check_edid GUARDED_BY(Utils::_config_mutex);
+extern QString g_imagelayoutpassword GUARDED_BY(Utils::_config_mutex);
+// The source-enable mask, one bit per source.
+extern uint32_t g_check_source GUARDED_BY(Utils::_config_mutex);
+extern uint32_t g_zem_max_pixel GUARDED_BY(Utils::_config_mutex);
+// Bit n enables panel language n.
+extern uint32_t g_lcd_lang_valid GUARDED_BY(Utils::_config_mutex);
 
 // Screen and panel.
 extern uint8_t ScreenState;                   // 1 LED screen on, 0 black

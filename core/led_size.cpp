@@ -24,7 +24,7 @@ bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const cha
                   unsigned(ram->rd16(kRamSplice)), unsigned(ram->rd16(kRamOut1Width)),
                   unsigned(ram->rd16(kRamOut1Height)), unsigned(last(kRamWidth)),
                   unsigned(last(kRamHeight)));
-    for (int a : kRamWords) ram->wr16(a, last(a));
+    for (int a : kRamWords) ram->wr16_no_gen_bump(a, last(a));
     writeLogMsg(1, "LED size refused", line);
     return true;
 }

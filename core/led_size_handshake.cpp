@@ -18,7 +18,7 @@ led_size_handshake& led_size_handshake::get() {
 
 void led_size_handshake::start() {
     {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        zem::MutexLocker lock(Utils::_led_para_init_mutex);
         switch (state()) {
             case kIdle:
                 state_ = kBlanking;
@@ -43,7 +43,7 @@ void led_size_handshake::start() {
 
 void led_size_handshake::answer(Answer verdict) {
     {
-        std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+        zem::MutexLocker lock(Utils::_led_para_init_mutex);
         switch (state()) {
             case kBlanking:
             case kBlanked:
@@ -90,7 +90,7 @@ void led_size_handshake::blanking_step(const std::function<void(Action)>& act) {
 }
 
 void led_size_handshake::step(const std::function<void(Action)>& act) {
-    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+    zem::MutexLocker lock(Utils::_led_para_init_mutex);
     switch (state()) {
         case kIdle:
             return;
@@ -116,17 +116,17 @@ bool led_size_handshake::blanking_locked() const {
 }
 
 bool led_size_handshake::blanking() {
-    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+    zem::MutexLocker lock(Utils::_led_para_init_mutex);
     return blanking_locked();
 }
 
 bool led_size_handshake::steps_due() {
-    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+    zem::MutexLocker lock(Utils::_led_para_init_mutex);
     return blanking_locked() || state() == kRestartAsked;
 }
 
 void led_size_handshake::clear() {
-    std::lock_guard<std::mutex> lock(Utils::_led_para_init_mutex);
+    zem::MutexLocker lock(Utils::_led_para_init_mutex);
     state_ = kIdle;
     blank_step_ = 0;
     tick_ = 0;

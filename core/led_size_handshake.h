@@ -15,6 +15,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/thread_safety.h"
+#include "core/utils.h"
+
 class led_size_handshake {
 public:
     // What is true of the outputs.
@@ -60,9 +63,12 @@ public:
 
 private:
     void wake();
-    bool blanking_locked() const;
-    void blanking_step(const std::function<void(Action)>& act);
-    std::atomic<uint8_t> state_{kIdle};  // changed under the lock
-    uint8_t blank_step_ = 0;             // 0 black due, 1 output off due, 2 end due, 3 ended
-    uint32_t tick_ = 0;                  // of the last blanking step, then of the wait's start
+    bool blanking_locked() const REQUIRES(Utils::_led_para_init_mutex);
+    void blanking_step(const std::function<void(Action)>& act)
+        REQUIRES(Utils::_led_para_init_mutex);
+    std::atomic<uint8_t> state_{kIdle};  // changed under the lock, read without it (state())
+    // 0 black due, 1 output off due, 2 end due, 3 ended
+    uint8_t blank_step_ GUARDED_BY(Utils::_led_para_init_mutex) = 0;
+    // of the last blanking step, then of the wait's start
+    uint32_t tick_ GUARDED_BY(Utils::_led_para_init_mutex) = 0;
 };

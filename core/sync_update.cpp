@@ -173,7 +173,7 @@ int SyncUpdate::build_key_led(uint8_t report[5]) const {
     }
     int16_t isCrop;
     char index;
-    const int s = store->ZemGetImageSource(store->ram_image(), w, &isCrop, &index, 0);
+    const int s = store->ZemGetRamImageSource(w, &isCrop, &index);
     if (s < ZemRamPara::kSourceCount) {
         bool signal;
         {

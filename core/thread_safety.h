@@ -75,6 +75,23 @@ private:
 using MutexLocker = BasicLocker<Mutex>;
 using RecursiveMutexLocker = BasicLocker<RecursiveMutex>;
 
+// The other way round: lets go of a mutex the caller holds (through its own scoped lock, or a
+// REQUIRES) for its scope, and takes it again at its end, so the analysis sees the guarded state
+// out of reach in between (a wait that lets other threads write).
+template <class M>
+class SCOPED_CAPABILITY BasicUnlocker {
+public:
+    explicit BasicUnlocker(M& mutex) RELEASE(mutex) : mutex_(mutex) { mutex_.unlock(); }
+    ~BasicUnlocker() RELEASE() { mutex_.lock(); }
+    BasicUnlocker(const BasicUnlocker&) = delete;
+    BasicUnlocker& operator=(const BasicUnlocker&) = delete;
+
+private:
+    M& mutex_;
+};
+
+using MutexUnlocker = BasicUnlocker<Mutex>;
+
 // Waits release and retake the locker's mutex; the analysis sees it held throughout, as the
 // caller does. A predicate reading guarded state says REQUIRES of that mutex.
 class ConditionVariable {

@@ -118,9 +118,10 @@ int walkSlots(int cur, int dir, Saved saved) {
 }
 
 int ZemRamPara::ZemUserModeIndex(int cur, int dir) const {
-    // Called only inside this function, which holds the C331 mutex (walkSlots is generic).
-    const auto saved = [this](int m) NO_THREAD_SAFETY_ANALYSIS { return ZemUserModeSaved(m) == 1; };
-    return walkSlots(cur, dir, saved);
+    // The slots' markers, read here under the C331 mutex the caller holds.
+    std::array<bool, kModeCount> saved{};
+    for (int m = 0; m < kModeCount; ++m) saved[size_t(m)] = ZemUserModeSaved(m) == 1;
+    return walkSlots(cur, dir, [&saved](int m) { return saved[size_t(m)]; });
 }
 
 int ZemRamPara::ZemUserModeShownIndex(int cur, int dir) const {
@@ -136,7 +137,7 @@ int ZemRamPara::ZemGetCurrentModeIndex() const {
 // file could not be written, which the terminal is told.
 bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         const int rc = file_io::writeFileAtomic(slotFile(m), image, kModeFileSize);
         if (rc != 0) {
             ZEM_DEBUG("\n user mode %d file write failed (%d)\n", m + 1, rc);
@@ -220,7 +221,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     uint8_t file[kModeFileSize];
     long got;
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         got = file_io::readFileBytes(slotFile(m), file, sizeof file);
         if (got >= 0) file_io::syncAndSettle();
     }

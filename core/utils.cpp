@@ -6,18 +6,18 @@
 #include "core/globals.h"
 #include "platform/shell.h"
 
-std::mutex Utils::_system_mutex;
-std::mutex Utils::_usleep_mutex;
-std::mutex Utils::_led_para_init_mutex;
-std::mutex Utils::_spi_mutex;
-std::mutex Utils::_fpga_multicast_mutex;
-std::mutex Utils::_c331_bnk_mutex;
-std::mutex Utils::_file_deal_mutex;
-std::mutex Utils::_source_init_mutex;
-std::mutex Utils::_check_nosig_mutex;
-std::mutex Utils::_source_hdminfo_mutex;
-std::mutex Utils::_test_signal_mutex;
-std::mutex Utils::_config_mutex;
+zem::Mutex Utils::_system_mutex;
+zem::Mutex Utils::_usleep_mutex;
+zem::Mutex Utils::_led_para_init_mutex;
+zem::Mutex Utils::_spi_mutex;
+zem::Mutex Utils::_fpga_multicast_mutex;
+zem::Mutex Utils::_c331_bnk_mutex;
+zem::Mutex Utils::_file_deal_mutex;
+zem::Mutex Utils::_source_init_mutex;
+zem::Mutex Utils::_check_nosig_mutex;
+zem::Mutex Utils::_source_hdminfo_mutex;
+zem::Mutex Utils::_test_signal_mutex;
+zem::Mutex Utils::_config_mutex;
 
 uint8_t Utils::BCC(const uint8_t* data, uint32_t len) {
     uint8_t x = 0;
@@ -53,7 +53,7 @@ int Utils::system_mutex(const QString& cmd, int* status) {
     const QByteArray text = cmd.toLatin1();
     int rc;
     {
-        std::lock_guard<std::mutex> lock(_system_mutex);
+        zem::MutexLocker lock(_system_mutex);
         rc = platform::shell().run(text.toStdString());
     }
     if (status) *status = rc;

@@ -1,7 +1,7 @@
 // Shared utilities of every subsystem: the named mutexes, the XOR check byte, shell commands
 // through the platform's shell seam, tick time spans and raw MTD flash erase and write.
 //
-// Lock order, outermost first. The PC links' command mutex (message_deal::command_mutex), held
+// Lock order, outermost first. The PC links' command mutex (ZemRamPara::command_mutex), held
 // by the configuration commands and register writes only, comes before every other: a box
 // command may take any of them, and nothing holding one takes it.
 // Video-processor side: the C331 mutex (c331_manage::c331_mutex), then the store's own mutex
@@ -35,30 +35,46 @@
 #include <mutex>
 #include <string>
 
+#include "core/thread_safety.h"
 #include "platform/mtd.h"
 
 class Utils {
 public:
-    static std::mutex _system_mutex;
-    static std::mutex _usleep_mutex;
-    static std::mutex _led_para_init_mutex;
-    static std::mutex _spi_mutex;
-    static std::mutex _fpga_multicast_mutex;
-    static std::mutex _c331_bnk_mutex;
-    static std::mutex _file_deal_mutex;
-    static std::mutex _source_init_mutex;
-    static std::mutex _check_nosig_mutex;
-    static std::mutex _source_hdminfo_mutex;
-    static std::mutex _test_signal_mutex;
+    // The shell seam runs one command at a time; no memory of its own.
+    static zem::Mutex _system_mutex;
+    // No user left; kept as one of the box's named locks.
+    static zem::Mutex _usleep_mutex;
+    // The LED size handshake's state (core/led_size_handshake.h).
+    static zem::Mutex _led_para_init_mutex;
+    // One message on the shared SPI bus, with the pad lines that route it (the C331 driver's
+    // error count, the FPGA manager's select lines).
+    static zem::Mutex _spi_mutex;
+    // The FPGA manager's sending-card tables (fpga_manage::ram_para and the command RAM) that
+    // the PC reads and writes.
+    static zem::Mutex _fpga_multicast_mutex;
+    // The C331's bank select (c331_drv::bank): one field with its bank.
+    static zem::Mutex _c331_bnk_mutex;
+    // The files of parameters, modes, recovery and transfers: one writer or reader at a time
+    // (and the configuration's handle slot, ConfigEngine::fp_ram_device_info).
+    static zem::Mutex _file_deal_mutex;
+    // No user left; kept as one of the box's named locks.
+    static zem::Mutex _source_init_mutex;
+    // No user left; kept as one of the box's named locks.
+    static zem::Mutex _check_nosig_mutex;
+    // The sources' records (raviksource's HDMI information and its stable flag).
+    static zem::Mutex _source_hdminfo_mutex;
+    // The refresh signal's emitters, one at a time; no memory of its own.
+    static zem::Mutex _test_signal_mutex;
     // Guards the globals that getIPAddress loads from the configuration, and g_str_mac: the
     // PC's commands change them while the main and WiFi threads read them.
-    static std::mutex _config_mutex;
+    static zem::Mutex _config_mutex;
 
-    // A copy of one of those globals, taken under _config_mutex.
+    // A copy of one of those globals, taken under _config_mutex (by address: the analysis
+    // checks the read here, under the lock).
     template <typename T>
-    static T configValue(const T& global) {
-        std::lock_guard<std::mutex> lock(_config_mutex);
-        return global;
+    static T configValue(const T* global) EXCLUDES(_config_mutex) {
+        zem::MutexLocker lock(_config_mutex);
+        return *global;
     }
 
     // A clock setting as the PC or the command table gives it, every field in BCD.

@@ -120,7 +120,7 @@ void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
         const int i = find_crop(s, k);
         word = i < 0 ? 0 : uint16_t(0x8000 | i);
     }
-    wr16(windowAddr(w, kWinSource), word);
+    user_wr16(windowAddr(w, kWinSource), word);
     // A source change ends the current user mode, unless a recalled mode is not yet saved; it
     // is the user's word on it either way, so a save finishing later does not set it.
     const uint16_t mode = rd16(kRamCurrentMode);
@@ -205,7 +205,7 @@ void ZemRamPara::ZemSetImageFreeze() {
     const uint16_t flags = rd16(a);
     const bool freeze = !(flags & 0x0002);
     ZEM_DEBUG("\n set freeze : %s \n", freeze ? "freeze " : "normal");
-    if (rd16(windowAddr(w, kWinFlags)) & 1) wr16(a, freeze ? flags | 0x0002 : flags & ~0x0002);
+    if (rd16(windowAddr(w, kWinFlags)) & 1) user_wr16(a, freeze ? flags | 0x0002 : flags & ~0x0002);
     c331_manage::raise_apply(1);
 }
 
@@ -214,16 +214,16 @@ void ZemRamPara::ZemSetImageBlack() {
     if (w >= kWindowCount) return;
     zem::MutexLocker lock(c331_manage::c331_mutex);
     const int a = windowAddr(w, kWinOutFlags);
-    wr16(a, rd16(a) ^ 0x0001);
+    user_wr16(a, rd16(a) ^ 0x0001);
     c331_manage::raise_apply(1);
 }
 
 void ZemRamPara::ZemSetEDIDPara(int s, int16_t w, int16_t h, int16_t hz) {
     if (!validSource(s)) return;
     zem::MutexLocker lock(c331_manage::c331_mutex);
-    wr16(kRamEdid + 6 * s, uint16_t(w));
-    wr16(kRamEdid + 6 * s + 2, uint16_t(h));
-    wr16(kRamEdid + 6 * s + 4, uint16_t(hz));
+    user_wr16(kRamEdid + 6 * s, uint16_t(w));
+    user_wr16(kRamEdid + 6 * s + 2, uint16_t(h));
+    user_wr16(kRamEdid + 6 * s + 4, uint16_t(hz));
     c331_manage::raise_apply(1);
 }
 
@@ -233,7 +233,7 @@ int ZemRamPara::ZemSourceId_is_on(int id) const {
         if (!(rd16(windowAddr(w, kWinFlags)) & 1)) continue;
         int16_t isCrop;
         char index;
-        const int s = ZemGetImageSource(ram_image(), uint8_t(w), &isCrop, &index, 0);
+        const int s = ZemGetRamImageSource(uint8_t(w), &isCrop, &index);
         const int dev = s >= 1 && s <= 5 ? s : 0;
         ZEM_DEBUG("\n ZemSourceId_is_on  source_id = %d, dev_id1 = %d ,dev_id = %d\n", id, s, dev);
         if (dev == id) on = 1;

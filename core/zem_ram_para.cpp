@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 
 ZemRamPara* ZemRamPara::p_zemrampara_config = nullptr;
+zem::Mutex ZemRamPara::command_mutex;
 
 namespace {
 
@@ -72,7 +73,7 @@ constexpr std::array<uint8_t, 4096> makeDefaults() {
 // The language to show in place of `cur` when it is not one of the five or not enabled: the
 // lowest enabled one (English when none is and `cur` is out of range); -1 when `cur` stays.
 int replacement_language(uint8_t cur) {
-    const uint32_t valid = Utils::configValue(g_lcd_lang_valid);
+    const uint32_t valid = Utils::configValue(&g_lcd_lang_valid);
     if (cur < ZemRamPara::kLanguageCount && (valid >> cur & 1)) return -1;
     int n = 0;
     while (n < ZemRamPara::kLanguageCount && !(valid >> n & 1)) ++n;
@@ -82,7 +83,7 @@ int replacement_language(uint8_t cur) {
 
 // Reads the parameter file through the configuration engine's handle slot (a local handle
 // when there is no engine). The count read, or -1 when it does not open.
-long readParaFile(uint8_t* buf, size_t cap) {
+long readParaFile(uint8_t* buf, size_t cap) REQUIRES(Utils::_file_deal_mutex) {
     FILE* local = nullptr;
     FILE*& fp = ConfigEngine::p_config ? ConfigEngine::p_config->fp_ram_device_info : local;
     fp = std::fopen(platform::path(ZemRamPara::kParaFile).c_str(), "rb");
@@ -121,6 +122,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     std::memset(persisted, 0, sizeof persisted);
     std::memset(mode_ram, 0, sizeof mode_ram);
     std::memset(reg, 0, sizeof reg);
+    std::memset(command_reg, 0, sizeof command_reg);
     std::memset(status, 0, sizeof status);
     {
         zem::MutexLocker lock(posted_mutex_);
@@ -151,13 +153,30 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     }
 }
 
-// The timing words are outside the C331 mutex's part of the RAM.
+// Exempt: RAM 256..291 is the store's mutex's part of `ram`, which the annotation can only give
+// to the C331 mutex whole (the PC's reads and writes, the refresh's copy and the saves take the
+// RAM as one image, under both mutexes).
 uint16_t ZemRamPara::timing16(int addr) const NO_THREAD_SAFETY_ANALYSIS {
     return word(ram, addr);
 }
 
-// As timing16.
+// Exempt, as timing16.
 void ZemRamPara::set_timing16(int addr, uint16_t v) NO_THREAD_SAFETY_ANALYSIS {
+    ram[addr] = uint8_t(v);
+    ram[addr + 1] = uint8_t(v >> 8);
+}
+
+bool ZemRamPara::copy_ram_out(uint32_t addr, uint8_t* to, uint32_t len) const {
+    if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return false;
+    std::memcpy(to, ram + addr, len);
+    return true;
+}
+
+void ZemRamPara::wr16_no_gen_bump(int addr, uint16_t v) {
+    if (addr < 0 || addr > kRamSize - 2) {
+        writeLogMsg(1, "parameter RAM: a word outside it not written");
+        return;
+    }
     ram[addr] = uint8_t(v);
     ram[addr + 1] = uint8_t(v >> 8);
 }
@@ -192,7 +211,7 @@ void ZemRamPara::put_led_in_force(uint8_t* image, int image_base) const {
 }
 
 void ZemRamPara::put_geometry(const uint16_t words[7]) {
-    for (int k = 0; k < 7; ++k) wr16(kRamGeometry + 2 * k, words[k]);
+    for (int k = 0; k < 7; ++k) wr16_no_gen_bump(kRamGeometry + 2 * k, words[k]);
     for (int k = 0; k < 5; ++k) geometry_of_[k] = rd16(led_size::kRamWords[k]);
     LedInForceCell::get().take_offset(words[0], words[1]);
 }
@@ -211,7 +230,7 @@ void ZemRamPara::put_geometry_in_force(uint8_t* image, int image_base) const {
 }
 
 void ZemRamPara::ram_para_write_defaults() {
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    zem::MutexLocker lock(Utils::_file_deal_mutex);
     const int rc = file_io::writeFileAtomic(kParaFile, default_para_ramlist.data(),
                                             default_para_ramlist.size());
     if (rc != 0) {
@@ -228,7 +247,7 @@ void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
     uint8_t file[kFileValidSize];
     long got;
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         got = readParaFile(file, sizeof file);
     }
     if (got < 0) {
@@ -259,17 +278,17 @@ void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
 void ZemRamPara::startup_fixups() NO_THREAD_SAFETY_ANALYSIS {
     g_language = ram[kRamLanguage];
     {
-        std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+        zem::MutexLocker lock(Utils::_config_mutex);
         if ((g_lcd_lang_valid & 0x1) && (g_lcd_lang_valid & (1u << 17))) g_lcd_lang_valid &= 0xFFFE;
     }
     const int language = replacement_language(ram[kRamLanguage]);
     if (language >= 0) {
-        wr16(kRamLanguage, uint16_t(language));
+        wr16_no_gen_bump(kRamLanguage, uint16_t(language));
         g_language = uint8_t(language);
     }
     for (int w = 0; w < kWindowCount; ++w) {
         const int a = windowAddr(w, kWinOutFlags);
-        wr16(a, rd16(a) & ~0x0002);
+        wr16_no_gen_bump(a, rd16(a) & ~0x0002);
     }
     write_back16(kRamCloseLed, 0);
     std::memset(ram + kRamTestPattern, 0, 4);
@@ -300,7 +319,7 @@ void ZemRamPara::refresh_begin() {
     zem::MutexLocker c331(c331_manage::c331_mutex);
     zem::MutexLocker timings(mutex);
     apply_posted_words();
-    std::memcpy(seen, ram_image(), kRamSize);
+    copy_ram_out(0, seen, kRamSize);
     for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
 }
 
@@ -339,7 +358,7 @@ bool ZemRamPara::changed(int from, int to) const {
 bool ZemRamPara::take_save_image(uint8_t* image) const {
     {
         zem::MutexLocker timings(mutex);
-        std::memcpy(image, ram_image(), kRamSize);
+        copy_ram_out(0, image, kRamSize);
     }
     put_led_in_force(image, 0);
     return std::memcmp(image + kPersistStart, persisted + kPersistStart, kPersistSize) != 0;
@@ -380,7 +399,7 @@ int ZemRamPara::ram_para_persist() {
     std::memcpy(file + kFileBodyOffset, saved + kPersistStart, kPersistSize);
     int rc;
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         rc = file_io::writeFileAtomic(kParaFile, file, sizeof file);
         file_io::syncAndSettle();
     }
@@ -403,7 +422,7 @@ int ZemRamPara::ram_para_persist() {
 int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
     const uint16_t request = rd16(kRamModeSaveRequest);
-    if (len) std::memcpy(ram_image() + addr, data, len);
+    if (len) std::memcpy(ram + addr, data, len);
     bump_word_gens(addr, len);
     if (covers(addr, len, kRamModeSaveRequest)) request_word_written(client, request);
     return 0;
@@ -416,7 +435,7 @@ uint32_t ZemRamPara::word_gen(int addr) const {
 }
 
 void ZemRamPara::user_wr16(int addr, uint16_t v) {
-    wr16(addr, v);
+    wr16_no_gen_bump(addr, v);
     bump_word_gens(uint32_t(addr), 2);
 }
 
@@ -433,7 +452,7 @@ int ZemRamPara::test_signal(int id) {
         emit sig_update_para(id);
         return 1;
     }
-    std::lock_guard<std::mutex> lock(Utils::_test_signal_mutex);
+    zem::MutexLocker lock(Utils::_test_signal_mutex);
     emit sig_update_para(id);
     return 1;
 }
@@ -449,7 +468,7 @@ int ZemRamPara::ZemLanguageChanged() {
     }
     {
         zem::MutexLocker c331(c331_manage::c331_mutex);
-        if (rd16(kRamLanguage) == seen16(kRamLanguage)) wr16(kRamLanguage, uint16_t(n));
+        if (rd16(kRamLanguage) == seen16(kRamLanguage)) wr16_no_gen_bump(kRamLanguage, uint16_t(n));
     }
     seen[kRamLanguage] = uint8_t(n);
     seen[kRamLanguage + 1] = 0;

@@ -90,7 +90,15 @@ public:
     // and read under the C331 mutex.
     uint8_t persisted[kRamSize] GUARDED_BY(c331_manage::c331_mutex);
     uint8_t mode_ram[kModeCount][kModeSize] GUARDED_BY(c331_manage::c331_mutex);
-    uint8_t reg[kRegCount + kCmdCount];
+    // The controller register file. Registers 0..31: the PC's register command merges them
+    // under its command mutex, which the configuration commands hold too, so that two links'
+    // changes never interleave.
+    static zem::Mutex command_mutex;
+    uint8_t reg[kRegCount] GUARDED_BY(command_mutex);
+    // The command bytes written through registers 160, 165, 162, 163, 164 (in this order):
+    // stored by the PC, carried out and cleared by the C331 apply, under the C331 mutex.
+    static constexpr int kCmd160 = 0, kCmd165 = 1, kCmd162 = 2, kCmd163 = 3, kCmd164 = 4;
+    uint8_t command_reg[kCmdCount] GUARDED_BY(c331_manage::c331_mutex);
     uint8_t status[kStatusSize] GUARDED_BY(mutex);
 
     // The LED set in force (RAM 1376, 1378, 1380, 1412, 1414): the five words last taken by any
@@ -102,15 +110,22 @@ public:
 
     // Little-endian 16-bit words of the RAM and its records.
     uint16_t rd16(int addr) const REQUIRES(c331_manage::c331_mutex) { return word(ram, addr); }
+    uint8_t rd8(int addr) const REQUIRES(c331_manage::c331_mutex) { return ram[addr]; }
     // A word other threads write under the C331 mutex (866, 868, 2116), read under it by a
     // caller that does not hold it.
     uint16_t rd16_locked(int addr) const EXCLUDES(c331_manage::c331_mutex);
     uint8_t rd8_locked(int addr) const EXCLUDES(c331_manage::c331_mutex);
-    // The RAM whole, to a reader or writer that holds the C331 mutex (a copy, a window's
-    // source, a PC's read).
-    const uint8_t* ram_image() const REQUIRES(c331_manage::c331_mutex) { return ram; }
-    uint8_t* ram_image() REQUIRES(c331_manage::c331_mutex) { return ram; }
-    // The source thread's timing words (RAM 256..291): the store's mutex guards them.
+    // Copies RAM [addr, addr + len) to `to`, the timing words too (hence both mutexes); false,
+    // with nothing copied, when that passes the end.
+    bool copy_ram_out(uint32_t addr, uint8_t* to, uint32_t len) const
+        REQUIRES(c331_manage::c331_mutex, mutex);
+    // The source of window w as the RAM holds it (ZemGetImageSource of the RAM).
+    int ZemGetRamImageSource(uint8_t w, int16_t* isCrop, char* cropIndex) const
+        REQUIRES(c331_manage::c331_mutex) {
+        return ZemGetImageSource(ram, w, isCrop, cropIndex, 0);
+    }
+    // The source thread's timing words (RAM 256..291): the store's mutex guards them, though they
+    // sit in `ram`, whose annotation names the C331 mutex (see timing16).
     static constexpr int kRamTimings = 256, kTimingsSize = 36;
     uint16_t timing16(int addr) const REQUIRES(mutex);
     void set_timing16(int addr, uint16_t v) REQUIRES(mutex);
@@ -123,10 +138,11 @@ public:
     // before acted on.
     bool changed16(int addr) const { return seen16(addr) != shadow16(addr); }
     bool changed(int from, int to) const;
-    void wr16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex) {
-        ram[addr] = uint8_t(v);
-        ram[addr + 1] = uint8_t(v >> 8);
-    }
+    // An internal write that counts as no one's: it bumps no write generation (put_geometry, the
+    // start's fix-ups, a refusal's return to the set in force, an EDID request put back). A
+    // user's write goes through user_wr16, which does. A word not wholly in the RAM is not
+    // written; a log line says so.
+    void wr16_no_gen_bump(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex);
     static int windowAddr(int w, int field) { return kRamWindow + kWindowStride * w + field; }
     // The write of [addr, addr + len) reaches the u16 at word.
     static bool covers(uint32_t addr, uint32_t len, int word) {
@@ -165,7 +181,9 @@ public:
     // The one write of a watched word that bumps no generation: the posted echoes, a save
     // request's end (868), the start's load and fix-ups. Caller holds the C331 mutex (or runs
     // before the threads start).
-    void write_back16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex) { wr16(addr, v); }
+    void write_back16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex) {
+        wr16_no_gen_bump(addr, v);
+    }
     // A word the FPGA thread hands to the RAM for the panel (RAM 2116, its register-0 close bit
     // outside a size handshake; RAM 2176, the brightness it applied), built on the user's state
     // of generation `gen` (word_gen) it last took. That thread may not take the C331 mutex: the

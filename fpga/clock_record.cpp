@@ -11,6 +11,7 @@
 #include "fpga/fpga_manage.h"
 
 ClockRecordState g_clock_record;
+zem::Mutex clock_record_run::mutex_;
 
 namespace {
 
@@ -83,7 +84,7 @@ uint32_t progress_minutes(const uint8_t* group) {
 }  // namespace
 
 void clock_record_run::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     g_clock_record = {};
     mark_pending_ = false;
     flash_failed_ = false;
@@ -112,7 +113,7 @@ void clock_record_run::write_byte(uint32_t addr, uint8_t value) {
 // Start of a run
 
 void clock_record_run::clock_record_init() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     ClockRecordState& s = g_clock_record;
     uint8_t magic[3] = {};
     if (ExFlash_RD(kMagicAddr, 3, magic) != fpga_drv::kFlashDone ||
@@ -250,7 +251,7 @@ void clock_record_run::new_record_group_init(uint8_t g) {
 // Per-minute step
 
 void clock_record_run::clock_record_deal() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     ClockRecordState& s = g_clock_record;
     if (s.running != 1 || Utils::getTimeSpace(s.last_tick) <= kMinuteTicks) return;
     ++s.minute_counter;
@@ -315,7 +316,7 @@ void clock_record_run::group_filled() {
 // Clock set and the PC's view
 
 void clock_record_run::dealwith_record_timing() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (!g_clock_record.running) {
         // Marked once the run's record is read (unless it can't be).
         mark_pending_ = !flash_failed_;
@@ -342,7 +343,7 @@ void clock_record_run::mark_clock_set() {
 }
 
 uint32_t clock_record_run::pc_record(uint8_t* out, uint32_t cap) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     const ClockRecordState& s = g_clock_record;
     if (!s.running || cap < kPcRecordSize) return 0;
     put32(out, s.base_minutes + s.minutes_counter);

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "core/thread_safety.h"
+
 class fpga_manage;
 
 struct ClockRecordState {
@@ -73,21 +75,26 @@ public:
 
     int check_record_sec();
     void copy_sec_data(uint32_t from_sector, uint32_t to_sector);
-    void get_last_record_info(uint8_t g);
-    uint32_t get_new_seq(uint32_t minutes, uint32_t seq);
-    void new_record_group_init(uint8_t g);
+    void get_last_record_info(uint8_t g) REQUIRES(mutex_);
+    uint32_t get_new_seq(uint32_t minutes, uint32_t seq) REQUIRES(mutex_);
+    void new_record_group_init(uint8_t g) REQUIRES(mutex_);
+
+    // g_clock_record is also read by the PC's thread and marked by the thread that sets the
+    // clock; the flash sequences run under it too. One record, one lock (the FPGA manager's run).
+    static zem::Mutex mutex_;
 
 private:
     void write_byte(uint32_t addr, uint8_t value);
-    void stamp_from_time_record();
-    void open_first_group();
-    void group_filled();
-    void mark_clock_set();
+    void stamp_from_time_record() REQUIRES(mutex_);
+    void open_first_group() REQUIRES(mutex_);
+    void group_filled() REQUIRES(mutex_);
+    void mark_clock_set() REQUIRES(mutex_);
 
     fpga_manage& mgr_;
-    // g_clock_record is also read by the PC's thread and marked by the thread that sets the
-    // clock; the flash sequences run under it too.
-    std::mutex mutex_;
-    bool mark_pending_ = false;  // the clock was set before the record was read
-    bool flash_failed_ = false;  // the groups could not be read: nothing is written
+    // The clock was set before the record was read.
+    bool mark_pending_ GUARDED_BY(mutex_) = false;
+    // The groups could not be read: nothing is written.
+    bool flash_failed_ GUARDED_BY(mutex_) = false;
 };
+
+extern ClockRecordState g_clock_record GUARDED_BY(clock_record_run::mutex_);

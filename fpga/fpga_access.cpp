@@ -55,7 +55,7 @@ void fpga_manage::set_line(uint32_t line, bool high) {
 
 void fpga_manage::drive_line(uint32_t line, uint16_t value) {
     if (!fpga_ready || !soc) return;
-    std::lock_guard<std::mutex> lock(Utils::_spi_mutex);  // the pads route a running transfer
+    zem::MutexLocker lock(Utils::_spi_mutex);  // the pads route a running transfer
     soc->write16(line, value);
 }
 
@@ -73,7 +73,7 @@ int fpga_manage::fpga_transfer(uint32_t header, const uint8_t* tx, uint8_t* rx, 
     if (!fpga_ready || fpga < 0 || fpga > 1 || !spi[fpga]) return -ENODEV;
     const uint8_t head[4] = {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16),
                              uint8_t(header >> 24)};
-    std::lock_guard<std::mutex> lock(Utils::_spi_mutex);
+    zem::MutexLocker lock(Utils::_spi_mutex);
     set_line(kHeader[fpga], true);
     set_line(kSelect[fpga], false);
     set_line(kSelect[1 - fpga], true);
@@ -115,27 +115,32 @@ void fpga_manage::read_from_register(uint8_t reg, uint8_t fpga) {
     if (fpga > 1 || !is_fpga_reg(reg)) return;
     uint8_t value = 0;
     if (read_fpga_register(reg, &value, fpga) < 0) return;
-    std::lock_guard<std::mutex> lock(mirror_mutex);
+    zem::MutexLocker lock(mirror_mutex);
     reg_mirror[fpga][reg] = value;
 }
 
 uint8_t fpga_manage::mirror(int fpga, uint8_t reg) {
-    std::lock_guard<std::mutex> lock(mirror_mutex);
+    zem::MutexLocker lock(mirror_mutex);
     return reg_mirror[fpga & 1][reg];
 }
 
 void fpga_manage::set_mirror(int fpga, uint8_t reg, uint8_t value) {
-    std::lock_guard<std::mutex> lock(mirror_mutex);
+    zem::MutexLocker lock(mirror_mutex);
     reg_mirror[fpga & 1][reg] = value;
 }
 
 void fpga_manage::mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga,
                                uint8_t* merged) {
-    std::lock_guard<std::mutex> lock(mirror_mutex);
-    uint8_t& m = reg_mirror[fpga][reg];
-    m = uint8_t((m & ~mask) | (value & mask));
+    uint8_t m;
+    {
+        zem::MutexLocker lock(mirror_mutex);
+        m = uint8_t((reg_mirror[fpga][reg] & ~mask) | (value & mask));
+        reg_mirror[fpga][reg] = m;
+    }
     if (reg == 0) {
         ScreenState = (m & 4) ? 0 : 1;
+        // The PC reads the table under its own lock, which comes before the mirror's.
+        zem::MutexLocker tables(Utils::_fpga_multicast_mutex);
         MCU_RAM_EXTEND[29] = ScreenState;
     }
     if (merged) *merged = m;
@@ -193,7 +198,7 @@ int fpga_manage::run_flash(int device, const std::function<int(platform::SpiBus*
     if (device != 2 && device != 3) return fpga_drv::kFlashRefused;
     if (!fpga_ready || !spi[device]) return fpga_drv::kFlashFailed;
     const int side = device - 2;
-    std::lock_guard<std::mutex> lock(Utils::_spi_mutex);
+    zem::MutexLocker lock(Utils::_spi_mutex);
     set_line(kSelect[1 - side], true);
     set_line(kSelect[side], false);
     set_line(kFlashAccess[side], false);

@@ -91,7 +91,7 @@ void fpga_manage::record_bright_change() {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         std::memcpy(MCU_RAM_CMD, table, sizeof table);
     }
     Brightness_init(table);
@@ -199,7 +199,7 @@ int fpga_manage::Brightness_hand_dealwith() {
     if (linked) {
         g_change[kApplyLinked] = 2;
         {
-            std::lock_guard<std::mutex> tables(Utils::_fpga_multicast_mutex);
+            zem::MutexLocker tables(Utils::_fpga_multicast_mutex);
             ram_para[0][256] = 1;
         }
         for (uint8_t i = 0; i < 2; ++i) {
@@ -305,7 +305,7 @@ void fpga_manage::Brightness_auto_change() {
 void fpga_manage::Brightness_check_VMF() {
     static constexpr uint16_t kPortByte[16] = {104, 106, 112, 114, 562, 566, 570, 574,
                                                642, 646, 650, 654, 658, 662, 666, 670};
-    std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
     for (uint32_t f = 0; f < 2; ++f)
         for (uint32_t p = 0; p < 16; ++p) {
             if (!ram_para[f][kPortByte[p]]) continue;
@@ -346,7 +346,7 @@ void fpga_manage::Brightness_read_VMF_value() {
     g_change[kExpectedReply] = 0x61;
     {
         // Cleared before the send: a transport thread's poll may take the reply at once.
-        std::lock_guard<std::mutex> lock(irq_mutex);
+        zem::MutexLocker lock(irq_mutex);
         answer_flag = 0;
     }
     bool good = false;
@@ -356,7 +356,7 @@ void fpga_manage::Brightness_read_VMF_value() {
         while (!good && Utils::getTimeSpace(start) <= kSensorWaitTicks &&
                platform::nowMs() <= deadline) {
             {
-                std::lock_guard<std::mutex> lock(irq_mutex);
+                zem::MutexLocker lock(irq_mutex);
                 reg_IRQ_Dealwith(0, 0);
                 reg_IRQ_Dealwith(1, 0);
                 if (answer_flag) good = take_sensor_reply();
@@ -411,7 +411,7 @@ void fpga_manage::record_onoff_time(int device) {
         table[0] != 0xAA)
         return;
     {
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         std::memcpy(MCU_RAM_CMD, table, sizeof table);
     }
     OnOff_time();
@@ -421,7 +421,7 @@ void fpga_manage::record_onoff_time(int device) {
 void fpga_manage::OnOff_time() {
     uint8_t table[kOnOffTableSize];
     {
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         std::memcpy(table, MCU_RAM_CMD, sizeof table);
     }
     zem::RecursiveMutexLocker lock(rmw_mutex);
@@ -467,7 +467,7 @@ void fpga_manage::dealwith_onoff() {
 void fpga_manage::Checktime() {
     Utils::BcdClock bcd;
     {
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         const uint8_t* t = MCU_RAM_CMD + 8;
         bcd = {t[1], t[0], t[2], t[3], t[4], t[5], t[6]};
     }

@@ -23,7 +23,9 @@
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 
 namespace {
-std::mutex g_instance_mutex;
+// The making, the stop and the end of the manager, one at a time; p_fpga_manage itself is read
+// without it (set before the threads that read it start).
+zem::Mutex g_instance_mutex;
 
 bool version_answers(uint8_t reg31) {
     return reg31 >= 25 && reg31 <= 48;
@@ -31,7 +33,7 @@ bool version_answers(uint8_t reg31) {
 }  // namespace
 
 fpga_manage* fpga_manage::pInstance() {
-    std::lock_guard<std::mutex> lock(g_instance_mutex);
+    zem::MutexLocker lock(g_instance_mutex);
     if (!p_fpga_manage) {
         p_fpga_manage = new fpga_manage();
         p_fpga_manage->rcv_recovery->check_file_dir("/data/smartmapping");
@@ -67,7 +69,7 @@ fpga_manage::~fpga_manage() {
 }
 
 void fpga_manage::shutdown() {
-    std::lock_guard<std::mutex> lock(g_instance_mutex);
+    zem::MutexLocker lock(g_instance_mutex);
     if (!p_fpga_manage) return;
     p_fpga_manage->stop_thread();
     delete p_fpga_manage;
@@ -76,11 +78,12 @@ void fpga_manage::shutdown() {
 
 void fpga_manage::clear_state() {
     clear_bringup_state();
+    clear_card_state();  // after: its lock, irq_mutex, comes before the mirror's
     take_loaded_user_words();
 }
 
 void fpga_manage::clear_bringup_state() {
-    std::lock_guard<std::mutex> lock(mirror_mutex);
+    zem::MutexLocker lock(mirror_mutex);
     for (int i = 0; i < 2; ++i) {
         ram_check[i] = rst_active[i] = 0;
         rst_start[i] = step_time[i] = passes_since_reset[i] = restart_tick[i] = 0;
@@ -104,7 +107,6 @@ void fpga_manage::clear_bringup_state() {
     clock_record_started = 0;
     clock_record.clear();
     time_record_tick = 0;
-    clear_card_state();
 }
 
 void fpga_manage::take_loaded_user_words() {
@@ -137,7 +139,10 @@ uint8_t fpga_manage::board_state(int fpga) {
 int fpga_manage::initialize_start() {
     softinit();
     if (thread_.joinable()) return 0;
-    stop_ = false;
+    {
+        zem::MutexLocker lock(wake_mutex_);
+        stop_ = false;
+    }
     try {
         thread_ = std::thread([this] { fpgamanageThread(this); });
         platform::nameThread(thread_, "fpga");
@@ -154,8 +159,10 @@ void* fpga_manage::fpgamanageThread(void* arg) {
     for (;;) {
         self->thread_pass();
         const auto wait = std::chrono::milliseconds(self->next_pass_ms());
-        std::unique_lock<std::mutex> lock(self->wake_mutex_);
-        self->wake_cv_.wait_for(lock, wait, [self] { return self->wake_flag_ || self->stop_; });
+        zem::MutexLocker lock(self->wake_mutex_);
+        self->wake_cv_.wait_for(lock, wait, [self]() REQUIRES(self->wake_mutex_) {
+            return self->wake_flag_ || self->stop_;
+        });
         self->wake_flag_ = false;
         if (self->stop_) return nullptr;
     }
@@ -170,7 +177,7 @@ void fpga_manage::thread_pass() {
 
 void fpga_manage::wake() {
     {
-        std::lock_guard<std::mutex> lock(wake_mutex_);
+        zem::MutexLocker lock(wake_mutex_);
         wake_flag_ = true;
     }
     wake_cv_.notify_one();
@@ -192,7 +199,7 @@ void fpga_manage::close_led_changed(uint16_t closed, uint32_t gen) {
 
 void fpga_manage::stop_thread() {
     {
-        std::lock_guard<std::mutex> lock(wake_mutex_);
+        zem::MutexLocker lock(wake_mutex_);
         stop_ = true;
     }
     wake_cv_.notify_one();
@@ -231,10 +238,13 @@ void fpga_manage::softinit() {
     Power_ctrl_init();
     Version_to_RAM();
     PHY_status_to_RAM();
-    MCU_RAM_CMD[28] = 0xFF;
-    MCU_RAM_CMD[29] = 1;
-    MCU_RAM_EXTEND[49] = 0x9F;
-    MCU_RAM_EXTEND[50] = 0x1F;
+    {
+        zem::MutexLocker tables(Utils::_fpga_multicast_mutex);
+        MCU_RAM_CMD[28] = 0xFF;
+        MCU_RAM_CMD[29] = 1;
+        MCU_RAM_EXTEND[49] = 0x9F;
+        MCU_RAM_EXTEND[50] = 0x1F;
+    }
     g_send_para[0] = 0;
     g_send_para[1] = 0xFF;
     g_send_para[6] = 0;
@@ -248,7 +258,7 @@ void fpga_manage::fpga_manage_deal() {
     for (int i = 0; i < 2; ++i)
         if (board_state(i) == 2) power_up_fpga_start(1, i);
     {
-        std::lock_guard<std::mutex> lock(irq_mutex);
+        zem::MutexLocker lock(irq_mutex);
         for (int i = 0; i < 2; ++i)
             if (board_state(i) == 2) reg_IRQ_Dealwith(i, 0);
     }
@@ -313,7 +323,7 @@ void fpga_manage::run_clock_record() {
 
 int fpga_manage::IT8563WE_Get(TimeRealType* out) {
     if (!out) return 1;
-    std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+    zem::MutexLocker lock(Utils::_system_mutex);
     const auto t = std::time_t(platform::clock().wallSeconds());
     std::tm tm{};
     localtime_r(&t, &tm);
@@ -353,7 +363,7 @@ void fpga_manage::start_reset_pulse(int i, const char* why) {
     bringup_restarts(i, why);
     // The links' interrupt polls take irq_mutex too: none is half way through the FPGA when
     // its reset starts or ends, and none touches it in between.
-    std::lock_guard<std::mutex> lock(irq_mutex);
+    zem::MutexLocker lock(irq_mutex);
     drive_line(i == 0 ? fpga0_reset : fpga1_reset, 0);
     rst_active[i] = 1;
     rst_start[i] = now_tick();
@@ -362,10 +372,10 @@ void fpga_manage::start_reset_pulse(int i, const char* why) {
 void fpga_manage::check_fpga_rst() {
     for (int i = 0; i < 2; ++i) {
         if (!rst_active[i] || Utils::getTimeSpace(rst_start[i]) <= 50) continue;
-        std::lock_guard<std::mutex> irq_lock(irq_mutex);
+        zem::MutexLocker irq_lock(irq_mutex);
         drive_line(i == 0 ? fpga0_reset : fpga1_reset, kLineHigh);
         {
-            std::lock_guard<std::mutex> lock(mirror_mutex);
+            zem::MutexLocker lock(mirror_mutex);
             reg_mirror[i][80] = 0;
             reg_mirror[i][31] = 0;
         }
@@ -415,7 +425,7 @@ void fpga_manage::vbo_action(int i) {
             ZEM_DEBUG("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n",
                       n);
             read_from_register(22, i);
-            if (!(reg_mirror[i][22] & 0x08)) {
+            if (!(mirror(i, 22) & 0x08)) {
                 vbo_step[i] = 3;
                 break;
             }
@@ -440,7 +450,7 @@ void fpga_manage::vbo_action(int i) {
             ZEM_DEBUG("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n",
                       n);
             read_from_register(22, i);
-            if (reg_mirror[i][22] & 0x10) {
+            if (mirror(i, 22) & 0x10) {
                 vbo_resets[i] = 0;
                 write_to_register(23, 0x01, 0x00, i);
                 vbo_step[i] = 6;
@@ -492,7 +502,7 @@ void fpga_manage::startup_step(int i) {
         case 0:
             if (!waited(i, 10)) return;
             read_from_register(22, i);
-            if (reg_mirror[i][22] & 0x80) {
+            if (mirror(i, 22) & 0x80) {
                 set_step(i, 7);
                 return;
             }
@@ -500,7 +510,7 @@ void fpga_manage::startup_step(int i) {
                 if (startup_resets[i] < 101) ++startup_resets[i];
                 reset_fpga_rst(i, "not ready (register 22 bit 7) in start-up step 0");
                 vbo_step[i] = 17;
-                ZEM_DEBUG("\n fpga%d************%d\n", i + 1, reg_mirror[i][22]);
+                ZEM_DEBUG("\n fpga%d************%d\n", i + 1, mirror(i, 22));
             }
             return;
         case 7: {
@@ -533,7 +543,7 @@ void fpga_manage::startup_step(int i) {
         case 8:
             if (!waited(i, 5)) return;
             read_from_register(23, i);
-            set_step(i, (reg_mirror[i][23] & 0x02) ? 2 : 1);
+            set_step(i, (mirror(i, 23) & 0x02) ? 2 : 1);
             return;
         case 2:
             if (!waited(i, 10)) return;
@@ -548,7 +558,7 @@ void fpga_manage::startup_step(int i) {
         case 10:
             if (!waited(i, 5)) return;
             read_from_register(23, i);
-            if (reg_mirror[i][23] & 0x02) {
+            if (mirror(i, 23) & 0x02) {
                 set_step(i, 9);
             } else {
                 ZEM_DEBUG(
@@ -606,7 +616,7 @@ uint8_t fpga_manage::check_vbo_status(int i) {
         int bad = 0;
         for (int k = 0; k < 8; ++k) {
             read_from_register(40, i);
-            if ((reg_mirror[i][40] & 0x1C) != 0x1C) ++bad;
+            if ((mirror(i, 40) & 0x1C) != 0x1C) ++bad;
         }
         if (bad > 3) {
             link_fault[i] = 1;
@@ -620,7 +630,7 @@ uint8_t fpga_manage::check_vbo_status(int i) {
     } else {
         read_from_register(22, i);
         ++fault_polls[i];
-        if (!(reg_mirror[i][22] & 0x08) || fault_polls[i] >= 1000) {
+        if (!(mirror(i, 22) & 0x08) || fault_polls[i] >= 1000) {
             write_to_register(3, 0x80, 0x80, i);
             link_fault[i] = 0;
         }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/thread_safety.h"
+#include "core/utils.h"
 #include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_globals.h"
@@ -87,10 +88,14 @@ public:
     static fpga_manage* pInstance();
 
     // --- locks and hand-over flags ---
-    std::mutex mirror_mutex;
-    std::mutex irq_mutex;
+    zem::Mutex mirror_mutex;  // reg_mirror
+    // The pass-through state and the receive side (what GUARDED_BY(irq_mutex) marks), and the
+    // FPGAs' interrupt polls.
+    zem::Mutex irq_mutex;
+    // One register's read-modify-write, and the brightness and schedule state.
     zem::RecursiveMutex rmw_mutex;
-    std::mutex port_send_mutex;
+    // One frame onto a port: the select, buffer, length and start registers; no memory.
+    zem::Mutex port_send_mutex;
     std::atomic<uint8_t> answer_ready{0};  // PC pass-through answer handed over
     uint8_t ram_check[2] = {};
     // A reset pulse in progress. Atomic: a plain read of both bytes may be widened by the
@@ -115,23 +120,26 @@ public:
     std::unique_ptr<platform::SocWindow> soc;
     std::atomic<bool> fpga_ready{false};  // pads and buses set up: access allowed
 
-    // --- tables (per FPGA) ---
-    uint8_t reg_mirror[2][kRegCount] = {};
-    uint8_t ram_para[2][kParaSize] = {};
-    uint8_t ram_rx[2][kParaSize] = {};
-    uint8_t ram_tx[2][kParaSize] = {};
-    uint8_t eth_para[2][kEthSize] = {};
-    uint8_t eth_back_para[2][kEthSize] = {};
+    // --- tables (per FPGA): the mirror under mirror_mutex, the sending-card tables the PC reads
+    // and writes under Utils::_fpga_multicast_mutex ---
+    uint8_t reg_mirror[2][kRegCount] GUARDED_BY(mirror_mutex) = {};
+    uint8_t ram_para[2][kParaSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    uint8_t ram_rx[2][kParaSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    uint8_t ram_tx[2][kParaSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    uint8_t eth_para[2][kEthSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    uint8_t eth_back_para[2][kEthSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    // The tables by their protocol names, each guarded as the table it points at (an array of
+    // pointers can't carry the annotation): the program reads the tables themselves.
     uint8_t* MCU_REG_func[2];
     uint8_t* MCU_RAM_PARA_func[2];
     uint8_t* MCU_RAM_RX_func[2];
     uint8_t* MCU_RAM_TX_func[2];
     uint8_t* MCU_RAM_ETH_PARA_func[2];
     uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
-    uint8_t MCU_RAM_DEFAULT[2048] = {};
-    uint8_t MCU_RAM_EXTEND[1024] = {};
-    uint8_t MCU_RAM_CMD[1024] = {};
-    uint8_t MCU_RAM_ZOOM[1024] = {};
+    uint8_t MCU_RAM_DEFAULT[2048] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    uint8_t MCU_RAM_EXTEND[1024] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    uint8_t MCU_RAM_CMD[1024] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    uint8_t MCU_RAM_ZOOM[1024] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
 
     // --- bring-up bookkeeping ---
     uint8_t reg0_bit3 = 0;
@@ -221,7 +229,7 @@ public:
     int get_fpga_status();
     uint8_t check_vbo_status(int fpga);
     void run_clock_record();
-    void reg_IRQ_Dealwith(int fpga, int force);
+    void reg_IRQ_Dealwith(int fpga, int force) REQUIRES(irq_mutex);
     int IT8563WE_Get(TimeRealType* out);
 
     // ===== tables =====
@@ -398,10 +406,10 @@ public:
     // 0 sent; -EINVAL for a bad port or length, -EBUSY (logged) when the transmit buffer
     // stayed busy: the frame is then not sent.
     int Send_to_port(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
-    void Rcv_data_from_eth(int fpga);
-    void update_eth_rcv_num(const uint8_t* frame, uint8_t port, int fpga);
-    void check_fpga_net_data_status(int fpga);
-    void irq_fallback_poll(int fpga);
+    void Rcv_data_from_eth(int fpga) REQUIRES(irq_mutex);
+    void update_eth_rcv_num(const uint8_t* frame, uint8_t port, int fpga) REQUIRES(irq_mutex);
+    void check_fpga_net_data_status(int fpga) REQUIRES(irq_mutex);
+    void irq_fallback_poll(int fpga) REQUIRES(irq_mutex);
     // The cards' answer to a PC frame: its body with the check byte (under irq_mutex).
     using CardAnswerFn = std::function<void(const uint8_t* body, uint32_t len)>;
     // A PC frame for the cards (under irq_mutex): 1 handed to the ports, 0 refused (length)
@@ -417,30 +425,31 @@ public:
     using Steady = std::chrono::steady_clock;
     int Dealwith1_PC_to_eth(uint32_t n, const uint8_t* frame, CardAnswerFn answer = {},
                             std::chrono::milliseconds window = {},
-                            Steady::time_point* quiet_until = nullptr);
+                            Steady::time_point* quiet_until = nullptr) REQUIRES(irq_mutex);
     // Linked ports with cards of both FPGAs (port + 16 * FPGA), where a frame for all ports
     // goes; multi_port_send sends to them and returns the number of failed sends.
-    uint32_t multi_port_targets();
-    int multi_port_send(uint8_t* frame, uint32_t n, uint32_t targets);
+    uint32_t multi_port_targets() REQUIRES(irq_mutex);
+    int multi_port_send(uint8_t* frame, uint32_t n, uint32_t targets) REQUIRES(irq_mutex);
 
     // Pass-through state (under irq_mutex).
-    uint8_t multi_port_pass = 0;
-    uint32_t answered_ports = 0;  // port + 16 * FPGA
-    uint32_t multi_send_time = 0;
+    uint8_t multi_port_pass GUARDED_BY(irq_mutex) = 0;
+    uint32_t answered_ports GUARDED_BY(irq_mutex) = 0;  // port + 16 * FPGA
+    uint32_t multi_send_time GUARDED_BY(irq_mutex) = 0;
     std::atomic<uint8_t> multi_waiting{0};  // cleared under Utils::_system_mutex
-    uint8_t expected_kind = 0;
-    uint8_t all_cards_source = 0;
-    uint8_t answer_flag = 0;                     // answer_buffer holds a reply for the controller
-    uint8_t answer_buffer[130] = {};             // bytes 9..138 of that reply
+    uint8_t expected_kind GUARDED_BY(irq_mutex) = 0;
+    uint8_t all_cards_source GUARDED_BY(irq_mutex) = 0;
+    // answer_buffer holds a reply for the controller.
+    uint8_t answer_flag GUARDED_BY(irq_mutex) = 0;
+    uint8_t answer_buffer[130] GUARDED_BY(irq_mutex) = {};  // bytes 9..138 of that reply
     std::atomic<uint32_t> dropped_replies{0};    // replies that named no port or were cut
     std::atomic<uint32_t> unclaimed_answers{0};  // answers for the PC that nobody waits for
     // Answers for the PC while a frame waits, but from another port or card or to another
     // command: dropped.
     std::atomic<uint32_t> unmatched_answers{0};
     std::atomic<uint32_t> send_failures{0};  // frames not sent: transmit buffer busy
-    uint8_t fallback_on[2] = {};
-    uint32_t fallback_tick[2] = {};
-    CardAnswerFn pc_answer;  // where the answer to the PC frame out goes (under irq_mutex)
+    uint8_t fallback_on[2] GUARDED_BY(irq_mutex) = {};
+    uint32_t fallback_tick[2] GUARDED_BY(irq_mutex) = {};
+    CardAnswerFn pc_answer GUARDED_BY(irq_mutex);  // where the answer to the PC frame out goes
     // What the answer to the PC frame out must be: from one of the ports it went to (port +
     // 16 * FPGA), from its card (kAnyCard for a frame to all cards) and to its command.
     static constexpr uint16_t kAnyCard = 0xFFFF;
@@ -449,13 +458,13 @@ public:
         uint16_t card;
         uint8_t command;
     };
-    PcFrameWait pc_wait{};  // under irq_mutex
+    PcFrameWait pc_wait GUARDED_BY(irq_mutex){};
     // The frame out: when its window ends, and its length (under irq_mutex).
-    Steady::time_point pc_window_end{};
-    std::chrono::milliseconds pc_window{0};
+    Steady::time_point pc_window_end GUARDED_BY(irq_mutex){};
+    std::chrono::milliseconds pc_window GUARDED_BY(irq_mutex){0};
     // The last frame given up unanswered, and the end of its ports' quiet (under irq_mutex).
-    PcFrameWait quiet_wait{};
-    Steady::time_point quiet_end{};
+    PcFrameWait quiet_wait GUARDED_BY(irq_mutex){};
+    Steady::time_point quiet_end GUARDED_BY(irq_mutex){};
     // The last PC frame passed through to the cards: its tick, and how many have passed
     // (written under irq_mutex; the mailbox jobs give way to these frames).
     std::atomic<uint32_t> pc_card_frame_tick{0};
@@ -498,8 +507,9 @@ public:
     void CHECK_search_cmd_status();
     void check_error_rcv_search_card_cmd(uint8_t port, int fpga, uint32_t config_id,
                                          uint32_t device_id, uint8_t flag);
-    void deal_with_search_concurrent(int fpga);
-    void Search_concurrent_back_result(uint8_t* frame, int group, int fpga, uint32_t len);
+    void deal_with_search_concurrent(int fpga) REQUIRES(irq_mutex);
+    void Search_concurrent_back_result(uint8_t* frame, int group, int fpga, uint32_t len)
+        REQUIRES(irq_mutex);
     std::atomic<uint32_t> search_sent{0};      // port + 16 * FPGA
     std::atomic<uint32_t> search_answered{0};  // 8 * FPGA + pair; bits 31, 30: evaluate
     // PC address 0xA000007C: stored whenever a port's count changes.
@@ -537,28 +547,31 @@ private:
     };
     uint8_t fresh_register(uint8_t reg, int fpga);  // read into the mirror, then the value
     static bool receive_flag(int pair, uint8_t r129, uint8_t r145);
-    bool read_receive(int fpga, int pair, RxFrame& rx);  // false: length outside the buffer
-    void release_receive(int fpga, int pair);
-    void drop_reply(int fpga, const char* why);
+    // False: length outside the buffer.
+    bool read_receive(int fpga, int pair, RxFrame& rx) REQUIRES(irq_mutex);
+    void release_receive(int fpga, int pair) REQUIRES(irq_mutex);
+    void drop_reply(int fpga, const char* why) REQUIRES(irq_mutex);
     static int reply_port(int fpga, int group, uint16_t source, uint8_t p);  // -1: none
-    void route_reply(RxFrame& rx, int fpga);
-    void fill_answer_buffer(const RxFrame& rx);
-    void forward_to_pc(RxFrame& rx, int fpga);
-    uint32_t expected_ports();
-    void combined_answer(RxFrame& rx);
-    void queue_for_pc(const RxFrame& rx);
-    bool answer_matches(const RxFrame& rx, int fpga) const;  // to the PC frame out
-    void drop_unmatched(const RxFrame& rx, int fpga);
+    void route_reply(RxFrame& rx, int fpga) REQUIRES(irq_mutex);
+    void fill_answer_buffer(const RxFrame& rx) REQUIRES(irq_mutex);
+    void forward_to_pc(RxFrame& rx, int fpga) REQUIRES(irq_mutex);
+    uint32_t expected_ports() REQUIRES(irq_mutex);
+    void combined_answer(RxFrame& rx) REQUIRES(irq_mutex);
+    void queue_for_pc(const RxFrame& rx) REQUIRES(irq_mutex);
+    // To the PC frame out.
+    bool answer_matches(const RxFrame& rx, int fpga) const REQUIRES(irq_mutex);
+    void drop_unmatched(const RxFrame& rx, int fpga) REQUIRES(irq_mutex);
     // Routes the answers already received (at most a few), before a PC frame goes out.
-    void drain_answers();
+    void drain_answers() REQUIRES(irq_mutex);
     // Send_to_port for a PC frame: the port is then one its answer may come from.
-    int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga);
-    bool takes_frames(int fpga);                          // out of its reset and brought up
-    int pass_to_ports(uint32_t n, const uint8_t* frame);  // Dealwith1_PC_to_eth's sends
+    int pc_send(const uint8_t* frame, uint32_t n, uint8_t port, int fpga) REQUIRES(irq_mutex);
+    bool takes_frames(int fpga) REQUIRES(irq_mutex);  // out of its reset and brought up
+    // Dealwith1_PC_to_eth's sends.
+    int pass_to_ports(uint32_t n, const uint8_t* frame) REQUIRES(irq_mutex);
     // The ports a frame would go to (port + 16 * FPGA; all for a frame to every port), its
     // card and command: what its answer will match.
-    PcFrameWait wait_for(const uint8_t* frame) const;
-    bool within_quiet(const uint8_t* frame, Steady::time_point now) const;
+    PcFrameWait wait_for(const uint8_t* frame) const REQUIRES(irq_mutex);
+    bool within_quiet(const uint8_t* frame, Steady::time_point now) const REQUIRES(irq_mutex);
     void store_port_count(int fpga, uint8_t port, uint16_t count, uint8_t port_byte);
     void store_card_total();       // the sum of both FPGAs' ports into total_card_count
     uint32_t link_word(int fpga);  // registers 144:128 when running, else 0
@@ -613,7 +626,7 @@ private:
     uint8_t job_frame_[kPortBuffer] = {};
     uint8_t replay_data_[kPortBuffer] = {};
 
-    RxFrame rx_frame{};  // under irq_mutex
+    RxFrame rx_frame GUARDED_BY(irq_mutex){};
     uint8_t pc_frame[kPortBuffer] = {};
 
     fpga_manage();
@@ -627,7 +640,7 @@ private:
     void start_reset_pulse(int fpga, const char* why);  // takes irq_mutex
     bool waited(int fpga, uint32_t ticks) const;
     bool counting_passes();
-    void set_mirror(int fpga, uint8_t reg, uint8_t value);  // under mirror_mutex
+    void set_mirror(int fpga, uint8_t reg, uint8_t value);  // takes mirror_mutex
     void mirror_merge(uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga, uint8_t* merged);
     void close_led_follows(uint8_t reg0)
         REQUIRES(rmw_mutex);  // register 0's close bit outside a size handshake
@@ -640,11 +653,11 @@ private:
     void set_bri_level(uint8_t level);  // soft register 64 of both FPGAs and word 16
     void echo_brightness(uint32_t mode, uint8_t value) REQUIRES(rmw_mutex);
     void save_manual_table(uint8_t level);
-    bool take_sensor_reply();  // under irq_mutex
+    bool take_sensor_reply() REQUIRES(irq_mutex);
 
     std::thread thread_;
-    std::mutex wake_mutex_;
-    std::condition_variable wake_cv_;
-    bool wake_flag_ = false;
-    bool stop_ = false;
+    zem::Mutex wake_mutex_;
+    zem::ConditionVariable wake_cv_;
+    bool wake_flag_ GUARDED_BY(wake_mutex_) = false;
+    bool stop_ GUARDED_BY(wake_mutex_) = false;
 };

@@ -156,7 +156,7 @@ void fpga_manage::update_eth_state(int fpga) {
     read_from_register(144, fpga);
     uint8_t r128, r144;
     {
-        std::lock_guard<std::mutex> lock(mirror_mutex);
+        zem::MutexLocker lock(mirror_mutex);
         r128 = reg_mirror[fpga][128];
         r144 = reg_mirror[fpga][144];
     }
@@ -169,7 +169,7 @@ void fpga_manage::update_eth_state(int fpga) {
     std::vector<Span> sends;
     bool cleared = false;  // a port lost its link with cards counted
     {
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         uint8_t* t = ram_para[fpga];
         const uint8_t b96 = uint8_t((t[96] & ~0x1B) | (r128 & 0x03) | (r128 & 0x0C) << 1);
         const uint8_t b512 = uint8_t((t[512] & 0xF0) | (r128 >> 4));
@@ -201,8 +201,8 @@ void fpga_manage::update_eth_state(int fpga) {
 
 void fpga_manage::FPGA_to_RAM(int fpga) {
     for (uint8_t reg = 28; reg <= 31; ++reg) read_from_register(reg, fpga);
-    std::lock_guard<std::mutex> tables(Utils::_fpga_multicast_mutex);
-    std::lock_guard<std::mutex> mirror(mirror_mutex);
+    zem::MutexLocker tables(Utils::_fpga_multicast_mutex);
+    zem::MutexLocker mirror(mirror_mutex);
     std::memcpy(MCU_RAM_CMD + 12, reg_mirror[fpga] + 28, 4);
 }
 
@@ -233,7 +233,7 @@ void fpga_manage::fpgainit(int i) {
     uint8_t image[kParaSize];
     {
         // The PC reads and writes these tables from its own threads.
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         uint8_t* t = ram_para[i];
         if (from_flash) {
             std::memcpy(t, saved, kParaSize);
@@ -269,7 +269,7 @@ int fpga_manage::check_fpga_ram_param(int i) {
     const auto same_word = [&](uint16_t at) {
         uint8_t got[2] = {0, 0};
         if (read_fpga_ram(got, at, 2, 1, uint8_t(i)) < 0) return false;
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         return got[0] == ram_para[i][at] && got[1] == ram_para[i][at + 1];
     };
     for (uint8_t p = 0; p < 10; ++p) {
@@ -304,15 +304,26 @@ bool fpga_manage::save_flash_table(uint32_t flash_addr, const uint8_t* data, uin
 }
 
 bool fpga_manage::save_cmd_table(uint32_t flash_addr, bool write) {
+    // The flash work runs on a copy: the PC writes the table under its lock meanwhile.
+    uint8_t table[sizeof MCU_RAM_CMD];
+    {
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
+        std::memcpy(table, MCU_RAM_CMD, sizeof table);
+    }
     // The PC's length is bounded by the table (which also bounds it to the erased sector).
-    const uint32_t len = std::min<uint32_t>(get16(MCU_RAM_CMD, 6) + 8u, sizeof MCU_RAM_CMD);
-    return save_flash_table(flash_addr, write ? MCU_RAM_CMD : nullptr, len);
+    const uint32_t len = std::min<uint32_t>(get16(table, 6) + 8u, sizeof table);
+    return save_flash_table(flash_addr, write ? table : nullptr, len);
 }
 
 int fpga_manage::Dealwith_mcu_ram() {
-    if (MCU_RAM_CMD[0] != 0xAA) return 0;
-    const uint8_t save = MCU_RAM_CMD[2];
-    switch (MCU_RAM_CMD[1]) {
+    uint8_t head[10];  // the command's bytes, as the PC left them in its table
+    {
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
+        std::memcpy(head, MCU_RAM_CMD, sizeof head);
+    }
+    if (head[0] != 0xAA) return 0;
+    const uint8_t save = head[2];
+    switch (head[1]) {
         case 1:
             Checktime();
             break;
@@ -325,16 +336,16 @@ int fpga_manage::Dealwith_mcu_ram() {
             }
             break;
         case 3:
-            if ((MCU_RAM_CMD[8] & ~0x10) != 0) {
+            if ((head[8] & ~0x10) != 0) {
                 if (save == 0xAA || save == 0x55) {
                     save_cmd_table(kBrightFlashAddr, save == 0xAA);
                     g_change[17] = 1;
                 }
                 g_change[26] = 0;
             } else {
-                write_to_register(64, 0xFF, MCU_RAM_CMD[9], 0);
-                g_change[16] = MCU_RAM_CMD[9];
-                Brightness_manual_apply(MCU_RAM_CMD[8]);
+                write_to_register(64, 0xFF, head[9], 0);
+                g_change[16] = head[9];
+                Brightness_manual_apply(head[8]);
                 if (save == 0xAA) {
                     save_cmd_table(kBrightFlashAddr, true);
                     g_change[17] = 1;
@@ -397,9 +408,9 @@ int fpga_manage::pc_read_table(int function, int fpga, uint32_t address, uint8_t
     uint32_t size = 0;
     uint8_t* table = table_by_function(function, fpga, &size);
     if (!table || !out || address > size || length > size - address) return 1;
-    std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
     if (function == 10) {  // other threads refresh the mirror under its own mutex
-        std::lock_guard<std::mutex> mirror(mirror_mutex);
+        zem::MutexLocker mirror(mirror_mutex);
         std::memcpy(out, table + address, length);
         return 0;
     }
@@ -412,7 +423,7 @@ int fpga_manage::pc_write_table(int function, int fpga, uint32_t address, const 
     uint32_t size = 0;
     uint8_t* table = table_by_function(function, fpga, &size);
     if (!table || !data || function == 10 || address > size || length > size - address) return 1;
-    std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
     std::memcpy(table + address, data, length);
     return 0;
 }

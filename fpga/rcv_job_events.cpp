@@ -23,13 +23,13 @@ const RecoveryOutcomeName& recoveryOutcomeName(RecoveryOutcome::Kind kind) {
 
 void rcv_job_events::recoveryEnded(const RecoveryOutcome& outcome) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         outcome_ = outcome;
     }
     emit sig_recovery_outcome();
 }
 
 RecoveryOutcome rcv_job_events::recoveryOutcome() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return outcome_;
 }

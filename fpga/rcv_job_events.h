@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <mutex>
 
+#include "core/thread_safety.h"
+
 // What the recovery page shows after the last query or recovery.
 struct RecoveryOutcome {
     enum Kind : int {
@@ -48,6 +50,6 @@ signals:
     void sig_recovery_outcome();
 
 private:
-    mutable std::mutex mutex_;
-    RecoveryOutcome outcome_;
+    mutable zem::Mutex mutex_;
+    RecoveryOutcome outcome_ GUARDED_BY(mutex_);
 };

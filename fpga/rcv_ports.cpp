@@ -42,6 +42,7 @@ void patch_port_bits(uint8_t* frame, uint32_t at, uint8_t bits, uint32_t check) 
 }  // namespace
 
 void fpga_manage::clear_card_state() {
+    zem::MutexLocker lock(irq_mutex);
     multi_port_pass = 0;
     answered_ports = 0;
     multi_waiting = 0;
@@ -77,7 +78,7 @@ int fpga_manage::Send_to_port(const uint8_t* frame, uint32_t n, uint8_t port, in
     }
     // The FPGA thread's own sends run beside the PC's: one frame at a time goes through the
     // select, buffer, length and start registers.
-    std::lock_guard<std::mutex> lock(port_send_mutex);
+    zem::MutexLocker lock(port_send_mutex);
     if (!wait_fpga_send_ready(port, fpga)) {
         // Sending into a busy buffer would overwrite the frame still going out.
         ++send_failures;
@@ -273,7 +274,7 @@ void fpga_manage::combined_answer(RxFrame& rx) {
     patch(b, 7, 0xFF, check);
     if (multi_waiting) {
         answered_ports = 0;
-        std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+        zem::MutexLocker lock(Utils::_system_mutex);
         multi_waiting = 0;
     }
     queue_for_pc(rx);
@@ -305,7 +306,7 @@ void fpga_manage::store_port_count(int fpga, uint8_t port, uint16_t count, uint8
     uint8_t bytes[5];
     const uint16_t n = uint16_t(flag - at + 1);  // A .. B: 5 bytes for ports 0..3, else 3
     {
-        std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
+        zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
         uint8_t* t = ram_para[fpga & 1];
         t[at] = uint8_t(count);
         t[at + 1] = uint8_t(count >> 8);

@@ -39,7 +39,7 @@ int rcvRecovery::get_dir_file(const QString& dir) {
     const QDir d(QString::fromStdString(platform::path(dir.toStdString())));
     if (!d.exists()) return 1;
     const QStringList names = d.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
-    std::lock_guard<std::mutex> lock(lists_mutex_);
+    zem::MutexLocker lock(lists_mutex_);
     if (dir == "/data/rcvrecovery")
         recovery_file_list = names;
     else if (dir == "/data/smartmapping" || dir == "/mnt/usb1/")
@@ -48,7 +48,7 @@ int rcvRecovery::get_dir_file(const QString& dir) {
 }
 
 QStringList rcvRecovery::files(bool recovery) {
-    std::lock_guard<std::mutex> lock(lists_mutex_);
+    zem::MutexLocker lock(lists_mutex_);
     return recovery ? recovery_file_list : smart_file_list;
 }
 
@@ -59,7 +59,7 @@ void rcvRecovery::init_para() {
 
 bool rcvRecovery::read_at(uint32_t pos, uint8_t* out, uint32_t len, const char* what) {
     const std::string local = platform::path(file_path.toStdString());
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    zem::MutexLocker lock(Utils::_file_deal_mutex);
     std::FILE* f = std::fopen(local.c_str(), "rb");  // these files are only ever read
     if (!f) {
         file_refused = true;

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "core/thread_safety.h"
+
 class rcvRecovery {
 public:
     static constexpr int kSubFiles = 6;  // entries of the sub-file table
@@ -117,8 +119,8 @@ public:
     // Sub-files the table holds (the file head's count, at most kSubFiles).
     int sub_file_count() const { return file_head[3]; }
 
-    QStringList recovery_file_list;
-    QStringList smart_file_list;
+    QStringList recovery_file_list GUARDED_BY(lists_mutex_);
+    QStringList smart_file_list GUARDED_BY(lists_mutex_);
     uint8_t file_head[4] = {};
     PackedFileInfo sub_files[kSubFiles] = {};
     QString file_path;
@@ -147,5 +149,5 @@ private:
     uint8_t read_count(uint32_t pos, uint16_t* out, const char* what);  // at most 255
     uint8_t read_operate(uint32_t records, uint8_t k, const char* what);
 
-    std::mutex lists_mutex_;  // the GUI lists folders while the FPGA thread reads
+    zem::Mutex lists_mutex_;  // the GUI lists folders while the FPGA thread reads
 };

@@ -76,7 +76,7 @@ struct Package {
 // n bytes at off of a package file (a path on this machine); false when they could not all be
 // read: the file is shorter, or the disk went.
 bool readAt(const std::string& file, uint64_t off, uint32_t n, uint8_t* out) {
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    zem::MutexLocker lock(Utils::_file_deal_mutex);
     return platform::readUsbDiskFile(file, off, n, out);
 }
 
@@ -311,7 +311,7 @@ UsbFileList usbPackageFiles() {
     // The folder outlives the disk (a failed mount, a program restart): not a disk to read.
     if (!platform::usbDiskMounted()) return list;
     // A network set on a PC link reloads the configuration meanwhile.
-    const QString folder = Utils::configValue(g_usb_grade_path);
+    const QString folder = Utils::configValue(&g_usb_grade_path);
     std::string dir = platform::path("/mnt/usb1/" + (folder == " " ? "" : folder.toStdString()));
     while (!dir.empty() && dir.back() == '/') dir.pop_back();
     DIR* d = openPackageFolder(dir, folder == " " ? std::string() : folder.toStdString());
@@ -464,7 +464,7 @@ void fpga_manage::usb_upgrade_main_deal() {
 bool fpga_manage::update_muc_file(const std::vector<uint8_t>& image) {
     int rc;
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         rc = file_io::writeFileAtomic(kNewProgram, image.data(), image.size());
     }
     file_io::syncAndSettle();
@@ -475,7 +475,7 @@ bool fpga_manage::update_muc_file(const std::vector<uint8_t>& image) {
     std::vector<uint8_t> back(image.size() + 1);
     long n;
     {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         n = file_io::readFileBytes(kNewProgram, back.data(), back.size());
     }
     if (n != long(image.size()) || std::memcmp(back.data(), image.data(), image.size()) != 0) {

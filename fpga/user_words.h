@@ -8,6 +8,8 @@
 #include <mutex>
 #include <optional>
 
+#include "core/thread_safety.h"
+
 // A small mailbox the FPGA side takes at its passes. The latest hand-over of a word replaces one
 // not yet taken (the words are independent, and for each the last write wins), so it never
 // grows. Its mutex is a leaf: the C331 apply posts under the C331 mutex, the FPGA side takes
@@ -21,25 +23,25 @@ public:
     };
 
     void post(Word w, uint16_t value, uint32_t gen) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         box_[w] = Message{value, gen};
     }
     std::optional<Message> take(Word w) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         std::optional<Message> m = box_[w];
         box_[w].reset();
         return m;
     }
     bool waiting(Word w) const {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         return box_[w].has_value();
     }
     void clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         for (auto& m : box_) m.reset();
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::optional<Message> box_[kWordCount];
+    mutable zem::Mutex mutex_;
+    std::optional<Message> box_[kWordCount] GUARDED_BY(mutex_);
 };

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "core/thread_safety.h"
+
 namespace platform {
 namespace {
 
@@ -29,7 +31,7 @@ class ClockSeat {
 public:
     Clock& get() { return *current_.load(std::memory_order_acquire); }
     void install(std::unique_ptr<Clock> c) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         retired_ = std::move(installed_);
         installed_ = std::move(c);
         current_.store(installed_ ? installed_.get() : &g_real, std::memory_order_release);
@@ -37,9 +39,9 @@ public:
 
 private:
     std::atomic<Clock*> current_{&g_real};
-    std::unique_ptr<Clock> installed_;
-    std::unique_ptr<Clock> retired_;
-    std::mutex mutex_;
+    std::unique_ptr<Clock> installed_ GUARDED_BY(mutex_);
+    std::unique_ptr<Clock> retired_ GUARDED_BY(mutex_);
+    zem::Mutex mutex_;
 };
 
 ClockSeat g_clock;

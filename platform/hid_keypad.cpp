@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 
+#include "core/thread_safety.h"
 #include "platform/box.h"
 #include "platform/own_files.h"
 
@@ -14,27 +15,27 @@ namespace platform {
 namespace sim {
 
 void SimKeypad::attach(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     attached_ = on;
 }
 
 void SimKeypad::failWrites(int n) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     fail_writes_ = n;
 }
 
 std::vector<SimKeypad::Report> SimKeypad::reports() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return reports_;
 }
 
 int SimKeypad::present() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return attached_ ? 1 : 0;
 }
 
 int SimKeypad::write(const uint8_t* report, size_t len) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (!attached_) return -ENODEV;
     if (fail_writes_ > 0) {
         --fail_writes_;
@@ -55,10 +56,10 @@ int SimKeypad::write(const uint8_t* report, size_t len) {
 
 SimKeypad& simKeypad() {
     // One keypad per root: a test that starts over with a new root gets a fresh, detached one.
-    static std::string owner;
-    static std::unique_ptr<SimKeypad> keypad;
-    static std::mutex m;
-    std::lock_guard<std::mutex> lock(m);
+    static zem::Mutex m;
+    static std::string owner GUARDED_BY(m);
+    static std::unique_ptr<SimKeypad> keypad GUARDED_BY(m);
+    zem::MutexLocker lock(m);
     if (!keypad || owner != root()) {
         static std::vector<std::unique_ptr<SimKeypad>> retired;  // may still be referenced
         if (keypad) retired.push_back(std::move(keypad));

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "core/thread_safety.h"
+
 namespace platform {
 
 constexpr uint16_t kKeypadVendor = 0x28E9;
@@ -36,10 +38,10 @@ public:
     int write(const uint8_t* report, size_t len);
 
 private:
-    mutable std::mutex mutex_;
-    bool attached_ = false;
-    int fail_writes_ = 0;
-    std::vector<Report> reports_;
+    mutable zem::Mutex mutex_;
+    bool attached_ GUARDED_BY(mutex_) = false;
+    int fail_writes_ GUARDED_BY(mutex_) = 0;
+    std::vector<Report> reports_ GUARDED_BY(mutex_);
 };
 
 // The simulated keypad, detached until attach(); a fresh one for each simulated box root.

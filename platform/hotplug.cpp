@@ -12,6 +12,7 @@
 #include <deque>
 #include <mutex>
 
+#include "core/thread_safety.h"
 #include "platform/box.h"
 
 namespace platform {
@@ -48,9 +49,9 @@ private:
 };
 
 struct SimQueue {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::deque<std::string> events;
+    zem::Mutex mutex;
+    zem::ConditionVariable cv;
+    std::deque<std::string> events GUARDED_BY(mutex);
 };
 SimQueue& simQueue() {
     static SimQueue* q = new SimQueue;  // shared by the test thread and the watcher, never freed
@@ -60,27 +61,26 @@ SimQueue& simQueue() {
 class SimHotplug : public HotplugSource {
 public:
     int wait(std::string& event, int timeout_ms) override {
-        SimQueue& q = simQueue();
-        std::unique_lock<std::mutex> lock(q.mutex);
-        auto ready = [&] { return interrupted_ || !q.events.empty(); };
+        zem::MutexLocker lock(q_.mutex);
+        auto ready = [&]() REQUIRES(q_.mutex) { return interrupted_ || !q_.events.empty(); };
         if (timeout_ms < 0)
-            q.cv.wait(lock, ready);
-        else if (!q.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            q_.cv.wait(lock, ready);
+        else if (!q_.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
             return 0;
         if (interrupted_) return 0;
-        event = q.events.front();
-        q.events.pop_front();
+        event = q_.events.front();
+        q_.events.pop_front();
         return 1;
     }
     void interrupt() override {
-        SimQueue& q = simQueue();
-        std::lock_guard<std::mutex> lock(q.mutex);
+        zem::MutexLocker lock(q_.mutex);
         interrupted_ = true;
-        q.cv.notify_all();
+        q_.cv.notify_all();
     }
 
 private:
-    bool interrupted_ = false;  // guarded by the queue's mutex
+    SimQueue& q_ = simQueue();
+    bool interrupted_ GUARDED_BY(q_.mutex) = false;
 };
 
 }  // namespace
@@ -106,14 +106,14 @@ std::unique_ptr<HotplugSource> openHotplug() {
 namespace sim {
 void injectHotplug(const std::string& event) {
     SimQueue& q = simQueue();
-    std::lock_guard<std::mutex> lock(q.mutex);
+    zem::MutexLocker lock(q.mutex);
     q.events.push_back(event);
     q.cv.notify_all();
 }
 
 void dropHotplugEvents() {
     SimQueue& q = simQueue();
-    std::lock_guard<std::mutex> lock(q.mutex);
+    zem::MutexLocker lock(q.mutex);
     q.events.clear();
 }
 }  // namespace sim

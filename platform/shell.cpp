@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "core/thread_safety.h"
+
 namespace platform {
 namespace {
 
@@ -36,8 +38,9 @@ public:
     }
 };
 
-std::mutex g_install_mutex;
-std::unique_ptr<Shell> g_shell = std::make_unique<UnselectedShell>();
+zem::Mutex g_install_mutex;
+// The shell installed is kept until the next install; a caller uses the one it got.
+std::unique_ptr<Shell> g_shell GUARDED_BY(g_install_mutex) = std::make_unique<UnselectedShell>();
 
 }  // namespace
 
@@ -46,12 +49,12 @@ std::unique_ptr<Shell> makeLinuxShell() {
 }
 
 Shell& shell() {
-    std::lock_guard<std::mutex> lock(g_install_mutex);
+    zem::MutexLocker lock(g_install_mutex);
     return *g_shell;
 }
 
 void installShell(std::unique_ptr<Shell> s) {
-    std::lock_guard<std::mutex> lock(g_install_mutex);
+    zem::MutexLocker lock(g_install_mutex);
     g_shell = std::move(s);
 }
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "core/thread_safety.h"
 #include "platform/box.h"
 #include "platform/linux/linux_devices.h"
 
@@ -12,15 +13,17 @@ namespace platform {
 namespace sim {
 namespace {
 
-// A model with the lock that lets its messages through one at a time.
+// A model with the lock that lets its messages through one at a time (the model's own state is
+// its own: it is driven only under that lock).
 struct Entry {
     std::shared_ptr<SpiModel> model;
-    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
+    std::shared_ptr<zem::Mutex> mutex = std::make_shared<zem::Mutex>();
 };
 
-std::mutex g_models_mutex;
-// Never destroyed: worker threads may still send a message while the process exits.
-std::map<std::string, Entry>& models() {
+zem::Mutex g_models_mutex;
+// Never destroyed: worker threads may still send a message while the process exits. Under
+// g_models_mutex.
+std::map<std::string, Entry>& models() REQUIRES(g_models_mutex) {
     static auto* m = new std::map<std::string, Entry>();
     return *m;
 }
@@ -32,7 +35,7 @@ public:
     explicit SimSpiBus(Entry entry) : entry_(std::move(entry)) {}
     int transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speed_hz) override {
         if (!tx || len == 0) return -EINVAL;
-        std::lock_guard<std::mutex> lock(*entry_.mutex);
+        zem::MutexLocker lock(*entry_.mutex);
         return entry_.model->transfer(tx, rx, len, speed_hz);
     }
 
@@ -43,7 +46,7 @@ private:
 }  // namespace
 
 void attachSpiModel(const std::string& node, std::shared_ptr<SpiModel> model) {
-    std::lock_guard<std::mutex> lock(g_models_mutex);
+    zem::MutexLocker lock(g_models_mutex);
     if (model)
         models()[node] = Entry{std::move(model)};
     else
@@ -51,12 +54,12 @@ void attachSpiModel(const std::string& node, std::shared_ptr<SpiModel> model) {
 }
 
 void detachAllSpiModels() {
-    std::lock_guard<std::mutex> lock(g_models_mutex);
+    zem::MutexLocker lock(g_models_mutex);
     models().clear();
 }
 
 int openSimSpiBus(const std::string& node, std::unique_ptr<SpiBus>& out) {
-    std::lock_guard<std::mutex> lock(g_models_mutex);
+    zem::MutexLocker lock(g_models_mutex);
     auto it = models().find(node);
     if (it == models().end()) return -ENOENT;
     out = std::make_unique<SimSpiBus>(it->second);

@@ -25,6 +25,7 @@
 #include "core/globals.h"
 #include "core/singleton.h"
 #include "core/stop_signal.h"
+#include "core/thread_safety.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/usb_upgrade.h"
 #include "platform/box.h"
@@ -159,7 +160,7 @@ sim_control::sim_control() {
     QObject::connect(
         usb_upgrade_report::pInstance(), &usb_upgrade_report::sig_usb_upgrade_result, &context_,
         [this](int installed, int failed, int refused, int, int, int not_read) {
-            std::lock_guard<std::mutex> lock(results_mutex_);
+            zem::MutexLocker lock(results_mutex_);
             results_.upgraded = true;
             results_.installed = installed;
             results_.failed = failed;
@@ -170,7 +171,7 @@ sim_control::sim_control() {
 }
 
 sim_control::JobResults sim_control::jobResults() const {
-    std::lock_guard<std::mutex> lock(results_mutex_);
+    zem::MutexLocker lock(results_mutex_);
     return results_;
 }
 
@@ -216,7 +217,7 @@ int sim_control::open() {
 void sim_control::stop() {
     if (!thread_.joinable()) return;
     {
-        std::lock_guard<std::mutex> lock(pause_mutex_);
+        zem::MutexLocker lock(pause_mutex_);
         stopping_ = true;
     }
     pause_cv_.notify_all();
@@ -310,7 +311,7 @@ void sim_control::waitFailed(const char* what, int err) {
     if (!failing_)
         ZEM_DEBUG("\n control channel: %s failed (%s), commands wait \n", what, std::strerror(err));
     failing_ = true;
-    std::unique_lock<std::mutex> lock(pause_mutex_);
+    zem::MutexLocker lock(pause_mutex_);
     pause_cv_.wait_for(lock, kFailedWaitPause, [this] { return stopping_.load(); });
 }
 
@@ -336,22 +337,22 @@ namespace {
 // A command's work for the main thread, the client's deadline, and its answer. A call the
 // channel gave up on, or whose deadline has passed, is dropped when its turn comes.
 struct PanelCall {
-    std::function<std::string()> work;
-    int64_t deadline_ms = -1;
-    std::mutex mutex;
-    std::condition_variable done_cv;
-    bool abandoned = false;
-    bool started = false;
-    bool done = false;
-    std::string answer;
+    std::function<std::string()> work;  // set before the call is queued, fixed after
+    int64_t deadline_ms = -1;           // the same
+    zem::Mutex mutex;
+    zem::ConditionVariable done_cv;
+    bool abandoned GUARDED_BY(mutex) = false;
+    bool started GUARDED_BY(mutex) = false;
+    bool done GUARDED_BY(mutex) = false;
+    std::string answer GUARDED_BY(mutex);
 };
 
 // Calls handed to the main thread: the queue under its mutex, and an eventfd whose count the
 // main thread's loop reads through a socket notifier. No Qt event or functor is made on the
 // channel's thread: Qt's event queue synchronises with a futex ThreadSanitizer does not see.
 struct PanelQueue {
-    std::mutex mutex;
-    std::deque<std::shared_ptr<PanelCall>> calls;
+    zem::Mutex mutex;
+    std::deque<std::shared_ptr<PanelCall>> calls GUARDED_BY(mutex);
     std::atomic<int> wake_fd{-1};
     QPointer<QSocketNotifier> notifier;  // the main thread's
 };
@@ -365,24 +366,26 @@ void runPanelCall() {
     std::shared_ptr<PanelCall> call;
     {
         PanelQueue& q = panelQueue();
-        std::lock_guard<std::mutex> lock(q.mutex);
+        zem::MutexLocker lock(q.mutex);
         if (q.calls.empty()) return;
         call = q.calls.front();
         q.calls.pop_front();
     }
+    bool started;
     {
-        std::lock_guard<std::mutex> lock(call->mutex);
+        zem::MutexLocker lock(call->mutex);
         if (call->abandoned || expired(call->deadline_ms)) {
             call->answer = kSimControlDropped;
             call->done = true;
         } else {
             call->started = true;
         }
+        started = call->started;
     }
     call->done_cv.notify_all();
-    if (!call->started) return;
+    if (!started) return;
     std::string answer = call->work();
-    std::lock_guard<std::mutex> lock(call->mutex);
+    zem::MutexLocker lock(call->mutex);
     call->answer = std::move(answer);
     call->done = true;
     call->done_cv.notify_all();
@@ -416,7 +419,7 @@ std::string sim_control_on_panel(const std::function<std::string()>& work) {
     call->work = work;
     if (t_request) call->deadline_ms = t_request->deadline_ms;
     {
-        std::lock_guard<std::mutex> lock(q.mutex);
+        zem::MutexLocker lock(q.mutex);
         q.calls.push_back(call);
     }
     const uint64_t one = 1;
@@ -429,10 +432,11 @@ std::string sim_control_on_panel(const std::function<std::string()>& work) {
     if (t_request && t_request->deadline_ms >= 0 && !t_request->taken)
         drop_at =
             std::min(limit, now + std::chrono::milliseconds(t_request->deadline_ms - bootMs()));
-    std::unique_lock<std::mutex> lock(call->mutex);
+    zem::MutexLocker lock(call->mutex);
     bool told = false;
-    while (call->done_cv.wait_until(lock, call->started ? limit : drop_at,
-                                    [&] { return call->done || (call->started && !told); })) {
+    while (call->done_cv.wait_until(
+        lock, call->started ? limit : drop_at,
+        [&]() REQUIRES(call->mutex) { return call->done || (call->started && !told); })) {
         if (call->done) return call->answer;
         told = true;
         lock.unlock();

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "comm/socket_util.h"
+#include "core/thread_safety.h"
 
 class sim_control {
 public:
@@ -71,12 +72,14 @@ private:
     int listen_fd_ = -1;
     comm::Waker waker_;
     std::atomic<bool> stopping_{false};
-    std::mutex pause_mutex_;  // the pause after a failed wait, cut short by stop()
-    std::condition_variable pause_cv_;
+    // The pause after a failed wait, cut short by stop(). It guards no state: stopping_ is atomic,
+    // and the lock only keeps a wake from falling between the check and the wait.
+    zem::Mutex pause_mutex_;
+    zem::ConditionVariable pause_cv_;
     bool failing_ = false;  // the channel's thread's own
     std::thread thread_;
-    mutable std::mutex results_mutex_;
-    JobResults results_;
+    mutable zem::Mutex results_mutex_;
+    JobResults results_ GUARDED_BY(results_mutex_);
     QObject context_;  // of the jobs' connections
 };
 

@@ -151,7 +151,7 @@ std::string cardsCommand(const SimArgs& w) {
     auto b = board();
     if (!b) return error("the box has no FPGA board");
     {
-        std::lock_guard<std::mutex> lock(b->mutex);
+        zem::MutexLocker lock(b->mutex);
         b->setCards(port, int(count));
     }
     b->setLink(port, count > 0);  // cables with cards carry a link; the FPGA reports the change
@@ -195,7 +195,7 @@ std::string cardCommand(const SimArgs& w) {
     // the recovery file, so that the query can name it.
     if (state == "needs-recovery" && !storedConfigId(port, id))
         return error("the recovery file /data/rcvrecovery/QZFX has no screen on port " + w[1]);
-    std::lock_guard<std::mutex> lock(b->mutex);
+    zem::MutexLocker lock(b->mutex);
     auto& cards = b->port(port).cards;
     if (size_t(index) > cards.size())
         return error("port " + w[1] + " has " + std::to_string(cards.size()) + " cards");
@@ -300,7 +300,7 @@ std::string fpgaLines() {
                std::to_string(work->unclaimed_answers + card_turns::get().late_answers()) +
                " late, " + std::to_string(work->unmatched_answers) + " not matching\n" +
                "card frames sent to no port: " + std::to_string(link_session::unsent_total) + "\n";
-    std::lock_guard<std::mutex> lock(b->mutex);
+    zem::MutexLocker lock(b->mutex);
     for (int i = 0; i < 2; ++i)
         out += "fpga " + std::to_string(i + 1) + ": " +
                (b->fpga[size_t(i)].running() ? "running" : "not running") + ", brightness " +

@@ -91,10 +91,10 @@ int raviksource::initialize() {
     }
     rc = platform::openSocWindow(platform::SocWindowKind::Pads, pads_);
     if (rc != 0) console::errf("source: pad window did not open (%d)\n", rc);
-    check_source_mask = g_check_source & 0x3F;
+    check_source_mask = Utils::configValue(&g_check_source) & 0x3F;
     queueUploadedTables();
     {
-        std::lock_guard<std::mutex> lock(wait_mutex_);
+        zem::MutexLocker lock(wait_mutex_);
         stop_ = false;  // a thread stopped by stop() can be started again
     }
     try {
@@ -113,7 +113,7 @@ void raviksource::shutdown() {
 
 void raviksource::stop() {
     {
-        std::lock_guard<std::mutex> lock(wait_mutex_);
+        zem::MutexLocker lock(wait_mutex_);
         stop_ = true;
     }
     wait_cv_.notify_all();
@@ -130,8 +130,9 @@ void raviksource::checksourceThread() {
         edidPass();
         audioPass();
         update_vid_info_delay();
-        std::unique_lock<std::mutex> lock(wait_mutex_);
-        if (wait_cv_.wait_for(lock, std::chrono::milliseconds(kPassMs), [this] { return stop_; })) {
+        zem::MutexLocker lock(wait_mutex_);
+        if (wait_cv_.wait_for(lock, std::chrono::milliseconds(kPassMs),
+                              [this]() REQUIRES(wait_mutex_) { return stop_; })) {
             return;
         }
     }
@@ -163,7 +164,7 @@ void raviksource::pollReceiver(int s) {
     if (s >= 4 && (rc == 0 || change == ReceiverLink::Change::VideoOff)) {
         // A receiver given up on leaves an empty snapshot (regs after a failed read), so the
         // debug recompute can't bring its last video back.
-        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
         ite6805_sys[5 - s] = regs;
     }
     if (change == ReceiverLink::Change::None) return;
@@ -178,7 +179,7 @@ void raviksource::pollReceiver(int s) {
 }
 
 void raviksource::publish(int s, const SOURCE_HDMI_INFO& rec) {
-    std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+    zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
     hdminfo[s] = rec;
     hdminfo[s].stable = 1;
 }
@@ -190,7 +191,7 @@ void raviksource::update_vid_info_delay() {
     g_source_online = 2;
     SOURCE_HDMI_INFO recs[kSources];
     {
-        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
         for (int s = 0; s < kSources; ++s) recs[s] = hdminfo[s];
     }
     if (!para_) return;
@@ -214,7 +215,7 @@ void raviksource::iTE6805_Get_Hdmi(int idx) {
     const int dev = 5 - idx;
     SOURCE_HDMI_INFO r;
     {
-        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
         r = recordFromRegs(dev, ite6805_sys[idx]);
         hdminfo[dev] = r;
     }

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "c331/c331_manage.h"
+#include "core/thread_safety.h"
+#include "core/utils.h"
 #include "platform/i2c_bus.h"
 #include "platform/soc_window.h"
 #include "video_io/receiver_link.h"
@@ -85,8 +87,9 @@ public:
     // only). The C331 and FPGA threads, which read the manager, are stopped first.
     static void shutdown();
 
-    SOURCE_HDMI_INFO hdminfo[kSources];
-    ReceiverRegs ite6805_sys[2];  // last snapshots of sources 5 and 4
+    SOURCE_HDMI_INFO hdminfo[kSources] GUARDED_BY(Utils::_source_hdminfo_mutex);
+    // Last snapshots of sources 5 and 4.
+    ReceiverRegs ite6805_sys[2] GUARDED_BY(Utils::_source_hdminfo_mutex);
     std::atomic<uint8_t> fpga_board_state[kFpgas];
     std::atomic<uint8_t> edid_rewrite[kSources];
     std::atomic<uint8_t> edid_written[kSources];
@@ -120,9 +123,10 @@ private:
     std::unique_ptr<platform::I2cBus> bus_;
     std::unique_ptr<platform::SocWindow> pads_;
     std::thread thread_;
-    std::mutex wait_mutex_;
-    std::condition_variable wait_cv_;
-    bool stop_ = false;
+    zem::Mutex wait_mutex_;
+    zem::ConditionVariable wait_cv_;
+    bool stop_ GUARDED_BY(wait_mutex_) = false;
+    // The source thread's own, from here down.
     bool eeproms_checked_ = false;
     ReceiverLink link_[kSources];
     uint64_t hpd_low_since_ms_[kSources] = {};

@@ -31,7 +31,7 @@ constexpr int kRefused = 1;              // a request that no EDID can answer
 // Reads an uploaded table by its program path: at most one byte more than the EEPROM holds, so
 // a larger file is seen as too large without being read whole. False when it is missing.
 bool readFile(const std::string& absolute, std::vector<uint8_t>& out) {
-    std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+    zem::MutexLocker lock(Utils::_file_deal_mutex);
     std::ifstream in(platform::path(absolute), std::ios::binary);
     if (!in) return false;
     out.resize(kEepromSize + 1);
@@ -122,7 +122,7 @@ void raviksource::edidPass() {
         {
             zem::MutexLocker lock(c331_mutex());
             if (edid_rewrite[s].load() == 1 && edid_written[s].load() == 1) {
-                std::lock_guard<std::mutex> sys(Utils::_system_mutex);
+                zem::MutexLocker sys(Utils::_system_mutex);
                 edid_rewrite[s] = 0;
                 announce = true;
             }
@@ -183,7 +183,7 @@ void raviksource::putBackRequest(int s, const uint16_t* refused) {
         }
         c331_manage* chip = c331_manage::p_c331_manage;
         for (int i = 0; i < 3; ++i) {
-            para_->wr16(base + 2 * i, back[i]);
+            para_->wr16_no_gen_bump(base + 2 * i, back[i]);
             // Already in effect: the apply must not take it for a new request.
             if (chip) chip->take_as_applied16(base + 2 * i);
         }
@@ -238,7 +238,7 @@ int raviksource::rewriteEdid(int s) {
         if (confirmed) edid_written[s] = 1;
     }
     if (table_same) {
-        std::lock_guard<std::mutex> lock(Utils::_file_deal_mutex);
+        zem::MutexLocker lock(Utils::_file_deal_mutex);
         std::remove(platform::path(edid_table_path(s)).c_str());  // consumed
     }
     return 0;

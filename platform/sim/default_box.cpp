@@ -13,7 +13,10 @@ void buildDefaultBox() {
     simKeypad().attach();
     // Four receiving cards behind every output port of both FPGAs.
     auto fpgas = buildFpgaBoard();
-    for (int port = 0; port < 20; ++port) fpgas->setCards(port, 4);
+    {
+        zem::MutexLocker lock(fpgas->mutex);
+        for (int port = 0; port < 20; ++port) fpgas->setCards(port, 4);
+    }
     buildDefaultInputs();
 }
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "core/thread_safety.h"
 #include "platform/hotplug.h"
 #include "platform/i2c_bus.h"
 #include "platform/sim/sim_c331.h"
@@ -10,12 +11,12 @@
 
 namespace platform::sim {
 namespace {
-std::mutex g_mutex;
-std::unique_ptr<SimBox> g_box;
+zem::Mutex g_mutex;
+std::unique_ptr<SimBox> g_box GUARDED_BY(g_mutex);
 }  // namespace
 
 SimBox& SimBox::get() {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    zem::MutexLocker lock(g_mutex);
     if (!g_box) g_box = std::make_unique<SimBox>();
     return *g_box;
 }
@@ -27,7 +28,7 @@ void SimBox::reset() {
     forgetFpgaBoard();
     forgetSimC331();
     dropHotplugEvents();
-    std::lock_guard<std::mutex> lock(g_mutex);
+    zem::MutexLocker lock(g_mutex);
     g_box = std::make_unique<SimBox>();
     g_box->usb_disk.clearStaleMount();
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 
+#include "core/thread_safety.h"
 #include "platform/clock.h"
 
 namespace platform::sim {
@@ -62,7 +63,7 @@ SimC331::SimC331() : regs_(256 * 128, 0), flash_("/sim/c331-flash.bin", kFlashSi
 }
 
 int SimC331::transfer(const uint8_t* tx, uint8_t* rx, size_t len, uint32_t speed_hz) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (len != 2 || !tx) return -EINVAL;
     Frame frame{tx[0], tx[1], 0, speed_hz, !bus_error_};
     ++frame_count_;
@@ -349,47 +350,47 @@ void SimC331::setInputLocked(int port, const C331InputTiming* t) {
 }
 
 void SimC331::setAbsent(bool absent) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     absent_ = absent;
 }
 void SimC331::setFlakyId(bool flaky) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     flaky_ = flaky;
 }
 void SimC331::setBusError(bool error) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     bus_error_ = error;
 }
 void SimC331::setStuckBusy(bool stuck) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     stuck_ = stuck;
 }
 void SimC331::setFramesStopped(bool stop) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     frozen_ = stop;
 }
 
 void SimC331::setFlashProtected(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     flash_protected_ = on;
 }
 
 void SimC331::setFlashPowerCut(int after) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     flash_cut_after_ = after;
 }
 
 void SimC331::setInputSignal(int port, const C331InputTiming& timing) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     setInputLocked(port, &timing);
 }
 void SimC331::clearInputSignal(int port) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     setInputLocked(port, nullptr);
 }
 
 bool SimC331::transmitterPicture(int tx, uint32_t* width, uint32_t* height) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (absent_ || tx < 0 || tx > 1 || !history_.count(uint16_t(kRoutingBank << 8 | kRouting)))
         return false;
     const uint32_t routing = fieldLocked(kRoutingBank, kRouting, 4);
@@ -399,7 +400,7 @@ bool SimC331::transmitterPicture(int tx, uint32_t* width, uint32_t* height) cons
     // first's repeats a channel (one channel a transmitter) and adds nothing to the picture.
     const uint32_t channels = second > first ? 2 : 1;
     const auto bank = uint8_t(kChannelBank + kChannelStride * first);
-    const auto span = [&](uint8_t start, uint8_t end) {
+    const auto span = [&](uint8_t start, uint8_t end) REQUIRES(mutex_) {
         const uint32_t a = fieldLocked(bank, start, 2), b = fieldLocked(bank, end, 2);
         return b > a ? b - a : 0;
     };
@@ -409,91 +410,91 @@ bool SimC331::transmitterPicture(int tx, uint32_t* width, uint32_t* height) cons
 }
 
 uint8_t SimC331::reg(uint8_t bank, uint8_t address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return at(bank, address);
 }
 
 uint32_t SimC331::field(uint32_t descriptor, uint32_t channel_offset) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     const auto bank = static_cast<uint8_t>((descriptor >> 16) + channel_offset);
     return fieldLocked(bank, static_cast<uint8_t>(descriptor >> 8), descriptor & 0xFF);
 }
 
 void SimC331::poke(uint8_t bank, uint8_t address, uint8_t value) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     at(bank, address) = value;
 }
 
 int SimC331::selectedBank() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return bank_;
 }
 
 std::vector<SimC331::Frame> SimC331::frames() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return frames_.snapshot();
 }
 
 void SimC331::clearFrames() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     frames_.clear();
     write_log_.clear();
 }
 
 std::vector<uint8_t> SimC331::writes(uint8_t bank, uint8_t address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     auto it = history_.find(static_cast<uint16_t>(bank << 8 | address));
     if (it == history_.end()) return {};
     return it->second.snapshot();
 }
 
 std::vector<SimC331::Write> SimC331::writeLog() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return write_log_.snapshot();
 }
 
 void SimC331::onWrite(WriteHook hook) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     write_hook_ = hook ? std::make_shared<const WriteHook>(std::move(hook)) : nullptr;
 }
 
 uint64_t SimC331::frameCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return frame_count_;
 }
 
 std::vector<uint8_t> SimC331::flashRead(uint32_t address, uint32_t length) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     std::vector<uint8_t> out(length);
     for (uint32_t i = 0; i < length; ++i) out[i] = flashByte((address + i) % kFlashSize);
     return out;
 }
 
 void SimC331::flashLoad(uint32_t address, const std::vector<uint8_t>& bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     for (size_t i = 0; i < bytes.size(); ++i) {
         flash_[(address + i) % kFlashSize] = bytes[i];
     }
 }
 
 std::vector<SimC331::Dma> SimC331::dmas() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return dmas_;
 }
 
 std::vector<SimC331::Draw> SimC331::draws() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return draws_.snapshot();
 }
 
 void SimC331::clearDraws() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     draws_.clear();
 }
 
 namespace {
-std::mutex g_chip_mutex;
-std::shared_ptr<SimC331>& chipSlot() {
+zem::Mutex g_chip_mutex;
+std::shared_ptr<SimC331>& chipSlot() REQUIRES(g_chip_mutex) {
     static auto* slot = new std::shared_ptr<SimC331>();  // never destroyed: threads may use it
     return *slot;
 }
@@ -502,18 +503,18 @@ std::shared_ptr<SimC331>& chipSlot() {
 std::shared_ptr<SimC331> attachSimC331() {
     auto chip = std::make_shared<SimC331>();
     attachSpiModel(SimC331::kNode, chip);
-    std::lock_guard<std::mutex> lock(g_chip_mutex);
+    zem::MutexLocker lock(g_chip_mutex);
     chipSlot() = chip;
     return chip;
 }
 
 std::shared_ptr<SimC331> simC331() {
-    std::lock_guard<std::mutex> lock(g_chip_mutex);
+    zem::MutexLocker lock(g_chip_mutex);
     return chipSlot();
 }
 
 void forgetSimC331() {
-    std::lock_guard<std::mutex> lock(g_chip_mutex);
+    zem::MutexLocker lock(g_chip_mutex);
     chipSlot().reset();
 }
 

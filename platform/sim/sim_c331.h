@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/thread_safety.h"
 #include "platform/sim/bounded_log.h"
 #include "platform/sim/flash_image.h"
 #include "platform/spi_bus.h"
@@ -124,61 +125,72 @@ public:
     void clearDraws();
 
 private:
-    uint8_t readLocked(uint8_t bank, uint8_t address);
-    void writeLocked(uint8_t bank, uint8_t address, uint8_t value);
-    uint8_t& at(uint8_t bank, uint8_t address) { return regs_[bank * 128 + (address & 0x7F)]; }
-    uint8_t at(uint8_t bank, uint8_t address) const { return regs_[bank * 128 + (address & 0x7F)]; }
-    uint32_t fieldLocked(uint8_t bank, uint8_t address, int count) const;
-    void setFieldLocked(uint8_t bank, uint8_t address, int count, uint32_t value);
-    void setInputLocked(int port, const C331InputTiming* timing);
+    uint8_t readLocked(uint8_t bank, uint8_t address) REQUIRES(mutex_);
+    void writeLocked(uint8_t bank, uint8_t address, uint8_t value) REQUIRES(mutex_);
+    uint8_t& at(uint8_t bank, uint8_t address) REQUIRES(mutex_) {
+        return regs_[bank * 128 + (address & 0x7F)];
+    }
+    uint8_t at(uint8_t bank, uint8_t address) const REQUIRES(mutex_) {
+        return regs_[bank * 128 + (address & 0x7F)];
+    }
+    uint32_t fieldLocked(uint8_t bank, uint8_t address, int count) const REQUIRES(mutex_);
+    void setFieldLocked(uint8_t bank, uint8_t address, int count, uint32_t value) REQUIRES(mutex_);
+    void setInputLocked(int port, const C331InputTiming* timing) REQUIRES(mutex_);
 
-    uint8_t engineStatus();
-    uint8_t flashStatus();
-    uint8_t flashDataControl();
-    uint8_t flashReadStatus();
-    uint8_t flashDataRead();
-    uint8_t fieldCounter(uint8_t address);
-    uint8_t syncStatus(uint8_t request_address);
-    void flashCommand(uint8_t command);
-    void flashAddressWritten();
-    void flashProgramPending();
-    uint8_t flashByte(uint32_t address) const;
-    bool flashTakesWork();  // false while protected or cut off; counts down to a power cut
-    void flashProgram(uint32_t address, uint8_t value);
-    void flashErase(uint32_t address, uint32_t size);
-    void engineWrite(uint8_t address, uint8_t value);
+    uint8_t engineStatus() REQUIRES(mutex_);
+    uint8_t flashStatus() REQUIRES(mutex_);
+    uint8_t flashDataControl() REQUIRES(mutex_);
+    uint8_t flashReadStatus() REQUIRES(mutex_);
+    uint8_t flashDataRead() REQUIRES(mutex_);
+    uint8_t fieldCounter(uint8_t address) REQUIRES(mutex_);
+    uint8_t syncStatus(uint8_t request_address) REQUIRES(mutex_);
+    void flashCommand(uint8_t command) REQUIRES(mutex_);
+    void flashAddressWritten() REQUIRES(mutex_);
+    void flashProgramPending() REQUIRES(mutex_);
+    uint8_t flashByte(uint32_t address) const REQUIRES(mutex_);
+    // False while protected or cut off; counts down to a power cut.
+    bool flashTakesWork() REQUIRES(mutex_);
+    void flashProgram(uint32_t address, uint8_t value) REQUIRES(mutex_);
+    void flashErase(uint32_t address, uint32_t size) REQUIRES(mutex_);
+    void engineWrite(uint8_t address, uint8_t value) REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    std::vector<uint8_t> regs_;
-    int bank_ = 0;
-    bool absent_ = false, flaky_ = false, bus_error_ = false, stuck_ = false, frozen_ = false;
-    uint64_t id_reads_ = 0;
+    mutable zem::Mutex mutex_;
+    std::vector<uint8_t> regs_ GUARDED_BY(mutex_);
+    int bank_ GUARDED_BY(mutex_) = 0;
+    bool absent_ GUARDED_BY(mutex_) = false;
+    bool flaky_ GUARDED_BY(mutex_) = false;
+    bool bus_error_ GUARDED_BY(mutex_) = false;
+    bool stuck_ GUARDED_BY(mutex_) = false;
+    bool frozen_ GUARDED_BY(mutex_) = false;
+    uint64_t id_reads_ GUARDED_BY(mutex_) = 0;
 
-    BoundedLog<Frame> frames_{1 << 18};
-    BoundedLog<Write> write_log_{1 << 18};
-    uint64_t frame_count_ = 0;
-    std::map<uint16_t, BoundedLog<uint8_t>> history_;  // the newest 256 writes per register
-    std::shared_ptr<const WriteHook> write_hook_;
+    BoundedLog<Frame> frames_ GUARDED_BY(mutex_){1 << 18};
+    BoundedLog<Write> write_log_ GUARDED_BY(mutex_){1 << 18};
+    uint64_t frame_count_ GUARDED_BY(mutex_) = 0;
+    // The newest 256 writes per register.
+    std::map<uint16_t, BoundedLog<uint8_t>> history_ GUARDED_BY(mutex_);
+    std::shared_ptr<const WriteHook> write_hook_ GUARDED_BY(mutex_);
 
-    int engine_busy_ = 0;          // 2-D engine: busy polls left
-    int flash_busy_ = 0;           // flash engine: busy polls left
-    uint8_t flash_busy_bits_ = 0;  // which B4_SFLSTAT bits are busy
-    int flash_wip_ = 0;            // flash: WIP polls left
-    bool wel_ = false;
-    int read_pending_ = 0;
-    uint32_t flash_ptr_ = 0;     // read pointer of the data port
-    uint32_t page_start_ = 0;    // where the buffered bytes go
-    std::vector<uint8_t> page_;  // bytes written to the data port, not yet programmed
-    FlashImage flash_;
-    std::vector<Dma> dmas_;
-    bool flash_protected_ = false;
-    int flash_cut_after_ = -1;
-    std::vector<uint8_t> fifo_;  // character FIFO since the last 2-D command
-    BoundedLog<Draw> draws_{1 << 14};
+    int engine_busy_ GUARDED_BY(mutex_) = 0;          // 2-D engine: busy polls left
+    int flash_busy_ GUARDED_BY(mutex_) = 0;           // flash engine: busy polls left
+    uint8_t flash_busy_bits_ GUARDED_BY(mutex_) = 0;  // which B4_SFLSTAT bits are busy
+    int flash_wip_ GUARDED_BY(mutex_) = 0;            // flash: WIP polls left
+    bool wel_ GUARDED_BY(mutex_) = false;
+    int read_pending_ GUARDED_BY(mutex_) = 0;
+    uint32_t flash_ptr_ GUARDED_BY(mutex_) = 0;   // read pointer of the data port
+    uint32_t page_start_ GUARDED_BY(mutex_) = 0;  // where the buffered bytes go
+    // Bytes written to the data port, not yet programmed.
+    std::vector<uint8_t> page_ GUARDED_BY(mutex_);
+    FlashImage flash_ GUARDED_BY(mutex_);
+    std::vector<Dma> dmas_ GUARDED_BY(mutex_);
+    bool flash_protected_ GUARDED_BY(mutex_) = false;
+    int flash_cut_after_ GUARDED_BY(mutex_) = -1;
+    std::vector<uint8_t> fifo_ GUARDED_BY(mutex_);  // character FIFO since the last 2-D command
+    BoundedLog<Draw> draws_ GUARDED_BY(mutex_){1 << 14};
 
-    std::map<uint8_t, int> field_reads_;  // reads per field-counter register
-    uint8_t field_[128] = {};
-    uint64_t sync_request_us_[2] = {0, 0};  // program clock at each sync request
+    std::map<uint8_t, int> field_reads_ GUARDED_BY(mutex_);  // reads per field-counter register
+    uint8_t field_[128] GUARDED_BY(mutex_) = {};
+    uint64_t sync_request_us_[2] GUARDED_BY(mutex_) = {0, 0};  // program clock at each sync request
 };
 
 // Makes a chip with the default settings and puts it behind its node.

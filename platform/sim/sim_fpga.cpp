@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/thread_safety.h"
 #include "platform/sim/sim_box.h"
 #include "platform/sim/sim_c331.h"
 #include "platform/spi_bus.h"
@@ -269,8 +270,8 @@ private:
     int node_;
 };
 
-std::mutex g_board_mutex;
-std::shared_ptr<SimFpgaBoard> g_board;
+zem::Mutex g_board_mutex;
+std::shared_ptr<SimFpgaBoard> g_board GUARDED_BY(g_board_mutex);
 
 }  // namespace
 
@@ -302,7 +303,7 @@ bool SimFpgaBoard::routedTo(int side, bool flash) const {
 }
 
 int SimFpgaBoard::transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len) {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     std::vector<uint8_t> scratch;
     if (!rx) {
         scratch.resize(len);
@@ -348,14 +349,14 @@ void SimFpgaBoard::measureRouted(int side) {
 }
 
 void SimFpgaBoard::restartFpga(int i) {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     fpga[i].holdReset();
     fpga[i].releaseReset();
     syncIrq(i);
 }
 
 void SimFpgaBoard::padWritten(uint32_t offset, uint16_t value) {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     for (int i = 0; i < 2; ++i) {
         if (offset != FpgaPads::kReset[i]) continue;
         if (value == 0)
@@ -367,40 +368,40 @@ void SimFpgaBoard::padWritten(uint32_t offset, uint16_t value) {
 }
 
 std::vector<SimFpgaBoard::Message> SimFpgaBoard::messages() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     return log_.snapshot();
 }
 
 void SimFpgaBoard::clearMessages() {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     log_.clear();
 }
 
 int SimFpgaBoard::misrouted() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     return misrouted_;
 }
 
 int SimFpgaBoard::protocolErrors() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     return protocol_errors_;
 }
 
 std::shared_ptr<SimFpgaBoard> buildFpgaBoard() {
     auto board = std::make_shared<SimFpgaBoard>(SimBox::get().soc);
     board->attach();
-    std::lock_guard<std::mutex> lock(g_board_mutex);
+    zem::MutexLocker lock(g_board_mutex);
     g_board = board;
     return board;
 }
 
 std::shared_ptr<SimFpgaBoard> fpgaBoard() {
-    std::lock_guard<std::mutex> lock(g_board_mutex);
+    zem::MutexLocker lock(g_board_mutex);
     return g_board;
 }
 
 void forgetFpgaBoard() {
-    std::lock_guard<std::mutex> lock(g_board_mutex);
+    zem::MutexLocker lock(g_board_mutex);
     g_board.reset();
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/thread_safety.h"
 #include "platform/sim/bounded_log.h"
 #include "platform/sim/flash_image.h"
 #include "platform/sim/sim_cards.h"
@@ -35,7 +36,8 @@ struct FpgaPads {
 };
 
 // One configuration flash: serial NOR, erases to 0xFF, programs by AND within a 256-byte page,
-// needs write enable, and reports busy for a few status polls after a program or erase.
+// needs write enable, and reports busy for a few status polls after a program or erase. Its state
+// is its board's (SimFpgaBoard::flash, under the board's mutex).
 class SimFpgaFlash {
 public:
     static constexpr uint32_t kSize = 8u << 20;
@@ -66,7 +68,8 @@ private:
     int busy_ = 0;
 };
 
-// One FPGA's register file and RAM areas, with the behaviour the bring-up waits on.
+// One FPGA's register file and RAM areas, with the behaviour the bring-up waits on. Its state is
+// its board's (SimFpgaBoard::fpga, under the board's mutex).
 class SimFpga {
 public:
     SimFpga();
@@ -169,14 +172,17 @@ public:
     // Puts the four node models in the SPI registry and follows the reset lines.
     void attach();
 
-    std::array<SimFpga, 2> fpga;
-    std::array<SimFpgaFlash, 2> flash;
+    // The two FPGAs and their flashes, the models of the board's bus: under `mutex` (a test that
+    // runs no FPGA thread and no link may reach them without it).
+    std::array<SimFpga, 2> fpga GUARDED_BY(mutex);
+    std::array<SimFpgaFlash, 2> flash GUARDED_BY(mutex);
 
     // Receiving cards by output port 0..19 (10..19 are FPGA 1's ports 0..9); the caller holds
     // `mutex` while the FPGA thread or a link may run.
-    void setCards(int port, int count);  // count fresh cards, and the port's link up
-    SimPort& port(int port) { return fpga[(port / 10) & 1].ports[port % 10]; }
-    SimCard& card(int port, int index) { return this->port(port).cards.at(index); }
+    // Count fresh cards, and the port's link up.
+    void setCards(int port, int count) REQUIRES(mutex);
+    SimPort& port(int port) REQUIRES(mutex) { return fpga[(port / 10) & 1].ports[port % 10]; }
+    SimCard& card(int port, int index) REQUIRES(mutex) { return this->port(port).cards.at(index); }
     // These take `mutex` themselves and raise the interrupt line.
     void setLink(int port, bool up);
     void releaseHeld();
@@ -194,18 +200,18 @@ public:
     int transfer(int node, const uint8_t* tx, uint8_t* rx, size_t len);
     void padWritten(uint32_t offset, uint16_t value);
 
-    mutable std::mutex mutex;
+    mutable zem::Mutex mutex;
 
 private:
     bool high(uint32_t offset) const { return soc_.word(offset) != 0; }
     bool routedTo(int side, bool flash) const;
-    void syncIrq(int side);  // the FPGA's interrupt pad follows its line
-    void measureRouted(int side);
+    void syncIrq(int side) REQUIRES(mutex);  // the FPGA's interrupt pad follows its line
+    void measureRouted(int side) REQUIRES(mutex);
 
     SimSoc& soc_;
-    BoundedLog<Message> log_{1 << 16};
-    int misrouted_ = 0;
-    int protocol_errors_ = 0;
+    BoundedLog<Message> log_ GUARDED_BY(mutex){1 << 16};
+    int misrouted_ GUARDED_BY(mutex) = 0;
+    int protocol_errors_ GUARDED_BY(mutex) = 0;
 };
 
 // Builds the board on the simulated box's SoC window and attaches it; replaces an earlier one.

@@ -150,13 +150,13 @@ void SimFpgaBoard::setCards(int p, int count) {
 }
 
 void SimFpgaBoard::setLink(int p, bool up) {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     fpga[(p / 10) & 1].setPortLink(p % 10, up);
     syncIrq((p / 10) & 1);
 }
 
 void SimFpgaBoard::releaseHeld() {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     for (int i = 0; i < 2; ++i) {
         fpga[i].releaseHeld();
         syncIrq(i);
@@ -164,7 +164,7 @@ void SimFpgaBoard::releaseHeld() {
 }
 
 void SimFpgaBoard::injectReply(int i, int pair, CardFrame reply) {
-    std::lock_guard<std::mutex> lock(mutex);
+    zem::MutexLocker lock(mutex);
     fpga[i & 1].injectReply(pair, std::move(reply));
     syncIrq(i & 1);
 }

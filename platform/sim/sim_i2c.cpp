@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <map>
 
+#include "core/thread_safety.h"
+
 namespace platform::sim {
 namespace {
 
 struct Registry {
-    std::mutex mutex;
-    std::map<std::pair<std::string, uint8_t>, std::shared_ptr<I2cDevice>> devices;
+    zem::Mutex mutex;
+    std::map<std::pair<std::string, uint8_t>, std::shared_ptr<I2cDevice>> devices GUARDED_BY(mutex);
 };
 
 // Never destroyed: worker threads may still use the bus while the process exits.
@@ -34,7 +36,7 @@ private:
 
 void attachI2cDevice(const std::string& node, uint8_t addr, std::shared_ptr<I2cDevice> device) {
     auto& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
+    zem::MutexLocker lock(reg.mutex);
     if (device) {
         reg.devices[{node, addr}] = std::move(device);
     } else {
@@ -44,14 +46,14 @@ void attachI2cDevice(const std::string& node, uint8_t addr, std::shared_ptr<I2cD
 
 std::shared_ptr<I2cDevice> i2cDevice(const std::string& node, uint8_t addr) {
     auto& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
+    zem::MutexLocker lock(reg.mutex);
     auto it = reg.devices.find({node, addr});
     return it == reg.devices.end() ? nullptr : it->second;
 }
 
 void detachAllI2cDevices() {
     auto& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
+    zem::MutexLocker lock(reg.mutex);
     reg.devices.clear();
 }
 
@@ -61,7 +63,7 @@ int openSimI2cBus(const std::string& node, std::unique_ptr<I2cBus>& out) {
 }
 
 int SimRegisterChip::transfer(const uint8_t* w, size_t wlen, uint8_t* r, size_t rlen) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (fail_errno != 0) return fail_errno;
     if (fail_count > 0) {
         --fail_count;
@@ -79,22 +81,22 @@ int SimRegisterChip::transfer(const uint8_t* w, size_t wlen, uint8_t* r, size_t 
 }
 
 uint8_t SimRegisterChip::reg(uint8_t index) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return regs_[index];
 }
 
 void SimRegisterChip::setReg(uint8_t index, uint8_t value) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     regs_[index] = value;
 }
 
 std::vector<SimRegisterChip::RegWrite> SimRegisterChip::writes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return writes_.snapshot();
 }
 
 void SimRegisterChip::clearWrites() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     writes_.clear();
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/thread_safety.h"
 #include "platform/i2c_bus.h"
 #include "platform/sim/bounded_log.h"
 
@@ -40,13 +41,13 @@ public:
 
 protected:
     // Called under the chip's lock after the program wrote a register.
-    virtual void onProgramWrite(uint8_t /*reg*/, uint8_t /*value*/) {}
-    mutable std::mutex mutex_;
-    uint8_t regs_[256] = {};
+    virtual void onProgramWrite(uint8_t /*reg*/, uint8_t /*value*/) REQUIRES(mutex_) {}
+    mutable zem::Mutex mutex_;
+    uint8_t regs_[256] GUARDED_BY(mutex_) = {};
 
 private:
-    uint8_t pointer_ = 0;
-    BoundedLog<RegWrite> writes_{1 << 16};
+    uint8_t pointer_ GUARDED_BY(mutex_) = 0;
+    BoundedLog<RegWrite> writes_ GUARDED_BY(mutex_){1 << 16};
 };
 
 }  // namespace platform::sim

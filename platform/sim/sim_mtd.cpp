@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 
+#include "core/thread_safety.h"
 #include "platform/box.h"
 #include "platform/own_files.h"
 
@@ -31,8 +32,8 @@ private:
     std::shared_ptr<SimMtd> model_;
 };
 
-std::mutex g_registry_mutex;
-std::map<std::string, std::shared_ptr<SimMtd>> g_registry;
+zem::Mutex g_registry_mutex;
+std::map<std::string, std::shared_ptr<SimMtd>> g_registry GUARDED_BY(g_registry_mutex);
 
 std::shared_ptr<SimMtd> makeDefault(const std::string& device) {
     if (device == "/dev/mtd8") return std::make_shared<SimMtd>(device, 0x60000);
@@ -73,17 +74,17 @@ SimMtd::SimMtd(std::string dev, uint32_t size, uint32_t erasesize, uint32_t writ
       capacity_(size) {}
 
 std::vector<SimMtd::Op> SimMtd::ops() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return ops_;
 }
 
 void SimMtd::clearOps() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     ops_.clear();
 }
 
 std::vector<uint8_t> SimMtd::contents() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     std::vector<uint8_t> bytes(capacity_);
     ensureFile();
     if (fileIo(root + device, false, bytes.data(), bytes.size(), 0) != 0) bytes.clear();
@@ -116,21 +117,21 @@ int SimMtd::checkRange(uint32_t start, uint32_t length) const {
 }
 
 int SimMtd::info(MtdInfo& out) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (info_error != 0) return record(Op::Info, 0, 0, info_error);
     out = geometry;
     return record(Op::Info, 0, 0, 0);
 }
 
 int SimMtd::unlock(uint32_t start, uint32_t length) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     int rc = unlock_error;
     if (rc == 0) rc = start > capacity_ || length > capacity_ - start ? -EINVAL : 0;
     return record(Op::Unlock, start, length, rc);
 }
 
 int SimMtd::erase(uint32_t start, uint32_t length) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     int rc = checkRange(start, length);
     if (rc == 0 && covers(erase_refused_at, start, length)) rc = -EIO;
     if (rc == 0) rc = eraseFile(start, length);
@@ -138,7 +139,7 @@ int SimMtd::erase(uint32_t start, uint32_t length) {
 }
 
 ssize_t SimMtd::pwrite(const void* data, size_t n, uint32_t offset) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     ssize_t rc;
     if (offset >= capacity_) {
         rc = -ENOSPC;  // as mtdchar: at or past the end
@@ -157,7 +158,7 @@ ssize_t SimMtd::pwrite(const void* data, size_t n, uint32_t offset) {
 }
 
 ssize_t SimMtd::pread(void* out, size_t n, uint32_t offset) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     ssize_t rc = 0;  // as mtdchar: nothing at or past the end
     if (offset < capacity_) {
         const size_t take = n < capacity_ - offset ? n : capacity_ - offset;
@@ -188,7 +189,7 @@ ssize_t SimMtd::programFile(const uint8_t* data, size_t n, uint32_t offset) {
 }
 
 std::shared_ptr<SimMtd> simMtd(const std::string& device) {
-    std::lock_guard<std::mutex> lock(g_registry_mutex);
+    zem::MutexLocker lock(g_registry_mutex);
     auto& slot = g_registry[device];
     // A model belongs to the root it was made under; a new root starts with a fresh part.
     if (!slot || slot->root != platform::root()) slot = makeDefault(device);
@@ -196,7 +197,7 @@ std::shared_ptr<SimMtd> simMtd(const std::string& device) {
 }
 
 void attachMtd(std::shared_ptr<SimMtd> model) {
-    std::lock_guard<std::mutex> lock(g_registry_mutex);
+    zem::MutexLocker lock(g_registry_mutex);
     g_registry[model->device] = std::move(model);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/thread_safety.h"
 #include "platform/mtd.h"
 
 namespace platform::sim {
@@ -58,15 +59,16 @@ public:
     const std::string root;  // the root the model was made under
 
 private:
-    int record(Op::Kind kind, uint32_t offset, uint32_t length, int64_t result);
+    int record(Op::Kind kind, uint32_t offset, uint32_t length, int64_t result) REQUIRES(mutex_);
     int checkRange(uint32_t start, uint32_t length) const;
-    int eraseFile(uint32_t start, uint32_t length);
-    ssize_t programFile(const uint8_t* data, size_t n, uint32_t offset);
-    void ensureFile() const;
+    // The backing file is read and written under mutex_ too.
+    int eraseFile(uint32_t start, uint32_t length) REQUIRES(mutex_);
+    ssize_t programFile(const uint8_t* data, size_t n, uint32_t offset) REQUIRES(mutex_);
+    void ensureFile() const REQUIRES(mutex_);
 
     const uint32_t capacity_;  // bytes in the backing file
-    mutable std::mutex mutex_;
-    std::vector<Op> ops_;
+    mutable zem::Mutex mutex_;
+    std::vector<Op> ops_ GUARDED_BY(mutex_);
 };
 
 // The model behind a program path under the current root. "/dev/mtd8" (0x60000 bytes) and

@@ -2,14 +2,15 @@
 
 #include <mutex>
 
+#include "core/thread_safety.h"
 #include "platform/sim/sim_c331.h"
 
 namespace platform::sim {
 namespace {
 
 struct InputState {
-    std::mutex mutex;
-    SimInputSide side;
+    zem::Mutex mutex;
+    SimInputSide side GUARDED_BY(mutex);
 };
 
 InputState& state() {
@@ -33,7 +34,7 @@ SimReceiver::SimReceiver(int src) : source(src) {
 }
 
 void SimReceiver::plug(const VideoMode& m, bool yuv, int lanes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     const bool four_k = source >= 4;
     if (four_k && lanes == 0) lanes = laneCount(m);
     regs_[kStatus] =
@@ -48,7 +49,7 @@ void SimReceiver::plug(const VideoMode& m, bool yuv, int lanes) {
 }
 
 void SimReceiver::unplug() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     regs_[kStatus] = 0;
     regs_[kLanes] = 0;
     for (int r = kTiming; r < kBlockSize; ++r) regs_[r] = 0;
@@ -60,7 +61,7 @@ bool SimReceiver::hotPlugHigh() const {
 }
 
 int SimReceiver::hotPlugLowCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return hpd_low_count_;
 }
 
@@ -74,7 +75,7 @@ void SimReceiver::bumpEvents() {
 
 SimInputSide& buildInputSide() {
     auto& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    zem::MutexLocker lock(s.mutex);
     s.side = SimInputSide{};
     for (int i = 0; i < 6; ++i) {
         s.side.receiver[i] = std::make_shared<SimReceiver>(i);
@@ -96,7 +97,7 @@ SimInputSide& buildInputSide() {
 
 SimInputSide& inputSide() {
     auto& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    zem::MutexLocker lock(s.mutex);
     return s.side;
 }
 
@@ -114,7 +115,7 @@ void setInput(int source, const VideoMode* mode, bool yuv) {
     std::shared_ptr<SimReceiver> rx;
     {
         auto& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+        zem::MutexLocker lock(s.mutex);
         rx = s.side.receiver[source];
     }
     // The chip measures first, so the program never sees the receiver ahead of the port.

@@ -51,11 +51,11 @@ public:
     const int source;
 
 protected:
-    void onProgramWrite(uint8_t reg, uint8_t value) override;
+    void onProgramWrite(uint8_t reg, uint8_t value) override REQUIRES(mutex_);
 
 private:
-    void bumpEvents();
-    int hpd_low_count_ = 0;
+    void bumpEvents() REQUIRES(mutex_);
+    int hpd_low_count_ GUARDED_BY(mutex_) = 0;
 };
 
 // The models of the input side, as attached by buildInputSide().

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 
+#include "core/thread_safety.h"
 #include "platform/box.h"
 #include "platform/own_files.h"
 #include "platform/serial_port.h"
@@ -23,12 +24,12 @@ struct Pty {
     std::string name;
     int keep = -1;  // slave held open by the model
 };
-std::mutex g_mutex;
-std::map<std::string, Pty> g_ptys;
+zem::Mutex g_mutex;
+std::map<std::string, Pty> g_ptys GUARDED_BY(g_mutex);
 
 // Tells a person or a tool where to attach: on the console and in "<root>/sim/serial-ports",
 // one "device pseudo-terminal" line per port. Caller holds g_mutex.
-void reportPorts(const std::string& device, const std::string& name) {
+void reportPorts(const std::string& device, const std::string& name) REQUIRES(g_mutex) {
     std::printf("simulated serial port %s: %s\n", device.c_str(), name.c_str());
     std::fflush(stdout);
     if (makeParentDirs("/sim/serial-ports") != 0 || refuseLink(path("/sim/serial-ports"))) return;
@@ -54,7 +55,7 @@ int openSimSerial(const std::string& device) {
         ::cfmakeraw(&t);  // the far end is a plain byte pipe, no echo
         ::tcsetattr(keep, TCSANOW, &t);
     }
-    std::lock_guard<std::mutex> lock(g_mutex);
+    zem::MutexLocker lock(g_mutex);
     Pty& p = g_ptys[device];
     if (p.keep >= 0) ::close(p.keep);
     p = {name, keep};
@@ -63,7 +64,7 @@ int openSimSerial(const std::string& device) {
 }
 
 void releaseSimSerial(const std::string& device) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    zem::MutexLocker lock(g_mutex);
     auto it = g_ptys.find(device);
     if (it == g_ptys.end() || it->second.keep < 0) return;
     ::close(it->second.keep);
@@ -71,7 +72,7 @@ void releaseSimSerial(const std::string& device) {
 }
 
 std::string serialPeerName(const std::string& device) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    zem::MutexLocker lock(g_mutex);
     auto it = g_ptys.find(device);
     return it == g_ptys.end() ? std::string() : it->second.name;
 }

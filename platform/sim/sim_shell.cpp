@@ -124,35 +124,37 @@ void appendLog(const std::string& cmd) {
 
 }  // namespace
 
-void SimShell::waitIfHeld(std::unique_lock<std::mutex>& lock, const std::string& cmd) {
+void SimShell::waitIfHeld(zem::MutexLocker& lock, const std::string& cmd) {
     if (hold_prefix_.empty() || cmd.rfind(hold_prefix_, 0) != 0) return;
     ++held_;
     held_cv_.notify_all();
-    held_cv_.wait_for(lock, std::chrono::seconds(30), [this] { return hold_prefix_.empty(); });
+    held_cv_.wait_for(lock, std::chrono::seconds(30),
+                      [this]() REQUIRES(mutex_) { return hold_prefix_.empty(); });
     --held_;
 }
 
 void SimShell::hold(const std::string& prefix) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     hold_prefix_ = prefix;
 }
 
 void SimShell::release() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     hold_prefix_.clear();
     held_cv_.notify_all();
 }
 
 bool SimShell::waitHeld(int ms) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return held_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return held_ > 0; });
+    zem::MutexLocker lock(mutex_);
+    return held_cv_.wait_for(lock, std::chrono::milliseconds(ms),
+                             [this]() REQUIRES(mutex_) { return held_ > 0; });
 }
 
 SimShell::Reply SimShell::handle(const std::string& cmd) {
     Reply reply{0, {}};
     bool answered = false;
     {
-        std::unique_lock<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         commands_.push(cmd);
         size_t best = 0;
         for (const auto& [prefix, r] : answers_) {
@@ -183,17 +185,17 @@ int SimShell::capture(const std::string& cmd, std::string& out) {
 }
 
 std::vector<std::string> SimShell::commands() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return commands_.snapshot();
 }
 
 void SimShell::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     commands_.clear();
 }
 
 void SimShell::answer(const std::string& prefix, int exit_code, const std::string& output) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     answers_[prefix] = Reply{exit_code, output};
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/thread_safety.h"
 #include "platform/shell.h"
 #include "platform/sim/bounded_log.h"
 
@@ -41,14 +42,14 @@ private:
         std::string output;
     };
     Reply handle(const std::string& cmd);
-    void waitIfHeld(std::unique_lock<std::mutex>& lock, const std::string& cmd);
+    void waitIfHeld(zem::MutexLocker& lock, const std::string& cmd) REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    std::condition_variable held_cv_;
-    std::string hold_prefix_;  // empty: nothing is held
-    int held_ = 0;             // commands waiting in hold
-    BoundedLog<std::string> commands_{10000};
-    std::map<std::string, Reply> answers_;
+    mutable zem::Mutex mutex_;
+    zem::ConditionVariable held_cv_;
+    std::string hold_prefix_ GUARDED_BY(mutex_);  // empty: nothing is held
+    int held_ GUARDED_BY(mutex_) = 0;             // commands waiting in hold
+    BoundedLog<std::string> commands_ GUARDED_BY(mutex_){10000};
+    std::map<std::string, Reply> answers_ GUARDED_BY(mutex_);
 };
 
 // The simulated box's shell; only valid after platform::selectSimulated.

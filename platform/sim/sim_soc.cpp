@@ -29,13 +29,13 @@ int SimSoc::open(SocWindowKind kind, std::unique_ptr<SocWindow>& out) {
 }
 
 uint16_t SimSoc::word(uint32_t offset) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     auto it = words_.find(offset);
     return it == words_.end() ? 0 : it->second;
 }
 
 void SimSoc::setWord(uint32_t offset, uint16_t value) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     words_[offset] = value;
 }
 
@@ -46,24 +46,24 @@ void SimSoc::setIdentity(uint16_t w0, uint16_t w1, uint16_t w2) {
 }
 
 std::vector<SimSoc::Write> SimSoc::writes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return writes_.snapshot();
 }
 
 void SimSoc::clearWrites() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     writes_.clear();
 }
 
 void SimSoc::onWrite(std::function<void(uint32_t, uint16_t)> hook) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     hooks_.push_back(std::move(hook));
 }
 
 void SimSoc::programWrite(uint32_t offset, uint16_t value) {
     std::vector<std::function<void(uint32_t, uint16_t)>> hooks;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         words_[offset] = value;
         writes_.push({offset, value});
         hooks = hooks_;

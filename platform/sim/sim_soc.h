@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/thread_safety.h"
 #include "platform/sim/bounded_log.h"
 #include "platform/soc_window.h"
 
@@ -50,10 +51,10 @@ public:
     void programWrite(uint32_t offset, uint16_t value);
 
 private:
-    mutable std::mutex mutex_;
-    std::map<uint32_t, uint16_t> words_;
-    BoundedLog<Write> writes_{1 << 16};
-    std::vector<std::function<void(uint32_t, uint16_t)>> hooks_;
+    mutable zem::Mutex mutex_;
+    std::map<uint32_t, uint16_t> words_ GUARDED_BY(mutex_);
+    BoundedLog<Write> writes_ GUARDED_BY(mutex_){1 << 16};
+    std::vector<std::function<void(uint32_t, uint16_t)>> hooks_ GUARDED_BY(mutex_);
 };
 
 }  // namespace platform::sim

@@ -111,7 +111,7 @@ bool safeProgramPath(const std::string& p) {
 
 int SimUsbDisk::plug(const std::string& contents) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (state_.plugged) return -EBUSY;
         std::error_code ec;
         if (safeProgramPath(contents) && fs::is_symlink(path(contents), ec)) return -ELOOP;
@@ -127,7 +127,7 @@ int SimUsbDisk::plug(const std::string& contents) {
 
 int SimUsbDisk::unplug() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (!state_.plugged) return -ENODEV;
         state_.plugged = false;
     }
@@ -139,7 +139,7 @@ int SimUsbDisk::unplug() {
 }
 
 int SimUsbDisk::mount(const std::string& device, const std::string& dir) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (device != std::string("/dev/") + kPartition) return -1;
     // The partition of a disk that was pulled is gone: mount fails as it does on the box.
     if (!state_.plugged || !state_.mounted_at.empty() || !safeProgramPath(dir)) return kMountFailed;
@@ -159,7 +159,7 @@ int SimUsbDisk::mount(const std::string& device, const std::string& dir) {
 }
 
 int SimUsbDisk::unmount(const std::string& dir) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     if (state_.mounted_at.empty() || dir != state_.mounted_at) return -1;
     emptyMountPoint(path(dir));
     state_.mounted_at.clear();
@@ -192,7 +192,7 @@ void SimUsbDisk::clearMountAtStop() {
 }
 
 void SimUsbDisk::pullAfterRead(int64_t bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     read_budget_ = bytes;
 }
 
@@ -200,7 +200,7 @@ uint32_t SimUsbDisk::takeRead(uint32_t n) {
     std::string mounted_at;
     uint32_t allowed = n;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        zem::MutexLocker lock(mutex_);
         if (read_budget_ < 0) return n;
         if (read_budget_ >= int64_t(n)) {
             read_budget_ -= n;
@@ -216,7 +216,7 @@ uint32_t SimUsbDisk::takeRead(uint32_t n) {
 }
 
 SimUsbDisk::State SimUsbDisk::state() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    zem::MutexLocker lock(mutex_);
     return state_;
 }
 

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/thread_safety.h"
+
 namespace platform::sim {
 
 class SimUsbDisk {
@@ -54,9 +56,9 @@ public:
     static constexpr const char* kPartition = "sda1";
 
 private:
-    mutable std::mutex mutex_;
-    State state_;
-    int64_t read_budget_ = -1;
+    mutable zem::Mutex mutex_;
+    State state_ GUARDED_BY(mutex_);
+    int64_t read_budget_ GUARDED_BY(mutex_) = -1;
 };
 
 }  // namespace platform::sim

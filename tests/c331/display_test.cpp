@@ -35,7 +35,7 @@ TEST_F(DisplayTest, ASourceSwitchAWindowMoveAndABrightnessStepReachTheChip) {
     twoWindows();
     const uint32_t applies = c->output_applies;
     // Window 1 to DVI (port 2): its input channel selects the port and captures its picture.
-    step([](ZemRamPara& s) { s.wr16(2272 + 26 + 8, 1); });
+    step([](ZemRamPara& s) { s.wr16_no_gen_bump(2272 + 26 + 8, 1); });
     EXPECT_EQ(c->output_applies, applies + 1);
     EXPECT_EQ(chip->reg(0x00, 0x11), 4);
     EXPECT_EQ(ich(kIact, 1), 192u - 7);
@@ -48,7 +48,7 @@ TEST_F(DisplayTest, ASourceSwitchAWindowMoveAndABrightnessStepReachTheChip) {
     EXPECT_EQ(och(kOactHw, 1), 920u);
     // Brightness: the chip's offset stays neutral (the FPGAs carry it); no output apply.
     chip->clearFrames();
-    step([](ZemRamPara& s) { s.wr16(2176, 20); });
+    step([](ZemRamPara& s) { s.wr16_no_gen_bump(2176, 20); });
     EXPECT_EQ(c->output_applies, applies + 2);
     EXPECT_FALSE(chip->writeLog().empty());
     for (int k = 0; k < 8; ++k) EXPECT_EQ(och(0x0C3A02, k), 0u);
@@ -96,26 +96,26 @@ TEST_F(DisplayTest, ALayoutChangeFreezesThenReleases) {
 
 TEST_F(DisplayTest, ALoneSourceSwitchWithFadeRampsOutAndIn) {
     step([](ZemRamPara& s) {
-        s.wr16(2816, 3);
-        s.wr16(2818, 3);
-        s.wr16(2272 + 18, 4);  // fade on
+        s.wr16_no_gen_bump(2816, 3);
+        s.wr16_no_gen_bump(2818, 3);
+        s.wr16_no_gen_bump(2272 + 18, 4);  // fade on
         window(s, 0, kHdmi1, {0, 0, 1920, 1000});
     });
     const size_t before = writesOf(kRtctBank, kRtct, 0xA9);
-    apply([](ZemRamPara& s) { s.wr16(2272 + 8, kHdmi2); });
+    apply([](ZemRamPara& s) { s.wr16_no_gen_bump(2272 + 8, kHdmi2); });
     EXPECT_EQ(writesOf(kRtctBank, kRtct, 0xA9) - before, 8u);  // 3 + 1 frames out, 3 + 1 in
 }
 
 TEST_F(DisplayTest, AStuckSyncDelaysTheApplyButEndsIt) {
     step([](ZemRamPara& s) {
-        s.wr16(2816, 255);
-        s.wr16(2818, 255);
-        s.wr16(2272 + 18, 4);
+        s.wr16_no_gen_bump(2816, 255);
+        s.wr16_no_gen_bump(2818, 255);
+        s.wr16_no_gen_bump(2272 + 18, 4);
         window(s, 0, kHdmi1, {0, 0, 1920, 1000});
     });
     chip->setFramesStopped(true);
     const size_t before = writesOf(kRtctBank, kRtct, 0xA9);
-    apply([](ZemRamPara& s) { s.wr16(2272 + 8, kHdmi2); });
+    apply([](ZemRamPara& s) { s.wr16_no_gen_bump(2272 + 8, kHdmi2); });
     // Each ramp gives up waiting after its first lost frame and writes its last step.
     EXPECT_LE(writesOf(kRtctBank, kRtct, 0xA9) - before, 4u);
 }
@@ -124,8 +124,8 @@ TEST_F(DisplayTest, OverlappingWindowsAreLayeredByPriority) {
     apply([](ZemRamPara& s) {
         window(s, 0, kHdmi1, {0, 0, 1920, 1080});
         window(s, 1, kHdmi2, {100, 100, 800, 600});
-        s.wr16(2208, 2);      // window 0 under
-        s.wr16(2208 + 2, 4);  // window 1
+        s.wr16_no_gen_bump(2208, 2);      // window 0 under
+        s.wr16_no_gen_bump(2208 + 2, 4);  // window 1
     });
     EXPECT_THAT(std::vector<int>(c->g_och_layer[0], c->g_och_layer[0] + 2), ElementsAre(1, 0));
     EXPECT_EQ(och(0x0E0B04, 0), (1u + 8) | (0u + 8) << 4);

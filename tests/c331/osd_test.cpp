@@ -193,8 +193,8 @@ TEST_F(OsdTest, CharactersTheFontsDoNotHoldDrawAReplacementGlyph) {
 
 TEST_F(OsdTest, MenuItemFieldsBecomeProperties) {
     c331_manage& c = idleManager();
-    store().wr16(1378, 1920);
-    store().wr16(1380, 1080);
+    store().wr16_no_gen_bump(1378, 1920);
+    store().wr16_no_gen_bump(1380, 1080);
     // Colour texts read as base-16 numbers up to the first other character; red and blue
     // swap places.
     struct Colour {
@@ -329,7 +329,7 @@ TEST_F(OsdTest, TheMenuFileReachesTheEngineWhenTheOsdIsSwitchedOn) {
         "texts": ["HI"]}]})");
     c331_manage* c = startManager();
     ASSERT_TRUE(waitState(8));
-    produce([](ZemRamPara& s) { s.wr16(ZemRamPara::kRamOsdOn, 1); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(ZemRamPara::kRamOsdOn, 1); });
     ASSERT_TRUE(waitFor([&] { return !charDraws().empty(); }));
     const Draw d = charDraws().front();
     EXPECT_EQ(glyphs(d), (std::vector<int>{'H' - 0x20, 'I' - 0x20}));

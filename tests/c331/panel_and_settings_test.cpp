@@ -47,11 +47,11 @@ TEST_F(PanelTest, EverySpliceModeGivesItsChannelGeometryAndRouting) {
     startRunning();
     int applied = 0;
     const auto words = [](ZemRamPara& s, const PanelCase& c) {
-        s.wr16(1376, uint16_t(c.splice));
-        s.wr16(1378, uint16_t(c.ledW));
-        s.wr16(1380, uint16_t(c.ledH));
-        s.wr16(1412, uint16_t(c.out1w));
-        s.wr16(1414, uint16_t(c.out1h));
+        s.wr16_no_gen_bump(1376, uint16_t(c.splice));
+        s.wr16_no_gen_bump(1378, uint16_t(c.ledW));
+        s.wr16_no_gen_bump(1380, uint16_t(c.ledH));
+        s.wr16_no_gen_bump(1412, uint16_t(c.out1w));
+        s.wr16_no_gen_bump(1414, uint16_t(c.out1h));
     };
     const auto check = [this](const PanelCase& c) {
         EXPECT_EQ(store().rd16(1382), c.led_x);
@@ -113,10 +113,10 @@ TEST_F(PanelTest, TheColourTemperatureOfTheRamReachesTheMatrix) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         produce([&](ZemRamPara& s) {
-            s.wr16(2184, uint16_t(c.preset));
-            s.wr16(2186, uint16_t(c.red));
-            s.wr16(2188, uint16_t(c.green));
-            s.wr16(2190, uint16_t(c.blue));
+            s.wr16_no_gen_bump(2184, uint16_t(c.preset));
+            s.wr16_no_gen_bump(2186, uint16_t(c.red));
+            s.wr16_no_gen_bump(2188, uint16_t(c.green));
+            s.wr16_no_gen_bump(2190, uint16_t(c.blue));
         });
         ASSERT_TRUE(waitRefresh(1, ++applied));
         for (uint32_t k : {0u, 7u}) {
@@ -150,11 +150,11 @@ TEST_F(PanelTest, AnOutputLargerThanTheLedScreenIsHeldToIt) {
     };
     auto panelFor = [&](const Case& c, int out1w, int out1h) {
         ZemRamPara& s = store();
-        s.wr16(1376, uint16_t(c.splice));
-        s.wr16(1378, uint16_t(c.ledW));
-        s.wr16(1380, uint16_t(c.ledH));
-        s.wr16(1412, uint16_t(out1w));
-        s.wr16(1414, uint16_t(out1h));
+        s.wr16_no_gen_bump(1376, uint16_t(c.splice));
+        s.wr16_no_gen_bump(1378, uint16_t(c.ledW));
+        s.wr16_no_gen_bump(1380, uint16_t(c.ledH));
+        s.wr16_no_gen_bump(1412, uint16_t(out1w));
+        s.wr16_no_gen_bump(1414, uint16_t(out1h));
         m->init_panel_from_ram();
         std::vector<int> ram;
         for (int a = 1382; a <= 1394; a += 2) ram.push_back(store().rd16(a));

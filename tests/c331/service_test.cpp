@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr int kReg165 = ZemRamPara::kRegCount + 1, kReg162 = ZemRamPara::kRegCount + 2,
-              kReg163 = ZemRamPara::kRegCount + 3, kReg164 = ZemRamPara::kRegCount + 4;
+constexpr int kReg165 = ZemRamPara::kCmd165, kReg162 = ZemRamPara::kCmd162,
+              kReg163 = ZemRamPara::kCmd163, kReg164 = ZemRamPara::kCmd164;
 
 class ServiceTest : public C331Test {
 protected:
@@ -24,11 +24,11 @@ protected:
         chip->clearFrames();
         produce([&](ZemRamPara& s) {
             if (before) before(*c);
-            s.reg[slot] = value;
+            s.command_reg[slot] = value;
         });
         return waitFor([&] {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            return store().reg[slot] == 0;
+            return store().command_reg[slot] == 0;
         });
     }
     // The last value written to a register of output channel k, or -1.

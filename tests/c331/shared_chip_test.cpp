@@ -27,10 +27,10 @@ using SharedChip = WindowsTest;
 
 TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
     step([](ZemRamPara& s) {
-        s.wr16(2816, 30);
-        s.wr16(2818, 30);
-        s.wr16(2272 + 18, 4);  // fade on
-        s.wr16(kContrast, 40);
+        s.wr16_no_gen_bump(2816, 30);
+        s.wr16_no_gen_bump(2818, 30);
+        s.wr16_no_gen_bump(2272 + 18, 4);  // fade on
+        s.wr16_no_gen_bump(kContrast, 40);
         window(s, 0, kHdmi1, {0, 0, 1920, 1000});
     });
     // At the ramp's first frame a PC on another link reads the RAM and changes the contrast.
@@ -44,7 +44,7 @@ TEST_F(SharedChip, AFadeLeavesTheRamToOtherLinksWhileItRamps) {
         answered_during_ramp =
             pc.wait_for(hangBound(std::chrono::seconds(2))) == std::future_status::ready;
     });
-    produce([](ZemRamPara& s) { s.wr16(2272 + 8, kHdmi2); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(2272 + 8, kHdmi2); });
     ASSERT_TRUE(waitRefresh(1, applies_ + 2));  // the switch, then the contrast change
     chip->onWrite(nullptr);
     ASSERT_TRUE(pc.valid());
@@ -67,9 +67,9 @@ TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnc
     constexpr int kSource1 = 1, kPort = 2;  // an HDMI port: one input channel selects it
     step([](ZemRamPara& s) {
         for (int w : {0, 1}) {
-            s.wr16(2816 + 4 * w, 4);
-            s.wr16(2818 + 4 * w, 4);
-            s.wr16(2272 + 26 * w + 18, 4);  // fade on
+            s.wr16_no_gen_bump(2816 + 4 * w, 4);
+            s.wr16_no_gen_bump(2818 + 4 * w, 4);
+            s.wr16_no_gen_bump(2272 + 26 * w + 18, 4);  // fade on
         }
         window(s, 0, kHdmi1, {0, 0, 960, 1000});
         window(s, 1, kHdmi1, {960, 0, 960, 1000});
@@ -85,7 +85,7 @@ TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnc
     });
     chip->clearFrames();
     const uint32_t outputs = c->output_applies;
-    produce([](ZemRamPara& s) { s.wr16(2272 + 8, kHdmi2); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(2272 + 8, kHdmi2); });
     ASSERT_TRUE(waitRefresh(1, applies_ + 2));  // the fade's turn, then the PC's
     chip->onWrite(nullptr);
     ASSERT_FALSE(armed.load());
@@ -105,9 +105,9 @@ TEST_F(SharedChip, AWindowSourceChangedDuringAnotherWindowsFadeReachesTheChipOnc
 TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
     comm_hooks::get().fpgas_running = [] { return true; };
     step([](ZemRamPara& s) {
-        s.wr16(2816, 4);
-        s.wr16(2818, 4);
-        s.wr16(2272 + 18, 4);  // fade on
+        s.wr16_no_gen_bump(2816, 4);
+        s.wr16_no_gen_bump(2818, 4);
+        s.wr16_no_gen_bump(2272 + 18, 4);  // fade on
         window(s, 0, kHdmi1, {0, 0, 1920, 1000});
     });
     std::atomic<bool> armed{true};
@@ -118,8 +118,8 @@ TEST_F(SharedChip, RegisterElevenDuringARampFindsTheNewLedSizeApplied) {
         pc.wait_for(hangBound(std::chrono::seconds(2)));
     });
     produce([](ZemRamPara& s) {
-        s.wr16(1380, 1040);  // LED height
-        s.wr16(2272 + 8, kHdmi2);
+        s.wr16_no_gen_bump(1380, 1040);  // LED height
+        s.wr16_no_gen_bump(2272 + 8, kHdmi2);
     });
     ASSERT_TRUE(waitRefresh(1, applies_ + 2));
     chip->onWrite(nullptr);

@@ -78,7 +78,7 @@ TEST_F(C331ThreadTest, WithoutAChipTheThreadKeepsProbingAndNeverStartsThePanel) 
     EXPECT_EQ(g_fpga_c331_start.load(), 0u);
     EXPECT_EQ(scriptRuns(), 0);
     // A producer is not kept waiting by the probing thread.
-    produce([](ZemRamPara& s) { s.wr16(1378, 3840); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(1378, 3840); });
     // The thread takes the lock for an instant at each probe, so the first try may meet it.
     EXPECT_TRUE(waitFor([] {
         if (!c331_manage::c331_mutex.try_lock()) return false;
@@ -92,10 +92,10 @@ TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
     uint32_t routing_at_refresh = 0xFFFFFFFF;
     on_refresh = [&](int) { routing_at_refresh = chip->field(kRouting); };
     produce([](ZemRamPara& s) {
-        s.wr16(1376, 3);
-        s.wr16(1378, 3840);
-        s.wr16(1380, 2160);
-        s.wr16(1412, 1920);
+        s.wr16_no_gen_bump(1376, 3);
+        s.wr16_no_gen_bump(1378, 3840);
+        s.wr16_no_gen_bump(1380, 2160);
+        s.wr16_no_gen_bump(1412, 1920);
     });
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(routing_at_refresh, 0x00010000u);
@@ -116,7 +116,7 @@ TEST_F(C331ThreadTest, AnLedSizeChangeReachesTheChipBeforeItsRefresh) {
 TEST_F(C331ThreadTest, OnlyTheFiveTriggerWordsReinitialiseThePanel) {
     startRunning();
     const size_t before = routingWrites();
-    produce([](ZemRamPara& s) { s.wr16(1382, 7); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(1382, 7); });
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(routingWrites(), before);
     EXPECT_EQ(handshake(), led_size_handshake::kIdle);
@@ -131,16 +131,16 @@ TEST_F(C331ThreadTest, ThePanelWaitsForTheFpgaSideWithoutHoldingTheMutex) {
     }
     const size_t before = routingWrites();
     produce([](ZemRamPara& s) {
-        s.wr16(1378, 1280);
-        s.wr16(1380, 720);
+        s.wr16_no_gen_bump(1378, 1280);
+        s.wr16_no_gen_bump(1380, 720);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(routingWrites(), before);
     EXPECT_TRUE(refreshes().empty());
     // Another producer gets the mutex meanwhile, and its change joins the same apply.
     produce([](ZemRamPara& s) {
-        s.wr16(1376, 3);
-        s.wr16(1412, 640);
+        s.wr16_no_gen_bump(1376, 3);
+        s.wr16_no_gen_bump(1412, 640);
     });
     blankOutputs();
     ASSERT_TRUE(waitRefresh(1));
@@ -152,7 +152,7 @@ TEST_F(C331ThreadTest, ThePanelWaitsForTheFpgaSideWithoutHoldingTheMutex) {
 TEST_F(C331ThreadTest, AHandshakeThatNeverMovesOnEndsAtItsBound) {
     startRunning();
     produce([](ZemRamPara& s) {
-        s.wr16(1378, 1280);
+        s.wr16_no_gen_bump(1378, 1280);
         led_size_handshake::get().start();
     });
     // The fake clock lets the 3-second bound pass at once.
@@ -227,7 +227,7 @@ TEST_F(C331ThreadTest, ARefusedSetAfterAHandshakeStillRestartsTheFpgas) {
     }
     blankOutputs();  // blanked, waiting for the answer
     const size_t routings = routingWrites();
-    produce([](ZemRamPara& s) { s.wr16(1378, 65535); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(1378, 65535); });
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(store().rd16(1378), 1920);
     EXPECT_EQ(routingWrites(), routings);
@@ -270,9 +270,9 @@ TEST_F(C331ThreadTest, PendingRefreshIdsAreASet) {
 TEST_F(C331ThreadTest, FadeTimesAreTakenIntoTheWindowModesAndClamped) {
     startRunning();
     produce([](ZemRamPara& s) {
-        s.wr16(2816, 25);
-        s.wr16(2818, 0x1234);      // a PC word beyond the byte the RAM keeps
-        s.wr16(2818 + 4 * 5, 90);  // window 5 is off: no record to take it
+        s.wr16_no_gen_bump(2816, 25);
+        s.wr16_no_gen_bump(2818, 0x1234);      // a PC word beyond the byte the RAM keeps
+        s.wr16_no_gen_bump(2818 + 4 * 5, 90);  // window 5 is off: no record to take it
     });
     ASSERT_TRUE(waitRefresh(1));
     c331_manage* c = c331_manage::p_c331_manage;
@@ -285,8 +285,8 @@ TEST_F(C331ThreadTest, EveryChangedEdidRequestIsPassedOn) {
     raviksource* src = raviksource::pInstance();
     startRunning();
     produce([](ZemRamPara& s) {
-        s.wr16(896 + 6 * 1, 1280);
-        s.wr16(900 + 6 * 4, 30);
+        s.wr16_no_gen_bump(896 + 6 * 1, 1280);
+        s.wr16_no_gen_bump(900 + 6 * 4, 30);
     });
     ASSERT_TRUE(waitRefresh(1));
     for (int i = 0; i < 6; ++i) {
@@ -297,7 +297,7 @@ TEST_F(C331ThreadTest, EveryChangedEdidRequestIsPassedOn) {
 TEST_F(C331ThreadTest, TheAudioWindowsSourceOrAudioWordRaisesTheSourceChange) {
     raviksource* src = raviksource::pInstance();
     startRunning();
-    produce([](ZemRamPara& s) { s.wr16(2272 + 26 * 3 + 20, 0x80FF); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(2272 + 26 * 3 + 20, 0x80FF); });
     ASSERT_TRUE(waitRefresh(1));
     EXPECT_EQ(src->source_changed.load(), 1);
 }
@@ -317,8 +317,8 @@ TEST_F(C331ThreadTest, CreatingTheManagerTwiceStartsOneThread) {
 TEST_F(C331ThreadTest, ShutdownDropsTheAppliesItsThreadDidNotTake) {
     startRunning();
     c331_manage::stop_thread();
-    produce([](ZemRamPara& s) { s.wr16(2178, 61); });
-    produce([](ZemRamPara& s) { s.wr16(2180, 7); }, 2);
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(2178, 61); });
+    produce([](ZemRamPara& s) { s.wr16_no_gen_bump(2180, 7); }, 2);
     c331_manage::shutdown();
     zem::MutexLocker lock(c331_manage::c331_mutex);
     EXPECT_FALSE(c331_manage::apply_pending());
@@ -326,10 +326,10 @@ TEST_F(C331ThreadTest, ShutdownDropsTheAppliesItsThreadDidNotTake) {
 
 TEST_F(C331ThreadTest, DebugCommandSixProbesAndStartsTheChipAgain) {
     startRunning();
-    produce([](ZemRamPara& s) { s.reg[ZemRamPara::kRegCount + 2] = 0x40; });
+    produce([](ZemRamPara& s) { s.command_reg[ZemRamPara::kCmd162] = 0x40; });
     ASSERT_TRUE(waitFor([&] { return scriptRuns() == 2; }));
     EXPECT_TRUE(waitState(8));
-    EXPECT_EQ(store().reg[ZemRamPara::kRegCount + 2], 0);
+    EXPECT_EQ(store().command_reg[ZemRamPara::kCmd162], 0);
 }
 
 }  // namespace
@@ -400,10 +400,10 @@ TEST_F(C331ThreadTest, OneApplyProgramsThePanelFirstAndRefreshesLast) {
     });
     on_refresh = [&](int) { at_refresh = now(); };
     produce([](ZemRamPara& s) {
-        s.wr16(2176, 30);    // brightness
-        s.wr16(2116, 1);     // close LED
-        s.wr16(896, 1024);   // EDID request of source 0
-        s.wr16(1378, 1280);  // LED width
+        s.wr16_no_gen_bump(2176, 30);    // brightness
+        s.wr16_no_gen_bump(2116, 1);     // close LED
+        s.wr16_no_gen_bump(896, 1024);   // EDID request of source 0
+        s.wr16_no_gen_bump(1378, 1280);  // LED width
     });
     ASSERT_TRUE(waitRefresh(1));
     chip->onWrite(nullptr);
@@ -441,9 +441,9 @@ TEST_F(C331ThreadTest, ChangesRaisedBeforeTheChipStartsAreAppliedOnceItRuns) {
         f->user_words.clear();
         src->edid_rewrite[source] = 0;
         produce([&](ZemRamPara& s) {
-            s.wr16(2116, close_led);
-            s.wr16(896 + 6 * source, edid_width);
-            s.wr16(2272 + 8, uint16_t(source));  // window 1's source
+            s.wr16_no_gen_bump(2116, close_led);
+            s.wr16_no_gen_bump(896 + 6 * source, edid_width);
+            s.wr16_no_gen_bump(2272 + 8, uint16_t(source));  // window 1's source
         });
         chip->setAbsent(false);
         ASSERT_TRUE(waitRefresh(1, applies_before + 1));
@@ -454,7 +454,7 @@ TEST_F(C331ThreadTest, ChangesRaisedBeforeTheChipStartsAreAppliedOnceItRuns) {
     raiseWhileProbing(1, 4, 1366);
     ASSERT_TRUE(waitState(8));
     chip->setAbsent(true);
-    produce([](ZemRamPara& s) { s.reg[ZemRamPara::kRegCount + 2] = 0x40; });  // probe again
+    produce([](ZemRamPara& s) { s.command_reg[ZemRamPara::kCmd162] = 0x40; });  // probe again
     ASSERT_TRUE(waitFor([&] { return m->thread_state.load() < 5; }));
     raiseWhileProbing(0, 3, 1440);
 }

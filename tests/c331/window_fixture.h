@@ -37,19 +37,19 @@ protected:
     }
     static void window(ZemRamPara& s, int w, int source, Rect r, int flags = 1) {
         const int b = 2272 + 26 * w;
-        s.wr16(b, uint16_t(flags));
-        s.wr16(b + 8, uint16_t(source));
-        s.wr16(b + 10, uint16_t(r.x));
-        s.wr16(b + 12, uint16_t(r.y));
-        s.wr16(b + 14, uint16_t(r.w));
-        s.wr16(b + 16, uint16_t(r.h));
+        s.wr16_no_gen_bump(b, uint16_t(flags));
+        s.wr16_no_gen_bump(b + 8, uint16_t(source));
+        s.wr16_no_gen_bump(b + 10, uint16_t(r.x));
+        s.wr16_no_gen_bump(b + 12, uint16_t(r.y));
+        s.wr16_no_gen_bump(b + 14, uint16_t(r.w));
+        s.wr16_no_gen_bump(b + 16, uint16_t(r.h));
     }
     static void screen(ZemRamPara& s, int splice, int w, int h, int out1w, int out1h) {
-        s.wr16(1376, uint16_t(splice));
-        s.wr16(1378, uint16_t(w));
-        s.wr16(1380, uint16_t(h));
-        s.wr16(1412, uint16_t(out1w));
-        s.wr16(1414, uint16_t(out1h));
+        s.wr16_no_gen_bump(1376, uint16_t(splice));
+        s.wr16_no_gen_bump(1378, uint16_t(w));
+        s.wr16_no_gen_bump(1380, uint16_t(h));
+        s.wr16_no_gen_bump(1412, uint16_t(out1w));
+        s.wr16_no_gen_bump(1414, uint16_t(out1h));
     }
     // Applies a RAM change and stops the thread, so the test reads the manager's tables.
     void apply(const std::function<void(ZemRamPara&)>& change) {

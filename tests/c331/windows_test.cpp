@@ -232,7 +232,7 @@ TEST_F(WindowsTest, ASourceSwitchOfAWindowAfterADisabledOneReachesItsRecord) {
         window(s, 1, kHdmi2, {960, 0, 960, 1080}, 0);
         window(s, 2, kHdmi2, {960, 0, 960, 1080});
     });
-    apply([](ZemRamPara& s) { s.wr16(2272 + 26 * 2 + 8, kHdmi4); });
+    apply([](ZemRamPara& s) { s.wr16_no_gen_bump(2272 + 26 * 2 + 8, kHdmi4); });
     EXPECT_EQ(c->PM_INPUT[1], kPortOf[kHdmi4]);  // record 1 is RAM window 2
     EXPECT_EQ(c->PM_INPUT[0], kPortOf[kHdmi1]);
     EXPECT_THAT(ichOf(1), ElementsAre(4, 5));  // a V-by-One port takes a pair
@@ -242,11 +242,11 @@ TEST_F(WindowsTest, ASourceSwitchOfAWindowAfterADisabledOneReachesItsRecord) {
 TEST_F(WindowsTest, ACroppedSourceCapturesItsRectangle) {
     apply([](ZemRamPara& s) {
         const int e = 1472 + 10 * 3;
-        s.wr16(e, 0x8000 | kHdmi1);
-        s.wr16(e + 2, 100);
-        s.wr16(e + 4, 50);
-        s.wr16(e + 6, 800);
-        s.wr16(e + 8, 600);
+        s.wr16_no_gen_bump(e, 0x8000 | kHdmi1);
+        s.wr16_no_gen_bump(e + 2, 100);
+        s.wr16_no_gen_bump(e + 4, 50);
+        s.wr16_no_gen_bump(e + 6, 800);
+        s.wr16_no_gen_bump(e + 8, 600);
         window(s, 0, 0x8003, {0, 0, 1920, 1080});
     });
     EXPECT_EQ(c->PM_INPUT[0], kPortOf[kHdmi1]);

@@ -276,7 +276,7 @@ TEST_F(Device, ClockSetTakesOnlyValidDatesTheBoxCanHold) {
 }
 
 TEST_F(Device, CardPassThroughWithoutAnAnswerTimesOutAndTheLinkGoesOn) {
-    std::mutex irq;
+    zem::Mutex irq;
     int sent = 0, polls = 0;
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;

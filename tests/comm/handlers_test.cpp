@@ -122,7 +122,7 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     // Recall of mode 3: its payload comes back into RAM 896..4095.
     store()->mode_ram[2][0] = store()->mode_ram[2][1] = 0xAA;
     store()->mode_ram[2][2 + (2176 - 896)] = 33;  // brightness of the mode
-    store()->wr16(866, 3);
+    store()->wr16_no_gen_bump(866, 3);
     // The close-LED and brightness it brings are the user's writes (their write generations
     // grow), which the FPGA side tells from its own echoes.
     const auto gens = [this] {
@@ -135,16 +135,16 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     EXPECT_GT(gens().first, before.first);
     EXPECT_GT(gens().second, before.second);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});
-    store()->wr16(866, 4);  // an empty slot
+    store()->wr16_no_gen_bump(866, 4);  // an empty slot
     EXPECT_EQ(status(handle(writeReg(11, 0x02, {0x02}))), 1);
     // OSD reload only while the OSD is on.
     pendingApplies();
-    store()->wr16(2124, 0);
+    store()->wr16_no_gen_bump(2124, 0);
     g_osd_update = 0;
     EXPECT_EQ(status(handle(writeReg(11, 0x08, {0x08}))), 0);
     EXPECT_EQ(g_osd_update, 0u);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});  // the RAM is still applied
-    store()->wr16(2124, 1);
+    store()->wr16_no_gen_bump(2124, 1);
     handle(writeReg(11, 0x08, {0x08}));
     EXPECT_EQ(g_osd_update, 1u);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});
@@ -248,7 +248,7 @@ TEST_F(Handlers, Register11StartsTheLedSizeHandshakeWhenTheSizeChangedAndBothFpg
     led_size_handshake::get().clear();
     handle(writeReg(11, 0xFF, {0}));
     EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);  // size unchanged
-    store()->wr16(1378, uint16_t(store()->persisted16(1378) + 64));
+    store()->wr16_no_gen_bump(1378, uint16_t(store()->persisted16(1378) + 64));
     handle(writeReg(11, 0xFF, {0}));
     EXPECT_EQ(led_size_handshake::get().state(), led_size_handshake::kIdle);  // FPGAs not running
     running = true;
@@ -271,7 +271,7 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the stand-in is waiting
-    store()->wr16(1380, uint16_t(store()->persisted16(1380) + 32));
+    store()->wr16_no_gen_bump(1380, uint16_t(store()->persisted16(1380) + 32));
     handle(writeReg(11, 0xFF, {0}));
     c331.join();
     EXPECT_EQ(seen.get_future().get(), led_size_handshake::kBlanking);

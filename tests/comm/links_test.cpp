@@ -342,7 +342,7 @@ TEST_F(TcpServer, AClientThatNeverReadsItsRepliesIsDroppedWithoutHoldingUpOthers
 // A PC whose frame waits for receiving cards that do not answer waits alone: the others are
 // served meanwhile, and it is served again once its wait ends.
 TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
-    std::mutex irq;
+    zem::Mutex irq;
     std::atomic<int> sent{0};
     comm_hooks& h = comm_hooks::get();
     h.irq_mutex = &irq;
@@ -368,7 +368,7 @@ TEST_F(TcpServer, AClientWaitingForTheCardsHoldsUpNobodyElse) {
 // The cards' answer goes back to the TCP client that asked, and a second client's card frame
 // waits its turn (one frame is with the cards at a time) without holding up box commands.
 TEST_F(TcpServer, CardAnswersGoToTheClientThatAskedOneFrameAtATime) {
-    std::mutex irq;
+    zem::Mutex irq;
     std::vector<uint8_t> last;      // the frame now with the cards (under irq)
     comm_hooks::AnswerFn answerTo;  // its asker (under irq)
     int answerIn = -1;              // polls until the cards answer (under irq)
@@ -437,7 +437,7 @@ protected:
         comm_hooks::get() = comm_hooks();
         CommTest::TearDown();
     }
-    std::mutex irq;
+    zem::Mutex irq;
     std::vector<comm_hooks::AnswerFn> askers;  // one per frame sent (under irq)
 };
 

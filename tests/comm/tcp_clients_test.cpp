@@ -759,7 +759,7 @@ protected:
         tcp = networkManage::pInstance();
     }
     networkManage* tcp = nullptr;
-    std::mutex irq;
+    zem::Mutex irq;
     Bytes asked;                    // the frame with the cards (under irq)
     comm_hooks::AnswerFn answerTo;  // its asker (under irq)
     int polls = 0;                  // polls until the cards answer (under irq)

@@ -185,7 +185,7 @@ TEST_F(Wifi, AnAccessPointAddressThatIsNoAddressIsRefusedForTheDefault) {
     for (const char* b : bad) {
         SCOPED_TRACE(b);
         {
-            std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+            zem::MutexLocker lock(Utils::_config_mutex);
             g_str_wifi_ip = b;
         }
         shell().clear();

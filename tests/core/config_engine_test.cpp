@@ -205,10 +205,10 @@ TEST_F(ConfigEngineTest, KeysMapToIds) {
         EXPECT_EQ(ConfigEngine::strToItem(unknown), -1) << unknown;
     EXPECT_EQ(ConfigEngine::containsItemStr("config/GateWay"), 1);
     EXPECT_EQ(ConfigEngine::containsItemStr("GateWay"), 0);
-    ConfigItem* gw = c->getConfigItem("config/GateWay");
-    ASSERT_NE(gw, nullptr);
+    const std::optional<ConfigItem> gw = c->getConfigItem("config/GateWay");
+    ASSERT_TRUE(gw.has_value());
     EXPECT_EQ(gw->id, ConfigItem::GateWay);
-    EXPECT_EQ(c->getConfigItem("GateWay"), nullptr);
+    EXPECT_FALSE(c->getConfigItem("GateWay").has_value());
     EXPECT_FALSE(c->read_config_variant(ConfigItem::ConfigName(18)).isValid());
 }
 

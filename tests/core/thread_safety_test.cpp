@@ -42,6 +42,17 @@ TEST(ThreadSafety, TheLockerHoldsItsMutexButWhereItLetsItGo) {
     EXPECT_TRUE(takenElsewhere(m)) << "an adopted lock is released at the scope's end";
 }
 
+TEST(ThreadSafety, TheUnlockerLetsAHeldMutexGoForItsScopeAndTakesItBack) {
+    zem::Mutex m;
+    zem::MutexLocker lock(m);
+    {
+        zem::MutexUnlocker unlocked(m);
+        EXPECT_TRUE(takenElsewhere(m));
+    }
+    EXPECT_FALSE(takenElsewhere(m));
+    EXPECT_TRUE(lock.owns_lock());
+}
+
 TEST(ThreadSafety, AWaitLetsTheMutexGoAndWakesOnItsCondition) {
     zem::Mutex m;
     zem::ConditionVariable cv;
@@ -74,6 +85,9 @@ struct Store {
 #ifdef CALLER_WITHOUT_LOCK
     int caller() { return held(); }
 #endif
+#ifdef WHILE_LET_GO
+    int let_go() REQUIRES(mutex) { zem::MutexUnlocker unlocked(mutex); return word; }
+#endif
 };
 )";
 
@@ -95,6 +109,7 @@ TEST(ThreadSafety, ClangRefusesAGuardedWordWithoutItsLock) {
     } kBroken[] = {
         {"-DUNLOCKED", "reading variable 'word' requires holding mutex 'mutex'"},
         {"-DCALLER_WITHOUT_LOCK", "calling function 'held' requires holding mutex 'mutex'"},
+        {"-DWHILE_LET_GO", "reading variable 'word' requires holding mutex 'mutex'"},
     };
     for (const auto& c : kBroken) {
         const CommandResult r = compile(c.define);

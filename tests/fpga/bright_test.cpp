@@ -124,7 +124,7 @@ protected:
     // The sensor card (card 1 of FPGA 1's port 6) asking for level, found, and sensor mode on.
     void lightWithSensor(uint8_t level) {
         {
-            std::lock_guard<std::mutex> lock(board->mutex);
+            zem::MutexLocker lock(board->mutex);
             board->setCards(16, 2);
             board->card(16, 1).light_sensor = true;
             board->card(16, 1).light_level = level;

@@ -277,7 +277,7 @@ TEST_F(FpgaTest, InterruptPollsLeaveAnFpgaInItsResetPulseAlone) {
     mgr->reset_fpga_rst(0, "a test");
     board->clearMessages();
     {
-        std::lock_guard<std::mutex> lock(mgr->irq_mutex);
+        zem::MutexLocker lock(mgr->irq_mutex);
         mgr->reg_IRQ_Dealwith(0, 1);
     }
     EXPECT_TRUE(messagesOn(0).empty());

@@ -75,8 +75,8 @@ TEST_P(CardLinks, ACardIsReadOnOnePortAndOnAllPorts) {
     EXPECT_EQ(all[3], 0x0F);
     EXPECT_EQ(all[7], 0xFF);
     {
-        std::lock_guard<std::mutex> lock(mgr->irq_mutex);  // the link thread's collection lock
-        EXPECT_EQ(mgr->answered_ports, 0u);                // it ended with the answer
+        zem::MutexLocker lock(mgr->irq_mutex);  // the link thread's collection lock
+        EXPECT_EQ(mgr->answered_ports, 0u);     // it ended with the answer
     }
 
     // The link still answers the box's own commands.
@@ -107,7 +107,7 @@ TEST_P(CardLinks, AnAnswerAfterTheWaitIsDroppedAndTheNextFrameGetsItsOwn) {
     EXPECT_TRUE(probeAnswered());
     const uint32_t late = mgr->unclaimed_answers;
     {
-        std::lock_guard<std::mutex> lock(board->mutex);  // the link threads reach the cards
+        zem::MutexLocker lock(board->mutex);  // the link threads reach the cards
         board->card(2, 0).hold_replies = false;
         board->card(2, 0).ram[0x10] = 0x22;
     }
@@ -131,14 +131,14 @@ TEST_P(CardLinks, AnAnswerAfterTheNextFrameCameIsDroppedInItsPortsQuiet) {
     std::atomic<int> sent{0}, quiets{0};
     const auto answerLate = [&] {
         {
-            std::lock_guard<std::mutex> lock(board->mutex);  // the link threads reach the cards
+            zem::MutexLocker lock(board->mutex);  // the link threads reach the cards
             board->card(2, 0).hold_replies = false;
         }
         board->releaseHeld();
     };
     link_session::hooks.card_frame_sent = [&](uint32_t) {
         if (++sent > 1) return answerLate();  // behind the next frame, were it sent at once
-        std::lock_guard<std::mutex> lock(board->mutex);
+        zem::MutexLocker lock(board->mutex);
         board->card(2, 0).ram[0x10] = 0x22;  // the first frame's held answer reads 0x11
     };
     link_session::hooks.card_port_quiet = [&] {

@@ -23,14 +23,14 @@ fpga_manage::CardAnswerFn CardsTest::keepAnswer() {
 }
 
 void CardsTest::armAnswer(const Bytes& frame) {
-    std::lock_guard<std::mutex> lock(mgr->irq_mutex);
+    zem::MutexLocker lock(mgr->irq_mutex);
     mgr->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data(), keepAnswer());
 }
 
 Bytes CardsTest::passThrough(const Bytes& frame, int polls, int* result) {
     int rc;
     {
-        std::lock_guard<std::mutex> lock(mgr->irq_mutex);
+        zem::MutexLocker lock(mgr->irq_mutex);
         rc = mgr->Dealwith1_PC_to_eth(uint32_t(frame.size()), frame.data(), keepAnswer());
     }
     if (result) *result = rc;
@@ -39,7 +39,7 @@ Bytes CardsTest::passThrough(const Bytes& frame, int polls, int* result) {
 
 Bytes CardsTest::pollAnswer(int polls) {
     for (int i = 0; i < polls; ++i) {
-        std::lock_guard<std::mutex> lock(mgr->irq_mutex);
+        zem::MutexLocker lock(mgr->irq_mutex);
         mgr->reg_IRQ_Dealwith(0, 0);
         mgr->reg_IRQ_Dealwith(1, 0);
         if (!answered_) continue;

@@ -233,7 +233,7 @@ TEST_F(CardsTest, FaultySilentAndUnlinkedPortsCountNoCards) {
     searchCycles(3);
     ASSERT_EQ(mgr->get_port_card_num(6), 3);
     {
-        std::lock_guard<std::mutex> lock(board->mutex);
+        zem::MutexLocker lock(board->mutex);
         board->card(1, 1).silent = true;  // the chain still answers for the port
         board->card(4, 1).bad_check = true;
         for (auto& c : board->port(6).cards) c.silent = true;

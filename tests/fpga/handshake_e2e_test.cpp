@@ -57,7 +57,7 @@ TEST_F(FpgaC331Box, LedSizeChangeBlanksReinitialisesAndRelightsWithTheC331Thread
     if (up) {
         {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            para->wr16(1378, uint16_t(para->rd16(1378) == 1920 ? 1280 : 1920));
+            para->wr16_no_gen_bump(1378, uint16_t(para->rd16(1378) == 1920 ? 1280 : 1920));
             led_size_handshake::get().start();
             c331_manage::raise_apply(1);
         }

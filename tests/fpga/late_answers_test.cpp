@@ -163,7 +163,7 @@ protected:
     }
     bool bothLitAgain() {
         {
-            std::lock_guard<std::mutex> lock(board->mutex);
+            zem::MutexLocker lock(board->mutex);
             if (!board->fpga[0].lit() || !board->fpga[1].lit()) return false;
         }
         return mgr->get_fpga_status() == 1;

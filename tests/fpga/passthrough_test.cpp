@@ -204,7 +204,7 @@ TEST_F(PassThrough, FramesOfBadLengthModeOrPortAreNotSent) {
         EXPECT_EQ(mgr->multi_waiting, 0);
     }
     {
-        std::lock_guard<std::mutex> lock(board->mutex);
+        zem::MutexLocker lock(board->mutex);
         for (int f = 0; f < 2; ++f) EXPECT_TRUE(board->fpga[size_t(f)].sentFrames().empty()) << f;
     }
     // While an FPGA restarts its ports are not known: refused, as a frame for one of them is.

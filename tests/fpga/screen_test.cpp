@@ -100,7 +100,7 @@ TEST_F(FpgaTest, BlackRequestWaitsUntilBothFpgasAreLit) {
 }
 
 TEST_F(LitFpgaTest, HandshakeBlanksInTimedStepsAndRestartsBothFpgas) {
-    para->wr16(2116, 0);
+    para->wr16_no_gen_bump(2116, 0);
     startHandshake();
     const uint32_t t0 = G_timeTicks;
     runTicks(1);
@@ -179,11 +179,11 @@ protected:
     void sizeChange(led_size_handshake::Answer outcome) {
         in_force = para->rd16(1378);
         wanted = in_force == 1280 ? 1024 : 1280;
-        para->wr16(1378, wanted);
+        para->wr16_no_gen_bump(1378, wanted);
         led_size_handshake_locked(para, true);
         c331_manage::raise_apply(1);
-        if (outcome == led_size_handshake::kRefused) para->wr16(1378, 9000);
-        if (outcome == led_size_handshake::kUnchanged) para->wr16(1378, in_force);
+        if (outcome == led_size_handshake::kRefused) para->wr16_no_gen_bump(1378, 9000);
+        if (outcome == led_size_handshake::kUnchanged) para->wr16_no_gen_bump(1378, in_force);
     }
     bool answered() {
         return waitFor([] { return handshake().state() == led_size_handshake::kRestartAsked; });
@@ -485,7 +485,7 @@ protected:
     }
     // The source as both FPGAs measure it.
     void input(uint16_t width, uint16_t height) {
-        std::lock_guard<std::mutex> lock(board->mutex);
+        zem::MutexLocker lock(board->mutex);
         for (auto& f : board->fpga) f.setInput(width, height, 833333);
     }
     link_session pc{LinkKind::Tcp, "pc"};

@@ -38,8 +38,8 @@ protected:
     void SetUp() override {
         PanelTest::SetUp();
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w)
-            store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 1);
-        store().wr16(2184, 2);  // the preset "natural"
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 1);
+        store().wr16_no_gen_bump(2184, 2);  // the preset "natural"
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
     }
     // Opens the case's page from the main menu, runs body on it, and leaves it by Back.

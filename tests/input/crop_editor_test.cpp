@@ -27,11 +27,12 @@ class CropEditor : public PanelTest {
 protected:
     void SetUp() override {
         PanelTest::SetUp();
-        for (int k = 0; k < 40; ++k) store().wr16(1472 + 10 * k, 0);
-        for (int w = 0; w < 6; ++w) store().wr16(ZemRamPara::windowAddr(w, 0), w == 0 ? 1 : 0);
-        store().wr16(256 + 6 * kHdmi1, 1920);
-        store().wr16(258 + 6 * kHdmi1, 1080);
-        store().wr16(260 + 6 * kHdmi1, 60);
+        for (int k = 0; k < 40; ++k) store().wr16_no_gen_bump(1472 + 10 * k, 0);
+        for (int w = 0; w < 6; ++w)
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), w == 0 ? 1 : 0);
+        store().wr16_no_gen_bump(256 + 6 * kHdmi1, 1920);
+        store().wr16_no_gen_bump(258 + 6 * kHdmi1, 1080);
+        store().wr16_no_gen_bump(260 + 6 * kHdmi1, 60);
         saveShadow();
     }
     void saveShadow() { std::memcpy(store().shadow, store().ram, sizeof store().ram); }
@@ -39,15 +40,15 @@ protected:
     void setCrop(int k, int s, int n, int w = 640, int h = 360) {
         zem::MutexLocker lock(c331_manage::c331_mutex);
         const int a = 1472 + 10 * k;
-        store().wr16(a, uint16_t(0x8000 | (n - 1) << 8 | s));
-        store().wr16(a + 2, uint16_t(10 * n));
-        store().wr16(a + 4, 0);
-        store().wr16(a + 6, uint16_t(w));
-        store().wr16(a + 8, uint16_t(h));
+        store().wr16_no_gen_bump(a, uint16_t(0x8000 | (n - 1) << 8 | s));
+        store().wr16_no_gen_bump(a + 2, uint16_t(10 * n));
+        store().wr16_no_gen_bump(a + 4, 0);
+        store().wr16_no_gen_bump(a + 6, uint16_t(w));
+        store().wr16_no_gen_bump(a + 8, uint16_t(h));
     }
     void clearCrop(int k) {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        store().wr16(1472 + 10 * k, 0);
+        store().wr16_no_gen_bump(1472 + 10 * k, 0);
     }
     // Home screen, main menu, options menu, the crop editor; then the steps; then Back out to
     // the main menu.
@@ -401,7 +402,7 @@ TEST_F(CropEditor, ModeReachesTheUserModePageWhoseBackEndsHome) {
 // The PC changes the language while the crop editor is in front: the list's first cell, the
 // source without a signal, says so in the new language.
 TEST_F(CropEditor, APcLanguageChangeReTextsTheFirstCell) {
-    for (int word = 0; word < 3; ++word) store().wr16(256 + 6 * kHdmi1 + 2 * word, 0);
+    for (int word = 0; word < 3; ++word) store().wr16_no_gen_bump(256 + 6 * kHdmi1 + 2 * word, 0);
     saveShadow();
     onEditor({[this] {
                   ASSERT_EQ(sizes().value(0), "No signal");

@@ -65,7 +65,7 @@ protected:
     void SetUp() override {
         PanelTest::SetUp();
         for (int m = 0; m < 16; ++m) store().mode_ram[m][0] = store().mode_ram[m][1] = 0xFF;
-        store().wr16(ZemRamPara::kRamCurrentMode, 0);
+        store().wr16_no_gen_bump(ZemRamPara::kRamCurrentMode, 0);
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
         takeApply();
     }
@@ -154,7 +154,7 @@ TEST_F(UserModePage, EmptyModeShowsTheEmptyTextAndOkDoesNothing) {
 TEST_F(UserModePage, SavedModeShowsSummaryAndWindowsWithTheCropNumber) {
     saveMode(2);
     put(2, ZemRamPara::windowAddr(0, 20), 0x8000);  // window 0's sound on, window 0 the audio
-    store().wr16(ZemRamPara::kRamCurrentMode, 3);
+    store().wr16_no_gen_bump(ZemRamPara::kRamCurrentMode, 3);
     open(false);
     EXPECT_EQ(page().ui_select, 2) << "opens on the current mode";
     EXPECT_TRUE(form().label_using->isVisible());
@@ -356,7 +356,7 @@ TEST_F(UserModePage, AModeWhoseLedSizeTheBoxRefusedSaysItWasNotTaken) {
         SCOPED_TRACE(row.name);
         saveMode(4);
         put(4, 1378, 100);
-        store().wr16(ZemRamPara::kRamCurrentMode, 0);  // the page opens on mode 1
+        store().wr16_no_gen_bump(ZemRamPara::kRamCurrentMode, 0);  // the page opens on mode 1
         row.recall();
         EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 5);
         EXPECT_EQ(store().rd16(1378), 1920) << "the size in force stays";
@@ -399,7 +399,7 @@ TEST_F(UserModePage, InvokeTouchedAfterThePcEmptiedTheSlotChangesNothing) {
 
 TEST_F(UserModePage, DeleteRemovesTheFileAndShowsTheEmptyMode) {
     saveMode(0);
-    store().wr16(ZemRamPara::kRamCurrentMode, 1);
+    store().wr16_no_gen_bump(ZemRamPara::kRamCurrentMode, 1);
     open(false);
     ASSERT_TRUE(exists("/data/modes/custom_mode1"));
     keys({kKeyOk, kKeyRight, kKeyOk});  // the row, Delete

@@ -29,9 +29,9 @@ protected:
         takeApply();
     }
     void setRequest(int s, int w, int h, int hz) {
-        store().wr16(896 + 6 * s, uint16_t(w));
-        store().wr16(898 + 6 * s, uint16_t(h));
-        store().wr16(900 + 6 * s, uint16_t(hz));
+        store().wr16_no_gen_bump(896 + 6 * s, uint16_t(w));
+        store().wr16_no_gen_bump(898 + 6 * s, uint16_t(h));
+        store().wr16_no_gen_bump(900 + 6 * s, uint16_t(hz));
     }
     std::vector<int> request(int s) {
         return {store().rd16(896 + 6 * s), store().rd16(898 + 6 * s), store().rd16(900 + 6 * s)};

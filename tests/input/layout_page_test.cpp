@@ -38,7 +38,7 @@ protected:
     }
     ZemRamPara* store_() { return &store(); }
     void setWord(int w, int offset, uint16_t v) {
-        store().wr16(ZemRamPara::windowAddr(w, offset), v);
+        store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, offset), v);
     }
     void onPage(const Step& body) {
         session({[] { panel::openRegistered(kPageImageLayout); },

@@ -24,9 +24,9 @@ class PicturePages : public PanelTest {
 protected:
     void SetUp() override {
         PanelTest::SetUp();
-        for (int a : {kBright, kContrast, kSharpness, kSaturation}) store().wr16(a, 50);
-        store().wr16(kPreset, 2);
-        for (int a : {kRed, kGreen, kBlue}) store().wr16(a, 64);
+        for (int a : {kBright, kContrast, kSharpness, kSaturation}) store().wr16_no_gen_bump(a, 50);
+        store().wr16_no_gen_bump(kPreset, 2);
+        for (int a : {kRed, kGreen, kBlue}) store().wr16_no_gen_bump(a, 64);
     }
     // Opens the page with that id and runs the steps on it, then leaves it by Back.
     // (Back in the body's step: the body's own event runs must not reach a later step.)
@@ -74,7 +74,7 @@ TEST_F(PicturePages, StepsClampAndAreWrittenWhole) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        store().wr16(kBright, c.word);
+        store().wr16_no_gen_bump(kBright, c.word);
         onPage(kPageQuality, [&] {
             key(kKeyOk);
             for (int i = 0; i < c.steps; ++i) stepped({c.key});
@@ -101,7 +101,7 @@ TEST_F(PicturePages, WordsOutside0To100ShowAsStored) {
     for (const Case& c : {Case{101, "101", 100}, Case{150, "150", 100}, Case{0xFF00, "-256", 0}}) {
         SCOPED_TRACE(c.shown);
         onPage(kPageQuality, [&] {
-            for (int a : words) store().wr16(a, c.written);
+            for (int a : words) store().wr16_no_gen_bump(a, c.written);
             refresh(1);
             for (int i = 0; i < 4; ++i) {
                 EXPECT_EQ(field(fields[i]), c.shown) << fields[i];
@@ -157,8 +157,8 @@ TEST_F(PicturePages, BackBeforeAnyStepWritesTheStartingValueAgain) {
 // The brightness the reset and the step write are the user's: its write generation grows, so a
 // brightness the FPGA side echoes meanwhile does not overwrite them.
 TEST_F(PicturePages, ResetRedrawsSoTheNextStepStartsFromTheDefault) {
-    store().wr16(kBright, 30);
-    store().wr16(kPreset, 0);
+    store().wr16_no_gen_bump(kBright, 30);
+    store().wr16_no_gen_bump(kPreset, 0);
     const auto brightGen = [this] {
         zem::MutexLocker lock(c331_manage::c331_mutex);
         return store().word_gen(kBright);
@@ -189,13 +189,13 @@ TEST_F(PicturePages, ResetRedrawsSoTheNextStepStartsFromTheDefault) {
 
 TEST_F(PicturePages, AWordChangedUnderThePageIsReadAgainBeforeTheNextStep) {
     onPage(kPageQuality, [&] {
-        store().wr16(kBright, 80);  // the PC or the keypad's brightness
+        store().wr16_no_gen_bump(kBright, 80);  // the PC or the keypad's brightness
         refresh(1);
         EXPECT_EQ(field("lineEdit_bright"), "80");
         key(kKeyOk);
         stepped({kKeyRight});
         EXPECT_EQ(store().rd16(kBright), 81);
-        store().wr16(kBright, 20);
+        store().wr16_no_gen_bump(kBright, 20);
         refresh(1);
         EXPECT_EQ(field("lineEdit_bright"), "81") << "an edit in progress stays";
         key(kKeyOk);
@@ -203,7 +203,7 @@ TEST_F(PicturePages, AWordChangedUnderThePageIsReadAgainBeforeTheNextStep) {
 }
 
 TEST_F(PicturePages, PresetIsWrittenByOkAndRestoredByBack) {
-    store().wr16(kPreset, 3);
+    store().wr16_no_gen_bump(kPreset, 3);
     onPage(kPageTemperature, [&] {
         auto* list = find<QComboBox>("comboBox_type");
         EXPECT_EQ(list->currentIndex(), 3);
@@ -222,7 +222,7 @@ TEST_F(PicturePages, PresetIsWrittenByOkAndRestoredByBack) {
         key(kKeyBack);  // written again, pending flag or not
         EXPECT_EQ(list->currentIndex(), 0);
         EXPECT_EQ(store().rd16(kPreset), 0);
-        store().wr16(kPreset, 1);
+        store().wr16_no_gen_bump(kPreset, 1);
         key(kKeyOk);
         key(kKeyBack);
         EXPECT_EQ(store().rd16(kPreset), 0) << "Back writes the preset the edit began with";
@@ -230,7 +230,7 @@ TEST_F(PicturePages, PresetIsWrittenByOkAndRestoredByBack) {
 }
 
 TEST_F(PicturePages, AnUnknownPresetShowsCustomAndIsWrittenWholeOnlyByOk) {
-    store().wr16(kPreset, 258);
+    store().wr16_no_gen_bump(kPreset, 258);
     onPage(kPageTemperature, [&] {
         EXPECT_EQ(find<QComboBox>("comboBox_type")->currentIndex(), 0);
         keys({kKeyRight, kKeyLeft});
@@ -241,8 +241,8 @@ TEST_F(PicturePages, AnUnknownPresetShowsCustomAndIsWrittenWholeOnlyByOk) {
 }
 
 TEST_F(PicturePages, GainsStepLikeThePictureValues) {
-    store().wr16(kGreen, 100);
-    store().wr16(kBlue, 0);
+    store().wr16_no_gen_bump(kGreen, 100);
+    store().wr16_no_gen_bump(kBlue, 0);
     onPage(kPageTemperature, [&] {
         keys({kKeyRight, kKeyRight});  // green
         key(kKeyOk);
@@ -260,7 +260,7 @@ TEST_F(PicturePages, GainsStepLikeThePictureValues) {
         stepped({kKeyRight, kKeyRight});
         key(kKeyBack);
         EXPECT_EQ(store().rd16(kBlue), 0);
-        store().wr16(kRed, 70);
+        store().wr16_no_gen_bump(kRed, 70);
         refresh(1);
         EXPECT_EQ(find<QLineEdit>("lineEdit_name_red")->text(), "70");
         shot("gains");

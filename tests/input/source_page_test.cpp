@@ -37,26 +37,26 @@ protected:
     void SetUp() override {
         PanelTest::SetUp();
         for (int w = 0; w < 6; ++w) {
-            store().wr16(ZemRamPara::windowAddr(w, 0), w == 0 ? 1 : 0);
-            store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinSource), kHdmi1);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), w == 0 ? 1 : 0);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, ZemRamPara::kWinSource), kHdmi1);
         }
-        for (int k = 0; k < 40; ++k) store().wr16(1472 + 10 * k, 0);
+        for (int k = 0; k < 40; ++k) store().wr16_no_gen_bump(1472 + 10 * k, 0);
         setTiming(kHdmi1, 1920, 1080, 60);
         takeApply();
     }
     void setTiming(int s, int w, int h, int hz) {
-        store().wr16(256 + 6 * s, uint16_t(w));
-        store().wr16(258 + 6 * s, uint16_t(h));
-        store().wr16(260 + 6 * s, uint16_t(hz));
+        store().wr16_no_gen_bump(256 + 6 * s, uint16_t(w));
+        store().wr16_no_gen_bump(258 + 6 * s, uint16_t(h));
+        store().wr16_no_gen_bump(260 + 6 * s, uint16_t(hz));
     }
     // Record k: crop number n of source s, w x h.
     void setCrop(int k, int s, int n, int w, int h) {
         const int a = 1472 + 10 * k;
-        store().wr16(a, uint16_t(0x8000 | (n - 1) << 8 | s));
-        store().wr16(a + 2, 0);
-        store().wr16(a + 4, 0);
-        store().wr16(a + 6, uint16_t(w));
-        store().wr16(a + 8, uint16_t(h));
+        store().wr16_no_gen_bump(a, uint16_t(0x8000 | (n - 1) << 8 | s));
+        store().wr16_no_gen_bump(a + 2, 0);
+        store().wr16_no_gen_bump(a + 4, 0);
+        store().wr16_no_gen_bump(a + 6, uint16_t(w));
+        store().wr16_no_gen_bump(a + 8, uint16_t(h));
     }
     void saveShadow() { std::memcpy(store().shadow, store().ram, sizeof store().ram); }
     // Starts the panel, goes to the main menu and runs the steps on the source page, which
@@ -145,10 +145,10 @@ TEST_F(SourcePage, OneWindowRingsThroughItsTabAndTheTwoButtons) {
 }
 
 TEST_F(SourcePage, SixWindowsSelectWhileMovingAndWindowWordsFromThePcShowNoName) {
-    for (int w = 0; w < 6; ++w) store().wr16(ZemRamPara::windowAddr(w, 0), 1);
-    store().wr16(ZemRamPara::windowAddr(2, 0), 0x0103);  // low byte 3: no tab
-    store().wr16(ZemRamPara::windowAddr(3, ZemRamPara::kWinSource), 0x0007);
-    store().wr16(ZemRamPara::windowAddr(4, ZemRamPara::kWinSource), 0x8063);
+    for (int w = 0; w < 6; ++w) store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(2, 0), 0x0103);  // low byte 3: no tab
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(3, ZemRamPara::kWinSource), 0x0007);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(4, ZemRamPara::kWinSource), 0x8063);
     onPage({[this] {
         EXPECT_EQ(page().tab_count, 5);
         EXPECT_EQ(tabText(2), "<none>");
@@ -216,7 +216,7 @@ TEST_F(SourcePage, AliasesNameTheSourcesAndCropsElidedAndAbsentOnesGiveThePlainN
 }
 
 TEST_F(SourcePage, ApplyingACropWritesTheWindowWordRaisesTheFlagAndShowsTheTip) {
-    store().wr16(ZemRamPara::windowAddr(1, 0), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(1, 0), 1);
     setCrop(5, kHdmi3, 1, 800, 600);
     setCrop(2, kHdmi3, 2, 400, 300);
     std::vector<Item> steps = {[this] { key(kKeyRight); }};  // window 1
@@ -266,8 +266,8 @@ TEST_F(SourcePage, OkOnACropDeletedMeanwhileOrPastAShortenedListIsRefused) {
     onPage({[this] {
         keys({kKeyOk, kKeyRight, kKeyOk, kKeyRight, kKeyRight});  // HDMI2, entry 2
         // The PC deletes both crops; no refresh has come yet.
-        store().wr16(1472, 0);
-        store().wr16(1482, 0);
+        store().wr16_no_gen_bump(1472, 0);
+        store().wr16_no_gen_bump(1482, 0);
         key(kKeyOk);
         EXPECT_EQ(takeApply(), 0) << "nothing written, no tip";
         EXPECT_FALSE(g_tip->isVisible());
@@ -288,7 +288,7 @@ TEST_F(SourcePage, TheCropInUseIsFoundByItsRecordInAnOutOfOrderTable) {
     setCrop(0, kHdmi1, 3, 300, 300);
     setCrop(1, kHdmi1, 1, 100, 100);
     setCrop(2, kHdmi1, 2, 200, 200);
-    store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource), 0x8000);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource), 0x8000);
     onPage({[this] {
         EXPECT_EQ(tabText(0), "HDMI1_Crop3");
         key(kKeyRight);
@@ -343,10 +343,10 @@ TEST_F(SourcePage, ModeClosesThePageUnlessTheKeyLockIsOn) {
                  keys({kKeyRight, kKeyOk});
              },
              [this] {
-                 store().wr16(772, 1);
+                 store().wr16_no_gen_bump(772, 1);
                  key(kKeyMode);
                  EXPECT_NE(g_inputchoose, nullptr);
-                 store().wr16(772, 0);
+                 store().wr16_no_gen_bump(772, 0);
                  key('M');
              }});
     EXPECT_EQ(g_inputchoose, nullptr);
@@ -417,7 +417,7 @@ TEST_F(SourcePage, ApplyingACropOnTheSecondListPageKeepsThatPageAndCell) {
         EXPECT_EQ(cells()[1].name, "HDMI1_crop4");
         EXPECT_TRUE(cells()[1].badge);
         shot("kept");
-        store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource), kHdmi1);
+        store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource), kHdmi1);
         key(kKeyOk);  // a second OK applies the same crop again
     });
     steps.push_back([this] { tick(TIP::kShowTicks); });

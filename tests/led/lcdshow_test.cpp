@@ -168,10 +168,10 @@ TEST_F(LcdDisplayPage, ATouchedComboChangesNothing) {
 
 TEST_F(LcdDisplayPage, ModeClosesThePageUnlessTheKeysAreLocked) {
     onPage({[this] {
-        store().wr16(772, 1);
+        store().wr16_no_gen_bump(772, 1);
         key(kKeyMode);
         EXPECT_NE(g_lcdshow, nullptr);
-        store().wr16(772, 0);
+        store().wr16_no_gen_bump(772, 0);
         keys({kKeyOk, kKeyRight});
         key(kKeyMode);
         EXPECT_EQ(g_lcdshow, nullptr);

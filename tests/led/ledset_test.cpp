@@ -57,18 +57,22 @@ protected:
         PanelTest::SetUp();
         led_size_handshake::get().clear();
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w)
-            store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 1);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 1);
         setScreen(1920, 1080, kHorizontal, 960, 1080);
     }
     // The screen in the parameter RAM; OUT2 as the splice gives it.
     void setScreen(int w, int h, int mode, int w1, int h1) {
-        store().wr16(1376, uint16_t(mode));
-        store().wr16(1378, uint16_t(w));
-        store().wr16(1380, uint16_t(h));
-        store().wr16(1412, uint16_t(w1));
-        store().wr16(1414, uint16_t(h1));
-        store().wr16(1420, uint16_t(mode == kHorizontal ? w - w1 : mode == kVertical ? w1 : w));
-        store().wr16(1422, uint16_t(mode == kVertical ? h - h1 : mode == kHorizontal ? h1 : h));
+        store().wr16_no_gen_bump(1376, uint16_t(mode));
+        store().wr16_no_gen_bump(1378, uint16_t(w));
+        store().wr16_no_gen_bump(1380, uint16_t(h));
+        store().wr16_no_gen_bump(1412, uint16_t(w1));
+        store().wr16_no_gen_bump(1414, uint16_t(h1));
+        store().wr16_no_gen_bump(1420, uint16_t(mode == kHorizontal ? w - w1
+                                                : mode == kVertical ? w1
+                                                                    : w));
+        store().wr16_no_gen_bump(1422, uint16_t(mode == kVertical     ? h - h1
+                                                : mode == kHorizontal ? h1
+                                                                      : h));
     }
     // Saved and refreshed as the box does: both records equal the RAM.
     void persist() {
@@ -310,7 +314,7 @@ protected:
         fpga_manage* f = fpga_manage::pInstance();
         f->stop_thread();
         comm_hooks::wire();
-        std::lock_guard<std::mutex> lock(f->mirror_mutex);
+        zem::MutexLocker lock(f->mirror_mutex);
         f->MCU_REG_func[0][80] = f0;
         f->MCU_REG_func[1][80] = f1;
     }
@@ -402,7 +406,7 @@ TEST_F(LedSetApply, OneFpgaDownLeavesTheHandshakeAlone) {
         stopPanel();
         setScreen(1920, 1080, kHorizontal, 960, 1080);
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w)
-            store().wr16(ZemRamPara::windowAddr(w, 0), 1);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), 1);
     }
 }
 
@@ -426,7 +430,7 @@ TEST_F(LedSetApply, ARefreshWhileTheCheckMarkShowsSavesAndThePageStaysLive) {
 TEST_F(LedSetPage, AFreshPageOverANarrowScreenNeverWritesOutputsPastIt) {
     // OUT1 left at 1920 by an older screen, the screen now 1000 x 1080.
     setScreen(1000, 1080, kHorizontal, 1920, 1080);
-    store().wr16(1420, 64616);
+    store().wr16_no_gen_bump(1420, 64616);
     onPage({[this] {
                 EXPECT_EQ(shown(), (Fields{1000, 1080, 1000, 1080, 0, 1080}));
                 moveTo(ledset::kApply);
@@ -547,11 +551,11 @@ TEST_F(LedSetPage, CancelBackAndMode) {
                 panel::open(g_ledset, kPageLedSet);
             },
             [this] {
-                store().wr16(772, 1);
+                store().wr16_no_gen_bump(772, 1);
                 key(kKeyMode);
                 EXPECT_NE(g_ledset, nullptr);
                 EXPECT_EQ(g_mode_shortcut_key, 0);
-                store().wr16(772, 0);
+                store().wr16_no_gen_bump(772, 0);
                 key(kKeyMode);
                 EXPECT_EQ(g_ledset, nullptr);
                 EXPECT_EQ(g_mode_shortcut_key, 1);
@@ -608,7 +612,7 @@ protected:
         platform::installClock(nullptr);  // the thread waits in real time
         platform::sim::buildDefaultBox();
         for (int w = 1; w < ZemRamPara::kWindowCount; ++w)
-            store().wr16(ZemRamPara::windowAddr(w, 0), 0);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), 0);
         c331_manage::pInstance();
     }
     void TearDown() override {

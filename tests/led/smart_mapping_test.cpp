@@ -102,7 +102,7 @@ protected:
 
     // Register 0 in the manager's mirror, as the FPGA holds it.
     void setRegister0(int fpga, uint8_t value) {
-        std::lock_guard<std::mutex> lock(mgr->mirror_mutex);
+        zem::MutexLocker lock(mgr->mirror_mutex);
         mgr->MCU_REG_func[fpga][0] = value;
     }
 

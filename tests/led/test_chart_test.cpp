@@ -97,11 +97,11 @@ TEST_F(TestPatternPage, OkOnCloseTakesThePatternOffAndCloses) {
 TEST_F(TestPatternPage, ModeLeavesThePatternOnAndDoesNothingUnderTheKeyLock) {
     onPage({[this] {
                 keys({kKeyRight, kKeyRight, kKeyRight, kKeyOk});
-                store().wr16(772, 1);
+                store().wr16_no_gen_bump(772, 1);
                 key(kKeyMode);
                 EXPECT_NE(g_test_chart, nullptr);
                 EXPECT_EQ(g_mode_shortcut_key, 0);
-                store().wr16(772, 0);
+                store().wr16_no_gen_bump(772, 0);
                 takeApply();
                 key(kKeyMode);
                 EXPECT_EQ(g_test_chart, nullptr);
@@ -176,7 +176,7 @@ protected:
         platform::installClock(nullptr);  // the thread waits in real time
         platform::sim::buildDefaultBox();
         for (int w = 1; w < ZemRamPara::kWindowCount; ++w)
-            store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 0);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 0);
         c331_manage::pInstance();
     }
     void TearDown() override {

@@ -159,7 +159,7 @@ protected:
         PanelTest::SetUp();
         saveSlot(0, 1);
         store().ram[ZemRamPara::kRamCurrentMode] = 1;  // slot 1 in use: its cell says so
-        for (int w = 0; w < 6; ++w) store().wr16(ZemRamPara::windowAddr(w, 0), 1);
+        for (int w = 0; w < 6; ++w) store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), 1);
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
         startPanel();
     }
@@ -391,8 +391,9 @@ TEST_F(TextsFit, WindowLayoutPageInEachPointToPointMode) {
     session({[] { panel::openRegistered(kPageImageLayout); },
              [this] {
                  for (uint16_t mode : {0, 8, 9}) {
-                     store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinOutFlags), kP2pOn);
-                     store().wr16(ZemRamPara::windowAddr(0, kP2pWord), mode);
+                     store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, ZemRamPara::kWinOutFlags),
+                                              kP2pOn);
+                     store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, kP2pWord), mode);
                      inEachLanguage(QString("p2p-%1").arg(mode).toUtf8().constData(),
                                     [] { return panel::page(kPageImageLayout)->widget(); });
                  }

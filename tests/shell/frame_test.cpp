@@ -74,10 +74,10 @@ TEST_F(PanelFrame, TheFocusWrapsBothWaysAndCarriesTheFocusStyle) {
 
 TEST_F(PanelFrame, TheKeyLockStopsTheKeypadLettersAndModeButNotTheFrontKeys) {
     // Window 1 is on, so 'B' could select it; window 0 shows HDMI1.
-    store().wr16(ZemRamPara::windowAddr(0, 0), 1);
-    store().wr16(ZemRamPara::windowAddr(1, 0), 1);
-    store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource), 2);
-    store().wr16(ZemRamPara::windowAddr(0, ZemRamPara::kWinOutFlags), 0);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, 0), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(1, 0), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, ZemRamPara::kWinSource), 2);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, ZemRamPara::kWinOutFlags), 0);
     const int source = ZemRamPara::windowAddr(0, ZemRamPara::kWinSource);
     const int out = ZemRamPara::windowAddr(0, ZemRamPara::kWinOutFlags);
     struct Letter {
@@ -123,10 +123,10 @@ TEST_F(PanelFrame, TheKeyLockStopsTheKeypadLettersAndModeButNotTheFrontKeys) {
 }
 
 TEST_F(PanelFrame, AWindowLetterForAWindowThatIsOffLeavesTheSelection) {
-    store().wr16(ZemRamPara::windowAddr(1, 0), 0);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(1, 0), 0);
     EXPECT_EQ(refreshesOf([&] { key('B'); }), 0);
     EXPECT_EQ(g_image_current, 0);
-    store().wr16(ZemRamPara::windowAddr(1, 0), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(1, 0), 1);
     EXPECT_EQ(refreshesOf([&] { key('B'); }), 1);
     EXPECT_EQ(g_image_current, 1);
     EXPECT_EQ(refreshesOf([&] { key('B'); }), 0) << "already selected";

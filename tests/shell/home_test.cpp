@@ -19,27 +19,28 @@ protected:
     void SetUp() override {
         PanelTest::SetUp();
         for (int w = 0; w < 6; ++w) {
-            store().wr16(ZemRamPara::windowAddr(w, 0), w < 2 ? 1 : 0);
-            store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinSource), w < 2 ? 2 + w : 0);
-            store().wr16(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags), 0);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), w < 2 ? 1 : 0);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, ZemRamPara::kWinSource),
+                                     w < 2 ? 2 + w : 0);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, ZemRamPara::kWinOutFlags), 0);
         }
-        for (int k = 0; k < ZemRamPara::kCropCount; ++k) store().wr16(1472 + 10 * k, 0);
+        for (int k = 0; k < ZemRamPara::kCropCount; ++k) store().wr16_no_gen_bump(1472 + 10 * k, 0);
         setTiming(2, 1920, 1080, 60);
         setTiming(3, 0, 0, 0);
-        store().wr16(ZemRamPara::kRamCloseLed, 0);
-        store().wr16(1378, 3840);
-        store().wr16(1380, 2160);
-        store().wr16(2176, 80);
-        store().wr16(2178, 55);
+        store().wr16_no_gen_bump(ZemRamPara::kRamCloseLed, 0);
+        store().wr16_no_gen_bump(1378, 3840);
+        store().wr16_no_gen_bump(1380, 2160);
+        store().wr16_no_gen_bump(2176, 80);
+        store().wr16_no_gen_bump(2178, 55);
         // As a refresh leaves them: what it saw is what it acted on.
         std::memcpy(store().seen, store().ram, sizeof store().ram);
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
         startPanel();
     }
     void setTiming(int s, int w, int h, int hz) {
-        store().wr16(256 + 6 * s, uint16_t(w));
-        store().wr16(258 + 6 * s, uint16_t(h));
-        store().wr16(260 + 6 * s, uint16_t(hz));
+        store().wr16_no_gen_bump(256 + 6 * s, uint16_t(w));
+        store().wr16_no_gen_bump(258 + 6 * s, uint16_t(h));
+        store().wr16_no_gen_bump(260 + 6 * s, uint16_t(hz));
     }
     // The name and status texts of window w's tile.
     std::pair<QString, QString> tile(int w) const {
@@ -89,8 +90,8 @@ TEST_F(HomeScreen, BrightnessAndContrastOutside0To100ShowAsStored) {
     for (uint16_t written : {101, 150, 0xFF00}) {
         const QString shown = QString::number(int16_t(written));
         SCOPED_TRACE(shown.toStdString());
-        store().wr16(2176, written);
-        store().wr16(2178, written);
+        store().wr16_no_gen_bump(2176, written);
+        store().wr16_no_gen_bump(2178, written);
         refresh(1);
         EXPECT_EQ(home().label_bright->text(), shown);
         EXPECT_EQ(home().label_contrast->text(), shown);
@@ -101,8 +102,8 @@ TEST_F(HomeScreen, BrightnessAndContrastOutside0To100ShowAsStored) {
         EXPECT_EQ(home().label_contrast->text(), shown);
         EXPECT_EQ(store().rd16(2176), written);
         EXPECT_EQ(store().rd16(2178), written);
-        store().wr16(2176, 80);  // changed again, for the next refresh
-        store().wr16(2178, 55);
+        store().wr16_no_gen_bump(2176, 80);  // changed again, for the next refresh
+        store().wr16_no_gen_bump(2178, 55);
         refresh(1);
     }
 }
@@ -118,41 +119,45 @@ TEST_F(HomeScreen, EachTileCase) {
     };
     auto win = [](int w, int f) { return ZemRamPara::windowAddr(w, f); };
     const Case cases[] = {
-        {"window 0 is shown even when off", [&](ZemRamPara& s) { s.wr16(win(0, 0), 0); }, 0,
-         "HDMI1", "1920x1080@60Hz", 1},
-        {"a flag word other than 1 is off", [&](ZemRamPara& s) { s.wr16(win(1, 0), 3); }, 1, "",
-         "Close", 0},
-        {"rate 0 is no signal", [&](ZemRamPara& s) { s.wr16(260 + 12, 0); }, 0, "HDMI1",
+        {"window 0 is shown even when off",
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(0, 0), 0); }, 0, "HDMI1", "1920x1080@60Hz", 1},
+        {"a flag word other than 1 is off",
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(1, 0), 3); }, 1, "", "Close", 0},
+        {"rate 0 is no signal", [&](ZemRamPara& s) { s.wr16_no_gen_bump(260 + 12, 0); }, 0, "HDMI1",
          "No signal", 1},
         {"a crop shows its size at the source's rate",
          [&](ZemRamPara& s) {
              // Record 7 is crop number 2 of HDMI1, 800 x 600; records out of number order.
-             s.wr16(1472 + 70, 0x8000 | 1 << 8 | 2);
-             s.wr16(1472 + 76, 800);
-             s.wr16(1472 + 78, 600);
-             s.wr16(1472, 0x8000 | 0 << 8 | 2);
-             s.wr16(1472 + 6, 640);
-             s.wr16(1472 + 8, 480);
-             s.wr16(win(0, ZemRamPara::kWinSource), 0x8007);
+             s.wr16_no_gen_bump(1472 + 70, 0x8000 | 1 << 8 | 2);
+             s.wr16_no_gen_bump(1472 + 76, 800);
+             s.wr16_no_gen_bump(1472 + 78, 600);
+             s.wr16_no_gen_bump(1472, 0x8000 | 0 << 8 | 2);
+             s.wr16_no_gen_bump(1472 + 6, 640);
+             s.wr16_no_gen_bump(1472 + 8, 480);
+             s.wr16_no_gen_bump(win(0, ZemRamPara::kWinSource), 0x8007);
          },
          0, "HDMI1_Crop2", "800x600@60Hz", 1},
         {"a crop index naming no valid crop",
-         [&](ZemRamPara& s) { s.wr16(win(0, ZemRamPara::kWinSource), 0x8009); }, 0, "EXT",
-         "No signal", 1},
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(0, ZemRamPara::kWinSource), 0x8009); }, 0,
+         "EXT", "No signal", 1},
         {"a source word from the PC naming no input",
-         [&](ZemRamPara& s) { s.wr16(win(1, ZemRamPara::kWinSource), 0x0007); }, 1, "", "No signal",
-         0},
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(1, ZemRamPara::kWinSource), 0x0007); }, 1, "",
+         "No signal", 0},
         {"a crop index above 39",
-         [&](ZemRamPara& s) { s.wr16(win(1, ZemRamPara::kWinSource), 0x8063); }, 1, "", "No signal",
-         0},
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(1, ZemRamPara::kWinSource), 0x8063); }, 1, "",
+         "No signal", 0},
         {"close LED blacks every shown tile",
-         [&](ZemRamPara& s) { s.wr16(ZemRamPara::kRamCloseLed, 1); }, 1, "HDMI2", "Black", 0},
-        {"the black bit", [&](ZemRamPara& s) { s.wr16(win(0, ZemRamPara::kWinOutFlags), 1); }, 0,
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(ZemRamPara::kRamCloseLed, 1); }, 1, "HDMI2",
+         "Black", 0},
+        {"the black bit",
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(0, ZemRamPara::kWinOutFlags), 1); }, 0,
          "HDMI1", "Black", 1},
-        {"the freeze bit", [&](ZemRamPara& s) { s.wr16(win(1, ZemRamPara::kWinOutFlags), 2); }, 1,
+        {"the freeze bit",
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(1, ZemRamPara::kWinOutFlags), 2); }, 1,
          "HDMI2", "No signal", 1},
         {"close LED 2 freezes every shown tile",
-         [&](ZemRamPara& s) { s.wr16(ZemRamPara::kRamCloseLed, 2); }, 1, "HDMI2", "No signal", 1},
+         [&](ZemRamPara& s) { s.wr16_no_gen_bump(ZemRamPara::kRamCloseLed, 2); }, 1, "HDMI2",
+         "No signal", 1},
     };
     std::vector<uint8_t> clean(store().ram, store().ram + 4096);
     int n = 0;
@@ -171,7 +176,7 @@ TEST_F(HomeScreen, EachTileCase) {
 TEST_F(HomeScreen, ABlackedOutWindowInEachLanguage) {
     const char* const black[kLanguageCount] = {"黑屏", "Black", "Черный", "Màn đen", "黑屏"};
     const uint8_t was = g_language;
-    store().wr16(ZemRamPara::kRamCloseLed, 1);
+    store().wr16_no_gen_bump(ZemRamPara::kRamCloseLed, 1);
     for (int lang = 0; lang < kLanguageCount; ++lang) {
         SCOPED_TRACE(lang);
         g_language = uint8_t(lang);
@@ -187,10 +192,10 @@ TEST_F(HomeScreen, TheCurrentMarkFollowsTheWindowAndAnAudioWindowAbove5CountsAs0
     rebuild();
     EXPECT_EQ(badgeMarks(3), 1) << "also on a window that is off";
     EXPECT_EQ(badgeMarks(0), 0);
-    store().wr16(2112, 6);
-    store().wr16(ZemRamPara::windowAddr(0, 20), 0x80FF);
+    store().wr16_no_gen_bump(2112, 6);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, 20), 0x80FF);
     EXPECT_TRUE(volumeShown());
-    store().wr16(ZemRamPara::windowAddr(0, 20), 0);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, 20), 0);
     EXPECT_FALSE(volumeShown());
 }
 
@@ -215,11 +220,11 @@ TEST_F(HomeScreen, ATouchOnATileLeadsToTheMainMenuButNotOneOnTheBrightnessRow) {
 TEST_F(HomeScreen, LeftRightAndBackStayModeLeavesUnlessTheKeyLockIsOn) {
     keys({kKeyLeft, kKeyRight, kKeyBack, 'S', 'R', 'O'});
     EXPECT_EQ(g_page_focus, kPageHome);
-    store().wr16(772, 1);
+    store().wr16_no_gen_bump(772, 1);
     key(kKeyMode);
     EXPECT_NE(g_lockwindow, nullptr);
     EXPECT_EQ(g_mode_shortcut_key, 0);
-    store().wr16(772, 0);
+    store().wr16_no_gen_bump(772, 0);
     key('M');
     EXPECT_EQ(g_lockwindow, nullptr);
     EXPECT_EQ(g_mode_shortcut_key, 1);
@@ -254,8 +259,8 @@ TEST_F(HomeScreen, ARefreshRebuildsOnlyTheTileThatChanged) {
 }
 
 TEST_F(HomeScreen, EachLanguage) {
-    store().wr16(ZemRamPara::windowAddr(2, 0), 1);
-    store().wr16(ZemRamPara::windowAddr(1, ZemRamPara::kWinOutFlags), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(2, 0), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(1, ZemRamPara::kWinOutFlags), 1);
     const char* const led[] = {"LED屏:3840 x 2160", "LED size:3840 x 2160",
                                "Размер LED:3840 x 2160", "Led:3840 x 2160", "LED屏:3840 x 2160"};
     for (uint8_t lang = 0; lang < 5; ++lang) {
@@ -271,8 +276,8 @@ TEST_F(HomeScreen, EachLanguage) {
 
 // A size above 32767 that the RAM holds reads as the number it is, in every language, and fits.
 TEST_F(HomeScreen, AnLedSizeAboveTheSignedRangeShowsAsItsNumber) {
-    store().wr16(1378, 40000);
-    store().wr16(1380, 65535);
+    store().wr16_no_gen_bump(1378, 40000);
+    store().wr16_no_gen_bump(1380, 65535);
     for (uint8_t lang = 0; lang < 5; ++lang) {
         store().ram[768] = lang;
         store().shadow[768] = 0xEE;

@@ -105,7 +105,7 @@ TEST_F(MainMenu, CallRecallsASavedSlotAndTheNextRefreshShowsTheCheckMark) {
         return std::make_pair(store().word_gen(2116), store().word_gen(2176));
     };
     const auto before = gens();
-    store().wr16(ZemRamPara::kRamModeSaveRequest, 7);  // a PC's request not yet ended
+    store().wr16_no_gen_bump(ZemRamPara::kRamModeSaveRequest, 7);  // a PC's request not yet ended
     key(kKeyOk);
     EXPECT_EQ(store().rd16(ZemRamPara::kRamModeSaveRequest), 7) << "only its end clears it";
     EXPECT_GT(gens().first, before.first);
@@ -160,7 +160,7 @@ TEST_F(MainMenu, SaveStepsOverEverySlotAndTheKeyTakesTheMode) {
     EXPECT_EQ(store().mode_ram[2][2 + 2000 - ZemRamPara::kModePayloadStart], 0x42);
     EXPECT_TRUE(exists("/data/modes/custom_mode3"));
     // SAVE on the slot already requested is a new request, as a PC's write of 868 is.
-    store().wr16(ZemRamPara::kRamModeSaveRequest, 3);
+    store().wr16_no_gen_bump(ZemRamPara::kRamModeSaveRequest, 3);
     store().shadow[ZemRamPara::kRamModeSaveRequest] = 3;
     store().ram[2000] = 0x43;
     click("2");
@@ -332,16 +332,17 @@ TEST_F(MainMenu, AKeyLockThePcWritesWhileARefreshShowsItsTipIsDrawnByTheNext) {
 
 TEST_F(MainMenu, MuteAndCloseLedToggleTheirWordsWithTheApplyFlag) {
     const int audio0 = ZemRamPara::windowAddr(0, 20);
-    store().wr16(ZemRamPara::windowAddr(0, 0), 1);
-    store().wr16(2112, 0);
-    store().wr16(audio0, 0x80FF);
-    store().wr16(ZemRamPara::kRamCloseLed, 0);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, 0), 1);
+    store().wr16_no_gen_bump(2112, 0);
+    store().wr16_no_gen_bump(audio0, 0x80FF);
+    store().wr16_no_gen_bump(ZemRamPara::kRamCloseLed, 0);
     openTool(2);
     EXPECT_EQ(store().rd16(audio0), 0);
     EXPECT_TRUE(takeApply());
     click("toolButton2");
     EXPECT_EQ(store().rd16(audio0), 0x80FF);
-    store().wr16(2112, 9);  // no such window: the mute acts on window 0 and the word is reset
+    store().wr16_no_gen_bump(2112,
+                             9);  // no such window: the mute acts on window 0 and the word is reset
     click("toolButton2");
     EXPECT_EQ(store().rd16(2112), 0);
     EXPECT_EQ(store().rd16(audio0), 0);

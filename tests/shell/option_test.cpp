@@ -166,7 +166,7 @@ TEST_F(OptionPage, UsbDiskMountedClosesTheMenu) {
 }
 
 TEST_F(OptionPage, ModeKeyRefusedWhileLocked) {
-    store().wr16(772, 1);
+    store().wr16_no_gen_bump(772, 1);
     onPage({[this] {
         key(kKeyMode);
         EXPECT_EQ(g_page_focus, kPageOption);

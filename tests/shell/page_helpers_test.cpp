@@ -127,7 +127,7 @@ TEST_F(PageHelpers, SharedWordsAndRamReads) {
     EXPECT_EQ(text(words::kNoSignal), "No signal");
     EXPECT_EQ(text(words::kCancel), "Cancel");
     const int flags3 = ZemRamPara::windowAddr(3, ZemRamPara::kWinFlags);
-    store().wr16(flags3, 1);
+    store().wr16_no_gen_bump(flags3, 1);
     EXPECT_TRUE(windowOn(3));
     EXPECT_TRUE(wordUnsaved(flags3));
     store().refresh_begin();
@@ -137,7 +137,7 @@ TEST_F(PageHelpers, SharedWordsAndRamReads) {
     EXPECT_FALSE(wordChanged(flags3)) << "acted on by the refresh before";
     EXPECT_EQ(store().ram_para_persist(), 1);
     EXPECT_FALSE(wordUnsaved(flags3));
-    store().wr16(flags3, 0);
+    store().wr16_no_gen_bump(flags3, 0);
     EXPECT_FALSE(windowOn(3));
     EXPECT_FALSE(windowOn(ZemRamPara::kWindowCount));
     // The audio window: RAM 2112 names it; a byte past the windows means window 0.

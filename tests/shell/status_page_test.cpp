@@ -100,9 +100,9 @@ TEST_F(StatusPage, InputsAreOnlineWithWidthHeightAndRate) {
                           {1, 1024, 768, 60, 4, true},
                           {0, 0, 1080, 60, 5, false}};
     for (const Case& c : cases) {
-        store().wr16(256 + 6 * c.source, uint16_t(c.w));
-        store().wr16(258 + 6 * c.source, uint16_t(c.h));
-        store().wr16(260 + 6 * c.source, uint16_t(c.hz));
+        store().wr16_no_gen_bump(256 + 6 * c.source, uint16_t(c.w));
+        store().wr16_no_gen_bump(258 + 6 * c.source, uint16_t(c.h));
+        store().wr16_no_gen_bump(260 + 6 * c.source, uint16_t(c.hz));
     }
     onPage([&] {
         for (const Case& c : cases) {
@@ -112,7 +112,7 @@ TEST_F(StatusPage, InputsAreOnlineWithWidthHeightAndRate) {
             sourceinfo::set_sourceonline_pixmap(&expected, uint8_t(c.source), c.online);
             EXPECT_EQ(icon(l), icon(&expected));
         }
-        store().wr16(260 + 6 * 5, 60);
+        store().wr16_no_gen_bump(260 + 6 * 5, 60);
         refresh(1);
         QLabel expected;
         sourceinfo::set_sourceonline_pixmap(&expected, 5, 1);
@@ -130,7 +130,7 @@ TEST_F(StatusPage, InputsAreOnlineWithWidthHeightAndRate) {
 TEST_F(StatusPage, TheSerialNumberThePcSet) {
     for (const char* code : {"ZM2026A1", ""}) {
         {
-            std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+            zem::MutexLocker lock(Utils::_config_mutex);
             g_str_barcode = code;
         }
         onPage([&] {
@@ -138,16 +138,16 @@ TEST_F(StatusPage, TheSerialNumberThePcSet) {
             shot(*code ? "barcode" : "empty-barcode");
         });
     }
-    std::lock_guard<std::mutex> lock(Utils::_config_mutex);
+    zem::MutexLocker lock(Utils::_config_mutex);
     g_str_barcode = " ";
 }
 
 TEST_F(StatusPage, ModeLeadsToTheUserModesUnlessTheKeysAreLocked) {
     onPage([&] {
-        store().wr16(772, 1);
+        store().wr16_no_gen_bump(772, 1);
         key(kKeyMode);
         EXPECT_EQ(g_page_focus, kPageMachineState);
-        store().wr16(772, 0);
+        store().wr16_no_gen_bump(772, 0);
         EXPECT_NE(g_machinestate, nullptr);
     });
 }

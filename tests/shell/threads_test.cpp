@@ -53,7 +53,7 @@ TEST_F(PanelWithThreads, ChangesFromWorkersAndFromTheMenuReachThePageQueued) {
     // its refresh redraws the tool picture on the GUI thread.
     std::thread pc([this] {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        store().wr16(ZemRamPara::kRamCloseLed, 1);
+        store().wr16_no_gen_bump(ZemRamPara::kRamCloseLed, 1);
         c331_manage::raise_apply(1);
     });
     pc.join();
@@ -65,7 +65,7 @@ TEST_F(PanelWithThreads, ChangesFromWorkersAndFromTheMenuReachThePageQueued) {
 
     // The user mutes window 0 and recalls a mode while the threads run.
     saveSlot(5, 0x33);
-    store().wr16(ZemRamPara::windowAddr(0, 0), 1);
+    store().wr16_no_gen_bump(ZemRamPara::windowAddr(0, 0), 1);
     keys({kKeyLeft, kKeyOk, kKeyRight, kKeyOk});  // mute
     const int audio = ZemRamPara::windowAddr(0, 20);
     session({Item::until([&] { return appliedAndSaved(audio); })});

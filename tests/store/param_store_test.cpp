@@ -176,7 +176,7 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     ZemRamPara* s = startStore();
     const std::string before = readFile(kParaFile);
 
-    s->wr16(256, 1920);  // a source timing: run-time state
+    s->wr16_no_gen_bump(256, 1920);  // a source timing: run-time state
     EXPECT_EQ(s->ram_para_persist(), 0);
     EXPECT_EQ(readFile(kParaFile), before);
     EXPECT_EQ(s->persisted16(256), 0) << "a change below 768 alone is not saved";
@@ -195,6 +195,23 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     startStore();
     EXPECT_EQ(store().ram[4095], 0x5C) << "the saved file loads again";
     EXPECT_EQ(store().ram[1000], 0x11);
+}
+
+// The internal write and the user's both refuse a word not wholly in the RAM: a caller's bad
+// address neither changes the RAM's first or last byte nor reaches past it.
+TEST_F(ParamStoreTest, AWordNotWhollyInTheRamIsNotWritten) {
+    ZemRamPara* s = startStore();
+    zem::MutexLocker c331(c331_manage::c331_mutex);
+    for (const bool user : {false, true}) {
+        for (const int addr : {-1, ZemRamPara::kRamSize - 1, ZemRamPara::kRamSize}) {
+            SCOPED_TRACE(testing::Message() << (user ? "user_wr16 " : "wr16_no_gen_bump ") << addr);
+            const std::vector<uint8_t> before(s->ram, s->ram + ZemRamPara::kRamSize);
+            user ? s->user_wr16(addr, 0xABCD) : s->wr16_no_gen_bump(addr, 0xABCD);
+            EXPECT_EQ(std::vector<uint8_t>(s->ram, s->ram + ZemRamPara::kRamSize), before);
+        }
+    }
+    s->wr16_no_gen_bump(ZemRamPara::kRamSize - 2, 0xABCD);
+    EXPECT_EQ(s->rd16(ZemRamPara::kRamSize - 2), 0xABCD) << "the last word is the RAM's";
 }
 
 // A change to either end of the saved range alone is saved: the language (RAM 768) chosen on
@@ -233,10 +250,10 @@ private:
 TEST_F(ParamStoreTest, AWriteLandingDuringASaveIsSavedAtTheNextRefresh) {
     ZemRamPara* s = startStore();
     platform::installClock(std::make_unique<WriteDuringPause>([this, s] {
-        s->wr16(2178, 21);         // contrast
-        saveRequest(5, 1, false);  // the user mode 5 its register 11 takes
+        s->wr16_no_gen_bump(2178, 21);  // contrast
+        saveRequest(5, 1, false);       // the user mode 5 its register 11 takes
     }));
-    s->wr16(2176, 40);
+    s->wr16_no_gen_bump(2176, 40);
     EXPECT_EQ(s->ram_para_persist(), 1);
     EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 40);
     EXPECT_EQ(s->persisted16(2178), 50) << "the late write is still a change";
@@ -270,7 +287,7 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
         ZemRamPara* s;
         ~Stop() { s->saver.stop(); }
     } stop{s};
-    s->wr16(2176, 10);
+    s->wr16_no_gen_bump(2176, 10);
     hub().para_sync(1);
     {
         std::unique_lock<std::mutex> lock(m);
@@ -278,7 +295,7 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
             << "the first save never reached its file work, or ran on the main thread";
     }
     for (uint16_t v : {11, 12, 13}) {
-        s->wr16(2176, v);
+        s->wr16_no_gen_bump(2176, v);
         hub().para_sync(1);
     }
     {
@@ -325,7 +342,7 @@ TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) 
                 SCOPED_TRACE(testing::Message()
                              << addr << (by == kPc ? ", PC, " : ", panel, ") << row.name);
                 ZemRamPara* s = startStore();
-                s->wr16(addr, 40);
+                s->wr16_no_gen_bump(addr, 40);
                 uint32_t taken = s->word_gen(addr);
                 for (const Step& step : row.steps) {
                     if (step.kind == 't') taken = s->word_gen(addr);
@@ -352,7 +369,7 @@ TEST_F(ParamStoreTest, AFailedSaveIsRetriedAtTheNextRefresh) {
     const std::string before = readFile(kParaFile);
     // A folder where the new file must go makes the write fail before the rename.
     std::filesystem::create_directories(local(std::string(kParaFile) + ".new"));
-    s->wr16(2176, 42);
+    s->wr16_no_gen_bump(2176, 42);
     EXPECT_EQ(s->ram_para_persist(), -1);
     EXPECT_EQ(readFile(kParaFile), before) << "the old file is untouched";
     EXPECT_EQ(s->persisted16(2176), 42) << "readers see the change as accepted";
@@ -424,7 +441,7 @@ TEST_F(ParamStoreTest, ASignalledChangeIsSavedByTheHubInTheMainThread) {
     SyncUpdate::connectStore(s);
 
     std::thread worker([s] {
-        s->wr16(2178, 33);  // contrast
+        s->wr16_no_gen_bump(2178, 33);  // contrast
         EXPECT_EQ(s->test_signal(1), 1);
     });
     worker.join();
@@ -436,7 +453,7 @@ TEST_F(ParamStoreTest, ASignalledChangeIsSavedByTheHubInTheMainThread) {
     EXPECT_EQ(front.calls, 1);
     EXPECT_EQ(front.ranOn, app().thread());
 
-    s->wr16(2180, 7);
+    s->wr16_no_gen_bump(2180, 7);
     s->ram_para_save();
     drainEvents();
     EXPECT_EQ(fileWord(readFile(kParaFile), 2180), 7);

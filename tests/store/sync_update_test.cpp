@@ -127,7 +127,7 @@ TEST_F(SyncUpdateTest, RaisesWhileTheMainThreadIsHeldMergeIntoOneRefreshPerId) {
     };
     const auto write = [&](int id, int value) {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        store().wr16(word(id), uint16_t(value));
+        store().wr16_no_gen_bump(word(id), uint16_t(value));
     };
     std::thread worker([&] {
         for (int i = 1; i <= 10000; ++i) {
@@ -163,14 +163,14 @@ TEST_F(SyncUpdateTest, ARaiseAfterARefreshTookItsIdGetsItsOwnRefresh) {
         std::thread late([this] {
             {
                 zem::MutexLocker lock(c331_manage::c331_mutex);
-                store().wr16(3072, 2);
+                store().wr16_no_gen_bump(3072, 2);
             }
             store().test_signal(1);
         });
         late.join();
     };
     std::thread first([this] {
-        store().wr16(3072, 1);
+        store().wr16_no_gen_bump(3072, 1);
         store().test_signal(1);
     });
     first.join();
@@ -183,7 +183,7 @@ TEST_F(SyncUpdateTest, ARaiseAfterARefreshTookItsIdGetsItsOwnRefresh) {
 TEST_F(SyncUpdateTest, AClosedPageOrAPageNumberPastTheTableIsSkipped) {
     g_page_focus = 7;
     g_open[7] = nullptr;
-    store().wr16(2176, 12);
+    store().wr16_no_gen_bump(2176, 12);
     hub().para_sync(1);
     EXPECT_EQ(totalRefreshes(), 0);
     EXPECT_EQ(fileWord(readFile(kParaFile), 2176), 12) << "persistence still runs";
@@ -303,8 +303,8 @@ TEST_F(SyncUpdateTest, FirmwareUpdateIdsStopBeforeThePagesAndTheFiles) {
     g_page_focus = 3;
     const std::string before = readFile(kParaFile);
     for (int id : {105, 106}) {
-        store().wr16(2176, 13);
-        store().wr16(868, 2);
+        store().wr16_no_gen_bump(2176, 13);
+        store().wr16_no_gen_bump(868, 2);
         hub().para_sync(id);
     }
     EXPECT_EQ(totalRefreshes(), 0);
@@ -327,7 +327,7 @@ TEST_F(SyncUpdateTest, TipsFollowTheirPages) {
         saved_at_tip.push_back(ZemRamPara::p_zemrampara_config->persisted16(2176));
         g_page_focus = 5;
     });
-    store().wr16(2176, 33);
+    store().wr16_no_gen_bump(2176, 33);
     hub().para_sync(1);
     EXPECT_EQ(g_tips, std::vector<int>{1});
     EXPECT_EQ(saved_at_tip, std::vector<uint16_t>{33}) << "a tip shown inside the refresh";
@@ -364,7 +364,7 @@ TEST_F(SyncUpdateTest, ADisabledCurrentWindowFallsBackToWindowZeroExceptOnTheLay
     g_page_focus = 5;
     hub().para_sync(1);
     EXPECT_EQ(g_image_current, 0);
-    store().wr16(2272 + 26 * 2, 1);
+    store().wr16_no_gen_bump(2272 + 26 * 2, 1);
     g_image_current = 2;
     hub().para_sync(1);
     EXPECT_EQ(g_image_current, 2);
@@ -390,12 +390,12 @@ protected:
 
 TEST_F(KeypadTest, TheReportShowsTheCurrentWindowItsSourceAndItsState) {
     ZemRamPara& s = store();
-    s.wr16(2272 + 26, 1);            // window 1 enabled
-    s.wr16(2272 + 26 + 8, 4);        // HDMI3
-    s.wr16(2272 + 26 + 18, 0x0002);  // frozen
-    s.wr16(256 + 24, 1920);
-    s.wr16(258 + 24, 1080);
-    s.wr16(260 + 24, 60);
+    s.wr16_no_gen_bump(2272 + 26, 1);            // window 1 enabled
+    s.wr16_no_gen_bump(2272 + 26 + 8, 4);        // HDMI3
+    s.wr16_no_gen_bump(2272 + 26 + 18, 0x0002);  // frozen
+    s.wr16_no_gen_bump(256 + 24, 1920);
+    s.wr16_no_gen_bump(258 + 24, 1080);
+    s.wr16_no_gen_bump(260 + 24, 60);
     g_image_current = 1;
     hub().para_sync(12);
     EXPECT_EQ(sent(), std::vector<std::string>{"A5 04 00 01 01"});
@@ -403,8 +403,8 @@ TEST_F(KeypadTest, TheReportShowsTheCurrentWindowItsSourceAndItsState) {
     hub().para_sync(12);
     EXPECT_EQ(sent().size(), 1u) << "an unchanged report is not resent";
 
-    s.wr16(260 + 24, 0);             // HDMI3 lost its signal
-    s.wr16(2272 + 26 + 18, 0x0001);  // black
+    s.wr16_no_gen_bump(260 + 24, 0);             // HDMI3 lost its signal
+    s.wr16_no_gen_bump(2272 + 26 + 18, 0x0001);  // black
     g_update_flag = 1;
     hub().para_sync(105);
     EXPECT_EQ(sent().back(), "5A 04 00 02 04");
@@ -412,11 +412,11 @@ TEST_F(KeypadTest, TheReportShowsTheCurrentWindowItsSourceAndItsState) {
 
 TEST_F(KeypadTest, SourcesZeroAndOneAndWindowsFourAndFiveUseTheSecondByte) {
     ZemRamPara& s = store();
-    s.wr16(2272 + 26 * 5, 1);
-    s.wr16(2272 + 26 * 5 + 8, 1);  // DVI without signal
+    s.wr16_no_gen_bump(2272 + 26 * 5, 1);
+    s.wr16_no_gen_bump(2272 + 26 * 5 + 8, 1);  // DVI without signal
     g_image_current = 5;
     hub().update_usb_keyLed();
-    s.wr16(2272 + 26 * 5 + 8, 0x8000);  // crop entry 0: source 2 (no signal)
+    s.wr16_no_gen_bump(2272 + 26 * 5 + 8, 0x8000);  // crop entry 0: source 2 (no signal)
     hub().update_usb_keyLed();
     EXPECT_EQ(sent(), (std::vector<std::string>{"A5 00 84 00 00", "A5 00 04 20 00"}));
 }
@@ -429,7 +429,7 @@ TEST_F(KeypadTest, AReportTheKeypadDidNotTakeIsSentAgain) {
     EXPECT_EQ(sent(), std::vector<std::string>{"A5 01 00 20 00"});
 
     platform::sim::simKeypad().attach(false);
-    store().wr16(2272 + 18, 1);
+    store().wr16_no_gen_bump(2272 + 18, 1);
     hub().para_sync(1);
     platform::sim::simKeypad().attach(true);
     hub().para_sync(1);

@@ -36,8 +36,8 @@ protected:
 TEST_F(UserModeTest, ASaveRequestWritesTheSlotFileAndCopiesTheOsdMenuWhenTheOsdIsOn) {
     writeFile("/data/configs/omenu.json", "{\"osd\":1}");
     ZemRamPara* s = startStore();
-    s->wr16(2124, 1);  // OSD on
-    s->wr16(2176, 64);
+    s->wr16_no_gen_bump(2124, 1);  // OSD on
+    s->wr16_no_gen_bump(2176, 64);
     saveRequest(3);
     hub().para_sync(1);
 
@@ -61,7 +61,7 @@ TEST_F(UserModeTest, WithTheOsdOffNoMenuCopyIsMadeAndModeTenUsesHexDigits) {
     EXPECT_TRUE(exists("/data/modes/custom_mode10"));
     for (const auto& c : commands()) EXPECT_EQ(c.rfind("cp ", 0), std::string::npos) << c;
 
-    s->wr16(2124, 1);
+    s->wr16_no_gen_bump(2124, 1);
     saveRequest(10);  // the same request written again is a new one
     hub().para_sync(1);
     EXPECT_TRUE(ran("cp  /data/configs/omenu.json /data/modes/MO0a.json"));
@@ -79,7 +79,7 @@ TEST_F(UserModeTest, TheLineOfASaveSaysWhetherTheOsdMenuWasCopied) {
     const QtMessageHandler before = qInstallMessageHandler(collectDebugLine);
     ZemRamPara* s = startStore();
     saveRequest(2);
-    s->wr16(2124, 1);
+    s->wr16_no_gen_bump(2124, 1);
     saveRequest(3);
     qInstallMessageHandler(before);
     g_debugLines = nullptr;
@@ -95,7 +95,7 @@ TEST_F(UserModeTest, TheLineOfASaveSaysWhetherTheOsdMenuWasCopied) {
 
 TEST_F(UserModeTest, RequestsAlreadyHandledOrOutOfRangeDoNothing) {
     ZemRamPara* s = startStore();
-    s->wr16(868, 4);
+    s->wr16_no_gen_bump(868, 4);
     s->shadow[868] = 4;  // as if persisted before being handled
     hub().para_sync(1);
     EXPECT_FALSE(exists("/data/modes/custom_mode4")) << "no register 11 took it";
@@ -121,7 +121,7 @@ TEST_F(UserModeTest, AFailedModeSaveKeepsTheSlotAsTakenAndIsReported) {
 
     LogTestHooks::forget();
     testing::internal::CaptureStderr();
-    s->wr16(2176, 90);
+    s->wr16_no_gen_bump(2176, 90);
     saveRequest(2);
     EXPECT_EQ(s->mode_ram[1][2 + 2176 - 896], 90) << "the slot as taken";
     EXPECT_EQ(s->ZemUserModeSaved(1), 1);
@@ -154,7 +154,7 @@ TEST_F(UserModeTest, ASaveReplacedInItsLineKeepsItsOsdCopyAndItsEnd) {
         writeFile("/data/configs/omenu.json", "{\"osd\":1}");
         std::filesystem::remove_all(local("/data/modes"));
         ZemRamPara* s = startStore();
-        s->wr16(2124, 1);  // OSD on
+        s->wr16_no_gen_bump(2124, 1);  // OSD on
         shell().clear();
         saveRequest(3, 1, false);
         EXPECT_EQ(s->rd16(868), 3);
@@ -186,7 +186,7 @@ TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFile
     EXPECT_EQ(s->ZemModeUserRamParaDeal(saved, 4, 0x5FFF), 1) << "past the slot end";
     EXPECT_EQ(s->mode_ram[5][0], 0xFF) << "untouched";
 
-    s->wr16(868, 7);  // as a request not yet ended
+    s->wr16_no_gen_bump(868, 7);  // as a request not yet ended
     shell().clear();
     synchronise();
     EXPECT_TRUE(ran("rm  -rf  /data/modes/custom_mode3"));
@@ -288,9 +288,9 @@ TEST_F(UserModeTest, TheWalkFindsSavedSlotsInEachDirection) {
     EXPECT_EQ(s->ZemUserModeIndex(5, 1), 5);
     EXPECT_EQ(s->ZemUserModeIndex(5, 0), 5);
 
-    s->wr16(866, 17);
+    s->wr16_no_gen_bump(866, 17);
     EXPECT_EQ(s->ZemGetCurrentModeIndex(), 0);
-    s->wr16(866, 16);
+    s->wr16_no_gen_bump(866, 16);
     EXPECT_EQ(s->ZemGetCurrentModeIndex(), 16);
 }
 

@@ -22,11 +22,12 @@ void SimFpgas::clearFpgaSide() {
     // What an earlier case's FPGA thread posted to the RAM lands now, before this case's screen.
     para->refresh_begin();
     para->refresh_end();
-    para->wr16(1378, 1920);  // LED screen 1920 x 1080
-    para->wr16(1380, 1080);
-    para->wr16(2116, 0);
-    para->wr16(2176, default_ram16(2176));  // the brightness of a fresh box's parameter file
-    para->take_led_in_force();              // the screen in force, as the load takes it
+    para->wr16_no_gen_bump(1378, 1920);  // LED screen 1920 x 1080
+    para->wr16_no_gen_bump(1380, 1080);
+    para->wr16_no_gen_bump(2116, 0);
+    para->wr16_no_gen_bump(2176,
+                           default_ram16(2176));  // the brightness of a fresh box's parameter file
+    para->take_led_in_force();                    // the screen in force, as the load takes it
     panelOffset(0, 0);
     raviksource* source = raviksource::pInstance();
     source->fpga_board_state[0] = 0;
@@ -118,7 +119,7 @@ std::string SimFpgas::state() const {
 }
 
 void SimFpgas::plug(int port, int count) {
-    std::lock_guard<std::mutex> lock(board->mutex);
+    zem::MutexLocker lock(board->mutex);
     board->setCards(port, count);
 }
 
@@ -136,7 +137,7 @@ uint16_t SimFpgas::areaCount(int port) const {
 
 std::vector<Bytes> SimFpgas::sentOn(int port) const {
     std::vector<Bytes> out;
-    std::lock_guard<std::mutex> lock(board->mutex);
+    zem::MutexLocker lock(board->mutex);
     for (const auto& s : board->fpga[port / 10].sentFrames())
         if (s.port == port % 10) out.push_back(s.frame);
     return out;

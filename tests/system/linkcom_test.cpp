@@ -80,11 +80,11 @@ TEST_F(SerialLinkPage, OnlyBackAndModeAct) {
             },
             [] { panel::open(g_linkcom, kPageLinkCom); },
             [this] {
-                store().wr16(772, 1);  // key lock
+                store().wr16_no_gen_bump(772, 1);  // key lock
                 key(kKeyMode);
                 EXPECT_NE(g_linkcom, nullptr) << "Mode under the key lock";
                 EXPECT_EQ(g_mode_shortcut_key, 0);
-                store().wr16(772, 0);
+                store().wr16_no_gen_bump(772, 0);
                 key('M');
                 EXPECT_EQ(g_linkcom, nullptr);
                 EXPECT_EQ(g_mode_shortcut_key, 1);

@@ -205,7 +205,7 @@ TEST_F(EthernetPage, ApplyStoresOnlyGoodChangedAddresses) {
                     cmds.begin(), cmds.end(),
                     QString("ifconfig eth0 %1 netmask %2").arg(c.address, c.mask).toStdString()),
                 cmds.end());
-            EXPECT_EQ(Utils::configValue(g_str_gateway), c.gateway);
+            EXPECT_EQ(Utils::configValue(&g_str_gateway), c.gateway);
             EXPECT_EQ(refreshes, std::vector<int>({1}));
         } else {
             EXPECT_TRUE(cmds.empty()) << cmds.front();
@@ -258,7 +258,7 @@ TEST_F(EthernetPage, AStoredAddressTooShortShowsEmptyFieldsAndApplyRefusesItInRe
              shot("fixed");
          }}}));
     EXPECT_EQ(ini("IPAddress"), "10.0.0.7");
-    EXPECT_EQ(Utils::configValue(g_str_ip), "10.0.0.7");
+    EXPECT_EQ(Utils::configValue(&g_str_ip), "10.0.0.7");
 }
 
 TEST_F(EthernetPage, CancelAndBackDropTheEditsAndALanguageChangeKeepsThem) {

@@ -47,7 +47,7 @@ protected:
         mgr->drive_line(fpga == 0 ? fpga_manage::fpga0_reset : fpga_manage::fpga1_reset,
                         fpga_manage::kLineHigh);
         board->fpga[fpga].setLinks(reg128, reg144);
-        std::lock_guard<std::mutex> lock(mgr->mirror_mutex);
+        zem::MutexLocker lock(mgr->mirror_mutex);
         mgr->MCU_REG_func[fpga][80] = 3;
     }
     // A port's X, Y, W, H into its FPGA's parameter image, as the PC writes it.
@@ -167,7 +167,7 @@ TEST_F(PortsPage, RefreshElevenFromTheFpgaThreadRedrawsTheLinksFromTheMirror) {
                 EXPECT_EQ(tileLinks(), "0000");
                 {
                     // What the FPGA thread found and stored before it raised 11.
-                    std::lock_guard<std::mutex> lock(mgr->mirror_mutex);
+                    zem::MutexLocker lock(mgr->mirror_mutex);
                     mgr->MCU_REG_func[0][128] = 0x06;
                 }
                 std::thread fpga([] { ZemRamPara::p_zemrampara_config->test_signal(11); });
@@ -177,7 +177,7 @@ TEST_F(PortsPage, RefreshElevenFromTheFpgaThreadRedrawsTheLinksFromTheMirror) {
             [this] {
                 shot("refreshed");
                 {
-                    std::lock_guard<std::mutex> lock(mgr->mirror_mutex);
+                    zem::MutexLocker lock(mgr->mirror_mutex);
                     mgr->MCU_REG_func[0][128] = 0x00;
                 }
                 store().test_signal(1);

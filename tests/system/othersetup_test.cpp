@@ -48,7 +48,7 @@ protected:
     }
     void enableWindows(int mask) {
         for (int w = 0; w < 6; ++w)
-            store().wr16(ZemRamPara::windowAddr(w, 0), mask >> w & 1 ? 1 : 0);
+            store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), mask >> w & 1 ? 1 : 0);
     }
     void onPage(std::vector<Item> steps) {
         std::memcpy(store().shadow, store().ram, sizeof store().ram);
@@ -113,7 +113,7 @@ TEST_F(OtherPage, TheWindowListHoldsTheEnabledWindowsAndShowsTheAudioWindow) {
     for (const ListCase& c : cases) {
         SCOPED_TRACE(c.name);
         enableWindows(c.windows);
-        store().wr16(kRamAudio, c.audio);
+        store().wr16_no_gen_bump(kRamAudio, c.audio);
         onPage({[&] {
             EXPECT_EQ(entries(othersetup::kWindow), c.entries);
             EXPECT_EQ(combo(othersetup::kWindow)->currentIndex(), c.shown);
@@ -131,8 +131,8 @@ TEST_F(OtherPage, TheWindowListHoldsTheEnabledWindowsAndShowsTheAudioWindow) {
 
 TEST_F(OtherPage, VolumeSwitchesTheAudioWordOfTheWindowShownAndTheSameChoiceOnlyRaisesTheApply) {
     enableWindows(0x0D);
-    store().wr16(kRamAudio, 2);
-    store().wr16(audioAddr(2), 0);
+    store().wr16_no_gen_bump(kRamAudio, 2);
+    store().wr16_no_gen_bump(audioAddr(2), 0);
     onPage({[this] {
         EXPECT_EQ(combo(othersetup::kVolume)->currentIndex(), 0);
         commit(othersetup::kVolume, 1);
@@ -158,10 +158,10 @@ TEST_F(OtherPage, VolumeSwitchesTheAudioWordOfTheWindowShownAndTheSameChoiceOnly
 
 TEST_F(OtherPage, ACommitAfterThePcChangedTheWindowsActsOnTheWindowShown) {
     enableWindows(0x05);
-    store().wr16(kRamAudio, 2);
+    store().wr16_no_gen_bump(kRamAudio, 2);
     onPage({[this] {
         EXPECT_EQ(combo(othersetup::kWindow)->currentText(), "image3");
-        store().wr16(ZemRamPara::windowAddr(1, 0), 1);  // the PC adds window 2
+        store().wr16_no_gen_bump(ZemRamPara::windowAddr(1, 0), 1);  // the PC adds window 2
         commit(othersetup::kVolume, 1);
         EXPECT_EQ(store().rd16(audioAddr(2)), 0x80FF);
         EXPECT_EQ(store().rd16(audioAddr(1)), 0) << "not the window now second in order";
@@ -171,8 +171,8 @@ TEST_F(OtherPage, ACommitAfterThePcChangedTheWindowsActsOnTheWindowShown) {
 
 TEST_F(OtherPage, WithNoWindowTheVolumeRowsDoNothing) {
     enableWindows(0);
-    store().wr16(kRamAudio, 4);
-    store().wr16(audioAddr(0), 0);
+    store().wr16_no_gen_bump(kRamAudio, 4);
+    store().wr16_no_gen_bump(audioAddr(0), 0);
     onPage({[this] {
         EXPECT_TRUE(entries(othersetup::kWindow).isEmpty());
         EXPECT_EQ(store().rd16(kRamAudio), 0);
@@ -190,7 +190,7 @@ TEST_F(OtherPage, WithNoWindowTheVolumeRowsDoNothing) {
 
 TEST_F(OtherPage, FadeWritesSixtyIntoEveryFadeTimeAndSeamlessLeavesThem) {
     for (int a = 2816; a < 2880; ++a) store().ram[a] = 7;
-    for (int w = 0; w < 6; ++w) store().wr16(outFlags(w), 0x0100);
+    for (int w = 0; w < 6; ++w) store().wr16_no_gen_bump(outFlags(w), 0x0100);
     onPage({[this] {
         commit(othersetup::kSwitch, 1);
         EXPECT_EQ(store().ram[2118], 1);
@@ -211,7 +211,7 @@ TEST_F(OtherPage, FadeWritesSixtyIntoEveryFadeTimeAndSeamlessLeavesThem) {
 }
 
 TEST_F(OtherPage, PointToPointSetsTheHighByteOfEveryWindowsOutputFlags) {
-    for (int w = 0; w < 6; ++w) store().wr16(outFlags(w), 0xFE04);
+    for (int w = 0; w < 6; ++w) store().wr16_no_gen_bump(outFlags(w), 0xFE04);
     enableWindows(0x01);
     onPage({[this] {
         EXPECT_EQ(combo(othersetup::kPointToPoint)->currentIndex(), 1) << "window 1's high byte";
@@ -342,7 +342,7 @@ protected:
 TEST_F(OtherPageOnTheChip, FadeAndPointToPointReachTheVideoProcessor) {
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);  // the C331 thread runs
-        store().wr16(outFlags(0), 0);
+        store().wr16_no_gen_bump(outFlags(0), 0);
     }
     int dbd_before = 0;
     startPanel();

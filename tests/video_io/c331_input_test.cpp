@@ -48,7 +48,7 @@ protected:
     void feed(int s, int w, int h, int rate, bool interlaced = false) {
         ASSERT_TRUE(platform::sim::setInput(s, w, h, rate, interlaced));
         ASSERT_TRUE(waitFor([&] {
-            std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+            zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
             const auto& r = src->hdminfo[s];
             return r.stable && r.Hact == w && r.Vact == (interlaced ? h / 2 : h) &&
                    r.ip == (interlaced ? 1 : 0) &&
@@ -59,7 +59,7 @@ protected:
     void unplug(int s) {
         platform::sim::setInput(s, nullptr);
         ASSERT_TRUE(waitFor([&] {
-            std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+            zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
             return src->hdminfo[s].nosignal == 1;
         }));
         turn();
@@ -175,7 +175,7 @@ TEST_F(C331InputTest, InterlacedStatesByLinesAndRate) {
     ASSERT_EQ(odd.vtotal(), 600);
     platform::sim::setInput(kHdmi1, &odd);
     ASSERT_TRUE(waitFor([&] {
-        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
         return src->hdminfo[kHdmi1].Vtotal == 600;
     }));
     turn();
@@ -224,7 +224,7 @@ TEST_F(C331InputTest, SourceSwitchOfAWindow) {
     startStopped(6);
     platform::sim::setInput(kHdmi2, 1920, 1080, 60);
     ASSERT_TRUE(waitFor([&] {
-        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
         return src->hdminfo[kHdmi2].stable == 1;
     }));
     c->load_hdmi();

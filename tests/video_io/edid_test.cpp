@@ -29,9 +29,9 @@ protected:
     // What the C331 apply does when the EDID request of source s changed.
     void requestRewrite(int s, int w, int h, int rate) {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        para->wr16(896 + 6 * s, uint16_t(w));
-        para->wr16(898 + 6 * s, uint16_t(h));
-        para->wr16(900 + 6 * s, uint16_t(rate));
+        para->wr16_no_gen_bump(896 + 6 * s, uint16_t(w));
+        para->wr16_no_gen_bump(898 + 6 * s, uint16_t(h));
+        para->wr16_no_gen_bump(900 + 6 * s, uint16_t(rate));
         src->edid_written[s] = 0;
         src->edid_rewrite[s] = 1;
     }

@@ -17,7 +17,7 @@ constexpr int kHdmi1 = 2, kHdmi2 = 3, kHdmi3 = 4, kHdmi4 = 5;
 class SourceThreadTest : public InputSideTest {
 protected:
     SOURCE_HDMI_INFO record(int s) {
-        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
         return src->hdminfo[s];
     }
     bool recordShows(int s, int hact) {
@@ -224,20 +224,21 @@ TEST_F(SourceThreadTest, FpgaIsNotReportedReleasedWithoutItsResetLine) {
 TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        para->wr16(2272 + 8, 0x8007);  // window 0: crop 7 of HDMI4, audio off
-        para->wr16(1472 + 10 * 7, 0x8000 | kHdmi4);
-        para->wr16(2272 + 20, 0);
-        para->wr16(2272 + 26 + 8, kHdmi2);  // window 1: HDMI2, audio on
-        para->wr16(2272 + 26 + 20, 0x80FF);
-        para->wr16(2272 + 26 * 2 + 8, 0x8000 | 45);  // window 2: crop 45, beyond the table
-        para->wr16(2272 + 26 * 2 + 20, 0x80FF);
+        para->wr16_no_gen_bump(2272 + 8, 0x8007);  // window 0: crop 7 of HDMI4, audio off
+        para->wr16_no_gen_bump(1472 + 10 * 7, 0x8000 | kHdmi4);
+        para->wr16_no_gen_bump(2272 + 20, 0);
+        para->wr16_no_gen_bump(2272 + 26 + 8, kHdmi2);  // window 1: HDMI2, audio on
+        para->wr16_no_gen_bump(2272 + 26 + 20, 0x80FF);
+        para->wr16_no_gen_bump(2272 + 26 * 2 + 8,
+                               0x8000 | 45);  // window 2: crop 45, beyond the table
+        para->wr16_no_gen_bump(2272 + 26 * 2 + 20, 0x80FF);
     }
     startSource();
     auto& expander = *side->audio_expander;
     auto audioOf = [&](uint16_t window) {
         {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            para->wr16(2112, window);
+            para->wr16_no_gen_bump(2112, window);
         }
         src->source_changed = 1;
         // The request is taken before the write goes out: wait for the write itself.
@@ -256,7 +257,7 @@ TEST_F(SourceThreadTest, AudioFollowsTheAudioWindow) {
     expander.fail_errno = -EREMOTEIO;
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        para->wr16(2112, 1);
+        para->wr16_no_gen_bump(2112, 1);
     }
     src->source_changed = 1;
     settle();
@@ -280,7 +281,7 @@ TEST_F(SourceThreadTest, Ite6805SnapshotRecomputesTheRecord) {
     ASSERT_TRUE(platform::sim::setInput(kHdmi4, 3840, 2160, 60));
     ASSERT_TRUE(recordShows(kHdmi4, 3840));
     {
-        std::lock_guard<std::mutex> lock(Utils::_source_hdminfo_mutex);
+        zem::MutexLocker lock(Utils::_source_hdminfo_mutex);
         src->hdminfo[kHdmi4].Hact = 0;  // a record spoiled by hand
     }
     src->iTE6805_Get_Hdmi(0);

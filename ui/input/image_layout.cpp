@@ -21,12 +21,13 @@ constexpr int kMirrorWord = 4, kOutFlagsWord = 18, kP2pWord = 22;
 // Window w's block as it is now: a PC may write it meanwhile.
 void copyWindowBlock(int w, uint8_t (&to)[ZemRamPara::kWindowStride]) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
-    std::memcpy(to, store().ram_image() + ZemRamPara::windowAddr(w, 0), sizeof to);
+    zem::MutexLocker timings(store().mutex);
+    store().copy_ram_out(uint32_t(ZemRamPara::windowAddr(w, 0)), to, sizeof to);
 }
 
 int windowSource(int w, int16_t* isCrop, char* cropIndex) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
-    return store().ZemGetImageSource(store().ram_image(), uint8_t(w), isCrop, cropIndex, 0);
+    return store().ZemGetRamImageSource(uint8_t(w), isCrop, cropIndex);
 }
 constexpr int kX = 10, kY = 12, kW = 14, kH = 16;
 constexpr uint16_t kP2pBit = 0x0100;

@@ -246,26 +246,26 @@ void ledset::checkedSize(int* w, int* h) const {
 
 void ledset::writeParameters(int w, int h, const Outputs& o) {
     ZemRamPara& s = store();
-    s.wr16(kRamLedW, uint16_t(w));
-    s.wr16(kRamLedH, uint16_t(h));
-    s.wr16(kRamSplice, splice_mode);
-    s.wr16(kRamOut1W, uint16_t(o.w1));
-    s.wr16(kRamOut1H, uint16_t(o.h1));
-    s.wr16(kRamOut2X, uint16_t(o.x2));
-    s.wr16(kRamOut2Y, uint16_t(o.y2));
-    s.wr16(kRamOut2W, uint16_t(o.w2));
-    s.wr16(kRamOut2H, uint16_t(o.h2));
+    s.user_wr16(kRamLedW, uint16_t(w));
+    s.user_wr16(kRamLedH, uint16_t(h));
+    s.user_wr16(kRamSplice, splice_mode);
+    s.user_wr16(kRamOut1W, uint16_t(o.w1));
+    s.user_wr16(kRamOut1H, uint16_t(o.h1));
+    s.user_wr16(kRamOut2X, uint16_t(o.x2));
+    s.user_wr16(kRamOut2Y, uint16_t(o.y2));
+    s.user_wr16(kRamOut2W, uint16_t(o.w2));
+    s.user_wr16(kRamOut2H, uint16_t(o.h2));
 }
 
 // Window 0 covers the new screen; the others go off.
 void ledset::writeWindows(int w, int h) {
     ZemRamPara& s = store();
-    s.wr16(ZemRamPara::windowAddr(0, kWinX), 0);
-    s.wr16(ZemRamPara::windowAddr(0, kWinY), 0);
-    s.wr16(ZemRamPara::windowAddr(0, kWinW), uint16_t(w));
-    s.wr16(ZemRamPara::windowAddr(0, kWinH), uint16_t(h));
+    s.user_wr16(ZemRamPara::windowAddr(0, kWinX), 0);
+    s.user_wr16(ZemRamPara::windowAddr(0, kWinY), 0);
+    s.user_wr16(ZemRamPara::windowAddr(0, kWinW), uint16_t(w));
+    s.user_wr16(ZemRamPara::windowAddr(0, kWinH), uint16_t(h));
     for (int win = 1; win < ZemRamPara::kWindowCount; ++win)
-        s.wr16(ZemRamPara::windowAddr(win, ZemRamPara::kWinFlags), 0);
+        s.user_wr16(ZemRamPara::windowAddr(win, ZemRamPara::kWinFlags), 0);
 }
 
 void ledset::on_Button_apply1_clicked() {

@@ -87,7 +87,7 @@ bool LockWindow::volume_check() const {
 }
 
 void LockWindow::ip_changed() {
-    ui->label_IPaddr->setText(Utils::configValue(g_str_ip));
+    ui->label_IPaddr->setText(Utils::configValue(&g_str_ip));
 }
 
 void LockWindow::language_changed() {

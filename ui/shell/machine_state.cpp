@@ -76,7 +76,7 @@ MachineState::MachineState(QWidget* parent)
     version_changed();
     source_check();
     // A single blank is the configuration's "no barcode yet".
-    const QString barcode = Utils::configValue(g_str_barcode);
+    const QString barcode = Utils::configValue(&g_str_barcode);
     if (barcode != " ") setFittedText(ui->label_2, "SN:" + barcode);
 }
 

@@ -157,7 +157,7 @@ void MainWindow::drawLock() {
 }
 
 void MainWindow::ip_changed() {
-    ui->label_IPaddr->setText(Utils::configValue(g_str_ip));
+    ui->label_IPaddr->setText(Utils::configValue(&g_str_ip));
 }
 
 // ---- Focus and keys ----
@@ -266,7 +266,7 @@ void MainWindow::on_Button_lock_clicked() {
     setIcon(ui->Button_lock, pictureOf(l_lock_state ? pic::kLock : pic::kUnlock), 16, 16);
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        store().wr16(kRamKeyLock, l_lock_state);
+        store().user_wr16(kRamKeyLock, l_lock_state);
     }
     // The lock has no effect on the chip, but it must reach the parameter file even when
     // nothing else is refreshed before the box is switched off.
@@ -311,16 +311,16 @@ void MainWindow::on_toolButton2_clicked() {
         // A recall writes the audio window too: the check and both writes are one.
         zem::MutexLocker lock(c331_manage::c331_mutex);
         // The sound follows a window that is there: an unknown or unused one hands it to window 0.
-        int w = store().ram_image()[kRamAudioWindow];
+        int w = store().rd8(kRamAudioWindow);
         if (w >= ZemRamPara::kWindowCount ||
             store().rd16(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) == 0) {
-            store().wr16(kRamAudioWindow, 0);
+            store().user_wr16(kRamAudioWindow, 0);
             w = 0;
         }
         const int audio = audioWordOf(w);
         soundOn = store().rd16(audio) & 0x8000;
         c331_manage::raise_apply(1);
-        store().wr16(audio, soundOn ? 0 : kAudioOn);
+        store().user_wr16(audio, soundOn ? 0 : kAudioOn);
     }
     setIcon(ui->toolButton2, pictureOf(soundOn ? pic::kSilence : pic::kUnsilence), 24, 36);
 }
@@ -535,7 +535,7 @@ void MainWindow::slot_update_timer_ticks() {
 void MainWindow::getagelog() {
     QString entry;
     {
-        std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+        zem::MutexLocker lock(Utils::_system_mutex);
         entry = QDateTime::currentDateTime().toString("MM-dd hh:mm");
     }
     fpga_manage* fpga = fpga_manage::p_fpga_manage;

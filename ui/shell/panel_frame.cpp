@@ -77,7 +77,7 @@ const char* const kPrefix[kLanguageCount] = {"", "en_", "ru_", "vn_", "tn_"};
 
 int panelLanguage() {
     const int lang = g_language;
-    if (lang != 1 && lang < kLanguageCount && (Utils::configValue(g_lcd_lang_valid) >> lang & 1))
+    if (lang != 1 && lang < kLanguageCount && (Utils::configValue(&g_lcd_lang_valid) >> lang & 1))
         return lang;
     return 1;
 }

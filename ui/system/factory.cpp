@@ -47,10 +47,10 @@ const Texts kSize128 = {"128宽", "128", "128", "128", "128寬"};
 // clang-format on
 
 bool enabled(int lang) {
-    return lang >= 0 && lang < kLanguages && (g_lcd_lang_valid >> lang & 1);
+    return lang >= 0 && lang < kLanguages && (Utils::configValue(&g_lcd_lang_valid) >> lang & 1);
 }
 bool anyEnabled() {
-    return (g_lcd_lang_valid & 0x1F) != 0;
+    return (Utils::configValue(&g_lcd_lang_valid) & 0x1F) != 0;
 }
 
 // One font line: the prefix, the 32-dot size by its own bit, then the 64 and 128 sizes, which
@@ -69,8 +69,8 @@ QString fontLine(const Texts& prefix, bool has32, bool has64) {
 bool fpga0Running() {
     fpga_manage* f = fpga_manage::p_fpga_manage;
     if (!f) return false;
-    std::lock_guard<std::mutex> lock(f->mirror_mutex);
-    return f->MCU_REG_func[0][80] == 3;
+    zem::MutexLocker lock(f->mirror_mutex);
+    return f->reg_mirror[0][80] == 3;
 }
 
 }  // namespace
@@ -246,9 +246,9 @@ void factory::on_Button_reset2_clicked() {
 
 // The network first: any of the three off its default puts all three back.
 void factory::on_Button_reset3_clicked() {
-    if (Utils::configValue(g_str_ip) != net_address::kDefaultIp ||
-        Utils::configValue(g_srt_mask) != net_address::kDefaultMask ||
-        Utils::configValue(g_str_gateway) != net_address::kDefaultGateway)
+    if (Utils::configValue(&g_str_ip) != net_address::kDefaultIp ||
+        Utils::configValue(&g_srt_mask) != net_address::kDefaultMask ||
+        Utils::configValue(&g_str_gateway) != net_address::kDefaultGateway)
         net_address::store(net_address::kDefaultIp, net_address::kDefaultMask,
                            net_address::kDefaultGateway);
     resetParameters(false);

@@ -53,7 +53,7 @@ int factoryage::pageCount() {
 void factoryage::ageloginit() {
     QString now;
     {
-        std::lock_guard<std::mutex> lock(Utils::_system_mutex);
+        zem::MutexLocker lock(Utils::_system_mutex);
         now = QDateTime::currentDateTime().toString("MM-dd hh:mm");
     }
     delete log_container;

@@ -32,7 +32,7 @@ panel_style::Look fieldLook(int octet) {
 // The globals the configuration service loads; the PC's address command reloads them from its
 // own thread.
 QString storedAddress(int row) {
-    const QString& global = row == 0 ? g_str_ip : row == 1 ? g_srt_mask : g_str_gateway;
+    const QString* global = row == 0 ? &g_str_ip : row == 1 ? &g_srt_mask : &g_str_gateway;
     return Utils::configValue(global);
 }
 

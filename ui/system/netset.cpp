@@ -35,9 +35,10 @@ bool portArea(int port, uint16_t value[4]) {
     if (!f) return false;
     uint16_t at[4];
     fpga_manage::get_eth_param_addr(uint8_t(port % 10), &at[0], &at[1], &at[2], &at[3]);
-    std::lock_guard<std::mutex> lock(Utils::_fpga_multicast_mutex);
-    const uint8_t* image = f->MCU_RAM_PARA_func[port / 10];
-    for (int i = 0; i < 4; ++i) value[i] = uint16_t(image[at[i]] | image[at[i] + 1] << 8);
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
+    const int fpga = port / 10;
+    for (int i = 0; i < 4; ++i)
+        value[i] = uint16_t(f->ram_para[fpga][at[i]] | f->ram_para[fpga][at[i] + 1] << 8);
     return true;
 }
 

@@ -97,7 +97,8 @@ void othersetup::para_init() {
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
         const uint16_t a = store().rd16(kRamAudioWindow);
-        if (a >= ZemRamPara::kWindowCount || !windowListed(a)) store().wr16(kRamAudioWindow, 0);
+        if (a >= ZemRamPara::kWindowCount || !windowListed(a))
+            store().user_wr16(kRamAudioWindow, 0);
     }
     const int audio = store().rd16_locked(kRamAudioWindow);
     int count = 0, shown = 0;
@@ -187,8 +188,8 @@ void othersetup::setVolume() {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     const bool on = store().rd16(audioAddr(w)) & 0x8000;
     if (on != (edit_index == 1)) {
-        store().wr16(kRamAudioWindow, uint16_t(w));
-        store().wr16(audioAddr(w), edit_index == 1 ? 0x80FF : 0);
+        store().user_wr16(kRamAudioWindow, uint16_t(w));
+        store().user_wr16(audioAddr(w), edit_index == 1 ? 0x80FF : 0);
     }
     c331_manage::raise_apply(1);
 }
@@ -207,7 +208,8 @@ void othersetup::setSwitchEffect() {
         }
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w) {
             const uint16_t flags = store().rd16(outFlagsAddr(w));
-            store().wr16(outFlagsAddr(w), uint16_t(fade ? flags | kFadeBit : flags & ~kFadeBit));
+            store().user_wr16(outFlagsAddr(w),
+                              uint16_t(fade ? flags | kFadeBit : flags & ~kFadeBit));
         }
         c331_manage::raise_apply(1);
     }

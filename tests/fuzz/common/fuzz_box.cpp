@@ -60,8 +60,8 @@ void runTicks(fpga_manage* mgr, int ticks) {
 void startFpgas() {
     startBox();
     ZemRamPara* para = ZemRamPara::pInstance();
-    para->wr16(1378, 1920);  // an LED screen the FPGAs accept
-    para->wr16(1380, 1080);
+    para->wr16_no_gen_bump(1378, 1920);  // an LED screen the FPGAs accept
+    para->wr16_no_gen_bump(1380, 1080);
     G_timeTicks = 1000;
     g_source_online = 2;
     auto board = platform::sim::buildFpgaBoard();
@@ -75,7 +75,7 @@ void startFpgas() {
     }
     for (int t = 0; t < 3000 && mgr->get_fpga_status() != 1; ++t) runTicks(mgr, 1);
     {
-        std::lock_guard<std::mutex> lock(board->mutex);
+        zem::MutexLocker lock(board->mutex);
         board->setCards(0, 3);
         board->setCards(1, 1);
         board->setCards(12, 2);
