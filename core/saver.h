@@ -19,6 +19,7 @@
 #include <optional>
 #include <thread>
 
+#include "c331/c331_manage.h"
 #include "core/thread_safety.h"
 
 class ZemRamPara;
@@ -57,9 +58,9 @@ public:
     std::optional<Job> post(const Job& job);
     // Without the thread: runs every job waiting on the caller, which holds no store lock.
     // With it: nothing.
-    void run_waiting();
+    void run_waiting() EXCLUDES(c331_manage::c331_mutex);
     // Queues the parameter file's job unless it waits already; refused as post refuses.
-    void post_parameter_file();
+    void post_parameter_file() EXCLUDES(c331_manage::c331_mutex);
     // A job for the slot taken at generation `gen` waits or runs: its result is newer than the
     // slot. Caller holds the C331 mutex (this one's mutex is a leaf).
     bool holds(int slot, uint32_t gen) const;
@@ -100,8 +101,8 @@ private:
     // Where the thread is: none (jobs run on the caller), taking jobs, ending (stop() waits for
     // it), or ended by the stop's drain.
     enum State { kNoThread, kRunning, kEnding, kDrained };
-    void run();
-    void execute(const Job& job);
+    void run() EXCLUDES(c331_manage::c331_mutex);
+    void execute(const Job& job) EXCLUDES(c331_manage::c331_mutex);
     // The first job in line, off the line; the line is not empty.
     Job take_front() REQUIRES(mutex_);
     bool idle() const REQUIRES(mutex_) { return order_.empty() && !busy_; }

@@ -81,7 +81,7 @@ void refuseFrames() {
 // The stop's work, in order, the same on either thread: the store's last requests are taken
 // (under the C331 mutex, so no handler is between its check and its take) and every job waiting
 // is written, within its bound; the errors held back are said; the hooks run.
-void stopWork() {
+void stopWork() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
     if (ZemRamPara* store = ZemRamPara::p_zemrampara_config) {
         store->take_last_requests();
         if (const int left = store->saver.finish(kDrainBound))
@@ -100,7 +100,7 @@ void end(int sig) {
         endBy(sig);
 }
 
-void stopOnMainThread() {
+void stopOnMainThread() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
     // Read whoever owns the stop: the notifier stays quiet while the pipe's thread drains.
     uint64_t woken = 0;
     static_cast<void>(::read(g_wake, &woken, sizeof woken));
@@ -115,7 +115,7 @@ void stopOnMainThread() {
 // main thread has not begun it in time.
 // It waits in poll(), which a signal always interrupts: ThreadSanitizer runs a handler only once
 // the call that caught the signal returns, and a read would be restarted.
-void readSignals() {
+void readSignals() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
     pollfd readable{g_pipe[0], POLLIN, 0};
     while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
     }

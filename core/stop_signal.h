@@ -11,6 +11,8 @@
 
 #include <functional>
 
+#include "core/zem_ram_para.h"
+
 namespace stop_signal {
 
 // Installs the handlers and starts the thread that reads the pipe; once, in main, once the
@@ -25,7 +27,7 @@ void addHook(void (*hook)());
 // from here on, the store's last requests, its drain within 10 s (its saver then refuses jobs
 // until started again), the errors held back, the hooks; without the wait for the main thread
 // and without the end.
-void runStopWork();
+void runStopWork() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 // A restart after runStopWork: frames are answered again (start the store's saver again too).
 void resetAfterStopWork();
 struct TestHooks {

@@ -19,12 +19,13 @@ namespace {
 constexpr int kMirrorWord = 4, kOutFlagsWord = 18, kP2pWord = 22;
 
 // Window w's block as it is now: a PC may write it meanwhile.
-void copyWindowBlock(int w, uint8_t (&to)[ZemRamPara::kWindowStride]) {
+void copyWindowBlock(int w, uint8_t (&to)[ZemRamPara::kWindowStride])
+    EXCLUDES(c331_manage::c331_mutex) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     std::memcpy(to, store().ram_image() + ZemRamPara::windowAddr(w, 0), sizeof to);
 }
 
-int windowSource(int w, int16_t* isCrop, char* cropIndex) {
+int windowSource(int w, int16_t* isCrop, char* cropIndex) EXCLUDES(c331_manage::c331_mutex) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     return store().ZemGetImageSource(store().ram_image(), uint8_t(w), isCrop, cropIndex, 0);
 }
