@@ -2,9 +2,11 @@
 // queues, each emptied by a thread of its own: no thread of the box ever waits on a terminal
 // whose reader stopped (or one paused with Ctrl-S) or on a pipe nobody reads. Only the writer
 // threads wait on their descriptor; its flags stay as the starter made them (a shell or tee
-// shares them), never O_NONBLOCK.
+// shares them), never O_NONBLOCK, and on one the starter made non-blocking the writer waits
+// for it to take more (poll) as on any other.
 // A text past the queue's bound is left out and counted while the descriptor takes no more;
-// once it takes again one line says how many were left out, where they were. Texts keep their
+// once it takes again one line says how many were left out, where they were. What a descriptor
+// that fails (a reader that closed its end) did not take is counted with them. Texts keep their
 // order on each descriptor, and are written as they stand: a text ends with its own newline.
 #pragma once
 
@@ -45,6 +47,8 @@ public:
     // ===== tests =====
     // Run by the writer thread before each write on its descriptor.
     std::function<void()> before_write;
+    // Run by the writer thread when its descriptor takes no more, before it waits for it.
+    std::function<void()> before_wait;
 
 private:
     void run();
@@ -57,7 +61,11 @@ private:
     mutable std::mutex mutex_;  // a leaf: taken under any other lock, with nothing under it
     std::condition_variable work_cv_;
     std::condition_variable written_cv_;
-    std::deque<std::string> queue_;
+    struct Text {
+        std::string text;
+        uint64_t tells = 0;  // a count line's: the lines it tells of
+    };
+    std::deque<Text> queue_;
     size_t texts_ = 0, bytes_ = 0;  // waiting or being written
     uint64_t lines_ = 0;
     uint64_t left_out_ = 0;  // lines left out and not yet told
