@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -142,13 +143,38 @@ void readSignals() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mu
     end(sig);
 }
 
+bool failsForTest(const char* call) {
+    if (!g_test_hooks.fail || !g_test_hooks.fail(call)) return false;
+    errno = EMFILE;
+    return true;
+}
+
+// The signals keep their default action: the stop's work is not done.
+void sayNotInstalled(const char* call, int err) {
+    console::line(console::kErr, std::string("stop: ") + call + " failed (" + std::strerror(err) +
+                                     "): a signal ends the program at once, without the stop's "
+                                     "work");
+}
+
 }  // namespace
 
 void install() {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC) != 0) return;
+    if (!app || g_pipe[0] >= 0) return;
+    if (failsForTest("pipe2") || ::pipe2(g_pipe, O_CLOEXEC) != 0) {
+        sayNotInstalled("pipe2", errno);
+        return;
+    }
     ::fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);  // the handler never waits
-    if ((g_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return;
+    if (failsForTest("eventfd") || (g_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
+        const int err = errno;
+        for (int& end : g_pipe) {
+            ::close(end);
+            end = -1;  // nothing half made: a later install starts afresh
+        }
+        sayNotInstalled("eventfd", err);
+        return;
+    }
     auto* stop = new QSocketNotifier(g_wake, QSocketNotifier::Read, app);
     QObject::connect(stop, &QSocketNotifier::activated, [] { stopOnMainThread(); });
     struct sigaction a {};

@@ -17,6 +17,7 @@ namespace stop_signal {
 
 // Installs the handlers and starts the thread that reads the pipe; once, in main, once the
 // application exists (before, a signal ends the program at once, as it would by default).
+// Without its pipe or its eventfd it installs nothing, and says so on the terminal.
 void install();
 // A function run at a stop by signal, from the main thread or the pipe's thread: short, and
 // harmless run twice. At most four.
@@ -33,6 +34,9 @@ void resetAfterStopWork();
 struct TestHooks {
     // Run in place of the end by the signal, on the thread that did the stop's work.
     std::function<void(int sig)> end;
+    // Asked by install() before its pipe2 and its eventfd ("pipe2", "eventfd"): true has the call
+    // fail as with no descriptor left.
+    std::function<bool(const char* call)> fail;
 };
 TestHooks& hooks();
 // Readable once the pipe's thread took a signal (and frames are refused): the main thread's wake.
