@@ -101,6 +101,9 @@ public:
 
     // Producer rule: lock c331_mutex, write the parameter RAM, raise_apply(id), unlock.
     static zem::Mutex c331_mutex;
+#ifdef ZEM_LOCK_HOLDS
+    static zem::LockHolds c331_holds;  // its holds, in a build that measures them
+#endif
     // Asks the C331 thread to apply and then emit refresh id `refresh_id` (1 ordinary changes,
     // 2 user modes changed by the PC). Pending ids are a set: a pending 2 is not lost to a
     // later 1. Caller holds c331_mutex.

@@ -68,6 +68,29 @@ TEST(ThreadSafety, AWaitLetsTheMutexGoAndWakesOnItsCondition) {
     producer.join();
 }
 
+#ifdef ZEM_LOCK_HOLDS
+// A build that measures holds: each hold of a watched mutex is counted, with where its locker
+// was made; a wait ends one hold and begins the next.
+TEST(ThreadSafety, AWatchedMutexCountsItsHoldsButNotItsWaits) {
+    zem::Mutex m;
+    zem::LockHolds holds;
+    m.holds = &holds;
+    zem::ConditionVariable cv;
+    int line = 0;
+    {
+        zem::MutexLocker lock(m);
+        line = __LINE__ - 1;
+        cv.wait_for(lock, std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(holds.count.load(), 2u);
+    EXPECT_EQ(holds.line.load(), line);
+    EXPECT_NE(std::string(holds.file.load()).find("thread_safety_test.cpp"), std::string::npos);
+    ASSERT_TRUE(m.try_lock());
+    m.unlock();
+    EXPECT_EQ(holds.count.load(), 3u);
+}
+#endif
+
 // A word guarded by a mutex, read with and without it.
 const char* const kGuarded = R"(#include "core/thread_safety.h"
 struct Store {
