@@ -89,18 +89,24 @@ public:
 
 #ifdef ZEM_LOCK_HOLDS
     LockHolds* holds = nullptr;  // set on a watched mutex, before any thread takes it
-    // Called by the holder, the mutex held: a hold begins (again, after a wait, where it was).
+    // Called by the holder, the mutex held: a hold begins, with where its locker was made, or
+    // ends.
     void began(const char* file, int line) {
         if (!holds) return;
         file_ = file;
         line_ = line;
-        resumed();
-    }
-    void resumed() {
-        if (holds) since_ = std::chrono::steady_clock::now();
+        since_ = std::chrono::steady_clock::now();
     }
     void ending() {
         if (holds) holds->add(std::chrono::steady_clock::now() - since_, file_, line_);
+    }
+    // Where the hold under way began: a wait takes it up there again, whoever held the mutex
+    // meanwhile.
+    const char* heldFile() const {
+        return file_;
+    }
+    int heldLine() const {
+        return line_;
     }
 
 private:
@@ -196,9 +202,14 @@ private:
 #ifdef ZEM_LOCK_HOLDS
     // The wait lets the mutex go: no part of a hold.
     struct Pause {
-        explicit Pause(MutexLocker& locker) : mutex(locker.mutex()) { mutex.ending(); }
-        ~Pause() { mutex.resumed(); }
+        explicit Pause(MutexLocker& locker)
+            : mutex(locker.mutex()), file(mutex.heldFile()), line(mutex.heldLine()) {
+            mutex.ending();
+        }
+        ~Pause() { mutex.began(file, line); }
         Mutex& mutex;
+        const char* file;
+        int line;
     };
 #endif
     std::condition_variable cv_;
