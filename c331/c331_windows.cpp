@@ -107,7 +107,8 @@ bool c331_manage::window_record_from_ram(int w, ST_WIN_INFO* rec, int k) {
     return true;
 }
 
-// The Part's checks of a filled record against the output channels.
+// Whether a filled record fits the output channels, with a valid input and rotation (window 0
+// enabled); the first fault found is traced.
 bool c331_manage::window_valid(int k, int ram_win) {
     const ST_PANEL_INFO& pnl = gPanel;
     const ST_WIN_INFO& r = gWininfo[k];

@@ -60,6 +60,10 @@ struct comm_hooks {
     // length, 0 while it has not been read from the flash.
     std::function<void()> record_timing;
     std::function<uint32_t(uint8_t* out, uint32_t cap)> run_time;
+
+    // Tests: run by a store write (RAM, a slot, register 11) after the frame's first stop check,
+    // before it takes the C331 mutex: where a stop's signal may land.
+    std::function<void()> before_store_lock;
 };
 
 // The cards take one PC frame at a time, whichever link it came from: a link takes the turn,

@@ -89,6 +89,10 @@ Area resolve(uint32_t addr) {
     return a;
 }
 
+void before_store_lock() {
+    if (const auto& hook = comm_hooks::get().before_store_lock) hook();
+}
+
 // FPGA address fields: function << 16 | fpga << 12 | offset.
 int fpga_function(uint32_t addr) {
     return int((addr >> 16) & 0xFF);
@@ -133,6 +137,7 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
                  ? 1
                  : write(fpga_function(addr), fpga_number(addr), addr & 0xFFF, data, n);
     } else if (a.kind == Area::kRam && n <= a.room) {
+        before_store_lock();
         // The C331 thread compares RAM with what it applied under this mutex; the PC has the
         // change applied by a later register 11 write. The source thread writes the timing
         // words under the store's own mutex, which comes after the C331 mutex.
@@ -144,6 +149,7 @@ int message_deal::write_ram(uint8_t* buf, uint32_t len) {
         // A save request is recorded for this link when answered, for its next register 11.
         rc = store->ZemRamParaDeal(data, n, addr, calling_link);
     } else if (a.kind == Area::kMode && n <= a.room) {
+        before_store_lock();
         // Reads and recalls on the other links copy the slots under the same mutex.
         zem::MutexLocker lock(c331_manage::c331_mutex);
         if (g_frames_refused) return comm_status(buf, kUnavailable);
@@ -337,16 +343,19 @@ int message_deal::REG_mcu_flag(uint8_t value) {
     // Asked before the C331 mutex: the FPGA side's locks come after it.
     const bool fpgas_run = led_fpgas_running();
     int status;
+    int taken = 0;
+    before_store_lock();
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        status = mcu_flag_locked(store, value, fpgas_run);
+        status = mcu_flag_locked(store, value, fpgas_run, &taken);
     }
+    if (taken) store->refresh_after_take();
     // Without the saver's thread (start-up, tests) its jobs run here, outside the lock.
     store->saver.run_waiting();
     return status;
 }
 
-int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run) {
+int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run, int* taken) {
     if (g_frames_refused) return kUnavailable;  // see write_ram
     if (value & 0x02) {
         // Recall of the user mode whose number the PC wrote to RAM 866.
@@ -360,10 +369,10 @@ int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_r
         store->user_wr16(866, n);
     }
     refuse_led_size_locked(store);
-    // Taken now, in the order answered, whatever thread is busy: this link's save requests
-    // with the RAM as this register finds it, then the slots as they are.
-    store->take_client_requests(calling_link);
-    if (value & 0x04) store->take_synchronisation();
+    // Taken now, in the order answered, whatever thread is busy: the recall above, then this
+    // link's save requests with the RAM as the recall left it, then the slots as they are.
+    *taken = store->take_client_requests(calling_link);
+    if (value & 0x04) *taken += store->take_synchronisation();
     led_size_handshake_locked(store, fpgas_run);
     if (value & 0x02) c331_manage::raise_apply(1);
     if (value & 0x04) c331_manage::raise_apply(2);

@@ -73,33 +73,40 @@ uint32_t tcpPort(ConfigEngine& c) {
 
 }  // namespace
 
-ConfigItem::ConfigItem(const QString& k, ConfigName i, const QVariant& def, bool memOnly,
-                       uint8_t num, const QString& file, QSettings& settings)
-    : key(k), id(i), defaultValue(def), memoryOnly(memOnly), numeric(num), fileName(file) {
+ConfigItem::ConfigItem(const QString& k, ConfigName i, const QVariant& def, uint8_t num,
+                       const QString& file, QSettings* settings)
+    : key(k), id(i), defaultValue(def), memoryOnly(!settings), numeric(num), fileName(file) {
     _itemMap.insert(key, id);
-    const QString stored = storedText(settings.value(key));
+    const QString stored = settings ? storedText(settings->value(key)) : QString();
     if (!stored.isEmpty()) {
         value = stored;
     } else if (!defaultValue.toString().isEmpty()) {
         value = defaultValue;
-        if (!memoryOnly) settings.setValue(key, defaultValue);
+        if (settings) settings->setValue(key, defaultValue);
+    }
+}
+
+void ConfigEngine::makeItems(QSettings* settings) {
+    items.reserve(ConfigItem::ItemCount);
+    for (int id = 0; id < ConfigItem::ItemCount; ++id) {
+        const ItemDef& d = kItems[id];
+        items.emplace_back(QString("config/") + d.name, ConfigItem::ConfigName(id), d.def,
+                           d.numeric, kIniFile, settings);
     }
 }
 
 ConfigEngine::ConfigEngine() : QObject(nullptr) {
-    const QString file = kIniFile;
     platform::makeParentDirs(kIniFile);
     const std::string local = platform::path(kIniFile);
-    // A link there is read but never written: the values stay in memory.
-    const bool refused = platform::refuseLink(local);
-    QSettings settings(QString::fromStdString(local), QSettings::IniFormat);
-    Utils::system_mutex("chattr +S " + file);
-    items.reserve(ConfigItem::ItemCount);
-    for (int id = 0; id < ConfigItem::ItemCount; ++id) {
-        const ItemDef& d = kItems[id];
-        items.emplace_back(QString("config/") + d.name, ConfigItem::ConfigName(id), d.def, refused,
-                           d.numeric, file, settings);
+    // A link there leads to a file that is not the box's: it is neither read nor written, and
+    // the defaults stay in memory.
+    if (platform::refuseLink(local, "the configuration's defaults are used")) {
+        makeItems(nullptr);
+        return;
     }
+    QSettings settings(QString::fromStdString(local), QSettings::IniFormat);
+    Utils::system_mutex(QString("chattr +S ") + kIniFile);
+    makeItems(&settings);
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         ZEM_DEBUG("\n %s could not be written \n", kIniFile);

@@ -39,9 +39,10 @@ public:
     };
 
     // Enters key -> id in _itemMap; the value stored under key wins, else the default becomes
-    // the value and (unless memory-only) is stored in settings.
-    ConfigItem(const QString& key, ConfigName id, const QVariant& def, bool memoryOnly,
-               uint8_t numeric, const QString& fileName, QSettings& settings);
+    // the value and is stored in settings. Without settings (the file is not the box's own) the
+    // default is the value, and the item is memory-only.
+    ConfigItem(const QString& key, ConfigName id, const QVariant& def, uint8_t numeric,
+               const QString& fileName, QSettings* settings);
 
     QString key;  // "config/" + name
     ConfigName id;
@@ -90,6 +91,8 @@ public:
 
 private:
     ConfigEngine();
+    // The items, from settings (null: the defaults, kept in memory only).
+    void makeItems(QSettings* settings);
     static void readDeviceId();
     static void readUpdateStatus();
     static void readMac();

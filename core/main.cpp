@@ -86,6 +86,9 @@ extern "C" void perror(const char* what) {
 }
 
 int main(int argc, char** argv) {
+    // The box's files are 0644 and its folders 0755 whatever umask it was started with; the
+    // folders it keeps to itself (sim, Qt's runtime folder) are made 0700 as they are made.
+    ::umask(022);
     // Trace lines go out whole and at once, as on the box's serial console, also when the
     // console is a file; no thread of the box waits on the console.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -22,28 +22,35 @@ bool Saver::refusing() const {
     return state_ == kEnding || state_ == kDrained;
 }
 
-std::optional<Saver::Job> Saver::post(const Job& job) {
-    std::optional<Job> replaced;
-    {
-        zem::MutexLocker lock(mutex_);
-        if (refusing()) {
-            lock.unlock();
-            sayRefused(job.slot);
-            return replaced;
-        }
-        line_gen_[job.slot] = job.slot_gen;
-        // The later request takes the place at the end of the line: jobs run as asked.
-        if (waiting_[job.slot]) {
-            replaced = std::move(waiting_[job.slot]);
-            order_.erase(std::find(order_.begin(), order_.end(), int(job.slot)));
-        } else {
-            ++in_line_[job.slot];
-        }
-        waiting_[job.slot] = job;
-        order_.push_back(job.slot);
-        cv_.notify_one();
+namespace {
+
+// The OSD step a job leaves last: its own, else the one it owed.
+Saver::OsdStep lastOsdStep(const Saver::Job& job) {
+    return job.osd != Saver::kOsdNone ? job.osd : job.osd_before;
+}
+
+}  // namespace
+
+void Saver::post(const Job& job) {
+    zem::MutexLocker lock(mutex_);
+    if (refusing()) {
+        lock.unlock();
+        sayRefused(job.slot);
+        return;
     }
-    return replaced;
+    Job taken = job;
+    // The later request takes the replaced job's place in the line, so nothing asked between
+    // them waits longer for that slot's file. Its bytes are newer than the replaced job's; what
+    // that job owed besides them is done with it.
+    if (std::optional<Job>& earlier = waiting_[job.slot]) {
+        taken.osd_before = lastOsdStep(*earlier);
+        taken.ends = uint16_t(taken.ends + earlier->ends);
+        taken.post_parameter_file = taken.post_parameter_file || earlier->post_parameter_file;
+    } else {
+        order_.push_back(job.slot);
+    }
+    waiting_[job.slot] = std::move(taken);
+    cv_.notify_one();
 }
 
 void Saver::run_waiting() {
@@ -88,11 +95,6 @@ void Saver::post_parameter_file() {
     execute(Job());
 }
 
-bool Saver::holds(int slot, uint32_t gen) const {
-    zem::MutexLocker lock(mutex_);
-    return in_line_[slot] > 0 && line_gen_[slot] == gen;
-}
-
 void Saver::hold(bool on) {
     {
         zem::MutexLocker lock(mutex_);
@@ -108,18 +110,14 @@ bool Saver::step() {
     const uint64_t target = finished_ + 1;
     ++steps_;
     cv_.notify_one();
-    idle_cv_.wait(lock, [&]() REQUIRES(mutex_) { return finished_ >= target || state_ != kRunning; });
+    idle_cv_.wait(lock,
+                  [&]() REQUIRES(mutex_) { return finished_ >= target || state_ != kRunning; });
     return true;
 }
 
 int Saver::waiting() const {
     zem::MutexLocker lock(mutex_);
     return int(order_.size());
-}
-
-bool Saver::last_in_line(int slot) const {
-    zem::MutexLocker lock(mutex_);
-    return !waiting_[slot];
 }
 
 bool Saver::running() const {
@@ -143,8 +141,6 @@ void Saver::stop() {
         if (state_ != kRunning) return;
         state_ = kEnding;
         stop_ = true;
-        for (int slot : order_)
-            if (slot != kParaEntry) --in_line_[slot];
         order_.clear();
         for (auto& w : waiting_) w.reset();
         ending = std::move(thread_);
@@ -162,7 +158,8 @@ int Saver::finish(std::chrono::milliseconds bound) {
         zem::MutexLocker lock(mutex_);
         // Past the bound the program ends with the thread where it stands: each file is written
         // beside and renamed, so the disk holds the old or the new one.
-        if (state_ == kRunning && !idle_cv_.wait_for(lock, bound, [this]() REQUIRES(mutex_) { return idle(); }))
+        if (state_ == kRunning &&
+            !idle_cv_.wait_for(lock, bound, [this]() REQUIRES(mutex_) { return idle(); }))
             return int(order_.size()) + (busy_ ? 1 : 0);
         // Drained, under the lock that posts take: a later one is refused, none is dropped.
         if (state_ == kRunning) {
@@ -217,8 +214,4 @@ void Saver::execute(const Job& job) {
         return;
     }
     store_.run_slot_job(job);
-    // Counted out only after the job's write-back: a synchronisation that finds it still in
-    // line skips the slot, and one that does not sees the slot as the job left it.
-    zem::MutexLocker lock(mutex_);
-    --in_line_[job.slot];
 }

@@ -2,11 +2,14 @@
 // files and their OSD menu copies. Each is still written whole, synced and paused, but never on
 // the main thread, whose 10 ms tick and panel a save's sync and pause would stall.
 //
-// The store owns it and hands it requests as jobs. A slot's job carries what it was asked with
-// (the file's bytes, the slot's generation when the box took it); the parameter file's job takes
-// the RAM when it runs, and waits at most once. Each slot has one line: a later job on a slot
-// replaces the one still waiting there and follows the one running, so at most one job waits per
-// slot, plus the parameter file's, whatever a PC floods. Jobs run in the order asked.
+// The store owns it and hands it requests as jobs. The store changed its memory when it took
+// each request; a slot's job carries the file's bytes as the take left them and writes nothing
+// back but a save request's end (RAM 868). The parameter file's job takes the RAM when it runs,
+// and waits at most once. A later job on a slot replaces the one still waiting there, in its
+// place in the line (its bytes are newer), and takes over what the replaced one still owed: an
+// OSD copy or removal, the ends of its save requests, the parameter file's post. So at most one
+// job waits per slot, plus the parameter file's, whatever a PC floods. Jobs run in the order
+// asked.
 #pragma once
 
 #include <array>
@@ -31,17 +34,21 @@ public:
 
     enum Kind : uint8_t {
         kParameterFile,  // RAM 768..4095, when it differs from the file
-        kModeSave,       // a save request (RAM 868, or the panel's): the mode file from a RAM copy
-        kModeWrite,      // the synchronisation of a slot marked saved: its file from the slot
+        kModeSave,       // a save request (RAM 868, or the panel's): the mode file
+        kModeWrite,      // the synchronisation of a slot marked saved: its file
         kModeDelete,     // a slot marked deleted (by a PC or the panel): its files removed
     };
+    // What a job does with the slot's OSD menu copy ("/data/modes/MOnn.json").
+    enum OsdStep : uint8_t { kOsdNone, kOsdCopy, kOsdRemove };
     struct Job {
         Kind kind = kParameterFile;
-        uint8_t slot = 0;          // 0..15
-        uint32_t slot_gen = 0;     // the slot's generation when the box took the request
-        bool osd = false;          // save: copy the OSD menu beside it; delete: remove that copy
-        uint32_t request_gen = 0;  // a save request's: RAM 868's generation at the take
-        uint32_t mode_gen = 0;     // a save request's: RAM 866's generation at the take
+        uint8_t slot = 0;        // 0..15
+        OsdStep osd = kOsdNone;  // after the file is written, or with its removal
+        // Owed by the jobs this one replaced, done before its own work: their last OSD step,
+        // the save requests it ends once run (RAM 868), and a parameter file's post.
+        OsdStep osd_before = kOsdNone;
+        uint16_t ends = 0;
+        bool post_parameter_file = false;
         std::array<uint8_t, kFileSize> image{};  // save and write: the file's bytes
     };
 
@@ -52,20 +59,15 @@ public:
 
     // Queues a slot's job; the store posts under the C331 mutex, so that the line holds
     // requests in the order the box answered them. Without the thread (start-up, and tests that
-    // do not start it) it waits for run_waiting. Returns the job it replaced, which has then
-    // ended unrun. While the thread ends, and after the stop's drain (finish) until the next
-    // start, a job is refused with one line on the terminal.
-    std::optional<Job> post(const Job& job);
+    // do not start it) it waits for run_waiting. A job still waiting for the slot is replaced in
+    // its place, and what it owed moves to the new one. While the thread ends, and after the stop's
+    // drain (finish) until the next start, a job is refused with one line on the terminal.
+    void post(const Job& job);
     // Without the thread: runs every job waiting on the caller, which holds no store lock.
     // With it: nothing.
     void run_waiting() EXCLUDES(c331_manage::c331_mutex);
     // Queues the parameter file's job unless it waits already; refused as post refuses.
-    void post_parameter_file() EXCLUDES(c331_manage::c331_mutex);
-    // A job for the slot taken at generation `gen` waits or runs: its result is newer than the
-    // slot. Caller holds the C331 mutex (this one's mutex is a leaf).
-    bool holds(int slot, uint32_t gen) const;
-    // No job waits behind the one running for the slot.
-    bool last_in_line(int slot) const;
+    void post_parameter_file();
 
     void start();
     // The job under way ends whole; those still waiting are dropped. Jobs then run on the
@@ -117,9 +119,6 @@ private:
     std::deque<int> order_ GUARDED_BY(mutex_);
     static constexpr int kParaEntry = -1;
     std::optional<Job> waiting_[kSlots] GUARDED_BY(mutex_);
-    uint32_t line_gen_[kSlots] GUARDED_BY(
-        mutex_) = {};                              // the generation of the slot's last job posted
-    int in_line_[kSlots] GUARDED_BY(mutex_) = {};  // the slot's jobs waiting or running
     State state_ GUARDED_BY(mutex_) = kNoThread;
     bool busy_ GUARDED_BY(mutex_) = false;
     bool stop_ GUARDED_BY(mutex_) = false;

@@ -1,7 +1,9 @@
 // User modes: the 16 slots of the parameter store, their files under "/data/modes/", the save
 // request in RAM 868 and the synchronisation the PC asks for with refresh id 2.
-// The PC writes and recalls slots under the C331 mutex, so the main thread changes and reads
-// them under it too; the slow file writes run on copies, outside it.
+// Every request changes the slots (and RAM 866) in memory when it is taken, under the C331
+// mutex; the saver only writes and removes files from the bytes each take left, and ends save
+// requests (RAM 868).
+#include <QCoreApplication>
 #include <QDebug>
 #include <QThread>
 #include <algorithm>
@@ -31,21 +33,37 @@ bool markedDeleted(const uint8_t* slot) {
     return slot[0] == 0xFF || slot[1] == 0xFF;
 }
 
-// The end of a slot save: op 0 copies the OSD menu beside the mode when the OSD is on.
-void finishSave(int m, int op, bool osdOn) {
-    if (op == 0) {
-        const std::string cmd = "cp  /data/configs/omenu.json " + ZemRamPara::osdCopyFile(m);
-        // The line says what happened: the copy's command, or that there was none to make.
-        const std::string line = osdOn
-                                     ? cmd
-                                     : "user mode " + std::to_string(m + 1) +
-                                           " saved without a copy of the OSD menu (the OSD is off)";
-        qDebug().noquote() << QString::fromStdString(line);
-        ZEM_DEBUG("\n %s \n", line.c_str());
-        if (osdOn) Utils::system_mutex(QString::fromStdString(cmd));
-    }
+void syncFiles() {
     Utils::system_mutex("sync");
     platform::sleepUs(100);
+}
+
+// A save's OSD menu copy, or the line that says there was none to make.
+void copyOsdMenu(int m) {
+    const std::string cmd = "cp  /data/configs/omenu.json " + ZemRamPara::osdCopyFile(m);
+    qDebug().noquote() << QString::fromStdString(cmd);
+    ZEM_DEBUG("\n %s \n", cmd.c_str());
+    Utils::system_mutex(QString::fromStdString(cmd));
+}
+void sayNoOsdCopy(int m) {
+    const std::string line = "user mode " + std::to_string(m + 1) +
+                             " saved without a copy of the OSD menu (the OSD is off)";
+    qDebug().noquote() << QString::fromStdString(line);
+    ZEM_DEBUG("\n %s \n", line.c_str());
+}
+
+// A shell removal that failed is said on the terminal; false then.
+bool removeFile(const std::string& path) {
+    int status = 0;
+    Utils::system_mutex(QString::fromStdString("rm  -rf  " + path), &status);
+    platform::sleepUs(100);
+    if (status == 0) return true;
+    writeLogMsg(1, "user mode delete failed", (path + " could not be removed").c_str());
+    return false;
+}
+
+uint16_t slotOsdFlag(const uint8_t* slot) {
+    return uint16_t(slot[kSlotOsdFlag] | slot[kSlotOsdFlag + 1] << 8);
 }
 
 }  // namespace
@@ -58,7 +76,6 @@ int ZemRamPara::ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32
     if (len > kModeSize - offset) return 1;
     if (len == 0) return 0;
     std::memcpy(mode_ram[k - 1] + offset, data, len);
-    bump_slot_gen(int(k - 1));
     ZEM_DEBUG("\n write ram_user_mode = %#x \n", k);
     return 0;
 }
@@ -129,44 +146,46 @@ bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
         }
         file_io::syncAndSettle();
     }
-    if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
     return true;
 }
 
-static void removeModeFiles(int m, bool osdCopy) {
-    Utils::system_mutex(QString("rm  -rf  /data/modes/custom_mode%1").arg(m + 1));
-    platform::sleepUs(100);
-    if (osdCopy)
-        Utils::system_mutex(QString::fromStdString("rm  -rf  " + ZemRamPara::osdCopyFile(m)));
-    platform::sleepUs(100);
-    Utils::system_mutex("sync");
-    platform::sleepUs(100);
-}
-
-Saver::Job ZemRamPara::take_slot_job(int m, Saver::Kind kind) const {
+Saver::Job ZemRamPara::slot_file_job(int m, Saver::Kind kind) const {
     Saver::Job job;
     job.kind = kind;
     job.slot = uint8_t(m);
-    job.slot_gen = slot_gen_[m];
-    const uint8_t* slot = mode_ram[m];
-    if (kind == Saver::kModeDelete) {
-        job.osd = (slot[kSlotOsdFlag] | slot[kSlotOsdFlag + 1] << 8) == 1;
-    } else {
-        std::memcpy(job.image.data(), slot, kModeFileSize);
-        job.image[0] = job.image[1] = 0xAA;
-    }
+    std::memcpy(job.image.data(), mode_ram[m], kModeFileSize);
     return job;
 }
 
-void ZemRamPara::post_locked(const Saver::Job& job) {
-    const std::optional<Saver::Job> replaced = saver.post(job);
-    if (!replaced || replaced->kind != Saver::kModeSave) return;
-    ZEM_DEBUG("\n user mode %d save request given way to a later one\n", replaced->slot + 1);
-    end_request();
+Saver::Job ZemRamPara::take_deletion(int m) {
+    uint8_t* slot = mode_ram[m];
+    Saver::Job job;
+    job.kind = Saver::kModeDelete;
+    job.slot = uint8_t(m);
+    job.osd = slotOsdFlag(slot) == 1 ? Saver::kOsdRemove : Saver::kOsdNone;
+    slot[0] = slot[1] = 0xFF;
+    slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
+    return job;
 }
 
-void ZemRamPara::end_request() {
-    if (open_requests_ > 0 && --open_requests_ == 0) write_back16(kRamModeSaveRequest, 0);
+Saver::Job ZemRamPara::take_slot_write(int m) {
+    mode_ram[m][0] = mode_ram[m][1] = 0xAA;
+    return slot_file_job(m, Saver::kModeWrite);
+}
+
+void ZemRamPara::end_requests(int count) {
+    if (open_requests_ == 0) return;
+    open_requests_ = std::max(0, open_requests_ - count);
+    if (open_requests_ == 0) write_back16(kRamModeSaveRequest, 0);
+}
+
+void ZemRamPara::refresh_after_take() {
+    // On the main thread the refresh would run inline, inside the key or tick that took it.
+    if (QCoreApplication::instance() && QThread::currentThread() == thread())
+        QMetaObject::invokeMethod(
+            this, [this] { test_signal(1); }, Qt::QueuedConnection);
+    else
+        test_signal(1);
 }
 
 int ZemRamPara::mode_file_write(int m, int op) {
@@ -174,8 +193,8 @@ int ZemRamPara::mode_file_write(int m, int op) {
     Saver::Job job;
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        job = take_slot_job(m, Saver::kModeWrite);
-        job.osd = op == 0 && rd16(kRamOsdOn) == 1;
+        job = take_slot_write(m);
+        if (op == 0 && rd16(kRamOsdOn) == 1) job.osd = Saver::kOsdCopy;
     }
     const bool done = run_slot_job(job);
     saver.run_waiting();
@@ -191,7 +210,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
         Saver::Job job;
         {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            job = take_slot_job(m, Saver::kModeDelete);
+            job = take_deletion(m);
         }
         run_slot_job(job);
         saver.run_waiting();
@@ -239,27 +258,32 @@ void ZemRamPara::request_word_written(uint64_t client, uint16_t before) {
     recorded_.push_back({client, uint8_t(n - 1)});
 }
 
-void ZemRamPara::take_client_requests(uint64_t client) {
+int ZemRamPara::take_client_requests(uint64_t client) {
+    int taken = 0;
     for (auto r = recorded_.begin(); r != recorded_.end();) {
         if (r->client != client) {
             ++r;
             continue;
         }
-        post_save_request(r->slot);
+        take_save_request(r->slot);
         r = recorded_.erase(r);
+        ++taken;
     }
+    return taken;
 }
 
 void ZemRamPara::client_gone(uint64_t client) {
+    int taken;
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        take_client_requests(client);
+        taken = take_client_requests(client);
     }
+    if (taken) refresh_after_take();
     saver.run_waiting();
 }
 
 void ZemRamPara::take_every_recorded_request() {
-    for (const RecordedRequest& r : recorded_) post_save_request(r.slot);
+    for (const RecordedRequest& r : recorded_) take_save_request(r.slot);
     recorded_.clear();
 }
 
@@ -271,39 +295,43 @@ void ZemRamPara::ZemUserModeSaveRequest() {
     saver.run_waiting();
 }
 
-// The mode file holds the RAM as the box answered the request, with the LED set in force and
-// its channel geometry: a size written and not yet checked is never saved, and a size taken at
-// this register 11 is saved with the geometry its apply will write.
-void ZemRamPara::post_save_request(int m) {
-    Saver::Job job;
-    job.kind = Saver::kModeSave;
-    job.slot = uint8_t(m);
-    job.osd = rd16(kRamOsdOn) == 1;
-    job.image[0] = job.image[1] = 0xAA;
+// The slot holds the RAM as the box answered the request, with the LED set in force and its
+// channel geometry: a size written and not yet checked is never saved, and a size taken at
+// this register 11 is saved with the geometry its apply will write. The FPGA side's posted
+// words land first, so the copy holds the close-LED and brightness in force.
+void ZemRamPara::take_save_request(int m) {
+    apply_posted_words();
+    uint8_t* slot = mode_ram[m];
+    slot[0] = slot[1] = 0xAA;
     {
         zem::MutexLocker timings(mutex);
-        std::memcpy(job.image.data() + 2, ram + kModePayloadStart, kModePayloadSize);
+        std::memcpy(slot + 2, ram + kModePayloadStart, kModePayloadSize);
     }
-    put_led_in_force(job.image.data(), kModePayloadStart - 2);
-    put_geometry_in_force(job.image.data(), kModePayloadStart - 2);
-    bump_slot_gen(m);
-    job.slot_gen = slot_gen_[m];
-    job.mode_gen = word_gen(kRamCurrentMode);
-    job.request_gen = word_gen(kRamModeSaveRequest);
-    post_locked(job);
+    put_led_in_force(slot, kModePayloadStart - 2);
+    put_geometry_in_force(slot, kModePayloadStart - 2);
+    user_wr16(kRamCurrentMode, uint16_t(m + 1));
+    Saver::Job job = slot_file_job(m, Saver::kModeSave);
+    job.osd = rd16(kRamOsdOn) == 1 ? Saver::kOsdCopy : Saver::kOsdNone;
+    job.ends = 1;
+    job.post_parameter_file = true;
+    saver.post(job);
 }
 
-// Each slot as it is now. A slot whose job in line was taken at its present generation is
-// left to that job, whose result is newer than the slot (a save request not yet written back).
-// A request in RAM 868 is left alone: only its own end clears it.
-void ZemRamPara::take_synchronisation() {
+// Each slot as it is now: marked saved, it reads AA AA and its file is written from it; marked
+// deleted, it reads FF FF and its files go. Bytes a PC writes after this are not filed.
+int ZemRamPara::take_synchronisation() {
+    int taken = 0;
     for (int m = 0; m < kModeCount; ++m) {
         const uint8_t* mark = mode_ram[m];
-        const bool deleted = markedDeleted(mark);
-        if (!deleted && mark[0] != 0xAA && mark[1] != 0xAA) continue;
-        if (saver.holds(m, slot_gen_[m])) continue;
-        post_locked(take_slot_job(m, deleted ? Saver::kModeDelete : Saver::kModeWrite));
+        if (markedDeleted(mark))
+            saver.post(take_deletion(m));
+        else if (mark[0] == 0xAA || mark[1] == 0xAA)
+            saver.post(take_slot_write(m));
+        else
+            continue;
+        ++taken;
     }
+    return taken;
 }
 
 void ZemRamPara::ZemUserModeSync() {
@@ -321,9 +349,11 @@ void ZemRamPara::save_mode_from_panel(int m) {
         // A new request each time, as a PC's write of 868 is, whatever it held before.
         user_wr16(kRamModeSaveRequest, uint16_t(m + 1));
         ++open_requests_;
-        post_save_request(m);
+        take_save_request(m);
         c331_manage::raise_apply(1);
     }
+    shown_markers_[m][0] = shown_markers_[m][1] = 0xAA;
+    refresh_after_take();
     saver.run_waiting();
 }
 
@@ -331,11 +361,10 @@ void ZemRamPara::delete_mode_from_panel(int m) {
     if (m < 0 || m >= kModeCount) return;
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        mode_ram[m][0] = mode_ram[m][1] = 0xFF;
-        bump_slot_gen(m);
-        post_locked(take_slot_job(m, Saver::kModeDelete));
+        saver.post(take_deletion(m));
     }
     shown_markers_[m][0] = shown_markers_[m][1] = 0xFF;
+    refresh_after_take();
     saver.run_waiting();
 }
 
@@ -343,68 +372,32 @@ int ZemRamPara::ZemUserModeShown(int m) const {
     return m >= 0 && m < kModeCount && markedSaved(shown_markers_[m]) ? 1 : 0;
 }
 
+// The saver's run of a slot's job: the file work from the bytes the take left, outside every
+// lock; then the OSD step a replaced job owed, and its own. Only a save request's end (RAM 868)
+// is written back.
 bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     const int m = job.slot;
-    bool shownChanged = false;
-    bool done = true;
-    if (job.kind == Saver::kModeDelete) {
-        removeModeFiles(m, job.osd);
-        if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
-        zem::MutexLocker lock(c331_manage::c331_mutex);
-        shownChanged = deletion_written_back(job);
-    } else {
-        done = write_slot_file(m, job.image.data());
-        {
-            zem::MutexLocker lock(c331_manage::c331_mutex);
-            shownChanged = save_written_back(job, done);
-        }
-        const bool request = job.kind == Saver::kModeSave;
-        if (done) finishSave(m, request || job.osd ? 0 : 2, job.osd);
-        if (request) {
-            ZEM_DEBUG("\n user mode save change ,%#x \n", done ? 0xAAu : 0u);
-            saver.post_parameter_file();
-        }
+    const bool removal = job.kind == Saver::kModeDelete;
+    const bool done = removal ? removeFile(slotFile(m)) : write_slot_file(m, job.image.data());
+    if (done || removal) {
+        run_osd_step(m, job.osd_before);
+        if (job.osd != Saver::kOsdNone)
+            run_osd_step(m, job.osd);
+        else if (job.kind == Saver::kModeSave)
+            sayNoOsdCopy(m);
+        syncFiles();
     }
-    // The panel learns of it at the refresh this raises (the saver's thread only: inline, the
-    // caller's refresh is under way).
-    if (shownChanged && QThread::currentThread() != thread()) test_signal(1);
+    if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
+    if (job.ends) {
+        ZEM_DEBUG("\n user mode save change ,%#x \n", done ? 0xAAu : 0u);
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        end_requests(job.ends);
+    }
+    if (job.post_parameter_file) saver.post_parameter_file();
     return done;
 }
 
-// A save or write of the slot's file: the slot takes it only while no later request reached
-// the slot; RAM 866 names a saved mode only then, and unless a recall or another request
-// changed 866 since the take. The request ends either way.
-bool ZemRamPara::save_written_back(const Saver::Job& job, bool saved) {
-    const int m = job.slot;
-    const bool current = saved && slot_gen_[m] == job.slot_gen;
-    bool changed = false;
-    if (job.kind == Saver::kModeSave) {
-        if (current && word_gen(kRamCurrentMode) == job.mode_gen) {
-            changed = rd16(kRamCurrentMode) != m + 1;
-            write_back16(kRamCurrentMode, uint16_t(m + 1));
-        }
-        end_request();
-    }
-    if (!current) return changed;
-    changed = changed || std::memcmp(mode_ram[m], job.image.data(), 2) != 0;
-    const size_t size = job.kind == Saver::kModeSave ? size_t(kModeFileSize) : 2;
-    std::memcpy(mode_ram[m], job.image.data(), size);
-    return changed;
-}
-
-// A deletion: the slot reads deleted only while no later request reached it. A slot saved
-// meanwhile, with nothing behind in its line, has its file written back from it: the removal
-// came too early for it.
-bool ZemRamPara::deletion_written_back(const Saver::Job& job) {
-    const int m = job.slot;
-    uint8_t* slot = mode_ram[m];
-    if (slot_gen_[m] == job.slot_gen) {
-        const bool changed = !markedDeleted(slot);
-        slot[0] = slot[1] = 0xFF;
-        if (job.osd) slot[kSlotOsdFlag] = slot[kSlotOsdFlag + 1] = 0;
-        return changed;
-    }
-    if (markedSaved(slot) && saver.last_in_line(m))
-        post_locked(take_slot_job(m, Saver::kModeWrite));
-    return false;
+void ZemRamPara::run_osd_step(int m, Saver::OsdStep step) {
+    if (step == Saver::kOsdCopy) copyOsdMenu(m);
+    if (step == Saver::kOsdRemove) removeFile(osdCopyFile(m));
 }

@@ -12,8 +12,8 @@
 // Files: _file_deal_mutex, then _system_mutex (the "sync" that ends a save); neither is held
 // under the C331 mutex. The parameter store's file work runs on its saver thread (core/saver.h),
 // never on the main thread, whose tick a sync and its pause would stall; the saver's own mutex
-// is a leaf (the synchronisation asks it under the C331 mutex), and its thread takes the C331
-// mutex only for a job's write-back, holding no other lock.
+// is a leaf (requests post into it under the C331 mutex), and its thread takes the C331 mutex
+// only to end a save request (RAM 868), holding no other lock.
 // RAM words other threads write (866, 868, 2116, the slots) are guarded by the C331 mutex, the
 // source timings (RAM 256..291) by the store's own. The FPGA thread never takes the C331 mutex
 // or the store's (register 11 holds the C331 mutex, then the size handshake's lock, whose step
@@ -22,7 +22,9 @@
 // FPGA manager's mailbox (fpga/user_words.h), whose mutex is a leaf; the FPGA side takes them
 // under rmw_mutex. Its echoes go to the store (ZemRamPara::post_word, under the store's posted-
 // word lock, a leaf too) with the generation of the user's word they were built on, and the
-// next refresh writes one under the C331 mutex only while the word is still at it.
+// next refresh writes one under the C331 mutex only while the word is still at it. The LED size
+// in force and the panel's image offset (RAM 1378..1384) reach its bring-up through a cell the
+// store fills under the C331 mutex (fpga/led_in_force.h), whose mutex is a leaf too.
 // _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
 #pragma once
 

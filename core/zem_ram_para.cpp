@@ -14,6 +14,7 @@
 #include "core/globals.h"
 #include "core/led_size.h"
 #include "core/utils.h"
+#include "fpga/led_in_force.h"
 #include "platform/box.h"
 #include "platform/clock.h"
 
@@ -134,6 +135,13 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     const bool refused = led_size::refuse(this, default_ram16, "parameter file");
     take_led_in_force();
     std::copy(std::begin(led_in_force_), std::end(led_in_force_), std::begin(geometry_of_));
+    {
+        // Until the C331's first panel set-up, the FPGAs take the offset that set gives.
+        const uint16_t* set = led_in_force_;
+        const std::array<uint16_t, 7> words = c331_manage::geometry_words(
+            c331_manage::panel_geometry(set[1], set[2], set[3], set[4], set[0]));
+        LedInForceCell::get().take_offset(words[0], words[1]);
+    }
     startup_fixups();
     if (refused) {
         save_pending_ = true;
@@ -170,6 +178,7 @@ uint16_t ZemRamPara::led_in_force16(int addr) const {
 
 void ZemRamPara::take_led_in_force() {
     for (int k = 0; k < 5; ++k) led_in_force_[k] = rd16(led_size::kRamWords[k]);
+    LedInForceCell::get().take_size(rd16(led_size::kRamWidth), rd16(led_size::kRamHeight));
 }
 
 void ZemRamPara::put_led_in_force(uint8_t* image, int image_base) const {
@@ -183,6 +192,7 @@ void ZemRamPara::put_led_in_force(uint8_t* image, int image_base) const {
 void ZemRamPara::put_geometry(const uint16_t words[7]) {
     for (int k = 0; k < 7; ++k) wr16(kRamGeometry + 2 * k, words[k]);
     for (int k = 0; k < 5; ++k) geometry_of_[k] = rd16(led_size::kRamWords[k]);
+    LedInForceCell::get().take_offset(words[0], words[1]);
 }
 
 void ZemRamPara::put_geometry_in_force(uint8_t* image, int image_base) const {
@@ -398,7 +408,7 @@ int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr,
 }
 
 uint32_t ZemRamPara::word_gen(int addr) const {
-    for (int k = 0; k < 4; ++k)
+    for (size_t k = 0; k < std::size(kWatchedWords); ++k)
         if (kWatchedWords[k] == addr) return word_gen_[k];
     return 0;
 }
@@ -409,7 +419,7 @@ void ZemRamPara::user_wr16(int addr, uint16_t v) {
 }
 
 void ZemRamPara::bump_word_gens(uint32_t addr, uint32_t len) {
-    for (int k = 0; k < 4; ++k)
+    for (size_t k = 0; k < std::size(kWatchedWords); ++k)
         if (covers(addr, len, kWatchedWords[k])) ++word_gen_[k];
 }
 

@@ -145,25 +145,20 @@ public:
     int ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr,
                        uint64_t client = kNoClient) REQUIRES(c331_manage::c331_mutex);
 
-    // Write generations of the words a user (a PC or the panel) writes and work on another
-    // thread writes back (866 current mode, 868 save request, 2116 close-LED, 2176 brightness):
-    // bumped under the C331 mutex by every user write of the word, whatever its value, and
-    // never by a write-back. Work taken at generation g writes its result only while the word
-    // is still at g, so a user's later write wins even when it wrote the very same value.
-    static constexpr int kWatchedWords[4] = {kRamCurrentMode, kRamModeSaveRequest, kRamCloseLed,
-                                             kRamBrightness};
+    // Write generations of the words a user (a PC or the panel) writes and the FPGA side hands
+    // back (2116 close-LED, 2176 brightness): bumped under the C331 mutex by every user write of
+    // the word, whatever its value, and never by a write-back. Work taken at generation g writes
+    // its result only while the word is still at g, so a user's later write wins even when it
+    // wrote the very same value.
+    static constexpr int kWatchedWords[2] = {kRamCloseLed, kRamBrightness};
     uint32_t word_gen(int addr) const REQUIRES(c331_manage::c331_mutex);
     // A user's write of a watched word (the panel's, a recall's, a source change's); caller
     // holds the C331 mutex. Every other write of a watched word goes through write_back16.
     void user_wr16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex);
-    // The one write of a watched word that bumps no generation: the posted echoes, the saver's
-    // write-back, the start's load and fix-ups. Caller holds the C331 mutex (or runs before the
-    // threads start).
+    // The one write of a watched word that bumps no generation: the posted echoes, a save
+    // request's end (868), the start's load and fix-ups. Caller holds the C331 mutex (or runs
+    // before the threads start).
     void write_back16(int addr, uint16_t v) REQUIRES(c331_manage::c331_mutex) { wr16(addr, v); }
-    // The same for a slot: bumped by every PC write into it, every save request taken for it,
-    // and the panel's save and delete; not by its file work's write-back.
-    uint32_t slot_gen(int m) const REQUIRES(c331_manage::c331_mutex) { return slot_gen_[m]; }
-    void bump_slot_gen(int m) REQUIRES(c331_manage::c331_mutex) { ++slot_gen_[m]; }
     // A word the FPGA thread hands to the RAM for the panel (RAM 2116, its register-0 close bit
     // outside a size handshake; RAM 2176, the brightness it applied), built on the user's state
     // of generation `gen` (word_gen) it last took. That thread may not take the C331 mutex: the
@@ -210,21 +205,28 @@ public:
     int ZemGetCurrentModeIndex() const EXCLUDES(c331_manage::c331_mutex);
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
-    int mode_file_write(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
-    int mode_file_deal(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
-    // Requests are taken when the box answers them, under the C331 mutex, and go into the
-    // saver's line before that mutex is let go: the line holds them in the order answered.
+    int mode_file_write(int m, int op);
+    int mode_file_deal(int m, int op);
+    // Requests are taken when the box answers them, under the C331 mutex: each changes the
+    // slots (and RAM 866) there, and its file job goes into the saver's line before that mutex
+    // is let go, so the line holds them in the order answered. The caller raises the refresh
+    // that shows a take (refresh_after_take) once it has let the mutex go.
     // Register 11 of `client`, after its LED size check: the save requests it recorded, in the
-    // order written, each with a copy of RAM 896..4095 as it is now (with the LED set in force
-    // and the channel geometry the apply derives from it). Caller holds the C331 mutex.
-    void take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
+    // order written, each saving RAM 896..4095 as it is now (with the LED set in force and the
+    // channel geometry the apply derives from it) into its slot. Returns how many it took.
+    int take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex);
     // A link gone (a TCP client leaving) sends no register 11 any more: the save requests it
     // recorded are carried out now, as a stop would, so that RAM 868 does not wait for them.
-    // Takes the C331 mutex.
+    // Takes the C331 mutex and raises the refresh.
     void client_gone(uint64_t client) EXCLUDES(c331_manage::c331_mutex);
-    // Register 11 bit 2: each slot's file work taken with the slot as it is now (written from it
-    // when marked saved, deleted when marked deleted). Caller holds the C331 mutex.
-    void take_synchronisation() REQUIRES(c331_manage::c331_mutex);
+    // Register 11 bit 2: each slot marked saved reads AA AA and has its file written from its
+    // bytes now; each marked deleted reads FF FF, its OSD flag cleared, and has its files
+    // deleted. Returns how many slots it took.
+    int take_synchronisation() REQUIRES(c331_manage::c331_mutex);
+    // Raises refresh 1, which shows what a take changed (the SAVE grid, the markers, 866 in the
+    // parameter file): queued on the main thread, whose refresh would otherwise run inside the
+    // key or tick that took it.
+    void refresh_after_take();
     // The save requests open: recorded, waiting or running. RAM 868 reads 0 only at 0.
     // Caller holds the C331 mutex.
     int open_requests() const REQUIRES(c331_manage::c331_mutex) { return open_requests_; }
@@ -235,16 +237,15 @@ public:
     void ZemUserModeSync() EXCLUDES(c331_manage::c331_mutex, mutex);
     // The panel's SAVE of slot m, taken at the key: RAM 868 = m + 1, the request with the RAM as
     // it is, and the apply raised. Main thread; takes the C331 mutex.
-    void save_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
-    // The panel's delete of slot m: marked deleted at once, its files deleted by the saver.
-    void delete_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
+    void save_mode_from_panel(int m);
+    // The panel's delete of slot m: deleted at once, its files deleted by the saver.
+    void delete_mode_from_panel(int m);
     // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds.
     // Caller holds the C331 mutex.
     void put_geometry(const uint16_t words[7]) REQUIRES(c331_manage::c331_mutex);
-    // The saver's run of a slot's job: its file work outside every lock, then its result (the
-    // slot, 866, 868) written back under the C331 mutex only where no later request came.
-    // True when the file work was done.
-    bool run_slot_job(const Saver::Job& job) EXCLUDES(c331_manage::c331_mutex, mutex);
+    // The saver's run of a slot's job: its file work outside every lock, then the ends of the
+    // save requests it carries (RAM 868). True when the file work was done.
+    bool run_slot_job(const Saver::Job& job);
     // Whether slot m was saved when the last refresh began (or as the panel itself changed it
     // since): what the panel shows, without the lock the PC's writes hold. Main thread only.
     int ZemUserModeShown(int m) const;
@@ -307,27 +308,24 @@ private:
     int find_crop(int s, int k) const REQUIRES(c331_manage::c331_mutex);
     bool cropStillIs(int record, uint16_t id) const REQUIRES(c331_manage::c331_mutex);
     bool write_slot_file(int m, const uint8_t* image);
-    // A slot's job as the box takes it now; caller holds the C331 mutex.
-    Saver::Job take_slot_job(int m, Saver::Kind kind) const REQUIRES(c331_manage::c331_mutex);
-    // Queued; a save request it replaced has ended. Caller holds no store lock.
-    void post_slot_job(const Saver::Job& job);
-    // Into the saver's line; a save request it replaced has ended. Caller holds the C331 mutex.
-    void post_locked(const Saver::Job& job) REQUIRES(c331_manage::c331_mutex);
-    // A save request of slot m with the RAM as it is now, into the line. Caller holds the C331
-    // mutex and has counted the request open.
-    void post_save_request(int m) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
+    // Slot m's file job with the slot's first 4096 bytes as they are now.
+    Saver::Job slot_file_job(int m, Saver::Kind kind) const REQUIRES(c331_manage::c331_mutex);
+    // The slot marked deleted (FF FF, its OSD flag cleared) now; its files' job.
+    Saver::Job take_deletion(int m) REQUIRES(c331_manage::c331_mutex);
+    // The slot marked saved (AA AA) now; its file's job.
+    Saver::Job take_slot_write(int m) REQUIRES(c331_manage::c331_mutex);
+    // A save request of slot m: the slot and RAM 866 take the RAM as it is now, and its file
+    // job goes into the line. Caller has counted the request open.
+    void take_save_request(int m) REQUIRES(c331_manage::c331_mutex);
     // Every recorded request, whatever its client, in the order answered. Caller holds the C331
     // mutex.
     void take_every_recorded_request() REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // A write of RAM 868 that held `before`: recorded as `client`'s request, or none.
     void request_word_written(uint64_t client, uint16_t before) REQUIRES(c331_manage::c331_mutex);
-    // A save request has ended: 868 reads 0 once none is open. Caller holds the C331 mutex.
-    void end_request() REQUIRES(c331_manage::c331_mutex);
-    // The write-backs of a slot's job, under the C331 mutex. True when the slot's markers or
-    // RAM 866 may have changed.
-    bool save_written_back(const Saver::Job& job, bool saved) REQUIRES(c331_manage::c331_mutex);
-    // A slot saved meanwhile gets its file written back (a job into the line).
-    bool deletion_written_back(const Saver::Job& job) REQUIRES(c331_manage::c331_mutex);
+    // `count` save requests have ended: 868 reads 0 once none is open.
+    void end_requests(int count) REQUIRES(c331_manage::c331_mutex);
+    // A copy or removal of the slot's OSD menu copy.
+    void run_osd_step(int m, Saver::OsdStep step);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     // Save requests answered and not yet taken by their client's register 11, in the order
     // answered; at most one a client and slot. Under the C331 mutex.
@@ -363,6 +361,5 @@ private:
         c331_manage::c331_mutex) = {};  // in the order of led_size::kRamWords
     // Under the C331 mutex; they only grow, so a reload keeps them.
     void bump_word_gens(uint32_t addr, uint32_t len) REQUIRES(c331_manage::c331_mutex);
-    uint32_t word_gen_[4] GUARDED_BY(c331_manage::c331_mutex) = {};
-    uint32_t slot_gen_[kModeCount] GUARDED_BY(c331_manage::c331_mutex) = {};
+    uint32_t word_gen_[2] GUARDED_BY(c331_manage::c331_mutex) = {};
 };

@@ -13,6 +13,7 @@
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
+#include "fpga/led_in_force.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/clock.h"
@@ -482,8 +483,7 @@ void fpga_manage::power_up_check_fpga_status(int i) {
     startup_step(i);
 }
 
-// Reads LED words without the C331 mutex, which the FPGA thread may not take: a known race.
-void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
+void fpga_manage::startup_step(int i) {
     const int other = 1 - i;
     const auto past = [this](int f, uint8_t a, uint8_t b) {
         return start_step[f] == a || start_step[f] == b;
@@ -510,9 +510,9 @@ void fpga_manage::startup_step(int i) NO_THREAD_SAFETY_ANALYSIS {
             const int w = m[0] | m[1] << 8, h = m[2] | m[3] << 8;
             const uint32_t period =
                 uint32_t(m[4]) | uint32_t(m[5]) << 8 | uint32_t(m[6]) << 16 | uint32_t(m[7]) << 24;
-            ZemRamPara* para = ZemRamPara::pInstance();
-            if (w >= para->rd16(1378) / 2 && h >= para->rd16(1380) / 2 && period >= 714286 &&
-                period < 1000000) {
+            // The size in force, not a PC's words still waiting for their check.
+            const LedInForceCell::Screen led = LedInForceCell::get().screen();
+            if (w >= led.width / 2 && h >= led.height / 2 && period >= 714286 && period < 1000000) {
                 write_to_register(2, 0x01, 0x01, i);
                 ZEM_DEBUG("\nfpag%d.......ok(%d,%d,%d)  123................\n", i + 1, w, h,
                           int(period));

@@ -468,6 +468,8 @@ public:
     void save_para_deal();                   // task 3
     void mapping_enable_deal();              // task 4
     void rcv_recovery_check_deal(int kind);  // tasks 5 (0 query), 6 (1 recovery), 2 (2 scan)
+    // A query (task 5) is posted and has not told its outcome yet.
+    static bool query_running();
     // One step of the replay of the operation the reader holds; 1 when it has finished, 0
     // while it runs.
     int load_rcv_xy_operate(const QString& path, uint32_t position, bool scan);

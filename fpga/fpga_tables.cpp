@@ -8,9 +8,9 @@
 
 #include "core/globals.h"
 #include "core/utils.h"
-#include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/led_in_force.h"
 
 namespace {
 
@@ -132,20 +132,19 @@ void fpga_manage::T57_back_mcu_set_net_para(int fpga) {
         std::memcpy(eth_back_para[fpga] + s.back, ram_para[fpga] + s.para, s.len);
 }
 
-// Reads LED words without the C331 mutex, which the FPGA thread may not take: a known race.
-void fpga_manage::T57_mcu_set_net_para(int fpga) NO_THREAD_SAFETY_ANALYSIS {
-    ZemRamPara* para = ZemRamPara::pInstance();
-    const uint16_t led_x = para->rd16(1382), led_y = para->rd16(1384);
+// The ports move by the image offset the last panel set-up wrote, not a PC's words in the RAM.
+void fpga_manage::T57_mcu_set_net_para(int fpga) {
+    const LedInForceCell::Screen led = LedInForceCell::get().screen();
     const uint8_t* back = eth_back_para[fpga];
     uint8_t* t = ram_para[fpga];
-    put16(t, 60, uint16_t((get16(back, 0) + led_x + 31) & 0xFFE0));
-    put16(t, 62, uint16_t(get16(back, 2) + led_y));
+    put16(t, 60, uint16_t((get16(back, 0) + led.x + 31) & 0xFFE0));
+    put16(t, 62, uint16_t(get16(back, 2) + led.y));
     for (uint8_t p = 0; p < 16; ++p) {
         uint16_t ax, ay;
         get_eth_param_addr(p, &ax, &ay, nullptr, nullptr);
         const int bx = p < 4 ? 4 + 8 * p : p < 8 ? 36 + 8 * (p - 4) : 68 + 8 * (p - 8);
-        put16(t, ax, uint16_t(get16(back, bx) + led_x));
-        put16(t, ay, uint16_t(get16(back, bx + 2) + led_y));
+        put16(t, ax, uint16_t(get16(back, bx) + led.x));
+        put16(t, ay, uint16_t(get16(back, bx + 2) + led.y));
     }
 }
 

@@ -17,6 +17,7 @@ namespace {
 
 using namespace send_para;
 
+constexpr uint8_t kQueryTask = 5;
 constexpr uint16_t kNoReplyYet = 65535;
 constexpr uint16_t kNoCard = 255;
 constexpr uint8_t kDone = 33, kError = 34, kErrorEnd = 35;
@@ -33,6 +34,11 @@ QString twoDigits(int v) {
 }
 
 }  // namespace
+
+bool fpga_manage::query_running() {
+    // The error end waits a second more, its outcome told.
+    return g_send_para[kTask] == kQueryTask && g_send_para[kStep] < kErrorEnd;
+}
 
 void fpga_manage::recovery_fails(int outcome, const char* text) {
     ZEM_DEBUG("%s", text);

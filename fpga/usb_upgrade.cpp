@@ -262,9 +262,10 @@ bool regularFile(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A path as the terminal and the log show it: bytes that are no UTF-8 text, and control
-// characters, as \xNN.
-std::string shownPath(const std::string& path) {
+// A path on the disk as the terminal and the log show it: the path on the box, its bytes that
+// are no UTF-8 text, and control characters, as \xNN.
+std::string shownPath(const std::string& local) {
+    const std::string path = platform::boxPath(local);
     const QString text = QString::fromUtf8(path.data(), int(path.size()));
     const bool utf8 = text.toUtf8() == QByteArray(path.data(), int(path.size()));
     std::string shown;

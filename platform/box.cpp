@@ -70,6 +70,13 @@ std::string path(const std::string& absolute) {
     return g_root + absolute;
 }
 
+std::string boxPath(const std::string& local) {
+    const size_t n = g_root.size();
+    if (n == 0 || local.size() <= n || local.compare(0, n, g_root) != 0 || local[n] != '/')
+        return local;
+    return local.substr(n);
+}
+
 int makeParentDirs(const std::string& absolute) {
     const std::string local = path(absolute);
     const auto slash = local.find_last_of('/');

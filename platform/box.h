@@ -31,6 +31,9 @@ const std::string& root();
 
 // An absolute path of the program ("/data/ram_device_info") as a path on this machine.
 std::string path(const std::string& absolute);
+// The other way: a path on this machine under the root as the program names it, for the lines
+// the box prints; other paths as they are.
+std::string boxPath(const std::string& local);
 
 // Creates the folders of an absolute program path's parent (mkdir -p); 0 or -errno.
 int makeParentDirs(const std::string& absolute);

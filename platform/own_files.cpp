@@ -17,9 +17,10 @@ void toStderr(const char* line) {
 
 std::atomic<void (*)(const char*)> g_sink{toStderr};
 
-void sayRefused(const std::string& local) {
-    const std::string line =
+void sayRefused(const std::string& local, const char* instead = nullptr) {
+    std::string line =
         local + " is a symbolic link: refused (the box uses its own files, never through a link)";
+    if (instead) line += std::string(": ") + instead;
     g_sink.load()(line.c_str());
 }
 
@@ -33,10 +34,10 @@ int openOwnFile(const std::string& local, int flags, mode_t mode) {
     return -err;
 }
 
-bool refuseLink(const std::string& local) {
+bool refuseLink(const std::string& local, const char* instead) {
     struct stat st = {};
     if (::lstat(local.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
-    sayRefused(local);
+    sayRefused(local, instead);
     return true;
 }
 

@@ -16,8 +16,9 @@ namespace platform {
 int openOwnFile(const std::string& local, int flags, mode_t mode = 0644);
 
 // True, after the refusal's line, when the path of this machine is a symbolic link: for the
-// writers that open a file by its name themselves (QSettings, std::ofstream, QImage).
-bool refuseLink(const std::string& local);
+// writers that open a file by its name themselves (QSettings, std::ofstream, QImage). The line
+// ends with instead ("the defaults are used") when the caller does something else than nothing.
+bool refuseLink(const std::string& local, const char* instead = nullptr);
 
 // Where a refusal's line goes: stderr unless the program's error log takes it (it says a
 // file's line once a minute at most).

@@ -4,8 +4,10 @@
 # seeds walked before it on the same box, and the count of walks, keys and pages reached.
 # --seeds replays a list of seeds on one box, in turn. The whole log (the box's stderr with any
 # sanitizer report) stays in BUILD/key-walk.log. Exits 1 when a walk failed.
-# Build first, e.g. the AddressSanitizer build:
-#   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
+# Build first, e.g. the AddressSanitizer build, configured as scripts/test.sh configures it (with
+# Ninja: a folder configured otherwise is configured afresh by scripts/test.sh, and compiles
+# again whole):
+#   scripts/configure.sh . build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_SANITIZE=ON -DZEM_BENCH=OFF
 #   cmake --build build-asan --target zemT57N e2e_tests
 # Usage: scripts/key-walk.sh SECONDS [BUILD]        (BUILD: build-asan when not given)
 #        scripts/key-walk.sh --seeds "S1 S2 ..." [BUILD]

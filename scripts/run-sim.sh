@@ -49,6 +49,10 @@ sock=$root/sim/ctl
 if [ "$(LC_ALL=C; echo ${#sock})" -gt 107 ]; then
     fail "control channel $sock not opened: the path is longer than 107 bytes"
 fi
+# What the start makes in the root is 0644, its folders and the program's copy 0755, whatever
+# the umask, as the program makes its own; build/ is the clone's, made with the user's umask.
+user_umask=$(umask)
+umask 022
 make_root "$root"
 own_sim "$root"
 lock=$root/sim/lock
@@ -85,11 +89,13 @@ show_progress() {
 jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 build_log=$root/sim/build.log
 build_program() {
+    umask "$user_umask"
     { scripts/configure.sh . build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
         cmake --build build -j "$jobs" --target zemT57N; } </dev/null 2>&1 | tee "$build_log" |
         show_progress
 }
-mkdir -p build
+: >"$build_log"
+(umask "$user_umask" && mkdir -p build)
 # One build of build/ at a time, and no box runs the file a build rewrites: the program is
 # copied out under the same lock.
 exec 8<build
@@ -99,7 +105,7 @@ if ! flock -n 8; then
 fi
 say_type_change build RelWithDebInfo
 echo "building build/zemT57N with $jobs parallel jobs (CMAKE_BUILD_PARALLEL_LEVEL=N for fewer):" \
-    "the first build takes about a minute or more, later ones a few seconds"
+    "the first build takes minutes, later ones a few seconds"
 built=0
 start=$SECONDS
 in_group build_program 8<&- 9<&- || built=$?
@@ -123,7 +129,10 @@ if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DIS
 fi
 # Started from a subshell that ends at once, so that the program this process becomes is not
 # its parent: the program waits for no child, and would keep it defunct for its whole life.
-(scripts/sim-ready.sh "$root" $$ 9<&- &)
+# It prints the ready line and nothing else: a program that ends before it is ready says why
+# itself (or, killed, the shell that started it does), or was stopped by the user (Ctrl-C,
+# SIGTERM), which is no error.
+(scripts/sim-ready.sh "$root" $$ 2>/dev/null 9<&- &)
 export ZEM_SIM_LOCK_FD=9
 # The console's copies ignore the terminal's signals (Ctrl-C reaches the whole foreground
 # group) and end at their input's end: the lines the program says as it stops reach them.

@@ -24,8 +24,8 @@
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
 # The box has ZEM_SIM_CTL_WAIT seconds (30 unless set) to take the connection and answer a
 # command; a box that does not (stopped, or too busy) is an error, and drops the command unless
-# it had started it by then ("did not answer; it may still be carried out"); one that took no
-# connection never had it ("did not answer; not carried out").
+# it had started it by then ("did not answer; it may still be carried out"); otherwise, whether
+# it took the connection or not, it never carries it out ("did not answer; not carried out").
 set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 source "$(dirname "$0")/lib/box.sh"
@@ -61,7 +61,7 @@ ask() {
     [ "$answer" != taken ] ||
         fail "the box with root $root did not answer; it may still be carried out"
     answer=${answer#taken$'\n'}
-    [ -n "$answer" ] || fail "the box with root $root did not answer"
+    [ -n "$answer" ] || fail "the box with root $root did not answer; not carried out"
     printf '%s\n' "$answer"
     [[ $answer != error:* ]]
 }
@@ -121,6 +121,11 @@ plug() {
 case "${1:-} ${2:-}" in
 "usb plug")
     [ $# -eq 3 ] || fail "usage: usb plug HOSTDIR"
+    # The disk holds no links: one given for its folder is refused here, where a copy through it
+    # would hide it from the box's own check.
+    named=$3
+    while [[ $named == ?*/ ]]; do named=${named%/}; done  # "LINK/" names the link too
+    [ ! -L "$named" ] || fail "$3 is a symbolic link"
     [ -d "$3" ] || fail "no folder $3"
     host=$(realpath -- "$3")
     [[ $root/ != "${host%/}"/* ]] ||

@@ -9,7 +9,8 @@
 # holds it open, or after 10 s when the lock still does not name PID or PID does not hold it open
 # (no start of PID holds DIR);
 # without it, reports a box that runs now, or says that none does. A box that holds the root but
-# does not answer (stopped) is an error in both forms, within 10 s.
+# does not answer (stopped) is an error in both forms, within 10 s, and so is one that ends as
+# it is found ready ("the box with root DIR ended").
 # A relative DIR is taken from the folder you run the script in.
 # Errors print "error: ..." and exit with status 1.
 # Usage: scripts/sim-ready.sh DIR [PID]
@@ -17,10 +18,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 source "$(dirname "$0")/lib/box.sh"
 usage="usage: scripts/sim-ready.sh DIR [PID]"
-take_help "$@"
-for arg in "$@"; do
-    case $arg in -*) fail "unknown option $arg ($usage)" ;; esac
-done
+check_options scripts/sim-ready.sh -- "$@"
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "$usage" >&2
     exit 1
@@ -98,12 +96,17 @@ while :; do
     sleep 0.1
 done
 
+# What the box wrote, each file read once: the serial ports first, since a box that ends removes
+# them after the links, so that a box found ready by its links was ready with its serial ports.
+# A box that ended since it answered has removed its links: it is said to have ended, never
+# taken for one that listens nowhere.
+serial=$(awk '{ printf "%s%s at %s", sep, $1, $2; sep = ", " }' "$root/sim/serial-ports" 2>/dev/null || true)
+listening=$(cat -- "$links" 2>/dev/null) || fail "the box with root $root ended"
 where() {  # where <link>: "127.0.0.1:port", or "not listening"
     local port
-    port=$(awk -v l="$1" '$1 == l { print $2 }' "$links")
+    port=$(awk -v l="$1" '$1 == l { print $2 }' <<<"$listening")
     if [[ -z $port || $port == none ]]; then echo "not listening"; else echo "127.0.0.1:$port"; fi
 }
-serial=$(awk '{ printf "%s%s at %s", sep, $1, $2; sep = ", " }' "$root/sim/serial-ports" 2>/dev/null || true)
 
 echo "simulated box ready: TCP $(where tcp), UDP $(where udp), WiFi text UDP $(where wifi)," \
     "serial ${serial:-none}, root $root"

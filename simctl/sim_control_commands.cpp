@@ -397,8 +397,10 @@ std::string c331Line() {
 }
 
 // What the recovery page says after the last query or recovery, in its words: why it failed,
-// its list ("empty" for none), and the nets whose cards did not answer.
+// its list ("empty" for none), and the nets whose cards did not answer; while a query runs, that
+// it does.
 std::string recoveryList() {
+    if (fpga_manage::query_running()) return "query running";
     const fpga_manage* fpga = fpga_manage::p_fpga_manage;
     const RecoveryOutcome o = fpga ? fpga->job_events->recoveryOutcome() : RecoveryOutcome{};
     QStringList parts;

@@ -153,10 +153,14 @@ int sim_root_resolve(std::string& root) {
     const fs::path whole = fs::absolute(root, ec);
     fs::path real = fs::weakly_canonical(whole, ec);  // a part that does not exist is lexical
     if (ec) real = whole.lexically_normal();
-    if (real == "/") {
-        std::fprintf(stderr,
-                     "error: DIR %s is / itself: the simulated box needs a folder of its own\n",
-                     root.c_str());
+    const char* why = nullptr;
+    if (real == "/")
+        why = "is / itself";
+    else if (fs::exists(real, ec) && !fs::is_directory(real, ec))
+        why = "is not a folder";
+    if (why) {
+        std::fprintf(stderr, "error: DIR %s %s: the simulated box needs a folder of its own\n",
+                     root.c_str(), why);
         return 1;
     }
     root = real.string();

@@ -16,5 +16,5 @@ int sim_root_claim();
 // The root as a whole path, resolved once from the folder the program starts in (links, "." and
 // "..", as the scripts' realpath does): a relative link made under it later still leads there.
 // 0, or 1 after one error on stderr when it is this machine's own /, where the box's paths
-// ("/data", "/etc", "/dev") would be the machine's files.
+// ("/data", "/etc", "/dev") would be the machine's files, or when it is no folder.
 int sim_root_resolve(std::string& root);

@@ -1,7 +1,10 @@
 // Draws the panel's pictures from the table in pictures.cpp and writes them with a resource
 // file that lists them under "/png". Usage: zem_pngen PNG_DIR QRC_FILE
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -583,6 +586,16 @@ QImage draw(const Picture& pic, QSize size, const char* words) {
     return img;
 }
 
+// Qt keeps its runtime files in a private folder named by XDG_RUNTIME_DIR and warns at every
+// start without one, as in a build from a shell without a login session: the generator keeps
+// one of its own in the build folder, beside its pictures.
+void giveRuntimeFolder(const QString& pngDir) {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    const QByteArray dir = QFile::encodeName(QFileInfo(pngDir).absolutePath() + "/pngen-runtime");
+    ::mkdir(dir.constData(), 0700);
+    if (::chmod(dir.constData(), 0700) == 0) qputenv("XDG_RUNTIME_DIR", dir);
+}
+
 QSize sizeFor(const Picture& pic, int lang) {
     if (lang == 1 && !pic.english_size.isEmpty()) return pic.english_size;
     if ((lang == 2 || lang == 3) && !pic.wide_size.isEmpty()) return pic.wide_size;
@@ -596,8 +609,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s PNG_DIR QRC_FILE\n", argv[0]);
         return 2;
     }
-    QGuiApplication app(argc, argv);
     const QString dir = QString::fromLocal8Bit(argv[1]);
+    giveRuntimeFolder(dir);
+    QGuiApplication app(argc, argv);
     QDir().mkpath(dir);
     QStringList files;
     for (int i = 0; i < kPictureCount; ++i) {

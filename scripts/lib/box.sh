@@ -1,13 +1,15 @@
 # Sourced by the scripts that reach a box by its root (after usage.sh).
 
 # box_root DIR: the box's root as a whole path, from the caller's folder, links and ".."
-# resolved; an empty DIR, one that is this machine's own /, or an existing one that is not the
-# box's own (own_root) is an error.
+# resolved; an empty DIR, one that is this machine's own /, one that is no folder, or an existing
+# one that is not the box's own (own_root) is an error.
 box_root() {
     [ -n "$1" ] || fail "DIR is empty"
     local root
     root=$(realpath -m -- "$1")
     [ "$root" != / ] || fail "DIR $1 is / itself: the simulated box needs a folder of its own"
+    [ ! -e "$root" ] || [ -d "$root" ] ||
+        fail "DIR $1 is not a folder: the simulated box needs a folder of its own"
     if [ -e "$root" ]; then own_root "$root"; fi
     printf '%s\n' "$root"
 }

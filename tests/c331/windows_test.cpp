@@ -296,7 +296,7 @@ TEST_F(WindowsTest, MoreInputChannelsThanTheChipHasLeaveLaterWindowsWithout) {
     EXPECT_EQ(c->check_ich_all(-1), -1);
 }
 
-// The Part's worked numbers.
+// Scaling ratios worked by hand, and a window split across two output channels.
 TEST_F(WindowsTest, ScalingRatiosAndChannelPieces) {
     c331_manage::stop_thread();
     struct {

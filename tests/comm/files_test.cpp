@@ -200,6 +200,7 @@ TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "0"), 1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "65536"), 1);
     EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "+80"), 1);
+    EXPECT_EQ(set("192.168.1.5", "255.255.255.0", "192.168.1.1", "005005"), 1) << "six digits";
     // The texts' count: three, a fifth, two NULs after the port, none at all.
     EXPECT_EQ(status(handle(body(0x91, text(std::string("192.168.1.5\0"
                                                         "255.255.255.0\0"
@@ -222,6 +223,12 @@ TEST_F(Device, NetworkSetTakesOnlyStrictAddressesAndPorts) {
     for (const std::string& c : commands())
         ifconfig |= c == "ifconfig eth0 192.168.1.50 netmask 255.255.255.0";
     EXPECT_TRUE(ifconfig);
+    // A port with leading zeros is taken as its number.
+    EXPECT_EQ(set("192.168.1.50", "255.255.255.0", "192.168.1.1", "05005"), 0);
+    EXPECT_NE(readFile("/data/configs/tcpip.ini").find("TcpPort=5005\n"), std::string::npos);
+    const Bytes info = handle(body(0x90, {}));
+    ASSERT_GE(info.size(), 47u);
+    EXPECT_EQ(info[43] | info[44] << 8 | info[45] << 16 | info[46] << 24, 5005) << "0x90 says so";
 }
 
 TEST_F(Device, MacAndBarcodeAreCheckedAndStored) {

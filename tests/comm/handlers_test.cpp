@@ -359,37 +359,31 @@ TEST_F(Handlers, ASizeChangeAndASaveRequestInOneRegister11SaveTheGeometryOfTheNe
 }
 
 // A write of no bytes is answered done and changes nothing, and no generation moves: a waiting
-// save request, a close-LED or a brightness, a slot's file work all go on as before.
+// save request, a close-LED or a brightness, a slot all go on as before.
 TEST_F(Handlers, AWriteOfNoBytesChangesAndBumpsNothing) {
     struct Row {
         uint32_t addr;
-        std::function<uint32_t()> gen;
+        int watched;  // the word whose generation must not move, or 0
     };
-    const auto word = [this](int addr) {
-        return [this, addr] {
-            zem::MutexLocker lock(c331_manage::c331_mutex);
-            return store()->word_gen(addr);
-        };
+    const Row rows[] = {{866, 0},     {867, 0},     {868, 0},   {869, 0},
+                        {2117, 2116}, {2177, 2176}, {0x3000, 0}};
+    const auto gen = [this](int addr) {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        return addr ? store()->word_gen(addr) : 0u;
     };
-    const Row rows[] = {{866, word(866)},
-                        {867, word(866)},
-                        {868, word(868)},
-                        {869, word(868)},
-                        {2117, word(2116)},
-                        {2177, word(2176)},
-                        {0x3000, [this] {
-                             zem::MutexLocker lock(c331_manage::c331_mutex);
-                             return store()->slot_gen(2);
-                         }}};
     ASSERT_EQ(status(handle(writeRam(868, le16(4)))), 0);  // a request waiting for register 11
     for (const Row& row : rows) {
         SCOPED_TRACE(row.addr);
-        const uint32_t gen = row.gen();
+        const uint32_t before = gen(row.watched);
         uint8_t ram[ZemRamPara::kRamSize];
         std::memcpy(ram, store()->ram, sizeof ram);
+        const uint8_t* first = &store()->mode_ram[0][0];
+        const std::vector<uint8_t> slotBytes(
+            first, first + ZemRamPara::kModeCount * ZemRamPara::kModeSize);
         EXPECT_EQ(status(handle(writeRam(row.addr, {}))), 0);
-        EXPECT_EQ(row.gen(), gen);
+        EXPECT_EQ(gen(row.watched), before);
         EXPECT_EQ(0, std::memcmp(ram, store()->ram, sizeof ram));
+        EXPECT_EQ(0, std::memcmp(slotBytes.data(), store()->mode_ram, slotBytes.size()));
     }
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
@@ -575,7 +569,7 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
     const Row rows[] = {
         {"save 3, then recall 5", [&] { saveRequest(3, 11); }, [&] { recall(5); }, 3, 11, 11, 5, 3},
         {"save 3, then the doc's delete of 3", [&] { saveRequest(3, 11); }, [&] { deleteMode(3); },
-         3, -1, -1, 0, 3},
+         3, -1, -1, 3, 3},
         {"save 3, then a brightness change", [&] { saveRequest(3, 11); },
          [&] {
              ok(writeRam(2176, le16(22)));
@@ -601,8 +595,22 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
          3, 13, 13, 3, 3},
         {"save 3, then a synchronisation", [&] { saveRequest(3, 11); }, [&] { synchronise(); }, 3,
          11, 11, 3, 3},
-        {"delete 5, then a PC writes a saved slot 5", [&] { deleteMode(5); },
-         [&] { writeSlot(5, slotWithBrightness(66)); }, 5, 66, 66, 0, 0},
+        {"delete 5, then a PC writes a saved slot 5, with no synchronisation after",
+         [&] { deleteMode(5); }, [&] { writeSlot(5, slotWithBrightness(66)); }, 5, -1, 66, 0, 0},
+        {"save 3, then bytes into slot 3 and a synchronisation", [&] { asked(3, 11); },
+         [&] {
+             ok(writeRam((3u << 12) + 2 + 2176 - 896, le16(12)));
+             synchronise();
+         },
+         3, 12, 12, 3, 3},
+        {"save 3, then its recall, pipelined", [&] { asked(3, 11); },
+         [&] {
+             ok(writeRam(2176, le16(90)));
+             recall(3);
+         },
+         3, 11, 11, 3, 3},
+        {"a synchronisation, then a PC writes a saved slot 13 with no synchronisation after",
+         [&] { synchronise(); }, [&] { writeSlot(13, slotWithBrightness(77)); }, 13, -1, 77, 0, 0},
         {"a delete during a synchronisation", [&] { synchronise(); }, [&] { deleteMode(2); }, 2, -1,
          -1, 0, 0},
         {"a second PC's save during a synchronisation", [&] { synchronise(); },
@@ -614,7 +622,7 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         {"a save request during a synchronisation", [&] { synchronise(); },
          [&] { saveRequest(4, 44); }, 4, 44, 44, 4, 4},
         {"save 3, then the doc's delete of 3, no refresh between", [&] { asked(3, 11); },
-         [&] { deleteAsked(3); }, 3, -1, -1, 0, 3},
+         [&] { deleteAsked(3); }, 3, -1, -1, 3, 3},
         {"two save requests of one link, pipelined", [&] { asked(2, 21); },
          [&] {
              asked(3, 31);
@@ -691,6 +699,31 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         }
     }
     comm_hooks::get() = comm_hooks();
+}
+
+// A link that goes has its recorded request taken then: the slot reads saved at once, and the
+// refresh that shows it (the SAVE grid, 866 in the parameter file) is raised.
+TEST_F(Handlers, ATakeAtALinksCloseChangesTheSlotAndRaisesTheRefresh) {
+    std::vector<int> ids;
+    QObject::connect(
+        store(), &ZemRamPara::sig_update_para, &scope, [&](int id) { ids.push_back(id); },
+        Qt::DirectConnection);
+    {
+        HeldSaver saver(store());
+        {
+            link_session leaving(LinkKind::Tcp, "PC C");
+            ASSERT_EQ(status(askSession(leaving, writeRam(868, le16(6)))), 0);
+            EXPECT_TRUE(ids.empty()) << "nothing taken yet";
+        }
+        EXPECT_EQ(ids, std::vector<int>{1});
+        EXPECT_EQ(store()->ZemUserModeSaved(5), 1) << "before its file is written";
+        EXPECT_EQ(store()->rd16(866), 6);
+        EXPECT_EQ(store()->rd16(868), 6) << "open until its file is written";
+        saver.release();
+    }
+    EXPECT_TRUE(exists("/data/modes/custom_mode6"));
+    EXPECT_EQ(store()->rd16(868), 0);
+    store()->reload();
 }
 
 // At a stop the saver writes every job waiting, the fullest line a PC can make (a job for each

@@ -197,8 +197,59 @@ TEST_F(StopTest, APostWhileTheThreadEndsIsRefused) {
     EXPECT_EQ(fileWord(2176), 45) << "without the thread, on the caller";
 }
 
-// A save request's job stays in its slot's line until its write-back: a synchronisation while its
-// file is written leaves the slot to it, and the file ends as the request saved it.
+// The FPGA side's last hand-over (a brightness it applied) is in force when the stop comes,
+// though no refresh landed it: the stop lands it, and the parameter file holds it.
+TEST_F(StopTest, TheStopLandsTheWordsTheFpgaSideHandedOver) {
+    store()->saver.start();
+    ok(writeRam(2176, le16(40)));
+    ok(writeReg(11, 0xFF, {0}));
+    uint32_t gen;
+    {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        gen = store()->word_gen(2176);
+    }
+    std::thread([&] { store()->post_word(2176, 60, gen); }).join();
+    stop_signal::runStopWork();
+    EXPECT_EQ(fileWord(2176), 60);
+    stop_signal::resetAfterStopWork();
+    store()->saver.start();  // out of its drain, for the next case in this process
+}
+
+// A signal that lands between a frame's first check and the store's lock: the write is refused
+// under the lock, as the stop's copy of the RAM may already be taken.
+TEST_F(StopTest, AWriteReachingTheLockAfterTheSignalIsRefused) {
+    struct Row {
+        const char* name;
+        Bytes frame;
+    };
+    Bytes slot(ZemRamPara::kModeSize, 0);
+    slot[0] = slot[1] = 0xAA;
+    const Row rows[] = {
+        {"a RAM write", writeRam(2176, le16(77))},
+        {"a slot write", writeRam(4u << 12, slot)},
+        {"register 11", writeReg(11, 0xFF, {0x04})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ok(writeRam(3u << 12, slot));  // a slot marked saved, for the synchronisation to take
+        uint8_t ram[ZemRamPara::kRamSize];
+        std::memcpy(ram, store()->ram, sizeof ram);
+        uint8_t mode4[ZemRamPara::kModeSize];
+        std::memcpy(mode4, store()->mode_ram[3], sizeof mode4);
+        std::filesystem::remove(local("/data/modes/custom_mode3"));
+        comm_hooks::get().before_store_lock = [] { g_frames_refused = true; };
+        EXPECT_EQ(status(handle(row.frame)), 2);
+        comm_hooks::get().before_store_lock = nullptr;
+        stop_signal::resetAfterStopWork();
+        EXPECT_EQ(0, std::memcmp(ram, store()->ram, sizeof ram));
+        EXPECT_EQ(0, std::memcmp(mode4, store()->mode_ram[3], sizeof mode4));
+        EXPECT_FALSE(exists("/data/modes/custom_mode3")) << "not synchronised";
+        store()->reload();
+    }
+}
+
+// A synchronisation answered while a save's file is written takes the slot as the save left it:
+// the file ends as the request saved it.
 TEST_F(StopTest, ASynchronisationDuringASavesFileWorkLeavesTheSlotToIt) {
     const auto refresh = [](int id) {
         pendingApplies();

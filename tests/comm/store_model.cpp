@@ -9,10 +9,12 @@ constexpr int kCurrentMode = 866, kSaveRequest = 868;
 constexpr int kPayload = 896, kPayloadSize = 4096 - kPayload;
 constexpr int kPersisted = 768;
 constexpr int kCloseLed = 2116;
-constexpr int kWindows = 2272, kWindowStride = 26, kWinOutFlags = 18;
+constexpr int kWindows = 2272, kWindowStride = 26, kWinSource = 8, kWinOutFlags = 18;
 constexpr int kFades = 2816;
 // The LED set: splice, width, height, output 1's width and height.
 constexpr int kLedWords[5] = {1376, 1378, 1380, 1412, 1414};
+// A slot's OSD flag: RAM 2124 as the mode was saved.
+constexpr int kSlotOsdFlag = 2 + 2124 - kPayload;
 
 bool covers(int addr, int len, int word) {
     return len > 0 && addr < word + 2 && word < addr + len;
@@ -20,61 +22,65 @@ bool covers(int addr, int len, int word) {
 bool saved(const uint8_t* slot) {
     return slot[0] == 0xAA && slot[1] == 0xAA;
 }
-bool deleted(const uint8_t* slot) {
+bool markedDeleted(const uint8_t* slot) {
     return slot[0] == 0xFF || slot[1] == 0xFF;
 }
-// The words whose value follows the progress of the box's file work: compared once it settled.
-bool followsFileWork(int addr) {
-    return addr >= kCurrentMode && addr < kSaveRequest + 2;
+bool markedSaved(const uint8_t* slot) {
+    return slot[0] == 0xAA || slot[1] == 0xAA;
 }
-// The channel geometry (RAM 1382..1395) the apply derives from the LED set, and a save and a
-// recall bring with it: its rule is the apply's, which the model does not repeat.
+// The channel geometry (RAM 1382..1395) the apply derives from the LED set, and a save brings
+// with it: its rule is the apply's, which the model does not repeat.
 bool derived(int addr) {
     return addr >= 1382 && addr < 1396;
 }
-// The words a start sets whatever the file holds: the file need not follow them.
+// The same bytes in a slot or a mode file.
+bool derivedInSlot(int offset) {
+    return offset >= 2 && derived(offset - 2 + kPayload);
+}
+// The first byte of `n` at which a slot or file differs from the model's, but for the channel
+// geometry; -1 when none.
+int firstDiff(const uint8_t* box, const uint8_t* model, int n) {
+    constexpr int kFrom = 2 + 1382 - kPayload, kTo = 2 + 1396 - kPayload;
+    if (std::memcmp(box, model, kFrom) == 0 && std::memcmp(box + kTo, model + kTo, n - kTo) == 0)
+        return -1;
+    for (int i = 0; i < n; ++i)
+        if (!derivedInSlot(i) && box[i] != model[i]) return i;
+    return -1;
+}
+// The words a start sets whatever the parameter file holds: the file need not follow them.
 bool startSets(int addr) {
     const int window = (addr - kWindows) % kWindowStride;
-    return followsFileWork(addr) || (addr >= 864 && addr < 870) || addr == kCloseLed ||
-           addr == kCloseLed + 1 || (addr >= kFades && addr < kFades + 64) ||
+    return (addr >= 864 && addr < 870) || addr == kCloseLed || addr == kCloseLed + 1 ||
+           (addr >= kFades && addr < kFades + 64) ||
            (addr >= kWindows && addr < kWindows + 6 * kWindowStride &&
             (window == kWinOutFlags || window == kWinOutFlags + 1));
 }
-std::string byteDiff(const char* what, int addr, uint8_t box, uint8_t model) {
-    return std::string(what) + " " + std::to_string(addr) + ": " + std::to_string(box) +
-           ", model " + std::to_string(model);
+std::string byteDiff(const std::string& what, int at, uint8_t box, uint8_t model) {
+    return what + " " + std::to_string(at) + ": " + std::to_string(box) + ", model " +
+           std::to_string(model);
 }
-
-// The markers and the payload: what a mode file or a slot holds of meaning.
-constexpr size_t kMeaningful = 2 + kPayloadSize;
-// Not the channel geometry.
-constexpr size_t kGeometryFrom = 2 + 1382 - kPayload, kGeometryTo = 2 + 1396 - kPayload;
-bool same(const uint8_t* a, const uint8_t* b) {
-    return std::memcmp(a, b, kGeometryFrom) == 0 &&
-           std::memcmp(a + kGeometryTo, b + kGeometryTo, kMeaningful - kGeometryTo) == 0;
+std::string modeName(int m) {
+    return "mode " + std::to_string(m + 1);
 }
-bool same(const std::optional<StoreModel::File>& a, const std::optional<StoreModel::File>& b) {
-    return a.has_value() == b.has_value() && (!a || same(a->data(), b->data()));
-}
-
-// Where a file differs from the one the model expects.
-std::string fileDiff(const std::optional<StoreModel::File>& box,
-                     const std::optional<StoreModel::File>& want) {
-    if (!box || !want) return box ? "the file exists" : "no file";
-    for (size_t i = 0; i < kMeaningful; ++i)
-        if ((i < kGeometryFrom || i >= kGeometryTo) && (*box)[i] != (*want)[i])
-            return byteDiff("byte", int(i), (*box)[i], (*want)[i]) + " of the last request's";
-    return "as the last request's";
+std::string jobName(int m, bool remove) {
+    return (remove ? "the deletion of " : "the file write of ") + modeName(m);
 }
 
 }  // namespace
 
+void StoreModel::addLink(int link, Owner kind) {
+    links_[link] = Link{kind};
+}
+
 void StoreModel::start(const View& box) {
+    const auto links = links_;
     *this = StoreModel();
+    links_ = links;
     ram_ = box.ram;
     slots_ = box.modeSlots;
+    files_ = box.files;
     for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
-    for (int m = 0; m < kModes; ++m) fileHistory_[m] = {box.files[m]};
+    savedMode_ = word(kCurrentMode);
 }
 
 void StoreModel::setWord(int addr, uint16_t v) {
@@ -82,41 +88,41 @@ void StoreModel::setWord(int addr, uint16_t v) {
     ram_[addr + 1] = uint8_t(v >> 8);
 }
 
-// A user's write of RAM 866: no save under way may set it any more.
-void StoreModel::userWroteMode() {
-    for (Save& s : open_) supersede(s, false);
+int StoreModel::openRequests() const {
+    int open = int(recorded_.size());
+    for (const Job& j : line_) open += j.ends;
+    return open;
 }
 
-// A later write comes before the save's end: it sets RAM 866 no more, nor the slot when the
-// write was the slot's. A save whose file shows nothing new may have ended before it, unseen:
-// then 866 may read its mode.
-void StoreModel::supersede(Save& s, bool slot) {
-    if (s.indistinct && !s.slotWritten) {
-        if (s.ownsMode) modeMayRead_.push_back(uint16_t(s.mode));
-        if (slot) slotMayHold_.push_back(s);
-    }
-    s.ownsMode = false;
-    s.slotWritten = s.slotWritten || slot;
+// The last request written while any is open, then 0.
+uint16_t StoreModel::requestWord() const {
+    return openRequests() > 0 ? lastRequest_ : 0;
 }
 
-void StoreModel::pcWriteRam(int client, int addr, const uint8_t* data, int len) {
+// A write of 1..16 is the link's request; the same link writing the same mode again makes one
+// of the two, taken where the later write stands. Other values read as before the write.
+void StoreModel::pcWriteRam(int link, int addr, const uint8_t* data, int len) {
     if (len <= 0) return;  // answered, and nothing changes
     std::memcpy(ram_.data() + addr, data, size_t(len));
-    if (covers(addr, len, kCurrentMode)) userWroteMode();
-    if (covers(addr, len, kSaveRequest)) {
-        const uint16_t n = word(kSaveRequest);
-        if (n >= 1 && n <= kModes) recorded_.push_back({client, n});
-    }
+    if (!covers(addr, len, kSaveRequest)) return;
+    const uint16_t n = word(kSaveRequest);
+    if (n >= 1 && n <= kModes)
+        record(link, n);
+    else
+        setWord(kSaveRequest, requestWord());
 }
 
-void StoreModel::pcWriteSlot(int, int mode, const uint8_t* data, int len) {
-    if (len <= 0) return;
-    const int m = mode - 1;
-    std::memcpy(slots_[m].data(), data, size_t(len));
-    slotDirty_[m] = true;
-    if (const auto file = slotAsFile(m)) written_[m].push_back(file);
-    for (Save& s : open_)
-        if (s.mode == mode) supersede(s, true);
+void StoreModel::record(int link, int mode) {
+    recorded_.erase(
+        std::remove_if(recorded_.begin(), recorded_.end(),
+                       [&](const Request& r) { return r.link == link && r.mode == mode; }),
+        recorded_.end());
+    recorded_.push_back({link, mode});
+    lastRequest_ = uint16_t(mode);
+}
+
+void StoreModel::pcWriteSlot(int mode, int offset, const uint8_t* data, int len) {
+    if (len > 0) std::memcpy(slots_[mode - 1].data() + offset, data, size_t(len));
 }
 
 // The doc's ranges of an LED set (a splice of 1..4; 4 is copy).
@@ -129,7 +135,7 @@ bool StoreModel::ledSetValid() const {
     return w1 >= 256 && w1 <= w && h1 >= 256 && h1 <= h;
 }
 
-// Every apply checks the set: taken, or the five words go back to the set last taken.
+// Register 11's check: the set is taken, or the five words go back to the set last taken.
 void StoreModel::checkLedSize() {
     const bool valid = ledSetValid();
     for (int k = 0; k < 5; ++k) {
@@ -150,267 +156,199 @@ StoreModel::Ram StoreModel::savedImage() const {
     return image;
 }
 
-// A request's state of slot m's file. What a PC wrote into the slot since the request before
-// may reach the file first (a deletion's write-back already in line).
-void StoreModel::promise(int m, const std::optional<File>& file) {
-    for (const auto& w : written_[m]) fileHistory_[m].push_back(w);
-    fileHistory_[m].push_back(file);
-    slotDirty_[m] = false;
-    written_[m].clear();
-}
-
-// A save request taken now: the mode file holds the RAM as it is now.
-void StoreModel::take(int mode) {
-    Save s;
-    s.mode = mode;
-    const Ram image = savedImage();
-    s.image[0] = s.image[1] = 0xAA;
-    std::memcpy(s.image.data() + 2, image.data() + kPayload, kPayloadSize);
-    // An earlier save of the mode not yet ended leaves the slot and RAM 866 to this one.
-    for (Save& earlier : open_)
-        if (earlier.mode == mode) supersede(earlier, true);
-    s.indistinct = same(fileHistory_[mode - 1].back(), s.image);
-    promise(mode - 1, s.image);
-    s.state = fileHistory_[mode - 1].size() - 1;
-    open_.push_back(s);
-}
-
-// A slot marked saved that a PC wrote since its last request may reach its file without a
-// synchronisation (a deletion's write-back), whatever the PC wrote there after.
-bool StoreModel::writtenSince(int m, const std::optional<File>& file) const {
-    for (const auto& w : written_[m])
-        if (same(w, file)) return true;
-    return false;
-}
-
-std::optional<StoreModel::File> StoreModel::slotAsFile(int m) const {
-    if (deleted(slots_[m].data())) return std::nullopt;
+// A mode file holds its slot's first 4096 bytes.
+StoreModel::File StoreModel::slotImage(int m) const {
     File f;
     std::memcpy(f.data(), slots_[m].data(), kFileSize);
     return f;
 }
 
-// Each slot a PC wrote since its last file request becomes its file (or its deletion); the
-// others already have the file their last request gave them.
-void StoreModel::synchronise() {
-    for (int m = 0; m < kModes; ++m) {
-        if (!slotDirty_[m]) continue;
-        const uint8_t* mark = slots_[m].data();
-        if (deleted(mark)) {
-            slots_[m][0] = slots_[m][1] = 0xFF;
-            promise(m, std::nullopt);
-        } else if (saved(mark)) {
-            promise(m, slotAsFile(m));
-        }
-    }
-}
-
-bool StoreModel::waitsForRegister11(int client) const {
-    for (const auto& r : recorded_)
-        if (r.first == client) return true;
-    return false;
-}
-
-int StoreModel::register11(int client, uint8_t value) {
+// The order of one register 11: its recall (a refused one takes nothing else), the LED size
+// check, the link's save requests, the synchronisation.
+int StoreModel::register11(int link, uint8_t value) {
     if (value & 0x02) {
         const uint16_t n = word(kCurrentMode);
         if (n < 1 || n > kModes || !saved(slots_[n - 1].data())) return 1;
         std::memcpy(ram_.data() + kPayload, slots_[n - 1].data() + 2, kPayloadSize);
-        setWord(kCurrentMode, n);
-        userWroteMode();
     }
     checkLedSize();
-    // This client's save requests, in the order it wrote them; another client's wait for its own.
-    for (auto it = recorded_.begin(); it != recorded_.end();) {
-        if (it->first != client) {
-            ++it;
-            continue;
-        }
-        take(it->second);
-        it = recorded_.erase(it);
-    }
+    takeRequestsOf(link);
     if (value & 0x04) synchronise();
     return 0;
 }
 
+bool StoreModel::holdsRequests(int link) const {
+    return std::any_of(recorded_.begin(), recorded_.end(),
+                       [&](const Request& r) { return r.link == link; });
+}
+
+// The link's requests, in the order written.
+void StoreModel::takeRequestsOf(int link) {
+    std::vector<Request> left;
+    for (const Request& r : recorded_) {
+        if (r.link == link)
+            take(r.mode);
+        else
+            left.push_back(r);
+    }
+    recorded_ = left;
+}
+
+// A save taken: its slot reads AA AA and the RAM with the LED set in force, RAM 866 its mode;
+// its file follows.
+void StoreModel::take(int mode) {
+    const int m = mode - 1;
+    const Ram image = savedImage();
+    slots_[m][0] = slots_[m][1] = 0xAA;
+    std::memcpy(slots_[m].data() + 2, image.data() + kPayload, kPayloadSize);
+    setWord(kCurrentMode, uint16_t(mode));
+    post({m, false, slotImage(m), 1});
+}
+
+void StoreModel::deleteSlot(int m) {
+    slots_[m][0] = slots_[m][1] = 0xFF;
+    slots_[m][kSlotOsdFlag] = slots_[m][kSlotOsdFlag + 1] = 0;
+    post({m, true, {}, 0});
+}
+
+// Each slot as it is now: an FF marker deletes it, an AA marker (and no FF) files its bytes.
+void StoreModel::synchronise() {
+    for (int m = 0; m < kModes; ++m) {
+        const uint8_t* mark = slots_[m].data();
+        if (markedDeleted(mark)) {
+            deleteSlot(m);
+        } else if (markedSaved(mark)) {
+            slots_[m][0] = slots_[m][1] = 0xAA;
+            post({m, false, slotImage(m), 0});
+        }
+    }
+}
+
+// A later job of a slot replaces the one still waiting there, in its place in the order, and
+// ends its requests.
+void StoreModel::post(Job job) {
+    const auto waiting =
+        std::find_if(line_.begin(), line_.end(), [&](const Job& j) { return j.slot == job.slot; });
+    if (waiting == line_.end()) {
+        line_.push_back(job);
+        return;
+    }
+    job.ends += waiting->ends;
+    *waiting = job;
+}
+
+void StoreModel::linkClosed(int link) {
+    takeRequestsOf(link);
+}
+
+void StoreModel::heard(int link) {
+    links_[link].silent = 0;
+}
+
+// A UDP address's silence stands still while the UDP receiver is on any peer's frame; a serial
+// port's while it is on its own.
+bool StoreModel::frozen(int link, int busy) const {
+    if (busy < 0) return false;
+    if (link == busy) return true;
+    return links_.at(link).kind == Owner::Udp && links_.at(busy).kind == Owner::Udp;
+}
+
+std::optional<uint32_t> StoreModel::ticksToSilence(int busy) const {
+    std::optional<uint32_t> next;
+    for (const auto& [id, link] : links_) {
+        if (link.kind == Owner::Tcp || frozen(id, busy) || !holdsRequests(id)) continue;
+        const uint32_t left = kSilentTicks + 1 - std::min(link.silent, kSilentTicks);
+        if (!next || left < *next) next = left;
+    }
+    return next;
+}
+
+void StoreModel::pass(uint32_t ticks, int busy) {
+    std::vector<std::pair<uint32_t, int>> reached;  // (silence, link): longest first
+    for (auto& [id, link] : links_) {
+        if (link.kind == Owner::Tcp || frozen(id, busy)) continue;
+        link.silent += ticks;
+        if (link.silent > kSilentTicks && holdsRequests(id)) reached.push_back({link.silent, id});
+    }
+    std::sort(reached.rbegin(), reached.rend());
+    for (const auto& r : reached) takeRequestsOf(r.second);
+}
+
 void StoreModel::panelSave(int n) {
+    lastRequest_ = uint16_t(n);
     take(n);
 }
 
-void StoreModel::panelDelete(int m) {
-    slots_[m][0] = slots_[m][1] = 0xFF;
-    for (Save& s : open_)
-        if (s.mode == m + 1) supersede(s, true);
-    promise(m, std::nullopt);
+void StoreModel::panelDelete(int n) {
+    deleteSlot(n - 1);
 }
 
-int StoreModel::panelRecall(int n) {
-    if (!saved(slots_[n - 1].data())) return 1;
-    std::memcpy(ram_.data() + kPayload, slots_[n - 1].data() + 2, kPayloadSize);
-    setWord(kCurrentMode, uint16_t(n));
-    userWroteMode();
-    return 0;
+// The panel's change of a window's source ends the current mode, unless RAM 866 changed since
+// the parameter file last saved it.
+void StoreModel::panelSource(int window, uint16_t source) {
+    setWord(kWindows + kWindowStride * window + kWinSource, source);
+    const uint16_t mode = word(kCurrentMode);
+    setWord(kCurrentMode, mode == savedMode_ ? 0 : mode);
 }
 
-// The mode ends unless it was not yet in the parameter file (the box's business): RAM 866
-// reads 0 or what it read before. Either way no save under way may set it any more.
-std::string StoreModel::panelSource(int window, uint16_t source, uint16_t before, uint16_t after) {
-    setWord(kWindows + kWindowStride * window + 8, source);
-    userWroteMode();
-    if (after != 0 && after != before)
-        return "a source change set RAM 866 to " + std::to_string(after);
-    setWord(kCurrentMode, after);
+uint16_t StoreModel::windowSource(int window) const {
+    return word(kWindows + kWindowStride * window + kWinSource);
+}
+
+std::string StoreModel::jobRan(int m, bool remove, bool failed) {
+    if (line_.empty()) return "the box ran " + jobName(m, remove) + "; none was asked";
+    const Job& next = line_.front();
+    if (next.slot != m || next.remove != remove)
+        return "the box ran " + jobName(m, remove) + "; the order taken has " +
+               jobName(next.slot, next.remove) + " first";
+    if (!failed) files_[m] = remove ? std::nullopt : std::optional<File>(next.image);
+    line_.pop_front();
     return "";
 }
 
-// A recall's slot is the box's business while a save of that mode it has not ended yet may
-// still write it back.
-bool StoreModel::recallOpen(int n) const {
-    for (const Save& s : open_)
-        if (s.mode == n && !s.slotWritten) return true;
-    return false;
+void StoreModel::parameterFileSaved() {
+    savedMode_ = word(kCurrentMode);
 }
 
-std::string StoreModel::recallTook(int client, int n, bool done, const Ram& box) {
-    const uint8_t* slot = slots_[n - 1].data();
-    if (!done) return saved(slot) ? "a recall of a saved mode refused" : "";
-    // But for the LED set and its geometry (RAM 1376..1395, 1412..1415), which the recall's size
-    // check may have sent back to the set in force.
-    const auto brings = [&](const uint8_t* image) {
-        for (int a = kPayload; a < 4096; ++a)
-            if (!(a >= 1376 && a < 1396) && !(a >= 1412 && a < 1416) &&
-                box[size_t(a)] != image[2 + a - kPayload])
-                return false;
-        return true;
-    };
-    bool allowed = saved(slot) && brings(slot);
-    for (const Save& s : open_)
-        allowed = allowed || (s.mode == n && !s.slotWritten && brings(s.image.data()));
-    if (!allowed) return "a recall brought a payload no save of the mode holds";
-    std::memcpy(ram_.data() + kPayload, box.data() + kPayload, kPayloadSize);
-    setWord(kCurrentMode, uint16_t(n));
-    userWroteMode();
-    register11(client, 0);
-    return "";
-}
-
-// The first of the states slot m's requests lead its file through, from state `from` on, that
-// the file shows; among equal states in a row, the last: they can't be told apart.
-std::optional<size_t> StoreModel::stateAt(int m, const std::optional<File>& file,
-                                          size_t from) const {
-    const auto& history = fileHistory_[m];
-    for (size_t i = from; i < history.size(); ++i) {
-        if (!same(history[i], file)) continue;
-        while (i + 1 < history.size() && same(history[i + 1], file)) ++i;
-        return i;
-    }
+std::optional<int> StoreModel::firstWriteWaiting() const {
+    for (const Job& j : line_)
+        if (!j.remove) return j.slot;
     return std::nullopt;
 }
 
-std::string StoreModel::check(const View& box) {
-    for (int a = kPersisted; a < 4096; ++a)
-        if (!followsFileWork(a) && !derived(a) && box.ram[a] != ram_[a])
-            return byteDiff("RAM", a, box.ram[a], ram_[a]);
-    // Never a state before the one it showed last. A slot's bytes a PC wrote since its last
-    // request, written back, are the file's newest state.
+std::string StoreModel::checkSlotsAndFiles(const View& box) const {
+    for (int m = 0; m < kModes; ++m)
+        if (const int i = firstDiff(box.modeSlots[m].data(), slots_[m].data(), kSlotSize); i >= 0)
+            return byteDiff("the slot of " + modeName(m) + ", byte", i, box.modeSlots[m][i],
+                            slots_[m][i]);
     for (int m = 0; m < kModes; ++m) {
-        const std::optional<File>& file = box.files[m];
-        if (const auto at = stateAt(m, file, fileSeen_[m])) {
-            fileSeen_[m] = *at;
-            continue;
-        }
-        if (writtenSince(m, file)) {
-            fileHistory_[m].push_back(file);
-            fileSeen_[m] = fileHistory_[m].size() - 1;
-            continue;
-        }
-        return "the file of mode " + std::to_string(m + 1) +
-               " is in no state its requests lead through (" +
-               fileDiff(box.files[m], fileHistory_[m].back()) + ")";
+        const auto& file = box.files[m];
+        const auto& want = files_[m];
+        if (file.has_value() != want.has_value())
+            return "the file of " + modeName(m) + (file ? " exists" : " is missing");
+        if (!file) continue;
+        if (const int i = firstDiff(file->data(), want->data(), kFileSize); i >= 0)
+            return byteDiff("the file of " + modeName(m) + ", byte", i, (*file)[i], (*want)[i]);
     }
-    const bool zero = (box.ram[kSaveRequest] | box.ram[kSaveRequest + 1]) == 0;
-    if (!zero) {
-        endWritten();
-        return "";
-    }
-    // RAM 868 reads 0: every save request answered has ended, its file written.
-    if (!recorded_.empty())
-        return "RAM 868 reads 0 while a save request of mode " +
-               std::to_string(recorded_.front().second) + " waits for its register 11";
-    // One that a later request, slot write or delete of its mode came before has ended too.
-    for (const Save& s : open_) {
-        const int m = s.mode - 1;
-        if (s.slotWritten || s.state + 1 < fileHistory_[m].size()) continue;
-        if (!stateAt(m, box.files[m], std::max(fileSeen_[m], s.state)))
-            return "RAM 868 reads 0 before the save of mode " + std::to_string(s.mode) +
-                   " is on disk";
-    }
-    endWritten();
     return "";
 }
 
-// A save has ended: the slot takes its image and RAM 866 its mode, unless a later write
-// came first.
-void StoreModel::end(const Save& s) {
-    fprintf(stderr, "end mode %d written %d owns %d\n", s.mode, s.slotWritten, s.ownsMode);
-    if (s.slotWritten) return;
-    std::memcpy(slots_[s.mode - 1].data(), s.image.data(), kFileSize);
-    if (s.ownsMode) setWord(kCurrentMode, uint16_t(s.mode));
+std::string StoreModel::check(const View& box) const {
+    for (int a = kPersisted; a < 4096; ++a)
+        if (a != kSaveRequest && a != kSaveRequest + 1 && !derived(a) && box.ram[a] != ram_[a])
+            return byteDiff("RAM", a, box.ram[a], ram_[a]);
+    const uint16_t request = uint16_t(box.ram[kSaveRequest] | box.ram[kSaveRequest + 1] << 8);
+    if (request != requestWord())
+        return "RAM 868 reads " + std::to_string(request) + ", model " +
+               std::to_string(requestWord()) + " (" + std::to_string(openRequests()) +
+               " save requests open)";
+    return checkSlotsAndFiles(box);
 }
 
-// The saves whose file the box has written have ended, in the order taken, up to the first
-// not seen to: what comes after is later than them.
-void StoreModel::endWritten() {
-    while (!open_.empty()) {
-        const Save& s = open_.front();
-        // One a later write came before leaves nothing, whenever it ends.
-        const bool leavesNothing = s.slotWritten;
-        if (!leavesNothing && (s.indistinct || fileSeen_[s.mode - 1] < s.state)) return;
-        end(s);
-        open_.erase(open_.begin());
-    }
-}
-
-// Every save taken has ended, in the order taken.
-void StoreModel::settle() {
-    for (const Save& s : open_) end(s);
-    open_.clear();
-}
-
-std::string StoreModel::checkSettled(const View& box) {
+std::string StoreModel::checkSettled(const View& box) const {
     const std::string any = check(box);
     if (!any.empty()) return any;
-    settle();
-    const uint16_t mode = uint16_t(box.ram[kCurrentMode] | box.ram[kCurrentMode + 1] << 8);
-    if (std::find(modeMayRead_.begin(), modeMayRead_.end(), mode) != modeMayRead_.end())
-        setWord(kCurrentMode, mode);
-    modeMayRead_.clear();
-    // RAM 868 holds a request while one waits for its register 11; which one is not promised.
-    for (int a = kPersisted; a < 4096; ++a)
-        if ((a < kSaveRequest || a > kSaveRequest + 1) && !derived(a) && box.ram[a] != ram_[a])
-            return byteDiff("RAM", a, box.ram[a], ram_[a]);
-    if ((box.ram[kSaveRequest] | box.ram[kSaveRequest + 1]) == 0 && !recorded_.empty())
-        return "RAM 868 reads 0 while a save request waits for its register 11";
-    // A slot a save may have reached unseen before a PC's write holds that save's payload under
-    // what the PC wrote.
-    for (const Save& s : slotMayHold_) {
-        Slot& slot = slots_[s.mode - 1];
-        Slot reached = slot;
-        std::memcpy(reached.data() + 2, s.image.data() + 2, kPayloadSize);
-        if (same(box.modeSlots[s.mode - 1].data(), reached.data())) slot = reached;
-    }
-    slotMayHold_.clear();
-    for (int m = 0; m < kModes; ++m) {
-        if (!same(box.modeSlots[m].data(), slots_[m].data()))
-            return "the slot of mode " + std::to_string(m + 1);
-        const auto& last = fileHistory_[m].back();
-        const bool dirtyAndSlot = writtenSince(m, box.files[m]);
-        if (!same(box.files[m], last) && !dirtyAndSlot)
-            return "the file of mode " + std::to_string(m + 1) +
-                   " is not what its last request left (" + fileDiff(box.files[m], last) + ")";
-        fileHistory_[m] = {box.files[m]};
-        fileSeen_[m] = 0;
-    }
+    if (!line_.empty()) return jobName(line_.front().slot, line_.front().remove) + " never ran";
     // The parameter file holds the RAM with the set in force, but for the words a start sets.
     const Ram image = savedImage();
     for (int a = kPersisted; a < 4096; ++a)
@@ -419,29 +357,27 @@ std::string StoreModel::checkSettled(const View& box) {
     return "";
 }
 
+void StoreModel::stopTakes() {
+    for (const Request& r : recorded_) take(r.mode);
+    recorded_.clear();
+}
+
+void StoreModel::stopDrains() {
+    for (const Job& j : line_) files_[j.slot] = j.remove ? std::nullopt : std::optional(j.image);
+    line_.clear();
+}
+
 // A start takes the parameter file, clears the close-LED, the outputs' frozen bits, the test
 // pattern, the current mode and the save request, sets the fades to 60, and loads each slot from
 // its file (a slot without one reads FF FF).
-void StoreModel::stopAndRestart(const Files& boxFiles) {
-    for (auto it = recorded_.begin(); it != recorded_.end(); it = recorded_.erase(it))
-        take(it->second);
-    settle();
-    modeMayRead_.clear();
-    slotMayHold_.clear();
+void StoreModel::restart() {
     for (int m = 0; m < kModes; ++m) {
-        const auto& want = fileHistory_[m].back();
-        // A slot written without a synchronisation: its file may hold either.
-        const auto file = writtenSince(m, boxFiles[m]) ? boxFiles[m] : want;
-        fileHistory_[m] = {file};
-        fileSeen_[m] = 0;
-        slotDirty_[m] = false;
-        written_[m].clear();
         slots_[m].fill(0);
-        if (!file) {
+        if (!files_[m]) {
             slots_[m][0] = slots_[m][1] = 0xFF;
             continue;
         }
-        std::memcpy(slots_[m].data(), file->data(), kFileSize);
+        std::memcpy(slots_[m].data(), files_[m]->data(), kFileSize);
         for (int i = 0; i < 2; ++i)
             if (slots_[m][i] == 0xFF) slots_[m][i] = 0;
     }
@@ -456,4 +392,6 @@ void StoreModel::stopAndRestart(const Files& boxFiles) {
     for (int k = 0; k < 16; ++k)
         ram_[size_t(kFades + 4 * k)] = ram_[size_t(kFades + 2 + 4 * k)] = 60;
     for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
+    savedMode_ = 0;
+    lastRequest_ = 0;
 }

@@ -1,14 +1,16 @@
 // A reference model of what docs/protocol.md promises a PC and the panel about the parameter
 // RAM, the LED size check, save requests (RAM 868), recalls, the user-mode slots and their
-// files, a clean stop and the start after it. It knows nothing of the box's threads, lines or
-// generations: only the order in which frames and keys were answered. Where the doc leaves an
-// outcome to the box's timing (a recall of a mode whose save is still under way, a slot written
-// without a synchronisation), it says which outcomes are allowed.
+// files, a clean stop and the start after it. It knows nothing of the box's threads or locks:
+// only the order in which frames and keys were answered, time passed and file jobs ran. Every
+// request changes the slots and RAM 866 when the box takes it; the files follow in the order
+// taken; a request is open until its file job (or the job of its slot that replaced it) has
+// run. It leaves nothing to the box's timing.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +20,9 @@ public:
     static constexpr int kModes = 16;
     static constexpr int kSlotSize = 4098;
     static constexpr int kFileSize = 4096;
+    // No frame for longer than this (10 ms ticks) and a UDP address's or serial port's requests
+    // are taken: the model takes them on the tick after the minute, when the box surely has.
+    static constexpr uint32_t kSilentTicks = 6000;
     using Ram = std::array<uint8_t, 4096>;
     using Slot = std::array<uint8_t, kSlotSize>;
     using File = std::array<uint8_t, kFileSize>;
@@ -31,81 +36,95 @@ public:
         Files files{};
     };
 
+    // Who owns a link's save requests: a TCP connection, a serial port, a UDP address (all its
+    // ports). The caller names each with a number of its own.
+    enum class Owner { Tcp, Serial, Udp };
+    void addLink(int link, Owner kind);
+
     // The box after its start.
     void start(const View& box);
 
-    // Frames, in the order the box answered them; `client` names the PC's link.
-    void pcWriteRam(int client, int addr, const uint8_t* data, int len);
-    void pcWriteSlot(int client, int mode, const uint8_t* data, int len);
-    // Whether a save request of the client waits for its register 11.
-    bool waitsForRegister11(int client) const;
+    // Frames, in the order the box answered them.
+    void pcWriteRam(int link, int addr, const uint8_t* data, int len);
+    void pcWriteSlot(int mode, int offset, const uint8_t* data, int len);
     // Register 11 with `value`: the status the box must answer.
-    int register11(int client, uint8_t value);
+    int register11(int link, uint8_t value);
+    bool holdsRequests(int link) const;
+    // A TCP connection closed.
+    void linkClosed(int link);
+    // Every frame of a link, once answered: its silence starts again.
+    void heard(int link);
+    // `ticks` pass while `busy`'s receiver (-1: none) is on a frame: a UDP address or serial
+    // port holding requests whose silence passes 60 s has them taken then.
+    void pass(uint32_t ticks, int busy);
+    // Ticks until the silence of the next link holding requests passes 60 s, none while
+    // `busy`'s receiver is on a frame.
+    std::optional<uint32_t> ticksToSilence(int busy) const;
+
     // The panel's keys.
     void panelSave(int n);
-    void panelDelete(int m);
-    int panelRecall(int n);
-    // A source change, with RAM 866 as the box read it before and after: where it breaks the doc.
-    std::string panelSource(int window, uint16_t source, uint16_t before, uint16_t after);
+    void panelDelete(int n);
+    void panelSource(int window, uint16_t source);
+    uint16_t windowSource(int window) const;
 
-    // A recall of mode n whose slot depends on a save still under way: the box may bring the
-    // slot as it was or any save of it under way (or refuse it while the slot may still read
-    // unsaved). recallTook checks the box's outcome (its status, its RAM after it) against those
-    // and takes it: where the box breaks the doc, or empty.
-    bool recallOpen(int n) const;
-    std::string recallTook(int client, int n, bool done, const Ram& box);
+    // The box ran the file job of slot m (a deletion or a file write): where that breaks the
+    // order taken, or empty. A write that failed leaves the file as it was.
+    std::string jobRan(int m, bool remove, bool failed);
+    // The parameter file's job ran: it saved RAM 866 as it then was.
+    void parameterFileSaved();
+    // The slot of the first file write waiting, if any.
+    std::optional<int> firstWriteWaiting() const;
 
-    // Whenever the box is looked at: where it breaks a promise, or empty.
-    std::string check(const View& box);
-    // Once the box has carried out everything it answered (every refresh and file job run):
-    // every promise holds to the byte.
-    std::string checkSettled(const View& box);
-    // A clean stop: every request answered is carried out; then the start from the files. The
-    // box's files decide where the doc allows either (a slot written without a synchronisation).
-    void stopAndRestart(const Files& boxFiles);
+    // After every step: the slots, the RAM (RAM 866 included, 868 as the requests open say) and
+    // the files, exactly, but for the channel geometry the apply derives.
+    std::string check(const View& box) const;
+    // Once the box has run everything it was asked: also the parameter file.
+    std::string checkSettled(const View& box) const;
+    // A clean stop: every request recorded is taken and every file job runs (the box's order
+    // among them is its own, the files end the same); then the start from the files.
+    void stopTakes();
+    void stopDrains();
+    void restart();
 
 private:
-    struct Save {
+    struct Job {
+        int slot;
+        bool remove;
+        File image{};  // a write's bytes
+        int ends;      // the save requests that end when it has run
+    };
+    struct Request {
+        int link;
         int mode;
-        File image{};
-        bool ownsMode = true;      // may still set RAM 866 when it ends
-        bool slotWritten = false;  // its slot changed after its take
-        size_t state = 0;          // its place in its slot's file states
-        bool indistinct = false;   // the state before it is the same: its end can't be seen
+    };
+    struct Link {
+        Owner kind;
+        uint32_t silent = 0;
     };
     uint16_t word(int addr) const { return uint16_t(ram_[addr] | ram_[addr + 1] << 8); }
     void setWord(int addr, uint16_t v);
     bool ledSetValid() const;
     void checkLedSize();
     Ram savedImage() const;
+    File slotImage(int m) const;
+    void record(int link, int mode);
+    void takeRequestsOf(int link);
     void take(int mode);
-    void userWroteMode();
-    void supersede(Save& s, bool slot);
-    void promise(int m, const std::optional<File>& file);
+    void deleteSlot(int m);
     void synchronise();
-    void end(const Save& s);
-    void endWritten();
-    void settle();
-    std::optional<size_t> stateAt(int m, const std::optional<File>& file, size_t from) const;
-    std::optional<File> slotAsFile(int m) const;
-    bool writtenSince(int m, const std::optional<File>& file) const;
+    void post(Job job);
+    int openRequests() const;
+    uint16_t requestWord() const;
+    bool frozen(int link, int busy) const;
+    std::string checkSlotsAndFiles(const View& box) const;
 
     Ram ram_{};
     std::array<Slot, kModes> slots_{};
     std::array<uint16_t, 5> ledInForce_{};
-    // Each slot's file as the requests answered so far leave it, with the states on the way
-    // there since the box last settled: its file may show any of them, in order, never one
-    // before what it showed last.
-    std::array<std::vector<std::optional<File>>, kModes> fileHistory_{};
-    std::array<size_t, kModes> fileSeen_{};
-    // A PC wrote the slot after its last file request: its file may hold those bytes too.
-    std::array<bool, kModes> slotDirty_{};
-    std::array<std::vector<std::optional<File>>, kModes> written_{};
-    std::vector<Save> open_;  // taken, not yet known to be ended, in the order taken
-    // Save requests written to RAM 868 and not yet taken, each with its client, in order.
-    std::deque<std::pair<int, int>> recorded_;
-    // What RAM 866 may read once settled besides what the saves leave: modes of saves that may
-    // have ended unseen before a later write.
-    std::vector<uint16_t> modeMayRead_;
-    std::vector<Save> slotMayHold_;
+    Files files_{};
+    std::deque<Job> line_;           // file jobs waiting, in the order taken
+    std::vector<Request> recorded_;  // save requests waiting for their take, in order
+    uint16_t lastRequest_ = 0;       // the last request written (RAM 868)
+    uint16_t savedMode_ = 0;         // RAM 866 as the parameter file last saved it
+    std::map<int, Link> links_;
 };

@@ -3,6 +3,9 @@
 
 #include <QStringList>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -125,6 +128,34 @@ TEST_F(ConfigEngineTest, TextWithCommasSurvivesTheRoundTrip) {
     writeFile(kIni, "[config]\nBarcode=AB,CD\n");
     freshConfig();
     EXPECT_EQ(g_str_barcode, "AB,CD");
+}
+
+// A tcpip.ini that is a link leads to a file that is not the box's: it is neither read nor
+// written, the box uses its defaults, and its line says so.
+TEST_F(ConfigEngineTest, AFileThatIsALinkIsNotReadAndTheDefaultsAreUsed) {
+    const std::string outside = makeTempDir("outside") + "/tcpip.ini";
+    const std::string text = "[config]\nTcpPort=7777\nIPAddress=10.1.2.3\n";
+    std::ofstream(outside) << text;
+    platform::makeParentDirs(kIni);
+    std::filesystem::create_symlink(outside, local(kIni));
+    LogTestHooks::forget();  // the line of its kind an earlier test said
+    testing::internal::CaptureStderr();
+    auto* c = freshConfig();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(local(kIni) +
+                        " is a symbolic link: refused (the box uses its own files, never through a "
+                        "link): the configuration's defaults are used"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(g_port, 5005u);
+    EXPECT_EQ(g_str_ip, "192.168.1.199");
+    c->write_config_variant(ConfigItem::TcpPort, 6000);
+    EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
+    std::stringstream kept;
+    kept << std::ifstream(outside).rdbuf();
+    EXPECT_EQ(kept.str(), text);
+    std::filesystem::remove(local(kIni));
+    removeTree(outside.substr(0, outside.rfind('/')));
 }
 
 TEST_F(ConfigEngineTest, MemoryOnlyItemsAreNotWritten) {

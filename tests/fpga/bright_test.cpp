@@ -1,4 +1,4 @@
-// Brightness by hand, by the half-hour table and through the PC's command table, the daily
+// Brightness by hand, by the half-hour table and through the command table's handler, the daily
 // on/off schedule and the clock command, on the simulated FPGA pair with the fake wall clock.
 #include <algorithm>
 #include <array>
@@ -16,7 +16,8 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kBrightTable = fpga_manage::kBrightFlashAddr;
 constexpr uint32_t kOnOffTable = fpga_manage::kOnOffFlashAddr;
 
-// A brightness table as the PC saves it: mode, then the manual level or 48 half-hour levels.
+// A brightness table as FPGA 0's flash holds it: mode, then the manual level or 48 half-hour
+// levels.
 Bytes brightTable(uint8_t mode, const Bytes& levels) {
     const Bytes head = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, mode};
     Bytes t(fpga_manage::kBrightTableSize, levels.empty() ? 0 : levels.back());
@@ -71,7 +72,8 @@ protected:
     // Long enough for the clock refresh and one brightness step.
     void runStep() { runTicks(1100); }
 
-    // The PC's command table, then register 2 bit 2, as the PC runs it.
+    // The command table, then register 2 bit 2, which runs its handler (no PC command writes
+    // that register: the handler is driven here directly).
     void pcCommand(const Bytes& table) {
         ASSERT_EQ(mgr->pc_write_table(8, 0, 0, table.data(), uint32_t(table.size())), 0);
         mgr->write_to_register(2, 0x04, 0x04, 0);

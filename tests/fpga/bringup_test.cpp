@@ -132,20 +132,11 @@ TEST_F(FpgaTest, VersionOutsideTheAnsweringRangeRestartsTheLinkSteps) {
 }
 
 TEST_F(FpgaTest, ParameterTableIsLoadedFromTheFlashCopy) {
-    // A saved table of FPGA 0: port 1 at (100, 40) size 256 x 128, screen 1000 wide.
-    std::vector<uint8_t> saved(1025, 0);
-    saved[0] = 0xAA;
-    auto put = [&](int at, uint16_t v) {
-        saved[1 + at] = uint8_t(v);
-        saved[2 + at] = uint8_t(v >> 8);
-    };
-    put(19, 100), put(21, 40), put(23, 256), put(25, 128);
-    put(60, 1000), put(62, 500);
+    std::vector<uint8_t> saved = savedPortTable();
     saved[1 + 100] = 7;  // a stale card count: the link bytes start from zero
     ASSERT_EQ(mgr->flash_write(2, fpga_manage::kParaFlashAddr, saved.data(), 1025), 1);
-    startBoard();          // the flash keeps its copy across a restart of the box
-    para->wr16(1382, 10);  // global offset of the LED screen
-    para->wr16(1384, 4);
+    startBoard();        // the flash keeps its copy across a restart of the box
+    panelOffset(10, 4);  // global offset of the LED screen
 
     g_source_online = 2;
     powerUp(0);

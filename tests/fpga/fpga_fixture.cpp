@@ -71,6 +71,18 @@ void FpgaTest::handOver(int addr) {
         fpga_manage::brightness_changed(value, gen);
 }
 
+std::vector<uint8_t> FpgaTest::savedPortTable() {
+    std::vector<uint8_t> saved(1025, 0);
+    saved[0] = 0xAA;
+    auto put = [&](int at, uint16_t v) {
+        saved[1 + at] = uint8_t(v);
+        saved[2 + at] = uint8_t(v >> 8);
+    };
+    put(19, 100), put(21, 40), put(23, 256), put(25, 128);
+    put(60, 1000), put(62, 500);
+    return saved;
+}
+
 void FpgaTest::writeFlash(uint32_t at, const std::vector<uint8_t>& bytes) {
     auto& mem = board->flash[0].mem;
     std::fill(mem.begin() + at, mem.begin() + at + 4096, 0xFF);

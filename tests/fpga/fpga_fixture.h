@@ -38,6 +38,9 @@ protected:
     enum Writer { kPc, kPanel };
     void userWrite(Writer by, int addr, uint16_t value);
     void handOver(int addr);
+    // A port table of FPGA 0 as saved to its flash (marker 0xAA, then 1024 bytes): port 1 at
+    // (100, 40) size 256 x 128, screen 1000 x 500.
+    static std::vector<uint8_t> savedPortTable();
     // FPGA 0's configuration flash: a 4 KiB sector erased with bytes at its start, and n bytes.
     void writeFlash(uint32_t at, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> flash(uint32_t at, size_t n) const;

@@ -7,12 +7,15 @@
 #include <thread>
 
 #include "c331/c331_manage.h"
+#include "comm/comm_hooks.h"
+#include "comm/link_session.h"
 #include "comm/message_deal.h"
 #include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "fpga_fixture.h"
 #include "platform/clock.h"
 #include "platform/sim/sim_c331.h"
+#include "program_fixture.h"
 
 namespace {
 uint16_t word(const std::vector<uint8_t>& b, int at) {
@@ -463,6 +466,90 @@ TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForI
     expectRelit();
 }
 
+// What an FPGA's bring-up takes of the LED screen: the size in force and the image offset of the
+// C331's last panel set-up, whatever took them and however the FPGAs restart; never a PC's words
+// still waiting for their register 11. A PC on a link of its own writes the RAM; FPGA 0 loads a
+// port table from its flash, which the offset moves.
+class InForceTest : public HandshakeWithC331Test {
+protected:
+    void SetUp() override {
+        HandshakeWithC331Test::SetUp();
+        comm_hooks::wire();  // register 11 asks whether both FPGAs run
+        writeFlash(fpga_manage::kParaFlashAddr, savedPortTable());
+    }
+    void pcWrites(const Bytes& frame) { ASSERT_EQ(status(askSession(pc, frame)), 0); }
+    // Where FPGA 0's last bring-up put port 1 (saved at 100, 40).
+    std::pair<int, int> port1() const {
+        const auto a = board->fpga[0].area(1, 0, 64);
+        return {word(a, 19), word(a, 21)};
+    }
+    // The source as both FPGAs measure it.
+    void input(uint16_t width, uint16_t height) {
+        std::lock_guard<std::mutex> lock(board->mutex);
+        for (auto& f : board->fpga) f.setInput(width, height, 833333);
+    }
+    link_session pc{LinkKind::Tcp, "pc"};
+};
+
+TEST_F(InForceTest, AnFpgaResetWhileAPcsLedWordsWaitLightsWithTheScreenInForce) {
+    pcWrites(writeRam(1378, le16(16000)));  // more than the box drives
+    pcWrites(writeRam(1382, cat({le16(10), le16(4)})));
+    box().soc.clearWrites();
+    const int starts = board->fpga[0].starts();
+    mgr->reset_fpga_rst(0, "a test");
+    ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[0]; }, 100));
+    EXPECT_TRUE(bothLit()) << "held by a width never taken";
+    EXPECT_EQ(board->fpga[0].starts(), starts + 1);
+    EXPECT_EQ(port1(), std::make_pair(100, 40)) << "moved by an offset never set up";
+}
+
+// A size or panel taken, then the FPGAs' next bring-up: each step starts from the one before.
+// The source measures half the new size: enough for it, too little for the size before.
+TEST_F(InForceTest, TheBringUpAfterATakenChangeLightsWithTheNewScreen) {
+    struct Step {
+        const char* name;
+        uint16_t splice, width, height, out1_width, out1_height;
+        bool fpga1_down;  // when register 11 comes
+        bool handshake;
+    };
+    const Step steps[] = {
+        {"a size at register 11", 3, 1280, 1024, 512, 1024, false, true},
+        {"a splice alone: no handshake", 2, 1280, 1024, 1280, 400, false, false},
+        {"a size while FPGA 1 is down: no handshake", 2, 1024, 768, 1024, 300, true, false},
+    };
+    std::pair<int, int> offset_before{0, 0};
+    uint16_t width_before = 1920;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        const std::array<uint16_t, 7> geometry = c331_manage::geometry_words(
+            c331_manage::panel_geometry(s.width, s.height, s.out1_width, s.out1_height, s.splice));
+        const std::pair<int, int> offset{geometry[0], geometry[1]};
+        ASSERT_NE(offset, offset_before) << "a step that changes no offset";
+        ASSERT_TRUE(s.width == width_before || s.width / 2 < width_before / 2)
+            << "an input that the size before would light too";
+        input(s.width / 2, s.height / 2);
+        if (s.fpga1_down) {
+            raviksource::pInstance()->fpga_board_state[1] = 1;
+            mgr->reset_fpga_rst(1, "its board went away");
+            ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[1]; }, 100));
+        }
+        box().soc.clearWrites();
+        pcWrites(writeRam(1376, le16(s.splice)));
+        pcWrites(writeRam(1378, cat({le16(s.width), le16(s.height)})));
+        pcWrites(writeRam(1412, cat({le16(s.out1_width), le16(s.out1_height)})));
+        pcWrites(writeReg(11, 0xFF, {0x01}));
+        EXPECT_EQ(handshake().blanking(), s.handshake);
+        ASSERT_TRUE(runUntil([] { return !handshake().blanking(); }, 100));
+        ASSERT_TRUE(answered());
+        runTicks(1);
+        if (s.fpga1_down) powerUp(1);
+        expectRestartedAndLit();
+        EXPECT_EQ(port1(), std::make_pair(100 + offset.first, 40 + offset.second));
+        offset_before = offset;
+        width_before = s.width;
+    }
+}
+
 TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {
     board->fpga[1].setLinks(0xFF, 0x03);
     mgr->MCU_REG_func[0][80] = 0;  // FPGA 0 not running
@@ -559,7 +646,7 @@ TEST_F(FpgaTest, GeometryHelpers) {
     fpga_manage::get_eth_param_addr(16, &x, nullptr, nullptr, nullptr);
     EXPECT_EQ(x, 8);
 
-    para->wr16(1382, 10);
+    panelOffset(10, 0);
     mgr->MCU_RAM_ETH_BACK_PARA_func[0][0] = uint8_t(1000 & 0xFF);
     mgr->MCU_RAM_ETH_BACK_PARA_func[0][1] = uint8_t(1000 >> 8);
     mgr->T57_mcu_set_net_para(0);

@@ -361,8 +361,7 @@ TEST_F(UsbUpgradeTest, BadPackagesLeaveEverythingAsItWas) {
         testing::internal::CaptureStderr();
         runJob();
         const std::string terminal = testing::internal::GetCapturedStderr();
-        EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/bad.ZEMZK") + " refused: "),
-                  std::string::npos)
+        EXPECT_NE(terminal.find("usb upgrade: /mnt/usb1/bad.ZEMZK refused: "), std::string::npos)
             << k.name << ": " << terminal;
         EXPECT_EQ(result, (std::array<int, 3>{0, 0, 1})) << k.name;
         EXPECT_EQ(fault, k.fault) << k.name;
@@ -434,6 +433,43 @@ TEST_F(UsbUpgradeTest, AFlashThatDoesNotTakeTheDataFailsTheChildAndNothingTakesE
     EXPECT_EQ(fault, kUsbFaultWrite);
     EXPECT_EQ(resetPulses(0), resets);
     EXPECT_EQ(c331->g_osd_font_mask.load(), 0u);
+}
+
+// The file changed on the disk between its package's check and the read of a child: the child
+// read whole no longer says what was checked (where a font goes, how long a bitstream is), so it
+// fails as damaged and nothing of it is written.
+TEST_F(UsbUpgradeTest, AChildThatChangedSinceItsCheckIsNotWritten) {
+    constexpr size_t kChild = 49 + 21;  // the only child's image, after the header and its entry
+    const Bytes narrow = font(32, true, 4 * 128);
+    const Bytes old_font(narrow.size(), 0x33);
+    struct Case {
+        const char* name;
+        ChildSpec child;
+        size_t at;  // the byte of the child's image changed after the check
+        uint8_t now;
+    };
+    for (const Case& c :
+         {Case{"another bitstream length", {kFpga0, firmware(bytes(9000, 6))}, 31, 100},
+          Case{"a font of 64 dots", {kFont, narrow}, 18, 64}}) {
+        SCOPED_TRACE(c.name);
+        chip->flashLoad(0, old_font);
+        board->clearMessages();
+        const Bytes checked = package({c.child});
+        onDisk("pkg.ZEM", checked);
+        mgr->hooks.on_usb_package_checked = [&](int) {
+            Bytes changed = checked;
+            changed[kChild + c.at] = c.now;
+            onDisk("pkg.ZEM", changed);
+        };
+        const int erases = board->flash[0].erases;
+        runJob();
+        mgr->hooks.on_usb_package_checked = nullptr;
+        EXPECT_EQ(result, (std::array<int, 3>{0, 1, 0}));
+        EXPECT_EQ(fault, kUsbFaultDamaged);
+        EXPECT_EQ(board->flash[0].erases, erases);
+        EXPECT_EQ(chip->flashRead(0, uint32_t(old_font.size())), old_font);
+        EXPECT_EQ(c331->g_osd_font_mask.load(), 0u);
+    }
 }
 
 TEST_F(UsbUpgradeTest, SkippedAndUnknownChildrenKeepWhatEarlierChildrenDid) {
@@ -521,7 +557,8 @@ TEST_F(UsbUpgradeTest, FilesPastTheLimitAreCountedAndReported) {
 
 // Any name before the suffix is a package's: hidden names and names that are no UTF-8 are read,
 // or refused with their line. The "._NAME" companions a FAT disk may carry beside each file
-// are no packages: skipped, and counted as left out.
+// are no packages: skipped, and counted as left out. Every line, traces too, names a file by its
+// path on the box.
 TEST_F(UsbUpgradeTest, HiddenAndNonUtf8NamesAreReadAndCompanionsLeftOut) {
     sim_control::pInstance();  // takes the job's result as the running box does
     const Bytes good = package({{10, bytes(3000, 9)}});
@@ -532,15 +569,25 @@ TEST_F(UsbUpgradeTest, HiddenAndNonUtf8NamesAreReadAndCompanionsLeftOut) {
     onDisk("bad\xC3(.ZEM", cut);
     onDisk("._update.ZEM", Bytes(4096, 0));
     EXPECT_EQ(usbUpgradeFiles().size(), 3);
+    const uint8_t traces = g_debugSwitch;
+    g_debugSwitch = 254;
     testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
     runJob();
+    const std::string console = testing::internal::GetCapturedStdout();
     const std::string terminal = testing::internal::GetCapturedStderr();
+    g_debugSwitch = traces;
     EXPECT_EQ(result, (std::array<int, 3>{2, 0, 1}));
     EXPECT_EQ(files_read, 3);
-    EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/bad\\xC3(.ZEM") +
-                            " refused: child past the end of the file\n"),
-              std::string::npos)
-        << terminal;
+    const std::string refused = "/mnt/usb1/bad\\xC3(.ZEM refused: child past the end of the file";
+    EXPECT_NE(terminal.find("usb upgrade: " + refused + "\n"), std::string::npos) << terminal;
+    const std::string traced[] = {"\n /mnt/usb1/..ZEM \n",
+                                  "ready to downing file name  /mnt/usb1/.update.ZEM\n",
+                                  "\n usb upgrade: " + refused + " \n"};
+    for (const std::string& line : traced)
+        EXPECT_NE(console.find(line), std::string::npos) << line << " in:\n" << console;
+    EXPECT_EQ(console.find(root_), std::string::npos) << "the host's root named:\n" << console;
+    EXPECT_EQ(terminal.find(root_), std::string::npos) << "the host's root named:\n" << terminal;
     EXPECT_EQ(upgradeLine(), "usb upgrade: 2 installed, 0 failed, 1 refused, 1 left out");
 }
 
@@ -559,8 +606,7 @@ TEST_F(UsbUpgradeTest, APackageFolderThatIsALinkIsNotRead) {
     const std::string terminal = testing::internal::GetCapturedStderr();
     EXPECT_EQ(result, (std::array<int, 3>{0, 0, 0}));
     EXPECT_FALSE(exists("/data/app/zemT57N2"));
-    EXPECT_NE(terminal.find("usb upgrade: " + local("/mnt/usb1/ZEM-T73") +
-                            " is a symbolic link: not read\n"),
+    EXPECT_NE(terminal.find("usb upgrade: /mnt/usb1/ZEM-T73 is a symbolic link: not read\n"),
               std::string::npos)
         << terminal;
     g_usb_grade_path = " ";

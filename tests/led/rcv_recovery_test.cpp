@@ -153,6 +153,60 @@ TEST_F(RecoveryPage, QueryListsTheCardAndRecoveryIsPostedForIt) {
           }});
 }
 
+// Under the ring of a query the page shows no outcome, in each language: neither the no-cards
+// text nor the list before, which stays stored (on the page and with the FPGA thread) until the
+// query's own outcome comes; Recovery then acts on what that shows.
+TEST_F(RecoveryPage, UnderTheRingOfAQueryThePageShowsNoOutcome) {
+    const QString entry = "Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>";
+    const struct {
+        const char* name;
+        QStringList list;  // the outcome of the query before, and of this one
+        QString empty;     // the text it shows where no entry is
+        QStringList rows;
+    } cases[] = {{"no-cards", {}, "No receiving cards that need to be updated!", {}},
+                 {"found", {"01/05/04/12"}, "", {entry}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RecoveryOutcome outcome{RecoveryOutcome::kList, c.list, {}};
+        open({[&] {
+                  key(kKeyOk);  // Query
+                  jobEndsWith(outcome);
+              },
+              Item::until([] { return g_qround_bar.isNull(); }),
+              [&] {
+                  EXPECT_EQ(emptyText(), c.empty);
+                  key(kKeyOk);  // Query again
+                  ASSERT_EQ(g_send_para[send_para::kTask].load(), 5);
+                  for (int lang = 0; lang < kLanguageCount; ++lang) {
+                      SCOPED_TRACE(lang);
+                      g_language = uint8_t(lang);
+                      g_rcv_recovery->language_changed();
+                      SyncUpdate::pInstance()->para_sync(99);  // a cleared list: drawn again
+                      EXPECT_TRUE(emptyText().isEmpty())
+                          << "no outcome yet: " << emptyText().toStdString();
+                      EXPECT_TRUE(shownTexts().isEmpty());
+                      EXPECT_EQ(textsNotFitting(g_rcv_recovery), std::vector<std::string>{});
+                      shot(QString("querying-%1-%2").arg(c.name).arg(lang));
+                  }
+                  g_language = 1;
+                  g_rcv_recovery->language_changed();
+                  EXPECT_EQ(g_rcv_recovery->result_list, c.list) << "stored on the page";
+                  EXPECT_EQ(rcv_recovery::heldOutcome().entries, c.list) << "and by the thread";
+                  jobEndsWith(outcome);
+              },
+              Item::until([] { return g_qround_bar.isNull(); }),
+              [&] {
+                  EXPECT_EQ(emptyText(), c.empty);
+                  EXPECT_EQ(shownTexts(), c.rows);
+                  key(kKeyRight);
+                  key(kKeyOk);  // Recovery: onto the entry shown, none without one
+                  EXPECT_EQ(g_send_para[send_para::kTask].load(), c.list.isEmpty() ? 0 : 6);
+                  if (!c.list.isEmpty()) jobEnds({{}});
+              },
+              Item::until([] { return g_qround_bar.isNull(); })});
+    }
+}
+
 TEST_F(RecoveryPage, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
     open({[this] {
               key(kKeyOk);

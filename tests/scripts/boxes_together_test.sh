@@ -2,7 +2,8 @@
 # Five boxes started half a second apart from one clone, each with its own root and port offset
 # (loopback only): each start builds build/ in turn, runs its own copy of the program, keeps its
 # own build log and serves. No start may run the file another start's build rewrites: a source
-# touched before each start makes every build relink build/zemT57N.
+# touched before each start makes every build relink build/zemT57N. Box 1, started under umask
+# 002, makes its files 0644 and its folders 0755 all the same.
 # Usage: tests/scripts/boxes_together_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -18,8 +19,11 @@ exec 7<build
 flock 7
 for i in 1 2 3 4 5; do
     touch core/main.cpp
+    mask=022
+    [ $i != 1 ] || mask=002
     ZEM_SIM_PORT_OFFSET=$((base + 10 * i)) QT_QPA_PLATFORM=offscreen \
-        CMAKE_BUILD_PARALLEL_LEVEL=2 scripts/run-sim.sh "$tmp/box$i" </dev/null >"$tmp/out$i" 2>&1 7<&- &
+        CMAKE_BUILD_PARALLEL_LEVEL=2 bash -c 'umask "$1" && exec scripts/run-sim.sh "$2"' _ \
+        "$mask" "$tmp/box$i" </dev/null >"$tmp/out$i" 2>&1 7<&- &
     pids+=($!)  # run-sim.sh becomes the program
     if [ $i = 1 ]; then
         # It first installs what is missing, which takes a while on a loaded machine.
@@ -46,4 +50,8 @@ stop_all
 for i in 1 2 3 4 5; do
     [ ! -e "$tmp/box$i/sim/ctl" ] || failed "box $i did not stop cleanly"
 done
+# The box's own folders are 0700, the program's copy 0755.
+modes=$(cd "$tmp/box1" && find . \( \( -type d ! -perm 0755 ! -path ./sim ! -path ./sim/runtime \) \
+    -o \( -type f ! -perm 0644 ! -path ./sim/zemT57N \) \) -printf '%m %p\n')
+[ -z "$modes" ] || failed "box 1 under umask 002 made: $modes"
 echo "passed: boxes started together"

@@ -7,7 +7,10 @@
 #   its build and frees build/'s lock (and the root) within seconds; under nohup a hang-up stops
 #   neither the build nor the box;
 # - Ctrl-C on a terminal (a pseudo-terminal) still brings the box's last lines to the terminal
-#   and console.log.
+#   and console.log;
+# - Ctrl-C while the box starts up (its program a stub that waits until the test lets it go, put
+#   in place by a stub cp) is no error: the start's own scripts/sim-ready.sh, which waits for
+#   the box, says nothing when the program ends.
 # Usage: tests/scripts/stub_build_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -152,4 +155,39 @@ for console in "" --console; do
     done
 done
 exec 6>&-
+
+# Ctrl-C during the start-up: to the start's whole process group, as a terminal sends it.
+startup=$tmp/startup
+mkdir "$startup"
+real_cp=$(command -v cp)
+cat >"$startup/cp" <<STUB
+#!/bin/sh
+# The copy of the program a stub that starts up until the test lets it go.
+if [ "\$1 \$2" = "-- build/zemT57N" ]; then
+    printf '#!/bin/sh\necho started >"%s"\nexec flock -s -w 120 "%s" true\n' \
+        "$startup/started" "$startup/hold" >"\$3"
+    chmod +x "\$3"
+    exit
+fi
+exec "$real_cp" "\$@"
+STUB
+chmod +x "$startup/cp"
+exec 5>"$startup/hold"
+flock 5
+root=$tmp/startup-root
+# A process group of its own, which the Ctrl-C reaches whole; the start's own sim-ready runs in
+# the background there, ignoring it, as it does under a terminal.
+PATH="$startup:$PATH" ZEM_SIM_PORT_OFFSET=$offset setsid env --default-signal=INT \
+    scripts/run-sim.sh "$root" </dev/null >"$tmp/out-startup" 2>&1 5>&- 7>&- &
+started=$!
+pids+=("$started")
+within 60 test -e "$startup/started" || failed "startup: the program never started"
+disown "$started"
+kill -INT -- "-$started"
+within 10 ended "$started" || failed "startup: the start still runs after Ctrl-C"
+# The start's session, its own sim-ready with it, has ended (the start itself may be unreaped).
+session_ended() { ! ps -o stat= -s "$started" | grep -qv '^Z'; }
+within 20 session_ended || failed "startup: $(ps -o pid,stat,args -s "$started")"
+! grep -q "error" "$tmp/out-startup" || failed "startup: an error after Ctrl-C"
+exec 5>&-
 echo "passed: starts with a stub build"

@@ -5,9 +5,11 @@
 #include <QLineEdit>
 #include <QTextDocument>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <set>
 
 #include "fpga/rcv_job_events.h"
 #include "fpga/usb_upgrade.h"
@@ -38,10 +40,13 @@ namespace {
 const char* const kLanguageName[kLanguageCount] = {"zh_CN", "en", "ru", "vi", "zh_TW"};
 
 // The values a page fills in at run time, at their longest: put into the page in front after
-// each language change; and the labels that may show them cut short with "…".
+// each language change; the labels that may show them cut short with "…"; and the items drawn
+// from the style table that may also be drawn in their look's disabled states (dimmed: the item
+// can't be chosen now), whose words must fit there too.
 struct RunTime {
     std::function<void()> fill;
     std::function<bool(const QLabel*)> elides;
+    std::function<bool(const QWidget*)> dims = nullptr;
 };
 
 // Each named field of the page in front shows `value`.
@@ -112,8 +117,44 @@ std::vector<std::string> shrunkFromEnglish(
     return out;
 }
 
+// What the items a page may draw disabled show in those states: the texts that do not fit, and
+// the size each draws its words in, by its path and state ("Button_next/words (dimmed)").
+struct DisabledLooks {
+    std::vector<std::string> not_fitting;
+    std::map<std::string, int> sizes;
+};
+
 class TextsFit : public PanelTest {
 protected:
+    // Each item under root that `dims` takes, drawn in each disabled state of its look, then as
+    // it was.
+    static DisabledLooks inDisabledStates(QWidget* root,
+                                          const std::function<bool(const QWidget*)>& dims) {
+        using namespace panel_style;
+        DisabledLooks out;
+        for (QWidget* w : root->findChildren<QWidget*>()) {
+            const Look look = lookOf(w);
+            const State was = stateOf(w);
+            if (look == kLooks || was == kStates || !w->isVisibleTo(root) || !dims(w)) continue;
+            // The item's own words and its children's, as its parent holds them.
+            std::set<std::string> names = {w->objectName().toStdString()};
+            for (const QWidget* c : w->findChildren<QWidget*>())
+                names.insert(c->objectName().toStdString());
+            for (const State disabled : {kDimmed, kDimmedFocus}) {
+                if (sheet(look, disabled).isEmpty()) continue;
+                apply(w, look, disabled);
+                const std::string in = disabled == kDimmed ? " (dimmed)" : " (dimmed, focus)";
+                for (const std::string& t : textsNotFitting(w->parentWidget()))
+                    if (names.count(t.substr(0, t.find(':')))) out.not_fitting.push_back(t + in);
+                for (const auto& [path, pixels] : textSizes(w->parentWidget()))
+                    if (path.substr(0, path.find('/')) == w->objectName().toStdString())
+                        out.sizes[path + in] = pixels;
+            }
+            apply(w, look, was);
+        }
+        return out;
+    }
+
     void SetUp() override {
         PanelTest::SetUp();
         saveSlot(0, 1);
@@ -142,6 +183,11 @@ protected:
             for (const std::string& t : textsWithSoftHyphens(root)) ADD_FAILURE() << t;
             for (const std::string& t : textsElided(root, run_time.elides)) ADD_FAILURE() << t;
             sizes[lang] = textSizes(root);
+            if (run_time.dims) {
+                const DisabledLooks disabled = inDisabledStates(root, run_time.dims);
+                for (const std::string& t : disabled.not_fitting) ADD_FAILURE() << t;
+                sizes[lang].insert(disabled.sizes.begin(), disabled.sizes.end());
+            }
             shot(QString("%1-%2").arg(state, kLanguageName[lang]));
         }
         for (const std::string& t : shrunkFromEnglish(sizes)) ADD_FAILURE() << state << ": " << t;
@@ -467,6 +513,17 @@ TEST_F(TextsFit, RecoveryPage) {
              }});
 }
 
+// The wizard's buttons that may be drawn disabled, as Load scan is without scan files: the top
+// row and the buttons that lead from step to step. The port groups' and the routing's small boxes
+// are only ever drawn normal, marked or focused.
+bool wizardDims(const QWidget* w) {
+    static const std::set<QString> kSteps = {
+        "Button_shortcut", "Button_loadscan", "Button_paraweld", "Button_mapping", "Button_next",
+        "Button_next_2",   "Button_next_5",   "Button_front_2",  "Button_front_3", "Button_front_6",
+        "Button_send",     "Button_load",     "Button_confirm",  "Button_cancel"};
+    return kSteps.count(w->objectName()) > 0;
+}
+
 TEST_F(TextsFit, SmartMappingWizard) {
     writeFile("/data/smartmapping/screen.qzfile", "scan");
     mountUsbDisk();
@@ -486,9 +543,11 @@ TEST_F(TextsFit, SmartMappingWizard) {
                              if (auto* e = g_smartmapping->findChild<QLineEdit*>(f.first))
                                  e->setText(f.second);
                      },
-                     nullptr};
+                     nullptr, wizardDims};
                  inEachLanguage("smart-cabinet", page, numbers);
-                 keys({kKeyOk, kKeyLeft, kKeyOk});
+                 keys({kKeyOk, kKeyLeft});  // the keys on Next
+                 inEachLanguage("smart-cabinet-next", page, numbers);
+                 key(kKeyOk);
                  inEachLanguage("smart-port", page, numbers);
                  keys({kKeyLeft, kKeyOk});
                  inEachLanguage("smart-layout", page, numbers);
@@ -505,6 +564,30 @@ TEST_F(TextsFit, SmartMappingWizard) {
                  inEachLanguage("smart-curing", page, numbers);
                  key(kKeyRight);
                  inEachLanguage("smart-mapping", page, numbers);
+                 while (g_smartmapping) key(kKeyBack);
+             }});
+}
+
+// Without scan files Load scan is drawn disabled: under the keys (its file went while they were
+// on it) and away from them.
+TEST_F(TextsFit, SmartMappingWizardWithoutScanFiles) {
+    writeFile("/data/smartmapping/screen.qzfile", "scan");
+    key(kKeyOk);
+    session({[] { panel::openRegistered(kPageSmartMapping); },
+             [this] {
+                 const auto page = [] { return g_smartmapping; };
+                 const auto loadScan = [] {
+                     return panel_style::stateOf(
+                         g_smartmapping->findChild<QWidget*>("Button_loadscan"));
+                 };
+                 key(kKeyRight);
+                 std::remove(local("/data/smartmapping/screen.qzfile").c_str());
+                 g_smartmapping->language_changed();  // counts the files again
+                 ASSERT_EQ(loadScan(), panel_style::kDimmedFocus);
+                 inEachLanguage("no-scan-files", page, {nullptr, nullptr, wizardDims});
+                 key(kKeyLeft);
+                 ASSERT_EQ(loadScan(), panel_style::kDimmed);
+                 inEachLanguage("no-scan-files-away", page, {nullptr, nullptr, wizardDims});
                  while (g_smartmapping) key(kKeyBack);
              }});
 }

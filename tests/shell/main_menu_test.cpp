@@ -237,7 +237,7 @@ TEST_F(MainMenu, SaveTakenAtTheKeyKeepsItsRamWhileAPcSavesDuringTheHeldRefresh) 
 
 // A save landing on the saver's thread while the SAVE grid is open: the grid draws the slot
 // saved and "Using" on it, through the refresh the landing raises.
-TEST_F(MainMenu, TheSaveGridRedrawsWhenASaveLands) {
+TEST_F(MainMenu, TheSaveGridShowsASaveAtItsKeyWhileItsFileWaits) {
     store().saver.start();
     store().saver.hold(true);
     openTool(4);
@@ -246,13 +246,17 @@ TEST_F(MainMenu, TheSaveGridRedrawsWhenASaveLands) {
     key(kKeyOk);
     takeApply();
     g_mainwindow->preset_done = 0;  // the key's tip is not what this looks at
-    ASSERT_TRUE(g_mainwindow->widget_mode->isVisible());
-    EXPECT_EQ(usingLabel(2), nullptr) << "drawn before the save landed";
-    ASSERT_TRUE(store().saver.step());
     settle();
-    ASSERT_NE(usingLabel(2), nullptr);
+    ASSERT_TRUE(g_mainwindow->widget_mode->isVisible());
+    ASSERT_NE(usingLabel(2), nullptr) << "the save is in the slot at the key";
     EXPECT_TRUE(usingLabel(2)->isVisibleTo(g_mainwindow));
     EXPECT_EQ(usingLabel(2)->text(), "Using");
+    EXPECT_FALSE(exists("/data/modes/custom_mode3")) << "its file waits";
+    shot("taken");
+    ASSERT_TRUE(store().saver.step());
+    settle();
+    EXPECT_TRUE(exists("/data/modes/custom_mode3"));
+    ASSERT_NE(usingLabel(2), nullptr);
     shot("landed");
     store().saver.hold(false);
     store().saver.stop();

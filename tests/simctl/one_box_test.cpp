@@ -310,22 +310,35 @@ TEST(StartErrors, ARootNotTheBoxsOwnIsRefused) {
 }
 
 // A new root, and every folder the box makes in it, is made with mode 0755 whatever the umask
-// (the folder sim and Qt's runtime folder are the box's alone: 0700); by scripts/run-sim.sh too.
-TEST(StartErrors, ANewRootAndItsFoldersAreNotWritableByOthersUnderUmask002) {
+// (the folder sim and Qt's runtime folder are the box's alone: 0700), and every file with mode
+// 0644 (the configuration QSettings writes, the shell's log among them); by scripts/run-sim.sh
+// too.
+TEST(StartErrors, ANewRootAndWhatTheBoxMakesInItHaveTheirModesWhateverTheUmask) {
     const std::string base = makeTempDir("new-root");
-    const std::string root = base + "/new/root";
-    // Stopped by its time limit once started; it makes the root first thing.
-    const CommandResult started = commandResult(
-        "umask 002 && env QT_QPA_PLATFORM=offscreen timeout -s INT " +
-        std::to_string(hangSeconds(5)) + programCommand() + " --sim '" + root + "' </dev/null");
-    ASSERT_TRUE(fs::exists(root + "/sim")) << started.output;
-    EXPECT_EQ(fs::status(base + "/new").permissions(), fs::perms(0755));
-    EXPECT_EQ(fs::status(root).permissions(), fs::perms(0755));
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-        if (!e.is_directory() || e.is_symlink()) continue;
-        SCOPED_TRACE(e.path().string());
-        EXPECT_EQ(e.status().permissions() & (fs::perms::group_write | fs::perms::others_write),
-                  fs::perms::none);
+    std::string root;
+    for (const char* mask : {"077", "002"}) {
+        SCOPED_TRACE(std::string("umask ") + mask);
+        const std::string top = base + "/new-" + mask;
+        root = top + "/root";
+        // Stopped by its time limit once started; it makes the root first thing.
+        const CommandResult started = commandResult(
+            "umask " + std::string(mask) + " && env QT_QPA_PLATFORM=offscreen timeout -s INT " +
+            std::to_string(hangSeconds(5)) + programCommand() + " --sim '" + root + "' </dev/null");
+        ASSERT_TRUE(fs::exists(root + "/data/configs/tcpip.ini")) << started.output;
+        EXPECT_EQ(fs::status(top).permissions(), fs::perms(0755));
+        EXPECT_EQ(fs::status(root).permissions(), fs::perms(0755));
+        for (const auto& e : fs::recursive_directory_iterator(root)) {
+            if (e.is_symlink()) continue;
+            const std::string name = e.path().string();
+            SCOPED_TRACE(name);
+            const bool own = name == root + "/sim" || name == root + "/sim/runtime";
+            if (e.is_directory()) {
+                EXPECT_EQ(e.status().permissions(), fs::perms(own ? 0700 : 0755));
+            } else if (e.is_regular_file()) {
+                EXPECT_EQ(e.status().permissions(), fs::perms(0644));
+            }
+        }
+        EXPECT_TRUE(fs::exists(root + "/sim/shell.log"));
     }
     // A link in its place is never chmod-ed: the folder it leads to keeps its mode.
     const std::string outside = base + "/outside";
@@ -392,6 +405,33 @@ TEST(StartErrors, ARootThatIsTheMachinesOwnIsRefused) {
     }
     EXPECT_FALSE(fs::exists(base + "/not-made"));
     fs::remove(base + "/link");
+    removeTree(base);
+}
+
+// A DIR that is a file is refused by the program and the three scripts with one line naming it,
+// and the file is left as it was.
+TEST(StartErrors, ADirThatIsAFileIsRefused) {
+    const std::string base = makeTempDir("file-root");
+    std::ofstream(base + "/file") << "kept\n";
+    const std::string start = "cd " + base + " && env QT_QPA_PLATFORM=offscreen timeout 120";
+    const std::string scripts = " " ZEM_SOURCE_DIR "/scripts/";
+    const std::string commands[] = {
+        start + programCommand() + " --sim file",
+        "cd " + base + " && env QT_QPA_PLATFORM=offscreen ZEM_SIM_ROOT=file timeout 120" +
+            programCommand(),
+        start + scripts + "run-sim.sh file",
+        start + scripts + "sim-ready.sh file",
+        start + scripts + "sim-ready.sh file 1",
+        start + scripts + "sim-ctl.sh file status",
+    };
+    for (const std::string& command : commands) {
+        SCOPED_TRACE(command);
+        const CommandResult r = commandResult(command + " </dev/null");
+        EXPECT_EQ(r.output,
+                  "error: DIR file is not a folder: the simulated box needs a folder of its own\n");
+        EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_EQ(slurp(base + "/file"), "kept\n");
     removeTree(base);
 }
 

@@ -103,8 +103,9 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"scripts/run-sim.sh", "one two", "error: one DIR only, not one and two\n", 1},
         {"scripts/run-sim.sh", "/dev/null/box",
          "error: cannot make /dev/null/box: Not a directory\n", 1},
-        {"scripts/sim-ready.sh", "--bogus somewhere",
-         "error: unknown option --bogus (usage: scripts/sim-ready.sh DIR [PID])\n", 1},
+        {"scripts/sim-ready.sh", "--bogus somewhere", unknown("scripts/sim-ready.sh", "--bogus"),
+         1},
+        {"scripts/sim-ready.sh", "somewhere 12 -x", unknown("scripts/sim-ready.sh", "-x"), 1},
         {"scripts/sim-ctl.sh", "--bogus status", unknown("scripts/sim-ctl.sh", "--bogus"), 1},
         {"scripts/key-walk.sh", "--bogus", unknown("scripts/key-walk.sh", "--bogus"), 1},
         {"scripts/test.sh", "--bogus", unknown("scripts/test.sh", "--bogus"), 1},
@@ -159,6 +160,7 @@ TEST(Scripts, HelpPrintsTheUsageWithoutBuildingAndUnknownOptionsAreNamed) {
         {"tests/scripts/time_factor_test.sh", "--help", "ZEM_TEST_TIME_FACTOR read one way", 0},
         {"tests/scripts/build_type_test.sh", "--help", "scripts/run-sim.sh and scripts/test.sh", 0},
         {"tests/scripts/install_deps_test.sh", "--help", "scripts/install-deps.sh on a machine", 0},
+        {"tests/scripts/help_commands_test.sh", "--help", "scripts/key-walk.sh's help builds", 0},
     };
     const std::string here = makeTempDir("help");  // where ./sim-root would be made
     const std::string stubs = makeTempDir("stubs");
@@ -207,6 +209,13 @@ protected:
     bool leftBehind(const char* file) const {
         return fs::exists(fs::symlink_status(root_ + "/sim/" + file));
     }
+    // The USB disks' copies sim-ctl.sh made in the root.
+    int diskCopies() const {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(root_ + "/sim"))
+            n += e.path().filename().string().rfind("usb-disk.", 0) == 0;
+        return n;
+    }
 };
 
 TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
@@ -228,6 +237,19 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
                  "error: " + root_ + " holds the box's root " + root_ +
                      ": a disk's copy would go into itself\n",
                  1);
+    // A disk's folder given as a link is refused as the box refuses one, and nothing is copied
+    // through it.
+    const std::string disk = makeTempDir("linked-disk");
+    std::ofstream(disk + "/note.txt") << "on the disk\n";
+    fs::create_directory_symlink(disk, disk + "-link");
+    for (const std::string& link : {disk + "-link", disk + "-link/"}) {
+        expectResult(script("sim-ctl.sh", ctlScript("usb plug " + link)),
+                     "error: " + link + " is a symbolic link\n", 1);
+    }
+    EXPECT_EQ(diskCopies(), 0);
+    EXPECT_FALSE(usbMounted()) << statusLine("usb disk: ");
+    fs::remove(disk + "-link");
+    removeTree(disk);
     expectResult(script("sim-ctl.sh", ctlScript("screenshot")), "error: usage: screenshot FILE\n",
                  1);
     // The box's own refusal is passed on as it is, extra words included.
@@ -291,21 +313,15 @@ TEST_F(ScriptsOnABox, AFileThatCantBeWrittenIsAnErrorAndLeavesNothingInTheRoot) 
 // The plug right after the box is ready waits until its USB watcher listens; the disk's copy
 // in the root goes at a clean stop, and one a killed box left goes at the next start.
 TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStart) {
-    auto copies = [&] {
-        int n = 0;
-        for (const auto& e : fs::directory_iterator(root_ + "/sim"))
-            n += e.path().filename().string().rfind("usb-disk.", 0) == 0;
-        return n;
-    };
     const std::string host = makeTempDir("disk");
     std::ofstream(host + "/note.txt") << "on the disk\n";
     expectResult(script("sim-ctl.sh", ctlScript("usb plug " + host)), "ok\n", 0);
     EXPECT_EQ(statusLine("usb watcher: "), "usb watcher: listening");
     EXPECT_TRUE(usbMounted()) << statusLine("usb disk: ");
-    EXPECT_EQ(copies(), 1);
+    EXPECT_EQ(diskCopies(), 1);
 
     stopWith(SIGTERM);
-    EXPECT_EQ(copies(), 0);
+    EXPECT_EQ(diskCopies(), 0);
     EXPECT_TRUE(fs::is_empty(root_ + "/mnt/usb1"));
     EXPECT_EQ(slurp(host + "/note.txt"), "on the disk\n");  // the host's folder stays
 
@@ -314,7 +330,23 @@ TEST_F(ScriptsOnABox, AUsbPlugWaitsForTheWatcherAndTheDisksCopiesGoAtStopAndStar
     std::ofstream(root_ + "/sim/usb-disk.left/ZEM-T73/deep/new.ZEM") << "package";
     start();
     ASSERT_TRUE(ctlReady()) << console();
-    EXPECT_EQ(copies(), 0);
+    EXPECT_EQ(diskCopies(), 0);
+    removeTree(host);
+}
+
+// Started under umask 077, the box leaves its USB disk's mount point a folder of mode 0755 at
+// its stop, as it makes every folder.
+class ScriptsOnABoxUnderUmask077 : public ScriptsOnABox {
+protected:
+    ScriptsOnABoxUnderUmask077() { umask_ = 077; }
+};
+
+TEST_F(ScriptsOnABoxUnderUmask077, TheMountPointAStopLeavesIs0755) {
+    const std::string host = makeTempDir("disk");
+    expectResult(script("sim-ctl.sh", ctlScript("usb plug " + host)), "ok\n", 0);
+    stopWith(SIGTERM);
+    EXPECT_TRUE(fs::is_empty(root_ + "/mnt/usb1"));
+    EXPECT_EQ(fs::status(root_ + "/mnt/usb1").permissions(), fs::perms(0755));
     removeTree(host);
 }
 
@@ -326,10 +358,32 @@ TEST_F(ScriptsOnABox, ACommandNotStartedWhenItsClientGaveUpIsDropped) {
     ::kill(pid_, SIGSTOP);
     const CommandResult late = script("sim-ctl.sh", ctlScript("cards 7 9"), "ZEM_SIM_CTL_WAIT=2 ");
     ::kill(pid_, SIGCONT);
-    expectResult(late, "error: the box with root " + root_ + " did not answer\n", 1);
+    expectResult(late, "error: the box with root " + root_ + " did not answer; not carried out\n",
+                 1);
     EXPECT_EQ(statusLine("port 7: "), before);
     expectResult(script("sim-ctl.sh", ctlScript("cards 7 9")), "ok\n", 0);
     EXPECT_EQ(statusLine("port 7: "), "port 7: 9 cards, link up");
+}
+
+// A box that ends right after it answered sim-ready.sh (a stub socat stops it then, and waits
+// until it has removed its files) is said to have ended, never taken for one that listens
+// nowhere.
+TEST_F(ScriptsOnABox, ABoxThatEndsAsItIsFoundReadyIsSaidToHaveEnded) {
+    const std::string real = commandResult("command -v socat").output;
+    ASSERT_FALSE(real.empty());
+    const std::string stubs = makeTempDir("stubs");
+    const std::string stub = stubs + "/socat";
+    std::ofstream(stub) << "#!/bin/sh\n\"" << real.substr(0, real.size() - 1)
+                        << "\" \"$@\"\nstatus=$?\nkill -TERM " << pid_ << "\nwhile [ -e '" << root_
+                        << "/sim/links' ]; do sleep 0.05; done\nexit $status\n";
+    fs::permissions(stub, fs::perms::owner_all);
+    const CommandResult ready =
+        script("sim-ready.sh", root_ + " " + std::to_string(pid_),
+               "PATH=" + stubs + ":$PATH timeout " + std::to_string(hangSeconds(60)) + " ");
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    expectResult(ready, "error: the box with root " + root_ + " ended\n", 1);
+    removeTree(stubs);
 }
 
 // A stopped box holds its root without answering: sim-ready.sh says so, with and without its
@@ -520,7 +574,8 @@ TEST_F(OnAStuckConsole, APanelCommandNotStartedInTimeIsDroppedAndOneUnderWaySays
     const CommandResult key = script("sim-ctl.sh", ctlScript("key OK"), "ZEM_SIM_CTL_WAIT=2 ");
     EXPECT_EQ(key.status, 1);
     EXPECT_TRUE(key.output == "error: the panel did not take it in time; not carried out\n" ||
-                key.output == "error: the box with root " + root_ + " did not answer\n")
+                key.output ==
+                    "error: the box with root " + root_ + " did not answer; not carried out\n")
         << key.output;
     releasePanel();
     // Asked after both: the key OK that would have opened the menu was dropped.
@@ -650,7 +705,7 @@ TEST_F(ScriptsOnABox, ABoxThatDoesNotAnswerIsAnError) {
     const std::string wait = "env ZEM_SIM_CTL_WAIT=1 timeout 60 ";
     for (const char* command : {"status", "key Right"})
         expectResult(script("sim-ctl.sh", ctlScript(command), wait),
-                     "error: the box with root " + root_ + " did not answer\n", 1);
+                     "error: the box with root " + root_ + " did not answer; not carried out\n", 1);
     ::kill(pid_, SIGCONT);
     expectResult(script("sim-ctl.sh", ctlScript("key Right"), wait), "ok\n", 0);
     for (const char* bad : {"0", "x", "-1"})

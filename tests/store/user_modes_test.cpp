@@ -111,21 +111,22 @@ TEST_F(UserModeTest, RequestsAlreadyHandledOrOutOfRangeDoNothing) {
     for (int m = 0; m < 16; ++m) EXPECT_EQ(s->ZemUserModeSaved(m), 0);
 }
 
-TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
+// The slot and RAM 866 change when the request is taken; a file that can't be written leaves
+// them so, ends the request and is said once on the terminal.
+TEST_F(UserModeTest, AFailedModeSaveKeepsTheSlotAsTakenAndIsReported) {
     writeFile("/data/modes/custom_mode2", modeFile(30));
     ZemRamPara* s = startStore();
     ASSERT_EQ(s->ZemUserModeSaved(1), 1);
-    uint8_t before[ZemRamPara::kModeSize];
-    std::memcpy(before, s->mode_ram[1], sizeof before);
     std::filesystem::create_directories(local("/data/modes/custom_mode2.new"));
 
     LogTestHooks::forget();
     testing::internal::CaptureStderr();
     s->wr16(2176, 90);
     saveRequest(2);
-    EXPECT_EQ(0, std::memcmp(before, s->mode_ram[1], sizeof before));
-    EXPECT_EQ(s->rd16(866), 0) << "the mode did not become current";
-    EXPECT_EQ(s->rd16(868), 0);
+    EXPECT_EQ(s->mode_ram[1][2 + 2176 - 896], 90) << "the slot as taken";
+    EXPECT_EQ(s->ZemUserModeSaved(1), 1);
+    EXPECT_EQ(s->rd16(866), 2);
+    EXPECT_EQ(s->rd16(868), 0) << "the request has ended";
     EXPECT_EQ(readFile("/data/modes/custom_mode2"), modeFile(30));
 
     EXPECT_EQ(s->mode_file_write(1, 2), 0);
@@ -134,6 +135,38 @@ TEST_F(UserModeTest, AFailedModeSaveLeavesTheSlotAsItWasAndIsReported) {
     // On the terminal, once for the two failures in a row.
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "user mode 2 save failed: /data/modes/custom_mode2\n");
+}
+
+// A save whose file job still waits when a later job for its slot replaces it: the replacing
+// job does the save's part first (its OSD copy), and the request ends only once it has run.
+TEST_F(UserModeTest, ASaveReplacedInItsLineKeepsItsOsdCopyAndItsEnd) {
+    struct Row {
+        const char* name;
+        std::function<void(ZemRamPara&)> replace;
+        bool file, copy;  // at the end
+    };
+    const Row rows[] = {
+        {"by a synchronisation", [](ZemRamPara& s) { s.ZemUserModeSync(); }, true, true},
+        {"by the panel's delete", [](ZemRamPara& s) { s.delete_mode_from_panel(2); }, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile("/data/configs/omenu.json", "{\"osd\":1}");
+        std::filesystem::remove_all(local("/data/modes"));
+        ZemRamPara* s = startStore();
+        s->wr16(2124, 1);  // OSD on
+        shell().clear();
+        saveRequest(3, 1, false);
+        EXPECT_EQ(s->rd16(868), 3);
+        EXPECT_EQ(s->saver.waiting(), 1);
+        row.replace(*s);
+        EXPECT_EQ(s->saver.waiting(), 0);
+        EXPECT_TRUE(ran("cp  /data/configs/omenu.json /data/modes/MO03.json"));
+        EXPECT_EQ(exists("/data/modes/custom_mode3"), row.file);
+        EXPECT_EQ(exists("/data/modes/MO03.json"), row.copy);
+        EXPECT_EQ(s->rd16(868), 0) << "the save has ended with the job that replaced it";
+        drainEvents();
+    }
 }
 
 TEST_F(UserModeTest, ThePcWritesSlotsAndSynchronisationWritesAndDeletesTheirFiles) {
@@ -274,7 +307,7 @@ TEST_F(UserModeTest, DeletingReloadsTheSlotAsMarkedForDeletion) {
 }
 
 // A PC write to a slot landing during that slot's file work (a save, a request's save, a
-// deletion) is kept: nothing is written back over it, and the next synchronisation acts on it.
+// deletion) is kept: nothing is written over it, and only the next synchronisation files it.
 TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
     const uint8_t deleteMarkers[2] = {0xFF, 0xFF};
     uint8_t savedSlot[4098] = {0xAA, 0xAA};
@@ -285,17 +318,19 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
         std::function<void()> start;  // the PC's register 11 that starts the file work
         const uint8_t* pc_write;
         uint16_t pc_length;
+        bool file_after_work;  // the file work's own result: nothing filed from the PC's bytes
         bool file_after_next_sync;
+        uint16_t current;  // RAM 866: set by a save request's take, by nothing else here
     };
     const Row rows[] = {
         {"the synchronisation's save, then the PC deletes",
          [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xAA; },
-         [this] { synchronise(); }, deleteMarkers, 2, false},
+         [this] { synchronise(); }, deleteMarkers, 2, true, false, 0},
         {"a save request, then the PC deletes", [](ZemRamPara&) {}, [this] { saveRequest(5); },
-         deleteMarkers, 2, false},
+         deleteMarkers, 2, true, false, 5},
         {"the synchronisation's deletion, then the PC writes a saved slot",
          [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xFF; },
-         [this] { synchronise(); }, savedSlot, 4098, true},
+         [this] { synchronise(); }, savedSlot, 4098, false, true, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -313,7 +348,8 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
         row.start();
         ASSERT_FALSE(s->hooks.during_slot_file_work) << "no file work ran";
         EXPECT_EQ(0, std::memcmp(written, s->mode_ram[4], sizeof written)) << "written over";
-        EXPECT_NE(s->rd16(866), 5) << "a deleted slot is no current mode";
+        EXPECT_EQ(s->rd16(866), row.current);
+        EXPECT_EQ(exists("/data/modes/custom_mode5"), row.file_after_work);
 
         synchronise();
         EXPECT_EQ(exists("/data/modes/custom_mode5"), row.file_after_next_sync);
@@ -324,14 +360,17 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
 }
 
 // A source change on the panel during a save's file work is the user's word on the current
-// mode: the save finishing after it does not set RAM 866.
+// mode: the file work finishing after it writes nothing back into RAM 866.
 TEST_F(UserModeTest, ASourceChangeDuringASaveLeavesTheCurrentModeAsTheUserSetIt) {
     ZemRamPara* s = startStore();
+    saveRequest(3, 1, false);
+    EXPECT_EQ(s->rd16(866), 3) << "taken at the request";
+    s->ram_para_persist();  // 866 in the parameter file: a source change now ends the mode
     s->hooks.during_slot_file_work = [s](int) {
         s->hooks.during_slot_file_work = nullptr;
         s->ZemSetImageSource(0, 1, 0);
     };
-    saveRequest(3);
+    s->saver.run_waiting();
     EXPECT_FALSE(s->hooks.during_slot_file_work) << "the source changed during the save";
     EXPECT_EQ(s->ZemUserModeSaved(2), 1);
     EXPECT_EQ(s->rd16(866), 0);

@@ -99,6 +99,7 @@ void Program::start() {
             ::_exit(127);
         }
         if (ignoreHangUp_) ::signal(SIGHUP, SIG_IGN);
+        if (umask_ >= 0) ::umask(mode_t(umask_));
         if (stderrToFile_) {
             ::unsetenv("XDG_RUNTIME_DIR");
             if (!std::freopen((root_ + "/errors.log").c_str(), "w", stderr)) ::_exit(127);

@@ -106,9 +106,10 @@ protected:
     const char* rootTag_ = "program";  // the root is $TMPDIR/zem-TAG-XXXXXX, set before SetUp
     bool stderrToFile_ = false;        // and started as from a shell without a login session
     bool ignoreHangUp_ = false;        // started under nohup
+    int umask_ = -1;                   // the umask it starts with; the test's own when -1
     bool consoleToPipe_ = false;
     bool relativeRoot_ = false;  // started in the root's parent folder, the root named from it
-    int stdoutFd_ = -1;  // when set before the start, the program's stdout, or stderr
+    int stdoutFd_ = -1;          // when set before the start, the program's stdout, or stderr
     int stderrFd_ = -1;
     uint16_t port_ = 0;
     pid_t pid_ = -1;

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/led_size_handshake.h"
 #include "fpga/fpga_globals.h"
@@ -23,14 +24,22 @@ void SimFpgas::clearFpgaSide() {
     para->refresh_end();
     para->wr16(1378, 1920);  // LED screen 1920 x 1080
     para->wr16(1380, 1080);
-    para->wr16(1382, 0);
-    para->wr16(1384, 0);
     para->wr16(2116, 0);
     para->wr16(2176, default_ram16(2176));  // the brightness of a fresh box's parameter file
     para->take_led_in_force();              // the screen in force, as the load takes it
+    panelOffset(0, 0);
     raviksource* source = raviksource::pInstance();
     source->fpga_board_state[0] = 0;
     source->fpga_board_state[1] = 0;
+}
+
+void SimFpgas::panelOffset(uint16_t x, uint16_t y) {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
+    uint16_t words[7];
+    for (int k = 0; k < 7; ++k) words[k] = para->rd16(ZemRamPara::kRamGeometry + 2 * k);
+    words[0] = x;
+    words[1] = y;
+    para->put_geometry(words);
 }
 
 void SimFpgas::startBoard() {

@@ -20,9 +20,11 @@ class SimFpgas {
 public:
     using Board = platform::sim::SimFpgaBoard;
 
-    // The FPGA side as at power-on: its globals cleared, a 1920 x 1080 screen in the parameter
-    // store, both FPGAs' boards not yet powered. The box (and the store) must exist.
+    // The FPGA side as at power-on: its globals cleared, a 1920 x 1080 screen at 0, 0 in the
+    // parameter store, both FPGAs' boards not yet powered. The box (and the store) must exist.
     void clearFpgaSide();
+    // The image offset (RAM 1382, 1384) as the C331's panel set-up writes it.
+    void panelOffset(uint16_t x, uint16_t y);
     // A fresh board under the same root (the box restarted) and the manager set up on it.
     void startBoard();
     // A source online and both FPGAs powered up (they light over the next passes).

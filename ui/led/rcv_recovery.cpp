@@ -64,6 +64,8 @@ void rcv_recovery::language_changed() {
 }
 
 void rcv_recovery::rcv_self_recovery_file_list() {
+    // A query that runs has no outcome yet.
+    if (querying_) return list.draw(ui->frame, 0, QString(), nullptr, nullptr);
     // A failed recovery says so on the line before the card it keeps.
     const int head = outcome_kind_ == RecoveryOutcome::kRecoveryFailed ? 1 : 0;
     list.draw(
@@ -91,7 +93,7 @@ void rcv_recovery::rcv_self_recovery_file_list() {
 }
 
 QString rcv_recovery::emptyText() const {
-    // The no-cards text under a list (and while a query makes one); else why none is shown.
+    // The no-cards text under a list; else why none is shown.
     const auto kind = RecoveryOutcome::Kind(outcome_kind_);
     if (kind == RecoveryOutcome::kList) return text(kNoCards);
     const QString name = text(recoveryOutcomeName(kind));
@@ -119,6 +121,7 @@ RecoveryOutcome rcv_recovery::heldOutcome() {
 }
 
 void rcv_recovery::takeOutcome(const RecoveryOutcome& outcome) {
+    querying_ = false;
     outcome_kind_ = outcome.kind;
     result_list = outcome.entries;
     silent_nets = outcome.silent_nets;
@@ -144,11 +147,9 @@ void rcv_recovery::menulist_button_ok_page() {
     if (!panel::jobGateOpen()) return;
     if (focus.ui_select == 0) {
         if (!startJob(5)) return;
-        // The list being made: the no-cards text under the ring. The stored list stays; only a
-        // new list shows again.
-        outcome_kind_ = RecoveryOutcome::kList;
-        shown_count = 0;
-        silent_nets.clear();
+        // Nothing under the ring until the query's outcome comes; the list shown before stays
+        // stored meanwhile.
+        querying_ = true;
         rcv_self_recovery_file_list();
         return;
     }

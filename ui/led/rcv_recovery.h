@@ -3,7 +3,8 @@
 // page shows the outcome of the last query or recovery that the FPGA thread holds (a new page
 // too): its list, or why the job failed; Recovery acts only on an entry the page shows. Nets
 // whose cards did not answer the query are listed after its entries; the no-cards text is
-// shown only after a list with every net answering (and under the ring of a query).
+// shown only after a list with every net answering. Under the ring of a query the page shows no
+// outcome: it has none yet.
 #pragma once
 
 #include <QDialog>
@@ -66,6 +67,7 @@ private:
     QString emptyText() const;
     void takeOutcome(const RecoveryOutcome& outcome);
     int outcome_kind_ = RecoveryOutcome::kNoQueryYet;  // of the outcome shown
+    bool querying_ = false;  // a query posted here, its outcome not come yet
 };
 
 extern rcv_recovery* g_rcv_recovery;

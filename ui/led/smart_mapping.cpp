@@ -98,7 +98,8 @@ void setButtonWords(QAbstractButton* button, const QString& words, int pt, QRect
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
-        label->setStyleSheet("background: transparent; border: none; color: rgb(255, 255, 255);");
+        // The button's colour, none of its frame: its padding would shrink the words' room.
+        label->setStyleSheet("background: transparent; border: none; padding: 0px;");
     }
     label->setGeometry(area.isNull() ? button->rect().adjusted(2, 1, -2, -1) : area);
     label->setProperty("designed_pt", pt);

@@ -55,7 +55,7 @@ void SmartMapping::textsCabinet() {
     ui->label_step1->setText(text(kStep1));
     ui->label_boxwidth->setText(text(kBoxWidth));
     ui->label_boxheight->setText(text(kBoxHeight));
-    ui->Button_next->setText(text(kNext));
+    setButtonWords(ui->Button_next, text(kNext), 8);
 }
 
 void SmartMapping::textsPort() {
@@ -66,7 +66,7 @@ void SmartMapping::textsPort() {
     for (int i = 0; i < 6; ++i)
         groups[i]->setText(text(kGroup).arg(kFirst[i % 3]).arg(kLast[i % 3]));
     setButtonWords(ui->Button_front_2, text(kPrevious), 8);
-    ui->Button_next_2->setText(text(kNext));
+    setButtonWords(ui->Button_next_2, text(kNext), 8);
 }
 
 void SmartMapping::textsLayout() {
@@ -87,13 +87,13 @@ void SmartMapping::textsRouting() {
         setButtonWords(findChild<QToolButton*>(QString("Button_route%1").arg(n)),
                        QString::number(n), 7, QRect(1, 27, 38, 12));
     }
-    ui->Button_cancel->setText(text(words::kCancel));
+    setButtonWords(ui->Button_cancel, text(words::kCancel), 8);
 }
 
 void SmartMapping::textsScanPort() {
     ui->label_step1_5->setText(text(kScanStep1));
     textsPort();
-    ui->Button_next_5->setText(text(kNext));
+    setButtonWords(ui->Button_next_5, text(kNext), 8);
 }
 
 void SmartMapping::textsFiles() {
