@@ -84,12 +84,13 @@ public:
         EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     static int REG_comm_flag(uint8_t value);
     static int REG_com1_flag(uint8_t value);
-    static int REG_mcu_flag(uint8_t value);
+    static int REG_mcu_flag(uint8_t value)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // Register 11's work under the C331 mutex, in this order: the recall, the LED size check,
     // the link's save requests and the synchronisation taken (their count in `taken`), the
     // apply raised. A refused recall takes nothing and skips the rest.
     static int mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run, int* taken)
-        REQUIRES(c331_manage::c331_mutex);
+        REQUIRES(c331_manage::c331_mutex) EXCLUDES(ZemRamPara::pInstance()->mutex);
     static int RegUpdate0E(uint8_t value);
     static int REG_app_flag(uint8_t value);
     // C331 serial flash.

@@ -67,7 +67,7 @@ public:
     // With it: nothing.
     void run_waiting() EXCLUDES(c331_manage::c331_mutex);
     // Queues the parameter file's job unless it waits already; refused as post refuses.
-    void post_parameter_file();
+    void post_parameter_file() EXCLUDES(c331_manage::c331_mutex);
 
     void start();
     // The job under way ends whole; those still waiting are dropped. Jobs then run on the

@@ -205,8 +205,8 @@ public:
     int ZemGetCurrentModeIndex() const EXCLUDES(c331_manage::c331_mutex);
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
-    int mode_file_write(int m, int op);
-    int mode_file_deal(int m, int op);
+    int mode_file_write(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
+    int mode_file_deal(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
     // Requests are taken when the box answers them, under the C331 mutex: each changes the
     // slots (and RAM 866) there, and its file job goes into the saver's line before that mutex
     // is let go, so the line holds them in the order answered. The caller raises the refresh
@@ -214,7 +214,7 @@ public:
     // Register 11 of `client`, after its LED size check: the save requests it recorded, in the
     // order written, each saving RAM 896..4095 as it is now (with the LED set in force and the
     // channel geometry the apply derives from it) into its slot. Returns how many it took.
-    int take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex);
+    int take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // A link gone (a TCP client leaving) sends no register 11 any more: the save requests it
     // recorded are carried out now, as a stop would, so that RAM 868 does not wait for them.
     // Takes the C331 mutex and raises the refresh.
@@ -237,15 +237,15 @@ public:
     void ZemUserModeSync() EXCLUDES(c331_manage::c331_mutex, mutex);
     // The panel's SAVE of slot m, taken at the key: RAM 868 = m + 1, the request with the RAM as
     // it is, and the apply raised. Main thread; takes the C331 mutex.
-    void save_mode_from_panel(int m);
+    void save_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
     // The panel's delete of slot m: deleted at once, its files deleted by the saver.
-    void delete_mode_from_panel(int m);
+    void delete_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
     // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds.
     // Caller holds the C331 mutex.
     void put_geometry(const uint16_t words[7]) REQUIRES(c331_manage::c331_mutex);
     // The saver's run of a slot's job: its file work outside every lock, then the ends of the
     // save requests it carries (RAM 868). True when the file work was done.
-    bool run_slot_job(const Saver::Job& job);
+    bool run_slot_job(const Saver::Job& job) EXCLUDES(c331_manage::c331_mutex, mutex);
     // Whether slot m was saved when the last refresh began (or as the panel itself changed it
     // since): what the panel shows, without the lock the PC's writes hold. Main thread only.
     int ZemUserModeShown(int m) const;
@@ -316,7 +316,7 @@ private:
     Saver::Job take_slot_write(int m) REQUIRES(c331_manage::c331_mutex);
     // A save request of slot m: the slot and RAM 866 take the RAM as it is now, and its file
     // job goes into the line. Caller has counted the request open.
-    void take_save_request(int m) REQUIRES(c331_manage::c331_mutex);
+    void take_save_request(int m) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // Every recorded request, whatever its client, in the order answered. Caller holds the C331
     // mutex.
     void take_every_recorded_request() REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
