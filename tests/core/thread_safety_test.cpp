@@ -180,11 +180,11 @@ struct KnownFault {
 };
 
 // Rows marked "guarded" need each mutex annotated with what it guards (a word it guards read
-// without it), "exemption" the body of startup_step analysed.
+// without it).
 const KnownFault kKnownFaults[] = {
     // guarded: the register file read without its lock.
     {nullptr, "noLock(", "{", "return s.reg[0];", "reading variable 'reg' requires holding"},
-    // exemption: a read added to a body the analysis skipped.
+    // A read added to a body the analysis once skipped.
     {"fpga/fpga_manage.cpp", "void fpga_manage::startup_step(int i)", "{",
      "if (ZemRamPara::pInstance()->ram[0]) return;", "reading variable 'ram' requires holding"},
     // The RAM read again after its locker let the lock go (once through a pointer it handed out).
