@@ -10,7 +10,9 @@
 // grid). Reported: the requests answered, the save requests the checked PCs had answered and
 // whether their files hold them, how soon RAM 868 read 0 after the load, the file reads that
 // held a size the box refuses (and the files that hold one at the end), the panel's rounds,
-// and, in a ThreadSanitizer build, the reports the program wrote (ZEM_PROGRAM is that build's).
+// in a ThreadSanitizer build the reports the program wrote (ZEM_PROGRAM is that build's), and in
+// a build that measures lock holds (-DZEM_LOCK_HOLDS=ON) the C331 mutex's longest hold and where
+// it was taken.
 //
 // BM_TickDuringRefusedSizeFlood: a PC starts an update and closes, so that the box ends the
 // update 10 s of its ticks later, while another floods applies for up to 20 s, each with a
@@ -21,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -85,6 +88,16 @@ int syncs(const std::string& root) {
     int n = 0;
     for (std::string line; std::getline(in, line);) n += line == "sync";
     return n;
+}
+
+// The status line of the C331 mutex's holds ("" when the build does not measure them), and its
+// longest hold in ms (-1 then).
+std::string c331HoldLine(const std::string& root, double& longest_ms) {
+    const std::string status = control(root, "status");
+    const std::string key = "c331 mutex: longest hold ";
+    const size_t at = status.find(key);
+    longest_ms = at == std::string::npos ? -1 : std::atof(status.c_str() + at + key.size());
+    return at == std::string::npos ? "" : status.substr(at, status.find('\n', at) - at);
 }
 
 int tsanReports(const std::string& root) {
@@ -445,6 +458,10 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         state.counters["panel_commands_refused"] = double(panel.refused);
         state.counters["panel_home_lost"] = double(panel.homeLost);
         state.counters["panel_answers"] = panelAnswers(box.root) ? 1 : 0;
+        double longest_ms = -1;
+        const std::string holds = c331HoldLine(box.root, longest_ms);
+        state.counters["c331_longest_hold_ms"] = longest_ms;
+        if (!holds.empty()) std::fprintf(stderr, "%s\n", holds.c_str());
         std::this_thread::sleep_for(std::chrono::seconds(2));  // the last saves
         state.counters["files_with_refused_size"] = filesWithRefusedSizes(box.root);
     }

@@ -5,6 +5,11 @@
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
 zem::Mutex c331_manage::c331_mutex;
+#ifdef ZEM_LOCK_HOLDS
+zem::LockHolds c331_manage::c331_holds;
+[[maybe_unused]] static const bool g_c331_holds_watched =
+    (c331_manage::c331_mutex.holds = &c331_manage::c331_holds) != nullptr;
+#endif
 zem::ConditionVariable c331_manage::apply_cv;
 std::atomic<c331_manage::UserWordFn> c331_manage::fpga_brightness_changed{nullptr};
 std::atomic<c331_manage::UserWordFn> c331_manage::fpga_close_led_changed{nullptr};

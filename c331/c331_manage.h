@@ -95,11 +95,15 @@ class c331_manage {
 public:
     static c331_manage* p_c331_manage;
 
-    // Makes the singleton and starts its thread (once, whatever calls it).
+    // Makes the singleton and starts its thread (once, whatever calls it). Not EXCLUDES: it takes
+    // c331_mutex only at that first call, which main makes before any thread shares the RAM.
     static c331_manage* pInstance();
 
     // Producer rule: lock c331_mutex, write the parameter RAM, raise_apply(id), unlock.
     static zem::Mutex c331_mutex;
+#ifdef ZEM_LOCK_HOLDS
+    static zem::LockHolds c331_holds;  // its holds, in a build that measures them
+#endif
     // Asks the C331 thread to apply and then emit refresh id `refresh_id` (1 ordinary changes,
     // 2 user modes changed by the PC). Pending ids are a set: a pending 2 is not lost to a
     // later 1. Caller holds c331_mutex.
@@ -122,10 +126,10 @@ public:
 
     // Stops and joins the thread; the manager and its chip stay for the caller alone (tests
     // and benchmarks only; the box never stops it).
-    static void stop_thread();
+    static void stop_thread() EXCLUDES(c331_mutex);
     // Stops the thread and releases the manager with the devices it holds and the applies
     // still pending, so that the next pInstance() starts afresh on the box selected then.
-    static void shutdown();
+    static void shutdown() EXCLUDES(c331_mutex);
 
     // ---- System parameters (chip start-up settings) ----
     int32_t PS_CLK1{}, PS_MCLK{}, PS_REFCLK1{}, PS_REFCLK2{};
@@ -283,8 +287,8 @@ public:
 
     // ---- Thread and start-up ----
     int initialize();
-    static void* c331manageThread(void* arg);
-    void c331managerdeal(void* arg);
+    static void* c331manageThread(void* arg) EXCLUDES(c331_mutex);
+    void c331managerdeal(void* arg) EXCLUDES(c331_mutex);
     void Sleep(int ms);
 
     // ---- Chip start-up settings ----
@@ -375,7 +379,9 @@ public:
     static const uint8_t lut_set_lut_vzoom_4sym[24];
     void set_lut_vzoom_4sym(int fd, int mode, int ch);
     void set_input_bkg2(int fd, int win, int onoff);
-    int zemApi_IsPatternGen() const { return g_pattern_gen; }
+    int zemApi_IsPatternGen() const {
+        return g_pattern_gen;
+    }
 
     // ---- Multi-window channel allocation ----
     void zemApi_initEnvC331() REQUIRES(c331_mutex);
@@ -549,7 +555,9 @@ public:
     // ---- OSD menu item to the chip ----
     // Applies the first item of list (the parsed OSD menu file).
     void set_OSD_para(OSD_LIST* list) REQUIRES(c331_mutex);
-    void set_OSD_para() REQUIRES(c331_mutex) { set_OSD_para(&g_osd_list); }
+    void set_OSD_para() REQUIRES(c331_mutex) {
+        set_OSD_para(&g_osd_list);
+    }
 
     // ---- OSD rendering ----
     struct OsdCut {
@@ -574,11 +582,11 @@ public:
     int osd_stride() const;  // bytes of one canvas row
 
     // ---- Thread internals ----
-    void run_state();  // one step of the state machine
-    void probe_chip();
+    void run_state() EXCLUDES(c331_mutex);  // one step of the state machine
+    void probe_chip() EXCLUDES(c331_mutex);
     void start_chip();
-    void start_panel();
-    void start_picture();
+    void start_panel() EXCLUDES(c331_mutex);
+    void start_picture() EXCLUDES(c331_mutex);
     void poll_inputs();
     void apply_changes_locked(zem::MutexLocker& lock) REQUIRES(c331_mutex);
     bool apply_panel() REQUIRES(c331_mutex);

@@ -13,6 +13,7 @@
 
 #include "comm/protocol_phy.h"
 #include "core/link_activity.h"
+#include "core/zem_ram_para.h"
 
 enum class LinkKind : uint8_t { Uart = 1, Tcp = 2, Udp = 3 };
 
@@ -28,7 +29,7 @@ public:
     link_session(LinkKind kind, std::string peer);
     // A link that goes (a TCP client leaving) while its card frame is out frees the cards; a
     // TCP client's end is told to the update watch.
-    ~link_session();
+    ~link_session() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     link_session(const link_session&) = delete;
     link_session& operator=(const link_session&) = delete;
 

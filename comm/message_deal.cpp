@@ -239,7 +239,8 @@ int command_slot(uint8_t reg) {
 }
 
 // One register of a write: 0 done, else a status.
-int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t value) {
+int write_one_register(ZemRamPara* store, uint8_t reg, uint8_t mask, uint8_t value)
+    EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
     if (reg < ZemRamPara::kRegCount) {
         // Only box commands write these; the action (a font load among them) runs after.
         {

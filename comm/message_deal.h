@@ -11,8 +11,7 @@
 #include "c331/c331_manage.h"
 #include "comm/link_session.h"
 #include "core/thread_safety.h"
-
-class ZemRamPara;
+#include "core/zem_ram_para.h"
 
 namespace comm {
 
@@ -75,19 +74,24 @@ public:
     static Handler handler(uint8_t cmd);
 
     // RAM over the address map.
-    static int write_ram(uint8_t* buf, uint32_t len);
-    static int read_ram(uint8_t* buf, uint32_t len);
+    static int write_ram(uint8_t* buf, uint32_t len)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    static int read_ram(uint8_t* buf, uint32_t len)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // Register file.
-    static int write_register(uint8_t* buf, uint32_t len);
-    static int reg_cmd_run(uint8_t reg, uint8_t changed);
+    static int write_register(uint8_t* buf, uint32_t len)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    static int reg_cmd_run(uint8_t reg, uint8_t changed)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     static int REG_comm_flag(uint8_t value);
     static int REG_com1_flag(uint8_t value);
-    static int REG_mcu_flag(uint8_t value);
+    static int REG_mcu_flag(uint8_t value)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // Register 11's work under the C331 mutex, in this order: the recall, the LED size check,
     // the link's save requests and the synchronisation taken (their count in `taken`), the
     // apply raised. A refused recall takes nothing and skips the rest.
     static int mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run, int* taken)
-        REQUIRES(c331_manage::c331_mutex);
+        REQUIRES(c331_manage::c331_mutex) EXCLUDES(ZemRamPara::pInstance()->mutex);
     static int RegUpdate0E(uint8_t value);
     static int REG_app_flag(uint8_t value);
     // C331 serial flash.

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/thread_safety.h"
+#include "c331/c331_manage.h"
 
 extern std::atomic<uint8_t> g_wifi_reset_flag;    // a restart was requested
 extern std::atomic<uint32_t> g_wifi_reset_ticks;  // G_timeTicks of the request
@@ -21,7 +22,7 @@ public:
 
     // Asks the WiFi thread to stop a running access point and start it again (when on).
     void set_wifi_reset_flag();
-    void WiFi_Start_Thread();
+    void WiFi_Start_Thread() EXCLUDES(c331_manage::c331_mutex);
     void stop();  // tests only
     // Stops the thread and releases the singleton (tests only).
     static void shutdown();
@@ -30,7 +31,7 @@ public:
 
 private:
     T57_WIFI_CONFIG() = default;
-    bool switched_off() const;
+    bool switched_off() const EXCLUDES(c331_manage::c331_mutex);
     int bring_up();
     void take_down();
 

@@ -1,5 +1,6 @@
 #include "core/console.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/thread_name.h"
 
@@ -21,15 +23,50 @@ uint64_t linesOf(const std::string& text) {
     return std::max<uint64_t>(1, uint64_t(std::count(text.begin(), text.end(), '\n')));
 }
 
-// Written whole unless the descriptor fails (a reader that closed its end: EPIPE, the signal
-// blocked on this thread); what is lost then has no one to be told to.
-void writeAll(int fd, const std::string& data) {
-    for (size_t done = 0; done < data.size();) {
+// A text of a batch: where it ends in the batch, and the lines a count line tells of.
+struct Piece {
+    size_t end;
+    uint64_t tells;
+};
+
+// The lines of the texts a failed write left unwritten from `written` on (a count line: the
+// lines it told of; a text cut short: the lines of its rest).
+uint64_t linesLost(const std::string& batch, const std::vector<Piece>& pieces, size_t written) {
+    uint64_t lost = 0;
+    size_t start = 0;
+    for (const Piece& p : pieces) {
+        if (p.end > written) {
+            const size_t from = std::max(start, written);
+            lost += p.tells ? p.tells : linesOf(batch.substr(from, p.end - from));
+        }
+        start = p.end;
+    }
+    return lost;
+}
+
+// Waits until fd takes more (or fails: the next write says how).
+void waitUntilWritable(int fd) {
+    pollfd writable{fd, POLLOUT, 0};
+    while (::poll(&writable, 1, -1) < 0 && errno == EINTR) {
+    }
+}
+
+// The bytes written: all unless the descriptor fails (a reader that closed its end: EPIPE, the
+// signal blocked on this thread). A descriptor the starter made non-blocking is waited for.
+size_t writeAll(int fd, const std::string& data, const std::function<void()>& before_wait) {
+    size_t done = 0;
+    while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (before_wait) before_wait();
+            waitUntilWritable(fd);
+            continue;
+        }
+        if (n <= 0) break;
         done += size_t(n);
     }
+    return done;
 }
 
 }  // namespace
@@ -68,7 +105,7 @@ void ConsoleWriter::write(std::string text) {
         bytes_ += text.size();
         lines_ += linesOf(text);
         ++queued_;
-        queue_.push_back(std::move(text));
+        queue_.push_back({std::move(text)});
     }
     work_cv_.notify_one();
 }
@@ -76,12 +113,12 @@ void ConsoleWriter::write(std::string text) {
 void ConsoleWriter::queueLeftOutLine() {
     std::string text = std::string(name_) + " took no more: " + std::to_string(left_out_) +
                        (left_out_ == 1 ? " line" : " lines") + " left out\n";
-    left_out_ = 0;
     texts_ += 1;
     bytes_ += text.size();
     lines_ += 1;
     ++queued_;
-    queue_.push_back(std::move(text));
+    queue_.push_back({std::move(text), left_out_});
+    left_out_ = 0;
 }
 
 bool ConsoleWriter::flush(std::chrono::steady_clock::time_point deadline) {
@@ -103,24 +140,29 @@ void ConsoleWriter::run() {
         if (queue_.empty()) return;
         // Still counted against the bound while written: the memory stays bounded.
         std::string batch;
-        size_t texts = 0;
+        std::vector<Piece> pieces;
         uint64_t lines = 0;
         while (!queue_.empty() &&
-               (batch.empty() || batch.size() + queue_.front().size() <= kBatchBytes)) {
-            batch += queue_.front();
-            lines += linesOf(queue_.front());
+               (batch.empty() || batch.size() + queue_.front().text.size() <= kBatchBytes)) {
+            batch += queue_.front().text;
+            pieces.push_back({batch.size(), queue_.front().tells});
+            lines += linesOf(queue_.front().text);
             queue_.pop_front();
-            ++texts;
         }
         lock.unlock();
         if (before_write) before_write();
-        writeAll(fd_, batch);
+        const size_t written = writeAll(fd_, batch, before_wait);
         lock.lock();
-        texts_ -= texts;
+        texts_ -= pieces.size();
         bytes_ -= batch.size();
         lines_ -= lines;
-        written_ += texts;
-        if (queue_.empty() && left_out_) queueLeftOutLine();
+        written_ += pieces.size();
+        // A failed descriptor: what it did not take is counted, and told once it takes again
+        // (with the next text: a count line now would only fail again).
+        if (written < batch.size())
+            left_out_ += linesLost(batch, pieces, written);
+        else if (queue_.empty() && left_out_)
+            queueLeftOutLine();
         written_cv_.notify_all();
     }
 }

@@ -2,9 +2,11 @@
 // queues, each emptied by a thread of its own: no thread of the box ever waits on a terminal
 // whose reader stopped (or one paused with Ctrl-S) or on a pipe nobody reads. Only the writer
 // threads wait on their descriptor; its flags stay as the starter made them (a shell or tee
-// shares them), never O_NONBLOCK.
+// shares them), never O_NONBLOCK, and on one the starter made non-blocking the writer waits
+// for it to take more (poll) as on any other.
 // A text past the queue's bound is left out and counted while the descriptor takes no more;
-// once it takes again one line says how many were left out, where they were. Texts keep their
+// once it takes again one line says how many were left out, where they were. What a descriptor
+// that fails (a reader that closed its end) did not take is counted with them. Texts keep their
 // order on each descriptor, and are written as they stand: a text ends with its own newline.
 #pragma once
 
@@ -47,6 +49,8 @@ public:
     // ===== tests =====
     // Run by the writer thread before each write on its descriptor.
     std::function<void()> before_write;
+    // Run by the writer thread when its descriptor takes no more, before it waits for it.
+    std::function<void()> before_wait;
 
 private:
     void run() EXCLUDES(mutex_);
@@ -59,7 +63,11 @@ private:
     mutable zem::Mutex mutex_;  // a leaf: taken under any other lock, with nothing under it
     zem::ConditionVariable work_cv_;
     zem::ConditionVariable written_cv_;
-    std::deque<std::string> queue_ GUARDED_BY(mutex_);
+    struct Text {
+        std::string text;
+        uint64_t tells = 0;  // a count line's: the lines it tells of
+    };
+    std::deque<Text> queue_ GUARDED_BY(mutex_);
     size_t texts_ GUARDED_BY(mutex_) = 0;  // waiting or being written
     size_t bytes_ GUARDED_BY(mutex_) = 0;
     uint64_t lines_ GUARDED_BY(mutex_) = 0;

@@ -22,6 +22,7 @@
 #include <optional>
 #include <thread>
 
+#include "c331/c331_manage.h"
 #include "core/thread_safety.h"
 
 class ZemRamPara;
@@ -64,9 +65,9 @@ public:
     void post(const Job& job);
     // Without the thread: runs every job waiting on the caller, which holds no store lock.
     // With it: nothing.
-    void run_waiting();
+    void run_waiting() EXCLUDES(c331_manage::c331_mutex);
     // Queues the parameter file's job unless it waits already; refused as post refuses.
-    void post_parameter_file();
+    void post_parameter_file() EXCLUDES(c331_manage::c331_mutex);
 
     void start();
     // The job under way ends whole; those still waiting are dropped. Jobs then run on the
@@ -102,8 +103,8 @@ private:
     // Where the thread is: none (jobs run on the caller), taking jobs, ending (stop() waits for
     // it), or ended by the stop's drain.
     enum State { kNoThread, kRunning, kEnding, kDrained };
-    void run();
-    void execute(const Job& job);
+    void run() EXCLUDES(c331_manage::c331_mutex);
+    void execute(const Job& job) EXCLUDES(c331_manage::c331_mutex);
     // The first job in line, off the line; the line is not empty.
     Job take_front() REQUIRES(mutex_);
     bool idle() const REQUIRES(mutex_) { return order_.empty() && !busy_; }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -81,7 +82,7 @@ void refuseFrames() {
 // The stop's work, in order, the same on either thread: the store's last requests are taken
 // (under the C331 mutex, so no handler is between its check and its take) and every job waiting
 // is written, within its bound; the errors held back are said; the hooks run.
-void stopWork() {
+void stopWork() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
     if (ZemRamPara* store = ZemRamPara::p_zemrampara_config) {
         store->take_last_requests();
         if (const int left = store->saver.finish(kDrainBound))
@@ -100,7 +101,7 @@ void end(int sig) {
         endBy(sig);
 }
 
-void stopOnMainThread() {
+void stopOnMainThread() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
     // Read whoever owns the stop: the notifier stays quiet while the pipe's thread drains.
     uint64_t woken = 0;
     static_cast<void>(::read(g_wake, &woken, sizeof woken));
@@ -115,7 +116,7 @@ void stopOnMainThread() {
 // main thread has not begun it in time.
 // It waits in poll(), which a signal always interrupts: ThreadSanitizer runs a handler only once
 // the call that caught the signal returns, and a read would be restarted.
-void readSignals() {
+void readSignals() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
     pollfd readable{g_pipe[0], POLLIN, 0};
     while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
     }
@@ -142,13 +143,38 @@ void readSignals() {
     end(sig);
 }
 
+bool failsForTest(const char* call) {
+    if (!g_test_hooks.fail || !g_test_hooks.fail(call)) return false;
+    errno = EMFILE;
+    return true;
+}
+
+// The signals keep their default action: the stop's work is not done.
+void sayNotInstalled(const char* call, int err) {
+    console::line(console::kErr, std::string("stop: ") + call + " failed (" + std::strerror(err) +
+                                     "): a signal ends the program at once, without the stop's "
+                                     "work");
+}
+
 }  // namespace
 
 void install() {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC) != 0) return;
+    if (!app || g_pipe[0] >= 0) return;
+    if (failsForTest("pipe2") || ::pipe2(g_pipe, O_CLOEXEC) != 0) {
+        sayNotInstalled("pipe2", errno);
+        return;
+    }
     ::fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);  // the handler never waits
-    if ((g_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) return;
+    if (failsForTest("eventfd") || (g_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
+        const int err = errno;
+        for (int& end : g_pipe) {
+            ::close(end);
+            end = -1;  // nothing half made: a later install starts afresh
+        }
+        sayNotInstalled("eventfd", err);
+        return;
+    }
     auto* stop = new QSocketNotifier(g_wake, QSocketNotifier::Read, app);
     QObject::connect(stop, &QSocketNotifier::activated, [] { stopOnMainThread(); });
     struct sigaction a {};

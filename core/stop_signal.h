@@ -11,10 +11,13 @@
 
 #include <functional>
 
+#include "core/zem_ram_para.h"
+
 namespace stop_signal {
 
 // Installs the handlers and starts the thread that reads the pipe; once, in main, once the
 // application exists (before, a signal ends the program at once, as it would by default).
+// Without its pipe or its eventfd it installs nothing, and says so on the terminal.
 void install();
 // A function run at a stop by signal, from the main thread or the pipe's thread: short, and
 // harmless run twice. At most four.
@@ -25,12 +28,15 @@ void addHook(void (*hook)());
 // from here on, the store's last requests, its drain within 10 s (its saver then refuses jobs
 // until started again), the errors held back, the hooks; without the wait for the main thread
 // and without the end.
-void runStopWork();
+void runStopWork() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 // A restart after runStopWork: frames are answered again (start the store's saver again too).
 void resetAfterStopWork();
 struct TestHooks {
     // Run in place of the end by the signal, on the thread that did the stop's work.
     std::function<void(int sig)> end;
+    // Asked by install() before its pipe2 and its eventfd ("pipe2", "eventfd"): true has the call
+    // fail as with no descriptor left.
+    std::function<bool(const char* call)> fail;
 };
 TestHooks& hooks();
 // Readable once the pipe's thread took a signal (and frames are refused): the main thread's wake.

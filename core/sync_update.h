@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/page_table.h"
+#include "core/zem_ram_para.h"
 
 // What the hub needs of a page.
 class SyncPage {
@@ -27,11 +28,11 @@ public:
     // laid out and must not outlive them.
     virtual void beforeNewLanguage() {}
     // The page's texts in the language the hub has just applied (g_language).
-    virtual void retext() {}
+    virtual void retext() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {}
     // Main menu: its tip request (set after a user-mode save or recall), returned and cleared.
     virtual bool takeTipRequest() { return false; }
     // Main menu: the padlock drawn again from RAM 772, which a PC wrote.
-    virtual void keyLockWritten() {}
+    virtual void keyLockWritten() EXCLUDES(c331_manage::c331_mutex) {}
 
 protected:
     ~SyncPage() = default;
@@ -67,12 +68,13 @@ public:
     static void connectStore(ZemRamPara* store);
     // Any thread. On the hub's thread the refresh runs at once; from another, one para_sync is
     // queued unless one of the same id already waits, which then shows this raise's change too.
-    void raise(int id);
+    void raise(int id) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
     // Builds the keypad LED report and sends it when it differs from the last one sent.
-    void update_usb_keyLed();
+    void update_usb_keyLed() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // The report of the current state (built, not sent); the current window's source.
-    int build_key_led(uint8_t report[5]) const;
+    int build_key_led(uint8_t report[5]) const
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
     uint8_t keyLed[5] = {0, 0, 0, 0, 0};  // the last report the keypad took
 
@@ -88,15 +90,16 @@ public:
     static TestHooks hooks;
 
 public slots:
-    void para_sync(int id);
+    void para_sync(int id) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 private:
     SyncUpdate() = default;
     // Ids whose refreshes merge; the firmware update's start and end keep one each.
     static bool merges(int id) { return id >= 0 && id < kIdCount && id != 105 && id != 106; }
     static constexpr int kIdCount = 256;
-    void refresh_page(int id, bool new_language);
-    void retext();
+    void refresh_page(int id, bool new_language)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void retext() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // A tip the refresh under way asks for (type 0: none), shown after it; with a page, only
     // while that page is in front then.
     struct AskedTip {

@@ -9,6 +9,11 @@
 
 #include <condition_variable>
 #include <mutex>
+#ifdef ZEM_LOCK_HOLDS
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#endif
 
 #if defined(__clang__)
 #define ZEM_TSA(x) __attribute__((x))
@@ -29,17 +34,86 @@
 #define RETURN_CAPABILITY(x) ZEM_TSA(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS ZEM_TSA(no_thread_safety_analysis)
 
+// A build that measures holds (cmake -DZEM_LOCK_HOLDS=ON) times each hold of a watched mutex
+// and keeps the longest, with where the locker was made; in every other build none of it
+// exists. ZEM_HOLDS(code) is code in that build only; ZEM_WHERE and ZEM_AND_WHERE, the
+// caller's place as defaulted parameters.
+#ifdef ZEM_LOCK_HOLDS
+#define ZEM_HOLDS(...) __VA_ARGS__
+#define ZEM_WHERE const char *file = __builtin_FILE(), int line = __builtin_LINE()
+#define ZEM_AND_WHERE , ZEM_WHERE
+#else
+#define ZEM_HOLDS(...)
+#define ZEM_WHERE
+#define ZEM_AND_WHERE
+#endif
+
 namespace zem {
+
+#ifdef ZEM_LOCK_HOLDS
+// The holds of a watched mutex, written by its holder, read by anyone.
+struct LockHolds {
+    std::atomic<uint64_t> count{0};
+    std::atomic<int64_t> longest_ns{0};
+    std::atomic<const char*> file{""};
+    std::atomic<int> line{0};
+    void add(std::chrono::nanoseconds held, const char* where, int at) {
+        count.fetch_add(1, std::memory_order_relaxed);
+        if (held.count() <= longest_ns.load(std::memory_order_relaxed)) return;
+        longest_ns.store(held.count(), std::memory_order_relaxed);
+        file.store(where, std::memory_order_relaxed);
+        line.store(at, std::memory_order_relaxed);
+    }
+};
+#endif
 
 template <class Std>
 class CAPABILITY("mutex") BasicMutex {
 public:
     using native_type = Std;
-    void lock() ACQUIRE() { std_.lock(); }
-    void unlock() RELEASE() { std_.unlock(); }
-    bool try_lock() TRY_ACQUIRE(true) { return std_.try_lock(); }
+    void lock(ZEM_WHERE) ACQUIRE() {
+        std_.lock();
+        ZEM_HOLDS(began(file, line));
+    }
+    void unlock() RELEASE() {
+        ZEM_HOLDS(ending());
+        std_.unlock();
+    }
+    bool try_lock(ZEM_WHERE) TRY_ACQUIRE(true) {
+        if (!std_.try_lock()) return false;
+        ZEM_HOLDS(began(file, line));
+        return true;
+    }
     // The standard mutex inside, for the scoped lock and the condition variable only.
     Std& native() { return std_; }
+
+#ifdef ZEM_LOCK_HOLDS
+    LockHolds* holds = nullptr;  // set on a watched mutex, before any thread takes it
+    // Called by the holder, the mutex held: a hold begins, with where its locker was made, or
+    // ends.
+    void began(const char* file, int line) {
+        if (!holds) return;
+        file_ = file;
+        line_ = line;
+        since_ = std::chrono::steady_clock::now();
+    }
+    void ending() {
+        if (holds) holds->add(std::chrono::steady_clock::now() - since_, file_, line_);
+    }
+    // Where the hold under way began: a wait takes it up there again, whoever held the mutex
+    // meanwhile.
+    const char* heldFile() const {
+        return file_;
+    }
+    int heldLine() const {
+        return line_;
+    }
+
+private:
+    std::chrono::steady_clock::time_point since_;
+    const char* file_ = "";
+    int line_ = 0;
+#endif
 
 private:
     Std std_;
@@ -53,16 +127,25 @@ using RecursiveMutex = BasicMutex<std::recursive_mutex>;
 template <class M>
 class SCOPED_CAPABILITY BasicLocker {
 public:
-    explicit BasicLocker(M& mutex) ACQUIRE(mutex) : mutex_(mutex), lock_(mutex.native()) {}
+    explicit BasicLocker(M& mutex ZEM_AND_WHERE) ACQUIRE(mutex)
+        : mutex_(mutex), lock_(mutex.native()) {
+        ZEM_HOLDS(file_ = file; line_ = line; mutex_.began(file, line));
+    }
     // Takes over a lock the caller took (a successful try_lock).
     BasicLocker(M& mutex, std::adopt_lock_t) REQUIRES(mutex)
         : mutex_(mutex), lock_(mutex.native(), std::adopt_lock) {}
-    ~BasicLocker() RELEASE() {}
+    ~BasicLocker() RELEASE() { ZEM_HOLDS(if (lock_.owns_lock()) mutex_.ending()); }
     BasicLocker(const BasicLocker&) = delete;
     BasicLocker& operator=(const BasicLocker&) = delete;
 
-    void lock() ACQUIRE() { lock_.lock(); }
-    void unlock() RELEASE() { lock_.unlock(); }
+    void lock() ACQUIRE() {
+        lock_.lock();
+        ZEM_HOLDS(mutex_.began(file_, line_));
+    }
+    void unlock() RELEASE() {
+        ZEM_HOLDS(mutex_.ending());
+        lock_.unlock();
+    }
     bool owns_lock() const { return lock_.owns_lock(); }
     M& mutex() const RETURN_CAPABILITY(mutex_) { return mutex_; }
     auto& native() { return lock_; }
@@ -70,6 +153,10 @@ public:
 private:
     M& mutex_;
     std::unique_lock<typename M::native_type> lock_;
+#ifdef ZEM_LOCK_HOLDS
+    const char* file_ = "";
+    int line_ = 0;
+#endif
 };
 
 using MutexLocker = BasicLocker<Mutex>;
@@ -98,29 +185,50 @@ class ConditionVariable {
 public:
     void notify_one() { cv_.notify_one(); }
     void notify_all() { cv_.notify_all(); }
-    void wait(MutexLocker& locker) { cv_.wait(locker.native()); }
+    void wait(MutexLocker& locker) {
+        ZEM_HOLDS(Pause pause(locker));
+        cv_.wait(locker.native());
+    }
     template <class Predicate>
     void wait(MutexLocker& locker, Predicate stop_waiting) {
+        ZEM_HOLDS(Pause pause(locker));
         cv_.wait(locker.native(), stop_waiting);
     }
     template <class Duration>
     std::cv_status wait_for(MutexLocker& locker, const Duration& d) {
+        ZEM_HOLDS(Pause pause(locker));
         return cv_.wait_for(locker.native(), d);
     }
     template <class Duration, class Predicate>
     bool wait_for(MutexLocker& locker, const Duration& d, Predicate stop_waiting) {
+        ZEM_HOLDS(Pause pause(locker));
         return cv_.wait_for(locker.native(), d, stop_waiting);
     }
     template <class TimePoint>
     std::cv_status wait_until(MutexLocker& locker, const TimePoint& t) {
+        ZEM_HOLDS(Pause pause(locker));
         return cv_.wait_until(locker.native(), t);
     }
     template <class TimePoint, class Predicate>
     bool wait_until(MutexLocker& locker, const TimePoint& t, Predicate stop_waiting) {
+        ZEM_HOLDS(Pause pause(locker));
         return cv_.wait_until(locker.native(), t, stop_waiting);
     }
 
 private:
+#ifdef ZEM_LOCK_HOLDS
+    // The wait lets the mutex go: no part of a hold.
+    struct Pause {
+        explicit Pause(MutexLocker& locker)
+            : mutex(locker.mutex()), file(mutex.heldFile()), line(mutex.heldLine()) {
+            mutex.ending();
+        }
+        ~Pause() { mutex.began(file, line); }
+        Mutex& mutex;
+        const char* file;
+        int line;
+    };
+#endif
     std::condition_variable cv_;
 };
 

@@ -68,14 +68,16 @@ public:
 
     static constexpr const char* kParaFile = "/data/ram_device_info";
 
+    // Not EXCLUDES: its first call (main's, before the threads) loads the store under its locks.
     static ZemRamPara* pInstance();
     // Forgets everything held and loads the store again from the box selected now, as at
     // start (tests and benchmarks that move to a fresh root in one process).
-    void reload();
+    void reload() EXCLUDES(c331_manage::c331_mutex, mutex);
     static ZemRamPara* p_zemrampara_config;
 
     // Guards the per-source timing words (RAM 256..291) that the source thread writes, and the
-    // status block.
+    // status block. Outside the store, a function that takes it says
+    // EXCLUDES(ZemRamPara::pInstance()->mutex).
     mutable zem::Mutex mutex;
     // The rest of the RAM is written and read under the C331 mutex (the timing words through
     // their accessors below).
@@ -198,24 +200,24 @@ public:
 
     // The refresh hub's pass: at its start, what it sees is the RAM now (taken under the C331
     // mutex and the store's own); at its end, what it acted on becomes what it saw.
-    void refresh_begin();
+    void refresh_begin() EXCLUDES(c331_manage::c331_mutex, mutex);
     void refresh_end();
 
     // Persistence, the saver's job that the refresh hub posts: writes RAM 768..4095 to the
     // parameter file when it differs from what the file holds (or an earlier save failed), then
     // records what it saved. 0 nothing to write, 1 written, -1 the write failed and is retried
     // at the next call.
-    int ram_para_persist();
+    int ram_para_persist() EXCLUDES(c331_manage::c331_mutex, mutex);
     // Whether ram_para_persist has something to write: the hub posts the job only then.
-    bool persist_due() const;
+    bool persist_due() const EXCLUDES(c331_manage::c331_mutex, mutex);
     // The refresh's file work: the parameter file, when due. Requests never wait for it: they
     // are taken when the box answers them. Main thread, between refresh_begin and refresh_end.
-    void take_file_work();
+    void take_file_work() EXCLUDES(c331_manage::c331_mutex, mutex);
     // At a stop, from any thread: takes the C331 mutex (so no handler is between its answer and
     // its post), lands the posted words, posts every save request recorded and not yet taken,
     // in the order answered, and the parameter file from the RAM as it is. Touches none of the
     // refresh's records.
-    void take_last_requests();
+    void take_last_requests() EXCLUDES(c331_manage::c331_mutex, mutex);
 
     // User modes (slot m = 0..15 holds user mode m + 1). The slots change under the C331 mutex
     // (the PC writes and recalls them): ZemModeUserRamParaDeal and the queries expect the
@@ -227,11 +229,11 @@ public:
     // The copy of the OSD file saved with slot m ("/data/modes/MO" + two hex digits + ".json").
     static std::string osdCopyFile(int m);
     int ZemUserModeIndex(int cur, int dir) const REQUIRES(c331_manage::c331_mutex);
-    int ZemGetCurrentModeIndex() const;
+    int ZemGetCurrentModeIndex() const EXCLUDES(c331_manage::c331_mutex);
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
-    int mode_file_write(int m, int op);
-    int mode_file_deal(int m, int op);
+    int mode_file_write(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
+    int mode_file_deal(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
     // Requests are taken when the box answers them, under the C331 mutex: each changes the
     // slots (and RAM 866) there, and its file job goes into the saver's line before that mutex
     // is let go, so the line holds them in the order answered. The caller raises the refresh
@@ -239,7 +241,7 @@ public:
     // Register 11 of `client`, after its LED size check: the save requests it recorded, in the
     // order written, each saving RAM 896..4095 as it is now (with the LED set in force and the
     // channel geometry the apply derives from it) into its slot. Returns how many it took.
-    int take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex);
+    int take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // A link gone (a TCP client leaving, a UDP address or serial port silent for 60 s: see
     // core/link_activity.h) sends no register 11 any more: the save requests it recorded are
     // carried out now, as a stop would, so that RAM 868 does not wait for them. Takes the C331
@@ -261,20 +263,20 @@ public:
     int open_requests() const REQUIRES(c331_manage::c331_mutex) { return open_requests_; }
     // Every recorded save request, whatever its client (a stop's); then the waiting jobs run
     // when the saver has no thread. Takes the C331 mutex.
-    void ZemUserModeSaveRequest();
+    void ZemUserModeSaveRequest() EXCLUDES(c331_manage::c331_mutex, mutex);
     // The synchronisation, taking the C331 mutex itself (tests).
-    void ZemUserModeSync();
+    void ZemUserModeSync() EXCLUDES(c331_manage::c331_mutex, mutex);
     // The panel's SAVE of slot m, taken at the key: RAM 868 = m + 1, the request with the RAM as
     // it is, and the apply raised. Main thread; takes the C331 mutex.
-    void save_mode_from_panel(int m);
+    void save_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
     // The panel's delete of slot m: deleted at once, its files deleted by the saver.
-    void delete_mode_from_panel(int m);
+    void delete_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
     // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds.
     // Caller holds the C331 mutex.
     void put_geometry(const uint16_t words[7]) REQUIRES(c331_manage::c331_mutex);
     // The saver's run of a slot's job: its file work outside every lock, then the ends of the
     // save requests it carries (RAM 868). True when the file work was done.
-    bool run_slot_job(const Saver::Job& job);
+    bool run_slot_job(const Saver::Job& job) EXCLUDES(c331_manage::c331_mutex, mutex);
     // Whether slot m was saved when the last refresh began (or as the panel itself changed it
     // since): what the panel shows, without the lock the PC's writes hold. Main thread only.
     int ZemUserModeShown(int m) const;
@@ -294,22 +296,23 @@ public:
     int ZemGetCropCount(int s) const;
     int ZemGetImageSource(const uint8_t* base, uint8_t w, int16_t* isCrop, char* cropIndex,
                           uint8_t fromSlot) const;
-    void ZemSetImageSource(int k, int s, int w);
+    void ZemSetImageSource(int k, int s, int w) EXCLUDES(c331_manage::c331_mutex);
     void ZemGetCropPara(int s, int k, CROP_PARA* para, int* index) const
         EXCLUDES(c331_manage::c331_mutex);
-    void ZemSetCropPara(int s, int k, const CROP_PARA* para);
+    void ZemSetCropPara(int s, int k, const CROP_PARA* para) EXCLUDES(c331_manage::c331_mutex);
     // The rectangle as a new crop of source s, in the first free record under the lowest crop
     // number s does not use; returns the record, or -1 (no such source, or no room).
-    int ZemAddNewCrop(int s, const CROP_PARA* para);
-    void ZemDeleteCrop(int s, int k);
+    int ZemAddNewCrop(int s, const CROP_PARA* para) EXCLUDES(c331_manage::c331_mutex);
+    void ZemDeleteCrop(int s, int k) EXCLUDES(c331_manage::c331_mutex);
     // The crop of record `record` while its id word is still `id` (a refresh may have freed or
     // renumbered it meanwhile): 0 done, -1 nothing changed.
-    int ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para);
-    int ZemDeleteCropAt(int record, uint16_t id);
-    void ZemSetImageFreeze();
-    void ZemSetImageBlack();
-    void ZemSetEDIDPara(int s, int16_t w, int16_t h, int16_t hz);
-    int ZemLanguageChanged();
+    int ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para)
+        EXCLUDES(c331_manage::c331_mutex);
+    int ZemDeleteCropAt(int record, uint16_t id) EXCLUDES(c331_manage::c331_mutex);
+    void ZemSetImageFreeze() EXCLUDES(c331_manage::c331_mutex);
+    void ZemSetImageBlack() EXCLUDES(c331_manage::c331_mutex);
+    void ZemSetEDIDPara(int s, int16_t w, int16_t h, int16_t hz) EXCLUDES(c331_manage::c331_mutex);
+    int ZemLanguageChanged() EXCLUDES(c331_manage::c331_mutex);
     int ZemSourceId_is_on(int id) const REQUIRES(c331_manage::c331_mutex);
 
     // ===== what only tests set =====
@@ -329,7 +332,7 @@ private:
     ZemRamPara();
     void ram_para_load();
     void ram_para_write_defaults();
-    void startup_fixups();
+    void startup_fixups() EXCLUDES(c331_manage::c331_mutex, mutex);
     static uint16_t word(const uint8_t* image, int addr) {
         return uint16_t(image[addr] | image[addr + 1] << 8);
     }
@@ -344,10 +347,10 @@ private:
     Saver::Job take_slot_write(int m) REQUIRES(c331_manage::c331_mutex);
     // A save request of slot m: the slot and RAM 866 take the RAM as it is now, and its file
     // job goes into the line. Caller has counted the request open.
-    void take_save_request(int m) REQUIRES(c331_manage::c331_mutex);
+    void take_save_request(int m) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // Every recorded request, whatever its client, in the order answered. Caller holds the C331
     // mutex.
-    void take_every_recorded_request() REQUIRES(c331_manage::c331_mutex);
+    void take_every_recorded_request() REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // A write of RAM 868 that held `before`: recorded as `client`'s request, or none.
     void request_word_written(uint64_t client, uint16_t before) REQUIRES(c331_manage::c331_mutex);
     // A request of `client` about to be recorded: see pc_write. Returns the requests it took.
@@ -376,7 +379,7 @@ private:
     void put_led_in_force(uint8_t* image, int image_base) const REQUIRES(c331_manage::c331_mutex);
     // The RAM as the parameter file would hold it, into `image`; true when it differs from what
     // the file holds. Caller holds the C331 mutex.
-    bool take_save_image(uint8_t* image) const REQUIRES(c331_manage::c331_mutex);
+    bool take_save_image(uint8_t* image) const REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
 
     // A parameter save failed: retried at the next refresh.
     std::atomic<bool> save_pending_{false};

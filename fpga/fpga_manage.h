@@ -24,6 +24,7 @@
 
 #include "core/thread_safety.h"
 #include "core/utils.h"
+#include "core/zem_ram_para.h"
 #include "fpga/clock_record.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_globals.h"
@@ -85,6 +86,7 @@ public:
     static const uint8_t RAM1[256];
 
     static fpga_manage* p_fpga_manage;
+    // Not EXCLUDES of the C331 mutex: its first call (main's, before the threads) takes it once.
     static fpga_manage* pInstance();
 
     // --- locks and hand-over flags ---
@@ -178,10 +180,10 @@ public:
     int initialize();
     int initialize_start();
     void softinit();
-    static void* fpgamanageThread(void* arg);
+    static void* fpgamanageThread(void* arg) EXCLUDES(ZemRamPara::pInstance()->mutex);
     void fpga_manage_deal();
     // One pass of the thread: the USB upgrade's step while one runs, else the FPGA work.
-    void thread_pass();
+    void thread_pass() EXCLUDES(ZemRamPara::pInstance()->mutex);
     // Wakes the thread before its next due time (a request was left for it).
     void wake();
     // Stops and joins the thread (tests only; the box never stops it).
@@ -343,7 +345,7 @@ public:
     void OnOff_time();
     void dealwith_onoff();
     void Checktime();
-    void usb_upgrade_manage_deal();
+    void usb_upgrade_manage_deal() EXCLUDES(ZemRamPara::pInstance()->mutex);
 
     // ===== USB-disk upgrade (one step per pass while g_usb_grade is set) =====
     uint32_t usb_file_count = 0;
@@ -355,9 +357,9 @@ public:
     int usb_fault = 0;  // UsbFault of the last job's first refused package or failed child
     // Upgrade files past the limit and "._NAME" companions; the control channel reads it.
     std::atomic<int> usb_left_out{0};
-    void usb_upgrade_deal();
+    void usb_upgrade_deal() EXCLUDES(ZemRamPara::pInstance()->mutex);
     void get_usb_file_list_path();
-    void usb_upgrade_main_deal();
+    void usb_upgrade_main_deal() EXCLUDES(ZemRamPara::pInstance()->mutex);
     // Each child, read whole from the disk before: true when written and read back equal (the
     // flags are set by the caller).
     bool update_muc_file(const std::vector<uint8_t>& image);
@@ -531,14 +533,14 @@ public:
 
     ~fpga_manage();
     // Fresh bookkeeping and tables, as after construction (construction; tests).
-    void clear_state();
+    void clear_state() EXCLUDES(c331_manage::c331_mutex);
     void clear_card_state();  // pass-through and search state (rcv_ports.cpp)
 
 private:
     void clear_bringup_state();
     // RAM 2116 and 2176 with their write generations as loaded, before the threads run: the
     // user's words until the C331 apply hands one over.
-    void take_loaded_user_words();
+    void take_loaded_user_words() EXCLUDES(c331_manage::c331_mutex);
     struct RxFrame {
         uint8_t b[kPortBuffer];
         uint32_t len;
@@ -629,7 +631,7 @@ private:
     RxFrame rx_frame GUARDED_BY(irq_mutex){};
     uint8_t pc_frame[kPortBuffer] = {};
 
-    fpga_manage();
+    fpga_manage() EXCLUDES(c331_manage::c331_mutex);
     int fpga_transfer(uint32_t header, const uint8_t* tx, uint8_t* rx, uint32_t len, int fpga);
     void set_line(uint32_t line, bool high);
     int run_flash(int device, const std::function<int(platform::SpiBus*)>& op);

@@ -358,7 +358,8 @@ namespace {
 
 // The box has this child already: publish type 0x80 skips it; a font child while every font
 // is there.
-bool alreadyThere(fpga_manage& m, const Child& c, bool same_skips) {
+bool alreadyThere(fpga_manage& m, const Child& c, bool same_skips)
+    EXCLUDES(ZemRamPara::pInstance()->mutex) {
     if (c.type == kApp) return same_skips && std::memcmp(c.version, kAppVersion, 6) == 0;
     if (c.type == kFpga0 || c.type == kFpga1) {
         const int f = c.type == kFpga0 ? 0 : 1;

@@ -372,13 +372,28 @@ std::string c331PictureLine() {
            field(0x63) + ", blue " + field(0x6B) + ", sharpness " + field(0x09, 0x0B, 1) + "\n";
 }
 
+// A build that measures the C331 mutex's holds: the longest so far, where its locker was made,
+// and how many; "" in other builds.
+std::string c331HoldLine() {
+#ifdef ZEM_LOCK_HOLDS
+    const zem::LockHolds& h = c331_manage::c331_holds;
+    char line[256];
+    std::snprintf(line, sizeof line, "c331 mutex: longest hold %.3f ms at %s:%d, %llu holds\n",
+                  double(h.longest_ns.load()) / 1e6, h.file.load(), h.line.load(),
+                  static_cast<unsigned long long>(h.count.load()));
+    return line;
+#else
+    return "";
+#endif
+}
+
 std::string c331Line() {
     const c331_manage* c = c331_manage::p_c331_manage;
     if (!c) return "c331: not started\n";
     const int state = c->thread_state;
     return (state >= 8 ? "c331: running\n"
                        : "c331: starting (stage " + std::to_string(state) + " of 8)\n") +
-           c331PictureLine();
+           c331PictureLine() + c331HoldLine();
 }
 
 // What the recovery page says after the last query or recovery, in its words: why it failed,

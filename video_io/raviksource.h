@@ -18,11 +18,10 @@
 #include "c331/c331_manage.h"
 #include "core/thread_safety.h"
 #include "core/utils.h"
+#include "core/zem_ram_para.h"
 #include "platform/i2c_bus.h"
 #include "platform/soc_window.h"
 #include "video_io/receiver_link.h"
-
-class ZemRamPara;
 
 // Timing record of one receiver, as the video processor copies it.
 struct SOURCE_HDMI_INFO {
@@ -65,11 +64,11 @@ public:
 
     // Opens the I2C bus and the pad window, takes g_check_source, queues uploaded EDID
     // tables and starts checksourceThread. 0, or 255 when the thread could not start.
-    int initialize();
-    void checksourceThread();
+    int initialize() EXCLUDES(c331_manage::c331_mutex);
+    void checksourceThread() EXCLUDES(c331_manage::c331_mutex, para_->mutex);
     // The light-up step: at g_source_online 1 with the FPGA and C331 flags up, goes to 2,
     // writes the inputs' timings to the parameter RAM and emits refresh id 12.
-    void update_vid_info_delay();
+    void update_vid_info_delay() EXCLUDES(para_->mutex);
     // Recomputes the record of iTE6805 receiver idx (0: source 5, 1: source 4) from its last
     // register snapshot, and prints it.
     void iTE6805_Get_Hdmi(int idx);
@@ -78,7 +77,7 @@ public:
     // once written (refused, with nothing queued, unless it is a whole valid EDID of at most
     // 256 bytes). Takes the C331 mutex: call it without holding that. 0 or -1.
     static std::string edid_table_path(int source);
-    int edid_table_uploaded(int source);
+    int edid_table_uploaded(int source) EXCLUDES(c331_manage::c331_mutex);
 
     // Stops and joins the thread (tests only; the box never stops it).
     void stop();
@@ -105,19 +104,20 @@ private:
     void pollReceivers();
     void pollReceiver(int s);
     void publish(int s, const SOURCE_HDMI_INFO& rec);
-    void edidPass();
+    void edidPass() EXCLUDES(c331_manage::c331_mutex, para_->mutex);
     void hotPlugPass(int s);
-    int rewriteEdid(int s);
-    int edidFor(int s, std::vector<uint8_t>& data, bool& from_table, uint16_t* req);
+    int rewriteEdid(int s) EXCLUDES(c331_manage::c331_mutex, para_->mutex);
+    int edidFor(int s, std::vector<uint8_t>& data, bool& from_table, uint16_t* req)
+        EXCLUDES(c331_manage::c331_mutex);
     int writeEeprom(int s, const std::vector<uint8_t>& data);
     // The EDID in source s's EEPROM: 0 with its length (0 when it holds none), or the bus error.
     int readEeprom(int s, std::vector<uint8_t>& data, size_t& len);
-    void putBackRequest(int s, const uint16_t* refused);
-    void checkEeproms();
-    void probeTransmitters();
+    void putBackRequest(int s, const uint16_t* refused) EXCLUDES(c331_manage::c331_mutex);
+    void checkEeproms() EXCLUDES(para_->mutex);
+    void probeTransmitters() EXCLUDES(para_->mutex);
     void audioPass();
-    void setStatusBit(int byte, uint8_t bit, bool on);
-    void queueUploadedTables();
+    void setStatusBit(int byte, uint8_t bit, bool on) EXCLUDES(para_->mutex);
+    void queueUploadedTables() EXCLUDES(c331_manage::c331_mutex);
 
     ZemRamPara* para_ = nullptr;
     std::unique_ptr<platform::I2cBus> bus_;
@@ -137,7 +137,7 @@ private:
     // thread never wait behind an apply (which may wait on the LED-size handshake). false when
     // skipped this pass. The rare EDID steps take the mutex and wait.
     template <typename F>
-    bool withC331Lock(F f) {
+    bool withC331Lock(F f) EXCLUDES(c331_manage::c331_mutex) {
         if (!c331_mutex().try_lock()) return false;
         zem::MutexLocker lock(c331_mutex(), std::adopt_lock);
         f();

@@ -28,7 +28,7 @@ struct Timing {
     int16_t w = 0, h = 0, hz = 0;
 };
 
-Timing timing(unsigned char id) {
+Timing timing(unsigned char id) EXCLUDES(ZemRamPara::pInstance()->mutex) {
     Timing t;
     ZemRamPara* store = ZemRamPara::p_zemrampara_config;
     if (!store || id >= sourceinfo::kSources) return t;

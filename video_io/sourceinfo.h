@@ -7,6 +7,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "core/zem_ram_para.h"
+
 class QLabel;
 
 // What a window shows, from its source word (parameter RAM 2280 + 26w): a whole source, or a
@@ -39,9 +41,9 @@ public:
 
     // Width, height and rate of the source (parameter RAM 256 + 6s, 258 + 6s, 260 + 6s) are all
     // non-zero. Read under the store's mutex: the source thread writes them.
-    static bool has_signal(unsigned char id);
+    static bool has_signal(unsigned char id) EXCLUDES(ZemRamPara::pInstance()->mutex);
     // "%dx%d@%dHz" of the source's timing, or an empty text without a signal.
-    static QString timing_text(unsigned char id);
+    static QString timing_text(unsigned char id) EXCLUDES(ZemRamPara::pInstance()->mutex);
 
     // What window `window` shows, from the RAM, or with `shown` from the RAM as the last refresh
     // copied it (a page that only shows it, while PCs write).
@@ -50,5 +52,5 @@ public:
     static QString window_name(const WindowInput& in);
     // "%dx%d@%dHz": a whole source's timing, or a valid crop's size at its source's rate;
     // empty without a signal or for a crop that names no valid record.
-    static QString window_timing(const WindowInput& in);
+    static QString window_timing(const WindowInput& in) EXCLUDES(ZemRamPara::pInstance()->mutex);
 };

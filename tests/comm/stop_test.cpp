@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -96,6 +97,33 @@ TEST_F(StopTest, TheStopsWorkOnEitherThreadTakesWhatWasAnswered) {
     }
 }
 
+// The application the stop installs on, once in the process (installing needs one).
+void makeApplication() {
+    static int argc = 1;
+    static char name[] = "stop_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = new QCoreApplication(argc, argv);
+    static_cast<void>(app);
+}
+
+// The stop's pipe or its eventfd not made (no descriptor left): one line on the terminal says
+// which and that a signal ends the program without the stop's work; nothing is installed.
+TEST_F(StopTest, AStopThatCannotBeInstalledSaysWhyOnce) {
+    makeApplication();
+    for (const char* call : {"pipe2", "eventfd"}) {
+        SCOPED_TRACE(call);
+        stop_signal::hooks().fail = [call](const char* c) { return std::strcmp(c, call) == 0; };
+        testing::internal::CaptureStderr();
+        stop_signal::install();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  std::string("stop: ") + call +
+                      " failed (Too many open files): a signal ends the program at once, "
+                      "without the stop's work\n");
+        EXPECT_EQ(stop_signal::wakeDescriptor(), -1);
+    }
+    stop_signal::hooks().fail = nullptr;
+}
+
 // The thread that reads the signal refuses frames at once, and does the stop itself when the main
 // thread is blocked (here this test's, which never runs its event loop): what was answered before
 // the signal is in the files, a frame after it is refused, without waiting the 2 s the main
@@ -106,11 +134,7 @@ TEST_F(StopTest, WithTheMainThreadBlockedTheSignalsThreadTakesWhatWasAnswered) {
     ok(writeReg(11, 0xFF, {0}));
     std::promise<int> ended;
     stop_signal::hooks().end = [&ended](int sig) { ended.set_value(sig); };
-    static int argc = 1;
-    static char name[] = "stop_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    static_cast<void>(app);
+    makeApplication();
     stop_signal::install();
     pid_t reader = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {

@@ -1,13 +1,19 @@
 // The console's writer on a pipe nobody reads: its callers never wait, what it leaves out is
 // counted where it was left out once the pipe takes again, and what it keeps comes whole and in
-// order.
+// order; on a non-blocking descriptor it waits and loses nothing, and what a failed one did not
+// take is counted too.
 #include "core/console.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +57,15 @@ struct FullPipe {
     }
     int ends[2] = {-1, -1};
 };
+
+// What a pipe holds once every writer's end is closed; the read end is closed after.
+std::string readToEnd(int fd) {
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+    ::close(fd);
+    return got;
+}
 
 std::string numbered(int i) {
     return "line " + std::to_string(i) + "\n";
@@ -132,6 +147,97 @@ TEST(ConsoleWriterTest, AFlushWaitsWithinItsBound) {
     EXPECT_EQ(pipe.readUntil("held\n"), "held\n");
     EXPECT_TRUE(writer.flush(Clock::now() + hangBound(std::chrono::seconds(10))));
     EXPECT_EQ(writes, 1);
+}
+
+// The descriptor takes again while the queue still holds a text: the count line goes before the
+// next text, where the lines were left out, not behind it. Each write waits at a gate, so the
+// writer is where the test says.
+TEST(ConsoleWriterTest, TheCountComesBeforeTheNextTextOnceTheDescriptorTakesAgain) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable cv;
+        int reached = 0, opened = 0;
+        void pass() {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++reached;
+            cv.notify_all();
+            cv.wait(lock, [this] { return opened >= reached; });
+        }
+        bool reach(int n) {
+            std::unique_lock<std::mutex> lock(mutex);
+            return cv.wait_for(lock, hangBound(std::chrono::seconds(10)),
+                               [&] { return reached >= n; });
+        }
+        void open(int n) {
+            std::lock_guard<std::mutex> lock(mutex);
+            opened = n;
+            cv.notify_all();
+        }
+    } gate;
+    {
+        ConsoleWriter writer(ends[1], "stdout", 2, 1 << 20);
+        writer.before_write = [&gate] { gate.pass(); };
+        writer.write("a\n");
+        ASSERT_TRUE(gate.reach(1));
+        writer.write("b\n");
+        writer.write("c\n");  // the bound's third: left out
+        gate.open(1);         // a written, b taken
+        ASSERT_TRUE(gate.reach(2));
+        writer.write("d\n");
+        gate.open(INT_MAX);
+        EXPECT_TRUE(writer.flush(Clock::now() + hangBound(std::chrono::seconds(10))));
+    }
+    ::close(ends[1]);
+    EXPECT_EQ(readToEnd(ends[0]), "a\nb\nstdout took no more: 1 line left out\nd\n");
+}
+
+// A descriptor the starter made non-blocking (a shell's, shared with the writer) that takes no
+// more: the writer waits for it as for any other, and once its reader is back it has all.
+TEST(ConsoleWriterTest, OnANonBlockingDescriptorTheWriterWaitsAndLosesNothing) {
+    FullPipe pipe;
+    ASSERT_EQ(::fcntl(pipe.ends[1], F_SETFL, O_NONBLOCK), 0);
+    ConsoleWriter writer(pipe.ends[1], "stdout");
+    std::promise<void> waits;
+    std::atomic<bool> waited{false};
+    writer.before_wait = [&] {
+        if (!waited.exchange(true)) waits.set_value();
+    };
+    std::string sent;
+    for (int i = 0; i < 1000; ++i) {
+        sent += numbered(i);
+        writer.write(numbered(i));
+    }
+    ASSERT_EQ(waits.get_future().wait_for(hangBound(std::chrono::seconds(10))),
+              std::future_status::ready)
+        << "the writer never waited for the descriptor";
+    EXPECT_EQ(pipe.readUntil(numbered(999)), sent);
+    EXPECT_TRUE(writer.flush(Clock::now() + hangBound(std::chrono::seconds(10))));
+    EXPECT_EQ(writer.linesWaiting(), 0u);
+}
+
+// A descriptor that fails (its reader closed its end): the lines it did not take are counted
+// with the lines left out, and the count is told once a descriptor takes again.
+TEST(ConsoleWriterTest, WhatAFailedDescriptorDidNotTakeIsCountedAndTold) {
+    int dead[2], live[2];
+    ASSERT_EQ(::pipe2(dead, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(live, O_CLOEXEC), 0);
+    ::close(dead[0]);
+    const int fd = ::dup(dead[1]);  // the writer's; later the live pipe's
+    {
+        ConsoleWriter writer(fd, "stdout");
+        writer.write("a\n");
+        writer.write("b\nc\n");
+        ASSERT_TRUE(writer.flush(Clock::now() + hangBound(std::chrono::seconds(10))));
+        EXPECT_EQ(writer.linesWaiting(), 3u);
+        ASSERT_EQ(::dup2(live[1], fd), fd);  // the writer waits for work meanwhile
+        writer.write("d\n");
+        EXPECT_TRUE(writer.flush(Clock::now() + hangBound(std::chrono::seconds(10))));
+        EXPECT_EQ(writer.linesWaiting(), 0u);
+    }
+    for (int end : {fd, dead[1], live[1]}) ::close(end);
+    EXPECT_EQ(readToEnd(live[0]), "stdout took no more: 3 lines left out\nd\n");
 }
 
 }  // namespace

@@ -147,7 +147,15 @@ protected:
         prepareBox();
     }
     void TearDown() override {
-        if (tally_.walks) std::cout << "key walks: " << tally_.summary() << std::endl;
+        if (tally_.walks) {
+            std::cout << "key walks: " << tally_.summary() << std::endl;
+            // A build that measures lock holds (-DZEM_LOCK_HOLDS=ON) says the longest.
+            const std::string status = ctl("status");
+            const size_t hold = status.find("c331 mutex: ");
+            if (hold != std::string::npos)
+                std::cout << "key walks' " << status.substr(hold, status.find('\n', hold) - hold)
+                          << std::endl;
+        }
         Program::TearDown();
     }
 

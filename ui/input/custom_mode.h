@@ -22,15 +22,15 @@ class CustomMode : public PanelPage<QWidget, CustomMode> {
     Q_OBJECT
 
 public:
-    explicit CustomMode(QWidget* parent = nullptr);
+    explicit CustomMode(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~CustomMode() override;
 
-    void language_changed() override;
-    void lcd_para_init();
-    void syncUpdate();
-    void image_para_init();
-    void zem_button_selinfo(char op, char index);
-    int get_mode_status() const;
+    void language_changed() override EXCLUDES(c331_manage::c331_mutex);
+    void lcd_para_init() EXCLUDES(c331_manage::c331_mutex);
+    void syncUpdate() EXCLUDES(c331_manage::c331_mutex);
+    void image_para_init() EXCLUDES(c331_manage::c331_mutex);
+    void zem_button_selinfo(char op, char index) EXCLUDES(c331_manage::c331_mutex);
+    int get_mode_status() const EXCLUDES(c331_manage::c331_mutex);
     static void color_fill(QLabel* label, char window);
 
     zemcontrol* selector = nullptr;
@@ -42,28 +42,30 @@ public:
     Ui::CustomMode* ui;
 
 public slots:
-    void on_Button_delete_clicked();
-    void on_Button_use_clicked();
-    void slot_Button_back_clicked();
-    void zem_button_mode_clicked();
+    void on_Button_delete_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void on_Button_use_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void zem_button_mode_clicked() EXCLUDES(c331_manage::c331_mutex);
 
 protected:
-    void keyLeft() override { step(-1); }
-    void keyRight() override { step(+1); }
-    void keyOk() override;
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex) { step(-1); }
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex) { step(+1); }
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void keyMode() override {}
-    void keyBack() override;
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     int focusIndex() const override { return ui_select; }
 
 private:
     using Slot = std::array<uint8_t, ZemRamPara::kModeSize>;
     // The slot as it is now, copied under the C331 mutex (the PC writes slots meanwhile).
-    Slot slotCopy() const;
+    Slot slotCopy() const EXCLUDES(c331_manage::c331_mutex);
     void init();
     void menulist_init();
-    void step(int dir);
+    void step(int dir) EXCLUDES(c331_manage::c331_mutex);
     void buildWindowList(const Slot& slot);
-    void ledLine(int m, const Slot& s);
+    void ledLine(int m, const Slot& s) EXCLUDES(c331_manage::c331_mutex);
     void buildOsdView();
 
     QFont list_font_;

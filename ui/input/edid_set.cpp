@@ -30,7 +30,7 @@ const Texts kSaveText = {"保存", "SAVE", "Сохранить", "lưu", "保存
 const Texts* const kButtonText[3] = {&kDeleteText, &words::kCancel, &kSaveText};
 // clang-format on
 
-int requestWord(int source, int k) {
+int requestWord(int source, int k) EXCLUDES(c331_manage::c331_mutex) {
     return store().rd16_locked(ZemRamPara::kRamEdid + 6 * source + 2 * k);
 }
 

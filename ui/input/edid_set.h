@@ -19,12 +19,12 @@ class EDIDset : public PanelPage<QDialog, EDIDset> {
     Q_OBJECT
 
 public:
-    explicit EDIDset(QWidget* parent = nullptr);
+    explicit EDIDset(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~EDIDset() override;
 
     void language_changed() override;
-    void syncUpdate();
-    void source_init();
+    void syncUpdate() EXCLUDES(c331_manage::c331_mutex);
+    void source_init() EXCLUDES(c331_manage::c331_mutex);
 
     uint8_t list_position = 0;  // the input tab 0..5
     uint8_t item = 0;           // level 1: 0 width, 1 height, 2 rate, 3 Delete, 4 Cancel, 5 SAVE
@@ -37,22 +37,23 @@ public:
     Ui::EDIDset* ui;
 
 public slots:
-    void zem_button_input_clicked();
-    void zem_button_source_clicked();
+    void zem_button_input_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void zem_button_source_clicked() EXCLUDES(c331_manage::c331_mutex);
     void show_numberkeyboard_ui(QString text);
     void confirmString(QString text);
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    void keyLeft() override { keyStep(-1); }
-    void keyRight() override { keyStep(+1); }
-    void keyOk() override;
-    void keyBack() override;
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex) { keyStep(-1); }
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex) { keyStep(+1); }
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     int focusIndex() const override { return level == 1 ? item : list_position; }
 
 private:
-    void keyStep(int step);
-    void zem_button_ok_clicked();
+    void keyStep(int step) EXCLUDES(c331_manage::c331_mutex);
+    void zem_button_ok_clicked() EXCLUDES(c331_manage::c331_mutex);
     void zem_button_cancel_clicked();
     void on_Button_freq_clicked();
     void menulist_init();

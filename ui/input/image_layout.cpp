@@ -19,13 +19,14 @@ namespace {
 constexpr int kMirrorWord = 4, kOutFlagsWord = 18, kP2pWord = 22;
 
 // Window w's block as it is now: a PC may write it meanwhile.
-void copyWindowBlock(int w, uint8_t (&to)[ZemRamPara::kWindowStride]) {
+void copyWindowBlock(int w, uint8_t (&to)[ZemRamPara::kWindowStride])
+    EXCLUDES(c331_manage::c331_mutex) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     zem::MutexLocker timings(store().mutex);
     store().copy_ram_out(uint32_t(ZemRamPara::windowAddr(w, 0)), to, sizeof to);
 }
 
-int windowSource(int w, int16_t* isCrop, char* cropIndex) {
+int windowSource(int w, int16_t* isCrop, char* cropIndex) EXCLUDES(c331_manage::c331_mutex) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     return store().ZemGetRamImageSource(uint8_t(w), isCrop, cropIndex);
 }

@@ -17,35 +17,39 @@ class ImageLayout : public PanelPage<QDialog, ImageLayout> {
     Q_OBJECT
 
 public:
-    explicit ImageLayout(QWidget* parent = nullptr);
+    explicit ImageLayout(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~ImageLayout() override;
 
-    void language_changed() override;
-    void syncUpdate();
-    void image_init();
-    void image_para_update();
+    void language_changed() override EXCLUDES(c331_manage::c331_mutex);
+    void syncUpdate() EXCLUDES(c331_manage::c331_mutex);
+    void image_init() EXCLUDES(c331_manage::c331_mutex);
+    void image_para_update() EXCLUDES(c331_manage::c331_mutex);
     void mirror_select(int mode);
 
     uint8_t ui_select = 0;  // the window shown
     Ui::ImageLayout* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    void languageRefresh() override;
-    void keyLeft() override { showWindow(-1); }
-    void keyRight() override { showWindow(+1); }
+    void languageRefresh() override EXCLUDES(c331_manage::c331_mutex);
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex) { showWindow(-1); }
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex) { showWindow(+1); }
     void keyOk() override {}
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
     int focusIndex() const override { return ui_select; }
 
 private:
     void menulist_init();
-    void showWindow(int step);
-    void redraw();
-    int word(int offset) const;
-    int p2pShown() const;  // the point-to-point item of the shown window's words
+    void showWindow(int step) EXCLUDES(c331_manage::c331_mutex);
+    void redraw() EXCLUDES(c331_manage::c331_mutex);
+    int word(int offset) const EXCLUDES(c331_manage::c331_mutex);
+    int p2pShown() const
+        EXCLUDES(c331_manage::c331_mutex);  // the point-to-point item of the shown window's words
 
     // The shown window's block as last drawn; a refresh redraws when it changed.
     uint8_t drawn[ZemRamPara::kWindowStride] = {};

@@ -17,7 +17,10 @@ public:
     ~ImageQuality() override;
 
     void language_changed() override;
-    void slot_Button_back_clicked() { panel::back(this); }
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        panel::back(this);
+    }
 
     Ui::ImageQuality* ui;
 
@@ -27,7 +30,9 @@ public slots:
 
 protected:
     void keyOk() override { menu.open(focus.ui_select); }
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     SubMenu menu;

@@ -43,7 +43,7 @@ const Texts kEdid = {"设置EDID", "EDID Settings", "Настройка EDID", "
 // clang-format on
 
 // A window gets a tab when it is window 0 or the low byte of its on/off word is exactly 1.
-bool hasTab(int w) {
+bool hasTab(int w) EXCLUDES(c331_manage::c331_mutex) {
     return w == 0 ||
            (store().rd16_locked(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags)) & 0xFF) == 1;
 }

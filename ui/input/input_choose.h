@@ -19,13 +19,15 @@ class InputChoose : public PanelPage<QDialog, InputChoose> {
     Q_OBJECT
 
 public:
-    explicit InputChoose(QWidget* parent = nullptr);
+    explicit InputChoose(QWidget* parent = nullptr)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     ~InputChoose() override;
 
-    void syncUpdate(int id);
-    void language_changed() override;
-    void initSource();
-    void crop_source_num_update();
+    void syncUpdate(int id) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void language_changed() override
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void initSource() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void crop_source_num_update() EXCLUDES(ZemRamPara::pInstance()->mutex);
 
     uint8_t ui_seltype = 0;    // level: 0 tabs and buttons, 1 sources, 2 crop list
     uint8_t ui_select = 0;     // focus index within the level
@@ -49,34 +51,37 @@ public:
 
 public slots:
     // Gives the current window the entry in focus; false when the page closed under its tip.
-    bool zem_source_button_clicked();
-    void slot_Button_back_clicked();
+    bool zem_source_button_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    void keyLeft() override;
-    void keyRight() override;
-    void keyOk() override;
-    void keyBack() override;
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     int focusIndex() const override { return ui_select; }
 
 private:
     enum { kButtonInputCut = 6, kButtonEdid = 7 };
-    void menulist_init();
-    void initMenu();
+    void menulist_init() EXCLUDES(c331_manage::c331_mutex);
+    void initMenu() EXCLUDES(c331_manage::c331_mutex);
     QString TextCreate(int window) const;
     bool imagemenu();
-    void followFocus();
-    void image_select();
-    void on_Button_source_clicked();
-    void para_uiselect_init();
+    void followFocus() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void image_select() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void on_Button_source_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void para_uiselect_init() EXCLUDES(c331_manage::c331_mutex);
     int source_current_check();
-    int inUsePosition() const;
+    int inUsePosition() const EXCLUDES(c331_manage::c331_mutex);
     void source_name_update();
-    void source_check_update();
+    void source_check_update() EXCLUDES(ZemRamPara::pInstance()->mutex);
     void input_source_changed(int window);
     int tabOf(int window) const;
     void placeTabFocus();
-    void moveInList(int step);
+    void moveInList(int step) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // The list entry with the focus at level 2 (0 the whole source, then the crops).
     int listEntry() const;
     void zem_button_inputcut_clicked();

@@ -23,10 +23,11 @@ class InputCut : public PanelPage<QDialog, InputCut> {
 public:
     enum Level : uint8_t { kTabs = 0, kList = 1, kAddForm = 2, kEditForm = 3 };
 
-    explicit InputCut(QWidget* parent = nullptr);
+    explicit InputCut(QWidget* parent = nullptr)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     ~InputCut() override;
 
-    void syncUpdate(int id);
+    void syncUpdate(int id) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void language_changed() override;
     void crop_source_num_update();
 
@@ -51,39 +52,45 @@ public:
     Ui::InputCut* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void show_numberkeyboard_ui(QString text);
     void confirmString(QString text);
 
 protected:
-    void languageRefresh() override;
-    void keyLeft() override;
-    void keyRight() override;
-    void keyOk() override;
-    void keyBack() override;
+    void languageRefresh() override
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     int focusIndex() const override { return ui_select; }
 
 private:
     int source_current_check();
-    void source_init();
-    void zem_button_input_clicked();
+    void source_init() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void zem_button_input_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void menulist_init();
     void zem_button_add_clicked();
-    void zem_button_source_clicked();
-    bool zem_button_ok_clicked();
-    void zem_button_cancel_clicked();
-    void zem_button_delete_clicked();
+    void zem_button_source_clicked() EXCLUDES(c331_manage::c331_mutex);
+    bool zem_button_ok_clicked() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void zem_button_cancel_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void zem_button_delete_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void para_changed_over();
     void openForm(bool edit);
-    void afterCropChange();
+    void afterCropChange() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void formMessage(const QString& message);
-    bool tableFull() const;
+    bool tableFull() const EXCLUDES(c331_manage::c331_mutex);
     int entryAt() const;
     void selectEntry(int entry);
     bool readField(QLineEdit* field, int min, int* value);
     void openKeypad(QLineEdit* field);
     void markFields();
-    void buildCell(int k, int entry);
+    void buildCell(int k, int entry)
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     QString namePrefix() const;
 
     FocusRing form_focus;

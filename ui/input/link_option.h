@@ -18,7 +18,10 @@ public:
     ~LinkOption() override;
 
     void language_changed() override;
-    void slot_Button_back_clicked() { panel::back(this); }
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        panel::back(this);
+    }
     void on_Button_linkcom_clicked();
     void on_Button_linkwlan_clicked();
     void on_Button_firmware_usbgrade_clicked();
@@ -27,7 +30,9 @@ public:
 
 protected:
     void keyOk() override { menu.open(focus.ui_select); }
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     SubMenu menu;

@@ -13,11 +13,14 @@ class OutputSet : public PanelPage<QDialog, OutputSet> {
     Q_OBJECT
 
 public:
-    explicit OutputSet(QWidget* parent = nullptr);
+    explicit OutputSet(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~OutputSet() override;
 
-    void language_changed() override;
-    void slot_Button_back_clicked() { panel::back(this); }
+    void language_changed() override EXCLUDES(c331_manage::c331_mutex);
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        panel::back(this);
+    }
 
     Ui::OutputSet* ui;
 
@@ -27,7 +30,9 @@ public slots:
 
 protected:
     void keyOk() override { menu.open(focus.ui_select); }
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     SubMenu menu;

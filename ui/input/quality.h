@@ -15,24 +15,25 @@ class quality : public PanelPage<QDialog, quality> {
     Q_OBJECT
 
 public:
-    explicit quality(QWidget* parent = nullptr);
+    explicit quality(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~quality() override;
 
     void language_changed() override;
-    void syncUpdate();
-    void para_init();
-    void on_Button_reset_clicked();
+    void syncUpdate() EXCLUDES(c331_manage::c331_mutex);
+    void para_init() EXCLUDES(c331_manage::c331_mutex);
+    void on_Button_reset_clicked() EXCLUDES(c331_manage::c331_mutex);
 
     Ui::quality* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    void keyLeft() override;
-    void keyRight() override;
-    void keyOk() override;
-    void keyBack() override;
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex);
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex);
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 private:
     enum { kResetRow = 4 };

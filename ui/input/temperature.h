@@ -16,27 +16,28 @@ class temperature : public PanelPage<QDialog, temperature> {
     Q_OBJECT
 
 public:
-    explicit temperature(QWidget* parent = nullptr);
+    explicit temperature(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~temperature() override;
 
     void language_changed() override;
-    void syncUpdate();
-    void para_init();
-    void on_button_type_clicked();
+    void syncUpdate() EXCLUDES(c331_manage::c331_mutex);
+    void para_init() EXCLUDES(c331_manage::c331_mutex);
+    void on_button_type_clicked() EXCLUDES(c331_manage::c331_mutex);
 
     uint8_t preset = 0;        // the preset the list shows
     uint8_t saved_preset = 0;  // the preset when its edit began (Back restores it)
     Ui::temperature* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    void languageRefresh() override;
-    void keyLeft() override;
-    void keyRight() override;
-    void keyOk() override;
-    void keyBack() override;
+    void languageRefresh() override EXCLUDES(c331_manage::c331_mutex);
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex);
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex);
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 private:
     enum { kPresetRow = 0 };

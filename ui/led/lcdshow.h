@@ -35,14 +35,17 @@ public:
     Ui::lcdshow* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
     void languageRefresh() override;
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override;
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     QComboBox* combo(int row) const;

@@ -35,17 +35,17 @@ public:
     static constexpr int kCopyMaxWidth = led_size::kCopyMaxWidth;
     static constexpr int32_t kMaxArea = led_size::kMaxArea;
 
-    explicit ledset(QWidget* parent = nullptr);
+    explicit ledset(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~ledset() override;
 
     void language_changed() override;
-    void syncUpdate();
-    void para_init();
+    void syncUpdate() EXCLUDES(c331_manage::c331_mutex);
+    void para_init() EXCLUDES(c331_manage::c331_mutex);
     void combox_language_change();
     void out_label_changed();
     // A splice entry applied to the page: its mode and the outputs' default sizes.
     void on_comboBox_currentIndexChanged(int index);
-    void on_Button_apply1_clicked();
+    void on_Button_apply1_clicked() EXCLUDES(c331_manage::c331_mutex);
 
     QString edited_field;     // the field that last opened the keypad
     uint8_t combo_index = 0;  // the entry being chosen
@@ -54,15 +54,18 @@ public:
     Ui::ledset* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void show_numberkeyboard_ui(QString text);
     void confirmString(QString text);
 
 protected:
     void keyLeft() override;
     void keyRight() override;
-    void keyOk() override;
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     struct Outputs {

@@ -31,7 +31,7 @@ public:
     void language_changed() override;
     void rcv_self_recovery_file_list();
     void menulist_button_ok_page();
-    void menulist_back_page();
+    void menulist_back_page() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // A list of entries (empty: nothing to recover) and the nets, "screen/net", whose cards did
     // not answer the query.
     void setResultList(const QStringList& entries, const QStringList& silent = {});
@@ -55,8 +55,10 @@ protected:
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override { menulist_button_ok_page(); }
-    void keyMode() override;
-    void keyBack() override { menulist_back_page(); }
+    void keyMode() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        menulist_back_page();
+    }
 
 private:
     bool startJob(uint8_t task);

@@ -43,10 +43,10 @@ public:
     void language_changed() override;
     void syncUpdate(int id);
     // Back out of the wizard (the top row's Back, the PC's close): refused under a ring.
-    void Button_back_clicked();
+    void Button_back_clicked() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // The PC wrote or deleted a scan file: back, only in front and with no job running; an
     // open keypad is closed first and delivers nothing.
-    void closeForPc();
+    void closeForPc() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     // The PC's scan-file writes and deletions reach the wizard (and the option page) on the
     // main thread, for as long as context lives.
     static void connectPc(QObject* context);
@@ -116,9 +116,9 @@ public slots:
 protected:
     void keyLeft() override { keyStep(-1); }
     void keyRight() override { keyStep(+1); }
-    void keyOk() override;
-    void keyBack() override;
-    void keyMode() override;
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyMode() override EXCLUDES(c331_manage::c331_mutex);
     int focusIndex() const override { return level ? focus.ui_select : top_focus; }
 
 private:

@@ -33,7 +33,7 @@ QString tileName(int tile) {
 }
 
 // RAM 864 and the apply flag, together under the C331 mutex.
-void setPattern(uint8_t pattern) {
+void setPattern(uint8_t pattern) EXCLUDES(c331_manage::c331_mutex) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     c331_manage::raise_apply(1);
     store().ram[ZemRamPara::kRamTestPattern] = pattern;

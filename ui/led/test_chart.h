@@ -29,12 +29,15 @@ public:
     Ui::test_chart* ui;
 
 public slots:
-    void slot_Button_back_clicked();
-    void slot_Button_on_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void slot_Button_on_clicked() EXCLUDES(c331_manage::c331_mutex);
 
 protected:
-    void keyOk() override;
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     QLabel* tile(int t) const;  // the picture of tile t (0..7)

@@ -18,27 +18,28 @@ class LockWindow : public PanelPage<QDialog, LockWindow> {
     Q_OBJECT
 
 public:
-    explicit LockWindow(QWidget* parent = nullptr);
+    explicit LockWindow(QWidget* parent = nullptr) EXCLUDES(ZemRamPara::pInstance()->mutex);
     ~LockWindow() override;
 
-    void syncUpdate();
-    void language_changed() override;
+    void syncUpdate() EXCLUDES(ZemRamPara::pInstance()->mutex);
+    void language_changed() override EXCLUDES(ZemRamPara::pInstance()->mutex);
     void para_init();
     bool volume_check() const;
-    void image_init();
+    void image_init() EXCLUDES(ZemRamPara::pInstance()->mutex);
     void ip_changed();
 
     QFrame* tiles = nullptr;  // the six window tiles, each rebuilt when what it shows changes
     Ui::LockWindow* ui;
 
 public slots:
-    void on_main_Button_clicked();
+    void on_main_Button_clicked() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void keyLeft() override {}
     void keyRight() override {}
-    void keyOk() override;
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void keyBack() override {}
 
 private:
@@ -52,9 +53,9 @@ private:
         }
     };
     void ledSizeText();
-    TileLook tileLook(int w, uint16_t closeLed) const;
+    TileLook tileLook(int w, uint16_t closeLed) const EXCLUDES(ZemRamPara::pInstance()->mutex);
     void buildTile(int w, const TileLook& look);
-    void updateTiles();
+    void updateTiles() EXCLUDES(ZemRamPara::pInstance()->mutex);
 
     TileLook tileShows[6];
     QLabel* tileLabels[6][3] = {};  // badge, name and status of each tile, in the tile frame

@@ -45,7 +45,7 @@ QString fpgaVersion(int fpga) {
         .arg(hex2(m->mirror(fpga, 29)));
 }
 
-bool sourceOnline(int s) {
+bool sourceOnline(int s) EXCLUDES(ZemRamPara::pInstance()->mutex) {
     const int base = 256 + 6 * s;
     // The source thread writes the timing words under the store's own mutex.
     zem::MutexLocker lock(store().mutex);

@@ -15,24 +15,24 @@ class MachineState : public PanelPage<QDialog, MachineState> {
     Q_OBJECT
 
 public:
-    explicit MachineState(QWidget* parent = nullptr);
+    explicit MachineState(QWidget* parent = nullptr) EXCLUDES(ZemRamPara::pInstance()->mutex);
     ~MachineState() override;
 
     void language_changed() override;
-    void syncUpdate(int id);
+    void syncUpdate(int id) EXCLUDES(ZemRamPara::pInstance()->mutex);
     void version_changed();
-    void source_check();
+    void source_check() EXCLUDES(ZemRamPara::pInstance()->mutex);
     void initWlan();
 
     QFrame* port_strip = nullptr;  // rebuilt on every link change
     Ui::MachineState* ui;
 
 public slots:
-    void on_Button_back_clicked();
+    void on_Button_back_clicked() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
     void keyOk() override {}
-    void keyBack() override;
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 };
 
 extern MachineState* g_machinestate;

@@ -23,13 +23,13 @@ class MainWindow : public PanelPage<QMainWindow, MainWindow> {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~MainWindow() override;
 
-    void syncUpdate();
+    void syncUpdate() EXCLUDES(c331_manage::c331_mutex);
     bool takeTipRequest() override;
-    void keyLockWritten() override { drawLock(); }
-    void language_changed() override;
+    void keyLockWritten() override EXCLUDES(c331_manage::c331_mutex) { drawLock(); }
+    void language_changed() override EXCLUDES(c331_manage::c331_mutex);
 
     // Aging sample: the six FPGA registers into one log line and the step counts.
     void getagelog();
@@ -53,38 +53,39 @@ public slots:
 
     void on_machinestate_clicked();
     void on_inputchoose_clicked();
-    void on_custommode_clicked();
+    void on_custommode_clicked() EXCLUDES(c331_manage::c331_mutex);
     void on_option_clicked();
-    void on_Button_lock_clicked();
+    void on_Button_lock_clicked() EXCLUDES(c331_manage::c331_mutex);
     void on_tools_clicked();
-    void on_toolButton1_clicked();
-    void on_toolButton2_clicked();
-    void on_toolButton3_clicked();
-    void on_toolButton4_clicked();
-    void zem_button_mode_clicked();
+    void on_toolButton1_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void on_toolButton2_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void on_toolButton3_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void on_toolButton4_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void zem_button_mode_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    void keyLeft() override;
-    void keyRight() override;
-    void keyOk() override;
-    void keyMode() override;
-    void keyBack() override;
+    void keyLeft() override EXCLUDES(c331_manage::c331_mutex);
+    void keyRight() override EXCLUDES(c331_manage::c331_mutex);
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyMode() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(ZemRamPara::pInstance()->mutex);
 
 private:
     bool barShown() const;
     bool gridOpen() const { return l_call_state || l_save_state; }
-    void para_init();
-    void drawLock();  // the padlock, from RAM 772
+    void para_init() EXCLUDES(c331_manage::c331_mutex);
+    void drawLock() EXCLUDES(c331_manage::c331_mutex);  // the padlock, from RAM 772
     void ip_changed();
     void menulist_init();
     void showMenuList(int index);
-    void mode_init();
-    void showGrid();
+    void mode_init() EXCLUDES(c331_manage::c331_mutex);
+    void showGrid() EXCLUDES(c331_manage::c331_mutex);
     // The saved slots (a bit each) and the current mode as the store shows them now: the grid
     // is drawn again when they differ from what it drew (a save landing while it is open).
-    uint32_t gridState() const;
-    void openGrid(bool call);
-    void on_usermodesel_clicked(int direction);
+    uint32_t gridState() const EXCLUDES(c331_manage::c331_mutex);
+    void openGrid(bool call) EXCLUDES(c331_manage::c331_mutex);
+    void on_usermodesel_clicked(int direction) EXCLUDES(c331_manage::c331_mutex);
     void on_deletewidgetmode_clicked();
     void on_toolusermode_clicked();
     void resetGridTools();

@@ -19,9 +19,10 @@ public:
     explicit Option(QWidget* parent = nullptr);
     ~Option() override;
 
-    void syncUpdate(int id);
+    void syncUpdate(int id) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void language_changed() override;
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
     uint8_t smart_mapping_valid = 0;  // Smart mapping may be opened
     Ui::Option* ui;
@@ -37,8 +38,10 @@ public slots:
     void on_AdvanceButton_clicked();
 
 protected:
-    void keyOk() override;
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 };
 
 extern Option* g_option;

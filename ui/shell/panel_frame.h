@@ -40,7 +40,7 @@ extern uint8_t g_mode_shortcut_key;  // the user-mode page was opened by the Mod
 // The keypad's letters 'A'..'P': window, source, freeze and black of the selected window.
 class zem_keyboard {
 public:
-    void update_usb_keyEvent(int key);
+    void update_usb_keyEvent(int key) EXCLUDES(c331_manage::c331_mutex);
 };
 
 // Parameter RAM 772: while not 0 the keypad letters and the Mode key do nothing.
@@ -200,10 +200,13 @@ public:
     PageFrame(QWidget* self, int id);
     virtual ~PageFrame() = default;
     void beforeNewLanguage() override;
-    void retext() override { languageRefresh(); }
+    void retext() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        languageRefresh();
+    }
 
     // Re-texts the page in the language in force and re-reads its shown values.
-    virtual void language_changed() = 0;
+    virtual void language_changed()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) = 0;
     QWidget* widget() const { return self_; }
     int pageId() const { return id_; }
 
@@ -214,14 +217,22 @@ protected:
     // it held before. False: the caller returns at once and touches nothing of the page.
     bool staysOpen(const std::function<void()>& work);
     // What a new language does to the page; pages with more to do than re-texting add it here.
-    virtual void languageRefresh() { language_changed(); }
-    void dispatchKey(int key);
+    virtual void languageRefresh()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        language_changed();
+    }
+    void dispatchKey(int key) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void tracePress(int key) const;
-    virtual void keyLeft() { focus.move(-1); }
-    virtual void keyRight() { focus.move(+1); }
-    virtual void keyOk();  // clicks the focused button
-    virtual void keyMode();
-    virtual void keyBack() = 0;
+    virtual void keyLeft() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        focus.move(-1);
+    }
+    virtual void keyRight() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        focus.move(+1);
+    }
+    virtual void keyOk() EXCLUDES(c331_manage::c331_mutex,
+                                  ZemRamPara::pInstance()->mutex);  // clicks the focused button
+    virtual void keyMode() EXCLUDES(c331_manage::c331_mutex);
+    virtual void keyBack() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) = 0;
     // The focus index the traces print (pages with levels keep their own).
     virtual int focusIndex() const { return focus.ui_select; }
 
@@ -264,7 +275,10 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override { tracePress(e->key()); }
-    void keyReleaseEvent(QKeyEvent* e) override { dispatchKey(e->key()); }
+    void keyReleaseEvent(QKeyEvent* e) override
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        dispatchKey(e->key());
+    }
 };
 
 // ---- Pages by id. ----
@@ -303,8 +317,8 @@ int parentOf(int id);
 // The panel as the program starts it, in two steps: the main menu (with its number keypad and
 // tip, the tip installed on the refresh hub), then the main menu shown with the home screen
 // over it and the keypad placed on the right half. start() makes the menu when not made yet.
-void createMenu();
-void start();
+void createMenu() EXCLUDES(c331_manage::c331_mutex);
+void start() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 // Opening (in the opener's slot): a new page with no parent in its global pointer, the page id,
 // then the page's nested loop; returns once it has closed. Nothing opens under the upgrade
@@ -319,10 +333,10 @@ void open(Page*& global, int id) {
 
 // Back: the page closes (deleted once the loop regains control), its pointer becomes 0, the
 // parent the page table names re-texts itself, and the parent's id comes to the front last.
-void back(PageFrame* page);
+void back(PageFrame* page) EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 // The Mode shortcut from the page in front: closes the open chain above the main menu (or the
 // home screen), then shows the user-mode page. Nothing while the key lock is on.
-void modeShortcut();
+void modeShortcut() EXCLUDES(c331_manage::c331_mutex);
 
 }  // namespace panel

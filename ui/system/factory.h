@@ -22,10 +22,10 @@ public:
     ~factory() override;
 
     void language_changed() override;
-    void on_Button_lang_clicked();
-    void on_Button_reset1_clicked();
-    void on_Button_reset2_clicked();
-    void on_Button_reset3_clicked();
+    void on_Button_lang_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void on_Button_reset1_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void on_Button_reset2_clicked() EXCLUDES(c331_manage::c331_mutex);
+    void on_Button_reset3_clicked() EXCLUDES(c331_manage::c331_mutex);
     void lcdlang_current_checkplus();
     void lcdlang_current_checkmin();
 
@@ -34,14 +34,17 @@ public:
     Ui::factory* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
     void languageRefresh() override;
     void keyLeft() override;
     void keyRight() override;
-    void keyOk() override;
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     void menulist_init();
@@ -49,7 +52,7 @@ private:
     void setLanguageEdit(bool on);
     // The parameter RAM from the factory defaults; keepEdid keeps RAM 896..1375 and leaves the
     // inputs' EDIDs alone.
-    void resetParameters(bool keepEdid);
+    void resetParameters(bool keepEdid) EXCLUDES(c331_manage::c331_mutex);
 };
 
 extern factory* g_factory;

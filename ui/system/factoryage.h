@@ -42,7 +42,7 @@ public slots:
     void on_ButtonPriv_clicked();
 
 protected:
-    void keyBack() override;
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 private:
     void showCounts();

@@ -51,8 +51,8 @@ protected:
     void keyLeft() override {}
     void keyRight() override {}
     void keyOk() override { menulist_button_ok_page(); }
-    void keyMode() override;
-    void keyBack() override;
+    void keyMode() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 private:
     // A disk plugged in (100), removed (101) or mounted (102); kept while the job runs.

@@ -34,13 +34,16 @@ public:
     Ui::linkwlan* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
     void confirmString(QString typed);
     void show_numberkeyboard_ui(QString);
 
 protected:
-    void keyOk() override;
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
 
 private:
     void menulist_init();

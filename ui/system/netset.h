@@ -39,13 +39,16 @@ public:
     Ui::netset* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
     void keyLeft() override;
     void keyRight() override;
     void keyOk() override {}
-    void keyBack() override { slot_Button_back_clicked(); }
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex) {
+        slot_Button_back_clicked();
+    }
     int focusIndex() const override { return ui_select; }
 
 private:

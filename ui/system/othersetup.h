@@ -20,14 +20,14 @@ class othersetup : public PanelPage<QDialog, othersetup> {
 public:
     enum Item { kWindow, kVolume, kSwitch, kProjection, kWifi, kPointToPoint, kItems };
 
-    explicit othersetup(QWidget* parent = nullptr);
+    explicit othersetup(QWidget* parent = nullptr) EXCLUDES(c331_manage::c331_mutex);
     ~othersetup() override;
 
     void language_changed() override;
     // The six lists and their shown choices from the parameter RAM.
-    void para_init();
+    void para_init() EXCLUDES(c331_manage::c331_mutex);
     // Commits edit_index on the focused item.
-    void on_button_box_clicked();
+    void on_button_box_clicked() EXCLUDES(c331_manage::c331_mutex);
 
     uint8_t edit_flag = 0;    // the focused item is being edited
     uint8_t edit_index = 0;   // the choice shown while editing
@@ -39,23 +39,24 @@ public:
     Ui::othersetup* ui;
 
 public slots:
-    void slot_Button_back_clicked();
+    void slot_Button_back_clicked()
+        EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 protected:
-    void languageRefresh() override;
+    void languageRefresh() override EXCLUDES(c331_manage::c331_mutex);
     void keyLeft() override { step(-1); }
     void keyRight() override { step(+1); }
-    void keyOk() override;
-    void keyBack() override;
+    void keyOk() override EXCLUDES(c331_manage::c331_mutex);
+    void keyBack() override EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex);
 
 private:
     void menulist_init();
     QComboBox* combo(int item) const;
     void step(int by);
-    void setVolume();
-    void setSwitchEffect();
-    void setWifi();
-    void setPointToPoint();
+    void setVolume() EXCLUDES(c331_manage::c331_mutex);
+    void setSwitchEffect() EXCLUDES(c331_manage::c331_mutex);
+    void setWifi() EXCLUDES(c331_manage::c331_mutex);
+    void setPointToPoint() EXCLUDES(c331_manage::c331_mutex);
 };
 
 extern othersetup* g_othersetup;
