@@ -151,14 +151,13 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
 }
 
 TEST_F(Handlers, DebugCommandRegistersStoreAndRaiseTheApply) {
-    const int base = ZemRamPara::kRegCount;
     EXPECT_EQ(status(handle(writeReg(162, 0x0F, {0xFF}))), 0);
-    EXPECT_EQ(store()->reg[base + 2], 0x0F);
+    EXPECT_EQ(store()->command_reg[2], 0x0F);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});
     handle(writeReg(163, 0xFF, {4}));
-    EXPECT_EQ(store()->reg[base + 3], 5);
+    EXPECT_EQ(store()->command_reg[3], 5);
     handle(writeReg(160, 0xF0, {0xFF}));
-    EXPECT_EQ(store()->reg[base], 0xF0);
+    EXPECT_EQ(store()->command_reg[0], 0xF0);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});  // 163 raised, 160 did not
     EXPECT_EQ(status(handle(writeReg(5, 0x0F, {0xAB, 0xCD}))), 0);
     EXPECT_EQ(store()->reg[5], 0x0B);
