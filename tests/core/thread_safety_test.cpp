@@ -241,7 +241,10 @@ std::string textOf(const std::string& path) {
 
 // What clang said of a fault, or why the row does not count; "" when it refused the fault as
 // expected: only thread-safety errors, each on the fault's line, one of them saying `says`.
-std::string refusal(const KnownFault& fault, const std::string& dir, int row) {
+// `error` matches a compiler error line (file, line, text); it is built once, before the
+// compiling threads, since std::regex's construction caches the locale's facets unguarded.
+std::string refusal(const KnownFault& fault, const std::string& dir, int row,
+                    const std::regex& error) {
     const std::string base = fault.source ? textOf(ZEM_SOURCE_DIR "/" + std::string(fault.source))
                                           : std::string(kPlaces);
     const size_t in = base.find(fault.in);
@@ -258,7 +261,6 @@ std::string refusal(const KnownFault& fault, const std::string& dir, int row) {
     const CommandResult r =
         commandResult("clang++ @" ZEM_THREAD_SAFETY_ARGS " -fsyntax-only" + quote + " " + file);
     if (r.status == 0) return "compiled";
-    const std::regex error("^(.*):(\\d+):\\d+: error: (.*)$");
     bool said = false;
     std::istringstream out(r.output);
     for (std::string l; std::getline(out, l);) {
@@ -284,11 +286,12 @@ TEST(ThreadSafety, ClangRefusesEachKnownLockFault) {
     constexpr size_t kRows = std::size(kKnownFaults);
     std::vector<std::string> verdicts(kRows);
     std::atomic<size_t> next{0};
+    const std::regex error("^(.*):(\\d+):\\d+: error: (.*)$");
     std::vector<std::thread> compilers;  // four compiles at a time
     for (int t = 0; t < 4; ++t)
         compilers.emplace_back([&] {
             for (size_t row; (row = next++) < kRows;)
-                verdicts[row] = refusal(kKnownFaults[row], dir, int(row));
+                verdicts[row] = refusal(kKnownFaults[row], dir, int(row), error);
         });
     for (std::thread& c : compilers) c.join();
     for (size_t row = 0; row < kRows; ++row)
