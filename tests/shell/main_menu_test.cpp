@@ -2,6 +2,7 @@
 // grid up to the check-mark tip, the key lock across a restart, mute and close LED, and the
 // tip's types and time-out.
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 
 #include "c331/c331_manage.h"
@@ -260,6 +261,33 @@ TEST_F(MainMenu, TheSaveGridShowsASaveAtItsKeyWhileItsFileWaits) {
     shot("landed");
     store().saver.hold(false);
     store().saver.stop();
+}
+
+// A PC's save while the CALL grid is open: its refresh draws the cells the save changed where
+// they stand (a PC saving every tick would otherwise cost the panel a new grid each time), and
+// the grid keeps its focus.
+TEST_F(MainMenu, APcsSaveRedrawsTheOpenGridsChangedCellsInPlace) {
+    saveSlot(2, 0x5A);
+    saveSlot(9, 0x77);
+    openTool(3);
+    key(kKeyOk);  // slot 3 recalled: "Using" on it
+    takeApply();
+    g_mainwindow->preset_done = 0;  // the key's tip is not what this looks at
+    settle();
+    ASSERT_TRUE(usingLabel(2) && usingLabel(2)->isVisibleTo(g_mainwindow));
+    const QPointer<QWidget> grid = g_mainwindow->widget_mode;
+    const std::vector<Bytes> replies =
+        sessionSends({writeRam(868, le16(5)), writeReg(11, 0xFF, {0})}).get();
+    ASSERT_EQ(replies.size(), 2u);
+    for (const Bytes& reply : replies) ASSERT_EQ(reply.at(10), 0);
+    settle();
+    EXPECT_EQ(grid.data(), g_mainwindow->widget_mode) << "drawn in place";
+    EXPECT_EQ(g_mode[4]->styleSheet(), "background-color: #212435;border-radius:5px;");
+    ASSERT_NE(usingLabel(4), nullptr);
+    EXPECT_TRUE(usingLabel(4)->isVisibleTo(g_mainwindow));
+    EXPECT_FALSE(usingLabel(2) && usingLabel(2)->isVisibleTo(g_mainwindow));
+    EXPECT_TRUE(gridFocusOn(2));
+    shot("pc-saved");
 }
 
 TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {

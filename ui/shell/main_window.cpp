@@ -116,7 +116,7 @@ void MainWindow::syncUpdate() {
         changed = changed || wordChanged(a);
     if (changed) para_init();
     ip_changed();
-    if (gridOpen() && gridState() != grid_drawn_) showGrid();
+    if (gridOpen() && gridState() != grid_drawn_) redrawChangedCells();
 }
 
 uint32_t MainWindow::gridState() const {
@@ -393,42 +393,64 @@ void MainWindow::mode_init() {
     grid_title_->setFont(grid_font_);
     grid_title_->setGeometry(10, 5, 210, 28);
     grid_title_->setStyleSheet("background-color: rgb(255, 255, 255);");
-    const int current = store().ZemGetCurrentModeIndex();
+    for (int i = 0; i < ZemRamPara::kModeCount; ++i) buildGridCell(i);
+    grid_drawn_ = gridState();
+    for (int i = 0; i < ZemRamPara::kModeCount; ++i) drawGridCell(i, cellLook(i));
+}
+
+void MainWindow::buildGridCell(int i) {
+    const QRect cell(15 + 63 * (i % 4), 33 + 45 * (i / 4), 50, 40);
+    auto* frame = new QFrame(widget_mode);
+    frame->setGeometry(cell);
+    g_mode[i] = frame;
+    auto* number = new QLabel(QString::number(i + 1), widget_mode);
+    number->setGeometry(cell.x(), cell.y(), 12, 12);
+    number->setAlignment(Qt::AlignCenter);
+    number->setStyleSheet("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;");
+    grid_icons_[i] = new QLabel(frame);
+    auto* using_ = new QLabel(frame);
+    using_->setAlignment(Qt::AlignCenter);
+    using_->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
+    using_->setGeometry(7, 23, 36, 17);
+    using_->hide();
+    grid_using_[i] = using_;
+    auto* button = new QPushButton(widget_mode);
+    button->setGeometry(cell);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setObjectName(QString::number(i));
+    connect(button, &QPushButton::clicked, this, &MainWindow::zem_button_mode_clicked);
+    grid_buttons[i] = button;
+}
+
+MainWindow::CellLook MainWindow::cellLook(int i) const {
+    CellLook look;
+    look.saved = store().ZemUserModeShown(i) == 1;
+    look.in_use = look.saved && i + 1 == store().ZemGetCurrentModeIndex();
+    look.focused = i == grid_index && (look.saved ? gridOpen() : l_save_state);
+    return look;
+}
+
+void MainWindow::drawGridCell(int i, const CellLook& look) {
+    g_mode[i]->setStyleSheet(look.saved ? kCellSaved : kCellBlank);
+    setPicture(grid_icons_[i], pictureOf(look.saved ? pic::kModeExist : pic::kModeBlank));
+    grid_icons_[i]->setGeometry(17, look.in_use ? 7 : 12, 16, 16);
+    if (look.in_use)
+        setFittedText(grid_using_[i], text(words::kUsing));
+    else
+        grid_using_[i]->clear();
+    grid_using_[i]->setVisible(look.in_use);
+    panel_style::apply(grid_buttons[i], panel_style::kGridCell,
+                       look.focused ? panel_style::kFocus : panel_style::kNormal);
+    grid_looks_[i] = look;
+}
+
+// A refresh draws again only the cells it changed: under a PC's saves it comes every tick,
+// and building the grid anew each time kept the main thread from the panel.
+void MainWindow::redrawChangedCells() {
     grid_drawn_ = gridState();
     for (int i = 0; i < ZemRamPara::kModeCount; ++i) {
-        const QRect cell(15 + 63 * (i % 4), 33 + 45 * (i / 4), 50, 40);
-        const bool saved = store().ZemUserModeShown(i) == 1;
-        auto* frame = new QFrame(widget_mode);
-        frame->setGeometry(cell);
-        frame->setStyleSheet(saved ? kCellSaved : kCellBlank);
-        g_mode[i] = frame;
-        auto* number = new QLabel(QString::number(i + 1), widget_mode);
-        number->setGeometry(cell.x(), cell.y(), 12, 12);
-        number->setAlignment(Qt::AlignCenter);
-        number->setStyleSheet(
-            "background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;");
-        auto* icon = new QLabel(frame);
-        icon->setGeometry(17, 12, 16, 16);
-        setPicture(icon, pictureOf(saved ? pic::kModeExist : pic::kModeBlank));
-        auto* using_ = new QLabel(frame);
-        using_->setAlignment(Qt::AlignCenter);
-        using_->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
-        using_->hide();
-        if (saved && i + 1 == current) {
-            icon->setGeometry(17, 7, 16, 16);
-            using_->setGeometry(7, 23, 36, 17);
-            setFittedText(using_, text(words::kUsing));
-            using_->show();
-        }
-        auto* button = new QPushButton(widget_mode);
-        button->setGeometry(cell);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setObjectName(QString::number(i));
-        const bool focused = i == grid_index && (saved ? gridOpen() : l_save_state);
-        panel_style::apply(button, panel_style::kGridCell,
-                           focused ? panel_style::kFocus : panel_style::kNormal);
-        connect(button, &QPushButton::clicked, this, &MainWindow::zem_button_mode_clicked);
-        grid_buttons[i] = button;
+        const CellLook look = cellLook(i);
+        if (!(look == grid_looks_[i])) drawGridCell(i, look);
     }
 }
 

@@ -80,6 +80,19 @@ private:
     void menulist_init();
     void showMenuList(int index);
     void mode_init() EXCLUDES(c331_manage::c331_mutex);
+    // What a cell of the grid shows.
+    struct CellLook {
+        bool saved = false;
+        bool in_use = false;  // the current mode: "Using" under its icon
+        bool focused = false;
+        bool operator==(const CellLook& o) const {
+            return saved == o.saved && in_use == o.in_use && focused == o.focused;
+        }
+    };
+    void buildGridCell(int i);
+    CellLook cellLook(int i) const EXCLUDES(c331_manage::c331_mutex);
+    void drawGridCell(int i, const CellLook& look);
+    void redrawChangedCells() EXCLUDES(c331_manage::c331_mutex);
     void showGrid() EXCLUDES(c331_manage::c331_mutex);
     // The saved slots (a bit each) and the current mode as the store shows them now: the grid
     // is drawn again when they differ from what it drew (a save landing while it is open).
@@ -94,7 +107,10 @@ private:
     QLabel* pointer_ = nullptr;
     QLabel* grid_title_ = nullptr;
     QFont grid_font_;
-    uint32_t grid_drawn_ = 0;   // gridState() when the grid was drawn
+    uint32_t grid_drawn_ = 0;  // gridState() when the grid was drawn
+    QLabel* grid_icons_[16] = {};
+    QLabel* grid_using_[16] = {};
+    CellLook grid_looks_[16];   // as each cell was last drawn
     uint64_t tick_counted_us_;  // the tick clock's time up to which ticks were counted
 };
 
