@@ -345,7 +345,7 @@ bool panelHome(const std::string& root) {
 
 // One round from the home page: a page of the main menu opened with the focus moved, then, every
 // second round, a recall of a shared mode through the CALL grid, the recall gate held until the
-// panel is home again (the grid closed); false when the panel did not get home.
+// recall is carried out; false when the panel did not get home.
 bool panelRound(Load& load, long n, PanelCounts& counts) {
     auto say = [&](const std::string& line) {
         if (control(load.root, line) != "ok\n") ++counts.refused;
@@ -354,9 +354,13 @@ bool panelRound(Load& load, long n, PanelCounts& counts) {
     say(touchLine(kMenuPages[n % 3]));
     if (!panelHome(load.root)) return false;
     if (n % 2) return true;
-    std::unique_lock<std::shared_mutex> alone(load.recallGate);
-    say("key OK");
-    for (Touch t : {kTools, kCallGrid, gridCell(int(n / 2 % kRequestModes))}) say(touchLine(t));
+    {
+        // Held until the cell's touch is carried out, not through the check-mark tip's 3 s:
+        // the PCs' saves would wait on the tip, not on the box.
+        std::unique_lock<std::shared_mutex> alone(load.recallGate);
+        say("key OK");
+        for (Touch t : {kTools, kCallGrid, gridCell(int(n / 2 % kRequestModes))}) say(touchLine(t));
+    }
     ++counts.recalls;
     return panelHome(load.root);
 }
