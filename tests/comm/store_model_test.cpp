@@ -6,11 +6,10 @@
 // the main thread or another, each followed by a start. After every step the slots, the RAM and
 // the files must be what the model says, exactly.
 //
-// The UDP steps follow the doc, which keys a UDP peer's requests by its address: with
-// ZEM_MODEL_LINKS=1 every UDP frame comes from a fresh port, and links fall silent (a minute
-// through the tick counter, and a long flash erase meanwhile). The default is on once the
-// silence watch (core/link_activity.h) is built; ZEM_MODEL_LINKS=0 keeps one port per UDP peer
-// and leaves the silence out.
+// The UDP steps follow the doc, which keys a UDP peer's requests by its address:
+// every UDP frame comes from a fresh port, and links fall silent (a minute through the tick
+// counter, and a long flash erase meanwhile). ZEM_MODEL_LINKS=0 keeps one port per UDP peer and
+// leaves the silence out.
 #include "store_model.h"
 
 #include <arpa/inet.h>
@@ -37,23 +36,17 @@
 #include "comm_fixture.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/link_activity.h"
 #include "core/saver.h"
 #include "core/stop_signal.h"
 #include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "time_factor.h"
 
-#if __has_include("core/link_activity.h")
-#include "core/link_activity.h"
-constexpr bool kSilenceWatchBuilt = true;
 // What the main tick does about silent links.
 void watchSilentLinks() {
     link_activity::get().watch(G_timeTicks.load());
 }
-#else
-constexpr bool kSilenceWatchBuilt = false;
-void watchSilentLinks() {}
-#endif
 
 namespace {
 
@@ -137,7 +130,7 @@ bool needsSilenceWatch(Kind k) {
 // ZEM_MODEL_LINKS: UDP peers keyed by address (a fresh port per frame) and the silence.
 bool linksByAddress() {
     if (const char* on = std::getenv("ZEM_MODEL_LINKS")) return std::atoi(on) != 0;
-    return kSilenceWatchBuilt;
+    return true;
 }
 
 int linkFor(Kind k, const std::function<int(int)>& pick) {
