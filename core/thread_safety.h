@@ -168,13 +168,21 @@ using RecursiveMutexLocker = BasicLocker<RecursiveMutex>;
 template <class M>
 class SCOPED_CAPABILITY BasicUnlocker {
 public:
-    explicit BasicUnlocker(M& mutex) RELEASE(mutex) : mutex_(mutex) { mutex_.unlock(); }
-    ~BasicUnlocker() RELEASE() { mutex_.lock(); }
+    explicit BasicUnlocker(M& mutex) RELEASE(mutex) : mutex_(mutex) {
+        ZEM_HOLDS(file_ = mutex_.heldFile(); line_ = mutex_.heldLine());
+        mutex_.unlock();
+    }
+    // The hold taken up again is credited where the let-go one began.
+    ~BasicUnlocker() RELEASE() { mutex_.lock(ZEM_HOLDS(file_, line_)); }
     BasicUnlocker(const BasicUnlocker&) = delete;
     BasicUnlocker& operator=(const BasicUnlocker&) = delete;
 
 private:
     M& mutex_;
+#ifdef ZEM_LOCK_HOLDS
+    const char* file_ = "";
+    int line_ = 0;
+#endif
 };
 
 using MutexUnlocker = BasicUnlocker<Mutex>;

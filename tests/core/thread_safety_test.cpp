@@ -81,7 +81,8 @@ TEST(ThreadSafety, AWaitLetsTheMutexGoAndWakesOnItsCondition) {
 
 #ifdef ZEM_LOCK_HOLDS
 // A build that measures holds: each hold of a watched mutex is counted, with where its locker
-// was made; a wait ends one hold and begins the next there, whoever held it meanwhile.
+// was made; a wait, or an unlocker's scope, ends one hold and begins the next there, whoever held
+// it meanwhile.
 TEST(ThreadSafety, AWatchedMutexCountsItsHoldsButNotItsWaits) {
     zem::Mutex m;
     zem::LockHolds holds;
@@ -107,6 +108,13 @@ TEST(ThreadSafety, AWatchedMutexCountsItsHoldsButNotItsWaits) {
     ASSERT_TRUE(m.try_lock());
     m.unlock();
     EXPECT_EQ(holds.count.load(), 4u);
+    {
+        zem::MutexLocker lock(m);
+        line = __LINE__ - 1;
+        { zem::MutexUnlocker letGo(m); }
+        EXPECT_EQ(m.heldLine(), line) << "taken up again where the hold began";
+    }
+    EXPECT_EQ(holds.count.load(), 6u);
 }
 #endif
 
