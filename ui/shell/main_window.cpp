@@ -116,14 +116,7 @@ void MainWindow::syncUpdate() {
         changed = changed || wordChanged(a);
     if (changed) para_init();
     ip_changed();
-    if (gridOpen() && gridState() != grid_drawn_) redrawChangedCells();
-}
-
-uint32_t MainWindow::gridState() const {
-    uint32_t state = uint32_t(store().ZemGetCurrentModeIndex()) << ZemRamPara::kModeCount;
-    for (int m = 0; m < ZemRamPara::kModeCount; ++m)
-        if (store().ZemUserModeShown(m) == 1) state |= 1u << m;
-    return state;
+    if (gridOpen()) redrawChangedCells();
 }
 
 void MainWindow::language_changed() {
@@ -394,8 +387,8 @@ void MainWindow::mode_init() {
     grid_title_->setGeometry(10, 5, 210, 28);
     grid_title_->setStyleSheet("background-color: rgb(255, 255, 255);");
     for (int i = 0; i < ZemRamPara::kModeCount; ++i) buildGridCell(i);
-    grid_drawn_ = gridState();
-    for (int i = 0; i < ZemRamPara::kModeCount; ++i) drawGridCell(i, cellLook(i));
+    const int current = store().ZemGetCurrentModeIndex();
+    for (int i = 0; i < ZemRamPara::kModeCount; ++i) drawGridCell(i, cellLook(i, current));
 }
 
 void MainWindow::buildGridCell(int i) {
@@ -422,10 +415,10 @@ void MainWindow::buildGridCell(int i) {
     grid_buttons[i] = button;
 }
 
-MainWindow::CellLook MainWindow::cellLook(int i) const {
+MainWindow::CellLook MainWindow::cellLook(int i, int current) const {
     CellLook look;
     look.saved = store().ZemUserModeShown(i) == 1;
-    look.in_use = look.saved && i + 1 == store().ZemGetCurrentModeIndex();
+    look.in_use = look.saved && i + 1 == current;
     look.focused = i == grid_index && (look.saved ? gridOpen() : l_save_state);
     return look;
 }
@@ -447,9 +440,9 @@ void MainWindow::drawGridCell(int i, const CellLook& look) {
 // A refresh draws again only the cells it changed: under a PC's saves it comes every tick, and
 // building the grid anew each time (about 80 widgets) doubled the main thread's work per save.
 void MainWindow::redrawChangedCells() {
-    grid_drawn_ = gridState();
+    const int current = store().ZemGetCurrentModeIndex();
     for (int i = 0; i < ZemRamPara::kModeCount; ++i) {
-        const CellLook look = cellLook(i);
+        const CellLook look = cellLook(i, current);
         if (!(look == grid_looks_[i])) drawGridCell(i, look);
     }
 }

@@ -90,13 +90,11 @@ private:
         }
     };
     void buildGridCell(int i);
-    CellLook cellLook(int i) const EXCLUDES(c331_manage::c331_mutex);
+    // Slot i's look, with `current` the current user mode (RAM 866).
+    CellLook cellLook(int i, int current) const EXCLUDES(c331_manage::c331_mutex);
     void drawGridCell(int i, const CellLook& look);
     void redrawChangedCells() EXCLUDES(c331_manage::c331_mutex);
     void showGrid() EXCLUDES(c331_manage::c331_mutex);
-    // The saved slots (a bit each) and the current mode as the store shows them now: the grid
-    // is drawn again when they differ from what it drew (a save landing while it is open).
-    uint32_t gridState() const EXCLUDES(c331_manage::c331_mutex);
     void openGrid(bool call) EXCLUDES(c331_manage::c331_mutex);
     void on_usermodesel_clicked(int direction) EXCLUDES(c331_manage::c331_mutex);
     void on_deletewidgetmode_clicked();
@@ -107,7 +105,6 @@ private:
     QLabel* pointer_ = nullptr;
     QLabel* grid_title_ = nullptr;
     QFont grid_font_;
-    uint32_t grid_drawn_ = 0;  // gridState() when the grid was drawn
     QLabel* grid_icons_[16] = {};
     QLabel* grid_using_[16] = {};
     CellLook grid_looks_[16];   // as each cell was last drawn
