@@ -91,7 +91,7 @@ c331_manage* c331_manage::pInstance() {
         }
         // What the box loaded is the state before any change: a change raised while the chip
         // is probed or started is still a difference when the first apply runs.
-        p_c331_manage->copy_ram(p_c331_manage->applied);
+        p_c331_manage->copy_ram(p_c331_manage->applied.data());
         p_c331_manage->take_handed_gens();
     }
     p_c331_manage->g_pattern_gen = 0;

@@ -274,7 +274,7 @@ public:
     std::atomic<uint8_t> thread_state{0};
     // The parameter RAM as last applied (the RAM as loaded until the first apply), guarded by
     // c331_mutex: an apply turn takes each word into it as it reads the word to apply it.
-    uint8_t applied[4096] GUARDED_BY(c331_mutex){};
+    std::array<uint8_t, 4096> applied GUARDED_BY(c331_mutex){};
     // The refresh ids one apply turn answers; ids raised later wait for the next turn.
     std::bitset<256> turn_ids;
     // The apply turn's hold of c331_mutex, released for a fade ramp; null outside a turn.
@@ -623,7 +623,8 @@ public:
     // and also when a user wrote it since the last hand-over, even with the value in force, so
     // that side tells the user's write from its own echo. Hands it over through `tell`.
     bool take_user_word(int addr, const std::atomic<UserWordFn>& tell) REQUIRES(c331_mutex);
-    uint32_t handed_gen[2] GUARDED_BY(c331_mutex) = {};  // of RAM 2116 and 2176, under c331_mutex
+    std::array<uint32_t, 2> handed_gen
+        GUARDED_BY(c331_mutex) = {};  // of RAM 2116 and 2176, under c331_mutex
     void take_handed_gens() REQUIRES(c331_mutex);
     // The whole parameter RAM into `to` (4096 bytes). Caller holds c331_mutex.
     void copy_ram(uint8_t* to) REQUIRES(c331_mutex);

@@ -98,9 +98,9 @@ void copy_stored(const ZemRamPara& store, const Area& a, uint8_t* out, uint32_t 
     if (a.kind == Area::kRam)
         store.copy_ram_out(a.off, out, n);
     else if (a.kind == Area::kMode)
-        std::memcpy(out, store.mode_ram[a.slot] + a.off, n);
+        std::memcpy(out, store.mode_ram[a.slot].data() + a.off, n);
     else
-        std::memcpy(out, store.status + a.off, n);
+        std::memcpy(out, store.status.data() + a.off, n);
 }
 
 void before_store_lock() {
@@ -380,7 +380,7 @@ int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_r
         // Recall of the user mode whose number the PC wrote to RAM 866.
         const uint16_t n = store->rd16(866);
         if (n < 1 || n > ZemRamPara::kModeCount) return kRefused;
-        const uint8_t* slot = store->mode_ram[n - 1];
+        const uint8_t* slot = store->mode_ram[n - 1].data();
         if (slot[0] != 0xAA || slot[1] != 0xAA) return kRefused;
         // A user's write: the close-LED and brightness it brings count as written.
         store->ZemRamParaDeal(slot + 2, ZemRamPara::kModePayloadSize,

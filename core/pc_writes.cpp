@@ -24,7 +24,7 @@ int ZemRamPara::pc_write(const uint8_t* data, uint16_t len, uint32_t addr, uint6
                          int* displaced) {
     if (addr <= uint32_t(kRamSize) && len <= kRamSize - addr &&
         covers(addr, len, kRamModeSaveRequest)) {
-        const uint16_t n = word_after(ram, data, len, addr, kRamModeSaveRequest);
+        const uint16_t n = word_after(ram.data(), data, len, addr, kRamModeSaveRequest);
         if (n >= 1 && n <= kModeCount) *displaced = watch_client(client);
     }
     // The source thread writes the timing words (RAM 256..291) under the store's own mutex.

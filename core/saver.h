@@ -118,7 +118,7 @@ private:
     // The slot of each waiting job, or kParaEntry, in the order asked.
     std::deque<int> order_ GUARDED_BY(mutex_);
     static constexpr int kParaEntry = -1;
-    std::optional<Job> waiting_[kSlots] GUARDED_BY(mutex_);
+    std::array<std::optional<Job>, kSlots> waiting_ GUARDED_BY(mutex_);
     State state_ GUARDED_BY(mutex_) = kNoThread;
     bool busy_ GUARDED_BY(mutex_) = false;
     bool stop_ GUARDED_BY(mutex_) = false;

@@ -76,7 +76,7 @@ int ZemRamPara::ZemModeUserRamParaDeal(const uint8_t* data, uint16_t len, uint32
     // A write that would run out of its slot into the next one is refused whole.
     if (len > kModeSize - offset) return 1;
     if (len == 0) return 0;
-    std::memcpy(mode_ram[k - 1] + offset, data, len);
+    std::memcpy(mode_ram[k - 1].data() + offset, data, len);
     ZEM_DEBUG("\n write ram_user_mode = %#x \n", k);
     return 0;
 }
@@ -88,7 +88,7 @@ std::string ZemRamPara::osdCopyFile(int m) {
 }
 
 int ZemRamPara::ZemUserModeSaved(int m) const {
-    return m >= 0 && m < kModeCount && markedSaved(mode_ram[m]) ? 1 : 0;
+    return m >= 0 && m < kModeCount && markedSaved(mode_ram[m].data()) ? 1 : 0;
 }
 
 // The first slot from cur in direction dir for which saved(m) holds; 0x100 when none does.
@@ -155,12 +155,12 @@ Saver::Job ZemRamPara::slot_file_job(int m, Saver::Kind kind) const {
     Saver::Job job;
     job.kind = kind;
     job.slot = uint8_t(m);
-    std::memcpy(job.image.data(), mode_ram[m], kModeFileSize);
+    std::memcpy(job.image.data(), mode_ram[m].data(), kModeFileSize);
     return job;
 }
 
 Saver::Job ZemRamPara::take_deletion(int m) {
-    uint8_t* slot = mode_ram[m];
+    uint8_t* slot = mode_ram[m].data();
     Saver::Job job;
     job.kind = Saver::kModeDelete;
     job.slot = uint8_t(m);
@@ -228,7 +228,7 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     if (got >= 0 && got < kModeFileSize)
         ZEM_DEBUG("\n user mode %d file short (%ld bytes)\n", m + 1, got);
     zem::MutexLocker lock(c331_manage::c331_mutex);
-    uint8_t* slot = mode_ram[m];
+    uint8_t* slot = mode_ram[m].data();
     if (got < 0) {
         slot[0] = slot[1] = 0xFF;
         return 0;
@@ -305,11 +305,11 @@ void ZemRamPara::ZemUserModeSaveRequest() {
 // words land first, so the copy holds the close-LED and brightness in force.
 void ZemRamPara::take_save_request(int m) {
     apply_posted_words();
-    uint8_t* slot = mode_ram[m];
+    uint8_t* slot = mode_ram[m].data();
     slot[0] = slot[1] = 0xAA;
     {
         zem::MutexLocker timings(mutex);
-        std::memcpy(slot + 2, ram + kModePayloadStart, kModePayloadSize);
+        std::memcpy(slot + 2, ram.data() + kModePayloadStart, kModePayloadSize);
     }
     put_led_in_force(slot, kModePayloadStart - 2);
     put_geometry_in_force(slot, kModePayloadStart - 2);
@@ -326,7 +326,7 @@ void ZemRamPara::take_save_request(int m) {
 int ZemRamPara::take_synchronisation() {
     int taken = 0;
     for (int m = 0; m < kModeCount; ++m) {
-        const uint8_t* mark = mode_ram[m];
+        const uint8_t* mark = mode_ram[m].data();
         if (markedDeleted(mark))
             saver.post(take_deletion(m));
         else if (mark[0] == 0xAA || mark[1] == 0xAA)

@@ -50,7 +50,7 @@ void ZemRamPara::ZemCropSourceInit() {
     zem::MutexLocker lock(c331_manage::c331_mutex);  // a PC may write the table meanwhile
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     for (int k = 0; k < kCropCount; ++k) {
-        const CropId c = cropId(ram, k);
+        const CropId c = cropId(ram.data(), k);
         if (!usable(c)) continue;
         const int b = c.number - 1;
         g_cut_source_state[kBitmapBytes * c.source + b / 8] |= uint8_t(1 << (b % 8));
@@ -74,7 +74,7 @@ int ZemRamPara::ZemAddCropID(int s) const {
 int ZemRamPara::ZemGetSourceNum(int s, int n) const {
     int count = 0;
     for (int k = 0; k < n && k < kCropCount; ++k) {
-        const CropId c = cropId(ram, k);
+        const CropId c = cropId(ram.data(), k);
         if (c.valid && c.source == s) ++count;
     }
     return count;
@@ -91,7 +91,7 @@ int ZemRamPara::find_crop(int s, int k) const {
     const int number = ZemGetCropID(s, k);
     if (number == 0) return -1;
     for (int i = 0; i < kCropCount; ++i) {
-        const CropId c = cropId(ram, i);
+        const CropId c = cropId(ram.data(), i);
         if (c.valid && c.source == s && c.number == number) return i;
     }
     return -1;
@@ -141,7 +141,8 @@ void ZemRamPara::ZemSetCropPara(int s, int k, const CROP_PARA* para) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     const int i = find_crop(s, k);
     if (i < 0) return;
-    for (int f = 1; f < 5; ++f) put16(ram + kRamCropTable + kCropStride * i + 2 * f, para->para[f]);
+    for (int f = 1; f < 5; ++f)
+        put16(ram.data() + kRamCropTable + kCropStride * i + 2 * f, para->para[f]);
     c331_manage::raise_apply(1);
 }
 
@@ -153,14 +154,14 @@ int ZemRamPara::ZemAddNewCrop(int s, const CROP_PARA* para) {
     bool used[kCropCount + 1] = {};
     int record = -1;
     for (int i = 0; i < kCropCount; ++i) {
-        const CropId c = cropId(ram, i);
+        const CropId c = cropId(ram.data(), i);
         if (!c.valid && record < 0) record = i;
         if (c.valid && c.source == s && c.number <= kCropCount) used[c.number] = true;
     }
     int number = 1;
     while (number <= kCropCount && used[number]) ++number;
     if (record < 0 || number > kCropCount) return -1;
-    uint8_t* e = ram + kRamCropTable + kCropStride * record;
+    uint8_t* e = ram.data() + kRamCropTable + kCropStride * record;
     put16(e, 0x8000 | ((number - 1) & 0x7F) << 8 | s);
     for (int f = 1; f < 5; ++f) put16(e + 2 * f, para->para[f]);
     c331_manage::raise_apply(1);
@@ -171,7 +172,7 @@ void ZemRamPara::ZemDeleteCrop(int s, int k) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     const int i = find_crop(s, k);
     if (i < 0) return;
-    put16(ram + kRamCropTable + kCropStride * i, 0);
+    put16(ram.data() + kRamCropTable + kCropStride * i, 0);
     c331_manage::raise_apply(1);
 }
 
@@ -183,7 +184,7 @@ bool ZemRamPara::cropStillIs(int record, uint16_t id) const {
 int ZemRamPara::ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     if (!cropStillIs(record, id)) return -1;
-    uint8_t* e = ram + kRamCropTable + kCropStride * record;
+    uint8_t* e = ram.data() + kRamCropTable + kCropStride * record;
     for (int f = 1; f < 5; ++f) put16(e + 2 * f, para->para[f]);
     c331_manage::raise_apply(1);
     return 0;
@@ -192,7 +193,7 @@ int ZemRamPara::ZemSetCropParaAt(int record, uint16_t id, const CROP_PARA* para)
 int ZemRamPara::ZemDeleteCropAt(int record, uint16_t id) {
     zem::MutexLocker lock(c331_manage::c331_mutex);
     if (!cropStillIs(record, id)) return -1;
-    put16(ram + kRamCropTable + kCropStride * record, 0);
+    put16(ram.data() + kRamCropTable + kCropStride * record, 0);
     c331_manage::raise_apply(1);
     return 0;
 }

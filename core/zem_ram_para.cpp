@@ -116,14 +116,14 @@ ZemRamPara* ZemRamPara::pInstance() {
 
 // Before the threads that share the RAM start (at start, or a test's reload).
 void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
-    std::memset(ram, 0, sizeof ram);
+    ram.fill(0);
     std::memset(seen, 0, sizeof seen);
     std::memset(shadow, 0, sizeof shadow);
-    std::memset(persisted, 0, sizeof persisted);
-    std::memset(mode_ram, 0, sizeof mode_ram);
-    std::memset(reg, 0, sizeof reg);
-    std::memset(command_reg, 0, sizeof command_reg);
-    std::memset(status, 0, sizeof status);
+    persisted.fill(0);
+    for (auto& slot : mode_ram) slot.fill(0);
+    reg.fill(0);
+    command_reg.fill(0);
+    status.fill(0);
     {
         zem::MutexLocker lock(posted_mutex_);
         for (PostedWord& p : posted_) p = PostedWord();
@@ -141,7 +141,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     std::copy(std::begin(led_in_force_), std::end(led_in_force_), std::begin(geometry_of_));
     {
         // Until the C331's first panel set-up, the FPGAs take the offset that set gives.
-        const uint16_t* set = led_in_force_;
+        const uint16_t* set = led_in_force_.data();
         const std::array<uint16_t, 7> words = c331_manage::geometry_words(
             c331_manage::panel_geometry(set[1], set[2], set[3], set[4], set[0]));
         LedInForceCell::get().take_offset(words[0], words[1]);
@@ -157,7 +157,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
 // to the C331 mutex whole (the PC's reads and writes, the refresh's copy and the saves take the
 // RAM as one image, under both mutexes).
 uint16_t ZemRamPara::timing16(int addr) const NO_THREAD_SAFETY_ANALYSIS {
-    return word(ram, addr);
+    return word(ram.data(), addr);
 }
 
 // Exempt, as timing16.
@@ -168,7 +168,7 @@ void ZemRamPara::set_timing16(int addr, uint16_t v) NO_THREAD_SAFETY_ANALYSIS {
 
 bool ZemRamPara::copy_ram_out(uint32_t addr, uint8_t* to, uint32_t len) const {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return false;
-    std::memcpy(to, ram + addr, len);
+    std::memcpy(to, ram.data() + addr, len);
     return true;
 }
 
@@ -219,7 +219,7 @@ void ZemRamPara::put_geometry(const uint16_t words[7]) {
 void ZemRamPara::put_geometry_in_force(uint8_t* image, int image_base) const {
     if (std::equal(std::begin(led_in_force_), std::end(led_in_force_), std::begin(geometry_of_)))
         return;
-    const uint16_t* set = led_in_force_;  // splice, width, height, output 1 width and height
+    const uint16_t* set = led_in_force_.data();  // splice, width, height, output 1 width and height
     const ST_PANEL_INFO panel = c331_manage::panel_geometry(set[1], set[2], set[3], set[4], set[0]);
     const std::array<uint16_t, 7> words = c331_manage::geometry_words(panel);
     for (int k = 0; k < 7; ++k) {
@@ -255,7 +255,7 @@ void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
     } else {
         ZEM_DEBUG("\n %s file exist \n", kParaFile);
         if (got == kFileValidSize && file[0] == 0xAA && file[1] == 0xAA) {
-            std::memcpy(ram + kPersistStart, file + kFileBodyOffset, kPersistSize);
+            std::memcpy(ram.data() + kPersistStart, file + kFileBodyOffset, kPersistSize);
             platform::sleepMs(100);
             return;
         }
@@ -270,7 +270,8 @@ void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
         platform::sleepMs(100);
     }
     ram_para_write_defaults();
-    std::memcpy(ram + kPersistStart, default_para_ramlist.data() + kFileBodyOffset, kPersistSize);
+    std::memcpy(ram.data() + kPersistStart, default_para_ramlist.data() + kFileBodyOffset,
+                kPersistSize);
     platform::sleepMs(100);
 }
 
@@ -291,7 +292,7 @@ void ZemRamPara::startup_fixups() NO_THREAD_SAFETY_ANALYSIS {
         wr16_no_gen_bump(a, rd16(a) & ~0x0002);
     }
     write_back16(kRamCloseLed, 0);
-    std::memset(ram + kRamTestPattern, 0, 4);
+    std::memset(ram.data() + kRamTestPattern, 0, 4);
     // A request a killed box left in the file is not carried out, and a save of that mode from
     // the PC must still differ from the word last seen.
     write_back16(kRamModeSaveRequest, 0);
@@ -300,14 +301,14 @@ void ZemRamPara::startup_fixups() NO_THREAD_SAFETY_ANALYSIS {
         ram[kRamFade + 2 + 4 * k] = 60;
     }
     ZemCropSourceInit();
-    std::memcpy(seen, ram, kRamSize);
-    std::memcpy(shadow, ram, kRamSize);
-    std::memcpy(persisted, ram, kRamSize);
+    std::memcpy(seen, ram.data(), kRamSize);
+    std::memcpy(shadow, ram.data(), kRamSize);
+    std::memcpy(persisted.data(), ram.data(), kRamSize);
     for (int m = 0; m < kModeCount; ++m) {
         mode_file_deal(m, 0);
         platform::sleepUs(100);
     }
-    std::memset(status, 0, sizeof status);
+    status.fill(0);
     status[0] = 0x80;
     status[1] = 0x1F;
     status[2] = 0x06;
@@ -320,7 +321,7 @@ void ZemRamPara::refresh_begin() {
     zem::MutexLocker timings(mutex);
     apply_posted_words();
     copy_ram_out(0, seen, kRamSize);
-    for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m], 2);
+    for (int m = 0; m < kModeCount; ++m) std::memcpy(shown_markers_[m], mode_ram[m].data(), 2);
 }
 
 void ZemRamPara::apply_posted_words() {
@@ -361,7 +362,7 @@ bool ZemRamPara::take_save_image(uint8_t* image) const {
         copy_ram_out(0, image, kRamSize);
     }
     put_led_in_force(image, 0);
-    return std::memcmp(image + kPersistStart, persisted + kPersistStart, kPersistSize) != 0;
+    return std::memcmp(image + kPersistStart, persisted.data() + kPersistStart, kPersistSize) != 0;
 }
 
 bool ZemRamPara::persist_due() const {
@@ -408,7 +409,7 @@ int ZemRamPara::ram_para_persist() {
     // next time. The PC's register 11 reads this record under the C331 mutex.
     {
         zem::MutexLocker c331(c331_manage::c331_mutex);
-        std::memcpy(persisted, saved, kRamSize);
+        std::memcpy(persisted.data(), saved, kRamSize);
     }
     save_pending_ = rc != 0;
     if (rc != 0) {
@@ -422,7 +423,7 @@ int ZemRamPara::ram_para_persist() {
 int ZemRamPara::ZemRamParaDeal(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client) {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return 1;
     const uint16_t request = rd16(kRamModeSaveRequest);
-    if (len) std::memcpy(ram + addr, data, len);
+    if (len) std::memcpy(ram.data() + addr, data, len);
     bump_word_gens(addr, len);
     if (covers(addr, len, kRamModeSaveRequest)) request_word_written(client, request);
     return 0;

@@ -81,7 +81,7 @@ public:
     mutable zem::Mutex mutex;
     // The rest of the RAM is written and read under the C331 mutex (the timing words through
     // their accessors below).
-    uint8_t ram[kRamSize] GUARDED_BY(c331_manage::c331_mutex);
+    std::array<uint8_t, kRamSize> ram GUARDED_BY(c331_manage::c331_mutex);
     // The refresh hub's records: `seen` is the RAM as the refresh under way copied it at its
     // start, `shadow` what the refresh before acted on. Every check of a refresh compares the
     // two, so a write landing after the copy is still a change for the next refresh. Main
@@ -90,18 +90,19 @@ public:
     uint8_t shadow[kRamSize];
     // What the parameter file holds (RAM 768..4095; below, the RAM of the last save). Written
     // and read under the C331 mutex.
-    uint8_t persisted[kRamSize] GUARDED_BY(c331_manage::c331_mutex);
-    uint8_t mode_ram[kModeCount][kModeSize] GUARDED_BY(c331_manage::c331_mutex);
+    std::array<uint8_t, kRamSize> persisted GUARDED_BY(c331_manage::c331_mutex);
+    std::array<std::array<uint8_t, kModeSize>, kModeCount> mode_ram
+        GUARDED_BY(c331_manage::c331_mutex);
     // The controller register file. Registers 0..31: the PC's register command merges them
     // under its command mutex, which the configuration commands hold too, so that two links'
     // changes never interleave.
     static zem::Mutex command_mutex;
-    uint8_t reg[kRegCount] GUARDED_BY(command_mutex);
+    std::array<uint8_t, kRegCount> reg GUARDED_BY(command_mutex);
     // The command bytes written through registers 160, 165, 162, 163, 164 (in this order):
     // stored by the PC, carried out and cleared by the C331 apply, under the C331 mutex.
     static constexpr int kCmd160 = 0, kCmd165 = 1, kCmd162 = 2, kCmd163 = 3, kCmd164 = 4;
-    uint8_t command_reg[kCmdCount] GUARDED_BY(c331_manage::c331_mutex);
-    uint8_t status[kStatusSize] GUARDED_BY(mutex);
+    std::array<uint8_t, kCmdCount> command_reg GUARDED_BY(c331_manage::c331_mutex);
+    std::array<uint8_t, kStatusSize> status GUARDED_BY(mutex);
 
     // The LED set in force (RAM 1376, 1378, 1380, 1412, 1414): the five words last taken by any
     // path that checks a size (see led_size::take_or_refuse) or by the load. The RAM's words
@@ -111,7 +112,9 @@ public:
     void take_led_in_force() REQUIRES(c331_manage::c331_mutex);
 
     // Little-endian 16-bit words of the RAM and its records.
-    uint16_t rd16(int addr) const REQUIRES(c331_manage::c331_mutex) { return word(ram, addr); }
+    uint16_t rd16(int addr) const REQUIRES(c331_manage::c331_mutex) {
+        return word(ram.data(), addr);
+    }
     uint8_t rd8(int addr) const REQUIRES(c331_manage::c331_mutex) { return ram[addr]; }
     // A word other threads write under the C331 mutex (866, 868, 2116), read under it by a
     // caller that does not hold it.
@@ -124,7 +127,7 @@ public:
     // The source of window w as the RAM holds it (ZemGetImageSource of the RAM).
     int ZemGetRamImageSource(uint8_t w, int16_t* isCrop, char* cropIndex) const
         REQUIRES(c331_manage::c331_mutex) {
-        return ZemGetImageSource(ram, w, isCrop, cropIndex, 0);
+        return ZemGetImageSource(ram.data(), w, isCrop, cropIndex, 0);
     }
     // The source thread's timing words (RAM 256..291): the store's mutex guards them, though they
     // sit in `ram`, whose annotation names the C331 mutex (see timing16).
@@ -134,7 +137,7 @@ public:
     uint16_t seen16(int addr) const { return word(seen, addr); }
     uint16_t shadow16(int addr) const { return word(shadow, addr); }
     uint16_t persisted16(int addr) const REQUIRES(c331_manage::c331_mutex) {
-        return word(persisted, addr);
+        return word(persisted.data(), addr);
     }
     // The refresh under way sees the u16 at addr, or a byte of [from, to), other than the refresh
     // before acted on.
@@ -370,7 +373,7 @@ private:
     std::vector<RecordedRequest> recorded_ GUARDED_BY(c331_manage::c331_mutex);
     int open_requests_ GUARDED_BY(c331_manage::c331_mutex) = 0;
     // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
-    uint16_t geometry_of_[5] GUARDED_BY(c331_manage::c331_mutex) = {};
+    std::array<uint16_t, 5> geometry_of_ GUARDED_BY(c331_manage::c331_mutex) = {};
     // The geometry of the set in force into a RAM image, when the RAM does not hold it yet.
     void put_geometry_in_force(uint8_t* image, int image_base) const
         REQUIRES(c331_manage::c331_mutex);
@@ -388,12 +391,12 @@ private:
         uint16_t value = 0;
         uint32_t gen = 0;
     };
-    zem::Mutex posted_mutex_;                         // taken last, under every other lock
-    PostedWord posted_[2] GUARDED_BY(posted_mutex_);  // one an address: 2116 and 2176
+    zem::Mutex posted_mutex_;  // taken last, under every other lock
+    std::array<PostedWord, 2> posted_ GUARDED_BY(posted_mutex_);  // one an address: 2116 and 2176
     void apply_posted_words() REQUIRES(c331_manage::c331_mutex);
-    uint16_t led_in_force_[5] GUARDED_BY(
-        c331_manage::c331_mutex) = {};  // in the order of led_size::kRamWords
+    std::array<uint16_t, 5> led_in_force_
+        GUARDED_BY(c331_manage::c331_mutex) = {};  // in the order of led_size::kRamWords
     // Under the C331 mutex; they only grow, so a reload keeps them.
     void bump_word_gens(uint32_t addr, uint32_t len) REQUIRES(c331_manage::c331_mutex);
-    uint32_t word_gen_[2] GUARDED_BY(c331_manage::c331_mutex) = {};
+    std::array<uint32_t, 2> word_gen_ GUARDED_BY(c331_manage::c331_mutex) = {};
 };

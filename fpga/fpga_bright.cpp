@@ -92,7 +92,7 @@ void fpga_manage::record_bright_change() {
     }
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        std::memcpy(MCU_RAM_CMD, table, sizeof table);
+        std::memcpy(MCU_RAM_CMD.data(), table, sizeof table);
     }
     Brightness_init(table);
 }
@@ -124,7 +124,7 @@ void fpga_manage::Brightness_init(const uint8_t* table) {
             break;
         case 1:
         case 17:
-            std::memcpy(HalfHourValue, table + 9, kHalfHours);
+            std::memcpy(HalfHourValue.data(), table + 9, kHalfHours);
             g_change[kTaskOn] = 1;
             break;
         case 2:
@@ -379,7 +379,7 @@ bool fpga_manage::take_sensor_reply() {
         write_to_register(85, 0xFF, uint8_t(mirror(0, 85) + 1), 0);
         return false;
     }
-    std::memcpy(sensor_data, answer_buffer + 2, sizeof sensor_data);
+    std::memcpy(sensor_data, answer_buffer.data() + 2, sizeof sensor_data);
     g_change[kNewSample] = 1;
     g_change[kReplyState] = 1;
     return true;
@@ -412,7 +412,7 @@ void fpga_manage::record_onoff_time(int device) {
         return;
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        std::memcpy(MCU_RAM_CMD, table, sizeof table);
+        std::memcpy(MCU_RAM_CMD.data(), table, sizeof table);
     }
     OnOff_time();
     write_to_register(66, 0xFF, 1, 0);
@@ -422,7 +422,7 @@ void fpga_manage::OnOff_time() {
     uint8_t table[kOnOffTableSize];
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        std::memcpy(table, MCU_RAM_CMD, sizeof table);
+        std::memcpy(table, MCU_RAM_CMD.data(), sizeof table);
     }
     zem::RecursiveMutexLocker lock(rmw_mutex);
     onoff.count = std::min<uint8_t>(table[8], 4);
@@ -468,7 +468,7 @@ void fpga_manage::Checktime() {
     Utils::BcdClock bcd;
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        const uint8_t* t = MCU_RAM_CMD + 8;
+        const uint8_t* t = MCU_RAM_CMD.data() + 8;
         bcd = {t[1], t[0], t[2], t[3], t[4], t[5], t[6]};
     }
     Utils::ClockValue c;

@@ -50,12 +50,12 @@ fpga_manage::fpga_manage() {
     writeLogMsg(3, "====fpga_manage::fpga_manage()=====");
     drv = new fpga_drv();
     for (int i = 0; i < 2; ++i) {
-        MCU_REG_func[i] = reg_mirror[i];
-        MCU_RAM_PARA_func[i] = ram_para[i];
-        MCU_RAM_RX_func[i] = ram_rx[i];
-        MCU_RAM_TX_func[i] = ram_tx[i];
-        MCU_RAM_ETH_PARA_func[i] = eth_para[i];
-        MCU_RAM_ETH_BACK_PARA_func[i] = eth_back_para[i];
+        MCU_REG_func[i] = reg_mirror[i].data();
+        MCU_RAM_PARA_func[i] = ram_para[i].data();
+        MCU_RAM_RX_func[i] = ram_rx[i].data();
+        MCU_RAM_TX_func[i] = ram_tx[i].data();
+        MCU_RAM_ETH_PARA_func[i] = eth_para[i].data();
+        MCU_RAM_ETH_BACK_PARA_func[i] = eth_back_para[i].data();
     }
     rcv_recovery = new rcvRecovery();
     job_events = new rcv_job_events();
@@ -83,6 +83,7 @@ void fpga_manage::clear_state() {
 }
 
 void fpga_manage::clear_bringup_state() {
+    zem::MutexLocker tables(Utils::_fpga_multicast_mutex);  // before the mirror's
     zem::MutexLocker lock(mirror_mutex);
     for (int i = 0; i < 2; ++i) {
         ram_check[i] = rst_active[i] = 0;
@@ -96,10 +97,10 @@ void fpga_manage::clear_bringup_state() {
         bringup_start[i] = now_tick();
         bringup_on[i] = 1;  // power-on: the first bring-up
         wlan_words[i] = 0;
-        std::memset(reg_mirror[i], 0, sizeof reg_mirror[i]);
-        std::memset(ram_para[i], 0, sizeof ram_para[i]);
-        std::memset(eth_para[i], 0, sizeof eth_para[i]);
-        std::memset(eth_back_para[i], 0, sizeof eth_back_para[i]);
+        std::memset(reg_mirror[i].data(), 0, sizeof reg_mirror[i]);
+        std::memset(ram_para[i].data(), 0, sizeof ram_para[i]);
+        std::memset(eth_para[i].data(), 0, sizeof eth_para[i]);
+        std::memset(eth_back_para[i].data(), 0, sizeof eth_back_para[i]);
     }
     output_status_request = 0;
     answer_ready = 0;
@@ -236,10 +237,10 @@ void fpga_manage::softinit() {
     g_change[35] = 15;
     for (int w : {42, 43, 44}) g_change[w] = 0;
     Power_ctrl_init();
-    Version_to_RAM();
-    PHY_status_to_RAM();
     {
         zem::MutexLocker tables(Utils::_fpga_multicast_mutex);
+        Version_to_RAM();
+        PHY_status_to_RAM();
         MCU_RAM_CMD[28] = 0xFF;
         MCU_RAM_CMD[29] = 1;
         MCU_RAM_EXTEND[49] = 0x9F;

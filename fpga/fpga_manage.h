@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QStringList>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -124,12 +125,17 @@ public:
 
     // --- tables (per FPGA): the mirror under mirror_mutex, the sending-card tables the PC reads
     // and writes under Utils::_fpga_multicast_mutex ---
-    uint8_t reg_mirror[2][kRegCount] GUARDED_BY(mirror_mutex) = {};
-    uint8_t ram_para[2][kParaSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
-    uint8_t ram_rx[2][kParaSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
-    uint8_t ram_tx[2][kParaSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
-    uint8_t eth_para[2][kEthSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
-    uint8_t eth_back_para[2][kEthSize] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<std::array<uint8_t, kRegCount>, 2> reg_mirror GUARDED_BY(mirror_mutex) = {};
+    std::array<std::array<uint8_t, kParaSize>, 2> ram_para
+        GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<std::array<uint8_t, kParaSize>, 2> ram_rx
+        GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<std::array<uint8_t, kParaSize>, 2> ram_tx
+        GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<std::array<uint8_t, kEthSize>, 2> eth_para
+        GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<std::array<uint8_t, kEthSize>, 2> eth_back_para
+        GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
     // The tables by their protocol names, each guarded as the table it points at (an array of
     // pointers can't carry the annotation): the program reads the tables themselves.
     uint8_t* MCU_REG_func[2];
@@ -138,10 +144,10 @@ public:
     uint8_t* MCU_RAM_TX_func[2];
     uint8_t* MCU_RAM_ETH_PARA_func[2];
     uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
-    uint8_t MCU_RAM_DEFAULT[2048] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
-    uint8_t MCU_RAM_EXTEND[1024] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
-    uint8_t MCU_RAM_CMD[1024] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
-    uint8_t MCU_RAM_ZOOM[1024] GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<uint8_t, 2048> MCU_RAM_DEFAULT GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<uint8_t, 1024> MCU_RAM_EXTEND GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<uint8_t, 1024> MCU_RAM_CMD GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
+    std::array<uint8_t, 1024> MCU_RAM_ZOOM GUARDED_BY(Utils::_fpga_multicast_mutex) = {};
 
     // --- bring-up bookkeeping ---
     uint8_t reg0_bit3 = 0;
@@ -238,27 +244,32 @@ public:
     int Dealwith_mcu_ram();
     void fpgainit(int fpga);
     int check_fpga_ram_param(int fpga);
-    void eth_param_init(int mode, int fpga);
+    void eth_param_init(int mode, int fpga) REQUIRES(Utils::_fpga_multicast_mutex);
     void update_eth_state(int fpga);
     void FPGA_to_RAM(int fpga);
-    void Version_to_RAM();
-    void PHY_status_to_RAM();
-    void T57_back_mcu_set_net_para(int fpga);
-    void T57_mcu_set_net_para(int fpga);
+    void Version_to_RAM() REQUIRES(Utils::_fpga_multicast_mutex);
+    void PHY_status_to_RAM() REQUIRES(Utils::_fpga_multicast_mutex);
+    void T57_back_mcu_set_net_para(int fpga) REQUIRES(Utils::_fpga_multicast_mutex);
+    void T57_mcu_set_net_para(int fpga) REQUIRES(Utils::_fpga_multicast_mutex);
     static int get_eth_param_addr(uint8_t port, uint16_t* x, uint16_t* y, uint16_t* w, uint16_t* h);
     static void get_port_count_addr(uint8_t port, uint16_t* count, uint16_t* flag);
-    void get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y);
-    void get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom);
-    void get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y);
-    void get_eth_lcd_w_h(int fpga, uint16_t* w, uint16_t* h);
+    // These four take the tables' mutex themselves.
+    void get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y) EXCLUDES(Utils::_fpga_multicast_mutex);
+    void get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom)
+        EXCLUDES(Utils::_fpga_multicast_mutex);
+    void get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y) EXCLUDES(Utils::_fpga_multicast_mutex);
+    void get_eth_lcd_w_h(int fpga, uint16_t* w, uint16_t* h) EXCLUDES(Utils::_fpga_multicast_mutex);
     // The PC's view of the tables by function number (see fpga_tables.cpp): a pointer to the
-    // table of `fpga` and its size, or null for an unknown number.
-    uint8_t* table_by_function(int function, int fpga, uint32_t* size);
+    // table of `fpga` and its size, or null for an unknown number or the mirror (10), which its
+    // own mutex guards. The pointer is the caller's while it holds the tables' mutex.
+    uint8_t* table_by_function(int function, int fpga, uint32_t* size)
+        REQUIRES(Utils::_fpga_multicast_mutex);
     // PC reads and writes of a table under Utils::_fpga_multicast_mutex; 0 done, 1 out of range
     // or unknown table.
-    int pc_read_table(int function, int fpga, uint32_t address, uint8_t* out, uint32_t length);
+    int pc_read_table(int function, int fpga, uint32_t address, uint8_t* out, uint32_t length)
+        EXCLUDES(Utils::_fpga_multicast_mutex, mirror_mutex);
     int pc_write_table(int function, int fpga, uint32_t address, const uint8_t* data,
-                       uint32_t length);
+                       uint32_t length) EXCLUDES(Utils::_fpga_multicast_mutex);
 
     // ===== screen status and handshake =====
     void SCREEN_fpgactrl_status(int status);
@@ -294,7 +305,7 @@ public:
     static constexpr int kBrightTableSize = 57;
     static constexpr int kOnOffTableSize = 50;
     std::atomic<uint32_t> bri_mode{0};  // byte 8 of the brightness table
-    uint8_t HalfHourValue[kHalfHours] GUARDED_BY(rmw_mutex);
+    std::array<uint8_t, kHalfHours> HalfHourValue GUARDED_BY(rmw_mutex);
     uint8_t half_hour_index GUARDED_BY(rmw_mutex) = 255;
     // RAM 2176 as the user's last hand-over or this side's last echo left it, and the write
     // generation of the user's brightness last taken, which the echoes carry: this side never
@@ -442,15 +453,16 @@ public:
     uint8_t all_cards_source GUARDED_BY(irq_mutex) = 0;
     // answer_buffer holds a reply for the controller.
     uint8_t answer_flag GUARDED_BY(irq_mutex) = 0;
-    uint8_t answer_buffer[130] GUARDED_BY(irq_mutex) = {};  // bytes 9..138 of that reply
+    std::array<uint8_t, 130> answer_buffer
+        GUARDED_BY(irq_mutex) = {};              // bytes 9..138 of that reply
     std::atomic<uint32_t> dropped_replies{0};    // replies that named no port or were cut
     std::atomic<uint32_t> unclaimed_answers{0};  // answers for the PC that nobody waits for
     // Answers for the PC while a frame waits, but from another port or card or to another
     // command: dropped.
     std::atomic<uint32_t> unmatched_answers{0};
     std::atomic<uint32_t> send_failures{0};  // frames not sent: transmit buffer busy
-    uint8_t fallback_on[2] GUARDED_BY(irq_mutex) = {};
-    uint32_t fallback_tick[2] GUARDED_BY(irq_mutex) = {};
+    std::array<uint8_t, 2> fallback_on GUARDED_BY(irq_mutex) = {};
+    std::array<uint32_t, 2> fallback_tick GUARDED_BY(irq_mutex) = {};
     CardAnswerFn pc_answer GUARDED_BY(irq_mutex);  // where the answer to the PC frame out goes
     // What the answer to the PC frame out must be: from one of the ports it went to (port +
     // 16 * FPGA), from its card (kAnyCard for a frame to all cards) and to its command.

@@ -81,20 +81,22 @@ void fpga_manage::get_port_count_addr(uint8_t port, uint16_t* count, uint16_t* f
 }
 
 void fpga_manage::get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y) {
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
     uint16_t mx = 0xFFFF, my = 0xFFFF;
     for (uint8_t p = 0; p < 10; ++p) {
         uint16_t ax, ay;
         get_eth_param_addr(p, &ax, &ay, nullptr, nullptr);
-        mx = std::min(mx, get16(ram_para[fpga & 1], ax));
-        my = std::min(my, get16(ram_para[fpga & 1], ay));
+        mx = std::min(mx, get16(ram_para[fpga & 1].data(), ax));
+        my = std::min(my, get16(ram_para[fpga & 1].data(), ay));
     }
     *x = mx;
     *y = my;
 }
 
 void fpga_manage::get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom) {
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
     uint16_t r = 0, b = 0;
-    const uint8_t* t = ram_para[fpga & 1];
+    const uint8_t* t = ram_para[fpga & 1].data();
     for (uint8_t p = 0; p < 10; ++p) {
         uint16_t ax, ay, aw, ah;
         get_eth_param_addr(p, &ax, &ay, &aw, &ah);
@@ -106,13 +108,15 @@ void fpga_manage::get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom
 }
 
 void fpga_manage::get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y) {
-    *x = get16(ram_para[fpga & 1], 56);
-    *y = get16(ram_para[fpga & 1], 58);
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
+    *x = get16(ram_para[fpga & 1].data(), 56);
+    *y = get16(ram_para[fpga & 1].data(), 58);
 }
 
 void fpga_manage::get_eth_lcd_w_h(int fpga, uint16_t* w, uint16_t* h) {
-    *w = get16(ram_para[fpga & 1], 60);
-    *h = get16(ram_para[fpga & 1], 62);
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
+    *w = get16(ram_para[fpga & 1].data(), 60);
+    *h = get16(ram_para[fpga & 1].data(), 62);
 }
 
 void fpga_manage::eth_param_init(int mode, int fpga) {
@@ -120,23 +124,23 @@ void fpga_manage::eth_param_init(int mode, int fpga) {
     for (uint8_t p = 0; p < 10; ++p) {
         uint16_t ax, ay, aw, ah;
         get_eth_param_addr(p, &ax, &ay, &aw, &ah);
-        put16(ram_para[fpga], ax, 0);
-        put16(ram_para[fpga], ay, 0);
-        put16(ram_para[fpga], aw, 1280);
-        put16(ram_para[fpga], ah, 512);
+        put16(ram_para[fpga].data(), ax, 0);
+        put16(ram_para[fpga].data(), ay, 0);
+        put16(ram_para[fpga].data(), aw, 1280);
+        put16(ram_para[fpga].data(), ah, 512);
     }
 }
 
 void fpga_manage::T57_back_mcu_set_net_para(int fpga) {
     for (const auto& s : kEthSpans)
-        std::memcpy(eth_back_para[fpga] + s.back, ram_para[fpga] + s.para, s.len);
+        std::memcpy(eth_back_para[fpga].data() + s.back, ram_para[fpga].data() + s.para, s.len);
 }
 
 // The ports move by the image offset the last panel set-up wrote, not a PC's words in the RAM.
 void fpga_manage::T57_mcu_set_net_para(int fpga) {
     const LedInForceCell::Screen led = LedInForceCell::get().screen();
-    const uint8_t* back = eth_back_para[fpga];
-    uint8_t* t = ram_para[fpga];
+    const uint8_t* back = eth_back_para[fpga].data();
+    uint8_t* t = ram_para[fpga].data();
     put16(t, 60, uint16_t((get16(back, 0) + led.x + 31) & 0xFFE0));
     put16(t, 62, uint16_t(get16(back, 2) + led.y));
     for (uint8_t p = 0; p < 16; ++p) {
@@ -170,7 +174,7 @@ void fpga_manage::update_eth_state(int fpga) {
     bool cleared = false;  // a port lost its link with cards counted
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        uint8_t* t = ram_para[fpga];
+        uint8_t* t = ram_para[fpga].data();
         const uint8_t b96 = uint8_t((t[96] & ~0x1B) | (r128 & 0x03) | (r128 & 0x0C) << 1);
         const uint8_t b512 = uint8_t((t[512] & 0xF0) | (r128 >> 4));
         const std::pair<int, uint8_t> bytes[] = {{96, b96}, {512, b512}, {513, r144}};
@@ -203,16 +207,16 @@ void fpga_manage::FPGA_to_RAM(int fpga) {
     for (uint8_t reg = 28; reg <= 31; ++reg) read_from_register(reg, fpga);
     zem::MutexLocker tables(Utils::_fpga_multicast_mutex);
     zem::MutexLocker mirror(mirror_mutex);
-    std::memcpy(MCU_RAM_CMD + 12, reg_mirror[fpga] + 28, 4);
+    std::memcpy(MCU_RAM_CMD.data() + 12, reg_mirror[fpga].data() + 28, 4);
 }
 
 void fpga_manage::Version_to_RAM() {
     const uint8_t v[4] = {1, 0x11, 0, 0};
-    std::memcpy(MCU_RAM_CMD + 24, v, 4);
+    std::memcpy(MCU_RAM_CMD.data() + 24, v, 4);
 }
 
 void fpga_manage::PHY_status_to_RAM() {
-    std::memset(MCU_RAM_CMD + 30, 0, 4);
+    std::memset(MCU_RAM_CMD.data() + 30, 0, 4);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -234,7 +238,7 @@ void fpga_manage::fpgainit(int i) {
     {
         // The PC reads and writes these tables from its own threads.
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        uint8_t* t = ram_para[i];
+        uint8_t* t = ram_para[i].data();
         if (from_flash) {
             std::memcpy(t, saved, kParaSize);
             std::memset(t + 96, 0, 32);
@@ -308,7 +312,7 @@ bool fpga_manage::save_cmd_table(uint32_t flash_addr, bool write) {
     uint8_t table[sizeof MCU_RAM_CMD];
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        std::memcpy(table, MCU_RAM_CMD, sizeof table);
+        std::memcpy(table, MCU_RAM_CMD.data(), sizeof table);
     }
     // The PC's length is bounded by the table (which also bounds it to the erased sector).
     const uint32_t len = std::min<uint32_t>(get16(table, 6) + 8u, sizeof table);
@@ -319,7 +323,7 @@ int fpga_manage::Dealwith_mcu_ram() {
     uint8_t head[10];  // the command's bytes, as the PC left them in its table
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        std::memcpy(head, MCU_RAM_CMD, sizeof head);
+        std::memcpy(head, MCU_RAM_CMD.data(), sizeof head);
     }
     if (head[0] != 0xAA) return 0;
     const uint8_t save = head[2];
@@ -367,34 +371,31 @@ uint8_t* fpga_manage::table_by_function(int function, int fpga, uint32_t* size) 
     uint32_t n = 0;
     switch (function) {
         case 1:
-            table = ram_para[f], n = kParaSize;
+            table = ram_para[f].data(), n = kParaSize;
             break;
         case 2:
-            table = ram_rx[f], n = kParaSize;
+            table = ram_rx[f].data(), n = kParaSize;
             break;
         case 3:
-            table = ram_tx[f], n = kParaSize;
+            table = ram_tx[f].data(), n = kParaSize;
             break;
         case 4:
-            table = eth_para[f], n = kEthSize;
+            table = eth_para[f].data(), n = kEthSize;
             break;
         case 5:
-            table = eth_back_para[f], n = kEthSize;
+            table = eth_back_para[f].data(), n = kEthSize;
             break;
         case 6:
-            table = MCU_RAM_DEFAULT, n = sizeof MCU_RAM_DEFAULT;
+            table = MCU_RAM_DEFAULT.data(), n = sizeof MCU_RAM_DEFAULT;
             break;
         case 7:
-            table = MCU_RAM_EXTEND, n = sizeof MCU_RAM_EXTEND;
+            table = MCU_RAM_EXTEND.data(), n = sizeof MCU_RAM_EXTEND;
             break;
         case 8:
-            table = MCU_RAM_CMD, n = sizeof MCU_RAM_CMD;
+            table = MCU_RAM_CMD.data(), n = sizeof MCU_RAM_CMD;
             break;
         case 9:
-            table = MCU_RAM_ZOOM, n = sizeof MCU_RAM_ZOOM;
-            break;
-        case 10:
-            table = reg_mirror[f], n = kRegCount;
+            table = MCU_RAM_ZOOM.data(), n = sizeof MCU_RAM_ZOOM;
             break;
         default:
             break;
@@ -405,25 +406,26 @@ uint8_t* fpga_manage::table_by_function(int function, int fpga, uint32_t* size) 
 
 int fpga_manage::pc_read_table(int function, int fpga, uint32_t address, uint8_t* out,
                                uint32_t length) {
+    if (function == 10) {  // other threads refresh the mirror under its own mutex
+        if (!out || address > kRegCount || length > kRegCount - address) return 1;
+        zem::MutexLocker mirror(mirror_mutex);
+        std::memcpy(out, reg_mirror[fpga & 1].data() + address, length);
+        return 0;
+    }
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
     uint32_t size = 0;
     uint8_t* table = table_by_function(function, fpga, &size);
     if (!table || !out || address > size || length > size - address) return 1;
-    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-    if (function == 10) {  // other threads refresh the mirror under its own mutex
-        zem::MutexLocker mirror(mirror_mutex);
-        std::memcpy(out, table + address, length);
-        return 0;
-    }
     std::memcpy(out, table + address, length);
     return 0;
 }
 
 int fpga_manage::pc_write_table(int function, int fpga, uint32_t address, const uint8_t* data,
                                 uint32_t length) {
+    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
     uint32_t size = 0;
     uint8_t* table = table_by_function(function, fpga, &size);
-    if (!table || !data || function == 10 || address > size || length > size - address) return 1;
-    zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
+    if (!table || !data || address > size || length > size - address) return 1;
     std::memcpy(table + address, data, length);
     return 0;
 }

@@ -210,7 +210,7 @@ uint16_t fpga_manage::get_port_card_num(uint8_t port) {
     uint16_t count = 0, flag = 0;
     get_port_count_addr(uint8_t(port % 10), &count, &flag);
     zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-    const uint8_t* t = ram_para[port / 10];
+    const uint8_t* t = ram_para[port / 10].data();
     return uint16_t(t[count] | t[count + 1] << 8);
 }
 

@@ -210,9 +210,9 @@ void fpga_manage::route_reply(RxFrame& rx, int fpga) {
 
 void fpga_manage::fill_answer_buffer(const RxFrame& rx) {
     // Bytes 9..138 of the frame, for the controller's own requests (the light sensor).
-    std::memset(answer_buffer, 0, sizeof answer_buffer);
+    std::memset(answer_buffer.data(), 0, sizeof answer_buffer);
     const uint32_t n = rx.len > 9 ? std::min<uint32_t>(rx.len - 9, sizeof answer_buffer) : 0;
-    std::memcpy(answer_buffer, rx.b + 9, n);
+    std::memcpy(answer_buffer.data(), rx.b + 9, n);
     answer_flag = 1;
 }
 
@@ -307,7 +307,7 @@ void fpga_manage::store_port_count(int fpga, uint8_t port, uint16_t count, uint8
     const uint16_t n = uint16_t(flag - at + 1);  // A .. B: 5 bytes for ports 0..3, else 3
     {
         zem::MutexLocker lock(Utils::_fpga_multicast_mutex);
-        uint8_t* t = ram_para[fpga & 1];
+        uint8_t* t = ram_para[fpga & 1].data();
         t[at] = uint8_t(count);
         t[at + 1] = uint8_t(count >> 8);
         t[flag] = port_byte;

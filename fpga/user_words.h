@@ -4,6 +4,7 @@
 // passed back, and posts its echoes on the generation of the user's state it last took.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -43,5 +44,5 @@ public:
 
 private:
     mutable zem::Mutex mutex_;
-    std::optional<Message> box_[kWordCount] GUARDED_BY(mutex_);
+    std::array<std::optional<Message>, kWordCount> box_ GUARDED_BY(mutex_);
 };

@@ -6,6 +6,7 @@
 // never held together here; ZemRamPara::mutex only around the timing words.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -86,9 +87,9 @@ public:
     // only). The C331 and FPGA threads, which read the manager, are stopped first.
     static void shutdown();
 
-    SOURCE_HDMI_INFO hdminfo[kSources] GUARDED_BY(Utils::_source_hdminfo_mutex);
+    std::array<SOURCE_HDMI_INFO, kSources> hdminfo GUARDED_BY(Utils::_source_hdminfo_mutex);
     // Last snapshots of sources 5 and 4.
-    ReceiverRegs ite6805_sys[2] GUARDED_BY(Utils::_source_hdminfo_mutex);
+    std::array<ReceiverRegs, 2> ite6805_sys GUARDED_BY(Utils::_source_hdminfo_mutex);
     std::atomic<uint8_t> fpga_board_state[kFpgas];
     std::atomic<uint8_t> edid_rewrite[kSources];
     std::atomic<uint8_t> edid_written[kSources];

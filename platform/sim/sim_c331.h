@@ -7,6 +7,7 @@
 // records every frame and the writes of each register, and injects faults.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -189,8 +190,9 @@ private:
     BoundedLog<Draw> draws_ GUARDED_BY(mutex_){1 << 14};
 
     std::map<uint8_t, int> field_reads_ GUARDED_BY(mutex_);  // reads per field-counter register
-    uint8_t field_[128] GUARDED_BY(mutex_) = {};
-    uint64_t sync_request_us_[2] GUARDED_BY(mutex_) = {0, 0};  // program clock at each sync request
+    std::array<uint8_t, 128> field_ GUARDED_BY(mutex_) = {};
+    std::array<uint64_t, 2> sync_request_us_ GUARDED_BY(mutex_) = {
+        0, 0};  // program clock at each sync request
 };
 
 // Makes a chip with the default settings and puts it behind its node.

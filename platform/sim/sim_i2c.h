@@ -2,6 +2,7 @@
 // chip that most of them are.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -43,7 +44,7 @@ protected:
     // Called under the chip's lock after the program wrote a register.
     virtual void onProgramWrite(uint8_t /*reg*/, uint8_t /*value*/) REQUIRES(mutex_) {}
     mutable zem::Mutex mutex_;
-    uint8_t regs_[256] GUARDED_BY(mutex_) = {};
+    std::array<uint8_t, 256> regs_ GUARDED_BY(mutex_) = {};
 
 private:
     uint8_t pointer_ GUARDED_BY(mutex_) = 0;

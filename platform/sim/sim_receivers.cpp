@@ -42,9 +42,9 @@ void SimReceiver::plug(const VideoMode& m, bool yuv, int lanes) {
     regs_[kLanes] = uint8_t(four_k ? lanes : 0);
     const int words[10] = {m.hact, m.hsync, m.hback, m.hpos ? 1 : 0, m.htotal(),
                            m.vact, m.vsync, m.vback, m.vpos ? 1 : 0, m.vtotal()};
-    for (int i = 0; i < 10; ++i) put16(regs_, kTiming + 2 * i, words[i]);
-    put16(regs_, kPixelClock, int(m.pclk_khz & 0xFFFF));
-    put16(regs_, kPixelClock + 2, int(m.pclk_khz >> 16));
+    for (int i = 0; i < 10; ++i) put16(regs_.data(), kTiming + 2 * i, words[i]);
+    put16(regs_.data(), kPixelClock, int(m.pclk_khz & 0xFFFF));
+    put16(regs_.data(), kPixelClock + 2, int(m.pclk_khz >> 16));
     bumpEvents();
 }
 

@@ -195,8 +195,8 @@ TEST_F(C331ThreadTest, AnLedSizeOutOfRangeIsRefusedWhateverRaisesTheApply) {
                 store().ZemRamParaDeal(le, 2, uint32_t(words[i]));
             }
             // A refresh for something else saw and saved it meanwhile.
-            std::memcpy(store().shadow, store().ram, sizeof store().shadow);
-            std::memcpy(store().persisted, store().ram, sizeof store().persisted);
+            std::memcpy(store().shadow, store().ram.data(), sizeof store().shadow);
+            std::memcpy(store().persisted.data(), store().ram.data(), sizeof store().persisted);
         }
         LogTestHooks::forget();  // each case's refusal the first of its kind
         testing::internal::CaptureStderr();
@@ -242,8 +242,8 @@ TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
     store().ZemRamParaDeal(pc_write, 2, 1378);
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        std::memcpy(store().shadow, store().ram, sizeof store().shadow);        // refresh 12 saw it
-        std::memcpy(store().persisted, store().ram, sizeof store().persisted);  // and saved it
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().shadow);        // refresh 12 saw it
+        std::memcpy(store().persisted.data(), store().ram.data(), sizeof store().persisted);  // and saved it
     }
     produce([](ZemRamPara&) {});  // register 11
     ASSERT_TRUE(waitRefresh(1));

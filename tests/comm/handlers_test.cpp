@@ -52,8 +52,8 @@ TEST_F(Handlers, RamAndUserModeWritesWaitForTheC331Mutex) {
     // the reads copy them under this mutex.
     for (uint32_t addr : {0x900u, 0x3010u}) {
         SCOPED_TRACE(addr);
-        const uint8_t* at = addr < 0x1000 ? store()->ram + addr
-                                          : store()->mode_ram[(addr >> 12) - 1] + (addr & 0xFFF);
+        const uint8_t* at = addr < 0x1000 ? store()->ram.data() + addr
+                                          : store()->mode_ram[(addr >> 12) - 1].data() + (addr & 0xFFF);
         zem::MutexLocker held(c331_manage::c331_mutex);
         auto pc = std::async(std::launch::async, [&] { return handle(writeRam(addr, {0x77})); });
         EXPECT_EQ(pc.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
@@ -377,14 +377,14 @@ TEST_F(Handlers, AWriteOfNoBytesChangesAndBumpsNothing) {
         SCOPED_TRACE(row.addr);
         const uint32_t before = gen(row.watched);
         uint8_t ram[ZemRamPara::kRamSize];
-        std::memcpy(ram, store()->ram, sizeof ram);
+        std::memcpy(ram, store()->ram.data(), sizeof ram);
         const uint8_t* first = &store()->mode_ram[0][0];
         const std::vector<uint8_t> slotBytes(
             first, first + ZemRamPara::kModeCount * ZemRamPara::kModeSize);
         EXPECT_EQ(status(handle(writeRam(row.addr, {}))), 0);
         EXPECT_EQ(gen(row.watched), before);
-        EXPECT_EQ(0, std::memcmp(ram, store()->ram, sizeof ram));
-        EXPECT_EQ(0, std::memcmp(slotBytes.data(), store()->mode_ram, slotBytes.size()));
+        EXPECT_EQ(0, std::memcmp(ram, store()->ram.data(), sizeof ram));
+        EXPECT_EQ(0, std::memcmp(slotBytes.data(), store()->mode_ram.data(), slotBytes.size()));
     }
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
@@ -424,7 +424,7 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
                                 o[1] | o[2] << 8, o[3] | o[4] << 8};
     };
     // What the box last applied: with no C331 thread, what it last saved.
-    std::memcpy(store()->persisted, store()->ram, sizeof store()->ram);
+    std::memcpy(store()->persisted.data(), store()->ram.data(), sizeof store()->ram);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<int> before = words();
@@ -447,7 +447,7 @@ TEST_F(Handlers, Register11RefusesAnLedSizeOutOfRangeAndPutsBackAllFiveWords) {
                 << err;
         }
         // As the refresh after the apply saves the RAM.
-        std::memcpy(store()->persisted, store()->ram, sizeof store()->ram);
+        std::memcpy(store()->persisted.data(), store()->ram.data(), sizeof store()->ram);
     }
     comm_hooks::get() = comm_hooks();
 }
@@ -573,7 +573,7 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
         return f.size() == 4096 ? uint8_t(f[at]) | uint8_t(f[at + 1]) << 8 : -1;
     };
     const auto slotBrightness = [this](int mode) -> int {
-        const uint8_t* slot = store()->mode_ram[mode - 1];
+        const uint8_t* slot = store()->mode_ram[mode - 1].data();
         if (slot[0] != 0xAA || slot[1] != 0xAA) return -1;
         return slot[2 + 2176 - 896] | slot[2 + 2177 - 896] << 8;
     };

@@ -712,7 +712,7 @@ TEST_F(RequestOwners, PastSixtyFourAddressesTheLongestSilentOnesRequestsAreCarri
     for (int m = 1; m <= 16; ++m) ASSERT_FALSE(saved(m));
     // One frame writes the 65th's request and a brightness: RAM 868..2177 as it is, but for those.
     ASSERT_EQ(status(handle(writeRam(2176, le16(55)))), 0);
-    Bytes block(store()->ram + 868, store()->ram + 2178);
+    Bytes block(store()->ram.data() + 868, store()->ram.data() + 2178);
     block[0] = uint8_t(mode(65)), block[1] = 0;
     block[2176 - 868] = 66, block[2177 - 868] = 0;
     ASSERT_EQ(status(fromUdp(65, 40001, writeRam(868, block))), 0);

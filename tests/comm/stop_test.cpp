@@ -233,16 +233,16 @@ TEST_F(StopTest, AWriteReachingTheLockAfterTheSignalIsRefused) {
         SCOPED_TRACE(row.name);
         ok(writeRam(3u << 12, slot));  // a slot marked saved, for the synchronisation to take
         uint8_t ram[ZemRamPara::kRamSize];
-        std::memcpy(ram, store()->ram, sizeof ram);
+        std::memcpy(ram, store()->ram.data(), sizeof ram);
         uint8_t mode4[ZemRamPara::kModeSize];
-        std::memcpy(mode4, store()->mode_ram[3], sizeof mode4);
+        std::memcpy(mode4, store()->mode_ram[3].data(), sizeof mode4);
         std::filesystem::remove(local("/data/modes/custom_mode3"));
         comm_hooks::get().before_store_lock = [] { g_frames_refused = true; };
         EXPECT_EQ(status(handle(row.frame)), 2);
         comm_hooks::get().before_store_lock = nullptr;
         stop_signal::resetAfterStopWork();
-        EXPECT_EQ(0, std::memcmp(ram, store()->ram, sizeof ram));
-        EXPECT_EQ(0, std::memcmp(mode4, store()->mode_ram[3], sizeof mode4));
+        EXPECT_EQ(0, std::memcmp(ram, store()->ram.data(), sizeof ram));
+        EXPECT_EQ(0, std::memcmp(mode4, store()->mode_ram[3].data(), sizeof mode4));
         EXPECT_FALSE(exists("/data/modes/custom_mode3")) << "not synchronised";
         store()->reload();
     }

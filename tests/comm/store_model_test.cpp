@@ -289,9 +289,9 @@ protected:
         StoreModel::View v;
         {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            std::memcpy(v.ram.data(), store()->ram, v.ram.size());
+            std::memcpy(v.ram.data(), store()->ram.data(), v.ram.size());
             for (int m = 0; m < 16; ++m)
-                std::memcpy(v.modeSlots[m].data(), store()->mode_ram[m], v.modeSlots[m].size());
+                std::memcpy(v.modeSlots[m].data(), store()->mode_ram[m].data(), v.modeSlots[m].size());
         }
         if (filesStale_.exchange(false)) readFiles();
         v.files = files_;

@@ -39,7 +39,7 @@ TEST_F(FlashCutTest, ATableCutShortReadsAsNoTable) {
         const int whole = 1 + int(t.new_table.size());
         for (int cut = 0; cut <= whole; ++cut) {
             writeFlash(t.at, t.old_table);
-            std::copy(t.new_table.begin(), t.new_table.end(), mgr->MCU_RAM_CMD);
+            std::copy(t.new_table.begin(), t.new_table.end(), mgr->MCU_RAM_CMD.data());
             board->flash[0].power_cut_after = cut;
             mgr->Dealwith_mcu_ram();
             board->flash[0].power_cut_after = -1;  // the power is back

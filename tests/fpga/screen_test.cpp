@@ -405,7 +405,7 @@ TEST_F(HandshakeWithC331Test, ABlockWriteOfTheBrightnessInForceKeepsTheTable) {
     const auto blockWrite = [this](uint16_t brightness) {
         zem::MutexLocker turn(c331_manage::c331_mutex);
         uint8_t block[10];
-        std::memcpy(block, para->ram + 2170, sizeof block);
+        std::memcpy(block, para->ram.data() + 2170, sizeof block);
         block[6] = uint8_t(brightness);
         block[7] = uint8_t(brightness >> 8);
         ASSERT_EQ(para->ZemRamParaDeal(block, sizeof block, 2170), 0);
@@ -593,7 +593,7 @@ TEST_F(LitFpgaTest, LinkLossClearsThePortsCardCount) {
 }
 
 TEST_F(LitFpgaTest, CommandTableSavesTheBrightnessTableThroughRegister2) {
-    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    uint8_t* cmd = mgr->MCU_RAM_CMD.data();
     cmd[0] = 0xAA, cmd[1] = 3, cmd[2] = 0xAA, cmd[6] = 49, cmd[7] = 0;
     cmd[8] = 1;  // half-hour table
     for (int k = 0; k < 48; ++k) cmd[9 + k] = uint8_t(k);
@@ -617,7 +617,7 @@ TEST_F(LitFpgaTest, CommandTableSavesTheBrightnessTableThroughRegister2) {
 }
 
 TEST_F(LitFpgaTest, CommandTableLengthIsBoundedByTheTable) {
-    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    uint8_t* cmd = mgr->MCU_RAM_CMD.data();
     std::fill(cmd, cmd + 1024, 0x11);
     cmd[0] = 0xAA, cmd[1] = 2, cmd[2] = 0xAA, cmd[6] = 0xFF, cmd[7] = 0xFF;
     auto& mem = board->flash[0].mem;
@@ -699,7 +699,7 @@ TEST_F(LitFpgaTest, IdleLinkWatchWaitsWhileThePcIsTalking) {
 }
 
 TEST_F(LitFpgaTest, ManualBrightnessCommandSetsTheLevelAndSavesIt) {
-    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    uint8_t* cmd = mgr->MCU_RAM_CMD.data();
     cmd[0] = 0xAA, cmd[1] = 3, cmd[2] = 0xAA, cmd[6] = 49, cmd[7] = 0;
     cmd[8] = 0x10;  // manual 0..255 (bit 4 is not part of the mode)
     cmd[9] = 12;
@@ -846,7 +846,7 @@ TEST_F(LitFpgaTest, LinkLossWritesOnlyThatPortsCountAndByte) {
 TEST_F(LitFpgaTest, OnOffTableThatCouldNotBeSavedIsNotMarkedSaved) {
     platform::installClock(std::make_unique<platform::FakeClock>());
     board->flash[0].stuck_busy = true;
-    uint8_t* cmd = mgr->MCU_RAM_CMD;
+    uint8_t* cmd = mgr->MCU_RAM_CMD.data();
     cmd[0] = 0xAA, cmd[1] = 2, cmd[2] = 0xAA, cmd[6] = 4, cmd[7] = 0, cmd[8] = 1;
     mgr->Dealwith_mcu_ram();
     EXPECT_EQ(mgr->MCU_REG_func[0][66], 0);

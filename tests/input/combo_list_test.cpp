@@ -40,7 +40,7 @@ protected:
         for (int w = 0; w < ZemRamPara::kWindowCount; ++w)
             store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, ZemRamPara::kWinFlags), 1);
         store().wr16_no_gen_bump(2184, 2);  // the preset "natural"
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
     }
     // Opens the case's page from the main menu, runs body on it, and leaves it by Back.
     void onPage(const ListCase& c, const Step& body) {
@@ -112,7 +112,7 @@ TEST_F(ComboList, AnyKeyClosesTheListKeepingTheChoiceAndDoesNothingElse) {
                 const int chosen = combo(c)->currentIndex();
                 const uint8_t window = g_image_current;
                 const QImage before = panelImage();
-                std::memcpy(ram_, store().ram, sizeof ram_);
+                std::memcpy(ram_, store().ram.data(), sizeof ram_);
                 openList(c);
                 key(k);
                 settle();
@@ -120,7 +120,7 @@ TEST_F(ComboList, AnyKeyClosesTheListKeepingTheChoiceAndDoesNothingElse) {
                 EXPECT_EQ(combo(c)->currentIndex(), chosen);
                 EXPECT_EQ(g_page_focus, c.page);
                 EXPECT_EQ(g_image_current, window);
-                EXPECT_EQ(std::memcmp(ram_, store().ram, sizeof ram_), 0) << "the RAM changed";
+                EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0) << "the RAM changed";
                 EXPECT_EQ(takeApply(), 0);
                 EXPECT_TRUE(panelImage() == before) << "the panel changed";
                 if (k == kKeyMode) shot(QString("%1-after-mode").arg(c.name));
@@ -137,13 +137,13 @@ TEST_F(ComboList, ATouchedEntryIsChosenAsQtDoesUnderThePageRules) {
     for (const ListCase& c : kLists) {
         SCOPED_TRACE(c.name);
         onPage(c, [&] {
-            std::memcpy(ram_, store().ram, sizeof ram_);
+            std::memcpy(ram_, store().ram.data(), sizeof ram_);
             openList(c);
             touchEntry(c, c.touched);
             EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the list is open";
             EXPECT_EQ(combo(c)->currentIndex(), c.chosen);
             EXPECT_EQ(g_page_focus, c.page);
-            EXPECT_EQ(std::memcmp(ram_, store().ram, sizeof ram_), 0) << "the RAM changed";
+            EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0) << "the RAM changed";
             shot(QString("%1-entry-touched").arg(c.name));
         });
     }
@@ -217,7 +217,7 @@ TEST_F(ComboListOnTheChip, ATouchedEntryLeavesTheEntryInForceTheRamAndTheChip) {
         SCOPED_TRACE(c.name);
         onPage(c, [&] {
             chipSettled();
-            std::memcpy(ram_, store().ram, sizeof ram_);
+            std::memcpy(ram_, store().ram.data(), sizeof ram_);
             const std::vector<uint8_t> chip = chipRegisters();
             const int shown = combo(c)->currentIndex();
             if (c.page == kPageTemperature) {
@@ -229,7 +229,7 @@ TEST_F(ComboListOnTheChip, ATouchedEntryLeavesTheEntryInForceTheRamAndTheChip) {
                 touchEntry(c, n);
                 chipCaughtUp();
                 EXPECT_EQ(combo(c)->currentIndex(), shown);
-                EXPECT_EQ(std::memcmp(ram_, store().ram, sizeof ram_), 0) << "the RAM changed";
+                EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0) << "the RAM changed";
                 EXPECT_TRUE(chipRegisters() == chip) << "the chip changed";
             }
             shot(QString("%1-after-touches").arg(c.name));
@@ -242,7 +242,7 @@ TEST_F(ComboListOnTheChip, ATouchedEntryLeavesTheEntryInForceTheRamAndTheChip) {
             touchEntry(c, 1);
             chipCaughtUp();
             EXPECT_EQ(combo(c)->currentIndex(), 3);
-            EXPECT_EQ(std::memcmp(ram_, store().ram, sizeof ram_), 0) << "the RAM changed";
+            EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0) << "the RAM changed";
             EXPECT_TRUE(chipRegisters() == chip) << "the chip changed";
             key(kKeyBack);  // the edit ends on the preset in force
             chipCaughtUp();

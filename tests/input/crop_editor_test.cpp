@@ -35,7 +35,7 @@ protected:
         store().wr16_no_gen_bump(260 + 6 * kHdmi1, 60);
         saveShadow();
     }
-    void saveShadow() { std::memcpy(store().shadow, store().ram, sizeof store().ram); }
+    void saveShadow() { std::memcpy(store().shadow, store().ram.data(), sizeof store().ram); }
     // Record k: crop number n of source s, x 10 n, w x h; written as the PC writes it.
     void setCrop(int k, int s, int n, int w = 640, int h = 360) {
         zem::MutexLocker lock(c331_manage::c331_mutex);

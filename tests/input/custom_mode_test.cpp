@@ -66,7 +66,7 @@ protected:
         PanelTest::SetUp();
         for (int m = 0; m < 16; ++m) store().mode_ram[m][0] = store().mode_ram[m][1] = 0xFF;
         store().wr16_no_gen_bump(ZemRamPara::kRamCurrentMode, 0);
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
         takeApply();
     }
     void TearDown() override {
@@ -99,7 +99,7 @@ protected:
         put(m, ZemRamPara::windowAddr(1, ZemRamPara::kWinSource), 0x8000);
         put(m, ZemRamPara::kRamCropTable, uint16_t(0x8000 | 6 << 8 | kHdmi2));
         writeFile("/data/modes/custom_mode" + std::to_string(m + 1),
-                  std::string(reinterpret_cast<const char*>(store().mode_ram[m]), 4096));
+                  std::string(reinterpret_cast<const char*>(store().mode_ram[m].data()), 4096));
     }
     // From the home screen: Mode opens the page (shortcut), or the main menu's third entry.
     void open(bool shortcut) {

@@ -23,7 +23,7 @@ protected:
         PanelTest::SetUp();
         for (int s = 0; s < 6; ++s) setRequest(s, 1920, 1080, 60);
         setRequest(kHdmi3, 1024, 768, 50);
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
         startPanel();
         key(kKeyOk);
         takeApply();

@@ -31,7 +31,7 @@ protected:
     // Opens the page with that id and runs the steps on it, then leaves it by Back.
     // (Back in the body's step: the body's own event runs must not reach a later step.)
     void onPage(int id, const Step& body) {
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
         startPanel();
         key(kKeyOk);
         takeApply();

@@ -58,7 +58,7 @@ protected:
         store().wr16_no_gen_bump(a + 6, uint16_t(w));
         store().wr16_no_gen_bump(a + 8, uint16_t(h));
     }
-    void saveShadow() { std::memcpy(store().shadow, store().ram, sizeof store().ram); }
+    void saveShadow() { std::memcpy(store().shadow, store().ram.data(), sizeof store().ram); }
     // Starts the panel, goes to the main menu and runs the steps on the source page, which
     // the last step must close (Back).
     void onPage(const std::vector<Item>& steps) {

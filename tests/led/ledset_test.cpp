@@ -78,8 +78,8 @@ protected:
     void persist() {
         // A C331 thread the fixture started may be writing the RAM, under this mutex.
         zem::MutexLocker c331(c331_manage::c331_mutex);
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
-        std::memcpy(store().persisted, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
+        std::memcpy(store().persisted.data(), store().ram.data(), sizeof store().ram);
     }
     void onPage(std::vector<Item> steps) {
         persist();

@@ -160,7 +160,7 @@ protected:
         saveSlot(0, 1);
         store().ram[ZemRamPara::kRamCurrentMode] = 1;  // slot 1 in use: its cell says so
         for (int w = 0; w < 6; ++w) store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), 1);
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
         startPanel();
     }
     // The page in front in each language: every text fits, and a screenshot of each.

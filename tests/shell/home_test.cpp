@@ -33,8 +33,8 @@ protected:
         store().wr16_no_gen_bump(2176, 80);
         store().wr16_no_gen_bump(2178, 55);
         // As a refresh leaves them: what it saw is what it acted on.
-        std::memcpy(store().seen, store().ram, sizeof store().ram);
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().seen, store().ram.data(), sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
         startPanel();
     }
     void setTiming(int s, int w, int h, int hz) {
@@ -159,11 +159,11 @@ TEST_F(HomeScreen, EachTileCase) {
          [&](ZemRamPara& s) { s.wr16_no_gen_bump(ZemRamPara::kRamCloseLed, 2); }, 1, "HDMI2",
          "No signal", 1},
     };
-    std::vector<uint8_t> clean(store().ram, store().ram + 4096);
+    std::vector<uint8_t> clean(store().ram.data(), store().ram.data() + 4096);
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::copy(clean.begin(), clean.end(), store().ram);
+        std::copy(clean.begin(), clean.end(), store().ram.data());
         c.set(store());
         rebuild();
         EXPECT_EQ(tile(c.window), std::make_pair(QString(c.title), QString(c.status)));

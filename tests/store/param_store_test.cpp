@@ -34,7 +34,7 @@ TEST_F(ParamStoreTest, AFreshRootGetsTheDefaultFileAndLayout) {
     EXPECT_EQ(uint8_t(file[1]), 0xAA);
     EXPECT_EQ(0, std::memcmp(file.data(), default_para_ramlist.data(), 4096));
 
-    EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096));
+    EXPECT_EQ(0, std::memcmp(s->ram.data(), s->shadow, 4096));
     for (int m = 0; m < 16; ++m) EXPECT_EQ(s->mode_ram[m][0], 0xFF) << "no mode file " << m;
     const auto cmds = commands();
     EXPECT_NE(std::find(cmds.begin(), cmds.end(), "sync"), cmds.end());
@@ -71,7 +71,7 @@ TEST_F(ParamStoreTest, AValidFileIsLoadedWithTheStartUpFixUps) {
         EXPECT_EQ(s->ram[2816 + 4 * k], 60);
         EXPECT_EQ(s->ram[2818 + 4 * k], 60);
     }
-    EXPECT_EQ(0, std::memcmp(s->ram, s->shadow, 4096));
+    EXPECT_EQ(0, std::memcmp(s->ram.data(), s->shadow, 4096));
     EXPECT_FALSE(exists("/data/modes/custom_mode3"));
 
     saveRequest(3);  // the PC saves mode 3, the request the file held
@@ -188,8 +188,8 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     ASSERT_EQ(after.size(), 4096u);
     EXPECT_EQ(uint8_t(after[0]), 0xAA);
     EXPECT_EQ(uint8_t(after[1]), 0xAA);
-    EXPECT_EQ(0, std::memcmp(after.data() + 2, s->ram + 768, 3328));
-    EXPECT_EQ(0, std::memcmp(s->ram, s->persisted, 4096)) << "the whole RAM is recorded as saved";
+    EXPECT_EQ(0, std::memcmp(after.data() + 2, s->ram.data() + 768, 3328));
+    EXPECT_EQ(0, std::memcmp(s->ram.data(), s->persisted.data(), 4096)) << "the whole RAM is recorded as saved";
     EXPECT_EQ(s->ram_para_persist(), 0) << "nothing left to write";
 
     startStore();
@@ -205,9 +205,9 @@ TEST_F(ParamStoreTest, AWordNotWhollyInTheRamIsNotWritten) {
     for (const bool user : {false, true}) {
         for (const int addr : {-1, ZemRamPara::kRamSize - 1, ZemRamPara::kRamSize}) {
             SCOPED_TRACE(testing::Message() << (user ? "user_wr16 " : "wr16_no_gen_bump ") << addr);
-            const std::vector<uint8_t> before(s->ram, s->ram + ZemRamPara::kRamSize);
+            const std::vector<uint8_t> before(s->ram.data(), s->ram.data() + ZemRamPara::kRamSize);
             user ? s->user_wr16(addr, 0xABCD) : s->wr16_no_gen_bump(addr, 0xABCD);
-            EXPECT_EQ(std::vector<uint8_t>(s->ram, s->ram + ZemRamPara::kRamSize), before);
+            EXPECT_EQ(std::vector<uint8_t>(s->ram.data(), s->ram.data() + ZemRamPara::kRamSize), before);
         }
     }
     s->wr16_no_gen_bump(ZemRamPara::kRamSize - 2, 0xABCD);
@@ -389,7 +389,7 @@ TEST_F(ParamStoreTest, AKillDuringASaveLeavesTheOldOrTheNewFile) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (uint8_t v = 0;; ++v) {
-                std::memset(s->ram + 768, v, 3328);
+                std::memset(s->ram.data() + 768, v, 3328);
                 s->take_led_in_force();  // the LED words too, as if checked
                 s->ram_para_persist();
             }

@@ -45,7 +45,7 @@ TEST_F(UserModeTest, ASaveRequestWritesTheSlotFileAndCopiesTheOsdMenuWhenTheOsdI
     ASSERT_EQ(file.size(), 4096u);
     EXPECT_EQ(uint8_t(file[0]), 0xAA);
     EXPECT_EQ(uint8_t(file[1]), 0xAA);
-    EXPECT_EQ(0, std::memcmp(file.data() + 2, s->ram + 896, 3200));
+    EXPECT_EQ(0, std::memcmp(file.data() + 2, s->ram.data() + 896, 3200));
     EXPECT_EQ(s->ZemUserModeSaved(2), 1);
     EXPECT_EQ(s->rd16(866), 3) << "the saved mode is the current one";
     EXPECT_EQ(s->rd16(868), 0) << "request cleared";
@@ -342,12 +342,12 @@ TEST_F(UserModeTest, APcWriteDuringASlotsFileWorkIsKept) {
             if (m != 4) return;  // empty slots are deleted again at each synchronisation
             zem::MutexLocker pc(c331_manage::c331_mutex);
             ASSERT_EQ(s->ZemModeUserRamParaDeal(row.pc_write, row.pc_length, 0x5000), 0);
-            std::memcpy(written, s->mode_ram[4], sizeof written);
+            std::memcpy(written, s->mode_ram[4].data(), sizeof written);
             s->hooks.during_slot_file_work = nullptr;
         };
         row.start();
         ASSERT_FALSE(s->hooks.during_slot_file_work) << "no file work ran";
-        EXPECT_EQ(0, std::memcmp(written, s->mode_ram[4], sizeof written)) << "written over";
+        EXPECT_EQ(0, std::memcmp(written, s->mode_ram[4].data(), sizeof written)) << "written over";
         EXPECT_EQ(s->rd16(866), row.current);
         EXPECT_EQ(exists("/data/modes/custom_mode5"), row.file_after_work);
 
@@ -387,7 +387,7 @@ TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
         int offset;  // of the first word in the file; the second follows it
         std::function<uint8_t*(ZemRamPara&)> words;
     };
-    auto ramAt = [](ZemRamPara& s) { return s.ram + 2176; };
+    auto ramAt = [](ZemRamPara& s) { return s.ram.data() + 2176; };
     const Row rows[] = {
         {"parameter save", [](ZemRamPara&) {}, [](ZemRamPara& s) { s.ram_para_persist(); },
          kParaFile, 2 + 2176 - 768, ramAt},
@@ -402,7 +402,7 @@ TEST_F(UserModeTest, SavesWaitForAChangeInProgressUnderTheC331Mutex) {
         {"user-mode synchronisation",
          [](ZemRamPara& s) { s.mode_ram[4][0] = s.mode_ram[4][1] = 0xAA; },
          [](ZemRamPara& s) { s.ZemUserModeSync(); }, "/data/modes/custom_mode5", 2 + 2176 - 896,
-         [](ZemRamPara& s) { return s.mode_ram[4] + 2 + 2176 - 896; }},
+         [](ZemRamPara& s) { return s.mode_ram[4].data() + 2 + 2176 - 896; }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -50,7 +50,7 @@ TEST_F(CropTest, CropsAreOrderedByCropNumberNotByTablePosition) {
     EXPECT_EQ(sourceWord(0), 0x8002) << "the entry of crop 3 is at index 2";
     int16_t isCrop = 0;
     char index = 0;
-    EXPECT_EQ(s->ZemGetImageSource(s->ram, 0, &isCrop, &index, 0), 1);
+    EXPECT_EQ(s->ZemGetImageSource(s->ram.data(), 0, &isCrop, &index, 0), 1);
     EXPECT_EQ(isCrop, 1);
     EXPECT_EQ(index, 2);
     s->ZemSetImageSource(3, 1, 0);
@@ -123,10 +123,10 @@ TEST_F(CropTest, AFullTableOrAFullSourceTakesNoNewCrop) {
     for (int k = 0; k < 40; ++k) setEntry(k, k % 2, k / 2 + 1, true);
     s->ZemCropSourceInit();
     uint8_t before[4096];
-    std::memcpy(before, s->ram, sizeof before);
+    std::memcpy(before, s->ram.data(), sizeof before);
     CROP_PARA add = {{0, 1, 1, 1, 1}};
     EXPECT_EQ(s->ZemAddNewCrop(4, &add), -1);
-    EXPECT_EQ(0, std::memcmp(before, s->ram, sizeof before)) << "a 41st crop is not added";
+    EXPECT_EQ(0, std::memcmp(before, s->ram.data(), sizeof before)) << "a 41st crop is not added";
 
     for (int k = 0; k < 40; ++k)
         if (k != 20) setEntry(k, 2, k + 1, true);
@@ -141,11 +141,11 @@ TEST_F(CropTest, AFullTableOrAFullSourceTakesNoNewCrop) {
     setEntry(20, 0, 0, false);
     EXPECT_EQ(s->ZemAddNewCrop(2, &add), 20);
     EXPECT_EQ(s->rd16(1472 + 200), 0x8000 | 20 << 8 | 2);
-    std::memcpy(before, s->ram, sizeof before);
+    std::memcpy(before, s->ram.data(), sizeof before);
     EXPECT_EQ(s->ZemAddNewCrop(2, &add), -1) << "the table is full";
-    EXPECT_EQ(0, std::memcmp(before, s->ram, sizeof before));
+    EXPECT_EQ(0, std::memcmp(before, s->ram.data(), sizeof before));
     EXPECT_EQ(s->ZemAddNewCrop(7, &add), -1);
-    EXPECT_EQ(0, std::memcmp(before, s->ram, sizeof before)) << "no source 7";
+    EXPECT_EQ(0, std::memcmp(before, s->ram.data(), sizeof before)) << "no source 7";
 }
 
 TEST_F(CropTest, RecordBoundEditAndDeleteActOnlyWhileTheRecordIsUnchanged) {
@@ -237,12 +237,12 @@ TEST_F(CropTest, SourceIsOnCountsEnabledWindowsAndCropsBySource) {
     s->wr16_no_gen_bump(2280, 0x8033);  // a crop index past the table
     int16_t isCrop;
     char index;
-    EXPECT_EQ(s->ZemGetImageSource(s->ram, 0, &isCrop, &index, 0), 0);
-    EXPECT_EQ(s->ZemGetImageSource(s->ram, 6, &isCrop, &index, 0), 0);
+    EXPECT_EQ(s->ZemGetImageSource(s->ram.data(), 0, &isCrop, &index, 0), 0);
+    EXPECT_EQ(s->ZemGetImageSource(s->ram.data(), 6, &isCrop, &index, 0), 0);
 }
 
 TEST_F(CropTest, TheSourceOfASlotIsReadFromTheSlot) {
-    uint8_t* payload = s->mode_ram[3] + 2;
+    uint8_t* payload = s->mode_ram[3].data() + 2;
     auto slot16 = [&](int addr, uint16_t v) { put16(payload - 896, addr, v); };
     slot16(2280 + 26 * 2, 0x8005);
     slot16(1472 + 50, 0x8204);

@@ -76,7 +76,7 @@ void PanelTest::SetUp() {
     ZemRamPara* store = ZemRamPara::pInstance();
     store->ram[ZemRamPara::kRamLanguage] = 1;  // English unless a test chooses
     g_language = 1;
-    std::memcpy(store->shadow, store->ram, sizeof store->ram);
+    std::memcpy(store->shadow, store->ram.data(), sizeof store->ram);
     SyncUpdate::connectStore(store);
 }
 
@@ -311,8 +311,8 @@ std::vector<std::string> PanelTest::styleFaults() {
 }
 
 void PanelTest::saveSlot(int slot, uint8_t marker) {
-    uint8_t* m = store().mode_ram[slot];
-    std::memcpy(m + 2, store().ram + ZemRamPara::kModePayloadStart, ZemRamPara::kModePayloadSize);
+    uint8_t* m = store().mode_ram[slot].data();
+    std::memcpy(m + 2, store().ram.data() + ZemRamPara::kModePayloadStart, ZemRamPara::kModePayloadSize);
     m[0] = m[1] = 0xAA;
     m[2 + 2000 - ZemRamPara::kModePayloadStart] = marker;
     // The panel shows the slots as a refresh's start last copied them.

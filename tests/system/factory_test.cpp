@@ -56,8 +56,8 @@ protected:
     }
     // Saved and refreshed: both records equal the RAM.
     void saveShadow() {
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
-        std::memcpy(store().persisted, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
+        std::memcpy(store().persisted.data(), store().ram.data(), sizeof store().ram);
     }
     void onPage(std::vector<Item> steps) {
         startPanel();
@@ -210,12 +210,12 @@ TEST_F(FactoryPage, KeepIpEdidKeepsTheEdidBlockAndLeavesTheEdidFlags) {
     for (auto& f : src->edid_rewrite) f = 0;
     scramble();
     uint8_t edid[480];
-    std::memcpy(edid, store().ram + 896, sizeof edid);
+    std::memcpy(edid, store().ram.data() + 896, sizeof edid);
     onPage({[this] {
         focusOn(factory::kKeepIpEdid);
         key(kKeyOk);
     }});
-    EXPECT_EQ(std::memcmp(edid, store().ram + 896, sizeof edid), 0);
+    EXPECT_EQ(std::memcmp(edid, store().ram.data() + 896, sizeof edid), 0);
     for (int a : {768, 800, 895, 1376, 1378, 1380, 2000, 4095})
         EXPECT_EQ(store().ram[a], defaultOf(a)) << "RAM " << a;
     EXPECT_EQ(store().ram[2816], 60);
@@ -239,7 +239,7 @@ TEST_F(FactoryPage, TheResetHandsOverTheLedSizeWhenSizeOrSpliceChangedAndFpgaZer
     };
     for (const HandshakeCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::memcpy(store().ram + 768, default_para_ramlist.data() + 2, 3328);
+        std::memcpy(store().ram.data() + 768, default_para_ramlist.data() + 2, 3328);
         store().wr16_no_gen_bump(1378, c.width);
         store().wr16_no_gen_bump(1376, c.splice);
         saveShadow();
@@ -354,7 +354,7 @@ TEST_F(FactoryPage, ARefreshWithANewLanguageEndsTheEditStateAndTouchesDoNothing)
 // dropped until it closes, so no reset runs unseen.
 TEST_F(FactoryPage, KeysUnderTheUpgradeOverlayChangeNothing) {
     scramble();
-    const std::vector<uint8_t> before(store().ram, store().ram + sizeof store().ram);
+    const std::vector<uint8_t> before(store().ram.data(), store().ram.data() + sizeof store().ram);
     onPage({[&] {
                 focusOn(factory::kResetAll);
                 g_update_flag = kUpdateByPc;
@@ -367,7 +367,7 @@ TEST_F(FactoryPage, KeysUnderTheUpgradeOverlayChangeNothing) {
                 }
                 EXPECT_EQ(focused(), factory::kResetAll);
                 EXPECT_EQ(g_page_focus, kPageFactory);
-                EXPECT_TRUE(std::equal(before.begin(), before.end(), store().ram))
+                EXPECT_TRUE(std::equal(before.begin(), before.end(), store().ram.data()))
                     << "nothing reset";
                 shot("under-overlay");
                 g_update_flag = 0;

@@ -51,7 +51,7 @@ protected:
             store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), mask >> w & 1 ? 1 : 0);
     }
     void onPage(std::vector<Item> steps) {
-        std::memcpy(store().shadow, store().ram, sizeof store().ram);
+        std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
         startPanel();
         steps.insert(steps.begin(), [] { panel::openRegistered(kPageOtherSetup); });
         steps.push_back([this] {
@@ -349,7 +349,7 @@ TEST_F(OtherPageOnTheChip, FadeAndPointToPointReachTheVideoProcessor) {
     session({Item::until([] { return chip([](c331_manage&) { return true; }); }),
              [&] {
                  chip([&](c331_manage& c) { return dbd_before = c.PM_WIN_DBD_MODE[0], true; });
-                 std::memcpy(store().shadow, store().ram, sizeof store().ram);
+                 std::memcpy(store().shadow, store().ram.data(), sizeof store().ram);
                  panel::openRegistered(kPageOtherSetup);
              },
              [this] { commit(othersetup::kSwitch, 1); }, Item::until([] {

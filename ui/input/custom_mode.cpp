@@ -348,7 +348,7 @@ void CustomMode::on_Button_use_clicked() {
     if (!store().ZemUserModeSaved(m)) return;
     store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
     // A user's write: the close-LED and brightness it brings count as written.
-    store().ZemRamParaDeal(store().mode_ram[m] + 2, ZemRamPara::kModePayloadSize,
+    store().ZemRamParaDeal(store().mode_ram[m].data() + 2, ZemRamPara::kModePayloadSize,
                            ZemRamPara::kModePayloadStart);
     led_size::take_or_refuse(&store(), "user mode");
     // As the PC's recall: a new LED size goes through the handshake, so the output blanks.

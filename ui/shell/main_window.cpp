@@ -465,7 +465,7 @@ void MainWindow::zem_button_mode_clicked() {
         zem::MutexLocker lock(c331_manage::c331_mutex);
         if (store().ZemUserModeSaved(slot) == 1) {
             // A user's write: the close-LED and brightness it brings count as written.
-            store().ZemRamParaDeal(store().mode_ram[slot] + 2, ZemRamPara::kModePayloadSize,
+            store().ZemRamParaDeal(store().mode_ram[slot].data() + 2, ZemRamPara::kModePayloadSize,
                                    ZemRamPara::kModePayloadStart);
             // RAM 868 is the save requests' own: it reads 0 once they have ended.
             store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(slot + 1));
