@@ -285,6 +285,22 @@ void ZemRamPara::client_gone(uint64_t client) {
     saver.run_waiting();
 }
 
+void ZemRamPara::take_silent_clients(const std::vector<uint64_t>& clients, uint32_t now) {
+    int taken = 0;
+    {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        for (const uint64_t client : clients) {
+            // Decided again where no request can be recorded: one recorded since the look
+            // heard its client.
+            if (!link_activity::get().silent(client, now)) continue;
+            ZEM_DEBUG("\n save requests of a PC link silent for 60 s carried out \n");
+            taken += take_client_requests(client);
+        }
+    }
+    if (taken) refresh_after_take();
+    saver.run_waiting();
+}
+
 void ZemRamPara::take_every_recorded_request() {
     for (const RecordedRequest& r : recorded_) take_save_request(r.slot);
     recorded_.clear();

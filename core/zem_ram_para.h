@@ -242,11 +242,16 @@ public:
     // order written, each saving RAM 896..4095 as it is now (with the LED set in force and the
     // channel geometry the apply derives from it) into its slot. Returns how many it took.
     int take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
-    // A link gone (a TCP client leaving, a UDP address or serial port silent for 60 s: see
-    // core/link_activity.h) sends no register 11 any more: the save requests it recorded are
-    // carried out now, as a stop would, so that RAM 868 does not wait for them. Takes the C331
-    // mutex and raises the refresh.
+    // A link gone (a TCP client leaving; a UDP address or serial port silent for 60 s, through
+    // take_silent_clients: see core/link_activity.h) sends no register 11 any more: the save
+    // requests it recorded are carried out now, as a stop would, so that RAM 868 does not wait
+    // for them. Takes the C331 mutex and raises the refresh.
     void client_gone(uint64_t client) EXCLUDES(c331_manage::c331_mutex);
+    // The main tick's take at silence: each of `clients`, which looked silent at `now` without
+    // the C331 mutex, whose silence link_activity still tells under it has its recorded
+    // requests carried out, as client_gone does.
+    void take_silent_clients(const std::vector<uint64_t>& clients, uint32_t now)
+        EXCLUDES(c331_manage::c331_mutex, mutex);
     // The save requests recorded and not yet taken, whatever their client: one a client and
     // mode at most (tests). Caller holds the C331 mutex.
     size_t recorded_requests() const REQUIRES(c331_manage::c331_mutex) { return recorded_.size(); }

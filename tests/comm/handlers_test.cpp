@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -746,8 +747,11 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
 
 // A link that goes has its recorded request taken then: the slot reads saved at once, and the
 // refresh that shows it (the SAVE grid, 866 in the parameter file) is raised. So does a UDP
-// address silent for 60 s, and the longest-silent one when 64 others hold requests.
+// address silent for 60 s, and the longest-silent one when 64 others hold requests. Taken on
+// the main thread (here all are), the refresh is queued: inline, it would run inside the tick
+// or frame that took it.
 TEST_F(Handlers, ATakeAtALinksCloseChangesTheSlotAndRaisesTheRefresh) {
+    makeApplication();
     std::vector<int> ids;
     QObject::connect(
         store(), &ZemRamPara::sig_update_para, &scope, [&](int id) { ids.push_back(id); },
@@ -794,6 +798,8 @@ TEST_F(Handlers, ATakeAtALinksCloseChangesTheSlotAndRaisesTheRefresh) {
             EXPECT_EQ(store()->ZemUserModeSaved(5), 0) << "nothing taken yet";
             ids.clear();
             row.take();
+            EXPECT_EQ(ids, std::vector<int>{}) << "the refresh ran inside the take";
+            QCoreApplication::sendPostedEvents();
             EXPECT_EQ(ids, std::vector<int>{1});
             EXPECT_EQ(store()->ZemUserModeSaved(5), 1) << "before its file is written";
             EXPECT_EQ(store()->rd16(866), 6);
