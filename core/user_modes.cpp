@@ -133,6 +133,17 @@ int ZemRamPara::ZemGetCurrentModeIndex() const {
     return n <= kModeCount ? n : 0;
 }
 
+void ZemRamPara::set_current_mode(uint16_t n) {
+    current_mode_ = n;
+    user_wr16(kRamCurrentMode, n);
+}
+
+void ZemRamPara::put_back_current_mode() {
+    ZEM_DEBUG("\n user mode recall of %u refused: RAM 866 reads %u again \n",
+              unsigned(rd16(kRamCurrentMode)), unsigned(current_mode_));
+    wr16_no_gen_bump(kRamCurrentMode, current_mode_);
+}
+
 // Writes one file image (markers 0xAA 0xAA and the payload) to slot m's file; false when the
 // file could not be written, which the terminal is told.
 bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
@@ -329,7 +340,7 @@ void ZemRamPara::take_save_request(int m) {
     }
     put_led_in_force(slot, kModePayloadStart - 2);
     put_geometry_in_force(slot, kModePayloadStart - 2);
-    user_wr16(kRamCurrentMode, uint16_t(m + 1));
+    set_current_mode(uint16_t(m + 1));
     Saver::Job job = slot_file_job(m, Saver::kModeSave);
     job.osd = rd16(kRamOsdOn) == 1 ? Saver::kOsdCopy : Saver::kOsdNone;
     job.ends = 1;

@@ -230,6 +230,13 @@ public:
     static std::string osdCopyFile(int m);
     int ZemUserModeIndex(int cur, int dir) const REQUIRES(c331_manage::c331_mutex);
     int ZemGetCurrentModeIndex() const EXCLUDES(c331_manage::c331_mutex);
+    // The current user mode as the box last set it: a save taken, a recall carried out (a
+    // PC's, the panel's CALL or Invoke); 0 at start and once a source change ends it. A PC's
+    // write of RAM 866 (the mode it asks to recall) does not change it, and the parameter
+    // file's copy is not it. set_current_mode writes it to RAM 866 too, as a user's write; a
+    // refused recall puts it back there.
+    void set_current_mode(uint16_t n) REQUIRES(c331_manage::c331_mutex);
+    void put_back_current_mode() REQUIRES(c331_manage::c331_mutex);
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
     int mode_file_write(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
@@ -374,6 +381,7 @@ private:
     };
     std::vector<RecordedRequest> recorded_ GUARDED_BY(c331_manage::c331_mutex);
     int open_requests_ GUARDED_BY(c331_manage::c331_mutex) = 0;
+    uint16_t current_mode_ GUARDED_BY(c331_manage::c331_mutex) = 0;  // see set_current_mode
     // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
     uint16_t geometry_of_[5] GUARDED_BY(c331_manage::c331_mutex) = {};
     // The geometry of the set in force into a RAM image, when the RAM does not hold it yet.

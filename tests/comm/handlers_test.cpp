@@ -151,6 +151,70 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});
 }
 
+// A recall refused (RAM 866 outside 1..16, or naming a slot with no saved mode) answers 1,
+// applies nothing, and puts back in RAM 866 the mode the box last set: a recall's or a save's,
+// none at start or once a source change ended it. A PC's write of 866 sets no mode.
+TEST_F(Handlers, ARefusedRecallPutsBackTheModeTheBoxLastSet) {
+    comm_hooks::get().fpgas_running = [] { return false; };
+    const auto ok = [this](const Bytes& frame) { ASSERT_EQ(status(handle(frame)), 0); };
+    const auto recall = [&](uint16_t mode) {
+        ok(writeRam(866, le16(mode)));
+        return status(handle(writeReg(11, 0x02, {0x02})));
+    };
+    const auto recall3 = [&] { ASSERT_EQ(recall(3), 0); };
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        uint16_t refused;  // written to 866 before the refused recall
+        uint16_t current;  // 866 after it
+    } rows[] = {
+        {"at start", [] {}, 9, 0},
+        {"after a recall of 3, an empty slot", recall3, 9, 3},
+        {"after a recall of 3, mode 17", recall3, 17, 3},
+        {"after a recall of 3, mode 0", recall3, 0, 3},
+        {"after a recall of 3 and another refused",
+         [&] {
+             recall3();
+             ASSERT_EQ(recall(10), 1);
+         },
+         9, 3},
+        {"after a PC's write of 866 with no recall",
+         [&] {
+             recall3();
+             ok(writeRam(866, le16(5)));
+             ok(writeReg(11, 0xFF, {0}));
+         },
+         9, 3},
+        {"after a save request of 6 taken",
+         [&] {
+             recall3();
+             ok(writeRam(868, le16(6)));
+             ok(writeReg(11, 0xFF, {0}));
+         },
+         9, 6},
+        {"after a source change ended the mode",
+         [&] {
+             recall3();
+             ASSERT_EQ(store()->ram_para_persist(), 1);
+             store()->ZemSetImageSource(0, 1, 0);
+             ASSERT_EQ(store()->rd16(866), 0);
+         },
+         9, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        store()->reload();
+        for (int m : {2, 4}) store()->mode_ram[m][0] = store()->mode_ram[m][1] = 0xAA;
+        row.before();
+        pendingApplies();
+        EXPECT_EQ(recall(row.refused), 1);
+        EXPECT_EQ(store()->rd16(866), row.current);
+        EXPECT_EQ(pendingApplies(), std::vector<int>{}) << "a refused recall applies nothing";
+    }
+    store()->saver.drain();
+    comm_hooks::get() = comm_hooks();
+}
+
 TEST_F(Handlers, DebugCommandRegistersStoreAndRaiseTheApply) {
     EXPECT_EQ(status(handle(writeReg(162, 0x0F, {0xFF}))), 0);
     EXPECT_EQ(store()->command_reg[2], 0x0F);
