@@ -86,8 +86,8 @@ public:
     // (ZemRamPara::take_silent_clients). Nothing to do while no owner is watched, and no lock
     // but this one's while none looks silent.
     void watch(uint32_t now) EXCLUDES(mutex_, c331_manage::c331_mutex);
-    // Whether `owner` is watched and has been silent for kSilentTicks at `now`: the store's
-    // decision, under the C331 mutex, that no request can be recorded meanwhile.
+    // Whether `owner` is watched and has been silent for kSilentTicks at `now`: the store asks
+    // again under the C331 mutex, so no request of it is recorded between this and the take.
     bool silent(uint64_t owner, uint32_t now) const REQUIRES(c331_manage::c331_mutex)
         EXCLUDES(mutex_);
 
