@@ -377,15 +377,17 @@ int message_deal::REG_mcu_flag(uint8_t value) {
 int message_deal::mcu_flag_locked(ZemRamPara* store, uint8_t value, bool fpgas_run, int* taken) {
     if (g_frames_refused) return kUnavailable;  // see write_ram
     if (value & 0x02) {
-        // Recall of the user mode whose number the PC wrote to RAM 866.
+        // Recall of the user mode whose number the PC wrote to RAM 866; refused, the word
+        // reads the current mode again.
         const uint16_t n = store->rd16(866);
-        if (n < 1 || n > ZemRamPara::kModeCount) return kRefused;
-        const uint8_t* slot = store->mode_ram[n - 1].data();
-        if (slot[0] != 0xAA || slot[1] != 0xAA) return kRefused;
+        if (n < 1 || n > ZemRamPara::kModeCount || !store->ZemUserModeSaved(n - 1)) {
+            store->put_back_current_mode();
+            return kRefused;
+        }
         // A user's write: the close-LED and brightness it brings count as written.
-        store->ZemRamParaDeal(slot + 2, ZemRamPara::kModePayloadSize,
+        store->ZemRamParaDeal(store->mode_ram[n - 1].data() + 2, ZemRamPara::kModePayloadSize,
                               ZemRamPara::kModePayloadStart);
-        store->user_wr16(866, n);
+        store->set_current_mode(n);
     }
     refuse_led_size_locked(store);
     // Taken now, in the order answered, whatever thread is busy: the recall above, then this

@@ -38,10 +38,12 @@ void link_activity::frame_ends(Receiver& r, uint64_t owner) {
     clock.spent += now - clock.busy_since;
     clock.busy = false;
     const auto o = owners_.find(owner);
-    if (o == owners_.end()) return;
-    Owner& heard = o->second;
-    if (heard.clock->kind == clock.kind) heard.clock = r.clock_;
-    heard.heard = heard.clock->time(now);
+    if (o != owners_.end()) heard(o->second, r.clock_, now);
+}
+
+void link_activity::heard(Owner& o, const std::shared_ptr<Clock>& clock, uint32_t now) {
+    if (o.clock->kind == clock->kind) o.clock = clock;
+    o.heard = o.clock->time(now);
 }
 
 uint64_t link_activity::hold(uint64_t owner) {
@@ -50,7 +52,13 @@ uint64_t link_activity::hold(uint64_t owner) {
     const std::shared_ptr<Clock>& clock = current_->clock_;
     const uint32_t now = G_timeTicks.load();
     zem::MutexLocker lock(mutex_);
-    if (owners_.count(owner)) return kNone;
+    // Its frame has not ended yet: the request it records is the owner heard, so a tick that
+    // decides after it finds no silence.
+    const auto watched = owners_.find(owner);
+    if (watched != owners_.end()) {
+        heard(watched->second, clock, now);
+        return kNone;
+    }
     const bool address = clock->kind == Kind::Addresses;
     uint64_t room = kNone;
     if (address && addresses_ >= kMaxAddresses) {
@@ -98,20 +106,26 @@ void link_activity::release_all() {
     watched_ = 0;
 }
 
-std::vector<uint64_t> link_activity::take_silent(uint32_t now) {
+std::vector<uint64_t> link_activity::looking_silent(uint32_t now) const {
     std::vector<uint64_t> silent;
     zem::MutexLocker lock(mutex_);
     for (const auto& [owner, o] : owners_)
         if (silence(o, now) >= int32_t(kSilentTicks)) silent.push_back(owner);
-    for (const uint64_t owner : silent) forget(owner);
     return silent;
+}
+
+bool link_activity::silent(uint64_t owner, uint32_t now) const {
+    zem::MutexLocker lock(mutex_);
+    const auto o = owners_.find(owner);
+    return o != owners_.end() && silence(o->second, now) >= int32_t(kSilentTicks);
 }
 
 void link_activity::watch(uint32_t now) {
     if (watched_.load() == 0) return;
-    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
-    for (const uint64_t owner : take_silent(now)) {
-        ZEM_DEBUG("\n save requests of a PC link silent for 60 s carried out \n");
-        if (store) store->client_gone(owner);
-    }
+    // The look: the C331 mutex, which every PC's write takes, is taken only past it.
+    const std::vector<uint64_t> looking = looking_silent(now);
+    if (looking.empty()) return;
+    if (hooks.before_silence_lock) hooks.before_silence_lock();
+    if (ZemRamPara* store = ZemRamPara::p_zemrampara_config)
+        store->take_silent_clients(looking, now);
 }

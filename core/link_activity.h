@@ -4,25 +4,34 @@
 // requests end at their register 11 or when the connection closes.
 //
 // The links tell the frames their receivers hand to the box; the store tells, under the C331
-// mutex, which owners hold requests; the main tick carries out the requests of an owner silent
-// for 60 s, as it ends a PC update whose link has gone, and the store makes room here when the
-// addresses that may hold requests are full. Time is G_timeTicks (10 ms). An owner's silence
-// runs on its receiver's clock, which stops while that receiver is on a frame (any peer's), so
-// a long flash erase or a file's end is nobody's silence.
+// mutex, which owners hold requests, and recording a request is hearing its owner; the main
+// tick carries out the requests of an owner silent for 60 s, as it ends a PC update whose link
+// has gone, and the store makes room here when the addresses that may hold requests are full.
+// Time is G_timeTicks (10 ms). An owner's silence runs on its receiver's clock, which stops
+// while that receiver is on a frame (any peer's), so a long flash erase or a file's end is
+// nobody's silence.
 //
-// Lock order: this mutex is a leaf (the store holds the C331 mutex around its calls).
+// The tick looks for silence without the C331 mutex; only for an owner that looks silent does
+// it take that mutex, then this one inside it, and decide again: a request recorded since the
+// look (under the C331 mutex) heard its owner, so a take carries out only what was recorded
+// before the silence.
+//
+// Lock order: this mutex comes after the C331 mutex and is never held while taking it; nothing
+// else is taken under it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "c331/c331_manage.h"
 #include "core/thread_safety.h"
 
 class link_activity {
-    static zem::Mutex mutex_;
+    static zem::Mutex mutex_ ACQUIRED_AFTER(c331_manage::c331_mutex);
     struct Clock;
 
 public:
@@ -65,20 +74,33 @@ public:
     };
 
     // The store, under the C331 mutex, on the thread of the frame that records a request of
-    // `owner`: the owner is watched from now when that frame came through a receiver. Returns
-    // the address whose requests are to be carried out first, to make room (the longest silent
-    // once kMaxAddresses hold requests), or kNone.
-    uint64_t hold(uint64_t owner) EXCLUDES(mutex_);
+    // `owner`: when that frame came through a receiver, the owner is heard now and watched from
+    // now on (also when it was already). Returns the address whose requests are to be carried
+    // out first, to make room (the longest silent once kMaxAddresses hold requests), or kNone.
+    uint64_t hold(uint64_t owner) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex_);
     // The owner's requests were taken; release_all: everyone's.
-    void release(uint64_t owner) EXCLUDES(mutex_);
-    void release_all() EXCLUDES(mutex_);
+    void release(uint64_t owner) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex_);
+    void release_all() REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex_);
 
     // The main tick: the requests of each owner silent for kSilentTicks are carried out
-    // (ZemRamPara::client_gone). Nothing to do while no owner is watched.
-    void watch(uint32_t now) EXCLUDES(mutex_);
+    // (ZemRamPara::take_silent_clients). Nothing to do while no owner is watched, and no lock
+    // but this one's while none looks silent.
+    void watch(uint32_t now) EXCLUDES(mutex_, c331_manage::c331_mutex);
+    // Whether `owner` is watched and has been silent for kSilentTicks at `now`: the store asks
+    // again under the C331 mutex, so no request of it is recorded between this and the take.
+    bool silent(uint64_t owner, uint32_t now) const REQUIRES(c331_manage::c331_mutex)
+        EXCLUDES(mutex_);
 
     // Owners watched (tests).
     size_t watched() const { return watched_.load(); }
+
+    // ===== what only tests set =====
+    struct TestHooks {
+        // Run by the main tick between its look (an owner looked silent) and its take of the
+        // C331 mutex: where a frame of that owner may record a request.
+        std::function<void()> before_silence_lock;
+    };
+    TestHooks hooks;
 
 private:
     // A receiver's clock: G_timeTicks less the ticks it spent on frames.
@@ -100,14 +122,17 @@ private:
 
     void frame_begins(Receiver& r) EXCLUDES(mutex_);
     void frame_ends(Receiver& r, uint64_t owner) EXCLUDES(mutex_);
+    // The owner heard at `now` on `clock`, its receiver's (a UDP address's frames may come
+    // through either UDP socket).
+    static void heard(Owner& o, const std::shared_ptr<Clock>& clock, uint32_t now) REQUIRES(mutex_);
     // Ticks; a frame that ended after `now` (read before it) is no silence.
     static int32_t silence(const Owner& o, uint32_t now) REQUIRES(mutex_) {
         return int32_t(o.clock->time(now) - o.heard);
     }
     uint64_t longest_silent_address(uint32_t now) const REQUIRES(mutex_);
     void forget(uint64_t owner) REQUIRES(mutex_);
-    // The owners silent for kSilentTicks, no longer watched.
-    std::vector<uint64_t> take_silent(uint32_t now) EXCLUDES(mutex_);
+    // The owners silent for kSilentTicks at `now`; they stay watched.
+    std::vector<uint64_t> looking_silent(uint32_t now) const EXCLUDES(mutex_);
 
     // The receiver whose frame this thread is on.
     static thread_local Receiver* current_;

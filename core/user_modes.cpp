@@ -133,6 +133,17 @@ int ZemRamPara::ZemGetCurrentModeIndex() const {
     return n <= kModeCount ? n : 0;
 }
 
+void ZemRamPara::set_current_mode(uint16_t n) {
+    current_mode_ = n;
+    user_wr16(kRamCurrentMode, n);
+}
+
+void ZemRamPara::put_back_current_mode() {
+    ZEM_DEBUG("\n user mode recall of %u refused: RAM 866 reads %u again \n",
+              unsigned(rd16(kRamCurrentMode)), unsigned(current_mode_));
+    wr16_no_gen_bump(kRamCurrentMode, current_mode_);
+}
+
 // Writes one file image (markers 0xAA 0xAA and the payload) to slot m's file; false when the
 // file could not be written, which the terminal is told.
 bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
@@ -285,6 +296,22 @@ void ZemRamPara::client_gone(uint64_t client) {
     saver.run_waiting();
 }
 
+void ZemRamPara::take_silent_clients(const std::vector<uint64_t>& clients, uint32_t now) {
+    int taken = 0;
+    {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        for (const uint64_t client : clients) {
+            // Decided again where no request can be recorded: one recorded since the look
+            // heard its client.
+            if (!link_activity::get().silent(client, now)) continue;
+            ZEM_DEBUG("\n save requests of a PC link silent for 60 s carried out \n");
+            taken += take_client_requests(client);
+        }
+    }
+    if (taken) refresh_after_take();
+    saver.run_waiting();
+}
+
 void ZemRamPara::take_every_recorded_request() {
     for (const RecordedRequest& r : recorded_) take_save_request(r.slot);
     recorded_.clear();
@@ -313,7 +340,7 @@ void ZemRamPara::take_save_request(int m) {
     }
     put_led_in_force(slot, kModePayloadStart - 2);
     put_geometry_in_force(slot, kModePayloadStart - 2);
-    user_wr16(kRamCurrentMode, uint16_t(m + 1));
+    set_current_mode(uint16_t(m + 1));
     Saver::Job job = slot_file_job(m, Saver::kModeSave);
     job.osd = rd16(kRamOsdOn) == 1 ? Saver::kOsdCopy : Saver::kOsdNone;
     job.ends = 1;

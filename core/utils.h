@@ -26,8 +26,10 @@
 // in force and the panel's image offset (RAM 1378..1384) reach its bring-up through a cell the
 // store fills under the C331 mutex (fpga/led_in_force.h), whose mutex is a leaf too.
 // _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
-// The PC links' silence record (core/link_activity.h) has a leaf mutex: the store asks it under
-// the C331 mutex, the links' threads around each frame, the main tick before it takes any lock.
+// The PC links' silence record (core/link_activity.h) has a leaf mutex, taken after the C331
+// mutex and never held while taking it: the store asks it under the C331 mutex, the links'
+// threads around each frame, the main tick to look before it takes any lock and, for an owner
+// that looks silent, again under the C331 mutex.
 #pragma once
 
 #include <QString>

@@ -121,10 +121,8 @@ void ZemRamPara::ZemSetImageSource(int k, int s, int w) {
         word = i < 0 ? 0 : uint16_t(0x8000 | i);
     }
     user_wr16(windowAddr(w, kWinSource), word);
-    // A source change ends the current user mode, unless a recalled mode is not yet saved; it
-    // is the user's word on it either way, so a save finishing later does not set it.
-    const uint16_t mode = rd16(kRamCurrentMode);
-    user_wr16(kRamCurrentMode, mode == persisted16(kRamCurrentMode) ? 0 : mode);
+    // A source change ends the current user mode, unless a recalled mode is not yet saved.
+    if (rd16(kRamCurrentMode) == persisted16(kRamCurrentMode)) set_current_mode(0);
     c331_manage::raise_apply(1);
 }
 

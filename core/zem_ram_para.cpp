@@ -292,7 +292,8 @@ void ZemRamPara::startup_fixups() NO_THREAD_SAFETY_ANALYSIS {
         wr16_no_gen_bump(a, rd16(a) & ~0x0002);
     }
     write_back16(kRamCloseLed, 0);
-    std::memset(ram.data() + kRamTestPattern, 0, 4);
+    std::memset(ram.data() + kRamTestPattern, 0, 4);  // the test pattern and the current user mode
+    current_mode_ = 0;
     // A request a killed box left in the file is not carried out, and a save of that mode from
     // the PC must still differ from the word last seen.
     write_back16(kRamModeSaveRequest, 0);

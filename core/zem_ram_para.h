@@ -233,6 +233,13 @@ public:
     static std::string osdCopyFile(int m);
     int ZemUserModeIndex(int cur, int dir) const REQUIRES(c331_manage::c331_mutex);
     int ZemGetCurrentModeIndex() const EXCLUDES(c331_manage::c331_mutex);
+    // The current user mode as the box last set it: a save taken, a recall carried out (a
+    // PC's, the panel's CALL or Invoke); 0 at start and once a source change ends it. A PC's
+    // write of RAM 866 (the mode it asks to recall) does not change it, and the parameter
+    // file's copy is not it. set_current_mode writes it to RAM 866 too, as a user's write; a
+    // refused recall puts it back there.
+    void set_current_mode(uint16_t n) REQUIRES(c331_manage::c331_mutex);
+    void put_back_current_mode() REQUIRES(c331_manage::c331_mutex);
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
     // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
     int mode_file_write(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
@@ -245,11 +252,16 @@ public:
     // order written, each saving RAM 896..4095 as it is now (with the LED set in force and the
     // channel geometry the apply derives from it) into its slot. Returns how many it took.
     int take_client_requests(uint64_t client) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
-    // A link gone (a TCP client leaving, a UDP address or serial port silent for 60 s: see
-    // core/link_activity.h) sends no register 11 any more: the save requests it recorded are
-    // carried out now, as a stop would, so that RAM 868 does not wait for them. Takes the C331
-    // mutex and raises the refresh.
+    // A link gone (a TCP client leaving; a UDP address or serial port silent for 60 s, through
+    // take_silent_clients: see core/link_activity.h) sends no register 11 any more: the save
+    // requests it recorded are carried out now, as a stop would, so that RAM 868 does not wait
+    // for them. Takes the C331 mutex and raises the refresh.
     void client_gone(uint64_t client) EXCLUDES(c331_manage::c331_mutex);
+    // The main tick's take at silence: each of `clients`, which looked silent at `now` without
+    // the C331 mutex, whose silence link_activity still tells under it has its recorded
+    // requests carried out, as client_gone does.
+    void take_silent_clients(const std::vector<uint64_t>& clients, uint32_t now)
+        EXCLUDES(c331_manage::c331_mutex, mutex);
     // The save requests recorded and not yet taken, whatever their client: one a client and
     // mode at most (tests). Caller holds the C331 mutex.
     size_t recorded_requests() const REQUIRES(c331_manage::c331_mutex) { return recorded_.size(); }
@@ -372,6 +384,7 @@ private:
     };
     std::vector<RecordedRequest> recorded_ GUARDED_BY(c331_manage::c331_mutex);
     int open_requests_ GUARDED_BY(c331_manage::c331_mutex) = 0;
+    uint16_t current_mode_ GUARDED_BY(c331_manage::c331_mutex) = 0;  // see set_current_mode
     // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
     std::array<uint16_t, 5> geometry_of_ GUARDED_BY(c331_manage::c331_mutex) = {};
     // The geometry of the set in force into a RAM image, when the RAM does not hold it yet.

@@ -1,5 +1,7 @@
 #include "comm_fixture.h"
 
+#include <QCoreApplication>
+
 #include "c331/c331_manage.h"
 #include "comm/link_session.h"
 #include "core/config_engine.h"
@@ -23,6 +25,14 @@ Bytes CommTest::handle(const Bytes& b) {
     // Through a session, as the transports do, so routing and the reply framing are covered.
     static link_session session(LinkKind::Tcp, "test");
     return askSession(session, b);
+}
+
+void CommTest::makeApplication() {
+    static int argc = 1;
+    static char name[] = "comm_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = new QCoreApplication(argc, argv);
+    static_cast<void>(app);
 }
 
 uint8_t status(const Bytes& reply) {

@@ -20,6 +20,9 @@ protected:
     static class ZemRamPara* store();
     // Runs one body through the handler table directly; the reply body without check byte.
     Bytes handle(const Bytes& body);
+    // The process's application, made at the first call: with it, what the main thread queues
+    // for itself waits for its event loop, as on the box.
+    static void makeApplication();
     // Context of the test's connections to the singletons' signals: they end with the test.
     QObject scope;
 };

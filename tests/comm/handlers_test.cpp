@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -148,6 +149,70 @@ TEST_F(Handlers, Register11AppliesRecallsAndSyncsUserModes) {
     handle(writeReg(11, 0x08, {0x08}));
     EXPECT_EQ(g_osd_update, 1u);
     EXPECT_EQ(pendingApplies(), std::vector<int>{1});
+}
+
+// A recall refused (RAM 866 outside 1..16, or naming a slot with no saved mode) answers 1,
+// applies nothing, and puts back in RAM 866 the mode the box last set: a recall's or a save's,
+// none at start or once a source change ended it. A PC's write of 866 sets no mode.
+TEST_F(Handlers, ARefusedRecallPutsBackTheModeTheBoxLastSet) {
+    comm_hooks::get().fpgas_running = [] { return false; };
+    const auto ok = [this](const Bytes& frame) { ASSERT_EQ(status(handle(frame)), 0); };
+    const auto recall = [&](uint16_t mode) {
+        ok(writeRam(866, le16(mode)));
+        return status(handle(writeReg(11, 0x02, {0x02})));
+    };
+    const auto recall3 = [&] { ASSERT_EQ(recall(3), 0); };
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        uint16_t refused;  // written to 866 before the refused recall
+        uint16_t current;  // 866 after it
+    } rows[] = {
+        {"at start", [] {}, 9, 0},
+        {"after a recall of 3, an empty slot", recall3, 9, 3},
+        {"after a recall of 3, mode 17", recall3, 17, 3},
+        {"after a recall of 3, mode 0", recall3, 0, 3},
+        {"after a recall of 3 and another refused",
+         [&] {
+             recall3();
+             ASSERT_EQ(recall(10), 1);
+         },
+         9, 3},
+        {"after a PC's write of 866 with no recall",
+         [&] {
+             recall3();
+             ok(writeRam(866, le16(5)));
+             ok(writeReg(11, 0xFF, {0}));
+         },
+         9, 3},
+        {"after a save request of 6 taken",
+         [&] {
+             recall3();
+             ok(writeRam(868, le16(6)));
+             ok(writeReg(11, 0xFF, {0}));
+         },
+         9, 6},
+        {"after a source change ended the mode",
+         [&] {
+             recall3();
+             ASSERT_EQ(store()->ram_para_persist(), 1);
+             store()->ZemSetImageSource(0, 1, 0);
+             ASSERT_EQ(store()->rd16(866), 0);
+         },
+         9, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        store()->reload();
+        for (int m : {2, 4}) store()->mode_ram[m][0] = store()->mode_ram[m][1] = 0xAA;
+        row.before();
+        pendingApplies();
+        EXPECT_EQ(recall(row.refused), 1);
+        EXPECT_EQ(store()->rd16(866), row.current);
+        EXPECT_EQ(pendingApplies(), std::vector<int>{}) << "a refused recall applies nothing";
+    }
+    store()->saver.drain();
+    comm_hooks::get() = comm_hooks();
 }
 
 TEST_F(Handlers, DebugCommandRegistersStoreAndRaiseTheApply) {
@@ -746,8 +811,11 @@ TEST_F(Handlers, EachSlotRequestEndsAsTheLastOneAsked) {
 
 // A link that goes has its recorded request taken then: the slot reads saved at once, and the
 // refresh that shows it (the SAVE grid, 866 in the parameter file) is raised. So does a UDP
-// address silent for 60 s, and the longest-silent one when 64 others hold requests.
+// address silent for 60 s, and the longest-silent one when 64 others hold requests. Taken on
+// the main thread (here all are), the refresh is queued: inline, it would run inside the tick
+// or frame that took it.
 TEST_F(Handlers, ATakeAtALinksCloseChangesTheSlotAndRaisesTheRefresh) {
+    makeApplication();
     std::vector<int> ids;
     QObject::connect(
         store(), &ZemRamPara::sig_update_para, &scope, [&](int id) { ids.push_back(id); },
@@ -794,6 +862,8 @@ TEST_F(Handlers, ATakeAtALinksCloseChangesTheSlotAndRaisesTheRefresh) {
             EXPECT_EQ(store()->ZemUserModeSaved(5), 0) << "nothing taken yet";
             ids.clear();
             row.take();
+            EXPECT_EQ(ids, std::vector<int>{}) << "the refresh ran inside the take";
+            QCoreApplication::sendPostedEvents();
             EXPECT_EQ(ids, std::vector<int>{1});
             EXPECT_EQ(store()->ZemUserModeSaved(5), 1) << "before its file is written";
             EXPECT_EQ(store()->rd16(866), 6);

@@ -27,6 +27,7 @@
 #include "comm_fixture.h"
 #include "core/globals.h"
 #include "core/link_activity.h"
+#include "core/sync_update.h"
 #include "core/zem_ram_para.h"
 #include "gate.h"
 #include "platform/clock.h"
@@ -560,6 +561,7 @@ protected:
         G_timeTicks = 1000;
     }
     void TearDown() override {
+        link_activity::get().hooks = link_activity::TestHooks();
         store()->saver.stop();
         CommTest::TearDown();
     }
@@ -599,6 +601,8 @@ protected:
         EXPECT_EQ(recorded(), 0) << "not carried out at the end of its silence";
         EXPECT_TRUE(saved(3));
         EXPECT_EQ(store()->rd16_locked(868), 0) << "868 reads 0 once its file is written";
+        EXPECT_EQ(link_activity::get().watched(), 0u)
+            << "the take left its owner watched: the tick would find it silent at every turn";
     }
 
     static constexpr uint32_t kSilent = link_activity::kSilentTicks;
@@ -627,18 +631,86 @@ TEST_F(RequestOwners, SixtySilentSecondsCarryOutAUdpAddressOrSerialPortsRequests
     }
 }
 
-// Frames from any port of the address keep its requests waiting, however long; another
-// address's frames do not.
+// Frames from any port of the address keep its requests waiting, however long, a frame for
+// the receiving cards as any other; another address's frames do not.
 TEST_F(RequestOwners, AHostThatKeepsPollingFromAnyPortIsNeverSilent) {
-    fromUdp(1, 40001, writeRam(868, le16(3)));
-    for (uint16_t port = 40002; port < 40012; ++port) {
-        tick(kSilent - 1);
-        fromUdp(1, port, readRam(868, 2));
+    const struct {
+        const char* name;
+        Bytes poll;
+    } cases[] = {
+        {"reading RAM 868", readRam(868, 2)},
+        {"with frames for the cards", body(0x61, {1}, 0x0001, 0xF010)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        fromUdp(1, 40001, writeRam(868, le16(3)));
+        for (uint16_t port = 40002; port < 40012; ++port) {
+            tick(kSilent - 1);
+            fromUdp(1, port, c.poll);
+        }
+        EXPECT_EQ(recorded(), 1);
+        tick(kSilent / 2);
+        fromUdp(2, 40001, c.poll);
+        expectCarriedOutAfter(kSilent / 2);
     }
-    EXPECT_EQ(recorded(), 1);
-    tick(kSilent / 2);
-    fromUdp(2, 40001, readRam(868, 2));
-    expectCarriedOutAfter(kSilent / 2);
+}
+
+// The tick looks for silence without the C331 mutex and decides again under it: a frame of the
+// address answered between the two heard it, and so did one that recorded a request there and
+// has not ended yet; its requests wait. Another address's frame leaves its silence as it was.
+TEST_F(RequestOwners, ATickTakesOnlyWhatWasStillSilentUnderTheC331Mutex) {
+    // One frame writing the key lock (RAM 772) with the rest of the RAM as it is, and a
+    // request of mode 4: after its request is recorded, and before the frame ends, the box
+    // redraws the padlock, where this frame is held.
+    Gate recordedNotEnded;
+    QObject::connect(
+        store(), &ZemRamPara::sig_update_para, &scope,
+        [&](int id) {
+            if (id == SyncUpdate::kIdKeyLock) recordedNotEnded.pass();
+        },
+        Qt::DirectConnection);
+    std::thread held;
+    const auto keyLockAndRequest = [this] {
+        Bytes block(store()->ram.data() + 772, store()->ram.data() + 870);
+        block[868 - 772] = 4, block[869 - 772] = 0;
+        return writeRam(772, block);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> between;  // between the tick's look and its lock
+        int recorded;                   // then, after the tick
+    } cases[] = {
+        {"a frame of the address recording a request",
+         [this] { fromUdp(1, 40002, writeRam(868, le16(4))); }, 2},
+        {"a frame of the address reading", [this] { fromUdp(1, 40002, readRam(868, 2)); }, 1},
+        {"a frame of the address that recorded a request and has not ended",
+         [&] {
+             held = std::thread([&] { fromUdp(1, 40002, keyLockAndRequest()); });
+             ASSERT_TRUE(recordedNotEnded.entered(10000)) << "the frame was not held";
+         },
+         2},
+        {"another address's frame", [this] { fromUdp(2, 40001, readRam(868, 2)); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        fromUdp(1, 40001, writeRam(868, le16(3)));
+        tick(kSilent - 1);
+        int looks = 0;
+        link_activity::get().hooks.before_silence_lock = [&] {
+            ++looks;
+            c.between();
+        };
+        tick(1);
+        link_activity::get().hooks.before_silence_lock = nullptr;
+        recordedNotEnded.open();
+        if (held.joinable()) held.join();
+        EXPECT_EQ(looks, 1) << "the address did not look silent";
+        EXPECT_EQ(recorded(), c.recorded);
+        EXPECT_EQ(saved(3), c.recorded == 0);
+        EXPECT_FALSE(saved(4));
+    }
 }
 
 // The silence leaves out the time the link's receiver spends on a frame, any peer's (a flash

@@ -97,15 +97,6 @@ TEST_F(StopTest, TheStopsWorkOnEitherThreadTakesWhatWasAnswered) {
     }
 }
 
-// The application the stop installs on, once in the process (installing needs one).
-void makeApplication() {
-    static int argc = 1;
-    static char name[] = "stop_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    static_cast<void>(app);
-}
-
 // The stop's pipe or its eventfd not made (no descriptor left): one line on the terminal says
 // which and that a signal ends the program without the stop's work; nothing is installed.
 TEST_F(StopTest, AStopThatCannotBeInstalledSaysWhyOnce) {

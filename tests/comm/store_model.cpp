@@ -81,6 +81,7 @@ void StoreModel::start(const View& box) {
     files_ = box.files;
     for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
     savedMode_ = word(kCurrentMode);
+    currentMode_ = 0;
 }
 
 void StoreModel::setWord(int addr, uint16_t v) {
@@ -163,13 +164,18 @@ StoreModel::File StoreModel::slotImage(int m) const {
     return f;
 }
 
-// The order of one register 11: its recall (a refused one takes nothing else), the LED size
-// check, the link's save requests, the synchronisation.
+// The order of one register 11: its recall (a refused one takes nothing else, and RAM 866
+// reads the mode last set again), the LED size check, the link's save requests, the
+// synchronisation.
 int StoreModel::register11(int link, uint8_t value) {
     if (value & 0x02) {
         const uint16_t n = word(kCurrentMode);
-        if (n < 1 || n > kModes || !saved(slots_[n - 1].data())) return 1;
+        if (n < 1 || n > kModes || !saved(slots_[n - 1].data())) {
+            setWord(kCurrentMode, currentMode_);
+            return 1;
+        }
         std::memcpy(ram_.data() + kPayload, slots_[n - 1].data() + 2, kPayloadSize);
+        currentMode_ = n;
     }
     checkLedSize();
     takeRequestsOf(link);
@@ -202,6 +208,7 @@ void StoreModel::take(int mode) {
     slots_[m][0] = slots_[m][1] = 0xAA;
     std::memcpy(slots_[m].data() + 2, image.data() + kPayload, kPayloadSize);
     setWord(kCurrentMode, uint16_t(mode));
+    currentMode_ = uint16_t(mode);
     post({m, false, slotImage(m), 1});
 }
 
@@ -287,8 +294,9 @@ void StoreModel::panelDelete(int n) {
 // the parameter file last saved it.
 void StoreModel::panelSource(int window, uint16_t source) {
     setWord(kWindows + kWindowStride * window + kWinSource, source);
-    const uint16_t mode = word(kCurrentMode);
-    setWord(kCurrentMode, mode == savedMode_ ? 0 : mode);
+    if (word(kCurrentMode) != savedMode_) return;
+    setWord(kCurrentMode, 0);
+    currentMode_ = 0;
 }
 
 uint16_t StoreModel::windowSource(int window) const {
@@ -393,5 +401,6 @@ void StoreModel::restart() {
         ram_[size_t(kFades + 4 * k)] = ram_[size_t(kFades + 2 + 4 * k)] = 60;
     for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
     savedMode_ = 0;
+    currentMode_ = 0;
     lastRequest_ = 0;
 }

@@ -126,5 +126,6 @@ private:
     std::vector<Request> recorded_;  // save requests waiting for their take, in order
     uint16_t lastRequest_ = 0;       // the last request written (RAM 868)
     uint16_t savedMode_ = 0;         // RAM 866 as the parameter file last saved it
+    uint16_t currentMode_ = 0;       // the mode the box last set: a refused recall puts it back
     std::map<int, Link> links_;
 };

@@ -385,6 +385,33 @@ TEST_F(UserModePage, AModeWhoseLedSizeTheBoxRefusedSaysItWasNotTaken) {
     EXPECT_EQ(panel_style::stateOf(form().label_LED), panel_style::kNormal);
 }
 
+// A PC's recall the box refuses (RAM 866 naming an empty slot, or no mode) leaves the mode
+// invoked before in use: RAM 866 reads it again at once, and after a later apply the page
+// marks it Using.
+TEST_F(UserModePage, ARefusedRecallLeavesTheModeInvokedBeforeInUse) {
+    link_session pc(LinkKind::Tcp, "test");
+    const auto statusOf = [&](const Bytes& b) {
+        const Bytes reply = askSession(pc, b);
+        return reply.size() > 10 ? reply[10] : 0xEE;
+    };
+    for (uint16_t refused : {9, 17}) {
+        SCOPED_TRACE(refused);
+        saveMode(2);
+        store().wr16_no_gen_bump(ZemRamPara::kRamCurrentMode, 0);  // the page opens on mode 1
+        invoke(2);
+        ASSERT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 3);
+        EXPECT_EQ(statusOf(writeRam(866, le16(refused))), 0);
+        EXPECT_EQ(statusOf(writeReg(11, 0xFF, {0x02})), 1);
+        EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 3);
+        EXPECT_EQ(statusOf(writeReg(11, 0xFF, {0})), 0);  // a later apply
+        refresh(1);
+        keys({kKeyRight, kKeyLeft});  // the summary is drawn again
+        EXPECT_TRUE(form().label_using->isVisible());
+        shot(QString("refused-recall-%1").arg(refused));
+        stopPanel();
+    }
+}
+
 TEST_F(UserModePage, InvokeTouchedAfterThePcEmptiedTheSlotChangesNothing) {
     saveMode(0);
     open(false);

@@ -346,7 +346,7 @@ void CustomMode::on_Button_use_clicked() {
     const bool fpgasRun = led_fpgas_running();
     zem::MutexLocker lock(c331_manage::c331_mutex);
     if (!store().ZemUserModeSaved(m)) return;
-    store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(m + 1));
+    store().set_current_mode(uint16_t(m + 1));
     // A user's write: the close-LED and brightness it brings count as written.
     store().ZemRamParaDeal(store().mode_ram[m].data() + 2, ZemRamPara::kModePayloadSize,
                            ZemRamPara::kModePayloadStart);

@@ -468,7 +468,7 @@ void MainWindow::zem_button_mode_clicked() {
             store().ZemRamParaDeal(store().mode_ram[slot].data() + 2, ZemRamPara::kModePayloadSize,
                                    ZemRamPara::kModePayloadStart);
             // RAM 868 is the save requests' own: it reads 0 once they have ended.
-            store().user_wr16(ZemRamPara::kRamCurrentMode, uint16_t(slot + 1));
+            store().set_current_mode(uint16_t(slot + 1));
             led_size::take_or_refuse(&store(), "user mode");
             c331_manage::raise_apply(1);
         }
