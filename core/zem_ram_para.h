@@ -103,11 +103,14 @@ public:
     uint8_t command_reg[kCmdCount] GUARDED_BY(c331_manage::c331_mutex);
     uint8_t status[kStatusSize] GUARDED_BY(mutex);
 
-    // The LED set in force (RAM 1376, 1378, 1380, 1412, 1414): the five words last taken by any
-    // path that checks a size (see led_size::take_or_refuse) or by the load. The RAM's words
-    // are the PC's until their check: refusals return to this set, and the parameter file and a
-    // save request save it. Read and written under the C331 mutex.
+    // The LED set in force (core/led_in_force.h): the five words last taken by any path that
+    // checks a size (see led_size::take_or_refuse) or by the load, with their image offset. The
+    // RAM's words are the PC's until their check: refusals return to this set, and the parameter
+    // file and a save request save it. Changed under the C331 mutex.
     uint16_t led_in_force16(int addr) const REQUIRES(c331_manage::c331_mutex);
+    // The check's take: the RAM's five words, with the RAM's offset (RAM 1382, 1384: a PC's
+    // global offset too) while the RAM's channel geometry is that set's, else the offset the
+    // set's panel set-up is going to write.
     void take_led_in_force() REQUIRES(c331_manage::c331_mutex);
 
     // Little-endian 16-bit words of the RAM and its records.
@@ -271,7 +274,8 @@ public:
     void save_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
     // The panel's delete of slot m: deleted at once, its files deleted by the saver.
     void delete_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
-    // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds.
+    // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds;
+    // when that is the set in force, its offset goes with it (the C331's start sets it up again).
     // Caller holds the C331 mutex.
     void put_geometry(const uint16_t words[7]) REQUIRES(c331_manage::c331_mutex);
     // The saver's run of a slot's job: its file work outside every lock, then the ends of the
@@ -371,6 +375,10 @@ private:
     int open_requests_ GUARDED_BY(c331_manage::c331_mutex) = 0;
     // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
     uint16_t geometry_of_[5] GUARDED_BY(c331_manage::c331_mutex) = {};
+    // The five LED words the RAM holds now; whether its channel geometry is that of `words`.
+    std::array<uint16_t, 5> ram_led_words() const REQUIRES(c331_manage::c331_mutex);
+    bool geometry_is_of(const std::array<uint16_t, 5>& words) const
+        REQUIRES(c331_manage::c331_mutex);
     // The geometry of the set in force into a RAM image, when the RAM does not hold it yet.
     void put_geometry_in_force(uint8_t* image, int image_base) const
         REQUIRES(c331_manage::c331_mutex);
@@ -391,8 +399,6 @@ private:
     zem::Mutex posted_mutex_;                         // taken last, under every other lock
     PostedWord posted_[2] GUARDED_BY(posted_mutex_);  // one an address: 2116 and 2176
     void apply_posted_words() REQUIRES(c331_manage::c331_mutex);
-    uint16_t led_in_force_[5] GUARDED_BY(
-        c331_manage::c331_mutex) = {};  // in the order of led_size::kRamWords
     // Under the C331 mutex; they only grow, so a reload keeps them.
     void bump_word_gens(uint32_t addr, uint32_t len) REQUIRES(c331_manage::c331_mutex);
     uint32_t word_gen_[2] GUARDED_BY(c331_manage::c331_mutex) = {};
