@@ -135,6 +135,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
         for (PostedWord& p : posted_) p = PostedWord();
     }
     save_pending_ = false;
+    failed_files_ = FailedFiles();
     hooks = TestHooks();
     recorded_.clear();
     link_activity::get().release_all();

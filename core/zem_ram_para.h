@@ -281,6 +281,12 @@ public:
     // The saver's run of a slot's job: its file work outside every lock, then the ends of the
     // save requests it carries (RAM 868). True when the file work was done.
     bool run_slot_job(const Saver::Job& job) EXCLUDES(c331_manage::c331_mutex, mutex);
+    // The modes whose files a slot job could not write or remove are kept (under the store's
+    // mutex) until one terminal line names them all: the main tick says it a minute after the
+    // first of them, whatever the error-by-kind limit held back, and a stop says what is left.
+    static constexpr uint32_t kFailedFilesTicks = 6000;  // a minute of 10 ms ticks
+    void say_failed_files(uint32_t now_tick) EXCLUDES(mutex);
+    void say_failed_files_now() EXCLUDES(mutex);
     // Whether slot m was saved when the last refresh began (or as the panel itself changed it
     // since): what the panel shows, without the lock the PC's writes hold. Main thread only.
     int ZemUserModeShown(int m) const;
@@ -363,6 +369,14 @@ private:
     void end_requests(int count) REQUIRES(c331_manage::c331_mutex);
     // A copy or removal of the slot's OSD menu copy.
     void run_osd_step(int m, Saver::OsdStep step);
+    // A file of slot m removed; false, said and kept for the tick's line, when it could not be.
+    bool remove_mode_file(int m, const std::string& path) EXCLUDES(mutex);
+    void keep_failed_file(int m, bool removal) EXCLUDES(mutex);
+    struct FailedFiles {
+        uint16_t not_written = 0, not_removed = 0;  // bit m: slot m (user mode m + 1)
+        uint32_t since = 0;                         // the tick of the first
+    };
+    FailedFiles failed_files_ GUARDED_BY(mutex);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     // Save requests answered and not yet taken by their client's register 11, in the order
     // answered; at most one a client and slot, and at most link_activity::kMaxAddresses UDP
