@@ -30,13 +30,13 @@ bool refuse(ZemRamPara* ram, const std::function<uint16_t(int)>& last, const cha
 }
 
 bool take_or_refuse(ZemRamPara* ram, const char* who) {
-    if (refuse(
-            ram,
-            [ram](int addr) REQUIRES(c331_manage::c331_mutex) { return ram->led_in_force16(addr); },
-            who))
-        return true;
+    const bool refused = refuse(
+        ram,
+        [ram](int addr) REQUIRES(c331_manage::c331_mutex) { return ram->led_in_force16(addr); },
+        who);
+    // Refused, the words are the set in force again, whose offset a PC may have moved.
     ram->take_led_in_force();
-    return false;
+    return refused;
 }
 
 }  // namespace led_size

@@ -89,6 +89,7 @@ void stopWork() EXCLUDES(c331_manage::c331_mutex, ZemRamPara::pInstance()->mutex
             console::line(console::kErr, "stop: " + std::to_string(left) +
                                              " file jobs of the parameter store not written in " +
                                              std::to_string(kDrainBound.count()) + " s");
+        store->say_failed_files_now();
     }
     writeLogMsgFlush();
     runHooks();

@@ -155,6 +155,7 @@ bool ZemRamPara::write_slot_file(int m, const uint8_t* image) {
             writeLogMsg(
                 1, "user mode save failed",
                 ("user mode " + std::to_string(m + 1) + " save failed: " + slotFile(m)).c_str());
+            keep_failed_file(m, false);
             return false;
         }
         file_io::syncAndSettle();
@@ -409,7 +410,8 @@ int ZemRamPara::ZemUserModeShown(int m) const {
 bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     const int m = job.slot;
     const bool removal = job.kind == Saver::kModeDelete;
-    const bool done = removal ? removeFile(slotFile(m)) : write_slot_file(m, job.image.data());
+    const bool done =
+        removal ? remove_mode_file(m, slotFile(m)) : write_slot_file(m, job.image.data());
     if (done || removal) {
         run_osd_step(m, job.osd_before);
         if (job.osd != Saver::kOsdNone)
@@ -430,5 +432,11 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
 
 void ZemRamPara::run_osd_step(int m, Saver::OsdStep step) {
     if (step == Saver::kOsdCopy) copyOsdMenu(m);
-    if (step == Saver::kOsdRemove) removeFile(osdCopyFile(m));
+    if (step == Saver::kOsdRemove) remove_mode_file(m, osdCopyFile(m));
+}
+
+bool ZemRamPara::remove_mode_file(int m, const std::string& path) {
+    if (removeFile(path)) return true;
+    keep_failed_file(m, true);
+    return false;
 }

@@ -23,8 +23,8 @@
 // under rmw_mutex. Its echoes go to the store (ZemRamPara::post_word, under the store's posted-
 // word lock, a leaf too) with the generation of the user's word they were built on, and the
 // next refresh writes one under the C331 mutex only while the word is still at it. The LED size
-// in force and the panel's image offset (RAM 1378..1384) reach its bring-up through a cell the
-// store fills under the C331 mutex (fpga/led_in_force.h), whose mutex is a leaf too.
+// in force and its image offset (RAM 1378..1384) reach its bring-up from the set the store
+// keeps, both in one step under the C331 mutex (core/led_in_force.h), whose mutex is a leaf too.
 // _config_mutex, then the configuration engine's own mutex; nothing else is taken under them.
 // The PC links' silence record (core/link_activity.h) has a leaf mutex, taken after the C331
 // mutex and never held while taking it: the store asks it under the C331 mutex, the links'

@@ -12,10 +12,10 @@
 #include "core/config_engine.h"
 #include "core/file_io.h"
 #include "core/globals.h"
+#include "core/led_in_force.h"
 #include "core/led_size.h"
 #include "core/link_activity.h"
 #include "core/utils.h"
-#include "fpga/led_in_force.h"
 #include "platform/box.h"
 #include "platform/clock.h"
 
@@ -94,6 +94,12 @@ long readParaFile(uint8_t* buf, size_t cap) REQUIRES(Utils::_file_deal_mutex) {
     return long(got);
 }
 
+// The channel geometry (RAM 1382..1394) the panel set-up writes for a set of LED words.
+std::array<uint16_t, 7> set_up_geometry(const std::array<uint16_t, 5>& set) {
+    return c331_manage::geometry_words(
+        c331_manage::panel_geometry(set[1], set[2], set[3], set[4], set[0]));
+}
+
 }  // namespace
 
 const std::array<uint8_t, 4096> default_para_ramlist = makeDefaults();
@@ -129,6 +135,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
         for (PostedWord& p : posted_) p = PostedWord();
     }
     save_pending_ = false;
+    failed_files_ = FailedFiles();
     hooks = TestHooks();
     recorded_.clear();
     link_activity::get().release_all();
@@ -137,14 +144,15 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     // A file from another program or an older box may hold a screen the box can't drive: the
     // defaults' screen replaces it, and the file is saved so.
     const bool refused = led_size::refuse(this, default_ram16, "parameter file");
-    take_led_in_force();
-    std::copy(std::begin(led_in_force_), std::end(led_in_force_), std::begin(geometry_of_));
     {
         // Until the C331's first panel set-up, the FPGAs take the offset that set gives.
-        const uint16_t* set = led_in_force_.data();
-        const std::array<uint16_t, 7> words = c331_manage::geometry_words(
-            c331_manage::panel_geometry(set[1], set[2], set[3], set[4], set[0]));
-        LedInForceCell::get().take_offset(words[0], words[1]);
+        LedInForce::Set set;
+        set.words = ram_led_words();
+        const std::array<uint16_t, 7> geometry = set_up_geometry(set.words);
+        set.x = geometry[0];
+        set.y = geometry[1];
+        LedInForce::get().take(set);
+        std::copy(set.words.begin(), set.words.end(), geometry_of_.begin());
     }
     startup_fixups();
     if (refused) {
@@ -192,36 +200,59 @@ uint16_t ZemRamPara::rd16_locked(int addr) const {
 }
 
 uint16_t ZemRamPara::led_in_force16(int addr) const {
-    for (int k = 0; k < 5; ++k)
-        if (led_size::kRamWords[k] == addr) return led_in_force_[k];
+    const LedInForce::Set set = LedInForce::get().set();
+    for (size_t k = 0; k < set.words.size(); ++k)
+        if (led_size::kRamWords[k] == addr) return set.words[k];
     return rd16(addr);
 }
 
+std::array<uint16_t, 5> ZemRamPara::ram_led_words() const {
+    std::array<uint16_t, 5> words;
+    for (size_t k = 0; k < words.size(); ++k) words[k] = rd16(led_size::kRamWords[k]);
+    return words;
+}
+
+bool ZemRamPara::geometry_is_of(const std::array<uint16_t, 5>& words) const {
+    return std::equal(words.begin(), words.end(), std::begin(geometry_of_));
+}
+
 void ZemRamPara::take_led_in_force() {
-    for (int k = 0; k < 5; ++k) led_in_force_[k] = rd16(led_size::kRamWords[k]);
-    LedInForceCell::get().take_size(rd16(led_size::kRamWidth), rd16(led_size::kRamHeight));
+    LedInForce::Set set;
+    set.words = ram_led_words();
+    if (geometry_is_of(set.words)) {
+        set.x = rd16(kRamGeometry);
+        set.y = rd16(kRamGeometry + 2);
+    } else {
+        const std::array<uint16_t, 7> geometry = set_up_geometry(set.words);
+        set.x = geometry[0];
+        set.y = geometry[1];
+    }
+    LedInForce::get().take(set);
 }
 
 void ZemRamPara::put_led_in_force(uint8_t* image, int image_base) const {
-    for (int k = 0; k < 5; ++k) {
+    const LedInForce::Set set = LedInForce::get().set();
+    for (size_t k = 0; k < set.words.size(); ++k) {
         uint8_t* at = image + (led_size::kRamWords[k] - image_base);
-        at[0] = uint8_t(led_in_force_[k]);
-        at[1] = uint8_t(led_in_force_[k] >> 8);
+        at[0] = uint8_t(set.words[k]);
+        at[1] = uint8_t(set.words[k] >> 8);
     }
 }
 
 void ZemRamPara::put_geometry(const uint16_t words[7]) {
     for (int k = 0; k < 7; ++k) wr16_no_gen_bump(kRamGeometry + 2 * k, words[k]);
     for (int k = 0; k < 5; ++k) geometry_of_[k] = rd16(led_size::kRamWords[k]);
-    LedInForceCell::get().take_offset(words[0], words[1]);
+    LedInForce::Set set = LedInForce::get().set();
+    if (!geometry_is_of(set.words)) return;  // LED words no check took: not in force
+    set.x = words[0];
+    set.y = words[1];
+    LedInForce::get().take(set);
 }
 
 void ZemRamPara::put_geometry_in_force(uint8_t* image, int image_base) const {
-    if (std::equal(std::begin(led_in_force_), std::end(led_in_force_), std::begin(geometry_of_)))
-        return;
-    const uint16_t* set = led_in_force_.data();  // splice, width, height, output 1 width and height
-    const ST_PANEL_INFO panel = c331_manage::panel_geometry(set[1], set[2], set[3], set[4], set[0]);
-    const std::array<uint16_t, 7> words = c331_manage::geometry_words(panel);
+    const LedInForce::Set set = LedInForce::get().set();
+    if (geometry_is_of(set.words)) return;
+    const std::array<uint16_t, 7> words = set_up_geometry(set.words);
     for (int k = 0; k < 7; ++k) {
         uint8_t* at = image + (kRamGeometry + 2 * k - image_base);
         at[0] = uint8_t(words[size_t(k)]);

@@ -104,11 +104,14 @@ public:
     std::array<uint8_t, kCmdCount> command_reg GUARDED_BY(c331_manage::c331_mutex);
     std::array<uint8_t, kStatusSize> status GUARDED_BY(mutex);
 
-    // The LED set in force (RAM 1376, 1378, 1380, 1412, 1414): the five words last taken by any
-    // path that checks a size (see led_size::take_or_refuse) or by the load. The RAM's words
-    // are the PC's until their check: refusals return to this set, and the parameter file and a
-    // save request save it. Read and written under the C331 mutex.
+    // The LED set in force (core/led_in_force.h): the five words last taken by any path that
+    // checks a size (see led_size::take_or_refuse) or by the load, with their image offset. The
+    // RAM's words are the PC's until their check: refusals return to this set, and the parameter
+    // file and a save request save it. Changed under the C331 mutex.
     uint16_t led_in_force16(int addr) const REQUIRES(c331_manage::c331_mutex);
+    // The check's take: the RAM's five words, with the RAM's offset (RAM 1382, 1384: a PC's
+    // global offset too) while the RAM's channel geometry is that set's, else the offset the
+    // set's panel set-up is going to write.
     void take_led_in_force() REQUIRES(c331_manage::c331_mutex);
 
     // Little-endian 16-bit words of the RAM and its records.
@@ -286,12 +289,19 @@ public:
     void save_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
     // The panel's delete of slot m: deleted at once, its files deleted by the saver.
     void delete_mode_from_panel(int m) EXCLUDES(c331_manage::c331_mutex, mutex);
-    // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds.
+    // The apply's channel geometry (RAM 1382, 1384, ..., 1394) for the LED set the RAM holds;
+    // when that is the set in force, its offset goes with it (the C331's start sets it up again).
     // Caller holds the C331 mutex.
     void put_geometry(const uint16_t words[7]) REQUIRES(c331_manage::c331_mutex);
     // The saver's run of a slot's job: its file work outside every lock, then the ends of the
     // save requests it carries (RAM 868). True when the file work was done.
     bool run_slot_job(const Saver::Job& job) EXCLUDES(c331_manage::c331_mutex, mutex);
+    // The modes whose files a slot job could not write or remove are kept (under the store's
+    // mutex) until one terminal line names them all: the main tick says it a minute after the
+    // first of them, whatever the error-by-kind limit held back, and a stop says what is left.
+    static constexpr uint32_t kFailedFilesTicks = 6000;  // a minute of 10 ms ticks
+    void say_failed_files(uint32_t now_tick) EXCLUDES(mutex);
+    void say_failed_files_now() EXCLUDES(mutex);
     // Whether slot m was saved when the last refresh began (or as the panel itself changed it
     // since): what the panel shows, without the lock the PC's writes hold. Main thread only.
     int ZemUserModeShown(int m) const;
@@ -374,6 +384,14 @@ private:
     void end_requests(int count) REQUIRES(c331_manage::c331_mutex);
     // A copy or removal of the slot's OSD menu copy.
     void run_osd_step(int m, Saver::OsdStep step);
+    // A file of slot m removed; false, said and kept for the tick's line, when it could not be.
+    bool remove_mode_file(int m, const std::string& path) EXCLUDES(mutex);
+    void keep_failed_file(int m, bool removal) EXCLUDES(mutex);
+    struct FailedFiles {
+        uint16_t not_written = 0, not_removed = 0;  // bit m: slot m (user mode m + 1)
+        uint32_t since = 0;                         // the tick of the first
+    };
+    FailedFiles failed_files_ GUARDED_BY(mutex);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     // Save requests answered and not yet taken by their client's register 11, in the order
     // answered; at most one a client and slot, and at most link_activity::kMaxAddresses UDP
@@ -387,6 +405,10 @@ private:
     uint16_t current_mode_ GUARDED_BY(c331_manage::c331_mutex) = 0;  // see set_current_mode
     // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
     std::array<uint16_t, 5> geometry_of_ GUARDED_BY(c331_manage::c331_mutex) = {};
+    // The five LED words the RAM holds now; whether its channel geometry is that of `words`.
+    std::array<uint16_t, 5> ram_led_words() const REQUIRES(c331_manage::c331_mutex);
+    bool geometry_is_of(const std::array<uint16_t, 5>& words) const
+        REQUIRES(c331_manage::c331_mutex);
     // The geometry of the set in force into a RAM image, when the RAM does not hold it yet.
     void put_geometry_in_force(uint8_t* image, int image_base) const
         REQUIRES(c331_manage::c331_mutex);
@@ -407,8 +429,6 @@ private:
     zem::Mutex posted_mutex_;  // taken last, under every other lock
     std::array<PostedWord, 2> posted_ GUARDED_BY(posted_mutex_);  // one an address: 2116 and 2176
     void apply_posted_words() REQUIRES(c331_manage::c331_mutex);
-    std::array<uint16_t, 5> led_in_force_
-        GUARDED_BY(c331_manage::c331_mutex) = {};  // in the order of led_size::kRamWords
     // Under the C331 mutex; they only grow, so a reload keeps them.
     void bump_word_gens(uint32_t addr, uint32_t len) REQUIRES(c331_manage::c331_mutex);
     std::array<uint32_t, 2> word_gen_ GUARDED_BY(c331_manage::c331_mutex) = {};

@@ -9,11 +9,11 @@
 
 #include "c331/c331_manage.h"
 #include "core/globals.h"
+#include "core/led_in_force.h"
 #include "core/led_size_handshake.h"
 #include "core/utils.h"
 #include "core/zem_ram_para.h"
 #include "fpga/fpga_globals.h"
-#include "fpga/led_in_force.h"
 #include "fpga/rcv_job_events.h"
 #include "fpga/rcv_recovery.h"
 #include "platform/clock.h"
@@ -522,8 +522,9 @@ void fpga_manage::startup_step(int i) {
             const uint32_t period =
                 uint32_t(m[4]) | uint32_t(m[5]) << 8 | uint32_t(m[6]) << 16 | uint32_t(m[7]) << 24;
             // The size in force, not a PC's words still waiting for their check.
-            const LedInForceCell::Screen led = LedInForceCell::get().screen();
-            if (w >= led.width / 2 && h >= led.height / 2 && period >= 714286 && period < 1000000) {
+            const LedInForce::Set led = LedInForce::get().set();
+            if (w >= led.width() / 2 && h >= led.height() / 2 && period >= 714286 &&
+                period < 1000000) {
                 write_to_register(2, 0x01, 0x01, i);
                 ZEM_DEBUG("\nfpag%d.......ok(%d,%d,%d)  123................\n", i + 1, w, h,
                           int(period));

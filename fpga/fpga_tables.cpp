@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "core/led_in_force.h"
 #include "core/utils.h"
 #include "fpga/fpga_globals.h"
 #include "fpga/fpga_manage.h"
-#include "fpga/led_in_force.h"
 
 namespace {
 
@@ -136,9 +136,10 @@ void fpga_manage::T57_back_mcu_set_net_para(int fpga) {
         std::memcpy(eth_back_para[fpga].data() + s.back, ram_para[fpga].data() + s.para, s.len);
 }
 
-// The ports move by the image offset the last panel set-up wrote, not a PC's words in the RAM.
+// The ports move by the image offset of the LED set in force, not a PC's words in the RAM that
+// no register 11 took.
 void fpga_manage::T57_mcu_set_net_para(int fpga) {
-    const LedInForceCell::Screen led = LedInForceCell::get().screen();
+    const LedInForce::Set led = LedInForce::get().set();
     const uint8_t* back = eth_back_para[fpga].data();
     uint8_t* t = ram_para[fpga].data();
     put16(t, 60, uint16_t((get16(back, 0) + led.x + 31) & 0xFFE0));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -466,41 +467,57 @@ TEST_F(HandshakeWithC331Test, ASecondSizeAfterAnAnswerDuringTheBlankingWaitsForI
     expectRelit();
 }
 
-// What an FPGA's bring-up takes of the LED screen: the size in force and the image offset of the
-// C331's last panel set-up, whatever took them and however the FPGAs restart; never a PC's words
-// still waiting for their register 11. A PC on a link of its own writes the RAM; FPGA 0 loads a
-// port table from its flash, which the offset moves.
-class InForceTest : public HandshakeWithC331Test {
+// What an FPGA's bring-up takes of the LED screen: the set in force, its size and its image
+// offset, whatever took them and however the FPGAs restart; never a PC's words still waiting for
+// their register 11. A PC on a link of its own writes the RAM; FPGA 0 loads a port table from its
+// flash, which the offset moves. On a fixture with the C331 thread or without it (whose panel
+// set-up then never comes).
+template <class Base>
+class InForceOn : public Base {
 protected:
     void SetUp() override {
-        HandshakeWithC331Test::SetUp();
+        Base::SetUp();
         comm_hooks::wire();  // register 11 asks whether both FPGAs run
-        writeFlash(fpga_manage::kParaFlashAddr, savedPortTable());
+        this->writeFlash(fpga_manage::kParaFlashAddr, FpgaTest::savedPortTable());
     }
     void pcWrites(const Bytes& frame) { ASSERT_EQ(status(askSession(pc, frame)), 0); }
     // Where FPGA 0's last bring-up put port 1 (saved at 100, 40).
     std::pair<int, int> port1() const {
-        const auto a = board->fpga[0].area(1, 0, 64);
+        const auto a = this->board->fpga[0].area(1, 0, 64);
         return {word(a, 19), word(a, 21)};
     }
     // The source as both FPGAs measure it.
     void input(uint16_t width, uint16_t height) {
-        zem::MutexLocker lock(board->mutex);
-        for (auto& f : board->fpga) f.setInput(width, height, 833333);
+        zem::MutexLocker lock(this->board->mutex);
+        for (auto& f : this->board->fpga) f.setInput(width, height, 833333);
+    }
+    // FPGA 0 restarted on a source just under half the screen: its bring-up waits in its step 7
+    // until the source measures half.
+    void expectHeldUnderHalfOf(uint16_t width, uint16_t height) {
+        input(uint16_t(width / 2 - 1), uint16_t(height / 2 - 1));
+        this->mgr->reset_fpga_rst(0, "a test");
+        ASSERT_TRUE(this->runUntil(
+            [this] { return !this->mgr->rst_active[0] && this->mgr->start_step[0] == 7; }, 1000))
+            << this->state();
+        this->runTicks(50);
+        EXPECT_EQ(this->mgr->start_step[0], 7) << "lit on a source under half the screen";
+        input(width / 2, height / 2);
+        ASSERT_TRUE(this->bothLit());
     }
     link_session pc{LinkKind::Tcp, "pc"};
 };
+class InForceTest : public InForceOn<HandshakeWithC331Test> {};
+class InForceBeforeItsSetUpTest : public InForceOn<LitFpgaTest> {};
 
 TEST_F(InForceTest, AnFpgaResetWhileAPcsLedWordsWaitLightsWithTheScreenInForce) {
     pcWrites(writeRam(1378, le16(16000)));  // more than the box drives
     pcWrites(writeRam(1382, cat({le16(10), le16(4)})));
     box().soc.clearWrites();
     const int starts = board->fpga[0].starts();
-    mgr->reset_fpga_rst(0, "a test");
-    ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[0]; }, 100));
+    expectHeldUnderHalfOf(1920, 1080);  // held by the width in force, not by none
     EXPECT_TRUE(bothLit()) << "held by a width never taken";
     EXPECT_EQ(board->fpga[0].starts(), starts + 1);
-    EXPECT_EQ(port1(), std::make_pair(100, 40)) << "moved by an offset never set up";
+    EXPECT_EQ(port1(), std::make_pair(100, 40)) << "moved by an offset never taken";
 }
 
 // A size or panel taken, then the FPGAs' next bring-up: each step starts from the one before.
@@ -545,9 +562,90 @@ TEST_F(InForceTest, TheBringUpAfterATakenChangeLightsWithTheNewScreen) {
         if (s.fpga1_down) powerUp(1);
         expectRestartedAndLit();
         EXPECT_EQ(port1(), std::make_pair(100 + offset.first, 40 + offset.second));
+        expectHeldUnderHalfOf(s.width, s.height);
+        EXPECT_EQ(port1(), std::make_pair(100 + offset.first, 40 + offset.second));
         offset_before = offset;
         width_before = s.width;
     }
+}
+
+// A PC's global offset (RAM 1382, 1384) alone sets no panel up: the register 11 that takes it
+// moves the ports at the FPGAs' next bring-up.
+TEST_F(InForceTest, APcsOffsetTakenAtRegister11MovesTheNextBringUp) {
+    pcWrites(writeRam(1382, cat({le16(10), le16(4)})));
+    pcWrites(writeReg(11, 0xFF, {0x01}));
+    EXPECT_FALSE(handshake().blanking()) << "an offset alone restarts nothing";
+    box().soc.clearWrites();
+    mgr->reset_fpga_rst(0, "a test");
+    ASSERT_TRUE(runUntil([this] { return !mgr->rst_active[0]; }, 100));
+    ASSERT_TRUE(bothLit());
+    EXPECT_EQ(port1(), std::make_pair(110, 44));
+}
+
+// A size taken at register 11 whose panel set-up has not come (here it never does: no C331
+// thread runs): the FPGAs restart 5 s after the blanking, and their bring-up reads the screen
+// before the change or after it, whole; never the new size with the old offset. The source
+// measures half the new size: too little for the old.
+TEST_F(InForceBeforeItsSetUpTest, ABringUpBeforeThePanelSetUpReadsTheOldOrTheNewScreenWhole) {
+    const std::array<uint16_t, 7> geometry =
+        c331_manage::geometry_words(c331_manage::panel_geometry(1280, 1024, 512, 1024, 3));
+    const std::pair<int, int> moved{100 + geometry[0], 40 + geometry[1]};
+    ASSERT_NE(moved, std::make_pair(100, 40)) << "a set whose offset is the old one";
+    box().soc.clearWrites();
+    pcWrites(writeRam(1376, le16(3)));
+    pcWrites(writeRam(1378, cat({le16(1280), le16(1024)})));
+    pcWrites(writeRam(1412, cat({le16(512), le16(1024)})));
+    pcWrites(writeReg(11, 0xFF, {0x01}));
+    ASSERT_TRUE(handshake().blanking());
+    input(640, 512);
+    ASSERT_TRUE(runUntil([this] { return resetPulses(0) == 1 && !mgr->rst_active[0]; }, 1000));
+    ASSERT_TRUE(runUntil([this] { return mgr->start_step[0] == 7; }, 1000)) << state();
+    const bool new_size = runUntil([this] { return mgr->start_step[0] != 7; }, 100);
+    if (new_size) {
+        EXPECT_TRUE(bothLit());
+        EXPECT_EQ(port1(), moved) << "the new size with the old offset";
+    } else {
+        EXPECT_EQ(port1(), std::make_pair(100, 40)) << "the old size with the new offset";
+    }
+}
+
+// The start's set in force comes with the offset its panel set-up is going to write, not the
+// offset words the parameter file holds: the FPGAs' first bring-up, before the C331 has set
+// its panel up, moves the ports by it.
+TEST_F(FpgaTest, TheFirstBringUpTakesTheOffsetOfTheSetLoaded) {
+    std::string file(default_para_ramlist.begin(), default_para_ramlist.end());
+    const auto put = [&file](int addr, uint16_t v) {
+        file[size_t(addr - 766)] = char(v & 0xFF);
+        file[size_t(addr - 765)] = char(v >> 8);
+    };
+    const std::pair<int, uint16_t> words[] = {{1376, 3},    {1378, 1280}, {1380, 1024}, {1412, 512},
+                                              {1414, 1024}, {1382, 7},    {1384, 3}};
+    for (const auto& [addr, v] : words) put(addr, v);
+    writeFile(ZemRamPara::kParaFile, file);
+    para->reload();
+    // The store outlives the case: the next one starts from the defaults, not this set.
+    struct DefaultsAtEnd {
+        ZemRamPara* store;
+        ~DefaultsAtEnd() {
+            std::remove(platform::path(ZemRamPara::kParaFile).c_str());
+            store->reload();
+        }
+    } defaults_at_end{para};
+    const std::array<uint16_t, 7> geometry =
+        c331_manage::geometry_words(c331_manage::panel_geometry(1280, 1024, 512, 1024, 3));
+    ASSERT_NE(std::make_pair(geometry[0], geometry[1]), std::make_pair(uint16_t(7), uint16_t(3)));
+    writeFlash(fpga_manage::kParaFlashAddr, savedPortTable());
+    {
+        zem::MutexLocker lock(board->mutex);
+        for (auto& f : board->fpga) f.setInput(640, 512, 833333);
+    }
+    g_source_online = 2;
+    powerUp(0);
+    powerUp(1);
+    ASSERT_TRUE(bothLit());
+    const auto a = board->fpga[0].area(1, 0, 64);
+    EXPECT_EQ(std::make_pair(int(word(a, 19)), int(word(a, 21))),
+              std::make_pair(100 + geometry[0], 40 + geometry[1]));
 }
 
 TEST_F(LitFpgaTest, LinkStateAndItsRefresh) {

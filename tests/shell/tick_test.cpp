@@ -1,13 +1,15 @@
 // The main menu's 10 ms tick: tick count, the delayed reboot through the shell, the start of the
-// USB watcher, the end of a silent PC's save requests, and the timer driving it on the event
-// loop. The tick counts the 10 ms periods of
-// real time, however late or early its timer fires: a call may count several, or none.
+// USB watcher, the end of a silent PC's save requests, the line naming the failed saves, and the
+// timer driving it on the event loop. The tick counts the 10 ms periods of real time, however
+// late or early its timer fires: a call may count several, or none.
 #include <arpa/inet.h>
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "comm/link_session.h"
 #include "core/globals.h"
@@ -119,6 +121,42 @@ TEST_F(Tick, ASaveRequestOfAUdpAddressSilentFor60sIsCarriedOut) {
     store->saver.run_waiting();
     EXPECT_EQ(store->rd16_locked(868), 0);
     EXPECT_EQ(readFile("/data/modes/custom_mode3").size(), size_t(ZemRamPara::kModeFileSize));
+}
+
+// Saves whose files can't be written (a folder where each new file goes) and a delete whose file
+// can't be removed, a few seconds apart: the error-by-kind limit says the first of a kind and
+// holds the others back; the tick names them all in one line a minute after the first, with no
+// stop and no later error, and then says nothing more.
+TEST_F(Tick, FailedSavesAreNamedInOneLineAMinuteAfterTheFirst) {
+    ZemRamPara* store = ZemRamPara::p_zemrampara_config;
+    for (int mode : {3, 5, 9})
+        std::filesystem::create_directories(
+            local("/data/modes/custom_mode" + std::to_string(mode) + ".new"));
+    shell().answer("rm  -rf  /data/modes/custom_mode7", 1);
+    LogTestHooks::forget();
+    testing::internal::CaptureStderr();
+    const uint32_t first = G_timeTicks;
+    for (int mode : {3, 5, 7, 9}) {
+        if (mode == 7)
+            store->delete_mode_from_panel(mode - 1);
+        else
+            store->save_mode_from_panel(mode - 1);
+        store->saver.run_waiting();
+        tick(150);
+    }
+    const uint32_t due = first + ZemRamPara::kFailedFilesTicks;
+    tick(int(due - G_timeTicks) - 1);
+    const std::string before = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(before.find("user mode files failed"), std::string::npos) << before;
+    EXPECT_EQ(before.find("user mode 5"), std::string::npos) << "the limit said each: " << before;
+
+    testing::internal::CaptureStderr();
+    tick(1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "user mode files failed: modes 3, 5, 9 not written; mode 7 not removed\n");
+    testing::internal::CaptureStderr();
+    tick(int(ZemRamPara::kFailedFilesTicks) + 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "said again";
 }
 
 TEST_F(Tick, TheTimerDrivesTheTickOnTheEventLoop) {

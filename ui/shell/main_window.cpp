@@ -545,6 +545,7 @@ void MainWindow::slot_update_timer_ticks() {
     }
     if (!g_delay_usbserver && Utils::getTimeSpace(g_delay_usbserver_ticks) >= kUsbServerDelayTicks)
         g_delay_usbserver = 1;
+    if (ZemRamPara* store = ZemRamPara::p_zemrampara_config) store->say_failed_files(from + ticks);
 }
 
 void MainWindow::getagelog() {
