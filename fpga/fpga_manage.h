@@ -592,6 +592,7 @@ private:
     // Mailbox jobs.
     bool job_paused();  // the PC talks to the cards: the waits' clocks stand still
     void job_progress(int value);
+    void job_progress_of(uint8_t task, int value);
     void job_step(uint8_t step);
     void job_wait_begins(int progress, int cap);
     void job_tick_progress();

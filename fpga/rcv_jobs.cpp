@@ -50,10 +50,13 @@ bool fpga_manage::job_paused() {
 }
 
 void fpga_manage::job_progress(int value) {
+    job_progress_of(g_send_para[kTask], value);
+}
+
+void fpga_manage::job_progress_of(uint8_t task, int value) {
     // The ring only moves forward; 100 ends the job, and the next starts from 0.
     value = std::max(value, last_progress_);
     last_progress_ = value >= 100 ? 0 : value;
-    const uint8_t task = g_send_para[kTask];
     if (task == 5 || task == 6)
         emit job_events->sig_recovery_progress(value);
     else

@@ -29,6 +29,12 @@ void restamp_job() {
     g_change[kSearchTimeWord] = now_tick();
 }
 
+// The task first: its step cleared under it would read as a task just posted.
+void mailbox_idle() {
+    g_send_para[kTask] = 0;
+    g_send_para[kStep] = 0;
+}
+
 QString twoDigits(int v) {
     return QString("%1").arg(v, 2, 10, QChar('0'));
 }
@@ -82,6 +88,8 @@ void fpga_manage::recovery_start_steps(int kind, uint8_t step) {
     rcvRecovery& r = *rcv_recovery;
     switch (step) {
         case 0:
+            // Told at once, whoever posted the task: the recovery page shows a query's ring.
+            job_progress(0);
             r.file_refused = false;
             if (get_fpga_status() != 1) return recovery_error("\n there is a error about fpga!!! ");
             replay_begins();
@@ -364,13 +372,14 @@ void fpga_manage::recovery_end_steps(int kind, uint8_t step) {
         case kError:
             // Told before the final 100 closes the page's ring; a scan load has its own page.
             if (kind != kScanLoad) recovery_ends(recovery_fault);
-            job_progress(100);
+            // No longer a running query (query_running) before the 100 is told.
             job_step(kErrorEnd);
+            job_progress(100);
             restamp_job();
             return;
         case kErrorEnd:
             if (Utils::getTimeSpace(g_change[kSearchTimeWord]) <= 100) return;
-            set_send_para_u16(kTask, 0);
+            mailbox_idle();
             restamp_job();
             ZemRamPara::pInstance()->test_signal(1);
             return;
@@ -384,8 +393,11 @@ void fpga_manage::recovery_done(int kind) {
     ZEM_DEBUG("\n the number of rcv need to recovery is %#x \n", card);
     if (kind == kQuery && !query_done(card)) return;
     if (kind == kRecovery) recovery_replayed();
-    job_progress(100);  // to the page of the task, before the task is cleared
-    set_send_para_u16(kTask, 0);
+    // The mailbox idle before the 100: a page that finds a query running (query_running) may
+    // count on its 100 still to come.
+    const uint8_t task = g_send_para[kTask];
+    mailbox_idle();
+    job_progress_of(task, 100);
     ZEM_DEBUG("\n over!!! ");
 }
 

@@ -29,7 +29,12 @@ protected:
         conns = {QObject::connect(ev, &rcv_job_events::sig_smartmapping_progress,
                                   [this](int v) { smart.push_back(v); }),
                  QObject::connect(ev, &rcv_job_events::sig_recovery_progress,
-                                  [this](int v) { recovery.push_back(v); }),
+                                  [this](int v) {
+                                      recovery.push_back(v);
+                                      // A page that sees a query running waits for its 100.
+                                      if (v == 100 && fpga_manage::query_running())
+                                          ADD_FAILURE() << "a 100 told while a query runs";
+                                  }),
                  QObject::connect(ev, &rcv_job_events::sig_recovery_outcome, [this, ev] {
                      const RecoveryOutcome o = ev->recoveryOutcome();
                      if (o.kind != RecoveryOutcome::kList) return failures.push_back(o.kind);

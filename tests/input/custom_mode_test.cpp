@@ -437,6 +437,14 @@ TEST_F(UserModePage, DeleteRemovesTheFileAndShowsTheEmptyMode) {
     EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 1) << "the current mode stays";
     EXPECT_EQ(takeApply(), 0);
     shot("deleted");
+    // The main menu's CALL grid, opened before any refresh has run, draws the slot blank.
+    key(kKeyBack);
+    ASSERT_EQ(g_page_focus, kPageMain);
+    click("tools");
+    click("toolButton3");
+    EXPECT_EQ(g_mode[0]->styleSheet().toStdString(),
+              "background-color: #B2B2B2;border-radius:5px;");
+    shot("call-grid");
 }
 
 TEST_F(UserModePage, SelectorTouchSnapsBackToTheKeysMode) {

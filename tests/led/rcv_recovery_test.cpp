@@ -17,6 +17,7 @@
 #include "page_driver.h"
 #include "platform/sim/sim_fpga.h"
 #include "sim_fpgas.h"
+#include "simctl/sim_control.h"
 #include "ui/shell/qround_progress_bar.h"
 
 namespace {
@@ -326,6 +327,36 @@ protected:
     }
     static Item ringClosed() {
         return Item::until([] { return g_qround_bar.isNull(); });
+    }
+    static Item ringShown() {
+        return Item::until([] { return !g_qround_bar.isNull(); });
+    }
+    // The net's cards answer a query or not.
+    void silence(bool silent) {
+        for (auto& c : fpgas.board->port(kPort).cards) c.silent = silent;
+    }
+    // A query as the page's own Query runs it, to its end: the page shows its outcome.
+    void queryOnThePage() {
+        open({[this] {
+                  key(kKeyOk);
+                  runTask();
+              },
+              ringClosed()});
+    }
+    // A query from the control channel (not from the page), run to its first step.
+    void queryFromOutside() {
+        EXPECT_EQ(sim_control::pInstance()->execute("job query"), "ok");
+        EXPECT_TRUE(fpgas.runOnFpgaThread([] { return g_send_para[send_para::kStep] != 0; }, 10))
+            << "the query not taken";
+        EXPECT_TRUE(fpga_manage::query_running());
+    }
+    // The keys the ring holds: the focus stays on Query and the page open.
+    void keysHeld() {
+        keys({kKeyRight, kKeyBack, kKeyMode, kKeyOk});
+        EXPECT_EQ(g_page_focus, kPageRcvRecovery);
+        ASSERT_NE(g_rcv_recovery, nullptr);
+        EXPECT_EQ(panel_style::stateOf(find<QPushButton>("Button_check")), panel_style::kFocus);
+        EXPECT_FALSE(g_qround_bar.isNull());
     }
     SimFpgas fpgas;
 };
@@ -654,6 +685,67 @@ TEST_F(RecoveryOnCards, ARecoveryWhoseOperationsFailedSaysSoAndRunsAgain) {
           }});
     EXPECT_EQ(fourth().saves, 1);
     EXPECT_FALSE(fourth().needs_recovery);
+}
+
+// A query the control channel starts while the page shows the last one's "Query failed": the
+// page shows the query's ring and no outcome, the ring holds the keys as under the page's own
+// query, and the query's list follows its end.
+TEST_F(RecoveryOnCards, AQueryStartedOutsideThePageShowsItsRingThere) {
+    cards(12, savedScreen(12));
+    silence(true);
+    const QString entry = "Find Screen01, LED05, Rcv<font color = #FFFFFF >04</font>";
+    open({[this] {
+              key(kKeyOk);  // the page's own query, no card answering
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              ASSERT_EQ(emptyText(), "<font color = #FF0000 >Query failed</font>");
+              shot("query-failed");
+              silence(false);
+              queryFromOutside();
+          },
+          ringShown(),
+          [this] {
+              EXPECT_TRUE(shownTexts().isEmpty());
+              EXPECT_EQ(emptyText(), QString()) << "no outcome under the ring";
+              shot("outside-query");
+              keysHeld();
+              runTask();
+          },
+          ringClosed(),
+          [&] {
+              EXPECT_EQ(shownTexts(), QStringList{entry});
+              shot("outside-query-listed");
+          }});
+    sim_control::shutdown();
+}
+
+// A page opened while a query from the control channel runs shows its ring, not the last
+// query's "Query failed", and the query's list once it ends.
+TEST_F(RecoveryOnCards, APageOpenedDuringAQueryShowsItsRing) {
+    cards(12, savedScreen(12));
+    silence(true);
+    queryOnThePage();
+    ASSERT_EQ(rcv_recovery::heldOutcome().kind, RecoveryOutcome::kQueryFailed);
+    silence(false);
+    queryFromOutside();
+    settle();  // its progress, with no page open
+    open({[this] {
+              EXPECT_FALSE(g_qround_bar.isNull()) << "opened under the query's ring";
+              EXPECT_TRUE(shownTexts().isEmpty());
+              EXPECT_EQ(emptyText(), QString()) << "not the last query's outcome";
+              shot("opened-during-query");
+              keysHeld();
+              runTask();
+          },
+          ringClosed(),
+          [this] {
+              EXPECT_EQ(shownTexts().size(), 1);
+              EXPECT_EQ(emptyText(), QString());
+              shot("listed");
+          }});
+    sim_control::shutdown();
 }
 
 // A page opened again shows the outcome of the last query, as the page before it did: none yet,

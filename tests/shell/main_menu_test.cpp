@@ -46,6 +46,35 @@ protected:
         return g_mainwindow->grid_index == slot &&
                panel_style::stateOf(g_mainwindow->grid_buttons[slot]) == panel_style::kFocus;
     }
+    // The slots whose cell shows the focus's orange border in the panel's pixels.
+    std::vector<int> cellsDrawnFocused() const {
+        const QImage image = panelImage();
+        std::vector<int> out;
+        for (int slot = 0; slot < 16; ++slot) {
+            const QPushButton* cell = g_mainwindow->grid_buttons[slot];
+            const QRect at(cell->mapToGlobal(QPoint()) - g_mainwindow->pos(), cell->size());
+            int ink = 0;
+            for (int y = at.top(); y <= at.bottom(); ++y)
+                for (int x = at.left(); x <= at.right(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    ink += std::abs(c.red() - 255) + std::abs(c.green() - 171) +
+                               std::abs(c.blue() - 84) <
+                           24;
+                }
+            if (ink > 2 * cell->width()) out.push_back(slot);  // more than a stray pixel
+        }
+        return out;
+    }
+    // A PC's frames on a link of its own, each answered 0, then the refresh they raise.
+    void pcSends(std::vector<Bytes> bodies) {
+        const std::vector<Bytes> replies = sessionSends(std::move(bodies)).get();
+        for (const Bytes& reply : replies) ASSERT_EQ(reply.at(10), 0);
+        settle();
+    }
+    // The PC deletes slot (0..15): FF FF in its markers, then register 11 bit 2.
+    void pcDeletes(int slot) {
+        pcSends({writeRam(uint32_t(slot + 1) << 12, {0xFF, 0xFF}), writeReg(11, 0xFF, {0x04})});
+    }
     QLabel* usingLabel(int slot) const {
         for (QLabel* l : g_mode[slot]->findChildren<QLabel*>())
             if (!l->text().isEmpty()) return l;
@@ -288,6 +317,67 @@ TEST_F(MainMenu, APcsSaveRedrawsTheOpenGridsChangedCellsInPlace) {
     EXPECT_FALSE(usingLabel(2) && usingLabel(2)->isVisibleTo(g_mainwindow));
     EXPECT_TRUE(gridFocusOn(2));
     shot("pc-saved");
+}
+
+// A PC deletes the slot the CALL grid's focus is on: the redraw moves the focus on as the grid
+// opens (the next saved slot, with wrap), in place, and OK recalls the slot it moved to.
+TEST_F(MainMenu, APcsDeleteOfTheFocusedSlotMovesTheCallFocusToTheNextSavedSlot) {
+    saveSlot(0, 0x11);
+    saveSlot(2, 0x5A);
+    saveSlot(6, 0x77);
+    openTool(3);
+    ASSERT_TRUE(gridFocusOn(0));
+    key(kKeyRight);
+    ASSERT_TRUE(gridFocusOn(2));
+    EXPECT_EQ(cellsDrawnFocused(), std::vector<int>{2});
+    shot("focus-on-3");
+    const QPointer<QWidget> grid = g_mainwindow->widget_mode;
+    pcDeletes(2);
+    EXPECT_EQ(store().ZemUserModeShown(2), 0);
+    EXPECT_EQ(grid.data(), g_mainwindow->widget_mode) << "drawn in place";
+    EXPECT_TRUE(gridFocusOn(6));
+    EXPECT_EQ(cellsDrawnFocused(), std::vector<int>{6});
+    EXPECT_EQ(g_mode[2]->styleSheet(), "background-color: #B2B2B2;border-radius:5px;");
+    shot("3-deleted");
+    takeApply();
+    key(kKeyOk);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 7);
+    EXPECT_EQ(store().ram[2000], 0x77);
+    EXPECT_TRUE(takeApply());
+    EXPECT_TRUE(gridFocusOn(6));
+    shot("7-recalled");
+    g_mainwindow->preset_done = 0;  // the key's tip is not what this looks at
+    // The last saved slot after it deleted too: the focus wraps to slot 1.
+    pcDeletes(6);
+    EXPECT_TRUE(gridFocusOn(0));
+    EXPECT_EQ(cellsDrawnFocused(), std::vector<int>{0});
+    shot("7-deleted");
+    key(kKeyOk);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 1);
+    EXPECT_EQ(store().ram[2000], 0x11);
+}
+
+// The CALL grid opened with no slot saved has no focus drawn; a PC's save then brings the focus
+// to the slot saved, in place, and lights the CALL button as an open on a saved slot does.
+TEST_F(MainMenu, APcsSaveIntoACallGridOpenedWithNothingSavedTakesTheFocus) {
+    openTool(3);
+    ASSERT_TRUE(g_mainwindow->widget_mode->isVisible());
+    EXPECT_EQ(g_mainwindow->grid_index, 0);
+    EXPECT_EQ(cellsDrawnFocused(), std::vector<int>{});
+    shot("nothing-saved");
+    const QPointer<QWidget> grid = g_mainwindow->widget_mode;
+    const QImage unlit = menu().toolButton3->icon().pixmap(24, 36).toImage();
+    pcSends({writeRam(868, le16(16)), writeReg(11, 0xFF, {0})});
+    EXPECT_EQ(grid.data(), g_mainwindow->widget_mode) << "drawn in place";
+    EXPECT_TRUE(gridFocusOn(15));
+    EXPECT_EQ(cellsDrawnFocused(), std::vector<int>{15});
+    EXPECT_EQ(g_mode[15]->styleSheet(), "background-color: #212435;border-radius:5px;");
+    EXPECT_NE(menu().toolButton3->icon().pixmap(24, 36).toImage(), unlit);
+    shot("16-saved");
+    takeApply();
+    key(kKeyOk);
+    EXPECT_EQ(store().rd16(ZemRamPara::kRamCurrentMode), 16);
+    EXPECT_TRUE(takeApply()) << "slot 16 recalled";
 }
 
 TEST_F(MainMenu, TheKeyLockSurvivesARestartAndTogglesBack) {

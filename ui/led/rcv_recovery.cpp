@@ -49,6 +49,7 @@ rcv_recovery::rcv_recovery(QWidget* parent)
         });
     takeOutcome(heldOutcome());
     language_changed();
+    ringForRunningQuery();
 }
 
 rcv_recovery::~rcv_recovery() {
@@ -65,7 +66,7 @@ void rcv_recovery::language_changed() {
 
 void rcv_recovery::rcv_self_recovery_file_list() {
     // A query that runs has no outcome yet.
-    if (querying_) return list.draw(ui->frame, 0, QString(), nullptr, nullptr);
+    if (fpga_manage::query_running()) return list.draw(ui->frame, 0, QString(), nullptr, nullptr);
     // A failed recovery says so on the line before the card it keeps.
     const int head = outcome_kind_ == RecoveryOutcome::kRecoveryFailed ? 1 : 0;
     list.draw(
@@ -121,7 +122,6 @@ RecoveryOutcome rcv_recovery::heldOutcome() {
 }
 
 void rcv_recovery::takeOutcome(const RecoveryOutcome& outcome) {
-    querying_ = false;
     outcome_kind_ = outcome.kind;
     result_list = outcome.entries;
     silent_nets = outcome.silent_nets;
@@ -137,10 +137,30 @@ void rcv_recovery::showOutcome(const RecoveryOutcome& outcome) {
 bool rcv_recovery::startJob(uint8_t task) {
     // The ring closes the gate: post first.
     if (!panel::postJob(task)) return false;
-    QRoundProgressBar::create_qround_bar(this);
-    connect(this, &rcv_recovery::sig_qround_bar_update, g_qround_bar.data(),
-            &QRoundProgressBar::para_sync, Qt::QueuedConnection);
+    showRing();
     return true;
+}
+
+void rcv_recovery::showRing() {
+    QRoundProgressBar::create_qround_bar(this);
+    // Emitted on this thread, in the order the FPGA thread told: a 100 closes the ring before a
+    // later job's progress comes.
+    connect(this, &rcv_recovery::sig_qround_bar_update, g_qround_bar.data(),
+            &QRoundProgressBar::para_sync, Qt::DirectConnection);
+}
+
+void rcv_recovery::ringForRunningQuery() {
+    // The FPGA thread makes the mailbox idle before it tells the 100: a query that runs now
+    // closes this ring with a 100 still to come.
+    if (!g_qround_bar.isNull() || !fpga_manage::query_running()) return;
+    showRing();
+    rcv_self_recovery_file_list();
+}
+
+void rcv_recovery::jobProgress(int value) {
+    if (value < 100) ringForRunningQuery();
+    emit sig_qround_bar_update(value);
+    if (value >= 100) rcv_self_recovery_file_list();
 }
 
 void rcv_recovery::menulist_button_ok_page() {
@@ -149,7 +169,6 @@ void rcv_recovery::menulist_button_ok_page() {
         if (!startJob(5)) return;
         // Nothing under the ring until the query's outcome comes; the list shown before stays
         // stored meanwhile.
-        querying_ = true;
         rcv_self_recovery_file_list();
         return;
     }

@@ -3,8 +3,8 @@
 // page shows the outcome of the last query or recovery that the FPGA thread holds (a new page
 // too): its list, or why the job failed; Recovery acts only on an entry the page shows. Nets
 // whose cards did not answer the query are listed after its entries; the no-cards text is
-// shown only after a list with every net answering. Under the ring of a query the page shows no
-// outcome: it has none yet.
+// shown only after a list with every net answering. While a query runs (the mailbox says so,
+// whoever posted it) the page shows its ring and no outcome: it has none yet.
 #pragma once
 
 #include <QDialog>
@@ -28,6 +28,9 @@ public:
 
     // A cleared list (99) or cards the FPGA thread found to recover: the list is drawn again.
     void syncUpdate(int id);
+    // The progress of task 5 or 6 from the FPGA thread, whoever posted it: to the ring, which a
+    // running query has also when another posted it; 100 ends the job and draws its outcome.
+    void jobProgress(int value);
     void language_changed() override;
     void rcv_self_recovery_file_list();
     void menulist_button_ok_page();
@@ -62,12 +65,14 @@ protected:
 
 private:
     bool startJob(uint8_t task);
+    void showRing();
+    // A ring while a query runs, as under the page's own.
+    void ringForRunningQuery();
     // The line of a net ("screen/net") whose cards did not answer the query.
     PagedList::Entry silentNetEntry(const QString& net) const;
     QString emptyText() const;
     void takeOutcome(const RecoveryOutcome& outcome);
     int outcome_kind_ = RecoveryOutcome::kNoQueryYet;  // of the outcome shown
-    bool querying_ = false;  // a query posted here, its outcome not come yet
 };
 
 extern rcv_recovery* g_rcv_recovery;

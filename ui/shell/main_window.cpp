@@ -338,18 +338,24 @@ void MainWindow::openGrid(bool call) {
                 picture(call ? pic::kUnsave : pic::kUncall), 24, 36);
     }
     focus.clearFocus();
-    const int r = store().ZemUserModeShownIndex(grid_index, 2);
-    if (r < ZemRamPara::kModeCount) {
-        grid_index = uint8_t(r);
-        setIcon(call ? ui->toolButton3 : ui->toolButton4, picture(call ? pic::kCall : pic::kSave),
-                24, 36);
-    } else {
-        grid_index = 0;
-    }
+    indexOnSavedSlot();
     showGrid();
     pointer_->setGeometry(281, call ? 148 : 188, 9, 12);
     pointer_->show();
     pointer_->raise();
+}
+
+// The grid index as the grid opens: the slot it is on when that is saved, else the next saved
+// one with wrap, else 0; the open tool's button shows its lit picture once a saved slot holds it.
+void MainWindow::indexOnSavedSlot() {
+    const int r = store().ZemUserModeShownIndex(grid_index, 2);
+    if (r >= ZemRamPara::kModeCount) {
+        grid_index = 0;
+        return;
+    }
+    grid_index = uint8_t(r);
+    setIcon(l_call_state ? ui->toolButton3 : ui->toolButton4,
+            picture(l_call_state ? pic::kCall : pic::kSave), 24, 36);
 }
 
 void MainWindow::showGrid() {
@@ -440,6 +446,9 @@ void MainWindow::drawGridCell(int i, const CellLook& look) {
 // A refresh draws again only the cells it changed: under a PC's saves it comes every tick, and
 // building the grid anew each time (about 80 widgets) doubled the main thread's work per save.
 void MainWindow::redrawChangedCells() {
+    // A PC's delete or save can leave the CALL grid's index on a blank slot, which draws no
+    // focus there: it moves on as when the grid opens.
+    if (l_call_state && store().ZemUserModeShown(grid_index) != 1) indexOnSavedSlot();
     const int current = store().ZemGetCurrentModeIndex();
     for (int i = 0; i < ZemRamPara::kModeCount; ++i) {
         const CellLook look = cellLook(i, current);

@@ -94,6 +94,7 @@ private:
     CellLook cellLook(int i, int current) const EXCLUDES(c331_manage::c331_mutex);
     void drawGridCell(int i, const CellLook& look);
     void redrawChangedCells() EXCLUDES(c331_manage::c331_mutex);
+    void indexOnSavedSlot();
     void showGrid() EXCLUDES(c331_manage::c331_mutex);
     void openGrid(bool call) EXCLUDES(c331_manage::c331_mutex);
     void on_usermodesel_clicked(int direction) EXCLUDES(c331_manage::c331_mutex);

@@ -135,7 +135,7 @@ void connectCardJobs() {
     QObject::connect(
         fpga->job_events, &rcv_job_events::sig_recovery_progress, g_mainwindow,
         [](int value) {
-            if (g_rcv_recovery) emit g_rcv_recovery->sig_qround_bar_update(value);
+            if (g_rcv_recovery) g_rcv_recovery->jobProgress(value);
         },
         Qt::QueuedConnection);
     QObject::connect(
