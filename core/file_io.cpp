@@ -90,6 +90,13 @@ void installNewProgram() {
     Utils::system_mutex("sync");
 }
 
+void removeLeftover(const std::string& absPath) {
+    const std::string tmp = platform::fileWritten(platform::path(absPath)) + ".new";
+    if (::unlink(tmp.c_str()) != 0) return;
+    const std::string line = "a cut write's leftover removed: " + platform::boxPath(tmp);
+    ZEM_DEBUG("\n %s \n", line.c_str());
+}
+
 long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap, const char* instead) {
     const std::string local = platform::path(absPath);
     if (!platform::mayRead(local, instead)) return -ELOOP;

@@ -27,6 +27,11 @@ void installNewProgram();
 // what the caller uses in its place.
 long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap, const char* instead);
 
+// Removes the "<absPath>.new" a write cut by a power loss or a kill left beside the file
+// written (on the box, beside the file a link at absPath leads to), by its exact name: at start,
+// before anything reads or writes absPath.
+void removeLeftover(const std::string& absPath);
+
 // What only tests set: false skips the fsyncs, "sync" and pause of every write, for tests that
 // write thousands of files and check what they hold, not that they survive a power cut.
 struct TestHooks {

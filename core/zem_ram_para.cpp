@@ -251,6 +251,7 @@ void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
     long got;
     {
         zem::MutexLocker lock(Utils::_file_deal_mutex);
+        file_io::removeLeftover(kParaFile);
         got = readParaFile(file, sizeof file);
     }
     if (got < 0) {
