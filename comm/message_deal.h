@@ -103,8 +103,9 @@ public:
     static int write_file_data(uint8_t* buf, uint32_t len);
     static int write_file_end(uint8_t* buf, uint32_t len);
     static int delete_file_name(uint8_t* buf, uint32_t len);
-    // Removes the "<file>.new" halves that a kill during a transfer's write left in the
-    // transfers' folders (run at start, before the links).
+    // Removes the "<file>.new" halves that a kill during a transfer's write left: by its exact
+    // name beside each file of a fixed name (the file a link leads to, on the box), and any
+    // ".new" in the folders of named files (run at start, before the links).
     static void remove_partial_transfers();
     // Device identity and network.
     static int get_device_info(uint8_t* buf, uint32_t len);

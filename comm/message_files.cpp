@@ -245,10 +245,19 @@ int message_deal::REG_app_flag(uint8_t value) {
 }
 
 void message_deal::remove_partial_transfers() {
-    std::set<std::string> folders = {folder_of(kModeCopy.target)};
-    for (const FileKind& k : kKinds)
-        if (k.sink != Sink::Mtd) folders.insert(folder_of(k.target));
     zem::MutexLocker lock(Utils::_file_deal_mutex);
+    // A file of its own name: its ".new" by that name, beside the file written.
+    for (const FileKind& k : kKinds)
+        if (k.sink == Sink::File) file_io::removeLeftover(k.target);
+    for (int n = 1; n <= ZemRamPara::kModeCount; ++n) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", unsigned(n));
+        file_io::removeLeftover(std::string(kModeCopy.target) + digits + ".json");
+    }
+    // A folder of named files: any ".new" there, a name no transfer may take.
+    std::set<std::string> folders;
+    for (const FileKind& k : kKinds)
+        if (k.sink == Sink::Folder) folders.insert(folder_of(k.target));
     for (const std::string& folder : folders) {
         std::error_code ec;
         for (const auto& e : std::filesystem::directory_iterator(platform::path(folder), ec)) {

@@ -74,6 +74,12 @@ QString access_point_address() {
 
 T57_WIFI_CONFIG* T57_WIFI_CONFIG::pInstance() {
     if (!p_wifi) {
+        {
+            // What a cut write left, also while the WiFi stays off and writes neither file.
+            zem::MutexLocker lock(Utils::_file_deal_mutex);
+            file_io::removeLeftover(kHostapdConf);
+            file_io::removeLeftover(kUdhcpdConf);
+        }
         p_wifi = new T57_WIFI_CONFIG;
         p_wifi->thread_ = std::thread(&T57_WIFI_CONFIG::WiFi_Start_Thread, p_wifi);
         platform::nameThread(p_wifi->thread_, "wifi-ap");

@@ -99,8 +99,8 @@ void ConfigEngine::makeItems(QSettings* settings) {
 ConfigEngine::ConfigEngine() : QObject(nullptr) {
     platform::makeParentDirs(kIniFile);
     const std::string local = platform::path(kIniFile);
-    // A link there leads to a file that is not the box's: it is neither read nor written, and
-    // the defaults stay in memory.
+    // On the simulated root a link there leads to a file that is not the box's: it is neither
+    // read nor written, and the defaults stay in memory. The box follows it.
     if (platform::refuseLink(local, "the configuration's defaults are used")) {
         makeItems(nullptr);
         return;
@@ -215,7 +215,12 @@ void ConfigEngine::readMac() {
 }
 
 void ConfigEngine::readUpdateStatus() {
-    QSettings s(QString::fromStdString(platform::path(kLoadConfigFile)), QSettings::IniFormat);
+    const std::string local = platform::path(kLoadConfigFile);
+    if (!platform::mayRead(local, "the start-up file is taken as not naming the program")) {
+        g_update_status = 0;
+        return;
+    }
+    QSettings s(QString::fromStdString(local), QSettings::IniFormat);
     g_update_status = storedText(s.value("app-1/app_path")) == kStandardAppPath ? 1 : 0;
 }
 

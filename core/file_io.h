@@ -22,8 +22,15 @@ void syncAndSettle();
 // The caller then asks for the reboot.
 void installNewProgram();
 
-// Reads at most cap bytes of the program path absPath into buf; the count read, or -errno.
-long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap);
+// Reads at most cap bytes of the program path absPath into buf; the count read, or -errno. On
+// the simulated root a link there is not read (-ELOOP): one line says so, ending with instead,
+// what the caller uses in its place.
+long readFileBytes(const std::string& absPath, uint8_t* buf, size_t cap, const char* instead);
+
+// Removes the "<absPath>.new" a write cut by a power loss or a kill left beside the file
+// written (on the box, beside the file a link at absPath leads to), by its exact name: at start,
+// before anything reads or writes absPath.
+void removeLeftover(const std::string& absPath);
 
 // What only tests set: false skips the fsyncs, "sync" and pause of every write, for tests that
 // write thousands of files and check what they hold, not that they survive a power cut.

@@ -17,6 +17,7 @@
 #include "core/globals.h"
 #include "core/utils.h"
 #include "platform/box.h"
+#include "platform/own_files.h"
 
 OSD_LIST g_osd_list;
 
@@ -33,9 +34,12 @@ struct JsonFile {
     ino_t ino = 0;
 };
 
-// 1 read, 0 no such file (or not readable), -1 unusable (too big).
-int readJson(const std::string& absPath, JsonFile& out) {
-    const int fd = ::open(platform::path(absPath).c_str(), O_RDONLY | O_CLOEXEC);
+// 1 read, 0 no such file (or not readable, or a link on the simulated root: instead then ends
+// the line that says so), -1 unusable (too big).
+int readJson(const std::string& absPath, JsonFile& out, const char* instead) {
+    const std::string local = platform::path(absPath);
+    if (!platform::mayRead(local, instead)) return 0;
+    const int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -272,7 +276,7 @@ bool readMenu(const pt::ptree& tree, const char* path, OSD_LIST& list, std::stri
 int get_json_alias_para(ALIAS_PARA* para, std::string category, int id) {
     static const std::string kPath = "/data/configs/alias.json";
     JsonFile f;
-    const int r = readJson(kPath, f);
+    const int r = readJson(kPath, f, "no alias is used");
     if (r == 0) return 0;
     pt::ptree tree;
     std::string why = "file too large";
@@ -291,7 +295,7 @@ void get_json_omenu_para(const char* path, OSD_LIST* list) {
     list->osdcount = 0;
     if (!path) return;
     JsonFile f;
-    const int r = readJson(path, f);
+    const int r = readJson(path, f, "no OSD menu is shown");
     if (r == 0) return;
     pt::ptree tree;
     std::string why = "file too large";

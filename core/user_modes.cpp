@@ -234,7 +234,9 @@ int ZemRamPara::mode_file_deal(int m, int op) {
     long got;
     {
         zem::MutexLocker lock(Utils::_file_deal_mutex);
-        got = file_io::readFileBytes(slotFile(m), file, sizeof file);
+        file_io::removeLeftover(slotFile(m));
+        const std::string empty = "user mode " + std::to_string(m + 1) + " is empty";
+        got = file_io::readFileBytes(slotFile(m), file, sizeof file, empty.c_str());
         if (got >= 0) file_io::syncAndSettle();
     }
     if (got >= 0 && got < kModeFileSize)

@@ -18,6 +18,7 @@
 #include "core/utils.h"
 #include "platform/box.h"
 #include "platform/clock.h"
+#include "platform/own_files.h"
 
 ZemRamPara* ZemRamPara::p_zemrampara_config = nullptr;
 zem::Mutex ZemRamPara::command_mutex;
@@ -86,7 +87,9 @@ int replacement_language(uint8_t cur) {
 long readParaFile(uint8_t* buf, size_t cap) REQUIRES(Utils::_file_deal_mutex) {
     FILE* local = nullptr;
     FILE*& fp = ConfigEngine::p_config ? ConfigEngine::p_config->fp_ram_device_info : local;
-    fp = std::fopen(platform::path(ZemRamPara::kParaFile).c_str(), "rb");
+    const std::string file = platform::path(ZemRamPara::kParaFile);
+    if (!platform::mayRead(file, "the defaults are used")) return -1;
+    fp = std::fopen(file.c_str(), "rb");
     if (!fp) return -1;
     const size_t got = std::fread(buf, 1, cap, fp);
     std::fclose(fp);
@@ -279,6 +282,7 @@ void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
     long got;
     {
         zem::MutexLocker lock(Utils::_file_deal_mutex);
+        file_io::removeLeftover(kParaFile);
         got = readParaFile(file, sizeof file);
     }
     if (got < 0) {
@@ -296,7 +300,8 @@ void ZemRamPara::ram_para_load() NO_THREAD_SAFETY_ANALYSIS {
             ZEM_DEBUG("\n ram file short: %ld bytes \n", got);
         else
             ZEM_DEBUG("\n ram_valid = %#x,%#x \n", file[0], file[1]);
-        std::remove(platform::path(kParaFile).c_str());
+        // The file itself: on the box a link to it stays for the defaults' write.
+        std::remove(platform::fileWritten(platform::path(kParaFile)).c_str());
         ZEM_DEBUG("\n delete %s ,use the default para\n", kParaFile);
         platform::sleepMs(100);
     }

@@ -8,6 +8,7 @@
 #include "core/globals.h"
 #include "core/utils.h"
 #include "platform/box.h"
+#include "platform/own_files.h"
 
 namespace {
 
@@ -60,6 +61,10 @@ void rcvRecovery::init_para() {
 bool rcvRecovery::read_at(uint32_t pos, uint8_t* out, uint32_t len, const char* what) {
     const std::string local = platform::path(file_path.toStdString());
     zem::MutexLocker lock(Utils::_file_deal_mutex);
+    if (!platform::mayRead(local, "the receiving-card file is not read")) {
+        file_refused = true;
+        return false;
+    }
     std::FILE* f = std::fopen(local.c_str(), "rb");  // these files are only ever read
     if (!f) {
         file_refused = true;

@@ -477,7 +477,8 @@ bool fpga_manage::update_muc_file(const std::vector<uint8_t>& image) {
     long n;
     {
         zem::MutexLocker lock(Utils::_file_deal_mutex);
-        n = file_io::readFileBytes(kNewProgram, back.data(), back.size());
+        n = file_io::readFileBytes(kNewProgram, back.data(), back.size(),
+                                   "the new program is not installed");
     }
     if (n != long(image.size()) || std::memcmp(back.data(), image.data(), image.size()) != 0) {
         report("usb upgrade: the new program reads back different; not installed");

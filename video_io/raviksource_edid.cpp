@@ -13,6 +13,7 @@
 #include "core/zem_ram_para.h"
 #include "platform/box.h"
 #include "platform/clock.h"
+#include "platform/own_files.h"
 #include "platform/sim/sim_receivers.h"
 #include "video_io/edid.h"
 #include "video_io/raviksource.h"
@@ -32,7 +33,9 @@ constexpr int kRefused = 1;              // a request that no EDID can answer
 // a larger file is seen as too large without being read whole. False when it is missing.
 bool readFile(const std::string& absolute, std::vector<uint8_t>& out) {
     zem::MutexLocker lock(Utils::_file_deal_mutex);
-    std::ifstream in(platform::path(absolute), std::ios::binary);
+    const std::string local = platform::path(absolute);
+    if (!platform::mayRead(local, "no uploaded EDID table is used")) return false;
+    std::ifstream in(local, std::ios::binary);
     if (!in) return false;
     out.resize(kEepromSize + 1);
     in.read(reinterpret_cast<char*>(out.data()), std::streamsize(out.size()));

@@ -51,7 +51,8 @@ private:
 }  // namespace
 
 int openLinuxMtd(const std::string& device, std::unique_ptr<MtdDevice>& out) {
-    const int fd = openOwnFile(path(device), O_RDWR | O_SYNC);
+    // A flash partition's own node, never a link to another device: refused on the box too.
+    const int fd = openOwnFile(path(device), O_RDWR | O_SYNC | O_NOFOLLOW);
     if (fd < 0) return fd;
     out = std::make_unique<LinuxMtd>(fd);
     return 0;

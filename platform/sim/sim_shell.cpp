@@ -52,7 +52,8 @@ int copyOrMove(bool move, const std::vector<std::string>& args) {
     std::string to = inRoot(args[1]);
     if (from.empty() || to.empty() || !fs::exists(from)) return 1;
     if (fs::is_directory(to)) to = (fs::path(to) / fs::path(from).filename()).string();
-    if (!move && refuseLink(to)) return 1;  // a copy would write through it
+    // A copy would read or write through a link at either end; a move renames the link itself.
+    if (!move && (!mayRead(from, "nothing is copied") || refuseLink(to))) return 1;
     std::error_code ec;
     if (move) {
         fs::rename(from, to, ec);

@@ -175,7 +175,8 @@ void SimUsbDisk::clearStaleMount() {
     if (copies.size() < sizeof g_copies_dir)
         std::memcpy(g_copies_dir, copies.c_str(), copies.size() + 1);
     std::string dir;
-    if (std::getline(std::ifstream(path(kMountNote)), dir) && safeProgramPath(dir))
+    if (mayRead(path(kMountNote), "the mount point a box before named is left as it is") &&
+        std::getline(std::ifstream(path(kMountNote)), dir) && safeProgramPath(dir))
         emptyMountPoint(path(dir));
     std::error_code ec;
     fs::remove(path(kMountNote), ec);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "c331/c331_manage.h"
 #include "comm/comm_bridge.h"
 #include "comm/comm_hooks.h"
 #include "comm/comm_links.h"
@@ -107,14 +108,31 @@ TEST_F(Files, NamedFilesStayInTheirFolder) {
     EXPECT_EQ(status(handle(body(0x83, cat({text("ALIS"), {1}, text("a")})))), 1);
 }
 
+// Each file the box writes beside its own and renames leaves its ".new" when the write is cut:
+// the start removes it by that name, and no other file of the folder.
 TEST_F(Files, HalfWrittenFilesOfAKilledTransferAreRemovedAtStart) {
-    const char* const partial[] = {"/data/configs/alias.json.new", "/data/app/zemT57N2.new",
-                                   "/data/smartmapping/scan1.bin.new", "/data/rcvrecovery/r.new",
-                                   "/data/modes/MO01.json.new"};
-    const char* const kept[] = {"/data/configs/alias.json", "/data/smartmapping/scan1.bin",
-                                "/data/modes/custom_mode1"};
+    const char* const partial[] = {
+        "/data/configs/alias.json.new", "/data/configs/omenu.json.new",
+        "/data/app/zemT57N2.new",       "/data/smartmapping/scan1.bin.new",
+        "/data/rcvrecovery/r.new",      "/data/modes/MO01.json.new",
+        "/data/modes/MO10.json.new",    "/data/ram_device_info.new",
+        "/data/modes/custom_mode1.new", "/data/modes/custom_mode16.new",
+        "/etc/rtl_hostapd_2G.conf.new", "/etc/udhcpd.conf.new"};
+    const char* const kept[] = {"/data/configs/alias.json",
+                                "/data/smartmapping/scan1.bin",
+                                "/data/modes/custom_mode1",
+                                "/data/x.new",
+                                "/data/configs/x.new",
+                                "/data/modes/custom_mode17.new",
+                                "/etc/x.new"};
     for (const char* f : partial) writeFile(f, "half");
     for (const char* f : kept) writeFile(f, "whole");
+    // The store's start, then the links', with the WiFi off: its files are not written anew.
+    store()->reload();
+    {
+        zem::MutexLocker lock(c331_manage::c331_mutex);
+        store()->ram[774] = 1;
+    }
     g_port = 0;
     udpnetManage::udp_port_setting = 0;
     udpnetManage::wifi_port_setting = 0;
