@@ -19,10 +19,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "c331/c331_manage.h"
 #include "core/thread_safety.h"
 
 class link_activity {
-    static zem::Mutex mutex_;
+    static zem::Mutex mutex_ ACQUIRED_AFTER(c331_manage::c331_mutex);
     struct Clock;
 
 public:

@@ -78,7 +78,7 @@ public:
     // Guards the per-source timing words (RAM 256..291) that the source thread writes, and the
     // status block. Outside the store, a function that takes it says
     // EXCLUDES(ZemRamPara::pInstance()->mutex).
-    mutable zem::Mutex mutex;
+    mutable zem::Mutex mutex ACQUIRED_AFTER(c331_manage::c331_mutex);
     // The rest of the RAM is written and read under the C331 mutex (the timing words through
     // their accessors below).
     std::array<uint8_t, kRamSize> ram GUARDED_BY(c331_manage::c331_mutex);
@@ -260,7 +260,7 @@ public:
     // Raises refresh 1, which shows what a take changed (the SAVE grid, the markers, 866 in the
     // parameter file): queued on the main thread, whose refresh would otherwise run inside the
     // key or tick that took it.
-    void refresh_after_take();
+    void refresh_after_take() EXCLUDES(c331_manage::c331_mutex);
     // The save requests open: recorded, waiting or running. RAM 868 reads 0 only at 0.
     // Caller holds the C331 mutex.
     int open_requests() const REQUIRES(c331_manage::c331_mutex) { return open_requests_; }
@@ -391,7 +391,8 @@ private:
         uint16_t value = 0;
         uint32_t gen = 0;
     };
-    zem::Mutex posted_mutex_;  // taken last, under every other lock
+    // Taken last, under every other lock.
+    zem::Mutex posted_mutex_ ACQUIRED_AFTER(c331_manage::c331_mutex, mutex);
     std::array<PostedWord, 2> posted_ GUARDED_BY(posted_mutex_);  // one an address: 2116 and 2176
     void apply_posted_words() REQUIRES(c331_manage::c331_mutex);
     std::array<uint16_t, 5> led_in_force_
