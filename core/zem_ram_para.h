@@ -79,8 +79,9 @@ public:
     // status block. Outside the store, a function that takes it says
     // EXCLUDES(ZemRamPara::pInstance()->mutex).
     mutable zem::Mutex mutex ACQUIRED_AFTER(c331_manage::c331_mutex);
-    // The rest of the RAM is written and read under the C331 mutex (the timing words through
-    // their accessors below).
+    // The RAM, written and read under the C331 mutex, but for the timing words (RAM 256..291),
+    // which have their own storage under the store's mutex: `ram`'s bytes there are never read
+    // (copy_ram_out and timing16 give the words).
     std::array<uint8_t, kRamSize> ram GUARDED_BY(c331_manage::c331_mutex);
     // The refresh hub's records: `seen` is the RAM as the refresh under way copied it at its
     // start, `shadow` what the refresh before acted on. Every check of a refresh compares the
@@ -129,8 +130,9 @@ public:
         REQUIRES(c331_manage::c331_mutex) {
         return ZemGetImageSource(ram.data(), w, isCrop, cropIndex, 0);
     }
-    // The source thread's timing words (RAM 256..291): the store's mutex guards them, though they
-    // sit in `ram`, whose annotation names the C331 mutex (see timing16).
+    // The source thread's timing words (RAM 256..291), kept apart from `ram` under the store's
+    // mutex; a PC's write there lands in them too (pc_write). An address outside them reads 0 and
+    // is not written.
     static constexpr int kRamTimings = 256, kTimingsSize = 36;
     uint16_t timing16(int addr) const REQUIRES(mutex);
     void set_timing16(int addr, uint16_t v) REQUIRES(mutex);
@@ -168,8 +170,8 @@ public:
     // register 11 may never come is watched from its first request, and when the UDP addresses
     // holding requests are full, the longest-silent one's requests are carried out (with the
     // RAM as it is before the write), their count in `displaced` (the caller raises
-    // refresh_after_take); then ZemRamParaDeal under the store's own mutex, which guards the
-    // source thread's timing words. Caller holds the C331 mutex.
+    // refresh_after_take); then ZemRamParaDeal, and its bytes on the timing words into them
+    // under the store's own mutex. Caller holds the C331 mutex.
     int pc_write(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client, int* displaced)
         REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
 
@@ -383,6 +385,10 @@ private:
     // The RAM as the parameter file would hold it, into `image`; true when it differs from what
     // the file holds. Caller holds the C331 mutex.
     bool take_save_image(uint8_t* image) const REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
+
+    std::array<uint8_t, kTimingsSize> timings_ GUARDED_BY(mutex) = {};
+    // The bytes of a write of [addr, addr + len) that fall on the timing words, written there.
+    void put_timings(const uint8_t* data, uint32_t len, uint32_t addr) REQUIRES(mutex);
 
     // A parameter save failed: retried at the next refresh.
     std::atomic<bool> save_pending_{false};

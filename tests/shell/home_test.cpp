@@ -38,9 +38,9 @@ protected:
         startPanel();
     }
     void setTiming(int s, int w, int h, int hz) {
-        store().wr16_no_gen_bump(256 + 6 * s, uint16_t(w));
-        store().wr16_no_gen_bump(258 + 6 * s, uint16_t(h));
-        store().wr16_no_gen_bump(260 + 6 * s, uint16_t(hz));
+        setTimingWord(256 + 6 * s, uint16_t(w));
+        setTimingWord(258 + 6 * s, uint16_t(h));
+        setTimingWord(260 + 6 * s, uint16_t(hz));
     }
     // The name and status texts of window w's tile.
     std::pair<QString, QString> tile(int w) const {
@@ -123,7 +123,7 @@ TEST_F(HomeScreen, EachTileCase) {
          [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(0, 0), 0); }, 0, "HDMI1", "1920x1080@60Hz", 1},
         {"a flag word other than 1 is off",
          [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(1, 0), 3); }, 1, "", "Close", 0},
-        {"rate 0 is no signal", [&](ZemRamPara& s) { s.wr16_no_gen_bump(260 + 12, 0); }, 0, "HDMI1",
+        {"rate 0 is no signal", [&](ZemRamPara&) { setTimingWord(260 + 12, 0); }, 0, "HDMI1",
          "No signal", 1},
         {"a crop shows its size at the source's rate",
          [&](ZemRamPara& s) {
