@@ -160,10 +160,16 @@ TEST_F(HomeScreen, EachTileCase) {
          "No signal", 1},
     };
     std::vector<uint8_t> clean(store().ram.data(), store().ram.data() + 4096);
+    std::vector<uint16_t> cleanTimings;  // kept apart from the RAM
+    for (int a = 256; a < 292; a += 2) {
+        zem::MutexLocker lock(store().mutex);
+        cleanTimings.push_back(store().timing16(a));
+    }
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::copy(clean.begin(), clean.end(), store().ram.data());
+        for (int a = 256; a < 292; a += 2) setTimingWord(a, cleanTimings[size_t(a - 256) / 2]);
         c.set(store());
         rebuild();
         EXPECT_EQ(tile(c.window), std::make_pair(QString(c.title), QString(c.status)));
