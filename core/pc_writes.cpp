@@ -27,9 +27,13 @@ int ZemRamPara::pc_write(const uint8_t* data, uint16_t len, uint32_t addr, uint6
         const uint16_t n = word_after(ram.data(), data, len, addr, kRamModeSaveRequest);
         if (n >= 1 && n <= kModeCount) *displaced = watch_client(client);
     }
-    // The source thread writes the timing words (RAM 256..291) under the store's own mutex.
-    zem::MutexLocker timings(mutex);
-    return ZemRamParaDeal(data, len, addr, client);
+    const int rc = ZemRamParaDeal(data, len, addr, client);
+    // The timing words (RAM 256..291), which the source thread writes under the store's mutex.
+    if (rc == 0) {
+        zem::MutexLocker timings(mutex);
+        put_timings(data, len, addr);
+    }
+    return rc;
 }
 
 int ZemRamPara::watch_client(uint64_t client) {

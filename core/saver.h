@@ -112,7 +112,7 @@ private:
     bool refusing() const REQUIRES(mutex_);
 
     ZemRamPara& store_;
-    mutable zem::Mutex mutex_;
+    mutable zem::Mutex mutex_ ACQUIRED_AFTER(c331_manage::c331_mutex);
     zem::ConditionVariable cv_;
     zem::ConditionVariable idle_cv_;
     // The slot of each waiting job, or kParaEntry, in the order asked.

@@ -133,6 +133,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     reg.fill(0);
     command_reg.fill(0);
     status.fill(0);
+    timings_.fill(0);
     {
         zem::MutexLocker lock(posted_mutex_);
         for (PostedWord& p : posted_) p = PostedWord();
@@ -164,22 +165,44 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     }
 }
 
-// Exempt: RAM 256..291 is the store's mutex's part of `ram`, which the annotation can only give
-// to the C331 mutex whole (the PC's reads and writes, the refresh's copy and the saves take the
-// RAM as one image, under both mutexes).
-uint16_t ZemRamPara::timing16(int addr) const NO_THREAD_SAFETY_ANALYSIS {
-    return word(ram.data(), addr);
+namespace {
+
+// The part of [addr, addr + len) on the timing words: its first address, and its length (0 for
+// none).
+struct Span {
+    uint32_t from, len;
+};
+Span onTimings(uint32_t addr, uint32_t len) {
+    const uint32_t first = ZemRamPara::kRamTimings;
+    const uint32_t end = first + ZemRamPara::kTimingsSize;
+    const uint32_t from = std::max(addr, first), to = std::min(addr + len, end);
+    return {from, to > from ? to - from : 0};
 }
 
-// Exempt, as timing16.
-void ZemRamPara::set_timing16(int addr, uint16_t v) NO_THREAD_SAFETY_ANALYSIS {
-    ram[addr] = uint8_t(v);
-    ram[addr + 1] = uint8_t(v >> 8);
+}  // namespace
+
+uint16_t ZemRamPara::timing16(int addr) const {
+    const int at = addr - kRamTimings;
+    if (at < 0 || at + 2 > kTimingsSize) return 0;
+    return word(timings_.data(), at);
+}
+
+void ZemRamPara::set_timing16(int addr, uint16_t v) {
+    const uint8_t bytes[2] = {uint8_t(v), uint8_t(v >> 8)};
+    if (addr >= kRamTimings && addr + 2 <= kRamTimings + kTimingsSize)
+        put_timings(bytes, 2, uint32_t(addr));
+}
+
+void ZemRamPara::put_timings(const uint8_t* data, uint32_t len, uint32_t addr) {
+    const Span s = onTimings(addr, len);
+    if (s.len) std::memcpy(timings_.data() + (s.from - kRamTimings), data + (s.from - addr), s.len);
 }
 
 bool ZemRamPara::copy_ram_out(uint32_t addr, uint8_t* to, uint32_t len) const {
     if (addr > uint32_t(kRamSize) || len > kRamSize - addr) return false;
     std::memcpy(to, ram.data() + addr, len);
+    const Span s = onTimings(addr, len);
+    if (s.len) std::memcpy(to + (s.from - addr), timings_.data() + (s.from - kRamTimings), s.len);
     return true;
 }
 

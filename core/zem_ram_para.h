@@ -78,9 +78,10 @@ public:
     // Guards the per-source timing words (RAM 256..291) that the source thread writes, and the
     // status block. Outside the store, a function that takes it says
     // EXCLUDES(ZemRamPara::pInstance()->mutex).
-    mutable zem::Mutex mutex;
-    // The rest of the RAM is written and read under the C331 mutex (the timing words through
-    // their accessors below).
+    mutable zem::Mutex mutex ACQUIRED_AFTER(c331_manage::c331_mutex);
+    // The RAM, written and read under the C331 mutex, but for the timing words (RAM 256..291),
+    // which have their own storage under the store's mutex: `ram`'s bytes there are never read
+    // (copy_ram_out and timing16 give the words).
     std::array<uint8_t, kRamSize> ram GUARDED_BY(c331_manage::c331_mutex);
     // The refresh hub's records: `seen` is the RAM as the refresh under way copied it at its
     // start, `shadow` what the refresh before acted on. Every check of a refresh compares the
@@ -132,8 +133,9 @@ public:
         REQUIRES(c331_manage::c331_mutex) {
         return ZemGetImageSource(ram.data(), w, isCrop, cropIndex, 0);
     }
-    // The source thread's timing words (RAM 256..291): the store's mutex guards them, though they
-    // sit in `ram`, whose annotation names the C331 mutex (see timing16).
+    // The source thread's timing words (RAM 256..291), kept apart from `ram` under the store's
+    // mutex; a PC's write there lands in them too (pc_write). An address outside them reads 0 and
+    // is not written.
     static constexpr int kRamTimings = 256, kTimingsSize = 36;
     uint16_t timing16(int addr) const REQUIRES(mutex);
     void set_timing16(int addr, uint16_t v) REQUIRES(mutex);
@@ -171,8 +173,8 @@ public:
     // register 11 may never come is watched from its first request, and when the UDP addresses
     // holding requests are full, the longest-silent one's requests are carried out (with the
     // RAM as it is before the write), their count in `displaced` (the caller raises
-    // refresh_after_take); then ZemRamParaDeal under the store's own mutex, which guards the
-    // source thread's timing words. Caller holds the C331 mutex.
+    // refresh_after_take); then ZemRamParaDeal, and its bytes on the timing words into them
+    // under the store's own mutex. Caller holds the C331 mutex.
     int pc_write(const uint8_t* data, uint16_t len, uint32_t addr, uint64_t client, int* displaced)
         REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
 
@@ -275,7 +277,7 @@ public:
     // Raises refresh 1, which shows what a take changed (the SAVE grid, the markers, 866 in the
     // parameter file): queued on the main thread, whose refresh would otherwise run inside the
     // key or tick that took it.
-    void refresh_after_take();
+    void refresh_after_take() EXCLUDES(c331_manage::c331_mutex);
     // The save requests open: recorded, waiting or running. RAM 868 reads 0 only at 0.
     // Caller holds the C331 mutex.
     int open_requests() const REQUIRES(c331_manage::c331_mutex) { return open_requests_; }
@@ -419,6 +421,10 @@ private:
     // the file holds. Caller holds the C331 mutex.
     bool take_save_image(uint8_t* image) const REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
 
+    std::array<uint8_t, kTimingsSize> timings_ GUARDED_BY(mutex) = {};
+    // The bytes of a write of [addr, addr + len) that fall on the timing words, written there.
+    void put_timings(const uint8_t* data, uint32_t len, uint32_t addr) REQUIRES(mutex);
+
     // A parameter save failed: retried at the next refresh.
     std::atomic<bool> save_pending_{false};
     struct PostedWord {
@@ -426,7 +432,8 @@ private:
         uint16_t value = 0;
         uint32_t gen = 0;
     };
-    zem::Mutex posted_mutex_;  // taken last, under every other lock
+    // Taken last, under every other lock.
+    zem::Mutex posted_mutex_ ACQUIRED_AFTER(c331_manage::c331_mutex, mutex);
     std::array<PostedWord, 2> posted_ GUARDED_BY(posted_mutex_);  // one an address: 2116 and 2176
     void apply_posted_words() REQUIRES(c331_manage::c331_mutex);
     // Under the C331 mutex; they only grow, so a reload keeps them.

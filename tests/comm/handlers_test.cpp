@@ -48,13 +48,39 @@ TEST_F(Handlers, ParameterRamWriteAndReadBackWithSwappedHeader) {
     EXPECT_TRUE(pendingApplies().empty());  // the PC applies through register 11
 }
 
+// The source thread's timing words (RAM 256..291) are kept apart from the rest of the RAM: a
+// PC's read across their edges sees what that thread wrote, and a PC's write across them lands
+// in them, its other bytes in the RAM.
+TEST_F(Handlers, TheTimingWordsReadAndWriteAsPartOfTheRam) {
+    const auto timing = [&](int addr) {
+        zem::MutexLocker lock(store()->mutex);
+        return store()->timing16(addr);
+    };
+    {
+        zem::MutexLocker lock(store()->mutex);
+        store()->set_timing16(256, 1920);    // source 0's width
+        store()->set_timing16(290, 0x1234);  // the last word
+    }
+    const Bytes read = data(handle(readRam(254, 40)));
+    ASSERT_EQ(read.size(), 41u);
+    EXPECT_EQ(Bytes(read.begin() + 3, read.begin() + 5), hex("80 07"));
+    EXPECT_EQ(Bytes(read.begin() + 37, read.begin() + 39), hex("34 12"));
+    EXPECT_EQ(status(handle(writeRam(254, {1, 2, 3, 4}))), 0);
+    EXPECT_EQ(timing(256), 0x0403);
+    EXPECT_EQ(status(handle(writeRam(290, {5, 6, 7, 8}))), 0);
+    EXPECT_EQ(timing(290), 0x0605);
+    EXPECT_EQ(data(handle(readRam(254, 4))), hex("00 01 02 03 04"));
+    EXPECT_EQ(data(handle(readRam(290, 4))), hex("00 05 06 07 08"));
+}
+
 TEST_F(Handlers, RamAndUserModeWritesWaitForTheC331Mutex) {
     // The parameter RAM and a user-mode slot: the C331 thread, a recall on another link and
     // the reads copy them under this mutex.
     for (uint32_t addr : {0x900u, 0x3010u}) {
         SCOPED_TRACE(addr);
-        const uint8_t* at = addr < 0x1000 ? store()->ram.data() + addr
-                                          : store()->mode_ram[(addr >> 12) - 1].data() + (addr & 0xFFF);
+        const uint8_t* at = addr < 0x1000
+                                ? store()->ram.data() + addr
+                                : store()->mode_ram[(addr >> 12) - 1].data() + (addr & 0xFFF);
         zem::MutexLocker held(c331_manage::c331_mutex);
         auto pc = std::async(std::launch::async, [&] { return handle(writeRam(addr, {0x77})); });
         EXPECT_EQ(pc.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);

@@ -30,9 +30,9 @@ protected:
         for (int k = 0; k < 40; ++k) store().wr16_no_gen_bump(1472 + 10 * k, 0);
         for (int w = 0; w < 6; ++w)
             store().wr16_no_gen_bump(ZemRamPara::windowAddr(w, 0), w == 0 ? 1 : 0);
-        store().wr16_no_gen_bump(256 + 6 * kHdmi1, 1920);
-        store().wr16_no_gen_bump(258 + 6 * kHdmi1, 1080);
-        store().wr16_no_gen_bump(260 + 6 * kHdmi1, 60);
+        setTimingWord(256 + 6 * kHdmi1, 1920);
+        setTimingWord(258 + 6 * kHdmi1, 1080);
+        setTimingWord(260 + 6 * kHdmi1, 60);
         saveShadow();
     }
     void saveShadow() { std::memcpy(store().shadow, store().ram.data(), sizeof store().ram); }
@@ -402,7 +402,7 @@ TEST_F(CropEditor, ModeReachesTheUserModePageWhoseBackEndsHome) {
 // The PC changes the language while the crop editor is in front: the list's first cell, the
 // source without a signal, says so in the new language.
 TEST_F(CropEditor, APcLanguageChangeReTextsTheFirstCell) {
-    for (int word = 0; word < 3; ++word) store().wr16_no_gen_bump(256 + 6 * kHdmi1 + 2 * word, 0);
+    for (int word = 0; word < 3; ++word) setTimingWord(256 + 6 * kHdmi1 + 2 * word, 0);
     saveShadow();
     onEditor({[this] {
                   ASSERT_EQ(sizes().value(0), "No signal");

@@ -45,9 +45,9 @@ protected:
         takeApply();
     }
     void setTiming(int s, int w, int h, int hz) {
-        store().wr16_no_gen_bump(256 + 6 * s, uint16_t(w));
-        store().wr16_no_gen_bump(258 + 6 * s, uint16_t(h));
-        store().wr16_no_gen_bump(260 + 6 * s, uint16_t(hz));
+        setTimingWord(256 + 6 * s, uint16_t(w));
+        setTimingWord(258 + 6 * s, uint16_t(h));
+        setTimingWord(260 + 6 * s, uint16_t(hz));
     }
     // Record k: crop number n of source s, w x h.
     void setCrop(int k, int s, int n, int w, int h) {

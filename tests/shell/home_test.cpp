@@ -38,9 +38,9 @@ protected:
         startPanel();
     }
     void setTiming(int s, int w, int h, int hz) {
-        store().wr16_no_gen_bump(256 + 6 * s, uint16_t(w));
-        store().wr16_no_gen_bump(258 + 6 * s, uint16_t(h));
-        store().wr16_no_gen_bump(260 + 6 * s, uint16_t(hz));
+        setTimingWord(256 + 6 * s, uint16_t(w));
+        setTimingWord(258 + 6 * s, uint16_t(h));
+        setTimingWord(260 + 6 * s, uint16_t(hz));
     }
     // The name and status texts of window w's tile.
     std::pair<QString, QString> tile(int w) const {
@@ -123,7 +123,7 @@ TEST_F(HomeScreen, EachTileCase) {
          [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(0, 0), 0); }, 0, "HDMI1", "1920x1080@60Hz", 1},
         {"a flag word other than 1 is off",
          [&](ZemRamPara& s) { s.wr16_no_gen_bump(win(1, 0), 3); }, 1, "", "Close", 0},
-        {"rate 0 is no signal", [&](ZemRamPara& s) { s.wr16_no_gen_bump(260 + 12, 0); }, 0, "HDMI1",
+        {"rate 0 is no signal", [&](ZemRamPara&) { setTimingWord(260 + 12, 0); }, 0, "HDMI1",
          "No signal", 1},
         {"a crop shows its size at the source's rate",
          [&](ZemRamPara& s) {
@@ -160,10 +160,16 @@ TEST_F(HomeScreen, EachTileCase) {
          "No signal", 1},
     };
     std::vector<uint8_t> clean(store().ram.data(), store().ram.data() + 4096);
+    std::vector<uint16_t> cleanTimings;  // kept apart from the RAM
+    for (int a = 256; a < 292; a += 2) {
+        zem::MutexLocker lock(store().mutex);
+        cleanTimings.push_back(store().timing16(a));
+    }
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::copy(clean.begin(), clean.end(), store().ram.data());
+        for (int a = 256; a < 292; a += 2) setTimingWord(a, cleanTimings[size_t(a - 256) / 2]);
         c.set(store());
         rebuild();
         EXPECT_EQ(tile(c.window), std::make_pair(QString(c.title), QString(c.status)));

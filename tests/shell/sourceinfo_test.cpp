@@ -73,13 +73,13 @@ TEST_F(SourceInfo, ASignalNeedsWidthHeightAndRate) {
     } cases[] = {
         {1920, 1080, 60, true}, {1920, 1080, 0, false}, {0, 1080, 60, false}, {1920, 0, 60, false}};
     for (const auto& c : cases) {
-        store().wr16_no_gen_bump(256 + 6 * 3, uint16_t(c.w));
-        store().wr16_no_gen_bump(258 + 6 * 3, uint16_t(c.h));
-        store().wr16_no_gen_bump(260 + 6 * 3, uint16_t(c.hz));
+        setTimingWord(256 + 6 * 3, uint16_t(c.w));
+        setTimingWord(258 + 6 * 3, uint16_t(c.h));
+        setTimingWord(260 + 6 * 3, uint16_t(c.hz));
         EXPECT_EQ(sourceinfo::has_signal(3), c.signal) << c.w << "x" << c.h << "@" << c.hz;
         EXPECT_EQ(sourceinfo::timing_text(3).isEmpty(), !c.signal);
     }
-    store().wr16_no_gen_bump(258 + 6 * 3, 1080);
+    setTimingWord(258 + 6 * 3, 1080);
     EXPECT_EQ(sourceinfo::timing_text(3), "1920x1080@60Hz");
     EXPECT_FALSE(sourceinfo::has_signal(7)) << "no input 7 is ever read";
 }

@@ -100,9 +100,9 @@ TEST_F(StatusPage, InputsAreOnlineWithWidthHeightAndRate) {
                           {1, 1024, 768, 60, 4, true},
                           {0, 0, 1080, 60, 5, false}};
     for (const Case& c : cases) {
-        store().wr16_no_gen_bump(256 + 6 * c.source, uint16_t(c.w));
-        store().wr16_no_gen_bump(258 + 6 * c.source, uint16_t(c.h));
-        store().wr16_no_gen_bump(260 + 6 * c.source, uint16_t(c.hz));
+        setTimingWord(256 + 6 * c.source, uint16_t(c.w));
+        setTimingWord(258 + 6 * c.source, uint16_t(c.h));
+        setTimingWord(260 + 6 * c.source, uint16_t(c.hz));
     }
     onPage([&] {
         for (const Case& c : cases) {
@@ -112,7 +112,7 @@ TEST_F(StatusPage, InputsAreOnlineWithWidthHeightAndRate) {
             sourceinfo::set_sourceonline_pixmap(&expected, uint8_t(c.source), c.online);
             EXPECT_EQ(icon(l), icon(&expected));
         }
-        store().wr16_no_gen_bump(260 + 6 * 5, 60);
+        setTimingWord(260 + 6 * 5, 60);
         refresh(1);
         QLabel expected;
         sourceinfo::set_sourceonline_pixmap(&expected, 5, 1);

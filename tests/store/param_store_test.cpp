@@ -189,7 +189,13 @@ TEST_F(ParamStoreTest, OnlyChangesFrom768UpAreWrittenAndTheWholeBodyIsRewritten)
     EXPECT_EQ(uint8_t(after[0]), 0xAA);
     EXPECT_EQ(uint8_t(after[1]), 0xAA);
     EXPECT_EQ(0, std::memcmp(after.data() + 2, s->ram.data() + 768, 3328));
-    EXPECT_EQ(0, std::memcmp(s->ram.data(), s->persisted.data(), 4096)) << "the whole RAM is recorded as saved";
+    uint8_t image[4096];
+    {
+        zem::MutexLocker lock(s->mutex);
+        s->copy_ram_out(0, image, sizeof image);
+    }
+    EXPECT_EQ(0, std::memcmp(image, s->persisted.data(), 4096))
+        << "the whole RAM is recorded as saved";
     EXPECT_EQ(s->ram_para_persist(), 0) << "nothing left to write";
 
     startStore();
@@ -207,7 +213,8 @@ TEST_F(ParamStoreTest, AWordNotWhollyInTheRamIsNotWritten) {
             SCOPED_TRACE(testing::Message() << (user ? "user_wr16 " : "wr16_no_gen_bump ") << addr);
             const std::vector<uint8_t> before(s->ram.data(), s->ram.data() + ZemRamPara::kRamSize);
             user ? s->user_wr16(addr, 0xABCD) : s->wr16_no_gen_bump(addr, 0xABCD);
-            EXPECT_EQ(std::vector<uint8_t>(s->ram.data(), s->ram.data() + ZemRamPara::kRamSize), before);
+            EXPECT_EQ(std::vector<uint8_t>(s->ram.data(), s->ram.data() + ZemRamPara::kRamSize),
+                      before);
         }
     }
     s->wr16_no_gen_bump(ZemRamPara::kRamSize - 2, 0xABCD);

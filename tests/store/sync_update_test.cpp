@@ -393,9 +393,12 @@ TEST_F(KeypadTest, TheReportShowsTheCurrentWindowItsSourceAndItsState) {
     s.wr16_no_gen_bump(2272 + 26, 1);            // window 1 enabled
     s.wr16_no_gen_bump(2272 + 26 + 8, 4);        // HDMI3
     s.wr16_no_gen_bump(2272 + 26 + 18, 0x0002);  // frozen
-    s.wr16_no_gen_bump(256 + 24, 1920);
-    s.wr16_no_gen_bump(258 + 24, 1080);
-    s.wr16_no_gen_bump(260 + 24, 60);
+    {
+        zem::MutexLocker lock(s.mutex);
+        s.set_timing16(256 + 24, 1920);
+        s.set_timing16(258 + 24, 1080);
+        s.set_timing16(260 + 24, 60);
+    }
     g_image_current = 1;
     hub().para_sync(12);
     EXPECT_EQ(sent(), std::vector<std::string>{"A5 04 00 01 01"});
@@ -403,7 +406,10 @@ TEST_F(KeypadTest, TheReportShowsTheCurrentWindowItsSourceAndItsState) {
     hub().para_sync(12);
     EXPECT_EQ(sent().size(), 1u) << "an unchanged report is not resent";
 
-    s.wr16_no_gen_bump(260 + 24, 0);             // HDMI3 lost its signal
+    {
+        zem::MutexLocker lock(s.mutex);
+        s.set_timing16(260 + 24, 0);  // HDMI3 lost its signal
+    }
     s.wr16_no_gen_bump(2272 + 26 + 18, 0x0001);  // black
     g_update_flag = 1;
     hub().para_sync(105);

@@ -98,6 +98,11 @@ protected:
         return page ? page->findChild<T*>(name) : nullptr;
     }
     ZemRamPara& store() const { return *ZemRamPara::p_zemrampara_config; }
+    // A source's timing word (RAM 256..291), as the source thread writes it.
+    void setTimingWord(int addr, uint16_t v) const {
+        zem::MutexLocker lock(store().mutex);
+        store().set_timing16(addr, v);
+    }
     // The texts under root that do not fit their widget: what a shown label, button or combo
     // draws, by where its ink falls (antialiased edges too) against the part of the widget it is
     // drawn in (a combo's field less its arrow), and a shown line edit's text in its font; each

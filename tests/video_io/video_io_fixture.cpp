@@ -75,7 +75,9 @@ uint8_t InputSideTest::status(int byte) const {
 
 std::vector<uint16_t> InputSideTest::timingInRam(int source) const {
     const int base = raviksource::kTimingRam + 6 * source;
-    return {ram16(base), ram16(base + 2), ram16(base + 4)};
+    ZemRamPara* s = ZemRamPara::pInstance();
+    zem::MutexLocker lock(s->mutex);
+    return {s->timing16(base), s->timing16(base + 2), s->timing16(base + 4)};
 }
 
 void InputSideTest::pretendPathReady() {
