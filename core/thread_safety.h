@@ -44,11 +44,6 @@
 #define ASSERT_CAPABILITY(x) ZEM_TSA(assert_capability(x))
 #define RETURN_CAPABILITY(x) ZEM_TSA(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS ZEM_TSA(no_thread_safety_analysis)
-// Lock order, beside a mutex's declaration: held together with the named ones, it was taken
-// after them (checked with -Wthread-safety-beta).
-#ifndef ACQUIRED_AFTER
-#define ACQUIRED_AFTER(...) ZEM_TSA(acquired_after(__VA_ARGS__))
-#endif
 
 // A build that measures holds (cmake -DZEM_LOCK_HOLDS=ON) times each hold of a watched mutex
 // and keeps the longest, with where the locker was made; in every other build none of it
