@@ -271,7 +271,7 @@ const KnownFault kKnownFaults[] = {
     {nullptr, "holdingC331(", "lock(c331_manage::c331_mutex);", "s.refresh_after_take();",
      "cannot call function 'refresh_after_take' while mutex 'c331_mutex' is held"},
     // Lock order: the C331 mutex taken under the links' leaf mutex.
-    {"core/link_activity.cpp", "uint64_t link_activity::hold(uint64_t owner)",
+    {"core/link_activity.cpp", "void link_activity::frame_begins(Receiver& r)",
      "zem::MutexLocker lock(mutex_);", "zem::MutexLocker c331(c331_manage::c331_mutex);",
      "mutex 'c331_mutex' must be acquired before 'mutex_'"},
 };
