@@ -71,6 +71,8 @@ public:
 
     // Not EXCLUDES: its first call (main's, before the threads) loads the store under its locks.
     static ZemRamPara* pInstance();
+    // The saver's thread ends first: its jobs reach the members declared after it.
+    ~ZemRamPara() override { saver.stop(); }
     // Forgets everything held and loads the store again from the box selected now, as at
     // start (tests and benchmarks that move to a fresh root in one process).
     void reload() EXCLUDES(c331_manage::c331_mutex, mutex);
