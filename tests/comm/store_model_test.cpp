@@ -258,7 +258,7 @@ protected:
         store()->saver.stop();
         std::filesystem::remove_all(local("/data"));
         restart();
-        filesStale_ = true;
+        stale_ = kAllFiles;
         model.start(view());
     }
     void restart() {
@@ -274,7 +274,7 @@ protected:
 
     // On the saver's thread, while the test's waits in step(): the model follows the job.
     void jobRuns(const Saver::Job& job) {
-        filesStale_ = true;
+        stale_ |= job.kind == Saver::kParameterFile ? kParamFileBit : 1u << job.slot;
         if (stopping_) return;
         if (job.kind == Saver::kParameterFile) return model.parameterFileSaved();
         const bool remove = job.kind == Saver::kModeDelete;
@@ -285,8 +285,8 @@ protected:
         if (jobFailure_.empty()) jobFailure_ = d;
     }
 
-    // The box as a PC and a person see it. Its files are read again only after the saver ran
-    // a job (or a stop): nothing else writes them.
+    // The box as a PC and a person see it. A file is read again only after the saver ran its
+    // job (or a stop): nothing else writes them.
     StoreModel::View view() {
         StoreModel::View v;
         {
@@ -295,16 +295,20 @@ protected:
             for (int m = 0; m < 16; ++m)
                 std::memcpy(v.modeSlots[m].data(), store()->mode_ram[m], v.modeSlots[m].size());
         }
-        if (filesStale_.exchange(false)) readFiles();
+        readFiles(stale_.exchange(0));
         v.files = files_;
         v.paramFile = paramFile_;
         return v;
     }
-    void readFiles() {
-        paramFile_ = {};
-        const std::string f = readFile("/data/ram_device_info");
-        if (f.size() >= 2 + 3328) std::memcpy(paramFile_.data() + 768, f.data() + 2, 3328);
+    static constexpr uint32_t kParamFileBit = 1u << 16, kAllFiles = (kParamFileBit << 1) - 1;
+    void readFiles(uint32_t which) {
+        if (which & kParamFileBit) {
+            paramFile_ = {};
+            const std::string f = readFile("/data/ram_device_info");
+            if (f.size() >= 2 + 3328) std::memcpy(paramFile_.data() + 768, f.data() + 2, 3328);
+        }
         for (int m = 0; m < 16; ++m) {
+            if (!(which & 1u << m)) continue;
             files_[m].reset();
             if (!exists(modeFile(m))) continue;
             const std::string bytes = readFile(modeFile(m));
@@ -450,7 +454,7 @@ protected:
         stop_signal::resetAfterStopWork();
         model.stopDrains();
         restart();
-        filesStale_ = true;
+        stale_ = kAllFiles;
         model.restart();
     }
 
@@ -696,7 +700,7 @@ protected:
     std::string stepFailure_;
     std::string jobFailure_;  // the saver's thread's, read once step() returned
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> filesStale_{true};
+    std::atomic<uint32_t> stale_{kAllFiles};  // the files a job may have changed since read
     StoreModel::Files files_{};
     StoreModel::Ram paramFile_{};
     int blocked_ = -1;  // the slot whose file write fails
