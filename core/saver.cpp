@@ -26,43 +26,68 @@ namespace {
 
 // The OSD step a job leaves last: its own, else the one it owed.
 Saver::OsdStep lastOsdStep(const Saver::Job& job) {
-    return job.osd != Saver::kOsdNone ? job.osd : job.osd_before;
+    return job.osd != Saver::kOsdNone ? job.osd : job.owed_osd;
 }
 
 }  // namespace
 
-void Saver::post(const Job& job) {
+uint64_t Saver::post(const Job& job) {
     zem::MutexLocker lock(mutex_);
     if (refusing()) {
         lock.unlock();
         sayRefused(job.slot);
-        return;
+        return 0;
     }
     Job taken = job;
+    taken.key = taken.first_key = ++last_key_;
     // The later request takes the replaced job's place in the line, so nothing asked between
     // them waits longer for that slot's file. Its bytes are newer than the replaced job's; what
-    // that job owed besides them is done with it.
+    // that job owed besides them is done with it, and its keys are carried out with it.
     if (std::optional<Job>& earlier = waiting_[job.slot]) {
-        taken.osd_before = lastOsdStep(*earlier);
-        taken.ends = uint16_t(taken.ends + earlier->ends);
+        taken.owed_osd = lastOsdStep(*earlier);
+        taken.first_key = earlier->first_key;
         taken.post_parameter_file = taken.post_parameter_file || earlier->post_parameter_file;
     } else {
         order_.push_back(job.slot);
     }
     waiting_[job.slot] = std::move(taken);
     cv_.notify_one();
+    return last_key_;
+}
+
+uint64_t Saver::first_key_waiting() const {
+    zem::MutexLocker lock(mutex_);
+    uint64_t first = running_.first_key;
+    for (const std::optional<Job>& w : waiting_)
+        if (w) first = std::min(first, w->first_key);
+    return first;
 }
 
 void Saver::run_waiting() {
     zem::MutexLocker lock(mutex_);
     while (state_ == kNoThread && !busy_ && !order_.empty()) {
         const Job job = take_front();
-        busy_ = true;
         lock.unlock();
-        execute(job);
+        run_job(job);
         lock.lock();
         busy_ = false;
     }
+}
+
+bool Saver::outstanding(int slot, uint64_t key) const {
+    const std::optional<Job>& w = waiting_[slot];
+    const bool waits = w && w->first_key <= key && key <= w->key;
+    const bool runs = running_.slot == slot && running_.first_key <= key && key <= running_.key;
+    return waits || runs;
+}
+
+bool Saver::carry_out(int slot, uint64_t key) {
+    if (key == 0) return false;
+    run_waiting();
+    zem::MutexLocker lock(mutex_);
+    // Without the thread, another caller's run_waiting may be running it.
+    idle_cv_.wait(lock, [&]() REQUIRES(mutex_) { return !outstanding(slot, key); });
+    return done_[size_t(slot)].key >= key && done_[size_t(slot)].ok;
 }
 
 Saver::Job Saver::take_front() {
@@ -72,8 +97,22 @@ Saver::Job Saver::take_front() {
     if (entry != kParaEntry) {
         job = std::move(*waiting_[entry]);
         waiting_[entry].reset();
+        running_ = {entry, job.first_key, job.key};
     }
+    busy_ = true;
     return job;
+}
+
+void Saver::run_job(const Job& job) {
+    const bool ok = execute(job);
+    if (job.kind == kParameterFile) return;
+    {
+        zem::MutexLocker lock(mutex_);
+        done_[job.slot] = {job.key, ok};
+        running_ = Running();
+    }
+    idle_cv_.notify_all();
+    store_.end_carried_out_saves();
 }
 
 void Saver::post_parameter_file() {
@@ -197,10 +236,9 @@ void Saver::run() {
         // Taken off the queue before it runs: a post from here on is a job of its own, which
         // follows this one.
         const Job job = take_front();
-        busy_ = true;
         lock.unlock();
         if (hooks.before_job) hooks.before_job(job);
-        execute(job);
+        run_job(job);
         lock.lock();
         busy_ = false;
         ++finished_;
@@ -208,10 +246,7 @@ void Saver::run() {
     }
 }
 
-void Saver::execute(const Job& job) {
-    if (job.kind == kParameterFile) {
-        store_.ram_para_persist();
-        return;
-    }
-    store_.run_slot_job(job);
+bool Saver::execute(const Job& job) {
+    if (job.kind == kParameterFile) return store_.ram_para_persist() >= 0;
+    return store_.run_slot_job(job);
 }

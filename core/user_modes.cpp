@@ -1,8 +1,8 @@
 // User modes: the 16 slots of the parameter store, their files under "/data/modes/", the save
 // request in RAM 868 and the synchronisation the PC asks for with refresh id 2.
 // Every request changes the slots (and RAM 866) in memory when it is taken, under the C331
-// mutex; the saver only writes and removes files from the bytes each take left, and ends save
-// requests (RAM 868).
+// mutex; the saver only writes and removes files from the bytes each take left, and has the
+// store end the save requests it no longer holds up (RAM 868).
 #include <QCoreApplication>
 #include <QDebug>
 #include <QThread>
@@ -187,10 +187,17 @@ Saver::Job ZemRamPara::take_slot_write(int m) {
     return slot_file_job(m, Saver::kModeWrite);
 }
 
-void ZemRamPara::end_requests(int count) {
-    if (open_requests_ == 0) return;
-    open_requests_ = std::max(0, open_requests_ - count);
-    if (open_requests_ == 0) write_back16(kRamModeSaveRequest, 0);
+int ZemRamPara::open_requests() const {
+    return int(recorded_.size() + open_saves_.size());
+}
+
+// Keys are taken in the order of the takes, so the saves open are in the order of their keys.
+void ZemRamPara::end_carried_out_saves() {
+    zem::MutexLocker lock(c331_manage::c331_mutex);
+    if (open_saves_.empty()) return;
+    const uint64_t first = saver.first_key_waiting();
+    while (!open_saves_.empty() && open_saves_.front() < first) open_saves_.pop_front();
+    if (open_requests() == 0) write_back16(kRamModeSaveRequest, 0);
 }
 
 void ZemRamPara::refresh_after_take() {
@@ -204,15 +211,14 @@ void ZemRamPara::refresh_after_take() {
 
 int ZemRamPara::mode_file_write(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
-    Saver::Job job;
+    uint64_t key;
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        job = take_slot_write(m);
+        Saver::Job job = take_slot_write(m);
         if (op == 0 && rd16(kRamOsdOn) == 1) job.osd = Saver::kOsdCopy;
+        key = saver.post(job);
     }
-    const bool done = run_slot_job(job);
-    saver.run_waiting();
-    return done ? 1 : 0;
+    return saver.carry_out(m, key) ? 1 : 0;
 }
 
 // The load takes the file as it is, markers included: a short or unmarked file is no reason to
@@ -221,14 +227,13 @@ int ZemRamPara::mode_file_write(int m, int op) {
 int ZemRamPara::mode_file_deal(int m, int op) {
     if (m < 0 || m >= kModeCount) return 0;
     if (op == 1) {
-        Saver::Job job;
+        uint64_t key;
         {
             zem::MutexLocker lock(c331_manage::c331_mutex);
-            job = take_deletion(m);
+            key = saver.post(take_deletion(m));
         }
-        run_slot_job(job);
-        saver.run_waiting();
-        return 0;
+        saver.carry_out(m, key);
+        return 0;  // the slot reads as without a file
     }
     uint8_t file[kModeFileSize];
     long got;
@@ -260,17 +265,14 @@ void ZemRamPara::request_word_written(uint64_t client, uint16_t before) {
     const uint16_t n = rd16(kRamModeSaveRequest);
     if (client == kNoClient || n < 1 || n > kModeCount) {
         if (client != kNoClient) ZEM_DEBUG("\n user mode save request %u ignored\n", n);
-        write_back16(kRamModeSaveRequest, open_requests_ ? before : 0);
+        write_back16(kRamModeSaveRequest, open_requests() ? before : 0);
         return;
     }
     const auto same = [&](const RecordedRequest& r) {
         return r.client == client && r.slot == n - 1;
     };
     const auto earlier = std::find_if(recorded_.begin(), recorded_.end(), same);
-    if (earlier != recorded_.end())
-        recorded_.erase(earlier);
-    else
-        ++open_requests_;
+    if (earlier != recorded_.end()) recorded_.erase(earlier);
     recorded_.push_back({client, uint8_t(n - 1)});
 }
 
@@ -346,9 +348,9 @@ void ZemRamPara::take_save_request(int m) {
     set_current_mode(uint16_t(m + 1));
     Saver::Job job = slot_file_job(m, Saver::kModeSave);
     job.osd = rd16(kRamOsdOn) == 1 ? Saver::kOsdCopy : Saver::kOsdNone;
-    job.ends = 1;
     job.post_parameter_file = true;
-    saver.post(job);
+    // Its own job is the last slot job taken with it: the request waits for that key.
+    if (const uint64_t key = saver.post(job)) open_saves_.push_back(key);
 }
 
 // Each slot as it is now: marked saved, it reads AA AA and its file is written from it; marked
@@ -382,7 +384,6 @@ void ZemRamPara::save_mode_from_panel(int m) {
         zem::MutexLocker lock(c331_manage::c331_mutex);
         // A new request each time, as a PC's write of 868 is, whatever it held before.
         user_wr16(kRamModeSaveRequest, uint16_t(m + 1));
-        ++open_requests_;
         take_save_request(m);
         c331_manage::raise_apply(1);
     }
@@ -407,15 +408,15 @@ int ZemRamPara::ZemUserModeShown(int m) const {
 }
 
 // The saver's run of a slot's job: the file work from the bytes the take left, outside every
-// lock; then the OSD step a replaced job owed, and its own. Only a save request's end (RAM 868)
-// is written back.
+// lock; then the OSD step a replaced job owed, and its own. Nothing is written back: the saver
+// then has the requests it held up ended (end_carried_out_saves).
 bool ZemRamPara::run_slot_job(const Saver::Job& job) {
     const int m = job.slot;
     const bool removal = job.kind == Saver::kModeDelete;
     const bool done =
         removal ? remove_mode_file(m, slotFile(m)) : write_slot_file(m, job.image.data());
     if (done || removal) {
-        run_osd_step(m, job.osd_before);
+        run_osd_step(m, job.owed_osd);
         if (job.osd != Saver::kOsdNone)
             run_osd_step(m, job.osd);
         else if (job.kind == Saver::kModeSave)
@@ -423,11 +424,8 @@ bool ZemRamPara::run_slot_job(const Saver::Job& job) {
         syncFiles();
     }
     if (hooks.during_slot_file_work) hooks.during_slot_file_work(m);
-    if (job.ends) {
+    if (job.kind == Saver::kModeSave)
         ZEM_DEBUG("\n user mode save change ,%#x \n", done ? 0xAAu : 0u);
-        zem::MutexLocker lock(c331_manage::c331_mutex);
-        end_requests(job.ends);
-    }
     if (job.post_parameter_file) saver.post_parameter_file();
     return done;
 }

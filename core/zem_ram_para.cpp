@@ -143,7 +143,7 @@ void ZemRamPara::reload() NO_THREAD_SAFETY_ANALYSIS {
     hooks = TestHooks();
     recorded_.clear();
     link_activity::get().release_all();
-    open_requests_ = 0;
+    open_saves_.clear();
     ram_para_load();
     // A file from another program or an older box may hold a screen the box can't drive: the
     // defaults' screen replaces it, and the file is saved so.

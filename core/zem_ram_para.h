@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -70,6 +71,8 @@ public:
 
     // Not EXCLUDES: its first call (main's, before the threads) loads the store under its locks.
     static ZemRamPara* pInstance();
+    // The saver's thread ends first: its jobs reach the members declared after it.
+    ~ZemRamPara() override { saver.stop(); }
     // Forgets everything held and loads the store again from the box selected now, as at
     // start (tests and benchmarks that move to a fresh root in one process).
     void reload() EXCLUDES(c331_manage::c331_mutex, mutex);
@@ -246,7 +249,9 @@ public:
     void set_current_mode(uint16_t n) REQUIRES(c331_manage::c331_mutex);
     void put_back_current_mode() REQUIRES(c331_manage::c331_mutex);
     // Slot m's file written from the slot now (op 0 copies the OSD menu beside it when the OSD
-    // is on), or deleted (op 1) or loaded (op 0), on the caller: the load at start and tests.
+    // is on), or deleted (op 1): a job through the saver's line, returned from once it has run
+    // (on the caller when the saver has no thread). mode_file_deal op 0 loads the slot from its
+    // file on the caller: the load at start. 1 when the file was written or loaded.
     int mode_file_write(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
     int mode_file_deal(int m, int op) EXCLUDES(c331_manage::c331_mutex, mutex);
     // Requests are taken when the box answers them, under the C331 mutex: each changes the
@@ -278,9 +283,13 @@ public:
     // parameter file): queued on the main thread, whose refresh would otherwise run inside the
     // key or tick that took it.
     void refresh_after_take() EXCLUDES(c331_manage::c331_mutex);
-    // The save requests open: recorded, waiting or running. RAM 868 reads 0 only at 0.
-    // Caller holds the C331 mutex.
-    int open_requests() const REQUIRES(c331_manage::c331_mutex) { return open_requests_; }
+    // The save requests open: recorded and not taken yet, or taken and held up by a slot job
+    // not carried out yet. RAM 868 reads 0 only at 0.
+    int open_requests() const REQUIRES(c331_manage::c331_mutex);
+    // The saver's word after each slot job it carried out: the save requests taken whose own
+    // job, and every slot job taken before it, are carried out end, and RAM 868 reads 0 once
+    // none is open. Takes the C331 mutex.
+    void end_carried_out_saves() EXCLUDES(c331_manage::c331_mutex);
     // Every recorded save request, whatever its client (a stop's); then the waiting jobs run
     // when the saver has no thread. Takes the C331 mutex.
     void ZemUserModeSaveRequest() EXCLUDES(c331_manage::c331_mutex, mutex);
@@ -295,8 +304,8 @@ public:
     // when that is the set in force, its offset goes with it (the C331's start sets it up again).
     // Caller holds the C331 mutex.
     void put_geometry(const uint16_t words[7]) REQUIRES(c331_manage::c331_mutex);
-    // The saver's run of a slot's job: its file work outside every lock, then the ends of the
-    // save requests it carries (RAM 868). True when the file work was done.
+    // The saver's run of a slot's job: its file work outside every lock, then its OSD steps and
+    // the parameter file's post it carries. True when the file work was done.
     bool run_slot_job(const Saver::Job& job) EXCLUDES(c331_manage::c331_mutex, mutex);
     // The modes whose files a slot job could not write or remove are kept (under the store's
     // mutex) until one terminal line names them all: the main tick says it a minute after the
@@ -373,7 +382,7 @@ private:
     // The slot marked saved (AA AA) now; its file's job.
     Saver::Job take_slot_write(int m) REQUIRES(c331_manage::c331_mutex);
     // A save request of slot m: the slot and RAM 866 take the RAM as it is now, and its file
-    // job goes into the line. Caller has counted the request open.
+    // job goes into the line; the request is open until that job's key is carried out.
     void take_save_request(int m) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
     // Every recorded request, whatever its client, in the order answered. Caller holds the C331
     // mutex.
@@ -382,8 +391,6 @@ private:
     void request_word_written(uint64_t client, uint16_t before) REQUIRES(c331_manage::c331_mutex);
     // A request of `client` about to be recorded: see pc_write. Returns the requests it took.
     int watch_client(uint64_t client) REQUIRES(c331_manage::c331_mutex) EXCLUDES(mutex);
-    // `count` save requests have ended: 868 reads 0 once none is open.
-    void end_requests(int count) REQUIRES(c331_manage::c331_mutex);
     // A copy or removal of the slot's OSD menu copy.
     void run_osd_step(int m, Saver::OsdStep step);
     // A file of slot m removed; false, said and kept for the tick's line, when it could not be.
@@ -403,7 +410,8 @@ private:
         uint8_t slot;
     };
     std::vector<RecordedRequest> recorded_ GUARDED_BY(c331_manage::c331_mutex);
-    int open_requests_ GUARDED_BY(c331_manage::c331_mutex) = 0;
+    // Save requests taken and not ended: the key of each one's own slot job, in the order taken.
+    std::deque<uint64_t> open_saves_ GUARDED_BY(c331_manage::c331_mutex);
     uint16_t current_mode_ GUARDED_BY(c331_manage::c331_mutex) = 0;  // see set_current_mode
     // The LED set (in led_size::kRamWords' order) whose channel geometry RAM 1382..1394 holds.
     std::array<uint16_t, 5> geometry_of_ GUARDED_BY(c331_manage::c331_mutex) = {};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -90,9 +91,7 @@ void StoreModel::setWord(int addr, uint16_t v) {
 }
 
 int StoreModel::openRequests() const {
-    int open = int(recorded_.size());
-    for (const Job& j : line_) open += j.ends;
-    return open;
+    return int(recorded_.size() + openSaves_.size());
 }
 
 // The last request written while any is open, then 0.
@@ -209,13 +208,29 @@ void StoreModel::take(int mode) {
     std::memcpy(slots_[m].data() + 2, image.data() + kPayload, kPayloadSize);
     setWord(kCurrentMode, uint16_t(mode));
     currentMode_ = uint16_t(mode);
-    post({m, false, slotImage(m), 1});
+    post({m, false, slotImage(m), {}});
+    openSaves_.push_back(openSave());
+}
+
+// What a request taken now waits for: every take not carried out, its own the last of them.
+// Each slot's file is then what its last job waiting makes it.
+StoreModel::OpenSave StoreModel::openSave() const {
+    OpenSave save;
+    for (int m = 0; m < kModes; ++m) save.files[m] = {files_[m]};
+    std::vector<const Job*> jobs;
+    if (running_) jobs.push_back(&*running_);
+    for (const Job& j : line_) jobs.push_back(&j);
+    for (const Job* j : jobs) {
+        save.waitingFor.insert(j->takes.begin(), j->takes.end());
+        save.files[j->slot] = {j->outcome()};
+    }
+    return save;
 }
 
 void StoreModel::deleteSlot(int m) {
     slots_[m][0] = slots_[m][1] = 0xFF;
     slots_[m][kSlotOsdFlag] = slots_[m][kSlotOsdFlag + 1] = 0;
-    post({m, true, {}, 0});
+    post({m, true, {}, {}});
 }
 
 // Each slot as it is now: an FF marker deletes it, an AA marker (and no FF) files its bytes.
@@ -226,21 +241,23 @@ void StoreModel::synchronise() {
             deleteSlot(m);
         } else if (markedSaved(mark)) {
             slots_[m][0] = slots_[m][1] = 0xAA;
-            post({m, false, slotImage(m), 0});
+            post({m, false, slotImage(m), {}});
         }
     }
 }
 
 // A later job of a slot replaces the one still waiting there, in its place in the order, and
-// ends its requests.
+// stands for its takes too. A request open may find that job's file.
 void StoreModel::post(Job job) {
+    job.takes = {++lastTake_};
+    for (OpenSave& save : openSaves_) save.files[job.slot].push_back(job.outcome());
     const auto waiting =
         std::find_if(line_.begin(), line_.end(), [&](const Job& j) { return j.slot == job.slot; });
     if (waiting == line_.end()) {
         line_.push_back(job);
         return;
     }
-    job.ends += waiting->ends;
+    job.takes.insert(job.takes.begin(), waiting->takes.begin(), waiting->takes.end());
     *waiting = job;
 }
 
@@ -309,8 +326,40 @@ std::string StoreModel::jobRan(int m, bool remove, bool failed) {
     if (next.slot != m || next.remove != remove)
         return "the box ran " + jobName(m, remove) + "; the order taken has " +
                jobName(next.slot, next.remove) + " first";
-    if (!failed) files_[m] = remove ? std::nullopt : std::optional<File>(next.image);
+    running_ = next;
+    runningFails_ = failed;
     line_.pop_front();
+    return "";
+}
+
+void StoreModel::jobDone() {
+    if (!running_) return;
+    const Job job = *std::exchange(running_, std::nullopt);
+    if (!runningFails_) files_[job.slot] = job.outcome();
+    std::vector<OpenSave> open;
+    for (OpenSave& save : openSaves_) {
+        // A failed write leaves the file as it was; said on the terminal, it ends the request.
+        if (runningFails_) save.files[job.slot].push_back(files_[job.slot]);
+        for (int t : job.takes) save.waitingFor.erase(t);
+        (save.waitingFor.empty() ? ended_ : open).push_back(save);
+    }
+    openSaves_ = open;
+}
+
+std::string StoreModel::checkEnded(const View& box) {
+    const std::vector<OpenSave> ended = std::exchange(ended_, {});
+    for (const OpenSave& save : ended) {
+        for (int m = 0; m < kModes; ++m) {
+            const auto& file = box.files[m];
+            const auto same = [&](const MaybeFile& f) {
+                return f.has_value() == file.has_value() &&
+                       (!f || firstDiff(file->data(), f->data(), kFileSize) < 0);
+            };
+            if (std::none_of(save.files[m].begin(), save.files[m].end(), same))
+                return "a save request ended with the file of " + modeName(m) +
+                       " neither as at its take nor as a later take made it";
+        }
+    }
     return "";
 }
 
@@ -371,8 +420,11 @@ void StoreModel::stopTakes() {
 }
 
 void StoreModel::stopDrains() {
-    for (const Job& j : line_) files_[j.slot] = j.remove ? std::nullopt : std::optional(j.image);
+    for (const Job& j : line_) files_[j.slot] = j.outcome();
     line_.clear();
+    running_.reset();
+    openSaves_.clear();
+    ended_.clear();
 }
 
 // A start takes the parameter file, clears the close-LED, the outputs' frozen bits, the test

@@ -3,8 +3,9 @@
 // files, a clean stop and the start after it. It knows nothing of the box's threads or locks:
 // only the order in which frames and keys were answered, time passed and file jobs ran. Every
 // request changes the slots and RAM 866 when the box takes it; the files follow in the order
-// taken; a request is open until its file job (or the job of its slot that replaced it) has
-// run. It leaves nothing to the box's timing.
+// taken, a later job of a slot whose job still waits taking that job's place; a save request is
+// open until its own file job and every slot file job taken before it have been carried out.
+// It leaves nothing to the box's timing.
 #pragma once
 
 #include <array>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,9 +69,18 @@ public:
     void panelSource(int window, uint16_t source);
     uint16_t windowSource(int window) const;
 
-    // The box ran the file job of slot m (a deletion or a file write): where that breaks the
+    // The box began the file job of slot m (a deletion or a file write): where that breaks the
     // order taken, or empty. A write that failed leaves the file as it was.
     std::string jobRan(int m, bool remove, bool failed);
+    // ... and has carried it out: the file changes, and the save requests it held up last end.
+    void jobDone();
+    // The save requests that ended since the last call: where a slot's file is not what the
+    // model's file was at that request's take, or became at a later take of that slot (or a
+    // failed job left), or empty.
+    std::string checkEnded(const View& box);
+    // Save requests open and slot jobs not carried out (a test's own cases).
+    int openRequests() const;
+    size_t jobsWaiting() const { return line_.size() + (running_ ? 1 : 0); }
     // The parameter file's job ran: it saved RAM 866 as it then was.
     void parameterFileSaved();
     // The slot of the first file write waiting, if any.
@@ -87,11 +98,20 @@ public:
     void restart();
 
 private:
+    using MaybeFile = std::optional<File>;
     struct Job {
         int slot;
         bool remove;
         File image{};  // a write's bytes
-        int ends;      // the save requests that end when it has run
+        // The takes it stands for: its own and those of the jobs it took the place of.
+        std::vector<int> takes;
+        MaybeFile outcome() const { return remove ? std::nullopt : MaybeFile(image); }
+    };
+    // A save request taken and not ended: the takes it waits for, and each slot's files it may
+    // find once it ends.
+    struct OpenSave {
+        std::set<int> waitingFor;
+        std::array<std::vector<MaybeFile>, kModes> files;
     };
     struct Request {
         int link;
@@ -113,7 +133,7 @@ private:
     void deleteSlot(int m);
     void synchronise();
     void post(Job job);
-    int openRequests() const;
+    OpenSave openSave() const;
     uint16_t requestWord() const;
     bool frozen(int link, int busy) const;
     std::string checkSlotsAndFiles(const View& box) const;
@@ -122,7 +142,11 @@ private:
     std::array<Slot, kModes> slots_{};
     std::array<uint16_t, 5> ledInForce_{};
     Files files_{};
-    std::deque<Job> line_;           // file jobs waiting, in the order taken
+    std::deque<Job> line_;        // file jobs waiting, in the order taken
+    std::optional<Job> running_;  // the one the box began
+    bool runningFails_ = false;
+    int lastTake_ = 0;
+    std::vector<OpenSave> openSaves_, ended_;
     std::vector<Request> recorded_;  // save requests waiting for their take, in order
     uint16_t lastRequest_ = 0;       // the last request written (RAM 868)
     uint16_t savedMode_ = 0;         // RAM 866 as the parameter file last saved it

@@ -1,10 +1,12 @@
 // The store held to what docs/protocol.md promises (store_model.h): random sequences of frames
 // from three TCP PCs, a serial port and UDP peers answered in turn, pipelined ones among them,
 // the panel's keys, the main thread's refreshes held back and run late (one asked for while
-// another is under way among them), the saver's file jobs run when the sequence says (one of
-// them failing, one answering frames while it runs), connections that close, clean stops from
-// the main thread or another, each followed by a start. After every step the slots, the RAM and
-// the files must be what the model says, exactly.
+// another is under way among them), the saver's file jobs run one by one when the sequence says
+// (one of them failing, one answering frames while it runs), connections that close, clean stops
+// from the main thread or another, each followed by a start. After every step and every file job
+// the slots, the RAM (RAM 868 included) and the files must be what the model says, exactly; and
+// where a save request ends, each slot's file is what the model's was at that request's take or
+// became at a later take of that slot.
 //
 // The UDP steps follow the doc, which keys a UDP peer's requests by its address:
 // every UDP frame comes from a fresh port, and links fall silent (a minute through the tick
@@ -256,7 +258,7 @@ protected:
         store()->saver.stop();
         std::filesystem::remove_all(local("/data"));
         restart();
-        filesStale_ = true;
+        stale_ = kAllFiles;
         model.start(view());
     }
     void restart() {
@@ -272,7 +274,7 @@ protected:
 
     // On the saver's thread, while the test's waits in step(): the model follows the job.
     void jobRuns(const Saver::Job& job) {
-        filesStale_ = true;
+        stale_ |= job.kind == Saver::kParameterFile ? kParamFileBit : 1u << job.slot;
         if (stopping_) return;
         if (job.kind == Saver::kParameterFile) return model.parameterFileSaved();
         const bool remove = job.kind == Saver::kModeDelete;
@@ -283,8 +285,8 @@ protected:
         if (jobFailure_.empty()) jobFailure_ = d;
     }
 
-    // The box as a PC and a person see it. Its files are read again only after the saver ran
-    // a job (or a stop): nothing else writes them.
+    // The box as a PC and a person see it. A file is read again only after the saver ran its
+    // job (or a stop): nothing else writes them.
     StoreModel::View view() {
         StoreModel::View v;
         {
@@ -293,16 +295,20 @@ protected:
             for (int m = 0; m < 16; ++m)
                 std::memcpy(v.modeSlots[m].data(), store()->mode_ram[m].data(), v.modeSlots[m].size());
         }
-        if (filesStale_.exchange(false)) readFiles();
+        readFiles(stale_.exchange(0));
         v.files = files_;
         v.paramFile = paramFile_;
         return v;
     }
-    void readFiles() {
-        paramFile_ = {};
-        const std::string f = readFile("/data/ram_device_info");
-        if (f.size() >= 2 + 3328) std::memcpy(paramFile_.data() + 768, f.data() + 2, 3328);
+    static constexpr uint32_t kParamFileBit = 1u << 16, kAllFiles = (kParamFileBit << 1) - 1;
+    void readFiles(uint32_t which) {
+        if (which & kParamFileBit) {
+            paramFile_ = {};
+            const std::string f = readFile("/data/ram_device_info");
+            if (f.size() >= 2 + 3328) std::memcpy(paramFile_.data() + 768, f.data() + 2, 3328);
+        }
         for (int m = 0; m < 16; ++m) {
+            if (!(which & 1u << m)) continue;
             files_[m].reset();
             if (!exists(modeFile(m))) continue;
             const std::string bytes = readFile(modeFile(m));
@@ -448,19 +454,34 @@ protected:
         stop_signal::resetAfterStopWork();
         model.stopDrains();
         restart();
-        filesStale_ = true;
+        stale_ = kAllFiles;
         model.restart();
+    }
+
+    // The saver's next job, and the box held to the model once it has run; false when none
+    // waited.
+    bool stepSaver() {
+        if (!store()->saver.step()) return false;
+        model.jobDone();
+        holdRefreshes();
+        const StoreModel::View box = view();
+        std::string d = jobFailure_.empty() ? model.check(box) : jobFailure_;
+        if (d.empty()) d = model.checkEnded(box);
+        if (!d.empty()) fail("once a file job ran: " + d);
+        return true;
     }
 
     void settle() {
         for (int round = 0; round < 4; ++round) {
             runRefreshes();
-            while (store()->saver.step()) holdRefreshes();
+            while (stepSaver()) {
+            }
             // A refresh after the last job posts the parameter file.
             SyncUpdate::pInstance()->para_sync(1);
             holdRefreshes();
         }
-        while (store()->saver.step()) holdRefreshes();
+        while (stepSaver()) {
+        }
     }
 
     // The saver's jobs up to the first mode file write waiting, with a folder in the way of its
@@ -468,8 +489,7 @@ protected:
     void failedWrite() {
         const std::optional<int> first = model.firstWriteWaiting();
         if (!first) {
-            store()->saver.step();
-            holdRefreshes();
+            stepSaver();
             return;
         }
         const std::string blocker = local(modeFile(*first) + ".new");
@@ -478,7 +498,8 @@ protected:
         blockedRan_ = blockedFailed_ = false;
         LogTestHooks::forget();
         testing::internal::CaptureStderr();
-        while (!blockedRan_ && store()->saver.step()) holdRefreshes();
+        while (!blockedRan_ && stepSaver()) {
+        }
         const std::string said = testing::internal::GetCapturedStderr();
         std::filesystem::remove_all(blocker);
         blocked_ = -1;
@@ -601,8 +622,8 @@ protected:
                 g_interrupting.during = nullptr;
                 return;
             case kFileJob:
-                store()->saver.step();
-                return holdRefreshes();
+                stepSaver();
+                return;
             case kFrameInJob:
                 // On the saver's thread, while the test's waits in step().
                 store()->hooks.during_slot_file_work = [this, s, once = true](int) mutable {
@@ -610,9 +631,9 @@ protected:
                     if (s.a % 2 == 0) runPc({kSlotWrite, s.link, s.a, 0});
                     register11(s.link, 0x04);
                 };
-                store()->saver.step();
+                stepSaver();
                 store()->hooks.during_slot_file_work = nullptr;
-                return holdRefreshes();
+                return;
             case kFailedWrite:
                 return failedWrite();
             case kSettle:
@@ -631,8 +652,9 @@ protected:
     }
 
     // The steps run on a fresh box, then everything carried out: the first broken promise, with
-    // the step it followed.
-    std::string replay(const std::vector<Step>& steps) {
+    // the step it followed. `after` sees the box after each step that kept them.
+    std::string replay(const std::vector<Step>& steps,
+                       const std::function<void(size_t)>& after = nullptr) {
         startBox();
         saves_ = 0;
         for (size_t i = 0; i < steps.size(); ++i) {
@@ -647,6 +669,7 @@ protected:
             if (!d.empty())
                 return "after step " + std::to_string(i + 1) + " " + kKindNames[steps[i].kind] +
                        ": " + d;
+            if (after) after(i);
         }
         jobFailure_.clear();
         settle();
@@ -677,7 +700,7 @@ protected:
     std::string stepFailure_;
     std::string jobFailure_;  // the saver's thread's, read once step() returned
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> filesStale_{true};
+    std::atomic<uint32_t> stale_{kAllFiles};  // the files a job may have changed since read
     StoreModel::Files files_{};
     StoreModel::Ram paramFile_{};
     int blocked_ = -1;  // the slot whose file write fails
@@ -718,6 +741,33 @@ std::vector<Step> parse(const std::string& text) {
         steps.push_back(s);
     }
     return steps;
+}
+
+// Another link goes on synchronising after a save request was taken: its jobs are taken after
+// the request and never hold it up. The request ends within one line of jobs (one a slot, and
+// the parameter file's), while the saver still has the later work waiting.
+TEST_F(StoreModelTest, ARequestEndsWhileAnotherLinkKeepsSynchronising) {
+    std::vector<Step> steps = {{kSlotWrite, 1, 2, 0},
+                               {kSlotWrite, 1, 3, 0},
+                               {kSync, 1, 0, 0},
+                               {kSaveRequest, 0, 1, 0},
+                               {kApply, 0, 0, 0}};
+    const size_t taken = steps.size();
+    for (int round = 0; round < 24; ++round) {
+        steps.push_back({kFileJob, -1, 0, 0});
+        steps.push_back({kSync, 1, 0, 0});
+    }
+    int jobsToEnd = -1;
+    int waitingThen = 0;
+    const std::string failure = replay(steps, [&](size_t i) {
+        if (i < taken || jobsToEnd >= 0 || store()->rd16_locked(868) != 0) return;
+        jobsToEnd = int(i - taken) / 2 + 1;
+        waitingThen = store()->saver.waiting();
+    });
+    EXPECT_EQ(failure, "");
+    EXPECT_GT(jobsToEnd, 0) << "the request never ended";
+    EXPECT_LE(jobsToEnd, 17) << "held up by work taken after it";
+    EXPECT_GT(waitingThen, 0) << "the synchronisations left no work waiting";
 }
 
 TEST_F(StoreModelTest, RandomSequencesKeepWhatTheDocPromises) {

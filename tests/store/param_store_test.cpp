@@ -317,11 +317,12 @@ TEST_F(ParamStoreTest, RefreshesDuringAHeldSaveLeaveOneSaveWithTheLastValues) {
     EXPECT_EQ(s->persisted16(2176), 13);
 }
 
-// The FPGA thread's words reach the RAM at the next refresh: the latest post of an address,
-// written only while the word is still at the write generation of the user's state the post was
-// built on. A user's write (a PC's or the panel's) made after that state keeps its place whatever
-// its value: the very value the echo posts, or the value the word held before (A-B-A). What the
-// write changes on the wall is the FPGA side's to say.
+// The FPGA thread's words reach the RAM at the next refresh, or at a save request's take, which
+// saves them with the mode: the latest post of an address, written only while the word is still
+// at the write generation of the user's state the post was built on. A user's write (a PC's or
+// the panel's) made after that state keeps its place whatever its value: the very value the echo
+// posts, or the value the word held before (A-B-A). What the write changes on the wall is the
+// FPGA side's to say.
 TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) {
     struct Step {
         char kind;  // 'p' a post on the user's state taken, 'u' a user's write, 't' the state taken
@@ -343,11 +344,15 @@ TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) 
         {"a post on the user's write taken", {{'p', 10}, {'u', 60}, {'t', 0}, {'p', 70}}, 70},
     };
     enum Writer { kPc, kPanel };
+    enum Lander { kRefresh, kSave };
+    const std::pair<Writer, Lander> ways[] = {
+        {kPc, kRefresh}, {kPanel, kRefresh}, {kPc, kSave}, {kPanel, kSave}};
     for (const int addr : {ZemRamPara::kRamCloseLed, ZemRamPara::kRamBrightness}) {
-        for (const Writer by : {kPc, kPanel}) {
+        for (const auto& [by, at] : ways) {
             for (const Row& row : rows) {
                 SCOPED_TRACE(testing::Message()
-                             << addr << (by == kPc ? ", PC, " : ", panel, ") << row.name);
+                             << addr << (by == kPc ? ", PC, " : ", panel, ")
+                             << (at == kRefresh ? "refresh, " : "save, ") << row.name);
                 ZemRamPara* s = startStore();
                 s->wr16_no_gen_bump(addr, 40);
                 uint32_t taken = s->word_gen(addr);
@@ -363,9 +368,15 @@ TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) 
                         s->user_wr16(addr, step.value);
                 }
                 const uint16_t before = s->rd16(addr);
-                s->refresh_begin();
-                s->refresh_end();
-                EXPECT_EQ(s->rd16(addr), row.after) << "before the refresh: " << before;
+                if (at == kSave) {
+                    saveRequest(4);
+                    const uint8_t* saved = s->mode_ram[3] + 2 + addr - ZemRamPara::kRamEdid;
+                    EXPECT_EQ(saved[0] | saved[1] << 8, row.after) << "in the mode saved";
+                } else {
+                    s->refresh_begin();
+                    s->refresh_end();
+                }
+                EXPECT_EQ(s->rd16(addr), row.after) << "before: " << before;
             }
         }
     }

@@ -138,7 +138,9 @@ TEST_F(UserModeTest, AFailedModeSaveKeepsTheSlotAsTakenAndIsReported) {
 }
 
 // A save whose file job still waits when a later job for its slot replaces it: the replacing
-// job does the save's part first (its OSD copy), and the request ends only once it has run.
+// job does what the save still owed after its own file work (the OSD copy, then its own OSD
+// step; the parameter file's post), and the request ends only once it has run. No refresh runs
+// here: the parameter file holds RAM 866 through the save's own post alone.
 TEST_F(UserModeTest, ASaveReplacedInItsLineKeepsItsOsdCopyAndItsEnd) {
     struct Row {
         const char* name;
@@ -146,6 +148,7 @@ TEST_F(UserModeTest, ASaveReplacedInItsLineKeepsItsOsdCopyAndItsEnd) {
         bool file, copy;  // at the end
     };
     const Row rows[] = {
+        {"not replaced", [](ZemRamPara& s) { s.saver.run_waiting(); }, true, true},
         {"by a synchronisation", [](ZemRamPara& s) { s.ZemUserModeSync(); }, true, true},
         {"by the panel's delete", [](ZemRamPara& s) { s.delete_mode_from_panel(2); }, false, false},
     };
@@ -153,6 +156,9 @@ TEST_F(UserModeTest, ASaveReplacedInItsLineKeepsItsOsdCopyAndItsEnd) {
         SCOPED_TRACE(row.name);
         writeFile("/data/configs/omenu.json", "{\"osd\":1}");
         std::filesystem::remove_all(local("/data/modes"));
+        uint8_t defaults[4096];
+        defaultRam(defaults);
+        writeFile(kParaFile, paraFile(defaults));  // no mode current, whatever the row before left
         ZemRamPara* s = startStore();
         s->wr16_no_gen_bump(2124, 1);  // OSD on
         shell().clear();
@@ -165,6 +171,7 @@ TEST_F(UserModeTest, ASaveReplacedInItsLineKeepsItsOsdCopyAndItsEnd) {
         EXPECT_EQ(exists("/data/modes/custom_mode3"), row.file);
         EXPECT_EQ(exists("/data/modes/MO03.json"), row.copy);
         EXPECT_EQ(s->rd16(868), 0) << "the save has ended with the job that replaced it";
+        EXPECT_EQ(fileWord(readFile(kParaFile), 866), 3) << "the parameter file's post was lost";
         drainEvents();
     }
 }
@@ -267,7 +274,11 @@ TEST_F(UserModeTest, StartTakesFilesAsTheyAreAndSynchronisationKeepsThem) {
     synchronise();
     EXPECT_EQ(readFile("/data/modes/custom_mode1"), modeFile(11));
     EXPECT_EQ(readFile("/data/modes/custom_mode2").size(), 4096u);
-    EXPECT_TRUE(exists("/data/modes/custom_mode3"));
+    // One AA marker is enough: the slot is marked saved, and its file written so.
+    EXPECT_EQ(s->ZemUserModeSaved(2), 1);
+    const std::string three = readFile("/data/modes/custom_mode3");
+    EXPECT_EQ(three.substr(0, 2), "\xAA\xAA");
+    EXPECT_TRUE(three.substr(2) == modeFile(13).substr(2)) << "the payload as the slot held it";
     EXPECT_EQ(readFile("/data/modes/custom_mode4"), erased);
 }
 
@@ -292,6 +303,52 @@ TEST_F(UserModeTest, TheWalkFindsSavedSlotsInEachDirection) {
     EXPECT_EQ(s->ZemGetCurrentModeIndex(), 0);
     s->wr16_no_gen_bump(866, 16);
     EXPECT_EQ(s->ZemGetCurrentModeIndex(), 16);
+}
+
+// mode_file_write and mode_file_deal's delete are jobs in the saver's line: with its thread held
+// they wait for their job, and once it has run return what they always did.
+TEST_F(UserModeTest, TheFileOperationsWaitForTheirJobInTheSaversLine) {
+    struct Row {
+        const char* name;
+        std::function<int(ZemRamPara&)> call;
+        bool blocked;    // a folder in the way of the new file
+        int result;      // the call's
+        int brightness;  // in the file after, -1 none
+    };
+    const Row rows[] = {
+        {"a write", [](ZemRamPara& s) { return s.mode_file_write(1, 2); }, false, 1, 77},
+        {"a write that fails", [](ZemRamPara& s) { return s.mode_file_write(1, 0); }, true, 0, 20},
+        {"a delete", [](ZemRamPara& s) { return s.mode_file_deal(1, 1); }, false, 0, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile("/data/modes/custom_mode2", modeFile(20));
+        std::filesystem::remove_all(local("/data/modes/custom_mode2.new"));
+        if (row.blocked) std::filesystem::create_directories(local("/data/modes/custom_mode2.new"));
+        ZemRamPara* s = startStore();
+        s->mode_ram[1][2 + 2176 - 896] = 77;
+        s->saver.hold(true);
+        s->saver.start();
+        auto call = std::async(std::launch::async, [&] { return row.call(*s); });
+        struct Release {  // a failed assertion still lets the call end
+            Saver& saver;
+            ~Release() { saver.hold(false); }
+        } release{s->saver};
+        ASSERT_TRUE(eventually([&] { return s->saver.waiting() == 1; }))
+            << "the job never reached the line; waiting: " << s->saver.waiting();
+        EXPECT_EQ(call.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+            << "returned while the saver was held";
+        EXPECT_EQ(readFile("/data/modes/custom_mode2"), modeFile(20)) << "run past the line";
+        ASSERT_TRUE(s->saver.step());
+        ASSERT_EQ(call.wait_for(hangBound(std::chrono::seconds(10))), std::future_status::ready);
+        EXPECT_EQ(call.get(), row.result);
+        if (row.brightness < 0)
+            EXPECT_FALSE(exists("/data/modes/custom_mode2"));
+        else
+            EXPECT_EQ(readFile("/data/modes/custom_mode2"), modeFile(uint16_t(row.brightness)));
+        s->saver.stop();
+        std::filesystem::remove_all(local("/data/modes/custom_mode2.new"));
+    }
 }
 
 TEST_F(UserModeTest, DeletingReloadsTheSlotAsMarkedForDeletion) {
