@@ -370,7 +370,7 @@ TEST_F(ParamStoreTest, PostedWordsLandAtTheNextRefreshUnlessTheUserChangedThem) 
                 const uint16_t before = s->rd16(addr);
                 if (at == kSave) {
                     saveRequest(4);
-                    const uint8_t* saved = s->mode_ram[3] + 2 + addr - ZemRamPara::kRamEdid;
+                    const uint8_t* saved = s->mode_ram[3].data() + 2 + addr - ZemRamPara::kRamEdid;
                     EXPECT_EQ(saved[0] | saved[1] << 8, row.after) << "in the mode saved";
                 } else {
                     s->refresh_begin();
