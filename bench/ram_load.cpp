@@ -174,7 +174,7 @@ bool ownSaves(int fd, OwnSaves& own, uint32_t step, Load& load) {
     }
     for (int k = 0; k < 2; ++k) {
         const bool answered = answered0(replies, size_t(3 * k), 3);
-        own.value[k] = answered ? values[k] : -1;
+        own.value[k] = answered ? int64_t(values[k]) : -1;
         load.savesPipelined += answered;
     }
     return answered0(replies, 0, frames.size());
@@ -259,7 +259,7 @@ bool udpSave(int u, long i, Load& load) {
     const bool written = ask(pcWriteRam(own.word, value, 4));
     const bool request = ask(pcWriteRam16(kSaveRequest, uint16_t(own.mode[0])));
     const bool answered = ask(pcWriteReg(11, 0)) && request && written;
-    own.value[0] = answered ? value : -1;
+    own.value[0] = answered ? int64_t(value) : -1;
     load.udpSaves += answered;
     return answered;
 }
