@@ -233,28 +233,51 @@ bool pcStep(int fd, int c, long i, Load& load) {
     }
 }
 
-// One frame from a fresh UDP socket of loopback address `from` (a port of its own) to the
-// program's UDP port on 127.0.0.1: its reply's status, -1 when none came within 5 s.
-int udpAsk(uint16_t port, const std::vector<uint8_t>& frame, uint32_t from = INADDR_LOOPBACK) {
+// A UDP socket bound to loopback address `host` (network order) and `port` (0: a free one),
+// its receives bounded by 5 s; -1 when it cannot be bound.
+int udpSocket(uint32_t host, uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(from);
+    a.sin_addr.s_addr = host;
+    a.sin_port = port;
     const timeval tv{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+uint16_t boundPort(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 ? a.sin_port : 0;
+}
+
+// One frame from a fresh port of loopback address `from` to the program's UDP port: its reply's
+// status, -1 when none came within 5 s. The box sends its replies to the broadcast address,
+// 127.0.0.1 on the simulated box, at the sender's port: they are read there, from the sender's
+// port on 127.0.0.1, which sends too when `from` is 127.0.0.1.
+int udpAsk(uint16_t port, const std::vector<uint8_t>& frame, uint32_t from = INADDR_LOOPBACK) {
+    const int rx = udpSocket(htonl(INADDR_LOOPBACK), 0);
+    const int tx = rx < 0 || from == INADDR_LOOPBACK ? rx : udpSocket(htonl(from), boundPort(rx));
     int status = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    if (tx >= 0) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(port);
-        ::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::sendto(tx, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
         protocol_phy framer;
         uint8_t buf[512];
-        for (ssize_t n; status < 0 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+        for (ssize_t n; status < 0 && (n = ::recv(rx, buf, sizeof buf, 0)) > 0;)
             framer.feed(buf, size_t(n), [&](uint8_t* body, uint32_t len) {
                 if (len > 10) status = body[10];
             });
     }
-    ::close(fd);
+    if (tx >= 0 && tx != rx) ::close(tx);
+    if (rx >= 0) ::close(rx);
     return status;
 }
 
