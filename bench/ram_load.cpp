@@ -7,8 +7,14 @@
 // save request, then its register 11 from another port of the same address), while a reader
 // keeps reading the parameter file and a person works the panel through the control channel
 // (pages of the main menu opened and closed, the focus moved, modes recalled through the CALL
-// grid). Reported: the requests answered, the save requests the checked PCs had answered and
-// whether their files hold them, how soon RAM 868 read 0 after the load, the file reads that
+// grid). One more UDP address (127.0.0.9, loopback like the rest) leaves a save request of a
+// mode of its own just before the load (a new value in a word of its own, then RAM 868, and no
+// register 11) and then goes quiet: the box carries it out once that address has been silent
+// for 60 s of its tick, so ZEM_LOAD_SECONDS needs to be at least 70 for that to come within the
+// load. Reported: the requests answered, the save requests the checked PCs had answered and
+// whether their files hold them, whether the quiet address's file holds its value and how
+// soon after its request it did, how soon RAM 868 read 0 after the load (the quiet address's
+// request open until then counts), the file reads that
 // held a size the box refuses (and the files that hold one at the end), the panel's rounds,
 // in a ThreadSanitizer build the reports the program wrote (ZEM_PROGRAM is that build's), and in
 // a build that measures lock holds (-DZEM_LOCK_HOLDS=ON) the C331 mutex's longest hold and where
@@ -67,10 +73,10 @@ std::string modeFile(const std::string& root, int mode) {
 }
 
 // The parameter file and the user-mode files that hold a size the box refuses.
-// The user modes the PCs save by request (1..4 shared, 7..16 each checked PC's own, below) and
-// the panel recalls: their files hold the box's RAM, so never a refused size; the PCs' own slot
-// writes (modes 5 and 6) hold whatever the PC wrote.
-constexpr int kRequestModes = 4, kSlotWriteModes = 2;
+// The user modes the PCs save by request (1..4 shared, 6..16 each checked PC's or address's
+// own, below) and the panel recalls: their files hold the box's RAM, so never a refused size;
+// the PCs' own slot writes (mode 5) hold whatever the PC wrote.
+constexpr int kRequestModes = 4, kSlotWriteModes = 1;
 
 int filesWithRefusedSizes(const std::string& root) {
     int bad = ledSetAllowed(fileText(root + "/data/ram_device_info"), 768) ? 0 : 1;
@@ -113,17 +119,24 @@ int tsanReports(const std::string& root) {
 }
 
 // Save requests are pipelined: 868 = s, register 11, 868 = t, register 11, sent at once. The
-// first kCheckedPcs PCs save two modes of their own (9..16), each request after writing a new
+// first kCheckedPcs PCs save two modes of their own (8..15), each request after writing a new
 // value to a word of their own that the box does not use (saved with the mode), so that each of
 // those files must end with the value written before its last answered request. The other PCs
 // pipeline on the shared modes. The first kCheckedUdpPcs of the PC tools on UDP save a mode of
-// their own (7 and 8) the same way, the others a shared one.
+// their own (6 and 7) the same way, the others a shared one. The quiet address saves mode 16.
 constexpr int kCheckedPcs = 4, kUdpPcs = 4, kCheckedUdpPcs = 2;
 constexpr int kFirstUdpMode = kRequestModes + kSlotWriteModes + 1;
 constexpr int kFirstOwnMode = kFirstUdpMode + kCheckedUdpPcs;
+constexpr int kQuietMode = kFirstOwnMode + 2 * kCheckedPcs;
+static_assert(kQuietMode <= 16, "a user mode each");
 constexpr uint32_t kSaveRequest = 868, kRecallMode = 866, kModeFirstWord = 896;
-// PC c's value at 2880 + 4c, 32 bits, then the checked UDP tools' (RAM 2880.. is not used).
+// PC c's value at 2880 + 4c, 32 bits, then the checked UDP tools', then the quiet address's
+// (RAM 2880.. is not used).
 constexpr uint32_t kOwnWords = 2880, kUdpOwnWords = kOwnWords + 4 * kCheckedPcs;
+constexpr uint32_t kQuietWord = kUdpOwnWords + 4 * kCheckedUdpPcs;
+// The quiet address: a loopback address of its own, so that the other tools' register 11s
+// (from 127.0.0.1) are not its own and its silence is its own.
+constexpr uint32_t kQuietAddress = 0x7F000009, kQuietValue = 0x51E47ED;
 
 // A checked PC's requests: for each of its modes (a UDP tool's: the first only), the value
 // written before its last answered request; -1 before the first, or when a reply never came
@@ -146,6 +159,8 @@ struct Load {
     uint16_t udpPort = 0;
     OwnSaves own[kCheckedPcs];
     OwnSaves udpOwn[kCheckedUdpPcs];
+    OwnSaves quiet[1];
+    Clock::time_point quietAsked;
 
     bool running() const { return secondsSince(t0) < seconds; }
 };
@@ -174,7 +189,7 @@ bool ownSaves(int fd, OwnSaves& own, uint32_t step, Load& load) {
     }
     for (int k = 0; k < 2; ++k) {
         const bool answered = answered0(replies, size_t(3 * k), 3);
-        own.value[k] = answered ? values[k] : -1;
+        own.value[k] = answered ? int64_t(values[k]) : -1;
         load.savesPipelined += answered;
     }
     return answered0(replies, 0, frames.size());
@@ -218,27 +233,51 @@ bool pcStep(int fd, int c, long i, Load& load) {
     }
 }
 
-// One frame from a fresh UDP socket of 127.0.0.1 (a port of its own) to the program's UDP port:
-// its reply's status, -1 when none came within 5 s.
-int udpAsk(uint16_t port, const std::vector<uint8_t>& frame) {
+// A UDP socket bound to loopback address `host` (network order) and `port` (0: a free one),
+// its receives bounded by 5 s; -1 when it cannot be bound.
+int udpSocket(uint32_t host, uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = host;
+    a.sin_port = port;
     const timeval tv{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+uint16_t boundPort(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 ? a.sin_port : 0;
+}
+
+// One frame from a fresh port of loopback address `from` to the program's UDP port: its reply's
+// status, -1 when none came within 5 s. The box sends its replies to the broadcast address,
+// 127.0.0.1 on the simulated box, at the sender's port: they are read there, from the sender's
+// port on 127.0.0.1, which sends too when `from` is 127.0.0.1.
+int udpAsk(uint16_t port, const std::vector<uint8_t>& frame, uint32_t from = INADDR_LOOPBACK) {
+    const int rx = udpSocket(htonl(INADDR_LOOPBACK), 0);
+    const int tx = rx < 0 || from == INADDR_LOOPBACK ? rx : udpSocket(htonl(from), boundPort(rx));
     int status = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    if (tx >= 0) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(port);
-        ::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::sendto(tx, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
         protocol_phy framer;
         uint8_t buf[512];
-        for (ssize_t n; status < 0 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+        for (ssize_t n; status < 0 && (n = ::recv(rx, buf, sizeof buf, 0)) > 0;)
             framer.feed(buf, size_t(n), [&](uint8_t* body, uint32_t len) {
                 if (len > 10) status = body[10];
             });
     }
-    ::close(fd);
+    if (tx >= 0 && tx != rx) ::close(tx);
+    if (rx >= 0) ::close(rx);
     return status;
 }
 
@@ -259,9 +298,24 @@ bool udpSave(int u, long i, Load& load) {
     const bool written = ask(pcWriteRam(own.word, value, 4));
     const bool request = ask(pcWriteRam16(kSaveRequest, uint16_t(own.mode[0])));
     const bool answered = ask(pcWriteReg(11, 0)) && request && written;
-    own.value[0] = answered ? value : -1;
+    own.value[0] = answered ? int64_t(value) : -1;
     load.udpSaves += answered;
     return answered;
+}
+
+// The quiet address's request, before the load: its value, then RAM 868 = its mode, each from a
+// fresh port, and no register 11. Left before any shared mode is saved (on the fresh root), so
+// that every shared mode saved after it holds the value and no recall takes it out of the RAM
+// before the box carries the request out at the address's silence.
+void quietRequest(Load& load) {
+    const auto ask = [&](const std::vector<uint8_t>& frame) {
+        return udpAsk(load.udpPort, frame, kQuietAddress) == 0;
+    };
+    OwnSaves& quiet = load.quiet[0];
+    load.quietAsked = Clock::now();
+    const bool written = ask(pcWriteRam(quiet.word, kQuietValue, 4));
+    const bool request = written && ask(pcWriteRam16(kSaveRequest, uint16_t(quiet.mode[0])));
+    quiet.value[0] = request ? int64_t(kQuietValue) : -1;
 }
 
 // One step of UDP tool u's mix: a save, a brightness applied, or a poll of RAM 868.
@@ -294,22 +348,24 @@ double secondsUntilSavesEnded(const std::string& root) {
     return took;
 }
 
+// Whether the mode's file is marked saved and holds `value` at RAM word `word` (32 bits).
+bool fileHolds(const std::string& root, int mode, uint32_t word, int64_t value) {
+    const std::string file = fileText(modeFile(root, mode));
+    const size_t at = 2 + word - kModeFirstWord;
+    if (file.size() < at + 4 || uint8_t(file[0]) != 0xAA || uint8_t(file[1]) != 0xAA) return false;
+    uint32_t held = 0;
+    for (int b = 0; b < 4; ++b) held |= uint32_t(uint8_t(file[at + size_t(b)])) << (8 * b);
+    return held == value;
+}
+
 // The checked PCs' answered requests whose mode file holds the value written before them
 // (carried out), and those whose file does not (lost).
 template <size_t N>
 void checkOwnSaves(const Load& load, const OwnSaves (&pcs)[N], long& carried, long& lost) {
     for (const OwnSaves& own : pcs)
-        for (int k = 0; k < 2; ++k) {
-            if (own.value[k] < 0) continue;
-            const std::string file = fileText(modeFile(load.root, own.mode[k]));
-            const size_t at = 2 + own.word - kModeFirstWord;
-            uint32_t held = 0;
-            for (int b = 0; b < 4 && at + 4 <= file.size(); ++b)
-                held |= uint32_t(uint8_t(file[at + size_t(b)])) << (8 * b);
-            const bool marked =
-                file.size() >= 2 && uint8_t(file[0]) == 0xAA && uint8_t(file[1]) == 0xAA;
-            ++(marked && at + 4 <= file.size() && held == own.value[k] ? carried : lost);
-        }
+        for (int k = 0; k < 2; ++k)
+            if (own.value[k] >= 0)
+                ++(fileHolds(load.root, own.mode[k], own.word, own.value[k]) ? carried : lost);
 }
 
 // The panel's side: a person's keys and touches through the control channel.
@@ -396,8 +452,23 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
             load.udpOwn[u].word = kUdpOwnWords + 4 * uint32_t(u);
             load.udpOwn[u].mode[0] = kFirstUdpMode + u;
         }
+        load.quiet[0].word = kQuietWord;
+        load.quiet[0].mode[0] = kQuietMode;
         load.udpPort = linkPort(box.root, "udp");
         if (!load.udpPort) std::fprintf(stderr, "the program's UDP port is not open: no UDP PCs\n");
+        if (load.udpPort) quietRequest(load);
+        // When the quiet address's file first held its value: its request carried out.
+        std::atomic<double> quietLanded{-1};
+        std::atomic<bool> quietWatched{false};
+        std::thread quietWatch([&] {
+            while (load.quiet[0].value[0] >= 0 && !quietWatched) {
+                if (fileHolds(box.root, kQuietMode, kQuietWord, kQuietValue)) {
+                    quietLanded = secondsSince(load.quietAsked);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
         std::atomic<long> reads{0}, refusedReads{0};
         std::atomic<bool> stop{false};
         std::thread reader([&] {
@@ -448,9 +519,17 @@ void BM_FortyPcsOnTheParameterRam(benchmark::State& state) {
         state.counters["udp_steps_failed"] = double(load.udpFailed.load());
         state.counters["udp_checked_saves_answered"] = double(load.udpSaves.load());
         state.counters["ram868_zero_after_s"] = secondsUntilSavesEnded(box.root);
-        long carried = 0, lost = 0, udpCarried = 0, udpLost = 0;
+        long carried = 0, lost = 0, udpCarried = 0, udpLost = 0, quietCarried = 0, quietLost = 0;
         checkOwnSaves(load, load.own, carried, lost);
         checkOwnSaves(load, load.udpOwn, udpCarried, udpLost);
+        // Read as 868 read 0: the quiet address's file must hold its value by then.
+        checkOwnSaves(load, load.quiet, quietCarried, quietLost);
+        quietWatched = true;
+        quietWatch.join();
+        state.counters["quiet_request_answered"] = load.quiet[0].value[0] >= 0 ? 1 : 0;
+        state.counters["quiet_request_carried_out"] = double(quietCarried);
+        // Seconds from its request until its file held the value; -1 when it never did.
+        state.counters["quiet_request_landed_s"] = quietLanded.load();
         state.counters["checked_saves_carried_out"] = double(carried);
         state.counters["checked_saves_lost"] = double(lost);
         state.counters["udp_checked_saves_carried_out"] = double(udpCarried);
