@@ -115,6 +115,7 @@ kill -HUP "$started"
 let_builds_end
 ready=$(scripts/sim-ready.sh "$root" "$started" 2>&1) || failed "nohup: $ready"
 kill -TERM "$started"
+within 20 ended "$started" || failed "nohup: the box still runs after SIGTERM"
 wait "$started" || true
 
 # The docs' nohup example, pasted with a new DIR under umask 022 and 002: the box starts on a
@@ -143,6 +144,7 @@ while IFS= read -r example; do
         within 10 grep -q '^simulated box ready: ' "$log" ||
             failed "$example under umask $mask: no ready line in $log"
         kill -TERM "$started"
+        within 20 ended "$started" || failed "$example under umask $mask: the box still runs"
         wait "$started" || true
     done
 done <<<"$examples"
