@@ -19,7 +19,8 @@
 #                                       recovery, started as their pages start them
 #
 # The box itself touches only its root: this script copies a USB disk's files into
-# DIR/sim/usb-disk.* and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
+# DIR/sim/usb-disk.* (a HOSTDIR that is a symbolic link, or holds one, is refused: a disk holds
+# no links) and the screenshot and EEPROM read-out out of DIR/sim/screenshots and
 # DIR/sim/edid. FILE's missing folders are made; an existing FILE is replaced only when it is a
 # regular file. A relative DIR or FILE is taken from the folder you run the script in.
 # The box has ZEM_SIM_CTL_WAIT seconds (30 unless set) to take the connection and answer a
@@ -121,18 +122,22 @@ plug() {
 case "${1:-} ${2:-}" in
 "usb plug")
     [ $# -eq 3 ] || fail "usage: usb plug HOSTDIR"
-    # The disk holds no links: one given for its folder is refused here, where a copy through it
-    # would hide it from the box's own check.
-    named=$3
-    while [[ $named == ?*/ ]]; do named=${named%/}; done  # "LINK/" names the link too
+    # The disk holds no links: one given for its folder, however written ("LINK/", "LINK/./"),
+    # is refused here, where a copy through it would hide it from the box's own check; the
+    # folder is then named as written, "." and ".." taken away without following a link.
+    named=$(realpath -s -m -- "$3")
     [ ! -L "$named" ] || fail "$3 is a symbolic link"
-    [ -d "$3" ] || fail "no folder $3"
-    host=$(realpath -- "$3")
+    [ -d "$named" ] || fail "no folder $3"
+    host=$(realpath -- "$named")
     [[ $root/ != "${host%/}"/* ]] ||
         fail "$3 holds the box's root $root: a disk's copy would go into itself"
     disk=$(mktemp -d "$root/sim/usb-disk.XXXXXX")
     trap 'rm -rf "$disk"' EXIT  # the copy stays only for a disk the box took
-    cp -R "$3"/. "$disk"/
+    cp -R -- "$named"/. "$disk"/
+    # A link in it would be copied as the link: the copy is looked at, not the folder, which
+    # may change meanwhile.
+    link=$(find "$disk" -type l -print -quit)
+    [ -z "$link" ] || fail "${named%/}/${link#"$disk"/} is a symbolic link: a USB disk holds none"
     plug "/sim/${disk##*/}" || exit 1
     trap - EXIT
     ;;

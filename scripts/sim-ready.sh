@@ -84,7 +84,7 @@ while :; do
     if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then
         fail "the program (process $pid) ended before the box with root $root was ready"
     fi
-    if { [[ -z $pid ]] || root_is_pids; } && [[ -s $links ]]; then
+    if { [[ -z $pid ]] || root_is_pids; } && [[ -s $links ]] && [[ ! -L $links ]]; then
         case $(channel) in
         answers) break ;;
         silent) silent ;;
@@ -96,12 +96,19 @@ while :; do
     sleep 0.1
 done
 
-# What the box wrote, each file read once: the serial ports first, since a box that ends removes
-# them after the links, so that a box found ready by its links was ready with its serial ports.
+# What the box wrote, each file read once and never through a link (the box writes none there):
+# the serial ports first, since a box that ends removes them after the links, so that a box
+# found ready by its links was ready with its serial ports.
 # A box that ended since it answered has removed its links: it is said to have ended, never
 # taken for one that listens nowhere.
-serial=$(awk '{ printf "%s%s at %s", sep, $1, $2; sep = ", " }' "$root/sim/serial-ports" 2>/dev/null || true)
-listening=$(cat -- "$links" 2>/dev/null) || fail "the box with root $root ended"
+ports=$root/sim/serial-ports
+if [[ -L $ports ]]; then
+    serial="serial: not known ($ports is a symbolic link)"
+else
+    serial=$(read_own "$ports" | awk '{ printf "%s%s at %s", sep, $1, $2; sep = ", " }' || true)
+    serial="serial ${serial:-none}"
+fi
+listening=$(read_own "$links") || fail "the box with root $root ended"
 where() {  # where <link>: "127.0.0.1:port", or "not listening"
     local port
     port=$(awk -v l="$1" '$1 == l { print $2 }' <<<"$listening")
@@ -109,4 +116,4 @@ where() {  # where <link>: "127.0.0.1:port", or "not listening"
 }
 
 echo "simulated box ready: TCP $(where tcp), UDP $(where udp), WiFi text UDP $(where wifi)," \
-    "serial ${serial:-none}, root $root"
+    "$serial, root $root"

@@ -97,13 +97,19 @@ ask_box() {
     done
 }
 
+# read_own FILE: what FILE holds, never read through a symbolic link at its name (a box makes
+# none in its root, and refuses one planted there); status 1 for a link or a file not there.
+read_own() {
+    LC_ALL=C dd if="$1" iflag=nofollow status=none 2>/dev/null
+}
+
 # lock_holder LOCK: the pid on the first line of a root's lock, or "". A start writes its pid
 # over the one before and then cuts the file to it, so a longer old pid may trail it for a
 # moment; only a lock just made is empty, and an empty one is read once more.
 lock_holder() {
     local line= try
     for try in 1 2; do
-        { IFS= read -r line <"$1"; } 2>/dev/null || true
+        { IFS= read -r line < <(read_own "$1"); } 2>/dev/null || true
         [ -n "$line" ] || [ $try = 2 ] || { sleep 0.1; continue; }
         break
     done
@@ -113,10 +119,11 @@ lock_holder() {
 # holds_lock PID LOCK: whether process PID has the root's lock file open, as a box (or the start
 # that becomes it) does for its life. A pid a box that ended left in the lock may name another
 # program by now. Looked at through /proc, without taking the lock: a box starting meanwhile
-# would find it taken and refuse its root.
+# would find it taken and refuse its root. A lock that is a symbolic link is nobody's: a box
+# refuses one.
 holds_lock() {
     local id open
-    id=$(stat -L -c '%d:%i' -- "$2" 2>/dev/null) || return 1
+    id=$(stat -c '%d:%i' -- "$2" 2>/dev/null) || return 1
     open=$(stat -L -c '%d:%i' /proc/"$1"/fd/* 2>/dev/null) || true
     [[ $'\n'$open$'\n' == *$'\n'$id$'\n'* ]]
 }

@@ -5,7 +5,8 @@
 #   and the box that then serves keeps its own program and build log, and no child;
 # - scripts/run-sim.sh or scripts/test.sh told to stop (SIGTERM, SIGHUP) while it builds ends
 #   its build and frees build/'s lock (and the root) within seconds; under nohup a hang-up stops
-#   neither the build nor the box;
+#   neither the build nor the box, and the docs' nohup example works on a new DIR under umask
+#   022 and 002;
 # - Ctrl-C on a terminal (a pseudo-terminal) still brings the box's last lines to the terminal
 #   and console.log;
 # - Ctrl-C while the box starts up (its program a stub that waits until the test lets it go, put
@@ -113,6 +114,40 @@ within 60 building || failed "nohup: no build"
 kill -HUP "$started"
 let_builds_end
 ready=$(scripts/sim-ready.sh "$root" "$started" 2>&1) || failed "nohup: $ready"
+kill -TERM "$started"
+within 20 ended "$started" || failed "nohup: the box still runs after SIGTERM"
+wait "$started" || true
+
+# The docs' nohup example, pasted with a new DIR under umask 022 and 002: the box starts on a
+# root of mode 0755, and the log the example names holds its ready line.
+examples=$(grep -ho 'nohup scripts/run-sim.sh DIR [^`#]*&' README.md docs/simulated-box.md |
+    sort -u)
+[ -n "$examples" ] || failed "no nohup example in README.md or docs/simulated-box.md"
+n=0
+while IFS= read -r example; do
+    for mask in 022 002; do
+        root=$tmp/example-$((++n))
+        [ ! -e "$root" ] || failed "$root is not new"
+        pasted=${example//DIR/$root}
+        log=${pasted#*>}
+        log=${log%% *}
+        user_mask=$(umask)
+        umask "$mask"
+        eval "STUB_FOR=example ZEM_SIM_PORT_OFFSET=$offset $pasted"
+        started=$!
+        umask "$user_mask"
+        pids+=("$started")
+        ready=$(scripts/sim-ready.sh "$root" "$started" 2>&1) ||
+            failed "$example under umask $mask: $ready"
+        [ "$(stat -c %a "$root")" = 755 ] ||
+            failed "$example under umask $mask: a root of mode $(stat -c %a "$root")"
+        within 10 grep -q '^simulated box ready: ' "$log" ||
+            failed "$example under umask $mask: no ready line in $log"
+        kill -TERM "$started"
+        within 20 ended "$started" || failed "$example under umask $mask: the box still runs"
+        wait "$started" || true
+    done
+done <<<"$examples"
 
 # Ctrl-C on a terminal, with and without --console: the line the box says as it stops, the
 # count of the refused LED sizes it held back, reaches the terminal and console.log.

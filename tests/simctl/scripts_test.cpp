@@ -237,18 +237,27 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
                  "error: " + root_ + " holds the box's root " + root_ +
                      ": a disk's copy would go into itself\n",
                  1);
-    // A disk's folder given as a link is refused as the box refuses one, and nothing is copied
-    // through it.
+    // A disk's folder given as a link, however written, is refused as the box refuses one, and
+    // nothing is copied through it; so is a folder holding a link, which the copy would keep.
     const std::string disk = makeTempDir("linked-disk");
     std::ofstream(disk + "/note.txt") << "on the disk\n";
     fs::create_directory_symlink(disk, disk + "-link");
-    for (const std::string& link : {disk + "-link", disk + "-link/"}) {
+    for (const std::string& link :
+         {disk + "-link", disk + "-link/", disk + "-link/.", disk + "-link/./"}) {
         expectResult(script("sim-ctl.sh", ctlScript("usb plug " + link)),
                      "error: " + link + " is a symbolic link\n", 1);
+    }
+    const std::string inside = disk + "/ZEM-T73/rootlink";
+    fs::create_directories(disk + "/ZEM-T73");
+    fs::create_directory_symlink("/", inside);
+    for (const std::string& folder : {disk, disk + "/"}) {
+        expectResult(script("sim-ctl.sh", ctlScript("usb plug " + folder)),
+                     "error: " + inside + " is a symbolic link: a USB disk holds none\n", 1);
     }
     EXPECT_EQ(diskCopies(), 0);
     EXPECT_FALSE(usbMounted()) << statusLine("usb disk: ");
     fs::remove(disk + "-link");
+    fs::remove(inside);
     removeTree(disk);
     expectResult(script("sim-ctl.sh", ctlScript("screenshot")), "error: usage: screenshot FILE\n",
                  1);
@@ -273,6 +282,30 @@ TEST_F(ScriptsOnABox, ErrorsSayWhatIsWrongAndACleanStopLeavesNoTrace) {
     EXPECT_FALSE(leftBehind("ctl"));
     EXPECT_FALSE(leftBehind("serial-ports"));
     expectResult(script("sim-ready.sh", root_), "error: no box runs with root " + root_ + "\n", 1);
+}
+
+// The box refuses to write its list of serial ports through a link planted at its name: the
+// ready line then says the ports are not known, and names none of the file the link leads to.
+TEST_F(ScriptsOnABox, TheReadyLineReadsNoFileThroughALink) {
+    const std::string ports = root_ + "/sim/serial-ports";
+    const std::string outside = root_ + "-outside";
+    std::ofstream(outside) << "/dev/ttyS9 /dev/pts/999\n";
+    const std::string listed = slurp(ports);
+    fs::remove(ports);
+    fs::create_symlink(outside, ports);
+    const CommandResult ready = script("sim-ready.sh", root_);
+    EXPECT_EQ(ready.status, 0) << ready.output;
+    EXPECT_EQ(ready.output.rfind("simulated box ready: TCP 127.0.0.1:", 0), 0u) << ready.output;
+    const std::string said =
+        ", serial: not known (" + ports + " is a symbolic link), root " + root_ + "\n";
+    EXPECT_NE(ready.output.find(said), std::string::npos) << ready.output;
+    EXPECT_EQ(ready.output.find("ttyS9"), std::string::npos) << ready.output;
+    // Its own file, put back, is read again.
+    fs::remove(ports);
+    std::ofstream(ports) << listed;
+    const std::string again = script("sim-ready.sh", root_).output;
+    EXPECT_NE(again.find(", serial /dev/ttyS1 at /dev/pts/"), std::string::npos) << again;
+    fs::remove(outside);
 }
 
 TEST_F(ScriptsOnABox, AKilledBoxIsNotTakenForARunningOne) {
