@@ -40,5 +40,7 @@ apt=($sudo apt-get -qq -o DPkg::Lock::Timeout=1800)
 if [ "${1:-}" = "--armhf" ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
     $sudo dpkg --add-architecture armhf
 fi
-"${apt[@]}" update
+# A mirror caught mid-sync fails one index: the lists on hand may still hold every package, so
+# the install below decides, with its own error when they do not.
+"${apt[@]}" update || echo "warning: apt-get update failed for some index; installing from the lists on hand" >&2
 DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y "${missing[@]}" >/dev/null
