@@ -844,6 +844,31 @@ TEST_F(RequestOwners, ARequestWrittenWhileTheReceiverServesAnotherPeerWaitsItsOw
     comm_hooks::get().before_store_lock = nullptr;
 }
 
+// The serial port's receiver tells when it finds nothing waiting in the port: a request of
+// the port is carried out after 60 s of silence from the end of its frame.
+TEST_F(RequestOwners, ASerialPortsSilenceCountsOnceThePortIsFoundEmpty) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool drainedAfterRequest = false;
+    link_activity::get().hooks.drained = [&] {
+        if (recorded() == 0) return;
+        std::lock_guard<std::mutex> lock(m);
+        drainedAfterRequest = true;
+        cv.notify_all();
+    };
+    Qz_uart_inout::pInstance();
+    PtyLink pc(platform::sim::serialPeerName("/dev/ttyS2"));
+    EXPECT_EQ(status(pc.ask(writeRam(868, le16(3)))), 0);
+    {
+        std::unique_lock<std::mutex> lock(m);
+        EXPECT_TRUE(cv.wait_for(lock, hangBound(std::chrono::seconds(10)), [&] {
+            return drainedAfterRequest;
+        })) << "the port was never found empty after the request";
+    }
+    expectCarriedOutAfter(kSilent);
+    Qz_uart_inout::shutdown();
+}
+
 // At most 64 UDP addresses hold requests: a 65th's first request carries out every request of
 // the longest-silent address first, with the RAM as it was before that frame, and nothing else.
 TEST_F(RequestOwners, PastSixtyFourAddressesTheLongestSilentOnesRequestsAreCarriedOut) {
