@@ -39,6 +39,11 @@ public:
     size_t feed_one(const uint8_t* data, size_t n, const SendFn& send);
     // The input ended mid-frame or not (a UDP datagram): an open frame is dropped.
     void end_input();
+    // The transport found nothing waiting in its socket or port (before it waits again): the
+    // silence of the peers it serves counts up to now (core/link_activity.h).
+    void input_drained() {
+        if (receiver_) receiver_->drained();
+    }
     // Handles one checked body in place (buffer of comm::kMaxBody bytes); the reply's wire
     // length in wire, 0 for silence. Used by feed and by the fuzz target.
     uint32_t handle(uint8_t* body, uint32_t len, const SendFn& send);

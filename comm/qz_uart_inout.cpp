@@ -62,8 +62,12 @@ void uart_link::receive_loop() {
     std::vector<uint8_t> rx(4096);
     bool failing = false;
     while (!stopping_) {
-        // Blocks until bytes come or stop() interrupts the port: an idle link never wakes.
-        const int n = port.read(rx.data(), rx.size(), -1);
+        // Nothing waiting (or nothing readable after an error): every byte that came before now
+        // has been read, so the port's silence counts up to now. Then it blocks until bytes
+        // come or stop() interrupts the port: an idle link never wakes.
+        int n = port.read(rx.data(), rx.size(), 0);
+        if (n <= 0) session_.input_drained();
+        if (n == 0) n = port.read(rx.data(), rx.size(), -1);
         if (n < 0) {
             // A port error (a hang-up) may pass: report it once and try again shortly, without
             // spinning while it lasts.

@@ -103,7 +103,14 @@ void udpnetManage::udpacceptThread() {
     link_session session(LinkKind::Udp, "udp");
     pollfd fds[2] = {{fd_, POLLIN, 0}, {waker_.fd[0], POLLIN, 0}};
     while (!stopping_) {
-        if (::poll(fds, 2, -1) <= 0 || !(fds[0].revents & POLLIN)) continue;
+        // Nothing waiting: every datagram that came before now has been read, so its peers'
+        // silence counts up to now. Then it waits.
+        int ready = ::poll(fds, 2, 0);
+        if (ready == 0) {
+            session.input_drained();
+            ready = ::poll(fds, 2, -1);
+        }
+        if (ready <= 0 || !(fds[0].revents & POLLIN)) continue;
         sockaddr_in from{};
         socklen_t flen = sizeof from;
         const ssize_t n =

@@ -13,6 +13,10 @@ link_activity& link_activity::get() {
 
 link_activity::Receiver::Receiver(Kind kind) : clock_(std::make_shared<Clock>(kind)) {}
 
+void link_activity::Receiver::drained() {
+    get().input_drained(*this);
+}
+
 link_activity::Frame::Frame(Receiver* receiver, uint64_t owner)
     : receiver_(receiver), owner_(owner) {
     if (receiver_) get().frame_begins(*receiver_);
@@ -26,24 +30,31 @@ void link_activity::frame_begins(Receiver& r) {
     current_ = &r;
     const uint32_t now = G_timeTicks.load();
     zem::MutexLocker lock(mutex_);
-    r.clock_->busy = true;
-    r.clock_->busy_since = now;
+    Clock& clock = *r.clock_;
+    if (!clock.drained) return;
+    clock.drained = false;
+    clock.stood = now;
 }
 
 void link_activity::frame_ends(Receiver& r, uint64_t owner) {
     current_ = nullptr;
     const uint32_t now = G_timeTicks.load();
     zem::MutexLocker lock(mutex_);
-    Clock& clock = *r.clock_;
-    clock.spent += now - clock.busy_since;
-    clock.busy = false;
     const auto o = owners_.find(owner);
     if (o != owners_.end()) heard(o->second, r.clock_, now);
 }
 
+void link_activity::input_drained(Receiver& r) {
+    {
+        zem::MutexLocker lock(mutex_);
+        r.clock_->drained = true;
+    }
+    if (hooks.drained) hooks.drained();
+}
+
 void link_activity::heard(Owner& o, const std::shared_ptr<Clock>& clock, uint32_t now) {
     if (o.clock->kind == clock->kind) o.clock = clock;
-    o.heard = o.clock->time(now);
+    o.heard = now;
 }
 
 uint64_t link_activity::hold(uint64_t owner) {
@@ -52,8 +63,8 @@ uint64_t link_activity::hold(uint64_t owner) {
     const std::shared_ptr<Clock>& clock = current_->clock_;
     const uint32_t now = G_timeTicks.load();
     zem::MutexLocker lock(mutex_);
-    // Its frame has not ended yet: the request it records is the owner heard, so a tick that
-    // decides after it finds no silence.
+    // Its frame has not ended yet: the request it records is the owner heard (after its
+    // receiver's clock stood still), so a tick that decides after it finds no silence.
     const auto watched = owners_.find(owner);
     if (watched != owners_.end()) {
         heard(watched->second, clock, now);
@@ -65,7 +76,7 @@ uint64_t link_activity::hold(uint64_t owner) {
         room = longest_silent_address(now);
         forget(room);
     }
-    owners_[owner] = {clock, clock->time(now), next_order_++};
+    owners_[owner] = {clock, now, next_order_++};
     addresses_ += address;
     watched_ = owners_.size();
     return room;

@@ -7,9 +7,10 @@
 // mutex, which owners hold requests, and recording a request is hearing its owner; the main
 // tick carries out the requests of an owner silent for 60 s, as it ends a PC update whose link
 // has gone, and the store makes room here when the addresses that may hold requests are full.
-// Time is G_timeTicks (10 ms). An owner's silence runs on its receiver's clock, which stops
-// while that receiver is on a frame (any peer's), so a long flash erase or a file's end is
-// nobody's silence.
+// Time is G_timeTicks (10 ms). An owner's silence runs on its receiver's clock: a frame of that
+// owner may wait unread in the socket or port while the receiver is on other frames, so the
+// clock stands still from the start of a frame until the receiver next finds its input empty,
+// and then catches up: all time up to that moment is silence for an owner not heard since.
 //
 // The tick looks for silence without the C331 mutex; only for an owner that looks silent does
 // it take that mutex, then this one inside it, and decide again: a request recorded since the
@@ -52,6 +53,9 @@ public:
     class Receiver {
     public:
         explicit Receiver(Kind kind);
+        // On its thread: it found nothing waiting in its socket or port, so everything that
+        // came before now has been read. Told when it goes back to wait, never periodically.
+        void drained();
 
     private:
         friend class link_activity;
@@ -59,8 +63,8 @@ public:
     };
 
     // A frame of `owner` on its receiver's thread, for as long as it lives: the receiver's clock
-    // stands still, and the owner's silence starts again at its end. No receiver (a TCP
-    // client): nothing.
+    // stands still from its start until the receiver is drained, and the owner's silence starts
+    // again at its end. No receiver (a TCP client): nothing.
     class Frame {
     public:
         Frame(Receiver* receiver, uint64_t owner);
@@ -99,33 +103,37 @@ public:
         // Run by the main tick between its look (an owner looked silent) and its take of the
         // C331 mutex: where a frame of that owner may record a request.
         std::function<void()> before_silence_lock;
+        // Run on a receiver's thread once its clock runs again (set before receivers start).
+        std::function<void()> drained;
     };
     TestHooks hooks;
 
 private:
-    // A receiver's clock: G_timeTicks less the ticks it spent on frames.
+    // A receiver's clock: G_timeTicks while its input is known empty and no frame came since;
+    // otherwise the moment its last frame started after that, where it stands.
     struct Clock {
         explicit Clock(Kind k) : kind(k) {}
         const Kind kind;
-        bool busy GUARDED_BY(mutex_) = false;
-        uint32_t busy_since GUARDED_BY(mutex_) = 0;
-        uint32_t spent GUARDED_BY(mutex_) = 0;
+        bool drained GUARDED_BY(mutex_) = true;
+        uint32_t stood GUARDED_BY(mutex_) = 0;
         uint32_t time(uint32_t now) const REQUIRES(mutex_) {
-            return now - spent - (busy ? now - busy_since : 0);
+            // A frame that started after `now` (read before it) stands at `now`.
+            return !drained && int32_t(now - stood) > 0 ? stood : now;
         }
     };
     struct Owner {
         std::shared_ptr<Clock> clock;  // its last frame's receiver
-        uint32_t heard;                // the end of that frame, on that clock
+        uint32_t heard;                // the end of that frame, or its last request recorded
         uint64_t order;                // when it came to hold requests: older goes first
     };
 
     void frame_begins(Receiver& r) EXCLUDES(mutex_);
     void frame_ends(Receiver& r, uint64_t owner) EXCLUDES(mutex_);
-    // The owner heard at `now` on `clock`, its receiver's (a UDP address's frames may come
-    // through either UDP socket).
+    void input_drained(Receiver& r) EXCLUDES(mutex_);
+    // The owner heard at `now` through `clock`'s receiver, which it follows from then on (a UDP
+    // address's frames may come through another UDP session).
     static void heard(Owner& o, const std::shared_ptr<Clock>& clock, uint32_t now) REQUIRES(mutex_);
-    // Ticks; a frame that ended after `now` (read before it) is no silence.
+    // Ticks; negative while its receiver stands before the owner was heard.
     static int32_t silence(const Owner& o, uint32_t now) REQUIRES(mutex_) {
         return int32_t(o.clock->time(now) - o.heard);
     }

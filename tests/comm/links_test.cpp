@@ -592,12 +592,14 @@ protected:
         store()->reload();
     }
     // The one request recorded (of mode 3) is carried out after `ticks` more ticks of silence,
-    // and not one before.
+    // and not one before (0: at the next look).
     void expectCarriedOutAfter(uint32_t ticks) {
-        tick(ticks - 1);
-        EXPECT_EQ(recorded(), 1) << "carried out before its silence ended";
-        EXPECT_FALSE(saved(3));
-        tick(1);
+        if (ticks > 0) {
+            tick(ticks - 1);
+            EXPECT_EQ(recorded(), 1) << "carried out before its silence ended";
+            EXPECT_FALSE(saved(3));
+        }
+        tick(ticks > 0 ? 1 : 0);
         EXPECT_EQ(recorded(), 0) << "not carried out at the end of its silence";
         EXPECT_TRUE(saved(3));
         EXPECT_EQ(store()->rd16_locked(868), 0) << "868 reads 0 once its file is written";
@@ -713,9 +715,9 @@ TEST_F(RequestOwners, ATickTakesOnlyWhatWasStillSilentUnderTheC331Mutex) {
     }
 }
 
-// The silence leaves out the time the link's receiver spends on a frame, any peer's (a flash
-// erase across 90 s of ticks, the main tick watching meanwhile), and starts again at the end of
-// the link's own.
+// The silence stands still while the link's receiver is on a frame, any peer's (a flash erase
+// across 90 s of ticks, the main tick watching meanwhile), and starts again at the end of the
+// link's own; another peer's frame counts once the receiver has found nothing more waiting.
 TEST_F(RequestOwners, ALongFrameOnItsReceiverIsNoSilence) {
     comm_hooks::get().erase_flash = [](uint32_t, uint32_t, uint8_t) {
         for (int k = 0; k < 3; ++k) tick(kSilent / 2);
@@ -728,8 +730,7 @@ TEST_F(RequestOwners, ALongFrameOnItsReceiverIsNoSilence) {
         Send request, longFrame;
         uint32_t after;  // the silence left after the long frame
     } cases[] = {
-        {"another UDP address's", pc, [this](const Bytes& f) { fromUdp(2, 40001, f); },
-         kSilent / 2},
+        {"another UDP address's", pc, [this](const Bytes& f) { fromUdp(2, 40001, f); }, 0},
         {"from another port of its address", pc, [this](const Bytes& f) { fromUdp(1, 40002, f); },
          kSilent},
         {"its own, on a serial port", serialPc, serialPc, kSilent},
@@ -745,29 +746,127 @@ TEST_F(RequestOwners, ALongFrameOnItsReceiverIsNoSilence) {
     }
 }
 
-// A request whose datagram waits in the socket while the receiver is on another peer's long
-// frame, the main tick running meanwhile: its silence starts at the end of its own frame.
+// A receiver busy on other peers' frames, with more input waiting between them, holds the
+// address's silence still however long that lasts (the main tick watching meanwhile); once it
+// finds nothing waiting, every tick since the address's last frame counted.
+TEST_F(RequestOwners, ABusyReceiverCountsTheSilenceOnceItsInputIsDrained) {
+    comm_hooks::get().erase_flash = [](uint32_t, uint32_t, uint8_t) {
+        tick(kSilent / 4);
+        return 0;
+    };
+    const auto otherPeer = [this](const Bytes& f) {
+        udp.setPeer("udp", link_session::udp_link(htonl(0x7F000002u), htons(40001)));
+        askSessionBusy(udp, f);
+    };
+    const struct {
+        const char* name;
+        Bytes frame;       // another peer's, eight times
+        uint32_t between;  // ticks between two of them
+    } cases[] = {
+        {"frames of a flash erase each, back to back", eraseFlash(), 0},
+        {"short frames, a minute apart", readRam(868, 2), kSilent},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        fromUdp(1, 40001, writeRam(868, le16(3)));
+        for (int i = 0; i < 8; ++i) {
+            otherPeer(c.frame);
+            tick(c.between);
+        }
+        EXPECT_EQ(recorded(), 1) << "carried out while input waited";
+        udp.input_drained();
+        expectCarriedOutAfter(0);
+    }
+}
+
+// A frame of an address that waits in the socket while the receiver is on another peer's long
+// frame, the main tick running meanwhile and again as that frame is answered: its silence is
+// not counted, and starts again at the end of its own frame (its request's, or a later one's).
 TEST_F(RequestOwners, ARequestWrittenWhileTheReceiverServesAnotherPeerWaitsItsOwnSilence) {
     Gate erasing;
     comm_hooks::get().erase_flash = [&erasing](uint32_t, uint32_t, uint8_t) {
         erasing.pass();
         return 0;
     };
+    comm_hooks::get().before_store_lock = [] { tick(0); };
+    std::mutex m;
+    std::condition_variable cv;
+    int drains = 0;
+    link_activity::get().hooks.drained = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        ++drains;
+        cv.notify_all();
+    };
+    const auto drainedOnce = [&] {
+        std::unique_lock<std::mutex> lock(m);
+        return cv.wait_for(lock, hangBound(std::chrono::seconds(10)), [&] { return drains > 0; });
+    };
     udpnetManage::udp_port_setting = 0;
     udpnetManage::wifi_port_setting = 0;
     udpnetManage* box = udpnetManage::pInstance();
     UdpLink other(box->port, "127.0.0.2"), pc(box->port);
-    other.send(wire(eraseFlash()));
-    ASSERT_TRUE(erasing.entered(10000));
-    pc.send(wire(writeRam(868, le16(3))));
-    tick(2 * kSilent);
-    EXPECT_EQ(recorded(), 0);
-    erasing.open();
-    Bytes reply;
-    ASSERT_TRUE(pc.recv(reply));
-    EXPECT_EQ(status(reply), 0);
-    expectCarriedOutAfter(kSilent);
+    const struct {
+        const char* name;
+        bool heldBefore;  // the request recorded before the other's frame, half a minute ago
+        Bytes waiting;    // the address's frame that waits
+    } cases[] = {
+        {"its request", false, writeRam(868, le16(3))},
+        {"a frame of an address holding a request", true, writeRam(2176, le16(40))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        Bytes reply;
+        if (c.heldBefore) {
+            pc.send(wire(writeRam(868, le16(3))));
+            ASSERT_TRUE(pc.recv(reply));
+            tick(kSilent / 2);
+        }
+        other.send(wire(eraseFlash()));
+        ASSERT_TRUE(erasing.entered(10000));
+        pc.send(wire(c.waiting));
+        tick(2 * kSilent);
+        EXPECT_EQ(recorded(), int(c.heldBefore)) << "carried out while its frame waited";
+        {
+            // Every drain so far came before the long frame; the next one after the address's.
+            std::lock_guard<std::mutex> lock(m);
+            drains = 0;
+        }
+        erasing.open();
+        ASSERT_TRUE(pc.recv(reply));
+        EXPECT_EQ(status(reply), 0);
+        ASSERT_TRUE(drainedOnce()) << "the receiver never found its socket empty";
+        EXPECT_EQ(recorded(), 1) << "carried out when its waiting frame was read";
+        expectCarriedOutAfter(kSilent);
+    }
     udpnetManage::shutdown();
+    comm_hooks::get().before_store_lock = nullptr;
+}
+
+// The serial port's receiver tells when it finds nothing waiting in the port: a request of
+// the port is carried out after 60 s of silence from the end of its frame.
+TEST_F(RequestOwners, ASerialPortsSilenceCountsOnceThePortIsFoundEmpty) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool drainedAfterRequest = false;
+    link_activity::get().hooks.drained = [&] {
+        if (recorded() == 0) return;
+        std::lock_guard<std::mutex> lock(m);
+        drainedAfterRequest = true;
+        cv.notify_all();
+    };
+    Qz_uart_inout::pInstance();
+    PtyLink pc(platform::sim::serialPeerName("/dev/ttyS2"));
+    EXPECT_EQ(status(pc.ask(writeRam(868, le16(3)))), 0);
+    {
+        std::unique_lock<std::mutex> lock(m);
+        EXPECT_TRUE(cv.wait_for(lock, hangBound(std::chrono::seconds(10)), [&] {
+            return drainedAfterRequest;
+        })) << "the port was never found empty after the request";
+    }
+    expectCarriedOutAfter(kSilent);
+    Qz_uart_inout::shutdown();
 }
 
 // At most 64 UDP addresses hold requests: a 65th's first request carries out every request of

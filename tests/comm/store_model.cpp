@@ -267,10 +267,19 @@ void StoreModel::linkClosed(int link) {
 
 void StoreModel::heard(int link) {
     links_[link].silent = 0;
+    links_[link].heldBack = 0;
+}
+
+void StoreModel::drained(int link) {
+    for (auto& [id, l] : links_) {
+        if (!frozen(id, link)) continue;
+        l.silent += l.heldBack;
+        l.heldBack = 0;
+    }
 }
 
 // A UDP address's silence stands still while the UDP receiver is on any peer's frame; a serial
-// port's while it is on its own.
+// port's while it is on its own; each catches up once its receiver finds nothing waiting.
 bool StoreModel::frozen(int link, int busy) const {
     if (busy < 0) return false;
     if (link == busy) return true;
@@ -290,7 +299,11 @@ std::optional<uint32_t> StoreModel::ticksToSilence(int busy) const {
 void StoreModel::pass(uint32_t ticks, int busy) {
     std::vector<std::pair<uint32_t, int>> reached;  // (silence, link): longest first
     for (auto& [id, link] : links_) {
-        if (link.kind == Owner::Tcp || frozen(id, busy)) continue;
+        if (link.kind == Owner::Tcp) continue;
+        if (frozen(id, busy)) {
+            link.heldBack += ticks;
+            continue;
+        }
         link.silent += ticks;
         if (link.silent > kSilentTicks && holdsRequests(id)) reached.push_back({link.silent, id});
     }

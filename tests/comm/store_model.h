@@ -57,8 +57,11 @@ public:
     // Every frame of a link, once answered: its silence starts again.
     void heard(int link);
     // `ticks` pass while `busy`'s receiver (-1: none) is on a frame: a UDP address or serial
-    // port holding requests whose silence passes 60 s has them taken then.
+    // port holding requests whose silence passes 60 s has them taken then. The silence that
+    // receiver's frame held back counts once it is drained.
     void pass(uint32_t ticks, int busy);
+    // `link`'s receiver found nothing more waiting after its frames.
+    void drained(int link);
     // Ticks until the silence of the next link holding requests passes 60 s, none while
     // `busy`'s receiver is on a frame.
     std::optional<uint32_t> ticksToSilence(int busy) const;
@@ -120,6 +123,7 @@ private:
     struct Link {
         Owner kind;
         uint32_t silent = 0;
+        uint32_t heldBack = 0;  // ticks of a receiver's frame, counted once it is drained
     };
     uint16_t word(int addr) const { return uint16_t(ram_[addr] | ram_[addr + 1] << 8); }
     void setWord(int addr, uint16_t v);

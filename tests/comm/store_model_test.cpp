@@ -293,7 +293,8 @@ protected:
             zem::MutexLocker lock(c331_manage::c331_mutex);
             std::memcpy(v.ram.data(), store()->ram.data(), v.ram.size());
             for (int m = 0; m < 16; ++m)
-                std::memcpy(v.modeSlots[m].data(), store()->mode_ram[m].data(), v.modeSlots[m].size());
+                std::memcpy(v.modeSlots[m].data(), store()->mode_ram[m].data(),
+                            v.modeSlots[m].size());
         }
         readFiles(stale_.exchange(0));
         v.files = files_;
@@ -348,6 +349,9 @@ protected:
                [&](const uint8_t* p, uint32_t n) { replies.add(p, n); });
         if (c >= kFirstUdp) s.end_input();
         model.heard(c);
+        // Nothing more waits in the socket or port.
+        s.input_drained();
+        if (c >= kSerial) model.drained(c);
         return replies.bodies;
     }
     void send(int c, const std::vector<Frame>& frames) {

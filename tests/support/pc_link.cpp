@@ -197,11 +197,17 @@ int PtyLink::readSome(uint8_t* p, size_t cap, int ms) {
     return int(::read(fd, p, cap));
 }
 
-Bytes askSession(link_session& session, const Bytes& body) {
+Bytes askSessionBusy(link_session& session, const Bytes& body) {
     const Bytes w = wire(body);
     ReplyReader r;
     session.feed(w.data(), w.size(), [&](const uint8_t* p, uint32_t n) { r.add(p, n); });
     return r.bodies.empty() ? Bytes{} : r.bodies.back();
+}
+
+Bytes askSession(link_session& session, const Bytes& body) {
+    const Bytes reply = askSessionBusy(session, body);
+    session.input_drained();
+    return reply;
 }
 
 std::future<std::vector<Bytes>> sessionSends(std::vector<Bytes> bodies) {

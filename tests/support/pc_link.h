@@ -40,9 +40,11 @@ private:
 };
 
 class link_session;
-// A body through a link session, as a transport hands it the bytes: the last reply body (empty
-// where none came).
+// A body through a link session, as a transport hands it the bytes, and then finds nothing
+// more waiting (the PC waits for its reply): the last reply body (empty where none came).
 Bytes askSession(link_session& session, const Bytes& body);
+// The same, with more input still waiting: the session is not told it drained.
+Bytes askSessionBusy(link_session& session, const Bytes& body);
 
 // A PC on a link session of its own, with no socket, sends these bodies in turn on its own
 // thread: the last reply body of each (empty where none came).
