@@ -52,6 +52,18 @@ protected:
     // A key pressed and released on the page in front (the front keys or keypad letters).
     void key(int code);
     void keys(std::initializer_list<int> codes);
+    // Runs `press` until `done` holds, at most max_presses times; when it still does not hold, or
+    // no page takes keys, the test fails naming `awaited` and the page in front.
+    void pressUntil(const std::function<void()>& press, const std::function<bool()>& done,
+                    const std::string& awaited, int max_presses = 20);
+    // pressUntil with a key.
+    void keyUntil(int code, const std::function<bool()>& done, const std::string& awaited,
+                  int max_keys = 20);
+    // Back until `open` no longer holds: a page and every page over it closed.
+    void backUntilGone(const std::function<bool()>& open, const std::string& page,
+                       int max_keys = 20);
+    // The page in front as a failure names it: its id and class, or that none takes keys.
+    static std::string pageInFront();
     // A touch on a visible button of the page in front, by object name.
     void click(const QString& name);
     // A touch at a point of the panel as the box's touch screen gives it, to the window on top
