@@ -5,19 +5,27 @@
 # linked or run. CMAKE_BUILD_PARALLEL_LEVEL sets its jobs (else one per core).
 # It goes on past a file that fails, as far as the libraries' order lets it (a library's
 # generated code waits for the libraries it links).
-# Usage: scripts/check-locks.sh
+# With --with-fuzz it compiles them in the fuzz targets' folder instead (build-fuzz/, with their
+# sanitizers), where tests/fuzz/run.sh then only builds the targets: scripts/test.sh's way.
+# Usage: scripts/check-locks.sh [--with-fuzz]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/usage.sh
-check_options scripts/check-locks.sh -- "$@"
+check_options scripts/check-locks.sh --with-fuzz -- "$@"
 no_words scripts/check-locks.sh "$@"
 command -v clang++ >/dev/null || fail "clang++ is needed (apt-get install clang)"
 
 dir=build-tsa
 # -O0 without debug information: the analysis runs in the front end, the rest is time lost.
-log=$(scripts/configure.sh . "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG=-O0 -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
-    -DZEM_THREAD_SAFETY=ON -DZEM_TESTS=OFF -DZEM_BENCH=OFF 2>&1) || {
+if [ "${1:-}" = --with-fuzz ]; then
+    source scripts/lib/fuzz_tree.sh
+    dir=$(fuzz_tree_dir "$PWD")
+    log=$(configure_fuzz_tree "$PWD" 2>&1)
+else
+    log=$(scripts/configure.sh . "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG=-O0 -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
+        -DZEM_THREAD_SAFETY=ON -DZEM_TESTS=OFF -DZEM_BENCH=OFF 2>&1)
+fi || {
     printf '%s\n' "$log" >&2
     exit 1
 }
