@@ -89,7 +89,8 @@ protected:
     void settle();
     // Runs each step after the one before, inside whatever nested loop that one opened (a page,
     // a tip); the test fails, and every loop is closed, when they have not all run and returned
-    // within timeout_ms, scaled by the time factor (time_factor.h).
+    // within timeout_ms, scaled by the time factor (time_factor.h), naming the page in front;
+    // after a fatal failure (a stuck session, a failed assertion) it runs nothing.
     void session(std::vector<Item> steps, int timeout_ms = 10000);
 
     // The panel as a person sees it, and the same saved as <Suite>.<Test>-<state>.png.
