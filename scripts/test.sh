@@ -152,11 +152,11 @@ build_and_test() {
     verdict+=("$name $(out_of "$dir/ctest-output.log")")
 }
 
-# First, as it only compiles (under two minutes on 2 cores): the lock contracts, checked by clang.
+# First, as it only compiles (about three minutes on 2 cores): the lock contracts, checked by clang.
 # The native builds' tests then have the check refuse each known lock fault
 # (ThreadSafety.ClangRefusesEachKnownLockFault), with the same clang: here that test may not skip.
 # It compiles the program's libraries in the fuzz targets' folder, with their instrumentation, so
-# that the fuzz stage only builds the targets from them.
+# that the fuzz stage only builds the targets' own files and links them.
 stage "lock check"
 scripts/check-locks.sh --with-fuzz
 export ZEM_REQUIRE_CLANG=1
