@@ -6,22 +6,30 @@
 # It goes on past a file that fails, as far as the libraries' order lets it (a library's
 # generated code waits for the libraries it links). Then clang-query looks through the same
 # sources for a guarded C array, which the analysis cannot follow (scripts/lib/guarded_arrays.sh).
-# Usage: scripts/check-locks.sh
+# With --with-fuzz it compiles them in the fuzz targets' folder instead (build-fuzz/, with their
+# sanitizers), where tests/fuzz/run.sh then only builds the targets: scripts/test.sh's way.
+# Usage: scripts/check-locks.sh [--with-fuzz]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/usage.sh
 source scripts/lib/guarded_arrays.sh
-check_options scripts/check-locks.sh -- "$@"
+check_options scripts/check-locks.sh --with-fuzz -- "$@"
 no_words scripts/check-locks.sh "$@"
 command -v clang++ >/dev/null || fail "clang++ is needed (apt-get install clang)"
 command -v clang-query >/dev/null || fail "clang-query is needed (apt-get install clang-tools)"
 
 dir=build-tsa
 # -O0 without debug information: the analysis runs in the front end, the rest is time lost.
-log=$(scripts/configure.sh . "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG=-O0 -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
-    -DZEM_THREAD_SAFETY=ON -DZEM_TESTS=OFF -DZEM_BENCH=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    2>&1) || {
+if [ "${1:-}" = --with-fuzz ]; then
+    source scripts/lib/fuzz_tree.sh
+    dir=$(fuzz_tree_dir "$PWD")
+    log=$(configure_fuzz_tree "$PWD" 2>&1)
+else
+    log=$(scripts/configure.sh . "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG=-O0 -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
+        -DZEM_THREAD_SAFETY=ON -DZEM_TESTS=OFF -DZEM_BENCH=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+        2>&1)
+fi || {
     printf '%s\n' "$log" >&2
     exit 1
 }

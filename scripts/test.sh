@@ -8,7 +8,10 @@
 # "all stages passed in N min: plain N, ..." (each stage's count of tests). SIGTERM, SIGHUP or
 # Ctrl-C end the whole run, its builds, tests and the boxes they start, and free build/'s lock;
 # under nohup a hang-up ends nothing. Before the builds it checks the lock contracts with clang
-# (scripts/check-locks.sh), whose refusal of known lock faults the native builds' tests check.
+# (scripts/check-locks.sh --with-fuzz: the program's libraries compiled once, for the check and
+# the fuzz targets), whose refusal of known lock faults the native builds' tests check. Tests
+# that wait more than they compute run several at once, the longest first (the armhf tests two
+# per core, at twice their build's time factor).
 # On a slow or busy machine, ZEM_TEST_TIME_FACTOR=N scripts/test.sh (N a number of at least 1,
 # at most 3 decimals)
 # multiplies the tests' bounds that only catch a hang by N in every build.
@@ -47,9 +50,13 @@ jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 cores=$(nproc)
 # Natively most tests wait on the box's own timings (its tick, start-ups, bounds of seconds) far
 # longer than they compute, so ctest runs at least 8 at once, as on an 8-core machine: on 2 cores
-# the plain build's tests take a minute and a half instead of four. Under qemu they compute more
-# than they wait: one per core (8 at once on 2 cores made the slowest page tests time out).
+# the plain build's tests take a minute and a half instead of four. Under qemu most compute more
+# than they wait, but the longest wait on timers: two per core, the longest first, with twice
+# the time factor (8 at once on 2 cores, at the same factor, made the slowest page tests time
+# out). The AddressSanitizer build's programs compute more than they wait: one per core, the
+# longest first (on 2 cores: 187 s, against 206 in the old order and 234 two per core).
 test_jobs=$((cores > 8 ? cores : 8))
+busy_jobs=$((2 * cores))
 
 # stage NAME: the time the stage before took, and NAME's start, on a line of their own.
 stage_name= stage_start=$SECONDS
@@ -114,6 +121,21 @@ build_warning_free() {
     fi
 }
 
+# longest_first DIR: ctest starts the tests that took longest first, by their times in its cost
+# data; a folder without any (a fresh clone's) takes the plain build's, where the same tests
+# ran first.
+longest_first() {
+    local costs=Testing/Temporary/CTestCostData.txt
+    [ "$1" = build ] || [ -f "$1/$costs" ] || [ ! -f "build/$costs" ] ||
+        { mkdir -p "$1/${costs%/*}" && cp "build/$costs" "$1/$costs"; }
+}
+
+# The plain and the box's builds compile the program with line tables only (-g1), enough for a
+# failure's stack, as the tests' own code and the sanitizer builds already are: about a sixth
+# less compile time per file. build/ keeps it for scripts/run-sim.sh's builds too.
+line_tables=(-DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+             -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
+
 # build_and_test NAME DIR CTEST_JOBS [cmake options]: NAME names DIR's count in the verdict.
 build_and_test() {
     local name=$1 dir=$2 ctest_jobs=$3; shift 3
@@ -126,15 +148,18 @@ build_and_test() {
     *) build_warning_free "$dir" ;;
     esac
     stage "$dir tests"
+    longest_first "$dir"
     ctest_in "$dir" -j "$ctest_jobs" --output-on-failure
     verdict+=("$name $(out_of "$dir/ctest-output.log")")
 }
 
-# First, as it only compiles (under two minutes on 2 cores): the lock contracts, checked by clang.
+# First, as it only compiles (about three minutes on 2 cores): the lock contracts, checked by clang.
 # The native builds' tests then have the check refuse each known lock fault
 # (ThreadSafety.ClangRefusesEachKnownLockFault), with the same clang: here that test may not skip.
+# It compiles the program's libraries in the fuzz targets' folder, with their instrumentation, so
+# that the fuzz stage only builds the targets' own files and links them.
 stage "lock check"
-scripts/check-locks.sh
+scripts/check-locks.sh --with-fuzz
 export ZEM_REQUIRE_CLANG=1
 
 # scripts/run-sim.sh builds build/ too, under a lock on it: a start waits until this build and
@@ -147,7 +172,7 @@ if ! flock -n 8; then
     flock 8
 fi
 time_factor 2
-build_and_test plain build "$test_jobs" 8<&-
+build_and_test plain build "$test_jobs" "${line_tables[@]}" 8<&-
 exec 8<&-
 stage "scripts' tests"
 logged build/scripts-tests.log tests/scripts/run.sh
@@ -174,10 +199,14 @@ whole_run() {
     return 1
 }
 export -f whole_run
-whole_limit=$(((1200 * factor_th + 999) / 1000))
 stage "build-asan programs whole"
+whole_limit=$(((1200 * factor_th + 999) / 1000))
+# The longest first, by their labels' times in the plain build's tests (a label per program).
 asan_programs=()
-for p in build-asan/tests/*_tests; do
+for p in $(for p in build-asan/tests/*_tests; do
+    awk -v l="$(basename "$p" _tests)" -v p="$p" '$1 == l && $2 == "=" { t = $3 }
+        END { print t + 0, p }' build/ctest-output.log
+done | sort -rn | cut -d' ' -f2); do
     [[ $(basename "$p" _tests) =~ $program_tests ]] || asan_programs+=("$p")
 done
 printf '%s\n' "${asan_programs[@]}" |
@@ -196,8 +225,9 @@ TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
 # --- armhf: the box's own architecture, cross-built, every test under qemu-user ---
 stage "armhf packages"
 scripts/install-deps.sh --armhf
-time_factor 6
-build_and_test armhf build-armhf "$cores" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
+time_factor 12
+build_and_test armhf build-armhf "$busy_jobs" "${line_tables[@]}" \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
 stage ""
 printf -v counts '%s, ' "${verdict[@]}"
 awk -v s=$SECONDS -v counts="${counts%, }" \

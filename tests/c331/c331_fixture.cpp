@@ -43,6 +43,7 @@ bool C331Test::waitState(int state) {
 bool C331Test::waitFor(const std::function<bool()>& pred, int max_ms) {
     for (int i = 0, n = hangMs(max_ms); i < n; ++i) {
         if (pred()) return true;
+        // unscaled: a pause; n is the bound.
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return pred();

@@ -134,7 +134,7 @@ TEST_F(C331ThreadTest, ThePanelWaitsForTheFpgaSideWithoutHoldingTheMutex) {
         s.wr16_no_gen_bump(1378, 1280);
         s.wr16_no_gen_bump(1380, 720);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(hangBound(std::chrono::milliseconds(100)));
     EXPECT_EQ(routingWrites(), before);
     EXPECT_TRUE(refreshes().empty());
     // Another producer gets the mutex meanwhile, and its change joins the same apply.
@@ -307,7 +307,7 @@ TEST_F(C331ThreadTest, CreatingTheManagerTwiceStartsOneThread) {
     ASSERT_TRUE(waitState(8));
     const long script_runs = scriptRuns();
     EXPECT_EQ(c331_manage::pInstance(), first);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(hangBound(std::chrono::milliseconds(50)));
     EXPECT_EQ(scriptRuns(), script_runs);
     EXPECT_EQ(first->thread_state.load(), 8);
 }

@@ -353,14 +353,18 @@ TEST_F(Handlers, Register11StartsTheHandshakeBeforeTheC331ThreadCanTakeTheApply)
     // A stand-in for the C331 thread: it takes the apply the moment it is raised and notes
     // whether the handshake had started, which decides whether it waits for the FPGA side.
     std::promise<int> seen;
+    std::promise<void> locked;
     std::thread c331([&] {
         zem::MutexLocker lock(c331_manage::c331_mutex);
+        locked.set_value();  // the mutex is free again only once it waits
         c331_manage::apply_cv.wait(lock, [] { return c331_manage::apply_pending(); });
         seen.set_value(led_size_handshake::get().state());
         while (c331_manage::take_apply() != 0) {
         }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the stand-in is waiting
+    EXPECT_EQ(locked.get_future().wait_for(hangBound(std::chrono::seconds(5))),
+              std::future_status::ready);
+    { zem::MutexLocker waiting(c331_manage::c331_mutex); }  // the stand-in is waiting
     store()->wr16_no_gen_bump(1380, uint16_t(store()->persisted16(1380) + 32));
     handle(writeReg(11, 0xFF, {0}));
     c331.join();

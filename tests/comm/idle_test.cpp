@@ -75,7 +75,8 @@ TEST_F(IdleLinks, SerialThreadsAndTheUsbWatcherSleepUntilSomethingComes) {
 
     ASSERT_TRUE(eventually(allAsleep));
     const auto before = threads();
-    // Longer than the longest old wake-up period (the watcher's second).
+    // Longer than the longest old wake-up period (the watcher's second); the code's period sets
+    // it, and a slower machine only wakes more within it. unscaled: a window, not a bound.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     const auto after = threads();
     for (const char* name : kIdle)

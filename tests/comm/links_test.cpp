@@ -211,6 +211,7 @@ TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
     const int connected = ::connect(late, reinterpret_cast<sockaddr*>(&to), sizeof to);
     rusage before{}, after{};
     ::getrusage(RUSAGE_SELF, &before);
+    // unscaled: a window for the processor time the accept retries take, not a bound.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ::getrusage(RUSAGE_SELF, &after);
     for (int fd : fill) ::close(fd);
@@ -249,7 +250,7 @@ TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
         EXPECT_EQ(first.ask(probe), reply(probe, {0, 0x80}));
         platform::sim::releaseSimSerial("/dev/ttyS2");
     }  // nobody holds the far end now: the program's reads fail
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(hangBound(std::chrono::milliseconds(300)));
     PtyLink again(name);
     EXPECT_EQ(again.ask(probe, 3000), reply(probe, {0, 0x80}));
     Qz_uart_inout::shutdown();

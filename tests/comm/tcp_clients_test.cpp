@@ -275,7 +275,7 @@ TEST_F(TcpClients, AHeldClientWhoseQueueEmptiesIsReadAgain) {
         int unsent = 1;
         for (int i = 0; i < 500 && unsent > 0 && ::ioctl(boxFd, SIOCOUTQ, &unsent) == 0; ++i) {
             pollfd p{pcFd, POLLIN, 0};
-            ::poll(&p, 1, 10);
+            ::poll(&p, 1, hangMs(10));
             take();
         }
         ++holds;
@@ -596,6 +596,7 @@ TEST_F(TcpClients, AFailedWaitOfTheAcceptThreadIsRetriedAfterAPause) {
     leaving.fd = -1;
     const bool let_go = eventually([&] { return tcp->clients == 0; }, 5000);
     // Over a second and more of retries, the accept thread takes next to no processor time.
+    // unscaled: a window for the processor time, not a bound.
     std::this_thread::sleep_until(start + std::chrono::milliseconds(1500));
     ::getrusage(RUSAGE_SELF, &after);
     const bool still_paused = !tcp->listening;

@@ -204,10 +204,10 @@ protected:
     }
     bool frontIs(int page, milliseconds limit) const {
         const auto end = Clock::now() + limit;
-        for (;;) {
+        for (;;) {  // bounded: by limit
             if (front().page == page) return true;
             if (Clock::now() >= end) return false;
-            std::this_thread::sleep_for(milliseconds(20));
+            std::this_thread::sleep_for(milliseconds(20));  // unscaled: a pause
         }
     }
 
@@ -219,7 +219,7 @@ protected:
             if (f.page == kPageHome) return true;
             if (f.page < 0) return false;
             ctl("key Back");
-            std::this_thread::sleep_for(milliseconds(100));
+            std::this_thread::sleep_for(milliseconds(100));  // unscaled: a pause
         }
         return false;
     }
@@ -284,6 +284,7 @@ protected:
             if (answer.empty() || answer.find("did not answer") != std::string::npos)
                 return (running() ? "the panel did not answer" : "the box died") +
                        std::string(" after keys") + done + "\n" + answer;
+            // unscaled: the walk's gap between keys, part of what it tries.
             std::this_thread::sleep_for(milliseconds(s.gap_ms));
             if (s.gap_ms < kShortGapMs) continue;
             const int page = front().page;
@@ -361,7 +362,7 @@ TEST_F(KeyWalk, DISABLED_RandomSeedsForAsLongAsGiven) {
     const auto end = Clock::now() + seconds(secs ? std::atoi(secs) : 60);
     std::random_device entropy;
     std::string box_seeds;
-    for (;;) {
+    for (;;) {  // bounded: by the seeds given or the walk's time
         uint32_t seed = 0;
         if (given) {
             if (!(replay >> seed)) break;

@@ -96,7 +96,7 @@ protected:
         ticker = std::thread([this] {
             while (!stopTicks) {
                 ++G_timeTicks;
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));  // unscaled: the tick
             }
         });
     }

@@ -209,7 +209,8 @@ protected:
             // An answer that comes once the box has acted: asked again until it does.
             const auto end = Clock::now() + hangBound(seconds(20));
             while (!ok && box.later && Clock::now() < end) {
-                std::this_thread::sleep_for(seconds(1));  // the card search waits for a quiet PC
+                // unscaled: the card search waits for a PC quiet for the box's own second.
+                std::this_thread::sleep_for(seconds(1));
                 pc_->send(bytesOf(pc.tokens));
                 ok = pc_->recv(got) && matches(want, got);
             }

@@ -11,11 +11,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "pc_link.h"
 #include "program_fixture.h"
+#include "time_factor.h"
 
 namespace {
 
@@ -146,14 +148,18 @@ TEST_F(WithThePanelHeld, SigtermKeepsEveryWriteAnsweredAndRefusesTheRest) {
     answered(writeReg(11, 0xFF, {0}));
     ::kill(pid_, SIGTERM);
     int last = 50;
-    for (uint16_t v = 51;; v = uint16_t(v % 99 + 1)) {
+    bool refused = false;
+    const auto end = std::chrono::steady_clock::now() + hangBound(std::chrono::seconds(60));
+    for (uint16_t v = 51; !refused && std::chrono::steady_clock::now() < end;
+         v = uint16_t(v % 99 + 1)) {
         const Bytes reply = pc->ask(writeRam(2176, le16(v)));
-        if (status(reply) != 0) {
+        refused = status(reply) != 0;
+        if (refused)
             EXPECT_EQ(status(reply), 2) << "refused as unavailable";
-            break;
-        }
-        last = v;
+        else
+            last = v;
     }
+    ASSERT_TRUE(refused) << "writes still answered done a minute after SIGTERM, the last " << last;
     ASSERT_NO_FATAL_FAILURE(endedBySigterm());
     EXPECT_EQ(fileBrightness(), last) << "the last write answered done";
 }

@@ -16,7 +16,7 @@ bool waitFor(const std::function<bool()>& pred, int seconds) {
         std::chrono::steady_clock::now() + std::chrono::milliseconds(hangMs(1000 * seconds));
     while (std::chrono::steady_clock::now() < deadline) {
         if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // unscaled: a pause
     }
     return pred();
 }
@@ -37,7 +37,7 @@ TEST_F(FpgaC331Box, LedSizeChangeBlanksReinitialisesAndRelightsWithTheC331Thread
     std::thread ticker([&] {
         while (!stop) {
             ++G_timeTicks;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // unscaled: the tick
         }
     });
     // In start-up order: the source manager exists before the FPGA thread reads it.

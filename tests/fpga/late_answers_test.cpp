@@ -76,8 +76,8 @@ void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool
         const Bytes value(n, uint8_t(16 * index + r % 16));
         const Bytes write = request(l, 0x60, cat({le32(0x100), le16(n), {0, 0}, value}));
         const Verdict written = judge(link.ask(write, kPcWaitMs), l, 0x60, 11);
-        if (written == Verdict::Refused)  // the PC tries again a little later
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // unscaled: the PC tries again a little later.
+        if (written == Verdict::Refused) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (!t.count(written)) continue;
         const Bytes got = link.ask(request(l, 0x61, cat({le32(0x100), le16(n)})), kPcWaitMs);
         const Verdict read = judge(got, l, 0x61, 18u + n);
@@ -119,6 +119,7 @@ protected:
         uint32_t seed = 12345;
         while (!done) {
             seed = seed * 1103515245u + 12345u;
+            // unscaled: the uneven times are what the test tries.
             std::this_thread::sleep_for(std::chrono::milliseconds(20 + (seed >> 16) % 120));
             board->releaseHeld();
         }
@@ -172,7 +173,7 @@ protected:
         ++G_timeTicks;
         ++passes;
         mgr->thread_pass();
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));  // unscaled: the tick
     }
 
     std::vector<std::unique_ptr<Link>> links;

@@ -171,7 +171,7 @@ protected:
     // Real time, bounded: what the C331 thread does next.
     static bool waitFor(const std::function<bool()>& pred) {
         for (int i = 0, n = hangMs(5000); i < n && !pred(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // unscaled: a pause
         return pred();
     }
     // Register 11 with a new width (the caller holds the turn): the handshake starts and the
@@ -967,7 +967,8 @@ TEST_F(FpgaTest, PcTableTrafficDuringBringUpNeitherBlocksNorBreaksIt) {
             std::this_thread::yield();
         }
     });
-    while (served == 0) std::this_thread::yield();  // the PC is talking before bring-up starts
+    EXPECT_TRUE(eventually([&] { return served > 0; }, 5000))  // talking before bring-up starts
+        << "the PC's table reads and writes were never served";
     g_source_online = 2;
     powerUp(0);
     powerUp(1);

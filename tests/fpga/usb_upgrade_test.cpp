@@ -41,7 +41,7 @@ protected:
         chip = platform::sim::attachSimC331();
         c331 = c331_manage::pInstance();
         for (int i = 0, n = hangMs(5000); i < n && c331->thread_state != 8; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // unscaled: a pause
         ASSERT_EQ(c331->thread_state.load(), 8);
         c331_manage::stop_thread();  // the test alone drives the chip from here
         usb_upgrade_report* r = usb_upgrade_report::pInstance();
@@ -631,9 +631,9 @@ TEST_F(UsbUpgradeTest, APowerCutWhileTheProgramIsWrittenLeavesTheOldFileWhole) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            for (;;) mgr->update_muc_file(image);
+            for (;;) mgr->update_muc_file(image);  // bounded: the kill below
         }
-        usleep(useconds_t(delay_us));
+        usleep(useconds_t(delay_us));  // unscaled: the kill's moment, what the test tries
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         const std::string now = readFile("/data/app/zemT57N2");

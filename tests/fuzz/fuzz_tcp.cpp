@@ -28,6 +28,7 @@
 #include "common/fuzz_box.h"
 #include "core/globals.h"
 #include "tests/support/loopback_connect.h"
+#include "tests/support/time_factor.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ constexpr int kSlots = 8;        // clients an input may have at once
 constexpr uint32_t kPlaces = 4;  // the server's bound, so that connecting past it is reachable
 constexpr int kMostActions = 200;
 constexpr int kMostPauseMs = 120;  // time an input may let pass in all
-constexpr int kDrainMs = 2000;     // a half-closed client's last replies, at most
+constexpr int kDrainMs = 2000;     // a half-closed client's last replies, at most (scaled)
 
 // Erases wait while the gate is shut; reads give a pattern of every byte value.
 struct FlashGate {
@@ -190,14 +191,15 @@ Bytes owed(const Frames& table, const Pc& pc) {
     return all;
 }
 
-// Reads a half-closed client's replies until the box closes, or kDrainMs pass without one.
+// Reads a half-closed client's replies until the box closes, or kDrainMs (scaled by the time
+// factor) pass without one.
 void drain(Pc& pc) {
     pc.drained = true;
-    for (;;) {
+    for (;;) {  // bounded: by the box's close or a quiet kDrainMs
         pc.pump();
         if (!pc.take(~size_t(0))) return;
         pollfd p{pc.fd, short(POLLIN | (pc.pending.empty() ? 0 : POLLOUT)), 0};
-        if (::poll(&p, 1, kDrainMs) != 1) return;
+        if (::poll(&p, 1, hangMs(kDrainMs)) != 1) return;
     }
 }
 
@@ -308,8 +310,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fail("half closed, it did not get every reply it was owed", pc.id);
     }
     // A joined thread's task may stay listed for a moment after the join returns.
-    for (int i = 0; i < 200 && countEntries("/proc/self/task") != threadsBefore; ++i)
-        ::poll(nullptr, 0, 5);
+    for (int i = 0, n = hangMs(1000) / 5; i < n && countEntries("/proc/self/task") != threadsBefore;
+         ++i)
+        ::poll(nullptr, 0, 5);  // unscaled: a pause; n is the bound
     if (countEntries("/proc/self/task") != threadsBefore) {
         std::fprintf(stderr, "fuzz_tcp: %d threads before, %d after\n", threadsBefore,
                      countEntries("/proc/self/task"));

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer)
-# and runs each for a fixed number of runs from its seeds with its dictionary, several targets
-# at once. ZEM_FUZZ_SCALE (percent) scales every target's runs alike; target names as arguments
-# run only those.
+# in build-fuzz/ (ZEM_FUZZ_BUILD), from the program's libraries as the lock check compiles them
+# there (scripts/check-locks.sh --with-fuzz), and runs each for a fixed number of runs from its
+# seeds with its dictionary, two targets at once or one per two cores. ZEM_FUZZ_SCALE (percent)
+# scales every target's runs alike; target names as arguments run only those.
 # Usage: tests/fuzz/run.sh [TARGET...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../scripts/lib/usage.sh"
 check_options tests/fuzz/run.sh -- "$@"
-build="${ZEM_FUZZ_BUILD:-$here/../../build-fuzz}"
-# Fewer runs on a machine of fewer than four cores, where the targets run one after another.
+source "$here/../../scripts/lib/fuzz_tree.sh"
+source "$here/../../scripts/lib/time_factor.sh"
+# An input that takes longer than this fails its target: a hang, scaled by the time factor.
+factor_th=$(time_factor_thousandths) || exit 1
+input_limit=$(((60 * factor_th + 999) / 1000))
+# Fewer runs on a machine of fewer than four cores.
 scale="${ZEM_FUZZ_SCALE:-$(($(nproc) >= 4 ? 100 : 50))}"
 
 # Runs per target: each takes at most about 30 s on one core of the development machine.
@@ -48,8 +53,9 @@ fi
 names=()
 for t in "${targets[@]}"; do names+=("fuzz_$t"); done
 # With Ninja, as every build of the scripts (a folder of another generator is configured afresh).
-if ! { CC=clang CXX=clang++ "$here/../../scripts/configure.sh" "$here" "$build" \
-    -DCMAKE_BUILD_TYPE=Debug &&
+root="$(cd "$here/../.." && pwd)"
+build=$(fuzz_tree_dir "$root")
+if ! { configure_fuzz_tree "$root" &&
     cmake --build "$build" -j "${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" --target "${names[@]}"
 } >"$work/build.log" 2>&1; then
     tail -n 60 "$work/build.log"
@@ -64,12 +70,14 @@ run_target() {
     mkdir -p "$dir/corpus" "$dir/tmp" "$build/crashes"
     cp "$here/seeds/$t"/* "$dir/corpus"/
     TMPDIR="$dir/tmp" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-        "$build/fuzz_$t" -runs=$((runs[$t] * scale / 100)) -max_len=4096 -seed=1 -timeout=60 \
+        "$build/fuzz_$t" -runs=$((runs[$t] * scale / 100)) -max_len=4096 -seed=1 -timeout=$input_limit \
         -dict="$here/dict/$t.dict" -artifact_prefix="$build/crashes/$t-" "$dir/corpus" \
         >"$dir/log" 2>&1
 }
 
-jobs=$(( $(nproc) > 1 ? $(nproc) / 2 : 1 ))
+# Two at once on two cores too: a target waits on the box's threads and its own sockets as much
+# as it computes.
+jobs=$(( $(nproc) > 4 ? $(nproc) / 2 : 2 ))
 pids=()
 for t in "${targets[@]}"; do
     while (( $(jobs -rp | wc -l) >= jobs )); do wait -n || true; done

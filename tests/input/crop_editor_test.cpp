@@ -63,7 +63,8 @@ protected:
                                  }};
         all.insert(all.end(), steps.begin(), steps.end());
         all.push_back([this] {
-            while (g_inputcut && g_inputcut->level > 0) key(kKeyBack);
+            backUntilGone([] { return g_inputcut && g_inputcut->level > 0; },
+                          "the crop editor's levels");
             if (g_inputcut) key(kKeyBack);
             if (g_option) key(kKeyBack);
         });

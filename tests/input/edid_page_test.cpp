@@ -46,9 +46,9 @@ protected:
                  [this, body] {
                      ASSERT_EQ(g_page_focus, kPageEdidSet);
                      body();
-                     while (g_edidset) key(kKeyBack);
+                     backUntilGone([] { return g_edidset != nullptr; }, "the EDID page");
                      EXPECT_EQ(g_page_focus, kPageInputChoose);
-                     while (g_inputchoose) key(kKeyBack);
+                     backUntilGone([] { return g_inputchoose != nullptr; }, "the source page");
                  }});
     }
     QString card() { return g_edidset->source_card->findChild<QLabel*>("card_timing")->text(); }

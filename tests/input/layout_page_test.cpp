@@ -44,7 +44,8 @@ protected:
         session({[] { panel::openRegistered(kPageImageLayout); },
                  [this, body] {
                      body();
-                     while (g_imagelayout) key(kKeyBack);
+                     backUntilGone([] { return g_imagelayout != nullptr; },
+                                   "the window layout page");
                  }});
     }
     QString label(const char* name) { return find<QLabel>(name)->text(); }
@@ -156,7 +157,7 @@ TEST_F(LayoutPage, APcLanguageChangeReachesThePointToPointList) {
         });
     }
     steps.push_back([this] {
-        while (g_imagelayout) key(kKeyBack);
+        backUntilGone([] { return g_imagelayout != nullptr; }, "the window layout page");
     });
     session(steps);
 }

@@ -38,7 +38,8 @@ protected:
         session({[id] { panel::openRegistered(id); },
                  [this, id, body] {
                      body();
-                     while (panel::page(id)) key(kKeyBack);
+                     backUntilGone([id] { return panel::page(id) != nullptr; },
+                                   page_table::className(id));
                  }});
     }
     // Keys, each followed by the C331 thread's apply.

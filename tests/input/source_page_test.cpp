@@ -68,7 +68,8 @@ protected:
         std::vector<Item> all = {[this] { keys({kKeyRight, kKeyOk}); }};
         all.insert(all.end(), steps.begin(), steps.end());
         all.push_back([this] {
-            while (g_inputchoose && g_inputchoose->ui_seltype > 0) key(kKeyBack);
+            backUntilGone([] { return g_inputchoose && g_inputchoose->ui_seltype > 0; },
+                          "the source page's lists");
             if (g_inputchoose) key(kKeyBack);
         });
         session(all);
@@ -102,9 +103,14 @@ protected:
     std::vector<Item> apply(int p, int e) {
         return {[this, p, e] {
                     key(kKeyOk);
-                    while (page().source_pos != p) key(kKeyRight);
+                    keyUntil(
+                        kKeyRight, [this, p] { return page().source_pos == p; },
+                        "at list position " + std::to_string(p));
                     key(kKeyOk);
-                    while (page().ui_select + 3 * page().current_page != e) key(kKeyRight);
+                    keyUntil(
+                        kKeyRight,
+                        [this, e] { return page().ui_select + 3 * page().current_page == e; },
+                        "at entry " + std::to_string(e));
                     key(kKeyOk);  // the tip's loop runs the next steps
                 },
                 [this] {

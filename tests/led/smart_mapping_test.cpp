@@ -55,10 +55,7 @@ protected:
         steps.back().run = [this, last] {
             last();
             if (g_qround_bar) finishJob();
-            while (g_smartmapping) {
-                while (g_smartmapping && g_smartmapping->level) key(kKeyBack);
-                if (g_smartmapping) key(kKeyBack);
-            }
+            backUntilGone([] { return g_smartmapping != nullptr; }, "the smart mapping wizard");
         };
         session(steps);
     }
@@ -293,7 +290,9 @@ TEST_F(SmartMappingPage, KeypadEntriesAreHeldToTheirRanges) {
     std::vector<Item> steps = {[this] { toLayout(); }};
     for (const Row& r : rows) {
         steps.push_back([this, r] {
-            while (g_smartmapping->keyFocus() != r.field) key(kKeyRight);
+            keyUntil(
+                kKeyRight, [&r] { return g_smartmapping && g_smartmapping->keyFocus() == r.field; },
+                "on field " + std::to_string(r.field));
             key(kKeyOk);
         });
         steps.push_back([this, r] { typeOnKeypad(r.typed); });

@@ -32,7 +32,7 @@ for i in 1 2 3 4 5; do
         ! grep -q "^building" "$tmp/out1" || failed "box 1 built while build/ was locked"
         exec 7<&-
     fi
-    sleep 0.5
+    sleep 0.5  # unscaled: the starts' spacing, what the test tries
 done
 for i in 1 2 3 4 5; do
     ready=$(scripts/sim-ready.sh "$tmp/box$i" "${pids[i - 1]}" 2>&1) || failed "box $i: $ready"

@@ -11,7 +11,7 @@ within() {
     shift
     until "$@"; do
         ((SECONDS < end)) || return 1
-        sleep 0.1
+        sleep 0.1  # unscaled: a pause
     done
 }
 

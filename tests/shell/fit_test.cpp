@@ -202,7 +202,8 @@ protected:
                      inEachLanguage(
                          page_table::className(id), [id] { return panel::page(id)->widget(); },
                          run_time);
-                     while (panel::page(id)) key(kKeyBack);
+                     backUntilGone([id] { return panel::page(id) != nullptr; },
+                                   page_table::className(id));
                  }});
     }
 };
@@ -235,7 +236,7 @@ TEST_F(TextsFit, SourcePageAtEachLevel) {
                  QStringList words;
                  for (QLabel* l : g_inputchoose->frame->findChildren<QLabel*>()) words << l->text();
                  EXPECT_TRUE(words.contains("無信號")) << "the list takes the new language";
-                 while (g_inputchoose) key(kKeyBack);
+                 backUntilGone([] { return g_inputchoose != nullptr; }, "the source page");
              }});
 }
 
@@ -375,7 +376,8 @@ TEST_F(TextsFit, EdidPageWithItsEditRow) {
                  // The widest size a detailed timing can carry.
                  inEachLanguage("edid", [] { return panel::page(kPageEdidSet)->widget(); },
                                 {fieldsAt({"lineEdit_W", "lineEdit_H"}, "4095"), nullptr});
-                 while (panel::page(kPageEdidSet)) key(kKeyBack);
+                 backUntilGone([] { return panel::page(kPageEdidSet) != nullptr; },
+                               "the EDID page");
              }});
 }
 
@@ -397,7 +399,8 @@ TEST_F(TextsFit, WindowLayoutPageInEachPointToPointMode) {
                      inEachLanguage(QString("p2p-%1").arg(mode).toUtf8().constData(),
                                     [] { return panel::page(kPageImageLayout)->widget(); });
                  }
-                 while (panel::page(kPageImageLayout)) key(kKeyBack);
+                 backUntilGone([] { return panel::page(kPageImageLayout) != nullptr; },
+                               "the window layout page");
              }});
 }
 
@@ -565,7 +568,8 @@ TEST_F(TextsFit, SmartMappingWizard) {
                  inEachLanguage("smart-curing", page, numbers);
                  key(kKeyRight);
                  inEachLanguage("smart-mapping", page, numbers);
-                 while (g_smartmapping) key(kKeyBack);
+                 backUntilGone([] { return g_smartmapping != nullptr; },
+                               "the smart mapping wizard");
              }});
 }
 
@@ -589,7 +593,8 @@ TEST_F(TextsFit, SmartMappingWizardWithoutScanFiles) {
                  key(kKeyLeft);
                  ASSERT_EQ(loadScan(), panel_style::kDimmed);
                  inEachLanguage("no-scan-files-away", page, {nullptr, nullptr, wizardDims});
-                 while (g_smartmapping) key(kKeyBack);
+                 backUntilGone([] { return g_smartmapping != nullptr; },
+                               "the smart mapping wizard");
              }});
 }
 
@@ -652,7 +657,8 @@ TEST_F(TextsFit, WordsOfTheTablesReadRight) {
                      for (const std::string& t : textsNotFitting(item->window()))
                          ADD_FAILURE() << t;
                      g_language = 1;
-                     while (panel::page(w.page)) key(kKeyBack);
+                     backUntilGone([&w] { return panel::page(w.page) != nullptr; },
+                                   page_table::className(w.page));
                  }});
     }
 }

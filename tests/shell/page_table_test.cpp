@@ -110,7 +110,8 @@ TEST_F(RegisteredPages, EachIsItsRowsClassAndTheIdInFrontFollowsOpenBackAndMode)
         });
         session(steps);
         // Back from what Mode left in front, to the main menu again.
-        while (g_page_focus > kPageMain && panel::front()) key(kKeyBack);
+        backUntilGone([] { return g_page_focus > kPageMain && panel::front(); },
+                      "every page over the main menu");
         g_mode_shortcut_key = 0;
         if (g_page_focus == kPageHome) key(kKeyOk);
         ASSERT_EQ(g_page_focus, kPageMain);
@@ -179,7 +180,8 @@ TEST_F(RegisteredPages, ALanguageFromThePcReachesThePageInFrontAndItsParent) {
                 if (PageFrame* open = panel::page(at)) panel::back(open);
         });
         session(steps);
-        while (g_page_focus > kPageMain && panel::front()) key(kKeyBack);
+        backUntilGone([] { return g_page_focus > kPageMain && panel::front(); },
+                      "every page over the main menu");
         g_mode_shortcut_key = 0;
         if (g_page_focus == kPageHome) key(kKeyOk);
         ASSERT_EQ(g_page_focus, kPageMain);

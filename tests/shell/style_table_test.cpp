@@ -59,7 +59,8 @@ TEST_F(StyleTable, EveryPageShowsTheTablesSheetsThroughItsLanguagesAndItsFocusRi
             for (int n = 0; n < 8 && g_page_focus > kPageMain; ++n) key(kKeyBack);
         });
         session(steps);
-        while (g_page_focus > kPageMain && panel::front()) key(kKeyBack);
+        backUntilGone([] { return g_page_focus > kPageMain && panel::front(); },
+                      "every page over the main menu");
         if (g_page_focus == kPageHome) key(kKeyOk);
         ASSERT_EQ(g_page_focus, kPageMain);
     }

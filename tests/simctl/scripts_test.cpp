@@ -687,7 +687,7 @@ TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
     // The answer to the command sent meanwhile; the bound only catches a channel that died.
     std::string answer;
     char buf[4096];
-    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 60000) > 0;) {
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, hangMs(60000)) > 0;) {
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
         if (n <= 0) break;
         answer.append(buf, size_t(n));

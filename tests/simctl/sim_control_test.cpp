@@ -44,7 +44,7 @@ std::string answerOn(int fd, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + hangBound(limit);
     std::string answer;
     char buf[4096];
-    for (;;) {
+    for (;;) {  // bounded: by end
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};

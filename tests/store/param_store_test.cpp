@@ -405,14 +405,14 @@ TEST_F(ParamStoreTest, AKillDuringASaveLeavesTheOldOrTheNewFile) {
     for (int round = 0; round < 8; ++round) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
-        if (child == 0) {
+        if (child == 0) {  // bounded: the kill below
             for (uint8_t v = 0;; ++v) {
                 std::memset(s->ram.data() + 768, v, 3328);
                 s->take_led_in_force();  // the LED words too, as if checked
                 s->ram_para_persist();
             }
         }
-        ::usleep(2000 + 3000 * round);
+        ::usleep(2000 + 3000 * round);  // unscaled: the kill's moment, what the test tries
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         const std::string file = readFile(kParaFile);

@@ -127,6 +127,32 @@ void PanelTest::keys(std::initializer_list<int> codes) {
     for (int c : codes) key(c);
 }
 
+void PanelTest::pressUntil(const std::function<void()>& press, const std::function<bool()>& done,
+                           const std::string& awaited, int max_presses) {
+    for (int n = 0; n < max_presses && !done() && panel::keyWindow(); ++n) press();
+    if (!done())
+        ADD_FAILURE() << "not " << awaited << " after at most " << max_presses
+                      << " presses; page in front: " << pageInFront();
+}
+
+void PanelTest::keyUntil(int code, const std::function<bool()>& done, const std::string& awaited,
+                         int max_keys) {
+    pressUntil([this, code] { key(code); }, done, awaited, max_keys);
+}
+
+void PanelTest::backUntilGone(const std::function<bool()>& open, const std::string& page,
+                              int max_keys) {
+    keyUntil(
+        kKeyBack, [&open] { return !open(); }, page + " closed", max_keys);
+}
+
+std::string PanelTest::pageInFront() {
+    QWidget* page = panel::keyTarget();
+    std::string out = "id " + std::to_string(int(g_page_focus));
+    if (!panel::keyWindow()) return out + ", no window takes keys";
+    return page ? out + " (" + page->metaObject()->className() + ")" : out + " (none)";
+}
+
 void PanelTest::click(const QString& name) {
     QWidget* page = front();
     ASSERT_NE(page, nullptr);
@@ -198,6 +224,9 @@ void PanelTest::settle() {
 }
 
 void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
+    // After a stuck session (a fatal failure) the panel is in no known state: the test ends
+    // within one session's bound, not one per session.
+    if (HasFatalFailure()) return;
     struct State {
         std::deque<Item> queue;
         int started = 0;
@@ -241,11 +270,12 @@ void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
     watchdog.setSingleShot(true);
     timeout_ms = hangMs(timeout_ms);
     QObject::connect(&watchdog, &QTimer::timeout, [s, &unwinder, timeout_ms] {
-        ADD_FAILURE() << "session stuck: " << s->returned << " steps returned, "
-                      << s->started - s->returned << " still in a loop, " << s->queue.size()
-                      << " not run after " << timeout_ms << " ms";
+        const size_t left = s->queue.size();
         s->queue.clear();
         unwinder.start();
+        FAIL() << "session stuck: " << s->returned << " steps returned, "
+               << s->started - s->returned << " still in a loop, " << left << " not run after "
+               << timeout_ms << " ms; page in front: " << pageInFront();
     });
     watchdog.start(timeout_ms);
     post(0);

@@ -52,6 +52,18 @@ protected:
     // A key pressed and released on the page in front (the front keys or keypad letters).
     void key(int code);
     void keys(std::initializer_list<int> codes);
+    // Runs `press` until `done` holds, at most max_presses times; when it still does not hold, or
+    // no page takes keys, the test fails naming `awaited` and the page in front.
+    void pressUntil(const std::function<void()>& press, const std::function<bool()>& done,
+                    const std::string& awaited, int max_presses = 20);
+    // pressUntil with a key.
+    void keyUntil(int code, const std::function<bool()>& done, const std::string& awaited,
+                  int max_keys = 20);
+    // Back until `open` no longer holds: a page and every page over it closed.
+    void backUntilGone(const std::function<bool()>& open, const std::string& page,
+                       int max_keys = 20);
+    // The page in front as a failure names it: its id and class, or that none takes keys.
+    static std::string pageInFront();
     // A touch on a visible button of the page in front, by object name.
     void click(const QString& name);
     // A touch at a point of the panel as the box's touch screen gives it, to the window on top
@@ -77,7 +89,8 @@ protected:
     void settle();
     // Runs each step after the one before, inside whatever nested loop that one opened (a page,
     // a tip); the test fails, and every loop is closed, when they have not all run and returned
-    // within timeout_ms, scaled by the time factor (time_factor.h).
+    // within timeout_ms, scaled by the time factor (time_factor.h), naming the page in front;
+    // after a fatal failure (a stuck session, a failed assertion) it runs nothing.
     void session(std::vector<Item> steps, int timeout_ms = 10000);
 
     // The panel as a person sees it, and the same saved as <Suite>.<Test>-<state>.png.

@@ -47,7 +47,7 @@ bool eventually(const std::function<bool()>& check, seconds limit) {
     const auto end = Clock::now() + hangBound(limit);
     while (Clock::now() < end) {
         if (check()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // unscaled: a pause
     }
     return check();
 }
@@ -131,8 +131,10 @@ void Program::start() {
 void Program::readConsole() {
     std::ofstream log(root_ + "/console.log", std::ios::binary | std::ios::app);
     char buf[4096];
+    // bounded: the console's end or the stop pipe ends it; the fixture's stop writes that.
     for (;;) {
         pollfd p[2] = {{console_pipe_, POLLIN, 0}, {stop_reading_[0], POLLIN, 0}};
+        // unscaled: the stop pipe ends the wait.
         if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
         if (p[1].revents) return;
         if (!p[0].revents) continue;

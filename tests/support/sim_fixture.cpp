@@ -31,7 +31,7 @@ bool eventually(const std::function<bool()>& pred, int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(hangMs(ms));
     while (std::chrono::steady_clock::now() < end) {
         if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // unscaled: a pause
     }
     return pred();
 }

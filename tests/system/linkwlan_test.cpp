@@ -88,7 +88,9 @@ protected:
                 [this, digits] {
                     EXPECT_TRUE(g_numberkeyboard->isVisible());
                     if (digits.isEmpty()) {
-                        while (!g_numberkeyboard->text().isEmpty()) pressKeypad(kDelete);
+                        pressUntil([this] { pressKeypad(kDelete); },
+                                   [] { return g_numberkeyboard->text().isEmpty(); },
+                                   "the keypad's text empty");
                     } else {
                         pressKeypad(kClear);
                         for (QChar c : digits) pressKeypad(c == '0' ? 9 : c.digitValue() - 1);

@@ -77,8 +77,12 @@ protected:
         return s;
     }
     void moveTo(int port) {
-        while (g_netset->ui_select < port) key(kKeyRight);
-        while (g_netset->ui_select > port) key(kKeyLeft);
+        keyUntil(
+            kKeyRight, [port] { return g_netset->ui_select >= port; },
+            "at or past port " + std::to_string(port));
+        keyUntil(
+            kKeyLeft, [port] { return g_netset->ui_select <= port; },
+            "at port " + std::to_string(port));
     }
 
     std::shared_ptr<platform::sim::SimFpgaBoard> board;

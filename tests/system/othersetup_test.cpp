@@ -89,7 +89,9 @@ protected:
     void commit(int item, int choice) {
         focusOn(item);
         key(kKeyOk);
-        while (g_othersetup->edit_index != choice) key(kKeyRight);
+        keyUntil(
+            kKeyRight, [choice] { return g_othersetup->edit_index == choice; },
+            "at choice " + std::to_string(choice));
         key(kKeyOk);
     }
 };

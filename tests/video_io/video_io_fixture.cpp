@@ -39,14 +39,14 @@ void InputSideTest::startSource() {
 }
 
 void InputSideTest::settle() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::this_thread::sleep_for(hangBound(std::chrono::milliseconds(150)));
 }
 
 bool InputSideTest::waitFor(const std::function<bool()>& pred, int max_ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(hangMs(max_ms));
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // unscaled: a pause
     }
     return true;
 }

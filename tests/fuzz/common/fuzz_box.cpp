@@ -1,6 +1,7 @@
 #include "fuzz_box.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/sim/sim_c331.h"
 #include "platform/sim/sim_fpga.h"
+#include "tests/support/time_factor.h"
 #include "video_io/raviksource.h"
 
 namespace fuzz {
@@ -90,8 +92,13 @@ std::shared_ptr<platform::sim::SimC331> startC331AtRest() {
     if (chip) return chip;
     chip = platform::sim::attachSimC331();
     c331_manage* c = c331_manage::pInstance();
-    for (int i = 0; i < 5000 && c->thread_state.load() != 8; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0, n = hangMs(5000); i < n && c->thread_state.load() != 8; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // unscaled: a pause
+    if (c->thread_state.load() != 8) {
+        std::fprintf(stderr, "the C331 thread did not come to rest: state %d\n",
+                     int(c->thread_state.load()));
+        std::abort();
+    }
     c331_manage::stop_thread();
     return chip;
 }
