@@ -7,7 +7,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib/usage.sh"
 check_options scripts/install-deps.sh --armhf -- "$@"
 no_words scripts/install-deps.sh "$@"
-pkgs=(build-essential cmake ninja-build pkg-config clang qtbase5-dev libboost-dev libhidapi-dev
+pkgs=(build-essential cmake ninja-build pkg-config clang clang-tools qtbase5-dev libboost-dev libhidapi-dev
       libudev-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev edid-decode
       libclang-rt-14-dev fonts-wqy-microhei socat)
 if [ "${1:-}" = "--armhf" ]; then
