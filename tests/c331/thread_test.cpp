@@ -242,8 +242,10 @@ TEST_F(C331ThreadTest, AChangePersistedByAnotherRefreshIsStillApplied) {
     store().ZemRamParaDeal(pc_write, 2, 1378);
     {
         zem::MutexLocker lock(c331_manage::c331_mutex);
-        std::memcpy(store().shadow, store().ram.data(), sizeof store().shadow);        // refresh 12 saw it
-        std::memcpy(store().persisted.data(), store().ram.data(), sizeof store().persisted);  // and saved it
+        std::memcpy(store().shadow, store().ram.data(),
+                    sizeof store().shadow);  // refresh 12 saw it
+        std::memcpy(store().persisted.data(), store().ram.data(),
+                    sizeof store().persisted);  // and saved it
     }
     produce([](ZemRamPara&) {});  // register 11
     ASSERT_TRUE(waitRefresh(1));

@@ -120,7 +120,8 @@ TEST_F(ComboList, AnyKeyClosesTheListKeepingTheChoiceAndDoesNothingElse) {
                 EXPECT_EQ(combo(c)->currentIndex(), chosen);
                 EXPECT_EQ(g_page_focus, c.page);
                 EXPECT_EQ(g_image_current, window);
-                EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0) << "the RAM changed";
+                EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0)
+                    << "the RAM changed";
                 EXPECT_EQ(takeApply(), 0);
                 EXPECT_TRUE(panelImage() == before) << "the panel changed";
                 if (k == kKeyMode) shot(QString("%1-after-mode").arg(c.name));
@@ -229,7 +230,8 @@ TEST_F(ComboListOnTheChip, ATouchedEntryLeavesTheEntryInForceTheRamAndTheChip) {
                 touchEntry(c, n);
                 chipCaughtUp();
                 EXPECT_EQ(combo(c)->currentIndex(), shown);
-                EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0) << "the RAM changed";
+                EXPECT_EQ(std::memcmp(ram_, store().ram.data(), sizeof ram_), 0)
+                    << "the RAM changed";
                 EXPECT_TRUE(chipRegisters() == chip) << "the chip changed";
             }
             shot(QString("%1-after-touches").arg(c.name));

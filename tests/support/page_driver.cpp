@@ -342,7 +342,8 @@ std::vector<std::string> PanelTest::styleFaults() {
 
 void PanelTest::saveSlot(int slot, uint8_t marker) {
     uint8_t* m = store().mode_ram[slot].data();
-    std::memcpy(m + 2, store().ram.data() + ZemRamPara::kModePayloadStart, ZemRamPara::kModePayloadSize);
+    std::memcpy(m + 2, store().ram.data() + ZemRamPara::kModePayloadStart,
+                ZemRamPara::kModePayloadSize);
     m[0] = m[1] = 0xAA;
     m[2 + 2000 - ZemRamPara::kModePayloadStart] = marker;
     // The panel shows the slots as a refresh's start last copied them.
