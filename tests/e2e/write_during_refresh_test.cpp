@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 #include "pc_link.h"
 #include "program_fixture.h"
@@ -22,7 +23,11 @@ protected:
     // One byte (or u16) the PC reads, or -1 when the read is refused.
     int read(uint32_t addr, uint16_t n) {
         const Bytes r = pc->ask(readRam(addr, n));
-        if (status(r) != 0 || r.size() < size_t(11 + n)) return -1;
+        if (status(r) != 0 || r.size() < size_t(11 + n)) {
+            refusal = "status " + std::to_string(status(r)) + ", " + std::to_string(r.size()) +
+                      " bytes, of RAM " + std::to_string(addr);
+            return -1;
+        }
         return n == 1 ? r[11] : r[11] | r[12] << 8;
     }
     // Polls, as a PC tool does, with no pause, until addr reads other than `was`.
@@ -34,6 +39,7 @@ protected:
     }
     void apply() { ASSERT_EQ(status(pc->ask(writeReg(11, 0xFF, {0}))), 0); }
     std::unique_ptr<TcpLink> pc;
+    std::string refusal;  // the last read's reply that held no value
 };
 
 TEST_F(WriteDuringRefresh, ALanguageWrittenAsSoonAsABrightnessShowsIsReplaced) {
@@ -45,7 +51,7 @@ TEST_F(WriteDuringRefresh, ALanguageWrittenAsSoonAsABrightnessShowsIsReplaced) {
     for (int trial = 0; trial < 20; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
         const int before = read(kFpga0Brightness, 1);
-        ASSERT_GE(before, 0);
+        ASSERT_GE(before, 0) << refusal;
         ASSERT_EQ(status(pc->ask(writeRam(2176, le16(brightness[trial % 2])))), 0);
         apply();
         ASSERT_NE(pollUntilChanged(kFpga0Brightness, 1, before, seconds(10)), before)
