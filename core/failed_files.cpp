@@ -2,6 +2,7 @@
 // error-by-kind limit says one line of a kind a minute, so saves failing in a row would leave
 // all but the first unsaid until a later error or the stop.
 #include <string>
+#include <utility>
 
 #include "core/globals.h"
 #include "core/zem_ram_para.h"
@@ -22,6 +23,15 @@ std::string modesLine(uint16_t modes, const char* what) {
 
 }  // namespace
 
+void ZemRamPara::sayFailed(const FailedFiles& failed) {
+    const std::string written = modesLine(failed.not_written, "not written");
+    const std::string removed = modesLine(failed.not_removed, "not removed");
+    if (written.empty() && removed.empty()) return;
+    const std::string line = "user mode files failed: " + written +
+                             (written.empty() || removed.empty() ? "" : "; ") + removed;
+    writeLogMsg(kLogEachLine, "user mode files failed", line.c_str());
+}
+
 void ZemRamPara::keep_failed_file(int m, bool removal) {
     zem::MutexLocker lock(mutex);
     if (!failed_files_.not_written && !failed_files_.not_removed)
@@ -30,26 +40,16 @@ void ZemRamPara::keep_failed_file(int m, bool removal) {
     kept = uint16_t(kept | 1u << m);
 }
 
+ZemRamPara::FailedFiles ZemRamPara::take_failed_files(const uint32_t* now_tick) {
+    zem::MutexLocker lock(mutex);
+    if (now_tick && *now_tick - failed_files_.since < kFailedFilesTicks) return {};
+    return std::exchange(failed_files_, FailedFiles());
+}
+
 void ZemRamPara::say_failed_files(uint32_t now_tick) {
-    {
-        zem::MutexLocker lock(mutex);
-        if (!failed_files_.not_written && !failed_files_.not_removed) return;
-        if (now_tick - failed_files_.since < kFailedFilesTicks) return;
-    }
-    say_failed_files_now();
+    sayFailed(take_failed_files(&now_tick));
 }
 
 void ZemRamPara::say_failed_files_now() {
-    FailedFiles failed;
-    {
-        zem::MutexLocker lock(mutex);
-        failed = failed_files_;
-        failed_files_ = FailedFiles();
-    }
-    const std::string written = modesLine(failed.not_written, "not written");
-    const std::string removed = modesLine(failed.not_removed, "not removed");
-    if (written.empty() && removed.empty()) return;
-    const std::string line = "user mode files failed: " + written +
-                             (written.empty() || removed.empty() ? "" : "; ") + removed;
-    writeLogMsg(kLogEachLine, "user mode files failed", line.c_str());
+    sayFailed(take_failed_files(nullptr));
 }

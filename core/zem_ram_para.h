@@ -401,6 +401,10 @@ private:
         uint32_t since = 0;                         // the tick of the first
     };
     FailedFiles failed_files_ GUARDED_BY(mutex);
+    // The modes kept, taken off the record in one step: all of them, or with `now_tick` only
+    // once a minute has passed since the first (else none).
+    FailedFiles take_failed_files(const uint32_t* now_tick) EXCLUDES(mutex);
+    static void sayFailed(const FailedFiles& failed);
     uint8_t shown_markers_[kModeCount][2] = {};  // main thread
     // Save requests answered and not yet taken by their client's register 11, in the order
     // answered; at most one a client and slot, and at most link_activity::kMaxAddresses UDP
