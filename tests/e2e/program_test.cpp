@@ -2,8 +2,13 @@
 // the screen for the simulated HDMI1 input, and a PC on TCP reads its identity, writes a
 // parameter, has it applied and finds it saved.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "pc_link.h"
@@ -61,6 +66,30 @@ TEST_F(Program, StartsLightsTheScreenAndServesThePc) {
         },
         seconds(20)));
     EXPECT_TRUE(running());
+}
+
+// The box's port stays held for it while it is down, as from its start: no other socket of this
+// machine is given it meanwhile, so a PC connects to this box, not to the server of a test run
+// beside whose bind to port 0 was handed the port. A bind to it without SO_REUSEADDR stands for
+// theirs: both are refused a port in use.
+TEST_F(Program, ItsPortGoesToNoOtherSocketWhileItIsDown) {
+    ASSERT_NE(readyLine().find("TCP 127.0.0.1:" + std::to_string(port_)), std::string::npos)
+        << readyLine();
+    stop(SIGKILL);
+    const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(other, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port_);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int err = ::bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : errno;
+    ::close(other);
+    EXPECT_EQ(err, EADDRINUSE) << "port " << port_ << ": "
+                               << (err ? std::strerror(err) : "given to another socket");
+    start();
+    const std::unique_ptr<TcpLink> pc = connectPc(seconds(60));
+    ASSERT_TRUE(pc) << console();
+    EXPECT_EQ(status(pc->ask(body(0x90, {}))), 0) << console();
 }
 
 // With ZEM_SIM_PORT_OFFSET exported for a second box, as a person running two does, the tests'

@@ -29,16 +29,25 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-uint16_t freeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A free TCP port held for the box until TearDown: the socket stays bound, not listening, so
+// that no bind to port 0 elsewhere on this machine (the server of a test run beside) is given
+// the port before the box listens on it, or while it restarts. The box's bind, with
+// SO_REUSEADDR as this one, shares it. -1 when none was had.
+int holdFreeTcpPort(uint16_t& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
 }
 
 }  // namespace
@@ -72,8 +81,9 @@ uint8_t status(const Bytes& reply) {
 void Program::SetUp() {
     root_ = makeTempDir(rootTag_);
     ASSERT_FALSE(root_.empty());
-    port_ = freeTcpPort();
-    // A box whose PC port is free on this machine; every other setting takes its default.
+    port_hold_ = holdFreeTcpPort(port_);
+    ASSERT_GE(port_hold_, 0) << std::strerror(errno);
+    // A box whose PC port is held for it on this machine; every other setting takes its default.
     platform::makeDirs(root_ + "/data/configs");  // as the box makes its folders
     std::ofstream(root_ + "/data/configs/tcpip.ini") << "[config]\nTcpPort=" << port_ << "\n";
     start();
@@ -214,6 +224,7 @@ void Program::TearDown() {
     releasePanel();
     for (int fd : full_pipes_) ::close(fd);
     full_pipes_.clear();
+    if (port_hold_ >= 0) ::close(std::exchange(port_hold_, -1));
     if (console_reader_.joinable()) {
         if (::write(stop_reading_[1], "x", 1) != 1) ADD_FAILURE() << "console reader not stopped";
         console_reader_.join();

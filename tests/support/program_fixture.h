@@ -111,7 +111,7 @@ protected:
     bool relativeRoot_ = false;  // started in the root's parent folder, the root named from it
     int stdoutFd_ = -1;          // when set before the start, the program's stdout, or stderr
     int stderrFd_ = -1;
-    uint16_t port_ = 0;
+    uint16_t port_ = 0;  // the box's TCP port, held for it by port_hold_
     pid_t pid_ = -1;
 
 private:
@@ -122,6 +122,7 @@ private:
     int panel_fifo_ = -1;
     std::thread panel_holder_;
     std::vector<int> full_pipes_;  // both ends of each fullPipe()
+    int port_hold_ = -1;           // a socket bound to port_, not listening, until TearDown
 };
 
 uint8_t status(const Bytes& reply);
