@@ -242,7 +242,7 @@ TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
 using SerialLink = CommTest;
 
 TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
-    Qz_uart_inout::pInstance();
+    Qz_uart_inout* uart = Qz_uart_inout::pInstance();
     const std::string name = platform::sim::serialPeerName("/dev/ttyS2");
     const Bytes probe = readRam(0x600880, 1);
     {
@@ -250,7 +250,9 @@ TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
         EXPECT_EQ(first.ask(probe), reply(probe, {0, 0x80}));
         platform::sim::releaseSimSerial("/dev/ttyS2");
     }  // nobody holds the far end now: the program's reads fail
-    std::this_thread::sleep_for(hangBound(std::chrono::milliseconds(300)));
+    // A second failed read: the port rested after the first and was read again.
+    ASSERT_TRUE(eventually([&] { return uart->read_errors >= 2; }, 5000))
+        << uart->read_errors << " failed reads";
     PtyLink again(name);
     EXPECT_EQ(again.ask(probe, 3000), reply(probe, {0, 0x80}));
     Qz_uart_inout::shutdown();
