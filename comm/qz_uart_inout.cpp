@@ -69,6 +69,7 @@ void uart_link::receive_loop() {
         if (n <= 0) session_.input_drained();
         if (n == 0) n = port.read(rx.data(), rx.size(), -1);
         if (n < 0) {
+            ++read_errors;
             // A port error (a hang-up) may pass: report it once and try again shortly, without
             // spinning while it lasts.
             if (!failing) {

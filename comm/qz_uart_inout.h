@@ -19,6 +19,8 @@ public:
 
     platform::SerialPort port;
     std::string device;
+    // Reads that failed since start, read by tests (the program reads none of it).
+    std::atomic<uint32_t> read_errors{0};
 
 protected:
     explicit uart_link(const char* dev) : device(dev), session_(LinkKind::Uart, dev) {}

@@ -242,7 +242,7 @@ TEST_F(TcpServer, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesLater) {
 using SerialLink = CommTest;
 
 TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
-    Qz_uart_inout::pInstance();
+    Qz_uart_inout* uart = Qz_uart_inout::pInstance();
     const std::string name = platform::sim::serialPeerName("/dev/ttyS2");
     const Bytes probe = readRam(0x600880, 1);
     {
@@ -250,7 +250,9 @@ TEST_F(SerialLink, AfterReadErrorsThePortIsServedAgain) {
         EXPECT_EQ(first.ask(probe), reply(probe, {0, 0x80}));
         platform::sim::releaseSimSerial("/dev/ttyS2");
     }  // nobody holds the far end now: the program's reads fail
-    std::this_thread::sleep_for(hangBound(std::chrono::milliseconds(300)));
+    // A second failed read: the port rested after the first and was read again.
+    ASSERT_TRUE(eventually([&] { return uart->read_errors >= 2; }, 5000))
+        << uart->read_errors << " failed reads";
     PtyLink again(name);
     EXPECT_EQ(again.ask(probe, 3000), reply(probe, {0, 0x80}));
     Qz_uart_inout::shutdown();
@@ -305,10 +307,13 @@ TEST_F(WifiSocket, AFloodOfLinesIsAnsweredOnlyUpToTheQueueBound) {
     g_udpnetmode = 1;
     udpnetManage* udp = udpnetManage::pInstance();
     UdpLink peer(udp->wifi_port);
-    peer.send(Bytes(2000, '\n'));
+    const int lines = 2000;
+    peer.send(Bytes(lines, '\n'));
     int replies = 0;
     char buf[64];
-    for (pollfd p{peer.fd, POLLIN, 0}; ::poll(&p, 1, hangMs(300)) == 1; ++replies)
+    // A box that answered on and on stops the count at a reply a line.
+    for (pollfd p{peer.fd, POLLIN, 0}; replies < lines && ::poll(&p, 1, hangMs(300)) == 1;
+         ++replies)
         ASSERT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 7);
     EXPECT_EQ(replies, int(udpnetManage::kMaxTextReplies));
     // The socket still answers the next line.

@@ -535,7 +535,8 @@ TEST_F(TcpClients, ANewClientEndsTheClientClosedFirstPastTheBoundOfClosedOnes) {
     std::vector<int> replies;
     for (auto& pc : pcs) {
         int got = 0;
-        for (Bytes reply; pc->recv(reply, 3000); ++got) EXPECT_EQ(reply.at(9), 0x70);
+        // At most 8: a box that answered on and on would not hold the test.
+        for (Bytes reply; got < 8 && pc->recv(reply, 3000); ++got) EXPECT_EQ(reply.at(9), 0x70);
         replies.push_back(got);
     }
     EXPECT_EQ(replies, (std::vector<int>{1, 1, 2, 1}));

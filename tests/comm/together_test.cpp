@@ -73,6 +73,7 @@ protected:
         UdpLink pc(udp->port);
         EXPECT_FALSE(pc.ask(race.first).empty());
         std::thread writer([&] {
+            // bounded: the reads below end it, each change a bounded ask.
             for (int i = 1; !stop; ++i, ++changes) pc.ask(i % 2 ? race.second : race.first, 500);
         });
         TcpLink reader(tcp->port);

@@ -74,6 +74,7 @@ TEST(ThreadSafety, AWaitLetsTheMutexGoAndWakesOnItsCondition) {
         cv.wait(lock, [&] { return ready; });
         EXPECT_TRUE(ready);
         EXPECT_TRUE(lock.owns_lock());
+        // unscaled: the predicate never holds, so the time decides nothing.
         EXPECT_FALSE(cv.wait_for(lock, std::chrono::milliseconds(1), [] { return false; }));
     }
     producer.join();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -433,9 +434,16 @@ TEST_F(AllCardLinks, CardReadsAndUploadsOnFourLinksAtOnce) {
             const std::string name = "l" + std::to_string(l) + ".b";
             const std::string data = name + " round " + std::to_string(r);
             Link& link = *links[l];
+            // The other link's upload holds the start busy; one that never ends fails here.
+            const auto end = std::chrono::steady_clock::now() + hangBound(std::chrono::seconds(30));
             uint8_t s;
-            while ((s = status(link.ask(fileStart("RCVR", uint32_t(data.size()), name)))) == 1) {
+            // bounded: end.
+            while ((s = status(link.ask(fileStart("RCVR", uint32_t(data.size()), name)))) == 1 &&
+                   std::chrono::steady_clock::now() < end) {
             }
+            if (s == 1)
+                ADD_FAILURE() << "link " << l << ", upload " << r
+                              << ": the start still busy at the bound";
             if (s != 0 || status(link.ask(filePiece(data))) != 0 ||
                 status(link.ask(fileEnd(data))) != 0) {
                 ++wrong;

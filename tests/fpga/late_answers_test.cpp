@@ -3,6 +3,7 @@
 // and each gets only the answers to its own frames, never one that its box gave up on.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "comm/comm_hooks.h"
 #include "comm/link_session.h"
 #include "core/config_engine.h"
+#include "time_factor.h"
 #include "usb_package.h"
 
 namespace {
@@ -33,6 +35,13 @@ constexpr int kBoxWaitMs = 100;  // the box's wait for an answer, shortened for 
 // came after that would be taken for a late answer.
 constexpr int kPcWaitMs = 5000;
 constexpr size_t kImage = 1 << 16;  // an FPGA image that keeps the FPGA thread busy a while
+// A link's rounds end at this bound (scaled by the time factor) whether or not the upgrades
+// ended: far past what they take, below the limit of a case, so that upgrades that never end
+// fail saying what each link saw.
+constexpr std::chrono::seconds kRoundsBound{90};
+// Answers a link still takes after its last round: any is late, and a box that kept sending
+// would not hold the link for ever.
+constexpr int kMaxExtra = 8;
 
 uint8_t portByte(const LinkCard& l) {
     return uint8_t(l.port < 10 ? l.port + 1 : l.port - 10 + 11);
@@ -70,7 +79,15 @@ struct Tally {
 // has another length). Each answer must come from its own card and to the frame it just sent.
 void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool>& upgraded,
                 Tally& t) {
+    const auto end = std::chrono::steady_clock::now() + hangBound(kRoundsBound);
+    // bounded: the rounds end at kRoundsBound.
     for (int r = 0, after = 0; after < 2; ++r) {
+        if (std::chrono::steady_clock::now() > end) {
+            ADD_FAILURE() << "link " << index << ": " << r << " rounds, the upgrades "
+                          << (upgraded ? "ended, " + std::to_string(after) + " rounds after them"
+                                       : "not ended");
+            return;
+        }
         if (upgraded) ++after;
         const uint16_t n = uint16_t(1 + r % 8);
         const Bytes value(n, uint8_t(16 * index + r % 16));
@@ -86,7 +103,7 @@ void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool
         t.count(current ? read : Verdict::Late);
     }
     Bytes extra;  // nothing comes after the last answer
-    while (link.recv(extra, 3 * kBoxWaitMs)) t.count(Verdict::Late);
+    for (int i = 0; i < kMaxExtra && link.recv(extra, 3 * kBoxWaitMs); ++i) t.count(Verdict::Late);
 }
 
 class LateAnswers : public CardsTest {

@@ -212,6 +212,7 @@ TEST_F(PortsPage, APcRewritingTheTableMeanwhileIsReadWholeOrNotAtAll) {
         std::thread pc([this, &stop] {
             const uint8_t a[8] = {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11};
             const uint8_t b[8] = {0x22, 0x22, 0x22, 0x22, 0x22, 0x22, 0x22, 0x22};
+            // bounded: the keys below end it.
             for (int i = 0; !stop; ++i) mgr->pc_write_table(1, 0, 8, i % 2 ? b : a, 8);
         });
         for (int i = 0; i < 200; ++i) {
