@@ -11,7 +11,8 @@
 # (scripts/check-locks.sh --with-fuzz: the program's libraries compiled once, for the check and
 # the fuzz targets), whose refusal of known lock faults the native builds' tests check. Tests
 # that wait more than they compute run several at once, the longest first (the armhf tests two
-# per core, at twice their build's time factor).
+# per core, at twice their build's time factor). The armhf build runs from the start at the
+# lowest priority, beside the other stages, in the time they leave idle.
 # On a slow or busy machine, ZEM_TEST_TIME_FACTOR=N scripts/test.sh (N a number of at least 1,
 # at most 3 decimals)
 # multiplies the tests' bounds that only catch a hang by N in every build.
@@ -147,11 +148,39 @@ build_and_test() {
     build-tsan) cmake --build "$dir" -j "$jobs" ;;
     *) build_warning_free "$dir" ;;
     esac
+    run_tests "$name" "$dir" "$ctest_jobs"
+}
+
+# run_tests NAME DIR CTEST_JOBS: the tests of DIR, built.
+run_tests() {
+    local name=$1 dir=$2 ctest_jobs=$3
     stage "$dir tests"
     longest_first "$dir"
     ctest_in "$dir" -j "$ctest_jobs" --output-on-failure
     verdict+=("$name $(out_of "$dir/ctest-output.log")")
 }
+
+# The box's build compiles from the start at the lowest priority, beside the other stages: it
+# takes the time their tests leave idle (most wait on the box's timings) and the moments a build
+# has fewer jobs than cores, so its stage finds most of it done. Its output is shown there. It
+# runs in this script's process group, which a signal to the script ends whole; a stage that
+# fails ends it at the exit.
+stage "armhf packages"
+scripts/install-deps.sh --armhf
+mkdir -p build-armhf
+(
+    renice -n 19 -p "$BASHPID" >/dev/null
+    configure build-armhf -DCMAKE_BUILD_TYPE=RelWithDebInfo "${line_tables[@]}" \
+        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
+    build_warning_free build-armhf
+) >build-armhf/background-build.log 2>&1 &
+armhf_build_pid=$!
+end_armhf_build() {
+    [ -n "$armhf_build_pid" ] || return 0
+    trap '' TERM
+    kill -TERM -- "-$$" 2>/dev/null || true
+}
+trap end_armhf_build EXIT
 
 # First, as it only compiles (about three minutes on 2 cores): the lock contracts, checked by clang.
 # The native builds' tests then have the check refuse each known lock fault
@@ -223,11 +252,14 @@ TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
     build_and_test TSan build-tsan "$test_jobs" -DZEM_TSAN=ON -DZEM_BENCH=OFF
 
 # --- armhf: the box's own architecture, cross-built, every test under qemu-user ---
-stage "armhf packages"
-scripts/install-deps.sh --armhf
+stage "build-armhf build"
+status=0
+wait "$armhf_build_pid" || status=$?
+armhf_build_pid=
+cat build-armhf/background-build.log
+[ "$status" = 0 ] || { echo "error: the armhf build failed (its output is above)" >&2; exit 1; }
 time_factor 12
-build_and_test armhf build-armhf "$busy_jobs" "${line_tables[@]}" \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" -DZEM_BENCH=OFF
+run_tests armhf build-armhf "$busy_jobs"
 stage ""
 printf -v counts '%s, ' "${verdict[@]}"
 awk -v s=$SECONDS -v counts="${counts%, }" \

@@ -3,7 +3,8 @@
 # summary and its time summaries, with each stage's count of tests; a stage that fails ends the
 # run with a non-zero status, before the stages after it and with no verdict. On a copy of the
 # scripts whose cmake, ctest, test programs, package install, lock check, scripts' tests and
-# fuzz runs are stubs that print what the real ones print.
+# fuzz runs are stubs that print what the real ones print. The armhf build, which runs beside
+# the other stages, ends with a run that fails.
 # Usage: tests/scripts/verdict_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -20,7 +21,16 @@ stub() {  # stub FILE LINES...: an executable FILE printing LINES
     [ $# -lt 2 ] || printf 'echo "%s"\n' "${@:2}" >>"$1"
     chmod +x "$1"
 }
-stub "$stubs/cmake"
+# cmake: the armhf build stays until it is ended when STUB_ARMHF_PID names a file for its pid.
+cat >"$stubs/cmake" <<'STUB'
+#!/bin/sh
+case "$*" in *--build*build-armhf*)
+    [ -n "${STUB_ARMHF_PID:-}" ] || exit 0
+    echo $$ >"$STUB_ARMHF_PID"
+    exec sleep 600 ;; # unscaled: held until the run ends it
+esac
+STUB
+chmod +x "$stubs/cmake"
 stub "$clone/scripts/install-deps.sh"
 stub "$clone/scripts/check-locks.sh"
 stub "$clone/tests/scripts/one_test.sh" "passed: one"
@@ -34,6 +44,12 @@ cat >"$stubs/ctest" <<'STUB'
 #!/bin/sh
 dir=$(basename "$PWD")
 if [ "$dir" = "${STUB_FAIL:-}" ]; then
+    # Fails once the armhf build is under way.
+    i=0
+    while [ -n "${STUB_ARMHF_PID:-}" ] && [ ! -s "$STUB_ARMHF_PID" ] && [ $i -lt 100 ]; do
+        sleep 0.1  # unscaled: a step of a poll its count bounds
+        i=$((i + 1))
+    done
     echo "90% tests passed, 1 tests failed out of 10"
     exit 8
 fi
@@ -53,7 +69,7 @@ STUB
 chmod +x "$stubs/ctest"
 
 run_tests() {
-    PATH="$stubs:$PATH" STUB_FAIL=$1 timeout "$(scaled_seconds 60)" "$clone/scripts/test.sh" \
+    PATH="$stubs:$PATH" STUB_FAIL=$1 STUB_ARMHF_PID=${2:-} timeout "$(scaled_seconds 60)" "$clone/scripts/test.sh" \
         </dev/null >"$tmp/out" 2>&1
 }
 
@@ -64,8 +80,12 @@ want="plain 956, scripts 2, fuzz 2 targets, ASan 3 programs + 58 cases, TSan 953
     [ "${BASH_REMATCH[1]}" = "$want" ] || failed "the last line: $last"
 
 status=0
-run_tests build-tsan || status=$?
+run_tests build-tsan "$tmp/armhf.pid" || status=$?
 [ "$status" != 0 ] || failed "a run whose TSan tests fail passed: $(cat "$tmp/out")"
 ! grep -q "all stages passed" "$tmp/out" || failed "a failed run said: $(cat "$tmp/out")"
-! grep -q "stage armhf packages" "$tmp/out" || failed "the run went past the failed stage"
+! grep -q "stage build-armhf build" "$tmp/out" || failed "the run went past the failed stage"
+[ -s "$tmp/armhf.pid" ] || failed "the armhf build did not start beside the other stages"
+# Ended by the run's end: gone once reaped.
+armhf_build_gone() { ! kill -0 "$(cat "$tmp/armhf.pid")" 2>/dev/null; }
+within 10 armhf_build_gone || failed "the armhf build outlived the failed run"
 echo "passed: the verdict of scripts/test.sh"
