@@ -61,7 +61,7 @@ protected:
                  }});
         stopPanel();
     }
-    QComboBox* combo(const ListCase& c) const { return find<QComboBox>(c.combo); }
+    QComboBox* combo(const ListCase& c) const { return widget<QComboBox>(c.combo); }
     // A touch on entry n of the open list of the case's combo box.
     void touchEntry(const ListCase& c, int n) {
         QAbstractItemView* view = combo(c)->view();

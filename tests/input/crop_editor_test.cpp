@@ -71,8 +71,8 @@ protected:
         session(all);
         EXPECT_EQ(g_inputcut, nullptr);
     }
-    InputCut& page() const { return *g_inputcut; }
-    Ui::InputCut& form() const { return *g_inputcut->ui; }
+    InputCut& page() const { return *opened(g_inputcut); }
+    Ui::InputCut& form() const { return *opened(g_inputcut)->ui; }
     // The list's name labels in cell order.
     QStringList names() const {
         QStringList out;
@@ -271,7 +271,7 @@ TEST_F(CropEditor, RefusedValuesKeepTheFormOpenWithTheFieldMarked) {
             SCOPED_TRACE(std::string(c.field) + "=" + c.value);
             key(kKeyOk);
             ASSERT_EQ(page().level, InputCut::kAddForm);
-            auto* field = find<QLineEdit>(c.field);
+            auto* field = widget<QLineEdit>(c.field);
             field->setText(c.value);
             formFocus(page().ok_button);
             key(kKeyOk);
@@ -283,7 +283,7 @@ TEST_F(CropEditor, RefusedValuesKeepTheFormOpenWithTheFieldMarked) {
         }
         shot("refused");
         key(kKeyOk);
-        find<QLineEdit>("lineEdit_X")->setText("32767");
+        widget<QLineEdit>("lineEdit_X")->setText("32767");
         formFocus(page().ok_button);
         key(kKeyOk);
         EXPECT_EQ(store().rd16(1474), 32767);

@@ -121,8 +121,8 @@ protected:
         for (int i = 0; i < m; ++i) key(kKeyRight);
         keys({kKeyOk, kKeyOk});  // the row, then Invoke
     }
-    CustomMode& page() const { return *g_custommode; }
-    Ui::CustomMode& form() const { return *g_custommode->ui; }
+    CustomMode& page() const { return *opened(g_custommode); }
+    Ui::CustomMode& form() const { return *opened(g_custommode)->ui; }
     // Texts of the list area's labels, in the order they were made.
     QStringList listTexts() const {
         QStringList out;

@@ -53,7 +53,7 @@ protected:
     }
     QString card() { return g_edidset->source_card->findChild<QLabel*>("card_timing")->text(); }
     QString cardName() { return g_edidset->source_card->findChild<QLabel*>("card_name")->text(); }
-    QString rate() { return find<QLabel>("label_rate")->text(); }
+    QString rate() { return widget<QLabel>("label_rate")->text(); }
     void type(const QString& digits) {
         for (QChar d : digits) click(QString("Button") + d);
         click("Button_ok");
@@ -70,13 +70,13 @@ TEST_F(EdidPage, TabsWrapAndTheEditRowWraps) {
         key(kKeyRight);
         EXPECT_EQ(cardName(), "HDMI1");
         key(kKeyOk);
-        EXPECT_TRUE(find<QWidget>("frame_add")->isVisible());
-        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_W")), panel_style::kFocus);
+        EXPECT_TRUE(widget<QWidget>("frame_add")->isVisible());
+        EXPECT_EQ(panel_style::stateOf(widget<QLineEdit>("lineEdit_W")), panel_style::kFocus);
         key(kKeyLeft);
         EXPECT_EQ(g_edidset->item, 5) << "Left on the width goes to SAVE";
         key(kKeyRight);
         EXPECT_EQ(g_edidset->item, 0);
-        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_W")), panel_style::kFocus);
+        EXPECT_EQ(panel_style::stateOf(widget<QLineEdit>("lineEdit_W")), panel_style::kFocus);
         shot("edit-row");
     });
 }
@@ -107,7 +107,7 @@ TEST_F(EdidPage, SaveWritesTheRequestAndRaisesTheApplyOnce) {
             EXPECT_EQ(takeApply(), 1);
             EXPECT_EQ(card(),
                       QString("%1x%2@%3Hz").arg(c.written[0]).arg(c.written[1]).arg(c.written[2]));
-            EXPECT_FALSE(find<QWidget>("frame_add")->isVisible());
+            EXPECT_FALSE(widget<QWidget>("frame_add")->isVisible());
             shot(c.name);
         });
     }
@@ -146,7 +146,7 @@ TEST_F(EdidPage, AStoredFiftyStaysFiftyThroughLevelTwo) {
         keys({kKeyRight, kKeyRight, kKeyOk});  // HDMI3, its edit row
         EXPECT_EQ(rate(), "50");
         keys({kKeyRight, kKeyRight, kKeyOk});  // the rate, level 2
-        EXPECT_EQ(panel_style::stateOf(find<QLabel>("label_rate")), panel_style::kEdit);
+        EXPECT_EQ(panel_style::stateOf(widget<QLabel>("label_rate")), panel_style::kEdit);
         key(kKeyOk);
         EXPECT_EQ(rate(), "50") << "OK without a choice keeps it";
         key(kKeyOk);
@@ -171,12 +171,12 @@ TEST_F(EdidPage, RequestsNoEdidCanDescribeAreRefused) {
         SCOPED_TRACE(w);
         onPage([&] {
             key(kKeyOk);
-            find<QLineEdit>("lineEdit_W")->setText(w);  // as the keypad leaves it
+            widget<QLineEdit>("lineEdit_W")->setText(w);  // as the keypad leaves it
             keys({kKeyLeft, kKeyOk});
             EXPECT_EQ(request(kHdmi1), (std::vector<int>{1920, 1080, 60}));
             EXPECT_EQ(takeApply(), 0);
-            EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_W")), panel_style::kEdit);
-            EXPECT_TRUE(find<QWidget>("frame_add")->isVisible()) << "the edit stays open";
+            EXPECT_EQ(panel_style::stateOf(widget<QLineEdit>("lineEdit_W")), panel_style::kEdit);
+            EXPECT_TRUE(widget<QWidget>("frame_add")->isVisible()) << "the edit stays open";
             EXPECT_EQ(card(), "1920x1080@60Hz");
             shot(QString("refused-%1").arg(*w ? w : "empty"));
         });
@@ -187,14 +187,14 @@ TEST_F(EdidPage, DeleteAndCancelWriteNothingAndTheNextEditReloads) {
     onPage([&] {
         for (int item : {3, 4}) {
             key(kKeyOk);
-            find<QLineEdit>("lineEdit_W")->setText("800");
+            widget<QLineEdit>("lineEdit_W")->setText("800");
             for (int i = 0; i < item; ++i) key(kKeyRight);
             key(kKeyOk);
             EXPECT_EQ(request(kHdmi1), (std::vector<int>{1920, 1080, 60}));
             EXPECT_EQ(takeApply(), 0);
         }
         key(kKeyOk);
-        EXPECT_EQ(find<QLineEdit>("lineEdit_W")->text(), "1920");
+        EXPECT_EQ(widget<QLineEdit>("lineEdit_W")->text(), "1920");
         key(kKeyBack);
     });
 }
@@ -208,11 +208,11 @@ TEST_F(EdidPage, RefreshesRebuildTheCardAtLevelZeroOnly) {
         refresh(1);
         EXPECT_EQ(card(), "1280x1024@60Hz");
         key(kKeyOk);
-        find<QLineEdit>("lineEdit_W")->setText("1600");
+        widget<QLineEdit>("lineEdit_W")->setText("1600");
         setRequest(kHdmi1, 640, 480, 60);
         refresh(1);
         EXPECT_EQ(card(), "1280x1024@60Hz") << "an edit in progress stays";
-        EXPECT_EQ(find<QLineEdit>("lineEdit_W")->text(), "1600");
+        EXPECT_EQ(widget<QLineEdit>("lineEdit_W")->text(), "1600");
         key(kKeyBack);
     });
 }

@@ -48,18 +48,18 @@ protected:
                                    "the window layout page");
                  }});
     }
-    QString label(const char* name) { return find<QLabel>(name)->text(); }
+    QString label(const char* name) { return widget<QLabel>(name)->text(); }
     // The mirror icons lit, as a string of four 0/1.
     QString lit() {
         QString s;
         for (int i = 1; i <= 4; ++i)
-            s += icon(find<QLabel>(QString("mirror%1").arg(i))) ==
+            s += icon(widget<QLabel>(QString("mirror%1").arg(i))) ==
                          picture(QString(":/png/mirror%1_on.png").arg(i))
                      ? '1'
                      : '0';
         return s;
     }
-    QString p2p() { return find<QComboBox>("comboBox_P2P")->currentText(); }
+    QString p2p() { return widget<QComboBox>("comboBox_P2P")->currentText(); }
 
     std::vector<int> ids;
     QMetaObject::Connection conn;
@@ -72,13 +72,13 @@ TEST_F(LayoutPage, LeftAndRightChooseTheKeypadsWindow) {
         key(kKeyRight);
         EXPECT_EQ(g_image_current, 0) << "window 6 wraps to 1";
         EXPECT_EQ(label("image_name"), "Name:Image1");
-        EXPECT_EQ(find<QLineEdit>("lineEdit_X")->text(), "0");
+        EXPECT_EQ(widget<QLineEdit>("lineEdit_X")->text(), "0");
         key(kKeyLeft);
         EXPECT_EQ(g_image_current, 5);
-        EXPECT_EQ(find<QLineEdit>("lineEdit_X")->text(), "500");
+        EXPECT_EQ(widget<QLineEdit>("lineEdit_X")->text(), "500");
         settle();
         EXPECT_EQ(std::count(ids.begin(), ids.end(), 1), 2) << "refresh 1 after each step";
-        EXPECT_EQ(find<QWidget>("frame_image")->x(), 7 + 51 * 5);
+        EXPECT_EQ(widget<QWidget>("frame_image")->x(), 7 + 51 * 5);
         shot("window-6");
     });
     EXPECT_EQ(g_page_focus, kPageOption);
@@ -149,7 +149,7 @@ TEST_F(LayoutPage, APcLanguageChangeReachesThePointToPointList) {
         steps.push_back(languageIs(c.language));
         steps.push_back([this, c] {
             SCOPED_TRACE(int(c.language));
-            auto* list = find<QComboBox>("comboBox_P2P");
+            auto* list = widget<QComboBox>("comboBox_P2P");
             ASSERT_EQ(list->count(), 4);
             for (int i = 0; i < 4; ++i) EXPECT_EQ(list->itemText(i), QString::fromUtf8(c.items[i]));
             EXPECT_EQ(p2p(), QString::fromUtf8(c.items[0]));
@@ -168,7 +168,7 @@ TEST_F(LayoutPage, ARefreshRedrawsAChangedShownWindow) {
         setWord(0, 14, 1920);
         setWord(1, 14, 77);  // another window
         refresh(1);
-        EXPECT_EQ(find<QLineEdit>("lineEdit_W")->text(), "1920");
+        EXPECT_EQ(widget<QLineEdit>("lineEdit_W")->text(), "1920");
         EXPECT_EQ(lit(), "0100");
         setWord(0, 0, 0);
         refresh(1);

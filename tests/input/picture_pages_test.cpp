@@ -49,7 +49,7 @@ protected:
             takeApply();
         }
     }
-    QString field(const char* name) { return find<QLineEdit>(name)->text(); }
+    QString field(const char* name) { return widget<QLineEdit>(name)->text(); }
 };
 
 // Values to both clamps, words out of range with high bytes, committed: each written whole.
@@ -149,7 +149,8 @@ TEST_F(PicturePages, BackBeforeAnyStepWritesTheStartingValueAgain) {
         EXPECT_EQ(store().rd16(kSharpness), 53);
         key(kKeyBack);
         EXPECT_EQ(store().rd16(kSharpness), 50);
-        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_Sharpness")), panel_style::kFocus)
+        EXPECT_EQ(panel_style::stateOf(widget<QLineEdit>("lineEdit_Sharpness")),
+                  panel_style::kFocus)
             << "Back ends the edit, not the page";
     });
     EXPECT_EQ(g_page_focus, kPageImageQuality);
@@ -206,7 +207,7 @@ TEST_F(PicturePages, AWordChangedUnderThePageIsReadAgainBeforeTheNextStep) {
 TEST_F(PicturePages, PresetIsWrittenByOkAndRestoredByBack) {
     store().wr16_no_gen_bump(kPreset, 3);
     onPage(kPageTemperature, [&] {
-        auto* list = find<QComboBox>("comboBox_type");
+        auto* list = widget<QComboBox>("comboBox_type");
         EXPECT_EQ(list->currentIndex(), 3);
         key(kKeyOk);
         key(kKeyRight);
@@ -233,7 +234,7 @@ TEST_F(PicturePages, PresetIsWrittenByOkAndRestoredByBack) {
 TEST_F(PicturePages, AnUnknownPresetShowsCustomAndIsWrittenWholeOnlyByOk) {
     store().wr16_no_gen_bump(kPreset, 258);
     onPage(kPageTemperature, [&] {
-        EXPECT_EQ(find<QComboBox>("comboBox_type")->currentIndex(), 0);
+        EXPECT_EQ(widget<QComboBox>("comboBox_type")->currentIndex(), 0);
         keys({kKeyRight, kKeyLeft});
         EXPECT_EQ(store().rd16(kPreset), 258) << "browsing writes nothing";
         keys({kKeyOk, kKeyOk});
@@ -256,14 +257,15 @@ TEST_F(PicturePages, GainsStepLikeThePictureValues) {
         key(kKeyRight);  // dropped while the step before waits for its apply
         key(kKeyOk);
         EXPECT_EQ(store().rd16(kBlue), 0);
-        EXPECT_EQ(panel_style::stateOf(find<QLineEdit>("lineEdit_name_blue")), panel_style::kFocus);
+        EXPECT_EQ(panel_style::stateOf(widget<QLineEdit>("lineEdit_name_blue")),
+                  panel_style::kFocus);
         key(kKeyOk);
         stepped({kKeyRight, kKeyRight});
         key(kKeyBack);
         EXPECT_EQ(store().rd16(kBlue), 0);
         store().wr16_no_gen_bump(kRed, 70);
         refresh(1);
-        EXPECT_EQ(find<QLineEdit>("lineEdit_name_red")->text(), "70");
+        EXPECT_EQ(widget<QLineEdit>("lineEdit_name_red")->text(), "70");
         shot("gains");
     });
 }

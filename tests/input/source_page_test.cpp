@@ -76,7 +76,7 @@ protected:
         EXPECT_EQ(g_inputchoose, nullptr);
         EXPECT_EQ(g_page_focus, kPageMain);
     }
-    InputChoose& page() const { return *g_inputchoose; }
+    InputChoose& page() const { return *opened(g_inputchoose); }
     // Texts of the name and size labels of the crop area's cells, and which has the badge.
     struct Cell {
         QString name, size;

@@ -74,7 +74,7 @@ protected:
     }
     int focusedOf(const Menu& m) const {
         for (size_t i = 0; i < m.buttons.size(); ++i)
-            if (panel_style::stateOf(find<QPushButton>(m.buttons[i])) == panel_style::kFocus)
+            if (panel_style::stateOf(widget<QPushButton>(m.buttons[i])) == panel_style::kFocus)
                 return int(i);
         return -1;
     }
@@ -146,11 +146,13 @@ TEST_F(SubMenuPage, EveryLanguageFitsAndTheLedLineShowsTheLiveSize) {
                    g_language = 1;
                    page->language_changed();
                    if (m.id == kPageOutputSet) {
-                       EXPECT_EQ(g_outputset->ui->label_info->text(), "Current LED size:1920x1080");
+                       EXPECT_EQ(opened(g_outputset)->ui->label_info->text(),
+                                 "Current LED size:1920x1080");
                        // The live size, read again when the page is re-texted.
                        store().wr16_no_gen_bump(1378, 3840);
                        page->language_changed();
-                       EXPECT_EQ(g_outputset->ui->label_info->text(), "Current LED size:3840x1080");
+                       EXPECT_EQ(opened(g_outputset)->ui->label_info->text(),
+                                 "Current LED size:3840x1080");
                        store().wr16_no_gen_bump(1378, 1920);
                    }
                    keys({kKeyBack, kKeyBack});
@@ -164,7 +166,7 @@ TEST_F(SubMenuPage, EveryLanguageFitsAndTheLedLineShowsTheLiveSize) {
 TEST_F(SubMenuPage, TheCommunicationMenusWordsInEachLanguage) {
     onMenu(kMenus[1], {[&] {
                            wordsInEachLanguage(
-                               [] { g_linkoption->language_changed(); },
+                               [] { opened(g_linkoption)->language_changed(); },
                                {"label_title", "Button_com", "Button_wlan", "Button_usb"},
                                {
                                    {"通讯设置", "串口连接", "网口设置", "USB升级"},

@@ -130,7 +130,7 @@ TEST_F(RecoveryPage, QueryListsTheCardAndRecoveryIsPostedForIt) {
               EXPECT_FALSE(g_qround_bar.isNull());
               key(kKeyRight);
               key(kKeyBack);
-              EXPECT_TRUE(panel_style::stateOf(find<QPushButton>("Button_check")) ==
+              EXPECT_TRUE(panel_style::stateOf(widget<QPushButton>("Button_check")) ==
                           panel_style::kFocus)
                   << "keys refused under the ring";
               shot("ring");
@@ -232,7 +232,7 @@ TEST_F(RecoveryPage, RecoveryIsRefusedOnARedEntryAndAfterAnErringQuery) {
               key(kKeyOk);
               EXPECT_EQ(g_send_para[send_para::kTask].load(), 0)
                   << "nothing shown: no recovery onto the old entry";
-              EXPECT_TRUE(panel_style::stateOf(find<QPushButton>("Button_check")) ==
+              EXPECT_TRUE(panel_style::stateOf(widget<QPushButton>("Button_check")) ==
                           panel_style::kFocus);
           }});
 }
@@ -355,7 +355,7 @@ protected:
         keys({kKeyRight, kKeyBack, kKeyMode, kKeyOk});
         EXPECT_EQ(g_page_focus, kPageRcvRecovery);
         ASSERT_NE(g_rcv_recovery, nullptr);
-        EXPECT_EQ(panel_style::stateOf(find<QPushButton>("Button_check")), panel_style::kFocus);
+        EXPECT_EQ(panel_style::stateOf(widget<QPushButton>("Button_check")), panel_style::kFocus);
         EXPECT_FALSE(g_qround_bar.isNull());
     }
     SimFpgas fpgas;
@@ -402,25 +402,25 @@ TEST_F(RecoveryOnCards, QueryFindsTheCardAndRecoveryRestoresIt) {
 // Touches on the two buttons work them as OK does; one under the ring does nothing.
 TEST_F(RecoveryOnCards, TouchesOnQueryAndRecoveryFindTheCardAndRestoreIt) {
     cards(12, savedScreen(12));
-    auto touchOn = [this](const char* name) { touch(panelPoint(find<QPushButton>(name))); };
-    open(
-        {[&] {
-             touchOn("Button_check");
-             EXPECT_EQ(g_send_para[send_para::kTask].load(), 5);
-             touchOn("Button_self_covery");
-             EXPECT_EQ(panel_style::stateOf(find<QPushButton>("Button_check")), panel_style::kFocus)
-                 << "the ring keeps the focus on Query";
-             runTask();
-         },
-         ringClosed(),
-         [&] {
-             EXPECT_EQ(g_rcv_recovery->result_list, QStringList{"01/05/04/12"});
-             touchOn("Button_self_covery");
-             EXPECT_EQ(g_send_para[send_para::kTask].load(), 6);
-             shot("recovery-touched");
-             runTask();
-         },
-         ringClosed()});
+    auto touchOn = [this](const char* name) { touch(panelPoint(widget<QPushButton>(name))); };
+    open({[&] {
+              touchOn("Button_check");
+              EXPECT_EQ(g_send_para[send_para::kTask].load(), 5);
+              touchOn("Button_self_covery");
+              EXPECT_EQ(panel_style::stateOf(widget<QPushButton>("Button_check")),
+                        panel_style::kFocus)
+                  << "the ring keeps the focus on Query";
+              runTask();
+          },
+          ringClosed(),
+          [&] {
+              EXPECT_EQ(g_rcv_recovery->result_list, QStringList{"01/05/04/12"});
+              touchOn("Button_self_covery");
+              EXPECT_EQ(g_send_para[send_para::kTask].load(), 6);
+              shot("recovery-touched");
+              runTask();
+          },
+          ringClosed()});
     EXPECT_EQ(fourth().saves, 1);
     EXPECT_FALSE(fourth().needs_recovery);
 }

@@ -197,6 +197,8 @@ TEST_F(TestPatternOnTheChip, APatternIsSetAndCleared) {
              [] { panel::open(g_test_chart, kPageTestChart); },
              [this] {
                  keys({kKeyRight, kKeyOk});
+                 zem::MutexLocker lock(c331_manage::c331_mutex);
+                 ASSERT_EQ(pattern(), 2) << "the page's write, before the chip applies it";
              },
              Item::until([] { return chipShows(2); }),
              [this] {

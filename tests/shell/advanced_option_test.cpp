@@ -59,7 +59,7 @@ protected:
     }
     // The style state the menu drew the recovery entry in.
     panel_style::State recoveryStyle() {
-        return panel_style::stateOf(find<QPushButton>("Button_rcv_recovery"));
+        return panel_style::stateOf(widget<QPushButton>("Button_rcv_recovery"));
     }
 };
 
@@ -95,7 +95,7 @@ TEST_F(AdvancedOptions, RecoveryEntryByTheFolder) {
 // Each entry named for the page it opens, in each language, under the title in its place.
 TEST_F(AdvancedOptions, EachLanguageNamesEachEntryForWhatItOpens) {
     onPage([&] {
-        EXPECT_EQ(find<QLabel>("label_title")->geometry(), QRect(78, 10, 164, 22));
+        EXPECT_EQ(widget<QLabel>("label_title")->geometry(), QRect(78, 10, 164, 22));
         wordsInEachLanguage(
             [] { g_advancedoption->language_changed(); },
             {"label_title", "Button_LCDshow", "Button_other", "Button_rcv_recovery",
@@ -213,7 +213,7 @@ TEST_F(AdvancedOptions, TheRussianRecoveryWordBreaksWithAHyphen) {
     store().ram[ZemRamPara::kRamLanguage] = 2;
     g_language = 2;
     onPage([this] {
-        const QStringList lines = find<QPushButton>("Button_rcv_recovery")->text().split('\n');
+        const QStringList lines = widget<QPushButton>("Button_rcv_recovery")->text().split('\n');
         ASSERT_EQ(lines.size(), 2);
         EXPECT_TRUE(lines[0].endsWith('-')) << lines.join("|").toStdString();
         shot("russian");

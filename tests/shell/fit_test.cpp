@@ -219,7 +219,8 @@ TEST_F(TextsFit, MainMenuWithItsToolsAndGrids) {
     inEachLanguage("tools", [] { return g_mainwindow; });
     click("toolButton3");
     inEachLanguage("call", [] { return g_mainwindow; });
-    EXPECT_EQ(find<QWidget>("widget_mode")->findChildren<QLabel*>().first()->text(), "用戶模式調用")
+    EXPECT_EQ(widget<QWidget>("widget_mode")->findChildren<QLabel*>().first()->text(),
+              "用戶模式調用")
         << "the open grid takes the new language";
     click("toolButton4");
     inEachLanguage("save", [] { return g_mainwindow; });

@@ -152,7 +152,7 @@ TEST_F(Keypad, ATouchBesideItReachesNothingBeneathAndOneOnItsButtonsWorksThem) {
         EXPECT_EQ(QApplication::activeModalWidget(), g_numberkeyboard);
         for (const char* button : {"ButtonC", "Button7", "Button_ok"}) {
             if (QString(button) == "Button_ok") shot("touched");
-            touch(panelPoint(find<QPushButton>(button)));
+            touch(panelPoint(widget<QPushButton>(button)));
         }
     }});
     EXPECT_EQ(page->field->text(), "7");
@@ -175,7 +175,7 @@ TEST_F(Keypad, OnlyThePageThatOpenedTheKeypadTakesItsResult) {
 // language, follow at once, not when it is opened again.
 TEST_F(Keypad, APcLanguageChangeReTextsTheOpenKeypad) {
     static const Texts kTitle = {"宽", "W", "Ш", "R", "寬"};
-    const auto title = [this] { return find<QLabel>("label")->text(); };
+    const auto title = [this] { return widget<QLabel>("label")->text(); };
     QObject owner;
     session({[&] { g_numberkeyboard->open_for(&owner, nullptr, kTitle, "12"); },
              [&] {
@@ -184,7 +184,7 @@ TEST_F(Keypad, APcLanguageChangeReTextsTheOpenKeypad) {
              },
              languageIs(4),
              [&] {
-                 EXPECT_EQ(find<QPushButton>("Button_ok")->text(), QString::fromUtf8("確定"));
+                 EXPECT_EQ(widget<QPushButton>("Button_ok")->text(), QString::fromUtf8("確定"));
                  EXPECT_EQ(title(), QString::fromUtf8("寬"));
                  shot("pc-language");
                  key(kKeyBack);
@@ -197,7 +197,7 @@ TEST_F(Keypad, EachLanguageTextsTheBottomButtons) {
     for (uint8_t lang = 0; lang < 5; ++lang) {
         g_language = lang;
         onKeypad({[&] {
-            EXPECT_EQ(find<QPushButton>("Button_ok")->text(), QString::fromUtf8(ok[lang]));
+            EXPECT_EQ(widget<QPushButton>("Button_ok")->text(), QString::fromUtf8(ok[lang]));
             shot(QString("lang%1").arg(lang));
             key(kKeyBack);
         }});

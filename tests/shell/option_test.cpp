@@ -34,7 +34,7 @@ protected:
         if (backAtEnd) all.push_back([this] { key(kKeyBack); });
         session(all);
     }
-    Option& page() const { return *g_option; }
+    Option& page() const { return *opened(g_option); }
     // The entry with the focus style, in focus order; -1 for none.
     int focused() const {
         const QPushButton* buttons[8] = {page().ui->output_set,    page().ui->input_cut,

@@ -1,5 +1,9 @@
 // The helpers every page shares: the keypad number reader, the picture names (each one drawn in
-// every language) and the parameter-RAM reads.
+// every language), the parameter-RAM reads, and the page driver's failure for what a test
+// reaches for that is not there.
+#include <gmock/gmock.h>
+#include <gtest/gtest-spi.h>
+
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
@@ -10,6 +14,7 @@
 
 #include "page_driver.h"
 #include "ui/shell/keypad_number.h"
+#include "ui/shell/option.h"
 #include "ui/shell/page_store.h"
 #include "ui/shell/panel_texts.h"
 
@@ -145,6 +150,48 @@ TEST_F(PageHelpers, SharedWordsAndRamReads) {
         store().ram[2112] = uint8_t(c.first);
         EXPECT_EQ(audioWindow(), c.second) << c.first;
         EXPECT_EQ(audioWord(), ZemRamPara::windowAddr(c.second, 20));
+    }
+}
+
+// What a test reaches for that is not there, as when the key that opens a page never went in,
+// fails the test there naming it and the page in front: in the body, and in a session's step,
+// which ends the session instead of running on a null pointer (a crash would end the program).
+TEST_F(PageHelpers, WhatIsNotThereFailsNamingThePageInFront) {
+    startPanel();  // the home screen; no key opened the main menu or the options menu
+    const std::string home = pageInFront();
+    ASSERT_NE(home.find("LockWindow"), std::string::npos) << home;
+    EXPECT_EQ(find<QLabel>("label_note_OK"), nullptr) << "find still tells absence";
+    struct Case {
+        const char* what;
+        std::function<void()> reach;
+        const char* missing;
+    };
+    const Case cases[] = {
+        {"a widget of the options menu", [this] { widget<QLabel>("label_note_OK")->text(); },
+         "no QLabel label_note_OK"},
+        {"the options menu", [] { opened(g_option)->show(); }, "Option not open"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string says = std::string(c.missing) + "; page in front: " + pageInFront();
+        try {
+            c.reach();
+            ADD_FAILURE() << "reached";
+        } catch (const Missing& e) {
+            EXPECT_EQ(e.what(), says);
+        }
+        ::testing::TestPartResultArray failures;
+        bool ran_on = false;
+        {
+            const ::testing::ScopedFakeTestPartResultReporter keep(
+                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD,
+                &failures);
+            session({[&c] { c.reach(); }, [&ran_on] { ran_on = true; }});
+        }
+        EXPECT_FALSE(ran_on) << "the session ends at the step";
+        ASSERT_EQ(failures.size(), 1);
+        EXPECT_TRUE(failures.GetTestPartResult(0).fatally_failed());
+        EXPECT_THAT(failures.GetTestPartResult(0).message(), ::testing::HasSubstr(says));
     }
 }
 

@@ -57,10 +57,10 @@ protected:
 
 TEST_F(StatusPage, VersionsOfTheProgramAndBothFpgas) {
     onPage([&] {
-        EXPECT_EQ(find<QLabel>("label_MCU")->text(), "MCU:V11.02.00 2025-09-26");
-        EXPECT_EQ(find<QLabel>("label_FPGA1")->text(), "FPGA1:V11.00.05 2024-07-18");
-        EXPECT_EQ(find<QLabel>("label_FPGA2")->text(), "FPGA2:V11.00.1a 2025-09-26");
-        EXPECT_EQ(find<QLabel>("label_2")->text(), "SN:Qz9999") << "no barcode set yet";
+        EXPECT_EQ(widget<QLabel>("label_MCU")->text(), "MCU:V11.02.00 2025-09-26");
+        EXPECT_EQ(widget<QLabel>("label_FPGA1")->text(), "FPGA1:V11.00.05 2024-07-18");
+        EXPECT_EQ(widget<QLabel>("label_FPGA2")->text(), "FPGA2:V11.00.1a 2025-09-26");
+        EXPECT_EQ(widget<QLabel>("label_2")->text(), "SN:Qz9999") << "no barcode set yet";
         EXPECT_EQ(g_page_focus, kPageMachineState);
         shot("versions");
     });
@@ -107,7 +107,7 @@ TEST_F(StatusPage, InputsAreOnlineWithWidthHeightAndRate) {
     onPage([&] {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.source);
-            QLabel* l = find<QLabel>(QString("sourceid%1pixmap").arg(c.column));
+            QLabel* l = widget<QLabel>(QString("sourceid%1pixmap").arg(c.column));
             QLabel expected;
             sourceinfo::set_sourceonline_pixmap(&expected, uint8_t(c.source), c.online);
             EXPECT_EQ(icon(l), icon(&expected));
@@ -116,10 +116,10 @@ TEST_F(StatusPage, InputsAreOnlineWithWidthHeightAndRate) {
         refresh(1);
         QLabel expected;
         sourceinfo::set_sourceonline_pixmap(&expected, 5, 1);
-        EXPECT_EQ(icon(find<QLabel>("sourceid3pixmap")), icon(&expected)) << "every refresh";
+        EXPECT_EQ(icon(widget<QLabel>("sourceid3pixmap")), icon(&expected)) << "every refresh";
         QString names;
         for (int c = 0; c < 6; ++c)
-            names += QString(find<QLabel>(QString("sourceid%1name").arg(c))->text())
+            names += QString(widget<QLabel>(QString("sourceid%1name").arg(c))->text())
                          .remove(QRegularExpression("<[^>]*>")) +
                      " ";
         EXPECT_EQ(names.simplified(), "HDMI1 HDMI2 HDMI3 HDMI4 DVI EXT");
@@ -134,7 +134,7 @@ TEST_F(StatusPage, TheSerialNumberThePcSet) {
             g_str_barcode = code;
         }
         onPage([&] {
-            EXPECT_EQ(find<QLabel>("label_2")->text(), QString("SN:") + code);
+            EXPECT_EQ(widget<QLabel>("label_2")->text(), QString("SN:") + code);
             shot(*code ? "barcode" : "empty-barcode");
         });
     }

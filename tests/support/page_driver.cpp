@@ -12,9 +12,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOptionFrame>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -55,11 +57,38 @@ void keepStyleReports(QtMsgType type, const QMessageLogContext& context, const Q
     if (g_next_handler) g_next_handler(type, context, message);
 }
 
+// While a page test runs, a failure on the panel's thread that does not name the page in front
+// (a plain expectation after keys that did not go in) is followed by it in the output.
+bool g_page_case = false;
+
+std::string frontNamed() {
+    QWidget* page = panel::keyTarget();
+    std::string out = "id " + std::to_string(int(g_page_focus));
+    if (!panel::keyWindow()) return out + ", no window takes keys";
+    return page ? out + " (" + page->metaObject()->className() + ")" : out + " (none)";
+}
+
+class PageInFrontNote : public ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult& result) override {
+        if (!g_page_case || !result.failed() || QThread::currentThread() != qApp->thread() ||
+            std::strstr(result.message(), "page in front"))
+            return;
+        std::printf("page in front: %s\n", frontNamed().c_str());
+        std::fflush(stdout);
+    }
+};
+
 }  // namespace
 
 void PanelTest::SetUp() {
     SimBoxTest::SetUp();
     panelApp();
+    static const bool noted = [] {
+        ::testing::UnitTest::GetInstance()->listeners().Append(new PageInFrontNote);
+        return true;
+    }();
+    (void)noted;
+    g_page_case = true;
     g_style_reports.clear();
     g_next_handler = qInstallMessageHandler(keepStyleReports);
     platform::installClock(std::make_unique<platform::FakeClock>());
@@ -84,6 +113,7 @@ void PanelTest::TearDown() {
     expectDrawnFromTable("at the end");
     qInstallMessageHandler(g_next_handler);
     stopPanel();
+    g_page_case = false;
     platform::installClock(nullptr);
     SimBoxTest::TearDown();
 }
@@ -108,6 +138,9 @@ void PanelTest::startPanel() {
     settle();
 }
 
+PanelTest::Missing::Missing(const std::string& what)
+    : std::runtime_error(what + "; page in front: " + pageInFront()) {}
+
 QWidget* PanelTest::front() const {
     return panel::keyTarget();
 }
@@ -115,7 +148,7 @@ QWidget* PanelTest::front() const {
 void PanelTest::key(int code) {
     // The window the box's keys reach, so a modal tip or keypad blocks the page beneath.
     QWindow* window = panel::keyWindow();
-    ASSERT_NE(window, nullptr) << "no page in front (id " << int(g_page_focus) << ")";
+    ASSERT_NE(window, nullptr) << "no page takes keys; page in front: " << pageInFront();
     const QString text = code < Qt::Key_Escape ? QString(QChar(code)) : QString();
     QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
     QCoreApplication::sendEvent(window, &press);
@@ -147,22 +180,21 @@ void PanelTest::backUntilGone(const std::function<bool()>& open, const std::stri
 }
 
 std::string PanelTest::pageInFront() {
-    QWidget* page = panel::keyTarget();
-    std::string out = "id " + std::to_string(int(g_page_focus));
-    if (!panel::keyWindow()) return out + ", no window takes keys";
-    return page ? out + " (" + page->metaObject()->className() + ")" : out + " (none)";
+    return frontNamed();
 }
 
 void PanelTest::click(const QString& name) {
     QWidget* page = front();
-    ASSERT_NE(page, nullptr);
+    ASSERT_NE(page, nullptr) << "no page for " << name.toStdString()
+                             << "; page in front: " << pageInFront();
     for (QAbstractButton* b : page->findChildren<QAbstractButton*>(name)) {
         if (b->isVisibleTo(page) && page->isVisible()) {
             b->click();
             return;
         }
     }
-    ADD_FAILURE() << "no visible button " << name.toStdString() << " on page " << int(g_page_focus);
+    ADD_FAILURE() << "no visible button " << name.toStdString()
+                  << "; page in front: " << pageInFront();
 }
 
 void PanelTest::touch(QPoint at) {
@@ -180,9 +212,10 @@ QPoint PanelTest::panelPoint(const QWidget* w, const QRect& inside) {
 }
 
 void PanelTest::pressKeypad(int item) {
-    ASSERT_TRUE(g_numberkeyboard->isVisible());
+    ASSERT_TRUE(g_numberkeyboard && g_numberkeyboard->isVisible())
+        << "no keypad open; page in front: " << pageInFront();
     for (int n = 0; n < 14 && g_numberkeyboard->ui_select() != item; ++n) key(kKeyRight);
-    ASSERT_EQ(g_numberkeyboard->ui_select(), item);
+    ASSERT_EQ(g_numberkeyboard->ui_select(), item) << "page in front: " << pageInFront();
     key(kKeyOk);
 }
 
@@ -232,6 +265,9 @@ void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
         int started = 0;
         int returned = 0;
         std::function<void()> runNext;
+        // Drops the rest and closes every modal loop so the steps return; fails saying why,
+        // unless it is empty (a step failed already).
+        std::function<void(const std::string&)> stop;
     };
     auto st = std::make_shared<State>();
     st->queue.assign(steps.begin(), steps.end());
@@ -255,10 +291,18 @@ void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
         s->queue.pop_front();
         post(0);
         ++s->started;
-        step();
+        // An exception must not cross the loop the step runs in.
+        try {
+            step();
+        } catch (const Missing& e) {
+            s->stop(e.what());
+        } catch (const std::exception& e) {
+            s->stop(std::string("a step threw: ") + e.what() + "; page in front: " + pageInFront());
+        }
+        // After a failed assertion the rest would work on a panel in no known state.
+        if (HasFatalFailure()) s->stop("");
         ++s->returned;
     };
-    // Past the time: fail, drop the rest and close every modal loop so the steps return.
     QTimer unwinder;
     unwinder.setInterval(20);
     QObject::connect(&unwinder, &QTimer::timeout, [] {
@@ -269,19 +313,23 @@ void PanelTest::session(std::vector<Item> steps, int timeout_ms) {
     QTimer watchdog;
     watchdog.setSingleShot(true);
     timeout_ms = hangMs(timeout_ms);
-    QObject::connect(&watchdog, &QTimer::timeout, [s, &unwinder, timeout_ms] {
-        const size_t left = s->queue.size();
+    s->stop = [s, &unwinder](const std::string& why) {
         s->queue.clear();
         unwinder.start();
-        FAIL() << "session stuck: " << s->returned << " steps returned, "
-               << s->started - s->returned << " still in a loop, " << left << " not run after "
-               << timeout_ms << " ms; page in front: " << pageInFront();
+        if (!why.empty()) FAIL() << why;
+    };
+    QObject::connect(&watchdog, &QTimer::timeout, [s, timeout_ms] {
+        s->stop("session stuck: " + std::to_string(s->returned) + " steps returned, " +
+                std::to_string(s->started - s->returned) + " still in a loop, " +
+                std::to_string(s->queue.size()) + " not run after " + std::to_string(timeout_ms) +
+                " ms; page in front: " + pageInFront());
     });
     watchdog.start(timeout_ms);
     post(0);
     while (!s->queue.empty() || s->started != s->returned)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     s->runNext = nullptr;
+    s->stop = nullptr;
     settle();
 }
 
@@ -311,7 +359,7 @@ void PanelTest::wordsInEachLanguage(const std::function<void()>& retext,
         ASSERT_EQ(rows[lang].size(), names.size());
         for (size_t i = 0; i < names.size(); ++i) {
             SCOPED_TRACE(names[i]);
-            EXPECT_EQ(find<QWidget>(names[i])->property("text").toString(),
+            EXPECT_EQ(widget<QWidget>(names[i])->property("text").toString(),
                       QString::fromUtf8(rows[lang][i]));
         }
         shot(QString("%1-%2").arg(shot_prefix).arg(lang));

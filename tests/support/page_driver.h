@@ -2,7 +2,7 @@
 // clock and a fresh parameter store, the main menu with the home screen over it as at start,
 // keys and touches on the page in front, the 10 ms tick by hand, sessions of steps that run
 // inside the nested loops the pages and tips open (with a watchdog), and screenshots of the
-// panel under the build folder.
+// panel under the build folder. Each failure of a case says which page was in front.
 #pragma once
 
 #include <QApplication>
@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "core/zem_ram_para.h"
@@ -89,8 +91,9 @@ protected:
     void settle();
     // Runs each step after the one before, inside whatever nested loop that one opened (a page,
     // a tip); the test fails, and every loop is closed, when they have not all run and returned
-    // within timeout_ms, scaled by the time factor (time_factor.h), naming the page in front;
-    // after a fatal failure (a stuck session, a failed assertion) it runs nothing.
+    // within timeout_ms, scaled by the time factor (time_factor.h), or when a step throws
+    // (Missing), naming the page in front; after a fatal failure (a stuck session, a failed
+    // assertion, in a step or before) it runs nothing more.
     void session(std::vector<Item> steps, int timeout_ms = 10000);
 
     // The panel as a person sees it, and the same saved as <Suite>.<Test>-<state>.png.
@@ -103,12 +106,32 @@ protected:
                              std::vector<std::vector<const char*>> rows,
                              const QString& shot_prefix);
 
+    // What a test reached for that is not there (a widget, a page not open), thrown so that the
+    // test fails there, naming it and the page in front, instead of going on with a null
+    // pointer; a session ends on it as when stuck.
+    struct Missing : std::runtime_error {
+        explicit Missing(const std::string& what);
+    };
     // The page in front, or the number keypad while it is open over it.
     QWidget* front() const;
+    // A widget of front() by object name, or nullptr (a test of absence).
     template <class T = QWidget>
     T* find(const QString& name) const {
         QWidget* page = front();
         return page ? page->findChild<T*>(name) : nullptr;
+    }
+    // find for a widget the test goes on to use: Missing when there is none.
+    template <class T = QWidget>
+    T* widget(const QString& name) const {
+        if (T* w = find<T>(name)) return w;
+        throw Missing(std::string("no ") + T::staticMetaObject.className() + " " +
+                      name.toStdString());
+    }
+    // A page through its global (g_inputcut): Missing when it is not open.
+    template <class P>
+    static P* opened(P* page) {
+        if (page) return page;
+        throw Missing(std::string(P::staticMetaObject.className()) + " not open");
     }
     ZemRamPara& store() const { return *ZemRamPara::p_zemrampara_config; }
     // A source's timing word (RAM 256..291), as the source thread writes it.

@@ -249,7 +249,7 @@ TEST_F(Overlay, AListOpenOnThePageClosesUnderIt) {
     key(kKeyOk);
     session({[] { panel::openRegistered(kPageImageLayout); },
              [this] {
-                 auto* list = find<QComboBox>("comboBox_P2P");
+                 auto* list = widget<QComboBox>("comboBox_P2P");
                  ASSERT_NE(list, nullptr);
                  touch(panelPoint(list));
                  settle();
