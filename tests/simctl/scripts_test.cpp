@@ -663,9 +663,9 @@ TEST_F(PlainStart, APortHeldElsewhereIsSaidOnTheTerminalOnce) {
 
 // The channel's thread lives through waits that fail: a few moments with the program's
 // descriptor limit at 0 (as prlimit sets it) make its poll and accept fail, and a command sent
-// meanwhile is answered once the limit is back.
+// meanwhile is answered once the limit is back. The limit goes to 0 once the box has settled.
 TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
-    ASSERT_TRUE(ctlReady()) << console();
+    ASSERT_TRUE(settled()) << output();
     rlimit before{};
     ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, nullptr, &before), 0);
     rlimit none = before;
@@ -679,11 +679,13 @@ TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
     ASSERT_EQ(::send(fd, "status\n", 7, MSG_NOSIGNAL), 7);
     // The channel says when its waits fail: the limit goes back after that.
     const bool failed = eventually(
-        [&] { return console().find("control channel: ") != std::string::npos; }, seconds(60));
+        [&] { return console().find("control channel: ") != std::string::npos || !running(); },
+        seconds(60));
+    ASSERT_TRUE(running()) << "the box ended without descriptors\n" << output();
     ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &before, nullptr), 0);
-    EXPECT_TRUE(failed) << console();
+    EXPECT_TRUE(failed) << output();
     // Its accept (no descriptor) or its next poll (more descriptors than the limit) failed.
-    EXPECT_NE(console().find("), commands wait"), std::string::npos) << console();
+    EXPECT_NE(console().find("), commands wait"), std::string::npos) << output();
     // The answer to the command sent meanwhile; the bound only catches a channel that died.
     std::string answer;
     char buf[4096];
@@ -693,17 +695,19 @@ TEST_F(PlainStart, TheChannelAnswersAgainAfterItsWaitsFailed) {
         answer.append(buf, size_t(n));
     }
     ::close(fd);
-    EXPECT_EQ(answer.rfind("fpga thread: ", 0), 0u) << answer;
-    EXPECT_EQ(ctl("key Right"), "ok\n");
+    EXPECT_EQ(answer.rfind("fpga thread: ", 0), 0u) << answer << output();
+    EXPECT_EQ(ctl("key Right"), "ok\n") << output();
     EXPECT_TRUE(eventually(
         [&] { return console().find("control channel: answering again") != std::string::npos; },
-        seconds(10)));
+        seconds(10)))
+        << output();
 }
 
 // Qt's event loop, its wait failing while the descriptor limit is 0, says so as fast as it can:
-// the console has it once a minute at most, the terminal not at all.
+// the console has it once a minute at most, the terminal not at all. The limit goes to 0 once the
+// box has settled.
 TEST_F(PlainStart, WarningsOfQtDuringFailedWaitsGoToTheConsoleOnceAMinute) {
-    ASSERT_TRUE(ctlReady()) << console();
+    ASSERT_TRUE(settled()) << output();
     const std::string warning = "qt_safe_poll: Invalid argument";
     auto count = [](const std::string& text, const std::string& line) {
         size_t n = 0;
@@ -719,16 +723,18 @@ TEST_F(PlainStart, WarningsOfQtDuringFailedWaitsGoToTheConsoleOnceAMinute) {
     ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &none, nullptr), 0);
     // Said somewhere (the terminal would fill the disk fast): the limit goes back.
     const bool said = eventually(
-        [&] { return count(console(), warning) + count(errors(), warning) > 0; }, seconds(60));
+        [&] { return count(console(), warning) + count(errors(), warning) > 0 || !running(); },
+        seconds(60));
+    ASSERT_TRUE(running()) << "the box ended without descriptors\n" << output();
     ASSERT_EQ(::prlimit(pid_, RLIMIT_NOFILE, &before, nullptr), 0);
-    EXPECT_TRUE(said);
+    EXPECT_TRUE(said) << output();
     // The panel's loop runs on: the channel answers again once its paused wait is retried.
-    EXPECT_TRUE(ctlOk("key Right"));
+    EXPECT_TRUE(ctlOk("key Right")) << output();
     const auto minutes =
         std::chrono::duration_cast<std::chrono::minutes>(std::chrono::steady_clock::now() - lowered)
             .count();
-    EXPECT_LE(count(console(), warning), size_t(1 + minutes));
-    EXPECT_EQ(count(errors(), warning), 0u);
+    EXPECT_LE(count(console(), warning), size_t(1 + minutes)) << output();
+    EXPECT_EQ(count(errors(), warning), 0u) << output();
 }
 
 // A box that does not answer (stopped here) is an error, not an empty answer; the script's

@@ -291,6 +291,12 @@ std::string Program::errors() const {
     return slurp(root_ + "/errors.log");
 }
 
+std::string Program::output() const {
+    const std::string reports = sanitizerReports();
+    return "console:\n" + console() + (stderrToFile_ ? "\nterminal:\n" + errors() : "") +
+           (reports.empty() ? "" : "\nsanitizer:\n" + reports);
+}
+
 int Program::ctlConnection(bool wait) const {
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
@@ -350,6 +356,10 @@ bool Program::fpgaReady() const {
 bool Program::chipsRunning() const {
     return fpgaReady() &&
            eventually([&] { return statusLine("c331: ") == "c331: running"; }, seconds(60));
+}
+
+bool Program::settled() const {
+    return chipsRunning() && !screenshot("settled").empty();
 }
 
 bool Program::ctlOk(const std::string& line) const {

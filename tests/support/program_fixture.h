@@ -64,6 +64,11 @@ protected:
     bool fpgaReady() const;
     // The same, and the C331 thread runs too.
     bool chipsRunning() const;
+    // Waits until the box has run its start-up: every thread it starts runs (chipsRunning) and
+    // the panel has drawn its page (a screenshot). A test that takes the box's descriptors away
+    // waits for this first: in the sanitizer build, a type check the program meets for the first
+    // time reads memory through a pipe and, with no descriptor for it, ends the program.
+    bool settled() const;
     // Repeats a command until it is answered ok (a USB plug waits for the watcher), for a minute.
     bool ctlOk(const std::string& line) const;
     // Waits until status says a USB disk is mounted; false after 20 s.
@@ -78,6 +83,9 @@ protected:
     // What the program wrote to stderr, when stderrToFile_ was set before the start (the
     // terminal's part of its output, as a person starting it in a plain shell sees it).
     std::string errors() const;
+    // The console, the terminal's part when it goes to a file and a sanitizer's reports, for a
+    // failure message.
+    std::string output() const;
     // With stderrFd_ set, what a sanitizer reported (its files under the root), or "".
     std::string sanitizerReports() const;
 
