@@ -30,17 +30,15 @@ struct LinkCard {
 constexpr LinkCard kLinks[] = {{Via::Tcp, 2, 0},  {Via::Tcp, 13, 0}, {Via::Udp, 2, 1},
                                {Via::Udp, 13, 1}, {Via::Pty, 2, 2},  {Via::Pty4G, 13, 2}};
 constexpr int kBoxWaitMs = 100;  // the box's wait for an answer, shortened for the test
-// The PC waits longer than the box can take to decide (its turn, a send held up by the FPGA
-// thread's flash writes, its wait) before it sends again, also under an emulator: a reply that
-// came after that would be taken for a late answer.
+// A reply the box owes (scaled by the time factor): only a box that hangs takes this long.
 constexpr int kPcWaitMs = 5000;
 constexpr size_t kImage = 1 << 16;  // an FPGA image that keeps the FPGA thread busy a while
 // A link's rounds end at this bound (scaled by the time factor) whether or not the upgrades
 // ended: far past what they take, below the limit of a case, so that upgrades that never end
 // fail saying what each link saw.
 constexpr std::chrono::seconds kRoundsBound{90};
-// Answers a link still takes after its last round: any is late, and a box that kept sending
-// would not hold the link for ever.
+// Replies a card frame may get before the box command behind it is answered: any after the
+// first is late, and a box that kept sending would not hold the link for ever.
 constexpr int kMaxExtra = 8;
 
 uint8_t portByte(const LinkCard& l) {
@@ -65,11 +63,52 @@ Verdict judge(const Bytes& a, const LinkCard& l, uint8_t cmd, size_t size) {
     return a.size() == size ? Verdict::Answered : Verdict::Late;
 }
 
+// A PC's card frames, each with a box command right behind it. A link handles its frames in
+// turn, so that command's reply comes once the box has decided the card frame (answered,
+// refused or given up): what came before it is the card frame's, and the PC sends again at
+// once. An answer the box passes on after that comes before the next command's reply.
+class Asker {
+public:
+    explicit Asker(Link& link) : link_(link) {}
+    // The replies to a card frame, empty when it got none.
+    std::vector<Bytes> ask(const Bytes& frame) {
+        link_.send(wire(frame));
+        return repliesUntilProbe();
+    }
+    // What came after the last reply the PC took: nothing, from a box that keeps no late answer.
+    std::vector<Bytes> rest() { return repliesUntilProbe(); }
+
+private:
+    std::vector<Bytes> repliesUntilProbe() {
+        Bytes probe = readRam(0x600880, 1);
+        probe[4] = ++probes_;  // the header comes back as it was: this command's reply
+        link_.send(wire(probe));
+        std::vector<Bytes> replies;
+        Bytes got;
+        // bounded: kMaxExtra replies, each within kPcWaitMs.
+        while (replies.size() <= size_t(kMaxExtra) && link_.recv(got, kPcWaitMs)) {
+            if (got.size() == 12u && got[2] == 0x00 && got[3] == 0xF1 && got[4] == probe[4])
+                return replies;
+            replies.push_back(got);
+        }
+        ADD_FAILURE() << "no reply to the box command behind a card frame, after " << replies.size()
+                      << " replies";
+        return replies;
+    }
+    Link& link_;
+    uint8_t probes_ = 0;
+};
+
 struct Tally {
     std::atomic<int> counts[5] = {};
-    bool count(Verdict v) {
-        ++counts[int(v)];
-        return v == Verdict::Answered;
+    void count(Verdict v) { ++counts[int(v)]; }
+    // A card frame's replies: the first as judged, any more late.
+    template <typename Judge>
+    Verdict count(const std::vector<Bytes>& replies, const Judge& judged) {
+        const Verdict v = judged(replies.empty() ? Bytes{} : replies[0]);
+        count(v);
+        for (size_t i = 1; i < replies.size(); ++i) count(Verdict::Late);
+        return v;
     }
     int operator[](Verdict v) const { return counts[int(v)].load(); }
 };
@@ -79,6 +118,7 @@ struct Tally {
 // has another length). Each answer must come from its own card and to the frame it just sent.
 void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool>& upgraded,
                 Tally& t) {
+    Asker pc(link);
     const auto end = std::chrono::steady_clock::now() + hangBound(kRoundsBound);
     // bounded: the rounds end at kRoundsBound.
     for (int r = 0, after = 0; after < 2; ++r) {
@@ -92,18 +132,20 @@ void linkRounds(Link& link, const LinkCard& l, int index, const std::atomic<bool
         const uint16_t n = uint16_t(1 + r % 8);
         const Bytes value(n, uint8_t(16 * index + r % 16));
         const Bytes write = request(l, 0x60, cat({le32(0x100), le16(n), {0, 0}, value}));
-        const Verdict written = judge(link.ask(write, kPcWaitMs), l, 0x60, 11);
+        const Verdict written =
+            t.count(pc.ask(write), [&](const Bytes& a) { return judge(a, l, 0x60, 11); });
         // unscaled: the PC tries again a little later.
         if (written == Verdict::Refused) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!t.count(written)) continue;
-        const Bytes got = link.ask(request(l, 0x61, cat({le32(0x100), le16(n)})), kPcWaitMs);
-        const Verdict read = judge(got, l, 0x61, 18u + n);
-        const bool current =
-            read != Verdict::Answered || std::equal(value.begin(), value.end(), got.begin() + 18);
-        t.count(current ? read : Verdict::Late);
+        if (written != Verdict::Answered) continue;
+        t.count(pc.ask(request(l, 0x61, cat({le32(0x100), le16(n)}))), [&](const Bytes& got) {
+            const Verdict read = judge(got, l, 0x61, 18u + n);
+            const bool current = read != Verdict::Answered ||
+                                 std::equal(value.begin(), value.end(), got.begin() + 18);
+            return current ? read : Verdict::Late;
+        });
     }
-    Bytes extra;  // nothing comes after the last answer
-    for (int i = 0; i < kMaxExtra && link.recv(extra, 3 * kBoxWaitMs); ++i) t.count(Verdict::Late);
+    const size_t extra = pc.rest().size();  // nothing comes after the last answer
+    for (size_t i = 0; i < extra; ++i) t.count(Verdict::Late);
 }
 
 class LateAnswers : public CardsTest {
