@@ -20,10 +20,6 @@
 
 namespace {
 
-Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
 class LongJobs : public CommTest {
 protected:
     void SetUp() override {

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int kCurrentMode = 866, kSaveRequest = 868;
+constexpr int kCurrentModeAddr = 866, kSaveRequestAddr = 868;
 constexpr int kPayload = 896, kPayloadSize = 4096 - kPayload;
 constexpr int kPersisted = 768;
 constexpr int kCloseLed = 2116;
@@ -81,7 +81,7 @@ void StoreModel::start(const View& box) {
     slots_ = box.modeSlots;
     files_ = box.files;
     for (int k = 0; k < 5; ++k) ledInForce_[k] = word(kLedWords[k]);
-    savedMode_ = word(kCurrentMode);
+    savedMode_ = word(kCurrentModeAddr);
     currentMode_ = 0;
 }
 
@@ -104,12 +104,12 @@ uint16_t StoreModel::requestWord() const {
 void StoreModel::pcWriteRam(int link, int addr, const uint8_t* data, int len) {
     if (len <= 0) return;  // answered, and nothing changes
     std::memcpy(ram_.data() + addr, data, size_t(len));
-    if (!covers(addr, len, kSaveRequest)) return;
-    const uint16_t n = word(kSaveRequest);
+    if (!covers(addr, len, kSaveRequestAddr)) return;
+    const uint16_t n = word(kSaveRequestAddr);
     if (n >= 1 && n <= kModes)
         record(link, n);
     else
-        setWord(kSaveRequest, requestWord());
+        setWord(kSaveRequestAddr, requestWord());
 }
 
 void StoreModel::record(int link, int mode) {
@@ -168,9 +168,9 @@ StoreModel::File StoreModel::slotImage(int m) const {
 // synchronisation.
 int StoreModel::register11(int link, uint8_t value) {
     if (value & 0x02) {
-        const uint16_t n = word(kCurrentMode);
+        const uint16_t n = word(kCurrentModeAddr);
         if (n < 1 || n > kModes || !saved(slots_[n - 1].data())) {
-            setWord(kCurrentMode, currentMode_);
+            setWord(kCurrentModeAddr, currentMode_);
             return 1;
         }
         std::memcpy(ram_.data() + kPayload, slots_[n - 1].data() + 2, kPayloadSize);
@@ -206,7 +206,7 @@ void StoreModel::take(int mode) {
     const Ram image = savedImage();
     slots_[m][0] = slots_[m][1] = 0xAA;
     std::memcpy(slots_[m].data() + 2, image.data() + kPayload, kPayloadSize);
-    setWord(kCurrentMode, uint16_t(mode));
+    setWord(kCurrentModeAddr, uint16_t(mode));
     currentMode_ = uint16_t(mode);
     post({m, false, slotImage(m), {}});
     openSaves_.push_back(openSave());
@@ -324,8 +324,8 @@ void StoreModel::panelDelete(int n) {
 // the parameter file last saved it.
 void StoreModel::panelSource(int window, uint16_t source) {
     setWord(kWindows + kWindowStride * window + kWinSource, source);
-    if (word(kCurrentMode) != savedMode_) return;
-    setWord(kCurrentMode, 0);
+    if (word(kCurrentModeAddr) != savedMode_) return;
+    setWord(kCurrentModeAddr, 0);
     currentMode_ = 0;
 }
 
@@ -377,7 +377,7 @@ std::string StoreModel::checkEnded(const View& box) {
 }
 
 void StoreModel::parameterFileSaved() {
-    savedMode_ = word(kCurrentMode);
+    savedMode_ = word(kCurrentModeAddr);
 }
 
 std::optional<int> StoreModel::firstWriteWaiting() const {
@@ -405,9 +405,11 @@ std::string StoreModel::checkSlotsAndFiles(const View& box) const {
 
 std::string StoreModel::check(const View& box) const {
     for (int a = kPersisted; a < 4096; ++a)
-        if (a != kSaveRequest && a != kSaveRequest + 1 && !derived(a) && box.ram[a] != ram_[a])
+        if (a != kSaveRequestAddr && a != kSaveRequestAddr + 1 && !derived(a) &&
+            box.ram[a] != ram_[a])
             return byteDiff("RAM", a, box.ram[a], ram_[a]);
-    const uint16_t request = uint16_t(box.ram[kSaveRequest] | box.ram[kSaveRequest + 1] << 8);
+    const uint16_t request =
+        uint16_t(box.ram[kSaveRequestAddr] | box.ram[kSaveRequestAddr + 1] << 8);
     if (request != requestWord())
         return "RAM 868 reads " + std::to_string(request) + ", model " +
                std::to_string(requestWord()) + " (" + std::to_string(openRequests()) +

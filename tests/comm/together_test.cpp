@@ -16,10 +16,6 @@
 
 namespace {
 
-Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
 // A network set-up request: address, netmask, gateway and TCP port, each ended by a zero byte
 // but the last.
 Bytes netSet(const std::string& ip, const std::string& port) {

@@ -6,9 +6,6 @@
 
 #include "pc_link.h"
 
-inline Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
 inline Bytes start(const std::string& tag, uint32_t size, const std::string& name = "") {
     return body(0x80, cat({text(tag), le32(size), {uint8_t(name.size())}, text(name)}));
 }

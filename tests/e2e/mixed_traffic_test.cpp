@@ -34,10 +34,6 @@
 
 namespace {
 
-Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
 Bytes netSet(const std::string& ip) {
     const std::string fields[] = {ip, "255.255.255.0", "192.168.1.1", "5005"};
     Bytes data;

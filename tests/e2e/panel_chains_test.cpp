@@ -26,7 +26,6 @@ constexpr int kRamBrightness = 2176, kRamContrast = 2178;
 // The brightness table the FPGA side keeps in FPGA 0's flash: mode byte, then the levels.
 constexpr size_t kBrightTable = 0x30F000, kBrightMode = 8, kBrightLevel = 9;
 constexpr char kManualMode = 16;
-constexpr uint32_t kStatusBlock = 0x600880;
 
 // The number keypad's ring: digits 1..9, 0, Clear, Delete, Cancel, OK.
 constexpr int kKeypadItems = 14, kKeypadOk = 13;

@@ -16,7 +16,6 @@ namespace {
 using std::chrono::seconds;
 namespace fs = std::filesystem;
 
-constexpr uint32_t kStatusBlock = 0x600880;
 constexpr size_t kWide32 = 0x10000;   // where the wide 32-dot font lives in the flash
 constexpr uint8_t kWide32Bit = 0x02;  // its bit in status byte 6
 constexpr size_t kReplyData = 11;     // the first data byte of a RAM read's reply

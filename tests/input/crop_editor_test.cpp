@@ -10,6 +10,7 @@
 #include "c331/c331_manage.h"
 #include "core/globals.h"
 #include "core/sync_update.h"
+#include "input_numbers.h"
 #include "page_driver.h"
 #include "ui/input/custom_mode.h"
 #include "ui/input/input_choose.h"
@@ -20,8 +21,6 @@
 #include "ui_input_cut.h"
 
 namespace {
-
-constexpr int kHdmi1 = 2, kHdmi2 = 3;
 
 class CropEditor : public PanelTest {
 protected:

@@ -15,6 +15,7 @@
 #include "comm/link_session.h"
 #include "core/globals.h"
 #include "core/led_size_handshake.h"
+#include "input_numbers.h"
 #include "page_driver.h"
 #include "pc_link.h"
 #include "ui/shell/lock_window.h"
@@ -23,8 +24,6 @@
 #include "ui_custom_mode.h"
 
 namespace {
-
-constexpr int kHdmi1 = 2, kHdmi2 = 3;
 
 TEST(Selector, LooksAndShownItem) {
     panelApp();

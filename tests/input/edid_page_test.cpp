@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "c331/c331_manage.h"
+#include "input_numbers.h"
 #include "page_driver.h"
 #include "ui/input/edid_set.h"
 #include "ui/input/input_choose.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr int kHdmi1 = 2, kHdmi3 = 4, kExt = 0;
+constexpr int kExt = 0;
 
 class EdidPage : public PanelTest {
 protected:

@@ -9,6 +9,7 @@
 
 #include "c331/c331_manage.h"
 #include "core/globals.h"
+#include "input_numbers.h"
 #include "page_driver.h"
 #include "ui/input/input_choose.h"
 #include "ui/shell/lock_window.h"
@@ -19,16 +20,11 @@
 
 namespace {
 
-constexpr int kHdmi1 = 2, kHdmi2 = 3, kHdmi3 = 4;
-
 // A label's rich text as the user reads it.
 QString plain(const QLabel* l) {
     return QString(l->text()).remove(QRegularExpression("<[^>]*>"));
 }
-QImage icon(const QLabel* l) {
-    return l->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-QImage icon(const char* file) {
+QImage fileIcon(const char* file) {
     return QImage(file).convertToFormat(QImage::Format_ARGB32);
 }
 
@@ -324,10 +320,10 @@ TEST_F(SourcePage, BackFromTheSourcesRereadsTheWindowsSource) {
 
 TEST_F(SourcePage, Id103AndAReceiverPluggedRedrawTheRowAndTheList) {
     onPage({[this] {
-        EXPECT_EQ(icon(page().ui->sourcelistseq1pixmap), icon(":/png/HDMI13_1.png"));
+        EXPECT_EQ(icon(page().ui->sourcelistseq1pixmap), fileIcon(":/png/HDMI13_1.png"));
         setTiming(kHdmi2, 1280, 720, 50);
         SyncUpdate::pInstance()->para_sync(12);
-        EXPECT_EQ(icon(page().ui->sourcelistseq1pixmap), icon(":/png/HDMI13_lv.png"));
+        EXPECT_EQ(icon(page().ui->sourcelistseq1pixmap), fileIcon(":/png/HDMI13_lv.png"));
         setTiming(kHdmi1, 0, 0, 0);
         SyncUpdate::pInstance()->para_sync(12);
         EXPECT_EQ(cells()[0].size, "No signal");

@@ -15,9 +15,6 @@
 
 namespace {
 
-QImage icon(const QLabel* l) {
-    return l->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
-}
 QImage picture(const char* file) {
     return QImage(file).convertToFormat(QImage::Format_ARGB32);
 }

@@ -30,7 +30,7 @@ using std::chrono::seconds;
 namespace fs = std::filesystem;
 
 // Runs scripts/sim-ctl.sh with the box's root and the words; its output.
-std::string script(const std::string& root, const std::string& words) {
+std::string simCtl(const std::string& root, const std::string& words) {
     return scriptOutput("sim-ctl.sh", root + " " + words);
 }
 
@@ -81,7 +81,7 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
                                                    {kProgram, program}}));
     // The watcher listens once the panel has run for 10 s: the script's plug says so until then.
     ASSERT_TRUE(
-        eventually([&] { return script(root_, "usb plug " + disk) == "ok\n"; }, seconds(60)));
+        eventually([&] { return simCtl(root_, "usb plug " + disk) == "ok\n"; }, seconds(60)));
     ASSERT_TRUE(usbMounted());
     ASSERT_EQ(ctl("job usb"), "ok\n");
     ASSERT_TRUE(jobEnds());
@@ -92,7 +92,7 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     EXPECT_EQ(slurp(root_ + "/data/app/zemT57N"), bytesOf(program));
 
     // Pulled, and a disk with a package cut short plugged in: refused whole, nothing written.
-    ASSERT_EQ(script(root_, "usb unplug"), "ok\n");
+    ASSERT_EQ(simCtl(root_, "usb unplug"), "ok\n");
     ASSERT_TRUE(
         eventually([&] { return statusLine("usb disk: ") == "usb disk: none"; }, seconds(5)));
     // A disk holds no links: a folder that is one is no disk.
@@ -104,7 +104,7 @@ TEST_F(SimControl, APackageOnAUsbDiskUpgradesEverythingAndACorruptOneWritesNothi
     fs::remove_all(disk);
     writeBytes(disk + "/ZEM-T73/cut.ZEM", cut);
     const std::string flash = slurp(root_ + "/sim/fpga-flash-1.bin");
-    ASSERT_EQ(script(root_, "usb plug " + disk), "ok\n");
+    ASSERT_EQ(simCtl(root_, "usb plug " + disk), "ok\n");
     ASSERT_TRUE(usbMounted());
     ASSERT_EQ(ctl("job usb"), "ok\n");
     ASSERT_TRUE(jobEnds());
@@ -142,7 +142,7 @@ TEST_P(UsbRestart, TheNextDiskIsMountedAndTheFirstOneIsNotRead) {
     writeBytes(with + "/ZEM-T73/all.ZEM", package({{kProgram, bytes(2000, 5)}}));
     writeBytes(without + "/readme.txt", bytes(10, 1));
     ASSERT_TRUE(
-        eventually([&] { return script(root_, "usb plug " + with) == "ok\n"; }, seconds(60)));
+        eventually([&] { return simCtl(root_, "usb plug " + with) == "ok\n"; }, seconds(60)));
     ASSERT_TRUE(usbMounted());
     stop(GetParam());
     if (GetParam() == SIGTERM) {
@@ -151,7 +151,7 @@ TEST_P(UsbRestart, TheNextDiskIsMountedAndTheFirstOneIsNotRead) {
     restart(GetParam());
     ASSERT_TRUE(fpgaReady()) << console();
     ASSERT_TRUE(
-        eventually([&] { return script(root_, "usb plug " + without) == "ok\n"; }, seconds(60)));
+        eventually([&] { return simCtl(root_, "usb plug " + without) == "ok\n"; }, seconds(60)));
     EXPECT_TRUE(usbMounted()) << statusLine("usb disk: ");
     ASSERT_EQ(ctl("job usb"), "ok\n");
     ASSERT_TRUE(jobEnds());
@@ -266,7 +266,7 @@ TEST_F(SimControl, StatusSaysWhileAnFpgasOutputIsBlanked) {
 
 TEST_F(SimControl, KeysMoveThePanelAndScreenshotsShowIt) {
     const std::string shot = root_ + "-shots/home.png";
-    ASSERT_EQ(script(root_, "screenshot " + shot), "ok\n");
+    ASSERT_EQ(simCtl(root_, "screenshot " + shot), "ok\n");
     const std::string home = slurp(shot);
     ASSERT_EQ(home.substr(1, 3), "PNG");
     ASSERT_EQ(ctl("key OK"), "ok\n");  // the home screen opens the main menu

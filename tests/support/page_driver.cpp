@@ -32,6 +32,10 @@
 #include "ui/shell/tip.h"
 #include "ui/system/firmware_update.h"
 
+QImage icon(const QLabel* l) {
+    return l->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
 QApplication& panelApp() {
     static int argc = 1;
     static char name[] = "panel_tests";

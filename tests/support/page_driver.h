@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +19,16 @@
 #include "core/zem_ram_para.h"
 #include "sim_fixture.h"
 #include "ui/shell/panel_frame.h"
+
+class QLabel;
+
+// gtest prints a QString as its text.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+// The picture a label shows, in a format to compare with another.
+QImage icon(const QLabel* l);
 
 // The Qt application of a test program (offscreen, with the panel's font).
 QApplication& panelApp();

@@ -39,6 +39,9 @@ Bytes le32(uint32_t v) {
 Bytes le16(uint16_t v) {
     return {uint8_t(v), uint8_t(v >> 8)};
 }
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());

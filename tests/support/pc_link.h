@@ -20,6 +20,9 @@ Bytes wire(const Bytes& body);
 Bytes le32(uint32_t v);
 Bytes le16(uint16_t v);
 Bytes cat(std::initializer_list<Bytes> parts);
+Bytes text(const std::string& s);  // its bytes, no terminator
+// The box's status block, a RAM read that any link answers at once.
+constexpr uint32_t kStatusBlock = 0x600880;
 
 // A write-RAM and read-RAM body.
 Bytes writeRam(uint32_t addr, const Bytes& data);

@@ -25,10 +25,6 @@
 #include "ui_factory.h"
 #include "video_io/raviksource.h"
 
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace {
 
 const char* const kIni = "/data/configs/tcpip.ini";

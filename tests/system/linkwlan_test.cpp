@@ -16,9 +16,6 @@
 #include "ui_linkwlan.h"
 
 // Readable QStrings in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 

@@ -15,10 +15,7 @@
 
 namespace {
 
-QImage icon(const QLabel* l) {
-    return l->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-QImage icon(PictureName name) {
+QImage pictureIcon(PictureName name) {
     return QImage(pictureOf(name)).convertToFormat(QImage::Format_ARGB32);
 }
 
@@ -73,7 +70,7 @@ protected:
         const QLabel* icons[4] = {g_netset->ui->L1label, g_netset->ui->L2label,
                                   g_netset->ui->L3label, g_netset->ui->L4label};
         QString s;
-        for (const QLabel* l : icons) s += icon(l) == icon(pic::kPortOnline) ? '1' : '0';
+        for (const QLabel* l : icons) s += icon(l) == pictureIcon(pic::kPortOnline) ? '1' : '0';
         return s;
     }
     void moveTo(int port) {
@@ -90,7 +87,7 @@ protected:
 };
 
 TEST_F(PortsPage, TheRowScrollsAtBothEndsAndNeverWraps) {
-    for (const PictureName& p : pic::kPortsPage) EXPECT_FALSE(icon(p).isNull()) << p.name;
+    for (const PictureName& p : pic::kPortsPage) EXPECT_FALSE(pictureIcon(p).isNull()) << p.name;
     setArea(0, 8, 0, 0, 256, 128);
     onPage({[this] {
         EXPECT_EQ(values(), QStringList({"0", "0", "256", "128"}));

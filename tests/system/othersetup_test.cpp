@@ -18,10 +18,6 @@
 #include "platform/sim/sim_box.h"
 #include "ui_othersetup.h"
 
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace {
 
 constexpr int kRamAudio = 2112;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "c331/c331_manage.h"
+#include "input_numbers.h"
 #include "platform/sim/sim_c331.h"
 #include "video_io_fixture.h"
 
@@ -13,7 +14,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 namespace {
-constexpr int kDvi = 1, kHdmi1 = 2, kHdmi2 = 3, kHdmi3 = 4, kHdmi4 = 5;
 constexpr int kPortOf[6] = {3, 2, 1, 0, 5, 4};
 }  // namespace
 

@@ -10,6 +10,7 @@
 
 #include "c331/c331_manage.h"
 #include "comm/link_session.h"
+#include "input_numbers.h"
 #include "pc_link.h"
 #include "platform/sim/sim_c331.h"
 #include "video_io/edid.h"
@@ -19,7 +20,6 @@ using ::testing::ElementsAre;
 
 namespace {
 
-constexpr int kHdmi1 = 2, kHdmi2 = 3;
 constexpr int kPort1 = 1, kPort2 = 0;  // their C331 ports
 
 // A PC frame body through a TCP session, as the transports feed it; the reply body.

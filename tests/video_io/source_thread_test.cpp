@@ -6,13 +6,12 @@
 #include <limits>
 
 #include "c331/c331_manage.h"
+#include "input_numbers.h"
 #include "video_io_fixture.h"
 
 using ::testing::ElementsAre;
 
-namespace {
-constexpr int kHdmi1 = 2, kHdmi2 = 3, kHdmi3 = 4, kHdmi4 = 5;
-}
+namespace {}
 
 class SourceThreadTest : public InputSideTest {
 protected:
