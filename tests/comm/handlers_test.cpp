@@ -895,6 +895,8 @@ TEST_F(Handlers, ATakeAtALinksCloseChangesTheSlotAndRaisesTheRefresh) {
         SCOPED_TRACE(row.name);
         std::filesystem::remove_all(local("/data/modes"));
         store()->reload();
+        // Refreshes that earlier cases of the program left posted (run whole) go first.
+        QCoreApplication::sendPostedEvents();
         {
             HeldSaver saver(store());
             row.request();
