@@ -185,8 +185,7 @@ protected:
         pc_->send(wire(probe));
         std::vector<Bytes> before;
         Bytes got;
-        // A box that answered on and on would not hold the test.
-        // bounded: 8 replies, each within recv's scaled wait.
+        // At most 8: a box that answered on and on would not hold the test.
         while (before.size() < 8 && pc_->recv(got)) {
             if (got.size() > 10 && got[2] == 0x00 && got[3] == 0xF1 && got[4] == probe[4] &&
                 got[9] == 0x61)
