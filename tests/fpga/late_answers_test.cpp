@@ -80,7 +80,7 @@ public:
 
 private:
     std::vector<Bytes> repliesUntilProbe() {
-        Bytes probe = readRam(0x600880, 1);
+        Bytes probe = readRam(kStatusBlock, 1);
         probe[4] = ++probes_;  // the header comes back as it was: this command's reply
         link_.send(wire(probe));
         std::vector<Bytes> replies;
